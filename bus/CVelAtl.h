@@ -1,0 +1,119 @@
+// The module's one satellite on the bus ("ZoVIZ"): it offers the PVR
+// services and is the object through which every part of the module sends
+// requests to other satellites.
+//
+// Handlers run on the bus library's threads, possibly before the engine has
+// finished starting; CVelAtl holds no lock of its own. Handlers catch
+// nothing: a parameter error leaves as VelInvalidParameterException.
+#ifndef TEV_BUS_CVELATL_H_
+#define TEV_BUS_CVELATL_H_
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/Variant.h"
+#include "vel/VelSatellite.h"
+
+class PVRVel;
+
+class CVelAtl : public VelSatellite {
+ public:
+  typedef int (CVelAtl::*Handler)(const std::wstring& method, const VARIANT& in, VARIANT* out);
+
+  explicit CVelAtl(PVRVel* owner);
+  ~CVelAtl() override;
+
+  // 0 = joined, 1 = not. Reads "velDirectory.host", default "127.0.0.1".
+  int RegisterWithBus();
+  void UnregisterFromBus();
+  void DefineServices() override;
+
+  PVRVel* Owner() const { return owner_; }
+
+  // --- Outbound requests to peers (0 = success where an int is returned) ---
+  int IsTevMediaReady();
+  void DeleteMedium(int localId, bool isPass, bool remove);
+  void DeleteMedium(const std::wstring& mediumId, bool remove, bool isPass);
+  void DeleteMedia(const std::set<std::wstring>& mediumIds, bool remove, bool isPass);
+  void DeleteMedia(const std::vector<std::wstring>& mediumIds, bool remove, bool isPass);
+  void SetMediaAttribute(const std::vector<std::wstring>& mediumIds, const std::wstring& name,
+                         const std::wstring& value);
+  void SetMediaAttributes(const std::vector<std::wstring>& mediumIds,
+                          const std::vector<std::wstring>& names,
+                          const std::vector<std::wstring>& values);
+  void NotifyStartRecording(int localId, const std::wstring& name, const std::wstring& channelName);
+  void NotifyStopRecording(int localId, const std::wstring& name, const std::wstring& channelName);
+  void NotifyPVRRecordingChange();
+  int GetMediumFromId(const std::wstring& user, const std::wstring& mediumId, std::wstring* text1,
+                      std::wstring* text2);
+  int GetMediumInfo(const std::wstring& user, const std::wstring& mediumId, std::wstring* mimetype,
+                    std::wstring* path, std::wstring* thumbnailId, std::wstring* rating,
+                    std::wstring* tags, std::wstring* mediaType);
+  int ProcessTranscodeUrl(const std::wstring& url, const std::wstring& mimetype,
+                          const std::wstring& mediaType, std::wstring* outUrl);
+  bool GetTVGuideSchedule(const std::wstring& program, VARIANT* out);
+
+  // --- Service handlers (the method name is never read) ---
+  int ScheduleRecording(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int CancelScheduledRecording(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int RetrySchedule(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int NotifyRecordFinished(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int NotifyRecordStarted(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int NotifyWebRecordStartedAsync(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int NotifyWebRecordFailedAsync(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int AddTevPass(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int GetConflicts(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int SetPVRConfig(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int GetPVRConfig(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int GetFileFromId(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int GetFileInfoFromId(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int GetFileListInfoFromId(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int SetPVRVideoRecordingDirectory(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int SetPVRAudioRecordingDirectory(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int GetPVRVideoRecordingDirectory(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int GetPVRAudioRecordingDirectory(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int GetPVRDiskFreeSpaceRequired(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int SetPVRDiskFreeSpaceRequired(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int VideoThumbnailCallback(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int NotifyThumbnailNeeded(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int SetFilePlayPosition(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int UpdateMedium(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int GetPVRRecordPadding(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  int SetPVRRecordPadding(const std::wstring& method, const VARIANT& in, VARIANT* out);
+
+ private:
+  PVRVel* const owner_;
+};
+
+// Binds one service name to a CVelAtl handler.
+template <class T>
+class VelSatelliteDelegateMember : public VelSatelliteDelegateGeneric {
+ public:
+  typedef int (T::*Member)(const std::wstring& method, const VARIANT& in, VARIANT* out);
+  VelSatelliteDelegateMember(T* object, Member member) : object_(object), member_(member) {}
+  ~VelSatelliteDelegateMember() override = default;
+  int invoke(const std::wstring& method, const VARIANT& in, VARIANT* out) override {
+    return (object_->*member_)(method, in, out);
+  }
+
+ private:
+  T* object_;
+  Member member_;
+};
+
+// The services in the order they are added, each with its handler. Services
+// whose handlers are not built yet are absent.
+struct CVelAtlService {
+  const wchar_t* name;
+  CVelAtl::Handler handler;
+};
+const std::vector<CVelAtlService>& CVelAtlServiceTable();
+
+// The live module's endpoint, or null when no PVRVel exists. Code without
+// another path to the endpoint sends its requests through this.
+CVelAtl* TheVel();
+// Test seam: makes TheVel() answer `vel` (null restores the live module's).
+void SetTheVelForTest(CVelAtl* vel);
+
+#endif  // TEV_BUS_CVELATL_H_

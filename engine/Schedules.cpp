@@ -1,0 +1,4 @@
+#include "engine/Schedules.h"
+
+Schedules::Schedules() = default;
+Schedules::~Schedules() = default;

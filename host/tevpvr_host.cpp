@@ -1,0 +1,65 @@
+// Loads a module library the way the media server does: dlopen, resolve the
+// plain-named entry points, Initialize, run until SIGINT or SIGTERM, Close.
+#include <dlfcn.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+typedef int (*InitializeFn)(const wchar_t* parameter);
+typedef int (*CloseFn)();
+
+int WaitForStopSignal() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  int sig = 0;
+  sigwait(&set, &sig);
+  return sig;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2 || std::strcmp(argv[1], "--help") == 0) {
+    std::fprintf(stderr, "usage: %s PATH/TO/libModule.so\n", argv[0]);
+    return argc == 2 ? 0 : 2;
+  }
+  // Block the stop signals before any module thread exists so that only
+  // sigwait below receives them.
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+
+  void* handle = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    std::fprintf(stderr, "tevpvr-host: cannot load %s: %s\n", argv[1], dlerror());
+    return 1;
+  }
+  auto initialize = reinterpret_cast<InitializeFn>(dlsym(handle, "Initialize"));
+  auto close = reinterpret_cast<CloseFn>(dlsym(handle, "Close"));
+  if (!initialize || !close) {
+    std::fprintf(stderr, "tevpvr-host: %s does not export Initialize and Close\n", argv[1]);
+    dlclose(handle);
+    return 1;
+  }
+
+  int result = initialize(nullptr);
+  if (result != 0) {
+    std::fprintf(stderr, "tevpvr-host: Initialize returned %d\n", result);
+    close();
+    dlclose(handle);
+    return 1;
+  }
+  std::fprintf(stderr, "tevpvr-host: %s running; stop with Ctrl-C\n", argv[1]);
+  int sig = WaitForStopSignal();
+  std::fprintf(stderr, "tevpvr-host: signal %d, closing\n", sig);
+  close();
+  dlclose(handle);
+  return 0;
+}

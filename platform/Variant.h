@@ -1,0 +1,125 @@
+// OLE Automation value types: VARIANT, SAFEARRAY and BSTR, with the
+// creation, element access, copy and clear functions the module uses.
+// Semantics follow OLE: a VARIANT owns its BSTR or SAFEARRAY, VariantClear
+// frees it and sets VT_EMPTY, VariantCopy makes a deep copy, SAFEARRAYs
+// keep their lower bound, arrays of VT_VARIANT/VT_BSTR own their elements.
+#ifndef TEV_PLATFORM_VARIANT_H_
+#define TEV_PLATFORM_VARIANT_H_
+
+#include <cstdint>
+
+typedef int32_t HRESULT;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef uint16_t USHORT;
+typedef uint16_t VARTYPE;
+typedef int16_t VARIANT_BOOL;
+typedef double DATE;
+typedef wchar_t OLECHAR;
+typedef OLECHAR* BSTR;
+
+#define VARIANT_TRUE ((VARIANT_BOOL)-1)
+#define VARIANT_FALSE ((VARIANT_BOOL)0)
+
+constexpr HRESULT S_OK = 0;
+constexpr HRESULT E_FAIL = (HRESULT)0x80004005;
+constexpr HRESULT E_INVALIDARG = (HRESULT)0x80070057;
+constexpr HRESULT E_OUTOFMEMORY = (HRESULT)0x8007000E;
+constexpr HRESULT DISP_E_BADVARTYPE = (HRESULT)0x80020008;
+constexpr HRESULT DISP_E_BADINDEX = (HRESULT)0x8002000B;
+constexpr HRESULT DISP_E_TYPEMISMATCH = (HRESULT)0x80020005;
+constexpr HRESULT DISP_E_ARRAYISLOCKED = (HRESULT)0x8002000D;
+inline bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
+inline bool FAILED(HRESULT hr) { return hr < 0; }
+
+enum VARENUM : VARTYPE {
+  VT_EMPTY = 0, VT_NULL = 1, VT_I2 = 2, VT_I4 = 3, VT_R4 = 4, VT_R8 = 5,
+  VT_CY = 6, VT_DATE = 7, VT_BSTR = 8, VT_DISPATCH = 9, VT_ERROR = 10,
+  VT_BOOL = 11, VT_VARIANT = 12, VT_UNKNOWN = 13, VT_DECIMAL = 14,
+  VT_I1 = 16, VT_UI1 = 17, VT_UI2 = 18, VT_UI4 = 19, VT_I8 = 20, VT_UI8 = 21,
+  VT_INT = 22, VT_UINT = 23,
+  VT_ARRAY = 0x2000, VT_BYREF = 0x4000, VT_TYPEMASK = 0x0fff
+};
+
+struct SAFEARRAYBOUND {
+  ULONG cElements;
+  LONG lLbound;
+};
+
+// Only one-dimensional arrays are made by the module; more dimensions are
+// accepted by SafeArrayCreate for completeness.
+struct SAFEARRAY {
+  USHORT cDims;
+  USHORT fFeatures;
+  ULONG cbElements;   // size of one element in bytes
+  ULONG cLocks;
+  void* pvData;
+  VARTYPE vt;         // element type (SafeArrayGetVartype)
+  SAFEARRAYBOUND rgsabound[1];  // cDims entries, the last dimension first (OLE order)
+};
+
+struct VARIANT {
+  VARTYPE vt;
+  uint16_t wReserved1, wReserved2, wReserved3;
+  union {
+    int64_t llVal;
+    uint64_t ullVal;
+    int32_t lVal;
+    uint32_t ulVal;
+    int32_t intVal;
+    uint32_t uintVal;
+    int16_t iVal;
+    uint16_t uiVal;
+    int8_t cVal;
+    uint8_t bVal;
+    float fltVal;
+    double dblVal;
+    DATE date;
+    VARIANT_BOOL boolVal;
+    HRESULT scode;
+    BSTR bstrVal;
+    SAFEARRAY* parray;
+    VARIANT* pvarVal;
+  };
+};
+typedef VARIANT VARIANTARG;
+
+struct SYSTEMTIME {
+  uint16_t wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds;
+};
+
+// BSTR: length-prefixed (byte count of the characters, stored just before the
+// text) and zero-terminated. SysAllocString(nullptr) gives nullptr; a null BSTR
+// means the empty text everywhere.
+BSTR SysAllocString(const OLECHAR* text);
+BSTR SysAllocStringLen(const OLECHAR* text, uint32_t length);
+void SysFreeString(BSTR text);
+uint32_t SysStringLen(BSTR text);
+
+void VariantInit(VARIANT* v);
+HRESULT VariantClear(VARIANT* v);
+// Clears dest, then deep-copies src into it.
+HRESULT VariantCopy(VARIANT* dest, const VARIANT* src);
+
+SAFEARRAY* SafeArrayCreate(VARTYPE vt, uint32_t dims, const SAFEARRAYBOUND* bounds);
+SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lowerBound, ULONG count);
+HRESULT SafeArrayDestroy(SAFEARRAY* psa);
+HRESULT SafeArrayCopy(const SAFEARRAY* psa, SAFEARRAY** out);
+// Element access copies: a VARIANT element is VariantCopy'd into *pv (which
+// must be initialised), a BSTR element is SysAllocString'd.
+HRESULT SafeArrayGetElement(SAFEARRAY* psa, const LONG* indices, void* pv);
+HRESULT SafeArrayPutElement(SAFEARRAY* psa, const LONG* indices, const void* pv);
+HRESULT SafeArrayGetLBound(SAFEARRAY* psa, uint32_t dim, LONG* lbound);
+HRESULT SafeArrayGetUBound(SAFEARRAY* psa, uint32_t dim, LONG* ubound);
+uint32_t SafeArrayGetDim(SAFEARRAY* psa);
+HRESULT SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* vt);
+// Changes the element count of the last dimension, keeping existing elements.
+HRESULT SafeArrayRedim(SAFEARRAY* psa, const SAFEARRAYBOUND* newBound);
+HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** data);
+HRESULT SafeArrayUnaccessData(SAFEARRAY* psa);
+
+// Returns nonzero on success, as the OLE functions do.
+int SystemTimeToVariantTime(const SYSTEMTIME* st, DATE* out);
+int VariantTimeToSystemTime(DATE date, SYSTEMTIME* st);
+
+#endif  // TEV_PLATFORM_VARIANT_H_
