@@ -1,0 +1,65 @@
+#include "support/Log.h"
+
+#include <cstdarg>
+
+#include <boost/weak_ptr.hpp>
+
+#include "support/BBLog.h"
+#include "support/PMutex.h"
+#include "support/PMutexLock.h"
+
+namespace {
+
+// Never destroyed: threads may log during process exit.
+PMutex& LoggerMutex() {
+  static PMutex* mutex = new PMutex(false);
+  return *mutex;
+}
+
+boost::weak_ptr<CBBLog>& Logger() {
+  static auto* logger = new boost::weak_ptr<CBBLog>();
+  return *logger;
+}
+
+// The live logger when a line of `level` may be written by it.
+boost::shared_ptr<CBBLog> LoggerFor(int level) {
+  boost::shared_ptr<CBBLog> log = GetGlobalLogger();
+  if (!log) return log;
+  int configured = log->ConfiguredLevel();
+  if (configured != -1 && configured < level) log.reset();
+  return log;
+}
+
+}  // namespace
+
+void SetGlobalLogger(const boost::shared_ptr<CBBLog>& log) {
+  PMutexLock lock(LoggerMutex());
+  Logger() = log;
+}
+
+boost::shared_ptr<CBBLog> GetGlobalLogger() {
+  PMutexLock lock(LoggerMutex());
+  return Logger().lock();
+}
+
+#define TEV_LOG_LEVEL_FUNCTIONS(function, level)                    \
+  void function(const wchar_t* format, ...) {                       \
+    boost::shared_ptr<CBBLog> log = LoggerFor(level);               \
+    if (!log) return;                                               \
+    va_list args;                                                   \
+    va_start(args, format);                                         \
+    log->log(format, args, (level));                                \
+    va_end(args);                                                   \
+  }                                                                 \
+  void function(const boost::wformat& message) {                    \
+    boost::shared_ptr<CBBLog> log = LoggerFor(level);               \
+    if (log) log->log(message, (level));                            \
+  }
+
+TEV_LOG_LEVEL_FUNCTIONS(LogDebug, LOG_DEBUG)
+TEV_LOG_LEVEL_FUNCTIONS(LogInfo, LOG_INFO)
+TEV_LOG_LEVEL_FUNCTIONS(LogWarn, LOG_WARN)
+TEV_LOG_LEVEL_FUNCTIONS(LogError, LOG_ERROR)
+TEV_LOG_LEVEL_FUNCTIONS(LogFatal, LOG_FATAL)
+
+#undef TEV_LOG_LEVEL_FUNCTIONS
