@@ -1,0 +1,87 @@
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/Folders.h"
+#include "support/WideText.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Sets an environment variable for one scope, restoring the old value.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    const char* old = std::getenv(name);
+    if (old != nullptr) {
+      had_ = true;
+      old_ = old;
+    }
+    if (value != nullptr) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (had_) {
+      setenv(name_, old_.c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  bool had_ = false;
+  std::string old_;
+};
+
+}  // namespace
+
+TEST(Folders, FoldersComeFromTheEnvironmentAndAreCreated) {
+  char pattern[] = "/tmp/folders-test.XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string root = pattern;
+  std::ofstream(root + "/file") << "x";
+
+  typedef bool (*Getter)(std::wstring*);
+  struct Case {
+    const char* variable;
+    Getter get;
+  } cases[] = {{"TEV_APPDATA_DIR", &tev::CommonAppDataFolder}, {"TEV_DOCUMENTS_DIR", &tev::CommonDocumentsFolder}};
+  for (const Case& c : cases) {
+    {
+      ScopedEnv env(c.variable, (root + "/" + c.variable + "/a/b//").c_str());
+      std::wstring folder;
+      ASSERT_TRUE(c.get(&folder)) << c.variable;
+      EXPECT_EQ(folder, tev::FromStdUtf8(root + "/" + c.variable + "/a/b"));  // no trailing '/'
+      EXPECT_TRUE(fs::is_directory(root + "/" + c.variable + "/a/b"));
+      EXPECT_FALSE(c.get(nullptr));
+    }
+    {
+      ScopedEnv env(c.variable, (root + "/file/below").c_str());  // cannot be created
+      std::wstring folder = L"unchanged";
+      EXPECT_FALSE(c.get(&folder));
+      EXPECT_EQ(folder, L"unchanged");
+    }
+  }
+  fs::remove_all(root);
+}
+
+TEST(Folders, Defaults) {
+  ScopedEnv appData("TEV_APPDATA_DIR", "");  // empty counts as unset
+  ScopedEnv registry("TEV_REGISTRY_FILE", nullptr);
+  std::wstring folder;
+  ASSERT_TRUE(tev::CommonAppDataFolder(&folder));  // /var/lib exists on every system
+  EXPECT_EQ(folder, L"/var/lib");
+  EXPECT_EQ(tev::RegistryFilePath(), "/etc/tev/registry.ini");
+  ScopedEnv moved("TEV_REGISTRY_FILE", "/tmp/x/registry.ini");
+  EXPECT_EQ(tev::RegistryFilePath(), "/tmp/x/registry.ini");
+}

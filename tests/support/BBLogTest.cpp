@@ -1,0 +1,260 @@
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
+
+#include "support/BBLog.h"
+#include "support/Log.h"
+#include "support/PThread.h"
+#include "support/WideText.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void WriteAll(const std::string& path, const std::string& content) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+size_t CountOf(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+}  // namespace
+
+// Every test logs into its own application-data folder and registry file.
+class CBBLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/bblog-test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    appData_ = root_ + "/appdata";
+    registry_ = root_ + "/registry.ini";
+    setenv("TEV_APPDATA_DIR", appData_.c_str(), 1);
+    setenv("TEV_REGISTRY_FILE", registry_.c_str(), 1);
+  }
+  void TearDown() override {
+    SetGlobalLogger(boost::shared_ptr<CBBLog>());
+    unsetenv("TEV_APPDATA_DIR");
+    unsetenv("TEV_REGISTRY_FILE");
+    std::error_code error;
+    fs::remove_all(root_, error);
+  }
+  std::string Logs() const { return appData_ + "/TevNetworks/Logs/"; }
+  void SetLogLevel(int level) {
+    WriteAll(registry_, "[HKEY_LOCAL_MACHINE\\Software\\TEV Networks\\Tev]\nLogLevel=" + std::to_string(level) + "\n");
+  }
+
+  std::string root_, appData_, registry_;
+};
+
+TEST_F(CBBLogTest, RotatesAtOpeningOnlyAboveTheLimit) {
+  const std::string line = "x-line";
+  struct Case {
+    uint64_t existing;
+    bool movedAtOpening;
+  } cases[] = {{524288, false}, {524289, true}};
+  for (const Case& c : cases) {
+    const std::string name = "Start" + std::to_string(c.existing) + ".log";
+    const std::string old(c.existing, 'o');
+    WriteAll(Logs() + name, old);
+    {
+      CBBLog log(tev::FromStdUtf8(name), false);
+      log.error(L"first after start");
+      log.Flush();
+    }
+    std::string main = ReadAll(Logs() + name);
+    std::string back = ReadAll(Logs() + name + ".back");
+    if (c.movedAtOpening) {
+      EXPECT_EQ(back, old);  // copied away before anything was written
+      EXPECT_EQ(CountOf(main, "first after start"), 1u);
+      EXPECT_EQ(main.find('o'), std::string::npos);
+    } else {
+      // Appended to in place; that line brought it to the limit, so the
+      // writer rotated it right after.
+      EXPECT_EQ(back.substr(0, old.size()), old);
+      EXPECT_EQ(CountOf(back, "first after start"), 1u);
+      EXPECT_EQ(main, "");
+    }
+  }
+}
+
+TEST_F(CBBLogTest, RotatesWhileWriting) {
+  const std::string almostFull(CBBLog::kRotateBytes - 10, 'o');
+  WriteAll(Logs() + "Grow.log", almostFull);
+  WriteAll(Logs() + "TevErrors.log", almostFull);
+  CBBLog log(L"Grow.log", false);
+  log.fatal(L"crosses the limit");
+  log.Flush();
+  EXPECT_EQ(ReadAll(Logs() + "Grow.log"), "");
+  EXPECT_EQ(ReadAll(Logs() + "TevErrors.log"), "");
+  std::string back = ReadAll(Logs() + "Grow.log.back");
+  EXPECT_EQ(back.substr(0, almostFull.size()), almostFull);
+  EXPECT_EQ(CountOf(back, "crosses the limit"), 1u);
+  EXPECT_EQ(CountOf(ReadAll(Logs() + "TevErrors.log.back"), "crosses the limit"), 1u);
+
+  log.error(L"into the fresh file");
+  log.Flush();
+  EXPECT_EQ(CountOf(ReadAll(Logs() + "Grow.log"), "into the fresh file"), 1u);
+  EXPECT_EQ(log.MainLogPath(), tev::FromStdUtf8(Logs() + "Grow.log"));
+}
+
+TEST_F(CBBLogTest, LevelComesFromTheRegistry) {
+  struct Case {
+    int registryLevel;  // -1: value absent
+    const char* written;
+  } cases[] = {{-1, "FE"}, {0, "F"}, {2, "FEW"}, {4, "FEWID"}};
+  for (const Case& c : cases) {
+    if (c.registryLevel < 0) {
+      unlink(registry_.c_str());
+    } else {
+      SetLogLevel(c.registryLevel);
+    }
+    auto log = boost::make_shared<CBBLog>(100000u, false);
+    SetGlobalLogger(log);
+    LogFatal(L"F-line");
+    LogError(L"E-line");
+    LogWarn(L"W-line");
+    LogInfo(boost::wformat(L"%1%-line") % L"I");
+    LogDebug(L"%ls-line", L"D");
+    const std::string text = log->GetMemoryLog();
+    EXPECT_EQ(log->ConfiguredLevel(), c.registryLevel < 0 ? 1 : c.registryLevel);
+    for (char level : std::string("FEWID")) {
+      bool expected = std::string(c.written).find(level) != std::string::npos;
+      EXPECT_EQ(CountOf(text, std::string(1, level) + "-line\n"), expected ? 1u : 0u)
+          << "level " << c.registryLevel << " line " << level;
+    }
+    // Member functions apply the same test.
+    log->debug(L"member-debug");
+    log->error(L"member-error");
+    EXPECT_EQ(CountOf(log->GetMemoryLog(), "member-debug"), c.registryLevel >= 4 ? 1u : 0u);
+    EXPECT_EQ(CountOf(log->GetMemoryLog(), "member-error"), c.registryLevel != 0 ? 1u : 0u);
+  }
+}
+
+TEST_F(CBBLogTest, FatalGoesToBothLogsWithTheModuleName) {
+  CBBLog log(L"", false);  // name derived from the executable
+  EXPECT_EQ(log.ModuleName(), L"test_support");
+  log.fatal(L"disk %ls gone", L"D:");
+  log.error(L"only in the module log");
+  log.Flush();
+  const std::string main = ReadAll(Logs() + "test_support.log");
+  const std::string errors = ReadAll(Logs() + "TevErrors.log");
+  const std::regex fatal(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d{3} \[FATAL\] - test_support - disk D: gone\n)");
+  const std::regex error(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d{3} \[ERROR\] - only in the module log\n)");
+  std::smatch match;
+  EXPECT_TRUE(std::regex_search(main, match, fatal)) << main;
+  EXPECT_TRUE(std::regex_search(main, match, error)) << main;
+  EXPECT_TRUE(std::regex_match(errors, fatal)) << errors;
+}
+
+TEST_F(CBBLogTest, MemoryModeKeepsTheNewestLinesBehindAMarker) {
+  CBBLog log(100u, false);
+  // "YYYY/MM/DD hh:mm:ss.mmm [ERROR] - " is 34 bytes; + 25 + "\n" = 60.
+  auto message = [](const wchar_t* start) {
+    std::wstring text(start);
+    text.resize(25, L'.');
+    return text;
+  };
+  log.error(L"%ls", message(L"first").c_str());
+  ASSERT_EQ(log.GetMemoryLog().size(), 60u);
+  log.error(L"%ls", message(L"second").c_str());
+  log.error(L"%ls", message(L"third").c_str());
+  const std::string text = log.GetMemoryLog();
+  ASSERT_EQ(text.size(), 66u) << text;
+  EXPECT_EQ(text.substr(0, 6), "[...]\n");
+  EXPECT_EQ(text.substr(text.size() - 26), tev::ToStdUtf8(message(L"third")) + "\n");
+  EXPECT_EQ(text.find("second"), std::string::npos);
+}
+
+TEST_F(CBBLogTest, MessageTextConversion) {
+  SetLogLevel(LOG_DEBUG);
+  CBBLog log(1000000u, true);
+  log.warn(L"smile %ls \u00e9", L"\U0001F600");
+  const std::string text = log.GetMemoryLog();
+  // Each UTF-16 unit of the emoji on its own: two three-byte sequences.
+  EXPECT_NE(text.find("smile \xED\xA0\xBD\xED\xB8\x80 \xC3\xA9\n"), std::string::npos) << text;
+  // The process id follows the padded level name.
+  EXPECT_NE(text.find(" [WARN ] " + std::to_string(getpid()) + " - smile"), std::string::npos) << text;
+
+  CBBLog cut(1000000u, false);
+  cut.error(L"%ls", std::wstring(3000, L'x').c_str());
+  std::string line = cut.GetMemoryLog();
+  EXPECT_EQ(CountOf(line, "x"), CBBLog::kMessageBuffer - 1);
+
+  CBBLog formatted(1000000u, false);
+  formatted.log(boost::wformat(L"%1% and %2%") % 1 % L"two", LOG_ERROR);
+  formatted.log(boost::wformat(L"%1% and %2%") % 1, LOG_ERROR);  // too few arguments
+  formatted.log(LOG_ERROR, "narrow %d", 5);
+  formatted.log(LOG_ERROR, nullptr);
+  const std::string all = formatted.GetMemoryLog();
+  EXPECT_NE(all.find("] - 1 and two\n"), std::string::npos) << all;
+  EXPECT_NE(all.find("boost::format error"), std::string::npos) << all;
+  EXPECT_NE(all.find("] - narrow 5\n"), std::string::npos) << all;
+}
+
+TEST_F(CBBLogTest, FallsBackToNumberedNames) {
+  fs::create_directories(Logs() + "Busy.log");  // a folder where the file should be
+  CBBLog log(L"Busy.log", false);
+  log.error(L"went elsewhere");
+  log.Flush();
+  EXPECT_EQ(log.MainLogPath(), tev::FromStdUtf8(Logs() + "Busy.log1"));
+  EXPECT_EQ(CountOf(ReadAll(Logs() + "Busy.log1"), "went elsewhere"), 1u);
+}
+
+TEST_F(CBBLogTest, WithoutAFolderLinesAreDropped) {
+  WriteAll(root_ + "/plainfile", "x");
+  setenv("TEV_APPDATA_DIR", (root_ + "/plainfile/appdata").c_str(), 1);
+  CBBLog log(L"Nowhere.log", false);
+  log.fatal(L"nobody hears this");
+  log.error(L"nor this");
+  log.Flush();
+  EXPECT_EQ(log.MainLogPath(), L"");
+  EXPECT_EQ(log.ErrorsLogPath(), L"");
+}
+
+TEST_F(CBBLogTest, ManyThreadsLogWholeLines) {
+  auto log = boost::make_shared<CBBLog>(L"Busy.log", false);
+  SetGlobalLogger(log);
+  auto work = [](void* argument) -> int {
+    for (int i = 0; i < 300; ++i) LogError(L"worker %d line %d end", static_cast<int>(reinterpret_cast<intptr_t>(argument)), i);
+    return 0;
+  };
+  {
+    PThread a(+work, reinterpret_cast<void*>(intptr_t{1}));
+    PThread b(+work, reinterpret_cast<void*>(intptr_t{2}));
+    PThread c(+work, reinterpret_cast<void*>(intptr_t{3}));
+    a.join();
+    b.join();
+    c.join();
+  }
+  log->Flush();
+  const std::string text = ReadAll(Logs() + "Busy.log");
+  EXPECT_EQ(CountOf(text, "\n"), 900u);
+  EXPECT_EQ(CountOf(text, " end\n"), 900u);
+  EXPECT_EQ(CountOf(text, "worker 2 line 299 end\n"), 1u);
+
+  // The global functions hold the log weakly.
+  log.reset();
+  EXPECT_FALSE(GetGlobalLogger());
+  LogError(L"goes nowhere");
+}

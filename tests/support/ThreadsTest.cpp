@@ -1,0 +1,243 @@
+#include <pthread.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <mutex>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#include "support/GlobalLocks.h"
+#include "support/Locker.h"
+#include "support/PCondMutex.h"
+#include "support/PEvent.h"
+#include "support/PMutex.h"
+#include "support/PMutexLock.h"
+#include "support/PThread.h"
+#include "support/PWaitableTimer.h"
+
+namespace {
+
+// Whether another thread could take `mutex` right now.
+bool FreeForOtherThreads(PMutex& mutex) {
+  struct Probe {
+    PMutex* mutex;
+    bool taken = false;
+    int Run(void*) {
+      taken = mutex->trylock();
+      if (taken) mutex->unlock();
+      return 0;
+    }
+  } probe{&mutex};
+  PThread thread(&probe, &Probe::Run);
+  thread.join();
+  return probe.taken;
+}
+
+int Result(void* value) { return static_cast<int>(reinterpret_cast<intptr_t>(value)); }
+
+}  // namespace
+
+TEST(PEvent, DeadlineArithmetic) {
+  struct Case {
+    int64_t nowMs;
+    unsigned int waitMs;
+    time_t seconds;
+    long nanoseconds;
+  } cases[] = {
+      {1000700, 1500, 1002, 200000000},  // 700 ms past the second + 1.5 s -> 2 s + 200 ms later
+      {1000000, 0, 1000, 0},
+      {1000999, 1, 1001, 0},  // nanoseconds reach exactly 10^9 and carry
+      {1000500, 499, 1000, 999000000},
+      {1000000, 10000, 1010, 0},
+      {1000001, 4294967295u, 1000 + 4294967, 296000000},
+  };
+  for (const Case& c : cases) {
+    struct timespec deadline = PEventDeadline(c.nowMs, c.waitMs);
+    EXPECT_EQ(deadline.tv_sec, c.seconds) << c.nowMs << " + " << c.waitMs;
+    EXPECT_EQ(deadline.tv_nsec, c.nanoseconds) << c.nowMs << " + " << c.waitMs;
+  }
+}
+
+TEST(PEvent, SetResetAndWait) {
+  PEvent initiallySet(true);
+  EXPECT_TRUE(initiallySet.IsSet());
+  EXPECT_TRUE(initiallySet.Wait(10000));  // already set: no waiting
+
+  PEvent event;
+  EXPECT_FALSE(event.IsSet());
+  EXPECT_FALSE(event.Wait(0));
+  EXPECT_FALSE(event.Wait(30));
+  event.Set();
+  EXPECT_TRUE(event.IsSet());
+  EXPECT_TRUE(event.Wait(10000));
+  EXPECT_TRUE(event.Wait(0));  // stays set: manual reset
+  event.Reset();
+  EXPECT_FALSE(event.IsSet());
+  EXPECT_FALSE(event.Wait(0));
+}
+
+TEST(PEvent, SetFromAnotherThreadEndsWait) {
+  PEvent event;
+  auto setter = [](void* argument) -> int {
+    usleep(20000);
+    static_cast<PEvent*>(argument)->Set();
+    return 0;
+  };
+  PThread thread(+setter, &event);
+  EXPECT_TRUE(event.Wait(600000));
+  EXPECT_EQ(thread.join(), 0);
+}
+
+TEST(PCondMutex, TimedWaitReportsTimeoutAs10060) {
+  EXPECT_EQ(PTHREAD_TIMEDOUT_CODE, 10060);
+  PCondMutex cond;
+  struct timespec past = {1, 0};
+  PMutexLock lock(cond);
+  EXPECT_EQ(cond.timedwait(past), PTHREAD_TIMEDOUT_CODE);
+}
+
+TEST(PMutex, RecursiveOnlyWhenAsked) {
+  PMutex recursive(true);
+  recursive.lock();
+  EXPECT_TRUE(recursive.trylock());  // the holder may take it again
+  EXPECT_FALSE(FreeForOtherThreads(recursive));
+  recursive.unlock();
+  EXPECT_FALSE(FreeForOtherThreads(recursive));  // still held once
+  recursive.unlock();
+  EXPECT_TRUE(FreeForOtherThreads(recursive));
+
+  PMutex plain(false);
+  EXPECT_FALSE(plain.isRecursive());
+  plain.lock();
+  EXPECT_FALSE(plain.trylock());  // not even for the holder
+  EXPECT_FALSE(FreeForOtherThreads(plain));
+  plain.unlock();
+  EXPECT_TRUE(FreeForOtherThreads(plain));
+  {
+    PMutexLock lock(&plain);
+    EXPECT_FALSE(FreeForOtherThreads(plain));
+  }
+  EXPECT_TRUE(FreeForOtherThreads(plain));
+}
+
+TEST(GlobalLocks, OnlyTheEngineMutexIsRecursive) {
+  EXPECT_EQ(&EngineMutex(), &EngineMutex());
+  EXPECT_TRUE(EngineMutex().isRecursive());
+  EXPECT_FALSE(StartingSetMutex().isRecursive());
+  EXPECT_FALSE(ThumbnailMutex().isRecursive());
+  EXPECT_FALSE(DatabaseMutex().isRecursive());
+  {
+    PMutexLock outer(EngineMutex());
+    PMutexLock inner(EngineMutex());
+  }
+  EXPECT_TRUE(FreeForOtherThreads(EngineMutex()));
+
+  StreamTable().with([](std::map<std::wstring, long>& table) { table[L"/rec/a.wtv"] = 7; });
+  long id = StreamTable().with([](std::map<std::wstring, long>& table) { return table[L"/rec/a.wtv"]; });
+  EXPECT_EQ(id, 7);
+}
+
+// Counts live instances, so a test sees which copies a PThread made.
+class CountingDelegate : public PThreadDelegateGeneric {
+ public:
+  static std::atomic<int> live;
+  CountingDelegate() { ++live; }
+  CountingDelegate(const CountingDelegate&) : PThreadDelegateGeneric() { ++live; }
+  ~CountingDelegate() override { --live; }
+  int run(void* argument) override {
+    if (argument != nullptr) static_cast<PEvent*>(argument)->Wait(600000);
+    return 42;
+  }
+  PThreadDelegateGeneric* clone() const override { return new CountingDelegate(*this); }
+};
+std::atomic<int> CountingDelegate::live{0};
+
+TEST(PThread, NewThreadClonesDelegateBeforeConstructorReturns) {
+  PEvent release;
+  {
+    CountingDelegate prototype;
+    PThread thread(nullptr, prototype, &release);
+    // The prototype, the owned copy and the running thread's own clone.
+    EXPECT_EQ(CountingDelegate::live.load(), 3);
+    release.Set();
+    void* result = nullptr;
+    EXPECT_EQ(thread.join(&result), 0);
+    EXPECT_EQ(Result(result), 42);
+    EXPECT_EQ(CountingDelegate::live.load(), 2);  // the clone went with the thread
+    EXPECT_EQ(thread.join(), EINVAL);             // joining twice is refused
+  }
+  EXPECT_EQ(CountingDelegate::live.load(), 0);
+}
+
+TEST(PThread, MemberAndFunctionForms) {
+  struct Target {
+    int base = 7;
+    int Run(void* argument) { return base + static_cast<int>(reinterpret_cast<intptr_t>(argument)); }
+  } target;
+  void* result = nullptr;
+  PThread member(&target, &Target::Run, reinterpret_cast<void*>(intptr_t{5}));
+  EXPECT_EQ(member.join(&result), 0);
+  EXPECT_EQ(Result(result), 12);
+
+  auto negate = [](void* argument) -> int { return -static_cast<int>(reinterpret_cast<intptr_t>(argument)); };
+  PThread function(nullptr, +negate, reinterpret_cast<void*>(intptr_t{9}));
+  EXPECT_EQ(function.join(&result), 0);
+  EXPECT_EQ(Result(result), -9);
+
+  // A body that throws ends its thread with -1 instead of the process.
+  auto thrower = [](void*) -> int { throw std::runtime_error("bad"); };
+  PThread throwing(+thrower);
+  EXPECT_EQ(throwing.join(&result), 0);
+  EXPECT_EQ(Result(result), -1);
+}
+
+TEST(PThread, FailingCreateThrowsAndLeavesNoDelegate) {
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  // A stack larger than the address space cannot be mapped.
+  ASSERT_EQ(pthread_attr_setstacksize(&attributes, size_t{1} << 50), 0);
+  {
+    CountingDelegate prototype;
+    EXPECT_THROW({ PThread thread(&attributes, prototype, nullptr); }, std::exception);
+    EXPECT_EQ(CountingDelegate::live.load(), 1);  // only the prototype
+  }
+  struct Target {
+    int Run(void*) { return 0; }
+  } target;
+  EXPECT_THROW({ PThread thread(&attributes, &target, &Target::Run, nullptr); }, std::exception);
+  pthread_attr_destroy(&attributes);
+}
+
+TEST(PWaitableTimer, FlagsStartClear) {
+  struct Probe : PWaitableTimer {
+    bool AnySet() {
+      PMutexLock lock(this);
+      return armed_ || cancelled_;
+    }
+  } timer;
+  EXPECT_FALSE(timer.AnySet());
+}
+
+TEST(Locker, SerialisesUseOfTheContainer) {
+  locker<std::map<int, int>> counter;
+  auto work = [](void* argument) -> int {
+    auto* shared = static_cast<locker<std::map<int, int>>*>(argument);
+    for (int i = 0; i < 2000; ++i) {
+      std::lock_guard<locker<std::map<int, int>>> guard(*shared);
+      ++shared->container()[0];
+    }
+    return 0;
+  };
+  {
+    PThread a(+work, &counter), b(+work, &counter), c(+work, &counter);
+    a.join();
+    b.join();
+    c.join();
+  }
+  counter.enter();
+  EXPECT_EQ(counter.container()[0], 6000);
+  counter.leave();
+}
