@@ -9,7 +9,10 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/BumpedSet.h"
 #include "platform/Variant.h"
+
+class Schedule;
 
 class Schedules {
  public:
@@ -25,9 +28,37 @@ class Schedules {
   // --- Media-library publishing ---
   static void AssignTevMediumId(int scheduleId, const std::wstring& mediumId);
   static void AssignTevMediumId(const std::wstring& filePath, const std::wstring& mediumId);
+  // Medium id stored for the schedule, "" when the row is missing.
+  static std::wstring GetMediumId(int32_t scheduleId);
+  // Media-library type of a channel mimetype ("video.file.recorded.tv", ...).
+  static std::wstring MediaTypeForMimetype(const std::wstring& mimetype);
   // One-time medium-id migration of the version-5 database upgrade.
   // Returns true when the walk completed without a bus exception.
   static bool ChangeMediumIds();
+
+  // --- Conflicts (engine/Conflicts.cpp) ---
+  // Checks a program about to be scheduled against the overlapping rows of
+  // the same mimetype and the tuner count. Returns 0 no conflict, 101
+  // conflicts (list in *conflicts when not null), 102 statement failed, 105
+  // no tuner, 119 same program already scheduled (*conflicts: its medium id
+  // as text), 125 the same pass already records it, -1 exception. Rows it
+  // skips, stops or sets to conflict are written at once and entered in
+  // `bumped` with kBumpedChanged; republishing them is the caller's.
+  int CheckForScheduleConflicts(const std::wstring& name, const std::wstring& channel,
+                                const std::wstring& channelMimetype, int64_t start,
+                                int32_t duration, VARIANT* conflicts, int32_t leaveOutId,
+                                int32_t priority, bool displace, bool ownChannel,
+                                const std::wstring& channelName, bool force,
+                                bool includeSkipped, BumpedSet& bumped);
+  // After a change that may free a tuner: returns conflicting and skipped
+  // rows that nothing blocks any more to scheduled (newest first) and
+  // republishes them; re-arms the timer when any changed.
+  void UpdateConflicts(int32_t scheduleId);
+  // Schedules the row again and skips every row that overlaps it.
+  void ForceSchedule(int32_t scheduleId);
+  // The "GetConflicts" service: in slot 0 a medium id; out slot 0 the list.
+  // 103 when no schedule has that id, else the check's result.
+  int GetConflicts(const VARIANT& in, VARIANT* out);
 
   // Read directly by the settings services.
   std::wstring m_videoDirectory;
@@ -35,6 +66,8 @@ class Schedules {
   std::wstring m_thirdDirectory;
 
  private:
+  // Skips a pending row (table and object) or cancels its recording.
+  void BumpSchedule(Schedule& row);
   bool m_running = true;
   int32_t m_unused = 0;
 };
