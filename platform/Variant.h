@@ -29,6 +29,7 @@ constexpr HRESULT DISP_E_BADVARTYPE = (HRESULT)0x80020008;
 constexpr HRESULT DISP_E_BADINDEX = (HRESULT)0x8002000B;
 constexpr HRESULT DISP_E_TYPEMISMATCH = (HRESULT)0x80020005;
 constexpr HRESULT DISP_E_ARRAYISLOCKED = (HRESULT)0x8002000D;
+constexpr HRESULT E_UNEXPECTED = (HRESULT)0x8000FFFF;
 inline bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 inline bool FAILED(HRESULT hr) { return hr < 0; }
 
@@ -45,6 +46,11 @@ struct SAFEARRAYBOUND {
   ULONG cElements;
   LONG lLbound;
 };
+
+// SAFEARRAY.fFeatures bits.
+constexpr USHORT FADF_HAVEVARTYPE = 0x0080;
+constexpr USHORT FADF_BSTR = 0x0100;
+constexpr USHORT FADF_VARIANT = 0x0800;
 
 // Only one-dimensional arrays are made by the module; more dimensions are
 // accepted by SafeArrayCreate for completeness.
@@ -101,23 +107,39 @@ HRESULT VariantClear(VARIANT* v);
 // Clears dest, then deep-copies src into it.
 HRESULT VariantCopy(VARIANT* dest, const VARIANT* src);
 
+// Element types: VT_VARIANT, VT_BSTR, VT_I1, VT_UI1, VT_I2, VT_UI2, VT_I4,
+// VT_UI4, VT_INT, VT_UINT, VT_I8, VT_UI8, VT_R4, VT_R8, VT_DATE, VT_BOOL,
+// VT_ERROR; any other type, zero dimensions or a size that does not fit in
+// memory gives nullptr. Elements start zeroed (VT_EMPTY, null BSTR).
+// `bounds` lists dimension 1 first; it is stored in OLE order (reversed).
 SAFEARRAY* SafeArrayCreate(VARTYPE vt, uint32_t dims, const SAFEARRAYBOUND* bounds);
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lowerBound, ULONG count);
+// Frees the elements (BSTRs, VARIANTs) and the array; DISP_E_ARRAYISLOCKED
+// while SafeArrayAccessData is outstanding. nullptr is accepted.
 HRESULT SafeArrayDestroy(SAFEARRAY* psa);
 HRESULT SafeArrayCopy(const SAFEARRAY* psa, SAFEARRAY** out);
 // Element access copies: a VARIANT element is VariantCopy'd into *pv (which
 // must be initialised), a BSTR element is SysAllocString'd.
+// indices[i] addresses dimension i + 1 (the numbering of GetLBound); for one
+// dimension it is just the index. Out of range gives DISP_E_BADINDEX.
+// As in OLE, PutElement's pv is the BSTR itself for VT_BSTR arrays, a
+// VARIANT* for VT_VARIANT arrays and a pointer to the value otherwise.
 HRESULT SafeArrayGetElement(SAFEARRAY* psa, const LONG* indices, void* pv);
 HRESULT SafeArrayPutElement(SAFEARRAY* psa, const LONG* indices, const void* pv);
 HRESULT SafeArrayGetLBound(SAFEARRAY* psa, uint32_t dim, LONG* lbound);
 HRESULT SafeArrayGetUBound(SAFEARRAY* psa, uint32_t dim, LONG* ubound);
 uint32_t SafeArrayGetDim(SAFEARRAY* psa);
 HRESULT SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* vt);
-// Changes the element count of the last dimension, keeping existing elements.
+// Changes the bound of the last dimension (rgsabound[0]), keeping existing
+// elements: dropped ones are freed, new ones zeroed.
 HRESULT SafeArrayRedim(SAFEARRAY* psa, const SAFEARRAYBOUND* newBound);
 HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** data);
 HRESULT SafeArrayUnaccessData(SAFEARRAY* psa);
 
+// OLE date: days since 1899-12-30, the fraction is the time of day; for a
+// negative date the fraction still counts forward from midnight of the day
+// given by the integer part (-1.25 is 1899-12-29 06:00). Valid years are
+// 100..9999; milliseconds are ignored and rounded to whole seconds.
 // Returns nonzero on success, as the OLE functions do.
 int SystemTimeToVariantTime(const SYSTEMTIME* st, DATE* out);
 int VariantTimeToSystemTime(DATE date, SYSTEMTIME* st);

@@ -7,13 +7,16 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/Variant.h"
 #include "vel/VelException.h"
 
 namespace VUtil {
 
-// OLE date <-> seconds since 1970 (UTC).
+// OLE date <-> seconds since 1970 (UTC). DateToSeconds truncates the day
+// and rounds the time of day to the nearest second; NaN gives 0 and
+// magnitudes beyond 1e10 days are clamped there.
 int64_t DateToSeconds(DATE date);
 DATE SecondsToDate(int64_t seconds);
 
@@ -27,8 +30,10 @@ void GetElement(const VARIANT& array, long index, int* out);              // VT_
 void GetElement(const VARIANT& array, long index, double* out);           // VT_R8
 void GetElement(const VARIANT& array, long index, float* out);            // VT_R4
 void GetElement(const VARIANT& array, long index, unsigned long* out);    // VT_UI4
+// VARIANT_BOOL is short, so this one form reads VT_I2 and VT_BOOL arrays.
 void GetElement(const VARIANT& array, long index, short* out);            // VT_I2
 void GetElement(const VARIANT& array, long index, VARIANT_BOOL* out);     // VT_BOOL
+void GetElement(const VARIANT& array, long index, bool* out);             // VT_BOOL
 void GetElement(const VARIANT& array, long index, unsigned short* out);   // VT_UI2
 
 std::wstring GetStringElement(const VARIANT& array, long index);
@@ -42,14 +47,22 @@ int16_t GetShortElement(const VARIANT& array, long index);
 uint16_t GetUShortElement(const VARIANT& array, long index);
 double GetDoubleElement(const VARIANT& array, long index);
 float GetFloatElement(const VARIANT& array, long index);
+// Element `index` of a VT_VARIANT array must be a VT_ARRAY|VT_UI1 array.
 // Returns a new[]-allocated copy of the bytes; the caller delete[]s it.
 unsigned char* GetByteArrayElement(const VARIANT& array, long index, long* length);
+void GetByteArrayElement(const VARIANT& array, long index, std::vector<unsigned char>* out);
+// As above, also accepting a VT_ARRAY|VT_I1 element.
+void GetCharArrayElement(const VARIANT& array, long index, std::vector<unsigned char>* out);
 
+// Pair arrays: VT_VARIANT arrays whose elements are [name BSTR, value]
+// arrays; VT_EMPTY elements are holes that searches skip. The first match
+// wins. String forms accept a VT_BSTR or VT_EMPTY value ("").
 void GetPair(const VARIANT& pairs, long index, std::wstring* name, std::wstring* value);
 // Exact name, string value.
 bool FindPair(const VARIANT& pairs, const std::wstring& name, std::wstring* value);
 // Names compared lower-cased (current locale).
 bool FindPairNoCase(const VARIANT& pairs, const std::wstring& name, std::wstring* value);
+// A VT_I4 value as is, a string through its leading decimal digits.
 bool FindPairNoCase(const VARIANT& pairs, const std::wstring& name, int32_t* value);
 bool FindPairNoCase(const VARIANT& pairs, const std::wstring& name, VARIANT* value);
 
@@ -58,8 +71,13 @@ long GetArrayLengthEmpty(const VARIANT& array);
 std::wstring GetSingleOutParamString(const VARIANT& out);
 
 // --- Writers ---------------------------------------------------------------
+// Each typed PutElement needs an array of its own element type or of
+// VT_VARIANT (the value then goes in wrapped in a VARIANT of its type).
+// `out` must be initialised; what it held is cleared.
 void CreateArray(VARIANT* out, VARTYPE elementType, long count);
+// New elements are empty, dropped ones are freed.
 void ResizeArray(VARIANT* array, long count);
+// Into a VT_VARIANT array; a typed array takes a scalar of its own type.
 void PutElement(VARIANT* array, long index, const VARIANT& value);
 void PutElement(VARIANT* array, long index, bool value);
 void PutElement(VARIANT* array, long index, const std::wstring& value);
@@ -68,6 +86,9 @@ void PutElement(VARIANT* array, long index, short value);
 void PutElement(VARIANT* array, long index, unsigned short value);
 void PutElement(VARIANT* array, long index, int32_t value);       // VT_I4
 void PutElement(VARIANT* array, long index, uint32_t value);      // VT_UI4
+// The bus's "long" is 32-bit: these keep the low 32 bits (VT_I4, VT_UI4).
+void PutElement(VARIANT* array, long index, long value);
+void PutElement(VARIANT* array, long index, unsigned long value);
 void PutElement(VARIANT* array, long index, double value);
 void PutElement(VARIANT* array, long index, float value);
 void PutDateElement(VARIANT* array, long index, int64_t secondsSince1970);
@@ -85,7 +106,11 @@ void checkType(const VARIANT& v, VARTYPE type, const wchar_t* name);
 void checkArrayType(const VARIANT& v, VARTYPE elementType, long length, bool atLeast,
                     const wchar_t* name);
 
+// "Dumping <title>: " and the lines of DumpValue(v, 1).
 std::wstring DumpVariant(const VARIANT& v, const std::wstring& title);
+// The dump lines of one value, indented two blanks per level, each ending in
+// "\r\n"; a failed read ends the value with an <Error> line.
+std::wstring DumpValue(const VARIANT& v, int level);
 
 }  // namespace VUtil
 
