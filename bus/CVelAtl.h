@@ -113,6 +113,8 @@ const std::vector<CVelAtlService>& CVelAtlServiceTable();
 // The live module's endpoint, or null when no PVRVel exists. Code without
 // another path to the endpoint sends its requests through this.
 CVelAtl* TheVel();
+// Set by the module together with the live PVRVel pointer.
+void SetLiveVel(CVelAtl* vel);
 // Test seam: makes TheVel() answer `vel` (null restores the live module's).
 void SetTheVelForTest(CVelAtl* vel);
 
