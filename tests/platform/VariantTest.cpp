@@ -1,0 +1,405 @@
+#include "platform/Variant.h"
+
+#include <gtest/gtest.h>
+#include <rapidcheck.h>
+#include <rapidcheck/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+
+namespace {
+
+BSTR Bstr(const wchar_t* text) { return SysAllocString(text); }
+
+std::wstring Text(BSTR b) { return b == nullptr ? L"<null>" : std::wstring(b, SysStringLen(b)); }
+
+VARIANT StringVariant(const wchar_t* text) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_BSTR;
+  v.bstrVal = Bstr(text);
+  return v;
+}
+
+// A VT_VARIANT vector holding the given texts.
+VARIANT TextArray(std::initializer_list<const wchar_t*> texts) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_ARRAY | VT_VARIANT;
+  v.parray = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(texts.size()));
+  LONG i = 0;
+  for (const wchar_t* t : texts) {
+    VARIANT s = StringVariant(t);
+    EXPECT_EQ(SafeArrayPutElement(v.parray, &i, &s), S_OK);
+    VariantClear(&s);
+    ++i;
+  }
+  return v;
+}
+
+std::wstring TextAt(const VARIANT& array, LONG i) {
+  VARIANT e;
+  VariantInit(&e);
+  if (FAILED(SafeArrayGetElement(array.parray, &i, &e))) return L"<bad index>";
+  std::wstring result = e.vt == VT_BSTR ? Text(e.bstrVal) : L"<vt " + std::to_wstring(e.vt) + L">";
+  VariantClear(&e);
+  return result;
+}
+
+SYSTEMTIME Time(uint16_t y, uint16_t mo, uint16_t d, uint16_t h = 0, uint16_t mi = 0, uint16_t s = 0) {
+  SYSTEMTIME st{};
+  st.wYear = y;
+  st.wMonth = mo;
+  st.wDay = d;
+  st.wHour = h;
+  st.wMinute = mi;
+  st.wSecond = s;
+  return st;
+}
+
+}  // namespace
+
+TEST(Variant, BstrKeepsByteLengthPrefix) {
+  BSTR b = Bstr(L"abc");
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(SysStringLen(b), 3u);
+  uint32_t prefix = 0;
+  std::memcpy(&prefix, reinterpret_cast<char*>(b) - sizeof(uint32_t), sizeof(prefix));
+  EXPECT_EQ(prefix, 3 * sizeof(wchar_t));
+  EXPECT_EQ(b[3], L'\0');
+  SysFreeString(b);
+
+  const wchar_t withNul[] = {L'a', L'\0', L'b'};
+  b = SysAllocStringLen(withNul, 3);
+  EXPECT_EQ(Text(b), std::wstring(withNul, 3));
+  SysFreeString(b);
+
+  b = SysAllocStringLen(nullptr, 2);  // zeroed buffer of that length
+  EXPECT_EQ(SysStringLen(b), 2u);
+  EXPECT_EQ(b[0], L'\0');
+  SysFreeString(b);
+
+  EXPECT_EQ(SysAllocString(nullptr), nullptr);
+  EXPECT_EQ(SysStringLen(nullptr), 0u);
+  SysFreeString(nullptr);
+}
+
+TEST(Variant, VectorElementTypes) {
+  const struct {
+    VARTYPE vt;
+    ULONG size;
+  } supported[] = {
+      {VT_VARIANT, sizeof(VARIANT)}, {VT_BSTR, sizeof(BSTR)}, {VT_I1, 1}, {VT_UI1, 1},
+      {VT_I2, 2}, {VT_UI2, 2}, {VT_BOOL, 2}, {VT_I4, 4}, {VT_UI4, 4}, {VT_INT, 4},
+      {VT_UINT, 4}, {VT_R4, 4}, {VT_ERROR, 4}, {VT_I8, 8}, {VT_UI8, 8}, {VT_R8, 8},
+      {VT_DATE, 8},
+  };
+  for (const auto& c : supported) {
+    SAFEARRAY* psa = SafeArrayCreateVector(c.vt, 0, 4);
+    ASSERT_NE(psa, nullptr) << c.vt;
+    EXPECT_EQ(psa->cbElements, c.size);
+    VARTYPE vt = 0;
+    EXPECT_EQ(SafeArrayGetVartype(psa, &vt), S_OK);
+    EXPECT_EQ(vt, c.vt);
+    EXPECT_EQ(SafeArrayGetDim(psa), 1u);
+    EXPECT_EQ((psa->fFeatures & FADF_BSTR) != 0, c.vt == VT_BSTR);
+    EXPECT_EQ((psa->fFeatures & FADF_VARIANT) != 0, c.vt == VT_VARIANT);
+    EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
+  }
+  for (VARTYPE vt : std::initializer_list<VARTYPE>{VT_EMPTY, VT_NULL, VT_CY, VT_DISPATCH, VT_UNKNOWN, VT_DECIMAL,
+                     static_cast<VARTYPE>(VT_ARRAY | VT_I4), static_cast<VARTYPE>(99)}) {
+    EXPECT_EQ(SafeArrayCreateVector(vt, 0, 1), nullptr) << vt;
+  }
+  EXPECT_EQ(SafeArrayCreate(VT_I4, 0, nullptr), nullptr);
+  EXPECT_EQ(SafeArrayDestroy(nullptr), S_OK);
+}
+
+TEST(Variant, ElementAccessHonoursBounds) {
+  SAFEARRAY* psa = SafeArrayCreateVector(VT_I4, 5, 3);
+  LONG lower = 0, upper = 0;
+  EXPECT_EQ(SafeArrayGetLBound(psa, 1, &lower), S_OK);
+  EXPECT_EQ(SafeArrayGetUBound(psa, 1, &upper), S_OK);
+  EXPECT_EQ(lower, 5);
+  EXPECT_EQ(upper, 7);
+  EXPECT_EQ(SafeArrayGetLBound(psa, 0, &lower), DISP_E_BADINDEX);
+  EXPECT_EQ(SafeArrayGetUBound(psa, 2, &upper), DISP_E_BADINDEX);
+  for (LONG i = 5; i <= 7; ++i) {
+    int32_t value = i * 10;
+    EXPECT_EQ(SafeArrayPutElement(psa, &i, &value), S_OK);
+  }
+  for (LONG i : {4, 8, -1, 0}) {
+    int32_t value = 0;
+    EXPECT_EQ(SafeArrayGetElement(psa, &i, &value), DISP_E_BADINDEX) << i;
+    EXPECT_EQ(SafeArrayPutElement(psa, &i, &value), DISP_E_BADINDEX) << i;
+  }
+  LONG i = 6;
+  int32_t value = 0;
+  EXPECT_EQ(SafeArrayGetElement(psa, &i, &value), S_OK);
+  EXPECT_EQ(value, 60);
+  EXPECT_EQ(SafeArrayGetElement(nullptr, &i, &value), E_INVALIDARG);
+  SafeArrayDestroy(psa);
+
+  // An empty vector: upper bound one below the lower.
+  psa = SafeArrayCreateVector(VT_VARIANT, 0, 0);
+  EXPECT_EQ(SafeArrayGetUBound(psa, 1, &upper), S_OK);
+  EXPECT_EQ(upper, -1);
+  SafeArrayDestroy(psa);
+}
+
+TEST(Variant, ElementsAreCopiedInAndOut) {
+  SAFEARRAY* strings = SafeArrayCreateVector(VT_BSTR, 0, 2);
+  BSTR source = Bstr(L"first");
+  LONG i = 0;
+  EXPECT_EQ(SafeArrayPutElement(strings, &i, source), S_OK);
+  source[0] = L'F';  // the array holds its own copy
+  SysFreeString(source);
+  EXPECT_EQ(SafeArrayPutElement(strings, &i, nullptr), S_OK);  // replaces (and frees) the old text
+  BSTR out = nullptr;
+  EXPECT_EQ(SafeArrayGetElement(strings, &i, &out), S_OK);
+  EXPECT_EQ(out, nullptr);
+  i = 1;
+  BSTR second = Bstr(L"second");
+  SafeArrayPutElement(strings, &i, second);
+  SysFreeString(second);
+  EXPECT_EQ(SafeArrayGetElement(strings, &i, &out), S_OK);
+  EXPECT_EQ(Text(out), L"second");
+  out[0] = L'X';
+  SysFreeString(out);
+  EXPECT_EQ(SafeArrayGetElement(strings, &i, &out), S_OK);
+  EXPECT_EQ(Text(out), L"second");
+  SysFreeString(out);
+  SafeArrayDestroy(strings);
+
+  VARIANT array = TextArray({L"a", L"b"});
+  VARIANT got = StringVariant(L"previous");  // cleared by the read
+  i = 1;
+  EXPECT_EQ(SafeArrayGetElement(array.parray, &i, &got), S_OK);
+  EXPECT_EQ(Text(got.bstrVal), L"b");
+  got.bstrVal[0] = L'Z';
+  EXPECT_EQ(TextAt(array, 1), L"b");
+  VariantClear(&got);
+  VariantClear(&array);
+}
+
+TEST(Variant, CopyIsDeepAndClearFreesEverything) {
+  // [ "top", [ "inner", [ "deepest" ] ] ]
+  VARIANT deepest = TextArray({L"deepest"});
+  VARIANT inner = TextArray({L"inner", L"slot"});
+  LONG one = 1;
+  ASSERT_EQ(SafeArrayPutElement(inner.parray, &one, &deepest), S_OK);
+  VARIANT outer = TextArray({L"top", L"slot"});
+  ASSERT_EQ(SafeArrayPutElement(outer.parray, &one, &inner), S_OK);
+  VariantClear(&deepest);
+  VariantClear(&inner);
+
+  VARIANT copy = StringVariant(L"overwritten");
+  ASSERT_EQ(VariantCopy(&copy, &outer), S_OK);
+  EXPECT_EQ(copy.vt, VT_ARRAY | VT_VARIANT);
+  EXPECT_NE(copy.parray, outer.parray);
+  // Change the original's nested text in place; the copy must not see it.
+  VARIANT* outerItems = static_cast<VARIANT*>(outer.parray->pvData);
+  VARIANT* innerItems = static_cast<VARIANT*>(outerItems[1].parray->pvData);
+  VARIANT* deepItems = static_cast<VARIANT*>(innerItems[1].parray->pvData);
+  deepItems[0].bstrVal[0] = L'D';
+  EXPECT_EQ(VariantClear(&outer), S_OK);
+  EXPECT_EQ(outer.vt, VT_EMPTY);
+
+  VARIANT* copyItems = static_cast<VARIANT*>(copy.parray->pvData);
+  EXPECT_EQ(Text(copyItems[0].bstrVal), L"top");
+  VARIANT* copyInner = static_cast<VARIANT*>(copyItems[1].parray->pvData);
+  EXPECT_EQ(Text(copyInner[0].bstrVal), L"inner");
+  EXPECT_EQ(TextAt(copyInner[1], 0), L"deepest");
+
+  // Copying onto itself changes nothing; copying a part of dest onto dest works.
+  EXPECT_EQ(VariantCopy(&copy, &copy), S_OK);
+  EXPECT_EQ(TextAt(copy, 0), L"top");
+  EXPECT_EQ(VariantCopy(&copy, &copyItems[1]), S_OK);
+  EXPECT_EQ(TextAt(copy, 0), L"inner");
+  VariantClear(&copy);
+
+  VARIANT s = StringVariant(L"text");
+  VARIANT t;
+  VariantInit(&t);
+  EXPECT_EQ(VariantCopy(&t, &s), S_OK);
+  EXPECT_NE(t.bstrVal, s.bstrVal);
+  VariantClear(&s);
+  EXPECT_EQ(Text(t.bstrVal), L"text");
+  VariantClear(&t);
+  EXPECT_EQ(VariantCopy(nullptr, &t), E_INVALIDARG);
+}
+
+TEST(Variant, LockedArraysStay) {
+  VARIANT v = TextArray({L"x"});
+  void* data = nullptr;
+  ASSERT_EQ(SafeArrayAccessData(v.parray, &data), S_OK);
+  EXPECT_EQ(data, v.parray->pvData);
+  EXPECT_EQ(VariantClear(&v), DISP_E_ARRAYISLOCKED);
+  EXPECT_EQ(v.vt, VT_ARRAY | VT_VARIANT);
+  SAFEARRAYBOUND bound{3, 0};
+  EXPECT_EQ(SafeArrayRedim(v.parray, &bound), DISP_E_ARRAYISLOCKED);
+  EXPECT_EQ(SafeArrayUnaccessData(v.parray), S_OK);
+  EXPECT_EQ(SafeArrayUnaccessData(v.parray), E_UNEXPECTED);
+  EXPECT_EQ(VariantClear(&v), S_OK);
+}
+
+TEST(Variant, RedimKeepsFreesAndZeroes) {
+  VARIANT v = TextArray({L"a", L"b", L"c"});
+  SAFEARRAYBOUND bound{1, 0};
+  ASSERT_EQ(SafeArrayRedim(v.parray, &bound), S_OK);  // "b" and "c" freed (leak-checked builds)
+  LONG upper = 0;
+  SafeArrayGetUBound(v.parray, 1, &upper);
+  EXPECT_EQ(upper, 0);
+  bound.cElements = 4;
+  ASSERT_EQ(SafeArrayRedim(v.parray, &bound), S_OK);
+  EXPECT_EQ(TextAt(v, 0), L"a");
+  for (LONG i = 1; i < 4; ++i) EXPECT_EQ(TextAt(v, i), L"<vt 0>");
+  bound.cElements = 0;
+  ASSERT_EQ(SafeArrayRedim(v.parray, &bound), S_OK);
+  EXPECT_EQ(TextAt(v, 0), L"<bad index>");
+  VariantClear(&v);
+
+  SAFEARRAY* numbers = SafeArrayCreateVector(VT_I4, 0, 1);
+  LONG i = 0;
+  int32_t value = 7;
+  SafeArrayPutElement(numbers, &i, &value);
+  bound.cElements = 3;
+  ASSERT_EQ(SafeArrayRedim(numbers, &bound), S_OK);
+  for (int32_t expected : {7, 0, 0}) {
+    SafeArrayGetElement(numbers, &i, &value);
+    EXPECT_EQ(value, expected);
+    ++i;
+  }
+  EXPECT_EQ(SafeArrayRedim(numbers, nullptr), E_INVALIDARG);
+  SafeArrayDestroy(numbers);
+}
+
+TEST(Variant, TwoDimensions) {
+  // Dimension 1 has bounds 1..2, dimension 2 has 0..2.
+  const SAFEARRAYBOUND bounds[] = {{2, 1}, {3, 0}};
+  SAFEARRAY* psa = SafeArrayCreate(VT_I4, 2, bounds);
+  ASSERT_NE(psa, nullptr);
+  LONG lower = 0, upper = 0;
+  SafeArrayGetLBound(psa, 1, &lower);
+  SafeArrayGetUBound(psa, 1, &upper);
+  EXPECT_EQ(lower, 1);
+  EXPECT_EQ(upper, 2);
+  SafeArrayGetUBound(psa, 2, &upper);
+  EXPECT_EQ(upper, 2);
+  for (LONG a = 1; a <= 2; ++a) {
+    for (LONG b = 0; b <= 2; ++b) {
+      const LONG at[] = {a, b};
+      int32_t value = a * 10 + b;
+      ASSERT_EQ(SafeArrayPutElement(psa, at, &value), S_OK);
+    }
+  }
+  const LONG outside[] = {0, 0};
+  int32_t value = 0;
+  EXPECT_EQ(SafeArrayGetElement(psa, outside, &value), DISP_E_BADINDEX);
+  // Growing the last dimension keeps every cell.
+  SAFEARRAYBOUND last{4, 0};
+  ASSERT_EQ(SafeArrayRedim(psa, &last), S_OK);
+  for (LONG a = 1; a <= 2; ++a) {
+    for (LONG b = 0; b <= 3; ++b) {
+      const LONG at[] = {a, b};
+      ASSERT_EQ(SafeArrayGetElement(psa, at, &value), S_OK);
+      EXPECT_EQ(value, b == 3 ? 0 : a * 10 + b);
+    }
+  }
+  SAFEARRAY* copy = nullptr;
+  ASSERT_EQ(SafeArrayCopy(psa, &copy), S_OK);
+  const LONG at[] = {2, 1};
+  SafeArrayGetElement(copy, at, &value);
+  EXPECT_EQ(value, 21);
+  SafeArrayDestroy(copy);
+  SafeArrayDestroy(psa);
+}
+
+TEST(Variant, SystemTimeToOleDate) {
+  const struct {
+    SYSTEMTIME st;
+    double date;
+  } cases[] = {
+      {Time(1899, 12, 30), 0.0},
+      {Time(1899, 12, 31), 1.0},
+      {Time(1900, 1, 1), 2.0},
+      {Time(1899, 12, 30, 6), 0.25},
+      {Time(1899, 12, 29, 6), -1.25},  // negative: the fraction still counts forward
+      {Time(1899, 12, 29, 18), -1.75},
+      {Time(1899, 12, 29), -1.0},
+      {Time(1970, 1, 1, 12), 25569.5},
+      {Time(2024, 2, 29, 18), 45351.75},
+      {Time(100, 1, 1), -657434.0},
+      {Time(9999, 12, 31, 23, 59, 59), 2958465.0 + 86399.0 / 86400.0},
+  };
+  for (const auto& c : cases) {
+    DATE date = 123;
+    ASSERT_TRUE(SystemTimeToVariantTime(&c.st, &date)) << c.st.wYear;
+    EXPECT_NEAR(date, c.date, 1e-9) << c.st.wYear << "-" << c.st.wMonth << "-" << c.st.wDay;
+    SYSTEMTIME back{};
+    ASSERT_TRUE(VariantTimeToSystemTime(c.date, &back));
+    EXPECT_EQ(back.wYear, c.st.wYear);
+    EXPECT_EQ(back.wMonth, c.st.wMonth);
+    EXPECT_EQ(back.wDay, c.st.wDay);
+    EXPECT_EQ(back.wHour, c.st.wHour);
+    EXPECT_EQ(back.wMinute, c.st.wMinute);
+    EXPECT_EQ(back.wSecond, c.st.wSecond);
+  }
+  const SYSTEMTIME invalid[] = {Time(2023, 2, 29), Time(1900, 2, 29), Time(2024, 13, 1),
+                                Time(2024, 0, 1),  Time(2024, 4, 31), Time(99, 12, 31),
+                                Time(10000, 1, 1), Time(2024, 1, 1, 24), Time(2024, 1, 1, 0, 60),
+                                Time(2024, 1, 1, 0, 0, 60)};
+  for (const SYSTEMTIME& st : invalid) {
+    DATE date = 0;
+    EXPECT_FALSE(SystemTimeToVariantTime(&st, &date)) << st.wYear << "-" << st.wMonth << "-" << st.wDay;
+  }
+}
+
+TEST(Variant, OleDateToSystemTime) {
+  SYSTEMTIME st{};
+  ASSERT_TRUE(VariantTimeToSystemTime(-0.25, &st));  // same instant as 0.25
+  EXPECT_EQ(st.wDay, 30);
+  EXPECT_EQ(st.wHour, 6);
+  ASSERT_TRUE(VariantTimeToSystemTime(25569.0, &st));
+  EXPECT_EQ(st.wDayOfWeek, 4);  // 1970-01-01, a Thursday
+  ASSERT_TRUE(VariantTimeToSystemTime(0.0, &st));
+  EXPECT_EQ(st.wDayOfWeek, 6);  // 1899-12-30, a Saturday
+  // Rounding to whole seconds may carry into the next day.
+  ASSERT_TRUE(VariantTimeToSystemTime(1.0 - 1e-9, &st));
+  EXPECT_EQ(st.wDay, 31);
+  EXPECT_EQ(st.wHour, 0);
+  EXPECT_EQ(st.wMilliseconds, 0);
+  for (double bad : std::initializer_list<double>{-657435.0, 2958466.0, 1e300, -1e300, NAN, INFINITY}) {
+    EXPECT_FALSE(VariantTimeToSystemTime(bad, &st)) << bad;
+  }
+  EXPECT_FALSE(VariantTimeToSystemTime(1.0, nullptr));
+  EXPECT_FALSE(SystemTimeToVariantTime(nullptr, nullptr));
+}
+
+RC_GTEST_PROP(Variant, SystemTimeRoundTrip, ()) {
+  SYSTEMTIME st{};
+  st.wYear = *rc::gen::inRange<uint16_t>(100, 10000);
+  st.wMonth = *rc::gen::inRange<uint16_t>(1, 13);
+  const bool leap = (st.wYear % 4 == 0 && st.wYear % 100 != 0) || st.wYear % 400 == 0;
+  const uint16_t monthDays[] = {31, static_cast<uint16_t>(leap ? 29 : 28), 31, 30, 31, 30,
+                                31, 31, 30, 31, 30, 31};
+  st.wDay = *rc::gen::inRange<uint16_t>(1, monthDays[st.wMonth - 1] + 1);
+  st.wHour = *rc::gen::inRange<uint16_t>(0, 24);
+  st.wMinute = *rc::gen::inRange<uint16_t>(0, 60);
+  st.wSecond = *rc::gen::inRange<uint16_t>(0, 60);
+  st.wMilliseconds = *rc::gen::inRange<uint16_t>(0, 1000);  // ignored
+  DATE date = 0;
+  RC_ASSERT(SystemTimeToVariantTime(&st, &date) != 0);
+  SYSTEMTIME back{};
+  RC_ASSERT(VariantTimeToSystemTime(date, &back) != 0);
+  RC_ASSERT(back.wYear == st.wYear);
+  RC_ASSERT(back.wMonth == st.wMonth);
+  RC_ASSERT(back.wDay == st.wDay);
+  RC_ASSERT(back.wHour == st.wHour);
+  RC_ASSERT(back.wMinute == st.wMinute);
+  RC_ASSERT(back.wSecond == st.wSecond);
+  RC_ASSERT(back.wMilliseconds == 0);
+  DATE again = 0;
+  SystemTimeToVariantTime(&back, &again);
+  RC_ASSERT(again == date);
+}
