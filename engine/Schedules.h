@@ -20,10 +20,19 @@ class Schedules {
   ~Schedules();
 
   // --- Start-up and shutdown ---
+  // Runs once on the module's start-up thread after the database is open.
+  // True when the engine is ready.
+  bool Initialize();
+  // Stops the timer, the monitors and every recording in progress.
+  void Shutdown();
 
   // --- Intake ---
   // Whether a row other than `scheduleId` already uses `filePath`.
   static bool HasDuplicate(const std::wstring& filePath, int scheduleId);
+  // Writable-directory probe (engine/DirectoryProbe.cpp): 0 when a test
+  // file can be created in `directory`, 122 when it is not an existing
+  // directory, 123 when the test file cannot be created. Leaves no file.
+  static int CheckDirectoryWritable(const std::wstring& directory);
 
   // --- Media-library publishing ---
   static void AssignTevMediumId(int scheduleId, const std::wstring& mediumId);

@@ -1,0 +1,36 @@
+// The module's two entry points, exported under their plain names.
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include "module/TevPVR.h"
+#include "support/Log.h"
+
+#define TEV_EXPORT extern "C" __attribute__((visibility("default")))
+
+TEV_EXPORT int Initialize(const wchar_t* parameter) {
+  TevModuleBase* module = nullptr;
+  try {
+    module = new (std::nothrow) TevPVR();
+  } catch (const std::logic_error&) {
+    // A module is already live; the constructor has logged it. An exception
+    // must not cross into the host, which is not C++.
+    return 1;
+  }
+  if (!module) {
+    LogError(L"TevModuleBase has no instance!");
+    return 1;
+  }
+  LogDebug(L"TevModuleBase %ls Initialize(%ls)", module->Name().c_str(), parameter ? L"..." : L"");
+  return module->OnInitialize(parameter ? std::wstring(parameter) : std::wstring()) ? 0 : 1;
+}
+
+TEV_EXPORT int Close() {
+  TevModuleBase* module = TevModuleBase::Live();
+  if (!module) return 0;
+  LogDebug(L"TevModuleBase %ls close", module->Name().c_str());
+  module->OnClose();
+  delete module;
+  return 0;
+}

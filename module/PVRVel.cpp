@@ -1,0 +1,93 @@
+#include "module/PVRVel.h"
+
+#include <memory>
+
+#include "bus/LocalIds.h"
+#include "platform/Folders.h"
+#include "support/Log.h"
+#include "support/PThread.h"
+#include "support/VUtil.h"
+
+namespace {
+
+std::atomic<PVRVel*> g_livePVRVel{nullptr};
+// The one-shot start-up thread; joined at shutdown.
+std::unique_ptr<PThread> g_startupThread;
+
+const int kMediaPollMs = 10000;
+const int kMediaWaitLimitMs = 1800000;
+
+}  // namespace
+
+PVRVel* PVRVel::Live() { return g_livePVRVel.load(); }
+
+void PVRVel::SetLive(PVRVel* pvr) {
+  g_livePVRVel = pvr;
+  SetLiveVel(pvr ? &pvr->m_vel : nullptr);
+}
+
+std::wstring TevNetworksFolder() {
+  std::wstring appData;
+  if (!tev::CommonAppDataFolder(&appData)) return std::wstring();
+  return appData + L"/TevNetworks";
+}
+
+PVRVel::PVRVel() : m_vel(this), m_mutex(false), m_stopEvent(false) {}
+
+PVRVel::~PVRVel() = default;
+
+bool PVRVel::Initialize() {
+  std::wstring folder = TevNetworksFolder() + L"/" + L"TevPVR";
+  LogDebug(L"Initializing db");
+  if (!SQLite::Initialize(folder)) {
+    LogError(L"Database not initialized");
+    return false;
+  }
+  g_startupThread.reset(new PThread(nullptr, this, &PVRVel::StartupTask, 0));
+  LogDebug(L"Initializing vel");
+  if (m_vel.RegisterWithBus() != 0) return false;
+  return true;
+}
+
+int PVRVel::StartupTask(void*) {
+  return m_schedules.Initialize() ? 0 : 1;
+}
+
+bool PVRVel::WaitForTevMedia() {
+  int elapsed = 0;
+  while (!m_stopEvent.IsSet() && elapsed <= kMediaWaitLimitMs) {
+    if (m_vel.IsTevMediaReady() == 0) {
+      LogDebug(L"TevMedia is ready, go on");
+      break;
+    }
+    if (m_stopEvent.Wait(m_pollWaitMs.load())) return false;
+    elapsed += kMediaPollMs;
+  }
+  return elapsed <= kMediaWaitLimitMs;
+}
+
+void PVRVel::Shutdown() {
+  try {
+    m_stopEvent.Set();
+    LogDebug(L"Send tray icon message that we are quitting");
+    AutoVariant in, out, retcodes;
+    VUtil::CreateArray(&in, VT_VARIANT, 0);
+    m_vel.Request(L"ALL", L"NotifyPVRRecordingChange", in, &out, 0, &retcodes);
+  } catch (const VelException& e) {
+    LogError(L"Shutdown: %ls", e.getMessage().c_str());
+  }
+  m_schedules.Shutdown();
+  LogDebug(L"Shutdown db ");
+  SQLite::Close();
+  LogDebug(L"Unregister vel");
+  m_vel.UnregisterFromBus();
+  if (g_startupThread) {
+    g_startupThread->join(nullptr);
+    g_startupThread.reset();
+  }
+  LogDebug(L"PVRVel::Shutdown complete");
+}
+
+std::wstring PVRVel::GetScheduleMediumId(int localId) { return LocalIds::GetScheduleMediumId(localId); }
+
+std::wstring PVRVel::GetPassMediumId(int localId) { return LocalIds::GetPassMediumId(localId); }

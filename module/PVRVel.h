@@ -1,0 +1,70 @@
+// The aggregate that owns everything the module runs: the database, the bus
+// endpoint, the recording engine and the stop event. Constructed and
+// destroyed on the host's thread; its members in construction order.
+#ifndef TEV_MODULE_PVRVEL_H_
+#define TEV_MODULE_PVRVEL_H_
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "bus/CVelAtl.h"
+#include "db/SQLite.h"
+#include "engine/Schedules.h"
+#include "support/PEvent.h"
+#include "support/PMutex.h"
+
+class PThread;
+
+class PVRVel {
+ public:
+  PVRVel();
+  ~PVRVel();
+
+  // Opens the database, starts the engine's start-up thread and joins the
+  // bus. False when the database cannot be opened or the bus not joined;
+  // Shutdown then stops whatever was started.
+  bool Initialize();
+  // Stops everything in order; called once, on the host's thread.
+  void Shutdown();
+  // Polls the media library until it is ready (every 10 s, at most 30 min),
+  // ended by the stop event. Called from the engine's start-up thread and
+  // the season-pass checker.
+  bool WaitForTevMedia();
+
+  SQLite& Database() { return m_db; }
+  CVelAtl& Vel() { return m_vel; }
+  Schedules& GetSchedules() { return m_schedules; }
+  PEvent& StopEvent() { return m_stopEvent; }
+
+  // Medium id stored for a schedule / a pass, or "" when there is none.
+  std::wstring GetScheduleMediumId(int localId);
+  std::wstring GetPassMediumId(int localId);
+
+  // The live PVRVel, or null. Set when it is created, cleared before it is
+  // shut down.
+  static PVRVel* Live();
+  static void SetLive(PVRVel* pvr);
+
+  // Test seam: real milliseconds one unanswered media-library poll waits.
+  // The waiting budget is still counted in 10 s polls.
+  void SetMediaPollWaitForTest(int milliseconds) { m_pollWaitMs = milliseconds; }
+
+  PVRVel(const PVRVel&) = delete;
+  PVRVel& operator=(const PVRVel&) = delete;
+
+ private:
+  int StartupTask(void* argument);
+
+  SQLite m_db;
+  CVelAtl m_vel;
+  Schedules m_schedules;
+  PMutex m_mutex;
+  PEvent m_stopEvent;
+  std::atomic<int> m_pollWaitMs{10000};
+};
+
+// Home of the database and the log: <appdata>/TevNetworks.
+std::wstring TevNetworksFolder();
+
+#endif  // TEV_MODULE_PVRVEL_H_

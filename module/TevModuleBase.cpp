@@ -1,0 +1,38 @@
+#include "module/TevModuleBase.h"
+
+#include <atomic>
+#include <stdexcept>
+
+#include "support/BBLog.h"
+#include "support/Log.h"
+#include "vel/VelSatellite.h"
+
+namespace {
+std::atomic<TevModuleBase*> g_liveModule{nullptr};
+}
+
+TevModuleBase* TevModuleBase::Live() { return g_liveModule.load(); }
+
+TevModuleBase::TevModuleBase(const std::wstring& name) : m_name(name) {
+  TevModuleBase* expected = nullptr;
+  if (!g_liveModule.compare_exchange_strong(expected, this)) {
+    LogError(L"TevModuleBase %ls trying to create multiple instances", m_name.c_str());
+    throw std::logic_error("Can't have more than one instance of TevModuleBase per module!");
+  }
+  m_log.reset(new CBBLog(m_name + L".log", false, 0, 0));
+  SetGlobalLogger(m_log);
+  m_velLog = VelSatellite::initLogger();
+  LogDebug(L"TevModuleBase %ls", m_name.c_str());
+}
+
+TevModuleBase::~TevModuleBase() {
+  TevModuleBase* self = this;
+  g_liveModule.compare_exchange_strong(self, nullptr);
+  LogDebug(L"~TevModuleBase %ls", m_name.c_str());
+  m_velLog.reset();
+  m_log.reset();
+}
+
+int TevModuleBase::RunMessageLoop() { return 0; }
+
+void TevModuleBase::OnIdle() {}
