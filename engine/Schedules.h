@@ -45,6 +45,15 @@ class Schedules {
   // Returns true when the walk completed without a bus exception.
   static bool ChangeMediumIds();
 
+  // --- Used by the conflict check; defined with the timer, start/stop and
+  // completion code ---
+  // Tuners for the channel mimetype (cached 30 s); -1 when it has none.
+  int32_t GetTunerCount(const std::wstring& channelMimetype);
+  // The user's cancel of one schedule (stops its recording when running).
+  int CancelScheduledRecording(int32_t scheduleId);
+  // Recomputes the timer's next wake-up. REQUIRES: EngineMutex() held.
+  void SetRecordingTimerInLock();
+
   // --- Conflicts (engine/Conflicts.cpp) ---
   // Checks a program about to be scheduled against the overlapping rows of
   // the same mimetype and the tuner count. Returns 0 no conflict, 101
