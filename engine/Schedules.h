@@ -29,6 +29,14 @@ class Schedules {
   // --- Intake ---
   // Whether a row other than `scheduleId` already uses `filePath`.
   static bool HasDuplicate(const std::wstring& filePath, int scheduleId);
+
+  // --- Recordings in progress (engine/CurrentlyRecording.cpp) ---
+  // *out becomes an array with one [Name, medium id, ChannelName] array per
+  // row in DVRSTATE_RECORDING (the medium id is empty without an endpoint).
+  // 0 on success; 102 when the statement fails (*out is then an empty
+  // array).
+  static int GetCurrentlyRecording(VARIANT* out);
+
   // Writable-directory probe (engine/DirectoryProbe.cpp): 0 when a test
   // file can be created in `directory`, 122 when it is not an existing
   // directory, 123 when the test file cannot be created. Leaves no file.
