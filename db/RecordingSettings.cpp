@@ -1,0 +1,219 @@
+#include "db/RecordingSettings.h"
+
+#include <cwctype>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "db/Config.h"
+#include "db/SQLite.h"
+#include "db/Schedule.h"
+#include "db/TextNumbers.h"
+#include "db/WFormat.h"
+#include "engine/Schedules.h"
+#include "platform/Folders.h"
+#include "support/Log.h"
+#include "support/PMutex.h"
+#include "support/PMutexLock.h"
+#include "support/Registry.h"
+#include "support/WideText.h"
+
+namespace {
+
+const wchar_t kMediaCenterKey[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Media Center\\Service\\Recording";
+const wchar_t kMediaCenterValue[] = L"RecordPath";
+const wchar_t kSeparator = L'/';
+
+PMutex& SettingsMutex() {
+  static PMutex* mutex = new PMutex(false);
+  return *mutex;
+}
+
+// Guarded by SettingsMutex().
+int64_t g_freeSpaceRequired = 0;
+std::wstring g_paddingCache;
+
+std::wstring Trim(const std::wstring& text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && std::iswspace(static_cast<wint_t>(text[begin]))) ++begin;
+  while (end > begin && std::iswspace(static_cast<wint_t>(text[end - 1]))) --end;
+  return text.substr(begin, end - begin);
+}
+
+bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::wstring DefaultFolder(const wchar_t* name) {
+  std::wstring documents;
+  if (!tev::CommonDocumentsFolder(&documents) || documents.empty()) return std::wstring();
+  std::wstring folder = tev::WFormat(L"%ls%lc%ls", documents.c_str(), static_cast<wint_t>(kSeparator), name);
+  std::error_code ec;
+  const std::string narrow = tev::ToStdUtf8(folder);
+  if (!std::filesystem::is_directory(narrow, ec)) std::filesystem::create_directory(narrow, ec);
+  return folder;
+}
+
+int SetFolder(const std::wstring& requested, const wchar_t* ownKey, const wchar_t* otherKey,
+              const wchar_t* mediaType, bool moveBeforeRepoint, std::wstring* engineFolder,
+              const std::function<void(const std::wstring&)>& repointMonitor) {
+  const std::wstring folder = Trim(requested);
+  if (EqualsNoCase(folder, Config::GetString(otherKey))) return RecordingSettings::kSameAsOtherFolder;
+  int probe = Schedules::CheckDirectoryWritable(folder);
+  if (probe != 0) return probe;
+  Config::SetString(ownKey, folder);
+  if (engineFolder != nullptr) *engineFolder = folder;
+  if (moveBeforeRepoint) {
+    RecordingSettings::ChangeDirectoryOfScheduledRecordings(folder, mediaType);
+    if (repointMonitor) repointMonitor(folder);
+  } else {
+    if (repointMonitor) repointMonitor(folder);
+    RecordingSettings::ChangeDirectoryOfScheduledRecordings(folder, mediaType);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int64_t RecordingSettings::InitializeFreeSpaceRequired() {
+  std::wstring value = Config::GetString(kConfigFreeSpaceRequired);
+  if (value.empty()) {
+    value = L"200";
+    Config::SetString(kConfigFreeSpaceRequired, value);
+  }
+  const int64_t floor = tev::Wtoi64(value) * 1000;
+  PMutexLock lock(SettingsMutex());
+  g_freeSpaceRequired = floor;
+  return floor;
+}
+
+void RecordingSettings::SetFreeSpaceRequired(int32_t count) {
+  Config::SetString(kConfigFreeSpaceRequired, tev::WFormat(L"%d", count));
+  PMutexLock lock(SettingsMutex());
+  g_freeSpaceRequired = static_cast<int64_t>(count) * 1000;
+}
+
+int64_t RecordingSettings::FreeSpaceRequired() {
+  PMutexLock lock(SettingsMutex());
+  return g_freeSpaceRequired;
+}
+
+void RecordingSettings::InitializeRecordPadding() {
+  if (Config::GetString(kConfigRecordPadding).empty()) {
+    Config::SetString(kConfigRecordPadding, L"30");
+  }
+}
+
+void RecordingSettings::SetRecordPadding(int32_t seconds) {
+  const std::wstring text = tev::WFormat(L"%d", seconds);
+  {
+    PMutexLock lock(SettingsMutex());
+    g_paddingCache = text;
+  }
+  Config::SetString(kConfigRecordPadding, text);
+}
+
+int32_t RecordingSettings::GetPaddingTime() {
+  std::wstring padding;
+  {
+    PMutexLock lock(SettingsMutex());
+    padding = g_paddingCache;
+  }
+  if (padding.empty()) {
+    padding = Config::GetString(kConfigRecordPadding);
+    PMutexLock lock(SettingsMutex());
+    // A setter may have run meanwhile; its value wins.
+    if (g_paddingCache.empty()) {
+      g_paddingCache = padding;
+    } else {
+      padding = g_paddingCache;
+    }
+  }
+  if (padding.empty()) return 60;
+  return tev::Wtoi(padding);
+}
+
+std::wstring RecordingSettings::DefaultVideoFolder() { return DefaultFolder(L"Recorded TV"); }
+
+std::wstring RecordingSettings::DefaultAudioFolder() { return DefaultFolder(L"Recorded Audio"); }
+
+std::wstring RecordingSettings::MediaCenterRecordPath() {
+  boost::shared_ptr<CRegistry> registry = CRegistry::Instance();
+  std::wstring path;
+  if (!registry || !registry->GetString(kMediaCenterKey, kMediaCenterValue, &path)) {
+    return std::wstring();
+  }
+  return path;
+}
+
+std::wstring RecordingSettings::FillFolderKey(const std::wstring& key,
+                                              const std::wstring& defaultFolder) {
+  std::wstring folder = Config::GetString(key);
+  if (!folder.empty()) return folder;
+  if (key == kConfigVideoDirectory) {
+    std::wstring mediaCenter = MediaCenterRecordPath();
+    if (!mediaCenter.empty()) {
+      folder = mediaCenter;
+      LogDebug(L"No Video Directory in DB, initialize it to media center path: %ls", folder.c_str());
+    } else {
+      folder = defaultFolder;
+      LogDebug(L"No Video Directory in DB, initialize it to: %ls", folder.c_str());
+    }
+  } else {
+    folder = defaultFolder;
+  }
+  Config::SetString(key, folder);
+  return folder;
+}
+
+int RecordingSettings::SetVideoRecordingDirectory(
+    const std::wstring& folder, std::wstring* engineFolder,
+    const std::function<void(const std::wstring&)>& repointMonitor) {
+  return SetFolder(folder, kConfigVideoDirectory, kConfigAudioDirectory, L"video", true,
+                   engineFolder, repointMonitor);
+}
+
+int RecordingSettings::SetAudioRecordingDirectory(
+    const std::wstring& folder, std::wstring* engineFolder,
+    const std::function<void(const std::wstring&)>& repointMonitor) {
+  return SetFolder(folder, kConfigAudioDirectory, kConfigVideoDirectory, L"audio", false,
+                   engineFolder, repointMonitor);
+}
+
+void RecordingSettings::ChangeDirectoryOfScheduledRecordings(const std::wstring& folder,
+                                                             const std::wstring& mediaType) {
+  // LIKE treats '%' and '_' in the media type as wildcards; the callers
+  // pass "video" or "audio" only.
+  SQLite query;
+  std::wstring statement = tev::WFormat(
+      L"SELECT * FROM Schedules WHERE (%ls = '%ls' OR %ls = '%ls' OR %ls = '%ls') AND %ls LIKE "
+      L"'%ls%%'",
+      L"Status", DVRSTATE_SCHEDULED, L"Status", DVRSTATE_SKIP, L"Status", DVRSTATE_CONFLICT,
+      L"ChannelMimetype", SQLite::Escape(mediaType).c_str());
+  if (!query.RunQuery(statement, L"ChangeDirectoryOfScheduledRecordings")) return;
+  for (int32_t i = 0; i < query.GetRowCount(); ++i) {
+    const int32_t id = query.GetInt("ID");
+    const std::wstring path = query.GetString("FilePath");
+    const size_t slash = path.rfind(kSeparator);
+    // A path without a folder keeps its whole text as the file name.
+    const std::wstring name = slash == std::wstring::npos ? kSeparator + path : path.substr(slash);
+    Schedule::Update(id, L"FilePath", folder + name);
+    query.Next();
+  }
+}
+
+void RecordingSettings::ResetForTest() {
+  PMutexLock lock(SettingsMutex());
+  g_freeSpaceRequired = 0;
+  g_paddingCache.clear();
+}
+
+int32_t GetPaddingTime() { return RecordingSettings::GetPaddingTime(); }

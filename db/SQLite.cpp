@@ -1,0 +1,365 @@
+#include "db/SQLite.h"
+
+#include <sqlite3.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "db/TextNumbers.h"
+#include "db/TimeUtils.h"
+#include "platform/Clock.h"
+#include "platform/Folders.h"
+#include "support/GlobalLocks.h"
+#include "support/Log.h"
+#include "support/PMutexLock.h"
+#include "support/WideText.h"
+#include "vel/VelException.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const wchar_t kFileName[] = L"TevPVR.db";
+const wchar_t kSeparator = L'/';
+
+// Guarded by DatabaseMutex().
+sqlite3* g_connection = nullptr;
+std::wstring g_folder;
+// Statements that may still succeed before injected failures start; -1 off.
+int g_faultCountdown = -1;
+
+struct ColumnListRewrite {
+  const char* prefix;
+  const char* columns;
+};
+
+const ColumnListRewrite kRewrites[] = {
+    {"SELECT * FROM Schedules",
+     "SELECT ID, User, Type, Status, ChannelName, ChannelMimetype, Channel, Owner, StartTime, "
+     "EndTime, Duration, Name, Category, EpisodeTitle, EpisodeUrl, Description, FilePath, "
+     "Quality, Tuner, Subtitle, KeepUntil, PlayPosition, StartPadding, EndPadding, TevMediumId "
+     "FROM Schedules"},
+    {"SELECT * FROM SeasonPasses",
+     "SELECT ID, User, Priority, Category, ProgramName, RestrictToOneChannel, ChannelName, "
+     "ChannelMimetype, ChannelMedium, Quality, ScheduleMode, StartDate, LastSearched, KeepUntil, "
+     "Duration, GuideType, StartPadding, EndPadding, TevMediumId FROM SeasonPasses"},
+    {"SELECT * FROM Config", "SELECT Key, Value FROM Config"},
+};
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+  size_t length = std::strlen(prefix);
+  if (text.size() < length) return false;
+  for (size_t i = 0; i < length; ++i) {
+    unsigned char a = static_cast<unsigned char>(text[i]);
+    unsigned char b = static_cast<unsigned char>(prefix[i]);
+    if (a >= 'A' && a <= 'Z') a = static_cast<unsigned char>(a - 'A' + 'a');
+    if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b - 'A' + 'a');
+    if (a != b) return false;
+  }
+  return true;
+}
+
+std::wstring FilePathLocked() TEV_REQUIRES(DatabaseMutex()) {
+  std::wstring path = g_folder;
+  path += kSeparator;
+  path += kFileName;
+  return path;
+}
+
+// Reads the whole file structure once so that a file that is not a
+// database, or one whose pages are damaged, is refused at open instead of
+// failing every later statement. Read-only: the file is not touched.
+bool CheckIntegrityLocked(sqlite3* db, std::string* error) {
+  std::string first;
+  auto collect = [](void* out, int columns, char** values, char**) -> int {
+    std::string* text = static_cast<std::string*>(out);
+    if (text->empty() && columns > 0 && values[0] != nullptr) *text = values[0];
+    return 0;
+  };
+  char* message = nullptr;
+  int rc = sqlite3_exec(db, "PRAGMA quick_check", collect, &first, &message);
+  if (rc != SQLITE_OK) {
+    *error = message != nullptr ? message : sqlite3_errmsg(db);
+    sqlite3_free(message);
+    return false;
+  }
+  if (first != "ok") {
+    *error = first.empty() ? std::string("database disk image is malformed") : first;
+    return false;
+  }
+  return true;
+}
+
+// Opens the connection at the stored folder. On failure leaves it absent
+// and returns false with the engine's error text.
+bool OpenLocked(std::string* error) TEV_REQUIRES(DatabaseMutex()) {
+  if (g_connection != nullptr) {
+    sqlite3_close_v2(g_connection);
+    g_connection = nullptr;
+  }
+  if (g_folder.empty()) {
+    *error = "no database folder";
+    return false;
+  }
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open(tev::ToStdUtf8(FilePathLocked()).c_str(), &db);
+  if (rc != SQLITE_OK) {
+    *error = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    sqlite3_close_v2(db);
+    return false;
+  }
+  if (!CheckIntegrityLocked(db, error)) {
+    sqlite3_close_v2(db);
+    return false;
+  }
+  // Other processes (tools, benchmarks) may hold the file briefly.
+  sqlite3_busy_timeout(db, 2000);
+  g_connection = db;
+  return true;
+}
+
+bool Open() {
+  std::string error;
+  bool opened;
+  {
+    PMutexLock lock(DatabaseMutex());
+    opened = OpenLocked(&error);
+  }
+  if (!opened) LogError(L"Can't open database: %ls\n", tev::Utf8ToWide(error).c_str());
+  return opened;
+}
+
+}  // namespace
+
+SQLite::SQLite() = default;
+
+SQLite::~SQLite() { FreeResult(); }
+
+void SQLite::FreeResult() {
+  if (result_ != nullptr) {
+    sqlite3_free_table(result_);
+    result_ = nullptr;
+  }
+  rowCount_ = 0;
+  columnCount_ = 0;
+}
+
+std::wstring SQLite::DatabaseFolder() {
+  std::wstring appData;
+  if (!tev::CommonAppDataFolder(&appData) || appData.empty()) {
+    throw VelException(L"Coudln't get App Data folder");
+  }
+  std::wstring networks = appData + kSeparator + L"TevNetworks";
+  std::error_code ec;
+  if (!fs::is_directory(tev::ToStdUtf8(networks), ec)) {
+    fs::create_directory(tev::ToStdUtf8(networks), ec);
+  }
+  return networks + kSeparator + L"TevPVR";
+}
+
+bool SQLite::Initialize(const std::wstring& folder) {
+  std::wstring path;
+  {
+    PMutexLock lock(DatabaseMutex());
+    g_folder = folder;
+    path = FilePathLocked();
+  }
+  std::error_code ec;
+  const std::string narrowFolder = tev::ToStdUtf8(folder);
+  if (!fs::is_directory(narrowFolder, ec)) fs::create_directory(narrowFolder, ec);
+
+  const std::string narrowPath = tev::ToStdUtf8(path);
+  bool exists = fs::exists(narrowPath, ec);
+  bool empty = exists && fs::is_regular_file(narrowPath, ec) && fs::file_size(narrowPath, ec) == 0 && !ec;
+  if (!exists || empty) {
+    if (!Open()) return false;
+    SQLite query;
+    return query.CreateTables() && query.AddDefaultData();
+  }
+
+  if (!Open()) return false;
+  LogDebug(L"Checking if database needs updating");
+  SQLite query;
+  std::wstring version = query.getVersion();
+  if (version == L"2") {
+    LogInfo(L"Updating database from version 2");
+    query.UpdateSchedulesFromVersion2();
+  } else if (version == L"3") {
+    LogInfo(L"Updating database from version 3");
+    query.UpdateSchedulesFromVersion3();
+  } else if (version == L"4") {
+    LogInfo(L"Updating database from version 4");
+    query.UpdateSchedulesFromVersion4();
+  } else if (version == L"5") {
+    LogInfo(L"Updating database from version 5");
+    query.UpdateSchedulesFromVersion5();
+  } else if (version == L"6") {
+    LogInfo(L"Updating database from version 6");
+    query.UpdateSchedulesFromVersion6();
+  }
+  return true;
+}
+
+void SQLite::Close() {
+  PMutexLock lock(DatabaseMutex());
+  if (g_connection != nullptr) {
+    sqlite3_close_v2(g_connection);
+    g_connection = nullptr;
+  }
+}
+
+std::wstring SQLite::Folder() {
+  PMutexLock lock(DatabaseMutex());
+  return g_folder;
+}
+
+void SQLite::ResetForTest() {
+  PMutexLock lock(DatabaseMutex());
+  if (g_connection != nullptr) {
+    sqlite3_close_v2(g_connection);
+    g_connection = nullptr;
+  }
+  g_folder.clear();
+  g_faultCountdown = -1;
+}
+
+void SQLite::FailStatementsAfterForTest(int successes) {
+  PMutexLock lock(DatabaseMutex());
+  g_faultCountdown = successes < 0 ? -1 : successes;
+}
+
+std::string SQLite::RewriteColumnList(const std::string& statement) {
+  if (!StartsWithNoCase(statement, "SELECT")) return statement;
+  for (const ColumnListRewrite& rewrite : kRewrites) {
+    if (!StartsWithNoCase(statement, rewrite.prefix)) continue;
+    std::string result = statement;
+    const size_t prefixLength = std::strlen(rewrite.prefix);
+    const size_t columnsLength = std::strlen(rewrite.columns);
+    size_t at = 0;
+    while ((at = result.find(rewrite.prefix, at)) != std::string::npos) {
+      result.replace(at, prefixLength, rewrite.columns);
+      at += columnsLength;
+    }
+    return result;
+  }
+  return statement;
+}
+
+bool SQLite::RunQuery(const std::wstring& statement, const std::wstring& caller) {
+  try {
+    const std::string sql = RewriteColumnList(tev::WideToUtf8(statement));
+    std::string error;
+    bool failed = false;
+    bool openFailed = false;
+    {
+      PMutexLock lock(DatabaseMutex());
+      if (g_connection == nullptr && !OpenLocked(&error)) {
+        openFailed = true;
+      } else {
+        FreeResult();
+        if (g_faultCountdown == 0) {
+          failed = true;
+          error = "injected fault";
+        } else {
+          if (g_faultCountdown > 0) --g_faultCountdown;
+          char* message = nullptr;
+          int rows = 0;
+          int columns = 0;
+          int rc = sqlite3_get_table(g_connection, sql.c_str(), &result_, &rows, &columns, &message);
+          if (rc != SQLITE_OK) {
+            failed = true;
+            error = message != nullptr ? message : sqlite3_errmsg(g_connection);
+            if (result_ != nullptr) {
+              sqlite3_free_table(result_);
+              result_ = nullptr;
+            }
+            rowCount_ = 0;
+            columnCount_ = 0;
+          } else {
+            rowCount_ = rows;
+            columnCount_ = columns;
+          }
+          sqlite3_free(message);
+        }
+      }
+    }
+    if (openFailed) {
+      LogError(L"Can't open database: %ls\n", tev::Utf8ToWide(error).c_str());
+      return false;
+    }
+    if (failed) {
+      LogError(L"SQL error in %ls: %ls", caller.c_str(), tev::Utf8ToWide(error).c_str());
+      LogError(L"%ls", statement.c_str());
+      return false;
+    }
+    return true;
+  } catch (...) {
+    LogError(L"RunQuery exception thrown************************");
+    return false;
+  }
+}
+
+bool SQLite::Begin(const std::wstring& caller) { return RunQuery(L"begin", caller); }
+
+bool SQLite::Commit(const std::wstring& caller) { return RunQuery(L"commit", caller); }
+
+bool SQLite::Next() {
+  ++currentRow_;
+  return true;
+}
+
+int SQLite::FindIndex(const char* column) {
+  const char* name = column != nullptr ? column : "";
+  if (currentRow_ < 0 || currentRow_ >= rowCount_ || result_ == nullptr) {
+    LogError(L"FindIndex: Index out of bounds (%ls)", tev::Utf8ToWide(name).c_str());
+    return -1;
+  }
+  for (int32_t i = 0; i < columnCount_; ++i) {
+    if (result_[i] != nullptr && std::strcmp(result_[i], name) == 0) {
+      return (currentRow_ + 1) * columnCount_ + i;
+    }
+  }
+  LogError(L"FindIndex: Could not find %ls, resultColumns %d", tev::Utf8ToWide(name).c_str(),
+           columnCount_);
+  return -1;
+}
+
+int32_t SQLite::GetInt(const char* column) {
+  int index = FindIndex(column);
+  if (index < 0) return -1;
+  return tev::Atoi(result_[index]);
+}
+
+std::wstring SQLite::GetString(const char* column) {
+  int index = FindIndex(column);
+  if (index < 0 || result_[index] == nullptr) return std::wstring();
+  return tev::Utf8ToWide(result_[index]);
+}
+
+int64_t SQLite::GetTime(const char* column) {
+  int index = FindIndex(column);
+  if (index < 0) return tev::Clock::Now();
+  return GetTime3(result_[index] == nullptr ? std::wstring() : tev::Utf8ToWide(result_[index]));
+}
+
+std::wstring SQLite::Escape(const std::wstring& text) {
+  std::wstring result;
+  result.reserve(text.size() + 8);
+  for (wchar_t c : text) {
+    result += c;
+    if (c == L'\'') result += L'\'';
+  }
+  return result;
+}
+
+std::wstring SQLite::getVersion() {
+  const std::wstring statement = L"SELECT * FROM Config WHERE Key = 'Version'";
+  if (!RunQuery(statement, L"SQLite::getVersion")) {
+    LogError(L"SQLite::getVersion sql error in %ls", statement.c_str());
+  }
+  std::wstring version = GetString("Value");
+  LogDebug(L"Version found: %ls", version.c_str());
+  return version;
+}

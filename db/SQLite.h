@@ -1,0 +1,116 @@
+// The database layer: one process-wide SQLite connection to "TevPVR.db",
+// serialised by DatabaseMutex(), and the small query object through which
+// every statement of the module runs.
+//
+// A query object is a value created on the stack by one operation and never
+// shared between threads. RunQuery loads the whole result with
+// sqlite3_get_table; the getters read the current row by column name.
+// Statements are plain SQL text: every text value put between quotes must
+// pass through Escape, and times go in unquoted as database time text
+// (db/TimeUtils.h).
+//
+// Text is wide in the module and UTF-8 (unit by unit, support/WideText.h)
+// inside SQLite.
+//
+// Connection life: absent until Initialize (or the first statement after a
+// failed open) opens it; open until Close. Every open and every statement
+// holds DatabaseMutex() for exactly that call, never longer.
+#ifndef TEV_DB_SQLITE_H_
+#define TEV_DB_SQLITE_H_
+
+#include <cstdint>
+#include <string>
+
+class SQLite {
+ public:
+  SQLite();
+  ~SQLite();
+
+  SQLite(const SQLite&) = delete;
+  SQLite& operator=(const SQLite&) = delete;
+
+  // --- Process-wide ---
+
+  // The database folder of this machine: <common app data>/TevNetworks/
+  // TevPVR (TevNetworks is created when missing). Throws VelException
+  // "Coudln't get App Data folder" when the app-data folder is unusable.
+  static std::wstring DatabaseFolder();
+  // Opens or creates "<folder>/TevPVR.db" and brings an older file up to
+  // the current schema (version 7). Creates the folder (one level) when it
+  // is not a directory. Returns false when the file cannot be opened as a
+  // database ("Can't open database: ..." logged at ERROR); the file is then
+  // left exactly as it was. An existing file of zero bytes is treated as a
+  // new database.
+  static bool Initialize(const std::wstring& folder);
+  // Closes the connection when there is one.
+  static void Close();
+  // The folder given to the last Initialize.
+  static std::wstring Folder();
+
+  // --- Statements ---
+
+  // Runs one statement and keeps its whole result. `caller` names the
+  // operation for the error line. On failure logs "SQL error in %s: %s" and
+  // the statement at ERROR, keeps no result and returns false. Statements
+  // beginning "SELECT * FROM Schedules" / "SeasonPasses" / "Config" (prefix
+  // test ignoring case) get the prefix, where written in exactly that case,
+  // replaced by the fixed column lists.
+  bool RunQuery(const std::wstring& statement, const std::wstring& caller);
+  bool Begin(const std::wstring& caller);
+  bool Commit(const std::wstring& caller);
+
+  int32_t GetRowCount() const { return rowCount_; }
+  int32_t GetColumnCount() const { return columnCount_; }
+  // Moves to the next row; always true.
+  bool Next();
+
+  // Position of `column` (exact, case-sensitive) on the current row in the
+  // result table, or -1 with an ERROR line ("FindIndex: Index out of bounds
+  // (%s)" past the last row, "FindIndex: Could not find %s, resultColumns
+  // %d" for an unknown column).
+  int FindIndex(const char* column);
+  // atoi of the value; -1 when the column is not found; 0 for NULL.
+  int32_t GetInt(const char* column);
+  // The value; empty for NULL, empty text or a column not found.
+  std::wstring GetString(const char* column);
+  // The value read as database time (GetTime3); now when not found.
+  int64_t GetTime(const char* column);
+
+  // `text` with every single quote doubled.
+  static std::wstring Escape(const std::wstring& text);
+
+  // Value of the Config key "Version"; empty when there is none.
+  std::wstring getVersion();
+
+  // --- Schema and upgrade steps (db/Schema.cpp, db/Upgrade.cpp) ---
+  bool CreateTables();
+  bool AddDefaultData();
+  // Each step hands over to the next one by itself when it may go on; the
+  // last one leaves "Version" = "7".
+  void UpdateSchedulesFromVersion2();
+  void UpdateSchedulesFromVersion3();
+  void UpdateSchedulesFromVersion4();
+  void UpdateSchedulesFromVersion5();
+  void UpdateSchedulesFromVersion6();
+
+  // --- Test seams ---
+
+  // The UTF-8 statement after the column-list rewrite.
+  static std::string RewriteColumnList(const std::string& statement);
+  // Closes the connection and forgets the folder.
+  static void ResetForTest();
+  // After `successes` more successful statements, every later statement
+  // fails ("injected fault") until disarmed with a negative value.
+  static void FailStatementsAfterForTest(int successes);
+
+ private:
+  void FreeResult();
+
+  // Owned; freed with sqlite3_free_table.
+  char** result_ = nullptr;
+  int32_t rowCount_ = 0;
+  int32_t columnCount_ = 0;
+  int32_t currentRow_ = 0;
+};
+
+#endif  // TEV_DB_SQLITE_H_

@@ -1,0 +1,339 @@
+#include "db/Schedule.h"
+
+#include <cwctype>
+
+#include "db/SQLite.h"
+#include "db/TimeUtils.h"
+#include "db/WFormat.h"
+#include "platform/Clock.h"
+#include "support/Log.h"
+#include "vel/VelException.h"
+
+namespace {
+
+std::wstring Trim(const std::wstring& text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && std::iswspace(static_cast<wint_t>(text[begin]))) ++begin;
+  while (end > begin && std::iswspace(static_cast<wint_t>(text[end - 1]))) --end;
+  return text.substr(begin, end - begin);
+}
+
+const wchar_t* Esc(const std::wstring& text, std::wstring* holder) {
+  *holder = SQLite::Escape(text);
+  return holder->c_str();
+}
+
+struct StateName {
+  const wchar_t* stored;
+  const wchar_t* external;
+};
+
+const StateName kStateNames[] = {
+    {DVRSTATE_SCHEDULED, L"schedule"},
+    {DVRSTATE_RECORDING, L"recording"},
+    {DVRSTATE_COMPLETE, L"complete"},
+    {DVRSTATE_COMPLETE_PARTIAL, L"partial"},
+    {DVRSTATE_CONFLICT, L"conflict"},
+    {DVRSTATE_SKIP, L"skip"},
+    {DVRSTATE_ERROR, L"error"},
+    {DVRSTATE_COULD_NOT_CONNECT, L"invalid"},
+    {DVRSTATE_TUNER_BUSY, L"busy"},
+    {DVRSTATE_MCE_RUNNING, L"mce"},
+    {DVRSTATE_MISSED, L"missed"},
+    {DVRSTATE_DISK_FULL, L"diskfull"},
+    {DVRSTATE_RETRY, L"retry"},
+    {DVRSTATE_DELETED, L"deleted"},
+};
+
+struct KeepUntilEntry {
+  int32_t code;
+  const wchar_t* name;
+};
+
+const KeepUntilEntry kKeepUntilNames[] = {
+    {UNTIL_SPACE_NEEDED, L"UNTIL_SPACE_NEEDED"},
+    {UNTIL_MANUALLY_DELETED, L"UNTIL_MANUALLY_DELETED"},
+    {AT_LEAST_1_DAY, L"AT_LEAST_1_DAY"},
+    {AT_LEAST_2_DAYS, L"AT_LEAST_2_DAYS"},
+    {AT_LEAST_3_DAYS, L"AT_LEAST_3_DAYS"},
+    {AT_LEAST_4_DAYS, L"AT_LEAST_4_DAYS"},
+    {AT_LEAST_5_DAYS, L"AT_LEAST_5_DAYS"},
+    {AT_LEAST_6_DAYS, L"AT_LEAST_6_DAYS"},
+    {AT_LEAST_7_DAYS, L"AT_LEAST_7_DAYS"},
+};
+
+const wchar_t* const kScheduleMediaStates[] = {
+    DVRSTATE_SCHEDULED,  DVRSTATE_CONFLICT,    DVRSTATE_SKIP,         DVRSTATE_ERROR,
+    DVRSTATE_COULD_NOT_CONNECT, DVRSTATE_RETRY, DVRSTATE_TUNER_BUSY, DVRSTATE_MCE_RUNNING,
+    DVRSTATE_MISSED,     DVRSTATE_DISK_FULL,
+};
+
+bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
+  return text.compare(0, std::char_traits<wchar_t>::length(prefix), prefix) == 0;
+}
+
+}  // namespace
+
+Schedule::Schedule() = default;
+
+Schedule::Schedule(int32_t id) { Populate(id); }
+
+Schedule::Schedule(const std::wstring& filename, const std::wstring& status) {
+  Populate(filename, status);
+}
+
+void Schedule::Populate(int32_t id) {
+  SQLite query;
+  std::wstring statement = tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = %d", L"ID", id);
+  if (!query.RunQuery(statement, L"Populate(id)")) {
+    m_id = 0;
+    m_duration = 0;
+    LogError(L"Populate for id %d, SQL failed query", id);
+    return;
+  }
+  if (query.GetRowCount() == 1) {
+    FillFromRow(query);
+    return;
+  }
+  m_id = 0;
+  m_duration = 0;
+  LogError(L"Populate for id %d, no such id", id);
+}
+
+void Schedule::Populate(const std::wstring& filename, const std::wstring& status) {
+  SQLite query;
+  std::wstring escaped;
+  std::wstring statement = tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%ls'", L"FilePath",
+                                        Esc(filename, &escaped));
+  if (!query.RunQuery(statement, L"Populate(filename, status)")) {
+    m_id = 0;
+    m_duration = 0;
+    LogError(L"Populate for filename %ls, SQL failed query", filename.c_str());
+    return;
+  }
+  const int32_t rows = query.GetRowCount();
+  if (rows == 1) {
+    FillFromRow(query);
+    return;
+  }
+  m_id = 0;
+  m_duration = 0;
+  if (rows == 0) {
+    LogError(L"Populate for filename %ls and status %ls, no such file in DB", filename.c_str(),
+             status.c_str());
+  } else {
+    LogError(L"Populate for filename %ls, file not unique in DB", filename.c_str());
+  }
+}
+
+void Schedule::FillFromRow(SQLite& query) {
+  m_id = query.GetInt("ID");
+  m_tevMediumId = query.GetString("TevMediumId");
+  m_user = Trim(query.GetString("User"));
+  m_type = Trim(query.GetString("Type"));
+  m_status = Trim(query.GetString("Status"));
+  m_channelName = Trim(query.GetString("ChannelName"));
+  m_channelMimetype = Trim(query.GetString("ChannelMimetype"));
+  m_channel = Trim(query.GetString("Channel"));
+  m_owner = Trim(query.GetString("Owner"));
+  m_startTime = query.GetTime("StartTime");
+  m_endTime = query.GetTime("EndTime");
+  m_duration = query.GetInt("Duration");
+  m_name = Trim(query.GetString("Name"));
+  m_category = Trim(query.GetString("Category"));
+  m_episodeTitle = Trim(query.GetString("EpisodeTitle"));
+  m_episodeUrl = Trim(query.GetString("EpisodeUrl"));
+  m_description = Trim(query.GetString("Description"));
+  m_filePath = Trim(query.GetString("FilePath"));
+  m_quality = query.GetString("Quality");
+  m_tuner = Trim(query.GetString("Tuner"));
+  m_subtitle = Trim(query.GetString("Subtitle"));
+  m_keepUntil = query.GetInt("KeepUntil");
+}
+
+bool Schedule::Insert() {
+  if (GetIdFromPath(m_filePath) > 0) {
+    LogWarn(L"WARNING inserting duplicate schedule %ls", m_filePath.c_str());
+  }
+  std::wstring start, end;
+  if (!TimeTexts(L"Schedule::Insert", &start, &end)) return false;
+  std::wstring e[16];
+  std::wstring statement = tev::WFormat(
+      L"INSERT INTO 'Schedules' ('User', 'ChannelName', 'ChannelMimetype', 'Channel', "
+      L"'StartTime', 'Duration', 'EndTime', 'Name', 'Category', 'Description', 'Quality', "
+      L"'Tuner', 'Subtitle', 'Status', 'Owner', 'FilePath', 'EpisodeTitle', 'EpisodeUrl', "
+      L"'Type', 'KeepUntil') VALUES ('%ls', '%ls', '%ls', '%ls', '%ls', %d, '%ls', '%ls', "
+      L"'%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', %d)",
+      Esc(m_user, &e[0]), Esc(m_channelName, &e[1]), Esc(m_channelMimetype, &e[2]),
+      Esc(m_channel, &e[3]), start.c_str(), m_duration, end.c_str(),
+      Esc(m_name, &e[4]), Esc(m_category, &e[5]), Esc(m_description, &e[6]),
+      Esc(m_quality, &e[7]), Esc(m_tuner, &e[8]), Esc(m_subtitle, &e[9]), Esc(m_status, &e[10]),
+      Esc(m_owner, &e[11]), Esc(m_filePath, &e[12]), Esc(m_episodeTitle, &e[13]),
+      Esc(m_episodeUrl, &e[14]), Esc(m_type, &e[15]), m_keepUntil);
+  SQLite query;
+  return query.RunQuery(statement, L"Schedule::Insert");
+}
+
+bool Schedule::Update() {
+  std::wstring start, end;
+  if (!TimeTexts(L"Schedule::Update", &start, &end)) return false;
+  std::wstring e[16];
+  std::wstring statement = tev::WFormat(
+      L"UPDATE 'Schedules' SET 'User' = '%ls', 'ChannelName' = '%ls', 'ChannelMimetype' = '%ls', "
+      L"'Channel' = '%ls', 'StartTime' = %ls, 'Duration' = %d, 'EndTime' = %ls, 'Name' = '%ls', "
+      L"'Category' = '%ls', 'Description' = '%ls', 'Quality' = '%ls', 'Tuner' = '%ls', "
+      L"'Subtitle' = '%ls', 'Status' = '%ls', 'Owner' = '%ls', 'FilePath' = '%ls', "
+      L"'EpisodeTitle' = '%ls', 'EpisodeUrl' = '%ls', 'Type' = '%ls', 'KeepUntil' = %d "
+      L"WHERE ID = %d",
+      Esc(m_user, &e[0]), Esc(m_channelName, &e[1]), Esc(m_channelMimetype, &e[2]),
+      Esc(m_channel, &e[3]), start.c_str(), m_duration, end.c_str(),
+      Esc(m_name, &e[4]), Esc(m_category, &e[5]), Esc(m_description, &e[6]),
+      Esc(m_quality, &e[7]), Esc(m_tuner, &e[8]), Esc(m_subtitle, &e[9]), Esc(m_status, &e[10]),
+      Esc(m_owner, &e[11]), Esc(m_filePath, &e[12]), Esc(m_episodeTitle, &e[13]),
+      Esc(m_episodeUrl, &e[14]), Esc(m_type, &e[15]), m_keepUntil, m_id);
+  SQLite query;
+  return query.RunQuery(statement, L"Schedule::Update");
+}
+
+bool Schedule::TimeTexts(const wchar_t* caller, std::wstring* start, std::wstring* end) const {
+  try {
+    *start = StartTimeText();
+    *end = EndTimeText();
+    return true;
+  } catch (const VelException& e) {
+    LogError(L"%ls: %ls", caller, e.getMessage().c_str());
+    return false;
+  }
+}
+
+std::wstring Schedule::StartTimeText() const { return FormatTime3(m_startTime); }
+
+std::wstring Schedule::EndTimeText() const { return FormatTime3(m_endTime); }
+
+bool Schedule::Update(int32_t id, const std::wstring& field, const std::wstring& value) {
+  std::wstring escaped;
+  SQLite query;
+  return query.RunQuery(tev::WFormat(L"UPDATE Schedules SET %ls = '%ls' WHERE ID = %d",
+                                     field.c_str(), Esc(value, &escaped), id),
+                        L"Schedule::Update(id, field, value)");
+}
+
+bool Schedule::Update(int32_t id, const std::wstring& field, int32_t value) {
+  SQLite query;
+  return query.RunQuery(
+      tev::WFormat(L"UPDATE Schedules SET %ls = %d WHERE ID = %d", field.c_str(), value, id),
+      L"Schedule::Update(id, field, value)");
+}
+
+bool Schedule::Delete(int32_t id) {
+  SQLite query;
+  return query.RunQuery(tev::WFormat(L"DELETE FROM Schedules WHERE ID = %d", id),
+                        L"Schedule::Delete");
+}
+
+bool Schedule::Delete(const std::wstring& filePath) {
+  std::wstring escaped;
+  SQLite query;
+  return query.RunQuery(tev::WFormat(L"DELETE FROM Schedules WHERE %ls = '%ls'", L"FilePath",
+                                     Esc(filePath, &escaped)),
+                        L"Schedule::Delete");
+}
+
+bool Schedule::Delete() {
+  const std::wstring cutOff = FormatTime3(tev::Clock::Now() - 60);
+  SQLite query;
+  return query.RunQuery(
+      tev::WFormat(L"DELETE FROM Schedules WHERE (%ls = '%ls' OR %ls = '%ls') AND %ls < %ls",
+                   L"Status", DVRSTATE_DELETED, L"Status", DVRSTATE_CONFLICT, L"EndTime",
+                   cutOff.c_str()),
+      L"Schedule::Delete");
+}
+
+std::wstring Schedule::GetPathFromId(const std::wstring& id) {
+  // The id goes into the statement unquoted, so only a plain decimal is
+  // accepted; anything else cannot name a row.
+  std::wstring digits = Trim(id);
+  size_t start = (!digits.empty() && (digits[0] == L'-' || digits[0] == L'+')) ? 1 : 0;
+  if (digits.size() <= start) return std::wstring();
+  for (size_t i = start; i < digits.size(); ++i) {
+    if (digits[i] < L'0' || digits[i] > L'9') return std::wstring();
+  }
+  SQLite query;
+  if (!query.RunQuery(
+          tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = %ls", L"ID", digits.c_str()),
+          L"GetPathFromId") ||
+      query.GetRowCount() < 1) {
+    return std::wstring();
+  }
+  return query.GetString("FilePath");
+}
+
+int32_t Schedule::GetIdFromPath(const std::wstring& path) {
+  std::wstring escaped;
+  SQLite query;
+  if (!query.RunQuery(tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%ls'", L"FilePath",
+                                   Esc(path, &escaped)),
+                      L"GetIdFromPath") ||
+      query.GetRowCount() < 1) {
+    return -1;
+  }
+  return query.GetInt("ID");
+}
+
+std::wstring Schedule::GetMediaTypeFromMediumId(const std::wstring& mediumId) {
+  std::wstring result = L"video.recorded";
+  std::wstring escaped;
+  SQLite query;
+  if (!query.RunQuery(tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%ls'", L"TevMediumId",
+                                   Esc(mediumId, &escaped)),
+                      L"GetIdFromPath") ||
+      query.GetRowCount() < 1) {
+    return result;
+  }
+  std::wstring type = MediaTypeForMimetype(query.GetString("ChannelMimetype"));
+  if (IsScheduleMediaState(query.GetString("Status"))) return L"schedule." + type;
+  return type;
+}
+
+int32_t Schedule::KeepUntilCodeFromName(const std::wstring& name) {
+  for (const KeepUntilEntry& entry : kKeepUntilNames) {
+    if (name == entry.name) return entry.code;
+  }
+  return UNTIL_SPACE_NEEDED;
+}
+
+std::wstring Schedule::KeepUntilName(int32_t code) {
+  for (const KeepUntilEntry& entry : kKeepUntilNames) {
+    if (code == entry.code) return entry.name;
+  }
+  return L"UNTIL_SPACE_NEEDED";
+}
+
+std::wstring Schedule::ExternalStateName(const std::wstring& status) {
+  for (const StateName& entry : kStateNames) {
+    if (status == entry.stored) return entry.external;
+  }
+  return std::wstring();
+}
+
+bool Schedule::IsScheduleMediaState(const std::wstring& status) {
+  for (const wchar_t* state : kScheduleMediaStates) {
+    if (status == state) return true;
+  }
+  return false;
+}
+
+std::wstring Schedule::MediaTypeForMimetype(const std::wstring& mimetype) {
+  if (StartsWith(mimetype, L"video/x-web")) return L"video.file.recorded.web";
+  if (StartsWith(mimetype, L"audio/x-web") || StartsWith(mimetype, L"audio/x-win") ||
+      StartsWith(mimetype, L"audio/x-ms-asf") || StartsWith(mimetype, L"audio/x-real")) {
+    return L"audio.file.recorded.web";
+  }
+  if (StartsWith(mimetype, L"video/x-inputdevice")) return L"video.file.recorded.webcam";
+  if (StartsWith(mimetype, L"video/x-videomail")) return L"video.file.uploaded.videomail";
+  if (StartsWith(mimetype, L"audio/x-videomail")) return L"audio.file.uploaded.videomail";
+  if (StartsWith(mimetype, L"audio")) return L"audio.file";
+  if (StartsWith(mimetype, L"video")) return L"video.file.recorded.tv";
+  return L"video.file.recorded";
+}
