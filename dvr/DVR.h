@@ -1,0 +1,149 @@
+// Recorder control: the stateless operations through which the engine asks
+// the streamer ("TevStreamer") to record a stream into a file, names and
+// recognises recording files, maps channel mimetypes to file formats, and
+// asks the thumbnail and TV services for thumbnails and tuner counts.
+//
+// Channel mimetypes and what they record as:
+//
+//   channel mimetype        kind            extension  recording mimetype
+//   video/x-tv*             television      asf        video/x-ms-dvr
+//   video/x-inputdevice     capture device  asf        video/x-ms-asf
+//   video/x-webwin          web             asf        video/x-ms-asf
+//   video/x-webreal         web             asf        video/vnd.rn-realvideo
+//   audio/x-webreal         web             asf        -
+//   audio/x-real            web             asf        audio/x-pn-realaudio
+//   audio/x-win             web             wma        audio/x-ms-asx
+//   audio/x-webwin          web             wma        -
+//   audio/x-ms-asf          web             wma        -
+//   video/x-videomail       video mail      wmv        video/x-ms-wmv
+//   audio/x-videomail       audio mail      -          video/x-ms-wma
+//
+// Process-wide state: the stream table (StreamTable(), file path -> stream
+// id, 0 = no stream) and the recording-directory cache, each behind its own
+// lock held for one lookup or change; no lock is held across a request.
+// Any thread may call these operations.
+//
+// Requests go through TheVel(); without an endpoint they fail as a bus
+// failure would.
+#ifndef TEV_DVR_DVR_H_
+#define TEV_DVR_DVR_H_
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+class DVR {
+ public:
+  DVR() = delete;
+
+  // Result codes.
+  static constexpr int kNoStream = 111;
+  static constexpr int kStreamerRefused = 115;
+  static constexpr int kCouldNotConnect = 116;
+  // What the streamer answers when it cannot reach the source.
+  static constexpr int kStreamerConnectFailed = 1111;
+
+  // --- Streams ---
+  // Hands everything but quality and flag to StartGeneralRecording.
+  static int StartRecording(const std::wstring& user, const std::wstring& episodeUrl,
+                            const std::wstring& channelMimetype, std::wstring* filePath,
+                            const std::wstring& channel, int32_t duration,
+                            const std::wstring& quality, bool flag,
+                            const std::wstring& startTimeText);
+  // Asks the streamer to record `channel` into *filePath for `duration`
+  // seconds. Web channels are first resolved to a prepared stream address
+  // through the media library (its own non-zero code is returned then).
+  // The streamer may answer another destination: *filePath then becomes it.
+  // Returns 0 accepted, 116 the streamer could not connect (1111), 115 any
+  // other refusal or a bus failure. Whenever the streamer answered, the
+  // stream id is in the stream table under the final path (and a refused
+  // stream is stopped again).
+  static int StartGeneralRecording(const std::wstring& user, const std::wstring& channel,
+                                   const std::wstring& episodeUrl,
+                                   const std::wstring& channelMimetype, std::wstring* filePath,
+                                   int32_t duration, const std::wstring& startTimeText);
+  // Stops the stream recorded into `filePath`. 0 stopped; 111 when no stream
+  // is known for the path, there is no endpoint, the module is stopping
+  // (no request in these cases) or the streamer failed. The path's stream
+  // id is 0 afterwards whenever a request was made.
+  static int StopRecording(const std::wstring& filePath);
+  static int StopRecording(const std::wstring& user, const std::wstring& channel,
+                           const std::wstring& channelMimetype, const std::wstring& filePath);
+  // Stream id stored for the path, 0 when none.
+  static long GetStreamId(const std::wstring& filePath);
+
+  // --- Stream addresses ---
+  // Expands date wildcards in braces ({yyyyMMdd}, {yy}, {dd} ... any case)
+  // with the local date of the database-time `startTimeText`, or of now
+  // when it is empty. A URL that begins with '{' is returned unchanged.
+  static std::wstring ReplaceWildcardInUrl(const std::wstring& url,
+                                           const std::wstring& startTimeText);
+
+  // --- File names ---
+  // "<dir>/<name>_<channel>_<MM-DD-YYYY hh-mm-ss> Tev[ <n>].<ext>", or
+  // "<dir>/<name> <date> Tev[ <n>].<ext>" without a channel name. Path
+  // separators, characters Windows forbids and control characters are
+  // dropped from name and channel, and both are shortened so that the file
+  // name stays a single component well under 255 bytes. Throws VelException
+  // for a mimetype without a file extension or an unconvertible time.
+  static std::wstring MakeRecordingFileName(const std::wstring& channelMimetype,
+                                            const std::wstring& channelName,
+                                            const std::wstring& name, int64_t start,
+                                            int iteration);
+  // The first of iterations 0..9 that no other schedule row uses; empty
+  // when all ten are taken. Throws as MakeRecordingFileName.
+  static std::wstring ConstructUniqueFileName(const std::wstring& channelMimetype,
+                                              const std::wstring& channelName,
+                                              const std::wstring& name, int64_t start,
+                                              int scheduleId);
+  // Splits a name made by MakeRecordingFileName (or any name following the
+  // pattern). The date text is "MM/DD/YYYY hh:mm:ss". False when the path
+  // does not follow the pattern or gives no name; outputs may be null.
+  static bool ParseRecordingFileName(const std::wstring& filePath, std::wstring* extension,
+                                     std::wstring* name, std::wstring* channelName,
+                                     std::wstring* dateText);
+
+  // --- Folders and types ---
+  // The video folder for mimetypes beginning with "video", else the audio
+  // folder; each read from the Config table the first time it is needed
+  // and kept while not empty.
+  static std::wstring GetRecordingDirectory(const std::wstring& channelMimetype);
+  // Forgets the cached folders (the next use reads the Config table).
+  static void ResetRecordingDirectoryCache();
+
+  // Throw VelException for a mimetype without an entry (ERROR logged).
+  static std::wstring GetFileExtention(const std::wstring& channelMimetype);
+  static std::wstring GetRecordingMimetype(const std::wstring& channelMimetype);
+  // Channel mimetype of a found file by its extension (any case); empty
+  // (WARN logged) for an unknown one. `video` decides what ".rm" is.
+  static std::wstring GetTevMimetype(const std::wstring& filePath, bool video);
+  // Whether the extension after the last '.' is one of the recording
+  // extensions (exact case).
+  static bool IsRecordingExtension(const std::wstring& filePath);
+  static bool IsTVMimetype(const std::wstring& channelMimetype);
+  static bool IsWebMimetype(const std::wstring& channelMimetype);
+  static bool IsInputDeviceMimetype(const std::wstring& channelMimetype);
+
+  // --- Files ---
+  static bool IsRecordingOnDisk(const std::wstring& filePath);
+  static bool DeleteFile(const std::wstring& filePath);
+
+  // --- Thumbnails: "<recording path>.jpg", kept by the thumbnail service ---
+  // Marks the row's thumbnail as requested and asks for it.
+  static void CreateThumbnail(const std::wstring& filePath);
+  static void DeleteThumbnail(const std::wstring& filePath);
+  // False also when the request fails.
+  static bool DoesThumbnailExist(const std::wstring& filePath);
+  // One flag per path; empty when the list is empty (nothing is sent), the
+  // request fails or the reply cannot be read. Paths the reply leaves out
+  // read false.
+  static std::vector<bool> DoThumbnailsExistInDB(const std::vector<std::wstring>& filePaths);
+
+  // --- Tuners ---
+  // Replaces *tuners by the TV service's tuner count per channel mimetype;
+  // on any failure *tuners keeps what it held.
+  static void GetNumberOfTuners(std::map<std::wstring, int32_t>* tuners);
+};
+
+#endif  // TEV_DVR_DVR_H_

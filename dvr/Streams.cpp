@@ -1,0 +1,196 @@
+// Starting and stopping streams at the streamer.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "bus/CVelAtl.h"
+#include "db/Schedule.h"
+#include "db/WFormat.h"
+#include "dvr/DVR.h"
+#include "dvr/StopSignal.h"
+#include "support/GlobalLocks.h"
+#include "support/Log.h"
+#include "support/VUtil.h"
+
+namespace {
+
+const wchar_t kStreamer[] = L"TevStreamer";
+
+// The stream specification sent with every start request, in order.
+const wchar_t* const kStreamSpecification[][2] = {
+    {L"audioContainer", L"asf"}, {L"audioCodec", L"wma"},    {L"audioExtension", L"wma"},
+    {L"videoContainer", L"asf"}, {L"videoCodec", L"wmv"},    {L"videoAudioCodec", L"wma"},
+    {L"videoExtension", L"wmv"}, {L"bitrate", L"1500"},      {L"x", L"1920"},
+    {L"y", L"1080"},             {L"scale", L"auto"},        {L"crop", L"no"},
+};
+
+// A millisecond tick count, as the streamer knows streams by it. Two starts
+// in the same millisecond still get different ids, and 0 (no stream) is
+// never handed out.
+uint32_t NextStreamId() {
+  static std::atomic<uint32_t> last{0};
+  const auto ticks = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now().time_since_epoch());
+  uint32_t id = static_cast<uint32_t>(ticks.count());
+  uint32_t previous = last.load();
+  for (;;) {
+    // Not later than the last id (same millisecond, or a busy burst): the
+    // next one after it. The comparison survives the 49-day wrap.
+    uint32_t candidate = static_cast<int32_t>(id - previous) > 0 ? id : previous + 1;
+    if (candidate == 0) candidate = 1;
+    if (last.compare_exchange_weak(previous, candidate)) return candidate;
+  }
+}
+
+void SetStreamId(const std::wstring& path, long id) {
+  StreamTable().with([&](std::map<std::wstring, long>& table) {
+    table[path] = id;
+    return 0;
+  });
+}
+
+CVelAtl* Endpoint() {
+  CVelAtl* vel = TheVel();
+  if (vel == nullptr) throw VelException(L"no bus endpoint");
+  return vel;
+}
+
+// Resolves a web channel to the address the streamer records from. 0 or
+// the media library's code.
+int PrepareWebChannel(const std::wstring& user, const std::wstring& episodeUrl,
+                      const std::wstring& channelMimetype, const std::wstring& filePath,
+                      const std::wstring& startTimeText, std::wstring* channel) {
+  CVelAtl* vel = Endpoint();
+  if (!episodeUrl.empty()) {
+    return vel->ProcessTranscodeUrl(episodeUrl, channelMimetype, L"tv.web", channel);
+  }
+  std::wstring mimetype, url, thumbnailId, rating, tags, mediaType;
+  int result = vel->GetMediumInfo(user, *channel, &mimetype, &url, &thumbnailId, &rating, &tags,
+                                  &mediaType);
+  if (result != 0) return result;
+  const std::wstring expanded = DVR::ReplaceWildcardInUrl(url, startTimeText);
+  if (expanded != url) {
+    result = vel->ProcessTranscodeUrl(expanded, channelMimetype, mediaType, channel);
+    if (result != 0) return result;
+  }
+  Schedule row(filePath, DVRSTATE_SCHEDULED);
+  row.m_episodeUrl = expanded;
+  LogInfo(L"Recording Url: %ls", expanded.c_str());
+  if (row.m_id != 0) row.Update();
+  return 0;
+}
+
+}  // namespace
+
+int DVR::StartRecording(const std::wstring& user, const std::wstring& episodeUrl,
+                        const std::wstring& channelMimetype, std::wstring* filePath,
+                        const std::wstring& channel, int32_t duration, const std::wstring& quality,
+                        bool flag, const std::wstring& startTimeText) {
+  return StartGeneralRecording(user, channel, episodeUrl, channelMimetype, filePath, duration,
+                               startTimeText);
+}
+
+int DVR::StartGeneralRecording(const std::wstring& user, const std::wstring& channelIn,
+                               const std::wstring& episodeUrl,
+                               const std::wstring& channelMimetype, std::wstring* filePath,
+                               int32_t duration, const std::wstring& startTimeText) {
+  const uint32_t streamId = NextStreamId();
+  std::wstring channel = channelIn;
+  std::wstring path = filePath ? *filePath : std::wstring();
+  try {
+    if (IsWebMimetype(channelMimetype)) {
+      int prepared =
+          PrepareWebChannel(user, episodeUrl, channelMimetype, path, startTimeText, &channel);
+      if (prepared != 0) return prepared;
+    }
+
+    AutoVariant in, out, retcodes, specification;
+    const long specCount = sizeof(kStreamSpecification) / sizeof(kStreamSpecification[0]);
+    VUtil::CreateArray(&specification, VT_VARIANT, specCount);
+    for (long i = 0; i < specCount; ++i) {
+      VUtil::PutPair(&specification, i, kStreamSpecification[i][0], kStreamSpecification[i][1]);
+    }
+    VUtil::CreateArray(&in, VT_VARIANT, 13);
+    VUtil::PutElement(&in, 0, user);
+    VUtil::PutElement(&in, 1, static_cast<int32_t>(streamId));
+    VUtil::PutElement(&in, 2, L"pvr");
+    VUtil::PutElement(&in, 3, channel);
+    VUtil::PutElement(&in, 6, specification.get());
+    VUtil::PutElement(&in, 10, duration);
+    VUtil::PutElement(&in, 11, path);
+    VUtil::PutElement(&in, 12, startTimeText);
+
+    LogInfo(L"Requesting recording %ls Channel: %ls duration: %d", path.c_str(), channel.c_str(),
+            duration);
+    long result = Endpoint()->Request(kStreamer, L"StartStream", in, &out, 0, &retcodes);
+    if (result != 0) {
+      throw VelException(tev::WFormat(L"StartStream vel request: %x", static_cast<unsigned>(result)));
+    }
+    const long code = VUtil::GetSingleRetcode(retcodes);
+    LogDebug(L"StartGeneralRecording vel call returned %d", static_cast<int>(code));
+
+    // The streamer may have chosen another file: it says so in the
+    // "destination" of the stream specification it answers.
+    try {
+      AutoVariant reply, specs;
+      VUtil::GetElement(out, 0, &reply);
+      VUtil::GetElement(reply, 5, &specs);
+      std::wstring destination;
+      if (VUtil::FindPair(specs, L"destination", &destination)) path = destination;
+    } catch (const VelException&) {
+      LogWarn(L"StartGeneralRecording cannot parse stream specs");
+    }
+
+    SetStreamId(path, static_cast<long>(streamId));
+    if (filePath) *filePath = path;
+    if (code == kStreamerConnectFailed) {
+      StopRecording(path);
+      return kCouldNotConnect;
+    }
+    if (code != 0) {
+      StopRecording(path);
+      return kStreamerRefused;
+    }
+    return 0;
+  } catch (const VelException& e) {
+    LogError(L"DVR::StartGeneralRecording: %ls", e.getMessage().c_str());
+    return kStreamerRefused;
+  }
+}
+
+int DVR::StopRecording(const std::wstring& filePath) {
+  const long streamId = GetStreamId(filePath);
+  if (streamId == 0) return kNoStream;
+  CVelAtl* vel = TheVel();
+  if (vel == nullptr || StopEventIsSet()) return kNoStream;
+  try {
+    AutoVariant in, out, retcodes;
+    VUtil::CreateArray(&in, VT_VARIANT, 1);
+    VUtil::PutElement(&in, 0, static_cast<int32_t>(streamId));
+    long result = vel->Request(kStreamer, L"StopStream", in, &out, 0, &retcodes);
+    if (result != 0) {
+      throw VelException(tev::WFormat(L"StopStream vel request: %x", static_cast<unsigned>(result)));
+    }
+    VUtil::CheckSingleRetcode(retcodes, nullptr);
+  } catch (const VelException& e) {
+    LogError(L"DVR::StopRecording: %ls", e.getMessage().c_str());
+    SetStreamId(filePath, 0);
+    return kNoStream;
+  }
+  SetStreamId(filePath, 0);
+  return 0;
+}
+
+int DVR::StopRecording(const std::wstring& user, const std::wstring& channel,
+                       const std::wstring& channelMimetype, const std::wstring& filePath) {
+  return StopRecording(filePath);
+}
+
+long DVR::GetStreamId(const std::wstring& filePath) {
+  return StreamTable().with([&](std::map<std::wstring, long>& table) -> long {
+    auto found = table.find(filePath);
+    return found == table.end() ? 0 : found->second;
+  });
+}
