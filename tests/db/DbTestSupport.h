@@ -1,0 +1,315 @@
+// Helpers for the persistence tests (also included by the bus, engine and
+// passes tests): a temporary data folder with TEV_APPDATA_DIR pointing into
+// it, a log that records every line, raw SQLite access for building and
+// inspecting files behind the layer's back, and the schemas of the older
+// database versions.
+#ifndef TEV_TESTS_DB_DBTESTSUPPORT_H_
+#define TEV_TESTS_DB_DBTESTSUPPORT_H_
+
+#include <sqlite3.h>
+#include <stdlib.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cwchar>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
+
+#include "db/SQLite.h"
+#include "platform/Clock.h"
+#include "support/BBLog.h"
+#include "support/Log.h"
+#include "support/WideText.h"
+
+namespace dbtest {
+
+// A fresh folder, removed with everything in it at the end.
+class TempDir {
+ public:
+  TempDir() {
+    char pattern[] = "/tmp/tev-db-test.XXXXXX";
+    const char* made = mkdtemp(pattern);
+    path_ = made != nullptr ? made : "/tmp/tev-db-test.failed";
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+  std::wstring wpath() const { return tev::FromStdUtf8(path_); }
+
+ private:
+  std::string path_;
+};
+
+// Sets an environment variable for the scope, restoring the old value.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    const char* old = getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (had_) {
+      setenv(name_.c_str(), old_.c_str(), 1);
+    } else {
+      unsetenv(name_.c_str());
+    }
+  }
+
+ private:
+  std::string name_;
+  std::string old_;
+  bool had_ = false;
+};
+
+// Records every line at every level while it is the global logger.
+class CapturingLog : public CBBLog {
+ public:
+  CapturingLog() : CBBLog(1u << 20, false) {}
+  void log(const wchar_t* format, va_list args, int level) override {
+    std::vector<wchar_t> buffer(8192);
+    va_list copy;
+    va_copy(copy, args);
+    int n = std::vswprintf(buffer.data(), buffer.size(), format, copy);
+    va_end(copy);
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back({level, n < 0 ? std::wstring(format) : std::wstring(buffer.data(), n)});
+  }
+  struct Line {
+    int level;
+    std::wstring text;
+  };
+  std::vector<Line> Lines() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.clear();
+  }
+  // Number of lines of `level` equal to `text`.
+  int Count(int level, const std::wstring& text) {
+    int n = 0;
+    for (const Line& line : Lines()) n += (line.level == level && line.text == text) ? 1 : 0;
+    return n;
+  }
+  bool Has(int level, const std::wstring& text) { return Count(level, text) > 0; }
+  // Whether some line of `level` contains `part`.
+  bool HasPart(int level, const std::wstring& part) {
+    for (const Line& line : Lines()) {
+      if (line.level == level && line.text.find(part) != std::wstring::npos) return true;
+    }
+    return false;
+  }
+  // Position of the first line equal to `text` at `level`, or -1.
+  int IndexOf(int level, const std::wstring& text) {
+    std::vector<Line> lines = Lines();
+    for (size_t i = 0; i < lines.size(); ++i) {
+      if (lines[i].level == level && lines[i].text == text) return static_cast<int>(i);
+    }
+    return -1;
+  }
+  std::wstring Dump() {
+    std::wstring all;
+    for (const Line& line : Lines()) all += std::to_wstring(line.level) + L" " + line.text + L"\n";
+    return all;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<Line> lines_;
+};
+
+// Installs a CapturingLog as the global logger for the scope.
+class LogCapture {
+ public:
+  LogCapture() : log_(boost::make_shared<CapturingLog>()) { SetGlobalLogger(log_); }
+  ~LogCapture() { SetGlobalLogger(boost::shared_ptr<CBBLog>()); }
+  CapturingLog* operator->() { return log_.get(); }
+
+ private:
+  boost::shared_ptr<CapturingLog> log_;
+};
+
+// Opens the database file directly (not through the layer).
+class RawDb {
+ public:
+  explicit RawDb(const std::string& path) {
+    if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) {
+      ADD_FAILURE() << "cannot open " << path;
+    }
+  }
+  ~RawDb() { sqlite3_close_v2(db_); }
+  bool Exec(const std::string& sql) {
+    char* error = nullptr;
+    int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error);
+    if (rc != SQLITE_OK) ADD_FAILURE() << sql << ": " << (error ? error : "?");
+    sqlite3_free(error);
+    return rc == SQLITE_OK;
+  }
+  // All rows of a query, each column as text ("<NULL>" for NULL).
+  std::vector<std::vector<std::string>> Rows(const std::string& sql) {
+    std::vector<std::vector<std::string>> rows;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+      ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db_);
+      return rows;
+    }
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+      std::vector<std::string> row;
+      for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
+        const unsigned char* text = sqlite3_column_text(stmt, i);
+        row.push_back(text ? reinterpret_cast<const char*>(text) : "<NULL>");
+      }
+      rows.push_back(row);
+    }
+    sqlite3_finalize(stmt);
+    return rows;
+  }
+  std::string Value(const std::string& sql) {
+    auto rows = Rows(sql);
+    return rows.empty() || rows[0].empty() ? "<none>" : rows[0][0];
+  }
+  // Column names of a table, in table order.
+  std::vector<std::string> Columns(const std::string& table) {
+    std::vector<std::string> names;
+    for (auto& row : Rows("PRAGMA table_info('" + table + "')")) names.push_back(row[1]);
+    return names;
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+inline std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// The version-7 columns of each table with their declared types, in table
+// order, and the version that added each one (0 = present from the start).
+struct ColumnDef {
+  const char* name;
+  const char* type;
+  int addedIn;  // the file version that first has the column
+};
+
+inline const std::vector<ColumnDef>& SchedulesColumns() {
+  static const std::vector<ColumnDef> columns = {
+      {"TevMediumId", "varchar", 5}, {"User", "varchar", 0},
+      {"Type", "varchar", 0},        {"Status", "varchar", 0},
+      {"ChannelName", "varchar", 0}, {"ChannelMimetype", "varchar", 0},
+      {"Channel", "varchar", 0},     {"Owner", "varchar", 0},
+      {"StartTime", "integer", 0},   {"EndTime", "integer", 0},
+      {"Duration", "integer", 0},    {"Name", "varchar", 0},
+      {"Category", "varchar", 0},    {"EpisodeTitle", "varchar", 0},
+      {"EpisodeUrl", "varchar", 6},  {"Description", "varchar", 0},
+      {"FilePath", "varchar", 0},    {"Quality", "varchar", 0},
+      {"Tuner", "varchar", 0},       {"Subtitle", "varchar", 0},
+      {"KeepUntil", "integer", 0},   {"StartPadding", "integer", 4},
+      {"EndPadding", "integer", 4},  {"PlayPosition", "integer", 3},
+      {"ThumbnailState", "varchar", 7},
+  };
+  return columns;
+}
+
+inline const std::vector<ColumnDef>& SeasonPassesColumns() {
+  static const std::vector<ColumnDef> columns = {
+      {"TevMediumId", "varchar", 5},       {"User", "varchar", 4},
+      {"Priority", "integer", 4},          {"Category", "varchar", 0},
+      {"ProgramName", "varchar", 0},       {"RestrictToOneChannel", "integer", 0},
+      {"ChannelName", "varchar", 0},       {"ChannelMimetype", "varchar", 0},
+      {"ChannelMedium", "varchar", 0},     {"Quality", "varchar", 0},
+      {"ScheduleMode", "integer", 0},      {"StartDate", "integer", 0},
+      {"PauseStart", "integer", 6},        {"PauseEnd", "integer", 6},
+      {"LastSearched", "integer", 0},      {"KeepUntil", "integer", 0},
+      {"Duration", "integer", 0},          {"GuideType", "integer", 0},
+      {"EndPadding", "integer", 4},        {"StartPadding", "integer", 4},
+  };
+  return columns;
+}
+
+// Creates "<folder>/TevPVR.db" as a file of `version` (2..7) would be:
+// the version-7 tables without the columns later versions add, the Config
+// rows of that version.
+inline void MakeDatabase(const std::string& folder, int version) {
+  std::filesystem::create_directories(folder);
+  RawDb db(folder + "/TevPVR.db");
+  auto create = [&](const char* table, const std::vector<ColumnDef>& columns) {
+    std::string sql = std::string("CREATE TABLE ") + table +
+                      " ('ID' integer PRIMARY KEY AUTOINCREMENT";
+    for (const ColumnDef& c : columns) {
+      if (c.addedIn <= version) sql += std::string(", '") + c.name + "' " + c.type;
+    }
+    db.Exec(sql + ")");
+  };
+  create("Schedules", SchedulesColumns());
+  create("SeasonPasses", SeasonPassesColumns());
+  db.Exec("CREATE TABLE 'Config' ('Key' varchar, 'Value' varchar )");
+  db.Exec("INSERT INTO Config VALUES ('FreeSpaceRequired', '200')");
+  db.Exec("INSERT INTO Config VALUES ('Version', '" + std::to_string(version) + "')");
+  if (version >= 4) {
+    db.Exec("INSERT INTO Config VALUES ('StartPadding', '30')");
+    db.Exec("INSERT INTO Config VALUES ('EndPadding', '0')");
+  }
+}
+
+// Base fixture: an empty data folder, a fresh connection state, a captured
+// log and an unshifted clock.
+class DbFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SQLite::ResetForTest();
+    tev::Clock::ResetShift();
+    // Stored times are local: a fixed zone without daylight saving keeps
+    // round trips independent of the machine's zone and the season.
+    zone_.reset(new ScopedEnv("TZ", "UTC"));
+    tzset();
+    appData_.reset(new ScopedEnv("TEV_APPDATA_DIR", dir_.path() + "/appdata"));
+    folder_ = dir_.path() + "/appdata/TevNetworks/TevPVR";
+    dbPath_ = folder_ + "/TevPVR.db";
+  }
+  void TearDown() override {
+    SQLite::ResetForTest();
+    tev::Clock::ResetShift();
+    zone_.reset();
+    tzset();
+  }
+  // Opens (creating) a new database in the fixture's folder.
+  void OpenNew() {
+    std::filesystem::create_directories(dir_.path() + "/appdata/TevNetworks");
+    ASSERT_TRUE(SQLite::Initialize(tev::FromStdUtf8(folder_))) << tev::ToStdUtf8(log_->Dump());
+  }
+  std::wstring WFolder() const { return tev::FromStdUtf8(folder_); }
+
+  TempDir dir_;
+  std::unique_ptr<ScopedEnv> zone_;
+  std::unique_ptr<ScopedEnv> appData_;
+  LogCapture log_;
+  std::string folder_;
+  std::string dbPath_;
+};
+
+}  // namespace dbtest
+
+#endif  // TEV_TESTS_DB_DBTESTSUPPORT_H_

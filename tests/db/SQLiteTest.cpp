@@ -1,0 +1,323 @@
+#include "db/SQLite.h"
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "db/TimeUtils.h"
+#include "db/WFormat.h"
+#include "tests/db/DbTestSupport.h"
+#include "vel/VelException.h"
+
+using dbtest::RawDb;
+
+class SQLiteTest : public dbtest::DbFixture {};
+
+TEST_F(SQLiteTest, FirstStartCreatesFolderTablesAndDefaultRows) {
+  std::filesystem::create_directories(dir_.path() + "/appdata/TevNetworks");
+  ASSERT_FALSE(std::filesystem::exists(folder_));
+  ASSERT_TRUE(SQLite::Initialize(WFolder()));
+  EXPECT_TRUE(std::filesystem::is_regular_file(dbPath_));
+  EXPECT_EQ(log_->IndexOf(LOG_DEBUG, L"Checking if database needs updating"), -1);
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"Creating Tables: End"));
+
+  RawDb db(dbPath_);
+  std::vector<std::string> schedules;
+  for (const auto& c : dbtest::SchedulesColumns()) schedules.push_back(c.name);
+  schedules.insert(schedules.begin(), "ID");
+  EXPECT_EQ(db.Columns("Schedules"), schedules);
+  std::vector<std::string> passes;
+  for (const auto& c : dbtest::SeasonPassesColumns()) passes.push_back(c.name);
+  passes.insert(passes.begin(), "ID");
+  EXPECT_EQ(db.Columns("SeasonPasses"), passes);
+  EXPECT_EQ(db.Columns("Config"), (std::vector<std::string>{"Key", "Value"}));
+  EXPECT_EQ(db.Rows("SELECT Key, Value FROM Config ORDER BY rowid"),
+            (std::vector<std::vector<std::string>>{{"FreeSpaceRequired", "200"},
+                                                   {"Version", "7"},
+                                                   {"StartPadding", "30"},
+                                                   {"EndPadding", "0"}}));
+
+  // A second start opens the same file and runs no upgrade.
+  SQLite::Close();
+  log_->Clear();
+  ASSERT_TRUE(SQLite::Initialize(WFolder()));
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"Checking if database needs updating"));
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"Version found: 7"));
+  EXPECT_FALSE(log_->HasPart(LOG_INFO, L"Updating database"));
+  EXPECT_EQ(db.Value("SELECT count(*) FROM Config"), "4");
+}
+
+TEST_F(SQLiteTest, DatabaseFolderIsUnderTheAppDataFolder) {
+  EXPECT_EQ(SQLite::DatabaseFolder(), tev::FromStdUtf8(dir_.path() + "/appdata/TevNetworks/TevPVR"));
+  EXPECT_TRUE(std::filesystem::is_directory(dir_.path() + "/appdata/TevNetworks"));
+  // An app-data folder that cannot be made.
+  dbtest::WriteBytes(dir_.path() + "/file", "x");
+  dbtest::ScopedEnv bad("TEV_APPDATA_DIR", dir_.path() + "/file/below");
+  try {
+    SQLite::DatabaseFolder();
+    ADD_FAILURE() << "no exception";
+  } catch (const VelException& e) {
+    EXPECT_EQ(e.getMessage(), L"Coudln't get App Data folder");
+  }
+}
+
+TEST_F(SQLiteTest, ColumnListRewriteFollowsItsCaseRules) {
+  const std::string schedules =
+      "SELECT ID, User, Type, Status, ChannelName, ChannelMimetype, Channel, Owner, StartTime, "
+      "EndTime, Duration, Name, Category, EpisodeTitle, EpisodeUrl, Description, FilePath, "
+      "Quality, Tuner, Subtitle, KeepUntil, PlayPosition, StartPadding, EndPadding, TevMediumId "
+      "FROM Schedules";
+  const std::string passes =
+      "SELECT ID, User, Priority, Category, ProgramName, RestrictToOneChannel, ChannelName, "
+      "ChannelMimetype, ChannelMedium, Quality, ScheduleMode, StartDate, LastSearched, KeepUntil, "
+      "Duration, GuideType, StartPadding, EndPadding, TevMediumId FROM SeasonPasses";
+  struct Case {
+    std::string in, out;
+  };
+  const Case cases[] = {
+      {"SELECT * FROM Schedules WHERE ID = 3", schedules + " WHERE ID = 3"},
+      {"SELECT * FROM SeasonPasses", passes},
+      {"SELECT * FROM Config WHERE Key = 'x'", "SELECT Key, Value FROM Config WHERE Key = 'x'"},
+      // The prefix test ignores case, the replacement does not.
+      {"SELECT * from Schedules WHERE a='b'", "SELECT * from Schedules WHERE a='b'"},
+      {"select * FROM Schedules", "select * FROM Schedules"},
+      // Every exact occurrence is replaced.
+      {"SELECT * FROM Schedules UNION SELECT * FROM Schedules",
+       schedules + " UNION " + schedules},
+      {"SELECT * FROM Schedules UNION select * FROM Schedules", schedules + " UNION select * FROM Schedules"},
+      // Only SELECTs with one of the three prefixes.
+      {"SELECT ThumbnailState FROM Schedules", "SELECT ThumbnailState FROM Schedules"},
+      {"DELETE FROM Schedules", "DELETE FROM Schedules"},
+      {"SELEC", "SELEC"},
+      {"", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SQLite::RewriteColumnList(c.in), c.out) << c.in;
+}
+
+TEST_F(SQLiteTest, RewrittenQueriesLeaveOutTheNamedColumns) {
+  OpenNew();
+  SQLite insert;
+  ASSERT_TRUE(insert.RunQuery(L"INSERT INTO Schedules (Name, ThumbnailState) VALUES ('n', 'requested')", L"t"));
+  ASSERT_TRUE(insert.RunQuery(L"INSERT INTO SeasonPasses (ProgramName) VALUES ('p')", L"t"));
+  SQLite q;
+  ASSERT_TRUE(q.RunQuery(L"SELECT * FROM Schedules", L"t"));
+  EXPECT_EQ(q.GetColumnCount(), 25);
+  EXPECT_EQ(q.FindIndex("ThumbnailState"), -1);
+  ASSERT_TRUE(q.RunQuery(tev::WFormat(L"SELECT ThumbnailState FROM Schedules WHERE %ls = '%ls'",
+                                      L"Name", L"n"),
+                         L"t"));
+  EXPECT_EQ(q.GetString("ThumbnailState"), L"requested");
+  ASSERT_TRUE(q.RunQuery(L"SELECT * FROM SeasonPasses", L"t"));
+  EXPECT_EQ(q.GetColumnCount(), 19);
+  EXPECT_EQ(q.FindIndex("PauseStart"), -1);
+  EXPECT_EQ(q.FindIndex("PauseEnd"), -1);
+  ASSERT_TRUE(q.RunQuery(L"SELECT * from SeasonPasses", L"t"));
+  EXPECT_EQ(q.GetColumnCount(), 21);
+}
+
+TEST_F(SQLiteTest, GettersReadByNameAndReportWhatIsMissing) {
+  OpenNew();
+  SQLite write;
+  ASSERT_TRUE(write.RunQuery(
+      L"INSERT INTO Schedules (Name, Duration, KeepUntil, StartTime, Owner) VALUES "
+      L"('first', '12abc', NULL, 20090315203000, 'x')",
+      L"t"));
+  ASSERT_TRUE(write.RunQuery(L"INSERT INTO Schedules (Name, Duration) VALUES ('second', -7)", L"t"));
+
+  SQLite q;
+  ASSERT_TRUE(q.RunQuery(L"SELECT * FROM Schedules ORDER BY ID", L"t"));
+  ASSERT_EQ(q.GetRowCount(), 2);
+  log_->Clear();
+  EXPECT_EQ(q.GetString("Name"), L"first");
+  EXPECT_EQ(q.GetInt("Duration"), 12);     // atoi: leading digits
+  EXPECT_EQ(q.GetInt("KeepUntil"), 0);     // NULL
+  EXPECT_EQ(q.GetInt("Owner"), 0);         // no digits
+  EXPECT_EQ(q.GetString("Tuner"), L"");    // NULL
+  EXPECT_EQ(q.GetTime("StartTime"), GetTime3(L"20090315203000"));
+  EXPECT_TRUE(log_->Lines().empty()) << tev::ToStdUtf8(log_->Dump());
+
+  EXPECT_EQ(q.GetInt("NoSuchColumn"), -1);
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"FindIndex: Could not find NoSuchColumn, resultColumns 25"));
+  EXPECT_EQ(q.GetString("name"), L"");  // names are case-sensitive
+  tev::Clock::Shift(1000);
+  EXPECT_EQ(q.GetTime("NoSuchColumn"), tev::Clock::Now());
+
+  EXPECT_TRUE(q.Next());
+  EXPECT_EQ(q.GetString("Name"), L"second");
+  EXPECT_EQ(q.GetInt("Duration"), -7);
+  EXPECT_TRUE(q.Next());
+  log_->Clear();
+  EXPECT_EQ(q.GetInt("ID"), -1);
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"FindIndex: Index out of bounds (ID)"));
+
+  // An empty result: every getter reports out of bounds.
+  SQLite none;
+  ASSERT_TRUE(none.RunQuery(L"SELECT * FROM Schedules WHERE ID = 99", L"t"));
+  EXPECT_EQ(none.GetRowCount(), 0);
+  log_->Clear();
+  EXPECT_EQ(none.GetString("Name"), L"");
+  EXPECT_EQ(none.GetInt("Name"), -1);
+  EXPECT_EQ(log_->Count(LOG_ERROR, L"FindIndex: Index out of bounds (Name)"), 2);
+}
+
+TEST_F(SQLiteTest, FailedStatementIsLoggedWithCallerAndLeavesNoResult) {
+  OpenNew();
+  SQLite q;
+  ASSERT_TRUE(q.RunQuery(L"SELECT * FROM Config", L"t"));
+  ASSERT_EQ(q.GetRowCount(), 4);
+  log_->Clear();
+  EXPECT_FALSE(q.RunQuery(L"SELECT x FROM Nowhere", L"My::Operation"));
+  auto lines = log_->Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].level, LOG_ERROR);
+  EXPECT_EQ(lines[0].text, L"SQL error in My::Operation: no such table: Nowhere");
+  EXPECT_EQ(lines[1].text, L"SELECT x FROM Nowhere");
+  EXPECT_EQ(q.GetRowCount(), 0);
+  EXPECT_EQ(q.GetColumnCount(), 0);
+
+  // Statement text with printf-looking characters is logged verbatim.
+  log_->Clear();
+  EXPECT_FALSE(q.RunQuery(L"SELEC %s %d %ls", L"c"));
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"SELEC %s %d %ls"));
+}
+
+TEST_F(SQLiteTest, EscapedTextsRoundTripUnchanged) {
+  OpenNew();
+  const std::wstring texts[] = {
+      L"it's", L"''", L"'", L"back\\slash\\", L"100% %s %d %ls %n", L"\u00e4\u00f6\u00fc \u00df \u20ac",
+      L"\u65e5\u672c\u8a9e", L"emoji \U0001F600\U0001F3AC", L"tab\tnew\nline", L"\"double\"",
+      L"--; DROP TABLE Config; --", L"",
+  };
+  EXPECT_EQ(SQLite::Escape(L"a'b''c"), L"a''b''''c");
+  for (const std::wstring& text : texts) {
+    SQLite write;
+    ASSERT_TRUE(write.RunQuery(tev::WFormat(L"INSERT INTO Config (Key, Value) VALUES ('k', '%ls')",
+                                            SQLite::Escape(text).c_str()),
+                               L"t"));
+    SQLite read;
+    ASSERT_TRUE(read.RunQuery(tev::WFormat(L"SELECT * FROM Config WHERE Key = 'k' AND Value = '%ls'",
+                                           SQLite::Escape(text).c_str()),
+                              L"t"));
+    ASSERT_EQ(read.GetRowCount(), 1) << tev::ToStdUtf8(text);
+    EXPECT_EQ(read.GetString("Value"), text);
+    SQLite clear;
+    ASSERT_TRUE(clear.RunQuery(L"DELETE FROM Config WHERE Key = 'k'", L"t"));
+  }
+  // The bytes in the file are the unit-by-unit UTF-8 form.
+  SQLite write;
+  ASSERT_TRUE(write.RunQuery(L"INSERT INTO Config (Key, Value) VALUES ('e', '\U0001F600')", L"t"));
+  RawDb db(dbPath_);
+  EXPECT_EQ(db.Value("SELECT hex(Value) FROM Config WHERE Key = 'e'"), "EDA0BDEDB880");
+}
+
+TEST_F(SQLiteTest, NonDatabaseOrDamagedFileIsRefusedAndLeftAsItWas) {
+  std::filesystem::create_directories(folder_);
+  std::string page(4096, '\0');
+  for (size_t i = 0; i < page.size(); ++i) page[i] = static_cast<char>(i * 7 + 3);
+  // A valid database whose page 2 is overwritten with garbage.
+  dbtest::TempDir other;
+  {
+    RawDb db(other.path() + "/good.db");
+    db.Exec("PRAGMA page_size=4096");
+    db.Exec("CREATE TABLE t (a, b)");
+    db.Exec("CREATE INDEX ti ON t(a)");
+    for (int i = 0; i < 200; ++i) db.Exec("INSERT INTO t VALUES (" + std::to_string(i) + ", hex(randomblob(100)))");
+  }
+  std::string damaged = dbtest::ReadBytes(other.path() + "/good.db");
+  ASSERT_GT(damaged.size(), 3 * page.size());
+  damaged.replace(page.size(), page.size(), page);
+
+  struct Case {
+    const char* what;
+    std::string bytes;
+    const wchar_t* error;
+  };
+  const Case cases[] = {
+      {"text", "this is not a database, just some text\n", L"file is not a database"},
+      {"header only", std::string("SQLite format 3\0", 16) + std::string(200, 'x'), nullptr},
+      {"damaged pages", damaged, nullptr},
+  };
+  for (const Case& c : cases) {
+    SQLite::ResetForTest();
+    dbtest::WriteBytes(dbPath_, c.bytes);
+    log_->Clear();
+    EXPECT_FALSE(SQLite::Initialize(WFolder())) << c.what;
+    EXPECT_EQ(dbtest::ReadBytes(dbPath_), c.bytes) << c.what;
+    EXPECT_FALSE(std::filesystem::exists(dbPath_ + "-journal")) << c.what;
+    auto lines = log_->Lines();
+    ASSERT_FALSE(lines.empty()) << c.what;
+    EXPECT_EQ(lines[0].level, LOG_ERROR);
+    EXPECT_EQ(lines[0].text.rfind(L"Can't open database: ", 0), 0u) << c.what;
+    EXPECT_EQ(lines[0].text.back(), L'\n');
+    if (c.error != nullptr) {
+      EXPECT_EQ(lines[0].text, std::wstring(L"Can't open database: ") + c.error + L"\n");
+    }
+    // Later statements try to open again and fail the same way.
+    SQLite q;
+    EXPECT_FALSE(q.RunQuery(L"SELECT * FROM Config", L"t"));
+    EXPECT_EQ(dbtest::ReadBytes(dbPath_), c.bytes) << c.what;
+  }
+
+  // A folder in place of the file.
+  SQLite::ResetForTest();
+  std::filesystem::remove(dbPath_);
+  std::filesystem::create_directory(dbPath_);
+  EXPECT_FALSE(SQLite::Initialize(WFolder()));
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Can't open database: "));
+}
+
+TEST_F(SQLiteTest, EmptyFileBecomesANewDatabase) {
+  std::filesystem::create_directories(folder_);
+  dbtest::WriteBytes(dbPath_, "");
+  ASSERT_TRUE(SQLite::Initialize(WFolder()));
+  SQLite q;
+  EXPECT_EQ(q.getVersion(), L"7");
+}
+
+TEST_F(SQLiteTest, ConnectionReopensAfterCloseAndBeginCommitWork) {
+  OpenNew();
+  SQLite::Close();
+  SQLite q;
+  EXPECT_TRUE(q.RunQuery(L"SELECT * FROM Config", L"t"));  // opened again on demand
+  EXPECT_TRUE(q.Begin(L"t"));
+  EXPECT_TRUE(q.RunQuery(L"INSERT INTO Config (Key, Value) VALUES ('a', 'b')", L"t"));
+  EXPECT_TRUE(q.Commit(L"t"));
+  EXPECT_FALSE(q.Commit(L"Caller"));  // no transaction open
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SQL error in Caller: "));
+  EXPECT_EQ(RawDb(dbPath_).Value("SELECT Value FROM Config WHERE Key = 'a'"), "b");
+
+  // Without a folder nothing is opened anywhere.
+  SQLite::ResetForTest();
+  log_->Clear();
+  EXPECT_FALSE(q.RunQuery(L"SELECT 1", L"t"));
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"Can't open database: no database folder\n"));
+}
+
+TEST_F(SQLiteTest, GetVersionReadsTheConfigRow) {
+  OpenNew();
+  SQLite q;
+  EXPECT_EQ(q.getVersion(), L"7");
+  ASSERT_TRUE(q.RunQuery(L"DELETE FROM Config WHERE Key = 'Version'", L"t"));
+  log_->Clear();
+  EXPECT_EQ(q.getVersion(), L"");
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"Version found: "));
+  ASSERT_TRUE(q.RunQuery(L"DROP TABLE Config", L"t"));
+  log_->Clear();
+  EXPECT_EQ(q.getVersion(), L"");
+  EXPECT_TRUE(log_->Has(LOG_ERROR,
+                        L"SQLite::getVersion sql error in SELECT * FROM Config WHERE Key = 'Version'"));
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SQL error in SQLite::getVersion: "));
+}
+
+TEST_F(SQLiteTest, InjectedFaultsFailStatementsFromTheCountOn) {
+  OpenNew();
+  SQLite::FailStatementsAfterForTest(2);
+  SQLite q;
+  EXPECT_TRUE(q.RunQuery(L"SELECT 1", L"t"));
+  EXPECT_TRUE(q.RunQuery(L"SELECT 2", L"t"));
+  EXPECT_FALSE(q.RunQuery(L"SELECT 3", L"Caller"));
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"SQL error in Caller: injected fault"));
+  EXPECT_FALSE(q.RunQuery(L"SELECT 4", L"t"));
+  SQLite::FailStatementsAfterForTest(-1);
+  EXPECT_TRUE(q.RunQuery(L"SELECT 5", L"t"));
+}

@@ -1,0 +1,266 @@
+#include "db/Schedule.h"
+
+#include <gtest/gtest.h>
+
+#include "db/SQLite.h"
+#include "db/TimeUtils.h"
+#include "tests/db/DbTestSupport.h"
+
+using dbtest::RawDb;
+
+namespace {
+
+Schedule Sample(const std::wstring& path) {
+  Schedule s;
+  s.m_user = L" user ";
+  s.m_type = L"Automatic";
+  s.m_status = DVRSTATE_SCHEDULED;
+  s.m_channelName = L"Chan'nel 4 \u00e9";
+  s.m_channelMimetype = L"video/x-tv";
+  s.m_channel = L"medium-17";
+  s.m_owner = L"3";
+  s.m_startTime = 1237145400;
+  s.m_endTime = 1237149000;
+  s.m_duration = 3600;
+  s.m_name = L"\tO'Hara's 100% \\show\\ \U0001F3AC ";
+  s.m_category = L"Drama";
+  s.m_episodeTitle = L"Ep 'one'";
+  s.m_episodeUrl = L"http://x/y?a=1&b='2'";
+  s.m_description = L"Line1\nLine2 %s %d";
+  s.m_filePath = path;
+  s.m_quality = L" high ";
+  s.m_tuner = L"T1";
+  s.m_subtitle = L"Sub";
+  s.m_keepUntil = AT_LEAST_3_DAYS;
+  return s;
+}
+
+}  // namespace
+
+class ScheduleTest : public dbtest::DbFixture {
+ protected:
+  void SetUp() override {
+    DbFixture::SetUp();
+    OpenNew();
+  }
+};
+
+TEST_F(ScheduleTest, InsertedRecordComesBackTrimmedWithEveryField) {
+  const std::wstring path = L"/rec/it's 100% \U0001F600.wmv";
+  Schedule in = Sample(path);
+  ASSERT_TRUE(in.Insert());
+  EXPECT_EQ(in.m_id, 0);  // not updated by Insert
+
+  Schedule out(path, DVRSTATE_SCHEDULED);
+  ASSERT_GT(out.m_id, 0);
+  EXPECT_EQ(out.m_user, L"user");
+  EXPECT_EQ(out.m_type, L"Automatic");
+  EXPECT_EQ(out.m_status, DVRSTATE_SCHEDULED);
+  EXPECT_EQ(out.m_channelName, in.m_channelName);
+  EXPECT_EQ(out.m_channelMimetype, L"video/x-tv");
+  EXPECT_EQ(out.m_channel, L"medium-17");
+  EXPECT_EQ(out.m_owner, L"3");
+  EXPECT_EQ(out.m_startTime, in.m_startTime);
+  EXPECT_EQ(out.m_endTime, in.m_endTime);
+  EXPECT_EQ(out.m_duration, 3600);
+  EXPECT_EQ(out.m_name, L"O'Hara's 100% \\show\\ \U0001F3AC");
+  EXPECT_EQ(out.m_category, L"Drama");
+  EXPECT_EQ(out.m_episodeTitle, L"Ep 'one'");
+  EXPECT_EQ(out.m_episodeUrl, in.m_episodeUrl);
+  EXPECT_EQ(out.m_description, L"Line1\nLine2 %s %d");
+  EXPECT_EQ(out.m_filePath, path);
+  EXPECT_EQ(out.m_quality, L" high ");  // not trimmed
+  EXPECT_EQ(out.m_tuner, L"T1");
+  EXPECT_EQ(out.m_subtitle, L"Sub");
+  EXPECT_EQ(out.m_keepUntil, 13);
+  EXPECT_EQ(out.m_tevMediumId, L"");
+  RawDb db(dbPath_);
+  EXPECT_EQ(db.Value("SELECT StartTime FROM Schedules"), tev::ToStdUtf8(FormatTime3(in.m_startTime)));
+  EXPECT_EQ(db.Value("SELECT typeof(StartTime) FROM Schedules"), "integer");
+  EXPECT_EQ(db.Value("SELECT PlayPosition || TevMediumId || ThumbnailState FROM Schedules"), "<NULL>");
+
+  Schedule byId(out.m_id);
+  EXPECT_EQ(byId.m_filePath, path);
+  EXPECT_EQ(byId.m_name, out.m_name);
+
+  // Update writes every field back, the medium id excepted.
+  ASSERT_TRUE(db.Exec("UPDATE Schedules SET TevMediumId = 'M1'"));
+  byId.m_name = L"New 'name'";
+  byId.m_status = DVRSTATE_RECORDING;
+  byId.m_startTime += 60;
+  byId.m_keepUntil = 2;
+  byId.m_tevMediumId = L"ignored";
+  ASSERT_TRUE(byId.Update());
+  Schedule again(out.m_id);
+  EXPECT_EQ(again.m_name, L"New 'name'");
+  EXPECT_EQ(again.m_status, DVRSTATE_RECORDING);
+  EXPECT_EQ(again.m_startTime, in.m_startTime + 60);
+  EXPECT_EQ(again.m_keepUntil, 2);
+  EXPECT_EQ(again.m_tevMediumId, L"M1");
+
+  // A time that cannot be written is refused, not thrown.
+  again.m_startTime = -1;
+  EXPECT_FALSE(again.Update());
+  EXPECT_FALSE(again.Insert());
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"Schedule::Update: FormatTime3: Localtime failed"));
+}
+
+TEST_F(ScheduleTest, PopulateFailuresLeaveIdAndDurationZero) {
+  Schedule missing(4711);
+  EXPECT_EQ(missing.m_id, 0);
+  EXPECT_EQ(missing.m_duration, 0);
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"Populate for id 4711, no such id"));
+
+  Schedule none(L"/nope.wmv", L"DVRSTATE_SCHEDULED");
+  EXPECT_EQ(none.m_id, 0);
+  EXPECT_TRUE(log_->Has(LOG_ERROR,
+                        L"Populate for filename /nope.wmv and status DVRSTATE_SCHEDULED, no such file in DB"));
+
+  // Two rows with the same path.
+  ASSERT_TRUE(Sample(L"/dup.wmv").Insert());
+  ASSERT_TRUE(Sample(L"/dup.wmv").Insert());
+  EXPECT_TRUE(log_->Has(LOG_WARN, L"WARNING inserting duplicate schedule /dup.wmv"));
+  Schedule dup(L"/dup.wmv", L"x");
+  EXPECT_EQ(dup.m_id, 0);
+  EXPECT_EQ(dup.m_duration, 0);
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"Populate for filename /dup.wmv, file not unique in DB"));
+  RawDb db(dbPath_);
+  EXPECT_EQ(Schedule::GetIdFromPath(L"/dup.wmv"), std::stoi(db.Value("SELECT min(ID) FROM Schedules")));
+  ASSERT_TRUE(Sample(L"/dup.wmv").Insert());
+  EXPECT_EQ(db.Value("SELECT count(*) FROM Schedules"), "3");
+
+  // A broken table.
+  ASSERT_TRUE(db.Exec("ALTER TABLE Schedules RENAME TO Gone"));
+  Schedule broken(1);
+  EXPECT_EQ(broken.m_id, 0);
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"Populate for id 1, SQL failed query"));
+  Schedule broken2(L"/dup.wmv", L"x");
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"Populate for filename /dup.wmv, SQL failed query"));
+  EXPECT_EQ(Schedule::GetIdFromPath(L"/dup.wmv"), -1);
+}
+
+TEST_F(ScheduleTest, RowOperations) {
+  ASSERT_TRUE(Sample(L"/a.wmv").Insert());
+  ASSERT_TRUE(Sample(L"/b.wmv").Insert());
+  const int32_t a = Schedule::GetIdFromPath(L"/a.wmv");
+  const int32_t b = Schedule::GetIdFromPath(L"/b.wmv");
+  ASSERT_GT(a, 0);
+  EXPECT_EQ(Schedule::GetPathFromId(std::to_wstring(a)), L"/a.wmv");
+  EXPECT_EQ(Schedule::GetPathFromId(L"9999"), L"");
+  EXPECT_EQ(Schedule::GetPathFromId(L"1 OR 1=1"), L"");
+  EXPECT_EQ(Schedule::GetPathFromId(L""), L"");
+  EXPECT_EQ(Schedule::GetIdFromPath(L"/none"), -1);
+
+  EXPECT_TRUE(Schedule::Update(a, L"Owner", L"it's"));
+  EXPECT_TRUE(Schedule::Update(a, L"PlayPosition", 42));
+  EXPECT_FALSE(Schedule::Update(a, L"NoColumn", 1));
+  RawDb db(dbPath_);
+  EXPECT_EQ(db.Value("SELECT Owner || ':' || PlayPosition FROM Schedules WHERE ID = " + std::to_string(a)),
+            "it's:42");
+
+  EXPECT_TRUE(Schedule::Delete(a));
+  EXPECT_EQ(Schedule::GetIdFromPath(L"/a.wmv"), -1);
+  EXPECT_TRUE(Schedule::Delete(std::wstring(L"/b.wmv")));
+  EXPECT_EQ(Schedule::GetIdFromPath(L"/b.wmv"), -1);
+  EXPECT_NE(b, a);
+}
+
+TEST_F(ScheduleTest, DeletingOldRowsKeepsRecentAndOtherStates) {
+  const int64_t now = tev::Clock::Now();
+  struct Row {
+    const wchar_t* status;
+    int64_t endOffset;
+    bool kept;
+  };
+  const Row rows[] = {
+      {DVRSTATE_DELETED, -3600, false},  {DVRSTATE_CONFLICT, -61 - 1, false},
+      {DVRSTATE_DELETED, -30, true},     {DVRSTATE_CONFLICT, 3600, true},
+      {DVRSTATE_SCHEDULED, -3600, true}, {DVRSTATE_COMPLETE, -86400, true},
+      {L"dvrstate_deleted", -3600, true},
+  };
+  int n = 0;
+  for (const Row& r : rows) {
+    Schedule s = Sample(L"/old" + std::to_wstring(n++));
+    s.m_status = r.status;
+    s.m_endTime = now + r.endOffset;
+    s.m_startTime = s.m_endTime - 60;
+    ASSERT_TRUE(s.Insert());
+  }
+  EXPECT_TRUE(Schedule::Delete());
+  n = 0;
+  for (const Row& r : rows) {
+    EXPECT_EQ(Schedule::GetIdFromPath(L"/old" + std::to_wstring(n)) > 0, r.kept) << n;
+    ++n;
+  }
+}
+
+TEST_F(ScheduleTest, VocabularyTables) {
+  struct Keep {
+    int32_t code;
+    const wchar_t* name;
+  };
+  const Keep keeps[] = {{1, L"UNTIL_SPACE_NEEDED"}, {2, L"UNTIL_MANUALLY_DELETED"},
+                        {11, L"AT_LEAST_1_DAY"},    {12, L"AT_LEAST_2_DAYS"},
+                        {13, L"AT_LEAST_3_DAYS"},   {14, L"AT_LEAST_4_DAYS"},
+                        {15, L"AT_LEAST_5_DAYS"},   {16, L"AT_LEAST_6_DAYS"},
+                        {17, L"AT_LEAST_7_DAYS"}};
+  for (const Keep& k : keeps) {
+    EXPECT_EQ(Schedule::KeepUntilName(k.code), k.name);
+    EXPECT_EQ(Schedule::KeepUntilCodeFromName(k.name), k.code);
+  }
+  EXPECT_EQ(Schedule::KeepUntilName(3), L"UNTIL_SPACE_NEEDED");
+  EXPECT_EQ(Schedule::KeepUntilName(-1), L"UNTIL_SPACE_NEEDED");
+  EXPECT_EQ(Schedule::KeepUntilCodeFromName(L"at_least_3_days"), 1);
+  EXPECT_EQ(Schedule::KeepUntilCodeFromName(L""), 1);
+
+  struct State {
+    const wchar_t* stored;
+    const wchar_t* external;
+  };
+  const State states[] = {
+      {L"DVRSTATE_SCHEDULED", L"schedule"},  {L"DVRSTATE_RECORDING", L"recording"},
+      {L"DVRSTATE_COMPLETE", L"complete"},   {L"DVRSTATE_COMPLETE_PARTIAL", L"partial"},
+      {L"DVRSTATE_CONFLICT", L"conflict"},   {L"DVRSTATE_SKIP", L"skip"},
+      {L"DVRSTATE_ERROR", L"error"},         {L"DVRSTATE_COULD_NOT_CONNECT", L"invalid"},
+      {L"DVRSTATE_TUNER_BUSY", L"busy"},     {L"DVRSTATE_MCE_RUNNING", L"mce"},
+      {L"DVRSTATE_MISSED", L"missed"},       {L"DVRSTATE_DISK_FULL", L"diskfull"},
+      {L"DVRSTATE_RETRY", L"retry"},         {L"DVRSTATE_DELETED", L"deleted"},
+      {L"dvrstate_complete", L""},           {L"", L""},
+      {L"DVRSTATE_COMPLETE ", L""},
+  };
+  for (const State& s : states) EXPECT_EQ(Schedule::ExternalStateName(s.stored), s.external) << s.stored;
+}
+
+TEST_F(ScheduleTest, MediaTypeByMediumId) {
+  struct Case {
+    const wchar_t* mimetype;
+    const wchar_t* status;
+    const wchar_t* expected;
+  };
+  const Case cases[] = {
+      {L"video/x-tv", DVRSTATE_SCHEDULED, L"schedule.video.file.recorded.tv"},
+      {L"video/x-tv", DVRSTATE_COMPLETE, L"video.file.recorded.tv"},
+      {L"audio/x-webwinfoo", DVRSTATE_DISK_FULL, L"schedule.audio.file.recorded.web"},
+      {L"audio/x-ms-asf", DVRSTATE_RECORDING, L"audio.file.recorded.web"},
+      {L"video/x-webreal", DVRSTATE_MISSED, L"schedule.video.file.recorded.web"},
+      {L"video/x-inputdevice", DVRSTATE_COMPLETE_PARTIAL, L"video.file.recorded.webcam"},
+      {L"video/x-videomail", DVRSTATE_DELETED, L"video.file.uploaded.videomail"},
+      {L"audio/x-videomail", DVRSTATE_RETRY, L"schedule.audio.file.uploaded.videomail"},
+      {L"audio/mpeg", DVRSTATE_COMPLETE, L"audio.file"},
+      {L"", DVRSTATE_COMPLETE, L"video.file.recorded"},
+      {L"text/plain", DVRSTATE_TUNER_BUSY, L"schedule.video.file.recorded"},
+  };
+  RawDb db(dbPath_);
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string id = "M'" + std::to_string(n++);
+    Schedule s = Sample(L"/m" + std::to_wstring(n));
+    s.m_channelMimetype = c.mimetype;
+    s.m_status = c.status;
+    ASSERT_TRUE(s.Insert());
+    ASSERT_TRUE(db.Exec("UPDATE Schedules SET TevMediumId = 'M''" + std::to_string(n - 1) +
+                        "' WHERE FilePath = '/m" + std::to_string(n) + "'"));
+    EXPECT_EQ(Schedule::GetMediaTypeFromMediumId(tev::FromStdUtf8(id)), c.expected) << id;
+  }
+  EXPECT_EQ(Schedule::GetMediaTypeFromMediumId(L"unknown"), L"video.recorded");
+}

@@ -1,0 +1,200 @@
+#include "db/TimeUtils.h"
+
+#include <time.h>
+
+#include <gtest/gtest.h>
+#include <rapidcheck/gtest.h>
+
+#include "platform/Clock.h"
+#include "tests/db/DbTestSupport.h"
+#include "vel/VelException.h"
+
+namespace {
+
+// Runs the scope under one time zone, the clock unshifted.
+class ScopedZone {
+ public:
+  explicit ScopedZone(const char* zone) {
+    const char* old = getenv("TZ");
+    had_ = old != nullptr;
+    if (had_) saved_ = old;
+    setenv("TZ", zone, 1);
+    tzset();
+    tev::Clock::ResetShift();
+  }
+  ~ScopedZone() {
+    tev::Clock::ResetShift();
+    if (had_) {
+      setenv("TZ", saved_.c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+
+ private:
+  bool had_ = false;
+  std::string saved_;
+};
+
+// The time value of a local wall-clock time, the zone deciding DST.
+int64_t Local(int year, int month, int day, int hour, int minute, int second) {
+  struct tm t = {};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  t.tm_isdst = -1;
+  return static_cast<int64_t>(mktime(&t));
+}
+
+// Makes "now" the given time value.
+void SetNow(int64_t t) {
+  tev::Clock::ResetShift();
+  tev::Clock::Shift(t - tev::Clock::Now());
+}
+
+const char* const kZones[] = {"Europe/Berlin", "America/New_York", "Australia/Sydney"};
+
+}  // namespace
+
+TEST(TimeUtils, WritersGiveEveryFormOfTheDocumentExample) {
+  for (const char* zone : kZones) {
+    ScopedZone scoped(zone);
+    const int64_t t = Local(2009, 3, 15, 20, 30, 0);
+    EXPECT_EQ(FormatTime3(t), L"20090315203000") << zone;
+    EXPECT_EQ(FormatTime2(t), L"2009-03-15 20:30:00") << zone;
+    EXPECT_EQ(FormatTime4(t), L"2009-03-15 20:30") << zone;
+    EXPECT_EQ(FormatTime(t), L"2009/03/15 20:30:00") << zone;
+    EXPECT_EQ(FormatFilenameDate(t), L"03-15-2009 20-30-00") << zone;
+    // Zero padding of every field.
+    EXPECT_EQ(FormatTime3(Local(2010, 1, 2, 3, 4, 5)), L"20100102030405") << zone;
+    EXPECT_EQ(FormatFilenameDate(Local(2010, 1, 2, 3, 4, 5)), L"01-02-2010 03-04-05") << zone;
+  }
+}
+
+TEST(TimeUtils, ReadersGiveTheExampleBackInTheSameDaylightPeriod) {
+  for (const char* zone : kZones) {
+    ScopedZone scoped(zone);
+    const int64_t t = Local(2009, 3, 15, 20, 30, 0);
+    SetNow(t + 3600);
+    EXPECT_EQ(GetTime3(L"20090315203000"), t) << zone;
+    EXPECT_EQ(GetTime2(L"2009-03-15 20:30:00"), t) << zone;
+    EXPECT_EQ(GetTime2(L"2009-03-15T20:30:00"), t) << zone;
+    EXPECT_EQ(GetTime(L"03-15-2009 20-30-00"), t) << zone;
+    EXPECT_EQ(GetTime(FormatFilenameDate(t)), t) << zone;
+  }
+}
+
+TEST(TimeUtils, ReaderAppliesThePresentDaylightFlagAcrossAChange) {
+  for (const char* zone : {"Europe/Berlin", "America/New_York"}) {
+    ScopedZone scoped(zone);
+    const int64_t winter = Local(2009, 1, 15, 12, 0, 0);
+    const int64_t summer = Local(2009, 7, 15, 12, 0, 0);
+    // Now in summer: a winter text is read with DST on, one hour early.
+    SetNow(summer);
+    EXPECT_EQ(GetTime3(FormatTime3(summer)), summer) << zone;
+    EXPECT_EQ(GetTime3(FormatTime3(winter)), winter - 3600) << zone;
+    // Now in winter: a summer text is read with DST off, one hour late.
+    SetNow(winter);
+    EXPECT_EQ(GetTime3(FormatTime3(winter)), winter) << zone;
+    EXPECT_EQ(GetTime3(FormatTime3(summer)), summer + 3600) << zone;
+  }
+}
+
+RC_GTEST_PROP(TimeUtils, DatabaseTimeRoundTripsWhenNowSharesItsPeriod, ()) {
+  ScopedZone scoped(*rc::gen::element("Europe/Berlin", "America/New_York", "Australia/Sydney"));
+  const int64_t t = *rc::gen::inRange<int64_t>(0, 4102444800LL);  // 1970 .. 2100
+  SetNow(t);
+  RC_ASSERT(GetTime3(FormatTime3(t)) == t);
+  RC_ASSERT(GetTime2(FormatTime2(t)) == t);
+  RC_ASSERT(GetTime(FormatFilenameDate(t)) == t);
+}
+
+TEST(TimeUtils, BadTextsAreLoggedAndReadByPosition) {
+  ScopedZone scoped("Europe/Berlin");
+  dbtest::LogCapture log;
+  const int64_t t = Local(2009, 3, 15, 20, 30, 0);
+  SetNow(t);
+
+  EXPECT_EQ(GetTime3(L""), -1);
+  auto lines = log->Lines();
+  ASSERT_EQ(lines.size(), 2u) << tev::ToStdUtf8(log->Dump());
+  EXPECT_EQ(lines[0].text, L"******* Invalid DB time length: ");
+  EXPECT_EQ(lines[1].text, L"******* Invalid DB time: ");
+  EXPECT_EQ(lines[0].level, LOG_ERROR);
+
+  log->Clear();
+  EXPECT_EQ(GetTime3(L"200903152030009"), t);
+  EXPECT_TRUE(log->Has(LOG_ERROR, L"******* Invalid DB time length: 200903152030009"));
+  EXPECT_EQ(log->Lines().size(), 1u);
+
+  // Short text: the fields beyond the end read as 0 (second 0, minute 0...).
+  log->Clear();
+  EXPECT_EQ(GetTime3(L"200903152030"), Local(2009, 3, 15, 20, 30, 0));
+  // Non-digit fields read as 0: day 00 is the last day of the month before.
+  EXPECT_EQ(GetTime3(L"200903xx203000"), Local(2009, 2, 28, 20, 30, 0));
+  // No valid time at all.
+  log->Clear();
+  EXPECT_EQ(GetTime3(L"yyyymmddhhmmss"), -1);
+  EXPECT_TRUE(log->Has(LOG_ERROR, L"******* Invalid DB time: yyyymmddhhmmss"));
+  EXPECT_EQ(GetTime2(L"nonsense"), -1);
+  EXPECT_TRUE(log->Has(LOG_ERROR, L"******* Invalid TevMedia time: nonsense"));
+  log->Clear();
+  EXPECT_EQ(GetTime(L"junk"), -1);
+  EXPECT_TRUE(log->Lines().empty());
+  // Before 1970 and after 3000 are outside the runtime's range.
+  EXPECT_EQ(GetTime3(L"19600101000000"), -1);
+  EXPECT_EQ(GetTime3(L"30020101000000"), -1);
+  // Quotes, emoji and percent signs are only text to skip.
+  EXPECT_EQ(GetTime3(L"%s'\U0001F600"), -1);
+}
+
+TEST(TimeUtils, WritersRefuseValuesOutsideTheRange) {
+  ScopedZone scoped("Europe/Berlin");
+  struct Case {
+    std::wstring (*writer)(int64_t);
+    const wchar_t* message;
+  };
+  const Case cases[] = {
+      {FormatTime3, L"FormatTime3: Localtime failed"},
+      {FormatTime2, L"FormatTime2: Localtime failed"},
+      {FormatTime4, L"FormatTime4: Localtime failed"},
+      {FormatTime, L"FormatTime: Localtime failed"},
+      {FormatFilenameDate, L"FormatFilenameDate: Localtime failed"},
+  };
+  for (const Case& c : cases) {
+    for (int64_t bad : {int64_t(-1), int64_t(32535216000LL)}) {
+      try {
+        c.writer(bad);
+        ADD_FAILURE() << "no exception for " << bad;
+      } catch (const VelException& e) {
+        EXPECT_EQ(e.getMessage(), c.message);
+      }
+    }
+  }
+  EXPECT_EQ(FormatTime3(0), L"19700101010000");
+}
+
+TEST(TimeUtils, TimeZoneOffsetIsStandardBiasLessAnHourInSummer) {
+  struct Case {
+    const char* zone;
+    int64_t january;
+    int64_t july;
+  };
+  const Case cases[] = {
+      {"Europe/Berlin", -3600, -7200},
+      {"America/New_York", 18000, 14400},
+      {"Australia/Sydney", -39600, -36000},  // southern summer in January
+      {"UTC", 0, 0},
+  };
+  for (const Case& c : cases) {
+    ScopedZone scoped(c.zone);
+    SetNow(Local(2021, 1, 15, 12, 0, 0));
+    EXPECT_EQ(GetTimeZoneOffset(), c.january) << c.zone;
+    SetNow(Local(2021, 7, 15, 12, 0, 0));
+    EXPECT_EQ(GetTimeZoneOffset(), c.july) << c.zone;
+  }
+}

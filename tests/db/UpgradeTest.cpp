@@ -1,0 +1,249 @@
+// Upgrades of older files without a bus: the chain runs until the
+// version-5 step needs the media library (any schedule or pass to migrate),
+// and through to version 7 when there is nothing to migrate. The full chain
+// against a stand-in media library is in UpgradeBusTest.cpp.
+#include <filesystem>
+#include <map>
+
+#include <gtest/gtest.h>
+
+#include "db/Config.h"
+#include "db/SQLite.h"
+#include "db/TimeUtils.h"
+#include "tests/db/DbTestSupport.h"
+
+using dbtest::RawDb;
+
+namespace {
+
+typedef std::vector<std::vector<std::string>> Rows;
+
+std::vector<std::string> Names(const std::vector<dbtest::ColumnDef>& columns, int upTo) {
+  std::vector<std::string> names = {"ID"};
+  for (const auto& c : columns) {
+    if (c.addedIn <= upTo) names.push_back(c.name);
+  }
+  return names;
+}
+
+// Column names in the order an upgraded file has them: the original ones
+// in table order, then those the steps added, in the order they ran.
+std::vector<std::string> UpgradedSchedules(int from, int to) {
+  std::vector<std::string> names = Names(dbtest::SchedulesColumns(), from);
+  const std::vector<std::pair<int, std::vector<std::string>>> added = {
+      {3, {"PlayPosition"}},  {4, {"StartPadding", "EndPadding"}}, {5, {"TevMediumId"}},
+      {6, {"EpisodeUrl"}},    {7, {"ThumbnailState"}},
+  };
+  for (const auto& step : added) {
+    if (step.first > from && step.first <= to) names.insert(names.end(), step.second.begin(), step.second.end());
+  }
+  return names;
+}
+
+std::vector<std::string> UpgradedPasses(int from, int to) {
+  std::vector<std::string> names = Names(dbtest::SeasonPassesColumns(), from);
+  const std::vector<std::pair<int, std::vector<std::string>>> added = {
+      {4, {"User", "Priority", "StartPadding", "EndPadding"}},
+      {5, {"TevMediumId"}},
+      {6, {"PauseStart", "PauseEnd"}},
+  };
+  for (const auto& step : added) {
+    if (step.first > from && step.first <= to) names.insert(names.end(), step.second.begin(), step.second.end());
+  }
+  return names;
+}
+
+}  // namespace
+
+class UpgradeTest : public dbtest::DbFixture {
+ protected:
+  void Make(int version) {
+    dbtest::MakeDatabase(folder_, version);
+    db_.reset(new RawDb(dbPath_));
+  }
+  void AddSchedule(const std::string& status, const std::string& title, int64_t end) {
+    std::string columns = "Status, Name, FilePath, ChannelMimetype, EpisodeTitle, StartTime, EndTime";
+    ASSERT_TRUE(db_->Exec("INSERT INTO Schedules (" + columns + ") VALUES ('" + status + "', 'n', '/r/" +
+                          title + "', 'video/x-tv', '" + title + "', " +
+                          tev::ToStdUtf8(FormatTime3(end - 3600)) + ", " + tev::ToStdUtf8(FormatTime3(end)) + ")"));
+  }
+  void AddPass(const std::string& program, const std::string& mimetype, const std::string& priority) {
+    if (priority.empty()) {
+      ASSERT_TRUE(db_->Exec("INSERT INTO SeasonPasses (ProgramName, ChannelMimetype, StartDate) VALUES ('" +
+                            program + "', '" + mimetype + "', 20090315203000)"));
+    } else {
+      ASSERT_TRUE(db_->Exec("INSERT INTO SeasonPasses (ProgramName, ChannelMimetype, Priority, StartDate) VALUES ('" +
+                            program + "', '" + mimetype + "', " + priority + ", 20090315203000)"));
+    }
+  }
+  std::string Version() { return db_->Value("SELECT Value FROM Config WHERE Key = 'Version'"); }
+  bool Initialize() { return SQLite::Initialize(WFolder()); }
+
+  std::unique_ptr<RawDb> db_;
+};
+
+TEST_F(UpgradeTest, EmptyFilesOfEveryVersionEndAtSevenWithAllColumns) {
+  for (int version = 2; version <= 7; ++version) {
+    SQLite::ResetForTest();
+    std::filesystem::remove_all(folder_);
+    Make(version);
+    log_->Clear();
+    ASSERT_TRUE(Initialize()) << version;
+    EXPECT_EQ(Version(), "7") << version;
+    EXPECT_EQ(db_->Columns("Schedules"), UpgradedSchedules(version, 7)) << version;
+    EXPECT_EQ(db_->Columns("SeasonPasses"), UpgradedPasses(version, 7)) << version;
+    if (version < 7) {
+      EXPECT_TRUE(log_->Has(LOG_INFO, L"Updating database from version " + std::to_wstring(version)));
+    } else {
+      EXPECT_FALSE(log_->HasPart(LOG_INFO, L"Updating database"));
+    }
+    EXPECT_EQ(db_->Value("SELECT count(*) FROM Config WHERE Key = 'StartPadding' AND Value = '30'"), "1");
+    EXPECT_EQ(db_->Value("SELECT count(*) FROM Config WHERE Key = 'EndPadding' AND Value = '0'"), "1");
+    EXPECT_EQ(db_->Value("PRAGMA integrity_check"), "ok");
+  }
+}
+
+TEST_F(UpgradeTest, VersionTwoWithRowsStopsInTheMigrationLeavingFive) {
+  Make(2);
+  const int64_t now = tev::Clock::Now();
+  AddSchedule("DVRSTATE_COMPLETE", "done", now - 7200);
+  AddSchedule("DVRSTATE_SCHEDULED", "it''s next", now + 7200);
+  AddSchedule("DVRSTATE_DELETED", "old deleted", now - 7200);      // purged by step 3
+  AddSchedule("DVRSTATE_CONFLICT", "old conflict", now - 7200);    // purged by step 3
+  AddSchedule("DVRSTATE_CONFLICT", "new conflict", now + 7200);
+  AddPass("tv one", "video/x-tv", "");
+  AddPass("web", "video/x-webwin", "");
+  AddPass("tv two", "video/x-tv", "");
+
+  ASSERT_TRUE(Initialize());
+  EXPECT_EQ(Version(), "5");
+  EXPECT_EQ(db_->Columns("Schedules"), UpgradedSchedules(2, 6));
+  EXPECT_EQ(db_->Columns("SeasonPasses"), UpgradedPasses(2, 6));
+  EXPECT_EQ(db_->Rows("SELECT EpisodeTitle, PlayPosition, EpisodeUrl FROM Schedules ORDER BY ID"),
+            (Rows{{"done", "0", "done"}, {"it's next", "0", "it's next"}, {"new conflict", "0", "new conflict"}}));
+  // Numbered 0, 1, 2 by step 3; renumbered by step 5: television passes
+  // 1, 2 in that order, the web pass 0.
+  EXPECT_EQ(db_->Rows("SELECT ProgramName, Priority FROM SeasonPasses ORDER BY ID"),
+            (Rows{{"tv one", "1"}, {"web", "0"}, {"tv two", "2"}}));
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"SQLite::UpdateSchedulesFromVersion5:Tev passes priorities updated!"));
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"SeasonPasses::ChangeMediumIds: no bus endpoint"));
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"SeasonPasses table updated 1/2"));
+
+  // The next start repeats the version-5 step; its ALTERs are already done.
+  SQLite::ResetForTest();
+  log_->Clear();
+  ASSERT_TRUE(Initialize());
+  EXPECT_TRUE(log_->Has(LOG_INFO, L"Updating database from version 5"));
+  EXPECT_EQ(log_->Count(LOG_DEBUG, L"Schedules table NOT updated, already up to date"), 3);
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"Schedules table updated 2/2"));  // the UPDATE runs again
+  EXPECT_EQ(Version(), "5");
+}
+
+TEST_F(UpgradeTest, StepLogLinesAndRepeatedVersionThreeStep) {
+  Make(3);
+  ASSERT_TRUE(Initialize());
+  EXPECT_EQ(Version(), "7");
+  const wchar_t* const expected[] = {
+      L"SQLite::UpdateSchedulesFromVersion3: updating Schedules table ... ",
+      L"SQLite::UpdateSchedulesFromVersion3: updating version",
+      L"SQLite::UpdateSchedulesFromVersion4: updating Schedules and Tev passes tables ... ",
+      L"SQLite::UpdateSchedulesFromVersion5: updating Schedules and Tev passes tables ... ",
+      L"SQLite::UpdateSchedulesFromVersion5:Tev passes priorities ... ",
+      L"SQLite::UpdateSchedulesFromVersion6: updating Schedules tables ... ",
+  };
+  int last = -1;
+  for (const wchar_t* line : expected) {
+    int at = log_->IndexOf(LOG_DEBUG, line);
+    EXPECT_GT(at, last) << tev::ToStdUtf8(line);
+    last = at;
+  }
+  EXPECT_EQ(log_->Count(LOG_DEBUG, L"Schedules table updated"), 6 + 1 + 1);  // 3: six, 4: one, 6: one
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"SeasonPasses table updated"));
+
+  // Running the version-3 step again: every ALTER is already done, but its
+  // two INSERTs add another pair of padding rows.
+  ASSERT_TRUE(db_->Exec("UPDATE Config SET Value = '3' WHERE Key = 'Version'"));
+  SQLite::ResetForTest();
+  log_->Clear();
+  ASSERT_TRUE(Initialize());
+  EXPECT_EQ(Version(), "7");
+  EXPECT_EQ(log_->Count(LOG_DEBUG, L"Schedules table NOT updated, already up to date"), 6 + 1 + 3 + 1);
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"SeasonPasses table NOT updated, already up to date"));
+  EXPECT_EQ(db_->Value("SELECT count(*) FROM Config WHERE Key = 'StartPadding'"), "2");
+  EXPECT_EQ(db_->Value("SELECT count(*) FROM Config WHERE Key = 'EndPadding'"), "2");
+}
+
+TEST_F(UpgradeTest, VersionFiveRenumbersByPriorityOrder) {
+  Make(5);
+  AddPass("tv c", "video/x-tv", "3");
+  AddPass("web", "audio/x-webwin", "1");
+  AddPass("tv a", "video/x-tv", "0");
+  AddPass("webcam", "video/x-inputdevice", "2");
+  AddPass("tv b", "video/x-tvsomething", "2");
+  ASSERT_TRUE(Initialize());
+  // Order by old priority (ties in table order): tv a 0, web 1, webcam 2,
+  // tv b 2, tv c 3. "tv" anywhere in the mimetype counts.
+  EXPECT_EQ(db_->Rows("SELECT ProgramName, Priority FROM SeasonPasses ORDER BY ID"),
+            (Rows{{"tv c", "3"}, {"web", "0"}, {"tv a", "1"}, {"webcam", "0"}, {"tv b", "2"}}));
+  EXPECT_EQ(Version(), "5");
+  // Each pass was offered to the media library.
+  EXPECT_EQ(log_->Count(LOG_ERROR, L"Schedule::AddMedium: no bus endpoint"), 5);
+}
+
+TEST_F(UpgradeTest, VersionSixAddsThumbnailStateOnly) {
+  Make(6);
+  AddSchedule("DVRSTATE_COMPLETE", "x", tev::Clock::Now());
+  ASSERT_TRUE(Initialize());
+  EXPECT_EQ(Version(), "7");
+  EXPECT_EQ(db_->Columns("Schedules"), UpgradedSchedules(6, 7));
+  EXPECT_EQ(db_->Value("SELECT ThumbnailState FROM Schedules"), "<NULL>");
+  // Unknown version texts run nothing.
+  for (const char* text : {"8", "", "six", " 6"}) {
+    SQLite::ResetForTest();
+    ASSERT_TRUE(db_->Exec(std::string("UPDATE Config SET Value = '") + text + "' WHERE Key = 'Version'"));
+    log_->Clear();
+    ASSERT_TRUE(Initialize());
+    EXPECT_FALSE(log_->HasPart(LOG_INFO, L"Updating database")) << text;
+  }
+}
+
+TEST_F(UpgradeTest, FailureAtEveryStatementLeavesAWholeResumableFile) {
+  // SQLite's countdown: statements 0..n-1 succeed, every later one fails.
+  // After each run the file must be whole, no row may be lost, and a clean
+  // restart must carry the chain on.
+  const int64_t now = tev::Clock::Now();
+  std::string pristine;
+  {
+    Make(2);
+    AddSchedule("DVRSTATE_COMPLETE", "a", now - 100);
+    AddSchedule("DVRSTATE_SCHEDULED", "b", now + 100);
+    AddPass("tv", "video/x-tv", "");
+    db_.reset();
+    pristine = dbtest::ReadBytes(dbPath_);
+  }
+  const std::set<std::string> versions = {"2", "3", "5", "6", "7"};
+  bool sawCleanRun = false;
+  for (int n = 0; n < 200 && !sawCleanRun; ++n) {
+    SQLite::ResetForTest();
+    dbtest::WriteBytes(dbPath_, pristine);
+    SQLite::FailStatementsAfterForTest(n);
+    log_->Clear();
+    EXPECT_TRUE(Initialize()) << n;
+    sawCleanRun = !log_->HasPart(LOG_ERROR, L"injected fault");
+    SQLite::FailStatementsAfterForTest(-1);
+    SQLite::Close();
+    {
+      RawDb db(dbPath_);
+      EXPECT_EQ(db.Value("PRAGMA integrity_check"), "ok") << n;
+      EXPECT_EQ(db.Value("SELECT count(*) FROM Schedules"), "2") << n;
+      EXPECT_EQ(db.Value("SELECT count(*) FROM SeasonPasses"), "1") << n;
+      EXPECT_EQ(versions.count(db.Value("SELECT Value FROM Config WHERE Key = 'Version'")), 1u) << n;
+    }
+    // A clean restart goes on to where an undisturbed start would stop.
+    ASSERT_TRUE(Initialize()) << n;
+    RawDb db(dbPath_);
+    const std::string version = db.Value("SELECT Value FROM Config WHERE Key = 'Version'");
+    EXPECT_TRUE(version == "5" || version == "7") << n << " left " << version;
+  }
+  EXPECT_TRUE(sawCleanRun);
+}
