@@ -8,14 +8,18 @@ namespace LocalIds {
 
 namespace {
 
-// The search of both id lookups: passes first, then schedules, by `column`.
-// The messages are printf formats taking the statement or the value.
+const wchar_t kPassSearch[] = L"SELECT * from SeasonPasses WHERE %ls='%ls'";
+const wchar_t kScheduleSearch[] = L"SELECT * from Schedules WHERE %ls='%ls'";
+
+// The search of both id lookups: passes first (when `withPasses`), then
+// schedules, by `column`. The messages are printf formats taking the
+// statement or the value.
 int32_t FindLocalId(const wchar_t* column, const std::wstring& value, const wchar_t* label,
-                    const wchar_t* failedFormat, const wchar_t* notFoundFormat, bool log) {
+                    const wchar_t* failedFormat, const wchar_t* notFoundFormat, bool log,
+                    bool withPasses) {
   const std::wstring escaped = SQLite::Escape(value);
-  const wchar_t* const kStatements[] = {L"SELECT * from SeasonPasses WHERE %ls='%ls'",
-                                        L"SELECT * from Schedules WHERE %ls='%ls'"};
-  for (const wchar_t* format : kStatements) {
+  for (const wchar_t* format : {kPassSearch, kScheduleSearch}) {
+    if (format == kPassSearch && !withPasses) continue;
     SQLite query;
     std::wstring statement = tev::WFormat(format, column, escaped.c_str());
     if (!query.RunQuery(statement, label)) {
@@ -47,7 +51,7 @@ int32_t GetLocalIdFromTevMediumId(const std::wstring& mediumId, bool logFailures
   return FindLocalId(L"TevMediumId", mediumId, L"GetLocalIdFromTevMediumId",
                      L"GetLocalIdFromTevMediumId failed: %ls",
                      L"GetLocalIdFromTevMediumId could not find id for tevMediumId: %ls",
-                     logFailures);
+                     logFailures, true);
 }
 
 int32_t GetType(const std::wstring& mediumId) {
@@ -78,8 +82,9 @@ std::wstring GetPassMediumId(int32_t localId) {
 }
 
 int32_t GetLocalIdFromPath(const std::wstring& path) {
+  // Passes have no FilePath column: asking them would fail every search.
   return FindLocalId(L"FilePath", path, L"GetLocalIdFromPath", L"GetLocalIdFromPath failed: %ls",
-                     L"GetLocalIdFromPath could not find id for path: %ls", true);
+                     L"GetLocalIdFromPath could not find id for path: %ls", true, false);
 }
 
 std::wstring ScheduleKey(int32_t localId) { return tev::WFormat(L"%lc%d", L'R', localId); }

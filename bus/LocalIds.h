@@ -31,7 +31,8 @@ int32_t GetType(const std::wstring& mediumId);
 std::wstring GetScheduleMediumId(int32_t localId);
 std::wstring GetPassMediumId(int32_t localId);
 
-// As GetLocalIdFromTevMediumId(.., true) on the FilePath column.
+// As GetLocalIdFromTevMediumId(.., true) on the FilePath column of the
+// schedules (passes have no file).
 int32_t GetLocalIdFromPath(const std::wstring& path);
 
 // Text forms of a local id: "R42" (old-style schedule identifier), "RT42"

@@ -1,0 +1,100 @@
+#include "bus/LocalIds.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/db/DbTestSupport.h"
+
+using dbtest::RawDb;
+
+class LocalIdsTest : public dbtest::DbFixture {
+ protected:
+  void SetUp() override {
+    DbFixture::SetUp();
+    OpenNew();
+    db_.reset(new RawDb(dbPath_));
+    // Schedules 1..3 and passes 1..2; "shared" is held by both kinds.
+    // Written through the layer, so that text is stored in its encoding.
+    const wchar_t* const inserts[] = {
+        L"INSERT INTO Schedules (TevMediumId, FilePath) VALUES ('sched-1', '/rec/a.wmv')",
+        L"INSERT INTO Schedules (TevMediumId, FilePath) VALUES ('shared', '/rec/it''s.wmv')",
+        L"INSERT INTO Schedules (TevMediumId, FilePath) VALUES ('O''Neil \U0001F600', '/rec/c.wmv')",
+        L"INSERT INTO SeasonPasses (TevMediumId) VALUES ('pass-1')",
+        L"INSERT INTO SeasonPasses (TevMediumId) VALUES ('shared')",
+    };
+    for (const wchar_t* insert : inserts) {
+      SQLite q;
+      ASSERT_TRUE(q.RunQuery(insert, L"test"));
+    }
+  }
+  std::unique_ptr<RawDb> db_;
+};
+
+TEST_F(LocalIdsTest, MediumIdToLocalIdSearchesPassesFirst) {
+  struct Case {
+    std::wstring mediumId;
+    int32_t localId;
+    int32_t type;
+  };
+  const Case cases[] = {
+      {L"sched-1", 1, LocalIds::kTypeSchedule},
+      {L"pass-1", 1, LocalIds::kTypePass},
+      {L"shared", 2, LocalIds::kTypePass},
+      {L"O'Neil \U0001F600", 3, LocalIds::kTypeSchedule},
+      {L"unknown", 0, LocalIds::kTypeNeither},
+      {L"x' OR '1'='1", 0, LocalIds::kTypeNeither},
+      {L"%", 0, LocalIds::kTypeUnknown},
+      {L"", 0, LocalIds::kTypeUnknown},
+  };
+  for (const Case& c : cases) {
+    const std::string what = tev::ToStdUtf8(c.mediumId);
+    EXPECT_EQ(LocalIds::GetLocalIdFromTevMediumId(c.mediumId), c.localId) << what;
+    EXPECT_EQ(LocalIds::GetLocalIdFromTevMediumId(c.mediumId, true), c.localId) << what;
+    EXPECT_EQ(LocalIds::GetType(c.mediumId), c.type) << what;
+  }
+}
+
+TEST_F(LocalIdsTest, OnlyTheLoggingFormSaysWhyItFoundNothing) {
+  log_->Clear();
+  EXPECT_EQ(LocalIds::GetLocalIdFromTevMediumId(L"missing"), 0);
+  EXPECT_TRUE(log_->Lines().empty());
+  EXPECT_EQ(LocalIds::GetLocalIdFromTevMediumId(L"missing", true), 0);
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"GetLocalIdFromTevMediumId could not find id for tevMediumId: missing"));
+
+  // A one-character id never reaches the database.
+  log_->Clear();
+  db_->Exec("DROP TABLE SeasonPasses");
+  EXPECT_EQ(LocalIds::GetType(L"x"), LocalIds::kTypeUnknown);
+  EXPECT_TRUE(log_->Lines().empty());
+  EXPECT_EQ(LocalIds::GetType(L"sched-1"), LocalIds::kTypeUnknown);  // the query failed
+  log_->Clear();
+  EXPECT_EQ(LocalIds::GetLocalIdFromTevMediumId(L"sched-1", true), 0);
+  EXPECT_TRUE(log_->Has(LOG_ERROR,
+                        L"GetLocalIdFromTevMediumId failed: SELECT * from SeasonPasses WHERE TevMediumId='sched-1'"));
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SQL error in GetLocalIdFromTevMediumId: "));
+}
+
+TEST_F(LocalIdsTest, MediumIdsByLocalIdAndPathLookUp) {
+  EXPECT_EQ(LocalIds::GetScheduleMediumId(1), L"sched-1");
+  EXPECT_EQ(LocalIds::GetScheduleMediumId(3), L"O'Neil \U0001F600");
+  EXPECT_EQ(LocalIds::GetPassMediumId(2), L"shared");
+  EXPECT_EQ(LocalIds::GetScheduleMediumId(99), L"");
+  EXPECT_EQ(LocalIds::GetPassMediumId(-1), L"");
+
+  EXPECT_EQ(LocalIds::GetLocalIdFromPath(L"/rec/it's.wmv"), 2);
+  EXPECT_EQ(LocalIds::GetLocalIdFromPath(L"/rec/none.wmv"), 0);
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"GetLocalIdFromPath could not find id for path: /rec/none.wmv"));
+
+  db_->Exec("DROP TABLE Schedules");
+  EXPECT_EQ(LocalIds::GetScheduleMediumId(1), L"");
+  EXPECT_EQ(LocalIds::GetPassMediumId(1), L"pass-1");
+  EXPECT_EQ(LocalIds::GetLocalIdFromPath(L"/rec/a.wmv"), 0);
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"GetLocalIdFromPath failed: SELECT * from Schedules WHERE FilePath='/rec/a.wmv'"));
+}
+
+TEST(LocalIds, TextForms) {
+  EXPECT_EQ(LocalIds::ScheduleKey(42), L"R42");
+  EXPECT_EQ(LocalIds::ThumbnailKey(42), L"RT42");
+  EXPECT_EQ(LocalIds::PassKey(42), L"RP42");
+  EXPECT_EQ(LocalIds::ScheduleKey(0), L"R0");
+  EXPECT_EQ(LocalIds::PassKey(-7), L"RP-7");
+}
