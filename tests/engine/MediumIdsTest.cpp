@@ -1,0 +1,49 @@
+#include <gtest/gtest.h>
+
+#include "bus/CVelAtl.h"
+#include "bus/LocalIds.h"
+#include "engine/Schedules.h"
+#include "tests/db/DbTestSupport.h"
+
+using dbtest::RawDb;
+
+class MediumIdsTest : public dbtest::DbFixture {
+ protected:
+  void SetUp() override {
+    DbFixture::SetUp();
+    SetTheVelForTest(nullptr);
+    OpenNew();
+    db_.reset(new RawDb(dbPath_));
+    db_->Exec("INSERT INTO Schedules (FilePath) VALUES ('/rec/a.wmv')");
+    db_->Exec("INSERT INTO Schedules (FilePath) VALUES ('/rec/it''s.wmv')");
+  }
+  std::unique_ptr<RawDb> db_;
+};
+
+TEST_F(MediumIdsTest, AssignByIdAndByPath) {
+  Schedules::AssignTevMediumId(1, L"id 'one' \u00e9");
+  Schedules::AssignTevMediumId(std::wstring(L"/rec/it's.wmv"), L"two");
+  Schedules::AssignTevMediumId(std::wstring(L"/rec/none.wmv"), L"three");  // no row: nothing
+  EXPECT_EQ(LocalIds::GetScheduleMediumId(1), L"id 'one' \u00e9");
+  EXPECT_EQ(LocalIds::GetScheduleMediumId(2), L"two");
+  EXPECT_EQ(db_->Value("SELECT count(*) FROM Schedules WHERE TevMediumId = 'three'"), "0");
+
+  db_->Exec("ALTER TABLE Schedules RENAME TO Gone");
+  Schedules::AssignTevMediumId(1, L"x");
+  EXPECT_TRUE(log_->Has(LOG_ERROR,
+                        L"Schedules::AssignTevMediumId: SQL error for UPDATE Schedules SET TevMediumId = 'x' WHERE ID = 1"));
+  Schedules::AssignTevMediumId(std::wstring(L"/p'"), L"y");
+  EXPECT_TRUE(log_->Has(LOG_ERROR,
+                        L"Schedules::AssignTevMediumId: SQL error for UPDATE Schedules SET TevMediumId = 'y' WHERE FilePath = '/p'''"));
+}
+
+TEST_F(MediumIdsTest, MigrationWithoutBusFailsAndChangesNothing) {
+  EXPECT_FALSE(Schedules::ChangeMediumIds());
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"Schedules::ChangeMediumIds: no bus endpoint"));
+  EXPECT_EQ(db_->Value("SELECT count(*) FROM Schedules WHERE TevMediumId IS NOT NULL"), "0");
+  db_->Exec("DELETE FROM Schedules");
+  EXPECT_TRUE(Schedules::ChangeMediumIds());
+  db_->Exec("DROP TABLE Schedules");
+  EXPECT_FALSE(Schedules::ChangeMediumIds());
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"Schedules::ChangeMediumIds: SQL error for SELECT * FROM Schedules"));
+}
