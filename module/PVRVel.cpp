@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "bus/LocalIds.h"
+#include "dvr/StopSignal.h"
 #include "platform/Folders.h"
 #include "support/Log.h"
 #include "support/PThread.h"
@@ -15,15 +16,23 @@ std::atomic<PVRVel*> g_livePVRVel{nullptr};
 std::unique_ptr<PThread> g_startupThread;
 
 const int kMediaPollMs = 10000;
+
+bool LiveStopEventIsSet();
 const int kMediaWaitLimitMs = 1800000;
 
 }  // namespace
 
 PVRVel* PVRVel::Live() { return g_livePVRVel.load(); }
 
+bool LiveStopEventIsSet() {
+  PVRVel* pvr = g_livePVRVel.load();
+  return pvr && pvr->StopEvent().IsSet();
+}
+
 void PVRVel::SetLive(PVRVel* pvr) {
   g_livePVRVel = pvr;
   SetLiveVel(pvr ? &pvr->m_vel : nullptr);
+  SetStopSignalSource(pvr ? &LiveStopEventIsSet : nullptr);
 }
 
 std::wstring TevNetworksFolder() {
