@@ -17,17 +17,15 @@ std::unique_ptr<PThread> g_startupThread;
 
 const int kMediaPollMs = 10000;
 
-bool LiveStopEventIsSet();
+bool LiveStopEventIsSet() {
+  PVRVel* pvr = g_livePVRVel.load();
+  return pvr && pvr->StopEvent().IsSet();
+}
 const int kMediaWaitLimitMs = 1800000;
 
 }  // namespace
 
 PVRVel* PVRVel::Live() { return g_livePVRVel.load(); }
-
-bool LiveStopEventIsSet() {
-  PVRVel* pvr = g_livePVRVel.load();
-  return pvr && pvr->StopEvent().IsSet();
-}
 
 void PVRVel::SetLive(PVRVel* pvr) {
   g_livePVRVel = pvr;
