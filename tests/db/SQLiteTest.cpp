@@ -1,5 +1,9 @@
 #include "db/SQLite.h"
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -320,4 +324,45 @@ TEST_F(SQLiteTest, InjectedFaultsFailStatementsFromTheCountOn) {
   EXPECT_FALSE(q.RunQuery(L"SELECT 4", L"t"));
   SQLite::FailStatementsAfterForTest(-1);
   EXPECT_TRUE(q.RunQuery(L"SELECT 5", L"t"));
+}
+
+TEST_F(SQLiteTest, CommittedRowsSurviveAKilledProcess) {
+  OpenNew();
+  SQLite::Close();
+  int acks[2];
+  ASSERT_EQ(pipe(acks), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(acks[0]);
+    SQLite::ResetForTest();
+    if (!SQLite::Initialize(WFolder())) _exit(2);
+    for (int i = 0;; ++i) {
+      SQLite q;
+      if (!q.RunQuery(tev::WFormat(L"INSERT INTO Schedules (Name) VALUES ('row %d')", i), L"t")) _exit(3);
+      if (write(acks[1], &i, sizeof(i)) != sizeof(i)) _exit(4);
+    }
+  }
+  close(acks[1]);
+  int last = -1;
+  int value = 0;
+  while (last < 150 && read(acks[0], &value, sizeof(value)) == sizeof(value)) last = value;
+  kill(child, SIGKILL);
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(acks[0]);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "child ended with " << status;
+  ASSERT_GE(last, 150);
+
+  RawDb db(dbPath_);
+  EXPECT_EQ(db.Value("PRAGMA integrity_check"), "ok");
+  // Every acknowledged insert is there, in order, without gaps.
+  const int rows = std::stoi(db.Value("SELECT count(*) FROM Schedules"));
+  EXPECT_GE(rows, last + 1);
+  EXPECT_EQ(db.Value("SELECT Name FROM Schedules WHERE ID = " + std::to_string(last + 1)),
+            "row " + std::to_string(last));
+  // And the layer opens the file again as usual.
+  ASSERT_TRUE(SQLite::Initialize(WFolder()));
+  SQLite q;
+  EXPECT_EQ(q.getVersion(), L"7");
 }
