@@ -1,0 +1,416 @@
+#include "peers/MediaStore.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <fstream>
+#include <regex>
+
+#include "support/VUtil.h"
+#include "support/WideText.h"
+
+namespace tev {
+namespace peers {
+
+namespace {
+
+using nlohmann::json;
+
+std::string U8(const std::wstring& text) { return tev::ToStdUtf8(text); }
+std::wstring W(const std::string& text) { return tev::FromStdUtf8(text); }
+
+std::string Text(const json& value) {
+  if (value.is_string()) return value.get<std::string>();
+  if (value.is_null()) return std::string();
+  return value.dump();
+}
+
+std::wstring Prop(const json& props, const char* name) {
+  auto found = props.find(name);
+  return found == props.end() ? std::wstring() : W(Text(*found));
+}
+
+}  // namespace
+
+Value JsonToValue(const json& value) {
+  if (value.is_number_integer()) return Value::Long(value.get<int32_t>());
+  return Value::Str(W(Text(value)));
+}
+
+json PairsToJson(const VARIANT& pairs) {
+  json props = json::object();
+  const long count = VUtil::GetArrayLengthEmpty(pairs);
+  for (long i = 0; i < count; ++i) {
+    AutoVariant pair, value;
+    VUtil::GetElement(pairs, i, &pair);
+    if (pair.get().vt == VT_EMPTY) continue;
+    const std::string name = U8(VUtil::GetStringElement(pair, 0));
+    VUtil::GetElement(pair, 1, &value);
+    if (value.get().vt == VT_I4) {
+      props[name] = value.get().lVal;
+    } else if (value.get().vt == VT_BSTR) {
+      props[name] = U8(value.get().bstrVal ? value.get().bstrVal : L"");
+    } else {
+      props[name] = "";
+    }
+  }
+  return props;
+}
+
+MediaStore::MediaStore() = default;
+
+MediaStore::~MediaStore() {
+  if (db_) sqlite3_close(db_);
+}
+
+bool MediaStore::Exec(const std::string& sql) {
+  return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool MediaStore::Open(const std::string& path, std::string* error) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) {
+    if (error) *error = "cannot open " + path + ": " + sqlite3_errmsg(db_);
+    sqlite3_close(db_);
+    db_ = nullptr;
+    return false;
+  }
+  if (!Exec("CREATE TABLE IF NOT EXISTS media (id TEXT PRIMARY KEY, source TEXT, props TEXT)") ||
+      !Exec("CREATE TABLE IF NOT EXISTS counter (name TEXT PRIMARY KEY, value INTEGER)") ||
+      !Exec("INSERT OR IGNORE INTO counter VALUES ('next', 1)")) {
+    if (error) *error = std::string("cannot create tables: ") + sqlite3_errmsg(db_);
+    return false;
+  }
+  return true;
+}
+
+bool MediaStore::ImportChannels(const std::string& jsonPath, std::string* error) {
+  std::ifstream file(jsonPath);
+  if (!file) {
+    if (error) *error = "cannot read " + jsonPath;
+    return false;
+  }
+  json list = json::parse(file, nullptr, false);
+  if (!list.is_array()) {
+    if (error) *error = jsonPath + ": not a JSON list of channels";
+    return false;
+  }
+  for (const json& channel : list) {
+    if (!channel.is_object() || !channel.contains("id") || !channel.contains("path")) {
+      if (error) *error = jsonPath + ": every channel needs \"id\" and \"path\"";
+      return false;
+    }
+    json props = channel;
+    props["tevMediumId"] = Text(channel["id"]);
+    if (!props.contains("title")) props["title"] = Text(channel.value("name", json("")));
+    if (!props.contains("mimeType")) props["mimeType"] = "video/x-tv";
+    if (!props.contains("mediaType")) props["mediaType"] = "tv.channel";
+    if (!props.contains("streamFormat")) props["streamFormat"] = "";
+    Add(L"channels", props);
+  }
+  return true;
+}
+
+std::wstring MediaStore::NewIdLocked() {
+  sqlite3_stmt* statement = nullptr;
+  int64_t next = 1;
+  if (sqlite3_prepare_v2(db_, "SELECT value FROM counter WHERE name = 'next'", -1, &statement,
+                         nullptr) == SQLITE_OK &&
+      sqlite3_step(statement) == SQLITE_ROW) {
+    next = sqlite3_column_int64(statement, 0);
+  }
+  sqlite3_finalize(statement);
+  Exec("UPDATE counter SET value = value + 1 WHERE name = 'next'");
+  return L"M" + std::to_wstring(next);
+}
+
+std::wstring MediaStore::Add(const std::wstring& source, const json& propsIn) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  json props = propsIn;
+  std::wstring id = Prop(props, "tevMediumId");
+  json merged = json::object();
+  sqlite3_stmt* statement = nullptr;
+  bool exists = false;
+  if (!id.empty() &&
+      sqlite3_prepare_v2(db_, "SELECT props FROM media WHERE id = ?", -1, &statement, nullptr) ==
+          SQLITE_OK) {
+    const std::string key = U8(id);
+    sqlite3_bind_text(statement, 1, key.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(statement) == SQLITE_ROW) {
+      exists = true;
+      merged = json::parse(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)),
+                           nullptr, false);
+      if (!merged.is_object()) merged = json::object();
+    }
+  }
+  sqlite3_finalize(statement);
+  // A channel import names its own ids; anything else unknown gets one.
+  if (id.empty() || (!exists && source != L"channels")) id = NewIdLocked();
+  merged.update(props);
+  merged["tevMediumId"] = U8(id);
+  if (sqlite3_prepare_v2(db_, "INSERT OR REPLACE INTO media (id, source, props) VALUES (?, ?, ?)",
+                         -1, &statement, nullptr) == SQLITE_OK) {
+    const std::string key = U8(id), from = U8(source), text = merged.dump();
+    sqlite3_bind_text(statement, 1, key.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(statement, 2, from.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(statement, 3, text.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_step(statement);
+  }
+  sqlite3_finalize(statement);
+  return id;
+}
+
+bool MediaStore::Get(const std::wstring& id, json* props) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  sqlite3_stmt* statement = nullptr;
+  bool found = false;
+  if (sqlite3_prepare_v2(db_, "SELECT props FROM media WHERE id = ?", -1, &statement, nullptr) ==
+      SQLITE_OK) {
+    const std::string key = U8(id);
+    sqlite3_bind_text(statement, 1, key.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(statement) == SQLITE_ROW) {
+      json parsed = json::parse(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)),
+                                nullptr, false);
+      found = parsed.is_object();
+      if (found && props) *props = parsed;
+    }
+  }
+  sqlite3_finalize(statement);
+  return found;
+}
+
+bool MediaStore::Remove(const std::wstring& id) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  sqlite3_stmt* statement = nullptr;
+  bool removed = false;
+  if (sqlite3_prepare_v2(db_, "DELETE FROM media WHERE id = ?", -1, &statement, nullptr) ==
+      SQLITE_OK) {
+    const std::string key = U8(id);
+    sqlite3_bind_text(statement, 1, key.c_str(), -1, SQLITE_TRANSIENT);
+    removed = sqlite3_step(statement) == SQLITE_DONE && sqlite3_changes(db_) > 0;
+  }
+  sqlite3_finalize(statement);
+  return removed;
+}
+
+bool MediaStore::SetProperty(const std::wstring& id, const std::wstring& name, const json& value) {
+  json props;
+  if (!Get(id, &props)) return false;
+  props[U8(name)] = value;
+  json source;
+  // Keep the medium's source: read it back from the row.
+  std::wstring from = L"PVR";
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db_, "SELECT source FROM media WHERE id = ?", -1, &statement,
+                           nullptr) == SQLITE_OK) {
+      const std::string key = U8(id);
+      sqlite3_bind_text(statement, 1, key.c_str(), -1, SQLITE_TRANSIENT);
+      if (sqlite3_step(statement) == SQLITE_ROW) {
+        from = W(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
+      }
+    }
+    sqlite3_finalize(statement);
+  }
+  Add(from, props);
+  return true;
+}
+
+std::vector<std::pair<std::wstring, json>> MediaStore::Find(
+    const std::map<std::string, std::string>& filter) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  std::vector<std::pair<std::wstring, json>> found;
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db_, "SELECT id, source, props FROM media ORDER BY rowid", -1, &statement,
+                         nullptr) != SQLITE_OK) {
+    return found;
+  }
+  while (sqlite3_step(statement) == SQLITE_ROW) {
+    json props = json::parse(reinterpret_cast<const char*>(sqlite3_column_text(statement, 2)),
+                             nullptr, false);
+    if (!props.is_object()) continue;
+    props["source"] = reinterpret_cast<const char*>(sqlite3_column_text(statement, 1));
+    bool match = true;
+    for (const auto& term : filter) {
+      auto value = props.find(term.first);
+      if (value == props.end() || Text(*value) != term.second) match = false;
+    }
+    if (match) {
+      found.emplace_back(W(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0))), props);
+    }
+  }
+  sqlite3_finalize(statement);
+  return found;
+}
+
+std::wstring MediaStore::ChangeId(const std::wstring& oldId) {
+  json props;
+  std::wstring newId;
+  if (Get(oldId, &props)) {
+    Remove(oldId);
+    props.erase("tevMediumId");
+    std::string source = props.value("source", std::string("PVR"));
+    props.erase("source");
+    newId = Add(W(source), props);
+  } else {
+    std::lock_guard<std::mutex> hold(mutex_);
+    newId = NewIdLocked();
+  }
+  return newId;
+}
+
+std::map<std::string, std::string> MediaStore::ParseFilter(const std::wstring& filter) {
+  std::map<std::string, std::string> terms;
+  const std::string text = U8(filter);
+  static const std::regex term("([A-Za-z_][A-Za-z0-9_]*)\\s*=\\s*\"([^\"]*)\"");
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), term); it != std::sregex_iterator();
+       ++it) {
+    terms[(*it)[1].str()] = (*it)[2].str();
+  }
+  return terms;
+}
+
+void MediaStore::Attach(MediaLibraryPeer& peer) {
+  peer.SetHandler(L"IsReady", [](const VARIANT&, VARIANT*) { return 0; });
+  peer.SetHandler(L"AddMedium", [this](const VARIANT& in, VARIANT* out) {
+    AutoVariant list;
+    VUtil::GetElement(in, 1, &list);
+    Value::Array({Value::Str(Add(VUtil::GetStringElement(in, 0), PairsToJson(list.get())))})
+        .CopyTo(out);
+    return 0;
+  });
+  peer.SetHandler(L"AddMedia", [this](const VARIANT& in, VARIANT* out) {
+    const std::wstring source = VUtil::GetStringElement(in, 0);
+    AutoVariant lists;
+    VUtil::GetElement(in, 1, &lists);
+    std::vector<Value> ids;
+    for (long i = 0; i < VUtil::GetArrayLength(lists); ++i) {
+      AutoVariant list;
+      VUtil::GetElement(lists, i, &list);
+      ids.push_back(Value::Str(Add(source, PairsToJson(list.get()))));
+    }
+    Value::Array({Value::Array(ids)}).CopyTo(out);
+    return 0;
+  });
+  peer.SetHandler(L"GetMediumFromId", [this](const VARIANT& in, VARIANT* out) {
+    json props;
+    if (!Get(VUtil::GetStringElement(in, 1), &props)) {
+      throw VelInvalidParameterException(L"GetMediumFromId: no such medium");
+    }
+    Value::Array({Value::Array({Value::Str(Prop(props, "mimeType")), Value::Str(Prop(props, "path"))})})
+        .CopyTo(out);
+    return 0;
+  });
+  peer.SetHandler(L"SearchMedia", [this](const VARIANT& in, VARIANT* out) {
+    auto found = Find(ParseFilter(VUtil::GetStringElement(in, 1)));
+    std::vector<std::string> fields;
+    const std::string fieldText = U8(VUtil::GetStringElement(in, 2));
+    static const std::regex field("[A-Za-z_][A-Za-z0-9_]*");
+    for (auto it = std::sregex_iterator(fieldText.begin(), fieldText.end(), field);
+         it != std::sregex_iterator(); ++it) {
+      fields.push_back(it->str());
+    }
+    const int32_t start = std::max(0, ReadInteger(in, 5));
+    const int32_t count = ReadInteger(in, 6);
+    std::vector<Value> records;
+    for (size_t i = static_cast<size_t>(start);
+         i < found.size() && (count <= 0 || records.size() < static_cast<size_t>(count)); ++i) {
+      std::vector<Value> record{Value::Str(found[i].first)};
+      for (const std::string& name : fields) {
+        auto value = found[i].second.find(name);
+        record.push_back(value == found[i].second.end() ? Value() : JsonToValue(*value));
+      }
+      records.push_back(Value::Array(record));
+    }
+    Value::Array({Value::Array({Value::Long(static_cast<int32_t>(found.size())), Value(), Value(),
+                                Value(), Value::Array(records)})})
+        .CopyTo(out);
+    return 0;
+  });
+  peer.SetHandler(L"GetMediaFromSource", [this](const VARIANT& in, VARIANT* out) {
+    const std::wstring source = VUtil::GetStringElement(in, 0);
+    std::vector<std::string> names;
+    AutoVariant wanted;
+    VUtil::GetElement(in, 3, &wanted);
+    for (long i = 0; i < VUtil::GetArrayLengthEmpty(wanted); ++i) {
+      names.push_back(U8(VUtil::GetStringElement(wanted, i)));
+    }
+    std::vector<Value> media;
+    for (const auto& medium : Find({{"source", U8(source)}})) {
+      std::vector<Value> slots{Value::Str(source), Value::Str(Prop(medium.second, "path")),
+                               Value::Str(medium.first)};
+      for (const std::string& name : names) {
+        auto value = medium.second.find(name);
+        slots.push_back(value == medium.second.end() ? Value::Str(L"") : JsonToValue(*value));
+      }
+      media.push_back(Value::Array(slots));
+    }
+    Value::Array({Value::Array(media)}).CopyTo(out);
+    return 0;
+  });
+  peer.SetHandler(L"RemoveImportedMedia", [this](const VARIANT& in, VARIANT*) {
+    AutoVariant lists;
+    VUtil::GetElement(in, 1, &lists);
+    for (long i = 0; i < VUtil::GetArrayLength(lists); ++i) {
+      AutoVariant list;
+      VUtil::GetElement(lists, i, &list);
+      std::wstring id;
+      if (VUtil::FindPair(list.get(), L"tevMediumId", &id)) Remove(id);
+    }
+    return 0;
+  });
+  auto setAttributes = [this](const VARIANT& in, VARIANT*) {
+    AutoVariant ids, pairs;
+    VUtil::GetElement(in, 1, &ids);
+    VUtil::GetElement(in, 2, &pairs);
+    const json changes = PairsToJson(pairs.get());
+    for (long i = 0; i < VUtil::GetArrayLength(ids); ++i) {
+      const std::wstring id = VUtil::GetStringElement(ids, i);
+      for (auto change = changes.begin(); change != changes.end(); ++change) {
+        SetProperty(id, W(change.key()), change.value());
+      }
+    }
+    return 0;
+  };
+  peer.SetHandler(L"SetMediaAttributes", setAttributes);
+  peer.SetHandler(L"SetMediumAttributes", setAttributes);
+  peer.SetHandler(L"SetMediaAttributeList", [this](const VARIANT& in, VARIANT*) {
+    AutoVariant list;
+    VUtil::GetElement(in, 1, &list);
+    for (long i = 0; i < VUtil::GetArrayLength(list); ++i) {
+      AutoVariant entry, pairs;
+      VUtil::GetElement(list, i, &entry);
+      VUtil::GetElement(entry, 1, &pairs);
+      const std::wstring id = VUtil::GetStringElement(entry, 0);
+      const json changes = PairsToJson(pairs.get());
+      for (auto change = changes.begin(); change != changes.end(); ++change) {
+        SetProperty(id, W(change.key()), change.value());
+      }
+    }
+    return 0;
+  });
+  peer.SetHandler(L"ChangeMediaId", [this](const VARIANT& in, VARIANT* out) {
+    AutoVariant keys;
+    VUtil::GetElement(in, 0, &keys);
+    std::vector<Value> ids;
+    for (long i = 0; i < VUtil::GetArrayLength(keys); ++i) {
+      ids.push_back(Value::Str(ChangeId(VUtil::GetStringElement(keys, i))));
+    }
+    Value::Array({Value::Array(ids)}).CopyTo(out);
+    return 0;
+  });
+  peer.SetHandler(L"SetThumbnailUrl", [this](const VARIANT& in, VARIANT*) {
+    SetProperty(VUtil::GetStringElement(in, 0), L"thumbnailUrl",
+                U8(VUtil::GetStringElement(in, 1)));
+    return 0;
+  });
+  peer.SetHandler(L"ProcessTranscodeUrl", [](const VARIANT& in, VARIANT* out) {
+    Value::Array({Value::Str(VUtil::GetStringElement(in, 0))}).CopyTo(out);
+    return 0;
+  });
+  peer.SetHandler(L"VideoThumbnailCallback", [](const VARIANT&, VARIANT*) { return 0; });
+}
+
+}  // namespace peers
+}  // namespace tev

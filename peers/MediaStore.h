@@ -1,0 +1,72 @@
+// The media library of tev-peers: media kept in a SQLite file of its own,
+// each a set of properties (text or integer) under a medium id ("M<n>")
+// that the store assigns. Attach() makes a MediaLibraryPeer answer from it.
+//
+// Threads: every operation holds the store's mutex for its statements.
+#ifndef TEV_PEERS_MEDIASTORE_H_
+#define TEV_PEERS_MEDIASTORE_H_
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "peers/Peers.h"
+
+struct sqlite3;
+
+namespace tev {
+namespace peers {
+
+class MediaStore {
+ public:
+  MediaStore();
+  ~MediaStore();
+  MediaStore(const MediaStore&) = delete;
+  MediaStore& operator=(const MediaStore&) = delete;
+
+  // Opens or creates the file. False with *error on failure.
+  bool Open(const std::string& path, std::string* error);
+  // Adds or updates the channels of a JSON list of objects with "id",
+  // "name", "path" and optional "mimeType" (default "video/x-tv"),
+  // "mediaType" (default "tv.channel"), "streamFormat". Source "channels".
+  bool ImportChannels(const std::string& jsonPath, std::string* error);
+
+  // Stores `props` as a medium of `source`: an existing medium when props
+  // has a known "tevMediumId", else a new one. Returns the id.
+  std::wstring Add(const std::wstring& source, const nlohmann::json& props);
+  bool Get(const std::wstring& id, nlohmann::json* props);
+  bool Remove(const std::wstring& id);
+  bool SetProperty(const std::wstring& id, const std::wstring& name, const nlohmann::json& value);
+  // Media whose properties equal every (name, text) of `filter`, by id.
+  std::vector<std::pair<std::wstring, nlohmann::json>> Find(
+      const std::map<std::string, std::string>& filter);
+  // Renames `oldId` (when it exists) to a new id; the new id either way.
+  std::wstring ChangeId(const std::wstring& oldId);
+
+  // Answers every media-library method from this store.
+  void Attach(MediaLibraryPeer& peer);
+
+  // `name="value"` terms of a SearchMedia filter, joined by anything.
+  static std::map<std::string, std::string> ParseFilter(const std::wstring& filter);
+
+ private:
+  bool Exec(const std::string& sql);
+  std::wstring NewIdLocked();
+
+  std::mutex mutex_;
+  sqlite3* db_ = nullptr;  // guarded by mutex_
+};
+
+// A property value as the bus carries it: integers as VT_I4, the rest as
+// text.
+Value JsonToValue(const nlohmann::json& value);
+// A PairArray's pairs as JSON (VT_I4 values stay numbers).
+nlohmann::json PairsToJson(const VARIANT& pairs);
+
+}  // namespace peers
+}  // namespace tev
+
+#endif  // TEV_PEERS_MEDIASTORE_H_
