@@ -1,0 +1,226 @@
+// Recording file names: making, making unique against the Schedules table,
+// parsing; date wildcards in stream addresses.
+#include <ctime>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <rapidcheck.h>
+#include <rapidcheck/gtest.h>
+
+#include "db/Config.h"
+#include "db/RecordingSettings.h"
+#include "db/TimeUtils.h"
+#include "dvr/DVR.h"
+#include "engine/Schedules.h"
+#include "tests/db/DbTestSupport.h"
+#include "vel/VelException.h"
+
+namespace {
+
+int64_t Utc(int year, int month, int day, int hour, int minute, int second) {
+  struct tm t {};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  return static_cast<int64_t>(timegm(&t));
+}
+
+const int64_t kMarch4 = Utc(2008, 3, 4, 20, 0, 1);
+
+class DVRNames : public dbtest::DbFixture {
+ protected:
+  void SetUp() override {
+    DbFixture::SetUp();
+    OpenNew();
+    video_ = tev::FromStdUtf8(dir_.path()) + L"/Rec";
+    audio_ = tev::FromStdUtf8(dir_.path()) + L"/Audio";
+    Config::SetString(kConfigVideoDirectory, video_);
+    Config::SetString(kConfigAudioDirectory, audio_);
+    DVR::ResetRecordingDirectoryCache();
+  }
+  void TearDown() override {
+    DVR::ResetRecordingDirectoryCache();
+    DbFixture::TearDown();
+  }
+  void InsertPath(const std::wstring& path) {
+    dbtest::RawDb db(dbPath_);
+    db.Exec("INSERT INTO Schedules (Status, FilePath) VALUES ('DVRSTATE_SCHEDULED', '" +
+            tev::ToStdUtf8(SQLite::Escape(path)) + "')");
+  }
+  std::wstring video_, audio_;
+};
+
+TEST_F(DVRNames, MakesNamesInTheFolderOfTheMimetype) {
+  EXPECT_EQ(DVR::MakeRecordingFileName(L"video/x-tv", L"Channel 4", L"News", kMarch4, 0),
+            video_ + L"/News_Channel 4_03-04-2008 20-00-01 Tev.asf");
+  EXPECT_EQ(DVR::MakeRecordingFileName(L"video/x-tv", L"Channel 4", L"News", kMarch4, 1),
+            video_ + L"/News_Channel 4_03-04-2008 20-00-01 Tev 1.asf");
+  EXPECT_EQ(DVR::MakeRecordingFileName(L"audio/x-win", L"", L"Talk", kMarch4, 0),
+            audio_ + L"/Talk 03-04-2008 20-00-01 Tev.wma");
+  EXPECT_EQ(DVR::MakeRecordingFileName(L"video/x-tv", L"Ch", L"a/b:c", kMarch4, 0),
+            video_ + L"/abc_Ch_03-04-2008 20-00-01 Tev.asf");
+  EXPECT_EQ(DVR::MakeRecordingFileName(L"video/x-tv", L"C\\h|", L"*?\"<>|x", kMarch4, 0),
+            video_ + L"/x_Ch_03-04-2008 20-00-01 Tev.asf");
+  // A channel name made only of removed characters counts as none.
+  EXPECT_EQ(DVR::MakeRecordingFileName(L"video/x-tv", L"//", L"Show", kMarch4, 0),
+            video_ + L"/Show 03-04-2008 20-00-01 Tev.asf");
+  // The folder cache keeps the first folder read.
+  Config::SetString(kConfigVideoDirectory, L"/elsewhere");
+  EXPECT_EQ(DVR::GetRecordingDirectory(L"video/x-tv"), video_);
+  DVR::ResetRecordingDirectoryCache();
+  EXPECT_EQ(DVR::GetRecordingDirectory(L"video/x-inputdevice"), L"/elsewhere");
+  EXPECT_THROW(DVR::MakeRecordingFileName(L"audio/x-videomail", L"", L"x", kMarch4, 0),
+               VelException);
+}
+
+TEST_F(DVRNames, HostileNamesStayOneFileInTheFolder) {
+  const std::wstring hostile[] = {
+      L"../../etc/passwd", L"..", L"a/../../b", std::wstring(500, L'x'), std::wstring(300, L'\x00e9'),
+      std::wstring(L"tab\tnew\nline\x01\x7f") + L"\x0085" L"end", L"/", std::wstring(1, L'\0') + L"nul"};
+  for (const std::wstring& name : hostile) {
+    for (const std::wstring& channel : {std::wstring(L"Chan"), name}) {
+      std::wstring path = DVR::MakeRecordingFileName(L"video/x-tv", channel, name, kMarch4, 9);
+      ASSERT_EQ(path.compare(0, video_.size() + 1, video_ + L"/"), 0) << tev::ToStdUtf8(path);
+      std::wstring file = path.substr(video_.size() + 1);
+      EXPECT_EQ(file.find(L'/'), std::wstring::npos) << tev::ToStdUtf8(path);
+      EXPECT_NE(file, L"..");
+      EXPECT_LT(tev::WideToUtf8(file).size(), 255u) << tev::ToStdUtf8(path);
+      for (wchar_t c : file) EXPECT_GE(static_cast<unsigned long>(c), 0x20ul);
+    }
+  }
+}
+
+TEST_F(DVRNames, UniqueNamesSkipRowsOfOtherSchedules) {
+  const std::wstring first = DVR::MakeRecordingFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0);
+  EXPECT_EQ(DVR::ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0), first);
+  InsertPath(first);
+  // The row that holds the name itself does not collide with it.
+  EXPECT_EQ(DVR::ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 1), first);
+  EXPECT_EQ(DVR::ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0),
+            video_ + L"/Show_Chan_03-04-2008 20-00-01 Tev 1.asf");
+  EXPECT_TRUE(log_->HasPart(LOG_DEBUG, L"DVR::ConstructUniqueFileName duplicate for " + first +
+                                           L", iteration 0"));
+  for (int i = 1; i < 9; ++i) {
+    InsertPath(DVR::MakeRecordingFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, i));
+  }
+  // Nine taken: the tenth try is the last one allowed.
+  EXPECT_EQ(DVR::ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0),
+            video_ + L"/Show_Chan_03-04-2008 20-00-01 Tev 9.asf");
+  InsertPath(DVR::MakeRecordingFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 9));
+  log_->Clear();
+  EXPECT_EQ(DVR::ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0), L"");
+  EXPECT_TRUE(log_->Has(
+      LOG_ERROR, L"DVR::ConstructUniqueFileName more than 10 schedules with the same filename: " +
+                     video_ + L"/Show_Chan_03-04-2008 20-00-01 Tev 9.asf (Show-Chan-video/x-tv-0)"));
+}
+
+TEST_F(DVRNames, DuplicateQueryFailureIsNoDuplicate) {
+  InsertPath(L"/r/it's.asf");
+  EXPECT_TRUE(Schedules::HasDuplicate(L"/r/it's.asf", 0));
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"duplicate filename /r/it's.asf found for shecule 0"));
+  EXPECT_FALSE(Schedules::HasDuplicate(L"/r/it's.asf", 1));
+  SQLite::FailStatementsAfterForTest(0);
+  EXPECT_FALSE(Schedules::HasDuplicate(L"/r/it's.asf", 0));
+  SQLite::FailStatementsAfterForTest(-1);
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"HasDuplicate SQL failed SELECT * FROM Schedules WHERE "
+                                       L"FilePath = '/r/it''s.asf' AND ID!=0"));
+}
+
+TEST(DVR, ParsesRecordingFileNames) {
+  struct Case {
+    const wchar_t* path;
+    bool ok;
+    const wchar_t* extension;
+    const wchar_t* name;
+    const wchar_t* channel;
+    const wchar_t* date;
+  } cases[] = {
+      {L"Show_Chan_03-04-2008 20-00-01 Tev.asf", true, L"asf", L"Show", L"Chan",
+       L"03/04/2008 20:00:01"},
+      {L"/rec/News_Channel 4_03-04-2008 20-00-01 Tev.asf", true, L"asf", L"News", L"Channel 4",
+       L"03/04/2008 20:00:01"},
+      // A repeated name carries no "Tev." marker: not a name the parser takes.
+      {L"/rec/News_Channel 4_03-04-2008 20-00-01 Tev 1.asf", false, nullptr, nullptr, nullptr,
+       nullptr},
+      {L"/rec/Talk 12-31-2009 23-59-59 Tev.wma", true, L"wma", L"Talk", L"",
+       L"12/31/2009 23:59:59"},
+      {L"/r/A_B_C_01-02-2010 03-04-05 Tev.asf", true, L"asf", L"A_B", L"C", L"01/02/2010 03:04:05"},
+      // Only one '_' left of the date: the name is what precedes it.
+      {L"/r/Solo_01-02-2010 03-04-05 Tev.asf", true, L"asf", L"Solo", L"", L"01/02/2010 03:04:05"},
+      {L"/r/ 01-02-2010 03-04-05 Tev.asf", false, L"asf", L"", L"", L"01/02/2010 03:04:05"},
+      {L"/r/short Tev.asf", false, nullptr, nullptr, nullptr, nullptr},
+      {L"/r/no marker.asf", false, nullptr, nullptr, nullptr, nullptr},
+      {L"xTev.asf", false, nullptr, nullptr, nullptr, nullptr},
+      {L"", false, nullptr, nullptr, nullptr, nullptr},
+  };
+  for (const Case& c : cases) {
+    std::wstring extension = L"-", name = L"-", channel = L"-", date = L"-";
+    EXPECT_EQ(DVR::ParseRecordingFileName(c.path, &extension, &name, &channel, &date), c.ok)
+        << tev::ToStdUtf8(c.path);
+    if (c.extension == nullptr) continue;
+    EXPECT_EQ(extension, c.extension) << tev::ToStdUtf8(c.path);
+    EXPECT_EQ(name, c.name) << tev::ToStdUtf8(c.path);
+    EXPECT_EQ(channel, c.channel) << tev::ToStdUtf8(c.path);
+    EXPECT_EQ(date, c.date) << tev::ToStdUtf8(c.path);
+  }
+  EXPECT_FALSE(DVR::ParseRecordingFileName(L"/r/x Tev.", nullptr, nullptr, nullptr, nullptr));
+}
+
+// Made names parse back to what went in, for names and channels without
+// '_', surrounding blanks or removed characters. Only first names (no
+// repeat number) carry the "Tev." marker that the parser looks for.
+TEST_F(DVRNames, MadeNamesParseBack) {
+  auto part = rc::gen::container<std::wstring>(
+      rc::gen::elementOf(std::wstring(L"abcXYZ019 .-()'&\x00e9\x4e2d")));
+  const bool ok = rc::check("made names parse back", [&] {
+    std::wstring name = *part;
+    std::wstring channel = *rc::gen::oneOf(rc::gen::just(std::wstring()), part);
+    RC_PRE(!name.empty() && name.front() != L' ' && name.back() != L' ');
+    RC_PRE(channel.empty() || (channel.front() != L' ' && channel.back() != L' '));
+    RC_PRE(name.size() < 40 && channel.size() < 20);
+    RC_PRE(name.find(L"Tev.") == std::wstring::npos && channel.find(L"Tev.") == std::wstring::npos);
+    const int64_t start = *rc::gen::inRange<int64_t>(0, 4102444800);  // until 2100
+    std::wstring path = DVR::MakeRecordingFileName(L"video/x-tv", channel, name, start, 0);
+    std::wstring extension, parsedName, parsedChannel, date;
+    RC_ASSERT(DVR::ParseRecordingFileName(path, &extension, &parsedName, &parsedChannel, &date));
+    RC_ASSERT(extension == L"asf");
+    RC_ASSERT(parsedName == name);
+    RC_ASSERT(parsedChannel == channel);
+    std::wstring expected = FormatFilenameDate(start);
+    expected[2] = expected[5] = L'/';
+    for (wchar_t& c : expected) c = c == L'-' ? L':' : c;
+    RC_ASSERT(date == expected);
+  });
+  EXPECT_TRUE(ok);
+}
+
+TEST(DVR, ExpandsDateWildcards) {
+  dbtest::ScopedEnv zone("TZ", "UTC");
+  tzset();
+  const std::wstring start = L"20080304200001";
+  struct Case {
+    const wchar_t* url;
+    const wchar_t* expanded;
+  } cases[] = {
+      {L"http://h/p{yyyyMMdd}.asx", L"http://h/p20080304.asx"},
+      {L"http://h/{YYYY}/{yy}/{mm}-{DD}", L"http://h/2008/08/03-04"},
+      {L"http://h/{yyy}", L"http://h/08y"},
+      {L"{dd}/x", L"{dd}/x"},
+      {L"http://h/{dd", L"http://h/{dd"},
+      {L"http://h/{}x", L"http://h/x"},
+      {L"http://h/{a{dd}b}", L"http://h/a04b"},
+      {L"http://h/plain", L"http://h/plain"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DVR::ReplaceWildcardInUrl(c.url, start), c.expanded) << tev::ToStdUtf8(c.url);
+  }
+  // Without a start text the date of now counts.
+  tev::Clock::Shift(Utc(2011, 12, 25, 12, 0, 0) - tev::Clock::Now());
+  EXPECT_EQ(DVR::ReplaceWildcardInUrl(L"u{yyyymmdd}", L""), L"u20111225");
+  tev::Clock::ResetShift();
+}
+
+}  // namespace
