@@ -1,0 +1,166 @@
+// The parts of tev-peers that need no bus: the media store, the XMLTV
+// reader with its time rules and the sample shift, and the ffmpeg command.
+#include <ctime>
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "peers/FfmpegRecorder.h"
+#include "peers/MediaStore.h"
+#include "peers/XmltvGuide.h"
+#include "tests/db/DbTestSupport.h"
+
+namespace {
+
+using nlohmann::json;
+using namespace tev::peers;
+
+TEST(MediaStore, AssignsIdsAndFindsMedia) {
+  dbtest::TempDir dir;
+  std::string error;
+  {
+    MediaStore store;
+    ASSERT_TRUE(store.Open(dir.path() + "/media.db", &error)) << error;
+    const std::wstring first = store.Add(L"PVR", {{"path", "/r/a.asf"}, {"mediaType", "x"}});
+    const std::wstring second = store.Add(L"PVR", {{"tevMediumId", ""}, {"path", "/r/b.asf"}});
+    EXPECT_NE(first, second);
+    // A known id updates that medium; an unknown one gets a new id.
+    EXPECT_EQ(store.Add(L"PVR", {{"tevMediumId", tev::ToStdUtf8(first)}, {"title", "T"}}), first);
+    EXPECT_NE(store.Add(L"PVR", {{"tevMediumId", "R42"}}), L"R42");
+    json props;
+    ASSERT_TRUE(store.Get(first, &props));
+    EXPECT_EQ(props["path"], "/r/a.asf");
+    EXPECT_EQ(props["title"], "T");
+    EXPECT_EQ(store.Find({{"path", "/r/b.asf"}}).size(), 1u);
+    EXPECT_EQ(store.Find({{"source", "PVR"}}).size(), 3u);
+    EXPECT_TRUE(store.SetProperty(second, L"duration", 5000));
+    ASSERT_TRUE(store.Get(second, &props));
+    EXPECT_EQ(props["duration"], 5000);
+    const std::wstring renamed = store.ChangeId(second);
+    EXPECT_FALSE(store.Get(second, nullptr));
+    ASSERT_TRUE(store.Get(renamed, &props));
+    EXPECT_EQ(props["path"], "/r/b.asf");
+    EXPECT_TRUE(store.Remove(first));
+    EXPECT_FALSE(store.Remove(first));
+  }
+  // The media outlive the store object.
+  MediaStore again;
+  ASSERT_TRUE(again.Open(dir.path() + "/media.db", &error));
+  EXPECT_EQ(again.Find({}).size(), 2u);
+  EXPECT_FALSE(again.Open(dir.path() + "/missing/folder/media.db", &error));
+}
+
+TEST(MediaStore, ImportsChannelsAndRejectsBadLists) {
+  dbtest::TempDir dir;
+  std::string error;
+  MediaStore store;
+  ASSERT_TRUE(store.Open(dir.path() + "/media.db", &error));
+  ASSERT_TRUE(store.ImportChannels(TEV_SOURCE_DIR "/peers/samples/channels.json", &error)) << error;
+  json props;
+  ASSERT_TRUE(store.Get(L"ch-testcard", &props));
+  EXPECT_EQ(props["mediaType"], "tv.channel");
+  EXPECT_EQ(props["mimeType"], "video/x-tv");
+  EXPECT_EQ(props["path"].get<std::string>().compare(0, 14, "lavfi:testsrc="), 0);
+  // Importing again changes nothing.
+  ASSERT_TRUE(store.ImportChannels(TEV_SOURCE_DIR "/peers/samples/channels.json", &error));
+  EXPECT_EQ(store.Find({{"source", "channels"}}).size(), 4u);
+  for (const char* bad : {"{\"id\": 1}", "[{\"name\": \"no id\"}]", "not json", "[1]"}) {
+    dbtest::WriteBytes(dir.path() + "/bad.json", bad);
+    EXPECT_FALSE(store.ImportChannels(dir.path() + "/bad.json", &error)) << bad;
+    EXPECT_FALSE(error.empty());
+  }
+  EXPECT_FALSE(store.ImportChannels(dir.path() + "/none.json", &error));
+  EXPECT_EQ(MediaStore::ParseFilter(L"tevMediumId=\"M1\" AND mediaType = \"tv.channel\""),
+            (std::map<std::string, std::string>{{"tevMediumId", "M1"}, {"mediaType", "tv.channel"}}));
+  EXPECT_TRUE(MediaStore::ParseFilter(L"garbage \"").empty());
+}
+
+TEST(Xmltv, TimesAndShift) {
+  dbtest::ScopedEnv zone("TZ", "CET-1");
+  tzset();
+  struct Case {
+    const char* text;
+    bool ok;
+    int64_t local;
+  } cases[] = {
+      {"20240115120000 +0000", true, 1705320000 + 3600},
+      {"20240115120000 +0100", true, 1705320000},
+      {"20240115120000 -0230", true, 1705320000 + 9000 + 3600},
+      {"20240115120000", true, 1705320000},
+      {"2024011512", false, 0},
+      {"20241315120000", false, 0},
+      {"2024011512000x", false, 0},
+      {"20240115120000 +01", false, 0},
+      {"", false, 0},
+  };
+  for (const Case& c : cases) {
+    int64_t local = -1;
+    EXPECT_EQ(ParseXmltvTime(c.text, &local), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(local, c.local) << c.text;
+    }
+  }
+  std::vector<GuideChannel> channels(1);
+  channels[0].programs = {{L"A", 1800, 1705320000, L"", L"", L"", false},
+                          {L"B", 1800, 1705320000 + 86400, L"", L"", L"", false}};
+  const int64_t now = 1705320000 + 10 * 86400 + 5000;
+  EXPECT_EQ(ShiftPastListings(&channels, now), 10);
+  EXPECT_EQ(channels[0].programs[0].start, 1705320000 + 10 * 86400);
+  // Listings that have not all ended stay where they are.
+  EXPECT_EQ(ShiftPastListings(&channels, now), 0);
+  std::vector<GuideChannel> none;
+  EXPECT_EQ(ShiftPastListings(&none, now), 0);
+}
+
+TEST(Xmltv, ReadsTheSampleAndRejectsBrokenFiles) {
+  std::vector<GuideChannel> channels;
+  std::string error;
+  ASSERT_TRUE(LoadXmltv(TEV_SOURCE_DIR "/peers/samples/guide.xml", &channels, &error)) << error;
+  ASSERT_EQ(channels.size(), 3u);
+  EXPECT_EQ(channels[0].name, L"Test Card");
+  EXPECT_EQ(channels[0].mediumId, L"testcard.tev");
+  ASSERT_EQ(channels[0].programs.size(), 96u);
+  const GuideProgram& p = channels[0].programs[0];
+  EXPECT_EQ(p.title, L"Morning News");
+  EXPECT_EQ(p.duration, 1800);
+  EXPECT_EQ(p.episodeTitle, L"Episode 1");
+  EXPECT_EQ(p.category, L"News");
+  EXPECT_TRUE(channels[0].programs[2].isNew);
+
+  dbtest::TempDir dir;
+  const std::string file = dir.path() + "/g.xml";
+  dbtest::WriteBytes(file,
+                     "<tv><programme start=\"20240101000000\" stop=\"20240101010000\" channel=\"x\">"
+                     "<title>T &amp; U</title></programme><programme start=\"bad\" channel=\"x\"/>"
+                     "</tv>");
+  channels.clear();
+  ASSERT_TRUE(LoadXmltv(file, &channels, &error));
+  ASSERT_EQ(channels.size(), 1u);
+  EXPECT_EQ(channels[0].name, L"x");
+  ASSERT_EQ(channels[0].programs.size(), 1u);
+  EXPECT_EQ(channels[0].programs[0].title, L"T & U");
+  EXPECT_EQ(channels[0].programs[0].duration, 3600);
+  for (const char* broken : {"<tv><programme>", "not xml", ""}) {
+    dbtest::WriteBytes(file, broken);
+    EXPECT_FALSE(LoadXmltv(file, &channels, &error)) << broken;
+  }
+  EXPECT_FALSE(LoadXmltv(dir.path() + "/missing.xml", &channels, &error));
+}
+
+TEST(FfmpegRecorder, Commands) {
+  auto joined = [](const std::vector<std::string>& args) {
+    std::string all;
+    for (const std::string& a : args) all += (all.empty() ? "" : " ") + a;
+    return all;
+  };
+  const std::string head = "-hide_banner -nostdin -loglevel error -y -re ";
+  EXPECT_EQ(joined(FfmpegRecorder::BuildArguments("lavfi:testsrc", "/r/a.asf", 3)),
+            head + "-f lavfi -i testsrc -t 3 -f asf -c:v wmv2 -b:v 1500k -c:a wmav2 /r/a.asf");
+  EXPECT_EQ(joined(FfmpegRecorder::BuildArguments("/m/in.mp4", "/r/a.WMA", 0)),
+            head + "-stream_loop -1 -i /m/in.mp4 -vn -f asf -c:a wmav2 /r/a.WMA");
+  EXPECT_EQ(joined(FfmpegRecorder::BuildArguments("udp://239.0.0.1:1234", "/r/a.mp4", 60)),
+            head + "-i udp://239.0.0.1:1234 -t 60 /r/a.mp4");
+}
+
+}  // namespace
