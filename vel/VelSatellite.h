@@ -98,6 +98,7 @@ class VelSatellite {
   VelSatellite& operator=(const VelSatellite&) = delete;
 
  private:
+  friend struct ServiceEntry;
   class Impl;
   std::unique_ptr<Impl> impl_;
 };

@@ -1,0 +1,364 @@
+#include "vel/VelSatellite.h"
+
+#include <nats/nats.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+#include "support/BBLog.h"
+#include "support/Log.h"
+#include "support/WideText.h"
+#include "vel/Subjects.h"
+#include "vel/WireCodec.h"
+
+using nlohmann::json;
+
+namespace {
+
+const int kDefaultRequestTimeoutMs = 30000;
+const int kConnectTimeoutMs = 2000;
+const int kReconnectWaitMs = 250;
+const int kDrainWaitMs = 5000;
+const int kDefaultPort = 4222;
+
+std::wstring Widen(const char* text) { return tev::FromStdUtf8(text ? text : ""); }
+
+// The NATS error text with the library's call stack, for the log.
+std::wstring NatsError(natsStatus status) {
+  char stack[512] = {0};
+  nats_GetLastErrorStack(stack, sizeof stack);
+  std::wstring text = Widen(natsStatus_GetText(status));
+  if (stack[0]) text += L" (" + Widen(stack) + L")";
+  return text;
+}
+
+std::string ServerUrl(const std::wstring& directoryHost) {
+  std::string host = tev::ToStdUtf8(directoryHost);
+  if (host.empty()) host = "127.0.0.1";
+  if (host.find("://") != std::string::npos) return host;
+  // "host" or "host:port"; a bracketed IPv6 literal keeps its colons.
+  size_t colon = host.rfind(':');
+  bool hasPort = colon != std::string::npos && host.find(']', colon) == std::string::npos &&
+                 host.find(':') == colon;
+  if (host[0] == '[') hasPort = colon != std::string::npos && host[colon - 1] == ']';
+  return "nats://" + host + (hasPort ? "" : ":" + std::to_string(kDefaultPort));
+}
+
+}  // namespace
+
+// One offered service and the subscriptions that deliver it.
+struct ServiceEntry {
+  class VelSatellite::Impl* impl;
+  std::wstring name;
+  std::unique_ptr<VelSatelliteDelegateGeneric> delegate;
+  VelServiceFunction function = nullptr;
+  std::vector<natsSubscription*> subscriptions;
+};
+
+class VelSatellite::Impl {
+ public:
+  std::mutex mu;  // guards everything below except the atomics
+  natsConnection* conn = nullptr;
+  std::wstring name;
+  std::vector<std::unique_ptr<ServiceEntry>> services;
+  std::atomic<bool> closing{false};
+  std::atomic<int> timeoutMs{kDefaultRequestTimeoutMs};
+  std::atomic<int> inFlight{0};
+
+  static void OnMessage(natsConnection* nc, natsSubscription* sub, natsMsg* msg, void* closure);
+  bool Subscribe(ServiceEntry* entry);
+  void UnsubscribeLocked(ServiceEntry* entry);
+};
+
+namespace {
+
+void OnDisconnected(natsConnection*, void*) { LogWarn(L"Vel: disconnected from the bus server"); }
+void OnReconnected(natsConnection*, void*) { LogInfo(L"Vel: reconnected to the bus server"); }
+void OnError(natsConnection*, natsSubscription*, natsStatus status, void*) {
+  LogError(L"Vel: asynchronous bus error: %ls", Widen(natsStatus_GetText(status)).c_str());
+}
+
+}  // namespace
+
+void VelSatellite::Impl::OnMessage(natsConnection* nc, natsSubscription*, natsMsg* msg,
+                                   void* closure) {
+  ServiceEntry* entry = static_cast<ServiceEntry*>(closure);
+  Impl* impl = entry->impl;
+  const char* reply = natsMsg_GetReply(msg);
+  if (impl->closing.load()) {
+    natsMsg_Destroy(msg);
+    return;
+  }
+  ++impl->inFlight;
+  vel::WireRequest request;
+  std::string error;
+  int ret = 0;
+  json out;
+  if (!vel::DecodeRequest(natsMsg_GetData(msg), natsMsg_GetDataLength(msg), &request, &error)) {
+    ret = -1;
+    out = "malformed request: " + error;
+  } else {
+    VARIANT in, result;
+    VariantInit(&in);
+    VariantInit(&result);
+    if (!vel::DecodeVariant(request.in, &in, &error)) {
+      ret = -1;
+      out = "malformed parameters: " + error;
+    } else {
+      try {
+        ret = entry->delegate ? entry->delegate->invoke(request.method, in, &result)
+                              : entry->function(request.method, in, &result);
+        if (!vel::EncodeVariant(result, &out, &error)) {
+          ret = -1;
+          out = "reply cannot be sent: " + error;
+        }
+      } catch (const VelException& e) {
+        ret = e.getCode() != 0 ? e.getCode() : -1;
+        out = tev::ToStdUtf8(e.getMessage());
+      } catch (const std::exception& e) {
+        ret = -1;
+        out = std::string(e.what());
+      } catch (...) {
+        ret = -1;
+        out = "unknown exception";
+      }
+    }
+    VariantClear(&in);
+    VariantClear(&result);
+  }
+  if (reply && reply[0]) {
+    std::string data = vel::EncodeReply(ret, out);
+    natsStatus s = natsConnection_Publish(nc, reply, data.data(), static_cast<int>(data.size()));
+    if (s != NATS_OK) LogError(L"Vel: cannot answer %ls: %ls", entry->name.c_str(), NatsError(s).c_str());
+  }
+  --impl->inFlight;
+  natsMsg_Destroy(msg);
+}
+
+bool VelSatellite::Impl::Subscribe(ServiceEntry* entry) {
+  natsSubscription* sub = nullptr;
+  std::string direct = vel::DirectSubject(name, entry->name);
+  std::string any = vel::AnySubject(entry->name);
+  std::string queue = vel::AnyQueue(entry->name);
+  std::string all = vel::AllSubject(entry->name);
+  natsStatus s = natsConnection_Subscribe(&sub, conn, direct.c_str(), &Impl::OnMessage, entry);
+  if (s == NATS_OK) entry->subscriptions.push_back(sub);
+  if (s == NATS_OK) s = natsConnection_QueueSubscribe(&sub, conn, any.c_str(), queue.c_str(), &Impl::OnMessage, entry);
+  if (s == NATS_OK) entry->subscriptions.push_back(sub);
+  if (s == NATS_OK) s = natsConnection_Subscribe(&sub, conn, all.c_str(), &Impl::OnMessage, entry);
+  if (s == NATS_OK) entry->subscriptions.push_back(sub);
+  if (s != NATS_OK) {
+    LogError(L"Vel: cannot offer %ls: %ls", entry->name.c_str(), NatsError(s).c_str());
+    return false;
+  }
+  return true;
+}
+
+void VelSatellite::Impl::UnsubscribeLocked(ServiceEntry* entry) {
+  // Draining waits for a handler that is running, so that nothing touches
+  // the entry once this returns.
+  for (natsSubscription* sub : entry->subscriptions) {
+    if (natsSubscription_Drain(sub) == NATS_OK) natsSubscription_WaitForDrainCompletion(sub, kDrainWaitMs);
+    natsSubscription_Destroy(sub);
+  }
+  entry->subscriptions.clear();
+}
+
+VelSatellite::VelSatellite() : impl_(new Impl) {}
+
+VelSatellite::~VelSatellite() { VelSatellite::Disconnect(); }
+
+long VelSatellite::Connect(const std::wstring& directoryHost, const std::wstring& name) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  if (impl_->conn) return VEL_OK;
+  natsOptions* opts = nullptr;
+  if (natsOptions_Create(&opts) != NATS_OK) return VEL_CONNECT_FAILED;
+  std::string url = ServerUrl(directoryHost);
+  std::string connName = tev::ToStdUtf8(name);
+  natsOptions_SetURL(opts, url.c_str());
+  natsOptions_SetName(opts, connName.c_str());
+  natsOptions_SetSendAsap(opts, true);
+  natsOptions_SetTimeout(opts, kConnectTimeoutMs);
+  natsOptions_SetAllowReconnect(opts, true);
+  natsOptions_SetMaxReconnect(opts, -1);
+  natsOptions_SetReconnectWait(opts, kReconnectWaitMs);
+  natsOptions_SetFailRequestsOnDisconnect(opts, true);
+  natsOptions_SetDisconnectedCB(opts, &OnDisconnected, nullptr);
+  natsOptions_SetReconnectedCB(opts, &OnReconnected, nullptr);
+  natsOptions_SetErrorHandler(opts, &OnError, nullptr);
+  natsStatus s = natsConnection_Connect(&impl_->conn, opts);
+  natsOptions_Destroy(opts);
+  if (s != NATS_OK) {
+    LogError(L"Vel: cannot reach the bus server %ls: %ls", tev::FromStdUtf8(url).c_str(), NatsError(s).c_str());
+    impl_->conn = nullptr;
+    return VEL_CONNECT_FAILED;
+  }
+  impl_->name = name;
+  impl_->closing = false;
+  impl_->services.clear();
+  // DefineServices adds through AddService, which takes the lock itself.
+  impl_->mu.unlock();
+  DefineServices();
+  impl_->mu.lock();
+  return VEL_OK;
+}
+
+long VelSatellite::ConnectUser(const std::wstring& user, const std::wstring& password) { return VEL_BAD_ARGUMENT; }
+
+void VelSatellite::Disconnect() {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  if (!impl_->conn) return;
+  impl_->closing = true;
+  for (auto& entry : impl_->services) impl_->UnsubscribeLocked(entry.get());
+  natsConnection_Close(impl_->conn);
+  natsConnection_Destroy(impl_->conn);
+  impl_->conn = nullptr;
+  impl_->services.clear();
+}
+
+long VelSatellite::Request(const std::wstring& addressee, const std::wstring& method,
+                           const VARIANT& in, VARIANT* out, VELFLAGS flags, VARIANT* retcodes) {
+  natsConnection* conn = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    conn = impl_->conn;
+  }
+  if (!conn || impl_->closing.load()) return VEL_NOT_CONNECTED;
+  json params;
+  std::string error;
+  if (!vel::EncodeVariant(in, &params, &error)) {
+    LogError(L"Vel: %ls to %ls: %ls", method.c_str(), addressee.c_str(), tev::FromStdUtf8(error).c_str());
+    return VEL_BAD_ARGUMENT;
+  }
+  std::string data = vel::EncodeRequest(method, params);
+  vel::Route route = vel::RouteOf(addressee);
+  std::string subject = route == vel::Route::kAny   ? vel::AnySubject(method)
+                        : route == vel::Route::kAll ? vel::AllSubject(method)
+                                                    : vel::DirectSubject(addressee, method);
+  if (route == vel::Route::kAll) {
+    natsStatus s = natsConnection_Publish(conn, subject.c_str(), data.data(), static_cast<int>(data.size()));
+    if (s != NATS_OK) {
+      LogError(L"Vel: broadcast %ls failed: %ls", method.c_str(), NatsError(s).c_str());
+      return VEL_PUBLISH_FAILED;
+    }
+    if (out) VariantClear(out);
+    if (retcodes) {
+      VariantClear(retcodes);
+      retcodes->vt = VT_I4;
+      retcodes->lVal = 0;
+    }
+    return VEL_OK;
+  }
+  natsMsg* reply = nullptr;
+  natsStatus s = natsConnection_Request(&reply, conn, subject.c_str(), data.data(),
+                                        static_cast<int>(data.size()), impl_->timeoutMs.load());
+  if (s != NATS_OK) {
+    long result = s == NATS_NO_RESPONDERS ? VEL_NO_RESPONDERS
+                  : s == NATS_TIMEOUT    ? VEL_TIMEOUT
+                                         : VEL_NOT_CONNECTED;
+    LogWarn(L"Vel: request %ls to %ls failed: %ls", method.c_str(), addressee.c_str(), NatsError(s).c_str());
+
+    return result;
+  }
+  vel::WireReply answer;
+  VARIANT value;
+  VariantInit(&value);
+  bool ok = vel::DecodeReply(natsMsg_GetData(reply), natsMsg_GetDataLength(reply), &answer, &error) &&
+            vel::DecodeVariant(answer.out, &value, &error);
+  natsMsg_Destroy(reply);
+  if (!ok) {
+    LogError(L"Vel: malformed reply to %ls from %ls: %ls", method.c_str(), addressee.c_str(),
+             tev::FromStdUtf8(error).c_str());
+    return VEL_BAD_REPLY;
+  }
+  if (out) {
+    VariantClear(out);
+    *out = value;  // ownership moves to the caller
+  } else {
+    VariantClear(&value);
+  }
+  if (retcodes) {
+    VariantClear(retcodes);
+    retcodes->vt = VT_I4;
+    retcodes->lVal = answer.ret;
+  }
+  return VEL_OK;
+}
+
+long VelSatellite::DirectoryPingSatellite(const std::wstring& host, const std::wstring& name,
+                                          unsigned short port, int timeoutMs, VELSTATUS* status) {
+  if (status) *status = IsConnected() ? VELSTATUS_ONLINE : VELSTATUS_OFFLINE;
+  return IsConnected() ? VEL_OK : VEL_NOT_CONNECTED;
+}
+
+long VelSatellite::GetSatelliteId(int* id) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  if (!impl_->conn) return VEL_NOT_CONNECTED;
+  uint64_t cid = 0;
+  natsConnection_GetClientID(impl_->conn, &cid);
+  if (id) *id = static_cast<int>(cid);
+  return VEL_OK;
+}
+
+void VelSatellite::AddServiceAvailabilityListener(const std::wstring&) {}
+void VelSatellite::RemoveServiceAvailabilityListener(const std::wstring&) {}
+long VelSatellite::RegisterServices() { return VEL_OK; }
+long VelSatellite::UnregisterServices(bool) { return VEL_OK; }
+
+void VelSatellite::AddService(const std::wstring& name, const std::wstring& method, VelServiceFunction fn) {
+  std::unique_ptr<ServiceEntry> entry(new ServiceEntry);
+  entry->impl = impl_.get();
+  entry->name = name;
+  entry->function = fn;
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  if (!impl_->conn || !fn) return;
+  if (impl_->Subscribe(entry.get())) impl_->services.push_back(std::move(entry));
+}
+
+void VelSatellite::AddService(const std::wstring& name, const std::wstring& method,
+                              VelSatelliteDelegateGeneric* delegate) {
+  std::unique_ptr<ServiceEntry> entry(new ServiceEntry);
+  entry->impl = impl_.get();
+  entry->name = name;
+  entry->delegate.reset(delegate);
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  if (!impl_->conn || !delegate) return;
+  if (impl_->Subscribe(entry.get())) impl_->services.push_back(std::move(entry));
+  else impl_->UnsubscribeLocked(entry.get());
+}
+
+void VelSatellite::RemoveService(const std::wstring& name) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  for (auto it = impl_->services.begin(); it != impl_->services.end(); ++it) {
+    if ((*it)->name == name) {
+      impl_->UnsubscribeLocked(it->get());
+      impl_->services.erase(it);
+      return;
+    }
+  }
+}
+
+void VelSatellite::OnServiceRequested(const std::wstring&) {}
+void VelSatellite::OnServiceAvailabilityChanged(const std::wstring&, bool) {}
+void VelSatellite::OnStatusChange(VELSTATUS) {}
+
+void VelSatellite::SetRequestTimeout(int milliseconds) { impl_->timeoutMs = milliseconds; }
+
+bool VelSatellite::IsConnected() const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->conn && natsConnection_Status(impl_->conn) == NATS_CONN_STATUS_CONNECTED;
+}
+
+std::wstring VelSatellite::GetName() const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->name;
+}
+
+boost::shared_ptr<CBBLog> VelSatellite::initLogger() {
+  // The library keeps its own lines in memory; failures worth a person's
+  // attention also go to the module's log through the level functions.
+  static boost::shared_ptr<CBBLog> log(new CBBLog(65536u, false));
+  return log;
+}
