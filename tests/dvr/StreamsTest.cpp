@@ -1,0 +1,253 @@
+// Recorder control against the scripted streamer, media library,
+// thumbnail and TV services: request layouts, results, the stream table and
+// the failure paths.
+#include <map>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "db/Config.h"
+#include "db/RecordingSettings.h"
+#include "dvr/DVR.h"
+#include "dvr/StopSignal.h"
+#include "tests/peers/PeerFixture.h"
+
+namespace {
+
+using peertest::Elem;
+using peertest::Str;
+using peertest::TypeAt;
+using tev::peers::Value;
+
+class DVRStreams : public peertest::PeerFixture {
+ protected:
+  void TearDown() override {
+    SetStopSignalSource(nullptr);
+    PeerFixture::TearDown();
+  }
+  int Start(const std::wstring& channel, const std::wstring& mimetype, std::wstring* path,
+            const std::wstring& episodeUrl = L"") {
+    return DVR::StartRecording(L"bob", episodeUrl, mimetype, path, channel, 3600, L"q", true,
+                               L"20080304200001");
+  }
+};
+
+bool g_stopping = false;
+bool Stopping() { return g_stopping; }
+
+TEST_F(DVRStreams, StartsAndStopsATelevisionStream) {
+  std::wstring path = L"/rec/News.asf";
+  ASSERT_EQ(Start(L"ch1", L"video/x-tv", &path), 0);
+  Value in = Last(streamer_, L"StartStream");
+  ASSERT_EQ(VUtil::GetArrayLength(in.get()), 13);
+  EXPECT_EQ(Str(in.get(), 0), L"bob");
+  EXPECT_EQ(TypeAt(in.get(), 1), VT_I4);
+  const long id = VUtil::GetLongElement(in.get(), 1);
+  EXPECT_EQ(Str(in.get(), 2), L"pvr");
+  EXPECT_EQ(Str(in.get(), 3), L"ch1");
+  for (long empty : {4, 5, 7, 8, 9}) EXPECT_EQ(TypeAt(in.get(), empty), VT_EMPTY) << empty;
+  const wchar_t* spec[][2] = {{L"audioContainer", L"asf"}, {L"audioCodec", L"wma"},
+                              {L"audioExtension", L"wma"}, {L"videoContainer", L"asf"},
+                              {L"videoCodec", L"wmv"},     {L"videoAudioCodec", L"wma"},
+                              {L"videoExtension", L"wmv"}, {L"bitrate", L"1500"},
+                              {L"x", L"1920"},             {L"y", L"1080"},
+                              {L"scale", L"auto"},         {L"crop", L"no"}};
+  Value pairs = Elem(in.get(), 6);
+  ASSERT_EQ(VUtil::GetArrayLength(pairs.get()), 12);
+  for (long i = 0; i < 12; ++i) {
+    std::wstring name, value;
+    VUtil::GetPair(pairs.get(), i, &name, &value);
+    EXPECT_EQ(name + L"=" + value, std::wstring(spec[i][0]) + L"=" + spec[i][1]);
+  }
+  EXPECT_EQ(VUtil::GetLongElement(in.get(), 10), 3600);
+  EXPECT_EQ(Str(in.get(), 11), L"/rec/News.asf");
+  EXPECT_EQ(Str(in.get(), 12), L"20080304200001");
+  EXPECT_TRUE(log_->Has(LOG_INFO, L"Requesting recording /rec/News.asf Channel: ch1 duration: 3600"));
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"StartGeneralRecording vel call returned 0"));
+  EXPECT_EQ(DVR::GetStreamId(path), id);
+
+  // A second start gets another id.
+  std::wstring other = L"/rec/Other.asf";
+  ASSERT_EQ(Start(L"ch2", L"video/x-tv", &other), 0);
+  EXPECT_NE(DVR::GetStreamId(other), id);
+
+  EXPECT_EQ(DVR::StopRecording(L"bob", L"ch1", L"video/x-tv", path), 0);
+  EXPECT_EQ(VUtil::GetLongElement(Last(streamer_, L"StopStream").get(), 0), id);
+  EXPECT_EQ(DVR::GetStreamId(path), 0);
+  // Stopped, never started, or stopping module: nothing is sent.
+  const size_t stops = streamer_.CountOf(L"StopStream");
+  EXPECT_EQ(DVR::StopRecording(path), 111);
+  EXPECT_EQ(DVR::StopRecording(L"/rec/never.asf"), 111);
+  g_stopping = true;
+  SetStopSignalSource(&Stopping);
+  EXPECT_EQ(DVR::StopRecording(other), 111);
+  g_stopping = false;
+  SetTheVelForTest(nullptr);
+  EXPECT_EQ(DVR::StopRecording(other), 111);
+  SetTheVelForTest(vel_.get());
+  EXPECT_EQ(streamer_.CountOf(L"StopStream"), stops);
+  // The streamer refuses to stop: 111, and the id is gone all the same.
+  streamer_.SetReply(L"StopStream", 7);
+  EXPECT_EQ(DVR::StopRecording(other), 111);
+  EXPECT_EQ(DVR::GetStreamId(other), 0);
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"DVR::StopRecording: "));
+}
+
+TEST_F(DVRStreams, StreamerAnswersDecideTheResult) {
+  // The streamer names another destination.
+  streamer_.SetReply(L"StartStream", 0,
+                     Value::Array({Value::Array({Value(), Value(), Value(), Value(), Value(),
+                                                 Value::Pairs({{L"destination",
+                                                                Value::Str(L"/rec/moved.asf")}})})}));
+  std::wstring path = L"/rec/a.asf";
+  EXPECT_EQ(Start(L"ch1", L"video/x-tv", &path), 0);
+  EXPECT_EQ(path, L"/rec/moved.asf");
+  EXPECT_NE(DVR::GetStreamId(L"/rec/moved.asf"), 0);
+
+  // Unreadable specifications are only a warning.
+  for (const Value& reply : {Value(), Value::Str(L"?"), Value::Array({Value::Array({})}),
+                             Value::Array({Value::Array(std::vector<Value>(6, Value::Long(1)))})}) {
+    streamer_.SetReply(L"StartStream", 0, reply);
+    path = L"/rec/b.asf";
+    EXPECT_EQ(Start(L"ch1", L"video/x-tv", &path), 0);
+    EXPECT_EQ(path, L"/rec/b.asf");
+  }
+  EXPECT_TRUE(log_->Has(LOG_WARN, L"StartGeneralRecording cannot parse stream specs"));
+
+  // 1111: could not connect (116); any other code: refused (115); both
+  // stop the stream they started.
+  streamer_.SetReply(L"StopStream", 0);
+  streamer_.SetReply(L"StartStream", 1111);
+  path = L"/rec/c.asf";
+  EXPECT_EQ(Start(L"ch1", L"video/x-tv", &path), 116);
+  EXPECT_EQ(streamer_.CountOf(L"StopStream"), 1u);
+  EXPECT_EQ(DVR::GetStreamId(path), 0);
+  streamer_.SetReply(L"StartStream", 3);
+  EXPECT_EQ(Start(L"ch1", L"video/x-tv", &path), 115);
+  EXPECT_EQ(streamer_.CountOf(L"StopStream"), 2u);
+
+  // Nobody to ask: 115, nothing stored.
+  streamer_.Leave();
+  path = L"/rec/d.asf";
+  EXPECT_EQ(Start(L"ch1", L"video/x-tv", &path), 115);
+  EXPECT_EQ(DVR::GetStreamId(path), 0);
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"DVR::StartGeneralRecording: "));
+}
+
+TEST_F(DVRStreams, WebChannelsArePreparedFirst) {
+  media_.SetReply(L"ProcessTranscodeUrl", 0, Value::Array({Value::Str(L"http://prepared")}));
+  std::wstring path = L"/rec/web.asf";
+  ASSERT_EQ(Start(L"chw", L"video/x-webwin", &path, L"http://episode"), 0);
+  Value prepare = Last(media_, L"ProcessTranscodeUrl");
+  EXPECT_EQ(Str(prepare.get(), 0), L"http://episode");
+  std::wstring mediaType;
+  VUtil::FindPair(Elem(prepare.get(), 1).get(), L"mediaType", &mediaType);
+  EXPECT_EQ(mediaType, L"tv.web");
+  EXPECT_EQ(Str(Last(streamer_, L"StartStream").get(), 3), L"http://prepared");
+
+  // Without an episode: the channel's medium gives the address; its date
+  // wildcards are filled in and the row remembers the address.
+  InsertSchedule("w1", "DVRSTATE_SCHEDULED", "video/x-webwin", "Web", "Radio", "/rec/web2.asf");
+  Value record = Value::Array({Value::Str(L"chw"), Value::Str(L"http://h/{yyyyMMdd}.asx"),
+                               Value::Str(L"tv.web.radio"), Value::Str(L""), Value(), Value(),
+                               Value()});
+  media_.SetReply(L"SearchMedia", 0,
+                  Value::Array({Value::Array({Value::Long(1), Value(), Value(), Value(),
+                                              Value::Array({record})})}));
+  path = L"/rec/web2.asf";
+  ASSERT_EQ(Start(L"chw", L"video/x-webwin", &path), 0);
+  prepare = Last(media_, L"ProcessTranscodeUrl");
+  EXPECT_EQ(Str(prepare.get(), 0), L"http://h/20080304.asx");
+  VUtil::FindPair(Elem(prepare.get(), 1).get(), L"mediaType", &mediaType);
+  EXPECT_EQ(mediaType, L"tv.web.radio");
+  EXPECT_TRUE(log_->Has(LOG_INFO, L"Recording Url: http://h/20080304.asx"));
+  dbtest::RawDb db(dbPath_);
+  EXPECT_EQ(db.Value("SELECT EpisodeUrl FROM Schedules WHERE FilePath = '/rec/web2.asf'"),
+            "http://h/20080304.asx");
+
+  // The media library's failure ends the start with its code.
+  media_.SetReply(L"SearchMedia", 0, Value::Array({Value::Array({Value::Long(0)})}));
+  const size_t starts = streamer_.CountOf(L"StartStream");
+  EXPECT_EQ(Start(L"chw", L"video/x-webwin", &path), -1);
+  media_.SetReply(L"ProcessTranscodeUrl", 4);
+  EXPECT_EQ(Start(L"chw", L"audio/x-win", &path, L"http://episode"), -1);
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), starts);
+}
+
+TEST_F(DVRStreams, Thumbnails) {
+  InsertSchedule("t1", "DVRSTATE_COMPLETE", "video/x-tv", "Show", "Chan", "/rec/t.asf");
+  DVR::CreateThumbnail(L"/rec/t.asf");
+  Value in = Last(thumbnails_, L"Extract Image From Video");
+  ASSERT_EQ(VUtil::GetArrayLength(in.get()), 3);
+  EXPECT_EQ(Str(in.get(), 0) + L"|" + Str(in.get(), 1), L"/rec/t.asf|/rec/t.asf.jpg");
+  EXPECT_FALSE(VUtil::GetBoolElement(in.get(), 2));
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"CreateThumbnail: Requesting a thumbnail for /rec/t.asf"));
+  EXPECT_TRUE(log_->HasPart(LOG_DEBUG, L"Dumping Extract Image From Video InParams: "));
+  dbtest::RawDb db(dbPath_);
+  EXPECT_EQ(db.Value("SELECT ThumbnailState FROM Schedules WHERE FilePath = '/rec/t.asf'"),
+            "requested");
+
+  EXPECT_TRUE(DVR::DoesThumbnailExist(L"/rec/t.asf"));
+  EXPECT_EQ(Str(Last(thumbnails_, L"Is Thumbnail In DB").get(), 0), L"/rec/t.asf.jpg");
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"Is Thumbnail In DB returned 1 for /rec/t.asf"));
+  EXPECT_EQ(DVR::DoThumbnailsExistInDB({L"/rec/t.asf", L"/rec/u.asf"}),
+            (std::vector<bool>{true, false}));
+  Value paths = Elem(Last(thumbnails_, L"Are Thumbnails In DB").get(), 0);
+  EXPECT_EQ(Str(paths.get(), 1), L"/rec/u.asf.jpg");
+  DVR::DeleteThumbnail(L"/rec/t.asf");
+  EXPECT_EQ(Str(Last(thumbnails_, L"RemoveThumbDB").get(), 0), L"/rec/t.asf");
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"DeleteThumbnail: Delete the thumbnail for /rec/t.asf"));
+  EXPECT_FALSE(DVR::DoesThumbnailExist(L"/rec/t.asf"));
+
+  const size_t asked = thumbnails_.CountOf(L"Are Thumbnails In DB");
+  EXPECT_TRUE(DVR::DoThumbnailsExistInDB({}).empty());
+  EXPECT_EQ(thumbnails_.CountOf(L"Are Thumbnails In DB"), asked);
+
+  // Short, malformed and refused answers.
+  thumbnails_.SetReply(L"Are Thumbnails In DB", 0, Value::Array({Value::LongArray({1})}));
+  EXPECT_EQ(DVR::DoThumbnailsExistInDB({L"a", L"b"}), (std::vector<bool>{true, false}));
+  for (const Value& reply : {Value(), Value::Array({Value::Str(L"x")}),
+                             Value::Array({Value::Array({Value::Str(L"1")})})}) {
+    thumbnails_.SetReply(L"Are Thumbnails In DB", 0, reply);
+    EXPECT_TRUE(DVR::DoThumbnailsExistInDB({L"a"}).empty());
+    thumbnails_.SetReply(L"Is Thumbnail In DB", 0, reply);
+    EXPECT_FALSE(DVR::DoesThumbnailExist(L"a"));
+  }
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedules::DoThumbnailsExistInDB: "));
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedules::DoesThumbnailExist: "));
+  thumbnails_.SetReply(L"Extract Image From Video", 2);
+  DVR::CreateThumbnail(L"/rec/t.asf");
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedules::CreateThumbnail: Extract Image From Video: "));
+  thumbnails_.Leave();
+  DVR::DeleteThumbnail(L"/rec/t.asf");
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"DVR::DeleteThumbnail: "));
+}
+
+TEST_F(DVRStreams, CountsTunersPerMimetype) {
+  tv_.SetTuners({{L"A", L"video/x-tv"}, {L"B", L"video/x-inputdevice"}, {L"C", L"video/x-tv"}});
+  std::map<std::wstring, int32_t> tuners{{L"stale", 9}};
+  DVR::GetNumberOfTuners(&tuners);
+  EXPECT_EQ(tuners, (std::map<std::wstring, int32_t>{{L"video/x-tv", 2}, {L"video/x-inputdevice", 1}}));
+  EXPECT_EQ(Last(tv_, L"GetTVInfo").type(), VT_EMPTY);
+
+  const std::map<std::wstring, int32_t> before = tuners;
+  for (const Value& reply :
+       {Value(), Value::Array({Value::Long(1)}), Value::Array({Value::Array({Value::Long(2),
+                                                                             Value::Array({})})}),
+        Value::Array({Value::Array({Value::Long(1), Value::Array({Value(), Value(), Value::Long(3)})})}),
+        Value::Array({Value::Array({Value::Str(L"2")})})}) {
+    tv_.SetReply(L"GetTVInfo", 0, reply);
+    DVR::GetNumberOfTuners(&tuners);
+    EXPECT_EQ(tuners, before);
+  }
+  tv_.SetReply(L"GetTVInfo", 0, Value::Array({Value::Array({Value::Long(0)})}));
+  DVR::GetNumberOfTuners(&tuners);
+  EXPECT_TRUE(tuners.empty());
+  tv_.Leave();
+  tuners = before;
+  DVR::GetNumberOfTuners(&tuners);
+  EXPECT_EQ(tuners, before);
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedules::GetNumberOfTuners: "));
+}
+
+}  // namespace
