@@ -1,0 +1,359 @@
+// The module's requests to its peers, as the scripted peers receive them,
+// and every failure path: the bus (nobody offers the method), a non-zero
+// return code, and replies that lack elements or carry wrong types.
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "bus/CVelAtl.h"
+#include "db/TimeUtils.h"
+#include "platform/Clock.h"
+#include "tests/peers/PeerFixture.h"
+
+namespace {
+
+using peertest::Elem;
+using peertest::Str;
+using peertest::TypeAt;
+using tev::peers::Value;
+
+class CVelAtlRequests : public peertest::PeerFixture {};
+
+// Replies that are not what the operation expects.
+std::vector<Value> MalformedReplies() {
+  return {Value(), Value::Str(L"x"), Value::Array({}), Value::Array({Value::Long(7)}),
+          Value::Array({Value::Array({Value::Long(1), Value::Long(2)})}),
+          Value::Array({Value::Array({Value::Str(L"only one")})})};
+}
+
+TEST_F(CVelAtlRequests, IsTevMediaReady) {
+  EXPECT_EQ(vel_->IsTevMediaReady(), 0);
+  ASSERT_EQ(media_.CountOf(L"IsReady"), 1u);
+  EXPECT_EQ(Last(media_, L"IsReady").type(), VT_EMPTY);
+
+  media_.SetReply(L"IsReady", 5);
+  EXPECT_EQ(vel_->IsTevMediaReady(), 1);
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"IsTevMediaReady: TevMediaV2: Vel error detected in "
+                                   L"VUtil::CheckSingleRetcode : hr = 5 - 0x5"));
+  media_.Leave();
+  const int busResult = vel_->IsTevMediaReady();
+  EXPECT_NE(busResult, 0);
+  EXPECT_NE(busResult, 1);
+}
+
+TEST_F(CVelAtlRequests, SetMediaAttributeLayouts) {
+  vel_->SetMediaAttribute({L"m1", L"m2"}, L"pvrState", L"skip");
+  ASSERT_TRUE(media_.WaitFor(L"SetMediaAttributes", 1, 5000));
+  Value in = Last(media_, L"SetMediaAttributes");
+  ASSERT_EQ(VUtil::GetArrayLength(in.get()), 4);
+  EXPECT_EQ(Str(in.get(), 0), L"");
+  Value ids = Elem(in.get(), 1);
+  ASSERT_EQ(VUtil::GetArrayLength(ids.get()), 2);
+  EXPECT_EQ(Str(ids.get(), 0), L"m1");
+  EXPECT_EQ(Str(ids.get(), 1), L"m2");
+  std::wstring name, value;
+  Value pairs = Elem(in.get(), 2);
+  EXPECT_EQ(VUtil::GetArrayLength(pairs.get()), 1);
+  VUtil::GetPair(pairs.get(), 0, &name, &value);
+  EXPECT_EQ(name + L"=" + value, L"pvrState=skip");
+  EXPECT_TRUE(VUtil::GetBoolElement(in.get(), 3));
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"SetMediumAttribute m2: pvrState = skip"));
+
+  vel_->SetMediaAttributes({L"a", L"b"}, {L"genre", L"title"}, {L"News", L"It's"});
+  in = Last(media_, L"SetMediaAttributeList");
+  ASSERT_EQ(VUtil::GetArrayLength(in.get()), 3);
+  EXPECT_EQ(Str(in.get(), 0), L"");
+  Value list = Elem(in.get(), 1);
+  ASSERT_EQ(VUtil::GetArrayLength(list.get()), 2);
+  Value second = Elem(list.get(), 1);
+  EXPECT_EQ(Str(second.get(), 0), L"b");
+  VUtil::GetPair(Elem(second.get(), 1).get(), 0, &name, &value);
+  EXPECT_EQ(name + L"=" + value, L"title=It's");
+  EXPECT_TRUE(VUtil::GetBoolElement(in.get(), 2));
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"SetMediumAttributes a: genre = News"));
+
+  // Return codes are not looked at; a bus failure is logged in hex.
+  media_.SetReply(L"SetMediaAttributes", 9);
+  vel_->SetMediaAttribute({L"m1"}, L"x", L"y");
+  EXPECT_FALSE(log_->HasPart(LOG_ERROR, L"SetMediaAttribute"));
+  media_.Leave();
+  vel_->SetMediaAttribute({L"m1"}, L"x", L"y");
+  vel_->SetMediaAttributes({L"m1"}, {L"x"}, {L"y"});
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SetMediaAttribute vel request: "));
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SetMediaAttributes vel request: "));
+}
+
+TEST_F(CVelAtlRequests, DeleteMediaRemovesPlansAndRetypesRecordings) {
+  const int planned = InsertSchedule("s1", "DVRSTATE_SCHEDULED", "video/x-tv");
+  InsertSchedule("r1", "DVRSTATE_COMPLETE", "video/x-tv");
+  (void)planned;
+
+  vel_->DeleteMedia(std::vector<std::wstring>{L"r1", L"s1", L"gone"}, true, false);
+  Value in = Last(media_, L"RemoveImportedMedia");
+  ASSERT_EQ(VUtil::GetArrayLength(in.get()), 5);
+  EXPECT_EQ(Str(in.get(), 0), L"PVR");
+  Value removed = Elem(in.get(), 1);
+  ASSERT_EQ(VUtil::GetArrayLength(removed.get()), 1);
+  std::wstring id;
+  ASSERT_TRUE(VUtil::FindPair(Elem(removed.get(), 0).get(), L"tevMediumId", &id));
+  EXPECT_EQ(id, L"s1");
+  EXPECT_EQ(TypeAt(in.get(), 2), VT_EMPTY);
+  EXPECT_FALSE(VUtil::GetBoolElement(in.get(), 3));
+  EXPECT_TRUE(VUtil::GetBoolElement(in.get(), 4));
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"DeleteMedium s1"));
+
+  Value retype = Last(media_, L"SetMediaAttributeList");
+  Value list = Elem(retype.get(), 1);
+  ASSERT_EQ(VUtil::GetArrayLength(list.get()), 2);
+  std::wstring name, value;
+  VUtil::GetPair(Elem(Elem(list.get(), 0).get(), 1).get(), 0, &name, &value);
+  EXPECT_EQ(Str(Elem(list.get(), 0).get(), 0) + L" " + name + L"=" + value,
+            L"r1 mediaType=deleted.video.file.recorded.tv");
+  VUtil::GetPair(Elem(Elem(list.get(), 1).get(), 1).get(), 0, &name, &value);
+  EXPECT_EQ(Str(Elem(list.get(), 1).get(), 0) + L" " + value, L"gone deleted.video.recorded");
+
+  // Passes: every id removed (in set order), no media types asked for.
+  media_.ClearRequests();
+  vel_->DeleteMedia(std::set<std::wstring>{L"p2", L"p1", L"r1"}, false, true);
+  in = Last(media_, L"RemoveImportedMedia");
+  removed = Elem(in.get(), 1);
+  ASSERT_EQ(VUtil::GetArrayLength(removed.get()), 3);
+  VUtil::FindPair(Elem(removed.get(), 0).get(), L"tevMediumId", &id);
+  EXPECT_EQ(id, L"p1");
+  EXPECT_FALSE(VUtil::GetBoolElement(in.get(), 4));
+  EXPECT_EQ(media_.CountOf(L"SetMediaAttributeList"), 0u);
+
+  // By local id and by medium id; an empty set sends nothing.
+  media_.ClearRequests();
+  vel_->DeleteMedium(planned, false, false);
+  VUtil::FindPair(Elem(Elem(Last(media_, L"RemoveImportedMedia").get(), 1).get(), 0).get(),
+                  L"tevMediumId", &id);
+  EXPECT_EQ(id, L"s1");
+  vel_->DeleteMedia(std::set<std::wstring>{}, true, true);
+  EXPECT_EQ(media_.CountOf(L"RemoveImportedMedia"), 1u);
+
+  media_.Leave();
+  vel_->DeleteMedium(L"s1", true, true);
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"DeleteMedia vel request: "));
+}
+
+TEST_F(CVelAtlRequests, NotificationsReachEveryListener) {
+  InsertSchedule("m7", "DVRSTATE_RECORDING", "video/x-tv", "Film", "One");
+  const int id = InsertSchedule("m8", "DVRSTATE_COMPLETE", "video/x-tv", "News", "Two");
+  vel_->NotifyStopRecording(id, L"News", L"Two");
+  ASSERT_TRUE(listener_.WaitFor(L"NotifyStopRecording", 1, 5000));
+  ASSERT_TRUE(listener_.WaitFor(L"NotifyPVRRecordingChange", 1, 5000));
+  Value stop = Last(listener_, L"NotifyStopRecording");
+  EXPECT_EQ(Str(stop.get(), 0) + L"|" + Str(stop.get(), 1) + L"|" + Str(stop.get(), 2),
+            L"News|m8|Two");
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"NotifyStopRecording News Two"));
+  Value change = Last(listener_, L"NotifyPVRRecordingChange");
+  ASSERT_EQ(VUtil::GetArrayLength(change.get()), 1);
+  Value running = Elem(change.get(), 0);
+  EXPECT_EQ(Str(running.get(), 0) + L"|" + Str(running.get(), 1) + L"|" + Str(running.get(), 2),
+            L"Film|m7|One");
+
+  vel_->NotifyStartRecording(id, L"News", L"Two");
+  ASSERT_TRUE(listener_.WaitFor(L"NotifyStartRecording", 1, 5000));
+  EXPECT_EQ(Str(Last(listener_, L"NotifyStartRecording").get(), 1), L"m8");
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"NotifyStartRecording News"));
+  // Nobody listening is no error.
+  listener_.Leave();
+  vel_->NotifyPVRRecordingChange();
+  EXPECT_FALSE(log_->HasPart(LOG_ERROR, L"Notify"));
+}
+
+TEST_F(CVelAtlRequests, GetMediumFromId) {
+  media_.SetReply(L"GetMediumFromId", 0,
+                  Value::Array({Value::Array({Value::Str(L"video/x-tv"), Value::Str(L"/c/1")})}));
+  std::wstring text1, text2;
+  EXPECT_EQ(vel_->GetMediumFromId(L"bob", L"ch1", &text1, &text2), 0);
+  EXPECT_EQ(text1, L"video/x-tv");
+  EXPECT_EQ(text2, L"/c/1");
+  Value in = Last(media_, L"GetMediumFromId");
+  EXPECT_EQ(Str(in.get(), 0) + L"|" + Str(in.get(), 1), L"bob|ch1");
+
+  media_.SetReply(L"GetMediumFromId", 3);
+  EXPECT_EQ(vel_->GetMediumFromId(L"bob", L"ch1", &text1, &text2), 1);
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"Exception in CVelAtl::GetMediumFromId CVelAtl::GetMediumFromId: "
+                                   L"Vel error detected in VUtil::CheckSingleRetcode : hr = 3 - 0x3"));
+  for (const Value& reply : MalformedReplies()) {
+    media_.SetReply(L"GetMediumFromId", 0, reply);
+    text1 = L"kept";
+    EXPECT_EQ(vel_->GetMediumFromId(L"bob", L"ch1", &text1, &text2), 1);
+    EXPECT_EQ(text1, L"kept");
+  }
+  media_.Leave();
+  EXPECT_GT(vel_->GetMediumFromId(L"bob", L"ch1", &text1, &text2), 1);
+}
+
+Value SearchReply(int32_t count, const Value& mediaType, const Value& streamFormat,
+                  const Value& tags) {
+  Value record = Value::Array({Value::Str(L"id"), Value::Str(L"/m/path"), mediaType, streamFormat,
+                               Value::Str(L"T1"), Value(), tags});
+  return Value::Array(
+      {Value::Array({Value::Long(count), Value(), Value(), Value(), Value::Array({record})})});
+}
+
+TEST_F(CVelAtlRequests, GetMediumInfoMimetypes) {
+  struct Case {
+    const wchar_t* mediaType;
+    const wchar_t* streamFormat;
+    const wchar_t* mimetype;  // empty: -1
+  } cases[] = {
+      {L"video.file.recorded.webcam", L"", L"video/x-inputdevice"},
+      {L"tv.webcam.usb", L"", L"video/x-inputdevice"},
+      {L"video.file.recorded.web", L"rm", L"video/x-webreal"},
+      {L"video.file.recorded.web", L"wmv", L"video/x-webwin"},
+      {L"audio.file.recorded.web", L"real", L"audio/x-real"},
+      {L"audio.file.recorded.web", L"", L"audio/x-win"},
+      {L"video.file.uploaded.videomail", L"", L"video/x-videomail"},
+      {L"audio.file.uploaded.videomail", L"", L"audio/x-videomail"},
+      {L"audio.file.music", L"", L"audio/x-videomail"},
+      {L"video.file.recorded.tv", L"r", L"video/x-tv"},
+      {L"tv.web", L"r", L"video/x-webreal"},
+      {L"tv.web.radio", L"", L"video/x-webwin"},
+      {L"tv.webcast", L"", L""},
+      {L"audio.web", L"r", L"audio/x-real"},
+      {L"audio.web.stream", L"", L"audio/x-win"},
+      {L"audio.webby", L"", L""},
+      {L"my.tv.channel.hd", L"", L"video/x-tv"},
+      {L"video.file", L"", L""},
+      {L"", L"", L""},
+  };
+  for (const Case& c : cases) {
+    media_.SetReply(L"SearchMedia", 0,
+                    SearchReply(1, Value::Str(c.mediaType), Value::Str(c.streamFormat),
+                                Value::Str(L"t")));
+    std::wstring mimetype = L"-", path, thumb, rating, tags, mediaType;
+    const int result =
+        vel_->GetMediumInfo(L"u", L"m1", &mimetype, &path, &thumb, &rating, &tags, &mediaType);
+    EXPECT_EQ(result, *c.mimetype ? 0 : -1) << tev::ToStdUtf8(c.mediaType);
+    EXPECT_EQ(mimetype, c.mimetype) << tev::ToStdUtf8(c.mediaType);
+    EXPECT_EQ(mediaType, c.mediaType);
+  }
+  Value in = Last(media_, L"SearchMedia");
+  ASSERT_EQ(VUtil::GetArrayLength(in.get()), 7);
+  EXPECT_EQ(Str(in.get(), 0), L"u");
+  EXPECT_EQ(Str(in.get(), 1), L"tevMediumId=\"m1\"");
+  EXPECT_EQ(Str(in.get(), 2), L"path, mediaType, streamFormat, thumbnailId, rating, tags, mimeType");
+  EXPECT_EQ(Str(in.get(), 3) + Str(in.get(), 4), L"");
+  EXPECT_EQ(VUtil::GetLongElement(in.get(), 5), 0);
+  EXPECT_EQ(VUtil::GetLongElement(in.get(), 6), 1);
+}
+
+TEST_F(CVelAtlRequests, GetMediumInfoFieldsAndFailures) {
+  std::wstring mimetype, path, thumb, rating = L"-", tags, mediaType;
+  media_.SetReply(L"SearchMedia", 0,
+                  SearchReply(1, Value::Str(L"tv.channel"), Value(),
+                              Value::StringArray({L"a", L"b"})));
+  EXPECT_EQ(vel_->GetMediumInfo(L"u", L"m", &mimetype, &path, &thumb, &rating, &tags, &mediaType), 0);
+  EXPECT_EQ(path, L"/m/path");
+  EXPECT_EQ(thumb, L"T1");
+  EXPECT_EQ(rating, L"");
+  EXPECT_EQ(tags, L"a b");
+  media_.SetReply(L"SearchMedia", 0,
+                  SearchReply(1, Value::Str(L"tv.channel"), Value(),
+                              Value::Array({Value::Str(L" x "), Value::Str(L"y")})));
+  vel_->GetMediumInfo(L"u", L"m", &mimetype, &path, &thumb, &rating, &tags, &mediaType);
+  EXPECT_EQ(tags, L"x  y");
+  media_.SetReply(L"SearchMedia", 0,
+                  SearchReply(1, Value::Str(L"tv.channel"), Value(), Value::Str(L"  as is ")));
+  vel_->GetMediumInfo(L"u", L"m", &mimetype, &path, &thumb, &rating, &tags, &mediaType);
+  EXPECT_EQ(tags, L"  as is ");
+
+  // No match, a refusal, replies of the wrong shape or types: -1.
+  std::vector<Value> bad = MalformedReplies();
+  bad.push_back(SearchReply(0, Value::Str(L"tv.channel"), Value(), Value()));
+  bad.push_back(SearchReply(1, Value::Long(3), Value(), Value()));
+  bad.push_back(SearchReply(1, Value::Str(L"tv.channel"), Value(), Value::Long(3)));
+  bad.push_back(SearchReply(1, Value::Str(L"tv.channel"), Value(),
+                            Value::Array({Value::Str(L"a"), Value::Long(1)})));
+  bad.push_back(Value::Array({Value::Array({Value::Long(1)})}));
+  bad.push_back(Value::Array({Value::Array({Value::Str(L"1"), Value(), Value(), Value(),
+                                            Value::Array({})})}));
+  for (const Value& reply : bad) {
+    media_.SetReply(L"SearchMedia", 0, reply);
+    EXPECT_EQ(vel_->GetMediumInfo(L"u", L"m", &mimetype, &path, &thumb, &rating, &tags, &mediaType),
+              -1);
+  }
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"GetMediumInfo: "));
+  media_.SetReply(L"SearchMedia", 4);
+  EXPECT_EQ(vel_->GetMediumInfo(L"u", L"m", &mimetype, &path, &thumb, &rating, &tags, &mediaType), -1);
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"GetMediumInfo: GetMediumInfo: Vel error detected in "
+                                   L"VUtil::CheckSingleRetcode : hr = 4 - 0x4"));
+  media_.Leave();
+  EXPECT_GT(vel_->GetMediumInfo(L"u", L"m", &mimetype, &path, &thumb, &rating, &tags, &mediaType), 0);
+}
+
+TEST_F(CVelAtlRequests, ProcessTranscodeUrl) {
+  media_.SetReply(L"ProcessTranscodeUrl", 0, Value::Array({Value::Str(L"http://ready")}));
+  std::wstring url;
+  EXPECT_EQ(vel_->ProcessTranscodeUrl(L"http://raw", L"video/x-webwin", L"tv.web", &url), 0);
+  EXPECT_EQ(url, L"http://ready");
+  Value in = Last(media_, L"ProcessTranscodeUrl");
+  ASSERT_EQ(VUtil::GetArrayLength(in.get()), 4);
+  EXPECT_EQ(Str(in.get(), 0), L"http://raw");
+  std::wstring value;
+  ASSERT_TRUE(VUtil::FindPair(Elem(in.get(), 1).get(), L"mimeType", &value));
+  EXPECT_EQ(value, L"video/x-webwin");
+  ASSERT_TRUE(VUtil::FindPair(Elem(in.get(), 1).get(), L"mediaType", &value));
+  EXPECT_EQ(value, L"tv.web");
+  EXPECT_EQ(TypeAt(in.get(), 2), VT_EMPTY);
+  EXPECT_FALSE(VUtil::GetBoolElement(in.get(), 3));
+
+  for (const Value& reply : {Value(), Value::Array({Value::Long(1)})}) {
+    media_.SetReply(L"ProcessTranscodeUrl", 0, reply);
+    EXPECT_EQ(vel_->ProcessTranscodeUrl(L"u", L"m", L"t", &url), -1);
+  }
+  media_.SetReply(L"ProcessTranscodeUrl", 2);
+  EXPECT_EQ(vel_->ProcessTranscodeUrl(L"u", L"m", L"t", &url), -1);
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"ProcessTranscodeUrl: ProcessTranscodeUrl: Vel error"));
+}
+
+TEST_F(CVelAtlRequests, GetTVGuideSchedule) {
+  tev::peers::GuideChannel channel;
+  channel.name = L"One";
+  channel.mediumId = L"ch1";
+  const int64_t localNow = tev::Clock::Now() - GetTimeZoneOffset();
+  channel.programs.push_back({L"News", 1800, localNow + 3600, L"N", L"D", L"E1", true});
+  channel.programs.push_back({L"News", 1800, localNow + 8 * 86400, L"N", L"D", L"E2", false});
+  channel.programs.push_back({L"Film", 1800, localNow + 7200, L"F", L"D", L"", false});
+  guide_.SetListings({channel});
+
+  AutoVariant out;
+  ASSERT_TRUE(vel_->GetTVGuideSchedule(L"News", &out));
+  Value in = Last(guide_, L"SearchTVListings");
+  ASSERT_EQ(VUtil::GetArrayLength(in.get()), 6);
+  EXPECT_EQ(Str(in.get(), 0), L"News");
+  EXPECT_EQ(Str(in.get(), 1) + Str(in.get(), 2), L"");
+  const int64_t from = VUtil::GetDateElement(in.get(), 3);
+  EXPECT_NEAR(static_cast<double>(from), static_cast<double>(localNow), 5.0);
+  EXPECT_EQ(VUtil::GetDateElement(in.get(), 4) - from, 604800);
+  EXPECT_EQ(VUtil::GetLongElement(in.get(), 5), 1000);
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"CVelAtl::GetTVGuideSchedule News"));
+  // Only the programme within the week is listed.
+  Value channels = Elem(out.get(), 1);
+  ASSERT_EQ(VUtil::GetArrayLength(channels.get()), 1);
+  Value programs = Elem(Elem(channels.get(), 0).get(), 2);
+  ASSERT_EQ(VUtil::GetArrayLength(programs.get()), 1);
+  EXPECT_EQ(Str(Elem(programs.get(), 0).get(), 10), L"E1");
+
+  // A refusal or an unreadable reply leaves out as it was.
+  guide_.SetReply(L"SearchTVListings", 6);
+  AutoVariant kept;
+  kept.get().vt = VT_I4;
+  kept.get().lVal = 42;
+  EXPECT_FALSE(vel_->GetTVGuideSchedule(L"News", &kept));
+  EXPECT_EQ(kept.get().vt, VT_I4);
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SeasonPassChecker::AddProgramEpisodes: SearchTVListings: "));
+  guide_.SetReply(L"SearchTVListings", 0, Value::Str(L"no array"));
+  EXPECT_FALSE(vel_->GetTVGuideSchedule(L"News", &kept));
+  EXPECT_EQ(kept.get().lVal, 42);
+  guide_.Leave();
+  EXPECT_FALSE(vel_->GetTVGuideSchedule(L"News", &kept));
+}
+
+}  // namespace
