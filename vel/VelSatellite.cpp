@@ -202,6 +202,9 @@ long VelSatellite::Connect(const std::wstring& directoryHost, const std::wstring
   impl_->mu.unlock();
   DefineServices();
   impl_->mu.lock();
+  // The server has taken every subscription once the flush returns, so the
+  // services answer as soon as Connect has.
+  if (impl_->conn) natsConnection_FlushTimeout(impl_->conn, kConnectTimeoutMs);
   return VEL_OK;
 }
 
