@@ -1,0 +1,119 @@
+// The pass store's media-library requests against a stand-in on a
+// loopback bus.
+#include <gtest/gtest.h>
+
+#include "passes/SeasonPasses.h"
+#include "tests/db/DbTestSupport.h"
+#include "tests/db/MediaLibraryStandIn.h"
+
+using dbtest::MediaLibraryStandIn;
+using dbtest::RawDb;
+
+typedef std::vector<std::pair<std::wstring, std::wstring>> PairList;
+
+class SeasonPassesBusTest : public dbtest::BusFixture {
+ protected:
+  void SetUp() override {
+    BusFixture::SetUp();
+    OpenNew();
+    db_.reset(new RawDb(dbPath_));
+    ASSERT_TRUE(db_->Exec(
+        "INSERT INTO SeasonPasses (ProgramName, ChannelName, ChannelMedium, ChannelMimetype, Priority, "
+        "ScheduleMode, RestrictToOneChannel, KeepUntil, StartDate, Duration, Category, GuideType) VALUES "
+        "('Late ''Show''', 'Chan', 'ch', 'video/x-webwin', 0, 9, 0, 5, 20100102030405, 60, 'News', 0)"));
+  }
+  PairList LastList() {
+    auto published = media_.Requests(L"AddMedium");
+    if (published.empty()) return PairList();
+    AutoVariant list;
+    MediaLibraryStandIn::Element(published.back().in->get(), 1, &list);
+    return MediaLibraryStandIn::Pairs(list.get());
+  }
+  std::unique_ptr<RawDb> db_;
+};
+
+TEST_F(SeasonPassesBusTest, PassMediumCarriesTheOptionalPropertiesAndStoresTheId) {
+  SeasonPasses::AddPassToTevMedia(1, L"RT7", L"PG-13", L"comedy  late");
+  EXPECT_EQ(SeasonPasses::GetMediumId(1), L"M1");
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"AddPassToTevMedia, tevMediumId M1"));
+  EXPECT_EQ(LastList(), (PairList{
+                            {L"tevMediumId", L""},
+                            {L"mediaType", L"schedulePass.tv.web"},
+                            {L"channel", L"Chan"},
+                            {L"channelId", L"ch"},
+                            {L"scheduleMode", L"ALL_EPISODES"},
+                            {L"restrictOneChannel", L"0"},
+                            {L"keepUntil", L"UNTIL_SPACE_NEEDED"},
+                            {L"startTime", L"2010-01-02 03:04:05"},
+                            {L"duration", L"60000"},
+                            {L"title", L"Late 'Show'"},
+                            {L"genre", L"News"},
+                            {L"path", L"RP1"},
+                            {L"sourceSatellite", L"ZoVIZ"},
+                            {L"updateCallback", L"UpdateMedium"},
+                            {L"searchTVGuide", L"0"},
+                            {L"priority", L"0"},
+                            {L"thumbnailId", L"RT7"},
+                            {L"rating", L"PG-13"},
+                            // split at each space: the double space gives an empty word
+                            {L"tags", L"comedy"},
+                            {L"tags", L""},
+                            {L"tags", L"late"},
+                        }));
+
+  // Republished: the stored id travels, optional properties stay out.
+  SeasonPasses::AddPassToTevMedia(1, L"", L"", L"");
+  PairList list = LastList();
+  ASSERT_EQ(list.size(), 16u);
+  EXPECT_EQ(list[0], (std::pair<std::wstring, std::wstring>{L"tevMediumId", L"M1"}));
+  EXPECT_EQ(SeasonPasses::GetMediumId(1), L"M2");
+
+  // A refusal keeps the stored id.
+  media_.FailWith(L"AddMedium", 4);
+  SeasonPasses::AddPassToTevMedia(1, L"", L"", L"");
+  EXPECT_EQ(SeasonPasses::GetMediumId(1), L"M2");
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedule::AddMedium: "));
+}
+
+TEST_F(SeasonPassesBusTest, PassChangesReachOnlyItsPendingSchedules) {
+  const char* const rows[] = {
+      "('a', '5', 'DVRSTATE_SCHEDULED')", "('b', '5', 'DVRSTATE_COMPLETE')",
+      "('c', '5', 'DVRSTATE_COMPLETE_PARTIAL')", "('d', '5', 'DVRSTATE_RECORDING')",
+      "('e', '5', 'DVRSTATE_CONFLICT')", "('f', '6', 'DVRSTATE_SCHEDULED')",
+      "('g''s', '5', 'DVRSTATE_SKIP')",
+  };
+  for (const char* row : rows) {
+    ASSERT_TRUE(db_->Exec(std::string("INSERT INTO Schedules (TevMediumId, Owner, Status) VALUES ") + row));
+  }
+  SeasonPasses::UpdateSchedulesFromPass(5, L"keepUntil", L"AT_LEAST_2_DAYS");
+  auto requests = media_.Requests(L"SetMediaAttributes");
+  ASSERT_EQ(requests.size(), 1u);
+  const VARIANT& in = requests[0].in->get();
+  EXPECT_EQ(VUtil::GetStringElement(in, 0), L"");
+  AutoVariant ids, pair;
+  MediaLibraryStandIn::Element(in, 1, &ids);
+  EXPECT_EQ(MediaLibraryStandIn::Strings(ids.get()), (std::vector<std::wstring>{L"a", L"e", L"g's"}));
+  MediaLibraryStandIn::Element(in, 2, &pair);
+  EXPECT_EQ(MediaLibraryStandIn::Pairs(pair.get()), (PairList{{L"keepUntil", L"AT_LEAST_2_DAYS"}}));
+}
+
+TEST_F(SeasonPassesBusTest, ThumbnailUpgradeSkipsMediaItCannotPlace) {
+  ASSERT_TRUE(db_->Exec("INSERT INTO Schedules (FilePath) VALUES ('/rec/x.wmv')"));
+  media_.SetMedia({{L"a", L"RT1"}, {L"b", L"RT"}, {L"c", L""}, {L"d", L"RTabc"}, {L"e", L"RT2"},
+                   {L"f", L"XY1"}});
+  SeasonPasses::UpgradeThumbnails();
+  auto thumbnails = media_.Requests(L"SetThumbnailUrl");
+  ASSERT_EQ(thumbnails.size(), 2u);
+  EXPECT_EQ(VUtil::GetStringElement(thumbnails[0].in->get(), 0), L"RT1");
+  EXPECT_EQ(VUtil::GetStringElement(thumbnails[0].in->get(), 1), L"/rec/x.wmv.jpg");
+  EXPECT_EQ(VUtil::GetStringElement(thumbnails[1].in->get(), 0), L"XY1");
+  EXPECT_TRUE(log_->Has(LOG_INFO, L"SeasonPasses::UpgradeThumbnails: starting"));
+  EXPECT_TRUE(log_->Has(LOG_INFO, L"SeasonPasses::UpgradeThumbnails: done"));
+
+  // A library that refuses the question: logged, and the migration goes on.
+  media_.FailWith(L"GetMediaFromSource", 2);
+  log_->Clear();
+  EXPECT_TRUE(SeasonPasses::ChangeMediumIds());
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SeasonPasses::UpgradeThumbnails: "));
+  EXPECT_EQ(SeasonPasses::GetMediumId(1), L"new-");
+}
