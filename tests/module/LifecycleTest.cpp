@@ -1,0 +1,209 @@
+// The module loaded the way the host loads it: dlopen of libTevPVR.so, a
+// real nats-server on loopback and a temporary data folder.
+#include <dlfcn.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <boost/filesystem.hpp>
+#include <gtest/gtest.h>
+
+#include "support/VUtil.h"
+#include "support/WideText.h"
+#include "tests/common/NatsServer.h"
+#include "vel/VelSatellite.h"
+
+namespace fs = boost::filesystem;
+
+namespace {
+
+typedef int (*InitializeFn)(const wchar_t*);
+typedef int (*CloseFn)();
+
+// Listens for the module's broadcasts and answers the media library's
+// readiness question.
+class Listener : public VelSatellite {
+ public:
+  void DefineServices() override {
+    AddService(L"NotifyPVRRecordingChange", L"NotifyPVRRecordingChange",
+               new Delegate([this](const VARIANT& in) {
+                 if ((in.vt & VT_ARRAY) && VUtil::GetArrayLength(in) == 0) ++emptyChanges;
+                 return 0;
+               }));
+    AddService(L"IsReady", L"IsReady", new Delegate([this](const VARIANT&) {
+                 ++readyPolls;
+                 return ready.load() ? 0 : 5;
+               }));
+  }
+  std::atomic<int> emptyChanges{0};
+  std::atomic<int> readyPolls{0};
+  std::atomic<bool> ready{false};
+
+ private:
+  class Delegate : public VelSatelliteDelegateGeneric {
+   public:
+    explicit Delegate(std::function<int(const VARIANT&)> f) : f_(std::move(f)) {}
+    int invoke(const std::wstring&, const VARIANT& in, VARIANT*) override { return f_(in); }
+
+   private:
+    std::function<int(const VARIANT&)> f_;
+  };
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path.string(), std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Asserts that the lines appear in `text` in this order.
+void ExpectInOrder(const std::string& text, const std::vector<std::string>& lines) {
+  size_t at = 0;
+  for (const std::string& line : lines) {
+    size_t found = text.find(line, at);
+    ASSERT_NE(found, std::string::npos) << "missing or out of order: " << line << "\n" << text;
+    at = found + line.size();
+  }
+}
+
+class ModuleLifecycle : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / fs::unique_path("tevpvr-module-%%%%%%");
+    fs::create_directories(root_ / "etc");
+    setenv("TEV_APPDATA_DIR", (root_ / "appdata").c_str(), 1);
+    setenv("TEV_DOCUMENTS_DIR", (root_ / "documents").c_str(), 1);
+    setenv("TEV_REGISTRY_FILE", (root_ / "etc/registry.ini").c_str(), 1);
+    ASSERT_TRUE(server_.Start());
+    WriteRegistry(tev::ToStdUtf8(server_.HostPort()));
+    handle_ = dlopen(TEV_BINARY_DIR "/libTevPVR.so", RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle_, nullptr) << dlerror();
+    initialize_ = reinterpret_cast<InitializeFn>(dlsym(handle_, "Initialize"));
+    close_ = reinterpret_cast<CloseFn>(dlsym(handle_, "Close"));
+    ASSERT_NE(initialize_, nullptr);
+    ASSERT_NE(close_, nullptr);
+  }
+  void TearDown() override {
+    if (close_) close_();
+    if (handle_) dlclose(handle_);
+    fs::remove_all(root_);
+  }
+  void WriteRegistry(const std::string& host) {
+    std::ofstream ini((root_ / "etc/registry.ini").string());
+    ini << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\n"
+        << "velDirectory.host=" << host << "\n\n"
+        << "[HKEY_LOCAL_MACHINE\\Software\\TEV Networks\\Tev]\nLogLevel=4\n";
+  }
+  std::string ModuleLog() { return ReadFile(root_ / "appdata/TevNetworks/Logs/TevPVR.log"); }
+
+  fs::path root_;
+  tev::test::NatsServer server_;
+  void* handle_ = nullptr;
+  InitializeFn initialize_ = nullptr;
+  CloseFn close_ = nullptr;
+};
+
+TEST_F(ModuleLifecycle, StartsJoinsTheBusAndShutsDownInOrder) {
+  Listener listener;
+  ASSERT_EQ(listener.Connect(server_.HostPort(), L"TrayStandIn"), 0);
+
+  ASSERT_EQ(initialize_(nullptr), 0);
+  EXPECT_TRUE(fs::exists(root_ / "appdata/TevNetworks/TevPVR/TevPVR.db"));
+  // A second module in the same process is refused and the first stays.
+  EXPECT_EQ(initialize_(L"again"), 1);
+  EXPECT_EQ(close_(), 0);
+  EXPECT_EQ(close_(), 0);  // nothing live any more
+
+  for (int i = 0; i < 100 && listener.emptyChanges.load() == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(listener.emptyChanges.load(), 1);
+
+  ExpectInOrder(ModuleLog(), {
+      "[DEBUG] - TevModuleBase TevPVR\n",
+      "TevModuleBase TevPVR Initialize()\n",  // absent parameter: empty text
+      "Initializing db", "Initializing vel",
+      "[ERROR] - TevModuleBase TevPVR trying to create multiple instances",
+      "TevModuleBase TevPVR close", "Shutting down PVR...",
+      "Send tray icon message that we are quitting", "Shutdown db \n", "Unregister vel",
+      "PVRVel::Shutdown complete", "~TevModuleBase TevPVR"});
+}
+
+TEST_F(ModuleLifecycle, FailsWithoutABusAndStillClosesCleanly) {
+  server_.Stop();
+  ASSERT_EQ(initialize_(L"param"), 1);
+  EXPECT_EQ(close_(), 0);
+  ExpectInOrder(ModuleLog(), {"TevModuleBase TevPVR Initialize(...)", "Initializing vel",
+                              "[ERROR] - Vel Registration returned ", ", exiting",
+                              "PVRVel::Shutdown complete"});
+}
+
+TEST_F(ModuleLifecycle, RefusesToStartOnADamagedDatabase) {
+  fs::path db = root_ / "appdata/TevNetworks/TevPVR/TevPVR.db";
+  fs::create_directories(db.parent_path());
+  const std::string garbage(4096, 'x');
+  { std::ofstream(db.string(), std::ios::binary) << garbage; }
+  EXPECT_EQ(initialize_(nullptr), 1);
+  EXPECT_EQ(close_(), 0);
+  EXPECT_EQ(ReadFile(db), garbage);  // nothing overwritten
+  std::string log = ModuleLog();
+  EXPECT_NE(log.find("[ERROR] - Database not initialized"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Initializing vel"), std::string::npos);
+}
+
+TEST(TevPVRHost, RunsTheModuleUntilSigintAndExitsZero) {
+  fs::path root = fs::temp_directory_path() / fs::unique_path("tevpvr-host-%%%%%%");
+  fs::create_directories(root / "etc");
+  tev::test::NatsServer server;
+  ASSERT_TRUE(server.Start());
+  {
+    std::ofstream ini((root / "etc/registry.ini").string());
+    ini << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\nvelDirectory.host="
+        << tev::ToStdUtf8(server.HostPort()) << "\n[HKEY_LOCAL_MACHINE\\Software\\TEV Networks\\Tev]\nLogLevel=4\n";
+  }
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    setenv("TEV_APPDATA_DIR", (root / "appdata").c_str(), 1);
+    setenv("TEV_DOCUMENTS_DIR", (root / "documents").c_str(), 1);
+    setenv("TEV_REGISTRY_FILE", (root / "etc/registry.ini").c_str(), 1);
+    execl(TEV_BINARY_DIR "/host/tevpvr-host", "tevpvr-host", TEV_BINARY_DIR "/libTevPVR.so",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Running once the module has joined the bus.
+  fs::path log = root / "appdata/TevNetworks/Logs/TevPVR.log";
+  bool joined = false;
+  for (int i = 0; i < 200 && !joined; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    joined = ReadFile(log).find("Initializing vel") != std::string::npos;
+  }
+  EXPECT_TRUE(joined);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  kill(pid, SIGINT);
+  int status = 0;
+  for (int i = 0; i < 200; ++i) {
+    if (waitpid(pid, &status, WNOHANG) == pid) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (i == 199) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      FAIL() << "host did not stop on SIGINT";
+    }
+  }
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_NE(ReadFile(log).find("PVRVel::Shutdown complete"), std::string::npos);
+  fs::remove_all(root);
+}
+
+}  // namespace
