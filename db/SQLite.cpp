@@ -168,7 +168,9 @@ bool SQLite::Initialize(const std::wstring& folder) {
   }
   std::error_code ec;
   const std::string narrowFolder = tev::ToStdUtf8(folder);
-  if (!fs::is_directory(narrowFolder, ec)) fs::create_directory(narrowFolder, ec);
+  // Missing parents too: on a fresh machine nothing may have made the
+  // TevNetworks folder yet.
+  if (!fs::is_directory(narrowFolder, ec)) fs::create_directories(narrowFolder, ec);
 
   const std::string narrowPath = tev::ToStdUtf8(path);
   bool exists = fs::exists(narrowPath, ec);

@@ -36,8 +36,8 @@ class SQLite {
   // "Coudln't get App Data folder" when the app-data folder is unusable.
   static std::wstring DatabaseFolder();
   // Opens or creates "<folder>/TevPVR.db" and brings an older file up to
-  // the current schema (version 7). Creates the folder (one level) when it
-  // is not a directory. Returns false when the file cannot be opened as a
+  // the current schema (version 7). Creates the folder (and missing
+  // parents) when it is not a directory. Returns false when the file cannot be opened as a
   // database ("Can't open database: ..." logged at ERROR); the file is then
   // left exactly as it was. An existing file of zero bytes is treated as a
   // new database.
