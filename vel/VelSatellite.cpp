@@ -3,6 +3,8 @@
 #include <nats/nats.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
@@ -159,10 +161,20 @@ bool VelSatellite::Impl::Subscribe(ServiceEntry* entry) {
 void VelSatellite::Impl::UnsubscribeLocked(ServiceEntry* entry) {
   // Draining waits for a handler that is running, so that nothing touches
   // the entry once this returns.
+  // Without a server a drain cannot finish: stop delivery instead and wait
+  // for the handlers still running.
+  bool connected = conn && natsConnection_Status(conn) == NATS_CONN_STATUS_CONNECTED;
   for (natsSubscription* sub : entry->subscriptions) {
-    if (natsSubscription_Drain(sub) == NATS_OK) natsSubscription_WaitForDrainCompletion(sub, kDrainWaitMs);
-    natsSubscription_Destroy(sub);
+    if (connected && natsSubscription_Drain(sub) == NATS_OK) {
+      natsSubscription_WaitForDrainCompletion(sub, kDrainWaitMs);
+    } else {
+      natsSubscription_Unsubscribe(sub);
+    }
   }
+  for (int waited = 0; inFlight.load() > 0 && waited < kDrainWaitMs; waited += 10) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  for (natsSubscription* sub : entry->subscriptions) natsSubscription_Destroy(sub);
   entry->subscriptions.clear();
 }
 
