@@ -3,6 +3,16 @@
 
 const std::vector<CVelAtlService>& CVelAtlServiceTable() {
   static const std::vector<CVelAtlService> table = {
+      {L"SetPVRConfig", &CVelAtl::SetPVRConfig},
+      {L"GetPVRConfig", &CVelAtl::GetPVRConfig},
+      {L"SetPVRVideoRecordingDirectory", &CVelAtl::SetPVRVideoRecordingDirectory},
+      {L"SetPVRAudioRecordingDirectory", &CVelAtl::SetPVRAudioRecordingDirectory},
+      {L"GetPVRVideoRecordingDirectory", &CVelAtl::GetPVRVideoRecordingDirectory},
+      {L"GetPVRAudioRecordingDirectory", &CVelAtl::GetPVRAudioRecordingDirectory},
+      {L"GetPVRDiskFreeSpaceRequired", &CVelAtl::GetPVRDiskFreeSpaceRequired},
+      {L"SetPVRDiskFreeSpaceRequired", &CVelAtl::SetPVRDiskFreeSpaceRequired},
+      {L"GetPVRRecordPadding", &CVelAtl::GetPVRRecordPadding},
+      {L"SetPVRRecordPadding", &CVelAtl::SetPVRRecordPadding},
   };
   return table;
 }

@@ -26,6 +26,16 @@ class Schedules {
   // Stops the timer, the monitors and every recording in progress.
   void Shutdown();
 
+  // --- Recording settings ---
+  // Fills in missing settings at engine start: free-space floor, video and
+  // audio folders, padding.
+  void InitializeSettings();
+  // 0, or 121/122/123 when the folder is refused (nothing changes then).
+  int SetVideoRecordingDirectory(const std::wstring& folder);
+  int SetAudioRecordingDirectory(const std::wstring& folder);
+  void SetFreeSpaceRequired(int32_t count);
+  void SetRecordPadding(int32_t seconds);
+
   // --- Intake ---
   // Whether a row other than `scheduleId` already uses `filePath`.
   static bool HasDuplicate(const std::wstring& filePath, int scheduleId);

@@ -4,7 +4,9 @@
 
 bool Schedules::Initialize() {
   PVRVel* pvr = PVRVel::Live();
-  return pvr && pvr->WaitForTevMedia();
+  if (!pvr || !pvr->WaitForTevMedia()) return false;
+  InitializeSettings();
+  return true;
 }
 
 void Schedules::Shutdown() { m_running = false; }

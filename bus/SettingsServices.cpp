@@ -1,0 +1,114 @@
+// The services that read and change the recording settings.
+#include <cwctype>
+#include <string>
+
+#include "bus/CVelAtl.h"
+#include "db/Config.h"
+#include "db/RecordingSettings.h"
+#include "engine/Schedules.h"
+#include "module/PVRVel.h"
+#include "support/VUtil.h"
+
+namespace {
+
+bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::towlower(a[i]) != std::towlower(b[i])) return false;
+  return true;
+}
+
+// _wtoi: optional blanks and sign, then leading digits; 0 when none.
+int32_t WToI(const std::wstring& text) {
+  size_t i = 0;
+  while (i < text.size() && std::iswspace(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == L'-' || text[i] == L'+')) negative = text[i++] == L'-';
+  int64_t value = 0;
+  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+    value = value * 10 + (text[i] - L'0');
+    if (value > 0x7fffffffLL + 1) value = 0x7fffffffLL + 1;
+  }
+  value = negative ? -value : value;
+  if (value > 0x7fffffffLL) value = 0x7fffffffLL;
+  return static_cast<int32_t>(value);
+}
+
+void PutString(VARIANT* out, const std::wstring& text) {
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = VT_BSTR;
+  value.bstrVal = SysAllocStringLen(text.data(), static_cast<uint32_t>(text.size()));
+  VariantCopy(out, &value);
+  VariantClear(&value);
+}
+
+void PutLong(VARIANT* out, int32_t number) {
+  VariantClear(out);
+  out->vt = VT_I4;
+  out->lVal = number;
+}
+
+// The scalar BSTR of the services that take one string; its type is not
+// checked, as the callers have always sent a BSTR.
+std::wstring ScalarString(const VARIANT& in) {
+  return in.bstrVal ? std::wstring(in.bstrVal, SysStringLen(in.bstrVal)) : std::wstring();
+}
+
+}  // namespace
+
+int CVelAtl::SetPVRConfig(const std::wstring&, const VARIANT& in, VARIANT*) {
+  std::wstring key = VUtil::GetStringElement(in, 0);
+  std::wstring value = VUtil::GetStringElement(in, 1);
+  int result = Config::Set(key, value);
+  if (result == 0 && EqualsNoCase(key, kConfigFreeSpaceRequired)) {
+    RecordingSettings::InitializeFreeSpaceRequired();
+  }
+  return result;
+}
+
+int CVelAtl::GetPVRConfig(const std::wstring&, const VARIANT& in, VARIANT* out) {
+  std::wstring key = VUtil::GetStringElement(in, 0);
+  std::wstring value;
+  int result = Config::Get(key, &value);
+  if (result == 0) PutString(out, value);
+  return result;
+}
+
+int CVelAtl::SetPVRVideoRecordingDirectory(const std::wstring&, const VARIANT& in, VARIANT*) {
+  return owner_->GetSchedules().SetVideoRecordingDirectory(ScalarString(in));
+}
+
+int CVelAtl::SetPVRAudioRecordingDirectory(const std::wstring&, const VARIANT& in, VARIANT*) {
+  return owner_->GetSchedules().SetAudioRecordingDirectory(ScalarString(in));
+}
+
+int CVelAtl::GetPVRVideoRecordingDirectory(const std::wstring&, const VARIANT&, VARIANT* out) {
+  PutString(out, owner_->GetSchedules().m_videoDirectory);
+  return 0;
+}
+
+int CVelAtl::GetPVRAudioRecordingDirectory(const std::wstring&, const VARIANT&, VARIANT* out) {
+  PutString(out, owner_->GetSchedules().m_audioDirectory);
+  return 0;
+}
+
+int CVelAtl::GetPVRDiskFreeSpaceRequired(const std::wstring&, const VARIANT&, VARIANT* out) {
+  PutLong(out, WToI(Config::GetString(kConfigFreeSpaceRequired)));
+  return 0;
+}
+
+int CVelAtl::SetPVRDiskFreeSpaceRequired(const std::wstring&, const VARIANT& in, VARIANT*) {
+  owner_->GetSchedules().SetFreeSpaceRequired(in.lVal);
+  return 0;
+}
+
+int CVelAtl::GetPVRRecordPadding(const std::wstring&, const VARIANT&, VARIANT* out) {
+  PutLong(out, WToI(Config::GetString(kConfigRecordPadding)));
+  return 0;
+}
+
+int CVelAtl::SetPVRRecordPadding(const std::wstring&, const VARIANT& in, VARIANT*) {
+  owner_->GetSchedules().SetRecordPadding(in.lVal);
+  return 0;
+}
