@@ -53,6 +53,7 @@ run_main() {
   if [ -x "$top/build/peers/tev-peers" ]; then
     "$top/build/peers/tev-peers" --host 127.0.0.1:4222 --data "$data/peers" \
       --channels "$top/peers/samples/channels.json" --guide "$top/peers/samples/guide.xml" \
+      --tuners "$top/peers/samples/tuners.json" \
       >"$data/tev-peers.log" 2>&1 &
     pids+=($!)
   fi
