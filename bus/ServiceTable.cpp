@@ -3,6 +3,7 @@
 
 const std::vector<CVelAtlService>& CVelAtlServiceTable() {
   static const std::vector<CVelAtlService> table = {
+      {L"GetConflicts", &CVelAtl::GetConflicts},
       {L"SetPVRConfig", &CVelAtl::SetPVRConfig},
       {L"GetPVRConfig", &CVelAtl::GetPVRConfig},
       {L"SetPVRVideoRecordingDirectory", &CVelAtl::SetPVRVideoRecordingDirectory},

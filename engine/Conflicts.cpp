@@ -1,0 +1,425 @@
+// Conflict detection: which schedules can record, given the tuner count of
+// their mimetype and the season-pass priorities.
+//
+// Only television ("video/x-tv...") and capture-device
+// ("video/x-inputdevice") schedules take part. A capture device records one
+// program at a time; only schedules on the same device overlap.
+//
+// The transitions made here:
+//   SCHEDULED/RECORDING -> SKIP      bumped by a check that outranks or
+//                                    forces (a recording is cancelled
+//                                    instead), or by ForceSchedule
+//   SCHEDULED           -> CONFLICT  displaced by a higher-priority pass
+//   CONFLICT/SKIP       -> SCHEDULED UpdateConflicts (nothing blocks it) and
+//                                    ForceSchedule (nothing overlaps it)
+//
+// Stateless: rows are read at each call and written back at once; no lock
+// beyond the database's, except the engine lock around the timer re-arm.
+#include <cwchar>
+#include <cwctype>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bus/CVelAtl.h"
+#include "bus/LocalIds.h"
+#include "db/Schedule.h"
+#include "db/SQLite.h"
+#include "db/TextNumbers.h"
+#include "db/TimeUtils.h"
+#include "db/WFormat.h"
+#include "engine/Schedules.h"
+#include "passes/SeasonPasses.h"
+#include "support/GlobalLocks.h"
+#include "support/Log.h"
+#include "support/PMutexLock.h"
+#include "support/VUtil.h"
+
+namespace {
+
+const wchar_t kScheduled[] = L"DVRSTATE_SCHEDULED";
+const wchar_t kRecording[] = L"DVRSTATE_RECORDING";
+const wchar_t kSkip[] = L"DVRSTATE_SKIP";
+const wchar_t kConflict[] = L"DVRSTATE_CONFLICT";
+const wchar_t kInputDevice[] = L"video/x-inputdevice";
+const wchar_t kCaller[] = L"CheckForScheduleConflicts";
+
+// Seconds between samples and the offset of the first one.
+constexpr int64_t kFirstSample = 60;
+constexpr int64_t kSampleStep = 300;
+
+bool IsTelevision(const std::wstring& mimetype) { return mimetype.compare(0, 10, L"video/x-tv") == 0; }
+bool IsInputDevice(const std::wstring& mimetype) { return mimetype == kInputDevice; }
+
+// The decimal value of an Owner text; false for empty or non-numeric text.
+bool OwnerNumber(const std::wstring& owner, int32_t* number) {
+  if (owner.empty()) return false;
+  size_t i = (owner[0] == L'-' || owner[0] == L'+') ? 1 : 0;
+  if (i == owner.size()) return false;
+  for (size_t k = i; k < owner.size(); ++k) {
+    if (!iswdigit(owner[k])) return false;
+  }
+  *number = static_cast<int32_t>(wcstol(owner.c_str(), nullptr, 10));
+  return true;
+}
+
+// The decimal value of an Owner text, read as the C runtime reads it.
+int32_t OwnerValue(const std::wstring& owner) { return tev::Wtoi(owner); }
+
+// Priorities of passes, read once per operation: pass id -> Priority.
+typedef std::map<int32_t, int32_t> PriorityCache;
+
+// Priority of a schedule: its pass's Priority, or that of pass 0 (which is
+// 0) for an Owner that is not a pass id.
+int32_t PriorityOf(const Schedule& row, PriorityCache& cache) {
+  int32_t owner = 0;
+  if (!OwnerNumber(row.m_owner, &owner)) owner = 0;
+  auto it = cache.find(owner);
+  if (it != cache.end()) return it->second;
+  return cache[owner] = SeasonPasses::GetPriority(owner);
+}
+
+int64_t EndOf(const Schedule& row) { return row.m_startTime + row.m_duration; }
+
+bool ActiveAt(const Schedule& row, int64_t sample) {
+  return row.m_startTime < sample && sample < EndOf(row);
+}
+
+// The overlap selection shared by every operation here. `statusClause` is
+// one of the three status forms.
+std::wstring OverlapStatement(const std::wstring& s, const std::wstring& e,
+                              const std::wstring& statusClause, const std::wstring& mimetype,
+                              int32_t leaveOutId, const std::wstring& channel) {
+  std::wstring statement = tev::WFormat(
+      L"SELECT * FROM Schedules WHERE ((StartTime >= %ls AND StartTime < %ls) OR  (EndTime > %ls "
+      L"AND EndTime <= %ls) OR  (StartTime <= %ls AND EndTime > %ls)) AND %ls AND "
+      L"(ChannelMimetype = '%ls') AND (ID != %d)",
+      s.c_str(), e.c_str(), s.c_str(), e.c_str(), s.c_str(), e.c_str(), statusClause.c_str(),
+      SQLite::Escape(mimetype).c_str(), leaveOutId);
+  if (IsInputDevice(mimetype)) {
+    statement += tev::WFormat(L" AND %ls = '%ls'", L"Channel", SQLite::Escape(channel).c_str());
+  }
+  return statement;
+}
+
+std::wstring TwoStatuses() {
+  return tev::WFormat(L"(Status = '%ls' OR Status = '%ls')", kRecording, kScheduled);
+}
+
+std::wstring FourStatuses() {
+  return tev::WFormat(L"(Status = '%ls' OR Status = '%ls' OR Status = '%ls' OR Status = '%ls')",
+                kRecording, kScheduled, kSkip, kConflict);
+}
+
+std::wstring PassStatuses(int32_t owner) {
+  return tev::WFormat(L"(Status = '%ls' OR Status = '%ls' OR Owner = %d)", kRecording, kScheduled,
+                owner);
+}
+
+std::vector<Schedule> LoadRows(SQLite& query) {
+  std::vector<Schedule> rows;
+  rows.reserve(query.GetRowCount());
+  for (int i = 0; i < query.GetRowCount(); ++i) {
+    rows.emplace_back();
+    rows.back().FillFromRow(query);
+    query.Next();
+  }
+  return rows;
+}
+
+// Medium id of a schedule as the conflict list shows it: "" without an
+// endpoint.
+std::wstring ListedMediumId(int32_t id) {
+  return TheVel() != nullptr ? LocalIds::GetScheduleMediumId(id) : std::wstring();
+}
+
+void PutConflictList(const std::vector<const Schedule*>& active, VARIANT* conflicts) {
+  VariantClear(conflicts);
+  VUtil::CreateArray(conflicts, VT_VARIANT, static_cast<long>(active.size()));
+  for (size_t i = 0; i < active.size(); ++i) {
+    const Schedule& row = *active[i];
+    AutoVariant entry;
+    VUtil::CreateArray(&entry, VT_VARIANT, 8);
+    VUtil::PutElement(&entry, 0, row.m_name);
+    VUtil::PutElement(&entry, 1, ListedMediumId(row.m_id));
+    VUtil::PutElement(&entry, 2, row.m_channelName);
+    VUtil::PutDateElement(&entry, 3, row.m_startTime);
+    VUtil::PutDateElement(&entry, 4, row.m_endTime);
+    VUtil::PutElement(&entry, 5, row.m_subtitle);
+    VUtil::PutElement(&entry, 6, static_cast<int32_t>(row.m_duration * 1000));
+    VUtil::PutElement(&entry, 7, Schedule::ExternalStateName(row.m_status));
+    VUtil::PutElement(conflicts, static_cast<long>(i), entry.get());
+  }
+}
+
+}  // namespace
+
+int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::wstring& channel,
+                                         const std::wstring& channelMimetype, int64_t start,
+                                         int32_t duration, VARIANT* conflicts,
+                                         int32_t leaveOutId, int32_t priority, bool displace,
+                                         bool ownChannel, const std::wstring& channelName,
+                                         bool force, bool includeSkipped, BumpedSet& bumped) {
+  const std::wstring s = FormatTime3(start);
+  const std::wstring e = FormatTime3(start + duration);
+
+  // The same program already planned (in any pending state)?
+  {
+    SQLite query;
+    std::wstring statement = tev::WFormat(
+        L"SELECT * FROM Schedules WHERE %ls = '%ls' AND %ls = '%ls' AND %ls = %ls AND %ls = %d "
+        L"AND (%ls = '%ls' OR %ls = '%ls' OR %ls = '%ls') AND %ls != %d",
+        L"Name", SQLite::Escape(name).c_str(), L"Channel", SQLite::Escape(channel).c_str(),
+        L"StartTime", s.c_str(), L"Duration", duration, L"Status", kScheduled, L"Status",
+        kConflict, L"Status", kSkip, L"ID", leaveOutId);
+    if (!query.RunQuery(statement, kCaller)) return 102;
+    if (query.GetRowCount() > 0) {
+      if (conflicts != nullptr) {
+        VariantClear(conflicts);
+        std::wstring mediumId = GetMediumId(query.GetInt("ID"));
+        conflicts->vt = VT_BSTR;
+        conflicts->bstrVal = SysAllocString(mediumId.c_str());
+      }
+      return 119;
+    }
+  }
+
+  const bool device = IsInputDevice(channelMimetype);
+  if (!device && !IsTelevision(channelMimetype)) return 0;
+  const int32_t tuners = device ? 1 : GetTunerCount(channelMimetype);
+  if (tuners < 1) {
+    LogDebug(L"No tuner for %ls, skipping program", channelMimetype.c_str());
+    return 105;
+  }
+
+  SQLite query;
+  if (!query.RunQuery(OverlapStatement(s, e, includeSkipped ? FourStatuses() : TwoStatuses(),
+                                       channelMimetype, leaveOutId, channel),
+                      kCaller)) {
+    return 102;
+  }
+  if (query.GetRowCount() == 0) return 0;
+  std::vector<Schedule> rows = LoadRows(query);
+
+  PriorityCache priorities;
+  int result = 101;
+  std::vector<const Schedule*> active;  // distinct by ID, in order of entry
+  auto addActive = [&active](const Schedule& row) {
+    for (const Schedule* held : active) {
+      if (held->m_id == row.m_id) return;
+    }
+    active.push_back(&row);
+  };
+  auto bump = [this, &bumped](Schedule& row) {
+    if (row.m_status == kSkip) return;
+    BumpSchedule(row);
+    bumped[row.m_id] = kBumpedChanged;
+  };
+  // A row that wins against the program: counted, or bumped when forced.
+  auto standsInTheWay = [&](Schedule& row) {
+    if (!force) {
+      addActive(row);
+    } else {
+      bump(row);
+    }
+  };
+
+  for (int64_t t = kFirstSample; t < duration; t += kSampleStep) {
+    const int64_t sample = start + t;
+    for (Schedule& row : rows) {
+      if (!ActiveAt(row, sample)) continue;
+      if (row.m_owner.empty()) {
+        standsInTheWay(row);
+        continue;
+      }
+      const int32_t p = PriorityOf(row, priorities);
+      if (p == priority) {
+        if (!ownChannel && row.m_channelName == channelName) {
+          // The same pass already records this on its own channel.
+          result = 125;
+          continue;
+        }
+        bump(row);
+      } else if (priority < 1 || p < priority) {
+        standsInTheWay(row);
+      } else if (displace) {
+        if (force) {
+          bump(row);
+        } else if (row.m_status != kConflict) {
+          Schedule::Update(row.m_id, L"Status", std::wstring(kConflict));
+          row.m_status = kConflict;
+          bumped[row.m_id] = kBumpedChanged;
+        }
+      }
+    }
+    if (static_cast<int32_t>(active.size()) < tuners) active.clear();
+  }
+
+  if (active.empty()) return result == 125 ? 125 : 0;
+  if (conflicts != nullptr) {
+    try {
+      PutConflictList(active, conflicts);
+    } catch (const VelException& ex) {
+      LogError(L"CheckForScheduleConflicts: %ls", ex.getMessage().c_str());
+      return -1;
+    }
+  }
+  return 101;
+}
+
+void Schedules::BumpSchedule(Schedule& row) {
+  if (row.m_status != kRecording) {
+    Schedule::Update(row.m_id, L"Status", std::wstring(kSkip));
+    row.m_status = kSkip;
+  } else {
+    CancelScheduledRecording(row.m_id);
+  }
+}
+
+void Schedules::UpdateConflicts(int32_t scheduleId) {
+  LogDebug(L"Update Conflicts %d", scheduleId);
+  SQLite query;
+  std::wstring statement =
+      tev::WFormat(L"SELECT * FROM Schedules WHERE (%ls = '%ls' OR %ls = '%ls') AND %ls != %d ORDER BY "
+             L"%ls DESC",
+             L"Status", kConflict, L"Status", kSkip, L"ID", scheduleId, L"ID");
+  if (!query.RunQuery(statement, L"UpdateConflicts") || query.GetRowCount() == 0) return;
+  std::vector<Schedule> waiting = LoadRows(query);
+
+  PriorityCache priorities;
+  bool changed = false;
+  for (const Schedule& r : waiting) {
+    const bool device = IsInputDevice(r.m_channelMimetype);
+    if (!device && !IsTelevision(r.m_channelMimetype)) continue;
+    const std::wstring s = FormatTime3(r.m_startTime);
+    const std::wstring e = FormatTime3(EndOf(r));
+    const int32_t p = PriorityOf(r, priorities);
+    const int32_t owner = OwnerValue(r.m_owner);
+
+    SQLite overlap;
+    if (!overlap.RunQuery(OverlapStatement(s, e, owner < 1 ? TwoStatuses() : PassStatuses(owner),
+                                           r.m_channelMimetype, r.m_id, r.m_channel),
+                          kCaller)) {
+      continue;
+    }
+    bool blocked = false;
+    if (overlap.GetRowCount() > 0) {
+      const int32_t tuners = device ? 1 : GetTunerCount(r.m_channelMimetype);
+      if (tuners < 1) continue;
+      std::vector<Schedule> rows = LoadRows(overlap);
+      // Channel name of each blocking candidate's own pass, read once.
+      std::map<int32_t, std::wstring> passChannel;
+      auto ownPassChannel = [&passChannel](int32_t pass) -> const std::wstring& {
+        auto it = passChannel.find(pass);
+        if (it != passChannel.end()) return it->second;
+        std::wstring channelName;
+        SQLite passQuery;
+        if (passQuery.RunQuery(tev::WFormat(L"SELECT * FROM SeasonPasses WHERE %ls = %d", L"ID", pass),
+                               L"UpdateConflicts") &&
+            passQuery.GetRowCount() > 0) {
+          channelName = passQuery.GetString("ChannelName");
+        }
+        return passChannel.emplace(pass, channelName).first->second;
+      };
+      for (int64_t t = kFirstSample; t < r.m_duration && !blocked; t += kSampleStep) {
+        const int64_t sample = r.m_startTime + t;
+        for (const Schedule& x : rows) {
+          if (!ActiveAt(x, sample)) continue;
+          if (x.m_owner.empty()) {
+            blocked = true;
+          } else {
+            const int32_t px = PriorityOf(x, priorities);
+            if (px == p && x.m_status == kScheduled) {
+              blocked = true;
+            } else if (px == p && (x.m_status == kSkip || x.m_status == kConflict) &&
+                       x.m_channelName == ownPassChannel(OwnerValue(x.m_owner))) {
+              blocked = true;
+            } else if (px < p) {
+              blocked = true;
+            }
+          }
+          if (blocked) break;
+        }
+      }
+    }
+    if (blocked) continue;
+
+    Schedule::Update(r.m_id, L"Status", std::wstring(kScheduled));
+    Schedule freed(r.m_id);
+    if (freed.m_id != 0) Schedule::AddMedium(freed, true);
+    changed = true;
+  }
+
+  if (changed) {
+    PMutexLock lock(EngineMutex());
+    SetRecordingTimerInLock();
+  }
+}
+
+void Schedules::ForceSchedule(int32_t scheduleId) {
+  SQLite query;
+  if (!query.RunQuery(tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = %d", L"ID", scheduleId),
+                      L"UpdateConflicts") ||
+      query.GetRowCount() == 0) {
+    return;
+  }
+  Schedule forced;
+  forced.FillFromRow(query);
+  const bool device = IsInputDevice(forced.m_channelMimetype);
+  if (!device && !IsTelevision(forced.m_channelMimetype)) return;
+
+  SQLite overlap;
+  if (!overlap.RunQuery(OverlapStatement(FormatTime3(forced.m_startTime),
+                                         FormatTime3(EndOf(forced)), TwoStatuses(),
+                                         forced.m_channelMimetype, scheduleId, forced.m_channel),
+                        kCaller)) {
+    return;
+  }
+  if (overlap.GetRowCount() == 0) {
+    Schedule::Update(scheduleId, L"Status", std::wstring(kScheduled));
+    Schedule reloaded(scheduleId);
+    if (reloaded.m_id != 0) Schedule::AddMedium(reloaded, true);
+    return;
+  }
+  const int32_t tuners = device ? 1 : GetTunerCount(forced.m_channelMimetype);
+  if (tuners < 1) return;
+  std::vector<Schedule> rows = LoadRows(overlap);
+  for (int64_t t = kFirstSample; t < forced.m_duration; t += kSampleStep) {
+    const int64_t sample = forced.m_startTime + t;
+    for (Schedule& x : rows) {
+      if (!ActiveAt(x, sample) || x.m_status == kSkip) continue;
+      // A recording is only marked; it goes on until its own end.
+      Schedule::Update(x.m_id, L"Status", std::wstring(kSkip));
+      x.m_status = kSkip;
+      Schedule::AddMedium(x, true);
+    }
+  }
+  PMutexLock lock(EngineMutex());
+  SetRecordingTimerInLock();
+}
+
+int Schedules::GetConflicts(const VARIANT& in, VARIANT* out) {
+  // A malformed request leaves here as VelInvalidParameterException, before
+  // anything is read from the database.
+  const std::wstring mediumId = VUtil::GetStringElement(in, 0);
+  try {
+    const int32_t localId = TheVel() != nullptr ? LocalIds::GetLocalIdFromTevMediumId(mediumId) : 0;
+    if (localId == 0) return 103;
+    Schedule schedule(localId);
+    if (schedule.m_id == 0) return 103;
+    AutoVariant list;
+    BumpedSet bumped;
+    int result = CheckForScheduleConflicts(schedule.m_name, schedule.m_channel,
+                                           schedule.m_channelMimetype, schedule.m_startTime,
+                                           schedule.m_duration, &list, schedule.m_id, 0, false,
+                                           false, std::wstring(), false, true, bumped);
+    if (list.get().vt != VT_EMPTY) {
+      VUtil::CreateArray(out, VT_VARIANT, 1);
+      VUtil::PutElement(out, 0, list.get());
+    }
+    return result;
+  } catch (const VelException& ex) {
+    LogError(L"GetConflicts %ls", ex.getMessage().c_str());
+    return -1;
+  }
+}

@@ -1,0 +1,486 @@
+// Conflict detection on a real database, with a stand-in media library and
+// TV service on a loopback nats-server (tuner counts and republishing).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "bus/CVelAtl.h"
+#include "db/SQLite.h"
+#include "db/Schedule.h"
+#include "db/TimeUtils.h"
+#include "engine/Schedules.h"
+#include "platform/Clock.h"
+#include "support/VUtil.h"
+#include "support/WideText.h"
+#include "tests/common/NatsServer.h"
+
+namespace {
+
+// Answers "GetTVInfo" with a settable tuner list and "AddMedium" with
+// "M<n>" ids, recording the published property lists (title -> pvrState).
+class StandInPeers : public VelSatellite {
+ public:
+  void DefineServices() override {
+    AddService(L"GetTVInfo", L"GetTVInfo", new Handler(this, &StandInPeers::GetTVInfo));
+    AddService(L"AddMedium", L"AddMedium", new Handler(this, &StandInPeers::AddMedium));
+  }
+  void SetTuners(int tv) {
+    std::lock_guard<std::mutex> lock(mu_);
+    tvTuners_ = tv;
+  }
+  std::vector<std::wstring> PublishedPaths() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return published_;
+  }
+  void ClearPublished() {
+    std::lock_guard<std::mutex> lock(mu_);
+    published_.clear();
+  }
+
+ private:
+  typedef int (StandInPeers::*Member)(const VARIANT&, VARIANT*);
+  class Handler : public VelSatelliteDelegateGeneric {
+   public:
+    Handler(StandInPeers* peers, Member member) : peers_(peers), member_(member) {}
+    int invoke(const std::wstring&, const VARIANT& in, VARIANT* out) override {
+      return (peers_->*member_)(in, out);
+    }
+
+   private:
+    StandInPeers* peers_;
+    Member member_;
+  };
+
+  int GetTVInfo(const VARIANT&, VARIANT* out) {
+    std::lock_guard<std::mutex> lock(mu_);
+    AutoVariant info;
+    VUtil::CreateArray(&info, VT_VARIANT, tvTuners_ + 2);
+    VUtil::PutElement(&info, 0, static_cast<int32_t>(tvTuners_ + 1));
+    for (int i = 0; i <= tvTuners_; ++i) {
+      AutoVariant tuner;
+      VUtil::CreateArray(&tuner, VT_VARIANT, 3);
+      VUtil::PutElement(&tuner, 0, L"tuner");
+      VUtil::PutElement(&tuner, 1, L"");
+      VUtil::PutElement(&tuner, 2, i < tvTuners_ ? L"video/x-tv" : L"video/x-inputdevice");
+      VUtil::PutElement(&info, i + 1, tuner.get());
+    }
+    VUtil::CreateArray(out, VT_VARIANT, 1);
+    VUtil::PutElement(out, 0, info.get());
+    return 0;
+  }
+
+  int AddMedium(const VARIANT& in, VARIANT* out) {
+    AutoVariant list;
+    VUtil::GetElement(in, 1, &list);
+    std::wstring path;
+    VUtil::FindPair(list.get(), L"path", &path);
+    std::lock_guard<std::mutex> lock(mu_);
+    published_.push_back(path);
+    VUtil::CreateArray(out, VT_VARIANT, 1);
+    VUtil::PutElement(out, 0, L"M" + std::to_wstring(published_.size()));
+    return 0;
+  }
+
+  std::mutex mu_;
+  int tvTuners_ = 1;
+  std::vector<std::wstring> published_;
+};
+
+// 2030-01-10 20:00 local time.
+int64_t At(int hour, int minute, int second = 0) {
+  std::tm t{};
+  t.tm_year = 130;
+  t.tm_mon = 0;
+  t.tm_mday = 10;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  t.tm_isdst = -1;
+  return static_cast<int64_t>(std::mktime(&t));
+}
+
+struct Row {
+  std::wstring name = L"Show";
+  std::wstring channel = L"tv.channel.1";
+  std::wstring channelName = L"One";
+  std::wstring mimetype = L"video/x-tv";
+  int64_t start = 0;
+  int32_t duration = 3600;
+  std::wstring status = L"DVRSTATE_SCHEDULED";
+  std::wstring owner;
+  std::wstring subtitle;
+};
+
+class Conflicts : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/tev-conflicts-XXXXXX";
+    folder_ = mkdtemp(pattern);
+    ASSERT_TRUE(SQLite::Initialize(tev::FromStdUtf8(folder_)));
+    ASSERT_TRUE(server_.Start());
+    ASSERT_EQ(0, peers_.Connect(server_.HostPort(), L"TevMediaV2"));
+    ASSERT_EQ(0, vel_.Connect(server_.HostPort(), L"ZoVIZ"));
+    SetTheVelForTest(&vel_);
+    SetTuners(1);
+  }
+  void TearDown() override {
+    SetTheVelForTest(nullptr);
+    vel_.Disconnect();
+    peers_.Disconnect();
+    SQLite::Close();
+    std::system(("rm -rf '" + folder_ + "'").c_str());
+  }
+
+  // The tuner count is cached for 30 s: move past the cache.
+  void SetTuners(int tv) {
+    peers_.SetTuners(tv);
+    tev::Clock::Shift(31);
+  }
+
+  int Insert(const Row& row) {
+    const int n = ++rows_;
+    const std::wstring path = L"/rec/" + std::to_wstring(n) + L".wmv";
+    wchar_t statement[2048];
+    swprintf(statement, 2048,
+             L"INSERT INTO Schedules (Name, Channel, ChannelName, ChannelMimetype, StartTime, "
+             L"Duration, EndTime, Status, Owner, FilePath, Subtitle, TevMediumId, KeepUntil) "
+             L"VALUES ('%ls', '%ls', '%ls', '%ls', %ls, %d, %ls, '%ls', '%ls', '%ls', '%ls', "
+             L"'T%d', 1)",
+             SQLite::Escape(row.name).c_str(), SQLite::Escape(row.channel).c_str(),
+             SQLite::Escape(row.channelName).c_str(), row.mimetype.c_str(), FormatTime3(row.start).c_str(), row.duration,
+             FormatTime3(row.start + row.duration).c_str(), row.status.c_str(),
+             row.owner.c_str(), path.c_str(), row.subtitle.c_str(), n);
+    SQLite query;
+    EXPECT_TRUE(query.RunQuery(statement, L"test"));
+    EXPECT_TRUE(query.RunQuery(L"SELECT ID FROM Schedules WHERE FilePath = '" + path + L"'",
+                               L"test"));
+    return query.GetInt("ID");
+  }
+
+  int AddPass(int priority, const std::wstring& channelName) {
+    SQLite query;
+    EXPECT_TRUE(query.RunQuery(L"INSERT INTO SeasonPasses (Priority, ChannelName, ProgramName, "
+                               L"ChannelMimetype) VALUES (" +
+                                   std::to_wstring(priority) + L", '" + channelName +
+                                   L"', 'Pass', 'video/x-tv')",
+                               L"test"));
+    EXPECT_TRUE(query.RunQuery(L"SELECT max(ID) AS ID FROM SeasonPasses", L"test"));
+    return query.GetInt("ID");
+  }
+
+  std::wstring StatusOf(int id) {
+    SQLite query;
+    EXPECT_TRUE(query.RunQuery(L"SELECT Status FROM Schedules WHERE ID = " + std::to_wstring(id),
+                               L"test"));
+    return query.GetString("Status");
+  }
+
+  // A manual-style check of a new program (Schedules::Add's arguments).
+  int Check(const Row& program, VARIANT* list, BumpedSet* bumped, bool allow = false) {
+    BumpedSet local;
+    return engine_.CheckForScheduleConflicts(program.name, program.channel, program.mimetype,
+                                             program.start, program.duration, list, 0, 0, allow,
+                                             false, L"", allow, false, bumped ? *bumped : local);
+  }
+
+  std::string folder_;
+  tev::test::NatsServer server_;
+  StandInPeers peers_;
+  CVelAtl vel_{nullptr};
+  Schedules engine_;
+  int rows_ = 0;
+};
+
+Row Program(int64_t start, int32_t duration) {
+  Row row;
+  row.name = L"New";
+  row.channel = L"tv.channel.2";
+  row.start = start;
+  row.duration = duration;
+  return row;
+}
+
+}  // namespace
+
+TEST_F(Conflicts, OneTunerOverlapIsReportedWithItsDetails) {
+  Row existing;
+  existing.name = L"Existing";
+  existing.start = At(20, 30);
+  existing.subtitle = L"Part 2";
+  const int id = Insert(existing);
+
+  AutoVariant list;
+  EXPECT_EQ(101, Check(Program(At(20, 0), 3600), &list, nullptr));
+  ASSERT_EQ(1, VUtil::GetArrayLength(list.get()));
+  AutoVariant entry;
+  VUtil::GetElement(list.get(), 0, &entry);
+  ASSERT_EQ(8, VUtil::GetArrayLength(entry.get()));
+  EXPECT_EQ(L"Existing", VUtil::GetStringElement(entry.get(), 0));
+  EXPECT_EQ(L"T" + std::to_wstring(id), VUtil::GetStringElement(entry.get(), 1));
+  EXPECT_EQ(L"One", VUtil::GetStringElement(entry.get(), 2));
+  EXPECT_EQ(At(20, 30), VUtil::GetDateElement(entry.get(), 3));
+  EXPECT_EQ(At(21, 30), VUtil::GetDateElement(entry.get(), 4));
+  EXPECT_EQ(L"Part 2", VUtil::GetStringElement(entry.get(), 5));
+  EXPECT_EQ(3600000, VUtil::GetLongElement(entry.get(), 6));
+  EXPECT_EQ(L"schedule", VUtil::GetStringElement(entry.get(), 7));
+  EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(id));  // a check alone changes nothing
+
+  SetTuners(2);
+  EXPECT_EQ(0, Check(Program(At(20, 0), 3600), nullptr, nullptr));
+  SetTuners(0);
+  EXPECT_EQ(105, Check(Program(At(20, 0), 3600), nullptr, nullptr));
+}
+
+TEST_F(Conflicts, SamplesDecideWhatOverlaps) {
+  struct {
+    const char* what;
+    int64_t existingStart;
+    int32_t existingDuration;
+    const wchar_t* existingStatus;
+    int32_t programDuration;
+    int expected;
+  } cases[] = {
+      {"existing ends at the first sample", At(19, 0), 3660, L"DVRSTATE_SCHEDULED", 3600, 0},
+      {"existing ends just after it", At(19, 0), 3661, L"DVRSTATE_SCHEDULED", 3600, 101},
+      {"60 s program never conflicts", At(19, 30), 7200, L"DVRSTATE_RECORDING", 60, 0},
+      {"61 s program is sampled once", At(19, 30), 7200, L"DVRSTATE_RECORDING", 61, 101},
+      {"skipped rows are not counted", At(20, 0), 3600, L"DVRSTATE_SKIP", 3600, 0},
+      {"finished rows are not counted", At(20, 0), 3600, L"DVRSTATE_COMPLETE", 3600, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SQLite wipe;
+    ASSERT_TRUE(wipe.RunQuery(L"DELETE FROM Schedules", L"test"));
+    Row existing;
+    existing.start = c.existingStart;
+    existing.duration = c.existingDuration;
+    existing.status = c.existingStatus;
+    Insert(existing);
+    EXPECT_EQ(c.expected, Check(Program(At(20, 0), c.programDuration), nullptr, nullptr));
+  }
+}
+
+TEST_F(Conflicts, DuplicatesDevicesAndWebStreams) {
+  Row existing;
+  existing.start = At(20, 0);
+  existing.status = L"DVRSTATE_CONFLICT";
+  const int id = Insert(existing);
+
+  // The same name, channel, start and duration: 119 and its medium id.
+  AutoVariant found;
+  Row same = existing;
+  EXPECT_EQ(119, Check(same, &found, nullptr));
+  ASSERT_EQ(VT_BSTR, found.get().vt);
+  EXPECT_EQ(L"T" + std::to_wstring(id), std::wstring(found.get().bstrVal));
+
+  // A capture device records one program at a time, per device.
+  Row camera;
+  camera.mimetype = L"video/x-inputdevice";
+  camera.channel = L"/dev/video0";
+  camera.start = At(20, 0);
+  Insert(camera);
+  Row otherDevice = Program(At(20, 15), 1800);
+  otherDevice.mimetype = L"video/x-inputdevice";
+  otherDevice.channel = L"/dev/video1";
+  EXPECT_EQ(0, Check(otherDevice, nullptr, nullptr));
+  Row sameDevice = otherDevice;
+  sameDevice.channel = L"/dev/video0";
+  EXPECT_EQ(101, Check(sameDevice, nullptr, nullptr));
+
+  // Web streams never conflict, even with quotes in their texts.
+  Row web = Program(At(20, 0), 3600);
+  web.mimetype = L"video/x-web";
+  web.name = L"It's \"live\"";
+  Insert(web);
+  Row laterWeb = web;
+  laterWeb.start = At(20, 5);
+  EXPECT_EQ(0, Check(laterWeb, nullptr, nullptr));
+  EXPECT_EQ(119, Check(web, nullptr, nullptr));  // but duplicates are found for every kind
+
+  // Quotes in the texts are escaped, not executed.
+  Row quoted = Program(At(20, 0), 3600);
+  quoted.name = L"O'Brien's";
+  quoted.channel = L"tv.channel.'9'";
+  EXPECT_EQ(0, Check(quoted, nullptr, nullptr));
+  Insert(quoted);
+  EXPECT_EQ(119, Check(quoted, nullptr, nullptr));
+}
+
+TEST_F(Conflicts, ForcedScheduleBumpsManualRows) {
+  Row existing;
+  existing.start = At(20, 30);
+  const int id = Insert(existing);
+  BumpedSet bumped;
+  EXPECT_EQ(0, Check(Program(At(20, 0), 3600), nullptr, &bumped, true));
+  EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(id));
+  EXPECT_EQ((BumpedSet{{id, kBumpedChanged}}), bumped);
+}
+
+TEST_F(Conflicts, PassPrioritiesDecideWhoYields) {
+  const int high = AddPass(1, L"One");
+  const int low = AddPass(2, L"One");
+  Row lowEpisode;
+  lowEpisode.start = At(20, 0);
+  lowEpisode.owner = std::to_wstring(low);
+  const int lowId = Insert(lowEpisode);
+  Row highEpisode;
+  highEpisode.start = At(22, 0);
+  highEpisode.owner = std::to_wstring(high);
+  highEpisode.channelName = L"Two";
+  const int highId = Insert(highEpisode);
+
+  // The higher pass displaces the lower one's episode into conflict.
+  BumpedSet bumped;
+  EXPECT_EQ(0, engine_.CheckForScheduleConflicts(L"Other", L"tv.channel.2", L"video/x-tv",
+                                                 At(20, 10), 1800, nullptr, 0, 1, true, false,
+                                                 L"One", false, false, bumped));
+  EXPECT_EQ(L"DVRSTATE_CONFLICT", StatusOf(lowId));
+  EXPECT_EQ((BumpedSet{{lowId, kBumpedChanged}}), bumped);
+
+  // The lower pass yields to the higher one's episode.
+  bumped.clear();
+  AutoVariant list;
+  EXPECT_EQ(101, engine_.CheckForScheduleConflicts(L"Other", L"tv.channel.2", L"video/x-tv",
+                                                   At(22, 10), 1800, &list, 0, 2, true, false,
+                                                   L"One", false, false, bumped));
+  EXPECT_EQ(1, VUtil::GetArrayLength(list.get()));
+  EXPECT_TRUE(bumped.empty());
+  EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(highId));
+
+  // The same pass already records it on its own channel: 125, nothing moved.
+  EXPECT_EQ(125, engine_.CheckForScheduleConflicts(L"Other", L"tv.channel.2", L"video/x-tv",
+                                                   At(22, 10), 1800, nullptr, 0, 1, true, false,
+                                                   L"Two", false, false, bumped));
+  EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(highId));
+  // Same pass, other channel (or own-channel listing): the old episode is skipped.
+  EXPECT_EQ(0, engine_.CheckForScheduleConflicts(L"Other", L"tv.channel.2", L"video/x-tv",
+                                                 At(22, 10), 1800, nullptr, 0, 1, true, true,
+                                                 L"Two", false, false, bumped));
+  EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(highId));
+  EXPECT_EQ(kBumpedChanged, bumped[highId]);
+}
+
+TEST_F(Conflicts, UpdateFreesTheNewestFirst) {
+  SetTuners(1);
+  const int blocker = AddPass(1, L"One");
+  const int waiting = AddPass(2, L"Anywhere");
+  Row first;
+  first.start = At(20, 0);
+  first.owner = std::to_wstring(blocker);
+  const int firstId = Insert(first);
+  Row older;
+  older.start = At(20, 0);
+  older.owner = std::to_wstring(waiting);
+  older.status = L"DVRSTATE_CONFLICT";
+  const int olderId = Insert(older);
+  Row newer = older;
+  newer.start = At(20, 15);
+  newer.status = L"DVRSTATE_SKIP";
+  const int newerId = Insert(newer);
+
+  engine_.UpdateConflicts(firstId);  // the blocker is still scheduled: nothing frees
+  EXPECT_EQ(L"DVRSTATE_CONFLICT", StatusOf(olderId));
+  EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(newerId));
+
+  Schedule::Update(firstId, L"Status", std::wstring(L"DVRSTATE_COMPLETE_PARTIAL"));
+  peers_.ClearPublished();
+  engine_.UpdateConflicts(firstId);
+  EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(newerId));
+  EXPECT_EQ(L"DVRSTATE_CONFLICT", StatusOf(olderId));  // now blocked by the newer one
+  EXPECT_EQ(std::vector<std::wstring>{L"/rec/3.wmv"}, peers_.PublishedPaths());
+}
+
+TEST_F(Conflicts, ManualScheduleKeepsBlockingWithFreeTuners) {
+  SetTuners(2);
+  const int pass = AddPass(1, L"Anywhere");
+  Row manual;
+  manual.start = At(20, 0);
+  Insert(manual);
+  Row episode;
+  episode.start = At(20, 30);
+  episode.owner = std::to_wstring(pass);
+  episode.status = L"DVRSTATE_CONFLICT";
+  const int episodeId = Insert(episode);
+  engine_.UpdateConflicts(0);
+  EXPECT_EQ(L"DVRSTATE_CONFLICT", StatusOf(episodeId));
+
+  Row later = episode;
+  later.start = At(23, 0);
+  const int laterId = Insert(later);
+  engine_.UpdateConflicts(0);
+  EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(laterId));  // nothing overlaps it
+}
+
+TEST_F(Conflicts, ForceScheduleSkipsWhatOverlaps) {
+  Row forced;
+  forced.start = At(20, 0);
+  forced.status = L"DVRSTATE_SKIP";
+  const int forcedId = Insert(forced);
+  Row other;
+  other.start = At(20, 30);
+  const int otherId = Insert(other);
+  Row recording;
+  recording.start = At(19, 30);
+  recording.status = L"DVRSTATE_RECORDING";
+  const int recordingId = Insert(recording);
+  Row apart;
+  apart.start = At(22, 0);
+  const int apartId = Insert(apart);
+
+  engine_.ForceSchedule(forcedId);
+  EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(otherId));
+  EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(recordingId));  // marked only
+  EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(apartId));
+
+  // Nothing overlaps any more: the forced row itself is scheduled again.
+  engine_.ForceSchedule(forcedId);
+  EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(forcedId));
+  engine_.ForceSchedule(987654);  // no such row: nothing happens
+}
+
+TEST_F(Conflicts, GetConflictsService) {
+  Row existing;
+  existing.start = At(20, 30);
+  existing.status = L"DVRSTATE_SKIP";  // skipped rows count for the report
+  Insert(existing);
+  Row asked;
+  asked.start = At(20, 0);
+  const int askedId = Insert(asked);
+
+  AutoVariant in, out;
+  VUtil::CreateArray(&in, VT_VARIANT, 1);
+  VUtil::PutElement(&in, 0, L"T" + std::to_wstring(askedId));
+  EXPECT_EQ(101, engine_.GetConflicts(in.get(), &out));
+  ASSERT_EQ(1, VUtil::GetArrayLength(out.get()));
+  AutoVariant list;
+  VUtil::GetElement(out.get(), 0, &list);
+  EXPECT_EQ(1, VUtil::GetArrayLength(list.get()));
+
+  AutoVariant unknown, none;
+  VUtil::CreateArray(&unknown, VT_VARIANT, 1);
+  VUtil::PutElement(&unknown, 0, L"no-such-medium");
+  EXPECT_EQ(103, engine_.GetConflicts(unknown.get(), &none));
+  EXPECT_EQ(VT_EMPTY, none.get().vt);
+
+  // Malformed requests leave as the parameter exception.
+  AutoVariant scalar, empty, wrongType;
+  scalar.get().vt = VT_I4;
+  scalar.get().lVal = 5;
+  EXPECT_THROW(engine_.GetConflicts(scalar.get(), &none), VelInvalidParameterException);
+  VUtil::CreateArray(&empty, VT_VARIANT, 0);
+  EXPECT_THROW(engine_.GetConflicts(empty.get(), &none), VelInvalidParameterException);
+  VUtil::CreateArray(&wrongType, VT_VARIANT, 1);
+  VUtil::PutElement(&wrongType, 0, static_cast<int32_t>(askedId));
+  EXPECT_THROW(engine_.GetConflicts(wrongType.get(), &none), VelInvalidParameterException);
+
+  // Over the bus: the service answers the same.
+  // Over the bus, an endpoint without an engine behind it answers -1.
+  AutoVariant busOut, retcodes;
+  ASSERT_EQ(0, peers_.Request(L"ZoVIZ", L"GetConflicts", in.get(), &busOut, 0, &retcodes));
+  EXPECT_EQ(-1, VUtil::GetSingleRetcode(retcodes.get()));
+}

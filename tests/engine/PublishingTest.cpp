@@ -1,0 +1,336 @@
+// The medium property lists of schedules and their publication to a
+// stand-in media library on a loopback nats-server, with a real database.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bus/CVelAtl.h"
+#include "db/SQLite.h"
+#include "db/Schedule.h"
+#include "engine/Schedules.h"
+#include "monitor/ThumbnailTable.h"
+#include "support/VUtil.h"
+#include "support/WideText.h"
+#include "tests/common/NatsServer.h"
+
+namespace {
+
+typedef std::vector<std::pair<std::wstring, std::wstring>> Properties;
+
+// A property list as (name, value) texts; integers are written "#<n>".
+Properties Read(const VARIANT& list) {
+  Properties properties;
+  for (long i = 0; i < VUtil::GetArrayLength(list); ++i) {
+    AutoVariant pair, value;
+    VUtil::GetElement(list, i, &pair);
+    VUtil::GetElement(pair.get(), 1, &value);
+    std::wstring text = value.get().vt == VT_I4 ? L"#" + std::to_wstring(value.get().lVal)
+                                                : VUtil::GetStringElement(pair.get(), 1);
+    properties.emplace_back(VUtil::GetStringElement(pair.get(), 0), text);
+  }
+  return properties;
+}
+
+// The media library: answers "AddMedium"/"AddMedia" with new ids (or with
+// garbage when told to) and keeps what it received.
+class StandInLibrary : public VelSatellite {
+ public:
+  enum Mode { kAnswer, kGarbage, kShortIdList };
+  void DefineServices() override {
+    AddService(L"AddMedium", L"AddMedium", new Handler(this));
+    AddService(L"AddMedia", L"AddMedia", new Handler(this));
+  }
+  void SetMode(Mode mode) {
+    std::lock_guard<std::mutex> lock(mu_);
+    mode_ = mode;
+  }
+  struct Received {
+    std::wstring method, source;
+    std::vector<Properties> lists;
+    bool flag = false;
+  };
+  std::vector<Received> received() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return received_;
+  }
+
+ private:
+  class Handler : public VelSatelliteDelegateGeneric {
+   public:
+    explicit Handler(StandInLibrary* library) : library_(library) {}
+    int invoke(const std::wstring& method, const VARIANT& in, VARIANT* out) override {
+      return library_->Answer(method, in, out);
+    }
+
+   private:
+    StandInLibrary* library_;
+  };
+
+  int Answer(const std::wstring& method, const VARIANT& in, VARIANT* out) {
+    Received r;
+    r.method = method;
+    r.source = VUtil::GetStringElement(in, 0);
+    r.flag = VUtil::GetBoolElement(in, 3);
+    AutoVariant lists;
+    VUtil::GetElement(in, 1, &lists);
+    if (method == L"AddMedium") {
+      r.lists.push_back(Read(lists.get()));
+    } else {
+      for (long i = 0; i < VUtil::GetArrayLength(lists.get()); ++i) {
+        AutoVariant list;
+        VUtil::GetElement(lists.get(), i, &list);
+        r.lists.push_back(Read(list.get()));
+      }
+    }
+    std::lock_guard<std::mutex> lock(mu_);
+    received_.push_back(r);
+    if (mode_ == kGarbage) {
+      out->vt = VT_I4;
+      out->lVal = 7;
+      return 0;
+    }
+    VUtil::CreateArray(out, VT_VARIANT, 1);
+    if (method == L"AddMedium") {
+      VUtil::PutElement(out, 0, L"NEW-" + std::to_wstring(received_.size()));
+      return 0;
+    }
+    AutoVariant ids;
+    long n = static_cast<long>(r.lists.size()) - (mode_ == kShortIdList ? 1 : 0);
+    VUtil::CreateArray(&ids, VT_VARIANT, n);
+    for (long i = 0; i < n; ++i) VUtil::PutElement(&ids, i, L"BATCH-" + std::to_wstring(i));
+    VUtil::PutElement(out, 0, ids.get());
+    return 0;
+  }
+
+  std::mutex mu_;
+  Mode mode_ = kAnswer;
+  std::vector<Received> received_;
+};
+
+int64_t LocalTime(int year, int month, int day, int hour, int minute) {
+  std::tm t{};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_isdst = -1;
+  return static_cast<int64_t>(std::mktime(&t));
+}
+
+class Publishing : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/tev-publishing-XXXXXX";
+    folder_ = mkdtemp(pattern);
+    ASSERT_TRUE(SQLite::Initialize(tev::FromStdUtf8(folder_)));
+    ASSERT_TRUE(server_.Start());
+    ASSERT_EQ(0, library_.Connect(server_.HostPort(), L"TevMediaV2"));
+    ASSERT_EQ(0, vel_.Connect(server_.HostPort(), L"ZoVIZ"));
+    SetTheVelForTest(&vel_);
+    ClearThumbnailEntries();
+  }
+  void TearDown() override {
+    SetTheVelForTest(nullptr);
+    vel_.Disconnect();
+    library_.Disconnect();
+    SQLite::Close();
+    std::system(("rm -rf '" + folder_ + "'").c_str());
+  }
+
+  void Run(const std::wstring& statement) {
+    SQLite query;
+    ASSERT_TRUE(query.RunQuery(statement, L"test")) << tev::ToStdUtf8(statement);
+  }
+
+  // A pending episode of a pass, stored and loaded back.
+  int InsertEpisode(const std::wstring& path) {
+    Run(L"INSERT INTO SeasonPasses (TevMediumId, Priority, ChannelName) VALUES ('PASS-7', 1, 'One')");
+    SQLite query;
+    EXPECT_TRUE(query.RunQuery(L"SELECT max(ID) AS ID FROM SeasonPasses", L"test"));
+    const int pass = query.GetInt("ID");
+    Run(L"INSERT INTO Schedules (TevMediumId, Name, Channel, ChannelName, ChannelMimetype, "
+        L"StartTime, Duration, EndTime, Status, Owner, FilePath, Subtitle, Category, "
+        L"Description, KeepUntil) VALUES ('MED-1', 'Film ''94', 'tv.1', 'One', 'video/x-tv', "
+        L"20300110200000, 5400, 20300110213000, 'DVRSTATE_SCHEDULED', '" +
+        std::to_wstring(pass) + L"', '" + path +
+        L"', 'Sub 😀', 'Drama', 'Two lines\nhere', 13)");
+    EXPECT_TRUE(query.RunQuery(L"SELECT ID FROM Schedules WHERE FilePath = '" + path + L"'",
+                               L"test"));
+    return query.GetInt("ID");
+  }
+
+  std::string folder_;
+  tev::test::NatsServer server_;
+  StandInLibrary library_;
+  CVelAtl vel_{nullptr};
+};
+
+}  // namespace
+
+TEST(PublishingMediaType, ChosenByMimetypePrefix) {
+  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+      {L"video/x-webwin", L"video.file.recorded.web"},
+      {L"video/x-webreal", L"video.file.recorded.web"},
+      {L"audio/x-webreal", L"audio.file.recorded.web"},
+      {L"audio/x-win", L"audio.file.recorded.web"},
+      {L"audio/x-ms-asf", L"audio.file.recorded.web"},
+      {L"audio/x-real", L"audio.file.recorded.web"},
+      {L"video/x-inputdevice", L"video.file.recorded.webcam"},
+      {L"video/x-videomail", L"video.file.uploaded.videomail"},
+      {L"audio/x-videomail", L"audio.file.uploaded.videomail"},
+      {L"audio/mpeg", L"audio.file"},
+      {L"video/x-tv", L"video.file.recorded.tv"},
+      {L"video", L"video.file.recorded.tv"},
+      {L"Video/x-tv", L"video.file.recorded"},  // case-sensitive
+      {L"vid", L"video.file.recorded"},
+      {L"", L"video.file.recorded"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.second, Schedules::MediaTypeForMimetype(c.first)) << tev::ToStdUtf8(c.first);
+  }
+}
+
+TEST_F(Publishing, PendingEpisodeList) {
+  const int id = InsertEpisode(L"/rec/film.wmv");
+  Schedule episode(id);
+  ASSERT_EQ(id, episode.m_id);
+  AutoVariant list;
+  Schedule::AddMediumPrepare(episode, &list);
+  const Properties expected = {
+      {L"tevMediumId", L"MED-1"},
+      {L"path", L"/rec/film.wmv"},
+      {L"mimeType", L"video/x-tv"},
+      {L"mediaType", L"schedule.video.file.recorded.tv"},
+      {L"title", L"Film '94 2030-01-10 20:00"},
+      {L"channel", L"One"},
+      {L"subTitle", L"Sub 😀"},
+      {L"genre", L"Drama"},
+      {L"description", L"Two lines\nhere"},
+      {L"startTime", L"2030-01-10 20:00:00"},
+      {L"endTime", L"2030-01-10 21:30:00"},
+      {L"duration", L"#5400000"},
+      {L"sourceSatellite", L"ZoVIZ"},
+      {L"keepUntil", L"AT_LEAST_3_DAYS"},
+      {L"channelId", L"tv.1"},
+      {L"updateCallback", L"UpdateMedium"},
+      {L"pvrState", L"schedule"},
+      {L"tevPassId", L"PASS-7"},
+  };
+  EXPECT_EQ(expected, Read(list.get()));
+
+  // A thumbnail known for a video schedule adds its "RT" id.
+  SetThumbnailEntry(id, true);
+  AutoVariant withThumbnail;
+  Schedule::AddMediumPrepare(episode, &withThumbnail);
+  Properties more = expected;
+  more.emplace_back(L"thumbnailId", L"RT" + std::to_wstring(id));
+  EXPECT_EQ(more, Read(withThumbnail.get()));
+}
+
+TEST_F(Publishing, FinishedRecordingListHasTheOptionalSlotsInOrder) {
+  Schedule s;  // not stored: id 0 is logged and published regardless
+  s.m_status = L"DVRSTATE_COMPLETE";
+  s.m_channelMimetype = L"video/x-webwin";
+  s.m_name = L"Clip";
+  s.m_startTime = LocalTime(2031, 6, 1, 8, 5);
+  s.m_duration = -1;
+  s.m_keepUntil = 3;  // not a code: the default name
+  s.m_width = 640;
+  s.m_height = 480;
+  s.m_bitrate = 2000;
+  s.m_size = 5000000000LL;
+  s.m_thumbnailId = L"thumb-9";
+  s.m_rating = L"PG";
+  s.m_tags = L"a b";
+  AutoVariant list;
+  Schedule::AddMediumPrepare(s, &list);
+  Properties p = Read(list.get());
+  ASSERT_EQ(25u, p.size());
+  EXPECT_EQ((std::pair<std::wstring, std::wstring>(L"mediaType", L"video.file.recorded.web")), p[3]);
+  EXPECT_EQ(L"2031-06-01 08:04:59", p[10].second);  // start + duration, duration < 0
+  EXPECT_EQ(L"#0", p[11].second);
+  EXPECT_EQ(L"UNTIL_SPACE_NEEDED", p[13].second);
+  EXPECT_EQ(L"complete", p[16].second);
+  const Properties optional(p.begin() + 17, p.end());
+  const Properties expected = {
+      {L"width", L"#640"},       {L"height", L"#480"},
+      {L"bitrate", L"#2000"},    {L"size", L"5000000000"},
+      {L"thumbnailId", L"thumb-9"}, {L"creationDate", L"2031-06-01 08:05:00"},
+      {L"rating", L"PG"},        {L"tags", L"a b"},
+  };
+  EXPECT_EQ(expected, optional);
+
+  // No start at all: the EndTime field is published.
+  Schedule timeless;
+  timeless.m_status = L"DVRSTATE_MISSED";
+  timeless.m_endTime = LocalTime(2031, 6, 1, 9, 0);
+  AutoVariant second;
+  Schedule::AddMediumPrepare(timeless, &second);
+  Properties q = Read(second.get());
+  ASSERT_EQ(18u, q.size());  // not pending: creationDate
+  EXPECT_EQ(L"schedule.video.file.recorded", q[3].second);
+  EXPECT_EQ(L"2031-06-01 09:00:00", q[10].second);
+  EXPECT_EQ(L"missed", q[16].second);
+  EXPECT_EQ(L"creationDate", q[17].first);
+}
+
+TEST_F(Publishing, AddMediumStoresTheAssignedId) {
+  const int id = InsertEpisode(L"/rec/a.wmv");
+  Schedule episode(id);
+  Schedule::AddMedium(episode, true);
+  EXPECT_EQ(L"NEW-1", Schedules::GetMediumId(id));
+  std::vector<StandInLibrary::Received> got = library_.received();
+  ASSERT_EQ(1u, got.size());
+  EXPECT_EQ(L"PVR", got[0].source);
+  EXPECT_TRUE(got[0].flag);
+  ASSERT_EQ(1u, got[0].lists.size());
+  EXPECT_EQ(18u, got[0].lists[0].size());
+  EXPECT_EQ(L"Sub 😀", got[0].lists[0][6].second);  // non-BMP text crosses the bus
+
+  // Garbage back, or no endpoint at all: nothing is stored, nothing breaks.
+  library_.SetMode(StandInLibrary::kGarbage);
+  Schedule::AddMedium(episode, false);
+  EXPECT_EQ(L"NEW-1", Schedules::GetMediumId(id));
+  EXPECT_FALSE(library_.received().back().flag);
+  SetTheVelForTest(nullptr);
+  Schedule::AddMedium(episode, true);
+  EXPECT_EQ(L"NEW-1", Schedules::GetMediumId(id));
+  EXPECT_EQ(L"", Schedules::GetMediumId(987654));
+}
+
+TEST_F(Publishing, AddMediaStoresIdsByPath) {
+  const int a = InsertEpisode(L"/rec/a.wmv");
+  const int b = InsertEpisode(L"/rec/b.wmv");
+  AutoVariant lists;
+  VUtil::CreateArray(&lists, VT_VARIANT, 2);
+  for (int i = 0; i < 2; ++i) {
+    AutoVariant list;
+    Schedule::AddMediumPrepare(Schedule(i == 0 ? a : b), &list);
+    VUtil::PutElement(&lists, i, list.get());
+  }
+  Schedule::AddMedia(lists.get(), true);
+  EXPECT_EQ(L"BATCH-0", Schedules::GetMediumId(a));
+  EXPECT_EQ(L"BATCH-1", Schedules::GetMediumId(b));
+
+  // One id short: nothing is stored.
+  library_.SetMode(StandInLibrary::kShortIdList);
+  Run(L"UPDATE Schedules SET TevMediumId = ''");
+  Schedule::AddMedia(lists.get(), true);
+  EXPECT_EQ(L"", Schedules::GetMediumId(a));
+  EXPECT_EQ(L"", Schedules::GetMediumId(b));
+
+  // An empty batch sends nothing; a batch that is not an array is refused.
+  const size_t requests = library_.received().size();
+  AutoVariant none, scalar;
+  VUtil::CreateArray(&none, VT_VARIANT, 0);
+  Schedule::AddMedia(none.get(), true);
+  scalar.get().vt = VT_I4;
+  Schedule::AddMedia(scalar.get(), true);
+  EXPECT_EQ(requests, library_.received().size());
+}
