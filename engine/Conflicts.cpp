@@ -160,8 +160,14 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
                                          int32_t leaveOutId, int32_t priority, bool displace,
                                          bool ownChannel, const std::wstring& channelName,
                                          bool force, bool includeSkipped, BumpedSet& bumped) {
-  const std::wstring s = FormatTime3(start);
-  const std::wstring e = FormatTime3(start + duration);
+  std::wstring s, e;
+  try {
+    s = FormatTime3(start);
+    e = FormatTime3(start + duration);
+  } catch (const VelException& ex) {  // a time outside the writable range
+    LogError(L"CheckForScheduleConflicts: %ls", ex.getMessage().c_str());
+    return -1;
+  }
 
   // The same program already planned (in any pending state)?
   {
@@ -291,8 +297,13 @@ void Schedules::UpdateConflicts(int32_t scheduleId) {
   for (const Schedule& r : waiting) {
     const bool device = IsInputDevice(r.m_channelMimetype);
     if (!device && !IsTelevision(r.m_channelMimetype)) continue;
-    const std::wstring s = FormatTime3(r.m_startTime);
-    const std::wstring e = FormatTime3(EndOf(r));
+    std::wstring s, e;
+    try {
+      s = FormatTime3(r.m_startTime);
+      e = FormatTime3(EndOf(r));
+    } catch (const VelException&) {
+      continue;  // a stored time outside the writable range: leave the row
+    }
     const int32_t p = PriorityOf(r, priorities);
     const int32_t owner = OwnerValue(r.m_owner);
 
@@ -369,8 +380,14 @@ void Schedules::ForceSchedule(int32_t scheduleId) {
   if (!device && !IsTelevision(forced.m_channelMimetype)) return;
 
   SQLite overlap;
-  if (!overlap.RunQuery(OverlapStatement(FormatTime3(forced.m_startTime),
-                                         FormatTime3(EndOf(forced)), TwoStatuses(),
+  std::wstring startText, endText;
+  try {
+    startText = FormatTime3(forced.m_startTime);
+    endText = FormatTime3(EndOf(forced));
+  } catch (const VelException&) {
+    return;  // a stored time outside the writable range
+  }
+  if (!overlap.RunQuery(OverlapStatement(startText, endText, TwoStatuses(),
                                          forced.m_channelMimetype, scheduleId, forced.m_channel),
                         kCaller)) {
     return;

@@ -484,3 +484,19 @@ TEST_F(Conflicts, GetConflictsService) {
   ASSERT_EQ(0, peers_.Request(L"ZoVIZ", L"GetConflicts", in.get(), &busOut, 0, &retcodes));
   EXPECT_EQ(-1, VUtil::GetSingleRetcode(retcodes.get()));
 }
+
+TEST_F(Conflicts, OddTimesAndDurationsAreHandled) {
+  Row existing;
+  existing.start = At(20, 0);
+  Insert(existing);
+  EXPECT_EQ(0, Check(Program(At(20, 0), 0), nullptr, nullptr));
+  EXPECT_EQ(0, Check(Program(At(20, 0), -1), nullptr, nullptr));
+  EXPECT_EQ(101, Check(Program(At(19, 0), 10 * 365 * 86400), nullptr, nullptr));
+  EXPECT_EQ(-1, Check(Program(-5000000000LL, 3600), nullptr, nullptr));  // not writable
+  // A stored time that cannot be written back leaves the updates quiet.
+  SQLite query;
+  ASSERT_TRUE(query.RunQuery(L"UPDATE Schedules SET Status = 'DVRSTATE_CONFLICT', StartTime = 1",
+                             L"test"));
+  engine_.UpdateConflicts(0);
+  engine_.ForceSchedule(1);
+}

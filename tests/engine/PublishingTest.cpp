@@ -266,9 +266,11 @@ TEST_F(Publishing, FinishedRecordingListHasTheOptionalSlotsInOrder) {
   };
   EXPECT_EQ(expected, optional);
 
-  // No start at all: the EndTime field is published.
+  // Start + duration not positive: the EndTime field is published.
   Schedule timeless;
   timeless.m_status = L"DVRSTATE_MISSED";
+  timeless.m_startTime = LocalTime(2031, 6, 1, 8, 0);
+  timeless.m_duration = -static_cast<int32_t>(timeless.m_startTime);
   timeless.m_endTime = LocalTime(2031, 6, 1, 9, 0);
   AutoVariant second;
   Schedule::AddMediumPrepare(timeless, &second);
@@ -276,6 +278,7 @@ TEST_F(Publishing, FinishedRecordingListHasTheOptionalSlotsInOrder) {
   ASSERT_EQ(18u, q.size());  // not pending: creationDate
   EXPECT_EQ(L"schedule.video.file.recorded", q[3].second);
   EXPECT_EQ(L"2031-06-01 09:00:00", q[10].second);
+  EXPECT_EQ(L"#0", q[11].second);
   EXPECT_EQ(L"missed", q[16].second);
   EXPECT_EQ(L"creationDate", q[17].first);
 }
@@ -298,6 +301,13 @@ TEST_F(Publishing, AddMediumStoresTheAssignedId) {
   Schedule::AddMedium(episode, false);
   EXPECT_EQ(L"NEW-1", Schedules::GetMediumId(id));
   EXPECT_FALSE(library_.received().back().flag);
+  // A time that cannot be written: no request, nothing stored.
+  const size_t requests = library_.received().size();
+  Schedule ancient = episode;
+  ancient.m_startTime = -5000000000LL;
+  Schedule::AddMedium(ancient, true);
+  EXPECT_EQ(requests, library_.received().size());
+  EXPECT_EQ(L"NEW-1", Schedules::GetMediumId(id));
   SetTheVelForTest(nullptr);
   Schedule::AddMedium(episode, true);
   EXPECT_EQ(L"NEW-1", Schedules::GetMediumId(id));
