@@ -4,6 +4,7 @@
 
 #include "bus/LocalIds.h"
 #include "dvr/StopSignal.h"
+#include "monitor/FileMetadata.h"
 #include "platform/Folders.h"
 #include "support/Log.h"
 #include "support/PThread.h"
@@ -53,6 +54,7 @@ bool PVRVel::Initialize() {
   g_startupThread.reset(new PThread(nullptr, this, &PVRVel::StartupTask, 0));
   LogDebug(L"Initializing vel");
   if (m_vel.RegisterWithBus() != 0) return false;
+  InitializeMetadataEditor();  // a missing editor only costs the file details
   return true;
 }
 
@@ -92,6 +94,7 @@ void PVRVel::Shutdown() {
     g_startupThread->join(nullptr);
     g_startupThread.reset();
   }
+  DropMetadataEditor();
   LogDebug(L"PVRVel::Shutdown complete");
 }
 
