@@ -18,8 +18,8 @@ namespace {
 
 const wchar_t kStreamer[] = L"TevStreamer";
 
-// The stream specification sent with every start request, in order.
-const wchar_t* const kStreamSpecification[][2] = {
+// The stream settings sent with every start request, in order.
+const wchar_t* const kStreamSettings[][2] = {
     {L"audioContainer", L"asf"}, {L"audioCodec", L"wma"},    {L"audioExtension", L"wma"},
     {L"videoContainer", L"asf"}, {L"videoCodec", L"wmv"},    {L"videoAudioCodec", L"wma"},
     {L"videoExtension", L"wmv"}, {L"bitrate", L"1500"},      {L"x", L"1920"},
@@ -106,18 +106,18 @@ int DVR::StartGeneralRecording(const std::wstring& user, const std::wstring& cha
       if (prepared != 0) return prepared;
     }
 
-    AutoVariant in, out, retcodes, specification;
-    const long specCount = sizeof(kStreamSpecification) / sizeof(kStreamSpecification[0]);
-    VUtil::CreateArray(&specification, VT_VARIANT, specCount);
-    for (long i = 0; i < specCount; ++i) {
-      VUtil::PutPair(&specification, i, kStreamSpecification[i][0], kStreamSpecification[i][1]);
+    AutoVariant in, out, retcodes, streamSettings;
+    const long settingsCount = sizeof(kStreamSettings) / sizeof(kStreamSettings[0]);
+    VUtil::CreateArray(&streamSettings, VT_VARIANT, settingsCount);
+    for (long i = 0; i < settingsCount; ++i) {
+      VUtil::PutPair(&streamSettings, i, kStreamSettings[i][0], kStreamSettings[i][1]);
     }
     VUtil::CreateArray(&in, VT_VARIANT, 13);
     VUtil::PutElement(&in, 0, user);
     VUtil::PutElement(&in, 1, static_cast<int32_t>(streamId));
     VUtil::PutElement(&in, 2, L"pvr");
     VUtil::PutElement(&in, 3, channel);
-    VUtil::PutElement(&in, 6, specification.get());
+    VUtil::PutElement(&in, 6, streamSettings.get());
     VUtil::PutElement(&in, 10, duration);
     VUtil::PutElement(&in, 11, path);
     VUtil::PutElement(&in, 12, startTimeText);
@@ -132,7 +132,7 @@ int DVR::StartGeneralRecording(const std::wstring& user, const std::wstring& cha
     LogDebug(L"StartGeneralRecording vel call returned %d", static_cast<int>(code));
 
     // The streamer may have chosen another file: it says so in the
-    // "destination" of the stream specification it answers.
+    // "destination" of the stream settings it answers.
     try {
       AutoVariant reply, specs;
       VUtil::GetElement(out, 0, &reply);

@@ -44,7 +44,7 @@ class MediaLibraryPeer : public ScriptedPeer {
 };
 
 // "TevStreamer". Default "StartStream": 0 and [[stream id, channel, path,
-// duration, empty, the request's specification plus ("destination",
+// duration, empty, the request's stream settings plus ("destination",
 // path)]], and the stream is remembered; "StopStream": 0 for a remembered
 // stream id (it is forgotten), 1 for any other.
 class StreamerPeer : public ScriptedPeer {

@@ -46,7 +46,7 @@ TEST_F(DVRStreams, StartsAndStopsATelevisionStream) {
   EXPECT_EQ(Str(in.get(), 2), L"pvr");
   EXPECT_EQ(Str(in.get(), 3), L"ch1");
   for (long empty : {4, 5, 7, 8, 9}) EXPECT_EQ(TypeAt(in.get(), empty), VT_EMPTY) << empty;
-  const wchar_t* spec[][2] = {{L"audioContainer", L"asf"}, {L"audioCodec", L"wma"},
+  const wchar_t* settings[][2] = {{L"audioContainer", L"asf"}, {L"audioCodec", L"wma"},
                               {L"audioExtension", L"wma"}, {L"videoContainer", L"asf"},
                               {L"videoCodec", L"wmv"},     {L"videoAudioCodec", L"wma"},
                               {L"videoExtension", L"wmv"}, {L"bitrate", L"1500"},
@@ -57,7 +57,7 @@ TEST_F(DVRStreams, StartsAndStopsATelevisionStream) {
   for (long i = 0; i < 12; ++i) {
     std::wstring name, value;
     VUtil::GetPair(pairs.get(), i, &name, &value);
-    EXPECT_EQ(name + L"=" + value, std::wstring(spec[i][0]) + L"=" + spec[i][1]);
+    EXPECT_EQ(name + L"=" + value, std::wstring(settings[i][0]) + L"=" + settings[i][1]);
   }
   EXPECT_EQ(VUtil::GetLongElement(in.get(), 10), 3600);
   EXPECT_EQ(Str(in.get(), 11), L"/rec/News.asf");
@@ -104,7 +104,7 @@ TEST_F(DVRStreams, StreamerAnswersDecideTheResult) {
   EXPECT_EQ(path, L"/rec/moved.asf");
   EXPECT_NE(DVR::GetStreamId(L"/rec/moved.asf"), 0);
 
-  // Unreadable specifications are only a warning.
+  // Unreadable stream settings are only a warning.
   for (const Value& reply : {Value(), Value::Str(L"?"), Value::Array({Value::Array({})}),
                              Value::Array({Value::Array(std::vector<Value>(6, Value::Long(1)))})}) {
     streamer_.SetReply(L"StartStream", 0, reply);
