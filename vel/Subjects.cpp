@@ -35,6 +35,8 @@ std::string AnyQueue(const std::wstring& method) { return "vel.q." + EncodeToken
 
 std::string AllSubject(const std::wstring& method) { return "vel.all." + EncodeToken(method); }
 
+std::string PingSubject(const std::wstring& satellite) { return "vel.ping." + EncodeToken(satellite); }
+
 Route RouteOf(const std::wstring& addressee) {
   if (addressee == L"any" || addressee == L"Any") return Route::kAny;
   if (addressee == L"ALL") return Route::kAll;

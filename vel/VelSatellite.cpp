@@ -56,6 +56,7 @@ struct ServiceEntry {
   std::wstring name;
   std::unique_ptr<VelSatelliteDelegateGeneric> delegate;
   VelServiceFunction function = nullptr;
+  bool ping = false;  // the built-in presence service: only vel.ping.<satellite>
   std::vector<natsSubscription*> subscriptions;
 };
 
@@ -65,14 +66,26 @@ class VelSatellite::Impl {
   natsConnection* conn = nullptr;
   std::wstring name;
   std::vector<std::unique_ptr<ServiceEntry>> services;
+  std::unique_ptr<ServiceEntry> ping;
   std::atomic<bool> closing{false};
   std::atomic<int> timeoutMs{kDefaultRequestTimeoutMs};
-  std::atomic<int> inFlight{0};
+  std::atomic<int> inFlight{0};  // handlers running
+  std::atomic<int> requests{0};  // Request calls using conn; Disconnect waits for them
 
   static void OnMessage(natsConnection* nc, natsSubscription* sub, natsMsg* msg, void* closure);
   bool Subscribe(ServiceEntry* entry);
   void UnsubscribeLocked(ServiceEntry* entry);
+  bool AddLocked(std::unique_ptr<ServiceEntry> entry);
+  // Takes a reference on the connection for one Request; null when not connected.
+  natsConnection* AcquireConnection();
+  void ReleaseConnection() { --requests; }
+  long Send(natsConnection* conn, const std::wstring& addressee, const std::wstring& method,
+            const VARIANT& in, VARIANT* out, VARIANT* retcodes);
 };
+
+namespace {
+int AnswerPing(const std::wstring&, const VARIANT&, VARIANT*) { return 0; }
+}  // namespace
 
 namespace {
 
@@ -141,6 +154,13 @@ void VelSatellite::Impl::OnMessage(natsConnection* nc, natsSubscription*, natsMs
 
 bool VelSatellite::Impl::Subscribe(ServiceEntry* entry) {
   natsSubscription* sub = nullptr;
+  if (entry->ping) {
+    std::string subject = vel::PingSubject(name);
+    natsStatus s = natsConnection_Subscribe(&sub, conn, subject.c_str(), &Impl::OnMessage, entry);
+    if (s == NATS_OK) entry->subscriptions.push_back(sub);
+    else LogError(L"Vel: cannot answer pings: %ls", NatsError(s).c_str());
+    return s == NATS_OK;
+  }
   std::string direct = vel::DirectSubject(name, entry->name);
   std::string any = vel::AnySubject(entry->name);
   std::string queue = vel::AnyQueue(entry->name);
@@ -178,6 +198,25 @@ void VelSatellite::Impl::UnsubscribeLocked(ServiceEntry* entry) {
   entry->subscriptions.clear();
 }
 
+bool VelSatellite::Impl::AddLocked(std::unique_ptr<ServiceEntry> entry) {
+  if (!conn) return false;
+  if (!Subscribe(entry.get())) {
+    UnsubscribeLocked(entry.get());
+    return false;
+  }
+  if (entry->ping) ping = std::move(entry);
+  else services.push_back(std::move(entry));
+  return true;
+}
+
+natsConnection* VelSatellite::Impl::AcquireConnection() {
+  if (closing.load()) return nullptr;  // also keeps a handler's Request from waiting on Disconnect
+  std::lock_guard<std::mutex> lock(mu);
+  if (!conn || closing.load()) return nullptr;
+  ++requests;
+  return conn;
+}
+
 VelSatellite::VelSatellite() : impl_(new Impl) {}
 
 VelSatellite::~VelSatellite() { VelSatellite::Disconnect(); }
@@ -210,6 +249,12 @@ long VelSatellite::Connect(const std::wstring& directoryHost, const std::wstring
   impl_->name = name;
   impl_->closing = false;
   impl_->services.clear();
+  std::unique_ptr<ServiceEntry> ping(new ServiceEntry);
+  ping->impl = impl_.get();
+  ping->name = L"vel.ping";
+  ping->function = &AnswerPing;
+  ping->ping = true;
+  impl_->AddLocked(std::move(ping));
   // DefineServices adds through AddService, which takes the lock itself.
   impl_->mu.unlock();
   DefineServices();
@@ -227,20 +272,36 @@ void VelSatellite::Disconnect() {
   if (!impl_->conn) return;
   impl_->closing = true;
   for (auto& entry : impl_->services) impl_->UnsubscribeLocked(entry.get());
+  if (impl_->ping) impl_->UnsubscribeLocked(impl_->ping.get());
+  // Closing ends the requests still waiting for answers; the connection is
+  // destroyed only once no Request uses it any more.
   natsConnection_Close(impl_->conn);
-  natsConnection_Destroy(impl_->conn);
+  for (int waited = 0; impl_->requests.load() > 0 && waited < kDrainWaitMs; waited += 5) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (impl_->requests.load() > 0) {
+    LogError(L"Vel: %d requests still running at disconnect; the connection is left open",
+             impl_->requests.load());
+  } else {
+    natsConnection_Destroy(impl_->conn);
+  }
   impl_->conn = nullptr;
   impl_->services.clear();
+  impl_->ping.reset();
 }
 
 long VelSatellite::Request(const std::wstring& addressee, const std::wstring& method,
                            const VARIANT& in, VARIANT* out, VELFLAGS flags, VARIANT* retcodes) {
-  natsConnection* conn = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(impl_->mu);
-    conn = impl_->conn;
-  }
-  if (!conn || impl_->closing.load()) return VEL_NOT_CONNECTED;
+  natsConnection* conn = impl_->AcquireConnection();
+  if (!conn) return VEL_NOT_CONNECTED;
+  long result = impl_->Send(conn, addressee, method, in, out, retcodes);
+  impl_->ReleaseConnection();
+  return result;
+}
+
+long VelSatellite::Impl::Send(natsConnection* conn, const std::wstring& addressee,
+                              const std::wstring& method, const VARIANT& in, VARIANT* out,
+                              VARIANT* retcodes) {
   json params;
   std::string error;
   if (!vel::EncodeVariant(in, &params, &error)) {
@@ -268,7 +329,7 @@ long VelSatellite::Request(const std::wstring& addressee, const std::wstring& me
   }
   natsMsg* reply = nullptr;
   natsStatus s = natsConnection_Request(&reply, conn, subject.c_str(), data.data(),
-                                        static_cast<int>(data.size()), impl_->timeoutMs.load());
+                                        static_cast<int>(data.size()), timeoutMs.load());
   if (s != NATS_OK) {
     long result = s == NATS_NO_RESPONDERS ? VEL_NO_RESPONDERS
                   : s == NATS_TIMEOUT    ? VEL_TIMEOUT
@@ -304,8 +365,25 @@ long VelSatellite::Request(const std::wstring& addressee, const std::wstring& me
 
 long VelSatellite::DirectoryPingSatellite(const std::wstring& host, const std::wstring& name,
                                           unsigned short port, int timeoutMs, VELSTATUS* status) {
-  if (status) *status = IsConnected() ? VELSTATUS_ONLINE : VELSTATUS_OFFLINE;
-  return IsConnected() ? VEL_OK : VEL_NOT_CONNECTED;
+  // host and port name the directory; on this bus it is the server we are
+  // connected to already.
+  if (status) *status = VELSTATUS_UNKNOWN;
+  natsConnection* conn = impl_->AcquireConnection();
+  if (!conn) return VEL_NOT_CONNECTED;
+  std::string subject = vel::PingSubject(name);
+  std::string data = vel::EncodeRequest(L"vel.ping", json{{"vt", "EMPTY"}});
+  natsMsg* reply = nullptr;
+  natsStatus s = natsConnection_Request(&reply, conn, subject.c_str(), data.data(),
+                                        static_cast<int>(data.size()),
+                                        timeoutMs > 0 ? timeoutMs : impl_->timeoutMs.load());
+  impl_->ReleaseConnection();
+  if (reply) natsMsg_Destroy(reply);
+  if (s == NATS_OK || s == NATS_NO_RESPONDERS || s == NATS_TIMEOUT) {
+    if (status) *status = s == NATS_OK ? VELSTATUS_ONLINE : VELSTATUS_OFFLINE;
+    return VEL_OK;
+  }
+  LogWarn(L"Vel: ping of %ls failed: %ls", name.c_str(), NatsError(s).c_str());
+  return VEL_NOT_CONNECTED;
 }
 
 long VelSatellite::GetSatelliteId(int* id) {
@@ -328,8 +406,7 @@ void VelSatellite::AddService(const std::wstring& name, const std::wstring& meth
   entry->name = name;
   entry->function = fn;
   std::lock_guard<std::mutex> lock(impl_->mu);
-  if (!impl_->conn || !fn) return;
-  if (impl_->Subscribe(entry.get())) impl_->services.push_back(std::move(entry));
+  if (fn) impl_->AddLocked(std::move(entry));
 }
 
 void VelSatellite::AddService(const std::wstring& name, const std::wstring& method,
@@ -339,9 +416,7 @@ void VelSatellite::AddService(const std::wstring& name, const std::wstring& meth
   entry->name = name;
   entry->delegate.reset(delegate);
   std::lock_guard<std::mutex> lock(impl_->mu);
-  if (!impl_->conn || !delegate) return;
-  if (impl_->Subscribe(entry.get())) impl_->services.push_back(std::move(entry));
-  else impl_->UnsubscribeLocked(entry.get());
+  if (delegate) impl_->AddLocked(std::move(entry));
 }
 
 void VelSatellite::RemoveService(const std::wstring& name) {

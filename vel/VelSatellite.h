@@ -61,6 +61,8 @@ class VelSatellite {
   // server; services are available again without a new Connect.
   virtual long Connect(const std::wstring& directoryHost, const std::wstring& name);
   virtual long ConnectUser(const std::wstring& user, const std::wstring& password);
+  // Stops the services (waiting for running handlers) and leaves the bus.
+  // Idempotent; not to be called from inside a handler.
   virtual void Disconnect();
   // Returns non-zero for every bus failure (not connected, nobody offers the
   // method, timeout, malformed reply). Otherwise fills *out and *retcodes:
@@ -68,6 +70,10 @@ class VelSatellite {
   // code of the exception a handler threw; *out then holds its message).
   virtual long Request(const std::wstring& addressee, const std::wstring& method,
                        const VARIANT& in, VARIANT* out, VELFLAGS flags, VARIANT* retcodes);
+  // Asks satellite `name` whether it is on the bus (host and port are the
+  // server's, already known from Connect). Returns 0 with *status ONLINE when
+  // it answered within timeoutMs (<= 0: the request timeout), OFFLINE when
+  // not; non-zero with UNKNOWN when this satellite is not connected.
   virtual long DirectoryPingSatellite(const std::wstring& host, const std::wstring& name,
                                       unsigned short port, int timeoutMs, VELSTATUS* status);
   virtual long GetSatelliteId(int* id);

@@ -1,6 +1,7 @@
 #include "vel/WireCodec.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -51,6 +52,44 @@ bool DecodeReal(const json& j, double* d) {
     return true;
   }
   return false;
+}
+
+// "2026-12-06T10:00:00Z", optionally with fractional seconds and without
+// the "Z"; always UTC. Years 100..9999, as OLE dates allow.
+bool DecodeIsoDate(const std::string& s, double* out) {
+  unsigned y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
+  int used = 0;
+  if (s.size() < 19 || s[4] != '-' || s[7] != '-' || (s[10] != 'T' && s[10] != 't' && s[10] != ' ') ||
+      s[13] != ':' || s[16] != ':')
+    return false;
+  for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18})
+    if (s[i] < '0' || s[i] > '9') return false;
+  if (std::sscanf(s.c_str(), "%4u-%2u-%2u%*c%2u:%2u:%2u%n", &y, &mo, &d, &h, &mi, &sec, &used) != 6 ||
+      used != 19)
+    return false;
+  double fraction = 0;
+  size_t pos = 19;
+  if (pos < s.size() && s[pos] == '.') {
+    double scale = 0.1;
+    for (++pos; pos < s.size() && s[pos] >= '0' && s[pos] <= '9'; ++pos, scale /= 10)
+      fraction += (s[pos] - '0') * scale;
+  }
+  if (pos < s.size() && (s[pos] == 'Z' || s[pos] == 'z')) ++pos;
+  if (pos != s.size()) return false;
+  SYSTEMTIME st;
+  std::memset(&st, 0, sizeof st);
+  st.wYear = static_cast<uint16_t>(y);
+  st.wMonth = static_cast<uint16_t>(mo);
+  st.wDay = static_cast<uint16_t>(d);
+  st.wHour = static_cast<uint16_t>(h);
+  st.wMinute = static_cast<uint16_t>(mi);
+  st.wSecond = static_cast<uint16_t>(sec);
+  double date = 0;
+  if (!SystemTimeToVariantTime(&st, &date)) return false;
+  // The time of day counts forward from midnight on both sides of the epoch.
+  date += (date < 0 ? -fraction : fraction) / 86400.0;
+  *out = date;
+  return true;
 }
 
 bool DecodeInteger(const json& j, int64_t lo, uint64_t hi, uint64_t* bits) {
@@ -127,7 +166,9 @@ bool DecodeScalar(VARTYPE vt, const json& j, void* p, std::string* error) {
       if (!DecodeReal(j, &d)) return bad();
       *static_cast<float*>(p) = static_cast<float>(d); return true;
     case VT_R8: case VT_DATE:
-      if (!DecodeReal(j, &d)) return bad();
+      if (!DecodeReal(j, &d) &&
+          !(vt == VT_DATE && j.is_string() && DecodeIsoDate(j.get_ref<const std::string&>(), &d)))
+        return bad();
       *static_cast<double*>(p) = d; return true;
     case VT_BSTR: {
       if (!j.is_string()) return bad();
@@ -146,16 +187,15 @@ bool EncodeArray(const VARIANT& v, json* out, std::string* error, int depth) {
   VARTYPE element = v.vt & VT_TYPEMASK;
   if (!psa) return Fail(error, "array without data");
   if (SafeArrayGetDim(psa) != 1) return Fail(error, "only one-dimensional arrays can be sent");
-  LONG lbound = 0, ubound = -1;
+  LONG lbound = 0;
   SafeArrayGetLBound(psa, 1, &lbound);
-  SafeArrayGetUBound(psa, 1, &ubound);
   void* data = nullptr;
   if (FAILED(SafeArrayAccessData(psa, &data))) return Fail(error, "array not accessible");
   json items = json::array();
   bool ok = true;
-  const LONG count = ubound - lbound + 1;
-  for (LONG i = 0; ok && i < count; ++i) {
-    const char* p = static_cast<const char*>(data) + static_cast<size_t>(i) * psa->cbElements;
+  const size_t count = psa->rgsabound[0].cElements;
+  for (size_t i = 0; ok && i < count; ++i) {
+    const char* p = static_cast<const char*>(data) + i * psa->cbElements;
     json item;
     ok = element == VT_VARIANT ? Encode(*reinterpret_cast<const VARIANT*>(p), &item, error, depth + 1)
                                : EncodeScalar(element, p, &item, error);
@@ -219,6 +259,10 @@ bool DecodeArray(VARTYPE vt, const json& items, LONG lbound, VARIANT* out, std::
                  int depth) {
   if (!items.is_array()) return Fail(error, "array value is not a JSON array");
   VARTYPE element = vt & VT_TYPEMASK;
+  // Every element needs an index that fits a LONG.
+  if (items.size() > 0 &&
+      static_cast<int64_t>(lbound) + static_cast<int64_t>(items.size()) - 1 > INT32_MAX)
+    return Fail(error, "array does not fit above lbound " + std::to_string(lbound));
   SAFEARRAY* psa = SafeArrayCreateVector(element, lbound, static_cast<ULONG>(items.size()));
   if (!psa) return Fail(error, "cannot make an array of " + TypeName(vt));
   void* data = nullptr;

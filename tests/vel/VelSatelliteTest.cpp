@@ -8,9 +8,11 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nats/nats.h>
 
 #include "support/VUtil.h"
 #include "tests/common/NatsServer.h"
+#include "vel/Subjects.h"
 
 namespace {
 
@@ -80,8 +82,9 @@ TEST_F(VelSatelliteTest, DirectRequestsCarryValuesResultsAndHandlerExceptions) {
 
   // Bus failures are non-zero results: nobody offers it, wrong case of the
   // satellite name, no answer in time, not connected.
-  EXPECT_NE(client.Request(L"Echo", L"Nobody", in, &out, 0, &ret), 0);
-  EXPECT_NE(client.Request(L"echo", L"Echo With Blanks", in, &out, 0, &ret), 0);
+  EXPECT_EQ(client.Request(L"Echo", L"Nobody", in, &out, 0, &ret), VEL_NO_RESPONDERS);
+  EXPECT_EQ(client.Request(L"echo", L"Echo With Blanks", in, &out, 0, &ret), VEL_NO_RESPONDERS);
+  EXPECT_EQ(client.Request(L"Echo With Blanks", L"Echo", in, &out, 0, &ret), VEL_NO_RESPONDERS);
   TestSatellite slow;
   slow.Offer(L"Slow", [](const VARIANT&, VARIANT*) {
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
@@ -181,6 +184,127 @@ TEST_F(VelSatelliteTest, ConcurrentRequestsAndDisconnectUnderLoad) {
   echo.Disconnect();
   stop = true;
   load.join();
+}
+
+int Twice(const std::wstring&, const VARIANT& in, VARIANT* out) {
+  VariantClear(out);
+  out->vt = VT_I4;
+  out->lVal = in.vt == VT_I4 ? in.lVal * 2 : 0;
+  return 0;
+}
+
+class FunctionSatellite : public VelSatellite {
+ public:
+  void DefineServices() override { AddService(L"Twice", L"Twice", &Twice); }
+};
+
+TEST_F(VelSatelliteTest, PingsRemovedServicesAndFailedConnects) {
+  FunctionSatellite twice;
+  ASSERT_EQ(twice.Connect(server_.HostPort(), L"Twice Satellite"), 0);
+  EXPECT_EQ(twice.GetName(), L"Twice Satellite");
+  EXPECT_TRUE(twice.IsConnected());
+  TestSatellite client;
+  ASSERT_EQ(client.Connect(server_.HostPort(), L"Client"), 0);
+
+  AutoVariant in, out, ret;
+  in.get().vt = VT_I4;
+  in.get().lVal = 21;
+  ASSERT_EQ(client.Request(L"Twice Satellite", L"Twice", in, &out, 0, &ret), 0);
+  EXPECT_EQ(out.get().vt, VT_I4);
+  EXPECT_EQ(out.get().lVal, 42);
+
+  VELSTATUS status = VELSTATUS_UNKNOWN;
+  EXPECT_EQ(client.DirectoryPingSatellite(L"127.0.0.1", L"Twice Satellite", 0, 1000, &status), 0);
+  EXPECT_EQ(status, VELSTATUS_ONLINE);
+  EXPECT_EQ(client.DirectoryPingSatellite(L"127.0.0.1", L"Nobody", 0, 1000, &status), 0);
+  EXPECT_EQ(status, VELSTATUS_OFFLINE);
+
+  twice.RemoveService(L"Twice");
+  EXPECT_EQ(client.Request(L"Twice Satellite", L"Twice", in, &out, 0, &ret), VEL_NO_RESPONDERS);
+  EXPECT_EQ(client.Request(L"any", L"Twice", in, &out, 0, &ret), VEL_NO_RESPONDERS);
+  twice.Disconnect();
+  twice.Disconnect();
+  EXPECT_FALSE(twice.IsConnected());
+  EXPECT_EQ(client.DirectoryPingSatellite(L"127.0.0.1", L"Twice Satellite", 0, 1000, &status), 0);
+  EXPECT_EQ(status, VELSTATUS_OFFLINE);
+  client.Disconnect();
+  EXPECT_NE(client.DirectoryPingSatellite(L"127.0.0.1", L"Twice Satellite", 0, 1000, &status), 0);
+  EXPECT_EQ(status, VELSTATUS_UNKNOWN);
+
+  // Nothing listens on this port: Connect fails at once and does not retry.
+  TestSatellite lonely;
+  std::wstring nowhere = L"127.0.0.1:" + std::to_wstring(tev::test::FreeLoopbackPort());
+  EXPECT_EQ(lonely.Connect(nowhere, L"Lonely"), VEL_CONNECT_FAILED);
+  EXPECT_FALSE(lonely.IsConnected());
+  EXPECT_EQ(lonely.Request(L"any", L"Twice", in, &out, 0, &ret), VEL_NOT_CONNECTED);
+}
+
+void AnswerRaw(natsConnection* nc, natsSubscription*, natsMsg* msg, void* closure) {
+  const char* text = static_cast<const char*>(closure);
+  natsConnection_PublishString(nc, natsMsg_GetReply(msg), text);
+  natsMsg_Destroy(msg);
+}
+
+TEST_F(VelSatelliteTest, MalformedRepliesAreBusFailures) {
+  natsConnection* raw = nullptr;
+  std::string url = "nats://127.0.0.1:" + std::to_string(server_.Port());
+  ASSERT_EQ(natsConnection_ConnectTo(&raw, url.c_str()), NATS_OK);
+  static const char* answers[] = {"not json", R"({"ret":"0","out":1})", R"({"ret":0,"out":{"vt":"NOPE"}})",
+                                  R"([0])", R"({"ret":0})"};
+  std::vector<natsSubscription*> subs;
+  for (size_t i = 0; i < 5; ++i) {
+    natsSubscription* sub = nullptr;
+    std::string subject = vel::DirectSubject(L"Raw", L"M" + std::to_wstring(i));
+    ASSERT_EQ(natsConnection_Subscribe(&sub, raw, subject.c_str(), &AnswerRaw,
+                                       const_cast<char*>(answers[i])), NATS_OK);
+    subs.push_back(sub);
+  }
+  ASSERT_EQ(natsConnection_Flush(raw), NATS_OK);
+  TestSatellite client;
+  ASSERT_EQ(client.Connect(server_.HostPort(), L"Client"), 0);
+  AutoVariant in, out, ret;
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(client.Request(L"Raw", L"M" + std::to_wstring(i), in, &out, 0, &ret), VEL_BAD_REPLY)
+        << answers[i];
+  }
+  // A reply without "out" carries nothing: VT_EMPTY.
+  EXPECT_EQ(client.Request(L"Raw", L"M4", in, &out, 0, &ret), 0);
+  EXPECT_EQ(out.get().vt, VT_EMPTY);
+  EXPECT_EQ(ret.get().lVal, 0);
+  client.Disconnect();
+  for (natsSubscription* sub : subs) natsSubscription_Destroy(sub);
+  natsConnection_Destroy(raw);
+}
+
+TEST_F(VelSatelliteTest, DisconnectWhileOwnRequestsRun) {
+  TestSatellite echo;
+  echo.Offer(L"Echo", [](const VARIANT& in, VARIANT* out) {
+    VariantCopy(out, &in);
+    return 0;
+  });
+  echo.Offer(L"Slow", [](const VARIANT&, VARIANT*) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    return 0;
+  });
+  ASSERT_EQ(echo.Connect(server_.HostPort(), L"Echo"), 0);
+  for (int round = 0; round < 3; ++round) {
+    TestSatellite client;
+    ASSERT_EQ(client.Connect(server_.HostPort(), L"Client"), 0);
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> load;
+    for (int t = 0; t < 3; ++t) {
+      load.emplace_back([&, t] {
+        AutoVariant in, out, ret;
+        while (!stop) client.Request(L"Echo", t == 0 ? L"Slow" : L"Echo", in, &out, 0, &ret);
+      });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    client.Disconnect();
+    AutoVariant in, out, ret;
+    EXPECT_EQ(client.Request(L"Echo", L"Echo", in, &out, 0, &ret), VEL_NOT_CONNECTED);
+    stop = true;
+    for (auto& th : load) th.join();
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "vel/WireCodec.h"
 
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -55,6 +56,23 @@ TEST(WireCodec, HandWrittenFormsDecodeToTheirTypesAndComeBackTheSame) {
   AutoVariant date;
   RoundTrip(R"({"vt":"DATE","v":25569.5})", &date);
   EXPECT_EQ(VUtil::DateToSeconds(date.get().date), 43200);
+  // Dates may also be written as UTC times; they come back as OLE days.
+  struct DateCase {
+    const char* text;
+    double date;
+  } dates[] = {
+      {R"({"vt":"DATE","v":"1970-01-01T12:00:00Z"})", 25569.5},
+      {R"({"vt":"DATE","v":"2026-12-06T10:00:00"})", 46362.0 + 10.0 / 24},
+      {R"({"vt":"DATE","v":"1899-12-29T06:00:00.000Z"})", -1.25},
+      {R"({"vt":"DATE","v":"1899-12-30T00:00:00.5Z"})", 0.5 / 86400},
+  };
+  for (const DateCase& c : dates) {
+    AutoVariant v;
+    std::string error;
+    ASSERT_TRUE(vel::DecodeVariant(json::parse(c.text), &v, &error)) << c.text << ": " << error;
+    EXPECT_EQ(v.get().vt, VT_DATE) << c.text;
+    EXPECT_NEAR(v.get().date, c.date, 1e-9) << c.text;
+  }
   AutoVariant bounded;
   RoundTrip(R"({"vt":"ARRAY|I4","v":[7,8],"lbound":1})", &bounded);
   EXPECT_THROW(VUtil::GetArrayLength(bounded), VelInvalidParameterException);
@@ -66,6 +84,10 @@ TEST(WireCodec, MalformedInputIsRefusedWithAMessage) {
       R"({"vt":"I4"})", R"({"vt":"ARRAY|I4","v":[1,"x"]})", R"({"vt":"ARRAY|I4","v":5})",
       R"({"vt":"BSTR","v":3})", R"({"vt":"ARRAY|EMPTY","v":[]})", R"({"vt":"VARIANT","v":1})",
       R"({"vt":"ARRAY|I4","v":[],"lbound":"x"})",
+      R"({"vt":"ARRAY|I4","v":[1,2],"lbound":2147483647})",
+      R"({"vt":"DATE","v":"2026-13-01T00:00:00Z"})", R"({"vt":"DATE","v":"2026-12-06 10:00"})",
+      R"({"vt":"DATE","v":"2026-12-06T10:00:00+01:00"})", R"({"vt":"DATE","v":"0050-01-01T00:00:00Z"})",
+      R"({"vt":"I4","v":1.5})", R"({"vt":["I4"],"v":1})",
   };
   for (const char* text : bad) {
     AutoVariant v;
@@ -107,6 +129,7 @@ RC_GTEST_PROP(WireCodec, RandomValuesRoundTrip, ()) {
                              VT_R4, VT_R8, VT_DATE, VT_BOOL, VT_BSTR, VT_ERROR, VT_INT, VT_UINT};
   std::function<void(VARIANT*, int)> make = [&](VARIANT* v, int depth) {
     VariantInit(v);
+    // 0 empty/null, 1-2 scalar, 3 array of VARIANT, 4 typed array
     int kind = *rc::gen::inRange(0, depth > 2 ? 3 : 5);
     if (kind == 0) {
       v->vt = *rc::gen::element<VARTYPE>(VT_EMPTY, VT_NULL);
@@ -125,6 +148,26 @@ RC_GTEST_PROP(WireCodec, RandomValuesRoundTrip, ()) {
         v->ullVal &= 0xffffffffu;  // only the low bytes belong to the value
         if (vt == VT_R4) v->fltVal = static_cast<float>(v->ulVal % 1000) / 8.0f;
       }
+    } else if (kind == 4) {
+      VARTYPE vt = *rc::gen::elementOf(std::vector<VARTYPE>(std::begin(scalars), std::end(scalars)));
+      int n = *rc::gen::inRange(0, 4);
+      LONG lbound = *rc::gen::inRange(-3, 3);
+      SAFEARRAY* psa = SafeArrayCreateVector(vt, lbound, n);
+      void* data = nullptr;
+      SafeArrayAccessData(psa, &data);
+      for (int i = 0; i < n; ++i) {
+        char* p = static_cast<char*>(data) + static_cast<size_t>(i) * psa->cbElements;
+        if (vt == VT_BSTR) {
+          std::wstring text = *rc::gen::container<std::wstring>(rc::gen::inRange<wchar_t>(1, 0xD7FF));
+          *reinterpret_cast<BSTR*>(p) = SysAllocString(text.c_str());
+        } else {
+          uint64_t bits = *rc::gen::arbitrary<uint64_t>();
+          std::memcpy(p, &bits, psa->cbElements);
+        }
+      }
+      SafeArrayUnaccessData(psa);
+      v->vt = VT_ARRAY | vt;
+      v->parray = psa;
     } else {
       int n = *rc::gen::inRange(0, 4);
       LONG lbound = *rc::gen::inRange(-2, 3);
