@@ -6,27 +6,38 @@
 #ifndef TEV_ENGINE_SCHEDULES_H_
 #define TEV_ENGINE_SCHEDULES_H_
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
 #include "engine/BumpedSet.h"
 #include "platform/Variant.h"
 
+class PThread;
 class Schedule;
+class SQLite;
+
+// Result codes of the engine operations.
+constexpr int kResultStatementFailed = 102;
+constexpr int kResultNoSuchSchedule = 103;
+constexpr int kResultDiskFull = 107;
+constexpr int kResultNothingToRecord = 110;
+constexpr int kResultNoUniqueFileName = 119;
 
 class Schedules {
  public:
   Schedules();
   ~Schedules();
 
-  // --- Start-up and shutdown ---
+  // --- Start-up and shutdown (engine/Startup.cpp) ---
   // Runs once on the module's start-up thread after the database is open.
   // True when the engine is ready.
   bool Initialize();
-  // Stops the timer, the monitors and every recording in progress.
+  // Stops the timer and closes every recording in progress.
   void Shutdown();
+  bool IsRunning() const { return m_running.load(); }
 
-  // --- Recording settings ---
+  // --- Recording settings (engine/Settings.cpp) ---
   // Fills in missing settings at engine start: free-space floor, video and
   // audio folders, padding.
   void InitializeSettings();
@@ -36,23 +47,112 @@ class Schedules {
   void SetFreeSpaceRequired(int32_t count);
   void SetRecordPadding(int32_t seconds);
 
-  // --- Intake ---
+  // --- Intake (engine/Intake.cpp) ---
+  // The one entry point for a new recording request. `recordNow`: 0 at the
+  // given time, 1 now, other non-zero now without the television rule.
+  // With `existingRow` the row `existingId` already exists and is not
+  // inserted. On 0 *result holds the new row's medium id as text.
+  int Add(const std::wstring& user, const std::wstring& channelName,
+          const std::wstring& channelMimetype, const std::wstring& channel,
+          const std::wstring& thumbnailId, const std::wstring& rating, const std::wstring& tags,
+          int64_t start, int32_t duration, const std::wstring& name,
+          const std::wstring& category, const std::wstring& description,
+          const std::wstring& quality, const std::wstring& tuner, const std::wstring& subtitle,
+          int32_t keepUntil, int32_t recordNow, const std::wstring& episodeUrl, bool allow,
+          VARIANT* result, bool existingRow, int32_t existingId);
   // Whether a row other than `scheduleId` already uses `filePath`.
   static bool HasDuplicate(const std::wstring& filePath, int scheduleId);
+  // Writable-directory probe (engine/DirectoryProbe.cpp): 0 when a test
+  // file can be created in `directory`, 122 when it is not an existing
+  // directory, 123 when the test file cannot be created. Leaves no file.
+  static int CheckDirectoryWritable(const std::wstring& directory);
+  // Scheduled, skipped and conflicting rows that ended over a minute ago
+  // become missed (retry when they have an episode address).
+  static void ChangePastScheduledToMissed();
+  // Writes the row's owner and republishes it.
+  static void SetScheduleOwner(int32_t scheduleId, int32_t owner);
+  static void SetScheduleOwner(int32_t scheduleId, const std::wstring& owner);
+  // Recording files being created by intake right now (the folder monitor
+  // must not take them for foreign files). Guarded by StartingSetMutex().
+  static bool IsPendingFile(const std::wstring& filePath);
+  static void AddPendingFile(const std::wstring& filePath);
+  static void RemovePendingFile(const std::wstring& filePath);
 
-  // --- Recordings in progress (engine/CurrentlyRecording.cpp) ---
+  // --- Timer (engine/Timer.cpp) ---
+  // Takes the engine lock and recomputes the next wake-up.
+  void SetRecordingTimer();
+  // Recomputes the timer's next wake-up. REQUIRES: EngineMutex() held.
+  void SetRecordingTimerInLock();
+  // Arms the engine's timer: 10 ms for a negative count, 2 s for 0.
+  static void SetWakeUp(int32_t seconds, bool resume);
+  // Body of the timer thread; `argument` is unused (the engine is `this`).
+  int TimerThreadProc(void* argument);
+
+  // --- Start and stop decisions (engine/StartStop.cpp, TunerCounts.cpp) ---
+  // Tuners for the channel mimetype (cached 30 s); -1 when it has none.
+  int32_t GetTunerCount(const std::wstring& channelMimetype);
+  // Forgets the cached tuner counts (start-up).
+  static void ResetTunerCountCache();
+  // How many recordings of this channel mimetype may run at once.
+  int32_t MaxSimultaneousRecordings(const std::wstring& channelMimetype);
+  // Length to record: the time left before the start, the duration and the
+  // padding after it unless the next program on the same tuner needs it.
+  int32_t CalculateAppropriateDuration(int32_t duration, const std::wstring& channelMimetype,
+                                       const std::wstring& channel, int64_t start, int64_t end);
+  int32_t CalculateAppropriateDuration(const Schedule& row);
+  // Whether every tuner of the row's kind is recording (a running recording
+  // inside its own window is stopped then).
+  bool ChannelBusy(const Schedule& row);
+  bool StopCurrentRecordingIfAppropriate(const Schedule& row);
+  // Stops the earliest recording whose end plus padding has passed.
+  void StopCurrentRecordingsIfOver();
+  // Starts every due scheduled row that can start.
+  void StartRecordingIfAppropriate();
+
+  // --- Disk space (engine/DiskSpace.cpp) ---
+  // True when `directory` has room for `duration` seconds of the mimetype
+  // plus the free-space floor, after deleting what the keep-until rules
+  // allow.
+  bool ClearDiskSpace(const std::wstring& directory, const std::wstring& channelMimetype,
+                      int64_t duration, const std::wstring& quality);
+  // ClearDiskSpace for the mimetype's recording folder; on false the row
+  // becomes DVRSTATE_DISK_FULL.
+  bool ClearDiskSpaceForSchedule(const std::wstring& channelMimetype, int32_t scheduleId,
+                                 int64_t duration, const std::wstring& quality);
+  // Deletes the candidate rows' files, oldest first, until there is room;
+  // nothing when even all of them would not make enough.
+  bool DeleteOldRecordings(const std::wstring& directory, SQLite& candidates,
+                           int64_t spaceNeeded, int64_t spaceAvailable);
+
+  // --- Completion and housekeeping (engine/Completion.cpp,
+  // engine/Housekeeping.cpp, engine/CurrentlyRecording.cpp) ---
+  void NotifyRecordStarted(const std::wstring& filePath);
+  void NotifyRecordStartedAsync(const std::wstring& filePath);
+  void NotifyRecordFailedAsync(const std::wstring& filePath);
+  void NotifyRecordComplete(int32_t durationSeconds, const std::wstring& filePath);
+  void NotifyThumbnailNeeded(const std::wstring& filePath);
   // *out becomes an array with one [Name, medium id, ChannelName] array per
   // row in DVRSTATE_RECORDING (the medium id is empty without an endpoint).
   // 0 on success; 102 when the statement fails (*out is then an empty
   // array).
   static int GetCurrentlyRecording(VARIANT* out);
+  // The user's cancel of one schedule (stops its recording when running).
+  int CancelScheduledRecording(int32_t scheduleId);
+  // Schedules the row again from now; 0.
+  int RetrySchedule(int32_t scheduleId);
+  // After a restart: closes rows whose window contains now and records the
+  // rest of each into a new row.
+  void ResumeRecordings();
+  // Deletes skipped and conflicting rows whose end has passed.
+  static void RemoveOldSchedules();
+  // Closes rows still recording more than a minute after their end.
+  static void PruneOrphanedRecordings();
+  // Once per process: rows left recording by a crash become partial.
+  static void ChangeRecordingToCompletePartial();
+  // Closes every row in DVRSTATE_RECORDING (no stream is stopped).
+  static void StopAllRecordings();
 
-  // Writable-directory probe (engine/DirectoryProbe.cpp): 0 when a test
-  // file can be created in `directory`, 122 when it is not an existing
-  // directory, 123 when the test file cannot be created. Leaves no file.
-  static int CheckDirectoryWritable(const std::wstring& directory);
-
-  // --- Media-library publishing ---
+  // --- Media-library publishing (engine/Publishing.cpp, MediumIds.cpp) ---
   static void AssignTevMediumId(int scheduleId, const std::wstring& mediumId);
   static void AssignTevMediumId(const std::wstring& filePath, const std::wstring& mediumId);
   // Medium id stored for the schedule, "" when the row is missing.
@@ -62,15 +162,6 @@ class Schedules {
   // One-time medium-id migration of the version-5 database upgrade.
   // Returns true when the walk completed without a bus exception.
   static bool ChangeMediumIds();
-
-  // --- Used by the conflict check; defined with the timer, start/stop and
-  // completion code ---
-  // Tuners for the channel mimetype (cached 30 s); -1 when it has none.
-  int32_t GetTunerCount(const std::wstring& channelMimetype);
-  // The user's cancel of one schedule (stops its recording when running).
-  int CancelScheduledRecording(int32_t scheduleId);
-  // Recomputes the timer's next wake-up. REQUIRES: EngineMutex() held.
-  void SetRecordingTimerInLock();
 
   // --- Conflicts (engine/Conflicts.cpp) ---
   // Checks a program about to be scheduled against the overlapping rows of
@@ -104,8 +195,10 @@ class Schedules {
  private:
   // Skips a pending row (table and object) or cancels its recording.
   void BumpSchedule(Schedule& row);
-  bool m_running = true;
-  int32_t m_unused = 0;
+
+  PThread* m_timerThread = nullptr;  // owned; null until start-up
+  std::atomic<bool> m_running{true};
+  int32_t m_unused = 0;  // start-up sets it to -1
 };
 
 #endif  // TEV_ENGINE_SCHEDULES_H_

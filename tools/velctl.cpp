@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
     report["ret"] = code;
     report["out"] = value;
   }
-  std::cout << report.dump(2) << "\n";
+  std::cout << report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
   client.Disconnect();
   if (result != 0) return 1;
   long code = -1;
