@@ -3,6 +3,17 @@
 
 const std::vector<CVelAtlService>& CVelAtlServiceTable() {
   static const std::vector<CVelAtlService> table = {
+      {L"ScheduleRecording", &CVelAtl::ScheduleRecording},
+      {L"CancelScheduledRecording", &CVelAtl::CancelScheduledRecording},
+      {L"RetrySchedule", &CVelAtl::RetrySchedule},
+      {L"NotifyTVRecordFinished", &CVelAtl::NotifyRecordFinished},
+      {L"NotifyDeviceRecordFinished", &CVelAtl::NotifyRecordFinished},
+      {L"NotifyWebRecordFinished", &CVelAtl::NotifyRecordFinished},
+      {L"NotifyTVRecordStarted", &CVelAtl::NotifyRecordStarted},
+      {L"NotifyDeviceRecordStarted", &CVelAtl::NotifyRecordStarted},
+      {L"NotifyWebRecordStarted", &CVelAtl::NotifyRecordStarted},
+      {L"NotifyWebRecordStartedAsync", &CVelAtl::NotifyWebRecordStartedAsync},
+      {L"NotifyWebRecordFailedAsync", &CVelAtl::NotifyWebRecordFailedAsync},
       {L"GetConflicts", &CVelAtl::GetConflicts},
       {L"SetPVRConfig", &CVelAtl::SetPVRConfig},
       {L"GetPVRConfig", &CVelAtl::GetPVRConfig},

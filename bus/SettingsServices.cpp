@@ -49,12 +49,6 @@ void PutLong(VARIANT* out, int32_t number) {
   out->lVal = number;
 }
 
-// The scalar BSTR of the services that take one string; its type is not
-// checked, as the callers have always sent a BSTR.
-std::wstring ScalarString(const VARIANT& in) {
-  return in.bstrVal ? std::wstring(in.bstrVal, SysStringLen(in.bstrVal)) : std::wstring();
-}
-
 }  // namespace
 
 int CVelAtl::SetPVRConfig(const std::wstring&, const VARIANT& in, VARIANT*) {
@@ -76,11 +70,11 @@ int CVelAtl::GetPVRConfig(const std::wstring&, const VARIANT& in, VARIANT* out) 
 }
 
 int CVelAtl::SetPVRVideoRecordingDirectory(const std::wstring&, const VARIANT& in, VARIANT*) {
-  return owner_->GetSchedules().SetVideoRecordingDirectory(ScalarString(in));
+  return owner_->GetSchedules().SetVideoRecordingDirectory(VUtil::GetScalarString(in));
 }
 
 int CVelAtl::SetPVRAudioRecordingDirectory(const std::wstring&, const VARIANT& in, VARIANT*) {
-  return owner_->GetSchedules().SetAudioRecordingDirectory(ScalarString(in));
+  return owner_->GetSchedules().SetAudioRecordingDirectory(VUtil::GetScalarString(in));
 }
 
 int CVelAtl::GetPVRVideoRecordingDirectory(const std::wstring&, const VARIANT&, VARIANT* out) {
@@ -99,7 +93,7 @@ int CVelAtl::GetPVRDiskFreeSpaceRequired(const std::wstring&, const VARIANT&, VA
 }
 
 int CVelAtl::SetPVRDiskFreeSpaceRequired(const std::wstring&, const VARIANT& in, VARIANT*) {
-  owner_->GetSchedules().SetFreeSpaceRequired(in.lVal);
+  owner_->GetSchedules().SetFreeSpaceRequired(VUtil::GetScalarLong(in));
   return 0;
 }
 
@@ -109,6 +103,6 @@ int CVelAtl::GetPVRRecordPadding(const std::wstring&, const VARIANT&, VARIANT* o
 }
 
 int CVelAtl::SetPVRRecordPadding(const std::wstring&, const VARIANT& in, VARIANT*) {
-  owner_->GetSchedules().SetRecordPadding(in.lVal);
+  owner_->GetSchedules().SetRecordPadding(VUtil::GetScalarLong(in));
   return 0;
 }

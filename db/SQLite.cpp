@@ -292,7 +292,8 @@ bool SQLite::RunQuery(const std::wstring& statement, const std::wstring& caller)
       return false;
     }
     if (failed) {
-      LogError(L"SQL error in %ls: %ls", caller.c_str(), tev::Utf8ToWide(error).c_str());
+      lastError_ = tev::Utf8ToWide(error);
+      LogError(L"SQL error in %ls: %ls", caller.c_str(), lastError_.c_str());
       LogError(L"%ls", statement.c_str());
       return false;
     }

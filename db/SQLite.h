@@ -63,6 +63,8 @@ class SQLite {
   int32_t GetColumnCount() const { return columnCount_; }
   // Moves to the next row; always true.
   bool Next();
+  // The database's message for the last failed statement of this object.
+  const std::wstring& LastError() const { return lastError_; }
 
   // Position of `column` (exact, case-sensitive) on the current row in the
   // result table, or -1 with an ERROR line ("FindIndex: Index out of bounds
@@ -111,6 +113,7 @@ class SQLite {
   int32_t rowCount_ = 0;
   int32_t columnCount_ = 0;
   int32_t currentRow_ = 0;
+  std::wstring lastError_;
 };
 
 #endif  // TEV_DB_SQLITE_H_

@@ -1,12 +1,62 @@
+// Engine start-up and shutdown.
+#include "db/RecordingSettings.h"
 #include "engine/Schedules.h"
-
 #include "module/PVRVel.h"
+#include "support/GlobalLocks.h"
+#include "support/Log.h"
+#include "support/PMutexLock.h"
+#include "support/PThread.h"
 
 bool Schedules::Initialize() {
+  ResetTunerCountCache();
   PVRVel* pvr = PVRVel::Live();
-  if (!pvr || !pvr->WaitForTevMedia()) return false;
-  InitializeSettings();
+  if (pvr == nullptr || !pvr->WaitForTevMedia()) {
+    LogError(L"Schedules::Initialize : TevMedia is not ready !!!");
+    return false;
+  }
+  {
+    PMutexLock lock(EngineMutex());
+    SetRecordingTimerInLock();
+    m_timerThread = new PThread(this, &Schedules::TimerThreadProc, nullptr);
+  }
+  if (!m_running) return false;
+  RecordingSettings::InitializeFreeSpaceRequired();
+  if (!m_running) return false;
+  m_videoDirectory = RecordingSettings::FillFolderKey(kConfigVideoDirectory,
+                                                      RecordingSettings::DefaultVideoFolder());
+  m_audioDirectory = RecordingSettings::FillFolderKey(kConfigAudioDirectory,
+                                                      RecordingSettings::DefaultAudioFolder());
+  if (!m_running) return false;
+  ResumeRecordings();
+  if (!m_running) return false;
+  RemoveOldSchedules();
+  if (!m_running) return false;
+  if (CVelAtl* vel = TheVel()) vel->NotifyPVRRecordingChange();
+  if (!m_running) return false;
+  m_thirdDirectory = TheVel() != nullptr ? RecordingSettings::MediaCenterRecordPath()
+                                         : std::wstring();
+  if (!m_thirdDirectory.empty()) {
+    LogInfo(L"Monitoring mediacenter recorded tv folder");
+    if (m_thirdDirectory != m_videoDirectory) {
+      LogInfo(L"Mediacenter recorded tv folder is different from the user supplied recorded tv "
+              L"folder");
+    }
+  }
+  if (!m_running) return false;
+  m_unused = -1;
+  if (!m_running) return false;
+  RecordingSettings::InitializeRecordPadding();
   return true;
 }
 
-void Schedules::Shutdown() { m_running = false; }
+void Schedules::Shutdown() {
+  LogDebug(L"Schedules::Shutdown");
+  m_running = false;
+  if (m_timerThread != nullptr) {
+    m_timerThread->join(nullptr);
+    delete m_timerThread;
+    m_timerThread = nullptr;
+  }
+  StopAllRecordings();
+  SetWakeUp(-1, true);
+}

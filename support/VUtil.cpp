@@ -268,6 +268,16 @@ int32_t GetLongElement(const VARIANT& array, long index) {
   return ReadI4(array, index, false, L"Not an array of variant or long", L"Element is not a long");
 }
 
+std::wstring GetScalarString(const VARIANT& value) {
+  if (value.vt != VT_BSTR) Fail(L"Not a string");
+  return value.bstrVal ? std::wstring(value.bstrVal, SysStringLen(value.bstrVal)) : std::wstring();
+}
+
+int32_t GetScalarLong(const VARIANT& value) {
+  if (value.vt != VT_I4) Fail(L"Not a long");
+  return value.lVal;
+}
+
 int32_t GetIntElement(const VARIANT& array, long index) {
   return ReadI4(array, index, false, L"Not an array of variant or int", L"Element is not an int");
 }

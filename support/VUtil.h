@@ -47,6 +47,10 @@ int16_t GetShortElement(const VARIANT& array, long index);
 uint16_t GetUShortElement(const VARIANT& array, long index);
 double GetDoubleElement(const VARIANT& array, long index);
 float GetFloatElement(const VARIANT& array, long index);
+// A request that is one scalar rather than an array: its VT_BSTR text (a
+// null BSTR reads empty) or its VT_I4 value; any other type throws.
+std::wstring GetScalarString(const VARIANT& value);
+int32_t GetScalarLong(const VARIANT& value);
 // Element `index` of a VT_VARIANT array must be a VT_ARRAY|VT_UI1 array.
 // Returns a new[]-allocated copy of the bytes; the caller delete[]s it.
 unsigned char* GetByteArrayElement(const VARIANT& array, long index, long* length);

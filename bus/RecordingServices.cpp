@@ -1,0 +1,119 @@
+// The services that schedule, cancel and retry recordings and receive the
+// streamer's reports. Each adapts the bus form of the request to one engine
+// operation; a malformed request leaves as VelInvalidParameterException
+// before anything has changed.
+#include <string>
+
+#include "bus/CVelAtl.h"
+#include "bus/LocalIds.h"
+#include "db/TimeUtils.h"
+#include "engine/Schedules.h"
+#include "module/PVRVel.h"
+#include "platform/Clock.h"
+#include "support/Log.h"
+#include "support/VUtil.h"
+
+namespace {
+
+Schedules* EngineOf(CVelAtl* vel, const wchar_t* service) {
+  PVRVel* owner = vel->Owner();
+  if (owner == nullptr) {
+    LogError(L"%ls: no engine", service);
+    return nullptr;
+  }
+  return &owner->GetSchedules();
+}
+
+}  // namespace
+
+int CVelAtl::ScheduleRecording(const std::wstring&, const VARIANT& in, VARIANT* out) {
+  const std::wstring user = VUtil::GetStringElement(in, 0);
+  const std::wstring channelName = VUtil::GetStringElement(in, 1);
+  const std::wstring channel = VUtil::GetStringElement(in, 2);
+  const int64_t start = VUtil::GetDateElement(in, 3) + GetTimeZoneOffset();
+  const int32_t duration = VUtil::GetLongElement(in, 4) / 1000;
+  const std::wstring name = VUtil::GetStringElement(in, 5);
+  const std::wstring category = VUtil::GetStringElement(in, 6);
+  const std::wstring description = VUtil::GetStringElement(in, 7);
+  const std::wstring quality = VUtil::GetStringElement(in, 8);
+  const std::wstring tuner = VUtil::GetStringElement(in, 9);
+  const std::wstring subtitle = VUtil::GetStringElement(in, 10);
+  const int32_t keepUntil = VUtil::GetLongElement(in, 11);
+  const long length = VUtil::GetArrayLength(in);
+  const int32_t recordNow = length > 12 ? VUtil::GetLongOrEmptyElement(in, 12) : 0;
+  const std::wstring episodeUrl = length > 13 ? VUtil::GetStringElement(in, 13) : std::wstring();
+  const bool allow = length > 14 ? VUtil::GetLongOrEmptyElement(in, 14) != 0 : false;
+
+  const int64_t now = tev::Clock::Now();
+  LogDebug(L"Times Start %ls %d, Duration %d, Now %ls %d", FormatTime(start).c_str(),
+           static_cast<int32_t>(start), duration, FormatTime(now).c_str(),
+           static_cast<int32_t>(now));
+
+  Schedules* engine = EngineOf(this, L"ScheduleRecording");
+  if (engine == nullptr) return -1;
+  std::wstring mimetype, path, thumbnailId, rating, tags, mediaType;
+  const int found = GetMediumInfo(user, channel, &mimetype, &path, &thumbnailId, &rating, &tags,
+                                  &mediaType);
+  if (found < 0 || (found == 0 && mimetype.empty())) {
+    std::wstring unused;
+    const int code = GetMediumFromId(user, channel, &mimetype, &unused);
+    if (code != 0) return code;
+  }
+  return engine->Add(user, channelName, mimetype, channel, thumbnailId, rating, tags, start,
+                     duration, name, category, description, quality, tuner, subtitle, keepUntil,
+                     recordNow, episodeUrl, allow, out, false, 0);
+}
+
+int CVelAtl::CancelScheduledRecording(const std::wstring&, const VARIANT& in, VARIANT*) {
+  const std::wstring mediumId = VUtil::GetScalarString(in);
+  Schedules* engine = EngineOf(this, L"CancelScheduledRecording");
+  if (engine == nullptr) return -1;
+  return engine->CancelScheduledRecording(LocalIds::GetLocalIdFromTevMediumId(mediumId));
+}
+
+int CVelAtl::RetrySchedule(const std::wstring&, const VARIANT& in, VARIANT*) {
+  const std::wstring mediumId = VUtil::GetScalarString(in);
+  Schedules* engine = EngineOf(this, L"RetrySchedule");
+  if (engine == nullptr) return -1;
+  return engine->RetrySchedule(LocalIds::GetLocalIdFromTevMediumId(mediumId));
+}
+
+int CVelAtl::NotifyRecordFinished(const std::wstring&, const VARIANT& in, VARIANT*) {
+  const int32_t seconds = VUtil::GetLongElement(in, 1);
+  const std::wstring path = VUtil::GetStringElement(in, 2);
+  LogDebug(L"NotifyRecordComplete: durationSec %d, filepath %ls", seconds, path.c_str());
+  if (Schedules* engine = EngineOf(this, L"NotifyRecordFinished")) {
+    engine->NotifyRecordComplete(seconds, path);
+    engine->SetRecordingTimer();
+  }
+  NotifyPVRRecordingChange();
+  return 0;
+}
+
+int CVelAtl::NotifyRecordStarted(const std::wstring&, const VARIANT& in, VARIANT*) {
+  const std::wstring path = VUtil::GetStringElement(in, 2);
+  LogDebug(L"NotifyRecordStarted: filepath %ls", path.c_str());
+  if (Schedules* engine = EngineOf(this, L"NotifyRecordStarted")) engine->NotifyRecordStarted(path);
+  NotifyPVRRecordingChange();
+  return 0;
+}
+
+int CVelAtl::NotifyWebRecordStartedAsync(const std::wstring&, const VARIANT& in, VARIANT*) {
+  const std::wstring path = VUtil::GetStringElement(in, 2);
+  LogDebug(L"NotifyRecordStartedAsync: filepath %ls", path.c_str());
+  if (Schedules* engine = EngineOf(this, L"NotifyWebRecordStartedAsync")) {
+    engine->NotifyRecordStartedAsync(path);
+  }
+  NotifyPVRRecordingChange();
+  return 0;
+}
+
+int CVelAtl::NotifyWebRecordFailedAsync(const std::wstring&, const VARIANT& in, VARIANT*) {
+  const std::wstring path = VUtil::GetStringElement(in, 2);
+  LogDebug(L"NotifyRecordFailedAsync: filepath %ls", path.c_str());
+  if (Schedules* engine = EngineOf(this, L"NotifyWebRecordFailedAsync")) {
+    engine->NotifyRecordFailedAsync(path);
+  }
+  NotifyPVRRecordingChange();
+  return 0;
+}

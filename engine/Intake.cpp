@@ -1,0 +1,319 @@
+// Intake: the one road by which a request to record becomes a row of the
+// Schedules table, and, when its time has come, a running recording.
+//
+// Nothing here serialises two intakes; unique file names rest on the
+// database check behind ConstructUniqueFileName. The engine lock is taken
+// only to re-arm the timer.
+#include <set>
+#include <string>
+
+#include "bus/CVelAtl.h"
+#include "bus/LocalIds.h"
+#include "db/SQLite.h"
+#include "db/Schedule.h"
+#include "db/TimeUtils.h"
+#include "db/WFormat.h"
+#include "dvr/DVR.h"
+#include "engine/MediaBatch.h"
+#include "engine/Schedules.h"
+#include "platform/Clock.h"
+#include "support/GlobalLocks.h"
+#include "support/Log.h"
+#include "support/PMutexLock.h"
+#include "support/VUtil.h"
+
+namespace {
+
+const wchar_t kAutomatic[] = L"Automatic";
+const wchar_t kManual[] = L"Manual";
+
+std::set<std::wstring>& PendingFiles() {
+  static std::set<std::wstring>* files = new std::set<std::wstring>();
+  return *files;
+}
+
+// The values of one new row, as intake has settled them.
+struct NewRow {
+  std::wstring user, channelName, channelMimetype, channel, startText, endText, name, category,
+      description, quality, tuner, subtitle, status, filePath, episodeUrl, type;
+  int32_t duration = 0;
+  int32_t keepUntil = 0;
+};
+
+std::wstring InsertStatement(const NewRow& row, bool escapeQuality) {
+  auto e = [](const std::wstring& text) { return SQLite::Escape(text); };
+  return tev::WFormat(
+      L"INSERT INTO 'Schedules' ('User', 'ChannelName', 'ChannelMimetype', 'Channel', "
+      L"'StartTime', 'Duration', 'EndTime', 'Name', 'Category', 'Description', 'Quality', "
+      L"'Tuner', 'Subtitle', 'Status', 'Owner', 'FilePath', 'EpisodeTitle', 'EpisodeUrl', "
+      L"'Type', 'KeepUntil') VALUES ('%ls', '%ls', '%ls', '%ls', '%ls', %d, '%ls', '%ls', "
+      L"'%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', %d)",
+      e(row.user).c_str(), e(row.channelName).c_str(), e(row.channelMimetype).c_str(),
+      e(row.channel).c_str(), e(row.startText).c_str(), row.duration, e(row.endText).c_str(),
+      e(row.name).c_str(), e(row.category).c_str(), e(row.description).c_str(),
+      escapeQuality ? e(row.quality).c_str() : row.quality.c_str(), e(row.tuner).c_str(),
+      e(row.subtitle).c_str(), e(row.status).c_str(), L"", e(row.filePath).c_str(),
+      e(row.subtitle).c_str(), e(row.episodeUrl).c_str(), e(row.type).c_str(), row.keepUntil);
+}
+
+// The unique file name, or empty when none can be made (an unknown
+// mimetype has no file extension).
+std::wstring UniqueFileName(const std::wstring& mimetype, const std::wstring& channelName,
+                            const std::wstring& name, int64_t start, int32_t scheduleId) {
+  try {
+    return DVR::ConstructUniqueFileName(mimetype, channelName, name, start, scheduleId);
+  } catch (const VelException& e) {
+    LogError(L"Schedules::Add: %ls", e.getMessage().c_str());
+    return std::wstring();
+  }
+}
+
+}  // namespace
+
+bool Schedules::IsPendingFile(const std::wstring& filePath) {
+  PMutexLock lock(StartingSetMutex());
+  return PendingFiles().count(filePath) != 0;
+}
+
+void Schedules::AddPendingFile(const std::wstring& filePath) {
+  PMutexLock lock(StartingSetMutex());
+  PendingFiles().insert(filePath);
+}
+
+void Schedules::RemovePendingFile(const std::wstring& filePath) {
+  PMutexLock lock(StartingSetMutex());
+  PendingFiles().erase(filePath);
+}
+
+int Schedules::Add(const std::wstring& user, const std::wstring& channelName,
+                   const std::wstring& channelMimetype, const std::wstring& channel,
+                   const std::wstring& thumbnailId, const std::wstring& rating,
+                   const std::wstring& tags, int64_t start, int32_t duration,
+                   const std::wstring& name, const std::wstring& category,
+                   const std::wstring& description, const std::wstring& quality,
+                   const std::wstring& tuner, const std::wstring& subtitle, int32_t keepUntil,
+                   int32_t recordNow, const std::wstring& episodeUrlIn, bool allow,
+                   VARIANT* result, bool existingRow, int32_t existingId) {
+  LogInfo(L"SCHEDULE %ls  channel name: %ls mime: %ls channel: %ls start time: %d duration: %d "
+          L"category: %ls description: %ls user: %ls quality: %ls tuner: %ls subTitle %ls "
+          L"keepUntil %d recordNow %d",
+          name.c_str(), channelName.c_str(), channelMimetype.c_str(), channel.c_str(),
+          static_cast<int32_t>(start), duration, category.c_str(), description.c_str(),
+          user.c_str(), quality.c_str(), tuner.c_str(), subtitle.c_str(), keepUntil, recordNow);
+  std::wstring episodeUrl = episodeUrlIn;
+  NewRow row;
+  try {
+    const int64_t now = tev::Clock::Now();
+    start = recordNow == 0 ? start / 60 * 60 + 1 : now;
+    if (start < now) start = now;
+    LogDebug(L"Times Start %ls %d, Duration %d, Now %d", FormatTime(start).c_str(),
+             static_cast<int32_t>(start), duration, static_cast<int32_t>(now));
+    int64_t end = start + duration;
+    LogDebug(L"End %ls %ud, Now %ls %ud", FormatTime(end).c_str(), static_cast<uint32_t>(end),
+             FormatTime(now).c_str(), static_cast<uint32_t>(now));
+
+    int32_t remaining = (start <= now && now < end) ? static_cast<int32_t>(end - now) : 0;
+    if (recordNow == 1 && !DVR::IsTVMimetype(channelMimetype)) remaining = duration;
+
+    row.status = DVRSTATE_SCHEDULED;
+    row.type = kAutomatic;
+    row.filePath = UniqueFileName(channelMimetype, channelName, name, start, existingId);
+    if (row.filePath.empty()) return kResultNoUniqueFileName;
+
+    BumpedSet bumped;
+    const int conflicts = CheckForScheduleConflicts(name, channel, channelMimetype, start,
+                                                    duration, result, existingId, 0, allow,
+                                                    false, std::wstring(), allow, false, bumped);
+    PublishBumped(bumped);
+    if (conflicts != 0) return conflicts;
+
+    row.startText = FormatTime3(start);
+    row.endText = FormatTime3(end);
+    row.user = user;
+    row.channelName = channelName;
+    row.channelMimetype = channelMimetype;
+    row.channel = channel;
+    row.name = name;
+    row.category = category;
+    row.description = description;
+    row.quality = quality;
+    row.tuner = tuner;
+    row.subtitle = subtitle;
+    row.keepUntil = keepUntil;
+    row.duration = duration;
+
+    // The path under which a row was written before the recorder was asked,
+    // or empty when none was.
+    std::wstring writtenPath;
+    const bool startsNow = remaining > 0 || (recordNow != 0 && duration == 0);
+    if (startsNow) {
+      CVelAtl* vel = TheVel();
+      std::wstring mimetype, url, unusedThumbnail, unusedRating, unusedTags, mediaType;
+      int code = vel == nullptr ? 115
+                                : vel->GetMediumInfo(user, channel, &mimetype, &url,
+                                                     &unusedThumbnail, &unusedRating,
+                                                     &unusedTags, &mediaType);
+      if (code != 0) return code;
+      bool urlHadWildcards = false;
+      if (!url.empty()) urlHadWildcards = DVR::ReplaceWildcardInUrl(url, row.startText) != url;
+      if (mimetype != L"video/x-inputdevice") episodeUrl.clear();
+      const std::wstring directory = DVR::GetRecordingDirectory(channelMimetype);
+      code = CheckDirectoryWritable(directory);
+      if (code != 0) return code;
+
+      remaining = CalculateAppropriateDuration(remaining, channelMimetype, channel, start, end);
+      row.duration = remaining;
+      if (remaining > 0 && !ClearDiskSpace(directory, channelMimetype, remaining, quality)) {
+        return kResultDiskFull;
+      }
+
+      start = tev::Clock::Now();
+      if (!urlHadWildcards) {
+        row.filePath = UniqueFileName(channelMimetype, channelName, name, start, existingId);
+        if (row.filePath.empty()) return kResultNoUniqueFileName;
+      } else {
+        row.startText = FormatTime3(start);
+        row.endText = FormatTime3((start + row.duration) / 60 * 60 + 60);
+      }
+
+      AddPendingFile(row.filePath);
+      row.episodeUrl = episodeUrl;
+      if (!existingRow) {
+        row.status = DVRSTATE_RECORDING;
+        SQLite insert;
+        if (!insert.RunQuery(InsertStatement(row, true), L"Schedules::Add")) {
+          RemovePendingFile(row.filePath);
+          return kResultStatementFailed;
+        }
+        writtenPath = row.filePath;
+      }
+
+      std::wstring recordedPath = row.filePath;
+      code = DVR::StartRecording(user, episodeUrl, channelMimetype, &recordedPath, channel,
+                                 remaining, quality, true, row.startText);
+      if (code != 0) {
+        SQLite remove;
+        remove.RunQuery(tev::WFormat(L"DELETE FROM Schedules WHERE %ls = '%ls' AND %ls = '%ls'",
+                                     L"FilePath", SQLite::Escape(row.filePath).c_str(),
+                                     L"Status", DVRSTATE_RECORDING),
+                        L"Schedules::Add");
+        DVR::DeleteFile(row.filePath);
+        LogDebug(L"Deleting %ls because recording couldn't start", row.filePath.c_str());
+        RemovePendingFile(row.filePath);
+        return code;
+      }
+      if (recordedPath != row.filePath) {
+        LogInfo(L"The streamer changed the recording file name to %ls", recordedPath.c_str());
+        SQLite remove;
+        remove.RunQuery(tev::WFormat(L"DELETE FROM Schedules WHERE %ls = '%ls'", L"FilePath",
+                                     SQLite::Escape(row.filePath).c_str()),
+                        L"Schedules::Add");
+        DVR::DeleteFile(row.filePath);
+        RemovePendingFile(row.filePath);
+        row.filePath = recordedPath;
+        AddPendingFile(row.filePath);
+      }
+      row.status = DVRSTATE_RECORDING;
+      row.type = kManual;
+    } else if (recordNow != 0 && episodeUrl.empty()) {
+      return kResultNothingToRecord;
+    }
+    row.episodeUrl = episodeUrl;
+
+    if (!existingRow && writtenPath != row.filePath) {
+      SQLite insert;
+      const std::wstring statement = InsertStatement(row, row.status == DVRSTATE_RECORDING);
+      if (!insert.RunQuery(statement, L"Schedules::Add")) {
+        LogError(L"Schedules::Add Failed insert %ls %ls", statement.c_str(),
+                 insert.LastError().c_str());
+        RemovePendingFile(row.filePath);
+        return kResultStatementFailed;
+      }
+    }
+    RemovePendingFile(row.filePath);
+
+    const std::wstring readBack =
+        existingRow ? tev::WFormat(L"SELECT * FROM Schedules WHERE ID = %d", existingId)
+                    : tev::WFormat(L"SELECT * FROM Schedules WHERE FilePath = '%ls' AND "
+                                   L"Status='%ls'",
+                                   SQLite::Escape(row.filePath).c_str(),
+                                   SQLite::Escape(row.status).c_str());
+    SQLite query;
+    if (!query.RunQuery(readBack, L"Schedules::Add")) return kResultStatementFailed;
+    if (query.GetRowCount() != 1) {
+      LogError(L"Schedules::Add could not find what I just added %d %ls", query.GetRowCount(),
+               readBack.c_str());
+      return kResultStatementFailed;
+    }
+    query.Next();
+    Schedule added;
+    added.FillFromRow(query);
+    if (!existingRow) {
+      added.m_thumbnailId = thumbnailId;
+      added.m_rating = rating;
+      added.m_tags = tags;
+      Schedule::AddMedium(added, true);
+    }
+    SetRecordingTimer();
+    if (remaining > 0) {
+      if (CVelAtl* vel = TheVel()) vel->NotifyStartRecording(added.m_id, added.m_name,
+                                                             added.m_channelName);
+      LogDebug(L"Done Notifying start recording");
+    }
+    const std::wstring mediumId = TheVel() != nullptr ? LocalIds::GetScheduleMediumId(added.m_id)
+                                                      : std::wstring();
+    if (result != nullptr) {
+      VariantClear(result);
+      result->vt = VT_BSTR;
+      result->bstrVal = SysAllocStringLen(mediumId.data(), static_cast<uint32_t>(mediumId.size()));
+    }
+    return 0;
+  } catch (const VelException& e) {  // a time outside the writable range
+    LogError(L"Schedules::Add: %ls", e.getMessage().c_str());
+    if (!row.filePath.empty()) RemovePendingFile(row.filePath);
+    return -1;
+  }
+}
+
+void Schedules::ChangePastScheduledToMissed() {
+  const std::wstring cutoff = FormatTime3(tev::Clock::Now() - 60);
+  SQLite query;
+  const std::wstring select = tev::WFormat(
+      L"SELECT * FROM Schedules WHERE (%ls = '%ls' OR %ls = '%ls' OR %ls = '%ls') AND %ls < %ls",
+      L"Status", DVRSTATE_SCHEDULED, L"Status", DVRSTATE_SKIP, L"Status", DVRSTATE_CONFLICT,
+      L"EndTime", cutoff.c_str());
+  if (!query.RunQuery(select, L"ChangePastScheduledToMissed") || query.GetRowCount() == 0) return;
+  std::vector<Schedule> missed;
+  for (int32_t i = 0; i < query.GetRowCount(); ++i) {
+    query.Next();
+    Schedule row;
+    row.FillFromRow(query);
+    if (!row.m_episodeUrl.empty()) {
+      row.m_status = DVRSTATE_RETRY;
+      row.Update();
+    } else {
+      row.m_status = DVRSTATE_MISSED;
+    }
+    missed.push_back(row);
+  }
+  PublishSchedules(missed, true);
+  SQLite update;
+  update.RunQuery(
+      tev::WFormat(L"UPDATE schedules SET %ls = '%ls' WHERE (%ls = '%ls' OR %ls = '%ls' OR "
+                   L"%ls = '%ls') AND %ls < %ls",
+                   L"Status", DVRSTATE_MISSED, L"Status", DVRSTATE_SCHEDULED, L"Status",
+                   DVRSTATE_SKIP, L"Status", DVRSTATE_CONFLICT, L"EndTime", cutoff.c_str()),
+      L"ChangePastScheduledToMissed");
+}
+
+void Schedules::SetScheduleOwner(int32_t scheduleId, int32_t owner) {
+  Schedule::Update(scheduleId, L"Owner", owner);
+  Schedule row(scheduleId);
+  if (row.m_id != 0) Schedule::AddMedium(row, true);
+}
+
+void Schedules::SetScheduleOwner(int32_t scheduleId, const std::wstring& owner) {
+  Schedule::Update(scheduleId, L"Owner", owner);
+  Schedule row(scheduleId);
+  if (row.m_id != 0) Schedule::AddMedium(row, true);
+}

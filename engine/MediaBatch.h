@@ -1,0 +1,18 @@
+// Publishing several schedules to the media library in one "AddMedia"
+// request, for the operations that change many rows at once.
+#ifndef TEV_ENGINE_MEDIABATCH_H_
+#define TEV_ENGINE_MEDIABATCH_H_
+
+#include <vector>
+
+#include "engine/BumpedSet.h"
+
+class Schedule;
+
+// Nothing is sent for an empty list. Rows whose property list cannot be
+// built are left out (ERROR logged).
+void PublishSchedules(const std::vector<Schedule>& rows, bool flag);
+// Loads every schedule of the set that still exists and publishes them.
+void PublishBumped(const BumpedSet& bumped);
+
+#endif  // TEV_ENGINE_MEDIABATCH_H_
