@@ -142,8 +142,51 @@ void SQLite::FreeResult() {
     sqlite3_free_table(result_);
     result_ = nullptr;
   }
+  table_ = nullptr;
+  cells_.clear();
+  cellPointers_.clear();
   rowCount_ = 0;
   columnCount_ = 0;
+}
+
+bool SQLite::StepRowsLocked(sqlite3* db, const std::string& sql, int32_t limit,
+                            std::string* error) {
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+    *error = sqlite3_errmsg(db);
+    return false;
+  }
+  // Header row first, then the values, as sqlite3_get_table lays them out.
+  const int columns = statement != nullptr ? sqlite3_column_count(statement) : 0;
+  std::vector<bool> isNull;
+  for (int i = 0; i < columns; ++i) {
+    cells_.emplace_back(sqlite3_column_name(statement, i));
+    isNull.push_back(false);
+  }
+  int rows = 0;
+  int rc = SQLITE_DONE;
+  while (statement != nullptr && rows < limit && (rc = sqlite3_step(statement)) == SQLITE_ROW) {
+    for (int i = 0; i < columns; ++i) {
+      const unsigned char* text = sqlite3_column_text(statement, i);
+      isNull.push_back(text == nullptr);
+      cells_.emplace_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
+    }
+    ++rows;
+  }
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+    *error = sqlite3_errmsg(db);
+    sqlite3_finalize(statement);
+    cells_.clear();
+    return false;
+  }
+  sqlite3_finalize(statement);
+  for (size_t i = 0; i < cells_.size(); ++i) {
+    cellPointers_.push_back(isNull[i] ? nullptr : cells_[i].c_str());
+  }
+  table_ = cellPointers_.data();
+  rowCount_ = rows;
+  columnCount_ = columns;
+  return true;
 }
 
 std::wstring SQLite::DatabaseFolder() {
@@ -178,7 +221,9 @@ bool SQLite::Initialize(const std::wstring& folder) {
   if (!exists || empty) {
     if (!Open()) return false;
     SQLite query;
-    return query.CreateTables() && query.AddDefaultData();
+    if (!query.CreateTables() || !query.AddDefaultData()) return false;
+    query.AddIndexes();
+    return true;
   }
 
   if (!Open()) return false;
@@ -201,7 +246,20 @@ bool SQLite::Initialize(const std::wstring& folder) {
     LogInfo(L"Updating database from version 6");
     query.UpdateSchedulesFromVersion6();
   }
+  query.AddIndexes();
   return true;
+}
+
+void SQLite::AddIndexes() {
+  // The engine looks rows up by file and walks them in start order; without
+  // these every such statement scans the whole table. No index on EndTime:
+  // it would draw the overlap selection's OR terms into index walks slower
+  // than one scan. A failure only costs speed.
+  static const wchar_t* const kIndexes[] = {
+      L"CREATE INDEX IF NOT EXISTS SchedulesByStart ON Schedules (StartTime)",
+      L"CREATE INDEX IF NOT EXISTS SchedulesByFile ON Schedules (FilePath)",
+  };
+  for (const wchar_t* statement : kIndexes) RunQuery(statement, L"AddIndexes");
 }
 
 void SQLite::Close() {
@@ -266,6 +324,11 @@ bool SQLite::RunQuery(const std::wstring& statement, const std::wstring& caller)
           error = "injected fault";
         } else {
           if (g_faultCountdown > 0) --g_faultCountdown;
+          const int32_t limit = rowLimit_;
+          rowLimit_ = 0;
+          if (limit > 0) {
+            failed = !StepRowsLocked(g_connection, sql, limit, &error);
+          } else {
           char* message = nullptr;
           int rows = 0;
           int columns = 0;
@@ -280,10 +343,12 @@ bool SQLite::RunQuery(const std::wstring& statement, const std::wstring& caller)
             rowCount_ = 0;
             columnCount_ = 0;
           } else {
+            table_ = result_;
             rowCount_ = rows;
             columnCount_ = columns;
           }
           sqlite3_free(message);
+          }
         }
       }
     }
@@ -315,12 +380,12 @@ bool SQLite::Next() {
 
 int SQLite::FindIndex(const char* column) {
   const char* name = column != nullptr ? column : "";
-  if (currentRow_ < 0 || currentRow_ >= rowCount_ || result_ == nullptr) {
+  if (currentRow_ < 0 || currentRow_ >= rowCount_ || table_ == nullptr) {
     LogError(L"FindIndex: Index out of bounds (%ls)", tev::Utf8ToWide(name).c_str());
     return -1;
   }
   for (int32_t i = 0; i < columnCount_; ++i) {
-    if (result_[i] != nullptr && std::strcmp(result_[i], name) == 0) {
+    if (table_[i] != nullptr && std::strcmp(table_[i], name) == 0) {
       return (currentRow_ + 1) * columnCount_ + i;
     }
   }
@@ -332,19 +397,19 @@ int SQLite::FindIndex(const char* column) {
 int32_t SQLite::GetInt(const char* column) {
   int index = FindIndex(column);
   if (index < 0) return -1;
-  return tev::Atoi(result_[index]);
+  return tev::Atoi(table_[index]);
 }
 
 std::wstring SQLite::GetString(const char* column) {
   int index = FindIndex(column);
-  if (index < 0 || result_[index] == nullptr) return std::wstring();
-  return tev::Utf8ToWide(result_[index]);
+  if (index < 0 || table_[index] == nullptr) return std::wstring();
+  return tev::Utf8ToWide(table_[index]);
 }
 
 int64_t SQLite::GetTime(const char* column) {
   int index = FindIndex(column);
   if (index < 0) return tev::Clock::Now();
-  return GetTime3(result_[index] == nullptr ? std::wstring() : tev::Utf8ToWide(result_[index]));
+  return GetTime3(table_[index] == nullptr ? std::wstring() : tev::Utf8ToWide(table_[index]));
 }
 
 std::wstring SQLite::Escape(const std::wstring& text) {

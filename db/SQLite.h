@@ -20,6 +20,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+struct sqlite3;
 
 class SQLite {
  public:
@@ -56,6 +59,9 @@ class SQLite {
   // test ignoring case) get the prefix, where written in exactly that case,
   // replaced by the fixed column lists.
   bool RunQuery(const std::wstring& statement, const std::wstring& caller);
+  // The next RunQuery keeps only the first `rows` rows of its result (the
+  // rest are never read), for callers that look at the first row alone.
+  void LimitRows(int32_t rows) { rowLimit_ = rows; }
   bool Begin(const std::wstring& caller);
   bool Commit(const std::wstring& caller);
 
@@ -86,6 +92,8 @@ class SQLite {
 
   // --- Schema and upgrade steps (db/Schema.cpp, db/Upgrade.cpp) ---
   bool CreateTables();
+  // Lookup indexes of the Schedules table (no effect on results).
+  void AddIndexes();
   bool AddDefaultData();
   // Each step hands over to the next one by itself when it may go on; the
   // last one leaves "Version" = "7".
@@ -107,6 +115,8 @@ class SQLite {
 
  private:
   void FreeResult();
+  // Runs one statement by stepping it, keeping at most `limit` rows.
+  bool StepRowsLocked(sqlite3* db, const std::string& sql, int32_t limit, std::string* error);
 
   // Owned; freed with sqlite3_free_table.
   char** result_ = nullptr;
@@ -114,6 +124,12 @@ class SQLite {
   int32_t columnCount_ = 0;
   int32_t currentRow_ = 0;
   std::wstring lastError_;
+  int32_t rowLimit_ = 0;
+  // The current result, laid out as sqlite3_get_table lays it out: either
+  // result_, or cellPointers_ into cells_ after a limited run.
+  const char* const* table_ = nullptr;
+  std::vector<std::string> cells_;
+  std::vector<const char*> cellPointers_;
 };
 
 #endif  // TEV_DB_SQLITE_H_

@@ -245,7 +245,6 @@ int Schedules::Add(const std::wstring& user, const std::wstring& channelName,
                readBack.c_str());
       return kResultStatementFailed;
     }
-    query.Next();
     Schedule added;
     added.FillFromRow(query);
     if (!existingRow) {
@@ -284,8 +283,7 @@ void Schedules::ChangePastScheduledToMissed() {
       L"EndTime", cutoff.c_str());
   if (!query.RunQuery(select, L"ChangePastScheduledToMissed") || query.GetRowCount() == 0) return;
   std::vector<Schedule> missed;
-  for (int32_t i = 0; i < query.GetRowCount(); ++i) {
-    query.Next();
+  for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {
     Schedule row;
     row.FillFromRow(query);
     if (!row.m_episodeUrl.empty()) {

@@ -384,3 +384,38 @@ TEST_F(SQLiteTest, ModuleDoesNotStartOnADamagedFile) {
   EXPECT_FALSE(log_->Has(LOG_DEBUG, L"Initializing vel"));
   EXPECT_EQ(dbtest::ReadBytes(dbPath_), garbage);
 }
+
+TEST_F(SQLiteTest, LimitedQueriesKeepTheFirstRowsAndLookupIndexesExist) {
+  OpenNew();
+  {
+    RawDb raw(dbPath_);
+    for (int i = 0; i < 30; ++i) {
+      raw.Exec("INSERT INTO Schedules (Name, StartTime, FilePath) VALUES ('n" +
+               std::to_string(i) + "', " + std::to_string(20300101000000 + (29 - i)) +
+               ", NULL)");
+    }
+    auto indexes = raw.Rows("SELECT name FROM sqlite_master WHERE type = 'index' AND "
+                            "tbl_name = 'Schedules' ORDER BY name");
+    ASSERT_EQ(indexes.size(), 2u);
+    EXPECT_EQ(indexes[0][0], "SchedulesByFile");
+    EXPECT_EQ(indexes[1][0], "SchedulesByStart");
+  }
+  SQLite query;
+  query.LimitRows(2);
+  ASSERT_TRUE(query.RunQuery(L"SELECT * FROM Schedules ORDER BY StartTime", L"test"));
+  ASSERT_EQ(query.GetRowCount(), 2);
+  EXPECT_EQ(query.GetString("Name"), L"n29");
+  EXPECT_EQ(query.GetString("FilePath"), L"");  // NULL reads empty
+  EXPECT_EQ(query.GetInt("Duration"), 0);
+  query.Next();
+  EXPECT_EQ(query.GetString("Name"), L"n28");
+  query.Next();
+  EXPECT_EQ(query.FindIndex("Name"), -1);  // past the kept rows
+  // The limit is for one statement only, and a failing one reports as usual.
+  ASSERT_TRUE(query.RunQuery(L"SELECT * FROM Schedules", L"test"));
+  EXPECT_EQ(query.GetRowCount(), 30);
+  query.LimitRows(1);
+  EXPECT_FALSE(query.RunQuery(L"SELECT x FROM nowhere", L"limited"));
+  EXPECT_EQ(query.GetRowCount(), 0);
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SQL error in limited: no such table: nowhere"));
+}

@@ -1,0 +1,104 @@
+// A fixture for tests of the recording engine: the peer fixture (database,
+// captured log, loopback bus, "ZoVIZ", scripted peers) plus recording
+// folders on disk, a padding of 30 s, a one-tuner TV service, channel
+// lookups the media library answers, and an engine object.
+#ifndef TEV_TESTS_ENGINE_ENGINEFIXTURE_H_
+#define TEV_TESTS_ENGINE_ENGINEFIXTURE_H_
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "db/Config.h"
+#include "db/RecordingSettings.h"
+#include "db/TimeUtils.h"
+#include "dvr/DVR.h"
+#include "engine/Schedules.h"
+#include "module/PVRVel.h"
+#include "tests/peers/PeerFixture.h"
+
+namespace enginetest {
+
+using tev::peers::Value;
+
+class EngineFixture : public peertest::PeerFixture {
+ protected:
+  void SetUp() override {
+    PeerFixture::SetUp();
+    videoDir_ = dir_.path() + "/Recorded TV";
+    audioDir_ = dir_.path() + "/Recorded Audio";
+    std::filesystem::create_directories(videoDir_);
+    std::filesystem::create_directories(audioDir_);
+    Config::SetString(kConfigVideoDirectory, tev::FromStdUtf8(videoDir_));
+    Config::SetString(kConfigAudioDirectory, tev::FromStdUtf8(audioDir_));
+    Config::SetString(kConfigRecordPadding, L"30");
+    RecordingSettings::ResetForTest();
+    RecordingSettings::InitializeFreeSpaceRequired();
+    DVR::ResetRecordingDirectoryCache();
+    Schedules::ResetTunerCountCache();
+    tv_.SetTuners({{L"Tuner 1", L"video/x-tv"}});
+    SetChannel(L"tv.channel");
+    engine_.reset(new Schedules());
+  }
+  void TearDown() override {
+    if (pvr_) {
+      SetTheVelForTest(nullptr);
+      pvr_->Vel().Disconnect();
+    }
+    engine_.reset();
+    pvr_.reset();
+    PeerFixture::TearDown();
+  }
+
+  // Replaces the bare endpoint by a whole module object, so that requests
+  // to "ZoVIZ" reach its services and its engine.
+  void UseModuleEndpoint() {
+    SetTheVelForTest(nullptr);
+    vel_.reset();
+    pvr_.reset(new PVRVel());
+    pvr_->Vel().SetRequestTimeout(10000);
+    ASSERT_EQ(pvr_->Vel().Connect(bus_.host(), L"ZoVIZ"), 0);
+    SetTheVelForTest(&pvr_->Vel());
+  }
+  Schedules& Engine() { return pvr_ ? pvr_->GetSchedules() : *engine_; }
+
+  // Every channel lookup answers a medium of this media type.
+  void SetChannel(const std::wstring& mediaType, const std::wstring& url = L"") {
+    Value record = Value::Array({Value::Str(L"ch"), Value::Str(url), Value::Str(mediaType),
+                                 Value::Str(L""), Value::Str(L"T7"), Value::Str(L"PG"),
+                                 Value::Str(L"news")});
+    media_.SetReply(L"SearchMedia", 0,
+                    Value::Array({Value::Array({Value::Long(1), Value(), Value(), Value(),
+                                                Value::Array({record})})}));
+  }
+
+  // Schedules::Add with the values most tests share.
+  int Add(const std::wstring& name, int64_t start, int32_t duration, int32_t recordNow = 0,
+          const std::wstring& mimetype = L"video/x-tv", const std::wstring& episodeUrl = L"",
+          VARIANT* result = nullptr) {
+    return Engine().Add(L"bob", L"BBC One", mimetype, L"ch1", L"T7", L"PG", L"news", start,
+                        duration, name, L"Drama", L"A story", L"high", L"t1", L"Part 1", 2,
+                        recordNow, episodeUrl, false, result, false, 0);
+  }
+
+  // Raw column values of every row, in ID order.
+  std::vector<std::vector<std::string>> Rows(const std::string& columns,
+                                             const std::string& where = "1") {
+    dbtest::RawDb db(dbPath_);
+    return db.Rows("SELECT " + columns + " FROM Schedules WHERE " + where + " ORDER BY ID");
+  }
+  std::string Column(int id, const std::string& column) {
+    dbtest::RawDb db(dbPath_);
+    return db.Value("SELECT " + column + " FROM Schedules WHERE ID = " + std::to_string(id));
+  }
+  static std::string DbTime(int64_t t) { return tev::ToStdUtf8(FormatTime3(t)); }
+
+  std::string videoDir_;
+  std::string audioDir_;
+  std::unique_ptr<Schedules> engine_;
+  std::unique_ptr<PVRVel> pvr_;
+};
+
+}  // namespace enginetest
+
+#endif  // TEV_TESTS_ENGINE_ENGINEFIXTURE_H_

@@ -1,0 +1,223 @@
+// Intake of recording requests on a real database with the scripted media
+// library, streamer and TV service on a loopback bus.
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "db/Schedule.h"
+#include "platform/Clock.h"
+#include "tests/engine/EngineFixture.h"
+
+namespace {
+
+using enginetest::Value;
+namespace fs = std::filesystem;
+
+class Intake : public enginetest::EngineFixture {
+ protected:
+  size_t FilesIn(const std::string& folder) {
+    size_t count = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      (void)entry;
+      ++count;
+    }
+    return count;
+  }
+};
+
+TEST_F(Intake, AScheduledRowCarriesTheRequest) {
+  const int64_t now = tev::Clock::Now();
+  const int64_t minute = (now + 7200) / 60 * 60;
+  AutoVariant result;
+  ASSERT_EQ(Add(L"Bob's Show", minute + 37, 3600, 0, L"video/x-tv", L"", &result), 0);
+
+  auto rows = Rows("ID, StartTime, EndTime, Status, Type, Owner, Subtitle, EpisodeTitle, "
+                   "KeepUntil, Name, Quality, FilePath, TevMediumId, Duration");
+  ASSERT_EQ(rows.size(), 1u);
+  const auto& row = rows[0];
+  EXPECT_EQ(row[1], DbTime(minute + 1));  // whole minute plus one second
+  EXPECT_EQ(row[2], DbTime(minute + 1 + 3600));
+  EXPECT_EQ(row[3], "DVRSTATE_SCHEDULED");
+  EXPECT_EQ(row[4], "Automatic");
+  EXPECT_EQ(row[5], "");
+  EXPECT_EQ(row[6], "Part 1");
+  EXPECT_EQ(row[7], "Part 1");
+  EXPECT_EQ(row[8], "2");
+  EXPECT_EQ(row[9], "Bob's Show");
+  EXPECT_EQ(row[10], "high");
+  EXPECT_EQ(fs::path(row[11]).parent_path().string(), videoDir_);
+  EXPECT_EQ(fs::path(row[11]).extension().string(), ".asf");
+  EXPECT_EQ(row[13], "3600");
+  // The answer is the medium id the library gave when the row was published.
+  ASSERT_EQ(result.get().vt, VT_BSTR);
+  EXPECT_FALSE(row[12].empty());
+  EXPECT_EQ(tev::ToStdUtf8(result.get().bstrVal), row[12]);
+  EXPECT_EQ(media_.CountOf(L"AddMedium"), 1u);
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
+  EXPECT_FALSE(Schedules::IsPendingFile(tev::FromStdUtf8(row[11])));
+  EXPECT_TRUE(log_->HasPart(LOG_INFO, L"SCHEDULE Bob's Show  channel name: BBC One mime: "
+                                      L"video/x-tv channel: ch1"));
+
+  // The same program at the same time is refused as a duplicate.
+  EXPECT_EQ(Add(L"Bob's Show", minute + 37, 3600), 119);
+  EXPECT_EQ(Rows("ID").size(), 1u);
+}
+
+TEST_F(Intake, AStartThatHasPassedRecordsAtOnceForTheWholeDuration) {
+  const int64_t now = tev::Clock::Now();
+  // Started ten minutes ago, and one whose end has passed too: both are
+  // moved to now and record their whole duration plus the padding.
+  ASSERT_EQ(Add(L"Late", now - 600, 1800), 0);
+  ASSERT_EQ(Add(L"Over", now - 7200, 900, 0, L"video/x-inputdevice"), 0);
+
+  auto rows = Rows("Name, Status, Type, StartTime, Duration, FilePath");
+  ASSERT_EQ(rows.size(), 2u);
+  for (const auto& row : rows) {
+    EXPECT_EQ(row[1], "DVRSTATE_RECORDING") << row[0];
+    // The row written before the streamer was asked keeps its type.
+    EXPECT_EQ(row[2], "Automatic") << row[0];
+    const int64_t start = GetTime3(tev::FromStdUtf8(row[3]));
+    EXPECT_LE(std::llabs(start - now), 2) << row[0];
+    EXPECT_FALSE(Schedules::IsPendingFile(tev::FromStdUtf8(row[5])));
+  }
+  EXPECT_NEAR(std::stoi(rows[0][4]), 1830, 1);
+  EXPECT_NEAR(std::stoi(rows[1][4]), 930, 1);
+
+  auto starts = streamer_.RequestsOf(L"StartStream");
+  ASSERT_EQ(starts.size(), 2u);
+  EXPECT_EQ(peertest::Str(starts[0].get(), 11), tev::FromStdUtf8(rows[0][5]));
+  EXPECT_NEAR(VUtil::GetLongElement(starts[0].get(), 10), 1830, 1);
+  ASSERT_TRUE(listener_.WaitFor(L"NotifyStartRecording", 2, 5000));
+  EXPECT_EQ(peertest::Str(listener_.RequestsOf(L"NotifyStartRecording")[0].get(), 0), L"Late");
+}
+
+TEST_F(Intake, RecordNowOpenEndedOrWithNothingLeft) {
+  ASSERT_EQ(Add(L"Open", 0, 0, 1), 0);
+  auto rows = Rows("Status, Duration, Type");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][0], "DVRSTATE_RECORDING");
+  EXPECT_EQ(rows[0][1], "0");
+  ASSERT_EQ(streamer_.CountOf(L"StartStream"), 1u);
+  EXPECT_EQ(VUtil::GetLongElement(streamer_.RequestsOf(L"StartStream")[0].get(), 10), 0);
+
+  // A negative duration leaves nothing to record and no address to retry.
+  const size_t files = FilesIn(videoDir_);
+  EXPECT_EQ(Add(L"Nothing", 0, -1, 1), 110);
+  EXPECT_EQ(Add(L"Nothing web", 0, -1, 1, L"video/x-webwin"), 110);
+  EXPECT_EQ(Rows("ID").size(), 1u);
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
+  EXPECT_EQ(FilesIn(videoDir_), files);
+  // With an episode address the row waits for a retry instead.
+  EXPECT_EQ(Add(L"Episode", 0, -1, 1, L"video/x-tv", L"http://example.invalid/e1"), 0);
+  EXPECT_EQ(Rows("Status, EpisodeUrl", "Name = 'Episode'")[0][0], "DVRSTATE_SCHEDULED");
+}
+
+TEST_F(Intake, TheStreamersFileNameReplacesOurs) {
+  const std::wstring renamed = tev::FromStdUtf8(videoDir_) + L"/renamed by streamer.asf";
+  streamer_.SetHandler(L"StartStream", [&](const VARIANT& in, VARIANT* out) {
+    const int32_t id = tev::peers::ReadInteger(in, 1);
+    Value::Array({Value::Array({Value::Long(id), Value::Str(L"ch1"), Value::Str(renamed),
+                                Value::Long(60), Value(),
+                                Value::Pairs({{L"destination", Value::Str(renamed)}})})})
+        .CopyTo(out);
+    return 0;
+  });
+  ASSERT_EQ(Add(L"Renamed", 0, 600, 1), 0);
+  auto rows = Rows("FilePath, Status, Type");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(tev::FromStdUtf8(rows[0][0]), renamed);
+  EXPECT_EQ(rows[0][1], "DVRSTATE_RECORDING");
+  EXPECT_EQ(rows[0][2], "Manual");
+  EXPECT_FALSE(Schedules::IsPendingFile(renamed));
+}
+
+TEST_F(Intake, RefusalsLeaveNothingBehind) {
+  // The streamer refuses: no row, no file, nothing pending.
+  streamer_.SetReply(L"StartStream", 5);
+  EXPECT_EQ(Add(L"Refused", 0, 600, 1), 115);
+  EXPECT_TRUE(Rows("ID").empty());
+  EXPECT_EQ(FilesIn(videoDir_), 0u);
+  EXPECT_TRUE(log_->HasPart(LOG_DEBUG, L"because recording couldn't start"));
+  streamer_.ResetReply(L"StartStream");
+
+  // The channel cannot be found in the library.
+  media_.SetReply(L"SearchMedia", 0, Value::Array({Value::Array({Value::Long(0)})}));
+  EXPECT_NE(Add(L"No channel", 0, 600, 1), 0);
+  EXPECT_TRUE(Rows("ID").empty());
+  SetChannel(L"tv.channel");
+
+  // A mimetype without a file format has no file name.
+  EXPECT_EQ(Add(L"Odd", tev::Clock::Now() + 3600, 600, 0, L"foo/bar"), 119);
+
+  // The recording folder is gone, or is a file.
+  fs::remove_all(videoDir_);
+  EXPECT_EQ(Add(L"No folder", 0, 600, 1), 122);
+  std::ofstream(videoDir_) << "x";
+  EXPECT_EQ(Add(L"Folder is a file", 0, 600, 1), 122);
+  EXPECT_TRUE(Rows("ID").empty());
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
+}
+
+TEST_F(Intake, OddNamesAndLengthsStayInsideTheFolder) {
+  std::wstring name(2000, L'x');
+  name.replace(0, 24, L"../..\\/'quoted' \"twice\"\x01\x1f");
+  const int64_t later = tev::Clock::Now() + 86400;
+  ASSERT_EQ(Add(name, later, 3600), 0);
+  ASSERT_EQ(Add(L"Ten years", later + 7200, 315360000), 0);
+  ASSERT_EQ(Add(L"\U0001F4FA Emoji", later + 14400, 60), 0);
+  for (const auto& row : Rows("FilePath, Name")) {
+    const fs::path path(row[0]);
+    EXPECT_EQ(path.parent_path().string(), videoDir_) << row[0];
+    EXPECT_LT(path.filename().string().size(), 255u);
+    EXPECT_EQ(path.filename().string().find('/'), std::string::npos);
+  }
+  const int emoji = std::stoi(Rows("ID", "Name LIKE '%Emoji'")[0][0]);
+  EXPECT_EQ(Schedule(emoji).m_name, L"\U0001F4FA Emoji");
+  EXPECT_EQ(Rows("EndTime", "Name = 'Ten years'")[0][0],
+            DbTime((later + 7200) / 60 * 60 + 1 + 315360000));
+  EXPECT_EQ(FilesIn(videoDir_), 0u);  // nothing is created for a later recording
+}
+
+TEST_F(Intake, PastSchedulesBecomeMissedOrRetried) {
+  const int64_t now = tev::Clock::Now();
+  dbtest::RawDb db(dbPath_);
+  auto insert = [&](const std::string& name, const std::string& status, int64_t end,
+                    const std::string& url) {
+    db.Exec("INSERT INTO Schedules (Name, Status, StartTime, EndTime, Duration, FilePath, "
+            "ChannelMimetype, EpisodeUrl) VALUES ('" + name + "', '" + status + "', " +
+            DbTime(end - 600) + ", " + DbTime(end) + ", 600, '/r/" + name + ".asf', "
+            "'video/x-tv', '" + url + "')");
+  };
+  insert("old", "DVRSTATE_SCHEDULED", now - 120, "");
+  insert("oldurl", "DVRSTATE_SCHEDULED", now - 120, "http://e/1");
+  insert("conflict", "DVRSTATE_CONFLICT", now - 3600, "");
+  insert("skip", "DVRSTATE_SKIP", now - 3600, "");
+  insert("recent", "DVRSTATE_SCHEDULED", now - 30, "");
+  insert("done", "DVRSTATE_COMPLETE", now - 3600, "");
+  Schedules::ChangePastScheduledToMissed();
+  auto rows = Rows("Name, Status");
+  ASSERT_EQ(rows.size(), 6u);
+  EXPECT_EQ(rows[0][1], "DVRSTATE_MISSED");
+  EXPECT_EQ(rows[1][1], "DVRSTATE_RETRY");
+  EXPECT_EQ(rows[2][1], "DVRSTATE_MISSED");
+  EXPECT_EQ(rows[3][1], "DVRSTATE_MISSED");
+  EXPECT_EQ(rows[4][1], "DVRSTATE_SCHEDULED");
+  EXPECT_EQ(rows[5][1], "DVRSTATE_COMPLETE");
+  // All four published in one request.
+  ASSERT_EQ(media_.CountOf(L"AddMedia"), 1u);
+  Value lists = peertest::Elem(media_.RequestsOf(L"AddMedia")[0].get(), 1);
+  EXPECT_EQ(VUtil::GetArrayLength(lists.get()), 4);
+
+  // An owner change is written and republished.
+  const int id = std::stoi(Rows("ID", "Name = 'recent'")[0][0]);
+  Schedules::SetScheduleOwner(id, 7);
+  EXPECT_EQ(Column(id, "Owner"), "7");
+  Schedules::SetScheduleOwner(id, L"");
+  EXPECT_EQ(Column(id, "Owner"), "");
+  EXPECT_EQ(media_.CountOf(L"AddMedium"), 2u);
+}
+
+}  // namespace
