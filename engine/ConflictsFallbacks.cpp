@@ -62,6 +62,3 @@ __attribute__((weak)) int Schedules::CancelScheduledRecording(int32_t scheduleId
   }
   return 0;
 }
-
-// Without the engine's timer there is nothing to re-arm.
-__attribute__((weak)) void Schedules::SetRecordingTimerInLock() {}

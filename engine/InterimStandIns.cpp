@@ -2,9 +2,6 @@
 // separately; each real definition replaces its stand-in at link time.
 #include "engine/Schedules.h"
 
-__attribute__((weak)) void Schedules::SetRecordingTimer() {}
-__attribute__((weak)) void Schedules::SetWakeUp(int32_t, bool) {}
-__attribute__((weak)) int Schedules::TimerThreadProc(void*) { return 0; }
 __attribute__((weak)) void Schedules::ResetTunerCountCache() {}
 __attribute__((weak)) int32_t Schedules::CalculateAppropriateDuration(
     int32_t duration, const std::wstring&, const std::wstring&, int64_t, int64_t) {
@@ -22,3 +19,5 @@ __attribute__((weak)) int Schedules::RetrySchedule(int32_t) { return 0; }
 __attribute__((weak)) void Schedules::ResumeRecordings() {}
 __attribute__((weak)) void Schedules::RemoveOldSchedules() {}
 __attribute__((weak)) void Schedules::StopAllRecordings() {}
+__attribute__((weak)) void Schedules::StartRecordingIfAppropriate() {}
+__attribute__((weak)) void Schedules::StopCurrentRecordingsIfOver() {}

@@ -1,7 +1,9 @@
 // Engine start-up and shutdown.
 #include "db/RecordingSettings.h"
 #include "engine/Schedules.h"
+#include "engine/TimerState.h"
 #include "module/PVRVel.h"
+#include "platform/StandByWaitableTimer.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
@@ -15,7 +17,10 @@ bool Schedules::Initialize() {
     return false;
   }
   {
+    // Under the engine lock, so that a shutdown racing with start-up either
+    // sees the thread or stops it from being started.
     PMutexLock lock(EngineMutex());
+    if (!m_running) return false;
     SetRecordingTimerInLock();
     m_timerThread = new PThread(this, &Schedules::TimerThreadProc, nullptr);
   }
@@ -52,11 +57,18 @@ bool Schedules::Initialize() {
 void Schedules::Shutdown() {
   LogDebug(L"Schedules::Shutdown");
   m_running = false;
-  if (m_timerThread != nullptr) {
-    m_timerThread->join(nullptr);
-    delete m_timerThread;
+  PThread* timerThread;
+  {
+    PMutexLock lock(EngineMutex());
+    timerThread = m_timerThread;
     m_timerThread = nullptr;
   }
+  if (timerThread != nullptr) {
+    StandByWaitableTimer::Instance().cancel();
+    timerThread->join(nullptr);
+    delete timerThread;
+  }
   StopAllRecordings();
+  TimerRunning() = false;
   SetWakeUp(-1, true);
 }

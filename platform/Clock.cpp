@@ -7,7 +7,12 @@ namespace tev {
 
 namespace {
 std::atomic<int64_t> g_shift_seconds{0};
+std::atomic<void (*)()> g_shift_listener{nullptr};
+
+void NotifyShift() {
+  if (auto listener = g_shift_listener.load()) listener();
 }
+}  // namespace
 
 int64_t Clock::RealNowMs() {
   using namespace std::chrono;
@@ -21,8 +26,15 @@ int64_t Clock::Now() {
   return ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
 }
 
-void Clock::Shift(int64_t seconds) { g_shift_seconds += seconds; }
-void Clock::ResetShift() { g_shift_seconds = 0; }
+void Clock::Shift(int64_t seconds) {
+  g_shift_seconds += seconds;
+  NotifyShift();
+}
+void Clock::ResetShift() {
+  g_shift_seconds = 0;
+  NotifyShift();
+}
+void Clock::SetShiftListener(void (*listener)()) { g_shift_listener = listener; }
 int64_t Clock::ShiftSeconds() { return g_shift_seconds.load(); }
 
 }  // namespace tev

@@ -21,6 +21,9 @@ class Clock {
   static void Shift(int64_t seconds);
   static void ResetShift();
   static int64_t ShiftSeconds();
+  // Called after every Shift/ResetShift, so that waits aimed at an instant
+  // of this clock can re-read it. One listener; null removes it.
+  static void SetShiftListener(void (*listener)());
 };
 
 }  // namespace tev

@@ -15,6 +15,7 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "module/PVRVel.h"
+#include "platform/StandByWaitableTimer.h"
 #include "tests/peers/PeerFixture.h"
 
 namespace enginetest {
@@ -36,6 +37,8 @@ class EngineFixture : public peertest::PeerFixture {
     RecordingSettings::InitializeFreeSpaceRequired();
     DVR::ResetRecordingDirectoryCache();
     Schedules::ResetTunerCountCache();
+    // The timer is process-wide and a shutdown cancels it for good.
+    StandByWaitableTimer::Instance().ResetForTest();
     tv_.SetTuners({{L"Tuner 1", L"video/x-tv"}});
     SetChannel(L"tv.channel");
     engine_.reset(new Schedules());

@@ -1,0 +1,153 @@
+// The recording timer: computes the next moment something must happen and
+// sleeps until then on the standby-waking timer.
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <exception>
+
+#include "db/RecordingSettings.h"
+#include "db/SQLite.h"
+#include "db/Schedule.h"
+#include "db/TimeUtils.h"
+#include "db/WFormat.h"
+#include "engine/Schedules.h"
+#include "engine/TimerState.h"
+#include "platform/Clock.h"
+#include "platform/StandByWaitableTimer.h"
+#include "support/GlobalLocks.h"
+#include "support/Log.h"
+#include "support/PMutexLock.h"
+#include "vel/VelException.h"
+
+std::atomic<bool>& TimerRunning() {
+  static std::atomic<bool> running{false};
+  return running;
+}
+
+namespace {
+
+// Seconds from now to the first row's time; 1 when that has passed.
+int32_t WaitFor(int64_t at, int64_t now, int64_t padding) {
+  int64_t wait = at - now + padding;
+  if (wait < 0) {
+    LogDebug(L"SetRecordingTimerInLock: wait was negative");
+    wait = 1;
+  }
+  return static_cast<int32_t>(std::min<int64_t>(wait, INT32_MAX));
+}
+
+}  // namespace
+
+void Schedules::SetRecordingTimer() {
+  PMutexLock lock(EngineMutex());
+  SetRecordingTimerInLock();
+}
+
+void Schedules::SetRecordingTimerInLock() {
+  try {
+    const int64_t now = tev::Clock::Now();
+    const std::wstring cutoff = FormatTime3(now - 120);
+    const int32_t padding = GetPaddingTime();
+    // Only the first row of each query matters.
+    SQLite starts;
+    starts.LimitRows(1);
+    if (!starts.RunQuery(
+            tev::WFormat(
+                L"SELECT * FROM Schedules WHERE Status = '%ls' AND StartTime > %ls ORDER BY "
+                L"StartTime",
+                DVRSTATE_SCHEDULED, cutoff.c_str()),
+            L"SetRecordingTimerInLock")) {
+      return;
+    }
+    // AND binds tighter than OR: every scheduled row, plus the recordings
+    // that end after the cut-off.
+    SQLite stops;
+    stops.LimitRows(1);
+    if (!stops.RunQuery(tev::WFormat(L"SELECT * FROM Schedules WHERE Status = '%ls' OR Status = "
+                                     L"'%ls'  AND EndTime > %ls ORDER BY EndTime",
+                                     DVRSTATE_SCHEDULED, DVRSTATE_RECORDING, cutoff.c_str()),
+                        L"SetRecordingTimerInLock")) {
+      return;
+    }
+    const std::wstring nowText = FormatTime3(now);
+    int32_t startWait = 0;
+    int32_t stopWait = 0;
+    if (starts.GetRowCount() > 0) {
+      Schedule row;
+      row.FillFromRow(starts);
+      startWait = WaitFor(row.m_startTime, now, -static_cast<int64_t>(padding));
+      LogInfo(L"SetRecordingTimerInLock: Scheduling %ls for %ls, now: %ls wait: %d start: %d "
+              L"now: %d ",
+              row.m_name.c_str(), FormatTime3(row.m_startTime).c_str(), nowText.c_str(),
+              startWait, static_cast<int32_t>(row.m_startTime), static_cast<int32_t>(now));
+    }
+    if (stops.GetRowCount() > 0) {
+      Schedule row;
+      row.FillFromRow(stops);
+      stopWait = WaitFor(row.m_endTime, now, padding);
+      LogInfo(L"SetStoppingTimerInLock: Stopping %ls for %ls, now: %ls wait: %d end: %d now: "
+              L"%d ",
+              row.m_name.c_str(), FormatTime3(row.m_endTime).c_str(), nowText.c_str(), stopWait,
+              static_cast<int32_t>(row.m_endTime), static_cast<int32_t>(now));
+    }
+    if (startWait < 1 && stopWait < 1) {
+      LogDebug(L"SetRecordingTimerInLock: Wake up in 4 hours");
+      SetWakeUp(14400, false);
+    } else {
+      // The earlier of the two; on a tie the stop.
+      const int32_t wait =
+          stopWait != 0 && (startWait < 1 || startWait >= stopWait) ? stopWait : startWait;
+      SetWakeUp(wait, true);
+      LogInfo(L"Waiting for: %d", wait);
+    }
+    RemoveOldSchedules();
+  } catch (...) {
+    LogError(L"Error in SetRecordingTimer");
+  }
+}
+
+void Schedules::SetWakeUp(int32_t seconds, bool resume) {
+  // Waits beyond the timer's 32-bit milliseconds (about 24.8 days) are cut
+  // to the longest that fits; the thread then wakes and computes again.
+  const int64_t ms = seconds < 0 ? 10 : seconds == 0 ? 2000 : int64_t{seconds} * 1000;
+  StandByWaitableTimer::Instance().setTimer(static_cast<int32_t>(std::min<int64_t>(ms, INT32_MAX)),
+                                            resume);
+  if (seconds >= 0) {
+    LogDebug(L"Sleep for %d hours %d minutes %d seconds", seconds / 3600, (seconds / 60) % 60,
+             seconds % 60);
+  }
+}
+
+int Schedules::TimerThreadProc(void*) {
+  {
+    PMutexLock lock(EngineMutex());
+    SetRecordingTimerInLock();
+  }
+  TimerRunning() = true;
+  StandByWaitableTimer& timer = StandByWaitableTimer::Instance();
+  while (m_running && TimerRunning()) {
+    if (!timer.waitForAlarm()) LogDebug(L"TimerThreadProc : timer cancelled aborting");
+    if (!m_running) {
+      LogDebug(L"TimerThreadProc aborting");
+      break;
+    }
+    LogDebug(L"TimerThreadProc: Rolling over at %ls", FormatTime3(tev::Clock::Now()).c_str());
+    if (!TimerRunning()) break;
+    {
+      PMutexLock lock(EngineMutex());
+      try {
+        LogDebug(L"TimerThreadProc: Waking up at %ls", FormatTime3(tev::Clock::Now()).c_str());
+        StartRecordingIfAppropriate();
+        StopCurrentRecordingsIfOver();
+        SetRecordingTimerInLock();
+      } catch (const VelException& e) {
+        LogError(L"TimerThreadProc: Exception %ls", e.getMessage().c_str());
+        SetWakeUp(1800, true);
+      }
+    }
+    if (m_running && TimerRunning()) usleep(10 * 1000);
+  }
+  LogDebug(L"TimerThread Finished");
+  return 0;
+}

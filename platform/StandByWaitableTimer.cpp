@@ -1,0 +1,164 @@
+#include "platform/StandByWaitableTimer.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/Clock.h"
+#include "support/Log.h"
+#include "support/PMutexLock.h"
+
+namespace {
+
+// The longest single sleep, so that cancellation is seen within a second.
+constexpr int64_t kSliceMs = 1000;
+
+struct itimerspec AbsoluteAt(int64_t realMs) {
+  struct itimerspec spec = {};
+  spec.it_value.tv_sec = realMs / 1000;
+  spec.it_value.tv_nsec = (realMs % 1000) * 1000000;
+  if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;
+  return spec;
+}
+
+void Drain(int fd) {
+  uint64_t count;
+  while (read(fd, &count, sizeof count) == sizeof count) {
+  }
+}
+
+}  // namespace
+
+StandByWaitableTimer& StandByWaitableTimer::Instance() {
+  static StandByWaitableTimer* timer = [] {
+    auto* created = new StandByWaitableTimer();
+    created->wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    tev::Clock::SetShiftListener(&StandByWaitableTimer::OnClockShift);
+    return created;
+  }();
+  return *timer;
+}
+
+void StandByWaitableTimer::OnClockShift() { Instance().Interrupt(); }
+
+void StandByWaitableTimer::Interrupt() {
+  if (wakeFd_ < 0) return;
+  const uint64_t one = 1;
+  (void)!write(wakeFd_, &one, sizeof one);
+}
+
+bool StandByWaitableTimer::CreateHandlesLocked() {
+  if (plainFd_ < 0) {
+    plainFd_ = timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (plainFd_ < 0) return false;
+  }
+  if (alarmFd_ < 0) {
+    // Waking a suspended machine needs CAP_WAKE_ALARM (and an RTC).
+    alarmFd_ = timerfd_create(CLOCK_REALTIME_ALARM, TFD_NONBLOCK | TFD_CLOEXEC);
+    haveAlarmClock_ = alarmFd_ >= 0;
+    if (haveAlarmClock_) {
+      LogInfo(L"[StandByWaitableTimer] using CLOCK_REALTIME_ALARM: due times wake the computer "
+              L"from stand by");
+    } else {
+      LogInfo(L"[StandByWaitableTimer] CLOCK_REALTIME_ALARM unavailable (errno %d), using "
+              L"CLOCK_REALTIME: due times do not wake the computer from stand by",
+              errno);
+      alarmFd_ = plainFd_;
+    }
+  }
+  return wakeFd_ >= 0;
+}
+
+void StandByWaitableTimer::setTimer(int32_t milliseconds, bool resume) {
+  LogInfo(L"[StandByWaitableTimer::setTimer] forceResume if computer is in stand by");
+  PMutexLock lock(*this);
+  if (!CreateHandlesLocked()) {
+    LogError(L"[StandByWaitableTimer::setTimer] error setting WaitableTimer. Last Error: %d",
+             errno);
+    return;
+  }
+  const int64_t delayMs = milliseconds < 0 ? 0 : milliseconds == 0 ? 2000 : milliseconds;
+  const int armFd = resume ? alarmFd_ : plainFd_;
+  const int idleFd = resume ? plainFd_ : alarmFd_;
+  const struct itimerspec at = AbsoluteAt(tev::Clock::RealNowMs() + delayMs);
+  if (timerfd_settime(armFd, TFD_TIMER_ABSTIME, &at, nullptr) != 0) {
+    LogError(L"[StandByWaitableTimer::setTimer] error setting WaitableTimer. Last Error: %d",
+             errno);
+    return;
+  }
+  if (idleFd != armFd) {
+    const struct itimerspec off = {};
+    timerfd_settime(idleFd, 0, &off, nullptr);
+  }
+  dueMs_ = tev::Clock::NowMs() + delayMs;
+  resume_ = resume;
+  armed_ = true;
+  broadcast();
+  Interrupt();
+}
+
+bool StandByWaitableTimer::waitForAlarm() {
+  LogDebug(L"[StandByWaitableTimer::waitForAlarm]");
+  PMutexLock guard(*this);
+  for (;;) {
+    if (cancelled_) {
+      LogDebug(L"[StandByWaitableTimer::waitForAlarm] returning");
+      return false;
+    }
+    LogDebug(L"[StandByWaitableTimer::waitForAlarm] not canceled");
+    if (armed_) break;
+    LogDebug(L"[StandByWaitableTimer::waitForAlarm] timer not armed");
+    wait();
+  }
+  LogDebug(L"[StandByWaitableTimer::waitForAlarm] armed");
+  LogDebug(L"[StandByWaitableTimer::waitForAlarm] WaitForSingleObject");
+  while (!cancelled_) {
+    const int64_t remaining = dueMs_ - tev::Clock::NowMs();
+    if (remaining <= 0) break;
+    struct pollfd fds[2] = {{resume_ ? alarmFd_ : plainFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    unlock();
+    poll(fds, 2, static_cast<int>(std::min(remaining, kSliceMs)));
+    // The due instant is judged by the product clock; the fds only end the
+    // slice early (real expiry, a new due time, a clock shift, cancel).
+    if (fds[0].revents & POLLIN) Drain(fds[0].fd);
+    if (fds[1].revents & POLLIN) Drain(fds[1].fd);
+    lock();
+  }
+  LogDebug(L"[StandByWaitableTimer::waitForAlarm] WaitForSingleObject done waiting");
+  armed_ = false;
+  LogDebug(L"[StandByWaitableTimer::waitForAlarm] returning");
+  return !cancelled_;
+}
+
+void StandByWaitableTimer::cancel() {
+  PMutexLock lock(*this);
+  cancelled_ = true;
+  signal();
+  broadcast();
+  Interrupt();
+}
+
+void StandByWaitableTimer::ResetForTest() {
+  PMutexLock lock(*this);
+  cancelled_ = false;
+  armed_ = false;
+}
+
+bool StandByWaitableTimer::IsArmedForTest() {
+  PMutexLock lock(*this);
+  return armed_;
+}
+
+int64_t StandByWaitableTimer::RemainingMsForTest() {
+  PMutexLock lock(*this);
+  return dueMs_ - tev::Clock::NowMs();
+}
+
+bool StandByWaitableTimer::ArmedForResumeForTest() {
+  PMutexLock lock(*this);
+  return resume_;
+}
