@@ -12,6 +12,8 @@
 #include "support/VUtil.h"
 
 int Schedules::GetCurrentlyRecording(VARIANT* out) {
+  // Rows the streamer never reported as finished leave the list first.
+  PruneOrphanedRecordings();
   VUtil::CreateArray(out, VT_VARIANT, 0);
   SQLite rows;
   const std::wstring statement =

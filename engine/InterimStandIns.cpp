@@ -11,13 +11,5 @@ __attribute__((weak)) bool Schedules::ClearDiskSpace(const std::wstring&, const 
                                                      int64_t, const std::wstring&) {
   return true;
 }
-__attribute__((weak)) void Schedules::NotifyRecordStarted(const std::wstring&) {}
-__attribute__((weak)) void Schedules::NotifyRecordStartedAsync(const std::wstring&) {}
-__attribute__((weak)) void Schedules::NotifyRecordFailedAsync(const std::wstring&) {}
-__attribute__((weak)) void Schedules::NotifyRecordComplete(int32_t, const std::wstring&) {}
-__attribute__((weak)) int Schedules::RetrySchedule(int32_t) { return 0; }
-__attribute__((weak)) void Schedules::ResumeRecordings() {}
-__attribute__((weak)) void Schedules::RemoveOldSchedules() {}
-__attribute__((weak)) void Schedules::StopAllRecordings() {}
 __attribute__((weak)) void Schedules::StartRecordingIfAppropriate() {}
 __attribute__((weak)) void Schedules::StopCurrentRecordingsIfOver() {}

@@ -1,0 +1,59 @@
+// The user's cancel and retry of one schedule. Both run on the bus thread
+// that carries the request; the start decision of a retry runs under the
+// engine lock, as it does on the timer thread.
+//
+//   RECORDING --cancel--> COMPLETE_PARTIAL (stream stopped, row written)
+//   other     --cancel--> published as COMPLETE_PARTIAL; the row is kept
+//   any       --retry---> SCHEDULED from now
+#include <string>
+
+#include "bus/CVelAtl.h"
+#include "db/Schedule.h"
+#include "dvr/DVR.h"
+#include "engine/Schedules.h"
+#include "platform/Clock.h"
+#include "support/GlobalLocks.h"
+#include "support/Log.h"
+#include "support/PMutexLock.h"
+
+int Schedules::CancelScheduledRecording(int32_t scheduleId) {
+  Schedule schedule(scheduleId);
+  if (schedule.m_id == 0) return 0;
+  CVelAtl* vel = TheVel();
+  if (schedule.m_status == DVRSTATE_RECORDING) {
+    DVR::StopRecording(schedule.m_user, schedule.m_channel, schedule.m_channelMimetype,
+                       schedule.m_filePath);
+    schedule.m_status = DVRSTATE_COMPLETE_PARTIAL;
+    if (vel != nullptr) {
+      vel->NotifyStopRecording(schedule.m_id, schedule.m_name, schedule.m_channelName);
+    }
+    schedule.m_endTime = tev::Clock::Now();
+    // The tuner is free again: waiting rows it blocked may record now.
+    if (schedule.Update()) UpdateConflicts(schedule.m_id);
+  } else {
+    // What the library makes of a plan shown as partial is its own affair;
+    // the row itself stays as it is.
+    schedule.m_status = DVRSTATE_COMPLETE_PARTIAL;
+    if (vel != nullptr) {
+      vel->NotifyStopRecording(schedule.m_id, schedule.m_name, schedule.m_channelName);
+    }
+    Schedule::AddMedium(schedule, true);
+  }
+  return 0;
+}
+
+int Schedules::RetrySchedule(int32_t scheduleId) {
+  Schedule schedule(scheduleId);
+  if (schedule.m_id == 0) return 0;  // Populate logged the missing row
+  const int64_t now = tev::Clock::Now();
+  schedule.m_status = DVRSTATE_SCHEDULED;
+  schedule.m_startTime = now;
+  schedule.m_endTime = now + schedule.m_duration;
+  if (!schedule.Update()) {
+    LogError(L"Schedules::RetrySchedule could not write %d", scheduleId);
+    return 0;
+  }
+  PMutexLock lock(EngineMutex());
+  StartRecordingIfAppropriate();
+  return 0;
+}

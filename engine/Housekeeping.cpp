@@ -1,0 +1,169 @@
+// Housekeeping of the Schedules table across restarts and over time: rows
+// left recording by a crash or a stop, recordings to resume after a
+// restart, expired skipped and conflicting rows, and shutdown.
+//
+//   RECORDING (window contains now at start-up) --> COMPLETE_PARTIAL or
+//             RETRY, and a new RECORDING row for the rest of the window
+//   RECORDING, ended over a minute ago (running) --> COMPLETE
+//   RECORDING, left by the previous process      --> COMPLETE_PARTIAL
+//   RECORDING at shutdown                        --> COMPLETE_PARTIAL/RETRY
+//   SKIP, CONFLICT whose end has passed          --> deleted
+#include <atomic>
+#include <string>
+
+#include "db/SQLite.h"
+#include "db/Schedule.h"
+#include "db/TimeUtils.h"
+#include "db/WFormat.h"
+#include "dvr/DVR.h"
+#include "engine/CompletionSeams.h"
+#include "engine/Schedules.h"
+#include "platform/Clock.h"
+#include "support/Log.h"
+
+namespace {
+
+// How long after its end a row may stay recording while the module runs.
+constexpr int64_t kOrphanGrace = 60;
+
+// Set at load; cleared by the first orphan clean-up of the process.
+std::atomic<bool> g_orphanCleanupPending{true};
+
+std::wstring RecordingRowsStatement() {
+  return tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%ls'", L"Status",
+                      DVRSTATE_RECORDING);
+}
+
+}  // namespace
+
+void ResetOrphanCleanupForTest() { g_orphanCleanupPending = true; }
+
+void Schedules::ResumeRecordings() {
+  const int64_t now = tev::Clock::Now();
+  const std::wstring nowText = FormatTime3(now);
+  const std::wstring statement =
+      tev::WFormat(L"SELECT * from Schedules WHERE (%ls > %ls) AND (%ls < %ls)", L"EndTime",
+                   nowText.c_str(), L"StartTime", nowText.c_str());
+  LogDebug(L"ResumeRecordings query: %ls", statement.c_str());
+  SQLite query;
+  const bool ok = query.RunQuery(statement, L"Schedules::ResumeRecordings");
+  const int32_t count = ok ? query.GetRowCount() : 0;
+  LogDebug(L"Resume recording %d to resume", count);
+  for (int32_t i = 0; i < count; ++i, query.Next()) {
+    const int32_t id = query.GetInt("ID");
+    Schedule schedule(id);
+    if (schedule.m_id == 0) continue;
+    CancelScheduledRecording(id);
+    // The copy is closed as the cancel closed the row; its end becomes now
+    // so that a later restart does not resume the same window again.
+    schedule.m_status = DVRSTATE_COMPLETE_PARTIAL;
+    const int32_t remaining = static_cast<int32_t>(schedule.m_endTime - now);
+    schedule.m_endTime = now;
+    LogDebug(L"[Resume recording] duration: %d", remaining);
+    LogDebug(L"Resume recording %ls (R%d)", schedule.m_name.c_str(), id);
+    if (!schedule.m_episodeUrl.empty()) {
+      LogDebug(L"[Resume recording] retry possible for: %d", id);
+      schedule.m_status = DVRSTATE_RETRY;
+      Schedule::AddMedium(schedule, false);
+    }
+    schedule.Update();
+    Add(schedule.m_user, schedule.m_channelName, schedule.m_channelMimetype, schedule.m_channel,
+        std::wstring(), std::wstring(), std::wstring(), now, remaining, schedule.m_name,
+        schedule.m_category, schedule.m_description, schedule.m_quality, schedule.m_tuner,
+        schedule.m_subtitle, schedule.m_keepUntil, 1, std::wstring(), false, nullptr, false, 0);
+  }
+
+  SQLite old;
+  if (!old.RunQuery(tev::WFormat(L"SELECT * from Schedules WHERE %ls = '%ls' AND %ls < %ls",
+                                 L"Status", DVRSTATE_RECORDING, L"EndTime", nowText.c_str()),
+                    L"Schedules::ResumeRecordings")) {
+    return;
+  }
+  for (int32_t i = 0; i < old.GetRowCount(); ++i, old.Next()) {
+    const int32_t id = old.GetInt("ID");
+    LogDebug(L"Delete old recording %ls (R%d)", old.GetString("Name").c_str(), id);
+    Schedule::Delete(id);
+  }
+}
+
+void Schedules::RemoveOldSchedules() {
+  const std::wstring statement = tev::WFormat(
+      L"SELECT * from Schedules WHERE (%ls = '%ls' OR %ls = '%ls')AND %ls < %ls", L"Status",
+      DVRSTATE_SKIP, L"Status", DVRSTATE_CONFLICT, L"EndTime",
+      FormatTime3(tev::Clock::Now()).c_str());
+  SQLite query;
+  if (!query.RunQuery(statement, L"Schedules::RemoveOldSchedules")) return;
+  for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {
+    const int32_t id = query.GetInt("ID");
+    Schedule::Delete(id);
+    LogDebug(L"Removing old schedule %ls (R%d)", query.GetString("Name").c_str(), id);
+  }
+}
+
+void Schedules::PruneOrphanedRecordings() {
+  const std::wstring cutoff = FormatTime3(tev::Clock::Now() - kOrphanGrace);
+  SQLite query;
+  if (!query.RunQuery(tev::WFormat(L"SELECT * from Schedules WHERE %ls = '%ls' AND %ls < %ls",
+                                   L"Status", DVRSTATE_RECORDING, L"EndTime", cutoff.c_str()),
+                      L"Schedules::PruneOrphanedRecordings")) {
+    return;
+  }
+  for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {
+    Schedule schedule;
+    schedule.FillFromRow(query);
+    schedule.m_status = DVRSTATE_COMPLETE;
+    Schedule::AddMedium(schedule, true);
+  }
+  SQLite update;
+  update.RunQuery(tev::WFormat(L"UPDATE schedules SET %ls = '%ls' WHERE %ls = '%ls' AND %ls < %ls",
+                               L"Status", DVRSTATE_COMPLETE, L"Status", DVRSTATE_RECORDING,
+                               L"EndTime", cutoff.c_str()),
+                  L"Schedules::PruneOrphanedRecordings");
+}
+
+void Schedules::ChangeRecordingToCompletePartial() {
+  if (!g_orphanCleanupPending.exchange(false)) return;
+  ChangePastScheduledToMissed();
+  SQLite query;
+  if (!query.RunQuery(RecordingRowsStatement(), L"Schedules::ChangeRecordingToCompletePartial")) {
+    return;
+  }
+  for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {
+    const int32_t id = query.GetInt("ID");
+    const std::wstring path = query.GetString("FilePath");
+    LogWarn(L"ChangeRecordingToCompletePartial found orphan: %d %ls", id, path.c_str());
+    if (!DVR::DoesThumbnailExist(path)) DVR::CreateThumbnail(path);
+    Schedule schedule(id);
+    if (schedule.m_id == 0) continue;
+    schedule.m_status = DVRSTATE_COMPLETE_PARTIAL;
+    Schedule::AddMedium(schedule, true);
+  }
+  SQLite update;
+  update.RunQuery(tev::WFormat(L"UPDATE Schedules SET %ls = '%ls', %ls = -1 WHERE %ls = '%ls'",
+                               L"Status", DVRSTATE_COMPLETE_PARTIAL, L"Duration", L"Status",
+                               DVRSTATE_RECORDING),
+                  L"Schedules::ChangeRecordingToCompletePartial");
+}
+
+void Schedules::StopAllRecordings() {
+  SQLite query;
+  if (!query.RunQuery(RecordingRowsStatement(), L"Schedules::StopAllRecordings")) return;
+  LogDebug(L"StopAllRecordings %d to stop", query.GetRowCount());
+  const int64_t now = tev::Clock::Now();
+  for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {
+    Schedule schedule;
+    schedule.FillFromRow(query);
+    const int64_t elapsed = now - schedule.m_startTime;
+    if (elapsed < 0) {
+      LogDebug(L"StopAllRecordings: duration was negative");
+      continue;
+    }
+    if (!schedule.m_episodeUrl.empty()) {
+      schedule.m_status = DVRSTATE_RETRY;
+    } else {
+      schedule.m_status = DVRSTATE_COMPLETE_PARTIAL;
+      schedule.m_duration = static_cast<int32_t>(elapsed);
+    }
+    schedule.Update();
+  }
+}

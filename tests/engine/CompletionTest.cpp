@@ -1,0 +1,236 @@
+// The streamer's reports about a recording (started, failed, finished) and
+// the thumbnail request, on a real database with the scripted peers of a
+// loopback bus.
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <taglib/asffile.h>
+
+#include "db/Schedule.h"
+#include "engine/CompletionSeams.h"
+#include "monitor/FileMetadata.h"
+#include "monitor/ThumbnailTable.h"
+#include "platform/Clock.h"
+#include "tests/engine/EngineFixture.h"
+#include "tests/engine/RowsAndMedia.h"
+
+namespace {
+
+using enginetest::InsertRow;
+using enginetest::RowSpec;
+using enginetest::StatesOf;
+
+class Completion : public enginetest::EngineFixture {
+ protected:
+  void SetUp() override {
+    EngineFixture::SetUp();
+    SkipRecordStartedWaitForTest(true);
+    ClearThumbnailEntries();
+  }
+  void TearDown() override {
+    SkipRecordStartedWaitForTest(false);
+    ClearThumbnailEntries();
+    DropMetadataEditor();
+    EngineFixture::TearDown();
+  }
+  std::wstring W(const std::string& text) { return tev::FromStdUtf8(text); }
+  std::string PathFor(const std::string& name) { return videoDir_ + "/" + name + ".asf"; }
+};
+
+TEST_F(Completion, FinishedRecordingsAreJudgedByTheirLength) {
+  struct Case {
+    const char* name;
+    const char* before;
+    int32_t expected;
+    int32_t actual;
+    const char* after;
+    const wchar_t* published;
+  } cases[] = {
+      {"hour_ok", "DVRSTATE_RECORDING", 3600, 3300, "DVRSTATE_COMPLETE", L"complete"},
+      {"hour_short", "DVRSTATE_RECORDING", 3600, 3000, "DVRSTATE_COMPLETE_PARTIAL", L"partial"},
+      {"hour_edge", "DVRSTATE_RECORDING", 3600, 3240, "DVRSTATE_COMPLETE", L"complete"},
+      {"hour_below", "DVRSTATE_RECORDING", 3600, 3239, "DVRSTATE_COMPLETE_PARTIAL", L"partial"},
+      {"hundred", "DVRSTATE_RECORDING", 100, 85, "DVRSTATE_COMPLETE", L"complete"},
+      {"hundred_21", "DVRSTATE_RECORDING", 100, 79, "DVRSTATE_COMPLETE_PARTIAL", L"partial"},
+      {"over", "DVRSTATE_RECORDING", 600, 700, "DVRSTATE_COMPLETE", L"complete"},
+      {"fifteen", "DVRSTATE_RECORDING", 3600, 15, "DVRSTATE_ERROR", L"error"},
+      {"twenty", "DVRSTATE_RECORDING", 30, 20, "DVRSTATE_COMPLETE", L"complete"},
+      {"busy", "DVRSTATE_TUNER_BUSY", 3600, 15, "DVRSTATE_COMPLETE_PARTIAL", L"partial"},
+      {"noconnect", "DVRSTATE_COULD_NOT_CONNECT", 30, 15, "DVRSTATE_COMPLETE", L"complete"},
+      {"mce", "DVRSTATE_MCE_RUNNING", 3600, 0, "DVRSTATE_COMPLETE_PARTIAL", L"partial"},
+      {"again", "DVRSTATE_COMPLETE", 3600, 10, "DVRSTATE_ERROR", L"error"},
+  };
+  const int64_t start = tev::Clock::Now() - 7200;
+  tev::Clock::Shift(1000);  // the end written is the product's now
+  const int64_t now = tev::Clock::Now();
+  std::vector<std::wstring> names;
+  for (const Case& c : cases) {
+    RowSpec spec;
+    spec.name = c.name;
+    spec.status = c.before;
+    spec.start = start;
+    spec.duration = c.expected;
+    spec.path = PathFor(c.name);
+    const int id = InsertRow(dbPath_, spec);
+    Engine().NotifyRecordComplete(c.actual, W(spec.path));
+
+    EXPECT_EQ(Column(id, "Status"), c.after) << c.name;
+    EXPECT_EQ(Column(id, "Duration"), std::to_string(c.actual)) << c.name;
+    EXPECT_LE(std::llabs(GetTime3(W(Column(id, "EndTime"))) - now), 2) << c.name;
+    EXPECT_EQ(StatesOf(media_, W(spec.path)), std::vector<std::wstring>{c.published}) << c.name;
+    names.push_back(W(c.name));
+  }
+  // Every report told the listeners which recording stopped, in order.
+  ASSERT_TRUE(listener_.WaitFor(L"NotifyStopRecording", names.size(), 5000));
+  EXPECT_EQ(enginetest::FirstArguments(listener_, L"NotifyStopRecording"), names);
+  EXPECT_EQ(peertest::Str(Last(listener_, L"NotifyStopRecording").get(), 2), L"BBC One");
+  EXPECT_TRUE(log_->HasPart(LOG_DEBUG, L"NotifyRecordComplete duration < 20s (15) episode url"));
+  EXPECT_TRUE(log_->HasPart(LOG_DEBUG, L"Recording Incomplete 3000 (3600)"));
+
+  // A report for a file the table does not know changes and tells nothing.
+  const size_t published = media_.CountOf(L"AddMedium");
+  Engine().NotifyRecordComplete(3600, W(PathFor("nobody")));
+  EXPECT_EQ(media_.CountOf(L"AddMedium"), published);
+  EXPECT_EQ(listener_.CountOf(L"NotifyStopRecording"), names.size());
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"and status DVRSTATE_COMPLETE, no such file in DB"));
+}
+
+TEST_F(Completion, TheStreamersFinishReportReachesTheEngineOverTheBus) {
+  UseModuleEndpoint();
+  RowSpec spec;
+  spec.start = tev::Clock::Now() - 1800;
+  spec.duration = 1800;
+  spec.path = PathFor("bus");
+  const int id = InsertRow(dbPath_, spec);
+  EXPECT_EQ(streamer_.NotifyFinished(W(spec.path), 1795), 0);
+  EXPECT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE");
+  EXPECT_EQ(Column(id, "Duration"), "1795");
+  ASSERT_TRUE(listener_.WaitFor(L"NotifyPVRRecordingChange", 1, 5000));
+}
+
+TEST_F(Completion, TheDescriptionGoesIntoTheFileAndAThumbnailIsAskedForOnce) {
+  if (std::system("ffmpeg -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg missing";
+  ASSERT_EQ(InitializeMetadataEditor(), S_OK);
+  const std::string path = PathFor("described");
+  ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -y -f lavfi -i "
+                         "testsrc=d=1:size=64x48:rate=5 -c:v wmv2 -f asf '" + path + "'")
+                            .c_str()),
+            0);
+  RowSpec spec;
+  spec.name = "Described";
+  spec.start = tev::Clock::Now() - 600;
+  spec.duration = 600;
+  spec.path = path;
+  const int id = InsertRow(dbPath_, spec);
+  Engine().NotifyRecordComplete(600, W(path));
+
+  TagLib::ASF::File file(path.c_str());
+  ASSERT_TRUE(file.isValid());
+  EXPECT_EQ(file.tag()->title().to8Bit(true), "Described");
+  auto text = [&](const char* name) {
+    const auto& list = file.tag()->attribute(name);
+    return list.isEmpty() ? std::string("<none>") : list.front().toString().to8Bit(true);
+  };
+  EXPECT_EQ(text("WM/Genre"), "Drama");
+  EXPECT_EQ(text("WM/SubTitle"), "Part 1");
+  EXPECT_EQ(text("WM/SubTitleDescription"), "A story");
+  EXPECT_EQ(text("WM/MediaStationName"), "BBC One");
+  EXPECT_EQ(text("WM/MediaStationCallSign"), "BBC One");
+  EXPECT_EQ(text("WM/MediaOriginalChannel"), "ch1");
+
+  EXPECT_EQ(enginetest::FirstArguments(thumbnails_, L"Extract Image From Video"),
+            std::vector<std::wstring>{W(path)});
+  EXPECT_EQ(Column(id, "ThumbnailState"), "requested");
+
+  // A second report: the thumbnail is known by now, and audio never has one.
+  SetThumbnailEntry(id, true);
+  Engine().NotifyRecordComplete(600, W(path));
+  RowSpec audio = spec;
+  audio.mimetype = "audio/x-win";
+  audio.path = audioDir_ + "/radio.wma";  // never written
+  const int audioId = InsertRow(dbPath_, audio);
+  Engine().NotifyRecordComplete(600, W(audio.path));
+  EXPECT_EQ(thumbnails_.CountOf(L"Extract Image From Video"), 1u);
+  // A file that cannot be opened is only logged; the row is closed anyway.
+  EXPECT_EQ(Column(audioId, "Status"), "DVRSTATE_COMPLETE");
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedule::SetFileMetadata couldn't open file"));
+}
+
+TEST_F(Completion, StartedAndFailedReports) {
+  RowSpec video;
+  video.name = "Video";
+  video.start = tev::Clock::Now() - 60;
+  video.path = PathFor("video");
+  const int videoId = InsertRow(dbPath_, video);
+  RowSpec audio = video;
+  audio.name = "Audio";
+  audio.mimetype = "audio/x-win";
+  audio.path = audioDir_ + "/audio.wma";
+  const int audioId = InsertRow(dbPath_, audio);
+
+  Engine().NotifyRecordStarted(W(video.path));
+  Engine().NotifyRecordStartedAsync(W(audio.path));
+  EXPECT_EQ(StatesOf(media_, W(video.path)), std::vector<std::wstring>{L"recording"});
+  EXPECT_EQ(StatesOf(media_, W(audio.path)), std::vector<std::wstring>{L"recording"});
+  EXPECT_EQ(enginetest::FirstArguments(thumbnails_, L"Extract Image From Video"),
+            std::vector<std::wstring>{W(video.path)});
+  Engine().NotifyRecordStarted(W(PathFor("unknown")));
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"NotifyRecordStarted; not found "));
+  EXPECT_EQ(media_.CountOf(L"AddMedium"), 2u);
+
+  // The web recorder gives up: the row is an error and the listeners hear
+  // of the change; a row that is no longer recording keeps its status.
+  listener_.ClearRequests();
+  Engine().NotifyRecordFailedAsync(W(video.path));
+  EXPECT_EQ(Column(videoId, "Status"), "DVRSTATE_ERROR");
+  ASSERT_TRUE(listener_.WaitFor(L"NotifyPVRRecordingChange", 1, 5000));
+  // The list sent holds only what still records.
+  const tev::peers::Value list = Last(listener_, L"NotifyPVRRecordingChange");
+  ASSERT_EQ(VUtil::GetArrayLength(list.get()), 1);
+  EXPECT_EQ(peertest::Str(peertest::Elem(list.get(), 0).get(), 0), L"Audio");
+  EXPECT_EQ(StatesOf(media_, W(video.path)), (std::vector<std::wstring>{L"recording", L"error"}));
+
+  dbtest::RawDb(dbPath_).Exec("UPDATE Schedules SET Status = 'DVRSTATE_COMPLETE' WHERE ID = " +
+                              std::to_string(audioId));
+  Engine().NotifyRecordFailedAsync(W(audio.path));
+  EXPECT_EQ(Column(audioId, "Status"), "DVRSTATE_COMPLETE");
+  Engine().NotifyRecordFailedAsync(L"/no/such/file.asf");
+  EXPECT_EQ(Rows("Status", "Status = 'DVRSTATE_ERROR'").size(), 1u);
+}
+
+TEST_F(Completion, TheStopEventEndsTheWaitBeforeTheThumbnail) {
+  SkipRecordStartedWaitForTest(false);
+  UseModuleEndpoint();
+  PVRVel::SetLive(pvr_.get());
+  pvr_->StopEvent().Set();
+  RowSpec spec;
+  spec.start = tev::Clock::Now() - 60;
+  spec.path = PathFor("stopping");
+  InsertRow(dbPath_, spec);
+  Engine().NotifyRecordStarted(W(spec.path));
+  PVRVel::SetLive(nullptr);
+  EXPECT_EQ(StatesOf(media_, W(spec.path)), std::vector<std::wstring>{L"recording"});
+  EXPECT_EQ(thumbnails_.CountOf(L"Extract Image From Video"), 0u);
+}
+
+TEST_F(Completion, ThumbnailNeededOnlyForKnownFiles) {
+  RowSpec spec;
+  spec.status = "DVRSTATE_COMPLETE";
+  spec.start = tev::Clock::Now() - 7200;
+  spec.path = videoDir_ + "/it's quoted.asf";
+  // The quote must be doubled in the raw insert too.
+  RowSpec raw = spec;
+  raw.path = videoDir_ + "/it''s quoted.asf";
+  InsertRow(dbPath_, raw);
+  Engine().NotifyThumbnailNeeded(W(spec.path));
+  EXPECT_EQ(enginetest::FirstArguments(thumbnails_, L"Extract Image From Video"),
+            std::vector<std::wstring>{W(spec.path)});
+  Engine().NotifyThumbnailNeeded(W(PathFor("missing")));
+  EXPECT_EQ(thumbnails_.CountOf(L"Extract Image From Video"), 1u);
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"NotifyThumbnailNeeded: Could not find database entry"));
+}
+
+}  // namespace

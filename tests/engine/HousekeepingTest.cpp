@@ -1,0 +1,275 @@
+// Cancel and retry, and the housekeeping that keeps rows consistent across
+// restarts and over time, on a real database with the scripted peers of a
+// loopback bus. Time moves by shifting the product's clock.
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "db/Schedule.h"
+#include "engine/CompletionSeams.h"
+#include "platform/Clock.h"
+#include "support/GlobalLocks.h"
+#include "tests/engine/EngineFixture.h"
+#include "tests/engine/RowsAndMedia.h"
+
+namespace {
+
+using enginetest::InsertRow;
+using enginetest::RowSpec;
+using enginetest::StatesOf;
+using enginetest::Value;
+namespace fs = std::filesystem;
+
+class Housekeeping : public enginetest::EngineFixture {
+ protected:
+  std::wstring W(const std::string& text) { return tev::FromStdUtf8(text); }
+  std::string PathFor(const std::string& name) { return videoDir_ + "/" + name + ".asf"; }
+  int64_t TimeOf(int id, const std::string& column) {
+    return GetTime3(W(Column(id, column)));
+  }
+  RowSpec Spec(const std::string& name, const std::string& status, int64_t start,
+               int32_t duration) {
+    RowSpec spec;
+    spec.name = name;
+    spec.status = status;
+    spec.start = start;
+    spec.duration = duration;
+    spec.path = PathFor(name);
+    return spec;
+  }
+};
+
+TEST_F(Housekeeping, CancelStopsARecordingAndOnlyRepublishesAPlan) {
+  ASSERT_EQ(Add(L"Live", 0, 3600, 1), 0);
+  const int live = std::stoi(Rows("ID")[0][0]);
+  ASSERT_EQ(Column(live, "Status"), "DVRSTATE_RECORDING");
+  ASSERT_EQ(streamer_.ActiveStreams().size(), 1u);
+  const int32_t stream = streamer_.ActiveStreams().begin()->first;
+
+  tev::Clock::Shift(600);
+  EXPECT_EQ(Engine().CancelScheduledRecording(live), 0);
+  ASSERT_EQ(streamer_.CountOf(L"StopStream"), 1u);
+  EXPECT_EQ(VUtil::GetLongElement(Last(streamer_, L"StopStream").get(), 0), stream);
+  EXPECT_TRUE(streamer_.ActiveStreams().empty());
+  EXPECT_EQ(Column(live, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
+  EXPECT_LE(std::llabs(TimeOf(live, "EndTime") - tev::Clock::Now()), 2);
+  ASSERT_TRUE(listener_.WaitFor(L"NotifyStopRecording", 1, 5000));
+  EXPECT_EQ(peertest::Str(Last(listener_, L"NotifyStopRecording").get(), 0), L"Live");
+
+  // A plan: the table keeps it, the library is shown it as partial.
+  const int64_t later = tev::Clock::Now() + 7200;
+  ASSERT_EQ(Add(L"Later", later, 1800), 0);
+  const int plan = std::stoi(Rows("ID", "Name = 'Later'")[0][0]);
+  const auto before = Rows("*", "ID = " + std::to_string(plan));
+  const std::wstring planPath = W(Column(plan, "FilePath"));
+  EXPECT_EQ(Engine().CancelScheduledRecording(plan), 0);
+  EXPECT_EQ(Rows("*", "ID = " + std::to_string(plan)), before);
+  EXPECT_EQ(StatesOf(media_, planPath), (std::vector<std::wstring>{L"schedule", L"partial"}));
+  ASSERT_TRUE(listener_.WaitFor(L"NotifyStopRecording", 2, 5000));
+  EXPECT_EQ(peertest::Str(Last(listener_, L"NotifyStopRecording").get(), 0), L"Later");
+  EXPECT_EQ(streamer_.CountOf(L"StopStream"), 1u);
+
+  // Nothing to cancel.
+  const size_t published = media_.CountOf(L"AddMedium");
+  EXPECT_EQ(Engine().CancelScheduledRecording(9999), 0);
+  EXPECT_EQ(media_.CountOf(L"AddMedium"), published);
+}
+
+TEST_F(Housekeeping, RetrySchedulesTheRowAgainFromNow) {
+  const int64_t start = tev::Clock::Now() - 7200;
+  const int id = InsertRow(dbPath_, Spec("Again", "DVRSTATE_RETRY", start, 1800));
+  tev::Clock::Shift(300);
+  const int64_t now = tev::Clock::Now();
+  EXPECT_EQ(Engine().RetrySchedule(id), 0);
+  EXPECT_LE(std::llabs(TimeOf(id, "StartTime") - now), 2);
+  const std::string status = Column(id, "Status");
+  if (status == "DVRSTATE_SCHEDULED") {
+    EXPECT_LE(std::llabs(TimeOf(id, "EndTime") - (now + 1800)), 2);
+  } else {
+    // The start decision found it due and started it at once.
+    EXPECT_EQ(status, "DVRSTATE_RECORDING");
+    EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
+  }
+  EXPECT_EQ(Engine().RetrySchedule(4242), 0);
+}
+
+TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
+  // A row left recording by an earlier crash, its end long past, goes.
+  const int stale =
+      InsertRow(dbPath_, Spec("Stale", "DVRSTATE_RECORDING", tev::Clock::Now() - 9000, 1800));
+  Schedules().ResumeRecordings();
+  EXPECT_TRUE(Rows("ID").empty());
+  EXPECT_TRUE(log_->HasPart(LOG_DEBUG, L"Delete old recording Stale (R" + std::to_wstring(stale)));
+
+  ASSERT_EQ(Add(L"Movie", 0, 3600, 1), 0);
+  const auto first = Rows("ID, FilePath");
+  ASSERT_EQ(first.size(), 1u);
+  tv_.SetTuners({{L"Tuner 1", L"video/x-tv"}, {L"Tuner 2", L"video/x-tv"}});
+  Schedules::ResetTunerCountCache();
+  const int movie = std::stoi(first[0][0]);
+  const std::string oldPath = first[0][1];
+  RowSpec withUrl = Spec("Episode", "DVRSTATE_RECORDING", tev::Clock::Now(), 3600);
+  withUrl.episodeUrl = "http://example.invalid/e1";
+  const int episode = InsertRow(dbPath_, withUrl);
+
+  // The process dies twenty minutes in; a new one knows no streams.
+  tev::Clock::Shift(1200);
+  StreamTable().with([](std::map<std::wstring, long>& table) { table.clear(); });
+  streamer_.ClearRequests();
+  media_.ClearRequests();
+  Schedules restarted;
+  restarted.ResumeRecordings();
+  const int64_t now = tev::Clock::Now();
+
+  EXPECT_EQ(Column(movie, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
+  EXPECT_LE(std::llabs(TimeOf(movie, "EndTime") - now), 2);
+  EXPECT_EQ(Column(episode, "Status"), "DVRSTATE_RETRY");
+
+  const auto resumed = Rows("ID, Name, Status, FilePath, StartTime, EndTime",
+                            "ID > " + std::to_string(episode));
+  ASSERT_EQ(resumed.size(), 2u) << tev::ToStdUtf8(log_->Dump());
+  for (const auto& row : resumed) {
+    EXPECT_EQ(row[2], "DVRSTATE_RECORDING") << row[1];
+    EXPECT_NE(row[3], oldPath);
+    EXPECT_EQ(fs::path(row[3]).parent_path().string(), videoDir_);
+    EXPECT_LE(std::llabs(GetTime3(W(row[4])) - now), 2);
+    EXPECT_LE(std::llabs(GetTime3(W(row[5])) - (now + 2400)), 2) << row[1];
+  }
+  EXPECT_EQ(resumed[0][1], "Movie");
+  // Resumed recordings go out without the episode address.
+  EXPECT_EQ(Rows("EpisodeUrl", "ID = " + resumed[1][0])[0][0], "");
+  ASSERT_EQ(streamer_.CountOf(L"StartStream"), 2u);
+  const auto starts = streamer_.RequestsOf(L"StartStream");
+  EXPECT_EQ(tev::ToStdUtf8(peertest::Str(starts[0].get(), 11)), resumed[0][3]);
+  EXPECT_GE(VUtil::GetLongElement(starts[0].get(), 10), 2398);
+
+  // The retry was published with the flag clear, the new rows with it set.
+  bool retrySeen = false;
+  for (const auto& p : enginetest::PublishedMedia(media_)) {
+    if (p.state == L"retry") {
+      retrySeen = true;
+      EXPECT_FALSE(p.flag);
+    }
+    if (p.path == W(resumed[0][3])) {
+      EXPECT_TRUE(p.flag);
+    }
+  }
+  EXPECT_TRUE(retrySeen);
+
+  // Another restart inside the same hour leaves the closed rows alone.
+  Schedules again;
+  streamer_.ClearRequests();
+  StreamTable().with([](std::map<std::wstring, long>& table) { table.clear(); });
+  tev::Clock::Shift(60);
+  again.ResumeRecordings();
+  EXPECT_EQ(Column(movie, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
+  EXPECT_EQ(Rows("ID", "Name = 'Movie'").size(), 3u);  // the resumed one resumed once more
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 2u);
+}
+
+TEST_F(Housekeeping, OldSkippedAndConflictingRowsAreRemoved) {
+  const int64_t now = tev::Clock::Now();
+  const int skip = InsertRow(dbPath_, Spec("skip", "DVRSTATE_SKIP", now - 7200, 3600));
+  const int conflict =
+      InsertRow(dbPath_, Spec("conflict", "DVRSTATE_CONFLICT", now - 600, 590));
+  const int running = InsertRow(dbPath_, Spec("running", "DVRSTATE_CONFLICT", now - 600, 1200));
+  const int missed = InsertRow(dbPath_, Spec("missed", "DVRSTATE_MISSED", now - 7200, 3600));
+  const int later = InsertRow(dbPath_, Spec("later", "DVRSTATE_SKIP", now + 600, 600));
+  Schedules::RemoveOldSchedules();
+  auto ids = Rows("ID");
+  EXPECT_EQ(ids, (std::vector<std::vector<std::string>>{
+                     {std::to_string(running)}, {std::to_string(missed)}, {std::to_string(later)}}));
+  EXPECT_TRUE(log_->HasPart(LOG_DEBUG, L"Removing old schedule skip (R" + std::to_wstring(skip)));
+  EXPECT_TRUE(
+      log_->HasPart(LOG_DEBUG, L"Removing old schedule conflict (R" + std::to_wstring(conflict)));
+}
+
+TEST_F(Housekeeping, TheListInProgressFirstClosesForgottenRecordings) {
+  const int64_t now = tev::Clock::Now();
+  const int orphan = InsertRow(dbPath_, Spec("orphan", "DVRSTATE_RECORDING", now - 1920, 1800));
+  const int grace = InsertRow(dbPath_, Spec("grace", "DVRSTATE_RECORDING", now - 1830, 1800));
+  const int running = InsertRow(dbPath_, Spec("running", "DVRSTATE_RECORDING", now - 60, 1800));
+
+  AutoVariant list;
+  ASSERT_EQ(Schedules::GetCurrentlyRecording(&list), 0);
+  ASSERT_EQ(VUtil::GetArrayLength(list.get()), 2);
+  EXPECT_EQ(peertest::Str(peertest::Elem(list.get(), 0).get(), 0), L"grace");
+  EXPECT_EQ(peertest::Str(peertest::Elem(list.get(), 1).get(), 0), L"running");
+  EXPECT_EQ(Column(orphan, "Status"), "DVRSTATE_COMPLETE");
+  EXPECT_EQ(Column(grace, "Status"), "DVRSTATE_RECORDING");
+  EXPECT_EQ(Column(running, "Status"), "DVRSTATE_RECORDING");
+  EXPECT_EQ(StatesOf(media_, W(PathFor("orphan"))), std::vector<std::wstring>{L"complete"});
+  EXPECT_EQ(media_.CountOf(L"AddMedium"), 1u);
+
+  // A minute on, the one in its grace period goes too.
+  tev::Clock::Shift(60);
+  ASSERT_EQ(Schedules::GetCurrentlyRecording(&list), 0);
+  ASSERT_EQ(VUtil::GetArrayLength(list.get()), 1);
+  EXPECT_EQ(Column(grace, "Status"), "DVRSTATE_COMPLETE");
+}
+
+TEST_F(Housekeeping, OrphansOfThePreviousProcessBecomePartialOnce) {
+  const int64_t now = tev::Clock::Now();
+  const int a = InsertRow(dbPath_, Spec("a", "DVRSTATE_RECORDING", now - 600, 1800));
+  const int b = InsertRow(dbPath_, Spec("b", "DVRSTATE_RECORDING", now - 7200, 1800));
+  const int past = InsertRow(dbPath_, Spec("past", "DVRSTATE_SCHEDULED", now - 7200, 1800));
+  // The thumbnail service already has b's thumbnail.
+  const std::wstring bThumb = W(PathFor("b")) + L".jpg";
+  thumbnails_.SetHandler(L"Is Thumbnail In DB", [&](const VARIANT& in, VARIANT* out) {
+    Value::Array({Value::Long(VUtil::GetStringElement(in, 0) == bThumb ? 1 : 0)}).CopyTo(out);
+    return 0;
+  });
+
+  ResetOrphanCleanupForTest();
+  Schedules::ChangeRecordingToCompletePartial();
+  for (int id : {a, b}) {
+    EXPECT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
+    EXPECT_EQ(Column(id, "Duration"), "-1");
+  }
+  EXPECT_EQ(Column(past, "Status"), "DVRSTATE_MISSED");
+  EXPECT_EQ(StatesOf(media_, W(PathFor("a"))), std::vector<std::wstring>{L"partial"});
+  EXPECT_EQ(StatesOf(media_, W(PathFor("b"))), std::vector<std::wstring>{L"partial"});
+  EXPECT_EQ(thumbnails_.CountOf(L"Is Thumbnail In DB"), 2u);
+  EXPECT_EQ(enginetest::FirstArguments(thumbnails_, L"Extract Image From Video"),
+            std::vector<std::wstring>{W(PathFor("a"))});
+  EXPECT_TRUE(log_->HasPart(LOG_WARN, L"ChangeRecordingToCompletePartial found orphan: " +
+                                          std::to_wstring(a)));
+
+  // Rows recording now belong to this process: a second call leaves them.
+  const int c = InsertRow(dbPath_, Spec("c", "DVRSTATE_RECORDING", now - 60, 1800));
+  Schedules::ChangeRecordingToCompletePartial();
+  EXPECT_EQ(Column(c, "Status"), "DVRSTATE_RECORDING");
+  ResetOrphanCleanupForTest();
+  Schedules::ChangeRecordingToCompletePartial();
+  EXPECT_EQ(Column(c, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
+}
+
+TEST_F(Housekeeping, StopAllRecordingsClosesRowsWithoutStoppingStreams) {
+  ASSERT_EQ(Add(L"Streaming", 0, 3600, 1), 0);
+  const int streaming = std::stoi(Rows("ID")[0][0]);
+  const int64_t now = tev::Clock::Now();
+  const int plain = InsertRow(dbPath_, Spec("plain", "DVRSTATE_RECORDING", now - 600, 1800));
+  RowSpec withUrl = Spec("url", "DVRSTATE_RECORDING", now - 600, 1800);
+  withUrl.episodeUrl = "http://example.invalid/e2";
+  const int url = InsertRow(dbPath_, withUrl);
+  const int future = InsertRow(dbPath_, Spec("future", "DVRSTATE_RECORDING", now + 600, 1800));
+  const int done = InsertRow(dbPath_, Spec("done", "DVRSTATE_COMPLETE", now - 600, 1800));
+
+  tev::Clock::Shift(100);
+  Schedules::StopAllRecordings();
+  EXPECT_EQ(Column(plain, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
+  EXPECT_NEAR(std::stoi(Column(plain, "Duration")), 700, 2);
+  EXPECT_EQ(Column(streaming, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
+  EXPECT_NEAR(std::stoi(Column(streaming, "Duration")), 100, 2);
+  EXPECT_EQ(Column(url, "Status"), "DVRSTATE_RETRY");
+  EXPECT_EQ(Column(url, "Duration"), "1800");
+  EXPECT_EQ(Column(future, "Status"), "DVRSTATE_RECORDING");
+  EXPECT_EQ(Column(done, "Status"), "DVRSTATE_COMPLETE");
+  EXPECT_TRUE(log_->HasPart(LOG_DEBUG, L"StopAllRecordings: duration was negative"));
+  EXPECT_EQ(streamer_.CountOf(L"StopStream"), 0u);
+}
+
+}  // namespace
