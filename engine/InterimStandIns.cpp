@@ -5,15 +5,6 @@
 __attribute__((weak)) void Schedules::SetRecordingTimer() {}
 __attribute__((weak)) void Schedules::SetWakeUp(int32_t, bool) {}
 __attribute__((weak)) int Schedules::TimerThreadProc(void*) { return 0; }
-__attribute__((weak)) void Schedules::ResetTunerCountCache() {}
-__attribute__((weak)) int32_t Schedules::CalculateAppropriateDuration(
-    int32_t duration, const std::wstring&, const std::wstring&, int64_t, int64_t) {
-  return duration;
-}
-__attribute__((weak)) bool Schedules::ClearDiskSpace(const std::wstring&, const std::wstring&,
-                                                     int64_t, const std::wstring&) {
-  return true;
-}
 __attribute__((weak)) void Schedules::NotifyRecordStarted(const std::wstring&) {}
 __attribute__((weak)) void Schedules::NotifyRecordStartedAsync(const std::wstring&) {}
 __attribute__((weak)) void Schedules::NotifyRecordFailedAsync(const std::wstring&) {}
