@@ -19,7 +19,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using enginetest::RowSpec;
+using enginetest::RowValues;
 
 constexpr int64_t kHour = 3600;
 constexpr int64_t kDay = 86400;
@@ -84,14 +84,14 @@ class DiskSpace : public enginetest::RowFixture {
       std::ofstream(path).put('x');
       fs::resize_file(path, bytes);
     }
-    RowSpec spec;
-    spec.name = name;
-    spec.start = tev::Clock::Now() - age;
-    spec.duration = 1800;
-    spec.status = status;
-    spec.keepUntil = keepUntil;
-    spec.path = tev::FromStdUtf8(path);
-    const int id = Row(spec);
+    RowValues values;
+    values.name = name;
+    values.start = tev::Clock::Now() - age;
+    values.duration = 1800;
+    values.status = status;
+    values.keepUntil = keepUntil;
+    values.path = tev::FromStdUtf8(path);
+    const int id = Row(values);
     Schedules::AssignTevMediumId(id, L"M-" + name);
     return id;
   }
@@ -248,11 +248,11 @@ TEST_F(DiskSpace, TheVolumeDecidesWhenToStop) {
 TEST_F(DiskSpace, ARowWithoutRoomBecomesDiskFull) {
   Script({100});
   const int64_t now = tev::Clock::Now();
-  RowSpec spec;
-  spec.name = L"Full";
-  spec.start = now + 10;
-  spec.duration = 600;
-  const int full = Row(spec);
+  RowValues values;
+  values.name = L"Full";
+  values.start = now + 10;
+  values.duration = 600;
+  const int full = Row(values);
   Engine().StartRecordingIfAppropriate();
   EXPECT_EQ(Status(full), "DVRSTATE_DISK_FULL");
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
@@ -263,20 +263,20 @@ TEST_F(DiskSpace, ARowWithoutRoomBecomesDiskFull) {
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
 
   // The row form on its own, and an open-ended start that needs no room.
-  spec.name = L"Other";
-  const int other = Row(spec);
+  values.name = L"Other";
+  const int other = Row(values);
   EXPECT_FALSE(Engine().ClearDiskSpaceForSchedule(kTv, other, 600, L"high"));
   EXPECT_EQ(Status(other), "DVRSTATE_DISK_FULL");
   Script({4000000});
-  spec.name = L"Fits";
-  const int fits = Row(spec);
+  values.name = L"Fits";
+  const int fits = Row(values);
   EXPECT_TRUE(Engine().ClearDiskSpaceForSchedule(kTv, fits, 600, L"high"));
   EXPECT_EQ(Status(fits), "DVRSTATE_SCHEDULED");
   ASSERT_TRUE(Schedule::Update(fits, L"Status", std::wstring(DVRSTATE_COMPLETE)));
   Script({100});
-  spec.name = L"Open";
-  spec.duration = 0;
-  const int open = Row(spec);
+  values.name = L"Open";
+  values.duration = 0;
+  const int open = Row(values);
   Engine().StartRecordingIfAppropriate();
   EXPECT_EQ(Status(open), "DVRSTATE_RECORDING");
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);

@@ -13,7 +13,7 @@
 
 namespace enginetest {
 
-struct RowSpec {
+struct RowValues {
   std::wstring name = L"Show";
   std::wstring mimetype = L"video/x-tv";
   std::wstring channel = L"ch1";
@@ -28,22 +28,22 @@ struct RowSpec {
 class RowFixture : public EngineFixture {
  protected:
   // Inserts the row; its ID.
-  int Row(const RowSpec& spec) {
+  int Row(const RowValues& values) {
     Schedule row;
     row.m_user = L"bob";
     row.m_type = L"Manual";
-    row.m_status = spec.status;
-    row.m_channelName = spec.channelName;
-    row.m_channelMimetype = spec.mimetype;
-    row.m_channel = spec.channel;
-    row.m_startTime = spec.start;
-    row.m_duration = spec.duration;
-    row.m_endTime = spec.start + spec.duration;
-    row.m_name = spec.name;
+    row.m_status = values.status;
+    row.m_channelName = values.channelName;
+    row.m_channelMimetype = values.mimetype;
+    row.m_channel = values.channel;
+    row.m_startTime = values.start;
+    row.m_duration = values.duration;
+    row.m_endTime = values.start + values.duration;
+    row.m_name = values.name;
     row.m_quality = L"high";
-    row.m_keepUntil = spec.keepUntil;
+    row.m_keepUntil = values.keepUntil;
     row.m_filePath =
-        spec.path.empty() ? tev::FromStdUtf8(videoDir_) + L"/" + spec.name + L".asf" : spec.path;
+        values.path.empty() ? tev::FromStdUtf8(videoDir_) + L"/" + values.name + L".asf" : values.path;
     EXPECT_TRUE(row.Insert());
     return Schedule::GetIdFromPath(row.m_filePath);
   }

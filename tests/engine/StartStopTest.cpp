@@ -15,22 +15,22 @@
 
 namespace {
 
-using enginetest::RowSpec;
+using enginetest::RowValues;
 using enginetest::Value;
 
 const wchar_t kTv[] = L"video/x-tv";
 const wchar_t kWeb[] = L"video/x-webwin";
 const wchar_t kDevice[] = L"video/x-inputdevice";
 
-RowSpec Spec(const std::wstring& name, int64_t start, int32_t duration,
+RowValues Values(const std::wstring& name, int64_t start, int32_t duration,
              const std::wstring& mimetype = kTv, const std::wstring& status = DVRSTATE_SCHEDULED) {
-  RowSpec spec;
-  spec.name = name;
-  spec.start = start;
-  spec.duration = duration;
-  spec.mimetype = mimetype;
-  spec.status = status;
-  return spec;
+  RowValues values;
+  values.name = name;
+  values.start = start;
+  values.duration = duration;
+  values.mimetype = mimetype;
+  values.status = status;
+  return values;
 }
 
 // An endpoint whose channel lookups fail with a chosen bus result, the way
@@ -55,9 +55,9 @@ class StartStop : public enginetest::RowFixture {
 
 TEST_F(StartStop, DueRowsStartWithinThePaddingAndTwoMinutesAhead) {
   const int64_t now = tev::Clock::Now();
-  const int soon = Row(Spec(L"Soon", now + 100, 600));    // 100 <= 30 + 120
-  const int later = Row(Spec(L"Later", now + 200, 600));  // not yet
-  const int over = Row(Spec(L"Over", now - 20, 10));      // its end has passed
+  const int soon = Row(Values(L"Soon", now + 100, 600));    // 100 <= 30 + 120
+  const int later = Row(Values(L"Later", now + 200, 600));  // not yet
+  const int over = Row(Values(L"Over", now - 20, 10));      // its end has passed
 
   Engine().StartRecordingIfAppropriate();
   EXPECT_EQ(Status(soon), "DVRSTATE_RECORDING");
@@ -104,8 +104,8 @@ TEST_F(StartStop, TheDurationEndsInTimeForTheNextProgramOnTheSameTuner) {
               3600 + 30, 1);  // a start that has passed waits for nothing
 
   // One tuner and a program starting 20 s after the end: no padding after.
-  const int first = Row(Spec(L"First", start, 3600));
-  const int next = Row(Spec(L"Next", end + 20, 1800));
+  const int first = Row(Values(L"First", start, 3600));
+  const int next = Row(Values(L"Next", end + 20, 1800));
   EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first)), 1000 + 3600, 1);
   EXPECT_TRUE(log_->HasPart(LOG_DEBUG, L"CalculateAppropriateDuration need to end in time for Next"));
   // Web streams need no tuner and keep their padding.
@@ -125,7 +125,7 @@ TEST_F(StartStop, TheDurationEndsInTimeForTheNextProgramOnTheSameTuner) {
   EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first)), 1000 - 31 + 3600 + 30, 1);
 
   // A capture device: only the next program on the same device counts.
-  RowSpec camera = Spec(L"Camera next", end + 20, 600, kDevice);
+  RowValues camera = Values(L"Camera next", end + 20, 600, kDevice);
   camera.channelName = L"cam1";
   Row(camera);
   EXPECT_NEAR(engine.CalculateAppropriateDuration(600, kDevice, L"cam1", start, end),
@@ -137,9 +137,9 @@ TEST_F(StartStop, TheDurationEndsInTimeForTheNextProgramOnTheSameTuner) {
 TEST_F(StartStop, OverdueRecordingsStopOnePerWakeUpEarliestEndFirst) {
   SetChannel(L"tv.web", L"http://example.invalid/live");
   const int64_t now = tev::Clock::Now();
-  const int a = Row(Spec(L"A", now + 10, 900, kWeb));
-  const int b = Row(Spec(L"B", now + 10, 300, kWeb));
-  const int c = Row(Spec(L"C", now + 10, 600, kWeb));
+  const int a = Row(Values(L"A", now + 10, 900, kWeb));
+  const int b = Row(Values(L"B", now + 10, 300, kWeb));
+  const int c = Row(Values(L"C", now + 10, 600, kWeb));
   Engine().StartRecordingIfAppropriate();
   ASSERT_EQ(streamer_.CountOf(L"StartStream"), 3u);
   for (int id : {a, b, c}) ASSERT_EQ(Status(id), "DVRSTATE_RECORDING");
@@ -170,7 +170,7 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
   const int64_t now = tev::Clock::Now();
   // The streamer cannot reach the source.
   streamer_.SetReply(L"StartStream", DVR::kStreamerConnectFailed);
-  const int unreachable = Row(Spec(L"Unreachable", now + 10, 600));
+  const int unreachable = Row(Values(L"Unreachable", now + 10, 600));
   Engine().StartRecordingIfAppropriate();
   EXPECT_EQ(Status(unreachable), "DVRSTATE_COULD_NOT_CONNECT");
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"StartRecordingIfAppropriate: could not start recording "
@@ -179,7 +179,7 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
 
   // Any other refusal.
   streamer_.SetReply(L"StartStream", 5);
-  const int refused = Row(Spec(L"Refused", now + 10, 600));
+  const int refused = Row(Values(L"Refused", now + 10, 600));
   Engine().StartRecordingIfAppropriate();
   EXPECT_EQ(Status(refused), "DVRSTATE_ERROR");
   streamer_.ResetReply(L"StartStream");
@@ -191,10 +191,10 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
   ASSERT_EQ(lookups.Connect(bus_.host(), L"ZoVIZ-lookups"), 0);
   SetTheVelForTest(&lookups);
   lookups.failure_ = 104;
-  const int busy = Row(Spec(L"Busy", now + 10, 600, kWeb));
+  const int busy = Row(Values(L"Busy", now + 10, 600, kWeb));
   Engine().StartRecordingIfAppropriate();
   lookups.failure_ = 117;
-  const int mce = Row(Spec(L"Media Center", now + 10, 600, kWeb));
+  const int mce = Row(Values(L"Media Center", now + 10, 600, kWeb));
   Engine().StartRecordingIfAppropriate();
   SetTheVelForTest(vel_.get());
   lookups.Disconnect();
@@ -223,7 +223,7 @@ TEST_F(StartStop, TheStreamersFilePathIsStored) {
     return answer;
   });
   const int64_t now = tev::Clock::Now();
-  const int id = Row(Spec(L"Renamed", now + 10, 600));
+  const int id = Row(Values(L"Renamed", now + 10, 600));
   Engine().StartRecordingIfAppropriate();
   EXPECT_EQ(Path(id), renamed);
   EXPECT_EQ(Status(id), "DVRSTATE_RECORDING");
@@ -233,7 +233,7 @@ TEST_F(StartStop, TheStreamersFilePathIsStored) {
   // A refused start that names another file keeps both the file and why.
   ASSERT_TRUE(Schedule::Update(id, L"Status", std::wstring(DVRSTATE_COMPLETE)));
   answer = DVR::kStreamerConnectFailed;
-  const int second = Row(Spec(L"Second", now + 10, 600));
+  const int second = Row(Values(L"Second", now + 10, 600));
   Engine().StartRecordingIfAppropriate();
   EXPECT_EQ(Path(second), renamed);
   EXPECT_EQ(Status(second), "DVRSTATE_COULD_NOT_CONNECT");
@@ -250,30 +250,30 @@ TEST_F(StartStop, HowManyRecordingsEachKindMayRun) {
   const int64_t now = tev::Clock::Now();
   // Web streams are never busy, however many run.
   for (int i = 0; i < 3; ++i) {
-    Row(Spec(L"Web " + std::to_wstring(i), now - 60, 600, kWeb, DVRSTATE_RECORDING));
+    Row(Values(L"Web " + std::to_wstring(i), now - 60, 600, kWeb, DVRSTATE_RECORDING));
   }
-  EXPECT_FALSE(engine.ChannelBusy(Schedule(Row(Spec(L"Web next", now, 600, kWeb)))));
+  EXPECT_FALSE(engine.ChannelBusy(Schedule(Row(Values(L"Web next", now, 600, kWeb)))));
 
   // A capture device records one program at a time, counted per device.
-  RowSpec running = Spec(L"Cam running", now - 60, 600, kDevice, DVRSTATE_RECORDING);
+  RowValues running = Values(L"Cam running", now - 60, 600, kDevice, DVRSTATE_RECORDING);
   running.channelName = L"cam1";
   Row(running);
-  RowSpec other = Spec(L"Cam other", now, 600, kDevice);
+  RowValues other = Values(L"Cam other", now, 600, kDevice);
   other.channel = L"cam2";
   EXPECT_FALSE(engine.ChannelBusy(Schedule(Row(other))));
-  RowSpec same = Spec(L"Cam same", now, 600, kDevice);
+  RowValues same = Values(L"Cam same", now, 600, kDevice);
   same.channel = L"cam1";
   EXPECT_TRUE(engine.ChannelBusy(Schedule(Row(same))));
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"ChannelBusy recording Cam running"));
 
   // Television: free while nothing records; with no tuner reported at all,
   // any running recording makes it busy.
-  const int tvNext = Row(Spec(L"TV next", now, 600));
+  const int tvNext = Row(Values(L"TV next", now, 600));
   EXPECT_FALSE(engine.ChannelBusy(Schedule(tvNext)));
   tv_.SetTuners({});
   Shift(31);
   EXPECT_EQ(engine.MaxSimultaneousRecordings(kTv), -1);
-  Row(Spec(L"TV running", now - 60, 600, kTv, DVRSTATE_RECORDING));
+  Row(Values(L"TV running", now - 60, 600, kTv, DVRSTATE_RECORDING));
   EXPECT_TRUE(engine.ChannelBusy(Schedule(tvNext)));
   EXPECT_EQ(tv_.CountOf(L"GetTVInfo"), 2u);  // once per 30 s
 }
