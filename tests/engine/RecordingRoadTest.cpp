@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "db/Schedule.h"
+#include "engine/CompletionSeams.h"
 #include "monitor/FileMetadata.h"
 #include "platform/Clock.h"
 #include "tests/engine/EngineFixture.h"
@@ -26,6 +27,7 @@ class RecordingRoad : public enginetest::EngineFixture {
     EngineFixture::SetUp();
     UseModuleEndpoint();
     PVRVel::SetLive(pvr_.get());
+    SkipRecordStartedWaitForTest(true);
     ASSERT_EQ(MetadataEditor::Instance().Initialize(), S_OK);
     // The streamer writes a short real ASF file wherever it is asked to.
     sample_ = dir_.path() + "/sample.asf";
@@ -47,6 +49,7 @@ class RecordingRoad : public enginetest::EngineFixture {
   void TearDown() override {
     if (pvr_) pvr_->GetSchedules().Shutdown();
     PVRVel::SetLive(nullptr);
+    SkipRecordStartedWaitForTest(false);
     MetadataEditor::Instance().Drop();
     EngineFixture::TearDown();
   }

@@ -1,6 +1,8 @@
 // The next wake-up the engine computes from the table (padding, ties, the
 // two queries' precedence, nothing to do) and the timer thread acting on it
 // when the shifted clock reaches the due time.
+#include <unistd.h>
+
 #include <string>
 
 #include <gtest/gtest.h>
@@ -105,6 +107,8 @@ TEST_F(Timer, TheThreadWakesAtTheShiftedDueTimeAndStopsOnCancel) {
     }
     ~Joiner() { Join(); }
   } joiner{&Engine(), &thread};
+  // Shift only once the thread has armed the timer for the start.
+  for (int i = 0; i < 500 && !log_->HasPart(LOG_INFO, L"Waiting for: 5"); ++i) usleep(10 * 1000);
   tev::Clock::Shift(600 - 30);
   ASSERT_TRUE(streamer_.WaitFor(L"StartStream", 1, 10000)) << tev::ToStdUtf8(log_->Dump());
   EXPECT_TRUE(log_->HasPart(LOG_DEBUG, L"TimerThreadProc: Waking up at "));

@@ -1,0 +1,136 @@
+// Disk space for recordings: before a recording starts its folder must have
+// room for it plus the user's reserve (the free-space floor); when it has
+// not, finished recordings that their keep-until rule lets go are deleted,
+// oldest first, until it has.
+//
+// Sizes: the volume's free space in units of 1024 bytes, file sizes in
+// units of 1000 bytes, both compared as kilobytes. Runs on its caller's
+// thread; two calls may plan on the same files (a file already gone is
+// simply not deleted again).
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "bus/CVelAtl.h"
+#include "db/RecordingSettings.h"
+#include "db/SQLite.h"
+#include "db/Schedule.h"
+#include "db/TimeUtils.h"
+#include "db/WFormat.h"
+#include "dvr/DVR.h"
+#include "engine/Schedules.h"
+#include "platform/Clock.h"
+#include "platform/FreeSpace.h"
+#include "support/Log.h"
+#include "support/WideText.h"
+
+namespace {
+
+constexpr int64_t kSecondsPerDay = 86400;
+
+bool BeginsWith(const std::wstring& text, const wchar_t* prefix) {
+  return text.compare(0, std::char_traits<wchar_t>::length(prefix), prefix) == 0;
+}
+
+// Kilobytes one second of a recording of this kind takes.
+int64_t KilobytesPerSecond(const std::wstring& channelMimetype) {
+  if (BeginsWith(channelMimetype, L"video/x-web")) return 100;
+  if (BeginsWith(channelMimetype, L"video")) return 1000;
+  return 32;
+}
+
+// Finished recordings in `directory` that may go, oldest start first:
+// keep-until 1 at any age, 1N once started more than N days ago.
+std::wstring CandidateStatement(const std::wstring& directory, int64_t now) {
+  std::wstring days[7];
+  for (int n = 1; n <= 7; ++n) days[n - 1] = FormatTime3(now - n * kSecondsPerDay);
+  return tev::WFormat(
+      L"SELECT * FROM Schedules WHERE (%ls = '%ls' OR %ls = '%ls') AND %ls LIKE '%ls%%' AND (%ls = "
+      L"%d OR (%ls = %d AND %ls < %ls) OR (%ls = %d AND %ls < %ls) OR (%ls = %d AND %ls < %ls) OR "
+      L"(%ls = %d AND %ls < %ls) OR (%ls = %d AND %ls < %ls) OR (%ls = %d AND %ls < %ls) OR (%ls = "
+      L"%d AND %ls < %ls) ) ORDER BY StartTime",
+      L"Status", DVRSTATE_COMPLETE, L"Status", DVRSTATE_COMPLETE_PARTIAL, L"FilePath",
+      SQLite::Escape(directory).c_str(), L"KeepUntil", UNTIL_SPACE_NEEDED,
+      L"KeepUntil", AT_LEAST_1_DAY, L"StartTime", days[0].c_str(),
+      L"KeepUntil", AT_LEAST_2_DAYS, L"StartTime", days[1].c_str(),
+      L"KeepUntil", AT_LEAST_3_DAYS, L"StartTime", days[2].c_str(),
+      L"KeepUntil", AT_LEAST_4_DAYS, L"StartTime", days[3].c_str(),
+      L"KeepUntil", AT_LEAST_5_DAYS, L"StartTime", days[4].c_str(),
+      L"KeepUntil", AT_LEAST_6_DAYS, L"StartTime", days[5].c_str(),
+      L"KeepUntil", AT_LEAST_7_DAYS, L"StartTime", days[6].c_str());
+}
+
+// Size in kilobytes of 1000 bytes; 0 for a file that cannot be read.
+int64_t FileKilobytes(const std::wstring& path) {
+  std::error_code error;
+  const auto bytes = std::filesystem::file_size(tev::ToStdUtf8(path), error);
+  return error ? 0 : static_cast<int64_t>(bytes / 1000);
+}
+
+}  // namespace
+
+bool Schedules::ClearDiskSpace(const std::wstring& directory, const std::wstring& channelMimetype,
+                               int64_t duration, const std::wstring& /*quality*/) {
+  const int64_t spaceNeeded = duration * KilobytesPerSecond(channelMimetype);
+  const int64_t spaceAvail = tev::GetFreeDiskSpace(directory);
+  const int64_t floor = RecordingSettings::FreeSpaceRequired();
+  LogDebug(L"ClearDiskSpace: spaceNeeded %lli", static_cast<long long>(spaceNeeded));
+  LogDebug(L"ClearDiskSpace: FreeSpaceRequired %lli", static_cast<long long>(floor));
+  LogDebug(L"ClearDiskSpace: spaceAvail %lli", static_cast<long long>(spaceAvail));
+  if (spaceAvail < 0) return true;  // unreadable counts as enough
+  if (floor + spaceNeeded < spaceAvail) return true;
+
+  LogDebug(L"ClearDiskSpace: Not enough disk space");
+  SQLite candidates;
+  if (!candidates.RunQuery(CandidateStatement(directory, tev::Clock::Now()), L"ClearDiskSpace")) {
+    return false;
+  }
+  return DeleteOldRecordings(directory, candidates, spaceNeeded, spaceAvail);
+}
+
+bool Schedules::ClearDiskSpaceForSchedule(const std::wstring& channelMimetype, int32_t scheduleId,
+                                          int64_t duration, const std::wstring& quality) {
+  if (ClearDiskSpace(DVR::GetRecordingDirectory(channelMimetype), channelMimetype, duration,
+                     quality)) {
+    return true;
+  }
+  Schedule::Update(scheduleId, L"Status", std::wstring(DVRSTATE_DISK_FULL));
+  return false;
+}
+
+bool Schedules::DeleteOldRecordings(const std::wstring& directory, SQLite& candidates,
+                                    int64_t spaceNeeded, int64_t spaceAvailable) {
+  const int64_t wanted = RecordingSettings::FreeSpaceRequired() + spaceNeeded;
+
+  // Plan first, so that nothing is deleted when all of it would not do.
+  std::vector<std::wstring> paths;
+  int64_t freed = 0;
+  for (int i = 0; i < candidates.GetRowCount(); ++i) {
+    paths.push_back(candidates.GetString("FilePath"));
+    candidates.Next();
+    if (wanted > spaceAvailable + freed) freed += FileKilobytes(paths.back());
+  }
+  if (wanted > spaceAvailable + freed) {
+    LogDebug(L"DeleteOldRecordings: Not enough old file to remove");
+    return false;
+  }
+
+  // The volume's own count decides when to stop: file sizes only estimate it.
+  for (const std::wstring& path : paths) {
+    if (wanted <= spaceAvailable) break;
+    if (DVR::DeleteFile(path)) {
+      LogDebug(L"DeleteOldRecordings: Deleted %ls", path.c_str());
+      const int32_t id = Schedule::GetIdFromPath(path);
+      CVelAtl* vel = TheVel();
+      if (vel != nullptr && id > 0) vel->DeleteMedium(id, false, false);
+      Schedule::Delete(path);
+    } else {
+      LogError(L"DeleteOldRecordings: Could not delete %ls", path.c_str());
+    }
+    spaceAvailable = tev::GetFreeDiskSpace(directory);
+    if (spaceAvailable < 0) return true;  // unreadable counts as enough
+  }
+  return wanted <= spaceAvailable;
+}

@@ -1,0 +1,117 @@
+// Start and stop decisions: how long a recording runs, whether its tuner is
+// free, and which running recording is over. Runs on the timer thread
+// under the engine lock, and within Schedules::Add and the retry on bus
+// threads. Stopping never changes a row's status here: the recorder's end
+// report does.
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+#include "db/RecordingSettings.h"
+#include "db/SQLite.h"
+#include "db/Schedule.h"
+#include "db/TimeUtils.h"
+#include "db/WFormat.h"
+#include "dvr/DVR.h"
+#include "engine/Schedules.h"
+#include "engine/StartStatus.h"
+#include "platform/Clock.h"
+#include "support/Log.h"
+
+using startstop::kInputDevice;
+using startstop::SameDeviceClause;
+
+int32_t Schedules::CalculateAppropriateDuration(int32_t duration,
+                                                const std::wstring& channelMimetype,
+                                                const std::wstring& channel, int64_t start,
+                                                int64_t end) {
+  if (duration == 0) return 0;  // open-ended
+  const int32_t padding = GetPaddingTime();
+
+  // The padding after the end is dropped when the next program of the same
+  // kind starts around that end and would find every tuner taken.
+  bool suffixWanted = true;
+  if (DVR::IsTVMimetype(channelMimetype) || channelMimetype == kInputDevice) {
+    LogDebug(L"End %ls", FormatTime3(end).c_str());
+    const std::wstring statement =
+        tev::WFormat(L"SELECT * FROM Schedules WHERE Status = '%ls' AND StartTime >= %ls AND "
+                     L"StartTime <= %ls AND ChannelMimetype = '%ls'",
+                     DVRSTATE_SCHEDULED, FormatTime3(end - padding).c_str(),
+                     FormatTime3(end + padding).c_str(),
+                     SQLite::Escape(channelMimetype).c_str()) +
+        SameDeviceClause(channelMimetype, channel);
+    const int32_t limit = MaxSimultaneousRecordings(channelMimetype);
+    SQLite query;
+    query.LimitRows(std::max(limit, 1));  // only "at least the limit" matters
+    if (query.RunQuery(statement, L"CalculateAppropriateDuration") && query.GetRowCount() > 0 &&
+        query.GetRowCount() >= limit) {
+      LogDebug(L"CalculateAppropriateDuration need to end in time for %ls",
+               query.GetString("Name").c_str());
+      suffixWanted = false;
+    }
+  }
+
+  const int32_t prefix = std::max<int32_t>(static_cast<int32_t>(start - tev::Clock::Now()), 0);
+  const int32_t suffix = suffixWanted ? padding : 0;
+  const int32_t newDuration = prefix + duration + suffix;
+  LogDebug(L"CalculateAppropriateDuration prefix %d, StartTime %ls, suffix %d, origDur %d, "
+           L"newDur %d",
+           prefix, FormatTime3(start).c_str(), suffix, duration, newDuration);
+  return newDuration;
+}
+
+int32_t Schedules::CalculateAppropriateDuration(const Schedule& row) {
+  return CalculateAppropriateDuration(row.m_duration, row.m_channelMimetype, row.m_channel,
+                                      row.m_startTime, row.m_endTime);
+}
+
+bool Schedules::ChannelBusy(const Schedule& row) {
+  // Only tuners and capture devices run out; streams and mail never do.
+  if (!DVR::IsTVMimetype(row.m_channelMimetype) && row.m_channelMimetype != kInputDevice) {
+    return false;
+  }
+  const std::wstring statement =
+      tev::WFormat(L"SELECT * FROM Schedules WHERE Status = '%ls' AND ChannelMimetype = '%ls'",
+                   DVRSTATE_RECORDING, SQLite::Escape(row.m_channelMimetype).c_str()) +
+      SameDeviceClause(row.m_channelMimetype, row.m_channel);
+  SQLite query;
+  bool busy = false;
+  if (query.RunQuery(statement, L"ChannelBusy") && query.GetRowCount() > 0 &&
+      query.GetRowCount() >= MaxSimultaneousRecordings(row.m_channelMimetype)) {
+    busy = true;
+    LogDebug(L"ChannelBusy recording %ls", query.GetString("Name").c_str());
+    // A recording still inside its own window gives way to the due row,
+    // which starts at a later wake-up once the end is reported.
+    for (int i = 0; i < query.GetRowCount(); ++i) {
+      Schedule running;
+      running.FillFromRow(query);
+      query.Next();
+      if (StopCurrentRecordingIfAppropriate(running)) break;
+    }
+  }
+  LogDebug(L"Channel Busy %d", busy ? 1 : 0);
+  return busy;
+}
+
+bool Schedules::StopCurrentRecordingIfAppropriate(const Schedule& row) {
+  const int64_t now = tev::Clock::Now();
+  if (row.m_startTime > now || now > row.m_endTime) return false;
+  LogDebug(L"StopCurrentRecordingIfAppropriate stop recording");
+  DVR::StopRecording(row.m_user, row.m_channel, row.m_channelMimetype, row.m_filePath);
+  return true;
+}
+
+void Schedules::StopCurrentRecordingsIfOver() {
+  const std::wstring statement = tev::WFormat(
+      L"SELECT * FROM Schedules WHERE Status = '%ls'AND EndTime <= %ls ORDER BY %ls",
+      DVRSTATE_RECORDING, FormatTime3(tev::Clock::Now() - GetPaddingTime()).c_str(), L"EndTime");
+  SQLite query;
+  // One per call: the timer wakes again at once for a further overdue row.
+  query.LimitRows(1);
+  if (!query.RunQuery(statement, L"StopCurrentRecordingsIfOver")) return;
+  if (query.GetRowCount() == 0) return;
+  Schedule row;
+  row.FillFromRow(query);
+  LogDebug(L"StopCurrentRecordingIfOver stop recording");
+  DVR::StopRecording(row.m_user, row.m_channel, row.m_channelMimetype, row.m_filePath);
+}

@@ -1,0 +1,282 @@
+// Start and stop decisions on a real database, with the scripted streamer,
+// media library and TV service on a loopback bus. Time moves by shifting
+// the product's clock.
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "bus/CVelAtl.h"
+#include "db/Schedule.h"
+#include "engine/StartStatus.h"
+#include "platform/Clock.h"
+#include "tests/engine/RowFixture.h"
+
+namespace {
+
+using enginetest::RowValues;
+using enginetest::Value;
+
+const wchar_t kTv[] = L"video/x-tv";
+const wchar_t kWeb[] = L"video/x-webwin";
+const wchar_t kDevice[] = L"video/x-inputdevice";
+
+RowValues Values(const std::wstring& name, int64_t start, int32_t duration,
+             const std::wstring& mimetype = kTv, const std::wstring& status = DVRSTATE_SCHEDULED) {
+  RowValues values;
+  values.name = name;
+  values.start = start;
+  values.duration = duration;
+  values.mimetype = mimetype;
+  values.status = status;
+  return values;
+}
+
+// An endpoint whose channel lookups fail with a chosen bus result, the way
+// a peer behind the recorder reports a busy tuner (104) or Media Center
+// holding it (117); everything else goes over the bus.
+class FailingLookups : public CVelAtl {
+ public:
+  FailingLookups() : CVelAtl(nullptr) {}
+  long Request(const std::wstring& addressee, const std::wstring& method, const VARIANT& in,
+               VARIANT* out, VELFLAGS flags, VARIANT* retcodes) override {
+    const long failure = failure_.load();
+    if (method == L"SearchMedia" && failure != 0) return failure;
+    return CVelAtl::Request(addressee, method, in, out, flags, retcodes);
+  }
+  std::atomic<long> failure_{0};
+};
+
+class StartStop : public enginetest::RowFixture {
+ protected:
+  void Shift(int64_t seconds) { tev::Clock::Shift(seconds); }
+};
+
+TEST_F(StartStop, DueRowsStartWithinThePaddingAndTwoMinutesAhead) {
+  const int64_t now = tev::Clock::Now();
+  const int soon = Row(Values(L"Soon", now + 100, 600));    // 100 <= 30 + 120
+  const int later = Row(Values(L"Later", now + 200, 600));  // not yet
+  const int over = Row(Values(L"Over", now - 20, 10));      // its end has passed
+
+  Engine().StartRecordingIfAppropriate();
+  EXPECT_EQ(Status(soon), "DVRSTATE_RECORDING");
+  EXPECT_EQ(Status(later), "DVRSTATE_SCHEDULED");
+  EXPECT_EQ(Status(over), "DVRSTATE_SCHEDULED");
+  EXPECT_TRUE(log_->HasPart(LOG_DEBUG, L"StartRecordingIfAppropriate 1 program(s) found"));
+
+  auto starts = streamer_.RequestsOf(L"StartStream");
+  ASSERT_EQ(starts.size(), 1u);
+  EXPECT_EQ(peertest::Str(starts[0].get(), 11), Path(soon));
+  // Waiting time before the start, the program and the padding after it.
+  EXPECT_NEAR(VUtil::GetLongElement(starts[0].get(), 10), 100 + 600 + 30, 1);
+  EXPECT_EQ(peertest::Str(starts[0].get(), 12), L"");
+  EXPECT_EQ(PublishedStates(Path(soon)).back(), L"recording");
+  ASSERT_TRUE(listener_.WaitFor(L"NotifyStartRecording", 1, 5000));
+  EXPECT_EQ(peertest::Str(Last(listener_, L"NotifyStartRecording").get(), 0), L"Soon");
+
+  // A minute later the next one is due too, but the only tuner records
+  // "Soon", which is inside its window: it is stopped, and "Later" waits.
+  Shift(100);
+  Engine().StartRecordingIfAppropriate();
+  EXPECT_EQ(StoppedPaths(), std::vector<std::wstring>{Path(soon)});
+  EXPECT_EQ(Status(later), "DVRSTATE_SCHEDULED");
+  EXPECT_EQ(Status(soon), "DVRSTATE_RECORDING");  // until the streamer reports
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
+
+  // Once the recorder has reported the end, the tuner is free.
+  ASSERT_TRUE(Schedule::Update(soon, L"Status", std::wstring(DVRSTATE_COMPLETE)));
+  Engine().StartRecordingIfAppropriate();
+  EXPECT_EQ(Status(later), "DVRSTATE_RECORDING");
+  ASSERT_EQ(streamer_.CountOf(L"StartStream"), 2u);
+  EXPECT_EQ(peertest::Str(Last(streamer_, L"StartStream").get(), 11), Path(later));
+}
+
+TEST_F(StartStop, TheDurationEndsInTimeForTheNextProgramOnTheSameTuner) {
+  const int64_t now = tev::Clock::Now();
+  const int64_t start = now + 1000;
+  const int64_t end = start + 3600;
+  Schedules& engine = Engine();
+  EXPECT_EQ(engine.CalculateAppropriateDuration(0, kTv, L"ch1", start, end), 0);  // open-ended
+  EXPECT_NEAR(engine.CalculateAppropriateDuration(3600, kTv, L"ch1", start, end), 1000 + 3600 + 30,
+              1);
+  EXPECT_NEAR(engine.CalculateAppropriateDuration(3600, kTv, L"ch1", now - 50, now + 3550),
+              3600 + 30, 1);  // a start that has passed waits for nothing
+
+  // One tuner and a program starting 20 s after the end: no padding after.
+  const int first = Row(Values(L"First", start, 3600));
+  const int next = Row(Values(L"Next", end + 20, 1800));
+  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first)), 1000 + 3600, 1);
+  EXPECT_TRUE(log_->HasPart(LOG_DEBUG, L"CalculateAppropriateDuration need to end in time for Next"));
+  // Web streams need no tuner and keep their padding.
+  EXPECT_NEAR(engine.CalculateAppropriateDuration(3600, kWeb, L"ch1", start, end), 1000 + 3600 + 30,
+              1);
+
+  // Further than the padding away, the next program does not need it.
+  ASSERT_TRUE(Schedule::Update(next, L"StartTime", FormatTime3(end + 31)));
+  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first)), 1000 + 3600 + 30, 1);
+  ASSERT_TRUE(Schedule::Update(next, L"StartTime", FormatTime3(end - 30)));
+  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first)), 1000 + 3600, 1);
+
+  // A second tuner counts once the cached count is older than 30 s.
+  tv_.SetTuners({{L"Tuner 1", kTv}, {L"Tuner 2", kTv}});
+  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first)), 1000 + 3600, 1);
+  Shift(31);
+  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first)), 1000 - 31 + 3600 + 30, 1);
+
+  // A capture device: only the next program on the same device counts.
+  RowValues camera = Values(L"Camera next", end + 20, 600, kDevice);
+  camera.channelName = L"cam1";
+  Row(camera);
+  EXPECT_NEAR(engine.CalculateAppropriateDuration(600, kDevice, L"cam1", start, end),
+              1000 - 31 + 600, 1);
+  EXPECT_NEAR(engine.CalculateAppropriateDuration(600, kDevice, L"cam2", start, end),
+              1000 - 31 + 600 + 30, 1);
+}
+
+TEST_F(StartStop, OverdueRecordingsStopOnePerWakeUpEarliestEndFirst) {
+  SetChannel(L"tv.web", L"http://example.invalid/live");
+  const int64_t now = tev::Clock::Now();
+  const int a = Row(Values(L"A", now + 10, 900, kWeb));
+  const int b = Row(Values(L"B", now + 10, 300, kWeb));
+  const int c = Row(Values(L"C", now + 10, 600, kWeb));
+  Engine().StartRecordingIfAppropriate();
+  ASSERT_EQ(streamer_.CountOf(L"StartStream"), 3u);
+  for (int id : {a, b, c}) ASSERT_EQ(Status(id), "DVRSTATE_RECORDING");
+
+  // B ended, but the padding after it has not passed yet.
+  Shift(10 + 300 + 20);
+  Engine().StopCurrentRecordingsIfOver();
+  EXPECT_TRUE(StoppedPaths().empty());
+
+  Shift(2000);  // all three are over
+  Engine().StopCurrentRecordingsIfOver();
+  EXPECT_EQ(StoppedPaths(), std::vector<std::wstring>{Path(b)});
+  // The row stays recording until the streamer's report; its stream is
+  // already stopped, so nothing more is sent.
+  Engine().StopCurrentRecordingsIfOver();
+  EXPECT_EQ(StoppedPaths(), std::vector<std::wstring>{Path(b)});
+  EXPECT_EQ(Status(b), "DVRSTATE_RECORDING");
+
+  ASSERT_TRUE(Schedule::Update(b, L"Status", std::wstring(DVRSTATE_COMPLETE)));
+  Engine().StopCurrentRecordingsIfOver();
+  ASSERT_TRUE(Schedule::Update(c, L"Status", std::wstring(DVRSTATE_COMPLETE)));
+  Engine().StopCurrentRecordingsIfOver();
+  EXPECT_EQ(StoppedPaths(), (std::vector<std::wstring>{Path(b), Path(c), Path(a)}));
+  EXPECT_EQ(Status(a), "DVRSTATE_RECORDING");
+}
+
+TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
+  const int64_t now = tev::Clock::Now();
+  // The streamer cannot reach the source.
+  streamer_.SetReply(L"StartStream", DVR::kStreamerConnectFailed);
+  const int unreachable = Row(Values(L"Unreachable", now + 10, 600));
+  Engine().StartRecordingIfAppropriate();
+  EXPECT_EQ(Status(unreachable), "DVRSTATE_COULD_NOT_CONNECT");
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"StartRecordingIfAppropriate: could not start recording "
+                                       L"Unreachable (#" + std::to_wstring(unreachable) + L")"));
+  // The library was shown the row as it stood when the streamer was asked.
+  EXPECT_EQ(PublishedStates(Path(unreachable)).back(), L"recording");
+
+  // Any other refusal.
+  streamer_.SetReply(L"StartStream", 5);
+  const int refused = Row(Values(L"Refused", now + 10, 600));
+  Engine().StartRecordingIfAppropriate();
+  EXPECT_EQ(Status(refused), "DVRSTATE_ERROR");
+  streamer_.ResetReply(L"StartStream");
+  EXPECT_FALSE(log_->HasPart(LOG_DEBUG, L"Done Notifying start recording"));
+
+  // Codes that come from the peers behind the recorder.
+  FailingLookups lookups;
+  lookups.SetRequestTimeout(10000);
+  ASSERT_EQ(lookups.Connect(bus_.host(), L"ZoVIZ-lookups"), 0);
+  SetTheVelForTest(&lookups);
+  lookups.failure_ = 104;
+  const int busy = Row(Values(L"Busy", now + 10, 600, kWeb));
+  Engine().StartRecordingIfAppropriate();
+  lookups.failure_ = 117;
+  const int mce = Row(Values(L"Media Center", now + 10, 600, kWeb));
+  Engine().StartRecordingIfAppropriate();
+  SetTheVelForTest(vel_.get());
+  lookups.Disconnect();
+  EXPECT_EQ(Status(busy), "DVRSTATE_TUNER_BUSY");
+  EXPECT_EQ(Status(mce), "DVRSTATE_MCE_RUNNING");
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 2u);
+
+  // The whole table of codes.
+  EXPECT_STREQ(startstop::StatusForFailedStart(104), DVRSTATE_TUNER_BUSY);
+  EXPECT_STREQ(startstop::StatusForFailedStart(116), DVRSTATE_COULD_NOT_CONNECT);
+  EXPECT_STREQ(startstop::StatusForFailedStart(117), DVRSTATE_MCE_RUNNING);
+  for (int code : {115, 1, -1, 1111}) {
+    EXPECT_STREQ(startstop::StatusForFailedStart(code), DVRSTATE_ERROR) << code;
+  }
+}
+
+TEST_F(StartStop, TheStreamersFilePathIsStored) {
+  const std::wstring renamed = tev::FromStdUtf8(videoDir_) + L"/chosen by streamer.asf";
+  int32_t answer = 0;
+  streamer_.SetHandler(L"StartStream", [&](const VARIANT& in, VARIANT* out) {
+    Value::Array({Value::Array({Value::Long(tev::peers::ReadInteger(in, 1)), Value::Str(L"ch1"),
+                                Value::Str(renamed), Value::Long(600), Value(),
+                                Value::Pairs({{L"destination", Value::Str(renamed)}})})})
+        .CopyTo(out);
+    return answer;
+  });
+  const int64_t now = tev::Clock::Now();
+  const int id = Row(Values(L"Renamed", now + 10, 600));
+  Engine().StartRecordingIfAppropriate();
+  EXPECT_EQ(Path(id), renamed);
+  EXPECT_EQ(Status(id), "DVRSTATE_RECORDING");
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"file was changed by the request update it in DB"));
+  // Published before the new name was stored: still under the old one.
+  EXPECT_TRUE(PublishedStates(renamed).empty());
+
+  // A refused start that names another file keeps both the file and why.
+  ASSERT_TRUE(Schedule::Update(id, L"Status", std::wstring(DVRSTATE_COMPLETE)));
+  answer = DVR::kStreamerConnectFailed;
+  const int second = Row(Values(L"Second", now + 10, 600));
+  Engine().StartRecordingIfAppropriate();
+  EXPECT_EQ(Path(second), renamed);
+  EXPECT_EQ(Status(second), "DVRSTATE_COULD_NOT_CONNECT");
+}
+
+TEST_F(StartStop, HowManyRecordingsEachKindMayRun) {
+  Schedules& engine = Engine();
+  EXPECT_EQ(engine.MaxSimultaneousRecordings(kWeb), 300);
+  EXPECT_EQ(engine.MaxSimultaneousRecordings(L"audio/x-win"), 300);
+  EXPECT_EQ(engine.MaxSimultaneousRecordings(kDevice), 1);
+  EXPECT_EQ(engine.MaxSimultaneousRecordings(kTv), 1);  // the TV service's one tuner
+  EXPECT_EQ(engine.GetTunerCount(kDevice), -1);
+
+  const int64_t now = tev::Clock::Now();
+  // Web streams are never busy, however many run.
+  for (int i = 0; i < 3; ++i) {
+    Row(Values(L"Web " + std::to_wstring(i), now - 60, 600, kWeb, DVRSTATE_RECORDING));
+  }
+  EXPECT_FALSE(engine.ChannelBusy(Schedule(Row(Values(L"Web next", now, 600, kWeb)))));
+
+  // A capture device records one program at a time, counted per device.
+  RowValues running = Values(L"Cam running", now - 60, 600, kDevice, DVRSTATE_RECORDING);
+  running.channelName = L"cam1";
+  Row(running);
+  RowValues other = Values(L"Cam other", now, 600, kDevice);
+  other.channel = L"cam2";
+  EXPECT_FALSE(engine.ChannelBusy(Schedule(Row(other))));
+  RowValues same = Values(L"Cam same", now, 600, kDevice);
+  same.channel = L"cam1";
+  EXPECT_TRUE(engine.ChannelBusy(Schedule(Row(same))));
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"ChannelBusy recording Cam running"));
+
+  // Television: free while nothing records; with no tuner reported at all,
+  // any running recording makes it busy.
+  const int tvNext = Row(Values(L"TV next", now, 600));
+  EXPECT_FALSE(engine.ChannelBusy(Schedule(tvNext)));
+  tv_.SetTuners({});
+  Shift(31);
+  EXPECT_EQ(engine.MaxSimultaneousRecordings(kTv), -1);
+  Row(Values(L"TV running", now - 60, 600, kTv, DVRSTATE_RECORDING));
+  EXPECT_TRUE(engine.ChannelBusy(Schedule(tvNext)));
+  EXPECT_EQ(tv_.CountOf(L"GetTVInfo"), 2u);  // once per 30 s
+}
+
+}  // namespace
