@@ -37,6 +37,8 @@ int32_t WaitFor(int64_t at, int64_t now, int64_t padding) {
   return static_cast<int32_t>(std::min<int64_t>(wait, INT32_MAX));
 }
 
+void WakeUpIn(int32_t seconds, bool resume, int64_t elapsedMs);
+
 }  // namespace
 
 void Schedules::SetRecordingTimer() {
@@ -98,7 +100,7 @@ void Schedules::SetRecordingTimerInLock() {
       // The earlier of the two; on a tie the stop.
       const int32_t wait =
           stopWait != 0 && (startWait < 1 || startWait >= stopWait) ? stopWait : startWait;
-      SetWakeUp(wait, true);
+      WakeUpIn(wait, true, tev::Clock::NowMs() - now * 1000);
       LogInfo(L"Waiting for: %d", wait);
     }
     RemoveOldSchedules();
@@ -107,10 +109,17 @@ void Schedules::SetRecordingTimerInLock() {
   }
 }
 
-void Schedules::SetWakeUp(int32_t seconds, bool resume) {
+namespace {
+
+// Sleep request of `seconds` counted from an instant `elapsedMs` ago (the
+// whole second the wait was computed from), so that a due start is met to
+// the millisecond rather than up to a second late.
+void WakeUpIn(int32_t seconds, bool resume, int64_t elapsedMs) {
   // Waits beyond the timer's 32-bit milliseconds (about 24.8 days) are cut
   // to the longest that fits; the thread then wakes and computes again.
-  const int64_t ms = seconds < 0 ? 10 : seconds == 0 ? 2000 : int64_t{seconds} * 1000;
+  const int64_t ms = seconds < 0    ? 10
+                     : seconds == 0 ? 2000
+                                    : std::max<int64_t>(int64_t{seconds} * 1000 - elapsedMs, 1);
   StandByWaitableTimer::Instance().setTimer(static_cast<int32_t>(std::min<int64_t>(ms, INT32_MAX)),
                                             resume);
   if (seconds >= 0) {
@@ -118,6 +127,10 @@ void Schedules::SetWakeUp(int32_t seconds, bool resume) {
              seconds % 60);
   }
 }
+
+}  // namespace
+
+void Schedules::SetWakeUp(int32_t seconds, bool resume) { WakeUpIn(seconds, resume, 0); }
 
 int Schedules::TimerThreadProc(void*) {
   {
