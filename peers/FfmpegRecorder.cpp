@@ -1,28 +1,31 @@
 #include "peers/FfmpegRecorder.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cctype>
-#include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
 
 #include "support/VUtil.h"
 #include "support/WideText.h"
-
-extern char** environ;
 
 namespace tev {
 namespace peers {
 
 namespace {
 
+typedef std::chrono::steady_clock SteadyClock;
+
 // What a streamer answers when it cannot reach the channel.
 constexpr int kConnectFailed = 1111;
+// What it answers when it is shutting down.
+constexpr int kRefused = 1;
+constexpr auto kPoll = std::chrono::milliseconds(50);
 
 bool FileExists(const std::string& path) {
   struct stat info;
@@ -40,29 +43,147 @@ bool LooksLikeSource(const std::wstring& channel) {
   return channel.find(L':') != std::wstring::npos || channel.find(L'/') != std::wstring::npos;
 }
 
-int WaitExit(pid_t pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return status;
-}
-
 }  // namespace
 
-pid_t SpawnQuiet(const std::string& program, const std::vector<std::string>& arguments) {
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  for (int fd = 0; fd <= 2; ++fd) {
-    posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+// The streams and their watchers, kept alive by the recorder, its handlers
+// and the watchers themselves.
+class FfmpegRecorder::Core : public std::enable_shared_from_this<Core> {
+ public:
+  Core(StreamerPeer& peer, ChannelResolver resolver, std::string ffmpeg)
+      : peer_(peer), resolver_(std::move(resolver)), ffmpeg_(std::move(ffmpeg)) {}
+
+  int Start(const VARIANT& in, VARIANT* out);
+  int Stop(const VARIANT& in);
+  // Refuses new streams, interrupts the running ones and waits until every
+  // watcher has finished.
+  void Close();
+
+ private:
+  struct Stream {
+    pid_t pid = -1;                 // -1 once reaped
+    bool interrupted = false;       // SIGINT sent
+    SteadyClock::time_point interruptedAt;
+  };
+
+  void Watch(int32_t id, pid_t pid, std::wstring path, std::wstring kind, int32_t duration);
+  // REQUIRES: mutex_ held.
+  static void InterruptLocked(Stream* stream);
+
+  // Constant after construction.
+  StreamerPeer& peer_;
+  const ChannelResolver resolver_;
+  const std::string ffmpeg_;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;  // a stream ended or its watcher left
+  // Guarded by mutex_. A stream stays here from its start until its watcher
+  // has sent the finish notification.
+  std::map<int32_t, Stream> streams_;
+  bool closing_ = false;
+};
+
+void FfmpegRecorder::Core::InterruptLocked(Stream* stream) {
+  if (stream->pid <= 0 || stream->interrupted) return;
+  kill(stream->pid, SIGINT);
+  stream->interrupted = true;
+  stream->interruptedAt = SteadyClock::now();
+}
+
+int FfmpegRecorder::Core::Start(const VARIANT& in, VARIANT* out) {
+  const int32_t id = ReadInteger(in, 1);
+  const std::wstring channel = VUtil::GetStringElement(in, 3);
+  const int32_t duration = ReadInteger(in, 10);
+  const std::wstring path = VUtil::GetStringElement(in, 11);
+  if (path.empty()) throw VelInvalidParameterException(L"StartStream: no file path");
+
+  std::wstring source, kind = L"TV";
+  if (!(resolver_ && resolver_(channel, &source, &kind))) {
+    if (!LooksLikeSource(channel)) return kConnectFailed;
+    source = channel;
   }
-  pid_t pid = -1;
-  int failed = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return failed == 0 ? pid : -1;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (closing_) return kRefused;
+    if (streams_.count(id) != 0) {
+      throw VelInvalidParameterException(L"StartStream: stream " + std::to_wstring(id) +
+                                         L" is already recording");
+    }
+    // Spawned under the lock so that Close either sees the stream or
+    // prevents it.
+    const pid_t pid =
+        SpawnQuiet(ffmpeg_, BuildArguments(tev::WideToUtf8(source), tev::WideToUtf8(path), duration));
+    if (pid < 0) return kConnectFailed;
+    streams_[id].pid = pid;
+    std::thread(&Core::Watch, shared_from_this(), id, pid, path, kind, duration).detach();
+  }
+
+  std::vector<std::pair<std::wstring, Value>> specs{{L"destination", Value::Str(path)}};
+  Value::Array({Value::Array({Value::Long(id), Value::Str(channel), Value::Str(path),
+                              Value::Long(duration), Value(), Value::Pairs(specs)})})
+      .CopyTo(out);
+  return 0;
+}
+
+int FfmpegRecorder::Core::Stop(const VARIANT& in) {
+  const int32_t id = ReadInteger(in, 0);
+  std::unique_lock<std::mutex> hold(mutex_);
+  auto found = streams_.find(id);
+  if (found == streams_.end() || found->second.pid <= 0) return 1;
+  InterruptLocked(&found->second);
+  // The watcher kills it after the grace; answer when the file is closed.
+  changed_.wait_for(hold, std::chrono::milliseconds(kStopGraceMs + 1000), [&] {
+    auto again = streams_.find(id);
+    return again == streams_.end() || again->second.pid <= 0;
+  });
+  return 0;
+}
+
+void FfmpegRecorder::Core::Close() {
+  std::unique_lock<std::mutex> hold(mutex_);
+  closing_ = true;
+  for (auto& entry : streams_) InterruptLocked(&entry.second);
+  changed_.wait(hold, [this] { return streams_.empty(); });
+}
+
+void FfmpegRecorder::Core::Watch(int32_t id, pid_t pid, std::wstring path, std::wstring kind,
+                                 int32_t duration) {
+  const auto began = SteadyClock::now();
+  const std::string file = tev::WideToUtf8(path);
+  bool notifiedStart = false;
+  for (;;) {
+    bool ended = false;
+    {
+      // Reaped under the lock, so that nobody signals a pid that is gone.
+      std::lock_guard<std::mutex> hold(mutex_);
+      Stream& stream = streams_[id];
+      int status = 0;
+      const auto now = SteadyClock::now();
+      if (ReapIfEnded(pid, &status)) {
+        stream.pid = -1;
+        ended = true;
+      } else if (!stream.interrupted && duration > 0 &&
+                 now - began > std::chrono::seconds(duration + kOverrunSeconds)) {
+        InterruptLocked(&stream);
+      } else if (stream.interrupted &&
+                 now - stream.interruptedAt > std::chrono::milliseconds(kStopGraceMs)) {
+        kill(pid, SIGKILL);
+      }
+    }
+    if (ended) changed_.notify_all();
+    // Started means the file is there: the module looks the recording up by
+    // it as soon as it hears.
+    if (!notifiedStart && FileExists(file)) {
+      notifiedStart = true;
+      peer_.NotifyStarted(path, kind, id);
+    }
+    if (ended) break;
+    std::this_thread::sleep_for(kPoll);
+  }
+  const auto ran = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - began);
+  peer_.NotifyFinished(path, static_cast<int32_t>((ran.count() + 500) / 1000), kind, id);
+  std::lock_guard<std::mutex> hold(mutex_);
+  streams_.erase(id);
+  changed_.notify_all();
 }
 
 std::vector<std::string> FfmpegRecorder::BuildArguments(const std::string& source,
@@ -89,94 +210,18 @@ std::vector<std::string> FfmpegRecorder::BuildArguments(const std::string& sourc
 }
 
 FfmpegRecorder::FfmpegRecorder(StreamerPeer& peer, ChannelResolver resolver, std::string ffmpeg)
-    : peer_(peer), resolver_(std::move(resolver)), ffmpeg_(std::move(ffmpeg)) {
-  peer_.SetHandler(L"StartStream", [this](const VARIANT& in, VARIANT* out) { return Start(in, out); });
-  peer_.SetHandler(L"StopStream", [this](const VARIANT& in, VARIANT*) { return Stop(in); });
+    : peer_(peer), core_(std::make_shared<Core>(peer, std::move(resolver), std::move(ffmpeg))) {
+  std::shared_ptr<Core> core = core_;
+  peer_.SetHandler(L"StartStream", [core](const VARIANT& in, VARIANT* out) {
+    return core->Start(in, out);
+  });
+  peer_.SetHandler(L"StopStream", [core](const VARIANT& in, VARIANT*) { return core->Stop(in); });
 }
 
 FfmpegRecorder::~FfmpegRecorder() {
-  peer_.ResetReply(L"StartStream");
-  peer_.ResetReply(L"StopStream");
-  closing_ = true;
-  std::map<int32_t, Stream> streams;
-  {
-    std::lock_guard<std::mutex> hold(mutex_);
-    for (auto& entry : streams_) {
-      if (entry.second.pid > 0) kill(entry.second.pid, SIGINT);
-    }
-    streams.swap(streams_);
-  }
-  for (auto& entry : streams) {
-    if (entry.second.watcher.joinable()) entry.second.watcher.join();
-  }
-}
-
-int FfmpegRecorder::Start(const VARIANT& in, VARIANT* out) {
-  const int32_t id = ReadInteger(in, 1);
-  const std::wstring channel = VUtil::GetStringElement(in, 3);
-  const int32_t duration = ReadInteger(in, 10);
-  const std::wstring path = VUtil::GetStringElement(in, 11);
-  if (path.empty()) throw VelInvalidParameterException(L"StartStream: no file path");
-
-  std::wstring source, kind = L"TV";
-  if (!(resolver_ && resolver_(channel, &source, &kind))) {
-    if (!LooksLikeSource(channel)) return kConnectFailed;
-    source = channel;
-  }
-  const pid_t pid =
-      SpawnQuiet(ffmpeg_, BuildArguments(tev::WideToUtf8(source), tev::WideToUtf8(path), duration));
-  if (pid < 0) return kConnectFailed;
-
-  std::vector<std::pair<std::wstring, Value>> specs{{L"destination", Value::Str(path)}};
-  Value::Array({Value::Array({Value::Long(id), Value::Str(channel), Value::Str(path),
-                              Value::Long(duration), Value(), Value::Pairs(specs)})})
-      .CopyTo(out);
-
-  std::lock_guard<std::mutex> hold(mutex_);
-  Stream& stream = streams_[id];
-  if (stream.watcher.joinable()) stream.watcher.join();  // an old stream of the same id
-  stream.pid = pid;
-  stream.path = path;
-  stream.kind = kind;
-  stream.watcher = std::thread(&FfmpegRecorder::Watch, this, id, pid, path, kind);
-  return 0;
-}
-
-int FfmpegRecorder::Stop(const VARIANT& in) {
-  const int32_t id = ReadInteger(in, 0);
-  std::lock_guard<std::mutex> hold(mutex_);
-  auto found = streams_.find(id);
-  if (found == streams_.end() || found->second.pid <= 0) return 1;
-  kill(found->second.pid, SIGINT);
-  return 0;
-}
-
-void FfmpegRecorder::Watch(int32_t id, pid_t pid, std::wstring path, std::wstring kind) {
-  const auto began = std::chrono::steady_clock::now();
-  const std::string file = tev::WideToUtf8(path);
-  int status = 0;
-  bool exited = false;
-  // Started means the file is there: the module looks the recording up by
-  // it as soon as it hears.
-  while (!FileExists(file)) {
-    pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) {
-      exited = true;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  if (!exited || FileExists(file)) peer_.NotifyStarted(path, kind, id);
-  if (!exited) status = WaitExit(pid);
-  (void)status;
-  const auto ran = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::steady_clock::now() - began);
-  {
-    std::lock_guard<std::mutex> hold(mutex_);
-    auto found = streams_.find(id);
-    if (found != streams_.end() && found->second.pid == pid) found->second.pid = -1;
-  }
-  peer_.NotifyFinished(path, static_cast<int32_t>((ran.count() + 500) / 1000), kind, id);
+  // The handlers stay: from now on they refuse, rather than the peer's
+  // default pretending to record.
+  core_->Close();
 }
 
 bool ExtractThumbnail(const std::string& ffmpeg, const std::wstring& video, const std::wstring& jpg) {
@@ -186,7 +231,7 @@ bool ExtractThumbnail(const std::string& ffmpeg, const std::wstring& video, cons
     pid_t pid = SpawnQuiet(ffmpeg, {"-hide_banner", "-nostdin", "-loglevel", "error", "-y", "-ss",
                                     at, "-i", in, "-frames:v", "1", "-f", "image2", out});
     if (pid < 0) return false;
-    int status = WaitExit(pid);
+    int status = WaitOrKill(pid, kThumbnailTimeoutMs);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && FileExists(out)) return true;
   }
   return false;

@@ -10,21 +10,26 @@
 // an ASF container with WMV2/WMA2, .wma audio-only ASF, others ffmpeg's
 // choice.
 //
+// Stopping: SIGINT first; an ffmpeg that has not ended kStopGraceMs later
+// is killed. "StopStream" answers once the process has ended (or after
+// that grace and a little more). A recording that overruns its duration by
+// kOverrunSeconds (a stalled source) is stopped the same way.
+//
 // Threads: requests arrive on the bus library's threads; each stream has a
-// watcher thread. The destructor stops every stream and joins the watchers.
+// watcher thread that reaps its process, escalates a stop and sends the
+// notifications. The destructor refuses new streams, stops every running
+// one and returns when their watchers have sent the finish notifications;
+// the peer's "StartStream" refuses from then on (code 1).
 #ifndef TEV_PEERS_FFMPEGRECORDER_H_
 #define TEV_PEERS_FFMPEGRECORDER_H_
 
-#include <sys/types.h>
-
-#include <atomic>
+#include <cstdint>
 #include <functional>
-#include <map>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "peers/ChildProcess.h"
 #include "peers/Peers.h"
 
 namespace tev {
@@ -48,33 +53,23 @@ class FfmpegRecorder {
   static std::vector<std::string> BuildArguments(const std::string& source,
                                                  const std::string& output, int seconds);
 
- private:
-  struct Stream {
-    pid_t pid = -1;
-    std::wstring path;
-    std::wstring kind;
-    std::thread watcher;
-  };
+  static constexpr int kStopGraceMs = 3000;
+  static constexpr int kOverrunSeconds = 30;
 
-  int Start(const VARIANT& in, VARIANT* out);
-  int Stop(const VARIANT& in);
-  void Watch(int32_t id, pid_t pid, std::wstring path, std::wstring kind);
+ private:
+  class Core;
 
   StreamerPeer& peer_;
-  const ChannelResolver resolver_;
-  const std::string ffmpeg_;
-
-  std::mutex mutex_;
-  std::map<int32_t, Stream> streams_;  // guarded by mutex_
-  std::atomic<bool> closing_{false};
+  // Shared with the handlers and the watchers: a handler that the bus
+  // library has already picked up may still run after the destructor.
+  std::shared_ptr<Core> core_;
 };
 
 // Answers "Extract Image From Video" with one frame of the recording
-// written to the jpg by ffmpeg. True when the jpg exists afterwards.
+// written to the jpg by ffmpeg, which gets kThumbnailTimeoutMs per try
+// before it is killed. True when the jpg exists afterwards.
+constexpr int kThumbnailTimeoutMs = 20000;
 bool ExtractThumbnail(const std::string& ffmpeg, const std::wstring& video, const std::wstring& jpg);
-
-// Runs a program with stdin, stdout and stderr on /dev/null; its pid or -1.
-pid_t SpawnQuiet(const std::string& program, const std::vector<std::string>& arguments);
 
 }  // namespace peers
 }  // namespace tev

@@ -124,8 +124,12 @@ std::wstring MediaStore::NewIdLocked() {
   return L"M" + std::to_wstring(next);
 }
 
-std::wstring MediaStore::Add(const std::wstring& source, const json& propsIn) {
+std::wstring MediaStore::Add(const std::wstring& source, const json& props) {
   std::lock_guard<std::mutex> hold(mutex_);
+  return AddLocked(source, props);
+}
+
+std::wstring MediaStore::AddLocked(const std::wstring& source, const json& propsIn) {
   json props = propsIn;
   std::wstring id = Prop(props, "tevMediumId");
   json merged = json::object();
@@ -162,6 +166,10 @@ std::wstring MediaStore::Add(const std::wstring& source, const json& propsIn) {
 
 bool MediaStore::Get(const std::wstring& id, json* props) {
   std::lock_guard<std::mutex> hold(mutex_);
+  return GetLocked(id, props);
+}
+
+bool MediaStore::GetLocked(const std::wstring& id, json* props) {
   sqlite3_stmt* statement = nullptr;
   bool found = false;
   if (sqlite3_prepare_v2(db_, "SELECT props FROM media WHERE id = ?", -1, &statement, nullptr) ==
@@ -181,6 +189,10 @@ bool MediaStore::Get(const std::wstring& id, json* props) {
 
 bool MediaStore::Remove(const std::wstring& id) {
   std::lock_guard<std::mutex> hold(mutex_);
+  return RemoveLocked(id);
+}
+
+bool MediaStore::RemoveLocked(const std::wstring& id) {
   sqlite3_stmt* statement = nullptr;
   bool removed = false;
   if (sqlite3_prepare_v2(db_, "DELETE FROM media WHERE id = ?", -1, &statement, nullptr) ==
@@ -194,26 +206,25 @@ bool MediaStore::Remove(const std::wstring& id) {
 }
 
 bool MediaStore::SetProperty(const std::wstring& id, const std::wstring& name, const json& value) {
+  // One critical section: handlers of different methods may change the same
+  // medium at once, and neither change may be lost.
+  std::lock_guard<std::mutex> hold(mutex_);
   json props;
-  if (!Get(id, &props)) return false;
+  if (!GetLocked(id, &props)) return false;
   props[U8(name)] = value;
-  json source;
   // Keep the medium's source: read it back from the row.
   std::wstring from = L"PVR";
-  {
-    std::lock_guard<std::mutex> hold(mutex_);
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db_, "SELECT source FROM media WHERE id = ?", -1, &statement,
-                           nullptr) == SQLITE_OK) {
-      const std::string key = U8(id);
-      sqlite3_bind_text(statement, 1, key.c_str(), -1, SQLITE_TRANSIENT);
-      if (sqlite3_step(statement) == SQLITE_ROW) {
-        from = W(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
-      }
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db_, "SELECT source FROM media WHERE id = ?", -1, &statement, nullptr) ==
+      SQLITE_OK) {
+    const std::string key = U8(id);
+    sqlite3_bind_text(statement, 1, key.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(statement) == SQLITE_ROW) {
+      from = W(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
     }
-    sqlite3_finalize(statement);
   }
-  Add(from, props);
+  sqlite3_finalize(statement);
+  AddLocked(from, props);
   return true;
 }
 
@@ -245,19 +256,24 @@ std::vector<std::pair<std::wstring, json>> MediaStore::Find(
 }
 
 std::wstring MediaStore::ChangeId(const std::wstring& oldId) {
+  // One critical section, so that two renames of one medium make one medium.
+  std::lock_guard<std::mutex> hold(mutex_);
   json props;
-  std::wstring newId;
-  if (Get(oldId, &props)) {
-    Remove(oldId);
-    props.erase("tevMediumId");
-    std::string source = props.value("source", std::string("PVR"));
-    props.erase("source");
-    newId = Add(W(source), props);
-  } else {
-    std::lock_guard<std::mutex> hold(mutex_);
-    newId = NewIdLocked();
+  if (!GetLocked(oldId, &props)) return NewIdLocked();
+  std::string source = "PVR";
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db_, "SELECT source FROM media WHERE id = ?", -1, &statement, nullptr) ==
+      SQLITE_OK) {
+    const std::string key = U8(oldId);
+    sqlite3_bind_text(statement, 1, key.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(statement) == SQLITE_ROW) {
+      source = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+    }
   }
-  return newId;
+  sqlite3_finalize(statement);
+  RemoveLocked(oldId);
+  props.erase("tevMediumId");
+  return AddLocked(W(source), props);
 }
 
 std::map<std::string, std::string> MediaStore::ParseFilter(const std::wstring& filter) {

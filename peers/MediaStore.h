@@ -53,8 +53,12 @@ class MediaStore {
   static std::map<std::string, std::string> ParseFilter(const std::wstring& filter);
 
  private:
+  // REQUIRES: mutex_ held (all but Exec, which Open calls with it held too).
   bool Exec(const std::string& sql);
   std::wstring NewIdLocked();
+  std::wstring AddLocked(const std::wstring& source, const nlohmann::json& props);
+  bool GetLocked(const std::wstring& id, nlohmann::json* props);
+  bool RemoveLocked(const std::wstring& id);
 
   std::mutex mutex_;
   sqlite3* db_ = nullptr;  // guarded by mutex_

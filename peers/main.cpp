@@ -87,7 +87,8 @@ int main(int argc, char** argv) {
   app.add_flag("--no-shift", noShift, "serve past sample listings unchanged");
   CLI11_PARSE(app, argc, argv);
 
-  // Signals are taken by sigwait below; every thread inherits the mask.
+  // Signals are taken by sigwait below; every thread inherits the mask (the
+  // ffmpeg children do not: SpawnQuiet clears it).
   sigset_t stop;
   sigemptyset(&stop);
   sigaddset(&stop, SIGINT);

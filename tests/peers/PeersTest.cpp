@@ -3,6 +3,7 @@
 #include <ctime>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -74,6 +75,37 @@ TEST(MediaStore, ImportsChannelsAndRejectsBadLists) {
   EXPECT_EQ(MediaStore::ParseFilter(L"tevMediumId=\"M1\" AND mediaType = \"tv.channel\""),
             (std::map<std::string, std::string>{{"tevMediumId", "M1"}, {"mediaType", "tv.channel"}}));
   EXPECT_TRUE(MediaStore::ParseFilter(L"garbage \"").empty());
+}
+
+TEST(MediaStore, ConcurrentChangesOfOneMediumAreAllKept) {
+  dbtest::TempDir dir;
+  std::string error;
+  MediaStore store;
+  ASSERT_TRUE(store.Open(dir.path() + "/media.db", &error)) << error;
+  const std::wstring id = store.Add(L"channels", {{"tevMediumId", "ch-1"}, {"path", "/x"}});
+  // Two handlers setting different properties of the same medium at once.
+  auto set = [&](const std::string& prefix) {
+    for (int i = 0; i < 100; ++i) {
+      store.SetProperty(id, tev::FromStdUtf8(prefix + std::to_string(i)), i);
+    }
+  };
+  std::thread a(set, "a"), b(set, "b");
+  a.join();
+  b.join();
+  json props;
+  ASSERT_TRUE(store.Get(id, &props));
+  for (int i = 0; i < 100; ++i) {
+    EXPECT_EQ(props.value("a" + std::to_string(i), -1), i);
+    EXPECT_EQ(props.value("b" + std::to_string(i), -1), i);
+  }
+  // A renamed medium keeps its source and exists once; a vanished one
+  // comes back as nothing.
+  const std::wstring renamed = store.ChangeId(id);
+  EXPECT_EQ(store.Find({{"source", "channels"}}).size(), 1u);
+  EXPECT_EQ(store.Find({{"path", "/x"}}).size(), 1u);
+  EXPECT_FALSE(store.SetProperty(id, L"late", 1));
+  EXPECT_EQ(store.Find({}).size(), 1u);
+  EXPECT_TRUE(store.Get(renamed, nullptr));
 }
 
 TEST(Xmltv, TimesAndShift) {

@@ -1,0 +1,315 @@
+// The tev-peers program for real: a loopback bus server, the program as a
+// child process recording a lavfi test source with ffmpeg, and a test
+// satellite in the module's place ("ZoVIZ") that asks for streams and
+// thumbnails and hears the streamer's notifications.
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "peers/Peers.h"
+#include "peers/ScriptedPeer.h"
+#include "support/VUtil.h"
+#include "support/WideText.h"
+#include "tests/common/NatsServer.h"
+#include "tests/db/DbTestSupport.h"
+
+extern char** environ;
+
+namespace {
+
+using tev::peers::ScriptedPeer;
+using tev::peers::Value;
+
+const char kAsfHeader[] = "\x30\x26\xB2\x75\x8E\x66\xCF\x11";
+const wchar_t kStarted[] = L"NotifyTVRecordStarted";
+const wchar_t kFinished[] = L"NotifyTVRecordFinished";
+const wchar_t kExtract[] = L"Extract Image From Video";
+// Bounds of the waits; generous, as ffmpeg shares two cores with builds.
+const int kJoinMs = 20000;
+const int kStartMs = 30000;
+const int kFinishMs = 60000;
+
+bool OnPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path != nullptr ? path : "";
+  size_t from = 0;
+  while (from <= dirs.size()) {
+    size_t to = dirs.find(':', from);
+    if (to == std::string::npos) to = dirs.size();
+    const std::string candidate = dirs.substr(from, to - from) + "/" + program;
+    if (access(candidate.c_str(), X_OK) == 0) return true;
+    from = to + 1;
+  }
+  return false;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Field 4 (parent) and 3 (state) of /proc/<pid>/stat.
+bool ProcStat(pid_t pid, pid_t* parent, char* state, std::string* name) {
+  const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const size_t open = stat.find('('), close = stat.rfind(')');
+  if (open == std::string::npos || close == std::string::npos || close + 4 > stat.size()) {
+    return false;
+  }
+  if (name) *name = stat.substr(open + 1, close - open - 1);
+  if (state) *state = stat[close + 2];
+  if (parent) *parent = static_cast<pid_t>(std::atoi(stat.c_str() + close + 4));
+  return true;
+}
+
+std::vector<pid_t> ChildrenOf(pid_t parent) {
+  std::vector<pid_t> children;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return children;
+  while (dirent* entry = readdir(proc)) {
+    const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+    pid_t ppid = 0;
+    if (pid > 0 && ProcStat(pid, &ppid, nullptr, nullptr) && ppid == parent) {
+      children.push_back(pid);
+    }
+  }
+  closedir(proc);
+  return children;
+}
+
+// Running, as opposed to gone or a zombie nobody reaped.
+bool Alive(pid_t pid) {
+  char state = 0;
+  return ProcStat(pid, nullptr, &state, nullptr) && state != 'Z';
+}
+
+// The tev-peers program as a child of the test; killed at the latest when
+// the object goes.
+class TevPeersProcess {
+ public:
+  ~TevPeersProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  bool Start(const std::vector<std::string>& arguments, const std::string& log) {
+    std::vector<std::string> args{TEV_PEERS_BINARY};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid_ > 0;
+  }
+  bool Running() {
+    if (pid_ <= 0) return false;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) != pid_) return true;
+    pid_ = -1;
+    status_ = status;
+    return false;
+  }
+  // Sends `signal` and waits up to `timeoutMs` for the program to end; its
+  // wait status, or -1 when it did not end.
+  int Stop(int signal, int timeoutMs) {
+    if (!Running()) return status_;
+    kill(pid_, signal);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Running()) {
+      if (std::chrono::steady_clock::now() > deadline) return -1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return status_;
+  }
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = -1;
+};
+
+class TevPeers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!OnPath("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    ASSERT_TRUE(server_.Start()) << "nats-server did not start";
+    const std::string channels = dir_.path() + "/channels.json";
+    dbtest::WriteBytes(channels,
+                       "[{\"id\": \"ch-test\", \"name\": \"Test Card\", \"path\": \"lavfi:testsrc\","
+                       " \"mimeType\": \"video/x-tv\", \"mediaType\": \"tv.channel\"}]");
+    mkdir((dir_.path() + "/rec").c_str(), 0755);
+    ASSERT_TRUE(peers_.Start({"--host", "127.0.0.1:" + std::to_string(server_.Port()), "--data",
+                              dir_.path() + "/data", "--channels", channels},
+                             LogPath()));
+    module_.SetRequestTimeout(kFinishMs);
+    ASSERT_EQ(module_.Join(server_.HostPort()), 0);
+    // The thumbnail service joins last.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kJoinMs);
+    for (;;) {
+      VELSTATUS status = VELSTATUS_UNKNOWN;
+      module_.DirectoryPingSatellite(L"127.0.0.1", L"TevThumbnailer",
+                                     static_cast<unsigned short>(server_.Port()), 500, &status);
+      if (status == VELSTATUS_ONLINE) break;
+      ASSERT_TRUE(peers_.Running()) << "tev-peers ended: " << ReadFile(LogPath());
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "tev-peers did not join";
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  }
+  void TearDown() override {
+    module_.Leave();
+    const int status = peers_.Stop(SIGTERM, 15000);
+    if (status == -1) ADD_FAILURE() << "tev-peers did not stop: " << ReadFile(LogPath());
+  }
+
+  std::string LogPath() const { return dir_.path() + "/tev-peers.log"; }
+  std::wstring Recording(const std::string& name) const {
+    return tev::FromStdUtf8(dir_.path() + "/rec/" + name);
+  }
+
+  // "StartStream" as the module sends it; the return code, with *reply.
+  int StartStream(int32_t id, const std::wstring& path, int32_t seconds, Value* reply) {
+    std::vector<std::pair<std::wstring, Value>> settings;
+    const wchar_t* const names[][2] = {
+        {L"audioContainer", L"asf"}, {L"audioCodec", L"wma"}, {L"audioExtension", L"wma"},
+        {L"videoContainer", L"asf"}, {L"videoCodec", L"wmv"}, {L"videoAudioCodec", L"wma"},
+        {L"videoExtension", L"wmv"}, {L"bitrate", L"1500"},   {L"x", L"1920"},
+        {L"y", L"1080"},             {L"scale", L"auto"},     {L"crop", L"no"}};
+    for (const auto& pair : names) settings.emplace_back(pair[0], Value::Str(pair[1]));
+    std::vector<Value> in(13);
+    in[0] = Value::Str(L"viewer");
+    in[1] = Value::Long(id);
+    in[2] = Value::Str(L"pvr");
+    in[3] = Value::Str(L"ch-test");
+    in[6] = Value::Pairs(settings);
+    in[10] = Value::Long(seconds);
+    in[11] = Value::Str(path);
+    in[12] = Value::Str(L"");
+    return Call(L"TevStreamer", L"StartStream", Value::Array(in), reply);
+  }
+  int Call(const std::wstring& to, const std::wstring& method, const Value& in, Value* reply) {
+    AutoVariant out, retcodes;
+    const long bus = module_.Request(to, method, in.get(), &out, 0, &retcodes);
+    EXPECT_EQ(bus, 0) << tev::ToStdUtf8(method);
+    if (bus != 0) return -1;
+    if (reply) *reply = Value(out.get());
+    return VUtil::GetSingleRetcode(retcodes);
+  }
+  // The first request of `method` the module heard whose stream id is `id`.
+  bool Heard(const std::wstring& method, int32_t id, int timeoutMs, Value* in) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (size_t count = 1;; ++count) {
+      const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            deadline - std::chrono::steady_clock::now())
+                                            .count());
+      if (left <= 0 || !module_.WaitFor(method, count, left)) return false;
+      Value last = module_.RequestsOf(method).at(count - 1);
+      if (tev::peers::ReadInteger(last.get(), 0) == id) {
+        if (in) *in = last;
+        return true;
+      }
+    }
+  }
+
+  dbtest::TempDir dir_;
+  tev::test::NatsServer server_;
+  TevPeersProcess peers_;
+  ScriptedPeer module_{L"ZoVIZ", {kStarted, kFinished}};
+};
+
+TEST_F(TevPeers, RecordsTheDurationAskedIntoAnAsfFileAndMakesItsThumbnail) {
+  const std::wstring path = Recording("News_Test Card_12-06-2026 22-30-00 Tev.asf");
+  Value reply;
+  ASSERT_EQ(StartStream(4711, path, 3, &reply), 0);
+  AutoVariant stream, specs;
+  VUtil::GetElement(reply.get(), 0, &stream);
+  VUtil::GetElement(stream, 5, &specs);
+  std::wstring destination;
+  EXPECT_TRUE(VUtil::FindPair(specs, L"destination", &destination));
+  EXPECT_EQ(destination, path);
+
+  Value started, finished;
+  ASSERT_TRUE(Heard(kStarted, 4711, kStartMs, &started)) << ReadFile(LogPath());
+  EXPECT_EQ(VUtil::GetStringElement(started.get(), 2), path);
+  ASSERT_TRUE(Heard(kFinished, 4711, kFinishMs, &finished)) << ReadFile(LogPath());
+  EXPECT_EQ(VUtil::GetStringElement(finished.get(), 2), path);
+  EXPECT_GE(tev::peers::ReadInteger(finished.get(), 1), 3);  // -re: at least real time
+  const std::string file = ReadFile(tev::WideToUtf8(path));
+  EXPECT_TRUE(StartsWith(file, std::string(kAsfHeader, 8))) << file.size() << " bytes";
+  EXPECT_GT(file.size(), 10000u);
+  // The stream is over: stopping it is refused.
+  EXPECT_EQ(Call(L"TevStreamer", L"StopStream", Value::Array({Value::Long(4711)}), nullptr), 1);
+
+  const std::wstring jpg = path + L".jpg";
+  EXPECT_EQ(Call(L"any", kExtract, Value::Array({Value::Str(path), Value::Str(jpg),
+                                                  Value::Bool(false)}),
+                 nullptr),
+            0);
+  EXPECT_TRUE(StartsWith(ReadFile(tev::WideToUtf8(jpg)), "\xFF\xD8\xFF"));
+  Value exists;
+  ASSERT_EQ(Call(L"any", L"Is Thumbnail In DB", Value::Array({Value::Str(jpg)}), &exists), 0);
+  EXPECT_EQ(VUtil::GetLongElement(exists.get(), 0), 1);
+  // A recording that is not there gets no thumbnail.
+  EXPECT_NE(Call(L"any", kExtract, Value::Array({Value::Str(Recording("none.asf")),
+                                                  Value::Str(Recording("none.asf.jpg")),
+                                                  Value::Bool(false)}),
+                 nullptr),
+            0);
+}
+
+TEST_F(TevPeers, StopStreamAndShutdownEndFfmpegAndFinishTheFiles) {
+  // Long recordings end only because they are stopped.
+  const std::wstring stopped = Recording("Stopped Tev.asf");
+  ASSERT_EQ(StartStream(1, stopped, 600, nullptr), 0);
+  ASSERT_TRUE(Heard(kStarted, 1, kStartMs, nullptr)) << ReadFile(LogPath());
+  EXPECT_NE(StartStream(1, Recording("Same id Tev.asf"), 600, nullptr), 0);
+  EXPECT_EQ(Call(L"TevStreamer", L"StopStream", Value::Array({Value::Long(1)}), nullptr), 0);
+  ASSERT_TRUE(Heard(kFinished, 1, kFinishMs, nullptr)) << ReadFile(LogPath());
+  EXPECT_TRUE(StartsWith(ReadFile(tev::WideToUtf8(stopped)), std::string(kAsfHeader, 8)));
+
+  const std::wstring interrupted = Recording("Interrupted Tev.asf");
+  ASSERT_EQ(StartStream(2, interrupted, 600, nullptr), 0);
+  ASSERT_TRUE(Heard(kStarted, 2, kStartMs, nullptr)) << ReadFile(LogPath());
+  std::vector<pid_t> children = ChildrenOf(peers_.pid());
+  EXPECT_FALSE(children.empty());
+  // A thumbnail of the growing file is asked for while the program stops.
+  std::thread thumbnail([&] {
+    AutoVariant out, retcodes;
+    Value in = Value::Array({Value::Str(interrupted), Value::Str(interrupted + L".jpg"),
+                             Value::Bool(false)});
+    module_.Request(L"any", kExtract, in.get(), &out, 0, &retcodes);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const int status = peers_.Stop(SIGTERM, 30000);
+  thumbnail.join();
+  ASSERT_NE(status, -1) << "tev-peers did not stop: " << ReadFile(LogPath());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << ReadFile(LogPath());
+  EXPECT_TRUE(Heard(kFinished, 2, 1000, nullptr));
+  for (pid_t child : children) EXPECT_FALSE(Alive(child)) << "child " << child << " still runs";
+  EXPECT_TRUE(StartsWith(ReadFile(tev::WideToUtf8(interrupted)), std::string(kAsfHeader, 8)));
+}
+
+}  // namespace
