@@ -126,6 +126,12 @@ std::wstring DVR::GetRecordingDirectory(const std::wstring& channelMimetype) {
   }
   // Read without the cache lock: a statement takes the database lock.
   std::wstring stored = Config::GetString(video ? kConfigVideoDirectory : kConfigAudioDirectory);
+  if (stored.empty()) {
+    // A request that arrives before start-up has filled the setting gets
+    // the folder start-up will store, not the root of the file system; it
+    // is not cached, so the stored setting wins once it is there.
+    return video ? RecordingSettings::DefaultVideoFolder() : RecordingSettings::DefaultAudioFolder();
+  }
   std::lock_guard<std::mutex> hold(g_directoryMutex);
   if (cached.empty()) cached = stored;
   return cached;

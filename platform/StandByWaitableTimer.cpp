@@ -18,11 +18,11 @@ namespace {
 constexpr int64_t kSliceMs = 1000;
 
 struct itimerspec AbsoluteAt(int64_t realMs) {
-  struct itimerspec spec = {};
-  spec.it_value.tv_sec = realMs / 1000;
-  spec.it_value.tv_nsec = (realMs % 1000) * 1000000;
-  if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;
-  return spec;
+  struct itimerspec at = {};
+  at.it_value.tv_sec = realMs / 1000;
+  at.it_value.tv_nsec = (realMs % 1000) * 1000000;
+  if (at.it_value.tv_sec == 0 && at.it_value.tv_nsec == 0) at.it_value.tv_nsec = 1;
+  return at;
 }
 
 void Drain(int fd) {

@@ -72,6 +72,16 @@ TEST_F(DVRNames, MakesNamesInTheFolderOfTheMimetype) {
   EXPECT_EQ(DVR::GetRecordingDirectory(L"video/x-tv"), video_);
   DVR::ResetRecordingDirectoryCache();
   EXPECT_EQ(DVR::GetRecordingDirectory(L"video/x-inputdevice"), L"/elsewhere");
+  // Before start-up has stored a folder, names go into the default folder.
+  Config::SetString(kConfigVideoDirectory, L"");
+  DVR::ResetRecordingDirectoryCache();
+  EXPECT_EQ(DVR::GetRecordingDirectory(L"video/x-tv"), RecordingSettings::DefaultVideoFolder());
+  EXPECT_EQ(DVR::MakeRecordingFileName(L"video/x-tv", L"", L"Early", kMarch4, 0)
+                .compare(0, RecordingSettings::DefaultVideoFolder().size() + 1,
+                         RecordingSettings::DefaultVideoFolder() + L"/"),
+            0);
+  Config::SetString(kConfigVideoDirectory, L"/stored");
+  EXPECT_EQ(DVR::GetRecordingDirectory(L"video/x-tv"), L"/stored");  // not cached
   EXPECT_THROW(DVR::MakeRecordingFileName(L"audio/x-videomail", L"", L"x", kMarch4, 0),
                VelException);
 }

@@ -68,19 +68,19 @@ TEST_F(Completion, FinishedRecordingsAreJudgedByTheirLength) {
   const int64_t now = tev::Clock::Now();
   std::vector<std::wstring> names;
   for (const Case& c : cases) {
-    RowSpec spec;
-    spec.name = c.name;
-    spec.status = c.before;
-    spec.start = start;
-    spec.duration = c.expected;
-    spec.path = PathFor(c.name);
-    const int id = InsertRow(dbPath_, spec);
-    Engine().NotifyRecordComplete(c.actual, W(spec.path));
+    RowSpec planned;
+    planned.name = c.name;
+    planned.status = c.before;
+    planned.start = start;
+    planned.duration = c.expected;
+    planned.path = PathFor(c.name);
+    const int id = InsertRow(dbPath_, planned);
+    Engine().NotifyRecordComplete(c.actual, W(planned.path));
 
     EXPECT_EQ(Column(id, "Status"), c.after) << c.name;
     EXPECT_EQ(Column(id, "Duration"), std::to_string(c.actual)) << c.name;
     EXPECT_LE(std::llabs(GetTime3(W(Column(id, "EndTime"))) - now), 2) << c.name;
-    EXPECT_EQ(StatesOf(media_, W(spec.path)), std::vector<std::wstring>{c.published}) << c.name;
+    EXPECT_EQ(StatesOf(media_, W(planned.path)), std::vector<std::wstring>{c.published}) << c.name;
     names.push_back(W(c.name));
   }
   // Every report told the listeners which recording stopped, in order.
@@ -100,12 +100,12 @@ TEST_F(Completion, FinishedRecordingsAreJudgedByTheirLength) {
 
 TEST_F(Completion, TheStreamersFinishReportReachesTheEngineOverTheBus) {
   UseModuleEndpoint();
-  RowSpec spec;
-  spec.start = tev::Clock::Now() - 1800;
-  spec.duration = 1800;
-  spec.path = PathFor("bus");
-  const int id = InsertRow(dbPath_, spec);
-  EXPECT_EQ(streamer_.NotifyFinished(W(spec.path), 1795), 0);
+  RowSpec planned;
+  planned.start = tev::Clock::Now() - 1800;
+  planned.duration = 1800;
+  planned.path = PathFor("bus");
+  const int id = InsertRow(dbPath_, planned);
+  EXPECT_EQ(streamer_.NotifyFinished(W(planned.path), 1795), 0);
   EXPECT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE");
   EXPECT_EQ(Column(id, "Duration"), "1795");
   ASSERT_TRUE(listener_.WaitFor(L"NotifyPVRRecordingChange", 1, 5000));
@@ -119,12 +119,12 @@ TEST_F(Completion, TheDescriptionGoesIntoTheFileAndAThumbnailIsAskedForOnce) {
                          "testsrc=d=1:size=64x48:rate=5 -c:v wmv2 -f asf '" + path + "'")
                             .c_str()),
             0);
-  RowSpec spec;
-  spec.name = "Described";
-  spec.start = tev::Clock::Now() - 600;
-  spec.duration = 600;
-  spec.path = path;
-  const int id = InsertRow(dbPath_, spec);
+  RowSpec planned;
+  planned.name = "Described";
+  planned.start = tev::Clock::Now() - 600;
+  planned.duration = 600;
+  planned.path = path;
+  const int id = InsertRow(dbPath_, planned);
   Engine().NotifyRecordComplete(600, W(path));
 
   TagLib::ASF::File file(path.c_str());
@@ -148,7 +148,7 @@ TEST_F(Completion, TheDescriptionGoesIntoTheFileAndAThumbnailIsAskedForOnce) {
   // A second report: the thumbnail is known by now, and audio never has one.
   SetThumbnailEntry(id, true);
   Engine().NotifyRecordComplete(600, W(path));
-  RowSpec audio = spec;
+  RowSpec audio = planned;
   audio.mimetype = "audio/x-win";
   audio.path = audioDir_ + "/radio.wma";  // never written
   const int audioId = InsertRow(dbPath_, audio);
@@ -206,28 +206,28 @@ TEST_F(Completion, TheStopEventEndsTheWaitBeforeTheThumbnail) {
   UseModuleEndpoint();
   PVRVel::SetLive(pvr_.get());
   pvr_->StopEvent().Set();
-  RowSpec spec;
-  spec.start = tev::Clock::Now() - 60;
-  spec.path = PathFor("stopping");
-  InsertRow(dbPath_, spec);
-  Engine().NotifyRecordStarted(W(spec.path));
+  RowSpec planned;
+  planned.start = tev::Clock::Now() - 60;
+  planned.path = PathFor("stopping");
+  InsertRow(dbPath_, planned);
+  Engine().NotifyRecordStarted(W(planned.path));
   PVRVel::SetLive(nullptr);
-  EXPECT_EQ(StatesOf(media_, W(spec.path)), std::vector<std::wstring>{L"recording"});
+  EXPECT_EQ(StatesOf(media_, W(planned.path)), std::vector<std::wstring>{L"recording"});
   EXPECT_EQ(thumbnails_.CountOf(L"Extract Image From Video"), 0u);
 }
 
 TEST_F(Completion, ThumbnailNeededOnlyForKnownFiles) {
-  RowSpec spec;
-  spec.status = "DVRSTATE_COMPLETE";
-  spec.start = tev::Clock::Now() - 7200;
-  spec.path = videoDir_ + "/it's quoted.asf";
+  RowSpec planned;
+  planned.status = "DVRSTATE_COMPLETE";
+  planned.start = tev::Clock::Now() - 7200;
+  planned.path = videoDir_ + "/it's quoted.asf";
   // The quote must be doubled in the raw insert too.
-  RowSpec raw = spec;
+  RowSpec raw = planned;
   raw.path = videoDir_ + "/it''s quoted.asf";
   InsertRow(dbPath_, raw);
-  Engine().NotifyThumbnailNeeded(W(spec.path));
+  Engine().NotifyThumbnailNeeded(W(planned.path));
   EXPECT_EQ(enginetest::FirstArguments(thumbnails_, L"Extract Image From Video"),
-            std::vector<std::wstring>{W(spec.path)});
+            std::vector<std::wstring>{W(planned.path)});
   Engine().NotifyThumbnailNeeded(W(PathFor("missing")));
   EXPECT_EQ(thumbnails_.CountOf(L"Extract Image From Video"), 1u);
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"NotifyThumbnailNeeded: Could not find database entry"));

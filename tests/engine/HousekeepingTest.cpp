@@ -30,15 +30,15 @@ class Housekeeping : public enginetest::EngineFixture {
   int64_t TimeOf(int id, const std::string& column) {
     return GetTime3(W(Column(id, column)));
   }
-  RowSpec Spec(const std::string& name, const std::string& status, int64_t start,
+  RowSpec Planned(const std::string& name, const std::string& status, int64_t start,
                int32_t duration) {
-    RowSpec spec;
-    spec.name = name;
-    spec.status = status;
-    spec.start = start;
-    spec.duration = duration;
-    spec.path = PathFor(name);
-    return spec;
+    RowSpec planned;
+    planned.name = name;
+    planned.status = status;
+    planned.start = start;
+    planned.duration = duration;
+    planned.path = PathFor(name);
+    return planned;
   }
 };
 
@@ -80,7 +80,7 @@ TEST_F(Housekeeping, CancelStopsARecordingAndOnlyRepublishesAPlan) {
 
 TEST_F(Housekeeping, RetrySchedulesTheRowAgainFromNow) {
   const int64_t start = tev::Clock::Now() - 7200;
-  const int id = InsertRow(dbPath_, Spec("Again", "DVRSTATE_RETRY", start, 1800));
+  const int id = InsertRow(dbPath_, Planned("Again", "DVRSTATE_RETRY", start, 1800));
   tev::Clock::Shift(300);
   const int64_t now = tev::Clock::Now();
   EXPECT_EQ(Engine().RetrySchedule(id), 0);
@@ -99,7 +99,7 @@ TEST_F(Housekeeping, RetrySchedulesTheRowAgainFromNow) {
 TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   // A row left recording by an earlier crash, its end long past, goes.
   const int stale =
-      InsertRow(dbPath_, Spec("Stale", "DVRSTATE_RECORDING", tev::Clock::Now() - 9000, 1800));
+      InsertRow(dbPath_, Planned("Stale", "DVRSTATE_RECORDING", tev::Clock::Now() - 9000, 1800));
   Schedules().ResumeRecordings();
   EXPECT_TRUE(Rows("ID").empty());
   EXPECT_TRUE(log_->HasPart(LOG_DEBUG, L"Delete old recording Stale (R" + std::to_wstring(stale)));
@@ -111,7 +111,7 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   Schedules::ResetTunerCountCache();
   const int movie = std::stoi(first[0][0]);
   const std::string oldPath = first[0][1];
-  RowSpec withUrl = Spec("Episode", "DVRSTATE_RECORDING", tev::Clock::Now(), 3600);
+  RowSpec withUrl = Planned("Episode", "DVRSTATE_RECORDING", tev::Clock::Now(), 3600);
   withUrl.episodeUrl = "http://example.invalid/e1";
   const int episode = InsertRow(dbPath_, withUrl);
 
@@ -172,12 +172,12 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
 
 TEST_F(Housekeeping, OldSkippedAndConflictingRowsAreRemoved) {
   const int64_t now = tev::Clock::Now();
-  const int skip = InsertRow(dbPath_, Spec("skip", "DVRSTATE_SKIP", now - 7200, 3600));
+  const int skip = InsertRow(dbPath_, Planned("skip", "DVRSTATE_SKIP", now - 7200, 3600));
   const int conflict =
-      InsertRow(dbPath_, Spec("conflict", "DVRSTATE_CONFLICT", now - 600, 590));
-  const int running = InsertRow(dbPath_, Spec("running", "DVRSTATE_CONFLICT", now - 600, 1200));
-  const int missed = InsertRow(dbPath_, Spec("missed", "DVRSTATE_MISSED", now - 7200, 3600));
-  const int later = InsertRow(dbPath_, Spec("later", "DVRSTATE_SKIP", now + 600, 600));
+      InsertRow(dbPath_, Planned("conflict", "DVRSTATE_CONFLICT", now - 600, 590));
+  const int running = InsertRow(dbPath_, Planned("running", "DVRSTATE_CONFLICT", now - 600, 1200));
+  const int missed = InsertRow(dbPath_, Planned("missed", "DVRSTATE_MISSED", now - 7200, 3600));
+  const int later = InsertRow(dbPath_, Planned("later", "DVRSTATE_SKIP", now + 600, 600));
   Schedules::RemoveOldSchedules();
   auto ids = Rows("ID");
   EXPECT_EQ(ids, (std::vector<std::vector<std::string>>{
@@ -189,9 +189,9 @@ TEST_F(Housekeeping, OldSkippedAndConflictingRowsAreRemoved) {
 
 TEST_F(Housekeeping, TheListInProgressFirstClosesForgottenRecordings) {
   const int64_t now = tev::Clock::Now();
-  const int orphan = InsertRow(dbPath_, Spec("orphan", "DVRSTATE_RECORDING", now - 1920, 1800));
-  const int grace = InsertRow(dbPath_, Spec("grace", "DVRSTATE_RECORDING", now - 1830, 1800));
-  const int running = InsertRow(dbPath_, Spec("running", "DVRSTATE_RECORDING", now - 60, 1800));
+  const int orphan = InsertRow(dbPath_, Planned("orphan", "DVRSTATE_RECORDING", now - 1920, 1800));
+  const int grace = InsertRow(dbPath_, Planned("grace", "DVRSTATE_RECORDING", now - 1830, 1800));
+  const int running = InsertRow(dbPath_, Planned("running", "DVRSTATE_RECORDING", now - 60, 1800));
 
   AutoVariant list;
   ASSERT_EQ(Schedules::GetCurrentlyRecording(&list), 0);
@@ -213,9 +213,9 @@ TEST_F(Housekeeping, TheListInProgressFirstClosesForgottenRecordings) {
 
 TEST_F(Housekeeping, OrphansOfThePreviousProcessBecomePartialOnce) {
   const int64_t now = tev::Clock::Now();
-  const int a = InsertRow(dbPath_, Spec("a", "DVRSTATE_RECORDING", now - 600, 1800));
-  const int b = InsertRow(dbPath_, Spec("b", "DVRSTATE_RECORDING", now - 7200, 1800));
-  const int past = InsertRow(dbPath_, Spec("past", "DVRSTATE_SCHEDULED", now - 7200, 1800));
+  const int a = InsertRow(dbPath_, Planned("a", "DVRSTATE_RECORDING", now - 600, 1800));
+  const int b = InsertRow(dbPath_, Planned("b", "DVRSTATE_RECORDING", now - 7200, 1800));
+  const int past = InsertRow(dbPath_, Planned("past", "DVRSTATE_SCHEDULED", now - 7200, 1800));
   // The thumbnail service already has b's thumbnail.
   const std::wstring bThumb = W(PathFor("b")) + L".jpg";
   thumbnails_.SetHandler(L"Is Thumbnail In DB", [&](const VARIANT& in, VARIANT* out) {
@@ -239,7 +239,7 @@ TEST_F(Housekeeping, OrphansOfThePreviousProcessBecomePartialOnce) {
                                           std::to_wstring(a)));
 
   // Rows recording now belong to this process: a second call leaves them.
-  const int c = InsertRow(dbPath_, Spec("c", "DVRSTATE_RECORDING", now - 60, 1800));
+  const int c = InsertRow(dbPath_, Planned("c", "DVRSTATE_RECORDING", now - 60, 1800));
   Schedules::ChangeRecordingToCompletePartial();
   EXPECT_EQ(Column(c, "Status"), "DVRSTATE_RECORDING");
   ResetOrphanCleanupForTest();
@@ -251,12 +251,12 @@ TEST_F(Housekeeping, StopAllRecordingsClosesRowsWithoutStoppingStreams) {
   ASSERT_EQ(Add(L"Streaming", 0, 3600, 1), 0);
   const int streaming = std::stoi(Rows("ID")[0][0]);
   const int64_t now = tev::Clock::Now();
-  const int plain = InsertRow(dbPath_, Spec("plain", "DVRSTATE_RECORDING", now - 600, 1800));
-  RowSpec withUrl = Spec("url", "DVRSTATE_RECORDING", now - 600, 1800);
+  const int plain = InsertRow(dbPath_, Planned("plain", "DVRSTATE_RECORDING", now - 600, 1800));
+  RowSpec withUrl = Planned("url", "DVRSTATE_RECORDING", now - 600, 1800);
   withUrl.episodeUrl = "http://example.invalid/e2";
   const int url = InsertRow(dbPath_, withUrl);
-  const int future = InsertRow(dbPath_, Spec("future", "DVRSTATE_RECORDING", now + 600, 1800));
-  const int done = InsertRow(dbPath_, Spec("done", "DVRSTATE_COMPLETE", now - 600, 1800));
+  const int future = InsertRow(dbPath_, Planned("future", "DVRSTATE_RECORDING", now + 600, 1800));
+  const int done = InsertRow(dbPath_, Planned("done", "DVRSTATE_COMPLETE", now - 600, 1800));
 
   tev::Clock::Shift(100);
   Schedules::StopAllRecordings();

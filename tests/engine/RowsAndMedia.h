@@ -27,15 +27,15 @@ struct RowSpec {
 };
 
 // Inserts the row (end = start + duration); its ID.
-inline int InsertRow(const std::string& dbPath, const RowSpec& spec) {
+inline int InsertRow(const std::string& dbPath, const RowSpec& planned) {
   dbtest::RawDb db(dbPath);
   auto time = [](int64_t t) { return tev::ToStdUtf8(FormatTime3(t)); };
   db.Exec("INSERT INTO Schedules (User, Name, ChannelName, Channel, ChannelMimetype, Status, "
           "StartTime, EndTime, Duration, FilePath, EpisodeUrl, Category, Description, Subtitle, "
-          "Type, KeepUntil, Quality, Tuner) VALUES ('bob', '" + spec.name + "', 'BBC One', "
-          "'ch1', '" + spec.mimetype + "', '" + spec.status + "', " + time(spec.start) + ", " +
-          time(spec.start + spec.duration) + ", " + std::to_string(spec.duration) + ", '" +
-          spec.path + "', '" + spec.episodeUrl + "', 'Drama', 'A story', 'Part 1', "
+          "Type, KeepUntil, Quality, Tuner) VALUES ('bob', '" + planned.name + "', 'BBC One', "
+          "'ch1', '" + planned.mimetype + "', '" + planned.status + "', " + time(planned.start) + ", " +
+          time(planned.start + planned.duration) + ", " + std::to_string(planned.duration) + ", '" +
+          planned.path + "', '" + planned.episodeUrl + "', 'Drama', 'A story', 'Part 1', "
           "'Automatic', 2, 'high', 't1')");
   return std::stoi(db.Value("SELECT max(ID) FROM Schedules"));
 }
