@@ -36,6 +36,7 @@
 #include "platform/Clock.h"
 #include "support/VUtil.h"
 #include "support/WideText.h"
+#include "bench/BenchSupport.h"
 #include "tests/common/NatsServer.h"
 
 namespace {
@@ -60,15 +61,6 @@ class Client : public VelSatellite {
  public:
   void DefineServices() override {}
 };
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values.empty() ? 0 : values[values.size() / 2];
-}
-
-double Micros(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
-  return std::chrono::duration<double, std::micro>(b - a).count();
-}
 
 int64_t LocalNoon(int year, int day) {
   std::tm t{};
@@ -109,21 +101,15 @@ Value ScheduleRequest(int64_t start, const std::wstring& name) {
                        Value::Str(L"t1"), Value::Str(L"Part 1"), Value::Long(2)});
 }
 
-void PrintGoal(const char* what, bool met) { std::printf("  %s: %s\n", what, met ? "PASS" : "FAIL"); }
-
 }  // namespace
 
+using bench::Median;
+using bench::Micros;
+using bench::PrintGoal;
+
 int main(int argc, char** argv) {
-  int runs = 200;
-  for (int i = 1; i + 1 < argc; ++i) {
-    if (std::strcmp(argv[i], "--runs") == 0) runs = std::max(1, std::atoi(argv[i + 1]));
-  }
-  char pattern[] = "/tmp/tev-bench-engine-XXXXXX";
-  const std::string folder = mkdtemp(pattern);
-  setenv("TEV_APPDATA_DIR", (folder + "/appdata").c_str(), 1);
-  setenv("TEV_DOCUMENTS_DIR", (folder + "/documents").c_str(), 1);
-  setenv("TEV_REGISTRY_FILE", (folder + "/registry.ini").c_str(), 1);
-  std::filesystem::create_directories(folder + "/Recorded TV");
+  const int runs = bench::Runs(argc, argv, 200);
+  const std::string folder = bench::MakeDataFolder("engine");
 
   tev::test::NatsServer server;
   if (!server.Start()) {

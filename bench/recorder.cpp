@@ -31,6 +31,7 @@
 #include "peers/Peers.h"
 #include "support/VUtil.h"
 #include "support/WideText.h"
+#include "bench/BenchSupport.h"
 #include "tests/common/NatsServer.h"
 
 namespace {
@@ -42,15 +43,6 @@ typedef std::chrono::steady_clock SteadyClock;
 const wchar_t kMimetype[] = L"video/x-tv";
 const wchar_t kChannelName[] = L"Channel 4";
 const wchar_t kName[] = L"News";
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values.empty() ? 0 : values[values.size() / 2];
-}
-
-double Micros(SteadyClock::time_point a, SteadyClock::time_point b) {
-  return std::chrono::duration<double, std::micro>(b - a).count();
-}
 
 int64_t LocalTime(int year, int month, int day, int hour) {
   std::tm t{};
@@ -114,21 +106,15 @@ void Script(tev::peers::ScriptedPeer& peer, const Value& reply) {
   peer.SetReply(L"StopStream", 0);
 }
 
-void PrintGoal(const char* what, bool met) { std::printf("  %s: %s\n", what, met ? "PASS" : "FAIL"); }
-
 }  // namespace
 
+using bench::Median;
+using bench::Micros;
+using bench::PrintGoal;
+
 int main(int argc, char** argv) {
-  int runs = 500;
-  for (int i = 1; i + 1 < argc; ++i) {
-    if (std::strcmp(argv[i], "--runs") == 0) runs = std::max(1, std::atoi(argv[i + 1]));
-  }
-  char pattern[] = "/tmp/tev-bench-recorder-XXXXXX";
-  const std::string folder = mkdtemp(pattern);
-  setenv("TEV_APPDATA_DIR", (folder + "/appdata").c_str(), 1);
-  setenv("TEV_DOCUMENTS_DIR", (folder + "/documents").c_str(), 1);
-  setenv("TEV_REGISTRY_FILE", (folder + "/registry.ini").c_str(), 1);
-  std::filesystem::create_directories(folder + "/Recorded TV");
+  const int runs = bench::Runs(argc, argv, 500);
+  const std::string folder = bench::MakeDataFolder("recorder");
 
   tev::test::NatsServer server;
   if (!server.Start()) {
