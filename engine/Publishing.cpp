@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "bus/CVelAtl.h"
-#include "bus/LocalIds.h"
 #include "db/Schedule.h"
 #include "db/SQLite.h"
 #include "db/TextNumbers.h"
@@ -70,15 +69,16 @@ void Schedule::AddMediumPrepare(const Schedule& schedule, VARIANT* list) {
   VUtil::CreateArray(list, VT_VARIANT, count);
 
   const bool endpoint = TheVel() != nullptr;
-  LogDebug(L"AddMedium %ls",
-           (endpoint ? LocalIds::GetScheduleMediumId(schedule.m_id) : std::wstring()).c_str());
+  // One read of the row's medium id serves the log line and the record.
+  const std::wstring mediumId = Schedules::GetMediumId(schedule.m_id);
+  LogDebug(L"AddMedium %ls", (endpoint ? mediumId : std::wstring()).c_str());
 
   std::wstring mediaType = Schedules::MediaTypeForMimetype(schedule.m_channelMimetype);
   if (Schedule::IsScheduleMediaState(schedule.m_status)) mediaType = L"schedule." + mediaType;
   const int64_t end = schedule.m_startTime + static_cast<int64_t>(schedule.m_duration);
   const std::wstring pvrState = Schedule::ExternalStateName(schedule.m_status);
 
-  VUtil::PutPair(list, 0, L"tevMediumId", Schedules::GetMediumId(schedule.m_id));
+  VUtil::PutPair(list, 0, L"tevMediumId", mediumId);
   VUtil::PutPair(list, 1, L"path", schedule.m_filePath);
   VUtil::PutPair(list, 2, L"mimeType", schedule.m_channelMimetype);
   VUtil::PutPair(list, 3, L"mediaType", mediaType);
