@@ -164,7 +164,10 @@ TEST_F(Timer, AStreamerThatFailsLeavesAnErrorAndTheTimerGoesOn) {
 
   shiftWhenArmed(now + 600 - 30);
   EXPECT_EQ(waitFor("Garbage", "DVRSTATE_RECORDING"), "DVRSTATE_RECORDING");
-  EXPECT_TRUE(log_->Has(LOG_WARN, L"StartGeneralRecording cannot parse stream specs"));
+  // The row is marked before the streamer is asked: wait for its answer.
+  const std::wstring unreadable = L"StartGeneralRecording cannot parse stream specs";
+  for (int i = 0; i < 1000 && !log_->Has(LOG_WARN, unreadable); ++i) usleep(10 * 1000);
+  EXPECT_TRUE(log_->Has(LOG_WARN, unreadable));
 
   streamer_.Leave();  // no streamer on the bus
   shiftWhenArmed(now + 1800 - 30);
@@ -174,7 +177,8 @@ TEST_F(Timer, AStreamerThatFailsLeavesAnErrorAndTheTimerGoesOn) {
   ASSERT_EQ(streamer_.Join(bus_.host()), 0);
   shiftWhenArmed(now + 3000 - 30);
   EXPECT_EQ(waitFor("Fine", "DVRSTATE_RECORDING"), "DVRSTATE_RECORDING");
-  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 2u);  // garbage answered, then fine
+  EXPECT_TRUE(streamer_.WaitFor(L"StartStream", 2, 10000));  // garbage answered, then fine
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 2u);
 }
 
 }  // namespace
