@@ -127,6 +127,15 @@ void Schedule::Populate(const std::wstring& filename, const std::wstring& status
   }
 }
 
+std::vector<Schedule> Schedule::FromRows(SQLite& query) {
+  std::vector<Schedule> rows(query.GetRowCount());
+  for (Schedule& row : rows) {
+    row.FillFromRow(query);
+    query.Next();
+  }
+  return rows;
+}
+
 void Schedule::FillFromRow(SQLite& query) {
   m_id = query.GetInt("ID");
   m_tevMediumId = query.GetString("TevMediumId");

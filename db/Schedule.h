@@ -29,6 +29,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/Variant.h"
 
@@ -82,6 +83,8 @@ class Schedule {
   // columns of Schedules. Text fields other than the medium id and the
   // quality are trimmed of white space.
   void FillFromRow(SQLite& query);
+  // Every row of such a query, from its current row on, in order.
+  static std::vector<Schedule> FromRows(SQLite& query);
 
   // Adds the record as a new row (a duplicate FilePath is only a WARN
   // line). m_id is not updated. The medium id, PlayPosition and

@@ -116,17 +116,6 @@ std::wstring PassStatuses(int32_t owner) {
                 owner);
 }
 
-std::vector<Schedule> LoadRows(SQLite& query) {
-  std::vector<Schedule> rows;
-  rows.reserve(query.GetRowCount());
-  for (int i = 0; i < query.GetRowCount(); ++i) {
-    rows.emplace_back();
-    rows.back().FillFromRow(query);
-    query.Next();
-  }
-  return rows;
-}
-
 // Medium id of a schedule as the conflict list shows it: "" without an
 // endpoint. The row was read by the overlap selection a moment ago, so its
 // medium id is taken from there rather than read again row by row.
@@ -206,7 +195,7 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
     return 102;
   }
   if (query.GetRowCount() == 0) return 0;
-  std::vector<Schedule> rows = LoadRows(query);
+  std::vector<Schedule> rows = Schedule::FromRows(query);
 
   PriorityCache priorities;
   int result = 101;
@@ -291,7 +280,7 @@ void Schedules::UpdateConflicts(int32_t scheduleId) {
              L"%ls DESC",
              L"Status", kConflict, L"Status", kSkip, L"ID", scheduleId, L"ID");
   if (!query.RunQuery(statement, L"UpdateConflicts") || query.GetRowCount() == 0) return;
-  std::vector<Schedule> waiting = LoadRows(query);
+  std::vector<Schedule> waiting = Schedule::FromRows(query);
 
   PriorityCache priorities;
   bool changed = false;
@@ -318,7 +307,7 @@ void Schedules::UpdateConflicts(int32_t scheduleId) {
     if (overlap.GetRowCount() > 0) {
       const int32_t tuners = device ? 1 : GetTunerCount(r.m_channelMimetype);
       if (tuners < 1) continue;
-      std::vector<Schedule> rows = LoadRows(overlap);
+      std::vector<Schedule> rows = Schedule::FromRows(overlap);
       // Channel name of each blocking candidate's own pass, read once.
       std::map<int32_t, std::wstring> passChannel;
       auto ownPassChannel = [&passChannel](int32_t pass) -> const std::wstring& {
@@ -401,7 +390,7 @@ void Schedules::ForceSchedule(int32_t scheduleId) {
   }
   const int32_t tuners = device ? 1 : GetTunerCount(forced.m_channelMimetype);
   if (tuners < 1) return;
-  std::vector<Schedule> rows = LoadRows(overlap);
+  std::vector<Schedule> rows = Schedule::FromRows(overlap);
   for (int64_t t = kFirstSample; t < forced.m_duration; t += kSampleStep) {
     const int64_t sample = forced.m_startTime + t;
     for (Schedule& x : rows) {

@@ -282,17 +282,14 @@ void Schedules::ChangePastScheduledToMissed() {
       L"Status", DVRSTATE_SCHEDULED, L"Status", DVRSTATE_SKIP, L"Status", DVRSTATE_CONFLICT,
       L"EndTime", cutoff.c_str());
   if (!query.RunQuery(select, L"ChangePastScheduledToMissed") || query.GetRowCount() == 0) return;
-  std::vector<Schedule> missed;
-  for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {
-    Schedule row;
-    row.FillFromRow(query);
+  std::vector<Schedule> missed = Schedule::FromRows(query);
+  for (Schedule& row : missed) {
     if (!row.m_episodeUrl.empty()) {
       row.m_status = DVRSTATE_RETRY;
       row.Update();
     } else {
       row.m_status = DVRSTATE_MISSED;
     }
-    missed.push_back(row);
   }
   PublishSchedules(missed, true);
   SQLite update;

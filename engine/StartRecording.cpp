@@ -33,15 +33,6 @@ const wchar_t kCaller[] = L"StartRecordingIfAppropriate";
 // wake-up a little early does not miss it.
 constexpr int64_t kDueAheadSeconds = 120;
 
-std::vector<Schedule> LoadRows(SQLite& query) {
-  std::vector<Schedule> rows(query.GetRowCount());
-  for (Schedule& row : rows) {
-    row.FillFromRow(query);
-    query.Next();
-  }
-  return rows;
-}
-
 // Publishes the row as the table now holds it.
 void Republish(int32_t id) {
   Schedule loaded(id);
@@ -152,7 +143,7 @@ void Schedules::StartRecordingIfAppropriate() {
     if (!query.RunQuery(statement, kCaller)) return;
     LogDebug(L"StartRecordingIfAppropriate %d program(s) found %ls", query.GetRowCount(),
              statement.c_str());
-    for (const Schedule& row : LoadRows(query)) {
+    for (const Schedule& row : Schedule::FromRows(query)) {
       if (!StartRow(*this, row, statement)) return;
     }
   } catch (const VelException& e) {

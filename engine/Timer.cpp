@@ -27,9 +27,9 @@ std::atomic<bool>& TimerRunning() {
 
 namespace {
 
-// Seconds from now to the first row's time; 1 when that has passed.
-int32_t WaitFor(int64_t at, int64_t now, int64_t padding) {
-  int64_t wait = at - now + padding;
+// Seconds from now to `at` moved by `offset`; 1 when that has passed.
+int32_t WaitFor(int64_t at, int64_t now, int64_t offset) {
+  int64_t wait = at - now + offset;
   if (wait < 0) {
     LogDebug(L"SetRecordingTimerInLock: wait was negative");
     wait = 1;

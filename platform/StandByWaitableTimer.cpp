@@ -137,7 +137,6 @@ bool StandByWaitableTimer::waitForAlarm() {
 void StandByWaitableTimer::cancel() {
   PMutexLock lock(*this);
   cancelled_ = true;
-  signal();
   broadcast();
   Interrupt();
 }
