@@ -396,10 +396,11 @@ TEST_F(SQLiteTest, LimitedQueriesKeepTheFirstRowsAndLookupIndexesExist) {
     }
     auto indexes = raw.Rows("SELECT name FROM sqlite_master WHERE type = 'index' AND "
                             "tbl_name = 'Schedules' ORDER BY name");
-    ASSERT_EQ(indexes.size(), 3u);
+    ASSERT_EQ(indexes.size(), 4u);
     EXPECT_EQ(indexes[0][0], "SchedulesByEndStart");
     EXPECT_EQ(indexes[1][0], "SchedulesByFile");
-    EXPECT_EQ(indexes[2][0], "SchedulesByStartEnd");
+    EXPECT_EQ(indexes[2][0], "SchedulesByMediumId");
+    EXPECT_EQ(indexes[3][0], "SchedulesByStartEnd");
   }
   SQLite query;
   query.LimitRows(2);
