@@ -149,6 +149,7 @@ std::string DescribeReturnCode(long code) {
     case 105: return "no tuner for this channel (105)";
     case 107: return "not enough disk space (107)";
     case 108: return "the recording file could not be removed (108)";
+    case 109: return "the recording file is not on disk (109)";
     case 110: return "the programme is over (110)";
     case 111: return "no stream to stop (111)";
     case 112: return "an equal season pass exists (112)";
