@@ -7,7 +7,8 @@
 // come at once instead of at the next poll. With --ready it first prints
 // "ready" once the engine has started: the engine broadcasts
 // NotifyPVRRecordingChange when its start-up is done, and an engine that had
-// already started answers a non-empty video folder.
+// already started answers a non-empty video folder; either way only after
+// the first listing of the media library.
 #include <signal.h>
 
 #include <atomic>
@@ -61,21 +62,25 @@ int RunWatch(Bus& bus, WatchState& state) {
     struct timespec wait = {0, 200 * 1000 * 1000};
     if (sigtimedwait(&state.stop, nullptr, &wait) > 0) return kOk;
     const Steady::time_point now = Steady::now();
-    if (!ready && (state.engineStarted || (now >= nextProbe && EngineAnswers(bus)))) {
+    if (state.poke.exchange(false) || now >= nextPoll) {
+      nextPoll = now + std::chrono::milliseconds(state.pollMs);
+      std::vector<Medium> media;
+      if (ListPvrMedia(bus, &media).exit == kOk) {
+        if (baseline) {
+          for (const std::string& line : Events(known, media)) std::cout << Clock() << " " << line << std::endl;
+        }
+        baseline = true;
+        known.clear();
+        for (const Medium& medium : media) known[medium.id] = medium;
+      }
+    }
+    // "ready" only once the first listing is held, so that every change
+    // after it is reported.
+    if (!ready && baseline && (state.engineStarted || (now >= nextProbe && EngineAnswers(bus)))) {
       ready = true;
       std::cout << "ready" << std::endl;
     }
     if (now >= nextProbe) nextProbe = now + std::chrono::seconds(2);
-    if (!state.poke.exchange(false) && now < nextPoll) continue;
-    nextPoll = now + std::chrono::milliseconds(state.pollMs);
-    std::vector<Medium> media;
-    if (ListPvrMedia(bus, &media).exit != kOk) continue;
-    if (baseline) {
-      for (const std::string& line : Events(known, media)) std::cout << Clock() << " " << line << std::endl;
-    }
-    baseline = true;
-    known.clear();
-    for (const Medium& medium : media) known[medium.id] = medium;
   }
 }
 

@@ -27,9 +27,10 @@ wait_state() {
 }
 
 start_stack
-"$velctl" --host "$bus" watch --poll 200 >"$work/watch.out" 2>&1 &
+"$velctl" --host "$bus" watch --ready --poll 200 >"$work/watch.out" 2>&1 &
 watch=$!
 others+=("$watch")
+wait_for "$work/watch.out" '^ready$' 30
 
 expect 0 channels channels
 has channels '^ch-testcard *Test Card *video/x-tv$'
