@@ -144,7 +144,7 @@ TEST_F(SQLiteTest, GettersReadByNameAndReportWhatIsMissing) {
   EXPECT_EQ(q.GetInt("NoSuchColumn"), -1);
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"FindIndex: Could not find NoSuchColumn, resultColumns 25"));
   EXPECT_EQ(q.GetString("name"), L"");  // names are case-sensitive
-  tev::Clock::Shift(1000);
+  env_.Shift(1000);
   EXPECT_EQ(q.GetTime("NoSuchColumn"), tev::Clock::Now());
 
   EXPECT_TRUE(q.Next());
