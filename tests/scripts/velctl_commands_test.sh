@@ -100,13 +100,13 @@ status=0
 [ "$status" -eq 3 ] || fail "velctl with no bus exited $status, not 3"
 has no-bus 'cannot join the bus at 127.0.0.1:1'
 
-kill -TERM "$watch"
-wait "$watch" || fail "velctl watch did not end cleanly on SIGTERM"
 for line in "scheduled $later \"Later\" on Colour Bars at $at for 1h" "started $now \"Now\" on Test Card" \
   "removed $later \"Later\"" \
   "\(finished $now \"Now\": partial\|failed $now \"Now\": the recording failed (error)\)"; do
-  grep -q -- "$line" "$work/watch.out" || fail "watch printed no \"$line\": $(cat "$work/watch.out")"
+  wait_for "$work/watch.out" "$line" 30
 done
+kill -TERM "$watch"
+wait "$watch" || fail "velctl watch did not end cleanly on SIGTERM"
 
 stop_stack
 echo "PASS: channels, settings, raw, schedule, list, conflicts, cancel, retry, passes, errors, watch"
