@@ -53,14 +53,14 @@ void MarkThumbnailRequested(const std::wstring& filePath) {
 
 bool DVR::IsRecordingOnDisk(const std::wstring& filePath) {
   struct stat info;
-  if (::stat(tev::WideToUtf8(filePath).c_str(), &info) == 0) return true;
+  if (::stat(tev::ToStdUtf8(filePath).c_str(), &info) == 0) return true;
   LogWarn(L"IsRecordingOnDisk: Could not find %ls", filePath.c_str());
   return false;
 }
 
 bool DVR::DeleteFile(const std::wstring& filePath) {
   LogDebug(L"Deleting file : %ls", filePath.c_str());
-  if (std::remove(tev::WideToUtf8(filePath).c_str()) != 0) return false;
+  if (std::remove(tev::ToStdUtf8(filePath).c_str()) != 0) return false;
   LogInfo(L"Deleted %ls", filePath.c_str());
   return true;
 }

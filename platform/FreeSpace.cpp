@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "support/Log.h"
+#include "support/NoDestructor.h"
 #include "support/WideText.h"
 
 namespace tev {
@@ -13,12 +14,12 @@ namespace tev {
 namespace {
 
 std::mutex& ReaderMutex() {
-  static std::mutex* mutex = new std::mutex();
+  static tev::NoDestructor<std::mutex> mutex;
   return *mutex;
 }
 // Guarded by ReaderMutex(); empty: the volume is asked.
 std::function<int64_t(const std::wstring&)>& Reader() {
-  static auto* reader = new std::function<int64_t(const std::wstring&)>();
+  static tev::NoDestructor<std::function<int64_t(const std::wstring&)>> reader;
   return *reader;
 }
 

@@ -18,6 +18,7 @@
 #include "support/VUtil.h"
 #include "support/WideText.h"
 #include "tests/common/NatsServer.h"
+#include "tests/common/TempRoot.h"
 
 namespace {
 
@@ -119,7 +120,8 @@ struct Row {
 class Conflicts : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/tev-conflicts-XXXXXX";
+    std::string patternText = tev::test::TempPattern("tev-conflicts-");
+    char* pattern = &patternText[0];
     folder_ = mkdtemp(pattern);
     ASSERT_TRUE(SQLite::Initialize(tev::FromStdUtf8(folder_)));
     ASSERT_TRUE(server_.Start());
