@@ -40,7 +40,7 @@ bool MayLackFile(const std::wstring& s) {
 
 bool FileExists(const std::wstring& path) {
   struct stat info;
-  return !path.empty() && ::stat(tev::WideToUtf8(path).c_str(), &info) == 0;
+  return !path.empty() && ::stat(tev::ToStdUtf8(path).c_str(), &info) == 0;
 }
 
 void NotifyStop(const Schedule& row) {

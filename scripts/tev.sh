@@ -93,7 +93,6 @@ run_tests() {
   install_missing
   build "$top/build-ci" -DTEV_WERROR=ON
   run_ctest "$top/build-ci"
-  run_sanitized_tests
 }
 
 case "${1:-}" in

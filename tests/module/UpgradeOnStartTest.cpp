@@ -110,7 +110,16 @@ TEST_F(UpgradeOnStart, VersionTwoWithRowsReachesSevenMigratesIdsAndKeepsEditsAcr
   EXPECT_EQ(db.Rows("SELECT EpisodeUrl, PlayPosition FROM Schedules ORDER BY ID"),
             (Rows{{"Episode one", "0"}, {"Episode two", "0"}}));
   EXPECT_EQ(db.Value("SELECT count(*) FROM Schedules WHERE TevMediumId LIKE 'new-R%'"), "2");
-  EXPECT_EQ(db.Value("SELECT TevMediumId FROM SeasonPasses"), "new-M1");
+  // The pass was published and migrated (the start-up sync may publish it
+  // again afterwards, since the stand-in lists nothing).
+  EXPECT_FALSE(db.Value("SELECT TevMediumId FROM SeasonPasses").empty());
+  std::vector<std::wstring> keys;
+  for (const auto& r : media_.Requests(L"ChangeMediaId")) {
+    AutoVariant list;
+    VUtil::GetElement(r.in->get(), 0, &list);
+    keys.push_back(VUtil::GetStringElement(list.get(), 0));
+  }
+  EXPECT_EQ(keys, (std::vector<std::wstring>{L"M1", L"R1", L"R2"}));
   const Rows ids = db.Rows("SELECT ID, TevMediumId FROM Schedules ORDER BY ID");
 
   // A user sets an episode address; three more starts keep it and migrate
@@ -124,8 +133,10 @@ TEST_F(UpgradeOnStart, VersionTwoWithRowsReachesSevenMigratesIdsAndKeepsEditsAcr
     EXPECT_EQ(Value("SELECT Value FROM Config WHERE Key = 'Version'"), "7");
     EXPECT_EQ(Value("PRAGMA integrity_check"), "ok");
   }
+  // No second migration (the start-up sync may republish what the stand-in
+  // does not list, so pass ids are not compared).
   EXPECT_EQ(db.Rows("SELECT ID, TevMediumId FROM Schedules ORDER BY ID"), ids);
-  EXPECT_EQ(db.Value("SELECT TevMediumId FROM SeasonPasses"), "new-M1");
+  EXPECT_EQ(db.Value("SELECT count(*) FROM Config WHERE Key = 'MediumIdUpgrade'"), "0");
 }
 
 }  // namespace
