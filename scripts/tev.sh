@@ -51,6 +51,14 @@ configure() {
 
 jobs_count() { nproc; }
 
+# build DIR [CMAKE OPTIONS...]: configures and builds everything in DIR.
+build() {
+  local dir=$1; shift
+  configure "$dir" "$@"
+  phase "building everything in $dir"
+  cmake --build "$dir" -j"$(jobs_count)"
+}
+
 port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
 # Children of `run`, stopped in reverse order of start.
@@ -108,30 +116,36 @@ run_main() {
   # A module that exits by itself ends the run too (see the wait below).
   trap 'stop_all; exit 130' INT
   trap 'stop_all; exit 143' TERM
+  local peer_settings=() velctl_settings=()
   if port_open "$port"; then
     phase "bus: using the server already on $bus"
   else
+    # Our own server: only the module, the peers and velctl may use it.
+    "$top/scripts/nats-auth.sh" "$data/etc/bus" "$TEV_REGISTRY_FILE" "$port"
+    peer_settings=(--settings "$data/etc/bus/peers.ini")
+    velctl_settings=(--settings "$data/etc/bus/velctl.ini")
     phase "starting the bus (nats-server on $bus, log $data/nats-server.log)"
-    start nats-server "$data/nats-server.log" nats-server -a 127.0.0.1 -p "$port"
+    start nats-server "$data/nats-server.log" nats-server -c "$data/etc/bus/nats.conf"
     for _ in $(seq 50); do port_open "$port" && break; sleep 0.1; done
   fi
+  local velctl=("$build/tools/velctl" "${velctl_settings[@]}" --host "$bus")
   phase "starting the peers (tev-peers, log $data/tev-peers.log)"
   start tev-peers "$data/tev-peers.log" "$build/peers/tev-peers" --host "$bus" --data "$data/peers" \
     --channels "$top/peers/samples/channels.json" --guide "$top/peers/samples/guide.xml" \
-    --tuners "$top/peers/samples/tuners.json"
+    --tuners "$top/peers/samples/tuners.json" "${peer_settings[@]}"
   # The module asks the media library whether it is ready only every 10 s.
   for _ in $(seq 50); do
-    "$build/tools/velctl" --host "$bus" --timeout 1000 TevMediaV2 IsReady >/dev/null 2>&1 && break
+    "${velctl[@]}" --timeout 1000 TevMediaV2 IsReady >/dev/null 2>&1 && break
     sleep 0.2
   done
   # Events: a client that prints "ready" once the engine has started, then a
   # line per schedule, start, end and failure.
-  start "the event watch" - "$build/tools/velctl" --host "$bus" --name "tev.sh-watch-$$" watch --ready --poll 500
+  start "the event watch" - "${velctl[@]}" --name "tev.sh-watch-$$" watch --ready --poll 500
   phase "starting the module (tevpvr-host; log $TEV_APPDATA_DIR/TevNetworks/Logs/TevPVR.log)"
   start "the module" - "$build/host/tevpvr-host" "$build/libTevPVR.so"
   local host=${pids[-1]}
   # Further programs that serve the running module (a web page) start here.
-  echo "Data in $data. Try: $build/tools/velctl --host $bus schedule --channel \"Test Card\" --in 2m --for 5m --name \"My Show\""
+  echo "Data in $data. Try: ${velctl[*]} schedule --channel \"Test Card\" --in 2m --for 5m --name \"My Show\""
   echo "Stop with Ctrl-C."
   local status=0
   wait "$host" || status=$?
@@ -140,12 +154,32 @@ run_main() {
   return "$status"
 }
 
+# Runs every test of the build in $1; the temporary folders that tests left
+# behind (an aborted test cannot clean up) go afterwards either way.
+run_ctest() {
+  local dir=$1
+  mkdir -p "$dir/test-tmp"
+  local status=0
+  (cd "$dir" && ctest --output-on-failure -j2 --timeout 600) || status=$?
+  find "$dir/test-tmp" -mindepth 1 -delete 2>/dev/null || true
+  return $status
+}
+
+# The same tests built with AddressSanitizer and UndefinedBehaviorSanitizer
+# in a folder of their own: -O1 and no benchmarks keep the extra build short.
+# Any report fails the test that caused it.
+run_sanitized_tests() {
+  build "$top/build-asan" -DTEV_WERROR=ON -DTEV_SANITIZE=ON -DTEV_BENCHMARKS=OFF \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1"
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    run_ctest "$top/build-asan"
+}
+
 run_tests() {
   install_missing
-  configure "$top/build-ci" -DTEV_WERROR=ON
-  cmake --build "$top/build-ci" -j"$(jobs_count)"
-  cd "$top/build-ci"
-  ctest --output-on-failure -j2 --timeout 600
+  build "$top/build-ci" -DTEV_WERROR=ON
+  run_ctest "$top/build-ci"
 }
 
 case "${1:-}" in

@@ -33,6 +33,13 @@ int main(int argc, char** argv) {
   app.add_option("--timeout", options.timeoutMs, "milliseconds to wait for each answer")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
+  app.add_option("--settings", options.settings,
+                 "settings file with the bus credentials (default $TEV_REGISTRY_FILE or "
+                 "/etc/tev/registry.ini)");
+  app.add_option("--user", options.overrides.user, "bus user (instead of the settings file's)");
+  app.add_option("--password", options.overrides.password, "bus password");
+  app.add_option("--token", options.overrides.token, "bus token");
+  app.add_option("--ca", options.overrides.caFile, "CA certificate of the bus server (turns TLS on)");
   app.add_flag("--dry-run", options.dryRun,
                "print each request (ADDRESSEE METHOD PARAMS) instead of sending it");
   app.set_version_flag("--version", "velctl " TEV_VERSION);

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/Registry.h"
 #include "support/VUtil.h"
 #include "support/WideText.h"
 #include "vel/VelSatellite.h"
@@ -65,9 +66,20 @@ void Bus::Offer(const std::string& method, std::function<int(const json&)> handl
 
 bool Bus::Join(std::string* error) {
   if (options_.dryRun) return true;
+  CRegistryImpl registry(options_.settings);
+  vel::BusCredentials credentials = vel::ReadBusCredentials(registry);
+  const vel::BusCredentials& overrides = options_.overrides;
+  if (!overrides.user.empty()) {
+    credentials.user = overrides.user;
+    credentials.password = overrides.password;
+  }
+  if (!overrides.token.empty()) credentials.token = overrides.token;
+  if (!overrides.caFile.empty()) credentials.caFile = overrides.caFile;
+  client_->SetCredentials(credentials);
   long connected = client_->Connect(W(options_.host), W(options_.name));
   if (connected != 0) {
-    *error = "cannot join the bus at " + options_.host + ": is nats-server running there?";
+    *error = "cannot join the bus at " + options_.host + ": is nats-server running there" +
+             (credentials.Empty() ? std::string("?") : std::string(", and does it take these credentials?"));
     return false;
   }
   client_->SetRequestTimeout(options_.timeoutMs);

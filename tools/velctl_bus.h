@@ -13,6 +13,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "vel/BusCredentials.h"
+
 class VelSatellite;
 
 namespace velctl {
@@ -30,6 +32,10 @@ struct BusOptions {
   std::string name;  // empty: "velctl-<pid>"
   int timeoutMs = 30000;
   bool dryRun = false;  // print each request instead of sending it
+  // Settings file with the bus credentials (empty: $TEV_REGISTRY_FILE or
+  // /etc/tev/registry.ini); non-empty fields of `overrides` win over it.
+  std::string settings;
+  vel::BusCredentials overrides;
 };
 
 struct Answer {

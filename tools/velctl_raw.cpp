@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "tools/velctl_commands.h"
+#include "vel/WireCodec.h"
 
 namespace velctl {
 
@@ -19,6 +20,10 @@ int RunRaw(Bus& bus, const RawArguments& args) {
   if (text == "-") text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
   nlohmann::json params;
   if (!text.empty()) {
+    if (!vel::JsonDepthWithin(text.data(), text.size(), vel::kWireJsonDepth)) {
+      std::cerr << "velctl: the parameters nest too deep\n";
+      return kUsage;
+    }
     params = nlohmann::json::parse(text, nullptr, false);
     if (params.is_discarded()) {
       std::cerr << "velctl: the parameters are not JSON: " << text << "\n"

@@ -57,6 +57,8 @@ start_stack() {
     "$src/scripts/tev.sh" run >"$work/run.out" 2>&1 &
   script=$!
   wait_for "$work/run.out" '^ready$' 120
+  # The script's bus takes passwords; velctl finds its own here.
+  export TEV_REGISTRY_FILE="$work/run/etc/bus/velctl.ini"
 }
 
 # SIGTERM to the script: it must end within 20 s, leaving none of its
