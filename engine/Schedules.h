@@ -163,6 +163,17 @@ class Schedules {
   // Returns true when the walk completed without a bus exception.
   static bool ChangeMediumIds();
 
+  // --- The media library's changes to a pass (engine/UpdatePassMedium.cpp) ---
+  // "UpdateMedium" for the pass `passId`: action 1 removes it, action 0
+  // applies the first accepted pair of `pairs` (a PairArray; may be null
+  // for action 1). 0 done or nothing to do, 403 refused (nothing changed
+  // by the refused pair).
+  int UpdatePassMedium(int32_t passId, int32_t action, const VARIANT* pairs);
+  // Moves the pass to place `value` (decimal) among the prioritised passes
+  // and renumbers the others densely; a place past the end puts it last.
+  // 403 for a value below 1, a pass without priority or a failed statement.
+  int MovePassPriority(int32_t passId, const std::wstring& value);
+
   // --- Conflicts (engine/Conflicts.cpp) ---
   // Checks a program about to be scheduled against the overlapping rows of
   // the same mimetype and the tuner count. Returns 0 no conflict, 101
