@@ -18,6 +18,15 @@ std::wstring Lower(std::wstring text) {
   return text;
 }
 
+// Whether `text` in lower case is `lower`, without a copy of it.
+bool EqualsLower(const std::wstring& text, const std::wstring& lower) {
+  if (text.size() != lower.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (static_cast<wchar_t>(std::towlower(text[i])) != lower[i]) return false;
+  }
+  return true;
+}
+
 bool FileExists(const std::wstring& path) {
   struct stat info;
   return ::stat(tev::WideToUtf8(path).c_str(), &info) == 0;
@@ -175,11 +184,14 @@ const wchar_t GuidePeer::kName[] = L"TevGuide";
 GuidePeer::GuidePeer() : ScriptedPeer(kName, {L"SearchTVListings"}) {}
 
 void GuidePeer::SetListings(const std::vector<GuideChannel>& channels) {
+  auto snapshot = std::make_shared<const std::vector<GuideChannel>>(channels);
   std::lock_guard<std::mutex> hold(mutex_);
-  channels_ = channels;
+  channels_ = snapshot;
 }
 
-std::vector<GuideChannel> GuidePeer::Listings() const {
+std::vector<GuideChannel> GuidePeer::Listings() const { return *Snapshot(); }
+
+std::shared_ptr<const std::vector<GuideChannel>> GuidePeer::Snapshot() const {
   std::lock_guard<std::mutex> hold(mutex_);
   return channels_;
 }
@@ -193,7 +205,7 @@ Value GuidePeer::BuildListings(const std::vector<GuideChannel>& channels, const 
     std::vector<Value> programs;
     for (const GuideProgram& p : channel.programs) {
       if (count >= max) break;
-      if (!wanted.empty() && Lower(p.title) != wanted) continue;
+      if (!wanted.empty() && !EqualsLower(p.title, wanted)) continue;
       if (p.start < from || p.start > to) continue;
       std::vector<Value> slots(15);
       slots[0] = Value::Str(p.title);
@@ -223,7 +235,7 @@ int GuidePeer::DefaultReply(const std::wstring&, const VARIANT& in, VARIANT* out
   const int64_t from = VUtil::GetDateElement(in, 3);
   const int64_t to = VUtil::GetDateElement(in, 4);
   const int32_t max = ReadInteger(in, 5);
-  Value::Array({BuildListings(Listings(), title, from, to, max)}).CopyTo(out);
+  Value::Array({BuildListings(*Snapshot(), title, from, to, max)}).CopyTo(out);
   return 0;
 }
 

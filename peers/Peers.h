@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -136,8 +137,13 @@ class GuidePeer : public ScriptedPeer {
   int DefaultReply(const std::wstring& method, const VARIANT& in, VARIANT* out) override;
 
  private:
+  // The listings as set; searches share them without copying.
+  std::shared_ptr<const std::vector<GuideChannel>> Snapshot() const;
+
   mutable std::mutex mutex_;
-  std::vector<GuideChannel> channels_;  // guarded by mutex_
+  // Guarded by mutex_; never null.
+  std::shared_ptr<const std::vector<GuideChannel>> channels_ =
+      std::make_shared<const std::vector<GuideChannel>>();
 };
 
 // The thumbnail service. "Extract Image From Video" [video, jpg, flag]
