@@ -21,7 +21,7 @@
 
 namespace {
 
-const int kRefused = 403;
+const int kRefused = kResultChangeRefused;
 
 // Whole decimal text (sign allowed); false for anything else.
 bool Decimal(const std::wstring& text, int32_t* value) {
@@ -90,7 +90,7 @@ int Schedules::MovePassPriority(int32_t passId, const std::wstring& value) {
   return 0;
 }
 
-int Schedules::UpdatePassMedium(int32_t passId, int32_t action, const VARIANT* pairs) {
+int Schedules::UpdatePassMedium(int32_t action, int32_t passId, const VARIANT& pairs) {
   SQLite pass;
   if (!pass.RunQuery(tev::WFormat(L"SELECT * FROM SeasonPasses WHERE %ls=%d", L"ID", passId),
                      L"UpdateMedium") ||
@@ -102,17 +102,15 @@ int Schedules::UpdatePassMedium(int32_t passId, int32_t action, const VARIANT* p
     SeasonPasses(*this, checker).RemoveSeasonPass(passId, true);
     return 0;
   }
-  if (action != 0 || pairs == nullptr) return 0;
+  if (action != 0) return 0;
   const bool television = pass.GetString("ChannelMimetype").find(L"tv") != std::wstring::npos;
-  const long count = VUtil::GetArrayLengthEmpty(*pairs);
+  const long count = VUtil::GetArrayLengthEmpty(pairs);
   for (long i = 0; i < count; ++i) {
     std::wstring name, value;
-    ReadPair(*pairs, i, &name, &value);
-    if (name == L"path" || name == L"mimeType" || name == L"mediaType" || name == L"channel" ||
-        name == L"channelId") {
-      return kRefused;
-    }
-    if (name == L"thumbnailId" || name == L"title") return 0;
+    ReadPair(pairs, i, &name, &value);
+    const int common = CommonPairResult(name);
+    if (common >= 0) return common;
+    if (name == L"title") return 0;
     int32_t number = 0;
     bool refresh = true;
     if (name == L"startTime") {

@@ -55,7 +55,6 @@ class PassFixture : public enginetest::RowFixture {
     RowFixture::SetUp();
     zone_.reset(new dbtest::ScopedEnv("TZ", "America/New_York"));  // after the base's UTC
     tzset();
-    tev::Clock::ResetShift();
     SetNow(Monday());
     checker_.reset(new SeasonPassChecker(*engine_));
     passes_.reset(new SeasonPasses(*engine_, *checker_));
@@ -64,12 +63,11 @@ class PassFixture : public enginetest::RowFixture {
     WaitForPassJobs();
     passes_.reset();
     checker_.reset();
-    tev::Clock::ResetShift();
     zone_.reset();
     tzset();
     RowFixture::TearDown();
   }
-  void SetNow(int64_t utc) { tev::Clock::Shift(utc - tev::Clock::Now()); }
+  void SetNow(int64_t utc) { env_.SetNow(utc); }
 
   // A pass on the TV channel "BBC One" (medium "ch1").
   static PassDescription TvPass(const std::wstring& program, int64_t start, int32_t mode = 1,

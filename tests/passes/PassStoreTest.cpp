@@ -16,7 +16,7 @@ class PassStoreTest : public PassFixture {
   }
   int Move(int passId, const Value& place) {
     Value pairs = Value::Pairs({{L"priority", place}});
-    return engine_->UpdatePassMedium(passId, 0, &pairs.get());
+    return engine_->UpdatePassMedium(0, passId, pairs.get());
   }
 };
 
