@@ -1,5 +1,5 @@
 // Season passes at scale, on one loopback nats-server with stand-in peers
-// answering at once and 10,000 rows already in the Schedules table:
+// answering at once and 10,000 recordings already in the Schedules table:
 //   1. one full CheckForNewEpisodes over 100 passes (60 searching a 7-day
 //      guide of 200 channels x 48 programmes a day served over the bus, 40
 //      at a fixed time of day): the first run, which writes every episode
@@ -101,11 +101,11 @@ std::vector<GuideChannel> Guide() {
   return channels;
 }
 
-// 10,000 finished and pending rows of other programmes.
+// 10,000 recordings of other programmes over the past two months.
 void FillTable() {
   SQLite query;
   query.Begin(L"bench");
-  const int64_t base = tev::Clock::Now() - 30 * 86400;
+  const int64_t base = tev::Clock::Now() - 61 * 86400;
   for (int i = 0; i < 10000; ++i) {
     const int64_t start = base + (i % 60) * 86400 + (i % 24) * 3600;
     query.RunQuery(
@@ -115,7 +115,7 @@ void FillTable() {
                          std::to_string(i % 40) + "', 'Channel', 'video/x-tv', " +
                          tev::ToStdUtf8(FormatTime3(start)) + ", 1800, " +
                          tev::ToStdUtf8(FormatTime3(start + 1800)) + ", '" +
-                         (i % 3 == 0 ? "DVRSTATE_SCHEDULED" : "DVRSTATE_COMPLETE") +
+                         (i % 3 == 0 ? "DVRSTATE_COMPLETE_PARTIAL" : "DVRSTATE_COMPLETE") +
                          "', '', '/rec/old" + std::to_string(i) + ".asf', 1)"),
         L"bench");
   }
@@ -264,7 +264,12 @@ int main(int argc, char** argv) {
       b = std::chrono::steady_clock::now();
       client.Request(L"Echo", L"Echo", in.get(), &echoOut, 0, &echoRet);
       auto c = std::chrono::steady_clock::now();
-      if (bus != 0 || ret.get().vt != VT_I4 || ret.get().lVal != 0) ++failures;
+      if (bus != 0 || ret.get().vt != VT_I4 || ret.get().lVal != 0) {
+        if (failures++ == 0) {
+          std::fprintf(stderr, "AddTevPass failed: bus %ld, result %d\n", bus,
+                       ret.get().vt == VT_I4 ? static_cast<int>(ret.get().lVal) : -1);
+        }
+      }
       add.push_back(Micros(a, b));
       plain.push_back(Micros(b, c));
     }

@@ -69,8 +69,8 @@ int32_t SeasonPassChecker::CheckNonGuidePass(const PassRow& pass, int64_t now) {
     const int32_t id = AddNonGuideProgram(pass, start);
     if (id != 0) added[id] = kBumpedNewEpisode;
   }
+  PublishEpisodes(pass, added);  // its medium ids land in the same transaction
   transaction.Commit();
-  PublishEpisodes(pass, added);
   return 0;
 }
 

@@ -145,8 +145,10 @@ int32_t SeasonPassChecker::AddProgramsForPass(const PassRow& pass, const VARIANT
   } catch (const VelException& e) {
     LogError(L"SeasonPassChecker::AddProgramsForPass: %ls", e.getMessage().c_str());
   }
-  transaction.Commit();
+  // Published before the commit: the medium ids the library answers are
+  // stored in the same transaction.
   PublishEpisodes(pass, bumped);
+  transaction.Commit();
   if (kept.empty()) return 0;
   if (report != nullptr) {
     AutoVariant all;

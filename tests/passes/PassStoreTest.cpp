@@ -83,6 +83,45 @@ TEST_F(PassStoreTest, PriorityMoveRepublishesTheOthersAndClampedPass) {
   EXPECT_EQ(published[L"RP" + std::to_wstring(q)], 3);
 }
 
+TEST_F(PassStoreTest, LibraryChangesToAPassThroughUpdateMedium) {
+  const int pass = Television(L"P", 0);
+  dbtest::RawDb db(dbPath_);
+  const std::wstring medium = tev::FromStdUtf8(db.Value("SELECT TevMediumId FROM SeasonPasses"));
+  auto update = [&](int32_t action, const Value& pairs) {
+    return engine_->UpdateMedium(Value::Array({Value::Long(action), Value::Str(medium), pairs}).get());
+  };
+  auto column = [&](const std::string& name) {
+    return db.Value("SELECT " + name + " FROM SeasonPasses WHERE ID = " + std::to_string(pass));
+  };
+  // The first pair a pass takes ends the call.
+  media_.ClearRequests();
+  EXPECT_EQ(update(0, Value::Pairs({{L"genre", Value::Str(L"Comedy")},
+                                     {L"keepUntil", Value::Str(L"AT_LEAST_2_DAYS")}})),
+            0);
+  WaitForPassJobs();
+  EXPECT_EQ(column("Category"), "Comedy");
+  EXPECT_EQ(column("KeepUntil"), "1");
+  ASSERT_EQ(media_.CountOf(L"SetMediaAttributes"), 1u);  // to its seven pending episodes
+  EXPECT_EQ(VUtil::GetArrayLength(peertest::Elem(Last(media_, L"SetMediaAttributes").get(), 1).get()),
+            7);
+  EXPECT_EQ(update(0, Value::Pairs({{L"channel", Value::Str(L"BBC Two")}})), 403);
+  EXPECT_EQ(update(0, Value::Pairs({{L"duration", Value::Long(500)}})), 403);
+  EXPECT_EQ(update(0, Value::Pairs({{L"searchTVGuide", Value::Long(2)}})), 403);
+  EXPECT_EQ(update(0, Value::Pairs({{L"title", Value::Str(L"New")}, {L"genre", Value::Str(L"X")}})), 0);
+  EXPECT_EQ(column("ProgramName || Category || Duration"), "PComedy1800");
+
+  // A new time of day: the pending episodes are made again at 22:30.
+  EXPECT_EQ(update(0, Value::Pairs({{L"startTime", Value::Str(L"2027-03-08 22:30:00")}})), 0);
+  WaitForPassJobs();
+  const auto rows = Episodes(pass);
+  ASSERT_EQ(rows.size(), 7u);
+  for (const auto& row : rows) EXPECT_EQ(row[1].substr(8), "223000");
+
+  EXPECT_EQ(update(1, Value()), 0);
+  EXPECT_EQ(PassCount(), 0);
+  EXPECT_EQ(RowCount(), 0);
+}
+
 TEST_F(PassStoreTest, EqualPassIsRefusedAndInsertsNothing) {
   const int first = Television(L"P", 0);
   ASSERT_GT(first, 0);

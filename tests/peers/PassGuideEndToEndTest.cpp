@@ -7,6 +7,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -56,14 +57,18 @@ class PassGuideEndToEnd : public dbtest::DbFixture {
     DVR::ResetRecordingDirectoryCache();
     Schedules::ResetTunerCountCache();
 
-    // A week of "Nightly" at 21:00 from tomorrow, every other one new, and
-    // another programme in between.
+    // Eight days of "Nightly" at 21:00 from tomorrow, every other one new,
+    // and another programme after each.
     std::string xml = "<?xml version=\"1.0\"?>\n<tv>\n"
                       "<channel id=\"e2e.tev\"><display-name>E2E One</display-name></channel>\n";
-    for (int day = 1; day <= 7; ++day) {
+    for (int day = 1; day <= 8; ++day) {
       int64_t start = 0, unused = 0;
       const std::string from = XmltvLocal(day, 21, 0, &start);
       if (day == 1) first_ = start;
+      // The guide is asked for the coming seven days.
+      if (day % 2 == 1 && start <= time(nullptr) + 7 * 86400) {
+        expected_.push_back("Part " + std::to_string(day));
+      }
       xml += "<programme start=\"" + from + "\" stop=\"" + XmltvLocal(day, 21, 30, &unused) +
              "\" channel=\"e2e.tev\"><title>Nightly</title><sub-title>Part " +
              std::to_string(day) + "</sub-title><category>Drama</category>" +
@@ -107,6 +112,7 @@ class PassGuideEndToEnd : public dbtest::DbFixture {
   TevPeersProcess peers_;
   std::unique_ptr<CVelAtl> vel_;
   int64_t first_ = 0;
+  std::vector<std::string> expected_;  // sub-titles of the new airings in the week
 };
 
 TEST_F(PassGuideEndToEnd, NewEpisodesOfTheWeekBecomePublishedSchedules) {
@@ -129,12 +135,12 @@ TEST_F(PassGuideEndToEnd, NewEpisodesOfTheWeekBecomePublishedSchedules) {
   dbtest::RawDb db(dbPath_);
   const auto rows = db.Rows("SELECT Status, StartTime, Subtitle, TevMediumId, ChannelName, Channel "
                             "FROM Schedules WHERE Owner = '" + std::to_string(id) + "' ORDER BY StartTime");
-  ASSERT_EQ(rows.size(), 4u);
-  const char* const parts[] = {"Part 1", "Part 3", "Part 5", "Part 7"};
+  ASSERT_EQ(rows.size(), expected_.size());
+  ASSERT_GE(rows.size(), 3u);
   for (size_t i = 0; i < rows.size(); ++i) {
     EXPECT_EQ(rows[i][0], "DVRSTATE_SCHEDULED");
     EXPECT_EQ(rows[i][1].substr(8), "210000");
-    EXPECT_EQ(rows[i][2], parts[i]);
+    EXPECT_EQ(rows[i][2], expected_[i]);
     EXPECT_FALSE(rows[i][3].empty());  // the media library gave it an id
     EXPECT_EQ(rows[i][4], "E2E One");
     EXPECT_EQ(rows[i][5], "e2e.tev");
@@ -143,7 +149,7 @@ TEST_F(PassGuideEndToEnd, NewEpisodesOfTheWeekBecomePublishedSchedules) {
 
   // The daily check finds nothing more in the same week.
   checker.CheckForNewEpisodes();
-  EXPECT_EQ(db.Value("SELECT count(*) FROM Schedules"), "4");
+  EXPECT_EQ(db.Value("SELECT count(*) FROM Schedules"), std::to_string(expected_.size()));
 }
 
 }  // namespace
