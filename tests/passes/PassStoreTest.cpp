@@ -88,7 +88,8 @@ TEST_F(PassStoreTest, LibraryChangesToAPassThroughUpdateMedium) {
   dbtest::RawDb db(dbPath_);
   const std::wstring medium = tev::FromStdUtf8(db.Value("SELECT TevMediumId FROM SeasonPasses"));
   auto update = [&](int32_t action, const Value& pairs) {
-    return engine_->UpdateMedium(Value::Array({Value::Long(action), Value::Str(medium), pairs}).get());
+    return engine_->UpdateMedium(Value::Array({Value::Long(action), Value::Str(medium), pairs}).get(),
+                                 tev::Clock::Now());
   };
   auto column = [&](const std::string& name) {
     return db.Value("SELECT " + name + " FROM SeasonPasses WHERE ID = " + std::to_string(pass));
