@@ -249,8 +249,8 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const VARIANT& channe
 
 void SeasonPassChecker::PublishEpisodes(const PassRow& pass, const BumpedSet& bumped) {
   if (bumped.empty()) return;
-  bool asked = false;
-  std::wstring thumbnailId, rating, tags;
+  bool asked = pass.mediaKnown;
+  std::wstring thumbnailId = pass.thumbnailId, rating = pass.rating, tags = pass.tags;
   std::vector<Schedule> rows;
   for (const auto& entry : bumped) {
     Schedule row(entry.first);

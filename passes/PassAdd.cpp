@@ -160,6 +160,10 @@ int32_t SeasonPasses::Add(const PassDescription& pass, VARIANT* report, int32_t 
   flags.priorityGiven = pass.priority != 0;
   flags.placedFirst = placedFirst;
   flags.placedLast = placedLast;
+  flags.mediaKnown = true;  // what AddPassToTevMedia just sent
+  flags.thumbnailId = pass.thumbnailId;
+  flags.rating = pass.rating;
+  flags.tags = pass.tags;
   int32_t searched = kPassGuideFailed;
   try {
     searched = checker_.CheckForNewEpisodes(id, report, flags);

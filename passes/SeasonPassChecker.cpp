@@ -111,7 +111,12 @@ int32_t SeasonPassChecker::CheckForNewEpisodes(int32_t passId, VARIANT* report,
   if (query.GetRowCount() < 1) {
     throw VelException(L"SeasonPassChecker::CheckForNewEpisodes seasonpass not found");
   }
-  return CheckOnePass(PassRow::FromQuery(query), report, flags, false, tev::Clock::Now());
+  PassRow pass = PassRow::FromQuery(query);
+  pass.mediaKnown = flags.mediaKnown;
+  pass.thumbnailId = flags.thumbnailId;
+  pass.rating = flags.rating;
+  pass.tags = flags.tags;
+  return CheckOnePass(pass, report, flags, false, tev::Clock::Now());
 }
 
 int32_t SeasonPassChecker::CheckOnePass(const PassRow& pass, VARIANT* report,

@@ -47,6 +47,10 @@ struct PassRow {
   int64_t startDate = 0;
   int32_t duration = 0;
   int32_t guideType = 0;
+  // The pass medium's thumbnail, rating and tags, when the caller knows
+  // them (else they are asked of the library when episodes are published).
+  bool mediaKnown = false;
+  std::wstring thumbnailId, rating, tags;
   // From the current row of a "SELECT * FROM SeasonPasses" query.
   static PassRow FromQuery(SQLite& query);
 };
@@ -57,6 +61,9 @@ struct AdmissionFlags {
   bool priorityGiven = true;
   bool placedFirst = false;
   bool placedLast = false;
+  // A new pass knows what its medium carries; see PassRow::mediaKnown.
+  bool mediaKnown = false;
+  std::wstring thumbnailId, rating, tags;
 };
 
 class SeasonPassChecker {
@@ -102,7 +109,7 @@ class SeasonPassChecker {
   static int32_t AddNonGuideProgram(const PassRow& pass, int64_t start);
 
   // Publishes the rows of `bumped`; new episodes carry the pass medium's
-  // thumbnail, rating and tags.
+  // thumbnail, rating and tags (asked of the library once unless known).
   static void PublishEpisodes(const PassRow& pass, const BumpedSet& bumped);
 
  private:

@@ -1,6 +1,9 @@
 // One transaction on the module's database connection, for the pass
-// operations whose statements must land together. The connection is shared:
-// statements other threads run meanwhile join the transaction.
+// operations whose statements must land together (and, for an episode
+// search, to commit its many rows once). The connection is shared:
+// statements other threads run meanwhile join the transaction, and a second
+// "begin" while one is open fails (Active() is false then and the
+// statements commit one by one).
 #ifndef TEV_PASSES_TRANSACTION_H_
 #define TEV_PASSES_TRANSACTION_H_
 
