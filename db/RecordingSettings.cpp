@@ -1,8 +1,6 @@
 #include "db/RecordingSettings.h"
 
 #include <cwctype>
-#include <filesystem>
-#include <system_error>
 #include <vector>
 
 #include "db/Config.h"
@@ -11,6 +9,7 @@
 #include "db/TextNumbers.h"
 #include "db/WFormat.h"
 #include "engine/Schedules.h"
+#include "platform/Env.h"
 #include "platform/Folders.h"
 #include "support/Log.h"
 #include "support/PMutex.h"
@@ -56,9 +55,7 @@ std::wstring DefaultFolder(const wchar_t* name) {
   std::wstring documents;
   if (!tev::CommonDocumentsFolder(&documents) || documents.empty()) return std::wstring();
   std::wstring folder = tev::WFormat(L"%ls%lc%ls", documents.c_str(), static_cast<wint_t>(kSeparator), name);
-  std::error_code ec;
-  const std::string narrow = tev::ToStdUtf8(folder);
-  if (!std::filesystem::is_directory(narrow, ec)) std::filesystem::create_directory(narrow, ec);
+  tev::Env::Current().CreateDirectories(folder);
   return folder;
 }
 

@@ -1,20 +1,13 @@
 // The writable-directory probe used by intake and by the settings that
 // change the recording folders.
-#include <cstdio>
-#include <filesystem>
-#include <system_error>
-
 #include "engine/Schedules.h"
-#include "support/WideText.h"
+#include "platform/Env.h"
 
 int Schedules::CheckDirectoryWritable(const std::wstring& directory) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  const std::string folder = tev::ToStdUtf8(directory);
-  if (directory.empty() || !fs::is_directory(folder, ec)) return 122;
-  const std::string probe = tev::ToStdUtf8(directory + L"/__tev__test__");
-  if (FILE* file = std::fopen(probe.c_str(), "wb")) std::fclose(file);
-  if (!fs::exists(probe, ec)) return 123;
-  fs::remove(probe, ec);
+  tev::Env& env = tev::Env::Current();
+  if (directory.empty() || !env.IsDirectory(directory)) return 122;
+  const std::wstring probe = directory + L"/__tev__test__";
+  if (!env.CreateFile(probe) || !env.FileExists(probe)) return 123;
+  env.RemoveFile(probe);
   return 0;
 }
