@@ -1,8 +1,6 @@
 // Recording files on disk, the thumbnail service and the TV service's
 // tuner list.
-#include <sys/stat.h>
 
-#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -14,7 +12,6 @@
 #include "platform/Env.h"
 #include "support/Log.h"
 #include "support/VUtil.h"
-#include "support/WideText.h"
 
 namespace {
 
