@@ -15,6 +15,7 @@
 #include "support/PMutex.h"
 #include "support/PMutexLock.h"
 #include "support/Registry.h"
+#include "support/Text.h"
 #include "support/WideText.h"
 
 namespace {
@@ -33,24 +34,6 @@ PMutex& SettingsMutex() {
 int64_t g_freeSpaceRequired = 0;
 std::wstring g_paddingCache;
 
-std::wstring Trim(const std::wstring& text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && std::iswspace(static_cast<wint_t>(text[begin]))) ++begin;
-  while (end > begin && std::iswspace(static_cast<wint_t>(text[end - 1]))) --end;
-  return text.substr(begin, end - begin);
-}
-
-bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 std::wstring DefaultFolder(const wchar_t* name) {
   std::wstring documents;
   if (!tev::CommonDocumentsFolder(&documents) || documents.empty()) return std::wstring();
@@ -62,8 +45,8 @@ std::wstring DefaultFolder(const wchar_t* name) {
 int SetFolder(const std::wstring& requested, const wchar_t* ownKey, const wchar_t* otherKey,
               const wchar_t* mediaType, bool moveBeforeRepoint, std::wstring* engineFolder,
               const std::function<void(const std::wstring&)>& repointMonitor) {
-  const std::wstring folder = Trim(requested);
-  if (EqualsNoCase(folder, Config::GetString(otherKey))) return RecordingSettings::kSameAsOtherFolder;
+  const std::wstring folder = tev::Trim(requested);
+  if (tev::EqualsNoCase(folder, Config::GetString(otherKey))) return RecordingSettings::kSameAsOtherFolder;
   int probe = Schedules::CheckDirectoryWritable(folder);
   if (probe != 0) return probe;
   Config::SetString(ownKey, folder);
