@@ -11,6 +11,7 @@
 #include <system_error>
 #include <thread>
 
+#include "support/NoDestructor.h"
 #include "support/PEvent.h"
 #include "support/WideText.h"
 
@@ -92,7 +93,7 @@ std::atomic<void (*)()> g_clockMoved{nullptr};
 
 Env& Env::Real() {
   // Never destroyed: threads still running at exit may read the clock.
-  static PosixEnv* real = new PosixEnv();
+  static tev::NoDestructor<PosixEnv> real;
   return *real;
 }
 
