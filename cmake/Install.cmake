@@ -7,8 +7,8 @@
 # Programs in bin/, the module in lib/<arch>/tev/, samples and the default
 # settings in share/tev/, documents in share/doc/tevpvr/, systemd units,
 # sysusers and tmpfiles entries under lib/. The units run the bus
-# (tev-bus), the stand-in peers (tev-peers) and the module (tevpvr) as the
-# user tev, with data in /var/lib/tev and recordings in /srv/tev.
+# (tev-bus), the stand-in peers (tev-peers), the module (tevpvr) and its web
+# page (tev-web) as the user tev, with data in /var/lib/tev and recordings in /srv/tev.
 set(CMAKE_INSTALL_DOCDIR share/doc/tevpvr)
 include(GNUInstallDirs)
 
@@ -24,7 +24,7 @@ if(NOT NATS_SERVER)
   set(NATS_SERVER /usr/sbin/nats-server)
 endif()
 
-install(TARGETS velctl tevpvr-host tev-peers RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS velctl tevpvr-host tev-peers tev-web RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS TevPVR LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/tev)
 install(FILES peers/samples/channels.json peers/samples/guide.xml peers/samples/tuners.json
   peers/samples/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/tev/samples)
@@ -32,7 +32,7 @@ install(FILES dist/registry.ini DESTINATION ${CMAKE_INSTALL_DATADIR}/tev)
 install(FILES README.md docs/SERVICES.md vel/WIRE.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(TEV_DIST_OUT ${CMAKE_BINARY_DIR}/dist)
-foreach(unit tev-bus tev-peers tevpvr)
+foreach(unit tev-bus tev-peers tevpvr tev-web)
   configure_file(dist/systemd/${unit}.service.in ${TEV_DIST_OUT}/${unit}.service @ONLY)
   install(FILES ${TEV_DIST_OUT}/${unit}.service DESTINATION lib/systemd/system)
 endforeach()

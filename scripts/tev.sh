@@ -13,6 +13,7 @@
 #   TEV_BUILD_DIR=./build   build folder
 #   TEV_SKIP_INSTALL=1      do not look for missing packages
 #   TEV_SKIP_BUILD=1        use the programs already in TEV_BUILD_DIR
+#   TEV_WEB_PORT=8080       port of the web page (tev-web) on 127.0.0.1
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,10 +22,10 @@ cd "$top"
 PACKAGES=(g++ cmake make pkg-config nats-server libnats-dev libsqlite3-dev sqlite3
   libboost-filesystem-dev libboost-dev nlohmann-json3-dev libtag1-dev libinih-dev
   libcli11-dev libgtest-dev libgmock-dev googletest libbenchmark-dev librapidcheck-dev ffmpeg
-  libexpat1-dev libcpp-httplib-dev clang-14)
+  libexpat1-dev libcpp-httplib-dev clang-14 chromium nodejs npm)
 
 # What `run` builds: the module, its host, the peers and the client.
-RUN_TARGETS=(TevPVR tevpvr-host tev-peers velctl)
+RUN_TARGETS=(TevPVR tevpvr-host tev-peers velctl tev-web)
 
 phase() { echo "==> $*"; }
 
@@ -147,6 +148,9 @@ run_main() {
   start "the module" - "$build/host/tevpvr-host" "$build/libTevPVR.so"
   local host=${pids[-1]}
   # Further programs that serve the running module (a web page) start here.
+  local web="127.0.0.1:${TEV_WEB_PORT:-8080}"
+  start tev-web "$data/tev-web.log" "$build/web/tev-web" --listen "$web" --host "$bus" "${velctl_settings[@]}"
+  echo "Web page: http://$web/ (log $data/tev-web.log)"
   echo "Data in $data. Try: ${velctl[*]} schedule --channel \"Test Card\" --in 2m --for 5m --name \"My Show\""
   echo "Stop with Ctrl-C."
   local status=0
@@ -191,8 +195,18 @@ check_locks() {
   echo "Thread-safety analysis: clean"
 }
 
+# The browser tests drive Debian's chromium with puppeteer-core from npm
+# (which never downloads a browser of its own).
+install_browser_driver() {
+  [ "${TEV_SKIP_INSTALL:-}" = 1 ] && return 0
+  NODE_PATH=$(npm root -g) node -e "require('puppeteer-core')" 2>/dev/null && return 0
+  phase "installing puppeteer-core (npm)"
+  npm install -g --no-fund --no-audit puppeteer-core@22
+}
+
 run_tests() {
   install_missing
+  install_browser_driver
   check_locks
   build "$top/build-ci" -DTEV_WERROR=ON
   run_ctest "$top/build-ci"

@@ -7,9 +7,9 @@
 
 prefix="$work/usr"
 cmake --install "$build" --prefix "$prefix" >"$work/install.out" 2>&1 || fail "install: $(cat "$work/install.out")"
-for f in bin/velctl bin/tevpvr-host bin/tev-peers share/tev/samples/channels.json share/tev/samples/guide.xml \
+for f in bin/velctl bin/tevpvr-host bin/tev-peers bin/tev-web share/tev/samples/channels.json share/tev/samples/guide.xml \
   share/tev/samples/tuners.json share/tev/registry.ini share/doc/tevpvr/SERVICES.md share/doc/tevpvr/README.md \
-  lib/systemd/system/tevpvr.service lib/systemd/system/tev-peers.service lib/systemd/system/tev-bus.service \
+  lib/systemd/system/tevpvr.service lib/systemd/system/tev-peers.service lib/systemd/system/tev-bus.service lib/systemd/system/tev-web.service \
   lib/sysusers.d/tev.conf lib/tmpfiles.d/tev.conf; do
   [ -s "$prefix/$f" ] || fail "not installed: $f"
 done

@@ -53,7 +53,9 @@ descendants() {
 start_stack() {
   port=$(free_port) || fail "no free port"
   bus="127.0.0.1:$port"
+  web_port=$(free_port) || fail "no free port"
   TEV_SKIP_INSTALL=1 TEV_SKIP_BUILD=1 TEV_BUILD_DIR="$build" TEV_RUN_DIR="$work/run" TEV_PORT="$port" \
+    TEV_WEB_PORT="$web_port" \
     "$src/scripts/tev.sh" run >"$work/run.out" 2>&1 &
   script=$!
   wait_for "$work/run.out" '^ready$' 120

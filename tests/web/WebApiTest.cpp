@@ -1,0 +1,260 @@
+// tev-web's JSON API against the real module, tev-peers and nats-server on
+// loopback: the guide, scheduling from it, the upcoming list with its
+// conflicts, edits, cross-site refusal and hostile titles.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <ctime>
+
+#include <gtest/gtest.h>
+
+#include "tests/web/WebStack.h"
+#include "web/HttpJson.h"
+
+namespace {
+
+using nlohmann::json;
+using webtest::WebStack;
+
+long long Now() { return static_cast<long long>(std::time(nullptr)); }
+// A minute boundary hours ahead, so that nothing starts during the test.
+long long Later(int hours) { return (Now() / 60 + 1) * 60 + hours * 3600LL; }
+
+class WebApi : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    start_ = Later(2);
+    guide_ = {{"testcard.tev", webtest::kQuoted, start_, 30},
+              {"testcard.tev", webtest::kMarkup, start_ + 1800, 30},
+              {"testcard.tev", webtest::kEmoji, start_ + 3600, 30},
+              {"testcard.tev", webtest::LongTitle(), start_ + 5400, 30},
+              {"bars.tev", "Quiz Night", start_, 60},
+              {"mandel.tev", "Fractal Hour", start_, 60}};
+    std::string error;
+    ASSERT_TRUE(stack_.Start(guide_, &error)) << error << " (files in " << stack_.Dir() << ")";
+  }
+
+  // The guide's programme of that title, with its channel.
+  bool FindProgramme(const std::string& title, json* channel, json* programme) {
+    json guide = stack_.Get("/api/guide?from=" + std::to_string(start_ - 3600) + "&to=" + std::to_string(start_ + 4 * 3600));
+    if (!guide.is_object()) return false;
+    for (const json& c : guide["channels"]) {
+      for (const json& p : c["programmes"]) {
+        if (p["title"] == title) {
+          *channel = c;
+          *programme = p;
+          return true;
+        }
+      }
+    }
+    return false;
+  }
+
+  std::string Schedule(const std::string& channel, const std::string& channelId, const std::string& title,
+                       long long start, int seconds, int* status) {
+    json answer = stack_.Send("POST", "/api/schedules",
+                              {{"channel", channel}, {"channelId", channelId}, {"title", title},
+                               {"start", start}, {"duration", seconds}}, status);
+    return answer.is_object() ? answer.value("id", std::string()) : std::string();
+  }
+
+  long long start_ = 0;
+  std::vector<webtest::GuideEntry> guide_;
+  WebStack stack_;
+};
+
+TEST_F(WebApi, GuideCarriesHostileTitlesIntactAndSchedulesFromIt) {
+  for (const webtest::GuideEntry& entry : guide_) {
+    json channel, programme;
+    ASSERT_TRUE(FindProgramme(entry.title, &channel, &programme)) << entry.title.substr(0, 40);
+    EXPECT_EQ(programme["start"], entry.start);
+    EXPECT_EQ(programme["duration"], entry.minutes * 60);
+  }
+  json found = stack_.Get("/api/guide/search?title=" + web::PercentEncoded(webtest::kEmoji));
+  ASSERT_TRUE(found.is_object());
+  ASSERT_EQ(found["channels"].size(), 1u);
+  EXPECT_EQ(found["channels"][0]["name"], "Test Card");
+  EXPECT_EQ(found["channels"][0]["programmes"][0]["title"], webtest::kEmoji);
+
+  // Record each hostile programme as the page does: from its guide entry.
+  for (const std::string& title : {webtest::kQuoted, webtest::kMarkup, webtest::kEmoji, webtest::LongTitle()}) {
+    json channel, programme;
+    ASSERT_TRUE(FindProgramme(title, &channel, &programme));
+    int status = 0;
+    const std::string id = Schedule(channel["name"], channel["id"], title, programme["start"],
+                                    programme["duration"], &status);
+    ASSERT_EQ(status, 201) << title.substr(0, 40);
+    json row = stack_.Find("/api/upcoming", id);
+    ASSERT_TRUE(row.is_object()) << id;
+    EXPECT_EQ(row["title"], title);
+    EXPECT_EQ(row["state"], "schedule");
+    // Same minute: the module files a start one second late (its own rounding).
+    EXPECT_EQ(row["start"].get<long long>() / 60, programme["start"].get<long long>() / 60);
+    EXPECT_EQ(row["channel"], "Test Card");
+  }
+  // The raw body carries the markup as a JSON string, never as HTML.
+  httplib::Result raw = stack_.Client()->Get("/api/upcoming");
+  ASSERT_TRUE(raw);
+  EXPECT_EQ(raw->get_header_value("Content-Type"), "application/json");
+  EXPECT_EQ(raw->get_header_value("X-Content-Type-Options"), "nosniff");
+  EXPECT_NE(raw->body.find("\"title\":" + json(webtest::kMarkup).dump()), std::string::npos);
+}
+
+TEST_F(WebApi, EditsSkipsAndCancelsAndClearsConflicts) {
+  // Two TV tuners: A and B fill them, a third overlapping one is refused.
+  int status = 0;
+  const std::string a = Schedule("Colour Bars", "ch-bars", "A", start_, 3600, &status);
+  ASSERT_EQ(status, 201);
+  const std::string b = Schedule("Mandelbrot", "ch-mandel", "B", start_, 3600, &status);
+  ASSERT_EQ(status, 201);
+  json refused = stack_.Send("POST", "/api/schedules",
+                             {{"channel", "Test Card"}, {"channelId", "ch-testcard"}, {"title", "Refused"},
+                              {"start", start_}, {"duration", 1800}}, &status);
+  EXPECT_EQ(status, 409) << "a third overlapping schedule is refused";
+  EXPECT_NE(refused.value("error", std::string()).find("conflicts"), std::string::npos) << refused.dump();
+
+  stack_.Send("POST", "/api/media/" + b + "/skip", json(), &status);
+  ASSERT_EQ(status, 200);
+  EXPECT_EQ(stack_.Find("/api/upcoming", b)["state"], "skip");
+  stack_.Send("POST", "/api/media/" + b + "/unskip", json(), &status);
+  ASSERT_EQ(status, 200);
+  EXPECT_EQ(stack_.Find("/api/upcoming", b)["state"], "schedule");
+
+  // A series placed first takes the tuners: A and B are bumped by its
+  // episode, and the page shows the clash on their rows and on the episode's.
+  json pass = stack_.Send("POST", "/api/passes",
+                          {{"channel", "Test Card"}, {"channelId", "ch-testcard"}, {"title", webtest::kQuoted},
+                           {"start", start_}, {"duration", 1800}, {"priority", 1}}, &status);
+  ASSERT_EQ(status, 201) << pass.dump();
+  std::string episode;
+  ASSERT_TRUE(WebStack::WaitUntil([&] {
+    const json upcoming = stack_.Get("/api/upcoming");
+    for (const json& row : upcoming["items"]) {
+      if (row["passId"] == pass["id"]) episode = row["id"];
+    }
+    return !episode.empty() && stack_.Find("/api/upcoming", a)["state"] == "skip" &&
+           !stack_.Find("/api/upcoming", a)["conflicts"].empty();
+  }, 20)) << stack_.Get("/api/upcoming").dump();
+  EXPECT_EQ(stack_.Find("/api/upcoming", episode)["title"], webtest::kQuoted);
+  const json bumped = stack_.Find("/api/upcoming", a);
+  EXPECT_TRUE(std::any_of(bumped["conflicts"].begin(), bumped["conflicts"].end(),
+                          [&](const json& c) { return c["id"] == episode; })) << bumped.dump();
+  EXPECT_FALSE(stack_.Find("/api/upcoming", episode)["conflicts"].empty()) << "shown on both rows";
+
+  // Skipping the episode gives a tuner back; with A cancelled nothing clashes.
+  stack_.Send("POST", "/api/media/" + episode + "/skip", json(), &status);
+  ASSERT_EQ(status, 200);
+  ASSERT_TRUE(WebStack::WaitUntil([&] { return stack_.Find("/api/upcoming", b)["state"] == "schedule"; }, 10))
+      << stack_.Get("/api/upcoming").dump();
+  stack_.Send("POST", "/api/media/" + a + "/cancel", json(), &status);
+  ASSERT_EQ(status, 200);
+  ASSERT_TRUE(WebStack::WaitUntil([&] {
+    const json upcoming = stack_.Get("/api/upcoming");
+    return std::all_of(upcoming["items"].begin(), upcoming["items"].end(),
+                       [](const json& row) { return row["conflicts"].empty(); });
+  }, 10)) << stack_.Get("/api/upcoming").dump();
+
+  // Keep-until and rename reach the module and the library.
+  stack_.Send("PATCH", "/api/media/" + b, {{"keepUntil", "AT_LEAST_3_DAYS"}, {"title", webtest::kMarkup}}, &status);
+  ASSERT_EQ(status, 200);
+  json renamed = stack_.Find("/api/upcoming", b);
+  EXPECT_EQ(renamed["keepUntil"], "AT_LEAST_3_DAYS");
+  EXPECT_EQ(renamed["title"], webtest::kMarkup);
+  // A bad keep-until changes nothing.
+  json bad = stack_.Send("PATCH", "/api/media/" + b, {{"keepUntil", "FOREVER"}}, &status);
+  EXPECT_EQ(status, 400);
+  EXPECT_NE(bad.value("error", std::string()).find("keep-until"), std::string::npos);
+  EXPECT_EQ(stack_.Find("/api/upcoming", b)["keepUntil"], "AT_LEAST_3_DAYS");
+
+  // Cancel removes a schedule still to come.
+  stack_.Send("POST", "/api/media/" + b + "/cancel", json(), &status);
+  ASSERT_EQ(status, 200);
+  EXPECT_TRUE(stack_.Find("/api/upcoming", b).is_null());
+}
+
+TEST_F(WebApi, RefusesCrossSiteChangesAndBadRequests) {
+  auto client = stack_.Client();
+  const json body = {{"channel", "Test Card"}, {"channelId", "ch-testcard"}, {"title", "Sneaky"},
+                     {"start", start_}, {"duration", 600}};
+  httplib::Result foreign = client->Post("/api/schedules", {{"Origin", "http://evil.example"}}, body.dump(),
+                                         "application/json");
+  ASSERT_TRUE(foreign);
+  EXPECT_EQ(foreign->status, 403);
+  httplib::Result crossSite = client->Post("/api/schedules", {{"Sec-Fetch-Site", "cross-site"}}, body.dump(),
+                                           "application/json");
+  ASSERT_TRUE(crossSite);
+  EXPECT_EQ(crossSite->status, 403);
+  httplib::Result rebound = client->Get("/api/upcoming", {{"Host", "evil.example:" + std::to_string(stack_.WebPort())}});
+  ASSERT_TRUE(rebound);
+  EXPECT_EQ(rebound->status, 403) << "a foreign host name is refused on loopback";
+  const json listed = stack_.Get("/api/upcoming");
+  for (const json& row : listed["items"]) EXPECT_NE(row["title"], "Sneaky");
+
+  int status = 0;
+  const std::string id = Schedule("Test Card", "ch-testcard", "Kept", start_, 600, &status);
+  ASSERT_EQ(status, 201);
+  httplib::Result deleted = client->Delete(("/api/media/" + id).c_str(), {{"Origin", "null"}});
+  ASSERT_TRUE(deleted);
+  EXPECT_EQ(deleted->status, 403);
+  EXPECT_TRUE(stack_.Find("/api/upcoming", id).is_object()) << "the refused delete kept the schedule";
+
+  // Bad bodies: each answered 400 with a reason, nothing stored.
+  const std::string deep = std::string(10000, '[') + std::string(10000, ']');
+  for (const std::string& text : {std::string("not json"), std::string("[1,2]"), deep,
+                                  json{{"channel", "Test Card"}, {"title", "No start"}}.dump(),
+                                  json{{"channel", "Test Card"}, {"channelId", "ch-testcard"}, {"title", "Neg"},
+                                       {"start", start_}, {"duration", -5}}.dump()}) {
+    httplib::Result bad = client->Post("/api/schedules", {{"Origin", stack_.Origin()}}, text, "application/json");
+    ASSERT_TRUE(bad);
+    EXPECT_EQ(bad->status, 400) << text.substr(0, 60);
+    EXPECT_TRUE(json::parse(bad->body, nullptr, false).contains("error"));
+  }
+  stack_.Send("POST", "/api/media/M99999/skip", json(), &status);
+  EXPECT_EQ(status, 404);
+  json upcoming = stack_.Get("/api/upcoming");
+  ASSERT_EQ(upcoming["items"].size(), 1u) << upcoming.dump();
+}
+
+TEST_F(WebApi, SeriesAreListedByPriorityAndReordered) {
+  int status = 0;
+  json first = stack_.Send("POST", "/api/passes",
+                           {{"channel", "Colour Bars"}, {"channelId", "ch-bars"}, {"title", "Quiz Night"},
+                            {"start", start_}, {"duration", 3600}, {"mode", "ALL_EPISODES"}}, &status);
+  ASSERT_EQ(status, 201) << first.dump();
+  json second = stack_.Send("POST", "/api/passes",
+                            {{"channel", "Mandelbrot"}, {"channelId", "ch-mandel"}, {"title", "Fractal Hour"},
+                             {"start", start_}, {"duration", 3600}, {"mode", "ALL_EPISODES"}, {"newOnly", false}},
+                            &status);
+  ASSERT_EQ(status, 201) << second.dump();
+  auto order = [this] {
+    std::vector<std::string> titles;
+    const json passes = stack_.Get("/api/passes");
+    for (const json& pass : passes["items"]) titles.push_back(pass["title"]);
+    return titles;
+  };
+  ASSERT_EQ(order(), (std::vector<std::string>{"Quiz Night", "Fractal Hour"})) << stack_.Get("/api/passes").dump();
+  // Its episode from the guide is scheduled and belongs to it.
+  const std::string passId = first["id"];
+  ASSERT_TRUE(WebStack::WaitUntil([&] {
+    const json upcoming = stack_.Get("/api/upcoming");
+    for (const json& row : upcoming["items"]) {
+      if (row["passId"] == passId && row["title"] == "Quiz Night") return true;
+    }
+    return false;
+  }, 20));
+
+  stack_.Send("PATCH", "/api/passes/" + second["id"].get<std::string>(), {{"priority", 1}}, &status);
+  ASSERT_EQ(status, 200);
+  ASSERT_TRUE(WebStack::WaitUntil([&] { return order() == std::vector<std::string>{"Fractal Hour", "Quiz Night"}; }, 10));
+  stack_.Send("PATCH", "/api/passes/" + passId, {{"keepUntil", "AT_LEAST_7_DAYS"}}, &status);
+  EXPECT_EQ(status, 200);
+  EXPECT_EQ(stack_.Find("/api/passes", passId)["keepUntil"], "AT_LEAST_7_DAYS");
+  stack_.Send("PATCH", "/api/passes/" + passId, {{"priority", 0}}, &status);
+  EXPECT_EQ(status, 400);
+
+  stack_.Send("DELETE", "/api/passes/" + passId, json(), &status);
+  ASSERT_EQ(status, 200);
+  EXPECT_EQ(order(), (std::vector<std::string>{"Fractal Hour"}));
+}
+
+}  // namespace

@@ -1,0 +1,192 @@
+#include "tests/web/WebStack.h"
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <ctime>
+#include <fstream>
+#include <thread>
+
+#include "tests/common/TempRoot.h"
+
+namespace webtest {
+
+using nlohmann::json;
+
+const std::string kQuoted = "He said \"Stop\" & 'left' \\ back";
+const std::string kMarkup = "<script>alert('x')</script><img src=x onerror=\"alert(1)\">";
+const std::string kEmoji = "Emoji \xF0\x9F\x93\xBA Night \xF0\x9F\x8C\x99 caf\xC3\xA9";
+
+std::string LongTitle() {
+  // 2,000 characters: every tenth is the two-byte 'é'.
+  std::string title;
+  for (int i = 0; i < 2000; ++i) title += (i % 10 == 9) ? "\xC3\xA9" : "a";
+  return title;
+}
+
+namespace {
+
+std::string XmlEscape(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '&': out += "&amp;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&apos;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string XmltvTime(long long utc) {
+  const time_t t = static_cast<time_t>(utc);
+  struct tm fields {};
+  gmtime_r(&t, &fields);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y%m%d%H%M%S +0000", &fields);
+  return text;
+}
+
+bool WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream file(path, std::ios::binary);
+  file << text;
+  return static_cast<bool>(file);
+}
+
+}  // namespace
+
+WebStack::WebStack() {
+  std::string pattern = tev::test::TempPattern("tev-web-");
+  if (mkdtemp(&pattern[0]) != nullptr) dir_ = pattern;
+}
+
+WebStack::~WebStack() {
+  StopWeb();
+  StopModule();
+  peers_.Stop(SIGTERM, 5000);
+  nats_.Stop();
+  if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
+}
+
+bool WebStack::Start(const std::vector<GuideEntry>& guide, std::string* error) {
+  if (dir_.empty()) return *error = "no temporary folder", false;
+  if (!nats_.Start()) return *error = "nats-server did not start", false;
+  std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<tv>\n"
+      "<channel id=\"testcard.tev\"><display-name>Test Card</display-name></channel>\n"
+      "<channel id=\"bars.tev\"><display-name>Colour Bars</display-name></channel>\n"
+      "<channel id=\"mandel.tev\"><display-name>Mandelbrot</display-name></channel>\n";
+  for (const GuideEntry& entry : guide) {
+    xml += "<programme start=\"" + XmltvTime(entry.start) + "\" stop=\"" +
+           XmltvTime(entry.start + entry.minutes * 60LL) + "\" channel=\"" + entry.channel + "\"><title>" +
+           XmlEscape(entry.title) + "</title><desc>" + XmlEscape(entry.title) +
+           " described</desc><category>Test</category></programme>\n";
+  }
+  xml += "</tv>\n";
+  const std::string registry = dir_ + "/registry.ini";
+  if (!WriteFile(dir_ + "/guide.xml", xml) ||
+      !WriteFile(registry, "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\nvelDirectory.host=127.0.0.1:" +
+                               std::to_string(nats_.Port()) + "\n\n[HKEY_LOCAL_MACHINE\\Software\\TEV Networks\\Tev]\nLogLevel=2\n")) {
+    return *error = "cannot write the test's files", false;
+  }
+  mkdir((dir_ + "/documents").c_str(), 0755);
+  mkdir((dir_ + "/appdata").c_str(), 0755);
+  const std::string host = "127.0.0.1:" + std::to_string(nats_.Port());
+  if (!peers_.Start({TEV_PEERS_BINARY, "--host", host, "--data", dir_ + "/peers", "--channels",
+                     TEV_SOURCE_DIR "/peers/samples/channels.json", "--guide", dir_ + "/guide.xml", "--tuners",
+                     TEV_SOURCE_DIR "/peers/samples/tuners.json", "--no-shift", "--settings", registry},
+                    dir_ + "/peers.log")) {
+    return *error = "tev-peers did not start", false;
+  }
+  if (!StartWeb()) return *error = "tev-web did not start", false;
+  // The library answers before the module asks it (it asks only every 10 s).
+  if (!WaitUntil([this] { return Get("/api/upcoming").is_object() && !Get("/api/guide").is_null(); }, 30)) {
+    return *error = "the media library did not answer through tev-web", false;
+  }
+  if (!StartModule()) return *error = "the module did not start: see " + dir_ + "/appdata", false;
+  int status = 0;
+  Send("PUT", "/api/settings", {{"padding", 0}}, &status);
+  if (status != 200) return *error = "the padding could not be set", false;
+  return true;
+}
+
+bool WebStack::StartModule() {
+  const std::map<std::string, std::string> env = {{"TEV_APPDATA_DIR", dir_ + "/appdata"},
+                                                  {"TEV_DOCUMENTS_DIR", dir_ + "/documents"},
+                                                  {"TEV_REGISTRY_FILE", dir_ + "/registry.ini"}};
+  if (!module_.Start({TEV_HOST_BINARY, TEV_MODULE_FILE}, dir_ + "/host.log", env)) return false;
+  // Ready once the engine has its folders and the library has been read.
+  return WaitUntil(
+      [this] {
+        json settings = Get("/api/settings");
+        json status = Get("/api/status");
+        return settings.is_object() && settings["videoDir"].is_string() &&
+               !settings["videoDir"].get<std::string>().empty() && status.value("ok", false);
+      },
+      60);
+}
+
+void WebStack::StopModule() { module_.Stop(SIGTERM, 15000); }
+
+bool WebStack::StartWeb(const std::vector<std::string>& extraArguments) {
+  webPort_ = tev::test::FreeLoopbackPort();
+  std::vector<std::string> args{TEV_WEB_BINARY, "--listen", "127.0.0.1:" + std::to_string(webPort_), "--host",
+                                "127.0.0.1:" + std::to_string(nats_.Port()), "--settings", dir_ + "/registry.ini",
+                                "--poll", "200"};
+  args.insert(args.end(), extraArguments.begin(), extraArguments.end());
+  if (!web_.Start(args, dir_ + "/web.log")) return false;
+  return WaitUntil([this] { return Client()->Get("/") != nullptr; }, 20);
+}
+
+void WebStack::StopWeb() { web_.Stop(SIGTERM, 10000); }
+
+std::unique_ptr<httplib::Client> WebStack::Client() const {
+  auto client = std::make_unique<httplib::Client>("127.0.0.1", webPort_);
+  client->set_connection_timeout(5);
+  client->set_read_timeout(30);
+  return client;
+}
+
+json WebStack::Get(const std::string& path) const {
+  httplib::Result result = Client()->Get(path.c_str());
+  if (!result || result->status != 200) return json();
+  return json::parse(result->body, nullptr, false);
+}
+
+json WebStack::Send(const std::string& method, const std::string& path, const json& body, int* status) const {
+  httplib::Headers headers{{"Origin", Origin()}};
+  auto client = Client();
+  const std::string text = body.is_null() ? std::string() : body.dump();
+  httplib::Result result =
+      method == "POST"    ? client->Post(path.c_str(), headers, text, "application/json")
+      : method == "PUT"   ? client->Put(path.c_str(), headers, text, "application/json")
+      : method == "PATCH" ? client->Patch(path.c_str(), headers, text, "application/json")
+                          : client->Delete(path.c_str(), headers, text, "application/json");
+  *status = result ? result->status : -1;
+  return result ? json::parse(result->body, nullptr, false) : json();
+}
+
+bool WebStack::WaitUntil(const std::function<bool()>& done, int seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return true;
+}
+
+json WebStack::Find(const std::string& list, const std::string& id) const {
+  json answer = Get(list);
+  if (!answer.is_object()) return json();
+  for (const json& item : answer["items"]) {
+    if (item["id"] == id) return item;
+  }
+  return json();
+}
+
+}  // namespace webtest

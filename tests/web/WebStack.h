@@ -1,0 +1,76 @@
+// The whole system for tev-web's tests, on a loopback bus in a temporary
+// folder: nats-server, tev-peers (with a guide of the test's own), the
+// module in tevpvr-host, and tev-web; plus an HTTP client of the page.
+#ifndef TEV_TESTS_WEB_WEBSTACK_H_
+#define TEV_TESTS_WEB_WEBSTACK_H_
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include "tests/common/ChildProgram.h"
+#include "tests/common/NatsServer.h"
+
+namespace webtest {
+
+// Titles that must come back exactly as they went in.
+extern const std::string kQuoted;
+extern const std::string kMarkup;
+extern const std::string kEmoji;
+std::string LongTitle();  // 2,000 characters, not all ASCII
+
+struct GuideEntry {
+  std::string channel;  // XMLTV channel id of the sample channels ("testcard.tev"...)
+  std::string title;
+  long long start;      // UTC seconds
+  int minutes;
+};
+
+class WebStack {
+ public:
+  WebStack();
+  ~WebStack();
+
+  // Starts everything and waits until the module's engine answers; the
+  // guide holds `guide`. False with the reason in *error.
+  bool Start(const std::vector<GuideEntry>& guide, std::string* error);
+
+  bool StartModule();
+  void StopModule();
+  bool StartWeb(const std::vector<std::string>& extraArguments = {});
+  void StopWeb();
+  tev::test::NatsServer& Bus() { return nats_; }
+
+  const std::string& Dir() const { return dir_; }
+  std::string RecordingFolder() const { return dir_ + "/documents/Recorded TV"; }
+  int WebPort() const { return webPort_; }
+  std::string Origin() const { return "http://127.0.0.1:" + std::to_string(webPort_); }
+
+  // A client of tev-web; requests carry no Origin unless given.
+  std::unique_ptr<httplib::Client> Client() const;
+  // JSON of a GET (null when it did not answer 200).
+  nlohmann::json Get(const std::string& path) const;
+  // A changing request from the page itself (Origin set); the status in
+  // *status, the body as JSON.
+  nlohmann::json Send(const std::string& method, const std::string& path, const nlohmann::json& body,
+                      int* status) const;
+
+  // Polls `done` until it is true or `seconds` pass.
+  static bool WaitUntil(const std::function<bool()>& done, int seconds);
+  // The medium of a list (/api/upcoming...) with that id; null when none.
+  nlohmann::json Find(const std::string& list, const std::string& id) const;
+
+ private:
+  std::string dir_;
+  int webPort_ = 0;
+  tev::test::NatsServer nats_;
+  tev::test::ChildProgram peers_, module_, web_;
+};
+
+}  // namespace webtest
+
+#endif  // TEV_TESTS_WEB_WEBSTACK_H_

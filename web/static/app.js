@@ -1,0 +1,90 @@
+// The page's frame: tabs, the status banner, messages, and the live event
+// stream that keeps the shown page current.
+import { el } from './dom.js';
+import { guidePage } from './guide.js';
+import { upcomingPage } from './upcoming.js';
+import { recordingsPage } from './recordings.js';
+import { seriesPage } from './series.js';
+import { settingsPage } from './settings.js';
+
+const pages = {
+  guide: guidePage, upcoming: upcomingPage, recordings: recordingsPage,
+  series: seriesPage, settings: settingsPage,
+};
+let current = null;
+let reloadTimer = null;
+let moduleOk = null;
+
+export function toast(text, kind = 'info') {
+  const note = el('div', { class: `toast ${kind}`, role: kind === 'error' ? 'alert' : 'status' }, text);
+  document.getElementById('toasts').append(note);
+  setTimeout(() => note.remove(), kind === 'error' ? 10000 : 5000);
+}
+
+// Runs an action of a page: its failure is said in a message.
+export async function act(work, done) {
+  try {
+    await work();
+    if (done) toast(done);
+    reload();
+  } catch (e) {
+    toast(e.message, 'error');
+  }
+}
+
+function showStatus(ok, message) {
+  const banner = document.getElementById('status');
+  banner.hidden = ok;
+  banner.textContent = ok ? '' : `The recorder cannot be reached: ${message}`;
+  if (ok && moduleOk === false) reload();
+  moduleOk = ok;
+}
+
+export function reload() {
+  clearTimeout(reloadTimer);
+  reloadTimer = setTimeout(() => current && current.refresh(), 150);
+}
+
+function show() {
+  const name = (location.hash || '#guide').slice(1);
+  const page = pages[name] || pages.guide;
+  for (const tab of document.querySelectorAll('#tabs a')) {
+    tab.classList.toggle('active', tab.dataset.page === name);
+  }
+  const main = document.getElementById('page');
+  main.replaceChildren();
+  main.dataset.page = name;
+  current = page;
+  page.mount(main);
+}
+
+const SAID = {
+  schedule: 'scheduled', recording: 'started', complete: 'finished', partial: 'finished (in part)',
+  conflict: 'is in conflict', skip: 'skipped', '': 'removed',
+};
+
+function listen() {
+  const events = new EventSource('/api/events');
+  events.addEventListener('status', (e) => {
+    const status = JSON.parse(e.data);
+    showStatus(status.ok, status.message);
+  });
+  events.addEventListener('media', (e) => {
+    const { changes } = JSON.parse(e.data);
+    for (const change of changes) {
+      if (change.kind === 'pass' || change.state === change.before) continue;
+      const said = SAID[change.state] || `failed: ${change.state}`;
+      toast(`"${change.title}" ${said}`, SAID[change.state] ? 'info' : 'error');
+    }
+    reload();
+  });
+  events.onerror = () => {
+    if (events.readyState === EventSource.CONNECTING) {
+      showStatus(false, 'lost contact with tev-web; trying again');
+    }
+  };
+}
+
+window.addEventListener('hashchange', show);
+show();
+listen();
