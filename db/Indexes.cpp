@@ -21,9 +21,12 @@ namespace {
 // finished rows; the owner indexes do the same for the overlap selection
 // of a season pass's episode, which also takes every row of its pass.
 //
-// Where two indexes promise the same cost SQLite takes the one made last:
-// the end-first index of each pair comes second because an end after a
-// future time picks only upcoming rows.
+// Where two indexes promise the same cost SQLite takes the one made last,
+// which decides the "spans" branch of the overlap selection (starts before
+// S, ends after E): among scheduled rows, for a programme in the coming
+// days, few start before it and nearly all end after it, so the start-first
+// status index comes last; among a pass's rows, mostly finished, few end
+// after it, so the end-first owner index comes last.
 //
 // `stat` is the index's fixed line in sqlite_stat1 ("rows, rows per value
 // of the first column, of the first two, ..."): it describes a long-used
@@ -41,8 +44,8 @@ const Index kIndexes[] = {
     {"SchedulesByStartEnd", "StartTime, EndTime", "100000 2 1"},
     {"SchedulesByEndStart", "EndTime, StartTime", "100000 2 1"},
     {"SchedulesByFile", "FilePath", "100000 1"},
-    {"SchedulesByStatusStart", "Status, StartTime, EndTime", "100000 100 2 1"},
     {"SchedulesByStatusEnd", "Status, EndTime, StartTime", "100000 100 2 1"},
+    {"SchedulesByStatusStart", "Status, StartTime, EndTime", "100000 100 2 1"},
     {"SchedulesByMedium", "TevMediumId", "100000 1"},
     {"SchedulesByOwnerStart", "Owner, StartTime, EndTime", "100000 1000 2 1"},
     {"SchedulesByOwnerEnd", "Owner, EndTime, StartTime", "100000 1000 2 1"},

@@ -14,6 +14,8 @@ namespace test {
 
 namespace {
 
+constexpr int kPasses = 20;
+
 int64_t DbTime(int64_t t) { return std::stoll(tev::ToStdUtf8(FormatTime3(t))); }
 
 // Status of finished row `i`: mostly complete, some partial, missed,
@@ -57,16 +59,26 @@ bool FillSchedules(sqlite3* db, const TableShape& shape, int64_t now, std::strin
       sqlite3_prepare_v2(db, kInsert, -1, &insert, nullptr) != SQLITE_OK) {
     return fail();
   }
+  // The passes that own one row in five, ranked 1 to 20.
+  for (int pass = 1; pass <= kPasses; ++pass) {
+    const std::string sql =
+        "INSERT OR IGNORE INTO SeasonPasses (ID, User, Priority, ProgramName, ChannelName, "
+        "ChannelMimetype, ScheduleMode, KeepUntil) VALUES (" +
+        std::to_string(pass) + ", 'viewer', " + std::to_string(pass) + ", 'Show " +
+        std::to_string(pass) + "', 'Channel " + std::to_string(pass) + "', 'video/x-tv', 0, 1)";
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) return fail();
+  }
   const int upcoming = static_cast<int>(std::lround(shape.rows * shape.upcomingShare));
   const int finished = shape.rows - upcoming;
   const int64_t historySpan = int64_t{shape.historyDays} * 86400;
-  const int64_t upcomingSpan = int64_t{shape.upcomingDays} * 86400 - 3600;
+  const int64_t upcomingFrom = int64_t{shape.upcomingFromHours} * 3600;
+  const int64_t upcomingSpan = std::max<int64_t>(int64_t{shape.upcomingDays} * 86400 - upcomingFrom, 60);
   for (int i = 0; i < shape.rows; ++i) {
     const bool done = i < finished;
     // Evenly spread, on whole minutes, oldest first.
     const int64_t start =
         done ? (now - historySpan + historySpan * i / std::max(finished, 1) - 7200) / 60 * 60
-             : (now + 3600 + upcomingSpan * (i - finished) / std::max(upcoming, 1)) / 60 * 60 + 1;
+             : (now + upcomingFrom + upcomingSpan * (i - finished) / std::max(upcoming, 1)) / 60 * 60 + 1;
     const int32_t duration = 1800 + (i % 4) * 900;
     const std::string show = "Show " + std::to_string(i % 500);
     const std::string channel = "Channel " + std::to_string(i % 40);
@@ -75,7 +87,7 @@ bool FillSchedules(sqlite3* db, const TableShape& shape, int64_t now, std::strin
                              std::to_string(DbTime(start)) + " " + std::to_string(i) +
                              " Tev.asf";
     const std::string medium = "library-" + std::to_string(i + 1);
-    const std::string owner = i % 5 == 0 ? std::to_string(1 + i % 20) : std::string();
+    const std::string owner = i % 5 == 0 ? std::to_string(1 + i % kPasses) : std::string();
     sqlite3_bind_text(insert, 1, medium.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(insert, 2, owner.empty() ? "Manual" : "Automatic", -1, SQLITE_STATIC);
     sqlite3_bind_text(insert, 3, done ? FinishedStatus(i) : UpcomingStatus(i), -1, SQLITE_STATIC);

@@ -1,6 +1,7 @@
 // A Schedules table as years of use leave it, for the query-plan test and
 // the benchmarks: mostly finished recordings spread over the past, some
-// still to come, a few of those skipped or conflicting. Rows go in oldest
+// still to come, a few of those skipped or conflicting, one in five made by
+// one of twenty season passes (which are stored too). Rows go in oldest
 // first, in the order a real table grows.
 #ifndef TEV_TESTS_COMMON_SCHEDULETABLE_H_
 #define TEV_TESTS_COMMON_SCHEDULETABLE_H_
@@ -19,8 +20,9 @@ struct TableShape {
   // conflicting); the others are finished.
   double upcomingShare = 0.10;
   // Finished rows end within this many days before now; upcoming rows
-  // start between an hour and this many days after now.
+  // start between `upcomingFromHours` and `upcomingDays` days after now.
   int historyDays = 5 * 365;
+  int upcomingFromHours = 1;
   int upcomingDays = 365;
   // Folder of the rows' file paths.
   std::string folder = "/srv/tev/Recorded TV";
