@@ -36,21 +36,29 @@ namespace {
 // one file. A Status value is claimed to be rare because the engine asks
 // only for the rare ones.
 struct Index {
+  const char* table;
   const char* name;
   const char* columns;
-  const char* stat;
+  const char* stat;  // none for the small SeasonPasses table
 };
 const Index kIndexes[] = {
-    {"SchedulesByStartEnd", "StartTime, EndTime", "100000 2 1"},
-    {"SchedulesByEndStart", "EndTime, StartTime", "100000 2 1"},
-    {"SchedulesByFile", "FilePath", "100000 1"},
-    {"SchedulesByStatusEnd", "Status, EndTime, StartTime", "100000 100 2 1"},
-    {"SchedulesByStatusStart", "Status, StartTime, EndTime", "100000 100 2 1"},
-    {"SchedulesByMedium", "TevMediumId", "100000 1"},
-    {"SchedulesByOwnerStart", "Owner, StartTime, EndTime", "100000 1000 2 1"},
-    {"SchedulesByOwnerEnd", "Owner, EndTime, StartTime", "100000 1000 2 1"},
+    {"Schedules", "SchedulesByStartEnd", "StartTime, EndTime", "100000 2 1"},
+    {"Schedules", "SchedulesByEndStart", "EndTime, StartTime", "100000 2 1"},
+    {"Schedules", "SchedulesByFile", "FilePath", "100000 1"},
+    // Every request naming a medium resolves its id here.
+    {"Schedules", "SchedulesByMediumId", "TevMediumId", "100000 1"},
+    {"SeasonPasses", "SeasonPassesByMediumId", "TevMediumId", nullptr},
+    {"Schedules", "SchedulesByStatusEnd", "Status, EndTime, StartTime", "100000 100 2 1"},
+    {"Schedules", "SchedulesByStatusStart", "Status, StartTime, EndTime", "100000 100 2 1"},
+    {"Schedules", "SchedulesByOwnerStart", "Owner, StartTime, EndTime", "100000 1000 2 1"},
+    {"Schedules", "SchedulesByOwnerEnd", "Owner, EndTime, StartTime", "100000 1000 2 1"},
 };
-const int32_t kIndexCount = static_cast<int32_t>(sizeof(kIndexes) / sizeof(kIndexes[0]));
+
+int32_t StatCount() {
+  int32_t count = 0;
+  for (const Index& index : kIndexes) count += index.stat != nullptr ? 1 : 0;
+  return count;
+}
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
@@ -70,14 +78,16 @@ bool StatsCurrent() {
   SQLite query;
   if (!query.RunQuery(L"SELECT idx, stat FROM sqlite_stat1 WHERE tbl = 'Schedules'",
                       L"AddIndexes") ||
-      query.GetRowCount() != kIndexCount) {
+      query.GetRowCount() != StatCount()) {
     return false;
   }
   for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {
     const std::wstring name = query.GetString("idx");
     bool same = false;
     for (const Index& index : kIndexes) {
-      if (name == Wide(index.name)) same = query.GetString("stat") == Wide(index.stat);
+      if (index.stat != nullptr && name == Wide(index.name)) {
+        same = query.GetString("stat") == Wide(index.stat);
+      }
     }
     if (!same) return false;
   }
@@ -96,8 +106,8 @@ void SQLite::AddIndexes() {
   }
   for (const Index& index : kIndexes) {
     if (names.count(Wide(index.name)) != 0) continue;
-    changed = RunQuery(Wide(std::string("CREATE INDEX IF NOT EXISTS ") + index.name +
-                            " ON Schedules (" + index.columns + ")"),
+    changed = RunQuery(Wide(std::string("CREATE INDEX IF NOT EXISTS ") + index.name + " ON " +
+                            index.table + " (" + index.columns + ")"),
                        L"AddIndexes") ||
               changed;
   }
@@ -110,6 +120,7 @@ void SQLite::AddIndexes() {
   if (!Begin(L"AddIndexes")) return;
   bool written = RunQuery(L"DELETE FROM sqlite_stat1 WHERE tbl = 'Schedules'", L"AddIndexes");
   for (const Index& index : kIndexes) {
+    if (index.stat == nullptr) continue;
     written = written && RunQuery(Wide(std::string("INSERT INTO sqlite_stat1 VALUES "
                                                    "('Schedules', '") +
                                        index.name + "', '" + index.stat + "')"),

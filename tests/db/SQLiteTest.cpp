@@ -144,7 +144,7 @@ TEST_F(SQLiteTest, GettersReadByNameAndReportWhatIsMissing) {
   EXPECT_EQ(q.GetInt("NoSuchColumn"), -1);
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"FindIndex: Could not find NoSuchColumn, resultColumns 25"));
   EXPECT_EQ(q.GetString("name"), L"");  // names are case-sensitive
-  tev::Clock::Shift(1000);
+  env_.Shift(1000);
   EXPECT_EQ(q.GetTime("NoSuchColumn"), tev::Clock::Now());
 
   EXPECT_TRUE(q.Next());
@@ -399,7 +399,7 @@ TEST_F(SQLiteTest, LimitedQueriesKeepTheFirstRowsAndLookupIndexesExist) {
     std::vector<std::string> names;
     for (auto& row : indexes) names.push_back(row[0]);
     EXPECT_EQ(names, (std::vector<std::string>{
-                         "SchedulesByEndStart", "SchedulesByFile", "SchedulesByMedium",
+                         "SchedulesByEndStart", "SchedulesByFile", "SchedulesByMediumId",
                          "SchedulesByOwnerEnd", "SchedulesByOwnerStart", "SchedulesByStartEnd",
                          "SchedulesByStatusEnd", "SchedulesByStatusStart"}));
   }
@@ -437,6 +437,8 @@ TEST_F(SQLiteTest, AnOlderFileGetsTheIndexesAndPlannerStatisticsOnceAndALaterSta
   EXPECT_EQ(raw.Value("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND "
                       "tbl_name = 'Schedules'"),
             "8");
+  EXPECT_EQ(raw.Value("SELECT count(*) FROM sqlite_master WHERE name = 'SeasonPassesByMediumId'"),
+            "1");
   EXPECT_EQ(raw.Value("SELECT stat FROM sqlite_stat1 WHERE idx = 'SchedulesByStatusEnd'"),
             "100000 100 2 1");
   // The statistics steer an equality on the file path to its own index
