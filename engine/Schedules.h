@@ -208,8 +208,11 @@ class Schedules {
   static int GetFileInfoFromID(const std::wstring& mediumId, VARIANT* reply);
   // `ids`: an array of medium ids. *reply: one PairArray per id, in input
   // order ("path", "mimeType", "title", ...); an empty one for an id that
-  // names no recording. 0.
+  // names no recording. 0. Throws VelInvalidParameterException for a list
+  // that is not one of texts or longer than kMaxFileListIds (its reply
+  // would not fit in one bus message).
   static int GetFileListInfoFromID(const VARIANT& ids, VARIANT* reply);
+  static constexpr long kMaxFileListIds = 1000;
   // *reply: [file path, file mime type], or for the thumbnail form
   // [path + ".jpg", "image/jpeg"]. 0; 103 no such recording; 109 the file
   // is not on disk (reply empty).

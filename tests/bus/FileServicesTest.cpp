@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -80,6 +81,9 @@ TEST_F(FileServices, FileOfARecordingUntilItIsGone) {
             kResultFileGone);
   EXPECT_EQ(Call(L"GetFileFromId", Value::Array({Value::Str(L"bob"), Value::Long(1)})), 1);
   EXPECT_EQ(Call(L"GetFileListInfoFromId", Value::Long(3)), 1);
+  EXPECT_EQ(Call(L"GetFileListInfoFromId",
+                 Value::StringArray(std::vector<std::wstring>(Schedules::kMaxFileListIds + 1, L"M1"))),
+            1);
   EXPECT_EQ(Call(L"GetFileInfoFromId", Value::Array({Value::Str(L"bob"), Value::Str(L"M1")})), 0);
 }
 
