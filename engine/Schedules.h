@@ -267,10 +267,10 @@ class Schedules {
   // Skips a pending row (table and object) or cancels its recording.
   void BumpSchedule(Schedule& row);
   // The time change of UpdateMedium: writes the new start and duration
-  // with a new file name, republishes, and resubmits the row to intake;
-  // when intake refuses, the time columns go back to `before`'s (403).
-  int MoveSchedule(const Schedule& before, Schedule& row, int64_t start, int32_t duration,
-                   int64_t now);
+  // with a new file name and `row`'s status, republishes, and resubmits the
+  // row to intake; when intake refuses, times, file and status go back to
+  // what the stored row held before the move (403).
+  int MoveSchedule(const Schedule& row, int64_t start, int32_t duration, int64_t now);
   // StartTime, EndTime, Duration and FilePath of the row.
   static bool WriteTimes(const Schedule& row);
   // WriteTimes(to) and `to`'s Status (through the state setter) on the
