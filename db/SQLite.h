@@ -122,7 +122,8 @@ class SQLite {
   // ends it. For the checks of query plans.
   static void ObserveStatementsForTest(std::function<void(const std::string&)> observer);
   // After `successes` more successful statements, every later statement
-  // fails ("injected fault") until disarmed with a negative value.
+  // fails ("injected fault") until disarmed with a negative value. A
+  // "rollback" still runs, so a test sees what a failed operation leaves.
   static void FailStatementsAfterForTest(int successes);
 
  private:

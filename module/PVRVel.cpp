@@ -5,6 +5,7 @@
 #include "bus/LocalIds.h"
 #include "dvr/StopSignal.h"
 #include "monitor/FileMetadata.h"
+#include "passes/PassJobs.h"
 #include "platform/Folders.h"
 #include "support/Log.h"
 #include "support/PThread.h"
@@ -51,6 +52,7 @@ bool PVRVel::Initialize() {
     LogError(L"Database not initialized");
     return false;
   }
+  m_checker.Start();
   g_startupThread.reset(new PThread(nullptr, this, &PVRVel::StartupTask, 0));
   LogDebug(L"Initializing vel");
   if (m_vel.RegisterWithBus() != 0) return false;
@@ -86,6 +88,8 @@ void PVRVel::Shutdown() {
     LogError(L"Shutdown: %ls", e.getMessage().c_str());
   }
   m_schedules.Shutdown();
+  m_checker.Stop();
+  WaitForPassJobs();
   LogDebug(L"Shutdown db ");
   SQLite::Close();
   LogDebug(L"Unregister vel");
