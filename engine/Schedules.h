@@ -12,6 +12,7 @@
 
 #include "engine/BumpedSet.h"
 #include "platform/Variant.h"
+#include "support/PMutex.h"
 
 class PThread;
 class Schedule;
@@ -270,12 +271,23 @@ class Schedules {
   // 103 when no schedule has that id, else the check's result.
   int GetConflicts(const VARIANT& in, VARIANT* out);
 
-  // Read directly by the settings services.
-  std::wstring m_videoDirectory;
-  std::wstring m_audioDirectory;
-  std::wstring m_thirdDirectory;
+  // The recording folders as the engine last took them from the settings
+  // (start-up and the settings services write them). Any thread.
+  std::wstring VideoDirectory() const TEV_EXCLUDES(m_folderMutex);
+  std::wstring AudioDirectory() const TEV_EXCLUDES(m_folderMutex);
+  std::wstring ThirdDirectory() const TEV_EXCLUDES(m_folderMutex);
 
  private:
+  // Reads the folders from the settings (filling missing ones) into the
+  // fields below.
+  void LoadFolders(bool withMediaCenter) TEV_EXCLUDES(m_folderMutex);
+
+  // Held alone, for one read or write of the folder fields.
+  mutable PMutex m_folderMutex;
+  std::wstring m_videoDirectory TEV_GUARDED_BY(m_folderMutex);
+  std::wstring m_audioDirectory TEV_GUARDED_BY(m_folderMutex);
+  std::wstring m_thirdDirectory TEV_GUARDED_BY(m_folderMutex);
+
   // Skips a pending row (table and object) or cancels its recording.
   void BumpSchedule(Schedule& row);
   // The time change of UpdateMedium: writes the new start and duration

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # One entry point for a fresh Debian 12 machine (run as root from a clean clone):
 #   scripts/tev.sh run    install what is missing, build, start the module on embedded defaults
-#   scripts/tev.sh test   install what is missing, build with -Werror, run every test
+#   scripts/tev.sh test   install what is missing, check the lock annotations, build with -Werror,
+#                         run every test
+#   scripts/tev.sh locks  only the lock-annotation check (clang -Wthread-safety)
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -9,7 +11,8 @@ cd "$top"
 
 PACKAGES=(g++ cmake make pkg-config nats-server libnats-dev libsqlite3-dev sqlite3
   libboost-filesystem-dev libboost-dev nlohmann-json3-dev libtag1-dev libinih-dev
-  libcli11-dev libgtest-dev libgmock-dev googletest libbenchmark-dev librapidcheck-dev ffmpeg)
+  libcli11-dev libgtest-dev libgmock-dev googletest libbenchmark-dev librapidcheck-dev ffmpeg
+  clang-14)
 
 install_missing() {
   local missing=()
@@ -89,8 +92,20 @@ run_sanitized_tests() {
     run_ctest "$top/build-asan"
 }
 
+# Clang's thread-safety analysis over the product's sources, so that the
+# GUARDED_BY / REQUIRES / EXCLUDES annotations are checked, not just written.
+check_locks() {
+  local flags=(-std=c++17 -fsyntax-only -Wthread-safety -Werror=thread-safety -I"$top")
+  read -r -a extra <<<"$(pkg-config --cflags libnats taglib sqlite3 inih)"
+  flags+=("${extra[@]}")
+  find module bus db engine dvr passes monitor platform support vel -name '*.cpp' -print0 |
+    xargs -0 -P"$(nproc)" -n8 clang++-14 "${flags[@]}"
+  echo "Thread-safety analysis: clean"
+}
+
 run_tests() {
   install_missing
+  check_locks
   build "$top/build-ci" -DTEV_WERROR=ON
   run_ctest "$top/build-ci"
 }
@@ -98,5 +113,6 @@ run_tests() {
 case "${1:-}" in
   run) run_main ;;
   test) run_tests ;;
-  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+  locks) install_missing; check_locks ;;
+  *) echo "usage: $0 run|test|locks" >&2; exit 2 ;;
 esac
