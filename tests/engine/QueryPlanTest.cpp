@@ -49,7 +49,7 @@ class QueryPlans : public enginetest::RowFixture {
     RowFixture::SetUp();
     UseModuleEndpoint();
     PVRVel::SetLive(pvr_.get());
-    SkipRecordStartedWaitForTest(true);
+    env_.SetInstantSleep(true);  // the thumbnail delay passes at once
     // Enough tuners that the upcoming rows never make a conflict.
     tv_.SetTuners(std::vector<tev::peers::Tuner>(30, {L"Tuner", L"video/x-tv"}));
     streamer_.SetRequestTimeout(30000);
@@ -68,7 +68,6 @@ class QueryPlans : public enginetest::RowFixture {
     SQLite::ObserveStatementsForTest(nullptr);
     if (pvr_) pvr_->GetSchedules().Shutdown();
     PVRVel::SetLive(nullptr);
-    SkipRecordStartedWaitForTest(false);
     sqlite3_close_v2(raw_);
     RowFixture::TearDown();
   }
