@@ -9,8 +9,10 @@
 
 #include "bus/CVelAtl.h"
 #include "db/SQLite.h"
+#include "db/Schedule.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
+#include "monitor/ThumbnailTable.h"
 #include "support/Log.h"
 #include "support/VUtil.h"
 #include "support/WideText.h"
@@ -53,14 +55,14 @@ void MarkThumbnailRequested(const std::wstring& filePath) {
 
 bool DVR::IsRecordingOnDisk(const std::wstring& filePath) {
   struct stat info;
-  if (::stat(tev::WideToUtf8(filePath).c_str(), &info) == 0) return true;
+  if (::stat(tev::ToStdUtf8(filePath).c_str(), &info) == 0) return true;
   LogWarn(L"IsRecordingOnDisk: Could not find %ls", filePath.c_str());
   return false;
 }
 
 bool DVR::DeleteFile(const std::wstring& filePath) {
   LogDebug(L"Deleting file : %ls", filePath.c_str());
-  if (std::remove(tev::WideToUtf8(filePath).c_str()) != 0) return false;
+  if (std::remove(tev::ToStdUtf8(filePath).c_str()) != 0) return false;
   LogInfo(L"Deleted %ls", filePath.c_str());
   return true;
 }
@@ -76,6 +78,9 @@ void DVR::CreateThumbnail(const std::wstring& filePath) {
     VUtil::PutElement(&in, 2, false);
     LogDebug(L"%ls", VUtil::DumpVariant(in, L"Extract Image From Video InParams").c_str());
     Ask(L"Extract Image From Video", in, &out);
+    // Made: the recording is not asked for again (completion, later passes).
+    const int32_t id = Schedule::GetIdFromPath(filePath);
+    if (id > 0) SetThumbnailEntry(id, true);
   } catch (const VelException& e) {
     LogError(L"Schedules::CreateThumbnail: %ls", e.getMessage().c_str());
   }

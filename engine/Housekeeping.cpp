@@ -131,18 +131,22 @@ void Schedules::ChangeRecordingToCompletePartial() {
   for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {
     const int32_t id = query.GetInt("ID");
     const std::wstring path = query.GetString("FilePath");
+    // Recordings started by this process (those resumed at start-up among
+    // them) are no orphans.
+    if (IsPendingFile(path) || DVR::GetStreamId(path) != 0) continue;
     LogWarn(L"ChangeRecordingToCompletePartial found orphan: %d %ls", id, path.c_str());
     if (!DVR::DoesThumbnailExist(path)) DVR::CreateThumbnail(path);
     Schedule schedule(id);
     if (schedule.m_id == 0) continue;
     schedule.m_status = DVRSTATE_COMPLETE_PARTIAL;
     Schedule::AddMedium(schedule, true);
+    SQLite update;
+    update.RunQuery(
+        tev::WFormat(L"UPDATE Schedules SET %ls = '%ls', %ls = -1 WHERE %ls = %d AND %ls = '%ls'",
+                     L"Status", DVRSTATE_COMPLETE_PARTIAL, L"Duration", L"ID", id, L"Status",
+                     DVRSTATE_RECORDING),
+        L"Schedules::ChangeRecordingToCompletePartial");
   }
-  SQLite update;
-  update.RunQuery(tev::WFormat(L"UPDATE Schedules SET %ls = '%ls', %ls = -1 WHERE %ls = '%ls'",
-                               L"Status", DVRSTATE_COMPLETE_PARTIAL, L"Duration", L"Status",
-                               DVRSTATE_RECORDING),
-                  L"Schedules::ChangeRecordingToCompletePartial");
 }
 
 void Schedules::StopAllRecordings() {

@@ -18,11 +18,13 @@ void Schedules::InitializeSettings() {
 }
 
 int Schedules::SetVideoRecordingDirectory(const std::wstring& folder) {
-  return RecordingSettings::SetVideoRecordingDirectory(folder, &m_videoDirectory, nullptr);
+  return RecordingSettings::SetVideoRecordingDirectory(
+      folder, &m_videoDirectory, [this](const std::wstring&) { RepointFolderMonitor(L"video"); });
 }
 
 int Schedules::SetAudioRecordingDirectory(const std::wstring& folder) {
-  return RecordingSettings::SetAudioRecordingDirectory(folder, &m_audioDirectory, nullptr);
+  return RecordingSettings::SetAudioRecordingDirectory(
+      folder, &m_audioDirectory, [this](const std::wstring&) { RepointFolderMonitor(L"audio"); });
 }
 
 void Schedules::SetFreeSpaceRequired(int32_t count) { RecordingSettings::SetFreeSpaceRequired(count); }

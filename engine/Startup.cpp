@@ -38,6 +38,7 @@ bool Schedules::Initialize() {
   if (!m_running) return false;
   if (CVelAtl* vel = TheVel()) vel->NotifyPVRRecordingChange();
   if (!m_running) return false;
+  StartFolderMonitors();
   m_thirdDirectory = TheVel() != nullptr ? RecordingSettings::MediaCenterRecordPath()
                                          : std::wstring();
   if (!m_thirdDirectory.empty()) {
@@ -45,6 +46,7 @@ bool Schedules::Initialize() {
     if (m_thirdDirectory != m_videoDirectory) {
       LogInfo(L"Mediacenter recorded tv folder is different from the user supplied recorded tv "
               L"folder");
+      StartMediaCenterMonitor();
     }
   }
   if (!m_running) return false;
@@ -71,4 +73,5 @@ void Schedules::Shutdown() {
   StopAllRecordings();
   TimerRunning() = false;
   SetWakeUp(-1, true);
+  StopFolderMonitors();
 }
