@@ -35,6 +35,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/DueTimer.h"
 #include "platform/FolderWatch.h"
@@ -43,6 +44,7 @@
 #include "support/PThreadAnnotations.h"
 
 class PThread;
+class Schedule;
 class Schedules;
 
 class FileSystemMonitor {
@@ -71,9 +73,12 @@ class FileSystemMonitor {
   void LoadOldFilenames(const std::wstring& folder);
   // Adds one found file as a "Recovered" row (from the file's metadata when
   // it has some) and publishes it, unless a row not deleted or missed has
-  // its path or it is still being recorded. True when a row was added.
+  // its path or it is still being recorded. With `toPublish` the new row is
+  // appended there for the caller to publish with others instead. True when
+  // a row was added.
   bool AddOldFile(const std::wstring& path, const std::wstring& channel,
-                  const std::wstring& title, int64_t start, const std::wstring& extension);
+                  const std::wstring& title, int64_t start, const std::wstring& extension,
+                  std::vector<Schedule>* toPublish = nullptr);
   // Deletes the finished rows whose files are gone or are not recordings,
   // their media (one request) and their thumbnails.
   void RemoveOldDBEntries();
@@ -126,7 +131,10 @@ class FileSystemMonitor {
   // Monitor thread only.
   Wake WaitForWork();
   void WatchFolderIfAsked() TEV_EXCLUDES(m_mutex);
-  void AdoptEntry(const std::wstring& folder, const std::wstring& name);
+  // Adopts those of `names` (files of `folder`) that no row knows.
+  void AdoptUnknown(const std::wstring& folder, const std::vector<std::wstring>& names);
+  void AdoptEntry(const std::wstring& folder, const std::wstring& name,
+                  std::vector<Schedule>* toPublish);
   bool IsVideoFolder() const TEV_EXCLUDES(m_mutex);
   bool IsAudioFolder() const TEV_EXCLUDES(m_mutex);
 

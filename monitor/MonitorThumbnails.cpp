@@ -3,7 +3,6 @@
 // one in the thumbnail service.
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
 #include "monitor/FileSystemMonitor.h"
+#include "monitor/SchedulePages.h"
 #include "monitor/ThumbnailTable.h"
 #include "platform/FolderListing.h"
 #include "support/Log.h"
@@ -22,7 +22,7 @@ namespace {
 
 // Paths per "Are Thumbnails In DB" request, so that a large table stays
 // well inside the bus's payload limit.
-constexpr size_t kPathsPerRequest = 500;
+constexpr int32_t kPathsPerRequest = 500;
 
 const char* const kThumbnailEndings[] = {".my-tevthumb", ".ms-dvr.jpg", "Tev.rm.jpg",
                                          "Tev.asf.jpg"};
@@ -60,27 +60,29 @@ void FileSystemMonitor::RemoveOldThumbnails(const std::wstring& folder) {
 void FileSystemMonitor::CheckIfThumbnailsExist() {
   const std::wstring kind = Kind();
   if (kind != L"video" && kind != L"MediaCenter") return;
-  SQLite query;
-  const std::wstring statement = tev::WFormat(
-      L"SELECT ID, FilePath, ChannelMimetype FROM Schedules WHERE %ls != '%ls' AND (%ls = '%ls' "
-      L"OR %ls = '%ls')",
-      L"ChannelMimetype", L"video/x-videomail", L"Status", DVRSTATE_COMPLETE, L"Status",
-      DVRSTATE_COMPLETE_PARTIAL);
-  if (!query.RunQuery(statement, L"CheckIfThumbnailsExist")) return;
-
+  const std::wstring finished = tev::WFormat(
+      L"%ls != '%ls' AND (%ls = '%ls' OR %ls = '%ls')", L"ChannelMimetype", L"video/x-videomail",
+      L"Status", DVRSTATE_COMPLETE, L"Status", DVRSTATE_COMPLETE_PARTIAL);
   std::vector<int32_t> ids;
   std::vector<std::wstring> paths;
-  for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {
-    if (m_abort) return;
-    if (query.GetString("ChannelMimetype").compare(0, 5, L"video") != 0) continue;
-    ids.push_back(query.GetInt("ID"));
-    paths.push_back(query.GetString("FilePath"));
-  }
-  for (size_t first = 0; first < paths.size() && !m_abort; first += kPathsPerRequest) {
-    const size_t last = std::min(paths.size(), first + kPathsPerRequest);
-    const std::vector<bool> exists = DVR::DoThumbnailsExistInDB(
-        std::vector<std::wstring>(paths.begin() + first, paths.begin() + last));
+  // One question to the service per page of rows.
+  auto ask = [&] {
+    const std::vector<bool> exists = DVR::DoThumbnailsExistInDB(paths);
     // No answer (a failed request) leaves the table as it was.
-    for (size_t i = 0; i < exists.size(); ++i) SetThumbnailEntry(ids[first + i], exists[i]);
-  }
+    for (size_t i = 0; i < exists.size(); ++i) SetThumbnailEntry(ids[i], exists[i]);
+    ids.clear();
+    paths.clear();
+  };
+  monitorpages::ForEachRow(L"ID, FilePath, ChannelMimetype", finished, kPathsPerRequest,
+                           L"CheckIfThumbnailsExist", [&](SQLite& row) {
+                             if (m_abort) return false;
+                             if (row.GetString("ChannelMimetype").compare(0, 5, L"video") != 0) {
+                               return true;
+                             }
+                             ids.push_back(row.GetInt("ID"));
+                             paths.push_back(row.GetString("FilePath"));
+                             if (paths.size() == static_cast<size_t>(kPathsPerRequest)) ask();
+                             return true;
+                           });
+  if (!m_abort) ask();
 }

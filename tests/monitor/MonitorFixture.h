@@ -133,13 +133,21 @@ class MonitorFixture : public enginetest::EngineFixture {
     }
     return out;
   }
-  // How often the media library was sent the recording at `path`.
+  // How often the media library was sent the recording at `path`, alone
+  // ("AddMedium") or in a batch ("AddMedia").
   size_t Publications(const std::string& path) {
     size_t n = 0;
-    for (const Value& in : media_.RequestsOf(L"AddMedium")) {
+    auto count = [&](const VARIANT& list) {
       std::wstring published;
-      VUtil::FindPair(peertest::Elem(in.get(), 1).get(), L"path", &published);
+      VUtil::FindPair(list, L"path", &published);
       n += published == W(path) ? 1 : 0;
+    };
+    for (const Value& in : media_.RequestsOf(L"AddMedium")) count(peertest::Elem(in.get(), 1).get());
+    for (const Value& in : media_.RequestsOf(L"AddMedia")) {
+      const Value lists = peertest::Elem(in.get(), 1);
+      for (long i = 0; i < VUtil::GetArrayLength(lists.get()); ++i) {
+        count(peertest::Elem(lists.get(), i).get());
+      }
     }
     return n;
   }

@@ -39,7 +39,7 @@ TEST_F(MonitorPass, AnAsfFileIsDescribedByItsOwnMetadata) {
   const std::string path = videoDir_ + "/Described_Chan_03-04-2008 20-00-01 Tev.asf";
   fs::rename(staged, path);
 
-  Monitor().RunPass();
+  Monitor().LoadOldFilenames(W(videoDir_));
   auto rows = Rows("ID, Name, Subtitle, Category, Description, ChannelName, Channel, StartTime, "
                    "EndTime, Duration, Status, Type, KeepUntil, Tuner, ChannelMimetype");
   ASSERT_EQ(rows.size(), 1u);
@@ -59,13 +59,14 @@ TEST_F(MonitorPass, AnAsfFileIsDescribedByItsOwnMetadata) {
   EXPECT_EQ(row[13], "any");
   EXPECT_EQ(row[14], "video/x-webwin");
 
-  // A found video gets a thumbnail asked for once and is published with it
-  // and with its size.
-  EXPECT_EQ(enginetest::FirstArguments(thumbnails_, L"Extract Image From Video"),
-            std::vector<std::wstring>{W(path)});
+  // A found video is published with its thumbnail id (the library asks
+  // for the picture when it needs one) and with its size, in one batch.
+  EXPECT_EQ(thumbnails_.CountOf(L"Extract Image From Video"), 0u);
   EXPECT_TRUE(GetThumbnailEntry(std::stoi(row[0])));
-  const Value published = Last(media_, L"AddMedium");
-  const Value list = peertest::Elem(published.get(), 1);
+  const Value published = Last(media_, L"AddMedia");
+  const Value lists = peertest::Elem(published.get(), 1);
+  ASSERT_EQ(VUtil::GetArrayLength(lists.get()), 1);
+  const Value list = peertest::Elem(lists.get(), 0);
   std::wstring thumbnailId, size;
   EXPECT_TRUE(VUtil::FindPair(list.get(), L"thumbnailId", &thumbnailId));
   EXPECT_EQ(thumbnailId, L"RT" + W(row[0]));
@@ -116,7 +117,9 @@ TEST_F(MonitorPass, AudioFilesAndForeignNamesAreAdoptedByTheirType) {
   EXPECT_EQ(RowsFor(text), 0u);
   EXPECT_EQ(Rows("ID").size(), 3u);
   // Audio has no thumbnails.
-  EXPECT_EQ(thumbnails_.CountOf(L"Extract Image From Video"), 0u);
+  for (const std::string& path : {wma, rm, own}) {
+    EXPECT_FALSE(GetThumbnailEntry(std::stoi(ColumnFor(path, "ID")))) << path;
+  }
 }
 
 TEST_F(MonitorPass, MediaCenterRecordingsAreAdoptedByTheirNames) {
