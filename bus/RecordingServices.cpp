@@ -5,6 +5,7 @@
 #include <string>
 
 #include "bus/CVelAtl.h"
+#include "bus/EngineOf.h"
 #include "bus/LocalIds.h"
 #include "db/TimeUtils.h"
 #include "engine/Schedules.h"
@@ -12,19 +13,6 @@
 #include "platform/Clock.h"
 #include "support/Log.h"
 #include "support/VUtil.h"
-
-namespace {
-
-Schedules* EngineOf(CVelAtl* vel, const wchar_t* service) {
-  PVRVel* owner = vel->Owner();
-  if (owner == nullptr) {
-    LogError(L"%ls: no engine", service);
-    return nullptr;
-  }
-  return &owner->GetSchedules();
-}
-
-}  // namespace
 
 int CVelAtl::ScheduleRecording(const std::wstring&, const VARIANT& in, VARIANT* out) {
   const std::wstring user = VUtil::GetStringElement(in, 0);

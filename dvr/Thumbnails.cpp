@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "bus/CVelAtl.h"
-#include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
+#include "engine/Schedules.h"
 #include "monitor/ThumbnailTable.h"
 #include "support/Log.h"
 #include "support/VUtil.h"
@@ -39,18 +39,6 @@ void Ask(const wchar_t* method, const VARIANT& in, VARIANT* out) {
   VUtil::CheckSingleRetcode(retcodes, method);
 }
 
-// The row's thumbnail counts as asked for from now on.
-void MarkThumbnailRequested(const std::wstring& filePath) {
-  const std::wstring statement =
-      tev::WFormat(L"UPDATE Schedules SET %ls = 'requested' WHERE %ls = '%ls'", L"ThumbnailState",
-                   L"FilePath", SQLite::Escape(filePath).c_str());
-  SQLite query;
-  if (!query.RunQuery(statement, L"Schedules::SetThumbnailAlreadyBeenRequested")) {
-    LogDebug(L" Schedules::SetThumbnailAlreadyBeenRequested error in RunQuery for : %ls (%ls)",
-             filePath.c_str(), statement.c_str());
-  }
-}
-
 }  // namespace
 
 bool DVR::IsRecordingOnDisk(const std::wstring& filePath) {
@@ -68,7 +56,7 @@ bool DVR::DeleteFile(const std::wstring& filePath) {
 }
 
 void DVR::CreateThumbnail(const std::wstring& filePath) {
-  MarkThumbnailRequested(filePath);
+  Schedules::SetThumbnailAlreadyBeenRequested(filePath);
   LogDebug(L"CreateThumbnail: Requesting a thumbnail for %ls", filePath.c_str());
   try {
     AutoVariant in, out;

@@ -36,6 +36,8 @@ bool Schedules::Initialize() {
   if (!m_running) return false;
   RemoveOldSchedules();
   if (!m_running) return false;
+  SyncWithTevMedia();
+  if (!m_running) return false;
   if (CVelAtl* vel = TheVel()) vel->NotifyPVRRecordingChange();
   if (!m_running) return false;
   StartFolderMonitors();

@@ -20,6 +20,7 @@
 #include "monitor/FileSystemMonitor.h"
 #include "monitor/MonitorFiles.h"
 #include "monitor/ThumbnailTable.h"
+#include "platform/Env.h"
 #include "platform/FolderListing.h"
 #include "support/Log.h"
 #include "support/WideText.h"
@@ -178,7 +179,7 @@ bool FileSystemMonitor::AddOldFile(const std::wstring& path, const std::wstring&
     schedule.m_filePath = path;
     schedule.m_type = L"Recovered";
   }
-  schedule.m_size = monitorfiles::FileSize(path);
+  schedule.m_size = std::max<int64_t>(0, tev::Env::Current().FileSize(path));
   schedule.Insert();
 
   SQLite query;

@@ -19,10 +19,4 @@ int64_t ModificationTime(const std::wstring& folder, const std::wstring& name) {
   return tev::Clock::Now();
 }
 
-int64_t FileSize(const std::wstring& path) {
-  struct stat info;
-  if (::stat(tev::ToStdUtf8(path).c_str(), &info) == 0) return static_cast<int64_t>(info.st_size);
-  return 0;
-}
-
 }  // namespace monitorfiles

@@ -12,10 +12,9 @@ namespace monitorfiles {
 // own files, so that a found file and its row name it alike.
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 // Last modification of the file (seconds since 1970), or now (product
-// clock) when it cannot be read.
+// clock) when it cannot be read. (Read here: the environment seam has no
+// modification times.)
 int64_t ModificationTime(const std::wstring& folder, const std::wstring& name);
-// Bytes, or 0 when the size cannot be read.
-int64_t FileSize(const std::wstring& path);
 
 }  // namespace monitorfiles
 

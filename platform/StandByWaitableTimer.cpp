@@ -37,7 +37,7 @@ StandByWaitableTimer& StandByWaitableTimer::Instance() {
   static StandByWaitableTimer* timer = [] {
     auto* created = new StandByWaitableTimer();
     created->wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    tev::Clock::SetShiftListener(&StandByWaitableTimer::OnClockShift);
+    tev::Env::SetClockMovedListener(&StandByWaitableTimer::OnClockShift);
     return created;
   }();
   return *timer;

@@ -28,6 +28,7 @@
 
 #include "db/SQLite.h"
 #include "platform/Clock.h"
+#include "tests/common/FakeEnv.h"
 #include "support/BBLog.h"
 #include "support/Log.h"
 #include "support/WideText.h"
@@ -275,12 +276,11 @@ inline void MakeDatabase(const std::string& folder, int version) {
 }
 
 // Base fixture: an empty data folder, a fresh connection state, a captured
-// log and an unshifted clock.
+// log and a fake environment (unshifted clock, no faults) installed.
 class DbFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     SQLite::ResetForTest();
-    tev::Clock::ResetShift();
     // Stored times are local: a fixed zone without daylight saving keeps
     // round trips independent of the machine's zone and the season.
     zone_.reset(new ScopedEnv("TZ", "UTC"));
@@ -291,7 +291,6 @@ class DbFixture : public ::testing::Test {
   }
   void TearDown() override {
     SQLite::ResetForTest();
-    tev::Clock::ResetShift();
     zone_.reset();
     tzset();
   }
@@ -302,6 +301,7 @@ class DbFixture : public ::testing::Test {
   }
   std::wstring WFolder() const { return tev::FromStdUtf8(folder_); }
 
+  tev::test::FakeEnv env_;
   TempDir dir_;
   std::unique_ptr<ScopedEnv> zone_;
   std::unique_ptr<ScopedEnv> appData_;

@@ -64,7 +64,7 @@ TEST_F(Completion, FinishedRecordingsAreJudgedByTheirLength) {
       {"again", "DVRSTATE_COMPLETE", 3600, 10, "DVRSTATE_ERROR", L"error"},
   };
   const int64_t start = tev::Clock::Now() - 7200;
-  tev::Clock::Shift(1000);  // the end written is the product's now
+  env_.Shift(1000);  // the end written is the product's now
   const int64_t now = tev::Clock::Now();
   std::vector<std::wstring> names;
   for (const Case& c : cases) {

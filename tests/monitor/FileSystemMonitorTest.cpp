@@ -25,12 +25,12 @@ TEST_F(FolderMonitorThread, ACopiedInRecordingIsAdoptedOnceTenSecondsAfterTheLas
 
   const std::string first = Drop(videoDir_, "News_BBC One_03-04-2008 20-00-01 Tev.asf");
   ASSERT_TRUE(ChangesSeen(monitor, 1));
-  tev::Clock::Shift(6);
+  env_.Shift(6);
   const std::string second = Drop(videoDir_, "Film_03-05-2008 21-30-00 Tev.asf");
   ASSERT_TRUE(ChangesSeen(monitor, 2));
   // The second copy started the 10 seconds again: nothing is due yet.
   EXPECT_GT(monitor.MsUntilUpdateForTest(), 9000);
-  tev::Clock::Shift(5);
+  env_.Shift(5);
   EXPECT_GT(monitor.MsUntilUpdateForTest(), 0);
   EXPECT_EQ(monitor.PassCountForTest(), 1);
 
@@ -57,7 +57,7 @@ TEST_F(FolderMonitorThread, ACopiedInRecordingIsAdoptedOnceTenSecondsAfterTheLas
 
   // A later pass (here: a day on) knows both files.
   const int passes = monitor.PassCountForTest();
-  tev::Clock::Shift(86400);
+  env_.Shift(86400);
   ASSERT_TRUE(WaitUntil([&] { return monitor.PassCountForTest() > passes; }));
   EXPECT_EQ(Rows("ID").size(), 2u);
   EXPECT_EQ(Publications(first), 1u);

@@ -103,7 +103,7 @@ TEST_F(MonitorBadInput, AFolderRemovedWhileWatchedIsUpdatedDailyAndWatchedAgainW
 
   // Daily passes go on without a watch.
   int passes = monitor.PassCountForTest();
-  tev::Clock::Shift(86400);
+  env_.Shift(86400);
   ASSERT_TRUE(WaitUntil([&] { return monitor.PassCountForTest() > passes; }));
 
   // Back again: the next folder change watches it.
@@ -124,7 +124,7 @@ TEST_F(MonitorBadInput, AMissingFolderGetsDailyPassesOnly) {
   ASSERT_TRUE(WaitUntil([&] { return monitor_->PassCountForTest() >= 1; }));
   EXPECT_FALSE(monitor_->IsWatchingForTest());
   EXPECT_TRUE(log_->HasPart(LOG_WARN, L"FileSystemMonitor: cannot watch " + W(audioDir_)));
-  tev::Clock::Shift(86400);
+  env_.Shift(86400);
   ASSERT_TRUE(WaitUntil([&] { return monitor_->PassCountForTest() >= 2; }));
   EXPECT_TRUE(Rows("ID").empty());
 }
@@ -149,7 +149,7 @@ TEST_F(MonitorBadInput, TenThousandFilesDroppedAtOnceAreAdoptedOnce) {
   // ends with one row per file, each published.
   ASSERT_TRUE(WaitUntil(
       [&] {
-        if (monitor.MsUntilUpdateForTest() > 0) tev::Clock::Shift(11);
+        if (monitor.MsUntilUpdateForTest() > 0) env_.Shift(11);
         dbtest::RawDb db(dbPath_);
         return db.Value("SELECT count(*) FROM Schedules") == std::to_string(kFiles) &&
                published() >= static_cast<size_t>(kFiles);

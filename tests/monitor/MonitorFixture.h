@@ -99,7 +99,7 @@ class MonitorFixture : public enginetest::EngineFixture {
   // started and waits for the pass it brings.
   bool PassAfterSettling(FileSystemMonitor& monitor) {
     const int passes = monitor.PassCountForTest();
-    tev::Clock::Shift(11);
+    env_.Shift(11);
     return WaitUntil([&] { return monitor.PassCountForTest() > passes; });
   }
   // Waits until the monitor has seen `count` changes in all.

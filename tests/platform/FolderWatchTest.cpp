@@ -14,6 +14,7 @@
 #include "platform/FolderListing.h"
 #include "platform/FolderWatch.h"
 #include "platform/WakeEvent.h"
+#include "tests/common/FakeEnv.h"
 #include "tests/db/DbTestSupport.h"
 
 namespace {
@@ -70,18 +71,18 @@ TEST(FolderWatch, AFullQueueIsReportedAsOverflow) {
 }
 
 TEST(DueTimer, IsDueByTheProductClockAndStaysDueUntilSetAgain) {
+  tev::test::FakeEnv env;
   tev::DueTimer timer;
   ASSERT_TRUE(timer.ok());
   EXPECT_EQ(timer.MsUntilDue(), -1);
   EXPECT_FALSE(timer.IsDue());
   timer.SetAfterMs(86400 * 1000LL);
   EXPECT_GT(timer.MsUntilDue(), 86399 * 1000LL);
-  tev::Clock::Shift(86401);
+  env.Shift(86401);
   EXPECT_TRUE(timer.IsDue());
   EXPECT_TRUE(timer.IsDue());
   timer.SetAfterMs(10000);
   EXPECT_FALSE(timer.IsDue());
-  tev::Clock::ResetShift();
   // At once: due now, and its descriptor wakes a poll.
   timer.SetAfterMs(-1);
   EXPECT_TRUE(timer.IsDue());
