@@ -71,6 +71,21 @@ std::vector<StatusTransition> Build() {
       L"Schedules::ChangeRecordingToCompletePartial");
   add(R::kShutdown, {DVRSTATE_RECORDING}, {DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_RETRY}, W::kRow,
       P::kNone, kRowCaller);
+  // A person's edits and deletions in the media library: the library shows
+  // them already, so nothing is published here.
+  const auto pending = {static_cast<const wchar_t*>(DVRSTATE_SCHEDULED),
+                        static_cast<const wchar_t*>(DVRSTATE_SKIP),
+                        static_cast<const wchar_t*>(DVRSTATE_CONFLICT)};
+  add(R::kLibraryEdit, pending, pending, W::kStatus, P::kNone, kField);
+  add(R::kLibraryRemoved, {DVRSTATE_RECORDING}, {DVRSTATE_COMPLETE_PARTIAL}, W::kStatus, P::kNone,
+      kField);
+  add(R::kLibraryRemoved, pending, {DVRSTATE_DELETED}, W::kStatus, P::kNone, kField);
+  for (const wchar_t* finished :
+       {DVRSTATE_COMPLETE, DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_ERROR, DVRSTATE_COULD_NOT_CONNECT,
+        DVRSTATE_TUNER_BUSY, DVRSTATE_MCE_RUNNING, DVRSTATE_MISSED, DVRSTATE_DISK_FULL,
+        DVRSTATE_RETRY, DVRSTATE_DELETED}) {
+    add(R::kLibraryRemoved, {finished}, {finished}, W::kStatus, P::kNone, kField);
+  }
   add(R::kUserRemoved, any, {DVRSTATE_DELETED}, W::kStatus, P::kReloaded, kField);
   return t;
 }
@@ -110,6 +125,8 @@ const wchar_t* StatusReasonName(StatusReason reason) {
     case R::kOrphan: return L"kOrphan";
     case R::kCrashRecovery: return L"kCrashRecovery";
     case R::kShutdown: return L"kShutdown";
+    case R::kLibraryEdit: return L"kLibraryEdit";
+    case R::kLibraryRemoved: return L"kLibraryRemoved";
     case R::kUserRemoved: return L"kUserRemoved";
   }
   return L"?";
