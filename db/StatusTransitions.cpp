@@ -93,8 +93,9 @@ std::vector<StatusTransition> Build() {
 }  // namespace
 
 const std::vector<StatusTransition>& StatusTransitions() {
-  static const std::vector<StatusTransition>* table = new std::vector<StatusTransition>(Build());
-  return *table;
+  // A plain static: freed when the library unloads, after every thread ended.
+  static const std::vector<StatusTransition> table(Build());
+  return table;
 }
 
 const StatusTransition* FindStatusTransition(StatusReason reason, const std::wstring& from,
@@ -133,11 +134,11 @@ const wchar_t* StatusReasonName(StatusReason reason) {
 }
 
 const std::vector<const wchar_t*>& AllStatusNames() {
-  static const std::vector<const wchar_t*>* names = new std::vector<const wchar_t*>{
+  static const std::vector<const wchar_t*> names{
       DVRSTATE_SCHEDULED,  DVRSTATE_RECORDING,      DVRSTATE_COMPLETE,
       DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_CONFLICT, DVRSTATE_SKIP,
       DVRSTATE_ERROR,      DVRSTATE_COULD_NOT_CONNECT, DVRSTATE_TUNER_BUSY,
       DVRSTATE_MCE_RUNNING, DVRSTATE_MISSED,        DVRSTATE_DISK_FULL,
       DVRSTATE_RETRY,      DVRSTATE_DELETED};
-  return *names;
+  return names;
 }

@@ -15,6 +15,7 @@
 #include "support/Log.h"
 #include "support/PThread.h"
 #include "support/WideText.h"
+#include "tests/common/TempRoot.h"
 
 namespace fs = std::filesystem;
 
@@ -44,7 +45,8 @@ size_t CountOf(const std::string& text, const std::string& part) {
 class CBBLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/bblog-test.XXXXXX";
+    std::string patternText = tev::test::TempPattern("bblog-test.");
+    char* pattern = &patternText[0];
     ASSERT_NE(mkdtemp(pattern), nullptr);
     root_ = pattern;
     appData_ = root_ + "/appdata";
