@@ -23,6 +23,7 @@
 #include "module/PVRVel.h"
 #include "monitor/ThumbnailTable.h"
 #include "platform/Clock.h"
+#include "platform/Env.h"
 #include "support/Log.h"
 
 namespace {
@@ -36,16 +37,14 @@ constexpr int32_t kShortestRecording = 20;
 // tenth) and still count as complete.
 constexpr int32_t kAllowedShortfall = 20;
 
-std::atomic<bool> g_skipStartedWait{false};
-
 bool IsVideo(const std::wstring& mimetype) { return mimetype.compare(0, 5, L"video") == 0; }
 
 // Waits the thumbnail delay; false when the module is stopping (the stop
 // event ends the wait at once then).
 bool WaitBeforeThumbnail() {
-  if (g_skipStartedWait.load()) return true;
-  if (PVRVel* pvr = PVRVel::Live()) return !pvr->StopEvent().Wait(kThumbnailDelayMs);
-  std::this_thread::sleep_for(std::chrono::milliseconds(kThumbnailDelayMs));
+  tev::Env& env = tev::Env::Current();
+  if (PVRVel* pvr = PVRVel::Live()) return !env.WaitForEvent(pvr->StopEvent(), kThumbnailDelayMs);
+  env.SleepMs(kThumbnailDelayMs);
   return true;
 }
 
@@ -57,8 +56,6 @@ bool NeverStarted(const std::wstring& status) {
 }
 
 }  // namespace
-
-void SkipRecordStartedWaitForTest(bool skip) { g_skipStartedWait = skip; }
 
 void Schedules::NotifyRecordStarted(const std::wstring& filePath) {
   Schedule schedule(filePath, DVRSTATE_RECORDING);

@@ -13,6 +13,7 @@
 
 #include "engine/BumpedSet.h"
 #include "platform/Variant.h"
+#include "support/PMutex.h"
 
 class FileSystemMonitor;
 class PThread;
@@ -204,7 +205,13 @@ class Schedules {
   // The schedule branch; `row` is loaded. REQUIRES: `pairs` checked by
   // UpdateMedium (VT_EMPTY unless action 0).
   int UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT& pairs, int64_t now);
-  // The season-pass branch (engine/UpdatePassMedium.cpp), same contract.
+  // The season-pass branch (engine/UpdatePassMedium.cpp), same contract:
+  // action 1 removes the pass (its recordings stay); action 0 applies the
+  // first pair a pass takes ("startTime", "duration", "scheduleMode",
+  // "restrictOneChannel", "searchTVGuide", "tags" refresh its episodes in
+  // the background; "keepUntil", "genre", "rating" reach its pending
+  // schedules; "priority" moves it) and ends the call; "title" ends it
+  // unchanged. 0 also for a pass that does not exist.
   int UpdatePassMedium(int32_t action, int32_t passId, const VARIANT& pairs);
   // For a pair that every kind treats alike: 403 for a read-only property
   // ("path", "mimeType", "mediaType", "channel", "channelId"), 0 for
@@ -250,6 +257,12 @@ class Schedules {
   // written.
   int RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly, int64_t now);
 
+  // --- The media library's changes to a pass (engine/UpdatePassMedium.cpp) ---
+  // Moves the pass to place `value` (decimal) among the prioritised passes
+  // and renumbers the others densely; a place past the end puts it last.
+  // 403 for a value below 1, a pass without priority or a failed statement.
+  int MovePassPriority(int32_t passId, const std::wstring& value);
+
   // --- Conflicts (engine/Conflicts.cpp) ---
   // Checks a program about to be scheduled against the overlapping rows of
   // the same mimetype and the tuner count. Returns 0 no conflict, 101
@@ -274,19 +287,30 @@ class Schedules {
   // 103 when no schedule has that id, else the check's result.
   int GetConflicts(const VARIANT& in, VARIANT* out);
 
-  // Read directly by the settings services.
-  std::wstring m_videoDirectory;
-  std::wstring m_audioDirectory;
-  std::wstring m_thirdDirectory;
+  // The recording folders as the engine last took them from the settings
+  // (start-up and the settings services write them). Any thread.
+  std::wstring VideoDirectory() const TEV_EXCLUDES(m_folderMutex);
+  std::wstring AudioDirectory() const TEV_EXCLUDES(m_folderMutex);
+  std::wstring ThirdDirectory() const TEV_EXCLUDES(m_folderMutex);
 
  private:
+  // Reads the folders from the settings (filling missing ones) into the
+  // fields below.
+  void LoadFolders(bool withMediaCenter) TEV_EXCLUDES(m_folderMutex);
+
+  // Held alone, for one read or write of the folder fields.
+  mutable PMutex m_folderMutex;
+  std::wstring m_videoDirectory TEV_GUARDED_BY(m_folderMutex);
+  std::wstring m_audioDirectory TEV_GUARDED_BY(m_folderMutex);
+  std::wstring m_thirdDirectory TEV_GUARDED_BY(m_folderMutex);
+
   // Skips a pending row (table and object) or cancels its recording.
   void BumpSchedule(Schedule& row);
   // The time change of UpdateMedium: writes the new start and duration
-  // with a new file name, republishes, and resubmits the row to intake;
-  // when intake refuses, the time columns go back to `before`'s (403).
-  int MoveSchedule(const Schedule& before, Schedule& row, int64_t start, int32_t duration,
-                   int64_t now);
+  // with a new file name and `row`'s status, republishes, and resubmits the
+  // row to intake; when intake refuses, times, file and status go back to
+  // what the stored row held before the move (403).
+  int MoveSchedule(const Schedule& row, int64_t start, int32_t duration, int64_t now);
   // StartTime, EndTime, Duration and FilePath of the row.
   static bool WriteTimes(const Schedule& row);
   // WriteTimes(to) and `to`'s Status (through the state setter) on the

@@ -32,10 +32,7 @@ bool Schedules::Initialize() {
   if (!m_running) return false;
   RecordingSettings::InitializeFreeSpaceRequired();
   if (!m_running) return false;
-  m_videoDirectory = RecordingSettings::FillFolderKey(kConfigVideoDirectory,
-                                                      RecordingSettings::DefaultVideoFolder());
-  m_audioDirectory = RecordingSettings::FillFolderKey(kConfigAudioDirectory,
-                                                      RecordingSettings::DefaultAudioFolder());
+  LoadFolders(false);
   if (!m_running) return false;
   ResumeRecordings();
   if (!m_running) return false;
@@ -46,11 +43,15 @@ bool Schedules::Initialize() {
   if (CVelAtl* vel = TheVel()) vel->NotifyPVRRecordingChange();
   if (!m_running) return false;
   StartFolderMonitors();
-  m_thirdDirectory = TheVel() != nullptr ? RecordingSettings::MediaCenterRecordPath()
-                                         : std::wstring();
-  if (!m_thirdDirectory.empty()) {
+  const std::wstring third =
+      TheVel() != nullptr ? RecordingSettings::MediaCenterRecordPath() : std::wstring();
+  {
+    PMutexLock lock(m_folderMutex);
+    m_thirdDirectory = third;
+  }
+  if (!third.empty()) {
     LogInfo(L"Monitoring mediacenter recorded tv folder");
-    if (m_thirdDirectory != m_videoDirectory) {
+    if (third != VideoDirectory()) {
       LogInfo(L"Mediacenter recorded tv folder is different from the user supplied recorded tv "
               L"folder");
       StartMediaCenterMonitor();

@@ -130,7 +130,6 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT
   }
   if (action != 0) return 0;
 
-  const Schedule before = row;
   const bool pending = IsPendingState(row.m_status);
   bool moved = false;
   bool rescheduled = false;  // a new start makes the row SCHEDULED
@@ -199,14 +198,16 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT
   }
   if (!moved) return 0;
   if (rescheduled) row.m_status = DVRSTATE_SCHEDULED;
-  return MoveSchedule(before, row, start, duration, now);
+  return MoveSchedule(row, start, duration, now);
 }
 
-int Schedules::MoveSchedule(const Schedule& before, Schedule& row, int64_t start,
-                            int32_t duration, int64_t now) {
-  // Later pairs may have renamed it: the file name follows the row.
-  Schedule current(row.m_id);
-  if (current.m_id == 0) return 0;
+int Schedules::MoveSchedule(const Schedule& row, int64_t start, int32_t duration,
+                            int64_t now) {
+  // The row as the earlier pairs left it (renamed, skipped, ...): the file
+  // name follows it, and a refused move goes back to it.
+  const Schedule stored(row.m_id);
+  if (stored.m_id == 0) return 0;
+  Schedule current = stored;
   Schedule moved = current;
   moved.m_status = row.m_status;
   moved.m_startTime = start;
@@ -221,8 +222,7 @@ int Schedules::MoveSchedule(const Schedule& before, Schedule& row, int64_t start
   }
   if (moved.m_filePath.empty()) return kResultNoUniqueFileName;
   if (!WriteTimesAndStatus(current, moved, now)) {
-    Schedule back = before;
-    WriteTimesAndStatus(current, back, now);
+    WriteTimesAndStatus(current, stored, now);
     return Refuse(moved, L"startTime", L"update failed");
   }
   Schedule::AddMedium(current, true);
@@ -235,13 +235,7 @@ int Schedules::MoveSchedule(const Schedule& before, Schedule& row, int64_t start
                         &unused, true, current.m_id);
   if (added != 0) {
     // Refused (a conflict, most often): back to the time it had.
-    Schedule restored = current;
-    restored.m_status = before.m_status;
-    restored.m_startTime = before.m_startTime;
-    restored.m_duration = before.m_duration;
-    restored.m_endTime = before.m_endTime;
-    restored.m_filePath = before.m_filePath;
-    if (WriteTimesAndStatus(current, restored, now)) Schedule::AddMedium(current, true);
+    if (WriteTimesAndStatus(current, stored, now)) Schedule::AddMedium(current, true);
     LogWarn(L"UpdateMedium refused the new time of schedule %d: %d", current.m_id, added);
     return kResultChangeRefused;
   }

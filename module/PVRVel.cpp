@@ -5,6 +5,8 @@
 #include "bus/LocalIds.h"
 #include "dvr/StopSignal.h"
 #include "monitor/FileMetadata.h"
+#include "passes/PassJobs.h"
+#include "platform/Env.h"
 #include "platform/Folders.h"
 #include "support/Log.h"
 #include "support/PThread.h"
@@ -51,6 +53,7 @@ bool PVRVel::Initialize() {
     LogError(L"Database not initialized");
     return false;
   }
+  m_checker.Start();
   g_startupThread.reset(new PThread(nullptr, this, &PVRVel::StartupTask, 0));
   LogDebug(L"Initializing vel");
   if (m_vel.RegisterWithBus() != 0) return false;
@@ -69,7 +72,7 @@ bool PVRVel::WaitForTevMedia() {
       LogDebug(L"TevMedia is ready, go on");
       break;
     }
-    if (m_stopEvent.Wait(m_pollWaitMs.load())) return false;
+    if (tev::Env::Current().WaitForEvent(m_stopEvent, kMediaPollMs)) return false;
     elapsed += kMediaPollMs;
   }
   return elapsed <= kMediaWaitLimitMs;
@@ -86,6 +89,8 @@ void PVRVel::Shutdown() {
     LogError(L"Shutdown: %ls", e.getMessage().c_str());
   }
   m_schedules.Shutdown();
+  m_checker.Stop();
+  WaitForPassJobs();
   LogDebug(L"Shutdown db ");
   SQLite::Close();
   LogDebug(L"Unregister vel");

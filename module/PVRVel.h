@@ -1,6 +1,7 @@
 // The aggregate that owns everything the module runs: the database, the bus
-// endpoint, the recording engine and the stop event. Constructed and
-// destroyed on the host's thread; its members in construction order.
+// endpoint, the recording engine, the season-pass checker and the stop
+// event. Constructed and destroyed on the host's thread; its members in
+// construction order.
 #ifndef TEV_MODULE_PVRVEL_H_
 #define TEV_MODULE_PVRVEL_H_
 
@@ -11,6 +12,7 @@
 #include "bus/CVelAtl.h"
 #include "db/SQLite.h"
 #include "engine/Schedules.h"
+#include "passes/SeasonPassChecker.h"
 #include "support/PEvent.h"
 #include "support/PMutex.h"
 
@@ -35,6 +37,7 @@ class PVRVel {
   SQLite& Database() { return m_db; }
   CVelAtl& Vel() { return m_vel; }
   Schedules& GetSchedules() { return m_schedules; }
+  SeasonPassChecker& Checker() { return m_checker; }
   PEvent& StopEvent() { return m_stopEvent; }
 
   // Medium id stored for a schedule / a pass, or "" when there is none.
@@ -46,10 +49,6 @@ class PVRVel {
   static PVRVel* Live();
   static void SetLive(PVRVel* pvr);
 
-  // Test seam: real milliseconds one unanswered media-library poll waits.
-  // The waiting budget is still counted in 10 s polls.
-  void SetMediaPollWaitForTest(int milliseconds) { m_pollWaitMs = milliseconds; }
-
   PVRVel(const PVRVel&) = delete;
   PVRVel& operator=(const PVRVel&) = delete;
 
@@ -59,9 +58,9 @@ class PVRVel {
   SQLite m_db;
   CVelAtl m_vel;
   Schedules m_schedules;
+  SeasonPassChecker m_checker{m_schedules};
   PMutex m_mutex;
   PEvent m_stopEvent;
-  std::atomic<int> m_pollWaitMs{10000};
 };
 
 // Home of the database and the log: <appdata>/TevNetworks.

@@ -83,8 +83,8 @@ void FileSystemMonitor::Join() {
 void FileSystemMonitor::Setup(const std::wstring& kind) {
   std::wstring folder, video, audio;
   if (m_engine != nullptr) {
-    video = m_engine->m_videoDirectory;
-    audio = m_engine->m_audioDirectory;
+    video = m_engine->VideoDirectory();
+    audio = m_engine->AudioDirectory();
     if (kind == L"video") {
       folder = video;
     } else if (kind == L"audio") {

@@ -175,6 +175,12 @@ TEST_F(UpdateMediumTest, AMoveIntoAConflictIsRefusedAndTheRowKeepsItsTime) {
   EXPECT_EQ(Column(bId, "StartTime"), DbTime(b.start));
   EXPECT_EQ(Path(bId), tev::FromStdUtf8(videoDir_) + L"/B.asf");
   EXPECT_EQ(Status(bId), "DVRSTATE_SCHEDULED");
+  // A skip applied before the refused move stays applied.
+  EXPECT_EQ(Update(L"M2", {P(L"pvrState", L"skip"), P(L"startTime", FormatTime2(a.start + 60))}),
+            kResultChangeRefused);
+  EXPECT_EQ(Status(bId), "DVRSTATE_SKIP");
+  EXPECT_EQ(Column(bId, "StartTime"), DbTime(b.start));
+  EXPECT_EQ(Path(bId), tev::FromStdUtf8(videoDir_) + L"/B.asf");
 }
 
 TEST_F(UpdateMediumTest, DeletionRemovesTheScheduleWithoutAskingTheLibraryAgain) {
