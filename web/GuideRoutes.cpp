@@ -137,13 +137,16 @@ void AddPass(WebContext& context, const httplib::Request& req, httplib::Response
                              velctl::StartDateForModule(p.start, Now()), p.duration * 1000, p.channel,
                              p.channelId, p.title, p.category});
   velctl::Answer answer = context.bus.Call("ZoVIZ", "AddTevPass", params);
-  // 101: the pass is stored, but some of its first episodes clash.
-  if (answer.exit != velctl::kOk && answer.ret != 101) return ReplyFailure(res, answer);
+  // 101: the first episodes clash, and the module did not keep the pass.
+  if (answer.ret == 101) {
+    return ReplyError(res, 409,
+                      "the series was not made: its episodes clash with other recordings (put it ahead of "
+                      "the other series, or skip what clashes first)");
+  }
+  if (answer.exit != velctl::kOk) return ReplyFailure(res, answer);
   const std::string id = answer.out.is_array() && !answer.out.empty() ? velctl::TextOf(answer.out[0]) : "";
   context.library.RefreshUntil([&id](const LibraryView& view) { return FindIn(view, id) != nullptr; }, 3000);
-  json reply = {{"id", id}};
-  if (answer.ret == 101) reply["warning"] = "some of its episodes clash with other recordings";
-  ReplyJson(res, reply, 201);
+  ReplyJson(res, {{"id", id}}, 201);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Guide: the channels' programmes of one day on a time line with a line at
 // "now", a search by title, and recording a programme once or as a series.
 import { api, get } from './api.js';
-import { act, toast } from './app.js';
+import { act } from './app.js';
 import { el, clock, day, when, length, select, KEEP_UNTIL, MODES } from './dom.js';
 
 const PX_PER_MIN = 4;
@@ -154,10 +154,8 @@ function details(channel, p) {
       el('label', {}, first, ' ahead of my other series when tuners run short'),
       el('button', { type: 'button', id: 'record-series', onclick: () => {
         close();
-        act(async () => {
-          const added = await api('POST', '/api/passes', { ...programmeBody(channel, p, keep.value), mode: mode.value, newOnly: newOnly.checked, anyChannel: anyChannel.checked, ...(first.checked ? { priority: 1 } : {}) });
-          if (added.warning) toast(added.warning, 'error');
-        }, `Every episode of "${p.title}" will be recorded`);
+        act(() => api('POST', '/api/passes', { ...programmeBody(channel, p, keep.value), mode: mode.value, newOnly: newOnly.checked, anyChannel: anyChannel.checked, ...(first.checked ? { priority: 1 } : {}) }),
+          `Every episode of "${p.title}" will be recorded`);
       } }, 'Record series'))));
   dialog.showModal();
 }
