@@ -4,7 +4,7 @@
 #                         and the module on embedded defaults; one line per recording event;
 #                         Ctrl-C (SIGINT) or SIGTERM stops everything it started
 #   scripts/tev.sh test   install what is missing, check the lock annotations, build with -Werror,
-#                         run every test
+#                         run every test; then again built with ASan+UBSan (build-asan/)
 #   scripts/tev.sh locks  only the lock-annotation check (clang -Wthread-safety)
 #
 # `run` reads these (all optional; tests use them to run headless):
@@ -171,7 +171,7 @@ run_ctest() {
 
 # The same tests built with AddressSanitizer and UndefinedBehaviorSanitizer
 # in a folder of their own: -O1 and no benchmarks keep the extra build short.
-# Any report fails the test that caused it.
+# Any report, a leak too, fails the test that caused it.
 run_sanitized_tests() {
   build "$top/build-asan" -DTEV_WERROR=ON -DTEV_SANITIZE=ON -DTEV_BENCHMARKS=OFF \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1"
@@ -196,6 +196,7 @@ run_tests() {
   check_locks
   build "$top/build-ci" -DTEV_WERROR=ON
   run_ctest "$top/build-ci"
+  run_sanitized_tests
 }
 
 case "${1:-}" in
