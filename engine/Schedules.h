@@ -8,12 +8,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "engine/BumpedSet.h"
 #include "platform/Variant.h"
 #include "support/PMutex.h"
 
+class FileSystemMonitor;
 class PThread;
 class Schedule;
 class SQLite;
@@ -40,6 +42,20 @@ class Schedules {
   // Stops the timer and closes every recording in progress.
   void Shutdown();
   bool IsRunning() const { return m_running.load(); }
+
+  // --- Folder monitors (engine/FolderMonitors.cpp) ---
+  // Starts the "video" and "audio" monitors (not after Shutdown began).
+  void StartFolderMonitors();
+  // Starts the "MediaCenter" monitor.
+  void StartMediaCenterMonitor();
+  // Stops the monitors and waits for their threads. REQUIRES: the running
+  // flag is clear (Shutdown), so none can start again.
+  void StopFolderMonitors();
+  // Points the monitor of `kind` ("video", "audio") at the engine's folder
+  // of that kind, which has just changed, and asks it for a pass.
+  void RepointFolderMonitor(const std::wstring& kind);
+  // The monitor of "video", "audio" or "MediaCenter"; null for others.
+  FileSystemMonitor* Monitor(const std::wstring& kind);
 
   // --- Recording settings (engine/Settings.cpp) ---
   // Fills in missing settings at engine start: free-space floor, video and
@@ -302,6 +318,9 @@ class Schedules {
   static bool WriteTimesAndStatus(Schedule& from, const Schedule& to, int64_t now);
 
   PThread* m_timerThread = nullptr;  // owned; null until start-up
+  // One per folder kind: video, audio, Media Center. Constant after
+  // construction (each monitor guards its own state).
+  std::unique_ptr<FileSystemMonitor> m_monitors[3];
   std::atomic<bool> m_running{true};
   int32_t m_unused = 0;  // start-up sets it to -1
 };

@@ -47,21 +47,25 @@ std::wstring Schedules::ThirdDirectory() const {
 int Schedules::SetVideoRecordingDirectory(const std::wstring& folder) {
   std::wstring taken;
   const int result = RecordingSettings::SetVideoRecordingDirectory(folder, &taken, nullptr);
-  if (result == 0) {
+  if (result != 0) return result;
+  {
     PMutexLock lock(m_folderMutex);
     m_videoDirectory = taken;
   }
-  return result;
+  RepointFolderMonitor(L"video");
+  return 0;
 }
 
 int Schedules::SetAudioRecordingDirectory(const std::wstring& folder) {
   std::wstring taken;
   const int result = RecordingSettings::SetAudioRecordingDirectory(folder, &taken, nullptr);
-  if (result == 0) {
+  if (result != 0) return result;
+  {
     PMutexLock lock(m_folderMutex);
     m_audioDirectory = taken;
   }
-  return result;
+  RepointFolderMonitor(L"audio");
+  return 0;
 }
 
 void Schedules::SetFreeSpaceRequired(int32_t count) { RecordingSettings::SetFreeSpaceRequired(count); }

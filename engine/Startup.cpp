@@ -42,6 +42,7 @@ bool Schedules::Initialize() {
   if (!m_running) return false;
   if (CVelAtl* vel = TheVel()) vel->NotifyPVRRecordingChange();
   if (!m_running) return false;
+  StartFolderMonitors();
   const std::wstring third =
       TheVel() != nullptr ? RecordingSettings::MediaCenterRecordPath() : std::wstring();
   {
@@ -53,6 +54,7 @@ bool Schedules::Initialize() {
     if (third != VideoDirectory()) {
       LogInfo(L"Mediacenter recorded tv folder is different from the user supplied recorded tv "
               L"folder");
+      StartMediaCenterMonitor();
     }
   }
   if (!m_running) return false;
@@ -79,4 +81,5 @@ void Schedules::Shutdown() {
   StopAllRecordings();
   TimerRunning() = false;
   SetWakeUp(-1, true);
+  StopFolderMonitors();
 }
