@@ -1,33 +1,49 @@
-// One commit for a group of statements that belong to one operation: with
-// a synchronous disk every commit waits for the disk, so a loop of writes
-// costs one wait instead of one per row.
+// One transaction for a group of statements that belong to one operation:
+// they land together, and with a synchronous disk a loop of writes waits
+// for the disk once instead of once per row.
 //
 // The connection is shared by every thread, so while a transaction is open
-// other threads' statements wait for it to end rather than fall inside it.
-// Nested transactions of the thread join the outermost one.
+// other threads' statements wait for it to end rather than fall inside it
+// (where a rollback would undo them). The engine lock is held for the whole
+// scope: a thread holding it may run statements, and the scope's own code
+// may take it, so taking it first keeps the two from waiting on each other.
+// A scope nested in another of the same thread joins the outer one. The
+// scope ends at Commit or Rollback (or destruction, which rolls back).
 //
-// REQUIRES: nothing inside the scope waits for another thread that may run
-// a statement: no bus request, no engine lock taken. Any thread.
+// REQUIRES: nothing inside the scope waits for another thread that runs a
+// statement or takes the engine lock. Any thread.
 #ifndef TEV_DB_TRANSACTION_H_
 #define TEV_DB_TRANSACTION_H_
 
 #include <string>
 
-class SQLiteTransaction {
- public:
-  // Runs "begin" (the outermost one only). When that fails the statements
-  // of the scope commit one by one as without it.
-  explicit SQLiteTransaction(const std::wstring& caller);
-  // Runs "commit" (a failed commit is rolled back and logged by RunQuery).
-  ~SQLiteTransaction();
 
-  SQLiteTransaction(const SQLiteTransaction&) = delete;
-  SQLiteTransaction& operator=(const SQLiteTransaction&) = delete;
+class Transaction {
+ public:
+  // Runs "begin" for the outermost scope. Active() says whether the
+  // scope's statements land together: false when "begin" failed, and
+  // they then commit one by one.
+  explicit Transaction(const wchar_t* caller);
+  // Rolls back unless committed.
+  ~Transaction();
+  bool Active() const { return begun_ || joined_; }
+  // Commits and ends the scope; when that fails, rolls back and returns
+  // false. A nested scope commits with the outer one.
+  bool Commit();
+  // Undoes the scope's statements and ends the scope. A nested scope's
+  // statements stay with the outer one's outcome.
+  void Rollback();
+
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
 
  private:
-  std::wstring caller_;
-  bool outermost_ = false;
-  bool begun_ = false;
+  void End();
+
+  const wchar_t* caller_;
+  bool begun_ = false;   // this scope ran "begin"
+  bool joined_ = false;  // nested in an open transaction of this thread
+  bool ended_ = false;
 };
 
 namespace transaction_gate {

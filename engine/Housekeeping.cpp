@@ -86,12 +86,13 @@ void Schedules::ResumeRecordings() {
                     L"Schedules::ResumeRecordings")) {
     return;
   }
-  SQLiteTransaction group(L"Schedules::ResumeRecordings");
+  Transaction group(L"Schedules::ResumeRecordings");
   for (int32_t i = 0; i < old.GetRowCount(); ++i, old.Next()) {
     const int32_t id = old.GetInt("ID");
     LogDebug(L"Delete old recording %ls (R%d)", old.GetString("Name").c_str(), id);
     Schedule::Delete(id);
   }
+  group.Commit();
 }
 
 void Schedules::RemoveOldSchedules() {
@@ -102,12 +103,13 @@ void Schedules::RemoveOldSchedules() {
   SQLite query;
   if (!query.RunQuery(statement, L"Schedules::RemoveOldSchedules")) return;
   // Runs after every timer computation: the deletions make one commit.
-  SQLiteTransaction group(L"Schedules::RemoveOldSchedules");
+  Transaction group(L"Schedules::RemoveOldSchedules");
   for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {
     const int32_t id = query.GetInt("ID");
     Schedule::Delete(id);
     LogDebug(L"Removing old schedule %ls (R%d)", query.GetString("Name").c_str(), id);
   }
+  group.Commit();
 }
 
 void Schedules::PruneOrphanedRecordings() {

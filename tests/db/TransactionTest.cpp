@@ -50,11 +50,14 @@ TEST_F(TransactionTest, AScopeCommitsOnceAndAnotherThreadsStatementWaitsForTheCo
   std::atomic<bool> asking{false};
   std::thread other;
   {
-    SQLiteTransaction group(L"test");
+    Transaction group(L"test");
+    ASSERT_TRUE(group.Active());
     ASSERT_TRUE(Insert("a"));
     {
-      SQLiteTransaction inner(L"test");
+      Transaction inner(L"test");
+      EXPECT_TRUE(inner.Active());  // joined the outer one
       ASSERT_TRUE(Insert("b"));
+      EXPECT_TRUE(inner.Commit());  // joins the outer one: nothing yet
     }
     other = std::thread([&asking] {
       asking = true;
@@ -64,6 +67,7 @@ TEST_F(TransactionTest, AScopeCommitsOnceAndAnotherThreadsStatementWaitsForTheCo
     // Time for the other statement to slip in, were it not held back.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(raw.Value("SELECT count(*) FROM Schedules"), "0");  // nothing committed yet
+    EXPECT_TRUE(group.Commit());
   }
   other.join();
   EXPECT_EQ(raw.Value("SELECT group_concat(Name, '') FROM Schedules ORDER BY ID"), "abc");
@@ -74,3 +78,18 @@ TEST_F(TransactionTest, AScopeCommitsOnceAndAnotherThreadsStatementWaitsForTheCo
 }
 
 }  // namespace
+
+TEST_F(TransactionTest, AScopeLeftWithoutCommitUndoesOnlyItsOwnStatements) {
+  RawDb raw(dbPath_);
+  ASSERT_TRUE(Insert("kept"));
+  std::thread other;
+  {
+    Transaction group(L"test");
+    ASSERT_TRUE(Insert("undone"));
+    other = std::thread([] { Insert("other"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  other.join();
+  // The other thread's row waited for the rollback instead of falling in it.
+  EXPECT_EQ(raw.Value("SELECT group_concat(Name, ',') FROM Schedules ORDER BY ID"), "kept,other");
+}
