@@ -16,6 +16,7 @@
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
+#include "db/Transaction.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
 #include "engine/CompletionSeams.h"
@@ -85,11 +86,13 @@ void Schedules::ResumeRecordings() {
                     L"Schedules::ResumeRecordings")) {
     return;
   }
+  Transaction group(L"Schedules::ResumeRecordings");
   for (int32_t i = 0; i < old.GetRowCount(); ++i, old.Next()) {
     const int32_t id = old.GetInt("ID");
     LogDebug(L"Delete old recording %ls (R%d)", old.GetString("Name").c_str(), id);
     Schedule::Delete(id);
   }
+  group.Commit();
 }
 
 void Schedules::RemoveOldSchedules() {
@@ -99,11 +102,14 @@ void Schedules::RemoveOldSchedules() {
       FormatTime3(tev::Clock::Now()).c_str());
   SQLite query;
   if (!query.RunQuery(statement, L"Schedules::RemoveOldSchedules")) return;
+  // Runs after every timer computation: the deletions make one commit.
+  Transaction group(L"Schedules::RemoveOldSchedules");
   for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {
     const int32_t id = query.GetInt("ID");
     Schedule::Delete(id);
     LogDebug(L"Removing old schedule %ls (R%d)", query.GetString("Name").c_str(), id);
   }
+  group.Commit();
 }
 
 void Schedules::PruneOrphanedRecordings() {
