@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "support/Log.h"
+#include "support/NoDestructor.h"
 #include "support/PThread.h"
 
 namespace {
@@ -18,7 +19,7 @@ struct Jobs {
 
 // Never destroyed: a job may still end while the process exits.
 Jobs& TheJobs() {
-  static Jobs* jobs = new Jobs();
+  static tev::NoDestructor<Jobs> jobs;
   return *jobs;
 }
 

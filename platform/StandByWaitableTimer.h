@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "support/NoDestructor.h"
 #include "support/PWaitableTimer.h"
 
 class StandByWaitableTimer : public PWaitableTimer {
@@ -35,6 +36,7 @@ class StandByWaitableTimer : public PWaitableTimer {
   bool ArmedForResumeForTest();
 
  private:
+  friend class tev::NoDestructor<StandByWaitableTimer>;
   StandByWaitableTimer() = default;
   // Opens the timerfds and the wake-up eventfd. REQUIRES: mutex held.
   bool CreateHandlesLocked() TEV_REQUIRES(this);
