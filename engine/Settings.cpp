@@ -1,6 +1,7 @@
 // The engine's side of the recording settings: its in-memory folders follow
 // the stored ones.
 #include "db/RecordingSettings.h"
+#include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "support/Log.h"
 
@@ -18,11 +19,18 @@ void Schedules::InitializeSettings() {
 }
 
 int Schedules::SetVideoRecordingDirectory(const std::wstring& folder) {
-  return RecordingSettings::SetVideoRecordingDirectory(folder, &m_videoDirectory, nullptr);
+  const int result =
+      RecordingSettings::SetVideoRecordingDirectory(folder, &m_videoDirectory, nullptr);
+  // New recordings go to the new folder from now on.
+  if (result == 0) DVR::ResetRecordingDirectoryCache();
+  return result;
 }
 
 int Schedules::SetAudioRecordingDirectory(const std::wstring& folder) {
-  return RecordingSettings::SetAudioRecordingDirectory(folder, &m_audioDirectory, nullptr);
+  const int result =
+      RecordingSettings::SetAudioRecordingDirectory(folder, &m_audioDirectory, nullptr);
+  if (result == 0) DVR::ResetRecordingDirectoryCache();
+  return result;
 }
 
 void Schedules::SetFreeSpaceRequired(int32_t count) { RecordingSettings::SetFreeSpaceRequired(count); }

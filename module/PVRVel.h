@@ -61,6 +61,7 @@ class PVRVel {
   Schedules m_schedules;
   PMutex m_mutex;
   PEvent m_stopEvent;
+  PEvent m_busJoined;  // set once the bus is joined, or at shutdown
   std::atomic<int> m_pollWaitMs{10000};
 };
 

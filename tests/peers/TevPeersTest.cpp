@@ -26,6 +26,7 @@
 #include "support/WideText.h"
 #include "tests/common/NatsServer.h"
 #include "tests/db/DbTestSupport.h"
+#include "tests/peers/ProgramProcess.h"
 
 extern char** environ;
 
@@ -43,124 +44,12 @@ const int kJoinMs = 20000;
 const int kStartMs = 30000;
 const int kFinishMs = 60000;
 
-bool OnPath(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  std::string dirs = path != nullptr ? path : "";
-  size_t from = 0;
-  while (from <= dirs.size()) {
-    size_t to = dirs.find(':', from);
-    if (to == std::string::npos) to = dirs.size();
-    const std::string candidate = dirs.substr(from, to - from) + "/" + program;
-    if (access(candidate.c_str(), X_OK) == 0) return true;
-    from = to + 1;
-  }
-  return false;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-bool StartsWith(const std::string& text, const std::string& prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-// Field 4 (parent) and 3 (state) of /proc/<pid>/stat.
-bool ProcStat(pid_t pid, pid_t* parent, char* state, std::string* name) {
-  const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
-  const size_t open = stat.find('('), close = stat.rfind(')');
-  if (open == std::string::npos || close == std::string::npos || close + 4 > stat.size()) {
-    return false;
-  }
-  if (name) *name = stat.substr(open + 1, close - open - 1);
-  if (state) *state = stat[close + 2];
-  if (parent) *parent = static_cast<pid_t>(std::atoi(stat.c_str() + close + 4));
-  return true;
-}
-
-std::vector<pid_t> ChildrenOf(pid_t parent) {
-  std::vector<pid_t> children;
-  DIR* proc = opendir("/proc");
-  if (proc == nullptr) return children;
-  while (dirent* entry = readdir(proc)) {
-    const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
-    pid_t ppid = 0;
-    if (pid > 0 && ProcStat(pid, &ppid, nullptr, nullptr) && ppid == parent) {
-      children.push_back(pid);
-    }
-  }
-  closedir(proc);
-  return children;
-}
-
-// Running, as opposed to gone or a zombie nobody reaped.
-bool Alive(pid_t pid) {
-  char state = 0;
-  return ProcStat(pid, nullptr, &state, nullptr) && state != 'Z';
-}
-
-// The tev-peers program as a child of the test; killed at the latest when
-// the object goes.
-class TevPeersProcess {
- public:
-  ~TevPeersProcess() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  bool Start(const std::vector<std::string>& arguments, const std::string& log) {
-    std::vector<std::string> args{TEV_PEERS_BINARY};
-    args.insert(args.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid_ > 0;
-  }
-  bool Running() {
-    if (pid_ <= 0) return false;
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) != pid_) return true;
-    pid_ = -1;
-    status_ = status;
-    return false;
-  }
-  // Sends `signal` and waits up to `timeoutMs` for the program to end; its
-  // wait status, or -1 when it did not end.
-  int Stop(int signal, int timeoutMs) {
-    if (!Running()) return status_;
-    kill(pid_, signal);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Running()) {
-      if (std::chrono::steady_clock::now() > deadline) return -1;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return status_;
-  }
-  pid_t pid() const { return pid_; }
-
- private:
-  pid_t pid_ = -1;
-  int status_ = -1;
-};
-
 class TevPeers : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!OnPath("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
     ASSERT_TRUE(server_.Start()) << "nats-server did not start";
-    const std::string channels = dir_.path() + "/channels.json";
-    dbtest::WriteBytes(channels,
-                       "[{\"id\": \"ch-test\", \"name\": \"Test Card\", \"path\": \"lavfi:testsrc\","
-                       " \"mimeType\": \"video/x-tv\", \"mediaType\": \"tv.channel\"}]");
+    const std::string channels = WriteTestCardChannel(dir_.path());
     mkdir((dir_.path() + "/rec").c_str(), 0755);
     ASSERT_TRUE(peers_.Start({"--host", "127.0.0.1:" + std::to_string(server_.Port()), "--data",
                               dir_.path() + "/data", "--channels", channels},
@@ -236,7 +125,7 @@ class TevPeers : public ::testing::Test {
 
   dbtest::TempDir dir_;
   tev::test::NatsServer server_;
-  TevPeersProcess peers_;
+  ProgramProcess peers_{TEV_PEERS_BINARY};
   ScriptedPeer module_{L"ZoVIZ", {kStarted, kFinished}};
 };
 
