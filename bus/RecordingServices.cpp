@@ -5,6 +5,7 @@
 #include <string>
 
 #include "bus/CVelAtl.h"
+#include "bus/EngineOf.h"
 #include "bus/LocalIds.h"
 #include "db/TimeUtils.h"
 #include "engine/Schedules.h"
@@ -12,19 +13,6 @@
 #include "platform/Clock.h"
 #include "support/Log.h"
 #include "support/VUtil.h"
-
-namespace {
-
-Schedules* EngineOf(CVelAtl* vel, const wchar_t* service) {
-  PVRVel* owner = vel->Owner();
-  if (owner == nullptr) {
-    LogError(L"%ls: no engine", service);
-    return nullptr;
-  }
-  return &owner->GetSchedules();
-}
-
-}  // namespace
 
 int CVelAtl::ScheduleRecording(const std::wstring&, const VARIANT& in, VARIANT* out) {
   const std::wstring user = VUtil::GetStringElement(in, 0);
@@ -45,7 +33,16 @@ int CVelAtl::ScheduleRecording(const std::wstring&, const VARIANT& in, VARIANT* 
   const bool allow = length > 14 ? VUtil::GetLongOrEmptyElement(in, 14) != 0 : false;
 
   const int64_t now = tev::Clock::Now();
-  LogDebug(L"Times Start %ls %d, Duration %d, Now %ls %d", FormatTime(start).c_str(),
+  // The start of a record-now request is not used: an empty date (1970) in
+  // a zone east of UTC is before the first writable time and only the log
+  // line cannot show it.
+  std::wstring startText;
+  try {
+    startText = FormatTime(start);
+  } catch (const VelException&) {
+    startText = L"-";
+  }
+  LogDebug(L"Times Start %ls %d, Duration %d, Now %ls %d", startText.c_str(),
            static_cast<int32_t>(start), duration, FormatTime(now).c_str(),
            static_cast<int32_t>(now));
 

@@ -261,7 +261,7 @@ bool SQLite::Initialize(const std::wstring& folder) {
 }
 
 void SQLite::AddIndexes() {
-  // The engine looks rows up by file and walks them in start and end order.
+  // The engine looks rows up by file and medium id and walks them in start and end order.
   // Each time index carries the other time as well, so every branch of the
   // overlap selection's OR ("starts inside", "ends inside", "spans") is one
   // index range checked without reading rows; a bare EndTime index would
@@ -272,6 +272,9 @@ void SQLite::AddIndexes() {
       L"CREATE INDEX IF NOT EXISTS SchedulesByStartEnd ON Schedules (StartTime, EndTime)",
       L"CREATE INDEX IF NOT EXISTS SchedulesByEndStart ON Schedules (EndTime, StartTime)",
       L"CREATE INDEX IF NOT EXISTS SchedulesByFile ON Schedules (FilePath)",
+      // Every request naming a medium resolves its id here.
+      L"CREATE INDEX IF NOT EXISTS SchedulesByMediumId ON Schedules (TevMediumId)",
+      L"CREATE INDEX IF NOT EXISTS SeasonPassesByMediumId ON SeasonPasses (TevMediumId)",
   };
   for (const wchar_t* statement : kIndexes) RunQuery(statement, L"AddIndexes");
 }

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "bus/CVelAtl.h"
-#include "db/SQLite.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
+#include "engine/Schedules.h"
 #include "support/Log.h"
 #include "support/VUtil.h"
 #include "support/WideText.h"
@@ -37,18 +37,6 @@ void Ask(const wchar_t* method, const VARIANT& in, VARIANT* out) {
   VUtil::CheckSingleRetcode(retcodes, method);
 }
 
-// The row's thumbnail counts as asked for from now on.
-void MarkThumbnailRequested(const std::wstring& filePath) {
-  const std::wstring statement =
-      tev::WFormat(L"UPDATE Schedules SET %ls = 'requested' WHERE %ls = '%ls'", L"ThumbnailState",
-                   L"FilePath", SQLite::Escape(filePath).c_str());
-  SQLite query;
-  if (!query.RunQuery(statement, L"Schedules::SetThumbnailAlreadyBeenRequested")) {
-    LogDebug(L" Schedules::SetThumbnailAlreadyBeenRequested error in RunQuery for : %ls (%ls)",
-             filePath.c_str(), statement.c_str());
-  }
-}
-
 }  // namespace
 
 bool DVR::IsRecordingOnDisk(const std::wstring& filePath) {
@@ -66,7 +54,7 @@ bool DVR::DeleteFile(const std::wstring& filePath) {
 }
 
 void DVR::CreateThumbnail(const std::wstring& filePath) {
-  MarkThumbnailRequested(filePath);
+  Schedules::SetThumbnailAlreadyBeenRequested(filePath);
   LogDebug(L"CreateThumbnail: Requesting a thumbnail for %ls", filePath.c_str());
   try {
     AutoVariant in, out;

@@ -11,6 +11,7 @@
 #include "db/Schedule.h"
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
+#include "engine/StatusChange.h"
 #include "platform/Clock.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
@@ -23,16 +24,17 @@ int Schedules::CancelScheduledRecording(int32_t scheduleId) {
   if (schedule.m_status == DVRSTATE_RECORDING) {
     DVR::StopRecording(schedule.m_user, schedule.m_channel, schedule.m_channelMimetype,
                        schedule.m_filePath);
-    schedule.m_status = DVRSTATE_COMPLETE_PARTIAL;
     if (vel != nullptr) {
       vel->NotifyStopRecording(schedule.m_id, schedule.m_name, schedule.m_channelName);
     }
-    schedule.m_endTime = tev::Clock::Now();
     // The tuner is free again: waiting rows it blocked may record now.
-    if (schedule.Update()) UpdateConflicts(schedule.m_id);
+    if (SetScheduleStatus(schedule, DVRSTATE_COMPLETE_PARTIAL, tev::Clock::Now(),
+                          StatusReason::kCancel)) {
+      UpdateConflicts(schedule.m_id);
+    }
   } else {
     // What the library makes of a plan shown as partial is its own affair;
-    // the row itself stays as it is.
+    // the row itself stays as it is (a view, not a change of state).
     schedule.m_status = DVRSTATE_COMPLETE_PARTIAL;
     if (vel != nullptr) {
       vel->NotifyStopRecording(schedule.m_id, schedule.m_name, schedule.m_channelName);
@@ -45,11 +47,7 @@ int Schedules::CancelScheduledRecording(int32_t scheduleId) {
 int Schedules::RetrySchedule(int32_t scheduleId) {
   Schedule schedule(scheduleId);
   if (schedule.m_id == 0) return 0;  // Populate logged the missing row
-  const int64_t now = tev::Clock::Now();
-  schedule.m_status = DVRSTATE_SCHEDULED;
-  schedule.m_startTime = now;
-  schedule.m_endTime = now + schedule.m_duration;
-  if (!schedule.Update()) {
+  if (!SetScheduleStatus(schedule, DVRSTATE_SCHEDULED, tev::Clock::Now(), StatusReason::kRetry)) {
     LogError(L"Schedules::RetrySchedule could not write %d", scheduleId);
     return 0;
   }

@@ -18,6 +18,7 @@
 #include "dvr/DVR.h"
 #include "engine/CompletionSeams.h"
 #include "engine/Schedules.h"
+#include "engine/StatusChange.h"
 #include "monitor/ThumbnailTable.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
@@ -71,12 +72,14 @@ void Schedules::NotifyRecordStartedAsync(const std::wstring& filePath) {
 }
 
 void Schedules::NotifyRecordFailedAsync(const std::wstring& filePath) {
-  const std::wstring statement = tev::WFormat(
-      L"UPDATE Schedules SET %ls = '%ls' WHERE %ls = '%ls' AND %ls = '%ls'", L"Status",
-      DVRSTATE_ERROR, L"Status", DVRSTATE_RECORDING, L"FilePath",
-      SQLite::Escape(filePath).c_str());
-  SQLite query;
-  if (!query.RunQuery(statement, L"Schedules::NotifyRecordFailedAsync")) return;
+  // The statement itself changes only a row that is still recording.
+  Schedule failed;
+  failed.m_filePath = filePath;
+  failed.m_status = DVRSTATE_RECORDING;
+  if (!SetScheduleStatus(failed, DVRSTATE_ERROR, tev::Clock::Now(),
+                         StatusReason::kRecorderFailed)) {
+    return;
+  }
   DVR::ForgetStream(filePath);  // the stream has ended
   if (CVelAtl* vel = TheVel()) vel->NotifyPVRRecordingChange();
   Schedule schedule(filePath, DVRSTATE_ERROR);
@@ -109,10 +112,8 @@ void Schedules::NotifyRecordComplete(int32_t durationSeconds, const std::wstring
     LogDebug(L"Recording Incomplete %d (%d)", durationSeconds, expected);
   }
 
-  schedule.m_endTime = tev::Clock::Now();
   schedule.m_duration = durationSeconds;
-  schedule.m_status = status;
-  if (!schedule.Update()) {
+  if (!SetScheduleStatus(schedule, status, tev::Clock::Now(), StatusReason::kRecorderFinished)) {
     LogError(L"Schedules::NotifyRecordComplete could not write %d %ls", schedule.m_id,
              filePath.c_str());
     return;

@@ -29,7 +29,9 @@
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
 #include "engine/Schedules.h"
+#include "engine/StatusChange.h"
 #include "passes/SeasonPasses.h"
+#include "platform/Clock.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
@@ -246,9 +248,9 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
       } else if (displace) {
         if (force) {
           bump(row);
-        } else if (row.m_status != kConflict) {
-          Schedule::Update(row.m_id, L"Status", std::wstring(kConflict));
-          row.m_status = kConflict;
+        } else if (row.m_status != kConflict &&
+                   SetScheduleStatus(row, kConflict, tev::Clock::Now(),
+                                     StatusReason::kConflictCheck)) {
           bumped[row.m_id] = kBumpedChanged;
         }
       }
@@ -270,8 +272,9 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
 
 void Schedules::BumpSchedule(Schedule& row) {
   if (row.m_status != kRecording) {
-    Schedule::Update(row.m_id, L"Status", std::wstring(kSkip));
-    row.m_status = kSkip;
+    // A failed write is logged and keeps the row's state; the bumped set
+    // republishes the row as stored either way.
+    static_cast<void>(SetScheduleStatus(row, kSkip, tev::Clock::Now(), StatusReason::kBumped));
   } else {
     CancelScheduledRecording(row.m_id);
   }
@@ -350,10 +353,10 @@ void Schedules::UpdateConflicts(int32_t scheduleId) {
     }
     if (blocked) continue;
 
-    Schedule::Update(r.m_id, L"Status", std::wstring(kScheduled));
-    Schedule freed(r.m_id);
-    if (freed.m_id != 0) Schedule::AddMedium(freed, true);
-    changed = true;
+    Schedule freed = r;
+    if (SetScheduleStatus(freed, kScheduled, tev::Clock::Now(), StatusReason::kConflictUpdate)) {
+      changed = true;
+    }
   }
 
   if (changed) {
@@ -388,9 +391,7 @@ void Schedules::ForceSchedule(int32_t scheduleId) {
     return;
   }
   if (overlap.GetRowCount() == 0) {
-    Schedule::Update(scheduleId, L"Status", std::wstring(kScheduled));
-    Schedule reloaded(scheduleId);
-    if (reloaded.m_id != 0) Schedule::AddMedium(reloaded, true);
+    static_cast<void>(SetScheduleStatus(forced, kScheduled, tev::Clock::Now(), StatusReason::kForced));
     return;
   }
   const int32_t tuners = device ? 1 : GetTunerCount(forced.m_channelMimetype);
@@ -401,9 +402,7 @@ void Schedules::ForceSchedule(int32_t scheduleId) {
     for (Schedule& x : rows) {
       if (!ActiveAt(x, sample) || x.m_status == kSkip) continue;
       // A recording is only marked; it goes on until its own end.
-      Schedule::Update(x.m_id, L"Status", std::wstring(kSkip));
-      x.m_status = kSkip;
-      Schedule::AddMedium(x, true);
+      static_cast<void>(SetScheduleStatus(x, kSkip, tev::Clock::Now(), StatusReason::kForcedAside));
     }
   }
   PMutexLock lock(EngineMutex());

@@ -8,9 +8,7 @@
 // thread; two calls may plan on the same files (a file already gone is
 // simply not deleted again).
 #include <cstdint>
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "bus/CVelAtl.h"
@@ -21,10 +19,11 @@
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
+#include "engine/StatusChange.h"
 #include "platform/Clock.h"
+#include "platform/Env.h"
 #include "platform/FreeSpace.h"
 #include "support/Log.h"
-#include "support/WideText.h"
 
 namespace {
 
@@ -64,9 +63,8 @@ std::wstring CandidateStatement(const std::wstring& directory, int64_t now) {
 
 // Size in kilobytes of 1000 bytes; 0 for a file that cannot be read.
 int64_t FileKilobytes(const std::wstring& path) {
-  std::error_code error;
-  const auto bytes = std::filesystem::file_size(tev::ToStdUtf8(path), error);
-  return error ? 0 : static_cast<int64_t>(bytes / 1000);
+  const int64_t bytes = tev::Env::Current().FileSize(path);
+  return bytes < 0 ? 0 : bytes / 1000;
 }
 
 }  // namespace
@@ -96,7 +94,12 @@ bool Schedules::ClearDiskSpaceForSchedule(const std::wstring& channelMimetype, i
                      quality)) {
     return true;
   }
-  Schedule::Update(scheduleId, L"Status", std::wstring(DVRSTATE_DISK_FULL));
+  Schedule row(scheduleId);
+  if (row.m_id != 0) {
+    // A failed write is logged; the start is refused either way.
+    static_cast<void>(
+        SetScheduleStatus(row, DVRSTATE_DISK_FULL, tev::Clock::Now(), StatusReason::kDiskFull));
+  }
   return false;
 }
 

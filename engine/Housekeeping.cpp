@@ -11,6 +11,8 @@
 #include <atomic>
 #include <climits>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "db/SQLite.h"
 #include "db/Schedule.h"
@@ -19,6 +21,7 @@
 #include "dvr/DVR.h"
 #include "engine/CompletionSeams.h"
 #include "engine/Schedules.h"
+#include "engine/StatusChange.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
 
@@ -74,24 +77,21 @@ void Schedules::RemoveOldSchedules() {
 }
 
 void Schedules::PruneOrphanedRecordings() {
-  const std::wstring cutoff = FormatTime3(tev::Clock::Now() - kOrphanGrace);
+  const int64_t now = tev::Clock::Now();
+  const std::wstring cutoff = FormatTime3(now - kOrphanGrace);
   SQLite query;
   if (!query.RunQuery(tev::WFormat(L"SELECT * from Schedules WHERE %ls = '%ls' AND %ls < %ls",
                                    L"Status", DVRSTATE_RECORDING, L"EndTime", cutoff.c_str()),
                       L"Schedules::PruneOrphanedRecordings")) {
     return;
   }
-  for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {
-    Schedule schedule;
-    schedule.FillFromRow(query);
-    schedule.m_status = DVRSTATE_COMPLETE;
-    Schedule::AddMedium(schedule, true);
-  }
-  SQLite update;
-  update.RunQuery(tev::WFormat(L"UPDATE schedules SET %ls = '%ls' WHERE %ls = '%ls' AND %ls < %ls",
-                               L"Status", DVRSTATE_COMPLETE, L"Status", DVRSTATE_RECORDING,
-                               L"EndTime", cutoff.c_str()),
-                  L"Schedules::PruneOrphanedRecordings");
+  std::vector<Schedule> orphans = Schedule::FromRows(query);
+  // A failed statement is logged; the next prune takes the rows again.
+  static_cast<void>(SetScheduleStatuses(
+      orphans, DVRSTATE_COMPLETE, now, StatusReason::kOrphan,
+      tev::WFormat(L"UPDATE schedules SET %ls = '%ls' WHERE %ls = '%ls' AND %ls < %ls", L"Status",
+                   DVRSTATE_COMPLETE, L"Status", DVRSTATE_RECORDING, L"EndTime",
+                   cutoff.c_str())));
 }
 
 void Schedules::ChangeRecordingToCompletePartial() {
@@ -104,6 +104,7 @@ void Schedules::ChangeRecordingToCompletePartial() {
                       L"Schedules::ChangeRecordingToCompletePartial")) {
     return;
   }
+  std::vector<Schedule> orphans;
   for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {
     const int32_t id = query.GetInt("ID");
     const std::wstring path = query.GetString("FilePath");
@@ -111,16 +112,13 @@ void Schedules::ChangeRecordingToCompletePartial() {
     LogWarn(L"ChangeRecordingToCompletePartial found orphan: %d %ls", id, path.c_str());
     if (!DVR::DoesThumbnailExist(path)) DVR::CreateThumbnail(path);
     Schedule schedule(id);
-    if (schedule.m_id == 0) continue;
-    schedule.m_status = DVRSTATE_COMPLETE_PARTIAL;
-    Schedule::AddMedium(schedule, true);
-    SQLite update;
-    update.RunQuery(tev::WFormat(L"UPDATE Schedules SET %ls = '%ls', %ls = -1 WHERE %ls = '%ls' "
-                                 L"AND %ls = %d",
-                                 L"Status", DVRSTATE_COMPLETE_PARTIAL, L"Duration", L"Status",
-                                 DVRSTATE_RECORDING, L"ID", id),
-                    L"Schedules::ChangeRecordingToCompletePartial");
+    if (schedule.m_id != 0) orphans.push_back(std::move(schedule));
   }
+  // A failed statement is logged; the rows stay recording for the next run.
+  static_cast<void>(SetScheduleStatuses(
+      orphans, DVRSTATE_COMPLETE_PARTIAL, tev::Clock::Now(), StatusReason::kCrashRecovery,
+      tev::WFormat(L"UPDATE Schedules SET %ls = '%ls', %ls = -1 WHERE %ls = '%ls'", L"Status",
+                   DVRSTATE_COMPLETE_PARTIAL, L"Duration", L"Status", DVRSTATE_RECORDING)));
 }
 
 void Schedules::StopAllRecordings() {
@@ -136,12 +134,12 @@ void Schedules::StopAllRecordings() {
       LogDebug(L"StopAllRecordings: duration was negative");
       continue;
     }
-    if (!schedule.m_episodeUrl.empty()) {
-      schedule.m_status = DVRSTATE_RETRY;
-    } else {
-      schedule.m_status = DVRSTATE_COMPLETE_PARTIAL;
+    const wchar_t* closed = DVRSTATE_RETRY;
+    if (schedule.m_episodeUrl.empty()) {
+      closed = DVRSTATE_COMPLETE_PARTIAL;
       schedule.m_duration = static_cast<int32_t>(elapsed);
     }
-    schedule.Update();
+    // A failed write is logged; the next start-up closes the row.
+    static_cast<void>(SetScheduleStatus(schedule, closed, now, StatusReason::kShutdown));
   }
 }

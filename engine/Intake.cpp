@@ -6,6 +6,8 @@
 // only to re-arm the timer.
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "bus/CVelAtl.h"
 #include "bus/LocalIds.h"
@@ -16,6 +18,7 @@
 #include "dvr/DVR.h"
 #include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
+#include "engine/StatusChange.h"
 #include "platform/Clock.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
@@ -275,30 +278,49 @@ int Schedules::Add(const std::wstring& user, const std::wstring& channelName,
 }
 
 void Schedules::ChangePastScheduledToMissed() {
-  const std::wstring cutoff = FormatTime3(tev::Clock::Now() - 60);
+  const int64_t now = tev::Clock::Now();
+  const std::wstring cutoff = FormatTime3(now - 60);
   SQLite query;
   const std::wstring select = tev::WFormat(
       L"SELECT * FROM Schedules WHERE (%ls = '%ls' OR %ls = '%ls' OR %ls = '%ls') AND %ls < %ls",
       L"Status", DVRSTATE_SCHEDULED, L"Status", DVRSTATE_SKIP, L"Status", DVRSTATE_CONFLICT,
       L"EndTime", cutoff.c_str());
   if (!query.RunQuery(select, L"ChangePastScheduledToMissed") || query.GetRowCount() == 0) return;
-  std::vector<Schedule> missed = Schedule::FromRows(query);
-  for (Schedule& row : missed) {
-    if (!row.m_episodeUrl.empty()) {
-      row.m_status = DVRSTATE_RETRY;
-      row.Update();
-    } else {
-      row.m_status = DVRSTATE_MISSED;
+  const std::vector<Schedule> selected = Schedule::FromRows(query);
+  std::vector<Schedule> retried;
+  std::vector<Schedule> missed;
+  for (Schedule row : selected) {
+    if (row.m_episodeUrl.empty()) {
+      missed.push_back(std::move(row));
+    } else if (SetScheduleStatus(row, DVRSTATE_RETRY, now, StatusReason::kMissed)) {
+      retried.push_back(std::move(row));
     }
   }
-  PublishSchedules(missed, true);
-  SQLite update;
-  update.RunQuery(
+  // One batch shows both kinds, in the order they were selected.
+  auto publish = [&selected, &retried](const std::vector<Schedule>& changed) {
+    std::vector<Schedule> all;
+    for (const Schedule& row : selected) {
+      for (const Schedule& done : retried) {
+        if (done.m_id == row.m_id) all.push_back(done);
+      }
+      for (const Schedule& done : changed) {
+        if (done.m_id == row.m_id) all.push_back(done);
+      }
+    }
+    PublishSchedules(all, true);
+  };
+  if (missed.empty()) {
+    publish(missed);
+    return;
+  }
+  // A failed statement is logged; the rows are taken again next time.
+  static_cast<void>(SetScheduleStatuses(
+      missed, DVRSTATE_MISSED, now, StatusReason::kMissed,
       tev::WFormat(L"UPDATE schedules SET %ls = '%ls' WHERE (%ls = '%ls' OR %ls = '%ls' OR "
                    L"%ls = '%ls') AND %ls < %ls",
                    L"Status", DVRSTATE_MISSED, L"Status", DVRSTATE_SCHEDULED, L"Status",
                    DVRSTATE_SKIP, L"Status", DVRSTATE_CONFLICT, L"EndTime", cutoff.c_str()),
-      L"ChangePastScheduledToMissed");
+      publish));
 }
 
 void Schedules::SetScheduleOwner(int32_t scheduleId, int32_t owner) {

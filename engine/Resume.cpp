@@ -11,13 +11,9 @@
 //             timer starts it at once)
 //   any other status                           --> unchanged
 //   RECORDING whose end has passed             --> deleted, stream stopped
-#include <algorithm>
-#include <chrono>
-#include <filesystem>
 #include <map>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "db/SQLite.h"
@@ -27,9 +23,10 @@
 #include "dvr/DVR.h"
 #include "dvr/StreamStore.h"
 #include "engine/Schedules.h"
+#include "engine/StatusChange.h"
 #include "platform/Clock.h"
+#include "platform/Env.h"
 #include "support/Log.h"
-#include "support/WideText.h"
 
 namespace {
 
@@ -38,22 +35,21 @@ namespace {
 constexpr int kWriteProbeMs = 3000;
 constexpr int kWriteProbeStepMs = 100;
 
-int64_t SizeOf(const std::wstring& path) {
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(tev::ToStdUtf8(path), ec);
-  return ec ? -1 : static_cast<int64_t>(size);
-}
+int64_t SizeOf(const std::wstring& path) { return tev::Env::Current().FileSize(path); }
 
 // The paths whose files grow within one probe (one wait for all of them,
-// over as soon as every file has grown).
+// over as soon as every file has grown). A file that does not exist was
+// never written: no wait for it.
 std::set<std::wstring> StillWriting(const std::vector<std::wstring>& paths) {
   std::set<std::wstring> writing;
   std::map<std::wstring, int64_t> before;
-  // A file that appears meanwhile is being written too.
-  for (const std::wstring& path : paths) before[path] = std::max<int64_t>(SizeOf(path), 0);
+  for (const std::wstring& path : paths) {
+    const int64_t size = SizeOf(path);
+    if (size >= 0) before[path] = size;
+  }
   for (int waited = 0; writing.size() < before.size() && waited < kWriteProbeMs;
        waited += kWriteProbeStepMs) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(kWriteProbeStepMs));
+    tev::Env::Current().SleepMs(kWriteProbeStepMs);
     for (const auto& entry : before) {
       if (SizeOf(entry.first) > entry.second) writing.insert(entry.first);
     }
@@ -123,29 +119,34 @@ void Schedules::ResumeRecordings() {
       LogInfo(L"ResumeRecordings adopts the stream still recording %ls (R%d)",
               schedule.m_filePath.c_str(), schedule.m_id);
       DVR::AdoptStream(schedule.m_filePath, streamId);
-      if (schedule.m_status != DVRSTATE_RECORDING) {
-        schedule.m_status = DVRSTATE_RECORDING;
+      if (schedule.m_status == DVRSTATE_RECORDING) {
+        Schedule::AddMedium(schedule, true);
+      } else {
+        // Closed by the shutdown: its expected length again, and recording.
         schedule.m_duration = static_cast<int32_t>(schedule.m_endTime - schedule.m_startTime);
-        schedule.Update();
+        static_cast<void>(SetScheduleStatus(schedule, DVRSTATE_RECORDING, now,
+                                            StatusReason::kAdopt));
       }
-      Schedule::AddMedium(schedule, true);
       continue;
     }
     StopKeptStream(schedule.m_filePath, streamId);
     CancelScheduledRecording(schedule.m_id);
-    // The row is closed as the cancel closed it; its end becomes now so
-    // that a later restart does not resume the same window again.
-    schedule.m_status = DVRSTATE_COMPLETE_PARTIAL;
+    // The copy is closed as the cancel closed the row; its end becomes now
+    // so that a later restart does not resume the same window again.
+    const wchar_t* closed = DVRSTATE_COMPLETE_PARTIAL;
     const int32_t remaining = static_cast<int32_t>(schedule.m_endTime - now);
     schedule.m_endTime = now;
     LogDebug(L"[Resume recording] duration: %d", remaining);
     LogDebug(L"Resume recording %ls (R%d)", schedule.m_name.c_str(), schedule.m_id);
     if (!schedule.m_episodeUrl.empty()) {
       LogDebug(L"[Resume recording] retry possible for: %d", schedule.m_id);
-      schedule.m_status = DVRSTATE_RETRY;
-      Schedule::AddMedium(schedule, false);
+      closed = DVRSTATE_RETRY;
+      Schedule shown = schedule;
+      shown.m_status = closed;
+      Schedule::AddMedium(shown, false);
     }
-    schedule.Update();
+    // A failed write is logged; the rest of the window is recorded anyway.
+    static_cast<void>(SetScheduleStatus(schedule, closed, now, StatusReason::kResume));
     Add(schedule.m_user, schedule.m_channelName, schedule.m_channelMimetype, schedule.m_channel,
         std::wstring(), std::wstring(), std::wstring(), now, remaining, schedule.m_name,
         schedule.m_category, schedule.m_description, schedule.m_quality, schedule.m_tuner,
@@ -159,7 +160,7 @@ void Schedules::ResumeRecordings() {
             schedule.m_id);
     schedule.m_startTime = now;
     schedule.m_duration = static_cast<int32_t>(schedule.m_endTime - now);
-    schedule.Update();
+    WriteTimes(schedule);
   }
 
   SQLite old;

@@ -24,7 +24,10 @@ constexpr int kResultNoSuchSchedule = 103;
 constexpr int kResultDiskFull = 107;
 constexpr int kResultNothingToRecord = 110;
 constexpr int kResultBusFailure = 115;
+constexpr int kResultRemoveFailed = 108;
+constexpr int kResultFileGone = 109;
 constexpr int kResultNoUniqueFileName = 119;
+constexpr int kResultChangeRefused = 403;
 
 class Schedules {
  public:
@@ -174,6 +177,71 @@ class Schedules {
   // One-time medium-id migration of the version-5 database upgrade.
   // Returns true when the walk completed without a bus exception.
   static bool ChangeMediumIds();
+  // Start-up reconciliation with the library: media that match no row or
+  // pass are deleted there, rows and passes the library lacks are
+  // published again (all such rows in one "AddMedia"), and rows whose
+  // state the library shows wrongly are republished. Bus failures are
+  // logged and end the library side; the database is never changed here
+  // beyond the identifiers the library assigns.
+  void SyncWithTevMedia();
+
+  // --- The library's change callback (engine/UpdateMedium.cpp) ---
+  // The "UpdateMedium" service: in = [action (0 change, 1 delete), medium
+  // id, PairArray of changes]. Dispatches by the kind of the medium id.
+  // 0 done or nothing to do (also for an unknown id), 403 a pair was
+  // refused (pairs before it stay applied, the refused one and later ones
+  // are not), 119 no file name for a moved schedule. Throws
+  // VelInvalidParameterException before anything changes when the request
+  // is malformed (a pair that is not [text name, text or integer value],
+  // more than kMaxUpdatePairs pairs, a non-text value for a text property).
+  // Runs on the bus thread of the call; takes no lock of its own.
+  int UpdateMedium(const VARIANT& in);
+  static constexpr long kMaxUpdatePairs = 1000;
+  // The schedule branch; `row` is loaded. REQUIRES: `pairs` checked by
+  // UpdateMedium (VT_EMPTY unless action 0).
+  int UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT& pairs);
+  // The season-pass branch (engine/UpdatePassMedium.cpp), same contract.
+  int UpdatePassMedium(int32_t action, int32_t passId, const VARIANT& pairs);
+  // For a pair that every kind treats alike: 403 for a read-only property
+  // ("path", "mimeType", "mediaType", "channel", "channelId"), 0 for
+  // "thumbnailId" (ends the call, later pairs are not applied); -1 for any
+  // other name.
+  static int CommonPairResult(const std::wstring& name);
+
+  // --- File queries and thumbnails (engine/FileQueries.cpp) ---
+  // Medium ids name schedules here; an id of a pass or of nothing names
+  // no recording. The thumbnail form "RT<schedule id>" names the ".jpg"
+  // beside the recording.
+  // Stores the play position. 0; 103 no such recording; 102 the update
+  // failed.
+  static int SetPlayPosition(const std::wstring& mediumId, int32_t position);
+  // *reply: a PairArray describing the recording ("Medium", "Mimetype",
+  // "Name", ...). 0; 103 (empty PairArray) no such recording.
+  static int GetFileInfoFromID(const std::wstring& mediumId, VARIANT* reply);
+  // `ids`: an array of medium ids. *reply: one PairArray per id, in input
+  // order ("path", "mimeType", "title", ...); an empty one for an id that
+  // names no recording. 0.
+  static int GetFileListInfoFromID(const VARIANT& ids, VARIANT* reply);
+  // *reply: [file path, file mime type], or for the thumbnail form
+  // [path + ".jpg", "image/jpeg"]. 0; 103 no such recording; 109 the file
+  // is not on disk (reply empty).
+  static int GetFilenameFromID(const std::wstring& mediumId, VARIANT* reply);
+  // "%d sec" below a minute, else whole minutes "%d min".
+  static std::wstring DurationText(int32_t seconds);
+  // The ThumbnailState of the row with that file: marked "requested" /
+  // whether it is. A path in no row reads false.
+  static void SetThumbnailAlreadyBeenRequested(const std::wstring& filePath);
+  static bool HasThumbnailAlreadyBeenAsked(const std::wstring& filePath);
+
+  // --- Taking a schedule out of use (engine/RemoveRecording.cpp) ---
+  // A running recording is stopped (COMPLETE_PARTIAL); a pending pass
+  // episode becomes DELETED and stays; any other pending row is deleted;
+  // a finished or failed one loses its file and thumbnail (the row stays
+  // for the folder monitor). `notify`: also delete the medium in the
+  // library. `stopOnly`: for a finished one only announce the stop.
+  // 0; 108 the file could not be deleted; 102 the row could not be
+  // written.
+  int RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly);
 
   // --- Conflicts (engine/Conflicts.cpp) ---
   // Checks a program about to be scheduled against the overlapping rows of
@@ -210,6 +278,12 @@ class Schedules {
  private:
   // Skips a pending row (table and object) or cancels its recording.
   void BumpSchedule(Schedule& row);
+  // The time change of UpdateMedium: writes the new start and duration
+  // with a new file name, republishes, and resubmits the row to intake;
+  // when intake refuses, the time columns go back to `before`'s (403).
+  int MoveSchedule(const Schedule& before, Schedule& row, int64_t start, int32_t duration);
+  // StartTime, EndTime, Duration, FilePath and Status of the row.
+  static bool WriteTimes(const Schedule& row);
 
   PThread* m_timerThread = nullptr;  // owned; null until start-up
   DelayedThumbnails m_thumbnails;     // the delayed requests of start reports

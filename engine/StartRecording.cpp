@@ -22,6 +22,7 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "engine/StartStatus.h"
+#include "engine/StatusChange.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
 #include "vel/VelException.h"
@@ -61,7 +62,8 @@ void CancelOneWhenFull(Schedules& engine, const Schedule& row) {
 
 // Steps for one due row. False when a failed statement ends the whole
 // operation.
-bool StartRow(Schedules& engine, const Schedule& row, const std::wstring& dueStatement) {
+bool StartRow(Schedules& engine, const Schedule& row, const std::wstring& dueStatement,
+              int64_t now) {
   LogInfo(L"StartRecordingIfAppropriate starting %ls", row.m_name.c_str());
   if (engine.ChannelBusy(row)) return true;
 
@@ -76,12 +78,8 @@ bool StartRow(Schedules& engine, const Schedule& row, const std::wstring& dueSta
 
   CancelOneWhenFull(engine, row);
 
-  SQLite mark;
-  if (!mark.RunQuery(tev::WFormat(L"UPDATE Schedules SET Status = '%ls' WHERE ID = %d",
-                                  DVRSTATE_RECORDING, row.m_id),
-                     kCaller)) {
-    return false;
-  }
+  Schedule marked = row;
+  if (!SetScheduleStatus(marked, DVRSTATE_RECORDING, now, StatusReason::kStart)) return false;
 
   // Empty start time text: URL wildcards take the current date.
   std::wstring filePath = row.m_filePath;
@@ -99,23 +97,15 @@ bool StartRow(Schedules& engine, const Schedule& row, const std::wstring& dueSta
   // outcome below is written (the next sync carries that).
   Republish(row.m_id);
 
-  SQLite update;
   if (filePath == row.m_filePath) {
     if (status != DVRSTATE_RECORDING &&
-        !update.RunQuery(tev::WFormat(L"UPDATE Schedules SET Status = '%ls' WHERE ID = %d",
-                                      status.c_str(), row.m_id),
-                         kCaller)) {
+        !SetScheduleStatus(marked, status, now, StatusReason::kStartOutcome)) {
       return false;
     }
   } else {
     LogDebug(L"file was changed by the request update it in DB");
-    if (!update.RunQuery(tev::WFormat(L"UPDATE Schedules SET Status = '%ls', %ls = '%ls' WHERE "
-                                      L"ID = %d",
-                                      status.c_str(), L"FilePath",
-                                      SQLite::Escape(filePath).c_str(), row.m_id),
-                         kCaller)) {
-      return false;
-    }
+    marked.m_filePath = filePath;
+    if (!SetScheduleStatus(marked, status, now, StatusReason::kStartNewFile)) return false;
   }
 
   LogDebug(L"StartRecordingIfAppropriate executed %ls", dueStatement.c_str());
@@ -144,7 +134,7 @@ void Schedules::StartRecordingIfAppropriate() {
     LogDebug(L"StartRecordingIfAppropriate %d program(s) found %ls", query.GetRowCount(),
              statement.c_str());
     for (const Schedule& row : Schedule::FromRows(query)) {
-      if (!StartRow(*this, row, statement)) return;
+      if (!StartRow(*this, row, statement, now)) return;
     }
   } catch (const VelException& e) {
     LogError(L"Error in StartRecordingIfAppropriate: %ls", e.getMessage().c_str());

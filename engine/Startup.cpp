@@ -40,6 +40,7 @@ bool Schedules::Initialize() {
   if (!m_running) return false;
   RemoveOldSchedules();
   if (!m_running) return false;
+  SyncWithTevMedia();
   // Resumed rows may be due at once.
   SetRecordingTimer();
   if (!m_running) return false;

@@ -75,13 +75,75 @@ bool MediaStore::Open(const std::string& path, std::string* error) {
     db_ = nullptr;
     return false;
   }
+  // A stand-in: losing the last edits on power loss is acceptable, a
+  // commit per medium at disk speed is not.
+  Exec("PRAGMA journal_mode=WAL");
+  Exec("PRAGMA synchronous=NORMAL");
   if (!Exec("CREATE TABLE IF NOT EXISTS media (id TEXT PRIMARY KEY, source TEXT, props TEXT)") ||
       !Exec("CREATE TABLE IF NOT EXISTS counter (name TEXT PRIMARY KEY, value INTEGER)") ||
-      !Exec("INSERT OR IGNORE INTO counter VALUES ('next', 1)")) {
+      !Exec("INSERT OR IGNORE INTO counter VALUES ('next', 1)") ||
+      !Exec("CREATE INDEX IF NOT EXISTS mediaBySource ON media (source)") ||
+      !Exec("CREATE TABLE IF NOT EXISTS terms (id TEXT, name TEXT, value TEXT)") ||
+      !Exec("CREATE INDEX IF NOT EXISTS termsByValue ON terms (name, value)") ||
+      !Exec("CREATE INDEX IF NOT EXISTS termsById ON terms (id)")) {
     if (error) *error = std::string("cannot create tables: ") + sqlite3_errmsg(db_);
     return false;
   }
+  // A file from before the term index: index what it holds once.
+  if (Count("SELECT count(*) FROM terms") == 0 && Count("SELECT count(*) FROM media") > 0) {
+    Exec("BEGIN");
+    sqlite3_stmt* statement = nullptr;
+    std::vector<std::pair<std::string, std::string>> all;
+    if (sqlite3_prepare_v2(db_, "SELECT id, props FROM media", -1, &statement, nullptr) == SQLITE_OK) {
+      while (sqlite3_step(statement) == SQLITE_ROW) {
+        all.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)),
+                         reinterpret_cast<const char*>(sqlite3_column_text(statement, 1)));
+      }
+    }
+    sqlite3_finalize(statement);
+    for (const auto& medium : all) {
+      json props = json::parse(medium.second, nullptr, false);
+      if (props.is_object()) IndexLocked(medium.first, props);
+    }
+    Exec("COMMIT");
+  }
   return true;
+}
+
+int64_t MediaStore::Count(const char* sql) {
+  sqlite3_stmt* statement = nullptr;
+  int64_t count = 0;
+  if (sqlite3_prepare_v2(db_, sql, -1, &statement, nullptr) == SQLITE_OK &&
+      sqlite3_step(statement) == SQLITE_ROW) {
+    count = sqlite3_column_int64(statement, 0);
+  }
+  sqlite3_finalize(statement);
+  return count;
+}
+
+void MediaStore::IndexLocked(const std::string& key, const json& props) {
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db_, "DELETE FROM terms WHERE id = ?", -1, &statement, nullptr) ==
+      SQLITE_OK) {
+    sqlite3_bind_text(statement, 1, key.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_step(statement);
+  }
+  sqlite3_finalize(statement);
+  if (sqlite3_prepare_v2(db_, "INSERT INTO terms (id, name, value) VALUES (?, ?, ?)", -1,
+                         &statement, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(statement);
+    return;
+  }
+  for (auto property = props.begin(); property != props.end(); ++property) {
+    if (property.value().is_structured()) continue;
+    const std::string value = Text(property.value());
+    sqlite3_reset(statement);
+    sqlite3_bind_text(statement, 1, key.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(statement, 2, property.key().c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(statement, 3, value.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_step(statement);
+  }
+  sqlite3_finalize(statement);
 }
 
 bool MediaStore::ImportChannels(const std::string& jsonPath, std::string* error) {
@@ -152,16 +214,50 @@ std::wstring MediaStore::AddLocked(const std::wstring& source, const json& props
   if (id.empty() || (!exists && source != L"channels")) id = NewIdLocked();
   merged.update(props);
   merged["tevMediumId"] = U8(id);
+  PutLocked(id, source, merged);
+  return id;
+}
+
+void MediaStore::Put(const std::wstring& id, const std::wstring& source, const json& props) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  PutLocked(id, source, props);
+}
+
+void MediaStore::PutLocked(const std::wstring& id, const std::wstring& source, const json& props) {
+  Exec("BEGIN");
+  sqlite3_stmt* statement = nullptr;
+  const std::string key = U8(id);
   if (sqlite3_prepare_v2(db_, "INSERT OR REPLACE INTO media (id, source, props) VALUES (?, ?, ?)",
                          -1, &statement, nullptr) == SQLITE_OK) {
-    const std::string key = U8(id), from = U8(source), text = merged.dump();
+    const std::string from = U8(source), text = props.dump();
     sqlite3_bind_text(statement, 1, key.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(statement, 2, from.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(statement, 3, text.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_step(statement);
   }
   sqlite3_finalize(statement);
-  return id;
+  IndexLocked(key, props);
+  Exec("COMMIT");
+}
+
+std::wstring MediaStore::SourceOf(const std::wstring& id) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return SourceLocked(id);
+}
+
+std::wstring MediaStore::SourceLocked(const std::wstring& id) {
+  std::wstring from;
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db_, "SELECT source FROM media WHERE id = ?", -1, &statement, nullptr) ==
+      SQLITE_OK) {
+    const std::string key = U8(id);
+    sqlite3_bind_text(statement, 1, key.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(statement) == SQLITE_ROW) {
+      from = W(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
+    }
+  }
+  sqlite3_finalize(statement);
+  return from;
 }
 
 bool MediaStore::Get(const std::wstring& id, json* props) {
@@ -202,6 +298,7 @@ bool MediaStore::RemoveLocked(const std::wstring& id) {
     removed = sqlite3_step(statement) == SQLITE_DONE && sqlite3_changes(db_) > 0;
   }
   sqlite3_finalize(statement);
+  if (removed) IndexLocked(U8(id), json::object());
   return removed;
 }
 
@@ -212,18 +309,9 @@ bool MediaStore::SetProperty(const std::wstring& id, const std::wstring& name, c
   json props;
   if (!GetLocked(id, &props)) return false;
   props[U8(name)] = value;
-  // Keep the medium's source: read it back from the row.
-  std::wstring from = L"PVR";
-  sqlite3_stmt* statement = nullptr;
-  if (sqlite3_prepare_v2(db_, "SELECT source FROM media WHERE id = ?", -1, &statement, nullptr) ==
-      SQLITE_OK) {
-    const std::string key = U8(id);
-    sqlite3_bind_text(statement, 1, key.c_str(), -1, SQLITE_TRANSIENT);
-    if (sqlite3_step(statement) == SQLITE_ROW) {
-      from = W(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
-    }
-  }
-  sqlite3_finalize(statement);
+  // Keep the medium's source.
+  std::wstring from = SourceLocked(id);
+  if (from.empty()) from = L"PVR";
   AddLocked(from, props);
   return true;
 }
@@ -232,10 +320,30 @@ std::vector<std::pair<std::wstring, json>> MediaStore::Find(
     const std::map<std::string, std::string>& filter) {
   std::lock_guard<std::mutex> hold(mutex_);
   std::vector<std::pair<std::wstring, json>> found;
+  // The narrowest indexed term picks the candidates; the rest are checked
+  // on each candidate's properties.
+  std::string sql = "SELECT id, source, props FROM media ORDER BY rowid";
+  std::vector<std::string> bound;
+  auto source = filter.find("source");
+  auto id = filter.find("tevMediumId");
+  if (id != filter.end()) {
+    sql = "SELECT id, source, props FROM media WHERE id = ?";
+    bound = {id->second};
+  } else if (source != filter.end()) {
+    sql = "SELECT id, source, props FROM media WHERE source = ? ORDER BY rowid";
+    bound = {source->second};
+  } else if (!filter.empty()) {
+    sql = "SELECT m.id, m.source, m.props FROM terms t JOIN media m ON m.id = t.id "
+          "WHERE t.name = ? AND t.value = ? ORDER BY m.rowid";
+    bound = {filter.begin()->first, filter.begin()->second};
+  }
   sqlite3_stmt* statement = nullptr;
-  if (sqlite3_prepare_v2(db_, "SELECT id, source, props FROM media ORDER BY rowid", -1, &statement,
-                         nullptr) != SQLITE_OK) {
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(statement);
     return found;
+  }
+  for (size_t i = 0; i < bound.size(); ++i) {
+    sqlite3_bind_text(statement, static_cast<int>(i + 1), bound[i].c_str(), -1, SQLITE_TRANSIENT);
   }
   while (sqlite3_step(statement) == SQLITE_ROW) {
     json props = json::parse(reinterpret_cast<const char*>(sqlite3_column_text(statement, 2)),
@@ -260,20 +368,11 @@ std::wstring MediaStore::ChangeId(const std::wstring& oldId) {
   std::lock_guard<std::mutex> hold(mutex_);
   json props;
   if (!GetLocked(oldId, &props)) return NewIdLocked();
-  std::string source = "PVR";
-  sqlite3_stmt* statement = nullptr;
-  if (sqlite3_prepare_v2(db_, "SELECT source FROM media WHERE id = ?", -1, &statement, nullptr) ==
-      SQLITE_OK) {
-    const std::string key = U8(oldId);
-    sqlite3_bind_text(statement, 1, key.c_str(), -1, SQLITE_TRANSIENT);
-    if (sqlite3_step(statement) == SQLITE_ROW) {
-      source = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-    }
-  }
-  sqlite3_finalize(statement);
+  std::wstring source = SourceLocked(oldId);
+  if (source.empty()) source = L"PVR";
   RemoveLocked(oldId);
   props.erase("tevMediumId");
-  return AddLocked(W(source), props);
+  return AddLocked(source, props);
 }
 
 std::map<std::string, std::string> MediaStore::ParseFilter(const std::wstring& filter) {
@@ -287,8 +386,78 @@ std::map<std::string, std::string> MediaStore::ParseFilter(const std::wstring& f
   return terms;
 }
 
+int MediaStore::CallBack(VelSatellite& library, const json& props, const Value& in) {
+  const std::wstring satellite = Prop(props, "sourceSatellite");
+  const std::wstring method = Prop(props, "updateCallback");
+  if (satellite.empty() || method.empty()) return 0;  // a source that takes no edits
+  AutoVariant out, retcodes;
+  const long result = library.Request(satellite, method, in.get(), &out, 0, &retcodes);
+  if (result != 0) {
+    throw VelException(L"UserEditMedium: " + satellite + L" " + method +
+                       L" failed, bus result " + std::to_wstring(result));
+  }
+  return static_cast<int>(VUtil::GetSingleRetcode(retcodes));
+}
+
+int MediaStore::UserEditMedium(VelSatellite& library, const VARIANT& in) {
+  const std::wstring id = VUtil::GetStringElement(in, 0);
+  AutoVariant pairs;
+  VUtil::GetElement(in, 1, &pairs);
+  const json changes = PairsToJson(pairs.get());
+  json before, after;
+  std::wstring source;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (!GetLocked(id, &before)) {
+      throw VelInvalidParameterException(L"UserEditMedium: no such medium " + id);
+    }
+    source = SourceLocked(id);
+    after = before;
+    after.update(changes);
+    after["tevMediumId"] = U8(id);
+    PutLocked(id, source, after);
+  }
+  int code = 0;
+  try {
+    code = CallBack(library, before,
+                    Value::Array({Value::Long(0), Value::Str(id), Value(pairs.get())}));
+  } catch (const VelException&) {
+    Put(id, source, before);
+    throw;
+  }
+  if (code != 0) Put(id, source, before);
+  return code;
+}
+
+int MediaStore::UserDeleteMedium(VelSatellite& library, const VARIANT& in) {
+  const std::wstring id = VUtil::GetStringElement(in, 0);
+  json before;
+  std::wstring source;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (!GetLocked(id, &before)) {
+      throw VelInvalidParameterException(L"UserDeleteMedium: no such medium " + id);
+    }
+    source = SourceLocked(id);
+    RemoveLocked(id);
+  }
+  int code = 0;
+  try {
+    code = CallBack(library, before, Value::Array({Value::Long(1), Value::Str(id)}));
+  } catch (const VelException&) {
+    Put(id, source, before);
+    throw;
+  }
+  if (code != 0) Put(id, source, before);
+  return code;
+}
+
 void MediaStore::Attach(MediaLibraryPeer& peer) {
   peer.SetHandler(L"IsReady", [](const VARIANT&, VARIANT*) { return 0; });
+  peer.SetHandler(L"UserEditMedium",
+                  [this, &peer](const VARIANT& in, VARIANT*) { return UserEditMedium(peer, in); });
+  peer.SetHandler(L"UserDeleteMedium",
+                  [this, &peer](const VARIANT& in, VARIANT*) { return UserDeleteMedium(peer, in); });
   peer.SetHandler(L"AddMedium", [this](const VARIANT& in, VARIANT* out) {
     AutoVariant list;
     VUtil::GetElement(in, 1, &list);

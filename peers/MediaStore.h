@@ -2,10 +2,21 @@
 // each a set of properties (text or integer) under a medium id ("M<n>")
 // that the store assigns. Attach() makes a MediaLibraryPeer answer from it.
 //
-// Threads: every operation holds the store's mutex for its statements.
+// Searches go through an index of (property, value) terms and of sources,
+// so a lookup reads the matching media only.
+//
+// A person's edits ("UserEditMedium", "UserDeleteMedium") are requests of
+// the library's own: the store changes, then the medium's "updateCallback"
+// on its "sourceSatellite" hears the changed pairs, as the real library
+// calls its sources back. Changes that a source itself sends never call it
+// back.
+//
+// Threads: every operation holds the store's mutex for its statements; no
+// lock is held across a callback.
 #ifndef TEV_PEERS_MEDIASTORE_H_
 #define TEV_PEERS_MEDIASTORE_H_
 
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
@@ -38,7 +49,11 @@ class MediaStore {
   // has a known "tevMediumId", else a new one. Returns the id.
   std::wstring Add(const std::wstring& source, const nlohmann::json& props);
   bool Get(const std::wstring& id, nlohmann::json* props);
+  // The source the medium was stored under; empty when there is none.
+  std::wstring SourceOf(const std::wstring& id);
   bool Remove(const std::wstring& id);
+  // Replaces the medium's properties as they stand (no merge).
+  void Put(const std::wstring& id, const std::wstring& source, const nlohmann::json& props);
   bool SetProperty(const std::wstring& id, const std::wstring& name, const nlohmann::json& value);
   // Media whose properties equal every (name, text) of `filter`, by id.
   std::vector<std::pair<std::wstring, nlohmann::json>> Find(
@@ -48,6 +63,16 @@ class MediaStore {
 
   // Answers every media-library method from this store.
   void Attach(MediaLibraryPeer& peer);
+
+  // A person's edit: in = [medium id, PairArray of changes]. The changes
+  // are stored and handed to the medium's source ([0, id, pairs]); when
+  // the source refuses them (its non-zero return code is answered) or
+  // cannot be reached (VelException), the medium goes back to what it
+  // was. Throws VelInvalidParameterException for an unknown id.
+  int UserEditMedium(VelSatellite& library, const VARIANT& in);
+  // A person's deletion: in = [medium id]. The medium is removed and its
+  // source hears [1, id]; restored as above when the source refuses.
+  int UserDeleteMedium(VelSatellite& library, const VARIANT& in);
 
   // `name="value"` terms of a SearchMedia filter, joined by anything.
   static std::map<std::string, std::string> ParseFilter(const std::wstring& filter);
@@ -59,6 +84,14 @@ class MediaStore {
   std::wstring AddLocked(const std::wstring& source, const nlohmann::json& props);
   bool GetLocked(const std::wstring& id, nlohmann::json* props);
   bool RemoveLocked(const std::wstring& id);
+  void PutLocked(const std::wstring& id, const std::wstring& source, const nlohmann::json& props);
+  std::wstring SourceLocked(const std::wstring& id);
+  // Rewrites the medium's terms (none for empty props).
+  void IndexLocked(const std::string& key, const nlohmann::json& props);
+  int64_t Count(const char* sql);
+  // Hands a person's change to the medium's source. 0 accepted, else the
+  // source's code; throws VelException when it cannot be asked.
+  static int CallBack(VelSatellite& library, const nlohmann::json& props, const Value& in);
 
   std::mutex mutex_;
   sqlite3* db_ = nullptr;  // guarded by mutex_

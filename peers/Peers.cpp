@@ -48,7 +48,8 @@ MediaLibraryPeer::MediaLibraryPeer()
     : ScriptedPeer(kName, {L"IsReady", L"SearchMedia", L"GetMediumFromId", L"AddMedium", L"AddMedia",
                            L"GetMediaFromSource", L"RemoveImportedMedia", L"SetMediaAttributes",
                            L"SetMediaAttributeList", L"SetMediumAttributes", L"ChangeMediaId",
-                           L"SetThumbnailUrl", L"ProcessTranscodeUrl", L"VideoThumbnailCallback"}) {}
+                           L"SetThumbnailUrl", L"ProcessTranscodeUrl", L"VideoThumbnailCallback",
+                           L"UserEditMedium", L"UserDeleteMedium"}) {}
 
 std::wstring MediaLibraryPeer::NewMediumId() { return L"M" + std::to_wstring(nextId_++); }
 

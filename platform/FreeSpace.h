@@ -4,19 +4,15 @@
 #define TEV_PLATFORM_FREESPACE_H_
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 namespace tev {
 
 // The bytes an unprivileged writer may still use on the volume of
-// `directory`, divided by 1024. -1 when it cannot be read, with the ERROR
-// line "CInformationImpl::GetFreeDiskSpaceImpl failed for directory %s".
+// `directory` (as the environment seam reads it), divided by 1024. -1 when
+// it cannot be read, with the ERROR line
+// "CInformationImpl::GetFreeDiskSpaceImpl failed for directory %s".
 int64_t GetFreeDiskSpace(const std::wstring& directory);
-
-// Test seam: `reader` answers in place of the volume (its -1 is a failed
-// reading, logged as such). An empty function restores the real reading.
-void SetFreeSpaceReaderForTest(std::function<int64_t(const std::wstring&)> reader);
 
 }  // namespace tev
 

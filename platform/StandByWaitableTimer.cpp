@@ -36,7 +36,7 @@ void Drain(int fd) {
 StandByWaitableTimer& StandByWaitableTimer::Instance() {
   static StandByWaitableTimer* timer = [] {
     auto* created = new StandByWaitableTimer();
-    tev::Clock::SetShiftListener(&StandByWaitableTimer::OnClockShift);
+    tev::Env::SetClockMovedListener(&StandByWaitableTimer::OnClockShift);
     return created;
   }();
   return *timer;

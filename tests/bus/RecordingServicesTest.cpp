@@ -20,6 +20,15 @@ namespace {
 
 using enginetest::Value;
 
+// The wall-clock time of zone TZ at `utc`, as seconds, the way a client
+// sends a local date.
+int64_t LocalWallClock(int64_t utc) {
+  const time_t when = static_cast<time_t>(utc);
+  struct tm local = {};
+  localtime_r(&when, &local);
+  return static_cast<int64_t>(timegm(&local));
+}
+
 class Client : public VelSatellite {
  public:
   void DefineServices() override {}
@@ -63,7 +72,8 @@ class RecordingServices : public enginetest::EngineFixture {
 TEST_F(RecordingServices, ScheduleRecordingReadsTwelveToFifteenElements) {
   const int64_t tomorrow = tev::Clock::Now() / 60 * 60 + 86400;
   AutoVariant out;
-  ASSERT_EQ(Call(L"ScheduleRecording", Request(tomorrow, 1999, L"Twelve"), &out), 0);
+  ASSERT_EQ(Call(L"ScheduleRecording", Request(LocalWallClock(tomorrow), 1999, L"Twelve"), &out),
+            0);
   auto rows = Rows("Duration, Status, StartTime, TevMediumId, KeepUntil, Name");
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0][0], "1");  // 1999 ms
@@ -175,15 +185,6 @@ TEST_F(RecordingServices, CancelAndRetryByMediumId) {
   EXPECT_EQ(Call(L"CancelScheduledRecording", Value::Str(L"no-such-medium")), 0);
 }
 
-// The wall-clock time of zone TZ at `utc`, as seconds, the way a client
-// sends a local date.
-int64_t LocalWallClock(int64_t utc) {
-  const time_t when = static_cast<time_t>(utc);
-  struct tm local = {};
-  localtime_r(&when, &local);
-  return static_cast<int64_t>(timegm(&local));
-}
-
 TEST_F(RecordingServices, ALocalStartIsStoredAsItsInstant) {
   // Tomorrow on a whole minute, sent as the client's local wall clock.
   const int64_t utc = tev::Clock::Now() / 60 * 60 + 86400;
@@ -236,7 +237,8 @@ TEST_F(RecordingServices, ANewRecordingFolderIsUsedAtOnce) {
 TEST_F(RecordingServices, GetConflictsOnlyReports) {
   const int64_t start = tev::Clock::Now() / 60 * 60 + 86400;
   AutoVariant asked;
-  ASSERT_EQ(Call(L"ScheduleRecording", Request(start, 3600000, L"Asked"), &asked), 0);
+  ASSERT_EQ(Call(L"ScheduleRecording", Request(LocalWallClock(start), 3600000, L"Asked"), &asked),
+            0);
   {
     // An episode of a priority-0 pass overlapping it (written straight in,
     // as the checker would have left it before the tuner count changed).

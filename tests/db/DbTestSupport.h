@@ -20,6 +20,7 @@
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@
 
 #include "db/SQLite.h"
 #include "platform/Clock.h"
+#include "tests/common/FakeEnv.h"
 #include "support/BBLog.h"
 #include "support/Log.h"
 #include "support/WideText.h"
@@ -275,15 +277,16 @@ inline void MakeDatabase(const std::string& folder, int version) {
 }
 
 // Base fixture: an empty data folder, a fresh connection state, a captured
-// log and an unshifted clock.
+// log and a fake environment (unshifted clock, no faults) installed.
 class DbFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     SQLite::ResetForTest();
-    tev::Clock::ResetShift();
-    // Stored times are local: a fixed zone without daylight saving keeps
-    // round trips independent of the machine's zone and the season.
-    zone_.reset(new ScopedEnv("TZ", "UTC"));
+    // Stored times are local: a fixed zone keeps round trips independent of
+    // the machine's zone and the season. UTC unless the run names a zone
+    // (the suite runs once more in one that is not UTC).
+    const char* zone = std::getenv("TZ");
+    zone_.reset(new ScopedEnv("TZ", zone != nullptr && zone[0] != '\0' ? zone : "UTC"));
     tzset();
     appData_.reset(new ScopedEnv("TEV_APPDATA_DIR", dir_.path() + "/appdata"));
     folder_ = dir_.path() + "/appdata/TevNetworks/TevPVR";
@@ -291,7 +294,6 @@ class DbFixture : public ::testing::Test {
   }
   void TearDown() override {
     SQLite::ResetForTest();
-    tev::Clock::ResetShift();
     zone_.reset();
     tzset();
   }
@@ -302,6 +304,7 @@ class DbFixture : public ::testing::Test {
   }
   std::wstring WFolder() const { return tev::FromStdUtf8(folder_); }
 
+  tev::test::FakeEnv env_;
   TempDir dir_;
   std::unique_ptr<ScopedEnv> zone_;
   std::unique_ptr<ScopedEnv> appData_;

@@ -144,7 +144,7 @@ TEST_F(SQLiteTest, GettersReadByNameAndReportWhatIsMissing) {
   EXPECT_EQ(q.GetInt("NoSuchColumn"), -1);
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"FindIndex: Could not find NoSuchColumn, resultColumns 25"));
   EXPECT_EQ(q.GetString("name"), L"");  // names are case-sensitive
-  tev::Clock::Shift(1000);
+  env_.Shift(1000);
   EXPECT_EQ(q.GetTime("NoSuchColumn"), tev::Clock::Now());
 
   EXPECT_TRUE(q.Next());
@@ -396,10 +396,11 @@ TEST_F(SQLiteTest, LimitedQueriesKeepTheFirstRowsAndLookupIndexesExist) {
     }
     auto indexes = raw.Rows("SELECT name FROM sqlite_master WHERE type = 'index' AND "
                             "tbl_name = 'Schedules' ORDER BY name");
-    ASSERT_EQ(indexes.size(), 3u);
+    ASSERT_EQ(indexes.size(), 4u);
     EXPECT_EQ(indexes[0][0], "SchedulesByEndStart");
     EXPECT_EQ(indexes[1][0], "SchedulesByFile");
-    EXPECT_EQ(indexes[2][0], "SchedulesByStartEnd");
+    EXPECT_EQ(indexes[2][0], "SchedulesByMediumId");
+    EXPECT_EQ(indexes[3][0], "SchedulesByStartEnd");
   }
   SQLite query;
   query.LimitRows(2);

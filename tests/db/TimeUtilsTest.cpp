@@ -6,6 +6,7 @@
 #include <rapidcheck/gtest.h>
 
 #include "platform/Clock.h"
+#include "tests/common/FakeEnv.h"
 #include "tests/db/DbTestSupport.h"
 #include "vel/VelException.h"
 
@@ -20,10 +21,8 @@ class ScopedZone {
     if (had_) saved_ = old;
     setenv("TZ", zone, 1);
     tzset();
-    tev::Clock::ResetShift();
   }
   ~ScopedZone() {
-    tev::Clock::ResetShift();
     if (had_) {
       setenv("TZ", saved_.c_str(), 1);
     } else {
@@ -31,6 +30,9 @@ class ScopedZone {
     }
     tzset();
   }
+
+  // Moves "now" for the scope.
+  tev::test::FakeEnv env;
 
  private:
   bool had_ = false;
@@ -50,11 +52,6 @@ int64_t Local(int year, int month, int day, int hour, int minute, int second) {
   return static_cast<int64_t>(mktime(&t));
 }
 
-// Makes "now" the given time value.
-void SetNow(int64_t t) {
-  tev::Clock::ResetShift();
-  tev::Clock::Shift(t - tev::Clock::Now());
-}
 
 const char* const kZones[] = {"Europe/Berlin", "America/New_York", "Australia/Sydney"};
 
@@ -79,7 +76,7 @@ TEST(TimeUtils, ReadersGiveTheExampleBackInTheSameDaylightPeriod) {
   for (const char* zone : kZones) {
     ScopedZone scoped(zone);
     const int64_t t = Local(2009, 3, 15, 20, 30, 0);
-    SetNow(t + 3600);
+    scoped.env.SetNow(t + 3600);
     EXPECT_EQ(GetTime3(L"20090315203000"), t) << zone;
     EXPECT_EQ(GetTime2(L"2009-03-15 20:30:00"), t) << zone;
     EXPECT_EQ(GetTime2(L"2009-03-15T20:30:00"), t) << zone;
@@ -94,11 +91,11 @@ TEST(TimeUtils, ReaderAppliesThePresentDaylightFlagAcrossAChange) {
     const int64_t winter = Local(2009, 1, 15, 12, 0, 0);
     const int64_t summer = Local(2009, 7, 15, 12, 0, 0);
     // Now in summer: a winter text is read with DST on, one hour early.
-    SetNow(summer);
+    scoped.env.SetNow(summer);
     EXPECT_EQ(GetTime3(FormatTime3(summer)), summer) << zone;
     EXPECT_EQ(GetTime3(FormatTime3(winter)), winter - 3600) << zone;
     // Now in winter: a summer text is read with DST off, one hour late.
-    SetNow(winter);
+    scoped.env.SetNow(winter);
     EXPECT_EQ(GetTime3(FormatTime3(winter)), winter) << zone;
     EXPECT_EQ(GetTime3(FormatTime3(summer)), summer + 3600) << zone;
   }
@@ -107,7 +104,7 @@ TEST(TimeUtils, ReaderAppliesThePresentDaylightFlagAcrossAChange) {
 RC_GTEST_PROP(TimeUtils, DatabaseTimeRoundTripsWhenNowSharesItsPeriod, ()) {
   ScopedZone scoped(*rc::gen::element("Europe/Berlin", "America/New_York", "Australia/Sydney"));
   const int64_t t = *rc::gen::inRange<int64_t>(0, 4102444800LL);  // 1970 .. 2100
-  SetNow(t);
+  scoped.env.SetNow(t);
   RC_ASSERT(GetTime3(FormatTime3(t)) == t);
   RC_ASSERT(GetTime2(FormatTime2(t)) == t);
   RC_ASSERT(GetTime(FormatFilenameDate(t)) == t);
@@ -117,7 +114,7 @@ TEST(TimeUtils, BadTextsAreLoggedAndReadByPosition) {
   ScopedZone scoped("Europe/Berlin");
   dbtest::LogCapture log;
   const int64_t t = Local(2009, 3, 15, 20, 30, 0);
-  SetNow(t);
+  scoped.env.SetNow(t);
 
   EXPECT_EQ(GetTime3(L""), -1);
   auto lines = log->Lines();
@@ -192,9 +189,9 @@ TEST(TimeUtils, TimeZoneOffsetIsStandardBiasLessAnHourInSummer) {
   };
   for (const Case& c : cases) {
     ScopedZone scoped(c.zone);
-    SetNow(Local(2021, 1, 15, 12, 0, 0));
+    scoped.env.SetNow(Local(2021, 1, 15, 12, 0, 0));
     EXPECT_EQ(GetTimeZoneOffset(), c.january) << c.zone;
-    SetNow(Local(2021, 7, 15, 12, 0, 0));
+    scoped.env.SetNow(Local(2021, 7, 15, 12, 0, 0));
     EXPECT_EQ(GetTimeZoneOffset(), c.july) << c.zone;
   }
 }

@@ -14,6 +14,7 @@
 #include "engine/Schedules.h"
 #include "tests/db/DbTestSupport.h"
 #include "vel/VelException.h"
+#include "tests/common/FakeEnv.h"
 
 namespace {
 
@@ -228,9 +229,9 @@ TEST(DVR, ExpandsDateWildcards) {
     EXPECT_EQ(DVR::ReplaceWildcardInUrl(c.url, start), c.expanded) << tev::ToStdUtf8(c.url);
   }
   // Without a start text the date of now counts.
-  tev::Clock::Shift(Utc(2011, 12, 25, 12, 0, 0) - tev::Clock::Now());
+  tev::test::FakeEnv env;
+  env.SetNow(Utc(2011, 12, 25, 12, 0, 0));
   EXPECT_EQ(DVR::ReplaceWildcardInUrl(L"u{yyyymmdd}", L""), L"u20111225");
-  tev::Clock::ResetShift();
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ TEST_F(Completion, FinishedRecordingsAreJudgedByTheirLength) {
       {"mce", "DVRSTATE_MCE_RUNNING", 3600, 0, "DVRSTATE_COMPLETE_PARTIAL", L"partial"},
   };
   const int64_t start = tev::Clock::Now() - 7200;
-  tev::Clock::Shift(1000);  // the end written is the product's now
+  env_.Shift(1000);  // the end written is the product's now
   const int64_t now = tev::Clock::Now();
   std::vector<std::wstring> names;
   for (const Case& c : cases) {

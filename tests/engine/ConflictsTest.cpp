@@ -18,6 +18,7 @@
 #include "support/VUtil.h"
 #include "support/WideText.h"
 #include "tests/common/NatsServer.h"
+#include "tests/common/FakeEnv.h"
 
 namespace {
 
@@ -118,6 +119,7 @@ struct Row {
 
 class Conflicts : public ::testing::Test {
  protected:
+  tev::test::FakeEnv env_;
   void SetUp() override {
     char pattern[] = "/tmp/tev-conflicts-XXXXXX";
     folder_ = mkdtemp(pattern);
@@ -139,7 +141,7 @@ class Conflicts : public ::testing::Test {
   // The tuner count is cached for 30 s: move past the cache.
   void SetTuners(int tv) {
     peers_.SetTuners(tv);
-    tev::Clock::Shift(31);
+    env_.Shift(31);
   }
 
   int Insert(const Row& row) {

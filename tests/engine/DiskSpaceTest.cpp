@@ -30,11 +30,11 @@ class DiskSpace : public enginetest::RowFixture {
  protected:
   void SetUp() override {
     RowFixture::SetUp();
-    tev::SetFreeSpaceReaderForTest([this](const std::wstring& directory) { return Read(directory); });
+    env_.SetFreeSpace([this](const std::wstring& directory) { return Read(directory); });
     wvideo_ = tev::FromStdUtf8(videoDir_);
   }
   void TearDown() override {
-    tev::SetFreeSpaceReaderForTest(nullptr);
+    env_.SetFreeSpace(nullptr);
     RowFixture::TearDown();
   }
 
@@ -187,7 +187,7 @@ TEST_F(DiskSpace, KeepUntilDecidesWhatMayGo) {
   // that may go would not be enough.
   EXPECT_FALSE(Clear(10 * kHour));
   // Two hours on, the younger one may go too, but alone it is not enough.
-  tev::Clock::Shift(2 * kHour);
+  env_.Shift(2 * kHour);
   EXPECT_FALSE(Clear(10 * kHour));
   EXPECT_TRUE(Exists(young));
   EXPECT_TRUE(FileOf(L"Two days young"));

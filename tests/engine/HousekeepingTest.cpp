@@ -49,7 +49,7 @@ TEST_F(Housekeeping, CancelStopsARecordingAndOnlyRepublishesAPlan) {
   ASSERT_EQ(streamer_.ActiveStreams().size(), 1u);
   const int32_t stream = streamer_.ActiveStreams().begin()->first;
 
-  tev::Clock::Shift(600);
+  env_.Shift(600);
   EXPECT_EQ(Engine().CancelScheduledRecording(live), 0);
   ASSERT_EQ(streamer_.CountOf(L"StopStream"), 1u);
   EXPECT_EQ(VUtil::GetLongElement(Last(streamer_, L"StopStream").get(), 0), stream);
@@ -81,7 +81,7 @@ TEST_F(Housekeeping, CancelStopsARecordingAndOnlyRepublishesAPlan) {
 TEST_F(Housekeeping, RetrySchedulesTheRowAgainFromNow) {
   const int64_t start = tev::Clock::Now() - 7200;
   const int id = InsertRow(dbPath_, Planned("Again", "DVRSTATE_RETRY", start, 1800));
-  tev::Clock::Shift(300);
+  env_.Shift(300);
   const int64_t now = tev::Clock::Now();
   EXPECT_EQ(Engine().RetrySchedule(id), 0);
   EXPECT_LE(std::llabs(TimeOf(id, "StartTime") - now), 2);
@@ -116,13 +116,13 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   const int episode = InsertRow(dbPath_, withUrl);
 
   // The process dies twenty minutes in; a new one knows no streams.
-  tev::Clock::Shift(1200);
+  env_.Shift(1200);
   StreamTable().with([](std::map<std::wstring, long>& table) { table.clear(); });
   streamer_.ClearRequests();
   media_.ClearRequests();
   Schedules restarted;
-  restarted.ResumeRecordings();
   const int64_t now = tev::Clock::Now();
+  restarted.ResumeRecordings();
 
   EXPECT_EQ(Column(movie, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   EXPECT_LE(std::llabs(TimeOf(movie, "EndTime") - now), 2);
@@ -163,7 +163,7 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   Schedules again;
   streamer_.ClearRequests();
   StreamTable().with([](std::map<std::wstring, long>& table) { table.clear(); });
-  tev::Clock::Shift(60);
+  env_.Shift(60);
   again.ResumeRecordings();
   EXPECT_EQ(Column(movie, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   EXPECT_EQ(Rows("ID", "Name = 'Movie'").size(), 3u);  // the resumed one resumed once more
@@ -205,7 +205,7 @@ TEST_F(Housekeeping, TheListInProgressFirstClosesForgottenRecordings) {
   EXPECT_EQ(media_.CountOf(L"AddMedium"), 1u);
 
   // A minute on, the one in its grace period goes too.
-  tev::Clock::Shift(60);
+  env_.Shift(60);
   ASSERT_EQ(Schedules::GetCurrentlyRecording(&list), 0);
   ASSERT_EQ(VUtil::GetArrayLength(list.get()), 1);
   EXPECT_EQ(Column(grace, "Status"), "DVRSTATE_COMPLETE");
@@ -258,7 +258,7 @@ TEST_F(Housekeeping, StopAllRecordingsClosesRowsWithoutStoppingStreams) {
   const int future = InsertRow(dbPath_, Planned("future", "DVRSTATE_RECORDING", now + 600, 1800));
   const int done = InsertRow(dbPath_, Planned("done", "DVRSTATE_COMPLETE", now - 600, 1800));
 
-  tev::Clock::Shift(100);
+  env_.Shift(100);
   Schedules::StopAllRecordings();
   EXPECT_EQ(Column(plain, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   EXPECT_NEAR(std::stoi(Column(plain, "Duration")), 700, 2);

@@ -81,7 +81,7 @@ TEST_F(RecordingRoad, FromRequestToADescribedFile) {
   EXPECT_EQ(Column(id, "Status"), "DVRSTATE_SCHEDULED");
 
   // The timer wakes half a minute (the padding) before the start.
-  tev::Clock::Shift(start - 30 - tev::Clock::Now());
+  env_.SetNow(start - 30);
   ASSERT_TRUE(streamer_.WaitFor(L"StartStream", 1, 15000)) << tev::ToStdUtf8(log_->Dump());
   Value request = Last(streamer_, L"StartStream");
   const std::wstring path = peertest::Str(request.get(), 11);
@@ -93,7 +93,7 @@ TEST_F(RecordingRoad, FromRequestToADescribedFile) {
   EXPECT_EQ(streamer_.NotifyStarted(path), 0);
 
   // At the end plus the padding the stream is stopped; the streamer reports.
-  tev::Clock::Shift(start + 1800 + 30 - tev::Clock::Now());
+  env_.SetNow(start + 1800 + 30);
   ASSERT_TRUE(streamer_.WaitFor(L"StopStream", 1, 15000));
   EXPECT_EQ(Column(id, "Status"), "DVRSTATE_RECORDING");  // until the report
   EXPECT_EQ(streamer_.NotifyFinished(path, 1855), 0);

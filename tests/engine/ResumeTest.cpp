@@ -29,17 +29,22 @@ using enginetest::RowSpec;
 // Appends to a file every 100 ms while it lives: a stream still recording.
 class GrowingFile {
  public:
-  explicit GrowingFile(const std::string& path) : path_(path), thread_([this] { Run(); }) {}
+  // The file exists once the constructor returns.
+  explicit GrowingFile(const std::string& path) : path_(path) {
+    Append();
+    thread_ = std::thread([this] { Run(); });
+  }
   ~GrowingFile() {
     stop_ = true;
     thread_.join();
   }
 
  private:
+  void Append() { std::ofstream(path_, std::ios::app) << std::string(4096, 'x'); }
   void Run() {
     while (!stop_) {
-      std::ofstream(path_, std::ios::app) << std::string(4096, 'x');
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      Append();
     }
   }
   std::string path_;
@@ -74,7 +79,7 @@ TEST_F(Resume, AStreamStillWritingIsAdoptedAfterACrashAndAfterAShutdown) {
 
   {
     GrowingFile writing(path);
-    tev::Clock::Shift(600);
+    env_.Shift(600);
     Crash();
     streamer_.ClearRequests();
     Schedules restarted;
@@ -93,7 +98,7 @@ TEST_F(Resume, AStreamStillWritingIsAdoptedAfterACrashAndAfterAShutdown) {
   ASSERT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   {
     GrowingFile writing(path);
-    tev::Clock::Shift(60);
+    env_.Shift(60);
     Crash();
     Schedules restarted;
     restarted.ResumeRecordings();
@@ -113,7 +118,7 @@ TEST_F(Resume, AStreamThatEndedIsStoppedAndTheRestRecordedOnce) {
   std::string path;
   long stream = 0;
   const int id = RecordNow(L"Match", &path, &stream);
-  tev::Clock::Shift(1200);
+  env_.Shift(1200);
   Crash();
   streamer_.ClearRequests();
   Schedules restarted;
@@ -138,7 +143,7 @@ TEST_F(Resume, AStreamThatEndedIsStoppedAndTheRestRecordedOnce) {
   EXPECT_EQ(Rows("*", "ID = " + std::to_string(id)), before);
 
   // A second restart in the same programme records nothing twice.
-  tev::Clock::Shift(60);
+  env_.Shift(60);
   Crash();
   streamer_.ClearRequests();
   Schedules again;
@@ -203,7 +208,7 @@ TEST_F(Resume, HousekeepingAfterARestartLeavesThisRunsRows) {
   ASSERT_EQ(Add(L"Open", 0, 0, 1), 0);
   const int open = std::stoi(Rows("ID", "Name = 'Open'")[0][0]);
   ASSERT_EQ(Column(open, "Status"), "DVRSTATE_RECORDING");
-  tev::Clock::Shift(10);
+  env_.Shift(10);
   streamer_.ClearRequests();
   Engine().ResumeRecordings();
 

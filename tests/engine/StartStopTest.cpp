@@ -50,7 +50,7 @@ class FailingLookups : public CVelAtl {
 
 class StartStop : public enginetest::RowFixture {
  protected:
-  void Shift(int64_t seconds) { tev::Clock::Shift(seconds); }
+  void Shift(int64_t seconds) { env_.Shift(seconds); }
 };
 
 TEST_F(StartStop, DueRowsStartWithinThePaddingAndTwoMinutesAhead) {

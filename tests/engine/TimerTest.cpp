@@ -99,7 +99,7 @@ TEST_F(Timer, PastRowsAreSettledAndAPastMomentIsArmedOnlyOnce) {
   for (int i = 0; i < 3; ++i) EXPECT_NEAR(DueAt(), now + 3600 - 30, 1.0);
   EXPECT_EQ(Rows("Status", "Name = 'JustEnded'")[0][0], "DVRSTATE_SCHEDULED");
   // A minute after its end it is settled too.
-  tev::Clock::Shift(30);
+  env_.Shift(30);
   DueAt();
   EXPECT_EQ(Rows("Status", "Name = 'JustEnded'")[0][0], "DVRSTATE_MISSED");
 }
@@ -134,7 +134,7 @@ TEST_F(Timer, TheThreadWakesAtTheShiftedDueTimeAndStopsOnCancel) {
   } joiner{&Engine(), &thread};
   // Shift only once the thread has armed the timer for the start.
   for (int i = 0; i < 500 && !log_->HasPart(LOG_INFO, L"Waiting for: 5"); ++i) usleep(10 * 1000);
-  tev::Clock::Shift(600 - 30);
+  env_.Shift(600 - 30);
   ASSERT_TRUE(streamer_.WaitFor(L"StartStream", 1, 10000)) << tev::ToStdUtf8(log_->Dump());
   EXPECT_TRUE(log_->HasPart(LOG_DEBUG, L"TimerThreadProc: Waking up at "));
 
@@ -182,7 +182,7 @@ TEST_F(Timer, AStreamerThatFailsLeavesAnErrorAndTheTimerGoesOn) {
   };
   auto shiftWhenArmed = [&](int64_t to) {
     for (int i = 0; i < 500 && !timer_.IsArmedForTest(); ++i) usleep(10 * 1000);
-    tev::Clock::Shift(to - tev::Clock::Now());
+    env_.SetNow(to);
   };
 
   shiftWhenArmed(now + 600 - 30);

@@ -43,15 +43,8 @@ class HostRestart : public ::testing::Test {
     // A request the killed host never answers must not hold a trial long.
     client_.SetRequestTimeout(1000);
     ASSERT_EQ(client_.Join(server_.HostPort()), 0);
-    // tev-peers is whole once its last satellite, the thumbnailer, is on.
-    for (int i = 0;; ++i) {
-      VELSTATUS status = VELSTATUS_UNKNOWN;
-      client_.DirectoryPingSatellite(L"127.0.0.1", L"TevThumbnailer",
-                                     static_cast<unsigned short>(server_.Port()), 500, &status);
-      if (status == VELSTATUS_ONLINE) break;
-      ASSERT_LT(i, 200) << "tev-peers did not join: " << ReadFile(dir_.path() + "/tev-peers.log");
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    ASSERT_TRUE(
+        AllJoined(client_, server_.Port(), peers_, dir_.path() + "/tev-peers.log", 20000));
   }
   void TearDown() override {
     client_.Leave();

@@ -18,6 +18,10 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "peers/ScriptedPeer.h"
+
 extern char** environ;
 
 inline bool OnPath(const std::string& program) {
@@ -149,5 +153,24 @@ class ProgramProcess {
   int status_ = -1;
 };
 
+
+// Waits until every peer of the program is on the bus (the thumbnail
+// service joins last), asking through `asker`.
+inline ::testing::AssertionResult AllJoined(tev::peers::ScriptedPeer& asker, int port,
+                                            ProgramProcess& peers, const std::string& log,
+                                            int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    VELSTATUS status = VELSTATUS_UNKNOWN;
+    asker.DirectoryPingSatellite(L"127.0.0.1", L"TevThumbnailer", static_cast<unsigned short>(port),
+                                 500, &status);
+    if (status == VELSTATUS_ONLINE) return ::testing::AssertionSuccess();
+    if (!peers.Running()) return ::testing::AssertionFailure() << "tev-peers ended: " << ReadFile(log);
+    if (std::chrono::steady_clock::now() > deadline) {
+      return ::testing::AssertionFailure() << "tev-peers did not join";
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
 
 #endif  // TEV_TESTS_PEERS_PROGRAMPROCESS_H_

@@ -14,14 +14,19 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "db/Schedule.h"
+#include "engine/Schedules.h"
+#include "module/PVRVel.h"
 #include "peers/Peers.h"
 #include "peers/ScriptedPeer.h"
+#include "platform/Clock.h"
 #include "support/VUtil.h"
 #include "support/WideText.h"
 #include "tests/common/NatsServer.h"
@@ -56,17 +61,7 @@ class TevPeers : public ::testing::Test {
                              LogPath()));
     module_.SetRequestTimeout(kFinishMs);
     ASSERT_EQ(module_.Join(server_.HostPort()), 0);
-    // The thumbnail service joins last.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kJoinMs);
-    for (;;) {
-      VELSTATUS status = VELSTATUS_UNKNOWN;
-      module_.DirectoryPingSatellite(L"127.0.0.1", L"TevThumbnailer",
-                                     static_cast<unsigned short>(server_.Port()), 500, &status);
-      if (status == VELSTATUS_ONLINE) break;
-      ASSERT_TRUE(peers_.Running()) << "tev-peers ended: " << ReadFile(LogPath());
-      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "tev-peers did not join";
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    ASSERT_TRUE(AllJoined(module_, server_.Port(), peers_, LogPath(), kJoinMs));
   }
   void TearDown() override {
     module_.Leave();
@@ -199,6 +194,76 @@ TEST_F(TevPeers, StopStreamAndShutdownEndFfmpegAndFinishTheFiles) {
   EXPECT_TRUE(Heard(kFinished, 2, 1000, nullptr));
   for (pid_t child : children) EXPECT_FALSE(Alive(child)) << "child " << child << " still runs";
   EXPECT_TRUE(StartsWith(ReadFile(tev::WideToUtf8(interrupted)), std::string(kAsfHeader, 8)));
+}
+
+// The module (its database and endpoint, no start-up thread) against the
+// real tev-peers library: a person's edit in the library reaches the row.
+class TevPeersLibrary : public dbtest::DbFixture {
+ protected:
+  void SetUp() override {
+    DbFixture::SetUp();
+    OpenNew();
+    ASSERT_TRUE(server_.Start()) << "nats-server did not start";
+    ASSERT_TRUE(peers_.Start({"--host", "127.0.0.1:" + std::to_string(server_.Port()), "--data",
+                              dir_.path() + "/data"},
+                             dir_.path() + "/tev-peers.log"));
+    ASSERT_EQ(person_.Join(server_.HostPort()), 0);
+    ASSERT_TRUE(
+        AllJoined(person_, server_.Port(), peers_, dir_.path() + "/tev-peers.log", kJoinMs));
+    pvr_.reset(new PVRVel());
+    ASSERT_EQ(pvr_->Vel().Connect(server_.HostPort(), L"ZoVIZ"), 0);
+    SetTheVelForTest(&pvr_->Vel());
+  }
+  void TearDown() override {
+    SetTheVelForTest(nullptr);
+    if (pvr_) pvr_->Vel().Disconnect();
+    person_.Leave();
+    peers_.Stop(SIGTERM, 15000);
+    pvr_.reset();
+    DbFixture::TearDown();
+  }
+  int Ask(const std::wstring& method, const Value& in) {
+    AutoVariant out, retcodes;
+    if (person_.Request(L"TevMediaV2", method, in.get(), &out, 0, &retcodes) != 0) return -100;
+    return static_cast<int>(VUtil::GetSingleRetcode(retcodes));
+  }
+
+  tev::test::NatsServer server_;
+  ProgramProcess peers_{TEV_PEERS_BINARY};
+  ScriptedPeer person_{L"velctl", {}};
+  std::unique_ptr<PVRVel> pvr_;
+};
+
+TEST_F(TevPeersLibrary, AnEditInTheLibraryChangesTheRow) {
+  Schedule plan;
+  plan.m_user = L"bob";
+  plan.m_status = DVRSTATE_SCHEDULED;
+  plan.m_channelMimetype = L"video/x-webwin";
+  plan.m_channelName = L"Web";
+  plan.m_name = L"Plan";
+  plan.m_startTime = tev::Clock::Now() + 86400;
+  plan.m_duration = 600;
+  plan.m_endTime = plan.m_startTime + 600;
+  plan.m_filePath = tev::FromStdUtf8(dir_.path() + "/Plan.asf");
+  ASSERT_TRUE(plan.Insert());
+  plan.m_id = Schedule::GetIdFromPath(plan.m_filePath);
+  Schedule::AddMedium(plan, true);
+  const std::wstring mediumId = Schedules::GetMediumId(plan.m_id);
+  ASSERT_FALSE(mediumId.empty());
+
+  EXPECT_EQ(Ask(L"UserEditMedium", Value::Array({Value::Str(mediumId),
+                                                  Value::Pairs({{L"title", Value::Str(L"Renamed")},
+                                                                {L"pvrState", Value::Str(L"skip")}})})),
+            0);
+  Schedule edited(plan.m_id);
+  EXPECT_EQ(edited.m_name, L"Renamed");
+  EXPECT_EQ(edited.m_status, DVRSTATE_SKIP);
+  // A refused edit is undone in the library too.
+  EXPECT_EQ(Ask(L"UserEditMedium", Value::Array({Value::Str(mediumId),
+                                                  Value::Pairs({{L"path", Value::Str(L"/x")}})})),
+            403);
+  EXPECT_EQ(Ask(L"UserDeleteMedium", Value::Array({Value::Str(mediumId)})), 0);
+  EXPECT_EQ(Schedule::GetIdFromPath(plan.m_filePath), -1);
 }
 
 }  // namespace

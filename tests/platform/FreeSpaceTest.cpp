@@ -2,11 +2,13 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "support/WideText.h"
+#include "tests/common/FakeEnv.h"
 #include "tests/db/DbTestSupport.h"
 
 namespace {
@@ -36,7 +38,8 @@ TEST(FreeSpace, ReadsTheVolumeOfADirectoryInUnitsOf1024Bytes) {
 TEST(FreeSpace, ATestMayAnswerForTheVolume) {
   dbtest::LogCapture log;
   std::wstring asked;
-  tev::SetFreeSpaceReaderForTest([&asked](const std::wstring& directory) {
+  auto env = std::make_unique<tev::test::FakeEnv>();
+  env->SetFreeSpace([&asked](const std::wstring& directory) {
     asked = directory;
     return directory == L"/full" ? int64_t{-1} : int64_t{1234};
   });
@@ -46,7 +49,7 @@ TEST(FreeSpace, ATestMayAnswerForTheVolume) {
   EXPECT_EQ(tev::GetFreeDiskSpace(L"/full"), -1);
   EXPECT_TRUE(log->Has(LOG_ERROR, L"CInformationImpl::GetFreeDiskSpaceImpl failed for directory /full"));
 
-  tev::SetFreeSpaceReaderForTest(nullptr);
+  env.reset();
   dbtest::TempDir dir;
   EXPECT_GT(tev::GetFreeDiskSpace(dir.wpath()), 0);
   EXPECT_EQ(asked, L"/full");

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Clock.h"
+#include "tests/common/FakeEnv.h"
 
 namespace {
 
@@ -19,15 +20,14 @@ using std::chrono::seconds;
 
 class StandByTimer : public ::testing::Test {
  protected:
+  tev::test::FakeEnv env_;
   void SetUp() override {
-    tev::Clock::ResetShift();
     timer_.ResetForTest();
   }
   void TearDown() override {
     timer_.cancel();  // releases a waiter a failed test left behind
     if (waiter_.valid()) waiter_.wait_for(seconds(5));
     timer_.ResetForTest();
-    tev::Clock::ResetShift();
   }
   void StartWaiter() {
     waiter_ = std::async(std::launch::async, [this] { return timer_.waitForAlarm(); });
@@ -84,7 +84,7 @@ TEST_F(StandByTimer, WaitsForArmingThenFollowsTheShiftedClock) {
   EXPECT_TRUE(StillWaiting(milliseconds(200)));
   timer_.setTimer(4 * 3600 * 1000, false);
   EXPECT_TRUE(StillWaiting(milliseconds(200)));
-  tev::Clock::Shift(4 * 3600 - 1);  // one second of the four hours left
+  env_.Shift(4 * 3600 - 1);  // one second of the four hours left
   EXPECT_TRUE(Answer(seconds(5)));
 }
 

@@ -1,0 +1,134 @@
+#include "db/StatusTransitions.h"
+
+#include "db/Schedule.h"
+
+namespace {
+
+using R = StatusReason;
+using W = StatusWrite;
+using P = StatusPublish;
+
+const wchar_t kField[] = L"Schedule::Update(id, field, value)";
+const wchar_t kRowCaller[] = L"Schedule::Update";
+const wchar_t kStarter[] = L"StartRecordingIfAppropriate";
+
+std::vector<StatusTransition> Build() {
+  std::vector<StatusTransition> t;
+  auto add = [&t](R reason, std::initializer_list<const wchar_t*> from,
+                  std::initializer_list<const wchar_t*> to, W write, P publish,
+                  const wchar_t* caller) {
+    for (const wchar_t* f : from) {
+      for (const wchar_t* s : to) t.push_back({reason, f, s, write, publish, caller});
+    }
+  };
+  const auto any = {static_cast<const wchar_t*>(nullptr)};
+
+  // Conflicts: the bumped set republishes what the check changed.
+  add(R::kConflictCheck, {DVRSTATE_SCHEDULED, DVRSTATE_RECORDING, DVRSTATE_SKIP},
+      {DVRSTATE_CONFLICT}, W::kStatus, P::kCaller, kField);
+  add(R::kBumped, {DVRSTATE_SCHEDULED, DVRSTATE_SKIP, DVRSTATE_CONFLICT}, {DVRSTATE_SKIP},
+      W::kStatus, P::kCaller, kField);
+  add(R::kConflictUpdate, {DVRSTATE_CONFLICT, DVRSTATE_SKIP}, {DVRSTATE_SCHEDULED}, W::kStatus,
+      P::kReloaded, kField);
+  add(R::kForced, any, {DVRSTATE_SCHEDULED}, W::kStatus, P::kReloaded, kField);
+  // A recording in the way is only marked; it goes on until its own end.
+  add(R::kForcedAside, {DVRSTATE_SCHEDULED, DVRSTATE_RECORDING}, {DVRSTATE_SKIP}, W::kStatus,
+      P::kRow, kField);
+
+  // Start: the library is shown the row once the streamer has answered.
+  add(R::kDiskFull, {DVRSTATE_SCHEDULED}, {DVRSTATE_DISK_FULL}, W::kStatus, P::kCaller, kField);
+  add(R::kStart, {DVRSTATE_SCHEDULED}, {DVRSTATE_RECORDING}, W::kStatus, P::kCaller, kStarter);
+  add(R::kStartOutcome, {DVRSTATE_RECORDING},
+      {DVRSTATE_MCE_RUNNING, DVRSTATE_TUNER_BUSY, DVRSTATE_COULD_NOT_CONNECT, DVRSTATE_ERROR},
+      W::kStatus, P::kNone, kStarter);
+  add(R::kStartNewFile, {DVRSTATE_RECORDING},
+      {DVRSTATE_RECORDING, DVRSTATE_MCE_RUNNING, DVRSTATE_TUNER_BUSY, DVRSTATE_COULD_NOT_CONNECT,
+       DVRSTATE_ERROR},
+      W::kStatusAndPath, P::kNone, kStarter);
+
+  // Time passed: one batch publishes all of them.
+  add(R::kMissed, {DVRSTATE_SCHEDULED, DVRSTATE_SKIP, DVRSTATE_CONFLICT}, {DVRSTATE_RETRY},
+      W::kRow, P::kCaller, kRowCaller);
+  add(R::kMissed, {DVRSTATE_SCHEDULED, DVRSTATE_SKIP, DVRSTATE_CONFLICT}, {DVRSTATE_MISSED},
+      W::kBulk, P::kCaller, L"ChangePastScheduledToMissed");
+
+  // The streamer's reports. A finished report finds its row by the file; a
+  // row that never started still gets it, one already closed does not (the
+  // stream ran on past a cancel or a restart).
+  add(R::kRecorderFailed, {DVRSTATE_RECORDING}, {DVRSTATE_ERROR}, W::kStatusIfRecording,
+      P::kCaller, L"Schedules::NotifyRecordFailedAsync");
+  add(R::kRecorderFinished,
+      {DVRSTATE_RECORDING, DVRSTATE_MCE_RUNNING, DVRSTATE_TUNER_BUSY, DVRSTATE_COULD_NOT_CONNECT},
+      {DVRSTATE_COMPLETE, DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_ERROR}, W::kRow, P::kCaller,
+      kRowCaller);
+
+  // The user, restarts and shutdown.
+  add(R::kCancel, {DVRSTATE_RECORDING}, {DVRSTATE_COMPLETE_PARTIAL}, W::kRow, P::kNone,
+      kRowCaller);
+  add(R::kRetry, any, {DVRSTATE_SCHEDULED}, W::kRow, P::kNone, kRowCaller);
+  // A restart resumes only what was recording (closed by the shutdown or
+  // not); every other row keeps its state.
+  add(R::kResume, {DVRSTATE_RECORDING, DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_RETRY},
+      {DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_RETRY}, W::kRow, P::kCaller, kRowCaller);
+  add(R::kAdopt, {DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_RETRY}, {DVRSTATE_RECORDING}, W::kRow,
+      P::kRow, kRowCaller);
+  add(R::kOrphan, {DVRSTATE_RECORDING}, {DVRSTATE_COMPLETE}, W::kBulk, P::kRow,
+      L"Schedules::PruneOrphanedRecordings");
+  add(R::kCrashRecovery, {DVRSTATE_RECORDING}, {DVRSTATE_COMPLETE_PARTIAL}, W::kBulk, P::kRow,
+      L"Schedules::ChangeRecordingToCompletePartial");
+  add(R::kShutdown, {DVRSTATE_RECORDING}, {DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_RETRY}, W::kRow,
+      P::kNone, kRowCaller);
+  add(R::kUserRemoved, any, {DVRSTATE_DELETED}, W::kStatus, P::kReloaded, kField);
+  return t;
+}
+
+}  // namespace
+
+const std::vector<StatusTransition>& StatusTransitions() {
+  static const std::vector<StatusTransition>* table = new std::vector<StatusTransition>(Build());
+  return *table;
+}
+
+const StatusTransition* FindStatusTransition(StatusReason reason, const std::wstring& from,
+                                             const std::wstring& to) {
+  for (const StatusTransition& t : StatusTransitions()) {
+    if (t.reason == reason && (t.from == nullptr || from == t.from) && to == t.to) return &t;
+  }
+  return nullptr;
+}
+
+const wchar_t* StatusReasonName(StatusReason reason) {
+  switch (reason) {
+    case R::kConflictCheck: return L"kConflictCheck";
+    case R::kBumped: return L"kBumped";
+    case R::kConflictUpdate: return L"kConflictUpdate";
+    case R::kForced: return L"kForced";
+    case R::kForcedAside: return L"kForcedAside";
+    case R::kDiskFull: return L"kDiskFull";
+    case R::kStart: return L"kStart";
+    case R::kStartOutcome: return L"kStartOutcome";
+    case R::kStartNewFile: return L"kStartNewFile";
+    case R::kMissed: return L"kMissed";
+    case R::kRecorderFailed: return L"kRecorderFailed";
+    case R::kRecorderFinished: return L"kRecorderFinished";
+    case R::kCancel: return L"kCancel";
+    case R::kRetry: return L"kRetry";
+    case R::kResume: return L"kResume";
+    case R::kOrphan: return L"kOrphan";
+    case R::kCrashRecovery: return L"kCrashRecovery";
+    case R::kShutdown: return L"kShutdown";
+    case R::kAdopt: return L"kAdopt";
+    case R::kUserRemoved: return L"kUserRemoved";
+  }
+  return L"?";
+}
+
+const std::vector<const wchar_t*>& AllStatusNames() {
+  static const std::vector<const wchar_t*>* names = new std::vector<const wchar_t*>{
+      DVRSTATE_SCHEDULED,  DVRSTATE_RECORDING,      DVRSTATE_COMPLETE,
+      DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_CONFLICT, DVRSTATE_SKIP,
+      DVRSTATE_ERROR,      DVRSTATE_COULD_NOT_CONNECT, DVRSTATE_TUNER_BUSY,
+      DVRSTATE_MCE_RUNNING, DVRSTATE_MISSED,        DVRSTATE_DISK_FULL,
+      DVRSTATE_RETRY,      DVRSTATE_DELETED};
+  return *names;
+}

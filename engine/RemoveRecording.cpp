@@ -1,0 +1,99 @@
+// Taking one schedule out of use, as the user asks through the media
+// library (deleting its medium):
+//
+//   RECORDING                     --> COMPLETE_PARTIAL (stream stopped)
+//   SCHEDULED/SKIP/CONFLICT, pass --> DELETED (the row stays, so the pass
+//                                     does not add the episode again)
+//   SCHEDULED/SKIP/CONFLICT       --> row deleted
+//   any other (finished, failed)  --> file and thumbnail deleted, state
+//                                     kept; the folder monitor drops the
+//                                     row once its file is gone
+//
+// Runs on the caller's thread (a bus thread); no lock beyond the
+// database's, except the engine lock the conflict update takes.
+#include <sys/stat.h>
+
+#include <string>
+
+#include "bus/CVelAtl.h"
+#include "db/Schedule.h"
+#include "dvr/DVR.h"
+#include "engine/Schedules.h"
+#include "monitor/ThumbnailTable.h"
+#include "support/Log.h"
+#include "support/WideText.h"
+
+namespace {
+
+bool IsPending(const std::wstring& s) {
+  return s == DVRSTATE_RECORDING || s == DVRSTATE_SCHEDULED || s == DVRSTATE_SKIP ||
+         s == DVRSTATE_CONFLICT;
+}
+
+// States whose rows may have no file at all: failing to delete it is no
+// failure of the removal.
+bool MayLackFile(const std::wstring& s) {
+  return s == DVRSTATE_DISK_FULL || s == DVRSTATE_ERROR || s == DVRSTATE_TUNER_BUSY ||
+         s == DVRSTATE_MCE_RUNNING || s == DVRSTATE_COULD_NOT_CONNECT || s == DVRSTATE_RETRY ||
+         s == DVRSTATE_MISSED;
+}
+
+bool FileExists(const std::wstring& path) {
+  struct stat info;
+  return !path.empty() && ::stat(tev::WideToUtf8(path).c_str(), &info) == 0;
+}
+
+void NotifyStop(const Schedule& row) {
+  if (CVelAtl* vel = TheVel()) vel->NotifyStopRecording(row.m_id, row.m_name, row.m_channelName);
+}
+
+void DeleteInLibrary(int32_t scheduleId) {
+  if (CVelAtl* vel = TheVel()) vel->DeleteMedium(scheduleId, false, false);
+}
+
+}  // namespace
+
+int Schedules::RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly) {
+  Schedule row(scheduleId);
+  if (row.m_id == 0) return 0;  // Populate logged why
+  const std::wstring state = row.m_status;
+
+  if (IsPending(state)) {
+    std::wstring next;
+    if (state == DVRSTATE_RECORDING) {
+      DVR::StopRecording(row.m_user, row.m_channel, row.m_channelMimetype, row.m_filePath);
+      next = DVRSTATE_COMPLETE_PARTIAL;
+      NotifyStop(row);
+    } else if (!row.m_owner.empty()) {
+      next = DVRSTATE_DELETED;
+      if (notify) DeleteInLibrary(scheduleId);
+    } else {
+      Schedule::Delete(scheduleId);
+      UpdateConflicts(scheduleId);
+      return 0;
+    }
+    if (Schedule::Update(scheduleId, L"Status", next)) UpdateConflicts(scheduleId);
+    return 0;
+  }
+
+  if (stopOnly) {
+    NotifyStop(row);
+    return 0;
+  }
+  LogDebug(L"Attempting to remove %ls, %d", row.m_name.c_str(), scheduleId);
+  // A file that is already gone needs no deleting.
+  const bool deleted = !FileExists(row.m_filePath) || DVR::DeleteFile(row.m_filePath);
+  if (!deleted && !MayLackFile(state)) {
+    LogError(L"Failed to remove %ls, %d", row.m_name.c_str(), scheduleId);
+    return kResultRemoveFailed;
+  }
+  // The table is only filled as thumbnails are seen; a ".jpg" beside the
+  // file is the recording's thumbnail as well.
+  if (GetThumbnailEntry(scheduleId) || FileExists(row.m_filePath + L".jpg")) {
+    DVR::DeleteThumbnail(row.m_filePath);
+  }
+  if (notify) DeleteInLibrary(scheduleId);
+  if (!Schedule::Update(scheduleId, L"Status", state)) return kResultStatementFailed;
+  LogDebug(L"Removed %ls, %d", row.m_name.c_str(), scheduleId);
+  return 0;
+}

@@ -1,0 +1,124 @@
+#include "engine/StatusChange.h"
+
+#include <utility>
+
+#include "db/SQLite.h"
+#include "db/Schedule.h"
+#include "db/WFormat.h"
+#include "support/Log.h"
+
+namespace {
+
+const StatusTransition* Check(const Schedule& row, const std::wstring& to, StatusReason reason) {
+  const StatusTransition* t = FindStatusTransition(reason, row.m_status, to);
+  if (t == nullptr) {
+    LogError(L"Schedule::SetStatus refused %ls for %d: %ls -> %ls", StatusReasonName(reason),
+             row.m_id, row.m_status.c_str(), to.c_str());
+  }
+  return t;
+}
+
+void Stamp(Schedule& row, StatusReason reason, int64_t now) {
+  switch (reason) {
+    case StatusReason::kCancel:
+    case StatusReason::kRecorderFinished:
+      row.m_endTime = now;
+      break;
+    case StatusReason::kRetry:
+      row.m_startTime = now;
+      row.m_endTime = now + row.m_duration;
+      break;
+    default:
+      break;
+  }
+}
+
+bool Write(const StatusTransition& t, Schedule& row, const std::wstring& to) {
+  SQLite query;
+  switch (t.write) {
+    case StatusWrite::kStatus:
+      return query.RunQuery(tev::WFormat(L"UPDATE Schedules SET %ls = '%ls' WHERE ID = %d",
+                                         L"Status", SQLite::Escape(to).c_str(), row.m_id),
+                            t.caller);
+    case StatusWrite::kStatusAndPath:
+      return query.RunQuery(
+          tev::WFormat(L"UPDATE Schedules SET Status = '%ls', %ls = '%ls' WHERE ID = %d",
+                       SQLite::Escape(to).c_str(), L"FilePath",
+                       SQLite::Escape(row.m_filePath).c_str(), row.m_id),
+          t.caller);
+    case StatusWrite::kRow: {
+      const std::wstring before = std::move(row.m_status);
+      row.m_status = to;
+      const bool ok = row.Update();
+      row.m_status = before;
+      return ok;
+    }
+    case StatusWrite::kStatusIfRecording:
+      return query.RunQuery(
+          tev::WFormat(L"UPDATE Schedules SET %ls = '%ls' WHERE %ls = '%ls' AND %ls = '%ls'",
+                       L"Status", SQLite::Escape(to).c_str(), L"Status", DVRSTATE_RECORDING,
+                       L"FilePath", SQLite::Escape(row.m_filePath).c_str()),
+          t.caller);
+    case StatusWrite::kBulk:
+      break;
+  }
+  LogError(L"Schedule::SetStatus %ls for %d needs the bulk form", StatusReasonName(t.reason),
+           row.m_id);
+  return false;
+}
+
+}  // namespace
+
+StatusChange SetScheduleStatus(Schedule& row, const std::wstring& to, int64_t now,
+                               StatusReason reason) {
+  StatusChange result;
+  const StatusTransition* t = Check(row, to, reason);
+  if (t == nullptr) return result;
+  Stamp(row, reason, now);
+  if (!Write(*t, row, to)) return result;
+  result.written = true;
+  result.changed = row.m_status != to;
+  row.m_status = to;
+  if (t->publish == StatusPublish::kRow) {
+    Schedule::AddMedium(row, true);
+  } else if (t->publish == StatusPublish::kReloaded) {
+    Schedule reloaded(row.m_id);
+    if (reloaded.m_id != 0) Schedule::AddMedium(reloaded, true);
+  }
+  return result;
+}
+
+bool SetScheduleStatuses(std::vector<Schedule>& rows, const std::wstring& to, int64_t now,
+                         StatusReason reason, const std::wstring& update,
+                         const std::function<void(const std::vector<Schedule>&)>& publish) {
+  std::vector<Schedule> kept;
+  const StatusTransition* t = nullptr;
+  for (Schedule& row : rows) {
+    const StatusTransition* allowed = Check(row, to, reason);
+    if (allowed == nullptr) continue;
+    if (allowed->write != StatusWrite::kBulk) {
+      LogError(L"Schedule::SetStatus %ls for %d has no bulk form", StatusReasonName(reason),
+               row.m_id);
+      continue;
+    }
+    t = allowed;
+    Stamp(row, reason, now);
+    row.m_status = to;
+    kept.push_back(std::move(row));
+  }
+  rows = std::move(kept);
+  if (rows.empty()) return true;
+
+  if (t->publish == StatusPublish::kRow) {
+    for (const Schedule& row : rows) Schedule::AddMedium(row, true);
+  } else if (t->publish == StatusPublish::kCaller && publish) {
+    publish(rows);
+  }
+  std::wstring ids;
+  for (const Schedule& row : rows) {
+    if (!ids.empty()) ids += L",";
+    ids += std::to_wstring(row.m_id);
+  }
+  SQLite query;
+  return query.RunQuery(update + L" AND ID IN (" + ids + L")", t->caller);
+}

@@ -1,0 +1,172 @@
+// The start-up reconciliation between the database and the media library.
+// The database is authoritative: library media of this source that match
+// no row or pass are deleted there, rows and passes the library lacks are
+// published again, and a row whose state the library shows wrongly is
+// republished.
+//
+// Runs once on the engine's start-up thread. The rows and passes are read
+// in one statement each and matched in memory, so the run costs a few
+// statements and one request per repaired medium, not statements per
+// library medium.
+#include <cwchar>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "bus/CVelAtl.h"
+#include "db/SQLite.h"
+#include "db/Schedule.h"
+#include "engine/Schedules.h"
+#include "passes/SeasonPasses.h"
+#include "support/Log.h"
+#include "support/VUtil.h"
+
+namespace {
+
+const wchar_t kCaller[] = L"SyncWithTevMedia";
+
+bool Contains(const std::wstring& text, const wchar_t* part) {
+  return text.find(part) != std::wstring::npos;
+}
+
+bool BeginsWith(const std::wstring& text, const wchar_t* prefix) {
+  return text.compare(0, std::wcslen(prefix), prefix) == 0;
+}
+
+// One medium as "GetMediaFromSource" lists it.
+struct LibraryMedium {
+  std::wstring id;
+  std::wstring pvrState;
+  std::wstring mediaType;
+};
+
+// The library's media of the source "PVR". False (logged) when the request
+// failed; a reply that is not a list gives no media.
+bool GetMediaFromSource(std::vector<LibraryMedium>* media) {
+  CVelAtl* vel = TheVel();
+  if (vel == nullptr) throw VelException(L"no bus endpoint");
+  LogDebug(L"GetMediaFromSource");
+  AutoVariant in, out, retcodes, names, list;
+  VUtil::CreateArray(&names, VT_BSTR, 2);
+  VUtil::PutElement(&names, 0, L"pvrState");
+  VUtil::PutElement(&names, 1, L"mediaType");
+  VUtil::CreateArray(&in, VT_VARIANT, 4);
+  VUtil::PutElement(&in, 0, L"PVR");
+  VUtil::PutElement(&in, 3, names.get());
+  const long result = vel->Request(L"TevMediaV2", L"GetMediaFromSource", in, &out, 0, &retcodes);
+  if (result != 0) {
+    LogDebug(L"GetMediaFromSource vel request: %x", static_cast<unsigned>(result));
+    return false;
+  }
+  VUtil::CheckSingleRetcode(retcodes, L"GetMediaFromSource");
+  VUtil::GetElement(out.get(), 0, &list);
+  if ((list.get().vt & VT_ARRAY) == 0) return true;
+  const long count = VUtil::GetArrayLength(list.get());
+  media->reserve(count);
+  for (long i = 0; i < count; ++i) {
+    AutoVariant element;
+    VUtil::GetElement(list.get(), i, &element);
+    media->push_back({VUtil::GetStringElement(element.get(), 2),
+                      VUtil::GetStringElement(element.get(), 3),
+                      VUtil::GetStringElement(element.get(), 4)});
+  }
+  return true;
+}
+
+}  // namespace
+
+void Schedules::SyncWithTevMedia() {
+  SQLite all;
+  if (!all.RunQuery(L"SELECT * FROM Schedules ORDER BY ID", kCaller)) return;
+  const std::vector<Schedule> rows = Schedule::FromRows(all);
+  // Medium id -> the first row holding it (any state), as the id lookups
+  // of the module resolve it.
+  std::map<std::wstring, size_t> rowOf;
+  for (size_t i = 0; i < rows.size(); ++i) rowOf.emplace(rows[i].m_tevMediumId, i);
+  SQLite passQuery;
+  std::map<std::wstring, int32_t> passOf;
+  std::vector<std::pair<int32_t, std::wstring>> passes;
+  if (passQuery.RunQuery(L"SELECT ID, TevMediumId FROM SeasonPasses ORDER BY ID", kCaller)) {
+    for (int32_t i = 0; i < passQuery.GetRowCount(); ++i, passQuery.Next()) {
+      passes.emplace_back(passQuery.GetInt("ID"), passQuery.GetString("TevMediumId"));
+      passOf.emplace(passes.back().second, passes.back().first);
+    }
+  }
+
+  CVelAtl* vel = TheVel();
+  std::set<std::wstring> seen;
+  try {
+    std::vector<LibraryMedium> media;
+    if (!GetMediaFromSource(&media)) return;
+    for (const LibraryMedium& medium : media) {
+      if (Contains(medium.mediaType, L"deleted")) continue;
+      auto pass = passOf.find(medium.id);
+      auto row = pass == passOf.end() ? rowOf.find(medium.id) : rowOf.end();
+      if (!medium.id.empty()) {
+        const bool passType = BeginsWith(medium.mediaType, L"schedulePass");
+        const bool found = passType ? pass != passOf.end() : rowOf.count(medium.id) > 0;
+        if (!found) {
+          // Deleted by identifier even when a row of the other kind holds
+          // it: a local id would name an unrelated item of this kind.
+          if (vel != nullptr) vel->DeleteMedium(medium.id, false, passType);
+          continue;
+        }
+      }
+      if (row != rowOf.end()) {
+        const Schedule& schedule = rows[row->second];
+        const std::wstring state = Schedule::ExternalStateName(schedule.m_status);
+        if (state != medium.pvrState) {
+          Schedule::AddMedium(schedule, true);
+          LogDebug(L"Inconsistency found for %d, pvrState is %ls, %ls in TevMedia", schedule.m_id,
+                   state.c_str(), medium.pvrState.c_str());
+        }
+      }
+      seen.insert(medium.id);
+    }
+  } catch (const VelException& e) {
+    LogDebug(L"SyncWithTevMedia: %ls", e.getMessage().c_str());
+  }
+
+  AutoVariant lists;
+  std::vector<const Schedule*> missing;
+  for (const Schedule& row : rows) {
+    if (row.m_status == DVRSTATE_DELETED || Schedule::ExternalStateName(row.m_status).empty()) {
+      continue;
+    }
+    const std::wstring id = vel != nullptr ? row.m_tevMediumId : std::wstring();
+    auto held = seen.find(id);
+    if (held != seen.end()) {
+      seen.erase(held);
+      continue;
+    }
+    LogInfo(L"Adding %ls to TevMedia, it was missing", id.c_str());
+    missing.push_back(&row);
+  }
+  if (!missing.empty()) {
+    VUtil::CreateArray(&lists, VT_VARIANT, static_cast<long>(missing.size()));
+    long filled = 0;
+    for (const Schedule* row : missing) {
+      try {
+        AutoVariant list;
+        Schedule::AddMediumPrepare(*row, &list);
+        VUtil::PutElement(&lists, filled++, list.get());
+      } catch (const VelException& e) {
+        LogError(L"SyncWithTevMedia: %ls", e.getMessage().c_str());
+      }
+    }
+    if (filled != static_cast<long>(missing.size())) VUtil::ResizeArray(&lists, filled);
+    Schedule::AddMedia(lists.get(), true);
+  }
+
+  for (const auto& pass : passes) {
+    auto held = seen.find(pass.second);
+    if (held != seen.end()) {
+      seen.erase(held);
+      continue;
+    }
+    LogInfo(L"Adding Tev Pass %ls to TevMedia, it was missing", pass.second.c_str());
+    SeasonPasses::AddPassToTevMedia(pass.first, L"", L"", L"");
+  }
+  LogDebug(L"Sync with TevMedia Done");
+}

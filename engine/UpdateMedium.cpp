@@ -1,0 +1,260 @@
+// The media library's change callback ("UpdateMedium"): a user renamed,
+// re-timed, skipped or deleted a schedule or a pass in the library, and the
+// library hands the change back. The database stays the owner of the data:
+// each pair is applied to the row in order, and a pair the module cannot
+// apply is refused with 403, leaving the row as it was before that pair
+// (pairs applied before it stay applied).
+//
+// Schedule states moved here, each through the conflict code:
+//   SCHEDULED/CONFLICT --pvrState "skip"-->     SKIP      (UpdateConflicts)
+//   SKIP/CONFLICT      --pvrState "schedule"--> SCHEDULED (ForceSchedule)
+//   pending            --startTime/duration-->  SCHEDULED at the new time
+//   any                --action 1-->            RemoveRecording
+//
+// Runs on the bus thread of the call; no lock is held across a bus request.
+#include <string>
+
+#include "bus/LocalIds.h"
+#include "db/SQLite.h"
+#include "db/Schedule.h"
+#include "db/TextNumbers.h"
+#include "db/TimeUtils.h"
+#include "db/WFormat.h"
+#include "dvr/DVR.h"
+#include "engine/Schedules.h"
+#include "support/Log.h"
+#include "support/VUtil.h"
+
+namespace {
+
+const wchar_t kCaller[] = L"UpdateMedium";
+
+bool IsPendingState(const std::wstring& s) {
+  return s == DVRSTATE_SCHEDULED || s == DVRSTATE_SKIP || s == DVRSTATE_CONFLICT;
+}
+
+// Properties whose value must be text when a library sends them back.
+bool IsTextProperty(const std::wstring& name) {
+  for (const wchar_t* text : {L"title", L"subTitle", L"genre", L"description", L"startTime",
+                              L"keepUntil", L"pvrState", L"scheduleMode", L"rating", L"tags"}) {
+    if (name == text) return true;
+  }
+  return false;
+}
+
+// The name and value of pair `index`; false for a hole. The value is text
+// (an integer in decimal). REQUIRES: the pairs passed CheckPairs.
+bool ReadPair(const VARIANT& pairs, long index, std::wstring* name, std::wstring* value) {
+  AutoVariant pair, v;
+  VUtil::GetElement(pairs, index, &pair);
+  if (pair.get().vt == VT_EMPTY) return false;
+  *name = VUtil::GetStringElement(pair.get(), 0);
+  VUtil::GetElement(pair.get(), 1, &v);
+  *value = v.get().vt == VT_I4 ? std::to_wstring(v.get().lVal) : VUtil::GetStringElement(pair.get(), 1);
+  return true;
+}
+
+// Refuses a malformed change list before anything is applied.
+void CheckPairs(const VARIANT& pairs) {
+  if (pairs.vt == VT_EMPTY) return;
+  const long count = VUtil::GetArrayLength(pairs);  // throws for a non-array
+  if (count > Schedules::kMaxUpdatePairs) {
+    throw VelInvalidParameterException(tev::WFormat(
+        L"UpdateMedium: %ld changes, at most %ld are taken", count, Schedules::kMaxUpdatePairs));
+  }
+  for (long i = 0; i < count; ++i) {
+    AutoVariant pair, value;
+    VUtil::GetElement(pairs, i, &pair);
+    if (pair.get().vt == VT_EMPTY) continue;
+    if (VUtil::GetArrayLength(pair.get()) != 2) {
+      throw VelInvalidParameterException(L"UpdateMedium: a change is not a [name, value] pair");
+    }
+    const std::wstring name = VUtil::GetStringElement(pair.get(), 0);
+    VUtil::GetElement(pair.get(), 1, &value);
+    const VARTYPE type = value.get().vt;
+    if (type != VT_BSTR && type != VT_I4 && type != VT_EMPTY) {
+      throw VelInvalidParameterException(
+          tev::WFormat(L"UpdateMedium: the value of \"%ls\" is neither text nor an integer",
+                       name.c_str()));
+    }
+    if (type == VT_I4 && IsTextProperty(name)) {
+      throw VelInvalidParameterException(
+          tev::WFormat(L"UpdateMedium: the value of \"%ls\" must be text", name.c_str()));
+    }
+  }
+}
+
+int Refuse(const Schedule& row, const std::wstring& name, const wchar_t* why) {
+  LogWarn(L"UpdateMedium refused \"%ls\" for schedule %d: %ls", name.c_str(), row.m_id, why);
+  return kResultChangeRefused;
+}
+
+}  // namespace
+
+int Schedules::CommonPairResult(const std::wstring& name) {
+  for (const wchar_t* readOnly : {L"path", L"mimeType", L"mediaType", L"channel", L"channelId"}) {
+    if (name == readOnly) return kResultChangeRefused;
+  }
+  return name == L"thumbnailId" ? 0 : -1;
+}
+
+int Schedules::UpdateMedium(const VARIANT& in) {
+  const int32_t action = VUtil::GetLongElement(in, 0);
+  const std::wstring mediumId = VUtil::GetStringElement(in, 1);
+  AutoVariant pairs;
+  if (action == 0 && VUtil::GetArrayLength(in) > 2) {
+    VUtil::GetElement(in, 2, &pairs);
+    CheckPairs(pairs.get());
+  }
+  const int32_t kind = LocalIds::GetType(mediumId);
+  if (kind == LocalIds::kTypeSchedule) {
+    Schedule row(LocalIds::GetLocalIdFromTevMediumId(mediumId));
+    if (row.m_id == 0) return 0;
+    return UpdateScheduleMedium(action, row, pairs.get());
+  }
+  if (kind == LocalIds::kTypePass) {
+    return UpdatePassMedium(action, LocalIds::GetLocalIdFromTevMediumId(mediumId), pairs.get());
+  }
+  LogWarn(L"UpdateMedium: no schedule or pass has the medium id %ls", mediumId.c_str());
+  return 0;
+}
+
+int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT& pairs) {
+  const int32_t id = row.m_id;
+  if (action == 1) {
+    // The library has dropped the medium already: it is not asked again.
+    RemoveRecording(id, false, false);
+    return 0;
+  }
+  if (action != 0) return 0;
+
+  const Schedule before = row;
+  const bool pending = IsPendingState(row.m_status);
+  bool moved = false;
+  int64_t start = row.m_startTime;
+  int32_t duration = row.m_duration;
+
+  const long count = VUtil::GetArrayLengthEmpty(pairs);
+  for (long i = 0; i < count; ++i) {
+    std::wstring name, value;
+    if (!ReadPair(pairs, i, &name, &value)) continue;
+    const int common = CommonPairResult(name);
+    if (common == kResultChangeRefused) return Refuse(row, name, L"read-only property");
+    if (common == 0) return 0;
+
+    const wchar_t* column = name == L"title"         ? L"Name"
+                            : name == L"subTitle"    ? L"Subtitle"
+                            : name == L"genre"       ? L"Category"
+                            : name == L"description" ? L"Description"
+                                                     : nullptr;
+    if (column != nullptr) {
+      if (!Schedule::Update(id, column, value)) return Refuse(row, name, L"update failed");
+    } else if (name == L"startTime") {
+      // A start change of a recording that has run would point the row at
+      // a new file and lose the recorded one.
+      if (!pending) return Refuse(row, name, L"the schedule has run");
+      const int64_t parsed = GetTime2(value);
+      if (parsed == -1) return Refuse(row, name, L"not a time");
+      start = parsed;
+      row.m_status = DVRSTATE_SCHEDULED;
+      moved = true;
+    } else if (name == L"duration") {
+      if (!pending) return Refuse(row, name, L"the schedule has run");
+      const int64_t seconds = tev::Wtoi64(value) / 1000;
+      if (seconds < 1 || seconds > INT32_MAX) return Refuse(row, name, L"no such duration");
+      duration = static_cast<int32_t>(seconds);
+      moved = true;
+    } else if (name == L"keepUntil") {
+      const int32_t code = Schedule::KeepUntilCodeFromName(value);
+      // An unknown name would read as "until space needed" and put the
+      // recording up for deletion.
+      if (Schedule::KeepUntilName(code) != value) return Refuse(row, name, L"unknown keep-until");
+      if (!Schedule::Update(id, L"KeepUntil", code)) return Refuse(row, name, L"update failed");
+    } else if (name == L"tevPassId") {
+      return 0;
+    } else if (name == L"pvrState") {
+      if (value == L"skip") {
+        if (row.m_status != DVRSTATE_SCHEDULED && row.m_status != DVRSTATE_CONFLICT) {
+          return Refuse(row, name, L"only a scheduled or conflicting schedule can be skipped");
+        }
+        if (!Schedule::Update(id, L"Status", std::wstring(DVRSTATE_SKIP))) {
+          return Refuse(row, name, L"update failed");
+        }
+        row.m_status = DVRSTATE_SKIP;
+        UpdateConflicts(id);
+      } else if (value == L"schedule") {
+        if (row.m_status != DVRSTATE_SKIP && row.m_status != DVRSTATE_CONFLICT) {
+          return Refuse(row, name, L"only a skipped or conflicting schedule can be scheduled");
+        }
+        if (!Schedule::Update(id, L"Status", std::wstring(DVRSTATE_SCHEDULED))) {
+          return Refuse(row, name, L"update failed");
+        }
+        row.m_status = DVRSTATE_SCHEDULED;
+        ForceSchedule(id);
+      } else {
+        return Refuse(row, name, L"only \"skip\" and \"schedule\" are taken");
+      }
+    }
+  }
+  if (!moved) return 0;
+  return MoveSchedule(before, row, start, duration);
+}
+
+int Schedules::MoveSchedule(const Schedule& before, Schedule& row, int64_t start,
+                            int32_t duration) {
+  // Later pairs may have renamed it: the file name follows the row.
+  Schedule current(row.m_id);
+  if (current.m_id == 0) return 0;
+  current.m_status = row.m_status;
+  current.m_startTime = start;
+  current.m_duration = duration;
+  current.m_endTime = start + duration;
+  std::wstring path;
+  try {
+    path = DVR::ConstructUniqueFileName(current.m_channelMimetype, current.m_channelName,
+                                        current.m_name, start, current.m_id);
+  } catch (const VelException& e) {
+    LogError(L"UpdateMedium: %ls", e.getMessage().c_str());
+  }
+  if (path.empty()) return kResultNoUniqueFileName;
+  current.m_filePath = path;
+  if (!WriteTimes(current)) return Refuse(current, L"startTime", L"update failed");
+  Schedule::AddMedium(current, true);
+
+  AutoVariant unused;
+  const int added = Add(current.m_user, current.m_channelName, current.m_channelMimetype,
+                        current.m_channel, L"", L"", L"", start, duration, current.m_name,
+                        current.m_category, current.m_description, current.m_quality,
+                        current.m_tuner, current.m_subtitle, current.m_keepUntil, 0, L"", false,
+                        &unused, true, current.m_id);
+  if (added != 0) {
+    // Refused (a conflict, most often): back to the time it had.
+    Schedule restored = current;
+    restored.m_status = before.m_status;
+    restored.m_startTime = before.m_startTime;
+    restored.m_duration = before.m_duration;
+    restored.m_endTime = before.m_endTime;
+    restored.m_filePath = before.m_filePath;
+    if (WriteTimes(restored)) Schedule::AddMedium(restored, true);
+    LogWarn(L"UpdateMedium refused the new time of schedule %d: %d", current.m_id, added);
+    return kResultChangeRefused;
+  }
+  return 0;
+}
+
+bool Schedules::WriteTimes(const Schedule& row) {
+  try {
+    SQLite update;
+    return update.RunQuery(
+        tev::WFormat(L"UPDATE Schedules SET %ls = %ls, %ls = %ls, %ls = %d, %ls = '%ls', %ls = '%ls' "
+                     L"WHERE %ls = %d",
+                     L"StartTime", FormatTime3(row.m_startTime).c_str(), L"EndTime",
+                     FormatTime3(row.m_startTime + row.m_duration).c_str(), L"Duration",
+                     row.m_duration, L"FilePath", SQLite::Escape(row.m_filePath).c_str(),
+                     L"Status", SQLite::Escape(row.m_status).c_str(), L"ID", row.m_id),
+        kCaller);
+  } catch (const VelException& e) {  // a time outside the writable range
+    LogError(L"UpdateMedium: %ls", e.getMessage().c_str());
+    return false;
+  }
+}

@@ -1,0 +1,82 @@
+#include "tests/common/FakeEnv.h"
+
+#include <utility>
+
+namespace tev {
+namespace test {
+
+FakeEnv::FakeEnv() : EnvWrapper(&Env::Real()) { previous_ = Env::Install(this); }
+
+FakeEnv::~FakeEnv() { Env::Install(previous_); }
+
+void FakeEnv::Shift(int64_t seconds) {
+  shiftMs_ += seconds * 1000;
+  NotifyClockMoved();
+}
+
+void FakeEnv::FailAfter(int successes) {
+  injected_ = false;
+  failAfter_ = successes < 0 ? -1 : successes;
+}
+
+void FakeEnv::SetFreeSpace(std::function<int64_t(const std::wstring&)> reader) {
+  std::lock_guard<std::mutex> lock(readerMutex_);
+  reader_ = std::move(reader);
+}
+
+bool FakeEnv::Pass() {
+  ++calls_;
+  int left = failAfter_.load();
+  while (left > 0 && !failAfter_.compare_exchange_weak(left, left - 1)) {
+  }
+  if (left == 0) {
+    injected_ = true;
+    return false;
+  }
+  return true;
+}
+
+int64_t FakeEnv::NowMs() { return target()->NowMs() + shiftMs_.load(); }
+
+int64_t FakeEnv::FreeSpaceKb(const std::wstring& directory) {
+  if (!Pass()) return -1;
+  if (noSpace_) return 0;
+  std::function<int64_t(const std::wstring&)> reader;
+  {
+    std::lock_guard<std::mutex> lock(readerMutex_);
+    reader = reader_;
+  }
+  return reader ? reader(directory) : target()->FreeSpaceKb(directory);
+}
+
+bool FakeEnv::CreateFile(const std::wstring& path) {
+  if (!Pass() || noSpace_ || notWritable_) return false;
+  return target()->CreateFile(path);
+}
+
+bool FakeEnv::RemoveFile(const std::wstring& path) {
+  if (!Pass() || notWritable_) return false;
+  return target()->RemoveFile(path);
+}
+
+bool FakeEnv::RenameFile(const std::wstring& from, const std::wstring& to) {
+  if (!Pass() || noSpace_ || notWritable_) return false;
+  return target()->RenameFile(from, to);
+}
+
+bool FakeEnv::CreateDirectories(const std::wstring& path) {
+  if (!Pass() || notWritable_) return false;
+  return target()->CreateDirectories(path);
+}
+
+void FakeEnv::SleepMs(int64_t ms) {
+  if (instantSleep_) {
+    shiftMs_ += ms;
+    NotifyClockMoved();
+    return;
+  }
+  target()->SleepMs(ms);
+}
+
+}  // namespace test
+}  // namespace tev

@@ -1,0 +1,129 @@
+// Taking schedules out of use: pass episodes stay as DELETED rows, one-off
+// plans leave the table and free their tuner, running recordings stop,
+// finished ones lose their file and thumbnail.
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "engine/Schedules.h"
+#include "monitor/ThumbnailTable.h"
+#include "platform/Clock.h"
+#include "tests/engine/RowFixture.h"
+
+namespace enginetest {
+namespace {
+
+using peertest::Elem;
+
+class RemoveRecordingTest : public RowFixture {
+ protected:
+  void SetUp() override {
+    RowFixture::SetUp();
+    ClearThumbnailEntries();
+    thumbnails_.SetFileMode(true);
+  }
+  static bool Exists(const std::wstring& path) {
+    return std::filesystem::exists(tev::WideToUtf8(path));
+  }
+  static void Touch(const std::wstring& path) { std::ofstream(tev::WideToUtf8(path)) << "x"; }
+};
+
+TEST_F(RemoveRecordingTest, PlansOfAPassStayDeletedAndOneOffPlansLeaveAndFreeTheirTuner) {
+  const int64_t start = tev::Clock::Now() + 7200;
+  RowValues episode, plan, waiting;
+  episode.name = L"Episode";
+  episode.start = start + 86400;
+  plan.name = L"Plan";
+  plan.start = start;
+  waiting.name = L"Waiting";
+  waiting.start = start + 600;
+  waiting.status = DVRSTATE_CONFLICT;
+  const int episodeId = Row(episode);
+  const int planId = Row(plan);
+  const int waitingId = Row(waiting);
+  Schedule::Update(episodeId, L"Owner", std::wstring(L"4"));
+  Schedules::AssignTevMediumId(episodeId, L"M-episode");
+
+  EXPECT_EQ(Engine().RemoveRecording(episodeId, true, false), 0);
+  EXPECT_EQ(Status(episodeId), "DVRSTATE_DELETED");
+  // The library is told to drop the medium of a plan.
+  ASSERT_EQ(media_.CountOf(L"RemoveImportedMedia"), 1u);
+  Value removed = Elem(Elem(Last(media_, L"RemoveImportedMedia").get(), 1).get(), 0);
+  std::wstring id;
+  ASSERT_TRUE(VUtil::FindPair(removed.get(), L"tevMediumId", &id));
+  EXPECT_EQ(id, L"M-episode");
+
+  // One tuner: removing the plan lets the conflicting one record.
+  EXPECT_EQ(Engine().RemoveRecording(planId, false, false), 0);
+  EXPECT_TRUE(Rows("ID", "ID = " + std::to_string(planId)).empty());
+  EXPECT_EQ(Status(waitingId), "DVRSTATE_SCHEDULED");
+  EXPECT_EQ(PublishedStates(Path(waitingId)).back(), L"schedule");
+  EXPECT_EQ(media_.CountOf(L"RemoveImportedMedia"), 1u);
+
+  EXPECT_EQ(Engine().RemoveRecording(4711, true, false), 0);  // no such row: nothing
+}
+
+TEST_F(RemoveRecordingTest, ARunningRecordingStopsAndBecomesPartial) {
+  ASSERT_EQ(Add(L"Live", tev::Clock::Now(), 3600, 1), 0);
+  const int id = std::stoi(Rows("ID", "Status = 'DVRSTATE_RECORDING'").at(0).at(0));
+  EXPECT_EQ(Engine().RemoveRecording(id, false, false), 0);
+  EXPECT_EQ(Status(id), "DVRSTATE_COMPLETE_PARTIAL");
+  EXPECT_EQ(streamer_.CountOf(L"StopStream"), 1u);
+  EXPECT_TRUE(listener_.WaitFor(L"NotifyStopRecording", 1, 5000));
+}
+
+TEST_F(RemoveRecordingTest, FinishedRecordingLosesFileAndThumbnailButKeepsItsRow) {
+  RowValues done;
+  done.status = DVRSTATE_COMPLETE;
+  const int id = Row(done);
+  const std::wstring path = Path(id);
+  Touch(path);
+  Touch(path + L".jpg");
+  SetThumbnailEntry(id, true);
+  Schedules::AssignTevMediumId(id, L"M-done");
+
+  // Stop only: the recording is announced as stopped and nothing is deleted.
+  EXPECT_EQ(Engine().RemoveRecording(id, true, true), 0);
+  EXPECT_TRUE(Exists(path));
+  EXPECT_TRUE(listener_.WaitFor(L"NotifyStopRecording", 1, 5000));
+
+  EXPECT_EQ(Engine().RemoveRecording(id, true, false), 0);
+  EXPECT_FALSE(Exists(path));
+  EXPECT_FALSE(Exists(path + L".jpg"));
+  EXPECT_EQ(Status(id), "DVRSTATE_COMPLETE");
+  // A recorded medium is marked deleted in the library, not dropped.
+  ASSERT_EQ(media_.CountOf(L"SetMediaAttributeList"), 1u);
+  EXPECT_EQ(media_.CountOf(L"RemoveImportedMedia"), 0u);
+}
+
+TEST_F(RemoveRecordingTest, AFileThatCannotBeDeletedAnswers108AndKeepsEverything) {
+  RowValues done, failed;
+  done.status = DVRSTATE_COMPLETE;
+  done.name = L"Stuck";
+  failed.status = DVRSTATE_ERROR;
+  failed.name = L"Failed";
+  const int doneId = Row(done);
+  const int failedId = Row(failed);
+  // A directory with something in it cannot be removed as a file.
+  for (int id : {doneId, failedId}) {
+    std::filesystem::create_directories(tev::WideToUtf8(Path(id)));
+    Touch(Path(id) + L"/inside");
+  }
+  Touch(Path(doneId) + L".jpg");
+  SetThumbnailEntry(doneId, true);
+
+  EXPECT_EQ(Engine().RemoveRecording(doneId, true, false), kResultRemoveFailed);
+  EXPECT_TRUE(Exists(Path(doneId)));
+  EXPECT_TRUE(Exists(Path(doneId) + L".jpg"));
+  EXPECT_EQ(media_.CountOf(L"SetMediaAttributeList") + media_.CountOf(L"RemoveImportedMedia"), 0u);
+  EXPECT_NE(log_->Dump().find(L"Failed to remove Stuck"), std::wstring::npos);
+
+  // A failed recording may have no file worth keeping: its removal goes on.
+  EXPECT_EQ(Engine().RemoveRecording(failedId, false, false), 0);
+  EXPECT_EQ(Status(failedId), "DVRSTATE_ERROR");
+}
+
+}  // namespace
+}  // namespace enginetest

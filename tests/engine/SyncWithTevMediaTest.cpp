@@ -1,0 +1,137 @@
+// The start-up reconciliation against a scripted library: orphans are
+// deleted there, missing rows go back in one "AddMedia", missing passes
+// are published, and wrongly shown states are republished.
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/Schedules.h"
+#include "tests/engine/RowFixture.h"
+
+namespace enginetest {
+namespace {
+
+using peertest::Elem;
+using peertest::Str;
+
+class SyncWithTevMediaTest : public RowFixture {
+ protected:
+  struct Medium {
+    std::wstring id, pvrState, mediaType;
+  };
+  void LibraryHolds(const std::vector<Medium>& media) {
+    std::vector<Value> list;
+    for (const Medium& m : media) {
+      list.push_back(Value::Array({Value::Str(L"PVR"), Value::Str(L"path"), Value::Str(m.id),
+                                   Value::Str(m.pvrState), Value::Str(m.mediaType)}));
+    }
+    media_.SetReply(L"GetMediaFromSource", 0, Value::Array({Value::Array(list)}));
+  }
+  int Published(const std::wstring& mediumId, RowValues values) {
+    const int id = Row(values);
+    Schedules::AssignTevMediumId(id, mediumId);
+    return id;
+  }
+  // The "path" of every list of every "AddMedia" request.
+  std::vector<std::set<std::wstring>> AddMediaPaths() {
+    std::vector<std::set<std::wstring>> requests;
+    for (const Value& in : media_.RequestsOf(L"AddMedia")) {
+      Value lists = Elem(in.get(), 1);
+      std::set<std::wstring> paths;
+      for (long i = 0; i < VUtil::GetArrayLength(lists.get()); ++i) {
+        std::wstring path;
+        VUtil::FindPair(Elem(lists.get(), i).get(), L"path", &path);
+        paths.insert(path);
+      }
+      requests.push_back(paths);
+    }
+    return requests;
+  }
+};
+
+TEST_F(SyncWithTevMediaTest, RepairsBothSides) {
+  RowValues shown, wrong, missing1, missing2, deleted, unpublished;
+  shown.name = L"Shown";
+  wrong.name = L"Wrong";
+  wrong.status = DVRSTATE_COMPLETE;
+  missing1.name = L"Missing1";
+  missing2.name = L"Missing2";
+  missing2.status = DVRSTATE_MISSED;
+  deleted.name = L"Deleted";
+  deleted.status = DVRSTATE_DELETED;
+  unpublished.name = L"Unpublished";
+  Published(L"M1", shown);
+  const int wrongId = Published(L"M2", wrong);
+  const int missing1Id = Published(L"M3", missing1);
+  const int missing2Id = Published(L"M4", missing2);
+  Published(L"M5", deleted);
+  const int unpublishedId = Row(unpublished);
+  dbtest::RawDb db(dbPath_);
+  db.Exec("INSERT INTO SeasonPasses (TevMediumId, ProgramName, ChannelMimetype, Priority, "
+          "StartDate) VALUES ('P1', 'Kept', 'video/x-tv', 1, 20260101200000), "
+          "('P2', 'Lost', 'video/x-tv', 2, 20260102200000)");
+
+  LibraryHolds({{L"M1", L"schedule", L"schedule.video.file.recorded.tv"},
+                {L"M2", L"recording", L"video.file.recorded.tv"},
+                {L"P1", L"", L"schedulePass.tv.channel"},
+                {L"M-orphan", L"schedule", L"schedule.video.file.recorded.tv"},
+                {L"P-orphan", L"", L"schedulePass.tv.channel"},
+                {L"M-gone", L"complete", L"deleted.video.file.recorded.tv"}});
+  Engine().SyncWithTevMedia();
+
+  // Orphans: the schedule's is marked deleted (it matches no schedule),
+  // the pass's is removed; a medium already marked deleted is left alone.
+  std::set<std::wstring> removed;
+  for (const Value& in : media_.RequestsOf(L"RemoveImportedMedia")) {
+    Value lists = Elem(in.get(), 1);
+    for (long i = 0; i < VUtil::GetArrayLength(lists.get()); ++i) {
+      std::wstring id;
+      VUtil::FindPair(Elem(lists.get(), i).get(), L"tevMediumId", &id);
+      removed.insert(id);
+    }
+  }
+  EXPECT_EQ(removed, (std::set<std::wstring>{L"P-orphan"}));
+  ASSERT_EQ(media_.CountOf(L"SetMediaAttributeList"), 1u);
+  Value marked = Elem(Elem(Last(media_, L"SetMediaAttributeList").get(), 1).get(), 0);
+  EXPECT_EQ(Str(marked.get(), 0), L"M-orphan");
+
+  // The row the library shows as recording is republished as complete.
+  EXPECT_EQ(PublishedStates(Path(wrongId)), (std::vector<std::wstring>{L"complete"}));
+  EXPECT_TRUE(PublishedStates(Path(missing1Id)).empty());
+  // Every row the library lacks, in one request; deleted rows stay out.
+  EXPECT_EQ(AddMediaPaths(), (std::vector<std::set<std::wstring>>{
+                                 {Path(missing1Id), Path(missing2Id), Path(unpublishedId)}}));
+  EXPECT_NE(Column(unpublishedId, "TevMediumId"), "");
+  // The pass the library lacks is published on its own.
+  std::vector<std::wstring> passes;
+  for (const Value& in : media_.RequestsOf(L"AddMedium")) {
+    std::wstring path;
+    VUtil::FindPair(Elem(in.get(), 1).get(), L"path", &path);
+    if (path.compare(0, 2, L"RP") == 0) passes.push_back(path);
+  }
+  EXPECT_EQ(passes, (std::vector<std::wstring>{L"RP2"}));
+}
+
+TEST_F(SyncWithTevMediaTest, ALibraryThatFailsLosesNothing) {
+  RowValues row;
+  Published(L"M1", row);
+  // A refused or unreadable listing deletes nothing and offers the rows
+  // again.
+  media_.SetReply(L"GetMediaFromSource", 7);
+  Engine().SyncWithTevMedia();
+  EXPECT_EQ(media_.CountOf(L"AddMedia"), 1u);
+  media_.SetReply(L"GetMediaFromSource", 0, Value::Array({Value::Str(L"junk")}));
+  Engine().SyncWithTevMedia();
+  EXPECT_EQ(media_.CountOf(L"AddMedia"), 2u);
+  EXPECT_EQ(media_.CountOf(L"RemoveImportedMedia") + media_.CountOf(L"SetMediaAttributeList"), 0u);
+  // No library at all: the sync ends at once.
+  media_.Leave();
+  Engine().SyncWithTevMedia();
+  EXPECT_EQ(media_.CountOf(L"AddMedia"), 2u);
+  EXPECT_EQ(Column(1, "TevMediumId"), "M1");
+}
+
+}  // namespace
+}  // namespace enginetest

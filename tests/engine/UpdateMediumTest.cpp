@@ -1,0 +1,194 @@
+// The library's change callback for schedules: every accepted pair is
+// applied in order, a refused one answers 403 and stops the call, and bad
+// requests are refused before anything changes. Requests come over the
+// loopback bus to the module's own "UpdateMedium" service.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/Schedules.h"
+#include "platform/Clock.h"
+#include "tests/engine/RowFixture.h"
+
+namespace enginetest {
+namespace {
+
+class UpdateMediumTest : public RowFixture {
+ protected:
+  void SetUp() override {
+    RowFixture::SetUp();
+    UseModuleEndpoint();
+  }
+  // A row published under `mediumId`; its ID.
+  int Published(const std::wstring& mediumId, RowValues values) {
+    const int id = Row(values);
+    Schedules::AssignTevMediumId(id, mediumId);
+    return id;
+  }
+  // "UpdateMedium" as the library sends it; the return code (the bus
+  // failure is checked).
+  int Update(const std::wstring& mediumId, const std::vector<std::pair<std::wstring, Value>>& pairs,
+             int32_t action = 0) {
+    return Call(Value::Array({Value::Long(action), Value::Str(mediumId), Value::Pairs(pairs)}));
+  }
+  int Call(const Value& in) {
+    AutoVariant out, retcodes;
+    EXPECT_EQ(media_.Request(L"ZoVIZ", L"UpdateMedium", in.get(), &out, 0, &retcodes), 0);
+    return static_cast<int>(VUtil::GetSingleRetcode(retcodes));
+  }
+  static std::pair<std::wstring, Value> P(const std::wstring& name, const std::wstring& value) {
+    return {name, Value::Str(value)};
+  }
+  int64_t Future() { return (tev::Clock::Now() / 60 + 120) * 60; }
+};
+
+TEST_F(UpdateMediumTest, TextPairsApplyInOrderUntilARefusedOne) {
+  RowValues values;
+  values.start = Future();
+  const int id = Published(L"M1", values);
+  EXPECT_EQ(Update(L"M1", {P(L"title", L"Renamed"), P(L"subTitle", L"Pilot"), P(L"genre", L"Comedy"),
+                           P(L"description", L"It's new"), P(L"keepUntil", L"AT_LEAST_7_DAYS")}),
+            0);
+  EXPECT_EQ(Column(id, "Name"), "Renamed");
+  EXPECT_EQ(Column(id, "Subtitle"), "Pilot");
+  EXPECT_EQ(Column(id, "Category"), "Comedy");
+  EXPECT_EQ(Column(id, "Description"), "It's new");
+  EXPECT_EQ(Column(id, "KeepUntil"), "17");
+
+  // A "title" then a "path": renamed, then refused.
+  EXPECT_EQ(Update(L"M1", {P(L"title", L"Again"), P(L"path", L"/etc/passwd"), P(L"genre", L"X")}),
+            kResultChangeRefused);
+  EXPECT_EQ(Column(id, "Name"), "Again");
+  EXPECT_EQ(Column(id, "Category"), "Comedy");
+  EXPECT_EQ(Path(id), tev::FromStdUtf8(videoDir_) + L"/Show.asf");
+  for (const wchar_t* readOnly : {L"mimeType", L"mediaType", L"channel", L"channelId"}) {
+    EXPECT_EQ(Update(L"M1", {P(readOnly, L"x")}), kResultChangeRefused) << readOnly;
+  }
+  // "thumbnailId" and "tevPassId" end the call; an unknown keep-until name
+  // is refused rather than read as "until space needed".
+  EXPECT_EQ(Update(L"M1", {P(L"thumbnailId", L"T1"), P(L"title", L"Never")}), 0);
+  EXPECT_EQ(Update(L"M1", {P(L"tevPassId", L"P1"), P(L"title", L"Never")}), 0);
+  EXPECT_EQ(Update(L"M1", {P(L"keepUntil", L"FOREVER")}), kResultChangeRefused);
+  EXPECT_EQ(Column(id, "Name"), "Again");
+  EXPECT_EQ(Column(id, "KeepUntil"), "17");
+}
+
+TEST_F(UpdateMediumTest, SkipAndScheduleMoveThroughTheConflictCode) {
+  RowValues first, second, running;
+  first.name = L"First";
+  first.start = Future();
+  second.name = L"Second";
+  second.start = first.start + 600;
+  second.status = DVRSTATE_CONFLICT;
+  running.name = L"Running";
+  running.start = tev::Clock::Now() - 60;
+  running.status = DVRSTATE_RECORDING;
+  running.mimetype = L"video/x-webwin";
+  const int firstId = Published(L"M1", first);
+  const int secondId = Published(L"M2", second);
+  const int runningId = Published(L"M3", running);
+
+  // Skipping the first frees the one tuner for the second.
+  EXPECT_EQ(Update(L"M1", {P(L"pvrState", L"skip")}), 0);
+  EXPECT_EQ(Status(firstId), "DVRSTATE_SKIP");
+  EXPECT_EQ(Status(secondId), "DVRSTATE_SCHEDULED");
+  // Scheduling it again skips the second, which overlaps it.
+  EXPECT_EQ(Update(L"M1", {P(L"pvrState", L"schedule")}), 0);
+  EXPECT_EQ(Status(firstId), "DVRSTATE_SCHEDULED");
+  EXPECT_EQ(Status(secondId), "DVRSTATE_SKIP");
+  EXPECT_EQ(PublishedStates(Path(secondId)).back(), L"skip");
+
+  EXPECT_EQ(Update(L"M1", {P(L"pvrState", L"schedule")}), kResultChangeRefused);
+  EXPECT_EQ(Update(L"M1", {P(L"pvrState", L"recording")}), kResultChangeRefused);
+  // A recording in progress cannot be skipped and goes on recording.
+  EXPECT_EQ(Update(L"M3", {P(L"pvrState", L"skip")}), kResultChangeRefused);
+  EXPECT_EQ(Status(runningId), "DVRSTATE_RECORDING");
+}
+
+TEST_F(UpdateMediumTest, TimeChangesMoveAPlanAndAreRefusedOnceItHasRun) {
+  RowValues plan, done;
+  plan.name = L"Plan";
+  plan.start = Future();
+  done.name = L"Done";
+  done.start = tev::Clock::Now() - 7200;
+  done.status = DVRSTATE_COMPLETE;
+  const int planId = Published(L"M1", plan);
+  const int doneId = Published(L"M2", done);
+
+  const int64_t later = plan.start + 3600;
+  EXPECT_EQ(Update(L"M1", {P(L"startTime", FormatTime2(later)), {L"duration", Value::Long(1800000)}}),
+            0);
+  EXPECT_EQ(Column(planId, "StartTime"), DbTime(later));
+  EXPECT_EQ(Column(planId, "EndTime"), DbTime(later + 1800));
+  EXPECT_EQ(Column(planId, "Duration"), "1800");
+  EXPECT_EQ(Status(planId), "DVRSTATE_SCHEDULED");
+  // The file name follows the new time, and the library hears of it.
+  EXPECT_NE(Path(planId), tev::FromStdUtf8(videoDir_) + L"/Plan.asf");
+  EXPECT_EQ(PublishedStates(Path(planId)).size(), 1u);
+
+  EXPECT_EQ(Update(L"M1", {{L"duration", Value::Long(999)}}), kResultChangeRefused);
+  EXPECT_EQ(Update(L"M1", {P(L"duration", L"-5000")}), kResultChangeRefused);
+  EXPECT_EQ(Update(L"M1", {P(L"startTime", L"tomorrow")}), kResultChangeRefused);
+  EXPECT_EQ(Column(planId, "Duration"), "1800");
+  EXPECT_EQ(Update(L"M2", {{L"duration", Value::Long(60000)}}), kResultChangeRefused);
+  EXPECT_EQ(Update(L"M2", {P(L"startTime", FormatTime2(later))}), kResultChangeRefused);
+  EXPECT_EQ(Column(doneId, "Duration"), "3600");
+  EXPECT_EQ(Path(doneId), tev::FromStdUtf8(videoDir_) + L"/Done.asf");
+}
+
+TEST_F(UpdateMediumTest, AMoveIntoAConflictIsRefusedAndTheRowKeepsItsTime) {
+  RowValues a, b;
+  a.name = L"A";
+  a.start = Future();
+  b.name = L"B";
+  b.start = a.start + 7200;
+  Published(L"M1", a);
+  const int bId = Published(L"M2", b);
+  EXPECT_EQ(Update(L"M2", {P(L"title", L"B2"), P(L"startTime", FormatTime2(a.start + 60))}),
+            kResultChangeRefused);
+  EXPECT_EQ(Column(bId, "Name"), "B2");
+  EXPECT_EQ(Column(bId, "StartTime"), DbTime(b.start));
+  EXPECT_EQ(Path(bId), tev::FromStdUtf8(videoDir_) + L"/B.asf");
+  EXPECT_EQ(Status(bId), "DVRSTATE_SCHEDULED");
+}
+
+TEST_F(UpdateMediumTest, DeletionRemovesTheScheduleWithoutAskingTheLibraryAgain) {
+  RowValues plan;
+  plan.start = Future();
+  const int id = Published(L"M1", plan);
+  EXPECT_EQ(Update(L"M1", {}, 1), 0);
+  EXPECT_TRUE(Rows("ID", "ID = " + std::to_string(id)).empty());
+  EXPECT_EQ(media_.CountOf(L"RemoveImportedMedia"), 0u);
+}
+
+TEST_F(UpdateMediumTest, BadRequestsChangeNothingAndTheServiceGoesOn) {
+  RowValues values;
+  values.start = Future();
+  const int id = Published(L"M1", values);
+  dbtest::RawDb(dbPath_).Exec("INSERT INTO SeasonPasses (TevMediumId, ProgramName) VALUES ('P1', 'x')");
+
+  EXPECT_EQ(Update(L"nobody", {P(L"title", L"X")}), 0);
+  EXPECT_EQ(Update(L"M1", {}), 0);
+  // A pass id reaches the pass branch, never a schedule row.
+  Update(L"P1", {P(L"title", L"X")});
+  // Wrong value types and malformed pairs: refused with the parameter error
+  // before the title before them is applied.
+  EXPECT_EQ(Update(L"M1", {P(L"title", L"Y"), {L"genre", Value::Long(5)}}), 1);
+  EXPECT_EQ(Update(L"M1", {P(L"title", L"Y"), {L"duration", Value::Double(1.5)}}), 1);
+  EXPECT_EQ(Call(Value::Array({Value::Long(0), Value::Str(L"M1"),
+                               Value::Array({Value::Array({Value::Str(L"title")})})})),
+            1);
+  EXPECT_EQ(Call(Value::Array({Value::Str(L"zero"), Value::Str(L"M1")})), 1);
+  std::vector<std::pair<std::wstring, Value>> many(10000, P(L"title", L"Z"));
+  EXPECT_EQ(Update(L"M1", many), 1);
+  EXPECT_EQ(Column(id, "Name"), "Show");
+
+  // The service still answers.
+  EXPECT_EQ(Update(L"M1", {P(L"title", L"Fine")}), 0);
+  EXPECT_EQ(Column(id, "Name"), "Fine");
+}
+
+}  // namespace
+}  // namespace enginetest
