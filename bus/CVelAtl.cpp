@@ -4,6 +4,7 @@
 
 #include "support/Log.h"
 #include "support/Registry.h"
+#include "vel/BusCredentials.h"
 
 namespace {
 
@@ -27,6 +28,7 @@ int CVelAtl::RegisterWithBus() {
   if (!registry || !registry->GetString(kConfigKey, kDirectoryHostValue, &host) || host.empty()) {
     host = kDefaultDirectoryHost;
   }
+  if (registry) SetCredentials(vel::ReadBusCredentials(*registry));
   long result = Connect(host, kSatelliteName);
   if (result != 0) {
     LogError(L"Vel Registration returned %d, exiting", static_cast<int>(result));

@@ -7,6 +7,7 @@
 #include "bus/CVelAtl.h"
 #include "bus/EngineOf.h"
 #include "engine/Schedules.h"
+#include "platform/Clock.h"
 #include "support/Log.h"
 #include "support/VUtil.h"
 
@@ -60,5 +61,5 @@ int CVelAtl::SetFilePlayPosition(const std::wstring&, const VARIANT& in, VARIANT
 int CVelAtl::UpdateMedium(const std::wstring&, const VARIANT& in, VARIANT*) {
   Schedules* engine = EngineOf(this, L"UpdateMedium");
   if (engine == nullptr) return -1;
-  return engine->UpdateMedium(in);
+  return engine->UpdateMedium(in, tev::Clock::Now());
 }

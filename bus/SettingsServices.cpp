@@ -7,7 +7,9 @@
 #include "db/RecordingSettings.h"
 #include "engine/Schedules.h"
 #include "module/PVRVel.h"
+#include "platform/PathCheck.h"
 #include "support/VUtil.h"
+#include "vel/VelException.h"
 
 namespace {
 
@@ -54,6 +56,13 @@ void PutLong(VARIANT* out, int32_t number) {
 int CVelAtl::SetPVRConfig(const std::wstring&, const VARIANT& in, VARIANT*) {
   std::wstring key = VUtil::GetStringElement(in, 0);
   std::wstring value = VUtil::GetStringElement(in, 1);
+  // The folder keys have services of their own that check the folder; a raw
+  // change here may not store a path those would refuse.
+  std::wstring reason;
+  if ((EqualsNoCase(key, kConfigVideoDirectory) || EqualsNoCase(key, kConfigAudioDirectory)) &&
+      !tev::IsAcceptableFolder(value, &reason)) {
+    throw VelInvalidParameterException(L"SetPVRConfig: " + reason);
+  }
   int result = Config::Set(key, value);
   if (result == 0 && EqualsNoCase(key, kConfigFreeSpaceRequired)) {
     RecordingSettings::InitializeFreeSpaceRequired();

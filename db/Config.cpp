@@ -3,6 +3,7 @@
 #include "db/SQLite.h"
 #include "db/WFormat.h"
 #include "support/Log.h"
+#include "support/NoDestructor.h"
 #include "support/PMutex.h"
 #include "support/PMutexLock.h"
 
@@ -11,7 +12,7 @@ namespace {
 // Makes SetString's read-then-insert one step for this process. Taken
 // before the database lock (inside RunQuery), never across a bus request.
 PMutex& SetStringMutex() {
-  static PMutex* mutex = new PMutex(false);
+  static tev::NoDestructor<PMutex> mutex(false);
   return *mutex;
 }
 

@@ -1,5 +1,6 @@
 #include "db/RecordingSettings.h"
 
+#include <algorithm>
 #include <cwctype>
 #include <filesystem>
 #include <system_error>
@@ -12,11 +13,14 @@
 #include "db/WFormat.h"
 #include "engine/Schedules.h"
 #include "platform/Folders.h"
+#include "platform/PathCheck.h"
 #include "support/Log.h"
+#include "support/NoDestructor.h"
 #include "support/PMutex.h"
 #include "support/PMutexLock.h"
 #include "support/Registry.h"
 #include "support/WideText.h"
+#include "vel/VelException.h"
 
 namespace {
 
@@ -26,7 +30,7 @@ const wchar_t kMediaCenterValue[] = L"RecordPath";
 const wchar_t kSeparator = L'/';
 
 PMutex& SettingsMutex() {
-  static PMutex* mutex = new PMutex(false);
+  static tev::NoDestructor<PMutex> mutex(false);
   return *mutex;
 }
 
@@ -66,6 +70,11 @@ int SetFolder(const std::wstring& requested, const wchar_t* ownKey, const wchar_
               const wchar_t* mediaType, bool moveBeforeRepoint, std::wstring* engineFolder,
               const std::function<void(const std::wstring&)>& repointMonitor) {
   const std::wstring folder = Trim(requested);
+  std::wstring reason;
+  if (!tev::IsAcceptableFolder(folder, &reason)) {
+    LogError(L"RecordingSettings::SetFolder refused %ls: %ls", ownKey, reason.c_str());
+    throw VelInvalidParameterException(reason);
+  }
   if (EqualsNoCase(folder, Config::GetString(otherKey))) return RecordingSettings::kSameAsOtherFolder;
   int probe = Schedules::CheckDirectoryWritable(folder);
   if (probe != 0) return probe;
@@ -89,7 +98,11 @@ int64_t RecordingSettings::InitializeFreeSpaceRequired() {
     value = L"200";
     Config::SetString(kConfigFreeSpaceRequired, value);
   }
-  const int64_t floor = tev::Wtoi64(value) * 1000;
+  // Any stored text is held to +-10^12 before scaling (already far beyond
+  // any volume), so neither the product nor the sums of the disk-space
+  // check can overflow.
+  const int64_t kLimit = 1000000000000LL;
+  const int64_t floor = std::max(-kLimit, std::min(kLimit, tev::Wtoi64(value))) * 1000;
   PMutexLock lock(SettingsMutex());
   g_freeSpaceRequired = floor;
   return floor;

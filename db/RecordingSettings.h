@@ -61,7 +61,9 @@ class RecordingSettings {
   // key only) or `defaultFolder`, stored under the key first.
   static std::wstring FillFolderKey(const std::wstring& key, const std::wstring& defaultFolder);
 
-  // Checks and stores a new video (audio) folder. `folder` is trimmed; 121
+  // Checks and stores a new video (audio) folder. `folder` is trimmed; a
+  // relative path, a NUL or control character or a ".." component throws
+  // VelInvalidParameterException before anything is touched; 121
   // when it equals (ignoring case) the stored folder of the other kind, 122
   // when it is not a directory, 123 when a test file cannot be made there.
   // On 0: the folder is stored, *engineFolder (when not null) is set,

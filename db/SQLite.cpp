@@ -117,9 +117,10 @@ bool OpenLocked(std::string* error) TEV_REQUIRES(DatabaseMutex()) {
   // Other processes (tools, benchmarks) may hold the file briefly.
   sqlite3_busy_timeout(db, 2000);
   // Write-ahead log: a commit is one append instead of a journal and two
-  // syncs, and a crash (of the process or the machine) still leaves the
-  // file consistent; at worst the last commits before a power cut are lost.
-  sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr,
+  // syncs. FULL syncs the log at every commit, so a schedule that was
+  // acknowledged survives a power cut too (NORMAL would leave the last
+  // commits in the page cache).
+  sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL", nullptr, nullptr,
                nullptr);
   g_connection = db;
   return true;

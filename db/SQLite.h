@@ -95,13 +95,19 @@ class SQLite {
   // Lookup indexes of the Schedules table (no effect on results).
   void AddIndexes();
   bool AddDefaultData();
-  // Each step hands over to the next one by itself when it may go on; the
-  // last one leaves "Version" = "7".
+  // Each step commits its changes with the next version text, then hands
+  // over to the next one; the last one leaves "Version" = "7". A step that
+  // fails leaves the file as it found it.
   void UpdateSchedulesFromVersion2();
   void UpdateSchedulesFromVersion3();
   void UpdateSchedulesFromVersion4();
   void UpdateSchedulesFromVersion5();
   void UpdateSchedulesFromVersion6();
+  // The media-library half of the version-5 step (new medium ids for the
+  // passes and schedules), when an upgrade left it to do. Needs the bus
+  // joined and the media library ready; true when nothing is left to do.
+  // Called by engine start-up; resumes where a failed run stopped.
+  static bool FinishMediumIdUpgrade();
 
   // --- Test seams ---
 

@@ -78,6 +78,21 @@ std::vector<StatusTransition> Build() {
       L"Schedules::ChangeRecordingToCompletePartial");
   add(R::kShutdown, {DVRSTATE_RECORDING}, {DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_RETRY}, W::kRow,
       P::kNone, kRowCaller);
+  // A person's edits and deletions in the media library: the library shows
+  // them already, so nothing is published here.
+  const auto pending = {static_cast<const wchar_t*>(DVRSTATE_SCHEDULED),
+                        static_cast<const wchar_t*>(DVRSTATE_SKIP),
+                        static_cast<const wchar_t*>(DVRSTATE_CONFLICT)};
+  add(R::kLibraryEdit, pending, pending, W::kStatus, P::kNone, kField);
+  add(R::kLibraryRemoved, {DVRSTATE_RECORDING}, {DVRSTATE_COMPLETE_PARTIAL}, W::kStatus, P::kNone,
+      kField);
+  add(R::kLibraryRemoved, pending, {DVRSTATE_DELETED}, W::kStatus, P::kNone, kField);
+  for (const wchar_t* finished :
+       {DVRSTATE_COMPLETE, DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_ERROR, DVRSTATE_COULD_NOT_CONNECT,
+        DVRSTATE_TUNER_BUSY, DVRSTATE_MCE_RUNNING, DVRSTATE_MISSED, DVRSTATE_DISK_FULL,
+        DVRSTATE_RETRY, DVRSTATE_DELETED}) {
+    add(R::kLibraryRemoved, {finished}, {finished}, W::kStatus, P::kNone, kField);
+  }
   add(R::kUserRemoved, any, {DVRSTATE_DELETED}, W::kStatus, P::kReloaded, kField);
   return t;
 }
@@ -85,8 +100,9 @@ std::vector<StatusTransition> Build() {
 }  // namespace
 
 const std::vector<StatusTransition>& StatusTransitions() {
-  static const std::vector<StatusTransition>* table = new std::vector<StatusTransition>(Build());
-  return *table;
+  // A plain static: freed when the library unloads, after every thread ended.
+  static const std::vector<StatusTransition> table(Build());
+  return table;
 }
 
 const StatusTransition* FindStatusTransition(StatusReason reason, const std::wstring& from,
@@ -118,17 +134,19 @@ const wchar_t* StatusReasonName(StatusReason reason) {
     case R::kCrashRecovery: return L"kCrashRecovery";
     case R::kShutdown: return L"kShutdown";
     case R::kAdopt: return L"kAdopt";
+    case R::kLibraryEdit: return L"kLibraryEdit";
+    case R::kLibraryRemoved: return L"kLibraryRemoved";
     case R::kUserRemoved: return L"kUserRemoved";
   }
   return L"?";
 }
 
 const std::vector<const wchar_t*>& AllStatusNames() {
-  static const std::vector<const wchar_t*>* names = new std::vector<const wchar_t*>{
+  static const std::vector<const wchar_t*> names{
       DVRSTATE_SCHEDULED,  DVRSTATE_RECORDING,      DVRSTATE_COMPLETE,
       DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_CONFLICT, DVRSTATE_SKIP,
       DVRSTATE_ERROR,      DVRSTATE_COULD_NOT_CONNECT, DVRSTATE_TUNER_BUSY,
       DVRSTATE_MCE_RUNNING, DVRSTATE_MISSED,        DVRSTATE_DISK_FULL,
       DVRSTATE_RETRY,      DVRSTATE_DELETED};
-  return *names;
+  return names;
 }

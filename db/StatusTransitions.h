@@ -32,6 +32,10 @@
 //   RECORDING --ended over a minute ago--> COMPLETE (orphan)
 //   RECORDING --left by the previous process--> COMPLETE_PARTIAL
 //   RECORDING --shutdown--> COMPLETE_PARTIAL / RETRY
+//   SCHEDULED/SKIP/CONFLICT --edited in the library--> SCHEDULED/SKIP/
+//         CONFLICT (skip, schedule again, moved, a refused move undone)
+//   deleted in the library: RECORDING --> COMPLETE_PARTIAL, a pending pass
+//         episode --> DELETED, a finished row keeps its state (written back)
 //   any --pass episode removed by the user--> DELETED
 //
 // Rows leave the table (DELETE, not a change) when the user removes them,
@@ -64,6 +68,8 @@ enum class StatusReason {
   kCrashRecovery,     // ChangeRecordingToCompletePartial
   kShutdown,          // StopAllRecordings
   kAdopt,             // ResumeRecordings: the stream still writes its file
+  kLibraryEdit,       // UpdateMedium: a person's skip, schedule or move
+  kLibraryRemoved,    // RemoveRecording: a person deleted the medium
   kUserRemoved,       // a pass episode removed by the user
 };
 

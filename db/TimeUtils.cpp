@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <cwchar>
+#include <limits>
 
 #include "db/TextNumbers.h"
 #include "platform/Clock.h"
@@ -123,4 +124,11 @@ int64_t GetTimeZoneOffset() {
   int64_t biasMinutes = static_cast<int64_t>(timezone) / 60;
   if (local.tm_isdst > 0) biasMinutes -= 60;
   return biasMinutes * 60;
+}
+
+int32_t SecondsToWireMs(int64_t seconds) {
+  const int64_t limit = std::numeric_limits<int32_t>::max() / 1000;
+  if (seconds > limit) return std::numeric_limits<int32_t>::max();
+  if (seconds < -limit) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(seconds * 1000);
 }

@@ -38,6 +38,11 @@ int64_t GetTime2(const std::wstring& text);
 // File-name date; logs nothing.
 int64_t GetTime(const std::wstring& text);
 
+// `seconds` as milliseconds for a 32-bit field on the wire, computed in 64
+// bits and clamped to the 32-bit range (durations over about 24.8 days
+// would wrap otherwise).
+int32_t SecondsToWireMs(int64_t seconds);
+
 // Seconds that, added to a local time, give UTC at the present moment: the
 // zone's standard bias, less one hour while daylight-saving time is in
 // effect (always one hour, whatever the zone's own shift is).

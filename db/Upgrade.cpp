@@ -1,12 +1,17 @@
 // The upgrade chain of older database files, versions 2 to 6. Each step
 // hands over to the next by calling it, so an upgrade from version N runs
-// every later step. A failing ALTER (the column is already there) counts as
-// done; a step stops the chain only where its own rule says so, and the
-// "Version" text it leaves makes the next start resume from there:
+// every later step:
 //
-//   2 -> 3 -> writes "6" -> 4 writes "5" -> 5 writes "6" -> 6 writes "7"
+//   2 writes "3" -> 3 writes "4" -> 4 writes "5" -> 5 writes "6" -> 6 writes "7"
 //
-// so a chain that stops in the version-5 step leaves "5".
+// Every step runs inside one transaction with the "Version" text it writes,
+// so a step is either done and never runs again, or not done at all; a data
+// rewrite (PlayPosition, EpisodeUrl from EpisodeTitle, priorities) runs only
+// in the step that adds its column. The schema is finished at open. The
+// version-5 medium-id migration needs the media library on the bus: the
+// step only records it under "MediumIdUpgrade" ("passes", then
+// "schedules"), and FinishMediumIdUpgrade runs it once the library is ready,
+// again at every start until it has gone through.
 #include <string>
 
 #include "db/Config.h"
@@ -32,24 +37,63 @@ void Alter(const wchar_t* statement, const wchar_t* caller, const wchar_t* updat
   }
 }
 
+const wchar_t kMediumIdUpgrade[] = L"MediumIdUpgrade";
+
+// One step's statements and its version text as one transaction. A failed
+// ALTER inside it only undoes itself.
+class StepTransaction {
+ public:
+  explicit StepTransaction(const wchar_t* caller) : caller_(caller) {
+    SQLite begin;
+    open_ = begin.RunQuery(L"BEGIN IMMEDIATE", caller_);
+  }
+  ~StepTransaction() {
+    if (open_) {
+      SQLite rollback;
+      rollback.RunQuery(L"ROLLBACK", caller_);
+    }
+  }
+  // Writes `version` and commits; false when either failed (nothing kept).
+  bool Commit(const wchar_t* version) {
+    SQLite write;
+    if (!write.RunQuery(tev::WFormat(L"UPDATE Config SET Value = '%ls' WHERE Key = 'Version'",
+                                     version),
+                        caller_)) {
+      return false;
+    }
+    if (!open_) return true;
+    SQLite commit;
+    if (!commit.RunQuery(L"COMMIT", caller_)) return false;
+    open_ = false;
+    return true;
+  }
+
+ private:
+  const wchar_t* caller_;
+  bool open_ = false;
+};
+
 }  // namespace
 
 void SQLite::UpdateSchedulesFromVersion2() {
   const wchar_t kCaller[] = L"UpdateSchedulesFromVersion2";
-  LogDebug(L"SQLite::UpdateSchedulesFromVersion3: updating Schedules table ... ");
+  LogDebug(L"SQLite::UpdateSchedulesFromVersion2: updating Schedules table ... ");
+  StepTransaction step(kCaller);
   if (!RunQuery(L"ALTER TABLE Schedules ADD 'PlayPosition' integer", kCaller)) {
     LogDebug(kNotUpdated);
   } else {
     LogDebug(L"Schedules table updated");
     if (!RunQuery(L"UPDATE Schedules SET 'PlayPosition' = 0", kCaller)) return;
   }
+  if (!step.Commit(L"3")) return;
   UpdateSchedulesFromVersion3();
 }
 
 void SQLite::UpdateSchedulesFromVersion3() {
   const wchar_t kCaller[] = L"UpdateSchedulesFromVersion3";
-  Schedule::Delete();
   LogDebug(L"SQLite::UpdateSchedulesFromVersion3: updating Schedules table ... ");
+  StepTransaction step(kCaller);
+  Schedule::Delete();
   const wchar_t* const kAlters[] = {
       L"ALTER TABLE SeasonPasses ADD 'User' varchar",
       L"ALTER TABLE SeasonPasses ADD 'Priority' integer",
@@ -82,53 +126,51 @@ void SQLite::UpdateSchedulesFromVersion3() {
   }
 
   LogDebug(L"SQLite::UpdateSchedulesFromVersion3: updating version");
-  SQLite version;
-  if (!version.RunQuery(L"UPDATE Config Set 'Value' = '6' WHERE key = 'Version'",
-                        L"CreateTables()")) {
-    return;
-  }
+  if (!step.Commit(L"4")) return;
   UpdateSchedulesFromVersion4();
 }
 
 void SQLite::UpdateSchedulesFromVersion4() {
   const wchar_t kCaller[] = L"UpdateSchedulesFromVersion4";
   LogDebug(L"SQLite::UpdateSchedulesFromVersion4: updating Schedules and Tev passes tables ... ");
+  StepTransaction step(kCaller);
   Alter(L"ALTER TABLE Schedules ADD 'TevMediumId' varchar", kCaller, L"Schedules table updated",
         kNotUpdated);
   Alter(L"ALTER TABLE SeasonPasses ADD 'TevMediumId' varchar", kCaller,
         L"SeasonPasses table updated", L"SeasonPasses table NOT updated, already up to date");
-  Config::SetString(L"Version", L"5");
+  if (!step.Commit(L"5")) return;
   UpdateSchedulesFromVersion5();
 }
 
 void SQLite::UpdateSchedulesFromVersion5() {
   const wchar_t kCaller[] = L"UpdateSchedulesFromVersion5";
   LogDebug(L"SQLite::UpdateSchedulesFromVersion5: updating Schedules and Tev passes tables ... ");
+  StepTransaction step(kCaller);
   Alter(L"ALTER TABLE SeasonPasses ADD 'PauseStart' integer", kCaller,
         L"SeasonPasses table updated 1/2", kNotUpdated);
   Alter(L"ALTER TABLE SeasonPasses ADD 'PauseEnd' integer", kCaller,
         L"SeasonPasses table updated 2/2", kNotUpdated);
-  Alter(L"ALTER TABLE Schedules ADD 'EpisodeUrl' varchar", kCaller, L"Schedules table updated 1/2",
-        kNotUpdated);
-  Alter(L"UPDATE Schedules SET EpisodeUrl=EpisodeTitle", kCaller, L"Schedules table updated 2/2",
-        kNotUpdated);
+  // The episode address starts as the episode title only where the column
+  // is new: a later copy would overwrite addresses set since.
+  SQLite addColumn;
+  if (addColumn.RunQuery(L"ALTER TABLE Schedules ADD 'EpisodeUrl' varchar", kCaller)) {
+    LogDebug(L"Schedules table updated 1/2");
+    SQLite copy;
+    if (!copy.RunQuery(L"UPDATE Schedules SET EpisodeUrl=EpisodeTitle", kCaller)) return;
+    LogDebug(L"Schedules table updated 2/2");
+  } else {
+    LogDebug(kNotUpdated);
+  }
 
   // Television passes keep their order and become 1, 2, 3, ...; every
   // other pass loses its priority.
   LogDebug(L"SQLite::UpdateSchedulesFromVersion5:Tev passes priorities ... ");
   SQLite passes;
-  if (!passes.RunQuery(tev::WFormat(L"SELECT %ls from SeasonPasses WHERE NOT %ls='video/x-tv'",
-                                    L"ID", L"ChannelMimetype"),
-                       L"GetWebPasses")) {
-    return;
-  }
   if (!passes.RunQuery(tev::WFormat(L"SELECT %ls, %ls, %ls from SeasonPasses ORDER BY %ls ASC",
                                     L"ID", L"Priority", L"ChannelMimetype", L"Priority"),
                        L"RemoveWebPassesPriority")) {
     return;
   }
-  // The current row stayed 0 across the two statements (nothing walked
-  // the first result), so the walk starts at the first ordered row.
   int32_t counter = 1;
   for (int32_t i = 0; i < passes.GetRowCount(); ++i) {
     const int32_t id = passes.GetInt("ID");
@@ -137,24 +179,60 @@ void SQLite::UpdateSchedulesFromVersion5() {
       priority = counter++;
     }
     SQLite update;
-    update.RunQuery(tev::WFormat(L"UPDATE SeasonPasses SET %ls = %d WHERE %ls = %d", L"Priority",
-                                 priority, L"ID", id),
-                    L"UpdatePriorities");
-    SeasonPasses::AddPassToTevMedia(id, std::wstring(), std::wstring(), std::wstring());
+    if (!update.RunQuery(tev::WFormat(L"UPDATE SeasonPasses SET %ls = %d WHERE %ls = %d",
+                                      L"Priority", priority, L"ID", id),
+                         L"UpdatePriorities")) {
+      return;
+    }
     passes.Next();
   }
   LogDebug(L"SQLite::UpdateSchedulesFromVersion5:Tev passes priorities updated!");
 
-  if (!SeasonPasses::ChangeMediumIds()) return;
-  if (!Schedules::ChangeMediumIds()) return;
-  Config::SetString(L"Version", L"6");
+  // Medium ids wait for the media library (FinishMediumIdUpgrade).
+  SQLite clear, pending;
+  if (!clear.RunQuery(tev::WFormat(L"DELETE FROM Config WHERE Key = '%ls'", kMediumIdUpgrade),
+                      kCaller) ||
+      !pending.RunQuery(tev::WFormat(L"INSERT INTO Config (Key, Value) VALUES ('%ls', 'passes')",
+                                     kMediumIdUpgrade),
+                        kCaller)) {
+    return;
+  }
+  if (!step.Commit(L"6")) return;
   UpdateSchedulesFromVersion6();
 }
 
 void SQLite::UpdateSchedulesFromVersion6() {
   const wchar_t kCaller[] = L"UpdateSchedulesFromVersion6";
   LogDebug(L"SQLite::UpdateSchedulesFromVersion6: updating Schedules tables ... ");
+  StepTransaction step(kCaller);
   Alter(L"ALTER TABLE Schedules ADD 'ThumbnailState' varchar", kCaller, L"Schedules table updated",
         kNotUpdated);
-  Config::SetString(L"Version", L"7");
+  step.Commit(L"7");
+}
+
+bool SQLite::FinishMediumIdUpgrade() {
+  const wchar_t kCaller[] = L"SQLite::FinishMediumIdUpgrade";
+  std::wstring stage = Config::GetString(kMediumIdUpgrade);
+  if (stage.empty()) return true;
+  LogInfo(L"%ls: migrating medium ids (%ls)", kCaller, stage.c_str());
+  if (stage == L"passes") {
+    SQLite passes;
+    if (!passes.RunQuery(L"SELECT ID from SeasonPasses ORDER BY Priority ASC", kCaller)) return false;
+    for (int32_t i = 0; i < passes.GetRowCount(); ++i) {
+      SeasonPasses::AddPassToTevMedia(passes.GetInt("ID"), std::wstring(), std::wstring(),
+                                      std::wstring());
+      passes.Next();
+    }
+    if (!SeasonPasses::ChangeMediumIds()) return false;
+    stage = L"schedules";
+    Config::SetString(kMediumIdUpgrade, stage);
+  }
+  if (!Schedules::ChangeMediumIds()) return false;
+  SQLite done;
+  if (!done.RunQuery(tev::WFormat(L"DELETE FROM Config WHERE Key = '%ls'", kMediumIdUpgrade),
+                     kCaller)) {
+    return false;
+  }
+  LogInfo(L"%ls: medium ids migrated", kCaller);
+  return true;
 }

@@ -1,8 +1,6 @@
 // Recording files on disk, the thumbnail service and the TV service's
 // tuner list.
-#include <sys/stat.h>
 
-#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -11,9 +9,9 @@
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
+#include "platform/Env.h"
 #include "support/Log.h"
 #include "support/VUtil.h"
-#include "support/WideText.h"
 
 namespace {
 
@@ -40,15 +38,14 @@ void Ask(const wchar_t* method, const VARIANT& in, VARIANT* out) {
 }  // namespace
 
 bool DVR::IsRecordingOnDisk(const std::wstring& filePath) {
-  struct stat info;
-  if (::stat(tev::WideToUtf8(filePath).c_str(), &info) == 0) return true;
+  if (tev::Env::Current().FileExists(filePath)) return true;
   LogWarn(L"IsRecordingOnDisk: Could not find %ls", filePath.c_str());
   return false;
 }
 
 bool DVR::DeleteFile(const std::wstring& filePath) {
   LogDebug(L"Deleting file : %ls", filePath.c_str());
-  if (std::remove(tev::WideToUtf8(filePath).c_str()) != 0) return false;
+  if (!tev::Env::Current().RemoveFile(filePath)) return false;
   LogInfo(L"Deleted %ls", filePath.c_str());
   return true;
 }

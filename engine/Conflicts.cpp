@@ -138,7 +138,7 @@ void PutConflictList(const std::vector<const Schedule*>& active, VARIANT* confli
     VUtil::PutDateElement(&entry, 3, row.m_startTime);
     VUtil::PutDateElement(&entry, 4, row.m_endTime);
     VUtil::PutElement(&entry, 5, row.m_subtitle);
-    VUtil::PutElement(&entry, 6, static_cast<int32_t>(row.m_duration * 1000));
+    VUtil::PutElement(&entry, 6, SecondsToWireMs(row.m_duration));
     VUtil::PutElement(&entry, 7, Schedule::ExternalStateName(row.m_status));
     VUtil::PutElement(conflicts, static_cast<long>(i), entry.get());
   }

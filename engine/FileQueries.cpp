@@ -133,6 +133,10 @@ int Schedules::GetFileListInfoFromID(const VARIANT& ids, VARIANT* reply) {
   // A malformed list leaves as VelInvalidParameterException before any
   // statement runs.
   const long count = VUtil::GetArrayLengthEmpty(ids);
+  if (count > kMaxFileListIds) {
+    throw VelInvalidParameterException(tev::WFormat(
+        L"GetFileListInfoFromId: %ld ids, at most %ld are taken", count, kMaxFileListIds));
+  }
   std::vector<std::wstring> wanted(count);
   for (long i = 0; i < count; ++i) wanted[i] = VUtil::GetStringElement(ids, i);
 

@@ -22,6 +22,7 @@
 #include "platform/Clock.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
+#include "support/NoDestructor.h"
 #include "support/PMutexLock.h"
 #include "support/VUtil.h"
 
@@ -31,7 +32,7 @@ const wchar_t kAutomatic[] = L"Automatic";
 const wchar_t kManual[] = L"Manual";
 
 std::set<std::wstring>& PendingFiles() {
-  static std::set<std::wstring>* files = new std::set<std::wstring>();
+  static tev::NoDestructor<std::set<std::wstring>> files;
   return *files;
 }
 
@@ -43,7 +44,7 @@ struct NewRow {
   int32_t keepUntil = 0;
 };
 
-std::wstring InsertStatement(const NewRow& row, bool escapeQuality) {
+std::wstring InsertStatement(const NewRow& row) {
   auto e = [](const std::wstring& text) { return SQLite::Escape(text); };
   return tev::WFormat(
       L"INSERT INTO 'Schedules' ('User', 'ChannelName', 'ChannelMimetype', 'Channel', "
@@ -54,7 +55,7 @@ std::wstring InsertStatement(const NewRow& row, bool escapeQuality) {
       e(row.user).c_str(), e(row.channelName).c_str(), e(row.channelMimetype).c_str(),
       e(row.channel).c_str(), e(row.startText).c_str(), row.duration, e(row.endText).c_str(),
       e(row.name).c_str(), e(row.category).c_str(), e(row.description).c_str(),
-      escapeQuality ? e(row.quality).c_str() : row.quality.c_str(), e(row.tuner).c_str(),
+      e(row.quality).c_str(), e(row.tuner).c_str(),
       e(row.subtitle).c_str(), e(row.status).c_str(), L"", e(row.filePath).c_str(),
       e(row.subtitle).c_str(), e(row.episodeUrl).c_str(), e(row.type).c_str(), row.keepUntil);
 }
@@ -184,7 +185,7 @@ int Schedules::Add(const std::wstring& user, const std::wstring& channelName,
       if (!existingRow) {
         row.status = DVRSTATE_RECORDING;
         SQLite insert;
-        if (!insert.RunQuery(InsertStatement(row, true), L"Schedules::Add")) {
+        if (!insert.RunQuery(InsertStatement(row), L"Schedules::Add")) {
           RemovePendingFile(row.filePath);
           return kResultStatementFailed;
         }
@@ -225,7 +226,7 @@ int Schedules::Add(const std::wstring& user, const std::wstring& channelName,
 
     if (!existingRow && writtenPath != row.filePath) {
       SQLite insert;
-      const std::wstring statement = InsertStatement(row, row.status == DVRSTATE_RECORDING);
+      const std::wstring statement = InsertStatement(row);
       if (!insert.RunQuery(statement, L"Schedules::Add")) {
         LogError(L"Schedules::Add Failed insert %ls %ls", statement.c_str(),
                  insert.LastError().c_str());

@@ -90,7 +90,7 @@ void Schedule::AddMediumPrepare(const Schedule& schedule, VARIANT* list) {
   VUtil::PutPair(list, 9, L"startTime", FormatTime2(schedule.m_startTime));
   VUtil::PutPair(list, 10, L"endTime", FormatTime2(end > 0 ? end : schedule.m_endTime));
   VUtil::PutPair(list, 11, L"duration",
-                 static_cast<int32_t>(schedule.m_duration >= 0 ? schedule.m_duration * 1000 : 0));
+                 SecondsToWireMs(schedule.m_duration >= 0 ? schedule.m_duration : 0));
   VUtil::PutPair(list, 12, L"sourceSatellite", L"ZoVIZ");
   VUtil::PutPair(list, 13, L"keepUntil", Schedule::KeepUntilName(schedule.m_keepUntil));
   VUtil::PutPair(list, 14, L"channelId", schedule.m_channel);

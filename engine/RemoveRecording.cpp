@@ -11,17 +11,16 @@
 //
 // Runs on the caller's thread (a bus thread); no lock beyond the
 // database's, except the engine lock the conflict update takes.
-#include <sys/stat.h>
-
 #include <string>
 
 #include "bus/CVelAtl.h"
 #include "db/Schedule.h"
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
+#include "engine/StatusChange.h"
 #include "monitor/ThumbnailTable.h"
+#include "platform/Env.h"
 #include "support/Log.h"
-#include "support/WideText.h"
 
 namespace {
 
@@ -39,8 +38,7 @@ bool MayLackFile(const std::wstring& s) {
 }
 
 bool FileExists(const std::wstring& path) {
-  struct stat info;
-  return !path.empty() && ::stat(tev::WideToUtf8(path).c_str(), &info) == 0;
+  return !path.empty() && tev::Env::Current().FileExists(path);
 }
 
 void NotifyStop(const Schedule& row) {
@@ -53,7 +51,7 @@ void DeleteInLibrary(int32_t scheduleId) {
 
 }  // namespace
 
-int Schedules::RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly) {
+int Schedules::RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly, int64_t now) {
   Schedule row(scheduleId);
   if (row.m_id == 0) return 0;  // Populate logged why
   const std::wstring state = row.m_status;
@@ -63,7 +61,6 @@ int Schedules::RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly) {
     if (state == DVRSTATE_RECORDING) {
       DVR::StopRecording(row.m_user, row.m_channel, row.m_channelMimetype, row.m_filePath);
       next = DVRSTATE_COMPLETE_PARTIAL;
-      NotifyStop(row);
     } else if (!row.m_owner.empty()) {
       next = DVRSTATE_DELETED;
       if (notify) DeleteInLibrary(scheduleId);
@@ -72,7 +69,11 @@ int Schedules::RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly) {
       UpdateConflicts(scheduleId);
       return 0;
     }
-    if (Schedule::Update(scheduleId, L"Status", next)) UpdateConflicts(scheduleId);
+    const bool written = SetScheduleStatus(row, next, now, StatusReason::kLibraryRemoved).written;
+    // Announced once the row holds its new state, so that the listeners'
+    // list of recordings no longer has it.
+    if (next == DVRSTATE_COMPLETE_PARTIAL) NotifyStop(row);
+    if (written) UpdateConflicts(scheduleId);
     return 0;
   }
 
@@ -93,7 +94,11 @@ int Schedules::RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly) {
     DVR::DeleteThumbnail(row.m_filePath);
   }
   if (notify) DeleteInLibrary(scheduleId);
-  if (!Schedule::Update(scheduleId, L"Status", state)) return kResultStatementFailed;
+  // Written back unchanged: a row that cannot be written any more is
+  // reported, though the file is gone.
+  if (!SetScheduleStatus(row, state, now, StatusReason::kLibraryRemoved)) {
+    return kResultStatementFailed;
+  }
   LogDebug(L"Removed %ls, %d", row.m_name.c_str(), scheduleId);
   return 0;
 }

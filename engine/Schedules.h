@@ -195,11 +195,11 @@ class Schedules {
   // is malformed (a pair that is not [text name, text or integer value],
   // more than kMaxUpdatePairs pairs, a non-text value for a text property).
   // Runs on the bus thread of the call; takes no lock of its own.
-  int UpdateMedium(const VARIANT& in);
+  int UpdateMedium(const VARIANT& in, int64_t now);
   static constexpr long kMaxUpdatePairs = 1000;
   // The schedule branch; `row` is loaded. REQUIRES: `pairs` checked by
   // UpdateMedium (VT_EMPTY unless action 0).
-  int UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT& pairs);
+  int UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT& pairs, int64_t now);
   // The season-pass branch (engine/UpdatePassMedium.cpp), same contract.
   int UpdatePassMedium(int32_t action, int32_t passId, const VARIANT& pairs);
   // For a pair that every kind treats alike: 403 for a read-only property
@@ -220,8 +220,11 @@ class Schedules {
   static int GetFileInfoFromID(const std::wstring& mediumId, VARIANT* reply);
   // `ids`: an array of medium ids. *reply: one PairArray per id, in input
   // order ("path", "mimeType", "title", ...); an empty one for an id that
-  // names no recording. 0.
+  // names no recording. 0. Throws VelInvalidParameterException for a list
+  // that is not one of texts or longer than kMaxFileListIds (its reply
+  // would not fit in one bus message).
   static int GetFileListInfoFromID(const VARIANT& ids, VARIANT* reply);
+  static constexpr long kMaxFileListIds = 1000;
   // *reply: [file path, file mime type], or for the thumbnail form
   // [path + ".jpg", "image/jpeg"]. 0; 103 no such recording; 109 the file
   // is not on disk (reply empty).
@@ -241,7 +244,7 @@ class Schedules {
   // library. `stopOnly`: for a finished one only announce the stop.
   // 0; 108 the file could not be deleted; 102 the row could not be
   // written.
-  int RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly);
+  int RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly, int64_t now);
 
   // --- Conflicts (engine/Conflicts.cpp) ---
   // Checks a program about to be scheduled against the overlapping rows of
@@ -279,11 +282,15 @@ class Schedules {
   // Skips a pending row (table and object) or cancels its recording.
   void BumpSchedule(Schedule& row);
   // The time change of UpdateMedium: writes the new start and duration
-  // with a new file name, republishes, and resubmits the row to intake;
-  // when intake refuses, the time columns go back to `before`'s (403).
-  int MoveSchedule(const Schedule& before, Schedule& row, int64_t start, int32_t duration);
-  // StartTime, EndTime, Duration, FilePath and Status of the row.
+  // with a new file name and `row`'s status, republishes, and resubmits the
+  // row to intake; when intake refuses, times, file and status go back to
+  // what the stored row held before the move (403).
+  int MoveSchedule(const Schedule& row, int64_t start, int32_t duration, int64_t now);
+  // StartTime, EndTime, Duration and FilePath of the row.
   static bool WriteTimes(const Schedule& row);
+  // WriteTimes(to) and `to`'s Status (through the state setter) on the
+  // stored row `from`; false when either write failed.
+  static bool WriteTimesAndStatus(Schedule& from, const Schedule& to, int64_t now);
 
   PThread* m_timerThread = nullptr;  // owned; null until start-up
   DelayedThumbnails m_thumbnails;     // the delayed requests of start reports

@@ -1,5 +1,6 @@
 // Engine start-up and shutdown.
 #include "db/RecordingSettings.h"
+#include "db/SQLite.h"
 #include "engine/Schedules.h"
 #include "engine/TimerState.h"
 #include "module/PVRVel.h"
@@ -15,6 +16,10 @@ bool Schedules::Initialize() {
   if (pvr == nullptr || !pvr->WaitForTevMedia()) {
     LogError(L"Schedules::Initialize : TevMedia is not ready !!!");
     return false;
+  }
+  // An upgraded file may still owe the media library its new medium ids.
+  if (!SQLite::FinishMediumIdUpgrade()) {
+    LogError(L"Schedules::Initialize: medium ids not migrated yet; next start tries again");
   }
   {
     // Under the engine lock, so that a shutdown racing with start-up either

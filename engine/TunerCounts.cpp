@@ -11,6 +11,7 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
+#include "support/NoDestructor.h"
 #include "support/PMutex.h"
 #include "support/PMutexLock.h"
 
@@ -22,7 +23,7 @@ constexpr int64_t kTunerCacheSeconds = 30;
 constexpr int32_t kUnlimitedRecordings = 300;
 
 PMutex& TunerCacheMutex() {
-  static PMutex* mutex = new PMutex();
+  static tev::NoDestructor<PMutex> mutex;
   return *mutex;
 }
 
@@ -32,7 +33,7 @@ struct TunerCache {
   int64_t filledAt = 0;
 };
 TunerCache& Cache() {
-  static TunerCache* cache = new TunerCache();
+  static tev::NoDestructor<TunerCache> cache;
   return *cache;
 }
 

@@ -22,6 +22,7 @@
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
+#include "engine/StatusChange.h"
 #include "support/Log.h"
 #include "support/VUtil.h"
 
@@ -98,7 +99,7 @@ int Schedules::CommonPairResult(const std::wstring& name) {
   return name == L"thumbnailId" ? 0 : -1;
 }
 
-int Schedules::UpdateMedium(const VARIANT& in) {
+int Schedules::UpdateMedium(const VARIANT& in, int64_t now) {
   const int32_t action = VUtil::GetLongElement(in, 0);
   const std::wstring mediumId = VUtil::GetStringElement(in, 1);
   AutoVariant pairs;
@@ -110,7 +111,7 @@ int Schedules::UpdateMedium(const VARIANT& in) {
   if (kind == LocalIds::kTypeSchedule) {
     Schedule row(LocalIds::GetLocalIdFromTevMediumId(mediumId));
     if (row.m_id == 0) return 0;
-    return UpdateScheduleMedium(action, row, pairs.get());
+    return UpdateScheduleMedium(action, row, pairs.get(), now);
   }
   if (kind == LocalIds::kTypePass) {
     return UpdatePassMedium(action, LocalIds::GetLocalIdFromTevMediumId(mediumId), pairs.get());
@@ -119,18 +120,19 @@ int Schedules::UpdateMedium(const VARIANT& in) {
   return 0;
 }
 
-int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT& pairs) {
+int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT& pairs,
+                                     int64_t now) {
   const int32_t id = row.m_id;
   if (action == 1) {
     // The library has dropped the medium already: it is not asked again.
-    RemoveRecording(id, false, false);
+    RemoveRecording(id, false, false, now);
     return 0;
   }
   if (action != 0) return 0;
 
-  const Schedule before = row;
   const bool pending = IsPendingState(row.m_status);
   bool moved = false;
+  bool rescheduled = false;  // a new start makes the row SCHEDULED
   int64_t start = row.m_startTime;
   int32_t duration = row.m_duration;
 
@@ -156,8 +158,8 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT
       const int64_t parsed = GetTime2(value);
       if (parsed == -1) return Refuse(row, name, L"not a time");
       start = parsed;
-      row.m_status = DVRSTATE_SCHEDULED;
       moved = true;
+      rescheduled = true;
     } else if (name == L"duration") {
       if (!pending) return Refuse(row, name, L"the schedule has run");
       const int64_t seconds = tev::Wtoi64(value) / 1000;
@@ -177,19 +179,17 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT
         if (row.m_status != DVRSTATE_SCHEDULED && row.m_status != DVRSTATE_CONFLICT) {
           return Refuse(row, name, L"only a scheduled or conflicting schedule can be skipped");
         }
-        if (!Schedule::Update(id, L"Status", std::wstring(DVRSTATE_SKIP))) {
+        if (!SetScheduleStatus(row, DVRSTATE_SKIP, now, StatusReason::kLibraryEdit)) {
           return Refuse(row, name, L"update failed");
         }
-        row.m_status = DVRSTATE_SKIP;
         UpdateConflicts(id);
       } else if (value == L"schedule") {
         if (row.m_status != DVRSTATE_SKIP && row.m_status != DVRSTATE_CONFLICT) {
           return Refuse(row, name, L"only a skipped or conflicting schedule can be scheduled");
         }
-        if (!Schedule::Update(id, L"Status", std::wstring(DVRSTATE_SCHEDULED))) {
+        if (!SetScheduleStatus(row, DVRSTATE_SCHEDULED, now, StatusReason::kLibraryEdit)) {
           return Refuse(row, name, L"update failed");
         }
-        row.m_status = DVRSTATE_SCHEDULED;
         ForceSchedule(id);
       } else {
         return Refuse(row, name, L"only \"skip\" and \"schedule\" are taken");
@@ -197,28 +197,34 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT
     }
   }
   if (!moved) return 0;
-  return MoveSchedule(before, row, start, duration);
+  if (rescheduled) row.m_status = DVRSTATE_SCHEDULED;
+  return MoveSchedule(row, start, duration, now);
 }
 
-int Schedules::MoveSchedule(const Schedule& before, Schedule& row, int64_t start,
-                            int32_t duration) {
-  // Later pairs may have renamed it: the file name follows the row.
-  Schedule current(row.m_id);
-  if (current.m_id == 0) return 0;
-  current.m_status = row.m_status;
-  current.m_startTime = start;
-  current.m_duration = duration;
-  current.m_endTime = start + duration;
-  std::wstring path;
+int Schedules::MoveSchedule(const Schedule& row, int64_t start, int32_t duration,
+                            int64_t now) {
+  // The row as the earlier pairs left it (renamed, skipped, ...): the file
+  // name follows it, and a refused move goes back to it.
+  const Schedule stored(row.m_id);
+  if (stored.m_id == 0) return 0;
+  Schedule current = stored;
+  Schedule moved = current;
+  moved.m_status = row.m_status;
+  moved.m_startTime = start;
+  moved.m_duration = duration;
+  moved.m_endTime = start + duration;
   try {
-    path = DVR::ConstructUniqueFileName(current.m_channelMimetype, current.m_channelName,
-                                        current.m_name, start, current.m_id);
+    moved.m_filePath = DVR::ConstructUniqueFileName(moved.m_channelMimetype, moved.m_channelName,
+                                                    moved.m_name, start, moved.m_id);
   } catch (const VelException& e) {
     LogError(L"UpdateMedium: %ls", e.getMessage().c_str());
+    moved.m_filePath.clear();
   }
-  if (path.empty()) return kResultNoUniqueFileName;
-  current.m_filePath = path;
-  if (!WriteTimes(current)) return Refuse(current, L"startTime", L"update failed");
+  if (moved.m_filePath.empty()) return kResultNoUniqueFileName;
+  if (!WriteTimesAndStatus(current, moved, now)) {
+    WriteTimesAndStatus(current, stored, now);
+    return Refuse(moved, L"startTime", L"update failed");
+  }
   Schedule::AddMedium(current, true);
 
   AutoVariant unused;
@@ -229,29 +235,31 @@ int Schedules::MoveSchedule(const Schedule& before, Schedule& row, int64_t start
                         &unused, true, current.m_id);
   if (added != 0) {
     // Refused (a conflict, most often): back to the time it had.
-    Schedule restored = current;
-    restored.m_status = before.m_status;
-    restored.m_startTime = before.m_startTime;
-    restored.m_duration = before.m_duration;
-    restored.m_endTime = before.m_endTime;
-    restored.m_filePath = before.m_filePath;
-    if (WriteTimes(restored)) Schedule::AddMedium(restored, true);
+    if (WriteTimesAndStatus(current, stored, now)) Schedule::AddMedium(current, true);
     LogWarn(L"UpdateMedium refused the new time of schedule %d: %d", current.m_id, added);
     return kResultChangeRefused;
   }
   return 0;
 }
 
+bool Schedules::WriteTimesAndStatus(Schedule& from, const Schedule& to, int64_t now) {
+  if (!WriteTimes(to)) return false;
+  const std::wstring status = from.m_status;
+  from = to;
+  from.m_status = status;
+  return status == to.m_status ||
+         SetScheduleStatus(from, to.m_status, now, StatusReason::kLibraryEdit).written;
+}
+
 bool Schedules::WriteTimes(const Schedule& row) {
   try {
     SQLite update;
     return update.RunQuery(
-        tev::WFormat(L"UPDATE Schedules SET %ls = %ls, %ls = %ls, %ls = %d, %ls = '%ls', %ls = '%ls' "
-                     L"WHERE %ls = %d",
+        tev::WFormat(L"UPDATE Schedules SET %ls = %ls, %ls = %ls, %ls = %d, %ls = '%ls' WHERE %ls = %d",
                      L"StartTime", FormatTime3(row.m_startTime).c_str(), L"EndTime",
                      FormatTime3(row.m_startTime + row.m_duration).c_str(), L"Duration",
-                     row.m_duration, L"FilePath", SQLite::Escape(row.m_filePath).c_str(),
-                     L"Status", SQLite::Escape(row.m_status).c_str(), L"ID", row.m_id),
+                     row.m_duration, L"FilePath", SQLite::Escape(row.m_filePath).c_str(), L"ID",
+                     row.m_id),
         kCaller);
   } catch (const VelException& e) {  // a time outside the writable range
     LogError(L"UpdateMedium: %ls", e.getMessage().c_str());

@@ -8,6 +8,7 @@
 #include <exception>
 
 #include "support/Log.h"
+#include "support/NoDestructor.h"
 #include "support/PMutexLock.h"
 #include "support/WideText.h"
 
@@ -49,7 +50,7 @@ Described DescribedField(const std::wstring& name) {
 
 MetadataEditor& MetadataEditor::Instance() {
   // Never destroyed: metadata work may still run while the process exits.
-  static MetadataEditor* editor = new MetadataEditor();
+  static tev::NoDestructor<MetadataEditor> editor;
   return *editor;
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/Variant.h"
+#include "support/NoDestructor.h"
 #include "support/PMutex.h"
 
 namespace TagLib {
@@ -81,6 +82,7 @@ class MetadataEditor {
   MetadataEditor& operator=(const MetadataEditor&) = delete;
 
  private:
+  friend class tev::NoDestructor<MetadataEditor>;
   MetadataEditor();
   ~MetadataEditor();
   void CloseFileInLock();

@@ -5,13 +5,14 @@
 
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
+#include "support/NoDestructor.h"
 #include "support/PMutexLock.h"
 
 namespace {
 
 // Guarded by ThumbnailMutex(). Never destroyed, like the mutex.
 std::map<int32_t, bool>& Entries() {
-  static std::map<int32_t, bool>* entries = new std::map<int32_t, bool>();
+  static tev::NoDestructor<std::map<int32_t, bool>> entries;
   return *entries;
 }
 

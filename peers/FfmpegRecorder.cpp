@@ -111,7 +111,7 @@ int FfmpegRecorder::Core::Start(const VARIANT& in, VARIANT* out) {
     // Spawned under the lock so that Close either sees the stream or
     // prevents it.
     const pid_t pid =
-        SpawnQuiet(ffmpeg_, BuildArguments(tev::WideToUtf8(source), tev::WideToUtf8(path), duration));
+        SpawnQuiet(ffmpeg_, BuildArguments(tev::ToStdUtf8(source), tev::ToStdUtf8(path), duration));
     if (pid < 0) return kConnectFailed;
     streams_[id].pid = pid;
     std::thread(&Core::Watch, shared_from_this(), id, pid, path, kind, duration).detach();
@@ -148,7 +148,7 @@ void FfmpegRecorder::Core::Close() {
 void FfmpegRecorder::Core::Watch(int32_t id, pid_t pid, std::wstring path, std::wstring kind,
                                  int32_t duration) {
   const auto began = SteadyClock::now();
-  const std::string file = tev::WideToUtf8(path);
+  const std::string file = tev::ToStdUtf8(path);
   bool notifiedStart = false;
   for (;;) {
     bool ended = false;
@@ -228,7 +228,7 @@ FfmpegRecorder::~FfmpegRecorder() {
 }
 
 bool ExtractThumbnail(const std::string& ffmpeg, const std::wstring& video, const std::wstring& jpg) {
-  const std::string in = tev::WideToUtf8(video), out = tev::WideToUtf8(jpg);
+  const std::string in = tev::ToStdUtf8(video), out = tev::ToStdUtf8(jpg);
   // One second in avoids a black first frame; a shorter file takes its first.
   for (const char* at : {"1", "0"}) {
     pid_t pid = SpawnQuiet(ffmpeg, {"-hide_banner", "-nostdin", "-loglevel", "error", "-y", "-ss",

@@ -3,8 +3,8 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
-#include <regex>
 
 #include "support/VUtil.h"
 #include "support/WideText.h"
@@ -69,6 +69,11 @@ bool MediaStore::Exec(const std::string& sql) {
 
 bool MediaStore::Open(const std::string& path, std::string* error) {
   std::lock_guard<std::mutex> hold(mutex_);
+  // Opening again replaces the store; the old connection is closed, not lost.
+  if (db_) {
+    sqlite3_close(db_);
+    db_ = nullptr;
+  }
   if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) {
     if (error) *error = "cannot open " + path + ": " + sqlite3_errmsg(db_);
     sqlite3_close(db_);
@@ -375,15 +380,65 @@ std::wstring MediaStore::ChangeId(const std::wstring& oldId) {
   return AddLocked(source, props);
 }
 
+namespace {
+
+bool IsNameStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
+bool IsNamePart(char c) { return IsNameStart(c) || (c >= '0' && c <= '9'); }
+bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+// End of the name that starts at `i` (a scan, not a regular expression: the
+// standard library's matcher recurses per character and a long client text
+// would exhaust the stack).
+size_t NameEnd(const std::string& text, size_t i) {
+  while (i < text.size() && IsNamePart(text[i])) ++i;
+  return i;
+}
+
+}  // namespace
+
 std::map<std::string, std::string> MediaStore::ParseFilter(const std::wstring& filter) {
+  // Every `name = "value"` in the text, leftmost first.
   std::map<std::string, std::string> terms;
   const std::string text = U8(filter);
-  static const std::regex term("([A-Za-z_][A-Za-z0-9_]*)\\s*=\\s*\"([^\"]*)\"");
-  for (auto it = std::sregex_iterator(text.begin(), text.end(), term); it != std::sregex_iterator();
-       ++it) {
-    terms[(*it)[1].str()] = (*it)[2].str();
+  size_t i = 0;
+  while (i < text.size()) {
+    if (!IsNameStart(text[i])) {
+      ++i;
+      continue;
+    }
+    const size_t nameEnd = NameEnd(text, i);
+    size_t at = nameEnd;
+    while (at < text.size() && IsBlank(text[at])) ++at;
+    if (at < text.size() && text[at] == '=') {
+      ++at;
+      while (at < text.size() && IsBlank(text[at])) ++at;
+      if (at < text.size() && text[at] == '"') {
+        const size_t close = text.find('"', at + 1);
+        if (close == std::string::npos) break;  // no later term can close either
+        terms[text.substr(i, nameEnd - i)] = text.substr(at + 1, close - at - 1);
+        i = close + 1;
+        continue;
+      }
+    }
+    i = nameEnd;  // a start inside the same name ends at the same place
   }
   return terms;
+}
+
+std::vector<std::string> MediaStore::ParseFieldNames(const std::wstring& fields) {
+  std::vector<std::string> names;
+  const std::string text = U8(fields);
+  size_t i = 0;
+  while (i < text.size()) {
+    if (!IsNameStart(text[i])) {
+      ++i;
+      continue;
+    }
+    const size_t end = NameEnd(text, i);
+    names.push_back(text.substr(i, end - i));
+    i = end;
+  }
+  return names;
 }
 
 int MediaStore::CallBack(VelSatellite& library, const json& props, const Value& in) {
@@ -489,13 +544,7 @@ void MediaStore::Attach(MediaLibraryPeer& peer) {
   });
   peer.SetHandler(L"SearchMedia", [this](const VARIANT& in, VARIANT* out) {
     auto found = Find(ParseFilter(VUtil::GetStringElement(in, 1)));
-    std::vector<std::string> fields;
-    const std::string fieldText = U8(VUtil::GetStringElement(in, 2));
-    static const std::regex field("[A-Za-z_][A-Za-z0-9_]*");
-    for (auto it = std::sregex_iterator(fieldText.begin(), fieldText.end(), field);
-         it != std::sregex_iterator(); ++it) {
-      fields.push_back(it->str());
-    }
+    const std::vector<std::string> fields = ParseFieldNames(VUtil::GetStringElement(in, 2));
     const int32_t start = std::max(0, ReadInteger(in, 5));
     const int32_t count = ReadInteger(in, 6);
     std::vector<Value> records;

@@ -76,6 +76,8 @@ class MediaStore {
 
   // `name="value"` terms of a SearchMedia filter, joined by anything.
   static std::map<std::string, std::string> ParseFilter(const std::wstring& filter);
+  // The names in a SearchMedia field list, in order.
+  static std::vector<std::string> ParseFieldNames(const std::wstring& fields);
 
  private:
   // REQUIRES: mutex_ held (all but Exec, which Open calls with it held too).

@@ -20,7 +20,7 @@ std::wstring Lower(std::wstring text) {
 
 bool FileExists(const std::wstring& path) {
   struct stat info;
-  return ::stat(tev::WideToUtf8(path).c_str(), &info) == 0;
+  return ::stat(tev::ToStdUtf8(path).c_str(), &info) == 0;
 }
 
 }  // namespace
@@ -272,7 +272,7 @@ int ThumbnailPeer::DefaultReply(const std::wstring& method, const VARIANT& in, V
     for (const std::wstring& jpg : {path, path + L".jpg"}) {
       thumbnails_.erase(jpg);
       if (files_ && jpg.size() > 4 && jpg.compare(jpg.size() - 4, 4, L".jpg") == 0) {
-        std::remove(tev::WideToUtf8(jpg).c_str());
+        std::remove(tev::ToStdUtf8(jpg).c_str());
       }
     }
     return 0;

@@ -29,7 +29,9 @@
 #include "peers/MediaStore.h"
 #include "peers/Peers.h"
 #include "peers/XmltvGuide.h"
+#include "support/Registry.h"
 #include "support/WideText.h"
+#include "vel/BusCredentials.h"
 
 namespace {
 
@@ -85,6 +87,10 @@ int main(int argc, char** argv) {
   app.add_option("--tuners", tunersFile, "JSON tuner list")->check(CLI::ExistingFile);
   app.add_option("--ffmpeg", ffmpeg, "ffmpeg program");
   app.add_flag("--no-shift", noShift, "serve past sample listings unchanged");
+  std::string settings;
+  app.add_option("--settings", settings,
+                 "settings file with the bus credentials (default $TEV_REGISTRY_FILE or "
+                 "/etc/tev/registry.ini)");
   CLI11_PARSE(app, argc, argv);
 
   // Signals are taken by sigwait below; every thread inherits the mask (the
@@ -162,8 +168,11 @@ int main(int argc, char** argv) {
       ffmpeg);
 
   const std::wstring bus = W(host);
+  CRegistryImpl registry(settings);
+  const vel::BusCredentials credentials = vel::ReadBusCredentials(registry);
   for (ScriptedPeer* peer : std::initializer_list<ScriptedPeer*>{&media, &streamer, &tv, &guidePeer,
                                                                  &thumbnails}) {
+    peer->SetCredentials(credentials);
     if (peer->Join(bus) != 0) {
       std::cerr << "tev-peers: " << tev::ToStdUtf8(peer->Name()) << " cannot join " << host
                 << "\n";

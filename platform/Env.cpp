@@ -11,6 +11,7 @@
 #include <system_error>
 #include <thread>
 
+#include "support/NoDestructor.h"
 #include "support/WideText.h"
 
 namespace tev {
@@ -87,7 +88,7 @@ std::atomic<void (*)()> g_clockMoved{nullptr};
 
 Env& Env::Real() {
   // Never destroyed: threads still running at exit may read the clock.
-  static PosixEnv* real = new PosixEnv();
+  static tev::NoDestructor<PosixEnv> real;
   return *real;
 }
 

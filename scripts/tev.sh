@@ -45,31 +45,57 @@ run_main() {
   fi
   local pids=()
   trap 'kill "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true' EXIT
+  local peer_settings=() velctl_settings=""
   if ! port_open 4222; then
-    nats-server -a 127.0.0.1 -p 4222 >"$data/nats-server.log" 2>&1 &
+    # Our own server: only the module, the peers and velctl may use it.
+    "$top/scripts/nats-auth.sh" "$data/etc/bus" "$TEV_REGISTRY_FILE" 4222
+    peer_settings=(--settings "$data/etc/bus/peers.ini")
+    velctl_settings="--settings $data/etc/bus/velctl.ini "
+    nats-server -c "$data/etc/bus/nats.conf" >"$data/nats-server.log" 2>&1 &
     pids+=($!)
     for _ in $(seq 50); do port_open 4222 && break; sleep 0.1; done
   fi
   if [ -x "$top/build/peers/tev-peers" ]; then
     "$top/build/peers/tev-peers" --host 127.0.0.1:4222 --data "$data/peers" \
       --channels "$top/peers/samples/channels.json" --guide "$top/peers/samples/guide.xml" \
-      --tuners "$top/peers/samples/tuners.json" \
+      --tuners "$top/peers/samples/tuners.json" "${peer_settings[@]}" \
       >"$data/tev-peers.log" 2>&1 &
     pids+=($!)
   fi
   echo "Data in $data; log in $TEV_APPDATA_DIR/TevNetworks/Logs/TevPVR.log"
-  echo "Poke it with: $top/build/tools/velctl --host 127.0.0.1:4222 ZoVIZ GetPVRRecordPadding"
+  echo "Poke it with: $top/build/tools/velctl ${velctl_settings}--host 127.0.0.1:4222 ZoVIZ GetPVRRecordPadding"
   "$top/build/host/tevpvr-host" "$top/build/libTevPVR.so"
+}
+
+# Runs every test of the build in $1; the temporary folders that tests left
+# behind (an aborted test cannot clean up) go afterwards either way.
+run_ctest() {
+  local dir=$1
+  mkdir -p "$dir/test-tmp"
+  local status=0
+  (cd "$dir" && ctest --output-on-failure -j2 --timeout 600 "${@:2}") || status=$?
+  find "$dir/test-tmp" -mindepth 1 -delete 2>/dev/null || true
+  return $status
+}
+
+# The same tests built with AddressSanitizer and UndefinedBehaviorSanitizer
+# in a folder of their own: -O1 and no benchmarks keep the extra build short.
+# Any report fails the test that caused it.
+run_sanitized_tests() {
+  build "$top/build-asan" -DTEV_WERROR=ON -DTEV_SANITIZE=ON -DTEV_BENCHMARKS=OFF \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1"
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    run_ctest "$top/build-asan"
 }
 
 run_tests() {
   install_missing
   build "$top/build-ci" -DTEV_WERROR=ON
-  cd "$top/build-ci"
-  ctest --output-on-failure -j2 --timeout 600
+  run_ctest "$top/build-ci"
   # Again in a zone that is not UTC, for the programs that turn local times
   # into instants: a missing conversion passes in UTC.
-  TZ=Asia/Kolkata ctest --output-on-failure -j2 --timeout 600 -L '^(engine|db|bus|passes)$'
+  TZ=Asia/Kolkata run_ctest "$top/build-ci" -L '^(engine|db|bus|passes)$'
 }
 
 case "${1:-}" in

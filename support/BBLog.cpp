@@ -361,15 +361,11 @@ int CBBLog::WriterThreadProc(void* /*unused*/) {
   for (;;) {
     while (queue_.empty() && !stop_ && !reopen_) queueMutex_.wait();
     if (reopen_) {
-      // Only this thread touches the main file; what was queued before the
-      // request is written first.
-      std::deque<std::string> before;
-      before.swap(queue_);
-      queuedBytes_ = 0;
+      // Only this thread touches the main file. Lines still queued go to the
+      // new file, so does everything logged after the request.
       reopen_ = false;
       writing_ = true;
       queueMutex_.unlock();
-      for (const std::string& line : before) WriteToMainLog(line);
       {
         PMutexLock lock(errorsMutex_);
         if (mainFile_ != nullptr) std::fclose(mainFile_);

@@ -1,27 +1,29 @@
 #include "support/GlobalLocks.h"
 
+#include "support/NoDestructor.h"
+
 PMutex& EngineMutex() {
-  static PMutex* mutex = new PMutex(true);
+  static tev::NoDestructor<PMutex> mutex(true);
   return *mutex;
 }
 
 PMutex& StartingSetMutex() {
-  static PMutex* mutex = new PMutex(false);
+  static tev::NoDestructor<PMutex> mutex(false);
   return *mutex;
 }
 
 PMutex& ThumbnailMutex() {
-  static PMutex* mutex = new PMutex(false);
+  static tev::NoDestructor<PMutex> mutex(false);
   return *mutex;
 }
 
 PMutex& DatabaseMutex() {
-  static PMutex* mutex = new PMutex(false);
+  static tev::NoDestructor<PMutex> mutex(false);
   return *mutex;
 }
 
 locker<std::map<std::wstring, long>>& StreamTable() {
-  static auto* table = new locker<std::map<std::wstring, long>>();
+  static tev::NoDestructor<locker<std::map<std::wstring, long>>> table;
   return *table;
 }
 

@@ -5,6 +5,7 @@
 #include <boost/weak_ptr.hpp>
 
 #include "support/BBLog.h"
+#include "support/NoDestructor.h"
 #include "support/PMutex.h"
 #include "support/PMutexLock.h"
 
@@ -12,12 +13,12 @@ namespace {
 
 // Never destroyed: threads may log during process exit.
 PMutex& LoggerMutex() {
-  static PMutex* mutex = new PMutex(false);
+  static tev::NoDestructor<PMutex> mutex(false);
   return *mutex;
 }
 
 boost::weak_ptr<CBBLog>& Logger() {
-  static auto* logger = new boost::weak_ptr<CBBLog>();
+  static tev::NoDestructor<boost::weak_ptr<CBBLog>> logger;
   return *logger;
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/Folders.h"
+#include "support/NoDestructor.h"
 #include "support/PMutex.h"
 #include "support/PMutexLock.h"
 #include "support/WideText.h"
@@ -33,7 +34,7 @@ constexpr long kErrorInvalidParameter = 87;
 const char kHivePrefix[] = "HKEY_LOCAL_MACHINE\\";
 
 PMutex& RegistryMutex() {
-  static PMutex* mutex = new PMutex(false);
+  static tev::NoDestructor<PMutex> mutex(false);
   return *mutex;
 }
 
@@ -255,9 +256,11 @@ bool ParseBinary(const std::string& value, std::vector<unsigned char>* bytes) {
 }  // namespace
 
 boost::shared_ptr<CRegistry> CRegistry::Instance() {
-  // Never destroyed: threads that end after static destruction may still ask.
-  static auto* instance = new boost::shared_ptr<CRegistry>(new CRegistryImpl());
-  return *instance;
+  // Never destroyed: threads that end after static destruction may still
+  // ask. Held in place, so unloading the library loses no memory; each
+  // caller's pointer only shares the object.
+  static tev::NoDestructor<CRegistryImpl> instance;
+  return boost::shared_ptr<CRegistry>(instance.get(), [](CRegistry*) {});
 }
 
 CRegistryImpl::CRegistryImpl(const std::string& path) : path_(path) {}

@@ -12,8 +12,10 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "support/Registry.h"
 #include "support/VUtil.h"
 #include "support/WideText.h"
+#include "vel/BusCredentials.h"
 #include "vel/VelSatellite.h"
 #include "vel/WireCodec.h"
 
@@ -35,6 +37,15 @@ int main(int argc, char** argv) {
   app.add_option("--host", host, "bus server, host or host:port (default port 4222)");
   app.add_option("--name", name, "satellite name of this client");
   app.add_option("--timeout", timeoutMs, "milliseconds to wait for the answer");
+  std::string settings;
+  vel::BusCredentials overrides;
+  app.add_option("--settings", settings,
+                 "settings file with the bus credentials (default $TEV_REGISTRY_FILE or "
+                 "/etc/tev/registry.ini)");
+  app.add_option("--user", overrides.user, "bus user (instead of the settings file's)");
+  app.add_option("--password", overrides.password, "bus password");
+  app.add_option("--token", overrides.token, "bus token");
+  app.add_option("--ca", overrides.caFile, "CA certificate of the bus server (turns TLS on)");
   app.add_option("addressee", addressee, "satellite name, \"any\" or \"ALL\"")->required();
   app.add_option("method", method, "method name")->required();
   app.add_option("params", params, "parameters as JSON, or - to read them from standard input");
@@ -45,8 +56,13 @@ int main(int argc, char** argv) {
   }
   AutoVariant in, out, ret;
   if (!params.empty()) {
-    nlohmann::json json = nlohmann::json::parse(params, nullptr, false);
+    const bool shallow = vel::JsonDepthWithin(params.data(), params.size(), vel::kWireJsonDepth);
+    nlohmann::json json = shallow ? nlohmann::json::parse(params, nullptr, false) : nlohmann::json();
     std::string error;
+    if (!shallow) {
+      std::cerr << "velctl: parameters nest too deep\n";
+      return 2;
+    }
     if (json.is_discarded()) {
       std::cerr << "velctl: parameters are not JSON\n";
       return 2;
@@ -58,6 +74,15 @@ int main(int argc, char** argv) {
   }
 
   Client client;
+  CRegistryImpl registry(settings);
+  vel::BusCredentials credentials = vel::ReadBusCredentials(registry);
+  if (!overrides.user.empty()) {
+    credentials.user = overrides.user;
+    credentials.password = overrides.password;
+  }
+  if (!overrides.token.empty()) credentials.token = overrides.token;
+  if (!overrides.caFile.empty()) credentials.caFile = overrides.caFile;
+  client.SetCredentials(credentials);
   long connected = client.Connect(tev::FromStdUtf8(host), tev::FromStdUtf8(name));
   if (connected != 0) {
     std::cerr << "velctl: cannot join the bus at " << host << " (" << connected << ")\n";

@@ -17,6 +17,7 @@
 #include "support/BBLog.h"
 #include "support/Log.h"
 #include "support/WideText.h"
+#include "vel/BusCredentials.h"
 #include "vel/Subjects.h"
 #include "vel/WireCodec.h"
 
@@ -99,6 +100,7 @@ class VelSatellite::Impl {
   std::mutex mu;  // guards everything below except the atomics
   natsConnection* conn = nullptr;
   std::wstring name;
+  vel::BusCredentials credentials;
   std::vector<std::unique_ptr<ServiceEntry>> services;
   std::unique_ptr<ServiceEntry> ping;
   std::atomic<bool> closing{false};
@@ -145,8 +147,14 @@ namespace {
 
 void OnDisconnected(natsConnection*, void*) { LogWarn(L"Vel: disconnected from the bus server"); }
 void OnReconnected(natsConnection*, void*) { LogInfo(L"Vel: reconnected to the bus server"); }
-void OnError(natsConnection*, natsSubscription*, natsStatus status, void*) {
-  LogError(L"Vel: asynchronous bus error: %ls", Widen(natsStatus_GetText(status)).c_str());
+void OnError(natsConnection* nc, natsSubscription*, natsStatus status, void*) {
+  // The server refuses a publish or subscription this user may not make
+  // only here: the call itself returned OK.
+  const char* detail = nullptr;
+  if (nc != nullptr) natsConnection_GetLastError(nc, &detail);
+  LogError(L"Vel: %ls: %ls", status == NATS_NOT_PERMITTED ? L"permission violation"
+                                                          : L"asynchronous bus error",
+           Widen(detail && *detail ? detail : natsStatus_GetText(status)).c_str());
 }
 
 }  // namespace
@@ -345,6 +353,12 @@ long VelSatellite::Connect(const std::wstring& directoryHost, const std::wstring
   natsOptions_SetReconnectedCB(opts, &OnReconnected, nullptr);
   natsOptions_SetErrorHandler(opts, &OnError, nullptr);
   natsOptions_SetClosedCB(opts, &OnClosed, nullptr);
+  std::string refused;
+  if (!vel::ApplyBusCredentials(impl_->credentials, opts, &refused)) {
+    natsOptions_Destroy(opts);
+    LogError(L"Vel: %ls", Widen(refused.c_str()).c_str());
+    return VEL_CONNECT_FAILED;
+  }
   natsStatus s = natsConnection_Connect(&impl_->conn, opts);
   natsOptions_Destroy(opts);
   if (s != NATS_OK) {
@@ -370,6 +384,11 @@ long VelSatellite::Connect(const std::wstring& directoryHost, const std::wstring
   // services answer as soon as Connect has.
   if (impl_->conn) natsConnection_FlushTimeout(impl_->conn, kConnectTimeoutMs);
   return VEL_OK;
+}
+
+void VelSatellite::SetCredentials(const vel::BusCredentials& credentials) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->credentials = credentials;
 }
 
 long VelSatellite::ConnectUser(const std::wstring& user, const std::wstring& password) { return VEL_BAD_ARGUMENT; }

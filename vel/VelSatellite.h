@@ -20,6 +20,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include "platform/Variant.h"
+#include "vel/BusCredentials.h"
 #include "vel/VelException.h"
 
 class CBBLog;
@@ -94,6 +95,9 @@ class VelSatellite {
   virtual void OnServiceAvailabilityChanged(const std::wstring& name, bool available);
   virtual void OnStatusChange(VELSTATUS status);
 
+  // Credentials used by the next Connect (vel/BusCredentials.h); none by
+  // default.
+  void SetCredentials(const vel::BusCredentials& credentials);
   // Timeout of one Request waiting for its answer; default 30000 ms.
   void SetRequestTimeout(int milliseconds);
   bool IsConnected() const;

@@ -14,6 +14,7 @@ namespace vel {
 namespace {
 
 const int kMaxDepth = 64;
+static_assert(kWireJsonDepth >= 2 * (kMaxDepth + 1) + 1, "every encodable value must decode");
 
 struct TypeEntry {
   VARTYPE vt;
@@ -350,6 +351,8 @@ bool Decode(const json& j, VARIANT* out, std::string* error, int depth) {
 }
 
 bool ParseObject(const char* data, size_t length, json* out, std::string* error) {
+  if (!JsonDepthWithin(data, length, kWireJsonDepth))
+    return Fail(error, "nesting deeper than " + std::to_string(kWireJsonDepth) + " levels");
   *out = json::parse(data, data + length, nullptr, false);
   if (out->is_discarded()) return Fail(error, "not JSON");
   if (!out->is_object()) return Fail(error, "not a JSON object");
@@ -357,6 +360,25 @@ bool ParseObject(const char* data, size_t length, json* out, std::string* error)
 }
 
 }  // namespace
+
+bool JsonDepthWithin(const char* data, size_t length, int limit) {
+  int depth = 0;
+  bool inString = false;
+  for (size_t i = 0; i < length; ++i) {
+    const char c = data[i];
+    if (inString) {
+      if (c == '\\') ++i;
+      else if (c == '"') inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > limit) return false;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return true;
+}
 
 std::string TypeName(VARTYPE vt) {
   std::string prefix;
@@ -410,7 +432,7 @@ bool DecodeRequest(const char* data, size_t length, WireRequest* request, std::s
   if (method == j.end() || !method->is_string()) return Fail(error, "request without a method");
   request->method = tev::FromStdUtf8(method->get<std::string>());
   auto in = j.find("in");
-  request->in = in == j.end() ? json{{"vt", "EMPTY"}} : *in;
+  request->in = in == j.end() ? json{{"vt", "EMPTY"}} : std::move(*in);
   return true;
 }
 
@@ -427,7 +449,7 @@ bool DecodeReply(const char* data, size_t length, WireReply* reply, std::string*
     return Fail(error, "reply without a 32-bit \"ret\"");
   reply->ret = static_cast<int>(static_cast<int32_t>(bits));
   auto out = j.find("out");
-  reply->out = out == j.end() ? json{{"vt", "EMPTY"}} : *out;
+  reply->out = out == j.end() ? json{{"vt", "EMPTY"}} : std::move(*out);
   return true;
 }
 

@@ -33,6 +33,17 @@ bool DecodeRequest(const char* data, size_t length, WireRequest* request, std::s
 std::string EncodeReply(int ret, const nlohmann::json& out);
 bool DecodeReply(const char* data, size_t length, WireReply* reply, std::string* error);
 
+// JSON nesting a request or reply may have: a typed array takes two levels
+// (object and list) per value level, the envelope one more. Deeper texts are
+// refused before a document is built: copying or destroying one recurses
+// once per level and would exhaust the stack of the delivering thread.
+constexpr int kWireJsonDepth = 132;
+
+// False when brackets and braces outside strings nest deeper than `limit`
+// anywhere in the text (a cheap scan that builds nothing). Decoding applies
+// it with a limit that every encodable value fits.
+bool JsonDepthWithin(const char* data, size_t length, int limit);
+
 // "I4", "ARRAY|BSTR", ...; empty for a type without a wire name.
 std::string TypeName(VARTYPE vt);
 // False when the name is unknown.

@@ -164,4 +164,50 @@ TEST_F(SettingsServices, RecordingFoldersAreCheckedBeforeTheyChange) {
   EXPECT_FALSE(fs::exists(moved / "__tev__test__"));
 }
 
+TEST_F(SettingsServices, FolderTextsThatAreNotPlainAbsolutePathsAreRefusedAndTouchNothing) {
+  const std::wstring video = GetText(L"GetPVRVideoRecordingDirectory");
+  const std::wstring audio = GetText(L"GetPVRAudioRecordingDirectory");
+  fs::path empty = root_ / "empty";
+  fs::create_directories(empty);
+  fs::path full = root_ / "full";
+  fs::create_directories(full / "sub");
+  std::ofstream((full / "keep.txt").string()) << "x";
+  const std::wstring emptyText = tev::FromStdUtf8(empty.string());
+  const std::wstring fullText = tev::FromStdUtf8(full.string());
+  const std::wstring bad[] = {
+      emptyText + std::wstring(1, L'\0') + L"x",  // the OS would see the folder itself
+      fullText + std::wstring(1, L'\0') + L"x",
+      emptyText + L"/../empty",
+      fullText + L"/sub/..",
+      L"relative/folder",
+      L"..",
+      L"",
+      fullText + L"/a\nb",
+  };
+  for (const wchar_t* method : {L"SetPVRVideoRecordingDirectory", L"SetPVRAudioRecordingDirectory"}) {
+    for (const std::wstring& text : bad) {
+      AutoVariant in, out;
+      in.get().vt = VT_BSTR;
+      in.get().bstrVal = SysAllocStringLen(text.data(), static_cast<uint32_t>(text.size()));
+      EXPECT_EQ(Call(method, in, &out), 1) << tev::ToStdUtf8(text);
+      EXPECT_EQ(out.get().vt, VT_BSTR);
+    }
+  }
+  for (const std::wstring& text : bad) {
+    AutoVariant out;
+    EXPECT_EQ(CallStrings(L"SetPVRConfig", {kConfigVideoDirectory, text}, &out), 1);
+  }
+  EXPECT_TRUE(fs::is_directory(empty));
+  EXPECT_TRUE(fs::exists(full / "keep.txt"));
+  EXPECT_TRUE(fs::is_directory(full / "sub"));
+  EXPECT_EQ(GetText(L"GetPVRVideoRecordingDirectory"), video);
+  EXPECT_EQ(GetText(L"GetPVRAudioRecordingDirectory"), audio);
+  EXPECT_EQ(Config::GetString(kConfigVideoDirectory), video);
+  EXPECT_EQ(Config::GetString(kConfigAudioDirectory), audio);
+
+  // The folder itself is still accepted afterwards.
+  EXPECT_EQ(CallScalar(L"SetPVRVideoRecordingDirectory", fullText), 0);
+  EXPECT_TRUE(fs::exists(full / "keep.txt"));
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,13 +59,22 @@ bool NatsServer::Start() {
   pid_ = fork();
   if (pid_ < 0) return false;
   if (pid_ == 0) {
-    int devnull = open("/dev/null", O_WRONLY);
-    if (devnull >= 0) {
-      dup2(devnull, 1);
-      dup2(devnull, 2);
+    // The server goes with the test process, also when a test aborts.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() == 1) _exit(127);
+    int out = log_.empty() ? open("/dev/null", O_WRONLY)
+                           : open(log_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    if (out >= 0) {
+      dup2(out, 1);
+      dup2(out, 2);
     }
-    execlp("nats-server", "nats-server", "-a", "127.0.0.1", "-p", port.c_str(),
-           static_cast<char*>(nullptr));
+    if (config_.empty()) {
+      execlp("nats-server", "nats-server", "-a", "127.0.0.1", "-p", port.c_str(),
+             static_cast<char*>(nullptr));
+    } else {
+      execlp("nats-server", "nats-server", "-c", config_.c_str(), "-a", "127.0.0.1", "-p",
+             port.c_str(), static_cast<char*>(nullptr));
+    }
     _exit(127);
   }
   for (int i = 0; i < 200; ++i) {  // at most 10 s

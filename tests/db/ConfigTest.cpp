@@ -96,6 +96,13 @@ TEST_F(ConfigTest, FreeSpaceFloorAndPadding) {
   RecordingSettings::SetFreeSpaceRequired(3000000);
   EXPECT_EQ(RecordingSettings::FreeSpaceRequired(), 3000000000LL);
   EXPECT_EQ(Config::GetString(L"FreeSpaceRequired"), L"3000000");
+  // Any stored text: huge numbers stay huge (never wrap to a small or
+  // negative floor) and leave room for the disk-space sums.
+  for (const wchar_t* text : {L"99999999999999999999", L"9223372036854775807", L"-9223372036854775808"}) {
+    Config::SetString(L"FreeSpaceRequired", text);
+    const int64_t floor = RecordingSettings::InitializeFreeSpaceRequired();
+    EXPECT_EQ(floor, (text[0] == L'-' ? -1 : 1) * 1000000000000000LL) << tev::ToStdUtf8(text);
+  }
 
   // No value yet: 60, and nothing is stored by reading.
   EXPECT_EQ(GetPaddingTime(), 60);

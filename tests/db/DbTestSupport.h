@@ -33,6 +33,7 @@
 #include "support/BBLog.h"
 #include "support/Log.h"
 #include "support/WideText.h"
+#include "tests/common/TempRoot.h"
 
 namespace dbtest {
 
@@ -40,7 +41,8 @@ namespace dbtest {
 class TempDir {
  public:
   TempDir() {
-    char pattern[] = "/tmp/tev-db-test.XXXXXX";
+    std::string patternText = tev::test::TempPattern("tev-db-test.");
+    char* pattern = &patternText[0];
     const char* made = mkdtemp(pattern);
     path_ = made != nullptr ? made : "/tmp/tev-db-test.failed";
   }

@@ -1,7 +1,7 @@
 // A stand-in for the media library on a real loopback bus: a satellite
 // that answers the requests the upgrade and the pass store send
 // ("AddMedium", "ChangeMediaId", "SetThumbnailUrl", "GetMediaFromSource",
-// "SetMediaAttributes") and records each one with a copy of its
+// "SetMediaAttributes", and "IsReady" for a whole module) and records each one with a copy of its
 // parameters. Handlers run on the bus library's threads; the record is
 // read by the test after the requests returned.
 #ifndef TEV_TESTS_DB_MEDIALIBRARYSTANDIN_H_
@@ -39,7 +39,7 @@ class MediaLibraryStandIn : public VelSatellite {
 
   void DefineServices() override {
     for (const wchar_t* name : {L"AddMedium", L"ChangeMediaId", L"SetThumbnailUrl",
-                                L"GetMediaFromSource", L"SetMediaAttributes"}) {
+                                L"GetMediaFromSource", L"SetMediaAttributes", L"IsReady"}) {
       AddService(name, name, new Handler(this));
     }
   }
@@ -60,9 +60,12 @@ class MediaLibraryStandIn : public VelSatellite {
     media_ = media;
   }
   // Makes `method` answer with this result code instead of 0.
-  void FailWith(const std::wstring& method, int code) {
+  // `method` answers `code` (0: succeeds again) after `after` more calls
+  // that succeed.
+  void FailWith(const std::wstring& method, int code, int after = 0) {
     std::lock_guard<std::mutex> lock(mutex_);
     failures_[method] = code;
+    failAfter_[method] = after;
   }
 
   // --- Reading recorded parameters ---
@@ -116,7 +119,7 @@ class MediaLibraryStandIn : public VelSatellite {
       requests_.push_back({method, copy});
       media = media_;
       auto f = failures_.find(method);
-      if (f != failures_.end()) failure = f->second;
+      if (f != failures_.end() && failAfter_[method]-- <= 0) failure = f->second;
       if (method == L"AddMedium") serial = ++published_;
     }
     if (failure != 0) return failure;
@@ -153,6 +156,7 @@ class MediaLibraryStandIn : public VelSatellite {
   std::vector<Request> requests_;
   std::vector<Medium> media_;
   std::map<std::wstring, int> failures_;
+  std::map<std::wstring, int> failAfter_;
   int published_ = 0;
 };
 

@@ -421,3 +421,14 @@ TEST_F(SQLiteTest, LimitedQueriesKeepTheFirstRowsAndLookupIndexesExist) {
   EXPECT_EQ(query.GetRowCount(), 0);
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SQL error in limited: no such table: nowhere"));
 }
+
+TEST_F(SQLiteTest, CommitsReachTheDiskBeforeTheyAreAcknowledged) {
+  // Write-ahead log with a sync at every commit: NORMAL would lose the last
+  // acknowledged schedules on a power cut.
+  OpenNew();
+  SQLite query;
+  ASSERT_TRUE(query.RunQuery(L"PRAGMA journal_mode", L"test"));
+  EXPECT_EQ(query.GetString("journal_mode"), L"wal");
+  ASSERT_TRUE(query.RunQuery(L"PRAGMA synchronous", L"test"));
+  EXPECT_EQ(query.GetString("synchronous"), L"2");  // FULL
+}

@@ -1,6 +1,7 @@
-// The version-5 step against a stand-in media library on a loopback bus:
+// The media-library half of the version-5 step against a stand-in media
+// library on a loopback bus: the schema is at 7 after the open alone; then
 // passes are republished with their new priorities, thumbnails registered,
-// every pass and schedule gets its new medium id, and the chain ends at 7.
+// and every pass and schedule gets its new medium id.
 #include <gtest/gtest.h>
 
 #include "db/SQLite.h"
@@ -49,9 +50,13 @@ class UpgradeBusTest : public dbtest::BusFixture {
   std::unique_ptr<RawDb> db_;
 };
 
-TEST_F(UpgradeBusTest, VersionFourEndsAtSevenWithEveryIdMigrated) {
+TEST_F(UpgradeBusTest, VersionFourEndsAtSevenAtOpenAndMigratesIdsOnceAsked) {
   ASSERT_TRUE(SQLite::Initialize(WFolder()));
   EXPECT_EQ(Version(), "7") << tev::ToStdUtf8(log_->Dump());
+  EXPECT_TRUE(media_.Requests().empty());
+  EXPECT_EQ(db_->Value("SELECT Value FROM Config WHERE Key = 'MediumIdUpgrade'"), "passes");
+  ASSERT_TRUE(SQLite::FinishMediumIdUpgrade()) << tev::ToStdUtf8(log_->Dump());
+  EXPECT_EQ(db_->Value("SELECT count(*) FROM Config WHERE Key = 'MediumIdUpgrade'"), "0");
   EXPECT_EQ(db_->Rows("SELECT ID, Priority, TevMediumId FROM SeasonPasses ORDER BY ID"),
             (Rows{{"1", "1", "new-M2"}, {"2", "0", "new-M1"}}));
   EXPECT_EQ(db_->Rows("SELECT TevMediumId, EpisodeUrl, ThumbnailState FROM Schedules ORDER BY ID"),
@@ -144,24 +149,40 @@ TEST_F(UpgradeBusTest, VersionFourEndsAtSevenWithEveryIdMigrated) {
   EXPECT_EQ(flag.get().boolVal, VARIANT_TRUE);
 }
 
-TEST_F(UpgradeBusTest, RefusedIdChangeLeavesFiveAndTheNextStartFinishes) {
-  media_.FailWith(L"ChangeMediaId", 7);
+TEST_F(UpgradeBusTest, RefusedIdChangesAreRetriedFromWhereTheyStopped) {
   ASSERT_TRUE(SQLite::Initialize(WFolder()));
-  EXPECT_EQ(Version(), "5");
+  EXPECT_EQ(Version(), "7");
+  media_.FailWith(L"ChangeMediaId", 7);
+  EXPECT_FALSE(SQLite::FinishMediumIdUpgrade());
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SeasonPasses::ChangeMediumIds: "));
   EXPECT_EQ(media_.Requests(L"ChangeMediaId").size(), 1u);  // the walk ended at the first
+  EXPECT_EQ(db_->Value("SELECT Value FROM Config WHERE Key = 'MediumIdUpgrade'"), "passes");
 
+  // The passes go through; the schedules are refused.
+  media_.FailWith(L"ChangeMediaId", 0);
+  media_.FailWith(L"ChangeMediaId", 7, 2);
+  EXPECT_FALSE(SQLite::FinishMediumIdUpgrade());
+  EXPECT_EQ(db_->Value("SELECT Value FROM Config WHERE Key = 'MediumIdUpgrade'"), "schedules");
+  const size_t published = media_.Requests(L"AddMedium").size();
+
+  // The next start does only the schedules, and only once.
   media_.FailWith(L"ChangeMediaId", 0);
   SQLite::ResetForTest();
   log_->Clear();
   ASSERT_TRUE(SQLite::Initialize(WFolder()));
-  EXPECT_TRUE(log_->Has(LOG_INFO, L"Updating database from version 5"));
-  EXPECT_EQ(Version(), "7");
+  EXPECT_FALSE(log_->HasPart(LOG_INFO, L"Updating database"));
+  ASSERT_TRUE(SQLite::FinishMediumIdUpgrade());
+  EXPECT_EQ(media_.Requests(L"AddMedium").size(), published);
   EXPECT_EQ(db_->Value("SELECT count(*) FROM Schedules WHERE TevMediumId LIKE 'new-R%'"), "4");
+  EXPECT_EQ(db_->Value("SELECT count(*) FROM Config WHERE Key = 'MediumIdUpgrade'"), "0");
+  const size_t changes = media_.Requests(L"ChangeMediaId").size();
+  EXPECT_TRUE(SQLite::FinishMediumIdUpgrade());
+  EXPECT_EQ(media_.Requests(L"ChangeMediaId").size(), changes);
 }
 
 TEST_F(UpgradeBusTest, ScheduleMigrationStopsAtTheFirstRefusal) {
   ASSERT_TRUE(SQLite::Initialize(WFolder()));
+  ASSERT_TRUE(SQLite::FinishMediumIdUpgrade());
   ASSERT_EQ(Version(), "7");
   // Run the schedule walk again with a library that refuses.
   db_->Exec("UPDATE Schedules SET TevMediumId = 'kept'");

@@ -19,6 +19,7 @@
 #include "support/WideText.h"
 #include "tests/common/NatsServer.h"
 #include "tests/common/FakeEnv.h"
+#include "tests/common/TempRoot.h"
 
 namespace {
 
@@ -121,7 +122,8 @@ class Conflicts : public ::testing::Test {
  protected:
   tev::test::FakeEnv env_;
   void SetUp() override {
-    char pattern[] = "/tmp/tev-conflicts-XXXXXX";
+    std::string patternText = tev::test::TempPattern("tev-conflicts-");
+    char* pattern = &patternText[0];
     folder_ = mkdtemp(pattern);
     ASSERT_TRUE(SQLite::Initialize(tev::FromStdUtf8(folder_)));
     ASSERT_TRUE(server_.Start());

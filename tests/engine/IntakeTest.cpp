@@ -16,6 +16,13 @@ namespace {
 using enginetest::Value;
 namespace fs = std::filesystem;
 
+// `text` quoted for a hand-written statement.
+std::string SqlText(const std::string& text) {
+  std::string quoted;
+  for (char c : text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+  return quoted;
+}
+
 class Intake : public enginetest::EngineFixture {
  protected:
   size_t FilesIn(const std::string& folder) {
@@ -64,6 +71,37 @@ TEST_F(Intake, AScheduledRowCarriesTheRequest) {
   // The same program at the same time is refused as a duplicate.
   EXPECT_EQ(Add(L"Bob's Show", minute + 37, 3600), 119);
   EXPECT_EQ(Rows("ID").size(), 1u);
+}
+
+TEST_F(Intake, EveryClientTextIsStoredAsTextNeverAsSql) {
+  const int64_t minute = (tev::Clock::Now() + 7200) / 60 * 60;
+  ASSERT_EQ(Add(L"Earlier", minute, 600), 0);
+  const std::wstring hostile[] = {
+      L"q', '', '', '', '', '', '', '', '', 0); UPDATE Schedules SET Name = 'x'; --",
+      L"'); DROP TABLE Schedules; --",
+      L"\\' OR '1'='1",
+  };
+  // Scheduled for later (three), and one recording at once (the other insert).
+  const std::pair<std::wstring, int32_t> requests[] = {
+      {hostile[0], 0}, {hostile[1], 0}, {hostile[2], 0}, {hostile[0], 1}};
+  int n = 0;
+  for (const auto& request : requests) {
+    const std::wstring& text = request.first;
+    const std::wstring name = text + std::to_wstring(n);
+    const int64_t start = minute + 3600 * (++n);
+    const int result = Engine().Add(L"bob", L"BBC One", L"video/x-tv", L"ch1", L"T7", L"PG", L"news",
+                                    start, 600, name, text, text, text, text, text, 2,
+                                    request.second, L"", false, nullptr, false, 0);
+    EXPECT_EQ(result, 0) << tev::ToStdUtf8(name);
+    const auto rows = Rows("Quality, Category, Description, Tuner, Subtitle",
+                           "Name = '" + SqlText(tev::ToStdUtf8(name)) + "'");
+    ASSERT_EQ(rows.size(), 1u) << tev::ToStdUtf8(name);
+    for (const std::string& value : rows[0]) EXPECT_EQ(value, tev::ToStdUtf8(text));
+  }
+  EXPECT_EQ(Rows("Name", "Name = 'Earlier'").size(), 1u);
+  EXPECT_EQ(Rows("Name", "Name = 'x'").size(), 0u);
+  dbtest::RawDb db(dbPath_);
+  EXPECT_EQ(db.Value("PRAGMA integrity_check"), "ok");
 }
 
 TEST_F(Intake, AStartThatHasPassedRecordsAtOnceForTheWholeDuration) {

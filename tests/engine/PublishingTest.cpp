@@ -2,6 +2,7 @@
 // stand-in media library on a loopback nats-server, with a real database.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
@@ -17,6 +18,7 @@
 #include "support/VUtil.h"
 #include "support/WideText.h"
 #include "tests/common/NatsServer.h"
+#include "tests/common/TempRoot.h"
 
 namespace {
 
@@ -126,7 +128,8 @@ int64_t LocalTime(int year, int month, int day, int hour, int minute) {
 class Publishing : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/tev-publishing-XXXXXX";
+    std::string patternText = tev::test::TempPattern("tev-publishing-");
+    char* pattern = &patternText[0];
     folder_ = mkdtemp(pattern);
     ASSERT_TRUE(SQLite::Initialize(tev::FromStdUtf8(folder_)));
     ASSERT_TRUE(server_.Start());
@@ -231,6 +234,23 @@ TEST_F(Publishing, PendingEpisodeList) {
   Properties more = expected;
   more.emplace_back(L"thumbnailId", L"RT" + std::to_wstring(id));
   EXPECT_EQ(more, Read(withThumbnail.get()));
+}
+
+TEST_F(Publishing, DurationsBeyondThirtyTwoBitMillisecondsAreClamped) {
+  Schedule episode(InsertEpisode(L"/rec/long.wmv"));
+  for (int32_t days : {24, 25, 40, 20000}) {
+    episode.m_duration = days * 86400;
+    AutoVariant list;
+    Schedule::AddMediumPrepare(episode, &list);
+    const int64_t ms = std::min<int64_t>(int64_t{days} * 86400 * 1000, INT32_MAX);
+    bool found = false;
+    for (const auto& p : Read(list.get())) {
+      if (p.first != L"duration") continue;
+      found = true;
+      EXPECT_EQ(p.second, L"#" + std::to_wstring(ms)) << days;
+    }
+    EXPECT_TRUE(found);
+  }
 }
 
 TEST_F(Publishing, FinishedRecordingListHasTheOptionalSlotsInOrder) {

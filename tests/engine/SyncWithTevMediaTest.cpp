@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "engine/Schedules.h"
+#include "module/PVRVel.h"
+#include "platform/Clock.h"
 #include "tests/engine/RowFixture.h"
 
 namespace enginetest {
@@ -131,6 +133,25 @@ TEST_F(SyncWithTevMediaTest, ALibraryThatFailsLosesNothing) {
   Engine().SyncWithTevMedia();
   EXPECT_EQ(media_.CountOf(L"AddMedia"), 2u);
   EXPECT_EQ(Column(1, "TevMediumId"), "M1");
+}
+
+TEST_F(SyncWithTevMediaTest, EngineStartUpRepairsTheLibrary) {
+  UseModuleEndpoint();
+  PVRVel::SetLive(pvr_.get());
+  struct StopEngine {
+    Schedules& engine;
+    ~StopEngine() {
+      engine.Shutdown();
+      PVRVel::SetLive(nullptr);
+    }
+  } stop{Engine()};
+  RowValues plan;
+  plan.start = tev::Clock::Now() + 86400;
+  const int id = Published(L"M-lost", plan);
+  ASSERT_TRUE(Engine().Initialize());
+  EXPECT_EQ(AddMediaPaths(), (std::vector<std::set<std::wstring>>{{Path(id)}}));
+  EXPECT_EQ(media_.CountOf(L"GetMediaFromSource"), 1u);
+  EXPECT_TRUE(listener_.WaitFor(L"NotifyPVRRecordingChange", 1, 5000));
 }
 
 }  // namespace

@@ -75,6 +75,29 @@ TEST_F(UpdateMediumTest, TextPairsApplyInOrderUntilARefusedOne) {
   EXPECT_EQ(Column(id, "KeepUntil"), "17");
 }
 
+TEST_F(UpdateMediumTest, RecordingsInProgressAndFinishedOnesTakeNamesButNoStateOrTime) {
+  RowValues running, done;
+  running.name = L"Running";
+  running.start = tev::Clock::Now() - 60;
+  running.status = DVRSTATE_RECORDING;
+  done.name = L"Done";
+  done.start = tev::Clock::Now() - 7200;
+  done.status = DVRSTATE_COMPLETE;
+  const int runningId = Published(L"M1", running);
+  const int doneId = Published(L"M2", done);
+  for (const wchar_t* id : {L"M1", L"M2"}) {
+    EXPECT_EQ(Update(id, {P(L"title", L"Kept"), P(L"keepUntil", L"AT_LEAST_3_DAYS")}), 0);
+    EXPECT_EQ(Update(id, {P(L"pvrState", L"schedule")}), kResultChangeRefused);
+    EXPECT_EQ(Update(id, {P(L"pvrState", L"skip")}), kResultChangeRefused);
+    EXPECT_EQ(Update(id, {{L"duration", Value::Long(60000)}}), kResultChangeRefused);
+  }
+  EXPECT_EQ(Column(runningId, "Name"), "Kept");
+  EXPECT_EQ(Column(doneId, "KeepUntil"), "13");
+  EXPECT_EQ(Status(runningId), "DVRSTATE_RECORDING");
+  EXPECT_EQ(Status(doneId), "DVRSTATE_COMPLETE");
+  EXPECT_EQ(Column(runningId, "Duration"), "3600");
+}
+
 TEST_F(UpdateMediumTest, SkipAndScheduleMoveThroughTheConflictCode) {
   RowValues first, second, running;
   first.name = L"First";
@@ -152,6 +175,12 @@ TEST_F(UpdateMediumTest, AMoveIntoAConflictIsRefusedAndTheRowKeepsItsTime) {
   EXPECT_EQ(Column(bId, "StartTime"), DbTime(b.start));
   EXPECT_EQ(Path(bId), tev::FromStdUtf8(videoDir_) + L"/B.asf");
   EXPECT_EQ(Status(bId), "DVRSTATE_SCHEDULED");
+  // A skip applied before the refused move stays applied.
+  EXPECT_EQ(Update(L"M2", {P(L"pvrState", L"skip"), P(L"startTime", FormatTime2(a.start + 60))}),
+            kResultChangeRefused);
+  EXPECT_EQ(Status(bId), "DVRSTATE_SKIP");
+  EXPECT_EQ(Column(bId, "StartTime"), DbTime(b.start));
+  EXPECT_EQ(Path(bId), tev::FromStdUtf8(videoDir_) + L"/B.asf");
 }
 
 TEST_F(UpdateMediumTest, DeletionRemovesTheScheduleWithoutAskingTheLibraryAgain) {

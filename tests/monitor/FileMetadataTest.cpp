@@ -21,6 +21,7 @@
 #include "monitor/FileMetadata.h"
 #include "monitor/ThumbnailTable.h"
 #include "support/WideText.h"
+#include "tests/common/TempRoot.h"
 
 namespace {
 
@@ -29,7 +30,8 @@ bool HaveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; 
 class TempDir {
  public:
   TempDir() {
-    char pattern[] = "/tmp/tev-metadata-XXXXXX";
+    std::string patternText = tev::test::TempPattern("tev-metadata-");
+    char* pattern = &patternText[0];
     path_ = mkdtemp(pattern);
   }
   ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }

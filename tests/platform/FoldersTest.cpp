@@ -9,6 +9,7 @@
 
 #include "platform/Folders.h"
 #include "support/WideText.h"
+#include "tests/common/TempRoot.h"
 
 namespace fs = std::filesystem;
 
@@ -46,7 +47,8 @@ class ScopedEnv {
 }  // namespace
 
 TEST(Folders, FoldersComeFromTheEnvironmentAndAreCreated) {
-  char pattern[] = "/tmp/folders-test.XXXXXX";
+  std::string patternText = tev::test::TempPattern("folders-test.");
+  char* pattern = &patternText[0];
   ASSERT_NE(mkdtemp(pattern), nullptr);
   const std::string root = pattern;
   std::ofstream(root + "/file") << "x";

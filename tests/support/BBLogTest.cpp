@@ -15,6 +15,7 @@
 #include "support/Log.h"
 #include "support/PThread.h"
 #include "support/WideText.h"
+#include "tests/common/TempRoot.h"
 
 namespace fs = std::filesystem;
 
@@ -44,7 +45,8 @@ size_t CountOf(const std::string& text, const std::string& part) {
 class CBBLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/bblog-test.XXXXXX";
+    std::string patternText = tev::test::TempPattern("bblog-test.");
+    char* pattern = &patternText[0];
     ASSERT_NE(mkdtemp(pattern), nullptr);
     root_ = pattern;
     appData_ = root_ + "/appdata";
@@ -237,7 +239,7 @@ TEST_F(CBBLogTest, ReopenFollowsAnOutsideRotation) {
   const std::string old = ReadAll(Logs() + "Moved.log.1");
   const std::string fresh = ReadAll(Logs() + "Moved.log");
   EXPECT_EQ(CountOf(old, "before the move"), 1u);
-  EXPECT_EQ(CountOf(old, "queued before the reopen"), 1u);
+  EXPECT_EQ(CountOf(old + fresh, "queued before the reopen"), 1u);
   EXPECT_EQ(CountOf(fresh, "after the reopen"), 1u) << fresh;
   EXPECT_EQ(CountOf(fresh, "before the move"), 0u);
   EXPECT_EQ(CountOf(ReadAll(Logs() + "TevErrors.log"), "after the reopen"), 1u);

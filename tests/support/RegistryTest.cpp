@@ -11,6 +11,7 @@
 
 #include "support/PThread.h"
 #include "support/Registry.h"
+#include "tests/common/TempRoot.h"
 
 namespace fs = std::filesystem;
 
@@ -34,7 +35,8 @@ void WriteAll(const std::string& path, const std::string& content) {
 class CRegistryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/registry-test.XXXXXX";
+    std::string patternText = tev::test::TempPattern("registry-test.");
+    char* pattern = &patternText[0];
     ASSERT_NE(mkdtemp(pattern), nullptr);
     root_ = pattern;
     path_ = root_ + "/etc/tev/registry.ini";  // parent folders do not exist yet

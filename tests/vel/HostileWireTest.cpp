@@ -1,0 +1,124 @@
+// Requests no well-behaved client sends: nesting deep enough to exhaust a
+// thread's stack when copied, sent straight to a satellite on a loopback
+// nats-server. The satellite answers -1 with the reason and keeps serving.
+#include <string>
+
+#include <gtest/gtest.h>
+#include <nats/nats.h>
+
+#include "support/VUtil.h"
+#include "tests/common/EchoSatellite.h"
+#include "tests/common/NatsServer.h"
+#include "vel/Subjects.h"
+#include "vel/VelSatellite.h"
+#include "vel/WireCodec.h"
+
+namespace {
+
+std::string Nested(size_t depth, const std::string& open, const std::string& close) {
+  std::string text;
+  text.reserve(depth * (open.size() + close.size()) + 2);
+  for (size_t i = 0; i < depth; ++i) text += open;
+  text += "1";
+  for (size_t i = 0; i < depth; ++i) text += close;
+  return text;
+}
+
+TEST(WireDepth, ScanCountsOnlyBracketsOutsideStrings) {
+  struct Case {
+    std::string text;
+    int limit;
+    bool within;
+  } cases[] = {
+      {"[[1]]", 2, true},
+      {"[[[1]]]", 2, false},
+      {R"({"a":{"b":[1]}})", 3, true},
+      {R"({"a":{"b":[1]}})", 2, false},
+      {R"(["[[[[", "\"[[[["])", 1, true},  // brackets inside strings, escaped quote
+      {R"([1],[2],[3])", 1, true},          // siblings do not add up
+      {"]]]]][[", 2, true},                  // unbalanced text is the parser's business
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(vel::JsonDepthWithin(c.text.data(), c.text.size(), c.limit), c.within) << c.text;
+  }
+}
+
+TEST(WireDepth, DeepRequestsAreRefusedAndTheDeepestValueStillDecodes) {
+  std::string error;
+  vel::WireRequest request;
+  const std::string deep = "{\"method\":\"M\",\"in\":" + Nested(150000, "[", "]") + "}";
+  EXPECT_FALSE(vel::DecodeRequest(deep.data(), deep.size(), &request, &error));
+  EXPECT_NE(error.find("nesting"), std::string::npos) << error;
+  const std::string objects =
+      "{\"method\":\"M\",\"in\":" + Nested(100000, "{\"vt\":\"ARRAY|VARIANT\",\"v\":[", "]}") + "}";
+  EXPECT_FALSE(vel::DecodeRequest(objects.data(), objects.size(), &request, &error));
+  vel::WireReply reply;
+  const std::string deepReply = "{\"ret\":0,\"out\":" + Nested(150000, "[", "]") + "}";
+  EXPECT_FALSE(vel::DecodeReply(deepReply.data(), deepReply.size(), &reply, &error));
+
+  // The deepest value the codec encodes, in its typed form (two JSON levels
+  // per level), still travels.
+  AutoVariant value;
+  value.get().vt = VT_I4;
+  value.get().lVal = 5;
+  for (int i = 0; i < 64; ++i) {
+    SAFEARRAY* psa = SafeArrayCreateVector(VT_VARIANT, 3, 1);
+    LONG index = 3;
+    ASSERT_EQ(SafeArrayPutElement(psa, &index, &value.get()), S_OK);
+    VariantClear(&value.get());
+    value.get().vt = VT_ARRAY | VT_VARIANT;
+    value.get().parray = psa;
+  }
+  nlohmann::json encoded;
+  ASSERT_TRUE(vel::EncodeVariant(value.get(), &encoded, &error)) << error;
+  const std::string text = vel::EncodeRequest(L"M", encoded);
+  ASSERT_TRUE(vel::DecodeRequest(text.data(), text.size(), &request, &error)) << error;
+  AutoVariant back;
+  ASSERT_TRUE(vel::DecodeVariant(request.in, &back, &error)) << error;
+}
+
+TEST(WireDepth, SatelliteAnswersDeepRequestsWithTheReasonAndKeepsServing) {
+  tev::test::NatsServer server;
+  ASSERT_TRUE(server.Start());
+  tev::test::EchoSatellite satellite(7);
+  ASSERT_EQ(satellite.Connect(server.HostPort(), L"Deep"), 0);
+
+  natsConnection* raw = nullptr;
+  const std::string url = "nats://127.0.0.1:" + std::to_string(server.Port());
+  ASSERT_EQ(natsConnection_ConnectTo(&raw, url.c_str()), NATS_OK);
+  const std::string subject = vel::DirectSubject(L"Deep", L"Echo");
+  const std::string bodies[] = {
+      "{\"method\":\"Echo\",\"in\":" + Nested(150000, "[", "]") + "}",
+      "{\"method\":\"Echo\",\"in\":" + Nested(40000, "{\"vt\":\"VARIANT\",\"v\":", "}") + "}",
+  };
+  for (const std::string& body : bodies) {
+    ASSERT_LT(body.size(), 1u << 20);
+    natsMsg* reply = nullptr;
+    ASSERT_EQ(natsConnection_Request(&reply, raw, subject.c_str(), body.data(),
+                                     static_cast<int>(body.size()), 10000),
+              NATS_OK);
+    vel::WireReply decoded;
+    std::string error;
+    ASSERT_TRUE(vel::DecodeReply(natsMsg_GetData(reply), natsMsg_GetDataLength(reply), &decoded,
+                                 &error))
+        << error;
+    EXPECT_EQ(decoded.ret, -1);
+    EXPECT_NE(decoded.out.dump().find("nesting"), std::string::npos) << decoded.out.dump();
+    natsMsg_Destroy(reply);
+  }
+  natsConnection_Destroy(raw);
+
+  // Still serving.
+  tev::test::EchoSatellite client;
+  ASSERT_EQ(client.Connect(server.HostPort(), L"Client"), 0);
+  AutoVariant in, out, ret;
+  VUtil::CreateArray(&in, VT_VARIANT, 1);
+  VUtil::PutElement(&in, 0, std::wstring(L"still here"));
+  ASSERT_EQ(client.Request(L"Deep", L"Echo", in.get(), &out, 0, &ret), 0);
+  EXPECT_EQ(ret.get().lVal, 7);
+  EXPECT_EQ(VUtil::GetStringElement(out.get(), 0), L"still here");
+  client.Disconnect();
+  satellite.Disconnect();
+}
+
+}  // namespace

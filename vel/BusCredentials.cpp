@@ -1,0 +1,51 @@
+#include "vel/BusCredentials.h"
+
+#include <nats/nats.h>
+
+#include "support/Registry.h"
+#include "support/WideText.h"
+
+namespace vel {
+
+namespace {
+
+const wchar_t kConfigKey[] = L"SOFTWARE\\TEV Networks\\Tev\\Config";
+
+std::string Read(CRegistry& registry, const wchar_t* name) {
+  std::wstring value;
+  if (!registry.GetString(kConfigKey, name, &value)) return std::string();
+  return tev::ToStdUtf8(value);
+}
+
+}  // namespace
+
+BusCredentials ReadBusCredentials(CRegistry& registry) {
+  BusCredentials credentials;
+  credentials.user = Read(registry, L"velDirectory.user");
+  credentials.password = Read(registry, L"velDirectory.password");
+  credentials.token = Read(registry, L"velDirectory.token");
+  credentials.caFile = Read(registry, L"velDirectory.ca");
+  return credentials;
+}
+
+bool ApplyBusCredentials(const BusCredentials& credentials, natsOptions* options,
+                         std::string* error) {
+  if (!credentials.user.empty()) {
+    natsOptions_SetUserInfo(options, credentials.user.c_str(), credentials.password.c_str());
+  } else if (!credentials.token.empty()) {
+    natsOptions_SetToken(options, credentials.token.c_str());
+  }
+  if (!credentials.caFile.empty()) {
+    natsStatus s = natsOptions_SetSecure(options, true);
+    if (s == NATS_OK) s = natsOptions_LoadCATrustedCertificates(options, credentials.caFile.c_str());
+    if (s != NATS_OK) {
+      if (error) {
+        *error = "cannot use the CA file " + credentials.caFile + ": " + natsStatus_GetText(s);
+      }
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace vel
