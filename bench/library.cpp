@@ -140,6 +140,14 @@ int main(int argc, char** argv) {
       FillTable(folder, tev::Clock::Now() + 86400);
       FillLibrary(store);
 
+      // The library's listing alone, as the sync asks for it.
+      AutoVariant listing, listingRet;
+      const Value listingIn = Value::Array(
+          {Value::Str(L"PVR"), Value(), Value(), Value::StringArray({L"pvrState", L"mediaType"})});
+      auto l0 = SteadyClock::now();
+      client.Request(L"TevMediaV2", L"GetMediaFromSource", listingIn.get(), &listing, 0, &listingRet);
+      const double listingSeconds = bench::Micros(l0, SteadyClock::now()) / 1e6;
+
       // 1. One start-up reconciliation.
       auto a = SteadyClock::now();
       pvr.GetSchedules().SyncWithTevMedia();
@@ -154,8 +162,9 @@ int main(int argc, char** argv) {
       const bool repaired = marked == static_cast<size_t>(kOrphans) && republished == kMissing;
       std::printf("SyncWithTevMedia, %d rows, %d library media, %d orphans, %d missing\n", kRows,
                   kRows - kMissing + kOrphans, kOrphans, kMissing);
-      std::printf("  %.3f s; orphans marked deleted %zu, missing rows republished %d\n", seconds,
-                  marked, republished);
+      std::printf("  %.3f s (the library's listing alone %.3f s); orphans marked deleted %zu, "
+                  "missing rows republished %d\n",
+                  seconds, listingSeconds, marked, republished);
       bench::PrintGoal("one sync at most 2 s", seconds <= 2.0 && repaired);
 
       // 2. The two services beside plain round trips.

@@ -14,6 +14,7 @@ const std::vector<CVelAtlService>& CVelAtlServiceTable() {
       {L"NotifyWebRecordStarted", &CVelAtl::NotifyRecordStarted},
       {L"NotifyWebRecordStartedAsync", &CVelAtl::NotifyWebRecordStartedAsync},
       {L"NotifyWebRecordFailedAsync", &CVelAtl::NotifyWebRecordFailedAsync},
+      {L"AddTevPass", &CVelAtl::AddTevPass},
       {L"GetConflicts", &CVelAtl::GetConflicts},
       {L"SetPVRConfig", &CVelAtl::SetPVRConfig},
       {L"GetPVRConfig", &CVelAtl::GetPVRConfig},

@@ -337,7 +337,7 @@ bool SQLite::RunQuery(const std::wstring& statement, const std::wstring& caller)
         openFailed = true;
       } else {
         FreeResult();
-        if (g_faultCountdown == 0) {
+        if (g_faultCountdown == 0 && sql != "rollback") {
           failed = true;
           error = "injected fault";
         } else {

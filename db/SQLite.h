@@ -116,7 +116,8 @@ class SQLite {
   // Closes the connection and forgets the folder.
   static void ResetForTest();
   // After `successes` more successful statements, every later statement
-  // fails ("injected fault") until disarmed with a negative value.
+  // fails ("injected fault") until disarmed with a negative value. A
+  // "rollback" still runs, so a test sees what a failed operation leaves.
   static void FailStatementsAfterForTest(int successes);
 
  private:

@@ -200,7 +200,13 @@ class Schedules {
   // The schedule branch; `row` is loaded. REQUIRES: `pairs` checked by
   // UpdateMedium (VT_EMPTY unless action 0).
   int UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT& pairs, int64_t now);
-  // The season-pass branch (engine/UpdatePassMedium.cpp), same contract.
+  // The season-pass branch (engine/UpdatePassMedium.cpp), same contract:
+  // action 1 removes the pass (its recordings stay); action 0 applies the
+  // first pair a pass takes ("startTime", "duration", "scheduleMode",
+  // "restrictOneChannel", "searchTVGuide", "tags" refresh its episodes in
+  // the background; "keepUntil", "genre", "rating" reach its pending
+  // schedules; "priority" moves it) and ends the call; "title" ends it
+  // unchanged. 0 also for a pass that does not exist.
   int UpdatePassMedium(int32_t action, int32_t passId, const VARIANT& pairs);
   // For a pair that every kind treats alike: 403 for a read-only property
   // ("path", "mimeType", "mediaType", "channel", "channelId"), 0 for
@@ -245,6 +251,12 @@ class Schedules {
   // 0; 108 the file could not be deleted; 102 the row could not be
   // written.
   int RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly, int64_t now);
+
+  // --- The media library's changes to a pass (engine/UpdatePassMedium.cpp) ---
+  // Moves the pass to place `value` (decimal) among the prioritised passes
+  // and renumbers the others densely; a place past the end puts it last.
+  // 403 for a value below 1, a pass without priority or a failed statement.
+  int MovePassPriority(int32_t passId, const std::wstring& value);
 
   // --- Conflicts (engine/Conflicts.cpp) ---
   // Checks a program about to be scheduled against the overlapping rows of

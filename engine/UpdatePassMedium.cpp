@@ -1,10 +1,171 @@
-// The season-pass branch of the library's change callback. Until the pass
-// edits are built, every change or deletion of a pass medium is refused, so
-// that the library keeps showing what the database holds.
+// The media library's change or deletion of a pass ("UpdateMedium" for a
+// medium that is a pass). The first pair the pass accepts is applied and
+// ends the call; read-only properties are refused with 403.
+#include <cstdint>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "db/SQLite.h"
+#include "db/Schedule.h"
+#include "db/TimeUtils.h"
+#include "db/WFormat.h"
 #include "engine/Schedules.h"
+#include "passes/PassJobs.h"
+#include "passes/SeasonPassChecker.h"
+#include "passes/SeasonPasses.h"
+#include "passes/Transaction.h"
 #include "support/Log.h"
+#include "support/PMutexLock.h"
+#include "support/VUtil.h"
+
+namespace {
+
+const int kRefused = kResultChangeRefused;
+
+// Whole decimal text (sign allowed); false for anything else.
+bool Decimal(const std::wstring& text, int32_t* value) {
+  if (text.empty()) return false;
+  wchar_t* end = nullptr;
+  const long long parsed = std::wcstoll(text.c_str(), &end, 10);
+  if (end == nullptr || *end != L'\0' || parsed < INT32_MIN || parsed > INT32_MAX) return false;
+  *value = static_cast<int32_t>(parsed);
+  return true;
+}
+
+bool SetColumn(int32_t passId, const wchar_t* column, int32_t value) {
+  SQLite update;
+  return update.RunQuery(tev::WFormat(L"UPDATE SeasonPasses SET %ls = %d WHERE %ls = %d", column,
+                                      value, L"ID", passId),
+                         L"UpdateMedium");
+}
+
+// One (name, value) pair; an integer value reads as its decimal text.
+void ReadPair(const VARIANT& pairs, long index, std::wstring* name, std::wstring* value) {
+  AutoVariant pair, slot;
+  VUtil::GetElement(pairs, index, &pair);
+  *name = VUtil::GetStringElement(pair.get(), 0);
+  VUtil::GetElement(pair.get(), 1, &slot);
+  switch (slot.get().vt) {
+    case VT_I4: *value = std::to_wstring(slot.get().lVal); break;
+    case VT_I2: *value = std::to_wstring(slot.get().iVal); break;
+    case VT_UI4: *value = std::to_wstring(slot.get().ulVal); break;
+    case VT_BOOL: *value = slot.get().boolVal != 0 ? L"1" : L"0"; break;
+    default: *value = VUtil::GetStringElement(pair.get(), 1);
+  }
+}
+
+// Hands the pair to the pass's pending schedules in the background.
+void Propagate(int32_t passId, const std::wstring& name, const std::wstring& value) {
+  StartPassJob([passId, name, value] { SeasonPasses::UpdateSchedulesFromPass(passId, name, value); },
+               L"UpdateMedium");
+}
+
+}  // namespace
+
+int Schedules::MovePassPriority(int32_t passId, const std::wstring& value) {
+  int32_t wanted = 0;
+  if (!Decimal(value, &wanted) || wanted < 1) return kRefused;
+  PMutexLock hold(PassWorkMutex());
+  const int32_t old = SeasonPasses::GetPriority(passId);
+  if (old < 1) return kRefused;  // a pass without priority has no place to move
+  if (wanted == old) return 0;
+  SQLite ranked;
+  if (!ranked.RunQuery(tev::WFormat(L"SELECT %ls, %ls from SeasonPasses WHERE %ls>0", L"Priority",
+                                    L"ID", L"Priority"),
+                       L"UpdateMedium Priority")) {
+    return 0;
+  }
+  const bool clamped = ranked.GetRowCount() < wanted;
+  if (clamped) wanted = ranked.GetRowCount();
+  std::vector<int32_t> changed;
+  Transaction transaction(L"UpdateMedium Priority");
+  if (!transaction.Active() || !SetColumn(passId, L"Priority", wanted) ||
+      !SeasonPasses::RenumberPriorities(old, wanted, passId, &changed) || !transaction.Commit()) {
+    return kRefused;  // rolled back
+  }
+  SeasonPasses::RepublishPasses(changed);
+  SeasonPasses::RefreshPass(*this, passId);
+  if (clamped) SeasonPasses::AddPassToTevMedia(passId, std::wstring(), std::wstring(), std::wstring());
+  return 0;
+}
 
 int Schedules::UpdatePassMedium(int32_t action, int32_t passId, const VARIANT& pairs) {
-  LogWarn(L"UpdateMedium: changes of season pass %d are not taken yet (action %d)", passId, action);
-  return kResultChangeRefused;
+  SQLite pass;
+  if (!pass.RunQuery(tev::WFormat(L"SELECT * FROM SeasonPasses WHERE %ls=%d", L"ID", passId),
+                     L"UpdateMedium") ||
+      pass.GetRowCount() != 1) {
+    return 0;
+  }
+  if (action == 1) {
+    SeasonPassChecker checker(*this);
+    SeasonPasses(*this, checker).RemoveSeasonPass(passId, true);
+    return 0;
+  }
+  if (action != 0) return 0;
+  const bool television = pass.GetString("ChannelMimetype").find(L"tv") != std::wstring::npos;
+  const long count = VUtil::GetArrayLengthEmpty(pairs);
+  for (long i = 0; i < count; ++i) {
+    std::wstring name, value;
+    ReadPair(pairs, i, &name, &value);
+    const int common = CommonPairResult(name);
+    if (common >= 0) return common;
+    if (name == L"title") return 0;
+    int32_t number = 0;
+    bool refresh = true;
+    if (name == L"startTime") {
+      const int64_t start = GetTime2(value);
+      if (start < 0) return kRefused;
+      SQLite update;
+      if (!update.RunQuery(tev::WFormat(L"UPDATE SeasonPasses SET %ls = %ls WHERE %ls = %d",
+                                        L"StartDate", FormatTime3(start).c_str(), L"ID", passId),
+                           L"UpdateMedium")) {
+        return kRefused;
+      }
+    } else if (name == L"duration") {
+      if (!Decimal(value, &number) || number / 1000 <= 0) return kRefused;
+      if (!SetColumn(passId, L"Duration", number / 1000)) return kRefused;
+    } else if (name == L"scheduleMode") {
+      if (!SetColumn(passId, L"ScheduleMode", SeasonPasses::ScheduleModeNumber(value))) {
+        return kRefused;
+      }
+    } else if (name == L"restrictOneChannel") {
+      if (!Decimal(value, &number) || number < 0 || number > 1) return kRefused;
+      if (!SetColumn(passId, L"RestrictToOneChannel", number)) return kRefused;
+    } else if (name == L"searchTVGuide") {
+      // Only television has a guide.
+      if (!Decimal(value, &number) || number < 0 || number > 1 || (number == 1 && !television)) {
+        return kRefused;
+      }
+      if (!SetColumn(passId, L"GuideType", number)) return kRefused;
+    } else if (name == L"keepUntil") {
+      if (!SetColumn(passId, L"KeepUntil", Schedule::KeepUntilCodeFromName(value))) {
+        return kRefused;
+      }
+      refresh = false;
+    } else if (name == L"genre") {
+      SQLite update;
+      if (!update.RunQuery(tev::WFormat(L"UPDATE SeasonPasses SET %ls = '%ls' WHERE %ls = %d",
+                                        L"Category", SQLite::Escape(value).c_str(), L"ID", passId),
+                           L"UpdateMedium")) {
+        return kRefused;
+      }
+      refresh = false;
+    } else if (name == L"rating") {
+      refresh = false;
+    } else if (name == L"tags") {
+      refresh = true;
+    } else if (name == L"priority") {
+      return MovePassPriority(passId, value);
+    } else {
+      continue;
+    }
+    if (refresh) {
+      SeasonPasses::RefreshPass(*this, passId);
+    } else {
+      Propagate(passId, name, value);
+    }
+    return 0;
+  }
+  return 0;
 }

@@ -5,6 +5,7 @@
 #include "bus/LocalIds.h"
 #include "dvr/StopSignal.h"
 #include "monitor/FileMetadata.h"
+#include "passes/PassJobs.h"
 #include "platform/Folders.h"
 #include "support/Log.h"
 #include "support/PThread.h"
@@ -53,6 +54,7 @@ bool PVRVel::Initialize() {
   }
   // Before any request can arrive: rows up to here are the previous run's.
   Schedules::NotePreviousRun();
+  m_checker.Start();
   g_startupThread.reset(new PThread(nullptr, this, &PVRVel::StartupTask, 0));
   LogDebug(L"Initializing vel");
   if (m_vel.RegisterWithBus() != 0) return false;
@@ -95,6 +97,8 @@ void PVRVel::Shutdown() {
     LogError(L"Shutdown: %ls", e.getMessage().c_str());
   }
   m_schedules.Shutdown();
+  m_checker.Stop();
+  WaitForPassJobs();
   LogDebug(L"Shutdown db ");
   SQLite::Close();
   LogDebug(L"Unregister vel");

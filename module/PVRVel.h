@@ -1,6 +1,7 @@
 // The aggregate that owns everything the module runs: the database, the bus
-// endpoint, the recording engine and the stop event. Constructed and
-// destroyed on the host's thread; its members in construction order.
+// endpoint, the recording engine, the season-pass checker and the stop
+// event. Constructed and destroyed on the host's thread; its members in
+// construction order.
 #ifndef TEV_MODULE_PVRVEL_H_
 #define TEV_MODULE_PVRVEL_H_
 
@@ -11,6 +12,7 @@
 #include "bus/CVelAtl.h"
 #include "db/SQLite.h"
 #include "engine/Schedules.h"
+#include "passes/SeasonPassChecker.h"
 #include "support/PEvent.h"
 #include "support/PMutex.h"
 
@@ -35,6 +37,7 @@ class PVRVel {
   SQLite& Database() { return m_db; }
   CVelAtl& Vel() { return m_vel; }
   Schedules& GetSchedules() { return m_schedules; }
+  SeasonPassChecker& Checker() { return m_checker; }
   PEvent& StopEvent() { return m_stopEvent; }
 
   // Medium id stored for a schedule / a pass, or "" when there is none.
@@ -59,6 +62,7 @@ class PVRVel {
   SQLite m_db;
   CVelAtl m_vel;
   Schedules m_schedules;
+  SeasonPassChecker m_checker{m_schedules};
   PMutex m_mutex;
   PEvent m_stopEvent;
   PEvent m_busJoined;  // set once the bus is joined, or at shutdown

@@ -15,9 +15,99 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "platform/Variant.h"
+
+class Schedules;
+class SeasonPassChecker;
+
+// What a new pass is made from: the program it records and the user's
+// choices. Times in seconds (start: UTC seconds since 1970).
+struct PassDescription {
+  std::wstring user;
+  int64_t start = 0;
+  int32_t duration = 0;
+  std::wstring channelName;
+  std::wstring channelMedium;
+  std::wstring thumbnailId;
+  std::wstring rating;
+  std::wstring tags;
+  std::wstring programName;
+  std::wstring category;
+  std::wstring channelMimetype;
+  bool restrictToOneChannel = false;
+  int32_t scheduleMode = 1;
+  std::wstring quality;
+  int32_t keepUntil = 0;
+  int32_t guideType = -1;  // -1: decide by the mimetype
+  int32_t priority = 0;    // <= 0: last place; > 0: first place
+};
 
 class SeasonPasses {
  public:
+  // Works over the module's engine and checker (both outlive this object).
+  SeasonPasses(Schedules& engine, SeasonPassChecker& checker);
+
+  // Result codes of Add and AddPassFromSchedule.
+  static constexpr int32_t kEqualPassExists = -1;
+  static constexpr int32_t kFailed = -2;        // database, or the first search failed
+  static constexpr int32_t kConflictsFound = -3;
+
+  // --- Creating and removing passes (passes/PassAdd.cpp, PassRemoval.cpp) ---
+  // The pass made from an existing schedule (its programme, channel and
+  // time); the schedule becomes the pass's own. Pass ID or a code above
+  // (-2 also when there is no such schedule). `report` (may be null) gets
+  // the conflict report when the first search finds conflicts.
+  int32_t AddPassFromSchedule(int32_t scheduleId, const std::wstring& thumbnailId,
+                              bool restrictToOneChannel, int32_t scheduleMode,
+                              const std::wstring& quality, int32_t keepUntil, int32_t guideType,
+                              int32_t priority, VARIANT* report);
+  // Inserts and publishes the pass, then searches its episodes at once.
+  // Pass ID (> 0) or a code above; on -2/-3 nothing of the pass remains.
+  int32_t Add(const PassDescription& pass, VARIANT* report, int32_t sourceScheduleId);
+  // Whether a pass for the same programme, channel, mode and start exists
+  // (guide passes compare channel name and restriction, others the channel
+  // medium). A failed statement counts as no.
+  static bool PassExists(const std::wstring& channelName, const std::wstring& channelMedium,
+                         const std::wstring& programName, int64_t start, int32_t guideType,
+                         bool restrictToOneChannel, int32_t scheduleMode);
+  // Removes the pass, its pending schedules and its priority place; its
+  // recordings stay and lose the owner. The database changes are one
+  // transaction (all or nothing); the media library is told afterwards.
+  // False when the pass is missing or a statement failed (nothing changed).
+  bool RemoveSeasonPass(int32_t passId, bool deleteMedium);
+  // Deletes the pass's pending schedules (in the library first, then in one
+  // transaction in the table), releases what they blocked.
+  void RemoveSchedulesForPass(int32_t passId);
+  // The pass's recordings (complete, partial, recording) lose the owner,
+  // in the table and as "tevPassId" in the library.
+  static void RemovePassInfoForRecordings(int32_t passId);
+  // Detached job: after 100 ms removes the pass's pending schedules and
+  // searches the episodes of every pass again.
+  static void RefreshPass(Schedules& engine, int32_t passId);
+
+  // --- Priorities (passes/PassPriorities.cpp) ---
+  // Count of prioritised passes + 1 (1 on failure).
+  static int32_t GetLowestPriority();
+  // Moves every prioritised pass down one place (republishing each) and
+  // returns 1, also on failure.
+  static int32_t GetHighestPriority();
+  // Moves every prioritised pass down one place without republishing; the
+  // moved IDs are added to *moved. False when a statement failed.
+  static bool MakeRoomAtTop(std::vector<int32_t>* moved);
+  // Renumbers the other prioritised passes densely after pass `passId`
+  // moved from `oldPriority` to `newPriority` (0 = removed); each changed
+  // pass is republished. False when the selection fails or `newPriority`
+  // lies outside 0..count.
+  static bool UpdatePriorities(int32_t oldPriority, int32_t newPriority, int32_t passId);
+  // The work of UpdatePriorities without the media library: the IDs whose
+  // priority changed are added to *changed.
+  static bool RenumberPriorities(int32_t oldPriority, int32_t newPriority, int32_t passId,
+                                 std::vector<int32_t>* changed);
+  // Republishes each pass (no thumbnail, rating or tags).
+  static void RepublishPasses(const std::vector<int32_t>& passIds);
+
   // --- ScheduleMode and GuideType vocabulary ---
   enum ScheduleMode : int32_t {
     ALL_EPISODES = 1,
@@ -62,6 +152,17 @@ class SeasonPasses {
   // exception ended the walk (the upgrade then stops and repeats at the
   // next start).
   static bool ChangeMediumIds();
+
+ private:
+  Schedules& engine_;
+  SeasonPassChecker& checker_;
 };
+
+// Serialises the work on passes (creation, removal, priority moves and the
+// episode searches), so that two searches cannot both find an episode
+// missing and insert it twice. Recursive. Lock order: this, then the
+// engine lock, then the database lock.
+class PMutex;
+PMutex& PassWorkMutex();
 
 #endif  // TEV_PASSES_SEASONPASSES_H_

@@ -18,6 +18,15 @@ std::wstring Lower(std::wstring text) {
   return text;
 }
 
+// Whether `text` in lower case is `lower`, without a copy of it.
+bool EqualsLower(const std::wstring& text, const std::wstring& lower) {
+  if (text.size() != lower.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (static_cast<wchar_t>(std::towlower(text[i])) != lower[i]) return false;
+  }
+  return true;
+}
+
 bool FileExists(const std::wstring& path) {
   struct stat info;
   return ::stat(tev::ToStdUtf8(path).c_str(), &info) == 0;
@@ -176,25 +185,48 @@ const wchar_t GuidePeer::kName[] = L"TevGuide";
 GuidePeer::GuidePeer() : ScriptedPeer(kName, {L"SearchTVListings"}) {}
 
 void GuidePeer::SetListings(const std::vector<GuideChannel>& channels) {
+  auto index = std::make_shared<Index>();
+  index->channels = channels;
+  for (size_t c = 0; c < channels.size(); ++c) {
+    for (size_t p = 0; p < channels[c].programs.size(); ++p) {
+      index->byTitle[Lower(channels[c].programs[p].title)].emplace_back(c, p);
+    }
+  }
   std::lock_guard<std::mutex> hold(mutex_);
-  channels_ = channels;
+  index_ = index;
 }
 
-std::vector<GuideChannel> GuidePeer::Listings() const {
+std::vector<GuideChannel> GuidePeer::Listings() const { return Snapshot()->channels; }
+
+std::shared_ptr<const GuidePeer::Index> GuidePeer::Snapshot() const {
   std::lock_guard<std::mutex> hold(mutex_);
-  return channels_;
+  return index_;
 }
 
 Value GuidePeer::BuildListings(const std::vector<GuideChannel>& channels, const std::wstring& title,
                                int64_t from, int64_t to, int32_t max) {
   const std::wstring wanted = Lower(title);
+  Matches matches;
+  for (size_t c = 0; c < channels.size(); ++c) {
+    for (size_t p = 0; p < channels[c].programs.size(); ++p) {
+      if (wanted.empty() || EqualsLower(channels[c].programs[p].title, wanted)) {
+        matches.emplace_back(c, p);
+      }
+    }
+  }
+  return Reply(channels, matches, from, to, max);
+}
+
+Value GuidePeer::Reply(const std::vector<GuideChannel>& channels, const Matches& matches,
+                       int64_t from, int64_t to, int32_t max) {
   int32_t count = 0;
   std::vector<Value> channelList;
-  for (const GuideChannel& channel : channels) {
+  for (size_t at = 0; at < matches.size();) {
+    const GuideChannel& channel = channels[matches[at].first];
     std::vector<Value> programs;
-    for (const GuideProgram& p : channel.programs) {
-      if (count >= max) break;
-      if (!wanted.empty() && Lower(p.title) != wanted) continue;
+    for (; at < matches.size() && &channels[matches[at].first] == &channel; ++at) {
+      const GuideProgram& p = channel.programs[matches[at].second];
+      if (count >= max) continue;
       if (p.start < from || p.start > to) continue;
       std::vector<Value> slots(15);
       slots[0] = Value::Str(p.title);
@@ -224,7 +256,16 @@ int GuidePeer::DefaultReply(const std::wstring&, const VARIANT& in, VARIANT* out
   const int64_t from = VUtil::GetDateElement(in, 3);
   const int64_t to = VUtil::GetDateElement(in, 4);
   const int32_t max = ReadInteger(in, 5);
-  Value::Array({BuildListings(Listings(), title, from, to, max)}).CopyTo(out);
+  std::shared_ptr<const Index> index = Snapshot();
+  if (title.empty()) {
+    Value::Array({BuildListings(index->channels, title, from, to, max)}).CopyTo(out);
+  } else {
+    auto found = index->byTitle.find(Lower(title));
+    const Matches none;
+    Value::Array({Reply(index->channels, found == index->byTitle.end() ? none : found->second,
+                        from, to, max)})
+        .CopyTo(out);
+  }
   return 0;
 }
 

@@ -10,9 +10,12 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "peers/ScriptedPeer.h"
@@ -136,8 +139,22 @@ class GuidePeer : public ScriptedPeer {
   int DefaultReply(const std::wstring& method, const VARIANT& in, VARIANT* out) override;
 
  private:
+  // (channel index, programme index) pairs, channel by channel in order.
+  typedef std::vector<std::pair<size_t, size_t>> Matches;
+  // The listings as set and their programmes by lower-case title; searches
+  // share one without copying.
+  struct Index {
+    std::vector<GuideChannel> channels;
+    std::unordered_map<std::wstring, Matches> byTitle;
+  };
+  std::shared_ptr<const Index> Snapshot() const;
+  // The reply for the matching programmes that start within [from, to].
+  static Value Reply(const std::vector<GuideChannel>& channels, const Matches& matches,
+                     int64_t from, int64_t to, int32_t max);
+
   mutable std::mutex mutex_;
-  std::vector<GuideChannel> channels_;  // guarded by mutex_
+  // Guarded by mutex_; never null.
+  std::shared_ptr<const Index> index_ = std::make_shared<const Index>();
 };
 
 // The thumbnail service. "Extract Image From Video" [video, jpg, flag]

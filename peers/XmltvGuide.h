@@ -28,6 +28,12 @@ bool ParseXmltvTime(const std::string& text, int64_t* localSeconds);
 // today at its own time of day. Returns the days moved (0 when none).
 int64_t ShiftPastListings(std::vector<GuideChannel>* channels, int64_t nowLocal);
 
+// Repeats the listings' whole days (the span from the first programme's day
+// to the last one's) after their end until they reach seven days past the
+// day of `nowLocal`, so that a short sample covers the coming week. The
+// number of programmes added.
+int64_t FillComingWeek(std::vector<GuideChannel>* channels, int64_t nowLocal);
+
 }  // namespace peers
 }  // namespace tev
 

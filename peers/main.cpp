@@ -8,7 +8,8 @@
 // The media library keeps its media in DIR/media.db and imports the channel
 // list (tv.channel media whose "path" ffmpeg can read). The streamer
 // records with ffmpeg; the guide serves the XMLTV file (sample listings
-// that lie wholly in the past are moved to today, unless --no-shift); the
+// that lie wholly in the past are moved to today and repeated to cover the
+// coming week, unless --no-shift); the
 // TV service reports the tuners of the JSON file ({"tuners": [{"name",
 // "mimetype"}]}, default two "video/x-tv" tuners); the thumbnail service
 // writes "<recording>.jpg" with ffmpeg.
@@ -122,6 +123,8 @@ int main(int argc, char** argv) {
     if (!noShift) {
       int64_t days = ShiftPastListings(&listings, LocalNow());
       if (days > 0) std::cerr << "tev-peers: sample listings moved by " << days << " days\n";
+      const int64_t added = FillComingWeek(&listings, LocalNow());
+      if (added > 0) std::cerr << "tev-peers: sample listings repeated to cover the week\n";
     }
     // Guide channels named by a channel's "xmltvId" are that channel.
     for (const auto& channel : store.Find({{"source", "channels"}})) {

@@ -1,0 +1,290 @@
+// Season passes at scale, on one loopback nats-server with stand-in peers
+// answering at once and 10,000 recordings already in the Schedules table:
+//   1. one full CheckForNewEpisodes over 100 passes (60 searching a 7-day
+//      guide of 200 channels x 48 programmes a day served over the bus, 40
+//      at a fixed time of day): the first run, which writes every episode
+//      of the week, and the median of the daily re-checks (goal: <= 1 s);
+//   2. "AddTevPass" end to end over the bus (a guide pass whose programme
+//      airs once a day) beside a plain Request of the same size (goal: at
+//      most 10x, median).
+// The module logs nothing here (no logger installed).
+//
+// Usage: passes [--runs N]. Prints the figures and PASS/FAIL per goal;
+// exits 0 unless the set-up fails.
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bench/BenchSupport.h"
+#include "bus/CVelAtl.h"
+#include "db/Config.h"
+#include "db/RecordingSettings.h"
+#include "db/SQLite.h"
+#include "db/TimeUtils.h"
+#include "db/WFormat.h"
+#include "dvr/DVR.h"
+#include "module/PVRVel.h"
+#include "passes/PassJobs.h"
+#include "passes/SeasonPassChecker.h"
+#include "passes/SeasonPasses.h"
+#include "peers/Peers.h"
+#include "platform/Clock.h"
+#include "support/VUtil.h"
+#include "support/WideText.h"
+#include "tests/common/NatsServer.h"
+
+namespace {
+
+using tev::peers::GuideChannel;
+using tev::peers::GuideProgram;
+using tev::peers::Value;
+
+const int kChannels = 200;
+const int kSlotsPerDay = 48;
+const int kGuidePasses = 60;
+const int kFixedPasses = 40;
+
+class Echo : public VelSatellite {
+ public:
+  void DefineServices() override { AddService(L"Echo", L"Echo", new Reply); }
+
+ private:
+  struct Reply : VelSatelliteDelegateGeneric {
+    int invoke(const std::wstring&, const VARIANT&, VARIANT* out) override {
+      Value::Str(L"M12345").CopyTo(out);
+      return 0;
+    }
+  };
+};
+
+class Client : public VelSatellite {
+ public:
+  void DefineServices() override {}
+};
+
+// Local midnight of today, as the guide's wall clock (local read as UTC).
+int64_t GuideMidnight() {
+  const time_t now = static_cast<time_t>(tev::Clock::Now());
+  struct tm local {};
+  localtime_r(&now, &local);
+  local.tm_hour = local.tm_min = local.tm_sec = 0;
+  return static_cast<int64_t>(timegm(&local));
+}
+
+std::wstring Title(int channel, int slot) {
+  return L"Prog " + std::to_wstring(channel) + L"." + std::to_wstring(slot);
+}
+
+// Tomorrow onwards, seven days: every programme airs daily in its slot.
+std::vector<GuideChannel> Guide() {
+  const int64_t midnight = GuideMidnight() + 86400;
+  std::vector<GuideChannel> channels(kChannels);
+  for (int c = 0; c < kChannels; ++c) {
+    channels[c].name = L"Channel " + std::to_wstring(c);
+    channels[c].mediumId = L"tv." + std::to_wstring(c);
+    for (int day = 0; day < 7; ++day) {
+      for (int slot = 0; slot < kSlotsPerDay; ++slot) {
+        GuideProgram p;
+        p.title = Title(c, slot);
+        p.duration = 1800;
+        p.start = midnight + day * 86400 + slot * 1800;
+        p.category = L"Drama";
+        p.episodeTitle = L"Day " + std::to_wstring(day);
+        p.isNew = day % 2 == 0;
+        channels[c].programs.push_back(p);
+      }
+    }
+  }
+  return channels;
+}
+
+// 10,000 recordings of other programmes over the past two months.
+void FillTable() {
+  SQLite query;
+  query.Begin(L"bench");
+  const int64_t base = tev::Clock::Now() - 61 * 86400;
+  for (int i = 0; i < 10000; ++i) {
+    const int64_t start = base + (i % 60) * 86400 + (i % 24) * 3600;
+    query.RunQuery(
+        tev::FromStdUtf8("INSERT INTO Schedules (Name, Channel, ChannelName, ChannelMimetype, "
+                         "StartTime, Duration, EndTime, Status, Owner, FilePath, KeepUntil) "
+                         "VALUES ('Old " + std::to_string(i) + "', 'tv." +
+                         std::to_string(i % 40) + "', 'Channel', 'video/x-tv', " +
+                         tev::ToStdUtf8(FormatTime3(start)) + ", 1800, " +
+                         tev::ToStdUtf8(FormatTime3(start + 1800)) + ", '" +
+                         (i % 3 == 0 ? "DVRSTATE_COMPLETE_PARTIAL" : "DVRSTATE_COMPLETE") +
+                         "', '', '/rec/old" + std::to_string(i) + ".asf', 1)"),
+        L"bench");
+  }
+  query.Commit(L"bench");
+}
+
+PassDescription Pass(int index) {
+  PassDescription pass;
+  pass.user = L"bench";
+  pass.start = tev::Clock::Now() + 86400;
+  pass.duration = 1800;
+  pass.quality = L"high";
+  pass.keepUntil = 1;
+  if (index < kGuidePasses) {
+    const int channel = (index * 7) % kChannels, slot = 36 + index % 12;  // evenings
+    pass.channelName = L"Channel " + std::to_wstring(channel);
+    pass.channelMedium = L"tv." + std::to_wstring(channel);
+    pass.programName = Title(channel, slot);
+    pass.channelMimetype = L"video/x-tv";
+    pass.scheduleMode = index % 2 == 0 ? 1 : 2;
+    pass.guideType = 1;
+    pass.priority = index % 5 == 0 ? 1 : 0;
+  } else {
+    pass.channelName = L"Web " + std::to_wstring(index);
+    pass.channelMedium = L"web." + std::to_wstring(index);
+    pass.programName = L"Stream " + std::to_wstring(index);
+    pass.channelMimetype = L"video/x-webwin";
+    pass.scheduleMode = 3 + index % 4;
+    pass.guideType = 0;
+    pass.start += (index % 24) * 3600;
+  }
+  return pass;
+}
+
+Value AddTevPassRequest(int channel, int slot) {
+  return Value::Array({Value::Str(L"bench"), Value::Bool(true), Value::Long(1),
+                       Value::Str(L"high"), Value::Long(1), Value::Long(1), Value(),
+                       Value::Str(L""), Value::Date(GuideMidnight() + 86400 + slot * 1800),
+                       Value::Long(1800000), Value::Str(L"Channel " + std::to_wstring(channel)),
+                       Value::Str(L"tv." + std::to_wstring(channel)), Value::Str(Title(channel, slot)),
+                       Value::Str(L"Drama")});
+}
+
+int CountRows(const wchar_t* where) {
+  SQLite query;
+  query.RunQuery(std::wstring(L"SELECT ID FROM Schedules WHERE ") + where, L"bench");
+  return query.GetRowCount();
+}
+
+}  // namespace
+
+using bench::Median;
+using bench::Micros;
+using bench::PrintGoal;
+
+int main(int argc, char** argv) {
+  const int runs = bench::Runs(argc, argv, 9);
+  const std::string folder = bench::MakeDataFolder("passes");
+  tev::test::NatsServer server;
+  if (!server.Start()) {
+    std::fprintf(stderr, "passes: cannot start nats-server\n");
+    return 1;
+  }
+  const std::wstring host = server.HostPort();
+  {
+    tev::peers::MediaLibraryPeer media;
+    tev::peers::TVServicePeer tv;
+    tev::peers::GuidePeer guide;
+    Echo echo;
+    Client client;
+    PVRVel pvr;
+    tv.SetTuners(std::vector<tev::peers::Tuner>(4, {L"Tuner", L"video/x-tv"}));
+    guide.SetListings(Guide());
+    Value record = Value::Array({Value::Str(L"ch"), Value::Str(L""), Value::Str(L"tv.channel"),
+                                 Value::Str(L""), Value::Str(L"T7"), Value::Str(L"PG"),
+                                 Value::Str(L"news")});
+    media.SetReply(L"SearchMedia", 0,
+                   Value::Array({Value::Array({Value::Long(1), Value(), Value(), Value(),
+                                               Value::Array({record})})}));
+    const bool joined =
+        SQLite::Initialize(tev::FromStdUtf8(folder + "/appdata/TevNetworks/TevPVR")) &&
+        media.Join(host) == 0 && tv.Join(host) == 0 && guide.Join(host) == 0 &&
+        echo.Connect(host, L"Echo") == 0 && client.Connect(host, L"Client") == 0 &&
+        pvr.Vel().Connect(host, L"ZoVIZ") == 0;
+    if (!joined) {
+      std::fprintf(stderr, "passes: set-up failed\n");
+      return 1;
+    }
+    PVRVel::SetLive(&pvr);
+    pvr.Vel().SetRequestTimeout(30000);
+    client.SetRequestTimeout(30000);
+    Config::SetString(kConfigVideoDirectory, tev::FromStdUtf8(folder + "/Recorded TV"));
+    Config::SetString(kConfigAudioDirectory, tev::FromStdUtf8(folder + "/Recorded TV"));
+    DVR::ResetRecordingDirectoryCache();
+    FillTable();
+
+    // The 100 passes, written without their first search.
+    for (int i = 0; i < kGuidePasses + kFixedPasses; ++i) {
+      const PassDescription pass = Pass(i);
+      SQLite insert;
+      insert.RunQuery(
+          tev::WFormat(L"INSERT INTO SeasonPasses (User, ProgramName, ChannelName, "
+                       L"ChannelMimetype, ChannelMedium, Quality, ScheduleMode, StartDate, "
+                       L"KeepUntil, Duration, GuideType, Priority, RestrictToOneChannel) VALUES "
+                       L"('%ls', '%ls', '%ls', '%ls', '%ls', '%ls', %d, %ls, %d, %d, %d, %d, 0)",
+                       pass.user.c_str(), pass.programName.c_str(), pass.channelName.c_str(),
+                       pass.channelMimetype.c_str(), pass.channelMedium.c_str(),
+                       pass.quality.c_str(), pass.scheduleMode, FormatTime3(pass.start).c_str(),
+                       pass.keepUntil, pass.duration, pass.guideType,
+                       pass.guideType == 1 ? i + 1 : 0),
+          L"bench");
+    }
+
+    // 1. The daily check.
+    const int before = CountRows(L"1");
+    auto a = std::chrono::steady_clock::now();
+    pvr.Checker().CheckForNewEpisodes();
+    auto b = std::chrono::steady_clock::now();
+    const double first = Micros(a, b);
+    const int added = CountRows(L"1") - before;
+    std::vector<double> again;
+    for (int run = 0; run < runs; ++run) {
+      a = std::chrono::steady_clock::now();
+      pvr.Checker().CheckForNewEpisodes();
+      b = std::chrono::steady_clock::now();
+      again.push_back(Micros(a, b));
+    }
+    const int extra = CountRows(L"1") - before - added;
+    std::printf("CheckForNewEpisodes, %d passes (%d guide, %d fixed time), guide %d channels x %d "
+                "programmes x 7 days, %d rows before\n",
+                kGuidePasses + kFixedPasses, kGuidePasses, kFixedPasses, kChannels, kSlotsPerDay,
+                before);
+    std::printf("  first check %.1f ms (%d episodes written); re-check median %.1f ms over %d "
+                "runs (%d written)\n",
+                first / 1000, added, Median(again) / 1000, runs, extra);
+    PrintGoal("daily check <= 1 s", Median(again) <= 1e6 && first <= 1e6 && added > 0 && extra == 0);
+
+    // 2. AddTevPass against a plain request of the same size.
+    std::vector<double> add, plain;
+    int failures = 0;
+    for (int run = 0; run < runs * 5; ++run) {
+      Value in = AddTevPassRequest((run * 13 + 5) % kChannels, run % 30);
+      AutoVariant out, ret, echoOut, echoRet;
+      a = std::chrono::steady_clock::now();
+      const long bus = client.Request(L"ZoVIZ", L"AddTevPass", in.get(), &out, 0, &ret);
+      b = std::chrono::steady_clock::now();
+      client.Request(L"Echo", L"Echo", in.get(), &echoOut, 0, &echoRet);
+      auto c = std::chrono::steady_clock::now();
+      if (bus != 0 || ret.get().vt != VT_I4 || ret.get().lVal != 0) {
+        if (failures++ == 0) {
+          std::fprintf(stderr, "AddTevPass failed: bus %ld, result %d\n", bus,
+                       ret.get().vt == VT_I4 ? static_cast<int>(ret.get().lVal) : -1);
+        }
+      }
+      add.push_back(Micros(a, b));
+      plain.push_back(Micros(b, c));
+    }
+    const double ratio = Median(add) / Median(plain);
+    std::printf("AddTevPass over the bus (7 episodes each), %d runs (%d failed)\n", runs * 5,
+                failures);
+    std::printf("  median %.1f us; plain Request %.1f us; ratio %.2f\n", Median(add),
+                Median(plain), ratio);
+    PrintGoal("AddTevPass <= 10x plain round trip", ratio <= 10.0 && failures == 0);
+
+    WaitForPassJobs();
+    PVRVel::SetLive(nullptr);
+    pvr.Vel().Disconnect();
+  }
+  SQLite::Close();
+  std::filesystem::remove_all(folder);
+  return 0;
+}

@@ -1,0 +1,97 @@
+// "AddTevPass": a season pass made from an existing schedule (its medium id
+// in element 7) or from a description (elements 8 to 13, read only when the
+// array has 14 elements). A malformed request leaves as
+// VelInvalidParameterException before anything is stored.
+#include <string>
+
+#include "bus/CVelAtl.h"
+#include "bus/LocalIds.h"
+#include "engine/Schedules.h"
+#include "module/PVRVel.h"
+#include "passes/EpisodeRow.h"
+#include "passes/SeasonPasses.h"
+#include "support/Log.h"
+#include "support/VUtil.h"
+
+namespace {
+
+const int kNoSuchSchedule = 103;
+const int kPassRefused = 112;
+const int kStatementFailed = 102;
+const int kConflicts = 101;
+
+void Require(bool condition, const wchar_t* message) {
+  if (!condition) throw VelInvalidParameterException(message);
+}
+
+}  // namespace
+
+int CVelAtl::AddTevPass(const std::wstring&, const VARIANT& in, VARIANT* out) {
+  PassDescription pass;
+  pass.user = VUtil::GetStringElement(in, 0);
+  pass.restrictToOneChannel = VUtil::GetBoolElement(in, 1);
+  pass.scheduleMode = VUtil::GetLongElement(in, 2);
+  pass.quality = VUtil::GetStringElement(in, 3);
+  pass.keepUntil = VUtil::GetLongElement(in, 4);
+  pass.guideType = VUtil::GetLongElement(in, 5);
+  pass.priority = VUtil::GetLongOrEmptyElement(in, 6);
+  const std::wstring scheduleMediumId = VUtil::GetStringElement(in, 7);
+  if (VUtil::GetArrayLength(in) >= 14) {
+    // The client's local wall-clock time, under the rules of its own date.
+    pass.start = LocalWallClockToUtc(VUtil::GetDateElement(in, 8));
+    pass.duration = VUtil::GetLongElement(in, 9) / 1000;
+    pass.channelName = VUtil::GetStringElement(in, 10);
+    pass.channelMedium = VUtil::GetStringElement(in, 11);
+    pass.programName = VUtil::GetStringElement(in, 12);
+    pass.category = VUtil::GetStringElement(in, 13);
+  }
+  Require(pass.scheduleMode >= 1 && pass.scheduleMode <= 6,
+          L"AddTevPass: schedule mode must be 1 to 6");
+  Require(pass.guideType >= -1 && pass.guideType <= 1, L"AddTevPass: guide type must be -1, 0 or 1");
+  if (scheduleMediumId.empty()) {
+    Require(!pass.programName.empty(), L"AddTevPass: no programme name and no schedule");
+    Require(pass.duration > 0, L"AddTevPass: the duration must be positive");
+  }
+
+  PVRVel* owner = Owner();
+  if (owner == nullptr) {
+    LogError(L"AddTevPass: no engine");
+    return -1;
+  }
+  int32_t localId = 0;
+  if (!scheduleMediumId.empty()) {
+    if (LocalIds::GetType(scheduleMediumId) != LocalIds::kTypeSchedule) {
+      LogError(L"AddTevPass: no schedule has the medium id %ls", scheduleMediumId.c_str());
+      return kNoSuchSchedule;
+    }
+    localId = LocalIds::GetLocalIdFromTevMediumId(scheduleMediumId);
+  }
+  if (!pass.channelMedium.empty()) {
+    std::wstring path, mediaType;
+    const int found = GetMediumInfo(pass.user, pass.channelMedium, &pass.channelMimetype, &path,
+                                    &pass.thumbnailId, &pass.rating, &pass.tags, &mediaType);
+    if (found < 0 || (found == 0 && pass.channelMimetype.empty())) {
+      std::wstring unused;
+      const int code = GetMediumFromId(pass.user, pass.channelMedium, &pass.channelMimetype, &unused);
+      if (code != 0) return code;
+    }
+  }
+
+  SeasonPasses passes(owner->GetSchedules(), owner->Checker());
+  const int32_t id =
+      localId != 0
+          ? passes.AddPassFromSchedule(localId, pass.thumbnailId, pass.restrictToOneChannel,
+                                       pass.scheduleMode, pass.quality, pass.keepUntil,
+                                       pass.guideType, pass.priority, out)
+          : passes.Add(pass, out, 0);
+  if (id == SeasonPasses::kEqualPassExists) return kPassRefused;
+  if (id == SeasonPasses::kConflictsFound) return kConflicts;
+  if (id <= 0) return kStatementFailed;
+
+  const std::wstring mediumId = LocalIds::GetPassMediumId(id);
+  VariantClear(out);
+  VUtil::CreateArray(out, VT_VARIANT, 2);
+  VUtil::PutElement(out, 0, mediumId);
+  owner->GetSchedules().SetRecordingTimer();
+  return 0;
+}

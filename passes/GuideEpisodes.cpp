@@ -1,0 +1,272 @@
+// Guide passes: admitting the airings that the programme guide lists.
+//
+// A listing is [count, [channel...]]; a channel [name, -, [program...],
+// mimetype, extra, -, -, medium id]; a program [title, -, -, -, duration,
+// start (local date), category, description, -, -, episode title, -, -,
+// -, flags (bit 0: new)]. Anything else in the answer is logged and left
+// out, one element at a time.
+#include <memory>
+#include <vector>
+
+#include "bus/CVelAtl.h"
+#include "bus/LocalIds.h"
+#include "db/SQLite.h"
+#include "db/Schedule.h"
+#include "db/TimeUtils.h"
+#include "db/WFormat.h"
+#include "dvr/DVR.h"
+#include "engine/MediaBatch.h"
+#include "engine/Schedules.h"
+#include "passes/EpisodeRow.h"
+#include "passes/SeasonPassChecker.h"
+#include "passes/Transaction.h"
+#include "support/Log.h"
+#include "vel/VelException.h"
+#include "support/VUtil.h"
+
+namespace {
+
+bool IsArray(const VARIANT& value) { return (value.vt & VT_ARRAY) != 0; }
+
+// An integer slot of any integer type (the guide's flags); 0 otherwise.
+int32_t IntegerOrZero(const VARIANT& array, long index) {
+  AutoVariant value;
+  VUtil::GetElement(array, index, &value);
+  switch (value.get().vt) {
+    case VT_I4: return value.get().lVal;
+    case VT_UI4: return static_cast<int32_t>(value.get().ulVal);
+    case VT_I2: return value.get().iVal;
+    case VT_UI2: return value.get().uiVal;
+    case VT_BOOL: return value.get().boolVal != 0 ? 1 : 0;
+    default: return 0;
+  }
+}
+
+bool SameNoCase(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (towlower(a[i]) != towlower(b[i])) return false;
+  }
+  return true;
+}
+
+// [title, "", channel name, start, end, episode title, duration ms] and
+// the conflict list.
+void FillReport(VARIANT* report, const std::wstring& title, const std::wstring& channelName,
+                int64_t start, int32_t duration, const std::wstring& episodeTitle,
+                const VARIANT& conflicts) {
+  AutoVariant program;
+  VUtil::CreateArray(&program, VT_VARIANT, 7);
+  VUtil::PutElement(&program, 0, title);
+  VUtil::PutElement(&program, 1, std::wstring());
+  VUtil::PutElement(&program, 2, channelName);
+  VUtil::PutDateElement(&program, 3, start);
+  VUtil::PutDateElement(&program, 4, start + duration);
+  VUtil::PutElement(&program, 5, episodeTitle);
+  VUtil::PutElement(&program, 6, static_cast<int32_t>(duration * 1000));
+  VUtil::CreateArray(report, VT_VARIANT, 2);
+  VUtil::PutElement(report, 0, program.get());
+  VUtil::PutElement(report, 1, conflicts);
+}
+
+}  // namespace
+
+bool SeasonPassChecker::ProgramExists(const std::wstring& title, const std::wstring& channelName,
+                                      int64_t start) {
+  const int64_t minute = start / 60 * 60;
+  SQLite query;
+  query.LimitRows(1);
+  if (!query.RunQuery(
+          tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%ls' AND %ls = '%ls' AND %ls >= %ls "
+                       L"AND %ls <= %ls",
+                       L"Name", SQLite::Escape(title).c_str(), L"ChannelName",
+                       SQLite::Escape(channelName).c_str(), L"StartTime",
+                       FormatTime3(minute).c_str(), L"StartTime",
+                       FormatTime3(minute + 59).c_str()),
+          L"SeasonPassChecker::ProgramExists") ||
+      query.GetRowCount() == 0) {
+    return false;
+  }
+  LogDebug(L"ProgramExists: %ls, %ls, %ls", title.c_str(), channelName.c_str(),
+           FormatTime3(start).c_str());
+  return true;
+}
+
+int32_t SeasonPassChecker::AddProgramsForPass(const PassRow& pass, const VARIANT& listings,
+                                              VARIANT* report, const AdmissionFlags& flags,
+                                              int64_t now) {
+  BumpedSet bumped;
+  const long slots = IsArray(listings) ? VUtil::GetArrayLength(listings) : 0;
+  LogDebug(L"SeasonPassChecker::AddProgramsForPass: %ls %d", pass.programName.c_str(),
+           static_cast<int32_t>(slots));
+  std::vector<std::unique_ptr<AutoVariant>> kept;
+  Transaction transaction(L"AddProgramsForPass");
+  try {
+    AutoVariant channels;
+    if (slots == 2) VUtil::GetElement(listings, 1, &channels);
+    if (slots != 2 || !IsArray(channels.get())) {
+      LogError(L"SeasonPassChecker::AddProgramsForPass: listings for %ls are not readable",
+               pass.programName.c_str());
+    } else {
+      const long count = VUtil::GetArrayLength(channels.get());
+      LogDebug(L"SeasonPassChecker::AddProgramsForPass: Num of channels: %d",
+               static_cast<int32_t>(count));
+      for (long c = 0; c < count; ++c) {
+        AutoVariant channel, programs;
+        VUtil::GetElement(channels.get(), c, &channel);
+        if (!IsArray(channel.get()) || VUtil::GetArrayLength(channel.get()) < 8) {
+          LogError(L"SeasonPassChecker::AddProgramsForPass: channel %d is not readable",
+                   static_cast<int32_t>(c));
+          continue;
+        }
+        const std::wstring name = VUtil::GetStringElement(channel.get(), 0);
+        LogDebug(L"SeasonPassChecker::AddProgramsForPass: channel name: %d %ls %ls",
+                 static_cast<int32_t>(c), name.c_str(), pass.channelName.c_str());
+        if (pass.restricted && !SameNoCase(name, pass.channelName)) continue;
+        VUtil::GetElement(channel.get(), 2, &programs);
+        if (!IsArray(programs.get())) continue;
+        LogDebug(L"SeasonPassChecker::AddProgramsForChannel: Enter");
+        LogDebug(L"SeasonPassChecker::AddProgramsForChannel: %ls", name.c_str());
+        for (long p = 0; p < VUtil::GetArrayLength(programs.get()); ++p) {
+          AutoVariant program;
+          VUtil::GetElement(programs.get(), p, &program);
+          std::unique_ptr<AutoVariant> one(new AutoVariant());
+          int32_t result = 0;
+          try {
+            result = AddProgram(pass, channel.get(), program.get(), &*one, flags, now, bumped);
+          } catch (const VelException& e) {
+            LogError(L"SeasonPassChecker::AddProgram: %ls", e.getMessage().c_str());
+            continue;
+          }
+          if (result == kPassConflicts) kept.push_back(std::move(one));
+        }
+      }
+    }
+  } catch (const VelException& e) {
+    LogError(L"SeasonPassChecker::AddProgramsForPass: %ls", e.getMessage().c_str());
+  }
+  // Published before the commit: the medium ids the library answers are
+  // stored in the same transaction.
+  PublishEpisodes(pass, bumped);
+  transaction.Commit();
+  if (kept.empty()) return 0;
+  if (report != nullptr) {
+    AutoVariant all;
+    VUtil::CreateArray(&all, VT_VARIANT, static_cast<long>(kept.size()));
+    for (size_t i = 0; i < kept.size(); ++i) {
+      VUtil::PutElement(&all, static_cast<long>(i), kept[i]->get());
+    }
+    VariantClear(report);
+    VUtil::CreateArray(report, VT_VARIANT, 2);
+    VUtil::PutElement(report, 0, std::wstring());
+    VUtil::PutElement(report, 1, all.get());
+  }
+  LogWarn(L"AddProgramsForPass: %d conflicts detected", static_cast<int32_t>(kept.size()));
+  return kPassConflicts;
+}
+
+int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const VARIANT& channel,
+                                      const VARIANT& program, VARIANT* report,
+                                      const AdmissionFlags& flags, int64_t now,
+                                      BumpedSet& bumped) {
+  if (!IsArray(program) || VUtil::GetArrayLength(program) < 15) {
+    throw VelException(L"a program element is not a 15-slot array");
+  }
+  EpisodeRow row;
+  const bool isNew = (IntegerOrZero(program, 14) & 1) != 0;
+  row.start = LocalWallClockToUtc(VUtil::GetDateElement(program, 5));
+  row.duration = VUtil::GetLongElement(program, 4);
+  row.name = VUtil::GetStringElement(program, 0);
+  row.category = VUtil::GetStringElement(program, 6);
+  row.description = VUtil::GetStringElement(program, 7);
+  row.subtitle = VUtil::GetStringElement(program, 10);
+  row.channelName = VUtil::GetStringElement(channel, 0);
+  row.channelMimetype = VUtil::GetStringElement(channel, 3);
+  row.channel = VUtil::GetStringElement(channel, 7);
+  row.user = pass.user;
+  row.quality = pass.quality;
+  row.keepUntil = pass.keepUntil;
+  row.owner = std::to_wstring(pass.id);
+  row.status = DVRSTATE_SCHEDULED;
+  LogDebug(L"SeasonPassChecker::AddProgram: %ls", row.name.c_str());
+
+  if (row.name != pass.programName) {
+    LogDebug(L"SeasonPassChecker::AddProgram: Not the same program %ls %ls", row.name.c_str(),
+             pass.programName.c_str());
+    return 0;
+  }
+  if (row.duration <= 0 || row.start + row.duration < now) return 0;
+  if (!AccordingToMode(pass.scheduleMode, pass.startDate, row.start, isNew)) return 0;
+  if (ProgramExists(row.name, row.channelName, row.start)) return 0;
+
+  AutoVariant conflicts;
+  const int32_t checked = engine_.CheckForScheduleConflicts(
+      std::wstring(), std::wstring(), row.channelMimetype, row.start, row.duration, &conflicts, 0,
+      pass.priority, flags.priorityGiven, row.channelName == pass.channelName, pass.channelName,
+      flags.placedFirst, false, bumped);
+  if (checked == kPassConflicts) {
+    LogDebug(L"Conflict found for %ls, %ls, %ls, %d", row.name.c_str(), row.channelName.c_str(),
+             FormatTime3(row.start).c_str(), row.duration);
+    if (report != nullptr) {
+      FillReport(report, row.name, row.channelName, row.start, row.duration, row.subtitle,
+                 conflicts.get());
+    }
+    row.status = flags.placedLast ? DVRSTATE_SKIP : DVRSTATE_CONFLICT;
+    if (!flags.priorityGiven) return kPassConflicts;
+  } else if (checked == 125) {
+    row.status = DVRSTATE_SKIP;
+  } else if (checked != 0) {
+    return checked;
+  }
+
+  if (row.start < now) {
+    // Already on air: record the rest at once, as the pass's own.
+    AutoVariant mediumId;
+    engine_.Add(pass.user, row.channelName, row.channelMimetype, row.channel, std::wstring(),
+                std::wstring(), std::wstring(), row.start, row.duration, row.name, row.category,
+                row.description, pass.quality, L"Any", row.subtitle, pass.keepUntil, 1,
+                std::wstring(), false, &mediumId, false, 0);
+    if (mediumId.get().vt == VT_BSTR) {
+      const int32_t id = LocalIds::GetLocalIdFromTevMediumId(VUtil::GetScalarString(mediumId.get()));
+      if (id > 0) Schedules::SetScheduleOwner(id, row.owner);
+    }
+    return 0;
+  }
+
+  try {
+    row.filePath = DVR::ConstructUniqueFileName(row.channelMimetype, row.channelName, row.name,
+                                                row.start, 0);
+  } catch (const VelException& e) {
+    LogError(L"SeasonPassChecker::AddProgram: %ls", e.getMessage().c_str());
+  }
+  if (row.filePath.empty()) return kResultNoUniqueFileName;
+  const int32_t id = row.Insert(L"SeasonPassChecker::AddProgram");
+  if (id > 0) bumped[id] = kBumpedNewEpisode;
+  LogDebug(L"SeasonPassChecker::AddProgram added %ls, %ls %ls", row.name.c_str(),
+           row.channelName.c_str(), FormatTime3(row.start).c_str());
+  return 0;
+}
+
+void SeasonPassChecker::PublishEpisodes(const PassRow& pass, const BumpedSet& bumped) {
+  if (bumped.empty()) return;
+  bool asked = pass.mediaKnown;
+  std::wstring thumbnailId = pass.thumbnailId, rating = pass.rating, tags = pass.tags;
+  std::vector<Schedule> rows;
+  for (const auto& entry : bumped) {
+    Schedule row(entry.first);
+    if (row.m_id == 0) continue;
+    if (entry.second == kBumpedNewEpisode) {
+      if (!asked && !pass.mediumId.empty() && TheVel() != nullptr) {
+        std::wstring mimetype, path, mediaType;
+        TheVel()->GetMediumInfo(pass.user, pass.mediumId, &mimetype, &path, &thumbnailId, &rating,
+                                &tags, &mediaType);
+      }
+      asked = true;
+      row.m_thumbnailId = thumbnailId;
+      row.m_rating = rating;
+      row.m_tags = tags;
+    }
+    rows.push_back(row);
+  }
+  PublishSchedules(rows, true);
+}

@@ -1,0 +1,179 @@
+// Creating a pass: from a description or from an existing schedule.
+//
+// The pass row and its priority place are written in one transaction, so a
+// refused or failed insert leaves the priorities as they were; the library
+// is told and the episodes are searched only after the commit.
+#include <vector>
+
+#include "bus/CVelAtl.h"
+#include "db/SQLite.h"
+#include "db/Schedule.h"
+#include "db/TimeUtils.h"
+#include "db/WFormat.h"
+#include "dvr/DVR.h"
+#include "engine/Schedules.h"
+#include "monitor/ThumbnailTable.h"
+#include "bus/LocalIds.h"
+#include "passes/SeasonPassChecker.h"
+#include "passes/SeasonPasses.h"
+#include "passes/Transaction.h"
+#include "platform/Clock.h"
+#include "support/Log.h"
+#include "vel/VelException.h"
+#include "support/PMutexLock.h"
+
+namespace {
+
+const int64_t kWeekSeconds = 604800;
+
+}  // namespace
+
+SeasonPasses::SeasonPasses(Schedules& engine, SeasonPassChecker& checker)
+    : engine_(engine), checker_(checker) {}
+
+int32_t SeasonPasses::AddPassFromSchedule(int32_t scheduleId, const std::wstring& thumbnailId,
+                                          bool restrictToOneChannel, int32_t scheduleMode,
+                                          const std::wstring& quality, int32_t keepUntil,
+                                          int32_t guideType, int32_t priority, VARIANT* report) {
+  Schedule schedule(scheduleId);
+  if (schedule.m_id == 0) return kFailed;
+  PassDescription pass;
+  if (HasThumbnailEntry(scheduleId)) {
+    pass.thumbnailId = TheVel() != nullptr ? LocalIds::ThumbnailKey(scheduleId) : std::wstring();
+  } else {
+    pass.thumbnailId = thumbnailId;
+    if (TheVel() != nullptr) {
+      std::wstring mimetype, path, thumbnail, mediaType;
+      TheVel()->GetMediumInfo(schedule.m_user, schedule.m_tevMediumId, &mimetype, &path,
+                              &thumbnail, &pass.rating, &pass.tags, &mediaType);
+    }
+  }
+  pass.user = schedule.m_user;
+  pass.start = schedule.m_startTime;
+  pass.duration = schedule.m_duration;
+  pass.channelName = schedule.m_channelName;
+  pass.channelMedium = schedule.m_channel;
+  pass.programName = schedule.m_name;
+  pass.category = schedule.m_category;
+  pass.channelMimetype = schedule.m_channelMimetype;
+  pass.restrictToOneChannel = restrictToOneChannel;
+  pass.scheduleMode = scheduleMode;
+  pass.quality = quality;
+  pass.keepUntil = keepUntil;
+  pass.guideType = guideType;
+  pass.priority = priority;
+  return Add(pass, report, scheduleId);
+}
+
+bool SeasonPasses::PassExists(const std::wstring& channelName, const std::wstring& channelMedium,
+                              const std::wstring& programName, int64_t start, int32_t guideType,
+                              bool restrictToOneChannel, int32_t scheduleMode) {
+  std::wstring statement;
+  const std::wstring startText = FormatTime3(start);
+  if (guideType == 1) {
+    statement = tev::WFormat(
+        L"SELECT * FROM SeasonPasses WHERE %ls = '%ls' AND %ls = '%ls' AND %ls = %d AND %ls = %d "
+        L"AND %ls = %ls",
+        L"ProgramName", SQLite::Escape(programName).c_str(), L"ChannelName",
+        SQLite::Escape(channelName).c_str(), L"RestrictToOneChannel", restrictToOneChannel ? 1 : 0,
+        L"ScheduleMode", scheduleMode, L"StartDate", startText.c_str());
+  } else {
+    statement = tev::WFormat(
+        L"SELECT * FROM SeasonPasses WHERE %ls = '%ls' AND %ls = '%ls'AND %ls = %d AND %ls = %ls",
+        L"ProgramName", SQLite::Escape(programName).c_str(), L"ChannelMedium",
+        SQLite::Escape(channelMedium).c_str(), L"ScheduleMode", scheduleMode, L"StartDate",
+        startText.c_str());
+  }
+  SQLite query;
+  return query.RunQuery(statement, L"SeasonPasses::PassExists") && query.GetRowCount() > 0;
+}
+
+int32_t SeasonPasses::Add(const PassDescription& pass, VARIANT* report, int32_t sourceScheduleId) {
+  PMutexLock hold(PassWorkMutex());
+  const bool television = DVR::IsTVMimetype(pass.channelMimetype);
+  int32_t guideType = pass.guideType == -1 ? (television ? 1 : 0) : pass.guideType;
+  if (!television) guideType = 0;
+  LogDebug(L"Trying to add season pass for program %ls at %d for %ds, guideType %d",
+           pass.programName.c_str(), static_cast<int32_t>(pass.start), pass.duration, guideType);
+  if (PassExists(pass.channelName, pass.channelMedium, pass.programName, pass.start, guideType,
+                 pass.restrictToOneChannel, pass.scheduleMode)) {
+    return kEqualPassExists;
+  }
+
+  std::wstring startText, lastSearched;
+  try {
+    startText = FormatTime3(pass.start);
+    lastSearched = FormatTime3(tev::Clock::Now() - kWeekSeconds);
+  } catch (const VelException& e) {
+    LogError(L"SeasonPasses::Add: %ls", e.getMessage().c_str());
+    return kFailed;
+  }
+
+  const bool prioritised = pass.channelMimetype.find(L"tv") != std::wstring::npos;
+  bool placedFirst = false, placedLast = !prioritised;
+  std::vector<int32_t> moved;
+  Transaction transaction(L"SeasonPasses::Add");
+  if (!transaction.Active()) return kFailed;
+  bool ok = true;
+  int32_t priority = 0;
+  if (prioritised && pass.priority <= 0) {
+    priority = GetLowestPriority();
+    placedLast = true;
+  } else if (prioritised) {
+    ok = MakeRoomAtTop(&moved);
+    priority = 1;
+    placedFirst = true;
+  }
+  auto e = [](const std::wstring& text) { return SQLite::Escape(text); };
+  SQLite insert;
+  ok = ok && insert.RunQuery(
+                 tev::WFormat(
+                     L"INSERT INTO 'SeasonPasses' ('User', 'Category', 'ProgramName', "
+                     L"'RestrictToOneChannel', 'ChannelName', 'ChannelMimetype', 'ChannelMedium', "
+                     L"'Quality', 'ScheduleMode', 'StartDate', 'LastSearched', 'KeepUntil', "
+                     L"'Duration', 'GuideType', 'Priority') VALUES ('%ls', '%ls', '%ls', %d, "
+                     L"'%ls', '%ls', '%ls', '%ls', %d, '%ls', %ls, %d, %d, %d, %d)",
+                     e(pass.user).c_str(), e(pass.category).c_str(), e(pass.programName).c_str(),
+                     pass.restrictToOneChannel ? 1 : 0, e(pass.channelName).c_str(),
+                     e(pass.channelMimetype).c_str(), e(pass.channelMedium).c_str(),
+                     e(pass.quality).c_str(), pass.scheduleMode, startText.c_str(),
+                     lastSearched.c_str(), pass.keepUntil, pass.duration, guideType, priority),
+                 L"SeasonPasses::Add");
+  int32_t id = -1;
+  SQLite find;
+  if (ok && find.RunQuery(tev::WFormat(L"SELECT * FROM SeasonPasses WHERE %ls = '%ls' AND %ls = "
+                                       L"%ls ORDER BY %ls DESC",
+                                       L"ChannelMimetype", e(pass.channelMimetype).c_str(),
+                                       L"StartDate", startText.c_str(), L"ID"),
+                          L"SeasonPasses::Add") &&
+      find.GetRowCount() > 0) {
+    id = find.GetInt("ID");
+  }
+  if (!ok || id <= 0 || !transaction.Commit()) return kFailed;  // rolled back
+  RepublishPasses(moved);
+
+  AddPassToTevMedia(id, pass.thumbnailId, pass.rating, pass.tags);
+  // After the pass has its medium id, so the schedule's "tevPassId" names it.
+  if (sourceScheduleId > 0) Schedules::SetScheduleOwner(sourceScheduleId, id);
+
+  AdmissionFlags flags;
+  flags.priorityGiven = pass.priority != 0;
+  flags.placedFirst = placedFirst;
+  flags.placedLast = placedLast;
+  flags.mediaKnown = true;  // what AddPassToTevMedia just sent
+  flags.thumbnailId = pass.thumbnailId;
+  flags.rating = pass.rating;
+  flags.tags = pass.tags;
+  int32_t searched = kPassGuideFailed;
+  try {
+    searched = checker_.CheckForNewEpisodes(id, report, flags);
+  } catch (const VelException& ex) {
+    LogError(L"SeasonPasses::Add: %ls", ex.getMessage().c_str());
+  }
+  if (searched == kPassGuideFailed || searched == kPassConflicts) {
+    if (sourceScheduleId > 0) Schedules::SetScheduleOwner(sourceScheduleId, std::wstring());
+    RemoveSeasonPass(id, true);
+    return searched == kPassGuideFailed ? kFailed : kConflictsFound;
+  }
+  return id;
+}

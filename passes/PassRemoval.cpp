@@ -1,0 +1,180 @@
+// Removing a pass and its pending schedules; refreshing a changed pass.
+//
+// Order of work: the library drops the pending schedules' media while their
+// rows still exist (that is how it tells plans from recordings); then the
+// table changes run as one transaction, rolled back when any statement
+// fails; then the library hears about the kept recordings, the pass and
+// the renumbered passes. The database stays authoritative: should the
+// library miss a step, the start-up sync repairs it.
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "bus/CVelAtl.h"
+#include "db/SQLite.h"
+#include "db/Schedule.h"
+#include "db/WFormat.h"
+#include "engine/MediaBatch.h"
+#include "engine/Schedules.h"
+#include "passes/PassJobs.h"
+#include "passes/SeasonPassChecker.h"
+#include "passes/SeasonPasses.h"
+#include "passes/Transaction.h"
+#include "support/Log.h"
+#include "vel/VelException.h"
+#include "support/PMutexLock.h"
+
+namespace {
+
+// Rows of the pass that have run (kept) and that have not (removed).
+struct PassRows {
+  std::vector<Schedule> kept;
+  std::vector<std::wstring> pendingIds;
+};
+
+bool HasRun(const std::wstring& status) {
+  return status == DVRSTATE_COMPLETE || status == DVRSTATE_COMPLETE_PARTIAL ||
+         status == DVRSTATE_RECORDING;
+}
+
+bool LoadPassRows(int32_t passId, PassRows* rows) {
+  SQLite query;
+  if (!query.RunQuery(tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%d'", L"Owner", passId),
+                      L"RemoveSchedulesForPass")) {
+    return false;
+  }
+  for (Schedule& row : Schedule::FromRows(query)) {
+    if (HasRun(row.m_status)) {
+      rows->kept.push_back(row);
+    } else {
+      rows->pendingIds.push_back(row.m_tevMediumId);
+    }
+  }
+  return true;
+}
+
+bool Run(const std::wstring& statement, const wchar_t* caller) {
+  SQLite query;
+  return query.RunQuery(statement, caller);
+}
+
+// The table side: kept rows lose the owner, pending rows go.
+bool DetachAndDelete(int32_t passId) {
+  return Run(tev::WFormat(L"UPDATE Schedules SET %ls = '' WHERE %ls = '%d' AND (%ls = '%ls' OR "
+                          L"%ls = '%ls' OR %ls = '%ls')",
+                          L"Owner", L"Owner", passId, L"Status", DVRSTATE_COMPLETE, L"Status",
+                          DVRSTATE_COMPLETE_PARTIAL, L"Status", DVRSTATE_RECORDING),
+             L"RemovePassInfoForRecordings") &&
+         Run(tev::WFormat(L"DELETE FROM Schedules WHERE %ls = '%d' AND %ls != '%ls' AND %ls != "
+                          L"'%ls' AND %ls != '%ls'",
+                          L"Owner", passId, L"Status", DVRSTATE_COMPLETE, L"Status",
+                          DVRSTATE_COMPLETE_PARTIAL, L"Status", DVRSTATE_RECORDING),
+             L"SeasonPasses::RemoveSchedulesForPass");
+}
+
+// The library side for the kept recordings: no "tevPassId" any more, and
+// republished without the owner.
+void TellKept(std::vector<Schedule> kept) {
+  if (kept.empty()) return;
+  std::vector<std::wstring> ids;
+  for (Schedule& row : kept) {
+    ids.push_back(row.m_tevMediumId);
+    row.m_owner.clear();
+  }
+  try {
+    if (TheVel() == nullptr) throw VelException(L"no bus endpoint");
+    TheVel()->SetMediaAttribute(ids, L"tevPassId", std::wstring());
+  } catch (const VelException& e) {
+    LogError(L"RemovePassInfoForRecordings %ls", e.getMessage().c_str());
+  }
+  PublishSchedules(kept, true);
+}
+
+void DropPending(const std::vector<std::wstring>& pendingIds) {
+  if (pendingIds.empty() || TheVel() == nullptr) return;
+  try {
+    TheVel()->DeleteMedia(pendingIds, true, false);
+  } catch (const VelException& e) {
+    LogError(L"RemoveSchedulesForPass %ls", e.getMessage().c_str());
+  }
+}
+
+void Refresh(Schedules* engine, int32_t passId) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  try {
+    PMutexLock hold(PassWorkMutex());
+    SeasonPassChecker checker(*engine);
+    SeasonPasses(*engine, checker).RemoveSchedulesForPass(passId);
+    checker.CheckForNewEpisodes();
+  } catch (const VelException& e) {
+    LogError(L"SeasonPasses::RefreshPass: %ls", e.getMessage().c_str());
+  }
+}
+
+}  // namespace
+
+void SeasonPasses::RemovePassInfoForRecordings(int32_t passId) {
+  SQLite query;
+  if (!query.RunQuery(tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%d' AND (%ls = '%ls' "
+                                   L"OR %ls = '%ls' OR %ls = '%ls')",
+                                   L"Owner", passId, L"Status", DVRSTATE_COMPLETE, L"Status",
+                                   DVRSTATE_COMPLETE_PARTIAL, L"Status", DVRSTATE_RECORDING),
+                      L"RemovePassInfoForRecordings")) {
+    return;
+  }
+  std::vector<Schedule> kept = Schedule::FromRows(query);
+  for (const Schedule& row : kept) Schedule::Update(row.m_id, L"Owner", std::wstring());
+  TellKept(kept);
+}
+
+void SeasonPasses::RemoveSchedulesForPass(int32_t passId) {
+  PMutexLock hold(PassWorkMutex());
+  PassRows rows;
+  if (!LoadPassRows(passId, &rows)) return;
+  LogDebug(L"SeasonPasses::RemoveSchedulesForPass %d: %d pending", passId,
+           static_cast<int32_t>(rows.pendingIds.size()));
+  DropPending(rows.pendingIds);
+  Transaction transaction(L"RemoveSchedulesForPass");
+  if (!DetachAndDelete(passId) || !transaction.Commit()) return;  // rolled back
+  TellKept(rows.kept);
+  engine_.UpdateConflicts(0);
+}
+
+bool SeasonPasses::RemoveSeasonPass(int32_t passId, bool deleteMedium) {
+  PMutexLock hold(PassWorkMutex());
+  SQLite pass;
+  if (!pass.RunQuery(tev::WFormat(L"SELECT * FROM SeasonPasses WHERE %ls = %d", L"ID", passId),
+                     L"RemoveSeasonPass") ||
+      pass.GetRowCount() != 1) {
+    LogError(L"SeasonPasses::RemoveSeasonPass: no pass %d", passId);
+    return false;
+  }
+  const int32_t priority = pass.GetInt("Priority");
+  const std::wstring mediumId = pass.GetString("TevMediumId");
+  PassRows rows;
+  if (!LoadPassRows(passId, &rows)) return false;
+  DropPending(rows.pendingIds);
+
+  std::vector<int32_t> renumbered;
+  Transaction transaction(L"RemoveSeasonPass");
+  if (!transaction.Active()) return false;
+  const bool ok =
+      DetachAndDelete(passId) &&
+      (priority <= 0 || RenumberPriorities(priority, 0, passId, &renumbered)) &&
+      Run(tev::WFormat(L"DELETE FROM SeasonPasses WHERE %ls = %d", L"ID", passId),
+          L"SeasonPasses::RemoveSeasonPass");
+  if (!ok || !transaction.Commit()) return false;  // rolled back
+
+  TellKept(rows.kept);
+  if (deleteMedium && !mediumId.empty() && TheVel() != nullptr) {
+    TheVel()->DeleteMedium(mediumId, true, true);
+  }
+  RepublishPasses(renumbered);
+  engine_.UpdateConflicts(0);
+  return true;
+}
+
+void SeasonPasses::RefreshPass(Schedules& engine, int32_t passId) {
+  Schedules* owner = &engine;
+  StartPassJob([owner, passId] { Refresh(owner, passId); }, L"SeasonPasses::RefreshPass");
+}

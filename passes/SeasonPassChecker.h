@@ -1,0 +1,127 @@
+// The season-pass checker: turns passes into schedules. A guide pass
+// (GuideType 1) asks the programme guide for the next seven days of its
+// programme and admits the matching airings; a pass without a guide makes
+// one schedule per qualifying day of the coming week at the pass's local
+// time of day. Every episode goes through the conflict check, is written
+// with the pass ID as Owner and is published to the media library.
+//
+// The module's checker runs a thread: first check 10 s after Start, then
+// every 24 hours, ended at once by Stop. Other checkers (a new pass, a
+// refresh) are made on the spot and called directly, without a thread.
+// Every check holds PassWorkMutex() for its whole run.
+#ifndef TEV_PASSES_SEASONPASSCHECKER_H_
+#define TEV_PASSES_SEASONPASSCHECKER_H_
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/BumpedSet.h"
+#include "platform/Variant.h"
+#include "support/PEvent.h"
+
+class PThread;
+class Schedules;
+class SQLite;
+
+// Result codes of a check besides 0 and the conflict check's own.
+constexpr int32_t kPassConflicts = 101;
+constexpr int32_t kPassGuideFailed = 102;
+
+// The values of one pass row that the admission reads.
+struct PassRow {
+  int32_t id = 0;
+  int32_t keepUntil = 0;
+  std::wstring quality;
+  std::wstring programName;
+  std::wstring channelName;
+  std::wstring channelMedium;
+  std::wstring channelMimetype;
+  std::wstring category;
+  std::wstring user;
+  std::wstring mediumId;
+  bool restricted = false;
+  int32_t priority = 0;
+  int32_t scheduleMode = 1;
+  int64_t startDate = 0;
+  int32_t duration = 0;
+  int32_t guideType = 0;
+  // The pass medium's thumbnail, rating and tags, when the caller knows
+  // them (else they are asked of the library when episodes are published).
+  bool mediaKnown = false;
+  std::wstring thumbnailId, rating, tags;
+  // From the current row of a "SELECT * FROM SeasonPasses" query.
+  static PassRow FromQuery(SQLite& query);
+};
+
+// How an episode search was started (from SeasonPasses::Add; the daily
+// check uses priority given, not first, not last).
+struct AdmissionFlags {
+  bool priorityGiven = true;
+  bool placedFirst = false;
+  bool placedLast = false;
+  // A new pass knows what its medium carries; see PassRow::mediaKnown.
+  bool mediaKnown = false;
+  std::wstring thumbnailId, rating, tags;
+};
+
+class SeasonPassChecker {
+ public:
+  explicit SeasonPassChecker(Schedules& engine);
+  ~SeasonPassChecker();  // stops the thread when it runs
+
+  // Starts the daily thread (called once by the module's start-up).
+  void Start();
+  // Ends the thread at once and joins it. Safe without Start.
+  void Stop();
+  // Test seam: the real wait before the first check (default 10 s).
+  void SetFirstDelayForTest(unsigned int milliseconds) { firstDelayMs_ = milliseconds; }
+
+  // Every pass, in table order; a pass whose guide request fails is
+  // skipped. Throws VelException when the passes cannot be read.
+  void CheckForNewEpisodes();
+  // One pass: 0, 101 conflicts (reported in *report when not null), 102
+  // the guide request failed, or a code of the conflict check. Throws
+  // VelException when the pass cannot be read or does not exist.
+  int32_t CheckForNewEpisodes(int32_t passId, VARIANT* report, const AdmissionFlags& flags);
+
+  // Whether an airing at `candidate` qualifies for a pass made at
+  // `passStart` in `mode` (local times of day and weekdays).
+  static bool AccordingToMode(int32_t mode, int64_t passStart, int64_t candidate, bool isNew);
+
+  // --- Guide passes (passes/GuideEpisodes.cpp) ---
+  int32_t AddProgramsForPass(const PassRow& pass, const VARIANT& listings, VARIANT* report,
+                             const AdmissionFlags& flags, int64_t now);
+  // One program element of one channel element. 0 (admitted or not
+  // wanted), 101, 119 or a code of the conflict check.
+  int32_t AddProgram(const PassRow& pass, const VARIANT& channel, const VARIANT& program,
+                     VARIANT* report, const AdmissionFlags& flags, int64_t now,
+                     BumpedSet& bumped);
+  // Whether a row of that title and channel name starts within the minute
+  // of `start` (intake stores starts one second past the minute).
+  static bool ProgramExists(const std::wstring& title, const std::wstring& channelName,
+                            int64_t start);
+
+  // --- Passes without a guide (passes/FixedTimeEpisodes.cpp) ---
+  int32_t CheckNonGuidePass(const PassRow& pass, int64_t now);
+  // The new schedule's ID, or 0 (already there, or a step failed).
+  static int32_t AddNonGuideProgram(const PassRow& pass, int64_t start);
+
+  // Publishes the rows of `bumped`; new episodes carry the pass medium's
+  // thumbnail, rating and tags (asked of the library once unless known).
+  static void PublishEpisodes(const PassRow& pass, const BumpedSet& bumped);
+
+ private:
+  int32_t CheckOnePass(const PassRow& pass, VARIANT* report, const AdmissionFlags& flags,
+                       bool daily, int64_t now);
+  int TimerThreadStart(void* argument);
+
+  Schedules& engine_;
+  std::unique_ptr<PThread> thread_;  // owned; null unless started
+  PEvent stopEvent_;
+  std::atomic<bool> running_{false};
+  unsigned int firstDelayMs_ = 10000;
+};
+
+#endif  // TEV_PASSES_SEASONPASSCHECKER_H_

@@ -1,0 +1,216 @@
+// Guide passes against the scripted guide: which airings of a week become
+// schedules, with which state, and what a bad guide does.
+#include <unistd.h>
+
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "tests/passes/PassFixture.h"
+
+namespace passtest {
+namespace {
+
+class GuidePassTest : public PassFixture {
+ protected:
+  // Local "hhmm" of each episode's start (database time), in ID order.
+  std::vector<std::string> Times(int passId) {
+    std::vector<std::string> times;
+    for (const auto& row : Episodes(passId)) times.push_back(row[1].substr(8, 4));
+    return times;
+  }
+  std::multiset<std::string> StatesByChannel(int passId) {
+    std::multiset<std::string> states;
+    for (const auto& row : Episodes(passId)) states.insert(row[2] + " " + row[0]);
+    return states;
+  }
+};
+
+TEST_F(GuidePassTest, AllEpisodesOfTheWeekKeepTheirLocalTimeAcrossTheChange) {
+  guide_.SetListings({Channel(L"BBC One", L"ch1", L"Show", Daily(21, 0)),
+                      Channel(L"BBC Two", L"ch2", L"Show", Daily(18, 0)),
+                      Channel(L"BBC One", L"ch1", L"Other", Daily(20, 0))});
+  const int pass = AddPass(TvPass(L"Show", Local(2027, 3, 8, 21, 0)));
+  ASSERT_GT(pass, 0);
+  const std::vector<std::string> times = Times(pass);
+  // Monday's 18:00 airing comes before the programme the pass was made from.
+  ASSERT_EQ(times.size(), 13u);
+  for (const std::string& t : times) EXPECT_TRUE(t == "2100" || t == "1800") << t;
+  EXPECT_EQ(RowCount("Status = 'DVRSTATE_SCHEDULED'"), 13);
+  EXPECT_EQ(RowCount("Name = 'Other'"), 0);
+  // Published at once, owned by the pass.
+  size_t published = 0;
+  for (const Value& in : media_.RequestsOf(L"AddMedia")) {
+    published += VUtil::GetArrayLength(peertest::Elem(in.get(), 1).get());
+  }
+  EXPECT_EQ(published, 13u);
+  EXPECT_EQ(RowCount("TevMediumId IS NULL OR TevMediumId = ''"), 0);
+}
+
+TEST_F(GuidePassTest, OnlyNewEpisodesAndOneChannel) {
+  guide_.SetListings({Channel(L"BBC One", L"ch1", L"Show", Daily(21, 0), true),
+                      Channel(L"BBC Two", L"ch2", L"Show", Daily(18, 0), true)});
+  // New only: bit 0 of the flags, every other airing (Monday's 18:00 one
+  // precedes the pass).
+  const int fresh = AddPass(TvPass(L"Show", Local(2027, 3, 8, 21, 0), 2));
+  ASSERT_GT(fresh, 0);
+  EXPECT_EQ(Episodes(fresh).size(), 7u);
+  ASSERT_TRUE(passes_->RemoveSeasonPass(fresh, true));
+  EXPECT_EQ(RowCount(), 0);
+
+  // Restricted to the pass's channel, named in another case.
+  PassDescription one = TvPass(L"Show", Local(2027, 3, 8, 21, 0));
+  one.channelName = L"bbc one";
+  one.restrictToOneChannel = true;
+  const int restricted = AddPass(one);
+  ASSERT_GT(restricted, 0);
+  const auto states = StatesByChannel(restricted);
+  EXPECT_EQ(states.count("BBC One DVRSTATE_SCHEDULED"), 7u);
+  EXPECT_EQ(states.size(), 7u);
+}
+
+TEST_F(GuidePassTest, TheSameAiringOnTwoChannelsIsRecordedOnThePassChannel) {
+  // BBC Two comes first in the listing; the pass's own channel wins anyway.
+  guide_.SetListings({Channel(L"BBC Two", L"ch2", L"Show", Daily(21, 0, 2)),
+                      Channel(L"BBC One", L"ch1", L"Show", Daily(21, 0, 2))});
+  const int pass = AddPass(TvPass(L"Show", Local(2027, 3, 8, 21, 0)));
+  ASSERT_GT(pass, 0);
+  EXPECT_EQ(StatesByChannel(pass),
+            (std::multiset<std::string>{"BBC One DVRSTATE_SCHEDULED", "BBC One DVRSTATE_SCHEDULED",
+                                        "BBC Two DVRSTATE_SKIP", "BBC Two DVRSTATE_SKIP"}));
+}
+
+TEST_F(GuidePassTest, TwoPassesOfferingOneEpisodeMakeOneRow) {
+  guide_.SetListings({Channel(L"BBC One", L"ch1", L"Show", Daily(21, 0))});
+  PassDescription restricted = TvPass(L"Show", Local(2027, 3, 8, 21, 0));
+  restricted.restrictToOneChannel = true;
+  const int a = AddPass(restricted);
+  const int b = AddPass(TvPass(L"Show", Local(2027, 3, 8, 21, 0)));
+  const int c = AddPass(TvPass(L"Show", Local(2027, 3, 8, 21, 0), 3));
+  ASSERT_GT(a, 0);
+  ASSERT_GT(b, 0);
+  ASSERT_GT(c, 0);
+  EXPECT_EQ(Episodes(a).size(), 7u);
+  EXPECT_EQ(Episodes(b).size(), 0u);
+  EXPECT_EQ(Episodes(c).size(), 0u);
+  EXPECT_EQ(RowCount(), 7);
+}
+
+TEST_F(GuidePassTest, FirstSearchWithConflictsRemovesThePass) {
+  guide_.SetListings({Channel(L"BBC One", L"ch1", L"Show", Daily(21, 0))});
+  // A manual recording on the only tuner overlaps Wednesday's airing.
+  AddManualFilm();
+  AutoVariant report;
+  EXPECT_EQ(AddPass(TvPass(L"Show", Local(2027, 3, 8, 21, 0)), &report.get()),
+            SeasonPasses::kConflictsFound);
+  EXPECT_EQ(PassCount(), 0);
+  EXPECT_EQ(RowCount(), 1);
+  // [ "", [[programme(7), conflicts]] ]
+  ASSERT_EQ(VUtil::GetArrayLength(report.get()), 2);
+  Value kept = peertest::Elem(report.get(), 1);
+  ASSERT_EQ(VUtil::GetArrayLength(kept.get()), 1);
+  Value entry = peertest::Elem(kept.get(), 0);
+  Value program = peertest::Elem(entry.get(), 0);
+  EXPECT_EQ(peertest::Str(program.get(), 0), L"Show");
+  EXPECT_EQ(VUtil::GetDateElement(program.get(), 3), Local(2027, 3, 10, 21, 0));
+  Value conflicts = peertest::Elem(entry.get(), 1);
+  ASSERT_EQ(VUtil::GetArrayLength(conflicts.get()), 1);
+  EXPECT_EQ(peertest::Str(peertest::Elem(conflicts.get(), 0).get(), 0), L"Film");
+
+  // Placed first, the pass takes the tuner from the manual recording.
+  PassDescription first = TvPass(L"Show", Local(2027, 3, 8, 21, 0));
+  first.priority = 1;
+  const int placed = AddPass(first);
+  ASSERT_GT(placed, 0);
+  EXPECT_EQ(RowCount("Owner = '" + std::to_string(placed) + "' AND Status = 'DVRSTATE_SCHEDULED'"),
+            7);
+  EXPECT_EQ(RowCount("Name = 'Film' AND Status = 'DVRSTATE_SKIP'"), 1);
+}
+
+TEST_F(GuidePassTest, PassFromAnExistingScheduleRecordsThatAiringOnce) {
+  guide_.SetListings({Channel(L"BBC One", L"ch1", L"Show", Daily(21, 0))});
+  // Intake keeps the start one second past the minute.
+  ASSERT_EQ(Add(L"Show", Local(2027, 3, 8, 21, 0) + 37, 1800), 0);
+  const int schedule = std::stoi(Rows("ID")[0][0]);
+  EXPECT_EQ(Column(schedule, "StartTime"), DbTime(Local(2027, 3, 8, 21, 0) + 1));
+  const int pass = passes_->AddPassFromSchedule(schedule, L"", false, 1, L"high",
+                                                UNTIL_SPACE_NEEDED, -1, 0, nullptr);
+  ASSERT_GT(pass, 0);
+  EXPECT_EQ(Column(schedule, "Owner"), std::to_string(pass));
+  EXPECT_EQ(Episodes(pass).size(), 7u);
+  EXPECT_EQ(RowCount(), 7);
+  EXPECT_EQ(RowCount("Status = 'DVRSTATE_SCHEDULED'"), 7);
+}
+
+TEST_F(GuidePassTest, ABadGuideAddsNothingAndTheDailyCheckGoesOn) {
+  const int web = AddPass(WebPass(L"Radio", Local(2027, 3, 8, 18, 0), 3));
+  ASSERT_GT(web, 0);
+  const int before = RowCount();
+  // A new guide pass whose guide fails is not kept.
+  guide_.SetReply(L"SearchTVListings", 7);
+  EXPECT_EQ(AddPass(TvPass(L"Show", Local(2027, 3, 8, 21, 0))), SeasonPasses::kFailed);
+  EXPECT_EQ(PassCount(), 1);
+
+  guide_.ResetReply(L"SearchTVListings");
+  guide_.SetListings({});
+  const int pass = AddPass(TvPass(L"Show", Local(2027, 3, 8, 21, 0)));
+  ASSERT_GT(pass, 0);  // an empty week is no failure
+
+  const std::vector<Value> garbage = {
+      Value::Array({Value::Str(L"junk")}),
+      Value::Array({Value::Array({Value::Long(1), Value::Str(L"no channels")})}),
+      Value::Array({Value::Array({Value::Long(2), Value::Array({Value::Str(L"a channel?"),
+                                                                 Value::Array({})})})}),
+      Value::Array({Value::Array(
+          {Value::Long(1),
+           Value::Array({Value::Array({Value::Str(L"BBC One"), Value(),
+                                       Value::Array({Value::Str(L"Show"), Value::Array({}),
+                                                     Value::Array(std::vector<Value>(15))}),
+                                       Value::Str(L"video/x-tv"), Value(), Value(), Value(),
+                                       Value::Str(L"ch1")})})})}),
+      Value(),
+  };
+  for (const Value& answer : garbage) {
+    guide_.SetReply(L"SearchTVListings", 0, answer);
+    EXPECT_NO_THROW(checker_->CheckForNewEpisodes());
+    EXPECT_EQ(RowCount(), before);
+  }
+  // A failing guide skips the guide pass; the web pass is still served.
+  guide_.SetReply(L"SearchTVListings", 9);
+  SetNow(Monday() + 86400);
+  EXPECT_NO_THROW(checker_->CheckForNewEpisodes());
+  EXPECT_EQ(RowCount(), before + 1);
+}
+
+TEST_F(GuidePassTest, DailyCheckAddsOnlyTheNewDay) {
+  guide_.SetListings({Channel(L"BBC One", L"ch1", L"Show", Daily(21, 0, 14))});
+  const int pass = AddPass(TvPass(L"Show", Local(2027, 3, 8, 21, 0)));
+  ASSERT_GT(pass, 0);
+  EXPECT_EQ(Episodes(pass).size(), 7u);
+  checker_->CheckForNewEpisodes();
+  EXPECT_EQ(Episodes(pass).size(), 7u);
+  SetNow(Monday() + 86400);
+  checker_->CheckForNewEpisodes();
+  const auto rows = Episodes(pass);
+  ASSERT_EQ(rows.size(), 8u);
+  EXPECT_EQ(rows.back()[1], DbTime(Local(2027, 3, 15, 21, 0)));
+  std::set<std::string> starts;
+  for (const auto& row : rows) starts.insert(row[1]);
+  EXPECT_EQ(starts.size(), 8u);
+}
+
+TEST_F(GuidePassTest, CheckerThreadRunsAfterItsDelayAndStopsAtOnce) {
+  AddPass(WebPass(L"Radio", Local(2027, 3, 8, 18, 0), 3));
+  dbtest::RawDb db(dbPath_);
+  db.Exec("DELETE FROM Schedules");
+  SeasonPassChecker checker(*engine_);
+  checker.SetFirstDelayForTest(10);
+  checker.Start();
+  for (int i = 0; i < 1000 && RowCount() < 7; ++i) usleep(10000);
+  checker.Stop();  // ends the day-long wait
+  EXPECT_EQ(RowCount(), 7);
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"SeasonPassChecker::Stopped"));
+}
+
+}  // namespace
+}  // namespace passtest

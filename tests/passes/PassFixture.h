@@ -1,0 +1,169 @@
+// A fixture for season-pass tests: the engine fixture (database, loopback
+// bus, scripted peers, one TV tuner) plus a pass store and a checker over
+// its engine, the zone America/New_York (daylight saving starts on
+// 2027-03-14 02:00), the product clock set to a chosen local time, and
+// helpers that build guide listings and read the tables.
+#ifndef TEV_TESTS_PASSES_PASSFIXTURE_H_
+#define TEV_TESTS_PASSES_PASSFIXTURE_H_
+
+#include <stdlib.h>
+#include <time.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "passes/PassJobs.h"
+#include "passes/SeasonPassChecker.h"
+#include "passes/SeasonPasses.h"
+#include "platform/Clock.h"
+#include "tests/engine/RowFixture.h"
+
+namespace passtest {
+
+using tev::peers::GuideChannel;
+using tev::peers::GuideProgram;
+using tev::peers::Value;
+
+// UTC seconds of a local wall-clock time.
+inline int64_t Local(int year, int month, int day, int hour, int minute) {
+  struct tm fields {};
+  fields.tm_year = year - 1900;
+  fields.tm_mon = month - 1;
+  fields.tm_mday = day;
+  fields.tm_hour = hour;
+  fields.tm_min = minute;
+  fields.tm_isdst = -1;
+  return static_cast<int64_t>(mktime(&fields));
+}
+
+// The guide's form of a UTC time: the local wall clock read as UTC.
+inline int64_t Wall(int64_t utc) {
+  const time_t t = static_cast<time_t>(utc);
+  struct tm fields {};
+  localtime_r(&t, &fields);
+  return static_cast<int64_t>(timegm(&fields));
+}
+
+class PassFixture : public enginetest::RowFixture {
+ protected:
+  // Monday 2027-03-08 12:00 local; the coming week crosses the change.
+  static int64_t Monday() { return Local(2027, 3, 8, 12, 0); }
+
+  void SetUp() override {
+    RowFixture::SetUp();
+    zone_.reset(new dbtest::ScopedEnv("TZ", "America/New_York"));  // after the base's UTC
+    tzset();
+    SetNow(Monday());
+    checker_.reset(new SeasonPassChecker(*engine_));
+    passes_.reset(new SeasonPasses(*engine_, *checker_));
+  }
+  void TearDown() override {
+    WaitForPassJobs();
+    passes_.reset();
+    checker_.reset();
+    zone_.reset();
+    tzset();
+    RowFixture::TearDown();
+  }
+  void SetNow(int64_t utc) { env_.SetNow(utc); }
+
+  // A pass on the TV channel "BBC One" (medium "ch1").
+  static PassDescription TvPass(const std::wstring& program, int64_t start, int32_t mode = 1,
+                                int32_t guideType = 1, int32_t priority = 0) {
+    PassDescription pass;
+    pass.user = L"bob";
+    pass.start = start;
+    pass.duration = 1800;
+    pass.channelName = L"BBC One";
+    pass.channelMedium = L"ch1";
+    pass.programName = program;
+    pass.category = L"Drama";
+    pass.channelMimetype = L"video/x-tv";
+    pass.scheduleMode = mode;
+    pass.quality = L"high";
+    pass.keepUntil = UNTIL_SPACE_NEEDED;
+    pass.guideType = guideType;
+    pass.priority = priority;
+    return pass;
+  }
+  // A pass on a web stream (no guide, no priority).
+  static PassDescription WebPass(const std::wstring& program, int64_t start, int32_t mode) {
+    PassDescription pass = TvPass(program, start, mode, 0, 0);
+    pass.channelName = L"Radio Web";
+    pass.channelMedium = L"web1";
+    pass.channelMimetype = L"video/x-webwin";
+    return pass;
+  }
+  int32_t AddPass(const PassDescription& pass, VARIANT* report = nullptr) {
+    return passes_->Add(pass, report, 0);
+  }
+
+  // A channel of the guide with programmes of 30 min at the given UTC
+  // starts; `isNew` marks every other one when asked.
+  static GuideChannel Channel(const std::wstring& name, const std::wstring& medium,
+                              const std::wstring& title, const std::vector<int64_t>& starts,
+                              bool alternateNew = false) {
+    GuideChannel channel;
+    channel.name = name;
+    channel.mediumId = medium;
+    for (size_t i = 0; i < starts.size(); ++i) {
+      GuideProgram p;
+      p.title = title;
+      p.duration = 1800;
+      p.start = Wall(starts[i]);
+      p.category = L"Drama";
+      p.episodeTitle = L"Episode " + std::to_wstring(i + 1);
+      p.isNew = alternateNew && i % 2 == 0;
+      channel.programs.push_back(p);
+    }
+    return channel;
+  }
+  // Daily at hh:mm local for `days` days from the Monday.
+  static std::vector<int64_t> Daily(int hour, int minute, int days = 7) {
+    std::vector<int64_t> starts;
+    for (int d = 0; d < days; ++d) starts.push_back(Local(2027, 3, 8 + d, hour, minute));
+    return starts;
+  }
+
+  // pass ID -> Priority.
+  std::map<int, int> Priorities() {
+    std::map<int, int> all;
+    dbtest::RawDb db(dbPath_);
+    for (const auto& row : db.Rows("SELECT ID, Priority FROM SeasonPasses ORDER BY ID")) {
+      all[std::stoi(row[0])] = std::stoi(row[1]);
+    }
+    return all;
+  }
+  int PassCount() {
+    dbtest::RawDb db(dbPath_);
+    return std::stoi(db.Value("SELECT count(*) FROM SeasonPasses"));
+  }
+  // Rows owned by the pass: [Status, StartTime (db text), ChannelName].
+  std::vector<std::vector<std::string>> Episodes(int passId) {
+    return Rows("Status, StartTime, ChannelName", "Owner = '" + std::to_string(passId) + "'");
+  }
+  int RowCount(const std::string& where = "1") {
+    return static_cast<int>(Rows("ID", where).size());
+  }
+  // A manual recording on BBC Two, Wednesday 20:30 to 22:30: it holds the
+  // only tuner over Wednesday's 21:00 airing.
+  void AddManualFilm() {
+    enginetest::RowValues manual;
+    manual.name = L"Film";
+    manual.channelName = L"BBC Two";
+    manual.channel = L"ch2";
+    manual.start = Local(2027, 3, 10, 20, 30);
+    manual.duration = 7200;
+    Row(manual);
+  }
+
+  std::unique_ptr<SeasonPassChecker> checker_;
+  std::unique_ptr<SeasonPasses> passes_;
+  std::unique_ptr<dbtest::ScopedEnv> zone_;
+};
+
+}  // namespace passtest
+
+#endif  // TEV_TESTS_PASSES_PASSFIXTURE_H_

@@ -1,0 +1,135 @@
+// "AddTevPass" as a client reaches it over the loopback bus: both forms,
+// the result mapping and malformed requests.
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "bus/LocalIds.h"
+#include "tests/passes/PassFixture.h"
+
+namespace passtest {
+namespace {
+
+class Client : public VelSatellite {
+ public:
+  void DefineServices() override {}
+};
+
+class PassServicesTest : public PassFixture {
+ protected:
+  void SetUp() override {
+    PassFixture::SetUp();
+    UseModuleEndpoint();
+    ASSERT_EQ(client_.Connect(bus_.host(), L"PassClient"), 0);
+    guide_.SetListings({Channel(L"BBC One", L"ch1", L"Show", Daily(21, 0))});
+  }
+  void TearDown() override {
+    client_.Disconnect();
+    PassFixture::TearDown();
+  }
+  long Call(const Value& in, VARIANT* out = nullptr) {
+    AutoVariant ret, unused;
+    EXPECT_EQ(client_.Request(L"ZoVIZ", L"AddTevPass", in.get(), out ? out : &unused, 0, &ret), 0);
+    return ret.get().vt == VT_I4 ? ret.get().lVal : -999;
+  }
+  // The eight leading elements.
+  static std::vector<Value> Head(const std::wstring& scheduleId, int32_t mode = 1,
+                                 int32_t guideType = -1, const Value& priority = Value()) {
+    return {Value::Str(L"bob"), Value::Bool(false), Value::Long(mode), Value::Str(L"high"),
+            Value::Long(1),     Value::Long(guideType), priority, Value::Str(scheduleId)};
+  }
+  // The fourteen-element description of "Show" on BBC One.
+  static std::vector<Value> Described(int32_t mode = 1, int32_t guideType = -1,
+                                      const std::wstring& program = L"Show") {
+    std::vector<Value> in = Head(L"", mode, guideType);
+    for (const Value& v :
+         {Value::Date(Wall(Local(2027, 3, 8, 21, 0))), Value::Long(1800000), Value::Str(L"BBC One"),
+          Value::Str(L"ch1"), Value::Str(program), Value::Str(L"Drama")}) {
+      in.push_back(v);
+    }
+    return in;
+  }
+
+  Client client_;
+};
+
+TEST_F(PassServicesTest, FromADescriptionAndFromASchedule) {
+  AutoVariant out;
+  ASSERT_EQ(Call(Value::Array(Described()), &out), 0);
+  const std::wstring mediumId = peertest::Str(out.get(), 0);
+  ASSERT_FALSE(mediumId.empty());
+  EXPECT_EQ(LocalIds::GetType(mediumId), LocalIds::kTypePass);
+  const int pass = LocalIds::GetLocalIdFromTevMediumId(mediumId);
+  EXPECT_EQ(Episodes(pass).size(), 7u);
+  dbtest::RawDb db(dbPath_);
+  EXPECT_EQ(db.Value("SELECT ChannelMimetype || GuideType || Priority FROM SeasonPasses"),
+            "video/x-tv11");
+  // The same again: an equal pass exists.
+  EXPECT_EQ(Call(Value::Array(Described())), 112);
+
+  // From a schedule: thirteen elements, elements 8 to 12 are not read.
+  ASSERT_EQ(Add(L"Late", Local(2027, 3, 9, 23, 0), 1800), 0);
+  const std::string scheduleMedium = db.Value("SELECT TevMediumId FROM Schedules WHERE Name = 'Late'");
+  std::vector<Value> in = Head(tev::FromStdUtf8(scheduleMedium), 3);
+  for (int i = 0; i < 5; ++i) in.push_back(Value::Long(99));
+  AutoVariant second;
+  ASSERT_EQ(Call(Value::Array(in), &second), 0);
+  const int fromSchedule = LocalIds::GetLocalIdFromTevMediumId(peertest::Str(second.get(), 0));
+  EXPECT_EQ(db.Value("SELECT ProgramName || '/' || ChannelName FROM SeasonPasses WHERE ID = " +
+                     std::to_string(fromSchedule)),
+            "Late/BBC One");
+  EXPECT_EQ(db.Value("SELECT Owner FROM Schedules WHERE Name = 'Late'"), std::to_string(fromSchedule));
+}
+
+TEST_F(PassServicesTest, ConflictsAndGuideFailureMapToCodes) {
+  AddManualFilm();
+  AutoVariant report;
+  EXPECT_EQ(Call(Value::Array(Described()), &report), 101);
+  EXPECT_EQ(VUtil::GetArrayLength(report.get()), 2);
+  guide_.SetReply(L"SearchTVListings", 3);
+  EXPECT_EQ(Call(Value::Array(Described(2))), 102);
+  EXPECT_EQ(PassCount(), 0);
+  EXPECT_EQ(RowCount(), 1);
+}
+
+TEST_F(PassServicesTest, MalformedRequestsStoreNothing) {
+  AddPass(TvPass(L"Kept", Local(2027, 3, 8, 22, 0), 3, 0, 0));
+  const auto before = Priorities();
+  const int rows = RowCount();
+  std::vector<Value> mistyped = Described();
+  mistyped[2] = Value::Str(L"1");
+  std::vector<Value> noPriorityType = Described();
+  noPriorityType[6] = Value::Str(L"high");
+  std::vector<Value> badDate = Described();
+  badDate[8] = Value::Str(L"tomorrow");
+  const std::vector<Value> full = Described();
+  const Value requests[] = {
+      Value::Array(mistyped),
+      Value::Array(noPriorityType),
+      Value::Array(badDate),
+      Value::Array(Described(7)),                      // unknown schedule mode
+      Value::Array(Described(1, 2)),                   // unknown guide type
+      Value::Array(Described(1, -1, L"")),             // no programme name
+      Value::Array(std::vector<Value>(full.begin(), full.begin() + 5)),
+      Value::Array(Head(L"")),                          // neither schedule nor description
+      Value::Str(L"AddTevPass"),
+  };
+  for (const Value& in : requests) EXPECT_EQ(Call(in), 1);
+  EXPECT_EQ(Call(Value::Array(Head(L"no-such-medium"))), 103);
+  EXPECT_EQ(Priorities(), before);
+  EXPECT_EQ(RowCount(), rows);
+  // Priorities 0, -5 and 10000 are all accepted places (last, last, first).
+  EXPECT_EQ(Call(Value::Array(Described(1))), 0);
+  std::vector<Value> negative = Described(2);
+  negative[6] = Value::Long(-5);
+  EXPECT_EQ(Call(Value::Array(negative)), 0);
+  std::vector<Value> high = Described(3);
+  high[6] = Value::Long(10000);
+  EXPECT_EQ(Call(Value::Array(high)), 0);
+  std::multiset<int> places;
+  for (const auto& entry : Priorities()) places.insert(entry.second);
+  EXPECT_EQ(places, (std::multiset<int>{1, 2, 3, 4}));
+}
+
+}  // namespace
+}  // namespace passtest

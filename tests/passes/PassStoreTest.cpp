@@ -1,0 +1,212 @@
+// The pass store: adding, priorities, moving and removing passes.
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "tests/passes/PassFixture.h"
+
+namespace passtest {
+namespace {
+
+class PassStoreTest : public PassFixture {
+ protected:
+  // A fixed-time TV pass: no guide traffic, one row a day at 21:00.
+  int32_t Television(const std::wstring& name, int32_t priority) {
+    return AddPass(TvPass(name, Local(2027, 3, 8, 21, 0), 3, 0, priority));
+  }
+  int Move(int passId, const Value& place) {
+    Value pairs = Value::Pairs({{L"priority", place}});
+    return engine_->UpdatePassMedium(0, passId, pairs.get());
+  }
+};
+
+TEST_F(PassStoreTest, PrioritiesStayDenseThroughAddMoveAndRemove) {
+  const int p = Television(L"P", 0), q = Television(L"Q", 0);
+  EXPECT_EQ(Priorities(), (std::map<int, int>{{p, 1}, {q, 2}}));
+  // Any positive priority puts the pass first.
+  const int r = Television(L"R", 5);
+  EXPECT_EQ(Priorities(), (std::map<int, int>{{p, 2}, {q, 3}, {r, 1}}));
+  // A web pass has no priority and no guide, whatever was asked.
+  PassDescription web = WebPass(L"W", Local(2027, 3, 8, 18, 0), 3);
+  web.guideType = 1;
+  web.priority = 4;
+  const int w = AddPass(web);
+  ASSERT_GT(w, 0);
+  dbtest::RawDb db(dbPath_);
+  EXPECT_EQ(db.Value("SELECT GuideType FROM SeasonPasses WHERE ID = " + std::to_string(w)), "0");
+  EXPECT_EQ(Priorities()[w], 0);
+
+  // Down, up, and past the end (the last place).
+  EXPECT_EQ(Move(r, Value::Long(3)), 0);
+  EXPECT_EQ(Priorities(), (std::map<int, int>{{p, 1}, {q, 2}, {r, 3}, {w, 0}}));
+  EXPECT_EQ(Move(q, Value::Str(L"1")), 0);
+  EXPECT_EQ(Priorities(), (std::map<int, int>{{p, 2}, {q, 1}, {r, 3}, {w, 0}}));
+  EXPECT_EQ(Move(q, Value::Long(10000)), 0);
+  EXPECT_EQ(Priorities(), (std::map<int, int>{{p, 1}, {q, 3}, {r, 2}, {w, 0}}));
+
+  // Refused places and passes without a place change nothing.
+  WaitForPassJobs();
+  media_.ClearRequests();
+  EXPECT_EQ(Move(p, Value::Long(0)), 403);
+  EXPECT_EQ(Move(p, Value::Long(-5)), 403);
+  EXPECT_EQ(Move(p, Value::Str(L"first")), 403);
+  EXPECT_EQ(Move(w, Value::Long(1)), 403);
+  EXPECT_EQ(Priorities(), (std::map<int, int>{{p, 1}, {q, 3}, {r, 2}, {w, 0}}));
+  EXPECT_EQ(media_.CountOf(L"AddMedium"), 0u);
+
+  // Removing the middle one closes the gap; removing the web pass moves none.
+  EXPECT_TRUE(passes_->RemoveSeasonPass(r, true));
+  EXPECT_EQ(Priorities(), (std::map<int, int>{{p, 1}, {q, 2}, {w, 0}}));
+  EXPECT_TRUE(passes_->RemoveSeasonPass(w, true));
+  EXPECT_EQ(Priorities(), (std::map<int, int>{{p, 1}, {q, 2}}));
+  EXPECT_FALSE(passes_->RemoveSeasonPass(w, true));
+}
+
+TEST_F(PassStoreTest, PriorityMoveRepublishesTheOthersAndClampedPass) {
+  const int p = Television(L"P", 0), q = Television(L"Q", 0), r = Television(L"R", 0);
+  media_.ClearRequests();
+  EXPECT_EQ(Move(r, Value::Long(9)), 0);  // already last: nothing moves
+  EXPECT_EQ(Priorities(), (std::map<int, int>{{p, 1}, {q, 2}, {r, 3}}));
+  EXPECT_EQ(Move(r, Value::Long(1)), 0);
+  EXPECT_EQ(Priorities(), (std::map<int, int>{{p, 2}, {q, 3}, {r, 1}}));
+  // P and Q were republished with their new places.
+  std::map<std::wstring, int32_t> published;
+  for (const Value& in : media_.RequestsOf(L"AddMedium")) {
+    Value list = peertest::Elem(in.get(), 1);
+    std::wstring path;
+    int32_t priority = 0;
+    VUtil::FindPair(list.get(), L"path", &path);
+    VUtil::FindPairNoCase(list.get(), L"priority", &priority);
+    published[path] = priority;
+  }
+  EXPECT_EQ(published[L"RP" + std::to_wstring(p)], 2);
+  EXPECT_EQ(published[L"RP" + std::to_wstring(q)], 3);
+}
+
+TEST_F(PassStoreTest, LibraryChangesToAPassThroughUpdateMedium) {
+  const int pass = Television(L"P", 0);
+  dbtest::RawDb db(dbPath_);
+  const std::wstring medium = tev::FromStdUtf8(db.Value("SELECT TevMediumId FROM SeasonPasses"));
+  auto update = [&](int32_t action, const Value& pairs) {
+    return engine_->UpdateMedium(Value::Array({Value::Long(action), Value::Str(medium), pairs}).get(),
+                                 tev::Clock::Now());
+  };
+  auto column = [&](const std::string& name) {
+    return db.Value("SELECT " + name + " FROM SeasonPasses WHERE ID = " + std::to_string(pass));
+  };
+  // The first pair a pass takes ends the call.
+  media_.ClearRequests();
+  EXPECT_EQ(update(0, Value::Pairs({{L"genre", Value::Str(L"Comedy")},
+                                     {L"keepUntil", Value::Str(L"AT_LEAST_2_DAYS")}})),
+            0);
+  WaitForPassJobs();
+  EXPECT_EQ(column("Category"), "Comedy");
+  EXPECT_EQ(column("KeepUntil"), "1");
+  ASSERT_EQ(media_.CountOf(L"SetMediaAttributes"), 1u);  // to its seven pending episodes
+  EXPECT_EQ(VUtil::GetArrayLength(peertest::Elem(Last(media_, L"SetMediaAttributes").get(), 1).get()),
+            7);
+  EXPECT_EQ(update(0, Value::Pairs({{L"channel", Value::Str(L"BBC Two")}})), 403);
+  EXPECT_EQ(update(0, Value::Pairs({{L"duration", Value::Long(500)}})), 403);
+  EXPECT_EQ(update(0, Value::Pairs({{L"searchTVGuide", Value::Long(2)}})), 403);
+  EXPECT_EQ(update(0, Value::Pairs({{L"title", Value::Str(L"New")}, {L"genre", Value::Str(L"X")}})), 0);
+  EXPECT_EQ(column("ProgramName || Category || Duration"), "PComedy1800");
+
+  // A new time of day: the pending episodes are made again at 22:30.
+  EXPECT_EQ(update(0, Value::Pairs({{L"startTime", Value::Str(L"2027-03-08 22:30:00")}})), 0);
+  WaitForPassJobs();
+  const auto rows = Episodes(pass);
+  ASSERT_EQ(rows.size(), 7u);
+  for (const auto& row : rows) EXPECT_EQ(row[1].substr(8), "223000");
+
+  EXPECT_EQ(update(1, Value()), 0);
+  EXPECT_EQ(PassCount(), 0);
+  EXPECT_EQ(RowCount(), 0);
+}
+
+TEST_F(PassStoreTest, EqualPassIsRefusedAndInsertsNothing) {
+  const int first = Television(L"P", 0);
+  ASSERT_GT(first, 0);
+  const int rows = RowCount();
+  EXPECT_EQ(Television(L"P", 0), SeasonPasses::kEqualPassExists);
+  EXPECT_EQ(PassCount(), 1);
+  EXPECT_EQ(RowCount(), rows);
+  EXPECT_EQ(Priorities(), (std::map<int, int>{{first, 1}}));
+}
+
+TEST_F(PassStoreTest, RemovalKeepsFinishedRecordingsAndDropsPendingOnes) {
+  const int pass = Television(L"P", 0);
+  ASSERT_GT(pass, 0);
+  const int pending = RowCount("Owner = '" + std::to_string(pass) + "'");
+  EXPECT_EQ(pending, 7);
+  dbtest::RawDb db(dbPath_);
+  const char* const kept[] = {"DVRSTATE_COMPLETE", "DVRSTATE_COMPLETE_PARTIAL",
+                              "DVRSTATE_RECORDING"};
+  for (const char* status : kept) {
+    enginetest::RowValues values;
+    values.name = std::wstring(L"old ") + tev::FromStdUtf8(status);
+    values.status = tev::FromStdUtf8(status);
+    values.start = Monday() - 86400;
+    const int id = Row(values);
+    db.Exec("UPDATE Schedules SET Owner = '" + std::to_string(pass) + "', TevMediumId = 'K" +
+            std::to_string(id) + "' WHERE ID = " + std::to_string(id));
+  }
+  const std::string passMedium = db.Value("SELECT TevMediumId FROM SeasonPasses");
+  media_.ClearRequests();
+
+  ASSERT_TRUE(passes_->RemoveSeasonPass(pass, true));
+  EXPECT_EQ(PassCount(), 0);
+  EXPECT_EQ(RowCount("Owner != ''"), 0);
+  EXPECT_EQ(RowCount(), 3);
+  EXPECT_EQ(RowCount("Status = 'DVRSTATE_SCHEDULED'"), 0);
+  // The library lost the plans and the pass, and the recordings their pass.
+  std::vector<std::wstring> removed;
+  for (const Value& in : media_.RequestsOf(L"RemoveImportedMedia")) {
+    Value lists = peertest::Elem(in.get(), 1);
+    for (long i = 0; i < VUtil::GetArrayLength(lists.get()); ++i) {
+      std::wstring id;
+      VUtil::FindPair(peertest::Elem(lists.get(), i).get(), L"tevMediumId", &id);
+      removed.push_back(id);
+    }
+  }
+  ASSERT_EQ(removed.size(), 8u);  // seven episodes, then the pass
+  EXPECT_EQ(removed.back(), tev::FromStdUtf8(passMedium));
+  ASSERT_EQ(media_.CountOf(L"SetMediaAttributes"), 1u);
+  Value attribute = Last(media_, L"SetMediaAttributes");
+  EXPECT_EQ(VUtil::GetArrayLength(peertest::Elem(attribute.get(), 1).get()), 3);
+}
+
+TEST_F(PassStoreTest, FailedStatementLeavesPassAndPrioritiesWhole) {
+  const int p = Television(L"P", 0), q = Television(L"Q", 0);
+  const int rows = RowCount();
+  // Every statement after the next few fails: the removal must roll back.
+  for (int successes = 0; successes < 100; ++successes) {
+    SQLite::FailStatementsAfterForTest(successes);
+    passes_->RemoveSeasonPass(p, false);
+    SQLite::FailStatementsAfterForTest(-1);
+    const std::map<int, int> now = Priorities();
+    if (now.size() == 2) {
+      EXPECT_EQ(now, (std::map<int, int>{{p, 1}, {q, 2}})) << successes;
+      EXPECT_EQ(RowCount(), rows) << successes;
+    } else {
+      EXPECT_EQ(now, (std::map<int, int>{{q, 1}})) << successes;
+      break;
+    }
+  }
+  EXPECT_EQ(Priorities(), (std::map<int, int>{{q, 1}}));
+
+  // Adding at the top under the same faults: dense places, whole or nothing.
+  for (int successes = 0; successes < 40; ++successes) {
+    SQLite::FailStatementsAfterForTest(successes);
+    const int added = Television(L"N" + std::to_wstring(successes), 5);
+    SQLite::FailStatementsAfterForTest(-1);
+    std::set<int> places;
+    for (const auto& entry : Priorities()) places.insert(entry.second);
+    EXPECT_EQ(*places.begin(), 1) << successes;
+    EXPECT_EQ(*places.rbegin(), static_cast<int>(places.size())) << successes;
+    EXPECT_EQ(places.size(), Priorities().size()) << successes;
+    if (added > 0) break;
+  }
+}
+
+}  // namespace
+}  // namespace passtest
