@@ -1,16 +1,18 @@
-// Median time of the statements the engine runs most, on a 10,000-row
-// Schedules table: Populate by file name, the recording timer's start and
-// stop queries, and the conflict check's overlap selection. Each runs
-// through SQLite::RunQuery (text statement, whole result loaded with
-// sqlite3_get_table, rows read by column name into a Schedule: the first
-// row for the timer, every row otherwise, as the engine does) and, in the
-// same run, as a statement prepared once on a second connection (values
-// bound, every row stepped with every column read as text). The ratio is
-// RunQuery / prepared. No goal: this is the baseline for later work on
-// indexes.
+// Median time of the statements one "ScheduleRecording" runs (duplicate
+// tests, the conflict check's overlap selection, the read-back, the medium
+// id, the timer's start and stop queries, the old-row sweep) and of the
+// insert itself, on Schedules tables filled as years of use fill them (90 %
+// finished recordings over five years, 10 % scheduled over the coming year,
+// a few skipped or conflicting) at 100, 10,000 and 100,000 rows. Each
+// statement runs through SQLite::RunQuery as the engine runs it (text,
+// whole result loaded, rows read by name into a Schedule: the first row for
+// the limited timer queries, every row otherwise). Printed per size, with
+// the sum over one ScheduleRecording's statements and its growth from 100
+// to 100,000 rows (goal: at most 2x), and the query plan of each statement
+// at the largest size.
 //
-// Usage: db_queries [--rows N] [--runs N]. The data lives in a temporary
-// folder that is removed at the end.
+// Usage: db_queries [--runs N]. The data lives in temporary folders that
+// are removed at the end.
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <time.h>
@@ -25,270 +27,207 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
 #include "platform/Clock.h"
 #include "support/WideText.h"
+#include "tests/common/ScheduleTable.h"
 
 namespace {
-
-typedef std::function<size_t()> Operation;  // returns the rows seen
 
 // Bytes read, kept so that no read is optimised away.
 volatile size_t g_sink = 0;
 
-double MedianMicros(const Operation& op, int runs, size_t* rows) {
-  std::vector<double> samples;
-  samples.reserve(static_cast<size_t>(runs));
-  for (int i = 0; i < runs; ++i) {
-    auto begin = std::chrono::steady_clock::now();
-    *rows = op();
-    auto end = std::chrono::steady_clock::now();
-    samples.push_back(std::chrono::duration<double, std::micro>(end - begin).count());
-  }
-  std::sort(samples.begin(), samples.end());
-  return samples[samples.size() / 2];
-}
-
-// A statement prepared once; each run binds, steps every row reading all
-// columns as text, and resets.
-class Prepared {
- public:
-  Prepared(sqlite3* db, const std::string& sql) {
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK) {
-      std::fprintf(stderr, "prepare failed: %s\n%s\n", sqlite3_errmsg(db), sql.c_str());
-      std::exit(1);
-    }
-  }
-  ~Prepared() { sqlite3_finalize(stmt_); }
-  struct Arg {
-    Arg(const std::string& text) : text(text) {}  // NOLINT: implicit on purpose
-    Arg(const char* text) : text(text) {}         // NOLINT
-    Arg(int64_t number) : isNumber(true), number(number) {}  // NOLINT
-    bool isNumber = false;
-    int64_t number = 0;
-    std::string text;
-  };
-  size_t Run(const std::vector<Arg>& args) {
-    for (size_t i = 0; i < args.size(); ++i) {
-      const int at = static_cast<int>(i + 1);
-      if (args[i].isNumber) {
-        sqlite3_bind_int64(stmt_, at, args[i].number);
-      } else {
-        sqlite3_bind_text(stmt_, at, args[i].text.c_str(), -1, SQLITE_TRANSIENT);
-      }
-    }
-    size_t rows = 0;
-    size_t bytes = 0;
-    while (sqlite3_step(stmt_) == SQLITE_ROW) {
-      ++rows;
-      for (int c = 0; c < sqlite3_column_count(stmt_); ++c) {
-        const unsigned char* text = sqlite3_column_text(stmt_, c);
-        if (text != nullptr) bytes += std::strlen(reinterpret_cast<const char*>(text));
-      }
-    }
-    sqlite3_reset(stmt_);
-    g_sink = g_sink + bytes;
-    return rows;
-  }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
-
-// Reads the first row of a RunQuery result, as the timer does.
-size_t ReadFirst(SQLite& query) {
-  Schedule row;
-  if (query.GetRowCount() > 0) row.FillFromRow(query);
-  g_sink = g_sink + row.m_filePath.size();
-  return static_cast<size_t>(query.GetRowCount());
-}
-
-// Reads every row of a RunQuery result by name, as the conflict check does.
-size_t WalkAll(SQLite& query) {
+// Reads the rows of a RunQuery result by name, as the engine does: the
+// first only, or all.
+void ReadRows(SQLite& query, bool all) {
   size_t bytes = 0;
   for (int32_t i = 0; i < query.GetRowCount(); ++i) {
     Schedule row;
     row.FillFromRow(query);
     bytes += row.m_filePath.size();
+    if (!all) break;
     query.Next();
   }
   g_sink = g_sink + bytes;
-  return static_cast<size_t>(query.GetRowCount());
 }
 
-const char* const kColumns =
-    "ID, User, Type, Status, ChannelName, ChannelMimetype, Channel, Owner, StartTime, EndTime, "
-    "Duration, Name, Category, EpisodeTitle, EpisodeUrl, Description, FilePath, Quality, Tuner, "
-    "Subtitle, KeepUntil, PlayPosition, StartPadding, EndPadding, TevMediumId";
+struct Statement {
+  const char* name;
+  std::wstring sql;
+  int32_t limit;  // LimitRows, 0 for none
+};
 
-std::wstring PathOf(int i) { return tev::WFormat(L"/srv/tev/Recorded TV/Show %05d.wmv", i); }
+struct Measured {
+  std::vector<double> medians;  // per statement, microseconds
+  std::vector<std::vector<std::string>> plans;
+  double insert = 0;
+  bool ok = false;
+};
+
+// The statements of one ScheduleRecording of a programme at `start`, with
+// the texts the engine uses.
+std::vector<Statement> IntakeStatements(int64_t start, const std::wstring& path) {
+  const std::wstring s = FormatTime3(start);
+  const std::wstring e = FormatTime3(start + 3600);
+  const std::wstring now = FormatTime3(tev::Clock::Now());
+  const std::wstring cutOff = FormatTime3(tev::Clock::Now() - 120);
+  return {
+      {"file name in use", tev::WFormat(L"SELECT * FROM Schedules WHERE FilePath = '%ls' AND ID!=0",
+                                        path.c_str()),
+       0},
+      {"same programme", tev::WFormat(L"SELECT * FROM Schedules WHERE Name = 'Show 7' AND Channel = "
+                                      L"'tv.7' AND StartTime = %ls AND Duration = 3600 AND "
+                                      L"(Status = 'DVRSTATE_SCHEDULED' OR Status = "
+                                      L"'DVRSTATE_CONFLICT' OR Status = 'DVRSTATE_SKIP') AND ID != 0",
+                                      s.c_str()),
+       0},
+      {"overlap selection",
+       tev::WFormat(L"SELECT * FROM Schedules WHERE ((StartTime >= %ls AND StartTime < %ls) OR  "
+                    L"(EndTime > %ls AND EndTime <= %ls) OR  (StartTime <= %ls AND EndTime > "
+                    L"%ls)) AND (Status = 'DVRSTATE_RECORDING' OR Status = "
+                    L"'DVRSTATE_SCHEDULED') AND (ChannelMimetype = 'video/x-tv') AND (ID != 0)",
+                    s.c_str(), e.c_str(), s.c_str(), e.c_str(), s.c_str(), e.c_str()),
+       0},
+      {"read back", tev::WFormat(L"SELECT * FROM Schedules WHERE FilePath = '%ls' AND "
+                                 L"Status='DVRSTATE_SCHEDULED'",
+                                 path.c_str()),
+       0},
+      {"medium id", L"SELECT * from Schedules WHERE ID = 77", 0},
+      {"timer start", tev::WFormat(L"SELECT * FROM Schedules WHERE Status = 'DVRSTATE_SCHEDULED' "
+                                   L"AND StartTime > %ls ORDER BY StartTime",
+                                   cutOff.c_str()),
+       1},
+      {"timer stop", tev::WFormat(L"SELECT * FROM Schedules WHERE Status = 'DVRSTATE_SCHEDULED' OR "
+                                  L"Status = 'DVRSTATE_RECORDING'  AND EndTime > %ls ORDER BY "
+                                  L"EndTime",
+                                  cutOff.c_str()),
+       1},
+      {"old skipped rows", tev::WFormat(L"SELECT * from Schedules WHERE (Status = 'DVRSTATE_SKIP' OR "
+                                        L"Status = 'DVRSTATE_CONFLICT')AND EndTime < %ls",
+                                        now.c_str()),
+       0},
+  };
+}
+
+std::vector<std::string> Plan(sqlite3* raw, const std::string& sql) {
+  std::vector<std::string> lines;
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(raw, ("EXPLAIN QUERY PLAN " + sql).c_str(), -1, &stmt, nullptr) ==
+      SQLITE_OK) {
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+      lines.push_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 3)));
+    }
+  }
+  sqlite3_finalize(stmt);
+  return lines;
+}
+
+Measured MeasureAt(int rows, int runs) {
+  Measured measured;
+  char pattern[] = "/tmp/tev-db-bench.XXXXXX";
+  if (mkdtemp(pattern) == nullptr) return measured;
+  const std::string folder = std::string(pattern) + "/TevPVR";
+  sqlite3* raw = nullptr;
+  tev::test::TableShape shape;
+  shape.rows = rows;
+  std::string error;
+  if (SQLite::Initialize(tev::FromStdUtf8(folder)) &&
+      sqlite3_open((folder + "/TevPVR.db").c_str(), &raw) == SQLITE_OK &&
+      tev::test::FillSchedules(raw, shape, tev::Clock::Now(), &error)) {
+    const int64_t start = (tev::Clock::Now() / 3600 + 72) * 3600;
+    const std::wstring path = L"/srv/tev/Recorded TV/Bench_BBC One_" + FormatTime3(start) +
+                              L" Tev.asf";
+    for (const Statement& statement : IntakeStatements(start, path)) {
+      std::vector<double> samples;
+      for (int i = 0; i < runs; ++i) {
+        auto a = std::chrono::steady_clock::now();
+        SQLite query;
+        if (statement.limit > 0) query.LimitRows(statement.limit);
+        query.RunQuery(statement.sql, L"bench");
+        ReadRows(query, statement.limit == 0);
+        samples.push_back(bench::Micros(a, std::chrono::steady_clock::now()));
+      }
+      measured.medians.push_back(bench::Median(samples));
+      std::string sql = SQLite::RewriteColumnList(tev::ToStdUtf8(statement.sql));
+      if (statement.limit > 0) sql += " LIMIT " + std::to_string(statement.limit);
+      measured.plans.push_back(Plan(raw, sql));
+    }
+    // The insert, each row removed again outside the timing.
+    std::vector<double> samples;
+    for (int i = 0; i < runs; ++i) {
+      Schedule row;
+      row.m_user = L"bench";
+      row.m_status = DVRSTATE_SCHEDULED;
+      row.m_type = L"Manual";
+      row.m_channelName = L"BBC One";
+      row.m_channelMimetype = L"video/x-tv";
+      row.m_channel = L"ch1";
+      row.m_startTime = start + i * 3600;
+      row.m_duration = 3600;
+      row.m_endTime = row.m_startTime + 3600;
+      row.m_name = L"Bench";
+      row.m_filePath = path + std::to_wstring(i);
+      auto a = std::chrono::steady_clock::now();
+      row.Insert();
+      samples.push_back(bench::Micros(a, std::chrono::steady_clock::now()));
+      Schedule::Delete(row.m_filePath);
+    }
+    measured.insert = bench::Median(samples);
+    measured.ok = true;
+  } else if (!error.empty()) {
+    std::fprintf(stderr, "db_queries: fill failed: %s\n", error.c_str());
+  }
+  sqlite3_close_v2(raw);
+  SQLite::Close();
+  SQLite::ResetForTest();
+  std::error_code ec;
+  std::filesystem::remove_all(pattern, ec);
+  return measured;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  int rowsWanted = 10000;
-  int runs = 101;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--rows") == 0) rowsWanted = std::max(100, std::atoi(argv[i + 1]));
-    if (std::strcmp(argv[i], "--runs") == 0) runs = std::max(1, std::atoi(argv[i + 1]));
-  }
+  const int runs = bench::Runs(argc, argv, 101);
   setenv("TZ", "UTC", 1);
   tzset();
+  const int sizes[] = {100, 10000, 100000};
+  std::vector<Measured> all;
+  for (int rows : sizes) {
+    all.push_back(MeasureAt(rows, runs));
+    if (!all.back().ok) return 1;
+  }
+  const std::vector<Statement> statements = IntakeStatements(0, L"");
 
-  char pattern[] = "/tmp/tev-db-bench.XXXXXX";
-  if (mkdtemp(pattern) == nullptr) return 1;
-  const std::string folder = std::string(pattern) + "/TevPVR";
-  if (!SQLite::Initialize(tev::FromStdUtf8(folder))) return 1;
-
-  // The table: a year of history around now, most rows finished, one in
-  // ten still to come, a few recording, conflicting or skipped.
-  const int64_t now = tev::Clock::Now() / 60 * 60;
-  const int64_t first = now - 300LL * 86400;
-  {
-    SQLite batch;
-    batch.Begin(L"bench");
-    for (int i = 0; i < rowsWanted; ++i) {
-      Schedule s;
-      s.m_user = L"bench";
-      s.m_type = L"Automatic";
-      const int kind = i % 100;
-      s.m_startTime = first + static_cast<int64_t>(i) * (365LL * 86400 / rowsWanted);
-      s.m_duration = 1800 + (i % 4) * 900;
-      s.m_endTime = s.m_startTime + s.m_duration;
-      if (s.m_startTime > now) {
-        s.m_status = kind < 90 ? DVRSTATE_SCHEDULED : (kind < 95 ? DVRSTATE_CONFLICT : DVRSTATE_SKIP);
-      } else {
-        s.m_status = kind < 2 ? DVRSTATE_RECORDING : (kind < 10 ? DVRSTATE_MISSED : DVRSTATE_COMPLETE);
-      }
-      s.m_channelName = tev::WFormat(L"Channel %d", i % 12);
-      s.m_channelMimetype = (i % 10 == 0) ? L"video/x-webwin" : L"video/x-tv";
-      s.m_channel = tev::WFormat(L"channel-medium-%d", i % 12);
-      s.m_name = tev::WFormat(L"Show %d", i % 500);
-      s.m_category = L"Series";
-      s.m_description = L"An episode of a show that runs every week at the same time.";
-      s.m_filePath = PathOf(i);
-      s.m_quality = L"high";
-      s.m_keepUntil = UNTIL_SPACE_NEEDED;
-      s.Insert();
+  std::printf("db_queries: statements of one ScheduleRecording, %d runs each, median us\n", runs);
+  std::printf("  %-20s %10s %10s %10s %8s\n", "statement", "100", "10,000", "100,000", "growth");
+  std::vector<double> sums(all.size(), 0.0);
+  for (size_t s = 0; s < statements.size(); ++s) {
+    std::printf("  %-20s", statements[s].name);
+    for (size_t k = 0; k < all.size(); ++k) {
+      std::printf(" %10.1f", all[k].medians[s]);
+      sums[k] += all[k].medians[s];
     }
-    batch.Commit(L"bench");
+    std::printf(" %7.2fx\n", all.back().medians[s] / all.front().medians[s]);
   }
+  std::printf("  %-20s", "insert");
+  for (const Measured& m : all) std::printf(" %10.1f", m.insert);
+  std::printf(" %7.2fx\n", all.back().insert / all.front().insert);
+  std::printf("  %-20s", "sum with the insert");
+  for (size_t k = 0; k < all.size(); ++k) std::printf(" %10.1f", sums[k] + all[k].insert);
+  const double growth = (sums.back() + all.back().insert) / (sums.front() + all.front().insert);
+  std::printf(" %7.2fx\n", growth);
+  bench::PrintGoal("one ScheduleRecording's statements at 100,000 rows <= 2x at 100 rows",
+                   growth <= 2.0);
 
-  sqlite3* raw = nullptr;
-  if (sqlite3_open((folder + "/TevPVR.db").c_str(), &raw) != SQLITE_OK) return 1;
-
-  const std::string cutOff = tev::ToStdUtf8(FormatTime3(now - 120));
-  const int64_t cutOffNumber = std::stoll(cutOff);
-  const int64_t programStart = now + 7 * 86400;
-  const std::string s = tev::ToStdUtf8(FormatTime3(programStart));
-  const std::string e = tev::ToStdUtf8(FormatTime3(programStart + 3600));
-
-  struct Row {
-    const char* name;
-    double runQuery;
-    double prepared;
-    size_t rows;
-  };
-  std::vector<Row> results;
-  size_t rowsA = 0;
-  size_t rowsB = 0;
-
-  // 1. Populate by file name.
-  {
-    int n = 0;
-    Operation text = [&] {
-      Schedule row(PathOf((n++ * 7919) % rowsWanted), DVRSTATE_COMPLETE);
-      return static_cast<size_t>(row.m_id > 0 ? 1 : 0);
-    };
-    Prepared stmt(raw, std::string("SELECT ") + kColumns + " FROM Schedules WHERE FilePath = ?");
-    int m = 0;
-    Operation prepared = [&] {
-      return stmt.Run({tev::ToStdUtf8(PathOf((m++ * 7919) % rowsWanted))});
-    };
-    double a = MedianMicros(text, runs, &rowsA);
-    double b = MedianMicros(prepared, runs, &rowsB);
-    results.push_back({"Populate by file name", a, b, rowsA});
+  std::printf("Query plans at 100,000 rows\n");
+  for (size_t s = 0; s < statements.size(); ++s) {
+    std::printf("  %s\n", statements[s].name);
+    for (const std::string& line : all.back().plans[s]) std::printf("    %s\n", line.c_str());
   }
-
-  // 2. Timer: start query.
-  {
-    const std::wstring sql =
-        tev::WFormat(L"SELECT * FROM Schedules WHERE Status = '%ls' AND StartTime > %ls ORDER BY StartTime",
-                     DVRSTATE_SCHEDULED, tev::FromStdUtf8(cutOff).c_str());
-    Operation text = [&] {
-      SQLite q;
-      q.RunQuery(sql, L"bench");
-      return ReadFirst(q);
-    };
-    Prepared stmt(raw, std::string("SELECT ") + kColumns +
-                           " FROM Schedules WHERE Status = ? AND StartTime > ? ORDER BY StartTime");
-    Operation prepared = [&] { return stmt.Run({"DVRSTATE_SCHEDULED", cutOffNumber}); };
-    double a = MedianMicros(text, runs, &rowsA);
-    double b = MedianMicros(prepared, runs, &rowsB);
-    results.push_back({"Timer start query", a, b, rowsA});
-  }
-
-  // 3. Timer: stop query (AND binds first, as written).
-  {
-    const std::wstring sql = tev::WFormat(
-        L"SELECT * FROM Schedules WHERE Status = '%ls' OR Status = '%ls'  AND EndTime > %ls ORDER BY EndTime",
-        DVRSTATE_SCHEDULED, DVRSTATE_RECORDING, tev::FromStdUtf8(cutOff).c_str());
-    Operation text = [&] {
-      SQLite q;
-      q.RunQuery(sql, L"bench");
-      return ReadFirst(q);
-    };
-    Prepared stmt(raw, std::string("SELECT ") + kColumns +
-                           " FROM Schedules WHERE Status = ? OR Status = ?  AND EndTime > ? ORDER BY EndTime");
-    Operation prepared = [&] {
-      return stmt.Run({"DVRSTATE_SCHEDULED", "DVRSTATE_RECORDING", cutOffNumber});
-    };
-    double a = MedianMicros(text, runs, &rowsA);
-    double b = MedianMicros(prepared, runs, &rowsB);
-    results.push_back({"Timer stop query", a, b, rowsA});
-  }
-
-  // 4. Conflict check: overlap selection for a one-hour programme.
-  {
-    const std::wstring ws = tev::FromStdUtf8(s);
-    const std::wstring we = tev::FromStdUtf8(e);
-    const std::wstring sql = tev::WFormat(
-        L"SELECT * FROM Schedules WHERE ((StartTime >= %ls AND StartTime < %ls) OR  (EndTime > %ls AND "
-        L"EndTime <= %ls) OR  (StartTime <= %ls AND EndTime > %ls)) AND (Status = '%ls' OR Status = '%ls') "
-        L"AND (ChannelMimetype = '%ls') AND (ID != %d)",
-        ws.c_str(), we.c_str(), ws.c_str(), we.c_str(), ws.c_str(), we.c_str(), DVRSTATE_RECORDING,
-        DVRSTATE_SCHEDULED, L"video/x-tv", 0);
-    Operation text = [&] {
-      SQLite q;
-      q.RunQuery(sql, L"bench");
-      return WalkAll(q);
-    };
-    Prepared stmt(raw, std::string("SELECT ") + kColumns +
-                           " FROM Schedules WHERE ((StartTime >= ?1 AND StartTime < ?2) OR  (EndTime > ?1 AND "
-                           "EndTime <= ?2) OR  (StartTime <= ?1 AND EndTime > ?2)) AND (Status = ?3 OR Status = ?4) "
-                           "AND (ChannelMimetype = ?5) AND (ID != 0)");
-    Operation prepared = [&] {
-      return stmt.Run({std::stoll(s), std::stoll(e), "DVRSTATE_RECORDING", "DVRSTATE_SCHEDULED", "video/x-tv"});
-    };
-    double a = MedianMicros(text, runs, &rowsA);
-    double b = MedianMicros(prepared, runs, &rowsB);
-    if (rowsA != rowsB) std::fprintf(stderr, "overlap rows differ: %zu vs %zu\n", rowsA, rowsB);
-    results.push_back({"Overlap selection", a, b, rowsA});
-  }
-
-  std::printf("db_queries: %d schedule rows, %d runs each, median microseconds\n", rowsWanted, runs);
-  std::printf("%-24s %8s %12s %12s %8s\n", "statement", "rows", "RunQuery", "prepared", "ratio");
-  for (const Row& r : results) {
-    std::printf("%-24s %8zu %12.1f %12.1f %8.2f\n", r.name, r.rows, r.runQuery, r.prepared,
-                r.prepared > 0 ? r.runQuery / r.prepared : 0.0);
-  }
-
-  sqlite3_close_v2(raw);
-  SQLite::Close();
-  std::error_code ec;
-  std::filesystem::remove_all(pattern, ec);
   return 0;
 }

@@ -8,6 +8,7 @@
 #include "db/TimeUtils.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
+#include "support/Text.h"
 #include "support/VUtil.h"
 
 namespace {
@@ -15,43 +16,31 @@ namespace {
 constexpr int64_t kGuideWindowSeconds = 604800;  // seven days
 constexpr int32_t kGuideMaxResults = 1000;
 
-bool BeginsWith(const std::wstring& text, const wchar_t* prefix) {
-  return text.compare(0, std::wstring(prefix).size(), prefix) == 0;
-}
-
 bool Contains(const std::wstring& text, const wchar_t* part) {
   return text.find(part) != std::wstring::npos;
-}
-
-std::wstring Trim(const std::wstring& text) {
-  const wchar_t* blanks = L" \t\r\n\v\f";
-  size_t first = text.find_first_not_of(blanks);
-  if (first == std::wstring::npos) return std::wstring();
-  size_t last = text.find_last_not_of(blanks);
-  return text.substr(first, last - first + 1);
 }
 
 // The channel mimetype a medium's media type stands for; empty when none.
 // The first matching rule wins, so the order is significant.
 std::wstring MimetypeForMediaType(const std::wstring& mediaType, const std::wstring& streamFormat) {
   bool real = Contains(streamFormat, L"r");
-  if (BeginsWith(mediaType, L"video.file.recorded.webcam") || BeginsWith(mediaType, L"tv.webcam")) {
+  if (tev::StartsWith(mediaType, L"video.file.recorded.webcam") || tev::StartsWith(mediaType, L"tv.webcam")) {
     return L"video/x-inputdevice";
   }
-  if (BeginsWith(mediaType, L"video.file.recorded.web")) {
+  if (tev::StartsWith(mediaType, L"video.file.recorded.web")) {
     return real ? L"video/x-webreal" : L"video/x-webwin";
   }
-  if (BeginsWith(mediaType, L"audio.file.recorded.web")) {
+  if (tev::StartsWith(mediaType, L"audio.file.recorded.web")) {
     return real ? L"audio/x-real" : L"audio/x-win";
   }
-  if (BeginsWith(mediaType, L"video.file.uploaded.videomail")) return L"video/x-videomail";
-  if (BeginsWith(mediaType, L"audio.file.uploaded.videomail")) return L"audio/x-videomail";
-  if (BeginsWith(mediaType, L"audio.file")) return L"audio/x-videomail";
-  if (BeginsWith(mediaType, L"video.file.recorded.tv")) return L"video/x-tv";
-  if (mediaType == L"tv.web" || BeginsWith(mediaType, L"tv.web.")) {
+  if (tev::StartsWith(mediaType, L"video.file.uploaded.videomail")) return L"video/x-videomail";
+  if (tev::StartsWith(mediaType, L"audio.file.uploaded.videomail")) return L"audio/x-videomail";
+  if (tev::StartsWith(mediaType, L"audio.file")) return L"audio/x-videomail";
+  if (tev::StartsWith(mediaType, L"video.file.recorded.tv")) return L"video/x-tv";
+  if (mediaType == L"tv.web" || tev::StartsWith(mediaType, L"tv.web.")) {
     return real ? L"video/x-webreal" : L"video/x-webwin";
   }
-  if (mediaType == L"audio.web" || BeginsWith(mediaType, L"audio.web.")) {
+  if (mediaType == L"audio.web" || tev::StartsWith(mediaType, L"audio.web.")) {
     return real ? L"audio/x-real" : L"audio/x-win";
   }
   if (Contains(mediaType, L"tv.channel")) return L"video/x-tv";
@@ -70,7 +59,7 @@ std::wstring ReadTags(const VARIANT& record, long index) {
     joined += VUtil::GetStringElement(tags, i);
     joined += L' ';
   }
-  return Trim(joined);
+  return tev::Trim(joined);
 }
 
 }  // namespace

@@ -5,37 +5,17 @@
 #include "bus/CVelAtl.h"
 #include "db/Config.h"
 #include "db/RecordingSettings.h"
+#include "db/TextNumbers.h"
 #include "engine/Schedules.h"
 #include "module/PVRVel.h"
 #include "platform/PathCheck.h"
+#include "support/Text.h"
 #include "support/VUtil.h"
 #include "vel/VelException.h"
 
 namespace {
 
-bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::towlower(a[i]) != std::towlower(b[i])) return false;
-  return true;
-}
-
 // _wtoi: optional blanks and sign, then leading digits; 0 when none.
-int32_t WToI(const std::wstring& text) {
-  size_t i = 0;
-  while (i < text.size() && std::iswspace(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == L'-' || text[i] == L'+')) negative = text[i++] == L'-';
-  int64_t value = 0;
-  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
-    value = value * 10 + (text[i] - L'0');
-    if (value > 0x7fffffffLL + 1) value = 0x7fffffffLL + 1;
-  }
-  value = negative ? -value : value;
-  if (value > 0x7fffffffLL) value = 0x7fffffffLL;
-  return static_cast<int32_t>(value);
-}
-
 void PutString(VARIANT* out, const std::wstring& text) {
   VARIANT value;
   VariantInit(&value);
@@ -59,12 +39,13 @@ int CVelAtl::SetPVRConfig(const std::wstring&, const VARIANT& in, VARIANT*) {
   // The folder keys have services of their own that check the folder; a raw
   // change here may not store a path those would refuse.
   std::wstring reason;
-  if ((EqualsNoCase(key, kConfigVideoDirectory) || EqualsNoCase(key, kConfigAudioDirectory)) &&
+  if ((tev::EqualsNoCase(key, kConfigVideoDirectory) ||
+       tev::EqualsNoCase(key, kConfigAudioDirectory)) &&
       !tev::IsAcceptableFolder(value, &reason)) {
     throw VelInvalidParameterException(L"SetPVRConfig: " + reason);
   }
   int result = Config::Set(key, value);
-  if (result == 0 && EqualsNoCase(key, kConfigFreeSpaceRequired)) {
+  if (result == 0 && tev::EqualsNoCase(key, kConfigFreeSpaceRequired)) {
     RecordingSettings::InitializeFreeSpaceRequired();
   }
   return result;
@@ -87,17 +68,17 @@ int CVelAtl::SetPVRAudioRecordingDirectory(const std::wstring&, const VARIANT& i
 }
 
 int CVelAtl::GetPVRVideoRecordingDirectory(const std::wstring&, const VARIANT&, VARIANT* out) {
-  PutString(out, owner_->GetSchedules().m_videoDirectory);
+  PutString(out, owner_->GetSchedules().VideoDirectory());
   return 0;
 }
 
 int CVelAtl::GetPVRAudioRecordingDirectory(const std::wstring&, const VARIANT&, VARIANT* out) {
-  PutString(out, owner_->GetSchedules().m_audioDirectory);
+  PutString(out, owner_->GetSchedules().AudioDirectory());
   return 0;
 }
 
 int CVelAtl::GetPVRDiskFreeSpaceRequired(const std::wstring&, const VARIANT&, VARIANT* out) {
-  PutLong(out, WToI(Config::GetString(kConfigFreeSpaceRequired)));
+  PutLong(out, tev::Wtoi(Config::GetString(kConfigFreeSpaceRequired)));
   return 0;
 }
 
@@ -107,7 +88,7 @@ int CVelAtl::SetPVRDiskFreeSpaceRequired(const std::wstring&, const VARIANT& in,
 }
 
 int CVelAtl::GetPVRRecordPadding(const std::wstring&, const VARIANT&, VARIANT* out) {
-  PutLong(out, WToI(Config::GetString(kConfigRecordPadding)));
+  PutLong(out, tev::Wtoi(Config::GetString(kConfigRecordPadding)));
   return 0;
 }
 

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cwctype>
-#include <filesystem>
-#include <system_error>
 #include <vector>
 
 #include "db/Config.h"
@@ -12,6 +10,7 @@
 #include "db/TextNumbers.h"
 #include "db/WFormat.h"
 #include "engine/Schedules.h"
+#include "platform/Env.h"
 #include "platform/Folders.h"
 #include "platform/PathCheck.h"
 #include "support/Log.h"
@@ -19,6 +18,7 @@
 #include "support/PMutex.h"
 #include "support/PMutexLock.h"
 #include "support/Registry.h"
+#include "support/Text.h"
 #include "support/WideText.h"
 #include "vel/VelException.h"
 
@@ -38,44 +38,26 @@ PMutex& SettingsMutex() {
 int64_t g_freeSpaceRequired = 0;
 std::wstring g_paddingCache;
 
-std::wstring Trim(const std::wstring& text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && std::iswspace(static_cast<wint_t>(text[begin]))) ++begin;
-  while (end > begin && std::iswspace(static_cast<wint_t>(text[end - 1]))) --end;
-  return text.substr(begin, end - begin);
-}
-
-bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 std::wstring DefaultFolder(const wchar_t* name) {
   std::wstring documents;
   if (!tev::CommonDocumentsFolder(&documents) || documents.empty()) return std::wstring();
   std::wstring folder = tev::WFormat(L"%ls%lc%ls", documents.c_str(), static_cast<wint_t>(kSeparator), name);
-  std::error_code ec;
-  const std::string narrow = tev::ToStdUtf8(folder);
-  if (!std::filesystem::is_directory(narrow, ec)) std::filesystem::create_directory(narrow, ec);
+  tev::Env::Current().CreateDirectories(folder);
   return folder;
 }
 
 int SetFolder(const std::wstring& requested, const wchar_t* ownKey, const wchar_t* otherKey,
               const wchar_t* mediaType, bool moveBeforeRepoint, std::wstring* engineFolder,
               const std::function<void(const std::wstring&)>& repointMonitor) {
-  const std::wstring folder = Trim(requested);
+  const std::wstring folder = tev::Trim(requested);
   std::wstring reason;
   if (!tev::IsAcceptableFolder(folder, &reason)) {
     LogError(L"RecordingSettings::SetFolder refused %ls: %ls", ownKey, reason.c_str());
     throw VelInvalidParameterException(reason);
   }
-  if (EqualsNoCase(folder, Config::GetString(otherKey))) return RecordingSettings::kSameAsOtherFolder;
+  if (tev::EqualsNoCase(folder, Config::GetString(otherKey))) {
+    return RecordingSettings::kSameAsOtherFolder;
+  }
   int probe = Schedules::CheckDirectoryWritable(folder);
   if (probe != 0) return probe;
   Config::SetString(ownKey, folder);

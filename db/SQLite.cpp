@@ -29,6 +29,7 @@ sqlite3* g_connection = nullptr;
 std::wstring g_folder;
 // Statements that may still succeed before injected failures start; -1 off.
 int g_faultCountdown = -1;
+std::function<void(const std::string&)> g_observer;
 
 struct ColumnListRewrite {
   const char* prefix;
@@ -157,13 +158,8 @@ void SQLite::FreeResult() {
 
 bool SQLite::StepRowsLocked(sqlite3* db, const std::string& sql, int32_t limit,
                             std::string* error) {
-  // Telling the engine about the limit turns a full sort into a top-n one.
-  std::string limited = sql;
-  if (limited.compare(0, 6, "SELECT") == 0 && limited.find(" LIMIT ") == std::string::npos) {
-    limited += " LIMIT " + std::to_string(limit);
-  }
   sqlite3_stmt* statement = nullptr;
-  if (sqlite3_prepare_v2(db, limited.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
     *error = sqlite3_errmsg(db);
     return false;
   }
@@ -261,25 +257,6 @@ bool SQLite::Initialize(const std::wstring& folder) {
   return true;
 }
 
-void SQLite::AddIndexes() {
-  // The engine looks rows up by file and medium id and walks them in start and end order.
-  // Each time index carries the other time as well, so every branch of the
-  // overlap selection's OR ("starts inside", "ends inside", "spans") is one
-  // index range checked without reading rows; a bare EndTime index would
-  // make the "spans" branch read every row it passes. A failure only costs
-  // speed.
-  static const wchar_t* const kIndexes[] = {
-      L"DROP INDEX IF EXISTS SchedulesByStart",
-      L"CREATE INDEX IF NOT EXISTS SchedulesByStartEnd ON Schedules (StartTime, EndTime)",
-      L"CREATE INDEX IF NOT EXISTS SchedulesByEndStart ON Schedules (EndTime, StartTime)",
-      L"CREATE INDEX IF NOT EXISTS SchedulesByFile ON Schedules (FilePath)",
-      // Every request naming a medium resolves its id here.
-      L"CREATE INDEX IF NOT EXISTS SchedulesByMediumId ON Schedules (TevMediumId)",
-      L"CREATE INDEX IF NOT EXISTS SeasonPassesByMediumId ON SeasonPasses (TevMediumId)",
-  };
-  for (const wchar_t* statement : kIndexes) RunQuery(statement, L"AddIndexes");
-}
-
 void SQLite::Close() {
   PMutexLock lock(DatabaseMutex());
   if (g_connection != nullptr) {
@@ -301,6 +278,12 @@ void SQLite::ResetForTest() {
   }
   g_folder.clear();
   g_faultCountdown = -1;
+  g_observer = nullptr;
+}
+
+void SQLite::ObserveStatementsForTest(std::function<void(const std::string&)> observer) {
+  PMutexLock lock(DatabaseMutex());
+  g_observer = std::move(observer);
 }
 
 void SQLite::FailStatementsAfterForTest(int successes) {
@@ -327,12 +310,20 @@ std::string SQLite::RewriteColumnList(const std::string& statement) {
 
 bool SQLite::RunQuery(const std::wstring& statement, const std::wstring& caller) {
   try {
-    const std::string sql = RewriteColumnList(tev::WideToUtf8(statement));
+    std::string sql = RewriteColumnList(tev::WideToUtf8(statement));
+    const int32_t limit = rowLimit_;
+    rowLimit_ = 0;
+    // Telling the engine about the limit turns a full sort into a top-n one.
+    if (limit > 0 && sql.compare(0, 6, "SELECT") == 0 && sql.find(" LIMIT ") == std::string::npos) {
+      sql += " LIMIT " + std::to_string(limit);
+    }
+    std::function<void(const std::string&)> observer;
     std::string error;
     bool failed = false;
     bool openFailed = false;
     {
       PMutexLock lock(DatabaseMutex());
+      observer = g_observer;
       if (g_connection == nullptr && !OpenLocked(&error)) {
         openFailed = true;
       } else {
@@ -342,8 +333,6 @@ bool SQLite::RunQuery(const std::wstring& statement, const std::wstring& caller)
           error = "injected fault";
         } else {
           if (g_faultCountdown > 0) --g_faultCountdown;
-          const int32_t limit = rowLimit_;
-          rowLimit_ = 0;
           if (limit > 0) {
             failed = !StepRowsLocked(g_connection, sql, limit, &error);
           } else {
@@ -370,6 +359,7 @@ bool SQLite::RunQuery(const std::wstring& statement, const std::wstring& caller)
         }
       }
     }
+    if (observer) observer(sql);
     if (openFailed) {
       LogError(L"Can't open database: %ls\n", tev::Utf8ToWide(error).c_str());
       return false;

@@ -19,6 +19,7 @@
 #define TEV_DB_SQLITE_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,11 @@ class SQLite {
   static std::string RewriteColumnList(const std::string& statement);
   // Closes the connection and forgets the folder.
   static void ResetForTest();
+  // Hands every statement that runs from now on to `observer`, as SQLite
+  // gets it (column-list rewrite and LimitRows' limit applied), on the
+  // running thread once it has run, with no lock held. An empty function
+  // ends it. For the checks of query plans.
+  static void ObserveStatementsForTest(std::function<void(const std::string&)> observer);
   // After `successes` more successful statements, every later statement
   // fails ("injected fault") until disarmed with a negative value. A
   // "rollback" still runs, so a test sees what a failed operation leaves.

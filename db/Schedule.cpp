@@ -7,17 +7,10 @@
 #include "db/WFormat.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
+#include "support/Text.h"
 #include "vel/VelException.h"
 
 namespace {
-
-std::wstring Trim(const std::wstring& text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && std::iswspace(static_cast<wint_t>(text[begin]))) ++begin;
-  while (end > begin && std::iswspace(static_cast<wint_t>(text[end - 1]))) --end;
-  return text.substr(begin, end - begin);
-}
 
 const wchar_t* Esc(const std::wstring& text, std::wstring* holder) {
   *holder = SQLite::Escape(text);
@@ -68,10 +61,6 @@ const wchar_t* const kScheduleMediaStates[] = {
     DVRSTATE_COULD_NOT_CONNECT, DVRSTATE_RETRY, DVRSTATE_TUNER_BUSY, DVRSTATE_MCE_RUNNING,
     DVRSTATE_MISSED,     DVRSTATE_DISK_FULL,
 };
-
-bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
-  return text.compare(0, std::char_traits<wchar_t>::length(prefix), prefix) == 0;
-}
 
 }  // namespace
 
@@ -139,25 +128,25 @@ std::vector<Schedule> Schedule::FromRows(SQLite& query) {
 void Schedule::FillFromRow(SQLite& query) {
   m_id = query.GetInt("ID");
   m_tevMediumId = query.GetString("TevMediumId");
-  m_user = Trim(query.GetString("User"));
-  m_type = Trim(query.GetString("Type"));
-  m_status = Trim(query.GetString("Status"));
-  m_channelName = Trim(query.GetString("ChannelName"));
-  m_channelMimetype = Trim(query.GetString("ChannelMimetype"));
-  m_channel = Trim(query.GetString("Channel"));
-  m_owner = Trim(query.GetString("Owner"));
+  m_user = tev::Trim(query.GetString("User"));
+  m_type = tev::Trim(query.GetString("Type"));
+  m_status = tev::Trim(query.GetString("Status"));
+  m_channelName = tev::Trim(query.GetString("ChannelName"));
+  m_channelMimetype = tev::Trim(query.GetString("ChannelMimetype"));
+  m_channel = tev::Trim(query.GetString("Channel"));
+  m_owner = tev::Trim(query.GetString("Owner"));
   m_startTime = query.GetTime("StartTime");
   m_endTime = query.GetTime("EndTime");
   m_duration = query.GetInt("Duration");
-  m_name = Trim(query.GetString("Name"));
-  m_category = Trim(query.GetString("Category"));
-  m_episodeTitle = Trim(query.GetString("EpisodeTitle"));
-  m_episodeUrl = Trim(query.GetString("EpisodeUrl"));
-  m_description = Trim(query.GetString("Description"));
-  m_filePath = Trim(query.GetString("FilePath"));
+  m_name = tev::Trim(query.GetString("Name"));
+  m_category = tev::Trim(query.GetString("Category"));
+  m_episodeTitle = tev::Trim(query.GetString("EpisodeTitle"));
+  m_episodeUrl = tev::Trim(query.GetString("EpisodeUrl"));
+  m_description = tev::Trim(query.GetString("Description"));
+  m_filePath = tev::Trim(query.GetString("FilePath"));
   m_quality = query.GetString("Quality");
-  m_tuner = Trim(query.GetString("Tuner"));
-  m_subtitle = Trim(query.GetString("Subtitle"));
+  m_tuner = tev::Trim(query.GetString("Tuner"));
+  m_subtitle = tev::Trim(query.GetString("Subtitle"));
   m_keepUntil = query.GetInt("KeepUntil");
 }
 
@@ -262,7 +251,7 @@ bool Schedule::Delete() {
 std::wstring Schedule::GetPathFromId(const std::wstring& id) {
   // The id goes into the statement unquoted, so only a plain decimal is
   // accepted; anything else cannot name a row.
-  std::wstring digits = Trim(id);
+  std::wstring digits = tev::Trim(id);
   size_t start = (!digits.empty() && (digits[0] == L'-' || digits[0] == L'+')) ? 1 : 0;
   if (digits.size() <= start) return std::wstring();
   for (size_t i = start; i < digits.size(); ++i) {
@@ -334,15 +323,15 @@ bool Schedule::IsScheduleMediaState(const std::wstring& status) {
 }
 
 std::wstring Schedule::MediaTypeForMimetype(const std::wstring& mimetype) {
-  if (StartsWith(mimetype, L"video/x-web")) return L"video.file.recorded.web";
-  if (StartsWith(mimetype, L"audio/x-web") || StartsWith(mimetype, L"audio/x-win") ||
-      StartsWith(mimetype, L"audio/x-ms-asf") || StartsWith(mimetype, L"audio/x-real")) {
+  if (tev::StartsWith(mimetype, L"video/x-web")) return L"video.file.recorded.web";
+  if (tev::StartsWith(mimetype, L"audio/x-web") || tev::StartsWith(mimetype, L"audio/x-win") ||
+      tev::StartsWith(mimetype, L"audio/x-ms-asf") || tev::StartsWith(mimetype, L"audio/x-real")) {
     return L"audio.file.recorded.web";
   }
-  if (StartsWith(mimetype, L"video/x-inputdevice")) return L"video.file.recorded.webcam";
-  if (StartsWith(mimetype, L"video/x-videomail")) return L"video.file.uploaded.videomail";
-  if (StartsWith(mimetype, L"audio/x-videomail")) return L"audio.file.uploaded.videomail";
-  if (StartsWith(mimetype, L"audio")) return L"audio.file";
-  if (StartsWith(mimetype, L"video")) return L"video.file.recorded.tv";
+  if (tev::StartsWith(mimetype, L"video/x-inputdevice")) return L"video.file.recorded.webcam";
+  if (tev::StartsWith(mimetype, L"video/x-videomail")) return L"video.file.uploaded.videomail";
+  if (tev::StartsWith(mimetype, L"audio/x-videomail")) return L"audio.file.uploaded.videomail";
+  if (tev::StartsWith(mimetype, L"audio")) return L"audio.file";
+  if (tev::StartsWith(mimetype, L"video")) return L"video.file.recorded.tv";
   return L"video.file.recorded";
 }

@@ -9,8 +9,12 @@
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
+#include "support/Text.h"
 
 namespace {
+
+// Spaces and tabs only: other white space stays part of the name.
+std::wstring TrimBlanks(const std::wstring& text) { return tev::TrimOf(text, L" \t"); }
 
 constexpr int kMaxIterations = 10;
 constexpr size_t kDateLength = 19;  // "MM-DD-YYYY hh-mm-ss"
@@ -52,14 +56,6 @@ std::wstring CleanNamePart(const std::wstring& text, size_t maxBytes) {
     clean.push_back(c);
   }
   return clean;
-}
-
-std::wstring Trim(const std::wstring& text) {
-  const wchar_t* blanks = L" \t";
-  size_t first = text.find_first_not_of(blanks);
-  if (first == std::wstring::npos) return std::wstring();
-  size_t last = text.find_last_not_of(blanks);
-  return text.substr(first, last - first + 1);
 }
 
 void ReplaceAll(std::wstring* text, const std::wstring& from, const std::wstring& to) {
@@ -166,7 +162,7 @@ bool DVR::ParseRecordingFileName(const std::wstring& filePath, std::wstring* ext
 
   std::wstring parsedName, parsedChannel;
   if (rest.find(L'_', 1) == std::wstring::npos) {
-    parsedName = Trim(rest);
+    parsedName = TrimBlanks(rest);
   } else {
     rest = rest.substr(0, rest.rfind(L'_'));
     if (rest.find(L'_', 1) != std::wstring::npos) {
@@ -174,7 +170,7 @@ bool DVR::ParseRecordingFileName(const std::wstring& filePath, std::wstring* ext
       parsedChannel = rest.substr(last + 1);
       parsedName = rest.substr(0, last);
     } else {
-      parsedName = Trim(rest);
+      parsedName = TrimBlanks(rest);
     }
   }
 

@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "bus/CVelAtl.h"
+#include "db/Schedule.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
+#include "monitor/ThumbnailTable.h"
 #include "platform/Env.h"
 #include "support/Log.h"
 #include "support/VUtil.h"
@@ -61,6 +63,9 @@ void DVR::CreateThumbnail(const std::wstring& filePath) {
     VUtil::PutElement(&in, 2, false);
     LogDebug(L"%ls", VUtil::DumpVariant(in, L"Extract Image From Video InParams").c_str());
     Ask(L"Extract Image From Video", in, &out);
+    // Made: the recording is not asked for again (completion, later passes).
+    const int32_t id = Schedule::GetIdFromPath(filePath);
+    if (id > 0) SetThumbnailEntry(id, true);
   } catch (const VelException& e) {
     LogError(L"Schedules::CreateThumbnail: %ls", e.getMessage().c_str());
   }

@@ -34,7 +34,6 @@ constexpr int32_t kShortestRecording = 20;
 // tenth) and still count as complete.
 constexpr int32_t kAllowedShortfall = 20;
 
-std::atomic<bool> g_skipStartedWait{false};
 std::atomic<unsigned int> g_thumbnailDelayMs{kThumbnailDelayMs};
 
 bool IsVideo(const std::wstring& mimetype) { return mimetype.compare(0, 5, L"video") == 0; }
@@ -48,7 +47,6 @@ bool NeverStarted(const std::wstring& status) {
 
 }  // namespace
 
-void SkipRecordStartedWaitForTest(bool skip) { g_skipStartedWait = skip; }
 void SetThumbnailDelayForTest(unsigned int milliseconds) { g_thumbnailDelayMs = milliseconds; }
 
 void Schedules::NotifyRecordStarted(const std::wstring& filePath) {
@@ -59,12 +57,11 @@ void Schedules::NotifyRecordStarted(const std::wstring& filePath) {
   }
   Schedule::AddMedium(schedule, true);
   if (!IsVideo(schedule.m_channelMimetype)) return;
-  if (g_skipStartedWait.load()) {
-    DVR::CreateThumbnail(filePath);
-    return;
-  }
+  // A stopping module asks for nothing more.
+  PVRVel* pvr = PVRVel::Live();
+  if (!m_running || (pvr != nullptr && pvr->StopEvent().IsSet())) return;
   // Never on the bus thread: a wait here would hold every other request.
-  if (m_running) m_thumbnails.Request(filePath, g_thumbnailDelayMs.load());
+  m_thumbnails.Request(filePath, g_thumbnailDelayMs.load());
 }
 
 void Schedules::NotifyRecordStartedAsync(const std::wstring& filePath) {

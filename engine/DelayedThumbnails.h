@@ -1,15 +1,17 @@
 // Thumbnail requests that must wait until the recorder has written enough
 // of a new file. The wait happens on a thread of its own so that the bus
-// thread that carried the start report is free at once.
+// thread that carried the start report is free at once. Due times and the
+// wait follow the environment's clock (platform/Env.h).
 #ifndef TEV_ENGINE_DELAYEDTHUMBNAILS_H_
 #define TEV_ENGINE_DELAYEDTHUMBNAILS_H_
 
-#include <chrono>
-#include <condition_variable>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
 #include <thread>
+
+#include "support/PEvent.h"
 
 class DelayedThumbnails {
  public:
@@ -18,10 +20,11 @@ class DelayedThumbnails {
   DelayedThumbnails(const DelayedThumbnails&) = delete;
   DelayedThumbnails& operator=(const DelayedThumbnails&) = delete;
 
-  // After `delayMs` of real time, asks for the thumbnail of `filePath` when
-  // its row is still recording then. Ignored once stopped. Any thread.
+  // After `delayMs`, asks for the thumbnail of `filePath` when its row is
+  // still recording then and the module is not stopping. Ignored once
+  // stopped. Any thread.
   void Request(const std::wstring& filePath, unsigned int delayMs);
-  // Drops what is still waiting and ends the thread; later requests are
+  // Drops what is still waiting and joins the thread; later requests are
   // ignored. Any thread except the worker's own.
   void Stop();
 
@@ -29,9 +32,9 @@ class DelayedThumbnails {
   void Run();
 
   std::mutex mu_;
-  std::condition_variable wake_;
-  // Guarded by mu_.
-  std::multimap<std::chrono::steady_clock::time_point, std::wstring> due_;
+  PEvent wake_;  // set under mu_ by Request and Stop, reset under mu_ by Run
+  // Guarded by mu_: due instant (ms of the environment's clock) -> file.
+  std::multimap<int64_t, std::wstring> due_;
   bool stopping_ = false;
   std::thread worker_;  // started by the first request
 };

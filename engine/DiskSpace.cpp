@@ -24,19 +24,16 @@
 #include "platform/Env.h"
 #include "platform/FreeSpace.h"
 #include "support/Log.h"
+#include "support/Text.h"
 
 namespace {
 
 constexpr int64_t kSecondsPerDay = 86400;
 
-bool BeginsWith(const std::wstring& text, const wchar_t* prefix) {
-  return text.compare(0, std::char_traits<wchar_t>::length(prefix), prefix) == 0;
-}
-
 // Kilobytes one second of a recording of this kind takes.
 int64_t KilobytesPerSecond(const std::wstring& channelMimetype) {
-  if (BeginsWith(channelMimetype, L"video/x-web")) return 100;
-  if (BeginsWith(channelMimetype, L"video")) return 1000;
+  if (tev::StartsWith(channelMimetype, L"video/x-web")) return 100;
+  if (tev::StartsWith(channelMimetype, L"video")) return 1000;
   return 32;
 }
 

@@ -108,7 +108,9 @@ void Schedules::ChangeRecordingToCompletePartial() {
   for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {
     const int32_t id = query.GetInt("ID");
     const std::wstring path = query.GetString("FilePath");
-    if (DVR::GetStreamId(path) != 0) continue;
+    // Recordings started by this process (those resumed at start-up among
+    // them) are no orphans.
+    if (IsPendingFile(path) || DVR::GetStreamId(path) != 0) continue;
     LogWarn(L"ChangeRecordingToCompletePartial found orphan: %d %ls", id, path.c_str());
     if (!DVR::DoesThumbnailExist(path)) DVR::CreateThumbnail(path);
     Schedule schedule(id);

@@ -18,13 +18,10 @@
 #include "monitor/ThumbnailTable.h"
 #include "passes/SeasonPasses.h"
 #include "support/Log.h"
+#include "support/Text.h"
 #include "support/VUtil.h"
 
 namespace {
-
-bool BeginsWith(const std::wstring& text, const wchar_t* prefix) {
-  return text.compare(0, wcslen(prefix), prefix) == 0;
-}
 
 bool IsOneOf(const std::wstring& status, std::initializer_list<const wchar_t*> names) {
   for (const wchar_t* name : names) {
@@ -56,7 +53,7 @@ void Schedule::AddMediumPrepare(const Schedule& schedule, VARIANT* list) {
   if (schedule.m_id == 0) LogError(L"AddMediumPrepare will not addmedium id 0");
 
   const bool hasThumbnail =
-      (BeginsWith(schedule.m_channelMimetype, L"video") && GetThumbnailEntry(schedule.m_id)) ||
+      (tev::StartsWith(schedule.m_channelMimetype, L"video") && GetThumbnailEntry(schedule.m_id)) ||
       !schedule.m_thumbnailId.empty();
   const bool hasRating = !schedule.m_rating.empty();
   const bool hasTags = !schedule.m_tags.empty();

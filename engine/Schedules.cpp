@@ -1,4 +1,12 @@
 #include "engine/Schedules.h"
 
-Schedules::Schedules() = default;
-Schedules::~Schedules() = default;
+#include "monitor/FileSystemMonitor.h"
+
+Schedules::Schedules() {
+  for (auto& monitor : m_monitors) monitor.reset(new FileSystemMonitor(this));
+}
+
+// The monitors join their threads before the engine they read goes.
+Schedules::~Schedules() {
+  for (auto& monitor : m_monitors) monitor.reset();
+}

@@ -8,12 +8,15 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "engine/BumpedSet.h"
 #include "engine/DelayedThumbnails.h"
 #include "platform/Variant.h"
+#include "support/PMutex.h"
 
+class FileSystemMonitor;
 class PThread;
 class Schedule;
 class SQLite;
@@ -41,6 +44,20 @@ class Schedules {
   // Stops the timer and closes every recording in progress.
   void Shutdown();
   bool IsRunning() const { return m_running.load(); }
+
+  // --- Folder monitors (engine/FolderMonitors.cpp) ---
+  // Starts the "video" and "audio" monitors (not after Shutdown began).
+  void StartFolderMonitors();
+  // Starts the "MediaCenter" monitor.
+  void StartMediaCenterMonitor();
+  // Stops the monitors and waits for their threads. REQUIRES: the running
+  // flag is clear (Shutdown), so none can start again.
+  void StopFolderMonitors();
+  // Points the monitor of `kind` ("video", "audio") at the engine's folder
+  // of that kind, which has just changed, and asks it for a pass.
+  void RepointFolderMonitor(const std::wstring& kind);
+  // The monitor of "video", "audio" or "MediaCenter"; null for others.
+  FileSystemMonitor* Monitor(const std::wstring& kind);
 
   // --- Recording settings (engine/Settings.cpp) ---
   // Fills in missing settings at engine start: free-space floor, video and
@@ -285,12 +302,23 @@ class Schedules {
   // 103 when no schedule has that id, else the check's result.
   int GetConflicts(const VARIANT& in, VARIANT* out);
 
-  // Read directly by the settings services.
-  std::wstring m_videoDirectory;
-  std::wstring m_audioDirectory;
-  std::wstring m_thirdDirectory;
+  // The recording folders as the engine last took them from the settings
+  // (start-up and the settings services write them). Any thread.
+  std::wstring VideoDirectory() const TEV_EXCLUDES(m_folderMutex);
+  std::wstring AudioDirectory() const TEV_EXCLUDES(m_folderMutex);
+  std::wstring ThirdDirectory() const TEV_EXCLUDES(m_folderMutex);
 
  private:
+  // Reads the folders from the settings (filling missing ones) into the
+  // fields below.
+  void LoadFolders(bool withMediaCenter) TEV_EXCLUDES(m_folderMutex);
+
+  // Held alone, for one read or write of the folder fields.
+  mutable PMutex m_folderMutex;
+  std::wstring m_videoDirectory TEV_GUARDED_BY(m_folderMutex);
+  std::wstring m_audioDirectory TEV_GUARDED_BY(m_folderMutex);
+  std::wstring m_thirdDirectory TEV_GUARDED_BY(m_folderMutex);
+
   // Skips a pending row (table and object) or cancels its recording.
   void BumpSchedule(Schedule& row);
   // The time change of UpdateMedium: writes the new start and duration
@@ -306,6 +334,9 @@ class Schedules {
 
   PThread* m_timerThread = nullptr;  // owned; null until start-up
   DelayedThumbnails m_thumbnails;     // the delayed requests of start reports
+  // One per folder kind: video, audio, Media Center. Constant after
+  // construction (each monitor guards its own state).
+  std::unique_ptr<FileSystemMonitor> m_monitors[3];
   std::atomic<bool> m_running{true};
   int32_t m_unused = 0;  // start-up sets it to -1
 };

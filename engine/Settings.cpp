@@ -4,33 +4,72 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "support/Log.h"
+#include "support/PMutexLock.h"
 
 void Schedules::InitializeSettings() {
   RecordingSettings::InitializeFreeSpaceRequired();
-  m_videoDirectory = RecordingSettings::FillFolderKey(kConfigVideoDirectory,
-                                                      RecordingSettings::DefaultVideoFolder());
-  m_audioDirectory = RecordingSettings::FillFolderKey(kConfigAudioDirectory,
-                                                      RecordingSettings::DefaultAudioFolder());
-  m_thirdDirectory = RecordingSettings::MediaCenterRecordPath();
-  if (!m_thirdDirectory.empty()) {
+  LoadFolders(true);
+  if (!ThirdDirectory().empty()) {
     LogInfo(L"Monitoring mediacenter recorded tv folder");
   }
   RecordingSettings::InitializeRecordPadding();
 }
 
+void Schedules::LoadFolders(bool withMediaCenter) {
+  // The settings are read without the folder lock (they take the database
+  // lock); only the assignment holds it.
+  const std::wstring video = RecordingSettings::FillFolderKey(
+      kConfigVideoDirectory, RecordingSettings::DefaultVideoFolder());
+  const std::wstring audio = RecordingSettings::FillFolderKey(
+      kConfigAudioDirectory, RecordingSettings::DefaultAudioFolder());
+  const std::wstring third =
+      withMediaCenter ? RecordingSettings::MediaCenterRecordPath() : std::wstring();
+  PMutexLock lock(m_folderMutex);
+  m_videoDirectory = video;
+  m_audioDirectory = audio;
+  m_thirdDirectory = third;
+}
+
+std::wstring Schedules::VideoDirectory() const {
+  PMutexLock lock(m_folderMutex);
+  return m_videoDirectory;
+}
+
+std::wstring Schedules::AudioDirectory() const {
+  PMutexLock lock(m_folderMutex);
+  return m_audioDirectory;
+}
+
+std::wstring Schedules::ThirdDirectory() const {
+  PMutexLock lock(m_folderMutex);
+  return m_thirdDirectory;
+}
+
 int Schedules::SetVideoRecordingDirectory(const std::wstring& folder) {
-  const int result =
-      RecordingSettings::SetVideoRecordingDirectory(folder, &m_videoDirectory, nullptr);
+  std::wstring taken;
+  const int result = RecordingSettings::SetVideoRecordingDirectory(folder, &taken, nullptr);
+  if (result != 0) return result;
+  {
+    PMutexLock lock(m_folderMutex);
+    m_videoDirectory = taken;
+  }
+  RepointFolderMonitor(L"video");
   // New recordings go to the new folder from now on.
-  if (result == 0) DVR::ResetRecordingDirectoryCache();
-  return result;
+  DVR::ResetRecordingDirectoryCache();
+  return 0;
 }
 
 int Schedules::SetAudioRecordingDirectory(const std::wstring& folder) {
-  const int result =
-      RecordingSettings::SetAudioRecordingDirectory(folder, &m_audioDirectory, nullptr);
-  if (result == 0) DVR::ResetRecordingDirectoryCache();
-  return result;
+  std::wstring taken;
+  const int result = RecordingSettings::SetAudioRecordingDirectory(folder, &taken, nullptr);
+  if (result != 0) return result;
+  {
+    PMutexLock lock(m_folderMutex);
+    m_audioDirectory = taken;
+  }
+  RepointFolderMonitor(L"audio");
+  DVR::ResetRecordingDirectoryCache();
+  return 0;
 }
 
 void Schedules::SetFreeSpaceRequired(int32_t count) { RecordingSettings::SetFreeSpaceRequired(count); }

@@ -36,10 +36,7 @@ bool Schedules::Initialize() {
   if (!m_running) return false;
   RecordingSettings::InitializeFreeSpaceRequired();
   if (!m_running) return false;
-  m_videoDirectory = RecordingSettings::FillFolderKey(kConfigVideoDirectory,
-                                                      RecordingSettings::DefaultVideoFolder());
-  m_audioDirectory = RecordingSettings::FillFolderKey(kConfigAudioDirectory,
-                                                      RecordingSettings::DefaultAudioFolder());
+  LoadFolders(false);
   if (!m_running) return false;
   ResumeRecordings();
   if (!m_running) return false;
@@ -51,13 +48,19 @@ bool Schedules::Initialize() {
   if (!m_running) return false;
   if (CVelAtl* vel = TheVel()) vel->NotifyPVRRecordingChange();
   if (!m_running) return false;
-  m_thirdDirectory = TheVel() != nullptr ? RecordingSettings::MediaCenterRecordPath()
-                                         : std::wstring();
-  if (!m_thirdDirectory.empty()) {
+  StartFolderMonitors();
+  const std::wstring third =
+      TheVel() != nullptr ? RecordingSettings::MediaCenterRecordPath() : std::wstring();
+  {
+    PMutexLock lock(m_folderMutex);
+    m_thirdDirectory = third;
+  }
+  if (!third.empty()) {
     LogInfo(L"Monitoring mediacenter recorded tv folder");
-    if (m_thirdDirectory != m_videoDirectory) {
+    if (third != VideoDirectory()) {
       LogInfo(L"Mediacenter recorded tv folder is different from the user supplied recorded tv "
               L"folder");
+      StartMediaCenterMonitor();
     }
   }
   if (!m_running) return false;
@@ -85,4 +88,5 @@ void Schedules::Shutdown() {
   StopAllRecordings();
   TimerRunning() = false;
   SetWakeUp(-1, true);
+  StopFolderMonitors();
 }

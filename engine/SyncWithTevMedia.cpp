@@ -20,6 +20,7 @@
 #include "engine/Schedules.h"
 #include "passes/SeasonPasses.h"
 #include "support/Log.h"
+#include "support/Text.h"
 #include "support/VUtil.h"
 
 namespace {
@@ -28,10 +29,6 @@ const wchar_t kCaller[] = L"SyncWithTevMedia";
 
 bool Contains(const std::wstring& text, const wchar_t* part) {
   return text.find(part) != std::wstring::npos;
-}
-
-bool BeginsWith(const std::wstring& text, const wchar_t* prefix) {
-  return text.compare(0, std::wcslen(prefix), prefix) == 0;
 }
 
 // One medium as "GetMediaFromSource" lists it.
@@ -104,7 +101,7 @@ void Schedules::SyncWithTevMedia() {
       auto pass = passOf.find(medium.id);
       auto row = pass == passOf.end() ? rowOf.find(medium.id) : rowOf.end();
       if (!medium.id.empty()) {
-        const bool passType = BeginsWith(medium.mediaType, L"schedulePass");
+        const bool passType = tev::StartsWith(medium.mediaType, L"schedulePass");
         const bool found = passType ? pass != passOf.end() : rowOf.count(medium.id) > 0;
         if (!found) {
           // Deleted by identifier even when a row of the other kind holds

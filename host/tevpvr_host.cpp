@@ -2,11 +2,18 @@
 // plain-named entry points, Initialize, run until SIGINT or SIGTERM, Close.
 // SIGHUP (sent after rotating logs) asks the module to reopen its log files
 // through its optional "ReopenLogs" entry point and keeps it running.
+// Its own lines and the module's FATAL and ERROR log lines go to standard
+// error, where a service manager collects them.
 #include <dlfcn.h>
 #include <signal.h>
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "host/LogFollower.h"
+#include "platform/Folders.h"
+#include "support/WideText.h"
 
 namespace {
 
@@ -61,10 +68,16 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  std::wstring appData;
+  tev::CommonAppDataFolder(&appData);
+  LogFollower errors(LogFollower::LogPathFor(argv[1], tev::ToStdUtf8(appData)), stderr);
+  errors.Start();
+
   int result = initialize(nullptr);
   if (result != 0) {
     std::fprintf(stderr, "tevpvr-host: Initialize returned %d\n", result);
     close();
+    errors.Stop();
     dlclose(handle);
     return 1;
   }
@@ -72,6 +85,8 @@ int main(int argc, char** argv) {
   int sig = WaitForStopSignal(reopenLogs);
   std::fprintf(stderr, "tevpvr-host: signal %d, closing\n", sig);
   close();
+  errors.Stop();
+  std::fprintf(stderr, "tevpvr-host: closed\n");
   dlclose(handle);
   return 0;
 }

@@ -6,6 +6,7 @@
 #include "dvr/StopSignal.h"
 #include "monitor/FileMetadata.h"
 #include "passes/PassJobs.h"
+#include "platform/Env.h"
 #include "platform/Folders.h"
 #include "support/Log.h"
 #include "support/PThread.h"
@@ -79,7 +80,7 @@ bool PVRVel::WaitForTevMedia() {
       LogDebug(L"TevMedia is ready, go on");
       break;
     }
-    if (m_stopEvent.Wait(m_pollWaitMs.load())) return false;
+    if (tev::Env::Current().WaitForEvent(m_stopEvent, kMediaPollMs)) return false;
     elapsed += kMediaPollMs;
   }
   return elapsed <= kMediaWaitLimitMs;

@@ -49,10 +49,6 @@ class PVRVel {
   static PVRVel* Live();
   static void SetLive(PVRVel* pvr);
 
-  // Test seam: real milliseconds one unanswered media-library poll waits.
-  // The waiting budget is still counted in 10 s polls.
-  void SetMediaPollWaitForTest(int milliseconds) { m_pollWaitMs = milliseconds; }
-
   PVRVel(const PVRVel&) = delete;
   PVRVel& operator=(const PVRVel&) = delete;
 
@@ -66,7 +62,6 @@ class PVRVel {
   PMutex m_mutex;
   PEvent m_stopEvent;
   PEvent m_busJoined;  // set once the bus is joined, or at shutdown
-  std::atomic<int> m_pollWaitMs{10000};
 };
 
 // Home of the database and the log: <appdata>/TevNetworks.

@@ -54,13 +54,14 @@ class MetadataEditor {
   // E_FAIL for an empty path, a missing editor, a file that is not an ASF
   // file, or (write set) a file that cannot be written. On success the
   // calling thread holds the editor's lock until Close; on failure it does
-  // not hold it.
-  HRESULT Open(const std::wstring& path, bool write);
+  // not hold it. (A hold that depends on an HRESULT and outlives the call is
+  // beyond the lock analysis: Open and Close are not checked.)
+  HRESULT Open(const std::wstring& path, bool write) TEV_NO_THREAD_SAFETY_ANALYSIS;
   // Saves the changes when the file was opened for writing, closes it and
   // releases the lock. E_FAIL when the save failed (the file is closed
   // anyway), NS_E_INVALID_REQUEST without an editor or an open file.
   // REQUIRES: the calling thread opened the file.
-  HRESULT Close();
+  HRESULT Close() TEV_NO_THREAD_SAFETY_ANALYSIS;
 
   // Stream-0 attribute value: text as UTF-16LE bytes with the terminator,
   // DWORD/QWORD/WORD/BOOL as little-endian integers (BOOL as 4 bytes),

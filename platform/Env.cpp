@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "support/NoDestructor.h"
+#include "support/PEvent.h"
 #include "support/WideText.h"
 
 namespace tev {
@@ -78,6 +79,10 @@ class PosixEnv : public Env {
 
   void SleepMs(int64_t ms) override {
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  }
+
+  bool WaitForEvent(PEvent& event, int64_t ms) override {
+    return event.Wait(ms < 0 ? 0u : static_cast<unsigned int>(ms));
   }
 };
 

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <string>
 
+class PEvent;
+
 namespace tev {
 
 class Env {
@@ -60,6 +62,9 @@ class Env {
   // --- Waiting ---
   // Blocks the calling thread for `ms` milliseconds of this clock.
   virtual void SleepMs(int64_t ms) = 0;
+  // Waits at most `ms` milliseconds for `event`; true when it is set (at
+  // once when it already was), false on time-out.
+  virtual bool WaitForEvent(PEvent& event, int64_t ms) = 0;
 
  protected:
   // For wrappers that move the clock: tells the listener.
@@ -90,6 +95,9 @@ class EnvWrapper : public Env {
     return target_->CreateDirectories(path);
   }
   void SleepMs(int64_t ms) override { target_->SleepMs(ms); }
+  bool WaitForEvent(PEvent& event, int64_t ms) override {
+    return target_->WaitForEvent(event, ms);
+  }
 
  private:
   Env* target_;

@@ -4,7 +4,8 @@
 #   pvr     the module "ZoVIZ": offers its services, calls every satellite
 #   peers   the stand-in satellites: offer their services, call ZoVIZ, never
 #           answer in ZoVIZ's name
-#   velctl  the command-line client: calls, offers nothing
+#   velctl  the command-line client: calls, offers nothing, hears the
+#           broadcasts ("velctl watch")
 #
 #   scripts/nats-auth.sh ETC_DIR MODULE_SETTINGS [PORT]
 #
@@ -43,7 +44,7 @@ authorization {
     }}
     {user: velctl, password: "$velctl", permissions: {
       publish: ["vel.sat.>", "vel.any.>", "vel.all.>", "vel.ping.>", "_INBOX.>"]
-      subscribe: {allow: ["vel.ping.>", "_INBOX.>"], deny: ["vel.ping.ZoVIZ"]}
+      subscribe: {allow: ["vel.ping.>", "vel.all.>", "_INBOX.>"], deny: ["vel.ping.ZoVIZ"]}
     }}
   ]
 }

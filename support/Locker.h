@@ -27,6 +27,18 @@ class TEV_CAPABILITY("mutex") _locker {
   PMutex mutex_{false};
 };
 
+// Holds a section from construction to destruction.
+class TEV_SCOPED_CAPABILITY _lockerScope {
+ public:
+  explicit _lockerScope(_locker* l) TEV_ACQUIRE(l) : l_(l) { l_->enter(); }
+  ~_lockerScope() TEV_RELEASE() { l_->leave(); }
+  _lockerScope(const _lockerScope&) = delete;
+  _lockerScope& operator=(const _lockerScope&) = delete;
+
+ private:
+  _locker* l_;
+};
+
 template <class Container>
 class locker : public _locker {
  public:
@@ -36,12 +48,7 @@ class locker : public _locker {
   // Runs fn(container) inside the section and returns its result.
   template <class Fn>
   auto with(Fn&& fn) -> decltype(fn(std::declval<Container&>())) {
-    struct Leave {
-      _locker* l;
-      ~Leave() { l->leave(); }
-    };
-    enter();
-    Leave guard{this};
+    _lockerScope scope(this);
     return fn(container_);
   }
 

@@ -1,3 +1,4 @@
+#include "support/Text.h"
 #include "support/VUtil.h"
 
 #include <cerrno>
@@ -105,12 +106,6 @@ void PutScalar(VARIANT* array, long index, VARTYPE vt, const VARIANT& wrapped,
   }
 }
 
-std::wstring Lower(const std::wstring& text) {
-  std::wstring result(text);
-  for (wchar_t& c : result) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-  return result;
-}
-
 // Reads a VARIANT element of a 0x200C array for the typed readers: array and
 // element messages are the reader's own.
 class ElementReader {
@@ -133,14 +128,14 @@ class ElementReader {
 // its value into *value.
 bool FindPairValue(const VARIANT& pairs, const std::wstring& name, bool noCase, VARIANT* value) {
   if (pairs.vt != kVariantArray) Fail(L"Variant passed to VUtil::FindPair is not an array");
-  const std::wstring wanted = noCase ? Lower(name) : name;
+  const std::wstring wanted = noCase ? tev::Lower(name) : name;
   const long length = GetArrayLength(pairs);
   for (long i = 0; i < length; ++i) {
     ElementReader element;
     const VARIANT& pair = element.Read(pairs, i);
     if (pair.vt == VT_EMPTY) continue;
     std::wstring key = GetStringElement(pair, 0);
-    if (noCase) key = Lower(key);
+    if (noCase) key = tev::Lower(key);
     if (key == wanted) {
       GetElement(pair, 1, value);
       return true;

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "support/PEvent.h"
+
 namespace tev {
 namespace test {
 
@@ -50,7 +52,7 @@ int64_t FakeEnv::FreeSpaceKb(const std::wstring& directory) {
 }
 
 bool FakeEnv::CreateFile(const std::wstring& path) {
-  if (!Pass() || noSpace_ || notWritable_) return false;
+  if (!Pass() || notWritable_) return false;
   return target()->CreateFile(path);
 }
 
@@ -60,7 +62,7 @@ bool FakeEnv::RemoveFile(const std::wstring& path) {
 }
 
 bool FakeEnv::RenameFile(const std::wstring& from, const std::wstring& to) {
-  if (!Pass() || noSpace_ || notWritable_) return false;
+  if (!Pass() || notWritable_) return false;
   return target()->RenameFile(from, to);
 }
 
@@ -76,6 +78,14 @@ void FakeEnv::SleepMs(int64_t ms) {
     return;
   }
   target()->SleepMs(ms);
+}
+
+bool FakeEnv::WaitForEvent(PEvent& event, int64_t ms) {
+  if (!instantSleep_) return target()->WaitForEvent(event, ms);
+  if (event.IsSet()) return true;
+  shiftMs_ += ms;
+  NotifyClockMoved();
+  return event.IsSet();
 }
 
 }  // namespace test

@@ -41,7 +41,8 @@ class FakeEnv : public EnvWrapper {
   // Moves "now" to `seconds` since 1970 (keeps the sub-second part).
   void SetNow(int64_t seconds) { Shift(seconds - Now()); }
   int64_t ShiftSeconds() const { return shiftMs_.load() / 1000; }
-  // SleepMs moves the clock by the time asked instead of blocking.
+  // SleepMs and WaitForEvent move the clock by the time asked instead of
+  // blocking (an event already set still ends the wait at once).
   void SetInstantSleep(bool instant) { instantSleep_ = instant; }
 
   // --- Faults ---
@@ -52,7 +53,8 @@ class FakeEnv : public EnvWrapper {
   bool FaultInjected() const { return injected_.load(); }
   // Fallible calls made so far.
   int Calls() const { return calls_.load(); }
-  // A full volume: FreeSpaceKb answers 0, CreateFile and RenameFile fail.
+  // A full volume: FreeSpaceKb answers 0 (an empty file can still be
+  // created, as on a real full volume).
   void SetNoSpace(bool full) { noSpace_ = full; }
   // A read-only volume: CreateFile, RemoveFile, RenameFile and
   // CreateDirectories fail.
@@ -68,6 +70,7 @@ class FakeEnv : public EnvWrapper {
   bool RenameFile(const std::wstring& from, const std::wstring& to) override;
   bool CreateDirectories(const std::wstring& path) override;
   void SleepMs(int64_t ms) override;
+  bool WaitForEvent(PEvent& event, int64_t ms) override;
 
  private:
   // Counts the call; false when the countdown says it fails.

@@ -1,6 +1,5 @@
 #include "db/Config.h"
 
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <thread>
@@ -196,11 +195,11 @@ TEST_F(ConfigTest, FolderSettersCheckThenMovePendingSchedules) {
   EXPECT_EQ(RecordingSettings::SetVideoRecordingDirectory(L" " + wbase + L"/AUDIO ", &engineVideo, repoint), 121);
   EXPECT_EQ(RecordingSettings::SetVideoRecordingDirectory(wbase + L"/missing", &engineVideo, repoint), 122);
   EXPECT_EQ(RecordingSettings::SetVideoRecordingDirectory(wbase + L"/plainfile", &engineVideo, repoint), 122);
-  if (geteuid() != 0) {
-    std::filesystem::create_directories(base + "/readonly");
-    chmod((base + "/readonly").c_str(), 0555);
-    EXPECT_EQ(RecordingSettings::SetVideoRecordingDirectory(wbase + L"/readonly", &engineVideo, repoint), 123);
-  }
+  // A folder the module may not write into, whoever runs the test.
+  std::filesystem::create_directories(base + "/readonly");
+  env_.SetNotWritable(true);
+  EXPECT_EQ(RecordingSettings::SetVideoRecordingDirectory(wbase + L"/readonly", &engineVideo, repoint), 123);
+  env_.SetNotWritable(false);
   EXPECT_EQ(engineVideo, L"old");
   EXPECT_EQ(repointed, 0);
   EXPECT_EQ(Config::GetString(kConfigVideoDirectory), wbase + L"/video");

@@ -396,11 +396,12 @@ TEST_F(SQLiteTest, LimitedQueriesKeepTheFirstRowsAndLookupIndexesExist) {
     }
     auto indexes = raw.Rows("SELECT name FROM sqlite_master WHERE type = 'index' AND "
                             "tbl_name = 'Schedules' ORDER BY name");
-    ASSERT_EQ(indexes.size(), 4u);
-    EXPECT_EQ(indexes[0][0], "SchedulesByEndStart");
-    EXPECT_EQ(indexes[1][0], "SchedulesByFile");
-    EXPECT_EQ(indexes[2][0], "SchedulesByMediumId");
-    EXPECT_EQ(indexes[3][0], "SchedulesByStartEnd");
+    std::vector<std::string> names;
+    for (auto& row : indexes) names.push_back(row[0]);
+    EXPECT_EQ(names, (std::vector<std::string>{
+                         "SchedulesByEndStart", "SchedulesByFile", "SchedulesByMediumId",
+                         "SchedulesByOwnerEnd", "SchedulesByOwnerStart", "SchedulesByStartEnd",
+                         "SchedulesByStatusEnd", "SchedulesByStatusStart"}));
   }
   SQLite query;
   query.LimitRows(2);
@@ -420,6 +421,44 @@ TEST_F(SQLiteTest, LimitedQueriesKeepTheFirstRowsAndLookupIndexesExist) {
   EXPECT_FALSE(query.RunQuery(L"SELECT x FROM nowhere", L"limited"));
   EXPECT_EQ(query.GetRowCount(), 0);
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SQL error in limited: no such table: nowhere"));
+}
+
+TEST_F(SQLiteTest, AnOlderFileGetsTheIndexesAndPlannerStatisticsOnceAndALaterStartWritesNothing) {
+  // A version-7 file as an earlier release left it: the old start index,
+  // no statistics.
+  dbtest::MakeDatabase(folder_, 7);
+  {
+    RawDb raw(dbPath_);
+    raw.Exec("CREATE INDEX SchedulesByStart ON Schedules (StartTime)");
+  }
+  ASSERT_TRUE(SQLite::Initialize(WFolder()));
+  RawDb raw(dbPath_);
+  EXPECT_EQ(raw.Value("SELECT count(*) FROM sqlite_master WHERE name = 'SchedulesByStart'"), "0");
+  EXPECT_EQ(raw.Value("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND "
+                      "tbl_name = 'Schedules'"),
+            "8");
+  EXPECT_EQ(raw.Value("SELECT count(*) FROM sqlite_master WHERE name = 'SeasonPassesByMediumId'"),
+            "1");
+  EXPECT_EQ(raw.Value("SELECT stat FROM sqlite_stat1 WHERE idx = 'SchedulesByStatusEnd'"),
+            "100000 100 2 1");
+  // The statistics steer an equality on the file path to its own index
+  // even with a status beside it.
+  auto plan = raw.Rows("EXPLAIN QUERY PLAN SELECT * FROM Schedules WHERE FilePath = 'x' AND "
+                       "Status = 'DVRSTATE_SCHEDULED'");
+  ASSERT_EQ(plan.size(), 1u);
+  EXPECT_NE(plan[0][3].find("SchedulesByFile"), std::string::npos) << plan[0][3];
+
+  // Changed statistics are put back; a start with everything in place
+  // commits nothing.
+  raw.Exec("UPDATE sqlite_stat1 SET stat = '10 10' WHERE idx = 'SchedulesByFile'");
+  SQLite::Close();
+  ASSERT_TRUE(SQLite::Initialize(WFolder()));
+  EXPECT_EQ(raw.Value("SELECT stat FROM sqlite_stat1 WHERE idx = 'SchedulesByFile'"), "100000 1");
+  const std::string version = raw.Value("PRAGMA data_version");
+  SQLite::Close();
+  ASSERT_TRUE(SQLite::Initialize(WFolder()));
+  EXPECT_EQ(raw.Value("PRAGMA data_version"), version);
+  EXPECT_FALSE(log_->HasPart(LOG_ERROR, L"AddIndexes")) << tev::ToStdUtf8(log_->Dump());
 }
 
 TEST_F(SQLiteTest, CommitsReachTheDiskBeforeTheyAreAcknowledged) {

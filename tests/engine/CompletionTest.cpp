@@ -27,11 +27,10 @@ class Completion : public enginetest::EngineFixture {
  protected:
   void SetUp() override {
     EngineFixture::SetUp();
-    SkipRecordStartedWaitForTest(true);
+    env_.SetInstantSleep(true);  // the thumbnail delay passes at once
     ClearThumbnailEntries();
   }
   void TearDown() override {
-    SkipRecordStartedWaitForTest(false);
     ClearThumbnailEntries();
     DropMetadataEditor();
     EngineFixture::TearDown();
@@ -188,6 +187,8 @@ TEST_F(Completion, StartedAndFailedReports) {
   Engine().NotifyRecordStartedAsync(W(audio.path));
   EXPECT_EQ(StatesOf(media_, W(video.path)), std::vector<std::wstring>{L"recording"});
   EXPECT_EQ(StatesOf(media_, W(audio.path)), std::vector<std::wstring>{L"recording"});
+  // The thumbnail is asked for later, on the engine's own thread.
+  ASSERT_TRUE(thumbnails_.WaitFor(L"Extract Image From Video", 1, 10000));
   EXPECT_EQ(enginetest::FirstArguments(thumbnails_, L"Extract Image From Video"),
             std::vector<std::wstring>{W(video.path)});
   Engine().NotifyRecordStarted(W(PathFor("unknown")));
@@ -215,7 +216,6 @@ TEST_F(Completion, StartedAndFailedReports) {
 }
 
 TEST_F(Completion, TheStopEventEndsTheWaitBeforeTheThumbnail) {
-  SkipRecordStartedWaitForTest(false);
   UseModuleEndpoint();
   PVRVel::SetLive(pvr_.get());
   pvr_->StopEvent().Set();

@@ -195,7 +195,20 @@ TEST_F(Intake, RefusalsLeaveNothingBehind) {
   EXPECT_EQ(Add(L"No folder", 0, 600, 1), 122);
   std::ofstream(videoDir_) << "x";
   EXPECT_EQ(Add(L"Folder is a file", 0, 600, 1), 122);
+  fs::remove(videoDir_);
+  fs::create_directories(videoDir_);
+
+  // A folder the module may not write into, and a full volume, whoever runs
+  // the test.
+  env_.SetNotWritable(true);
+  EXPECT_EQ(Add(L"Read-only", 0, 600, 1), 123);
+  env_.SetNotWritable(false);
+  env_.SetNoSpace(true);
+  EXPECT_EQ(Add(L"Disk full", 0, 600, 1), 107);
+  env_.SetNoSpace(false);
+
   EXPECT_TRUE(Rows("ID").empty());
+  EXPECT_EQ(FilesIn(videoDir_), 0u);
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
 }
 

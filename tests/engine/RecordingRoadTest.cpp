@@ -27,7 +27,7 @@ class RecordingRoad : public enginetest::EngineFixture {
     EngineFixture::SetUp();
     UseModuleEndpoint();
     PVRVel::SetLive(pvr_.get());
-    SkipRecordStartedWaitForTest(true);
+    env_.SetInstantSleep(true);  // the thumbnail delay passes at once
     ASSERT_EQ(MetadataEditor::Instance().Initialize(), S_OK);
     // The streamer writes a short real ASF file wherever it is asked to.
     sample_ = dir_.path() + "/sample.asf";
@@ -49,7 +49,6 @@ class RecordingRoad : public enginetest::EngineFixture {
   void TearDown() override {
     if (pvr_) pvr_->GetSchedules().Shutdown();
     PVRVel::SetLive(nullptr);
-    SkipRecordStartedWaitForTest(false);
     MetadataEditor::Instance().Drop();
     EngineFixture::TearDown();
   }

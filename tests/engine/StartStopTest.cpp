@@ -203,6 +203,15 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
   EXPECT_EQ(Status(mce), "DVRSTATE_MCE_RUNNING");
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 2u);
 
+  // The volume is full when the start comes: the streamer is not asked.
+  env_.SetNoSpace(true);
+  const int full = Row(Values(L"Full", now + 10, 600));
+  Engine().StartRecordingIfAppropriate();
+  env_.SetNoSpace(false);
+  EXPECT_EQ(Status(full), "DVRSTATE_DISK_FULL");
+  EXPECT_EQ(PublishedStates(Path(full)).back(), L"diskfull");
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 2u);
+
   // The whole table of codes.
   EXPECT_STREQ(startstop::StatusForFailedStart(104), DVRSTATE_TUNER_BUSY);
   EXPECT_STREQ(startstop::StatusForFailedStart(116), DVRSTATE_COULD_NOT_CONNECT);

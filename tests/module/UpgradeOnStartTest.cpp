@@ -63,7 +63,9 @@ class UpgradeOnStart : public ::testing::Test {
 
   // One load of the module: Initialize, wait until `done` holds, Close.
   void RunModule(const std::function<bool()>& done) {
-    void* handle = dlopen(TEV_BINARY_DIR "/libTevPVR.so", RTLD_NOW | RTLD_LOCAL);
+    // This test program links libnats itself, so the bus library's threads outlive a Close and
+    // may still run a connection callback: keep the module's code mapped across the restarts.
+    void* handle = dlopen(TEV_BINARY_DIR "/libTevPVR.so", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     ASSERT_NE(handle, nullptr) << dlerror();
     auto initialize = reinterpret_cast<int (*)(const wchar_t*)>(dlsym(handle, "Initialize"));
     auto close = reinterpret_cast<int (*)()>(dlsym(handle, "Close"));

@@ -7,6 +7,7 @@
 
 #include "module/PVRVel.h"
 #include "support/WideText.h"
+#include "tests/common/FakeEnv.h"
 #include "tests/common/NatsServer.h"
 #include "vel/VelSatellite.h"
 
@@ -49,11 +50,14 @@ TEST(PVRVel, WaitForTevMediaPollsUntilReadyStopOrTheLimit) {
   ASSERT_EQ(media.Connect(server.HostPort(), L"TevMediaV2"), 0);
   PVRVel pvr;
   ASSERT_EQ(pvr.Vel().RegisterWithBus(), 0);
-  pvr.SetMediaPollWaitForTest(1);
+  // Each unanswered poll's 10 s pass at once on the fake clock.
+  tev::test::FakeEnv env;
+  env.SetInstantSleep(true);
 
   // Never ready: 181 polls (30 minutes and 10 seconds of budget), then false.
   EXPECT_FALSE(pvr.WaitForTevMedia());
   EXPECT_EQ(media.polls.load(), 181);
+  EXPECT_EQ(env.ShiftSeconds(), 181 * 10);
 
   // Ready at the third poll.
   media.polls = 0;

@@ -1,8 +1,4 @@
 // velctl as a person uses it, against a satellite on a loopback bus.
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -11,6 +7,7 @@
 #include "support/VUtil.h"
 #include "support/WideText.h"
 #include "tests/common/NatsServer.h"
+#include "tests/common/Shell.h"
 #include "vel/VelSatellite.h"
 
 namespace {
@@ -33,53 +30,74 @@ class Echo : public VelSatellite {
   };
 };
 
-struct Outcome {
-  int status;
-  std::string output;
-};
+using Outcome = tev::test::ShellRun;
 
-Outcome Velctl(const std::string& args, const std::string& input = "") {
+Outcome RunVelctl(const std::string& args, const std::string& input = "") {
   std::string command = std::string(TEV_BINARY_DIR "/tools/velctl ") + args;
   if (!input.empty()) command = "printf '%s' '" + input + "' | " + command;
-  FILE* pipe = popen(command.c_str(), "r");
-  Outcome run{-1, ""};
-  std::array<char, 512> buffer;
-  size_t n;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.output.append(buffer.data(), n);
-  int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return tev::test::RunShell(command);
 }
 
-TEST(Velctl, CallsAMethodAndReportsOutAndReturnCodes) {
+// velctl against the satellite "EchoSat" on a loopback bus; `host` holds
+// the options that reach it.
+class Velctl : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server.Start());
+    ASSERT_EQ(echo.Connect(server.HostPort(), L"EchoSat"), 0);
+    host = "--timeout 5000 --host " + tev::ToStdUtf8(server.HostPort()) + " ";
+  }
   tev::test::NatsServer server;
-  ASSERT_TRUE(server.Start());
   Echo echo;
-  ASSERT_EQ(echo.Connect(server.HostPort(), L"EchoSat"), 0);
-  std::string host = "--timeout 5000 --host " + tev::ToStdUtf8(server.HostPort()) + " ";
+  std::string host;
+};
 
-  Outcome ok = Velctl(host + "EchoSat Echo '[\"caf\u00e9\", 5, {\"vt\":\"I2\",\"v\":3}]'");
+TEST_F(Velctl, CallsAMethodAndReportsOutAndReturnCodes) {
+  Outcome ok = RunVelctl(host + "EchoSat Echo '[\"caf\u00e9\", 5, {\"vt\":\"I2\",\"v\":3}]'");
   EXPECT_EQ(ok.status, 0) << ok.output;
   nlohmann::json report = nlohmann::json::parse(ok.output);
   EXPECT_EQ(report["result"], 0);
   EXPECT_EQ(report["ret"], 0);
   EXPECT_EQ(report["out"], nlohmann::json::parse("[\"caf\u00e9\", 5, {\"vt\":\"I2\",\"v\":3}]"));
 
-  Outcome fromStdin = Velctl(host + "EchoSat Echo -", "[true]");
+  Outcome fromStdin = RunVelctl(host + "EchoSat Echo -", "[true]");
   EXPECT_EQ(fromStdin.status, 0);
   EXPECT_EQ(nlohmann::json::parse(fromStdin.output)["out"], nlohmann::json::parse("[true]"));
 
-  Outcome refused = Velctl(host + "any Refuse");
+  Outcome refused = RunVelctl(host + "any Refuse");
   EXPECT_EQ(refused.status, 1);
   EXPECT_EQ(nlohmann::json::parse(refused.output)["ret"], 103);
 
-  Outcome nobody = Velctl(host + "EchoSat Missing");
-  EXPECT_EQ(nobody.status, 1);
-  EXPECT_NE(nlohmann::json::parse(nobody.output)["result"], 0);
+  Outcome nobody = RunVelctl(host + "EchoSat Missing");
+  EXPECT_EQ(nobody.status, 3);
+  EXPECT_EQ(nlohmann::json::parse(nobody.output)["result"], 2);
 
-  EXPECT_EQ(Velctl(host + "EchoSat Echo '[1,'").status, 2);
+  EXPECT_EQ(RunVelctl(host + "EchoSat Echo '[1,'").status, 2);
   server.Stop();
-  EXPECT_EQ(Velctl(host + "EchoSat Echo").status, 3);
+  EXPECT_EQ(RunVelctl(host + "EchoSat Echo").status, 3);
+}
+
+TEST_F(Velctl, SaysWhatFailedAndExitsByKind) {
+  const struct {
+    std::string args;
+    int exit;
+    const char* says;
+  } cases[] = {
+      {host + "EchoSat Missing", 3, "EchoSat is on the bus but does not offer Missing"},
+      {host + "ZoVIZ GetPVRRecordPadding", 3, "no satellite offers GetPVRRecordPadding: is the module"},
+      {host + "EchoSat Refuse", 1, "EchoSat refused Refuse: no such schedule (103)"},
+      {host + "schedule --in 2m", 2, "--channel is required"},
+      {host + "schedule --channel x --at 21:00 --in 2m", 2, "--at excludes --in"},
+      {host + "schedule --channel x --for 2x", 2, "\"2x\" is not a duration"},
+      {"--version", 0, "velctl "},
+      {"schedule --help", 0, "--for TEXT=30m"},
+      {"--timeout 1000 --host 127.0.0.1:1 list", 3, "cannot join the bus at 127.0.0.1:1"},
+  };
+  for (const auto& c : cases) {
+    Outcome run = RunVelctl(c.args + " 2>&1");
+    EXPECT_EQ(run.status, c.exit) << c.args << "\n" << run.output;
+    EXPECT_NE(run.output.find(c.says), std::string::npos) << c.args << "\n" << run.output;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,45 @@
+// The engine's three folder monitors: started at the end of start-up,
+// re-pointed by the folder setters, stopped by shutdown.
+#include "engine/Schedules.h"
+#include "monitor/FileSystemMonitor.h"
+#include "support/GlobalLocks.h"
+#include "support/PMutexLock.h"
+
+namespace {
+
+enum MonitorIndex { kVideoMonitor = 0, kAudioMonitor = 1, kMediaCenterMonitor = 2 };
+
+}  // namespace
+
+FileSystemMonitor* Schedules::Monitor(const std::wstring& kind) {
+  if (kind == L"video") return m_monitors[kVideoMonitor].get();
+  if (kind == L"audio") return m_monitors[kAudioMonitor].get();
+  if (kind == L"MediaCenter") return m_monitors[kMediaCenterMonitor].get();
+  return nullptr;
+}
+
+void Schedules::StartFolderMonitors() {
+  // Under the engine lock, so that a shutdown racing with start-up either
+  // stops what was started or keeps it from starting.
+  PMutexLock lock(EngineMutex());
+  if (!m_running) return;
+  m_monitors[kVideoMonitor]->Start(L"video");
+  m_monitors[kAudioMonitor]->Start(L"audio");
+}
+
+void Schedules::StartMediaCenterMonitor() {
+  PMutexLock lock(EngineMutex());
+  if (!m_running) return;
+  m_monitors[kMediaCenterMonitor]->Start(L"MediaCenter");
+}
+
+void Schedules::StopFolderMonitors() {
+  // A start that began before the running flag was cleared ends first.
+  { PMutexLock lock(EngineMutex()); }
+  for (auto& monitor : m_monitors) monitor->Stop();
+  for (auto& monitor : m_monitors) monitor->Join();
+}
+
+void Schedules::RepointFolderMonitor(const std::wstring& kind) {
+  if (FileSystemMonitor* monitor = Monitor(kind)) monitor->ChangeFolder(kind);
+}

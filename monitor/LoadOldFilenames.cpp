@@ -1,0 +1,203 @@
+// Adopting recording files found in a monitored folder: the module's own
+// names ("... Tev.<ext>") through the recorder's parser, others through
+// the Media Center parser; each becomes a "Recovered" row unless a row
+// already knows it or it is still being recorded.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <exception>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "db/SQLite.h"
+#include "db/Schedule.h"
+#include "db/TimeUtils.h"
+#include "db/WFormat.h"
+#include "dvr/DVR.h"
+#include "engine/MediaBatch.h"
+#include "engine/Schedules.h"
+#include "monitor/FileSystemMonitor.h"
+#include "monitor/MonitorFiles.h"
+#include "monitor/ThumbnailTable.h"
+#include "platform/Env.h"
+#include "platform/FolderListing.h"
+#include "support/Log.h"
+#include "support/WideText.h"
+
+namespace {
+
+bool IsVideo(const std::wstring& mimetype) { return mimetype.compare(0, 5, L"video") == 0; }
+
+// Names looked up in one statement, so that a folder of thousands of known
+// files costs a few statements, not one per file.
+constexpr size_t kNamesPerLookup = 500;
+// Adopted files published per "AddMedia" request (a record is about 2 KB).
+constexpr size_t kRecordsPerPublication = 100;
+
+// Which of `paths` a row that is neither deleted nor missed has. A failed
+// statement gives an empty set: each file is then looked up on its own.
+std::set<std::wstring> KnownPaths(const std::vector<std::wstring>& paths) {
+  std::wstring list;
+  for (const std::wstring& path : paths) {
+    if (!list.empty()) list += L", ";
+    list += L"'" + SQLite::Escape(path) + L"'";
+  }
+  SQLite query;
+  std::set<std::wstring> known;
+  const std::wstring statement = tev::WFormat(
+      L"SELECT FilePath FROM Schedules WHERE %ls <> '%ls' AND %ls <> '%ls' AND %ls IN (%ls)",
+      L"Status", DVRSTATE_DELETED, L"Status", DVRSTATE_MISSED, L"FilePath", list.c_str());
+  if (!query.RunQuery(statement, L"FileSystemMonitor::LoadOldFilenames")) return known;
+  for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {
+    known.insert(query.GetString("FilePath"));
+  }
+  return known;
+}
+
+// Whether a row that is neither deleted nor missed has this path. A failed
+// statement counts as known: nothing is added on a guess.
+bool IsKnownPath(const std::wstring& path) {
+  SQLite query;
+  query.LimitRows(1);
+  const std::wstring statement = tev::WFormat(
+      L"SELECT ID FROM Schedules WHERE %ls = '%ls' AND %ls <> '%ls' AND %ls <> '%ls'", L"FilePath",
+      SQLite::Escape(path).c_str(), L"Status", DVRSTATE_DELETED, L"Status", DVRSTATE_MISSED);
+  if (!query.RunQuery(statement, L"FileSystemMonitor::AddOldFile")) return true;
+  return query.GetRowCount() > 0;
+}
+
+// A file the engine is creating or the streamer is writing right now.
+bool IsBeingRecorded(const std::wstring& path) {
+  return Schedules::IsPendingFile(path) || DVR::GetStreamId(path) != 0;
+}
+
+}  // namespace
+
+void FileSystemMonitor::LoadOldFilenames(const std::wstring& folder) {
+  std::vector<std::wstring> batch;
+  tev::ListFolder(tev::ToStdUtf8(folder), [&](const tev::FolderEntry& entry) {
+    if (m_abort) return false;
+    // Folders are not recordings, names beginning with '.' are hidden, and
+    // a link may lead anywhere (or round in a loop): none is adopted.
+    if (entry.kind != tev::FolderEntry::kFile || entry.name[0] == '.') return true;
+    const std::wstring name = tev::FromStdUtf8(entry.name);
+    if (tev::ToStdUtf8(name) != entry.name) {
+      // No wide path would lead back to this file.
+      LogError(L"LoadOldFilenames: %ls is not a UTF-8 name; skipped", name.c_str());
+      return true;
+    }
+    batch.push_back(name);
+    if (batch.size() == kNamesPerLookup) {
+      AdoptUnknown(folder, batch);
+      batch.clear();
+    }
+    return true;
+  });
+  if (!m_abort) AdoptUnknown(folder, batch);
+}
+
+void FileSystemMonitor::AdoptUnknown(const std::wstring& folder,
+                                     const std::vector<std::wstring>& names) {
+  if (names.empty()) return;
+  std::vector<std::wstring> paths;
+  paths.reserve(names.size());
+  for (const std::wstring& name : names) paths.push_back(monitorfiles::JoinPath(folder, name));
+  const std::set<std::wstring> known = KnownPaths(paths);
+  std::vector<Schedule> adopted;
+  for (size_t i = 0; i < names.size() && !m_abort; ++i) {
+    if (known.count(paths[i]) == 0) AdoptEntry(folder, names[i], &adopted);
+  }
+  // A few requests for the batch, each well inside the bus's payload limit.
+  for (size_t first = 0; first < adopted.size(); first += kRecordsPerPublication) {
+    const size_t last = std::min(adopted.size(), first + kRecordsPerPublication);
+    PublishSchedules(std::vector<Schedule>(adopted.begin() + first, adopted.begin() + last), true);
+  }
+}
+
+void FileSystemMonitor::AdoptEntry(const std::wstring& folder, const std::wstring& name,
+                                   std::vector<Schedule>* toPublish) {
+  const bool own = name.find(L"Tev.") != std::wstring::npos;
+  try {
+    std::wstring extension, title, channel;
+    int64_t start = -1;
+    if (own) {
+      std::wstring dateText;
+      if (!DVR::ParseRecordingFileName(name, &extension, &title, &channel, &dateText)) {
+        LogError(L"LoadOldFilenames: parsing failed for %ls", name.c_str());
+        return;
+      }
+      if (!DVR::IsRecordingExtension(name)) return;
+      start = GetTime(dateText);
+    } else {
+      LogDebug(L"LoadOldFilenames about to parse non-Tev file %ls", name.c_str());
+      const bool parsed =
+          ParseMediaCenterFilename(folder, name, &channel, &title, &start, &extension);
+      // A file that is not a recording would be dropped again by the next
+      // pass, so only recording types are adopted, whatever their name.
+      if (!DVR::IsRecordingExtension(name)) return;
+      if (!parsed) {
+        const size_t dot = name.rfind(L'.');
+        title = name.substr(0, dot);
+        extension = name.substr(dot + 1);
+        channel.clear();
+        start = -1;
+      }
+    }
+    if (start == -1) start = monitorfiles::ModificationTime(folder, name);
+    AddOldFile(monitorfiles::JoinPath(folder, name), channel, title, start, extension, toPublish);
+  } catch (const std::exception&) {
+    LogError(own ? L"LoadOldFilenames: problem parsing %ls"
+                 : L"LoadOldFilenames: problem parsing and adding %ls",
+             name.c_str());
+  }
+}
+
+bool FileSystemMonitor::AddOldFile(const std::wstring& path, const std::wstring& channel,
+                                   const std::wstring& title, int64_t start,
+                                   const std::wstring& extension,
+                                   std::vector<Schedule>* toPublish) {
+  // Looked up again: the engine may have added the file since the batch.
+  if (IsKnownPath(path)) return false;
+  if (IsBeingRecorded(path)) {
+    LogDebug(L"Recording pending %ls", path.c_str());
+    return false;
+  }
+
+  const std::wstring mimetype = DVR::GetTevMimetype(path, !IsAudioFolder());
+  Schedule schedule;
+  if (!schedule.PopulateFromFile(path, channel, title, start, mimetype)) {
+    LogError(L"PopulateFromFile failed on %ls", path.c_str());
+    schedule.m_user.clear();
+    schedule.m_channelMimetype = mimetype;
+    schedule.m_startTime = start;
+    schedule.m_endTime = start;
+    schedule.m_duration = -1;
+    schedule.m_name = title;
+    schedule.m_quality = mimetype == L"video/x-tv" ? L"3" : L"high";
+    schedule.m_status = DVRSTATE_COMPLETE;
+    schedule.m_filePath = path;
+    schedule.m_type = L"Recovered";
+  }
+  schedule.m_size = std::max<int64_t>(0, tev::Env::Current().FileSize(path));
+  schedule.Insert();
+
+  SQLite query;
+  query.LimitRows(1);
+  const std::wstring statement =
+      tev::WFormat(L"SELECT ID FROM Schedules WHERE %ls = '%ls' AND %ls = '%ls'", L"FilePath",
+                   SQLite::Escape(path).c_str(), L"Status", DVRSTATE_COMPLETE);
+  if (!query.RunQuery(statement, L"VideoThumbnailCallback") || query.GetRowCount() == 0) {
+    return false;
+  }
+  schedule.m_id = query.GetInt("ID");
+  // A found video is published with its thumbnail id; the library asks
+  // for the picture itself (NotifyThumbnailNeeded) when it lacks one.
+  SetThumbnailEntry(schedule.m_id, IsVideo(schedule.m_channelMimetype));
+  if (toPublish != nullptr) {
+    toPublish->push_back(schedule);
+  } else {
+    Schedule::AddMedium(schedule, true);
+  }
+  return true;
+}

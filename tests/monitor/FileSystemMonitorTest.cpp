@@ -1,0 +1,168 @@
+// The monitor's thread on real folders with real change notifications:
+// when passes run, what they adopt and drop, stopping and re-pointing.
+// Waits of 10 seconds and a day are crossed by shifting the product clock.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "support/GlobalLocks.h"
+
+#include "db/Schedule.h"
+#include "tests/monitor/MonitorFixture.h"
+
+namespace {
+
+using monitortest::Value;
+using monitortest::W;
+using monitortest::WaitUntil;
+
+class FolderMonitorThread : public monitortest::MonitorFixture {};
+
+TEST_F(FolderMonitorThread, ACopiedInRecordingIsAdoptedOnceTenSecondsAfterTheLastChange) {
+  FileSystemMonitor& monitor = Started();
+  EXPECT_TRUE(Rows("ID").empty());
+
+  const std::string first = Drop(videoDir_, "News_BBC One_03-04-2008 20-00-01 Tev.asf");
+  ASSERT_TRUE(ChangesSeen(monitor, 1));
+  env_.Shift(6);
+  const std::string second = Drop(videoDir_, "Film_03-05-2008 21-30-00 Tev.asf");
+  ASSERT_TRUE(ChangesSeen(monitor, 2));
+  // The second copy started the 10 seconds again: nothing is due yet.
+  EXPECT_GT(monitor.MsUntilUpdateForTest(), 9000);
+  env_.Shift(5);
+  EXPECT_GT(monitor.MsUntilUpdateForTest(), 0);
+  EXPECT_EQ(monitor.PassCountForTest(), 1);
+
+  ASSERT_TRUE(PassAfterSettling(monitor));
+  auto rows = Rows("Name, ChannelName, StartTime, EndTime, Duration, Status, Type, KeepUntil, "
+                   "ChannelMimetype, Quality, FilePath");
+  ASSERT_EQ(rows.size(), 2u);
+  for (const auto& row : rows) {
+    const bool isFirst = row[10] == first;
+    EXPECT_EQ(row[0], isFirst ? "News" : "Film");
+    EXPECT_EQ(row[1], isFirst ? "BBC One" : "");
+    EXPECT_EQ(row[2], isFirst ? "20080304200001" : "20080305213000");
+    EXPECT_EQ(row[3], row[2]);   // no duration in a file that is not ASF
+    EXPECT_EQ(row[4], "-1");
+    EXPECT_EQ(row[5], "DVRSTATE_COMPLETE");
+    EXPECT_EQ(row[6], "Recovered");
+    EXPECT_EQ(row[7], "1");
+    EXPECT_EQ(row[8], "video/x-webwin");
+    EXPECT_EQ(row[9], "high");
+  }
+  EXPECT_EQ(Publications(first), 1u);
+  EXPECT_EQ(Publications(second), 1u);
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"PopulateFromFile failed on " + W(first)));
+
+  // A later pass (here: a day on) knows both files.
+  const int passes = monitor.PassCountForTest();
+  env_.Shift(86400);
+  ASSERT_TRUE(WaitUntil([&] { return monitor.PassCountForTest() > passes; }));
+  EXPECT_EQ(Rows("ID").size(), 2u);
+  EXPECT_EQ(Publications(first), 1u);
+}
+
+TEST_F(FolderMonitorThread, ADeletedFinishedRecordingLeavesTheTableAndTheLibrary) {
+  const std::string kept = Drop(videoDir_, "Kept_Chan_03-04-2008 20-00-01 Tev.asf");
+  const std::string deleted = Drop(videoDir_, "Gone_Chan_03-04-2008 21-00-01 Tev.asf");
+  const int keptId = InsertSchedule("M1", "DVRSTATE_COMPLETE", "video/x-tv", "Kept", "Chan", kept);
+  const int goneId =
+      InsertSchedule("M2", "DVRSTATE_COMPLETE_PARTIAL", "video/x-tv", "Gone", "Chan", deleted);
+  FileSystemMonitor& monitor = Started();
+  SetThumbnailEntry(goneId, true);  // after the first pass asked the service
+  EXPECT_EQ(Rows("ID").size(), 2u);
+  EXPECT_EQ(thumbnails_.CountOf(L"RemoveThumbDB"), 0u);
+
+  const int changes = monitor.ChangeCountForTest();
+  std::filesystem::remove(deleted);
+  ASSERT_TRUE(ChangesSeen(monitor, changes + 1));
+  ASSERT_TRUE(PassAfterSettling(monitor));
+  auto ids = Rows("ID");
+  ASSERT_EQ(ids.size(), 1u);
+  EXPECT_EQ(ids[0][0], std::to_string(keptId));
+  EXPECT_TRUE(log_->Has(LOG_INFO, L"RemoveOldDBEntries: removing #M2 " + W(deleted)));
+  // The recording's medium is retyped as deleted in one request.
+  const Value request = Last(media_, L"SetMediaAttributeList");
+  const Value entries = peertest::Elem(request.get(), 1);
+  ASSERT_EQ(VUtil::GetArrayLength(entries.get()), 1);
+  EXPECT_EQ(peertest::Str(peertest::Elem(entries.get(), 0).get(), 0), L"M2");
+  EXPECT_EQ(enginetest::FirstArguments(thumbnails_, L"RemoveThumbDB"),
+            std::vector<std::wstring>{W(deleted)});
+}
+
+TEST_F(FolderMonitorThread, ARecordingInProgressIsNeverAdopted) {
+  FileSystemMonitor& monitor = Started();
+  const std::string starting = videoDir_ + "/Live_Chan_03-04-2008 20-00-01 Tev.asf";
+  const std::string streaming = videoDir_ + "/Stream_Chan_03-04-2008 20-00-01 Tev.asf";
+  Schedules::AddPendingFile(W(starting));
+  StreamTable().with([&](std::map<std::wstring, long>& table) { table[W(streaming)] = 42; });
+  Drop(videoDir_, "Live_Chan_03-04-2008 20-00-01 Tev.asf");
+  Drop(videoDir_, "Stream_Chan_03-04-2008 20-00-01 Tev.asf");
+  ASSERT_TRUE(ChangesSeen(monitor, 1));
+  ASSERT_TRUE(PassAfterSettling(monitor));
+  EXPECT_TRUE(Rows("ID").empty());
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"Recording pending " + W(starting)));
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"Recording pending " + W(streaming)));
+
+  // Once the engine has its row and the stream has ended, the row is the
+  // engine's and the monitor still adds nothing.
+  Schedules::RemovePendingFile(W(starting));
+  InsertSchedule("", "DVRSTATE_RECORDING", "video/x-tv", "Live", "Chan", starting);
+  StreamTable().with([&](std::map<std::wstring, long>& table) { table.erase(W(streaming)); });
+  InsertSchedule("", "DVRSTATE_COMPLETE", "video/x-tv", "Stream", "Chan", streaming);
+  monitor.ChangeFolder(L"video");
+  const int passes = monitor.PassCountForTest();
+  ASSERT_TRUE(WaitUntil([&] { return monitor.PassCountForTest() > passes; }));
+  EXPECT_EQ(Rows("ID").size(), 2u);
+}
+
+TEST_F(FolderMonitorThread, StoppingAWaitingMonitorEndsItsThread) {
+  FileSystemMonitor& monitor = Started();
+  EXPECT_TRUE(monitor.IsRunning());
+  monitor.Stop();
+  EXPECT_FALSE(monitor.IsRunning());
+  // Bounded wait only: the thread ends at its next look at the flag.
+  EXPECT_TRUE(WaitUntil([&] { return monitor.ThreadEndedForTest(); }, 5000));
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"FileSystemMonitor stopping"));
+  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"FileSystemMonitor::Updater - Exiting"));
+  monitor.Join();
+  // It may be started again.
+  monitor.Start(L"video");
+  EXPECT_TRUE(WaitUntil([&] { return monitor.PassCountForTest() >= 2; }));
+}
+
+TEST_F(FolderMonitorThread, ChangingTheVideoFolderRepointsItsMonitor) {
+  engine_->StartFolderMonitors();
+  FileSystemMonitor& video = *engine_->Monitor(L"video");
+  FileSystemMonitor& audio = *engine_->Monitor(L"audio");
+  ASSERT_TRUE(WaitUntil([&] { return video.PassCountForTest() >= 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return audio.PassCountForTest() >= 1; }));
+  EXPECT_EQ(video.Folder(), W(videoDir_));
+  EXPECT_EQ(audio.Folder(), W(audioDir_));
+
+  const std::string moved = dir_.path() + "/Moved TV";
+  std::filesystem::create_directories(moved);
+  const std::string there = Drop(moved, "There_Chan_03-04-2008 20-00-01 Tev.asf");
+  const int passes = video.PassCountForTest();
+  ASSERT_EQ(engine_->SetVideoRecordingDirectory(W(moved)), 0);
+  EXPECT_EQ(video.Folder(), W(moved));
+  ASSERT_TRUE(WaitUntil([&] { return video.PassCountForTest() > passes; }));
+  EXPECT_EQ(RowsFor(there), 1u);
+
+  // The new folder is watched; the old one no longer is.
+  const int changes = video.ChangeCountForTest();
+  Drop(videoDir_, "Old_Chan_03-04-2008 20-00-01 Tev.asf");
+  const std::string later = Drop(moved, "Later_Chan_03-04-2008 20-00-01 Tev.asf");
+  ASSERT_TRUE(ChangesSeen(video, changes + 1));
+  ASSERT_TRUE(PassAfterSettling(video));
+  EXPECT_EQ(RowsFor(later), 1u);
+  EXPECT_EQ(Rows("ID").size(), 2u);
+
+  // Shutdown stops the monitors and waits for their threads.
+  engine_->Shutdown();
+  EXPECT_TRUE(video.ThreadEndedForTest());
+  EXPECT_TRUE(audio.ThreadEndedForTest());
+}
+
+}  // namespace

@@ -1,0 +1,166 @@
+// A fixture for folder-monitor tests: the engine fixture (database, bus,
+// scripted peers, "Recorded TV" and "Recorded Audio" folders) with the
+// engine's folders loaded, the metadata editor up, an empty thumbnail
+// table, and helpers that put files into a folder the way a copy does and
+// wait for what a monitor's thread does.
+#ifndef TEV_TESTS_MONITOR_MONITORFIXTURE_H_
+#define TEV_TESTS_MONITOR_MONITORFIXTURE_H_
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/CompletionSeams.h"
+#include "monitor/FileMetadata.h"
+#include "monitor/FileSystemMonitor.h"
+#include "monitor/ThumbnailTable.h"
+#include "tests/engine/EngineFixture.h"
+#include "tests/engine/RowsAndMedia.h"
+
+namespace monitortest {
+
+namespace fs = std::filesystem;
+using enginetest::Value;
+
+inline std::wstring W(const std::string& text) { return tev::FromStdUtf8(text); }
+
+// Polls `done` every 10 ms for up to `timeoutMs` of real time.
+inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+inline bool HaveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
+
+class MonitorFixture : public enginetest::EngineFixture {
+ protected:
+  void SetUp() override {
+    EngineFixture::SetUp();
+    ASSERT_EQ(MetadataEditor::Instance().Initialize(), S_OK);
+    ClearThumbnailEntries();
+    ResetOrphanCleanupForTest();
+    engine_->InitializeSettings();
+    staging_ = dir_.path() + "/staging";
+    fs::create_directories(staging_);
+    log_->Clear();
+  }
+  void TearDown() override {
+    monitor_.reset();  // joins its thread before the engine goes
+    MetadataEditor::Instance().Drop();
+    ClearThumbnailEntries();
+    EngineFixture::TearDown();
+  }
+
+  // A monitor of `kind` over the engine's folders, not started.
+  FileSystemMonitor& Monitor(const std::wstring& kind = L"video") {
+    monitor_.reset(new FileSystemMonitor(engine_.get()));
+    monitor_->ChangeFolder(kind);
+    return *monitor_;
+  }
+  // Starts it and waits for its first pass.
+  FileSystemMonitor& Started(const std::wstring& kind = L"video") {
+    monitor_.reset(new FileSystemMonitor(engine_.get()));
+    monitor_->Start(kind);
+    EXPECT_TRUE(WaitUntil([this] { return monitor_->PassCountForTest() >= 1; }));
+    EXPECT_TRUE(monitor_->IsWatchingForTest());
+    return *monitor_;
+  }
+
+  // Writes `content` under `name` in the staging folder and moves it into
+  // `folder` in one step, as a finished copy arrives. Its full path.
+  std::string Drop(const std::string& folder, const std::string& name,
+                   const std::string& content = "not really a recording") {
+    const std::string staged = staging_ + "/" + name;
+    std::ofstream(staged, std::ios::binary) << content;
+    const std::string path = folder + "/" + name;
+    fs::rename(staged, path);
+    return path;
+  }
+  // A short real ASF file in the staging folder; empty without ffmpeg.
+  std::string MakeAsf(const std::string& name) {
+    const std::string path = staging_ + "/" + name;
+    const std::string command =
+        "ffmpeg -loglevel error -nostdin -y -f lavfi -i testsrc=duration=2:size=32x32:rate=5 "
+        "-c:v wmv2 -f asf '" + path + "' >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0 ? path : std::string();
+  }
+
+  // Shifts the product clock past the 10-second wait that a change started
+  // (as soon as the monitor has taken the change in) and waits for the pass
+  // it brings.
+  bool PassAfterSettling(FileSystemMonitor& monitor) {
+    const int passes = monitor.PassCountForTest();
+    return WaitUntil([&] {
+      if (monitor.PassCountForTest() > passes) return true;
+      const int64_t due = monitor.MsUntilUpdateForTest();
+      if (due > 0 && due <= 10000) env_.Shift(11);
+      return false;
+    });
+  }
+  // Waits until the monitor has seen `count` changes in all.
+  bool ChangesSeen(FileSystemMonitor& monitor, int count) {
+    return WaitUntil([&] { return monitor.ChangeCountForTest() >= count; });
+  }
+
+  // A row of `status` for `path` that ends at `end` after an hour; its ID.
+  int InsertTimedRow(const std::string& status, const std::string& path, int64_t end,
+                     const std::string& name = "Show") {
+    dbtest::RawDb db(dbPath_);
+    db.Exec("INSERT INTO Schedules (Name, Status, ChannelMimetype, StartTime, EndTime, Duration, "
+            "FilePath) VALUES ('" + name + "', '" + status + "', 'video/x-tv', " +
+            DbTime(end - 3600) + ", " + DbTime(end) + ", 3600, '" + Quoted(path) + "')");
+    return std::stoi(db.Value("SELECT max(ID) FROM Schedules"));
+  }
+  // Rows whose path is `path`.
+  size_t RowsFor(const std::string& path) {
+    dbtest::RawDb db(dbPath_);
+    return db.Rows("SELECT ID FROM Schedules WHERE FilePath = '" + Quoted(path) + "'").size();
+  }
+  std::string ColumnFor(const std::string& path, const std::string& column) {
+    dbtest::RawDb db(dbPath_);
+    return db.Value("SELECT " + column + " FROM Schedules WHERE FilePath = '" + Quoted(path) + "'");
+  }
+  static std::string Quoted(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+      out += c;
+      if (c == '\'') out += '\'';
+    }
+    return out;
+  }
+  // How often the media library was sent the recording at `path`, alone
+  // ("AddMedium") or in a batch ("AddMedia").
+  size_t Publications(const std::string& path) {
+    size_t n = 0;
+    auto count = [&](const VARIANT& list) {
+      std::wstring published;
+      VUtil::FindPair(list, L"path", &published);
+      n += published == W(path) ? 1 : 0;
+    };
+    for (const Value& in : media_.RequestsOf(L"AddMedium")) count(peertest::Elem(in.get(), 1).get());
+    for (const Value& in : media_.RequestsOf(L"AddMedia")) {
+      const Value lists = peertest::Elem(in.get(), 1);
+      for (long i = 0; i < VUtil::GetArrayLength(lists.get()); ++i) {
+        count(peertest::Elem(lists.get(), i).get());
+      }
+    }
+    return n;
+  }
+
+  std::string staging_;
+  std::unique_ptr<FileSystemMonitor> monitor_;
+};
+
+}  // namespace monitortest
+
+#endif  // TEV_TESTS_MONITOR_MONITORFIXTURE_H_

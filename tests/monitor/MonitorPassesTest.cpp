@@ -1,0 +1,225 @@
+// One pass of a monitor, run on the test's thread over real files: what is
+// adopted and how, what is left alone, and the once-per-run thumbnail work.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "db/Schedule.h"
+#include "db/TimeUtils.h"
+#include "dvr/DVR.h"
+#include "support/GlobalLocks.h"
+#include "tests/monitor/MonitorFixture.h"
+
+namespace {
+
+using monitortest::Value;
+using monitortest::W;
+namespace fs = std::filesystem;
+
+class MonitorPass : public monitortest::MonitorFixture {};
+
+TEST_F(MonitorPass, AnAsfFileIsDescribedByItsOwnMetadata) {
+  if (!monitortest::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+  const std::string staged = MakeAsf("described.asf");
+  ASSERT_FALSE(staged.empty());
+  Schedule written;
+  written.m_filePath = W(staged);
+  written.m_name = L"Ignored title";
+  written.m_subtitle = L"Part 2";
+  written.m_category = L"Drama";
+  written.m_description = L"A story";
+  written.m_channelName = L"BBC Two";
+  written.m_channel = L"ch2";
+  ASSERT_TRUE(written.SetFileMetadata());
+  const std::string path = videoDir_ + "/Described_Chan_03-04-2008 20-00-01 Tev.asf";
+  fs::rename(staged, path);
+
+  Monitor().LoadOldFilenames(W(videoDir_));
+  auto rows = Rows("ID, Name, Subtitle, Category, Description, ChannelName, Channel, StartTime, "
+                   "EndTime, Duration, Status, Type, KeepUntil, Tuner, ChannelMimetype");
+  ASSERT_EQ(rows.size(), 1u);
+  const auto& row = rows[0];
+  EXPECT_EQ(row[1], "Described");  // the name's title; "Title" is not read
+  EXPECT_EQ(row[2], "Part 2");
+  EXPECT_EQ(row[3], "Drama");
+  EXPECT_EQ(row[4], "A story");
+  EXPECT_EQ(row[5], "BBC Two");    // the file's station over the name's channel
+  EXPECT_EQ(row[6], "ch2");
+  EXPECT_EQ(row[7], "20080304200001");
+  EXPECT_EQ(row[8], "20080304200003");
+  EXPECT_EQ(row[9], "2");
+  EXPECT_EQ(row[10], "DVRSTATE_COMPLETE");
+  EXPECT_EQ(row[11], "Recovered");
+  EXPECT_EQ(row[12], "1");
+  EXPECT_EQ(row[13], "any");
+  EXPECT_EQ(row[14], "video/x-webwin");
+
+  // A found video is published with its thumbnail id (the library asks
+  // for the picture when it needs one) and with its size, in one batch.
+  EXPECT_EQ(thumbnails_.CountOf(L"Extract Image From Video"), 0u);
+  EXPECT_TRUE(GetThumbnailEntry(std::stoi(row[0])));
+  const Value published = Last(media_, L"AddMedia");
+  const Value lists = peertest::Elem(published.get(), 1);
+  ASSERT_EQ(VUtil::GetArrayLength(lists.get()), 1);
+  const Value list = peertest::Elem(lists.get(), 0);
+  std::wstring thumbnailId, size;
+  EXPECT_TRUE(VUtil::FindPair(list.get(), L"thumbnailId", &thumbnailId));
+  EXPECT_EQ(thumbnailId, L"RT" + W(row[0]));
+  EXPECT_TRUE(VUtil::FindPair(list.get(), L"size", &size));
+  EXPECT_EQ(size, std::to_wstring(fs::file_size(path)));
+}
+
+TEST_F(MonitorPass, AFileKnownInAnyStateButDeletedOrMissedIsNotAddedAgain) {
+  const char* statuses[] = {"DVRSTATE_SCHEDULED", "DVRSTATE_RECORDING", "DVRSTATE_COMPLETE",
+                            "DVRSTATE_COMPLETE_PARTIAL", "DVRSTATE_CONFLICT", "DVRSTATE_SKIP",
+                            "DVRSTATE_ERROR", "DVRSTATE_COULD_NOT_CONNECT", "DVRSTATE_TUNER_BUSY",
+                            "DVRSTATE_MCE_RUNNING", "DVRSTATE_DISK_FULL", "DVRSTATE_RETRY",
+                            "DVRSTATE_DELETED", "DVRSTATE_MISSED"};
+  std::vector<std::string> paths;
+  for (const char* status : statuses) {
+    const std::string name = std::string(status).substr(9) + "_Chan_03-04-2008 20-00-01 Tev.asf";
+    paths.push_back(Drop(videoDir_, name));
+    // Still to come, so that no housekeeping of the pass moves the row.
+    InsertTimedRow(status, paths.back(), tev::Clock::Now() + 7200);
+  }
+  FileSystemMonitor& monitor = Monitor();
+  monitor.RunPass();
+  monitor.RunPass();
+  for (size_t i = 0; i < paths.size(); ++i) {
+    const std::string status = statuses[i];
+    const bool gone = status == "DVRSTATE_DELETED" || status == "DVRSTATE_MISSED";
+    EXPECT_EQ(RowsFor(paths[i]), gone ? 2u : 1u) << status;
+    // A row left recording is settled (and so republished) as an orphan.
+    const bool settled = status == "DVRSTATE_RECORDING";
+    EXPECT_EQ(Publications(paths[i]), gone || settled ? 1u : 0u) << status;
+  }
+}
+
+TEST_F(MonitorPass, AudioFilesAndForeignNamesAreAdoptedByTheirType) {
+  const std::string wma = Drop(audioDir_, "Concert_Radio 3_03-04-2008 20-00-01 Tev.wma");
+  const std::string rm = Drop(audioDir_, "Talk_Radio 4_03-04-2008 20-00-01 Tev.rm");
+  const std::string text = Drop(audioDir_, "notes.txt");
+  const std::string own = Drop(audioDir_, "Mix_15_03_2009_20_30_00.wma");
+  fs::create_directories(audioDir_ + "/Sub_Chan_03-04-2008 20-00-01 Tev.wma");
+  Drop(audioDir_, ".Hidden_Chan_03-04-2008 20-00-01 Tev.wma");
+  Monitor(L"audio").RunPass();
+  EXPECT_EQ(ColumnFor(wma, "ChannelMimetype"), "audio/x-win");
+  EXPECT_EQ(ColumnFor(wma, "ChannelName"), "Radio 3");
+  EXPECT_EQ(ColumnFor(rm, "ChannelMimetype"), "audio/x-real");
+  // In the audio folder any extension passes the Media Center parser.
+  EXPECT_EQ(ColumnFor(own, "Name"), "Mix");
+  EXPECT_EQ(ColumnFor(own, "StartTime"), "20090315203000");
+  EXPECT_EQ(RowsFor(text), 0u);
+  EXPECT_EQ(Rows("ID").size(), 3u);
+  // Audio has no thumbnails.
+  for (const std::string& path : {wma, rm, own}) {
+    EXPECT_FALSE(GetThumbnailEntry(std::stoi(ColumnFor(path, "ID")))) << path;
+  }
+}
+
+TEST_F(MonitorPass, MediaCenterRecordingsAreAdoptedByTheirNames) {
+  const std::string folder = dir_.path() + "/Media Center";
+  fs::create_directories(folder);
+  const std::string named = Drop(folder, "Evening News_BBC One_15_03_2009_20_30_00.dvr-ms");
+  const std::string impossible = Drop(folder, "Odd_Chan_31_02_2009_20_30_00.dvr-ms");
+  const std::string plain = Drop(folder, "holiday.wmv");
+  const std::string refused = Drop(folder, "notes.txt");
+  const int64_t modified = 1500000000;
+  struct timespec times[2] = {{modified, 0}, {modified, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, impossible.c_str(), times, 0), 0);
+
+  FileSystemMonitor& monitor = Monitor(L"MediaCenter");
+  monitor.LoadOldFilenames(W(folder));
+  EXPECT_EQ(ColumnFor(named, "Name"), "Evening News");
+  EXPECT_EQ(ColumnFor(named, "ChannelName"), "BBC One");
+  EXPECT_EQ(ColumnFor(named, "StartTime"), "20090315203000");
+  EXPECT_EQ(ColumnFor(named, "ChannelMimetype"), "video/x-tv");
+  EXPECT_EQ(ColumnFor(named, "Quality"), "3");
+  EXPECT_EQ(ColumnFor(impossible, "Name"), "Odd");
+  EXPECT_EQ(ColumnFor(impossible, "StartTime"), DbTime(modified));
+  // Not dvr-ms: refused by the name parser, still a recording type.
+  EXPECT_EQ(ColumnFor(plain, "Name"), "holiday");
+  EXPECT_EQ(ColumnFor(plain, "ChannelMimetype"), "video/x-videomail");
+  EXPECT_EQ(RowsFor(refused), 0u);
+}
+
+TEST_F(MonitorPass, StaleThumbnailFilesGoAtTheFirstPassOfARunOnly) {
+  const std::vector<std::string> stale = {"a.ms-dvr.jpg", "b.my-tevthumb", "Show Tev.asf.jpg",
+                                          "Radio Tev.rm.jpg"};
+  const std::vector<std::string> kept = {"c.MS-DVR.JPG", "photo.jpg", "Show Tev.asf"};
+  for (const std::string& name : stale) Drop(videoDir_, name);
+  for (const std::string& name : kept) Drop(videoDir_, name);
+  Drop(audioDir_, "a.ms-dvr.jpg");
+  fs::create_directories(videoDir_ + "/folder.ms-dvr.jpg");
+
+  FileSystemMonitor& monitor = Monitor();
+  monitor.RunPass();
+  for (const std::string& name : stale) EXPECT_FALSE(fs::exists(videoDir_ + "/" + name)) << name;
+  for (const std::string& name : kept) EXPECT_TRUE(fs::exists(videoDir_ + "/" + name)) << name;
+  EXPECT_TRUE(fs::is_directory(videoDir_ + "/folder.ms-dvr.jpg"));
+
+  Drop(videoDir_, "a.ms-dvr.jpg");
+  monitor.RunPass();
+  EXPECT_TRUE(fs::exists(videoDir_ + "/a.ms-dvr.jpg"));
+  // The audio monitor never deletes thumbnails.
+  FileSystemMonitor& audio = Monitor(L"audio");
+  audio.RunPass();
+  EXPECT_TRUE(fs::exists(audioDir_ + "/a.ms-dvr.jpg"));
+}
+
+TEST_F(MonitorPass, TheFirstPassLearnsWhichFinishedVideosHaveThumbnails) {
+  const std::string with = Drop(videoDir_, "With_Chan_03-04-2008 20-00-01 Tev.asf");
+  const std::string without = Drop(videoDir_, "Without_Chan_03-04-2008 20-00-01 Tev.asf");
+  const int withId = InsertSchedule("M1", "DVRSTATE_COMPLETE", "video/x-tv", "With", "Chan", with);
+  const int withoutId =
+      InsertSchedule("M2", "DVRSTATE_COMPLETE_PARTIAL", "video/x-tv", "Without", "Chan", without);
+  const int audioId = InsertSchedule("M3", "DVRSTATE_COMPLETE", "audio/x-win", "Radio", "Chan",
+                                     Drop(audioDir_, "Radio_Chan_03-04-2008 20-00-01 Tev.wma"));
+  DVR::CreateThumbnail(W(with));  // the service has it from an earlier run
+  ClearThumbnailEntries();
+  thumbnails_.ClearRequests();
+
+  FileSystemMonitor& monitor = Monitor();
+  monitor.RunPass();
+  const auto asked = thumbnails_.RequestsOf(L"Are Thumbnails In DB");
+  ASSERT_EQ(asked.size(), 1u);
+  const Value paths = peertest::Elem(asked[0].get(), 0);
+  EXPECT_EQ(VUtil::GetArrayLength(paths.get()), 2);  // videos only
+  EXPECT_TRUE(GetThumbnailEntry(withId));
+  EXPECT_TRUE(HasThumbnailEntry(withoutId));
+  EXPECT_FALSE(GetThumbnailEntry(withoutId));
+  EXPECT_FALSE(HasThumbnailEntry(audioId));
+
+  monitor.RunPass();
+  EXPECT_EQ(thumbnails_.CountOf(L"Are Thumbnails In DB"), 1u);
+}
+
+TEST_F(MonitorPass, RowsLeftByACrashAreSettledButNotThoseRecordingNow) {
+  const int64_t now = tev::Clock::Now();
+  const std::string orphan = videoDir_ + "/Orphan.asf";
+  const std::string live = videoDir_ + "/Live.asf";
+  InsertTimedRow("DVRSTATE_RECORDING", orphan, now + 600, "Orphan");
+  InsertTimedRow("DVRSTATE_RECORDING", live, now + 600, "Live");
+  InsertTimedRow("DVRSTATE_DELETED", "", now - 120, "Old deleted");
+  InsertTimedRow("DVRSTATE_CONFLICT", "", now - 120, "Old conflict");
+  InsertTimedRow("DVRSTATE_CONFLICT", "", now + 120, "New conflict");
+  StreamTable().with([&](std::map<std::wstring, long>& table) { table[W(live)] = 7; });
+
+  Monitor().RunPass();
+  StreamTable().with([&](std::map<std::wstring, long>& table) { table.erase(W(live)); });
+  auto rows = Rows("Name, Status, Duration");
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"Orphan", "DVRSTATE_COMPLETE_PARTIAL", "-1"}));
+  EXPECT_EQ(rows[1], (std::vector<std::string>{"Live", "DVRSTATE_RECORDING", "3600"}));
+  // A conflict whose time has passed was missed; the old deleted row went.
+  EXPECT_EQ(rows[2], (std::vector<std::string>{"Old conflict", "DVRSTATE_MISSED", "3600"}));
+  EXPECT_EQ(rows[3], (std::vector<std::string>{"New conflict", "DVRSTATE_CONFLICT", "3600"}));
+  EXPECT_TRUE(log_->HasPart(LOG_WARN, L"ChangeRecordingToCompletePartial found orphan: "));
+}
+
+}  // namespace

@@ -1,0 +1,94 @@
+# Shared by the whole-program tests (sourced): a temporary folder, a free
+# loopback port, `scripts/tev.sh run` started headless from an existing
+# build, waiting for a line of output, and stopping the run with SIGTERM
+# while checking that nothing it started is left.
+#   usage: . stack.sh BUILD_DIR
+set -euo pipefail
+build=$(cd "$1" && pwd)
+src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+work=$(mktemp -d /tmp/tev-script-test-XXXXXX)
+velctl="$build/tools/velctl"
+script=""
+others=()  # further background processes of a test, killed on exit
+port=""
+bus=""
+
+fail() {
+  echo "FAIL: $*" >&2
+  if [ -f "$work/run.out" ]; then sed 's/^/  tev.sh: /' "$work/run.out" >&2; fi
+  exit 1
+}
+
+free_port() {
+  local p
+  for _ in $(seq 50); do
+    p=$((20000 + RANDOM % 40000))
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then
+      echo "$p"
+      return 0
+    fi
+  done
+  return 1
+}
+
+# wait_for FILE PATTERN SECONDS: until a line of FILE matches PATTERN.
+wait_for() {
+  local i
+  for ((i = 0; i < $3 * 10; i++)); do
+    grep -q -- "$2" "$1" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  fail "no line \"$2\" in $(basename "$1") within $3 s"
+}
+
+# Every process below PID, children first.
+descendants() {
+  local child
+  for child in $(pgrep -P "$1" || true); do
+    descendants "$child"
+    echo "$child"
+  done
+}
+
+start_stack() {
+  port=$(free_port) || fail "no free port"
+  bus="127.0.0.1:$port"
+  TEV_SKIP_INSTALL=1 TEV_SKIP_BUILD=1 TEV_BUILD_DIR="$build" TEV_RUN_DIR="$work/run" TEV_PORT="$port" \
+    "$src/scripts/tev.sh" run >"$work/run.out" 2>&1 &
+  script=$!
+  wait_for "$work/run.out" '^ready$' 120
+  # The script's bus takes passwords; velctl finds its own here.
+  export TEV_REGISTRY_FILE="$work/run/etc/bus/velctl.ini"
+}
+
+# SIGTERM to the script: it must end within 20 s, leaving none of its
+# processes behind.
+stop_stack() {
+  local started i p
+  started=$(descendants "$script")
+  [ -n "$started" ] || fail "the script started nothing"
+  kill -TERM "$script"
+  for ((i = 0; i < 200; i++)); do
+    kill -0 "$script" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$script" 2>/dev/null && fail "the script still runs 20 s after SIGTERM"
+  wait "$script" || true
+  script=""
+  for p in $started; do
+    if kill -0 "$p" 2>/dev/null; then
+      fail "process $p ($(ps -o args= -p "$p" || true)) left running"
+    fi
+  done
+  grep -q '^==> stopped' "$work/run.out" || fail "the script did not say it stopped"
+}
+
+cleanup() {
+  local p
+  for p in "${others[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
+  if [ -n "$script" ] && kill -0 "$script" 2>/dev/null; then
+    for p in $(descendants "$script") "$script"; do kill -KILL "$p" 2>/dev/null || true; done
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT

@@ -1,0 +1,99 @@
+// Times as typed on velctl's command line and the dates sent to the module.
+#include <stdlib.h>
+#include <time.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tools/velctl_time.h"
+
+namespace {
+
+using velctl::FormatDuration;
+using velctl::FormatLocal;
+using velctl::ParseAt;
+using velctl::ParseDuration;
+using velctl::StartDateForModule;
+
+// Runs the test body in a fixed zone with summer time, and restores the zone.
+class VelctlTime : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* old = getenv("TZ");
+    hadZone_ = old != nullptr;
+    if (hadZone_) oldZone_ = old;
+    setenv("TZ", "Europe/London", 1);
+    tzset();
+  }
+  void TearDown() override {
+    if (hadZone_) {
+      setenv("TZ", oldZone_.c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+  bool hadZone_ = false;
+  std::string oldZone_;
+};
+
+// 2026-07-01 12:00:00 UTC, 13:00 in London (summer time).
+const int64_t kSummerNoon = 1782907200;
+// 2026-12-07 12:00:00 UTC, 12:00 in London.
+const int64_t kWinterNoon = 1796644800;
+
+TEST_F(VelctlTime, DurationsInUnitsAndBareMinutes) {
+  const struct {
+    const char* text;
+    int64_t seconds;
+  } cases[] = {{"90s", 90}, {"30m", 1800}, {"2h", 7200}, {"1h30m", 5400}, {"1h30m15s", 5415}, {"45", 2700}};
+  for (const auto& c : cases) {
+    int64_t seconds = 0;
+    std::string error;
+    EXPECT_TRUE(ParseDuration(c.text, &seconds, &error)) << c.text << ": " << error;
+    EXPECT_EQ(seconds, c.seconds) << c.text;
+  }
+  for (const char* bad : {"", "m", "0", "0m", "2x", "1.5h", "-5m", "99999999999999h"}) {
+    int64_t seconds = 0;
+    std::string error;
+    EXPECT_FALSE(ParseDuration(bad, &seconds, &error)) << bad;
+    EXPECT_NE(error.find("not a duration"), std::string::npos) << bad;
+  }
+  EXPECT_EQ(FormatDuration(90), "1m30s");
+  EXPECT_EQ(FormatDuration(5400), "1h30m");
+  EXPECT_EQ(FormatDuration(25), "25s");
+  EXPECT_EQ(FormatDuration(0), "0s");
+}
+
+TEST_F(VelctlTime, ClockTimesAreTodayOrTomorrowInLocalTime) {
+  int64_t start = 0;
+  std::string error;
+  ASSERT_TRUE(ParseAt("21:00", kWinterNoon, &start, &error)) << error;
+  EXPECT_EQ(start, kWinterNoon + 9 * 3600);
+  ASSERT_TRUE(ParseAt("11:00", kWinterNoon, &start, &error));
+  EXPECT_EQ(start, kWinterNoon + 23 * 3600);  // passed today: tomorrow
+  ASSERT_TRUE(ParseAt("14:00:30", kSummerNoon, &start, &error));
+  EXPECT_EQ(start, kSummerNoon + 3600 + 30);  // 14:00 BST is 13:00 UTC
+  EXPECT_EQ(FormatLocal(kSummerNoon), "2026-07-01 13:00");
+}
+
+TEST_F(VelctlTime, DatesAcrossASummerTimeChange) {
+  int64_t start = 0;
+  std::string error;
+  // Asked in winter for a summer evening: 21:00 BST is 20:00 UTC.
+  ASSERT_TRUE(ParseAt("2026-07-01 21:00", kWinterNoon, &start, &error)) << error;
+  EXPECT_EQ(start, kSummerNoon + 8 * 3600);
+  ASSERT_TRUE(ParseAt("2026-07-01T21:00:00", kWinterNoon, &start, &error));
+  EXPECT_EQ(start, kSummerNoon + 8 * 3600);
+  // The module turns the date into UTC with the offset in force when the
+  // request arrives (winter: 0), so the wall time sent is UTC here.
+  EXPECT_EQ(StartDateForModule(start, kWinterNoon)["v"], "2026-07-01T20:00:00");
+  EXPECT_EQ(StartDateForModule(start, kSummerNoon)["v"], "2026-07-01T21:00:00");
+  EXPECT_EQ(StartDateForModule(start, kSummerNoon)["vt"], "DATE");
+  for (const char* bad : {"9pm", "25:00", "12:60", "2026-13-01 10:00", "2026-12-01", "tomorrow"}) {
+    EXPECT_FALSE(ParseAt(bad, kWinterNoon, &start, &error)) << bad;
+  }
+}
+
+}  // namespace
