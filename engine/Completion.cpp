@@ -19,6 +19,7 @@
 #include "engine/CompletionSeams.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
+#include "module/PVRVel.h"
 #include "monitor/ThumbnailTable.h"
 #include "platform/Clock.h"
 #include "support/Log.h"

@@ -59,7 +59,9 @@ void Schedules::NotePreviousRun() {
 }
 
 std::wstring Schedules::PreviousRunCondition() {
-  return tev::WFormat(L" AND ID <= %d", PreviousRunLastId().load());
+  // "+ID": a filter only. As a rowid range it would walk every old row
+  // instead of the few the time or status index finds.
+  return tev::WFormat(L" AND +ID <= %d", PreviousRunLastId().load());
 }
 
 void Schedules::RemoveOldSchedules() {

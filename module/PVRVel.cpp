@@ -108,6 +108,8 @@ void PVRVel::Shutdown() {
     g_startupThread->join(nullptr);
     g_startupThread.reset();
   }
+  // A handler that ran until the bus let go may have started a job.
+  WaitForPassJobs();
   DropMetadataEditor();
   LogDebug(L"PVRVel::Shutdown complete");
 }

@@ -584,6 +584,18 @@ bool VelSatellite::ReleaseLibrary() {
   const bool shared = program != nullptr && dlsym(program, "natsConnection_Connect") != nullptr;
   if (program != nullptr) dlclose(program);
   if (shared) return false;
+  // libnats reports the end of its close from one of its own threads, which
+  // then still runs a few instructions of the library before it exits. The
+  // library therefore stays mapped for the rest of the process: an unload of
+  // this module right after the wait must not take those instructions away.
+  // (A later load of the module starts libnats again from its closed state.)
+  Dl_info self;
+  if (dladdr(reinterpret_cast<void*>(&nats_CloseAndWait), &self) == 0 ||
+      self.dli_fname == nullptr ||
+      dlopen(self.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE) == nullptr) {
+    LogError(L"Vel: the bus library could not be kept loaded; it is left running");
+    return false;
+  }
   natsStatus s = nats_CloseAndWait(kDrainWaitMs);
   if (s != NATS_OK) {
     LogError(L"Vel: the bus library did not stop in time: %ls", NatsError(s).c_str());

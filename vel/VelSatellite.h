@@ -108,8 +108,9 @@ class VelSatellite {
   // For a plug-in about to be unloaded: when no satellite of this library
   // is connected and nothing else in the process uses libnats, stops
   // libnats and waits (bounded) until its threads have ended, so that none
-  // of them runs code of the unloaded library. True when it stopped. Host
-  // thread only, never from a handler or callback.
+  // of them runs code of the unloaded library; libnats itself then stays
+  // mapped until the process ends. True when it stopped. Host thread only,
+  // never from a handler or callback.
   static bool ReleaseLibrary();
 
   VelSatellite(const VelSatellite&) = delete;
