@@ -9,6 +9,7 @@
 
 #include "db/TextNumbers.h"
 #include "db/TimeUtils.h"
+#include "db/Transaction.h"
 #include "platform/Clock.h"
 #include "platform/Folders.h"
 #include "support/GlobalLocks.h"
@@ -30,6 +31,11 @@ std::wstring g_folder;
 // Statements that may still succeed before injected failures start; -1 off.
 int g_faultCountdown = -1;
 std::function<void(const std::string&)> g_observer;
+// The thread whose transaction (db/Transaction.h) is open, and how many
+// scopes deep; other threads' statements wait on g_transactionEnded.
+pthread_t g_transactionOwner;
+int g_transactionDepth = 0;
+pthread_cond_t g_transactionEnded = PTHREAD_COND_INITIALIZER;
 
 struct ColumnListRewrite {
   const char* prefix;
@@ -60,6 +66,14 @@ bool StartsWithNoCase(const std::string& text, const char* prefix) {
     if (a != b) return false;
   }
   return true;
+}
+
+// Waits while another thread's transaction is open, so that no statement
+// of this thread falls inside it.
+void WaitForOtherTransactionsLocked() TEV_REQUIRES(DatabaseMutex()) {
+  while (g_transactionDepth > 0 && !pthread_equal(g_transactionOwner, pthread_self())) {
+    pthread_cond_wait(&g_transactionEnded, DatabaseMutex().native());
+  }
 }
 
 std::wstring FilePathLocked() TEV_REQUIRES(DatabaseMutex()) {
@@ -281,6 +295,19 @@ void SQLite::ResetForTest() {
   g_observer = nullptr;
 }
 
+bool transaction_gate::Enter() {
+  PMutexLock lock(DatabaseMutex());
+  WaitForOtherTransactionsLocked();
+  if (g_transactionDepth++ > 0) return false;
+  g_transactionOwner = pthread_self();
+  return true;
+}
+
+void transaction_gate::Leave() {
+  PMutexLock lock(DatabaseMutex());
+  if (--g_transactionDepth == 0) pthread_cond_broadcast(&g_transactionEnded);
+}
+
 void SQLite::ObserveStatementsForTest(std::function<void(const std::string&)> observer) {
   PMutexLock lock(DatabaseMutex());
   g_observer = std::move(observer);
@@ -323,6 +350,7 @@ bool SQLite::RunQuery(const std::wstring& statement, const std::wstring& caller)
     bool openFailed = false;
     {
       PMutexLock lock(DatabaseMutex());
+      WaitForOtherTransactionsLocked();
       observer = g_observer;
       if (g_connection == nullptr && !OpenLocked(&error)) {
         openFailed = true;

@@ -17,6 +17,7 @@
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
+#include "db/Transaction.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
 #include "engine/CompletionSeams.h"
@@ -71,11 +72,14 @@ void Schedules::RemoveOldSchedules() {
       FormatTime3(tev::Clock::Now()).c_str());
   SQLite query;
   if (!query.RunQuery(statement, L"Schedules::RemoveOldSchedules")) return;
+  // Runs after every timer computation: the deletions make one commit.
+  Transaction group(L"Schedules::RemoveOldSchedules");
   for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {
     const int32_t id = query.GetInt("ID");
     Schedule::Delete(id);
     LogDebug(L"Removing old schedule %ls (R%d)", query.GetString("Name").c_str(), id);
   }
+  group.Commit();
 }
 
 void Schedules::PruneOrphanedRecordings() {

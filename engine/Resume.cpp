@@ -19,6 +19,7 @@
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
+#include "db/Transaction.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
 #include "dvr/StreamStore.h"
@@ -168,13 +169,18 @@ void Schedules::ResumeRecordings() {
                                 L"Status", DVRSTATE_RECORDING, L"EndTime", nowText.c_str()) +
                        PreviousRunCondition(),
                    L"Schedules::ResumeRecordings")) {
+    std::vector<int32_t> ids;
     for (int32_t i = 0; i < old.GetRowCount(); ++i, old.Next()) {
       const int32_t id = old.GetInt("ID");
       const std::wstring path = old.GetString("FilePath");
+      // Asks the streamer: never inside the transaction below.
       StopKeptStream(path, KeptId(kept, path));
       LogDebug(L"Delete old recording %ls (R%d)", old.GetString("Name").c_str(), id);
-      Schedule::Delete(id);
+      ids.push_back(id);
     }
+    Transaction group(L"Schedules::ResumeRecordings");
+    for (int32_t id : ids) Schedule::Delete(id);
+    group.Commit();
   }
 
   // Streams kept for rows that no longer record (closed by a shutdown whose

@@ -14,7 +14,7 @@
 #include "passes/PassJobs.h"
 #include "passes/SeasonPassChecker.h"
 #include "passes/SeasonPasses.h"
-#include "passes/Transaction.h"
+#include "db/Transaction.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
 #include "support/VUtil.h"

@@ -71,14 +71,15 @@ class FileSystemMonitor {
   void RunPass();
   // Adopts the recording files of `folder` that no row knows.
   void LoadOldFilenames(const std::wstring& folder);
-  // Adds one found file as a "Recovered" row (from the file's metadata when
-  // it has some) and publishes it, unless a row not deleted or missed has
+  // Reads one found file into a "Recovered" row (from the file's metadata
+  // when it has some). Touches no row, so it may take its time.
+  Schedule ReadOldFile(const std::wstring& path, const std::wstring& channel,
+                       const std::wstring& title, int64_t start);
+  // Adds a row read by ReadOldFile, unless a row not deleted or missed has
   // its path or it is still being recorded. With `toPublish` the new row is
-  // appended there for the caller to publish with others instead. True when
-  // a row was added.
-  bool AddOldFile(const std::wstring& path, const std::wstring& channel,
-                  const std::wstring& title, int64_t start, const std::wstring& extension,
-                  std::vector<Schedule>* toPublish = nullptr);
+  // appended there for the caller to publish with others instead of being
+  // published at once. True when a row was added.
+  bool AddOldFile(Schedule schedule, std::vector<Schedule>* toPublish = nullptr);
   // Deletes the finished rows whose files are gone or are not recordings,
   // their media (one request) and their thumbnails.
   void RemoveOldDBEntries();
@@ -133,8 +134,8 @@ class FileSystemMonitor {
   void WatchFolderIfAsked() TEV_EXCLUDES(m_mutex);
   // Adopts those of `names` (files of `folder`) that no row knows.
   void AdoptUnknown(const std::wstring& folder, const std::vector<std::wstring>& names);
-  void AdoptEntry(const std::wstring& folder, const std::wstring& name,
-                  std::vector<Schedule>* toPublish);
+  // Parses a file's name and reads it; false for a file not to adopt.
+  bool ReadEntry(const std::wstring& folder, const std::wstring& name, Schedule* found);
   bool IsVideoFolder() const TEV_EXCLUDES(m_mutex);
   bool IsAudioFolder() const TEV_EXCLUDES(m_mutex);
 

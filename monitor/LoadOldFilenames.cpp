@@ -13,6 +13,7 @@
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
+#include "db/Transaction.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
 #include "engine/MediaBatch.h"
@@ -104,9 +105,20 @@ void FileSystemMonitor::AdoptUnknown(const std::wstring& folder,
   paths.reserve(names.size());
   for (const std::wstring& name : names) paths.push_back(monitorfiles::JoinPath(folder, name));
   const std::set<std::wstring> known = KnownPaths(paths);
-  std::vector<Schedule> adopted;
+  // Files are read before the rows are written: the rows of a batch make
+  // one commit, and reading files inside it would hold up the engine.
+  std::vector<Schedule> found;
   for (size_t i = 0; i < names.size() && !m_abort; ++i) {
-    if (known.count(paths[i]) == 0) AdoptEntry(folder, names[i], &adopted);
+    Schedule schedule;
+    if (known.count(paths[i]) == 0 && ReadEntry(folder, names[i], &schedule)) {
+      found.push_back(std::move(schedule));
+    }
+  }
+  std::vector<Schedule> adopted;
+  {
+    Transaction group(L"FileSystemMonitor::LoadOldFilenames");
+    for (Schedule& schedule : found) AddOldFile(std::move(schedule), &adopted);
+    group.Commit();
   }
   // A few requests for the batch, each well inside the bus's payload limit.
   for (size_t first = 0; first < adopted.size(); first += kRecordsPerPublication) {
@@ -115,8 +127,8 @@ void FileSystemMonitor::AdoptUnknown(const std::wstring& folder,
   }
 }
 
-void FileSystemMonitor::AdoptEntry(const std::wstring& folder, const std::wstring& name,
-                                   std::vector<Schedule>* toPublish) {
+bool FileSystemMonitor::ReadEntry(const std::wstring& folder, const std::wstring& name,
+                                  Schedule* found) {
   const bool own = name.find(L"Tev.") != std::wstring::npos;
   try {
     std::wstring extension, title, channel;
@@ -125,9 +137,9 @@ void FileSystemMonitor::AdoptEntry(const std::wstring& folder, const std::wstrin
       std::wstring dateText;
       if (!DVR::ParseRecordingFileName(name, &extension, &title, &channel, &dateText)) {
         LogError(L"LoadOldFilenames: parsing failed for %ls", name.c_str());
-        return;
+        return false;
       }
-      if (!DVR::IsRecordingExtension(name)) return;
+      if (!DVR::IsRecordingExtension(name)) return false;
       start = GetTime(dateText);
     } else {
       LogDebug(L"LoadOldFilenames about to parse non-Tev file %ls", name.c_str());
@@ -135,7 +147,7 @@ void FileSystemMonitor::AdoptEntry(const std::wstring& folder, const std::wstrin
           ParseMediaCenterFilename(folder, name, &channel, &title, &start, &extension);
       // A file that is not a recording would be dropped again by the next
       // pass, so only recording types are adopted, whatever their name.
-      if (!DVR::IsRecordingExtension(name)) return;
+      if (!DVR::IsRecordingExtension(name)) return false;
       if (!parsed) {
         const size_t dot = name.rfind(L'.');
         title = name.substr(0, dot);
@@ -145,25 +157,18 @@ void FileSystemMonitor::AdoptEntry(const std::wstring& folder, const std::wstrin
       }
     }
     if (start == -1) start = monitorfiles::ModificationTime(folder, name);
-    AddOldFile(monitorfiles::JoinPath(folder, name), channel, title, start, extension, toPublish);
+    *found = ReadOldFile(monitorfiles::JoinPath(folder, name), channel, title, start);
+    return true;
   } catch (const std::exception&) {
     LogError(own ? L"LoadOldFilenames: problem parsing %ls"
                  : L"LoadOldFilenames: problem parsing and adding %ls",
              name.c_str());
+    return false;
   }
 }
 
-bool FileSystemMonitor::AddOldFile(const std::wstring& path, const std::wstring& channel,
-                                   const std::wstring& title, int64_t start,
-                                   const std::wstring& extension,
-                                   std::vector<Schedule>* toPublish) {
-  // Looked up again: the engine may have added the file since the batch.
-  if (IsKnownPath(path)) return false;
-  if (IsBeingRecorded(path)) {
-    LogDebug(L"Recording pending %ls", path.c_str());
-    return false;
-  }
-
+Schedule FileSystemMonitor::ReadOldFile(const std::wstring& path, const std::wstring& channel,
+                                        const std::wstring& title, int64_t start) {
   const std::wstring mimetype = DVR::GetTevMimetype(path, !IsAudioFolder());
   Schedule schedule;
   if (!schedule.PopulateFromFile(path, channel, title, start, mimetype)) {
@@ -180,6 +185,17 @@ bool FileSystemMonitor::AddOldFile(const std::wstring& path, const std::wstring&
     schedule.m_type = L"Recovered";
   }
   schedule.m_size = std::max<int64_t>(0, tev::Env::Current().FileSize(path));
+  return schedule;
+}
+
+bool FileSystemMonitor::AddOldFile(Schedule schedule, std::vector<Schedule>* toPublish) {
+  const std::wstring path = schedule.m_filePath;
+  // Looked up again: the engine may have added the file since the batch.
+  if (IsKnownPath(path)) return false;
+  if (IsBeingRecorded(path)) {
+    LogDebug(L"Recording pending %ls", path.c_str());
+    return false;
+  }
   schedule.Insert();
 
   SQLite query;
@@ -195,7 +211,7 @@ bool FileSystemMonitor::AddOldFile(const std::wstring& path, const std::wstring&
   // for the picture itself (NotifyThumbnailNeeded) when it lacks one.
   SetThumbnailEntry(schedule.m_id, IsVideo(schedule.m_channelMimetype));
   if (toPublish != nullptr) {
-    toPublish->push_back(schedule);
+    toPublish->push_back(std::move(schedule));
   } else {
     Schedule::AddMedium(schedule, true);
   }

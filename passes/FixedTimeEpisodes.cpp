@@ -14,7 +14,7 @@
 #include "dvr/DVR.h"
 #include "passes/EpisodeRow.h"
 #include "passes/SeasonPassChecker.h"
-#include "passes/Transaction.h"
+#include "db/Transaction.h"
 #include "support/Log.h"
 #include "vel/VelException.h"
 

@@ -19,7 +19,7 @@
 #include "engine/Schedules.h"
 #include "passes/EpisodeRow.h"
 #include "passes/SeasonPassChecker.h"
-#include "passes/Transaction.h"
+#include "db/Transaction.h"
 #include "support/Log.h"
 #include "vel/VelException.h"
 #include "support/VUtil.h"

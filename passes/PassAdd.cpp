@@ -16,7 +16,7 @@
 #include "bus/LocalIds.h"
 #include "passes/SeasonPassChecker.h"
 #include "passes/SeasonPasses.h"
-#include "passes/Transaction.h"
+#include "db/Transaction.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
 #include "vel/VelException.h"

@@ -19,7 +19,7 @@
 #include "passes/PassJobs.h"
 #include "passes/SeasonPassChecker.h"
 #include "passes/SeasonPasses.h"
-#include "passes/Transaction.h"
+#include "db/Transaction.h"
 #include "support/Log.h"
 #include "vel/VelException.h"
 #include "support/PMutexLock.h"

@@ -19,7 +19,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 
 PACKAGES=(g++ cmake make pkg-config nats-server libnats-dev libsqlite3-dev sqlite3
-  libboost-filesystem-dev libboost-dev nlohmann-json3-dev libtag1-dev libinih-dev
+  libboost-filesystem-dev libboost-dev nlohmann-json3-dev libtag1-dev
   libcli11-dev libgtest-dev libgmock-dev googletest libbenchmark-dev librapidcheck-dev ffmpeg
   libexpat1-dev libcpp-httplib-dev clang-14)
 
@@ -184,7 +184,7 @@ run_sanitized_tests() {
 # GUARDED_BY / REQUIRES / EXCLUDES annotations are checked, not just written.
 check_locks() {
   local flags=(-std=c++17 -fsyntax-only -Wthread-safety -Werror=thread-safety -I"$top")
-  read -r -a extra <<<"$(pkg-config --cflags libnats taglib sqlite3 inih)"
+  read -r -a extra <<<"$(pkg-config --cflags libnats taglib sqlite3)"
   flags+=("${extra[@]}")
   find module bus db engine dvr passes monitor platform support vel -name '*.cpp' -print0 |
     xargs -0 -P"$(nproc)" -n8 clang++-14 "${flags[@]}"

@@ -1,13 +1,14 @@
-// Machine-wide settings store (the registry's local-machine hive). Backed by
-// an INI file: one section per key path written as
+// Machine-wide settings store (the registry's local-machine hive), read
+// from an INI file: one section per key path written as
 // "[HKEY_LOCAL_MACHINE\<key>]" (matched ignoring case), "name=value" lines,
 // DWORDs in decimal. The file is $TEV_REGISTRY_FILE, default
-// /etc/tev/registry.ini. Every operation returns true on success.
+// /etc/tev/registry.ini. The module only reads it; the installer, the run
+// script and the administrator write it. Every operation returns true on
+// success.
 #ifndef TEV_SUPPORT_REGISTRY_H_
 #define TEV_SUPPORT_REGISTRY_H_
 
 #include <cstdint>
-#include <map>
 #include <string>
 
 #include <boost/shared_ptr.hpp>
@@ -18,46 +19,37 @@ class CRegistry {
   static boost::shared_ptr<CRegistry> Instance();
 
   virtual ~CRegistry() = default;
-  virtual bool SetDWORD(const std::wstring& key, const std::wstring& name, uint32_t value) = 0;
-  virtual bool SetString(const std::wstring& key, const std::wstring& name, const std::wstring& value) = 0;
   virtual bool GetDWORD(const std::wstring& key, const std::wstring& name, uint32_t* value) = 0;
   virtual bool GetString(const std::wstring& key, const std::wstring& name, std::wstring* value) = 0;
-  // Returns 0 (the OS error code of opening/closing the key) on success.
-  virtual long EnumValues(const std::wstring& key, std::map<std::wstring, std::wstring>* values) = 0;
-  virtual bool SetBinary(const std::wstring& key, const std::wstring& name, const unsigned char* data, long length) = 0;
-  // *data is new[]-allocated; the caller delete[]s it.
-  virtual bool GetBinary(const std::wstring& key, const std::wstring& name, unsigned char** data, long* length) = 0;
 };
 
-// The INI-file implementation behind Instance().
+// The INI-file implementation behind Instance(), parsed by
+// Boost.PropertyTree's INI reader (no limit on the length of a line).
 //
 // File format: "[HKEY_LOCAL_MACHINE\<key>]" section lines and "name=value"
-// lines in UTF-8; lines starting with ';' or '#' are comments. A key may be
-// given with or without the "HKEY_LOCAL_MACHINE\" prefix; key paths and
-// value names match ignoring case, and the first match wins. Blanks around
-// names and values are ignored; a value written with leading or trailing
-// blanks, or starting with '"', is stored between double quotes. Binary
-// values are stored as "hex:" followed by two hex digits per byte (commas
-// and blanks between bytes are allowed when reading); EnumValues skips
-// them. Values and names cannot hold line breaks (Set* returns false).
+// lines in UTF-8 (a leading byte-order mark is skipped); lines starting
+// with ';' or '#' are comments. A key may be given with or without the
+// "HKEY_LOCAL_MACHINE\" prefix and outer backslashes; key paths and value
+// names match ignoring case, and the first match in file order wins.
+// Blanks around names and values are ignored; a value between double
+// quotes is read without them (so it may keep blanks at its ends).
+//
+// A file the reader refuses (a line that is neither a comment, a section
+// nor "name=value", the same section or name twice with the same spelling)
+// reads as missing: every Get returns false, and the reason is written
+// once to stderr (the log cannot be used here: it reads its level through
+// this class).
 //
 // Every call reads the file afresh, so edits by hand or by tests show at
-// once. Writes rewrite the whole file through a temporary file and a
-// rename (creating missing parent folders), keeping comments and the order
-// of everything else. Calls are serialised by one process-wide mutex.
+// once. Safe to call from any thread.
 // GetString hands out at most 1023 characters of a longer value.
 class CRegistryImpl : public CRegistry {
  public:
   // `path` empty: the file named by tev::RegistryFilePath() at each call.
   explicit CRegistryImpl(const std::string& path = std::string());
 
-  bool SetDWORD(const std::wstring& key, const std::wstring& name, uint32_t value) override;
-  bool SetString(const std::wstring& key, const std::wstring& name, const std::wstring& value) override;
   bool GetDWORD(const std::wstring& key, const std::wstring& name, uint32_t* value) override;
   bool GetString(const std::wstring& key, const std::wstring& name, std::wstring* value) override;
-  long EnumValues(const std::wstring& key, std::map<std::wstring, std::wstring>* values) override;
-  bool SetBinary(const std::wstring& key, const std::wstring& name, const unsigned char* data, long length) override;
-  bool GetBinary(const std::wstring& key, const std::wstring& name, unsigned char** data, long* length) override;
 
   // The longest text GetString hands out (the 2,048-byte buffer of the
   // original, less its terminator).
@@ -65,8 +57,7 @@ class CRegistryImpl : public CRegistry {
 
  private:
   std::string FilePath() const;
-  bool ReadRaw(const std::wstring& key, const std::wstring& name, std::string* raw);
-  bool WriteRaw(const std::wstring& key, const std::wstring& name, const std::string& raw);
+  bool ReadRaw(const std::wstring& key, const std::wstring& name, std::string* raw) const;
 
   std::string path_;
 };

@@ -170,7 +170,7 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 2u);
 }
 
-TEST_F(Housekeeping, OldSkippedAndConflictingRowsAreRemoved) {
+TEST_F(Housekeeping, OldSkippedAndConflictingRowsAreRemovedInOneCommit) {
   const int64_t now = tev::Clock::Now();
   const int skip = InsertRow(dbPath_, Planned("skip", "DVRSTATE_SKIP", now - 7200, 3600));
   const int conflict =
@@ -178,7 +178,14 @@ TEST_F(Housekeeping, OldSkippedAndConflictingRowsAreRemoved) {
   const int running = InsertRow(dbPath_, Planned("running", "DVRSTATE_CONFLICT", now - 600, 1200));
   const int missed = InsertRow(dbPath_, Planned("missed", "DVRSTATE_MISSED", now - 7200, 3600));
   const int later = InsertRow(dbPath_, Planned("later", "DVRSTATE_SKIP", now + 600, 600));
+  std::vector<std::string> statements;
+  SQLite::ObserveStatementsForTest([&statements](const std::string& sql) {
+    statements.push_back(sql.substr(0, 6));
+  });
   Schedules::RemoveOldSchedules();
+  SQLite::ObserveStatementsForTest(nullptr);
+  // The deletions make one commit.
+  EXPECT_EQ(statements, (std::vector<std::string>{"SELECT", "begin", "DELETE", "DELETE", "commit"}));
   auto ids = Rows("ID");
   EXPECT_EQ(ids, (std::vector<std::vector<std::string>>{
                      {std::to_string(running)}, {std::to_string(missed)}, {std::to_string(later)}}));
