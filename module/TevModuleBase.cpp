@@ -29,6 +29,8 @@ TevModuleBase::~TevModuleBase() {
   TevModuleBase* self = this;
   g_liveModule.compare_exchange_strong(self, nullptr);
   LogDebug(L"~TevModuleBase %ls", m_name.c_str());
+  // The global weak pointer would otherwise hold the log's count block past unload.
+  SetGlobalLogger(boost::shared_ptr<CBBLog>());
   m_velLog.reset();
   m_log.reset();
 }

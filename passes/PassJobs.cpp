@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/Log.h"
+#include "support/NoDestructor.h"
 #include "support/WideText.h"
 
 namespace {
@@ -28,7 +29,7 @@ struct Jobs {
 
 // Never destroyed: a job may still end while the process exits.
 Jobs& TheJobs() {
-  static Jobs* jobs = new Jobs();
+  static tev::NoDestructor<Jobs> jobs;
   return *jobs;
 }
 

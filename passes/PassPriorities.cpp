@@ -5,10 +5,11 @@
 #include "db/SQLite.h"
 #include "db/WFormat.h"
 #include "passes/SeasonPasses.h"
+#include "support/NoDestructor.h"
 #include "support/PMutex.h"
 
 PMutex& PassWorkMutex() {
-  static PMutex* mutex = new PMutex(true);
+  static tev::NoDestructor<PMutex> mutex(true);
   return *mutex;
 }
 

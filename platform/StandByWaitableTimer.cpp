@@ -10,6 +10,7 @@
 
 #include "platform/Clock.h"
 #include "support/Log.h"
+#include "support/NoDestructor.h"
 #include "support/PMutexLock.h"
 
 namespace {
@@ -34,11 +35,14 @@ void Drain(int fd) {
 }  // namespace
 
 StandByWaitableTimer& StandByWaitableTimer::Instance() {
-  static StandByWaitableTimer* timer = [] {
-    auto* created = new StandByWaitableTimer();
+  // In place, so nothing of it is left on the heap when the library unloads.
+  // Its descriptors are opened when it is first armed.
+  static tev::NoDestructor<StandByWaitableTimer> timer;
+  static const bool ready = [] {
     tev::Env::SetClockMovedListener(&StandByWaitableTimer::OnClockShift);
-    return created;
+    return true;
   }();
+  (void)ready;
   return *timer;
 }
 

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "support/NoDestructor.h"
 #include "support/PWaitableTimer.h"
 
 class StandByWaitableTimer : public PWaitableTimer {
@@ -39,6 +40,7 @@ class StandByWaitableTimer : public PWaitableTimer {
   bool ArmedForResumeForTest();
 
  private:
+  friend class tev::NoDestructor<StandByWaitableTimer>;
   StandByWaitableTimer() = default;
   // Opens the timerfds and the wake-up eventfd. REQUIRES: mutex held.
   bool CreateHandlesLocked() TEV_REQUIRES(this);

@@ -171,7 +171,7 @@ run_ctest() {
 
 # The same tests built with AddressSanitizer and UndefinedBehaviorSanitizer
 # in a folder of their own: -O1 and no benchmarks keep the extra build short.
-# Any report fails the test that caused it.
+# Any report, a leak too, fails the test that caused it.
 run_sanitized_tests() {
   build "$top/build-asan" -DTEV_WERROR=ON -DTEV_SANITIZE=ON -DTEV_BENCHMARKS=OFF \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1"

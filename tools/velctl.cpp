@@ -27,15 +27,16 @@ int main(int argc, char** argv) {
       "any method of a satellite on the Tev bus.\n"
       "Exit codes: 0 done, 1 refused by the satellite, 2 bad command line, 3 bus failure."};
   BusOptions options;
-  app.add_option("--host", options.host, "bus server, host or host:port (default port 4222)")
-      ->capture_default_str();
+  app.add_option("--host", options.host,
+                 "bus server, host or host:port (default: velDirectory.host of the settings file, "
+                 "else 127.0.0.1:4222; default port 4222)");
   app.add_option("--name", options.name, "satellite name of this client (default velctl-<pid>)");
   app.add_option("--timeout", options.timeoutMs, "milliseconds to wait for each answer")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
   app.add_option("--settings", options.settings,
-                 "settings file with the bus credentials (default $TEV_REGISTRY_FILE or "
-                 "/etc/tev/registry.ini)");
+                 "settings file with the bus credentials and host (default $TEV_REGISTRY_FILE, "
+                 "else /etc/tev/bus/velctl.ini when readable, else /etc/tev/registry.ini)");
   app.add_option("--user", options.overrides.user, "bus user (instead of the settings file's)");
   app.add_option("--password", options.overrides.password, "bus password");
   app.add_option("--token", options.overrides.token, "bus token");

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <iostream>
 #include <utility>
 #include <vector>
@@ -19,6 +20,11 @@ namespace {
 using nlohmann::json;
 
 std::wstring W(const std::string& text) { return tev::FromStdUtf8(text); }
+
+// velctl's own settings where the package put them (cmake/Install.cmake),
+// used before the module's file when nothing else is named.
+const char kInstalledSettings[] = "/etc/tev/bus/velctl.ini";
+const char kDefaultHost[] = "127.0.0.1:4222";
 
 class JsonService : public VelSatelliteDelegateGeneric {
  public:
@@ -66,7 +72,18 @@ void Bus::Offer(const std::string& method, std::function<int(const json&)> handl
 
 bool Bus::Join(std::string* error) {
   if (options_.dryRun) return true;
+  if (options_.settings.empty() && std::getenv("TEV_REGISTRY_FILE") == nullptr &&
+      access(kInstalledSettings, R_OK) == 0) {
+    options_.settings = kInstalledSettings;
+  }
   CRegistryImpl registry(options_.settings);
+  if (options_.host.empty()) {
+    std::wstring host;
+    bool named = registry.GetString(L"SOFTWARE\\TEV Networks\\Tev\\Config", L"velDirectory.host",
+                                    &host) &&
+                 !host.empty();
+    options_.host = named ? tev::ToStdUtf8(host) : kDefaultHost;
+  }
   vel::BusCredentials credentials = vel::ReadBusCredentials(registry);
   const vel::BusCredentials& overrides = options_.overrides;
   if (!overrides.user.empty()) {

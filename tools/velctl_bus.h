@@ -28,11 +28,13 @@ enum Exit : int {
 };
 
 struct BusOptions {
-  std::string host = "127.0.0.1:4222";
+  // Empty: the settings file's velDirectory.host, else 127.0.0.1:4222.
+  std::string host;
   std::string name;  // empty: "velctl-<pid>"
   int timeoutMs = 30000;
   bool dryRun = false;  // print each request instead of sending it
-  // Settings file with the bus credentials (empty: $TEV_REGISTRY_FILE or
+  // Settings file with the bus credentials (empty: $TEV_REGISTRY_FILE, else
+  // the package's /etc/tev/bus/velctl.ini when readable, else
   // /etc/tev/registry.ini); non-empty fields of `overrides` win over it.
   std::string settings;
   vel::BusCredentials overrides;

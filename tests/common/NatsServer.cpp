@@ -56,12 +56,13 @@ bool NatsServer::Start() {
   if (port_ == 0) port_ = FreeLoopbackPort();
   if (port_ == 0) return false;
   std::string port = std::to_string(port_);
+  const pid_t parent = getpid();
   pid_ = fork();
   if (pid_ < 0) return false;
   if (pid_ == 0) {
     // The server goes with the test process, also when a test aborts.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() == 1) _exit(127);
+    if (getppid() != parent) _exit(127);
     int out = log_.empty() ? open("/dev/null", O_WRONLY)
                            : open(log_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     if (out >= 0) {

@@ -5,8 +5,9 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -23,7 +24,7 @@ inline std::string ReadFile(const std::string& path) {
 }
 
 // The tev-peers program as a child of the test; killed at the latest when
-// the object goes.
+// the object goes, or with the test process when that aborts.
 class TevPeersProcess {
  public:
   ~TevPeersProcess() {
@@ -38,13 +39,20 @@ class TevPeersProcess {
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(&a[0]);
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t parent = getpid();
+    pid_ = fork();
+    if (pid_ == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != parent) _exit(127);
+      int in = open("/dev/null", O_RDONLY);
+      int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (in < 0 || out < 0) _exit(127);
+      dup2(in, 0);
+      dup2(out, 1);
+      dup2(out, 2);
+      execve(argv[0], argv.data(), environ);
+      _exit(127);
+    }
     return pid_ > 0;
   }
   bool Running() {

@@ -33,22 +33,67 @@ if command -v systemd-analyze >/dev/null 2>&1; then
   done
 fi
 
-# Run the installed programs as the units would, inside the test folder.
+# The Debian package: its files, what it declares, its scripts. Made into
+# the test folder from the same build, when that build is for /usr (the
+# prefix the package's units and scripts name).
+if grep -qx 'CMAKE_INSTALL_PREFIX:PATH=/usr' "$build/CMakeCache.txt"; then
+  cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/pkg" >"$work/cpack.out" 2>&1 ||
+    fail "cpack: $(cat "$work/cpack.out")"
+  deb=$(find "$work/pkg" -maxdepth 1 -name 'tevpvr_*.deb')
+  [ -n "$deb" ] || fail "cpack made no tevpvr_*.deb: $(cat "$work/cpack.out")"
+  dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./|/|' >"$work/deb.files"
+  for f in /usr/bin/velctl /usr/bin/tevpvr-host /usr/bin/tev-peers /usr/libexec/tev/nats-auth.sh \
+    /usr/share/tev/registry.ini /usr/share/tev/samples/channels.json /usr/share/tev/samples/guide.xml \
+    /usr/share/tev/samples/tuners.json /usr/share/doc/tevpvr/SERVICES.md /usr/lib/sysusers.d/tev.conf \
+    /usr/lib/tmpfiles.d/tev.conf /usr/lib/systemd/system/tevpvr.service /usr/lib/systemd/system/tev-peers.service \
+    /usr/lib/systemd/system/tev-bus.service; do
+    grep -qx -- "$f" "$work/deb.files" || fail "not in the package: $f"
+  done
+  grep -q '^/usr/lib/.*/tev/libTevPVR.so$' "$work/deb.files" || fail "libTevPVR.so is not in the package"
+  grep -q -e '^/usr/include' -e 'test_' -e '\.a$' "$work/deb.files" && fail "the package holds build or test files"
+  depends=$(dpkg-deb -f "$deb" Depends)
+  for d in nats-server ffmpeg libnats libsqlite3 libtag; do
+    [[ "$depends" == *"$d"* ]] || fail "the package does not depend on $d: $depends"
+  done
+  dpkg-deb -e "$deb" "$work/control"
+  for s in postinst prerm postrm; do [ -x "$work/control/$s" ] || fail "no $s in the package"; done
+  grep -q 'nats-auth.sh /etc/tev/bus /etc/tev/registry.ini' "$work/control/postinst" ||
+    fail "postinst makes no bus passwords"
+  dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/system/tev-bus.service >"$work/deb-bus.service"
+  grep -q '^LoadCredential=nats.conf:/etc/tev/bus/nats.conf$' "$work/deb-bus.service" ||
+    fail "tev-bus.service does not use the generated configuration"
+  dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/system/tev-peers.service |
+    grep -q -- '--settings /etc/tev/bus/peers.ini' || fail "tev-peers.service has no bus credentials"
+else
+  echo "note: the build's install prefix is not /usr; package not checked"
+fi
+
+# Run the installed programs as the units would, inside the test folder,
+# on a bus with the passwords the package makes (the installed nats-auth.sh).
 port=$(free_port) || fail "no free port"
 bus="127.0.0.1:$port"
-nats-server -a 127.0.0.1 -p "$port" >"$work/nats.log" 2>&1 &
+mkdir -p "$work/etc"
+sed "s/^velDirectory.host=.*/velDirectory.host=$bus/" "$prefix/share/tev/registry.ini" >"$work/etc/registry.ini"
+"$prefix/libexec/tev/nats-auth.sh" "$work/etc/bus" "$work/etc/registry.ini" "$port" >"$work/auth.out" 2>&1 ||
+  fail "nats-auth.sh: $(cat "$work/auth.out")"
+grep -q '^velDirectory.user=pvr$' "$work/etc/registry.ini" || fail "no module credentials in registry.ini"
+nats-server -c "$work/etc/bus/nats.conf" >"$work/nats.log" 2>&1 &
 nats=$!
 others+=("$nats")
 for _ in $(seq 50); do (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done
-"$prefix/bin/tev-peers" --host "$bus" --data "$work/peers" --channels "$prefix/share/tev/samples/channels.json" \
-  --guide "$prefix/share/tev/samples/guide.xml" --tuners "$prefix/share/tev/samples/tuners.json" \
-  >"$work/peers.log" 2>&1 &
+"$prefix/bin/tev-peers" --host "$bus" --data "$work/peers" --settings "$work/etc/bus/peers.ini" \
+  --channels "$prefix/share/tev/samples/channels.json" --guide "$prefix/share/tev/samples/guide.xml" \
+  --tuners "$prefix/share/tev/samples/tuners.json" >"$work/peers.log" 2>&1 &
 peers=$!
 others+=("$peers")
-for _ in $(seq 50); do "$prefix/bin/velctl" --host "$bus" --timeout 1000 TevMediaV2 IsReady >/dev/null 2>&1 && break; sleep 0.2; done
-mkdir -p "$work/etc"
-sed "s/^velDirectory.host=.*/velDirectory.host=$bus/" "$prefix/share/tev/registry.ini" >"$work/etc/registry.ini"
-"$prefix/bin/velctl" --host "$bus" watch --ready >"$work/watch.out" 2>&1 &
+# velctl finds the bus and its password in its settings file.
+vctl() { "$prefix/bin/velctl" --settings "$work/etc/bus/velctl.ini" "$@"; }
+for _ in $(seq 50); do vctl --timeout 1000 TevMediaV2 IsReady >/dev/null 2>&1 && break; sleep 0.2; done
+status=0
+"$prefix/bin/velctl" --settings /dev/null --host "$bus" --timeout 1000 TevMediaV2 IsReady >/dev/null 2>&1 ||
+  status=$?
+[ "$status" -eq 3 ] || fail "a client without a password was not refused (exit $status)"
+vctl watch --ready >"$work/watch.out" 2>&1 &
 watch=$!
 others+=("$watch")
 TEV_APPDATA_DIR="$work/var/lib/tev" TEV_DOCUMENTS_DIR="$work/srv/tev" TEV_REGISTRY_FILE="$work/etc/registry.ini" \
@@ -56,7 +101,7 @@ TEV_APPDATA_DIR="$work/var/lib/tev" TEV_DOCUMENTS_DIR="$work/srv/tev" TEV_REGIST
 host=$!
 others+=("$host")
 wait_for "$work/watch.out" '^ready$' 60
-"$prefix/bin/velctl" --host "$bus" settings >"$work/settings.out" || fail "settings: $(cat "$work/settings.out")"
+vctl settings >"$work/settings.out" || fail "settings: $(cat "$work/settings.out")"
 grep -q "^video folder: $work/srv/tev/Recorded TV$" "$work/settings.out" || fail "settings: $(cat "$work/settings.out")"
 [ -f "$work/var/lib/tev/TevNetworks/TevPVR/TevPVR.db" ] || fail "no database under the data folder"
 

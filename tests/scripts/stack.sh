@@ -6,7 +6,7 @@
 set -euo pipefail
 build=$(cd "$1" && pwd)
 src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-work=$(mktemp -d /tmp/tev-script-test-XXXXXX)
+work=$(mktemp -d "${TMPDIR:-/tmp}/tev-script-test-XXXXXX")
 velctl="$build/tools/velctl"
 script=""
 others=()  # further background processes of a test, killed on exit

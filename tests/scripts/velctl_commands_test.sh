@@ -34,6 +34,10 @@ wait_for "$work/watch.out" '^ready$' 30
 
 expect 0 channels channels
 has channels '^ch-testcard *Test Card *video/x-tv$'
+# Without --host the settings file names the bus (and its credentials).
+"$velctl" --timeout 10000 channels >"$work/channels-settings.out" 2>&1 ||
+  fail "velctl without --host: $(cat "$work/channels-settings.out")"
+has channels-settings '^ch-testcard *Test Card *video/x-tv$'
 has channels '^ch-webcam *Desk Camera *video/x-inputdevice$'
 
 expect 0 settings settings --padding 45 --free-space 300
