@@ -139,9 +139,18 @@ void MeasureDueStarts(Schedules& engine, tev::test::FakeEnv& env, std::mutex& ar
   for (int k = 0; k < 20; ++k) {
     const int64_t start = (tev::Clock::Now() / 60 + 10) * 60;
     AutoVariant out;
-    if (engine.Add(L"bob", L"BBC One", L"video/x-tv", L"ch1", L"", L"", L"", start, 600,
-                   L"Due " + std::to_wstring(k), L"", L"", L"high", L"t1", L"", 2, 0, L"",
-                   false, &out, false, 0) != 0) {
+    RecordingRequest request;
+    request.user = L"bob";
+    request.channelName = L"BBC One";
+    request.channelMimetype = L"video/x-tv";
+    request.channel = L"ch1";
+    request.start = start;
+    request.duration = 600;
+    request.name = L"Due " + std::to_wstring(k);
+    request.quality = L"high";
+    request.tuner = L"t1";
+    request.keepUntil = 2;
+    if (engine.Add(request, &out) != 0) {
       continue;
     }
     const int64_t dueMs = (start + 1 - padding) * 1000;  // stored start is minute + 1

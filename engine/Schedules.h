@@ -12,6 +12,7 @@
 #include <string>
 
 #include "engine/BumpedSet.h"
+#include "engine/RecordingRequest.h"
 #include "platform/Variant.h"
 #include "support/PMutex.h"
 
@@ -68,18 +69,9 @@ class Schedules {
   void SetRecordPadding(int32_t seconds);
 
   // --- Intake (engine/Intake.cpp) ---
-  // The one entry point for a new recording request. `recordNow`: 0 at the
-  // given time, 1 now, other non-zero now without the television rule.
-  // With `existingRow` the row `existingId` already exists and is not
-  // inserted. On 0 *result holds the new row's medium id as text.
-  int Add(const std::wstring& user, const std::wstring& channelName,
-          const std::wstring& channelMimetype, const std::wstring& channel,
-          const std::wstring& thumbnailId, const std::wstring& rating, const std::wstring& tags,
-          int64_t start, int32_t duration, const std::wstring& name,
-          const std::wstring& category, const std::wstring& description,
-          const std::wstring& quality, const std::wstring& tuner, const std::wstring& subtitle,
-          int32_t keepUntil, int32_t recordNow, const std::wstring& episodeUrl, bool allow,
-          VARIANT* result, bool existingRow, int32_t existingId);
+  // The one entry point for a new recording request. On 0 *result (when
+  // given) holds the new row's medium id as text.
+  int Add(const RecordingRequest& request, VARIANT* result);
   // Whether a row other than `scheduleId` already uses `filePath`.
   static bool HasDuplicate(const std::wstring& filePath, int scheduleId);
   // Writable-directory probe (engine/DirectoryProbe.cpp): 0 when a test
