@@ -245,7 +245,6 @@ void MeasureAt(int rows, const std::wstring& host, int runs, const std::string& 
     PVRVel::SetLive(&pvr);
     Config::SetString(kConfigVideoDirectory, tev::FromStdUtf8(folder + "/Recorded TV"));
     Config::SetString(kConfigRecordPadding, L"30");
-    DVR::ResetRecordingDirectoryCache();
     // The timer is process-wide and the last size's shutdown cancelled it.
     StandByWaitableTimer::Instance().ResetForTest();
     Schedules& engine = pvr.GetSchedules();

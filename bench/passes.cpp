@@ -209,7 +209,6 @@ int main(int argc, char** argv) {
     client.SetRequestTimeout(30000);
     Config::SetString(kConfigVideoDirectory, tev::FromStdUtf8(folder + "/Recorded TV"));
     Config::SetString(kConfigAudioDirectory, tev::FromStdUtf8(folder + "/Recorded TV"));
-    DVR::ResetRecordingDirectoryCache();
     FillTable();
 
     // The 100 passes, written without their first search.

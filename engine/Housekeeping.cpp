@@ -19,7 +19,6 @@
 #include "db/Transaction.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
-#include "engine/CompletionSeams.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
 #include "platform/Clock.h"
@@ -30,17 +29,12 @@ namespace {
 // How long after its end a row may stay recording while the module runs.
 constexpr int64_t kOrphanGrace = 60;
 
-// Set at load; cleared by the first orphan clean-up of the process.
-std::atomic<bool> g_orphanCleanupPending{true};
-
 std::wstring RecordingRowsStatement() {
   return tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%ls'", L"Status",
                       DVRSTATE_RECORDING);
 }
 
 }  // namespace
-
-void ResetOrphanCleanupForTest() { g_orphanCleanupPending = true; }
 
 void Schedules::ResumeRecordings() {
   const int64_t now = tev::Clock::Now();
@@ -132,7 +126,7 @@ void Schedules::PruneOrphanedRecordings() {
 }
 
 void Schedules::ChangeRecordingToCompletePartial() {
-  if (!g_orphanCleanupPending.exchange(false)) return;
+  if (!m_orphanCleanupPending.exchange(false)) return;
   ChangePastScheduledToMissed();
   SQLite query;
   if (!query.RunQuery(RecordingRowsStatement(), L"Schedules::ChangeRecordingToCompletePartial")) {

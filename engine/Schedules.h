@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -102,9 +103,9 @@ class Schedules {
 
   // --- Start and stop decisions (engine/StartStop.cpp, TunerCounts.cpp) ---
   // Tuners for the channel mimetype (cached 30 s); -1 when it has none.
-  int32_t GetTunerCount(const std::wstring& channelMimetype);
+  int32_t GetTunerCount(const std::wstring& channelMimetype) TEV_EXCLUDES(m_tunerCacheMutex);
   // Forgets the cached tuner counts (start-up).
-  static void ResetTunerCountCache();
+  void ResetTunerCountCache() TEV_EXCLUDES(m_tunerCacheMutex);
   // How many recordings of this channel mimetype may run at once.
   int32_t MaxSimultaneousRecordings(const std::wstring& channelMimetype);
   // Length to record: the time left before the start, the duration and the
@@ -159,8 +160,9 @@ class Schedules {
   static void RemoveOldSchedules();
   // Closes rows still recording more than a minute after their end.
   static void PruneOrphanedRecordings();
-  // Once per process: rows left recording by a crash become partial.
-  static void ChangeRecordingToCompletePartial();
+  // Once per engine (the first folder-monitor pass of a run): rows left
+  // recording by a crash become partial.
+  void ChangeRecordingToCompletePartial();
   // Closes every row in DVRSTATE_RECORDING (no stream is stopped).
   static void StopAllRecordings();
 
@@ -311,6 +313,14 @@ class Schedules {
   std::unique_ptr<FileSystemMonitor> m_monitors[3];
   std::atomic<bool> m_running{true};
   int32_t m_unused = 0;  // start-up sets it to -1
+  // Cleared by the first ChangeRecordingToCompletePartial.
+  std::atomic<bool> m_orphanCleanupPending{true};
+
+  // Tuner counts per channel mimetype as the TV service last gave them, and
+  // when (0: never). Held alone; the TV service is asked without it.
+  PMutex m_tunerCacheMutex;
+  std::map<std::wstring, int32_t> m_tunerCounts TEV_GUARDED_BY(m_tunerCacheMutex);
+  int64_t m_tunerCountsFilledAt TEV_GUARDED_BY(m_tunerCacheMutex) = 0;
 };
 
 #endif  // TEV_ENGINE_SCHEDULES_H_

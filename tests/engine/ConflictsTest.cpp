@@ -130,7 +130,6 @@ class Conflicts : public ::testing::Test {
     ASSERT_EQ(0, peers_.Connect(server_.HostPort(), L"TevMediaV2"));
     ASSERT_EQ(0, vel_.Connect(server_.HostPort(), L"ZoVIZ"));
     SetTheVelForTest(&vel_);
-    Schedules::ResetTunerCountCache();  // an earlier test's counts, filled at a later shifted time
     SetTuners(1);
   }
   void TearDown() override {

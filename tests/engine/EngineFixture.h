@@ -35,8 +35,6 @@ class EngineFixture : public peertest::PeerFixture {
     Config::SetString(kConfigRecordPadding, L"30");
     RecordingSettings::ResetForTest();
     RecordingSettings::InitializeFreeSpaceRequired();
-    DVR::ResetRecordingDirectoryCache();
-    Schedules::ResetTunerCountCache();
     // The timer is process-wide and a shutdown cancels it for good.
     StandByWaitableTimer::Instance().ResetForTest();
     tv_.SetTuners({{L"Tuner 1", L"video/x-tv"}});
