@@ -151,7 +151,8 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
                                          int32_t duration, VARIANT* conflicts,
                                          int32_t leaveOutId, int32_t priority, bool displace,
                                          bool ownChannel, const std::wstring& channelName,
-                                         bool force, bool includeSkipped, BumpedSet& bumped) {
+                                         bool force, bool includeSkipped, BumpedSet& bumped,
+                                         int64_t now) {
   std::wstring s, e;
   try {
     s = FormatTime3(start);
@@ -210,7 +211,7 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
   };
   auto bump = [this, &bumped](Schedule& row) {
     if (row.m_status == kSkip) return;
-    BumpSchedule(row);
+    BumpSchedule(row, now);
     bumped[row.m_id] = kBumpedChanged;
   };
   // A row that wins against the program: counted, or bumped when forced.
@@ -244,8 +245,7 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
         if (force) {
           bump(row);
         } else if (row.m_status != kConflict &&
-                   SetScheduleStatus(row, kConflict, tev::Clock::Now(),
-                                     StatusReason::kConflictCheck)) {
+                   SetScheduleStatus(row, kConflict, now, StatusReason::kConflictCheck)) {
           bumped[row.m_id] = kBumpedChanged;
         }
       }
@@ -265,11 +265,11 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
   return 101;
 }
 
-void Schedules::BumpSchedule(Schedule& row) {
+void Schedules::BumpSchedule(Schedule& row, int64_t now) {
   if (row.m_status != kRecording) {
     // A failed write is logged and keeps the row's state; the bumped set
     // republishes the row as stored either way.
-    static_cast<void>(SetScheduleStatus(row, kSkip, tev::Clock::Now(), StatusReason::kBumped));
+    static_cast<void>(SetScheduleStatus(row, kSkip, now, StatusReason::kBumped));
   } else {
     CancelScheduledRecording(row.m_id);
   }
@@ -418,7 +418,8 @@ int Schedules::GetConflicts(const VARIANT& in, VARIANT* out) {
     int result = CheckForScheduleConflicts(schedule.m_name, schedule.m_channel,
                                            schedule.m_channelMimetype, schedule.m_startTime,
                                            schedule.m_duration, &list, schedule.m_id, 0, false,
-                                           false, std::wstring(), false, true, bumped);
+                                           false, std::wstring(), false, true, bumped,
+                                           tev::Clock::Now());
     if (list.get().vt != VT_EMPTY) {
       VUtil::CreateArray(out, VT_VARIANT, 1);
       VUtil::PutElement(out, 0, list.get());

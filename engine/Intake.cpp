@@ -109,7 +109,8 @@ int Schedules::Add(const RecordingRequest& request, VARIANT* result) {
     BumpedSet bumped;
     const int conflicts = CheckForScheduleConflicts(
         request.name, request.channel, request.channelMimetype, start, request.duration, result,
-        request.existingId, 0, request.allow, false, std::wstring(), request.allow, false, bumped);
+        request.existingId, 0, request.allow, false, std::wstring(), request.allow, false, bumped,
+        now);
     PublishBumped(bumped);
     if (conflicts != 0) return conflicts;
 
@@ -152,7 +153,8 @@ int Schedules::Add(const RecordingRequest& request, VARIANT* result) {
                                                start, end);
       row.m_duration = remaining;
       if (remaining > 0 &&
-          !ClearDiskSpace(directory, request.channelMimetype, remaining, request.quality)) {
+          !ClearDiskSpace(directory, request.channelMimetype, remaining, request.quality,
+                                           now)) {
         return kResultDiskFull;
       }
 

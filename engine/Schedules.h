@@ -125,13 +125,13 @@ class Schedules {
   // --- Disk space (engine/DiskSpace.cpp) ---
   // True when `directory` has room for `duration` seconds of the mimetype
   // plus the free-space floor, after deleting what the keep-until rules
-  // allow.
+  // allow as of `now`.
   bool ClearDiskSpace(const std::wstring& directory, const std::wstring& channelMimetype,
-                      int64_t duration, const std::wstring& quality);
+                      int64_t duration, const std::wstring& quality, int64_t now);
   // ClearDiskSpace for the mimetype's recording folder; on false the row
   // becomes DVRSTATE_DISK_FULL.
   bool ClearDiskSpaceForSchedule(const std::wstring& channelMimetype, int32_t scheduleId,
-                                 int64_t duration, const std::wstring& quality);
+                                 int64_t duration, const std::wstring& quality, int64_t now);
   // Deletes the candidate rows' files, oldest first, until there is room;
   // nothing when even all of them would not make enough.
   bool DeleteOldRecordings(const std::wstring& directory, SQLite& candidates,
@@ -264,13 +264,14 @@ class Schedules {
   // no tuner, 119 same program already scheduled (*conflicts: its medium id
   // as text), 125 the same pass already records it, -1 exception. Rows it
   // skips, stops or sets to conflict are written at once and entered in
-  // `bumped` with kBumpedChanged; republishing them is the caller's.
+  // `bumped` with kBumpedChanged; republishing them is the caller's. `now`
+  // is the caller's reading of the clock.
   int CheckForScheduleConflicts(const std::wstring& name, const std::wstring& channel,
                                 const std::wstring& channelMimetype, int64_t start,
                                 int32_t duration, VARIANT* conflicts, int32_t leaveOutId,
                                 int32_t priority, bool displace, bool ownChannel,
                                 const std::wstring& channelName, bool force,
-                                bool includeSkipped, BumpedSet& bumped);
+                                bool includeSkipped, BumpedSet& bumped, int64_t now);
   // After a change that may free a tuner: returns conflicting and skipped
   // rows that nothing blocks any more to scheduled (newest first) and
   // republishes them; re-arms the timer when any changed.
@@ -295,7 +296,7 @@ class Schedules {
   std::wstring m_thirdDirectory TEV_GUARDED_BY(m_folderMutex);
 
   // Skips a pending row (table and object) or cancels its recording.
-  void BumpSchedule(Schedule& row);
+  void BumpSchedule(Schedule& row, int64_t now);
   // The time change of UpdateMedium: writes the new start and duration
   // with a new file name and `row`'s status, republishes, and resubmits the
   // row to intake; when intake refuses, times, file and status go back to

@@ -203,7 +203,7 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const VARIANT& channe
   const int32_t checked = engine_.CheckForScheduleConflicts(
       std::wstring(), std::wstring(), row.channelMimetype, row.start, row.duration, &conflicts, 0,
       pass.priority, flags.priorityGiven, row.channelName == pass.channelName, pass.channelName,
-      flags.placedFirst, false, bumped);
+      flags.placedFirst, false, bumped, now);
   if (checked == kPassConflicts) {
     LogDebug(L"Conflict found for %ls, %ls, %ls, %d", row.name.c_str(), row.channelName.c_str(),
              FormatTime3(row.start).c_str(), row.duration);
