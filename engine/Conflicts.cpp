@@ -209,7 +209,7 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
     }
     active.push_back(&row);
   };
-  auto bump = [this, &bumped](Schedule& row) {
+  auto bump = [this, &bumped, now](Schedule& row) {
     if (row.m_status == kSkip) return;
     BumpSchedule(row, now);
     bumped[row.m_id] = kBumpedChanged;
