@@ -31,7 +31,7 @@ namespace {
 const wchar_t kAutomatic[] = L"Automatic";
 const wchar_t kManual[] = L"Manual";
 
-std::set<std::wstring>& PendingFiles() {
+std::set<std::wstring>& PendingFiles() TEV_REQUIRES(StartingSetMutex()) {
   static tev::NoDestructor<std::set<std::wstring>> files;
   return *files;
 }

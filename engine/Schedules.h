@@ -15,6 +15,7 @@
 #include "engine/BumpedSet.h"
 #include "engine/RecordingRequest.h"
 #include "platform/Variant.h"
+#include "support/GlobalLocks.h"
 #include "support/PMutex.h"
 
 class FileSystemMonitor;
@@ -95,7 +96,7 @@ class Schedules {
   // Takes the engine lock and recomputes the next wake-up.
   void SetRecordingTimer();
   // Recomputes the timer's next wake-up. REQUIRES: EngineMutex() held.
-  void SetRecordingTimerInLock();
+  void SetRecordingTimerInLock() TEV_REQUIRES(EngineMutex());
   // Arms the engine's timer: 10 ms for a negative count, 2 s for 0.
   static void SetWakeUp(int32_t seconds, bool resume);
   // Body of the timer thread; `argument` is unused (the engine is `this`).
@@ -308,7 +309,7 @@ class Schedules {
   // stored row `from`; false when either write failed.
   static bool WriteTimesAndStatus(Schedule& from, const Schedule& to, int64_t now);
 
-  PThread* m_timerThread = nullptr;  // owned; null until start-up
+  PThread* m_timerThread TEV_GUARDED_BY(EngineMutex()) = nullptr;  // owned; null before start-up
   // One per folder kind: video, audio, Media Center. Constant after
   // construction (each monitor guards its own state).
   std::unique_ptr<FileSystemMonitor> m_monitors[3];
