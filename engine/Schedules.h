@@ -58,9 +58,9 @@ class Schedules {
   FileSystemMonitor* Monitor(const std::wstring& kind);
 
   // --- Recording settings (engine/Settings.cpp) ---
-  // Fills in missing settings at engine start: free-space floor, video and
-  // audio folders, padding.
-  void InitializeSettings();
+  // The start-up step that reads the video and audio folders from the
+  // settings (filling in missing ones) into the engine. Any thread.
+  void LoadFolders() TEV_EXCLUDES(m_folderMutex);
   // 0, or 121/122/123 when the folder is refused (nothing changes then).
   int SetVideoRecordingDirectory(const std::wstring& folder);
   int SetAudioRecordingDirectory(const std::wstring& folder);
@@ -294,10 +294,6 @@ class Schedules {
   std::wstring ThirdDirectory() const TEV_EXCLUDES(m_folderMutex);
 
  private:
-  // Reads the folders from the settings (filling missing ones) into the
-  // fields below.
-  void LoadFolders(bool withMediaCenter) TEV_EXCLUDES(m_folderMutex);
-
   // Held alone, for one read or write of the folder fields.
   mutable PMutex m_folderMutex;
   std::wstring m_videoDirectory TEV_GUARDED_BY(m_folderMutex);

@@ -2,31 +2,18 @@
 // the stored ones.
 #include "db/RecordingSettings.h"
 #include "engine/Schedules.h"
-#include "support/Log.h"
 #include "support/PMutexLock.h"
 
-void Schedules::InitializeSettings() {
-  RecordingSettings::InitializeFreeSpaceRequired();
-  LoadFolders(true);
-  if (!ThirdDirectory().empty()) {
-    LogInfo(L"Monitoring mediacenter recorded tv folder");
-  }
-  RecordingSettings::InitializeRecordPadding();
-}
-
-void Schedules::LoadFolders(bool withMediaCenter) {
+void Schedules::LoadFolders() {
   // The settings are read without the folder lock (they take the database
   // lock); only the assignment holds it.
   const std::wstring video = RecordingSettings::FillFolderKey(
       kConfigVideoDirectory, RecordingSettings::DefaultVideoFolder());
   const std::wstring audio = RecordingSettings::FillFolderKey(
       kConfigAudioDirectory, RecordingSettings::DefaultAudioFolder());
-  const std::wstring third =
-      withMediaCenter ? RecordingSettings::MediaCenterRecordPath() : std::wstring();
   PMutexLock lock(m_folderMutex);
   m_videoDirectory = video;
   m_audioDirectory = audio;
-  m_thirdDirectory = third;
 }
 
 std::wstring Schedules::VideoDirectory() const {

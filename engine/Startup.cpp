@@ -34,7 +34,7 @@ bool Schedules::Initialize() {
   if (!m_running) return false;
   RecordingSettings::InitializeFreeSpaceRequired();
   if (!m_running) return false;
-  LoadFolders(false);
+  LoadFolders();
   if (!m_running) return false;
   ResumeRecordings();
   if (!m_running) return false;
