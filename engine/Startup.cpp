@@ -28,6 +28,10 @@ bool Schedules::Initialize() {
     // sees the thread or stops it from being started.
     PMutexLock lock(EngineMutex());
     if (!m_running) return false;
+    // Rows whose time passed while the module was down are settled before
+    // the first wake-up is computed.
+    RemoveOldSchedules();
+    ChangePastScheduledToMissed();
     SetRecordingTimerInLock();
     m_timerThread = new PThread(this, &Schedules::TimerThreadProc, nullptr);
   }
@@ -44,6 +48,8 @@ bool Schedules::Initialize() {
   // The sync reads every row once; what it freed goes back to the system,
   // so that an idle module stays small.
   malloc_trim(0);
+  // Resumed rows may be due at once.
+  SetRecordingTimer();
   if (!m_running) return false;
   if (CVelAtl* vel = TheVel()) vel->NotifyPVRRecordingChange();
   if (!m_running) return false;
@@ -83,6 +89,7 @@ void Schedules::Shutdown() {
     timerThread->join(nullptr);
     delete timerThread;
   }
+  m_thumbnails.Stop();
   StopAllRecordings();
   TimerRunning() = false;
   SetWakeUp(-1, true);
