@@ -33,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchSatellites.h"
 #include "bench/BenchSupport.h"
 #include "bus/CVelAtl.h"
 #include "db/Config.h"
@@ -58,24 +59,8 @@ using bench::Median;
 using bench::Micros;
 using tev::peers::Value;
 
-// Answers every call with one text of a medium id's size.
-class Echo : public VelSatellite {
- public:
-  void DefineServices() override { AddService(L"Echo", L"Echo", new Reply); }
-
- private:
-  struct Reply : VelSatelliteDelegateGeneric {
-    int invoke(const std::wstring&, const VARIANT&, VARIANT* out) override {
-      Value::Str(L"M12345").CopyTo(out);
-      return 0;
-    }
-  };
-};
-
-class Client : public VelSatellite {
- public:
-  void DefineServices() override {}
-};
+using bench::Client;
+using bench::Echo;
 
 Value ScheduleRequest(int64_t start, const std::wstring& name) {
   return Value::Array({Value::Str(L"bob"), Value::Str(L"BBC One"), Value::Str(L"ch1"),
