@@ -121,7 +121,7 @@ int main() {
       Config::SetString(kConfigVideoDirectory, tev::FromStdUtf8(folder));
       DVR::ResetRecordingDirectoryCache();
       Schedules& engine = pvr.GetSchedules();
-      engine.InitializeSettings();
+      engine.LoadFolders();
       FillFolderAndTable(folder);
 
       FileSystemMonitor monitor(&engine);

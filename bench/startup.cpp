@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
   tev::test::TableShape shape;
   shape.rows = rows;
   shape.folder = folder + "/Recorded TV";
+  shape.createFiles = true;  // the folder monitor keeps rows whose files exist
   std::string error;
   ready = ready && sqlite3_open((dbFolder + "/TevPVR.db").c_str(), &raw) == SQLITE_OK &&
           tev::test::FillSchedules(raw, shape, tev::Clock::Now(), &error);

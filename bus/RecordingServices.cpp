@@ -33,7 +33,16 @@ int CVelAtl::ScheduleRecording(const std::wstring&, const VARIANT& in, VARIANT* 
   const bool allow = length > 14 ? VUtil::GetLongOrEmptyElement(in, 14) != 0 : false;
 
   const int64_t now = tev::Clock::Now();
-  LogDebug(L"Times Start %ls %d, Duration %d, Now %ls %d", FormatTime(start).c_str(),
+  // The start of a record-now request is not used: an empty date (1970) in
+  // a zone east of UTC is before the first writable time and only the log
+  // line cannot show it.
+  std::wstring startText;
+  try {
+    startText = FormatTime(start);
+  } catch (const VelException&) {
+    startText = L"-";
+  }
+  LogDebug(L"Times Start %ls %d, Duration %d, Now %ls %d", startText.c_str(),
            static_cast<int32_t>(start), duration, FormatTime(now).c_str(),
            static_cast<int32_t>(now));
 
@@ -42,7 +51,15 @@ int CVelAtl::ScheduleRecording(const std::wstring&, const VARIANT& in, VARIANT* 
   std::wstring mimetype, path, thumbnailId, rating, tags, mediaType;
   const int found = GetMediumInfo(user, channel, &mimetype, &path, &thumbnailId, &rating, &tags,
                                   &mediaType);
-  if (found < 0 || (found == 0 && mimetype.empty())) {
+  // A positive answer is the bus library's: the media library was not
+  // reached, which is no reason to look for another file name.
+  if (found > 0) {
+    LogError(L"ScheduleRecording: the media library could not be asked for channel %ls (bus "
+             L"failure %d)",
+             channel.c_str(), found);
+    return kResultBusFailure;
+  }
+  if (found < 0 || mimetype.empty()) {
     std::wstring unused;
     const int code = GetMediumFromId(user, channel, &mimetype, &unused);
     if (code != 0) return code;
@@ -52,18 +69,37 @@ int CVelAtl::ScheduleRecording(const std::wstring&, const VARIANT& in, VARIANT* 
                      recordNow, episodeUrl, allow, out, false, 0);
 }
 
+namespace {
+
+// Local id of the schedule with that medium id (0 when none); -1 (logged)
+// when the id names a season pass, whose local id would be some other
+// schedule's number.
+int32_t ScheduleIdOf(const std::wstring& mediumId, const wchar_t* service) {
+  if (LocalIds::GetType(mediumId) == LocalIds::kTypePass) {
+    LogError(L"%ls: %ls is a season pass, not a schedule", service, mediumId.c_str());
+    return -1;
+  }
+  return LocalIds::GetLocalIdFromTevMediumId(mediumId);
+}
+
+}  // namespace
+
 int CVelAtl::CancelScheduledRecording(const std::wstring&, const VARIANT& in, VARIANT*) {
   const std::wstring mediumId = VUtil::GetScalarString(in);
   Schedules* engine = EngineOf(this, L"CancelScheduledRecording");
   if (engine == nullptr) return -1;
-  return engine->CancelScheduledRecording(LocalIds::GetLocalIdFromTevMediumId(mediumId));
+  const int32_t id = ScheduleIdOf(mediumId, L"CancelScheduledRecording");
+  if (id < 0) return kResultNoSuchSchedule;
+  return engine->CancelScheduledRecording(id);
 }
 
 int CVelAtl::RetrySchedule(const std::wstring&, const VARIANT& in, VARIANT*) {
   const std::wstring mediumId = VUtil::GetScalarString(in);
   Schedules* engine = EngineOf(this, L"RetrySchedule");
   if (engine == nullptr) return -1;
-  return engine->RetrySchedule(LocalIds::GetLocalIdFromTevMediumId(mediumId));
+  const int32_t id = ScheduleIdOf(mediumId, L"RetrySchedule");
+  if (id < 0) return kResultNoSuchSchedule;
+  return engine->RetrySchedule(id);
 }
 
 int CVelAtl::NotifyRecordFinished(const std::wstring&, const VARIANT& in, VARIANT*) {

@@ -17,6 +17,14 @@ const wchar_t* Esc(const std::wstring& text, std::wstring* holder) {
   return holder->c_str();
 }
 
+// "UPDATE Schedules SET <field> = <literal> WHERE ID = <id>".
+bool UpdateField(int32_t id, const std::wstring& field, const std::wstring& literal) {
+  SQLite query;
+  return query.RunQuery(tev::WFormat(L"UPDATE Schedules SET %ls = %ls WHERE ID = %d", field.c_str(),
+                                     literal.c_str(), id),
+                        L"Schedule::Update(id, field, value)");
+}
+
 struct StateName {
   const wchar_t* stored;
   const wchar_t* external;
@@ -156,21 +164,25 @@ bool Schedule::Insert() {
   }
   std::wstring start, end;
   if (!TimeTexts(L"Schedule::Insert", &start, &end)) return false;
+  SQLite query;
+  return query.RunQuery(InsertStatement(start, end), L"Schedule::Insert");
+}
+
+std::wstring Schedule::InsertStatement(const std::wstring& startText,
+                                       const std::wstring& endText) const {
   std::wstring e[16];
-  std::wstring statement = tev::WFormat(
+  return tev::WFormat(
       L"INSERT INTO 'Schedules' ('User', 'ChannelName', 'ChannelMimetype', 'Channel', "
       L"'StartTime', 'Duration', 'EndTime', 'Name', 'Category', 'Description', 'Quality', "
       L"'Tuner', 'Subtitle', 'Status', 'Owner', 'FilePath', 'EpisodeTitle', 'EpisodeUrl', "
       L"'Type', 'KeepUntil') VALUES ('%ls', '%ls', '%ls', '%ls', '%ls', %d, '%ls', '%ls', "
       L"'%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', %d)",
       Esc(m_user, &e[0]), Esc(m_channelName, &e[1]), Esc(m_channelMimetype, &e[2]),
-      Esc(m_channel, &e[3]), start.c_str(), m_duration, end.c_str(),
+      Esc(m_channel, &e[3]), startText.c_str(), m_duration, endText.c_str(),
       Esc(m_name, &e[4]), Esc(m_category, &e[5]), Esc(m_description, &e[6]),
       Esc(m_quality, &e[7]), Esc(m_tuner, &e[8]), Esc(m_subtitle, &e[9]), Esc(m_status, &e[10]),
       Esc(m_owner, &e[11]), Esc(m_filePath, &e[12]), Esc(m_episodeTitle, &e[13]),
       Esc(m_episodeUrl, &e[14]), Esc(m_type, &e[15]), m_keepUntil);
-  SQLite query;
-  return query.RunQuery(statement, L"Schedule::Insert");
 }
 
 bool Schedule::Update() {
@@ -210,18 +222,11 @@ std::wstring Schedule::StartTimeText() const { return FormatTime3(m_startTime); 
 std::wstring Schedule::EndTimeText() const { return FormatTime3(m_endTime); }
 
 bool Schedule::Update(int32_t id, const std::wstring& field, const std::wstring& value) {
-  std::wstring escaped;
-  SQLite query;
-  return query.RunQuery(tev::WFormat(L"UPDATE Schedules SET %ls = '%ls' WHERE ID = %d",
-                                     field.c_str(), Esc(value, &escaped), id),
-                        L"Schedule::Update(id, field, value)");
+  return UpdateField(id, field, L"'" + SQLite::Escape(value) + L"'");
 }
 
 bool Schedule::Update(int32_t id, const std::wstring& field, int32_t value) {
-  SQLite query;
-  return query.RunQuery(
-      tev::WFormat(L"UPDATE Schedules SET %ls = %d WHERE ID = %d", field.c_str(), value, id),
-      L"Schedule::Update(id, field, value)");
+  return UpdateField(id, field, std::to_wstring(value));
 }
 
 bool Schedule::Delete(int32_t id) {

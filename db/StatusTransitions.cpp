@@ -52,19 +52,26 @@ std::vector<StatusTransition> Build() {
   add(R::kMissed, {DVRSTATE_SCHEDULED, DVRSTATE_SKIP, DVRSTATE_CONFLICT}, {DVRSTATE_MISSED},
       W::kBulk, P::kCaller, L"ChangePastScheduledToMissed");
 
-  // The streamer's reports. A finished report finds its row by the file
-  // whatever its state (a row that never started still gets the report).
+  // The streamer's reports. A finished report finds its row by the file; a
+  // row that never started still gets it, one already closed does not (the
+  // stream ran on past a cancel or a restart).
   add(R::kRecorderFailed, {DVRSTATE_RECORDING}, {DVRSTATE_ERROR}, W::kStatusIfRecording,
       P::kCaller, L"Schedules::NotifyRecordFailedAsync");
-  add(R::kRecorderFinished, any, {DVRSTATE_COMPLETE, DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_ERROR},
-      W::kRow, P::kCaller, kRowCaller);
+  add(R::kRecorderFinished,
+      {DVRSTATE_RECORDING, DVRSTATE_MCE_RUNNING, DVRSTATE_TUNER_BUSY, DVRSTATE_COULD_NOT_CONNECT},
+      {DVRSTATE_COMPLETE, DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_ERROR}, W::kRow, P::kCaller,
+      kRowCaller);
 
   // The user, restarts and shutdown.
   add(R::kCancel, {DVRSTATE_RECORDING}, {DVRSTATE_COMPLETE_PARTIAL}, W::kRow, P::kNone,
       kRowCaller);
   add(R::kRetry, any, {DVRSTATE_SCHEDULED}, W::kRow, P::kNone, kRowCaller);
-  add(R::kResume, any, {DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_RETRY}, W::kRow, P::kCaller,
-      kRowCaller);
+  // A restart resumes only what was recording (closed by the shutdown or
+  // not); every other row keeps its state.
+  add(R::kResume, {DVRSTATE_RECORDING, DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_RETRY},
+      {DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_RETRY}, W::kRow, P::kCaller, kRowCaller);
+  add(R::kAdopt, {DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_RETRY}, {DVRSTATE_RECORDING}, W::kRow,
+      P::kRow, kRowCaller);
   add(R::kOrphan, {DVRSTATE_RECORDING}, {DVRSTATE_COMPLETE}, W::kBulk, P::kRow,
       L"Schedules::PruneOrphanedRecordings");
   add(R::kCrashRecovery, {DVRSTATE_RECORDING}, {DVRSTATE_COMPLETE_PARTIAL}, W::kBulk, P::kRow,
@@ -126,6 +133,7 @@ const wchar_t* StatusReasonName(StatusReason reason) {
     case R::kOrphan: return L"kOrphan";
     case R::kCrashRecovery: return L"kCrashRecovery";
     case R::kShutdown: return L"kShutdown";
+    case R::kAdopt: return L"kAdopt";
     case R::kLibraryEdit: return L"kLibraryEdit";
     case R::kLibraryRemoved: return L"kLibraryRemoved";
     case R::kUserRemoved: return L"kUserRemoved";

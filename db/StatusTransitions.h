@@ -19,11 +19,16 @@
 //   SCHEDULED/SKIP/CONFLICT --time passed--> MISSED (RETRY with an
 //         episode address)
 //   RECORDING --streamer failed--> ERROR
-//   any (found by its file) --streamer finished--> COMPLETE,
-//         COMPLETE_PARTIAL or ERROR
+//   RECORDING, or one that never started (MCE_RUNNING, TUNER_BUSY,
+//         COULD_NOT_CONNECT), found by its file --streamer finished-->
+//         COMPLETE, COMPLETE_PARTIAL or ERROR; a closed row keeps its state
 //   RECORDING --cancelled--> COMPLETE_PARTIAL
 //   any --retried--> SCHEDULED
-//   any whose window holds the restart --resumed--> COMPLETE_PARTIAL/RETRY
+//   RECORDING, or COMPLETE_PARTIAL/RETRY closed by a shutdown while its
+//         stream went on, whose window holds the restart --resumed-->
+//         COMPLETE_PARTIAL/RETRY (the rest goes into a new row), or, when
+//         the stream still writes, COMPLETE_PARTIAL/RETRY --adopted-->
+//         RECORDING
 //   RECORDING --ended over a minute ago--> COMPLETE (orphan)
 //   RECORDING --left by the previous process--> COMPLETE_PARTIAL
 //   RECORDING --shutdown--> COMPLETE_PARTIAL / RETRY
@@ -62,6 +67,7 @@ enum class StatusReason {
   kOrphan,            // PruneOrphanedRecordings
   kCrashRecovery,     // ChangeRecordingToCompletePartial
   kShutdown,          // StopAllRecordings
+  kAdopt,             // ResumeRecordings: the stream still writes its file
   kLibraryEdit,       // UpdateMedium: a person's skip, schedule or move
   kLibraryRemoved,    // RemoveRecording: a person deleted the medium
   kUserRemoved,       // a pass episode removed by the user

@@ -72,6 +72,11 @@ class DVR {
                            const std::wstring& channelMimetype, const std::wstring& filePath);
   // Stream id stored for the path, 0 when none.
   static long GetStreamId(const std::wstring& filePath);
+  // Takes over a stream that a previous run of the module started (its id
+  // from StreamStore) so that it is stopped like one started now.
+  static void AdoptStream(const std::wstring& filePath, long streamId);
+  // The stream of the path has ended: no id in memory or in the database.
+  static void ForgetStream(const std::wstring& filePath);
 
   // --- Stream addresses ---
   // Expands date wildcards in braces ({yyyyMMdd}, {yy}, {dd} ... any case)

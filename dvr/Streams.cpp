@@ -10,6 +10,7 @@
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
 #include "dvr/StopSignal.h"
+#include "dvr/StreamStore.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/VUtil.h"
@@ -124,8 +125,18 @@ int DVR::StartGeneralRecording(const std::wstring& user, const std::wstring& cha
 
     LogInfo(L"Requesting recording %ls Channel: %ls duration: %d", path.c_str(), channel.c_str(),
             duration);
+    // Kept before asking, so that a crash while the streamer starts still
+    // leaves the id to find the stream by.
+    const std::wstring requested = path;
+    StreamStore::Save(requested, static_cast<long>(streamId));
     long result = Endpoint()->Request(kStreamer, L"StartStream", in, &out, 0, &retcodes);
+    if (result == VEL_TIMEOUT) {
+      // The streamer may have started it after all: no stream without a row.
+      SetStreamId(requested, static_cast<long>(streamId));
+      StopRecording(requested);
+    }
     if (result != 0) {
+      StreamStore::Remove(requested);
       throw VelException(tev::WFormat(L"StartStream vel request: %x", static_cast<unsigned>(result)));
     }
     const long code = VUtil::GetSingleRetcode(retcodes);
@@ -143,6 +154,10 @@ int DVR::StartGeneralRecording(const std::wstring& user, const std::wstring& cha
       LogWarn(L"StartGeneralRecording cannot parse stream specs");
     }
 
+    if (path != requested) {
+      StreamStore::Remove(requested);
+      StreamStore::Save(path, static_cast<long>(streamId));
+    }
     SetStreamId(path, static_cast<long>(streamId));
     if (filePath) *filePath = path;
     if (code == kStreamerConnectFailed) {
@@ -176,11 +191,20 @@ int DVR::StopRecording(const std::wstring& filePath) {
     VUtil::CheckSingleRetcode(retcodes, nullptr);
   } catch (const VelException& e) {
     LogError(L"DVR::StopRecording: %ls", e.getMessage().c_str());
-    SetStreamId(filePath, 0);
+    ForgetStream(filePath);
     return kNoStream;
   }
-  SetStreamId(filePath, 0);
+  ForgetStream(filePath);
   return 0;
+}
+
+void DVR::AdoptStream(const std::wstring& filePath, long streamId) {
+  SetStreamId(filePath, streamId);
+}
+
+void DVR::ForgetStream(const std::wstring& filePath) {
+  SetStreamId(filePath, 0);
+  StreamStore::Remove(filePath);
 }
 
 int DVR::StopRecording(const std::wstring& user, const std::wstring& channel,

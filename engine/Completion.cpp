@@ -6,11 +6,10 @@
 //   RECORDING --finished, long enough--------------------> COMPLETE
 //   RECORDING --finished short by > 1/10 and > 20 s-------> COMPLETE_PARTIAL
 //   RECORDING --finished under 20 s, or failed report-----> ERROR
+//   any closed row --finished-----------------------------> unchanged
 #include <atomic>
-#include <chrono>
 #include <cwchar>
 #include <string>
-#include <thread>
 
 #include "bus/CVelAtl.h"
 #include "db/SQLite.h"
@@ -23,7 +22,6 @@
 #include "module/PVRVel.h"
 #include "monitor/ThumbnailTable.h"
 #include "platform/Clock.h"
-#include "platform/Env.h"
 #include "support/Log.h"
 
 namespace {
@@ -37,16 +35,9 @@ constexpr int32_t kShortestRecording = 20;
 // tenth) and still count as complete.
 constexpr int32_t kAllowedShortfall = 20;
 
-bool IsVideo(const std::wstring& mimetype) { return mimetype.compare(0, 5, L"video") == 0; }
+std::atomic<unsigned int> g_thumbnailDelayMs{kThumbnailDelayMs};
 
-// Waits the thumbnail delay; false when the module is stopping (the stop
-// event ends the wait at once then).
-bool WaitBeforeThumbnail() {
-  tev::Env& env = tev::Env::Current();
-  if (PVRVel* pvr = PVRVel::Live()) return !env.WaitForEvent(pvr->StopEvent(), kThumbnailDelayMs);
-  env.SleepMs(kThumbnailDelayMs);
-  return true;
-}
+bool IsVideo(const std::wstring& mimetype) { return mimetype.compare(0, 5, L"video") == 0; }
 
 // Statuses of rows that never really recorded, so a short report is no
 // failure of the recording itself.
@@ -57,6 +48,8 @@ bool NeverStarted(const std::wstring& status) {
 
 }  // namespace
 
+void SetThumbnailDelayForTest(unsigned int milliseconds) { g_thumbnailDelayMs = milliseconds; }
+
 void Schedules::NotifyRecordStarted(const std::wstring& filePath) {
   Schedule schedule(filePath, DVRSTATE_RECORDING);
   if (schedule.m_id == 0) {
@@ -65,10 +58,11 @@ void Schedules::NotifyRecordStarted(const std::wstring& filePath) {
   }
   Schedule::AddMedium(schedule, true);
   if (!IsVideo(schedule.m_channelMimetype)) return;
-  if (!WaitBeforeThumbnail()) return;
-  // The row may have gone while we waited (cancelled and removed).
-  Schedule again(filePath, DVRSTATE_RECORDING);
-  if (again.m_id != 0) DVR::CreateThumbnail(filePath);
+  // A stopping module asks for nothing more.
+  PVRVel* pvr = PVRVel::Live();
+  if (!m_running || (pvr != nullptr && pvr->StopEvent().IsSet())) return;
+  // Never on the bus thread: a wait here would hold every other request.
+  m_thumbnails.Request(filePath, g_thumbnailDelayMs.load());
 }
 
 void Schedules::NotifyRecordStartedAsync(const std::wstring& filePath) {
@@ -84,6 +78,7 @@ void Schedules::NotifyRecordFailedAsync(const std::wstring& filePath) {
                          StatusReason::kRecorderFailed)) {
     return;
   }
+  DVR::ForgetStream(filePath);  // the stream has ended
   if (CVelAtl* vel = TheVel()) vel->NotifyPVRRecordingChange();
   Schedule schedule(filePath, DVRSTATE_ERROR);
   if (schedule.m_id != 0) Schedule::AddMedium(schedule, true);
@@ -91,9 +86,16 @@ void Schedules::NotifyRecordFailedAsync(const std::wstring& filePath) {
 
 void Schedules::NotifyRecordComplete(int32_t durationSeconds, const std::wstring& filePath) {
   Schedule schedule(filePath, DVRSTATE_RECORDING);
-  if (schedule.m_id == 0) schedule.Populate(filePath, DVRSTATE_COMPLETE_PARTIAL);
-  if (schedule.m_id == 0) schedule.Populate(filePath, DVRSTATE_COMPLETE);
   if (schedule.m_id == 0) return;
+  // A row already closed (cancelled, closed at shutdown or by a restart,
+  // or finished) keeps what it says: the report of a stream that ran on
+  // past it changes nothing.
+  if (schedule.m_status != DVRSTATE_RECORDING && !NeverStarted(schedule.m_status)) {
+    LogInfo(L"NotifyRecordComplete: R%d is %ls already, report ignored", schedule.m_id,
+            schedule.m_status.c_str());
+    return;
+  }
+  DVR::ForgetStream(filePath);
 
   LogDebug(L"Recording %d complete duration: %d s)", schedule.m_id, durationSeconds);
   const int32_t expected = schedule.m_duration;

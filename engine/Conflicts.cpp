@@ -151,7 +151,8 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
                                          int32_t duration, VARIANT* conflicts,
                                          int32_t leaveOutId, int32_t priority, bool displace,
                                          bool ownChannel, const std::wstring& channelName,
-                                         bool force, bool includeSkipped, BumpedSet& bumped) {
+                                         bool force, bool includeSkipped, BumpedSet& bumped,
+                                         bool queryOnly) {
   std::wstring s, e;
   try {
     s = FormatTime3(start);
@@ -208,8 +209,12 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
     }
     active.push_back(&row);
   };
-  auto bump = [this, &bumped](Schedule& row) {
+  auto bump = [this, &bumped, &addActive, queryOnly](Schedule& row) {
     if (row.m_status == kSkip) return;
+    if (queryOnly) {
+      addActive(row);
+      return;
+    }
     BumpSchedule(row);
     bumped[row.m_id] = kBumpedChanged;
   };
@@ -418,7 +423,7 @@ int Schedules::GetConflicts(const VARIANT& in, VARIANT* out) {
     int result = CheckForScheduleConflicts(schedule.m_name, schedule.m_channel,
                                            schedule.m_channelMimetype, schedule.m_startTime,
                                            schedule.m_duration, &list, schedule.m_id, 0, false,
-                                           false, std::wstring(), false, true, bumped);
+                                           false, std::wstring(), false, true, bumped, true);
     if (list.get().vt != VT_EMPTY) {
       VUtil::CreateArray(out, VT_VARIANT, 1);
       VUtil::PutElement(out, 0, list.get());

@@ -1,14 +1,15 @@
-// Housekeeping of the Schedules table across restarts and over time: rows
-// left recording by a crash or a stop, recordings to resume after a
-// restart, expired skipped and conflicting rows, and shutdown.
+// Housekeeping of the Schedules table over time: rows left recording by a
+// crash, expired skipped and conflicting rows, and shutdown. What a restart
+// does to the previous run's rows is engine/Resume.cpp.
 //
-//   RECORDING (window contains now at start-up) --> COMPLETE_PARTIAL or
-//             RETRY, and a new RECORDING row for the rest of the window
 //   RECORDING, ended over a minute ago (running) --> COMPLETE
-//   RECORDING, left by the previous process      --> COMPLETE_PARTIAL
+//   RECORDING, left by the previous process with
+//             no stream of this run              --> COMPLETE_PARTIAL
 //   RECORDING at shutdown                        --> COMPLETE_PARTIAL/RETRY
+//                                                    (the stream goes on)
 //   SKIP, CONFLICT whose end has passed          --> deleted
 #include <atomic>
+#include <climits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,6 +34,13 @@ constexpr int64_t kOrphanGrace = 60;
 // Set at load; cleared by the first orphan clean-up of the process.
 std::atomic<bool> g_orphanCleanupPending{true};
 
+// The highest row ID when the database was opened: rows up to it were left
+// by the previous run. Until it is known every row counts as such.
+std::atomic<int32_t>& PreviousRunLastId() {
+  static std::atomic<int32_t> lastId{INT32_MAX};
+  return lastId;
+}
+
 std::wstring RecordingRowsStatement() {
   return tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%ls'", L"Status",
                       DVRSTATE_RECORDING);
@@ -42,57 +50,19 @@ std::wstring RecordingRowsStatement() {
 
 void ResetOrphanCleanupForTest() { g_orphanCleanupPending = true; }
 
-void Schedules::ResumeRecordings() {
-  const int64_t now = tev::Clock::Now();
-  const std::wstring nowText = FormatTime3(now);
-  const std::wstring statement =
-      tev::WFormat(L"SELECT * from Schedules WHERE (%ls > %ls) AND (%ls < %ls)", L"EndTime",
-                   nowText.c_str(), L"StartTime", nowText.c_str());
-  LogDebug(L"ResumeRecordings query: %ls", statement.c_str());
+void Schedules::NotePreviousRun() {
   SQLite query;
-  const bool ok = query.RunQuery(statement, L"Schedules::ResumeRecordings");
-  const int32_t count = ok ? query.GetRowCount() : 0;
-  LogDebug(L"Resume recording %d to resume", count);
-  for (int32_t i = 0; i < count; ++i, query.Next()) {
-    const int32_t id = query.GetInt("ID");
-    Schedule schedule(id);
-    if (schedule.m_id == 0) continue;
-    CancelScheduledRecording(id);
-    // The copy is closed as the cancel closed the row; its end becomes now
-    // so that a later restart does not resume the same window again.
-    const wchar_t* closed = DVRSTATE_COMPLETE_PARTIAL;
-    const int32_t remaining = static_cast<int32_t>(schedule.m_endTime - now);
-    schedule.m_endTime = now;
-    LogDebug(L"[Resume recording] duration: %d", remaining);
-    LogDebug(L"Resume recording %ls (R%d)", schedule.m_name.c_str(), id);
-    if (!schedule.m_episodeUrl.empty()) {
-      LogDebug(L"[Resume recording] retry possible for: %d", id);
-      closed = DVRSTATE_RETRY;
-      Schedule shown = schedule;
-      shown.m_status = closed;
-      Schedule::AddMedium(shown, false);
-    }
-    // A failed write is logged; the rest of the window is recorded anyway.
-    static_cast<void>(SetScheduleStatus(schedule, closed, now, StatusReason::kResume));
-    Add(schedule.m_user, schedule.m_channelName, schedule.m_channelMimetype, schedule.m_channel,
-        std::wstring(), std::wstring(), std::wstring(), now, remaining, schedule.m_name,
-        schedule.m_category, schedule.m_description, schedule.m_quality, schedule.m_tuner,
-        schedule.m_subtitle, schedule.m_keepUntil, 1, std::wstring(), false, nullptr, false, 0);
+  if (query.RunQuery(L"SELECT MAX(ID) AS LastId FROM Schedules", L"Schedules::NotePreviousRun") &&
+      query.GetRowCount() > 0) {
+    PreviousRunLastId() = query.GetInt("LastId");
+    LogDebug(L"Rows up to R%d are the previous run's", PreviousRunLastId().load());
   }
+}
 
-  SQLite old;
-  if (!old.RunQuery(tev::WFormat(L"SELECT * from Schedules WHERE %ls = '%ls' AND %ls < %ls",
-                                 L"Status", DVRSTATE_RECORDING, L"EndTime", nowText.c_str()),
-                    L"Schedules::ResumeRecordings")) {
-    return;
-  }
-  Transaction group(L"Schedules::ResumeRecordings");
-  for (int32_t i = 0; i < old.GetRowCount(); ++i, old.Next()) {
-    const int32_t id = old.GetInt("ID");
-    LogDebug(L"Delete old recording %ls (R%d)", old.GetString("Name").c_str(), id);
-    Schedule::Delete(id);
-  }
-  group.Commit();
+std::wstring Schedules::PreviousRunCondition() {
+  // "+ID": a filter only. As a rowid range it would walk every old row
+  // instead of the few the time or status index finds.
+  return tev::WFormat(L" AND +ID <= %d", PreviousRunLastId().load());
 }
 
 void Schedules::RemoveOldSchedules() {
@@ -134,7 +104,10 @@ void Schedules::ChangeRecordingToCompletePartial() {
   if (!g_orphanCleanupPending.exchange(false)) return;
   ChangePastScheduledToMissed();
   SQLite query;
-  if (!query.RunQuery(RecordingRowsStatement(), L"Schedules::ChangeRecordingToCompletePartial")) {
+  // Only rows of the previous run are orphans, and of those only the ones
+  // whose stream this run has not adopted.
+  if (!query.RunQuery(RecordingRowsStatement() + PreviousRunCondition(),
+                      L"Schedules::ChangeRecordingToCompletePartial")) {
     return;
   }
   std::vector<Schedule> orphans;

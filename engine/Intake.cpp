@@ -36,29 +36,12 @@ std::set<std::wstring>& PendingFiles() {
   return *files;
 }
 
-// The values of one new row, as intake has settled them.
-struct NewRow {
-  std::wstring user, channelName, channelMimetype, channel, startText, endText, name, category,
-      description, quality, tuner, subtitle, status, filePath, episodeUrl, type;
-  int32_t duration = 0;
-  int32_t keepUntil = 0;
+// The values of one new row, as intake has settled them, with its times
+// as the database texts it is written with.
+struct NewRow : Schedule {
+  std::wstring startText, endText;
+  std::wstring Statement() const { return InsertStatement(startText, endText); }
 };
-
-std::wstring InsertStatement(const NewRow& row) {
-  auto e = [](const std::wstring& text) { return SQLite::Escape(text); };
-  return tev::WFormat(
-      L"INSERT INTO 'Schedules' ('User', 'ChannelName', 'ChannelMimetype', 'Channel', "
-      L"'StartTime', 'Duration', 'EndTime', 'Name', 'Category', 'Description', 'Quality', "
-      L"'Tuner', 'Subtitle', 'Status', 'Owner', 'FilePath', 'EpisodeTitle', 'EpisodeUrl', "
-      L"'Type', 'KeepUntil') VALUES ('%ls', '%ls', '%ls', '%ls', '%ls', %d, '%ls', '%ls', "
-      L"'%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', %d)",
-      e(row.user).c_str(), e(row.channelName).c_str(), e(row.channelMimetype).c_str(),
-      e(row.channel).c_str(), e(row.startText).c_str(), row.duration, e(row.endText).c_str(),
-      e(row.name).c_str(), e(row.category).c_str(), e(row.description).c_str(),
-      e(row.quality).c_str(), e(row.tuner).c_str(),
-      e(row.subtitle).c_str(), e(row.status).c_str(), L"", e(row.filePath).c_str(),
-      e(row.subtitle).c_str(), e(row.episodeUrl).c_str(), e(row.type).c_str(), row.keepUntil);
-}
 
 // The unique file name, or empty when none can be made (an unknown
 // mimetype has no file extension).
@@ -119,10 +102,10 @@ int Schedules::Add(const std::wstring& user, const std::wstring& channelName,
     int32_t remaining = (start <= now && now < end) ? static_cast<int32_t>(end - now) : 0;
     if (recordNow == 1 && !DVR::IsTVMimetype(channelMimetype)) remaining = duration;
 
-    row.status = DVRSTATE_SCHEDULED;
-    row.type = kAutomatic;
-    row.filePath = UniqueFileName(channelMimetype, channelName, name, start, existingId);
-    if (row.filePath.empty()) return kResultNoUniqueFileName;
+    row.m_status = DVRSTATE_SCHEDULED;
+    row.m_type = kAutomatic;
+    row.m_filePath = UniqueFileName(channelMimetype, channelName, name, start, existingId);
+    if (row.m_filePath.empty()) return kResultNoUniqueFileName;
 
     BumpedSet bumped;
     const int conflicts = CheckForScheduleConflicts(name, channel, channelMimetype, start,
@@ -133,18 +116,19 @@ int Schedules::Add(const std::wstring& user, const std::wstring& channelName,
 
     row.startText = FormatTime3(start);
     row.endText = FormatTime3(end);
-    row.user = user;
-    row.channelName = channelName;
-    row.channelMimetype = channelMimetype;
-    row.channel = channel;
-    row.name = name;
-    row.category = category;
-    row.description = description;
-    row.quality = quality;
-    row.tuner = tuner;
-    row.subtitle = subtitle;
-    row.keepUntil = keepUntil;
-    row.duration = duration;
+    row.m_user = user;
+    row.m_channelName = channelName;
+    row.m_channelMimetype = channelMimetype;
+    row.m_channel = channel;
+    row.m_name = name;
+    row.m_category = category;
+    row.m_description = description;
+    row.m_quality = quality;
+    row.m_tuner = tuner;
+    row.m_subtitle = subtitle;
+    row.m_episodeTitle = subtitle;
+    row.m_keepUntil = keepUntil;
+    row.m_duration = duration;
 
     // The path under which a row was written before the recorder was asked,
     // or empty when none was.
@@ -166,82 +150,82 @@ int Schedules::Add(const std::wstring& user, const std::wstring& channelName,
       if (code != 0) return code;
 
       remaining = CalculateAppropriateDuration(remaining, channelMimetype, channel, start, end);
-      row.duration = remaining;
+      row.m_duration = remaining;
       if (remaining > 0 && !ClearDiskSpace(directory, channelMimetype, remaining, quality)) {
         return kResultDiskFull;
       }
 
       start = tev::Clock::Now();
       if (!urlHadWildcards) {
-        row.filePath = UniqueFileName(channelMimetype, channelName, name, start, existingId);
-        if (row.filePath.empty()) return kResultNoUniqueFileName;
+        row.m_filePath = UniqueFileName(channelMimetype, channelName, name, start, existingId);
+        if (row.m_filePath.empty()) return kResultNoUniqueFileName;
       } else {
         row.startText = FormatTime3(start);
-        row.endText = FormatTime3((start + row.duration) / 60 * 60 + 60);
+        row.endText = FormatTime3((start + row.m_duration) / 60 * 60 + 60);
       }
 
-      AddPendingFile(row.filePath);
-      row.episodeUrl = episodeUrl;
+      AddPendingFile(row.m_filePath);
+      row.m_episodeUrl = episodeUrl;
       if (!existingRow) {
-        row.status = DVRSTATE_RECORDING;
+        row.m_status = DVRSTATE_RECORDING;
         SQLite insert;
-        if (!insert.RunQuery(InsertStatement(row), L"Schedules::Add")) {
-          RemovePendingFile(row.filePath);
+        if (!insert.RunQuery(row.Statement(), L"Schedules::Add")) {
+          RemovePendingFile(row.m_filePath);
           return kResultStatementFailed;
         }
-        writtenPath = row.filePath;
+        writtenPath = row.m_filePath;
       }
 
-      std::wstring recordedPath = row.filePath;
+      std::wstring recordedPath = row.m_filePath;
       code = DVR::StartRecording(user, episodeUrl, channelMimetype, &recordedPath, channel,
                                  remaining, quality, true, row.startText);
       if (code != 0) {
         SQLite remove;
         remove.RunQuery(tev::WFormat(L"DELETE FROM Schedules WHERE %ls = '%ls' AND %ls = '%ls'",
-                                     L"FilePath", SQLite::Escape(row.filePath).c_str(),
+                                     L"FilePath", SQLite::Escape(row.m_filePath).c_str(),
                                      L"Status", DVRSTATE_RECORDING),
                         L"Schedules::Add");
-        DVR::DeleteFile(row.filePath);
-        LogDebug(L"Deleting %ls because recording couldn't start", row.filePath.c_str());
-        RemovePendingFile(row.filePath);
+        DVR::DeleteFile(row.m_filePath);
+        LogDebug(L"Deleting %ls because recording couldn't start", row.m_filePath.c_str());
+        RemovePendingFile(row.m_filePath);
         return code;
       }
-      if (recordedPath != row.filePath) {
+      if (recordedPath != row.m_filePath) {
         LogInfo(L"The streamer changed the recording file name to %ls", recordedPath.c_str());
         SQLite remove;
         remove.RunQuery(tev::WFormat(L"DELETE FROM Schedules WHERE %ls = '%ls'", L"FilePath",
-                                     SQLite::Escape(row.filePath).c_str()),
+                                     SQLite::Escape(row.m_filePath).c_str()),
                         L"Schedules::Add");
-        DVR::DeleteFile(row.filePath);
-        RemovePendingFile(row.filePath);
-        row.filePath = recordedPath;
-        AddPendingFile(row.filePath);
+        DVR::DeleteFile(row.m_filePath);
+        RemovePendingFile(row.m_filePath);
+        row.m_filePath = recordedPath;
+        AddPendingFile(row.m_filePath);
       }
-      row.status = DVRSTATE_RECORDING;
-      row.type = kManual;
+      row.m_status = DVRSTATE_RECORDING;
+      row.m_type = kManual;
     } else if (recordNow != 0 && episodeUrl.empty()) {
       return kResultNothingToRecord;
     }
-    row.episodeUrl = episodeUrl;
+    row.m_episodeUrl = episodeUrl;
 
-    if (!existingRow && writtenPath != row.filePath) {
+    if (!existingRow && writtenPath != row.m_filePath) {
       SQLite insert;
-      const std::wstring statement = InsertStatement(row);
+      const std::wstring statement = row.Statement();
       if (!insert.RunQuery(statement, L"Schedules::Add")) {
         LogError(L"Schedules::Add Failed insert %ls %ls", statement.c_str(),
                  insert.LastError().c_str());
-        RemovePendingFile(row.filePath);
+        RemovePendingFile(row.m_filePath);
         return kResultStatementFailed;
       }
     }
-    RemovePendingFile(row.filePath);
+    RemovePendingFile(row.m_filePath);
 
     const std::wstring readBack =
         existingRow ? tev::WFormat(L"SELECT * FROM Schedules WHERE ID = %d", existingId)
                     : tev::WFormat(L"SELECT * FROM Schedules WHERE FilePath = '%ls' AND "
                                    L"Status='%ls'",
-                                   SQLite::Escape(row.filePath).c_str(),
-                                   SQLite::Escape(row.status).c_str());
+                                   SQLite::Escape(row.m_filePath).c_str(),
+                                   SQLite::Escape(row.m_status).c_str());
     SQLite query;
     if (!query.RunQuery(readBack, L"Schedules::Add")) return kResultStatementFailed;
     if (query.GetRowCount() != 1) {
@@ -273,7 +257,7 @@ int Schedules::Add(const std::wstring& user, const std::wstring& channelName,
     return 0;
   } catch (const VelException& e) {  // a time outside the writable range
     LogError(L"Schedules::Add: %ls", e.getMessage().c_str());
-    if (!row.filePath.empty()) RemovePendingFile(row.filePath);
+    if (!row.m_filePath.empty()) RemovePendingFile(row.m_filePath);
     return -1;
   }
 }

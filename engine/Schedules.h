@@ -12,6 +12,7 @@
 #include <string>
 
 #include "engine/BumpedSet.h"
+#include "engine/DelayedThumbnails.h"
 #include "platform/Variant.h"
 #include "support/PMutex.h"
 
@@ -25,6 +26,7 @@ constexpr int kResultStatementFailed = 102;
 constexpr int kResultNoSuchSchedule = 103;
 constexpr int kResultDiskFull = 107;
 constexpr int kResultNothingToRecord = 110;
+constexpr int kResultBusFailure = 115;
 constexpr int kResultRemoveFailed = 108;
 constexpr int kResultFileGone = 109;
 constexpr int kResultNoUniqueFileName = 119;
@@ -58,9 +60,9 @@ class Schedules {
   FileSystemMonitor* Monitor(const std::wstring& kind);
 
   // --- Recording settings (engine/Settings.cpp) ---
-  // Fills in missing settings at engine start: free-space floor, video and
-  // audio folders, padding.
-  void InitializeSettings();
+  // The start-up step that reads the video and audio folders from the
+  // settings (filling in missing ones) into the engine. Any thread.
+  void LoadFolders() TEV_EXCLUDES(m_folderMutex);
   // 0, or 121/122/123 when the folder is refused (nothing changes then).
   int SetVideoRecordingDirectory(const std::wstring& folder);
   int SetAudioRecordingDirectory(const std::wstring& folder);
@@ -160,8 +162,18 @@ class Schedules {
   int CancelScheduledRecording(int32_t scheduleId);
   // Schedules the row again from now; 0.
   int RetrySchedule(int32_t scheduleId);
-  // After a restart: closes rows whose window contains now and records the
-  // rest of each into a new row.
+  // Remembers which rows the previous run left (the highest ID now). Call
+  // once, when the database is open and before any request is served.
+  static void NotePreviousRun();
+  // " AND ID <= <last ID of the previous run>", for statements that must
+  // touch only the previous run's rows.
+  static std::wstring PreviousRunCondition();
+  // After a restart, for the previous run's rows whose window contains now:
+  // a stream that still writes its file is adopted; a recording whose
+  // stream has gone is closed and the rest recorded into a new row; a
+  // scheduled row whose start was missed records the rest at once. Other
+  // statuses are left alone. Rows still recording whose end has passed
+  // are deleted (their stream stopped).
   void ResumeRecordings();
   // Deletes skipped and conflicting rows whose end has passed.
   static void RemoveOldSchedules();
@@ -270,13 +282,16 @@ class Schedules {
   // no tuner, 119 same program already scheduled (*conflicts: its medium id
   // as text), 125 the same pass already records it, -1 exception. Rows it
   // skips, stops or sets to conflict are written at once and entered in
-  // `bumped` with kBumpedChanged; republishing them is the caller's.
+  // `bumped` with kBumpedChanged; republishing them is the caller's. With
+  // `queryOnly` nothing is written or stopped: rows that would be skipped
+  // or stopped are reported as conflicts instead.
   int CheckForScheduleConflicts(const std::wstring& name, const std::wstring& channel,
                                 const std::wstring& channelMimetype, int64_t start,
                                 int32_t duration, VARIANT* conflicts, int32_t leaveOutId,
                                 int32_t priority, bool displace, bool ownChannel,
                                 const std::wstring& channelName, bool force,
-                                bool includeSkipped, BumpedSet& bumped);
+                                bool includeSkipped, BumpedSet& bumped,
+                                bool queryOnly = false);
   // After a change that may free a tuner: returns conflicting and skipped
   // rows that nothing blocks any more to scheduled (newest first) and
   // republishes them; re-arms the timer when any changed.
@@ -294,10 +309,6 @@ class Schedules {
   std::wstring ThirdDirectory() const TEV_EXCLUDES(m_folderMutex);
 
  private:
-  // Reads the folders from the settings (filling missing ones) into the
-  // fields below.
-  void LoadFolders(bool withMediaCenter) TEV_EXCLUDES(m_folderMutex);
-
   // Held alone, for one read or write of the folder fields.
   mutable PMutex m_folderMutex;
   std::wstring m_videoDirectory TEV_GUARDED_BY(m_folderMutex);
@@ -318,6 +329,7 @@ class Schedules {
   static bool WriteTimesAndStatus(Schedule& from, const Schedule& to, int64_t now);
 
   PThread* m_timerThread = nullptr;  // owned; null until start-up
+  DelayedThumbnails m_thumbnails;     // the delayed requests of start reports
   // One per folder kind: video, audio, Media Center. Constant after
   // construction (each monitor guards its own state).
   std::unique_ptr<FileSystemMonitor> m_monitors[3];

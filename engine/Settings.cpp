@@ -1,32 +1,20 @@
 // The engine's side of the recording settings: its in-memory folders follow
 // the stored ones.
 #include "db/RecordingSettings.h"
+#include "dvr/DVR.h"
 #include "engine/Schedules.h"
-#include "support/Log.h"
 #include "support/PMutexLock.h"
 
-void Schedules::InitializeSettings() {
-  RecordingSettings::InitializeFreeSpaceRequired();
-  LoadFolders(true);
-  if (!ThirdDirectory().empty()) {
-    LogInfo(L"Monitoring mediacenter recorded tv folder");
-  }
-  RecordingSettings::InitializeRecordPadding();
-}
-
-void Schedules::LoadFolders(bool withMediaCenter) {
+void Schedules::LoadFolders() {
   // The settings are read without the folder lock (they take the database
   // lock); only the assignment holds it.
   const std::wstring video = RecordingSettings::FillFolderKey(
       kConfigVideoDirectory, RecordingSettings::DefaultVideoFolder());
   const std::wstring audio = RecordingSettings::FillFolderKey(
       kConfigAudioDirectory, RecordingSettings::DefaultAudioFolder());
-  const std::wstring third =
-      withMediaCenter ? RecordingSettings::MediaCenterRecordPath() : std::wstring();
   PMutexLock lock(m_folderMutex);
   m_videoDirectory = video;
   m_audioDirectory = audio;
-  m_thirdDirectory = third;
 }
 
 std::wstring Schedules::VideoDirectory() const {
@@ -53,6 +41,8 @@ int Schedules::SetVideoRecordingDirectory(const std::wstring& folder) {
     m_videoDirectory = taken;
   }
   RepointFolderMonitor(L"video");
+  // New recordings go to the new folder from now on.
+  DVR::ResetRecordingDirectoryCache();
   return 0;
 }
 
@@ -65,6 +55,7 @@ int Schedules::SetAudioRecordingDirectory(const std::wstring& folder) {
     m_audioDirectory = taken;
   }
   RepointFolderMonitor(L"audio");
+  DVR::ResetRecordingDirectoryCache();
   return 0;
 }
 

@@ -26,19 +26,25 @@ bool Schedules::Initialize() {
     // sees the thread or stops it from being started.
     PMutexLock lock(EngineMutex());
     if (!m_running) return false;
+    // Rows whose time passed while the module was down are settled before
+    // the first wake-up is computed.
+    RemoveOldSchedules();
+    ChangePastScheduledToMissed();
     SetRecordingTimerInLock();
     m_timerThread = new PThread(this, &Schedules::TimerThreadProc, nullptr);
   }
   if (!m_running) return false;
   RecordingSettings::InitializeFreeSpaceRequired();
   if (!m_running) return false;
-  LoadFolders(false);
+  LoadFolders();
   if (!m_running) return false;
   ResumeRecordings();
   if (!m_running) return false;
   RemoveOldSchedules();
   if (!m_running) return false;
   SyncWithTevMedia();
+  // Resumed rows may be due at once.
+  SetRecordingTimer();
   if (!m_running) return false;
   if (CVelAtl* vel = TheVel()) vel->NotifyPVRRecordingChange();
   if (!m_running) return false;
@@ -78,6 +84,7 @@ void Schedules::Shutdown() {
     timerThread->join(nullptr);
     delete timerThread;
   }
+  m_thumbnails.Stop();
   StopAllRecordings();
   TimerRunning() = false;
   SetWakeUp(-1, true);

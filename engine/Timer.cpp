@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <climits>
 #include <exception>
+#include <iterator>
+#include <set>
+#include <tuple>
 
 #include "db/RecordingSettings.h"
 #include "db/SQLite.h"
@@ -37,6 +40,49 @@ int32_t WaitFor(int64_t at, int64_t now, int64_t offset) {
   return static_cast<int32_t>(std::min<int64_t>(wait, INT32_MAX));
 }
 
+enum MomentKind { kStartMoment, kStopMoment };
+
+// The moments already in the past when the timer was armed for them: each
+// gets one wake-up, not one every second until something changes the row.
+// Guarded by the engine lock.
+class PastInstants {
+ public:
+  // Forgets moments too old to come back from the queries.
+  void Prune(int64_t now) {
+    for (auto it = armed_.begin(); it != armed_.end();) {
+      it = std::get<2>(*it) < now - kForgetAfter ? armed_.erase(it) : std::next(it);
+    }
+  }
+  int32_t Count() const { return static_cast<int32_t>(armed_.size()); }
+  // The first row of `rows` whose moment (start or end moved by `offset`)
+  // has not been armed in the past already: fills *row and *wait and
+  // remembers the moment when it has passed. False when there is none.
+  bool FirstToWaitFor(SQLite& rows, MomentKind kind, int64_t now, int64_t offset, Schedule* row,
+                      int32_t* wait) {
+    for (int32_t i = 0; i < rows.GetRowCount(); ++i, rows.Next()) {
+      row->FillFromRow(rows);
+      const int64_t at = (kind == kStartMoment ? row->m_startTime : row->m_endTime) + offset;
+      const auto key = std::make_tuple(static_cast<int>(kind), row->m_id, at);
+      if (at < now) {
+        if (armed_.count(key) != 0) continue;
+        armed_.insert(key);
+      }
+      *wait = WaitFor(at, now, 0);
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  static constexpr int64_t kForgetAfter = 3600;
+  std::set<std::tuple<int, int32_t, int64_t>> armed_;
+};
+
+PastInstants& ArmedPastInstants() {
+  static PastInstants armed;
+  return armed;
+}
+
 void WakeUpIn(int32_t seconds, bool resume, int64_t elapsedMs);
 
 }  // namespace
@@ -51,9 +97,12 @@ void Schedules::SetRecordingTimerInLock() {
     const int64_t now = tev::Clock::Now();
     const std::wstring cutoff = FormatTime3(now - 120);
     const int32_t padding = GetPaddingTime();
-    // Only the first row of each query matters.
+    PastInstants& armed = ArmedPastInstants();
+    armed.Prune(now);
+    // Rows whose moment was already armed once while in the past come
+    // first in either order; past them only the first row matters.
     SQLite starts;
-    starts.LimitRows(1);
+    starts.LimitRows(armed.Count() + 1);
     if (!starts.RunQuery(
             tev::WFormat(
                 L"SELECT * FROM Schedules WHERE Status = '%ls' AND StartTime > %ls ORDER BY "
@@ -65,7 +114,7 @@ void Schedules::SetRecordingTimerInLock() {
     // AND binds tighter than OR: every scheduled row, plus the recordings
     // that end after the cut-off.
     SQLite stops;
-    stops.LimitRows(1);
+    stops.LimitRows(armed.Count() + 1);
     if (!stops.RunQuery(tev::WFormat(L"SELECT * FROM Schedules WHERE Status = '%ls' OR Status = "
                                      L"'%ls'  AND EndTime > %ls ORDER BY EndTime",
                                      DVRSTATE_SCHEDULED, DVRSTATE_RECORDING, cutoff.c_str()),
@@ -75,19 +124,15 @@ void Schedules::SetRecordingTimerInLock() {
     const std::wstring nowText = FormatTime3(now);
     int32_t startWait = 0;
     int32_t stopWait = 0;
-    if (starts.GetRowCount() > 0) {
-      Schedule row;
-      row.FillFromRow(starts);
-      startWait = WaitFor(row.m_startTime, now, -static_cast<int64_t>(padding));
+    Schedule row;
+    if (armed.FirstToWaitFor(starts, kStartMoment, now, -static_cast<int64_t>(padding), &row,
+                             &startWait)) {
       LogInfo(L"SetRecordingTimerInLock: Scheduling %ls for %ls, now: %ls wait: %d start: %d "
               L"now: %d ",
               row.m_name.c_str(), FormatTime3(row.m_startTime).c_str(), nowText.c_str(),
               startWait, static_cast<int32_t>(row.m_startTime), static_cast<int32_t>(now));
     }
-    if (stops.GetRowCount() > 0) {
-      Schedule row;
-      row.FillFromRow(stops);
-      stopWait = WaitFor(row.m_endTime, now, padding);
+    if (armed.FirstToWaitFor(stops, kStopMoment, now, padding, &row, &stopWait)) {
       LogInfo(L"SetStoppingTimerInLock: Stopping %ls for %ls, now: %ls wait: %d end: %d now: "
               L"%d ",
               row.m_name.c_str(), FormatTime3(row.m_endTime).c_str(), nowText.c_str(), stopWait,
@@ -104,6 +149,9 @@ void Schedules::SetRecordingTimerInLock() {
       LogInfo(L"Waiting for: %d", wait);
     }
     RemoveOldSchedules();
+    // Rows whose end passed unrecorded are settled after every computation
+    // (their past end was armed once above, at most).
+    ChangePastScheduledToMissed();
   } catch (...) {
     LogError(L"Error in SetRecordingTimer");
   }

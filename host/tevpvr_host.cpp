@@ -1,5 +1,7 @@
 // Loads a module library the way the media server does: dlopen, resolve the
 // plain-named entry points, Initialize, run until SIGINT or SIGTERM, Close.
+// SIGHUP (sent after rotating logs) asks the module to reopen its log files
+// through its optional "ReopenLogs" entry point and keeps it running.
 // Its own lines and the module's FATAL and ERROR log lines go to standard
 // error, where a service manager collects them.
 #include <dlfcn.h>
@@ -17,15 +19,26 @@ namespace {
 
 typedef int (*InitializeFn)(const wchar_t* parameter);
 typedef int (*CloseFn)();
+typedef int (*ReopenLogsFn)();
 
-int WaitForStopSignal() {
+void HostSignals(sigset_t* set) {
+  sigemptyset(set);
+  sigaddset(set, SIGINT);
+  sigaddset(set, SIGTERM);
+  sigaddset(set, SIGHUP);
+}
+
+// Returns the stop signal; reopens the logs on every SIGHUP before it.
+int WaitForStopSignal(ReopenLogsFn reopenLogs) {
   sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  int sig = 0;
-  sigwait(&set, &sig);
-  return sig;
+  HostSignals(&set);
+  for (;;) {
+    int sig = 0;
+    if (sigwait(&set, &sig) != 0) continue;
+    if (sig != SIGHUP) return sig;
+    std::fprintf(stderr, "tevpvr-host: SIGHUP, reopening logs\n");
+    if (reopenLogs) reopenLogs();
+  }
 }
 
 }  // namespace
@@ -38,9 +51,7 @@ int main(int argc, char** argv) {
   // Block the stop signals before any module thread exists so that only
   // sigwait below receives them.
   sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
+  HostSignals(&set);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 
   void* handle = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
@@ -50,6 +61,7 @@ int main(int argc, char** argv) {
   }
   auto initialize = reinterpret_cast<InitializeFn>(dlsym(handle, "Initialize"));
   auto close = reinterpret_cast<CloseFn>(dlsym(handle, "Close"));
+  auto reopenLogs = reinterpret_cast<ReopenLogsFn>(dlsym(handle, "ReopenLogs"));
   if (!initialize || !close) {
     std::fprintf(stderr, "tevpvr-host: %s does not export Initialize and Close\n", argv[1]);
     dlclose(handle);
@@ -70,7 +82,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::fprintf(stderr, "tevpvr-host: %s running; stop with Ctrl-C\n", argv[1]);
-  int sig = WaitForStopSignal();
+  int sig = WaitForStopSignal(reopenLogs);
   std::fprintf(stderr, "tevpvr-host: signal %d, closing\n", sig);
   close();
   errors.Stop();

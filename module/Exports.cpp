@@ -5,7 +5,10 @@
 #include <string>
 
 #include "module/TevPVR.h"
+#include "platform/StandByWaitableTimer.h"
+#include "support/BBLog.h"
 #include "support/Log.h"
+#include "vel/VelSatellite.h"
 
 #define TEV_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -32,5 +35,19 @@ TEV_EXPORT int Close() {
   LogDebug(L"TevModuleBase %ls close", module->Name().c_str());
   module->OnClose();
   delete module;
+  // The host may unload the library next: no thread of libnats may be left
+  // to call into it, and no descriptor of ours stays open.
+  VelSatellite::ReleaseLibrary();
+  StandByWaitableTimer::Instance().ReleaseHandles();
+  return 0;
+}
+
+// Optional third entry point: a host calls it when its log files were
+// moved away (SIGHUP after a rotation); the module opens them again.
+TEV_EXPORT int ReopenLogs() {
+  boost::shared_ptr<CBBLog> log = GetGlobalLogger();
+  if (!log) return 1;
+  log->ReopenFiles();
+  LogInfo(L"TevModuleBase log files reopened");
   return 0;
 }

@@ -53,15 +53,23 @@ bool PVRVel::Initialize() {
     LogError(L"Database not initialized");
     return false;
   }
+  // Before any request can arrive: rows up to here are the previous run's.
+  Schedules::NotePreviousRun();
   m_checker.Start();
   g_startupThread.reset(new PThread(nullptr, this, &PVRVel::StartupTask, 0));
   LogDebug(L"Initializing vel");
   if (m_vel.RegisterWithBus() != 0) return false;
+  m_busJoined.Set();
   InitializeMetadataEditor();  // a missing editor only costs the file details
   return true;
 }
 
 int PVRVel::StartupTask(void*) {
+  // The first readiness poll goes out once the bus is joined, not before
+  // (it would fail as "not connected" and cost a whole poll interval).
+  while (!m_busJoined.Wait(1000)) {
+  }
+  if (m_stopEvent.IsSet()) return 1;
   return m_schedules.Initialize() ? 0 : 1;
 }
 
@@ -81,6 +89,7 @@ bool PVRVel::WaitForTevMedia() {
 void PVRVel::Shutdown() {
   try {
     m_stopEvent.Set();
+    m_busJoined.Set();  // ends the start-up thread's wait for the bus
     LogDebug(L"Send tray icon message that we are quitting");
     AutoVariant in, out, retcodes;
     VUtil::CreateArray(&in, VT_VARIANT, 0);
@@ -99,6 +108,8 @@ void PVRVel::Shutdown() {
     g_startupThread->join(nullptr);
     g_startupThread.reset();
   }
+  // A handler that ran until the bus let go may have started a job.
+  WaitForPassJobs();
   DropMetadataEditor();
   LogDebug(L"PVRVel::Shutdown complete");
 }

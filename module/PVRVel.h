@@ -61,6 +61,7 @@ class PVRVel {
   SeasonPassChecker m_checker{m_schedules};
   PMutex m_mutex;
   PEvent m_stopEvent;
+  PEvent m_busJoined;  // set once the bus is joined, or at shutdown
 };
 
 // Home of the database and the log: <appdata>/TevNetworks.

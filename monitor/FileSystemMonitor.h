@@ -28,7 +28,8 @@
 // Start, ChangeFolder, Stop and Join are called by the engine's threads
 // (start-up, settings services, shutdown); the passes run on the monitor's
 // thread, or on the caller's in tests. Nothing in a pass holds a lock
-// across database statements.
+// across database statements, except the adoption's one commit for a batch
+// of new rows (a transaction, which holds the engine lock).
 #ifndef TEV_MONITOR_FILESYSTEMMONITOR_H_
 #define TEV_MONITOR_FILESYSTEMMONITOR_H_
 

@@ -3,30 +3,34 @@
 #include <ctime>
 
 #include "db/SQLite.h"
+#include "db/Schedule.h"
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
 
 int32_t EpisodeRow::Insert(const wchar_t* caller) const {
-  auto e = [](const std::wstring& text) { return SQLite::Escape(text); };
-  const std::wstring startText = FormatTime3(start);
-  const std::wstring endText = FormatTime3(start + duration);
+  Schedule row;
+  row.m_user = user;
+  row.m_channelName = channelName;
+  row.m_channelMimetype = channelMimetype;
+  row.m_channel = channel;
+  row.m_duration = duration;
+  row.m_name = name;
+  row.m_category = category;
+  row.m_description = description;
+  row.m_quality = quality;
+  row.m_tuner = L"Any";
+  row.m_subtitle = subtitle;
+  row.m_status = status;
+  row.m_owner = owner;
+  row.m_filePath = filePath;
+  row.m_type = L"Automatic";
+  row.m_keepUntil = keepUntil;
   SQLite insert;
-  if (!insert.RunQuery(
-          tev::WFormat(
-              L"INSERT INTO 'Schedules' ('User', 'ChannelName', 'ChannelMimetype', 'Channel', "
-              L"'StartTime', 'Duration', 'EndTime', 'Name', 'Category', 'Description', "
-              L"'Quality', 'Tuner', 'Subtitle', 'Status', 'Owner', 'FilePath', 'EpisodeTitle', "
-              L"'EpisodeUrl', 'Type', 'KeepUntil') VALUES ('%ls', '%ls', '%ls', '%ls', '%ls', "
-              L"%d, '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', "
-              L"'%ls', '%ls', %d)",
-              e(user).c_str(), e(channelName).c_str(), e(channelMimetype).c_str(),
-              e(channel).c_str(), startText.c_str(), duration, endText.c_str(), e(name).c_str(),
-              e(category).c_str(), e(description).c_str(), e(quality).c_str(), L"Any",
-              e(subtitle).c_str(), status.c_str(), e(owner).c_str(), e(filePath).c_str(), L"", L"",
-              L"Automatic", keepUntil),
-          caller)) {
+  if (!insert.RunQuery(row.InsertStatement(FormatTime3(start), FormatTime3(start + duration)),
+                       caller)) {
     return 0;
   }
+  auto e = [](const std::wstring& text) { return SQLite::Escape(text); };
   SQLite id;
   if (!id.RunQuery(tev::WFormat(L"SELECT ID FROM Schedules WHERE FilePath = '%ls' AND Status='%ls'",
                                 e(filePath).c_str(), status.c_str()),

@@ -205,6 +205,9 @@ std::vector<std::string> FfmpegRecorder::BuildArguments(const std::string& sourc
   } else if (ext == "wma") {
     args.insert(args.end(), {"-vn", "-f", "asf", "-c:a", "wmav2"});
   }
+  // Written as it is recorded, as a recorder does: the file grows while
+  // the stream runs (ffmpeg would otherwise hold whole seconds back).
+  args.insert(args.end(), {"-flush_packets", "1"});
   args.push_back(output);
   return args;
 }

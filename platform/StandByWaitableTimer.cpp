@@ -36,9 +36,9 @@ void Drain(int fd) {
 
 StandByWaitableTimer& StandByWaitableTimer::Instance() {
   // In place, so nothing of it is left on the heap when the library unloads.
+  // Its descriptors are opened when it is first armed.
   static tev::NoDestructor<StandByWaitableTimer> timer;
   static const bool ready = [] {
-    timer->wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     tev::Env::SetClockMovedListener(&StandByWaitableTimer::OnClockShift);
     return true;
   }();
@@ -49,12 +49,24 @@ StandByWaitableTimer& StandByWaitableTimer::Instance() {
 void StandByWaitableTimer::OnClockShift() { Instance().Interrupt(); }
 
 void StandByWaitableTimer::Interrupt() {
-  if (wakeFd_ < 0) return;
+  const int fd = wakeFd_.load();
+  if (fd < 0) return;
   const uint64_t one = 1;
-  (void)!write(wakeFd_, &one, sizeof one);
+  (void)!write(fd, &one, sizeof one);
+}
+
+void StandByWaitableTimer::ReleaseHandles() {
+  PMutexLock lock(*this);
+  if (alarmFd_ >= 0 && alarmFd_ != plainFd_) close(alarmFd_);
+  if (plainFd_ >= 0) close(plainFd_);
+  alarmFd_ = plainFd_ = -1;
+  const int wake = wakeFd_.exchange(-1);
+  if (wake >= 0) close(wake);
+  armed_ = false;
 }
 
 bool StandByWaitableTimer::CreateHandlesLocked() {
+  if (wakeFd_.load() < 0) wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (plainFd_ < 0) {
     plainFd_ = timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
     if (plainFd_ < 0) return false;
@@ -73,7 +85,7 @@ bool StandByWaitableTimer::CreateHandlesLocked() {
       alarmFd_ = plainFd_;
     }
   }
-  return wakeFd_ >= 0;
+  return wakeFd_.load() >= 0;
 }
 
 void StandByWaitableTimer::setTimer(int32_t milliseconds, bool resume) {
@@ -122,7 +134,8 @@ bool StandByWaitableTimer::waitForAlarm() {
   while (!cancelled_) {
     const int64_t remaining = dueMs_ - tev::Clock::NowMs();
     if (remaining <= 0) break;
-    struct pollfd fds[2] = {{resume_ ? alarmFd_ : plainFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    struct pollfd fds[2] = {{resume_ ? alarmFd_ : plainFd_, POLLIN, 0},
+                            {wakeFd_.load(), POLLIN, 0}};
     unlock();
     poll(fds, 2, static_cast<int>(std::min(remaining, kSliceMs)));
     // The due instant is judged by the product clock; the fds only end the

@@ -6,6 +6,7 @@
 #ifndef TEV_PLATFORM_STANDBYWAITABLETIMER_H_
 #define TEV_PLATFORM_STANDBYWAITABLETIMER_H_
 
+#include <atomic>
 #include <cstdint>
 
 #include "support/NoDestructor.h"
@@ -25,6 +26,9 @@ class StandByWaitableTimer : public PWaitableTimer {
   bool waitForAlarm();
   // Ends every present and future wait. For good.
   void cancel();
+  // Closes the timer's descriptors before the library holding it is
+  // unloaded; the next arming opens them again. REQUIRES: nobody waits.
+  void ReleaseHandles();
 
   // Test seams. ResetForTest clears both flags (a fresh timer).
   void ResetForTest();
@@ -46,7 +50,7 @@ class StandByWaitableTimer : public PWaitableTimer {
 
   int alarmFd_ TEV_GUARDED_BY(this) = -1;  // CLOCK_REALTIME_ALARM, or plain
   int plainFd_ TEV_GUARDED_BY(this) = -1;  // CLOCK_REALTIME
-  int wakeFd_ = -1;                        // eventfd; set once, then read-only
+  std::atomic<int> wakeFd_{-1};            // eventfd; opened with the timerfds
   bool haveAlarmClock_ TEV_GUARDED_BY(this) = false;
   bool resume_ TEV_GUARDED_BY(this) = false;
   int64_t dueMs_ TEV_GUARDED_BY(this) = 0;  // product clock

@@ -284,7 +284,17 @@ void CBBLog::WriteMessage(int level, const std::string& utf8Message) {
   }
   std::string line(prefix);
   if (level <= LOG_FATAL) line += tev::WideToUtf8(moduleName_) + " - ";
-  line += utf8Message;
+  // A reader splits the log at line ends: breaks inside a message (error
+  // stacks of the bus library) must not start what looks like a new entry.
+  for (size_t i = 0; i < utf8Message.size(); ++i) {
+    const char c = utf8Message[i];
+    if (c != '\n' && c != '\r') {
+      line += c;
+      continue;
+    }
+    if (c == '\r' && i + 1 < utf8Message.size() && utf8Message[i + 1] == '\n') ++i;
+    if (i + 1 < utf8Message.size()) line += " | ";
+  }
   line += '\n';
 
   if (mainOpen_.load() || IsMemoryMode()) Enqueue(line);
@@ -330,10 +340,42 @@ std::wstring CBBLog::ErrorsLogPath() {
   return errorsFile_ != nullptr ? errorsOpenedPath_ : std::wstring();
 }
 
+void CBBLog::ReopenFiles() {
+  {
+    PMutexLock lock(errorsMutex_);
+    if (errorsFile_ != nullptr) {
+      std::fclose(errorsFile_);
+      errorsFile_ = OpenNumbered(errorsLogPath_, &errorsOpenedPath_);
+      errorsBytes_ = OpenedSize(errorsFile_);
+      errorsOpen_.store(errorsFile_ != nullptr);
+    }
+  }
+  PMutexLock lock(queueMutex_);
+  if (!writerRunning_) return;
+  reopen_ = true;
+  queueMutex_.broadcast();
+}
+
 int CBBLog::WriterThreadProc(void* /*unused*/) {
   queueMutex_.lock();
   for (;;) {
-    while (queue_.empty() && !stop_) queueMutex_.wait();
+    while (queue_.empty() && !stop_ && !reopen_) queueMutex_.wait();
+    if (reopen_) {
+      // Only this thread touches the main file. Lines still queued go to the
+      // new file, so does everything logged after the request.
+      reopen_ = false;
+      writing_ = true;
+      queueMutex_.unlock();
+      {
+        PMutexLock lock(errorsMutex_);
+        if (mainFile_ != nullptr) std::fclose(mainFile_);
+        mainFile_ = OpenNumbered(mainLogPath_, &mainOpenedPath_);
+        mainBytes_ = OpenedSize(mainFile_);
+        mainOpen_.store(mainFile_ != nullptr);
+      }
+      queueMutex_.lock();
+      writing_ = false;
+    }
     while (!queue_.empty()) {
       std::string line = std::move(queue_.front());
       queue_.pop_front();

@@ -10,6 +10,7 @@
 // Line format: "YYYY/MM/DD hh:mm:ss.mmm [LEVEL] <pid> - <message>\n" (the
 // pid only when asked for at construction); FATAL lines carry the module
 // name after the level ("... [FATAL] - TevHost - message"). Time is local.
+// One entry is one line: line breaks inside a message become " | ".
 // Messages are cut to 2047 characters and written in UTF-8, each UTF-16
 // unit on its own (tev::WideToUtf8).
 //
@@ -89,6 +90,10 @@ class CBBLog {
   // Blocks until every line queued so far is written to the main log (at
   // once in memory mode or without a writer). For tests and shutdown.
   void Flush();
+  // Closes both files and opens them again by their configured paths (after
+  // an outside rotation moved them away). Lines queued before are written
+  // to the old file, later ones to the new. Any thread.
+  void ReopenFiles();
 
   bool IsMemoryMode() const { return memoryLimit_ > 0; }
   // The executable's base name without extension.
@@ -139,6 +144,7 @@ class CBBLog {
   bool stop_ TEV_GUARDED_BY(queueMutex_) = false;
   bool writing_ TEV_GUARDED_BY(queueMutex_) = false;        // a line taken, not yet written
   bool writerRunning_ TEV_GUARDED_BY(queueMutex_) = false;  // the writer drains the queue
+  bool reopen_ TEV_GUARDED_BY(queueMutex_) = false;         // the writer reopens the main log
   std::unique_ptr<PThread> writer_;                          // set by Open, joined by the destructor
 };
 

@@ -2,11 +2,16 @@
 
 #include <nats/nats.h>
 
+#include <dlfcn.h>
+
 #include <atomic>
 #include <chrono>
-#include <thread>
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
 #include <mutex>
+#include <set>
+#include <thread>
 #include <vector>
 
 #include "support/BBLog.h"
@@ -25,6 +30,35 @@ const int kConnectTimeoutMs = 2000;
 const int kReconnectWaitMs = 250;
 const int kDrainWaitMs = 5000;
 const int kDefaultPort = 4222;
+// Handlers running at once per satellite: enough that a request waiting on
+// a slow or dead peer delays only the requests that wait for it.
+const size_t kHandlerThreads = 16;
+
+// Connections of this library copy that are not destroyed yet.
+std::atomic<int> g_liveConnections{0};
+
+// Connections whose closed callback has run. The callbacks run on a thread
+// of libnats and may come after the satellite is gone, so they touch only
+// this process-wide state.
+std::mutex g_closedMutex;
+std::condition_variable g_closedChanged;
+std::set<natsConnection*> g_closed;
+
+void OnClosed(natsConnection* nc, void*) {
+  std::lock_guard<std::mutex> hold(g_closedMutex);
+  g_closed.insert(nc);
+  g_closedChanged.notify_all();
+}
+
+// Waits (bounded) until the closed callback of `nc` has run: libnats runs a
+// connection's callbacks in order on one thread, so none of ours is left
+// for it afterwards.
+void WaitForClosedCallback(natsConnection* nc, int timeoutMs) {
+  std::unique_lock<std::mutex> hold(g_closedMutex);
+  g_closedChanged.wait_for(hold, std::chrono::milliseconds(timeoutMs),
+                           [nc] { return g_closed.count(nc) != 0; });
+  g_closed.erase(nc);
+}
 
 std::wstring Widen(const char* text) { return tev::FromStdUtf8(text ? text : ""); }
 
@@ -74,7 +108,27 @@ class VelSatellite::Impl {
   std::atomic<int> inFlight{0};  // handlers running
   std::atomic<int> requests{0};  // Request calls using conn; Disconnect waits for them
 
+  // The handler pool: messages of every service are queued here by the
+  // libnats delivery threads and served by up to kHandlerThreads workers,
+  // so one service's requests run concurrently. Guarded by poolMu.
+  struct Job {
+    ServiceEntry* entry;
+    natsConnection* conn;
+    natsMsg* msg;
+  };
+  std::mutex poolMu;
+  std::condition_variable poolWake;
+  std::deque<Job> jobs;
+  std::vector<std::thread> workers;
+  size_t idleWorkers = 0;
+  bool poolStopping = false;
+
   static void OnMessage(natsConnection* nc, natsSubscription* sub, natsMsg* msg, void* closure);
+  void Enqueue(const Job& job);
+  void WorkerLoop();
+  // Ends the workers once the queue is empty and joins them.
+  void StopPool();
+  static void Serve(const Job& job);
   bool Subscribe(ServiceEntry* entry);
   void UnsubscribeLocked(ServiceEntry* entry);
   bool AddLocked(std::unique_ptr<ServiceEntry> entry);
@@ -109,12 +163,63 @@ void VelSatellite::Impl::OnMessage(natsConnection* nc, natsSubscription*, natsMs
                                    void* closure) {
   ServiceEntry* entry = static_cast<ServiceEntry*>(closure);
   Impl* impl = entry->impl;
-  const char* reply = natsMsg_GetReply(msg);
   if (impl->closing.load()) {
     natsMsg_Destroy(msg);
     return;
   }
   ++impl->inFlight;
+  impl->Enqueue(Job{entry, nc, msg});
+}
+
+void VelSatellite::Impl::Enqueue(const Job& job) {
+  std::lock_guard<std::mutex> hold(poolMu);
+  jobs.push_back(job);
+  if (idleWorkers == 0 && workers.size() < kHandlerThreads && !poolStopping) {
+    workers.emplace_back(&Impl::WorkerLoop, this);
+  } else {
+    poolWake.notify_one();
+  }
+}
+
+void VelSatellite::Impl::WorkerLoop() {
+  std::unique_lock<std::mutex> hold(poolMu);
+  for (;;) {
+    if (jobs.empty()) {
+      if (poolStopping) return;
+      ++idleWorkers;
+      poolWake.wait(hold);
+      --idleWorkers;
+      continue;
+    }
+    Job job = jobs.front();
+    jobs.pop_front();
+    hold.unlock();
+    Serve(job);
+    --job.entry->impl->inFlight;
+    hold.lock();
+  }
+}
+
+void VelSatellite::Impl::StopPool() {
+  std::vector<std::thread> joining;
+  {
+    std::lock_guard<std::mutex> hold(poolMu);
+    poolStopping = true;
+    joining.swap(workers);
+  }
+  poolWake.notify_all();
+  for (std::thread& worker : joining) worker.join();
+  std::lock_guard<std::mutex> hold(poolMu);
+  for (const Job& job : jobs) natsMsg_Destroy(job.msg);  // never started: no answer
+  inFlight -= static_cast<int>(jobs.size());
+  jobs.clear();
+  poolStopping = false;  // a later Connect serves again
+}
+
+void VelSatellite::Impl::Serve(const Job& job) {
+  ServiceEntry* entry = job.entry;
+  natsMsg* msg = job.msg;
+  const char* reply = natsMsg_GetReply(msg);
   vel::WireRequest request;
   std::string error;
   int ret = 0;
@@ -153,10 +258,10 @@ void VelSatellite::Impl::OnMessage(natsConnection* nc, natsSubscription*, natsMs
   }
   if (reply && reply[0]) {
     std::string data = vel::EncodeReply(ret, out);
-    natsStatus s = natsConnection_Publish(nc, reply, data.data(), static_cast<int>(data.size()));
+    natsStatus s =
+        natsConnection_Publish(job.conn, reply, data.data(), static_cast<int>(data.size()));
     if (s != NATS_OK) LogError(L"Vel: cannot answer %ls: %ls", entry->name.c_str(), NatsError(s).c_str());
   }
-  --impl->inFlight;
   natsMsg_Destroy(msg);
 }
 
@@ -247,6 +352,7 @@ long VelSatellite::Connect(const std::wstring& directoryHost, const std::wstring
   natsOptions_SetDisconnectedCB(opts, &OnDisconnected, nullptr);
   natsOptions_SetReconnectedCB(opts, &OnReconnected, nullptr);
   natsOptions_SetErrorHandler(opts, &OnError, nullptr);
+  natsOptions_SetClosedCB(opts, &OnClosed, nullptr);
   std::string refused;
   if (!vel::ApplyBusCredentials(impl_->credentials, opts, &refused)) {
     natsOptions_Destroy(opts);
@@ -260,6 +366,7 @@ long VelSatellite::Connect(const std::wstring& directoryHost, const std::wstring
     impl_->conn = nullptr;
     return VEL_CONNECT_FAILED;
   }
+  ++g_liveConnections;
   impl_->name = name;
   impl_->closing = false;
   impl_->services.clear();
@@ -292,9 +399,12 @@ void VelSatellite::Disconnect() {
   impl_->closing = true;
   for (auto& entry : impl_->services) impl_->UnsubscribeLocked(entry.get());
   if (impl_->ping) impl_->UnsubscribeLocked(impl_->ping.get());
+  // No handler runs once the workers are joined.
+  impl_->StopPool();
   // Closing ends the requests still waiting for answers; the connection is
   // destroyed only once no Request uses it any more.
   natsConnection_Close(impl_->conn);
+  WaitForClosedCallback(impl_->conn, kDrainWaitMs);
   for (int waited = 0; impl_->requests.load() > 0 && waited < kDrainWaitMs; waited += 5) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
@@ -303,6 +413,7 @@ void VelSatellite::Disconnect() {
              impl_->requests.load());
   } else {
     natsConnection_Destroy(impl_->conn);
+    --g_liveConnections;
   }
   impl_->conn = nullptr;
   impl_->services.clear();
@@ -463,6 +574,34 @@ bool VelSatellite::IsConnected() const {
 std::wstring VelSatellite::GetName() const {
   std::lock_guard<std::mutex> lock(impl_->mu);
   return impl_->name;
+}
+
+bool VelSatellite::ReleaseLibrary() {
+  if (g_liveConnections.load() != 0) return false;
+  // Only when nothing outside this module uses libnats: a program linked
+  // with it makes its symbols visible from the main program's scope.
+  void* program = dlopen(nullptr, RTLD_NOW);
+  const bool shared = program != nullptr && dlsym(program, "natsConnection_Connect") != nullptr;
+  if (program != nullptr) dlclose(program);
+  if (shared) return false;
+  // libnats reports the end of its close from one of its own threads, which
+  // then still runs a few instructions of the library before it exits. The
+  // library therefore stays mapped for the rest of the process: an unload of
+  // this module right after the wait must not take those instructions away.
+  // (A later load of the module starts libnats again from its closed state.)
+  Dl_info self;
+  if (dladdr(reinterpret_cast<void*>(&nats_CloseAndWait), &self) == 0 ||
+      self.dli_fname == nullptr ||
+      dlopen(self.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE) == nullptr) {
+    LogError(L"Vel: the bus library could not be kept loaded; it is left running");
+    return false;
+  }
+  natsStatus s = nats_CloseAndWait(kDrainWaitMs);
+  if (s != NATS_OK) {
+    LogError(L"Vel: the bus library did not stop in time: %ls", NatsError(s).c_str());
+    return false;
+  }
+  return true;
 }
 
 boost::shared_ptr<CBBLog> VelSatellite::initLogger() {

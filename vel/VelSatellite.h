@@ -7,7 +7,9 @@
 // "Any" reaches exactly one satellite that offers the method; "ALL" reaches
 // every satellite that offers it and does not wait for answers.
 //
-// Threads: handlers run on the library's threads, possibly concurrently.
+// Threads: handlers run on a pool of up to 16 threads per satellite,
+// concurrently, also for one service; Disconnect returns after the last
+// handler has returned.
 #ifndef TEV_VEL_VELSATELLITE_H_
 #define TEV_VEL_VELSATELLITE_H_
 
@@ -103,6 +105,13 @@ class VelSatellite {
 
   // The bus library's own log.
   static boost::shared_ptr<CBBLog> initLogger();
+  // For a plug-in about to be unloaded: when no satellite of this library
+  // is connected and nothing else in the process uses libnats, stops
+  // libnats and waits (bounded) until its threads have ended, so that none
+  // of them runs code of the unloaded library; libnats itself then stays
+  // mapped until the process ends. True when it stopped. Host thread only,
+  // never from a handler or callback.
+  static bool ReleaseLibrary();
 
   VelSatellite(const VelSatellite&) = delete;
   VelSatellite& operator=(const VelSatellite&) = delete;

@@ -181,6 +181,15 @@ bool DecodeScalar(VARTYPE vt, const json& j, void* p, std::string* error) {
   }
 }
 
+// {"vt": <type name>, "v": <value>}, built in place: an initializer list
+// would copy the value.
+json Typed(VARTYPE vt, json value) {
+  json typed(json::value_t::object);
+  typed.emplace("vt", TypeName(vt));
+  typed.emplace("v", std::move(value));
+  return typed;
+}
+
 bool Encode(const VARIANT& v, json* out, std::string* error, int depth);
 
 bool EncodeArray(const VARIANT& v, json* out, std::string* error, int depth) {
@@ -207,7 +216,7 @@ bool EncodeArray(const VARIANT& v, json* out, std::string* error, int depth) {
   if (element == VT_VARIANT && lbound == 0) {
     *out = std::move(items);
   } else {
-    *out = json{{"vt", TypeName(v.vt)}, {"v", std::move(items)}};
+    *out = Typed(v.vt, std::move(items));
     if (lbound != 0) (*out)["lbound"] = lbound;
   }
   return true;
@@ -250,7 +259,7 @@ bool Encode(const VARIANT& v, json* out, std::string* error, int depth) {
   }
   json value;
   if (!EncodeScalar(v.vt, &v.llVal, &value, error)) return false;
-  *out = json{{"vt", TypeName(v.vt)}, {"v", std::move(value)}};
+  *out = Typed(v.vt, std::move(value));
   return true;
 }
 
@@ -420,9 +429,16 @@ bool DecodeVariant(const json& in, VARIANT* out, std::string* error) {
   return false;
 }
 
+namespace {
+
+std::string Dump(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+}  // namespace
+
+// The envelopes are written around the dumped value rather than built as
+// documents, which would copy it; keys stay in the documents' (sorted) order.
 std::string EncodeRequest(const std::wstring& method, const json& in) {
-  return json{{"method", tev::ToStdUtf8(method)}, {"in", in}}.dump(-1, ' ', false,
-                                                                   json::error_handler_t::replace);
+  return "{\"in\":" + Dump(in) + ",\"method\":" + Dump(json(tev::ToStdUtf8(method))) + "}";
 }
 
 bool DecodeRequest(const char* data, size_t length, WireRequest* request, std::string* error) {
@@ -437,7 +453,7 @@ bool DecodeRequest(const char* data, size_t length, WireRequest* request, std::s
 }
 
 std::string EncodeReply(int ret, const json& out) {
-  return json{{"ret", ret}, {"out", out}}.dump(-1, ' ', false, json::error_handler_t::replace);
+  return "{\"out\":" + Dump(out) + ",\"ret\":" + std::to_string(ret) + "}";
 }
 
 bool DecodeReply(const char* data, size_t length, WireReply* reply, std::string* error) {

@@ -1,17 +1,33 @@
 // The recording services as a client reaches them over a loopback bus: the
 // module's endpoint with its engine, a real database, scripted peers.
+#include <atomic>
 #include <cstdlib>
+#include <ctime>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "engine/CompletionSeams.h"
 #include "platform/Clock.h"
+#include "platform/StandByWaitableTimer.h"
 #include "tests/engine/EngineFixture.h"
+#include "tests/engine/RowsAndMedia.h"
 
 namespace {
 
 using enginetest::Value;
+
+// The wall-clock time of zone TZ at `utc`, as seconds, the way a client
+// sends a local date.
+int64_t LocalWallClock(int64_t utc) {
+  const time_t when = static_cast<time_t>(utc);
+  struct tm local = {};
+  localtime_r(&when, &local);
+  return static_cast<int64_t>(timegm(&local));
+}
 
 class Client : public VelSatellite {
  public:
@@ -56,7 +72,8 @@ class RecordingServices : public enginetest::EngineFixture {
 TEST_F(RecordingServices, ScheduleRecordingReadsTwelveToFifteenElements) {
   const int64_t tomorrow = tev::Clock::Now() / 60 * 60 + 86400;
   AutoVariant out;
-  ASSERT_EQ(Call(L"ScheduleRecording", Request(tomorrow, 1999, L"Twelve"), &out), 0);
+  ASSERT_EQ(Call(L"ScheduleRecording", Request(LocalWallClock(tomorrow), 1999, L"Twelve"), &out),
+            0);
   auto rows = Rows("Duration, Status, StartTime, TevMediumId, KeepUntil, Name");
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0][0], "1");  // 1999 ms
@@ -166,6 +183,144 @@ TEST_F(RecordingServices, CancelAndRetryByMediumId) {
             2);
   // Unknown medium ids are nothing to cancel.
   EXPECT_EQ(Call(L"CancelScheduledRecording", Value::Str(L"no-such-medium")), 0);
+}
+
+TEST_F(RecordingServices, ALocalStartIsStoredAsItsInstant) {
+  // Tomorrow on a whole minute, sent as the client's local wall clock.
+  const int64_t utc = tev::Clock::Now() / 60 * 60 + 86400;
+  ASSERT_EQ(Call(L"ScheduleRecording", Request(LocalWallClock(utc), 60000, L"Zoned")), 0);
+  EXPECT_EQ(Rows("StartTime", "Name = 'Zoned'")[0][0], DbTime(utc + 1));
+}
+
+TEST_F(RecordingServices, AnUnreachableMediaLibraryIsABusFailureNotAFileName) {
+  media_.Leave();
+  EXPECT_EQ(Call(L"ScheduleRecording", Request(tev::Clock::Now() + 3600, 60000, L"Lost")), 115);
+  EXPECT_TRUE(Rows("ID").empty());
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"ScheduleRecording: the media library could not be asked "
+                                       L"for channel ch1"));
+}
+
+TEST_F(RecordingServices, ASeasonPassIdIsNoScheduleToCancelOrRetry) {
+  AutoVariant out;
+  ASSERT_EQ(Call(L"ScheduleRecording", Request(tev::Clock::Now() + 86400, 1800000, L"Plan"),
+                 &out),
+            0);
+  const int plan = std::stoi(Rows("ID")[0][0]);
+  {
+    // A pass whose local id is the plan's number.
+    dbtest::RawDb db(dbPath_);
+    db.Exec("INSERT INTO SeasonPasses (ID, TevMediumId, Priority, ProgramName) VALUES (" +
+            std::to_string(plan) + ", 'P-pass', 1, 'Plan')");
+  }
+  const auto before = Rows("*");
+  media_.ClearRequests();
+  listener_.ClearRequests();
+  EXPECT_EQ(Call(L"CancelScheduledRecording", Value::Str(L"P-pass")), 103);
+  EXPECT_EQ(Call(L"RetrySchedule", Value::Str(L"P-pass")), 103);
+  EXPECT_EQ(Rows("*"), before);
+  EXPECT_EQ(media_.CountOf(L"AddMedium"), 0u);
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
+  EXPECT_EQ(listener_.CountOf(L"NotifyStopRecording"), 0u);
+}
+
+TEST_F(RecordingServices, ANewRecordingFolderIsUsedAtOnce) {
+  ASSERT_EQ(Call(L"ScheduleRecording", Request(tev::Clock::Now() + 86400, 60000, L"Before")), 0);
+  const std::string moved = dir_.path() + "/Moved TV";
+  std::filesystem::create_directories(moved);
+  ASSERT_EQ(Call(L"SetPVRVideoRecordingDirectory", Value::Str(tev::FromStdUtf8(moved))), 0);
+  ASSERT_EQ(Call(L"ScheduleRecording", Request(0, 60000, L"After", {Value::Long(1)})), 0);
+  const std::string path = Rows("FilePath", "Name = 'After'")[0][0];
+  EXPECT_EQ(std::filesystem::path(path).parent_path().string(), moved);
+  EXPECT_EQ(tev::ToStdUtf8(peertest::Str(Last(streamer_, L"StartStream").get(), 11)), path);
+}
+
+TEST_F(RecordingServices, GetConflictsOnlyReports) {
+  const int64_t start = tev::Clock::Now() / 60 * 60 + 86400;
+  AutoVariant asked;
+  ASSERT_EQ(Call(L"ScheduleRecording", Request(LocalWallClock(start), 3600000, L"Asked"), &asked),
+            0);
+  {
+    // An episode of a priority-0 pass overlapping it (written straight in,
+    // as the checker would have left it before the tuner count changed).
+    dbtest::RawDb db(dbPath_);
+    db.Exec("INSERT INTO SeasonPasses (TevMediumId, Priority, ProgramName) VALUES ('P0', 0, "
+            "'Other')");
+    const std::string pass = db.Value("SELECT max(ID) FROM SeasonPasses");
+    db.Exec("INSERT INTO Schedules (User, Name, ChannelName, Channel, ChannelMimetype, Status, "
+            "StartTime, EndTime, Duration, FilePath, Owner, Type, KeepUntil) VALUES ('bob', "
+            "'Other', 'ITV', 'ch2', 'video/x-tv', 'DVRSTATE_SCHEDULED', " + DbTime(start + 60) +
+            ", " + DbTime(start + 3660) + ", 3600, '" + videoDir_ + "/other.asf', '" + pass +
+            "', 'Automatic', 2)");
+  }
+  const auto before = Rows("*");
+  AutoVariant out;
+  EXPECT_EQ(Call(L"GetConflicts", Value::Array({Value::Str(asked.get().bstrVal)}), &out), 101);
+  EXPECT_EQ(Rows("*"), before);
+}
+
+TEST_F(RecordingServices, CancellingARecordingLetsAWaitingRowRecord) {
+  ASSERT_EQ(Call(L"ScheduleRecording", Request(0, 3600000, L"Running", {Value::Long(1)})), 0);
+  const int running = std::stoi(Rows("ID", "Name = 'Running'")[0][0]);
+  const std::wstring runningId = tev::FromStdUtf8(Column(running, "TevMediumId"));
+  // A programme half an hour from now on the one tuner, waiting in
+  // conflict with it.
+  enginetest::RowSpec row;
+  row.name = "Waiting";
+  row.status = "DVRSTATE_CONFLICT";
+  row.start = tev::Clock::Now() + 1800;
+  row.duration = 1800;
+  row.path = videoDir_ + "/waiting.asf";
+  const int waiting = enginetest::InsertRow(dbPath_, row);
+
+  EXPECT_EQ(Call(L"CancelScheduledRecording", Value::Str(runningId)), 0);
+  EXPECT_EQ(Column(running, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
+  EXPECT_EQ(Column(waiting, "Status"), "DVRSTATE_SCHEDULED");
+}
+
+TEST_F(RecordingServices, AFinishReportReArmsTheTimer) {
+  ASSERT_EQ(Call(L"ScheduleRecording", Request(0, 3600000, L"Short", {Value::Long(1)})), 0);
+  const std::wstring path = tev::FromStdUtf8(Rows("FilePath", "Name = 'Short'")[0][0]);
+  Engine().SetRecordingTimer();
+  // A programme ten minutes away appears without anyone re-arming.
+  const int64_t now = tev::Clock::Now();
+  dbtest::RawDb(dbPath_).Exec(
+      "INSERT INTO Schedules (User, Name, ChannelName, Channel, ChannelMimetype, Status, "
+      "StartTime, EndTime, Duration, FilePath, Type, KeepUntil) VALUES ('bob', 'Soon', 'BBC One', "
+      "'ch1', 'video/x-tv', 'DVRSTATE_SCHEDULED', " + DbTime(now + 600) + ", " +
+      DbTime(now + 1200) + ", 600, '" + videoDir_ + "/soon.asf', 'Automatic', 2)");
+  ASSERT_GT(StandByWaitableTimer::Instance().RemainingMsForTest(), 1200 * 1000);
+
+  EXPECT_EQ(Call(L"NotifyTVRecordFinished",
+                 Value::Array({Value::Long(1), Value::Long(3600), Value::Str(path)})),
+            0);
+  EXPECT_LE(StandByWaitableTimer::Instance().RemainingMsForTest(), 600 * 1000);
+}
+
+TEST_F(RecordingServices, SimultaneousStartReportsAreAnsweredBeforeAnyThumbnail) {
+  SetThumbnailDelayForTest(1500);
+  std::vector<std::wstring> paths;
+  for (int i = 0; i < 5; ++i) {
+    const std::string name = "Start" + std::to_string(i);
+    enginetest::RowSpec row;
+    row.name = name;
+    row.start = tev::Clock::Now();
+    row.path = videoDir_ + "/" + name + ".asf";
+    enginetest::InsertRow(dbPath_, row);
+    paths.push_back(tev::FromStdUtf8(row.path));
+  }
+  std::vector<std::thread> reporters;
+  std::atomic<int> answered{0};
+  for (const std::wstring& path : paths) {
+    reporters.emplace_back([&, path] {
+      if (streamer_.NotifyStarted(path) == 0) ++answered;
+    });
+  }
+  for (std::thread& t : reporters) t.join();
+  // Every report was answered while the thumbnail wait was still running.
+  EXPECT_EQ(answered.load(), 5);
+  EXPECT_EQ(thumbnails_.CountOf(L"Extract Image From Video"), 0u);
+  EXPECT_TRUE(thumbnails_.WaitFor(L"Extract Image From Video", 5, 10000));
+  SetThumbnailDelayForTest(10000);
 }
 
 }  // namespace

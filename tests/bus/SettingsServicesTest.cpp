@@ -10,6 +10,8 @@
 #include "db/RecordingSettings.h"
 #include "db/SQLite.h"
 #include "module/PVRVel.h"
+#include "peers/Peers.h"
+#include "platform/StandByWaitableTimer.h"
 #include "support/VUtil.h"
 #include "support/WideText.h"
 #include "tests/common/NatsServer.h"
@@ -38,14 +40,22 @@ class SettingsServices : public ::testing::Test {
     SQLite::ResetForTest();
     RecordingSettings::ResetForTest();
     ASSERT_TRUE(SQLite::Initialize(tev::FromStdUtf8((root_ / "appdata/TevNetworks/TevPVR").string())));
+    // The module as it starts: joined, then the engine's own start-up
+    // (which waits for the media library) fills in the settings.
+    StandByWaitableTimer::Instance().ResetForTest();
+    ASSERT_EQ(media_.Join(server_.HostPort()), 0);
     pvr_.reset(new PVRVel());
-    pvr_->GetSchedules().InitializeSettings();
+    PVRVel::SetLive(pvr_.get());
     ASSERT_EQ(pvr_->Vel().RegisterWithBus(), 0);
+    ASSERT_TRUE(pvr_->GetSchedules().Initialize());
     ASSERT_EQ(client_.Connect(server_.HostPort(), L"SettingsClient"), 0);
   }
   void TearDown() override {
     client_.Disconnect();
+    if (pvr_) pvr_->GetSchedules().Shutdown();
+    PVRVel::SetLive(nullptr);
     pvr_.reset();
+    media_.Leave();
     SQLite::Close();
     SQLite::ResetForTest();
     fs::remove_all(root_);
@@ -90,6 +100,7 @@ class SettingsServices : public ::testing::Test {
 
   fs::path root_;
   tev::test::NatsServer server_;
+  tev::peers::MediaLibraryPeer media_;
   std::unique_ptr<PVRVel> pvr_;
   Client client_;
 };

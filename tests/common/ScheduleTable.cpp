@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "db/TimeUtils.h"
@@ -55,6 +57,8 @@ bool FillSchedules(sqlite3* db, const TableShape& shape, int64_t now, std::strin
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     return false;
   };
+  std::error_code ignored;
+  if (shape.createFiles) std::filesystem::create_directories(shape.folder, ignored);
   if (sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK ||
       sqlite3_prepare_v2(db, kInsert, -1, &insert, nullptr) != SQLITE_OK) {
     return fail();
@@ -102,6 +106,12 @@ bool FillSchedules(sqlite3* db, const TableShape& shape, int64_t now, std::strin
     sqlite3_bind_text(insert, 12, path.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_int(insert, 13, 1 + i % 3);
     if (sqlite3_step(insert) != SQLITE_DONE) return fail();
+    const bool recorded = done && std::string(FinishedStatus(i)).find("COMPLETE") != std::string::npos;
+    if (recorded && shape.createFiles && !std::ofstream(path)) {
+      fail();
+      *error = "cannot create " + path;
+      return false;
+    }
     sqlite3_reset(insert);
   }
   sqlite3_finalize(insert);

@@ -26,6 +26,9 @@ struct TableShape {
   int upcomingDays = 365;
   // Folder of the rows' file paths.
   std::string folder = "/srv/tev/Recorded TV";
+  // Creates an empty file for each completed row (and the folder), so that a
+  // folder monitor finds the recordings where the table says they are.
+  bool createFiles = false;
 };
 
 // Inserts the rows through `db`, a connection of the test's own, in one

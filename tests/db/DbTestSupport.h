@@ -20,6 +20,7 @@
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -283,9 +284,11 @@ class DbFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     SQLite::ResetForTest();
-    // Stored times are local: a fixed zone without daylight saving keeps
-    // round trips independent of the machine's zone and the season.
-    zone_.reset(new ScopedEnv("TZ", "UTC"));
+    // Stored times are local: a fixed zone keeps round trips independent of
+    // the machine's zone and the season. UTC unless the run names a zone
+    // (the suite runs once more in one that is not UTC).
+    const char* zone = std::getenv("TZ");
+    zone_.reset(new ScopedEnv("TZ", zone != nullptr && zone[0] != '\0' ? zone : "UTC"));
     tzset();
     appData_.reset(new ScopedEnv("TEV_APPDATA_DIR", dir_.path() + "/appdata"));
     folder_ = dir_.path() + "/appdata/TevNetworks/TevPVR";

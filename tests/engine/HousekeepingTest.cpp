@@ -121,8 +121,8 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   streamer_.ClearRequests();
   media_.ClearRequests();
   Schedules restarted;
-  restarted.ResumeRecordings();
   const int64_t now = tev::Clock::Now();
+  restarted.ResumeRecordings();
 
   EXPECT_EQ(Column(movie, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   EXPECT_LE(std::llabs(TimeOf(movie, "EndTime") - now), 2);

@@ -23,6 +23,7 @@
 #include "bus/LocalIds.h"
 #include "db/SQLite.h"
 #include "engine/CompletionSeams.h"
+#include "monitor/FileSystemMonitor.h"
 #include "platform/Clock.h"
 #include "tests/common/ScheduleTable.h"
 #include "tests/engine/RowFixture.h"
@@ -61,6 +62,7 @@ class QueryPlans : public enginetest::RowFixture {
     shape.upcomingShare = static_cast<double>(kUpcoming) / kRows;
     shape.upcomingDays = 30;
     shape.folder = videoDir_;
+    shape.createFiles = true;  // the monitor's pass finds the recordings
     std::string error;
     ASSERT_TRUE(tev::test::FillSchedules(raw_, shape, tev::Clock::Now(), &error)) << error;
   }
@@ -175,6 +177,8 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   EXPECT_EQ(streamer_.NotifyFinished(laterPath, 1855), 0);
   Schedules::PruneOrphanedRecordings();
   Schedules::RemoveOldSchedules();
+  // The folder monitor's daily pass walks the finished rows page by page.
+  Engine().Monitor(L"video")->RunPass();
   Engine().Shutdown();
 
   const std::set<std::string> statements = Recorded();

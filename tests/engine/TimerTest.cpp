@@ -81,6 +81,29 @@ TEST_F(Timer, TheStopQueryTakesEveryScheduledRowWhateverItsEnd) {
   EXPECT_LE(DueAt() - tev::Clock::NowMs() / 1000.0, 1.0);
 }
 
+TEST_F(Timer, PastRowsAreSettledAndAPastMomentIsArmedOnlyOnce) {
+  const int64_t now = tev::Clock::Now();
+  // Ended while the module was down: settled as missed, and after the one
+  // wake-up its past end was worth the timer sleeps its four hours.
+  Insert("Down", "DVRSTATE_SCHEDULED", now - 7200, now - 3600);
+  DueAt();
+  EXPECT_EQ(Rows("Status", "Name = 'Down'")[0][0], "DVRSTATE_MISSED");
+  EXPECT_GT(DueAt() - now, 14000);
+  EXPECT_FALSE(timer_.ArmedForResumeForTest());
+
+  // Ended 40 s ago (padding 30): not missed yet, one wake-up for its end,
+  // then the next real moment however often the timer is computed.
+  Insert("JustEnded", "DVRSTATE_SCHEDULED", now - 1800, now - 40);
+  Insert("Later", "DVRSTATE_SCHEDULED", now + 3600, now + 5400);
+  EXPECT_LE(DueAt() - tev::Clock::NowMs() / 1000.0, 1.0);
+  for (int i = 0; i < 3; ++i) EXPECT_NEAR(DueAt(), now + 3600 - 30, 1.0);
+  EXPECT_EQ(Rows("Status", "Name = 'JustEnded'")[0][0], "DVRSTATE_SCHEDULED");
+  // A minute after its end it is settled too.
+  env_.Shift(30);
+  DueAt();
+  EXPECT_EQ(Rows("Status", "Name = 'JustEnded'")[0][0], "DVRSTATE_MISSED");
+}
+
 TEST_F(Timer, OldSkippedAndConflictingRowsGoAtEachComputation) {
   const int64_t now = tev::Clock::Now();
   Insert("Skipped", "DVRSTATE_SKIP", now - 7200, now - 3600);

@@ -160,6 +160,53 @@ TEST_F(ModuleLifecycle, RefusesToStartOnADamagedDatabase) {
   EXPECT_EQ(log.find("Initializing vel"), std::string::npos);
 }
 
+TEST_F(ModuleLifecycle, AsksTheMediaLibraryAsSoonAsTheBusIsJoined) {
+  Listener library;
+  library.ready = true;
+  ASSERT_EQ(library.Connect(server_.HostPort(), L"TevMediaV2"), 0);
+  ASSERT_EQ(initialize_(nullptr), 0);
+  // The first poll is answered: start-up goes on without a poll interval.
+  for (int i = 0; i < 120 && ModuleLog().find("TevMedia is ready") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_NE(ModuleLog().find("TevMedia is ready, go on"), std::string::npos) << ModuleLog();
+  EXPECT_EQ(library.readyPolls.load(), 1);
+  EXPECT_EQ(close_(), 0);
+  library.Disconnect();
+}
+
+// Runs `program` with the module's settings pointing into `root`; its exit
+// status, or -1 when it had to be killed after `limitMs`.
+int RunWithSettings(const fs::path& root, const std::vector<std::string>& args, int limitMs) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    setenv("TEV_APPDATA_DIR", (root / "appdata").c_str(), 1);
+    setenv("TEV_DOCUMENTS_DIR", (root / "documents").c_str(), 1);
+    setenv("TEV_REGISTRY_FILE", (root / "etc/registry.ini").c_str(), 1);
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  for (int waited = 0; waited < limitMs; waited += 50) {
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  return -1;
+}
+
+TEST_F(ModuleLifecycle, CloseLeavesNoThreadNorDescriptorOfTheBusLibrary) {
+  // In a program that does not use libnats itself, as the host. (No media
+  // library answers: start-up waits for it until Close.)
+  EXPECT_EQ(RunWithSettings(root_, {TEV_MODULE_CYCLE, TEV_BINARY_DIR "/libTevPVR.so", "3"},
+                            60000),
+            0);
+}
+
 TEST(TevPVRHost, RunsTheModuleUntilSigintAndExitsZero) {
   fs::path root = fs::temp_directory_path() / fs::unique_path("tevpvr-host-%%%%%%");
   fs::create_directories(root / "etc");
@@ -189,6 +236,17 @@ TEST(TevPVRHost, RunsTheModuleUntilSigintAndExitsZero) {
   }
   EXPECT_TRUE(joined);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  // A rotation moves the log away; SIGHUP makes the module open it anew and
+  // the host goes on running.
+  fs::rename(log, log.string() + ".1");
+  kill(pid, SIGHUP);
+  bool reopened = false;
+  for (int i = 0; i < 100 && !reopened; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    reopened = ReadFile(log).find("log files reopened") != std::string::npos;
+  }
+  EXPECT_TRUE(reopened);
+  EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << "the host ended on SIGHUP";
   kill(pid, SIGINT);
   int status = 0;
   for (int i = 0; i < 200; ++i) {

@@ -49,7 +49,7 @@ class MonitorFixture : public enginetest::EngineFixture {
     ASSERT_EQ(MetadataEditor::Instance().Initialize(), S_OK);
     ClearThumbnailEntries();
     ResetOrphanCleanupForTest();
-    engine_->InitializeSettings();
+    engine_->LoadFolders();
     staging_ = dir_.path() + "/staging";
     fs::create_directories(staging_);
     log_->Clear();

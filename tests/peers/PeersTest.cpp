@@ -188,11 +188,11 @@ TEST(FfmpegRecorder, Commands) {
   };
   const std::string head = "-hide_banner -nostdin -loglevel error -y -re ";
   EXPECT_EQ(joined(FfmpegRecorder::BuildArguments("lavfi:testsrc", "/r/a.asf", 3)),
-            head + "-f lavfi -i testsrc -t 3 -f asf -c:v wmv2 -b:v 1500k -c:a wmav2 /r/a.asf");
+            head + "-f lavfi -i testsrc -t 3 -f asf -c:v wmv2 -b:v 1500k -c:a wmav2 -flush_packets 1 /r/a.asf");
   EXPECT_EQ(joined(FfmpegRecorder::BuildArguments("/m/in.mp4", "/r/a.WMA", 0)),
-            head + "-stream_loop -1 -i /m/in.mp4 -vn -f asf -c:a wmav2 /r/a.WMA");
+            head + "-stream_loop -1 -i /m/in.mp4 -vn -f asf -c:a wmav2 -flush_packets 1 /r/a.WMA");
   EXPECT_EQ(joined(FfmpegRecorder::BuildArguments("udp://239.0.0.1:1234", "/r/a.mp4", 60)),
-            head + "-i udp://239.0.0.1:1234 -t 60 /r/a.mp4");
+            head + "-i udp://239.0.0.1:1234 -t 60 -flush_packets 1 /r/a.mp4");
 }
 
 }  // namespace

@@ -31,7 +31,7 @@
 #include "support/WideText.h"
 #include "tests/common/NatsServer.h"
 #include "tests/db/DbTestSupport.h"
-#include "tests/peers/TevPeersProcess.h"
+#include "tests/peers/ProgramProcess.h"
 
 extern char** environ;
 
@@ -49,94 +49,19 @@ const int kJoinMs = 20000;
 const int kStartMs = 30000;
 const int kFinishMs = 60000;
 
-bool OnPath(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  std::string dirs = path != nullptr ? path : "";
-  size_t from = 0;
-  while (from <= dirs.size()) {
-    size_t to = dirs.find(':', from);
-    if (to == std::string::npos) to = dirs.size();
-    const std::string candidate = dirs.substr(from, to - from) + "/" + program;
-    if (access(candidate.c_str(), X_OK) == 0) return true;
-    from = to + 1;
-  }
-  return false;
-}
-
-
-bool StartsWith(const std::string& text, const std::string& prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-// Field 4 (parent) and 3 (state) of /proc/<pid>/stat.
-bool ProcStat(pid_t pid, pid_t* parent, char* state, std::string* name) {
-  const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
-  const size_t open = stat.find('('), close = stat.rfind(')');
-  if (open == std::string::npos || close == std::string::npos || close + 4 > stat.size()) {
-    return false;
-  }
-  if (name) *name = stat.substr(open + 1, close - open - 1);
-  if (state) *state = stat[close + 2];
-  if (parent) *parent = static_cast<pid_t>(std::atoi(stat.c_str() + close + 4));
-  return true;
-}
-
-std::vector<pid_t> ChildrenOf(pid_t parent) {
-  std::vector<pid_t> children;
-  DIR* proc = opendir("/proc");
-  if (proc == nullptr) return children;
-  while (dirent* entry = readdir(proc)) {
-    const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
-    pid_t ppid = 0;
-    if (pid > 0 && ProcStat(pid, &ppid, nullptr, nullptr) && ppid == parent) {
-      children.push_back(pid);
-    }
-  }
-  closedir(proc);
-  return children;
-}
-
-// Running, as opposed to gone or a zombie nobody reaped.
-bool Alive(pid_t pid) {
-  char state = 0;
-  return ProcStat(pid, nullptr, &state, nullptr) && state != 'Z';
-}
-
-
-// Waits until every peer of the program is on the bus (the thumbnail
-// service joins last), asking through `asker`.
-::testing::AssertionResult AllJoined(ScriptedPeer& asker, int port, TevPeersProcess& peers,
-                                     const std::string& log) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kJoinMs);
-  for (;;) {
-    VELSTATUS status = VELSTATUS_UNKNOWN;
-    asker.DirectoryPingSatellite(L"127.0.0.1", L"TevThumbnailer", static_cast<unsigned short>(port),
-                                 500, &status);
-    if (status == VELSTATUS_ONLINE) return ::testing::AssertionSuccess();
-    if (!peers.Running()) return ::testing::AssertionFailure() << "tev-peers ended: " << ReadFile(log);
-    if (std::chrono::steady_clock::now() > deadline) {
-      return ::testing::AssertionFailure() << "tev-peers did not join";
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-}
-
 class TevPeers : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!OnPath("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
     ASSERT_TRUE(server_.Start()) << "nats-server did not start";
-    const std::string channels = dir_.path() + "/channels.json";
-    dbtest::WriteBytes(channels,
-                       "[{\"id\": \"ch-test\", \"name\": \"Test Card\", \"path\": \"lavfi:testsrc\","
-                       " \"mimeType\": \"video/x-tv\", \"mediaType\": \"tv.channel\"}]");
+    const std::string channels = WriteTestCardChannel(dir_.path());
     mkdir((dir_.path() + "/rec").c_str(), 0755);
     ASSERT_TRUE(peers_.Start({"--host", "127.0.0.1:" + std::to_string(server_.Port()), "--data",
                               dir_.path() + "/data", "--channels", channels},
                              LogPath()));
     module_.SetRequestTimeout(kFinishMs);
     ASSERT_EQ(module_.Join(server_.HostPort()), 0);
-    ASSERT_TRUE(AllJoined(module_, server_.Port(), peers_, LogPath()));
+    ASSERT_TRUE(AllJoined(module_, server_.Port(), peers_, LogPath(), kJoinMs));
   }
   void TearDown() override {
     module_.Leave();
@@ -195,7 +120,7 @@ class TevPeers : public ::testing::Test {
 
   dbtest::TempDir dir_;
   tev::test::NatsServer server_;
-  TevPeersProcess peers_;
+  ProgramProcess peers_{TEV_PEERS_BINARY};
   ScriptedPeer module_{L"ZoVIZ", {kStarted, kFinished}};
 };
 
@@ -283,7 +208,8 @@ class TevPeersLibrary : public dbtest::DbFixture {
                               dir_.path() + "/data"},
                              dir_.path() + "/tev-peers.log"));
     ASSERT_EQ(person_.Join(server_.HostPort()), 0);
-    ASSERT_TRUE(AllJoined(person_, server_.Port(), peers_, dir_.path() + "/tev-peers.log"));
+    ASSERT_TRUE(
+        AllJoined(person_, server_.Port(), peers_, dir_.path() + "/tev-peers.log", kJoinMs));
     pvr_.reset(new PVRVel());
     ASSERT_EQ(pvr_->Vel().Connect(server_.HostPort(), L"ZoVIZ"), 0);
     SetTheVelForTest(&pvr_->Vel());
@@ -303,7 +229,7 @@ class TevPeersLibrary : public dbtest::DbFixture {
   }
 
   tev::test::NatsServer server_;
-  TevPeersProcess peers_;
+  ProgramProcess peers_{TEV_PEERS_BINARY};
   ScriptedPeer person_{L"velctl", {}};
   std::unique_ptr<PVRVel> pvr_;
 };

@@ -214,6 +214,38 @@ TEST_F(CBBLogTest, MessageTextConversion) {
   EXPECT_NE(all.find("] - narrow 5\n"), std::string::npos) << all;
 }
 
+TEST_F(CBBLogTest, OneEntryIsOneLine) {
+  CBBLog log(1000000u, false);
+  log.error(L"Vel: request failed: Timeout (natsConnection_Request\n  _request\r\n  end)\n");
+  log.error(L"next\rentry");
+  EXPECT_EQ(log.GetMemoryLog().find("] - Vel: request failed: Timeout (natsConnection_Request | "
+                                    "  _request |   end)\n"),
+            log.GetMemoryLog().find("] - Vel"));
+  const std::string all = log.GetMemoryLog();
+  EXPECT_EQ(CountOf(all, "\n"), 2u) << all;
+  EXPECT_NE(all.find("] - next | entry\n"), std::string::npos) << all;
+}
+
+TEST_F(CBBLogTest, ReopenFollowsAnOutsideRotation) {
+  CBBLog log(L"Moved.log", false);
+  log.fatal(L"before the move");
+  log.Flush();
+  fs::rename(Logs() + "Moved.log", Logs() + "Moved.log.1");
+  fs::rename(Logs() + "TevErrors.log", Logs() + "TevErrors.log.1");
+  log.error(L"queued before the reopen");
+  log.ReopenFiles();
+  log.fatal(L"after the reopen");
+  log.Flush();
+  const std::string old = ReadAll(Logs() + "Moved.log.1");
+  const std::string fresh = ReadAll(Logs() + "Moved.log");
+  EXPECT_EQ(CountOf(old, "before the move"), 1u);
+  EXPECT_EQ(CountOf(old + fresh, "queued before the reopen"), 1u);
+  EXPECT_EQ(CountOf(fresh, "after the reopen"), 1u) << fresh;
+  EXPECT_EQ(CountOf(fresh, "before the move"), 0u);
+  EXPECT_EQ(CountOf(ReadAll(Logs() + "TevErrors.log"), "after the reopen"), 1u);
+  EXPECT_EQ(CountOf(ReadAll(Logs() + "TevErrors.log.1"), "after the reopen"), 0u);
+}
+
 TEST_F(CBBLogTest, FallsBackToNumberedNames) {
   fs::create_directories(Logs() + "Busy.log");  // a folder where the file should be
   CBBLog log(L"Busy.log", false);

@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -305,6 +307,47 @@ TEST_F(VelSatelliteTest, DisconnectWhileOwnRequestsRun) {
     stop = true;
     for (auto& th : load) th.join();
   }
+}
+
+TEST_F(VelSatelliteTest, ARequestThatWaitsDelaysOnlyItself) {
+  // The first request of the service waits for a peer that does not answer
+  // (here: until the test lets it go); later ones of the same service are
+  // served meanwhile, and Disconnect waits for the one still waiting.
+  std::mutex mu;
+  std::condition_variable released;
+  bool release = false;
+  std::atomic<int> waiting{0};
+  TestSatellite slow;
+  slow.Offer(L"Lookup", [&](const VARIANT& in, VARIANT*) {
+    if (VUtil::GetLongElement(in, 0) != 0) return 2;
+    ++waiting;
+    std::unique_lock<std::mutex> hold(mu);
+    released.wait(hold, [&] { return release; });
+    return 1;
+  });
+  ASSERT_EQ(slow.Connect(server_.HostPort(), L"Slow"), 0);
+  TestSatellite client;
+  ASSERT_EQ(client.Connect(server_.HostPort(), L"Client"), 0);
+
+  auto ask = [&](int32_t which) {
+    AutoVariant in, out, ret;
+    VUtil::CreateArray(&in, VT_VARIANT, 1);
+    VUtil::PutElement(&in, 0, which);
+    EXPECT_EQ(client.Request(L"Slow", L"Lookup", in, &out, 0, &ret), 0);
+    return ret.get().vt == VT_I4 ? static_cast<int>(ret.get().lVal) : -1;
+  };
+  std::thread blocked([&] { EXPECT_EQ(ask(0), 1); });
+  Wait([&] { return waiting.load() == 1; });
+  ASSERT_EQ(waiting.load(), 1);
+  for (int i = 1; i <= 5; ++i) EXPECT_EQ(ask(i), 2);
+  {
+    std::lock_guard<std::mutex> hold(mu);
+    release = true;
+  }
+  released.notify_all();
+  blocked.join();
+  slow.Disconnect();
+  client.Disconnect();
 }
 
 }  // namespace

@@ -1,0 +1,68 @@
+#include "dvr/StreamStore.h"
+
+#include <cstdint>
+
+#include "db/SQLite.h"
+#include "db/WFormat.h"
+
+namespace {
+
+const wchar_t kCaller[] = L"StreamStore";
+
+// The table is not part of the versioned schema: any database gets it on
+// first use, and an older module ignores it.
+bool EnsureTable(SQLite& query) {
+  return query.RunQuery(
+      L"CREATE TABLE IF NOT EXISTS 'Streams' ('FilePath' varchar PRIMARY KEY, 'StreamId' "
+      L"integer)",
+      kCaller);
+}
+
+// Ids are unsigned 32-bit; the column holds them as signed.
+long IdOf(SQLite& query) {
+  return static_cast<long>(static_cast<uint32_t>(query.GetInt("StreamId")));
+}
+
+}  // namespace
+
+void StreamStore::Save(const std::wstring& filePath, long streamId) {
+  SQLite query;
+  if (!EnsureTable(query)) return;
+  query.RunQuery(tev::WFormat(L"INSERT OR REPLACE INTO Streams (FilePath, StreamId) VALUES "
+                              L"('%ls', %d)",
+                              SQLite::Escape(filePath).c_str(), static_cast<int32_t>(streamId)),
+                 kCaller);
+}
+
+void StreamStore::Remove(const std::wstring& filePath) {
+  SQLite query;
+  if (!EnsureTable(query)) return;
+  query.RunQuery(tev::WFormat(L"DELETE FROM Streams WHERE FilePath = '%ls'",
+                              SQLite::Escape(filePath).c_str()),
+                 kCaller);
+}
+
+long StreamStore::Find(const std::wstring& filePath) {
+  SQLite query;
+  if (!EnsureTable(query)) return 0;
+  if (!query.RunQuery(tev::WFormat(L"SELECT StreamId FROM Streams WHERE FilePath = '%ls'",
+                                   SQLite::Escape(filePath).c_str()),
+                      kCaller) ||
+      query.GetRowCount() == 0) {
+    return 0;
+  }
+  return IdOf(query);
+}
+
+std::map<std::wstring, long> StreamStore::All() {
+  std::map<std::wstring, long> streams;
+  SQLite query;
+  if (!EnsureTable(query) ||
+      !query.RunQuery(L"SELECT FilePath, StreamId FROM Streams", kCaller)) {
+    return streams;
+  }
+  for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {
+    streams[query.GetString("FilePath")] = IdOf(query);
+  }
+  return streams;
+}

@@ -1,0 +1,196 @@
+// What a restart does to the rows the previous run left inside their time
+// window. Runs once on the start-up thread, after the bus is joined.
+//
+//   RECORDING, stream still writing            --> RECORDING (stream adopted)
+//   COMPLETE_PARTIAL/RETRY closed by shutdown
+//             while its stream went on, still
+//             writing                          --> RECORDING (stream adopted)
+//   either, stream gone                        --> COMPLETE_PARTIAL (end now)
+//             or RETRY, and a new RECORDING row for the rest of the window
+//   SCHEDULED whose start was missed           --> SCHEDULED from now (the
+//             timer starts it at once)
+//   any other status                           --> unchanged
+//   RECORDING whose end has passed             --> deleted, stream stopped
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "db/SQLite.h"
+#include "db/Schedule.h"
+#include "db/TimeUtils.h"
+#include "db/Transaction.h"
+#include "db/WFormat.h"
+#include "dvr/DVR.h"
+#include "dvr/StreamStore.h"
+#include "engine/Schedules.h"
+#include "engine/StatusChange.h"
+#include "platform/Clock.h"
+#include "platform/Env.h"
+#include "support/Log.h"
+
+namespace {
+
+// Real time within which a stream must add to its file to count as alive,
+// and how often the files are looked at meanwhile.
+constexpr int kWriteProbeMs = 3000;
+constexpr int kWriteProbeStepMs = 100;
+
+int64_t SizeOf(const std::wstring& path) { return tev::Env::Current().FileSize(path); }
+
+// The paths whose files grow within one probe (one wait for all of them,
+// over as soon as every file has grown). A file that does not exist was
+// never written: no wait for it.
+std::set<std::wstring> StillWriting(const std::vector<std::wstring>& paths) {
+  std::set<std::wstring> writing;
+  std::map<std::wstring, int64_t> before;
+  for (const std::wstring& path : paths) {
+    const int64_t size = SizeOf(path);
+    if (size >= 0) before[path] = size;
+  }
+  for (int waited = 0; writing.size() < before.size() && waited < kWriteProbeMs;
+       waited += kWriteProbeStepMs) {
+    tev::Env::Current().SleepMs(kWriteProbeStepMs);
+    for (const auto& entry : before) {
+      if (SizeOf(entry.first) > entry.second) writing.insert(entry.first);
+    }
+  }
+  return writing;
+}
+
+bool ClosedByShutdown(const Schedule& row, const std::map<std::wstring, long>& kept) {
+  return (row.m_status == DVRSTATE_COMPLETE_PARTIAL || row.m_status == DVRSTATE_RETRY) &&
+         kept.count(row.m_filePath) != 0;
+}
+
+bool IsRecording(const std::wstring& path) {
+  SQLite query;
+  return query.RunQuery(tev::WFormat(L"SELECT ID FROM Schedules WHERE FilePath = '%ls' AND "
+                                     L"Status = '%ls'",
+                                     SQLite::Escape(path).c_str(), DVRSTATE_RECORDING),
+                        L"Schedules::ResumeRecordings") &&
+         query.GetRowCount() > 0;
+}
+
+long KeptId(const std::map<std::wstring, long>& kept, const std::wstring& path) {
+  auto found = kept.find(path);
+  return found == kept.end() ? 0 : found->second;
+}
+
+// Stops a stream a previous run started (the streamer refuses an id it
+// does not know; that is fine).
+void StopKeptStream(const std::wstring& path, long streamId) {
+  if (streamId == 0) return;
+  DVR::AdoptStream(path, streamId);
+  DVR::StopRecording(path);
+}
+
+}  // namespace
+
+void Schedules::ResumeRecordings() {
+  const int64_t now = tev::Clock::Now();
+  const std::wstring nowText = FormatTime3(now);
+  const std::wstring statement =
+      tev::WFormat(L"SELECT * from Schedules WHERE (%ls > %ls) AND (%ls <= %ls)", L"EndTime",
+                   nowText.c_str(), L"StartTime", nowText.c_str()) +
+      PreviousRunCondition();
+  LogDebug(L"ResumeRecordings query: %ls", statement.c_str());
+  SQLite query;
+  const bool ok = query.RunQuery(statement, L"Schedules::ResumeRecordings");
+  const std::vector<Schedule> rows = ok ? Schedule::FromRows(query) : std::vector<Schedule>();
+  const std::map<std::wstring, long> kept = StreamStore::All();
+
+  std::vector<Schedule> interrupted, missedStart;
+  std::vector<std::wstring> probe;
+  for (const Schedule& row : rows) {
+    if (row.m_status == DVRSTATE_SCHEDULED) {
+      missedStart.push_back(row);
+    } else if (row.m_status == DVRSTATE_RECORDING || ClosedByShutdown(row, kept)) {
+      interrupted.push_back(row);
+      if (KeptId(kept, row.m_filePath) != 0) probe.push_back(row.m_filePath);
+    }
+  }
+  LogDebug(L"Resume recording %d to resume",
+           static_cast<int32_t>(interrupted.size() + missedStart.size()));
+  const std::set<std::wstring> writing = StillWriting(probe);
+
+  for (Schedule schedule : interrupted) {
+    const long streamId = KeptId(kept, schedule.m_filePath);
+    if (writing.count(schedule.m_filePath) != 0) {
+      LogInfo(L"ResumeRecordings adopts the stream still recording %ls (R%d)",
+              schedule.m_filePath.c_str(), schedule.m_id);
+      DVR::AdoptStream(schedule.m_filePath, streamId);
+      if (schedule.m_status == DVRSTATE_RECORDING) {
+        Schedule::AddMedium(schedule, true);
+      } else {
+        // Closed by the shutdown: its expected length again, and recording.
+        schedule.m_duration = static_cast<int32_t>(schedule.m_endTime - schedule.m_startTime);
+        static_cast<void>(SetScheduleStatus(schedule, DVRSTATE_RECORDING, now,
+                                            StatusReason::kAdopt));
+      }
+      continue;
+    }
+    StopKeptStream(schedule.m_filePath, streamId);
+    CancelScheduledRecording(schedule.m_id);
+    // The copy is closed as the cancel closed the row; its end becomes now
+    // so that a later restart does not resume the same window again.
+    const wchar_t* closed = DVRSTATE_COMPLETE_PARTIAL;
+    const int32_t remaining = static_cast<int32_t>(schedule.m_endTime - now);
+    schedule.m_endTime = now;
+    LogDebug(L"[Resume recording] duration: %d", remaining);
+    LogDebug(L"Resume recording %ls (R%d)", schedule.m_name.c_str(), schedule.m_id);
+    if (!schedule.m_episodeUrl.empty()) {
+      LogDebug(L"[Resume recording] retry possible for: %d", schedule.m_id);
+      closed = DVRSTATE_RETRY;
+      Schedule shown = schedule;
+      shown.m_status = closed;
+      Schedule::AddMedium(shown, false);
+    }
+    // A failed write is logged; the rest of the window is recorded anyway.
+    static_cast<void>(SetScheduleStatus(schedule, closed, now, StatusReason::kResume));
+    Add(schedule.m_user, schedule.m_channelName, schedule.m_channelMimetype, schedule.m_channel,
+        std::wstring(), std::wstring(), std::wstring(), now, remaining, schedule.m_name,
+        schedule.m_category, schedule.m_description, schedule.m_quality, schedule.m_tuner,
+        schedule.m_subtitle, schedule.m_keepUntil, 1, std::wstring(), false, nullptr, false, 0);
+  }
+
+  // A programme whose start passed while the module was down records what
+  // is left of it in its own row; the timer starts it at its next wake-up.
+  for (Schedule schedule : missedStart) {
+    LogInfo(L"ResumeRecordings records the rest of %ls (R%d)", schedule.m_name.c_str(),
+            schedule.m_id);
+    schedule.m_startTime = now;
+    schedule.m_duration = static_cast<int32_t>(schedule.m_endTime - now);
+    WriteTimes(schedule);
+  }
+
+  SQLite old;
+  if (old.RunQuery(tev::WFormat(L"SELECT * from Schedules WHERE %ls = '%ls' AND %ls < %ls",
+                                L"Status", DVRSTATE_RECORDING, L"EndTime", nowText.c_str()) +
+                       PreviousRunCondition(),
+                   L"Schedules::ResumeRecordings")) {
+    std::vector<int32_t> ids;
+    for (int32_t i = 0; i < old.GetRowCount(); ++i, old.Next()) {
+      const int32_t id = old.GetInt("ID");
+      const std::wstring path = old.GetString("FilePath");
+      // Asks the streamer: never inside the transaction below.
+      StopKeptStream(path, KeptId(kept, path));
+      LogDebug(L"Delete old recording %ls (R%d)", old.GetString("Name").c_str(), id);
+      ids.push_back(id);
+    }
+    Transaction group(L"Schedules::ResumeRecordings");
+    for (int32_t id : ids) Schedule::Delete(id);
+    group.Commit();
+  }
+
+  // Streams kept for rows that no longer record (closed by a shutdown whose
+  // window has passed since): make sure none of them runs on. Only those
+  // known before this run could start any.
+  for (const auto& stream : StreamStore::All()) {
+    if (KeptId(kept, stream.first) != stream.second) continue;  // started by this run
+    if (DVR::GetStreamId(stream.first) != 0) continue;           // adopted
+    if (IsRecording(stream.first)) continue;                     // a row still records
+    StopKeptStream(stream.first, stream.second);
+    StreamStore::Remove(stream.first);
+  }
+}

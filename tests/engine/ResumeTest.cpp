@@ -1,0 +1,221 @@
+// A restart of the module in the middle of programmes: which rows the new
+// run resumes, adopts or leaves, and what becomes of the streams the old run
+// started. A "crash" is a fresh engine with an empty stream table over the
+// same database; a file that grows stands for a stream still writing.
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "dvr/DVR.h"
+#include "engine/CompletionSeams.h"
+#include "platform/Clock.h"
+#include "support/GlobalLocks.h"
+#include "support/PMutexLock.h"
+#include "tests/engine/EngineFixture.h"
+#include "tests/engine/RowsAndMedia.h"
+
+namespace {
+
+using enginetest::InsertRow;
+using enginetest::RowSpec;
+
+// Appends to a file every 100 ms while it lives: a stream still recording.
+class GrowingFile {
+ public:
+  // The file exists once the constructor returns.
+  explicit GrowingFile(const std::string& path) : path_(path) {
+    Append();
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~GrowingFile() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  void Append() { std::ofstream(path_, std::ios::app) << std::string(4096, 'x'); }
+  void Run() {
+    while (!stop_) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      Append();
+    }
+  }
+  std::string path_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+class Resume : public enginetest::EngineFixture {
+ protected:
+  // Records `name` now for an hour; its ID, file and stream id.
+  int RecordNow(const std::wstring& name, std::string* path, long* stream) {
+    EXPECT_EQ(Add(name, 0, 3600, 1), 0);
+    const auto row = Rows("ID, FilePath", "Name = '" + tev::ToStdUtf8(name) + "'");
+    EXPECT_EQ(row.size(), 1u);
+    *path = row[0][1];
+    *stream = DVR::GetStreamId(tev::FromStdUtf8(*path));
+    EXPECT_NE(*stream, 0);
+    return std::stoi(row[0][0]);
+  }
+  // The process ends without a word: nothing in memory survives.
+  static void Crash() {
+    StreamTable().with([](std::map<std::wstring, long>& table) { table.clear(); });
+  }
+  std::string PathFor(const std::string& name) { return videoDir_ + "/" + name + ".asf"; }
+};
+
+TEST_F(Resume, AStreamStillWritingIsAdoptedAfterACrashAndAfterAShutdown) {
+  std::string path;
+  long stream = 0;
+  const int id = RecordNow(L"Film", &path, &stream);
+  const std::wstring widePath = tev::FromStdUtf8(path);
+
+  {
+    GrowingFile writing(path);
+    env_.Shift(600);
+    Crash();
+    streamer_.ClearRequests();
+    Schedules restarted;
+    restarted.ResumeRecordings();
+  }
+  // One stream, the old one, still known by its id; no second file.
+  EXPECT_EQ(Column(id, "Status"), "DVRSTATE_RECORDING");
+  EXPECT_EQ(Rows("ID").size(), 1u);
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
+  EXPECT_EQ(streamer_.CountOf(L"StopStream"), 0u);
+  EXPECT_EQ(DVR::GetStreamId(widePath), stream);
+
+  // A shutdown closes the row and leaves the stream running; the next run
+  // finds it still writing and takes the row back.
+  Schedules::StopAllRecordings();
+  ASSERT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
+  {
+    GrowingFile writing(path);
+    env_.Shift(60);
+    Crash();
+    Schedules restarted;
+    restarted.ResumeRecordings();
+  }
+  EXPECT_EQ(Column(id, "Status"), "DVRSTATE_RECORDING");
+  EXPECT_EQ(Column(id, "Duration"), "3600");
+  EXPECT_EQ(Rows("ID").size(), 1u);
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
+
+  // Its end report closes it as any recording.
+  Engine().NotifyRecordComplete(3600, widePath);
+  EXPECT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE");
+  EXPECT_EQ(DVR::GetStreamId(widePath), 0);
+}
+
+TEST_F(Resume, AStreamThatEndedIsStoppedAndTheRestRecordedOnce) {
+  std::string path;
+  long stream = 0;
+  const int id = RecordNow(L"Match", &path, &stream);
+  env_.Shift(1200);
+  Crash();
+  streamer_.ClearRequests();
+  Schedules restarted;
+  restarted.ResumeRecordings();
+
+  // The old stream is told to stop (the streamer may still run it), the
+  // row is closed, and one new stream records the rest into a new file.
+  ASSERT_EQ(streamer_.CountOf(L"StopStream"), 1u);
+  EXPECT_EQ(VUtil::GetLongElement(Last(streamer_, L"StopStream").get(), 0),
+            static_cast<int32_t>(stream));
+  EXPECT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
+  const auto rest = Rows("ID, FilePath, Status", "ID != " + std::to_string(id));
+  ASSERT_EQ(rest.size(), 1u);
+  EXPECT_EQ(rest[0][2], "DVRSTATE_RECORDING");
+  EXPECT_NE(rest[0][1], path);
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
+
+  // The old stream's end report comes late: the closed row keeps what it
+  // says, whatever the report claims.
+  const auto before = Rows("*", "ID = " + std::to_string(id));
+  Engine().NotifyRecordComplete(3600, tev::FromStdUtf8(path));
+  EXPECT_EQ(Rows("*", "ID = " + std::to_string(id)), before);
+
+  // A second restart in the same programme records nothing twice.
+  env_.Shift(60);
+  Crash();
+  streamer_.ClearRequests();
+  Schedules again;
+  again.ResumeRecordings();
+  EXPECT_EQ(Rows("ID", "Status = 'DVRSTATE_RECORDING'").size(), 1u);
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
+  EXPECT_EQ(streamer_.CountOf(L"StopStream"), 1u);
+}
+
+TEST_F(Resume, OnlyRecordingsAndMissedStartsAreResumed) {
+  const int64_t now = tev::Clock::Now();
+  std::map<std::string, int> left;
+  for (const char* status : {"DVRSTATE_SKIP", "DVRSTATE_TUNER_BUSY", "DVRSTATE_ERROR",
+                             "DVRSTATE_COMPLETE", "DVRSTATE_COMPLETE_PARTIAL", "DVRSTATE_CONFLICT",
+                             "DVRSTATE_DISK_FULL"}) {
+    RowSpec row;
+    row.name = status;
+    row.status = status;
+    row.start = now - 600;
+    row.duration = 3600;
+    row.path = PathFor(status);
+    left[status] = InsertRow(dbPath_, row);
+  }
+  RowSpec late;
+  late.name = "Late";
+  late.status = "DVRSTATE_SCHEDULED";
+  late.start = now - 1200;
+  late.duration = 3600;
+  late.path = PathFor("Late");
+  const int lateId = InsertRow(dbPath_, late);
+  const auto before = Rows("*", "ID != " + std::to_string(lateId));
+
+  Schedules::NotePreviousRun();
+  Engine().ResumeRecordings();
+  EXPECT_EQ(Rows("*", "ID != " + std::to_string(lateId)), before);
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
+
+  // The programme whose start was missed records the rest in its own row.
+  EXPECT_EQ(Column(lateId, "Status"), "DVRSTATE_SCHEDULED");
+  EXPECT_NEAR(std::stoi(Column(lateId, "Duration")), 2400, 2);
+  {
+    PMutexLock lock(EngineMutex());
+    Engine().StartRecordingIfAppropriate();
+  }
+  EXPECT_EQ(Column(lateId, "Status"), "DVRSTATE_RECORDING");
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
+  EXPECT_EQ(Rows("ID").size(), left.size() + 1);
+}
+
+TEST_F(Resume, HousekeepingAfterARestartLeavesThisRunsRows) {
+  const int64_t now = tev::Clock::Now();
+  RowSpec stale;
+  stale.name = "Stale";
+  stale.start = now - 9000;
+  stale.duration = 1800;
+  stale.path = PathFor("Stale");
+  const int staleId = InsertRow(dbPath_, stale);
+  Schedules::NotePreviousRun();
+
+  // Requests are served before start-up has finished: an open-ended
+  // recording started now has its end at its start.
+  ASSERT_EQ(Add(L"Open", 0, 0, 1), 0);
+  const int open = std::stoi(Rows("ID", "Name = 'Open'")[0][0]);
+  ASSERT_EQ(Column(open, "Status"), "DVRSTATE_RECORDING");
+  env_.Shift(10);
+  streamer_.ClearRequests();
+  Engine().ResumeRecordings();
+
+  EXPECT_TRUE(Rows("ID", "ID = " + std::to_string(staleId)).empty());
+  EXPECT_EQ(Column(open, "Status"), "DVRSTATE_RECORDING");
+  EXPECT_EQ(streamer_.CountOf(L"StopStream"), 0u);
+  EXPECT_FALSE(log_->HasPart(LOG_DEBUG, L"Delete old recording Open"));
+}
+
+}  // namespace
