@@ -33,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchSatellites.h"
 #include "bench/BenchSupport.h"
 #include "bus/CVelAtl.h"
 #include "db/Config.h"
@@ -58,24 +59,8 @@ using bench::Median;
 using bench::Micros;
 using tev::peers::Value;
 
-// Answers every call with one text of a medium id's size.
-class Echo : public VelSatellite {
- public:
-  void DefineServices() override { AddService(L"Echo", L"Echo", new Reply); }
-
- private:
-  struct Reply : VelSatelliteDelegateGeneric {
-    int invoke(const std::wstring&, const VARIANT&, VARIANT* out) override {
-      Value::Str(L"M12345").CopyTo(out);
-      return 0;
-    }
-  };
-};
-
-class Client : public VelSatellite {
- public:
-  void DefineServices() override {}
-};
+using bench::Client;
+using bench::Echo;
 
 Value ScheduleRequest(int64_t start, const std::wstring& name) {
   return Value::Array({Value::Str(L"bob"), Value::Str(L"BBC One"), Value::Str(L"ch1"),
@@ -139,9 +124,18 @@ void MeasureDueStarts(Schedules& engine, tev::test::FakeEnv& env, std::mutex& ar
   for (int k = 0; k < 20; ++k) {
     const int64_t start = (tev::Clock::Now() / 60 + 10) * 60;
     AutoVariant out;
-    if (engine.Add(L"bob", L"BBC One", L"video/x-tv", L"ch1", L"", L"", L"", start, 600,
-                   L"Due " + std::to_wstring(k), L"", L"", L"high", L"t1", L"", 2, 0, L"",
-                   false, &out, false, 0) != 0) {
+    RecordingRequest request;
+    request.user = L"bob";
+    request.channelName = L"BBC One";
+    request.channelMimetype = L"video/x-tv";
+    request.channel = L"ch1";
+    request.start = start;
+    request.duration = 600;
+    request.name = L"Due " + std::to_wstring(k);
+    request.quality = L"high";
+    request.tuner = L"t1";
+    request.keepUntil = 2;
+    if (engine.Add(request, &out) != 0) {
       continue;
     }
     const int64_t dueMs = (start + 1 - padding) * 1000;  // stored start is minute + 1
@@ -236,7 +230,6 @@ void MeasureAt(int rows, const std::wstring& host, int runs, const std::string& 
     PVRVel::SetLive(&pvr);
     Config::SetString(kConfigVideoDirectory, tev::FromStdUtf8(folder + "/Recorded TV"));
     Config::SetString(kConfigRecordPadding, L"30");
-    DVR::ResetRecordingDirectoryCache();
     // The timer is process-wide and the last size's shutdown cancelled it.
     StandByWaitableTimer::Instance().ResetForTest();
     Schedules& engine = pvr.GetSchedules();
@@ -279,7 +272,8 @@ void MeasureAt(int rows, const std::wstring& host, int runs, const std::string& 
       BumpedSet bumped;
       auto a = std::chrono::steady_clock::now();
       engine.CheckForScheduleConflicts(L"Programme", L"tv.99", L"video/x-tv", programme, 3600,
-                                       &list, 0, 0, false, false, L"", false, false, bumped);
+                                       &list, 0, 0, false, false, L"", false, false, bumped,
+                                       tev::Clock::Now());
       auto b = std::chrono::steady_clock::now();
       if (run > 0) figures.conflictChecks.push_back(Micros(a, b));  // the first fills the tuner cache
     }

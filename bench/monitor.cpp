@@ -119,7 +119,6 @@ int main() {
     } else {
       PVRVel::SetLive(&pvr);
       Config::SetString(kConfigVideoDirectory, tev::FromStdUtf8(folder));
-      DVR::ResetRecordingDirectoryCache();
       Schedules& engine = pvr.GetSchedules();
       engine.LoadFolders();
       FillFolderAndTable(folder);

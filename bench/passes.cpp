@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSatellites.h"
 #include "bench/BenchSupport.h"
 #include "bus/CVelAtl.h"
 #include "db/Config.h"
@@ -47,23 +48,8 @@ const int kSlotsPerDay = 48;
 const int kGuidePasses = 60;
 const int kFixedPasses = 40;
 
-class Echo : public VelSatellite {
- public:
-  void DefineServices() override { AddService(L"Echo", L"Echo", new Reply); }
-
- private:
-  struct Reply : VelSatelliteDelegateGeneric {
-    int invoke(const std::wstring&, const VARIANT&, VARIANT* out) override {
-      Value::Str(L"M12345").CopyTo(out);
-      return 0;
-    }
-  };
-};
-
-class Client : public VelSatellite {
- public:
-  void DefineServices() override {}
-};
+using bench::Client;
+using bench::Echo;
 
 // Local midnight of today, as the guide's wall clock (local read as UTC).
 int64_t GuideMidnight() {
@@ -209,7 +195,6 @@ int main(int argc, char** argv) {
     client.SetRequestTimeout(30000);
     Config::SetString(kConfigVideoDirectory, tev::FromStdUtf8(folder + "/Recorded TV"));
     Config::SetString(kConfigAudioDirectory, tev::FromStdUtf8(folder + "/Recorded TV"));
-    DVR::ResetRecordingDirectoryCache();
     FillTable();
 
     // The 100 passes, written without their first search.

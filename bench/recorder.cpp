@@ -136,7 +136,6 @@ int main(int argc, char** argv) {
     } else {
       PVRVel::SetLive(&pvr);
       Config::SetString(kConfigVideoDirectory, tev::FromStdUtf8(folder + "/Recorded TV"));
-      DVR::ResetRecordingDirectoryCache();
 
       // 1. A unique name past 9 taken ones.
       const int64_t start = LocalTime(2031, 3, 4, 20);

@@ -15,22 +15,23 @@
 #include "support/VUtil.h"
 
 int CVelAtl::ScheduleRecording(const std::wstring&, const VARIANT& in, VARIANT* out) {
-  const std::wstring user = VUtil::GetStringElement(in, 0);
-  const std::wstring channelName = VUtil::GetStringElement(in, 1);
-  const std::wstring channel = VUtil::GetStringElement(in, 2);
-  const int64_t start = VUtil::GetDateElement(in, 3) + GetTimeZoneOffset();
-  const int32_t duration = VUtil::GetLongElement(in, 4) / 1000;
-  const std::wstring name = VUtil::GetStringElement(in, 5);
-  const std::wstring category = VUtil::GetStringElement(in, 6);
-  const std::wstring description = VUtil::GetStringElement(in, 7);
-  const std::wstring quality = VUtil::GetStringElement(in, 8);
-  const std::wstring tuner = VUtil::GetStringElement(in, 9);
-  const std::wstring subtitle = VUtil::GetStringElement(in, 10);
-  const int32_t keepUntil = VUtil::GetLongElement(in, 11);
+  RecordingRequest request;
+  request.user = VUtil::GetStringElement(in, 0);
+  request.channelName = VUtil::GetStringElement(in, 1);
+  request.channel = VUtil::GetStringElement(in, 2);
+  request.start = VUtil::GetDateElement(in, 3) + GetTimeZoneOffset();
+  request.duration = VUtil::GetLongElement(in, 4) / 1000;
+  request.name = VUtil::GetStringElement(in, 5);
+  request.category = VUtil::GetStringElement(in, 6);
+  request.description = VUtil::GetStringElement(in, 7);
+  request.quality = VUtil::GetStringElement(in, 8);
+  request.tuner = VUtil::GetStringElement(in, 9);
+  request.subtitle = VUtil::GetStringElement(in, 10);
+  request.keepUntil = VUtil::GetLongElement(in, 11);
   const long length = VUtil::GetArrayLength(in);
-  const int32_t recordNow = length > 12 ? VUtil::GetLongOrEmptyElement(in, 12) : 0;
-  const std::wstring episodeUrl = length > 13 ? VUtil::GetStringElement(in, 13) : std::wstring();
-  const bool allow = length > 14 ? VUtil::GetLongOrEmptyElement(in, 14) != 0 : false;
+  request.recordNow = length > 12 ? VUtil::GetLongOrEmptyElement(in, 12) : 0;
+  request.episodeUrl = length > 13 ? VUtil::GetStringElement(in, 13) : std::wstring();
+  request.allow = length > 14 ? VUtil::GetLongOrEmptyElement(in, 14) != 0 : false;
 
   const int64_t now = tev::Clock::Now();
   // The start of a record-now request is not used: an empty date (1970) in
@@ -38,35 +39,35 @@ int CVelAtl::ScheduleRecording(const std::wstring&, const VARIANT& in, VARIANT* 
   // line cannot show it.
   std::wstring startText;
   try {
-    startText = FormatTime(start);
+    startText = FormatTime(request.start);
   } catch (const VelException&) {
     startText = L"-";
   }
   LogDebug(L"Times Start %ls %d, Duration %d, Now %ls %d", startText.c_str(),
-           static_cast<int32_t>(start), duration, FormatTime(now).c_str(),
+           static_cast<int32_t>(request.start), request.duration, FormatTime(now).c_str(),
            static_cast<int32_t>(now));
 
   Schedules* engine = EngineOf(this, L"ScheduleRecording");
   if (engine == nullptr) return -1;
-  std::wstring mimetype, path, thumbnailId, rating, tags, mediaType;
-  const int found = GetMediumInfo(user, channel, &mimetype, &path, &thumbnailId, &rating, &tags,
-                                  &mediaType);
+  std::wstring path, mediaType;
+  const int found =
+      GetMediumInfo(request.user, request.channel, &request.channelMimetype, &path,
+                    &request.thumbnailId, &request.rating, &request.tags, &mediaType);
   // A positive answer is the bus library's: the media library was not
   // reached, which is no reason to look for another file name.
   if (found > 0) {
     LogError(L"ScheduleRecording: the media library could not be asked for channel %ls (bus "
              L"failure %d)",
-             channel.c_str(), found);
+             request.channel.c_str(), found);
     return kResultBusFailure;
   }
-  if (found < 0 || mimetype.empty()) {
+  if (found < 0 || request.channelMimetype.empty()) {
     std::wstring unused;
-    const int code = GetMediumFromId(user, channel, &mimetype, &unused);
+    const int code =
+        GetMediumFromId(request.user, request.channel, &request.channelMimetype, &unused);
     if (code != 0) return code;
   }
-  return engine->Add(user, channelName, mimetype, channel, thumbnailId, rating, tags, start,
-                     duration, name, category, description, quality, tuner, subtitle, keepUntil,
-                     recordNow, episodeUrl, allow, out, false, 0);
+  return engine->Add(request, out);
 }
 
 namespace {

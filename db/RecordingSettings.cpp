@@ -34,9 +34,8 @@ PMutex& SettingsMutex() {
   return *mutex;
 }
 
-// Guarded by SettingsMutex().
-int64_t g_freeSpaceRequired = 0;
-std::wstring g_paddingCache;
+int64_t g_freeSpaceRequired TEV_GUARDED_BY(SettingsMutex()) = 0;
+std::wstring g_paddingCache TEV_GUARDED_BY(SettingsMutex());
 
 std::wstring DefaultFolder(const wchar_t* name) {
   std::wstring documents;

@@ -111,11 +111,8 @@ class DVR {
 
   // --- Folders and types ---
   // The video folder for mimetypes beginning with "video", else the audio
-  // folder; each read from the Config table the first time it is needed
-  // and kept while not empty.
+  // folder: the live engine's, else the stored setting, else the default.
   static std::wstring GetRecordingDirectory(const std::wstring& channelMimetype);
-  // Forgets the cached folders (the next use reads the Config table).
-  static void ResetRecordingDirectoryCache();
 
   // Throw VelException for a mimetype without an entry (ERROR logged).
   static std::wstring GetFileExtention(const std::wstring& channelMimetype);

@@ -1,11 +1,12 @@
 // The mimetype tables of the whole system and the recording folders.
 #include <cwctype>
-#include <mutex>
 #include <string>
 
 #include "db/Config.h"
 #include "db/RecordingSettings.h"
 #include "dvr/DVR.h"
+#include "engine/Schedules.h"
+#include "module/PVRVel.h"
 #include "support/Log.h"
 #include "vel/VelException.h"
 
@@ -50,11 +51,6 @@ std::wstring ExtensionOf(const std::wstring& path) {
   size_t dot = path.rfind(L'.');
   return dot == std::wstring::npos ? std::wstring() : path.substr(dot + 1);
 }
-
-// The recording-directory cache.
-std::mutex g_directoryMutex;
-std::wstring g_videoDirectory;
-std::wstring g_audioDirectory;
 
 }  // namespace
 
@@ -119,26 +115,19 @@ bool DVR::IsRecordingExtension(const std::wstring& filePath) {
 
 std::wstring DVR::GetRecordingDirectory(const std::wstring& channelMimetype) {
   const bool video = channelMimetype.compare(0, 5, L"video") == 0;
-  std::wstring& cached = video ? g_videoDirectory : g_audioDirectory;
-  {
-    std::lock_guard<std::mutex> hold(g_directoryMutex);
-    if (!cached.empty()) return cached;
+  // The engine owns the folders (start-up loads them, the setters change
+  // them); the settings stand in while there is no engine or it has not
+  // loaded them yet.
+  if (PVRVel* pvr = PVRVel::Live()) {
+    const Schedules& engine = pvr->GetSchedules();
+    std::wstring folder = video ? engine.VideoDirectory() : engine.AudioDirectory();
+    if (!folder.empty()) return folder;
   }
-  // Read without the cache lock: a statement takes the database lock.
   std::wstring stored = Config::GetString(video ? kConfigVideoDirectory : kConfigAudioDirectory);
   if (stored.empty()) {
-    // A request that arrives before start-up has filled the setting gets
-    // the folder start-up will store, not the root of the file system; it
-    // is not cached, so the stored setting wins once it is there.
+    // Before start-up has filled the setting: the folder start-up will
+    // store, not the root of the file system.
     return video ? RecordingSettings::DefaultVideoFolder() : RecordingSettings::DefaultAudioFolder();
   }
-  std::lock_guard<std::mutex> hold(g_directoryMutex);
-  if (cached.empty()) cached = stored;
-  return cached;
-}
-
-void DVR::ResetRecordingDirectoryCache() {
-  std::lock_guard<std::mutex> hold(g_directoryMutex);
-  g_videoDirectory.clear();
-  g_audioDirectory.clear();
+  return stored;
 }

@@ -16,7 +16,6 @@
 #include "db/Schedule.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
-#include "engine/CompletionSeams.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
 #include "module/PVRVel.h"

@@ -6,7 +6,4 @@
 // unless a test shortens it); the wait follows the environment's clock.
 void SetThumbnailDelayForTest(unsigned int milliseconds);
 
-// Lets ChangeRecordingToCompletePartial run again in this process.
-void ResetOrphanCleanupForTest();
-
 #endif  // TEV_ENGINE_COMPLETIONSEAMS_H_

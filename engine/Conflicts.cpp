@@ -152,7 +152,7 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
                                          int32_t leaveOutId, int32_t priority, bool displace,
                                          bool ownChannel, const std::wstring& channelName,
                                          bool force, bool includeSkipped, BumpedSet& bumped,
-                                         bool queryOnly) {
+                                         int64_t now, bool queryOnly) {
   std::wstring s, e;
   try {
     s = FormatTime3(start);
@@ -209,13 +209,13 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
     }
     active.push_back(&row);
   };
-  auto bump = [this, &bumped, &addActive, queryOnly](Schedule& row) {
+  auto bump = [this, &bumped, &addActive, queryOnly, now](Schedule& row) {
     if (row.m_status == kSkip) return;
     if (queryOnly) {
       addActive(row);
       return;
     }
-    BumpSchedule(row);
+    BumpSchedule(row, now);
     bumped[row.m_id] = kBumpedChanged;
   };
   // A row that wins against the program: counted, or bumped when forced.
@@ -249,8 +249,7 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
         if (force) {
           bump(row);
         } else if (row.m_status != kConflict &&
-                   SetScheduleStatus(row, kConflict, tev::Clock::Now(),
-                                     StatusReason::kConflictCheck)) {
+                   SetScheduleStatus(row, kConflict, now, StatusReason::kConflictCheck)) {
           bumped[row.m_id] = kBumpedChanged;
         }
       }
@@ -270,11 +269,11 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
   return 101;
 }
 
-void Schedules::BumpSchedule(Schedule& row) {
+void Schedules::BumpSchedule(Schedule& row, int64_t now) {
   if (row.m_status != kRecording) {
     // A failed write is logged and keeps the row's state; the bumped set
     // republishes the row as stored either way.
-    static_cast<void>(SetScheduleStatus(row, kSkip, tev::Clock::Now(), StatusReason::kBumped));
+    static_cast<void>(SetScheduleStatus(row, kSkip, now, StatusReason::kBumped));
   } else {
     CancelScheduledRecording(row.m_id);
   }
@@ -423,7 +422,8 @@ int Schedules::GetConflicts(const VARIANT& in, VARIANT* out) {
     int result = CheckForScheduleConflicts(schedule.m_name, schedule.m_channel,
                                            schedule.m_channelMimetype, schedule.m_startTime,
                                            schedule.m_duration, &list, schedule.m_id, 0, false,
-                                           false, std::wstring(), false, true, bumped, true);
+                                           false, std::wstring(), false, true, bumped,
+                                           tev::Clock::Now(), true);
     if (list.get().vt != VT_EMPTY) {
       VUtil::CreateArray(out, VT_VARIANT, 1);
       VUtil::PutElement(out, 0, list.get());

@@ -20,7 +20,6 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
-#include "platform/Clock.h"
 #include "platform/Env.h"
 #include "platform/FreeSpace.h"
 #include "support/Log.h"
@@ -67,7 +66,7 @@ int64_t FileKilobytes(const std::wstring& path) {
 }  // namespace
 
 bool Schedules::ClearDiskSpace(const std::wstring& directory, const std::wstring& channelMimetype,
-                               int64_t duration, const std::wstring& /*quality*/) {
+                               int64_t duration, const std::wstring& /*quality*/, int64_t now) {
   const int64_t spaceNeeded = duration * KilobytesPerSecond(channelMimetype);
   const int64_t spaceAvail = tev::GetFreeDiskSpace(directory);
   const int64_t floor = RecordingSettings::FreeSpaceRequired();
@@ -79,23 +78,24 @@ bool Schedules::ClearDiskSpace(const std::wstring& directory, const std::wstring
 
   LogDebug(L"ClearDiskSpace: Not enough disk space");
   SQLite candidates;
-  if (!candidates.RunQuery(CandidateStatement(directory, tev::Clock::Now()), L"ClearDiskSpace")) {
+  if (!candidates.RunQuery(CandidateStatement(directory, now), L"ClearDiskSpace")) {
     return false;
   }
   return DeleteOldRecordings(directory, candidates, spaceNeeded, spaceAvail);
 }
 
 bool Schedules::ClearDiskSpaceForSchedule(const std::wstring& channelMimetype, int32_t scheduleId,
-                                          int64_t duration, const std::wstring& quality) {
+                                          int64_t duration, const std::wstring& quality,
+                                          int64_t now) {
   if (ClearDiskSpace(DVR::GetRecordingDirectory(channelMimetype), channelMimetype, duration,
-                     quality)) {
+                     quality, now)) {
     return true;
   }
   Schedule row(scheduleId);
   if (row.m_id != 0) {
     // A failed write is logged; the start is refused either way.
     static_cast<void>(
-        SetScheduleStatus(row, DVRSTATE_DISK_FULL, tev::Clock::Now(), StatusReason::kDiskFull));
+        SetScheduleStatus(row, DVRSTATE_DISK_FULL, now, StatusReason::kDiskFull));
   }
   return false;
 }

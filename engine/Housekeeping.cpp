@@ -20,7 +20,6 @@
 #include "db/Transaction.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
-#include "engine/CompletionSeams.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
 #include "platform/Clock.h"
@@ -30,9 +29,6 @@ namespace {
 
 // How long after its end a row may stay recording while the module runs.
 constexpr int64_t kOrphanGrace = 60;
-
-// Set at load; cleared by the first orphan clean-up of the process.
-std::atomic<bool> g_orphanCleanupPending{true};
 
 // The highest row ID when the database was opened: rows up to it were left
 // by the previous run. Until it is known every row counts as such.
@@ -47,8 +43,6 @@ std::wstring RecordingRowsStatement() {
 }
 
 }  // namespace
-
-void ResetOrphanCleanupForTest() { g_orphanCleanupPending = true; }
 
 void Schedules::NotePreviousRun() {
   SQLite query;
@@ -101,7 +95,7 @@ void Schedules::PruneOrphanedRecordings() {
 }
 
 void Schedules::ChangeRecordingToCompletePartial() {
-  if (!g_orphanCleanupPending.exchange(false)) return;
+  if (!m_orphanCleanupPending.exchange(false)) return;
   ChangePastScheduledToMissed();
   SQLite query;
   // Only rows of the previous run are orphans, and of those only the ones

@@ -31,7 +31,7 @@ namespace {
 const wchar_t kAutomatic[] = L"Automatic";
 const wchar_t kManual[] = L"Manual";
 
-std::set<std::wstring>& PendingFiles() {
+std::set<std::wstring>& PendingFiles() TEV_REQUIRES(StartingSetMutex()) {
   static tev::NoDestructor<std::set<std::wstring>> files;
   return *files;
 }
@@ -72,92 +72,96 @@ void Schedules::RemovePendingFile(const std::wstring& filePath) {
   PendingFiles().erase(filePath);
 }
 
-int Schedules::Add(const std::wstring& user, const std::wstring& channelName,
-                   const std::wstring& channelMimetype, const std::wstring& channel,
-                   const std::wstring& thumbnailId, const std::wstring& rating,
-                   const std::wstring& tags, int64_t start, int32_t duration,
-                   const std::wstring& name, const std::wstring& category,
-                   const std::wstring& description, const std::wstring& quality,
-                   const std::wstring& tuner, const std::wstring& subtitle, int32_t keepUntil,
-                   int32_t recordNow, const std::wstring& episodeUrlIn, bool allow,
-                   VARIANT* result, bool existingRow, int32_t existingId) {
-  LogInfo(L"SCHEDULE %ls  channel name: %ls mime: %ls channel: %ls start time: %d duration: %d "
-          L"category: %ls description: %ls user: %ls quality: %ls tuner: %ls subTitle %ls "
-          L"keepUntil %d recordNow %d",
-          name.c_str(), channelName.c_str(), channelMimetype.c_str(), channel.c_str(),
-          static_cast<int32_t>(start), duration, category.c_str(), description.c_str(),
-          user.c_str(), quality.c_str(), tuner.c_str(), subtitle.c_str(), keepUntil, recordNow);
-  std::wstring episodeUrl = episodeUrlIn;
+int Schedules::Add(const RecordingRequest& request, VARIANT* result) {
+  LogInfo(
+      L"SCHEDULE %ls  channel name: %ls mime: %ls channel: %ls start time: %d duration: %d "
+      L"category: %ls description: %ls user: %ls quality: %ls tuner: %ls subTitle %ls "
+      L"keepUntil %d recordNow %d",
+      request.name.c_str(), request.channelName.c_str(), request.channelMimetype.c_str(),
+      request.channel.c_str(), static_cast<int32_t>(request.start), request.duration,
+      request.category.c_str(), request.description.c_str(), request.user.c_str(),
+      request.quality.c_str(), request.tuner.c_str(), request.subtitle.c_str(), request.keepUntil,
+      request.recordNow);
+  std::wstring episodeUrl = request.episodeUrl;
+  int64_t start = request.start;
+  const bool existingRow = request.existingId != 0;
   NewRow row;
   try {
     const int64_t now = tev::Clock::Now();
-    start = recordNow == 0 ? start / 60 * 60 + 1 : now;
+    start = request.recordNow == 0 ? start / 60 * 60 + 1 : now;
     if (start < now) start = now;
     LogDebug(L"Times Start %ls %d, Duration %d, Now %d", FormatTime(start).c_str(),
-             static_cast<int32_t>(start), duration, static_cast<int32_t>(now));
-    int64_t end = start + duration;
+             static_cast<int32_t>(start), request.duration, static_cast<int32_t>(now));
+    int64_t end = start + request.duration;
     LogDebug(L"End %ls %ud, Now %ls %ud", FormatTime(end).c_str(), static_cast<uint32_t>(end),
              FormatTime(now).c_str(), static_cast<uint32_t>(now));
 
     int32_t remaining = (start <= now && now < end) ? static_cast<int32_t>(end - now) : 0;
-    if (recordNow == 1 && !DVR::IsTVMimetype(channelMimetype)) remaining = duration;
+    if (request.recordNow == 1 && !DVR::IsTVMimetype(request.channelMimetype))
+      remaining = request.duration;
 
     row.m_status = DVRSTATE_SCHEDULED;
     row.m_type = kAutomatic;
-    row.m_filePath = UniqueFileName(channelMimetype, channelName, name, start, existingId);
+    row.m_filePath = UniqueFileName(request.channelMimetype, request.channelName, request.name,
+                                    start, request.existingId);
     if (row.m_filePath.empty()) return kResultNoUniqueFileName;
 
     BumpedSet bumped;
-    const int conflicts = CheckForScheduleConflicts(name, channel, channelMimetype, start,
-                                                    duration, result, existingId, 0, allow,
-                                                    false, std::wstring(), allow, false, bumped);
+    const int conflicts = CheckForScheduleConflicts(
+        request.name, request.channel, request.channelMimetype, start, request.duration, result,
+        request.existingId, 0, request.allow, false, std::wstring(), request.allow, false, bumped,
+        now);
     PublishBumped(bumped);
     if (conflicts != 0) return conflicts;
 
     row.startText = FormatTime3(start);
     row.endText = FormatTime3(end);
-    row.m_user = user;
-    row.m_channelName = channelName;
-    row.m_channelMimetype = channelMimetype;
-    row.m_channel = channel;
-    row.m_name = name;
-    row.m_category = category;
-    row.m_description = description;
-    row.m_quality = quality;
-    row.m_tuner = tuner;
-    row.m_subtitle = subtitle;
-    row.m_episodeTitle = subtitle;
-    row.m_keepUntil = keepUntil;
-    row.m_duration = duration;
+    row.m_user = request.user;
+    row.m_channelName = request.channelName;
+    row.m_channelMimetype = request.channelMimetype;
+    row.m_channel = request.channel;
+    row.m_name = request.name;
+    row.m_category = request.category;
+    row.m_description = request.description;
+    row.m_quality = request.quality;
+    row.m_tuner = request.tuner;
+    row.m_subtitle = request.subtitle;
+    row.m_episodeTitle = request.subtitle;
+    row.m_keepUntil = request.keepUntil;
+    row.m_duration = request.duration;
 
     // The path under which a row was written before the recorder was asked,
     // or empty when none was.
     std::wstring writtenPath;
-    const bool startsNow = remaining > 0 || (recordNow != 0 && duration == 0);
+    const bool startsNow = remaining > 0 || (request.recordNow != 0 && request.duration == 0);
     if (startsNow) {
       CVelAtl* vel = TheVel();
       std::wstring mimetype, url, unusedThumbnail, unusedRating, unusedTags, mediaType;
-      int code = vel == nullptr ? 115
-                                : vel->GetMediumInfo(user, channel, &mimetype, &url,
-                                                     &unusedThumbnail, &unusedRating,
-                                                     &unusedTags, &mediaType);
+      int code = vel == nullptr
+                     ? 115
+                     : vel->GetMediumInfo(request.user, request.channel, &mimetype, &url,
+                                          &unusedThumbnail, &unusedRating, &unusedTags, &mediaType);
       if (code != 0) return code;
       bool urlHadWildcards = false;
       if (!url.empty()) urlHadWildcards = DVR::ReplaceWildcardInUrl(url, row.startText) != url;
       if (mimetype != L"video/x-inputdevice") episodeUrl.clear();
-      const std::wstring directory = DVR::GetRecordingDirectory(channelMimetype);
+      const std::wstring directory = DVR::GetRecordingDirectory(request.channelMimetype);
       code = CheckDirectoryWritable(directory);
       if (code != 0) return code;
 
-      remaining = CalculateAppropriateDuration(remaining, channelMimetype, channel, start, end);
+      remaining = CalculateAppropriateDuration(remaining, request.channelMimetype, request.channel,
+                                               start, end);
       row.m_duration = remaining;
-      if (remaining > 0 && !ClearDiskSpace(directory, channelMimetype, remaining, quality)) {
+      if (remaining > 0 &&
+          !ClearDiskSpace(directory, request.channelMimetype, remaining, request.quality,
+                                           now)) {
         return kResultDiskFull;
       }
 
       start = tev::Clock::Now();
       if (!urlHadWildcards) {
-        row.m_filePath = UniqueFileName(channelMimetype, channelName, name, start, existingId);
+        row.m_filePath = UniqueFileName(request.channelMimetype, request.channelName, request.name,
+                                        start, request.existingId);
         if (row.m_filePath.empty()) return kResultNoUniqueFileName;
       } else {
         row.startText = FormatTime3(start);
@@ -177,14 +181,14 @@ int Schedules::Add(const std::wstring& user, const std::wstring& channelName,
       }
 
       std::wstring recordedPath = row.m_filePath;
-      code = DVR::StartRecording(user, episodeUrl, channelMimetype, &recordedPath, channel,
-                                 remaining, quality, true, row.startText);
+      code = DVR::StartRecording(request.user, episodeUrl, request.channelMimetype, &recordedPath,
+                                 request.channel, remaining, request.quality, true, row.startText);
       if (code != 0) {
         SQLite remove;
-        remove.RunQuery(tev::WFormat(L"DELETE FROM Schedules WHERE %ls = '%ls' AND %ls = '%ls'",
-                                     L"FilePath", SQLite::Escape(row.m_filePath).c_str(),
-                                     L"Status", DVRSTATE_RECORDING),
-                        L"Schedules::Add");
+        remove.RunQuery(
+            tev::WFormat(L"DELETE FROM Schedules WHERE %ls = '%ls' AND %ls = '%ls'", L"FilePath",
+                         SQLite::Escape(row.m_filePath).c_str(), L"Status", DVRSTATE_RECORDING),
+            L"Schedules::Add");
         DVR::DeleteFile(row.m_filePath);
         LogDebug(L"Deleting %ls because recording couldn't start", row.m_filePath.c_str());
         RemovePendingFile(row.m_filePath);
@@ -203,7 +207,7 @@ int Schedules::Add(const std::wstring& user, const std::wstring& channelName,
       }
       row.m_status = DVRSTATE_RECORDING;
       row.m_type = kManual;
-    } else if (recordNow != 0 && episodeUrl.empty()) {
+    } else if (request.recordNow != 0 && episodeUrl.empty()) {
       return kResultNothingToRecord;
     }
     row.m_episodeUrl = episodeUrl;
@@ -221,11 +225,12 @@ int Schedules::Add(const std::wstring& user, const std::wstring& channelName,
     RemovePendingFile(row.m_filePath);
 
     const std::wstring readBack =
-        existingRow ? tev::WFormat(L"SELECT * FROM Schedules WHERE ID = %d", existingId)
-                    : tev::WFormat(L"SELECT * FROM Schedules WHERE FilePath = '%ls' AND "
-                                   L"Status='%ls'",
-                                   SQLite::Escape(row.m_filePath).c_str(),
-                                   SQLite::Escape(row.m_status).c_str());
+        existingRow
+            ? tev::WFormat(L"SELECT * FROM Schedules WHERE ID = %d", request.existingId)
+            : tev::WFormat(
+                  L"SELECT * FROM Schedules WHERE FilePath = '%ls' AND "
+                  L"Status='%ls'",
+                  SQLite::Escape(row.m_filePath).c_str(), SQLite::Escape(row.m_status).c_str());
     SQLite query;
     if (!query.RunQuery(readBack, L"Schedules::Add")) return kResultStatementFailed;
     if (query.GetRowCount() != 1) {
@@ -236,19 +241,19 @@ int Schedules::Add(const std::wstring& user, const std::wstring& channelName,
     Schedule added;
     added.FillFromRow(query);
     if (!existingRow) {
-      added.m_thumbnailId = thumbnailId;
-      added.m_rating = rating;
-      added.m_tags = tags;
+      added.m_thumbnailId = request.thumbnailId;
+      added.m_rating = request.rating;
+      added.m_tags = request.tags;
       Schedule::AddMedium(added, true);
     }
     SetRecordingTimer();
     if (remaining > 0) {
-      if (CVelAtl* vel = TheVel()) vel->NotifyStartRecording(added.m_id, added.m_name,
-                                                             added.m_channelName);
+      if (CVelAtl* vel = TheVel())
+        vel->NotifyStartRecording(added.m_id, added.m_name, added.m_channelName);
       LogDebug(L"Done Notifying start recording");
     }
-    const std::wstring mediumId = TheVel() != nullptr ? LocalIds::GetScheduleMediumId(added.m_id)
-                                                      : std::wstring();
+    const std::wstring mediumId =
+        TheVel() != nullptr ? LocalIds::GetScheduleMediumId(added.m_id) : std::wstring();
     if (result != nullptr) {
       VariantClear(result);
       result->vt = VT_BSTR;

@@ -11,6 +11,7 @@
 #include "bus/CVelAtl.h"
 #include "db/Schedule.h"
 #include "db/SQLite.h"
+#include "db/Transaction.h"
 #include "db/TextNumbers.h"
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
@@ -157,9 +158,12 @@ void Schedule::AddMedia(const VARIANT& lists, bool flag) {
     long result = vel->Request(L"any", L"AddMedia", in, &out, 0, &retcodes);
     VUtil::GetElement(out, 0, &ids);
     if (VUtil::GetArrayLength(ids.get()) == n) {
+      // One commit for the batch's ids rather than one per row.
+      Transaction group(L"Schedule::AddMedia");
       for (long i = 0; i < n; ++i) {
         Schedules::AssignTevMediumId(paths[i], VUtil::GetStringElement(ids.get(), i));
       }
+      group.Commit();
     }
     if (result != 0) LogError(L"AddMedia vel request error: %x", static_cast<unsigned>(result));
   } catch (const VelException& e) {

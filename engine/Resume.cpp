@@ -148,10 +148,11 @@ void Schedules::ResumeRecordings() {
     }
     // A failed write is logged; the rest of the window is recorded anyway.
     static_cast<void>(SetScheduleStatus(schedule, closed, now, StatusReason::kResume));
-    Add(schedule.m_user, schedule.m_channelName, schedule.m_channelMimetype, schedule.m_channel,
-        std::wstring(), std::wstring(), std::wstring(), now, remaining, schedule.m_name,
-        schedule.m_category, schedule.m_description, schedule.m_quality, schedule.m_tuner,
-        schedule.m_subtitle, schedule.m_keepUntil, 1, std::wstring(), false, nullptr, false, 0);
+    RecordingRequest rest = RecordingRequest::Of(schedule);
+    rest.start = now;
+    rest.duration = remaining;
+    rest.recordNow = 1;
+    Add(rest, nullptr);
   }
 
   // A programme whose start passed while the module was down records what

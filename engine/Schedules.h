@@ -8,12 +8,15 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
 #include "engine/BumpedSet.h"
+#include "engine/RecordingRequest.h"
 #include "engine/DelayedThumbnails.h"
 #include "platform/Variant.h"
+#include "support/GlobalLocks.h"
 #include "support/PMutex.h"
 
 class FileSystemMonitor;
@@ -70,18 +73,9 @@ class Schedules {
   void SetRecordPadding(int32_t seconds);
 
   // --- Intake (engine/Intake.cpp) ---
-  // The one entry point for a new recording request. `recordNow`: 0 at the
-  // given time, 1 now, other non-zero now without the television rule.
-  // With `existingRow` the row `existingId` already exists and is not
-  // inserted. On 0 *result holds the new row's medium id as text.
-  int Add(const std::wstring& user, const std::wstring& channelName,
-          const std::wstring& channelMimetype, const std::wstring& channel,
-          const std::wstring& thumbnailId, const std::wstring& rating, const std::wstring& tags,
-          int64_t start, int32_t duration, const std::wstring& name,
-          const std::wstring& category, const std::wstring& description,
-          const std::wstring& quality, const std::wstring& tuner, const std::wstring& subtitle,
-          int32_t keepUntil, int32_t recordNow, const std::wstring& episodeUrl, bool allow,
-          VARIANT* result, bool existingRow, int32_t existingId);
+  // The one entry point for a new recording request. On 0 *result (when
+  // given) holds the new row's medium id as text.
+  int Add(const RecordingRequest& request, VARIANT* result);
   // Whether a row other than `scheduleId` already uses `filePath`.
   static bool HasDuplicate(const std::wstring& filePath, int scheduleId);
   // Writable-directory probe (engine/DirectoryProbe.cpp): 0 when a test
@@ -104,7 +98,7 @@ class Schedules {
   // Takes the engine lock and recomputes the next wake-up.
   void SetRecordingTimer();
   // Recomputes the timer's next wake-up. REQUIRES: EngineMutex() held.
-  void SetRecordingTimerInLock();
+  void SetRecordingTimerInLock() TEV_REQUIRES(EngineMutex());
   // Arms the engine's timer: 10 ms for a negative count, 2 s for 0.
   static void SetWakeUp(int32_t seconds, bool resume);
   // Body of the timer thread; `argument` is unused (the engine is `this`).
@@ -112,9 +106,9 @@ class Schedules {
 
   // --- Start and stop decisions (engine/StartStop.cpp, TunerCounts.cpp) ---
   // Tuners for the channel mimetype (cached 30 s); -1 when it has none.
-  int32_t GetTunerCount(const std::wstring& channelMimetype);
+  int32_t GetTunerCount(const std::wstring& channelMimetype) TEV_EXCLUDES(m_tunerCacheMutex);
   // Forgets the cached tuner counts (start-up).
-  static void ResetTunerCountCache();
+  void ResetTunerCountCache() TEV_EXCLUDES(m_tunerCacheMutex);
   // How many recordings of this channel mimetype may run at once.
   int32_t MaxSimultaneousRecordings(const std::wstring& channelMimetype);
   // Length to record: the time left before the start, the duration and the
@@ -134,13 +128,13 @@ class Schedules {
   // --- Disk space (engine/DiskSpace.cpp) ---
   // True when `directory` has room for `duration` seconds of the mimetype
   // plus the free-space floor, after deleting what the keep-until rules
-  // allow.
+  // allow as of `now`.
   bool ClearDiskSpace(const std::wstring& directory, const std::wstring& channelMimetype,
-                      int64_t duration, const std::wstring& quality);
+                      int64_t duration, const std::wstring& quality, int64_t now);
   // ClearDiskSpace for the mimetype's recording folder; on false the row
   // becomes DVRSTATE_DISK_FULL.
   bool ClearDiskSpaceForSchedule(const std::wstring& channelMimetype, int32_t scheduleId,
-                                 int64_t duration, const std::wstring& quality);
+                                 int64_t duration, const std::wstring& quality, int64_t now);
   // Deletes the candidate rows' files, oldest first, until there is room;
   // nothing when even all of them would not make enough.
   bool DeleteOldRecordings(const std::wstring& directory, SQLite& candidates,
@@ -179,8 +173,9 @@ class Schedules {
   static void RemoveOldSchedules();
   // Closes rows still recording more than a minute after their end.
   static void PruneOrphanedRecordings();
-  // Once per process: rows left recording by a crash become partial.
-  static void ChangeRecordingToCompletePartial();
+  // Once per engine (the first folder-monitor pass of a run): rows left
+  // recording by a crash become partial.
+  void ChangeRecordingToCompletePartial();
   // Closes every row in DVRSTATE_RECORDING (no stream is stopped).
   static void StopAllRecordings();
 
@@ -284,13 +279,14 @@ class Schedules {
   // skips, stops or sets to conflict are written at once and entered in
   // `bumped` with kBumpedChanged; republishing them is the caller's. With
   // `queryOnly` nothing is written or stopped: rows that would be skipped
-  // or stopped are reported as conflicts instead.
+  // or stopped are reported as conflicts instead. `now` is the caller's
+  // reading of the clock.
   int CheckForScheduleConflicts(const std::wstring& name, const std::wstring& channel,
                                 const std::wstring& channelMimetype, int64_t start,
                                 int32_t duration, VARIANT* conflicts, int32_t leaveOutId,
                                 int32_t priority, bool displace, bool ownChannel,
                                 const std::wstring& channelName, bool force,
-                                bool includeSkipped, BumpedSet& bumped,
+                                bool includeSkipped, BumpedSet& bumped, int64_t now,
                                 bool queryOnly = false);
   // After a change that may free a tuner: returns conflicting and skipped
   // rows that nothing blocks any more to scheduled (newest first) and
@@ -316,7 +312,7 @@ class Schedules {
   std::wstring m_thirdDirectory TEV_GUARDED_BY(m_folderMutex);
 
   // Skips a pending row (table and object) or cancels its recording.
-  void BumpSchedule(Schedule& row);
+  void BumpSchedule(Schedule& row, int64_t now);
   // The time change of UpdateMedium: writes the new start and duration
   // with a new file name and `row`'s status, republishes, and resubmits the
   // row to intake; when intake refuses, times, file and status go back to
@@ -328,13 +324,21 @@ class Schedules {
   // stored row `from`; false when either write failed.
   static bool WriteTimesAndStatus(Schedule& from, const Schedule& to, int64_t now);
 
-  PThread* m_timerThread = nullptr;  // owned; null until start-up
+  PThread* m_timerThread TEV_GUARDED_BY(EngineMutex()) = nullptr;  // owned; null before start-up
   DelayedThumbnails m_thumbnails;     // the delayed requests of start reports
   // One per folder kind: video, audio, Media Center. Constant after
   // construction (each monitor guards its own state).
   std::unique_ptr<FileSystemMonitor> m_monitors[3];
   std::atomic<bool> m_running{true};
   int32_t m_unused = 0;  // start-up sets it to -1
+  // Cleared by the first ChangeRecordingToCompletePartial.
+  std::atomic<bool> m_orphanCleanupPending{true};
+
+  // Tuner counts per channel mimetype as the TV service last gave them, and
+  // when (0: never). Held alone; the TV service is asked without it.
+  PMutex m_tunerCacheMutex;
+  std::map<std::wstring, int32_t> m_tunerCounts TEV_GUARDED_BY(m_tunerCacheMutex);
+  int64_t m_tunerCountsFilledAt TEV_GUARDED_BY(m_tunerCacheMutex) = 0;
 };
 
 #endif  // TEV_ENGINE_SCHEDULES_H_

@@ -1,7 +1,6 @@
 // The engine's side of the recording settings: its in-memory folders follow
 // the stored ones.
 #include "db/RecordingSettings.h"
-#include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "support/PMutexLock.h"
 
@@ -41,8 +40,6 @@ int Schedules::SetVideoRecordingDirectory(const std::wstring& folder) {
     m_videoDirectory = taken;
   }
   RepointFolderMonitor(L"video");
-  // New recordings go to the new folder from now on.
-  DVR::ResetRecordingDirectoryCache();
   return 0;
 }
 
@@ -55,7 +52,6 @@ int Schedules::SetAudioRecordingDirectory(const std::wstring& folder) {
     m_audioDirectory = taken;
   }
   RepointFolderMonitor(L"audio");
-  DVR::ResetRecordingDirectoryCache();
   return 0;
 }
 

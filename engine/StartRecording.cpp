@@ -70,7 +70,7 @@ bool StartRow(Schedules& engine, const Schedule& row, const std::wstring& dueSta
   const int32_t duration = engine.CalculateAppropriateDuration(row);
   // ClearDiskSpaceForSchedule has left the row DVRSTATE_DISK_FULL on false.
   if (duration != 0 && !engine.ClearDiskSpaceForSchedule(row.m_channelMimetype, row.m_id,
-                                                         duration, row.m_quality)) {
+                                                         duration, row.m_quality, now)) {
     LogError(L"Could not clear disk space for %ls, duration %d", row.m_name.c_str(), duration);
     Republish(row.m_id);
     return true;

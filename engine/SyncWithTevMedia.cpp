@@ -4,10 +4,12 @@
 // published again, and a row whose state the library shows wrongly is
 // republished.
 //
-// Runs once on the engine's start-up thread. The rows and passes are read
-// in one statement each and matched in memory, so the run costs a few
-// statements and one request per repaired medium, not statements per
-// library medium.
+// Runs once on the engine's start-up thread. The rows are read a page at a
+// time (id, medium id and state only) and matched in memory with the passes,
+// so the run costs a few statements and one request per repaired medium,
+// not statements per library medium; missing rows are published a hundred
+// per request.
+#include <algorithm>
 #include <cwchar>
 #include <map>
 #include <set>
@@ -17,7 +19,9 @@
 #include "bus/CVelAtl.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
+#include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
+#include "monitor/SchedulePages.h"
 #include "passes/SeasonPasses.h"
 #include "support/Log.h"
 #include "support/Text.h"
@@ -26,6 +30,30 @@
 namespace {
 
 const wchar_t kCaller[] = L"SyncWithTevMedia";
+// Rows read per statement.
+constexpr int32_t kRowsPerPage = 5000;
+// Rows published per "AddMedia" request (a record is about 2 KB).
+constexpr size_t kRecordsPerPublication = 100;
+
+struct RowState {
+  int32_t id;
+  std::wstring mediumId;
+  std::wstring status;
+};
+
+// The rows ids[first, last) names, in one statement.
+std::vector<Schedule> LoadRows(const std::vector<int32_t>& ids, size_t first, size_t last) {
+  std::wstring list;
+  for (size_t i = first; i < last; ++i) {
+    if (!list.empty()) list += L", ";
+    list += std::to_wstring(ids[i]);
+  }
+  SQLite query;
+  if (!query.RunQuery(L"SELECT * FROM Schedules WHERE ID IN (" + list + L") ORDER BY ID", kCaller)) {
+    return {};
+  }
+  return Schedule::FromRows(query);
+}
 
 bool Contains(const std::wstring& text, const wchar_t* part) {
   return text.find(part) != std::wstring::npos;
@@ -74,13 +102,20 @@ bool GetMediaFromSource(std::vector<LibraryMedium>* media) {
 }  // namespace
 
 void Schedules::SyncWithTevMedia() {
-  SQLite all;
-  if (!all.RunQuery(L"SELECT * FROM Schedules ORDER BY ID", kCaller)) return;
-  const std::vector<Schedule> rows = Schedule::FromRows(all);
+  // Only what matching needs is held per row: a table of years holds a
+  // hundred thousand rows, and whole rows of all of them would take
+  // hundreds of megabytes.
+  std::vector<RowState> rows;
+  const bool read = monitorpages::ForEachRow(
+      L"ID, TevMediumId, Status", L"1", kRowsPerPage, kCaller, [&rows](SQLite& row) {
+        rows.push_back({row.GetInt("ID"), row.GetString("TevMediumId"), row.GetString("Status")});
+        return true;
+      });
+  if (!read) return;
   // Medium id -> the first row holding it (any state), as the id lookups
   // of the module resolve it.
   std::map<std::wstring, size_t> rowOf;
-  for (size_t i = 0; i < rows.size(); ++i) rowOf.emplace(rows[i].m_tevMediumId, i);
+  for (size_t i = 0; i < rows.size(); ++i) rowOf.emplace(rows[i].mediumId, i);
   SQLite passQuery;
   std::map<std::wstring, int32_t> passOf;
   std::vector<std::pair<int32_t, std::wstring>> passes;
@@ -111,11 +146,12 @@ void Schedules::SyncWithTevMedia() {
         }
       }
       if (row != rowOf.end()) {
-        const Schedule& schedule = rows[row->second];
-        const std::wstring state = Schedule::ExternalStateName(schedule.m_status);
+        const RowState& held = rows[row->second];
+        const std::wstring state = Schedule::ExternalStateName(held.status);
         if (state != medium.pvrState) {
-          Schedule::AddMedium(schedule, true);
-          LogDebug(L"Inconsistency found for %d, pvrState is %ls, %ls in TevMedia", schedule.m_id,
+          const Schedule schedule(held.id);
+          if (schedule.m_id != 0) Schedule::AddMedium(schedule, true);
+          LogDebug(L"Inconsistency found for %d, pvrState is %ls, %ls in TevMedia", held.id,
                    state.c_str(), medium.pvrState.c_str());
         }
       }
@@ -125,35 +161,26 @@ void Schedules::SyncWithTevMedia() {
     LogDebug(L"SyncWithTevMedia: %ls", e.getMessage().c_str());
   }
 
-  AutoVariant lists;
-  std::vector<const Schedule*> missing;
-  for (const Schedule& row : rows) {
-    if (row.m_status == DVRSTATE_DELETED || Schedule::ExternalStateName(row.m_status).empty()) {
+  std::vector<int32_t> missing;
+  for (const RowState& row : rows) {
+    if (row.status == DVRSTATE_DELETED || Schedule::ExternalStateName(row.status).empty()) {
       continue;
     }
-    const std::wstring id = vel != nullptr ? row.m_tevMediumId : std::wstring();
+    const std::wstring id = vel != nullptr ? row.mediumId : std::wstring();
     auto held = seen.find(id);
     if (held != seen.end()) {
       seen.erase(held);
       continue;
     }
     LogInfo(L"Adding %ls to TevMedia, it was missing", id.c_str());
-    missing.push_back(&row);
+    missing.push_back(row.id);
   }
-  if (!missing.empty()) {
-    VUtil::CreateArray(&lists, VT_VARIANT, static_cast<long>(missing.size()));
-    long filled = 0;
-    for (const Schedule* row : missing) {
-      try {
-        AutoVariant list;
-        Schedule::AddMediumPrepare(*row, &list);
-        VUtil::PutElement(&lists, filled++, list.get());
-      } catch (const VelException& e) {
-        LogError(L"SyncWithTevMedia: %ls", e.getMessage().c_str());
-      }
-    }
-    if (filled != static_cast<long>(missing.size())) VUtil::ResizeArray(&lists, filled);
-    Schedule::AddMedia(lists.get(), true);
+  rows.clear();
+  rows.shrink_to_fit();
+  // A few requests, each well inside the bus's payload limit.
+  for (size_t first = 0; first < missing.size(); first += kRecordsPerPublication) {
+    const size_t last = std::min(missing.size(), first + kRecordsPerPublication);
+    PublishSchedules(LoadRows(missing, first, last), true);
   }
 
   for (const auto& pass : passes) {

@@ -1,9 +1,7 @@
 // How many recordings of a kind may run at once: the TV service's tuner
 // counts, cached for 30 seconds, and the per-mimetype limits built on them.
 //
-// Process-wide state: the cache (counts per mimetype and the time of the
-// last fill, 0 until the first one), guarded by TunerCacheMutex(). The TV
-// service is asked without that lock held.
+// The cache is the engine's (Schedules::m_tunerCounts).
 #include <cstdint>
 #include <map>
 #include <string>
@@ -11,7 +9,6 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
-#include "support/NoDestructor.h"
 #include "support/PMutex.h"
 #include "support/PMutexLock.h"
 
@@ -22,21 +19,6 @@ constexpr int64_t kTunerCacheSeconds = 30;
 // The limit of kinds that record without a tuner (web streams, mail).
 constexpr int32_t kUnlimitedRecordings = 300;
 
-PMutex& TunerCacheMutex() {
-  static tev::NoDestructor<PMutex> mutex;
-  return *mutex;
-}
-
-// Guarded by TunerCacheMutex().
-struct TunerCache {
-  std::map<std::wstring, int32_t> counts;
-  int64_t filledAt = 0;
-};
-TunerCache& Cache() {
-  static tev::NoDestructor<TunerCache> cache;
-  return *cache;
-}
-
 }  // namespace
 
 int32_t Schedules::GetTunerCount(const std::wstring& channelMimetype) {
@@ -44,25 +26,25 @@ int32_t Schedules::GetTunerCount(const std::wstring& channelMimetype) {
   std::map<std::wstring, int32_t> counts;
   bool stale = false;
   {
-    PMutexLock lock(TunerCacheMutex());
-    stale = now > Cache().filledAt + kTunerCacheSeconds;
-    counts = Cache().counts;
+    PMutexLock lock(m_tunerCacheMutex);
+    stale = now > m_tunerCountsFilledAt + kTunerCacheSeconds;
+    counts = m_tunerCounts;
   }
   if (stale) {
     // A failed request leaves `counts` as the cache held it.
     DVR::GetNumberOfTuners(&counts);
-    PMutexLock lock(TunerCacheMutex());
-    Cache().counts = counts;
-    Cache().filledAt = now;
+    PMutexLock lock(m_tunerCacheMutex);
+    m_tunerCounts = counts;
+    m_tunerCountsFilledAt = now;
   }
   auto it = counts.find(channelMimetype);
   return it == counts.end() ? -1 : it->second;
 }
 
 void Schedules::ResetTunerCountCache() {
-  PMutexLock lock(TunerCacheMutex());
-  Cache().counts.clear();
-  Cache().filledAt = 0;
+  PMutexLock lock(m_tunerCacheMutex);
+  m_tunerCounts.clear();
+  m_tunerCountsFilledAt = 0;
 }
 
 int32_t Schedules::MaxSimultaneousRecordings(const std::wstring& channelMimetype) {

@@ -228,11 +228,11 @@ int Schedules::MoveSchedule(const Schedule& row, int64_t start, int32_t duration
   Schedule::AddMedium(current, true);
 
   AutoVariant unused;
-  const int added = Add(current.m_user, current.m_channelName, current.m_channelMimetype,
-                        current.m_channel, L"", L"", L"", start, duration, current.m_name,
-                        current.m_category, current.m_description, current.m_quality,
-                        current.m_tuner, current.m_subtitle, current.m_keepUntil, 0, L"", false,
-                        &unused, true, current.m_id);
+  RecordingRequest request = RecordingRequest::Of(current);
+  request.start = start;
+  request.duration = duration;
+  request.existingId = current.m_id;
+  const int added = Add(request, &unused);
   if (added != 0) {
     // Refused (a conflict, most often): back to the time it had.
     if (WriteTimesAndStatus(current, stored, now)) Schedule::AddMedium(current, true);

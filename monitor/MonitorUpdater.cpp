@@ -126,7 +126,7 @@ void FileSystemMonitor::RunPass() {
       RemoveOldDBEntries();
       LogDebug(L"FileSystemMonitor::Updater done RemoveOldDBEntries on %ls", folder.c_str());
     }
-    if (!m_abort) Schedules::ChangeRecordingToCompletePartial();
+    if (!m_abort && m_engine != nullptr) m_engine->ChangeRecordingToCompletePartial();
     if (!m_abort) Schedule::Delete();
     if (!m_abort && m_engine != nullptr && IsVideoFolder()) {
       LogDebug(L"FileSystemMonitor::Updater done ChangeRecordingToCompletePartial on %ls",

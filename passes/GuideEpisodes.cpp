@@ -203,7 +203,7 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const VARIANT& channe
   const int32_t checked = engine_.CheckForScheduleConflicts(
       std::wstring(), std::wstring(), row.channelMimetype, row.start, row.duration, &conflicts, 0,
       pass.priority, flags.priorityGiven, row.channelName == pass.channelName, pass.channelName,
-      flags.placedFirst, false, bumped);
+      flags.placedFirst, false, bumped, now);
   if (checked == kPassConflicts) {
     LogDebug(L"Conflict found for %ls, %ls, %ls, %d", row.name.c_str(), row.channelName.c_str(),
              FormatTime3(row.start).c_str(), row.duration);
@@ -222,10 +222,22 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const VARIANT& channe
   if (row.start < now) {
     // Already on air: record the rest at once, as the pass's own.
     AutoVariant mediumId;
-    engine_.Add(pass.user, row.channelName, row.channelMimetype, row.channel, std::wstring(),
-                std::wstring(), std::wstring(), row.start, row.duration, row.name, row.category,
-                row.description, pass.quality, L"Any", row.subtitle, pass.keepUntil, 1,
-                std::wstring(), false, &mediumId, false, 0);
+    RecordingRequest rest;
+    rest.user = pass.user;
+    rest.channelName = row.channelName;
+    rest.channelMimetype = row.channelMimetype;
+    rest.channel = row.channel;
+    rest.start = row.start;
+    rest.duration = row.duration;
+    rest.name = row.name;
+    rest.category = row.category;
+    rest.description = row.description;
+    rest.quality = pass.quality;
+    rest.tuner = L"Any";
+    rest.subtitle = row.subtitle;
+    rest.keepUntil = pass.keepUntil;
+    rest.recordNow = 1;
+    engine_.Add(rest, &mediumId);
     if (mediumId.get().vt == VT_BSTR) {
       const int32_t id = LocalIds::GetLocalIdFromTevMediumId(VUtil::GetScalarString(mediumId.get()));
       if (id > 0) Schedules::SetScheduleOwner(id, row.owner);

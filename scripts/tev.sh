@@ -162,9 +162,7 @@ run_ctest() {
   local dir=$1
   mkdir -p "$dir/test-tmp"
   local status=0
-  # A test that fails is run once more before the run counts it as failed: two known races at
-  # module unload (bus library threads outliving Close) still fail a few runs in a hundred.
-  (cd "$dir" && ctest --output-on-failure -j2 --timeout 600 --repeat until-pass:2 "${@:2}") || status=$?
+  (cd "$dir" && ctest --output-on-failure -j2 --timeout 600 "${@:2}") || status=$?
   find "$dir/test-tmp" -mindepth 1 -delete 2>/dev/null || true
   return $status
 }

@@ -40,11 +40,6 @@ class DVRNames : public dbtest::DbFixture {
     audio_ = tev::FromStdUtf8(dir_.path()) + L"/Audio";
     Config::SetString(kConfigVideoDirectory, video_);
     Config::SetString(kConfigAudioDirectory, audio_);
-    DVR::ResetRecordingDirectoryCache();
-  }
-  void TearDown() override {
-    DVR::ResetRecordingDirectoryCache();
-    DbFixture::TearDown();
   }
   void InsertPath(const std::wstring& path) {
     dbtest::RawDb db(dbPath_);
@@ -68,21 +63,18 @@ TEST_F(DVRNames, MakesNamesInTheFolderOfTheMimetype) {
   // A channel name made only of removed characters counts as none.
   EXPECT_EQ(DVR::MakeRecordingFileName(L"video/x-tv", L"//", L"Show", kMarch4, 0),
             video_ + L"/Show 03-04-2008 20-00-01 Tev.asf");
-  // The folder cache keeps the first folder read.
+  // Without an engine the stored setting is the folder, as it changes.
   Config::SetString(kConfigVideoDirectory, L"/elsewhere");
-  EXPECT_EQ(DVR::GetRecordingDirectory(L"video/x-tv"), video_);
-  DVR::ResetRecordingDirectoryCache();
   EXPECT_EQ(DVR::GetRecordingDirectory(L"video/x-inputdevice"), L"/elsewhere");
   // Before start-up has stored a folder, names go into the default folder.
   Config::SetString(kConfigVideoDirectory, L"");
-  DVR::ResetRecordingDirectoryCache();
   EXPECT_EQ(DVR::GetRecordingDirectory(L"video/x-tv"), RecordingSettings::DefaultVideoFolder());
   EXPECT_EQ(DVR::MakeRecordingFileName(L"video/x-tv", L"", L"Early", kMarch4, 0)
                 .compare(0, RecordingSettings::DefaultVideoFolder().size() + 1,
                          RecordingSettings::DefaultVideoFolder() + L"/"),
             0);
   Config::SetString(kConfigVideoDirectory, L"/stored");
-  EXPECT_EQ(DVR::GetRecordingDirectory(L"video/x-tv"), L"/stored");  // not cached
+  EXPECT_EQ(DVR::GetRecordingDirectory(L"video/x-tv"), L"/stored");
   EXPECT_THROW(DVR::MakeRecordingFileName(L"audio/x-videomail", L"", L"x", kMarch4, 0),
                VelException);
 }

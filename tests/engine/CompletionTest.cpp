@@ -10,7 +10,6 @@
 #include <taglib/asffile.h>
 
 #include "db/Schedule.h"
-#include "engine/CompletionSeams.h"
 #include "monitor/FileMetadata.h"
 #include "monitor/ThumbnailTable.h"
 #include "platform/Clock.h"

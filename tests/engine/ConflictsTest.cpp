@@ -130,7 +130,6 @@ class Conflicts : public ::testing::Test {
     ASSERT_EQ(0, peers_.Connect(server_.HostPort(), L"TevMediaV2"));
     ASSERT_EQ(0, vel_.Connect(server_.HostPort(), L"ZoVIZ"));
     SetTheVelForTest(&vel_);
-    Schedules::ResetTunerCountCache();  // an earlier test's counts, filled at a later shifted time
     SetTuners(1);
   }
   void TearDown() override {
@@ -190,7 +189,8 @@ class Conflicts : public ::testing::Test {
     BumpedSet local;
     return engine_.CheckForScheduleConflicts(program.name, program.channel, program.mimetype,
                                              program.start, program.duration, list, 0, 0, allow,
-                                             false, L"", allow, false, bumped ? *bumped : local);
+                                             false, L"", allow, false, bumped ? *bumped : local,
+                                             tev::Clock::Now());
   }
 
   std::string folder_;
@@ -343,29 +343,29 @@ TEST_F(Conflicts, PassPrioritiesDecideWhoYields) {
   BumpedSet bumped;
   EXPECT_EQ(0, engine_.CheckForScheduleConflicts(L"Other", L"tv.channel.2", L"video/x-tv",
                                                  At(20, 10), 1800, nullptr, 0, 1, true, false,
-                                                 L"One", false, false, bumped));
+                                                 L"One", false, false, bumped, tev::Clock::Now()));
   EXPECT_EQ(L"DVRSTATE_CONFLICT", StatusOf(lowId));
   EXPECT_EQ((BumpedSet{{lowId, kBumpedChanged}}), bumped);
 
   // The lower pass yields to the higher one's episode.
   bumped.clear();
   AutoVariant list;
-  EXPECT_EQ(101, engine_.CheckForScheduleConflicts(L"Other", L"tv.channel.2", L"video/x-tv",
-                                                   At(22, 10), 1800, &list, 0, 2, true, false,
-                                                   L"One", false, false, bumped));
+  EXPECT_EQ(101, engine_.CheckForScheduleConflicts(
+                     L"Other", L"tv.channel.2", L"video/x-tv", At(22, 10), 1800, &list, 0, 2, true,
+                     false, L"One", false, false, bumped, tev::Clock::Now()));
   EXPECT_EQ(1, VUtil::GetArrayLength(list.get()));
   EXPECT_TRUE(bumped.empty());
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(highId));
 
   // The same pass already records it on its own channel: 125, nothing moved.
-  EXPECT_EQ(125, engine_.CheckForScheduleConflicts(L"Other", L"tv.channel.2", L"video/x-tv",
-                                                   At(22, 10), 1800, nullptr, 0, 1, true, false,
-                                                   L"Two", false, false, bumped));
+  EXPECT_EQ(125, engine_.CheckForScheduleConflicts(
+                     L"Other", L"tv.channel.2", L"video/x-tv", At(22, 10), 1800, nullptr, 0, 1,
+                     true, false, L"Two", false, false, bumped, tev::Clock::Now()));
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(highId));
   // Same pass, other channel (or own-channel listing): the old episode is skipped.
   EXPECT_EQ(0, engine_.CheckForScheduleConflicts(L"Other", L"tv.channel.2", L"video/x-tv",
                                                  At(22, 10), 1800, nullptr, 0, 1, true, true,
-                                                 L"Two", false, false, bumped));
+                                                 L"Two", false, false, bumped, tev::Clock::Now()));
   EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(highId));
   EXPECT_EQ(kBumpedChanged, bumped[highId]);
 }

@@ -117,7 +117,7 @@ class DiskSpace : public enginetest::RowFixture {
     return ids;
   }
   bool Clear(int64_t seconds, const std::wstring& mimetype = kTv) {
-    return Engine().ClearDiskSpace(wvideo_, mimetype, seconds, L"high");
+    return Engine().ClearDiskSpace(wvideo_, mimetype, seconds, L"high", tev::Clock::Now());
   }
 
   std::wstring wvideo_;
@@ -265,12 +265,12 @@ TEST_F(DiskSpace, ARowWithoutRoomBecomesDiskFull) {
   // The row form on its own, and an open-ended start that needs no room.
   values.name = L"Other";
   const int other = Row(values);
-  EXPECT_FALSE(Engine().ClearDiskSpaceForSchedule(kTv, other, 600, L"high"));
+  EXPECT_FALSE(Engine().ClearDiskSpaceForSchedule(kTv, other, 600, L"high", tev::Clock::Now()));
   EXPECT_EQ(Status(other), "DVRSTATE_DISK_FULL");
   Script({4000000});
   values.name = L"Fits";
   const int fits = Row(values);
-  EXPECT_TRUE(Engine().ClearDiskSpaceForSchedule(kTv, fits, 600, L"high"));
+  EXPECT_TRUE(Engine().ClearDiskSpaceForSchedule(kTv, fits, 600, L"high", tev::Clock::Now()));
   EXPECT_EQ(Status(fits), "DVRSTATE_SCHEDULED");
   ASSERT_TRUE(Schedule::Update(fits, L"Status", std::wstring(DVRSTATE_COMPLETE)));
   Script({100});

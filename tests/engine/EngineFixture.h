@@ -35,8 +35,6 @@ class EngineFixture : public peertest::PeerFixture {
     Config::SetString(kConfigRecordPadding, L"30");
     RecordingSettings::ResetForTest();
     RecordingSettings::InitializeFreeSpaceRequired();
-    DVR::ResetRecordingDirectoryCache();
-    Schedules::ResetTunerCountCache();
     // The timer is process-wide and a shutdown cancels it for good.
     StandByWaitableTimer::Instance().ResetForTest();
     tv_.SetTuners({{L"Tuner 1", L"video/x-tv"}});
@@ -79,9 +77,32 @@ class EngineFixture : public peertest::PeerFixture {
   int Add(const std::wstring& name, int64_t start, int32_t duration, int32_t recordNow = 0,
           const std::wstring& mimetype = L"video/x-tv", const std::wstring& episodeUrl = L"",
           VARIANT* result = nullptr) {
-    return Engine().Add(L"bob", L"BBC One", mimetype, L"ch1", L"T7", L"PG", L"news", start,
-                        duration, name, L"Drama", L"A story", L"high", L"t1", L"Part 1", 2,
-                        recordNow, episodeUrl, false, result, false, 0);
+    RecordingRequest request = Request(name, start, duration);
+    request.channelMimetype = mimetype;
+    request.recordNow = recordNow;
+    request.episodeUrl = episodeUrl;
+    return Engine().Add(request, result);
+  }
+  // The request most tests share.
+  static RecordingRequest Request(const std::wstring& name, int64_t start, int32_t duration) {
+    RecordingRequest request;
+    request.user = L"bob";
+    request.channelName = L"BBC One";
+    request.channelMimetype = L"video/x-tv";
+    request.channel = L"ch1";
+    request.thumbnailId = L"T7";
+    request.rating = L"PG";
+    request.tags = L"news";
+    request.start = start;
+    request.duration = duration;
+    request.name = name;
+    request.category = L"Drama";
+    request.description = L"A story";
+    request.quality = L"high";
+    request.tuner = L"t1";
+    request.subtitle = L"Part 1";
+    request.keepUntil = 2;
+    return request;
   }
 
   // Raw column values of every row, in ID order.

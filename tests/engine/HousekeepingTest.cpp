@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include "db/Schedule.h"
-#include "engine/CompletionSeams.h"
 #include "platform/Clock.h"
 #include "support/GlobalLocks.h"
 #include "tests/engine/EngineFixture.h"
@@ -108,7 +107,7 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   const auto first = Rows("ID, FilePath");
   ASSERT_EQ(first.size(), 1u);
   tv_.SetTuners({{L"Tuner 1", L"video/x-tv"}, {L"Tuner 2", L"video/x-tv"}});
-  Schedules::ResetTunerCountCache();
+  Engine().ResetTunerCountCache();
   const int movie = std::stoi(first[0][0]);
   const std::string oldPath = first[0][1];
   RowSpec withUrl = Planned("Episode", "DVRSTATE_RECORDING", tev::Clock::Now(), 3600);
@@ -230,8 +229,7 @@ TEST_F(Housekeeping, OrphansOfThePreviousProcessBecomePartialOnce) {
     return 0;
   });
 
-  ResetOrphanCleanupForTest();
-  Schedules::ChangeRecordingToCompletePartial();
+  Engine().ChangeRecordingToCompletePartial();
   for (int id : {a, b}) {
     EXPECT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
     EXPECT_EQ(Column(id, "Duration"), "-1");
@@ -245,12 +243,13 @@ TEST_F(Housekeeping, OrphansOfThePreviousProcessBecomePartialOnce) {
   EXPECT_TRUE(log_->HasPart(LOG_WARN, L"ChangeRecordingToCompletePartial found orphan: " +
                                           std::to_wstring(a)));
 
-  // Rows recording now belong to this process: a second call leaves them.
+  // Rows recording now belong to this run: a second call leaves them; the
+  // engine of the next run settles them.
   const int c = InsertRow(dbPath_, Planned("c", "DVRSTATE_RECORDING", now - 60, 1800));
-  Schedules::ChangeRecordingToCompletePartial();
+  Engine().ChangeRecordingToCompletePartial();
   EXPECT_EQ(Column(c, "Status"), "DVRSTATE_RECORDING");
-  ResetOrphanCleanupForTest();
-  Schedules::ChangeRecordingToCompletePartial();
+  Schedules nextRun;
+  nextRun.ChangeRecordingToCompletePartial();
   EXPECT_EQ(Column(c, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
 }
 

@@ -89,9 +89,14 @@ TEST_F(Intake, EveryClientTextIsStoredAsTextNeverAsSql) {
     const std::wstring& text = request.first;
     const std::wstring name = text + std::to_wstring(n);
     const int64_t start = minute + 3600 * (++n);
-    const int result = Engine().Add(L"bob", L"BBC One", L"video/x-tv", L"ch1", L"T7", L"PG", L"news",
-                                    start, 600, name, text, text, text, text, text, 2,
-                                    request.second, L"", false, nullptr, false, 0);
+    RecordingRequest hostileRequest = Request(name, start, 600);
+    hostileRequest.category = text;
+    hostileRequest.description = text;
+    hostileRequest.quality = text;
+    hostileRequest.tuner = text;
+    hostileRequest.subtitle = text;
+    hostileRequest.recordNow = request.second;
+    const int result = Engine().Add(hostileRequest, nullptr);
     EXPECT_EQ(result, 0) << tev::ToStdUtf8(name);
     const auto rows = Rows("Quality, Category, Description, Tuner, Subtitle",
                            "Name = '" + SqlText(tev::ToStdUtf8(name)) + "'");

@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include "db/Schedule.h"
-#include "engine/CompletionSeams.h"
 #include "monitor/FileMetadata.h"
 #include "platform/Clock.h"
 #include "tests/engine/EngineFixture.h"

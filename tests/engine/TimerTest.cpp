@@ -153,7 +153,7 @@ namespace {
 TEST_F(Timer, AStreamerThatFailsLeavesAnErrorAndTheTimerGoesOn) {
   tv_.SetTuners({{L"Tuner 1", L"video/x-tv"}, {L"Tuner 2", L"video/x-tv"},
                  {L"Tuner 3", L"video/x-tv"}});
-  Schedules::ResetTunerCountCache();
+  Engine().ResetTunerCountCache();
   const int64_t now = tev::Clock::Now();
   Insert("Garbage", "DVRSTATE_SCHEDULED", now + 600, now + 1200);
   Insert("Nobody", "DVRSTATE_SCHEDULED", now + 1800, now + 2400);

@@ -16,7 +16,6 @@
 #include <thread>
 #include <vector>
 
-#include "engine/CompletionSeams.h"
 #include "monitor/FileMetadata.h"
 #include "monitor/FileSystemMonitor.h"
 #include "monitor/ThumbnailTable.h"
@@ -48,7 +47,6 @@ class MonitorFixture : public enginetest::EngineFixture {
     EngineFixture::SetUp();
     ASSERT_EQ(MetadataEditor::Instance().Initialize(), S_OK);
     ClearThumbnailEntries();
-    ResetOrphanCleanupForTest();
     engine_->LoadFolders();
     staging_ = dir_.path() + "/staging";
     fs::create_directories(staging_);

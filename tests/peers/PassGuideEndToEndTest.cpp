@@ -54,8 +54,6 @@ class PassGuideEndToEnd : public dbtest::DbFixture {
     const std::string video = dir_.path() + "/Recorded TV";
     mkdir(video.c_str(), 0755);
     Config::SetString(kConfigVideoDirectory, tev::FromStdUtf8(video));
-    DVR::ResetRecordingDirectoryCache();
-    Schedules::ResetTunerCountCache();
 
     // Eight days of "Nightly" at 21:00 from tomorrow, every other one new,
     // and another programme after each.
