@@ -4,7 +4,7 @@
 #                         and the module on embedded defaults; one line per recording event;
 #                         Ctrl-C (SIGINT) or SIGTERM stops everything it started
 #   scripts/tev.sh test   install what is missing, check the lock annotations, build with -Werror,
-#                         run every test
+#                         run every test; then all again built with ASan+UBSan (build-asan/)
 #   scripts/tev.sh locks  only the lock-annotation check (clang -Wthread-safety)
 #
 # `run` reads these (all optional; tests use them to run headless):
@@ -211,6 +211,7 @@ run_tests() {
   # Again in a zone that is not UTC, for the programs that turn local times
   # into instants: a missing conversion passes in UTC.
   TZ=Asia/Kolkata run_ctest "$top/build-ci" -L '^(engine|db|bus|passes)$'
+  run_sanitized_tests
 }
 
 case "${1:-}" in
