@@ -33,6 +33,12 @@ install_missing() {
   [ "${TEV_SKIP_INSTALL:-}" = 1 ] && return 0
   local missing=()
   for p in "${PACKAGES[@]}"; do
+    # Node.js may come from another repository (with npm inside it); Debian's
+    # npm package conflicts with that nodejs, so a working command is enough.
+    case $p in
+      nodejs) command -v node >/dev/null && continue ;;
+      npm) command -v npm >/dev/null && continue ;;
+    esac
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   if [ ${#missing[@]} -gt 0 ]; then
