@@ -52,7 +52,7 @@ tev::peers::GuideChannel Channel(const std::wstring& name, std::vector<tev::peer
   return channel;
 }
 
-class GuideCacheTest : public ::testing::Test {
+class WebGuideCache : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string pattern = tev::test::TempPattern("tev-guidecache-");
@@ -108,7 +108,7 @@ class GuideCacheTest : public ::testing::Test {
   int64_t from_ = 0;
 };
 
-TEST_F(GuideCacheTest, ListsWhatIsOnAirInTheWindowIncludingWhatStartedBefore) {
+TEST_F(WebGuideCache, ListsWhatIsOnAirInTheWindowIncludingWhatStartedBefore) {
   guide_.SetListings({Channel(L"One",
                                {
                                    // Runs into the window.
@@ -129,7 +129,7 @@ TEST_F(GuideCacheTest, ListsWhatIsOnAirInTheWindowIncludingWhatStartedBefore) {
   EXPECT_EQ(shows.find("Long Film \"quoted\" <b>")->second, from_ - 2 * kHour - 1800);
 }
 
-TEST_F(GuideCacheTest, KeepsWhatItAskedForAWhileAndAsksAgainAfter) {
+TEST_F(WebGuideCache, KeepsWhatItAskedForAWhileAndAsksAgainAfter) {
   guide_.SetListings({Channel(L"One", {Show(L"First Version", from_ + 600, 1800)})});
   EXPECT_EQ(OnAir(from_, from_ + kHour).count("First Version"), 1u);
   const size_t asked = Asked();
@@ -146,7 +146,7 @@ TEST_F(GuideCacheTest, KeepsWhatItAskedForAWhileAndAsksAgainAfter) {
   EXPECT_GT(Asked(), asked);
 }
 
-TEST_F(GuideCacheTest, AnHourFullerThanOneAnswerComesBackWhole) {
+TEST_F(WebGuideCache, AnHourFullerThanOneAnswerComesBackWhole) {
   // 45 channels x 60 one-minute programmes: 2,700 in one hour, more than
   // the guide gives in one answer.
   std::vector<tev::peers::GuideChannel> channels;
@@ -161,7 +161,7 @@ TEST_F(GuideCacheTest, AnHourFullerThanOneAnswerComesBackWhole) {
   EXPECT_EQ(shows.count("Minute 59"), 45u);
 }
 
-TEST_F(GuideCacheTest, AFailureIsNotKeptAndWarmingSavesTheAsking) {
+TEST_F(WebGuideCache, AFailureIsNotKeptAndWarmingSavesTheAsking) {
   guide_.SetListings({Channel(L"One", {Show(L"Back Again", from_ + 600, 1800)})});
   guide_.Leave();
   std::string text;

@@ -24,6 +24,29 @@ function remove(item) {
   act(() => api('DELETE', `/api/media/${encodeURIComponent(item.id)}`), `"${item.title}" deleted`);
 }
 
+// The position the recorder keeps for a card, asked for once the card is in
+// view (one request each: a long list is not asked for all at once).
+const shown = new IntersectionObserver((entries) => {
+  for (const entry of entries) {
+    if (!entry.isIntersecting) continue;
+    shown.unobserve(entry.target);
+    showPosition(entry.target);
+  }
+});
+
+async function showPosition(form) {
+  const kept = form.querySelector('.kept');
+  try {
+    const info = await get(`/api/media/${encodeURIComponent(form.dataset.id)}/info`);
+    const seconds = Number(info.PlayPosition) || 0;
+    kept.dataset.seconds = seconds;
+    kept.textContent = seconds > 0 ? `Resumes at ${length(seconds)}` : 'Plays from the start';
+    form.querySelector('input').value = seconds;
+  } catch (e) {
+    kept.textContent = `Resume position unknown: ${e.message}`;
+  }
+}
+
 function card(item) {
   const id = encodeURIComponent(item.id);
   const recording = item.state === 'recording';
@@ -40,10 +63,17 @@ function card(item) {
         recording || item.failed ? null : el('a', { class: 'button download', href: `/api/media/${id}/file`, download: '' }, 'Download'),
         el('button', { class: 'rename', onclick: () => rename(item) }, 'Rename'),
         recording ? null : el('button', { class: 'delete danger', onclick: () => remove(item) }, 'Delete')),
-      recording || item.failed ? null : el('form', {
-        class: 'resume',
-        onsubmit: (e) => { e.preventDefault(); act(() => api('PUT', `/api/media/${id}/position`, { seconds: Number(position.value) }), 'Resume position kept'); },
-      }, el('label', {}, 'Resume at ', position, ' s'), el('button', { type: 'submit' }, 'Set'))));
+      recording || item.failed ? null : resumeForm(item, position)));
+}
+
+function resumeForm(item, position) {
+  const id = encodeURIComponent(item.id);
+  const form = el('form', {
+    class: 'resume', dataset: { id: item.id },
+    onsubmit: (e) => { e.preventDefault(); act(() => api('PUT', `/api/media/${id}/position`, { seconds: Number(position.value) }), 'Resume position kept'); },
+  }, el('p', { class: 'kept muted' }, '…'), el('label', {}, 'Resume at ', position, ' s'), el('button', { type: 'submit' }, 'Set'));
+  shown.observe(form);
+  return form;
 }
 
 async function refresh() {
@@ -51,6 +81,7 @@ async function refresh() {
   if (!box) return;
   try {
     const list = await get('/api/recordings');
+    shown.disconnect();
     box.replaceChildren(...(list.items.length ? list.items.map(card) : [el('p', { class: 'muted' }, 'Nothing has been recorded yet.')]));
   } catch (e) {
     box.replaceChildren(el('p', { class: 'error' }, e.message));

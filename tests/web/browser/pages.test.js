@@ -142,6 +142,21 @@ describe('tev-web in a browser', { timeout: 600000 }, () => {
     await shot('series');
   });
 
+  it('shows the resume position the recorder keeps and sets it', async () => {
+    await open('recordings');
+    const card = 'article[data-state="complete"]';
+    const kept = (text) => page.waitForFunction((sel, want) => document.querySelector(`${sel} .resume .kept`)?.textContent === want,
+      {}, card, text);
+    await kept('Plays from the start');
+    await page.$eval(`${card} .resume input`, (input) => { input.value = ''; });
+    await page.type(`${card} .resume input`, '754');
+    await page.click(`${card} .resume button[type="submit"]`);
+    const id = await page.$eval(card, (node) => node.dataset.id);
+    await waitFor('position kept', async () => (await stack.get(`/api/media/${encodeURIComponent(id)}/info`)).PlayPosition === '754', 10);
+    await kept('Resumes at 12 min 34 s');
+    assert.strictEqual(await page.$eval(`${card} .resume input`, (input) => input.value), '754');
+  });
+
   it('deletes a recording and its file', async () => {
     await open('recordings');
     const before = fs.readdirSync(stack.recordingFolder());
