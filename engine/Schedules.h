@@ -122,9 +122,9 @@ class Schedules {
   bool ChannelBusy(const Schedule& row, int64_t now);
   bool StopCurrentRecordingIfAppropriate(const Schedule& row, int64_t now);
   // Stops the earliest recording whose end plus padding has passed by `now`.
-  void StopCurrentRecordingsIfOver(int64_t now);
+  void StopCurrentRecordingsIfOver(int64_t now) TEV_REQUIRES(EngineMutex());
   // Starts every scheduled row due at `now` that can start.
-  void StartRecordingIfAppropriate(int64_t now);
+  void StartRecordingIfAppropriate(int64_t now) TEV_REQUIRES(EngineMutex());
 
   // --- Disk space (engine/DiskSpace.cpp) ---
   // True when `directory` has room for `duration` seconds of the mimetype

@@ -129,7 +129,7 @@ void FileSystemMonitor::RunPass() {
     }
     if (!m_abort && m_engine != nullptr)
       m_engine->ChangeRecordingToCompletePartial(tev::Clock::Now());
-    if (!m_abort) Schedule::Delete();
+    if (!m_abort) Schedule::Delete(tev::Clock::Now());
     if (!m_abort && m_engine != nullptr && IsVideoFolder()) {
       LogDebug(L"FileSystemMonitor::Updater done ChangeRecordingToCompletePartial on %ls",
                folder.c_str());
