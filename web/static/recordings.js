@@ -50,7 +50,6 @@ async function showPosition(form) {
 function card(item) {
   const id = encodeURIComponent(item.id);
   const recording = item.state === 'recording';
-  const position = el('input', { type: 'number', min: 0, step: 1, value: 0, 'aria-label': 'Resume at (seconds)' });
   return el('article', { class: `card ${item.failed ? 'failed' : ''}`, dataset: { id: item.id, state: item.state } },
     item.thumbnail
       ? el('img', { class: 'thumb', src: `/api/media/${id}/thumbnail?s=${item.size}`, alt: '', onerror: (e) => e.target.replaceWith(el('div', { class: 'thumb none' }, 'no picture')) })
@@ -63,26 +62,49 @@ function card(item) {
         recording || item.failed ? null : el('a', { class: 'button download', href: `/api/media/${id}/file`, download: '' }, 'Download'),
         el('button', { class: 'rename', onclick: () => rename(item) }, 'Rename'),
         recording ? null : el('button', { class: 'delete danger', onclick: () => remove(item) }, 'Delete')),
-      recording || item.failed ? null : resumeForm(item, position)));
+      recording || item.failed ? null : resumeForm(item)));
 }
 
-function resumeForm(item, position) {
+function resumeForm(item) {
   const id = encodeURIComponent(item.id);
+  const position = el('input', { type: 'number', min: 0, step: 1, value: 0, 'aria-label': 'Resume at (seconds)' });
   const form = el('form', {
     class: 'resume', dataset: { id: item.id },
-    onsubmit: (e) => { e.preventDefault(); act(() => api('PUT', `/api/media/${id}/position`, { seconds: Number(position.value) }), 'Resume position kept'); },
+    onsubmit: (e) => {
+      e.preventDefault();
+      act(async () => {
+        await api('PUT', `/api/media/${id}/position`, { seconds: Number(position.value) });
+        showPosition(form);
+      }, 'Resume position kept');
+    },
   }, el('p', { class: 'kept muted' }, '…'), el('label', {}, 'Resume at ', position, ' s'), el('button', { type: 'submit' }, 'Set'));
   shown.observe(form);
   return form;
 }
 
+// The cards on show by recording id, with the data each was drawn from.
+let cards = new Map();
+
+// Draws the list again; a card whose recording did not change stays as it
+// is (what is typed in it and the focus are kept through live updates).
 async function refresh() {
   const box = root && root.querySelector('#recordings-list');
   if (!box) return;
   try {
     const list = await get('/api/recordings');
-    shown.disconnect();
-    box.replaceChildren(...(list.items.length ? list.items.map(card) : [el('p', { class: 'muted' }, 'Nothing has been recorded yet.')]));
+    const next = new Map();
+    for (const item of list.items) {
+      const drawn = JSON.stringify(item);
+      const old = cards.get(item.id);
+      next.set(item.id, old && old.drawn === drawn && box.contains(old.node) ? old : { drawn, node: card(item) });
+    }
+    for (const [id, old] of cards) {
+      if (next.get(id) !== old) old.node.querySelectorAll('form.resume').forEach((form) => shown.unobserve(form));
+    }
+    cards = next;
+    const nodes = list.items.length ? [...next.values()].map((c) => c.node) : [el('p', { class: 'muted' }, 'Nothing has been recorded yet.')];
+    nodes.forEach((node, i) => { if (box.children[i] !== node) box.insertBefore(node, box.children[i] || null); });
+    while (box.children.length > nodes.length) box.lastElementChild.remove();
   } catch (e) {
     box.replaceChildren(el('p', { class: 'error' }, e.message));
   }
