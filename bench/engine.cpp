@@ -180,12 +180,7 @@ void MeasureAt(int rows, const std::wstring& host, int runs, const std::string& 
   Client client;
   PVRVel pvr;
   tv.SetTuners(std::vector<tev::peers::Tuner>(30, {L"Tuner", L"video/x-tv"}));
-  Value record = Value::Array({Value::Str(L"ch"), Value::Str(L""), Value::Str(L"tv.channel"),
-                               Value::Str(L""), Value::Str(L"T7"), Value::Str(L"PG"),
-                               Value::Str(L"news")});
-  media.SetReply(L"SearchMedia", 0,
-                 Value::Array({Value::Array({Value::Long(1), Value(), Value(), Value(),
-                                             Value::Array({record})})}));
+  bench::ServeOneChannel(media);
   // When each "StartStream" reached the streamer, on the engine's clock.
   std::mutex arrivalsMutex;
   std::vector<int64_t> arrivals;

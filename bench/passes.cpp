@@ -175,12 +175,7 @@ int main(int argc, char** argv) {
     PVRVel pvr;
     tv.SetTuners(std::vector<tev::peers::Tuner>(4, {L"Tuner", L"video/x-tv"}));
     guide.SetListings(Guide());
-    Value record = Value::Array({Value::Str(L"ch"), Value::Str(L""), Value::Str(L"tv.channel"),
-                                 Value::Str(L""), Value::Str(L"T7"), Value::Str(L"PG"),
-                                 Value::Str(L"news")});
-    media.SetReply(L"SearchMedia", 0,
-                   Value::Array({Value::Array({Value::Long(1), Value(), Value(), Value(),
-                                               Value::Array({record})})}));
+    bench::ServeOneChannel(media);
     const bool joined =
         SQLite::Initialize(tev::FromStdUtf8(folder + "/appdata/TevNetworks/TevPVR")) &&
         media.Join(host) == 0 && tv.Join(host) == 0 && guide.Join(host) == 0 &&

@@ -91,7 +91,7 @@ int CVelAtl::CancelScheduledRecording(const std::wstring&, const VARIANT& in, VA
   if (engine == nullptr) return -1;
   const int32_t id = ScheduleIdOf(mediumId, L"CancelScheduledRecording");
   if (id < 0) return kResultNoSuchSchedule;
-  return engine->CancelScheduledRecording(id);
+  return engine->CancelScheduledRecording(id, tev::Clock::Now());
 }
 
 int CVelAtl::RetrySchedule(const std::wstring&, const VARIANT& in, VARIANT*) {
@@ -100,7 +100,7 @@ int CVelAtl::RetrySchedule(const std::wstring&, const VARIANT& in, VARIANT*) {
   if (engine == nullptr) return -1;
   const int32_t id = ScheduleIdOf(mediumId, L"RetrySchedule");
   if (id < 0) return kResultNoSuchSchedule;
-  return engine->RetrySchedule(id);
+  return engine->RetrySchedule(id, tev::Clock::Now());
 }
 
 int CVelAtl::NotifyRecordFinished(const std::wstring&, const VARIANT& in, VARIANT*) {
@@ -108,7 +108,7 @@ int CVelAtl::NotifyRecordFinished(const std::wstring&, const VARIANT& in, VARIAN
   const std::wstring path = VUtil::GetStringElement(in, 2);
   LogDebug(L"NotifyRecordComplete: durationSec %d, filepath %ls", seconds, path.c_str());
   if (Schedules* engine = EngineOf(this, L"NotifyRecordFinished")) {
-    engine->NotifyRecordComplete(seconds, path);
+    engine->NotifyRecordComplete(seconds, path, tev::Clock::Now());
     engine->SetRecordingTimer();
   }
   NotifyPVRRecordingChange();
@@ -137,7 +137,7 @@ int CVelAtl::NotifyWebRecordFailedAsync(const std::wstring&, const VARIANT& in, 
   const std::wstring path = VUtil::GetStringElement(in, 2);
   LogDebug(L"NotifyRecordFailedAsync: filepath %ls", path.c_str());
   if (Schedules* engine = EngineOf(this, L"NotifyWebRecordFailedAsync")) {
-    engine->NotifyRecordFailedAsync(path);
+    engine->NotifyRecordFailedAsync(path, tev::Clock::Now());
   }
   NotifyPVRRecordingChange();
   return 0;

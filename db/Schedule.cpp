@@ -5,7 +5,6 @@
 #include "db/SQLite.h"
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
-#include "platform/Clock.h"
 #include "support/Log.h"
 #include "support/Text.h"
 #include "vel/VelException.h"
@@ -243,8 +242,8 @@ bool Schedule::Delete(const std::wstring& filePath) {
                         L"Schedule::Delete");
 }
 
-bool Schedule::Delete() {
-  const std::wstring cutOff = FormatTime3(tev::Clock::Now() - 60);
+bool Schedule::Delete(int64_t now) {
+  const std::wstring cutOff = FormatTime3(now - 60);
   SQLite query;
   return query.RunQuery(
       tev::WFormat(L"DELETE FROM Schedules WHERE (%ls = '%ls' OR %ls = '%ls') AND %ls < %ls",

@@ -106,8 +106,9 @@ class Schedule {
   static bool Update(int32_t id, const std::wstring& field, int32_t value);
   static bool Delete(int32_t id);
   static bool Delete(const std::wstring& filePath);
-  // Deletes DELETED and CONFLICT rows that ended more than a minute ago.
-  static bool Delete();
+  // Deletes DELETED and CONFLICT rows that ended more than a minute before
+  // `now`.
+  static bool Delete(int64_t now);
   // FilePath of the row whose ID is the decimal `id`; empty when none.
   static std::wstring GetPathFromId(const std::wstring& id);
   // ID of the first row with that FilePath, or -1.

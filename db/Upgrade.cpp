@@ -20,6 +20,7 @@
 #include "db/WFormat.h"
 #include "engine/Schedules.h"
 #include "passes/SeasonPasses.h"
+#include "platform/Clock.h"
 #include "support/Log.h"
 
 namespace {
@@ -93,7 +94,7 @@ void SQLite::UpdateSchedulesFromVersion3() {
   const wchar_t kCaller[] = L"UpdateSchedulesFromVersion3";
   LogDebug(L"SQLite::UpdateSchedulesFromVersion3: updating Schedules table ... ");
   StepTransaction step(kCaller);
-  Schedule::Delete();
+  Schedule::Delete(tev::Clock::Now());
   const wchar_t* const kAlters[] = {
       L"ALTER TABLE SeasonPasses ADD 'User' varchar",
       L"ALTER TABLE SeasonPasses ADD 'Priority' integer",

@@ -12,12 +12,11 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
-#include "platform/Clock.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
 
-int Schedules::CancelScheduledRecording(int32_t scheduleId) {
+int Schedules::CancelScheduledRecording(int32_t scheduleId, int64_t now) {
   Schedule schedule(scheduleId);
   if (schedule.m_id == 0) return 0;
   CVelAtl* vel = TheVel();
@@ -28,9 +27,8 @@ int Schedules::CancelScheduledRecording(int32_t scheduleId) {
       vel->NotifyStopRecording(schedule.m_id, schedule.m_name, schedule.m_channelName);
     }
     // The tuner is free again: waiting rows it blocked may record now.
-    if (SetScheduleStatus(schedule, DVRSTATE_COMPLETE_PARTIAL, tev::Clock::Now(),
-                          StatusReason::kCancel)) {
-      UpdateConflicts(schedule.m_id);
+    if (SetScheduleStatus(schedule, DVRSTATE_COMPLETE_PARTIAL, now, StatusReason::kCancel)) {
+      UpdateConflicts(schedule.m_id, now);
     }
   } else {
     // What the library makes of a plan shown as partial is its own affair;
@@ -44,14 +42,14 @@ int Schedules::CancelScheduledRecording(int32_t scheduleId) {
   return 0;
 }
 
-int Schedules::RetrySchedule(int32_t scheduleId) {
+int Schedules::RetrySchedule(int32_t scheduleId, int64_t now) {
   Schedule schedule(scheduleId);
   if (schedule.m_id == 0) return 0;  // Populate logged the missing row
-  if (!SetScheduleStatus(schedule, DVRSTATE_SCHEDULED, tev::Clock::Now(), StatusReason::kRetry)) {
+  if (!SetScheduleStatus(schedule, DVRSTATE_SCHEDULED, now, StatusReason::kRetry)) {
     LogError(L"Schedules::RetrySchedule could not write %d", scheduleId);
     return 0;
   }
   PMutexLock lock(EngineMutex());
-  StartRecordingIfAppropriate();
+  StartRecordingIfAppropriate(now);
   return 0;
 }

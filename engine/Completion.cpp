@@ -20,7 +20,6 @@
 #include "engine/StatusChange.h"
 #include "module/PVRVel.h"
 #include "monitor/ThumbnailTable.h"
-#include "platform/Clock.h"
 #include "support/Log.h"
 
 namespace {
@@ -68,13 +67,12 @@ void Schedules::NotifyRecordStartedAsync(const std::wstring& filePath) {
   NotifyRecordStarted(filePath);
 }
 
-void Schedules::NotifyRecordFailedAsync(const std::wstring& filePath) {
+void Schedules::NotifyRecordFailedAsync(const std::wstring& filePath, int64_t now) {
   // The statement itself changes only a row that is still recording.
   Schedule failed;
   failed.m_filePath = filePath;
   failed.m_status = DVRSTATE_RECORDING;
-  if (!SetScheduleStatus(failed, DVRSTATE_ERROR, tev::Clock::Now(),
-                         StatusReason::kRecorderFailed)) {
+  if (!SetScheduleStatus(failed, DVRSTATE_ERROR, now, StatusReason::kRecorderFailed)) {
     return;
   }
   DVR::ForgetStream(filePath);  // the stream has ended
@@ -83,7 +81,8 @@ void Schedules::NotifyRecordFailedAsync(const std::wstring& filePath) {
   if (schedule.m_id != 0) Schedule::AddMedium(schedule, true);
 }
 
-void Schedules::NotifyRecordComplete(int32_t durationSeconds, const std::wstring& filePath) {
+void Schedules::NotifyRecordComplete(int32_t durationSeconds, const std::wstring& filePath,
+                                     int64_t now) {
   Schedule schedule(filePath, DVRSTATE_RECORDING);
   if (schedule.m_id == 0) return;
   // A row already closed (cancelled, closed at shutdown or by a restart,
@@ -110,7 +109,7 @@ void Schedules::NotifyRecordComplete(int32_t durationSeconds, const std::wstring
   }
 
   schedule.m_duration = durationSeconds;
-  if (!SetScheduleStatus(schedule, status, tev::Clock::Now(), StatusReason::kRecorderFinished)) {
+  if (!SetScheduleStatus(schedule, status, now, StatusReason::kRecorderFinished)) {
     LogError(L"Schedules::NotifyRecordComplete could not write %d %ls", schedule.m_id,
              filePath.c_str());
     return;

@@ -275,11 +275,11 @@ void Schedules::BumpSchedule(Schedule& row, int64_t now) {
     // republishes the row as stored either way.
     static_cast<void>(SetScheduleStatus(row, kSkip, now, StatusReason::kBumped));
   } else {
-    CancelScheduledRecording(row.m_id);
+    CancelScheduledRecording(row.m_id, now);
   }
 }
 
-void Schedules::UpdateConflicts(int32_t scheduleId) {
+void Schedules::UpdateConflicts(int32_t scheduleId, int64_t now) {
   LogDebug(L"Update Conflicts %d", scheduleId);
   SQLite query;
   std::wstring statement =
@@ -353,7 +353,7 @@ void Schedules::UpdateConflicts(int32_t scheduleId) {
     if (blocked) continue;
 
     Schedule freed = r;
-    if (SetScheduleStatus(freed, kScheduled, tev::Clock::Now(), StatusReason::kConflictUpdate)) {
+    if (SetScheduleStatus(freed, kScheduled, now, StatusReason::kConflictUpdate)) {
       changed = true;
     }
   }
@@ -364,7 +364,7 @@ void Schedules::UpdateConflicts(int32_t scheduleId) {
   }
 }
 
-void Schedules::ForceSchedule(int32_t scheduleId) {
+void Schedules::ForceSchedule(int32_t scheduleId, int64_t now) {
   SQLite query;
   if (!query.RunQuery(tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = %d", L"ID", scheduleId),
                       L"UpdateConflicts") ||
@@ -390,7 +390,7 @@ void Schedules::ForceSchedule(int32_t scheduleId) {
     return;
   }
   if (overlap.GetRowCount() == 0) {
-    static_cast<void>(SetScheduleStatus(forced, kScheduled, tev::Clock::Now(), StatusReason::kForced));
+    static_cast<void>(SetScheduleStatus(forced, kScheduled, now, StatusReason::kForced));
     return;
   }
   const int32_t tuners = device ? 1 : GetTunerCount(forced.m_channelMimetype);
@@ -401,7 +401,7 @@ void Schedules::ForceSchedule(int32_t scheduleId) {
     for (Schedule& x : rows) {
       if (!ActiveAt(x, sample) || x.m_status == kSkip) continue;
       // A recording is only marked; it goes on until its own end.
-      static_cast<void>(SetScheduleStatus(x, kSkip, tev::Clock::Now(), StatusReason::kForcedAside));
+      static_cast<void>(SetScheduleStatus(x, kSkip, now, StatusReason::kForcedAside));
     }
   }
   PMutexLock lock(EngineMutex());

@@ -8,12 +8,13 @@
 #include "db/Schedule.h"
 #include "db/WFormat.h"
 #include "engine/Schedules.h"
+#include "platform/Clock.h"
 #include "support/Log.h"
 #include "support/VUtil.h"
 
 int Schedules::GetCurrentlyRecording(VARIANT* out) {
   // Rows the streamer never reported as finished leave the list first.
-  PruneOrphanedRecordings();
+  PruneOrphanedRecordings(tev::Clock::Now());
   VUtil::CreateArray(out, VT_VARIANT, 0);
   SQLite rows;
   const std::wstring statement =

@@ -22,7 +22,6 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
-#include "platform/Clock.h"
 #include "support/Log.h"
 
 namespace {
@@ -59,11 +58,10 @@ std::wstring Schedules::PreviousRunCondition() {
   return tev::WFormat(L" AND +ID <= %d", PreviousRunLastId().load());
 }
 
-void Schedules::RemoveOldSchedules() {
+void Schedules::RemoveOldSchedules(int64_t now) {
   const std::wstring statement = tev::WFormat(
       L"SELECT * from Schedules WHERE (%ls = '%ls' OR %ls = '%ls')AND %ls < %ls", L"Status",
-      DVRSTATE_SKIP, L"Status", DVRSTATE_CONFLICT, L"EndTime",
-      FormatTime3(tev::Clock::Now()).c_str());
+      DVRSTATE_SKIP, L"Status", DVRSTATE_CONFLICT, L"EndTime", FormatTime3(now).c_str());
   SQLite query;
   if (!query.RunQuery(statement, L"Schedules::RemoveOldSchedules")) return;
   // Runs after every timer computation: the deletions make one commit.
@@ -76,8 +74,7 @@ void Schedules::RemoveOldSchedules() {
   group.Commit();
 }
 
-void Schedules::PruneOrphanedRecordings() {
-  const int64_t now = tev::Clock::Now();
+void Schedules::PruneOrphanedRecordings(int64_t now) {
   const std::wstring cutoff = FormatTime3(now - kOrphanGrace);
   SQLite query;
   if (!query.RunQuery(tev::WFormat(L"SELECT * from Schedules WHERE %ls = '%ls' AND %ls < %ls",
@@ -94,9 +91,9 @@ void Schedules::PruneOrphanedRecordings() {
                    cutoff.c_str())));
 }
 
-void Schedules::ChangeRecordingToCompletePartial() {
+void Schedules::ChangeRecordingToCompletePartial(int64_t now) {
   if (!m_orphanCleanupPending.exchange(false)) return;
-  ChangePastScheduledToMissed();
+  ChangePastScheduledToMissed(now);
   SQLite query;
   // Only rows of the previous run are orphans, and of those only the ones
   // whose stream this run has not adopted.
@@ -118,16 +115,15 @@ void Schedules::ChangeRecordingToCompletePartial() {
   }
   // A failed statement is logged; the rows stay recording for the next run.
   static_cast<void>(SetScheduleStatuses(
-      orphans, DVRSTATE_COMPLETE_PARTIAL, tev::Clock::Now(), StatusReason::kCrashRecovery,
+      orphans, DVRSTATE_COMPLETE_PARTIAL, now, StatusReason::kCrashRecovery,
       tev::WFormat(L"UPDATE Schedules SET %ls = '%ls', %ls = -1 WHERE %ls = '%ls'", L"Status",
                    DVRSTATE_COMPLETE_PARTIAL, L"Duration", L"Status", DVRSTATE_RECORDING)));
 }
 
-void Schedules::StopAllRecordings() {
+void Schedules::StopAllRecordings(int64_t now) {
   SQLite query;
   if (!query.RunQuery(RecordingRowsStatement(), L"Schedules::StopAllRecordings")) return;
   LogDebug(L"StopAllRecordings %d to stop", query.GetRowCount());
-  const int64_t now = tev::Clock::Now();
   for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {
     Schedule schedule;
     schedule.FillFromRow(query);

@@ -150,7 +150,7 @@ int Schedules::Add(const RecordingRequest& request, VARIANT* result) {
       if (code != 0) return code;
 
       remaining = CalculateAppropriateDuration(remaining, request.channelMimetype, request.channel,
-                                               start, end);
+                                               start, end, now);
       row.m_duration = remaining;
       if (remaining > 0 &&
           !ClearDiskSpace(directory, request.channelMimetype, remaining, request.quality,
@@ -267,8 +267,7 @@ int Schedules::Add(const RecordingRequest& request, VARIANT* result) {
   }
 }
 
-void Schedules::ChangePastScheduledToMissed() {
-  const int64_t now = tev::Clock::Now();
+void Schedules::ChangePastScheduledToMissed(int64_t now) {
   const std::wstring cutoff = FormatTime3(now - 60);
   SQLite query;
   const std::wstring select = tev::WFormat(

@@ -66,14 +66,14 @@ int Schedules::RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly, i
       if (notify) DeleteInLibrary(scheduleId);
     } else {
       Schedule::Delete(scheduleId);
-      UpdateConflicts(scheduleId);
+      UpdateConflicts(scheduleId, now);
       return 0;
     }
     const bool written = SetScheduleStatus(row, next, now, StatusReason::kLibraryRemoved).written;
     // Announced once the row holds its new state, so that the listeners'
     // list of recordings no longer has it.
     if (next == DVRSTATE_COMPLETE_PARTIAL) NotifyStop(row);
-    if (written) UpdateConflicts(scheduleId);
+    if (written) UpdateConflicts(scheduleId, now);
     return 0;
   }
 

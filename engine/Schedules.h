@@ -82,9 +82,9 @@ class Schedules {
   // file can be created in `directory`, 122 when it is not an existing
   // directory, 123 when the test file cannot be created. Leaves no file.
   static int CheckDirectoryWritable(const std::wstring& directory);
-  // Scheduled, skipped and conflicting rows that ended over a minute ago
-  // become missed (retry when they have an episode address).
-  static void ChangePastScheduledToMissed();
+  // Scheduled, skipped and conflicting rows that ended over a minute before
+  // `now` become missed (retry when they have an episode address).
+  static void ChangePastScheduledToMissed(int64_t now);
   // Writes the row's owner and republishes it.
   static void SetScheduleOwner(int32_t scheduleId, int32_t owner);
   static void SetScheduleOwner(int32_t scheduleId, const std::wstring& owner);
@@ -114,16 +114,17 @@ class Schedules {
   // Length to record: the time left before the start, the duration and the
   // padding after it unless the next program on the same tuner needs it.
   int32_t CalculateAppropriateDuration(int32_t duration, const std::wstring& channelMimetype,
-                                       const std::wstring& channel, int64_t start, int64_t end);
-  int32_t CalculateAppropriateDuration(const Schedule& row);
+                                       const std::wstring& channel, int64_t start, int64_t end,
+                                       int64_t now);
+  int32_t CalculateAppropriateDuration(const Schedule& row, int64_t now);
   // Whether every tuner of the row's kind is recording (a running recording
   // inside its own window is stopped then).
-  bool ChannelBusy(const Schedule& row);
-  bool StopCurrentRecordingIfAppropriate(const Schedule& row);
-  // Stops the earliest recording whose end plus padding has passed.
-  void StopCurrentRecordingsIfOver();
-  // Starts every due scheduled row that can start.
-  void StartRecordingIfAppropriate();
+  bool ChannelBusy(const Schedule& row, int64_t now);
+  bool StopCurrentRecordingIfAppropriate(const Schedule& row, int64_t now);
+  // Stops the earliest recording whose end plus padding has passed by `now`.
+  void StopCurrentRecordingsIfOver(int64_t now) TEV_REQUIRES(EngineMutex());
+  // Starts every scheduled row due at `now` that can start.
+  void StartRecordingIfAppropriate(int64_t now) TEV_REQUIRES(EngineMutex());
 
   // --- Disk space (engine/DiskSpace.cpp) ---
   // True when `directory` has room for `duration` seconds of the mimetype
@@ -144,8 +145,9 @@ class Schedules {
   // engine/Housekeeping.cpp, engine/CurrentlyRecording.cpp) ---
   void NotifyRecordStarted(const std::wstring& filePath);
   void NotifyRecordStartedAsync(const std::wstring& filePath);
-  void NotifyRecordFailedAsync(const std::wstring& filePath);
-  void NotifyRecordComplete(int32_t durationSeconds, const std::wstring& filePath);
+  // The streamer's reports; `now` is when the report arrived.
+  void NotifyRecordFailedAsync(const std::wstring& filePath, int64_t now);
+  void NotifyRecordComplete(int32_t durationSeconds, const std::wstring& filePath, int64_t now);
   void NotifyThumbnailNeeded(const std::wstring& filePath);
   // *out becomes an array with one [Name, medium id, ChannelName] array per
   // row in DVRSTATE_RECORDING (the medium id is empty without an endpoint).
@@ -153,9 +155,9 @@ class Schedules {
   // array).
   static int GetCurrentlyRecording(VARIANT* out);
   // The user's cancel of one schedule (stops its recording when running).
-  int CancelScheduledRecording(int32_t scheduleId);
-  // Schedules the row again from now; 0.
-  int RetrySchedule(int32_t scheduleId);
+  int CancelScheduledRecording(int32_t scheduleId, int64_t now);
+  // Schedules the row again from `now`; 0.
+  int RetrySchedule(int32_t scheduleId, int64_t now);
   // Remembers which rows the previous run left (the highest ID now). Call
   // once, when the database is open and before any request is served.
   static void NotePreviousRun();
@@ -169,15 +171,15 @@ class Schedules {
   // statuses are left alone. Rows still recording whose end has passed
   // are deleted (their stream stopped).
   void ResumeRecordings();
-  // Deletes skipped and conflicting rows whose end has passed.
-  static void RemoveOldSchedules();
+  // Deletes skipped and conflicting rows whose end is before `now`.
+  static void RemoveOldSchedules(int64_t now);
   // Closes rows still recording more than a minute after their end.
-  static void PruneOrphanedRecordings();
+  static void PruneOrphanedRecordings(int64_t now);
   // Once per engine (the first folder-monitor pass of a run): rows left
   // recording by a crash become partial.
-  void ChangeRecordingToCompletePartial();
+  void ChangeRecordingToCompletePartial(int64_t now);
   // Closes every row in DVRSTATE_RECORDING (no stream is stopped).
-  static void StopAllRecordings();
+  static void StopAllRecordings(int64_t now);
 
   // --- Media-library publishing (engine/Publishing.cpp, MediumIds.cpp) ---
   static void AssignTevMediumId(int scheduleId, const std::wstring& mediumId);
@@ -291,9 +293,9 @@ class Schedules {
   // After a change that may free a tuner: returns conflicting and skipped
   // rows that nothing blocks any more to scheduled (newest first) and
   // republishes them; re-arms the timer when any changed.
-  void UpdateConflicts(int32_t scheduleId);
+  void UpdateConflicts(int32_t scheduleId, int64_t now);
   // Schedules the row again and skips every row that overlaps it.
-  void ForceSchedule(int32_t scheduleId);
+  void ForceSchedule(int32_t scheduleId, int64_t now);
   // The "GetConflicts" service: in slot 0 a medium id; out slot 0 the list.
   // 103 when no schedule has that id, else the check's result.
   int GetConflicts(const VARIANT& in, VARIANT* out);

@@ -42,7 +42,7 @@ void Republish(int32_t id) {
 
 // Makes room on the recording's kind for `row` by cancelling the first
 // running recording when the limit is reached.
-void CancelOneWhenFull(Schedules& engine, const Schedule& row) {
+void CancelOneWhenFull(Schedules& engine, const Schedule& row, int64_t now) {
   const std::wstring statement =
       tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%ls' AND %ls = '%ls'", L"Status",
                    DVRSTATE_RECORDING, L"ChannelMimetype",
@@ -57,7 +57,7 @@ void CancelOneWhenFull(Schedules& engine, const Schedule& row) {
            L"possible for mimetype %ls (%ls found)",
            std::to_wstring(limit).c_str(), row.m_channelMimetype.c_str(),
            std::to_wstring(found).c_str());
-  engine.CancelScheduledRecording(query.GetInt("ID"));
+  engine.CancelScheduledRecording(query.GetInt("ID"), now);
 }
 
 // Steps for one due row. False when a failed statement ends the whole
@@ -65,9 +65,9 @@ void CancelOneWhenFull(Schedules& engine, const Schedule& row) {
 bool StartRow(Schedules& engine, const Schedule& row, const std::wstring& dueStatement,
               int64_t now) {
   LogInfo(L"StartRecordingIfAppropriate starting %ls", row.m_name.c_str());
-  if (engine.ChannelBusy(row)) return true;
+  if (engine.ChannelBusy(row, now)) return true;
 
-  const int32_t duration = engine.CalculateAppropriateDuration(row);
+  const int32_t duration = engine.CalculateAppropriateDuration(row, now);
   // ClearDiskSpaceForSchedule has left the row DVRSTATE_DISK_FULL on false.
   if (duration != 0 && !engine.ClearDiskSpaceForSchedule(row.m_channelMimetype, row.m_id,
                                                          duration, row.m_quality, now)) {
@@ -76,7 +76,7 @@ bool StartRow(Schedules& engine, const Schedule& row, const std::wstring& dueSta
     return true;
   }
 
-  CancelOneWhenFull(engine, row);
+  CancelOneWhenFull(engine, row, now);
 
   Schedule marked = row;
   if (!SetScheduleStatus(marked, DVRSTATE_RECORDING, now, StatusReason::kStart)) return false;
@@ -119,9 +119,8 @@ bool StartRow(Schedules& engine, const Schedule& row, const std::wstring& dueSta
 
 }  // namespace
 
-void Schedules::StartRecordingIfAppropriate() {
+void Schedules::StartRecordingIfAppropriate(int64_t now) {
   try {
-    const int64_t now = tev::Clock::Now();
     const int64_t padding = GetPaddingTime();
     const std::wstring statement = tev::WFormat(
         L"SELECT * FROM Schedules WHERE Status = '%ls' AND StartTime >= %ls AND StartTime <= %ls "

@@ -15,7 +15,6 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "engine/StartStatus.h"
-#include "platform/Clock.h"
 #include "support/Log.h"
 
 using startstop::kInputDevice;
@@ -24,7 +23,7 @@ using startstop::SameDeviceClause;
 int32_t Schedules::CalculateAppropriateDuration(int32_t duration,
                                                 const std::wstring& channelMimetype,
                                                 const std::wstring& channel, int64_t start,
-                                                int64_t end) {
+                                                int64_t end, int64_t now) {
   if (duration == 0) return 0;  // open-ended
   const int32_t padding = GetPaddingTime();
 
@@ -51,7 +50,7 @@ int32_t Schedules::CalculateAppropriateDuration(int32_t duration,
     }
   }
 
-  const int32_t prefix = std::max<int32_t>(static_cast<int32_t>(start - tev::Clock::Now()), 0);
+  const int32_t prefix = std::max<int32_t>(static_cast<int32_t>(start - now), 0);
   const int32_t suffix = suffixWanted ? padding : 0;
   const int32_t newDuration = prefix + duration + suffix;
   LogDebug(L"CalculateAppropriateDuration prefix %d, StartTime %ls, suffix %d, origDur %d, "
@@ -60,12 +59,12 @@ int32_t Schedules::CalculateAppropriateDuration(int32_t duration,
   return newDuration;
 }
 
-int32_t Schedules::CalculateAppropriateDuration(const Schedule& row) {
+int32_t Schedules::CalculateAppropriateDuration(const Schedule& row, int64_t now) {
   return CalculateAppropriateDuration(row.m_duration, row.m_channelMimetype, row.m_channel,
-                                      row.m_startTime, row.m_endTime);
+                                      row.m_startTime, row.m_endTime, now);
 }
 
-bool Schedules::ChannelBusy(const Schedule& row) {
+bool Schedules::ChannelBusy(const Schedule& row, int64_t now) {
   // Only tuners and capture devices run out; streams and mail never do.
   if (!DVR::IsTVMimetype(row.m_channelMimetype) && row.m_channelMimetype != kInputDevice) {
     return false;
@@ -86,25 +85,24 @@ bool Schedules::ChannelBusy(const Schedule& row) {
       Schedule running;
       running.FillFromRow(query);
       query.Next();
-      if (StopCurrentRecordingIfAppropriate(running)) break;
+      if (StopCurrentRecordingIfAppropriate(running, now)) break;
     }
   }
   LogDebug(L"Channel Busy %d", busy ? 1 : 0);
   return busy;
 }
 
-bool Schedules::StopCurrentRecordingIfAppropriate(const Schedule& row) {
-  const int64_t now = tev::Clock::Now();
+bool Schedules::StopCurrentRecordingIfAppropriate(const Schedule& row, int64_t now) {
   if (row.m_startTime > now || now > row.m_endTime) return false;
   LogDebug(L"StopCurrentRecordingIfAppropriate stop recording");
   DVR::StopRecording(row.m_user, row.m_channel, row.m_channelMimetype, row.m_filePath);
   return true;
 }
 
-void Schedules::StopCurrentRecordingsIfOver() {
-  const std::wstring statement = tev::WFormat(
-      L"SELECT * FROM Schedules WHERE Status = '%ls'AND EndTime <= %ls ORDER BY %ls",
-      DVRSTATE_RECORDING, FormatTime3(tev::Clock::Now() - GetPaddingTime()).c_str(), L"EndTime");
+void Schedules::StopCurrentRecordingsIfOver(int64_t now) {
+  const std::wstring statement =
+      tev::WFormat(L"SELECT * FROM Schedules WHERE Status = '%ls'AND EndTime <= %ls ORDER BY %ls",
+                   DVRSTATE_RECORDING, FormatTime3(now - GetPaddingTime()).c_str(), L"EndTime");
   SQLite query;
   // One per call: the timer wakes again at once for a further overdue row.
   query.LimitRows(1);

@@ -6,6 +6,7 @@
 #include "engine/Schedules.h"
 #include "engine/TimerState.h"
 #include "module/PVRVel.h"
+#include "platform/Clock.h"
 #include "platform/StandByWaitableTimer.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
@@ -30,8 +31,9 @@ bool Schedules::Initialize() {
     if (!m_running) return false;
     // Rows whose time passed while the module was down are settled before
     // the first wake-up is computed.
-    RemoveOldSchedules();
-    ChangePastScheduledToMissed();
+    const int64_t now = tev::Clock::Now();
+    RemoveOldSchedules(now);
+    ChangePastScheduledToMissed(now);
     SetRecordingTimerInLock();
     m_timerThread = new PThread(this, &Schedules::TimerThreadProc, nullptr);
   }
@@ -42,7 +44,7 @@ bool Schedules::Initialize() {
   if (!m_running) return false;
   ResumeRecordings();
   if (!m_running) return false;
-  RemoveOldSchedules();
+  RemoveOldSchedules(tev::Clock::Now());
   if (!m_running) return false;
   SyncWithTevMedia();
   // The sync reads every row once; what it freed goes back to the system,
@@ -90,7 +92,7 @@ void Schedules::Shutdown() {
     delete timerThread;
   }
   m_thumbnails.Stop();
-  StopAllRecordings();
+  StopAllRecordings(tev::Clock::Now());
   TimerRunning() = false;
   SetWakeUp(-1, true);
   StopFolderMonitors();

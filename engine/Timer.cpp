@@ -148,10 +148,10 @@ void Schedules::SetRecordingTimerInLock() {
       WakeUpIn(wait, true, tev::Clock::NowMs() - now * 1000);
       LogInfo(L"Waiting for: %d", wait);
     }
-    RemoveOldSchedules();
+    RemoveOldSchedules(now);
     // Rows whose end passed unrecorded are settled after every computation
     // (their past end was armed once above, at most).
-    ChangePastScheduledToMissed();
+    ChangePastScheduledToMissed(now);
   } catch (...) {
     LogError(L"Error in SetRecordingTimer");
   }
@@ -198,9 +198,10 @@ int Schedules::TimerThreadProc(void*) {
     {
       PMutexLock lock(EngineMutex());
       try {
-        LogDebug(L"TimerThreadProc: Waking up at %ls", FormatTime3(tev::Clock::Now()).c_str());
-        StartRecordingIfAppropriate();
-        StopCurrentRecordingsIfOver();
+        const int64_t now = tev::Clock::Now();
+        LogDebug(L"TimerThreadProc: Waking up at %ls", FormatTime3(now).c_str());
+        StartRecordingIfAppropriate(now);
+        StopCurrentRecordingsIfOver(now);
         SetRecordingTimerInLock();
       } catch (const VelException& e) {
         LogError(L"TimerThreadProc: Exception %ls", e.getMessage().c_str());

@@ -182,7 +182,7 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT
         if (!SetScheduleStatus(row, DVRSTATE_SKIP, now, StatusReason::kLibraryEdit)) {
           return Refuse(row, name, L"update failed");
         }
-        UpdateConflicts(id);
+        UpdateConflicts(id, now);
       } else if (value == L"schedule") {
         if (row.m_status != DVRSTATE_SKIP && row.m_status != DVRSTATE_CONFLICT) {
           return Refuse(row, name, L"only a skipped or conflicting schedule can be scheduled");
@@ -190,7 +190,7 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT
         if (!SetScheduleStatus(row, DVRSTATE_SCHEDULED, now, StatusReason::kLibraryEdit)) {
           return Refuse(row, name, L"update failed");
         }
-        ForceSchedule(id);
+        ForceSchedule(id, now);
       } else {
         return Refuse(row, name, L"only \"skip\" and \"schedule\" are taken");
       }

@@ -13,7 +13,7 @@
 //   RemoveOldDBEntries      drop finished rows whose files are gone (and
 //                           their media, in one request)
 //   ChangeRecordingToCompletePartial   settle rows a crash left recording
-//   Schedule::Delete()      purge old deleted and conflicting rows
+//   Schedule::Delete(now)   purge old deleted and conflicting rows
 //   RemoveOldThumbnails, CheckIfThumbnailsExist   video folder only, once
 //                           per monitor per run
 // A folder that cannot be watched (missing, removed while watched) gets

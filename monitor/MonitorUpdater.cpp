@@ -9,6 +9,7 @@
 #include "db/Schedule.h"
 #include "engine/Schedules.h"
 #include "monitor/FileSystemMonitor.h"
+#include "platform/Clock.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
 #include "support/WideText.h"
@@ -126,8 +127,9 @@ void FileSystemMonitor::RunPass() {
       RemoveOldDBEntries();
       LogDebug(L"FileSystemMonitor::Updater done RemoveOldDBEntries on %ls", folder.c_str());
     }
-    if (!m_abort && m_engine != nullptr) m_engine->ChangeRecordingToCompletePartial();
-    if (!m_abort) Schedule::Delete();
+    if (!m_abort && m_engine != nullptr)
+      m_engine->ChangeRecordingToCompletePartial(tev::Clock::Now());
+    if (!m_abort) Schedule::Delete(tev::Clock::Now());
     if (!m_abort && m_engine != nullptr && IsVideoFolder()) {
       LogDebug(L"FileSystemMonitor::Updater done ChangeRecordingToCompletePartial on %ls",
                folder.c_str());

@@ -13,16 +13,17 @@
 #include "bus/CVelAtl.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
+#include "db/Transaction.h"
 #include "db/WFormat.h"
 #include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
 #include "passes/PassJobs.h"
 #include "passes/SeasonPassChecker.h"
 #include "passes/SeasonPasses.h"
-#include "db/Transaction.h"
+#include "platform/Clock.h"
 #include "support/Log.h"
-#include "vel/VelException.h"
 #include "support/PMutexLock.h"
+#include "vel/VelException.h"
 
 namespace {
 
@@ -137,7 +138,7 @@ void SeasonPasses::RemoveSchedulesForPass(int32_t passId) {
   Transaction transaction(L"RemoveSchedulesForPass");
   if (!DetachAndDelete(passId) || !transaction.Commit()) return;  // rolled back
   TellKept(rows.kept);
-  engine_.UpdateConflicts(0);
+  engine_.UpdateConflicts(0, tev::Clock::Now());
 }
 
 bool SeasonPasses::RemoveSeasonPass(int32_t passId, bool deleteMedium) {
@@ -170,7 +171,7 @@ bool SeasonPasses::RemoveSeasonPass(int32_t passId, bool deleteMedium) {
     TheVel()->DeleteMedium(mediumId, true, true);
   }
   RepublishPasses(renumbered);
-  engine_.UpdateConflicts(0);
+  engine_.UpdateConflicts(0, tev::Clock::Now());
   return true;
 }
 

@@ -186,7 +186,7 @@ TEST_F(ScheduleTest, DeletingOldRowsKeepsRecentAndOtherStates) {
     s.m_startTime = s.m_endTime - 60;
     ASSERT_TRUE(s.Insert());
   }
-  EXPECT_TRUE(Schedule::Delete());
+  EXPECT_TRUE(Schedule::Delete(tev::Clock::Now()));
   n = 0;
   for (const Row& r : rows) {
     EXPECT_EQ(Schedule::GetIdFromPath(L"/old" + std::to_wstring(n)) > 0, r.kept) << n;

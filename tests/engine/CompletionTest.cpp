@@ -72,7 +72,7 @@ TEST_F(Completion, FinishedRecordingsAreJudgedByTheirLength) {
     planned.duration = c.expected;
     planned.path = PathFor(c.name);
     const int id = InsertRow(dbPath_, planned);
-    Engine().NotifyRecordComplete(c.actual, W(planned.path));
+    Engine().NotifyRecordComplete(c.actual, W(planned.path), tev::Clock::Now());
 
     EXPECT_EQ(Column(id, "Status"), c.after) << c.name;
     EXPECT_EQ(Column(id, "Duration"), std::to_string(c.actual)) << c.name;
@@ -91,7 +91,7 @@ TEST_F(Completion, FinishedRecordingsAreJudgedByTheirLength) {
   // closed (a stream that ran on past a cancel or a restart), changes and
   // tells nothing.
   const size_t published = media_.CountOf(L"AddMedium");
-  Engine().NotifyRecordComplete(3600, W(PathFor("nobody")));
+  Engine().NotifyRecordComplete(3600, W(PathFor("nobody")), tev::Clock::Now());
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"and status DVRSTATE_RECORDING, no such file in DB"));
   for (const char* closed : {"DVRSTATE_COMPLETE", "DVRSTATE_COMPLETE_PARTIAL", "DVRSTATE_RETRY",
                              "DVRSTATE_ERROR"}) {
@@ -102,7 +102,7 @@ TEST_F(Completion, FinishedRecordingsAreJudgedByTheirLength) {
     planned.path = PathFor(closed);
     const int id = InsertRow(dbPath_, planned);
     const auto before = Rows("*", "ID = " + std::to_string(id));
-    Engine().NotifyRecordComplete(10, W(planned.path));
+    Engine().NotifyRecordComplete(10, W(planned.path), tev::Clock::Now());
     EXPECT_EQ(Rows("*", "ID = " + std::to_string(id)), before) << closed;
   }
   EXPECT_EQ(media_.CountOf(L"AddMedium"), published);
@@ -136,7 +136,7 @@ TEST_F(Completion, TheDescriptionGoesIntoTheFileAndAThumbnailIsAskedForOnce) {
   planned.duration = 600;
   planned.path = path;
   const int id = InsertRow(dbPath_, planned);
-  Engine().NotifyRecordComplete(600, W(path));
+  Engine().NotifyRecordComplete(600, W(path), tev::Clock::Now());
 
   TagLib::ASF::File file(path.c_str());
   ASSERT_TRUE(file.isValid());
@@ -158,12 +158,12 @@ TEST_F(Completion, TheDescriptionGoesIntoTheFileAndAThumbnailIsAskedForOnce) {
 
   // A second report: the thumbnail is known by now, and audio never has one.
   SetThumbnailEntry(id, true);
-  Engine().NotifyRecordComplete(600, W(path));
+  Engine().NotifyRecordComplete(600, W(path), tev::Clock::Now());
   RowSpec audio = planned;
   audio.mimetype = "audio/x-win";
   audio.path = audioDir_ + "/radio.wma";  // never written
   const int audioId = InsertRow(dbPath_, audio);
-  Engine().NotifyRecordComplete(600, W(audio.path));
+  Engine().NotifyRecordComplete(600, W(audio.path), tev::Clock::Now());
   EXPECT_EQ(thumbnails_.CountOf(L"Extract Image From Video"), 1u);
   // A file that cannot be opened is only logged; the row is closed anyway.
   EXPECT_EQ(Column(audioId, "Status"), "DVRSTATE_COMPLETE");
@@ -197,7 +197,7 @@ TEST_F(Completion, StartedAndFailedReports) {
   // The web recorder gives up: the row is an error and the listeners hear
   // of the change; a row that is no longer recording keeps its status.
   listener_.ClearRequests();
-  Engine().NotifyRecordFailedAsync(W(video.path));
+  Engine().NotifyRecordFailedAsync(W(video.path), tev::Clock::Now());
   EXPECT_EQ(Column(videoId, "Status"), "DVRSTATE_ERROR");
   ASSERT_TRUE(listener_.WaitFor(L"NotifyPVRRecordingChange", 1, 5000));
   // The list sent holds only what still records.
@@ -208,9 +208,9 @@ TEST_F(Completion, StartedAndFailedReports) {
 
   dbtest::RawDb(dbPath_).Exec("UPDATE Schedules SET Status = 'DVRSTATE_COMPLETE' WHERE ID = " +
                               std::to_string(audioId));
-  Engine().NotifyRecordFailedAsync(W(audio.path));
+  Engine().NotifyRecordFailedAsync(W(audio.path), tev::Clock::Now());
   EXPECT_EQ(Column(audioId, "Status"), "DVRSTATE_COMPLETE");
-  Engine().NotifyRecordFailedAsync(L"/no/such/file.asf");
+  Engine().NotifyRecordFailedAsync(L"/no/such/file.asf", tev::Clock::Now());
   EXPECT_EQ(Rows("Status", "Status = 'DVRSTATE_ERROR'").size(), 1u);
 }
 

@@ -388,13 +388,14 @@ TEST_F(Conflicts, UpdateFreesTheNewestFirst) {
   newer.status = L"DVRSTATE_SKIP";
   const int newerId = Insert(newer);
 
-  engine_.UpdateConflicts(firstId);  // the blocker is still scheduled: nothing frees
+  engine_.UpdateConflicts(firstId,
+                          tev::Clock::Now());  // the blocker is still scheduled: nothing frees
   EXPECT_EQ(L"DVRSTATE_CONFLICT", StatusOf(olderId));
   EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(newerId));
 
   Schedule::Update(firstId, L"Status", std::wstring(L"DVRSTATE_COMPLETE_PARTIAL"));
   peers_.ClearPublished();
-  engine_.UpdateConflicts(firstId);
+  engine_.UpdateConflicts(firstId, tev::Clock::Now());
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(newerId));
   EXPECT_EQ(L"DVRSTATE_CONFLICT", StatusOf(olderId));  // now blocked by the newer one
   EXPECT_EQ(std::vector<std::wstring>{L"/rec/3.wmv"}, peers_.PublishedPaths());
@@ -411,13 +412,13 @@ TEST_F(Conflicts, ManualScheduleKeepsBlockingWithFreeTuners) {
   episode.owner = std::to_wstring(pass);
   episode.status = L"DVRSTATE_CONFLICT";
   const int episodeId = Insert(episode);
-  engine_.UpdateConflicts(0);
+  engine_.UpdateConflicts(0, tev::Clock::Now());
   EXPECT_EQ(L"DVRSTATE_CONFLICT", StatusOf(episodeId));
 
   Row later = episode;
   later.start = At(23, 0);
   const int laterId = Insert(later);
-  engine_.UpdateConflicts(0);
+  engine_.UpdateConflicts(0, tev::Clock::Now());
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(laterId));  // nothing overlaps it
 }
 
@@ -437,15 +438,15 @@ TEST_F(Conflicts, ForceScheduleSkipsWhatOverlaps) {
   apart.start = At(22, 0);
   const int apartId = Insert(apart);
 
-  engine_.ForceSchedule(forcedId);
+  engine_.ForceSchedule(forcedId, tev::Clock::Now());
   EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(otherId));
   EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(recordingId));  // marked only
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(apartId));
 
   // Nothing overlaps any more: the forced row itself is scheduled again.
-  engine_.ForceSchedule(forcedId);
+  engine_.ForceSchedule(forcedId, tev::Clock::Now());
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(forcedId));
-  engine_.ForceSchedule(987654);  // no such row: nothing happens
+  engine_.ForceSchedule(987654, tev::Clock::Now());  // no such row: nothing happens
 }
 
 TEST_F(Conflicts, GetConflictsService) {
@@ -502,6 +503,6 @@ TEST_F(Conflicts, OddTimesAndDurationsAreHandled) {
   SQLite query;
   ASSERT_TRUE(query.RunQuery(L"UPDATE Schedules SET Status = 'DVRSTATE_CONFLICT', StartTime = 1",
                              L"test"));
-  engine_.UpdateConflicts(0);
-  engine_.ForceSchedule(1);
+  engine_.UpdateConflicts(0, tev::Clock::Now());
+  engine_.ForceSchedule(1, tev::Clock::Now());
 }

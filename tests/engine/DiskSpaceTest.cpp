@@ -253,13 +253,13 @@ TEST_F(DiskSpace, ARowWithoutRoomBecomesDiskFull) {
   values.start = now + 10;
   values.duration = 600;
   const int full = Row(values);
-  Engine().StartRecordingIfAppropriate();
+  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Status(full), "DVRSTATE_DISK_FULL");
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
   EXPECT_EQ(PublishedStates(Path(full)).back(), L"diskfull");
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Could not clear disk space for Full, duration "));
   // It is not tried again.
-  Engine().StartRecordingIfAppropriate();
+  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
 
   // The row form on its own, and an open-ended start that needs no room.
@@ -277,7 +277,7 @@ TEST_F(DiskSpace, ARowWithoutRoomBecomesDiskFull) {
   values.name = L"Open";
   values.duration = 0;
   const int open = Row(values);
-  Engine().StartRecordingIfAppropriate();
+  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Status(open), "DVRSTATE_RECORDING");
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
 }

@@ -49,7 +49,7 @@ TEST_F(Housekeeping, CancelStopsARecordingAndOnlyRepublishesAPlan) {
   const int32_t stream = streamer_.ActiveStreams().begin()->first;
 
   env_.Shift(600);
-  EXPECT_EQ(Engine().CancelScheduledRecording(live), 0);
+  EXPECT_EQ(Engine().CancelScheduledRecording(live, tev::Clock::Now()), 0);
   ASSERT_EQ(streamer_.CountOf(L"StopStream"), 1u);
   EXPECT_EQ(VUtil::GetLongElement(Last(streamer_, L"StopStream").get(), 0), stream);
   EXPECT_TRUE(streamer_.ActiveStreams().empty());
@@ -64,7 +64,7 @@ TEST_F(Housekeeping, CancelStopsARecordingAndOnlyRepublishesAPlan) {
   const int plan = std::stoi(Rows("ID", "Name = 'Later'")[0][0]);
   const auto before = Rows("*", "ID = " + std::to_string(plan));
   const std::wstring planPath = W(Column(plan, "FilePath"));
-  EXPECT_EQ(Engine().CancelScheduledRecording(plan), 0);
+  EXPECT_EQ(Engine().CancelScheduledRecording(plan, tev::Clock::Now()), 0);
   EXPECT_EQ(Rows("*", "ID = " + std::to_string(plan)), before);
   EXPECT_EQ(StatesOf(media_, planPath), (std::vector<std::wstring>{L"schedule", L"partial"}));
   ASSERT_TRUE(listener_.WaitFor(L"NotifyStopRecording", 2, 5000));
@@ -73,7 +73,7 @@ TEST_F(Housekeeping, CancelStopsARecordingAndOnlyRepublishesAPlan) {
 
   // Nothing to cancel.
   const size_t published = media_.CountOf(L"AddMedium");
-  EXPECT_EQ(Engine().CancelScheduledRecording(9999), 0);
+  EXPECT_EQ(Engine().CancelScheduledRecording(9999, tev::Clock::Now()), 0);
   EXPECT_EQ(media_.CountOf(L"AddMedium"), published);
 }
 
@@ -82,7 +82,7 @@ TEST_F(Housekeeping, RetrySchedulesTheRowAgainFromNow) {
   const int id = InsertRow(dbPath_, Planned("Again", "DVRSTATE_RETRY", start, 1800));
   env_.Shift(300);
   const int64_t now = tev::Clock::Now();
-  EXPECT_EQ(Engine().RetrySchedule(id), 0);
+  EXPECT_EQ(Engine().RetrySchedule(id, tev::Clock::Now()), 0);
   EXPECT_LE(std::llabs(TimeOf(id, "StartTime") - now), 2);
   const std::string status = Column(id, "Status");
   if (status == "DVRSTATE_SCHEDULED") {
@@ -92,7 +92,7 @@ TEST_F(Housekeeping, RetrySchedulesTheRowAgainFromNow) {
     EXPECT_EQ(status, "DVRSTATE_RECORDING");
     EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
   }
-  EXPECT_EQ(Engine().RetrySchedule(4242), 0);
+  EXPECT_EQ(Engine().RetrySchedule(4242, tev::Clock::Now()), 0);
 }
 
 TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
@@ -181,7 +181,7 @@ TEST_F(Housekeeping, OldSkippedAndConflictingRowsAreRemovedInOneCommit) {
   SQLite::ObserveStatementsForTest([&statements](const std::string& sql) {
     statements.push_back(sql.substr(0, 6));
   });
-  Schedules::RemoveOldSchedules();
+  Schedules::RemoveOldSchedules(tev::Clock::Now());
   SQLite::ObserveStatementsForTest(nullptr);
   // The deletions make one commit.
   EXPECT_EQ(statements, (std::vector<std::string>{"SELECT", "begin", "DELETE", "DELETE", "commit"}));
@@ -229,7 +229,7 @@ TEST_F(Housekeeping, OrphansOfThePreviousProcessBecomePartialOnce) {
     return 0;
   });
 
-  Engine().ChangeRecordingToCompletePartial();
+  Engine().ChangeRecordingToCompletePartial(tev::Clock::Now());
   for (int id : {a, b}) {
     EXPECT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
     EXPECT_EQ(Column(id, "Duration"), "-1");
@@ -246,10 +246,10 @@ TEST_F(Housekeeping, OrphansOfThePreviousProcessBecomePartialOnce) {
   // Rows recording now belong to this run: a second call leaves them; the
   // engine of the next run settles them.
   const int c = InsertRow(dbPath_, Planned("c", "DVRSTATE_RECORDING", now - 60, 1800));
-  Engine().ChangeRecordingToCompletePartial();
+  Engine().ChangeRecordingToCompletePartial(tev::Clock::Now());
   EXPECT_EQ(Column(c, "Status"), "DVRSTATE_RECORDING");
   Schedules nextRun;
-  nextRun.ChangeRecordingToCompletePartial();
+  nextRun.ChangeRecordingToCompletePartial(tev::Clock::Now());
   EXPECT_EQ(Column(c, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
 }
 
@@ -265,7 +265,7 @@ TEST_F(Housekeeping, StopAllRecordingsClosesRowsWithoutStoppingStreams) {
   const int done = InsertRow(dbPath_, Planned("done", "DVRSTATE_COMPLETE", now - 600, 1800));
 
   env_.Shift(100);
-  Schedules::StopAllRecordings();
+  Schedules::StopAllRecordings(tev::Clock::Now());
   EXPECT_EQ(Column(plain, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   EXPECT_NEAR(std::stoi(Column(plain, "Duration")), 700, 2);
   EXPECT_EQ(Column(streaming, "Status"), "DVRSTATE_COMPLETE_PARTIAL");

@@ -253,7 +253,7 @@ TEST_F(Intake, PastSchedulesBecomeMissedOrRetried) {
   insert("skip", "DVRSTATE_SKIP", now - 3600, "");
   insert("recent", "DVRSTATE_SCHEDULED", now - 30, "");
   insert("done", "DVRSTATE_COMPLETE", now - 3600, "");
-  Schedules::ChangePastScheduledToMissed();
+  Schedules::ChangePastScheduledToMissed(tev::Clock::Now());
   auto rows = Rows("Name, Status");
   ASSERT_EQ(rows.size(), 6u);
   EXPECT_EQ(rows[0][1], "DVRSTATE_MISSED");

@@ -136,9 +136,9 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   // (the folder monitors may have settled orphans already: a new run's
   // engine does it again)
   Schedules nextRun;
-  nextRun.ChangeRecordingToCompletePartial();
+  nextRun.ChangeRecordingToCompletePartial(tev::Clock::Now());
   Engine().ResumeRecordings();
-  Schedules::RemoveOldSchedules();
+  Schedules::RemoveOldSchedules(tev::Clock::Now());
   Engine().SetRecordingTimer();
 
   // Intake of a programme for later and of one recorded at once.
@@ -164,9 +164,9 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   const int nowId = LocalIds::GetLocalIdFromPath(nowPath);
   ASSERT_GT(nowId, 0);
   EXPECT_EQ(LocalIds::GetLocalIdFromTevMediumId(LocalIds::GetScheduleMediumId(nowId)), nowId);
-  Engine().CancelScheduledRecording(nowId);
-  Engine().RetrySchedule(nowId);
-  Engine().UpdateConflicts(nowId);
+  Engine().CancelScheduledRecording(nowId, tev::Clock::Now());
+  Engine().RetrySchedule(nowId, tev::Clock::Now());
+  Engine().UpdateConflicts(nowId, tev::Clock::Now());
   AutoVariant in, conflicts;
   VUtil::CreateArray(&in, VT_VARIANT, 1);
   VUtil::PutElement(&in, 0, std::wstring(later.get().bstrVal));
@@ -176,8 +176,8 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   env_.SetNow(start + 1800 + 30);
   ASSERT_TRUE(streamer_.WaitFor(L"StopStream", 2, 15000)) << tev::ToStdUtf8(log_->Dump());
   EXPECT_EQ(streamer_.NotifyFinished(laterPath, 1855), 0);
-  Schedules::PruneOrphanedRecordings();
-  Schedules::RemoveOldSchedules();
+  Schedules::PruneOrphanedRecordings(tev::Clock::Now());
+  Schedules::RemoveOldSchedules(tev::Clock::Now());
   // The folder monitor's daily pass walks the finished rows page by page.
   Engine().Monitor(L"video")->RunPass();
   Engine().Shutdown();

@@ -94,7 +94,7 @@ TEST_F(Resume, AStreamStillWritingIsAdoptedAfterACrashAndAfterAShutdown) {
 
   // A shutdown closes the row and leaves the stream running; the next run
   // finds it still writing and takes the row back.
-  Schedules::StopAllRecordings();
+  Schedules::StopAllRecordings(tev::Clock::Now());
   ASSERT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   {
     GrowingFile writing(path);
@@ -109,7 +109,7 @@ TEST_F(Resume, AStreamStillWritingIsAdoptedAfterACrashAndAfterAShutdown) {
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
 
   // Its end report closes it as any recording.
-  Engine().NotifyRecordComplete(3600, widePath);
+  Engine().NotifyRecordComplete(3600, widePath, tev::Clock::Now());
   EXPECT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE");
   EXPECT_EQ(DVR::GetStreamId(widePath), 0);
 }
@@ -139,7 +139,7 @@ TEST_F(Resume, AStreamThatEndedIsStoppedAndTheRestRecordedOnce) {
   // The old stream's end report comes late: the closed row keeps what it
   // says, whatever the report claims.
   const auto before = Rows("*", "ID = " + std::to_string(id));
-  Engine().NotifyRecordComplete(3600, tev::FromStdUtf8(path));
+  Engine().NotifyRecordComplete(3600, tev::FromStdUtf8(path), tev::Clock::Now());
   EXPECT_EQ(Rows("*", "ID = " + std::to_string(id)), before);
 
   // A second restart in the same programme records nothing twice.
@@ -186,7 +186,7 @@ TEST_F(Resume, OnlyRecordingsAndMissedStartsAreResumed) {
   EXPECT_NEAR(std::stoi(Column(lateId, "Duration")), 2400, 2);
   {
     PMutexLock lock(EngineMutex());
-    Engine().StartRecordingIfAppropriate();
+    Engine().StartRecordingIfAppropriate(tev::Clock::Now());
   }
   EXPECT_EQ(Column(lateId, "Status"), "DVRSTATE_RECORDING");
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);

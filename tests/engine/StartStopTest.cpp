@@ -59,7 +59,7 @@ TEST_F(StartStop, DueRowsStartWithinThePaddingAndTwoMinutesAhead) {
   const int later = Row(Values(L"Later", now + 200, 600));  // not yet
   const int over = Row(Values(L"Over", now - 20, 10));      // its end has passed
 
-  Engine().StartRecordingIfAppropriate();
+  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Status(soon), "DVRSTATE_RECORDING");
   EXPECT_EQ(Status(later), "DVRSTATE_SCHEDULED");
   EXPECT_EQ(Status(over), "DVRSTATE_SCHEDULED");
@@ -78,7 +78,7 @@ TEST_F(StartStop, DueRowsStartWithinThePaddingAndTwoMinutesAhead) {
   // A minute later the next one is due too, but the only tuner records
   // "Soon", which is inside its window: it is stopped, and "Later" waits.
   Shift(100);
-  Engine().StartRecordingIfAppropriate();
+  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(StoppedPaths(), std::vector<std::wstring>{Path(soon)});
   EXPECT_EQ(Status(later), "DVRSTATE_SCHEDULED");
   EXPECT_EQ(Status(soon), "DVRSTATE_RECORDING");  // until the streamer reports
@@ -86,7 +86,7 @@ TEST_F(StartStop, DueRowsStartWithinThePaddingAndTwoMinutesAhead) {
 
   // Once the recorder has reported the end, the tuner is free.
   ASSERT_TRUE(Schedule::Update(soon, L"Status", std::wstring(DVRSTATE_COMPLETE)));
-  Engine().StartRecordingIfAppropriate();
+  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Status(later), "DVRSTATE_RECORDING");
   ASSERT_EQ(streamer_.CountOf(L"StartStream"), 2u);
   EXPECT_EQ(peertest::Str(Last(streamer_, L"StartStream").get(), 11), Path(later));
@@ -97,41 +97,51 @@ TEST_F(StartStop, TheDurationEndsInTimeForTheNextProgramOnTheSameTuner) {
   const int64_t start = now + 1000;
   const int64_t end = start + 3600;
   Schedules& engine = Engine();
-  EXPECT_EQ(engine.CalculateAppropriateDuration(0, kTv, L"ch1", start, end), 0);  // open-ended
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(3600, kTv, L"ch1", start, end), 1000 + 3600 + 30,
-              1);
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(3600, kTv, L"ch1", now - 50, now + 3550),
+  EXPECT_EQ(engine.CalculateAppropriateDuration(0, kTv, L"ch1", start, end, tev::Clock::Now()),
+            0);  // open-ended
+  EXPECT_NEAR(engine.CalculateAppropriateDuration(3600, kTv, L"ch1", start, end, tev::Clock::Now()),
+              1000 + 3600 + 30, 1);
+  EXPECT_NEAR(engine.CalculateAppropriateDuration(3600, kTv, L"ch1", now - 50, now + 3550,
+                                                  tev::Clock::Now()),
               3600 + 30, 1);  // a start that has passed waits for nothing
 
   // One tuner and a program starting 20 s after the end: no padding after.
   const int first = Row(Values(L"First", start, 3600));
   const int next = Row(Values(L"Next", end + 20, 1800));
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first)), 1000 + 3600, 1);
+  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()), 1000 + 3600,
+              1);
   EXPECT_TRUE(log_->HasPart(LOG_DEBUG, L"CalculateAppropriateDuration need to end in time for Next"));
   // Web streams need no tuner and keep their padding.
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(3600, kWeb, L"ch1", start, end), 1000 + 3600 + 30,
-              1);
+  EXPECT_NEAR(
+      engine.CalculateAppropriateDuration(3600, kWeb, L"ch1", start, end, tev::Clock::Now()),
+      1000 + 3600 + 30, 1);
 
   // Further than the padding away, the next program does not need it.
   ASSERT_TRUE(Schedule::Update(next, L"StartTime", FormatTime3(end + 31)));
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first)), 1000 + 3600 + 30, 1);
+  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()),
+              1000 + 3600 + 30, 1);
   ASSERT_TRUE(Schedule::Update(next, L"StartTime", FormatTime3(end - 30)));
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first)), 1000 + 3600, 1);
+  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()), 1000 + 3600,
+              1);
 
   // A second tuner counts once the cached count is older than 30 s.
   tv_.SetTuners({{L"Tuner 1", kTv}, {L"Tuner 2", kTv}});
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first)), 1000 + 3600, 1);
+  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()), 1000 + 3600,
+              1);
   Shift(31);
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first)), 1000 - 31 + 3600 + 30, 1);
+  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()),
+              1000 - 31 + 3600 + 30, 1);
 
   // A capture device: only the next program on the same device counts.
   RowValues camera = Values(L"Camera next", end + 20, 600, kDevice);
   camera.channelName = L"cam1";
   Row(camera);
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(600, kDevice, L"cam1", start, end),
-              1000 - 31 + 600, 1);
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(600, kDevice, L"cam2", start, end),
-              1000 - 31 + 600 + 30, 1);
+  EXPECT_NEAR(
+      engine.CalculateAppropriateDuration(600, kDevice, L"cam1", start, end, tev::Clock::Now()),
+      1000 - 31 + 600, 1);
+  EXPECT_NEAR(
+      engine.CalculateAppropriateDuration(600, kDevice, L"cam2", start, end, tev::Clock::Now()),
+      1000 - 31 + 600 + 30, 1);
 }
 
 TEST_F(StartStop, OverdueRecordingsStopOnePerWakeUpEarliestEndFirst) {
@@ -140,28 +150,28 @@ TEST_F(StartStop, OverdueRecordingsStopOnePerWakeUpEarliestEndFirst) {
   const int a = Row(Values(L"A", now + 10, 900, kWeb));
   const int b = Row(Values(L"B", now + 10, 300, kWeb));
   const int c = Row(Values(L"C", now + 10, 600, kWeb));
-  Engine().StartRecordingIfAppropriate();
+  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
   ASSERT_EQ(streamer_.CountOf(L"StartStream"), 3u);
   for (int id : {a, b, c}) ASSERT_EQ(Status(id), "DVRSTATE_RECORDING");
 
   // B ended, but the padding after it has not passed yet.
   Shift(10 + 300 + 20);
-  Engine().StopCurrentRecordingsIfOver();
+  Engine().StopCurrentRecordingsIfOver(tev::Clock::Now());
   EXPECT_TRUE(StoppedPaths().empty());
 
   Shift(2000);  // all three are over
-  Engine().StopCurrentRecordingsIfOver();
+  Engine().StopCurrentRecordingsIfOver(tev::Clock::Now());
   EXPECT_EQ(StoppedPaths(), std::vector<std::wstring>{Path(b)});
   // The row stays recording until the streamer's report; its stream is
   // already stopped, so nothing more is sent.
-  Engine().StopCurrentRecordingsIfOver();
+  Engine().StopCurrentRecordingsIfOver(tev::Clock::Now());
   EXPECT_EQ(StoppedPaths(), std::vector<std::wstring>{Path(b)});
   EXPECT_EQ(Status(b), "DVRSTATE_RECORDING");
 
   ASSERT_TRUE(Schedule::Update(b, L"Status", std::wstring(DVRSTATE_COMPLETE)));
-  Engine().StopCurrentRecordingsIfOver();
+  Engine().StopCurrentRecordingsIfOver(tev::Clock::Now());
   ASSERT_TRUE(Schedule::Update(c, L"Status", std::wstring(DVRSTATE_COMPLETE)));
-  Engine().StopCurrentRecordingsIfOver();
+  Engine().StopCurrentRecordingsIfOver(tev::Clock::Now());
   EXPECT_EQ(StoppedPaths(), (std::vector<std::wstring>{Path(b), Path(c), Path(a)}));
   EXPECT_EQ(Status(a), "DVRSTATE_RECORDING");
 }
@@ -171,7 +181,7 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
   // The streamer cannot reach the source.
   streamer_.SetReply(L"StartStream", DVR::kStreamerConnectFailed);
   const int unreachable = Row(Values(L"Unreachable", now + 10, 600));
-  Engine().StartRecordingIfAppropriate();
+  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Status(unreachable), "DVRSTATE_COULD_NOT_CONNECT");
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"StartRecordingIfAppropriate: could not start recording "
                                        L"Unreachable (#" + std::to_wstring(unreachable) + L")"));
@@ -181,7 +191,7 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
   // Any other refusal.
   streamer_.SetReply(L"StartStream", 5);
   const int refused = Row(Values(L"Refused", now + 10, 600));
-  Engine().StartRecordingIfAppropriate();
+  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Status(refused), "DVRSTATE_ERROR");
   streamer_.ResetReply(L"StartStream");
   EXPECT_FALSE(log_->HasPart(LOG_DEBUG, L"Done Notifying start recording"));
@@ -193,10 +203,10 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
   SetTheVelForTest(&lookups);
   lookups.failure_ = 104;
   const int busy = Row(Values(L"Busy", now + 10, 600, kWeb));
-  Engine().StartRecordingIfAppropriate();
+  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
   lookups.failure_ = 117;
   const int mce = Row(Values(L"Media Center", now + 10, 600, kWeb));
-  Engine().StartRecordingIfAppropriate();
+  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
   SetTheVelForTest(vel_.get());
   lookups.Disconnect();
   EXPECT_EQ(Status(busy), "DVRSTATE_TUNER_BUSY");
@@ -206,7 +216,7 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
   // The volume is full when the start comes: the streamer is not asked.
   env_.SetNoSpace(true);
   const int full = Row(Values(L"Full", now + 10, 600));
-  Engine().StartRecordingIfAppropriate();
+  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
   env_.SetNoSpace(false);
   EXPECT_EQ(Status(full), "DVRSTATE_DISK_FULL");
   EXPECT_EQ(PublishedStates(Path(full)).back(), L"diskfull");
@@ -233,7 +243,7 @@ TEST_F(StartStop, TheStreamersFilePathIsStored) {
   });
   const int64_t now = tev::Clock::Now();
   const int id = Row(Values(L"Renamed", now + 10, 600));
-  Engine().StartRecordingIfAppropriate();
+  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Path(id), renamed);
   EXPECT_EQ(Status(id), "DVRSTATE_RECORDING");
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"file was changed by the request update it in DB"));
@@ -244,7 +254,7 @@ TEST_F(StartStop, TheStreamersFilePathIsStored) {
   ASSERT_TRUE(Schedule::Update(id, L"Status", std::wstring(DVRSTATE_COMPLETE)));
   answer = DVR::kStreamerConnectFailed;
   const int second = Row(Values(L"Second", now + 10, 600));
-  Engine().StartRecordingIfAppropriate();
+  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Path(second), renamed);
   EXPECT_EQ(Status(second), "DVRSTATE_COULD_NOT_CONNECT");
 }
@@ -262,7 +272,8 @@ TEST_F(StartStop, HowManyRecordingsEachKindMayRun) {
   for (int i = 0; i < 3; ++i) {
     Row(Values(L"Web " + std::to_wstring(i), now - 60, 600, kWeb, DVRSTATE_RECORDING));
   }
-  EXPECT_FALSE(engine.ChannelBusy(Schedule(Row(Values(L"Web next", now, 600, kWeb)))));
+  EXPECT_FALSE(
+      engine.ChannelBusy(Schedule(Row(Values(L"Web next", now, 600, kWeb))), tev::Clock::Now()));
 
   // A capture device records one program at a time, counted per device.
   RowValues running = Values(L"Cam running", now - 60, 600, kDevice, DVRSTATE_RECORDING);
@@ -270,21 +281,21 @@ TEST_F(StartStop, HowManyRecordingsEachKindMayRun) {
   Row(running);
   RowValues other = Values(L"Cam other", now, 600, kDevice);
   other.channel = L"cam2";
-  EXPECT_FALSE(engine.ChannelBusy(Schedule(Row(other))));
+  EXPECT_FALSE(engine.ChannelBusy(Schedule(Row(other)), tev::Clock::Now()));
   RowValues same = Values(L"Cam same", now, 600, kDevice);
   same.channel = L"cam1";
-  EXPECT_TRUE(engine.ChannelBusy(Schedule(Row(same))));
+  EXPECT_TRUE(engine.ChannelBusy(Schedule(Row(same)), tev::Clock::Now()));
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"ChannelBusy recording Cam running"));
 
   // Television: free while nothing records; with no tuner reported at all,
   // any running recording makes it busy.
   const int tvNext = Row(Values(L"TV next", now, 600));
-  EXPECT_FALSE(engine.ChannelBusy(Schedule(tvNext)));
+  EXPECT_FALSE(engine.ChannelBusy(Schedule(tvNext), tev::Clock::Now()));
   tv_.SetTuners({});
   Shift(31);
   EXPECT_EQ(engine.MaxSimultaneousRecordings(kTv), -1);
   Row(Values(L"TV running", now - 60, 600, kTv, DVRSTATE_RECORDING));
-  EXPECT_TRUE(engine.ChannelBusy(Schedule(tvNext)));
+  EXPECT_TRUE(engine.ChannelBusy(Schedule(tvNext), tev::Clock::Now()));
   EXPECT_EQ(tv_.CountOf(L"GetTVInfo"), 2u);  // once per 30 s
 }
 

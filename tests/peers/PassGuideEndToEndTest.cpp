@@ -21,7 +21,7 @@
 #include "passes/SeasonPasses.h"
 #include "tests/common/NatsServer.h"
 #include "tests/db/DbTestSupport.h"
-#include "tests/peers/TevPeersProcess.h"
+#include "tests/peers/ProgramProcess.h"
 
 namespace {
 
@@ -86,16 +86,7 @@ class PassGuideEndToEnd : public dbtest::DbFixture {
     vel_->SetRequestTimeout(10000);
     ASSERT_EQ(vel_->Connect(server_.HostPort(), L"ZoVIZ"), 0);
     SetTheVelForTest(vel_.get());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kJoinMs);
-    for (;;) {
-      VELSTATUS status = VELSTATUS_UNKNOWN;
-      vel_->DirectoryPingSatellite(L"127.0.0.1", L"TevThumbnailer",
-                                   static_cast<unsigned short>(server_.Port()), 500, &status);
-      if (status == VELSTATUS_ONLINE) break;
-      ASSERT_TRUE(peers_.Running()) << "tev-peers ended: " << ReadFile(LogPath());
-      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "tev-peers did not join";
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    ASSERT_TRUE(AllJoined(*vel_, server_.Port(), peers_, LogPath(), kJoinMs));
   }
   void TearDown() override {
     WaitForPassJobs();
@@ -107,7 +98,7 @@ class PassGuideEndToEnd : public dbtest::DbFixture {
   std::string LogPath() const { return dir_.path() + "/tev-peers.log"; }
 
   tev::test::NatsServer server_;
-  TevPeersProcess peers_;
+  ProgramProcess peers_{TEV_PEERS_BINARY};
   std::unique_ptr<CVelAtl> vel_;
   int64_t first_ = 0;
   std::vector<std::string> expected_;  // sub-titles of the new airings in the week

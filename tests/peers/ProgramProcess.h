@@ -4,16 +4,14 @@
 #define TEV_TESTS_PEERS_PROGRAMPROCESS_H_
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,8 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "peers/ScriptedPeer.h"
-
-extern char** environ;
+#include "tests/common/ChildProgram.h"
 
 inline bool OnPath(const std::string& program) {
   const char* path = std::getenv("PATH");
@@ -91,72 +88,38 @@ inline bool Alive(pid_t pid) {
   return ProcStat(pid, nullptr, &state, nullptr) && state != 'Z';
 }
 
-// A program as a child of the test, its output in a log file; killed at
-// the latest when the object goes.
+// A program as a child of the test, its output appended to a log file;
+// killed at the latest when the object goes.
 class ProgramProcess {
  public:
   explicit ProgramProcess(std::string program) : program_(std::move(program)) {}
-  ~ProgramProcess() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
   // `environment` entries ("NAME=value") are added to the test's own.
   bool Start(const std::vector<std::string>& arguments, const std::string& log,
              const std::vector<std::string>& environment = {}) {
-    std::vector<std::string> env = environment;
-    for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
-    std::vector<char*> envp;
-    for (std::string& e : env) envp.push_back(&e[0]);
-    envp.push_back(nullptr);
-    std::vector<std::string> args{program_};
-    args.insert(args.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                     0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid_ > 0;
-  }
-  bool Running() {
-    if (pid_ <= 0) return false;
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) != pid_) return true;
-    pid_ = -1;
-    status_ = status;
-    return false;
-  }
-  // Sends `signal` and waits up to `timeoutMs` for the program to end; its
-  // wait status, or -1 when it did not end.
-  int Stop(int signal, int timeoutMs) {
-    if (!Running()) return status_;
-    kill(pid_, signal);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Running()) {
-      if (std::chrono::steady_clock::now() > deadline) return -1;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::map<std::string, std::string> env;
+    for (const std::string& entry : environment) {
+      const size_t equals = entry.find('=');
+      env[entry.substr(0, equals)] = equals == std::string::npos ? "" : entry.substr(equals + 1);
     }
-    return status_;
+    std::vector<std::string> argv{program_};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return child_.Start(argv, log, env);
   }
-  pid_t pid() const { return pid_; }
+  bool Running() { return child_.Running(); }
+  // Sends `signal` and waits up to `timeoutMs` for the program to end; its
+  // wait status, or -1 when it did not end (it is killed then).
+  int Stop(int signal, int timeoutMs) { return child_.Stop(signal, timeoutMs); }
+  pid_t pid() const { return child_.pid(); }
 
  private:
   std::string program_;
-  pid_t pid_ = -1;
-  int status_ = -1;
+  tev::test::ChildProgram child_;
 };
 
-
 // Waits until every peer of the program is on the bus (the thumbnail
-// service joins last), asking through `asker`.
-inline ::testing::AssertionResult AllJoined(tev::peers::ScriptedPeer& asker, int port,
+// service joins last), asking through `asker` (any satellite that pings).
+template <typename Asker>
+inline ::testing::AssertionResult AllJoined(Asker& asker, int port,
                                             ProgramProcess& peers, const std::string& log,
                                             int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

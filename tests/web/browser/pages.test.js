@@ -56,6 +56,19 @@ describe('tev-web in a browser', { timeout: 600000 }, () => {
     await page.waitForSelector(`main[data-page="${name}"]`);
   };
   const textOf = (selector) => page.$eval(selector, (node) => node.textContent);
+  // Clicks what `find` returns; a list redrawn by a live update between the
+  // finding and the click is searched again.
+  const clickFresh = async (find) => {
+    for (let attempt = 1; ; attempt++) {
+      const node = await find();
+      try {
+        await node.click();
+        return node;
+      } catch (e) {
+        if (attempt >= 5 || !/detached/i.test(String(e.message))) throw e;
+      }
+    }
+  };
   // The guide on the day of `seconds`.
   const openGuideAt = async (seconds) => {
     await open('guide');
@@ -82,9 +95,9 @@ describe('tev-web in a browser', { timeout: 600000 }, () => {
 
   it('records a programme from the guide and lists it in Upcoming', async () => {
     await openGuideAt(soon.start);
-    const block = await page.waitForSelector('xpath/.//button[contains(@class,"prog")][.//span[text()="Soon Show"]]');
+    await page.waitForSelector('xpath/.//button[contains(@class,"prog")][.//span[text()="Soon Show"]]');
     await shot('guide');
-    await block.click();
+    await clickFresh(() => page.waitForSelector('xpath/.//button[contains(@class,"prog")][.//span[text()="Soon Show"]]'));
     await page.waitForSelector('dialog[open] #record');
     await page.click('dialog[open] #record');
     await waitFor('scheduled', async () => (await stack.get('/api/upcoming')).items.some((m) => m.title === 'Soon Show'), 10);
@@ -94,9 +107,8 @@ describe('tev-web in a browser', { timeout: 600000 }, () => {
 
   it('shows a title full of markup as text', async () => {
     await openGuideAt(later);
-    const block = await page.waitForFunction((title) => [...document.querySelectorAll('.prog .name')]
-      .find((node) => node.textContent === title), {}, MARKUP);
-    await block.click();
+    await clickFresh(() => page.waitForFunction((title) => [...document.querySelectorAll('.prog .name')]
+      .find((node) => node.textContent === title), {}, MARKUP));
     await page.waitForSelector('dialog[open] #record');
     assert.strictEqual(await textOf('dialog[open] h2'), MARKUP);
     await page.click('dialog[open] #record');
@@ -126,8 +138,7 @@ describe('tev-web in a browser', { timeout: 600000 }, () => {
   it('makes two series and reorders them', async () => {
     for (const [title, start] of [['Quiz Night', later], ['Fractal Hour', later + 3600]]) {
       await openGuideAt(start);
-      const block = await page.waitForSelector(`xpath/.//button[contains(@class,"prog")][.//span[text()="${title}"]]`);
-      await block.click();
+      await clickFresh(() => page.waitForSelector(`xpath/.//button[contains(@class,"prog")][.//span[text()="${title}"]]`));
       await page.waitForSelector('dialog[open] #record-series');
       await page.click('dialog[open] #record-series');
       await waitFor(`series ${title}`, async () => (await stack.get('/api/passes')).items.some((p) => p.title === title), 10);
@@ -137,7 +148,7 @@ describe('tev-web in a browser', { timeout: 600000 }, () => {
     await waitFor('both series listed', async () => (await order()).length === 2, 10);
     assert.deepStrictEqual(await order(), ['Quiz Night', 'Fractal Hour']);
     await page.waitForSelector('xpath/.//li[contains(@class,"pass")][.//span[@class="name"][text()="Quiz Night"]]//ul[@class="episodes"]/li');
-    await page.click('#series-list > li.pass:nth-child(2) button.up');
+    await clickFresh(() => page.waitForSelector('#series-list > li.pass:nth-child(2) button.up'));
     await waitFor('reordered', async () => JSON.stringify(await order()) === JSON.stringify(['Fractal Hour', 'Quiz Night']), 10);
     await shot('series');
   });
