@@ -233,7 +233,7 @@ void MeasureAt(int rows, const std::wstring& host, int runs, const std::string& 
     // requests': measured after it.
     for (int waited = 0; started && waited < 120000; waited += 50) {
       FileSystemMonitor* video = engine.Monitor(L"video");
-      if (video == nullptr || video->PassCountForTest() > 0) break;
+      if (video == nullptr || video->PassCount() > 0) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 

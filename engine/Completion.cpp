@@ -7,7 +7,6 @@
 //   RECORDING --finished short by > 1/10 and > 20 s-------> COMPLETE_PARTIAL
 //   RECORDING --finished under 20 s, or failed report-----> ERROR
 //   any closed row --finished-----------------------------> unchanged
-#include <atomic>
 #include <cwchar>
 #include <string>
 
@@ -24,7 +23,7 @@
 
 namespace {
 
-// Real time the recorder needs before a thumbnail can be cut from a new file.
+// Time the recorder needs before a thumbnail can be cut from a new file.
 constexpr unsigned int kThumbnailDelayMs = 10000;
 // Recordings shorter than this failed, unless they never started for a
 // reason already recorded in the row.
@@ -32,8 +31,6 @@ constexpr int32_t kShortestRecording = 20;
 // A recording may fall short of its expected length by this much (and by a
 // tenth) and still count as complete.
 constexpr int32_t kAllowedShortfall = 20;
-
-std::atomic<unsigned int> g_thumbnailDelayMs{kThumbnailDelayMs};
 
 bool IsVideo(const std::wstring& mimetype) { return mimetype.compare(0, 5, L"video") == 0; }
 
@@ -45,8 +42,6 @@ bool NeverStarted(const std::wstring& status) {
 }
 
 }  // namespace
-
-void SetThumbnailDelayForTest(unsigned int milliseconds) { g_thumbnailDelayMs = milliseconds; }
 
 void Schedules::NotifyRecordStarted(const std::wstring& filePath) {
   Schedule schedule(filePath, DVRSTATE_RECORDING);
@@ -60,7 +55,7 @@ void Schedules::NotifyRecordStarted(const std::wstring& filePath) {
   PVRVel* pvr = PVRVel::Live();
   if (!m_running || (pvr != nullptr && pvr->StopEvent().IsSet())) return;
   // Never on the bus thread: a wait here would hold every other request.
-  m_thumbnails.Request(filePath, g_thumbnailDelayMs.load());
+  m_thumbnails.Request(filePath, kThumbnailDelayMs);
 }
 
 void Schedules::NotifyRecordStartedAsync(const std::wstring& filePath) {

@@ -108,15 +108,16 @@ class FileSystemMonitor {
   std::wstring Kind() const;
   bool IsRunning() const { return m_running.load(); }
 
-  // --- Test seams ---
-  int PassCountForTest() const { return m_passes.load(); }
+  // --- State, for diagnostics and tests ---
+  // Passes run so far.
+  int PassCount() const { return m_passes.load(); }
   // Changes seen so far (each one restarted the 10-second wait).
-  int ChangeCountForTest() const { return m_changes.load(); }
+  int ChangeCount() const { return m_changes.load(); }
   // Milliseconds until the update timer is due (-1 when never set).
-  int64_t MsUntilUpdateForTest() const { return m_timer.MsUntilDue(); }
-  bool IsWatchingForTest() const { return m_watching.load(); }
+  int64_t MsUntilUpdate() const { return m_timer.MsUntilDue(); }
+  bool IsWatching() const { return m_watching.load(); }
   // Whether the thread has ended (or never started).
-  bool ThreadEndedForTest() const { return !m_threadAlive.load(); }
+  bool ThreadEnded() const { return !m_threadAlive.load(); }
 
   FileSystemMonitor(const FileSystemMonitor&) = delete;
   FileSystemMonitor& operator=(const FileSystemMonitor&) = delete;

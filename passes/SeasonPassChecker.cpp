@@ -6,19 +6,22 @@
 #include "bus/CVelAtl.h"
 #include "db/SQLite.h"
 #include "db/WFormat.h"
-#include "module/PVRVel.h"
 #include "engine/Schedules.h"
+#include "module/PVRVel.h"
 #include "passes/SeasonPasses.h"
 #include "platform/Clock.h"
+#include "platform/Env.h"
 #include "support/Log.h"
-#include "vel/VelException.h"
 #include "support/PMutexLock.h"
 #include "support/PThread.h"
 #include "support/VUtil.h"
+#include "vel/VelException.h"
 
 namespace {
 
-const unsigned int kDayMs = 86400000;
+const int64_t kDayMs = 86400000;
+// The first check waits for start-up to settle.
+const int64_t kFirstDelayMs = 10000;
 
 }  // namespace
 
@@ -66,7 +69,7 @@ void SeasonPassChecker::Stop() {
 }
 
 int SeasonPassChecker::TimerThreadStart(void*) {
-  if (stopEvent_.Wait(firstDelayMs_)) return 0;
+  if (tev::Env::Current().WaitForEvent(stopEvent_, kFirstDelayMs)) return 0;
   PVRVel* pvr = PVRVel::Live();
   if (pvr != nullptr && !pvr->WaitForTevMedia()) {
     LogError(L"Schedules::Initialize : TevMedia is not ready !!!");
@@ -79,7 +82,7 @@ int SeasonPassChecker::TimerThreadStart(void*) {
     } catch (const VelException& e) {
       LogError(L"SeasonPassChecker::TimerThreadStart: Exception %ls", e.getMessage().c_str());
     }
-    if (stopEvent_.Wait(kDayMs)) break;
+    if (tev::Env::Current().WaitForEvent(stopEvent_, kDayMs)) break;
   }
   return 0;
 }

@@ -75,8 +75,6 @@ class SeasonPassChecker {
   void Start();
   // Ends the thread at once and joins it. Safe without Start.
   void Stop();
-  // Test seam: the real wait before the first check (default 10 s).
-  void SetFirstDelayForTest(unsigned int milliseconds) { firstDelayMs_ = milliseconds; }
 
   // Every pass, in table order; a pass whose guide request fails is
   // skipped. Throws VelException when the passes cannot be read.
@@ -121,7 +119,6 @@ class SeasonPassChecker {
   std::unique_ptr<PThread> thread_;  // owned; null unless started
   PEvent stopEvent_;
   std::atomic<bool> running_{false};
-  unsigned int firstDelayMs_ = 10000;
 };
 
 #endif  // TEV_PASSES_SEASONPASSCHECKER_H_

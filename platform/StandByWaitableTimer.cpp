@@ -163,17 +163,17 @@ void StandByWaitableTimer::ResetForTest() {
   armed_ = false;
 }
 
-bool StandByWaitableTimer::IsArmedForTest() {
+bool StandByWaitableTimer::IsArmed() {
   PMutexLock lock(*this);
   return armed_;
 }
 
-int64_t StandByWaitableTimer::RemainingMsForTest() {
+int64_t StandByWaitableTimer::RemainingMs() {
   PMutexLock lock(*this);
   return dueMs_ - tev::Clock::NowMs();
 }
 
-bool StandByWaitableTimer::ArmedForResumeForTest() {
+bool StandByWaitableTimer::ArmedForResume() {
   PMutexLock lock(*this);
   return resume_;
 }

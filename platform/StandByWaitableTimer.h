@@ -30,14 +30,17 @@ class StandByWaitableTimer : public PWaitableTimer {
   // unloaded; the next arming opens them again. REQUIRES: nobody waits.
   void ReleaseHandles();
 
-  // Test seams. ResetForTest clears both flags (a fresh timer).
+  // A fresh timer again after cancel() (a second engine in one process,
+  // as in the tests): clears both flags.
   void ResetForTest();
-  bool IsArmedForTest();
+
+  // --- State, for diagnostics and tests ---
+  bool IsArmed();
   // Milliseconds from now (product clock) to the due time; meaningless
   // unless armed.
-  int64_t RemainingMsForTest();
+  int64_t RemainingMs();
   // Whether the last arming used the wake-from-standby clock.
-  bool ArmedForResumeForTest();
+  bool ArmedForResume();
 
  private:
   friend class tev::NoDestructor<StandByWaitableTimer>;

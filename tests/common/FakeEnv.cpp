@@ -1,11 +1,17 @@
 #include "tests/common/FakeEnv.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "support/PEvent.h"
 
 namespace tev {
 namespace test {
+
+namespace {
+// How often a timed wait looks at the clock again.
+constexpr int64_t kWaitSliceMs = 20;
+}  // namespace
 
 FakeEnv::FakeEnv() : EnvWrapper(&Env::Real()) { previous_ = Env::Install(this); }
 
@@ -77,15 +83,26 @@ void FakeEnv::SleepMs(int64_t ms) {
     NotifyClockMoved();
     return;
   }
-  target()->SleepMs(ms);
+  PEvent never;
+  WaitForEvent(never, ms);
 }
 
 bool FakeEnv::WaitForEvent(PEvent& event, int64_t ms) {
-  if (!instantSleep_) return target()->WaitForEvent(event, ms);
-  if (event.IsSet()) return true;
-  shiftMs_ += ms;
-  NotifyClockMoved();
-  return event.IsSet();
+  if (instantSleep_) {
+    if (event.IsSet()) return true;
+    shiftMs_ += ms;
+    NotifyClockMoved();
+    return event.IsSet();
+  }
+  // Ends at `ms` of this clock, so that a Shift cuts a wait short; but
+  // never later than `ms` of real time, whatever the clock does.
+  const int64_t due = NowMs() + ms;
+  const int64_t realDue = target()->NowMs() + ms;
+  for (;;) {
+    const int64_t left = std::min(due - NowMs(), realDue - target()->NowMs());
+    if (left <= 0) return event.IsSet();
+    if (target()->WaitForEvent(event, std::min<int64_t>(left, kWaitSliceMs))) return true;
+  }
 }
 
 }  // namespace test

@@ -42,7 +42,9 @@ class FakeEnv : public EnvWrapper {
   void SetNow(int64_t seconds) { Shift(seconds - Now()); }
   int64_t ShiftSeconds() const { return shiftMs_.load() / 1000; }
   // SleepMs and WaitForEvent move the clock by the time asked instead of
-  // blocking (an event already set still ends the wait at once).
+  // blocking (an event already set still ends the wait at once). Without
+  // it they block until the time asked has passed on this clock (a Shift
+  // ends them early) or in real time, whichever comes first.
   void SetInstantSleep(bool instant) { instantSleep_ = instant; }
 
   // --- Faults ---

@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include "dvr/DVR.h"
-#include "engine/CompletionSeams.h"
 #include "platform/Clock.h"
 #include "support/GlobalLocks.h"
 #include "support/PMutexLock.h"

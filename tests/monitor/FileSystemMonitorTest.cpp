@@ -29,10 +29,10 @@ TEST_F(FolderMonitorThread, ACopiedInRecordingIsAdoptedOnceTenSecondsAfterTheLas
   const std::string second = Drop(videoDir_, "Film_03-05-2008 21-30-00 Tev.asf");
   ASSERT_TRUE(ChangesSeen(monitor, 2));
   // The second copy started the 10 seconds again: nothing is due yet.
-  EXPECT_GT(monitor.MsUntilUpdateForTest(), 9000);
+  EXPECT_GT(monitor.MsUntilUpdate(), 9000);
   env_.Shift(5);
-  EXPECT_GT(monitor.MsUntilUpdateForTest(), 0);
-  EXPECT_EQ(monitor.PassCountForTest(), 1);
+  EXPECT_GT(monitor.MsUntilUpdate(), 0);
+  EXPECT_EQ(monitor.PassCount(), 1);
 
   ASSERT_TRUE(PassAfterSettling(monitor));
   auto rows = Rows("Name, ChannelName, StartTime, EndTime, Duration, Status, Type, KeepUntil, "
@@ -56,9 +56,9 @@ TEST_F(FolderMonitorThread, ACopiedInRecordingIsAdoptedOnceTenSecondsAfterTheLas
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"PopulateFromFile failed on " + W(first)));
 
   // A later pass (here: a day on) knows both files.
-  const int passes = monitor.PassCountForTest();
+  const int passes = monitor.PassCount();
   env_.Shift(86400);
-  ASSERT_TRUE(WaitUntil([&] { return monitor.PassCountForTest() > passes; }));
+  ASSERT_TRUE(WaitUntil([&] { return monitor.PassCount() > passes; }));
   EXPECT_EQ(Rows("ID").size(), 2u);
   EXPECT_EQ(Publications(first), 1u);
 }
@@ -74,7 +74,7 @@ TEST_F(FolderMonitorThread, ADeletedFinishedRecordingLeavesTheTableAndTheLibrary
   EXPECT_EQ(Rows("ID").size(), 2u);
   EXPECT_EQ(thumbnails_.CountOf(L"RemoveThumbDB"), 0u);
 
-  const int changes = monitor.ChangeCountForTest();
+  const int changes = monitor.ChangeCount();
   std::filesystem::remove(deleted);
   ASSERT_TRUE(ChangesSeen(monitor, changes + 1));
   ASSERT_TRUE(PassAfterSettling(monitor));
@@ -112,8 +112,8 @@ TEST_F(FolderMonitorThread, ARecordingInProgressIsNeverAdopted) {
   StreamTable().with([&](std::map<std::wstring, long>& table) { table.erase(W(streaming)); });
   InsertSchedule("", "DVRSTATE_COMPLETE", "video/x-tv", "Stream", "Chan", streaming);
   monitor.ChangeFolder(L"video");
-  const int passes = monitor.PassCountForTest();
-  ASSERT_TRUE(WaitUntil([&] { return monitor.PassCountForTest() > passes; }));
+  const int passes = monitor.PassCount();
+  ASSERT_TRUE(WaitUntil([&] { return monitor.PassCount() > passes; }));
   EXPECT_EQ(Rows("ID").size(), 2u);
 }
 
@@ -123,35 +123,35 @@ TEST_F(FolderMonitorThread, StoppingAWaitingMonitorEndsItsThread) {
   monitor.Stop();
   EXPECT_FALSE(monitor.IsRunning());
   // Bounded wait only: the thread ends at its next look at the flag.
-  EXPECT_TRUE(WaitUntil([&] { return monitor.ThreadEndedForTest(); }, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return monitor.ThreadEnded(); }, 5000));
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"FileSystemMonitor stopping"));
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"FileSystemMonitor::Updater - Exiting"));
   monitor.Join();
   // It may be started again.
   monitor.Start(L"video");
-  EXPECT_TRUE(WaitUntil([&] { return monitor.PassCountForTest() >= 2; }));
+  EXPECT_TRUE(WaitUntil([&] { return monitor.PassCount() >= 2; }));
 }
 
 TEST_F(FolderMonitorThread, ChangingTheVideoFolderRepointsItsMonitor) {
   engine_->StartFolderMonitors();
   FileSystemMonitor& video = *engine_->Monitor(L"video");
   FileSystemMonitor& audio = *engine_->Monitor(L"audio");
-  ASSERT_TRUE(WaitUntil([&] { return video.PassCountForTest() >= 1; }));
-  ASSERT_TRUE(WaitUntil([&] { return audio.PassCountForTest() >= 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return video.PassCount() >= 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return audio.PassCount() >= 1; }));
   EXPECT_EQ(video.Folder(), W(videoDir_));
   EXPECT_EQ(audio.Folder(), W(audioDir_));
 
   const std::string moved = dir_.path() + "/Moved TV";
   std::filesystem::create_directories(moved);
   const std::string there = Drop(moved, "There_Chan_03-04-2008 20-00-01 Tev.asf");
-  const int passes = video.PassCountForTest();
+  const int passes = video.PassCount();
   ASSERT_EQ(engine_->SetVideoRecordingDirectory(W(moved)), 0);
   EXPECT_EQ(video.Folder(), W(moved));
-  ASSERT_TRUE(WaitUntil([&] { return video.PassCountForTest() > passes; }));
+  ASSERT_TRUE(WaitUntil([&] { return video.PassCount() > passes; }));
   EXPECT_EQ(RowsFor(there), 1u);
 
   // The new folder is watched; the old one no longer is.
-  const int changes = video.ChangeCountForTest();
+  const int changes = video.ChangeCount();
   Drop(videoDir_, "Old_Chan_03-04-2008 20-00-01 Tev.asf");
   const std::string later = Drop(moved, "Later_Chan_03-04-2008 20-00-01 Tev.asf");
   ASSERT_TRUE(ChangesSeen(video, changes + 1));
@@ -161,8 +161,8 @@ TEST_F(FolderMonitorThread, ChangingTheVideoFolderRepointsItsMonitor) {
 
   // Shutdown stops the monitors and waits for their threads.
   engine_->Shutdown();
-  EXPECT_TRUE(video.ThreadEndedForTest());
-  EXPECT_TRUE(audio.ThreadEndedForTest());
+  EXPECT_TRUE(video.ThreadEnded());
+  EXPECT_TRUE(audio.ThreadEnded());
 }
 
 }  // namespace

@@ -91,9 +91,9 @@ TEST_F(MonitorBadInput, AFolderRemovedWhileWatchedIsUpdatedDailyAndWatchedAgainW
   const std::string path = Drop(videoDir_, "Kept_Chan_03-04-2008 20-00-01 Tev.asf");
   InsertSchedule("M1", "DVRSTATE_COMPLETE", "video/x-tv", "Kept", "Chan", path);
   FileSystemMonitor& monitor = Started();
-  const int changes = monitor.ChangeCountForTest();
+  const int changes = monitor.ChangeCount();
   fs::remove_all(videoDir_);
-  ASSERT_TRUE(WaitUntil([&] { return !monitor.IsWatchingForTest(); }));
+  ASSERT_TRUE(WaitUntil([&] { return !monitor.IsWatching(); }));
   ASSERT_TRUE(ChangesSeen(monitor, changes + 1));
   EXPECT_TRUE(log_->HasPart(LOG_WARN, L"is no longer watched"));
   // The removal was a change: 10 s later the finished row goes.
@@ -102,15 +102,15 @@ TEST_F(MonitorBadInput, AFolderRemovedWhileWatchedIsUpdatedDailyAndWatchedAgainW
   EXPECT_TRUE(monitor.IsRunning());
 
   // Daily passes go on without a watch.
-  int passes = monitor.PassCountForTest();
+  int passes = monitor.PassCount();
   env_.Shift(86400);
-  ASSERT_TRUE(WaitUntil([&] { return monitor.PassCountForTest() > passes; }));
+  ASSERT_TRUE(WaitUntil([&] { return monitor.PassCount() > passes; }));
 
   // Back again: the next folder change watches it.
   fs::create_directories(videoDir_);
   monitor.ChangeFolder(L"video");
-  ASSERT_TRUE(WaitUntil([&] { return monitor.IsWatchingForTest(); }));
-  const int later = monitor.ChangeCountForTest();
+  ASSERT_TRUE(WaitUntil([&] { return monitor.IsWatching(); }));
+  const int later = monitor.ChangeCount();
   const std::string back = Drop(videoDir_, "Back_Chan_03-04-2008 20-00-01 Tev.asf");
   ASSERT_TRUE(ChangesSeen(monitor, later + 1));
   ASSERT_TRUE(PassAfterSettling(monitor));
@@ -121,11 +121,11 @@ TEST_F(MonitorBadInput, AMissingFolderGetsDailyPassesOnly) {
   fs::remove_all(audioDir_);
   monitor_.reset(new FileSystemMonitor(engine_.get()));
   monitor_->Start(L"audio");
-  ASSERT_TRUE(WaitUntil([&] { return monitor_->PassCountForTest() >= 1; }));
-  EXPECT_FALSE(monitor_->IsWatchingForTest());
+  ASSERT_TRUE(WaitUntil([&] { return monitor_->PassCount() >= 1; }));
+  EXPECT_FALSE(monitor_->IsWatching());
   EXPECT_TRUE(log_->HasPart(LOG_WARN, L"FileSystemMonitor: cannot watch " + W(audioDir_)));
   env_.Shift(86400);
-  ASSERT_TRUE(WaitUntil([&] { return monitor_->PassCountForTest() >= 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return monitor_->PassCount() >= 2; }));
   EXPECT_TRUE(Rows("ID").empty());
 }
 
@@ -149,7 +149,7 @@ TEST_F(MonitorBadInput, TenThousandFilesDroppedAtOnceAreAdoptedOnce) {
   // ends with one row per file, each published.
   ASSERT_TRUE(WaitUntil(
       [&] {
-        if (monitor.MsUntilUpdateForTest() > 0) env_.Shift(11);
+        if (monitor.MsUntilUpdate() > 0) env_.Shift(11);
         dbtest::RawDb db(dbPath_);
         return db.Value("SELECT count(*) FROM Schedules") == std::to_string(kFiles) &&
                published() >= static_cast<size_t>(kFiles);

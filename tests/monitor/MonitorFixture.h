@@ -69,8 +69,8 @@ class MonitorFixture : public enginetest::EngineFixture {
   FileSystemMonitor& Started(const std::wstring& kind = L"video") {
     monitor_.reset(new FileSystemMonitor(engine_.get()));
     monitor_->Start(kind);
-    EXPECT_TRUE(WaitUntil([this] { return monitor_->PassCountForTest() >= 1; }));
-    EXPECT_TRUE(monitor_->IsWatchingForTest());
+    EXPECT_TRUE(WaitUntil([this] { return monitor_->PassCount() >= 1; }));
+    EXPECT_TRUE(monitor_->IsWatching());
     return *monitor_;
   }
 
@@ -97,17 +97,17 @@ class MonitorFixture : public enginetest::EngineFixture {
   // (as soon as the monitor has taken the change in) and waits for the pass
   // it brings.
   bool PassAfterSettling(FileSystemMonitor& monitor) {
-    const int passes = monitor.PassCountForTest();
+    const int passes = monitor.PassCount();
     return WaitUntil([&] {
-      if (monitor.PassCountForTest() > passes) return true;
-      const int64_t due = monitor.MsUntilUpdateForTest();
+      if (monitor.PassCount() > passes) return true;
+      const int64_t due = monitor.MsUntilUpdate();
       if (due > 0 && due <= 10000) env_.Shift(11);
       return false;
     });
   }
   // Waits until the monitor has seen `count` changes in all.
   bool ChangesSeen(FileSystemMonitor& monitor, int count) {
-    return WaitUntil([&] { return monitor.ChangeCountForTest() >= count; });
+    return WaitUntil([&] { return monitor.ChangeCount() >= count; });
   }
 
   // A row of `status` for `path` that ends at `end` after an hour; its ID.

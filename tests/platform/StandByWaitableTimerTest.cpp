@@ -50,21 +50,21 @@ class StandByTimer : public ::testing::Test {
 
 TEST_F(StandByTimer, DueTimesCountFromNowAndReplaceEachOther) {
   timer_.setTimer(0, false);  // 0 means two seconds
-  EXPECT_TRUE(timer_.IsArmedForTest());
-  EXPECT_GT(timer_.RemainingMsForTest(), 1500);
-  EXPECT_LE(timer_.RemainingMsForTest(), 2000);
-  EXPECT_FALSE(timer_.ArmedForResumeForTest());
+  EXPECT_TRUE(timer_.IsArmed());
+  EXPECT_GT(timer_.RemainingMs(), 1500);
+  EXPECT_LE(timer_.RemainingMs(), 2000);
+  EXPECT_FALSE(timer_.ArmedForResume());
 
   timer_.setTimer(3600 * 1000, true);
-  EXPECT_GT(timer_.RemainingMsForTest(), 3599 * 1000);
-  EXPECT_TRUE(timer_.ArmedForResumeForTest());
+  EXPECT_GT(timer_.RemainingMs(), 3599 * 1000);
+  EXPECT_TRUE(timer_.ArmedForResume());
 
   const auto before = std::chrono::steady_clock::now();
   timer_.setTimer(300, true);  // replaces the hour
   StartWaiter();
   EXPECT_TRUE(Answer());
   EXPECT_GE(std::chrono::steady_clock::now() - before, milliseconds(290));  // not early
-  EXPECT_FALSE(timer_.IsArmedForTest());
+  EXPECT_FALSE(timer_.IsArmed());
 
   timer_.setTimer(-5, false);  // negative: due at once
   StartWaiter();
