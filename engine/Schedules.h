@@ -332,6 +332,8 @@ class Schedules {
   // construction (each monitor guards its own state).
   std::unique_ptr<FileSystemMonitor> m_monitors[3];
   std::atomic<bool> m_running{true};
+  // Set by the timer thread when it enters its loop, cleared by Shutdown.
+  std::atomic<bool> m_timerRunning{false};
   int32_t m_unused = 0;  // start-up sets it to -1
   // Cleared by the first ChangeRecordingToCompletePartial.
   std::atomic<bool> m_orphanCleanupPending{true};

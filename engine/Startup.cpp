@@ -4,7 +4,6 @@
 #include "db/RecordingSettings.h"
 #include "db/SQLite.h"
 #include "engine/Schedules.h"
-#include "engine/TimerState.h"
 #include "module/PVRVel.h"
 #include "platform/Clock.h"
 #include "platform/StandByWaitableTimer.h"
@@ -93,7 +92,7 @@ void Schedules::Shutdown() {
   }
   m_thumbnails.Stop();
   StopAllRecordings(tev::Clock::Now());
-  TimerRunning() = false;
+  m_timerRunning = false;
   SetWakeUp(-1, true);
   StopFolderMonitors();
 }

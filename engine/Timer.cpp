@@ -15,18 +15,12 @@
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
 #include "engine/Schedules.h"
-#include "engine/TimerState.h"
 #include "platform/Clock.h"
 #include "platform/StandByWaitableTimer.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
 #include "vel/VelException.h"
-
-std::atomic<bool>& TimerRunning() {
-  static std::atomic<bool> running{false};
-  return running;
-}
 
 namespace {
 
@@ -185,16 +179,16 @@ int Schedules::TimerThreadProc(void*) {
     PMutexLock lock(EngineMutex());
     SetRecordingTimerInLock();
   }
-  TimerRunning() = true;
+  m_timerRunning = true;
   StandByWaitableTimer& timer = StandByWaitableTimer::Instance();
-  while (m_running && TimerRunning()) {
+  while (m_running && m_timerRunning) {
     if (!timer.waitForAlarm()) LogDebug(L"TimerThreadProc : timer cancelled aborting");
     if (!m_running) {
       LogDebug(L"TimerThreadProc aborting");
       break;
     }
     LogDebug(L"TimerThreadProc: Rolling over at %ls", FormatTime3(tev::Clock::Now()).c_str());
-    if (!TimerRunning()) break;
+    if (!m_timerRunning) break;
     {
       PMutexLock lock(EngineMutex());
       try {
@@ -208,7 +202,7 @@ int Schedules::TimerThreadProc(void*) {
         SetWakeUp(1800, true);
       }
     }
-    if (m_running && TimerRunning()) usleep(10 * 1000);
+    if (m_running && m_timerRunning) usleep(10 * 1000);
   }
   LogDebug(L"TimerThread Finished");
   return 0;
