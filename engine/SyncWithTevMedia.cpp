@@ -10,7 +10,6 @@
 // not statements per library medium; missing rows are published a hundred
 // per request.
 #include <algorithm>
-#include <cwchar>
 #include <map>
 #include <set>
 #include <string>

@@ -2,8 +2,6 @@
 // names ("... Tev.<ext>") through the recorder's parser, others through
 // the Media Center parser; each becomes a "Recovered" row unless a row
 // already knows it or it is still being recorded.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <exception>
 #include <set>
