@@ -208,10 +208,6 @@ bool FileSystemMonitor::AddOldFile(Schedule schedule, std::vector<Schedule>* toP
   // A found video is published with its thumbnail id; the library asks
   // for the picture itself (NotifyThumbnailNeeded) when it lacks one.
   SetThumbnailEntry(schedule.m_id, IsVideo(schedule.m_channelMimetype));
-  if (toPublish != nullptr) {
-    toPublish->push_back(std::move(schedule));
-  } else {
-    Schedule::AddMedium(schedule, true);
-  }
+  toPublish->push_back(std::move(schedule));
   return true;
 }
