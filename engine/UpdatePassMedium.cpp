@@ -46,18 +46,15 @@ bool SetColumn(int32_t passId, const wchar_t* column, int32_t value) {
 }
 
 // One (name, value) pair; an integer value reads as its decimal text.
+// REQUIRES: the pairs passed UpdateMedium's check, so a value is text, an
+// integer (VT_I4) or empty.
 void ReadPair(const VARIANT& pairs, long index, std::wstring* name, std::wstring* value) {
   AutoVariant pair, slot;
   VUtil::GetElement(pairs, index, &pair);
   *name = VUtil::GetStringElement(pair.get(), 0);
   VUtil::GetElement(pair.get(), 1, &slot);
-  switch (slot.get().vt) {
-    case VT_I4: *value = std::to_wstring(slot.get().lVal); break;
-    case VT_I2: *value = std::to_wstring(slot.get().iVal); break;
-    case VT_UI4: *value = std::to_wstring(slot.get().ulVal); break;
-    case VT_BOOL: *value = slot.get().boolVal != 0 ? L"1" : L"0"; break;
-    default: *value = VUtil::GetStringElement(pair.get(), 1);
-  }
+  *value = slot.get().vt == VT_I4 ? std::to_wstring(slot.get().lVal)
+                                  : VUtil::GetStringElement(pair.get(), 1);
 }
 
 // Hands the pair to the pass's pending schedules in the background.
