@@ -31,8 +31,6 @@ namespace {
 const wchar_t kCaller[] = L"SyncWithTevMedia";
 // Rows read per statement.
 constexpr int32_t kRowsPerPage = 5000;
-// Rows published per "AddMedia" request (a record is about 2 KB).
-constexpr size_t kRecordsPerPublication = 100;
 
 struct RowState {
   int32_t id;

@@ -31,8 +31,6 @@ bool IsVideo(const std::wstring& mimetype) { return mimetype.compare(0, 5, L"vid
 // Names looked up in one statement, so that a folder of thousands of known
 // files costs a few statements, not one per file.
 constexpr size_t kNamesPerLookup = 500;
-// Adopted files published per "AddMedia" request (a record is about 2 KB).
-constexpr size_t kRecordsPerPublication = 100;
 
 // Which of `paths` a row that is neither deleted nor missed has. A failed
 // statement gives an empty set: each file is then looked up on its own.
