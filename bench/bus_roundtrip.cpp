@@ -81,10 +81,8 @@ int main() {
 
   AutoVariant in;
   MakeParameters(&in);
-  nlohmann::json json;
-  std::string error;
-  vel::EncodeVariant(in, &json, &error);
-  std::string payload = vel::EncodeRequest(L"Echo", json);
+  std::string payload, error;
+  vel::EncodeRequest(L"Echo", in, &payload, &error);
 
   // Raw libnats: a responder that echoes the same bytes.
   natsOptions* opts = nullptr;

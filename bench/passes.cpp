@@ -5,8 +5,9 @@
 //      at a fixed time of day): the first run, which writes every episode
 //      of the week, and the median of the daily re-checks (goal: <= 1 s);
 //   2. "AddTevPass" end to end over the bus (a guide pass whose programme
-//      airs once a day) beside a plain Request of the same size (goal: at
-//      most 10x, median).
+//      airs once a day) beside a plain Request of the same size, the two
+//      alternating so that both see the same load (goal: at most 10x,
+//      median). The machine's load average is printed beside the figures.
 // The module logs nothing here (no logger installed).
 //
 // Usage: passes [--runs N]. Prints the figures and PASS/FAIL per goal;
@@ -15,7 +16,9 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/BenchSatellites.h"
@@ -259,6 +262,12 @@ int main(int argc, char** argv) {
     std::printf("  median %.1f us; plain Request %.1f us; ratio %.2f\n", Median(add),
                 Median(plain), ratio);
     PrintGoal("AddTevPass <= 10x plain round trip", ratio <= 10.0 && failures == 0);
+    std::ifstream loadavg("/proc/loadavg");
+    std::string load1, load5;
+    if (loadavg >> load1 >> load5) {
+      std::printf("  (load average %s / %s on %u cores)\n", load1.c_str(), load5.c_str(),
+                  std::thread::hardware_concurrency());
+    }
 
     WaitForPassJobs();
     PVRVel::SetLive(nullptr);

@@ -3,10 +3,13 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 
+#include "db/GroupSync.h"
+#include "db/StatementCache.h"
 #include "db/TextNumbers.h"
 #include "db/TimeUtils.h"
 #include "db/Transaction.h"
@@ -31,6 +34,17 @@ std::wstring g_folder;
 // Statements that may still succeed before injected failures start; -1 off.
 int g_faultCountdown = -1;
 std::function<void(const std::string&)> g_observer;
+// Prepared statement shapes of g_connection; cleared before it closes. The
+// engine's statements come in a few dozen shapes.
+StatementCache g_statements(128);
+// The connection writes a write-ahead log (group syncs need one), and its
+// commits currently skip the sync (for a thread inside a GroupSync).
+bool g_wal = false;
+bool g_relaxed = false;
+// This thread's GroupSync depth, and whether its statements changed rows
+// since the outermost scope began.
+thread_local int t_groupDepth = 0;
+thread_local bool t_groupChanged = false;
 // The thread whose transaction (db/Transaction.h) is open, and how many
 // scopes deep; other threads' statements wait on g_transactionEnded.
 pthread_t g_transactionOwner;
@@ -110,6 +124,7 @@ bool CheckIntegrityLocked(sqlite3* db, std::string* error) {
 // Opens the connection at the stored folder. On failure leaves it absent
 // and returns false with the engine's error text.
 bool OpenLocked(std::string* error) TEV_REQUIRES(DatabaseMutex()) {
+  g_statements.Clear();
   if (g_connection != nullptr) {
     sqlite3_close_v2(g_connection);
     g_connection = nullptr;
@@ -135,8 +150,15 @@ bool OpenLocked(std::string* error) TEV_REQUIRES(DatabaseMutex()) {
   // syncs. FULL syncs the log at every commit, so a schedule that was
   // acknowledged survives a power cut too (NORMAL would leave the last
   // commits in the page cache).
-  sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL", nullptr, nullptr,
-               nullptr);
+  std::string mode;
+  auto first = [](void* out, int columns, char** values, char**) -> int {
+    if (columns > 0 && values[0] != nullptr) *static_cast<std::string*>(out) = values[0];
+    return 0;
+  };
+  sqlite3_exec(db, "PRAGMA journal_mode=WAL", first, &mode, nullptr);
+  sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+  g_wal = mode == "wal";
+  g_relaxed = false;
   g_connection = db;
   return true;
 }
@@ -164,47 +186,93 @@ void SQLite::FreeResult() {
     result_ = nullptr;
   }
   table_ = nullptr;
-  cells_.clear();
+  cellText_.clear();
+  cellOffsets_.clear();
   cellPointers_.clear();
   rowCount_ = 0;
   columnCount_ = 0;
 }
 
-bool SQLite::StepRowsLocked(sqlite3* db, const std::string& sql, int32_t limit,
-                            std::string* error) {
-  sqlite3_stmt* statement = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-    *error = sqlite3_errmsg(db);
-    return false;
-  }
+bool SQLite::StepRowsLocked(sqlite3_stmt* statement, int32_t limit, std::string* error) {
+  auto keep = [this](const char* text) {
+    if (text == nullptr) {
+      cellOffsets_.push_back(-1);
+      return;
+    }
+    cellOffsets_.push_back(static_cast<int32_t>(cellText_.size()));
+    cellText_.append(text);
+    cellText_ += '\0';
+  };
   // Header row first, then the values, as sqlite3_get_table lays them out.
-  const int columns = statement != nullptr ? sqlite3_column_count(statement) : 0;
-  std::vector<bool> isNull;
-  for (int i = 0; i < columns; ++i) {
-    cells_.emplace_back(sqlite3_column_name(statement, i));
-    isNull.push_back(false);
-  }
+  // The columns are read after the first step: a statement prepared before
+  // a schema change is prepared again by that step.
+  int columns = 0;
   int rows = 0;
   int rc = SQLITE_DONE;
-  while (statement != nullptr && rows < limit && (rc = sqlite3_step(statement)) == SQLITE_ROW) {
+  while (rows < limit && (rc = sqlite3_step(statement)) == SQLITE_ROW) {
+    if (rows == 0) {
+      columns = sqlite3_column_count(statement);
+      for (int i = 0; i < columns; ++i) keep(sqlite3_column_name(statement, i));
+    }
     for (int i = 0; i < columns; ++i) {
-      const unsigned char* text = sqlite3_column_text(statement, i);
-      isNull.push_back(text == nullptr);
-      cells_.emplace_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
+      keep(reinterpret_cast<const char*>(sqlite3_column_text(statement, i)));
     }
     ++rows;
   }
   if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
-    *error = sqlite3_errmsg(db);
-    sqlite3_finalize(statement);
-    cells_.clear();
+    *error = sqlite3_errmsg(sqlite3_db_handle(statement));
+    cellText_.clear();
+    cellOffsets_.clear();
     return false;
   }
-  sqlite3_finalize(statement);
-  for (size_t i = 0; i < cells_.size(); ++i) {
-    cellPointers_.push_back(isNull[i] ? nullptr : cells_[i].c_str());
+  cellPointers_.reserve(cellOffsets_.size());
+  for (int32_t offset : cellOffsets_) {
+    cellPointers_.push_back(offset < 0 ? nullptr : cellText_.data() + offset);
   }
   table_ = cellPointers_.data();
+  rowCount_ = rows;
+  columnCount_ = columns;  // none without rows, as sqlite3_get_table reports it
+  return true;
+}
+
+bool SQLite::RunLocked(sqlite3* db, const std::string& sql, const std::string* shape,
+                       const std::vector<statement_shape::Literal>& literals, int32_t limit,
+                       std::string* error) {
+  const int32_t rowLimit = limit > 0 ? limit : INT32_MAX;
+  if (shape != nullptr) {
+    if (sqlite3_stmt* cached = g_statements.Acquire(db, *shape, literals)) {
+      const bool ok = StepRowsLocked(cached, rowLimit, error);
+      StatementCache::Release(cached);
+      return ok;
+    }
+  }
+  if (limit > 0) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+      *error = sqlite3_errmsg(db);
+      return false;
+    }
+    if (statement == nullptr) return true;  // no statement in the text
+    const bool ok = StepRowsLocked(statement, rowLimit, error);
+    sqlite3_finalize(statement);
+    return ok;
+  }
+  char* message = nullptr;
+  int rows = 0;
+  int columns = 0;
+  if (sqlite3_get_table(db, sql.c_str(), &result_, &rows, &columns, &message) != SQLITE_OK) {
+    *error = message != nullptr ? message : sqlite3_errmsg(db);
+    sqlite3_free(message);
+    if (result_ != nullptr) {
+      sqlite3_free_table(result_);
+      result_ = nullptr;
+    }
+    rowCount_ = 0;
+    columnCount_ = 0;
+    return false;
+  }
+  sqlite3_free(message);
+  table_ = result_;
   rowCount_ = rows;
   columnCount_ = columns;
   return true;
@@ -273,6 +341,7 @@ bool SQLite::Initialize(const std::wstring& folder) {
 
 void SQLite::Close() {
   PMutexLock lock(DatabaseMutex());
+  g_statements.Clear();
   if (g_connection != nullptr) {
     sqlite3_close_v2(g_connection);
     g_connection = nullptr;
@@ -286,6 +355,7 @@ std::wstring SQLite::Folder() {
 
 void SQLite::ResetForTest() {
   PMutexLock lock(DatabaseMutex());
+  g_statements.Clear();
   if (g_connection != nullptr) {
     sqlite3_close_v2(g_connection);
     g_connection = nullptr;
@@ -306,6 +376,28 @@ bool transaction_gate::Enter() {
 void transaction_gate::Leave() {
   PMutexLock lock(DatabaseMutex());
   if (--g_transactionDepth == 0) pthread_cond_broadcast(&g_transactionEnded);
+}
+
+GroupSync::GroupSync() {
+  if (t_groupDepth++ == 0) t_groupChanged = false;
+}
+
+GroupSync::~GroupSync() {
+  if (--t_groupDepth > 0 || !t_groupChanged) return;
+  t_groupChanged = false;
+  bool synced = true;
+  {
+    PMutexLock lock(DatabaseMutex());
+    if (g_connection == nullptr || !g_wal) return;
+    // The log's own sync, as a commit with synchronous=FULL runs it.
+    sqlite3_file* log = nullptr;
+    if (sqlite3_file_control(g_connection, "main", SQLITE_FCNTL_JOURNAL_POINTER, &log) ==
+            SQLITE_OK &&
+        log != nullptr && log->pMethods != nullptr) {
+      synced = log->pMethods->xSync(log, SQLITE_SYNC_NORMAL) == SQLITE_OK;
+    }
+  }
+  if (!synced) LogError(L"GroupSync: the write-ahead log could not be synced");
 }
 
 void SQLite::ObserveStatementsForTest(std::function<void(const std::string&)> observer) {
@@ -344,6 +436,10 @@ bool SQLite::RunQuery(const std::wstring& statement, const std::wstring& caller)
     if (limit > 0 && sql.compare(0, 6, "SELECT") == 0 && sql.find(" LIMIT ") == std::string::npos) {
       sql += " LIMIT " + std::to_string(limit);
     }
+    // Shaped outside the lock: pure text work.
+    std::string shape;
+    std::vector<statement_shape::Literal> literals;
+    const bool shaped = statement_shape::Lift(sql, &shape, &literals);
     std::function<void(const std::string&)> observer;
     std::string error;
     bool failed = false;
@@ -361,28 +457,18 @@ bool SQLite::RunQuery(const std::wstring& statement, const std::wstring& caller)
           error = "injected fault";
         } else {
           if (g_faultCountdown > 0) --g_faultCountdown;
-          if (limit > 0) {
-            failed = !StepRowsLocked(g_connection, sql, limit, &error);
-          } else {
-          char* message = nullptr;
-          int rows = 0;
-          int columns = 0;
-          int rc = sqlite3_get_table(g_connection, sql.c_str(), &result_, &rows, &columns, &message);
-          if (rc != SQLITE_OK) {
-            failed = true;
-            error = message != nullptr ? message : sqlite3_errmsg(g_connection);
-            if (result_ != nullptr) {
-              sqlite3_free_table(result_);
-              result_ = nullptr;
-            }
-            rowCount_ = 0;
-            columnCount_ = 0;
-          } else {
-            table_ = result_;
-            rowCount_ = rows;
-            columnCount_ = columns;
+          const bool grouped = t_groupDepth > 0 && g_wal;
+          if (grouped != g_relaxed) {
+            // NORMAL: a commit appends to the log without a sync.
+            sqlite3_exec(g_connection, grouped ? "PRAGMA synchronous=NORMAL" : "PRAGMA synchronous=FULL",
+                         nullptr, nullptr, nullptr);
+            g_relaxed = grouped;
           }
-          sqlite3_free(message);
+          const sqlite3_int64 changesBefore = sqlite3_total_changes64(g_connection);
+          failed = !RunLocked(g_connection, sql, shaped ? &shape : nullptr, literals, limit,
+                              &error);
+          if (grouped && sqlite3_total_changes64(g_connection) != changesBefore) {
+            t_groupChanged = true;
           }
         }
       }

@@ -24,6 +24,10 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
+namespace statement_shape {
+struct Literal;
+}
 
 class SQLite {
  public:
@@ -128,8 +132,14 @@ class SQLite {
 
  private:
   void FreeResult();
-  // Runs one statement by stepping it, keeping at most `limit` rows.
-  bool StepRowsLocked(sqlite3* db, const std::string& sql, int32_t limit, std::string* error);
+  // Runs `sql` on `db`: its `shape` (when it has one) as a cached prepared
+  // statement, else the text itself; at most `limit` rows when > 0.
+  bool RunLocked(sqlite3* db, const std::string& sql, const std::string* shape,
+                 const std::vector<statement_shape::Literal>& literals, int32_t limit,
+                 std::string* error);
+  // Steps a prepared statement to its end or `limit` rows, keeping the rows
+  // laid out as sqlite3_get_table lays them out (no columns without rows).
+  bool StepRowsLocked(sqlite3_stmt* statement, int32_t limit, std::string* error);
 
   // Owned; freed with sqlite3_free_table.
   char** result_ = nullptr;
@@ -139,9 +149,10 @@ class SQLite {
   std::wstring lastError_;
   int32_t rowLimit_ = 0;
   // The current result, laid out as sqlite3_get_table lays it out: either
-  // result_, or cellPointers_ into cells_ after a limited run.
+  // result_, or cellPointers_ into cellText_ after a stepped run.
   const char* const* table_ = nullptr;
-  std::vector<std::string> cells_;
+  std::string cellText_;              // each cell's text and its NUL
+  std::vector<int32_t> cellOffsets_;  // into cellText_; -1 for NULL
   std::vector<const char*> cellPointers_;
 };
 

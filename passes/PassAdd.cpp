@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "bus/CVelAtl.h"
+#include "db/GroupSync.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
@@ -89,6 +90,10 @@ bool SeasonPasses::PassExists(const std::wstring& channelName, const std::wstrin
 }
 
 int32_t SeasonPasses::Add(const PassDescription& pass, VARIANT* report, int32_t sourceScheduleId) {
+  // The pass row, its medium id and its episodes are committed apart (the
+  // bus requests between them run outside any transaction); the disk is
+  // synced once, before the answer.
+  GroupSync durableAtEnd;
   PMutexLock hold(PassWorkMutex());
   const bool television = DVR::IsTVMimetype(pass.channelMimetype);
   int32_t guideType = pass.guideType == -1 ? (television ? 1 : 0) : pass.guideType;

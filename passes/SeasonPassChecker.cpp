@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "bus/CVelAtl.h"
+#include "db/GroupSync.h"
 #include "db/SQLite.h"
 #include "db/WFormat.h"
 #include "engine/Schedules.h"
@@ -88,6 +89,7 @@ int SeasonPassChecker::TimerThreadStart(void*) {
 }
 
 void SeasonPassChecker::CheckForNewEpisodes() {
+  GroupSync durableAtEnd;  // one disk sync for the passes' commits
   PMutexLock hold(PassWorkMutex());
   LogDebug(L"SeasonPassChecker::CheckForNewEpisodes Start");
   SQLite query;

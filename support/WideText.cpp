@@ -71,7 +71,15 @@ std::wstring FromUtf16(const std::u16string& units) {
 }
 
 std::string WideToUtf8(const std::wstring& text) {
-  std::string bytes;
+  // Nearly every text (statements, keys, paths) is ASCII: one pass then.
+  std::string bytes(text.size(), '\0');
+  size_t ascii = 0;
+  while (ascii < text.size() && text[ascii] >= 0 && text[ascii] < 0x80) {
+    bytes[ascii] = static_cast<char>(text[ascii]);
+    ++ascii;
+  }
+  if (ascii == text.size()) return bytes;
+  bytes.clear();
   bytes.reserve(text.size() * 3);
   for (char16_t unit : ToUtf16(text)) AppendUtf8(&bytes, unit);
   return bytes;

@@ -18,10 +18,9 @@
 #include "support/Log.h"
 #include "support/WideText.h"
 #include "vel/BusCredentials.h"
+#include "vel/ReplyInboxes.h"
 #include "vel/Subjects.h"
 #include "vel/WireCodec.h"
-
-using nlohmann::json;
 
 namespace {
 
@@ -107,6 +106,7 @@ class VelSatellite::Impl {
   std::atomic<int> timeoutMs{kDefaultRequestTimeoutMs};
   std::atomic<int> inFlight{0};  // handlers running
   std::atomic<int> requests{0};  // Request calls using conn; Disconnect waits for them
+  vel::ReplyInboxes inboxes;     // where the answers to this satellite's requests arrive
 
   // The handler pool: messages of every service are queued here by the
   // libnats delivery threads and served by up to kHandlerThreads workers,
@@ -172,13 +172,19 @@ void VelSatellite::Impl::OnMessage(natsConnection* nc, natsSubscription*, natsMs
 }
 
 void VelSatellite::Impl::Enqueue(const Job& job) {
-  std::lock_guard<std::mutex> hold(poolMu);
-  jobs.push_back(job);
-  if (idleWorkers == 0 && workers.size() < kHandlerThreads && !poolStopping) {
-    workers.emplace_back(&Impl::WorkerLoop, this);
-  } else {
-    poolWake.notify_one();
+  bool wake = false;
+  {
+    std::lock_guard<std::mutex> hold(poolMu);
+    jobs.push_back(job);
+    if (idleWorkers == 0 && workers.size() < kHandlerThreads && !poolStopping) {
+      workers.emplace_back(&Impl::WorkerLoop, this);
+    } else {
+      wake = true;
+    }
   }
+  // Woken after the lock is free, a worker takes the job at once instead of
+  // waking only to wait for the lock.
+  if (wake) poolWake.notify_one();
 }
 
 void VelSatellite::Impl::WorkerLoop() {
@@ -220,44 +226,36 @@ void VelSatellite::Impl::Serve(const Job& job) {
   ServiceEntry* entry = job.entry;
   natsMsg* msg = job.msg;
   const char* reply = natsMsg_GetReply(msg);
+  const bool answer = reply && reply[0];
   vel::WireRequest request;
-  std::string error;
-  int ret = 0;
-  json out;
-  if (!vel::DecodeRequest(natsMsg_GetData(msg), natsMsg_GetDataLength(msg), &request, &error)) {
-    ret = -1;
-    out = "malformed request: " + error;
-  } else {
-    VARIANT in, result;
-    VariantInit(&in);
-    VariantInit(&result);
-    if (!vel::DecodeVariant(request.in, &in, &error)) {
-      ret = -1;
-      out = "malformed parameters: " + error;
-    } else {
+  std::string error, data;
+  switch (vel::DecodeRequest(natsMsg_GetData(msg), natsMsg_GetDataLength(msg), &request, &error)) {
+    case vel::WireFault::kText:
+      data = vel::EncodeMessageReply(-1, "malformed request: " + error);
+      break;
+    case vel::WireFault::kValue:
+      data = vel::EncodeMessageReply(-1, "malformed parameters: " + error);
+      break;
+    case vel::WireFault::kNone: {
+      VARIANT result;
+      VariantInit(&result);
       try {
-        ret = entry->delegate ? entry->delegate->invoke(request.method, in, &result)
-                              : entry->function(request.method, in, &result);
-        if (!vel::EncodeVariant(result, &out, &error)) {
-          ret = -1;
-          out = "reply cannot be sent: " + error;
-        }
+        const int ret = entry->delegate ? entry->delegate->invoke(request.method, request.in, &result)
+                                        : entry->function(request.method, request.in, &result);
+        if (answer && !vel::EncodeReply(ret, result, &data, &error))
+          data = vel::EncodeMessageReply(-1, "reply cannot be sent: " + error);
       } catch (const VelException& e) {
-        ret = e.getCode() != 0 ? e.getCode() : -1;
-        out = tev::ToStdUtf8(e.getMessage());
+        data = vel::EncodeMessageReply(e.getCode() != 0 ? e.getCode() : -1, tev::ToStdUtf8(e.getMessage()));
       } catch (const std::exception& e) {
-        ret = -1;
-        out = std::string(e.what());
+        data = vel::EncodeMessageReply(-1, e.what());
       } catch (...) {
-        ret = -1;
-        out = "unknown exception";
+        data = vel::EncodeMessageReply(-1, "unknown exception");
       }
+      VariantClear(&result);
+      break;
     }
-    VariantClear(&in);
-    VariantClear(&result);
   }
-  if (reply && reply[0]) {
-    std::string data = vel::EncodeReply(ret, out);
+  if (answer) {
     natsStatus s =
         natsConnection_Publish(job.conn, reply, data.data(), static_cast<int>(data.size()));
     if (s != NATS_OK) LogError(L"Vel: cannot answer %ls: %ls", entry->name.c_str(), NatsError(s).c_str());
@@ -412,6 +410,7 @@ void VelSatellite::Disconnect() {
     LogError(L"Vel: %d requests still running at disconnect; the connection is left open",
              impl_->requests.load());
   } else {
+    impl_->inboxes.Clear();
     natsConnection_Destroy(impl_->conn);
     --g_liveConnections;
   }
@@ -432,13 +431,11 @@ long VelSatellite::Request(const std::wstring& addressee, const std::wstring& me
 long VelSatellite::Impl::Send(natsConnection* conn, const std::wstring& addressee,
                               const std::wstring& method, const VARIANT& in, VARIANT* out,
                               VARIANT* retcodes) {
-  json params;
-  std::string error;
-  if (!vel::EncodeVariant(in, &params, &error)) {
+  std::string data, error;
+  if (!vel::EncodeRequest(method, in, &data, &error)) {
     LogError(L"Vel: %ls to %ls: %ls", method.c_str(), addressee.c_str(), tev::FromStdUtf8(error).c_str());
     return VEL_BAD_ARGUMENT;
   }
-  std::string data = vel::EncodeRequest(method, params);
   vel::Route route = vel::RouteOf(addressee);
   std::string subject = route == vel::Route::kAny   ? vel::AnySubject(method)
                         : route == vel::Route::kAll ? vel::AllSubject(method)
@@ -458,8 +455,7 @@ long VelSatellite::Impl::Send(natsConnection* conn, const std::wstring& addresse
     return VEL_OK;
   }
   natsMsg* reply = nullptr;
-  natsStatus s = natsConnection_Request(&reply, conn, subject.c_str(), data.data(),
-                                        static_cast<int>(data.size()), timeoutMs.load());
+  natsStatus s = inboxes.Request(conn, subject.c_str(), data, timeoutMs.load(), &reply);
   if (s != NATS_OK) {
     long result = s == NATS_NO_RESPONDERS ? VEL_NO_RESPONDERS
                   : s == NATS_TIMEOUT    ? VEL_TIMEOUT
@@ -469,10 +465,8 @@ long VelSatellite::Impl::Send(natsConnection* conn, const std::wstring& addresse
     return result;
   }
   vel::WireReply answer;
-  VARIANT value;
-  VariantInit(&value);
-  bool ok = vel::DecodeReply(natsMsg_GetData(reply), natsMsg_GetDataLength(reply), &answer, &error) &&
-            vel::DecodeVariant(answer.out, &value, &error);
+  const bool ok = vel::DecodeReply(natsMsg_GetData(reply), natsMsg_GetDataLength(reply), &answer,
+                                   &error) == vel::WireFault::kNone;
   natsMsg_Destroy(reply);
   if (!ok) {
     LogError(L"Vel: malformed reply to %ls from %ls: %ls", method.c_str(), addressee.c_str(),
@@ -481,9 +475,8 @@ long VelSatellite::Impl::Send(natsConnection* conn, const std::wstring& addresse
   }
   if (out) {
     VariantClear(out);
-    *out = value;  // ownership moves to the caller
-  } else {
-    VariantClear(&value);
+    *out = answer.out;  // ownership moves to the caller
+    VariantInit(&answer.out);
   }
   if (retcodes) {
     VariantClear(retcodes);
@@ -501,7 +494,10 @@ long VelSatellite::DirectoryPingSatellite(const std::wstring& host, const std::w
   natsConnection* conn = impl_->AcquireConnection();
   if (!conn) return VEL_NOT_CONNECTED;
   std::string subject = vel::PingSubject(name);
-  std::string data = vel::EncodeRequest(L"vel.ping", json{{"vt", "EMPTY"}});
+  VARIANT empty;
+  VariantInit(&empty);
+  std::string data, error;
+  vel::EncodeRequest(L"vel.ping", empty, &data, &error);
   natsMsg* reply = nullptr;
   natsStatus s = natsConnection_Request(&reply, conn, subject.c_str(), data.data(),
                                         static_cast<int>(data.size()),

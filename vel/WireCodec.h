@@ -1,7 +1,7 @@
-// JSON encoding of VARIANTs and of the request and reply envelopes (the
-// format is described in vel/WIRE.md). Encoding then decoding gives back an
-// equal VARIANT: types, typed arrays, lower bounds, dates, empty vs null.
-// Decoding never throws: malformed input gives false and a message.
+// The bus's messages: request and reply envelopes around VARIANT values
+// (the format is described in vel/WIRE.md). Encoding then decoding gives
+// back an equal VARIANT: types, typed arrays, lower bounds, dates, empty vs
+// null. Decoding never throws: malformed input gives a fault and a message.
 #ifndef TEV_VEL_WIRECODEC_H_
 #define TEV_VEL_WIRECODEC_H_
 
@@ -10,44 +10,54 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/Variant.h"
+#include "vel/WireReader.h"
+#include "vel/WireTypes.h"
 
 namespace vel {
 
-// False (with *error) for values the wire cannot carry: multi-dimensional
-// arrays and the COM-object and currency types.
-bool EncodeVariant(const VARIANT& value, nlohmann::json* out, std::string* error);
+// A decoded request; owns its value.
+struct WireRequest {
+  WireRequest() { VariantInit(&in); }
+  ~WireRequest() { VariantClear(&in); }
+  WireRequest(const WireRequest&) = delete;
+  WireRequest& operator=(const WireRequest&) = delete;
+  std::wstring method;
+  VARIANT in;
+};
+
+// A decoded reply; owns its value.
+struct WireReply {
+  WireReply() { VariantInit(&out); }
+  ~WireReply() { VariantClear(&out); }
+  WireReply(const WireReply&) = delete;
+  WireReply& operator=(const WireReply&) = delete;
+  int ret = 0;
+  VARIANT out;
+};
+
+// {"in": <value>, "method": "..."} into *data. False (with *error) when the
+// value cannot be sent (see WriteValue in vel/WireWriter.h).
+bool EncodeRequest(const std::wstring& method, const VARIANT& in, std::string* data, std::string* error);
+// {"out": <value>, "ret": n} into *data; false as EncodeRequest.
+bool EncodeReply(int ret, const VARIANT& out, std::string* data, std::string* error);
+// A reply whose "out" is the text `message` (UTF-8; ill-formed bytes are
+// replaced), for failures.
+std::string EncodeMessageReply(int ret, const std::string& message);
+
+// kText when the text is no request (or reply) at all, kValue when only its
+// value is wrong; *error says why.
+WireFault DecodeRequest(const char* data, size_t length, WireRequest* request, std::string* error);
+WireFault DecodeReply(const char* data, size_t length, WireReply* reply, std::string* error);
+
+// The same encoding for a value that people read and write (velctl):
 // *out must be initialised; it is cleared first and left VT_EMPTY on failure.
+bool EncodeVariant(const VARIANT& value, nlohmann::json* out, std::string* error);
 bool DecodeVariant(const nlohmann::json& in, VARIANT* out, std::string* error);
 
-struct WireRequest {
-  std::wstring method;
-  nlohmann::json in;
-};
-struct WireReply {
-  int ret = 0;
-  nlohmann::json out;
-};
-
-std::string EncodeRequest(const std::wstring& method, const nlohmann::json& in);
-bool DecodeRequest(const char* data, size_t length, WireRequest* request, std::string* error);
-std::string EncodeReply(int ret, const nlohmann::json& out);
-bool DecodeReply(const char* data, size_t length, WireReply* reply, std::string* error);
-
-// JSON nesting a request or reply may have: a typed array takes two levels
-// (object and list) per value level, the envelope one more. Deeper texts are
-// refused before a document is built: copying or destroying one recurses
-// once per level and would exhaust the stack of the delivering thread.
-constexpr int kWireJsonDepth = 132;
-
 // False when brackets and braces outside strings nest deeper than `limit`
-// anywhere in the text (a cheap scan that builds nothing). Decoding applies
-// it with a limit that every encodable value fits.
+// anywhere in the text (a cheap scan that builds nothing), for tools that
+// must build a document of a text from outside.
 bool JsonDepthWithin(const char* data, size_t length, int limit);
-
-// "I4", "ARRAY|BSTR", ...; empty for a type without a wire name.
-std::string TypeName(VARTYPE vt);
-// False when the name is unknown.
-bool TypeFromName(const std::string& name, VARTYPE* vt);
 
 }  // namespace vel
 

@@ -122,8 +122,9 @@ class HostileRequests : public enginetest::EngineFixture {
               NATS_OK);
     vel::WireReply decoded;
     std::string error;
-    EXPECT_TRUE(vel::DecodeReply(natsMsg_GetData(reply), natsMsg_GetDataLength(reply), &decoded,
-                                 &error))
+    EXPECT_EQ(vel::DecodeReply(natsMsg_GetData(reply), natsMsg_GetDataLength(reply), &decoded,
+                               &error),
+              vel::WireFault::kNone)
         << error;
     natsMsg_Destroy(reply);
 

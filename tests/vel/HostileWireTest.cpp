@@ -7,6 +7,7 @@
 #include <nats/nats.h>
 
 #include "support/VUtil.h"
+#include "support/WideText.h"
 #include "tests/common/EchoSatellite.h"
 #include "tests/common/NatsServer.h"
 #include "vel/Subjects.h"
@@ -47,14 +48,16 @@ TEST(WireDepth, DeepRequestsAreRefusedAndTheDeepestValueStillDecodes) {
   std::string error;
   vel::WireRequest request;
   const std::string deep = "{\"method\":\"M\",\"in\":" + Nested(150000, "[", "]") + "}";
-  EXPECT_FALSE(vel::DecodeRequest(deep.data(), deep.size(), &request, &error));
+  EXPECT_EQ(vel::DecodeRequest(deep.data(), deep.size(), &request, &error), vel::WireFault::kText);
   EXPECT_NE(error.find("nesting"), std::string::npos) << error;
   const std::string objects =
       "{\"method\":\"M\",\"in\":" + Nested(100000, "{\"vt\":\"ARRAY|VARIANT\",\"v\":[", "]}") + "}";
-  EXPECT_FALSE(vel::DecodeRequest(objects.data(), objects.size(), &request, &error));
+  EXPECT_EQ(vel::DecodeRequest(objects.data(), objects.size(), &request, &error), vel::WireFault::kText);
+  EXPECT_NE(error.find("nesting"), std::string::npos) << error;
   vel::WireReply reply;
   const std::string deepReply = "{\"ret\":0,\"out\":" + Nested(150000, "[", "]") + "}";
-  EXPECT_FALSE(vel::DecodeReply(deepReply.data(), deepReply.size(), &reply, &error));
+  EXPECT_EQ(vel::DecodeReply(deepReply.data(), deepReply.size(), &reply, &error), vel::WireFault::kText);
+  EXPECT_NE(error.find("nesting"), std::string::npos) << error;
 
   // The deepest value the codec encodes, in its typed form (two JSON levels
   // per level), still travels.
@@ -69,12 +72,22 @@ TEST(WireDepth, DeepRequestsAreRefusedAndTheDeepestValueStillDecodes) {
     value.get().vt = VT_ARRAY | VT_VARIANT;
     value.get().parray = psa;
   }
-  nlohmann::json encoded;
-  ASSERT_TRUE(vel::EncodeVariant(value.get(), &encoded, &error)) << error;
-  const std::string text = vel::EncodeRequest(L"M", encoded);
-  ASSERT_TRUE(vel::DecodeRequest(text.data(), text.size(), &request, &error)) << error;
-  AutoVariant back;
-  ASSERT_TRUE(vel::DecodeVariant(request.in, &back, &error)) << error;
+  std::string text;
+  ASSERT_TRUE(vel::EncodeRequest(L"M", value.get(), &text, &error)) << error;
+  ASSERT_EQ(vel::DecodeRequest(text.data(), text.size(), &request, &error), vel::WireFault::kNone) << error;
+  std::string again;
+  ASSERT_TRUE(vel::EncodeRequest(L"M", request.in, &again, &error)) << error;
+  EXPECT_EQ(again, text);
+
+  // One level more is refused on both sides.
+  SAFEARRAY* deeper = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+  LONG first = 0;
+  ASSERT_EQ(SafeArrayPutElement(deeper, &first, &value.get()), S_OK);
+  AutoVariant tooDeep;
+  tooDeep.get().vt = VT_ARRAY | VT_VARIANT;
+  tooDeep.get().parray = deeper;
+  EXPECT_FALSE(vel::EncodeRequest(L"M", tooDeep.get(), &again, &error));
+  EXPECT_NE(error.find("nesting"), std::string::npos) << error;
 }
 
 TEST(WireDepth, SatelliteAnswersDeepRequestsWithTheReasonAndKeepsServing) {
@@ -99,11 +112,14 @@ TEST(WireDepth, SatelliteAnswersDeepRequestsWithTheReasonAndKeepsServing) {
               NATS_OK);
     vel::WireReply decoded;
     std::string error;
-    ASSERT_TRUE(vel::DecodeReply(natsMsg_GetData(reply), natsMsg_GetDataLength(reply), &decoded,
-                                 &error))
+    ASSERT_EQ(vel::DecodeReply(natsMsg_GetData(reply), natsMsg_GetDataLength(reply), &decoded,
+                               &error),
+              vel::WireFault::kNone)
         << error;
     EXPECT_EQ(decoded.ret, -1);
-    EXPECT_NE(decoded.out.dump().find("nesting"), std::string::npos) << decoded.out.dump();
+    ASSERT_EQ(decoded.out.vt, VT_BSTR);
+    const std::wstring reason = VUtil::GetScalarString(decoded.out);
+    EXPECT_NE(reason.find(L"nesting"), std::wstring::npos) << tev::ToStdUtf8(reason);
     natsMsg_Destroy(reply);
   }
   natsConnection_Destroy(raw);

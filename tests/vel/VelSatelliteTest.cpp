@@ -278,6 +278,90 @@ TEST_F(VelSatelliteTest, MalformedRepliesAreBusFailures) {
   natsConnection_Destroy(raw);
 }
 
+// A responder that answers every request twice.
+void AnswerTwice(natsConnection* nc, natsSubscription*, natsMsg* msg, void*) {
+  const std::string first = R"({"ret":1,"out":"first"})", second = R"({"ret":2,"out":"second"})";
+  natsConnection_Publish(nc, natsMsg_GetReply(msg), first.data(), static_cast<int>(first.size()));
+  natsConnection_Publish(nc, natsMsg_GetReply(msg), second.data(), static_cast<int>(second.size()));
+  natsMsg_Destroy(msg);
+}
+
+// A responder that keeps the reply subjects and answers when told.
+struct Postponed {
+  std::mutex mu;
+  std::vector<std::string> replyTo;
+};
+void Postpone(natsConnection*, natsSubscription*, natsMsg* msg, void* closure) {
+  Postponed* postponed = static_cast<Postponed*>(closure);
+  std::lock_guard<std::mutex> hold(postponed->mu);
+  postponed->replyTo.push_back(natsMsg_GetReply(msg));
+  natsMsg_Destroy(msg);
+}
+
+TEST_F(VelSatelliteTest, EachAnswerReachesOnlyTheRequestItAnswers) {
+  natsConnection* raw = nullptr;
+  const std::string url = "nats://127.0.0.1:" + std::to_string(server_.Port());
+  ASSERT_EQ(natsConnection_ConnectTo(&raw, url.c_str()), NATS_OK);
+  Postponed postponed;
+  natsSubscription* twice = nullptr;
+  natsSubscription* later = nullptr;
+  ASSERT_EQ(natsConnection_Subscribe(&twice, raw, vel::DirectSubject(L"Raw", L"Twice").c_str(),
+                                     &AnswerTwice, nullptr),
+            NATS_OK);
+  ASSERT_EQ(natsConnection_Subscribe(&later, raw, vel::DirectSubject(L"Raw", L"Later").c_str(),
+                                     &Postpone, &postponed),
+            NATS_OK);
+  ASSERT_EQ(natsConnection_Flush(raw), NATS_OK);
+  TestSatellite echo;
+  echo.Offer(L"Echo", [](const VARIANT& in, VARIANT* out) {
+    VariantCopy(out, &in);
+    return 5;
+  });
+  ASSERT_EQ(echo.Connect(server_.HostPort(), L"Echo"), 0);
+  TestSatellite client;
+  ASSERT_EQ(client.Connect(server_.HostPort(), L"Client"), 0);
+  client.SetRequestTimeout(300);
+
+  auto expectOwnAnswers = [&](int from) {
+    for (int32_t i = from; i < from + 5; ++i) {
+      AutoVariant in, out, ret;
+      in.get().vt = VT_I4;
+      in.get().lVal = i;
+      ASSERT_EQ(client.Request(L"Echo", L"Echo", in, &out, 0, &ret), 0);
+      EXPECT_EQ(ret.get().lVal, 5);
+      ASSERT_EQ(out.get().vt, VT_I4);
+      EXPECT_EQ(out.get().lVal, i);
+    }
+  };
+  AutoVariant in, out, ret;
+  // The second answer is nobody's: the next requests get their own.
+  ASSERT_EQ(client.Request(L"Raw", L"Twice", in, &out, 0, &ret), 0);
+  EXPECT_EQ(ret.get().lVal, 1);
+  EXPECT_EQ(VUtil::GetScalarString(out), L"first");
+  expectOwnAnswers(100);
+  // An answer after the request gave up reaches no later request.
+  EXPECT_EQ(client.Request(L"Raw", L"Later", in, &out, 0, &ret), VEL_TIMEOUT);
+  {
+    std::lock_guard<std::mutex> hold(postponed.mu);
+    ASSERT_EQ(postponed.replyTo.size(), 1u);
+    const std::string late = R"({"ret":9,"out":"late"})";
+    ASSERT_EQ(natsConnection_Publish(raw, postponed.replyTo[0].c_str(), late.data(),
+                                     static_cast<int>(late.size())),
+              NATS_OK);
+  }
+  ASSERT_EQ(natsConnection_Flush(raw), NATS_OK);
+  expectOwnAnswers(200);
+  // Nobody offers it: refused, and the requests after it are served.
+  EXPECT_EQ(client.Request(L"Raw", L"Nobody", in, &out, 0, &ret), VEL_NO_RESPONDERS);
+  expectOwnAnswers(300);
+
+  client.Disconnect();
+  echo.Disconnect();
+  natsSubscription_Destroy(twice);
+  natsSubscription_Destroy(later);
+  natsConnection_Destroy(raw);
+}
+
 TEST_F(VelSatelliteTest, DisconnectWhileOwnRequestsRun) {
   TestSatellite echo;
   echo.Offer(L"Echo", [](const VARIANT& in, VARIANT* out) {

@@ -1,0 +1,27 @@
+// One disk sync for an operation that commits several times.
+//
+// The connection syncs the write-ahead log at every commit, so that what
+// was acknowledged survives a power cut. An operation that commits a few
+// times before it answers (a new season pass: its row, its medium id, its
+// episodes) needs the sync only once, before the answer: while a thread
+// holds a GroupSync, its commits append to the log without waiting for the
+// disk, and the outermost scope's end syncs the log once when any of its
+// statements changed something. A sync of the log makes every frame before
+// it durable, so at the scope's end the disk holds exactly what it would
+// have held with a sync per commit. Other threads' commits sync as always,
+// also while a scope is open. Without a write-ahead log it does nothing.
+//
+// Any thread; scopes of one thread nest (the outermost one syncs).
+#ifndef TEV_DB_GROUPSYNC_H_
+#define TEV_DB_GROUPSYNC_H_
+
+class GroupSync {
+ public:
+  GroupSync();
+  ~GroupSync();
+
+  GroupSync(const GroupSync&) = delete;
+  GroupSync& operator=(const GroupSync&) = delete;
+};
+
+#endif  // TEV_DB_GROUPSYNC_H_

@@ -1,0 +1,153 @@
+// Group syncs: the commits inside a GroupSync skip the log's sync, its end
+// syncs once, and other threads' commits sync as always. The syncs are
+// counted by a VFS that wraps the system's one.
+#include "db/GroupSync.h"
+
+#include <sqlite3.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "db/SQLite.h"
+#include "db/Transaction.h"
+#include "db/WFormat.h"
+#include "tests/db/DbTestSupport.h"
+
+namespace {
+
+// Counts xSync calls on write-ahead logs ("-wal" files).
+std::atomic<int> g_logSyncs{0};
+sqlite3_vfs* g_system = nullptr;
+sqlite3_vfs g_counting;
+
+struct CountingFile {
+  sqlite3_file base;
+  bool log;
+  sqlite3_file* real() { return reinterpret_cast<sqlite3_file*>(this + 1); }
+};
+
+CountingFile* Of(sqlite3_file* file) { return reinterpret_cast<CountingFile*>(file); }
+const sqlite3_io_methods* Real(sqlite3_file* file) { return Of(file)->real()->pMethods; }
+
+int Close(sqlite3_file* f) { return Real(f)->xClose(Of(f)->real()); }
+int Read(sqlite3_file* f, void* b, int n, sqlite3_int64 o) { return Real(f)->xRead(Of(f)->real(), b, n, o); }
+int Write(sqlite3_file* f, const void* b, int n, sqlite3_int64 o) { return Real(f)->xWrite(Of(f)->real(), b, n, o); }
+int Truncate(sqlite3_file* f, sqlite3_int64 size) { return Real(f)->xTruncate(Of(f)->real(), size); }
+int Sync(sqlite3_file* f, int flags) {
+  if (Of(f)->log) ++g_logSyncs;
+  return Real(f)->xSync(Of(f)->real(), flags);
+}
+int FileSize(sqlite3_file* f, sqlite3_int64* size) { return Real(f)->xFileSize(Of(f)->real(), size); }
+int Lock(sqlite3_file* f, int level) { return Real(f)->xLock(Of(f)->real(), level); }
+int Unlock(sqlite3_file* f, int level) { return Real(f)->xUnlock(Of(f)->real(), level); }
+int CheckReserved(sqlite3_file* f, int* out) { return Real(f)->xCheckReservedLock(Of(f)->real(), out); }
+int FileControl(sqlite3_file* f, int op, void* arg) { return Real(f)->xFileControl(Of(f)->real(), op, arg); }
+int SectorSize(sqlite3_file* f) { return Real(f)->xSectorSize(Of(f)->real()); }
+int Device(sqlite3_file* f) { return Real(f)->xDeviceCharacteristics(Of(f)->real()); }
+int ShmMap(sqlite3_file* f, int page, int size, int extend, void volatile** out) {
+  return Real(f)->xShmMap(Of(f)->real(), page, size, extend, out);
+}
+int ShmLock(sqlite3_file* f, int offset, int n, int flags) { return Real(f)->xShmLock(Of(f)->real(), offset, n, flags); }
+void ShmBarrier(sqlite3_file* f) { Real(f)->xShmBarrier(Of(f)->real()); }
+int ShmUnmap(sqlite3_file* f, int deleteFlag) { return Real(f)->xShmUnmap(Of(f)->real(), deleteFlag); }
+
+const sqlite3_io_methods kMethods = {
+    2,        Close,       Read,     Write,   Truncate,      Sync,     FileSize,
+    Lock,     Unlock,      CheckReserved, FileControl, SectorSize, Device,
+    ShmMap,   ShmLock,     ShmBarrier, ShmUnmap, nullptr, nullptr};
+
+int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int* outFlags) {
+  CountingFile* counting = Of(file);
+  counting->base.pMethods = nullptr;
+  const int rc = g_system->xOpen(g_system, name, counting->real(), flags, outFlags);
+  if (rc != SQLITE_OK || counting->real()->pMethods == nullptr) return rc;
+  counting->log = (flags & SQLITE_OPEN_WAL) != 0;
+  counting->base.pMethods = &kMethods;
+  return rc;
+}
+
+// Installs the counting VFS as the default while it lives.
+class CountingVfs {
+ public:
+  CountingVfs() {
+    g_system = sqlite3_vfs_find(nullptr);
+    g_counting = *g_system;
+    g_counting.zName = "tev-counting";
+    g_counting.szOsFile = static_cast<int>(sizeof(CountingFile)) + g_system->szOsFile;
+    g_counting.xOpen = Open;
+    sqlite3_vfs_register(&g_counting, 1);
+  }
+  ~CountingVfs() {
+    sqlite3_vfs_unregister(&g_counting);
+    sqlite3_vfs_register(g_system, 1);
+  }
+};
+
+bool Insert(int i) {
+  SQLite q;
+  return q.RunQuery(tev::WFormat(L"INSERT INTO Schedules (Name) VALUES ('row %d')", i), L"t");
+}
+
+}  // namespace
+
+class GroupSyncTest : public dbtest::DbFixture {
+ protected:
+  void SetUp() override {
+    dbtest::DbFixture::SetUp();
+    vfs_.reset(new CountingVfs());
+    OpenNew();
+    g_logSyncs = 0;
+  }
+  void TearDown() override {
+    SQLite::ResetForTest();  // the connection goes before its VFS
+    vfs_.reset();
+  }
+  std::unique_ptr<CountingVfs> vfs_;
+};
+
+TEST_F(GroupSyncTest, CommitsInsideSyncOnceAtTheEndAndOthersSyncAsAlways) {
+  // Outside a group every commit syncs.
+  ASSERT_TRUE(Insert(1));
+  ASSERT_TRUE(Insert(2));
+  EXPECT_EQ(g_logSyncs.load(), 2);
+
+  g_logSyncs = 0;
+  {
+    GroupSync outer;
+    ASSERT_TRUE(Insert(3));
+    {
+      GroupSync inner;  // joins the outer one
+      Transaction transaction(L"test");
+      ASSERT_TRUE(Insert(4));
+      ASSERT_TRUE(Insert(5));
+      ASSERT_TRUE(transaction.Commit());
+    }
+    EXPECT_EQ(g_logSyncs.load(), 0);
+    // Another thread's commit meanwhile syncs (and takes ours with it).
+    std::thread other([] { EXPECT_TRUE(Insert(6)); });
+    other.join();
+    EXPECT_EQ(g_logSyncs.load(), 1);
+    ASSERT_TRUE(Insert(7));
+    EXPECT_EQ(g_logSyncs.load(), 1);
+  }
+  EXPECT_EQ(g_logSyncs.load(), 2);  // the end's one sync
+
+  // A group that changed nothing does not sync; afterwards commits sync again.
+  g_logSyncs = 0;
+  {
+    GroupSync reading;
+    SQLite q;
+    ASSERT_TRUE(q.RunQuery(L"SELECT * FROM Schedules WHERE Name = 'row 3'", L"t"));
+    EXPECT_EQ(q.GetRowCount(), 1);
+  }
+  EXPECT_EQ(g_logSyncs.load(), 0);
+  ASSERT_TRUE(Insert(8));
+  EXPECT_EQ(g_logSyncs.load(), 1);
+  dbtest::RawDb raw(dbPath_);
+  EXPECT_EQ(raw.Value("SELECT count(*) FROM Schedules"), "8");
+  EXPECT_EQ(raw.Value("PRAGMA synchronous"), "2");
+}

@@ -1,0 +1,184 @@
+// The bus's own JSON parser against the JSON library: the same texts are
+// accepted and they read as the same values.
+#include "vel/JsonParser.h"
+
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <rapidcheck/gtest.h>
+
+using nlohmann::json;
+
+namespace {
+
+// Builds a document from the parser's events.
+class Builder : public vel::JsonHandler {
+ public:
+  bool Null() override { return Add(json(nullptr)); }
+  bool Boolean(bool b) override { return Add(json(b)); }
+  bool Integer(int64_t i) override { return Add(json(i)); }
+  bool Unsigned(uint64_t u) override { return Add(json(u)); }
+  bool Real(double d) override { return Add(json(d)); }
+  bool String(std::string& s) override { return Add(json(s)); }
+  bool Key(std::string& k) override {
+    key_ = k;
+    return true;
+  }
+  bool StartObject() override { return Open(json::object()); }
+  bool StartArray() override { return Open(json::array()); }
+  bool EndObject() override { return Close(); }
+  bool EndArray() override { return Close(); }
+
+  json root;
+
+ private:
+  bool Add(json value) {
+    if (open_.empty()) {
+      root = std::move(value);
+    } else if (open_.back().is_array()) {
+      open_.back().push_back(std::move(value));
+    } else {
+      open_.back()[key_] = std::move(value);
+    }
+    return true;
+  }
+  bool Open(json container) {
+    open_.push_back(std::move(container));
+    keys_.push_back(key_);
+    return true;
+  }
+  bool Close() {
+    json done = std::move(open_.back());
+    open_.pop_back();
+    key_ = keys_.back();
+    keys_.pop_back();
+    return Add(std::move(done));
+  }
+  std::vector<json> open_;
+  std::vector<std::string> keys_;
+  std::string key_;
+};
+
+// Accepts `text` exactly when the JSON library does, with the same value.
+void ExpectAsTheLibrary(const std::string& text) {
+  Builder builder;
+  size_t at = 0;
+  const bool ours = vel::ParseJson(text.data(), text.size(), &builder, &at) == vel::JsonResult::kOk;
+  const bool theirs = json::accept(text);
+  EXPECT_EQ(ours, theirs) << "\"" << text << "\" (stopped at " << at << ")";
+  if (ours && theirs) {
+    EXPECT_EQ(builder.root.dump(), json::parse(text).dump()) << text;
+  }
+}
+
+TEST(JsonParser, AcceptsAndRefusesWhatTheJsonLibraryDoes) {
+  const std::string texts[] = {
+      // structure
+      "", " ", "null", " [ ] ", "{}", "[1,]", "[,1]", "{\"a\":1,}", "{\"a\" 1}", "{\"a\"}", "{1:2}",
+      "[1}", "{]", "[[[]]]", "[[[]]", "[]]", "1 2", "[1 2]", "{\"a\":1 \"b\":2}", "\"a\":1",
+      "{\"a\":{\"b\":[1,{\"c\":null}]},\"d\":[]}", "{\"a\":1,\"a\":2}",
+      // literals and space
+      "true", "false", "nul", "truex", "True", "NaN", "Infinity", "\t\r\n [true]\n",
+      "\f1", "\v1", std::string("[1]\0", 4), std::string("[1] \0x", 6), std::string("[1\0]", 4),
+      std::string("\0", 1), std::string("\"a\0\"", 4),
+      // byte-order mark
+      "\xEF\xBB\xBF[1]", "\xEF\xBB[1]", "\xEF\xBB\xBF", " \xEF\xBB\xBF[1]",
+      // numbers
+      "0", "-0", "-0.0", "01", "-01", "1.", ".5", "1e", "1e+", "1E5", "1e-5", "+1", "-", "--1",
+      "1.5e308", "1e309", "-1e400", "1e-400", "9223372036854775807", "9223372036854775808",
+      "-9223372036854775808", "-9223372036854775809", "18446744073709551615",
+      "18446744073709551616", "123456789012345678901234567890", "0.1", "2.5e-7", "1e+2", "0e0",
+      "0x10", "1_0",
+      // strings
+      "\"\"", "\"a\\\"b\\\\c\\/d\\be\\ff\\ng\\rh\\ti\"", "\"\\x\"", "\"\\u00e9\"", "\"\\u00E9\"",
+      "\"\\u12\"", "\"\\u12g4\"", "\"\\ud83d\\ude00\"", "\"\\ud83d\"", "\"\\ude00\"",
+      "\"\\ud83d\\u0041\"", "\"\\ud83dx\"", "\"\\u0000\"", "\"a\tb\"", "\"\x7f\"", "\"unterminated",
+      "\"\xC3\xA9\"", "\"\xC0\x80\"", "\"\xC2\"", "\"\xE0\x80\x80\"", "\"\xE0\xA0\x80\"",
+      "\"\xED\xA0\x80\"", "\"\xED\x9F\xBF\"", "\"\xF0\x9F\x98\x80\"", "\"\xF0\x8F\xBF\xBF\"",
+      "\"\xF4\x8F\xBF\xBF\"", "\"\xF4\x90\x80\x80\"", "\"\xF5\x80\x80\x80\"", "\"\xFF\"",
+      "\"\xE2\x82\"", "\"\xE2\x82\xAC\"", "\"\x80\"",
+  };
+  for (const std::string& text : texts) ExpectAsTheLibrary(text);
+}
+
+// Any JSON value the library writes, with or without indentation.
+RC_GTEST_PROP(JsonParser, ReadsEveryValueTheLibraryWrites, ()) {
+  std::function<json(int)> make = [&](int depth) -> json {
+    switch (*rc::gen::inRange(0, depth > 3 ? 6 : 8)) {
+      case 0: return nullptr;
+      case 1: return *rc::gen::arbitrary<bool>();
+      case 2: return *rc::gen::arbitrary<int64_t>();
+      case 3: return *rc::gen::arbitrary<uint64_t>();
+      case 4: {
+        const double d = *rc::gen::arbitrary<double>();
+        return std::isfinite(d) ? json(d) : json(0.5);
+      }
+      case 5: {
+        std::string s;
+        for (uint32_t c : *rc::gen::container<std::vector<uint32_t>>(
+                 rc::gen::oneOf(rc::gen::inRange<uint32_t>(0, 0x80), rc::gen::inRange<uint32_t>(0x80, 0xD800),
+                                rc::gen::inRange<uint32_t>(0xE000, 0x110000)))) {
+          if (c < 0x80) s.push_back(static_cast<char>(c));
+          else if (c < 0x800) s += {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+          else if (c < 0x10000)
+            s += {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+                  static_cast<char>(0x80 | (c & 0x3F))};
+          else
+            s += {static_cast<char>(0xF0 | (c >> 18)), static_cast<char>(0x80 | ((c >> 12) & 0x3F)),
+                  static_cast<char>(0x80 | ((c >> 6) & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
+        }
+        return s;
+      }
+      case 6: {
+        json a = json::array();
+        for (int i = *rc::gen::inRange(0, 4); i > 0; --i) a.push_back(make(depth + 1));
+        return a;
+      }
+      default: {
+        json o = json::object();
+        for (int i = *rc::gen::inRange(0, 4); i > 0; --i)
+          o[*rc::gen::container<std::string>(rc::gen::inRange<char>(0x20, 0x7f))] = make(depth + 1);
+        return o;
+      }
+    }
+  };
+  const json value = make(0);
+  const int indent = *rc::gen::inRange(-1, 3);
+  const std::string text = value.dump(indent, *rc::gen::element(' ', '\t'), *rc::gen::arbitrary<bool>());
+  Builder builder;
+  size_t at = 0;
+  RC_ASSERT(vel::ParseJson(text.data(), text.size(), &builder, &at) == vel::JsonResult::kOk);
+  RC_ASSERT(builder.root.dump() == value.dump());
+}
+
+// Damaged texts: accepted or refused as the library does.
+RC_GTEST_PROP(JsonParser, JudgesDamagedTextsAsTheLibraryDoes, ()) {
+  static const std::string kSeeds[] = {
+      R"({"in":[1,-2.5e3,"a\u00e9\"",true,null,{"vt":"I2","v":3}],"method":"M"})",
+      "[\"\xF0\x9F\x98\x80\",\"\\ud83d\\ude00\",0,-0,1e5,[],{}]",
+      R"({"out":{"lbound":1,"v":[18446744073709551615,-9223372036854775808],"vt":"ARRAY|UI8"},"ret":0})",
+  };
+  std::string text = *rc::gen::elementOf(std::vector<std::string>(std::begin(kSeeds), std::end(kSeeds)));
+  const std::string bytes = std::string("\"\\u{}[],:0123456789-+.eE tfnlrsa \t\n\x80\xBF\xC3\xED\xF0\xFF") +
+                            std::string(1, '\0');
+  for (int edits = *rc::gen::inRange(1, 4); edits > 0; --edits) {
+    const size_t at = *rc::gen::inRange<size_t>(0, text.size());
+    const char byte = bytes[*rc::gen::inRange<size_t>(0, bytes.size())];
+    switch (*rc::gen::inRange(0, 3)) {
+      case 0: text[at] = byte; break;
+      case 1: text.insert(text.begin() + static_cast<std::ptrdiff_t>(at), byte); break;
+      default: text.erase(at, 1); break;
+    }
+  }
+  Builder builder;
+  size_t at = 0;
+  const bool ours = vel::ParseJson(text.data(), text.size(), &builder, &at) == vel::JsonResult::kOk;
+  RC_ASSERT(ours == json::accept(text));
+  if (ours) RC_ASSERT(builder.root.dump() == json::parse(text).dump());
+}
+
+}  // namespace
