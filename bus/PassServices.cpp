@@ -9,16 +9,14 @@
 #include "engine/Schedules.h"
 #include "module/PVRVel.h"
 #include "passes/EpisodeRow.h"
+#include "passes/SeasonPassChecker.h"
 #include "passes/SeasonPasses.h"
 #include "support/Log.h"
 #include "support/VUtil.h"
 
 namespace {
 
-const int kNoSuchSchedule = 103;
 const int kPassRefused = 112;
-const int kStatementFailed = 102;
-const int kConflicts = 101;
 
 void Require(bool condition, const wchar_t* message) {
   if (!condition) throw VelInvalidParameterException(message);
@@ -62,7 +60,7 @@ int CVelAtl::AddTevPass(const std::wstring&, const VARIANT& in, VARIANT* out) {
   if (!scheduleMediumId.empty()) {
     if (LocalIds::GetType(scheduleMediumId) != LocalIds::kTypeSchedule) {
       LogError(L"AddTevPass: no schedule has the medium id %ls", scheduleMediumId.c_str());
-      return kNoSuchSchedule;
+      return kResultNoSuchSchedule;
     }
     localId = LocalIds::GetLocalIdFromTevMediumId(scheduleMediumId);
   }
@@ -85,8 +83,8 @@ int CVelAtl::AddTevPass(const std::wstring&, const VARIANT& in, VARIANT* out) {
                                        pass.guideType, pass.priority, out)
           : passes.Add(pass, out, 0);
   if (id == SeasonPasses::kEqualPassExists) return kPassRefused;
-  if (id == SeasonPasses::kConflictsFound) return kConflicts;
-  if (id <= 0) return kStatementFailed;
+  if (id == SeasonPasses::kConflictsFound) return kPassConflicts;
+  if (id <= 0) return kResultStatementFailed;
 
   const std::wstring mediumId = LocalIds::GetPassMediumId(id);
   VariantClear(out);

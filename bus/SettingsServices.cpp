@@ -1,5 +1,4 @@
 // The services that read and change the recording settings.
-#include <cwctype>
 #include <string>
 
 #include "bus/CVelAtl.h"

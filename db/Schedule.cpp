@@ -1,7 +1,5 @@
 #include "db/Schedule.h"
 
-#include <cwctype>
-
 #include "db/SQLite.h"
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"

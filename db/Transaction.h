@@ -15,9 +15,6 @@
 #ifndef TEV_DB_TRANSACTION_H_
 #define TEV_DB_TRANSACTION_H_
 
-#include <string>
-
-
 class Transaction {
  public:
   // Runs "begin" for the outermost scope. Active() says whether the

@@ -1,5 +1,4 @@
 // The mimetype tables of the whole system and the recording folders.
-#include <cwctype>
 #include <string>
 
 #include "db/Config.h"
@@ -8,6 +7,7 @@
 #include "engine/Schedules.h"
 #include "module/PVRVel.h"
 #include "support/Log.h"
+#include "support/Text.h"
 #include "vel/VelException.h"
 
 namespace {
@@ -88,8 +88,7 @@ std::wstring DVR::GetRecordingMimetype(const std::wstring& channelMimetype) {
 }
 
 std::wstring DVR::GetTevMimetype(const std::wstring& filePath, bool video) {
-  std::wstring extension = ExtensionOf(filePath);
-  for (wchar_t& c : extension) c = static_cast<wchar_t>(std::towlower(c));
+  const std::wstring extension = tev::Lower(ExtensionOf(filePath));
   if (extension == L"asf" || extension == L"tivo" || extension == L"mp4" || extension == L"mpeg") {
     return L"video/x-webwin";
   }

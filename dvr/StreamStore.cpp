@@ -42,18 +42,6 @@ void StreamStore::Remove(const std::wstring& filePath) {
                  kCaller);
 }
 
-long StreamStore::Find(const std::wstring& filePath) {
-  SQLite query;
-  if (!EnsureTable(query)) return 0;
-  if (!query.RunQuery(tev::WFormat(L"SELECT StreamId FROM Streams WHERE FilePath = '%ls'",
-                                   SQLite::Escape(filePath).c_str()),
-                      kCaller) ||
-      query.GetRowCount() == 0) {
-    return 0;
-  }
-  return IdOf(query);
-}
-
 std::map<std::wstring, long> StreamStore::All() {
   std::map<std::wstring, long> streams;
   SQLite query;

@@ -19,8 +19,6 @@ namespace StreamStore {
 
 void Save(const std::wstring& filePath, long streamId);
 void Remove(const std::wstring& filePath);
-// Stream id kept for the path, 0 when none.
-long Find(const std::wstring& filePath);
 // Every kept stream: file path -> stream id.
 std::map<std::wstring, long> All();
 

@@ -3,11 +3,17 @@
 #ifndef TEV_ENGINE_MEDIABATCH_H_
 #define TEV_ENGINE_MEDIABATCH_H_
 
+#include <cstddef>
 #include <vector>
 
 #include "engine/BumpedSet.h"
 
 class Schedule;
+
+// Records per request where many rows go out at once (adopted files, the
+// start-up sync): a record is about 2 KB, so each request stays well inside
+// the bus's payload limit.
+constexpr size_t kRecordsPerPublication = 100;
 
 // Nothing is sent for an empty list. Rows whose property list cannot be
 // built are left out (ERROR logged).

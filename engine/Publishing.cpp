@@ -3,8 +3,6 @@
 // send it, storing the identifiers the library assigns.
 //
 // Runs on the caller's thread with no lock beyond the database's.
-#include <cwchar>
-#include <cwctype>
 #include <string>
 #include <vector>
 

@@ -304,13 +304,14 @@ class Schedules {
   // (start-up and the settings services write them). Any thread.
   std::wstring VideoDirectory() const TEV_EXCLUDES(m_folderMutex);
   std::wstring AudioDirectory() const TEV_EXCLUDES(m_folderMutex);
-  std::wstring ThirdDirectory() const TEV_EXCLUDES(m_folderMutex);
 
  private:
   // Held alone, for one read or write of the folder fields.
   mutable PMutex m_folderMutex;
   std::wstring m_videoDirectory TEV_GUARDED_BY(m_folderMutex);
   std::wstring m_audioDirectory TEV_GUARDED_BY(m_folderMutex);
+  // The Media Center folder start-up found; start-up itself decides on its
+  // monitor, nothing reads it later.
   std::wstring m_thirdDirectory TEV_GUARDED_BY(m_folderMutex);
 
   // Skips a pending row (table and object) or cancels its recording.

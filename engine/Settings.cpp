@@ -26,11 +26,6 @@ std::wstring Schedules::AudioDirectory() const {
   return m_audioDirectory;
 }
 
-std::wstring Schedules::ThirdDirectory() const {
-  PMutexLock lock(m_folderMutex);
-  return m_thirdDirectory;
-}
-
 int Schedules::SetVideoRecordingDirectory(const std::wstring& folder) {
   std::wstring taken;
   const int result = RecordingSettings::SetVideoRecordingDirectory(folder, &taken, nullptr);

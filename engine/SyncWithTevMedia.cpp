@@ -10,7 +10,6 @@
 // not statements per library medium; missing rows are published a hundred
 // per request.
 #include <algorithm>
-#include <cwchar>
 #include <map>
 #include <set>
 #include <string>
@@ -32,8 +31,6 @@ namespace {
 const wchar_t kCaller[] = L"SyncWithTevMedia";
 // Rows read per statement.
 constexpr int32_t kRowsPerPage = 5000;
-// Rows published per "AddMedia" request (a record is about 2 KB).
-constexpr size_t kRecordsPerPublication = 100;
 
 struct RowState {
   int32_t id;

@@ -9,12 +9,12 @@
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
+#include "db/Transaction.h"
 #include "db/WFormat.h"
 #include "engine/Schedules.h"
 #include "passes/PassJobs.h"
 #include "passes/SeasonPassChecker.h"
 #include "passes/SeasonPasses.h"
-#include "db/Transaction.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
 #include "support/VUtil.h"
@@ -33,26 +33,28 @@ bool Decimal(const std::wstring& text, int32_t* value) {
   return true;
 }
 
-bool SetColumn(int32_t passId, const wchar_t* column, int32_t value) {
+// "UPDATE SeasonPasses SET <column> = <literal> WHERE ID = <passId>".
+bool SetLiteral(int32_t passId, const wchar_t* column, const std::wstring& literal) {
   SQLite update;
-  return update.RunQuery(tev::WFormat(L"UPDATE SeasonPasses SET %ls = %d WHERE %ls = %d", column,
-                                      value, L"ID", passId),
+  return update.RunQuery(tev::WFormat(L"UPDATE SeasonPasses SET %ls = %ls WHERE %ls = %d", column,
+                                      literal.c_str(), L"ID", passId),
                          L"UpdateMedium");
 }
 
+bool SetColumn(int32_t passId, const wchar_t* column, int32_t value) {
+  return SetLiteral(passId, column, std::to_wstring(value));
+}
+
 // One (name, value) pair; an integer value reads as its decimal text.
+// REQUIRES: the pairs passed UpdateMedium's check, so a value is text, an
+// integer (VT_I4) or empty.
 void ReadPair(const VARIANT& pairs, long index, std::wstring* name, std::wstring* value) {
   AutoVariant pair, slot;
   VUtil::GetElement(pairs, index, &pair);
   *name = VUtil::GetStringElement(pair.get(), 0);
   VUtil::GetElement(pair.get(), 1, &slot);
-  switch (slot.get().vt) {
-    case VT_I4: *value = std::to_wstring(slot.get().lVal); break;
-    case VT_I2: *value = std::to_wstring(slot.get().iVal); break;
-    case VT_UI4: *value = std::to_wstring(slot.get().ulVal); break;
-    case VT_BOOL: *value = slot.get().boolVal != 0 ? L"1" : L"0"; break;
-    default: *value = VUtil::GetStringElement(pair.get(), 1);
-  }
+  *value = slot.get().vt == VT_I4 ? std::to_wstring(slot.get().lVal)
+                                  : VUtil::GetStringElement(pair.get(), 1);
 }
 
 // Hands the pair to the pass's pending schedules in the background.
@@ -116,12 +118,7 @@ int Schedules::UpdatePassMedium(int32_t action, int32_t passId, const VARIANT& p
     if (name == L"startTime") {
       const int64_t start = GetTime2(value);
       if (start < 0) return kRefused;
-      SQLite update;
-      if (!update.RunQuery(tev::WFormat(L"UPDATE SeasonPasses SET %ls = %ls WHERE %ls = %d",
-                                        L"StartDate", FormatTime3(start).c_str(), L"ID", passId),
-                           L"UpdateMedium")) {
-        return kRefused;
-      }
+      if (!SetLiteral(passId, L"StartDate", FormatTime3(start))) return kRefused;
     } else if (name == L"duration") {
       if (!Decimal(value, &number) || number / 1000 <= 0) return kRefused;
       if (!SetColumn(passId, L"Duration", number / 1000)) return kRefused;
@@ -144,12 +141,7 @@ int Schedules::UpdatePassMedium(int32_t action, int32_t passId, const VARIANT& p
       }
       refresh = false;
     } else if (name == L"genre") {
-      SQLite update;
-      if (!update.RunQuery(tev::WFormat(L"UPDATE SeasonPasses SET %ls = '%ls' WHERE %ls = %d",
-                                        L"Category", SQLite::Escape(value).c_str(), L"ID", passId),
-                           L"UpdateMedium")) {
-        return kRefused;
-      }
+      if (!SetLiteral(passId, L"Category", L"'" + SQLite::Escape(value) + L"'")) return kRefused;
       refresh = false;
     } else if (name == L"rating") {
       refresh = false;

@@ -1,5 +1,6 @@
 #include "module/PVRVel.h"
 
+#include <atomic>
 #include <memory>
 
 #include "bus/LocalIds.h"

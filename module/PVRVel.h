@@ -5,7 +5,6 @@
 #ifndef TEV_MODULE_PVRVEL_H_
 #define TEV_MODULE_PVRVEL_H_
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 

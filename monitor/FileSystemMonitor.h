@@ -77,10 +77,10 @@ class FileSystemMonitor {
   Schedule ReadOldFile(const std::wstring& path, const std::wstring& channel,
                        const std::wstring& title, int64_t start);
   // Adds a row read by ReadOldFile, unless a row not deleted or missed has
-  // its path or it is still being recorded. With `toPublish` the new row is
-  // appended there for the caller to publish with others instead of being
-  // published at once. True when a row was added.
-  bool AddOldFile(Schedule schedule, std::vector<Schedule>* toPublish = nullptr);
+  // its path or it is still being recorded. The new row is appended to
+  // `toPublish`, for the caller to publish with the others of its batch.
+  // True when a row was added.
+  bool AddOldFile(Schedule schedule, std::vector<Schedule>* toPublish);
   // Deletes the finished rows whose files are gone or are not recordings,
   // their media (one request) and their thumbnails.
   void RemoveOldDBEntries();

@@ -2,8 +2,6 @@
 // names ("... Tev.<ext>") through the recorder's parser, others through
 // the Media Center parser; each becomes a "Recovered" row unless a row
 // already knows it or it is still being recorded.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <exception>
 #include <set>
@@ -33,8 +31,6 @@ bool IsVideo(const std::wstring& mimetype) { return mimetype.compare(0, 5, L"vid
 // Names looked up in one statement, so that a folder of thousands of known
 // files costs a few statements, not one per file.
 constexpr size_t kNamesPerLookup = 500;
-// Adopted files published per "AddMedia" request (a record is about 2 KB).
-constexpr size_t kRecordsPerPublication = 100;
 
 // Which of `paths` a row that is neither deleted nor missed has. A failed
 // statement gives an empty set: each file is then looked up on its own.
@@ -210,10 +206,6 @@ bool FileSystemMonitor::AddOldFile(Schedule schedule, std::vector<Schedule>* toP
   // A found video is published with its thumbnail id; the library asks
   // for the picture itself (NotifyThumbnailNeeded) when it lacks one.
   SetThumbnailEntry(schedule.m_id, IsVideo(schedule.m_channelMimetype));
-  if (toPublish != nullptr) {
-    toPublish->push_back(std::move(schedule));
-  } else {
-    Schedule::AddMedium(schedule, true);
-  }
+  toPublish->push_back(std::move(schedule));
   return true;
 }

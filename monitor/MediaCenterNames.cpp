@@ -2,7 +2,6 @@
 // all: "<title>_<channel>_<day>_<month>_<year>_<hour>_<minute>_<second>
 // .dvr-ms".
 #include <ctime>
-#include <cwctype>
 #include <string>
 
 #include "db/TextNumbers.h"
@@ -10,6 +9,7 @@
 #include "monitor/MonitorFiles.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
+#include "support/Text.h"
 #include "vel/VelException.h"
 
 namespace {
@@ -18,16 +18,6 @@ namespace {
 // convert).
 constexpr int kFirstYear = 1970;
 constexpr int kLastYear = 3000;
-
-bool EqualsNoCase(const std::wstring& a, const wchar_t* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i] != L'\0'; ++i) {
-    if (std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i]))) {
-      return false;
-    }
-  }
-  return i == a.size() && b[i] == L'\0';
-}
 
 // Local time of the six numbers, or -1 when they name no such moment
 // (mktime would quietly carry a 31st of February into March).
@@ -72,7 +62,7 @@ bool FileSystemMonitor::ParseMediaCenterFilename(const std::wstring& folder,
   const size_t dot = name.rfind(L'.');
   if (dot == std::wstring::npos) return false;
   *extension = name.substr(dot + 1);
-  if (Kind() != L"audio" && !EqualsNoCase(*extension, L"dvr-ms")) return false;
+  if (Kind() != L"audio" && !tev::EqualsNoCase(*extension, L"dvr-ms")) return false;
 
   std::wstring rest = name.substr(0, dot);
   const time_t now = static_cast<time_t>(tev::Clock::Now());

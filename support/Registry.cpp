@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cwctype>
 #include <fstream>
 
 #include <boost/property_tree/ini_parser.hpp>

@@ -1,4 +1,3 @@
-#include "support/Text.h"
 #include "support/VUtil.h"
 
 #include <cerrno>
@@ -8,9 +7,10 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
-#include <cwctype>
 #include <new>
 #include <vector>
+
+#include "support/Text.h"
 
 namespace VUtil {
 
