@@ -63,7 +63,9 @@ std::vector<StatusTransition> Build() {
       kRowCaller);
 
   // The user, restarts and shutdown.
-  add(R::kCancel, {DVRSTATE_RECORDING}, {DVRSTATE_COMPLETE_PARTIAL}, W::kRow, P::kNone,
+  // Published here: the stream's end report leaves a closed row alone, so
+  // the library would not hear of the end otherwise.
+  add(R::kCancel, {DVRSTATE_RECORDING}, {DVRSTATE_COMPLETE_PARTIAL}, W::kRow, P::kRow,
       kRowCaller);
   add(R::kRetry, any, {DVRSTATE_SCHEDULED}, W::kRow, P::kNone, kRowCaller);
   // A restart resumes only what was recording (closed by the shutdown or

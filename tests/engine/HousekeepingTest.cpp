@@ -57,6 +57,11 @@ TEST_F(Housekeeping, CancelStopsARecordingAndOnlyRepublishesAPlan) {
   EXPECT_LE(std::llabs(TimeOf(live, "EndTime") - tev::Clock::Now()), 2);
   ASSERT_TRUE(listener_.WaitFor(L"NotifyStopRecording", 1, 5000));
   EXPECT_EQ(peertest::Str(Last(listener_, L"NotifyStopRecording").get(), 0), L"Live");
+  // The library is shown the end at once: the stream's end report, whenever
+  // it comes, changes nothing.
+  const std::wstring livePath = W(Column(live, "FilePath"));
+  ASSERT_FALSE(StatesOf(media_, livePath).empty());
+  EXPECT_EQ(StatesOf(media_, livePath).back(), L"partial");
 
   // A plan: the table keeps it, the library is shown it as partial.
   const int64_t later = tev::Clock::Now() + 7200;

@@ -67,6 +67,8 @@ expect 0 conflicts-one conflicts "$later"
 expect 0 now schedule --channel "Test Card" --in 1s --for 10m --name "Now"
 now=$(sed -n 's/^scheduled \(M[0-9]*\):.*/\1/p' "$work/now.out")
 wait_state "$now" recording
+# The watch has seen the start before the cancel ends it.
+wait_for "$work/watch.out" "started $now \"Now\" on Test Card" 30
 expect 0 cancel cancel "$now"
 has cancel "^stopped $now$"
 wait_state "$now" "partial|error"
