@@ -4,9 +4,10 @@
 //   1. the Upcoming list with 1,000 schedules, GET /api/upcoming (goal:
 //      median at most 20 ms);
 //   2. the guide of 200 channels x 7 days x 48 programmes a day: one day
-//      and the whole week served as JSON, and the Guide page in headless
-//      Chromium from navigation to the painted grid of a day (goal: at most
-//      1 s; needs node, puppeteer-core and /usr/bin/chromium, else skipped).
+//      the Guide page in headless Chromium from navigation to the painted
+//      grid of today, every point in view on a programme (goal: at most 1 s
+//      on the first visit; needs node, puppeteer-core and /usr/bin/chromium,
+//      else skipped); one day and the whole week served as JSON.
 //
 // Usage: web [--runs N]. Prints the figures and PASS/FAIL per goal; exits 0
 // unless the set-up fails.
@@ -152,31 +153,42 @@ int main(int argc, char** argv) {
   std::printf("GET /api/upcoming: median %.2f ms over %d (%zu bytes)\n", median, runs, bytes);
   bench::PrintGoal("Upcoming median <= 20 ms", median >= 0 && median <= 20);
 
-  const std::string day = "/api/guide?from=" + std::to_string(midnight - 4 * 3600) + "&to=" +
-                          std::to_string(midnight + 86400);
-  std::vector<double> dayTimes;
-  for (int i = 0; i < 5; ++i) dayTimes.push_back(TimeGet(client, day, &bytes));
-  std::printf("GET one day of the guide: median %.1f ms (%zu bytes)\n", bench::Median(dayTimes), bytes);
-  const double week = TimeGet(client, "/api/guide?from=" + std::to_string(midnight) + "&to=" +
-                                          std::to_string(midnight + kDays * 86400 - 1), &bytes);
-  std::printf("GET the whole week of the guide: %.1f ms (%zu bytes)\n", week, bytes);
-
+  // The page first, while tev-web has not asked the guide for anything
+  // yet; then again in a new tab (the hours in view now kept by tev-web).
   const std::string paint = "NODE_PATH=\"$(npm root -g 2>/dev/null || echo /usr/lib/node_modules)\" node " +
                             std::string(TEV_SOURCE_DIR) + "/bench/web_paint.js http://127.0.0.1:" +
-                            std::to_string(port) + " 2>&1";
+                            std::to_string(port) + " 2 2>&1";
   std::string said;
   if (FILE* pipe = popen(paint.c_str(), "r")) {
     char line[512];
     while (std::fgets(line, sizeof line, pipe) != nullptr) said += line;
     pclose(pipe);
   }
-  double painted = -1;
-  if (std::sscanf(said.c_str(), "painted %lf", &painted) == 1) {
-    std::printf("Guide page, navigation to the painted grid of a day: %.0f ms\n", painted);
-    bench::PrintGoal("painted grid <= 1 s", painted <= 1000);
+  double cold = -1, warm = -1;
+  const size_t second = said.find("\npainted");
+  if (std::sscanf(said.c_str(), "painted %lf", &cold) == 1 && second != std::string::npos &&
+      std::sscanf(said.c_str() + second + 1, "painted %lf", &warm) == 1) {
+    std::printf("Guide page, navigation to the painted grid of today:\n%s", said.c_str());
+    const bool whole = said.find("blank") == std::string::npos && said.find("failed") == std::string::npos;
+    std::printf("  first visit %.0f ms, again %.0f ms; every point in view on a programme: %s\n", cold, warm,
+                whole ? "yes" : "NO");
+    bench::PrintGoal("painted grid <= 1 s (first visit, grid in view filled)", whole && cold <= 1000);
   } else {
-    std::printf("Guide page in Chromium: skipped (%s)\n", said.substr(0, 200).c_str());
+    std::printf("Guide page in Chromium: skipped (%s)\n", said.c_str());
   }
+
+  // JSON: a day the page did not show, first asked (tev-web asks the guide)
+  // and then again (kept); then the whole week.
+  const int64_t third = midnight + 2 * 86400;
+  const std::string day = "/api/guide?from=" + std::to_string(third) + "&to=" + std::to_string(third + 86400);
+  const double dayFirst = TimeGet(client, day, &bytes);
+  std::vector<double> dayTimes;
+  for (int i = 0; i < 5; ++i) dayTimes.push_back(TimeGet(client, day, &bytes));
+  std::printf("GET one day of the guide: first %.1f ms, then median %.1f ms (%zu bytes)\n", dayFirst,
+              bench::Median(dayTimes), bytes);
+  const double week = TimeGet(client, "/api/guide?from=" + std::to_string(midnight) + "&to=" +
+                                          std::to_string(midnight + kDays * 86400), &bytes);
+  std::printf("GET the whole week of the guide: %.1f ms (%zu bytes)\n", week, bytes);
 
   web.Stop(SIGTERM, 10000);
   guide.Leave();

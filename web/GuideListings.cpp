@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <map>
-#include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "tools/velctl_media.h"
 #include "web/LocalClock.h"
@@ -18,12 +19,23 @@ using velctl::TextOf;
 const int kPartMax = 2000;
 const int64_t kPartSeconds = 6 * 3600;
 
-struct Channels {
-  std::vector<std::string> order;  // channel keys as first seen
-  std::map<std::string, json> byKey;
+std::string Dumped(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+std::string ChannelKey(const std::string& id, const std::string& name) { return id + "\n" + name; }
+
+// Channels as they arrive, found again by id and name.
+struct Collector {
+  GuideLines* lines;
+  std::map<std::string, size_t> byKey;
+
+  GuideChannel& Channel(const std::string& name, const std::string& id, const std::string& mimeType) {
+    auto found = byKey.emplace(ChannelKey(id, name), lines->size());
+    if (found.second) lines->push_back(GuideChannel{name, id, mimeType, {}});
+    return (*lines)[found.first->second];
+  }
 };
 
-void Merge(const json& answer, Channels* channels) {
+void Merge(const json& answer, Collector* channels) {
   // [[count, [channel...]]]; a channel is [name, -, [programme...], mimetype, extra, -, -, id].
   if (!answer.is_array() || answer.empty() || !answer[0].is_array() || answer[0].size() < 2 ||
       !answer[0][1].is_array()) {
@@ -31,22 +43,16 @@ void Merge(const json& answer, Channels* channels) {
   }
   for (const json& channel : answer[0][1]) {
     if (!channel.is_array() || channel.size() < 8 || !channel[2].is_array()) continue;
-    const std::string key = TextOf(channel[7]) + "\n" + TextOf(channel[0]);
-    auto found = channels->byKey.find(key);
-    if (found == channels->byKey.end()) {
-      channels->order.push_back(key);
-      found = channels->byKey
-                  .emplace(key, json{{"name", TextOf(channel[0])}, {"id", TextOf(channel[7])},
-                                     {"mimeType", TextOf(channel[3])}, {"programmes", json::array()}})
-                  .first;
-    }
+    GuideChannel& line = channels->Channel(TextOf(channel[0]), TextOf(channel[7]), TextOf(channel[3]));
     for (const json& p : channel[2]) {
-      int64_t start = 0;
-      if (!p.is_array() || p.size() < 15 || !LocalDateToUtc(p[5], &start)) continue;
-      found->second["programmes"].push_back(
-          {{"title", TextOf(p[0])}, {"start", start}, {"duration", p[4].is_number() ? p[4].get<long long>() : 0},
-           {"category", TextOf(p[6])}, {"description", TextOf(p[7])}, {"episode", TextOf(p[10])},
-           {"isNew", p[14].is_number() && (p[14].get<long long>() & 1) != 0}});
+      GuideShow show;
+      if (!p.is_array() || p.size() < 15 || !LocalDateToUtc(p[5], &show.start)) continue;
+      show.duration = p[4].is_number() ? p[4].get<long long>() : 0;
+      show.json = Dumped({{"title", TextOf(p[0])}, {"start", show.start}, {"duration", show.duration},
+                          {"category", TextOf(p[6])}, {"description", TextOf(p[7])},
+                          {"episode", TextOf(p[10])},
+                          {"isNew", p[14].is_number() && (p[14].get<long long>() & 1) != 0}});
+      line.shows.push_back(std::move(show));
     }
   }
 }
@@ -60,8 +66,7 @@ int Count(const json& answer) {
 }
 
 // One part; splits itself while the guide fills the answer to the brim.
-velctl::Answer AskPart(BusLink& bus, const std::string& title, int64_t from, int64_t to,
-                       Channels* channels) {
+velctl::Answer AskPart(BusLink& bus, const std::string& title, int64_t from, int64_t to, Collector* channels) {
   velctl::Answer answer = bus.Call(
       "any", "SearchTVListings",
       json::array({title, "", "", UtcToLocalDate(from), UtcToLocalDate(to), kPartMax}));
@@ -78,24 +83,55 @@ velctl::Answer AskPart(BusLink& bus, const std::string& title, int64_t from, int
 
 }  // namespace
 
-velctl::Answer SearchGuide(BusLink& bus, const std::string& title, int64_t from, int64_t to,
-                           json* listings) {
-  Channels channels;
+velctl::Answer AskGuide(BusLink& bus, const std::string& title, int64_t from, int64_t to, GuideLines* lines) {
+  lines->clear();
+  Collector channels{lines, {}};
   velctl::Answer answer;
   for (int64_t at = from; at <= to; at += kPartSeconds) {
     answer = AskPart(bus, title, at, std::min(to, at + kPartSeconds - 1), &channels);
     if (answer.exit != velctl::kOk) return answer;
   }
-  json list = json::array();
-  for (const std::string& key : channels.order) {
-    json& channel = channels.byKey[key];
-    json& programmes = channel["programmes"];
-    std::stable_sort(programmes.begin(), programmes.end(),
-                     [](const json& a, const json& b) { return a["start"] < b["start"]; });
-    list.push_back(std::move(channel));
+  for (GuideChannel& line : *lines) {
+    std::stable_sort(line.shows.begin(), line.shows.end(),
+                     [](const GuideShow& a, const GuideShow& b) { return a.start < b.start; });
   }
-  *listings = {{"from", from}, {"to", to}, {"channels", std::move(list)}};
   return answer;
+}
+
+std::string ListingsJson(int64_t from, int64_t to, const std::vector<const GuideLines*>& parts,
+                         const std::function<bool(const GuideShow&)>& keep) {
+  struct Out {
+    const GuideChannel* channel;
+    std::vector<const std::string*> shows;
+  };
+  std::vector<Out> channels;
+  std::map<std::string, size_t> byKey;
+  for (const GuideLines* part : parts) {
+    for (const GuideChannel& line : *part) {
+      auto found = byKey.emplace(ChannelKey(line.id, line.name), channels.size());
+      if (found.second) channels.push_back(Out{&line, {}});
+      Out& out = channels[found.first->second];
+      for (const GuideShow& show : line.shows) {
+        if (keep(show)) out.shows.push_back(&show.json);
+      }
+    }
+  }
+  std::string text = "{\"from\":" + std::to_string(from) + ",\"to\":" + std::to_string(to) + ",\"channels\":[";
+  bool firstChannel = true;
+  for (const Out& out : channels) {
+    if (out.shows.empty()) continue;
+    text += firstChannel ? "{" : ",{";
+    firstChannel = false;
+    text += "\"name\":" + Dumped(out.channel->name) + ",\"id\":" + Dumped(out.channel->id) +
+            ",\"mimeType\":" + Dumped(out.channel->mimeType) + ",\"programmes\":[";
+    for (size_t i = 0; i < out.shows.size(); ++i) {
+      if (i) text += ',';
+      text += *out.shows[i];
+    }
+    text += "]}";
+  }
+  text += "]}";
+  return text;
 }
 
 }  // namespace web

@@ -84,20 +84,21 @@ void Listings(WebContext& context, const httplib::Request& req, httplib::Respons
     ReplyError(res, 400, "\"to\" must come after \"from\", at most 8 days later");
     return;
   }
-  json listings;
-  velctl::Answer answer = SearchGuide(context.bus, "", from, to, &listings);
+  std::string listings;
+  velctl::Answer answer = context.guide.OnAir(from, to, &listings);
   if (answer.exit != velctl::kOk) return ReplyFailure(res, answer);
-  ReplyJson(res, listings);
+  ReplyJsonText(res, listings);
 }
 
 void Search(WebContext& context, const httplib::Request& req, httplib::Response& res) {
   const std::string title = req.get_param_value("title");
   if (title.empty()) return ReplyError(res, 400, "search for a title: ?title=...");
   const long long now = Now();
-  json listings;
-  velctl::Answer answer = SearchGuide(context.bus, title, now - 4 * 3600, now + 7 * kDay, &listings);
+  const long long from = now - 4 * 3600, to = now + 7 * kDay;
+  GuideLines lines;
+  velctl::Answer answer = AskGuide(context.bus, title, from, to, &lines);
   if (answer.exit != velctl::kOk) return ReplyFailure(res, answer);
-  ReplyJson(res, listings);
+  ReplyJsonText(res, ListingsJson(from, to, {&lines}, [](const GuideShow&) { return true; }));
 }
 
 void Schedule(WebContext& context, const httplib::Request& req, httplib::Response& res) {

@@ -6,12 +6,27 @@ namespace web {
 
 using nlohmann::json;
 
+namespace {
+
+// httplib compresses "application/json" (exactly that) with brotli at its
+// slowest setting when the browser accepts it: a second for a large list.
+// With the charset named it leaves the answer as it is.
+const char kJsonType[] = "application/json; charset=utf-8";
+
+}  // namespace
+
 void ReplyJson(httplib::Response& res, const json& body, int status) {
   res.status = status;
   res.set_header("Cache-Control", "no-store");
   // Text the page shows may be any Unicode; invalid UTF-8 from a satellite
   // is replaced rather than failing the whole answer.
-  res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
+  res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), kJsonType);
+}
+
+void ReplyJsonText(httplib::Response& res, const std::string& body, int status) {
+  res.status = status;
+  res.set_header("Cache-Control", "no-store");
+  res.set_content(body, kJsonType);
 }
 
 void ReplyError(httplib::Response& res, int status, const std::string& message) {

@@ -14,6 +14,8 @@
 namespace web {
 
 void ReplyJson(httplib::Response& res, const nlohmann::json& body, int status = 200);
+// A body already written as JSON text.
+void ReplyJsonText(httplib::Response& res, const std::string& body, int status = 200);
 void ReplyError(httplib::Response& res, int status, const std::string& message);
 // The status and message of a failed answer: a refusal is 409 with the
 // module's reason, a bus failure 502.

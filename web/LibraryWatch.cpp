@@ -89,7 +89,13 @@ std::shared_ptr<const LibraryView> LibraryWatch::ListLocked() {
     // The module answers even an idle request only while it runs.
     velctl::Answer module = bus_.Call("ZoVIZ", "GetPVRRecordPadding");
     view->ok = module.exit == velctl::kOk;
-    if (!view->ok) view->message = module.error;
+    // A module that just went away may still be subscribed: then the bus
+    // only says that "ZoVIZ" did not answer in time.
+    if (!view->ok) {
+      view->message = module.error.find("tevpvr-host") != std::string::npos
+                          ? module.error
+                          : "the module (tevpvr-host) does not answer: " + module.error;
+    }
   } else {
     view->media = before->media;  // the page keeps showing the last list
     view->message = listed.error;

@@ -11,6 +11,7 @@
 
 #include "web/BusLink.h"
 #include "web/EventHub.h"
+#include "web/GuideCache.h"
 #include "web/LibraryWatch.h"
 
 namespace web {
@@ -19,12 +20,14 @@ struct WebContext {
   BusLink& bus;
   LibraryWatch& library;
   EventHub& events;
+  GuideCache& guide;
 };
 
 // The user name on the module's requests.
 extern const char kWebUser[];
 
-// GET /api/guide, /api/guide/search; POST /api/schedules, /api/passes.
+// GET /api/guide?from=&to= (UTC s: the programmes on air within [from, to)),
+// /api/guide/search?title=; POST /api/schedules, /api/passes.
 void AddGuideRoutes(httplib::Server& server, WebContext& context);
 // GET /api/status, /api/upcoming, /api/recordings, /api/passes;
 // POST /api/media/ID/{skip,unskip,cancel}; PATCH and DELETE /api/media/ID.
@@ -37,8 +40,9 @@ void AddFileRoutes(httplib::Server& server, WebContext& context);
 void AddSettingsRoutes(httplib::Server& server, WebContext& context);
 // GET /api/events: the server-sent event stream.
 void AddEventRoutes(httplib::Server& server, WebContext& context);
-// GET / and the page's files.
-void AddStaticRoutes(httplib::Server& server);
+// GET / and the page's files. The page opens on today's guide, so serving
+// it starts asking the guide for the hours around now.
+void AddStaticRoutes(httplib::Server& server, WebContext& context);
 
 // The medium `id` of the library's current list (listing again once when it
 // is not there); false with a 404 reply when there is none.

@@ -1,11 +1,21 @@
 #include "web/WebServer.h"
 
+#include <chrono>
+
 namespace web {
 
 namespace {
 
 const size_t kThreads = 32;  // event streams hold a thread each
 const size_t kMaxBody = 1 << 20;
+// The guide changes once a day or so; a page scrolling through it asks for
+// the same hours again and again.
+const int64_t kGuideKeepMs = 2 * 60 * 1000;
+
+int64_t SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 }  // namespace
 
@@ -13,9 +23,10 @@ WebServer::WebServer(const ServerOptions& options, const ListenAddress& address,
     : address_(address),
       bus_(options.bus, [this](const std::string&) { library_.Poke(); }),
       library_(bus_, events_, options.pollMs),
+      guide_(bus_, SteadyMs, kGuideKeepMs),
       guard_(password, IsLoopback(address.host) ? RequestGuard::LoopbackHosts(address.port, options.allowHosts)
                                                 : std::set<std::string>()),
-      context_{bus_, library_, events_} {
+      context_{bus_, library_, events_, guide_} {
   http_.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
   http_.set_payload_max_length(kMaxBody);
   http_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
@@ -34,7 +45,7 @@ WebServer::WebServer(const ServerOptions& options, const ListenAddress& address,
   AddFileRoutes(http_, context_);
   AddSettingsRoutes(http_, context_);
   AddEventRoutes(http_, context_);
-  AddStaticRoutes(http_);
+  AddStaticRoutes(http_, context_);
 }
 
 WebServer::~WebServer() { Shutdown(); }

@@ -13,6 +13,7 @@
 
 #include "web/BusLink.h"
 #include "web/EventHub.h"
+#include "web/GuideCache.h"
 #include "web/LibraryWatch.h"
 #include "web/RequestGuard.h"
 #include "web/Routes.h"
@@ -38,6 +39,7 @@ class WebServer {
   EventHub events_;
   BusLink bus_;  // its broadcasts poke library_, which exists by the time it joins
   LibraryWatch library_;
+  GuideCache guide_;
   RequestGuard guard_;
   WebContext context_;
   httplib::Server http_;

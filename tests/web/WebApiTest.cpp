@@ -95,7 +95,7 @@ TEST_F(WebApi, GuideCarriesHostileTitlesIntactAndSchedulesFromIt) {
   // The raw body carries the markup as a JSON string, never as HTML.
   httplib::Result raw = stack_.Client()->Get("/api/upcoming");
   ASSERT_TRUE(raw);
-  EXPECT_EQ(raw->get_header_value("Content-Type"), "application/json");
+  EXPECT_EQ(raw->get_header_value("Content-Type"), "application/json; charset=utf-8");
   EXPECT_EQ(raw->get_header_value("X-Content-Type-Options"), "nosniff");
   EXPECT_NE(raw->body.find("\"title\":" + json(webtest::kMarkup).dump()), std::string::npos);
 }

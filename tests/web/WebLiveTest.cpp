@@ -114,8 +114,10 @@ TEST_F(WebLive, RecordingRunsFinishesDownloadsAndIsDeleted) {
   EXPECT_EQ(picture->get_header_value("Content-Type"), "image/jpeg");
   EXPECT_EQ(picture->body.substr(0, 2), "\xFF\xD8");
 
+  EXPECT_EQ(stack_.Get("/api/media/" + id + "/info").value("PlayPosition", ""), "0");
   stack_.Send("PUT", "/api/media/" + id + "/position", {{"seconds", 12}}, &status);
   EXPECT_EQ(status, 200);
+  EXPECT_EQ(stack_.Get("/api/media/" + id + "/info").value("PlayPosition", ""), "12");
   stack_.Send("PUT", "/api/media/" + id + "/position", {{"seconds", -1}}, &status);
   EXPECT_EQ(status, 400);
 

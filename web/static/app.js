@@ -62,6 +62,36 @@ const SAID = {
   schedule: 'scheduled', recording: 'started', complete: 'finished', partial: 'finished (in part)',
   conflict: 'is in conflict', skip: 'skipped', '': 'removed',
 };
+// The same in a count: "3 scheduled, 3 removed".
+const COUNTED = {
+  schedule: 'scheduled', recording: 'started', complete: 'finished', partial: 'finished in part',
+  conflict: 'in conflict', skip: 'skipped', '': 'removed',
+};
+let heard = [];
+let heardTimer = null;
+
+// Changes that come together (a series moved or changed re-makes its
+// episodes) are told in one message; a failure is told on its own.
+function announce(changes) {
+  if (!changes.length) return;
+  heard.push(...changes);
+  clearTimeout(heardTimer);
+  heardTimer = setTimeout(() => {
+    const told = heard;
+    heard = [];
+    const fine = told.filter((c) => SAID[c.state] !== undefined);
+    for (const c of told) {
+      if (SAID[c.state] === undefined) toast(`"${c.title}" failed: ${c.state}`, 'error');
+    }
+    if (fine.length === 1) toast(`"${fine[0].title}" ${SAID[fine[0].state]}`);
+    if (fine.length < 2) return;
+    const titles = [...new Set(fine.map((c) => c.title))];
+    const counts = new Map();
+    for (const c of fine) counts.set(COUNTED[c.state], (counts.get(COUNTED[c.state]) || 0) + 1);
+    const who = titles.length === 1 ? `"${titles[0]}"` : `"${titles[0]}" and ${titles.length - 1} more`;
+    toast(`${who}: ${[...counts].map(([said, n]) => `${n} ${said}`).join(', ')}`);
+  }, 500);
+}
 
 function listen() {
   const events = new EventSource('/api/events');
@@ -71,11 +101,7 @@ function listen() {
   });
   events.addEventListener('media', (e) => {
     const { changes } = JSON.parse(e.data);
-    for (const change of changes) {
-      if (change.kind === 'pass' || change.state === change.before) continue;
-      const said = SAID[change.state] || `failed: ${change.state}`;
-      toast(`"${change.title}" ${said}`, SAID[change.state] ? 'info' : 'error');
-    }
+    announce(changes.filter((change) => change.kind !== 'pass' && change.state !== change.before));
     reload();
   });
   events.onerror = () => {

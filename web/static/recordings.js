@@ -24,10 +24,32 @@ function remove(item) {
   act(() => api('DELETE', `/api/media/${encodeURIComponent(item.id)}`), `"${item.title}" deleted`);
 }
 
+// The position the recorder keeps for a card, asked for once the card is in
+// view (one request each: a long list is not asked for all at once).
+const shown = new IntersectionObserver((entries) => {
+  for (const entry of entries) {
+    if (!entry.isIntersecting) continue;
+    shown.unobserve(entry.target);
+    showPosition(entry.target);
+  }
+});
+
+async function showPosition(form) {
+  const kept = form.querySelector('.kept');
+  try {
+    const info = await get(`/api/media/${encodeURIComponent(form.dataset.id)}/info`);
+    const seconds = Number(info.PlayPosition) || 0;
+    kept.dataset.seconds = seconds;
+    kept.textContent = seconds > 0 ? `Resumes at ${length(seconds)}` : 'Plays from the start';
+    form.querySelector('input').value = seconds;
+  } catch (e) {
+    kept.textContent = `Resume position unknown: ${e.message}`;
+  }
+}
+
 function card(item) {
   const id = encodeURIComponent(item.id);
   const recording = item.state === 'recording';
-  const position = el('input', { type: 'number', min: 0, step: 1, value: 0, 'aria-label': 'Resume at (seconds)' });
   return el('article', { class: `card ${item.failed ? 'failed' : ''}`, dataset: { id: item.id, state: item.state } },
     item.thumbnail
       ? el('img', { class: 'thumb', src: `/api/media/${id}/thumbnail?s=${item.size}`, alt: '', onerror: (e) => e.target.replaceWith(el('div', { class: 'thumb none' }, 'no picture')) })
@@ -40,18 +62,49 @@ function card(item) {
         recording || item.failed ? null : el('a', { class: 'button download', href: `/api/media/${id}/file`, download: '' }, 'Download'),
         el('button', { class: 'rename', onclick: () => rename(item) }, 'Rename'),
         recording ? null : el('button', { class: 'delete danger', onclick: () => remove(item) }, 'Delete')),
-      recording || item.failed ? null : el('form', {
-        class: 'resume',
-        onsubmit: (e) => { e.preventDefault(); act(() => api('PUT', `/api/media/${id}/position`, { seconds: Number(position.value) }), 'Resume position kept'); },
-      }, el('label', {}, 'Resume at ', position, ' s'), el('button', { type: 'submit' }, 'Set'))));
+      recording || item.failed ? null : resumeForm(item)));
 }
 
+function resumeForm(item) {
+  const id = encodeURIComponent(item.id);
+  const position = el('input', { type: 'number', min: 0, step: 1, value: 0, 'aria-label': 'Resume at (seconds)' });
+  const form = el('form', {
+    class: 'resume', dataset: { id: item.id },
+    onsubmit: (e) => {
+      e.preventDefault();
+      act(async () => {
+        await api('PUT', `/api/media/${id}/position`, { seconds: Number(position.value) });
+        showPosition(form);
+      }, 'Resume position kept');
+    },
+  }, el('p', { class: 'kept muted' }, '…'), el('label', {}, 'Resume at ', position, ' s'), el('button', { type: 'submit' }, 'Set'));
+  shown.observe(form);
+  return form;
+}
+
+// The cards on show by recording id, with the data each was drawn from.
+let cards = new Map();
+
+// Draws the list again; a card whose recording did not change stays as it
+// is (what is typed in it and the focus are kept through live updates).
 async function refresh() {
   const box = root && root.querySelector('#recordings-list');
   if (!box) return;
   try {
     const list = await get('/api/recordings');
-    box.replaceChildren(...(list.items.length ? list.items.map(card) : [el('p', { class: 'muted' }, 'Nothing has been recorded yet.')]));
+    const next = new Map();
+    for (const item of list.items) {
+      const drawn = JSON.stringify(item);
+      const old = cards.get(item.id);
+      next.set(item.id, old && old.drawn === drawn && box.contains(old.node) ? old : { drawn, node: card(item) });
+    }
+    for (const [id, old] of cards) {
+      if (next.get(id) !== old) old.node.querySelectorAll('form.resume').forEach((form) => shown.unobserve(form));
+    }
+    cards = next;
+    const nodes = list.items.length ? [...next.values()].map((c) => c.node) : [el('p', { class: 'muted' }, 'Nothing has been recorded yet.')];
+    nodes.forEach((node, i) => { if (box.children[i] !== node) box.insertBefore(node, box.children[i] || null); });
+    while (box.children.length > nodes.length) box.lastElementChild.remove();
   } catch (e) {
     box.replaceChildren(el('p', { class: 'error' }, e.message));
   }
