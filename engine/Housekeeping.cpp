@@ -107,7 +107,7 @@ void Schedules::ChangeRecordingToCompletePartial(int64_t now) {
     const std::wstring path = query.GetString("FilePath");
     // Recordings started by this process (those resumed at start-up among
     // them) are no orphans.
-    if (IsPendingFile(path) || DVR::GetStreamId(path) != 0) continue;
+    if (IsBeingRecorded(path)) continue;
     LogWarn(L"ChangeRecordingToCompletePartial found orphan: %d %ls", id, path.c_str());
     if (!DVR::DoesThumbnailExist(path)) DVR::CreateThumbnail(path);
     Schedule schedule(id);

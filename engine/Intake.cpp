@@ -72,6 +72,10 @@ void Schedules::RemovePendingFile(const std::wstring& filePath) {
   PendingFiles().erase(filePath);
 }
 
+bool Schedules::IsBeingRecorded(const std::wstring& filePath) {
+  return IsPendingFile(filePath) || DVR::GetStreamId(filePath) != 0;
+}
+
 int Schedules::Add(const RecordingRequest& request, VARIANT* result) {
   LogInfo(
       L"SCHEDULE %ls  channel name: %ls mime: %ls channel: %ls start time: %d duration: %d "

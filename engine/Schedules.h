@@ -93,6 +93,10 @@ class Schedules {
   static bool IsPendingFile(const std::wstring& filePath);
   static void AddPendingFile(const std::wstring& filePath);
   static void RemovePendingFile(const std::wstring& filePath);
+  // A file intake is creating (pending) or the streamer is writing under a
+  // stream id this run holds (started or adopted): no orphan, and no
+  // foreign file to adopt.
+  static bool IsBeingRecorded(const std::wstring& filePath);
 
   // --- Timer (engine/Timer.cpp) ---
   // Takes the engine lock and recomputes the next wake-up.

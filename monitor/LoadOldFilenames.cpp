@@ -64,11 +64,6 @@ bool IsKnownPath(const std::wstring& path) {
   return query.GetRowCount() > 0;
 }
 
-// A file the engine is creating or the streamer is writing right now.
-bool IsBeingRecorded(const std::wstring& path) {
-  return Schedules::IsPendingFile(path) || DVR::GetStreamId(path) != 0;
-}
-
 }  // namespace
 
 void FileSystemMonitor::LoadOldFilenames(const std::wstring& folder) {
@@ -188,7 +183,7 @@ bool FileSystemMonitor::AddOldFile(Schedule schedule, std::vector<Schedule>* toP
   const std::wstring path = schedule.m_filePath;
   // Looked up again: the engine may have added the file since the batch.
   if (IsKnownPath(path)) return false;
-  if (IsBeingRecorded(path)) {
+  if (Schedules::IsBeingRecorded(path)) {
     LogDebug(L"Recording pending %ls", path.c_str());
     return false;
   }
