@@ -274,17 +274,20 @@ class Parser {
     }
     number_.assign(start, static_cast<size_t>(p_ - start));
     char* stop = nullptr;
+    // The locale first: making it may set errno, which must be left to the
+    // conversion alone (an integer would be read as a real otherwise).
+    const locale_t c = CLocale();
     if (!real) {
       errno = 0;
       if (negative) {
-        const long long v = strtoll_l(number_.c_str(), &stop, 10, CLocale());
+        const long long v = strtoll_l(number_.c_str(), &stop, 10, c);
         if (errno == 0) return handler_->Integer(v) ? JsonResult::kOk : JsonResult::kStopped;
       } else {
-        const unsigned long long v = strtoull_l(number_.c_str(), &stop, 10, CLocale());
+        const unsigned long long v = strtoull_l(number_.c_str(), &stop, 10, c);
         if (errno == 0) return handler_->Unsigned(v) ? JsonResult::kOk : JsonResult::kStopped;
       }
     }
-    const double d = strtod_l(number_.c_str(), &stop, CLocale());
+    const double d = strtod_l(number_.c_str(), &stop, c);
     if (!std::isfinite(d)) {
       p_ = start;
       return JsonResult::kSyntax;
