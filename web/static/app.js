@@ -40,9 +40,34 @@ function showStatus(ok, message) {
   moduleOk = ok;
 }
 
+// One refresh at a time: an answer asked for earlier but arriving later
+// would otherwise draw the page as it was before the change.
+let refreshing = false;
+let again = false;
+// While a refresh is due or running the page says so in data-busy, and
+// data-drawn counts the refreshes, for whoever drives the page (a test) to
+// wait until it is quiet.
+async function refreshShown() {
+  if (refreshing) { again = true; return; }
+  refreshing = true;
+  document.documentElement.dataset.busy = 'true';
+  try {
+    do {
+      again = false;
+      if (current) await current.refresh();
+      const html = document.documentElement;
+      html.dataset.drawn = String(Number(html.dataset.drawn || 0) + 1);
+    } while (again);
+  } finally {
+    refreshing = false;
+    if (!reloadTimer) delete document.documentElement.dataset.busy;
+  }
+}
+
 export function reload() {
   clearTimeout(reloadTimer);
-  reloadTimer = setTimeout(() => current && current.refresh(), 150);
+  document.documentElement.dataset.busy = 'true';
+  reloadTimer = setTimeout(() => { reloadTimer = null; refreshShown(); }, 150);
 }
 
 function show() {
@@ -56,6 +81,7 @@ function show() {
   main.dataset.page = name;
   current = page;
   page.mount(main);
+  refreshShown();
 }
 
 const SAID = {

@@ -19,6 +19,23 @@ export function el(tag, attrs = {}, ...children) {
   return node;
 }
 
+// Puts the nodes for `entries` ([key, data, make]) into `box` in order. A
+// node drawn from equal data stays as it is, so what is typed in it, the
+// focus and a drag in progress outlive a live update. Returns what is on
+// show, for the next call.
+export function redraw(box, shown, entries, empty) {
+  const next = new Map();
+  for (const [key, data, make] of entries) {
+    const drawn = JSON.stringify(data);
+    const old = shown.get(key);
+    next.set(key, old && old.drawn === drawn && box.contains(old.node) ? old : { drawn, node: make() });
+  }
+  const nodes = next.size ? [...next.values()].map((c) => c.node) : [empty];
+  nodes.forEach((node, i) => { if (box.children[i] !== node) box.insertBefore(node, box.children[i] || null); });
+  while (box.children.length > nodes.length) box.lastElementChild.remove();
+  return next;
+}
+
 export function pad(n) { return String(n).padStart(2, '0'); }
 
 export function clock(seconds) {

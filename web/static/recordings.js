@@ -3,14 +3,13 @@
 // position to resume from.
 import { api, get } from './api.js';
 import { act } from './app.js';
-import { el, when, length, bytes } from './dom.js';
+import { el, redraw, when, length, bytes } from './dom.js';
 
 let root = null;
 
 function mount(container) {
   root = container;
   container.append(el('h2', {}, 'Recordings'), el('div', { id: 'recordings-list', class: 'cards' }, el('p', { class: 'muted' }, 'Loading…')));
-  refresh();
 }
 
 function rename(item) {
@@ -85,26 +84,17 @@ function resumeForm(item) {
 // The cards on show by recording id, with the data each was drawn from.
 let cards = new Map();
 
-// Draws the list again; a card whose recording did not change stays as it
-// is (what is typed in it and the focus are kept through live updates).
 async function refresh() {
   const box = root && root.querySelector('#recordings-list');
   if (!box) return;
   try {
     const list = await get('/api/recordings');
-    const next = new Map();
-    for (const item of list.items) {
-      const drawn = JSON.stringify(item);
-      const old = cards.get(item.id);
-      next.set(item.id, old && old.drawn === drawn && box.contains(old.node) ? old : { drawn, node: card(item) });
+    const before = cards;
+    cards = redraw(box, cards, list.items.map((item) => [item.id, item, () => card(item)]),
+      el('p', { class: 'muted' }, 'Nothing has been recorded yet.'));
+    for (const [id, old] of before) {
+      if (cards.get(id) !== old) old.node.querySelectorAll('form.resume').forEach((form) => shown.unobserve(form));
     }
-    for (const [id, old] of cards) {
-      if (next.get(id) !== old) old.node.querySelectorAll('form.resume').forEach((form) => shown.unobserve(form));
-    }
-    cards = next;
-    const nodes = list.items.length ? [...next.values()].map((c) => c.node) : [el('p', { class: 'muted' }, 'Nothing has been recorded yet.')];
-    nodes.forEach((node, i) => { if (box.children[i] !== node) box.insertBefore(node, box.children[i] || null); });
-    while (box.children.length > nodes.length) box.lastElementChild.remove();
   } catch (e) {
     box.replaceChildren(el('p', { class: 'error' }, e.message));
   }

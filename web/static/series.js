@@ -3,7 +3,7 @@
 // how it records; remove it with its schedules.
 import { api, get } from './api.js';
 import { act } from './app.js';
-import { el, when, select, KEEP_UNTIL, MODES } from './dom.js';
+import { el, redraw, when, select, KEEP_UNTIL, MODES } from './dom.js';
 
 let root = null;
 let dragged = null;
@@ -11,7 +11,6 @@ let dragged = null;
 function mount(container) {
   root = container;
   container.append(el('h2', {}, 'Series'), el('ol', { id: 'series-list', class: 'passes' }, el('p', { class: 'muted' }, 'Loading…')));
-  refresh();
 }
 
 const patch = (pass, body, done) => act(() => api('PATCH', `/api/passes/${encodeURIComponent(pass.id)}`, body), done);
@@ -54,14 +53,18 @@ function item(pass, episodes) {
   return li;
 }
 
+// The items on show by pass id, with the data each was drawn from.
+let shown = new Map();
+
 async function refresh() {
   const list = root && root.querySelector('#series-list');
   if (!list) return;
   try {
     const [passes, upcoming] = await Promise.all([get('/api/passes'), get('/api/upcoming')]);
-    list.replaceChildren(...(passes.items.length
-      ? passes.items.map((p) => item(p, upcoming.items.filter((s) => s.passId === p.id)))
-      : [el('p', { class: 'muted' }, 'No series yet. Open a programme in the Guide and choose "Record series".')]));
+    shown = redraw(list, shown, passes.items.map((p) => {
+      const episodes = upcoming.items.filter((s) => s.passId === p.id);
+      return [p.id, [p, episodes], () => item(p, episodes)];
+    }), el('p', { class: 'muted' }, 'No series yet. Open a programme in the Guide and choose "Record series".'));
   } catch (e) {
     list.replaceChildren(el('p', { class: 'error' }, e.message));
   }

@@ -9,7 +9,6 @@ let root = null;
 function mount(container) {
   root = container;
   container.append(el('h2', {}, 'Settings'), el('div', { id: 'settings-form' }, el('p', { class: 'muted' }, 'Loading…')));
-  refresh();
 }
 
 function volumeText(volume) {

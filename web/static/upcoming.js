@@ -9,7 +9,6 @@ let root = null;
 function mount(container) {
   root = container;
   container.append(el('h2', {}, 'Upcoming'), el('div', { id: 'upcoming-list' }, el('p', { class: 'muted' }, 'Loading…')));
-  refresh();
 }
 
 function conflictNote(item) {

@@ -55,6 +55,14 @@ describe('tev-web in a browser', { timeout: 600000 }, () => {
     await page.evaluate((hash) => { location.hash = hash; }, `#${name}`);
     await page.waitForSelector(`main[data-page="${name}"]`);
   };
+  // Until no live update has been due for half a second.
+  const settled = () => waitFor('the page settled', async () => {
+    const state = () => page.evaluate(() => (document.documentElement.dataset.busy ? 'busy' : document.documentElement.dataset.drawn));
+    const before = await state();
+    if (before === 'busy') return false;
+    await new Promise((resolve) => setTimeout(resolve, 500));
+    return (await state()) === before;
+  }, 20);
   const textOf = (selector) => page.$eval(selector, (node) => node.textContent);
   // Clicks what `find` returns; a list redrawn by a live update between the
   // finding and the click is searched again.
@@ -150,6 +158,7 @@ describe('tev-web in a browser', { timeout: 600000 }, () => {
     await page.waitForSelector('xpath/.//li[contains(@class,"pass")][.//span[@class="name"][text()="Quiz Night"]]//ul[@class="episodes"]/li');
     await clickFresh(() => page.waitForSelector('#series-list > li.pass:nth-child(2) button.up'));
     await waitFor('reordered', async () => JSON.stringify(await order()) === JSON.stringify(['Fractal Hour', 'Quiz Night']), 10);
+    await settled();
     await shot('series');
 
     // Dragged with the mouse: Quiz Night back onto the first place. Headless
