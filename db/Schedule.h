@@ -28,6 +28,7 @@
 #define TEV_DB_SCHEDULE_H_
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -120,8 +121,11 @@ class Schedule {
 
   // --- Media-library publishing (engine/Publishing.cpp) ---
   // The medium property list (a PairArray) that publishes `schedule`.
-  // Throws VelException when a time cannot be written.
-  static void AddMediumPrepare(const Schedule& schedule, VARIANT* list);
+  // Throws VelException when a time cannot be written. `passMediumIds`
+  // (may be null) keeps the pass medium ids read for one batch of lists,
+  // so that a pass's id is read once per batch rather than once per row.
+  static void AddMediumPrepare(const Schedule& schedule, VARIANT* list,
+                               std::map<int32_t, std::wstring>* passMediumIds = nullptr);
   // Publishes one schedule ("AddMedium" to "any") and stores the medium id
   // the library answers. Failures are logged; nothing is stored then.
   static void AddMedium(const Schedule& schedule, bool flag);

@@ -50,8 +50,10 @@ const Keyword kKeywords[] = {
 
 Role RoleOf(std::string_view word) {
   if (word.size() < 3 || word.size() > 9) return Role::kNone;
+  char first = word[0];
+  if (first >= 'a' && first <= 'z') first = static_cast<char>(first - 'a' + 'A');
   for (const Keyword& keyword : kKeywords) {
-    if (EqualsNoCase(word, keyword.word)) return keyword.role;
+    if (keyword.word[0] == first && EqualsNoCase(word, keyword.word)) return keyword.role;
   }
   return Role::kNone;
 }

@@ -1,5 +1,6 @@
 #include "engine/MediaBatch.h"
 
+#include <map>
 #include <memory>
 
 #include "db/Schedule.h"
@@ -8,10 +9,11 @@
 
 void PublishSchedules(const std::vector<Schedule>& rows, bool flag) {
   std::vector<std::unique_ptr<AutoVariant>> lists;
+  std::map<int32_t, std::wstring> passMediumIds;  // the batch's passes, each read once
   for (const Schedule& row : rows) {
     std::unique_ptr<AutoVariant> list(new AutoVariant());
     try {
-      Schedule::AddMediumPrepare(row, &*list);
+      Schedule::AddMediumPrepare(row, &*list, &passMediumIds);
     } catch (const VelException& e) {
       LogError(L"PublishSchedules: %ls", e.getMessage().c_str());
       continue;
@@ -22,7 +24,7 @@ void PublishSchedules(const std::vector<Schedule>& rows, bool flag) {
   AutoVariant array;
   VUtil::CreateArray(&array, VT_VARIANT, static_cast<long>(lists.size()));
   for (size_t i = 0; i < lists.size(); ++i) {
-    VUtil::PutElement(&array, static_cast<long>(i), lists[i]->get());
+    VUtil::MoveElement(&array, static_cast<long>(i), &lists[i]->get());
   }
   Schedule::AddMedia(array.get(), flag);
 }

@@ -48,7 +48,8 @@ std::wstring Schedules::GetMediumId(int32_t scheduleId) {
   return std::wstring();
 }
 
-void Schedule::AddMediumPrepare(const Schedule& schedule, VARIANT* list) {
+void Schedule::AddMediumPrepare(const Schedule& schedule, VARIANT* list,
+                                std::map<int32_t, std::wstring>* passMediumIds) {
   if (schedule.m_id == 0) LogError(L"AddMediumPrepare will not addmedium id 0");
 
   const bool hasThumbnail =
@@ -104,8 +105,18 @@ void Schedule::AddMediumPrepare(const Schedule& schedule, VARIANT* list) {
     VUtil::PutPair(list, slot++, L"size", tev::WFormat(L"%lld", static_cast<long long>(schedule.m_size)));
   }
   if (hasPass) {
-    VUtil::PutPair(list, slot++, L"tevPassId",
-                   SeasonPasses::GetMediumId(OwnerValue(schedule.m_owner)));
+    const int32_t pass = OwnerValue(schedule.m_owner);
+    std::wstring passMediumId;
+    if (passMediumIds == nullptr) {
+      passMediumId = SeasonPasses::GetMediumId(pass);
+    } else {
+      auto known = passMediumIds->find(pass);
+      if (known == passMediumIds->end()) {
+        known = passMediumIds->emplace(pass, SeasonPasses::GetMediumId(pass)).first;
+      }
+      passMediumId = known->second;
+    }
+    VUtil::PutPair(list, slot++, L"tevPassId", passMediumId);
   }
   if (hasThumbnail) {
     std::wstring thumbnailId = schedule.m_thumbnailId;
@@ -141,10 +152,14 @@ void Schedule::AddMedia(const VARIANT& lists, bool flag) {
     if (n < 1) return;
     std::vector<std::wstring> paths(n);
     for (long i = 0; i < n; ++i) {
-      AutoVariant list;
-      VUtil::GetElement(lists, i, &list);
+      AutoVariant copy;
+      const VARIANT* list = VUtil::BorrowElement(lists, i);
+      if (list == nullptr) {  // not a plain list array: read as before (it throws)
+        VUtil::GetElement(lists, i, &copy);
+        list = &copy.get();
+      }
       std::wstring name;
-      VUtil::GetPair(list.get(), 1, &name, &paths[i]);
+      VUtil::GetPair(*list, 1, &name, &paths[i]);
     }
     CVelAtl* vel = TheVel();
     if (vel == nullptr) throw VelException(L"no bus endpoint");

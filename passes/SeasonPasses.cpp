@@ -132,7 +132,8 @@ void SeasonPasses::AddPassToTevMedia(int32_t passId, const std::wstring& thumbna
 
     AutoVariant list;
     VUtil::CreateArray(&list, VT_VARIANT, count);
-    VUtil::PutPair(&list, 0, L"tevMediumId", GetMediumId(passId));
+    // GetMediumId(passId) runs the statement that read `pass` a moment ago.
+    VUtil::PutPair(&list, 0, L"tevMediumId", pass.GetString("TevMediumId"));
     VUtil::PutPair(&list, 1, L"mediaType", PassMediaType(pass.GetString("ChannelMimetype")));
     VUtil::PutPair(&list, 2, L"channel", pass.GetString("ChannelName"));
     VUtil::PutPair(&list, 3, L"channelId", pass.GetString("ChannelMedium"));
@@ -156,7 +157,7 @@ void SeasonPasses::AddPassToTevMedia(int32_t passId, const std::wstring& thumbna
     AutoVariant in, out, retcodes;
     VUtil::CreateArray(&in, VT_VARIANT, 4);
     VUtil::PutElement(&in, 0, L"PVR");
-    VUtil::PutElement(&in, 1, list.get());
+    VUtil::MoveElement(&in, 1, &list.get());
     VUtil::PutElement(&in, 3, true);
     long result = Endpoint()->Request(L"any", L"AddMedium", in, &out, 0, &retcodes);
     if (result != 0) {

@@ -68,18 +68,22 @@ int MediaLibraryPeer::DefaultReply(const std::wstring& method, const VARIANT& in
     if (!VUtil::FindPair(list, L"tevMediumId", &id) || id.empty()) id = NewMediumId();
     return id;
   };
+  // The lists are read in place: a batch of media is large.
+  auto element = [](const VARIANT& array, long index, VARIANT* copy) -> const VARIANT& {
+    if (const VARIANT* borrowed = VUtil::BorrowElement(array, index)) return *borrowed;
+    VUtil::GetElement(array, index, copy);
+    return *copy;
+  };
   if (method == L"AddMedium") {
-    AutoVariant list;
-    VUtil::GetElement(in, 1, &list);
-    Value::Array({Value::Str(idOf(list.get()))}).CopyTo(out);
+    AutoVariant copy;
+    Value::Array({Value::Str(idOf(element(in, 1, &copy)))}).CopyTo(out);
   } else if (method == L"AddMedia") {
-    AutoVariant lists;
-    VUtil::GetElement(in, 1, &lists);
+    AutoVariant listsCopy;
+    const VARIANT& lists = element(in, 1, &listsCopy);
     std::vector<Value> ids;
     for (long i = 0; i < VUtil::GetArrayLength(lists); ++i) {
-      AutoVariant list;
-      VUtil::GetElement(lists, i, &list);
-      ids.push_back(Value::Str(idOf(list.get())));
+      AutoVariant copy;
+      ids.push_back(Value::Str(idOf(element(lists, i, &copy))));
     }
     Value::Array({Value::Array(ids)}).CopyTo(out);
   } else if (method == L"ChangeMediaId") {

@@ -108,6 +108,22 @@ void PutScalar(VARIANT* array, long index, VARTYPE vt, const VARIANT& wrapped,
 
 // Reads a VARIANT element of a 0x200C array for the typed readers: array and
 // element messages are the reader's own.
+const VARIANT* BorrowVariant(const VARIANT& array, long index) {
+  SAFEARRAY* psa = array.parray;
+  LONG i = 0, lower = 0, upper = -1;
+  if (array.vt != kVariantArray || psa == nullptr || !ToIndex(index, &i) ||
+      SafeArrayGetDim(psa) != 1 || FAILED(SafeArrayGetLBound(psa, 1, &lower)) ||
+      FAILED(SafeArrayGetUBound(psa, 1, &upper)) || i < lower || i > upper) {
+    return nullptr;
+  }
+  void* data = nullptr;
+  if (FAILED(SafeArrayAccessData(psa, &data))) return nullptr;
+  SafeArrayUnaccessData(psa);
+  return static_cast<const VARIANT*>(data) + (static_cast<int64_t>(i) - lower);
+}
+
+// Reads elements for the readers below, which only look at them: in place
+// when the array allows it, else through a copy.
 class ElementReader {
  public:
   ElementReader() { VariantInit(&v_); }
@@ -116,6 +132,7 @@ class ElementReader {
   ElementReader& operator=(const ElementReader&) = delete;
   const VARIANT& Read(const VARIANT& array, long index,
                       const wchar_t* failMessage = L"SafeArrayGetElement failed in VUtil::GetElement") {
+    if (const VARIANT* element = BorrowVariant(array, index)) return *element;
     ReadVariant(array, index, &v_, failMessage);
     return v_;
   }
@@ -524,6 +541,23 @@ void ResizeArray(VARIANT* array, long count) {
   bound.cElements = static_cast<ULONG>(count);
   bound.lLbound = array->parray->rgsabound[0].lLbound;
   if (FAILED(SafeArrayRedim(array->parray, &bound))) Fail(L"Could not redimension safe array");
+}
+
+const VARIANT* BorrowElement(const VARIANT& array, long index) {
+  return BorrowVariant(array, index);
+}
+
+void MoveElement(VARIANT* array, long index, VARIANT* value) {
+  if (array == nullptr || value == nullptr) Fail(L"SafeArrayPutElement failed");
+  VARIANT* slot = const_cast<VARIANT*>(BorrowVariant(*array, index));
+  if (slot == nullptr) {
+    PutElement(array, index, *value);
+    VariantClear(value);
+    return;
+  }
+  VariantClear(slot);
+  *slot = *value;  // the value's buffers now belong to the array
+  VariantInit(value);
 }
 
 void PutElement(VARIANT* array, long index, const VARIANT& value) {

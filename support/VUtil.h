@@ -23,6 +23,10 @@ DATE SecondsToDate(int64_t seconds);
 // --- Readers ---------------------------------------------------------------
 // VARIANT form: the array must be VT_ARRAY|VT_VARIANT; *out is cleared first.
 void GetElement(const VARIANT& array, long index, VARIANT* out);
+// The element of a one-dimensional VT_VARIANT array in place, without a
+// copy: valid while the array is neither changed nor freed. Null when the
+// array is not such an array or the index is out of range.
+const VARIANT* BorrowElement(const VARIANT& array, long index);
 // Typed forms: the array must be of exactly that element type.
 void GetElement(const VARIANT& array, long index, std::wstring* out);     // VT_BSTR
 void GetElement(const VARIANT& array, long index, long* out);             // VT_I4
@@ -83,6 +87,8 @@ void CreateArray(VARIANT* out, VARTYPE elementType, long count);
 void ResizeArray(VARIANT* array, long count);
 // Into a VT_VARIANT array; a typed array takes a scalar of its own type.
 void PutElement(VARIANT* array, long index, const VARIANT& value);
+// Into a VT_VARIANT array without a copy: `value` is left empty.
+void MoveElement(VARIANT* array, long index, VARIANT* value);
 void PutElement(VARIANT* array, long index, bool value);
 void PutElement(VARIANT* array, long index, const std::wstring& value);
 void PutElement(VARIANT* array, long index, const wchar_t* value);

@@ -13,6 +13,7 @@
 #include "bus/CVelAtl.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
+#include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
 #include "monitor/ThumbnailTable.h"
 #include "support/VUtil.h"
@@ -363,4 +364,35 @@ TEST_F(Publishing, AddMediaStoresIdsByPath) {
   scalar.get().vt = VT_I4;
   Schedule::AddMedia(scalar.get(), true);
   EXPECT_EQ(requests, library_.received().size());
+}
+
+TEST_F(Publishing, ABatchCarriesEachRowsOwnPassId) {
+  // Three episodes: two of one pass, one of another pass with its own id.
+  const int a = InsertEpisode(L"/rec/a.wmv");
+  const int b = InsertEpisode(L"/rec/b.wmv");
+  const int c = InsertEpisode(L"/rec/c.wmv");
+  Run(L"UPDATE Schedules SET Owner = (SELECT Owner FROM Schedules WHERE ID = " +
+      std::to_wstring(a) + L") WHERE ID = " + std::to_wstring(c));
+  Run(L"UPDATE SeasonPasses SET TevMediumId = 'PASS-8' WHERE ID = (SELECT Owner FROM "
+      L"Schedules WHERE ID = " + std::to_wstring(b) + L")");
+  PublishSchedules({Schedule(a), Schedule(b), Schedule(c)}, true);
+
+  const auto received = library_.received();
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0].method, L"AddMedia");
+  ASSERT_EQ(received[0].lists.size(), 3u);
+  auto passIdOf = [](const Properties& list) {
+    for (const auto& property : list) {
+      if (property.first == L"tevPassId") return property.second;
+    }
+    return std::wstring(L"(none)");
+  };
+  EXPECT_EQ(passIdOf(received[0].lists[0]), L"PASS-7");
+  EXPECT_EQ(passIdOf(received[0].lists[1]), L"PASS-8");
+  EXPECT_EQ(passIdOf(received[0].lists[2]), L"PASS-7");
+  // Each row's own list, in order, and the ids answered are stored by path.
+  EXPECT_EQ(received[0].lists[1][1], (std::pair<std::wstring, std::wstring>(L"path", L"/rec/b.wmv")));
+  EXPECT_EQ(L"BATCH-0", Schedules::GetMediumId(a));
+  EXPECT_EQ(L"BATCH-1", Schedules::GetMediumId(b));
+  EXPECT_EQ(L"BATCH-2", Schedules::GetMediumId(c));
 }

@@ -376,6 +376,41 @@ TEST(VUtil, Writers) {
   EXPECT_EQ(VUtil::GetArrayLength(other.get()), 0);
 }
 
+TEST(VUtil, BorrowedAndMovedElements) {
+  AutoVariant list, array;
+  VUtil::CreateArray(&list, VT_VARIANT, 2);
+  VUtil::PutPair(&list, 0, L"title", L"News");
+  VUtil::PutPair(&list, 1, L"path", L"/rec/a.asf");
+  VUtil::CreateArray(&array, VT_VARIANT, 2);
+  // Moved: the array owns the list, the source is left empty.
+  VUtil::MoveElement(&array, 1, &list.get());
+  EXPECT_EQ(list.get().vt, VT_EMPTY);
+  const VARIANT* borrowed = VUtil::BorrowElement(array.get(), 1);
+  ASSERT_NE(borrowed, nullptr);
+  std::wstring name, value;
+  VUtil::GetPair(*borrowed, 1, &name, &value);
+  EXPECT_EQ(name + L"=" + value, L"path=/rec/a.asf");
+  EXPECT_EQ(VUtil::BorrowElement(array.get(), 0)->vt, VT_EMPTY);
+  // Moving over an element frees what it held; the readers see the new one.
+  AutoVariant other;
+  VUtil::CreateArray(&other, VT_VARIANT, 1);
+  VUtil::PutPair(&other, 0, L"title", L"Film");
+  VUtil::MoveElement(&array, 1, &other.get());
+  VUtil::GetPair(*VUtil::BorrowElement(array.get(), 1), 0, &name, &value);
+  EXPECT_EQ(value, L"Film");
+  // Out of range, typed arrays and scalars: nothing to borrow; moving fails.
+  EXPECT_EQ(VUtil::BorrowElement(array.get(), 2), nullptr);
+  EXPECT_EQ(VUtil::BorrowElement(array.get(), -1), nullptr);
+  AutoVariant numbers;
+  VUtil::CreateArray(&numbers, VT_I4, 1);
+  EXPECT_EQ(VUtil::BorrowElement(numbers.get(), 0), nullptr);
+  EXPECT_EQ(VUtil::BorrowElement(other.get(), 0), nullptr);  // emptied by the move
+  AutoVariant text;
+  text.get().vt = VT_BSTR;
+  text.get().bstrVal = SysAllocString(L"x");
+  EXPECT_THROW(VUtil::MoveElement(&array, 5, &text.get()), VelException);
+}
+
 TEST(VUtil, Pairs) {
   AutoVariant pairs;
   VUtil::CreateArray(&pairs, VT_VARIANT, 6);
