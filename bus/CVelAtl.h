@@ -8,6 +8,7 @@
 #ifndef TEV_BUS_CVELATL_H_
 #define TEV_BUS_CVELATL_H_
 
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -53,6 +54,10 @@ class CVelAtl : public VelSatellite {
   int ProcessTranscodeUrl(const std::wstring& url, const std::wstring& mimetype,
                           const std::wstring& mediaType, std::wstring* outUrl);
   bool GetTVGuideSchedule(const std::wstring& program, VARIANT* out);
+  // GetTVGuideSchedule in two halves: the search is sent at once, its
+  // answer read (and judged as above) later.
+  std::unique_ptr<VelSatellite::PostedRequest> PostTVGuideSchedule(const std::wstring& program);
+  bool ReadTVGuideSchedule(std::unique_ptr<VelSatellite::PostedRequest> posted, VARIANT* out);
 
   // --- Service handlers (the method name is never read) ---
   int ScheduleRecording(const std::wstring& method, const VARIANT& in, VARIANT* out);

@@ -155,8 +155,13 @@ int CVelAtl::ProcessTranscodeUrl(const std::wstring& url, const std::wstring& mi
 }
 
 bool CVelAtl::GetTVGuideSchedule(const std::wstring& program, VARIANT* out) {
+  return ReadTVGuideSchedule(PostTVGuideSchedule(program), out);
+}
+
+std::unique_ptr<VelSatellite::PostedRequest> CVelAtl::PostTVGuideSchedule(
+    const std::wstring& program) {
   LogDebug(L"CVelAtl::GetTVGuideSchedule %ls", program.c_str());
-  AutoVariant in, reply, retcodes;
+  AutoVariant in;
   try {
     // The guide keeps its listings in local time.
     int64_t localNow = tev::Clock::Now() - GetTimeZoneOffset();
@@ -167,7 +172,18 @@ bool CVelAtl::GetTVGuideSchedule(const std::wstring& program, VARIANT* out) {
     VUtil::PutDateElement(&in, 3, localNow);
     VUtil::PutDateElement(&in, 4, localNow + kGuideWindowSeconds);
     VUtil::PutElement(&in, 5, kGuideMaxResults);
-    long result = Request(L"any", L"SearchTVListings", in, &reply, 0, &retcodes);
+  } catch (const VelException& e) {
+    LogError(L"SeasonPassChecker::AddProgramEpisodes: %ls", e.getMessage().c_str());
+    return nullptr;  // read as a failed request
+  }
+  return Post(L"any", L"SearchTVListings", in);
+}
+
+bool CVelAtl::ReadTVGuideSchedule(std::unique_ptr<VelSatellite::PostedRequest> posted,
+                                  VARIANT* out) {
+  AutoVariant reply, retcodes;
+  try {
+    long result = Collect(std::move(posted), &reply, &retcodes);
     if (result != 0) {
       LogError(L"CVelAtl::GetTVGuideSchedule vel request: %x", static_cast<unsigned>(result));
       return false;

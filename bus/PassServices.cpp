@@ -6,6 +6,7 @@
 
 #include "bus/CVelAtl.h"
 #include "bus/LocalIds.h"
+#include "db/GroupSync.h"
 #include "engine/Schedules.h"
 #include "module/PVRVel.h"
 #include "passes/EpisodeRow.h"
@@ -75,6 +76,8 @@ int CVelAtl::AddTevPass(const std::wstring&, const VARIANT& in, VARIANT* out) {
     }
   }
 
+  // The pass's commits and the timer's are synced once, before the answer.
+  GroupSync durableBeforeAnswer;
   SeasonPasses passes(owner->GetSchedules(), owner->Checker());
   const int32_t id =
       localId != 0
@@ -90,6 +93,8 @@ int CVelAtl::AddTevPass(const std::wstring&, const VARIANT& in, VARIANT* out) {
   VariantClear(out);
   VUtil::CreateArray(out, VT_VARIANT, 2);
   VUtil::PutElement(out, 0, mediumId);
+  // The disk takes what the pass wrote while the timer is computed.
+  GroupSync::SyncInBackground();
   owner->GetSchedules().SetRecordingTimer();
   return 0;
 }

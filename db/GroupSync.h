@@ -18,7 +18,16 @@
 class GroupSync {
  public:
   GroupSync();
+  // The outermost scope waits for the syncs begun by SyncInBackground,
+  // then syncs the log when anything was committed after the last of them
+  // began (or one of them failed).
   ~GroupSync();
+
+  // Begins syncing the log as it stands now on another thread, so that the
+  // disk works while this thread waits for something else (a bus answer,
+  // more statements). Nothing when this thread holds no scope or nothing
+  // changed since the scope (or the last background sync) began.
+  static void SyncInBackground();
 
   GroupSync(const GroupSync&) = delete;
   GroupSync& operator=(const GroupSync&) = delete;

@@ -2,11 +2,16 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <system_error>
+#include <vector>
 
 #include "db/GroupSync.h"
 #include "db/StatementCache.h"
@@ -45,6 +50,9 @@ bool g_relaxed = false;
 // since the outermost scope began.
 thread_local int t_groupDepth = 0;
 thread_local bool t_groupChanged = false;
+// Syncs of the log that this thread's group runs on other threads (true
+// when it synced); the outermost scope's end waits for them.
+thread_local std::vector<std::future<bool>> t_backgroundSyncs;
 // The thread whose transaction (db/Transaction.h) is open, and how many
 // scopes deep; other threads' statements wait on g_transactionEnded.
 pthread_t g_transactionOwner;
@@ -383,7 +391,11 @@ GroupSync::GroupSync() {
 }
 
 GroupSync::~GroupSync() {
-  if (--t_groupDepth > 0 || !t_groupChanged) return;
+  if (--t_groupDepth > 0) return;
+  bool backgroundFailed = false;
+  for (std::future<bool>& sync : t_backgroundSyncs) backgroundFailed |= !sync.get();
+  t_backgroundSyncs.clear();
+  if (!t_groupChanged && !backgroundFailed) return;
   t_groupChanged = false;
   bool synced = true;
   {
@@ -398,6 +410,29 @@ GroupSync::~GroupSync() {
     }
   }
   if (!synced) LogError(L"GroupSync: the write-ahead log could not be synced");
+}
+
+void GroupSync::SyncInBackground() {
+  if (t_groupDepth == 0 || !t_groupChanged) return;
+  std::string log;
+  {
+    PMutexLock lock(DatabaseMutex());
+    if (g_connection == nullptr || !g_wal) return;
+    const char* file = sqlite3_db_filename(g_connection, "main");
+    if (file == nullptr || *file == '\0') return;
+    log = std::string(file) + "-wal";
+  }
+  // What is committed from here on is synced by the end of the scope.
+  t_groupChanged = false;
+  // A descriptor of its own: the file's pages are the same, and SQLite's
+  // file object is not touched outside the database lock.
+  t_backgroundSyncs.push_back(std::async(std::launch::async, [log] {
+    const int fd = open(log.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool synced = fdatasync(fd) == 0;
+    close(fd);
+    return synced;
+  }));
 }
 
 void SQLite::ObserveStatementsForTest(std::function<void(const std::string&)> observer) {

@@ -14,6 +14,7 @@
 #include "dvr/DVR.h"
 #include "passes/EpisodeRow.h"
 #include "passes/SeasonPassChecker.h"
+#include "db/GroupSync.h"
 #include "db/Transaction.h"
 #include "support/Log.h"
 #include "vel/VelException.h"
@@ -69,8 +70,10 @@ int32_t SeasonPassChecker::CheckNonGuidePass(const PassRow& pass, int64_t now) {
     const int32_t id = AddNonGuideProgram(pass, start);
     if (id != 0) added[id] = kBumpedNewEpisode;
   }
-  PublishEpisodes(pass, added);  // its medium ids land in the same transaction
   transaction.Commit();
+  // The disk takes the rows while the library answers.
+  GroupSync::SyncInBackground();
+  PublishEpisodes(pass, added);
   return 0;
 }
 

@@ -19,6 +19,7 @@
 #include "engine/Schedules.h"
 #include "passes/EpisodeRow.h"
 #include "passes/SeasonPassChecker.h"
+#include "db/GroupSync.h"
 #include "db/Transaction.h"
 #include "support/Log.h"
 #include "vel/VelException.h"
@@ -145,10 +146,12 @@ int32_t SeasonPassChecker::AddProgramsForPass(const PassRow& pass, const VARIANT
   } catch (const VelException& e) {
     LogError(L"SeasonPassChecker::AddProgramsForPass: %ls", e.getMessage().c_str());
   }
-  // Published before the commit: the medium ids the library answers are
-  // stored in the same transaction.
-  PublishEpisodes(pass, bumped);
+  // Committed before the library is told, so that the disk takes the rows
+  // while the library answers; the medium ids it gives follow in a commit
+  // of their own.
   transaction.Commit();
+  GroupSync::SyncInBackground();
+  PublishEpisodes(pass, bumped);
   if (kept.empty()) return 0;
   if (report != nullptr) {
     AutoVariant all;

@@ -3,6 +3,7 @@
 // The pass row and its priority place are written in one transaction, so a
 // refused or failed insert leaves the priorities as they were; the library
 // is told and the episodes are searched only after the commit.
+#include <memory>
 #include <vector>
 
 #include "bus/CVelAtl.h"
@@ -157,7 +158,13 @@ int32_t SeasonPasses::Add(const PassDescription& pass, VARIANT* report, int32_t 
   if (!ok || id <= 0 || !transaction.Commit()) return kFailed;  // rolled back
   RepublishPasses(moved);
 
-  AddPassToTevMedia(id, pass.thumbnailId, pass.rating, pass.tags);
+  // The guide search does not depend on the library's answer: both
+  // travel at once. The library still hears of the pass first.
+  std::unique_ptr<VelSatellite::PostedRequest> published =
+      PostPassToTevMedia(id, pass.thumbnailId, pass.rating, pass.tags);
+  std::unique_ptr<VelSatellite::PostedRequest> search;
+  if (guideType == 1 && TheVel() != nullptr) search = TheVel()->PostTVGuideSchedule(pass.programName);
+  StorePassMediumId(id, std::move(published));
   // After the pass has its medium id, so the schedule's "tevPassId" names it.
   if (sourceScheduleId > 0) Schedules::SetScheduleOwner(sourceScheduleId, id);
 
@@ -171,7 +178,7 @@ int32_t SeasonPasses::Add(const PassDescription& pass, VARIANT* report, int32_t 
   flags.tags = pass.tags;
   int32_t searched = kPassGuideFailed;
   try {
-    searched = checker_.CheckForNewEpisodes(id, report, flags);
+    searched = checker_.CheckForNewEpisodes(id, report, flags, std::move(search));
   } catch (const VelException& ex) {
     LogError(L"SeasonPasses::Add: %ls", ex.getMessage().c_str());
   }

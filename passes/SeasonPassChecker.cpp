@@ -105,8 +105,9 @@ void SeasonPassChecker::CheckForNewEpisodes() {
   engine_.SetRecordingTimer();
 }
 
-int32_t SeasonPassChecker::CheckForNewEpisodes(int32_t passId, VARIANT* report,
-                                               const AdmissionFlags& flags) {
+int32_t SeasonPassChecker::CheckForNewEpisodes(
+    int32_t passId, VARIANT* report, const AdmissionFlags& flags,
+    std::unique_ptr<VelSatellite::PostedRequest> search) {
   PMutexLock hold(PassWorkMutex());
   SQLite query;
   if (!query.RunQuery(tev::WFormat(L"SELECT * FROM SeasonPasses WHERE %ls = %d", L"ID", passId),
@@ -121,15 +122,17 @@ int32_t SeasonPassChecker::CheckForNewEpisodes(int32_t passId, VARIANT* report,
   pass.thumbnailId = flags.thumbnailId;
   pass.rating = flags.rating;
   pass.tags = flags.tags;
-  return CheckOnePass(pass, report, flags, false, tev::Clock::Now());
+  return CheckOnePass(pass, report, flags, false, tev::Clock::Now(), std::move(search));
 }
 
 int32_t SeasonPassChecker::CheckOnePass(const PassRow& pass, VARIANT* report,
-                                        const AdmissionFlags& flags, bool daily, int64_t now) {
+                                        const AdmissionFlags& flags, bool daily, int64_t now,
+                                        std::unique_ptr<VelSatellite::PostedRequest> search) {
   if (pass.guideType != 1) return CheckNonGuidePass(pass, now);
   CVelAtl* vel = TheVel();
   AutoVariant listings;
-  if (vel == nullptr || !vel->GetTVGuideSchedule(pass.programName, &listings)) {
+  if (vel != nullptr && !search) search = vel->PostTVGuideSchedule(pass.programName);
+  if (vel == nullptr || !vel->ReadTVGuideSchedule(std::move(search), &listings)) {
     LogError(L"SeasonPassChecker::CheckForNewEpisodes: no listings for pass %d %ls", pass.id,
              pass.programName.c_str());
     return daily ? 0 : kPassGuideFailed;

@@ -20,6 +20,7 @@
 #include "engine/BumpedSet.h"
 #include "platform/Variant.h"
 #include "support/PEvent.h"
+#include "vel/VelSatellite.h"
 
 class PThread;
 class Schedules;
@@ -82,7 +83,10 @@ class SeasonPassChecker {
   // One pass: 0, 101 conflicts (reported in *report when not null), 102
   // the guide request failed, or a code of the conflict check. Throws
   // VelException when the pass cannot be read or does not exist.
-  int32_t CheckForNewEpisodes(int32_t passId, VARIANT* report, const AdmissionFlags& flags);
+  // `search`, when given, is the pass's guide search already sent
+  // (CVelAtl::PostTVGuideSchedule with its programme name).
+  int32_t CheckForNewEpisodes(int32_t passId, VARIANT* report, const AdmissionFlags& flags,
+                              std::unique_ptr<VelSatellite::PostedRequest> search = nullptr);
 
   // Whether an airing at `candidate` qualifies for a pass made at
   // `passStart` in `mode` (local times of day and weekdays).
@@ -112,7 +116,8 @@ class SeasonPassChecker {
 
  private:
   int32_t CheckOnePass(const PassRow& pass, VARIANT* report, const AdmissionFlags& flags,
-                       bool daily, int64_t now);
+                       bool daily, int64_t now,
+                       std::unique_ptr<VelSatellite::PostedRequest> search = nullptr);
   int TimerThreadStart(void* argument);
 
   Schedules& engine_;

@@ -116,12 +116,18 @@ void SeasonPasses::AssignTevMediumId(int32_t passId, const std::wstring& mediumI
 
 void SeasonPasses::AddPassToTevMedia(int32_t passId, const std::wstring& thumbnailId,
                                      const std::wstring& rating, const std::wstring& tags) {
+  StorePassMediumId(passId, PostPassToTevMedia(passId, thumbnailId, rating, tags));
+}
+
+std::unique_ptr<VelSatellite::PostedRequest> SeasonPasses::PostPassToTevMedia(
+    int32_t passId, const std::wstring& thumbnailId, const std::wstring& rating,
+    const std::wstring& tags) {
   SQLite pass;
   if (!pass.RunQuery(tev::WFormat(L"SELECT * from SeasonPasses WHERE %ls = %d", L"ID", passId),
                      L"AddPassToTevMedia") ||
       pass.GetRowCount() != 1) {
     LogError(L"AddPassToTevMedia: pass %d is not in db", passId);
-    return;
+    return nullptr;
   }
   try {
     const std::vector<std::wstring> tagWords =
@@ -154,12 +160,24 @@ void SeasonPasses::AddPassToTevMedia(int32_t passId, const std::wstring& thumbna
     if (!rating.empty()) VUtil::PutPair(&list, slot++, L"rating", rating);
     for (const std::wstring& word : tagWords) VUtil::PutPair(&list, slot++, L"tags", word);
 
-    AutoVariant in, out, retcodes;
+    AutoVariant in;
     VUtil::CreateArray(&in, VT_VARIANT, 4);
     VUtil::PutElement(&in, 0, L"PVR");
     VUtil::MoveElement(&in, 1, &list.get());
     VUtil::PutElement(&in, 3, true);
-    long result = Endpoint()->Request(L"any", L"AddMedium", in, &out, 0, &retcodes);
+    return Endpoint()->Post(L"any", L"AddMedium", in);
+  } catch (const VelException& e) {
+    LogError(L"Schedule::AddMedium: %ls", e.getMessage().c_str());
+    return nullptr;
+  }
+}
+
+void SeasonPasses::StorePassMediumId(int32_t passId,
+                                     std::unique_ptr<VelSatellite::PostedRequest> posted) {
+  if (!posted) return;  // not sent; logged
+  try {
+    AutoVariant out, retcodes;
+    long result = Endpoint()->Collect(std::move(posted), &out, &retcodes);
     if (result != 0) {
       LogError(L"AddMedium vel request error: %x", static_cast<unsigned>(result));
       return;

@@ -14,10 +14,12 @@
 #define TEV_PASSES_SEASONPASSES_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/Variant.h"
+#include "vel/VelSatellite.h"
 
 class Schedules;
 class SeasonPassChecker;
@@ -138,6 +140,14 @@ class SeasonPasses {
   // thumbnailId/rating/tags properties out; tags are split at each space.
   static void AddPassToTevMedia(int32_t passId, const std::wstring& thumbnailId,
                                 const std::wstring& rating, const std::wstring& tags);
+  // AddPassToTevMedia in two halves, so that another request can travel
+  // while the library answers: the first sends "AddMedium" (null when it
+  // could not, logged), the second reads the answer and stores the id.
+  static std::unique_ptr<VelSatellite::PostedRequest> PostPassToTevMedia(
+      int32_t passId, const std::wstring& thumbnailId, const std::wstring& rating,
+      const std::wstring& tags);
+  static void StorePassMediumId(int32_t passId,
+                                std::unique_ptr<VelSatellite::PostedRequest> posted);
   // Sets `property` = `value` on the media of the pass's schedules that are
   // not complete, partial or recording.
   static void UpdateSchedulesFromPass(int32_t passId, const std::wstring& property,

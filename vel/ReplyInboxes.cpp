@@ -5,7 +5,7 @@
 
 namespace vel {
 
-void ReplyInboxes::Destroy(Inbox* inbox) {
+void ReplyInboxes::Destroy(ReplyInbox* inbox) {
   if (inbox->sub != nullptr) {
     natsSubscription_Unsubscribe(inbox->sub);
     natsSubscription_Destroy(inbox->sub);
@@ -14,23 +14,30 @@ void ReplyInboxes::Destroy(Inbox* inbox) {
 }
 
 void ReplyInboxes::Clear() {
-  std::vector<Inbox*> idle;
+  std::vector<ReplyInbox*> idle;
   {
     std::lock_guard<std::mutex> hold(mu_);
     idle.swap(idle_);
     conn_ = nullptr;
   }
-  for (Inbox* inbox : idle) Destroy(inbox);
+  for (ReplyInbox* inbox : idle) Destroy(inbox);
 }
 
 natsStatus ReplyInboxes::Request(natsConnection* conn, const char* subject, const std::string& data,
                                  int timeoutMs, natsMsg** reply) {
   *reply = nullptr;
-  Inbox* inbox = nullptr;
+  Ticket ticket;
+  const natsStatus s = Send(conn, subject, data, &ticket);
+  return s == NATS_OK ? Receive(&ticket, timeoutMs, reply) : s;
+}
+
+natsStatus ReplyInboxes::Send(natsConnection* conn, const char* subject, const std::string& data,
+                              Ticket* ticket) {
+  ReplyInbox* inbox = nullptr;
   {
     std::lock_guard<std::mutex> hold(mu_);
     if (conn_ != conn) {  // idle inboxes of an earlier connection are gone with it
-      for (Inbox* old : idle_) Destroy(old);
+      for (ReplyInbox* old : idle_) Destroy(old);
       idle_.clear();
       conn_ = conn;
     }
@@ -41,7 +48,7 @@ natsStatus ReplyInboxes::Request(natsConnection* conn, const char* subject, cons
   }
   natsStatus s = NATS_OK;
   if (inbox == nullptr) {
-    inbox = new Inbox;
+    inbox = new ReplyInbox;
     natsInbox* name = nullptr;
     s = natsInbox_Create(&name);
     if (s == NATS_OK) {
@@ -54,9 +61,25 @@ natsStatus ReplyInboxes::Request(natsConnection* conn, const char* subject, cons
       return s;
     }
   }
-  const std::string replyTo = inbox->prefix + std::to_string(++inbox->sent);
-  s = natsConnection_PublishRequest(conn, subject, replyTo.c_str(), data.data(),
+  ticket->replyTo = inbox->prefix + std::to_string(++inbox->sent);
+  s = natsConnection_PublishRequest(conn, subject, ticket->replyTo.c_str(), data.data(),
                                     static_cast<int>(data.size()));
+  if (s != NATS_OK) {
+    Destroy(inbox);
+    return s;
+  }
+  ticket->inbox = inbox;
+  ticket->conn = conn;
+  return s;
+}
+
+natsStatus ReplyInboxes::Receive(Ticket* ticket, int timeoutMs, natsMsg** reply) {
+  *reply = nullptr;
+  ReplyInbox* inbox = ticket->inbox;
+  natsConnection* conn = ticket->conn;
+  ticket->inbox = nullptr;
+  if (inbox == nullptr) return NATS_INVALID_ARG;
+  natsStatus s = NATS_OK;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (s == NATS_OK) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -69,7 +92,7 @@ natsStatus ReplyInboxes::Request(natsConnection* conn, const char* subject, cons
     natsMsg* msg = nullptr;
     s = natsSubscription_NextMsg(&msg, inbox->sub, left < kDisconnectCheckMs ? left : kDisconnectCheckMs);
     if (s == NATS_OK) {
-      if (std::strcmp(natsMsg_GetSubject(msg), replyTo.c_str()) == 0) {
+      if (std::strcmp(natsMsg_GetSubject(msg), ticket->replyTo.c_str()) == 0) {
         *reply = msg;
         break;
       }
@@ -91,6 +114,11 @@ natsStatus ReplyInboxes::Request(natsConnection* conn, const char* subject, cons
   }
   Destroy(inbox);
   return s;
+}
+
+void ReplyInboxes::Abandon(Ticket* ticket) {
+  if (ticket->inbox != nullptr) Destroy(ticket->inbox);
+  ticket->inbox = nullptr;
 }
 
 }  // namespace vel

@@ -23,6 +23,13 @@
 
 namespace vel {
 
+// One private reply subscription; idle in ReplyInboxes or held by one request.
+struct ReplyInbox {
+  natsSubscription* sub = nullptr;
+  std::string prefix;  // "<inbox>."
+  uint64_t sent = 0;   // requests sent through it
+};
+
 class ReplyInboxes {
  public:
   ReplyInboxes() = default;
@@ -39,6 +46,22 @@ class ReplyInboxes {
   natsStatus Request(natsConnection* conn, const char* subject, const std::string& data,
                      int timeoutMs, natsMsg** reply);
 
+  // The two halves of Request, for a caller that does other work while
+  // the answer travels. Send takes an inbox and publishes; on NATS_OK the
+  // ticket must be given to exactly one Receive or Abandon.
+  struct Ticket {
+    ReplyInbox* inbox = nullptr;
+    natsConnection* conn = nullptr;
+    std::string replyTo;
+  };
+  natsStatus Send(natsConnection* conn, const char* subject, const std::string& data,
+                  Ticket* ticket);
+  // Waits up to timeoutMs (counted from now) for the ticket's answer; the
+  // results are those of Request.
+  natsStatus Receive(Ticket* ticket, int timeoutMs, natsMsg** reply);
+  // Gives up the answer of a sent request; its inbox is not reused.
+  void Abandon(Ticket* ticket);
+
   // Destroys the idle inboxes; those of running requests are destroyed when
   // their request ends. Before the connection is destroyed.
   void Clear();
@@ -46,15 +69,10 @@ class ReplyInboxes {
   static constexpr int kDisconnectCheckMs = 250;
 
  private:
-  struct Inbox {
-    natsSubscription* sub = nullptr;
-    std::string prefix;  // "<inbox>."
-    uint64_t sent = 0;   // requests sent through it
-  };
-  static void Destroy(Inbox* inbox);
+  static void Destroy(ReplyInbox* inbox);
 
   std::mutex mu_;
-  std::vector<Inbox*> idle_;  // guarded by mu_
+  std::vector<ReplyInbox*> idle_;  // guarded by mu_
   natsConnection* conn_ = nullptr;  // the connection of the idle inboxes
 };
 

@@ -135,8 +135,22 @@ class VelSatellite::Impl {
   // Takes a reference on the connection for one Request; null when not connected.
   natsConnection* AcquireConnection();
   void ReleaseConnection() { --requests; }
-  long Send(natsConnection* conn, const std::wstring& addressee, const std::wstring& method,
-            const VARIANT& in, VARIANT* out, VARIANT* retcodes);
+  // Encodes and publishes: VEL_OK with *ticket holding the reply inbox
+  // (none for "ALL", which is not answered), or the failure.
+  long Publish(natsConnection* conn, const std::wstring& addressee, const std::wstring& method,
+               const VARIANT& in, vel::ReplyInboxes::Ticket* ticket);
+  // Waits for the ticket's answer and decodes it into *out and *retcodes.
+  long Receive(vel::ReplyInboxes::Ticket* ticket, const std::wstring& addressee,
+               const std::wstring& method, VARIANT* out, VARIANT* retcodes);
+};
+
+// A posted request: the connection reference and the reply inbox it holds.
+struct VelSatellite::PostedRequest::State {
+  VelSatellite::Impl* impl = nullptr;
+  natsConnection* conn = nullptr;  // null when the post failed
+  long failure = VEL_OK;           // the post's failure, given by Collect
+  std::wstring addressee, method;
+  vel::ReplyInboxes::Ticket ticket;
 };
 
 namespace {
@@ -423,14 +437,58 @@ long VelSatellite::Request(const std::wstring& addressee, const std::wstring& me
                            const VARIANT& in, VARIANT* out, VELFLAGS flags, VARIANT* retcodes) {
   natsConnection* conn = impl_->AcquireConnection();
   if (!conn) return VEL_NOT_CONNECTED;
-  long result = impl_->Send(conn, addressee, method, in, out, retcodes);
+  vel::ReplyInboxes::Ticket ticket;
+  long result = impl_->Publish(conn, addressee, method, in, &ticket);
+  if (result == VEL_OK) result = impl_->Receive(&ticket, addressee, method, out, retcodes);
   impl_->ReleaseConnection();
   return result;
 }
 
-long VelSatellite::Impl::Send(natsConnection* conn, const std::wstring& addressee,
-                              const std::wstring& method, const VARIANT& in, VARIANT* out,
-                              VARIANT* retcodes) {
+VelSatellite::PostedRequest::PostedRequest(std::unique_ptr<State> state)
+    : state_(std::move(state)) {}
+
+VelSatellite::PostedRequest::~PostedRequest() {
+  if (!state_ || state_->conn == nullptr) return;
+  state_->impl->inboxes.Abandon(&state_->ticket);
+  state_->impl->ReleaseConnection();
+}
+
+std::unique_ptr<VelSatellite::PostedRequest> VelSatellite::Post(const std::wstring& addressee,
+                                                                const std::wstring& method,
+                                                                const VARIANT& in) {
+  std::unique_ptr<PostedRequest::State> state(new PostedRequest::State);
+  state->impl = impl_.get();
+  state->addressee = addressee;
+  state->method = method;
+  natsConnection* conn = impl_->AcquireConnection();
+  if (!conn) {
+    state->failure = VEL_NOT_CONNECTED;
+  } else {
+    state->failure = impl_->Publish(conn, addressee, method, in, &state->ticket);
+    if (state->failure == VEL_OK) {
+      state->conn = conn;  // held until collected or dropped
+    } else {
+      impl_->ReleaseConnection();
+    }
+  }
+  return std::unique_ptr<PostedRequest>(new PostedRequest(std::move(state)));
+}
+
+long VelSatellite::Collect(std::unique_ptr<PostedRequest> posted, VARIANT* out,
+                           VARIANT* retcodes) {
+  if (!posted || !posted->state_) return VEL_BAD_ARGUMENT;
+  PostedRequest::State& state = *posted->state_;
+  if (state.conn == nullptr) return state.failure;
+  // The satellite it was posted on (the one that holds its connection).
+  const long result = state.impl->Receive(&state.ticket, state.addressee, state.method, out, retcodes);
+  state.conn = nullptr;
+  state.impl->ReleaseConnection();
+  return result;
+}
+
+long VelSatellite::Impl::Publish(natsConnection* conn, const std::wstring& addressee,
+                                 const std::wstring& method, const VARIANT& in,
+                                 vel::ReplyInboxes::Ticket* ticket) {
   std::string data, error;
   if (!vel::EncodeRequest(method, in, &data, &error)) {
     LogError(L"Vel: %ls to %ls: %ls", method.c_str(), addressee.c_str(), tev::FromStdUtf8(error).c_str());
@@ -446,6 +504,19 @@ long VelSatellite::Impl::Send(natsConnection* conn, const std::wstring& addresse
       LogError(L"Vel: broadcast %ls failed: %ls", method.c_str(), NatsError(s).c_str());
       return VEL_PUBLISH_FAILED;
     }
+    return VEL_OK;
+  }
+  natsStatus s = inboxes.Send(conn, subject.c_str(), data, ticket);
+  if (s != NATS_OK) {
+    LogWarn(L"Vel: request %ls to %ls failed: %ls", method.c_str(), addressee.c_str(), NatsError(s).c_str());
+    return s == NATS_NO_RESPONDERS ? VEL_NO_RESPONDERS : VEL_NOT_CONNECTED;
+  }
+  return VEL_OK;
+}
+
+long VelSatellite::Impl::Receive(vel::ReplyInboxes::Ticket* ticket, const std::wstring& addressee,
+                                 const std::wstring& method, VARIANT* out, VARIANT* retcodes) {
+  if (ticket->inbox == nullptr) {  // a broadcast: nobody answers
     if (out) VariantClear(out);
     if (retcodes) {
       VariantClear(retcodes);
@@ -455,15 +526,15 @@ long VelSatellite::Impl::Send(natsConnection* conn, const std::wstring& addresse
     return VEL_OK;
   }
   natsMsg* reply = nullptr;
-  natsStatus s = inboxes.Request(conn, subject.c_str(), data, timeoutMs.load(), &reply);
+  natsStatus s = inboxes.Receive(ticket, timeoutMs.load(), &reply);
   if (s != NATS_OK) {
     long result = s == NATS_NO_RESPONDERS ? VEL_NO_RESPONDERS
                   : s == NATS_TIMEOUT    ? VEL_TIMEOUT
                                          : VEL_NOT_CONNECTED;
     LogWarn(L"Vel: request %ls to %ls failed: %ls", method.c_str(), addressee.c_str(), NatsError(s).c_str());
-
     return result;
   }
+  std::string error;
   vel::WireReply answer;
   const bool ok = vel::DecodeReply(natsMsg_GetData(reply), natsMsg_GetDataLength(reply), &answer,
                                    &error) == vel::WireFault::kNone;

@@ -73,6 +73,27 @@ class VelSatellite {
   // code of the exception a handler threw; *out then holds its message).
   virtual long Request(const std::wstring& addressee, const std::wstring& method,
                        const VARIANT& in, VARIANT* out, VELFLAGS flags, VARIANT* retcodes);
+  // A request whose answer is read later, so that a caller can have two
+  // answers travel at once or work while one does: Post sends it (the
+  // addressing of Request) and Collect waits for its answer, giving what
+  // Request would have given. An unanswered PostedRequest that is dropped
+  // forgets its answer. It must not outlive this satellite; Disconnect
+  // waits (bounded) for it to be collected or dropped.
+  class PostedRequest {
+   public:
+    ~PostedRequest();
+    PostedRequest(const PostedRequest&) = delete;
+    PostedRequest& operator=(const PostedRequest&) = delete;
+
+   private:
+    friend class VelSatellite;
+    struct State;
+    explicit PostedRequest(std::unique_ptr<State> state);
+    std::unique_ptr<State> state_;
+  };
+  std::unique_ptr<PostedRequest> Post(const std::wstring& addressee, const std::wstring& method,
+                                      const VARIANT& in);
+  long Collect(std::unique_ptr<PostedRequest> posted, VARIANT* out, VARIANT* retcodes);
   // Asks satellite `name` whether it is on the bus (host and port are the
   // server's, already known from Connect). Returns 0 with *status ONLINE when
   // it answered within timeoutMs (<= 0: the request timeout), OFFLINE when

@@ -151,3 +151,29 @@ TEST_F(GroupSyncTest, CommitsInsideSyncOnceAtTheEndAndOthersSyncAsAlways) {
   EXPECT_EQ(raw.Value("SELECT count(*) FROM Schedules"), "8");
   EXPECT_EQ(raw.Value("PRAGMA synchronous"), "2");
 }
+
+TEST_F(GroupSyncTest, ABackgroundSyncSparesTheEndsSyncUnlessMoreWasCommittedAfterIt) {
+  // Outside a group there is nothing to sync in the background.
+  GroupSync::SyncInBackground();
+  ASSERT_TRUE(Insert(1));
+  EXPECT_EQ(g_logSyncs.load(), 1);
+
+  g_logSyncs = 0;
+  {
+    GroupSync outer;
+    ASSERT_TRUE(Insert(2));
+    GroupSync::SyncInBackground();  // the log as it stands, on another thread
+    GroupSync::SyncInBackground();  // nothing new: no second one
+  }
+  EXPECT_EQ(g_logSyncs.load(), 0);  // the end only waited for it
+
+  {
+    GroupSync outer;
+    ASSERT_TRUE(Insert(3));
+    GroupSync::SyncInBackground();
+    ASSERT_TRUE(Insert(4));  // after the background sync began
+  }
+  EXPECT_EQ(g_logSyncs.load(), 1);
+  dbtest::RawDb raw(dbPath_);
+  EXPECT_EQ(raw.Value("SELECT count(*) FROM Schedules"), "4");
+}

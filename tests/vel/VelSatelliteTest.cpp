@@ -355,6 +355,57 @@ TEST_F(VelSatelliteTest, EachAnswerReachesOnlyTheRequestItAnswers) {
   EXPECT_EQ(client.Request(L"Raw", L"Nobody", in, &out, 0, &ret), VEL_NO_RESPONDERS);
   expectOwnAnswers(300);
 
+  // Posted requests: two on their way before either answer is read (the
+  // raw peer holds both reply subjects and answers in the reverse order),
+  // collected in any order.
+  auto number = [](int32_t n) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = n;
+    return v;
+  };
+  auto held = [&postponed] {
+    std::lock_guard<std::mutex> hold(postponed.mu);
+    return postponed.replyTo.size();
+  };
+  auto answer = [&](size_t index, const std::string& json) {
+    std::lock_guard<std::mutex> hold(postponed.mu);
+    ASSERT_EQ(natsConnection_Publish(raw, postponed.replyTo[index].c_str(), json.data(),
+                                     static_cast<int>(json.size())),
+              NATS_OK);
+  };
+  client.SetRequestTimeout(2000);
+  auto first = client.Post(L"Raw", L"Later", number(1));
+  auto second = client.Post(L"Raw", L"Later", number(2));
+  Wait([&] { return held() == 3; });
+  ASSERT_EQ(held(), 3u);
+  answer(2, R"({"ret":11,"out":101})");
+  answer(1, R"({"ret":10,"out":100})");
+  ASSERT_EQ(client.Collect(std::move(second), &out, &ret), 0);
+  EXPECT_EQ(ret.get().lVal, 11);
+  EXPECT_EQ(out.get().lVal, 101);
+  ASSERT_EQ(client.Collect(std::move(first), &out, &ret), 0);
+  EXPECT_EQ(ret.get().lVal, 10);
+  EXPECT_EQ(out.get().lVal, 100);
+  // One dropped unread: its late answer reaches no later request.
+  client.Post(L"Raw", L"Later", number(3)).reset();
+  Wait([&] { return held() == 4; });
+  ASSERT_EQ(held(), 4u);
+  auto echoed = client.Post(L"Echo", L"Echo", number(4));
+  answer(3, R"({"ret":9,"out":"late"})");
+  ASSERT_EQ(client.Collect(std::move(echoed), &out, &ret), 0);
+  EXPECT_EQ(ret.get().lVal, 5);
+  EXPECT_EQ(out.get().lVal, 4);
+  expectOwnAnswers(400);
+  // Failures come out of Collect as Request gives them.
+  VARIANT none;
+  VariantInit(&none);
+  EXPECT_EQ(client.Collect(client.Post(L"Raw", L"Nobody", none), &out, &ret), VEL_NO_RESPONDERS);
+  TestSatellite offline;
+  EXPECT_EQ(offline.Collect(offline.Post(L"Echo", L"Echo", none), &out, &ret), VEL_NOT_CONNECTED);
+  EXPECT_EQ(client.Collect(nullptr, &out, &ret), VEL_BAD_ARGUMENT);
+
   client.Disconnect();
   echo.Disconnect();
   natsSubscription_Destroy(twice);
