@@ -26,28 +26,26 @@ std::wstring Schedules::AudioDirectory() const {
   return m_audioDirectory;
 }
 
+// The engine takes the folder and re-points its monitor where the setter
+// says: for video after the pending schedules moved, for audio before.
 int Schedules::SetVideoRecordingDirectory(const std::wstring& folder) {
-  std::wstring taken;
-  const int result = RecordingSettings::SetVideoRecordingDirectory(folder, &taken, nullptr);
-  if (result != 0) return result;
-  {
-    PMutexLock lock(m_folderMutex);
-    m_videoDirectory = taken;
-  }
-  RepointFolderMonitor(L"video");
-  return 0;
+  return RecordingSettings::SetVideoRecordingDirectory(folder, nullptr, [this](const std::wstring& taken) {
+    {
+      PMutexLock lock(m_folderMutex);
+      m_videoDirectory = taken;
+    }
+    RepointFolderMonitor(L"video");
+  });
 }
 
 int Schedules::SetAudioRecordingDirectory(const std::wstring& folder) {
-  std::wstring taken;
-  const int result = RecordingSettings::SetAudioRecordingDirectory(folder, &taken, nullptr);
-  if (result != 0) return result;
-  {
-    PMutexLock lock(m_folderMutex);
-    m_audioDirectory = taken;
-  }
-  RepointFolderMonitor(L"audio");
-  return 0;
+  return RecordingSettings::SetAudioRecordingDirectory(folder, nullptr, [this](const std::wstring& taken) {
+    {
+      PMutexLock lock(m_folderMutex);
+      m_audioDirectory = taken;
+    }
+    RepointFolderMonitor(L"audio");
+  });
 }
 
 void Schedules::SetFreeSpaceRequired(int32_t count) { RecordingSettings::SetFreeSpaceRequired(count); }

@@ -64,7 +64,7 @@ void FillReport(VARIANT* report, const std::wstring& title, const std::wstring& 
   VUtil::PutDateElement(&program, 3, start);
   VUtil::PutDateElement(&program, 4, start + duration);
   VUtil::PutElement(&program, 5, episodeTitle);
-  VUtil::PutElement(&program, 6, static_cast<int32_t>(duration * 1000));
+  VUtil::PutElement(&program, 6, SecondsToWireMs(duration));
   VUtil::CreateArray(report, VT_VARIANT, 2);
   VUtil::PutElement(report, 0, program.get());
   VUtil::PutElement(report, 1, conflicts);

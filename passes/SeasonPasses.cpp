@@ -147,7 +147,7 @@ std::unique_ptr<VelSatellite::PostedRequest> SeasonPasses::PostPassToTevMedia(
     VUtil::PutPair(&list, 5, L"restrictOneChannel", pass.GetInt("RestrictToOneChannel"));
     VUtil::PutPair(&list, 6, L"keepUntil", Schedule::KeepUntilName(pass.GetInt("KeepUntil")));
     VUtil::PutPair(&list, 7, L"startTime", FormatTime2(pass.GetTime("StartDate")));
-    VUtil::PutPair(&list, 8, L"duration", pass.GetInt("Duration") * 1000);
+    VUtil::PutPair(&list, 8, L"duration", SecondsToWireMs(pass.GetInt("Duration")));
     VUtil::PutPair(&list, 9, L"title", pass.GetString("ProgramName"));
     VUtil::PutPair(&list, 10, L"genre", pass.GetString("Category"));
     VUtil::PutPair(&list, 11, L"path", path);

@@ -90,9 +90,11 @@ class CBBLog {
   // Blocks until every line queued so far is written to the main log (at
   // once in memory mode or without a writer). For tests and shutdown.
   void Flush();
-  // Closes both files and opens them again by their configured paths (after
-  // an outside rotation moved them away). Lines queued before are written
-  // to the old file, later ones to the new. Any thread.
+  // Closes each open file and opens it again by its configured path (after
+  // an outside rotation moved them away); a file that is not open (the main
+  // log has no writer before opening or after shutdown) stays closed. Lines
+  // queued before are written to the old file, later ones to the new. Any
+  // thread.
   void ReopenFiles();
 
   bool IsMemoryMode() const { return memoryLimit_ > 0; }
