@@ -15,28 +15,15 @@ namespace {
 // Runs the scope under one time zone, the clock unshifted.
 class ScopedZone {
  public:
-  explicit ScopedZone(const char* zone) {
-    const char* old = getenv("TZ");
-    had_ = old != nullptr;
-    if (had_) saved_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ScopedZone() {
-    if (had_) {
-      setenv("TZ", saved_.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-
+  explicit ScopedZone(const char* zone) : zone_("TZ", zone) { tzset(); }
   // Moves "now" for the scope.
   tev::test::FakeEnv env;
 
  private:
-  bool had_ = false;
-  std::string saved_;
+  struct Reread {
+    ~Reread() { tzset(); }
+  } reread_;  // destroyed after zone_ has put the old zone back
+  dbtest::ScopedEnv zone_;
 };
 
 // The time value of a local wall-clock time, the zone deciding DST.

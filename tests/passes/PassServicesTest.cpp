@@ -6,14 +6,12 @@
 
 #include "bus/LocalIds.h"
 #include "tests/passes/PassFixture.h"
+#include "tests/common/OfferingSatellite.h"
 
 namespace passtest {
 namespace {
 
-class Client : public VelSatellite {
- public:
-  void DefineServices() override {}
-};
+using Client = tev::test::OfferingSatellite;
 
 class PassServicesTest : public PassFixture {
  protected:
