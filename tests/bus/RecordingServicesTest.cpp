@@ -13,6 +13,7 @@
 #include "platform/Clock.h"
 #include "platform/StandByWaitableTimer.h"
 #include "tests/common/OfferingSatellite.h"
+#include "tests/common/LocalTime.h"
 #include "tests/engine/EngineFixture.h"
 #include "tests/engine/RowsAndMedia.h"
 
@@ -20,14 +21,8 @@ namespace {
 
 using enginetest::Value;
 
-// The wall-clock time of zone TZ at `utc`, as seconds, the way a client
-// sends a local date.
-int64_t LocalWallClock(int64_t utc) {
-  const time_t when = static_cast<time_t>(utc);
-  struct tm local = {};
-  localtime_r(&when, &local);
-  return static_cast<int64_t>(timegm(&local));
-}
+// A client sends a local date as its wall clock read as UTC.
+using tev::test::WallClock;
 
 using Client = tev::test::OfferingSatellite;
 
@@ -82,7 +77,7 @@ TEST_F(RecordingServices, ScheduleRecordingReadsTwelveToFifteenElements) {
   // Tomorrow on a whole minute, sent as the client's local wall clock.
   const int64_t tomorrow = tev::Clock::Now() / 60 * 60 + 86400;
   AutoVariant out;
-  ASSERT_EQ(Call(L"ScheduleRecording", Request(LocalWallClock(tomorrow), 1999, L"Twelve"), &out),
+  ASSERT_EQ(Call(L"ScheduleRecording", Request(WallClock(tomorrow), 1999, L"Twelve"), &out),
             0);
   ASSERT_EQ(out.get().vt, VT_BSTR);
   // 1999 ms are 1 s; the answer is the row's medium id.
@@ -237,7 +232,7 @@ TEST_F(RecordingServices, ANewRecordingFolderIsUsedAtOnce) {
 TEST_F(RecordingServices, GetConflictsOnlyReports) {
   const int64_t start = tev::Clock::Now() / 60 * 60 + 86400;
   AutoVariant asked;
-  ASSERT_EQ(Call(L"ScheduleRecording", Request(LocalWallClock(start), 3600000, L"Asked"), &asked),
+  ASSERT_EQ(Call(L"ScheduleRecording", Request(WallClock(start), 3600000, L"Asked"), &asked),
             0);
   {
     // An episode of a priority-0 pass overlapping it (written straight in,

@@ -7,6 +7,7 @@
 
 #include "platform/Clock.h"
 #include "tests/common/FakeEnv.h"
+#include "tests/common/LocalTime.h"
 #include "tests/db/DbTestSupport.h"
 #include "vel/VelException.h"
 
@@ -28,15 +29,7 @@ class ScopedZone {
 
 // The time value of a local wall-clock time, the zone deciding DST.
 int64_t Local(int year, int month, int day, int hour, int minute, int second) {
-  struct tm t = {};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = second;
-  t.tm_isdst = -1;
-  return static_cast<int64_t>(mktime(&t));
+  return tev::test::LocalTime(year, month, day, hour, minute, second);
 }
 
 

@@ -20,6 +20,7 @@
 #include "tests/common/NatsServer.h"
 #include "tests/common/OfferingSatellite.h"
 #include "tests/common/FakeEnv.h"
+#include "tests/common/LocalTime.h"
 #include "tests/common/TempRoot.h"
 
 namespace {
@@ -81,18 +82,8 @@ class StandInPeers : public tev::test::OfferingSatellite {
   std::vector<std::wstring> published_;
 };
 
-// 2030-01-10 20:00 local time.
-int64_t At(int hour, int minute, int second = 0) {
-  std::tm t{};
-  t.tm_year = 130;
-  t.tm_mon = 0;
-  t.tm_mday = 10;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = second;
-  t.tm_isdst = -1;
-  return static_cast<int64_t>(std::mktime(&t));
-}
+// 2030-01-10 at hour:minute local time.
+int64_t At(int hour, int minute) { return tev::test::LocalTime(2030, 1, 10, hour, minute); }
 
 struct Row {
   std::wstring name = L"Show";
