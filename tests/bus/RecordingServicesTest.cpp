@@ -12,6 +12,8 @@
 
 #include "platform/Clock.h"
 #include "platform/StandByWaitableTimer.h"
+#include "tests/common/OfferingSatellite.h"
+#include "tests/common/LocalTime.h"
 #include "tests/engine/EngineFixture.h"
 #include "tests/engine/RowsAndMedia.h"
 
@@ -19,19 +21,10 @@ namespace {
 
 using enginetest::Value;
 
-// The wall-clock time of zone TZ at `utc`, as seconds, the way a client
-// sends a local date.
-int64_t LocalWallClock(int64_t utc) {
-  const time_t when = static_cast<time_t>(utc);
-  struct tm local = {};
-  localtime_r(&when, &local);
-  return static_cast<int64_t>(timegm(&local));
-}
+// A client sends a local date as its wall clock read as UTC.
+using tev::test::WallClock;
 
-class Client : public VelSatellite {
- public:
-  void DefineServices() override {}
-};
+using Client = tev::test::OfferingSatellite;
 
 class RecordingServices : public enginetest::EngineFixture {
  protected:
@@ -64,23 +57,33 @@ class RecordingServices : public enginetest::EngineFixture {
     for (Value& v : extra) in.push_back(v);
     return Value::Array(in);
   }
+  // A row written straight into the table, `fromNow` seconds on, in
+  // "<video folder>/<name>.asf"; its ID.
+  int InsertPlanned(const std::string& name, const std::string& status, int64_t fromNow,
+                    int32_t duration) {
+    enginetest::RowSpec row;
+    row.name = name;
+    row.status = status;
+    row.start = tev::Clock::Now() + fromNow;
+    row.duration = duration;
+    row.path = videoDir_ + "/" + name + ".asf";
+    return enginetest::InsertRow(dbPath_, row);
+  }
 
   Client client_;
 };
 
 TEST_F(RecordingServices, ScheduleRecordingReadsTwelveToFifteenElements) {
+  // Tomorrow on a whole minute, sent as the client's local wall clock.
   const int64_t tomorrow = tev::Clock::Now() / 60 * 60 + 86400;
   AutoVariant out;
-  ASSERT_EQ(Call(L"ScheduleRecording", Request(LocalWallClock(tomorrow), 1999, L"Twelve"), &out),
+  ASSERT_EQ(Call(L"ScheduleRecording", Request(WallClock(tomorrow), 1999, L"Twelve"), &out),
             0);
-  auto rows = Rows("Duration, Status, StartTime, TevMediumId, KeepUntil, Name");
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0][0], "1");  // 1999 ms
-  EXPECT_EQ(rows[0][1], "DVRSTATE_SCHEDULED");
-  EXPECT_EQ(rows[0][2], DbTime(tomorrow + 1));
-  EXPECT_EQ(rows[0][4], "1");
   ASSERT_EQ(out.get().vt, VT_BSTR);
-  EXPECT_EQ(tev::ToStdUtf8(out.get().bstrVal), rows[0][3]);
+  // 1999 ms are 1 s; the answer is the row's medium id.
+  EXPECT_EQ(Rows("Duration, Status, StartTime, TevMediumId, KeepUntil"),
+            (std::vector<std::vector<std::string>>{{"1", "DVRSTATE_SCHEDULED", DbTime(tomorrow + 1),
+                                                    tev::ToStdUtf8(out.get().bstrVal), "1"}}));
   EXPECT_EQ(peertest::Str(Last(media_, L"SearchMedia").get(), 1), L"tevMediumId=\"ch1\"");
 
   // Fifteen elements: record now, no address, flag empty.
@@ -184,13 +187,6 @@ TEST_F(RecordingServices, CancelAndRetryByMediumId) {
   EXPECT_EQ(Call(L"CancelScheduledRecording", Value::Str(L"no-such-medium")), 0);
 }
 
-TEST_F(RecordingServices, ALocalStartIsStoredAsItsInstant) {
-  // Tomorrow on a whole minute, sent as the client's local wall clock.
-  const int64_t utc = tev::Clock::Now() / 60 * 60 + 86400;
-  ASSERT_EQ(Call(L"ScheduleRecording", Request(LocalWallClock(utc), 60000, L"Zoned")), 0);
-  EXPECT_EQ(Rows("StartTime", "Name = 'Zoned'")[0][0], DbTime(utc + 1));
-}
-
 TEST_F(RecordingServices, AnUnreachableMediaLibraryIsABusFailureNotAFileName) {
   media_.Leave();
   EXPECT_EQ(Call(L"ScheduleRecording", Request(tev::Clock::Now() + 3600, 60000, L"Lost")), 115);
@@ -236,7 +232,7 @@ TEST_F(RecordingServices, ANewRecordingFolderIsUsedAtOnce) {
 TEST_F(RecordingServices, GetConflictsOnlyReports) {
   const int64_t start = tev::Clock::Now() / 60 * 60 + 86400;
   AutoVariant asked;
-  ASSERT_EQ(Call(L"ScheduleRecording", Request(LocalWallClock(start), 3600000, L"Asked"), &asked),
+  ASSERT_EQ(Call(L"ScheduleRecording", Request(WallClock(start), 3600000, L"Asked"), &asked),
             0);
   {
     // An episode of a priority-0 pass overlapping it (written straight in,
@@ -263,13 +259,7 @@ TEST_F(RecordingServices, CancellingARecordingLetsAWaitingRowRecord) {
   const std::wstring runningId = tev::FromStdUtf8(Column(running, "TevMediumId"));
   // A programme half an hour from now on the one tuner, waiting in
   // conflict with it.
-  enginetest::RowSpec row;
-  row.name = "Waiting";
-  row.status = "DVRSTATE_CONFLICT";
-  row.start = tev::Clock::Now() + 1800;
-  row.duration = 1800;
-  row.path = videoDir_ + "/waiting.asf";
-  const int waiting = enginetest::InsertRow(dbPath_, row);
+  const int waiting = InsertPlanned("Waiting", "DVRSTATE_CONFLICT", 1800, 1800);
 
   EXPECT_EQ(Call(L"CancelScheduledRecording", Value::Str(runningId)), 0);
   EXPECT_EQ(Column(running, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
@@ -281,12 +271,7 @@ TEST_F(RecordingServices, AFinishReportReArmsTheTimer) {
   const std::wstring path = tev::FromStdUtf8(Rows("FilePath", "Name = 'Short'")[0][0]);
   Engine().SetRecordingTimer();
   // A programme ten minutes away appears without anyone re-arming.
-  const int64_t now = tev::Clock::Now();
-  dbtest::RawDb(dbPath_).Exec(
-      "INSERT INTO Schedules (User, Name, ChannelName, Channel, ChannelMimetype, Status, "
-      "StartTime, EndTime, Duration, FilePath, Type, KeepUntil) VALUES ('bob', 'Soon', 'BBC One', "
-      "'ch1', 'video/x-tv', 'DVRSTATE_SCHEDULED', " + DbTime(now + 600) + ", " +
-      DbTime(now + 1200) + ", 600, '" + videoDir_ + "/soon.asf', 'Automatic', 2)");
+  InsertPlanned("Soon", "DVRSTATE_SCHEDULED", 600, 600);
   ASSERT_GT(StandByWaitableTimer::Instance().RemainingMs(), 1200 * 1000);
 
   EXPECT_EQ(Call(L"NotifyTVRecordFinished",
@@ -299,12 +284,8 @@ TEST_F(RecordingServices, SimultaneousStartReportsAreAnsweredBeforeAnyThumbnail)
   std::vector<std::wstring> paths;
   for (int i = 0; i < 5; ++i) {
     const std::string name = "Start" + std::to_string(i);
-    enginetest::RowSpec row;
-    row.name = name;
-    row.start = tev::Clock::Now();
-    row.path = videoDir_ + "/" + name + ".asf";
-    enginetest::InsertRow(dbPath_, row);
-    paths.push_back(tev::FromStdUtf8(row.path));
+    InsertPlanned(name, "DVRSTATE_RECORDING", 0, 3600);
+    paths.push_back(tev::FromStdUtf8(videoDir_ + "/" + name + ".asf"));
   }
   std::vector<std::thread> reporters;
   std::atomic<int> answered{0};

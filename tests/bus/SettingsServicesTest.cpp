@@ -15,15 +15,13 @@
 #include "support/VUtil.h"
 #include "support/WideText.h"
 #include "tests/common/NatsServer.h"
+#include "tests/common/OfferingSatellite.h"
 
 namespace fs = boost::filesystem;
 
 namespace {
 
-class Client : public VelSatellite {
- public:
-  void DefineServices() override {}
-};
+using Client = tev::test::OfferingSatellite;
 
 class SettingsServices : public ::testing::Test {
  protected:

@@ -3,28 +3,19 @@
 #ifndef TEV_TESTS_COMMON_ECHOSATELLITE_H_
 #define TEV_TESTS_COMMON_ECHOSATELLITE_H_
 
-#include <string>
-
-#include "vel/VelSatellite.h"
+#include "tests/common/OfferingSatellite.h"
 
 namespace tev {
 namespace test {
 
-class EchoSatellite : public VelSatellite {
+class EchoSatellite : public OfferingSatellite {
  public:
-  explicit EchoSatellite(int result = 0) : result_(result) {}
-  void DefineServices() override { AddService(L"Echo", L"Echo", new Echo(result_)); }
-
- private:
-  struct Echo : VelSatelliteDelegateGeneric {
-    explicit Echo(int result) : result(result) {}
-    int invoke(const std::wstring&, const VARIANT& in, VARIANT* out) override {
+  explicit EchoSatellite(int result = 0) {
+    Offer(L"Echo", [result](const VARIANT& in, VARIANT* out) {
       VariantCopy(out, &in);
       return result;
-    }
-    int result;
-  };
-  int result_;
+    });
+  }
 };
 
 }  // namespace test

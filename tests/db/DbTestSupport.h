@@ -33,52 +33,14 @@
 #include "support/BBLog.h"
 #include "support/Log.h"
 #include "support/WideText.h"
+#include "tests/common/ScopedEnv.h"
 #include "tests/common/TempRoot.h"
 
 namespace dbtest {
 
-// A fresh folder, removed with everything in it at the end.
-class TempDir {
- public:
-  TempDir() {
-    std::string patternText = tev::test::TempPattern("tev-db-test.");
-    char* pattern = &patternText[0];
-    const char* made = mkdtemp(pattern);
-    path_ = made != nullptr ? made : "/tmp/tev-db-test.failed";
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-  std::wstring wpath() const { return tev::FromStdUtf8(path_); }
+using TempDir = tev::test::TempDir;
 
- private:
-  std::string path_;
-};
-
-// Sets an environment variable for the scope, restoring the old value.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    const char* old = getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (had_) {
-      setenv(name_.c_str(), old_.c_str(), 1);
-    } else {
-      unsetenv(name_.c_str());
-    }
-  }
-
- private:
-  std::string name_;
-  std::string old_;
-  bool had_ = false;
-};
+using ScopedEnv = tev::test::ScopedEnv;
 
 // Records every line at every level while it is the global logger.
 class CapturingLog : public CBBLog {

@@ -17,12 +17,13 @@
 #include "bus/CVelAtl.h"
 #include "support/VUtil.h"
 #include "tests/common/NatsServer.h"
+#include "tests/common/OfferingSatellite.h"
 #include "tests/db/DbTestSupport.h"
 #include "vel/VelSatellite.h"
 
 namespace dbtest {
 
-class MediaLibraryStandIn : public VelSatellite {
+class MediaLibraryStandIn : public tev::test::OfferingSatellite {
  public:
   struct Request {
     std::wstring method;
@@ -35,14 +36,15 @@ class MediaLibraryStandIn : public VelSatellite {
     std::wstring firstProperty;
   };
 
-  ~MediaLibraryStandIn() override { Disconnect(); }
-
-  void DefineServices() override {
+  MediaLibraryStandIn() {
     for (const wchar_t* name : {L"AddMedium", L"ChangeMediaId", L"SetThumbnailUrl",
                                 L"GetMediaFromSource", L"SetMediaAttributes", L"IsReady"}) {
-      AddService(name, name, new Handler(this));
+      Offer(name, [this](const std::wstring& method, const VARIANT& in, VARIANT* out) {
+        return Answer(method, in, out);
+      });
     }
   }
+  ~MediaLibraryStandIn() override { Disconnect(); }
 
   std::vector<Request> Requests() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -100,14 +102,6 @@ class MediaLibraryStandIn : public VelSatellite {
   }
 
  private:
-  struct Handler : VelSatelliteDelegateGeneric {
-    explicit Handler(MediaLibraryStandIn* owner) : owner(owner) {}
-    int invoke(const std::wstring& method, const VARIANT& in, VARIANT* out) override {
-      return owner->Answer(method, in, out);
-    }
-    MediaLibraryStandIn* owner;
-  };
-
   int Answer(const std::wstring& method, const VARIANT& in, VARIANT* out) {
     auto copy = std::make_shared<AutoVariant>();
     VariantCopy(&copy->get(), &in);

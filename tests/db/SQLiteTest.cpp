@@ -10,7 +10,6 @@
 
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
-#include "module/PVRVel.h"
 #include "tests/db/DbTestSupport.h"
 #include "vel/VelException.h"
 
@@ -19,8 +18,8 @@ using dbtest::RawDb;
 class SQLiteTest : public dbtest::DbFixture {};
 
 TEST_F(SQLiteTest, FirstStartCreatesFolderTablesAndDefaultRows) {
-  std::filesystem::create_directories(dir_.path() + "/appdata/TevNetworks");
-  ASSERT_FALSE(std::filesystem::exists(folder_));
+  // A fresh machine: not even the TevNetworks folder exists yet.
+  ASSERT_FALSE(std::filesystem::exists(dir_.path() + "/appdata"));
   ASSERT_TRUE(SQLite::Initialize(WFolder()));
   EXPECT_TRUE(std::filesystem::is_regular_file(dbPath_));
   EXPECT_EQ(log_->IndexOf(LOG_DEBUG, L"Checking if database needs updating"), -1);
@@ -366,23 +365,6 @@ TEST_F(SQLiteTest, CommittedRowsSurviveAKilledProcess) {
   ASSERT_TRUE(SQLite::Initialize(WFolder()));
   SQLite q;
   EXPECT_EQ(q.getVersion(), L"7");
-}
-
-TEST_F(SQLiteTest, ModuleDoesNotStartOnADamagedFile) {
-  // Fresh machine: not even the TevNetworks folder exists yet.
-  ASSERT_FALSE(std::filesystem::exists(dir_.path() + "/appdata"));
-  ASSERT_TRUE(SQLite::Initialize(WFolder()));
-  EXPECT_TRUE(std::filesystem::is_regular_file(dbPath_));
-  SQLite::ResetForTest();
-  const std::string garbage = "PK\x03\x04 not a database";
-  dbtest::WriteBytes(dbPath_, garbage);
-  log_->Clear();
-  PVRVel pvr;
-  EXPECT_FALSE(pvr.Initialize());
-  EXPECT_TRUE(log_->Has(LOG_ERROR, L"Can't open database: file is not a database\n"));
-  EXPECT_TRUE(log_->Has(LOG_ERROR, L"Database not initialized"));
-  EXPECT_FALSE(log_->Has(LOG_DEBUG, L"Initializing vel"));
-  EXPECT_EQ(dbtest::ReadBytes(dbPath_), garbage);
 }
 
 TEST_F(SQLiteTest, LimitedQueriesKeepTheFirstRowsAndLookupIndexesExist) {

@@ -7,6 +7,7 @@
 
 #include "platform/Clock.h"
 #include "tests/common/FakeEnv.h"
+#include "tests/common/LocalTime.h"
 #include "tests/db/DbTestSupport.h"
 #include "vel/VelException.h"
 
@@ -15,41 +16,20 @@ namespace {
 // Runs the scope under one time zone, the clock unshifted.
 class ScopedZone {
  public:
-  explicit ScopedZone(const char* zone) {
-    const char* old = getenv("TZ");
-    had_ = old != nullptr;
-    if (had_) saved_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ScopedZone() {
-    if (had_) {
-      setenv("TZ", saved_.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-
+  explicit ScopedZone(const char* zone) : zone_("TZ", zone) { tzset(); }
   // Moves "now" for the scope.
   tev::test::FakeEnv env;
 
  private:
-  bool had_ = false;
-  std::string saved_;
+  struct Reread {
+    ~Reread() { tzset(); }
+  } reread_;  // destroyed after zone_ has put the old zone back
+  dbtest::ScopedEnv zone_;
 };
 
 // The time value of a local wall-clock time, the zone deciding DST.
 int64_t Local(int year, int month, int day, int hour, int minute, int second) {
-  struct tm t = {};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = second;
-  t.tm_isdst = -1;
-  return static_cast<int64_t>(mktime(&t));
+  return tev::test::LocalTime(year, month, day, hour, minute, second);
 }
 
 

@@ -17,39 +17,34 @@ namespace {
 
 typedef std::vector<std::vector<std::string>> Rows;
 
-std::vector<std::string> Names(const std::vector<dbtest::ColumnDef>& columns, int upTo) {
-  std::vector<std::string> names = {"ID"};
-  for (const auto& c : columns) {
-    if (c.addedIn <= upTo) names.push_back(c.name);
-  }
-  return names;
-}
+typedef std::vector<std::pair<int, std::vector<std::string>>> Steps;
 
 // Column names in the order an upgraded file has them: the original ones
 // in table order, then those the steps added, in the order they ran.
-std::vector<std::string> UpgradedSchedules(int from, int to) {
-  std::vector<std::string> names = Names(dbtest::SchedulesColumns(), from);
-  const std::vector<std::pair<int, std::vector<std::string>>> added = {
-      {3, {"PlayPosition"}},  {4, {"StartPadding", "EndPadding"}}, {5, {"TevMediumId"}},
-      {6, {"EpisodeUrl"}},    {7, {"ThumbnailState"}},
-  };
+std::vector<std::string> Upgraded(const std::vector<dbtest::ColumnDef>& columns, const Steps& added,
+                                  int from, int to) {
+  std::vector<std::string> names = {"ID"};
+  for (const auto& c : columns) {
+    if (c.addedIn <= from) names.push_back(c.name);
+  }
   for (const auto& step : added) {
     if (step.first > from && step.first <= to) names.insert(names.end(), step.second.begin(), step.second.end());
   }
   return names;
 }
 
+std::vector<std::string> UpgradedSchedules(int from, int to) {
+  return Upgraded(dbtest::SchedulesColumns(),
+                  {{3, {"PlayPosition"}}, {4, {"StartPadding", "EndPadding"}}, {5, {"TevMediumId"}},
+                   {6, {"EpisodeUrl"}}, {7, {"ThumbnailState"}}},
+                  from, to);
+}
+
 std::vector<std::string> UpgradedPasses(int from, int to) {
-  std::vector<std::string> names = Names(dbtest::SeasonPassesColumns(), from);
-  const std::vector<std::pair<int, std::vector<std::string>>> added = {
-      {4, {"User", "Priority", "StartPadding", "EndPadding"}},
-      {5, {"TevMediumId"}},
-      {6, {"PauseStart", "PauseEnd"}},
-  };
-  for (const auto& step : added) {
-    if (step.first > from && step.first <= to) names.insert(names.end(), step.second.begin(), step.second.end());
-  }
-  return names;
+  return Upgraded(dbtest::SeasonPassesColumns(),
+                  {{4, {"User", "Priority", "StartPadding", "EndPadding"}}, {5, {"TevMediumId"}},
+                   {6, {"PauseStart", "PauseEnd"}}},
+                  from, to);
 }
 
 }  // namespace
@@ -67,13 +62,11 @@ class UpgradeTest : public dbtest::DbFixture {
                           tev::ToStdUtf8(FormatTime3(end - 3600)) + ", " + tev::ToStdUtf8(FormatTime3(end)) + ")"));
   }
   void AddPass(const std::string& program, const std::string& mimetype, const std::string& priority) {
-    if (priority.empty()) {
-      ASSERT_TRUE(db_->Exec("INSERT INTO SeasonPasses (ProgramName, ChannelMimetype, StartDate) VALUES ('" +
-                            program + "', '" + mimetype + "', 20090315203000)"));
-    } else {
-      ASSERT_TRUE(db_->Exec("INSERT INTO SeasonPasses (ProgramName, ChannelMimetype, Priority, StartDate) VALUES ('" +
-                            program + "', '" + mimetype + "', " + priority + ", 20090315203000)"));
-    }
+    // No priority: the column is left out (a version-2 file has none).
+    const std::string column = priority.empty() ? "" : ", Priority";
+    const std::string value = priority.empty() ? "" : ", " + priority;
+    ASSERT_TRUE(db_->Exec("INSERT INTO SeasonPasses (ProgramName, ChannelMimetype, StartDate" + column +
+                          ") VALUES ('" + program + "', '" + mimetype + "', 20090315203000" + value + ")"));
   }
   std::string Version() { return db_->Value("SELECT Value FROM Config WHERE Key = 'Version'"); }
   bool Initialize() { return SQLite::Initialize(WFolder()); }

@@ -13,23 +13,15 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "tests/db/DbTestSupport.h"
+#include "tests/common/LocalTime.h"
 #include "vel/VelException.h"
 #include "tests/common/FakeEnv.h"
 
 namespace {
 
-int64_t Utc(int year, int month, int day, int hour, int minute, int second) {
-  struct tm t {};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = second;
-  return static_cast<int64_t>(timegm(&t));
-}
+using tev::test::UtcTime;
 
-const int64_t kMarch4 = Utc(2008, 3, 4, 20, 0, 1);
+const int64_t kMarch4 = UtcTime(2008, 3, 4, 20, 0, 1);
 
 class DVRNames : public dbtest::DbFixture {
  protected:
@@ -222,7 +214,7 @@ TEST(DVR, ExpandsDateWildcards) {
   }
   // Without a start text the date of now counts.
   tev::test::FakeEnv env;
-  env.SetNow(Utc(2011, 12, 25, 12, 0, 0));
+  env.SetNow(UtcTime(2011, 12, 25, 12, 0, 0));
   EXPECT_EQ(DVR::ReplaceWildcardInUrl(L"u{yyyymmdd}", L""), L"u20111225");
 }
 

@@ -1,5 +1,6 @@
 // The mimetype tables: extensions and media mimetypes of channel
 // mimetypes, channel mimetypes of found files, and the kind tests.
+#include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -99,19 +100,25 @@ TEST(DVR, FoundFileMimetypes) {
   EXPECT_TRUE(log->Has(LOG_WARN, L"GetTevMimetype Doesn't know the mimetype for /r/a.jpg"));
 }
 
+// Names outside the BMP are standard UTF-8 on disk (what every other
+// Linux tool reads): the module finds and deletes the file by that name.
 TEST(DVR, FilesOnDisk) {
   dbtest::TempDir dir;
   dbtest::LogCapture log;
-  const std::wstring file = dir.wpath() + L"/rec \x00e9.asf";
+  const std::wstring file = dir.wpath() + L"/rec \x00e9 \U0001F600 \U0001F4FA.asf";
+  const std::string onDisk = dir.path() + "/rec \xC3\xA9 \xF0\x9F\x98\x80 \xF0\x9F\x93\xBA.asf";
+  EXPECT_EQ(tev::ToStdUtf8(file), onDisk);
   EXPECT_FALSE(DVR::IsRecordingOnDisk(file));
   EXPECT_TRUE(log->Has(LOG_WARN, L"IsRecordingOnDisk: Could not find " + file));
   EXPECT_FALSE(DVR::DeleteFile(file));
-  dbtest::WriteBytes(tev::WideToUtf8(file), "x");
+  dbtest::WriteBytes(onDisk, "x");
   EXPECT_TRUE(DVR::IsRecordingOnDisk(file));
   EXPECT_TRUE(DVR::DeleteFile(file));
   EXPECT_TRUE(log->Has(LOG_DEBUG, L"Deleting file : " + file));
   EXPECT_TRUE(log->Has(LOG_INFO, L"Deleted " + file));
   EXPECT_FALSE(DVR::IsRecordingOnDisk(file));
+  // Nothing in the folder was created under another spelling either.
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
 }  // namespace

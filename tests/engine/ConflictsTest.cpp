@@ -18,18 +18,20 @@
 #include "support/VUtil.h"
 #include "support/WideText.h"
 #include "tests/common/NatsServer.h"
+#include "tests/common/OfferingSatellite.h"
 #include "tests/common/FakeEnv.h"
+#include "tests/common/LocalTime.h"
 #include "tests/common/TempRoot.h"
 
 namespace {
 
 // Answers "GetTVInfo" with a settable tuner list and "AddMedium" with
-// "M<n>" ids, recording the published property lists (title -> pvrState).
-class StandInPeers : public VelSatellite {
+// "M<n>" ids, recording the published paths.
+class StandInPeers : public tev::test::OfferingSatellite {
  public:
-  void DefineServices() override {
-    AddService(L"GetTVInfo", L"GetTVInfo", new Handler(this, &StandInPeers::GetTVInfo));
-    AddService(L"AddMedium", L"AddMedium", new Handler(this, &StandInPeers::AddMedium));
+  StandInPeers() {
+    Offer(L"GetTVInfo", [this](const VARIANT&, VARIANT* out) { return GetTVInfo(out); });
+    Offer(L"AddMedium", [this](const VARIANT& in, VARIANT* out) { return AddMedium(in, out); });
   }
   void SetTuners(int tv) {
     std::lock_guard<std::mutex> lock(mu_);
@@ -45,20 +47,7 @@ class StandInPeers : public VelSatellite {
   }
 
  private:
-  typedef int (StandInPeers::*Member)(const VARIANT&, VARIANT*);
-  class Handler : public VelSatelliteDelegateGeneric {
-   public:
-    Handler(StandInPeers* peers, Member member) : peers_(peers), member_(member) {}
-    int invoke(const std::wstring&, const VARIANT& in, VARIANT* out) override {
-      return (peers_->*member_)(in, out);
-    }
-
-   private:
-    StandInPeers* peers_;
-    Member member_;
-  };
-
-  int GetTVInfo(const VARIANT&, VARIANT* out) {
+  int GetTVInfo(VARIANT* out) {
     std::lock_guard<std::mutex> lock(mu_);
     AutoVariant info;
     VUtil::CreateArray(&info, VT_VARIANT, tvTuners_ + 2);
@@ -93,18 +82,8 @@ class StandInPeers : public VelSatellite {
   std::vector<std::wstring> published_;
 };
 
-// 2030-01-10 20:00 local time.
-int64_t At(int hour, int minute, int second = 0) {
-  std::tm t{};
-  t.tm_year = 130;
-  t.tm_mon = 0;
-  t.tm_mday = 10;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = second;
-  t.tm_isdst = -1;
-  return static_cast<int64_t>(std::mktime(&t));
-}
+// 2030-01-10 at hour:minute local time.
+int64_t At(int hour, int minute) { return tev::test::LocalTime(2030, 1, 10, hour, minute); }
 
 struct Row {
   std::wstring name = L"Show";
@@ -122,10 +101,7 @@ class Conflicts : public ::testing::Test {
  protected:
   tev::test::FakeEnv env_;
   void SetUp() override {
-    std::string patternText = tev::test::TempPattern("tev-conflicts-");
-    char* pattern = &patternText[0];
-    folder_ = mkdtemp(pattern);
-    ASSERT_TRUE(SQLite::Initialize(tev::FromStdUtf8(folder_)));
+    ASSERT_TRUE(SQLite::Initialize(folder_.wpath()));
     ASSERT_TRUE(server_.Start());
     ASSERT_EQ(0, peers_.Connect(server_.HostPort(), L"TevMediaV2"));
     ASSERT_EQ(0, vel_.Connect(server_.HostPort(), L"ZoVIZ"));
@@ -137,7 +113,6 @@ class Conflicts : public ::testing::Test {
     vel_.Disconnect();
     peers_.Disconnect();
     SQLite::Close();
-    std::system(("rm -rf '" + folder_ + "'").c_str());
   }
 
   // The tuner count is cached for 30 s: move past the cache.
@@ -193,7 +168,15 @@ class Conflicts : public ::testing::Test {
                                              tev::Clock::Now());
   }
 
-  std::string folder_;
+  // A half-hour episode of pass `owner` listed on `channelName`.
+  int CheckEpisode(int64_t start, int owner, bool ownChannel, const std::wstring& channelName,
+                   VARIANT* list, BumpedSet& bumped) {
+    return engine_.CheckForScheduleConflicts(L"Other", L"tv.channel.2", L"video/x-tv", start, 1800,
+                                             list, 0, owner, true, ownChannel, channelName, false,
+                                             false, bumped, tev::Clock::Now());
+  }
+
+  tev::test::TempDir folder_{"tev-conflicts-"};
   tev::test::NatsServer server_;
   StandInPeers peers_;
   CVelAtl vel_{nullptr};
@@ -341,31 +324,23 @@ TEST_F(Conflicts, PassPrioritiesDecideWhoYields) {
 
   // The higher pass displaces the lower one's episode into conflict.
   BumpedSet bumped;
-  EXPECT_EQ(0, engine_.CheckForScheduleConflicts(L"Other", L"tv.channel.2", L"video/x-tv",
-                                                 At(20, 10), 1800, nullptr, 0, 1, true, false,
-                                                 L"One", false, false, bumped, tev::Clock::Now()));
+  EXPECT_EQ(0, CheckEpisode(At(20, 10), 1, false, L"One", nullptr, bumped));
   EXPECT_EQ(L"DVRSTATE_CONFLICT", StatusOf(lowId));
   EXPECT_EQ((BumpedSet{{lowId, kBumpedChanged}}), bumped);
 
   // The lower pass yields to the higher one's episode.
   bumped.clear();
   AutoVariant list;
-  EXPECT_EQ(101, engine_.CheckForScheduleConflicts(
-                     L"Other", L"tv.channel.2", L"video/x-tv", At(22, 10), 1800, &list, 0, 2, true,
-                     false, L"One", false, false, bumped, tev::Clock::Now()));
+  EXPECT_EQ(101, CheckEpisode(At(22, 10), 2, false, L"One", &list, bumped));
   EXPECT_EQ(1, VUtil::GetArrayLength(list.get()));
   EXPECT_TRUE(bumped.empty());
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(highId));
 
   // The same pass already records it on its own channel: 125, nothing moved.
-  EXPECT_EQ(125, engine_.CheckForScheduleConflicts(
-                     L"Other", L"tv.channel.2", L"video/x-tv", At(22, 10), 1800, nullptr, 0, 1,
-                     true, false, L"Two", false, false, bumped, tev::Clock::Now()));
+  EXPECT_EQ(125, CheckEpisode(At(22, 10), 1, false, L"Two", nullptr, bumped));
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(highId));
   // Same pass, other channel (or own-channel listing): the old episode is skipped.
-  EXPECT_EQ(0, engine_.CheckForScheduleConflicts(L"Other", L"tv.channel.2", L"video/x-tv",
-                                                 At(22, 10), 1800, nullptr, 0, 1, true, true,
-                                                 L"Two", false, false, bumped, tev::Clock::Now()));
+  EXPECT_EQ(0, CheckEpisode(At(22, 10), 1, true, L"Two", nullptr, bumped));
   EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(highId));
   EXPECT_EQ(kBumpedChanged, bumped[highId]);
 }

@@ -16,6 +16,7 @@
 
 #include "bus/CVelAtl.h"
 #include "tests/engine/EngineFixture.h"
+#include "tests/common/OfferingSatellite.h"
 #include "vel/Subjects.h"
 #include "vel/WireCodec.h"
 
@@ -143,10 +144,7 @@ class HostileRequests : public enginetest::EngineFixture {
     return *client_;
   }
 
-  class Client : public VelSatellite {
-   public:
-    void DefineServices() override {}
-  };
+  using Client = tev::test::OfferingSatellite;
   natsConnection* raw_ = nullptr;
   std::unique_ptr<Client> client_;
   std::set<std::string> before_;

@@ -45,16 +45,11 @@ TEST_F(Intake, AScheduledRowCarriesTheRequest) {
                    "KeepUntil, Name, Quality, FilePath, TevMediumId, Duration");
   ASSERT_EQ(rows.size(), 1u);
   const auto& row = rows[0];
-  EXPECT_EQ(row[1], DbTime(minute + 1));  // whole minute plus one second
-  EXPECT_EQ(row[2], DbTime(minute + 1 + 3600));
-  EXPECT_EQ(row[3], "DVRSTATE_SCHEDULED");
-  EXPECT_EQ(row[4], "Automatic");
-  EXPECT_EQ(row[5], "");
-  EXPECT_EQ(row[6], "Part 1");
-  EXPECT_EQ(row[7], "Part 1");
-  EXPECT_EQ(row[8], "2");
-  EXPECT_EQ(row[9], "Bob's Show");
-  EXPECT_EQ(row[10], "high");
+  // Starts on the whole minute plus one second.
+  EXPECT_EQ(std::vector<std::string>(row.begin() + 1, row.begin() + 11),
+            (std::vector<std::string>{DbTime(minute + 1), DbTime(minute + 1 + 3600),
+                                      "DVRSTATE_SCHEDULED", "Automatic", "", "Part 1", "Part 1",
+                                      "2", "Bob's Show", "high"}));
   EXPECT_EQ(fs::path(row[11]).parent_path().string(), videoDir_);
   EXPECT_EQ(fs::path(row[11]).extension().string(), ".asf");
   EXPECT_EQ(row[13], "3600");
@@ -139,10 +134,8 @@ TEST_F(Intake, AStartThatHasPassedRecordsAtOnceForTheWholeDuration) {
 
 TEST_F(Intake, RecordNowOpenEndedOrWithNothingLeft) {
   ASSERT_EQ(Add(L"Open", 0, 0, 1), 0);
-  auto rows = Rows("Status, Duration, Type");
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0][0], "DVRSTATE_RECORDING");
-  EXPECT_EQ(rows[0][1], "0");
+  EXPECT_EQ(Rows("Status, Duration"),
+            (std::vector<std::vector<std::string>>{{"DVRSTATE_RECORDING", "0"}}));
   ASSERT_EQ(streamer_.CountOf(L"StartStream"), 1u);
   EXPECT_EQ(VUtil::GetLongElement(streamer_.RequestsOf(L"StartStream")[0].get(), 10), 0);
 
@@ -169,11 +162,9 @@ TEST_F(Intake, TheStreamersFileNameReplacesOurs) {
     return 0;
   });
   ASSERT_EQ(Add(L"Renamed", 0, 600, 1), 0);
-  auto rows = Rows("FilePath, Status, Type");
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(tev::FromStdUtf8(rows[0][0]), renamed);
-  EXPECT_EQ(rows[0][1], "DVRSTATE_RECORDING");
-  EXPECT_EQ(rows[0][2], "Manual");
+  EXPECT_EQ(Rows("FilePath, Status, Type"),
+            (std::vector<std::vector<std::string>>{
+                {tev::ToStdUtf8(renamed), "DVRSTATE_RECORDING", "Manual"}}));
   EXPECT_FALSE(Schedules::IsPendingFile(renamed));
 }
 
@@ -254,14 +245,9 @@ TEST_F(Intake, PastSchedulesBecomeMissedOrRetried) {
   insert("recent", "DVRSTATE_SCHEDULED", now - 30, "");
   insert("done", "DVRSTATE_COMPLETE", now - 3600, "");
   Schedules::ChangePastScheduledToMissed(tev::Clock::Now());
-  auto rows = Rows("Name, Status");
-  ASSERT_EQ(rows.size(), 6u);
-  EXPECT_EQ(rows[0][1], "DVRSTATE_MISSED");
-  EXPECT_EQ(rows[1][1], "DVRSTATE_RETRY");
-  EXPECT_EQ(rows[2][1], "DVRSTATE_MISSED");
-  EXPECT_EQ(rows[3][1], "DVRSTATE_MISSED");
-  EXPECT_EQ(rows[4][1], "DVRSTATE_SCHEDULED");
-  EXPECT_EQ(rows[5][1], "DVRSTATE_COMPLETE");
+  EXPECT_EQ(Rows("Status"), (std::vector<std::vector<std::string>>{
+                                {"DVRSTATE_MISSED"}, {"DVRSTATE_RETRY"}, {"DVRSTATE_MISSED"},
+                                {"DVRSTATE_MISSED"}, {"DVRSTATE_SCHEDULED"}, {"DVRSTATE_COMPLETE"}}));
   // All four published in one request.
   ASSERT_EQ(media_.CountOf(L"AddMedia"), 1u);
   Value lists = peertest::Elem(media_.RequestsOf(L"AddMedia")[0].get(), 1);

@@ -20,6 +20,7 @@
 #include "support/VUtil.h"
 #include "support/WideText.h"
 #include "tests/common/NatsServer.h"
+#include "tests/common/OfferingSatellite.h"
 #include "vel/VelSatellite.h"
 
 namespace fs = boost::filesystem;
@@ -31,32 +32,21 @@ typedef int (*CloseFn)();
 
 // Listens for the module's broadcasts and answers the media library's
 // readiness question.
-class Listener : public VelSatellite {
+class Listener : public tev::test::OfferingSatellite {
  public:
-  void DefineServices() override {
-    AddService(L"NotifyPVRRecordingChange", L"NotifyPVRRecordingChange",
-               new Delegate([this](const VARIANT& in) {
-                 if ((in.vt & VT_ARRAY) && VUtil::GetArrayLength(in) == 0) ++emptyChanges;
-                 return 0;
-               }));
-    AddService(L"IsReady", L"IsReady", new Delegate([this](const VARIANT&) {
-                 ++readyPolls;
-                 return ready.load() ? 0 : 5;
-               }));
+  Listener() {
+    Offer(L"NotifyPVRRecordingChange", [this](const VARIANT& in, VARIANT*) {
+      if ((in.vt & VT_ARRAY) && VUtil::GetArrayLength(in) == 0) ++emptyChanges;
+      return 0;
+    });
+    Offer(L"IsReady", [this](const VARIANT&, VARIANT*) {
+      ++readyPolls;
+      return ready.load() ? 0 : 5;
+    });
   }
   std::atomic<int> emptyChanges{0};
   std::atomic<int> readyPolls{0};
   std::atomic<bool> ready{false};
-
- private:
-  class Delegate : public VelSatelliteDelegateGeneric {
-   public:
-    explicit Delegate(std::function<int(const VARIANT&)> f) : f_(std::move(f)) {}
-    int invoke(const std::wstring&, const VARIANT& in, VARIANT*) override { return f_(in); }
-
-   private:
-    std::function<int(const VARIANT&)> f_;
-  };
 };
 
 std::string ReadFile(const fs::path& path) {

@@ -9,6 +9,7 @@
 #include "support/WideText.h"
 #include "tests/common/FakeEnv.h"
 #include "tests/common/NatsServer.h"
+#include "tests/common/OfferingSatellite.h"
 #include "vel/VelSatellite.h"
 
 namespace fs = boost::filesystem;
@@ -16,21 +17,16 @@ namespace fs = boost::filesystem;
 namespace {
 
 // The media library, answering "IsReady" with a non-zero code until told.
-class MediaLibrary : public VelSatellite {
+class MediaLibrary : public tev::test::OfferingSatellite {
  public:
-  void DefineServices() override { AddService(L"IsReady", L"IsReady", new Ready(this)); }
+  MediaLibrary() {
+    Offer(L"IsReady", [this](const VARIANT&, VARIANT*) {
+      const int n = ++polls;
+      return (readyAtPoll >= 0 && n >= readyAtPoll) ? 0 : 3;
+    });
+  }
   std::atomic<int> polls{0};
   std::atomic<int> readyAtPoll{-1};
-
- private:
-  struct Ready : VelSatelliteDelegateGeneric {
-    explicit Ready(MediaLibrary* m) : m(m) {}
-    int invoke(const std::wstring&, const VARIANT&, VARIANT*) override {
-      int n = ++m->polls;
-      return (m->readyAtPoll >= 0 && n >= m->readyAtPoll) ? 0 : 3;
-    }
-    MediaLibrary* m;
-  };
 };
 
 TEST(PVRVel, WaitForTevMediaPollsUntilReadyStopOrTheLimit) {

@@ -27,19 +27,7 @@ namespace {
 
 bool HaveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
 
-class TempDir {
- public:
-  TempDir() {
-    std::string patternText = tev::test::TempPattern("tev-metadata-");
-    char* pattern = &patternText[0];
-    path_ = mkdtemp(pattern);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using tev::test::TempDir;
 
 // A small WMV of `seconds` seconds; empty string when ffmpeg failed.
 std::string MakeWmv(const TempDir& dir, const std::string& name, int seconds) {

@@ -18,6 +18,7 @@
 #include "passes/SeasonPassChecker.h"
 #include "passes/SeasonPasses.h"
 #include "platform/Clock.h"
+#include "tests/common/LocalTime.h"
 #include "tests/engine/RowFixture.h"
 
 namespace passtest {
@@ -26,25 +27,11 @@ using tev::peers::GuideChannel;
 using tev::peers::GuideProgram;
 using tev::peers::Value;
 
-// UTC seconds of a local wall-clock time.
+// UTC seconds of a local wall-clock time; the guide's form of a UTC time.
 inline int64_t Local(int year, int month, int day, int hour, int minute) {
-  struct tm fields {};
-  fields.tm_year = year - 1900;
-  fields.tm_mon = month - 1;
-  fields.tm_mday = day;
-  fields.tm_hour = hour;
-  fields.tm_min = minute;
-  fields.tm_isdst = -1;
-  return static_cast<int64_t>(mktime(&fields));
+  return tev::test::LocalTime(year, month, day, hour, minute);
 }
-
-// The guide's form of a UTC time: the local wall clock read as UTC.
-inline int64_t Wall(int64_t utc) {
-  const time_t t = static_cast<time_t>(utc);
-  struct tm fields {};
-  localtime_r(&t, &fields);
-  return static_cast<int64_t>(timegm(&fields));
-}
+using tev::test::WallClock;
 
 class PassFixture : public enginetest::RowFixture {
  protected:
@@ -112,7 +99,7 @@ class PassFixture : public enginetest::RowFixture {
       GuideProgram p;
       p.title = title;
       p.duration = 1800;
-      p.start = Wall(starts[i]);
+      p.start = WallClock(starts[i]);
       p.category = L"Drama";
       p.episodeTitle = L"Episode " + std::to_wstring(i + 1);
       p.isNew = alternateNew && i % 2 == 0;

@@ -6,14 +6,12 @@
 
 #include "bus/LocalIds.h"
 #include "tests/passes/PassFixture.h"
+#include "tests/common/OfferingSatellite.h"
 
 namespace passtest {
 namespace {
 
-class Client : public VelSatellite {
- public:
-  void DefineServices() override {}
-};
+using Client = tev::test::OfferingSatellite;
 
 class PassServicesTest : public PassFixture {
  protected:
@@ -43,7 +41,7 @@ class PassServicesTest : public PassFixture {
                                       const std::wstring& program = L"Show") {
     std::vector<Value> in = Head(L"", mode, guideType);
     for (const Value& v :
-         {Value::Date(Wall(Local(2027, 3, 8, 21, 0))), Value::Long(1800000), Value::Str(L"BBC One"),
+         {Value::Date(WallClock(Local(2027, 3, 8, 21, 0))), Value::Long(1800000), Value::Str(L"BBC One"),
           Value::Str(L"ch1"), Value::Str(program), Value::Str(L"Drama")}) {
       in.push_back(v);
     }

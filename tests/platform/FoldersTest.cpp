@@ -9,48 +9,16 @@
 
 #include "platform/Folders.h"
 #include "support/WideText.h"
+#include "tests/common/ScopedEnv.h"
 #include "tests/common/TempRoot.h"
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// Sets an environment variable for one scope, restoring the old value.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = std::getenv(name);
-    if (old != nullptr) {
-      had_ = true;
-      old_ = old;
-    }
-    if (value != nullptr) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (had_) {
-      setenv(name_, old_.c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  bool had_ = false;
-  std::string old_;
-};
-
-}  // namespace
+using tev::test::ScopedEnv;
 
 TEST(Folders, FoldersComeFromTheEnvironmentAndAreCreated) {
-  std::string patternText = tev::test::TempPattern("folders-test.");
-  char* pattern = &patternText[0];
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string root = pattern;
+  tev::test::TempDir dir("folders-test.");
+  const std::string root = dir.path();
   std::ofstream(root + "/file") << "x";
 
   typedef bool (*Getter)(std::wstring*);
@@ -74,7 +42,6 @@ TEST(Folders, FoldersComeFromTheEnvironmentAndAreCreated) {
       EXPECT_EQ(folder, L"unchanged");
     }
   }
-  fs::remove_all(root);
 }
 
 TEST(Folders, Defaults) {

@@ -45,10 +45,6 @@ size_t CountOf(const std::string& text, const std::string& part) {
 class CBBLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string patternText = tev::test::TempPattern("bblog-test.");
-    char* pattern = &patternText[0];
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
     appData_ = root_ + "/appdata";
     registry_ = root_ + "/registry.ini";
     setenv("TEV_APPDATA_DIR", appData_.c_str(), 1);
@@ -58,15 +54,15 @@ class CBBLogTest : public ::testing::Test {
     SetGlobalLogger(boost::shared_ptr<CBBLog>());
     unsetenv("TEV_APPDATA_DIR");
     unsetenv("TEV_REGISTRY_FILE");
-    std::error_code error;
-    fs::remove_all(root_, error);
   }
   std::string Logs() const { return appData_ + "/TevNetworks/Logs/"; }
   void SetLogLevel(int level) {
     WriteAll(registry_, "[HKEY_LOCAL_MACHINE\\Software\\TEV Networks\\Tev]\nLogLevel=" + std::to_string(level) + "\n");
   }
 
-  std::string root_, appData_, registry_;
+  tev::test::TempDir dir_{"bblog-test."};
+  const std::string root_ = dir_.path();
+  std::string appData_, registry_;
 };
 
 TEST_F(CBBLogTest, RotatesAtOpeningOnlyAboveTheLimit) {

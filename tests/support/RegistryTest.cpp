@@ -10,7 +10,6 @@
 #include "support/Registry.h"
 #include "tests/common/TempRoot.h"
 
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -24,20 +23,11 @@ void WriteAll(const std::string& path, const std::string& content) {
 
 class CRegistryTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string patternText = tev::test::TempPattern("registry-test.");
-    char* pattern = &patternText[0];
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    path_ = root_ + "/registry.ini";
-  }
   // Replaces the settings file by `content`.
   void Write(const std::string& content) { WriteAll(path_, content); }
-  void TearDown() override {
-    std::error_code error;
-    fs::remove_all(root_, error);
-  }
-  std::string root_, path_;
+  tev::test::TempDir dir_{"registry-test."};
+  const std::string root_ = dir_.path();
+  const std::string path_ = root_ + "/registry.ini";
 };
 
 TEST_F(CRegistryTest, StringsAsTheFileHoldsThem) {

@@ -7,27 +7,15 @@
 #include "support/VUtil.h"
 #include "support/WideText.h"
 #include "tests/common/NatsServer.h"
+#include "tests/common/EchoSatellite.h"
 #include "tests/common/Shell.h"
 #include "vel/VelSatellite.h"
 
 namespace {
 
-class Echo : public VelSatellite {
+class Echo : public tev::test::EchoSatellite {
  public:
-  void DefineServices() override {
-    AddService(L"Echo", L"Echo", new Handler([](const VARIANT& in, VARIANT* out) {
-                 VariantCopy(out, &in);
-                 return 0;
-               }));
-    AddService(L"Refuse", L"Refuse", new Handler([](const VARIANT&, VARIANT*) { return 103; }));
-  }
-
- private:
-  struct Handler : VelSatelliteDelegateGeneric {
-    explicit Handler(int (*f)(const VARIANT&, VARIANT*)) : f(f) {}
-    int invoke(const std::wstring&, const VARIANT& in, VARIANT* out) override { return f(in, out); }
-    int (*f)(const VARIANT&, VARIANT*);
-  };
+  Echo() { Offer(L"Refuse", [](const VARIANT&, VARIANT*) { return 103; }); }
 };
 
 using Outcome = tev::test::ShellRun;

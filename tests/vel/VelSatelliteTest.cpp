@@ -13,32 +13,22 @@
 #include <nats/nats.h>
 
 #include "support/VUtil.h"
+#include "tests/common/EchoSatellite.h"
 #include "tests/common/NatsServer.h"
+#include "tests/common/OfferingSatellite.h"
 #include "vel/Subjects.h"
 
 namespace {
 
-typedef std::function<int(const VARIANT& in, VARIANT* out)> Handler;
+using TestSatellite = tev::test::OfferingSatellite;
 
-class Delegate : public VelSatelliteDelegateGeneric {
- public:
-  explicit Delegate(Handler h) : h_(std::move(h)) {}
-  int invoke(const std::wstring&, const VARIANT& in, VARIANT* out) override { return h_(in, out); }
-
- private:
-  Handler h_;
-};
-
-class TestSatellite : public VelSatellite {
- public:
-  void Offer(const std::wstring& method, Handler h) { offers_.push_back({method, std::move(h)}); }
-  void DefineServices() override {
-    for (auto& o : offers_) AddService(o.first, o.first, new Delegate(o.second));
-  }
-
- private:
-  std::vector<std::pair<std::wstring, Handler>> offers_;
-};
+// A raw connection to the server, for answers the satellites would not give.
+natsConnection* RawConnection(const tev::test::NatsServer& server) {
+  natsConnection* raw = nullptr;
+  const std::string url = "nats://127.0.0.1:" + std::to_string(server.Port());
+  EXPECT_EQ(natsConnection_ConnectTo(&raw, url.c_str()), NATS_OK);
+  return raw;
+}
 
 void Wait(const std::function<bool()>& done) {
   for (int i = 0; i < 200 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -150,11 +140,7 @@ TEST_F(VelSatelliteTest, ServicesComeBackAfterTheServerRestarts) {
 }
 
 TEST_F(VelSatelliteTest, ConcurrentRequestsAndDisconnectUnderLoad) {
-  TestSatellite echo;
-  echo.Offer(L"Echo", [](const VARIANT& in, VARIANT* out) {
-    VariantCopy(out, &in);
-    return 0;
-  });
+  tev::test::EchoSatellite echo(0);
   ASSERT_EQ(echo.Connect(server_.HostPort(), L"Echo"), 0);
   TestSatellite client;
   ASSERT_EQ(client.Connect(server_.HostPort(), L"Client"), 0);
@@ -248,9 +234,8 @@ void AnswerRaw(natsConnection* nc, natsSubscription*, natsMsg* msg, void* closur
 }
 
 TEST_F(VelSatelliteTest, MalformedRepliesAreBusFailures) {
-  natsConnection* raw = nullptr;
-  std::string url = "nats://127.0.0.1:" + std::to_string(server_.Port());
-  ASSERT_EQ(natsConnection_ConnectTo(&raw, url.c_str()), NATS_OK);
+  natsConnection* raw = RawConnection(server_);
+  ASSERT_NE(raw, nullptr);
   static const char* answers[] = {"not json", R"({"ret":"0","out":1})", R"({"ret":0,"out":{"vt":"NOPE"}})",
                                   R"([0])", R"({"ret":0})"};
   std::vector<natsSubscription*> subs;
@@ -299,9 +284,8 @@ void Postpone(natsConnection*, natsSubscription*, natsMsg* msg, void* closure) {
 }
 
 TEST_F(VelSatelliteTest, EachAnswerReachesOnlyTheRequestItAnswers) {
-  natsConnection* raw = nullptr;
-  const std::string url = "nats://127.0.0.1:" + std::to_string(server_.Port());
-  ASSERT_EQ(natsConnection_ConnectTo(&raw, url.c_str()), NATS_OK);
+  natsConnection* raw = RawConnection(server_);
+  ASSERT_NE(raw, nullptr);
   Postponed postponed;
   natsSubscription* twice = nullptr;
   natsSubscription* later = nullptr;
@@ -312,11 +296,7 @@ TEST_F(VelSatelliteTest, EachAnswerReachesOnlyTheRequestItAnswers) {
                                      &Postpone, &postponed),
             NATS_OK);
   ASSERT_EQ(natsConnection_Flush(raw), NATS_OK);
-  TestSatellite echo;
-  echo.Offer(L"Echo", [](const VARIANT& in, VARIANT* out) {
-    VariantCopy(out, &in);
-    return 5;
-  });
+  tev::test::EchoSatellite echo(5);
   ASSERT_EQ(echo.Connect(server_.HostPort(), L"Echo"), 0);
   TestSatellite client;
   ASSERT_EQ(client.Connect(server_.HostPort(), L"Client"), 0);
@@ -414,11 +394,7 @@ TEST_F(VelSatelliteTest, EachAnswerReachesOnlyTheRequestItAnswers) {
 }
 
 TEST_F(VelSatelliteTest, DisconnectWhileOwnRequestsRun) {
-  TestSatellite echo;
-  echo.Offer(L"Echo", [](const VARIANT& in, VARIANT* out) {
-    VariantCopy(out, &in);
-    return 0;
-  });
+  tev::test::EchoSatellite echo(0);
   echo.Offer(L"Slow", [](const VARIANT&, VARIANT*) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     return 0;
