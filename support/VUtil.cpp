@@ -663,24 +663,42 @@ void PutElement(VARIANT* array, long index, unsigned char value) {
   PutScalar(array, index, VT_UI1, v, L"PutElement failed: not an array of UI1 nor VARIANT");
 }
 
-void PutPair(VARIANT* pairs, long index, const std::wstring& name, const VARIANT& value) {
+namespace {
+
+// Stores the pair [name, *value] at `index`, taking *value over (it is left
+// empty): the pair is built in place and moved into its slot, where copying
+// it cell by cell cost several allocations a pair.
+void PutOwnedPair(VARIANT* pairs, long index, const std::wstring& name, VARIANT* value) {
+  AutoVariant owned;
+  owned.get() = *value;
+  VariantInit(value);
   if (pairs == nullptr || pairs->vt != kVariantArray) {
     Fail(L"PutPair: the given variant is not an array of variants");
   }
+  VARIANT* slot = const_cast<VARIANT*>(BorrowVariant(*pairs, index));
+  if (slot == nullptr) Fail(L"PutPair failed");
   AutoVariant pair;
   SAFEARRAY* psa = SafeArrayCreateVector(VT_VARIANT, 0, 2);
   if (psa == nullptr) Fail(L"Could not create safe array in PutPair");
   pair.get().vt = kVariantArray;
   pair.get().parray = psa;
-  AutoVariant key;
-  key.get().vt = VT_BSTR;
-  key.get().bstrVal = SysAllocStringLen(name.data(), static_cast<uint32_t>(name.size()));
-  LONG i0 = 0, i1 = 1, at = 0;
-  if (key.get().bstrVal == nullptr || FAILED(SafeArrayPutElement(psa, &i0, &key.get())) ||
-      FAILED(SafeArrayPutElement(psa, &i1, &value)) || !ToIndex(index, &at) ||
-      FAILED(SafeArrayPutElement(pairs->parray, &at, &pair.get()))) {
-    Fail(L"PutPair failed");
-  }
+  VARIANT* cells = static_cast<VARIANT*>(psa->pvData);
+  cells[0].vt = VT_BSTR;
+  cells[0].bstrVal = SysAllocStringLen(name.data(), static_cast<uint32_t>(name.size()));
+  if (cells[0].bstrVal == nullptr) Fail(L"PutPair failed");
+  cells[1] = owned.get();
+  VariantInit(&owned.get());
+  VariantClear(slot);
+  *slot = pair.get();
+  VariantInit(&pair.get());
+}
+
+}  // namespace
+
+void PutPair(VARIANT* pairs, long index, const std::wstring& name, const VARIANT& value) {
+  AutoVariant copy;
+  if (FAILED(VariantCopy(&copy.get(), &value))) Fail(L"PutPair failed");
+  PutOwnedPair(pairs, index, name, &copy.get());
 }
 
 void PutPair(VARIANT* pairs, long index, const std::wstring& name, const std::wstring& value) {
@@ -688,7 +706,7 @@ void PutPair(VARIANT* pairs, long index, const std::wstring& name, const std::ws
   v.get().vt = VT_BSTR;
   v.get().bstrVal = SysAllocStringLen(value.data(), static_cast<uint32_t>(value.size()));
   if (v.get().bstrVal == nullptr) Fail(L"PutPair failed");
-  PutPair(pairs, index, name, v.get());
+  PutOwnedPair(pairs, index, name, &v.get());
 }
 
 void PutPair(VARIANT* pairs, long index, const std::wstring& name, int32_t value) {
@@ -696,7 +714,7 @@ void PutPair(VARIANT* pairs, long index, const std::wstring& name, int32_t value
   VariantInit(&v);
   v.vt = VT_I4;
   v.lVal = value;
-  PutPair(pairs, index, name, v);
+  PutOwnedPair(pairs, index, name, &v);
 }
 
 void PutBinaryIntoVariant(VARIANT* out, const unsigned char* bytes, long length) {
