@@ -51,6 +51,14 @@ class CVelAtl : public VelSatellite {
   int GetMediumInfo(const std::wstring& user, const std::wstring& mediumId, std::wstring* mimetype,
                     std::wstring* path, std::wstring* thumbnailId, std::wstring* rating,
                     std::wstring* tags, std::wstring* mediaType);
+  // The channel lookup of "ScheduleRecording" and "AddTevPass": the medium's
+  // details, then its mimetype by id when the details name none. Returns 0,
+  // 115 when the media library could not be reached (a pass or schedule
+  // made without the channel's mimetype would be of the wrong kind), or the
+  // by-id request's result.
+  int LookUpChannel(const wchar_t* service, const std::wstring& user,
+                    const std::wstring& channelMedium, std::wstring* mimetype,
+                    std::wstring* thumbnailId, std::wstring* rating, std::wstring* tags);
   int ProcessTranscodeUrl(const std::wstring& url, const std::wstring& mimetype,
                           const std::wstring& mediaType, std::wstring* outUrl);
   bool GetTVGuideSchedule(const std::wstring& program, VARIANT* out);

@@ -6,6 +6,7 @@
 
 #include "bus/CVelAtl.h"
 #include "db/TimeUtils.h"
+#include "engine/Schedules.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
 #include "support/Text.h"
@@ -128,6 +129,24 @@ int CVelAtl::GetMediumInfo(const std::wstring& user, const std::wstring& mediumI
     LogError(L"GetMediumInfo: %ls", e.getMessage().c_str());
     return -1;
   }
+}
+
+int CVelAtl::LookUpChannel(const wchar_t* service, const std::wstring& user,
+                           const std::wstring& channelMedium, std::wstring* mimetype,
+                           std::wstring* thumbnailId, std::wstring* rating, std::wstring* tags) {
+  std::wstring path, mediaType;
+  const int found =
+      GetMediumInfo(user, channelMedium, mimetype, &path, thumbnailId, rating, tags, &mediaType);
+  // A positive answer is the bus library's: the media library was not
+  // reached, which is no reason to look for another file name.
+  if (found > 0) {
+    LogError(L"%ls: the media library could not be asked for channel %ls (bus failure %d)",
+             service, channelMedium.c_str(), found);
+    return kResultBusFailure;
+  }
+  if (found == 0 && !mimetype->empty()) return 0;
+  std::wstring unused;
+  return GetMediumFromId(user, channelMedium, mimetype, &unused);
 }
 
 int CVelAtl::ProcessTranscodeUrl(const std::wstring& url, const std::wstring& mimetype,

@@ -66,14 +66,10 @@ int CVelAtl::AddTevPass(const std::wstring&, const VARIANT& in, VARIANT* out) {
     localId = LocalIds::GetLocalIdFromTevMediumId(scheduleMediumId);
   }
   if (!pass.channelMedium.empty()) {
-    std::wstring path, mediaType;
-    const int found = GetMediumInfo(pass.user, pass.channelMedium, &pass.channelMimetype, &path,
-                                    &pass.thumbnailId, &pass.rating, &pass.tags, &mediaType);
-    if (found < 0 || (found == 0 && pass.channelMimetype.empty())) {
-      std::wstring unused;
-      const int code = GetMediumFromId(pass.user, pass.channelMedium, &pass.channelMimetype, &unused);
-      if (code != 0) return code;
-    }
+    const int found = LookUpChannel(L"AddTevPass", pass.user, pass.channelMedium,
+                                    &pass.channelMimetype, &pass.thumbnailId, &pass.rating,
+                                    &pass.tags);
+    if (found != 0) return found;
   }
 
   // The pass's commits and the timer's are synced once, before the answer.

@@ -49,24 +49,10 @@ int CVelAtl::ScheduleRecording(const std::wstring&, const VARIANT& in, VARIANT* 
 
   Schedules* engine = EngineOf(this, L"ScheduleRecording");
   if (engine == nullptr) return -1;
-  std::wstring path, mediaType;
-  const int found =
-      GetMediumInfo(request.user, request.channel, &request.channelMimetype, &path,
-                    &request.thumbnailId, &request.rating, &request.tags, &mediaType);
-  // A positive answer is the bus library's: the media library was not
-  // reached, which is no reason to look for another file name.
-  if (found > 0) {
-    LogError(L"ScheduleRecording: the media library could not be asked for channel %ls (bus "
-             L"failure %d)",
-             request.channel.c_str(), found);
-    return kResultBusFailure;
-  }
-  if (found < 0 || request.channelMimetype.empty()) {
-    std::wstring unused;
-    const int code =
-        GetMediumFromId(request.user, request.channel, &request.channelMimetype, &unused);
-    if (code != 0) return code;
-  }
+  const int found = LookUpChannel(L"ScheduleRecording", request.user, request.channel,
+                                  &request.channelMimetype, &request.thumbnailId,
+                                  &request.rating, &request.tags);
+  if (found != 0) return found;
   return engine->Add(request, out);
 }
 

@@ -79,7 +79,7 @@ TEST_F(PassServicesTest, FromADescriptionAndFromASchedule) {
   EXPECT_EQ(db.Value("SELECT Owner FROM Schedules WHERE Name = 'Late'"), std::to_string(fromSchedule));
 }
 
-TEST_F(PassServicesTest, ConflictsAndGuideFailureMapToCodes) {
+TEST_F(PassServicesTest, ConflictsGuideAndLibraryFailuresMapToCodes) {
   AddManualFilm();
   AutoVariant report;
   EXPECT_EQ(Call(Value::Array(Described()), &report), 101);
@@ -88,6 +88,12 @@ TEST_F(PassServicesTest, ConflictsAndGuideFailureMapToCodes) {
   EXPECT_EQ(Call(Value::Array(Described(2))), 102);
   EXPECT_EQ(PassCount(), 0);
   EXPECT_EQ(RowCount(), 1);
+  // Without the media library the channel's kind is unknown: no pass of the
+  // wrong kind is made.
+  media_.Leave();
+  EXPECT_EQ(Call(Value::Array(Described(3))), 115);
+  EXPECT_EQ(PassCount(), 0);
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"AddTevPass: the media library could not be asked for channel ch1"));
 }
 
 TEST_F(PassServicesTest, MalformedRequestsStoreNothing) {
