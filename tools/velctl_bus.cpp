@@ -182,7 +182,7 @@ std::string DescribeReturnCode(long code) {
     case 110: return "the programme is over (110)";
     case 111: return "no stream to stop (111)";
     case 112: return "an equal season pass exists (112)";
-    case 115: return "the streamer refused or could not be reached (115)";
+    case 115: return "the streamer refused, or it or the media library could not be reached (115)";
     case 116: return "the streamer could not connect to the source (116)";
     case 119: return "no unique file name, or the programme is already scheduled (119)";
     case 122: return "the recording folder is missing (122)";
