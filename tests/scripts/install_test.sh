@@ -93,7 +93,9 @@ status=0
 "$prefix/bin/velctl" --settings /dev/null --host "$bus" --timeout 1000 TevMediaV2 IsReady >/dev/null 2>&1 ||
   status=$?
 [ "$status" -eq 3 ] || fail "a client without a password was not refused (exit $status)"
-vctl watch --ready >"$work/watch.out" 2>&1 &
+# The program itself, not the function: $! must be velctl's own pid for the
+# kill below to reach it.
+"$prefix/bin/velctl" --settings "$work/etc/bus/velctl.ini" watch --ready >"$work/watch.out" 2>&1 &
 watch=$!
 others+=("$watch")
 TEV_APPDATA_DIR="$work/var/lib/tev" TEV_DOCUMENTS_DIR="$work/srv/tev" TEV_REGISTRY_FILE="$work/etc/registry.ini" \
