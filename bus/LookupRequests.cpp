@@ -138,7 +138,7 @@ int CVelAtl::LookUpChannel(const wchar_t* service, const std::wstring& user,
   const int found =
       GetMediumInfo(user, channelMedium, mimetype, &path, thumbnailId, rating, tags, &mediaType);
   // A positive answer is the bus library's: the media library was not
-  // reached, which is no reason to look for another file name.
+  // reached, and asking it again by id would not reach it either.
   if (found > 0) {
     LogError(L"%ls: the media library could not be asked for channel %ls (bus failure %d)",
              service, channelMedium.c_str(), found);

@@ -3,6 +3,7 @@
 // send it, storing the identifiers the library assigns.
 //
 // Runs on the caller's thread with no lock beyond the database's.
+#include <map>
 #include <string>
 #include <vector>
 
@@ -106,17 +107,11 @@ void Schedule::AddMediumPrepare(const Schedule& schedule, VARIANT* list,
   }
   if (hasPass) {
     const int32_t pass = OwnerValue(schedule.m_owner);
-    std::wstring passMediumId;
-    if (passMediumIds == nullptr) {
-      passMediumId = SeasonPasses::GetMediumId(pass);
-    } else {
-      auto known = passMediumIds->find(pass);
-      if (known == passMediumIds->end()) {
-        known = passMediumIds->emplace(pass, SeasonPasses::GetMediumId(pass)).first;
-      }
-      passMediumId = known->second;
-    }
-    VUtil::PutPair(list, slot++, L"tevPassId", passMediumId);
+    std::map<int32_t, std::wstring> single;
+    std::map<int32_t, std::wstring>& known = passMediumIds != nullptr ? *passMediumIds : single;
+    auto id = known.find(pass);
+    if (id == known.end()) id = known.emplace(pass, SeasonPasses::GetMediumId(pass)).first;
+    VUtil::PutPair(list, slot++, L"tevPassId", id->second);
   }
   if (hasThumbnail) {
     std::wstring thumbnailId = schedule.m_thumbnailId;

@@ -106,8 +106,8 @@ void PutScalar(VARIANT* array, long index, VARTYPE vt, const VARIANT& wrapped,
   }
 }
 
-// Reads a VARIANT element of a 0x200C array for the typed readers: array and
-// element messages are the reader's own.
+// The element `index` of a one-dimensional 0x200C array, in place; null
+// when the array is not one or the index lies outside it.
 const VARIANT* BorrowVariant(const VARIANT& array, long index) {
   SAFEARRAY* psa = array.parray;
   LONG i = 0, lower = 0, upper = -1;
@@ -122,8 +122,9 @@ const VARIANT* BorrowVariant(const VARIANT& array, long index) {
   return static_cast<const VARIANT*>(data) + (static_cast<int64_t>(i) - lower);
 }
 
-// Reads elements for the readers below, which only look at them: in place
-// when the array allows it, else through a copy.
+// Reads a VARIANT element of a 0x200C array for the typed readers, which
+// only look at it: in place when the array allows it, else through a copy
+// (array and element messages are the reader's own).
 class ElementReader {
  public:
   ElementReader() { VariantInit(&v_); }

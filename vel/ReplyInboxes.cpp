@@ -23,14 +23,6 @@ void ReplyInboxes::Clear() {
   for (ReplyInbox* inbox : idle) Destroy(inbox);
 }
 
-natsStatus ReplyInboxes::Request(natsConnection* conn, const char* subject, const std::string& data,
-                                 int timeoutMs, natsMsg** reply) {
-  *reply = nullptr;
-  Ticket ticket;
-  const natsStatus s = Send(conn, subject, data, &ticket);
-  return s == NATS_OK ? Receive(&ticket, timeoutMs, reply) : s;
-}
-
 natsStatus ReplyInboxes::Send(natsConnection* conn, const char* subject, const std::string& data,
                               Ticket* ticket) {
   ReplyInbox* inbox = nullptr;

@@ -37,18 +37,10 @@ class ReplyInboxes {
   ReplyInboxes(const ReplyInboxes&) = delete;
   ReplyInboxes& operator=(const ReplyInboxes&) = delete;
 
-  // Publishes `data` to `subject` with a reply inbox and waits up to
-  // timeoutMs for the answer. NATS_OK with *reply (the caller destroys it);
-  // otherwise NATS_NO_RESPONDERS, NATS_TIMEOUT, or the connection's failure
-  // (a request fails once the connection is lost, within
-  // kDisconnectCheckMs, as libnats' own requests do with
-  // FailRequestsOnDisconnect).
-  natsStatus Request(natsConnection* conn, const char* subject, const std::string& data,
-                     int timeoutMs, natsMsg** reply);
-
-  // The two halves of Request, for a caller that does other work while
-  // the answer travels. Send takes an inbox and publishes; on NATS_OK the
-  // ticket must be given to exactly one Receive or Abandon.
+  // A request in two halves, so that the caller can do other work while
+  // the answer travels. Send takes an inbox and publishes `data` to
+  // `subject`; on NATS_OK the ticket must be given to exactly one Receive
+  // or Abandon.
   struct Ticket {
     ReplyInbox* inbox = nullptr;
     natsConnection* conn = nullptr;
@@ -56,8 +48,11 @@ class ReplyInboxes {
   };
   natsStatus Send(natsConnection* conn, const char* subject, const std::string& data,
                   Ticket* ticket);
-  // Waits up to timeoutMs (counted from now) for the ticket's answer; the
-  // results are those of Request.
+  // Waits up to timeoutMs (counted from now) for the ticket's answer.
+  // NATS_OK with *reply (the caller destroys it); otherwise
+  // NATS_NO_RESPONDERS, NATS_TIMEOUT, or the connection's failure (a
+  // request fails once the connection is lost, within kDisconnectCheckMs,
+  // as libnats' own requests do with FailRequestsOnDisconnect).
   natsStatus Receive(Ticket* ticket, int timeoutMs, natsMsg** reply);
   // Gives up the answer of a sent request; its inbox is not reused.
   void Abandon(Ticket* ticket);
