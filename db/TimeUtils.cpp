@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <limits>
 
+#include "db/MktimeMemo.h"
 #include "db/TextNumbers.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
@@ -73,8 +74,9 @@ struct Layout {
 };
 
 // Steps 2 to 4 of every reader: the present moment's broken-down time with
-// the text's six fields written over it, converted back. -1 when the
-// conversion fails or leaves the runtime's range.
+// the text's six fields written over it, converted back (through the memo:
+// the same answer as mktime without its per-call look at the zone file).
+// -1 when the conversion fails or leaves the runtime's range.
 int64_t Read(const std::wstring& text, const Layout& at, const wchar_t* failure) {
   struct tm local = LocalOrThrow(tev::Clock::Now(), failure);
   local.tm_sec = Field(text, at.second, 2);
@@ -83,9 +85,7 @@ int64_t Read(const std::wstring& text, const Layout& at, const wchar_t* failure)
   local.tm_year = Field(text, at.year, 4) - 1900;
   local.tm_mon = Field(text, at.month, 2) - 1;
   local.tm_mday = Field(text, at.day, 2);
-  time_t result = mktime(&local);
-  if (result == static_cast<time_t>(-1)) return -1;
-  int64_t value = static_cast<int64_t>(result);
+  const int64_t value = tev::MemoisedMktime(local);
   if (value < 0 || value > kMaxTime) return -1;
   return value;
 }

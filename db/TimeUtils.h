@@ -16,7 +16,8 @@
 // that gives no valid time yields -1 with an ERROR line. Readers throw only
 // when the present moment itself cannot be converted.
 //
-// Stateless; any thread.
+// Any thread. The readers share a memo of their conversions
+// (db/MktimeMemo.h) that answers as the C library would.
 #ifndef TEV_DB_TIMEUTILS_H_
 #define TEV_DB_TIMEUTILS_H_
 

@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "db/MktimeMemo.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
@@ -46,5 +47,5 @@ int64_t LocalWallClockToUtc(int64_t localSeconds) {
   struct tm fields {};
   gmtime_r(&asUtc, &fields);
   fields.tm_isdst = -1;
-  return static_cast<int64_t>(mktime(&fields));
+  return tev::MemoisedMktime(fields);
 }

@@ -277,6 +277,21 @@ class DbFixture : public ::testing::Test {
   std::string dbPath_;
 };
 
+// Runs the scope under one time zone (setenv + tzset), the clock unshifted;
+// the old zone is back, and re-read, at its end.
+class ScopedZone {
+ public:
+  explicit ScopedZone(const char* zone) : zone_("TZ", zone) { tzset(); }
+  // Moves "now" for the scope.
+  tev::test::FakeEnv env;
+
+ private:
+  struct Reread {
+    ~Reread() { tzset(); }
+  } reread_;  // destroyed after zone_ has put the old zone back
+  ScopedEnv zone_;
+};
+
 }  // namespace dbtest
 
 #endif  // TEV_TESTS_DB_DBTESTSUPPORT_H_

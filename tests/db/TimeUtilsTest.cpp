@@ -2,6 +2,8 @@
 
 #include <time.h>
 
+#include <array>
+
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
 
@@ -13,19 +15,7 @@
 
 namespace {
 
-// Runs the scope under one time zone, the clock unshifted.
-class ScopedZone {
- public:
-  explicit ScopedZone(const char* zone) : zone_("TZ", zone) { tzset(); }
-  // Moves "now" for the scope.
-  tev::test::FakeEnv env;
-
- private:
-  struct Reread {
-    ~Reread() { tzset(); }
-  } reread_;  // destroyed after zone_ has put the old zone back
-  dbtest::ScopedEnv zone_;
-};
+using dbtest::ScopedZone;
 
 // The time value of a local wall-clock time, the zone deciding DST.
 int64_t Local(int year, int month, int day, int hour, int minute, int second) {
@@ -105,6 +95,65 @@ RC_GTEST_PROP(TimeUtils, DatabaseTimeRoundTripsWhenNowSharesItsPeriod, ()) {
   RC_ASSERT(GetTime3(FormatTime3(t)) == t);
   RC_ASSERT(GetTime2(FormatTime2(t)) == t);
   RC_ASSERT(GetTime(FormatFilenameDate(t)) == t);
+}
+
+// The reading rule done afresh: the present moment's broken-down time with
+// the six fields written over it, its daylight flag kept, through mktime.
+int64_t FreshRead(int64_t now, const std::array<int, 6>& f) {
+  const time_t at = static_cast<time_t>(now);
+  struct tm l {};
+  localtime_r(&at, &l);
+  l.tm_year = f[0] - 1900;
+  l.tm_mon = f[1] - 1;
+  l.tm_mday = f[2];
+  l.tm_hour = f[3];
+  l.tm_min = f[4];
+  l.tm_sec = f[5];
+  const int64_t t = static_cast<int64_t>(mktime(&l));
+  return t < 0 || t > 32535215999LL ? -1 : t;
+}
+
+// Conversions are remembered (db/MktimeMemo.h): every read, first or
+// repeated, gives what a fresh conversion gives, in zones with whole-hour
+// and half-hour daylight saving, with the present moment and the text in
+// the same or in different daylight periods, and with the zone switched
+// between reads of the same text.
+RC_GTEST_PROP(TimeUtils, ReadsGiveWhatAFreshConversionGivesInEveryZoneSwitchedTo, ()) {
+  static const char* const zones[] = {"Europe/London", "America/New_York", "Australia/Lord_Howe",
+                                      "UTC"};
+  const int64_t now = *rc::gen::inRange<int64_t>(0, 4102444800LL);  // 1970 .. 2100
+  std::array<int, 6> f;
+  if (*rc::gen::arbitrary<bool>()) {
+    // A stored time: some instant's local fields under one of the zones.
+    ScopedZone writer(zones[*rc::gen::inRange(0, 4)]);
+    const time_t t = static_cast<time_t>(*rc::gen::inRange<int64_t>(0, 32535216000LL));
+    struct tm l {};
+    RC_ASSERT(localtime_r(&t, &l) != nullptr);
+    f = {l.tm_year + 1900, l.tm_mon + 1, l.tm_mday, l.tm_hour, l.tm_min, l.tm_sec};
+  } else {
+    // Any digits: out-of-range fields and the years around the range too.
+    f[0] = *rc::gen::inRange(1965, 3005);
+    f[1] = *rc::gen::inRange(0, 14);
+    f[2] = *rc::gen::inRange(0, 33);
+    f[3] = *rc::gen::inRange(0, 26);
+    f[4] = *rc::gen::inRange(0, 61);
+    f[5] = *rc::gen::inRange(0, 61);
+  }
+  wchar_t text[32];
+  swprintf(text, 32, L"%04d%02d%02d%02d%02d%02d", f[0], f[1], f[2], f[3], f[4], f[5]);
+  wchar_t media[32];
+  swprintf(media, 32, L"%04d-%02d-%02d %02d:%02d:%02d", f[0], f[1], f[2], f[3], f[4], f[5]);
+  // Every zone in turn (a stride of 1 or 3 visits all four), twice round.
+  const int first = *rc::gen::inRange(0, 4);
+  const int stride = *rc::gen::element(1, 3);
+  for (int i = 0; i < 8; ++i) {
+    ScopedZone scoped(zones[(first + i * stride) % 4]);
+    scoped.env.SetNow(now);
+    const int64_t expected = FreshRead(now, f);
+    RC_ASSERT(GetTime3(text) == expected);
+    RC_ASSERT(GetTime3(text) == expected);
+    RC_ASSERT(GetTime2(media) == expected);
+  }
 }
 
 TEST(TimeUtils, BadTextsAreLoggedAndReadByPosition) {
