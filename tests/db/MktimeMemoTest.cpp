@@ -102,25 +102,36 @@ TEST(MktimeMemo, NoticesAChangedZoneFileOnceASecondWithTzUnsetAndTzTextAlways) {
   }
 }
 
-// In the hour that occurs twice, mktime without a daylight flag answers by
-// the offset of its previous call; the memo must not pin either answer.
+// In an hour that occurs twice, mktime answers by the offset of its
+// previous call: without a daylight flag at every autumn change, and even
+// with one where the standard offset itself went back (Moscow, 2014). The
+// memo must pin neither answer.
 TEST(MktimeMemo, ARepeatedHourFollowsMktimeWhateverCameBefore) {
-  ScopedZone london("Europe/London");
-  const struct tm repeated = Fields(2021, 10, 31, 1, 30, -1);
-  const struct tm summer = Fields(2021, 7, 1, 12, 0, -1);
-  const struct tm winter = Fields(2021, 12, 1, 12, 0, -1);
-  std::set<int64_t> answers;
-  for (int round = 0; round < 2; ++round) {
-    for (const struct tm& before : {summer, winter}) {
-      Fresh(before);
-      const int64_t expected = Fresh(repeated);
-      Fresh(before);
-      EXPECT_EQ(tev::MemoisedMktime(repeated), expected);
-      answers.insert(expected);
+  struct Case {
+    const char* zone;
+    struct tm repeated, summer, winter;
+  };
+  const Case cases[] = {
+      {"Europe/London", Fields(2021, 10, 31, 1, 30, -1), Fields(2021, 7, 1, 12, 0, -1),
+       Fields(2021, 12, 1, 12, 0, -1)},
+      {"Europe/Moscow", Fields(2014, 10, 26, 1, 30, 0), Fields(2014, 7, 1, 12, 0, -1),
+       Fields(2014, 12, 1, 12, 0, -1)},
+  };
+  for (const Case& c : cases) {
+    ScopedZone zone(c.zone);
+    std::set<int64_t> answers;
+    for (int round = 0; round < 2; ++round) {
+      for (const struct tm& before : {c.summer, c.winter}) {
+        Fresh(before);
+        const int64_t expected = Fresh(c.repeated);
+        Fresh(before);
+        EXPECT_EQ(tev::MemoisedMktime(c.repeated), expected) << c.zone;
+        answers.insert(expected);
+      }
     }
+    // Both instants were given, so the case is the one described.
+    EXPECT_EQ(answers.size(), 2u) << c.zone;
   }
-  // Both instants were given, so the case above is the one described.
-  EXPECT_EQ(answers.size(), 2u);
 }
 
 // Any fields, any daylight flag (-1 included), near offset changes or not,
