@@ -179,6 +179,10 @@ int main(int argc, char** argv) {
     tv.SetTuners(std::vector<tev::peers::Tuner>(4, {L"Tuner", L"video/x-tv"}));
     guide.SetListings(Guide());
     bench::ServeOneChannel(media);
+    // Stand-ins answer without keeping a record for tests.
+    media.KeepRequests(false);
+    tv.KeepRequests(false);
+    guide.KeepRequests(false);
     const bool joined =
         SQLite::Initialize(tev::FromStdUtf8(folder + "/appdata/TevNetworks/TevPVR")) &&
         media.Join(host) == 0 && tv.Join(host) == 0 && guide.Join(host) == 0 &&
@@ -193,6 +197,7 @@ int main(int argc, char** argv) {
     client.SetRequestTimeout(30000);
     Config::SetString(kConfigVideoDirectory, tev::FromStdUtf8(folder + "/Recorded TV"));
     Config::SetString(kConfigAudioDirectory, tev::FromStdUtf8(folder + "/Recorded TV"));
+    pvr.GetSchedules().LoadFolders();  // as the module's start-up does
     FillTable();
 
     // The 100 passes, written without their first search.

@@ -210,7 +210,11 @@ bool CVelAtl::ReadTVGuideSchedule(std::unique_ptr<VelSatellite::PostedRequest> p
     VUtil::CheckSingleRetcode(retcodes, L"SearchTVListings");
     AutoVariant listings;
     VUtil::GetElement(reply, 0, &listings);
-    if (out) VariantCopy(out, &listings.get());
+    if (out) {
+      VariantClear(out);
+      *out = listings.get();  // handed over, not copied: a week of listings is large
+      VariantInit(&listings.get());
+    }
     return true;
   } catch (const VelException& e) {
     LogError(L"SeasonPassChecker::AddProgramEpisodes: %ls", e.getMessage().c_str());

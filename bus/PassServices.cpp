@@ -2,6 +2,8 @@
 // in element 7) or from a description (elements 8 to 13, read only when the
 // array has 14 elements). A malformed request leaves as
 // VelInvalidParameterException before anything is stored.
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "bus/CVelAtl.h"
@@ -65,6 +67,10 @@ int CVelAtl::AddTevPass(const std::wstring&, const VARIANT& in, VARIANT* out) {
     }
     localId = LocalIds::GetLocalIdFromTevMediumId(scheduleMediumId);
   }
+  // The guide is searched while the channel is looked up; the pass drops
+  // the answer unread when it needs none.
+  std::unique_ptr<VelSatellite::PostedRequest> search;
+  if (localId == 0 && pass.guideType != 0) search = PostTVGuideSchedule(pass.programName);
   if (!pass.channelMedium.empty()) {
     const int found = LookUpChannel(L"AddTevPass", pass.user, pass.channelMedium,
                                     &pass.channelMimetype, &pass.thumbnailId, &pass.rating,
@@ -75,12 +81,15 @@ int CVelAtl::AddTevPass(const std::wstring&, const VARIANT& in, VARIANT* out) {
   // The pass's commits and the timer's are synced once, before the answer.
   GroupSync durableBeforeAnswer;
   SeasonPasses passes(owner->GetSchedules(), owner->Checker());
+  // The timer is computed while the library answers the episodes.
+  Schedules& engine = owner->GetSchedules();
+  std::function<void()> timer = [&engine] { engine.SetRecordingTimer(); };
   const int32_t id =
       localId != 0
           ? passes.AddPassFromSchedule(localId, pass.thumbnailId, pass.restrictToOneChannel,
                                        pass.scheduleMode, pass.quality, pass.keepUntil,
                                        pass.guideType, pass.priority, out)
-          : passes.Add(pass, out, 0);
+          : passes.Add(pass, out, 0, std::move(search), &timer);
   if (id == SeasonPasses::kEqualPassExists) return kPassRefused;
   if (id == SeasonPasses::kConflictsFound) return kPassConflicts;
   if (id <= 0) return kResultStatementFailed;
@@ -89,8 +98,11 @@ int CVelAtl::AddTevPass(const std::wstring&, const VARIANT& in, VARIANT* out) {
   VariantClear(out);
   VUtil::CreateArray(out, VT_VARIANT, 2);
   VUtil::PutElement(out, 0, mediumId);
-  // The disk takes what the pass wrote while the timer is computed.
-  GroupSync::SyncInBackground();
-  owner->GetSchedules().SetRecordingTimer();
+  if (timer) {
+    // Not run while publishing: the disk takes what the pass wrote
+    // meanwhile.
+    GroupSync::SyncInBackground();
+    timer();
+  }
   return 0;
 }

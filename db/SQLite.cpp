@@ -248,7 +248,9 @@ bool SQLite::RunLocked(sqlite3* db, const std::string& sql, const std::string* s
                        std::string* error) {
   const int32_t rowLimit = limit > 0 ? limit : INT32_MAX;
   if (shape != nullptr) {
-    if (sqlite3_stmt* cached = g_statements.Acquire(db, *shape, literals)) {
+    // The shape still reads "SELECT * FROM ...": a short key, written out
+    // only when first prepared.
+    if (sqlite3_stmt* cached = g_statements.Acquire(db, *shape, literals, &RewriteColumnList)) {
       const bool ok = StepRowsLocked(cached, rowLimit, error);
       StatementCache::Release(cached);
       return ok;
@@ -468,17 +470,20 @@ std::string SQLite::RewriteColumnList(const std::string& statement) {
 
 bool SQLite::RunQuery(const std::wstring& statement, const std::wstring& caller) {
   try {
-    std::string sql = RewriteColumnList(tev::WideToUtf8(statement));
+    std::string written = tev::WideToUtf8(statement);
     const int32_t limit = rowLimit_;
     rowLimit_ = 0;
     // Telling the engine about the limit turns a full sort into a top-n one.
-    if (limit > 0 && sql.compare(0, 6, "SELECT") == 0 && sql.find(" LIMIT ") == std::string::npos) {
-      sql += " LIMIT " + std::to_string(limit);
+    if (limit > 0 && written.compare(0, 6, "SELECT") == 0 &&
+        written.find(" LIMIT ") == std::string::npos) {
+      written += " LIMIT " + std::to_string(limit);
     }
-    // Shaped outside the lock: pure text work.
+    // Shaped outside the lock (pure text work) and before the column lists
+    // are written out: they hold no values, and the text stays short.
     std::string shape;
     std::vector<statement_shape::Literal> literals;
-    const bool shaped = statement_shape::Lift(sql, &shape, &literals);
+    const bool shaped = statement_shape::Lift(written, &shape, &literals);
+    const std::string sql = RewriteColumnList(written);
     std::function<void(const std::string&)> observer;
     std::string error;
     bool failed = false;
@@ -545,8 +550,10 @@ int SQLite::FindIndex(const char* column) {
     LogError(L"FindIndex: Index out of bounds (%ls)", tev::Utf8ToWide(name).c_str());
     return -1;
   }
-  for (int32_t i = 0; i < columnCount_; ++i) {
+  for (int32_t k = 0; k < columnCount_; ++k) {
+    const int32_t i = (nextColumn_ + k) % columnCount_;
     if (table_[i] != nullptr && std::strcmp(table_[i], name) == 0) {
+      nextColumn_ = i + 1;
       return (currentRow_ + 1) * columnCount_ + i;
     }
   }

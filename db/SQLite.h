@@ -146,6 +146,7 @@ class SQLite {
   int32_t rowCount_ = 0;
   int32_t columnCount_ = 0;
   int32_t currentRow_ = 0;
+  int32_t nextColumn_ = 0;  // where FindIndex starts looking: callers read in column order
   std::wstring lastError_;
   int32_t rowLimit_ = 0;
   // The current result, laid out as sqlite3_get_table lays it out: either

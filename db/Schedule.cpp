@@ -130,6 +130,20 @@ std::vector<Schedule> Schedule::FromRows(SQLite& query) {
   return rows;
 }
 
+std::vector<Schedule> Schedule::LoadMany(const std::vector<int32_t>& ids, const wchar_t* caller) {
+  if (ids.empty()) return {};
+  std::wstring list;
+  for (int32_t id : ids) {
+    if (!list.empty()) list += L", ";
+    list += std::to_wstring(id);
+  }
+  SQLite query;
+  if (!query.RunQuery(L"SELECT * FROM Schedules WHERE ID IN (" + list + L") ORDER BY ID", caller)) {
+    return {};
+  }
+  return FromRows(query);
+}
+
 void Schedule::FillFromRow(SQLite& query) {
   m_id = query.GetInt("ID");
   m_tevMediumId = query.GetString("TevMediumId");

@@ -28,6 +28,7 @@
 #define TEV_DB_SCHEDULE_H_
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -86,6 +87,9 @@ class Schedule {
   void FillFromRow(SQLite& query);
   // Every row of such a query, from its current row on, in order.
   static std::vector<Schedule> FromRows(SQLite& query);
+  // The rows of `ids` that exist, in ID order, read in one statement
+  // (none when it fails; logged with `caller`).
+  static std::vector<Schedule> LoadMany(const std::vector<int32_t>& ids, const wchar_t* caller);
 
   // Adds the record as a new row (a duplicate FilePath is only a WARN
   // line). m_id is not updated. The medium id, PlayPosition and
@@ -124,15 +128,25 @@ class Schedule {
   // Throws VelException when a time cannot be written. `passMediumIds`
   // (may be null) keeps the pass medium ids read for one batch of lists,
   // so that a pass's id is read once per batch rather than once per row.
+  // `justLoaded`: the caller loaded `schedule` from the table a moment ago
+  // in this operation, so its medium id is taken as loaded instead of
+  // being read again.
   static void AddMediumPrepare(const Schedule& schedule, VARIANT* list,
-                               std::map<int32_t, std::wstring>* passMediumIds = nullptr);
+                               std::map<int32_t, std::wstring>* passMediumIds = nullptr,
+                               bool justLoaded = false);
   // Publishes one schedule ("AddMedium" to "any") and stores the medium id
   // the library answers. Failures are logged; nothing is stored then.
   static void AddMedium(const Schedule& schedule, bool flag);
   // Publishes an array of property lists in one "AddMedia" request and
   // stores each answered id by the list's "path" (only when the library
-  // answers one id per list).
-  static void AddMedia(const VARIANT& lists, bool flag);
+  // answers one id per list). `meanwhile`, when not null and set, runs
+  // once the request is sent, before its answer is read, and is cleared.
+  static void AddMedia(const VARIANT& lists, bool flag,
+                       std::function<void()>* meanwhile = nullptr);
+  // AddMedia that takes the lists over instead of copying them into the
+  // request; *lists is left empty.
+  static void AddMediaTaking(VARIANT* lists, bool flag,
+                             std::function<void()>* meanwhile = nullptr);
 
   // --- Recording file metadata (monitor/ScheduleMetadata.cpp) ---
   // Fills the record as a recovered, complete recording from the arguments,

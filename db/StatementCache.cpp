@@ -237,12 +237,14 @@ StatementCache::StatementCache(size_t capacity) : capacity_(capacity < 1 ? 1 : c
 StatementCache::~StatementCache() { Clear(); }
 
 sqlite3_stmt* StatementCache::Acquire(sqlite3* db, const std::string& shape,
-                                      const std::vector<statement_shape::Literal>& literals) {
+                                      const std::vector<statement_shape::Literal>& literals,
+                                      std::string (*expand)(const std::string&)) {
   auto found = entries_.find(shape);
   if (found == entries_.end()) {
     sqlite3_stmt* statement = nullptr;
     const char* tail = nullptr;
-    if (sqlite3_prepare_v3(db, shape.c_str(), static_cast<int>(shape.size()) + 1,
+    const std::string text = expand != nullptr ? expand(shape) : shape;
+    if (sqlite3_prepare_v3(db, text.c_str(), static_cast<int>(text.size()) + 1,
                            SQLITE_PREPARE_PERSISTENT, &statement, &tail) != SQLITE_OK) {
       statement = nullptr;
     }

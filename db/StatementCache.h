@@ -61,9 +61,12 @@ class StatementCache {
   // to step; nullptr when the shape does not prepare as exactly one
   // statement with one parameter per literal (remembered, so the shape is
   // not tried again; the caller then runs the original text). After
-  // stepping, the caller hands the statement to Release.
+  // stepping, the caller hands the statement to Release. `expand`, when
+  // given, turns the shape into the text to prepare (the shape is then
+  // only the key, and expand runs on the first use alone).
   sqlite3_stmt* Acquire(sqlite3* db, const std::string& shape,
-                        const std::vector<statement_shape::Literal>& literals);
+                        const std::vector<statement_shape::Literal>& literals,
+                        std::string (*expand)(const std::string&) = nullptr);
   // Resets the statement and drops its bindings.
   static void Release(sqlite3_stmt* statement);
   // Finalizes every statement; required before the connection closes.

@@ -4,6 +4,7 @@
 #define TEV_ENGINE_MEDIABATCH_H_
 
 #include <cstddef>
+#include <functional>
 #include <vector>
 
 #include "engine/BumpedSet.h"
@@ -16,9 +17,16 @@ class Schedule;
 constexpr size_t kRecordsPerPublication = 100;
 
 // Nothing is sent for an empty list. Rows whose property list cannot be
-// built are left out (ERROR logged).
-void PublishSchedules(const std::vector<Schedule>& rows, bool flag);
-// Loads every schedule of the set that still exists and publishes them.
+// built are left out (ERROR logged). `meanwhile` (may be null) runs while
+// the library answers, or at once when nothing is sent (RunPending).
+// `justLoaded` as AddMediumPrepare's.
+void PublishSchedules(const std::vector<Schedule>& rows, bool flag,
+                      std::function<void()>* meanwhile = nullptr, bool justLoaded = false);
+// Runs *step when it is set and clears it, so that it runs once whichever
+// of several places reaches it first. Nothing for null.
+void RunPending(std::function<void()>* step);
+// Loads every schedule of the set that still exists (in one statement) and
+// publishes them.
 void PublishBumped(const BumpedSet& bumped);
 
 #endif  // TEV_ENGINE_MEDIABATCH_H_

@@ -14,6 +14,7 @@
 #include "db/TextNumbers.h"
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
+#include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
 #include "monitor/ThumbnailTable.h"
 #include "passes/SeasonPasses.h"
@@ -50,7 +51,7 @@ std::wstring Schedules::GetMediumId(int32_t scheduleId) {
 }
 
 void Schedule::AddMediumPrepare(const Schedule& schedule, VARIANT* list,
-                                std::map<int32_t, std::wstring>* passMediumIds) {
+                                std::map<int32_t, std::wstring>* passMediumIds, bool justLoaded) {
   if (schedule.m_id == 0) LogError(L"AddMediumPrepare will not addmedium id 0");
 
   const bool hasThumbnail =
@@ -68,7 +69,8 @@ void Schedule::AddMediumPrepare(const Schedule& schedule, VARIANT* list,
 
   const bool endpoint = TheVel() != nullptr;
   // One read of the row's medium id serves the log line and the record.
-  const std::wstring mediumId = Schedules::GetMediumId(schedule.m_id);
+  const std::wstring mediumId =
+      justLoaded ? schedule.m_tevMediumId : Schedules::GetMediumId(schedule.m_id);
   LogDebug(L"AddMedium %ls", (endpoint ? mediumId : std::wstring()).c_str());
 
   std::wstring mediaType = Schedules::MediaTypeForMimetype(schedule.m_channelMimetype);
@@ -141,29 +143,33 @@ void Schedule::AddMedium(const Schedule& schedule, bool flag) {
   }
 }
 
-void Schedule::AddMedia(const VARIANT& lists, bool flag) {
+void Schedule::AddMedia(const VARIANT& lists, bool flag, std::function<void()>* meanwhile) {
+  AutoVariant copy;
+  VariantCopy(&copy.get(), &lists);  // a failed copy is empty: refused below, logged
+  AddMediaTaking(&copy.get(), flag, meanwhile);
+}
+
+void Schedule::AddMediaTaking(VARIANT* taken, bool flag, std::function<void()>* meanwhile) {
+  const VARIANT& lists = *taken;
   try {
     const long n = VUtil::GetArrayLength(lists);
     if (n < 1) return;
     std::vector<std::wstring> paths(n);
     for (long i = 0; i < n; ++i) {
       AutoVariant copy;
-      const VARIANT* list = VUtil::BorrowElement(lists, i);
-      if (list == nullptr) {  // not a plain list array: read as before (it throws)
-        VUtil::GetElement(lists, i, &copy);
-        list = &copy.get();
-      }
       std::wstring name;
-      VUtil::GetPair(*list, 1, &name, &paths[i]);
+      VUtil::GetPair(VUtil::ElementInPlace(lists, i, &copy.get()), 1, &name, &paths[i]);
     }
     CVelAtl* vel = TheVel();
     if (vel == nullptr) throw VelException(L"no bus endpoint");
     AutoVariant in, out, retcodes, ids;
     VUtil::CreateArray(&in, VT_VARIANT, 4);
     VUtil::PutElement(&in, 0, L"PVR");
-    VUtil::PutElement(&in, 1, lists);
+    VUtil::MoveElement(&in, 1, taken);
     VUtil::PutElement(&in, 3, flag);
-    long result = vel->Request(L"any", L"AddMedia", in, &out, 0, &retcodes);
+    std::unique_ptr<VelSatellite::PostedRequest> sent = vel->Post(L"any", L"AddMedia", in);
+    RunPending(meanwhile);
+    long result = vel->Collect(std::move(sent), &out, &retcodes);
     VUtil::GetElement(out, 0, &ids);
     if (VUtil::GetArrayLength(ids.get()) == n) {
       // One commit for the batch's ids rather than one per row.

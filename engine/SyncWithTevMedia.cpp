@@ -40,16 +40,7 @@ struct RowState {
 
 // The rows ids[first, last) names, in one statement.
 std::vector<Schedule> LoadRows(const std::vector<int32_t>& ids, size_t first, size_t last) {
-  std::wstring list;
-  for (size_t i = first; i < last; ++i) {
-    if (!list.empty()) list += L", ";
-    list += std::to_wstring(ids[i]);
-  }
-  SQLite query;
-  if (!query.RunQuery(L"SELECT * FROM Schedules WHERE ID IN (" + list + L") ORDER BY ID", kCaller)) {
-    return {};
-  }
-  return Schedule::FromRows(query);
+  return Schedule::LoadMany(std::vector<int32_t>(ids.begin() + first, ids.begin() + last), kCaller);
 }
 
 bool Contains(const std::wstring& text, const wchar_t* part) {

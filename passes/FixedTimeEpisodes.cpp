@@ -43,7 +43,8 @@ bool DayQualifies(int32_t mode, int weekday, int passWeekday) {
 
 }  // namespace
 
-int32_t SeasonPassChecker::CheckNonGuidePass(const PassRow& pass, int64_t now) {
+int32_t SeasonPassChecker::CheckNonGuidePass(const PassRow& pass, int64_t now,
+                                             const AdmissionFlags& flags) {
   const time_t passStart = static_cast<time_t>(pass.startDate);
   struct tm p {};
   if (localtime_r(&passStart, &p) == nullptr) {
@@ -73,7 +74,8 @@ int32_t SeasonPassChecker::CheckNonGuidePass(const PassRow& pass, int64_t now) {
   transaction.Commit();
   // The disk takes the rows while the library answers.
   GroupSync::SyncInBackground();
-  PublishEpisodes(pass, added);
+  if (flags.beforePublishing) flags.beforePublishing();
+  PublishEpisodes(pass, added, flags.whilePublishing);
   return 0;
 }
 

@@ -103,38 +103,40 @@ int32_t SeasonPassChecker::AddProgramsForPass(const PassRow& pass, const VARIANT
   std::vector<std::unique_ptr<AutoVariant>> kept;
   Transaction transaction(L"AddProgramsForPass");
   try {
-    AutoVariant channels;
-    if (slots == 2) VUtil::GetElement(listings, 1, &channels);
-    if (slots != 2 || !IsArray(channels.get())) {
+    // Read in place: a week of listings is large.
+    AutoVariant channelsCopy;
+    const VARIANT& channels =
+        slots == 2 ? VUtil::ElementInPlace(listings, 1, &channelsCopy.get()) : channelsCopy.get();
+    if (slots != 2 || !IsArray(channels)) {
       LogError(L"SeasonPassChecker::AddProgramsForPass: listings for %ls are not readable",
                pass.programName.c_str());
     } else {
-      const long count = VUtil::GetArrayLength(channels.get());
+      const long count = VUtil::GetArrayLength(channels);
       LogDebug(L"SeasonPassChecker::AddProgramsForPass: Num of channels: %d",
                static_cast<int32_t>(count));
       for (long c = 0; c < count; ++c) {
-        AutoVariant channel, programs;
-        VUtil::GetElement(channels.get(), c, &channel);
-        if (!IsArray(channel.get()) || VUtil::GetArrayLength(channel.get()) < 8) {
+        AutoVariant channelCopy, programsCopy;
+        const VARIANT& channel = VUtil::ElementInPlace(channels, c, &channelCopy.get());
+        if (!IsArray(channel) || VUtil::GetArrayLength(channel) < 8) {
           LogError(L"SeasonPassChecker::AddProgramsForPass: channel %d is not readable",
                    static_cast<int32_t>(c));
           continue;
         }
-        const std::wstring name = VUtil::GetStringElement(channel.get(), 0);
+        const std::wstring name = VUtil::GetStringElement(channel, 0);
         LogDebug(L"SeasonPassChecker::AddProgramsForPass: channel name: %d %ls %ls",
                  static_cast<int32_t>(c), name.c_str(), pass.channelName.c_str());
         if (pass.restricted && !SameNoCase(name, pass.channelName)) continue;
-        VUtil::GetElement(channel.get(), 2, &programs);
-        if (!IsArray(programs.get())) continue;
+        const VARIANT& programs = VUtil::ElementInPlace(channel, 2, &programsCopy.get());
+        if (!IsArray(programs)) continue;
         LogDebug(L"SeasonPassChecker::AddProgramsForChannel: Enter");
         LogDebug(L"SeasonPassChecker::AddProgramsForChannel: %ls", name.c_str());
-        for (long p = 0; p < VUtil::GetArrayLength(programs.get()); ++p) {
-          AutoVariant program;
-          VUtil::GetElement(programs.get(), p, &program);
+        for (long p = 0; p < VUtil::GetArrayLength(programs); ++p) {
+          AutoVariant programCopy;
+          const VARIANT& program = VUtil::ElementInPlace(programs, p, &programCopy.get());
           std::unique_ptr<AutoVariant> one(new AutoVariant());
           int32_t result = 0;
           try {
-            result = AddProgram(pass, channel.get(), program.get(), &*one, flags, now, bumped);
+            result = AddProgram(pass, channel, program, &*one, flags, now, bumped);
           } catch (const VelException& e) {
             LogError(L"SeasonPassChecker::AddProgram: %ls", e.getMessage().c_str());
             continue;
@@ -151,7 +153,8 @@ int32_t SeasonPassChecker::AddProgramsForPass(const PassRow& pass, const VARIANT
   // of their own.
   transaction.Commit();
   GroupSync::SyncInBackground();
-  PublishEpisodes(pass, bumped);
+  if (flags.beforePublishing) flags.beforePublishing();
+  PublishEpisodes(pass, bumped, kept.empty() ? flags.whilePublishing : nullptr);
   if (kept.empty()) return 0;
   if (report != nullptr) {
     AutoVariant all;
@@ -262,15 +265,19 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const VARIANT& channe
   return 0;
 }
 
-void SeasonPassChecker::PublishEpisodes(const PassRow& pass, const BumpedSet& bumped) {
-  if (bumped.empty()) return;
+void SeasonPassChecker::PublishEpisodes(const PassRow& pass, const BumpedSet& bumped,
+                                        std::function<void()>* meanwhile) {
+  if (bumped.empty()) {
+    RunPending(meanwhile);
+    return;
+  }
   bool asked = pass.mediaKnown;
   std::wstring thumbnailId = pass.thumbnailId, rating = pass.rating, tags = pass.tags;
-  std::vector<Schedule> rows;
-  for (const auto& entry : bumped) {
-    Schedule row(entry.first);
-    if (row.m_id == 0) continue;
-    if (entry.second == kBumpedNewEpisode) {
+  std::vector<int32_t> ids;
+  for (const auto& entry : bumped) ids.push_back(entry.first);
+  std::vector<Schedule> rows = Schedule::LoadMany(ids, L"SeasonPassChecker::PublishEpisodes");
+  for (Schedule& row : rows) {
+    if (bumped.at(row.m_id) == kBumpedNewEpisode) {
       if (!asked && !pass.mediumId.empty() && TheVel() != nullptr) {
         std::wstring mimetype, path, mediaType;
         TheVel()->GetMediumInfo(pass.user, pass.mediumId, &mimetype, &path, &thumbnailId, &rating,
@@ -281,7 +288,6 @@ void SeasonPassChecker::PublishEpisodes(const PassRow& pass, const BumpedSet& bu
       row.m_rating = rating;
       row.m_tags = tags;
     }
-    rows.push_back(row);
   }
-  PublishSchedules(rows, true);
+  PublishSchedules(rows, true, meanwhile, true);
 }

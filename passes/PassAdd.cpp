@@ -90,7 +90,9 @@ bool SeasonPasses::PassExists(const std::wstring& channelName, const std::wstrin
   return query.RunQuery(statement, L"SeasonPasses::PassExists") && query.GetRowCount() > 0;
 }
 
-int32_t SeasonPasses::Add(const PassDescription& pass, VARIANT* report, int32_t sourceScheduleId) {
+int32_t SeasonPasses::Add(const PassDescription& pass, VARIANT* report, int32_t sourceScheduleId,
+                          std::unique_ptr<VelSatellite::PostedRequest> search,
+                          std::function<void()>* whilePublishing) {
   // The pass row, its medium id and its episodes are committed apart (the
   // bus requests between them run outside any transaction); the disk is
   // synced once, before the answer.
@@ -99,6 +101,7 @@ int32_t SeasonPasses::Add(const PassDescription& pass, VARIANT* report, int32_t 
   const bool television = DVR::IsTVMimetype(pass.channelMimetype);
   int32_t guideType = pass.guideType == -1 ? (television ? 1 : 0) : pass.guideType;
   if (!television) guideType = 0;
+  if (guideType != 1) search.reset();  // sent ahead for nothing
   LogDebug(L"Trying to add season pass for program %ls at %d for %ds, guideType %d",
            pass.programName.c_str(), static_cast<int32_t>(pass.start), pass.duration, guideType);
   if (PassExists(pass.channelName, pass.channelMedium, pass.programName, pass.start, guideType,
@@ -158,15 +161,24 @@ int32_t SeasonPasses::Add(const PassDescription& pass, VARIANT* report, int32_t 
   if (!ok || id <= 0 || !transaction.Commit()) return kFailed;  // rolled back
   RepublishPasses(moved);
 
-  // The guide search does not depend on the library's answer: both
-  // travel at once. The library still hears of the pass first.
+  // Neither the guide search nor the episodes wait for the library's
+  // answer: the pass's medium id is stored once the episodes are written,
+  // before they are published. The library still hears of the pass first.
   std::unique_ptr<VelSatellite::PostedRequest> published =
       PostPassToTevMedia(id, pass.thumbnailId, pass.rating, pass.tags);
-  std::unique_ptr<VelSatellite::PostedRequest> search;
-  if (guideType == 1 && TheVel() != nullptr) search = TheVel()->PostTVGuideSchedule(pass.programName);
-  StorePassMediumId(id, std::move(published));
-  // After the pass has its medium id, so the schedule's "tevPassId" names it.
-  if (sourceScheduleId > 0) Schedules::SetScheduleOwner(sourceScheduleId, id);
+  if (guideType == 1 && TheVel() != nullptr && !search) {
+    search = TheVel()->PostTVGuideSchedule(pass.programName);
+  }
+  auto storeMediumId = [&published, id] {
+    if (published) StorePassMediumId(id, std::move(published));
+  };
+  if (sourceScheduleId > 0) {
+    // The schedule becomes the pass's before any episode is weighed against
+    // it, and after the pass has its medium id, so that its "tevPassId"
+    // names it.
+    storeMediumId();
+    Schedules::SetScheduleOwner(sourceScheduleId, id);
+  }
 
   AdmissionFlags flags;
   flags.priorityGiven = pass.priority != 0;
@@ -176,12 +188,15 @@ int32_t SeasonPasses::Add(const PassDescription& pass, VARIANT* report, int32_t 
   flags.thumbnailId = pass.thumbnailId;
   flags.rating = pass.rating;
   flags.tags = pass.tags;
+  flags.beforePublishing = storeMediumId;
+  flags.whilePublishing = whilePublishing;
   int32_t searched = kPassGuideFailed;
   try {
     searched = checker_.CheckForNewEpisodes(id, report, flags, std::move(search));
   } catch (const VelException& ex) {
     LogError(L"SeasonPasses::Add: %ls", ex.getMessage().c_str());
   }
+  storeMediumId();  // when the episodes ended before publishing; removal needs it
   if (searched == kPassGuideFailed || searched == kPassConflicts) {
     if (sourceScheduleId > 0) Schedules::SetScheduleOwner(sourceScheduleId, std::wstring());
     RemoveSeasonPass(id, true);

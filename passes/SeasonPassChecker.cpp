@@ -128,7 +128,7 @@ int32_t SeasonPassChecker::CheckForNewEpisodes(
 int32_t SeasonPassChecker::CheckOnePass(const PassRow& pass, VARIANT* report,
                                         const AdmissionFlags& flags, bool daily, int64_t now,
                                         std::unique_ptr<VelSatellite::PostedRequest> search) {
-  if (pass.guideType != 1) return CheckNonGuidePass(pass, now);
+  if (pass.guideType != 1) return CheckNonGuidePass(pass, now, flags);
   CVelAtl* vel = TheVel();
   AutoVariant listings;
   if (vel != nullptr && !search) search = vel->PostTVGuideSchedule(pass.programName);

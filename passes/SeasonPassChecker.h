@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -65,6 +66,13 @@ struct AdmissionFlags {
   // A new pass knows what its medium carries; see PassRow::mediaKnown.
   bool mediaKnown = false;
   std::wstring thumbnailId, rating, tags;
+  // A new pass's own steps around publication (each may be empty). Once
+  // the episodes are committed `beforePublishing` runs, before they are
+  // published; `whilePublishing` runs when the episodes are admitted
+  // without a refusal, while the library answers them (see
+  // SeasonPasses::Add).
+  std::function<void()> beforePublishing;
+  std::function<void()>* whilePublishing = nullptr;
 };
 
 class SeasonPassChecker {
@@ -106,13 +114,16 @@ class SeasonPassChecker {
                             int64_t start);
 
   // --- Passes without a guide (passes/FixedTimeEpisodes.cpp) ---
-  int32_t CheckNonGuidePass(const PassRow& pass, int64_t now);
+  int32_t CheckNonGuidePass(const PassRow& pass, int64_t now,
+                            const AdmissionFlags& flags = AdmissionFlags());
   // The new schedule's ID, or 0 (already there, or a step failed).
   static int32_t AddNonGuideProgram(const PassRow& pass, int64_t start);
 
   // Publishes the rows of `bumped`; new episodes carry the pass medium's
   // thumbnail, rating and tags (asked of the library once unless known).
-  static void PublishEpisodes(const PassRow& pass, const BumpedSet& bumped);
+  // `meanwhile` as PublishSchedules'.
+  static void PublishEpisodes(const PassRow& pass, const BumpedSet& bumped,
+                              std::function<void()>* meanwhile = nullptr);
 
  private:
   int32_t CheckOnePass(const PassRow& pass, VARIANT* report, const AdmissionFlags& flags,

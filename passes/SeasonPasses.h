@@ -14,6 +14,7 @@
 #define TEV_PASSES_SEASONPASSES_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,7 +68,15 @@ class SeasonPasses {
                               int32_t priority, VARIANT* report);
   // Inserts and publishes the pass, then searches its episodes at once.
   // Pass ID (> 0) or a code above; on -2/-3 nothing of the pass remains.
-  int32_t Add(const PassDescription& pass, VARIANT* report, int32_t sourceScheduleId);
+  // `search`, when given, is the guide search for the programme that the
+  // caller sent ahead (CVelAtl::PostTVGuideSchedule); it is dropped unread
+  // when the pass turns out not to use the guide or is refused.
+  // `whilePublishing`, when set, runs once, on success only, while the
+  // library answers the episodes' "AddMedia" (or after the episodes when
+  // none is sent); it is cleared when it ran.
+  int32_t Add(const PassDescription& pass, VARIANT* report, int32_t sourceScheduleId,
+              std::unique_ptr<VelSatellite::PostedRequest> search = nullptr,
+              std::function<void()>* whilePublishing = nullptr);
   // Whether a pass for the same programme, channel, mode and start exists
   // (guide passes compare channel name and restriction, others the channel
   // medium). A failed statement counts as no.

@@ -69,11 +69,7 @@ int MediaLibraryPeer::DefaultReply(const std::wstring& method, const VARIANT& in
     return id;
   };
   // The lists are read in place: a batch of media is large.
-  auto element = [](const VARIANT& array, long index, VARIANT* copy) -> const VARIANT& {
-    if (const VARIANT* borrowed = VUtil::BorrowElement(array, index)) return *borrowed;
-    VUtil::GetElement(array, index, copy);
-    return *copy;
-  };
+  auto element = VUtil::ElementInPlace;
   if (method == L"AddMedium") {
     AutoVariant copy;
     Value::Array({Value::Str(idOf(element(in, 1, &copy)))}).CopyTo(out);

@@ -93,13 +93,18 @@ void ScriptedPeer::ClearRequests() {
   received_.clear();
 }
 
+void ScriptedPeer::KeepRequests(bool keep) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  keep_ = keep;
+}
+
 int ScriptedPeer::DefaultReply(const std::wstring&, const VARIANT&, VARIANT*) { return 0; }
 
 int ScriptedPeer::Dispatch(const std::wstring& method, const VARIANT& in, VARIANT* out) {
   Handler handler;
   {
     std::lock_guard<std::mutex> hold(mutex_);
-    received_.push_back(ReceivedRequest{method, Value(in)});
+    if (keep_) received_.push_back(ReceivedRequest{method, Value(in)});
     auto found = handlers_.find(method);
     if (found != handlers_.end()) handler = found->second;
   }

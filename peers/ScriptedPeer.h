@@ -58,6 +58,10 @@ class ScriptedPeer : public VelSatellite {
   // `timeoutMs` passed; true when they did.
   bool WaitFor(const std::wstring& method, size_t count, int timeoutMs) const;
   void ClearRequests();
+  // On by default. Off, nothing is recorded (the record and the waits
+  // above see nothing new): a benchmark's stand-in then costs what a peer
+  // answering does, not what the tests' bookkeeping does.
+  void KeepRequests(bool keep);
 
  protected:
   void DefineServices() override;
@@ -75,6 +79,7 @@ class ScriptedPeer : public VelSatellite {
   mutable std::condition_variable arrived_;
   std::map<std::wstring, Handler> handlers_;
   std::vector<ReceivedRequest> received_;
+  bool keep_ = true;
 };
 
 }  // namespace peers

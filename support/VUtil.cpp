@@ -548,6 +548,12 @@ const VARIANT* BorrowElement(const VARIANT& array, long index) {
   return BorrowVariant(array, index);
 }
 
+const VARIANT& ElementInPlace(const VARIANT& array, long index, VARIANT* copy) {
+  if (const VARIANT* borrowed = BorrowElement(array, index)) return *borrowed;
+  GetElement(array, index, copy);
+  return *copy;
+}
+
 void MoveElement(VARIANT* array, long index, VARIANT* value) {
   if (array == nullptr || value == nullptr) Fail(L"SafeArrayPutElement failed");
   VARIANT* slot = const_cast<VARIANT*>(BorrowVariant(*array, index));

@@ -27,6 +27,9 @@ void GetElement(const VARIANT& array, long index, VARIANT* out);
 // copy: valid while the array is neither changed nor freed. Null when the
 // array is not such an array or the index is out of range.
 const VARIANT* BorrowElement(const VARIANT& array, long index);
+// The element in place when BorrowElement can give it, else copied into
+// *copy (GetElement's rules and exceptions); valid as long as both are.
+const VARIANT& ElementInPlace(const VARIANT& array, long index, VARIANT* copy);
 // Typed forms: the array must be of exactly that element type.
 void GetElement(const VARIANT& array, long index, std::wstring* out);     // VT_BSTR
 void GetElement(const VARIANT& array, long index, long* out);             // VT_I4

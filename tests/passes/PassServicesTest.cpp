@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "bus/LocalIds.h"
+#include "support/VUtil.h"
 #include "tests/passes/PassFixture.h"
 #include "tests/common/OfferingSatellite.h"
 
@@ -62,8 +63,39 @@ TEST_F(PassServicesTest, FromADescriptionAndFromASchedule) {
   dbtest::RawDb db(dbPath_);
   EXPECT_EQ(db.Value("SELECT ChannelMimetype || GuideType || Priority FROM SeasonPasses"),
             "video/x-tv11");
-  // The same again: an equal pass exists.
+  // The episodes are admitted while the library stores the pass, yet the
+  // library hears of the pass first, and each episode it is told of names
+  // the pass and gets its own medium id.
+  const std::vector<Value> passes = media_.RequestsOf(L"AddMedium");
+  const std::vector<Value> batches = media_.RequestsOf(L"AddMedia");
+  ASSERT_EQ(passes.size(), 1u);
+  ASSERT_EQ(batches.size(), 1u);
+  const auto requests = media_.Requests();
+  const auto at = [&requests](const wchar_t* method) {
+    size_t i = 0;
+    while (i < requests.size() && requests[i].method != method) ++i;
+    return i;
+  };
+  EXPECT_LT(at(L"AddMedium"), at(L"AddMedia"));
+  AutoVariant lists;
+  VUtil::GetElement(batches[0].get(), 1, &lists);
+  ASSERT_EQ(VUtil::GetArrayLength(lists.get()), 7);
+  for (long i = 0; i < 7; ++i) {
+    AutoVariant list;
+    VUtil::GetElement(lists.get(), i, &list);
+    std::wstring named;
+    EXPECT_TRUE(VUtil::FindPair(list.get(), L"tevPassId", &named));
+    EXPECT_EQ(named, mediumId);
+  }
+  EXPECT_EQ(db.Value("SELECT count(*) FROM Schedules WHERE TevMediumId = '' OR TevMediumId IS NULL"),
+            "0");
+  // The same again: an equal pass exists. The guide was asked ahead of the
+  // refusal; its answer adds nothing.
+  const size_t searches = guide_.CountOf(L"SearchTVListings");
   EXPECT_EQ(Call(Value::Array(Described())), 112);
+  EXPECT_EQ(guide_.CountOf(L"SearchTVListings"), searches + 1);
+  EXPECT_EQ(Episodes(pass).size(), 7u);
+  EXPECT_EQ(RowCount(), 7);
 
   // From a schedule: thirteen elements, elements 8 to 12 are not read.
   ASSERT_EQ(Add(L"Late", Local(2027, 3, 9, 23, 0), 1800), 0);
