@@ -29,6 +29,24 @@ class GroupSync {
   // changed since the scope (or the last background sync) began.
   static void SyncInBackground();
 
+  // Commits made while this thread holds a Rebuildable scope inside a
+  // GroupSync hold only what the module rebuilds when it is lost (the
+  // media ids the library gave rows: start-up's sync with the library
+  // publishes rows without one again). The outermost Rebuildable's end
+  // begins syncing them on another thread, and the GroupSync's end does not
+  // wait for that sync, so the answer does not wait for the disk on their
+  // account. Outside a GroupSync it changes nothing.
+  class Rebuildable {
+   public:
+    Rebuildable();
+    ~Rebuildable();
+    Rebuildable(const Rebuildable&) = delete;
+    Rebuildable& operator=(const Rebuildable&) = delete;
+  };
+  // Waits for the syncs Rebuildable scopes began; false when one failed
+  // (logged). The database's Close calls it.
+  static bool WaitForRebuildableSyncs();
+
   GroupSync(const GroupSync&) = delete;
   GroupSync& operator=(const GroupSync&) = delete;
 };

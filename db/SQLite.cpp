@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <filesystem>
 #include <future>
+#include <mutex>
 #include <system_error>
 #include <vector>
 
@@ -50,6 +52,12 @@ bool g_relaxed = false;
 // since the outermost scope began.
 thread_local int t_groupDepth = 0;
 thread_local bool t_groupChanged = false;
+// Commits inside a GroupSync::Rebuildable scope, counted apart.
+thread_local int t_rebuildableDepth = 0;
+thread_local bool t_rebuildableChanged = false;
+// Syncs begun by Rebuildable scopes: only Close waits for them.
+std::mutex g_rebuildableMutex;
+std::vector<std::future<bool>> g_rebuildableSyncs;  // guarded by g_rebuildableMutex
 // Syncs of the log that this thread's group runs on other threads (true
 // when it synced); the outermost scope's end waits for them.
 thread_local std::vector<std::future<bool>> t_backgroundSyncs;
@@ -350,6 +358,7 @@ bool SQLite::Initialize(const std::wstring& folder) {
 }
 
 void SQLite::Close() {
+  GroupSync::WaitForRebuildableSyncs();
   PMutexLock lock(DatabaseMutex());
   g_statements.Clear();
   if (g_connection != nullptr) {
@@ -414,31 +423,84 @@ GroupSync::~GroupSync() {
   if (!synced) LogError(L"GroupSync: the write-ahead log could not be synced");
 }
 
-void GroupSync::SyncInBackground() {
-  if (t_groupDepth == 0 || !t_groupChanged) return;
+namespace {
+
+// Begins an fdatasync of the log as it stands on another thread; false
+// (nothing begun) without a log or a thread.
+bool StartLogSync(std::future<bool>* sync) {
   std::string log;
   {
     PMutexLock lock(DatabaseMutex());
-    if (g_connection == nullptr || !g_wal) return;
+    if (g_connection == nullptr || !g_wal) return false;
     const char* file = sqlite3_db_filename(g_connection, "main");
-    if (file == nullptr || *file == '\0') return;
+    if (file == nullptr || *file == '\0') return false;
     log = std::string(file) + "-wal";
   }
   // A descriptor of its own: the file's pages are the same, and SQLite's
   // file object is not touched outside the database lock.
   try {
-    t_backgroundSyncs.push_back(std::async(std::launch::async, [log] {
+    *sync = std::async(std::launch::async, [log] {
       const int fd = open(log.c_str(), O_RDONLY | O_CLOEXEC);
       if (fd < 0) return false;
       const bool synced = fdatasync(fd) == 0;
       close(fd);
       return synced;
-    }));
+    });
   } catch (const std::system_error&) {
-    return;  // no thread: the end of the scope syncs it all
+    return false;
   }
+  return true;
+}
+
+}  // namespace
+
+void GroupSync::SyncInBackground() {
+  if (t_groupDepth == 0 || !t_groupChanged) return;
+  std::future<bool> sync;
+  if (!StartLogSync(&sync)) return;  // the end of the scope syncs it all
+  t_backgroundSyncs.push_back(std::move(sync));
   // What is committed from here on is synced by the end of the scope.
   t_groupChanged = false;
+}
+
+GroupSync::Rebuildable::Rebuildable() {
+  if (t_rebuildableDepth++ == 0) t_rebuildableChanged = false;
+}
+
+GroupSync::Rebuildable::~Rebuildable() {
+  if (--t_rebuildableDepth > 0 || !t_rebuildableChanged) return;
+  t_rebuildableChanged = false;
+  std::future<bool> sync;
+  if (!StartLogSync(&sync)) {
+    t_groupChanged = true;  // the group's end syncs them with the rest
+    return;
+  }
+  std::lock_guard<std::mutex> hold(g_rebuildableMutex);
+  // The finished ones go, so that the list stays short.
+  for (auto it = g_rebuildableSyncs.begin(); it != g_rebuildableSyncs.end();) {
+    if (it->wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+      ++it;
+      continue;
+    }
+    if (!it->get()) LogError(L"GroupSync: the write-ahead log could not be synced");
+    it = g_rebuildableSyncs.erase(it);
+  }
+  g_rebuildableSyncs.push_back(std::move(sync));
+}
+
+bool GroupSync::WaitForRebuildableSyncs() {
+  std::vector<std::future<bool>> syncs;
+  {
+    std::lock_guard<std::mutex> hold(g_rebuildableMutex);
+    syncs.swap(g_rebuildableSyncs);
+  }
+  bool all = true;
+  for (std::future<bool>& sync : syncs) {
+    if (sync.get()) continue;
+    LogError(L"GroupSync: the write-ahead log could not be synced");
+    all = false;
+  }
+  return all;
 }
 
 void SQLite::ObserveStatementsForTest(std::function<void(const std::string&)> observer) {
@@ -512,7 +574,7 @@ bool SQLite::RunQuery(const std::wstring& statement, const std::wstring& caller)
           failed = !RunLocked(g_connection, sql, shaped ? &shape : nullptr, literals, limit,
                               &error);
           if (grouped && sqlite3_total_changes64(g_connection) != changesBefore) {
-            t_groupChanged = true;
+            (t_rebuildableDepth > 0 ? t_rebuildableChanged : t_groupChanged) = true;
           }
         }
       }

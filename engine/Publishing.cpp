@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bus/CVelAtl.h"
+#include "db/GroupSync.h"
 #include "db/Schedule.h"
 #include "db/SQLite.h"
 #include "db/Transaction.h"
@@ -172,7 +173,10 @@ void Schedule::AddMediaTaking(VARIANT* taken, bool flag, std::function<void()>* 
     long result = vel->Collect(std::move(sent), &out, &retcodes);
     VUtil::GetElement(out, 0, &ids);
     if (VUtil::GetArrayLength(ids.get()) == n) {
-      // One commit for the batch's ids rather than one per row.
+      // One commit for the batch's ids rather than one per row. They are
+      // the library's, which start-up's sync gives again when lost: an
+      // answer does not wait for the disk on their account.
+      GroupSync::Rebuildable rebuildable;
       Transaction group(L"Schedule::AddMedia");
       for (long i = 0; i < n; ++i) {
         Schedules::AssignTevMediumId(paths[i], VUtil::GetStringElement(ids.get(), i));

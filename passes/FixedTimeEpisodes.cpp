@@ -72,9 +72,9 @@ int32_t SeasonPassChecker::CheckNonGuidePass(const PassRow& pass, int64_t now,
     if (id != 0) added[id] = kBumpedNewEpisode;
   }
   transaction.Commit();
+  if (flags.beforePublishing) flags.beforePublishing();
   // The disk takes the rows while the library answers.
   GroupSync::SyncInBackground();
-  if (flags.beforePublishing) flags.beforePublishing();
   PublishEpisodes(pass, added, flags.whilePublishing);
   return 0;
 }

@@ -149,11 +149,11 @@ int32_t SeasonPassChecker::AddProgramsForPass(const PassRow& pass, const VARIANT
     LogError(L"SeasonPassChecker::AddProgramsForPass: %ls", e.getMessage().c_str());
   }
   // Committed before the library is told, so that the disk takes the rows
-  // while the library answers; the medium ids it gives follow in a commit
-  // of their own.
+  // (and the pass's medium id, stored next) while the library answers; the
+  // medium ids it gives follow in a commit of their own.
   transaction.Commit();
-  GroupSync::SyncInBackground();
   if (flags.beforePublishing) flags.beforePublishing();
+  GroupSync::SyncInBackground();
   PublishEpisodes(pass, bumped, kept.empty() ? flags.whilePublishing : nullptr);
   if (kept.empty()) return 0;
   if (report != nullptr) {

@@ -177,3 +177,37 @@ TEST_F(GroupSyncTest, ABackgroundSyncSparesTheEndsSyncUnlessMoreWasCommittedAfte
   dbtest::RawDb raw(dbPath_);
   EXPECT_EQ(raw.Value("SELECT count(*) FROM Schedules"), "4");
 }
+
+TEST_F(GroupSyncTest, RebuildableCommitsDoNotHoldUpTheEnd) {
+  {
+    GroupSync outer;
+    ASSERT_TRUE(Insert(1));
+    GroupSync::SyncInBackground();
+    {
+      GroupSync::Rebuildable ids;
+      ASSERT_TRUE(Insert(2));
+    }
+  }
+  EXPECT_EQ(g_logSyncs.load(), 0);  // neither the end nor the rebuildable commit synced here
+  EXPECT_TRUE(GroupSync::WaitForRebuildableSyncs());  // it was synced on another thread
+
+  // A commit of its own after the rebuildable one is synced by the end as usual.
+  {
+    GroupSync outer;
+    {
+      GroupSync::Rebuildable ids;
+      ASSERT_TRUE(Insert(3));
+    }
+    ASSERT_TRUE(Insert(4));
+  }
+  EXPECT_EQ(g_logSyncs.load(), 1);
+  // Outside a group a rebuildable commit syncs as every commit does.
+  {
+    GroupSync::Rebuildable ids;
+    ASSERT_TRUE(Insert(5));
+  }
+  EXPECT_EQ(g_logSyncs.load(), 2);
+  EXPECT_TRUE(GroupSync::WaitForRebuildableSyncs());
+  dbtest::RawDb raw(dbPath_);
+  EXPECT_EQ(raw.Value("SELECT count(*) FROM Schedules"), "5");
+}
