@@ -14,7 +14,6 @@
 #include "dvr/DVR.h"
 #include "passes/EpisodeRow.h"
 #include "passes/SeasonPassChecker.h"
-#include "db/GroupSync.h"
 #include "db/Transaction.h"
 #include "support/Log.h"
 #include "vel/VelException.h"
@@ -71,11 +70,7 @@ int32_t SeasonPassChecker::CheckNonGuidePass(const PassRow& pass, int64_t now,
     const int32_t id = AddNonGuideProgram(pass, start);
     if (id != 0) added[id] = kBumpedNewEpisode;
   }
-  transaction.Commit();
-  if (flags.beforePublishing) flags.beforePublishing();
-  // The disk takes the rows while the library answers.
-  GroupSync::SyncInBackground();
-  PublishEpisodes(pass, added, flags.whilePublishing);
+  CommitAndPublish(pass, added, transaction, flags, true);
   return 0;
 }
 

@@ -148,13 +148,7 @@ int32_t SeasonPassChecker::AddProgramsForPass(const PassRow& pass, const VARIANT
   } catch (const VelException& e) {
     LogError(L"SeasonPassChecker::AddProgramsForPass: %ls", e.getMessage().c_str());
   }
-  // Committed before the library is told, so that the disk takes the rows
-  // (and the pass's medium id, stored next) while the library answers; the
-  // medium ids it gives follow in a commit of their own.
-  transaction.Commit();
-  if (flags.beforePublishing) flags.beforePublishing();
-  GroupSync::SyncInBackground();
-  PublishEpisodes(pass, bumped, kept.empty() ? flags.whilePublishing : nullptr);
+  CommitAndPublish(pass, bumped, transaction, flags, kept.empty());
   if (kept.empty()) return 0;
   if (report != nullptr) {
     AutoVariant all;
@@ -263,6 +257,32 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const VARIANT& channe
   LogDebug(L"SeasonPassChecker::AddProgram added %ls, %ls %ls", row.name.c_str(),
            row.channelName.c_str(), FormatTime3(row.start).c_str());
   return 0;
+}
+
+void SeasonPassChecker::CommitAndPublish(const PassRow& pass, const BumpedSet& bumped,
+                                         Transaction& transaction, const AdmissionFlags& flags,
+                                         bool admitted) {
+  std::function<void()>* whilePublishing = admitted ? flags.whilePublishing : nullptr;
+  if (flags.beforePublishingWaits && flags.beforePublishingWaits()) {
+    // The rows first, then what waits; the disk takes both while the
+    // library answers.
+    transaction.Commit();
+    if (flags.beforePublishing) flags.beforePublishing();
+    GroupSync::SyncInBackground();
+    PublishEpisodes(pass, bumped, whilePublishing);
+    return;
+  }
+  // The library is told first and the rows are committed while it answers
+  // (it sees them once committed); the ids it gives follow in a commit of
+  // their own.
+  if (flags.beforePublishing) flags.beforePublishing();
+  std::function<void()> meanwhile = [&transaction, whilePublishing] {
+    transaction.Commit();
+    GroupSync::SyncInBackground();
+    RunPending(whilePublishing);
+  };
+  PublishEpisodes(pass, bumped, &meanwhile);
+  RunPending(&meanwhile);  // when nothing was sent
 }
 
 void SeasonPassChecker::PublishEpisodes(const PassRow& pass, const BumpedSet& bumped,

@@ -189,6 +189,9 @@ int32_t SeasonPasses::Add(const PassDescription& pass, VARIANT* report, int32_t 
   flags.rating = pass.rating;
   flags.tags = pass.tags;
   flags.beforePublishing = storeMediumId;
+  flags.beforePublishingWaits = [&published] {
+    return published && !VelSatellite::Answered(*published);
+  };
   flags.whilePublishing = whilePublishing;
   int32_t searched = kPassGuideFailed;
   try {

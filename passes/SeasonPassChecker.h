@@ -66,14 +66,19 @@ struct AdmissionFlags {
   // A new pass knows what its medium carries; see PassRow::mediaKnown.
   bool mediaKnown = false;
   std::wstring thumbnailId, rating, tags;
-  // A new pass's own steps around publication (each may be empty). Once
-  // the episodes are committed `beforePublishing` runs, before they are
-  // published; `whilePublishing` runs when the episodes are admitted
-  // without a refusal, while the library answers them (see
-  // SeasonPasses::Add).
+  // A new pass's own steps around publication (each may be empty).
+  // `beforePublishing` runs once the episodes are admitted, before they are
+  // published; `beforePublishingWaits` says whether it would wait for the
+  // bus, and then it runs only after the episodes' commit, so that no
+  // transaction stays open across a wait. `whilePublishing` runs when the
+  // episodes are admitted without a refusal, while the library answers
+  // them (see SeasonPasses::Add).
   std::function<void()> beforePublishing;
+  std::function<bool()> beforePublishingWaits;
   std::function<void()>* whilePublishing = nullptr;
 };
+
+class Transaction;
 
 class SeasonPassChecker {
  public:
@@ -124,6 +129,13 @@ class SeasonPassChecker {
   // `meanwhile` as PublishSchedules'.
   static void PublishEpisodes(const PassRow& pass, const BumpedSet& bumped,
                               std::function<void()>* meanwhile = nullptr);
+  // Ends the episodes' `transaction` and publishes `bumped`: the episodes
+  // go to the library before the commit when nothing before them waits,
+  // so that the disk and the library work at once; otherwise after it.
+  // `admitted`: no refusal, so flags.whilePublishing may run.
+  static void CommitAndPublish(const PassRow& pass, const BumpedSet& bumped,
+                               Transaction& transaction, const AdmissionFlags& flags,
+                               bool admitted);
 
  private:
   int32_t CheckOnePass(const PassRow& pass, VARIANT* report, const AdmissionFlags& flags,

@@ -65,6 +65,13 @@ natsStatus ReplyInboxes::Send(natsConnection* conn, const char* subject, const s
   return s;
 }
 
+bool ReplyInboxes::Arrived(const Ticket& ticket) {
+  if (ticket.inbox == nullptr) return true;  // Receive refuses it at once
+  int messages = 0, bytes = 0;
+  return natsSubscription_GetPending(ticket.inbox->sub, &messages, &bytes) == NATS_OK &&
+         messages > 0;
+}
+
 natsStatus ReplyInboxes::Receive(Ticket* ticket, int timeoutMs, natsMsg** reply) {
   *reply = nullptr;
   ReplyInbox* inbox = ticket->inbox;

@@ -54,6 +54,9 @@ class ReplyInboxes {
   // request fails once the connection is lost, within kDisconnectCheckMs,
   // as libnats' own requests do with FailRequestsOnDisconnect).
   natsStatus Receive(Ticket* ticket, int timeoutMs, natsMsg** reply);
+  // Whether something waits in the ticket's inbox (its answer, or the
+  // server's notice that nobody answers), so that Receive returns at once.
+  static bool Arrived(const Ticket& ticket);
   // Gives up the answer of a sent request; its inbox is not reused.
   void Abandon(Ticket* ticket);
 

@@ -474,6 +474,11 @@ std::unique_ptr<VelSatellite::PostedRequest> VelSatellite::Post(const std::wstri
   return std::unique_ptr<PostedRequest>(new PostedRequest(std::move(state)));
 }
 
+bool VelSatellite::Answered(const PostedRequest& posted) {
+  if (!posted.state_ || posted.state_->conn == nullptr) return true;
+  return vel::ReplyInboxes::Arrived(posted.state_->ticket);
+}
+
 long VelSatellite::Collect(std::unique_ptr<PostedRequest> posted, VARIANT* out,
                            VARIANT* retcodes) {
   if (!posted || !posted->state_) return VEL_BAD_ARGUMENT;

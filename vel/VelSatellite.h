@@ -94,6 +94,9 @@ class VelSatellite {
   std::unique_ptr<PostedRequest> Post(const std::wstring& addressee, const std::wstring& method,
                                       const VARIANT& in);
   long Collect(std::unique_ptr<PostedRequest> posted, VARIANT* out, VARIANT* retcodes);
+  // Whether Collect would return without waiting: the answer (or the
+  // notice that nobody answers) is in, or the post failed.
+  static bool Answered(const PostedRequest& posted);
   // Asks satellite `name` whether it is on the bus (host and port are the
   // server's, already known from Connect). Returns 0 with *status ONLINE when
   // it answered within timeoutMs (<= 0: the request timeout), OFFLINE when

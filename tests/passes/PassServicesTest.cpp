@@ -1,6 +1,8 @@
 // "AddTevPass" as a client reaches it over the loopback bus: both forms,
 // the result mapping and malformed requests.
+#include <chrono>
 #include <set>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -49,6 +51,24 @@ class PassServicesTest : public PassFixture {
     return in;
   }
 
+  // One "AddMedia" of seven episodes that each name the pass, and every
+  // row has its medium id.
+  void ExpectSevenEpisodesNaming(const Value& batch, const std::wstring& passMediumId) {
+    AutoVariant lists;
+    VUtil::GetElement(batch.get(), 1, &lists);
+    ASSERT_EQ(VUtil::GetArrayLength(lists.get()), 7);
+    for (long i = 0; i < 7; ++i) {
+      AutoVariant list;
+      VUtil::GetElement(lists.get(), i, &list);
+      std::wstring named;
+      EXPECT_TRUE(VUtil::FindPair(list.get(), L"tevPassId", &named));
+      EXPECT_EQ(named, passMediumId);
+    }
+    dbtest::RawDb db(dbPath_);
+    EXPECT_EQ(db.Value("SELECT count(*) FROM Schedules WHERE TevMediumId = '' OR TevMediumId IS NULL"),
+              "0");
+  }
+
   Client client_;
 };
 
@@ -77,18 +97,7 @@ TEST_F(PassServicesTest, FromADescriptionAndFromASchedule) {
     return i;
   };
   EXPECT_LT(at(L"AddMedium"), at(L"AddMedia"));
-  AutoVariant lists;
-  VUtil::GetElement(batches[0].get(), 1, &lists);
-  ASSERT_EQ(VUtil::GetArrayLength(lists.get()), 7);
-  for (long i = 0; i < 7; ++i) {
-    AutoVariant list;
-    VUtil::GetElement(lists.get(), i, &list);
-    std::wstring named;
-    EXPECT_TRUE(VUtil::FindPair(list.get(), L"tevPassId", &named));
-    EXPECT_EQ(named, mediumId);
-  }
-  EXPECT_EQ(db.Value("SELECT count(*) FROM Schedules WHERE TevMediumId = '' OR TevMediumId IS NULL"),
-            "0");
+  ExpectSevenEpisodesNaming(batches[0], mediumId);
   // The same again: an equal pass exists. The guide was asked ahead of the
   // refusal; its answer adds nothing.
   const size_t searches = guide_.CountOf(L"SearchTVListings");
@@ -109,6 +118,25 @@ TEST_F(PassServicesTest, FromADescriptionAndFromASchedule) {
                      std::to_string(fromSchedule)),
             "Late/BBC One");
   EXPECT_EQ(db.Value("SELECT Owner FROM Schedules WHERE Name = 'Late'"), std::to_string(fromSchedule));
+}
+
+// A library slow to answer for the pass: its episodes wait for the pass's
+// medium id outside their transaction, and come out the same.
+TEST_F(PassServicesTest, ASlowLibraryStillGetsEpisodesThatNameThePass) {
+  media_.SetHandler(L"AddMedium", [](const VARIANT&, VARIANT* out) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    Value::Array({Value::Str(L"P-slow")}).CopyTo(out);
+    return 0;
+  });
+  AutoVariant out;
+  ASSERT_EQ(Call(Value::Array(Described()), &out), 0);
+  const int pass = LocalIds::GetLocalIdFromTevMediumId(peertest::Str(out.get(), 0));
+  EXPECT_EQ(Episodes(pass).size(), 7u);
+  const std::vector<Value> batches = media_.RequestsOf(L"AddMedia");
+  ASSERT_EQ(batches.size(), 1u);
+  ExpectSevenEpisodesNaming(batches[0], L"P-slow");
+  dbtest::RawDb db(dbPath_);
+  EXPECT_EQ(db.Value("SELECT TevMediumId FROM SeasonPasses"), "P-slow");
 }
 
 TEST_F(PassServicesTest, ConflictsGuideAndLibraryFailuresMapToCodes) {
