@@ -2,8 +2,6 @@
 
 #include <sqlite3.h>
 
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -12,10 +10,10 @@
 #include <filesystem>
 #include <future>
 #include <mutex>
-#include <system_error>
 #include <vector>
 
 #include "db/GroupSync.h"
+#include "db/LogSyncer.h"
 #include "db/StatementCache.h"
 #include "db/TextNumbers.h"
 #include "db/TimeUtils.h"
@@ -438,18 +436,7 @@ bool StartLogSync(std::future<bool>* sync) {
   }
   // A descriptor of its own: the file's pages are the same, and SQLite's
   // file object is not touched outside the database lock.
-  try {
-    *sync = std::async(std::launch::async, [log] {
-      const int fd = open(log.c_str(), O_RDONLY | O_CLOEXEC);
-      if (fd < 0) return false;
-      const bool synced = fdatasync(fd) == 0;
-      close(fd);
-      return synced;
-    });
-  } catch (const std::system_error&) {
-    return false;
-  }
-  return true;
+  return log_syncer::Begin(log, sync);
 }
 
 }  // namespace

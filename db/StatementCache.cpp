@@ -8,17 +8,29 @@
 
 namespace {
 
-bool IsIdentifierStart(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c >= 0x80;
-}
+// Character classes, one table lookup each: every statement is scanned
+// on the way to the database.
+enum : unsigned char { kStart = 1, kDigit = 2, kPart = 4, kSpace = 8 };
 
-bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+struct Classes {
+  unsigned char of[256] = {};
+  Classes() {
+    for (int c = 0; c < 256; ++c) {
+      const bool start = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c >= 0x80;
+      const bool digit = c >= '0' && c <= '9';
+      const bool space = c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+      of[c] = static_cast<unsigned char>((start ? kStart : 0) | (digit ? kDigit : 0) |
+                                         (start || digit || c == '$' ? kPart : 0) |
+                                         (space ? kSpace : 0));
+    }
+  }
+};
+const Classes kClasses;
 
-bool IsIdentifierPart(unsigned char c) { return IsIdentifierStart(c) || IsDigit(c) || c == '$'; }
-
-bool IsSpace(unsigned char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
+bool IsIdentifierStart(unsigned char c) { return (kClasses.of[c] & kStart) != 0; }
+bool IsDigit(unsigned char c) { return (kClasses.of[c] & kDigit) != 0; }
+bool IsIdentifierPart(unsigned char c) { return (kClasses.of[c] & kPart) != 0; }
+bool IsSpace(unsigned char c) { return (kClasses.of[c] & kSpace) != 0; }
 
 bool EqualsNoCase(std::string_view word, std::string_view keyword) {
   if (word.size() != keyword.size()) return false;
@@ -53,7 +65,10 @@ Role RoleOf(std::string_view word) {
   char first = word[0];
   if (first >= 'a' && first <= 'z') first = static_cast<char>(first - 'a' + 'A');
   for (const Keyword& keyword : kKeywords) {
-    if (keyword.word[0] == first && EqualsNoCase(word, keyword.word)) return keyword.role;
+    if (keyword.word.size() == word.size() && keyword.word[0] == first &&
+        EqualsNoCase(word, keyword.word)) {
+      return keyword.role;
+    }
   }
   return Role::kNone;
 }
@@ -169,7 +184,7 @@ bool Lift(const std::string& sql, std::string* shape, std::vector<Literal>* lite
       continue;
     }
     if (IsDigit(c) || (c == '.' && i + 1 < n && IsDigit(static_cast<unsigned char>(sql[i + 1])))) {
-      const bool hex = sql.compare(i, 2, "0x") == 0 || sql.compare(i, 2, "0X") == 0;
+      const bool hex = c == '0' && i + 1 < n && (sql[i + 1] == 'x' || sql[i + 1] == 'X');
       size_t j = i;
       while (j < n) {
         const unsigned char d = static_cast<unsigned char>(sql[j]);
