@@ -40,8 +40,12 @@ void PublishSchedules(const std::vector<Schedule>& rows, bool flag,
   Schedule::AddMediaTaking(&array.get(), flag, meanwhile);
 }
 
-void PublishBumped(const BumpedSet& bumped) {
+std::vector<Schedule> LoadBumped(const BumpedSet& bumped, const wchar_t* caller) {
   std::vector<int32_t> ids;
   for (const auto& entry : bumped) ids.push_back(entry.first);
-  PublishSchedules(Schedule::LoadMany(ids, L"PublishBumped"), true, nullptr, true);
+  return Schedule::LoadMany(ids, caller);
+}
+
+void PublishBumped(const BumpedSet& bumped) {
+  PublishSchedules(LoadBumped(bumped, L"PublishBumped"), true, nullptr, true);
 }

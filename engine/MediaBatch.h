@@ -25,8 +25,10 @@ void PublishSchedules(const std::vector<Schedule>& rows, bool flag,
 // Runs *step when it is set and clears it, so that it runs once whichever
 // of several places reaches it first. Nothing for null.
 void RunPending(std::function<void()>* step);
-// Loads every schedule of the set that still exists (in one statement) and
-// publishes them.
+// The schedules of the set that still exist, in ID order, read in one
+// statement.
+std::vector<Schedule> LoadBumped(const BumpedSet& bumped, const wchar_t* caller);
+// Loads every schedule of the set that still exists and publishes them.
 void PublishBumped(const BumpedSet& bumped);
 
 #endif  // TEV_ENGINE_MEDIABATCH_H_

@@ -293,9 +293,7 @@ void SeasonPassChecker::PublishEpisodes(const PassRow& pass, const BumpedSet& bu
   }
   bool asked = pass.mediaKnown;
   std::wstring thumbnailId = pass.thumbnailId, rating = pass.rating, tags = pass.tags;
-  std::vector<int32_t> ids;
-  for (const auto& entry : bumped) ids.push_back(entry.first);
-  std::vector<Schedule> rows = Schedule::LoadMany(ids, L"SeasonPassChecker::PublishEpisodes");
+  std::vector<Schedule> rows = LoadBumped(bumped, L"SeasonPassChecker::PublishEpisodes");
   for (Schedule& row : rows) {
     if (bumped.at(row.m_id) == kBumpedNewEpisode) {
       if (!asked && !pass.mediumId.empty() && TheVel() != nullptr) {
