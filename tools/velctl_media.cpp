@@ -51,7 +51,7 @@ std::string Medium::Name() const {
   return title;
 }
 
-Answer ListPvrMedia(Bus& bus, std::vector<Medium>* media) {
+Answer ListPvrMedia(Bus& bus, std::vector<Medium>* media, bool withDeleted) {
   static const char* const kFields[] = {"pvrState", "mediaType", "title", "channel",
                                         "startTime", "duration", "scheduleMode"};
   json names = json::array();
@@ -73,7 +73,7 @@ Answer ListPvrMedia(Bus& bus, std::vector<Medium>* media) {
     medium.start = TextOf(slots[7]);
     medium.durationMs = Number(slots[8]);
     medium.scheduleMode = TextOf(slots[9]);
-    if (medium.mediaType.find("deleted") != std::string::npos) continue;
+    if (!withDeleted && medium.mediaType.find("deleted") != std::string::npos) continue;
     media->push_back(medium);
   }
   return answer;

@@ -23,6 +23,8 @@ struct Medium {
   long durationMs = 0;
 
   bool IsPass() const { return mediaType.rfind("schedulePass", 0) == 0; }
+  // Removed by the user: a recording's deleted media type or a kept episode's state.
+  bool IsDeleted() const { return state == "deleted" || mediaType.find("deleted") != std::string::npos; }
   // The programme name: the title without the start that schedules append.
   std::string Name() const;
 };
@@ -34,8 +36,9 @@ struct Channel {
 };
 
 // The module's media in the order the library keeps them. A failed answer
-// (kOk with nothing listed in a dry run).
-Answer ListPvrMedia(Bus& bus, std::vector<Medium>* media);
+// (kOk with nothing listed in a dry run). Recordings the user deleted stay in
+// the library under a "deleted." media type; they are listed only on request.
+Answer ListPvrMedia(Bus& bus, std::vector<Medium>* media, bool withDeleted = false);
 // Channels the library offers (tv.*, audio.web*).
 Answer ListChannels(Bus& bus, std::vector<Channel>* channels);
 // The channel whose name or id is `nameOrId`; kUsage with a hint when none.

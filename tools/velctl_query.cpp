@@ -22,13 +22,13 @@ void PrintRow(const std::string& id, const std::string& state, const std::string
 
 int RunList(Bus& bus, bool all) {
   std::vector<Medium> media;
-  Answer answer = ListPvrMedia(bus, &media);
+  Answer answer = ListPvrMedia(bus, &media, all);
   if (answer.exit != kOk || bus.DryRun()) return Report(answer);
   PrintRow("ID", "STATE", "START", "LENGTH", "CHANNEL", "NAME");
   for (const Medium& medium : media) {
     if (medium.IsPass()) continue;
-    if (!all && medium.state == "deleted") continue;
-    PrintRow(medium.id, medium.state, medium.start.substr(0, 16),
+    if (!all && medium.IsDeleted()) continue;
+    PrintRow(medium.id, medium.IsDeleted() ? "deleted" : medium.state, medium.start.substr(0, 16),
              FormatDuration(medium.durationMs / 1000), medium.channel, medium.Name());
   }
   return kOk;
@@ -88,7 +88,7 @@ void AddQueryCommands(CLI::App& app, Command* command) {
   auto all = std::make_shared<bool>(false);
   CLI::App* list = app.add_subcommand("list", "schedules and recordings with their states");
   list->fallthrough();
-  list->add_flag("--all", *all, "also rows the user removed");
+  list->add_flag("--all", *all, "also recordings and episodes that were removed (state deleted)");
   list->callback([=]() { command->run = [=](Bus& bus) { return RunList(bus, *all); }; });
 
   CLI::App* channels = app.add_subcommand("channels", "channels that can be recorded");

@@ -43,7 +43,13 @@ int RunSchedule(Bus& bus, const ScheduleArguments& args) {
   const int64_t now = static_cast<int64_t>(std::time(nullptr));
   int64_t start = now, duration = 0;
   std::string error;
-  if (!args.at.empty() && !ParseAt(args.at, now, &start, &error)) return Usage(error);
+  if (!args.at.empty()) {
+    if (!ParseAt(args.at, now, &start, &error)) return Usage(error);
+    // The module would record a past start at once; a typo in the date should not,
+    // unless --now asks for the rest of a programme on air.
+    if (start < now && !args.now)
+      return Usage("--at: " + FormatLocal(start) + " has passed (add --now to record the rest of it)");
+  }
   if (!args.in.empty()) {
     int64_t delay = 0;
     if (!ParseDuration(args.in, &delay, &error)) return Usage(error);

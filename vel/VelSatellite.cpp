@@ -243,6 +243,18 @@ void VelSatellite::Impl::Serve(const Job& job) {
   const bool answer = reply && reply[0];
   vel::WireRequest request;
   std::string error, data;
+  if (entry->ping) {
+    // Presence only: whatever the body, a live satellite says so.
+    if (answer) {
+      VARIANT empty;
+      VariantInit(&empty);
+      vel::EncodeReply(0, empty, &data, &error);
+      natsStatus s = natsConnection_Publish(job.conn, reply, data.data(), static_cast<int>(data.size()));
+      if (s != NATS_OK) LogError(L"Vel: cannot answer a ping: %ls", NatsError(s).c_str());
+    }
+    natsMsg_Destroy(msg);
+    return;
+  }
   switch (vel::DecodeRequest(natsMsg_GetData(msg), natsMsg_GetDataLength(msg), &request, &error)) {
     case vel::WireFault::kText:
       data = vel::EncodeMessageReply(-1, "malformed request: " + error);

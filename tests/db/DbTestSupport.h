@@ -118,6 +118,8 @@ class RawDb {
     if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) {
       ADD_FAILURE() << "cannot open " << path;
     }
+    // The layer under test may hold the write lock for a moment.
+    sqlite3_busy_timeout(db_, 10000);
   }
   ~RawDb() { sqlite3_close_v2(db_); }
   bool Exec(const std::string& sql) {

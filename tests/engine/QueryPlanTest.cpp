@@ -53,7 +53,9 @@ class QueryPlans : public enginetest::RowFixture {
     // Enough tuners that the upcoming rows never make a conflict.
     tv_.SetTuners(std::vector<tev::peers::Tuner>(30, {L"Tuner", L"video/x-tv"}));
     streamer_.SetRequestTimeout(30000);
-    sqlite3_open(dbPath_.c_str(), &raw_);
+    ASSERT_EQ(sqlite3_open(dbPath_.c_str(), &raw_), SQLITE_OK);
+    // The module may hold the write lock while this connection fills the table.
+    sqlite3_busy_timeout(raw_, 10000);
   }
   void Fill() {
     tev::test::TableShape shape;

@@ -10,6 +10,7 @@
 #include "tests/common/EchoSatellite.h"
 #include "tests/common/Shell.h"
 #include "vel/VelSatellite.h"
+#include "vel/WireCodec.h"
 
 namespace {
 
@@ -77,6 +78,7 @@ TEST_F(Velctl, SaysWhatFailedAndExitsByKind) {
       {host + "schedule --in 2m", 2, "--channel is required"},
       {host + "schedule --channel x --at 21:00 --in 2m", 2, "--at excludes --in"},
       {host + "schedule --channel x --for 2x", 2, "\"2x\" is not a duration"},
+      {host + "schedule --channel x --at \"2001-02-03 04:05\"", 2, "--at: 2001-02-03 04:05 has passed"},
       {"--version", 0, "velctl "},
       {"schedule --help", 0, "--for TEXT=30m"},
       {"--timeout 1000 --host 127.0.0.1:1 list", 3, "cannot join the bus at 127.0.0.1:1"},
@@ -86,6 +88,38 @@ TEST_F(Velctl, SaysWhatFailedAndExitsByKind) {
     EXPECT_EQ(run.status, c.exit) << c.args << "\n" << run.output;
     EXPECT_NE(run.output.find(c.says), std::string::npos) << c.args << "\n" << run.output;
   }
+}
+
+// The library keeps a recording the module removed under a "deleted." media
+// type; list shows it only with --all.
+TEST_F(Velctl, ListShowsRemovedRecordingsOnlyWithAll) {
+  tev::test::OfferingSatellite library;
+  library.Offer(L"GetMediaFromSource", [](const VARIANT&, VARIANT* out) {
+    const auto medium = [](const char* id, const char* state, const char* type, const char* title) {
+      return nlohmann::json::array({"PVR", std::string("/rec/") + id, id, state, type, title, "Test Card",
+                                    "2026-12-07 21:00:00", 1800000, ""});
+    };
+    nlohmann::json media = nlohmann::json::array(
+        {medium("M1", "complete", "video.file.recorded.tv", "Kept 2026-12-07 21:00"),
+         medium("M2", "complete", "deleted.video.file.recorded.tv", "Gone 2026-12-07 21:00"),
+         medium("M3", "deleted", "schedule.video.file.recorded.tv", "Skipped 2026-12-07 21:00")});
+    std::string error;
+    EXPECT_TRUE(vel::DecodeVariant(nlohmann::json::array({media}), out, &error)) << error;
+    return 0;
+  });
+  ASSERT_EQ(library.Connect(server.HostPort(), L"TevMediaV2"), 0);
+
+  Outcome shown = RunVelctl(host + "list");
+  EXPECT_EQ(shown.status, 0) << shown.output;
+  EXPECT_NE(shown.output.find("M1       complete"), std::string::npos) << shown.output;
+  EXPECT_EQ(shown.output.find("M2"), std::string::npos) << shown.output;
+  EXPECT_EQ(shown.output.find("M3"), std::string::npos) << shown.output;
+
+  Outcome all = RunVelctl(host + "list --all");
+  EXPECT_EQ(all.status, 0) << all.output;
+  EXPECT_NE(all.output.find("M1       complete"), std::string::npos) << all.output;
+  EXPECT_NE(all.output.find("M2       deleted"), std::string::npos) << all.output;
+  EXPECT_NE(all.output.find("M3       deleted"), std::string::npos) << all.output;
 }
 
 }  // namespace

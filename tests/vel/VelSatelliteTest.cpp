@@ -2,6 +2,7 @@
 #include "vel/VelSatellite.h"
 
 #include <atomic>
+#include <cstring>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 #include <nats/nats.h>
+#include <nlohmann/json.hpp>
 
 #include "support/VUtil.h"
 #include "tests/common/EchoSatellite.h"
@@ -206,6 +208,19 @@ TEST_F(VelSatelliteTest, PingsRemovedServicesAndFailedConnects) {
   EXPECT_EQ(status, VELSTATUS_ONLINE);
   EXPECT_EQ(client.DirectoryPingSatellite(L"127.0.0.1", L"Nobody", 0, 1000, &status), 0);
   EXPECT_EQ(status, VELSTATUS_OFFLINE);
+
+  // Presence is answered the same whatever the body: empty, not JSON, or a request of another kind.
+  natsConnection* raw = RawConnection(server_);
+  const std::string subject = vel::PingSubject(L"Twice Satellite");
+  for (const char* body : {"", "not json", "{\"method\":\"Twice\",\"in\":{\"vt\":\"I4\",\"v\":1}}"}) {
+    natsMsg* reply = nullptr;
+    ASSERT_EQ(natsConnection_Request(&reply, raw, subject.c_str(), body, static_cast<int>(strlen(body)), 1000),
+              NATS_OK) << body;
+    EXPECT_EQ(nlohmann::json::parse(std::string(natsMsg_GetData(reply), natsMsg_GetDataLength(reply))),
+              nlohmann::json::parse(R"({"ret":0,"out":{"vt":"EMPTY"}})")) << body;
+    natsMsg_Destroy(reply);
+  }
+  natsConnection_Destroy(raw);
 
   twice.RemoveService(L"Twice");
   EXPECT_EQ(client.Request(L"Twice Satellite", L"Twice", in, &out, 0, &ret), VEL_NO_RESPONDERS);
