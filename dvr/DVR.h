@@ -43,6 +43,9 @@ class DVR {
   static constexpr int kCouldNotConnect = 116;
   // What the streamer answers when it cannot reach the source.
   static constexpr int kStreamerConnectFailed = 1111;
+  // What it answers to "StopStream" for a stream it does not know (ended,
+  // or started before the streamer itself restarted).
+  static constexpr int kStreamerUnknownStream = 1;
 
   // --- Streams ---
   // Hands everything but quality and flag to StartGeneralRecording.
@@ -96,12 +99,18 @@ class DVR {
                                             const std::wstring& channelName,
                                             const std::wstring& name, int64_t start,
                                             int iteration);
-  // The first of iterations 0..9 that no other schedule row uses; empty
-  // when all ten are taken. Throws as MakeRecordingFileName.
+  // The first of iterations 0..9 that no other schedule row uses and no
+  // file on disk has; empty when all ten are taken. Throws as
+  // MakeRecordingFileName.
   static std::wstring ConstructUniqueFileName(const std::wstring& channelMimetype,
                                               const std::wstring& channelName,
                                               const std::wstring& name, int64_t start,
                                               int scheduleId);
+  // The counter form of `path` ("... Tev.asf" -> "... Tev 1.asf", "... Tev
+  // 2.asf", ...; a counter `path` has already is replaced) that no row uses
+  // and no file has: the name of a further piece of the same recording.
+  // Empty (logged) when counters 1..9 are all taken.
+  static std::wstring NextPieceFileName(const std::wstring& path);
   // Splits a name made by MakeRecordingFileName (or any name following the
   // pattern). The date text is "MM/DD/YYYY hh:mm:ss". False when the path
   // does not follow the pattern or gives no name; outputs may be null.

@@ -8,6 +8,7 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
+#include "platform/Env.h"
 #include "support/Log.h"
 #include "support/Text.h"
 
@@ -127,7 +128,12 @@ std::wstring DVR::ConstructUniqueFileName(const std::wstring& channelMimetype,
   std::wstring candidate;
   for (int iteration = 0; iteration < kMaxIterations; ++iteration) {
     candidate = MakeRecordingFileName(channelMimetype, channelName, name, start, iteration);
-    if (!Schedules::HasDuplicate(candidate, scheduleId)) return candidate;
+    // A file already on disk is taken too: the streamer would write over it
+    // (a retried or resumed recording, a row the monitor has not seen yet).
+    if (!Schedules::HasDuplicate(candidate, scheduleId) &&
+        !tev::Env::Current().FileExists(candidate)) {
+      return candidate;
+    }
     LogDebug(L"DVR::ConstructUniqueFileName duplicate for %ls, iteration %d", candidate.c_str(),
              iteration);
   }
@@ -135,6 +141,29 @@ std::wstring DVR::ConstructUniqueFileName(const std::wstring& channelMimetype,
            L"(%ls-%ls-%ls-%d)",
            candidate.c_str(), name.c_str(), channelName.c_str(), channelMimetype.c_str(),
            scheduleId);
+  return std::wstring();
+}
+
+std::wstring DVR::NextPieceFileName(const std::wstring& path) {
+  const size_t slash = path.rfind(L'/');
+  size_t dot = path.rfind(L'.');
+  if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash)) dot = path.size();
+  std::wstring stem = path.substr(0, dot);
+  const std::wstring extension = path.substr(dot);
+  const size_t blank = stem.rfind(L' ');
+  if (blank != std::wstring::npos && blank >= 3 && blank + 1 < stem.size() &&
+      stem.compare(blank - 3, 3, L"Tev") == 0 &&
+      stem.find_first_not_of(L"0123456789", blank + 1) == std::wstring::npos) {
+    stem.erase(blank);
+  }
+  for (int iteration = 1; iteration < kMaxIterations; ++iteration) {
+    const std::wstring candidate = tev::WFormat(L"%ls %d%ls", stem.c_str(), iteration,
+                                                extension.c_str());
+    if (!Schedules::HasDuplicate(candidate, 0) && !tev::Env::Current().FileExists(candidate)) {
+      return candidate;
+    }
+  }
+  LogError(L"DVR::NextPieceFileName more than 10 pieces of %ls", path.c_str());
   return std::wstring();
 }
 

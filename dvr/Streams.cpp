@@ -188,6 +188,14 @@ int DVR::StopRecording(const std::wstring& filePath) {
     if (result != 0) {
       throw VelException(tev::WFormat(L"StopStream vel request: %x", static_cast<unsigned>(result)));
     }
+    if (VUtil::GetSingleRetcode(retcodes) == kStreamerUnknownStream) {
+      // Ended on its own (or with a streamer that restarted): nothing to
+      // stop, and nothing wrong.
+      LogInfo(L"DVR::StopRecording: the streamer no longer knows stream %ld of %ls", streamId,
+              filePath.c_str());
+      ForgetStream(filePath);
+      return kNoStream;
+    }
     VUtil::CheckSingleRetcode(retcodes, nullptr);
   } catch (const VelException& e) {
     LogError(L"DVR::StopRecording: %ls", e.getMessage().c_str());

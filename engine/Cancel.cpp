@@ -4,7 +4,10 @@
 //
 //   RECORDING --cancel--> COMPLETE_PARTIAL (stream stopped, row written)
 //   other     --cancel--> published as COMPLETE_PARTIAL; the row is kept
-//   any       --retry---> SCHEDULED from now
+//   any       --retry---> SCHEDULED from now, when it has no file yet;
+//                         with a file, the row keeps it and a new SCHEDULED
+//                         row records into the counter form of its name
+//   RECORDING --retry---> unchanged
 #include <string>
 
 #include "bus/CVelAtl.h"
@@ -12,6 +15,7 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
+#include "platform/Env.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
@@ -45,11 +49,39 @@ int Schedules::CancelScheduledRecording(int32_t scheduleId, int64_t now) {
 int Schedules::RetrySchedule(int32_t scheduleId, int64_t now) {
   Schedule schedule(scheduleId);
   if (schedule.m_id == 0) return 0;  // Populate logged the missing row
-  if (!SetScheduleStatus(schedule, DVRSTATE_SCHEDULED, now, StatusReason::kRetry)) {
+  if (schedule.m_status == DVRSTATE_RECORDING) {
+    // A second stream would write into the file being recorded.
+    LogWarn(L"Schedules::RetrySchedule: %d is recording, nothing to retry", scheduleId);
+    return 0;
+  }
+  if (tev::Env::Current().FileExists(schedule.m_filePath)) {
+    // What was recorded stays where it is, in its own row (the library
+    // keeps showing and playing it); the retry records into a row of its
+    // own.
+    if (!RecordAgainInNewRow(schedule, now)) return 0;
+  } else if (!SetScheduleStatus(schedule, DVRSTATE_SCHEDULED, now, StatusReason::kRetry)) {
     LogError(L"Schedules::RetrySchedule could not write %d", scheduleId);
     return 0;
   }
   PMutexLock lock(EngineMutex());
   StartRecordingIfAppropriate(now);
   return 0;
+}
+
+bool Schedules::RecordAgainInNewRow(const Schedule& earlier, int64_t now) {
+  Schedule again = earlier;
+  again.m_filePath = DVR::NextPieceFileName(earlier.m_filePath);
+  if (again.m_filePath.empty()) return false;
+  again.m_status = DVRSTATE_SCHEDULED;
+  again.m_startTime = now;
+  again.m_endTime = now + again.m_duration;
+  if (!again.Insert()) {
+    LogError(L"Schedules::RetrySchedule could not add a row for %d", earlier.m_id);
+    return false;
+  }
+  LogInfo(L"Schedules::RetrySchedule keeps %ls in %d and records again into %ls",
+          earlier.m_filePath.c_str(), earlier.m_id, again.m_filePath.c_str());
+  Schedule added(again.m_filePath, DVRSTATE_SCHEDULED);
+  if (added.m_id != 0) Schedule::AddMedium(added, true);
+  return true;
 }

@@ -6,7 +6,8 @@
 //   RECORDING --finished, long enough--------------------> COMPLETE
 //   RECORDING --finished short by > 1/10 and > 20 s-------> COMPLETE_PARTIAL
 //   RECORDING --finished under 20 s, or failed report-----> ERROR
-//   any closed row --finished-----------------------------> unchanged
+//   any closed row --finished-----------------------------> unchanged (the
+//                     file gets its description)
 #include <cwchar>
 #include <string>
 
@@ -15,9 +16,11 @@
 #include "db/Schedule.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
+#include "engine/FailureReasons.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
 #include "module/PVRVel.h"
+#include "platform/Env.h"
 #include "monitor/ThumbnailTable.h"
 #include "support/Log.h"
 
@@ -39,6 +42,20 @@ bool IsVideo(const std::wstring& mimetype) { return mimetype.compare(0, 5, L"vid
 bool NeverStarted(const std::wstring& status) {
   return status == DVRSTATE_COULD_NOT_CONNECT || status == DVRSTATE_TUNER_BUSY ||
          status == DVRSTATE_MCE_RUNNING;
+}
+
+// Why a recording ended almost at once: a folder it could not write to,
+// no file at all, or a stream that stopped.
+std::wstring ShortRecordingText(const Schedule& schedule, int32_t seconds) {
+  std::wstring why;
+  if (Schedules::CheckDirectoryWritable(DVR::GetRecordingDirectory(schedule.m_channelMimetype),
+                                        &why) != 0) {
+    return why;
+  }
+  if (!tev::Env::Current().FileExists(schedule.m_filePath)) {
+    return L"the streamer wrote no file " + schedule.m_filePath;
+  }
+  return tev::WFormat(L"the stream stopped after %d s", seconds);
 }
 
 }  // namespace
@@ -73,6 +90,9 @@ void Schedules::NotifyRecordFailedAsync(const std::wstring& filePath, int64_t no
   DVR::ForgetStream(filePath);  // the stream has ended
   if (CVelAtl* vel = TheVel()) vel->NotifyPVRRecordingChange();
   Schedule schedule(filePath, DVRSTATE_ERROR);
+  if (schedule.m_id != 0) {
+    FailureReasons::Set(schedule.m_id, L"the streamer reported that the recording failed");
+  }
   if (schedule.m_id != 0) Schedule::AddMedium(schedule, true);
 }
 
@@ -86,6 +106,10 @@ void Schedules::NotifyRecordComplete(int32_t durationSeconds, const std::wstring
   if (schedule.m_status != DVRSTATE_RECORDING && !NeverStarted(schedule.m_status)) {
     LogInfo(L"NotifyRecordComplete: R%d is %ls already, report ignored", schedule.m_id,
             schedule.m_status.c_str());
+    // The stream has ended all the same: the piece it wrote is final now
+    // and gets its description like any recording.
+    DVR::ForgetStream(filePath);
+    schedule.SetFileMetadata();
     return;
   }
   DVR::ForgetStream(filePath);
@@ -95,6 +119,7 @@ void Schedules::NotifyRecordComplete(int32_t durationSeconds, const std::wstring
   const wchar_t* status = DVRSTATE_COMPLETE;
   if (durationSeconds < kShortestRecording && !NeverStarted(schedule.m_status)) {
     status = DVRSTATE_ERROR;
+    FailureReasons::Set(schedule.m_id, ShortRecordingText(schedule, durationSeconds));
     LogDebug(L"NotifyRecordComplete duration < 20s (%d) episode url: %ls", durationSeconds,
              schedule.m_episodeUrl.c_str());
   } else if (durationSeconds < expected - expected / 10 &&
@@ -110,6 +135,10 @@ void Schedules::NotifyRecordComplete(int32_t durationSeconds, const std::wstring
     return;
   }
   LogDebug(L"Recording complete %ls", filePath.c_str());
+  if (status == DVRSTATE_ERROR) {
+    LogError(L"Schedules::NotifyRecordComplete: recording %d (%ls) failed: %ls", schedule.m_id,
+             schedule.m_name.c_str(), FailureReasons::Get(schedule.m_id).c_str());
+  }
 
   if (CVelAtl* vel = TheVel()) {
     vel->NotifyStopRecording(schedule.m_id, schedule.m_name, schedule.m_channelName);

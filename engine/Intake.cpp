@@ -103,6 +103,10 @@ int Schedules::Add(const RecordingRequest& request, VARIANT* result) {
     int32_t remaining = (start <= now && now < end) ? static_cast<int32_t>(end - now) : 0;
     if (request.recordNow == 1 && !DVR::IsTVMimetype(request.channelMimetype))
       remaining = request.duration;
+    // An existing row due now is started by the start decision, which
+    // records it under its own path and state; a stream started here would
+    // have no row of its own.
+    if (existingRow) remaining = 0;
 
     row.m_status = DVRSTATE_SCHEDULED;
     row.m_type = kAutomatic;
@@ -137,7 +141,8 @@ int Schedules::Add(const RecordingRequest& request, VARIANT* result) {
     // The path under which a row was written before the recorder was asked,
     // or empty when none was.
     std::wstring writtenPath;
-    const bool startsNow = remaining > 0 || (request.recordNow != 0 && request.duration == 0);
+    const bool startsNow =
+        remaining > 0 || (!existingRow && request.recordNow != 0 && request.duration == 0);
     if (startsNow) {
       CVelAtl* vel = TheVel();
       std::wstring mimetype, url, unusedThumbnail, unusedRating, unusedTags, mediaType;
@@ -150,8 +155,12 @@ int Schedules::Add(const RecordingRequest& request, VARIANT* result) {
       if (!url.empty()) urlHadWildcards = DVR::ReplaceWildcardInUrl(url, row.startText) != url;
       if (mimetype != L"video/x-inputdevice") episodeUrl.clear();
       const std::wstring directory = DVR::GetRecordingDirectory(request.channelMimetype);
-      code = CheckDirectoryWritable(directory);
-      if (code != 0) return code;
+      std::wstring why;
+      code = CheckDirectoryWritable(directory, &why);
+      if (code != 0) {
+        LogError(L"Schedules::Add cannot record %ls: %ls", request.name.c_str(), why.c_str());
+        return code;
+      }
 
       remaining = CalculateAppropriateDuration(remaining, request.channelMimetype, request.channel,
                                                start, end, now);

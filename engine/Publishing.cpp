@@ -16,6 +16,7 @@
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
 #include "engine/MediaBatch.h"
+#include "engine/FailureReasons.h"
 #include "engine/Schedules.h"
 #include "monitor/ThumbnailTable.h"
 #include "passes/SeasonPasses.h"
@@ -64,8 +65,13 @@ void Schedule::AddMediumPrepare(const Schedule& schedule, VARIANT* list,
   const bool pending = IsOneOf(schedule.m_status,
                                {L"DVRSTATE_SCHEDULED", L"DVRSTATE_CONFLICT", L"DVRSTATE_SKIP"});
 
+  // Why a failed recording failed, in words (read only for failed rows).
+  const std::wstring failure = FailureReasons::IsFailedState(schedule.m_status)
+                                   ? FailureReasons::Get(schedule.m_id)
+                                   : std::wstring();
   const long count = 17 + (schedule.m_width != 0 ? 3 : 0) + (schedule.m_size != 0 ? 1 : 0) +
-                     hasPass + hasThumbnail + hasRating + hasTags + (pending ? 0 : 1);
+                     hasPass + hasThumbnail + hasRating + hasTags + (pending ? 0 : 1) +
+                     (failure.empty() ? 0 : 1);
   VUtil::CreateArray(list, VT_VARIANT, count);
 
   const bool endpoint = TheVel() != nullptr;
@@ -124,6 +130,7 @@ void Schedule::AddMediumPrepare(const Schedule& schedule, VARIANT* list,
   if (!pending) VUtil::PutPair(list, slot++, L"creationDate", FormatTime2(schedule.m_startTime));
   if (hasRating) VUtil::PutPair(list, slot++, L"rating", schedule.m_rating);
   if (hasTags) VUtil::PutPair(list, slot++, L"tags", schedule.m_tags);
+  if (!failure.empty()) VUtil::PutPair(list, slot++, L"failureReason", failure);
 }
 
 void Schedule::AddMedium(const Schedule& schedule, bool flag) {

@@ -148,6 +148,9 @@ void Schedules::ResumeRecordings() {
     }
     // A failed write is logged; the rest of the window is recorded anyway.
     static_cast<void>(SetScheduleStatus(schedule, closed, now, StatusReason::kResume));
+    // No stream writes the piece any more: it is described as a finished
+    // recording would be.
+    if (tev::Env::Current().FileExists(schedule.m_filePath)) schedule.SetFileMetadata();
     RecordingRequest rest = RecordingRequest::Of(schedule);
     rest.start = now;
     rest.duration = remaining;

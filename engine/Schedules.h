@@ -81,7 +81,12 @@ class Schedules {
   // Writable-directory probe (engine/DirectoryProbe.cpp): 0 when a test
   // file can be created in `directory`, 122 when it is not an existing
   // directory, 123 when the test file cannot be created. Leaves no file.
-  static int CheckDirectoryWritable(const std::wstring& directory);
+  // On failure *why (when given) says so in words, naming the folder, the
+  // module's user and the system's error text.
+  static int CheckDirectoryWritable(const std::wstring& directory, std::wstring* why = nullptr);
+  // Logs one ERROR for each recording folder (video, audio) in which no
+  // file can be created. Start-up and every folder change run it.
+  void CheckRecordingFolders();
   // Scheduled, skipped and conflicting rows that ended over a minute before
   // `now` become missed (retry when they have an episode address).
   static void ChangePastScheduledToMissed(int64_t now);
@@ -160,8 +165,14 @@ class Schedules {
   static int GetCurrentlyRecording(VARIANT* out);
   // The user's cancel of one schedule (stops its recording when running).
   int CancelScheduledRecording(int32_t scheduleId, int64_t now);
-  // Schedules the row again from `now`; 0.
+  // Schedules the row again from `now`; 0. A row whose file is on disk
+  // keeps it (and its state); a new row records the programme again into
+  // a new file. A recording in progress is left alone.
   int RetrySchedule(int32_t scheduleId, int64_t now);
+  // Inserts a copy of `earlier`, SCHEDULED from `now` for its duration,
+  // with a new file name (the counter form of the earlier one), and
+  // publishes it. False when no name or row could be made (logged).
+  static bool RecordAgainInNewRow(const Schedule& earlier, int64_t now);
   // Remembers which rows the previous run left (the highest ID now). Call
   // once, when the database is open and before any request is served.
   static void NotePreviousRun();

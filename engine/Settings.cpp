@@ -2,6 +2,7 @@
 // the stored ones.
 #include "db/RecordingSettings.h"
 #include "engine/Schedules.h"
+#include "support/Log.h"
 #include "support/PMutexLock.h"
 
 void Schedules::LoadFolders() {
@@ -26,26 +27,43 @@ std::wstring Schedules::AudioDirectory() const {
   return m_audioDirectory;
 }
 
+namespace {
+
+// A folder change refused because nothing can be recorded there says why.
+void ReportFolderChange(const std::wstring& folder, int result) {
+  if (result != 122 && result != 123) return;
+  std::wstring why;
+  if (Schedules::CheckDirectoryWritable(folder, &why) != 0) {
+    LogError(L"Schedules: the recording folder was not changed: %ls", why.c_str());
+  }
+}
+
+}  // namespace
+
 // The engine takes the folder and re-points its monitor where the setter
 // says: for video after the pending schedules moved, for audio before.
 int Schedules::SetVideoRecordingDirectory(const std::wstring& folder) {
-  return RecordingSettings::SetVideoRecordingDirectory(folder, nullptr, [this](const std::wstring& taken) {
+  const int result = RecordingSettings::SetVideoRecordingDirectory(folder, nullptr, [this](const std::wstring& taken) {
     {
       PMutexLock lock(m_folderMutex);
       m_videoDirectory = taken;
     }
     RepointFolderMonitor(L"video");
   });
+  ReportFolderChange(folder, result);
+  return result;
 }
 
 int Schedules::SetAudioRecordingDirectory(const std::wstring& folder) {
-  return RecordingSettings::SetAudioRecordingDirectory(folder, nullptr, [this](const std::wstring& taken) {
+  const int result = RecordingSettings::SetAudioRecordingDirectory(folder, nullptr, [this](const std::wstring& taken) {
     {
       PMutexLock lock(m_folderMutex);
       m_audioDirectory = taken;
     }
     RepointFolderMonitor(L"audio");
   });
+  ReportFolderChange(folder, result);
+  return result;
 }
 
 void Schedules::SetFreeSpaceRequired(int32_t count) { RecordingSettings::SetFreeSpaceRequired(count); }

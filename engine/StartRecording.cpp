@@ -20,10 +20,12 @@
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
+#include "engine/FailureReasons.h"
 #include "engine/Schedules.h"
 #include "engine/StartStatus.h"
 #include "engine/StatusChange.h"
 #include "platform/Clock.h"
+#include "platform/Env.h"
 #include "support/Log.h"
 #include "vel/VelException.h"
 
@@ -38,6 +40,48 @@ constexpr int64_t kDueAheadSeconds = 120;
 void Republish(int32_t id) {
   Schedule loaded(id);
   if (loaded.m_id != 0) Schedule::AddMedium(loaded, true);
+}
+
+// What a failed start code means, for the user.
+std::wstring StartFailureText(int code) {
+  switch (code) {
+    case DVR::kCouldNotConnect:
+      return L"the streamer could not connect to the channel";
+    case 104:
+      return L"no tuner was free";
+    case 117:
+      return L"Windows Media Center held the tuner";
+    default:
+      return tev::WFormat(L"the streamer did not start the recording (code %d)", code);
+  }
+}
+
+// The file to record `row` into: its own, unless a file is there already
+// (an earlier recording of the row). That one is kept, in a row of its own
+// as a partial recording, and the row records into the counter form of
+// its name.
+std::wstring FreshFilePath(const Schedule& row) {
+  if (!tev::Env::Current().FileExists(row.m_filePath)) return row.m_filePath;
+  const std::wstring fresh = DVR::NextPieceFileName(row.m_filePath);
+  if (fresh.empty()) return row.m_filePath;  // the streamer's -y is the lesser loss than none
+  Schedule earlier = row;
+  earlier.m_status = DVRSTATE_COMPLETE_PARTIAL;
+  earlier.m_duration = -1;  // unknown, as for an orphan
+  earlier.m_endTime = earlier.m_startTime;
+  if (!earlier.Insert()) return row.m_filePath;
+  LogWarn(L"StartRecordingIfAppropriate: %ls is on disk already; kept as a partial recording, "
+          L"%ls records into %ls",
+          row.m_filePath.c_str(), row.m_name.c_str(), fresh.c_str());
+  // The row itself holds the path until the start writes the new one.
+  SQLite query;
+  if (query.RunQuery(tev::WFormat(L"SELECT * FROM Schedules WHERE FilePath = '%ls' AND ID != %d",
+                                  SQLite::Escape(row.m_filePath).c_str(), row.m_id),
+                     kCaller) &&
+      query.GetRowCount() > 0) {
+    earlier.FillFromRow(query);
+    Schedule::AddMedium(earlier, true);
+  }
+  return fresh;
 }
 
 // Makes room on the recording's kind for `row` by cancelling the first
@@ -72,6 +116,8 @@ bool StartRow(Schedules& engine, const Schedule& row, const std::wstring& dueSta
   if (duration != 0 && !engine.ClearDiskSpaceForSchedule(row.m_channelMimetype, row.m_id,
                                                          duration, row.m_quality, now)) {
     LogError(L"Could not clear disk space for %ls, duration %d", row.m_name.c_str(), duration);
+    FailureReasons::Set(row.m_id, tev::WFormat(L"not enough free space in %ls",
+                                               DVR::GetRecordingDirectory(row.m_channelMimetype).c_str()));
     Republish(row.m_id);
     return true;
   }
@@ -81,16 +127,26 @@ bool StartRow(Schedules& engine, const Schedule& row, const std::wstring& dueSta
   Schedule marked = row;
   if (!SetScheduleStatus(marked, DVRSTATE_RECORDING, now, StatusReason::kStart)) return false;
 
+  // A folder the streamer cannot write to fails the recording here, with
+  // the reason, rather than as a stream that ends at once without a word.
+  std::wstring why;
+  int code = Schedules::CheckDirectoryWritable(DVR::GetRecordingDirectory(row.m_channelMimetype),
+                                               &why);
   // Empty start time text: URL wildcards take the current date.
-  std::wstring filePath = row.m_filePath;
-  const int code = DVR::StartRecording(row.m_user, row.m_episodeUrl, row.m_channelMimetype,
-                                       &filePath, row.m_channel, duration, row.m_quality, false,
-                                       std::wstring());
+  std::wstring filePath = code == 0 ? FreshFilePath(row) : row.m_filePath;
+  if (code == 0) {
+    code = DVR::StartRecording(row.m_user, row.m_episodeUrl, row.m_channelMimetype, &filePath,
+                               row.m_channel, duration, row.m_quality, false, std::wstring());
+    if (code != 0) why = StartFailureText(code);
+  }
   std::wstring status = DVRSTATE_RECORDING;
   if (code != 0) {
-    LogError(L"StartRecordingIfAppropriate: could not start recording %ls (#%d)",
-             row.m_name.c_str(), row.m_id);
+    LogError(L"StartRecordingIfAppropriate: could not start recording %ls (#%d): %ls",
+             row.m_name.c_str(), row.m_id, why.c_str());
     status = startstop::StatusForFailedStart(code);
+    FailureReasons::Set(row.m_id, why);
+  } else {
+    FailureReasons::Clear(row.m_id);
   }
 
   // The library is shown the row as the table holds it now, before the
@@ -108,6 +164,8 @@ bool StartRow(Schedules& engine, const Schedule& row, const std::wstring& dueSta
     if (!SetScheduleStatus(marked, status, now, StatusReason::kStartNewFile)) return false;
   }
 
+  // A failure is shown with its reason at once, not only at the next sync.
+  if (code != 0) Republish(row.m_id);
   LogDebug(L"StartRecordingIfAppropriate executed %ls", dueStatement.c_str());
   if (code == 0) {
     CVelAtl* vel = TheVel();

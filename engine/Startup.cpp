@@ -40,6 +40,7 @@ bool Schedules::Initialize() {
   RecordingSettings::InitializeFreeSpaceRequired();
   if (!m_running) return false;
   LoadFolders();
+  CheckRecordingFolders();
   if (!m_running) return false;
   ResumeRecordings();
   if (!m_running) return false;

@@ -23,7 +23,9 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
+#include "support/GlobalLocks.h"
 #include "support/Log.h"
+#include "support/PMutexLock.h"
 #include "support/VUtil.h"
 
 namespace {
@@ -207,6 +209,9 @@ int Schedules::MoveSchedule(const Schedule& row, int64_t start, int32_t duration
   // name follows it, and a refused move goes back to it.
   const Schedule stored(row.m_id);
   if (stored.m_id == 0) return 0;
+  // A start moved into the past records from now, as intake would take it,
+  // so that the start decision finds the row due.
+  if (start < now) start = now;
   Schedule current = stored;
   Schedule moved = current;
   moved.m_status = row.m_status;
@@ -238,6 +243,11 @@ int Schedules::MoveSchedule(const Schedule& row, int64_t start, int32_t duration
     if (WriteTimesAndStatus(current, stored, now)) Schedule::AddMedium(current, true);
     LogWarn(L"UpdateMedium refused the new time of schedule %d: %d", current.m_id, added);
     return kResultChangeRefused;
+  }
+  if (start <= now && current.m_status == DVRSTATE_SCHEDULED) {
+    // Due now: one start, of this row, as the timer would make it.
+    PMutexLock lock(EngineMutex());
+    StartRecordingIfAppropriate(now);
   }
   return 0;
 }

@@ -53,7 +53,8 @@ std::string Medium::Name() const {
 
 Answer ListPvrMedia(Bus& bus, std::vector<Medium>* media, bool withDeleted) {
   static const char* const kFields[] = {"pvrState", "mediaType", "title", "channel",
-                                        "startTime", "duration", "scheduleMode"};
+                                        "startTime", "duration", "scheduleMode",
+                                        "failureReason"};
   json names = json::array();
   for (const char* name : kFields) names.push_back(name);
   Answer answer = bus.Call("TevMediaV2", "GetMediaFromSource",
@@ -73,6 +74,7 @@ Answer ListPvrMedia(Bus& bus, std::vector<Medium>* media, bool withDeleted) {
     medium.start = TextOf(slots[7]);
     medium.durationMs = Number(slots[8]);
     medium.scheduleMode = TextOf(slots[9]);
+    medium.failure = TextOf(slots[10]);
     if (!withDeleted && medium.mediaType.find("deleted") != std::string::npos) continue;
     media->push_back(medium);
   }

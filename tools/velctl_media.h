@@ -20,6 +20,7 @@ struct Medium {
   std::string start;      // local "YYYY-MM-DD HH:MM:SS" as published
   std::string path;
   std::string scheduleMode;  // passes only
+  std::string failure;       // why a failed recording failed, when the module said
   long durationMs = 0;
 
   bool IsPass() const { return mediaType.rfind("schedulePass", 0) == 0; }

@@ -29,7 +29,8 @@ int RunList(Bus& bus, bool all) {
     if (medium.IsPass()) continue;
     if (!all && medium.IsDeleted()) continue;
     PrintRow(medium.id, medium.IsDeleted() ? "deleted" : medium.state, medium.start.substr(0, 16),
-             FormatDuration(medium.durationMs / 1000), medium.channel, medium.Name());
+             FormatDuration(medium.durationMs / 1000), medium.channel,
+             medium.failure.empty() ? medium.Name() : medium.Name() + " (" + medium.failure + ")");
   }
   return kOk;
 }

@@ -17,7 +17,7 @@ const char* const kFields[] = {"pvrState",    "mediaType",  "title",       "chan
                                "channelId",   "startTime",  "duration",    "keepUntil",
                                "subTitle",    "genre",      "description", "thumbnailId",
                                "size",        "tevPassId",  "scheduleMode", "restrictOneChannel",
-                               "searchTVGuide", "priority"};
+                               "searchTVGuide", "priority", "failureReason"};
 
 long long Number(const json& value) {
   if (value.is_number_integer()) return value.get<long long>();
@@ -52,6 +52,7 @@ json MediumObject(const json& slots) {
   medium["thumbnail"] = TextOf(field(11)).rfind("RT", 0) == 0;
   medium["size"] = Number(field(12));
   medium["passId"] = TextOf(field(13));
+  medium["failure"] = TextOf(field(18));
   if (pass) {
     medium["scheduleMode"] = TextOf(field(14));
     medium["restrictOneChannel"] = Number(field(15)) != 0;

@@ -1,6 +1,8 @@
 // Recording file names: making, making unique against the Schedules table,
 // parsing; date wildcards in stream addresses.
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -8,6 +10,7 @@
 #include <rapidcheck/gtest.h>
 
 #include "db/Config.h"
+#include "db/Schedule.h"
 #include "db/RecordingSettings.h"
 #include "db/TimeUtils.h"
 #include "dvr/DVR.h"
@@ -110,6 +113,31 @@ TEST_F(DVRNames, UniqueNamesSkipRowsOfOtherSchedules) {
   EXPECT_TRUE(log_->Has(
       LOG_ERROR, L"DVR::ConstructUniqueFileName more than 10 schedules with the same filename: " +
                      video_ + L"/Show_Chan_03-04-2008 20-00-01 Tev 9.asf (Show-Chan-video/x-tv-0)"));
+}
+
+TEST_F(DVRNames, UniqueNamesSkipFilesAlreadyOnDisk) {
+  // A file no row knows (an earlier recording of the same programme, one
+  // the folder monitor has not seen yet) is never written over, not even
+  // for the row whose name it is.
+  const std::wstring taken = DVR::MakeRecordingFileName(L"video/x-tv", L"Chan", L"Film", kMarch4, 0);
+  std::filesystem::create_directories(tev::ToStdUtf8(video_));
+  std::ofstream(tev::ToStdUtf8(taken)) << "recorded";
+  EXPECT_EQ(DVR::ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Film", kMarch4, 0),
+            video_ + L"/Film_Chan_03-04-2008 20-00-01 Tev 1.asf");
+  InsertPath(taken);
+  EXPECT_EQ(DVR::ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Film", kMarch4,
+                                         Schedule::GetIdFromPath(taken)),
+            video_ + L"/Film_Chan_03-04-2008 20-00-01 Tev 1.asf");
+  EXPECT_EQ(std::filesystem::file_size(tev::ToStdUtf8(taken)), 8u);
+
+  // A further piece of a recording takes the next counter free on disk
+  // and in the table.
+  const std::wstring piece1 = video_ + L"/Film_Chan_03-04-2008 20-00-01 Tev 1.asf";
+  EXPECT_EQ(DVR::NextPieceFileName(taken), piece1);
+  std::ofstream(tev::ToStdUtf8(piece1)) << "part";
+  InsertPath(video_ + L"/Film_Chan_03-04-2008 20-00-01 Tev 2.asf");
+  EXPECT_EQ(DVR::NextPieceFileName(piece1), video_ + L"/Film_Chan_03-04-2008 20-00-01 Tev 3.asf");
+  EXPECT_EQ(DVR::NextPieceFileName(video_ + L"/Clip 2024.wma"), video_ + L"/Clip 2024 1.wma");
 }
 
 TEST_F(DVRNames, DuplicateQueryFailureIsNoDuplicate) {

@@ -13,6 +13,8 @@
 #include "monitor/FileMetadata.h"
 #include "monitor/ThumbnailTable.h"
 #include "platform/Clock.h"
+#include "support/GlobalLocks.h"
+#include "support/PMutexLock.h"
 #include "tests/engine/EngineFixture.h"
 #include "tests/engine/RowsAndMedia.h"
 
@@ -126,10 +128,7 @@ TEST_F(Completion, TheDescriptionGoesIntoTheFileAndAThumbnailIsAskedForOnce) {
   if (std::system("ffmpeg -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg missing";
   ASSERT_EQ(InitializeMetadataEditor(), S_OK);
   const std::string path = PathFor("described");
-  ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -y -f lavfi -i "
-                         "testsrc=d=1:size=64x48:rate=5 -c:v wmv2 -f asf '" + path + "'")
-                            .c_str()),
-            0);
+  ASSERT_TRUE(enginetest::WriteAsfVideo(path));
   RowSpec planned;
   planned.name = "Described";
   planned.start = tev::Clock::Now() - 600;
@@ -168,6 +167,83 @@ TEST_F(Completion, TheDescriptionGoesIntoTheFileAndAThumbnailIsAskedForOnce) {
   // A file that cannot be opened is only logged; the row is closed anyway.
   EXPECT_EQ(Column(audioId, "Status"), "DVRSTATE_COMPLETE");
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedule::SetFileMetadata couldn't open file"));
+}
+
+TEST_F(Completion, ACancelledRecordingIsDescribedWhenItsStreamEnds) {
+  if (std::system("ffmpeg -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg missing";
+  ASSERT_EQ(InitializeMetadataEditor(), S_OK);
+  const std::string path = PathFor("cancelled");
+  ASSERT_TRUE(enginetest::WriteAsfVideo(path));
+  RowSpec planned;
+  planned.name = "Cancelled";
+  planned.start = tev::Clock::Now() - 154;
+  planned.path = path;
+  const int id = InsertRow(dbPath_, planned);
+  ASSERT_EQ(Engine().CancelScheduledRecording(id, tev::Clock::Now()), 0);
+  const auto closed = Rows("*", "ID = " + std::to_string(id));
+  ASSERT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
+
+  // The stream's end report changes nothing in the row, but the piece it
+  // wrote is described like any recording.
+  Engine().NotifyRecordComplete(154, W(path), tev::Clock::Now());
+  EXPECT_EQ(Rows("*", "ID = " + std::to_string(id)), closed);
+  TagLib::ASF::File file(path.c_str());
+  ASSERT_TRUE(file.isValid());
+  EXPECT_EQ(file.tag()->title().to8Bit(true), "Cancelled");
+  const auto& station = file.tag()->attribute("WM/MediaStationName");
+  ASSERT_FALSE(station.isEmpty());
+  EXPECT_EQ(station.front().toString().to8Bit(true), "BBC One");
+}
+
+TEST_F(Completion, AFailedRecordingSaysWhy) {
+  // The latest "failureReason" published for the path ("<none>" without).
+  auto published = [this](const std::string& path) {
+    std::wstring reason = L"<none>";
+    for (const auto& request : media_.RequestsOf(L"AddMedium")) {
+      AutoVariant list;
+      VUtil::GetElement(request.get(), 1, &list);
+      std::wstring at, why;
+      VUtil::FindPair(list.get(), L"path", &at);
+      if (at != W(path)) continue;
+      reason = VUtil::FindPair(list.get(), L"failureReason", &why) ? why : L"<none>";
+    }
+    return reason;
+  };
+  const std::wstring unwritable = L"the folder " + W(videoDir_) + L" is not writable by user ";
+
+  // The recording folder refuses new files: one ERROR at the check, and a
+  // due recording fails with the reason instead of asking the streamer.
+  env_.SetNotWritable(true);
+  Engine().LoadFolders();
+  Engine().CheckRecordingFolders();
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedules: recordings will fail: " + unwritable));
+  RowSpec due;
+  due.name = "Due";
+  due.status = "DVRSTATE_SCHEDULED";
+  due.start = tev::Clock::Now();
+  due.path = PathFor("due");
+  const int dueId = InsertRow(dbPath_, due);
+  {
+    PMutexLock lock(EngineMutex());
+    Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  }
+  env_.SetNotWritable(false);
+  EXPECT_EQ(Column(dueId, "Status"), "DVRSTATE_ERROR");
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"StartRecordingIfAppropriate: could not start recording "
+                                       L"Due (#" + std::to_wstring(dueId) + L"): " + unwritable));
+  EXPECT_EQ(published(due.path).rfind(unwritable, 0), 0u) << tev::ToStdUtf8(published(due.path));
+
+  // A stream that ends at once without a file says that too.
+  RowSpec empty;
+  empty.name = "Empty";
+  empty.start = tev::Clock::Now() - 5;
+  empty.path = PathFor("never-written");
+  const int emptyId = InsertRow(dbPath_, empty);
+  Engine().NotifyRecordComplete(0, W(empty.path), tev::Clock::Now());
+  EXPECT_EQ(Column(emptyId, "Status"), "DVRSTATE_ERROR");
+  EXPECT_EQ(published(empty.path), L"the streamer wrote no file " + W(empty.path));
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"failed: the streamer wrote no file"));
 }
 
 TEST_F(Completion, StartedAndFailedReports) {

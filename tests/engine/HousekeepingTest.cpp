@@ -3,6 +3,7 @@
 // loopback bus. Time moves by shifting the product's clock.
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "db/Schedule.h"
 #include "platform/Clock.h"
 #include "support/GlobalLocks.h"
+#include "support/PMutexLock.h"
 #include "tests/engine/EngineFixture.h"
 #include "tests/engine/RowsAndMedia.h"
 
@@ -98,6 +100,56 @@ TEST_F(Housekeeping, RetrySchedulesTheRowAgainFromNow) {
     EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
   }
   EXPECT_EQ(Engine().RetrySchedule(4242, tev::Clock::Now()), 0);
+}
+
+TEST_F(Housekeeping, ReRecordingNeverWritesOverARecordedFile) {
+  tv_.SetTuners({{L"Tuner 1", L"video/x-tv"}, {L"Tuner 2", L"video/x-tv"}});
+  ASSERT_EQ(Add(L"Film", 0, 3600, 1), 0);
+  const int first = std::stoi(Rows("ID")[0][0]);
+  const std::string recorded = Column(first, "FilePath");
+  std::ofstream(recorded) << std::string(100000, 'r');  // what its stream wrote
+  env_.Shift(154);
+  ASSERT_EQ(Engine().CancelScheduledRecording(first, tev::Clock::Now()), 0);
+  ASSERT_EQ(Column(first, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
+  streamer_.ClearRequests();
+
+  // A retry keeps the earlier part in its row and records into a row and a
+  // file of its own, named in the counter form of the earlier one.
+  ASSERT_EQ(Engine().RetrySchedule(first, tev::Clock::Now()), 0);
+  const std::string counter = recorded.substr(0, recorded.size() - 4) + " 1.asf";
+  EXPECT_EQ(Column(first, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
+  EXPECT_EQ(Column(first, "FilePath"), recorded);
+  EXPECT_EQ(fs::file_size(recorded), 100000u);
+  const auto again = Rows("ID, FilePath, Status", "ID != " + std::to_string(first));
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_EQ(again[0][1], counter);
+  EXPECT_EQ(again[0][2], "DVRSTATE_RECORDING");
+  ASSERT_EQ(streamer_.CountOf(L"StartStream"), 1u);
+  EXPECT_EQ(VUtil::GetStringElement(Last(streamer_, L"StartStream").get(), 11), W(counter));
+  EXPECT_EQ(StatesOf(media_, W(recorded)).back(), L"partial");
+  EXPECT_EQ(StatesOf(media_, W(counter)).back(), L"recording");
+  // Retrying the recording in progress starts nothing.
+  ASSERT_EQ(Engine().RetrySchedule(std::stoi(again[0][0]), tev::Clock::Now()), 0);
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
+
+  // A planned row whose file is on disk already when its time comes: the
+  // file stays, as a partial recording, and the row records elsewhere.
+  const std::string left = PathFor("Left");
+  std::ofstream(left) << std::string(5000, 'l');
+  const int planned =
+      InsertRow(dbPath_, Planned("Left", "DVRSTATE_SCHEDULED", tev::Clock::Now(), 1800));
+  {
+    PMutexLock lock(EngineMutex());
+    Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  }
+  EXPECT_EQ(Column(planned, "Status"), "DVRSTATE_RECORDING");
+  EXPECT_NE(Column(planned, "FilePath"), left);
+  EXPECT_EQ(VUtil::GetStringElement(Last(streamer_, L"StartStream").get(), 11),
+            W(Column(planned, "FilePath")));
+  const auto kept = Rows("Status, Name", "FilePath = '" + left + "'");
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(kept[0], (std::vector<std::string>{"DVRSTATE_COMPLETE_PARTIAL", "Left"}));
+  EXPECT_EQ(fs::file_size(left), 5000u);
 }
 
 TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {

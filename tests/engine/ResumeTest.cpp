@@ -4,6 +4,7 @@
 // same database; a file that grows stands for a stream still writing.
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -13,7 +14,11 @@
 
 #include <gtest/gtest.h>
 
+#include <taglib/asffile.h>
+
 #include "dvr/DVR.h"
+#include "dvr/StreamStore.h"
+#include "monitor/FileMetadata.h"
 #include "platform/Clock.h"
 #include "support/GlobalLocks.h"
 #include "support/PMutexLock.h"
@@ -150,6 +155,39 @@ TEST_F(Resume, AStreamThatEndedIsStoppedAndTheRestRecordedOnce) {
   EXPECT_EQ(Rows("ID", "Status = 'DVRSTATE_RECORDING'").size(), 1u);
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
   EXPECT_EQ(streamer_.CountOf(L"StopStream"), 1u);
+}
+
+TEST_F(Resume, TheInterruptedPieceIsDescribedAndAStreamTheStreamerForgotIsNoError) {
+  if (std::system("ffmpeg -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg missing";
+  ASSERT_EQ(InitializeMetadataEditor(), S_OK);
+  std::string path;
+  long stream = 0;
+  const int id = RecordNow(L"Match", &path, &stream);
+  // What the stream wrote before the machine went down.
+  ASSERT_TRUE(enginetest::WriteAsfVideo(path));
+  env_.Shift(1200);
+  Crash();
+  // The streamer restarted too: it knows no stream of the old run.
+  streamer_.SetReply(L"StopStream", DVR::kStreamerUnknownStream);
+  log_->Clear();
+  {
+    Schedules restarted;
+    restarted.ResumeRecordings();
+  }
+  EXPECT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
+  EXPECT_EQ(streamer_.CountOf(L"StopStream"), 1u);
+  EXPECT_FALSE(log_->HasPart(LOG_ERROR, L"DVR::StopRecording"));
+  EXPECT_TRUE(log_->HasPart(LOG_INFO, L"DVR::StopRecording: the streamer no longer knows stream"));
+  // Forgotten for good: no later start asks about it again.
+  EXPECT_EQ(StreamStore::All().count(tev::FromStdUtf8(path)), 0u);
+
+  TagLib::ASF::File file(path.c_str());
+  ASSERT_TRUE(file.isValid());
+  EXPECT_EQ(file.tag()->title().to8Bit(true), "Match");
+  const auto& channel = file.tag()->attribute("WM/MediaOriginalChannel");
+  ASSERT_FALSE(channel.isEmpty());
+  EXPECT_EQ(channel.front().toString().to8Bit(true), "ch1");
+  DropMetadataEditor();
 }
 
 TEST_F(Resume, OnlyRecordingsAndMissedStartsAreResumed) {

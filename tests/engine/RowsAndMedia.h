@@ -4,6 +4,7 @@
 #ifndef TEV_TESTS_ENGINE_ROWSANDMEDIA_H_
 #define TEV_TESTS_ENGINE_ROWSANDMEDIA_H_
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,14 @@ inline std::vector<std::wstring> FirstArguments(const tev::peers::ScriptedPeer& 
     texts.push_back(peertest::Str(in.get(), 0));
   }
   return texts;
+}
+
+// Writes a one-second ASF video to `path` with ffmpeg; false when it could
+// not (ffmpeg missing).
+inline bool WriteAsfVideo(const std::string& path) {
+  return std::system(("ffmpeg -nostdin -loglevel error -y -f lavfi -i "
+                      "testsrc=d=1:size=64x48:rate=5 -c:v wmv2 -f asf '" + path + "'")
+                         .c_str()) == 0;
 }
 
 }  // namespace enginetest

@@ -185,8 +185,12 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
   EXPECT_EQ(Status(unreachable), "DVRSTATE_COULD_NOT_CONNECT");
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"StartRecordingIfAppropriate: could not start recording "
                                        L"Unreachable (#" + std::to_wstring(unreachable) + L")"));
-  // The library was shown the row as it stood when the streamer was asked.
-  EXPECT_EQ(PublishedStates(Path(unreachable)).back(), L"recording");
+  // The library was shown the row as it stood when the streamer was asked,
+  // and then the failure (with its reason) at once.
+  const std::vector<std::wstring> shown = PublishedStates(Path(unreachable));
+  ASSERT_GE(shown.size(), 2u);
+  EXPECT_EQ(shown[shown.size() - 2], L"recording");
+  EXPECT_EQ(shown.back(), L"invalid");
 
   // Any other refusal.
   streamer_.SetReply(L"StartStream", 5);

@@ -10,6 +10,8 @@
 
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
+#include "support/GlobalLocks.h"
+#include "support/PMutexLock.h"
 #include "tests/engine/RowFixture.h"
 
 namespace enginetest {
@@ -159,6 +161,31 @@ TEST_F(UpdateMediumTest, TimeChangesMoveAPlanAndAreRefusedOnceItHasRun) {
   EXPECT_EQ(Update(L"M2", {P(L"startTime", FormatTime2(later))}), kResultChangeRefused);
   EXPECT_EQ(Column(doneId, "Duration"), "3600");
   EXPECT_EQ(Path(doneId), tev::FromStdUtf8(videoDir_) + L"/Done.asf");
+}
+
+TEST_F(UpdateMediumTest, AStartMovedToNowOrEarlierRecordsTheRowItselfOnce) {
+  RowValues plan;
+  plan.name = L"Moved";
+  plan.start = Future();
+  const int id = Published(L"M1", plan);
+  const int64_t now = tev::Clock::Now();
+  EXPECT_EQ(Update(L"M1", {P(L"startTime", FormatTime2(now - 600))}), 0);
+
+  // One stream, into the row's own file, and the row says so.
+  const auto streams = StartedStreams();
+  ASSERT_EQ(streams.size(), 1u);
+  EXPECT_EQ(streams.begin()->second, Path(id));
+  EXPECT_EQ(Status(id), "DVRSTATE_RECORDING");
+  EXPECT_EQ(Rows("ID").size(), 1u);
+  EXPECT_LE(GetTime3(tev::FromStdUtf8(Column(id, "StartTime"))), tev::Clock::Now());
+  EXPECT_EQ(PublishedStates(Path(id)).back(), L"recording");
+  // The timer's next wake-up finds nothing more to start.
+  {
+    PMutexLock lock(EngineMutex());
+    Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  }
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
+  EXPECT_EQ(Status(id), "DVRSTATE_RECORDING");
 }
 
 TEST_F(UpdateMediumTest, AMoveIntoAConflictIsRefusedAndTheRowKeepsItsTime) {

@@ -97,7 +97,7 @@ TEST_F(Velctl, ListShowsRemovedRecordingsOnlyWithAll) {
   library.Offer(L"GetMediaFromSource", [](const VARIANT&, VARIANT* out) {
     const auto medium = [](const char* id, const char* state, const char* type, const char* title) {
       return nlohmann::json::array({"PVR", std::string("/rec/") + id, id, state, type, title, "Test Card",
-                                    "2026-12-07 21:00:00", 1800000, ""});
+                                    "2026-12-07 21:00:00", 1800000, "", ""});
     };
     nlohmann::json media = nlohmann::json::array(
         {medium("M1", "complete", "video.file.recorded.tv", "Kept 2026-12-07 21:00"),

@@ -1,0 +1,52 @@
+#include "engine/FailureReasons.h"
+
+#include "db/SQLite.h"
+#include "db/Schedule.h"
+#include "db/WFormat.h"
+
+namespace {
+
+const wchar_t kCaller[] = L"FailureReasons";
+
+bool EnsureTable(SQLite& query) {
+  return query.RunQuery(
+      L"CREATE TABLE IF NOT EXISTS 'FailureReasons' ('ScheduleId' integer PRIMARY KEY, "
+      L"'Reason' varchar)",
+      kCaller);
+}
+
+}  // namespace
+
+void FailureReasons::Set(int32_t scheduleId, const std::wstring& reason) {
+  SQLite query;
+  if (!EnsureTable(query)) return;
+  query.RunQuery(tev::WFormat(L"INSERT OR REPLACE INTO FailureReasons (ScheduleId, Reason) "
+                              L"VALUES (%d, '%ls')",
+                              scheduleId, SQLite::Escape(reason).c_str()),
+                 kCaller);
+}
+
+void FailureReasons::Clear(int32_t scheduleId) {
+  SQLite query;
+  if (!EnsureTable(query)) return;
+  query.RunQuery(tev::WFormat(L"DELETE FROM FailureReasons WHERE ScheduleId = %d", scheduleId),
+                 kCaller);
+}
+
+std::wstring FailureReasons::Get(int32_t scheduleId) {
+  SQLite query;
+  if (!EnsureTable(query) ||
+      !query.RunQuery(tev::WFormat(L"SELECT Reason FROM FailureReasons WHERE ScheduleId = %d",
+                                   scheduleId),
+                      kCaller) ||
+      query.GetRowCount() == 0) {
+    return std::wstring();
+  }
+  return query.GetString("Reason");
+}
+
+bool FailureReasons::IsFailedState(const std::wstring& status) {
+  return status == DVRSTATE_ERROR || status == DVRSTATE_DISK_FULL ||
+         status == DVRSTATE_COULD_NOT_CONNECT || status == DVRSTATE_TUNER_BUSY ||
+         status == DVRSTATE_MCE_RUNNING;
+}
