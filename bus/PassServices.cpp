@@ -1,7 +1,9 @@
 // "AddTevPass": a season pass made from an existing schedule (its medium id
 // in element 7) or from a description (elements 8 to 13, read only when the
-// array has 14 elements). A malformed request leaves as
-// VelInvalidParameterException before anything is stored.
+// array has 14 elements; a shorter one describes a pass with no start,
+// length, channel or programme, which makes no episodes until edited). A
+// malformed request leaves as VelInvalidParameterException before anything
+// is stored.
 #include <functional>
 #include <memory>
 #include <string>
@@ -37,7 +39,8 @@ int CVelAtl::AddTevPass(const std::wstring&, const VARIANT& in, VARIANT* out) {
   pass.guideType = VUtil::GetLongElement(in, 5);
   pass.priority = VUtil::GetLongOrEmptyElement(in, 6);
   const std::wstring scheduleMediumId = VUtil::GetStringElement(in, 7);
-  if (VUtil::GetArrayLength(in) >= 14) {
+  const bool described = VUtil::GetArrayLength(in) >= 14;
+  if (described) {
     // The client's local wall-clock time, under the rules of its own date.
     pass.start = LocalWallClockToUtc(VUtil::GetDateElement(in, 8));
     pass.duration = VUtil::GetLongElement(in, 9) / 1000;
@@ -49,7 +52,7 @@ int CVelAtl::AddTevPass(const std::wstring&, const VARIANT& in, VARIANT* out) {
   Require(pass.scheduleMode >= 1 && pass.scheduleMode <= 6,
           L"AddTevPass: schedule mode must be 1 to 6");
   Require(pass.guideType >= -1 && pass.guideType <= 1, L"AddTevPass: guide type must be -1, 0 or 1");
-  if (scheduleMediumId.empty()) {
+  if (scheduleMediumId.empty() && described) {
     Require(!pass.programName.empty(), L"AddTevPass: no programme name and no schedule");
     Require(pass.duration > 0, L"AddTevPass: the duration must be positive");
   }
@@ -70,7 +73,9 @@ int CVelAtl::AddTevPass(const std::wstring&, const VARIANT& in, VARIANT* out) {
   // The guide is searched while the channel is looked up; the pass drops
   // the answer unread when it needs none.
   std::unique_ptr<VelSatellite::PostedRequest> search;
-  if (localId == 0 && pass.guideType != 0) search = PostTVGuideSchedule(pass.programName);
+  if (localId == 0 && pass.guideType != 0 && !pass.programName.empty()) {
+    search = PostTVGuideSchedule(pass.programName);
+  }
   if (!pass.channelMedium.empty()) {
     const int found = LookUpChannel(L"AddTevPass", pass.user, pass.channelMedium,
                                     &pass.channelMimetype, &pass.thumbnailId, &pass.rating,

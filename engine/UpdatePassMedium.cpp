@@ -136,7 +136,9 @@ int Schedules::UpdatePassMedium(int32_t action, int32_t passId, const VARIANT& p
       }
       if (!SetColumn(passId, L"GuideType", number)) return kRefused;
     } else if (name == L"keepUntil") {
-      if (!SetColumn(passId, L"KeepUntil", Schedule::KeepUntilCodeFromName(value))) {
+      // An unknown name would reach the episodes as "until space needed".
+      const int32_t code = Schedule::KeepUntilCodeFromName(value);
+      if (Schedule::KeepUntilName(code) != value || !SetColumn(passId, L"KeepUntil", code)) {
         return kRefused;
       }
       refresh = false;

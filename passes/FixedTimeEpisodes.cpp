@@ -75,22 +75,14 @@ int32_t SeasonPassChecker::CheckNonGuidePass(const PassRow& pass, int64_t now,
 }
 
 int32_t SeasonPassChecker::AddNonGuideProgram(const PassRow& pass, int64_t start) {
+  if (pass.duration <= 0) return 0;  // nothing to record until the pass has a length
   try {
     const std::wstring startText = FormatTime3(start);
-    // One airing, one row, whichever pass made it; any state counts, so an
-    // episode the user deleted or skipped stays so.
-    SQLite existing;
-    existing.LimitRows(1);
-    if (!existing.RunQuery(
-            tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%ls' AND %ls = '%ls' AND %ls = %ls "
-                         L"AND %ls = %d",
-                         L"Name", SQLite::Escape(pass.programName).c_str(), L"Channel",
-                         SQLite::Escape(pass.channelMedium).c_str(), L"StartTime",
-                         startText.c_str(), L"Duration", pass.duration),
-            L"SeasonPassChecker::AddNonGuideProgram")) {
-      return 0;
-    }
-    if (existing.GetRowCount() > 0) {
+    // One airing, one row, whichever pass made it and whatever it is called
+    // now; any state counts, so an episode the user deleted or skipped
+    // stays so.
+    if (AiringExists(L"Channel", pass.channelMedium, start,
+                     L"SeasonPassChecker::AddNonGuideProgram")) {
       LogDebug(L"AddNonGuideProgram exists: %ls, %ls", pass.programName.c_str(), startText.c_str());
       return 0;
     }

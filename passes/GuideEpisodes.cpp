@@ -72,20 +72,23 @@ void FillReport(VARIANT* report, const std::wstring& title, const std::wstring& 
 
 }  // namespace
 
-bool SeasonPassChecker::ProgramExists(const std::wstring& title, const std::wstring& channelName,
-                                      int64_t start) {
+bool SeasonPassChecker::AiringExists(const wchar_t* channelColumn, const std::wstring& channel,
+                                     int64_t start, const wchar_t* caller) {
   const int64_t minute = start / 60 * 60;
   SQLite query;
   query.LimitRows(1);
-  if (!query.RunQuery(
-          tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%ls' AND %ls = '%ls' AND %ls >= %ls "
-                       L"AND %ls <= %ls",
-                       L"Name", SQLite::Escape(title).c_str(), L"ChannelName",
-                       SQLite::Escape(channelName).c_str(), L"StartTime",
-                       FormatTime3(minute).c_str(), L"StartTime",
-                       FormatTime3(minute + 59).c_str()),
-          L"SeasonPassChecker::ProgramExists") ||
-      query.GetRowCount() == 0) {
+  return query.RunQuery(tev::WFormat(L"SELECT ID FROM Schedules WHERE %ls = '%ls' AND %ls >= %ls "
+                                     L"AND %ls <= %ls",
+                                     channelColumn, SQLite::Escape(channel).c_str(), L"StartTime",
+                                     FormatTime3(minute).c_str(), L"StartTime",
+                                     FormatTime3(minute + 59).c_str()),
+                        caller) &&
+         query.GetRowCount() > 0;
+}
+
+bool SeasonPassChecker::ProgramExists(const std::wstring& title, const std::wstring& channelName,
+                                      int64_t start) {
+  if (!AiringExists(L"ChannelName", channelName, start, L"SeasonPassChecker::ProgramExists")) {
     return false;
   }
   LogDebug(L"ProgramExists: %ls, %ls, %ls", title.c_str(), channelName.c_str(),

@@ -40,7 +40,10 @@ int32_t SeasonPasses::AddPassFromSchedule(int32_t scheduleId, const std::wstring
   Schedule schedule(scheduleId);
   if (schedule.m_id == 0) return kFailed;
   PassDescription pass;
-  if (HasThumbnailEntry(scheduleId)) {
+  // Publishing a schedule reads the table, which leaves an entry saying
+  // "no thumbnail"; only a thumbnail that exists stands in for the
+  // library's own description.
+  if (HasThumbnailEntry(scheduleId) && GetThumbnailEntry(scheduleId)) {
     pass.thumbnailId = TheVel() != nullptr ? LocalIds::ThumbnailKey(scheduleId) : std::wstring();
   } else {
     pass.thumbnailId = thumbnailId;

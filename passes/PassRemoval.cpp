@@ -28,6 +28,8 @@
 namespace {
 
 // Rows of the pass that have run (kept) and that have not (removed).
+// Episodes the user deleted are neither when the pass stays: their rows
+// keep those airings from being added again.
 struct PassRows {
   std::vector<Schedule> kept;
   std::vector<std::wstring> pendingIds;
@@ -38,7 +40,7 @@ bool HasRun(const std::wstring& status) {
          status == DVRSTATE_RECORDING;
 }
 
-bool LoadPassRows(int32_t passId, PassRows* rows) {
+bool LoadPassRows(int32_t passId, bool keepDeleted, PassRows* rows) {
   SQLite query;
   if (!query.RunQuery(tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%d'", L"Owner", passId),
                       L"RemoveSchedulesForPass")) {
@@ -47,7 +49,7 @@ bool LoadPassRows(int32_t passId, PassRows* rows) {
   for (Schedule& row : Schedule::FromRows(query)) {
     if (HasRun(row.m_status)) {
       rows->kept.push_back(row);
-    } else {
+    } else if (!keepDeleted || row.m_status != DVRSTATE_DELETED) {
       rows->pendingIds.push_back(row.m_tevMediumId);
     }
   }
@@ -59,17 +61,21 @@ bool Run(const std::wstring& statement, const wchar_t* caller) {
   return query.RunQuery(statement, caller);
 }
 
-// The table side: kept rows lose the owner, pending rows go.
-bool DetachAndDelete(int32_t passId) {
+// The table side: kept rows lose the owner, pending rows go (the deleted
+// ones too unless `keepDeleted`).
+bool DetachAndDelete(int32_t passId, bool keepDeleted) {
+  const std::wstring spareDeleted =
+      keepDeleted ? tev::WFormat(L" AND %ls != '%ls'", L"Status", DVRSTATE_DELETED) : std::wstring();
   return Run(tev::WFormat(L"UPDATE Schedules SET %ls = '' WHERE %ls = '%d' AND (%ls = '%ls' OR "
                           L"%ls = '%ls' OR %ls = '%ls')",
                           L"Owner", L"Owner", passId, L"Status", DVRSTATE_COMPLETE, L"Status",
                           DVRSTATE_COMPLETE_PARTIAL, L"Status", DVRSTATE_RECORDING),
              L"RemovePassInfoForRecordings") &&
          Run(tev::WFormat(L"DELETE FROM Schedules WHERE %ls = '%d' AND %ls != '%ls' AND %ls != "
-                          L"'%ls' AND %ls != '%ls'",
+                          L"'%ls' AND %ls != '%ls'%ls",
                           L"Owner", passId, L"Status", DVRSTATE_COMPLETE, L"Status",
-                          DVRSTATE_COMPLETE_PARTIAL, L"Status", DVRSTATE_RECORDING),
+                          DVRSTATE_COMPLETE_PARTIAL, L"Status", DVRSTATE_RECORDING,
+                          spareDeleted.c_str()),
              L"SeasonPasses::RemoveSchedulesForPass");
 }
 
@@ -131,12 +137,12 @@ void SeasonPasses::RemovePassInfoForRecordings(int32_t passId) {
 void SeasonPasses::RemoveSchedulesForPass(int32_t passId) {
   PMutexLock hold(PassWorkMutex());
   PassRows rows;
-  if (!LoadPassRows(passId, &rows)) return;
+  if (!LoadPassRows(passId, true, &rows)) return;
   LogDebug(L"SeasonPasses::RemoveSchedulesForPass %d: %d pending", passId,
            static_cast<int32_t>(rows.pendingIds.size()));
   DropPending(rows.pendingIds);
   Transaction transaction(L"RemoveSchedulesForPass");
-  if (!DetachAndDelete(passId) || !transaction.Commit()) return;  // rolled back
+  if (!DetachAndDelete(passId, true) || !transaction.Commit()) return;  // rolled back
   TellKept(rows.kept);
   engine_.UpdateConflicts(0, tev::Clock::Now());
 }
@@ -153,14 +159,14 @@ bool SeasonPasses::RemoveSeasonPass(int32_t passId, bool deleteMedium) {
   const int32_t priority = pass.GetInt("Priority");
   const std::wstring mediumId = pass.GetString("TevMediumId");
   PassRows rows;
-  if (!LoadPassRows(passId, &rows)) return false;
+  if (!LoadPassRows(passId, false, &rows)) return false;
   DropPending(rows.pendingIds);
 
   std::vector<int32_t> renumbered;
   Transaction transaction(L"RemoveSeasonPass");
   if (!transaction.Active()) return false;
   const bool ok =
-      DetachAndDelete(passId) &&
+      DetachAndDelete(passId, false) &&
       (priority <= 0 || RenumberPriorities(priority, 0, passId, &renumbered)) &&
       Run(tev::WFormat(L"DELETE FROM SeasonPasses WHERE %ls = %d", L"ID", passId),
           L"SeasonPasses::RemoveSeasonPass");

@@ -113,8 +113,16 @@ class SeasonPassChecker {
   int32_t AddProgram(const PassRow& pass, const VARIANT& channel, const VARIANT& program,
                      VARIANT* report, const AdmissionFlags& flags, int64_t now,
                      BumpedSet& bumped);
-  // Whether a row of that title and channel name starts within the minute
-  // of `start` (intake stores starts one second past the minute).
+  // Whether the airing has a row already, in any state and under any name:
+  // an airing is its channel and its start, so that an episode renamed,
+  // or deleted by the user (its row stays while the airing is to come),
+  // is not added again. `channelColumn` is the Schedules column compared
+  // with `channel` ("ChannelName" for the guide's channels, "Channel" for
+  // a pass's own medium); starts match within the minute (intake stores
+  // starts one second past the minute). A failed statement counts as no.
+  static bool AiringExists(const wchar_t* channelColumn, const std::wstring& channel,
+                           int64_t start, const wchar_t* caller);
+  // AiringExists on the channel name; `title` is for the log line only.
   static bool ProgramExists(const std::wstring& title, const std::wstring& channelName,
                             int64_t start);
 

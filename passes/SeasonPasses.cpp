@@ -8,7 +8,9 @@
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
+#include "passes/SeasonPassChecker.h"
 #include "support/Log.h"
+#include "support/PMutexLock.h"
 #include "support/VUtil.h"
 
 namespace {
@@ -193,13 +195,30 @@ void SeasonPasses::StorePassMediumId(int32_t passId,
 
 void SeasonPasses::UpdateSchedulesFromPass(int32_t passId, const std::wstring& property,
                                            const std::wstring& value) {
+  const std::wstring unrun = tev::WFormat(
+      L"%ls = '%d' AND Status != '%ls' AND Status != '%ls'AND Status != '%ls'", L"Owner", passId,
+      DVRSTATE_COMPLETE, DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_RECORDING);
+  std::wstring assignment;
+  if (property == L"keepUntil") {
+    assignment = tev::WFormat(L"%ls = %d", L"KeepUntil", Schedule::KeepUntilCodeFromName(value));
+  } else if (property == L"genre") {
+    assignment = tev::WFormat(L"%ls = '%ls'", L"Category", SQLite::Escape(value).c_str());
+  }
+  if (!assignment.empty()) {
+    // A value the episodes keep as a column: the rows are what the timer and
+    // the disk-space manager read, so they change, and the library gets them
+    // as they now are. Serialised with the searches, which replace rows.
+    PMutexLock hold(PassWorkMutex());
+    SQLite update;
+    if (!update.RunQuery(L"UPDATE Schedules SET " + assignment + L" WHERE " + unrun,
+                         L"UpdateSchedulesFromPass")) {
+      return;
+    }
+    RepublishEpisodes(passId);
+    return;
+  }
   SQLite query;
-  if (!query.RunQuery(
-          tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%d' AND Status != '%ls' AND "
-                       L"Status != '%ls'AND Status != '%ls'",
-                       L"Owner", passId, DVRSTATE_COMPLETE, DVRSTATE_COMPLETE_PARTIAL,
-                       DVRSTATE_RECORDING),
-          L"UpdateSchedulesFromPass")) {
+  if (!query.RunQuery(L"SELECT * FROM Schedules WHERE " + unrun, L"UpdateSchedulesFromPass")) {
     return;
   }
   std::vector<std::wstring> mediumIds;
@@ -212,6 +231,31 @@ void SeasonPasses::UpdateSchedulesFromPass(int32_t passId, const std::wstring& p
   } catch (const VelException& e) {
     LogError(L"Schedule::UpdateSchedulesFromPass: %ls", e.getMessage().c_str());
   }
+}
+
+void SeasonPasses::RepublishEpisodes(int32_t passId) {
+  SQLite pass;
+  if (!pass.RunQuery(tev::WFormat(L"SELECT * FROM SeasonPasses WHERE %ls = %d", L"ID", passId),
+                     L"UpdateSchedulesFromPass") ||
+      pass.GetRowCount() != 1) {
+    return;
+  }
+  // Deleted episodes are gone from the library and stay so.
+  SQLite episodes;
+  if (!episodes.RunQuery(
+          tev::WFormat(L"SELECT ID FROM Schedules WHERE %ls = '%d' AND (%ls = '%ls' OR %ls = '%ls' "
+                       L"OR %ls = '%ls')",
+                       L"Owner", passId, L"Status", DVRSTATE_SCHEDULED, L"Status",
+                       DVRSTATE_CONFLICT, L"Status", DVRSTATE_SKIP),
+          L"UpdateSchedulesFromPass")) {
+    return;
+  }
+  BumpedSet pending;
+  for (int32_t i = 0; i < episodes.GetRowCount(); ++i) {
+    pending[episodes.GetInt("ID")] = kBumpedNewEpisode;  // published as a new episode is
+    episodes.Next();
+  }
+  SeasonPassChecker::PublishEpisodes(PassRow::FromQuery(pass), pending);
 }
 
 void SeasonPasses::UpgradeThumbnails() {

@@ -89,7 +89,8 @@ class SeasonPasses {
   // False when the pass is missing or a statement failed (nothing changed).
   bool RemoveSeasonPass(int32_t passId, bool deleteMedium);
   // Deletes the pass's pending schedules (in the library first, then in one
-  // transaction in the table), releases what they blocked.
+  // transaction in the table), releases what they blocked. The episodes the
+  // user deleted keep their rows, so that the next search leaves them out.
   void RemoveSchedulesForPass(int32_t passId);
   // The pass's recordings (complete, partial, recording) lose the owner,
   // in the table and as "tevPassId" in the library.
@@ -157,10 +158,15 @@ class SeasonPasses {
       const std::wstring& tags);
   static void StorePassMediumId(int32_t passId,
                                 std::unique_ptr<VelSatellite::PostedRequest> posted);
-  // Sets `property` = `value` on the media of the pass's schedules that are
-  // not complete, partial or recording.
+  // Hands a change of the pass to its schedules that have not run (not
+  // complete, partial or recording). "keepUntil" and "genre" are written
+  // into their rows (KeepUntil, Category), and the pending ones are
+  // republished; any other property is set on their media only.
   static void UpdateSchedulesFromPass(int32_t passId, const std::wstring& property,
                                       const std::wstring& value);
+  // Publishes the pass's scheduled, conflicting and skipped episodes in one
+  // request, with the pass medium's thumbnail, rating and tags.
+  static void RepublishEpisodes(int32_t passId);
 
   // --- One-time migration of the version-5 database upgrade ---
   // Registers the thumbnail files of published media by schedule path.

@@ -83,6 +83,17 @@ TEST_F(FixedTimePassTest, DeletedEpisodeIsNotMadeAgain) {
           DbTime(Local(2027, 3, 10, 7, 0)));
   checker_->CheckForNewEpisodes();
   EXPECT_EQ(Episodes(pass).size(), 7u);
+  // Nor one renamed before it was deleted, nor after an edit of the pass
+  // has its episodes made again.
+  db.Exec("UPDATE Schedules SET Name = 'Early', Status = 'DVRSTATE_DELETED' WHERE StartTime = " +
+          DbTime(Local(2027, 3, 11, 7, 0)));
+  checker_->CheckForNewEpisodes();
+  EXPECT_EQ(RowCount(), 7);
+  SeasonPasses::RefreshPass(*engine_, pass);
+  WaitForPassJobs();
+  EXPECT_EQ(RowCount("Status = 'DVRSTATE_DELETED'"), 2);
+  EXPECT_EQ(RowCount("Status = 'DVRSTATE_SCHEDULED'"), 5);
+  EXPECT_EQ(RowCount(), 7);
 }
 
 TEST_F(FixedTimePassTest, ModeAgreementOfGuideAirings) {

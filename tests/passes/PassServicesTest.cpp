@@ -1,5 +1,6 @@
 // "AddTevPass" as a client reaches it over the loopback bus: both forms,
-// the result mapping and malformed requests.
+// the result mapping and malformed requests; and what the library's
+// changes to a pass and to its episodes ("UpdateMedium") do to them.
 #include <chrono>
 #include <set>
 #include <thread>
@@ -69,6 +70,32 @@ class PassServicesTest : public PassFixture {
               "0");
   }
 
+  // The pass of "Show" on BBC One, made through the service; its medium id.
+  std::wstring DescribedPass() {
+    AutoVariant out;
+    EXPECT_EQ(Call(Value::Array(Described()), &out), 0);
+    return (out.get().vt & VT_ARRAY) ? peertest::Str(out.get(), 0) : std::wstring();
+  }
+  // "UpdateMedium" as the media library sends it.
+  long Update(const std::wstring& mediumId, int32_t action, const Value& pairs) {
+    AutoVariant ret, out;
+    const Value in = Value::Array({Value::Long(action), Value::Str(mediumId), pairs});
+    EXPECT_EQ(client_.Request(L"ZoVIZ", L"UpdateMedium", in.get(), &out, 0, &ret), 0);
+    return ret.get().vt == VT_I4 ? ret.get().lVal : -999;
+  }
+  // The medium id of the row that starts at 21:00 on that day of March.
+  std::wstring EpisodeMedium(int day) {
+    dbtest::RawDb db(dbPath_);
+    return tev::FromStdUtf8(db.Value("SELECT TevMediumId FROM Schedules WHERE StartTime = " +
+                                     DbTime(Local(2027, 3, day, 21, 0))));
+  }
+  // "day of March, Status" of every row of the pass.
+  std::multiset<std::string> Airings(int passId) {
+    std::multiset<std::string> airings;
+    for (const auto& row : Episodes(passId)) airings.insert(row[1].substr(6, 2) + " " + row[0]);
+    return airings;
+  }
+
   Client client_;
 };
 
@@ -118,6 +145,44 @@ TEST_F(PassServicesTest, FromADescriptionAndFromASchedule) {
                      std::to_string(fromSchedule)),
             "Late/BBC One");
   EXPECT_EQ(db.Value("SELECT Owner FROM Schedules WHERE Name = 'Late'"), std::to_string(fromSchedule));
+  // The pass carries the rating and tags the library holds for the
+  // schedule's medium.
+  bool published = false;
+  for (const Value& request : media_.RequestsOf(L"AddMedium")) {
+    AutoVariant list;
+    VUtil::GetElement(request.get(), 1, &list);
+    std::wstring path, rating, tags;
+    VUtil::FindPair(list.get(), L"path", &path);
+    if (path != L"RP" + std::to_wstring(fromSchedule)) continue;
+    published = true;
+    EXPECT_TRUE(VUtil::FindPair(list.get(), L"rating", &rating));
+    EXPECT_TRUE(VUtil::FindPair(list.get(), L"tags", &tags));
+    EXPECT_EQ(rating, L"PG");
+    EXPECT_EQ(tags, L"news");
+  }
+  EXPECT_TRUE(published);
+}
+
+// Fewer than fourteen elements and no schedule: elements 8 to 12 are not
+// read, the pass has no start, length, channel or programme, and nothing
+// is asked of the library's channels or the guide.
+TEST_F(PassServicesTest, ThirteenElementsWithoutAScheduleMakeAnEmptyPass) {
+  std::vector<Value> in = Head(L"");
+  for (int i = 0; i < 5; ++i) in.push_back(Value::Long(99));
+  AutoVariant out;
+  ASSERT_EQ(Call(Value::Array(in), &out), 0);
+  EXPECT_EQ(LocalIds::GetType(peertest::Str(out.get(), 0)), LocalIds::kTypePass);
+  dbtest::RawDb db(dbPath_);
+  EXPECT_EQ(db.Value("SELECT ProgramName || '/' || ChannelName || '/' || ChannelMedium || '/' || "
+                     "Duration || '/' || GuideType || '/' || Priority || '/' || StartDate FROM "
+                     "SeasonPasses"),
+            "///0/0/0/" + DbTime(0));
+  EXPECT_EQ(media_.CountOf(L"SearchMedia"), 0u);
+  EXPECT_EQ(guide_.CountOf(L"SearchTVListings"), 0u);
+  // Nothing of no length is scheduled.
+  EXPECT_EQ(RowCount(), 0);
+  EXPECT_EQ(Call(Value::Array(in)), 112);
+  EXPECT_EQ(PassCount(), 1);
 }
 
 // A library slow to answer for the pass: its episodes wait for the pass's
@@ -175,7 +240,6 @@ TEST_F(PassServicesTest, MalformedRequestsStoreNothing) {
       Value::Array(Described(1, 2)),                   // unknown guide type
       Value::Array(Described(1, -1, L"")),             // no programme name
       Value::Array(std::vector<Value>(full.begin(), full.begin() + 5)),
-      Value::Array(Head(L"")),                          // neither schedule nor description
       Value::Str(L"AddTevPass"),
   };
   for (const Value& in : requests) EXPECT_EQ(Call(in), 1);
@@ -193,6 +257,104 @@ TEST_F(PassServicesTest, MalformedRequestsStoreNothing) {
   std::multiset<int> places;
   for (const auto& entry : Priorities()) places.insert(entry.second);
   EXPECT_EQ(places, (std::multiset<int>{1, 2, 3, 4}));
+}
+
+}  // namespace
+}  // namespace passtest
+
+namespace passtest {
+namespace {
+
+TEST_F(PassServicesTest, AKeepUntilChangeReachesThePassesPendingEpisodes) {
+  const std::wstring passMedium = DescribedPass();
+  const int pass = LocalIds::GetLocalIdFromTevMediumId(passMedium);
+  ASSERT_EQ(Episodes(pass).size(), 7u);
+  // Monday's episode has been recorded; the user deleted Tuesday's.
+  dbtest::RawDb db(dbPath_);
+  db.Exec("UPDATE Schedules SET Status = 'DVRSTATE_COMPLETE' WHERE StartTime = " +
+          DbTime(Local(2027, 3, 8, 21, 0)));
+  ASSERT_EQ(Update(EpisodeMedium(9), 1, Value()), 0);
+
+  media_.ClearRequests();
+  EXPECT_EQ(Update(passMedium, 0, Value::Pairs({{L"keepUntil", Value::Str(L"AT_LEAST_3_DAYS")}})), 0);
+  WaitForPassJobs();
+  EXPECT_EQ(db.Value("SELECT KeepUntil FROM SeasonPasses"), "13");
+  // The rows the disk-space manager will read once they are recorded.
+  const std::string owned = " AND Owner = '" + std::to_string(pass) + "'";
+  EXPECT_EQ(RowCount("Status = 'DVRSTATE_SCHEDULED' AND KeepUntil = 13" + owned), 5);
+  EXPECT_EQ(RowCount("Status = 'DVRSTATE_COMPLETE' AND KeepUntil = 1" + owned), 1);
+  // Republished as they now are, still carrying the pass's medium and what
+  // the library holds for it; the deleted episode stays out of the library.
+  const std::vector<Value> batches = media_.RequestsOf(L"AddMedia");
+  ASSERT_EQ(batches.size(), 1u);
+  AutoVariant lists;
+  VUtil::GetElement(batches[0].get(), 1, &lists);
+  ASSERT_EQ(VUtil::GetArrayLength(lists.get()), 5);
+  for (long i = 0; i < 5; ++i) {
+    AutoVariant list;
+    VUtil::GetElement(lists.get(), i, &list);
+    std::wstring keepUntil, passId, rating, state;
+    VUtil::FindPair(list.get(), L"keepUntil", &keepUntil);
+    VUtil::FindPair(list.get(), L"tevPassId", &passId);
+    VUtil::FindPair(list.get(), L"rating", &rating);
+    VUtil::FindPair(list.get(), L"pvrState", &state);
+    EXPECT_EQ(keepUntil, L"AT_LEAST_3_DAYS");
+    EXPECT_EQ(passId, passMedium);
+    EXPECT_EQ(rating, L"PG");
+    EXPECT_EQ(state, L"schedule");
+  }
+
+  // A name that is no keep-until is refused, not stored as the first to go.
+  EXPECT_EQ(Update(passMedium, 0, Value::Pairs({{L"keepUntil", Value::Str(L"FOREVER")}})), 403);
+  WaitForPassJobs();
+  EXPECT_EQ(db.Value("SELECT KeepUntil FROM SeasonPasses"), "13");
+  EXPECT_EQ(RowCount("Status = 'DVRSTATE_SCHEDULED' AND KeepUntil = 13" + owned), 5);
+}
+
+// An airing is its channel and start time: what the user deleted stays
+// deleted while it is to come, whatever the episode was called, and a
+// renamed episode is not added a second time.
+TEST_F(PassServicesTest, EpisodesTheUserDeletedStayDeletedThroughChecksAndPassEdits) {
+  const std::wstring passMedium = DescribedPass();
+  const int pass = LocalIds::GetLocalIdFromTevMediumId(passMedium);
+  ASSERT_EQ(Episodes(pass).size(), 7u);
+  // Tuesday's deleted as it is, Wednesday's renamed and then deleted,
+  // Thursday's only renamed.
+  EXPECT_EQ(Update(EpisodeMedium(9), 1, Value()), 0);
+  EXPECT_EQ(Update(EpisodeMedium(10), 0, Value::Pairs({{L"title", Value::Str(L"Show (repeat)")}})), 0);
+  EXPECT_EQ(Update(EpisodeMedium(10), 1, Value()), 0);
+  EXPECT_EQ(Update(EpisodeMedium(11), 0, Value::Pairs({{L"title", Value::Str(L"Show, part 2")}})), 0);
+  const std::multiset<std::string> decided = {
+      "08 DVRSTATE_SCHEDULED", "09 DVRSTATE_DELETED",   "10 DVRSTATE_DELETED",
+      "11 DVRSTATE_SCHEDULED", "12 DVRSTATE_SCHEDULED", "13 DVRSTATE_SCHEDULED",
+      "14 DVRSTATE_SCHEDULED"};
+  ASSERT_EQ(Airings(pass), decided);
+  media_.ClearRequests();
+
+  // The daily check.
+  SeasonPassChecker daily(Engine());
+  daily.CheckForNewEpisodes();
+  EXPECT_EQ(Airings(pass), decided);
+  EXPECT_EQ(RowCount(), 7);
+
+  // An edit of the pass that makes its episodes again.
+  EXPECT_EQ(Update(passMedium, 0, Value::Pairs({{L"restrictOneChannel", Value::Long(1)}})), 0);
+  WaitForPassJobs();
+  EXPECT_EQ(Airings(pass), decided);
+  EXPECT_EQ(RowCount(), 7);
+  // Nor did the library hear of those airings again.
+  for (const Value& batch : media_.RequestsOf(L"AddMedia")) {
+    AutoVariant lists;
+    VUtil::GetElement(batch.get(), 1, &lists);
+    for (long i = 0; i < VUtil::GetArrayLength(lists.get()); ++i) {
+      AutoVariant list;
+      VUtil::GetElement(lists.get(), i, &list);
+      std::wstring start;
+      VUtil::FindPair(list.get(), L"startTime", &start);
+      EXPECT_NE(start.substr(0, 10), L"2027-03-09");
+      EXPECT_NE(start.substr(0, 10), L"2027-03-10");
+    }
+  }
 }
 
 }  // namespace

@@ -102,9 +102,10 @@ TEST_F(PassStoreTest, LibraryChangesToAPassThroughUpdateMedium) {
   WaitForPassJobs();
   EXPECT_EQ(column("Category"), "Comedy");
   EXPECT_EQ(column("KeepUntil"), "1");
-  ASSERT_EQ(media_.CountOf(L"SetMediaAttributes"), 1u);  // to its seven pending episodes
-  EXPECT_EQ(VUtil::GetArrayLength(peertest::Elem(Last(media_, L"SetMediaAttributes").get(), 1).get()),
-            7);
+  // Its seven pending episodes take the genre and are republished.
+  EXPECT_EQ(RowCount("Category = 'Comedy' AND Owner = '" + std::to_string(pass) + "'"), 7);
+  ASSERT_EQ(media_.CountOf(L"AddMedia"), 1u);
+  EXPECT_EQ(VUtil::GetArrayLength(peertest::Elem(Last(media_, L"AddMedia").get(), 1).get()), 7);
   EXPECT_EQ(update(0, Value::Pairs({{L"channel", Value::Str(L"BBC Two")}})), 403);
   EXPECT_EQ(update(0, Value::Pairs({{L"duration", Value::Long(500)}})), 403);
   EXPECT_EQ(update(0, Value::Pairs({{L"searchTVGuide", Value::Long(2)}})), 403);

@@ -85,7 +85,7 @@ TEST_F(SeasonPassesBusTest, PassChangesReachOnlyItsPendingSchedules) {
   for (const char* row : rows) {
     ASSERT_TRUE(db_->Exec(std::string("INSERT INTO Schedules (TevMediumId, Owner, Status) VALUES ") + row));
   }
-  SeasonPasses::UpdateSchedulesFromPass(5, L"keepUntil", L"AT_LEAST_2_DAYS");
+  SeasonPasses::UpdateSchedulesFromPass(5, L"rating", L"PG-13");
   auto requests = media_.Requests(L"SetMediaAttributes");
   ASSERT_EQ(requests.size(), 1u);
   const VARIANT& in = requests[0].in->get();
@@ -94,7 +94,7 @@ TEST_F(SeasonPassesBusTest, PassChangesReachOnlyItsPendingSchedules) {
   MediaLibraryStandIn::Element(in, 1, &ids);
   EXPECT_EQ(MediaLibraryStandIn::Strings(ids.get()), (std::vector<std::wstring>{L"a", L"e", L"g's"}));
   MediaLibraryStandIn::Element(in, 2, &pair);
-  EXPECT_EQ(MediaLibraryStandIn::Pairs(pair.get()), (PairList{{L"keepUntil", L"AT_LEAST_2_DAYS"}}));
+  EXPECT_EQ(MediaLibraryStandIn::Pairs(pair.get()), (PairList{{L"rating", L"PG-13"}}));
 }
 
 TEST_F(SeasonPassesBusTest, ThumbnailUpgradeSkipsMediaItCannotPlace) {
