@@ -1,7 +1,12 @@
 // Channel line-ups as people have them: M3U playlists, a tuner's line-up
 // JSON and the JSON channel list, read into one form; and the guide mapped
 // onto them.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -284,6 +289,54 @@ TEST(GuideLineup, SeveralGuideFilesMakeOneGuide) {
   EXPECT_EQ(channels[1].mediumId, L"y");
   EXPECT_FALSE(LoadXmltvFiles({dir.path() + "/a.xml", dir.path() + "/none.xml"}, &channels, &error));
   EXPECT_NE(error.find("none.xml"), std::string::npos);
+}
+
+TEST(GuideLineup, AChangedGuideFileIsServedAgain) {
+  dbtest::TempDir dir;
+  MediaStore store;
+  std::string error;
+  ASSERT_TRUE(store.Open(dir.path() + "/media.db", &error)) << error;
+  store.ImportChannelList({json{{"id", "ch-sd"}, {"name", "SD I21760"}, {"path", "http://127.0.0.1/"},
+                                {"xmltvId", "I21760.labs.zap2it.com"}}});
+  auto guide = [](int programmes) {
+    std::string xml = "<tv><programme start=\"20260101200000 -0800\" channel=\"elsewhere\">"
+                      "<title>X</title></programme>";
+    for (int i = 0; i < programmes; ++i) {
+      xml += "<programme start=\"2026010" + std::to_string(i + 1) + "200000 -0800\" "
+             "channel=\"I21760.labs.zap2it.com\"><title>News</title></programme>";
+    }
+    return xml + "</tv>";
+  };
+  const std::string path = dir.path() + "/guide.xml";
+  dbtest::WriteBytes(path, guide(1));
+  GuidePeer peer;
+  std::vector<std::string> log;
+  std::mutex logMutex;
+  GuideFiles::Options options;
+  options.paths = {path};
+  options.shiftSamples = false;
+  GuideFiles files(options, store, peer, [&](const std::string& line) {
+    std::lock_guard<std::mutex> hold(logMutex);
+    log.push_back(line);
+  });
+  ASSERT_TRUE(files.Load(&error)) << error;
+  ASSERT_TRUE(files.Start());
+  ASSERT_EQ(peer.Listings().size(), 1u);
+  EXPECT_EQ(peer.Listings()[0].name, L"SD I21760");
+  EXPECT_EQ(peer.Listings()[0].programs.size(), 1u);
+  // Replaced as grabbers do: written beside it and renamed over it.
+  dbtest::WriteBytes(path + ".new", guide(3));
+  ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
+  for (int i = 0; i < 400 && files.Loads() < 2; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  ASSERT_EQ(files.Loads(), 2);
+  ASSERT_EQ(peer.Listings().size(), 1u);
+  EXPECT_EQ(peer.Listings()[0].programs.size(), 3u);
+  std::lock_guard<std::mutex> hold(logMutex);
+  EXPECT_EQ(std::count(log.begin(), log.end(),
+                       "INFO guide channels that no line-up channel claims (left out): elsewhere"),
+            2);
 }
 
 }  // namespace
