@@ -14,7 +14,8 @@ extern char** environ;
 namespace tev {
 namespace peers {
 
-pid_t SpawnQuiet(const std::string& program, const std::vector<std::string>& arguments) {
+pid_t SpawnQuiet(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::string& errorLog) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
@@ -23,7 +24,12 @@ pid_t SpawnQuiet(const std::string& program, const std::vector<std::string>& arg
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   for (int fd = 0; fd <= 2; ++fd) {
-    posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+    if (fd == 2 && !errorLog.empty()) {
+      posix_spawn_file_actions_addopen(&actions, fd, errorLog.c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+    }
   }
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);

@@ -12,11 +12,12 @@ namespace tev {
 namespace peers {
 
 // Runs a program (looked up in PATH) with stdin, stdout and stderr on
-// /dev/null; its pid or -1. The child starts with no signal blocked and
+// /dev/null (stderr into `errorLog` when one is named); its pid or -1. The child starts with no signal blocked and
 // every signal at its default action, whatever the calling thread blocks or
 // the process ignores: tev-peers blocks SIGINT and SIGTERM for sigwait, and
 // an ffmpeg inheriting that mask would never hear the SIGINT that stops it.
-pid_t SpawnQuiet(const std::string& program, const std::vector<std::string>& arguments);
+pid_t SpawnQuiet(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::string& errorLog = std::string());
 
 // Reaps `pid` if it has ended. True with *status when it has (or when it
 // is no child of ours any more, *status then 0); never blocks.

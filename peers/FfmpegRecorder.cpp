@@ -3,8 +3,13 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -39,6 +44,36 @@ std::string LowerExtension(const std::string& path) {
   return ext;
 }
 
+// A file for one ffmpeg's messages; empty when none could be made.
+std::string NewErrorLog() {
+  const char* folder = std::getenv("TMPDIR");
+  std::string pattern = std::string(folder != nullptr && folder[0] != '\0' ? folder : "/tmp") +
+                        "/tev-ffmpeg-XXXXXX";
+  const int fd = mkstemp(&pattern[0]);
+  if (fd < 0) return std::string();
+  close(fd);
+  return pattern;
+}
+
+// What ffmpeg said: the lines that tell of a reconnection, and the last
+// line (the reason when it gave up).
+void ReadErrorLog(const std::string& path, std::vector<std::string>* gaps, std::string* last) {
+  std::ifstream file(path);
+  std::string line;
+  while (std::getline(file, line)) {
+    if (line.empty()) continue;
+    std::string lower = line;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower.find("reconnect") != std::string::npos) gaps->push_back(line);
+    *last = line;
+  }
+}
+
+off_t FileSize(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 ? info.st_size : -1;
+}
+
 bool LooksLikeSource(const std::wstring& channel) {
   return channel.find(L':') != std::wstring::npos || channel.find(L'/') != std::wstring::npos;
 }
@@ -49,8 +84,9 @@ bool LooksLikeSource(const std::wstring& channel) {
 // and the watchers themselves.
 class FfmpegRecorder::Core : public std::enable_shared_from_this<Core> {
  public:
-  Core(StreamerPeer& peer, ChannelResolver resolver, std::string ffmpeg)
-      : peer_(peer), resolver_(std::move(resolver)), ffmpeg_(std::move(ffmpeg)) {}
+  Core(StreamerPeer& peer, ChannelResolver resolver, std::string ffmpeg, StreamReport report)
+      : peer_(peer), resolver_(std::move(resolver)), ffmpeg_(std::move(ffmpeg)),
+        report_(std::move(report)) {}
 
   int Start(const VARIANT& in, VARIANT* out);
   int Stop(const VARIANT& in);
@@ -65,7 +101,10 @@ class FfmpegRecorder::Core : public std::enable_shared_from_this<Core> {
     SteadyClock::time_point interruptedAt;
   };
 
-  void Watch(int32_t id, pid_t pid, std::wstring path, std::wstring kind, int32_t duration);
+  void Watch(int32_t id, pid_t pid, std::wstring path, std::wstring kind, int32_t duration,
+             std::string errorLog);
+  // Tells of the stream's gaps, or of why it could not be recorded.
+  void Report(const std::wstring& path, const std::string& errorLog, int status);
   // REQUIRES: mutex_ held.
   static void InterruptLocked(Stream* stream);
 
@@ -73,6 +112,7 @@ class FfmpegRecorder::Core : public std::enable_shared_from_this<Core> {
   StreamerPeer& peer_;
   const ChannelResolver resolver_;
   const std::string ffmpeg_;
+  const StreamReport report_;
 
   std::mutex mutex_;
   std::condition_variable changed_;  // a stream ended or its watcher left
@@ -110,11 +150,15 @@ int FfmpegRecorder::Core::Start(const VARIANT& in, VARIANT* out) {
     }
     // Spawned under the lock so that Close either sees the stream or
     // prevents it.
-    const pid_t pid =
-        SpawnQuiet(ffmpeg_, BuildArguments(tev::ToStdUtf8(source), tev::ToStdUtf8(path), duration));
-    if (pid < 0) return kConnectFailed;
+    const std::string errorLog = NewErrorLog();
+    const pid_t pid = SpawnQuiet(
+        ffmpeg_, BuildArguments(tev::ToStdUtf8(source), tev::ToStdUtf8(path), duration), errorLog);
+    if (pid < 0) {
+      if (!errorLog.empty()) std::remove(errorLog.c_str());
+      return kConnectFailed;
+    }
     streams_[id].pid = pid;
-    std::thread(&Core::Watch, shared_from_this(), id, pid, path, kind, duration).detach();
+    std::thread(&Core::Watch, shared_from_this(), id, pid, path, kind, duration, errorLog).detach();
   }
 
   std::vector<std::pair<std::wstring, Value>> specs{{L"destination", Value::Str(path)}};
@@ -145,11 +189,28 @@ void FfmpegRecorder::Core::Close() {
   changed_.wait(hold, [this] { return streams_.empty(); });
 }
 
+void FfmpegRecorder::Core::Report(const std::wstring& path, const std::string& errorLog,
+                                  int status) {
+  std::vector<std::string> gaps;
+  std::string last;
+  ReadErrorLog(errorLog, &gaps, &last);
+  if (!errorLog.empty()) std::remove(errorLog.c_str());
+  if (!report_) return;
+  for (const std::string& gap : gaps) report_(path, "gap in the stream: " + gap, false);
+  if (FileSize(tev::ToStdUtf8(path)) > 0) return;
+  if (last.empty()) {
+    last = WIFEXITED(status) ? "ffmpeg ended with code " + std::to_string(WEXITSTATUS(status))
+                             : "ffmpeg was stopped before it wrote anything";
+  }
+  report_(path, "the stream could not be recorded: " + last, true);
+}
+
 void FfmpegRecorder::Core::Watch(int32_t id, pid_t pid, std::wstring path, std::wstring kind,
-                                 int32_t duration) {
+                                 int32_t duration, std::string errorLog) {
   const auto began = SteadyClock::now();
   const std::string file = tev::ToStdUtf8(path);
   bool notifiedStart = false;
+  int endStatus = 0;
   for (;;) {
     bool ended = false;
     {
@@ -161,6 +222,7 @@ void FfmpegRecorder::Core::Watch(int32_t id, pid_t pid, std::wstring path, std::
       if (ReapIfEnded(pid, &status)) {
         stream.pid = -1;
         ended = true;
+        endStatus = status;
       } else if (!stream.interrupted && duration > 0 &&
                  now - began > std::chrono::seconds(duration + kOverrunSeconds)) {
         InterruptLocked(&stream);
@@ -180,6 +242,9 @@ void FfmpegRecorder::Core::Watch(int32_t id, pid_t pid, std::wstring path, std::
     std::this_thread::sleep_for(kPoll);
   }
   const auto ran = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - began);
+  // Before the module hears of the end, so that the reason is there when
+  // it publishes the row.
+  Report(path, errorLog, endStatus);
   peer_.NotifyFinished(path, static_cast<int32_t>((ran.count() + 500) / 1000), kind, id);
   std::lock_guard<std::mutex> hold(mutex_);
   streams_.erase(id);
@@ -188,13 +253,24 @@ void FfmpegRecorder::Core::Watch(int32_t id, pid_t pid, std::wstring path, std::
 
 std::vector<std::string> FfmpegRecorder::BuildArguments(const std::string& source,
                                                         const std::string& output, int seconds) {
-  std::vector<std::string> args{"-hide_banner", "-nostdin", "-loglevel", "error", "-y", "-re"};
+  // Warnings too: they tell of a dropped connection and its retries.
+  std::vector<std::string> args{"-hide_banner", "-nostdin", "-loglevel", "warning", "-y"};
   const std::string lavfi = "lavfi:";
+  std::string scheme = source.substr(0, source.find("://") == std::string::npos ? 0 : source.find("://"));
+  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (source.compare(0, lavfi.size(), lavfi) == 0) {
-    args.insert(args.end(), {"-f", "lavfi", "-i", source.substr(lavfi.size())});
-  } else if (source.find("://") == std::string::npos) {
+    args.insert(args.end(), {"-re", "-f", "lavfi", "-i", source.substr(lavfi.size())});
+  } else if (scheme.empty()) {
     // A file plays in a loop for as long as the recording lasts.
-    args.insert(args.end(), {"-stream_loop", "-1", "-i", source});
+    args.insert(args.end(), {"-re", "-stream_loop", "-1", "-i", source});
+  } else if (scheme == "http" || scheme == "https") {
+    // A live stream (MPEG-TS or HLS) comes at its own pace. A dropped
+    // connection, also one closed as if the stream had ended, is opened
+    // again, with waits that grow up to the recording's length.
+    const int waitMax = std::max(5, std::min(seconds > 0 ? seconds : 3600, 4294));
+    args.insert(args.end(), {"-reconnect", "1", "-reconnect_streamed", "1",
+                             "-reconnect_on_network_error", "1", "-reconnect_at_eof", "1",
+                             "-reconnect_delay_max", std::to_string(waitMax), "-i", source});
   } else {
     args.insert(args.end(), {"-i", source});
   }
@@ -212,8 +288,10 @@ std::vector<std::string> FfmpegRecorder::BuildArguments(const std::string& sourc
   return args;
 }
 
-FfmpegRecorder::FfmpegRecorder(StreamerPeer& peer, ChannelResolver resolver, std::string ffmpeg)
-    : peer_(peer), core_(std::make_shared<Core>(peer, std::move(resolver), std::move(ffmpeg))) {
+FfmpegRecorder::FfmpegRecorder(StreamerPeer& peer, ChannelResolver resolver, std::string ffmpeg,
+                               StreamReport report)
+    : peer_(peer),
+      core_(std::make_shared<Core>(peer, std::move(resolver), std::move(ffmpeg), std::move(report))) {
   std::shared_ptr<Core> core = core_;
   peer_.SetHandler(L"StartStream", [core](const VARIANT& in, VARIANT* out) {
     return core->Start(in, out);

@@ -5,8 +5,10 @@
 // ("Notify<kind>RecordFinished" with the seconds it ran). "StopStream"
 // interrupts the process (SIGINT, so that ffmpeg closes the file properly).
 //
-// Sources: a file, an http:// or udp:// address, or "lavfi:<graph>" for an
-// ffmpeg test source ("lavfi:testsrc"). Output by extension: .asf/.wmv get
+// Sources: a file, an http(s):// address (MPEG-TS or HLS; a dropped
+// connection is opened again for as long as the recording lasts), udp://,
+// rtp:// or rtsp://, or "lavfi:<graph>" for an ffmpeg test source
+// ("lavfi:testsrc"). Output by extension: .asf/.wmv get
 // an ASF container with WMV2/WMA2, .wma audio-only ASF, others ffmpeg's
 // choice.
 //
@@ -41,9 +43,17 @@ namespace peers {
 typedef std::function<bool(const std::wstring& channel, std::wstring* source, std::wstring* kind)>
     ChannelResolver;
 
+// Hears what became of a stream, on its watcher thread before the finish
+// notification: each gap ffmpeg bridged (`failed` false), or why nothing
+// could be recorded (`failed` true: ffmpeg's last message, such as the
+// HTTP status or "Connection refused").
+typedef std::function<void(const std::wstring& path, const std::string& what, bool failed)>
+    StreamReport;
+
 class FfmpegRecorder {
  public:
-  FfmpegRecorder(StreamerPeer& peer, ChannelResolver resolver, std::string ffmpeg = "ffmpeg");
+  FfmpegRecorder(StreamerPeer& peer, ChannelResolver resolver, std::string ffmpeg = "ffmpeg",
+                 StreamReport report = nullptr);
   ~FfmpegRecorder();
   FfmpegRecorder(const FfmpegRecorder&) = delete;
   FfmpegRecorder& operator=(const FfmpegRecorder&) = delete;

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <fstream>
 
+#include "peers/ChannelLineup.h"
 #include "support/VUtil.h"
 #include "support/WideText.h"
 
@@ -151,31 +152,29 @@ void MediaStore::IndexLocked(const std::string& key, const json& props) {
   sqlite3_finalize(statement);
 }
 
-bool MediaStore::ImportChannels(const std::string& jsonPath, std::string* error) {
-  std::ifstream file(jsonPath);
-  if (!file) {
-    if (error) *error = "cannot read " + jsonPath;
-    return false;
-  }
-  json list = json::parse(file, nullptr, false);
-  if (!list.is_array()) {
-    if (error) *error = jsonPath + ": not a JSON list of channels";
-    return false;
-  }
-  for (const json& channel : list) {
-    if (!channel.is_object() || !channel.contains("id") || !channel.contains("path")) {
-      if (error) *error = jsonPath + ": every channel needs \"id\" and \"path\"";
-      return false;
-    }
+bool MediaStore::ImportChannels(const std::string& source, std::string* error,
+                                std::vector<std::string>* problems) {
+  Lineup lineup;
+  if (!LoadLineup(source, &lineup, error)) return false;
+  if (problems) *problems = lineup.problems;
+  ImportChannelList(lineup.channels);
+  return true;
+}
+
+void MediaStore::ImportChannelList(const std::vector<json>& channels) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  // One transaction: a playlist of thousands of channels is one write.
+  Exec("BEGIN");
+  for (const json& channel : channels) {
     json props = channel;
     props["tevMediumId"] = Text(channel["id"]);
     if (!props.contains("title")) props["title"] = Text(channel.value("name", json("")));
     if (!props.contains("mimeType")) props["mimeType"] = "video/x-tv";
     if (!props.contains("mediaType")) props["mediaType"] = "tv.channel";
     if (!props.contains("streamFormat")) props["streamFormat"] = "";
-    Add(L"channels", props);
+    AddLocked(L"channels", props);
   }
-  return true;
+  Exec("COMMIT");
 }
 
 std::wstring MediaStore::NewIdLocked() {
@@ -229,7 +228,8 @@ void MediaStore::Put(const std::wstring& id, const std::wstring& source, const j
 }
 
 void MediaStore::PutLocked(const std::wstring& id, const std::wstring& source, const json& props) {
-  Exec("BEGIN");
+  // A savepoint: one transaction alone, a part of an import's.
+  Exec("SAVEPOINT put");
   sqlite3_stmt* statement = nullptr;
   const std::string key = U8(id);
   if (sqlite3_prepare_v2(db_, "INSERT OR REPLACE INTO media (id, source, props) VALUES (?, ?, ?)",
@@ -242,7 +242,7 @@ void MediaStore::PutLocked(const std::wstring& id, const std::wstring& source, c
   }
   sqlite3_finalize(statement);
   IndexLocked(key, props);
-  Exec("COMMIT");
+  Exec("RELEASE put");
 }
 
 std::wstring MediaStore::SourceOf(const std::wstring& id) {

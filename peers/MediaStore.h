@@ -40,10 +40,16 @@ class MediaStore {
 
   // Opens or creates the file. False with *error on failure.
   bool Open(const std::string& path, std::string* error);
-  // Adds or updates the channels of a JSON list of objects with "id",
-  // "name", "path" and optional "mimeType" (default "video/x-tv"),
-  // "mediaType" (default "tv.channel"), "streamFormat". Source "channels".
-  bool ImportChannels(const std::string& jsonPath, std::string* error);
+  // Adds or updates the channels of a line-up (peers/ChannelLineup.h: a
+  // JSON channel list, an M3U playlist or a tuner line-up, a file or a
+  // loopback URL). False with *error when the source is none of them; the
+  // entries left out are named in *problems. Source "channels".
+  bool ImportChannels(const std::string& source, std::string* error,
+                      std::vector<std::string>* problems = nullptr);
+  // Channel objects with "id", "name", "path" and optional "mimeType"
+  // (default "video/x-tv"), "mediaType" (default "tv.channel"),
+  // "streamFormat", "xmltvId", "guideNames", "number", "logo".
+  void ImportChannelList(const std::vector<nlohmann::json>& channels);
 
   // Stores `props` as a medium of `source`: an existing medium when props
   // has a known "tevMediumId", else a new one. Returns the id.

@@ -184,12 +184,13 @@ const wchar_t GuidePeer::kName[] = L"TevGuide";
 
 GuidePeer::GuidePeer() : ScriptedPeer(kName, {L"SearchTVListings"}) {}
 
-void GuidePeer::SetListings(const std::vector<GuideChannel>& channels) {
+void GuidePeer::SetListings(std::vector<GuideChannel> channels) {
   auto index = std::make_shared<Index>();
-  index->channels = channels;
-  for (size_t c = 0; c < channels.size(); ++c) {
-    for (size_t p = 0; p < channels[c].programs.size(); ++p) {
-      index->byTitle[Lower(channels[c].programs[p].title)].emplace_back(c, p);
+  index->channels = std::move(channels);
+  const std::vector<GuideChannel>& listed = index->channels;
+  for (size_t c = 0; c < listed.size(); ++c) {
+    for (size_t p = 0; p < listed[c].programs.size(); ++p) {
+      index->byTitle[Lower(listed[c].programs[p].title)].emplace_back(c, p);
     }
   }
   std::lock_guard<std::mutex> hold(mutex_);

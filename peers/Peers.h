@@ -116,6 +116,9 @@ struct GuideChannel {
   std::wstring mimetype = L"video/x-tv";
   std::wstring extra;
   std::vector<GuideProgram> programs;
+  // The guide file's own names of the channel (XMLTV display-name), by
+  // which a line-up channel without a guide id finds it; never answered.
+  std::vector<std::wstring> displayNames;
 };
 
 // "SearchTVListings" with [title, -, -, from date, to date, max]: the
@@ -129,7 +132,7 @@ class GuidePeer : public ScriptedPeer {
  public:
   static const wchar_t kName[];
   GuidePeer();
-  void SetListings(const std::vector<GuideChannel>& channels);
+  void SetListings(std::vector<GuideChannel> channels);
   std::vector<GuideChannel> Listings() const;
   // The reply for one search (also used by tests to build expectations).
   static Value BuildListings(const std::vector<GuideChannel>& channels, const std::wstring& title,

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <sstream>
+#include <iterator>
 
 #include "support/WideText.h"
 
@@ -63,7 +63,8 @@ void XMLCALL OnStart(void* data, const XML_Char* name, const XML_Char** attribut
     p->programme.channel = Attribute(attributes, "channel");
     p->programme.start = Attribute(attributes, "start");
     p->programme.stop = Attribute(attributes, "stop");
-  } else if (p->inProgramme && std::strcmp(name, "new") == 0) {
+  } else if (p->inProgramme &&
+             (std::strcmp(name, "new") == 0 || std::strcmp(name, "premiere") == 0)) {
     p->programme.program.isNew = true;
   }
 }
@@ -74,24 +75,25 @@ void XMLCALL OnText(void* data, const XML_Char* text, int length) {
 
 void XMLCALL OnEnd(void* data, const XML_Char* name) {
   Parser* p = static_cast<Parser*>(data);
-  const std::wstring text = tev::FromStdUtf8(p->text);
   PendingProgramme& q = p->programme;
+  auto text = [p] { return tev::FromStdUtf8(p->text); };
   if (p->inChannel && std::strcmp(name, "display-name") == 0) {
     GuideChannel& channel = (*p->channels)[p->Channel(p->channelId)];
-    if (channel.name == channel.mediumId) channel.name = text;  // the first name wins
+    if (channel.displayNames.empty()) channel.name = text();  // the first name wins
+    channel.displayNames.push_back(text());
   } else if (std::strcmp(name, "channel") == 0) {
     p->inChannel = false;
   } else if (p->inProgramme && std::strcmp(name, "title") == 0 && !q.hasTitle) {
-    q.program.title = text;
+    q.program.title = text();
     q.hasTitle = true;
   } else if (p->inProgramme && std::strcmp(name, "sub-title") == 0 && !q.hasSubTitle) {
-    q.program.episodeTitle = text;
+    q.program.episodeTitle = text();
     q.hasSubTitle = true;
   } else if (p->inProgramme && std::strcmp(name, "desc") == 0 && !q.hasDesc) {
-    q.program.description = text;
+    q.program.description = text();
     q.hasDesc = true;
   } else if (p->inProgramme && std::strcmp(name, "category") == 0 && !q.hasCategory) {
-    q.program.category = text;
+    q.program.category = text();
     q.hasCategory = true;
   } else if (std::strcmp(name, "programme") == 0 && p->inProgramme) {
     p->inProgramme = false;
@@ -117,18 +119,26 @@ bool LoadXmltv(const std::string& path, std::vector<GuideChannel>* channels, std
     if (error) *error = "cannot read " + path;
     return false;
   }
-  std::stringstream content;
-  content << file.rdbuf();
-  const std::string xml = content.str();
-
   std::vector<GuideChannel> parsed;
   Parser state;
   state.channels = &parsed;
-  XML_Parser parser = XML_ParserCreate("UTF-8");
+  XML_Parser parser = XML_ParserCreate(nullptr);  // the file's declaration decides
   XML_SetUserData(parser, &state);
   XML_SetElementHandler(parser, OnStart, OnEnd);
   XML_SetCharacterDataHandler(parser, OnText);
-  const bool ok = XML_Parse(parser, xml.data(), static_cast<int>(xml.size()), 1) != XML_STATUS_ERROR;
+  // Read in pieces: a fortnight of hundreds of channels is a large file.
+  std::vector<char> chunk(1 << 16);
+  bool ok = true;
+  for (;;) {
+    file.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    const std::streamsize got = file.gcount();
+    const bool last = got < static_cast<std::streamsize>(chunk.size());
+    if (XML_Parse(parser, chunk.data(), static_cast<int>(got), last) == XML_STATUS_ERROR) {
+      ok = false;
+      break;
+    }
+    if (last) break;
+  }
   if (!ok && error) {
     *error = path + ":" + std::to_string(XML_GetCurrentLineNumber(parser)) + ": " +
              XML_ErrorString(XML_GetErrorCode(parser));
@@ -137,6 +147,37 @@ bool LoadXmltv(const std::string& path, std::vector<GuideChannel>* channels, std
   if (!ok) return false;
   if (state.badTime && error) *error = path + ": programmes with a malformed start were skipped";
   channels->swap(parsed);
+  return true;
+}
+
+bool LoadXmltvFiles(const std::vector<std::string>& paths, std::vector<GuideChannel>* channels,
+                    std::string* error) {
+  std::vector<GuideChannel> merged;
+  std::map<std::wstring, size_t> byId;
+  for (const std::string& path : paths) {
+    std::vector<GuideChannel> one;
+    std::string warning;
+    if (!LoadXmltv(path, &one, &warning)) {
+      if (error) *error = warning;
+      return false;
+    }
+    if (!warning.empty() && error) *error = warning;
+    for (GuideChannel& channel : one) {
+      auto found = byId.find(channel.mediumId);
+      if (found == byId.end()) {
+        byId[channel.mediumId] = merged.size();
+        merged.push_back(std::move(channel));
+        continue;
+      }
+      GuideChannel& into = merged[found->second];
+      if (into.displayNames.empty()) into.name = channel.name;
+      into.displayNames.insert(into.displayNames.end(), channel.displayNames.begin(),
+                               channel.displayNames.end());
+      into.programs.insert(into.programs.end(), std::make_move_iterator(channel.programs.begin()),
+                           std::make_move_iterator(channel.programs.end()));
+    }
+  }
+  channels->swap(merged);
   return true;
 }
 

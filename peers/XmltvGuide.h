@@ -11,12 +11,20 @@
 namespace tev {
 namespace peers {
 
-// Reads <channel id=..><display-name> and <programme start stop channel>
-// with <title>, <sub-title>, <desc>, <category> and <new/>. A channel's
+// Reads <channel id=..> with its <display-name>s and <programme start stop channel>
+// with <title>, <sub-title>, <desc>, <category> and <new/> (or
+// <premiere/>). A channel's
 // mediumId is its XMLTV id; programmes of an undeclared channel get a
 // channel named by the id. False with *error when the file cannot be read
 // or is not well-formed XML.
 bool LoadXmltv(const std::string& path, std::vector<GuideChannel>* channels, std::string* error);
+
+// Several XMLTV files as one guide: a channel id that more than one file
+// names is one channel with the programmes of all. False with *error at the
+// first file that cannot be read; a warning may be left in *error on
+// success.
+bool LoadXmltvFiles(const std::vector<std::string>& paths, std::vector<GuideChannel>* channels,
+                    std::string* error);
 
 // XMLTV time "YYYYMMDDhhmmss" with an optional " +hhmm"/" -hhmm" offset as
 // local seconds since 1970 (the guide's clock; without an offset the time

@@ -1,15 +1,18 @@
 // tev-peers: the PVR module's peer satellites, running for real on a bus
 // server until SIGINT or SIGTERM.
 //
-//   tev-peers --host 127.0.0.1:4222 --data DIR [--channels channels.json]
-//             [--guide guide.xml] [--tuners tuners.json] [--ffmpeg PATH]
+//   tev-peers --host 127.0.0.1:4222 --data DIR [--channels LINEUP]
+//             [--guide guide.xml]... [--tuners tuners.json] [--ffmpeg PATH]
 //             [--no-shift]
 //
 // The media library keeps its media in DIR/media.db and imports the channel
-// list (tv.channel media whose "path" ffmpeg can read). The streamer
-// records with ffmpeg; the guide serves the XMLTV file (sample listings
-// that lie wholly in the past are moved to today and repeated to cover the
-// coming week, unless --no-shift); the
+// line-up (channels.json, an M3U playlist or a tuner's line-up JSON, a file
+// or a loopback http URL; tv.channel media whose "path" ffmpeg can read).
+// The streamer records with ffmpeg; the guide serves the XMLTV files under
+// the library's channel names (peers/GuideLineup.h), reading them again
+// when they change and daily (sample listings that lie wholly in the past
+// are moved to today and repeated to cover the coming week, unless
+// --no-shift); the
 // TV service reports the tuners of the JSON file ({"tuners": [{"name",
 // "mimetype"}]}, default two "video/x-tv" tuners); the thumbnail service
 // writes "<recording>.jpg" with ffmpeg.
@@ -27,9 +30,9 @@
 #include <nlohmann/json.hpp>
 
 #include "peers/FfmpegRecorder.h"
+#include "peers/GuideLineup.h"
 #include "peers/MediaStore.h"
 #include "peers/Peers.h"
-#include "peers/XmltvGuide.h"
 #include "support/Registry.h"
 #include "support/WideText.h"
 #include "vel/BusCredentials.h"
@@ -67,24 +70,21 @@ std::wstring KindOfMediaType(const std::string& mediaType) {
   return L"TV";
 }
 
-int64_t LocalNow() {
-  time_t now = time(nullptr);
-  struct tm local {};
-  localtime_r(&now, &local);
-  return static_cast<int64_t>(now) + local.tm_gmtoff;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"Stand-in peer satellites of the PVR module"};
-  std::string host = "127.0.0.1:4222", data = "tev-peers-data", channels, guide, tunersFile;
+  std::string host = "127.0.0.1:4222", data = "tev-peers-data", channels, tunersFile;
+  std::vector<std::string> guides;
   std::string ffmpeg = "ffmpeg";
   bool noShift = false;
   app.add_option("--host", host, "bus server, host:port");
   app.add_option("--data", data, "folder of the media library's database");
-  app.add_option("--channels", channels, "JSON channel list to import")->check(CLI::ExistingFile);
-  app.add_option("--guide", guide, "XMLTV file of the programme guide")->check(CLI::ExistingFile);
+  app.add_option("--channels", channels,
+                 "channel line-up to import: channels.json, an M3U playlist or a tuner's "
+                 "lineup.json (a file or an http URL on this machine)");
+  app.add_option("--guide", guides, "XMLTV file of the programme guide (may be repeated)")
+      ->check(CLI::ExistingFile);
   app.add_option("--tuners", tunersFile, "JSON tuner list")->check(CLI::ExistingFile);
   app.add_option("--ffmpeg", ffmpeg, "ffmpeg program");
   app.add_flag("--no-shift", noShift, "serve past sample listings unchanged");
@@ -109,33 +109,14 @@ int main(int argc, char** argv) {
     std::cerr << "tev-peers: " << error << "\n";
     return 1;
   }
-  if (!channels.empty() && !store.ImportChannels(channels, &error)) {
-    std::cerr << "tev-peers: " << error << "\n";
-    return 1;
-  }
-
-  std::vector<GuideChannel> listings;
-  if (!guide.empty()) {
-    if (!LoadXmltv(guide, &listings, &error)) {
+  auto log = [](const std::string& line) { std::cerr << "tev-peers: " << line << "\n"; };
+  if (!channels.empty()) {
+    std::vector<std::string> problems;
+    if (!store.ImportChannels(channels, &error, &problems)) {
       std::cerr << "tev-peers: " << error << "\n";
       return 1;
     }
-    if (!noShift) {
-      int64_t days = ShiftPastListings(&listings, LocalNow());
-      if (days > 0) std::cerr << "tev-peers: sample listings moved by " << days << " days\n";
-      const int64_t added = FillComingWeek(&listings, LocalNow());
-      if (added > 0) std::cerr << "tev-peers: sample listings repeated to cover the week\n";
-    }
-    // Guide channels named by a channel's "xmltvId" are that channel.
-    for (const auto& channel : store.Find({{"source", "channels"}})) {
-      auto xmltvId = channel.second.find("xmltvId");
-      if (xmltvId == channel.second.end() || !xmltvId->is_string()) continue;
-      for (GuideChannel& g : listings) {
-        if (g.mediumId != W(xmltvId->get<std::string>())) continue;
-        g.mediumId = channel.first;
-        g.mimetype = W(channel.second.value("mimeType", std::string("video/x-tv")));
-      }
-    }
+    for (const std::string& problem : problems) log("WARN " + problem);
   }
 
   std::vector<Tuner> tuners{{L"Tuner 1", L"video/x-tv"}, {L"Tuner 2", L"video/x-tv"}};
@@ -154,7 +135,17 @@ int main(int argc, char** argv) {
   ThumbnailPeer thumbnails;
   store.Attach(media);
   tv.SetTuners(tuners);
-  guidePeer.SetListings(listings);
+  GuideFiles::Options guideOptions;
+  guideOptions.paths = guides;
+  guideOptions.shiftSamples = !noShift;
+  GuideFiles guideFiles(guideOptions, store, guidePeer, log);
+  if (!guides.empty()) {
+    if (!guideFiles.Load(&error)) {
+      std::cerr << "tev-peers: " << error << "\n";
+      return 1;
+    }
+    guideFiles.Start();
+  }
   thumbnails.SetFileMode(true);
   thumbnails.SetExtractor([ffmpeg](const std::wstring& video, const std::wstring& jpg) {
     return ExtractThumbnail(ffmpeg, video, jpg);
@@ -168,7 +159,15 @@ int main(int argc, char** argv) {
         *kind = KindOfMediaType(props.value("mediaType", std::string()));
         return true;
       },
-      ffmpeg);
+      ffmpeg,
+      [&store, log](const std::wstring& path, const std::string& what, bool failed) {
+        log(std::string(failed ? "ERROR " : "WARN ") + tev::ToStdUtf8(path) + ": " + what);
+        // The library keeps the reason beside the recording it concerns.
+        if (!failed) return;
+        for (const auto& medium : store.Find({{"path", tev::ToStdUtf8(path)}})) {
+          store.SetProperty(medium.first, L"recordingError", what);
+        }
+      });
 
   const std::wstring bus = W(host);
   CRegistryImpl registry(settings);

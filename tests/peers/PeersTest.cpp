@@ -66,11 +66,20 @@ TEST(MediaStore, ImportsChannelsAndRejectsBadLists) {
   // Importing again changes nothing.
   ASSERT_TRUE(store.ImportChannels(TEV_SOURCE_DIR "/peers/samples/channels.json", &error));
   EXPECT_EQ(store.Find({{"source", "channels"}}).size(), 4u);
-  for (const char* bad : {"{\"id\": 1}", "[{\"name\": \"no id\"}]", "not json", "[1]"}) {
+  for (const char* bad : {"{\"id\": 1}", "not json"}) {
     dbtest::WriteBytes(dir.path() + "/bad.json", bad);
     EXPECT_FALSE(store.ImportChannels(dir.path() + "/bad.json", &error)) << bad;
     EXPECT_FALSE(error.empty());
   }
+  // Entries that are no channels are left out and named; the rest stays.
+  for (const char* bad : {"[{\"name\": \"no id\"}]", "[1]"}) {
+    dbtest::WriteBytes(dir.path() + "/bad.json", bad);
+    std::vector<std::string> problems;
+    EXPECT_TRUE(store.ImportChannels(dir.path() + "/bad.json", &error, &problems)) << bad;
+    ASSERT_EQ(problems.size(), 1u) << bad;
+    EXPECT_NE(problems[0].find("bad.json: entry 1:"), std::string::npos) << problems[0];
+  }
+  EXPECT_EQ(store.Find({{"source", "channels"}}).size(), 4u);
   EXPECT_FALSE(store.ImportChannels(dir.path() + "/none.json", &error));
   EXPECT_EQ(MediaStore::ParseFilter(L"tevMediumId=\"M1\" AND mediaType = \"tv.channel\""),
             (std::map<std::string, std::string>{{"tevMediumId", "M1"}, {"mediaType", "tv.channel"}}));
@@ -186,13 +195,19 @@ TEST(FfmpegRecorder, Commands) {
     for (const std::string& a : args) all += (all.empty() ? "" : " ") + a;
     return all;
   };
-  const std::string head = "-hide_banner -nostdin -loglevel error -y -re ";
+  const std::string head = "-hide_banner -nostdin -loglevel warning -y ";
   EXPECT_EQ(joined(FfmpegRecorder::BuildArguments("lavfi:testsrc", "/r/a.asf", 3)),
-            head + "-f lavfi -i testsrc -t 3 -f asf -c:v wmv2 -b:v 1500k -c:a wmav2 -flush_packets 1 /r/a.asf");
+            head + "-re -f lavfi -i testsrc -t 3 -f asf -c:v wmv2 -b:v 1500k -c:a wmav2 -flush_packets 1 /r/a.asf");
   EXPECT_EQ(joined(FfmpegRecorder::BuildArguments("/m/in.mp4", "/r/a.WMA", 0)),
-            head + "-stream_loop -1 -i /m/in.mp4 -vn -f asf -c:a wmav2 -flush_packets 1 /r/a.WMA");
+            head + "-re -stream_loop -1 -i /m/in.mp4 -vn -f asf -c:a wmav2 -flush_packets 1 /r/a.WMA");
   EXPECT_EQ(joined(FfmpegRecorder::BuildArguments("udp://239.0.0.1:1234", "/r/a.mp4", 60)),
             head + "-i udp://239.0.0.1:1234 -t 60 -flush_packets 1 /r/a.mp4");
+  // Live HTTP streams (MPEG-TS, HLS) are opened again after a drop, with
+  // waits up to the recording's length.
+  EXPECT_EQ(joined(FfmpegRecorder::BuildArguments("HTTPS://h/live.m3u8", "/r/a.mp4", 1800)),
+            head + "-reconnect 1 -reconnect_streamed 1 -reconnect_on_network_error 1 "
+                   "-reconnect_at_eof 1 -reconnect_delay_max 1800 -i HTTPS://h/live.m3u8 -t 1800 "
+                   "-flush_packets 1 /r/a.mp4");
 }
 
 }  // namespace

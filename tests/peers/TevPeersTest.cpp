@@ -30,7 +30,9 @@
 #include "support/VUtil.h"
 #include "support/WideText.h"
 #include "tests/common/NatsServer.h"
+#include "tests/common/Shell.h"
 #include "tests/db/DbTestSupport.h"
+#include "tests/peers/LoopbackHttp.h"
 #include "tests/peers/ProgramProcess.h"
 
 extern char** environ;
@@ -75,7 +77,8 @@ class TevPeers : public ::testing::Test {
   }
 
   // "StartStream" as the module sends it; the return code, with *reply.
-  int StartStream(int32_t id, const std::wstring& path, int32_t seconds, Value* reply) {
+  int StartStream(int32_t id, const std::wstring& path, int32_t seconds, Value* reply,
+                  const std::wstring& channel = L"ch-test") {
     std::vector<std::pair<std::wstring, Value>> settings;
     const wchar_t* const names[][2] = {
         {L"audioContainer", L"asf"}, {L"audioCodec", L"wma"}, {L"audioExtension", L"wma"},
@@ -87,7 +90,7 @@ class TevPeers : public ::testing::Test {
     in[0] = Value::Str(L"viewer");
     in[1] = Value::Long(id);
     in[2] = Value::Str(L"pvr");
-    in[3] = Value::Str(L"ch-test");
+    in[3] = Value::Str(channel);
     in[6] = Value::Pairs(settings);
     in[10] = Value::Long(seconds);
     in[11] = Value::Str(path);
@@ -162,6 +165,92 @@ TEST_F(TevPeers, RecordsTheDurationAskedIntoAnAsfFileAndMakesItsThumbnail) {
                                                   Value::Bool(false)}),
                  nullptr),
             0);
+}
+
+// A free loopback port (nothing listens on it once this returns).
+int FreePort() {
+  LoopbackHttp probe("");
+  return probe.port();
+}
+
+// Whether something listens on 127.0.0.1:port, without connecting (a
+// server of one client would take the check for its client).
+bool Listening(int port) {
+  char local[32];
+  snprintf(local, sizeof local, "0100007F:%04X", port);
+  const std::string table = ReadFile("/proc/net/tcp");
+  for (size_t at = table.find(local); at != std::string::npos; at = table.find(local, at + 1)) {
+    // "local rem_address st": the state of a listener is 0A.
+    if (table.compare(at + 27, 3, " 0A") == 0) return true;
+  }
+  return false;
+}
+
+// ffmpeg serving a test card as MPEG-TS over HTTP to one client for
+// `seconds`.
+bool ServeStream(ProgramProcess* server, const std::string& url, int seconds, const std::string& log) {
+  if (!server->Start({"-hide_banner", "-nostdin", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
+                      "testsrc=size=320x240:rate=25", "-t", std::to_string(seconds), "-c:v",
+                      "mpeg2video", "-f", "mpegts", "-listen", "1", url},
+                     log)) {
+    return false;
+  }
+  const int port = std::atoi(url.substr(url.rfind(':') + 1).c_str());
+  for (int i = 0; i < 400 && server->Running(); ++i) {
+    if (Listening(port)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+std::string FirstLine(const std::string& lines) { return lines.substr(0, lines.find('\n')); }
+
+double ProbeSeconds(const std::string& file) {
+  const tev::test::ShellRun probe = tev::test::RunShell(
+      "ffprobe -v error -show_entries format=duration -of csv=p=0 '" + file + "'");
+  return std::atof(probe.output.c_str());
+}
+
+TEST_F(TevPeers, RecordsAnHttpStreamAcrossADropAndNamesWhyAnotherCannotBeOpened) {
+  const int port = FreePort();
+  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/live.ts";
+  const std::string ffmpeg = tev::test::RunShell("command -v ffmpeg").output;
+  ProgramProcess first{FirstLine(ffmpeg)}, second{FirstLine(ffmpeg)};
+  ASSERT_TRUE(ServeStream(&first, url, 60, dir_.path() + "/serve1.log"));
+
+  const std::wstring path = Recording("Live_12-06-2026 22-30-00 Tev.asf");
+  const std::string file = tev::WideToUtf8(path);
+  ASSERT_EQ(StartStream(21, path, 10, nullptr, tev::FromStdUtf8(url)), 0);
+  ASSERT_TRUE(Heard(kStarted, 21, kStartMs, nullptr)) << ReadFile(LogPath());
+  // Once a part is recorded the server dies mid-stream; another takes its
+  // place on the port.
+  for (int i = 0; i < 600 && ReadFile(file).size() < 100000; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_NE(first.Stop(SIGKILL, 5000), -1);
+  ASSERT_TRUE(ServeStream(&second, url, 60, dir_.path() + "/serve2.log"));
+  Value finished;
+  ASSERT_TRUE(Heard(kFinished, 21, kFinishMs, &finished)) << ReadFile(LogPath());
+  second.Stop(SIGTERM, 5000);
+  EXPECT_TRUE(StartsWith(ReadFile(file), std::string(kAsfHeader, 8)));
+  // The recording went on after the drop, to the length asked for.
+  EXPECT_GT(ProbeSeconds(file), 9.5) << ReadFile(LogPath());
+  const std::string log = ReadFile(LogPath());
+  EXPECT_NE(log.find("WARN " + file + ": gap in the stream"), std::string::npos) << log;
+  EXPECT_EQ(log.find("ERROR " + file), std::string::npos) << log;
+
+  // A stream that is not there: nothing recorded, the module hears the end
+  // at once (a recording that short is an error), the log says why.
+  LoopbackHttp missing("not here", "404 Not Found");
+  const std::wstring none = Recording("Missing Tev.asf");
+  const std::string missingUrl = "http://127.0.0.1:" + std::to_string(missing.port()) + "/none.ts";
+  ASSERT_EQ(StartStream(22, none, 600, nullptr, tev::FromStdUtf8(missingUrl)), 0);
+  ASSERT_TRUE(Heard(kFinished, 22, kFinishMs, &finished)) << ReadFile(LogPath());
+  EXPECT_LT(tev::peers::ReadInteger(finished.get(), 1), 20);
+  const std::string after = ReadFile(LogPath());
+  const size_t reason = after.find("ERROR " + tev::WideToUtf8(none) + ": the stream could not be recorded");
+  ASSERT_NE(reason, std::string::npos) << after;
+  EXPECT_NE(after.find("404", reason), std::string::npos) << after;
 }
 
 TEST_F(TevPeers, StopStreamAndShutdownEndFfmpegAndFinishTheFiles) {

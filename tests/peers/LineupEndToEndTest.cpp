@@ -1,0 +1,223 @@
+// A person's own line-up and a grabber's guide, end to end: the module in
+// the host program and the real tev-peers on a loopback bus. The guide is
+// shaped as North-American grabbers write it (ids unlike any channel name,
+// times at -0800, sub-titles, episode numbers, credits, ratings) and the
+// line-up is a channels.json, an M3U playlist or a tuner's line-up served
+// over HTTP. A season pass made through the library's own channel name
+// must find every airing of the week, and nothing of a channel the line-up
+// does not have.
+#include <signal.h>
+#include <time.h>
+
+#include <chrono>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "peers/ScriptedPeer.h"
+#include "support/VUtil.h"
+#include "support/WideText.h"
+#include "tests/common/NatsServer.h"
+#include "tests/db/DbTestSupport.h"
+#include "tests/peers/LoopbackHttp.h"
+#include "tests/peers/ProgramProcess.h"
+
+namespace {
+
+using tev::peers::ScriptedPeer;
+using tev::peers::Value;
+
+const char kGuideId[] = "I21760.labs.zap2it.com";
+const char kOtherId[] = "I99999.labs.zap2it.com";
+const int kAirings = 7;  // those of the next seven days
+
+// "YYYYMMDDhhmmss -0800" of a UTC time.
+std::string PacificText(int64_t utc) {
+  const time_t shifted = static_cast<time_t>(utc - 8 * 3600);
+  struct tm fields {};
+  gmtime_r(&shifted, &fields);
+  char text[32];
+  strftime(text, sizeof text, "%Y%m%d%H%M%S -0800", &fields);
+  return text;
+}
+
+// The module's database time text (local time) of a UTC time.
+std::string LocalText(int64_t utc) {
+  const time_t at = static_cast<time_t>(utc);
+  struct tm fields {};
+  localtime_r(&at, &fields);
+  char text[20];
+  strftime(text, sizeof text, "%Y%m%d%H%M%S", &fields);
+  return text;
+}
+
+std::string Programme(const std::string& channel, int64_t start, int minutes,
+                      const std::string& title, int episode) {
+  char progid[32], onscreen[16];
+  snprintf(progid, sizeof progid, "EP01234567.%04d", episode);
+  snprintf(onscreen, sizeof onscreen, "S01E%02d", episode);
+  return "  <programme start=\"" + PacificText(start) + "\" stop=\"" +
+         PacificText(start + minutes * 60) + "\" channel=\"" + channel + "\">\n"
+         "    <title lang=\"en\">" + title + "</title>\n"
+         "    <sub-title lang=\"en\">Episode " + std::to_string(episode) + "</sub-title>\n"
+         "    <desc lang=\"en\">Tonight&apos;s stories &amp; the weather.</desc>\n"
+         "    <credits><presenter>Ann Anchor</presenter><guest>A Guest</guest></credits>\n"
+         "    <category lang=\"en\">News</category>\n"
+         "    <episode-num system=\"dd_progid\">" + progid + "</episode-num>\n"
+         "    <episode-num system=\"onscreen\">" + onscreen + "</episode-num>\n"
+         "    <rating system=\"VCHIP\"><value>TV-PG</value></rating>\n"
+         "  </programme>\n";
+}
+
+enum class Form { kChannelList, kPlaylist, kTunerOverHttp };
+
+struct Case {
+  Form form;
+  const char* label;
+  const char* channelId;  // the medium id the line-up gives the channel
+};
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.label; }
+
+class LineupEndToEnd : public ::testing::TestWithParam<Case> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server_.Start()) << "nats-server did not start";
+    // The machine's zone is neither the guide's nor UTC.
+    const std::vector<std::string> env{"TZ=Europe/London",
+                                       "TEV_APPDATA_DIR=" + dir_.path() + "/appdata",
+                                       "TEV_DOCUMENTS_DIR=" + dir_.path() + "/documents",
+                                       "TEV_REGISTRY_FILE=" + dir_.path() + "/registry.ini"};
+    zone_.reset(new dbtest::ScopedEnv("TZ", "Europe/London"));
+    tzset();
+    dbtest::WriteBytes(dir_.path() + "/registry.ini",
+                       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\n"
+                       "velDirectory.host=" + tev::ToStdUtf8(server_.HostPort()) + "\n");
+
+    // The airings lie well inside the week the module asks for, hours away
+    // from its ends.
+    first_ = (time(nullptr) / 3600 + 3) * 3600;
+    const bool tuner = GetParam().form == Form::kTunerOverHttp;
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                      "<tv source-info-name=\"zap2it\" generator-info-name=\"grabber\">\n";
+    if (tuner) {
+      // Tuners know their channels by number: zap2it's display names.
+      xml += std::string("  <channel id=\"") + kGuideId + "\"><display-name>2.1 KSDX</display-name>"
+             "<display-name>2.1</display-name><display-name>KSDX</display-name></channel>\n"
+             "  <channel id=\"" + kOtherId + "\"><display-name>9.1 KOTH</display-name>"
+             "<display-name>9.1</display-name></channel>\n";
+    }
+    for (int day = 0; day <= kAirings; ++day) {
+      const int64_t at = first_ + day * 86400LL;
+      xml += Programme(kGuideId, at - 3600, 60, "Morning Desk", 100 + day);
+      xml += Programme(kGuideId, at, 30, "Nightly News", day + 1);
+      xml += Programme(kOtherId, at + 3600, 30, "Nightly News", day + 1);
+      if (day < kAirings) expected_.push_back(LocalText(at));
+    }
+    xml += "</tv>\n";
+    dbtest::WriteBytes(dir_.path() + "/guide.xml", xml);
+
+    std::string lineup;
+    switch (GetParam().form) {
+      case Form::kChannelList:
+        lineup = dir_.path() + "/channels.json";
+        dbtest::WriteBytes(lineup, std::string("[{\"id\": \"ch-sd\", \"name\": \"SD I21760\", "
+                                               "\"path\": \"http://127.0.0.1:9/sd.ts\", "
+                                               "\"xmltvId\": \"") + kGuideId + "\"}]");
+        break;
+      case Form::kPlaylist:
+        lineup = dir_.path() + "/tv.m3u8";
+        dbtest::WriteBytes(lineup, std::string("\xEF\xBB\xBF#EXTM3U\r\n#EXTINF:-1 tvg-id=\"") +
+                                       kGuideId + "\" tvg-chno=\"2.1\" group-title=\"Local\","
+                                       "SD I21760\r\nhttp://127.0.0.1:9/sd.ts\r\n");
+        break;
+      case Form::kTunerOverHttp:
+        http_.reset(new LoopbackHttp("[{\"GuideNumber\": \"2.1\", \"GuideName\": \"SD I21760\", "
+                                     "\"URL\": \"http://127.0.0.1:9/auto/v2.1\"}]"));
+        ASSERT_GT(http_->port(), 0);
+        lineup = "http://127.0.0.1:" + std::to_string(http_->port()) + "/lineup.json";
+        break;
+    }
+    ASSERT_TRUE(peers_.Start({"--host", tev::ToStdUtf8(server_.HostPort()), "--data",
+                              dir_.path() + "/peers", "--channels", lineup, "--guide",
+                              dir_.path() + "/guide.xml", "--no-shift"},
+                             PeersLog(), env));
+    client_.SetRequestTimeout(20000);
+    ASSERT_EQ(client_.Join(server_.HostPort()), 0);
+    ASSERT_TRUE(AllJoined(client_, server_.Port(), peers_, PeersLog(), 20000));
+    if (http_) {
+      EXPECT_EQ(http_->requests(), 1);
+    }
+
+    ASSERT_TRUE(host_.Start({TEV_BINARY_DIR "/libTevPVR.so"}, dir_.path() + "/host.log", env));
+    for (int i = 0;; ++i) {
+      AutoVariant out, retcodes;
+      if (client_.Request(L"ZoVIZ", L"GetPVRRecordPadding", Value::Array({}).get(), &out, 0,
+                          &retcodes) == 0) {
+        break;
+      }
+      ASSERT_TRUE(host_.Running()) << ReadFile(dir_.path() + "/host.log");
+      ASSERT_LT(i, 400) << "the module did not join the bus";
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  }
+  void TearDown() override {
+    client_.Leave();
+    host_.Stop(SIGINT, 15000);
+    peers_.Stop(SIGTERM, 15000);
+  }
+  std::string PeersLog() const { return dir_.path() + "/tev-peers.log"; }
+
+  dbtest::TempDir dir_;
+  std::unique_ptr<dbtest::ScopedEnv> zone_;
+  tev::test::NatsServer server_;
+  std::unique_ptr<LoopbackHttp> http_;
+  ProgramProcess peers_{TEV_PEERS_BINARY};
+  ProgramProcess host_{TEV_BINARY_DIR "/host/tevpvr-host"};
+  ScriptedPeer client_{L"LineupClient", {}};
+  int64_t first_ = 0;
+  std::vector<std::string> expected_;  // local start texts of the week's airings
+};
+
+TEST_P(LineupEndToEnd, APassThroughTheLibrarysChannelNameFindsEveryAiring) {
+  // From the first airing, on any channel (the guide must not offer the
+  // channel the line-up lacks), every episode.
+  const time_t at = static_cast<time_t>(first_);
+  struct tm local {};
+  localtime_r(&at, &local);
+  const int64_t localStart = first_ + local.tm_gmtoff;
+  Value in = Value::Array({Value::Str(L"viewer"), Value::Bool(false), Value::Long(1),
+                           Value::Str(L""), Value::Long(1), Value::Long(1), Value(),
+                           Value::Str(L""), Value::Date(localStart), Value::Long(1800000),
+                           Value::Str(L"SD I21760"), Value::Str(tev::FromStdUtf8(GetParam().channelId)),
+                           Value::Str(L"Nightly News"), Value::Str(L"News")});
+  AutoVariant out, retcodes;
+  ASSERT_EQ(client_.Request(L"ZoVIZ", L"AddTevPass", in.get(), &out, 0, &retcodes), 0);
+  ASSERT_EQ(VUtil::GetSingleRetcode(retcodes), 0) << ReadFile(PeersLog());
+
+  dbtest::RawDb db(dir_.path() + "/appdata/TevNetworks/TevPVR/TevPVR.db");
+  const auto rows = db.Rows("SELECT StartTime, ChannelName, Subtitle, Status FROM Schedules "
+                            "WHERE Type = 'Automatic' ORDER BY StartTime");
+  ASSERT_EQ(rows.size(), expected_.size()) << ReadFile(PeersLog());
+  for (size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i][0], expected_[i]);
+    EXPECT_EQ(rows[i][1], "SD I21760");
+    EXPECT_EQ(rows[i][2], "Episode " + std::to_string(i + 1));
+    EXPECT_EQ(rows[i][3], "DVRSTATE_SCHEDULED");
+  }
+  const std::string log = ReadFile(PeersLog());
+  EXPECT_NE(log.find("1 of 2 guide channels matched"), std::string::npos) << log;
+  EXPECT_NE(log.find(std::string("(left out): ") + kOtherId), std::string::npos) << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, LineupEndToEnd,
+    ::testing::Values(Case{Form::kChannelList, "ChannelList", "ch-sd"},
+                      Case{Form::kPlaylist, "Playlist", "ch-i21760-labs-zap2it-com"},
+                      Case{Form::kTunerOverHttp, "TunerOverHttp", "ch-2-1"}),
+    [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.label); });
+
+}  // namespace
