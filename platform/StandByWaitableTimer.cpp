@@ -78,6 +78,11 @@ bool StandByWaitableTimer::CreateHandlesLocked() {
     if (haveAlarmClock_) {
       LogInfo(L"[StandByWaitableTimer] using CLOCK_REALTIME_ALARM: due times wake the computer "
               L"from stand by");
+    } else if (errno == EPERM) {
+      // Said once per start: the operator's unit lacks the capability.
+      LogWarn(L"[StandByWaitableTimer] running without CAP_WAKE_ALARM: recordings do not wake "
+              L"the computer from stand by");
+      alarmFd_ = plainFd_;
     } else {
       LogInfo(L"[StandByWaitableTimer] CLOCK_REALTIME_ALARM unavailable (errno %d), using "
               L"CLOCK_REALTIME: due times do not wake the computer from stand by",

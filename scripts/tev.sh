@@ -8,7 +8,9 @@
 #   scripts/tev.sh locks  only the lock-annotation check (clang -Wthread-safety)
 #
 # `run` reads these (all optional; tests use them to run headless):
-#   TEV_PORT=4222           bus port on 127.0.0.1
+#   TEV_PORT=4222           bus port on 127.0.0.1 (the next free one when a server we did not
+#                           start listens there)
+#   TEV_USE_RUNNING_BUS=1   use a server found on TEV_PORT instead (it may take no passwords)
 #   TEV_RUN_DIR=./run       data, settings, recordings and logs
 #   TEV_BUILD_DIR=./build   build folder
 #   TEV_SKIP_INSTALL=1      do not look for missing packages
@@ -22,7 +24,7 @@ cd "$top"
 PACKAGES=(g++ cmake make pkg-config nats-server libnats-dev libsqlite3-dev sqlite3
   libboost-filesystem-dev libboost-dev nlohmann-json3-dev libtag1-dev
   libcli11-dev libgtest-dev libgmock-dev googletest libbenchmark-dev librapidcheck-dev ffmpeg
-  libexpat1-dev libcpp-httplib-dev clang-14 chromium nodejs npm)
+  libexpat1-dev libcpp-httplib-dev clang-14 chromium nodejs npm lintian help2man)
 
 # What `run` builds: the module, its host, the peers and the client.
 RUN_TARGETS=(TevPVR tevpvr-host tev-peers velctl tev-web)
@@ -120,15 +122,27 @@ run_main() {
   data=$(cd "$data" && pwd)
   export TEV_APPDATA_DIR="$data/appdata" TEV_DOCUMENTS_DIR="$data/documents"
   export TEV_REGISTRY_FILE="$data/etc/registry.ini"
-  printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\nvelDirectory.host=%s\n\n[HKEY_LOCAL_MACHINE\\Software\\TEV Networks\\Tev]\nLogLevel=4\n' \
-    "$bus" >"$TEV_REGISTRY_FILE"
 
   # A module that exits by itself ends the run too (see the wait below).
   trap 'stop_all; exit 130' INT
   trap 'stop_all; exit 143' TERM
-  local peer_settings=() velctl_settings=()
+  local peer_settings=() velctl_settings=() own_bus=1
   if port_open "$port"; then
-    phase "bus: using the server already on $bus"
+    if [ "${TEV_USE_RUNNING_BUS:-}" = 1 ]; then
+      own_bus=0
+    else
+      # A server we did not start may let anyone in: ours, with passwords,
+      # goes on the next free port.
+      local found=$bus
+      while port_open "$port"; do port=$((port + 1)); done
+      bus="127.0.0.1:$port"
+      phase "bus: a server we did not start listens on $found; ours goes on $bus (TEV_USE_RUNNING_BUS=1 uses that one)"
+    fi
+  fi
+  printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\nvelDirectory.host=%s\n\n[HKEY_LOCAL_MACHINE\\Software\\TEV Networks\\Tev]\nLogLevel=4\n' \
+    "$bus" >"$TEV_REGISTRY_FILE"
+  if [ "$own_bus" = 0 ]; then
+    phase "bus: using the server already on $bus (TEV_USE_RUNNING_BUS=1)"
   else
     # Our own server: only the module, the peers and velctl may use it.
     "$top/scripts/nats-auth.sh" "$data/etc/bus" "$TEV_REGISTRY_FILE" "$port"

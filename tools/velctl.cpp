@@ -28,8 +28,9 @@ int main(int argc, char** argv) {
       "Exit codes: 0 done, 1 refused by the satellite, 2 bad command line, 3 bus failure."};
   BusOptions options;
   app.add_option("--host", options.host,
-                 "bus server, host or host:port (default: velDirectory.host of the settings file, "
-                 "else 127.0.0.1:4222; default port 4222)");
+                 "bus server, host or host:port, or a comma-separated list of the servers of a "
+                 "cluster (default: velDirectory.host of the settings file, else 127.0.0.1:4222; "
+                 "default port 4222)");
   app.add_option("--name", options.name, "satellite name of this client (default velctl-<pid>)");
   app.add_option("--timeout", options.timeoutMs, "milliseconds to wait for each answer")
       ->check(CLI::PositiveNumber)
@@ -41,6 +42,9 @@ int main(int argc, char** argv) {
   app.add_option("--password", options.overrides.password, "bus password");
   app.add_option("--token", options.overrides.token, "bus token");
   app.add_option("--ca", options.overrides.caFile, "CA certificate of the bus server (turns TLS on)");
+  app.add_option("--cert", options.overrides.certFile,
+                 "this client's certificate, for a bus server that verifies clients (with --key)");
+  app.add_option("--key", options.overrides.keyFile, "private key of --cert");
   app.add_flag("--dry-run", options.dryRun,
                "print each request (ADDRESSEE METHOD PARAMS) instead of sending it");
   app.set_version_flag("--version", "velctl " TEV_VERSION);

@@ -1,6 +1,11 @@
 #include "tools/velctl_bus.h"
 
+#include <grp.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <cstdlib>
 #include <iostream>
@@ -48,6 +53,34 @@ std::string WhoOffers(const std::string& addressee) {
   return "a satellite that offers it";
 }
 
+// The group whose members may read `path`: the file's, or when even the
+// file is hidden, its folder's.
+std::string ReadingGroup(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) {
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (stat(folder.c_str(), &info) != 0) return std::string();
+  }
+  const group* owner = getgrgid(info.st_gid);
+  return owner != nullptr ? owner->gr_name : std::to_string(info.st_gid);
+}
+
+// Why `path` cannot be read, as a sentence; empty when it can. A folder
+// that may not be searched hides the file behind it: that is a permission,
+// not a missing file.
+std::string UnreadableBecause(const std::string& path) {
+  if (access(path.c_str(), R_OK) == 0) return std::string();
+  const int error = errno;
+  if (error == ENOENT) return "the file is missing";
+  if (error == EACCES) {
+    const std::string group = ReadingGroup(path);
+    return "permission denied" +
+           (group.empty() || group == "root" ? std::string() : "; run as a member of group " + group);
+  }
+  return std::strerror(error);
+}
+
 }  // namespace
 
 class Bus::Client : public VelSatellite {
@@ -62,6 +95,9 @@ class Bus::Client : public VelSatellite {
 
 Bus::Bus(const BusOptions& options) : options_(options), client_(new Client) {
   if (options_.name.empty()) options_.name = "velctl-" + std::to_string(getpid());
+  // What velctl and the web page offer are listeners for the module's
+  // broadcasts; their bus user may not take requests.
+  client_->SetBroadcastsOnly(true);
 }
 
 Bus::~Bus() { client_->Disconnect(); }
@@ -72,9 +108,22 @@ void Bus::Offer(const std::string& method, std::function<int(const json&)> handl
 
 bool Bus::Join(std::string* error) {
   if (options_.dryRun) return true;
-  if (options_.settings.empty() && std::getenv("TEV_REGISTRY_FILE") == nullptr &&
-      access(kInstalledSettings, R_OK) == 0) {
-    options_.settings = kInstalledSettings;
+  if (options_.settings.empty() && std::getenv("TEV_REGISTRY_FILE") == nullptr) {
+    // The package's file when it is installed; one we may not read must be
+    // said, or the bus refuses us without credentials and nobody knows why.
+    const std::string because = UnreadableBecause(kInstalledSettings);
+    if (because.empty()) {
+      options_.settings = kInstalledSettings;
+    } else if (because != "the file is missing") {
+      *error = std::string("cannot read ") + kInstalledSettings + ": " + because;
+      return false;
+    }
+  } else if (!options_.settings.empty()) {
+    const std::string because = UnreadableBecause(options_.settings);
+    if (!because.empty()) {
+      *error = "cannot read the settings file " + options_.settings + ": " + because;
+      return false;
+    }
   }
   CRegistryImpl registry(options_.settings);
   if (options_.host.empty()) {
@@ -92,6 +141,10 @@ bool Bus::Join(std::string* error) {
   }
   if (!overrides.token.empty()) credentials.token = overrides.token;
   if (!overrides.caFile.empty()) credentials.caFile = overrides.caFile;
+  if (!overrides.certFile.empty()) {
+    credentials.certFile = overrides.certFile;
+    credentials.keyFile = overrides.keyFile;
+  }
   client_->SetCredentials(credentials);
   long connected = client_->Connect(W(options_.host), W(options_.name));
   if (connected != 0) {

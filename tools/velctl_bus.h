@@ -55,7 +55,8 @@ class Bus {
   Bus(const Bus&) = delete;
   Bus& operator=(const Bus&) = delete;
 
-  // Offers a service while joined (before Join only). The handler gets the
+  // Offers a listener for the broadcasts ("ALL") of `method` while joined
+  // (before Join only); nobody can call it directly. The handler gets the
   // in value as JSON and returns the result code.
   void Offer(const std::string& method, std::function<int(const nlohmann::json& in)> handler);
   // Joins the bus; a dry run joins nothing. False with *error when it cannot.

@@ -25,6 +25,8 @@ BusCredentials ReadBusCredentials(CRegistry& registry) {
   credentials.password = Read(registry, L"velDirectory.password");
   credentials.token = Read(registry, L"velDirectory.token");
   credentials.caFile = Read(registry, L"velDirectory.ca");
+  credentials.certFile = Read(registry, L"velDirectory.cert");
+  credentials.keyFile = Read(registry, L"velDirectory.key");
   return credentials;
 }
 
@@ -35,15 +37,31 @@ bool ApplyBusCredentials(const BusCredentials& credentials, natsOptions* options
   } else if (!credentials.token.empty()) {
     natsOptions_SetToken(options, credentials.token.c_str());
   }
-  if (!credentials.caFile.empty()) {
-    natsStatus s = natsOptions_SetSecure(options, true);
-    if (s == NATS_OK) s = natsOptions_LoadCATrustedCertificates(options, credentials.caFile.c_str());
+  if (credentials.caFile.empty() && credentials.certFile.empty()) return true;
+  natsStatus s = natsOptions_SetSecure(options, true);
+  if (s == NATS_OK && !credentials.caFile.empty()) {
+    s = natsOptions_LoadCATrustedCertificates(options, credentials.caFile.c_str());
+    if (s != NATS_OK) {
+      if (error) *error = "cannot use the CA file " + credentials.caFile + ": " + natsStatus_GetText(s);
+      return false;
+    }
+  }
+  if (s == NATS_OK && !credentials.certFile.empty()) {
+    // A certificate without its key (or the other way round) cannot be used.
+    s = natsOptions_LoadCertificatesChain(options, credentials.certFile.c_str(),
+                                          credentials.keyFile.c_str());
     if (s != NATS_OK) {
       if (error) {
-        *error = "cannot use the CA file " + credentials.caFile + ": " + natsStatus_GetText(s);
+        *error = "cannot use the client certificate " + credentials.certFile + " with the key " +
+                 (credentials.keyFile.empty() ? std::string("(none named)") : credentials.keyFile) +
+                 ": " + natsStatus_GetText(s);
       }
       return false;
     }
+  }
+  if (s != NATS_OK) {
+    if (error) *error = std::string("cannot turn TLS on: ") + natsStatus_GetText(s);
+    return false;
   }
   return true;
 }

@@ -70,8 +70,7 @@ std::wstring NatsError(natsStatus status) {
   return text;
 }
 
-std::string ServerUrl(const std::wstring& directoryHost) {
-  std::string host = tev::ToStdUtf8(directoryHost);
+std::string ServerUrl(std::string host) {
   if (host.empty()) host = "127.0.0.1";
   if (host.find("://") != std::string::npos) return host;
   // "host" or "host:port"; a bracketed IPv6 literal keeps its colons.
@@ -80,6 +79,41 @@ std::string ServerUrl(const std::wstring& directoryHost) {
                  host.find(':') == colon;
   if (host[0] == '[') hasPort = colon != std::string::npos && host[colon - 1] == ']';
   return "nats://" + host + (hasPort ? "" : ":" + std::to_string(kDefaultPort));
+}
+
+// The directory host is one server or a comma-separated list of the servers
+// of a cluster ("a:4222, b:4222"); empty entries are skipped.
+std::vector<std::string> ServerUrls(const std::wstring& directoryHost) {
+  std::vector<std::string> urls;
+  const std::string list = tev::ToStdUtf8(directoryHost);
+  size_t begin = 0;
+  while (begin <= list.size()) {
+    size_t end = list.find(',', begin);
+    if (end == std::string::npos) end = list.size();
+    std::string entry = list.substr(begin, end - begin);
+    const size_t first = entry.find_first_not_of(" \t");
+    const size_t last = entry.find_last_not_of(" \t");
+    entry = first == std::string::npos ? std::string() : entry.substr(first, last - first + 1);
+    if (!entry.empty()) urls.push_back(ServerUrl(entry));
+    begin = end + 1;
+  }
+  if (urls.empty()) urls.push_back(ServerUrl(std::string()));
+  return urls;
+}
+
+std::string JoinUrls(const std::vector<std::string>& urls) {
+  std::string joined;
+  for (const std::string& url : urls) joined += (joined.empty() ? "" : ", ") + url;
+  return joined;
+}
+
+// The server this connection is on now, for the log.
+std::wstring ConnectedUrl(natsConnection* nc) {
+  char url[256] = {0};
+  if (nc == nullptr || natsConnection_GetConnectedUrl(nc, url, sizeof url) != NATS_OK || !url[0]) {
+    return L"?";
+  }
+  return Widen(url);
 }
 
 }  // namespace
@@ -103,6 +137,7 @@ class VelSatellite::Impl {
   std::vector<std::unique_ptr<ServiceEntry>> services;
   std::unique_ptr<ServiceEntry> ping;
   std::atomic<bool> closing{false};
+  std::atomic<bool> broadcastsOnly{false};
   std::atomic<int> timeoutMs{kDefaultRequestTimeoutMs};
   std::atomic<int> inFlight{0};  // handlers running
   std::atomic<int> requests{0};  // Request calls using conn; Disconnect waits for them
@@ -160,7 +195,9 @@ int AnswerPing(const std::wstring&, const VARIANT&, VARIANT*) { return 0; }
 namespace {
 
 void OnDisconnected(natsConnection*, void*) { LogWarn(L"Vel: disconnected from the bus server"); }
-void OnReconnected(natsConnection*, void*) { LogInfo(L"Vel: reconnected to the bus server"); }
+void OnReconnected(natsConnection* nc, void*) {
+  LogInfo(L"Vel: reconnected to the bus server %ls", ConnectedUrl(nc).c_str());
+}
 void OnError(natsConnection* nc, natsSubscription*, natsStatus status, void*) {
   // The server refuses a publish or subscription this user may not make
   // only here: the call itself returned OK.
@@ -302,10 +339,13 @@ bool VelSatellite::Impl::Subscribe(ServiceEntry* entry) {
   std::string any = vel::AnySubject(entry->name);
   std::string queue = vel::AnyQueue(entry->name);
   std::string all = vel::AllSubject(entry->name);
-  natsStatus s = natsConnection_Subscribe(&sub, conn, direct.c_str(), &Impl::OnMessage, entry);
-  if (s == NATS_OK) entry->subscriptions.push_back(sub);
-  if (s == NATS_OK) s = natsConnection_QueueSubscribe(&sub, conn, any.c_str(), queue.c_str(), &Impl::OnMessage, entry);
-  if (s == NATS_OK) entry->subscriptions.push_back(sub);
+  natsStatus s = NATS_OK;
+  if (!broadcastsOnly.load()) {
+    s = natsConnection_Subscribe(&sub, conn, direct.c_str(), &Impl::OnMessage, entry);
+    if (s == NATS_OK) entry->subscriptions.push_back(sub);
+    if (s == NATS_OK) s = natsConnection_QueueSubscribe(&sub, conn, any.c_str(), queue.c_str(), &Impl::OnMessage, entry);
+    if (s == NATS_OK) entry->subscriptions.push_back(sub);
+  }
   if (s == NATS_OK) s = natsConnection_Subscribe(&sub, conn, all.c_str(), &Impl::OnMessage, entry);
   if (s == NATS_OK) entry->subscriptions.push_back(sub);
   if (s != NATS_OK) {
@@ -363,9 +403,15 @@ long VelSatellite::Connect(const std::wstring& directoryHost, const std::wstring
   if (impl_->conn) return VEL_OK;
   natsOptions* opts = nullptr;
   if (natsOptions_Create(&opts) != NATS_OK) return VEL_CONNECT_FAILED;
-  std::string url = ServerUrl(directoryHost);
+  const std::vector<std::string> urls = ServerUrls(directoryHost);
+  std::vector<const char*> servers;
+  for (const std::string& url : urls) servers.push_back(url.c_str());
   std::string connName = tev::ToStdUtf8(name);
-  natsOptions_SetURL(opts, url.c_str());
+  // Any server of the list will do, tried in the order given (an operator
+  // names the nearest first); once joined, libnats fails over to every
+  // server of the cluster it learns of.
+  natsOptions_SetServers(opts, servers.data(), static_cast<int>(servers.size()));
+  natsOptions_SetNoRandomize(opts, true);
   natsOptions_SetName(opts, connName.c_str());
   natsOptions_SetSendAsap(opts, true);
   natsOptions_SetTimeout(opts, kConnectTimeoutMs);
@@ -386,10 +432,12 @@ long VelSatellite::Connect(const std::wstring& directoryHost, const std::wstring
   natsStatus s = natsConnection_Connect(&impl_->conn, opts);
   natsOptions_Destroy(opts);
   if (s != NATS_OK) {
-    LogError(L"Vel: cannot reach the bus server %ls: %ls", tev::FromStdUtf8(url).c_str(), NatsError(s).c_str());
+    LogError(L"Vel: cannot reach the bus server %ls: %ls", tev::FromStdUtf8(JoinUrls(urls)).c_str(),
+             NatsError(s).c_str());
     impl_->conn = nullptr;
     return VEL_CONNECT_FAILED;
   }
+  LogInfo(L"Vel: joined the bus server %ls as %ls", ConnectedUrl(impl_->conn).c_str(), name.c_str());
   ++g_liveConnections;
   impl_->name = name;
   impl_->closing = false;
@@ -409,6 +457,8 @@ long VelSatellite::Connect(const std::wstring& directoryHost, const std::wstring
   if (impl_->conn) natsConnection_FlushTimeout(impl_->conn, kConnectTimeoutMs);
   return VEL_OK;
 }
+
+void VelSatellite::SetBroadcastsOnly(bool only) { impl_->broadcastsOnly = only; }
 
 void VelSatellite::SetCredentials(const vel::BusCredentials& credentials) {
   std::lock_guard<std::mutex> lock(impl_->mu);

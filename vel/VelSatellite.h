@@ -59,7 +59,8 @@ class VelSatellite {
   virtual ~VelSatellite();
 
   // Joins the bus server named by `directoryHost` ("host" or "host:port",
-  // default port 4222) as `name`, calls DefineServices and subscribes every
+  // default port 4222, or a comma-separated list of such servers of one
+  // cluster: any that answers will do) as `name`, calls DefineServices and subscribes every
   // service. Returns 0 when connected. Keeps reconnecting after losing the
   // server; services are available again without a new Connect.
   virtual long Connect(const std::wstring& directoryHost, const std::wstring& name);
@@ -122,6 +123,10 @@ class VelSatellite {
   // Credentials used by the next Connect (vel/BusCredentials.h); none by
   // default.
   void SetCredentials(const vel::BusCredentials& credentials);
+  // Before Connect: the services hear only what is sent to "ALL". For a
+  // client that listens to broadcasts and answers nothing (velctl watch,
+  // the web page), whose bus user may not take requests.
+  void SetBroadcastsOnly(bool only);
   // Timeout of one Request waiting for its answer; default 30000 ms.
   void SetRequestTimeout(int milliseconds);
   bool IsConnected() const;

@@ -4,6 +4,11 @@
 // timer fails the test instead of hanging it.
 #include "platform/StandByWaitableTimer.h"
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <future>
 #include <thread>
@@ -12,6 +17,7 @@
 
 #include "platform/Clock.h"
 #include "tests/common/FakeEnv.h"
+#include "tests/db/DbTestSupport.h"
 
 namespace {
 
@@ -103,6 +109,46 @@ TEST_F(StandByTimer, CancelEndsThePresentWaitAndEveryLaterOne) {
   EXPECT_TRUE(StillWaiting(milliseconds(100)));
   timer_.cancel();
   EXPECT_FALSE(Answer(seconds(3)));
+}
+
+// Takes CAP_WAKE_ALARM from this process, as a unit without it would.
+bool DropWakeAlarm() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+  if (syscall(SYS_capget, &header, data) != 0) return false;
+  const unsigned bit = 1u << (CAP_WAKE_ALARM % 32);
+  data[CAP_WAKE_ALARM / 32].effective &= ~bit;
+  data[CAP_WAKE_ALARM / 32].permitted &= ~bit;
+  data[CAP_WAKE_ALARM / 32].inheritable &= ~bit;
+  return syscall(SYS_capset, &header, data) == 0;
+}
+
+TEST_F(StandByTimer, WithoutTheWakeAlarmCapabilityItWarnsOnceAndStillKeepsTime) {
+  // In a child, so that this process keeps what it may do.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (!DropWakeAlarm()) _exit(2);
+    dbtest::LogCapture log;
+    timer_.ReleaseHandles();
+    timer_.setTimer(3600 * 1000, true);
+    timer_.setTimer(1800 * 1000, true);
+    int warnings = 0;
+    for (const auto& line : log->Lines()) {
+      if (line.level == LOG_WARN && line.text.find(L"without CAP_WAKE_ALARM") != std::wstring::npos) {
+        ++warnings;
+      }
+    }
+    const bool keepsTime = timer_.IsArmed() && timer_.RemainingMs() > 1799 * 1000;
+    timer_.ReleaseHandles();
+    _exit(warnings == 1 && keepsTime ? 0 : warnings == 0 ? 3 : 4);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  // 2: the capability could not be dropped; 3: no warning; 4: more than one
+  // or the due time was lost.
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

@@ -10,15 +10,17 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.out" 2>&1 || fail "i
 for f in bin/velctl bin/tevpvr-host bin/tev-peers bin/tev-web share/tev/samples/channels.json share/tev/samples/guide.xml \
   share/tev/samples/tuners.json share/tev/registry.ini share/doc/tevpvr/SERVICES.md share/doc/tevpvr/README.md \
   lib/systemd/system/tevpvr.service lib/systemd/system/tev-peers.service lib/systemd/system/tev-bus.service lib/systemd/system/tev-web.service \
-  lib/sysusers.d/tev.conf lib/tmpfiles.d/tev.conf; do
+  lib/sysusers.d/tev.conf lib/tmpfiles.d/tev.conf etc/default/tev share/man/man1/velctl.1.gz \
+  share/doc/tevpvr/copyright share/doc/tevpvr/changelog.gz share/doc/tevpvr/DEPLOY.md; do
   [ -s "$prefix/$f" ] || fail "not installed: $f"
 done
 module=$(find "$prefix/lib" -name libTevPVR.so -path '*/tev/*')
 [ -n "$module" ] || fail "libTevPVR.so is not installed under lib/.../tev/"
 
 unit="$prefix/lib/systemd/system/tevpvr.service"
-for line in "User=tev" "AmbientCapabilities=CAP_WAKE_ALARM" "Restart=on-failure" "Requires=tev-bus.service" \
-  "StateDirectory=tev" "Environment=TEV_APPDATA_DIR=/var/lib/tev TEV_DOCUMENTS_DIR=/srv/tev"; do
+for line in "User=tev" "AmbientCapabilities=CAP_WAKE_ALARM" "Restart=on-failure" "Wants=tev-bus.service" \
+  "StateDirectory=tev" "Environment=TEV_APPDATA_DIR=/var/lib/tev TEV_DOCUMENTS_DIR=/srv/tev" \
+  "EnvironmentFile=-$prefix/etc/default/tev"; do
   grep -q "^$line" "$unit" || fail "tevpvr.service has no $line"
 done
 grep -q '^After=.*tev-bus.service' "$unit" || fail "tevpvr.service is not ordered after the bus"
@@ -34,9 +36,9 @@ if command -v systemd-analyze >/dev/null 2>&1; then
 fi
 
 # The Debian package: its files, what it declares, its scripts. Made into
-# the test folder from the same build, when that build is for /usr (the
-# prefix the package's units and scripts name).
-if grep -qx 'CMAKE_INSTALL_PREFIX:PATH=/usr' "$build/CMakeCache.txt"; then
+# the test folder from the same build, whatever prefix that build has: the
+# package is for /usr.
+if true; then
   cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/pkg" >"$work/cpack.out" 2>&1 ||
     fail "cpack: $(cat "$work/cpack.out")"
   deb=$(find "$work/pkg" -maxdepth 1 -name 'tevpvr_*.deb')
@@ -62,10 +64,11 @@ if grep -qx 'CMAKE_INSTALL_PREFIX:PATH=/usr' "$build/CMakeCache.txt"; then
   dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/system/tev-bus.service >"$work/deb-bus.service"
   grep -q '^LoadCredential=nats.conf:/etc/tev/bus/nats.conf$' "$work/deb-bus.service" ||
     fail "tev-bus.service does not use the generated configuration"
-  dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/system/tev-peers.service |
-    grep -q -- '--settings /etc/tev/bus/peers.ini' || fail "tev-peers.service has no bus credentials"
-else
-  echo "note: the build's install prefix is not /usr; package not checked"
+  dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/system/tev-peers.service >"$work/deb-peers.service"
+  grep -q -- '--settings /etc/tev/bus/peers.ini' "$work/deb-peers.service" || fail "tev-peers.service has no bus credentials"
+  grep -qx 'EnvironmentFile=-/etc/default/tev' "$work/deb-peers.service" || fail "tev-peers.service does not read /etc/default/tev"
+  grep -q "^ExecStart=/usr/bin/tev-peers " "$work/deb-peers.service" || fail "tev-peers.service names another prefix"
+  grep -qx '/etc/default/tev' "$work/control/conffiles" || fail "/etc/default/tev is not a conffile"
 fi
 
 # Run the installed programs as the units would, inside the test folder,
@@ -103,6 +106,19 @@ TEV_APPDATA_DIR="$work/var/lib/tev" TEV_DOCUMENTS_DIR="$work/srv/tev" TEV_REGIST
 host=$!
 others+=("$host")
 wait_for "$work/watch.out" '^ready$' 60
+# The web page joins as velctl does; neither may be refused anything it
+# asks the bus for.
+web_port=$(free_port) || fail "no free port"
+"$prefix/bin/tev-web" --listen "127.0.0.1:$web_port" --host "$bus" --settings "$work/etc/bus/velctl.ini" \
+  >"$work/web.log" 2>&1 &
+web=$!
+others+=("$web")
+for _ in $(seq 100); do
+  (exec 3<>"/dev/tcp/127.0.0.1/$web_port") 2>/dev/null && break
+  sleep 0.1
+done
+vctl --timeout 5000 ZoVIZ GetPVRRecordPadding >/dev/null || fail "the module does not answer velctl"
+grep -i 'violation' "$work/nats.log" && fail "the bus refused a packaged client: $(grep -i violation "$work/nats.log" | head -3)"
 vctl settings >"$work/settings.out" || fail "settings: $(cat "$work/settings.out")"
 grep -q "^video folder: $work/srv/tev/Recorded TV$" "$work/settings.out" || fail "settings: $(cat "$work/settings.out")"
 [ -f "$work/var/lib/tev/TevNetworks/TevPVR/TevPVR.db" ] || fail "no database under the data folder"
@@ -110,8 +126,8 @@ grep -q "^video folder: $work/srv/tev/Recorded TV$" "$work/settings.out" || fail
 kill -TERM "$host"
 wait "$host" || fail "tevpvr-host exited $?: $(cat "$work/host.err")"
 grep -q '^tevpvr-host: closed$' "$work/host.err" || fail "host: $(cat "$work/host.err")"
-kill -TERM "$watch" "$peers"
-wait "$watch" "$peers" || true
+kill -TERM "$watch" "$peers" "$web"
+wait "$watch" "$peers" "$web" || true
 kill -TERM "$nats"
 wait "$nats" || true
 echo "PASS: installed into $prefix and started the module from there"

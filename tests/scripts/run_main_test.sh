@@ -11,12 +11,6 @@ for phase in "starting the bus" "starting the peers" "starting the module"; do
 done
 # The web page is started, says where it is, and reaches the module.
 grep -q "^Web page: http://127.0.0.1:$web_port/" "$work/run.out" || fail "no web page address"
-web_status() {
-  exec 3<>"/dev/tcp/127.0.0.1/$web_port" || return 1
-  printf 'GET /api/status HTTP/1.1\r\nHost: 127.0.0.1:%s\r\nConnection: close\r\n\r\n' "$web_port" >&3
-  cat <&3
-  exec 3<&-
-}
 for ((i = 0; i < 100; i++)); do
   web_status 2>/dev/null | grep -q '"ok":true' && break
   sleep 0.2

@@ -41,6 +41,14 @@ wait_for() {
   fail "no line \"$2\" in $(basename "$1") within $3 s"
 }
 
+# The web page's /api/status answer, from tev-web on 127.0.0.1:$web_port.
+web_status() {
+  exec 3<>"/dev/tcp/127.0.0.1/$web_port" || return 1
+  printf 'GET /api/status HTTP/1.1\r\nHost: 127.0.0.1:%s\r\nConnection: close\r\n\r\n' "$web_port" >&3
+  cat <&3
+  exec 3<&-
+}
+
 # Every process below PID, children first.
 descendants() {
   local child
@@ -50,8 +58,10 @@ descendants() {
   done
 }
 
+# The bus port is $port when a test set it (a server of its own there),
+# else a free one.
 start_stack() {
-  port=$(free_port) || fail "no free port"
+  [ -n "$port" ] || port=$(free_port) || fail "no free port"
   bus="127.0.0.1:$port"
   web_port=$(free_port) || fail "no free port"
   TEV_SKIP_INSTALL=1 TEV_SKIP_BUILD=1 TEV_BUILD_DIR="$build" TEV_RUN_DIR="$work/run" TEV_PORT="$port" \

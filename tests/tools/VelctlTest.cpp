@@ -1,4 +1,8 @@
 // velctl as a person uses it, against a satellite on a loopback bus.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -9,6 +13,7 @@
 #include "tests/common/NatsServer.h"
 #include "tests/common/EchoSatellite.h"
 #include "tests/common/Shell.h"
+#include "tests/common/TempRoot.h"
 #include "vel/VelSatellite.h"
 #include "vel/WireCodec.h"
 
@@ -120,6 +125,36 @@ TEST_F(Velctl, ListShowsRemovedRecordingsOnlyWithAll) {
   EXPECT_NE(all.output.find("M1       complete"), std::string::npos) << all.output;
   EXPECT_NE(all.output.find("M2       deleted"), std::string::npos) << all.output;
   EXPECT_NE(all.output.find("M3       deleted"), std::string::npos) << all.output;
+}
+
+TEST_F(Velctl, SaysWhyItCannotReadItsSettingsFile) {
+  tev::test::TempDir dir;
+  const std::string missing = dir.path() + "/missing.ini";
+  Outcome run = RunVelctl(host + "--settings " + missing + " EchoSat Echo 2>&1");
+  EXPECT_EQ(run.status, 3) << run.output;
+  EXPECT_NE(run.output.find("cannot read the settings file " + missing + ": the file is missing"),
+            std::string::npos)
+      << run.output;
+
+  // A file of another group: as root, velctl runs as nobody against a file
+  // of the group daemon; otherwise against a file its own user may not read.
+  const std::string secret = dir.path() + "/velctl.ini";
+  std::ofstream(secret) << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\n"
+                           "velDirectory.user=velctl\n";
+  std::string as;
+  std::string says = "cannot read the settings file " + secret + ": permission denied";
+  if (geteuid() == 0) {
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(tev::test::RunShell("chgrp daemon " + secret + " && chmod 0640 " + secret).status, 0);
+    as = "runuser -u nobody -- ";
+    says += "; run as a member of group daemon";
+  } else {
+    ASSERT_EQ(chmod(secret.c_str(), 0), 0);
+  }
+  run = tev::test::RunShell(as + TEV_BINARY_DIR "/tools/velctl " + host + "--settings " + secret +
+                            " EchoSat Echo 2>&1");
+  EXPECT_EQ(run.status, 3) << run.output;
+  EXPECT_NE(run.output.find(says), std::string::npos) << run.output;
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // The bus with authentication: scripts/nats-auth.sh writes the server's
 // users and permissions and the settings files of the module, the peers and
 // velctl; a real nats-server on loopback runs with that configuration.
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -103,6 +106,35 @@ TEST_F(BusAuthTest, AnUnreadableCaFileStopsTheConnectionInsteadOfGoingInTheClear
   pvr.SetCredentials(credentials);
   EXPECT_NE(pvr.Connect(server_.HostPort(), L"ZoVIZ"), 0);
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"missing-ca.pem"));
+}
+
+TEST_F(BusAuthTest, ABroadcastListenerJoinsAsVelctlWithoutRefusals) {
+  // velctl watch and the web page listen to the module's broadcasts with
+  // velctl's user, which may not take requests.
+  std::atomic<int> heard{0};
+  tev::test::OfferingSatellite listener;
+  listener.Offer(L"NotifyPVRRecordingChange", [&heard](const VARIANT&, VARIANT*) {
+    ++heard;
+    return 0;
+  });
+  listener.SetBroadcastsOnly(true);
+  listener.SetCredentials(From(etc_ + "/velctl.ini"));
+  ASSERT_EQ(listener.Connect(server_.HostPort(), L"velctl-7"), 0);
+
+  Offerer pvr;
+  pvr.SetCredentials(From(moduleSettings_));
+  ASSERT_EQ(pvr.Connect(server_.HostPort(), L"ZoVIZ"), 0);
+  AutoVariant in, out, ret;
+  for (int i = 0; i < 500 && heard.load() == 0; ++i) {
+    pvr.Request(L"ALL", L"NotifyPVRRecordingChange", in.get(), &out, 0, &ret);
+    usleep(10000);
+  }
+  EXPECT_GT(heard.load(), 0);
+  // Nobody reaches it directly, and the server refused nothing.
+  EXPECT_NE(pvr.Request(L"velctl-7", L"NotifyPVRRecordingChange", in.get(), &out, 0, &ret), 0);
+  EXPECT_FALSE(log_->HasPart(LOG_ERROR, L"permission violation")) << tev::ToStdUtf8(log_->Dump());
+  listener.Disconnect();
+  pvr.Disconnect();
 }
 
 }  // namespace
