@@ -3,8 +3,8 @@
 #   scripts/tev.sh run    install what is missing, build what runs, start the bus, the peers
 #                         and the module on embedded defaults; one line per recording event;
 #                         Ctrl-C (SIGINT) or SIGTERM stops everything it started
-#   scripts/tev.sh test   install what is missing, check the lock annotations, build with -Werror,
-#                         run every test; then all again built with ASan+UBSan (build-asan/)
+#   scripts/tev.sh test   install what is missing, check the lock annotations, build with -Werror
+#                         and ASan+UBSan (build-ci/), run every test
 #   scripts/tev.sh locks  only the lock-annotation check (clang -Wthread-safety)
 #
 # `run` reads these (all optional; tests use them to run headless):
@@ -192,23 +192,6 @@ run_ctest() {
   return $status
 }
 
-# The same tests built with AddressSanitizer and UndefinedBehaviorSanitizer
-# in a folder of their own: -O0 (half the compile time of -O1; the
-# sanitizers find the same faults) and no benchmarks keep the extra build
-# short.
-# Any report, a leak too, fails the test that caused it.
-run_sanitized_tests() {
-  build "$top/build-asan" -DTEV_WERROR=ON -DTEV_SANITIZE=ON -DTEV_BENCHMARKS=OFF \
-    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O0 -g1" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O0 -g1"
-  phase "running the tests under the sanitizers"
-  # The browser test drives the page, not the C++ (the web tests above run
-  # tev-web itself under the sanitizers).
-  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0 \
-  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    run_ctest "$top/build-asan" -E '^web\.browser$'
-
-}
-
 # Clang's thread-safety analysis over the product's sources, so that the
 # GUARDED_BY / REQUIRES / EXCLUDES annotations are checked, not just written.
 check_locks() {
@@ -229,18 +212,26 @@ install_browser_driver() {
   npm install -g --no-fund --no-audit puppeteer-core@22
 }
 
+# Every test runs once, in one build with AddressSanitizer and
+# UndefinedBehaviorSanitizer: -O0 (half the compile time of -O1; the
+# sanitizers find the same faults). The benchmarks are only compiled there
+# (warnings are errors); their figures come from an optimised build.
+# Any sanitizer report, a leak too, fails the test that caused it.
 run_tests() {
   install_missing
   install_browser_driver
   check_locks
-  build "$top/build-ci" -DTEV_WERROR=ON
-  phase "running every test in $top/build-ci"
-  run_ctest "$top/build-ci"
+  local dir="$top/build-ci"
+  build "$dir" -DTEV_WERROR=ON -DTEV_SANITIZE=ON \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O0 -g1" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O0 -g1"
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  phase "running every test in $dir (sanitizers on)"
+  run_ctest "$dir"
   # Again in a zone that is not UTC, for the programs that turn local times
   # into instants: a missing conversion passes in UTC.
   phase "running the time-zone tests again in Asia/Kolkata"
-  TZ=Asia/Kolkata run_ctest "$top/build-ci" -L '^(engine|db|bus|passes)$'
-  run_sanitized_tests
+  TZ=Asia/Kolkata run_ctest "$dir" -L '^(engine|db|bus|passes)$'
   phase "all tests passed"
 }
 
