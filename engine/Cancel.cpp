@@ -12,9 +12,7 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
-#include "support/GlobalLocks.h"
 #include "support/Log.h"
-#include "support/PMutexLock.h"
 
 int Schedules::CancelScheduledRecording(int32_t scheduleId, int64_t now) {
   Schedule schedule(scheduleId);
@@ -49,7 +47,6 @@ int Schedules::RetrySchedule(int32_t scheduleId, int64_t now) {
     LogError(L"Schedules::RetrySchedule could not write %d", scheduleId);
     return 0;
   }
-  PMutexLock lock(EngineMutex());
   StartRecordingIfAppropriate(now);
   return 0;
 }
