@@ -16,9 +16,7 @@
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
 #include "platform/Env.h"
-#include "support/GlobalLocks.h"
 #include "support/Log.h"
-#include "support/PMutexLock.h"
 
 int Schedules::CancelScheduledRecording(int32_t scheduleId, int64_t now) {
   Schedule schedule(scheduleId);
@@ -63,7 +61,6 @@ int Schedules::RetrySchedule(int32_t scheduleId, int64_t now) {
     LogError(L"Schedules::RetrySchedule could not write %d", scheduleId);
     return 0;
   }
-  PMutexLock lock(EngineMutex());
   StartRecordingIfAppropriate(now);
   return 0;
 }

@@ -4,22 +4,24 @@
 //
 // Runs on the caller's thread with no lock beyond the database's.
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "bus/CVelAtl.h"
 #include "db/GroupSync.h"
-#include "db/Schedule.h"
 #include "db/SQLite.h"
-#include "db/Transaction.h"
+#include "db/Schedule.h"
 #include "db/TextNumbers.h"
 #include "db/TimeUtils.h"
+#include "db/Transaction.h"
 #include "db/WFormat.h"
 #include "engine/MediaBatch.h"
 #include "engine/FailureReasons.h"
 #include "engine/Schedules.h"
 #include "monitor/ThumbnailTable.h"
 #include "passes/SeasonPasses.h"
+#include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/Text.h"
 #include "support/VUtil.h"
@@ -134,6 +136,13 @@ void Schedule::AddMediumPrepare(const Schedule& schedule, VARIANT* list,
 }
 
 void Schedule::AddMedium(const Schedule& schedule, bool flag) {
+  // Not while the engine lock (or a transaction) is held: the library's
+  // answer would hold up the timer and every service, and a library that
+  // calls back would wait for this thread.
+  if (EngineMutex().HeldByCallingThread()) {
+    EngineMutex().AfterRelease([schedule, flag] { AddMedium(schedule, flag); });
+    return;
+  }
   try {
     CVelAtl* vel = TheVel();
     if (vel == nullptr) throw VelException(L"no bus endpoint");
@@ -158,6 +167,14 @@ void Schedule::AddMedia(const VARIANT& lists, bool flag, std::function<void()>* 
 }
 
 void Schedule::AddMediaTaking(VARIANT* taken, bool flag, std::function<void()>* meanwhile) {
+  if (meanwhile == nullptr && EngineMutex().HeldByCallingThread()) {
+    // As AddMedium: sent once the lock is released. The lists move over.
+    auto kept = std::make_shared<AutoVariant>();
+    kept->get() = *taken;
+    taken->vt = VT_EMPTY;
+    EngineMutex().AfterRelease([kept, flag] { AddMediaTaking(&kept->get(), flag, nullptr); });
+    return;
+  }
   const VARIANT& lists = *taken;
   try {
     const long n = VUtil::GetArrayLength(lists);

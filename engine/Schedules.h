@@ -131,9 +131,10 @@ class Schedules {
   bool ChannelBusy(const Schedule& row, int64_t now);
   bool StopCurrentRecordingIfAppropriate(const Schedule& row, int64_t now);
   // Stops the earliest recording whose end plus padding has passed by `now`.
-  void StopCurrentRecordingsIfOver(int64_t now) TEV_REQUIRES(EngineMutex());
+  // Both ask the recorder, so never with the engine lock held.
+  void StopCurrentRecordingsIfOver(int64_t now) TEV_EXCLUDES(EngineMutex());
   // Starts every scheduled row due at `now` that can start.
-  void StartRecordingIfAppropriate(int64_t now) TEV_REQUIRES(EngineMutex());
+  void StartRecordingIfAppropriate(int64_t now) TEV_EXCLUDES(EngineMutex());
 
   // --- Disk space (engine/DiskSpace.cpp) ---
   // True when `directory` has room for `duration` seconds of the mimetype

@@ -10,6 +10,7 @@
 //   COULD_NOT_CONNECT (116) or ERROR (any other code).
 //   A busy row stays SCHEDULED and is tried again at the next wake-up.
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -178,6 +179,10 @@ bool StartRow(Schedules& engine, const Schedule& row, const std::wstring& dueSta
 }  // namespace
 
 void Schedules::StartRecordingIfAppropriate(int64_t now) {
+  // The timer and a retry never start the same due row twice. A lock of
+  // its own, not the engine lock: the streamer is asked while it is held.
+  static std::mutex starting;
+  std::lock_guard<std::mutex> one(starting);
   try {
     const int64_t padding = GetPaddingTime();
     const std::wstring statement = tev::WFormat(

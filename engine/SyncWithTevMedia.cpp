@@ -18,6 +18,7 @@
 #include "bus/CVelAtl.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
+#include "db/WFormat.h"
 #include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
 #include "monitor/SchedulePages.h"
@@ -87,80 +88,115 @@ bool GetMediaFromSource(std::vector<LibraryMedium>* media) {
   return true;
 }
 
+// The largest ID of `table`; false (ERROR logged) when it cannot be read.
+bool LargestId(const wchar_t* table, int32_t* id) {
+  SQLite query;
+  if (!query.RunQuery(tev::WFormat(L"SELECT MAX(ID) AS Last FROM %ls", table), kCaller)) {
+    LogError(L"SyncWithTevMedia: could not read the %ls table; the sync is stopped", table);
+    return false;
+  }
+  *id = query.GetRowCount() > 0 ? query.GetInt("Last") : 0;
+  return true;
+}
+
 }  // namespace
 
 void Schedules::SyncWithTevMedia() {
-  // Only what matching needs is held per row: a table of years holds a
-  // hundred thousand rows, and whole rows of all of them would take
-  // hundreds of megabytes.
+  // Rows and passes made after this point are published by whoever made
+  // them; the sync neither deletes their media nor publishes them again.
+  int32_t lastRow = 0;
+  int32_t lastPass = 0;
+  if (!LargestId(L"Schedules", &lastRow) || !LargestId(L"SeasonPasses", &lastPass)) return;
+
+  CVelAtl* vel = TheVel();
+  std::vector<LibraryMedium> media;
+  try {
+    if (!GetMediaFromSource(&media)) return;
+  } catch (const VelException& e) {
+    // A refused or unreadable listing: nothing is deleted, and what the
+    // library may lack is offered again.
+    LogDebug(L"SyncWithTevMedia: %ls", e.getMessage().c_str());
+    media.clear();
+  }
+  if (vel == nullptr) return;
+
+  // The tables are read once the library has answered, so that what was
+  // made while it took its time is compared as it is now. Only what
+  // matching needs is held per row: a table of years holds a hundred
+  // thousand rows, and whole rows of all of them would take hundreds of
+  // megabytes.
   std::vector<RowState> rows;
   const bool read = monitorpages::ForEachRow(
       L"ID, TevMediumId, Status", L"1", kRowsPerPage, kCaller, [&rows](SQLite& row) {
         rows.push_back({row.GetInt("ID"), row.GetString("TevMediumId"), row.GetString("Status")});
         return true;
       });
-  if (!read) return;
+  if (!read) {
+    LogError(L"SyncWithTevMedia: could not read the schedules; the sync is stopped");
+    return;
+  }
+  SQLite passQuery;
+  if (!passQuery.RunQuery(L"SELECT ID, TevMediumId FROM SeasonPasses ORDER BY ID", kCaller)) {
+    // Read as no passes at all, every pass medium would be deleted.
+    LogError(L"SyncWithTevMedia: could not read the season passes; the sync is stopped");
+    return;
+  }
   // Medium id -> the first row holding it (any state), as the id lookups
   // of the module resolve it.
   std::map<std::wstring, size_t> rowOf;
   for (size_t i = 0; i < rows.size(); ++i) rowOf.emplace(rows[i].mediumId, i);
-  SQLite passQuery;
   std::map<std::wstring, int32_t> passOf;
   std::vector<std::pair<int32_t, std::wstring>> passes;
-  if (passQuery.RunQuery(L"SELECT ID, TevMediumId FROM SeasonPasses ORDER BY ID", kCaller)) {
-    for (int32_t i = 0; i < passQuery.GetRowCount(); ++i, passQuery.Next()) {
-      passes.emplace_back(passQuery.GetInt("ID"), passQuery.GetString("TevMediumId"));
-      passOf.emplace(passes.back().second, passes.back().first);
-    }
+  for (int32_t i = 0; i < passQuery.GetRowCount(); ++i, passQuery.Next()) {
+    passes.emplace_back(passQuery.GetInt("ID"), passQuery.GetString("TevMediumId"));
+    passOf.emplace(passes.back().second, passes.back().first);
   }
 
-  CVelAtl* vel = TheVel();
   std::set<std::wstring> seen;
-  try {
-    std::vector<LibraryMedium> media;
-    if (!GetMediaFromSource(&media)) return;
-    for (const LibraryMedium& medium : media) {
-      if (Contains(medium.mediaType, L"deleted")) continue;
-      auto pass = passOf.find(medium.id);
-      auto row = pass == passOf.end() ? rowOf.find(medium.id) : rowOf.end();
-      if (!medium.id.empty()) {
-        const bool passType = tev::StartsWith(medium.mediaType, L"schedulePass");
-        const bool found = passType ? pass != passOf.end() : rowOf.count(medium.id) > 0;
-        if (!found) {
-          // Deleted by identifier even when a row of the other kind holds
-          // it: a local id would name an unrelated item of this kind.
-          if (vel != nullptr) vel->DeleteMedium(medium.id, false, passType);
-          continue;
-        }
+  std::set<std::wstring> orphans;
+  for (const LibraryMedium& medium : media) {
+    if (Contains(medium.mediaType, L"deleted")) continue;
+    auto pass = passOf.find(medium.id);
+    auto row = pass == passOf.end() ? rowOf.find(medium.id) : rowOf.end();
+    if (!medium.id.empty()) {
+      const bool passType = tev::StartsWith(medium.mediaType, L"schedulePass");
+      const bool found = passType ? pass != passOf.end() : rowOf.count(medium.id) > 0;
+      if (!found) {
+        // Deleted by identifier even when a row of the other kind holds
+        // it: a local id would name an unrelated item of this kind.
+        orphans.insert(medium.id);
+        continue;
       }
-      if (row != rowOf.end()) {
-        const RowState& held = rows[row->second];
-        const std::wstring state = Schedule::ExternalStateName(held.status);
-        if (state != medium.pvrState) {
-          const Schedule schedule(held.id);
-          if (schedule.m_id != 0) Schedule::AddMedium(schedule, true);
-          LogDebug(L"Inconsistency found for %d, pvrState is %ls, %ls in TevMedia", held.id,
-                   state.c_str(), medium.pvrState.c_str());
-        }
-      }
-      seen.insert(medium.id);
     }
-  } catch (const VelException& e) {
-    LogDebug(L"SyncWithTevMedia: %ls", e.getMessage().c_str());
+    if (row != rowOf.end()) {
+      const RowState& held = rows[row->second];
+      const std::wstring state = Schedule::ExternalStateName(held.status);
+      if (state != medium.pvrState) {
+        const Schedule schedule(held.id);
+        if (schedule.m_id != 0) Schedule::AddMedium(schedule, true);
+        LogDebug(L"Inconsistency found for %d, pvrState is %ls, %ls in TevMedia", held.id,
+                 state.c_str(), medium.pvrState.c_str());
+      }
+    }
+    seen.insert(medium.id);
   }
+  media.clear();
+  media.shrink_to_fit();
+  // Every orphan alike, schedule or pass, in one request.
+  vel->DeleteMedia(orphans, false, false);
 
   std::vector<int32_t> missing;
   for (const RowState& row : rows) {
-    if (row.status == DVRSTATE_DELETED || Schedule::ExternalStateName(row.status).empty()) {
+    if (row.id > lastRow || row.status == DVRSTATE_DELETED ||
+        Schedule::ExternalStateName(row.status).empty()) {
       continue;
     }
-    const std::wstring id = vel != nullptr ? row.mediumId : std::wstring();
-    auto held = seen.find(id);
+    auto held = seen.find(row.mediumId);
     if (held != seen.end()) {
       seen.erase(held);
       continue;
     }
-    LogInfo(L"Adding %ls to TevMedia, it was missing", id.c_str());
+    LogInfo(L"Adding %ls to TevMedia, it was missing", row.mediumId.c_str());
     missing.push_back(row.id);
   }
   rows.clear();
@@ -172,6 +208,7 @@ void Schedules::SyncWithTevMedia() {
   }
 
   for (const auto& pass : passes) {
+    if (pass.first > lastPass) continue;
     auto held = seen.find(pass.second);
     if (held != seen.end()) {
       seen.erase(held);

@@ -189,18 +189,19 @@ int Schedules::TimerThreadProc(void*) {
     }
     LogDebug(L"TimerThreadProc: Rolling over at %ls", FormatTime3(tev::Clock::Now()).c_str());
     if (!m_timerRunning) break;
-    {
+    // The recorder is asked outside the engine lock: a slow streamer would
+    // otherwise hold up every thread that re-arms the timer. Only the next
+    // moment is computed under it.
+    try {
+      const int64_t now = tev::Clock::Now();
+      LogDebug(L"TimerThreadProc: Waking up at %ls", FormatTime3(now).c_str());
+      StartRecordingIfAppropriate(now);
+      StopCurrentRecordingsIfOver(now);
       PMutexLock lock(EngineMutex());
-      try {
-        const int64_t now = tev::Clock::Now();
-        LogDebug(L"TimerThreadProc: Waking up at %ls", FormatTime3(now).c_str());
-        StartRecordingIfAppropriate(now);
-        StopCurrentRecordingsIfOver(now);
-        SetRecordingTimerInLock();
-      } catch (const VelException& e) {
-        LogError(L"TimerThreadProc: Exception %ls", e.getMessage().c_str());
-        SetWakeUp(1800, true);
-      }
+      SetRecordingTimerInLock();
+    } catch (const VelException& e) {
+      LogError(L"TimerThreadProc: Exception %ls", e.getMessage().c_str());
+      SetWakeUp(1800, true);
     }
     if (m_running && m_timerRunning) usleep(10 * 1000);
   }

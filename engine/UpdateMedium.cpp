@@ -174,6 +174,11 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT
       // recording up for deletion.
       if (Schedule::KeepUntilName(code) != value) return Refuse(row, name, L"unknown keep-until");
       if (!Schedule::Update(id, L"KeepUntil", code)) return Refuse(row, name, L"update failed");
+      // The file carries it too, for a row rebuilt from the file.
+      if ((row.m_status == DVRSTATE_COMPLETE || row.m_status == DVRSTATE_COMPLETE_PARTIAL) &&
+          !Schedule::SetFileKeepUntil(row.m_filePath, code)) {
+        LogDebug(L"UpdateMedium: could not write the keep-until into %ls", row.m_filePath.c_str());
+      }
     } else if (name == L"tevPassId") {
       return 0;
     } else if (name == L"pvrState") {

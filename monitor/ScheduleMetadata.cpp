@@ -12,6 +12,9 @@ namespace {
 
 // Longest text value taken from a file, in characters.
 constexpr size_t kMaxTextValue = 4096;
+// The row's keep-until name (UNTIL_SPACE_NEEDED...), for a row rebuilt
+// from the file after its own was removed.
+const wchar_t kKeepUntilAttribute[] = L"TevPVR/KeepUntil";
 
 // Replaces *field with the text attribute when the file has it.
 void ReadText(MetadataEditor& editor, const wchar_t* name, std::wstring* field) {
@@ -62,6 +65,11 @@ bool Schedule::PopulateFromFile(const std::wstring& path, const std::wstring& ch
   ReadText(editor, L"WM/SubTitleDescription", &m_description);
   ReadText(editor, L"WM/MediaOriginalChannel", &m_channel);
   ReadText(editor, L"WM/MediaStationName", &m_channelName);
+  std::wstring keepUntil;
+  ReadText(editor, kKeepUntilAttribute, &keepUntil);
+  // Only a name of the table counts; anything else leaves the default.
+  const int32_t code = KeepUntilCodeFromName(keepUntil);
+  if (!keepUntil.empty() && KeepUntilName(code) == keepUntil) m_keepUntil = code;
   file.Close();
   return true;
 }
@@ -82,9 +90,17 @@ bool Schedule::SetFileMetadata() {
   editor.SetTextAttribute(L"WM/MediaStationName", m_channelName);
   editor.SetTextAttribute(L"WM/MediaStationCallSign", m_channelName);
   editor.SetTextAttribute(L"WM/MediaOriginalChannel", m_channel);
+  editor.SetTextAttribute(kKeepUntilAttribute, KeepUntilName(m_keepUntil));
   if (FAILED(file.Close())) {
     LogError(L"Schedule::SetFileMetadata couldn't save file %ls", m_filePath.c_str());
     return false;
   }
   return true;
+}
+
+bool Schedule::SetFileKeepUntil(const std::wstring& path, int32_t keepUntil) {
+  MetadataFile file(path, true);
+  if (!file.ok()) return false;
+  MetadataEditor::Instance().SetTextAttribute(kKeepUntilAttribute, KeepUntilName(keepUntil));
+  return SUCCEEDED(file.Close());
 }

@@ -12,6 +12,7 @@
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
+#include "engine/Schedules.h"
 #include "passes/EpisodeRow.h"
 #include "passes/SeasonPassChecker.h"
 #include "db/Transaction.h"
@@ -56,6 +57,8 @@ int32_t SeasonPassChecker::CheckNonGuidePass(const PassRow& pass, int64_t now,
     return 0;
   }
   BumpedSet added;
+  // Tuner counts are read before the transaction, not inside it.
+  engine_.GetTunerCount(L"video/x-tv");
   Transaction transaction(L"CheckNonGuidePass");
   for (int day = 0; day < 7; ++day) {
     struct tm candidate = base;

@@ -10,20 +10,21 @@
 
 #include "bus/CVelAtl.h"
 #include "bus/LocalIds.h"
+#include "db/GroupSync.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
+#include "db/Transaction.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
 #include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
 #include "passes/EpisodeRow.h"
 #include "passes/SeasonPassChecker.h"
-#include "db/GroupSync.h"
-#include "db/Transaction.h"
+#include "support/GlobalLocks.h"
 #include "support/Log.h"
-#include "vel/VelException.h"
 #include "support/VUtil.h"
+#include "vel/VelException.h"
 
 namespace {
 
@@ -104,6 +105,9 @@ int32_t SeasonPassChecker::AddProgramsForPass(const PassRow& pass, const VARIANT
   LogDebug(L"SeasonPassChecker::AddProgramsForPass: %ls %d", pass.programName.c_str(),
            static_cast<int32_t>(slots));
   std::vector<std::unique_ptr<AutoVariant>> kept;
+  // The conflict checks inside the transaction use tuner counts read
+  // before it: the TV service is not asked inside.
+  engine_.GetTunerCount(L"video/x-tv");
   Transaction transaction(L"AddProgramsForPass");
   try {
     // Read in place: a week of listings is large.
@@ -224,7 +228,6 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const VARIANT& channe
 
   if (row.start < now) {
     // Already on air: record the rest at once, as the pass's own.
-    AutoVariant mediumId;
     RecordingRequest rest;
     rest.user = pass.user;
     rest.channelName = row.channelName;
@@ -240,11 +243,19 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const VARIANT& channe
     rest.subtitle = row.subtitle;
     rest.keepUntil = pass.keepUntil;
     rest.recordNow = 1;
-    engine_.Add(rest, &mediumId);
-    if (mediumId.get().vt == VT_BSTR) {
-      const int32_t id = LocalIds::GetLocalIdFromTevMediumId(VUtil::GetScalarString(mediumId.get()));
-      if (id > 0) Schedules::SetScheduleOwner(id, row.owner);
-    }
+    // Started once the pass's rows are committed: intake asks the library
+    // and the streamer, which is not done inside the transaction.
+    Schedules& engine = engine_;
+    const std::wstring owner = row.owner;
+    EngineMutex().AfterRelease([&engine, rest, owner] {
+      AutoVariant mediumId;
+      engine.Add(rest, &mediumId);
+      if (mediumId.get().vt == VT_BSTR) {
+        const int32_t id =
+            LocalIds::GetLocalIdFromTevMediumId(VUtil::GetScalarString(mediumId.get()));
+        if (id > 0) Schedules::SetScheduleOwner(id, owner);
+      }
+    });
     return 0;
   }
 
@@ -300,6 +311,9 @@ void SeasonPassChecker::PublishEpisodes(const PassRow& pass, const BumpedSet& bu
   for (Schedule& row : rows) {
     if (bumped.at(row.m_id) == kBumpedNewEpisode) {
       if (!asked && !pass.mediumId.empty() && TheVel() != nullptr) {
+        // The rows are committed first: the library is not waited for
+        // inside the transaction.
+        RunPending(meanwhile);
         std::wstring mimetype, path, mediaType;
         TheVel()->GetMediumInfo(pass.user, pass.mediumId, &mimetype, &path, &thumbnailId, &rating,
                                 &tags, &mediaType);

@@ -1,10 +1,13 @@
 #include "platform/Env.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -47,6 +50,23 @@ class PosixEnv : public Env {
   bool IsDirectory(const std::wstring& path) override {
     std::error_code ec;
     return !path.empty() && fs::is_directory(Narrow(path), ec);
+  }
+
+  bool CanListDirectory(const std::wstring& path) override {
+    if (path.empty()) return false;
+    DIR* dir = ::opendir(Narrow(path).c_str());
+    if (dir == nullptr) return false;
+    // Reading the first entry is what fails on a share whose server is gone.
+    errno = 0;
+    const bool read = ::readdir(dir) != nullptr || errno == 0;
+    ::closedir(dir);
+    return read;
+  }
+
+  int64_t DeviceId(const std::wstring& path) override {
+    struct stat info;
+    if (path.empty() || ::stat(Narrow(path).c_str(), &info) != 0) return -1;
+    return static_cast<int64_t>(info.st_dev);
   }
 
   int64_t FileSize(const std::wstring& path) override {

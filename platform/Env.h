@@ -47,6 +47,12 @@ class Env {
   // --- Files: each false (or -1) on any failure, nothing thrown ---
   virtual bool FileExists(const std::wstring& path) = 0;
   virtual bool IsDirectory(const std::wstring& path) = 0;
+  // Whether `path` is a directory this process can list.
+  virtual bool CanListDirectory(const std::wstring& path) = 0;
+  // The id of the file system (device) that holds `path`; -1 when it
+  // cannot be read. A disk unmounted under its mount point shows as the
+  // file system of the mount point.
+  virtual int64_t DeviceId(const std::wstring& path) = 0;
   // Size in bytes of a regular file; -1 when it cannot be read.
   virtual int64_t FileSize(const std::wstring& path) = 0;
   // Creates `path` as an empty file (truncating one that exists).
@@ -85,6 +91,10 @@ class EnvWrapper : public Env {
   }
   bool FileExists(const std::wstring& path) override { return target_->FileExists(path); }
   bool IsDirectory(const std::wstring& path) override { return target_->IsDirectory(path); }
+  bool CanListDirectory(const std::wstring& path) override {
+    return target_->CanListDirectory(path);
+  }
+  int64_t DeviceId(const std::wstring& path) override { return target_->DeviceId(path); }
   int64_t FileSize(const std::wstring& path) override { return target_->FileSize(path); }
   bool CreateFile(const std::wstring& path) override { return target_->CreateFile(path); }
   bool RemoveFile(const std::wstring& path) override { return target_->RemoveFile(path); }

@@ -1,5 +1,39 @@
 #include "support/PMutex.h"
 
+#include <utility>
+#include <vector>
+
+#include "support/Log.h"
+
+namespace {
+
+// Actions waiting for the calling thread to release a recursive mutex.
+struct Deferred {
+  const PMutex* mutex;
+  std::function<void()> action;
+};
+thread_local std::vector<Deferred> t_deferred;
+
+void RunDeferred(const PMutex* mutex) {
+  // An action may defer more (taking and releasing the mutex itself): the
+  // list is taken apart before each run.
+  for (;;) {
+    auto it = t_deferred.begin();
+    while (it != t_deferred.end() && it->mutex != mutex) ++it;
+    if (it == t_deferred.end()) return;
+    std::function<void()> action = std::move(it->action);
+    t_deferred.erase(it);
+    // It runs where a lock is released, often a destructor: nothing leaves.
+    try {
+      action();
+    } catch (...) {
+      LogError(L"PMutex: work deferred until a lock was released failed");
+    }
+  }
+}
+
+}  // namespace
+
 PMutex::PMutex(bool recursive) : recursive_(recursive) {
   pthread_mutexattr_t attr;
   pthread_mutexattr_init(&attr);
@@ -12,8 +46,34 @@ PMutex::PMutex(bool recursive) : recursive_(recursive) {
 
 PMutex::~PMutex() { pthread_mutex_destroy(&mutex_); }
 
-void PMutex::lock() { pthread_mutex_lock(&mutex_); }
+void PMutex::lock() {
+  pthread_mutex_lock(&mutex_);
+  if (recursive_ && depth_++ == 0) owner_.store(pthread_self(), std::memory_order_relaxed);
+}
 
-void PMutex::unlock() { pthread_mutex_unlock(&mutex_); }
+void PMutex::unlock() {
+  const bool released = recursive_ && --depth_ == 0;
+  if (released) owner_.store(0, std::memory_order_relaxed);
+  pthread_mutex_unlock(&mutex_);
+  if (released && !t_deferred.empty()) RunDeferred(this);
+}
 
-bool PMutex::trylock() { return pthread_mutex_trylock(&mutex_) == 0; }
+void PMutex::AfterRelease(std::function<void()> action) {
+  if (!HeldByCallingThread()) {
+    action();
+    return;
+  }
+  t_deferred.push_back(Deferred{this, std::move(action)});
+}
+
+bool PMutex::trylock() {
+  if (pthread_mutex_trylock(&mutex_) != 0) return false;
+  if (recursive_ && depth_++ == 0) owner_.store(pthread_self(), std::memory_order_relaxed);
+  return true;
+}
+
+bool PMutex::HeldByCallingThread() const {
+  // Only the holder writes its own id; any other thread reads another id
+  // or 0, never its own.
+  return recursive_ && pthread_equal(owner_.load(std::memory_order_relaxed), pthread_self());
+}

@@ -6,6 +6,9 @@
 
 #include <pthread.h>
 
+#include <atomic>
+#include <functional>
+
 #include "support/PThreadAnnotations.h"
 
 class TEV_CAPABILITY("mutex") PMutex {
@@ -23,6 +26,14 @@ class TEV_CAPABILITY("mutex") PMutex {
   bool trylock() TEV_TRY_ACQUIRE(true);
 
   bool isRecursive() const { return recursive_; }
+  // Whether the calling thread holds this mutex. Known for a recursive
+  // mutex only (false for the others): a condition wait on a plain one
+  // releases it behind this class's back.
+  bool HeldByCallingThread() const;
+  // Recursive mutex only: runs `action` on the calling thread as soon as it
+  // no longer holds the mutex (at once when it does not hold it now), so
+  // that work which waits for other threads stays out of the lock.
+  void AfterRelease(std::function<void()> action);
   pthread_mutex_t* native() { return &mutex_; }
 
  protected:
@@ -30,6 +41,9 @@ class TEV_CAPABILITY("mutex") PMutex {
 
  private:
   bool recursive_;
+  // Recursive mutex only: the holder and its depth, written by the holder.
+  std::atomic<pthread_t> owner_{0};
+  int depth_ = 0;
 };
 
 #endif  // TEV_SUPPORT_PMUTEX_H_

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <mutex>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "support/BBLog.h"
+#include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/WideText.h"
 #include "vel/BusCredentials.h"
@@ -23,6 +25,23 @@
 #include "vel/WireCodec.h"
 
 namespace {
+
+// A thread that waits for an answer while it holds the engine lock (an
+// open transaction holds it too) stalls the timer and every service for as
+// long as the peer takes, and a peer that calls back into the module waits
+// for the lock the caller holds. Logged always; with TEV_STRICT_LOCKS set
+// (the tests set it) the process stops at the request that did it.
+void CheckNoEngineLockWhileWaiting(const std::wstring& addressee, const std::wstring& method) {
+  if (!EngineMutex().HeldByCallingThread()) return;
+  LogError(L"Vel: %ls to %ls is waited for while the engine lock is held", method.c_str(),
+           addressee.c_str());
+  static const bool strict = std::getenv("TEV_STRICT_LOCKS") != nullptr;
+  if (strict) {
+    std::fprintf(stderr, "TEV_STRICT_LOCKS: %s to %s waited for while the engine lock is held\n",
+                 tev::ToStdUtf8(method).c_str(), tev::ToStdUtf8(addressee).c_str());
+    std::abort();
+  }
+}
 
 const int kDefaultRequestTimeoutMs = 30000;
 const int kConnectTimeoutMs = 2000;
@@ -497,6 +516,8 @@ void VelSatellite::Disconnect() {
 
 long VelSatellite::Request(const std::wstring& addressee, const std::wstring& method,
                            const VARIANT& in, VARIANT* out, VELFLAGS flags, VARIANT* retcodes) {
+  // A broadcast is not waited for.
+  if (vel::RouteOf(addressee) != vel::Route::kAll) CheckNoEngineLockWhileWaiting(addressee, method);
   natsConnection* conn = impl_->AcquireConnection();
   if (!conn) return VEL_NOT_CONNECTED;
   vel::ReplyInboxes::Ticket ticket;
@@ -546,6 +567,9 @@ long VelSatellite::Collect(std::unique_ptr<PostedRequest> posted, VARIANT* out,
   if (!posted || !posted->state_) return VEL_BAD_ARGUMENT;
   PostedRequest::State& state = *posted->state_;
   if (state.conn == nullptr) return state.failure;
+  if (!vel::ReplyInboxes::Arrived(state.ticket)) {
+    CheckNoEngineLockWhileWaiting(state.addressee, state.method);
+  }
   // The satellite it was posted on (the one that holds its connection).
   const long result = state.impl->Receive(&state.ticket, state.addressee, state.method, out, retcodes);
   state.conn = nullptr;

@@ -32,6 +32,20 @@ void FakeEnv::SetFreeSpace(std::function<int64_t(const std::wstring&)> reader) {
   reader_ = std::move(reader);
 }
 
+void FakeEnv::SetDeviceId(std::function<int64_t(const std::wstring&)> reader) {
+  std::lock_guard<std::mutex> lock(readerMutex_);
+  device_ = std::move(reader);
+}
+
+int64_t FakeEnv::DeviceId(const std::wstring& path) {
+  std::function<int64_t(const std::wstring&)> reader;
+  {
+    std::lock_guard<std::mutex> lock(readerMutex_);
+    reader = device_;
+  }
+  return reader ? reader(path) : target()->DeviceId(path);
+}
+
 bool FakeEnv::Pass() {
   ++calls_;
   int left = failAfter_.load();

@@ -64,9 +64,13 @@ class FakeEnv : public EnvWrapper {
   // `reader` answers FreeSpaceKb (its -1 is a failed reading); an empty
   // function asks the real volume again.
   void SetFreeSpace(std::function<int64_t(const std::wstring&)> reader);
+  // `reader` answers DeviceId (a disk swapped or unmounted under a
+  // folder); an empty function asks the real file system again.
+  void SetDeviceId(std::function<int64_t(const std::wstring&)> reader);
 
   int64_t NowMs() override;
   int64_t FreeSpaceKb(const std::wstring& directory) override;
+  int64_t DeviceId(const std::wstring& path) override;
   bool CreateFile(const std::wstring& path) override;
   bool RemoveFile(const std::wstring& path) override;
   bool RenameFile(const std::wstring& from, const std::wstring& to) override;
@@ -88,6 +92,7 @@ class FakeEnv : public EnvWrapper {
   std::atomic<bool> notWritable_{false};
   std::mutex readerMutex_;
   std::function<int64_t(const std::wstring&)> reader_;  // guarded by readerMutex_
+  std::function<int64_t(const std::wstring&)> device_;  // guarded by readerMutex_
 };
 
 }  // namespace test

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -18,6 +19,11 @@ namespace tev {
 namespace test {
 
 namespace {
+
+// Every test program with a bus stops at a request that the module waits
+// for while holding the engine lock (vel/VelSatellite.cpp); so do the
+// programs it starts (host, peers), which inherit the setting.
+[[maybe_unused]] const bool g_strictLocks = (setenv("TEV_STRICT_LOCKS", "1", 0), true);
 
 bool Accepts(int port) {
   int fd = socket(AF_INET, SOCK_STREAM, 0);

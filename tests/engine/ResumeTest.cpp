@@ -20,8 +20,6 @@
 #include "dvr/StreamStore.h"
 #include "monitor/FileMetadata.h"
 #include "platform/Clock.h"
-#include "support/GlobalLocks.h"
-#include "support/PMutexLock.h"
 #include "tests/engine/EngineFixture.h"
 #include "tests/engine/RowsAndMedia.h"
 
@@ -221,10 +219,7 @@ TEST_F(Resume, OnlyRecordingsAndMissedStartsAreResumed) {
   // The programme whose start was missed records the rest in its own row.
   EXPECT_EQ(Column(lateId, "Status"), "DVRSTATE_SCHEDULED");
   EXPECT_NEAR(std::stoi(Column(lateId, "Duration")), 2400, 2);
-  {
-    PMutexLock lock(EngineMutex());
-    Engine().StartRecordingIfAppropriate(tev::Clock::Now());
-  }
+  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Column(lateId, "Status"), "DVRSTATE_RECORDING");
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
   EXPECT_EQ(Rows("ID").size(), left.size() + 1);

@@ -1,8 +1,11 @@
 // The start-up reconciliation against a scripted library: orphans are
 // deleted there, missing rows go back in one "AddMedia", missing passes
 // are published, and wrongly shown states are republished.
+#include <functional>
+#include <future>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -83,21 +86,16 @@ TEST_F(SyncWithTevMediaTest, RepairsBothSides) {
                 {L"M-gone", L"complete", L"deleted.video.file.recorded.tv"}});
   Engine().SyncWithTevMedia();
 
-  // Orphans: the schedule's is marked deleted (it matches no schedule),
-  // the pass's is removed; a medium already marked deleted is left alone.
-  std::set<std::wstring> removed;
-  for (const Value& in : media_.RequestsOf(L"RemoveImportedMedia")) {
-    Value lists = Elem(in.get(), 1);
-    for (long i = 0; i < VUtil::GetArrayLength(lists.get()); ++i) {
-      std::wstring id;
-      VUtil::FindPair(Elem(lists.get(), i).get(), L"tevMediumId", &id);
-      removed.insert(id);
-    }
-  }
-  EXPECT_EQ(removed, (std::set<std::wstring>{L"P-orphan"}));
+  // Orphans, the schedule's and the pass's alike, are marked deleted in one
+  // request; a medium already marked deleted is left alone.
+  EXPECT_EQ(media_.CountOf(L"RemoveImportedMedia"), 0u);
   ASSERT_EQ(media_.CountOf(L"SetMediaAttributeList"), 1u);
-  Value marked = Elem(Elem(Last(media_, L"SetMediaAttributeList").get(), 1).get(), 0);
-  EXPECT_EQ(Str(marked.get(), 0), L"M-orphan");
+  Value marked = Elem(Last(media_, L"SetMediaAttributeList").get(), 1);
+  std::set<std::wstring> removed;
+  for (long i = 0; i < VUtil::GetArrayLength(marked.get()); ++i) {
+    removed.insert(Str(Elem(marked.get(), i).get(), 0));
+  }
+  EXPECT_EQ(removed, (std::set<std::wstring>{L"M-orphan", L"P-orphan"}));
 
   // The row the library shows as recording is republished as complete.
   EXPECT_EQ(PublishedStates(Path(wrongId)), (std::vector<std::wstring>{L"complete"}));
@@ -133,6 +131,65 @@ TEST_F(SyncWithTevMediaTest, ALibraryThatFailsLosesNothing) {
   Engine().SyncWithTevMedia();
   EXPECT_EQ(media_.CountOf(L"AddMedia"), 2u);
   EXPECT_EQ(Column(1, "TevMediumId"), "M1");
+}
+
+TEST_F(SyncWithTevMediaTest, ALateAnswerIsComparedWithTheTablesAsTheyAreWhenItArrives) {
+  RowValues old;
+  old.start = tev::Clock::Now() + 86400;
+  Published(L"M1", old);
+  dbtest::RawDb db(dbPath_);
+  db.Exec(
+      "INSERT INTO SeasonPasses (TevMediumId, ProgramName, ChannelMimetype, Priority, "
+      "StartDate) VALUES ('P1', 'Kept', 'video/x-tv', 1, 20260101200000)");
+  // The library gives the new schedule its id and, once released, lists
+  // what it holds by then: the old media and those made meanwhile.
+  media_.SetHandler(L"AddMedium", [](const VARIANT&, VARIANT* out) {
+    Value::Array({Value::Str(L"M-new")}).CopyTo(out);
+    return 0;
+  });
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::function<void()> beforeAnswer;
+  media_.SetHandler(L"GetMediaFromSource", [&](const VARIANT&, VARIANT* out) {
+    released.wait();
+    if (beforeAnswer) beforeAnswer();
+    std::vector<Value> list;
+    for (const auto& m : std::vector<std::vector<std::wstring>>{
+             {L"M1", L"schedule", L"schedule.video.file.recorded.tv"},
+             {L"M-new", L"schedule", L"schedule.video.file.recorded.tv"},
+             {L"P1", L"", L"schedulePass.tv.channel"},
+             {L"P-new", L"", L"schedulePass.tv.channel"}}) {
+      list.push_back(Value::Array({Value::Str(L"PVR"), Value::Str(L"path"), Value::Str(m[0]),
+                                   Value::Str(m[1]), Value::Str(m[2])}));
+    }
+    Value::Array({Value::Array(list)}).CopyTo(out);
+    return 0;
+  });
+
+  std::thread sync([this] { Engine().SyncWithTevMedia(); });
+  ASSERT_TRUE(media_.WaitFor(L"GetMediaFromSource", 1, 10000));
+  // Made while the library takes its time: a schedule through intake, a
+  // pass as its store writes it.
+  ASSERT_EQ(Add(L"Made meanwhile", tev::Clock::Now() + 7200, 1800), 0);
+  db.Exec(
+      "INSERT INTO SeasonPasses (TevMediumId, ProgramName, ChannelMimetype, Priority, "
+      "StartDate) VALUES ('P-new', 'New', 'video/x-tv', 2, 20260102200000)");
+  release.set_value();
+  sync.join();
+  // Nothing made meanwhile is deleted or published a second time.
+  EXPECT_EQ(media_.CountOf(L"SetMediaAttributeList"), 0u);
+  EXPECT_EQ(media_.CountOf(L"RemoveImportedMedia"), 0u);
+  EXPECT_EQ(media_.CountOf(L"AddMedia"), 0u);
+  EXPECT_EQ(media_.CountOf(L"AddMedium"), 1u);
+
+  // A passes table that cannot be read when the answer comes stops the
+  // sync: without it every pass medium would look like an orphan.
+  beforeAnswer = [&db] { db.Exec("ALTER TABLE SeasonPasses RENAME TO Elsewhere"); };
+  log_->Clear();
+  Engine().SyncWithTevMedia();
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SyncWithTevMedia: could not read the season passes"));
+  EXPECT_EQ(media_.CountOf(L"SetMediaAttributeList"), 0u);
+  EXPECT_EQ(media_.CountOf(L"RemoveImportedMedia"), 0u);
 }
 
 TEST_F(SyncWithTevMediaTest, EngineStartUpRepairsTheLibrary) {
