@@ -23,9 +23,7 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
-#include "support/GlobalLocks.h"
 #include "support/Log.h"
-#include "support/PMutexLock.h"
 #include "support/VUtil.h"
 
 namespace {
@@ -250,8 +248,8 @@ int Schedules::MoveSchedule(const Schedule& row, int64_t start, int32_t duration
     return kResultChangeRefused;
   }
   if (start <= now && current.m_status == DVRSTATE_SCHEDULED) {
-    // Due now: one start, of this row, as the timer would make it.
-    PMutexLock lock(EngineMutex());
+    // Due now: one start, of this row, as the timer would make it (outside
+    // the engine lock, which no streamer request may wait under).
     StartRecordingIfAppropriate(now);
   }
   return 0;
