@@ -14,7 +14,8 @@ extern char** environ;
 namespace tev {
 namespace peers {
 
-pid_t SpawnQuiet(const std::string& program, const std::vector<std::string>& arguments) {
+pid_t SpawnQuiet(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::string& errorFile) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
@@ -23,6 +24,11 @@ pid_t SpawnQuiet(const std::string& program, const std::vector<std::string>& arg
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   for (int fd = 0; fd <= 2; ++fd) {
+    if (fd == 2 && !errorFile.empty()) {
+      posix_spawn_file_actions_addopen(&actions, fd, errorFile.c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      continue;
+    }
     posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
   }
   posix_spawnattr_t attributes;

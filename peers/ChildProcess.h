@@ -16,7 +16,9 @@ namespace peers {
 // every signal at its default action, whatever the calling thread blocks or
 // the process ignores: tev-peers blocks SIGINT and SIGTERM for sigwait, and
 // an ffmpeg inheriting that mask would never hear the SIGINT that stops it.
-pid_t SpawnQuiet(const std::string& program, const std::vector<std::string>& arguments);
+// With `errorFile`, stderr goes into that file (created or emptied).
+pid_t SpawnQuiet(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::string& errorFile = std::string());
 
 // Reaps `pid` if it has ended. True with *status when it has (or when it
 // is no child of ours any more, *status then 0); never blocks.

@@ -3,10 +3,16 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -43,6 +49,38 @@ bool LooksLikeSource(const std::wstring& channel) {
   return channel.find(L':') != std::wstring::npos || channel.find(L'/') != std::wstring::npos;
 }
 
+// Where ffmpeg's error output of a stream goes while it runs.
+std::string ErrorFileOf(int32_t id) {
+  std::error_code ignored;
+  return (std::filesystem::temp_directory_path(ignored) /
+          ("tev-streamer-" + std::to_string(::getpid()) + "-" + std::to_string(id) + ".err"))
+      .string();
+}
+
+// The last line ffmpeg wrote to `file` (its own reason for failing), and
+// the file gone.
+std::wstring LastErrorLine(const std::string& file) {
+  std::string line, last;
+  {
+    std::ifstream in(file);
+    while (std::getline(in, line)) {
+      if (line.find_first_not_of(" \t\r") != std::string::npos) last = line;
+    }
+  }
+  std::remove(file.c_str());
+  while (!last.empty() && (last.back() == '\r' || last.back() == ' ')) last.pop_back();
+  return tev::FromStdUtf8(last);
+}
+
+// The answer to a "StartStream" that did not start: the stream record
+// with the reason after the stream settings.
+void Refusal(int32_t id, const std::wstring& channel, const std::wstring& path, int32_t duration,
+             const std::wstring& why, VARIANT* out) {
+  Value::Array({Value::Array({Value::Long(id), Value::Str(channel), Value::Str(path),
+                              Value::Long(duration), Value(), Value::Pairs({}), Value::Str(why)})})
+      .CopyTo(out);
+}
+
 }  // namespace
 
 // The streams and their watchers, kept alive by the recorder, its handlers
@@ -65,7 +103,8 @@ class FfmpegRecorder::Core : public std::enable_shared_from_this<Core> {
     SteadyClock::time_point interruptedAt;
   };
 
-  void Watch(int32_t id, pid_t pid, std::wstring path, std::wstring kind, int32_t duration);
+  void Watch(int32_t id, pid_t pid, std::wstring path, std::wstring kind, int32_t duration,
+             std::string errorFile);
   // REQUIRES: mutex_ held.
   static void InterruptLocked(Stream* stream);
 
@@ -98,23 +137,36 @@ int FfmpegRecorder::Core::Start(const VARIANT& in, VARIANT* out) {
 
   std::wstring source, kind = L"TV";
   if (!(resolver_ && resolver_(channel, &source, &kind))) {
-    if (!LooksLikeSource(channel)) return kConnectFailed;
+    if (!LooksLikeSource(channel)) {
+      Refusal(id, channel, path, duration, L"no channel " + channel + L" is known here", out);
+      return kConnectFailed;
+    }
     source = channel;
   }
   {
     std::lock_guard<std::mutex> hold(mutex_);
-    if (closing_) return kRefused;
+    if (closing_) {
+      Refusal(id, channel, path, duration, L"the streamer is shutting down", out);
+      return kRefused;
+    }
     if (streams_.count(id) != 0) {
       throw VelInvalidParameterException(L"StartStream: stream " + std::to_wstring(id) +
                                          L" is already recording");
     }
     // Spawned under the lock so that Close either sees the stream or
     // prevents it.
-    const pid_t pid =
-        SpawnQuiet(ffmpeg_, BuildArguments(tev::ToStdUtf8(source), tev::ToStdUtf8(path), duration));
-    if (pid < 0) return kConnectFailed;
+    const std::string errorFile = ErrorFileOf(id);
+    const pid_t pid = SpawnQuiet(
+        ffmpeg_, BuildArguments(tev::ToStdUtf8(source), tev::ToStdUtf8(path), duration), errorFile);
+    if (pid < 0) {
+      const int error = errno;
+      Refusal(id, channel, path, duration,
+              tev::FromStdUtf8("cannot run " + ffmpeg_ + ": " + std::strerror(error)), out);
+      return kConnectFailed;
+    }
     streams_[id].pid = pid;
-    std::thread(&Core::Watch, shared_from_this(), id, pid, path, kind, duration).detach();
+    std::thread(&Core::Watch, shared_from_this(), id, pid, path, kind, duration, errorFile)
+        .detach();
   }
 
   std::vector<std::pair<std::wstring, Value>> specs{{L"destination", Value::Str(path)}};
@@ -146,10 +198,11 @@ void FfmpegRecorder::Core::Close() {
 }
 
 void FfmpegRecorder::Core::Watch(int32_t id, pid_t pid, std::wstring path, std::wstring kind,
-                                 int32_t duration) {
+                                 int32_t duration, std::string errorFile) {
   const auto began = SteadyClock::now();
   const std::string file = tev::ToStdUtf8(path);
   bool notifiedStart = false;
+  bool failed = false;  // ffmpeg ended by itself with an error
   for (;;) {
     bool ended = false;
     {
@@ -161,6 +214,7 @@ void FfmpegRecorder::Core::Watch(int32_t id, pid_t pid, std::wstring path, std::
       if (ReapIfEnded(pid, &status)) {
         stream.pid = -1;
         ended = true;
+        failed = !stream.interrupted && WIFEXITED(status) && WEXITSTATUS(status) != 0;
       } else if (!stream.interrupted && duration > 0 &&
                  now - began > std::chrono::seconds(duration + kOverrunSeconds)) {
         InterruptLocked(&stream);
@@ -180,7 +234,10 @@ void FfmpegRecorder::Core::Watch(int32_t id, pid_t pid, std::wstring path, std::
     std::this_thread::sleep_for(kPoll);
   }
   const auto ran = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - began);
-  peer_.NotifyFinished(path, static_cast<int32_t>((ran.count() + 500) / 1000), kind, id);
+  // A stream that failed says why, in ffmpeg's words.
+  const std::wstring message = LastErrorLine(errorFile);
+  peer_.NotifyFinished(path, static_cast<int32_t>((ran.count() + 500) / 1000), kind, id,
+                       failed ? message : std::wstring());
   std::lock_guard<std::mutex> hold(mutex_);
   streams_.erase(id);
   changed_.notify_all();
