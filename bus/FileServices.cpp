@@ -6,6 +6,7 @@
 
 #include "bus/CVelAtl.h"
 #include "bus/EngineOf.h"
+#include "bus/OutText.h"
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
@@ -58,8 +59,14 @@ int CVelAtl::SetFilePlayPosition(const std::wstring&, const VARIANT& in, VARIANT
 }
 
 // in = [action, medium id, PairArray of changes].
-int CVelAtl::UpdateMedium(const std::wstring&, const VARIANT& in, VARIANT*) {
+// A refusal (403) says in out which property was refused and why.
+int CVelAtl::UpdateMedium(const std::wstring&, const VARIANT& in, VARIANT* out) {
   Schedules* engine = EngineOf(this, L"UpdateMedium");
   if (engine == nullptr) return -1;
-  return engine->UpdateMedium(in, tev::Clock::Now());
+  std::wstring refusal;
+  const int result = engine->UpdateMedium(in, tev::Clock::Now(), &refusal);
+  if (result == kResultChangeRefused && !refusal.empty() && out != nullptr) {
+    PutText(out, refusal);
+  }
+  return result;
 }

@@ -58,15 +58,21 @@ int CVelAtl::ScheduleRecording(const std::wstring&, const VARIANT& in, VARIANT* 
 
 namespace {
 
-// Local id of the schedule with that medium id (0 when none); -1 (logged)
-// when the id names a season pass, whose local id would be some other
-// schedule's number.
+// Local id of the schedule with that medium id (0 when none, the lookup
+// logs which); -1 (logged) when the id names a season pass, whose local id
+// would be some other schedule's number.
 int32_t ScheduleIdOf(const std::wstring& mediumId, const wchar_t* service) {
   if (LocalIds::GetType(mediumId) == LocalIds::kTypePass) {
     LogError(L"%ls: %ls is a season pass, not a schedule", service, mediumId.c_str());
     return -1;
   }
-  return LocalIds::GetLocalIdFromTevMediumId(mediumId);
+  return LocalIds::GetLocalIdFromTevMediumId(mediumId, true);
+}
+
+// The streamer's own words about a failure: an optional text after the
+// file path of its reports (empty when it sent none).
+std::wstring StreamerMessage(const VARIANT& in) {
+  return VUtil::GetArrayLength(in) > 3 ? VUtil::GetStringElement(in, 3) : std::wstring();
 }
 
 }  // namespace
@@ -94,7 +100,7 @@ int CVelAtl::NotifyRecordFinished(const std::wstring&, const VARIANT& in, VARIAN
   const std::wstring path = VUtil::GetStringElement(in, 2);
   LogDebug(L"NotifyRecordComplete: durationSec %d, filepath %ls", seconds, path.c_str());
   if (Schedules* engine = EngineOf(this, L"NotifyRecordFinished")) {
-    engine->NotifyRecordComplete(seconds, path, tev::Clock::Now());
+    engine->NotifyRecordComplete(seconds, path, tev::Clock::Now(), StreamerMessage(in));
     engine->SetRecordingTimer();
   }
   NotifyPVRRecordingChange();
@@ -123,7 +129,7 @@ int CVelAtl::NotifyWebRecordFailedAsync(const std::wstring&, const VARIANT& in, 
   const std::wstring path = VUtil::GetStringElement(in, 2);
   LogDebug(L"NotifyRecordFailedAsync: filepath %ls", path.c_str());
   if (Schedules* engine = EngineOf(this, L"NotifyWebRecordFailedAsync")) {
-    engine->NotifyRecordFailedAsync(path, tev::Clock::Now());
+    engine->NotifyRecordFailedAsync(path, tev::Clock::Now(), StreamerMessage(in));
   }
   NotifyPVRRecordingChange();
   return 0;

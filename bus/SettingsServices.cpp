@@ -2,6 +2,7 @@
 #include <string>
 
 #include "bus/CVelAtl.h"
+#include "bus/OutText.h"
 #include "db/Config.h"
 #include "db/RecordingSettings.h"
 #include "db/TextNumbers.h"
@@ -13,16 +14,6 @@
 #include "vel/VelException.h"
 
 namespace {
-
-// _wtoi: optional blanks and sign, then leading digits; 0 when none.
-void PutString(VARIANT* out, const std::wstring& text) {
-  VARIANT value;
-  VariantInit(&value);
-  value.vt = VT_BSTR;
-  value.bstrVal = SysAllocStringLen(text.data(), static_cast<uint32_t>(text.size()));
-  VariantCopy(out, &value);
-  VariantClear(&value);
-}
 
 void PutLong(VARIANT* out, int32_t number) {
   VariantClear(out);
@@ -54,7 +45,7 @@ int CVelAtl::GetPVRConfig(const std::wstring&, const VARIANT& in, VARIANT* out) 
   std::wstring key = VUtil::GetStringElement(in, 0);
   std::wstring value;
   int result = Config::Get(key, &value);
-  if (result == 0) PutString(out, value);
+  if (result == 0) PutText(out, value);
   return result;
 }
 
@@ -67,12 +58,12 @@ int CVelAtl::SetPVRAudioRecordingDirectory(const std::wstring&, const VARIANT& i
 }
 
 int CVelAtl::GetPVRVideoRecordingDirectory(const std::wstring&, const VARIANT&, VARIANT* out) {
-  PutString(out, owner_->GetSchedules().VideoDirectory());
+  PutText(out, owner_->GetSchedules().VideoDirectory());
   return 0;
 }
 
 int CVelAtl::GetPVRAudioRecordingDirectory(const std::wstring&, const VARIANT&, VARIANT* out) {
-  PutString(out, owner_->GetSchedules().AudioDirectory());
+  PutText(out, owner_->GetSchedules().AudioDirectory());
   return 0;
 }
 

@@ -53,7 +53,8 @@ class DVR {
                             const std::wstring& channelMimetype, std::wstring* filePath,
                             const std::wstring& channel, int32_t duration,
                             const std::wstring& quality, bool flag,
-                            const std::wstring& startTimeText);
+                            const std::wstring& startTimeText,
+                            std::wstring* streamerMessage = nullptr);
   // Asks the streamer to record `channel` into *filePath for `duration`
   // seconds. Web channels are first resolved to a prepared stream address
   // through the media library (its own non-zero code is returned then).
@@ -61,11 +62,14 @@ class DVR {
   // Returns 0 accepted, 116 the streamer could not connect (1111), 115 any
   // other refusal or a bus failure. Whenever the streamer answered, the
   // stream id is in the stream table under the final path (and a refused
-  // stream is stopped again).
+  // stream is stopped again). A refusing streamer may say why in a text
+  // after the stream settings of its answer: *streamerMessage gets it
+  // (empty when it said nothing).
   static int StartGeneralRecording(const std::wstring& user, const std::wstring& channel,
                                    const std::wstring& episodeUrl,
                                    const std::wstring& channelMimetype, std::wstring* filePath,
-                                   int32_t duration, const std::wstring& startTimeText);
+                                   int32_t duration, const std::wstring& startTimeText,
+                                   std::wstring* streamerMessage = nullptr);
   // Stops the stream recorded into `filePath`. 0 stopped; 111 when no stream
   // is known for the path, there is no endpoint, the module is stopping
   // (no request in these cases) or the streamer failed. The path's stream

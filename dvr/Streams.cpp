@@ -88,16 +88,18 @@ int PrepareWebChannel(const std::wstring& user, const std::wstring& episodeUrl,
 int DVR::StartRecording(const std::wstring& user, const std::wstring& episodeUrl,
                         const std::wstring& channelMimetype, std::wstring* filePath,
                         const std::wstring& channel, int32_t duration, const std::wstring& quality,
-                        bool flag, const std::wstring& startTimeText) {
+                        bool flag, const std::wstring& startTimeText,
+                        std::wstring* streamerMessage) {
   return StartGeneralRecording(user, channel, episodeUrl, channelMimetype, filePath, duration,
-                               startTimeText);
+                               startTimeText, streamerMessage);
 }
 
 int DVR::StartGeneralRecording(const std::wstring& user, const std::wstring& channelIn,
-                               const std::wstring& episodeUrl,
-                               const std::wstring& channelMimetype, std::wstring* filePath,
-                               int32_t duration, const std::wstring& startTimeText) {
+                               const std::wstring& episodeUrl, const std::wstring& channelMimetype,
+                               std::wstring* filePath, int32_t duration,
+                               const std::wstring& startTimeText, std::wstring* streamerMessage) {
   const uint32_t streamId = NextStreamId();
+  if (streamerMessage != nullptr) streamerMessage->clear();
   std::wstring channel = channelIn;
   std::wstring path = filePath ? *filePath : std::wstring();
   try {
@@ -143,10 +145,18 @@ int DVR::StartGeneralRecording(const std::wstring& user, const std::wstring& cha
     LogDebug(L"StartGeneralRecording vel call returned %d", static_cast<int>(code));
 
     // The streamer may have chosen another file: it says so in the
-    // "destination" of the stream settings it answers.
+    // "destination" of the stream settings it answers. A refusal may come
+    // with its reason after them.
     try {
       AutoVariant reply, specs;
       VUtil::GetElement(out, 0, &reply);
+      if (code != 0 && VUtil::GetArrayLength(reply) > 6) {
+        const std::wstring message = VUtil::GetStringElement(reply, 6);
+        if (!message.empty()) {
+          LogWarn(L"StartGeneralRecording: the streamer said: %ls", message.c_str());
+        }
+        if (streamerMessage != nullptr) *streamerMessage = message;
+      }
       VUtil::GetElement(reply, 5, &specs);
       std::wstring destination;
       if (VUtil::FindPair(specs, L"destination", &destination)) path = destination;

@@ -79,7 +79,8 @@ void Schedules::NotifyRecordStartedAsync(const std::wstring& filePath) {
   NotifyRecordStarted(filePath);
 }
 
-void Schedules::NotifyRecordFailedAsync(const std::wstring& filePath, int64_t now) {
+void Schedules::NotifyRecordFailedAsync(const std::wstring& filePath, int64_t now,
+                                        const std::wstring& streamerMessage) {
   // The statement itself changes only a row that is still recording.
   Schedule failed;
   failed.m_filePath = filePath;
@@ -91,13 +92,15 @@ void Schedules::NotifyRecordFailedAsync(const std::wstring& filePath, int64_t no
   if (CVelAtl* vel = TheVel()) vel->NotifyPVRRecordingChange();
   Schedule schedule(filePath, DVRSTATE_ERROR);
   if (schedule.m_id != 0) {
-    FailureReasons::Set(schedule.m_id, L"the streamer reported that the recording failed");
+    FailureReasons::Set(schedule.m_id,
+                        FailureReasons::WithStreamerMessage(
+                            L"the streamer reported that the recording failed", streamerMessage));
   }
   if (schedule.m_id != 0) Schedule::AddMedium(schedule, true);
 }
 
 void Schedules::NotifyRecordComplete(int32_t durationSeconds, const std::wstring& filePath,
-                                     int64_t now) {
+                                     int64_t now, const std::wstring& streamerMessage) {
   Schedule schedule(filePath, DVRSTATE_RECORDING);
   if (schedule.m_id == 0) return;
   // A row already closed (cancelled, closed at shutdown or by a restart,
@@ -119,7 +122,9 @@ void Schedules::NotifyRecordComplete(int32_t durationSeconds, const std::wstring
   const wchar_t* status = DVRSTATE_COMPLETE;
   if (durationSeconds < kShortestRecording && !NeverStarted(schedule.m_status)) {
     status = DVRSTATE_ERROR;
-    FailureReasons::Set(schedule.m_id, ShortRecordingText(schedule, durationSeconds));
+    FailureReasons::Set(schedule.m_id,
+                        FailureReasons::WithStreamerMessage(
+                            ShortRecordingText(schedule, durationSeconds), streamerMessage));
     LogDebug(L"NotifyRecordComplete duration < 20s (%d) episode url: %ls", durationSeconds,
              schedule.m_episodeUrl.c_str());
   } else if (durationSeconds < expected - expected / 10 &&

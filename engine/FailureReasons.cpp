@@ -50,3 +50,9 @@ bool FailureReasons::IsFailedState(const std::wstring& status) {
          status == DVRSTATE_COULD_NOT_CONNECT || status == DVRSTATE_TUNER_BUSY ||
          status == DVRSTATE_MCE_RUNNING;
 }
+
+std::wstring FailureReasons::WithStreamerMessage(const std::wstring& reason,
+                                                 const std::wstring& streamerMessage) {
+  return streamerMessage.empty() ? reason
+                                 : reason + L" (the streamer said: " + streamerMessage + L")";
+}

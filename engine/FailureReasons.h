@@ -23,6 +23,9 @@ void Clear(int32_t scheduleId);
 std::wstring Get(int32_t scheduleId);
 // Whether a row in this state may have a reason to show.
 bool IsFailedState(const std::wstring& status);
+// `reason` followed by what the streamer itself said about the failure,
+// when it said anything.
+std::wstring WithStreamerMessage(const std::wstring& reason, const std::wstring& streamerMessage);
 
 }  // namespace FailureReasons
 

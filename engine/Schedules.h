@@ -25,6 +25,7 @@ class Schedule;
 class SQLite;
 
 // Result codes of the engine operations.
+constexpr int kResultConflicts = 101;
 constexpr int kResultStatementFailed = 102;
 constexpr int kResultNoSuchSchedule = 103;
 constexpr int kResultDiskFull = 107;
@@ -155,9 +156,13 @@ class Schedules {
   // engine/Housekeeping.cpp, engine/CurrentlyRecording.cpp) ---
   void NotifyRecordStarted(const std::wstring& filePath);
   void NotifyRecordStartedAsync(const std::wstring& filePath);
-  // The streamer's reports; `now` is when the report arrived.
-  void NotifyRecordFailedAsync(const std::wstring& filePath, int64_t now);
-  void NotifyRecordComplete(int32_t durationSeconds, const std::wstring& filePath, int64_t now);
+  // The streamer's reports; `now` is when the report arrived. A failure
+  // keeps `streamerMessage` (the streamer's own words, may be empty) in its
+  // reason.
+  void NotifyRecordFailedAsync(const std::wstring& filePath, int64_t now,
+                               const std::wstring& streamerMessage = std::wstring());
+  void NotifyRecordComplete(int32_t durationSeconds, const std::wstring& filePath, int64_t now,
+                            const std::wstring& streamerMessage = std::wstring());
   void NotifyThumbnailNeeded(const std::wstring& filePath);
   // *out becomes an array with one [Name, medium id, ChannelName] array per
   // row in DVRSTATE_RECORDING (the medium id is empty without an endpoint).
@@ -224,12 +229,15 @@ class Schedules {
   // VelInvalidParameterException before anything changes when the request
   // is malformed (a pair that is not [text name, text or integer value],
   // more than kMaxUpdatePairs pairs, a non-text value for a text property).
-  // Runs on the bus thread of the call; takes no lock of its own.
-  int UpdateMedium(const VARIANT& in, int64_t now);
+  // Runs on the bus thread of the call; takes no lock of its own. On 403
+  // *refusal (when given) says which property was refused and why
+  // ("pvrState: only a skipped or conflicting schedule can be scheduled").
+  int UpdateMedium(const VARIANT& in, int64_t now, std::wstring* refusal = nullptr);
   static constexpr long kMaxUpdatePairs = 1000;
   // The schedule branch; `row` is loaded. REQUIRES: `pairs` checked by
   // UpdateMedium (VT_EMPTY unless action 0).
-  int UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT& pairs, int64_t now);
+  int UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT& pairs, int64_t now,
+                           std::wstring* refusal = nullptr);
   // The season-pass branch (engine/UpdatePassMedium.cpp), same contract:
   // action 1 removes the pass (its recordings stay); action 0 applies the
   // first pair a pass takes ("startTime", "duration", "scheduleMode",
@@ -237,7 +245,8 @@ class Schedules {
   // the background; "keepUntil", "genre", "rating" reach its pending
   // schedules; "priority" moves it) and ends the call; "title" ends it
   // unchanged. 0 also for a pass that does not exist.
-  int UpdatePassMedium(int32_t action, int32_t passId, const VARIANT& pairs);
+  int UpdatePassMedium(int32_t action, int32_t passId, const VARIANT& pairs,
+                       std::wstring* refusal = nullptr);
   // For a pair that every kind treats alike: 403 for a read-only property
   // ("path", "mimeType", "mediaType", "channel", "channelId"), 0 for
   // "thumbnailId" (ends the call, later pairs are not applied); -1 for any
@@ -336,7 +345,8 @@ class Schedules {
   // with a new file name and `row`'s status, republishes, and resubmits the
   // row to intake; when intake refuses, times, file and status go back to
   // what the stored row held before the move (403).
-  int MoveSchedule(const Schedule& row, int64_t start, int32_t duration, int64_t now);
+  int MoveSchedule(const Schedule& row, int64_t start, int32_t duration, int64_t now,
+                   std::wstring* refusal = nullptr);
   // StartTime, EndTime, Duration and FilePath of the row.
   static bool WriteTimes(const Schedule& row);
   // WriteTimes(to) and `to`'s Status (through the state setter) on the

@@ -136,9 +136,11 @@ bool StartRow(Schedules& engine, const Schedule& row, const std::wstring& dueSta
   // Empty start time text: URL wildcards take the current date.
   std::wstring filePath = code == 0 ? FreshFilePath(row) : row.m_filePath;
   if (code == 0) {
-    code = DVR::StartRecording(row.m_user, row.m_episodeUrl, row.m_channelMimetype, &filePath,
-                               row.m_channel, duration, row.m_quality, false, std::wstring());
-    if (code != 0) why = StartFailureText(code);
+    std::wstring said;
+    code =
+        DVR::StartRecording(row.m_user, row.m_episodeUrl, row.m_channelMimetype, &filePath,
+                            row.m_channel, duration, row.m_quality, false, std::wstring(), &said);
+    if (code != 0) why = FailureReasons::WithStreamerMessage(StartFailureText(code), said);
   }
   std::wstring status = DVRSTATE_RECORDING;
   if (code != 0) {

@@ -85,8 +85,18 @@ void CheckPairs(const VARIANT& pairs) {
   }
 }
 
-int Refuse(const Schedule& row, const std::wstring& name, const wchar_t* why) {
-  LogWarn(L"UpdateMedium refused \"%ls\" for schedule %d: %ls", name.c_str(), row.m_id, why);
+// The property a refused move names: the start when it changed, else the
+// duration.
+std::wstring MovedProperty(const Schedule& stored, int64_t start) {
+  return start != stored.m_startTime ? L"startTime" : L"duration";
+}
+
+// Logs a refused pair and says which, and why, in *refusal (when given).
+int Refuse(const Schedule& row, const std::wstring& name, const std::wstring& why,
+           std::wstring* refusal) {
+  LogWarn(L"UpdateMedium refused \"%ls\" for schedule %d: %ls", name.c_str(), row.m_id,
+          why.c_str());
+  if (refusal != nullptr) *refusal = name + L": " + why;
   return kResultChangeRefused;
 }
 
@@ -99,7 +109,7 @@ int Schedules::CommonPairResult(const std::wstring& name) {
   return name == L"thumbnailId" ? 0 : -1;
 }
 
-int Schedules::UpdateMedium(const VARIANT& in, int64_t now) {
+int Schedules::UpdateMedium(const VARIANT& in, int64_t now, std::wstring* refusal) {
   const int32_t action = VUtil::GetLongElement(in, 0);
   const std::wstring mediumId = VUtil::GetStringElement(in, 1);
   AutoVariant pairs;
@@ -111,17 +121,18 @@ int Schedules::UpdateMedium(const VARIANT& in, int64_t now) {
   if (kind == LocalIds::kTypeSchedule) {
     Schedule row(LocalIds::GetLocalIdFromTevMediumId(mediumId));
     if (row.m_id == 0) return 0;
-    return UpdateScheduleMedium(action, row, pairs.get(), now);
+    return UpdateScheduleMedium(action, row, pairs.get(), now, refusal);
   }
   if (kind == LocalIds::kTypePass) {
-    return UpdatePassMedium(action, LocalIds::GetLocalIdFromTevMediumId(mediumId), pairs.get());
+    return UpdatePassMedium(action, LocalIds::GetLocalIdFromTevMediumId(mediumId), pairs.get(),
+                            refusal);
   }
   LogWarn(L"UpdateMedium: no schedule or pass has the medium id %ls", mediumId.c_str());
   return 0;
 }
 
 int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT& pairs,
-                                     int64_t now) {
+                                    int64_t now, std::wstring* refusal) {
   const int32_t id = row.m_id;
   if (action == 1) {
     // The library has dropped the medium already: it is not asked again.
@@ -141,7 +152,7 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT
     std::wstring name, value;
     if (!ReadPair(pairs, i, &name, &value)) continue;
     const int common = CommonPairResult(name);
-    if (common == kResultChangeRefused) return Refuse(row, name, L"read-only property");
+    if (common == kResultChangeRefused) return Refuse(row, name, L"read-only property", refusal);
     if (common == 0) return 0;
 
     const wchar_t* column = name == L"title"         ? L"Name"
@@ -150,28 +161,34 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT
                             : name == L"description" ? L"Description"
                                                      : nullptr;
     if (column != nullptr) {
-      if (!Schedule::Update(id, column, value)) return Refuse(row, name, L"update failed");
+      if (!Schedule::Update(id, column, value)) return Refuse(row, name, L"update failed", refusal);
     } else if (name == L"startTime") {
       // A start change of a recording that has run would point the row at
       // a new file and lose the recorded one.
-      if (!pending) return Refuse(row, name, L"the schedule has run");
+      if (!pending) return Refuse(row, name, L"the schedule has run", refusal);
       const int64_t parsed = GetTime2(value);
-      if (parsed == -1) return Refuse(row, name, L"not a time");
+      if (parsed == -1) return Refuse(row, name, L"not a time", refusal);
       start = parsed;
       moved = true;
       rescheduled = true;
     } else if (name == L"duration") {
-      if (!pending) return Refuse(row, name, L"the schedule has run");
+      if (!pending) return Refuse(row, name, L"the schedule has run", refusal);
       const int64_t seconds = tev::Wtoi64(value) / 1000;
-      if (seconds < 1 || seconds > INT32_MAX) return Refuse(row, name, L"no such duration");
+      if (seconds < 1 || seconds > INT32_MAX) {
+        return Refuse(row, name, L"no such duration", refusal);
+      }
       duration = static_cast<int32_t>(seconds);
       moved = true;
     } else if (name == L"keepUntil") {
       const int32_t code = Schedule::KeepUntilCodeFromName(value);
       // An unknown name would read as "until space needed" and put the
       // recording up for deletion.
-      if (Schedule::KeepUntilName(code) != value) return Refuse(row, name, L"unknown keep-until");
-      if (!Schedule::Update(id, L"KeepUntil", code)) return Refuse(row, name, L"update failed");
+      if (Schedule::KeepUntilName(code) != value) {
+        return Refuse(row, name, L"unknown keep-until", refusal);
+      }
+      if (!Schedule::Update(id, L"KeepUntil", code)) {
+        return Refuse(row, name, L"update failed", refusal);
+      }
       // The file carries it too, for a row rebuilt from the file.
       if ((row.m_status == DVRSTATE_COMPLETE || row.m_status == DVRSTATE_COMPLETE_PARTIAL) &&
           !Schedule::SetFileKeepUntil(row.m_filePath, code)) {
@@ -182,32 +199,34 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT
     } else if (name == L"pvrState") {
       if (value == L"skip") {
         if (row.m_status != DVRSTATE_SCHEDULED && row.m_status != DVRSTATE_CONFLICT) {
-          return Refuse(row, name, L"only a scheduled or conflicting schedule can be skipped");
+          return Refuse(row, name, L"only a scheduled or conflicting schedule can be skipped",
+                        refusal);
         }
         if (!SetScheduleStatus(row, DVRSTATE_SKIP, now, StatusReason::kLibraryEdit)) {
-          return Refuse(row, name, L"update failed");
+          return Refuse(row, name, L"update failed", refusal);
         }
         UpdateConflicts(id, now);
       } else if (value == L"schedule") {
         if (row.m_status != DVRSTATE_SKIP && row.m_status != DVRSTATE_CONFLICT) {
-          return Refuse(row, name, L"only a skipped or conflicting schedule can be scheduled");
+          return Refuse(row, name, L"only a skipped or conflicting schedule can be scheduled",
+                        refusal);
         }
         if (!SetScheduleStatus(row, DVRSTATE_SCHEDULED, now, StatusReason::kLibraryEdit)) {
-          return Refuse(row, name, L"update failed");
+          return Refuse(row, name, L"update failed", refusal);
         }
         ForceSchedule(id, now);
       } else {
-        return Refuse(row, name, L"only \"skip\" and \"schedule\" are taken");
+        return Refuse(row, name, L"only \"skip\" and \"schedule\" are taken", refusal);
       }
     }
   }
   if (!moved) return 0;
   if (rescheduled) row.m_status = DVRSTATE_SCHEDULED;
-  return MoveSchedule(row, start, duration, now);
+  return MoveSchedule(row, start, duration, now, refusal);
 }
 
-int Schedules::MoveSchedule(const Schedule& row, int64_t start, int32_t duration,
-                            int64_t now) {
+int Schedules::MoveSchedule(const Schedule& row, int64_t start, int32_t duration, int64_t now,
+                            std::wstring* refusal) {
   // The row as the earlier pairs left it (renamed, skipped, ...): the file
   // name follows it, and a refused move goes back to it.
   const Schedule stored(row.m_id);
@@ -231,7 +250,7 @@ int Schedules::MoveSchedule(const Schedule& row, int64_t start, int32_t duration
   if (moved.m_filePath.empty()) return kResultNoUniqueFileName;
   if (!WriteTimesAndStatus(current, moved, now)) {
     WriteTimesAndStatus(current, stored, now);
-    return Refuse(moved, L"startTime", L"update failed");
+    return Refuse(moved, MovedProperty(stored, start), L"update failed", refusal);
   }
   Schedule::AddMedium(current, true);
 
@@ -244,8 +263,11 @@ int Schedules::MoveSchedule(const Schedule& row, int64_t start, int32_t duration
   if (added != 0) {
     // Refused (a conflict, most often): back to the time it had.
     if (WriteTimesAndStatus(current, stored, now)) Schedule::AddMedium(current, true);
-    LogWarn(L"UpdateMedium refused the new time of schedule %d: %d", current.m_id, added);
-    return kResultChangeRefused;
+    return Refuse(current, MovedProperty(stored, start),
+                  added == kResultConflicts
+                      ? std::wstring(L"the new time clashes with other recordings")
+                      : tev::WFormat(L"the new time was refused (%d)", added),
+                  refusal);
   }
   if (start <= now && current.m_status == DVRSTATE_SCHEDULED) {
     // Due now: one start, of this row, as the timer would make it (outside

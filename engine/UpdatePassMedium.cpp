@@ -92,7 +92,8 @@ int Schedules::MovePassPriority(int32_t passId, const std::wstring& value) {
   return 0;
 }
 
-int Schedules::UpdatePassMedium(int32_t action, int32_t passId, const VARIANT& pairs) {
+int Schedules::UpdatePassMedium(int32_t action, int32_t passId, const VARIANT& pairs,
+                                std::wstring* refusal) {
   SQLite pass;
   if (!pass.RunQuery(tev::WFormat(L"SELECT * FROM SeasonPasses WHERE %ls=%d", L"ID", passId),
                      L"UpdateMedium") ||
@@ -110,6 +111,8 @@ int Schedules::UpdatePassMedium(int32_t action, int32_t passId, const VARIANT& p
   for (long i = 0; i < count; ++i) {
     std::wstring name, value;
     ReadPair(pairs, i, &name, &value);
+    // The pair that ends the call is the one a refusal names.
+    if (refusal != nullptr) *refusal = name + L": the season pass does not take \"" + value + L"\"";
     const int common = CommonPairResult(name);
     if (common >= 0) return common;
     if (name == L"title") return 0;

@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <chrono>
 #include <condition_variable>
@@ -78,6 +80,15 @@ bool LooksLikeSource(const std::wstring& channel) {
   return channel.find(L':') != std::wstring::npos || channel.find(L'/') != std::wstring::npos;
 }
 
+// The answer to a "StartStream" that did not start: the stream record
+// with the reason after the stream settings.
+void Refusal(int32_t id, const std::wstring& channel, const std::wstring& path, int32_t duration,
+             const std::wstring& why, VARIANT* out) {
+  Value::Array({Value::Array({Value::Long(id), Value::Str(channel), Value::Str(path),
+                              Value::Long(duration), Value(), Value::Pairs({}), Value::Str(why)})})
+      .CopyTo(out);
+}
+
 }  // namespace
 
 // The streams and their watchers, kept alive by the recorder, its handlers
@@ -103,8 +114,10 @@ class FfmpegRecorder::Core : public std::enable_shared_from_this<Core> {
 
   void Watch(int32_t id, pid_t pid, std::wstring path, std::wstring kind, int32_t duration,
              std::string errorLog);
-  // Tells of the stream's gaps, or of why it could not be recorded.
-  void Report(const std::wstring& path, const std::string& errorLog, int status);
+  // Tells of the stream's gaps, or of why it could not be recorded; answers
+  // ffmpeg's own last words when the stream failed (`failed`: ffmpeg ended
+  // by itself with an error), else nothing.
+  std::wstring Report(const std::wstring& path, const std::string& errorLog, int status, bool failed);
   // REQUIRES: mutex_ held.
   static void InterruptLocked(Stream* stream);
 
@@ -138,12 +151,18 @@ int FfmpegRecorder::Core::Start(const VARIANT& in, VARIANT* out) {
 
   std::wstring source, kind = L"TV";
   if (!(resolver_ && resolver_(channel, &source, &kind))) {
-    if (!LooksLikeSource(channel)) return kConnectFailed;
+    if (!LooksLikeSource(channel)) {
+      Refusal(id, channel, path, duration, L"no channel " + channel + L" is known here", out);
+      return kConnectFailed;
+    }
     source = channel;
   }
   {
     std::lock_guard<std::mutex> hold(mutex_);
-    if (closing_) return kRefused;
+    if (closing_) {
+      Refusal(id, channel, path, duration, L"the streamer is shutting down", out);
+      return kRefused;
+    }
     if (streams_.count(id) != 0) {
       throw VelInvalidParameterException(L"StartStream: stream " + std::to_wstring(id) +
                                          L" is already recording");
@@ -154,7 +173,10 @@ int FfmpegRecorder::Core::Start(const VARIANT& in, VARIANT* out) {
     const pid_t pid = SpawnQuiet(
         ffmpeg_, BuildArguments(tev::ToStdUtf8(source), tev::ToStdUtf8(path), duration), errorLog);
     if (pid < 0) {
+      const int error = errno;
       if (!errorLog.empty()) std::remove(errorLog.c_str());
+      Refusal(id, channel, path, duration,
+              tev::FromStdUtf8("cannot run " + ffmpeg_ + ": " + std::strerror(error)), out);
       return kConnectFailed;
     }
     streams_[id].pid = pid;
@@ -189,20 +211,26 @@ void FfmpegRecorder::Core::Close() {
   changed_.wait(hold, [this] { return streams_.empty(); });
 }
 
-void FfmpegRecorder::Core::Report(const std::wstring& path, const std::string& errorLog,
-                                  int status) {
+std::wstring FfmpegRecorder::Core::Report(const std::wstring& path, const std::string& errorLog,
+                                          int status, bool failed) {
   std::vector<std::string> gaps;
   std::string last;
   ReadErrorLog(errorLog, &gaps, &last);
   if (!errorLog.empty()) std::remove(errorLog.c_str());
-  if (!report_) return;
-  for (const std::string& gap : gaps) report_(path, "gap in the stream: " + gap, false);
-  if (FileSize(tev::ToStdUtf8(path)) > 0) return;
+  while (!last.empty() && (last.back() == '\r' || last.back() == ' ')) last.pop_back();
+  if (report_) {
+    for (const std::string& gap : gaps) report_(path, "gap in the stream: " + gap, false);
+  }
+  const bool empty = FileSize(tev::ToStdUtf8(path)) <= 0;
+  if (!failed && !empty) return std::wstring();
+  const std::wstring words = tev::FromStdUtf8(last);
+  if (!empty) return words;
   if (last.empty()) {
     last = WIFEXITED(status) ? "ffmpeg ended with code " + std::to_string(WEXITSTATUS(status))
                              : "ffmpeg was stopped before it wrote anything";
   }
-  report_(path, "the stream could not be recorded: " + last, true);
+  if (report_) report_(path, "the stream could not be recorded: " + last, true);
+  return words;
 }
 
 void FfmpegRecorder::Core::Watch(int32_t id, pid_t pid, std::wstring path, std::wstring kind,
@@ -211,6 +239,7 @@ void FfmpegRecorder::Core::Watch(int32_t id, pid_t pid, std::wstring path, std::
   const std::string file = tev::ToStdUtf8(path);
   bool notifiedStart = false;
   int endStatus = 0;
+  bool failed = false;  // ffmpeg ended by itself with an error
   for (;;) {
     bool ended = false;
     {
@@ -223,6 +252,7 @@ void FfmpegRecorder::Core::Watch(int32_t id, pid_t pid, std::wstring path, std::
         stream.pid = -1;
         ended = true;
         endStatus = status;
+        failed = !stream.interrupted && WIFEXITED(status) && WEXITSTATUS(status) != 0;
       } else if (!stream.interrupted && duration > 0 &&
                  now - began > std::chrono::seconds(duration + kOverrunSeconds)) {
         InterruptLocked(&stream);
@@ -242,10 +272,9 @@ void FfmpegRecorder::Core::Watch(int32_t id, pid_t pid, std::wstring path, std::
     std::this_thread::sleep_for(kPoll);
   }
   const auto ran = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - began);
-  // Before the module hears of the end, so that the reason is there when
-  // it publishes the row.
-  Report(path, errorLog, endStatus);
-  peer_.NotifyFinished(path, static_cast<int32_t>((ran.count() + 500) / 1000), kind, id);
+  // A stream that failed says why, in ffmpeg's words.
+  const std::wstring message = Report(path, errorLog, endStatus, failed);
+  peer_.NotifyFinished(path, static_cast<int32_t>((ran.count() + 500) / 1000), kind, id, message);
   std::lock_guard<std::mutex> hold(mutex_);
   streams_.erase(id);
   changed_.notify_all();

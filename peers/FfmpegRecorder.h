@@ -2,7 +2,9 @@
 // process from the channel's source into the file asked for, for the
 // duration asked, and calls the module back when the file has started
 // ("Notify<kind>RecordStarted") and when the process has ended
-// ("Notify<kind>RecordFinished" with the seconds it ran). "StopStream"
+// ("Notify<kind>RecordFinished" with the seconds it ran, and ffmpeg's last
+// error line when it ended by itself with an error). A start it refuses
+// says why after the stream settings of its answer. "StopStream"
 // interrupts the process (SIGINT, so that ffmpeg closes the file properly).
 //
 // Sources: a file, an http(s):// address (MPEG-TS or HLS; a dropped

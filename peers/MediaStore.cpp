@@ -441,7 +441,8 @@ std::vector<std::string> MediaStore::ParseFieldNames(const std::wstring& fields)
   return names;
 }
 
-int MediaStore::CallBack(VelSatellite& library, const json& props, const Value& in) {
+int MediaStore::CallBack(VelSatellite& library, const json& props, const Value& in,
+                         VARIANT* reply) {
   const std::wstring satellite = Prop(props, "sourceSatellite");
   const std::wstring method = Prop(props, "updateCallback");
   if (satellite.empty() || method.empty()) return 0;  // a source that takes no edits
@@ -451,10 +452,11 @@ int MediaStore::CallBack(VelSatellite& library, const json& props, const Value& 
     throw VelException(L"UserEditMedium: " + satellite + L" " + method +
                        L" failed, bus result " + std::to_wstring(result));
   }
+  if (reply != nullptr) Value(out.get()).CopyTo(reply);
   return static_cast<int>(VUtil::GetSingleRetcode(retcodes));
 }
 
-int MediaStore::UserEditMedium(VelSatellite& library, const VARIANT& in) {
+int MediaStore::UserEditMedium(VelSatellite& library, const VARIANT& in, VARIANT* out) {
   const std::wstring id = VUtil::GetStringElement(in, 0);
   AutoVariant pairs;
   VUtil::GetElement(in, 1, &pairs);
@@ -475,7 +477,7 @@ int MediaStore::UserEditMedium(VelSatellite& library, const VARIANT& in) {
   int code = 0;
   try {
     code = CallBack(library, before,
-                    Value::Array({Value::Long(0), Value::Str(id), Value(pairs.get())}));
+                    Value::Array({Value::Long(0), Value::Str(id), Value(pairs.get())}), out);
   } catch (const VelException&) {
     Put(id, source, before);
     throw;
@@ -509,8 +511,9 @@ int MediaStore::UserDeleteMedium(VelSatellite& library, const VARIANT& in) {
 
 void MediaStore::Attach(MediaLibraryPeer& peer) {
   peer.SetHandler(L"IsReady", [](const VARIANT&, VARIANT*) { return 0; });
-  peer.SetHandler(L"UserEditMedium",
-                  [this, &peer](const VARIANT& in, VARIANT*) { return UserEditMedium(peer, in); });
+  peer.SetHandler(L"UserEditMedium", [this, &peer](const VARIANT& in, VARIANT* out) {
+    return UserEditMedium(peer, in, out);
+  });
   peer.SetHandler(L"UserDeleteMedium",
                   [this, &peer](const VARIANT& in, VARIANT*) { return UserDeleteMedium(peer, in); });
   peer.SetHandler(L"AddMedium", [this](const VARIANT& in, VARIANT* out) {

@@ -74,8 +74,9 @@ class MediaStore {
   // are stored and handed to the medium's source ([0, id, pairs]); when
   // the source refuses them (its non-zero return code is answered) or
   // cannot be reached (VelException), the medium goes back to what it
-  // was. Throws VelInvalidParameterException for an unknown id.
-  int UserEditMedium(VelSatellite& library, const VARIANT& in);
+  // was; the source's out value (why it refused) becomes *out. Throws
+  // VelInvalidParameterException for an unknown id.
+  int UserEditMedium(VelSatellite& library, const VARIANT& in, VARIANT* out = nullptr);
   // A person's deletion: in = [medium id]. The medium is removed and its
   // source hears [1, id]; restored as above when the source refuses.
   int UserDeleteMedium(VelSatellite& library, const VARIANT& in);
@@ -98,8 +99,10 @@ class MediaStore {
   void IndexLocked(const std::string& key, const nlohmann::json& props);
   int64_t Count(const char* sql);
   // Hands a person's change to the medium's source. 0 accepted, else the
-  // source's code; throws VelException when it cannot be asked.
-  static int CallBack(VelSatellite& library, const nlohmann::json& props, const Value& in);
+  // source's code, its out value copied to *reply (when given); throws
+  // VelException when it cannot be asked.
+  static int CallBack(VelSatellite& library, const nlohmann::json& props, const Value& in,
+                      VARIANT* reply = nullptr);
 
   std::mutex mutex_;
   sqlite3* db_ = nullptr;  // guarded by mutex_

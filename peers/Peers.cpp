@@ -111,9 +111,12 @@ long StreamerPeer::NotifyStarted(const std::wstring& path, const std::wstring& k
 }
 
 long StreamerPeer::NotifyFinished(const std::wstring& path, int32_t seconds,
-                                  const std::wstring& kind, int32_t streamId) {
+                                  const std::wstring& kind, int32_t streamId,
+                                  const std::wstring& message) {
   AutoVariant out, retcodes;
-  Value in = Value::Array({Value::Long(streamId), Value::Long(seconds), Value::Str(path)});
+  std::vector<Value> elements{Value::Long(streamId), Value::Long(seconds), Value::Str(path)};
+  if (!message.empty()) elements.push_back(Value::Str(message));
+  Value in = Value::Array(elements);
   return Request(kModule, L"Notify" + kind + L"RecordFinished", in.get(), &out, 0, &retcodes);
 }
 

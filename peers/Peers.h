@@ -58,11 +58,12 @@ class StreamerPeer : public ScriptedPeer {
 
   // Calls the module ("ZoVIZ") back: "Notify<kind>RecordStarted" with
   // [stream id, 0, path] and "Notify<kind>RecordFinished" with [stream id,
-  // seconds, path]. The bus result.
+  // seconds, path], followed by `message` (why the stream failed) when it
+  // is not empty. The bus result.
   long NotifyStarted(const std::wstring& path, const std::wstring& kind = L"TV",
                      int32_t streamId = 0);
   long NotifyFinished(const std::wstring& path, int32_t seconds, const std::wstring& kind = L"TV",
-                      int32_t streamId = 0);
+                      int32_t streamId = 0, const std::wstring& message = std::wstring());
   // Streams started and not stopped (stream id -> path).
   std::map<int32_t, std::wstring> ActiveStreams() const;
 

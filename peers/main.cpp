@@ -160,13 +160,9 @@ int main(int argc, char** argv) {
         return true;
       },
       ffmpeg,
-      [&store, log](const std::wstring& path, const std::string& what, bool failed) {
+      // The module hears the reason with the finish report and publishes it.
+      [log](const std::wstring& path, const std::string& what, bool failed) {
         log(std::string(failed ? "ERROR " : "WARN ") + tev::ToStdUtf8(path) + ": " + what);
-        // The library keeps the reason beside the recording it concerns.
-        if (!failed) return;
-        for (const auto& medium : store.Find({{"path", tev::ToStdUtf8(path)}})) {
-          store.SetProperty(medium.first, L"recordingError", what);
-        }
       });
 
   const std::wstring bus = W(host);

@@ -193,8 +193,9 @@ Answer Bus::Call(const std::string& addressee, const std::string& method, const 
   if (answer.ret != 0) {
     answer.exit = kRefused;
     answer.error = addressee + " refused " + method + ": " + DescribeReturnCode(answer.ret);
+    // A refusal may say which part was refused and why.
     if (answer.out.is_string() && !answer.out.get<std::string>().empty()) {
-      answer.error += " (" + answer.out.get<std::string>() + ")";
+      answer.error += ": " + answer.out.get<std::string>();
     }
   }
   return answer;

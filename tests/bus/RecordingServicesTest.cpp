@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,8 +13,10 @@
 
 #include "platform/Clock.h"
 #include "platform/StandByWaitableTimer.h"
-#include "tests/common/OfferingSatellite.h"
+#include "support/GlobalLocks.h"
+#include "support/PMutexLock.h"
 #include "tests/common/LocalTime.h"
+#include "tests/common/OfferingSatellite.h"
 #include "tests/engine/EngineFixture.h"
 #include "tests/engine/RowsAndMedia.h"
 
@@ -183,8 +186,78 @@ TEST_F(RecordingServices, CancelAndRetryByMediumId) {
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
   EXPECT_LE(std::llabs(GetTime3(tev::FromStdUtf8(Column(id, "StartTime"))) - tev::Clock::Now()),
             2);
-  // Unknown medium ids are nothing to cancel.
+  // Unknown medium ids are nothing to cancel or retry; the lookup says so.
   EXPECT_EQ(Call(L"CancelScheduledRecording", Value::Str(L"no-such-medium")), 0);
+  EXPECT_TRUE(log_->Has(LOG_ERROR,
+                        L"GetLocalIdFromTevMediumId could not find id for tevMediumId: "
+                        L"no-such-medium"));
+  EXPECT_EQ(Call(L"RetrySchedule", Value::Str(L"no-such-retry")), 0);
+  EXPECT_TRUE(log_->Has(LOG_ERROR,
+                        L"GetLocalIdFromTevMediumId could not find id for tevMediumId: "
+                        L"no-such-retry"));
+}
+
+// What the streamer itself says about a failure (a text after the path of
+// its report, or after the stream settings of a refused start) reaches the
+// row's reason; a report without it is taken as before.
+TEST_F(RecordingServices, TheStreamersOwnWordsReachTheFailureReason) {
+  using enginetest::InsertRow;
+  using enginetest::LastReasonOf;
+  const int64_t now = tev::Clock::Now();
+  auto row = [&](const std::string& name, const char* status, bool written) {
+    enginetest::RowSpec spec;
+    spec.name = name;
+    spec.status = status;
+    spec.start = now - 5;
+    spec.path = videoDir_ + "/" + name + ".asf";
+    if (written) std::ofstream(spec.path) << "partly written";
+    return std::make_pair(InsertRow(dbPath_, spec), tev::FromStdUtf8(spec.path));
+  };
+  auto report = [](int32_t seconds, const std::wstring& path, const wchar_t* said) {
+    std::vector<Value> in{Value::Long(7), Value::Long(seconds), Value::Str(path)};
+    if (said != nullptr) in.push_back(Value::Str(said));
+    return Value::Array(in);
+  };
+
+  const auto broken = row("Broken", "DVRSTATE_RECORDING", true);
+  EXPECT_EQ(Call(L"NotifyTVRecordFinished", report(2, broken.second, L"ch1: Connection refused")),
+            0);
+  EXPECT_EQ(Column(broken.first, "Status"), "DVRSTATE_ERROR");
+  EXPECT_EQ(LastReasonOf(media_, broken.second),
+            L"the stream stopped after 2 s (the streamer said: ch1: Connection refused)");
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR,
+                            L"failed: the stream stopped after 2 s (the streamer said: "
+                            L"ch1: Connection refused)"));
+  const auto quiet = row("Quiet", "DVRSTATE_RECORDING", true);
+  EXPECT_EQ(Call(L"NotifyTVRecordFinished", report(3, quiet.second, nullptr)), 0);
+  EXPECT_EQ(LastReasonOf(media_, quiet.second), L"the stream stopped after 3 s");
+
+  const auto web = row("Web", "DVRSTATE_RECORDING", false);
+  EXPECT_EQ(Call(L"NotifyWebRecordFailedAsync", report(0, web.second, L"HTTP error 404 Not Found")),
+            0);
+  EXPECT_EQ(Column(web.first, "Status"), "DVRSTATE_ERROR");
+  EXPECT_EQ(LastReasonOf(media_, web.second),
+            L"the streamer reported that the recording failed (the streamer said: HTTP error 404 "
+            L"Not Found)");
+
+  // A refused start: its reason follows the stream settings of the answer.
+  streamer_.SetReply(
+      L"StartStream", 1111,
+      Value::Array({Value::Array({Value::Long(1), Value::Str(L"ch1"), Value::Str(L""),
+                                  Value::Long(60), Value(), Value::Pairs({}),
+                                  Value::Str(L"no channel ch1 is known here")})}));
+  const auto due = row("Due", "DVRSTATE_SCHEDULED", false);
+  {
+    PMutexLock lock(EngineMutex());
+    Engine().StartRecordingIfAppropriate(now);
+  }
+  EXPECT_EQ(Column(due.first, "Status"), "DVRSTATE_COULD_NOT_CONNECT");
+  const std::wstring refused =
+      L"the streamer could not connect to the channel (the streamer said: no channel ch1 is known "
+      L"here)";
+  EXPECT_EQ(LastReasonOf(media_, due.second), refused);
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"could not start recording Due (#" +
+                                           std::to_wstring(due.first) + L"): " + refused));
 }
 
 TEST_F(RecordingServices, AnUnreachableMediaLibraryIsABusFailureNotAFileName) {

@@ -43,8 +43,9 @@ inline int InsertRow(const std::string& dbPath, const RowSpec& planned) {
 
 struct Published {
   std::wstring path;
-  std::wstring state;  // pvrState
-  bool flag = false;   // the request's last element
+  std::wstring state;   // pvrState
+  std::wstring reason;  // failureReason, empty when not sent
+  bool flag = false;    // the request's last element
 };
 
 // Every "AddMedium" the library received, oldest first.
@@ -55,6 +56,7 @@ inline std::vector<Published> PublishedMedia(const tev::peers::ScriptedPeer& med
     Published p;
     VUtil::FindPair(list.get(), L"path", &p.path);
     VUtil::FindPair(list.get(), L"pvrState", &p.state);
+    VUtil::FindPair(list.get(), L"failureReason", &p.reason);
     tev::peers::Value flag = peertest::Elem(in.get(), 3);
     p.flag = flag.type() == VT_BOOL && flag.get().boolVal != 0;
     all.push_back(p);
@@ -70,6 +72,15 @@ inline std::vector<std::wstring> StatesOf(const tev::peers::ScriptedPeer& media,
     if (p.path == path) states.push_back(p.state);
   }
   return states;
+}
+
+// The failureReason last published for one file (empty: none).
+inline std::wstring LastReasonOf(const tev::peers::ScriptedPeer& media, const std::wstring& path) {
+  std::wstring reason;
+  for (const Published& p : PublishedMedia(media)) {
+    if (p.path == path) reason = p.reason;
+  }
+  return reason;
 }
 
 // The first element of each received request of `method`, as text.

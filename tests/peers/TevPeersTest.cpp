@@ -253,6 +253,31 @@ TEST_F(TevPeers, RecordsAnHttpStreamAcrossADropAndNamesWhyAnotherCannotBeOpened)
   EXPECT_NE(after.find("404", reason), std::string::npos) << after;
 }
 
+// A stream that cannot be recorded says why: a refused start after the
+// stream settings of its answer, a failed ffmpeg after the path of the
+// finish notification (its last error line).
+TEST_F(TevPeers, FailuresSayWhyInTheStreamersOwnWords) {
+  Value reply;
+  ASSERT_EQ(StartStream(4801, Recording("a.asf"), 3, &reply, L"nonsense"), 1111);
+  AutoVariant stream;
+  VUtil::GetElement(reply.get(), 0, &stream);
+  EXPECT_EQ(VUtil::GetStringElement(stream, 6), L"no channel nonsense is known here");
+
+  // Into a folder that does not exist: ffmpeg cannot open the output.
+  const std::wstring nowhere = tev::FromStdUtf8(dir_.path() + "/no-folder/b.asf");
+  ASSERT_EQ(StartStream(4802, nowhere, 3, &reply), 0);
+  Value finished;
+  ASSERT_TRUE(Heard(kFinished, 4802, kFinishMs, &finished)) << ReadFile(LogPath());
+  ASSERT_EQ(VUtil::GetArrayLength(finished.get()), 4) << ReadFile(LogPath());
+  const std::wstring said = VUtil::GetStringElement(finished.get(), 3);
+  EXPECT_NE(said.find(L"No such file or directory"), std::wstring::npos) << tev::ToStdUtf8(said);
+
+  // A stream that ends as asked says nothing more.
+  ASSERT_EQ(StartStream(4803, Recording("c.asf"), 1, &reply), 0);
+  ASSERT_TRUE(Heard(kFinished, 4803, kFinishMs, &finished)) << ReadFile(LogPath());
+  EXPECT_EQ(VUtil::GetArrayLength(finished.get()), 3);
+}
+
 TEST_F(TevPeers, StopStreamAndShutdownEndFfmpegAndFinishTheFiles) {
   // Long recordings end only because they are stopped.
   const std::wstring stopped = Recording("Stopped Tev.asf");

@@ -58,6 +58,9 @@ has third 'ZoVIZ refused ScheduleRecording: it conflicts with other schedules (1
 expect 0 list list
 has list "^$later *schedule *$at *1h *Colour Bars *Later$"
 grep -q 'Third' "$work/list.out" && fail "the refused schedule is listed"
+# A refused edit names the property and the reason.
+expect 1 unskip TevMediaV2 UserEditMedium "[\"$later\", [[\"pvrState\", \"schedule\"]]]"
+has unskip 'TevMediaV2 refused UserEditMedium: the change is refused (403): pvrState: only a skipped or conflicting schedule can be scheduled$'
 expect 0 conflicts conflicts
 has conflicts '^no conflicts$'
 expect 0 conflicts-one conflicts "$later"

@@ -1,8 +1,11 @@
 #include "tests/web/WebStack.h"
 
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <ctime>
@@ -96,11 +99,20 @@ bool WebStack::Start(const std::vector<GuideEntry>& guide, std::string* error) {
   }
   mkdir((dir_ + "/documents").c_str(), 0755);
   mkdir((dir_ + "/appdata").c_str(), 0755);
+  if (!moduleUser_.empty()) {
+    const struct passwd* user = getpwnam(moduleUser_.c_str());
+    const struct group* group = getgrnam(moduleGroup_.c_str());
+    if (user == nullptr || group == nullptr || chmod(dir_.c_str(), 0755) != 0 ||
+        chown((dir_ + "/appdata").c_str(), user->pw_uid, group->gr_gid) != 0) {
+      return *error = "cannot hand the data folder to " + moduleUser_, false;
+    }
+  }
   const std::string host = "127.0.0.1:" + std::to_string(nats_.Port());
-  if (!peers_.Start({TEV_PEERS_BINARY, "--host", host, "--data", dir_ + "/peers", "--channels",
-                     TEV_SOURCE_DIR "/peers/samples/channels.json", "--guide", dir_ + "/guide.xml", "--tuners",
-                     TEV_SOURCE_DIR "/peers/samples/tuners.json", "--no-shift", "--settings", registry},
-                    dir_ + "/peers.log")) {
+  if (!peers_.Start(
+          {TEV_PEERS_BINARY, "--host", host, "--data", dir_ + "/peers", "--channels", channels_,
+           "--guide", dir_ + "/guide.xml", "--tuners", TEV_SOURCE_DIR "/peers/samples/tuners.json",
+           "--no-shift", "--settings", registry},
+          dir_ + "/peers.log")) {
     return *error = "tev-peers did not start", false;
   }
   if (!StartWeb()) return *error = "tev-web did not start", false;
@@ -119,7 +131,12 @@ bool WebStack::StartModule() {
   const std::map<std::string, std::string> env = {{"TEV_APPDATA_DIR", dir_ + "/appdata"},
                                                   {"TEV_DOCUMENTS_DIR", dir_ + "/documents"},
                                                   {"TEV_REGISTRY_FILE", dir_ + "/registry.ini"}};
-  if (!module_.Start({TEV_HOST_BINARY, TEV_MODULE_FILE}, dir_ + "/host.log", env)) return false;
+  std::vector<std::string> argv{TEV_HOST_BINARY, TEV_MODULE_FILE};
+  if (!moduleUser_.empty()) {
+    argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=" + moduleUser_,
+                               "--regid=" + moduleGroup_, "--clear-groups"});
+  }
+  if (!module_.Start(argv, dir_ + "/host.log", env)) return false;
   // Ready once the engine has its folders and the library has been read.
   return WaitUntil(
       [this] {
@@ -129,6 +146,11 @@ bool WebStack::StartModule() {
                !settings["videoDir"].get<std::string>().empty() && status.value("ok", false);
       },
       60);
+}
+
+void WebStack::RunModuleAs(const std::string& user, const std::string& group) {
+  moduleUser_ = user;
+  moduleGroup_ = group;
 }
 
 void WebStack::StopModule() { module_.Stop(SIGTERM, 15000); }

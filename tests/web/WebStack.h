@@ -39,6 +39,13 @@ class WebStack {
   // guide holds `guide`. False with the reason in *error.
   bool Start(const std::vector<GuideEntry>& guide, std::string* error);
 
+  // Before Start: the module runs as `user`:`group` (the test must be
+  // root), with the temporary folder open to it and its data folder its
+  // own; tev-peers reads its channels from `channels` instead of the
+  // sample list.
+  void RunModuleAs(const std::string& user, const std::string& group);
+  void UseChannels(const std::string& channels) { channels_ = channels; }
+
   bool StartModule();
   void StopModule();
   bool StartWeb(const std::vector<std::string>& extraArguments = {});
@@ -47,6 +54,7 @@ class WebStack {
 
   const std::string& Dir() const { return dir_; }
   std::string RecordingFolder() const { return dir_ + "/documents/Recorded TV"; }
+  std::string ModuleLog() const { return dir_ + "/appdata/TevNetworks/Logs/TevPVR.log"; }
   int WebPort() const { return webPort_; }
   std::string Origin() const { return "http://127.0.0.1:" + std::to_string(webPort_); }
 
@@ -66,6 +74,8 @@ class WebStack {
 
  private:
   std::string dir_;
+  std::string moduleUser_, moduleGroup_;
+  std::string channels_ = TEV_SOURCE_DIR "/peers/samples/channels.json";
   int webPort_ = 0;
   tev::test::NatsServer nats_;
   tev::test::ChildProgram peers_, module_, web_;

@@ -1,0 +1,160 @@
+// Failed recordings say why where a person looks (the log, velctl list, the
+// page's recordings), with the module running as an ordinary user and the
+// recording folder owned by root, as after a package install: root itself
+// would write there whatever the folder's mode.
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tests/common/Shell.h"
+#include "tests/web/WebStack.h"
+
+namespace {
+
+using nlohmann::json;
+using webtest::WebStack;
+
+long long Now() { return static_cast<long long>(std::time(nullptr)); }
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The module's ERROR lines that contain `text`.
+int ErrorLines(const std::string& log, const std::string& text) {
+  std::istringstream lines(ReadAll(log));
+  int count = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("ERROR") != std::string::npos && line.find(text) != std::string::npos) ++count;
+  }
+  return count;
+}
+
+class WebFailureReason : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run the module as nobody";
+    const struct passwd* user = getpwnam("nobody");
+    const struct group* group = getgrnam("nogroup");
+    if (user == nullptr || group == nullptr) GTEST_SKIP() << "no user nobody:nogroup here";
+    nobody_ = user->pw_uid;
+    nogroup_ = group->gr_gid;
+  }
+
+  // Hands the folder to nobody, or back to root.
+  static void Own(const std::string& folder, uid_t uid, gid_t gid) {
+    ASSERT_EQ(chown(folder.c_str(), uid, gid), 0) << folder;
+    ASSERT_EQ(chmod(folder.c_str(), 0755), 0) << folder;
+  }
+
+  std::string Velctl(const std::string& arguments) {
+    return tev::test::RunShell(std::string(TEV_VELCTL_BINARY) +
+                               " --timeout 20000 --host 127.0.0.1:" +
+                               std::to_string(stack_.Bus().Port()) + " " + arguments + " 2>&1")
+        .output;
+  }
+
+  uid_t nobody_ = 0;
+  gid_t nogroup_ = 0;
+  WebStack stack_;
+};
+
+TEST_F(WebFailureReason, TheLogVelctlAndThePageSayWhyARecordingFailed) {
+  // A channel whose source is gone: ffmpeg gives up at once and says why.
+  const std::string missing = stack_.Dir() + "/gone.ts";
+  json channels = json::parse(ReadAll(TEV_SOURCE_DIR "/peers/samples/channels.json"));
+  channels.push_back({{"id", "ch-gone"},
+                      {"name", "Gone Feed"},
+                      {"path", missing},
+                      {"mimeType", "video/x-tv"},
+                      {"mediaType", "tv.channel"},
+                      {"xmltvId", ""}});
+  std::ofstream(stack_.Dir() + "/channels.json") << channels.dump();
+  stack_.UseChannels(stack_.Dir() + "/channels.json");
+  const std::string folder = stack_.RecordingFolder();
+  const std::string elsewhere = stack_.Dir() + "/documents/Elsewhere";
+  ASSERT_EQ(system(("mkdir -p '" + folder + "' '" + elsewhere + "'").c_str()), 0);
+  stack_.RunModuleAs("nobody", "nogroup");
+  std::string error;
+  ASSERT_TRUE(stack_.Start({}, &error)) << error << " (files in " << stack_.Dir() << ")";
+
+  // Start-up names the folder nobody can record into, once.
+  const std::string notWritable =
+      "the folder " + folder + " is not writable by user nobody: Permission denied";
+  ASSERT_TRUE(
+      WebStack::WaitUntil([&] { return ErrorLines(stack_.ModuleLog(), notWritable) > 0; }, 30))
+      << ReadAll(stack_.ModuleLog());
+  EXPECT_EQ(ErrorLines(stack_.ModuleLog(), "the folder " + folder + " "), 1);
+
+  // So does a change to another such folder, which is refused.
+  int status = 0;
+  stack_.Send("PUT", "/api/settings", {{"videoDir", elsewhere}}, &status);
+  EXPECT_NE(status, 200);
+  EXPECT_EQ(ErrorLines(stack_.ModuleLog(),
+                       "the recording folder was not changed: the folder " + elsewhere +
+                           " is not writable by user nobody: Permission denied"),
+            1)
+      << ReadAll(stack_.ModuleLog());
+
+  // A stream that fails at once brings the streamer's own words.
+  Own(folder, nobody_, nogroup_);
+  json added = stack_.Send("POST", "/api/schedules",
+                           {{"channel", "Gone Feed"},
+                            {"channelId", "ch-gone"},
+                            {"title", "Lost Show"},
+                            {"start", Now()},
+                            {"duration", 60}},
+                           &status);
+  ASSERT_EQ(status, 201) << added.dump();
+  const std::string lost = added["id"];
+  ASSERT_TRUE(WebStack::WaitUntil(
+      [&] { return stack_.Find("/api/recordings", lost)["state"] == "error"; }, 60))
+      << stack_.Find("/api/recordings", lost).dump();
+  const std::string ffmpegSaid = "(the streamer said: " + missing + ": No such file or directory)";
+  const std::string lostWhy = stack_.Find("/api/recordings", lost).value("failure", "");
+  EXPECT_EQ(lostWhy.rfind("the streamer wrote no file ", 0), 0u) << lostWhy;
+  EXPECT_NE(lostWhy.find(ffmpegSaid), std::string::npos) << lostWhy;
+
+  // A schedule made while the folder was writable fails when its time
+  // comes after the folder went back to root.
+  added = stack_.Send("POST", "/api/schedules",
+                      {{"channel", "Test Card"},
+                       {"channelId", "ch-testcard"},
+                       {"title", "Late Show"},
+                       {"start", Now() + 3600},
+                       {"duration", 60}},
+                      &status);
+  ASSERT_EQ(status, 201) << added.dump();
+  const std::string late = added["id"];
+  Own(folder, 0, 0);
+  const std::string retried = Velctl("retry " + late);
+  ASSERT_TRUE(WebStack::WaitUntil(
+      [&] { return stack_.Find("/api/recordings", late)["state"] == "error"; }, 30))
+      << retried << stack_.Find("/api/upcoming", late).dump();
+  EXPECT_EQ(stack_.Find("/api/recordings", late).value("failure", ""), notWritable);
+  EXPECT_EQ(ErrorLines(stack_.ModuleLog(), "could not start recording Late Show (#"), 1);
+  EXPECT_EQ(ErrorLines(stack_.ModuleLog(), "): " + notWritable), 1) << ReadAll(stack_.ModuleLog());
+
+  // velctl list shows both reasons on the rows they belong to.
+  const std::string listed = Velctl("list");
+  std::istringstream rows(listed);
+  std::string lostRow, lateRow;
+  for (std::string line; std::getline(rows, line);) {
+    if (line.rfind(lost + " ", 0) == 0) lostRow = line;
+    if (line.rfind(late + " ", 0) == 0) lateRow = line;
+  }
+  EXPECT_NE(lostRow.find(ffmpegSaid), std::string::npos) << listed;
+  EXPECT_NE(lateRow.find("(" + notWritable + ")"), std::string::npos) << listed;
+}
+
+}  // namespace
