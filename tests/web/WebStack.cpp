@@ -98,7 +98,7 @@ bool WebStack::Start(const std::vector<GuideEntry>& guide, std::string* error) {
   mkdir((dir_ + "/appdata").c_str(), 0755);
   const std::string host = "127.0.0.1:" + std::to_string(nats_.Port());
   if (!peers_.Start({TEV_PEERS_BINARY, "--host", host, "--data", dir_ + "/peers", "--channels",
-                     TEV_SOURCE_DIR "/peers/samples/channels.json", "--guide", dir_ + "/guide.xml", "--tuners",
+                     channels_, "--guide", dir_ + "/guide.xml", "--tuners",
                      TEV_SOURCE_DIR "/peers/samples/tuners.json", "--no-shift", "--settings", registry},
                     dir_ + "/peers.log")) {
     return *error = "tev-peers did not start", false;

@@ -38,6 +38,9 @@ class WebStack {
   // Starts everything and waits until the module's engine answers; the
   // guide holds `guide`. False with the reason in *error.
   bool Start(const std::vector<GuideEntry>& guide, std::string* error);
+  // The line-up tev-peers imports (before Start; default the sample
+  // channels.json).
+  void UseChannels(const std::string& lineup) { channels_ = lineup; }
 
   bool StartModule();
   void StopModule();
@@ -67,6 +70,7 @@ class WebStack {
  private:
   std::string dir_;
   int webPort_ = 0;
+  std::string channels_ = TEV_SOURCE_DIR "/peers/samples/channels.json";
   tev::test::NatsServer nats_;
   tev::test::ChildProgram peers_, module_, web_;
 };
