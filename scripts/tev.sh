@@ -211,7 +211,7 @@ run_sanitized_tests() {
   # tev-web itself under the sanitizers).
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    run_ctest "$top/build-asan" -E '^web\.browser$'
+    run_ctest "$top/build-asan" -E '^web\.browser'
 
 }
 
