@@ -5,7 +5,7 @@
 // view (and a margin); scrolling asks for and draws the rest. Every
 // channel of the line-up has its row, programmes or not, with its number
 // and logo; a day other than today opens at its first programme, or at
-// 18:00 when programmes run from midnight.
+// 18:00 when it is full from midnight into the evening.
 import { api, get } from './api.js';
 import { act } from './app.js';
 import { el, clock, day, when, length, select, KEEP_UNTIL, MODES } from './dom.js';
@@ -93,6 +93,7 @@ async function openDay(grid, start) {
       // The early hours tell whether the day is full; a day that starts
       // late is asked for whole.
       await ask(v, start, start + 6 * HOUR);
+      if (opening(v) === start) await ask(v, start + 18 * HOUR, start + 19 * HOUR);
       let at = opening(v);
       if (at === null) {
         await ask(v, start + 6 * HOUR, end);
@@ -121,23 +122,36 @@ async function openDay(grid, start) {
   follow(v);
 }
 
-// Where a day opens: 18:00 when a programme is on at midnight, else the
-// first programme's start; null when nothing has been seen that day yet.
+// Where a day opens: 18:00 when it is full (programmes from midnight and
+// in the evening), else its first programme; null when none is known yet.
 function opening(v) {
+  const evening = v.start + 18 * HOUR;
   let first = null;
+  let fromMidnight = false;
+  let inEvening = false;
   for (const channel of v.channels) {
     for (const p of channel.shows.values()) {
-      if (p.start <= v.start && p.start + p.duration > v.start) return v.start + 18 * HOUR;
-      if (p.start >= v.start && p.start < v.end && (first === null || p.start < first)) first = p.start;
+      const end = p.start + Math.max(p.duration, 1);
+      if (end <= v.start || p.start >= v.end) continue;
+      if (p.start <= v.start) fromMidnight = true;
+      if (p.start < evening + HOUR && end > evening) inEvening = true;
+      const from = Math.max(p.start, v.start);
+      if (first === null || from < first) first = from;
     }
   }
-  return first;
+  return fromMidnight && inEvening ? evening : first;
 }
 
 // The line-up's channels, each a row of its own in line-up order; the guide
-// names the same channels by their ids.
+// names the same channels by their ids. Without a line-up the guide's own
+// channels make the rows.
 async function lineup(v) {
-  const { channels } = await get('/api/channels');
+  let channels = [];
+  try {
+    ({ channels } = await get('/api/channels'));
+  } catch (e) {
+    // The guide itself says when it cannot be shown.
+  }
   for (const c of channels) {
     if (v.byKey.has(`id\n${c.id}`)) continue;
     const known = { name: c.name, id: c.id, number: c.number, logo: c.logo, mimeType: c.mimeType, shows: new Map() };

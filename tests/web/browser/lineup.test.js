@@ -31,6 +31,7 @@ describe('the guide of a line-up of ones own', { timeout: 300000 }, () => {
   const stack = new Stack(build, process.env.TEV_SOURCE_DIR);
   const late = dayStart(2);  // programmes from 01:30 only
   const full = dayStart(3);  // a film runs into it from the day before
+  const morning = dayStart(4);  // from midnight, but nothing in the evening
   let logos;
   let browser;
   let page;
@@ -62,6 +63,7 @@ describe('the guide of a line-up of ones own', { timeout: 300000 }, () => {
       { channel: 'mandel.tev', title: 'Small Hours Jazz', start: late + 2 * HOUR, seconds: 3600 },
       { channel: 'testcard.tev', title: 'Midnight Film', start: late + 23 * HOUR, seconds: 2 * HOUR },
       { channel: 'testcard.tev', title: 'Prime Time Drama', start: full + 18 * HOUR + 1800, seconds: 3600 },
+      { channel: 'mandel.tev', title: 'Early Bird', start: morning, seconds: 3600 },
     ], { channels: playlist });
     browser = await puppeteer.launch({ executablePath: '/usr/bin/chromium', args: ['--no-sandbox', '--headless=new'] });
     page = await browser.newPage();
@@ -119,7 +121,10 @@ describe('the guide of a line-up of ones own', { timeout: 300000 }, () => {
     await page.screenshot({ path: path.join(shots, 'web-guide-lineup.png') });
   });
 
-  it('opens a day that is full from midnight at 18:00, and back again', async () => {
+  it('opens a day that is full from midnight at 18:00, one that is not at its start, and back again', async () => {
+    await openDay(4);
+    assert.strictEqual(await scrollLeft(), 0);
+    assert.deepStrictEqual((await rows())[2].shown, ['Early Bird']);
     await openDay(3);
     assert.strictEqual(await scrollLeft(), 18 * 60 * PX_PER_MIN);
     let shown = await rows();
