@@ -10,7 +10,7 @@ const fs = require('node:fs');
 const http = require('node:http');
 const path = require('node:path');
 const puppeteer = require('puppeteer-core');
-const { Stack } = require('./stack.js');
+const { Stack, sleep } = require('./stack.js');
 
 const build = process.env.TEV_BUILD_DIR;
 const shots = process.env.TEV_SCREENSHOTS || build;
@@ -29,15 +29,19 @@ function dayStart(offset) {
 
 describe('the guide of a line-up of ones own', { timeout: 300000 }, () => {
   const stack = new Stack(build, process.env.TEV_SOURCE_DIR);
-  const late = dayStart(2);  // programmes from 01:30 only
-  const full = dayStart(3);  // a film runs into it from the day before
-  const morning = dayStart(4);  // from midnight, but nothing in the evening
+  let late;  // a day with programmes from 01:30 only
+  let full;  // a film runs into it from the day before
+  let morning;  // from midnight, but nothing in the evening
   let logos;
   let browser;
   let page;
   const errors = [];
 
   before(async () => {
+    // The page's days are counted from today: not across a midnight.
+    const toMidnight = dayStart(1) * 1000 - Date.now();
+    if (toMidnight < 180000) await sleep(toMidnight + 1000);
+    [late, full, morning] = [dayStart(2), dayStart(3), dayStart(4)];
     logos = http.createServer((req, res) => {
       if (req.url !== '/bars.png') { res.writeHead(404); res.end(); return; }
       res.writeHead(200, { 'Content-Type': 'image/png' });
