@@ -32,6 +32,13 @@ for line in "${lines[@]}"; do
   run_dir=$(bash -c "${line%scripts/tev.sh run} printenv TEV_RUN_DIR")
   case $run_dir in "$HOME"/*) ;; *) fail "the run folder $run_dir is not below the example's folder" ;; esac
   start_stack "$line"
+  # tev-web starts after the module: until it reaches the module too.
+  for ((i = 0; i < 300; i++)); do
+    curl -sf "http://127.0.0.1:$web_port/api/status" 2>/dev/null | grep -q '"ok":true' && break
+    sleep 0.2
+  done
+  ((i < 300)) || fail "$line: the web page does not reach the module: $(curl -s "http://127.0.0.1:$web_port/api/status";
+    tail -n 5 "$run_dir/tev-web.log")"
   "$velctl" --host "$bus" channels >"$work/channels.out" || fail "velctl channels: $(cat "$work/channels.out")"
   for name in "$first" "$second"; do
     grep -qF "$name" "$work/channels.out" || fail "$line: no channel \"$name\" in: $(cat "$work/channels.out")"

@@ -60,6 +60,9 @@ start_stack() {
   web_port=$(free_port) || fail "no free port"
   local line=${1:-\"\$src/scripts/tev.sh\" run}
   run_dir=${run_dir:-$work/run}
+  # Emptied here, not by the background job's redirection, which may come
+  # after wait_for has read the last run's "ready".
+  : >"$work/run.out"
   # One simple command: bash runs it in its own place, so $script is tev.sh.
   src="$src" TEV_SKIP_INSTALL=1 TEV_SKIP_BUILD=1 TEV_BUILD_DIR="$build" TEV_RUN_DIR="$run_dir" TEV_PORT="$port" \
     TEV_WEB_PORT="$web_port" bash -c "$line" >"$work/run.out" 2>&1 &
