@@ -3,7 +3,8 @@
 # commands make the files, and each of its `scripts/tev.sh run` lines (an
 # M3U playlist, a tuner line-up, a channels.json) starts a run in which
 # velctl lists the line-up's names and the web page's guide search finds the
-# grabber-style listings under those names, not the guide's ids.
+# grabber-style listings under those names, not the guide's ids, and its
+# line-up carries the channel numbers.
 #   usage: own_lineup_test.sh BUILD_DIR
 . "$(dirname "$0")/stack.sh" "$1"
 
@@ -24,9 +25,9 @@ found_on() {
 mapfile -t lines <<<"$runs"
 for line in "${lines[@]}"; do
   case $line in
-    *channels.m3u*) first="KABC Los Angeles" second="Fox 11" ;;
-    *lineup.json*) first="KABC" second="KTTV" ;;
-    *channels.json*) first="ABC 7" second="Fox 11" ;;
+    *channels.m3u*) first="KABC Los Angeles" second="Fox 11" numbers="7.1|11.1" ;;
+    *lineup.json*) first="KABC" second="KTTV" numbers="7.1|11.1" ;;
+    *channels.json*) first="ABC 7" second="Fox 11" numbers="|" ;;
     *) fail "a run line with no line-up of the example: $line" ;;
   esac
   run_dir=$(bash -c "${line%scripts/tev.sh run} printenv TEV_RUN_DIR")
@@ -44,6 +45,11 @@ for line in "${lines[@]}"; do
     grep -qF "$name" "$work/channels.out" || fail "$line: no channel \"$name\" in: $(cat "$work/channels.out")"
   done
   grep -q "Test Card" "$work/channels.out" && fail "$line: the sample channels are in the library too"
+  # The page's line-up: the numbers the line-up gave, in that order.
+  got=$(curl -sf "http://127.0.0.1:$web_port/api/channels" |
+    python3 -c 'import json, sys; print("|".join(c["number"] for c in json.load(sys.stdin)["channels"]))') ||
+    fail "$line: no line-up from the web page"
+  [ "$got" = "$numbers" ] || fail "$line: channel numbers \"$got\", expected \"$numbers\""
   got=$(found_on "Evening Report") || fail "$line: the guide search failed"
   [ "$got" = "$first" ] || fail "$line: \"Evening Report\" found on \"$got\", expected \"$first\""
   got=$(found_on "Harbour Lights") || fail "$line: the guide search failed"
