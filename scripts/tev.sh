@@ -16,6 +16,11 @@
 #   TEV_SKIP_INSTALL=1      do not look for missing packages
 #   TEV_SKIP_BUILD=1        use the programs already in TEV_BUILD_DIR
 #   TEV_WEB_PORT=8080       port of the web page (tev-web) on 127.0.0.1
+#   TEV_CHANNELS=FILE|URL   channel line-up for tev-peers: channels.json, an M3U playlist or a
+#                           tuner's lineup.json, a file or an http URL on 127.0.0.1
+#                           (default peers/samples/channels.json)
+#   TEV_GUIDE=FILE[:FILE]   XMLTV guide file(s), ':' between several (default peers/samples/guide.xml)
+#   TEV_TUNERS=FILE         tuner list of tev-peers (default peers/samples/tuners.json)
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -154,14 +159,29 @@ run_main() {
   fi
   local velctl=("$build/tools/velctl" "${velctl_settings[@]}" --host "$bus")
   phase "starting the peers (tev-peers, log $data/tev-peers.log)"
+  local guides=() guide
+  IFS=: read -r -a guides <<<"${TEV_GUIDE:-$top/peers/samples/guide.xml}"
+  local peer_sources=(--channels "${TEV_CHANNELS:-$top/peers/samples/channels.json}"
+    --tuners "${TEV_TUNERS:-$top/peers/samples/tuners.json}")
+  for guide in "${guides[@]}"; do
+    [ -n "$guide" ] && peer_sources+=(--guide "$guide")
+  done
   start tev-peers "$data/tev-peers.log" "$build/peers/tev-peers" --host "$bus" --data "$data/peers" \
-    --channels "$top/peers/samples/channels.json" --guide "$top/peers/samples/guide.xml" \
-    --tuners "$top/peers/samples/tuners.json" "${peer_settings[@]}"
+    "${peer_sources[@]}" "${peer_settings[@]}"
+  local peers=${pids[-1]}
   # The module asks the media library whether it is ready only every 10 s.
   for _ in $(seq 50); do
     "${velctl[@]}" --timeout 1000 TevMediaV2 IsReady >/dev/null 2>&1 && break
+    kill -0 "$peers" 2>/dev/null || break
     sleep 0.2
   done
+  # A line-up or guide it cannot read ends tev-peers at once: say why.
+  if ! kill -0 "$peers" 2>/dev/null; then
+    echo "tev-peers stopped:" >&2
+    tail -n 5 "$data/tev-peers.log" >&2
+    stop_all
+    return 1
+  fi
   # Events: a client that prints "ready" once the engine has started, then a
   # line per schedule, start, end and failure.
   start "the event watch" - "${velctl[@]}" --name "tev.sh-watch-$$" watch --ready --poll 500

@@ -20,6 +20,16 @@ const long long kMaxWindow = 8 * kDay;
 
 long long Now() { return static_cast<long long>(std::time(nullptr)); }
 
+// The start of today on this machine's clock (the page sends its own).
+long long TodayStart() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  local.tm_hour = local.tm_min = local.tm_sec = 0;
+  local.tm_isdst = -1;
+  return static_cast<long long>(std::mktime(&local));
+}
+
 // A query parameter as a whole number; `fallback` when absent.
 bool QueryNumber(const httplib::Request& req, const char* name, long long fallback, long long* value,
                  httplib::Response& res) {
@@ -32,6 +42,19 @@ bool QueryNumber(const httplib::Request& req, const char* name, long long fallba
   *value = std::strtoll(text.c_str(), &end, 10);
   if (text.empty() || *end != '\0') {
     ReplyError(res, 400, std::string("\"") + name + "\" must be a time in seconds since 1970");
+    return false;
+  }
+  return true;
+}
+
+// The window [from, to] of a request, at most kMaxWindow long.
+bool QueryWindow(const httplib::Request& req, long long defaultFrom, long long span, long long* from, long long* to,
+                 httplib::Response& res) {
+  if (!QueryNumber(req, "from", defaultFrom, from, res) || !QueryNumber(req, "to", *from + span, to, res)) {
+    return false;
+  }
+  if (*to < *from || *to - *from > kMaxWindow) {
+    ReplyError(res, 400, "\"to\" must come after \"from\", at most 8 days later");
     return false;
   }
   return true;
@@ -75,15 +98,7 @@ bool ReadProgramme(const json& body, httplib::Response& res, Programme* p) {
 
 void Listings(WebContext& context, const httplib::Request& req, httplib::Response& res) {
   long long from = 0, to = 0;
-  const long long now = Now();
-  if (!QueryNumber(req, "from", now - 2 * 3600, &from, res) ||
-      !QueryNumber(req, "to", from + kDay, &to, res)) {
-    return;
-  }
-  if (to < from || to - from > kMaxWindow) {
-    ReplyError(res, 400, "\"to\" must come after \"from\", at most 8 days later");
-    return;
-  }
+  if (!QueryWindow(req, Now() - 2 * 3600, kDay, &from, &to, res)) return;
   std::string listings;
   velctl::Answer answer = context.guide.OnAir(from, to, &listings);
   if (answer.exit != velctl::kOk) return ReplyFailure(res, answer);
@@ -93,10 +108,11 @@ void Listings(WebContext& context, const httplib::Request& req, httplib::Respons
 void Search(WebContext& context, const httplib::Request& req, httplib::Response& res) {
   const std::string title = req.get_param_value("title");
   if (title.empty()) return ReplyError(res, 400, "search for a title: ?title=...");
-  const long long now = Now();
-  const long long from = now - 4 * 3600, to = now + 7 * kDay;
+  // The seven days the page has tabs for, from the start of the first.
+  long long from = 0, to = 0;
+  if (!QueryWindow(req, TodayStart(), 7 * kDay, &from, &to, res)) return;
   GuideLines lines;
-  velctl::Answer answer = AskGuide(context.bus, title, from, to, &lines);
+  velctl::Answer answer = AskGuide(context.bus, title, from, to - 1, &lines);
   if (answer.exit != velctl::kOk) return ReplyFailure(res, answer);
   ReplyJsonText(res, ListingsJson(from, to, {&lines}, [](const GuideShow&) { return true; }));
 }

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "web/BusLink.h"
+#include "web/ChannelLineup.h"
 #include "web/EventHub.h"
 #include "web/GuideCache.h"
 #include "web/LibraryWatch.h"
@@ -21,14 +22,19 @@ struct WebContext {
   LibraryWatch& library;
   EventHub& events;
   GuideCache& guide;
+  ChannelLineup& channels;
 };
 
 // The user name on the module's requests.
 extern const char kWebUser[];
 
 // GET /api/guide?from=&to= (UTC s: the programmes on air within [from, to)),
-// /api/guide/search?title=; POST /api/schedules, /api/passes.
+// /api/guide/search?title=&from=&to= (default: the seven days from the
+// start of today); POST /api/schedules, /api/passes.
 void AddGuideRoutes(httplib::Server& server, WebContext& context);
+// GET /api/channels (the line-up: id, name, number, group, logo);
+// GET /api/channels/ID/logo (the channel's logo, fetched by tev-web).
+void AddChannelRoutes(httplib::Server& server, WebContext& context);
 // GET /api/status, /api/upcoming, /api/recordings, /api/passes;
 // POST /api/media/ID/{skip,unskip,cancel}; PATCH and DELETE /api/media/ID.
 void AddMediaRoutes(httplib::Server& server, WebContext& context);

@@ -24,9 +24,10 @@ WebServer::WebServer(const ServerOptions& options, const ListenAddress& address,
       bus_(options.bus, [this](const std::string&) { library_.Poke(); }),
       library_(bus_, events_, options.pollMs),
       guide_(bus_, SteadyMs, kGuideKeepMs),
+      channels_(bus_, SteadyMs),
       guard_(password, IsLoopback(address.host) ? RequestGuard::LoopbackHosts(address.port, options.allowHosts)
                                                 : std::set<std::string>()),
-      context_{bus_, library_, events_, guide_} {
+      context_{bus_, library_, events_, guide_, channels_} {
   http_.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
   http_.set_payload_max_length(kMaxBody);
   http_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
@@ -40,6 +41,7 @@ WebServer::WebServer(const ServerOptions& options, const ListenAddress& address,
     res.set_header("Referrer-Policy", "same-origin");
   });
   AddGuideRoutes(http_, context_);
+  AddChannelRoutes(http_, context_);
   AddMediaRoutes(http_, context_);
   AddPassRoutes(http_, context_);
   AddFileRoutes(http_, context_);

@@ -13,6 +13,7 @@
 
 #include "web/BusLink.h"
 #include "web/EventHub.h"
+#include "web/ChannelLineup.h"
 #include "web/GuideCache.h"
 #include "web/LibraryWatch.h"
 #include "web/RequestGuard.h"
@@ -40,6 +41,7 @@ class WebServer {
   BusLink bus_;  // its broadcasts poke library_, which exists by the time it joins
   LibraryWatch library_;
   GuideCache guide_;
+  ChannelLineup channels_;
   RequestGuard guard_;
   WebContext context_;
   httplib::Server http_;

@@ -58,19 +58,28 @@ descendants() {
   done
 }
 
+# start_stack [COMMAND_LINE]: `scripts/tev.sh run`, or a command line that
+# runs it (as a reader types it, from the current folder; its own TEV_
+# variables win, and run_dir names the TEV_RUN_DIR it picks).
+run_dir=""
 # The bus port is $port when a test set it (a server of its own there),
 # else a free one.
 start_stack() {
   [ -n "$port" ] || port=$(free_port) || fail "no free port"
   bus="127.0.0.1:$port"
   web_port=$(free_port) || fail "no free port"
-  TEV_SKIP_INSTALL=1 TEV_SKIP_BUILD=1 TEV_BUILD_DIR="$build" TEV_RUN_DIR="$work/run" TEV_PORT="$port" \
-    TEV_WEB_PORT="$web_port" \
-    "$src/scripts/tev.sh" run >"$work/run.out" 2>&1 &
+  local line=${1:-\"\$src/scripts/tev.sh\" run}
+  run_dir=${run_dir:-$work/run}
+  # Emptied here, not by the background job's redirection, which may come
+  # after wait_for has read the last run's "ready".
+  : >"$work/run.out"
+  # One simple command: bash runs it in its own place, so $script is tev.sh.
+  src="$src" TEV_SKIP_INSTALL=1 TEV_SKIP_BUILD=1 TEV_BUILD_DIR="$build" TEV_RUN_DIR="$run_dir" TEV_PORT="$port" \
+    TEV_WEB_PORT="$web_port" bash -c "$line" >"$work/run.out" 2>&1 &
   script=$!
   wait_for "$work/run.out" '^ready$' 120
   # The script's bus takes passwords; velctl finds its own here.
-  export TEV_REGISTRY_FILE="$work/run/etc/bus/velctl.ini"
+  export TEV_REGISTRY_FILE="$run_dir/etc/bus/velctl.ini"
 }
 
 # SIGTERM to the script: it must end within 20 s, leaving none of its

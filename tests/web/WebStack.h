@@ -38,13 +38,14 @@ class WebStack {
   // Starts everything and waits until the module's engine answers; the
   // guide holds `guide`. False with the reason in *error.
   bool Start(const std::vector<GuideEntry>& guide, std::string* error);
+  // The line-up tev-peers imports (before Start; default the sample
+  // channels.json).
+  void UseChannels(const std::string& lineup) { channels_ = lineup; }
 
   // Before Start: the module runs as `user`:`group` (the test must be
   // root), with the temporary folder open to it and its data folder its
-  // own; tev-peers reads its channels from `channels` instead of the
-  // sample list.
+  // own.
   void RunModuleAs(const std::string& user, const std::string& group);
-  void UseChannels(const std::string& channels) { channels_ = channels; }
 
   bool StartModule();
   void StopModule();

@@ -2,7 +2,10 @@
 // "now", a search by title, and recording a programme once or as a series.
 // A day of a large guide is tens of thousands of programmes, so the page
 // asks for the hours in view first and draws only the rows and hours in
-// view (and a margin); scrolling asks for and draws the rest.
+// view (and a margin); scrolling asks for and draws the rest. Every
+// channel of the line-up has its row, programmes or not, with its number
+// and logo; a day other than today opens at its first programme, or at
+// 18:00 when it is full from midnight into the evening.
 import { api, get } from './api.js';
 import { act } from './app.js';
 import { el, clock, day, when, length, select, KEEP_UNTIL, MODES } from './dom.js';
@@ -55,6 +58,7 @@ async function openDay(grid, start) {
     grid, start, end, channels: [], byKey: new Map(), slices: new Array(24 * HOUR / SLICE).fill('none'),
     scheduled: new Set(), drawn: null, drawnRows: new Map(), ready: false,
   };
+  const today = start === dayStart(0);
   view = v;
   const width = x(end, start);
   const ruler = el('div', { class: 'ruler' });
@@ -73,7 +77,7 @@ async function openDay(grid, start) {
   const sized = el('div', { class: 'rows' }, el('div', { class: 'row head' }, el('div', { class: 'chan' }, 'Channel'), ruler), v.body, v.nowLine);
   sized.style.width = `calc(var(--chan) + ${width}px)`;
   grid.replaceChildren(sized, el('p', { class: 'muted loading' }, 'Loading the guide…'));
-  grid.scrollLeft = dayOffset === 0 ? Math.max(0, x(Date.now() / 1000, start) - 120) : x(start + 18 * HOUR, start);
+  if (today) grid.scrollLeft = Math.max(0, x(Date.now() / 1000, start) - 120);
   placeNow(v);
   clearInterval(nowTimer);
   nowTimer = setInterval(() => placeNow(v), 30000);
@@ -84,6 +88,19 @@ async function openDay(grid, start) {
   // The marks of what is scheduled follow when they come.
   markScheduled(v).then(() => { if (v.ready && v === view) draw(v); }, () => {});
   try {
+    await lineup(v);
+    if (!today) {
+      // The early hours tell whether the day is full; a day that starts
+      // late is asked for whole.
+      await ask(v, start, start + 6 * HOUR);
+      if (opening(v) === start) await ask(v, start + 18 * HOUR, start + 19 * HOUR);
+      let at = opening(v);
+      if (at === null) {
+        await ask(v, start + 6 * HOUR, end);
+        at = opening(v);
+      }
+      if (v === view) grid.scrollLeft = x(at ?? start + 18 * HOUR, start);
+    }
     const seen = inView(v);
     await ask(v, seen.from, seen.to);
     if (!v.channels.length) await ask(v, start, end);
@@ -103,6 +120,45 @@ async function openDay(grid, start) {
   v.ready = true;
   grid.dataset.ready = 'true';
   follow(v);
+}
+
+// Where a day opens: 18:00 when it is full (programmes from midnight and
+// in the evening), else its first programme; null when none is known yet.
+function opening(v) {
+  const evening = v.start + 18 * HOUR;
+  let first = null;
+  let fromMidnight = false;
+  let inEvening = false;
+  for (const channel of v.channels) {
+    for (const p of channel.shows.values()) {
+      const end = p.start + Math.max(p.duration, 1);
+      if (end <= v.start || p.start >= v.end) continue;
+      if (p.start <= v.start) fromMidnight = true;
+      if (p.start < evening + HOUR && end > evening) inEvening = true;
+      const from = Math.max(p.start, v.start);
+      if (first === null || from < first) first = from;
+    }
+  }
+  return fromMidnight && inEvening ? evening : first;
+}
+
+// The line-up's channels, each a row of its own in line-up order; the guide
+// names the same channels by their ids. Without a line-up the guide's own
+// channels make the rows.
+async function lineup(v) {
+  let channels = [];
+  try {
+    ({ channels } = await get('/api/channels'));
+  } catch (e) {
+    // The guide itself says when it cannot be shown.
+  }
+  for (const c of channels) {
+    if (v.byKey.has(`id\n${c.id}`)) continue;
+    const known = { name: c.name, id: c.id, number: c.number, logo: c.logo, mimeType: c.mimeType, shows: new Map() };
+    v.byKey.set(`id\n${c.id}`, known);
+    v.byKey.set(`name\n${c.name}`, known);
+    v.channels.push(known);
+  }
 }
 
 function placeNow(v) {
@@ -146,11 +202,12 @@ async function ask(v, from, to) {
 
 function add(v, guide) {
   for (const channel of guide.channels) {
-    const key = `${channel.id}\n${channel.name}`;
-    let known = v.byKey.get(key);
+    let known = (channel.id && v.byKey.get(`id\n${channel.id}`)) || v.byKey.get(`name\n${channel.name}`);
     if (!known) {
-      known = { name: channel.name, id: channel.id, mimeType: channel.mimeType, shows: new Map() };
-      v.byKey.set(key, known);
+      // A guide channel the line-up does not list comes last.
+      known = { name: channel.name, id: channel.id, number: '', logo: '', mimeType: channel.mimeType, shows: new Map() };
+      if (channel.id) v.byKey.set(`id\n${channel.id}`, known);
+      v.byKey.set(`name\n${channel.name}`, known);
       v.channels.push(known);
     }
     for (const p of channel.programmes) known.shows.set(p.start, p);
@@ -173,6 +230,16 @@ function follow(v) {
   const d = v.drawn;
   if (!d || seen.first < d.first || seen.last > d.last || seen.from < d.from || seen.to > d.to) draw(v);
   ask(v, seen.from - ASK_AHEAD, seen.to + ASK_AHEAD).then(() => { if (v === view) draw(v); }, () => {});
+}
+
+// Number, logo and name; a long name wraps, and shows whole on hover.
+function channelCell(channel) {
+  const full = channel.number ? `${channel.number} ${channel.name}` : channel.name;
+  const logo = channel.logo
+    ? el('img', { class: 'logo', src: channel.logo, alt: '', loading: 'lazy', onerror: (e) => e.target.remove() })
+    : null;
+  return el('div', { class: 'chan', title: full },
+    logo, channel.number ? el('span', { class: 'number' }, channel.number) : null, el('span', { class: 'cname' }, channel.name));
 }
 
 const overlaps = (p, from, to) => p.start + Math.max(p.duration, 1) > from && p.start < to;
@@ -206,7 +273,7 @@ function draw(v) {
     if (!row) {
       const line = el('div', { class: 'line' });
       line.style.width = `${x(v.end, v.start)}px`;
-      row = { node: el('div', { class: 'row' }, el('div', { class: 'chan' }, channel.name), line), line, blocks: new Map() };
+      row = { node: el('div', { class: 'row' }, channelCell(channel), line), line, blocks: new Map() };
       row.node.style.top = `${c * ROW}px`;
       v.body.append(row.node);
       v.drawnRows.set(c, row);
@@ -252,7 +319,7 @@ async function search(title) {
   if (!title) { box.replaceChildren(); return; }
   box.replaceChildren(el('p', { class: 'muted' }, 'Searching…'));
   try {
-    const found = await get(`/api/guide/search?title=${encodeURIComponent(title)}`);
+    const found = await get(`/api/guide/search?title=${encodeURIComponent(title)}&from=${dayStart(0)}&to=${dayStart(7)}`);
     const items = [];
     for (const channel of found.channels) {
       for (const p of channel.programmes) {

@@ -56,8 +56,9 @@ class Stack {
     return child;
   }
 
-  // entries: [{channel: 'testcard.tev', title, start (s), seconds}]
-  async start(entries) {
+  // entries: [{channel: 'testcard.tev', title, start (s), seconds}];
+  // channels: the line-up file tev-peers imports (default the samples').
+  async start(entries, { channels } = {}) {
     this.busPort = await freePort();
     this.webPort = await freePort();
     this.url = `http://127.0.0.1:${this.webPort}`;
@@ -84,7 +85,7 @@ class Stack {
     }), 20);
     const samples = path.join(this.source, 'peers/samples');
     this.run('peers', path.join(this.build, 'peers/tev-peers'), ['--host', bus, '--data', path.join(this.dir, 'peers'),
-      '--channels', path.join(samples, 'channels.json'), '--guide', path.join(this.dir, 'guide.xml'),
+      '--channels', channels || path.join(samples, 'channels.json'), '--guide', path.join(this.dir, 'guide.xml'),
       '--tuners', path.join(samples, 'tuners.json'), '--no-shift', '--settings', registry]);
     this.run('web', path.join(this.build, 'web/tev-web'), ['--listen', `127.0.0.1:${this.webPort}`, '--host', bus,
       '--settings', registry, '--poll', '300']);
