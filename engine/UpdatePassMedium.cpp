@@ -155,7 +155,7 @@ int Schedules::UpdatePassMedium(int32_t action, int32_t passId, const VARIANT& p
       continue;
     }
     if (refresh) {
-      SeasonPasses::RefreshPass(*this, passId);
+      SeasonPasses::RefreshPass(*this, passId, name == L"duration");
     } else {
       Propagate(passId, name, value);
     }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "bus/LocalIds.h"
+#include "db/TimeUtils.h"
 #include "support/VUtil.h"
 #include "tests/passes/PassFixture.h"
 #include "tests/common/OfferingSatellite.h"
@@ -94,6 +95,18 @@ class PassServicesTest : public PassFixture {
     std::multiset<std::string> airings;
     for (const auto& row : Episodes(passId)) airings.insert(row[1].substr(6, 2) + " " + row[0]);
     return airings;
+  }
+
+  // "day of March, then `columns` joined by '/'" of every row of the pass.
+  std::multiset<std::string> ByDay(int passId, const std::string& columns) {
+    std::multiset<std::string> rows;
+    for (const auto& row : Rows("substr(StartTime, 7, 2), " + columns,
+                                "Owner = '" + std::to_string(passId) + "'")) {
+      std::string line = row[0];
+      for (size_t i = 1; i < row.size(); ++i) line += (i == 1 ? " " : "/") + row[i];
+      rows.insert(line);
+    }
+    return rows;
   }
 
   Client client_;
@@ -355,6 +368,98 @@ TEST_F(PassServicesTest, EpisodesTheUserDeletedStayDeletedThroughChecksAndPassEd
       EXPECT_NE(start.substr(0, 10), L"2027-03-10");
     }
   }
+}
+
+}  // namespace
+}  // namespace passtest
+
+namespace passtest {
+namespace {
+
+// The library's form of a local time.
+Value LibraryTime(int day, int hour, int minute) {
+  return Value::Str(FormatTime2(Local(2027, 3, day, hour, minute)));
+}
+
+// A user moves an episode and then deletes it: the airing it was made for
+// stays deleted through the daily check and an edit of the pass; moved and
+// kept, it is not made a second time at its guide time either.
+TEST_F(PassServicesTest, AMovedEpisodeIsStillItsAiring) {
+  const std::wstring passMedium = DescribedPass();
+  const int pass = LocalIds::GetLocalIdFromTevMediumId(passMedium);
+  ASSERT_EQ(Episodes(pass).size(), 7u);
+  const std::wstring tuesday = EpisodeMedium(9), wednesday = EpisodeMedium(10);
+  EXPECT_EQ(Update(tuesday, 0, Value::Pairs({{L"startTime", LibraryTime(9, 21, 15)}})), 0);
+  EXPECT_EQ(Update(tuesday, 1, Value()), 0);
+  EXPECT_EQ(Update(wednesday, 0, Value::Pairs({{L"startTime", LibraryTime(10, 20, 45)}})), 0);
+  const std::multiset<std::string> decided = {
+      "08 210000/DVRSTATE_SCHEDULED", "09 211500/DVRSTATE_DELETED",
+      "10 204500/DVRSTATE_SCHEDULED", "11 210000/DVRSTATE_SCHEDULED",
+      "12 210000/DVRSTATE_SCHEDULED", "13 210000/DVRSTATE_SCHEDULED",
+      "14 210000/DVRSTATE_SCHEDULED"};
+  const auto airings = [this, pass] { return ByDay(pass, "substr(StartTime, 9, 6), Status"); };
+  ASSERT_EQ(airings(), decided);
+
+  SeasonPassChecker daily(Engine());
+  daily.CheckForNewEpisodes();
+  EXPECT_EQ(airings(), decided);
+  EXPECT_EQ(RowCount(), 7);
+
+  EXPECT_EQ(Update(passMedium, 0, Value::Pairs({{L"restrictOneChannel", Value::Long(1)}})), 0);
+  WaitForPassJobs();
+  EXPECT_EQ(airings(), decided);
+  EXPECT_EQ(RowCount(), 7);
+}
+
+// An edit of the pass changes which airings it wants: the episodes of the
+// airings it still wants stay as the user left them (skipped, renamed,
+// kept longer, moved), those it no longer wants go, and new ones come.
+TEST_F(PassServicesTest, APassEditKeepsWhatTheUserDecidedOfItsEpisodes) {
+  // The guide does not list Monday's airing yet.
+  const std::vector<int64_t> week = Daily(21, 0);
+  guide_.SetListings({Channel(L"BBC One", L"ch1", L"Show", {week.begin() + 1, week.end()})});
+  const std::wstring passMedium = DescribedPass();
+  const int pass = LocalIds::GetLocalIdFromTevMediumId(passMedium);
+  ASSERT_EQ(Episodes(pass).size(), 6u);
+  EXPECT_EQ(Update(EpisodeMedium(9), 0, Value::Pairs({{L"pvrState", Value::Str(L"skip")}})), 0);
+  EXPECT_EQ(Update(EpisodeMedium(10), 0, Value::Pairs({{L"title", Value::Str(L"Show (special)")}})), 0);
+  EXPECT_EQ(Update(EpisodeMedium(11), 0,
+                   Value::Pairs({{L"keepUntil", Value::Str(L"AT_LEAST_3_DAYS")}})),
+            0);
+  EXPECT_EQ(Update(EpisodeMedium(12), 0, Value::Pairs({{L"startTime", LibraryTime(12, 21, 10)}})), 0);
+  const std::string columns = "ID, Status, Name, KeepUntil, substr(StartTime, 9, 4)";
+  const std::multiset<std::string> before = ByDay(pass, columns);
+  // Meanwhile the guide lists Monday's airing.
+  guide_.SetListings({Channel(L"BBC One", L"ch1", L"Show", week)});
+
+  // Weekdays only: the weekend's airings are no longer wanted.
+  EXPECT_EQ(Update(passMedium, 0,
+                   Value::Pairs({{L"scheduleMode", Value::Str(L"WEEKDAYS_AT_SAME_TIME")}})),
+            0);
+  WaitForPassJobs();
+  std::multiset<std::string> expected;
+  for (const std::string& row : before) {
+    if (row.compare(0, 2, "13") != 0 && row.compare(0, 2, "14") != 0) expected.insert(row);
+  }
+  const std::multiset<std::string> after = ByDay(pass, columns);
+  for (const std::string& row : expected) EXPECT_EQ(after.count(row), 1u) << row;
+  ASSERT_EQ(after.size(), 5u);
+  EXPECT_EQ(RowCount("Owner = '" + std::to_string(pass) + "' AND StartTime = " +
+                     DbTime(Local(2027, 3, 8, 21, 0)) + " AND Status = 'DVRSTATE_SCHEDULED'"),
+            1);
+  // What the user decided, spelt out.
+  EXPECT_EQ(RowCount("Status = 'DVRSTATE_SKIP' AND StartTime = " + DbTime(Local(2027, 3, 9, 21, 0))), 1);
+  EXPECT_EQ(RowCount("Name = 'Show (special)'"), 1);
+  EXPECT_EQ(RowCount("KeepUntil = 13"), 1);
+  EXPECT_EQ(RowCount("StartTime = " + DbTime(Local(2027, 3, 12, 21, 10))), 1);
+  EXPECT_EQ(RowCount(), 5);
+
+  // The skip stays when a tuner comes free: the user schedules it again
+  // only by saying so.
+  EXPECT_EQ(Update(EpisodeMedium(8), 1, Value()), 0);
+  EXPECT_EQ(RowCount("Status = 'DVRSTATE_SKIP'"), 1);
+  EXPECT_EQ(Update(EpisodeMedium(9), 0, Value::Pairs({{L"pvrState", Value::Str(L"schedule")}})), 0);
+  EXPECT_EQ(RowCount("Status = 'DVRSTATE_SKIP'"), 0);
 }
 
 }  // namespace
