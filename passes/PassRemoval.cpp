@@ -117,7 +117,7 @@ void DropPending(const std::vector<std::wstring>& pendingIds) {
   }
 }
 
-void Refresh(Schedules* engine, int32_t passId, bool newLength) {
+void Refresh(Schedules* engine, int32_t passId, SeasonPasses::PassChange change) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   try {
     PMutexLock hold(PassWorkMutex());
@@ -132,7 +132,8 @@ void Refresh(Schedules* engine, int32_t passId, bool newLength) {
     } else {
       SeasonPasses passes(*engine, checker);
       passes.RemoveSchedulesForPass(passId, &wanted);
-      if (newLength) SeasonPasses::ApplyPassLength(passId);
+      if (change == SeasonPasses::PassChange::kLength) SeasonPasses::ApplyPassLength(passId);
+      if (change == SeasonPasses::PassChange::kPriority) passes.RedecideEpisodes(passId);
       SeasonPasses::RepublishEpisodes(passId);
     }
     checker.CheckForNewEpisodes();
@@ -207,8 +208,8 @@ bool SeasonPasses::RemoveSeasonPass(int32_t passId, bool deleteMedium) {
   return true;
 }
 
-void SeasonPasses::RefreshPass(Schedules& engine, int32_t passId, bool newLength) {
+void SeasonPasses::RefreshPass(Schedules& engine, int32_t passId, PassChange change) {
   Schedules* owner = &engine;
-  StartPassJob([owner, passId, newLength] { Refresh(owner, passId, newLength); },
+  StartPassJob([owner, passId, change] { Refresh(owner, passId, change); },
                L"SeasonPasses::RefreshPass");
 }

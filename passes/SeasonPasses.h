@@ -97,12 +97,19 @@ class SeasonPasses {
   // The pass's recordings (complete, partial, recording) lose the owner,
   // in the table and as "tevPassId" in the library.
   static void RemovePassInfoForRecordings(int32_t passId);
+  // What an edit of a pass changed, beyond which airings it wants.
+  enum class PassChange { kOther, kLength, kPriority };
   // Detached job after an edit of the pass: after 100 ms removes the pass's
   // pending schedules whose airings it no longer wants (none when its guide
   // cannot be read), republishes those that stay as they are, and searches
-  // the episodes of every pass again. `newLength`: the pass's length
-  // changed, and the episodes it repeats without a guide take it.
-  static void RefreshPass(Schedules& engine, int32_t passId, bool newLength = false);
+  // the episodes of every pass again. kLength: the episodes the pass
+  // repeats without a guide take its new length; kPriority: whether its
+  // episodes get their tuner is decided again (RedecideEpisodes).
+  static void RefreshPass(Schedules& engine, int32_t passId, PassChange change = PassChange::kOther);
+  // After the pass's priority moved: its pending episodes are decided
+  // again as new ones would be (a skip the user chose stays): they give way to the passes that now outrank it and displace
+  // those it now outranks. The rows that changed are republished.
+  void RedecideEpisodes(int32_t passId);
 
   // --- Priorities (passes/PassPriorities.cpp) ---
   // Count of prioritised passes + 1 (1 on failure).

@@ -488,5 +488,44 @@ TEST_F(PassServicesTest, APassWithoutAGuideKeepsItsEpisodesThroughALengthChange)
   EXPECT_EQ(RowCount("Name = 'Morning (long)' AND EndTime = " + DbTime(Local(2027, 3, 10, 8, 0))), 1);
 }
 
+// A pass moved up takes its airings back from the pass it now outranks,
+// moved down gives them back, its episodes staying as the user left them.
+TEST_F(PassServicesTest, APriorityMoveKeepsTheEpisodesAndDecidesTheTunerAgain) {
+  // Six days, both channels at 21:00.
+  guide_.SetListings({Channel(L"BBC One", L"ch1", L"Show", Daily(21, 0, 6)),
+                      Channel(L"BBC Two", L"ch2", L"Other", Daily(21, 0, 6))});
+  const std::wstring passMedium = DescribedPass();
+  const int show = LocalIds::GetLocalIdFromTevMediumId(passMedium);
+  ASSERT_EQ(Episodes(show).size(), 6u);
+  PassDescription other = TvPass(L"Other", Local(2027, 3, 8, 21, 0), 1, 1, 1);
+  other.channelName = L"BBC Two";
+  other.channelMedium = L"ch2";
+  const int first = AddPass(other);  // placed first: the only tuner is its
+  ASSERT_GT(first, 0);
+  const std::string owned = "Owner = '" + std::to_string(show) + "'";
+  const std::string theirs = "Owner = '" + std::to_string(first) + "'";
+  ASSERT_EQ(RowCount(theirs + " AND Status = 'DVRSTATE_SCHEDULED'"), 6);
+  ASSERT_EQ(RowCount(owned + " AND Status = 'DVRSTATE_SCHEDULED'"), 0);
+  EXPECT_EQ(Update(EpisodeMedium(10), 0, Value::Pairs({{L"title", Value::Str(L"Show (special)")}})), 0);
+  dbtest::RawDb db(dbPath_);
+  const std::string ids = db.Value("SELECT group_concat(ID) FROM Schedules WHERE " + owned);
+
+  // The pass at `priority`: how many of its episodes and of the other
+  // pass's are scheduled; its own rows are the same rows as before.
+  const auto moveTo = [&](int priority, int ours, int others) {
+    EXPECT_EQ(Update(passMedium, 0, Value::Pairs({{L"priority", Value::Long(priority)}})), 0);
+    WaitForPassJobs();
+    EXPECT_EQ(Priorities()[show], priority);
+    EXPECT_EQ(db.Value("SELECT group_concat(ID) FROM Schedules WHERE " + owned), ids);
+    EXPECT_EQ(RowCount(owned + " AND Status = 'DVRSTATE_SCHEDULED'"), ours);
+    EXPECT_EQ(RowCount(theirs + " AND Status = 'DVRSTATE_SCHEDULED'"), others);
+  };
+  moveTo(1, 6, 0);
+  EXPECT_EQ(RowCount("Name = 'Show (special)' AND Status = 'DVRSTATE_SCHEDULED'"), 1);
+  // And back down: the tuner goes back to the pass that outranks it now.
+  moveTo(2, 0, 6);
+  EXPECT_EQ(RowCount("Name = 'Show (special)'"), 1);
+}
+
 }  // namespace
 }  // namespace passtest
