@@ -70,12 +70,12 @@ bool Run(const std::wstring& statement, const wchar_t* caller) {
 // The table side: kept rows lose the owner, pending rows go (the deleted
 // ones too unless `keepDeleted`; only those of `only` when given).
 bool DetachAndDelete(int32_t passId, bool keepDeleted, const std::vector<int32_t>* only = nullptr) {
-  std::wstring spareDeleted =
+  std::wstring narrowed =
       keepDeleted ? tev::WFormat(L" AND %ls != '%ls'", L"Status", DVRSTATE_DELETED) : std::wstring();
   if (only != nullptr) {
     std::wstring ids;
     for (int32_t id : *only) ids += (ids.empty() ? L"" : L", ") + std::to_wstring(id);
-    spareDeleted += L" AND ID IN (" + ids + L")";
+    narrowed += L" AND ID IN (" + ids + L")";
   }
   return Run(tev::WFormat(L"UPDATE Schedules SET %ls = '' WHERE %ls = '%d' AND (%ls = '%ls' OR "
                           L"%ls = '%ls' OR %ls = '%ls')",
@@ -86,7 +86,7 @@ bool DetachAndDelete(int32_t passId, bool keepDeleted, const std::vector<int32_t
                           L"'%ls' AND %ls != '%ls'%ls",
                           L"Owner", passId, L"Status", DVRSTATE_COMPLETE, L"Status",
                           DVRSTATE_COMPLETE_PARTIAL, L"Status", DVRSTATE_RECORDING,
-                          spareDeleted.c_str()),
+                          narrowed.c_str()),
              L"SeasonPasses::RemoveSchedulesForPass");
 }
 
