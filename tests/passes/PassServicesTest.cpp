@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "bus/LocalIds.h"
+#include "db/SQLite.h"
 #include "db/TimeUtils.h"
 #include "support/VUtil.h"
 #include "tests/passes/PassFixture.h"
@@ -525,6 +526,32 @@ TEST_F(PassServicesTest, APriorityMoveKeepsTheEpisodesAndDecidesTheTunerAgain) {
   // And back down: the tuner goes back to the pass that outranks it now.
   moveTo(2, 0, 6);
   EXPECT_EQ(RowCount("Name = 'Show (special)'"), 1);
+}
+
+// A guide that lists a programme on air: the pass records it from the
+// moment it finds it, and its row still stands for the airing, so that the
+// next search does not record it a second time. (The stand-in guide lists
+// only what starts from now, so its answer is handed over here.)
+TEST_F(PassServicesTest, AnAiringTakenOnAirIsRecordedOnce) {
+  const std::wstring passMedium = DescribedPass();
+  ASSERT_FALSE(passMedium.empty());
+  // A repeat at 22:00 on Monday, on air when the guide is searched.
+  const int64_t now = Local(2027, 3, 8, 22, 10);
+  SetNow(now);
+  const Value listings = tev::peers::GuidePeer::BuildListings(
+      {Channel(L"BBC One", L"ch1", L"Show", {Local(2027, 3, 8, 22, 0)})}, L"Show", 0,
+      WallClock(Local(2027, 3, 20, 0, 0)), 100);
+  SQLite passRow;
+  ASSERT_TRUE(passRow.RunQuery(L"SELECT * FROM SeasonPasses", L"test"));
+  const PassRow pass = PassRow::FromQuery(passRow);
+  const std::string repeat = "StartTime >= " + DbTime(Local(2027, 3, 8, 22, 0)) +
+                             " AND StartTime < " + DbTime(Local(2027, 3, 9, 0, 0));
+  for (int search = 0; search < 2; ++search) {
+    SeasonPassChecker checker(Engine());
+    EXPECT_EQ(checker.AddProgramsForPass(pass, listings.get(), nullptr, AdmissionFlags(), now), 0);
+    EXPECT_EQ(RowCount(repeat), 1) << search;
+  }
+  EXPECT_EQ(RowCount(repeat + " AND Owner = '" + std::to_string(pass.id) + "'"), 1);
 }
 
 }  // namespace
