@@ -461,6 +461,13 @@ TEST_F(PassServicesTest, APassEditKeepsWhatTheUserDecidedOfItsEpisodes) {
   EXPECT_EQ(RowCount("Status = 'DVRSTATE_SKIP'"), 1);
   EXPECT_EQ(Update(EpisodeMedium(9), 0, Value::Pairs({{L"pvrState", Value::Str(L"schedule")}})), 0);
   EXPECT_EQ(RowCount("Status = 'DVRSTATE_SKIP'"), 0);
+
+  // An edit while the guide cannot be read leaves the episodes as they are.
+  const std::multiset<std::string> standing = ByDay(pass, columns);
+  guide_.SetReply(L"SearchTVListings", 7);
+  EXPECT_EQ(Update(passMedium, 0, Value::Pairs({{L"restrictOneChannel", Value::Long(1)}})), 0);
+  WaitForPassJobs();
+  EXPECT_EQ(ByDay(pass, columns), standing);
 }
 
 // A pass without a guide repeats its own time: a new length reaches the
