@@ -10,7 +10,8 @@
 //                                    forces (a recording is cancelled
 //                                    instead), or by ForceSchedule
 //   SCHEDULED           -> CONFLICT  displaced by a higher-priority pass
-//   CONFLICT/SKIP       -> SCHEDULED UpdateConflicts (nothing blocks it) and
+//   CONFLICT/SKIP       -> SCHEDULED UpdateConflicts (nothing blocks it; not
+//                                    a skip the user chose) and
 //                                    ForceSchedule (nothing overlaps it)
 //
 // Stateless: rows are read at each call and written back at once; no lock
@@ -30,6 +31,7 @@
 #include "db/WFormat.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
+#include "passes/EpisodeMarks.h"
 #include "passes/SeasonPasses.h"
 #include "platform/Clock.h"
 #include "support/GlobalLocks.h"
@@ -283,9 +285,10 @@ void Schedules::UpdateConflicts(int32_t scheduleId, int64_t now) {
   LogDebug(L"Update Conflicts %d", scheduleId);
   SQLite query;
   std::wstring statement =
-      tev::WFormat(L"SELECT * FROM Schedules WHERE (%ls = '%ls' OR %ls = '%ls') AND %ls != %d ORDER BY "
-             L"%ls DESC",
-             L"Status", kConflict, L"Status", kSkip, L"ID", scheduleId, L"ID");
+      tev::WFormat(L"SELECT * FROM Schedules WHERE (%ls = '%ls' OR %ls = '%ls') AND %ls != %d AND %ls "
+             L"ORDER BY %ls DESC",
+             L"Status", kConflict, L"Status", kSkip, L"ID", scheduleId,
+             EpisodeMarks::kNotSkippedByUser, L"ID");
   if (!query.RunQuery(statement, L"UpdateConflicts") || query.GetRowCount() == 0) return;
   std::vector<Schedule> waiting = Schedule::FromRows(query);
 

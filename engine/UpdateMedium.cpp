@@ -6,7 +6,10 @@
 // (pairs applied before it stay applied).
 //
 // Schedule states moved here, each through the conflict code:
-//   SCHEDULED/CONFLICT --pvrState "skip"-->     SKIP      (UpdateConflicts)
+//   SCHEDULED/CONFLICT --pvrState "skip"-->     SKIP      (UpdateConflicts; a
+//                                                          skip of the user's
+//                                                          own, kept when a
+//                                                          tuner comes free)
 //   SKIP/CONFLICT      --pvrState "schedule"--> SCHEDULED (ForceSchedule)
 //   pending            --startTime/duration-->  SCHEDULED at the new time
 //   any                --action 1-->            RemoveRecording
@@ -23,6 +26,7 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
+#include "passes/EpisodeMarks.h"
 #include "support/Log.h"
 #include "support/VUtil.h"
 
@@ -168,6 +172,8 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT
       if (!pending) return Refuse(row, name, L"the schedule has run", refusal);
       const int64_t parsed = GetTime2(value);
       if (parsed == -1) return Refuse(row, name, L"not a time", refusal);
+      // Moved, the row still stands for the airing it was made for.
+      if (!EpisodeMarks::RememberAiring(id)) return Refuse(row, name, L"update failed", refusal);
       start = parsed;
       moved = true;
       rescheduled = true;
@@ -205,6 +211,8 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT
         if (!SetScheduleStatus(row, DVRSTATE_SKIP, now, StatusReason::kLibraryEdit)) {
           return Refuse(row, name, L"update failed", refusal);
         }
+        // The user's skip stays when a tuner comes free.
+        EpisodeMarks::SetSkippedByUser(id, true);
         UpdateConflicts(id, now);
       } else if (value == L"schedule") {
         if (row.m_status != DVRSTATE_SKIP && row.m_status != DVRSTATE_CONFLICT) {
@@ -214,6 +222,7 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT
         if (!SetScheduleStatus(row, DVRSTATE_SCHEDULED, now, StatusReason::kLibraryEdit)) {
           return Refuse(row, name, L"update failed", refusal);
         }
+        EpisodeMarks::SetSkippedByUser(id, false);
         ForceSchedule(id, now);
       } else {
         return Refuse(row, name, L"only \"skip\" and \"schedule\" are taken", refusal);
@@ -221,7 +230,10 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT
     }
   }
   if (!moved) return 0;
-  if (rescheduled) row.m_status = DVRSTATE_SCHEDULED;
+  if (rescheduled) {
+    row.m_status = DVRSTATE_SCHEDULED;
+    EpisodeMarks::SetSkippedByUser(id, false);
+  }
   return MoveSchedule(row, start, duration, now, refusal);
 }
 

@@ -87,7 +87,7 @@ int Schedules::MovePassPriority(int32_t passId, const std::wstring& value) {
     return kRefused;  // rolled back
   }
   SeasonPasses::RepublishPasses(changed);
-  SeasonPasses::RefreshPass(*this, passId);
+  SeasonPasses::RefreshPass(*this, passId, SeasonPasses::PassChange::kPriority);
   if (clamped) SeasonPasses::AddPassToTevMedia(passId, std::wstring(), std::wstring(), std::wstring());
   return 0;
 }
@@ -158,7 +158,9 @@ int Schedules::UpdatePassMedium(int32_t action, int32_t passId, const VARIANT& p
       continue;
     }
     if (refresh) {
-      SeasonPasses::RefreshPass(*this, passId);
+      SeasonPasses::RefreshPass(*this, passId,
+                                name == L"duration" ? SeasonPasses::PassChange::kLength
+                                                    : SeasonPasses::PassChange::kOther);
     } else {
       Propagate(passId, name, value);
     }

@@ -70,6 +70,13 @@ int32_t SeasonPassChecker::CheckNonGuidePass(const PassRow& pass, int64_t now,
     const int64_t start = static_cast<int64_t>(mktime(&candidate));  // normalises the date
     if (!DayQualifies(pass.scheduleMode, candidate.tm_wday, p.tm_wday)) continue;
     if (start <= now - kLateStartSeconds) continue;
+    if (flags.matched != nullptr) {
+      if (pass.duration > 0) {
+        AiringExists(L"Channel", pass.channelMedium, start, L"SeasonPassChecker::CheckNonGuidePass",
+                     flags.matched);
+      }
+      continue;
+    }
     const int32_t id = AddNonGuideProgram(pass, start);
     if (id != 0) added[id] = kBumpedNewEpisode;
   }

@@ -6,6 +6,7 @@
 // -, flags (bit 0: new)]. Anything else in the answer is logged and left
 // out, one element at a time.
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "bus/CVelAtl.h"
@@ -19,6 +20,7 @@
 #include "dvr/DVR.h"
 #include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
+#include "passes/EpisodeMarks.h"
 #include "passes/EpisodeRow.h"
 #include "passes/SeasonPassChecker.h"
 #include "support/GlobalLocks.h"
@@ -74,17 +76,23 @@ void FillReport(VARIANT* report, const std::wstring& title, const std::wstring& 
 }  // namespace
 
 bool SeasonPassChecker::AiringExists(const wchar_t* channelColumn, const std::wstring& channel,
-                                     int64_t start, const wchar_t* caller) {
+                                     int64_t start, const wchar_t* caller,
+                                     std::set<int32_t>* rows) {
   const int64_t minute = start / 60 * 60;
   SQLite query;
-  query.LimitRows(1);
-  return query.RunQuery(tev::WFormat(L"SELECT ID FROM Schedules WHERE %ls = '%ls' AND %ls >= %ls "
-                                     L"AND %ls <= %ls",
-                                     channelColumn, SQLite::Escape(channel).c_str(), L"StartTime",
-                                     FormatTime3(minute).c_str(), L"StartTime",
-                                     FormatTime3(minute + 59).c_str()),
-                        caller) &&
-         query.GetRowCount() > 0;
+  if (rows == nullptr) query.LimitRows(1);
+  if (!query.RunQuery(tev::WFormat(L"SELECT ID FROM Schedules WHERE %ls = '%ls' AND %ls >= %ls "
+                                   L"AND %ls <= %ls",
+                                   channelColumn, SQLite::Escape(channel).c_str(),
+                                   EpisodeMarks::kAiringStart, FormatTime3(minute).c_str(),
+                                   EpisodeMarks::kAiringStart, FormatTime3(minute + 59).c_str()),
+                      caller)) {
+    return false;
+  }
+  for (int32_t i = 0; rows != nullptr && i < query.GetRowCount(); ++i, query.Next()) {
+    rows->insert(query.GetInt("ID"));
+  }
+  return query.GetRowCount() > 0;
 }
 
 bool SeasonPassChecker::ProgramExists(const std::wstring& title, const std::wstring& channelName,
@@ -204,6 +212,11 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const VARIANT& channe
   }
   if (row.duration <= 0 || row.start + row.duration < now) return 0;
   if (!AccordingToMode(pass.scheduleMode, pass.startDate, row.start, isNew)) return 0;
+  if (flags.matched != nullptr) {
+    AiringExists(L"ChannelName", row.channelName, row.start, L"SeasonPassChecker::AddProgram",
+                 flags.matched);
+    return 0;
+  }
   if (ProgramExists(row.name, row.channelName, row.start)) return 0;
 
   AutoVariant conflicts;
@@ -247,13 +260,18 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const VARIANT& channe
     // and the streamer, which is not done inside the transaction.
     Schedules& engine = engine_;
     const std::wstring owner = row.owner;
-    EngineMutex().AfterRelease([&engine, rest, owner] {
+    const int64_t airing = row.start;
+    EngineMutex().AfterRelease([&engine, rest, owner, airing] {
       AutoVariant mediumId;
       engine.Add(rest, &mediumId);
       if (mediumId.get().vt == VT_BSTR) {
         const int32_t id =
             LocalIds::GetLocalIdFromTevMediumId(VUtil::GetScalarString(mediumId.get()));
-        if (id > 0) Schedules::SetScheduleOwner(id, owner);
+        if (id > 0) {
+          Schedules::SetScheduleOwner(id, owner);
+          // Taken from now: the row still stands for the airing.
+          EpisodeMarks::SetAiring(id, airing);
+        }
       }
     });
     return 0;

@@ -3,10 +3,18 @@
 #include <vector>
 
 #include "db/SQLite.h"
+#include "db/Schedule.h"
 #include "db/WFormat.h"
+#include "engine/BumpedSet.h"
+#include "engine/Schedules.h"
+#include "engine/StatusChange.h"
+#include "passes/EpisodeMarks.h"
+#include "passes/SeasonPassChecker.h"
 #include "passes/SeasonPasses.h"
+#include "platform/Clock.h"
 #include "support/NoDestructor.h"
 #include "support/PMutex.h"
+#include "support/PMutexLock.h"
 
 PMutex& PassWorkMutex() {
   static tev::NoDestructor<PMutex> mutex(true);
@@ -93,4 +101,51 @@ bool SeasonPasses::UpdatePriorities(int32_t oldPriority, int32_t newPriority, in
 
 void SeasonPasses::RepublishPasses(const std::vector<int32_t>& passIds) {
   for (int32_t id : passIds) AddPassToTevMedia(id, std::wstring(), std::wstring(), std::wstring());
+}
+
+void SeasonPasses::RedecideEpisodes(int32_t passId) {
+  PMutexLock hold(PassWorkMutex());
+  SQLite query;
+  if (!query.RunQuery(tev::WFormat(L"SELECT * FROM SeasonPasses WHERE %ls = %d", L"ID", passId),
+                      L"RedecideEpisodes") ||
+      query.GetRowCount() != 1) {
+    return;
+  }
+  const PassRow pass = PassRow::FromQuery(query);
+  if (pass.priority < 1) return;
+  SQLite episodes;
+  if (!episodes.RunQuery(tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%d' AND (%ls = '%ls' "
+                                      L"OR %ls = '%ls' OR %ls = '%ls') AND %ls",
+                                      L"Owner", passId, L"Status", DVRSTATE_SCHEDULED, L"Status",
+                                      DVRSTATE_CONFLICT, L"Status", DVRSTATE_SKIP,
+                                      EpisodeMarks::kNotSkippedByUser),
+                         L"RedecideEpisodes")) {
+    return;
+  }
+  const int64_t now = tev::Clock::Now();
+  BumpedSet bumped;
+  // Out of the way first, so that the airings the pass no longer outranks
+  // go to the passes that now do; then what it still outranks is taken
+  // back, as a new episode of the pass would take it.
+  std::vector<Schedule> rows = Schedule::FromRows(episodes);
+  for (Schedule& row : rows) {
+    if (row.m_status == DVRSTATE_SCHEDULED &&
+        SetScheduleStatus(row, DVRSTATE_CONFLICT, now, StatusReason::kConflictCheck)) {
+      bumped[row.m_id] = kBumpedChanged;
+    }
+  }
+  engine_.UpdateConflicts(0, now);
+  for (const Schedule& row : rows) {
+    Schedule current(row.m_id);
+    if (current.m_id == 0 || current.m_status != DVRSTATE_SCHEDULED) continue;
+    const int checked = engine_.CheckForScheduleConflicts(
+        std::wstring(), std::wstring(), current.m_channelMimetype, current.m_startTime,
+        current.m_duration, nullptr, current.m_id, pass.priority, true,
+        current.m_channelName == pass.channelName, pass.channelName, false, false, bumped, now);
+    if (checked == kPassConflicts &&
+        SetScheduleStatus(current, DVRSTATE_CONFLICT, now, StatusReason::kConflictCheck)) {
+      bumped[current.m_id] = kBumpedChanged;
+    }
+  }
+  SeasonPassChecker::PublishEpisodes(pass, bumped);
 }

@@ -7,6 +7,7 @@
 // the renumbered passes. The database stays authoritative: should the
 // library miss a step, the start-up sync repairs it.
 #include <chrono>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -33,6 +34,7 @@ namespace {
 struct PassRows {
   std::vector<Schedule> kept;
   std::vector<std::wstring> pendingIds;
+  std::vector<int32_t> pendingRows;
 };
 
 bool HasRun(const std::wstring& status) {
@@ -40,7 +42,9 @@ bool HasRun(const std::wstring& status) {
          status == DVRSTATE_RECORDING;
 }
 
-bool LoadPassRows(int32_t passId, bool keepDeleted, PassRows* rows) {
+// `wanted`, when given: the rows of airings the pass still wants, which stay.
+bool LoadPassRows(int32_t passId, bool keepDeleted, const std::set<int32_t>* wanted,
+                  PassRows* rows) {
   SQLite query;
   if (!query.RunQuery(tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%d'", L"Owner", passId),
                       L"RemoveSchedulesForPass")) {
@@ -49,8 +53,10 @@ bool LoadPassRows(int32_t passId, bool keepDeleted, PassRows* rows) {
   for (Schedule& row : Schedule::FromRows(query)) {
     if (HasRun(row.m_status)) {
       rows->kept.push_back(row);
-    } else if (!keepDeleted || row.m_status != DVRSTATE_DELETED) {
+    } else if ((!keepDeleted || row.m_status != DVRSTATE_DELETED) &&
+               (wanted == nullptr || wanted->count(row.m_id) == 0)) {
       rows->pendingIds.push_back(row.m_tevMediumId);
+      rows->pendingRows.push_back(row.m_id);
     }
   }
   return true;
@@ -62,10 +68,15 @@ bool Run(const std::wstring& statement, const wchar_t* caller) {
 }
 
 // The table side: kept rows lose the owner, pending rows go (the deleted
-// ones too unless `keepDeleted`).
-bool DetachAndDelete(int32_t passId, bool keepDeleted) {
-  const std::wstring spareDeleted =
+// ones too unless `keepDeleted`; only those of `only` when given).
+bool DetachAndDelete(int32_t passId, bool keepDeleted, const std::vector<int32_t>* only = nullptr) {
+  std::wstring narrowed =
       keepDeleted ? tev::WFormat(L" AND %ls != '%ls'", L"Status", DVRSTATE_DELETED) : std::wstring();
+  if (only != nullptr) {
+    std::wstring ids;
+    for (int32_t id : *only) ids += (ids.empty() ? L"" : L", ") + std::to_wstring(id);
+    narrowed += L" AND ID IN (" + ids + L")";
+  }
   return Run(tev::WFormat(L"UPDATE Schedules SET %ls = '' WHERE %ls = '%d' AND (%ls = '%ls' OR "
                           L"%ls = '%ls' OR %ls = '%ls')",
                           L"Owner", L"Owner", passId, L"Status", DVRSTATE_COMPLETE, L"Status",
@@ -75,7 +86,7 @@ bool DetachAndDelete(int32_t passId, bool keepDeleted) {
                           L"'%ls' AND %ls != '%ls'%ls",
                           L"Owner", passId, L"Status", DVRSTATE_COMPLETE, L"Status",
                           DVRSTATE_COMPLETE_PARTIAL, L"Status", DVRSTATE_RECORDING,
-                          spareDeleted.c_str()),
+                          narrowed.c_str()),
              L"SeasonPasses::RemoveSchedulesForPass");
 }
 
@@ -106,12 +117,25 @@ void DropPending(const std::vector<std::wstring>& pendingIds) {
   }
 }
 
-void Refresh(Schedules* engine, int32_t passId) {
+void Refresh(Schedules* engine, int32_t passId, SeasonPasses::PassChange change) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   try {
     PMutexLock hold(PassWorkMutex());
     SeasonPassChecker checker(*engine);
-    SeasonPasses(*engine, checker).RemoveSchedulesForPass(passId);
+    // The episodes of airings the pass still wants stay as the user left
+    // them (skipped, renamed, kept longer); only the others go.
+    std::set<int32_t> wanted;
+    AdmissionFlags survey;
+    survey.matched = &wanted;
+    if (checker.CheckForNewEpisodes(passId, nullptr, survey) == kPassGuideFailed) {
+      LogWarn(L"SeasonPasses::RefreshPass: no listings for pass %d, its episodes stay", passId);
+    } else {
+      SeasonPasses passes(*engine, checker);
+      passes.RemoveSchedulesForPass(passId, &wanted);
+      if (change == SeasonPasses::PassChange::kLength) SeasonPasses::ApplyPassLength(passId);
+      if (change == SeasonPasses::PassChange::kPriority) passes.RedecideEpisodes(passId);
+      SeasonPasses::RepublishEpisodes(passId);
+    }
     checker.CheckForNewEpisodes();
   } catch (const VelException& e) {
     LogError(L"SeasonPasses::RefreshPass: %ls", e.getMessage().c_str());
@@ -134,15 +158,18 @@ void SeasonPasses::RemovePassInfoForRecordings(int32_t passId) {
   TellKept(kept);
 }
 
-void SeasonPasses::RemoveSchedulesForPass(int32_t passId) {
+void SeasonPasses::RemoveSchedulesForPass(int32_t passId, const std::set<int32_t>* wanted) {
   PMutexLock hold(PassWorkMutex());
   PassRows rows;
-  if (!LoadPassRows(passId, true, &rows)) return;
+  if (!LoadPassRows(passId, true, wanted, &rows)) return;
   LogDebug(L"SeasonPasses::RemoveSchedulesForPass %d: %d pending", passId,
            static_cast<int32_t>(rows.pendingIds.size()));
   DropPending(rows.pendingIds);
   Transaction transaction(L"RemoveSchedulesForPass");
-  if (!DetachAndDelete(passId, true) || !transaction.Commit()) return;  // rolled back
+  if (!DetachAndDelete(passId, true, wanted != nullptr ? &rows.pendingRows : nullptr) ||
+      !transaction.Commit()) {
+    return;  // rolled back
+  }
   TellKept(rows.kept);
   engine_.UpdateConflicts(0, tev::Clock::Now());
 }
@@ -159,7 +186,7 @@ bool SeasonPasses::RemoveSeasonPass(int32_t passId, bool deleteMedium) {
   const int32_t priority = pass.GetInt("Priority");
   const std::wstring mediumId = pass.GetString("TevMediumId");
   PassRows rows;
-  if (!LoadPassRows(passId, false, &rows)) return false;
+  if (!LoadPassRows(passId, false, nullptr, &rows)) return false;
   DropPending(rows.pendingIds);
 
   std::vector<int32_t> renumbered;
@@ -181,7 +208,8 @@ bool SeasonPasses::RemoveSeasonPass(int32_t passId, bool deleteMedium) {
   return true;
 }
 
-void SeasonPasses::RefreshPass(Schedules& engine, int32_t passId) {
+void SeasonPasses::RefreshPass(Schedules& engine, int32_t passId, PassChange change) {
   Schedules* owner = &engine;
-  StartPassJob([owner, passId] { Refresh(owner, passId); }, L"SeasonPasses::RefreshPass");
+  StartPassJob([owner, passId, change] { Refresh(owner, passId, change); },
+               L"SeasonPasses::RefreshPass");
 }

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "engine/BumpedSet.h"
@@ -76,6 +77,10 @@ struct AdmissionFlags {
   std::function<void()> beforePublishing;
   std::function<bool()> beforePublishingWaits;
   std::function<void()>* whilePublishing = nullptr;
+  // A survey, not an admission: nothing is written or published; the IDs
+  // of the rows that stand for the airings the pass wants now are entered
+  // here (whatever their name, state or owner).
+  std::set<int32_t>* matched = nullptr;
 };
 
 class Transaction;
@@ -119,9 +124,13 @@ class SeasonPassChecker {
   // is not added again. `channelColumn` is the Schedules column compared
   // with `channel` ("ChannelName" for the guide's channels, "Channel" for
   // a pass's own medium); starts match within the minute (intake stores
-  // starts one second past the minute). A failed statement counts as no.
+  // starts one second past the minute), and a row's start is that of the
+  // airing it was made for, wherever the user moved it (EpisodeMarks). A
+  // failed statement counts as no. `rows`, when given, receives the IDs of
+  // every row of the airing.
   static bool AiringExists(const wchar_t* channelColumn, const std::wstring& channel,
-                           int64_t start, const wchar_t* caller);
+                           int64_t start, const wchar_t* caller,
+                           std::set<int32_t>* rows = nullptr);
   // AiringExists on the channel name; `title` is for the log line only.
   static bool ProgramExists(const std::wstring& title, const std::wstring& channelName,
                             int64_t start);

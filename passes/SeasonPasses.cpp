@@ -12,6 +12,7 @@
 #include "support/Log.h"
 #include "support/PMutexLock.h"
 #include "support/VUtil.h"
+#include "vel/VelException.h"
 
 namespace {
 
@@ -336,4 +337,38 @@ bool SeasonPasses::ChangeMediumIds() {
     return false;
   }
   return true;
+}
+
+void SeasonPasses::ApplyPassLength(int32_t passId) {
+  SQLite pass;
+  if (!pass.RunQuery(tev::WFormat(L"SELECT %ls, %ls FROM SeasonPasses WHERE %ls = %d", L"Duration",
+                                  L"GuideType", L"ID", passId),
+                     L"ApplyPassLength") ||
+      pass.GetRowCount() != 1 || pass.GetInt("GuideType") == 1) {
+    return;
+  }
+  const int32_t duration = pass.GetInt("Duration");
+  if (duration <= 0) return;
+  SQLite episodes;
+  if (!episodes.RunQuery(
+          tev::WFormat(L"SELECT ID, StartTime FROM Schedules WHERE %ls = '%d' AND %ls != %d AND "
+                       L"(%ls = '%ls' OR %ls = '%ls' OR %ls = '%ls')",
+                       L"Owner", passId, L"Duration", duration, L"Status", DVRSTATE_SCHEDULED,
+                       L"Status", DVRSTATE_CONFLICT, L"Status", DVRSTATE_SKIP),
+          L"ApplyPassLength")) {
+    return;
+  }
+  for (int32_t i = 0; i < episodes.GetRowCount(); ++i, episodes.Next()) {
+    try {
+      SQLite update;
+      update.RunQuery(
+          tev::WFormat(L"UPDATE Schedules SET %ls = %d, %ls = %ls WHERE %ls = %d", L"Duration",
+                       duration, L"EndTime",
+                       FormatTime3(episodes.GetTime("StartTime") + duration).c_str(), L"ID",
+                       episodes.GetInt("ID")),
+          L"ApplyPassLength");
+    } catch (const VelException& e) {  // a time outside the writable range
+      LogError(L"SeasonPasses::ApplyPassLength: %ls", e.getMessage().c_str());
+    }
+  }
 }

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -90,14 +91,25 @@ class SeasonPasses {
   bool RemoveSeasonPass(int32_t passId, bool deleteMedium);
   // Deletes the pass's pending schedules (in the library first, then in one
   // transaction in the table), releases what they blocked. The episodes the
-  // user deleted keep their rows, so that the next search leaves them out.
-  void RemoveSchedulesForPass(int32_t passId);
+  // user deleted keep their rows, so that the next search leaves them out;
+  // so do the rows in `wanted` when it is given.
+  void RemoveSchedulesForPass(int32_t passId, const std::set<int32_t>* wanted = nullptr);
   // The pass's recordings (complete, partial, recording) lose the owner,
   // in the table and as "tevPassId" in the library.
   static void RemovePassInfoForRecordings(int32_t passId);
-  // Detached job: after 100 ms removes the pass's pending schedules and
-  // searches the episodes of every pass again.
-  static void RefreshPass(Schedules& engine, int32_t passId);
+  // What an edit of a pass changed, beyond which airings it wants.
+  enum class PassChange { kOther, kLength, kPriority };
+  // Detached job after an edit of the pass: after 100 ms removes the pass's
+  // pending schedules whose airings it no longer wants (none when its guide
+  // cannot be read), republishes those that stay as they are, and searches
+  // the episodes of every pass again. kLength: the episodes the pass
+  // repeats without a guide take its new length; kPriority: whether its
+  // episodes get their tuner is decided again (RedecideEpisodes).
+  static void RefreshPass(Schedules& engine, int32_t passId, PassChange change = PassChange::kOther);
+  // After the pass's priority moved: its pending episodes are decided
+  // again as new ones would be (a skip the user chose stays): they give way to the passes that now outrank it and displace
+  // those it now outranks. The rows that changed are republished.
+  void RedecideEpisodes(int32_t passId);
 
   // --- Priorities (passes/PassPriorities.cpp) ---
   // Count of prioritised passes + 1 (1 on failure).
@@ -167,6 +179,9 @@ class SeasonPasses {
   // Publishes the pass's scheduled, conflicting and skipped episodes in one
   // request, with the pass medium's thumbnail, rating and tags.
   static void RepublishEpisodes(int32_t passId);
+  // The pass's pending episodes take its Duration, when it repeats them
+  // without a guide (a guide gives each airing its own length).
+  static void ApplyPassLength(int32_t passId);
 
   // --- One-time migration of the version-5 database upgrade ---
   // Registers the thumbnail files of published media by schedule path.

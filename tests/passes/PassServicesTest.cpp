@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "bus/LocalIds.h"
+#include "db/SQLite.h"
+#include "db/TimeUtils.h"
 #include "support/VUtil.h"
 #include "tests/passes/PassFixture.h"
 #include "tests/common/OfferingSatellite.h"
@@ -94,6 +96,18 @@ class PassServicesTest : public PassFixture {
     std::multiset<std::string> airings;
     for (const auto& row : Episodes(passId)) airings.insert(row[1].substr(6, 2) + " " + row[0]);
     return airings;
+  }
+
+  // "day of March, then `columns` joined by '/'" of every row of the pass.
+  std::multiset<std::string> ByDay(int passId, const std::string& columns) {
+    std::multiset<std::string> rows;
+    for (const auto& row : Rows("substr(StartTime, 7, 2), " + columns,
+                                "Owner = '" + std::to_string(passId) + "'")) {
+      std::string line = row[0];
+      for (size_t i = 1; i < row.size(); ++i) line += (i == 1 ? " " : "/") + row[i];
+      rows.insert(line);
+    }
+    return rows;
   }
 
   Client client_;
@@ -356,6 +370,196 @@ TEST_F(PassServicesTest, EpisodesTheUserDeletedStayDeletedThroughChecksAndPassEd
       EXPECT_NE(start.substr(0, 10), L"2027-03-10");
     }
   }
+}
+
+}  // namespace
+}  // namespace passtest
+
+namespace passtest {
+namespace {
+
+// The library's form of a local time.
+Value LibraryTime(int day, int hour, int minute) {
+  return Value::Str(FormatTime2(Local(2027, 3, day, hour, minute)));
+}
+
+// A user moves an episode and then deletes it: the airing it was made for
+// stays deleted through the daily check and an edit of the pass; moved and
+// kept, it is not made a second time at its guide time either.
+TEST_F(PassServicesTest, AMovedEpisodeIsStillItsAiring) {
+  const std::wstring passMedium = DescribedPass();
+  const int pass = LocalIds::GetLocalIdFromTevMediumId(passMedium);
+  ASSERT_EQ(Episodes(pass).size(), 7u);
+  const std::wstring tuesday = EpisodeMedium(9), wednesday = EpisodeMedium(10);
+  EXPECT_EQ(Update(tuesday, 0, Value::Pairs({{L"startTime", LibraryTime(9, 21, 15)}})), 0);
+  EXPECT_EQ(Update(tuesday, 1, Value()), 0);
+  EXPECT_EQ(Update(wednesday, 0, Value::Pairs({{L"startTime", LibraryTime(10, 20, 45)}})), 0);
+  const std::multiset<std::string> decided = {
+      "08 210000/DVRSTATE_SCHEDULED", "09 211500/DVRSTATE_DELETED",
+      "10 204500/DVRSTATE_SCHEDULED", "11 210000/DVRSTATE_SCHEDULED",
+      "12 210000/DVRSTATE_SCHEDULED", "13 210000/DVRSTATE_SCHEDULED",
+      "14 210000/DVRSTATE_SCHEDULED"};
+  const auto airings = [this, pass] { return ByDay(pass, "substr(StartTime, 9, 6), Status"); };
+  ASSERT_EQ(airings(), decided);
+
+  SeasonPassChecker daily(Engine());
+  daily.CheckForNewEpisodes();
+  EXPECT_EQ(airings(), decided);
+  EXPECT_EQ(RowCount(), 7);
+
+  EXPECT_EQ(Update(passMedium, 0, Value::Pairs({{L"restrictOneChannel", Value::Long(1)}})), 0);
+  WaitForPassJobs();
+  EXPECT_EQ(airings(), decided);
+  EXPECT_EQ(RowCount(), 7);
+}
+
+// An edit of the pass changes which airings it wants: the episodes of the
+// airings it still wants stay as the user left them (skipped, renamed,
+// kept longer, moved), those it no longer wants go, and new ones come.
+TEST_F(PassServicesTest, APassEditKeepsWhatTheUserDecidedOfItsEpisodes) {
+  // The guide does not list Monday's airing yet.
+  const std::vector<int64_t> week = Daily(21, 0);
+  guide_.SetListings({Channel(L"BBC One", L"ch1", L"Show", {week.begin() + 1, week.end()})});
+  const std::wstring passMedium = DescribedPass();
+  const int pass = LocalIds::GetLocalIdFromTevMediumId(passMedium);
+  ASSERT_EQ(Episodes(pass).size(), 6u);
+  EXPECT_EQ(Update(EpisodeMedium(9), 0, Value::Pairs({{L"pvrState", Value::Str(L"skip")}})), 0);
+  EXPECT_EQ(Update(EpisodeMedium(10), 0, Value::Pairs({{L"title", Value::Str(L"Show (special)")}})), 0);
+  EXPECT_EQ(Update(EpisodeMedium(11), 0,
+                   Value::Pairs({{L"keepUntil", Value::Str(L"AT_LEAST_3_DAYS")}})),
+            0);
+  EXPECT_EQ(Update(EpisodeMedium(12), 0, Value::Pairs({{L"startTime", LibraryTime(12, 21, 10)}})), 0);
+  const std::string columns = "ID, Status, Name, KeepUntil, substr(StartTime, 9, 4)";
+  const std::multiset<std::string> before = ByDay(pass, columns);
+  // Meanwhile the guide lists Monday's airing.
+  guide_.SetListings({Channel(L"BBC One", L"ch1", L"Show", week)});
+
+  // Weekdays only: the weekend's airings are no longer wanted.
+  EXPECT_EQ(Update(passMedium, 0,
+                   Value::Pairs({{L"scheduleMode", Value::Str(L"WEEKDAYS_AT_SAME_TIME")}})),
+            0);
+  WaitForPassJobs();
+  std::multiset<std::string> expected;
+  for (const std::string& row : before) {
+    if (row.compare(0, 2, "13") != 0 && row.compare(0, 2, "14") != 0) expected.insert(row);
+  }
+  const std::multiset<std::string> after = ByDay(pass, columns);
+  for (const std::string& row : expected) EXPECT_EQ(after.count(row), 1u) << row;
+  ASSERT_EQ(after.size(), 5u);
+  EXPECT_EQ(RowCount("Owner = '" + std::to_string(pass) + "' AND StartTime = " +
+                     DbTime(Local(2027, 3, 8, 21, 0)) + " AND Status = 'DVRSTATE_SCHEDULED'"),
+            1);
+  // What the user decided, spelt out.
+  EXPECT_EQ(RowCount("Status = 'DVRSTATE_SKIP' AND StartTime = " + DbTime(Local(2027, 3, 9, 21, 0))), 1);
+  EXPECT_EQ(RowCount("Name = 'Show (special)'"), 1);
+  EXPECT_EQ(RowCount("KeepUntil = 13"), 1);
+  EXPECT_EQ(RowCount("StartTime = " + DbTime(Local(2027, 3, 12, 21, 10))), 1);
+  EXPECT_EQ(RowCount(), 5);
+
+  // The skip stays when a tuner comes free: the user schedules it again
+  // only by saying so.
+  EXPECT_EQ(Update(EpisodeMedium(8), 1, Value()), 0);
+  EXPECT_EQ(RowCount("Status = 'DVRSTATE_SKIP'"), 1);
+  EXPECT_EQ(Update(EpisodeMedium(9), 0, Value::Pairs({{L"pvrState", Value::Str(L"schedule")}})), 0);
+  EXPECT_EQ(RowCount("Status = 'DVRSTATE_SKIP'"), 0);
+
+  // An edit while the guide cannot be read leaves the episodes as they are.
+  const std::multiset<std::string> standing = ByDay(pass, columns);
+  guide_.SetReply(L"SearchTVListings", 7);
+  EXPECT_EQ(Update(passMedium, 0, Value::Pairs({{L"restrictOneChannel", Value::Long(1)}})), 0);
+  WaitForPassJobs();
+  EXPECT_EQ(ByDay(pass, columns), standing);
+}
+
+// A pass without a guide repeats its own time: a new length reaches the
+// episodes it keeps, and they stay as the user left them.
+TEST_F(PassServicesTest, APassWithoutAGuideKeepsItsEpisodesThroughALengthChange) {
+  SetNow(Local(2027, 3, 8, 6, 0));
+  const int pass = AddPass(WebPass(L"Morning", Local(2027, 3, 8, 7, 0), 3));
+  ASSERT_EQ(Episodes(pass).size(), 7u);
+  const std::wstring passMedium = SeasonPasses::GetMediumId(pass);
+  ASSERT_FALSE(passMedium.empty());
+  dbtest::RawDb db(dbPath_);
+  const auto medium = [&db](int day) {
+    return tev::FromStdUtf8(db.Value("SELECT TevMediumId FROM Schedules WHERE StartTime = " +
+                                     DbTime(Local(2027, 3, day, 7, 0))));
+  };
+  EXPECT_EQ(Update(medium(9), 0, Value::Pairs({{L"pvrState", Value::Str(L"skip")}})), 0);
+  EXPECT_EQ(Update(medium(10), 0, Value::Pairs({{L"title", Value::Str(L"Morning (long)")}})), 0);
+  const std::string ids = db.Value("SELECT group_concat(ID) FROM Schedules");
+
+  EXPECT_EQ(Update(passMedium, 0, Value::Pairs({{L"duration", Value::Long(3600000)}})), 0);
+  WaitForPassJobs();
+  EXPECT_EQ(db.Value("SELECT group_concat(ID) FROM Schedules"), ids);
+  EXPECT_EQ(RowCount("Duration = 3600"), 7);
+  EXPECT_EQ(RowCount("EndTime = " + DbTime(Local(2027, 3, 9, 8, 0)) + " AND Status = 'DVRSTATE_SKIP'"), 1);
+  EXPECT_EQ(RowCount("Status = 'DVRSTATE_SKIP'"), 1);
+  EXPECT_EQ(RowCount("Name = 'Morning (long)' AND EndTime = " + DbTime(Local(2027, 3, 10, 8, 0))), 1);
+}
+
+// A pass moved up takes its airings back from the pass it now outranks,
+// moved down gives them back, its episodes staying as the user left them.
+TEST_F(PassServicesTest, APriorityMoveKeepsTheEpisodesAndDecidesTheTunerAgain) {
+  // Six days, both channels at 21:00.
+  guide_.SetListings({Channel(L"BBC One", L"ch1", L"Show", Daily(21, 0, 6)),
+                      Channel(L"BBC Two", L"ch2", L"Other", Daily(21, 0, 6))});
+  const std::wstring passMedium = DescribedPass();
+  const int show = LocalIds::GetLocalIdFromTevMediumId(passMedium);
+  ASSERT_EQ(Episodes(show).size(), 6u);
+  PassDescription other = TvPass(L"Other", Local(2027, 3, 8, 21, 0), 1, 1, 1);
+  other.channelName = L"BBC Two";
+  other.channelMedium = L"ch2";
+  const int first = AddPass(other);  // placed first: the only tuner is its
+  ASSERT_GT(first, 0);
+  const std::string owned = "Owner = '" + std::to_string(show) + "'";
+  const std::string theirs = "Owner = '" + std::to_string(first) + "'";
+  ASSERT_EQ(RowCount(theirs + " AND Status = 'DVRSTATE_SCHEDULED'"), 6);
+  ASSERT_EQ(RowCount(owned + " AND Status = 'DVRSTATE_SCHEDULED'"), 0);
+  EXPECT_EQ(Update(EpisodeMedium(10), 0, Value::Pairs({{L"title", Value::Str(L"Show (special)")}})), 0);
+  dbtest::RawDb db(dbPath_);
+  const std::string ids = db.Value("SELECT group_concat(ID) FROM Schedules WHERE " + owned);
+
+  // The pass at `priority`: how many of its episodes and of the other
+  // pass's are scheduled; its own rows are the same rows as before.
+  const auto moveTo = [&](int priority, int ours, int others) {
+    EXPECT_EQ(Update(passMedium, 0, Value::Pairs({{L"priority", Value::Long(priority)}})), 0);
+    WaitForPassJobs();
+    EXPECT_EQ(Priorities()[show], priority);
+    EXPECT_EQ(db.Value("SELECT group_concat(ID) FROM Schedules WHERE " + owned), ids);
+    EXPECT_EQ(RowCount(owned + " AND Status = 'DVRSTATE_SCHEDULED'"), ours);
+    EXPECT_EQ(RowCount(theirs + " AND Status = 'DVRSTATE_SCHEDULED'"), others);
+  };
+  moveTo(1, 6, 0);
+  EXPECT_EQ(RowCount("Name = 'Show (special)' AND Status = 'DVRSTATE_SCHEDULED'"), 1);
+  // And back down: the tuner goes back to the pass that outranks it now.
+  moveTo(2, 0, 6);
+  EXPECT_EQ(RowCount("Name = 'Show (special)'"), 1);
+}
+
+// A guide that lists a programme on air: the pass records it from the
+// moment it finds it, and its row still stands for the airing, so that the
+// next search does not record it a second time. (The stand-in guide lists
+// only what starts from now, so its answer is handed over here.)
+TEST_F(PassServicesTest, AnAiringTakenOnAirIsRecordedOnce) {
+  const std::wstring passMedium = DescribedPass();
+  ASSERT_FALSE(passMedium.empty());
+  // A repeat at 22:00 on Monday, on air when the guide is searched.
+  const int64_t now = Local(2027, 3, 8, 22, 10);
+  SetNow(now);
+  const Value listings = tev::peers::GuidePeer::BuildListings(
+      {Channel(L"BBC One", L"ch1", L"Show", {Local(2027, 3, 8, 22, 0)})}, L"Show", 0,
+      WallClock(Local(2027, 3, 20, 0, 0)), 100);
+  SQLite passRow;
+  ASSERT_TRUE(passRow.RunQuery(L"SELECT * FROM SeasonPasses", L"test"));
+  const PassRow pass = PassRow::FromQuery(passRow);
+  const std::string repeat = "StartTime >= " + DbTime(Local(2027, 3, 8, 22, 0)) +
+                             " AND StartTime < " + DbTime(Local(2027, 3, 9, 0, 0));
+  for (int search = 0; search < 2; ++search) {
+    SeasonPassChecker checker(Engine());
+    EXPECT_EQ(checker.AddProgramsForPass(pass, listings.get(), nullptr, AdmissionFlags(), now), 0);
+    EXPECT_EQ(RowCount(repeat), 1) << search;
+  }
+  EXPECT_EQ(RowCount(repeat + " AND Owner = '" + std::to_string(pass.id) + "'"), 1);
 }
 
 }  // namespace
