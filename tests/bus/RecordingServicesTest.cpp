@@ -13,8 +13,6 @@
 
 #include "platform/Clock.h"
 #include "platform/StandByWaitableTimer.h"
-#include "support/GlobalLocks.h"
-#include "support/PMutexLock.h"
 #include "tests/common/LocalTime.h"
 #include "tests/common/OfferingSatellite.h"
 #include "tests/engine/EngineFixture.h"
@@ -247,10 +245,7 @@ TEST_F(RecordingServices, TheStreamersOwnWordsReachTheFailureReason) {
                                   Value::Long(60), Value(), Value::Pairs({}),
                                   Value::Str(L"no channel ch1 is known here")})}));
   const auto due = row("Due", "DVRSTATE_SCHEDULED", false);
-  {
-    PMutexLock lock(EngineMutex());
-    Engine().StartRecordingIfAppropriate(now);
-  }
+  Engine().StartRecordingIfAppropriate(now);
   EXPECT_EQ(Column(due.first, "Status"), "DVRSTATE_COULD_NOT_CONNECT");
   const std::wstring refused =
       L"the streamer could not connect to the channel (the streamer said: no channel ch1 is known "

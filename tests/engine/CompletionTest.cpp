@@ -13,8 +13,6 @@
 #include "monitor/FileMetadata.h"
 #include "monitor/ThumbnailTable.h"
 #include "platform/Clock.h"
-#include "support/GlobalLocks.h"
-#include "support/PMutexLock.h"
 #include "tests/engine/EngineFixture.h"
 #include "tests/engine/RowsAndMedia.h"
 
@@ -223,10 +221,7 @@ TEST_F(Completion, AFailedRecordingSaysWhy) {
   due.start = tev::Clock::Now();
   due.path = PathFor("due");
   const int dueId = InsertRow(dbPath_, due);
-  {
-    PMutexLock lock(EngineMutex());
-    Engine().StartRecordingIfAppropriate(tev::Clock::Now());
-  }
+  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
   env_.SetNotWritable(false);
   EXPECT_EQ(Column(dueId, "Status"), "DVRSTATE_ERROR");
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);

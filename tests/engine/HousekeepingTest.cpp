@@ -11,8 +11,6 @@
 
 #include "db/Schedule.h"
 #include "platform/Clock.h"
-#include "support/GlobalLocks.h"
-#include "support/PMutexLock.h"
 #include "tests/engine/EngineFixture.h"
 #include "tests/engine/RowsAndMedia.h"
 
@@ -138,10 +136,7 @@ TEST_F(Housekeeping, ReRecordingNeverWritesOverARecordedFile) {
   std::ofstream(left) << std::string(5000, 'l');
   const int planned =
       InsertRow(dbPath_, Planned("Left", "DVRSTATE_SCHEDULED", tev::Clock::Now(), 1800));
-  {
-    PMutexLock lock(EngineMutex());
-    Engine().StartRecordingIfAppropriate(tev::Clock::Now());
-  }
+  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Column(planned, "Status"), "DVRSTATE_RECORDING");
   EXPECT_NE(Column(planned, "FilePath"), left);
   EXPECT_EQ(VUtil::GetStringElement(Last(streamer_, L"StartStream").get(), 11),

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -62,7 +63,9 @@ class WebGuideCache : public ::testing::Test {
     ASSERT_EQ(guide_.Join(nats_.HostPort()), 0);
     velctl::BusOptions options;
     options.host = "127.0.0.1:" + std::to_string(nats_.Port());
+    // A settings file without credentials: the test's bus takes none.
     options.settings = dir_ + "/none.ini";
+    std::ofstream(options.settings) << "";
     options.name = "guide-cache-test";
     options.timeoutMs = 10000;
     bus_.reset(new web::BusLink(options, [](const std::string&) {}));
