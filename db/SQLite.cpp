@@ -12,6 +12,7 @@
 #include <mutex>
 #include <vector>
 
+#include "db/EpisodeMarks.h"
 #include "db/GroupSync.h"
 #include "db/LogSyncer.h"
 #include "db/StatementCache.h"
@@ -328,6 +329,8 @@ bool SQLite::Initialize(const std::wstring& folder) {
     SQLite query;
     if (!query.CreateTables() || !query.AddDefaultData()) return false;
     query.AddIndexes();
+    // Like the indexes, a failure here costs a feature, not the start.
+    EpisodeMarks::Prepare(query);
     return true;
   }
 
@@ -352,6 +355,7 @@ bool SQLite::Initialize(const std::wstring& folder) {
     query.UpdateSchedulesFromVersion6();
   }
   query.AddIndexes();
+  EpisodeMarks::Prepare(query);
   return true;
 }
 

@@ -31,7 +31,7 @@
 #include "db/WFormat.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
-#include "passes/EpisodeMarks.h"
+#include "db/EpisodeMarks.h"
 #include "passes/SeasonPasses.h"
 #include "platform/Clock.h"
 #include "support/GlobalLocks.h"

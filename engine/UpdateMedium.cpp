@@ -26,7 +26,7 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
-#include "passes/EpisodeMarks.h"
+#include "db/EpisodeMarks.h"
 #include "support/Log.h"
 #include "support/VUtil.h"
 

@@ -20,7 +20,7 @@
 #include "dvr/DVR.h"
 #include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
-#include "passes/EpisodeMarks.h"
+#include "db/EpisodeMarks.h"
 #include "passes/EpisodeRow.h"
 #include "passes/SeasonPassChecker.h"
 #include "support/GlobalLocks.h"

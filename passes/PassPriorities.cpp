@@ -8,7 +8,7 @@
 #include "engine/BumpedSet.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
-#include "passes/EpisodeMarks.h"
+#include "db/EpisodeMarks.h"
 #include "passes/SeasonPassChecker.h"
 #include "passes/SeasonPasses.h"
 #include "platform/Clock.h"
