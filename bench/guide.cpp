@@ -25,8 +25,11 @@
 #include "peers/ScriptedPeer.h"
 #include "support/VUtil.h"
 #include "tests/common/NatsServer.h"
+#include "tests/common/XmltvText.h"
 
 namespace {
+
+using tev::test::PacificText;
 
 using tev::peers::Value;
 typedef std::chrono::steady_clock SteadyClock;
@@ -44,15 +47,6 @@ double PeakMegabytes() {
   return 0;
 }
 
-std::string Pacific(int64_t utc) {
-  const time_t shifted = static_cast<time_t>(utc - 8 * 3600);
-  struct tm fields {};
-  gmtime_r(&shifted, &fields);
-  char text[32];
-  strftime(text, sizeof text, "%Y%m%d%H%M%S -0800", &fields);
-  return text;
-}
-
 // Writes the guide programme by programme; the number of programmes.
 long WriteGuide(const std::string& path, int64_t from) {
   std::ofstream out(path);
@@ -64,7 +58,7 @@ long WriteGuide(const std::string& path, int64_t from) {
     int64_t at = from;
     for (int k = 0; at < from + kDays * 86400LL; ++k, ++count) {
       const int minutes = lengths[(k + c) % 8];
-      out << "<programme start=\"" << Pacific(at) << "\" stop=\"" << Pacific(at + minutes * 60)
+      out << "<programme start=\"" << PacificText(at) << "\" stop=\"" << PacificText(at + minutes * 60)
           << "\" channel=\"" << id << "\"><title lang=\"en\">Show " << (k * 7 + c) % 400
           << "</title><sub-title lang=\"en\">Episode " << k << "</sub-title>"
           << "<desc lang=\"en\">What happens in episode " << k << " of this show, told in a "

@@ -203,13 +203,13 @@ TEST_F(RecordingServices, TheStreamersOwnWordsReachTheFailureReason) {
   using enginetest::LastReasonOf;
   const int64_t now = tev::Clock::Now();
   auto row = [&](const std::string& name, const char* status, bool written) {
-    enginetest::RowSpec spec;
-    spec.name = name;
-    spec.status = status;
-    spec.start = now - 5;
-    spec.path = videoDir_ + "/" + name + ".asf";
-    if (written) std::ofstream(spec.path) << "partly written";
-    return std::make_pair(InsertRow(dbPath_, spec), tev::FromStdUtf8(spec.path));
+    enginetest::RowSpec planned;
+    planned.name = name;
+    planned.status = status;
+    planned.start = now - 5;
+    planned.path = videoDir_ + "/" + name + ".asf";
+    if (written) std::ofstream(planned.path) << "partly written";
+    return std::make_pair(InsertRow(dbPath_, planned), tev::FromStdUtf8(planned.path));
   };
   auto report = [](int32_t seconds, const std::wstring& path, const wchar_t* said) {
     std::vector<Value> in{Value::Long(7), Value::Long(seconds), Value::Str(path)};

@@ -21,6 +21,7 @@
 #include "support/VUtil.h"
 #include "support/WideText.h"
 #include "tests/common/NatsServer.h"
+#include "tests/common/XmltvText.h"
 #include "tests/db/DbTestSupport.h"
 #include "tests/peers/LoopbackHttp.h"
 #include "tests/peers/ProgramProcess.h"
@@ -29,20 +30,11 @@ namespace {
 
 using tev::peers::ScriptedPeer;
 using tev::peers::Value;
+using tev::test::PacificText;
 
 const char kGuideId[] = "I21760.labs.zap2it.com";
 const char kOtherId[] = "I99999.labs.zap2it.com";
 const int kAirings = 7;  // those of the next seven days
-
-// "YYYYMMDDhhmmss -0800" of a UTC time.
-std::string PacificText(int64_t utc) {
-  const time_t shifted = static_cast<time_t>(utc - 8 * 3600);
-  struct tm fields {};
-  gmtime_r(&shifted, &fields);
-  char text[32];
-  strftime(text, sizeof text, "%Y%m%d%H%M%S -0800", &fields);
-  return text;
-}
 
 // The module's database time text (local time) of a UTC time.
 std::string LocalText(int64_t utc) {
