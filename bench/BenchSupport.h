@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,8 @@ inline std::string MakeDataFolder(const std::string& name) {
   setenv("TEV_DOCUMENTS_DIR", (folder + "/documents").c_str(), 1);
   setenv("TEV_REGISTRY_FILE", (folder + "/registry.ini").c_str(), 1);
   std::filesystem::create_directories(folder + "/Recorded TV");
+  // The programs refuse a settings file that is missing; an empty one holds the defaults.
+  std::ofstream(folder + "/registry.ini").flush();
   return folder;
 }
 
