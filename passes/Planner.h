@@ -15,7 +15,8 @@
 //      recordings (priority 0) rank above every season pass, as a manual
 //      schedule blocks every pass episode; then passes by priority, 1 first;
 //   2. within a rank, more recorded seconds;
-//   3. ties go to the earlier-made recording (smaller `made`).
+//   3. ties go to the earlier-made recording (smaller `made`, then the
+//      earlier in the input).
 #ifndef TEV_PASSES_PLANNER_H_
 #define TEV_PASSES_PLANNER_H_
 
