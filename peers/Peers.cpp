@@ -239,7 +239,14 @@ Value GuidePeer::Reply(const std::vector<GuideChannel>& channels, const Matches&
       slots[6] = Value::Str(p.category);
       slots[7] = Value::Str(p.description);
       slots[10] = Value::Str(p.episodeTitle);
-      slots[14] = Value::Long(p.isNew ? 1 : 0);
+      if (!p.episodeNums.empty()) {
+        std::vector<Value> numbers;
+        for (const auto& [system, text] : p.episodeNums) {
+          numbers.push_back(Value::Array({Value::Str(system), Value::Str(text)}));
+        }
+        slots[11] = Value::Array(numbers);
+      }
+      slots[14] = Value::Long((p.isNew ? 1 : 0) | (p.previouslyShown ? 2 : 0));
       programs.push_back(Value::Array(slots));
       ++count;
     }

@@ -109,6 +109,9 @@ struct GuideProgram {
   std::wstring description;
   std::wstring episodeTitle;
   bool isNew = false;
+  bool previouslyShown = false;
+  // Each XMLTV <episode-num>: (system, text), as the grabber wrote them.
+  std::vector<std::pair<std::wstring, std::wstring>> episodeNums;
 };
 
 struct GuideChannel {
@@ -127,8 +130,10 @@ struct GuideChannel {
 // when it is empty) and that start within [from, to], at most max, as
 // [[count, [channel...]]]. A channel is [name, -, [program...], mimetype,
 // extra, -, -, medium id]; a program is [title, -, -, -, duration, start
-// date, category, description, -, -, episode title, -, -, -, flags (bit 0:
-// new)]. Channels without a match are left out.
+// date, category, description, -, -, episode title, episode numbers, -, -,
+// flags (bit 0: new, bit 1: shown before)]; the episode numbers are
+// [[system, text]...] as the guide file has them, left empty when it has
+// none. Channels without a match are left out.
 class GuidePeer : public ScriptedPeer {
  public:
   static const wchar_t kName[];

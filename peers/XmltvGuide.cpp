@@ -19,6 +19,7 @@ struct PendingProgramme {
   std::string start, stop;
   GuideProgram program;
   bool hasTitle = false, hasSubTitle = false, hasDesc = false, hasCategory = false;
+  std::string episodeSystem;  // of the open <episode-num>
 };
 
 struct Parser {
@@ -66,6 +67,10 @@ void XMLCALL OnStart(void* data, const XML_Char* name, const XML_Char** attribut
   } else if (p->inProgramme &&
              (std::strcmp(name, "new") == 0 || std::strcmp(name, "premiere") == 0)) {
     p->programme.program.isNew = true;
+  } else if (p->inProgramme && std::strcmp(name, "previously-shown") == 0) {
+    p->programme.program.previouslyShown = true;
+  } else if (p->inProgramme && std::strcmp(name, "episode-num") == 0) {
+    p->programme.episodeSystem = Attribute(attributes, "system");
   }
 }
 
@@ -92,6 +97,8 @@ void XMLCALL OnEnd(void* data, const XML_Char* name) {
   } else if (p->inProgramme && std::strcmp(name, "desc") == 0 && !q.hasDesc) {
     q.program.description = text();
     q.hasDesc = true;
+  } else if (p->inProgramme && std::strcmp(name, "episode-num") == 0) {
+    q.program.episodeNums.emplace_back(tev::FromStdUtf8(q.episodeSystem), text());
   } else if (p->inProgramme && std::strcmp(name, "category") == 0 && !q.hasCategory) {
     q.program.category = text();
     q.hasCategory = true;

@@ -12,8 +12,8 @@ namespace tev {
 namespace peers {
 
 // Reads <channel id=..> with its <display-name>s and <programme start stop channel>
-// with <title>, <sub-title>, <desc>, <category> and <new/> (or
-// <premiere/>). A channel's
+// with <title>, <sub-title>, <desc>, <category>, <new/> (or
+// <premiere/>), <previously-shown/> and every <episode-num>. A channel's
 // mediumId is its XMLTV id; programmes of an undeclared channel get a
 // channel named by the id. False with *error when the file cannot be read
 // or is not well-formed XML.

@@ -10,6 +10,7 @@
 #include "peers/FfmpegRecorder.h"
 #include "peers/MediaStore.h"
 #include "peers/XmltvGuide.h"
+#include "support/VUtil.h"
 #include "tests/db/DbTestSupport.h"
 
 namespace {
@@ -143,8 +144,8 @@ TEST(Xmltv, TimesAndShift) {
     }
   }
   std::vector<GuideChannel> channels(1);
-  channels[0].programs = {{L"A", 1800, 1705320000, L"", L"", L"", false},
-                          {L"B", 1800, 1705320000 + 86400, L"", L"", L"", false}};
+  channels[0].programs = {{L"A", 1800, 1705320000, L"", L"", L"", false, false, {}},
+                          {L"B", 1800, 1705320000 + 86400, L"", L"", L"", false, false, {}}};
   const int64_t now = 1705320000 + 10 * 86400 + 5000;
   EXPECT_EQ(ShiftPastListings(&channels, now), 10);
   EXPECT_EQ(channels[0].programs[0].start, 1705320000 + 10 * 86400);
@@ -187,6 +188,50 @@ TEST(Xmltv, ReadsTheSampleAndRejectsBrokenFiles) {
     EXPECT_FALSE(LoadXmltv(file, &channels, &error)) << broken;
   }
   EXPECT_FALSE(LoadXmltv(dir.path() + "/missing.xml", &channels, &error));
+}
+
+// What grabbers write about the episode reaches the guide's answer: every
+// <episode-num> as [system, text] in program slot 11, <previously-shown/>
+// as bit 1 of slot 14 beside bit 0 for <new/> or <premiere>.
+TEST(Xmltv, CarriesEpisodeNumbersAndShownBefore) {
+  dbtest::TempDir dir;
+  const std::string file = dir.path() + "/g.xml";
+  dbtest::WriteBytes(
+      file,
+      "<tv><programme start=\"20240101200000 +0000\" stop=\"20240101203000 +0000\" channel=\"x\">"
+      "<title>Full House</title><episode-num system=\"dd_progid\">EP00524061.0075</episode-num>"
+      "<episode-num system=\"xmltv_ns\">3.13.</episode-num>"
+      "<episode-num system=\"onscreen\">S04E14</episode-num>"
+      "<previously-shown start=\"19911022000000\"/></programme>"
+      "<programme start=\"20240101203000 +0000\" stop=\"20240101210000 +0000\" channel=\"x\">"
+      "<title>Full House</title><premiere/></programme>"
+      "<programme start=\"20240101210000 +0000\" stop=\"20240101213000 +0000\" channel=\"x\">"
+      "<title>Full House</title><new/><previously-shown/></programme></tv>");
+  std::vector<GuideChannel> channels;
+  std::string error;
+  ASSERT_TRUE(LoadXmltv(file, &channels, &error)) << error;
+  const Value reply = GuidePeer::BuildListings(channels, L"full house", 0, 1LL << 40, 100);
+  AutoVariant channelList, channel, programs;
+  VUtil::GetElement(reply.get(), 1, &channelList);
+  VUtil::GetElement(channelList.get(), 0, &channel);
+  VUtil::GetElement(channel.get(), 2, &programs);
+  ASSERT_EQ(VUtil::GetArrayLength(programs.get()), 3);
+  std::vector<int32_t> flags;
+  std::vector<std::wstring> numbers;
+  for (long i = 0; i < 3; ++i) {
+    AutoVariant program, nums, pair;
+    VUtil::GetElement(programs.get(), i, &program);
+    flags.push_back(VUtil::GetLongElement(program.get(), 14));
+    VUtil::GetElement(program.get(), 11, &nums);
+    for (long n = 0; n < VUtil::GetArrayLengthEmpty(nums.get()); ++n) {
+      VUtil::GetElement(nums.get(), n, &pair);
+      numbers.push_back(VUtil::GetStringElement(pair.get(), 0) + L"=" +
+                        VUtil::GetStringElement(pair.get(), 1));
+    }
+  }
+  EXPECT_EQ(flags, (std::vector<int32_t>{2, 1, 3}));
+  EXPECT_EQ(numbers, (std::vector<std::wstring>{L"dd_progid=EP00524061.0075", L"xmltv_ns=3.13.",
+                                                L"onscreen=S04E14"}));
 }
 
 TEST(FfmpegRecorder, Commands) {
