@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "bus/CVelAtl.h"
+#include "outbound/PeerClient.h"
 #include "db/Config.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
@@ -191,7 +191,7 @@ void FileSystemMonitor::RemoveOldDBEntries() {
       if (GetThumbnailEntry(gone[i].id)) DVR::DeleteThumbnail(gone[i].path);
     }
   }
-  CVelAtl* vel = TheVel();
+  PeerClient* vel = LivePeers();
   if (mediumTypes.empty() || vel == nullptr) return;
   std::vector<std::wstring> ids, names, types;
   for (const auto& medium : mediumTypes) {
