@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "outbound/PeerClient.h"
 #include "db/Schedule.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
+#include "dvr/ThumbnailTable.h"
 #include "engine/Schedules.h"
-#include "monitor/ThumbnailTable.h"
+#include "outbound/PeerClient.h"
 #include "platform/Env.h"
 #include "support/Log.h"
 #include "support/VUtil.h"

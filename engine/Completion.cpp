@@ -11,17 +11,17 @@
 #include <cwchar>
 #include <string>
 
-#include "outbound/PeerClient.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
+#include "dvr/ThumbnailTable.h"
 #include "engine/FailureReasons.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
 #include "module/PVRVel.h"
+#include "outbound/PeerClient.h"
 #include "platform/Env.h"
-#include "monitor/ThumbnailTable.h"
 #include "support/Log.h"
 
 namespace {

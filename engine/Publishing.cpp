@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "outbound/PeerClient.h"
 #include "db/GroupSync.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
@@ -16,10 +15,11 @@
 #include "db/TimeUtils.h"
 #include "db/Transaction.h"
 #include "db/WFormat.h"
-#include "engine/MediaBatch.h"
+#include "dvr/ThumbnailTable.h"
 #include "engine/FailureReasons.h"
+#include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
-#include "monitor/ThumbnailTable.h"
+#include "outbound/PeerClient.h"
 #include "passes/SeasonPasses.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"

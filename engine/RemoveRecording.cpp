@@ -13,12 +13,12 @@
 // database's, except the engine lock the conflict update takes.
 #include <string>
 
-#include "outbound/PeerClient.h"
 #include "db/Schedule.h"
 #include "dvr/DVR.h"
+#include "dvr/ThumbnailTable.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
-#include "monitor/ThumbnailTable.h"
+#include "outbound/PeerClient.h"
 #include "platform/Env.h"
 #include "support/Log.h"
 

@@ -12,15 +12,15 @@
 #include <utility>
 #include <vector>
 
-#include "outbound/PeerClient.h"
 #include "db/Config.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
+#include "dvr/ThumbnailTable.h"
 #include "monitor/FileSystemMonitor.h"
 #include "monitor/SchedulePages.h"
-#include "monitor/ThumbnailTable.h"
+#include "outbound/PeerClient.h"
 #include "platform/Env.h"
 #include "support/Log.h"
 

@@ -6,23 +6,23 @@
 #include <memory>
 #include <vector>
 
-#include "outbound/PeerClient.h"
 #include "db/GroupSync.h"
+#include "db/LocalIds.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
+#include "db/Transaction.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
+#include "dvr/ThumbnailTable.h"
 #include "engine/Schedules.h"
-#include "monitor/ThumbnailTable.h"
-#include "db/LocalIds.h"
+#include "outbound/PeerClient.h"
 #include "passes/SeasonPassChecker.h"
 #include "passes/SeasonPasses.h"
-#include "db/Transaction.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
-#include "vel/VelException.h"
 #include "support/PMutexLock.h"
+#include "vel/VelException.h"
 
 namespace {
 

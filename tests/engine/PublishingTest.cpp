@@ -12,9 +12,9 @@
 
 #include "db/SQLite.h"
 #include "db/Schedule.h"
+#include "dvr/ThumbnailTable.h"
 #include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
-#include "monitor/ThumbnailTable.h"
 #include "support/VUtil.h"
 #include "support/WideText.h"
 #include "tests/common/FakePeers.h"
