@@ -167,7 +167,7 @@ int main(int argc, char** argv) {
            Value::Pairs({{L"destination", Value::Str(path)}})})});
       Script(streamer, reply);
       Script(plain, reply);
-      CVelAtl* vel = TheVel();
+      PeerClient* vel = LivePeers();
       std::vector<double> recorder, requests;
       int failures = 0;
       for (int run = 0; run <= runs; ++run) {
@@ -180,9 +180,9 @@ int main(int argc, char** argv) {
         const int stopped = DVR::StopRecording(file);
         auto b = SteadyClock::now();
         const long busStart =
-            vel->Request(L"Plain", L"StartStream", startIn.get(), &startOut, 0, &startRet);
+            vel->Request(L"Plain", L"StartStream", startIn.get(), &startOut, &startRet);
         const long busStop =
-            vel->Request(L"Plain", L"StopStream", stopIn.get(), &stopOut, 0, &stopRet);
+            vel->Request(L"Plain", L"StopStream", stopIn.get(), &stopOut, &stopRet);
         auto c = SteadyClock::now();
         if (started != 0 || stopped != 0 || busStart != 0 || busStop != 0) ++failures;
         if (run == 0) continue;  // warms both paths up

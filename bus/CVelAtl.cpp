@@ -1,7 +1,5 @@
 #include "bus/CVelAtl.h"
 
-#include <atomic>
-
 #include "support/Log.h"
 #include "support/Registry.h"
 #include "vel/BusCredentials.h"
@@ -12,9 +10,6 @@ const wchar_t kConfigKey[] = L"SOFTWARE\\TEV Networks\\Tev\\Config";
 const wchar_t kDirectoryHostValue[] = L"velDirectory.host";
 const wchar_t kDefaultDirectoryHost[] = L"127.0.0.1";
 const wchar_t kSatelliteName[] = L"ZoVIZ";
-
-std::atomic<CVelAtl*> g_liveVel{nullptr};
-std::atomic<CVelAtl*> g_testVel{nullptr};
 
 }  // namespace
 
@@ -44,13 +39,4 @@ void CVelAtl::DefineServices() {
     AddService(service.name, service.name,
                new VelSatelliteDelegateMember<CVelAtl>(this, service.handler));
   }
-}
-
-void SetLiveVel(CVelAtl* vel) { g_liveVel = vel; }
-
-void SetTheVelForTest(CVelAtl* vel) { g_testVel = vel; }
-
-CVelAtl* TheVel() {
-  CVelAtl* test = g_testVel.load();
-  return test ? test : g_liveVel.load();
 }

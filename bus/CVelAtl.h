@@ -1,6 +1,6 @@
 // The module's one satellite on the bus ("ZoVIZ"): it offers the PVR
-// services and is the object through which every part of the module sends
-// requests to other satellites.
+// services; the module's requests to other satellites leave through it
+// (Peers()).
 //
 // Handlers run on the bus library's threads, possibly before the engine has
 // finished starting; CVelAtl holds no lock of its own. Handlers catch
@@ -8,11 +8,10 @@
 #ifndef TEV_BUS_CVELATL_H_
 #define TEV_BUS_CVELATL_H_
 
-#include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
+#include "outbound/VelPeerClient.h"
 #include "platform/Variant.h"
 #include "vel/VelSatellite.h"
 
@@ -32,40 +31,8 @@ class CVelAtl : public VelSatellite {
 
   PVRVel* Owner() const { return owner_; }
 
-  // --- Outbound requests to peers (0 = success where an int is returned) ---
-  int IsTevMediaReady();
-  void DeleteMedium(int localId, bool isPass, bool remove);
-  void DeleteMedium(const std::wstring& mediumId, bool remove, bool isPass);
-  void DeleteMedia(const std::set<std::wstring>& mediumIds, bool remove, bool isPass);
-  void DeleteMedia(const std::vector<std::wstring>& mediumIds, bool remove, bool isPass);
-  void SetMediaAttribute(const std::vector<std::wstring>& mediumIds, const std::wstring& name,
-                         const std::wstring& value);
-  void SetMediaAttributes(const std::vector<std::wstring>& mediumIds,
-                          const std::vector<std::wstring>& names,
-                          const std::vector<std::wstring>& values);
-  void NotifyStartRecording(int localId, const std::wstring& name, const std::wstring& channelName);
-  void NotifyStopRecording(int localId, const std::wstring& name, const std::wstring& channelName);
-  void NotifyPVRRecordingChange();
-  int GetMediumFromId(const std::wstring& user, const std::wstring& mediumId, std::wstring* text1,
-                      std::wstring* text2);
-  int GetMediumInfo(const std::wstring& user, const std::wstring& mediumId, std::wstring* mimetype,
-                    std::wstring* path, std::wstring* thumbnailId, std::wstring* rating,
-                    std::wstring* tags, std::wstring* mediaType);
-  // The channel lookup of "ScheduleRecording" and "AddTevPass": the medium's
-  // details, then its mimetype by id when the details name none. Returns 0,
-  // 115 when the media library could not be reached (a pass or schedule
-  // made without the channel's mimetype would be of the wrong kind), or the
-  // by-id request's result.
-  int LookUpChannel(const wchar_t* service, const std::wstring& user,
-                    const std::wstring& channelMedium, std::wstring* mimetype,
-                    std::wstring* thumbnailId, std::wstring* rating, std::wstring* tags);
-  int ProcessTranscodeUrl(const std::wstring& url, const std::wstring& mimetype,
-                          const std::wstring& mediaType, std::wstring* outUrl);
-  bool GetTVGuideSchedule(const std::wstring& program, VARIANT* out);
-  // GetTVGuideSchedule in two halves: the search is sent at once, its
-  // answer read (and judged as above) later.
-  std::unique_ptr<VelSatellite::PostedRequest> PostTVGuideSchedule(const std::wstring& program);
-  bool ReadTVGuideSchedule(std::unique_ptr<VelSatellite::PostedRequest> posted, VARIANT* out);
+  // The requests the module sends over this endpoint.
+  PeerClient& Peers() { return peers_; }
 
   // --- Service handlers (the method name is never read) ---
   int ScheduleRecording(const std::wstring& method, const VARIANT& in, VARIANT* out);
@@ -97,6 +64,7 @@ class CVelAtl : public VelSatellite {
 
  private:
   PVRVel* const owner_;
+  VelPeerClient peers_{*this};
 };
 
 // Binds one service name to a CVelAtl handler.
@@ -122,13 +90,5 @@ struct CVelAtlService {
   CVelAtl::Handler handler;
 };
 const std::vector<CVelAtlService>& CVelAtlServiceTable();
-
-// The live module's endpoint, or null when no PVRVel exists. Code without
-// another path to the endpoint sends its requests through this.
-CVelAtl* TheVel();
-// Set by the module together with the live PVRVel pointer.
-void SetLiveVel(CVelAtl* vel);
-// Test seam: makes TheVel() answer `vel` (null restores the live module's).
-void SetTheVelForTest(CVelAtl* vel);
 
 #endif  // TEV_BUS_CVELATL_H_

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "bus/CVelAtl.h"
-#include "bus/LocalIds.h"
+#include "db/LocalIds.h"
 #include "db/GroupSync.h"
 #include "engine/Schedules.h"
 #include "module/PVRVel.h"
@@ -72,12 +72,12 @@ int CVelAtl::AddTevPass(const std::wstring&, const VARIANT& in, VARIANT* out) {
   }
   // The guide is searched while the channel is looked up; the pass drops
   // the answer unread when it needs none.
-  std::unique_ptr<VelSatellite::PostedRequest> search;
+  std::unique_ptr<PeerClient::Pending> search;
   if (localId == 0 && pass.guideType != 0 && !pass.programName.empty()) {
-    search = PostTVGuideSchedule(pass.programName);
+    search = peers_.PostTVGuideSchedule(pass.programName);
   }
   if (!pass.channelMedium.empty()) {
-    const int found = LookUpChannel(L"AddTevPass", pass.user, pass.channelMedium,
+    const int found = peers_.LookUpChannel(L"AddTevPass", pass.user, pass.channelMedium,
                                     &pass.channelMimetype, &pass.thumbnailId, &pass.rating,
                                     &pass.tags);
     if (found != 0) return found;

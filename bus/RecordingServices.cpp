@@ -6,7 +6,7 @@
 
 #include "bus/CVelAtl.h"
 #include "bus/EngineOf.h"
-#include "bus/LocalIds.h"
+#include "db/LocalIds.h"
 #include "db/TimeUtils.h"
 #include "engine/Schedules.h"
 #include "module/PVRVel.h"
@@ -49,7 +49,7 @@ int CVelAtl::ScheduleRecording(const std::wstring&, const VARIANT& in, VARIANT* 
 
   Schedules* engine = EngineOf(this, L"ScheduleRecording");
   if (engine == nullptr) return -1;
-  const int found = LookUpChannel(L"ScheduleRecording", request.user, request.channel,
+  const int found = peers_.LookUpChannel(L"ScheduleRecording", request.user, request.channel,
                                   &request.channelMimetype, &request.thumbnailId,
                                   &request.rating, &request.tags);
   if (found != 0) return found;
@@ -103,7 +103,7 @@ int CVelAtl::NotifyRecordFinished(const std::wstring&, const VARIANT& in, VARIAN
     engine->NotifyRecordComplete(seconds, path, tev::Clock::Now(), StreamerMessage(in));
     engine->SetRecordingTimer();
   }
-  NotifyPVRRecordingChange();
+  Schedules::NotifyRecordingChange(peers_);
   return 0;
 }
 
@@ -111,7 +111,7 @@ int CVelAtl::NotifyRecordStarted(const std::wstring&, const VARIANT& in, VARIANT
   const std::wstring path = VUtil::GetStringElement(in, 2);
   LogDebug(L"NotifyRecordStarted: filepath %ls", path.c_str());
   if (Schedules* engine = EngineOf(this, L"NotifyRecordStarted")) engine->NotifyRecordStarted(path);
-  NotifyPVRRecordingChange();
+  Schedules::NotifyRecordingChange(peers_);
   return 0;
 }
 
@@ -121,7 +121,7 @@ int CVelAtl::NotifyWebRecordStartedAsync(const std::wstring&, const VARIANT& in,
   if (Schedules* engine = EngineOf(this, L"NotifyWebRecordStartedAsync")) {
     engine->NotifyRecordStartedAsync(path);
   }
-  NotifyPVRRecordingChange();
+  Schedules::NotifyRecordingChange(peers_);
   return 0;
 }
 
@@ -131,6 +131,6 @@ int CVelAtl::NotifyWebRecordFailedAsync(const std::wstring&, const VARIANT& in, 
   if (Schedules* engine = EngineOf(this, L"NotifyWebRecordFailedAsync")) {
     engine->NotifyRecordFailedAsync(path, tev::Clock::Now(), StreamerMessage(in));
   }
-  NotifyPVRRecordingChange();
+  Schedules::NotifyRecordingChange(peers_);
   return 0;
 }

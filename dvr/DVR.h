@@ -23,7 +23,7 @@
 // lock held for one lookup or change; no lock is held across a request.
 // Any thread may call these operations.
 //
-// Requests go through TheVel(); without an endpoint they fail as a bus
+// Requests go through LivePeers(); without an endpoint they fail as a bus
 // failure would.
 #ifndef TEV_DVR_DVR_H_
 #define TEV_DVR_DVR_H_

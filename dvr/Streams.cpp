@@ -5,7 +5,8 @@
 #include <map>
 #include <string>
 
-#include "bus/CVelAtl.h"
+#include "outbound/PeerClient.h"
+#include "vel/VelSatellite.h"
 #include "db/Schedule.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
@@ -52,8 +53,8 @@ void SetStreamId(const std::wstring& path, long id) {
   });
 }
 
-CVelAtl* Endpoint() {
-  CVelAtl* vel = TheVel();
+PeerClient* Endpoint() {
+  PeerClient* vel = LivePeers();
   if (vel == nullptr) throw VelException(L"no bus endpoint");
   return vel;
 }
@@ -63,7 +64,7 @@ CVelAtl* Endpoint() {
 int PrepareWebChannel(const std::wstring& user, const std::wstring& episodeUrl,
                       const std::wstring& channelMimetype, const std::wstring& filePath,
                       const std::wstring& startTimeText, std::wstring* channel) {
-  CVelAtl* vel = Endpoint();
+  PeerClient* vel = Endpoint();
   if (!episodeUrl.empty()) {
     return vel->ProcessTranscodeUrl(episodeUrl, channelMimetype, L"tv.web", channel);
   }
@@ -131,7 +132,7 @@ int DVR::StartGeneralRecording(const std::wstring& user, const std::wstring& cha
     // leaves the id to find the stream by.
     const std::wstring requested = path;
     StreamStore::Save(requested, static_cast<long>(streamId));
-    long result = Endpoint()->Request(kStreamer, L"StartStream", in, &out, 0, &retcodes);
+    long result = Endpoint()->Request(kStreamer, L"StartStream", in, &out, &retcodes);
     if (result == VEL_TIMEOUT) {
       // The streamer may have started it after all: no stream without a row.
       SetStreamId(requested, static_cast<long>(streamId));
@@ -188,13 +189,13 @@ int DVR::StartGeneralRecording(const std::wstring& user, const std::wstring& cha
 int DVR::StopRecording(const std::wstring& filePath) {
   const long streamId = GetStreamId(filePath);
   if (streamId == 0) return kNoStream;
-  CVelAtl* vel = TheVel();
+  PeerClient* vel = LivePeers();
   if (vel == nullptr || StopEventIsSet()) return kNoStream;
   try {
     AutoVariant in, out, retcodes;
     VUtil::CreateArray(&in, VT_VARIANT, 1);
     VUtil::PutElement(&in, 0, static_cast<int32_t>(streamId));
-    long result = vel->Request(kStreamer, L"StopStream", in, &out, 0, &retcodes);
+    long result = vel->Request(kStreamer, L"StopStream", in, &out, &retcodes);
     if (result != 0) {
       throw VelException(tev::WFormat(L"StopStream vel request: %x", static_cast<unsigned>(result)));
     }

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "bus/CVelAtl.h"
 #include "db/Schedule.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
+#include "dvr/ThumbnailTable.h"
 #include "engine/Schedules.h"
-#include "monitor/ThumbnailTable.h"
+#include "outbound/PeerClient.h"
 #include "platform/Env.h"
 #include "support/Log.h"
 #include "support/VUtil.h"
@@ -19,8 +19,8 @@ namespace {
 
 std::wstring ThumbnailPath(const std::wstring& filePath) { return filePath + L".jpg"; }
 
-CVelAtl* Endpoint() {
-  CVelAtl* vel = TheVel();
+PeerClient* Endpoint() {
+  PeerClient* vel = LivePeers();
   if (vel == nullptr) throw VelException(L"no bus endpoint");
   return vel;
 }
@@ -29,7 +29,7 @@ CVelAtl* Endpoint() {
 // return code; throws VelException for every failure.
 void Ask(const wchar_t* method, const VARIANT& in, VARIANT* out) {
   AutoVariant retcodes;
-  long result = Endpoint()->Request(L"any", method, in, out, 0, &retcodes);
+  long result = Endpoint()->Request(L"any", method, in, out, &retcodes);
   if (result != 0) {
     throw VelException(
         tev::WFormat(L"%ls vel request: %x", method, static_cast<unsigned>(result)));

@@ -10,7 +10,7 @@
 //   RECORDING --retry---> unchanged
 #include <string>
 
-#include "bus/CVelAtl.h"
+#include "outbound/PeerClient.h"
 #include "db/Schedule.h"
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
@@ -21,12 +21,12 @@
 int Schedules::CancelScheduledRecording(int32_t scheduleId, int64_t now) {
   Schedule schedule(scheduleId);
   if (schedule.m_id == 0) return 0;
-  CVelAtl* vel = TheVel();
+  PeerClient* vel = LivePeers();
   if (schedule.m_status == DVRSTATE_RECORDING) {
     DVR::StopRecording(schedule.m_user, schedule.m_channel, schedule.m_channelMimetype,
                        schedule.m_filePath);
     if (vel != nullptr) {
-      vel->NotifyStopRecording(schedule.m_id, schedule.m_name, schedule.m_channelName);
+      NotifyStopped(*vel, schedule);
     }
     // The tuner is free again: waiting rows it blocked may record now.
     if (SetScheduleStatus(schedule, DVRSTATE_COMPLETE_PARTIAL, now, StatusReason::kCancel)) {
@@ -37,7 +37,7 @@ int Schedules::CancelScheduledRecording(int32_t scheduleId, int64_t now) {
     // the row itself stays as it is (a view, not a change of state).
     schedule.m_status = DVRSTATE_COMPLETE_PARTIAL;
     if (vel != nullptr) {
-      vel->NotifyStopRecording(schedule.m_id, schedule.m_name, schedule.m_channelName);
+      NotifyStopped(*vel, schedule);
     }
     Schedule::AddMedium(schedule, true);
   }

@@ -11,17 +11,17 @@
 #include <cwchar>
 #include <string>
 
-#include "bus/CVelAtl.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
+#include "dvr/ThumbnailTable.h"
 #include "engine/FailureReasons.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
 #include "module/PVRVel.h"
+#include "outbound/PeerClient.h"
 #include "platform/Env.h"
-#include "monitor/ThumbnailTable.h"
 #include "support/Log.h"
 
 namespace {
@@ -89,7 +89,7 @@ void Schedules::NotifyRecordFailedAsync(const std::wstring& filePath, int64_t no
     return;
   }
   DVR::ForgetStream(filePath);  // the stream has ended
-  if (CVelAtl* vel = TheVel()) vel->NotifyPVRRecordingChange();
+  if (PeerClient* vel = LivePeers()) NotifyRecordingChange(*vel);
   Schedule schedule(filePath, DVRSTATE_ERROR);
   if (schedule.m_id != 0) {
     FailureReasons::Set(schedule.m_id,
@@ -145,9 +145,7 @@ void Schedules::NotifyRecordComplete(int32_t durationSeconds, const std::wstring
              schedule.m_name.c_str(), FailureReasons::Get(schedule.m_id).c_str());
   }
 
-  if (CVelAtl* vel = TheVel()) {
-    vel->NotifyStopRecording(schedule.m_id, schedule.m_name, schedule.m_channelName);
-  }
+  if (PeerClient* vel = LivePeers()) NotifyStopped(*vel, schedule);
   schedule.SetFileMetadata();
   if (IsVideo(schedule.m_channelMimetype) && !GetThumbnailEntry(schedule.m_id)) {
     DVR::CreateThumbnail(filePath);

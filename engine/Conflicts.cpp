@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "bus/CVelAtl.h"
-#include "bus/LocalIds.h"
+#include "outbound/PeerClient.h"
+#include "db/LocalIds.h"
 #include "db/Schedule.h"
 #include "db/SQLite.h"
 #include "db/TextNumbers.h"
@@ -124,7 +124,7 @@ std::wstring PassStatuses(int32_t owner) {
 // endpoint. The row was read by the overlap selection a moment ago, so its
 // medium id is taken from there rather than read again row by row.
 std::wstring ListedMediumId(const Schedule& row) {
-  return TheVel() != nullptr ? row.m_tevMediumId : std::wstring();
+  return LivePeers() != nullptr ? row.m_tevMediumId : std::wstring();
 }
 
 void PutConflictList(const std::vector<const Schedule*>& active, VARIANT* conflicts) {
@@ -416,7 +416,7 @@ int Schedules::GetConflicts(const VARIANT& in, VARIANT* out) {
   // anything is read from the database.
   const std::wstring mediumId = VUtil::GetStringElement(in, 0);
   try {
-    const int32_t localId = TheVel() != nullptr ? LocalIds::GetLocalIdFromTevMediumId(mediumId) : 0;
+    const int32_t localId = LivePeers() != nullptr ? LocalIds::GetLocalIdFromTevMediumId(mediumId) : 0;
     if (localId == 0) return 103;
     Schedule schedule(localId);
     if (schedule.m_id == 0) return 103;

@@ -2,8 +2,8 @@
 // about ("NotifyPVRRecordingChange").
 #include <string>
 
-#include "bus/CVelAtl.h"
-#include "bus/LocalIds.h"
+#include "outbound/PeerClient.h"
+#include "db/LocalIds.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/WFormat.h"
@@ -21,7 +21,7 @@ int Schedules::GetCurrentlyRecording(VARIANT* out) {
       tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%ls'", L"Status", DVRSTATE_RECORDING);
   if (!rows.RunQuery(statement, L"Schedules::GetCurrentlyRecording")) return 102;
 
-  const bool haveEndpoint = TheVel() != nullptr;
+  const bool haveEndpoint = LivePeers() != nullptr;
   const int32_t count = rows.GetRowCount();
   VUtil::ResizeArray(out, count);
   for (int32_t i = 0; i < count; ++i) {
@@ -35,4 +35,24 @@ int Schedules::GetCurrentlyRecording(VARIANT* out) {
     rows.Next();
   }
   return 0;
+}
+
+void Schedules::NotifyRecordingChange(PeerClient& peers) {
+  try {
+    AutoVariant recordings;
+    if (GetCurrentlyRecording(&recordings) != 0) return;
+    peers.NotifyPVRRecordingChange(recordings);
+  } catch (const VelException& e) {
+    LogError(L"NotifyPVRRecordingChange: %ls", e.getMessage().c_str());
+  }
+}
+
+void Schedules::NotifyStarted(PeerClient& peers, const Schedule& row) {
+  peers.NotifyStartRecording(row.m_id, row.m_name, row.m_channelName);
+  NotifyRecordingChange(peers);
+}
+
+void Schedules::NotifyStopped(PeerClient& peers, const Schedule& row) {
+  peers.NotifyStopRecording(row.m_id, row.m_name, row.m_channelName);
+  NotifyRecordingChange(peers);
 }

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "bus/CVelAtl.h"
+#include "outbound/PeerClient.h"
 #include "db/RecordingSettings.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
@@ -123,7 +123,7 @@ bool Schedules::DeleteOldRecordings(const std::wstring& directory, SQLite& candi
     if (DVR::DeleteFile(path)) {
       LogDebug(L"DeleteOldRecordings: Deleted %ls", path.c_str());
       const int32_t id = Schedule::GetIdFromPath(path);
-      CVelAtl* vel = TheVel();
+      PeerClient* vel = LivePeers();
       if (vel != nullptr && id > 0) vel->DeleteMedium(id, false, false);
       Schedule::Delete(path);
     } else {

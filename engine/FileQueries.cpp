@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "bus/LocalIds.h"
+#include "db/LocalIds.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TextNumbers.h"

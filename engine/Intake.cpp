@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "bus/CVelAtl.h"
-#include "bus/LocalIds.h"
+#include "outbound/PeerClient.h"
+#include "db/LocalIds.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
@@ -144,7 +144,7 @@ int Schedules::Add(const RecordingRequest& request, VARIANT* result) {
     const bool startsNow =
         remaining > 0 || (!existingRow && request.recordNow != 0 && request.duration == 0);
     if (startsNow) {
-      CVelAtl* vel = TheVel();
+      PeerClient* vel = LivePeers();
       std::wstring mimetype, url, unusedThumbnail, unusedRating, unusedTags, mediaType;
       int code = vel == nullptr
                      ? 115
@@ -261,12 +261,11 @@ int Schedules::Add(const RecordingRequest& request, VARIANT* result) {
     }
     SetRecordingTimer();
     if (remaining > 0) {
-      if (CVelAtl* vel = TheVel())
-        vel->NotifyStartRecording(added.m_id, added.m_name, added.m_channelName);
+      if (PeerClient* vel = LivePeers()) NotifyStarted(*vel, added);
       LogDebug(L"Done Notifying start recording");
     }
     const std::wstring mediumId =
-        TheVel() != nullptr ? LocalIds::GetScheduleMediumId(added.m_id) : std::wstring();
+        LivePeers() != nullptr ? LocalIds::GetScheduleMediumId(added.m_id) : std::wstring();
     if (result != nullptr) {
       VariantClear(result);
       result->vt = VT_BSTR;

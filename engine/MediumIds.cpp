@@ -1,7 +1,7 @@
 // The medium-id store of schedules and the one-time identifier migration of
 // the version-5 database upgrade.
-#include "bus/CVelAtl.h"
-#include "bus/LocalIds.h"
+#include "outbound/PeerClient.h"
+#include "db/LocalIds.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/WFormat.h"
@@ -46,7 +46,7 @@ bool Schedules::ChangeMediumIds() {
       const std::wstring thumbnailFile = rows.GetString("FilePath") + L".jpg";
       rows.Next();
 
-      CVelAtl* vel = TheVel();
+      PeerClient* vel = LivePeers();
       if (vel == nullptr) throw VelException(L"no bus endpoint");
       const std::wstring oldKey = LocalIds::ScheduleKey(id);
 
@@ -57,7 +57,7 @@ bool Schedules::ChangeMediumIds() {
         VUtil::PutElement(&in, 0, oldKey);
         VUtil::PutElement(&in, 1, thumbnailFile);
         VUtil::PutElement(&in, 2, false);
-        long result = vel->Request(L"any", L"SetThumbnailUrl", in, &out, 0, &retcodes);
+        long result = vel->Request(L"any", L"SetThumbnailUrl", in, &out, &retcodes);
         // A thumbnail the library cannot take is not worth stopping the
         // migration for; the identifier change below still runs.
         if (result != 0) {
@@ -70,7 +70,7 @@ bool Schedules::ChangeMediumIds() {
       VUtil::PutElement(&keys, 0, oldKey);
       VUtil::CreateArray(&in, VT_VARIANT, 1);
       VUtil::PutElement(&in, 0, keys.get());
-      long result = vel->Request(L"any", L"ChangeMediaId", in, &out, 0, &retcodes);
+      long result = vel->Request(L"any", L"ChangeMediaId", in, &out, &retcodes);
       if (result != 0) {
         throw VelException(
             tev::WFormat(L"ChangeMediaId vel request error: %x", static_cast<unsigned>(result)));

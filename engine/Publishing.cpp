@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "bus/CVelAtl.h"
 #include "db/GroupSync.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
@@ -16,10 +15,11 @@
 #include "db/TimeUtils.h"
 #include "db/Transaction.h"
 #include "db/WFormat.h"
-#include "engine/MediaBatch.h"
+#include "dvr/ThumbnailTable.h"
 #include "engine/FailureReasons.h"
+#include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
-#include "monitor/ThumbnailTable.h"
+#include "outbound/PeerClient.h"
 #include "passes/SeasonPasses.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
@@ -76,7 +76,7 @@ void Schedule::AddMediumPrepare(const Schedule& schedule, VARIANT* list,
                      (failure.empty() ? 0 : 1);
   VUtil::CreateArray(list, VT_VARIANT, count);
 
-  const bool endpoint = TheVel() != nullptr;
+  const bool endpoint = LivePeers() != nullptr;
   // One read of the row's medium id serves the log line and the record.
   const std::wstring mediumId =
       justLoaded ? schedule.m_tevMediumId : Schedules::GetMediumId(schedule.m_id);
@@ -144,7 +144,7 @@ void Schedule::AddMedium(const Schedule& schedule, bool flag) {
     return;
   }
   try {
-    CVelAtl* vel = TheVel();
+    PeerClient* vel = LivePeers();
     if (vel == nullptr) throw VelException(L"no bus endpoint");
     AutoVariant in, out, retcodes, list;
     Schedule::AddMediumPrepare(schedule, &list);
@@ -152,7 +152,7 @@ void Schedule::AddMedium(const Schedule& schedule, bool flag) {
     VUtil::PutElement(&in, 0, L"PVR");
     VUtil::PutElement(&in, 1, list.get());
     VUtil::PutElement(&in, 3, flag);
-    long result = vel->Request(L"any", L"AddMedium", in, &out, 0, &retcodes);
+    long result = vel->Request(L"any", L"AddMedium", in, &out, &retcodes);
     Schedules::AssignTevMediumId(schedule.m_id, VUtil::GetStringElement(out, 0));
     if (result != 0) LogError(L"AddMedium vel request error: %x", static_cast<unsigned>(result));
   } catch (const VelException& e) {
@@ -185,14 +185,14 @@ void Schedule::AddMediaTaking(VARIANT* taken, bool flag, std::function<void()>* 
       std::wstring name;
       VUtil::GetPair(VUtil::ElementInPlace(lists, i, &copy.get()), 1, &name, &paths[i]);
     }
-    CVelAtl* vel = TheVel();
+    PeerClient* vel = LivePeers();
     if (vel == nullptr) throw VelException(L"no bus endpoint");
     AutoVariant in, out, retcodes, ids;
     VUtil::CreateArray(&in, VT_VARIANT, 4);
     VUtil::PutElement(&in, 0, L"PVR");
     VUtil::MoveElement(&in, 1, taken);
     VUtil::PutElement(&in, 3, flag);
-    std::unique_ptr<VelSatellite::PostedRequest> sent = vel->Post(L"any", L"AddMedia", in);
+    std::unique_ptr<PeerClient::Pending> sent = vel->Post(L"any", L"AddMedia", in);
     RunPending(meanwhile);
     long result = vel->Collect(std::move(sent), &out, &retcodes);
     VUtil::GetElement(out, 0, &ids);

@@ -13,12 +13,12 @@
 // database's, except the engine lock the conflict update takes.
 #include <string>
 
-#include "bus/CVelAtl.h"
 #include "db/Schedule.h"
 #include "dvr/DVR.h"
+#include "dvr/ThumbnailTable.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
-#include "monitor/ThumbnailTable.h"
+#include "outbound/PeerClient.h"
 #include "platform/Env.h"
 #include "support/Log.h"
 
@@ -42,11 +42,11 @@ bool FileExists(const std::wstring& path) {
 }
 
 void NotifyStop(const Schedule& row) {
-  if (CVelAtl* vel = TheVel()) vel->NotifyStopRecording(row.m_id, row.m_name, row.m_channelName);
+  if (PeerClient* vel = LivePeers()) Schedules::NotifyStopped(*vel, row);
 }
 
 void DeleteInLibrary(int32_t scheduleId) {
-  if (CVelAtl* vel = TheVel()) vel->DeleteMedium(scheduleId, false, false);
+  if (PeerClient* vel = LivePeers()) vel->DeleteMedium(scheduleId, false, false);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "engine/BumpedSet.h"
 #include "engine/RecordingRequest.h"
 #include "engine/DelayedThumbnails.h"
+#include "outbound/PeerClient.h"
 #include "platform/Variant.h"
 #include "support/GlobalLocks.h"
 #include "support/PMutex.h"
@@ -30,7 +31,6 @@ constexpr int kResultStatementFailed = 102;
 constexpr int kResultNoSuchSchedule = 103;
 constexpr int kResultDiskFull = 107;
 constexpr int kResultNothingToRecord = 110;
-constexpr int kResultBusFailure = 115;
 constexpr int kResultRemoveFailed = 108;
 constexpr int kResultFileGone = 109;
 constexpr int kResultNoUniqueFileName = 119;
@@ -169,6 +169,12 @@ class Schedules {
   // 0 on success; 102 when the statement fails (*out is then an empty
   // array).
   static int GetCurrentlyRecording(VARIANT* out);
+  // Tells every listener the list above ("NotifyPVRRecordingChange").
+  static void NotifyRecordingChange(PeerClient& peers);
+  // Tells every listener that the row's recording started / stopped, then
+  // the list.
+  static void NotifyStarted(PeerClient& peers, const Schedule& row);
+  static void NotifyStopped(PeerClient& peers, const Schedule& row);
   // The user's cancel of one schedule (stops its recording when running).
   int CancelScheduledRecording(int32_t scheduleId, int64_t now);
   // Schedules the row again from `now`; 0. A row whose file is on disk

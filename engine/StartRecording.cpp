@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "bus/CVelAtl.h"
+#include "outbound/PeerClient.h"
 #include "db/RecordingSettings.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
@@ -171,8 +171,8 @@ bool StartRow(Schedules& engine, const Schedule& row, const std::wstring& dueSta
   if (code != 0) Republish(row.m_id);
   LogDebug(L"StartRecordingIfAppropriate executed %ls", dueStatement.c_str());
   if (code == 0) {
-    CVelAtl* vel = TheVel();
-    if (vel != nullptr) vel->NotifyStartRecording(row.m_id, row.m_name, row.m_channelName);
+    PeerClient* vel = LivePeers();
+    if (vel != nullptr) Schedules::NotifyStarted(*vel, row);
     LogDebug(L"Done Notifying start recording");
   }
   return true;

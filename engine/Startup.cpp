@@ -53,11 +53,11 @@ bool Schedules::Initialize() {
   // Resumed rows may be due at once.
   SetRecordingTimer();
   if (!m_running) return false;
-  if (CVelAtl* vel = TheVel()) vel->NotifyPVRRecordingChange();
+  if (PeerClient* vel = LivePeers()) NotifyRecordingChange(*vel);
   if (!m_running) return false;
   StartFolderMonitors();
   const std::wstring third =
-      TheVel() != nullptr ? RecordingSettings::MediaCenterRecordPath() : std::wstring();
+      LivePeers() != nullptr ? RecordingSettings::MediaCenterRecordPath() : std::wstring();
   {
     PMutexLock lock(m_folderMutex);
     m_thirdDirectory = third;

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "bus/CVelAtl.h"
+#include "outbound/PeerClient.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/WFormat.h"
@@ -58,7 +58,7 @@ struct LibraryMedium {
 // The library's media of the source "PVR". False (logged) when the request
 // failed; a reply that is not a list gives no media.
 bool GetMediaFromSource(std::vector<LibraryMedium>* media) {
-  CVelAtl* vel = TheVel();
+  PeerClient* vel = LivePeers();
   if (vel == nullptr) throw VelException(L"no bus endpoint");
   LogDebug(L"GetMediaFromSource");
   AutoVariant in, out, retcodes, names, list;
@@ -68,7 +68,7 @@ bool GetMediaFromSource(std::vector<LibraryMedium>* media) {
   VUtil::CreateArray(&in, VT_VARIANT, 4);
   VUtil::PutElement(&in, 0, L"PVR");
   VUtil::PutElement(&in, 3, names.get());
-  const long result = vel->Request(L"TevMediaV2", L"GetMediaFromSource", in, &out, 0, &retcodes);
+  const long result = vel->Request(L"TevMediaV2", L"GetMediaFromSource", in, &out, &retcodes);
   if (result != 0) {
     LogDebug(L"GetMediaFromSource vel request: %x", static_cast<unsigned>(result));
     return false;
@@ -108,7 +108,7 @@ void Schedules::SyncWithTevMedia() {
   int32_t lastPass = 0;
   if (!LargestId(L"Schedules", &lastRow) || !LargestId(L"SeasonPasses", &lastPass)) return;
 
-  CVelAtl* vel = TheVel();
+  PeerClient* vel = LivePeers();
   std::vector<LibraryMedium> media;
   try {
     if (!GetMediaFromSource(&media)) return;

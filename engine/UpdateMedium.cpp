@@ -17,7 +17,7 @@
 // Runs on the bus thread of the call; no lock is held across a bus request.
 #include <string>
 
-#include "bus/LocalIds.h"
+#include "db/LocalIds.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TextNumbers.h"

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <memory>
 
-#include "bus/LocalIds.h"
+#include "db/LocalIds.h"
 #include "dvr/StopSignal.h"
 #include "monitor/FileMetadata.h"
 #include "passes/PassJobs.h"
@@ -33,7 +33,7 @@ PVRVel* PVRVel::Live() { return g_livePVRVel.load(); }
 
 void PVRVel::SetLive(PVRVel* pvr) {
   g_livePVRVel = pvr;
-  SetLiveVel(pvr ? &pvr->m_vel : nullptr);
+  SetLivePeers(pvr ? &pvr->m_vel.Peers() : nullptr);
   SetStopSignalSource(pvr ? &LiveStopEventIsSet : nullptr);
 }
 
@@ -77,7 +77,7 @@ int PVRVel::StartupTask(void*) {
 bool PVRVel::WaitForTevMedia() {
   int elapsed = 0;
   while (!m_stopEvent.IsSet() && elapsed <= kMediaWaitLimitMs) {
-    if (m_vel.IsTevMediaReady() == 0) {
+    if (m_vel.Peers().IsTevMediaReady() == 0) {
       LogDebug(L"TevMedia is ready, go on");
       break;
     }

@@ -35,6 +35,7 @@ class PVRVel {
 
   SQLite& Database() { return m_db; }
   CVelAtl& Vel() { return m_vel; }
+  PeerClient& Peers() { return m_vel.Peers(); }
   Schedules& GetSchedules() { return m_schedules; }
   SeasonPassChecker& Checker() { return m_checker; }
   PEvent& StopEvent() { return m_stopEvent; }

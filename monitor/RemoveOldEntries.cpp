@@ -12,15 +12,15 @@
 #include <utility>
 #include <vector>
 
-#include "bus/CVelAtl.h"
 #include "db/Config.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
+#include "dvr/ThumbnailTable.h"
 #include "monitor/FileSystemMonitor.h"
 #include "monitor/SchedulePages.h"
-#include "monitor/ThumbnailTable.h"
+#include "outbound/PeerClient.h"
 #include "platform/Env.h"
 #include "support/Log.h"
 
@@ -191,7 +191,7 @@ void FileSystemMonitor::RemoveOldDBEntries() {
       if (GetThumbnailEntry(gone[i].id)) DVR::DeleteThumbnail(gone[i].path);
     }
   }
-  CVelAtl* vel = TheVel();
+  PeerClient* vel = LivePeers();
   if (mediumTypes.empty() || vel == nullptr) return;
   std::vector<std::wstring> ids, names, types;
   for (const auto& medium : mediumTypes) {

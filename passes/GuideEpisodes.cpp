@@ -9,8 +9,8 @@
 #include <set>
 #include <vector>
 
-#include "bus/CVelAtl.h"
-#include "bus/LocalIds.h"
+#include "outbound/PeerClient.h"
+#include "db/LocalIds.h"
 #include "db/GroupSync.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
@@ -328,12 +328,12 @@ void SeasonPassChecker::PublishEpisodes(const PassRow& pass, const BumpedSet& bu
   std::vector<Schedule> rows = LoadBumped(bumped, L"SeasonPassChecker::PublishEpisodes");
   for (Schedule& row : rows) {
     if (bumped.at(row.m_id) == kBumpedNewEpisode) {
-      if (!asked && !pass.mediumId.empty() && TheVel() != nullptr) {
+      if (!asked && !pass.mediumId.empty() && LivePeers() != nullptr) {
         // The rows are committed first: the library is not waited for
         // inside the transaction.
         RunPending(meanwhile);
         std::wstring mimetype, path, mediaType;
-        TheVel()->GetMediumInfo(pass.user, pass.mediumId, &mimetype, &path, &thumbnailId, &rating,
+        LivePeers()->GetMediumInfo(pass.user, pass.mediumId, &mimetype, &path, &thumbnailId, &rating,
                                 &tags, &mediaType);
       }
       asked = true;

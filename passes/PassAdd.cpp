@@ -6,23 +6,23 @@
 #include <memory>
 #include <vector>
 
-#include "bus/CVelAtl.h"
 #include "db/GroupSync.h"
+#include "db/LocalIds.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
+#include "db/Transaction.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
+#include "dvr/ThumbnailTable.h"
 #include "engine/Schedules.h"
-#include "monitor/ThumbnailTable.h"
-#include "bus/LocalIds.h"
+#include "outbound/PeerClient.h"
 #include "passes/SeasonPassChecker.h"
 #include "passes/SeasonPasses.h"
-#include "db/Transaction.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
-#include "vel/VelException.h"
 #include "support/PMutexLock.h"
+#include "vel/VelException.h"
 
 namespace {
 
@@ -44,12 +44,12 @@ int32_t SeasonPasses::AddPassFromSchedule(int32_t scheduleId, const std::wstring
   // "no thumbnail"; only a thumbnail that exists stands in for the
   // library's own description.
   if (HasThumbnailEntry(scheduleId) && GetThumbnailEntry(scheduleId)) {
-    pass.thumbnailId = TheVel() != nullptr ? LocalIds::ThumbnailKey(scheduleId) : std::wstring();
+    pass.thumbnailId = LivePeers() != nullptr ? LocalIds::ThumbnailKey(scheduleId) : std::wstring();
   } else {
     pass.thumbnailId = thumbnailId;
-    if (TheVel() != nullptr) {
+    if (LivePeers() != nullptr) {
       std::wstring mimetype, path, thumbnail, mediaType;
-      TheVel()->GetMediumInfo(schedule.m_user, schedule.m_tevMediumId, &mimetype, &path,
+      LivePeers()->GetMediumInfo(schedule.m_user, schedule.m_tevMediumId, &mimetype, &path,
                               &thumbnail, &pass.rating, &pass.tags, &mediaType);
     }
   }
@@ -94,7 +94,7 @@ bool SeasonPasses::PassExists(const std::wstring& channelName, const std::wstrin
 }
 
 int32_t SeasonPasses::Add(const PassDescription& pass, VARIANT* report, int32_t sourceScheduleId,
-                          std::unique_ptr<VelSatellite::PostedRequest> search,
+                          std::unique_ptr<PeerClient::Pending> search,
                           std::function<void()>* whilePublishing) {
   // The pass row, its medium id and its episodes are committed apart (the
   // bus requests between them run outside any transaction); the disk is
@@ -167,10 +167,10 @@ int32_t SeasonPasses::Add(const PassDescription& pass, VARIANT* report, int32_t 
   // Neither the guide search nor the episodes wait for the library's
   // answer: the pass's medium id is stored once the episodes are written,
   // before they are published. The library still hears of the pass first.
-  std::unique_ptr<VelSatellite::PostedRequest> published =
+  std::unique_ptr<PeerClient::Pending> published =
       PostPassToTevMedia(id, pass.thumbnailId, pass.rating, pass.tags);
-  if (guideType == 1 && TheVel() != nullptr && !search) {
-    search = TheVel()->PostTVGuideSchedule(pass.programName);
+  if (guideType == 1 && LivePeers() != nullptr && !search) {
+    search = LivePeers()->PostTVGuideSchedule(pass.programName);
   }
   auto storeMediumId = [&published, id] {
     if (published) StorePassMediumId(id, std::move(published));
@@ -192,8 +192,8 @@ int32_t SeasonPasses::Add(const PassDescription& pass, VARIANT* report, int32_t 
   flags.rating = pass.rating;
   flags.tags = pass.tags;
   flags.beforePublishing = storeMediumId;
-  flags.beforePublishingWaits = [&published] {
-    return published && !VelSatellite::Answered(*published);
+  flags.beforePublishingWaits = [&published, peers = LivePeers()] {
+    return published && peers != nullptr && !peers->Answered(*published);
   };
   flags.whilePublishing = whilePublishing;
   int32_t searched = kPassGuideFailed;

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "bus/CVelAtl.h"
+#include "outbound/PeerClient.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/Transaction.h"
@@ -100,8 +100,8 @@ void TellKept(std::vector<Schedule> kept) {
     row.m_owner.clear();
   }
   try {
-    if (TheVel() == nullptr) throw VelException(L"no bus endpoint");
-    TheVel()->SetMediaAttribute(ids, L"tevPassId", std::wstring());
+    if (LivePeers() == nullptr) throw VelException(L"no bus endpoint");
+    LivePeers()->SetMediaAttribute(ids, L"tevPassId", std::wstring());
   } catch (const VelException& e) {
     LogError(L"RemovePassInfoForRecordings %ls", e.getMessage().c_str());
   }
@@ -109,9 +109,9 @@ void TellKept(std::vector<Schedule> kept) {
 }
 
 void DropPending(const std::vector<std::wstring>& pendingIds) {
-  if (pendingIds.empty() || TheVel() == nullptr) return;
+  if (pendingIds.empty() || LivePeers() == nullptr) return;
   try {
-    TheVel()->DeleteMedia(pendingIds, true, false);
+    LivePeers()->DeleteMedia(pendingIds, true, false);
   } catch (const VelException& e) {
     LogError(L"RemoveSchedulesForPass %ls", e.getMessage().c_str());
   }
@@ -200,8 +200,8 @@ bool SeasonPasses::RemoveSeasonPass(int32_t passId, bool deleteMedium) {
   if (!ok || !transaction.Commit()) return false;  // rolled back
 
   TellKept(rows.kept);
-  if (deleteMedium && !mediumId.empty() && TheVel() != nullptr) {
-    TheVel()->DeleteMedium(mediumId, true, true);
+  if (deleteMedium && !mediumId.empty() && LivePeers() != nullptr) {
+    LivePeers()->DeleteMedium(mediumId, true, true);
   }
   RepublishPasses(renumbered);
   engine_.UpdateConflicts(0, tev::Clock::Now());

@@ -3,7 +3,7 @@
 
 #include <ctime>
 
-#include "bus/CVelAtl.h"
+#include "outbound/PeerClient.h"
 #include "db/GroupSync.h"
 #include "db/SQLite.h"
 #include "db/WFormat.h"
@@ -107,7 +107,7 @@ void SeasonPassChecker::CheckForNewEpisodes() {
 
 int32_t SeasonPassChecker::CheckForNewEpisodes(
     int32_t passId, VARIANT* report, const AdmissionFlags& flags,
-    std::unique_ptr<VelSatellite::PostedRequest> search) {
+    std::unique_ptr<PeerClient::Pending> search) {
   PMutexLock hold(PassWorkMutex());
   SQLite query;
   if (!query.RunQuery(tev::WFormat(L"SELECT * FROM SeasonPasses WHERE %ls = %d", L"ID", passId),
@@ -127,9 +127,9 @@ int32_t SeasonPassChecker::CheckForNewEpisodes(
 
 int32_t SeasonPassChecker::CheckOnePass(const PassRow& pass, VARIANT* report,
                                         const AdmissionFlags& flags, bool daily, int64_t now,
-                                        std::unique_ptr<VelSatellite::PostedRequest> search) {
+                                        std::unique_ptr<PeerClient::Pending> search) {
   if (pass.guideType != 1) return CheckNonGuidePass(pass, now, flags);
-  CVelAtl* vel = TheVel();
+  PeerClient* vel = LivePeers();
   AutoVariant listings;
   if (vel != nullptr && !search) search = vel->PostTVGuideSchedule(pass.programName);
   if (vel == nullptr || !vel->ReadTVGuideSchedule(std::move(search), &listings)) {

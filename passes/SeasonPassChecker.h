@@ -20,9 +20,9 @@
 #include <string>
 
 #include "engine/BumpedSet.h"
+#include "outbound/PeerClient.h"
 #include "platform/Variant.h"
 #include "support/PEvent.h"
-#include "vel/VelSatellite.h"
 
 class PThread;
 class Schedules;
@@ -102,9 +102,9 @@ class SeasonPassChecker {
   // the guide request failed, or a code of the conflict check. Throws
   // VelException when the pass cannot be read or does not exist.
   // `search`, when given, is the pass's guide search already sent
-  // (CVelAtl::PostTVGuideSchedule with its programme name).
+  // (PeerClient::PostTVGuideSchedule with its programme name).
   int32_t CheckForNewEpisodes(int32_t passId, VARIANT* report, const AdmissionFlags& flags,
-                              std::unique_ptr<VelSatellite::PostedRequest> search = nullptr);
+                              std::unique_ptr<PeerClient::Pending> search = nullptr);
 
   // Whether an airing at `candidate` qualifies for a pass made at
   // `passStart` in `mode` (local times of day and weekdays).
@@ -157,7 +157,7 @@ class SeasonPassChecker {
  private:
   int32_t CheckOnePass(const PassRow& pass, VARIANT* report, const AdmissionFlags& flags,
                        bool daily, int64_t now,
-                       std::unique_ptr<VelSatellite::PostedRequest> search = nullptr);
+                       std::unique_ptr<PeerClient::Pending> search = nullptr);
   int TimerThreadStart(void* argument);
 
   Schedules& engine_;

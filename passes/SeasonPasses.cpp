@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "bus/CVelAtl.h"
-#include "bus/LocalIds.h"
+#include "outbound/PeerClient.h"
+#include "db/LocalIds.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
@@ -36,8 +36,8 @@ bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
 
 // The live endpoint; a VelException when there is none, so that callers
 // handle "no bus" like any other bus exception.
-CVelAtl* Endpoint() {
-  CVelAtl* vel = TheVel();
+PeerClient* Endpoint() {
+  PeerClient* vel = LivePeers();
   if (vel == nullptr) throw VelException(L"no bus endpoint");
   return vel;
 }
@@ -122,7 +122,7 @@ void SeasonPasses::AddPassToTevMedia(int32_t passId, const std::wstring& thumbna
   StorePassMediumId(passId, PostPassToTevMedia(passId, thumbnailId, rating, tags));
 }
 
-std::unique_ptr<VelSatellite::PostedRequest> SeasonPasses::PostPassToTevMedia(
+std::unique_ptr<PeerClient::Pending> SeasonPasses::PostPassToTevMedia(
     int32_t passId, const std::wstring& thumbnailId, const std::wstring& rating,
     const std::wstring& tags) {
   SQLite pass;
@@ -137,7 +137,7 @@ std::unique_ptr<VelSatellite::PostedRequest> SeasonPasses::PostPassToTevMedia(
         tags.empty() ? std::vector<std::wstring>() : SplitAtSpaces(tags);
     const long count = 16 + (thumbnailId.empty() ? 0 : 1) + (rating.empty() ? 0 : 1) +
                        static_cast<long>(tagWords.size());
-    const std::wstring path = TheVel() != nullptr ? LocalIds::PassKey(passId) : std::wstring();
+    const std::wstring path = LivePeers() != nullptr ? LocalIds::PassKey(passId) : std::wstring();
 
     AutoVariant list;
     VUtil::CreateArray(&list, VT_VARIANT, count);
@@ -176,7 +176,7 @@ std::unique_ptr<VelSatellite::PostedRequest> SeasonPasses::PostPassToTevMedia(
 }
 
 void SeasonPasses::StorePassMediumId(int32_t passId,
-                                     std::unique_ptr<VelSatellite::PostedRequest> posted) {
+                                     std::unique_ptr<PeerClient::Pending> posted) {
   if (!posted) return;  // not sent; logged
   try {
     AutoVariant out, retcodes;
@@ -267,8 +267,8 @@ void SeasonPasses::UpgradeThumbnails() {
     VUtil::CreateArray(&in, VT_VARIANT, 4);
     VUtil::PutElement(&in, 0, L"PVR");
     VUtil::PutElement(&in, 3, names.get());
-    CVelAtl* vel = Endpoint();
-    long result = vel->Request(L"any", L"GetMediaFromSource", in, &out, 0, &retcodes);
+    PeerClient* vel = Endpoint();
+    long result = vel->Request(L"any", L"GetMediaFromSource", in, &out, &retcodes);
     if (result != 0) {
       throw VelException(
           tev::WFormat(L"GetMediaFromSource vel request: %x", static_cast<unsigned>(result)));
@@ -291,7 +291,7 @@ void SeasonPasses::UpgradeThumbnails() {
       VUtil::PutElement(&urlIn, 0, thumbnailId);
       VUtil::PutElement(&urlIn, 1, path + L".jpg");
       VUtil::PutElement(&urlIn, 2, false);
-      long urlResult = vel->Request(L"any", L"SetThumbnailUrl", urlIn, &urlOut, 0, &urlRetcodes);
+      long urlResult = vel->Request(L"any", L"SetThumbnailUrl", urlIn, &urlOut, &urlRetcodes);
       if (urlResult != 0) {
         LogError(L"SetThumbnailUrl vel request error: %x", static_cast<unsigned>(urlResult));
       }
@@ -315,12 +315,12 @@ bool SeasonPasses::ChangeMediumIds() {
       const int32_t passId = passes.GetInt("ID");
       passes.Next();
       const std::wstring key =
-          TheVel() != nullptr ? LocalIds::GetPassMediumId(passId) : std::wstring();
+          LivePeers() != nullptr ? LocalIds::GetPassMediumId(passId) : std::wstring();
       AutoVariant in, out, retcodes, keys;
       OneTextArray(&keys, key);
       VUtil::CreateArray(&in, VT_VARIANT, 1);
       VUtil::PutElement(&in, 0, keys.get());
-      long result = Endpoint()->Request(L"any", L"ChangeMediaId", in, &out, 0, &retcodes);
+      long result = Endpoint()->Request(L"any", L"ChangeMediaId", in, &out, &retcodes);
       if (result != 0) {
         throw VelException(
             tev::WFormat(L"ChangeMediaId vel request error: %x", static_cast<unsigned>(result)));

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "outbound/PeerClient.h"
 #include "platform/Variant.h"
-#include "vel/VelSatellite.h"
 
 class Schedules;
 class SeasonPassChecker;
@@ -70,13 +70,13 @@ class SeasonPasses {
   // Inserts and publishes the pass, then searches its episodes at once.
   // Pass ID (> 0) or a code above; on -2/-3 nothing of the pass remains.
   // `search`, when given, is the guide search for the programme that the
-  // caller sent ahead (CVelAtl::PostTVGuideSchedule); it is dropped unread
+  // caller sent ahead (PeerClient::PostTVGuideSchedule); it is dropped unread
   // when the pass turns out not to use the guide or is refused.
   // `whilePublishing`, when set, runs once, on success only, while the
   // library answers the episodes' "AddMedia" (or after the episodes when
   // none is sent); it is cleared when it ran.
   int32_t Add(const PassDescription& pass, VARIANT* report, int32_t sourceScheduleId,
-              std::unique_ptr<VelSatellite::PostedRequest> search = nullptr,
+              std::unique_ptr<PeerClient::Pending> search = nullptr,
               std::function<void()>* whilePublishing = nullptr);
   // Whether a pass for the same programme, channel, mode and start exists
   // (guide passes compare channel name and restriction, others the channel
@@ -165,11 +165,11 @@ class SeasonPasses {
   // AddPassToTevMedia in two halves, so that another request can travel
   // while the library answers: the first sends "AddMedium" (null when it
   // could not, logged), the second reads the answer and stores the id.
-  static std::unique_ptr<VelSatellite::PostedRequest> PostPassToTevMedia(
+  static std::unique_ptr<PeerClient::Pending> PostPassToTevMedia(
       int32_t passId, const std::wstring& thumbnailId, const std::wstring& rating,
       const std::wstring& tags);
   static void StorePassMediumId(int32_t passId,
-                                std::unique_ptr<VelSatellite::PostedRequest> posted);
+                                std::unique_ptr<PeerClient::Pending> posted);
   // Hands a change of the pass to its schedules that have not run (not
   // complete, partial or recording). "keepUntil" and "genre" are written
   // into their rows (KeepUntil, Category), and the pending ones are

@@ -218,7 +218,7 @@ check_locks() {
   local flags=(-std=c++17 -fsyntax-only -Wthread-safety -Werror=thread-safety -I"$top")
   read -r -a extra <<<"$(pkg-config --cflags libnats taglib sqlite3)"
   flags+=("${extra[@]}")
-  find module bus db engine dvr passes monitor platform support vel -name '*.cpp' -print0 |
+  find module bus db outbound engine dvr passes monitor platform support vel -name '*.cpp' -print0 |
     xargs -0 -P"$(nproc)" -n8 clang++-14 "${flags[@]}"
   echo "Thread-safety analysis: clean"
 }

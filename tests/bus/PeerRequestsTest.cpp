@@ -9,6 +9,7 @@
 
 #include "bus/CVelAtl.h"
 #include "db/TimeUtils.h"
+#include "engine/Schedules.h"
 #include "platform/Clock.h"
 #include "tests/peers/PeerFixture.h"
 
@@ -28,23 +29,31 @@ std::vector<Value> MalformedReplies() {
           Value::Array({Value::Array({Value::Str(L"only one")})})};
 }
 
+TEST_F(CVelAtlRequests, AnEndpointWithoutEngineAnswersMinusOne) {
+  AutoVariant out, retcodes;
+  const Value in = Value::Array({Value::Str(L"m1")});
+  ASSERT_EQ(0, media_.Request(L"ZoVIZ", L"GetConflicts", in.get(), &out, 0, &retcodes));
+  EXPECT_EQ(-1, VUtil::GetSingleRetcode(retcodes.get()));
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"GetConflicts no engine"));
+}
+
 TEST_F(CVelAtlRequests, IsTevMediaReady) {
-  EXPECT_EQ(vel_->IsTevMediaReady(), 0);
+  EXPECT_EQ(vel_->Peers().IsTevMediaReady(), 0);
   ASSERT_EQ(media_.CountOf(L"IsReady"), 1u);
   EXPECT_EQ(Last(media_, L"IsReady").type(), VT_EMPTY);
 
   media_.SetReply(L"IsReady", 5);
-  EXPECT_EQ(vel_->IsTevMediaReady(), 1);
+  EXPECT_EQ(vel_->Peers().IsTevMediaReady(), 1);
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"IsTevMediaReady: TevMediaV2: Vel error detected in "
                                    L"VUtil::CheckSingleRetcode : hr = 5 - 0x5"));
   media_.Leave();
-  const int busResult = vel_->IsTevMediaReady();
+  const int busResult = vel_->Peers().IsTevMediaReady();
   EXPECT_NE(busResult, 0);
   EXPECT_NE(busResult, 1);
 }
 
 TEST_F(CVelAtlRequests, SetMediaAttributeLayouts) {
-  vel_->SetMediaAttribute({L"m1", L"m2"}, L"pvrState", L"skip");
+  vel_->Peers().SetMediaAttribute({L"m1", L"m2"}, L"pvrState", L"skip");
   ASSERT_TRUE(media_.WaitFor(L"SetMediaAttributes", 1, 5000));
   Value in = Last(media_, L"SetMediaAttributes");
   ASSERT_EQ(VUtil::GetArrayLength(in.get()), 4);
@@ -61,7 +70,7 @@ TEST_F(CVelAtlRequests, SetMediaAttributeLayouts) {
   EXPECT_TRUE(VUtil::GetBoolElement(in.get(), 3));
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"SetMediumAttribute m2: pvrState = skip"));
 
-  vel_->SetMediaAttributes({L"a", L"b"}, {L"genre", L"title"}, {L"News", L"It's"});
+  vel_->Peers().SetMediaAttributes({L"a", L"b"}, {L"genre", L"title"}, {L"News", L"It's"});
   in = Last(media_, L"SetMediaAttributeList");
   ASSERT_EQ(VUtil::GetArrayLength(in.get()), 3);
   EXPECT_EQ(Str(in.get(), 0), L"");
@@ -76,11 +85,11 @@ TEST_F(CVelAtlRequests, SetMediaAttributeLayouts) {
 
   // Return codes are not looked at; a bus failure is logged in hex.
   media_.SetReply(L"SetMediaAttributes", 9);
-  vel_->SetMediaAttribute({L"m1"}, L"x", L"y");
+  vel_->Peers().SetMediaAttribute({L"m1"}, L"x", L"y");
   EXPECT_FALSE(log_->HasPart(LOG_ERROR, L"SetMediaAttribute"));
   media_.Leave();
-  vel_->SetMediaAttribute({L"m1"}, L"x", L"y");
-  vel_->SetMediaAttributes({L"m1"}, {L"x"}, {L"y"});
+  vel_->Peers().SetMediaAttribute({L"m1"}, L"x", L"y");
+  vel_->Peers().SetMediaAttributes({L"m1"}, {L"x"}, {L"y"});
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SetMediaAttribute vel request: "));
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SetMediaAttributes vel request: "));
 }
@@ -90,7 +99,7 @@ TEST_F(CVelAtlRequests, DeleteMediaRemovesPlansAndRetypesRecordings) {
   InsertSchedule("r1", "DVRSTATE_COMPLETE", "video/x-tv");
   (void)planned;
 
-  vel_->DeleteMedia(std::vector<std::wstring>{L"r1", L"s1", L"gone"}, true, false);
+  vel_->Peers().DeleteMedia(std::vector<std::wstring>{L"r1", L"s1", L"gone"}, true, false);
   Value in = Last(media_, L"RemoveImportedMedia");
   ASSERT_EQ(VUtil::GetArrayLength(in.get()), 5);
   EXPECT_EQ(Str(in.get(), 0), L"PVR");
@@ -116,7 +125,7 @@ TEST_F(CVelAtlRequests, DeleteMediaRemovesPlansAndRetypesRecordings) {
 
   // Passes: every id removed (in set order), no media types asked for.
   media_.ClearRequests();
-  vel_->DeleteMedia(std::set<std::wstring>{L"p2", L"p1", L"r1"}, false, true);
+  vel_->Peers().DeleteMedia(std::set<std::wstring>{L"p2", L"p1", L"r1"}, false, true);
   in = Last(media_, L"RemoveImportedMedia");
   removed = Elem(in.get(), 1);
   ASSERT_EQ(VUtil::GetArrayLength(removed.get()), 3);
@@ -127,15 +136,15 @@ TEST_F(CVelAtlRequests, DeleteMediaRemovesPlansAndRetypesRecordings) {
 
   // By local id and by medium id; an empty set sends nothing.
   media_.ClearRequests();
-  vel_->DeleteMedium(planned, false, false);
+  vel_->Peers().DeleteMedium(planned, false, false);
   VUtil::FindPair(Elem(Elem(Last(media_, L"RemoveImportedMedia").get(), 1).get(), 0).get(),
                   L"tevMediumId", &id);
   EXPECT_EQ(id, L"s1");
-  vel_->DeleteMedia(std::set<std::wstring>{}, true, true);
+  vel_->Peers().DeleteMedia(std::set<std::wstring>{}, true, true);
   EXPECT_EQ(media_.CountOf(L"RemoveImportedMedia"), 1u);
 
   media_.Leave();
-  vel_->DeleteMedium(L"s1", true, true);
+  vel_->Peers().DeleteMedium(L"s1", true, true);
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"DeleteMedia vel request: "));
 }
 
@@ -145,7 +154,8 @@ TEST_F(CVelAtlRequests, NotificationsReachEveryListener) {
   dbtest::RawDb(dbPath_).Exec("UPDATE Schedules SET EndTime = 29991231000000 WHERE ID = " +
                               std::to_string(film));
   const int id = InsertSchedule("m8", "DVRSTATE_COMPLETE", "video/x-tv", "News", "Two");
-  vel_->NotifyStopRecording(id, L"News", L"Two");
+  vel_->Peers().NotifyStopRecording(id, L"News", L"Two");
+  Schedules::NotifyRecordingChange(vel_->Peers());
   ASSERT_TRUE(listener_.WaitFor(L"NotifyStopRecording", 1, 5000));
   ASSERT_TRUE(listener_.WaitFor(L"NotifyPVRRecordingChange", 1, 5000));
   Value stop = Last(listener_, L"NotifyStopRecording");
@@ -158,13 +168,13 @@ TEST_F(CVelAtlRequests, NotificationsReachEveryListener) {
   EXPECT_EQ(Str(running.get(), 0) + L"|" + Str(running.get(), 1) + L"|" + Str(running.get(), 2),
             L"Film|m7|One");
 
-  vel_->NotifyStartRecording(id, L"News", L"Two");
+  vel_->Peers().NotifyStartRecording(id, L"News", L"Two");
   ASSERT_TRUE(listener_.WaitFor(L"NotifyStartRecording", 1, 5000));
   EXPECT_EQ(Str(Last(listener_, L"NotifyStartRecording").get(), 1), L"m8");
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"NotifyStartRecording News"));
   // Nobody listening is no error.
   listener_.Leave();
-  vel_->NotifyPVRRecordingChange();
+  Schedules::NotifyRecordingChange(vel_->Peers());
   EXPECT_FALSE(log_->HasPart(LOG_ERROR, L"Notify"));
 }
 
@@ -172,24 +182,24 @@ TEST_F(CVelAtlRequests, GetMediumFromId) {
   media_.SetReply(L"GetMediumFromId", 0,
                   Value::Array({Value::Array({Value::Str(L"video/x-tv"), Value::Str(L"/c/1")})}));
   std::wstring text1, text2;
-  EXPECT_EQ(vel_->GetMediumFromId(L"bob", L"ch1", &text1, &text2), 0);
+  EXPECT_EQ(vel_->Peers().GetMediumFromId(L"bob", L"ch1", &text1, &text2), 0);
   EXPECT_EQ(text1, L"video/x-tv");
   EXPECT_EQ(text2, L"/c/1");
   Value in = Last(media_, L"GetMediumFromId");
   EXPECT_EQ(Str(in.get(), 0) + L"|" + Str(in.get(), 1), L"bob|ch1");
 
   media_.SetReply(L"GetMediumFromId", 3);
-  EXPECT_EQ(vel_->GetMediumFromId(L"bob", L"ch1", &text1, &text2), 1);
+  EXPECT_EQ(vel_->Peers().GetMediumFromId(L"bob", L"ch1", &text1, &text2), 1);
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"Exception in CVelAtl::GetMediumFromId CVelAtl::GetMediumFromId: "
                                    L"Vel error detected in VUtil::CheckSingleRetcode : hr = 3 - 0x3"));
   for (const Value& reply : MalformedReplies()) {
     media_.SetReply(L"GetMediumFromId", 0, reply);
     text1 = L"kept";
-    EXPECT_EQ(vel_->GetMediumFromId(L"bob", L"ch1", &text1, &text2), 1);
+    EXPECT_EQ(vel_->Peers().GetMediumFromId(L"bob", L"ch1", &text1, &text2), 1);
     EXPECT_EQ(text1, L"kept");
   }
   media_.Leave();
-  EXPECT_GT(vel_->GetMediumFromId(L"bob", L"ch1", &text1, &text2), 1);
+  EXPECT_GT(vel_->Peers().GetMediumFromId(L"bob", L"ch1", &text1, &text2), 1);
 }
 
 Value SearchReply(int32_t count, const Value& mediaType, const Value& streamFormat,
@@ -232,7 +242,7 @@ TEST_F(CVelAtlRequests, GetMediumInfoMimetypes) {
                                 Value::Str(L"t")));
     std::wstring mimetype = L"-", path, thumb, rating, tags, mediaType;
     const int result =
-        vel_->GetMediumInfo(L"u", L"m1", &mimetype, &path, &thumb, &rating, &tags, &mediaType);
+        vel_->Peers().GetMediumInfo(L"u", L"m1", &mimetype, &path, &thumb, &rating, &tags, &mediaType);
     EXPECT_EQ(result, *c.mimetype ? 0 : -1) << tev::ToStdUtf8(c.mediaType);
     EXPECT_EQ(mimetype, c.mimetype) << tev::ToStdUtf8(c.mediaType);
     EXPECT_EQ(mediaType, c.mediaType);
@@ -252,7 +262,7 @@ TEST_F(CVelAtlRequests, GetMediumInfoFieldsAndFailures) {
   media_.SetReply(L"SearchMedia", 0,
                   SearchReply(1, Value::Str(L"tv.channel"), Value(),
                               Value::StringArray({L"a", L"b"})));
-  EXPECT_EQ(vel_->GetMediumInfo(L"u", L"m", &mimetype, &path, &thumb, &rating, &tags, &mediaType), 0);
+  EXPECT_EQ(vel_->Peers().GetMediumInfo(L"u", L"m", &mimetype, &path, &thumb, &rating, &tags, &mediaType), 0);
   EXPECT_EQ(path, L"/m/path");
   EXPECT_EQ(thumb, L"T1");
   EXPECT_EQ(rating, L"");
@@ -260,11 +270,11 @@ TEST_F(CVelAtlRequests, GetMediumInfoFieldsAndFailures) {
   media_.SetReply(L"SearchMedia", 0,
                   SearchReply(1, Value::Str(L"tv.channel"), Value(),
                               Value::Array({Value::Str(L" x "), Value::Str(L"y")})));
-  vel_->GetMediumInfo(L"u", L"m", &mimetype, &path, &thumb, &rating, &tags, &mediaType);
+  vel_->Peers().GetMediumInfo(L"u", L"m", &mimetype, &path, &thumb, &rating, &tags, &mediaType);
   EXPECT_EQ(tags, L"x  y");
   media_.SetReply(L"SearchMedia", 0,
                   SearchReply(1, Value::Str(L"tv.channel"), Value(), Value::Str(L"  as is ")));
-  vel_->GetMediumInfo(L"u", L"m", &mimetype, &path, &thumb, &rating, &tags, &mediaType);
+  vel_->Peers().GetMediumInfo(L"u", L"m", &mimetype, &path, &thumb, &rating, &tags, &mediaType);
   EXPECT_EQ(tags, L"  as is ");
 
   // No match, a refusal, replies of the wrong shape or types: -1.
@@ -279,22 +289,22 @@ TEST_F(CVelAtlRequests, GetMediumInfoFieldsAndFailures) {
                                             Value::Array({})})}));
   for (const Value& reply : bad) {
     media_.SetReply(L"SearchMedia", 0, reply);
-    EXPECT_EQ(vel_->GetMediumInfo(L"u", L"m", &mimetype, &path, &thumb, &rating, &tags, &mediaType),
+    EXPECT_EQ(vel_->Peers().GetMediumInfo(L"u", L"m", &mimetype, &path, &thumb, &rating, &tags, &mediaType),
               -1);
   }
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"GetMediumInfo: "));
   media_.SetReply(L"SearchMedia", 4);
-  EXPECT_EQ(vel_->GetMediumInfo(L"u", L"m", &mimetype, &path, &thumb, &rating, &tags, &mediaType), -1);
+  EXPECT_EQ(vel_->Peers().GetMediumInfo(L"u", L"m", &mimetype, &path, &thumb, &rating, &tags, &mediaType), -1);
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"GetMediumInfo: GetMediumInfo: Vel error detected in "
                                    L"VUtil::CheckSingleRetcode : hr = 4 - 0x4"));
   media_.Leave();
-  EXPECT_GT(vel_->GetMediumInfo(L"u", L"m", &mimetype, &path, &thumb, &rating, &tags, &mediaType), 0);
+  EXPECT_GT(vel_->Peers().GetMediumInfo(L"u", L"m", &mimetype, &path, &thumb, &rating, &tags, &mediaType), 0);
 }
 
 TEST_F(CVelAtlRequests, ProcessTranscodeUrl) {
   media_.SetReply(L"ProcessTranscodeUrl", 0, Value::Array({Value::Str(L"http://ready")}));
   std::wstring url;
-  EXPECT_EQ(vel_->ProcessTranscodeUrl(L"http://raw", L"video/x-webwin", L"tv.web", &url), 0);
+  EXPECT_EQ(vel_->Peers().ProcessTranscodeUrl(L"http://raw", L"video/x-webwin", L"tv.web", &url), 0);
   EXPECT_EQ(url, L"http://ready");
   Value in = Last(media_, L"ProcessTranscodeUrl");
   ASSERT_EQ(VUtil::GetArrayLength(in.get()), 4);
@@ -309,10 +319,10 @@ TEST_F(CVelAtlRequests, ProcessTranscodeUrl) {
 
   for (const Value& reply : {Value(), Value::Array({Value::Long(1)})}) {
     media_.SetReply(L"ProcessTranscodeUrl", 0, reply);
-    EXPECT_EQ(vel_->ProcessTranscodeUrl(L"u", L"m", L"t", &url), -1);
+    EXPECT_EQ(vel_->Peers().ProcessTranscodeUrl(L"u", L"m", L"t", &url), -1);
   }
   media_.SetReply(L"ProcessTranscodeUrl", 2);
-  EXPECT_EQ(vel_->ProcessTranscodeUrl(L"u", L"m", L"t", &url), -1);
+  EXPECT_EQ(vel_->Peers().ProcessTranscodeUrl(L"u", L"m", L"t", &url), -1);
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"ProcessTranscodeUrl: ProcessTranscodeUrl: Vel error"));
 }
 
@@ -327,7 +337,7 @@ TEST_F(CVelAtlRequests, GetTVGuideSchedule) {
   guide_.SetListings({channel});
 
   AutoVariant out;
-  ASSERT_TRUE(vel_->GetTVGuideSchedule(L"News", &out));
+  ASSERT_TRUE(vel_->Peers().GetTVGuideSchedule(L"News", &out));
   Value in = Last(guide_, L"SearchTVListings");
   ASSERT_EQ(VUtil::GetArrayLength(in.get()), 6);
   EXPECT_EQ(Str(in.get(), 0), L"News");
@@ -349,14 +359,14 @@ TEST_F(CVelAtlRequests, GetTVGuideSchedule) {
   AutoVariant kept;
   kept.get().vt = VT_I4;
   kept.get().lVal = 42;
-  EXPECT_FALSE(vel_->GetTVGuideSchedule(L"News", &kept));
+  EXPECT_FALSE(vel_->Peers().GetTVGuideSchedule(L"News", &kept));
   EXPECT_EQ(kept.get().vt, VT_I4);
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SeasonPassChecker::AddProgramEpisodes: SearchTVListings: "));
   guide_.SetReply(L"SearchTVListings", 0, Value::Str(L"no array"));
-  EXPECT_FALSE(vel_->GetTVGuideSchedule(L"News", &kept));
+  EXPECT_FALSE(vel_->Peers().GetTVGuideSchedule(L"News", &kept));
   EXPECT_EQ(kept.get().lVal, 42);
   guide_.Leave();
-  EXPECT_FALSE(vel_->GetTVGuideSchedule(L"News", &kept));
+  EXPECT_FALSE(vel_->Peers().GetTVGuideSchedule(L"News", &kept));
 }
 
 }  // namespace

@@ -155,7 +155,7 @@ class MediaLibraryStandIn : public tev::test::OfferingSatellite {
 };
 
 // A database fixture with the module's endpoint ("ZoVIZ", made the live
-// one for TheVel()) and the stand-in ("TevMediaV2") on a loopback
+// one for LivePeers()) and the stand-in ("TevMediaV2") on a loopback
 // nats-server.
 class BusFixture : public DbFixture {
  protected:
@@ -164,10 +164,10 @@ class BusFixture : public DbFixture {
     ASSERT_TRUE(server_.Start());
     ASSERT_EQ(media_.Connect(server_.HostPort(), L"TevMediaV2"), 0);
     ASSERT_EQ(vel_.Connect(server_.HostPort(), L"ZoVIZ"), 0);
-    SetTheVelForTest(&vel_);
+    SetLivePeers(&vel_.Peers());
   }
   void TearDown() override {
-    SetTheVelForTest(nullptr);
+    SetLivePeers(nullptr);
     vel_.Disconnect();
     media_.Disconnect();
     DbFixture::TearDown();

@@ -82,9 +82,9 @@ TEST_F(DVRStreams, StartsAndStopsATelevisionStream) {
   SetStopSignalSource(&Stopping);
   EXPECT_EQ(DVR::StopRecording(other), 111);
   g_stopping = false;
-  SetTheVelForTest(nullptr);
+  SetLivePeers(nullptr);
   EXPECT_EQ(DVR::StopRecording(other), 111);
-  SetTheVelForTest(vel_.get());
+  SetLivePeers(&vel_->Peers());
   EXPECT_EQ(streamer_.CountOf(L"StopStream"), stops);
   // The streamer refuses to stop: 111, and the id is gone all the same.
   streamer_.SetReply(L"StopStream", 7);

@@ -10,8 +10,8 @@
 #include <taglib/asffile.h>
 
 #include "db/Schedule.h"
+#include "dvr/ThumbnailTable.h"
 #include "monitor/FileMetadata.h"
-#include "monitor/ThumbnailTable.h"
 #include "platform/Clock.h"
 #include "tests/engine/EngineFixture.h"
 #include "tests/engine/RowsAndMedia.h"

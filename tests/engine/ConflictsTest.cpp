@@ -1,5 +1,5 @@
 // Conflict detection on a real database, with a stand-in media library and
-// TV service on a loopback nats-server (tuner counts and republishing).
+// TV service behind recording peers (tuner counts and republishing).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "bus/CVelAtl.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
@@ -17,8 +16,7 @@
 #include "platform/Clock.h"
 #include "support/VUtil.h"
 #include "support/WideText.h"
-#include "tests/common/NatsServer.h"
-#include "tests/common/OfferingSatellite.h"
+#include "tests/common/FakePeers.h"
 #include "tests/common/FakeEnv.h"
 #include "tests/common/LocalTime.h"
 #include "tests/common/TempRoot.h"
@@ -27,11 +25,11 @@ namespace {
 
 // Answers "GetTVInfo" with a settable tuner list and "AddMedium" with
 // "M<n>" ids, recording the published paths.
-class StandInPeers : public tev::test::OfferingSatellite {
+class StandInPeers : public testpeers::FakePeers {
  public:
   StandInPeers() {
-    Offer(L"GetTVInfo", [this](const VARIANT&, VARIANT* out) { return GetTVInfo(out); });
-    Offer(L"AddMedium", [this](const VARIANT& in, VARIANT* out) { return AddMedium(in, out); });
+    Serve(L"GetTVInfo", [this](const VARIANT&, VARIANT* out) { return GetTVInfo(out); });
+    Serve(L"AddMedium", [this](const VARIANT& in, VARIANT* out) { return AddMedium(in, out); });
   }
   void SetTuners(int tv) {
     std::lock_guard<std::mutex> lock(mu_);
@@ -102,16 +100,11 @@ class Conflicts : public ::testing::Test {
   tev::test::FakeEnv env_;
   void SetUp() override {
     ASSERT_TRUE(SQLite::Initialize(folder_.wpath()));
-    ASSERT_TRUE(server_.Start());
-    ASSERT_EQ(0, peers_.Connect(server_.HostPort(), L"TevMediaV2"));
-    ASSERT_EQ(0, vel_.Connect(server_.HostPort(), L"ZoVIZ"));
-    SetTheVelForTest(&vel_);
+    SetLivePeers(&peers_);
     SetTuners(1);
   }
   void TearDown() override {
-    SetTheVelForTest(nullptr);
-    vel_.Disconnect();
-    peers_.Disconnect();
+    SetLivePeers(nullptr);
     SQLite::Close();
   }
 
@@ -177,9 +170,7 @@ class Conflicts : public ::testing::Test {
   }
 
   tev::test::TempDir folder_{"tev-conflicts-"};
-  tev::test::NatsServer server_;
   StandInPeers peers_;
-  CVelAtl vel_{nullptr};
   Schedules engine_;
   int rows_ = 0;
 };
@@ -458,12 +449,6 @@ TEST_F(Conflicts, GetConflictsService) {
   VUtil::CreateArray(&wrongType, VT_VARIANT, 1);
   VUtil::PutElement(&wrongType, 0, static_cast<int32_t>(askedId));
   EXPECT_THROW(engine_.GetConflicts(wrongType.get(), &none), VelInvalidParameterException);
-
-  // Over the bus: the service answers the same.
-  // Over the bus, an endpoint without an engine behind it answers -1.
-  AutoVariant busOut, retcodes;
-  ASSERT_EQ(0, peers_.Request(L"ZoVIZ", L"GetConflicts", in.get(), &busOut, 0, &retcodes));
-  EXPECT_EQ(-1, VUtil::GetSingleRetcode(retcodes.get()));
 }
 
 TEST_F(Conflicts, OddTimesAndDurationsAreHandled) {

@@ -43,7 +43,7 @@ class EngineFixture : public peertest::PeerFixture {
   }
   void TearDown() override {
     if (pvr_) {
-      SetTheVelForTest(nullptr);
+      SetLivePeers(nullptr);
       pvr_->Vel().Disconnect();
     }
     engine_.reset();
@@ -54,12 +54,12 @@ class EngineFixture : public peertest::PeerFixture {
   // Replaces the bare endpoint by a whole module object, so that requests
   // to "ZoVIZ" reach its services and its engine.
   void UseModuleEndpoint() {
-    SetTheVelForTest(nullptr);
+    SetLivePeers(nullptr);
     vel_.reset();
     pvr_.reset(new PVRVel());
     pvr_->Vel().SetRequestTimeout(10000);
     ASSERT_EQ(pvr_->Vel().Connect(bus_.host(), L"ZoVIZ"), 0);
-    SetTheVelForTest(&pvr_->Vel());
+    SetLivePeers(&pvr_->Peers());
   }
   Schedules& Engine() { return pvr_ ? pvr_->GetSchedules() : *engine_; }
 

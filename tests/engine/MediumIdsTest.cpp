@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "bus/CVelAtl.h"
-#include "bus/LocalIds.h"
+#include "db/LocalIds.h"
 #include "engine/Schedules.h"
+#include "outbound/PeerClient.h"
 #include "tests/db/DbTestSupport.h"
 
 using dbtest::RawDb;
@@ -11,7 +11,7 @@ class MediumIdsTest : public dbtest::DbFixture {
  protected:
   void SetUp() override {
     DbFixture::SetUp();
-    SetTheVelForTest(nullptr);
+    SetLivePeers(nullptr);
     OpenNew();
     db_.reset(new RawDb(dbPath_));
     db_->Exec("INSERT INTO Schedules (FilePath) VALUES ('/rec/a.wmv')");

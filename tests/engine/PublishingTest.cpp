@@ -1,5 +1,5 @@
 // The medium property lists of schedules and their publication to a
-// stand-in media library on a loopback nats-server, with a real database.
+// stand-in media library behind recording peers, with a real database.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,15 +10,14 @@
 #include <utility>
 #include <vector>
 
-#include "bus/CVelAtl.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
+#include "dvr/ThumbnailTable.h"
 #include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
-#include "monitor/ThumbnailTable.h"
 #include "support/VUtil.h"
 #include "support/WideText.h"
-#include "tests/common/NatsServer.h"
+#include "tests/common/FakePeers.h"
 #include "tests/common/TempRoot.h"
 
 namespace {
@@ -41,12 +40,15 @@ Properties Read(const VARIANT& list) {
 
 // The media library: answers "AddMedium"/"AddMedia" with new ids (or with
 // garbage when told to) and keeps what it received.
-class StandInLibrary : public VelSatellite {
+class StandInLibrary {
  public:
   enum Mode { kAnswer, kGarbage, kShortIdList };
-  void DefineServices() override {
-    AddService(L"AddMedium", L"AddMedium", new Handler(this));
-    AddService(L"AddMedia", L"AddMedia", new Handler(this));
+  void ServeOn(testpeers::FakePeers& peers) {
+    for (const wchar_t* method : {L"AddMedium", L"AddMedia"}) {
+      peers.Serve(method, [this, method](const VARIANT& in, VARIANT* out) {
+        return Answer(method, in, out);
+      });
+    }
   }
   void SetMode(Mode mode) {
     std::lock_guard<std::mutex> lock(mu_);
@@ -63,17 +65,6 @@ class StandInLibrary : public VelSatellite {
   }
 
  private:
-  class Handler : public VelSatelliteDelegateGeneric {
-   public:
-    explicit Handler(StandInLibrary* library) : library_(library) {}
-    int invoke(const std::wstring& method, const VARIANT& in, VARIANT* out) override {
-      return library_->Answer(method, in, out);
-    }
-
-   private:
-    StandInLibrary* library_;
-  };
-
   int Answer(const std::wstring& method, const VARIANT& in, VARIANT* out) {
     Received r;
     r.method = method;
@@ -133,16 +124,12 @@ class Publishing : public ::testing::Test {
     char* pattern = &patternText[0];
     folder_ = mkdtemp(pattern);
     ASSERT_TRUE(SQLite::Initialize(tev::FromStdUtf8(folder_)));
-    ASSERT_TRUE(server_.Start());
-    ASSERT_EQ(0, library_.Connect(server_.HostPort(), L"TevMediaV2"));
-    ASSERT_EQ(0, vel_.Connect(server_.HostPort(), L"ZoVIZ"));
-    SetTheVelForTest(&vel_);
+    library_.ServeOn(peers_);
+    SetLivePeers(&peers_);
     ClearThumbnailEntries();
   }
   void TearDown() override {
-    SetTheVelForTest(nullptr);
-    vel_.Disconnect();
-    library_.Disconnect();
+    SetLivePeers(nullptr);
     SQLite::Close();
     std::system(("rm -rf '" + folder_ + "'").c_str());
   }
@@ -170,9 +157,8 @@ class Publishing : public ::testing::Test {
   }
 
   std::string folder_;
-  tev::test::NatsServer server_;
   StandInLibrary library_;
-  CVelAtl vel_{nullptr};
+  testpeers::FakePeers peers_;
 };
 
 }  // namespace
@@ -315,7 +301,7 @@ TEST_F(Publishing, AddMediumStoresTheAssignedId) {
   EXPECT_TRUE(got[0].flag);
   ASSERT_EQ(1u, got[0].lists.size());
   EXPECT_EQ(18u, got[0].lists[0].size());
-  EXPECT_EQ(L"Sub 😀", got[0].lists[0][6].second);  // non-BMP text crosses the bus
+  EXPECT_EQ(L"Sub 😀", got[0].lists[0][6].second);  // non-BMP text kept
 
   // Garbage back, or no endpoint at all: nothing is stored, nothing breaks.
   library_.SetMode(StandInLibrary::kGarbage);
@@ -329,7 +315,7 @@ TEST_F(Publishing, AddMediumStoresTheAssignedId) {
   Schedule::AddMedium(ancient, true);
   EXPECT_EQ(requests, library_.received().size());
   EXPECT_EQ(L"NEW-1", Schedules::GetMediumId(id));
-  SetTheVelForTest(nullptr);
+  SetLivePeers(nullptr);
   Schedule::AddMedium(episode, true);
   EXPECT_EQ(L"NEW-1", Schedules::GetMediumId(id));
   EXPECT_EQ(L"", Schedules::GetMediumId(987654));

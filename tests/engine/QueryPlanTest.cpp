@@ -20,7 +20,7 @@
 
 #include <gtest/gtest.h>
 
-#include "bus/LocalIds.h"
+#include "db/LocalIds.h"
 #include "db/SQLite.h"
 #include "monitor/FileSystemMonitor.h"
 #include "platform/Clock.h"

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "dvr/ThumbnailTable.h"
 #include "engine/Schedules.h"
-#include "monitor/ThumbnailTable.h"
 #include "platform/Clock.h"
 #include "tests/engine/RowFixture.h"
 

@@ -204,14 +204,14 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
   FailingLookups lookups;
   lookups.SetRequestTimeout(10000);
   ASSERT_EQ(lookups.Connect(bus_.host(), L"ZoVIZ-lookups"), 0);
-  SetTheVelForTest(&lookups);
+  SetLivePeers(&lookups.Peers());
   lookups.failure_ = 104;
   const int busy = Row(Values(L"Busy", now + 10, 600, kWeb));
   Engine().StartRecordingIfAppropriate(tev::Clock::Now());
   lookups.failure_ = 117;
   const int mce = Row(Values(L"Media Center", now + 10, 600, kWeb));
   Engine().StartRecordingIfAppropriate(tev::Clock::Now());
-  SetTheVelForTest(vel_.get());
+  SetLivePeers(&vel_->Peers());
   lookups.Disconnect();
   EXPECT_EQ(Status(busy), "DVRSTATE_TUNER_BUSY");
   EXPECT_EQ(Status(mce), "DVRSTATE_MCE_RUNNING");

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "db/Schedule.h"
+#include "dvr/ThumbnailTable.h"
 #include "monitor/FileMetadata.h"
-#include "monitor/ThumbnailTable.h"
 #include "support/WideText.h"
 #include "tests/common/TempRoot.h"
 

@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "dvr/ThumbnailTable.h"
 #include "monitor/FileMetadata.h"
 #include "monitor/FileSystemMonitor.h"
-#include "monitor/ThumbnailTable.h"
 #include "tests/engine/EngineFixture.h"
 #include "tests/engine/RowsAndMedia.h"
 

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "bus/LocalIds.h"
+#include "db/LocalIds.h"
 #include "db/SQLite.h"
 #include "db/TimeUtils.h"
 #include "support/VUtil.h"

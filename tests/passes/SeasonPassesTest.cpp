@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "bus/CVelAtl.h"
+#include "outbound/PeerClient.h"
 #include "tests/db/DbTestSupport.h"
 
 using dbtest::RawDb;
@@ -11,7 +11,7 @@ class SeasonPassesTest : public dbtest::DbFixture {
  protected:
   void SetUp() override {
     DbFixture::SetUp();
-    SetTheVelForTest(nullptr);
+    SetLivePeers(nullptr);
     OpenNew();
     db_.reset(new RawDb(dbPath_));
   }

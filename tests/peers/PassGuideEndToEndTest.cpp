@@ -85,12 +85,12 @@ class PassGuideEndToEnd : public dbtest::DbFixture {
     vel_.reset(new CVelAtl(nullptr));
     vel_->SetRequestTimeout(10000);
     ASSERT_EQ(vel_->Connect(server_.HostPort(), L"ZoVIZ"), 0);
-    SetTheVelForTest(vel_.get());
+    SetLivePeers(&vel_->Peers());
     ASSERT_TRUE(AllJoined(*vel_, server_.Port(), peers_, LogPath(), kJoinMs));
   }
   void TearDown() override {
     WaitForPassJobs();
-    SetTheVelForTest(nullptr);
+    SetLivePeers(nullptr);
     if (vel_) vel_->Disconnect();
     if (peers_.Stop(SIGTERM, 15000) == -1) ADD_FAILURE() << "tev-peers did not stop";
     DbFixture::TearDown();

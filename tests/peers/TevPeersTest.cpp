@@ -326,10 +326,10 @@ class TevPeersLibrary : public dbtest::DbFixture {
         AllJoined(person_, server_.Port(), peers_, dir_.path() + "/tev-peers.log", kJoinMs));
     pvr_.reset(new PVRVel());
     ASSERT_EQ(pvr_->Vel().Connect(server_.HostPort(), L"ZoVIZ"), 0);
-    SetTheVelForTest(&pvr_->Vel());
+    SetLivePeers(&pvr_->Peers());
   }
   void TearDown() override {
-    SetTheVelForTest(nullptr);
+    SetLivePeers(nullptr);
     if (pvr_) pvr_->Vel().Disconnect();
     person_.Leave();
     peers_.Stop(SIGTERM, 15000);

@@ -1,4 +1,4 @@
-#include "bus/LocalIds.h"
+#include "db/LocalIds.h"
 
 #include <gtest/gtest.h>
 

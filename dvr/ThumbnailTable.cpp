@@ -1,4 +1,4 @@
-#include "monitor/ThumbnailTable.h"
+#include "dvr/ThumbnailTable.h"
 
 #include <exception>
 #include <map>

@@ -4,9 +4,8 @@
 // the wrong type ends the operation with its failure result.
 #include <string>
 
-#include "bus/CVelAtl.h"
 #include "db/TimeUtils.h"
-#include "engine/Schedules.h"
+#include "outbound/PeerClient.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
 #include "support/Text.h"
@@ -25,7 +24,8 @@ bool Contains(const std::wstring& text, const wchar_t* part) {
 // The first matching rule wins, so the order is significant.
 std::wstring MimetypeForMediaType(const std::wstring& mediaType, const std::wstring& streamFormat) {
   bool real = Contains(streamFormat, L"r");
-  if (tev::StartsWith(mediaType, L"video.file.recorded.webcam") || tev::StartsWith(mediaType, L"tv.webcam")) {
+  if (tev::StartsWith(mediaType, L"video.file.recorded.webcam") ||
+      tev::StartsWith(mediaType, L"tv.webcam")) {
     return L"video/x-inputdevice";
   }
   if (tev::StartsWith(mediaType, L"video.file.recorded.web")) {
@@ -65,14 +65,14 @@ std::wstring ReadTags(const VARIANT& record, long index) {
 
 }  // namespace
 
-int CVelAtl::GetMediumFromId(const std::wstring& user, const std::wstring& mediumId,
-                             std::wstring* text1, std::wstring* text2) {
+int PeerClient::GetMediumFromId(const std::wstring& user, const std::wstring& mediumId,
+                                std::wstring* text1, std::wstring* text2) {
   AutoVariant in, out, retcodes;
   try {
     VUtil::CreateArray(&in, VT_VARIANT, 2);
     VUtil::PutElement(&in, 0, user);
     VUtil::PutElement(&in, 1, mediumId);
-    long result = Request(L"Any", L"GetMediumFromId", in, &out, 0, &retcodes);
+    long result = Request(L"Any", L"GetMediumFromId", in, &out, &retcodes);
     if (result != 0) return static_cast<int>(result);
     VUtil::CheckSingleRetcode(retcodes, L"CVelAtl::GetMediumFromId");
     AutoVariant medium;
@@ -88,20 +88,21 @@ int CVelAtl::GetMediumFromId(const std::wstring& user, const std::wstring& mediu
   }
 }
 
-int CVelAtl::GetMediumInfo(const std::wstring& user, const std::wstring& mediumId,
-                           std::wstring* mimetype, std::wstring* path, std::wstring* thumbnailId,
-                           std::wstring* rating, std::wstring* tags, std::wstring* mediaType) {
+int PeerClient::GetMediumInfo(const std::wstring& user, const std::wstring& mediumId,
+                              std::wstring* mimetype, std::wstring* path, std::wstring* thumbnailId,
+                              std::wstring* rating, std::wstring* tags, std::wstring* mediaType) {
   AutoVariant in, out, retcodes;
   try {
     VUtil::CreateArray(&in, VT_VARIANT, 7);
     VUtil::PutElement(&in, 0, user);
     VUtil::PutElement(&in, 1, L"tevMediumId=\"" + mediumId + L"\"");
-    VUtil::PutElement(&in, 2, L"path, mediaType, streamFormat, thumbnailId, rating, tags, mimeType");
+    VUtil::PutElement(&in, 2,
+                      L"path, mediaType, streamFormat, thumbnailId, rating, tags, mimeType");
     VUtil::PutElement(&in, 3, std::wstring());
     VUtil::PutElement(&in, 4, std::wstring());
     VUtil::PutElement(&in, 5, int32_t{0});
     VUtil::PutElement(&in, 6, int32_t{1});
-    long result = Request(L"Any", L"SearchMedia", in, &out, 0, &retcodes);
+    long result = Request(L"Any", L"SearchMedia", in, &out, &retcodes);
     if (result != 0) return static_cast<int>(result);
     VUtil::CheckSingleRetcode(retcodes, L"GetMediumInfo");
 
@@ -131,17 +132,17 @@ int CVelAtl::GetMediumInfo(const std::wstring& user, const std::wstring& mediumI
   }
 }
 
-int CVelAtl::LookUpChannel(const wchar_t* service, const std::wstring& user,
-                           const std::wstring& channelMedium, std::wstring* mimetype,
-                           std::wstring* thumbnailId, std::wstring* rating, std::wstring* tags) {
+int PeerClient::LookUpChannel(const wchar_t* service, const std::wstring& user,
+                              const std::wstring& channelMedium, std::wstring* mimetype,
+                              std::wstring* thumbnailId, std::wstring* rating, std::wstring* tags) {
   std::wstring path, mediaType;
   const int found =
       GetMediumInfo(user, channelMedium, mimetype, &path, thumbnailId, rating, tags, &mediaType);
   // A positive answer is the bus library's: the media library was not
   // reached, and asking it again by id would not reach it either.
   if (found > 0) {
-    LogError(L"%ls: the media library could not be asked for channel %ls (bus failure %d)",
-             service, channelMedium.c_str(), found);
+    LogError(L"%ls: the media library could not be asked for channel %ls (bus failure %d)", service,
+             channelMedium.c_str(), found);
     return kResultBusFailure;
   }
   if (found == 0 && !mimetype->empty()) return 0;
@@ -149,8 +150,8 @@ int CVelAtl::LookUpChannel(const wchar_t* service, const std::wstring& user,
   return GetMediumFromId(user, channelMedium, mimetype, &unused);
 }
 
-int CVelAtl::ProcessTranscodeUrl(const std::wstring& url, const std::wstring& mimetype,
-                                 const std::wstring& mediaType, std::wstring* outUrl) {
+int PeerClient::ProcessTranscodeUrl(const std::wstring& url, const std::wstring& mimetype,
+                                    const std::wstring& mediaType, std::wstring* outUrl) {
   AutoVariant in, out, retcodes;
   try {
     AutoVariant pairs;
@@ -161,7 +162,7 @@ int CVelAtl::ProcessTranscodeUrl(const std::wstring& url, const std::wstring& mi
     VUtil::PutElement(&in, 0, url);
     VUtil::PutElement(&in, 1, pairs.get());
     VUtil::PutElement(&in, 3, false);
-    long result = Request(L"Any", L"ProcessTranscodeUrl", in, &out, 0, &retcodes);
+    long result = Request(L"Any", L"ProcessTranscodeUrl", in, &out, &retcodes);
     if (result != 0) return static_cast<int>(result);
     VUtil::CheckSingleRetcode(retcodes, L"ProcessTranscodeUrl");
     std::wstring processed = VUtil::GetStringElement(out, 0);
@@ -173,12 +174,11 @@ int CVelAtl::ProcessTranscodeUrl(const std::wstring& url, const std::wstring& mi
   }
 }
 
-bool CVelAtl::GetTVGuideSchedule(const std::wstring& program, VARIANT* out) {
+bool PeerClient::GetTVGuideSchedule(const std::wstring& program, VARIANT* out) {
   return ReadTVGuideSchedule(PostTVGuideSchedule(program), out);
 }
 
-std::unique_ptr<VelSatellite::PostedRequest> CVelAtl::PostTVGuideSchedule(
-    const std::wstring& program) {
+std::unique_ptr<PeerClient::Pending> PeerClient::PostTVGuideSchedule(const std::wstring& program) {
   LogDebug(L"CVelAtl::GetTVGuideSchedule %ls", program.c_str());
   AutoVariant in;
   try {
@@ -198,8 +198,7 @@ std::unique_ptr<VelSatellite::PostedRequest> CVelAtl::PostTVGuideSchedule(
   return Post(L"any", L"SearchTVListings", in);
 }
 
-bool CVelAtl::ReadTVGuideSchedule(std::unique_ptr<VelSatellite::PostedRequest> posted,
-                                  VARIANT* out) {
+bool PeerClient::ReadTVGuideSchedule(std::unique_ptr<PeerClient::Pending> posted, VARIANT* out) {
   AutoVariant reply, retcodes;
   try {
     long result = Collect(std::move(posted), &reply, &retcodes);

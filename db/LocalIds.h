@@ -3,8 +3,8 @@
 // in the media library by its medium id (TevMediumId). These lookups never
 // throw and never return an error code: a failed query and a missing row
 // both give 0 or an empty text.
-#ifndef TEV_BUS_LOCALIDS_H_
-#define TEV_BUS_LOCALIDS_H_
+#ifndef TEV_DB_LOCALIDS_H_
+#define TEV_DB_LOCALIDS_H_
 
 #include <cstdint>
 #include <string>
@@ -43,4 +43,4 @@ std::wstring PassKey(int32_t localId);
 
 }  // namespace LocalIds
 
-#endif  // TEV_BUS_LOCALIDS_H_
+#endif  // TEV_DB_LOCALIDS_H_

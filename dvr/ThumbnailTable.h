@@ -2,8 +2,8 @@
 // a flag, held only in memory (empty at each module start) and guarded by
 // ThumbnailMutex(). Filled by the folder monitor, recording completion and
 // the thumbnail callbacks; read when a schedule is published.
-#ifndef TEV_MONITOR_THUMBNAILTABLE_H_
-#define TEV_MONITOR_THUMBNAILTABLE_H_
+#ifndef TEV_DVR_THUMBNAILTABLE_H_
+#define TEV_DVR_THUMBNAILTABLE_H_
 
 #include <cstdint>
 
@@ -15,4 +15,4 @@ bool HasThumbnailEntry(int32_t id);
 // Empties the map (module start; tests).
 void ClearThumbnailEntries();
 
-#endif  // TEV_MONITOR_THUMBNAILTABLE_H_
+#endif  // TEV_DVR_THUMBNAILTABLE_H_

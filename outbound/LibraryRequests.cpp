@@ -1,16 +1,16 @@
 // Outbound requests to the media library: readiness, removal and attribute
 // changes of media. Every operation builds its parameter array, sends it
 // with flags 0 and handles a bus failure, a non-zero return code and a
-// malformed reply as its contract in CVelAtl.h says; none lets a bus
+// malformed reply as its contract in PeerClient.h says; none lets a bus
 // exception escape.
 #include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "bus/CVelAtl.h"
-#include "bus/LocalIds.h"
+#include "db/LocalIds.h"
 #include "db/Schedule.h"
+#include "outbound/PeerClient.h"
 #include "support/Log.h"
 #include "support/VUtil.h"
 
@@ -32,10 +32,10 @@ void PutSinglePair(VARIANT* pairs, const std::wstring& name, const std::wstring&
 
 }  // namespace
 
-int CVelAtl::IsTevMediaReady() {
+int PeerClient::IsTevMediaReady() {
   AutoVariant in, out, retcodes;
   try {
-    long result = Request(L"TevMediaV2", L"IsReady", in, &out, 0, &retcodes);
+    long result = Request(L"TevMediaV2", L"IsReady", in, &out, &retcodes);
     if (result != 0) return static_cast<int>(result);
     VUtil::CheckSingleRetcode(retcodes, L"TevMediaV2");
     return 0;
@@ -45,7 +45,7 @@ int CVelAtl::IsTevMediaReady() {
   }
 }
 
-void CVelAtl::DeleteMedium(int localId, bool isPass, bool remove) {
+void PeerClient::DeleteMedium(int localId, bool isPass, bool remove) {
   try {
     std::wstring mediumId =
         isPass ? LocalIds::GetPassMediumId(localId) : LocalIds::GetScheduleMediumId(localId);
@@ -55,7 +55,7 @@ void CVelAtl::DeleteMedium(int localId, bool isPass, bool remove) {
   }
 }
 
-void CVelAtl::DeleteMedium(const std::wstring& mediumId, bool remove, bool isPass) {
+void PeerClient::DeleteMedium(const std::wstring& mediumId, bool remove, bool isPass) {
   try {
     DeleteMedia(std::vector<std::wstring>{mediumId}, remove, isPass);
   } catch (const VelException& e) {
@@ -63,7 +63,7 @@ void CVelAtl::DeleteMedium(const std::wstring& mediumId, bool remove, bool isPas
   }
 }
 
-void CVelAtl::DeleteMedia(const std::set<std::wstring>& mediumIds, bool remove, bool isPass) {
+void PeerClient::DeleteMedia(const std::set<std::wstring>& mediumIds, bool remove, bool isPass) {
   if (mediumIds.empty()) return;
   try {
     DeleteMedia(std::vector<std::wstring>(mediumIds.begin(), mediumIds.end()), remove, isPass);
@@ -72,7 +72,7 @@ void CVelAtl::DeleteMedia(const std::set<std::wstring>& mediumIds, bool remove, 
   }
 }
 
-void CVelAtl::DeleteMedia(const std::vector<std::wstring>& mediumIds, bool remove, bool isPass) {
+void PeerClient::DeleteMedia(const std::vector<std::wstring>& mediumIds, bool remove, bool isPass) {
   try {
     // Plans and passes leave the library; a recording stays there under a
     // "deleted." type so that clients can still tell what it was.
@@ -108,7 +108,7 @@ void CVelAtl::DeleteMedia(const std::vector<std::wstring>& mediumIds, bool remov
       VUtil::PutElement(&in, 1, ids.get());
       VUtil::PutElement(&in, 3, false);
       VUtil::PutElement(&in, 4, remove);
-      long result = Request(L"any", L"RemoveImportedMedia", in, &out, 0, &retcodes);
+      long result = Request(L"any", L"RemoveImportedMedia", in, &out, &retcodes);
       if (result != 0) {
         LogError(L"DeleteMedia vel request: %x", static_cast<unsigned>(result));
       }
@@ -122,8 +122,8 @@ void CVelAtl::DeleteMedia(const std::vector<std::wstring>& mediumIds, bool remov
   }
 }
 
-void CVelAtl::SetMediaAttribute(const std::vector<std::wstring>& mediumIds,
-                                const std::wstring& name, const std::wstring& value) {
+void PeerClient::SetMediaAttribute(const std::vector<std::wstring>& mediumIds,
+                                   const std::wstring& name, const std::wstring& value) {
   try {
     AutoVariant in, out, retcodes, ids, pairs;
     VUtil::CreateArray(&in, VT_VARIANT, 4);
@@ -136,7 +136,7 @@ void CVelAtl::SetMediaAttribute(const std::vector<std::wstring>& mediumIds,
     PutSinglePair(&pairs, name, value);
     VUtil::PutElement(&in, 2, pairs.get());
     VUtil::PutElement(&in, 3, true);
-    long result = Request(L"any", L"SetMediaAttributes", in, &out, 0, &retcodes);
+    long result = Request(L"any", L"SetMediaAttributes", in, &out, &retcodes);
     if (result != 0) {
       LogError(L"SetMediaAttribute vel request: %x", static_cast<unsigned>(result));
     }
@@ -145,9 +145,9 @@ void CVelAtl::SetMediaAttribute(const std::vector<std::wstring>& mediumIds,
   }
 }
 
-void CVelAtl::SetMediaAttributes(const std::vector<std::wstring>& mediumIds,
-                                 const std::vector<std::wstring>& names,
-                                 const std::vector<std::wstring>& values) {
+void PeerClient::SetMediaAttributes(const std::vector<std::wstring>& mediumIds,
+                                    const std::vector<std::wstring>& names,
+                                    const std::vector<std::wstring>& values) {
   try {
     // The three lists are parallel; a shorter one limits them all rather
     // than reading past its end.
@@ -168,7 +168,7 @@ void CVelAtl::SetMediaAttributes(const std::vector<std::wstring>& mediumIds,
     }
     VUtil::PutElement(&in, 1, list.get());
     VUtil::PutElement(&in, 2, true);
-    long result = Request(L"any", L"SetMediaAttributeList", in, &out, 0, &retcodes);
+    long result = Request(L"any", L"SetMediaAttributeList", in, &out, &retcodes);
     if (result != 0) {
       LogError(L"SetMediaAttributes vel request: %x", static_cast<unsigned>(result));
     }
