@@ -54,7 +54,7 @@ std::string Medium::Name() const {
 Answer ListPvrMedia(Bus& bus, std::vector<Medium>* media, bool withDeleted) {
   static const char* const kFields[] = {"pvrState", "mediaType", "title", "channel",
                                         "startTime", "duration", "scheduleMode",
-                                        "failureReason"};
+                                        "failureReason", "conflictReason"};
   json names = json::array();
   for (const char* name : kFields) names.push_back(name);
   Answer answer = bus.Call("TevMediaV2", "GetMediaFromSource",
@@ -75,6 +75,7 @@ Answer ListPvrMedia(Bus& bus, std::vector<Medium>* media, bool withDeleted) {
     medium.durationMs = Number(slots[8]);
     medium.scheduleMode = TextOf(slots[9]);
     medium.failure = TextOf(slots[10]);
+    if (IsNotRecordedState(medium.state)) medium.conflictReason = TextOf(slots[11]);
     if (!withDeleted && medium.mediaType.find("deleted") != std::string::npos) continue;
     media->push_back(medium);
   }
@@ -131,5 +132,7 @@ bool IsFailedState(const std::string& state) {
   return state == "error" || state == "invalid" || state == "busy" || state == "mce" ||
          state == "missed" || state == "diskfull" || state == "retry";
 }
+
+bool IsNotRecordedState(const std::string& state) { return state == "conflict" || state == "skip"; }
 
 }  // namespace velctl

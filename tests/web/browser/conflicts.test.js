@@ -1,6 +1,7 @@
 // Schedules that will not be recorded, in Chromium against the whole
 // system: a series placed first takes both tuners from two schedules, and
-// Upcoming names what clashes, hostile text as text.
+// Upcoming and Series name what clashes and show the library's reason in
+// words, hostile text as text.
 'use strict';
 const { describe, it, before, after } = require('node:test');
 const assert = require('node:assert');
@@ -11,6 +12,7 @@ const build = process.env.TEV_BUILD_DIR;
 const now = Math.floor(Date.now() / 1000);
 const later = (Math.floor(now / 1800) + 3) * 1800;
 const BETA = 'Beta "Night" <i>live</i>';
+const REASON = 'not recorded: Series Show (priority 1) and "Beta" <b>use</b> both tuners 📺 <img src=x onerror="window.injected = 1">';
 const programmes = [
   { channel: 'bars.tev', name: 'Colour Bars', channelId: 'ch-bars', title: 'Alpha' },
   { channel: 'mandel.tev', name: 'Mandelbrot', channelId: 'ch-mandel', title: BETA },
@@ -56,6 +58,8 @@ describe('schedules that will not be recorded, in a browser', { timeout: 600000 
     await page.waitForSelector(selector);
     return page.$eval(selector, (node) => node.innerText);
   };
+  const setReason = (id, text) => stack.velctl('TevMediaV2', 'SetMediumAttributes',
+    JSON.stringify(['', [id], [['conflictReason', text]], true]));
 
   it('names the schedules a row clashes with', async () => {
     await open('upcoming');
@@ -69,5 +73,34 @@ describe('schedules that will not be recorded, in a browser', { timeout: 600000 
     assert.match(row, /Alpha on Colour Bars/);
     assert.ok(row.includes(`${BETA} on Mandelbrot`), row);
     assert.doesNotMatch(row, /object|,,/);
+  });
+
+  it('shows why a schedule is not recorded, as text, on Upcoming and Series', async () => {
+    setReason(ids.alpha, REASON);
+    await waitFor('the reason listed', async () => (await item(ids.alpha)).conflictReason === REASON, 20);
+    await open('upcoming');
+    const reason = `tr[data-id="${ids.alpha}"] td.title .reason`;
+    assert.strictEqual(await noteOf(reason), REASON);
+    assert.strictEqual(await page.$eval(reason, (node) => node.children.length), 0, 'no markup in the reason');
+    assert.strictEqual(await page.$eval(reason, (node) => node.nextElementSibling.className), 'conflict',
+      'the reason comes before the clash list');
+    assert.strictEqual(await page.$(`tr[data-id="${ids.beta}"] .reason`), null, 'a row without a reason shows none');
+
+    // Skipping the episode gives a tuner back: Beta records after all and a
+    // reason the library still holds for it no longer applies; the skipped
+    // episode carries one.
+    setReason(ids.beta, 'not recorded: a reason from before');
+    await page.waitForSelector(`tr[data-id="${ids.beta}"] .reason`);
+    await stack.send('POST', `/api/media/${encodeURIComponent(ids.episode)}/skip`);
+    await waitFor('Beta back', async () => (await item(ids.beta)).state === 'schedule', 20);
+    await page.waitForFunction((id) => !document.querySelector(`tr[data-id="${id}"] .reason`), {}, ids.beta);
+    setReason(ids.episode, REASON);
+    await waitFor('the episode\'s reason listed', async () => (await item(ids.episode)).conflictReason === REASON, 20);
+    await open('series');
+    const episodeReason = `ul.episodes li[data-id="${ids.episode}"] .reason`;
+    assert.strictEqual(await noteOf(episodeReason), REASON);
+    assert.strictEqual(await page.$eval(episodeReason, (node) => node.children.length), 0);
+    assert.strictEqual(await page.evaluate(() => window.injected), undefined, 'no markup ran');
+    assert.deepStrictEqual(errors, []);
   });
 });
