@@ -62,8 +62,10 @@ Answer ListPvrMedia(Bus& bus, std::vector<Medium>* media, bool withDeleted) {
   if (answer.exit != kOk || !answer.out.is_array() || answer.out.empty() || !answer.out[0].is_array()) {
     return answer;
   }
+  // Every field but the last ("conflictReason", read when answered) is needed.
+  const size_t needed = 3 + std::size(kFields) - 1;
   for (const json& slots : answer.out[0]) {
-    if (!slots.is_array() || slots.size() < 3 + std::size(kFields)) continue;
+    if (!slots.is_array() || slots.size() < needed) continue;
     Medium medium;
     medium.path = TextOf(slots[1]);
     medium.id = TextOf(slots[2]);
@@ -75,7 +77,9 @@ Answer ListPvrMedia(Bus& bus, std::vector<Medium>* media, bool withDeleted) {
     medium.durationMs = Number(slots[8]);
     medium.scheduleMode = TextOf(slots[9]);
     medium.failure = TextOf(slots[10]);
-    if (IsNotRecordedState(medium.state)) medium.conflictReason = TextOf(slots[11]);
+    if (slots.size() > needed && IsNotRecordedState(medium.state)) {
+      medium.conflictReason = TextOf(slots[needed]);
+    }
     if (!withDeleted && medium.mediaType.find("deleted") != std::string::npos) continue;
     media->push_back(medium);
   }
