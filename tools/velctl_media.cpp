@@ -54,7 +54,7 @@ std::string Medium::Name() const {
 Answer ListPvrMedia(Bus& bus, std::vector<Medium>* media, bool withDeleted) {
   static const char* const kFields[] = {"pvrState", "mediaType", "title", "channel",
                                         "startTime", "duration", "scheduleMode",
-                                        "failureReason"};
+                                        "failureReason", "conflictReason"};
   json names = json::array();
   for (const char* name : kFields) names.push_back(name);
   Answer answer = bus.Call("TevMediaV2", "GetMediaFromSource",
@@ -62,8 +62,10 @@ Answer ListPvrMedia(Bus& bus, std::vector<Medium>* media, bool withDeleted) {
   if (answer.exit != kOk || !answer.out.is_array() || answer.out.empty() || !answer.out[0].is_array()) {
     return answer;
   }
+  // Every field but the last ("conflictReason", read when answered) is needed.
+  const size_t needed = 3 + std::size(kFields) - 1;
   for (const json& slots : answer.out[0]) {
-    if (!slots.is_array() || slots.size() < 3 + std::size(kFields)) continue;
+    if (!slots.is_array() || slots.size() < needed) continue;
     Medium medium;
     medium.path = TextOf(slots[1]);
     medium.id = TextOf(slots[2]);
@@ -75,6 +77,9 @@ Answer ListPvrMedia(Bus& bus, std::vector<Medium>* media, bool withDeleted) {
     medium.durationMs = Number(slots[8]);
     medium.scheduleMode = TextOf(slots[9]);
     medium.failure = TextOf(slots[10]);
+    if (slots.size() > needed && IsNotRecordedState(medium.state)) {
+      medium.conflictReason = TextOf(slots[needed]);
+    }
     if (!withDeleted && medium.mediaType.find("deleted") != std::string::npos) continue;
     media->push_back(medium);
   }
@@ -131,5 +136,7 @@ bool IsFailedState(const std::string& state) {
   return state == "error" || state == "invalid" || state == "busy" || state == "mce" ||
          state == "missed" || state == "diskfull" || state == "retry";
 }
+
+bool IsNotRecordedState(const std::string& state) { return state == "conflict" || state == "skip"; }
 
 }  // namespace velctl

@@ -21,6 +21,7 @@ struct Medium {
   std::string path;
   std::string scheduleMode;  // passes only
   std::string failure;       // why a failed recording failed, when the module said
+  std::string conflictReason;  // why a schedule will not be recorded (conflict and skip only)
   long durationMs = 0;
 
   bool IsPass() const { return mediaType.rfind("schedulePass", 0) == 0; }
@@ -53,6 +54,9 @@ std::string TextOf(const nlohmann::json& value);
 // recording without one.
 std::string DescribeState(const std::string& state);
 bool IsFailedState(const std::string& state);
+// A schedule the module will not record as things stand ("conflict",
+// "skip"): only these carry a "conflictReason" that still applies.
+bool IsNotRecordedState(const std::string& state);
 
 }  // namespace velctl
 

@@ -28,9 +28,11 @@ int RunList(Bus& bus, bool all) {
   for (const Medium& medium : media) {
     if (medium.IsPass()) continue;
     if (!all && medium.IsDeleted()) continue;
+    std::string name = medium.Name();
+    if (!medium.failure.empty()) name += " (" + medium.failure + ")";
+    if (!medium.conflictReason.empty()) name += "  " + medium.conflictReason;
     PrintRow(medium.id, medium.IsDeleted() ? "deleted" : medium.state, medium.start.substr(0, 16),
-             FormatDuration(medium.durationMs / 1000), medium.channel,
-             medium.failure.empty() ? medium.Name() : medium.Name() + " (" + medium.failure + ")");
+             FormatDuration(medium.durationMs / 1000), medium.channel, name);
   }
   return kOk;
 }
@@ -61,12 +63,26 @@ int PrintConflicts(Bus& bus, const std::string& id, const std::string& title, bo
   return kOk;
 }
 
+// The library's words for why the schedule will not be recorded, when it has them.
+void PrintReason(const Medium& medium, bool* any) {
+  if (medium.conflictReason.empty()) return;
+  *any = true;
+  std::cout << medium.id << " \"" << medium.Name() << "\": " << medium.conflictReason << "\n";
+}
+
 int RunConflicts(Bus& bus, const std::string& id) {
   bool any = false;
   if (!id.empty()) {
     int exit = PrintConflicts(bus, id, "", &any);
-    if (exit == kOk && !any && !bus.DryRun()) std::cout << "no conflicts\n";
-    return exit;
+    if (exit != kOk || bus.DryRun()) return exit;
+    // The reason is a bonus here: a library that does not answer leaves the clashes.
+    std::vector<Medium> media;
+    ListPvrMedia(bus, &media);
+    for (const Medium& medium : media) {
+      if (medium.id == id) PrintReason(medium, &any);
+    }
+    if (!any) std::cout << "no conflicts\n";
+    return kOk;
   }
   std::vector<Medium> media;
   Answer answer = ListPvrMedia(bus, &media);
@@ -78,6 +94,7 @@ int RunConflicts(Bus& bus, const std::string& id) {
     }
     int exit = PrintConflicts(bus, medium.id, "\"" + medium.Name() + "\"", &any);
     if (exit != kOk) return exit;
+    PrintReason(medium, &any);
   }
   if (!any) std::cout << "no conflicts\n";
   return kOk;

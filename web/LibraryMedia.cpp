@@ -17,7 +17,7 @@ const char* const kFields[] = {"pvrState",    "mediaType",  "title",       "chan
                                "channelId",   "startTime",  "duration",    "keepUntil",
                                "subTitle",    "genre",      "description", "thumbnailId",
                                "size",        "tevPassId",  "scheduleMode", "restrictOneChannel",
-                               "searchTVGuide", "priority", "failureReason"};
+                               "searchTVGuide", "priority", "failureReason", "conflictReason"};
 
 long long Number(const json& value) {
   if (value.is_number_integer()) return value.get<long long>();
@@ -53,6 +53,7 @@ json MediumObject(const json& slots) {
   medium["size"] = Number(field(12));
   medium["passId"] = TextOf(field(13));
   medium["failure"] = TextOf(field(18));
+  medium["conflictReason"] = !pass && velctl::IsNotRecordedState(state) ? TextOf(field(19)) : "";
   if (pass) {
     medium["scheduleMode"] = TextOf(field(14));
     medium["restrictOneChannel"] = Number(field(15)) != 0;

@@ -5,8 +5,9 @@
 //   {"id", "kind": "schedule"|"recording"|"pass", "state", "stateText",
 //    "failed", "title", "channel", "channelId", "start" (UTC s), "duration"
 //    (s), "keepUntil", "episode", "category", "description", "thumbnail"
-//    (bool), "size" (bytes), "passId", and for passes "scheduleMode",
-//    "restrictOneChannel", "searchGuide", "priority"}
+//    (bool), "size" (bytes), "passId", "failure", "conflictReason" (why a
+//    conflict or skip schedule will not be recorded, else ""), and for
+//    passes "scheduleMode", "restrictOneChannel", "searchGuide", "priority"}
 #ifndef TEV_WEB_LIBRARYMEDIA_H_
 #define TEV_WEB_LIBRARYMEDIA_H_
 

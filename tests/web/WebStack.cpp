@@ -12,6 +12,7 @@
 #include <fstream>
 #include <thread>
 
+#include "tests/common/Shell.h"
 #include "tests/common/TempRoot.h"
 
 namespace webtest {
@@ -200,6 +201,12 @@ bool WebStack::WaitUntil(const std::function<bool()>& done, int seconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   return true;
+}
+
+std::string WebStack::Velctl(const std::string& arguments) const {
+  return tev::test::RunShell(std::string(TEV_VELCTL_BINARY) + " --timeout 20000 --host 127.0.0.1:" +
+                             std::to_string(nats_.Port()) + " " + arguments + " 2>&1")
+      .output;
 }
 
 json WebStack::Find(const std::string& list, const std::string& id) const {

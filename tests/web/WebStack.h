@@ -72,6 +72,9 @@ class WebStack {
   static bool WaitUntil(const std::function<bool()>& done, int seconds);
   // The medium of a list (/api/upcoming...) with that id; null when none.
   nlohmann::json Find(const std::string& list, const std::string& id) const;
+  // velctl's output (stdout and stderr) for `arguments`, a shell text, on
+  // this bus.
+  std::string Velctl(const std::string& arguments) const;
 
  private:
   std::string dir_;

@@ -1,5 +1,6 @@
 // Building the page from data: every text goes in as a text node, never
-// as markup, so a title like "<script>" is shown as it is.
+// as markup, so a title like "<script>" is shown as it is. Children may be
+// nested lists (a map that gives several nodes per entry).
 
 export function el(tag, attrs = {}, ...children) {
   const node = document.createElement(tag);
@@ -12,7 +13,7 @@ export function el(tag, attrs = {}, ...children) {
     else if (key === 'checked') node.checked = value;
     else node.setAttribute(key, value === true ? '' : String(value));
   }
-  for (const child of children.flat()) {
+  for (const child of children.flat(Infinity)) {
     if (child === undefined || child === null || child === false) continue;
     node.append(child instanceof Node ? child : document.createTextNode(String(child)));
   }

@@ -1,9 +1,11 @@
 // Series: the season passes in priority order (1 is kept first when
 // tuners run short); drag a pass, or use its arrows, to move it; change
-// how it records; remove it with its schedules.
+// how it records; remove it with its schedules. An episode that will not
+// be recorded says why.
 import { api, get } from './api.js';
 import { act } from './app.js';
 import { el, redraw, when, select, KEEP_UNTIL, MODES } from './dom.js';
+import { reasonNote } from './upcoming.js';
 
 let root = null;
 let dragged = null;
@@ -39,7 +41,7 @@ function item(pass, episodes) {
       el('label', {}, 'Keep ', select(KEEP_UNTIL, pass.keepUntil, { class: 'keep', onchange: (e) => patch(pass, { keepUntil: e.target.value }, 'Series changed') })),
       el('label', {}, el('input', { type: 'checkbox', class: 'one-channel', checked: pass.restrictOneChannel, onchange: (e) => patch(pass, { restrictOneChannel: e.target.checked }, 'Series changed') }), ' only on this channel')),
     episodes.length
-      ? el('ul', { class: 'episodes' }, episodes.map((e) => el('li', { dataset: { id: e.id } }, `${when(e.start)} `, el('span', { class: 'name' }, e.episode || e.title), ` – ${e.stateText}`)))
+      ? el('ul', { class: 'episodes' }, episodes.map((e) => el('li', { dataset: { id: e.id } }, `${when(e.start)} `, el('span', { class: 'name' }, e.episode || e.title), ` – ${e.stateText}`, reasonNote(e))))
       : el('p', { class: 'muted' }, 'No episodes in the coming week.'));
   li.addEventListener('dragstart', (e) => { dragged = pass; e.dataTransfer.effectAllowed = 'move'; });
   li.addEventListener('dragover', (e) => { if (dragged && pass.priority > 0) { e.preventDefault(); li.classList.add('drop'); } });

@@ -1,5 +1,6 @@
-// Upcoming: every schedule still to record, with its state and the
-// schedules it clashes with; skip, record after all, cancel, keep-until.
+// Upcoming: every schedule still to record, with its state, why it will
+// not be recorded and the schedules it clashes with; skip, record after
+// all, cancel, keep-until.
 import { api, get } from './api.js';
 import { act } from './app.js';
 import { el, when, length, select, KEEP_UNTIL } from './dom.js';
@@ -9,6 +10,11 @@ let root = null;
 function mount(container) {
   root = container;
   container.append(el('h2', {}, 'Upcoming'), el('div', { id: 'upcoming-list' }, el('p', { class: 'muted' }, 'Loading…')));
+}
+
+// Why the schedule will not be recorded, in the library's words.
+export function reasonNote(item) {
+  return item.conflictReason ? el('div', { class: 'reason' }, item.conflictReason) : null;
 }
 
 function conflictNote(item) {
@@ -38,10 +44,12 @@ function row(item) {
     'aria-label': 'Keep until',
     onchange: (e) => act(() => api('PATCH', `/api/media/${encodeURIComponent(item.id)}`, { keepUntil: e.target.value }), 'Kept as chosen'),
   });
-  return el('tr', { dataset: { id: item.id, state: item.state }, class: item.conflicts && item.conflicts.length ? 'has-conflict' : '' },
+  const clashes = item.conflictReason || (item.conflicts && item.conflicts.length);
+  return el('tr', { dataset: { id: item.id, state: item.state }, class: clashes ? 'has-conflict' : '' },
     el('td', {}, when(item.start)),
     el('td', {}, item.channel),
-    el('td', { class: 'title' }, el('span', { class: 'name' }, item.title), item.episode ? el('div', { class: 'muted' }, item.episode) : null, conflictNote(item)),
+    el('td', { class: 'title' }, el('span', { class: 'name' }, item.title), item.episode ? el('div', { class: 'muted' }, item.episode) : null,
+      reasonNote(item), conflictNote(item)),
     el('td', {}, length(item.duration)),
     el('td', {}, el('span', { class: `state ${item.state}` }, item.stateText)),
     el('td', {}, keep),

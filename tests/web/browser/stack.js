@@ -2,7 +2,7 @@
 // folder: nats-server, tev-peers with the test's guide, the module in
 // tevpvr-host and tev-web. Everything it starts is stopped by stop().
 'use strict';
-const { spawn } = require('node:child_process');
+const { execFileSync, spawn } = require('node:child_process');
 const fs = require('node:fs');
 const net = require('node:net');
 const os = require('node:os');
@@ -63,6 +63,7 @@ class Stack {
     this.webPort = await freePort();
     this.url = `http://127.0.0.1:${this.webPort}`;
     const bus = `127.0.0.1:${this.busPort}`;
+    this.bus = bus;
     let xml = '<?xml version="1.0" encoding="UTF-8"?>\n<tv>\n'
       + '<channel id="testcard.tev"><display-name>Test Card</display-name></channel>\n'
       + '<channel id="bars.tev"><display-name>Colour Bars</display-name></channel>\n'
@@ -74,6 +75,7 @@ class Stack {
     xml += '</tv>\n';
     fs.writeFileSync(path.join(this.dir, 'guide.xml'), xml);
     const registry = path.join(this.dir, 'registry.ini');
+    this.registry = registry;
     fs.writeFileSync(registry, `[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\nvelDirectory.host=${bus}\n`);
     fs.mkdirSync(path.join(this.dir, 'documents'));
     fs.mkdirSync(path.join(this.dir, 'appdata'));
@@ -105,6 +107,24 @@ class Stack {
     const res = await fetch(this.url + route);
     if (!res.ok) throw new Error(`${route}: ${res.status}`);
     return res.json();
+  }
+
+  // A changing request as the page makes it (same Origin); the JSON answer.
+  async send(method, route, body) {
+    const res = await fetch(this.url + route, {
+      method,
+      headers: { Origin: this.url, 'Content-Type': 'application/json' },
+      body: body === undefined ? undefined : JSON.stringify(body),
+    });
+    const answer = await res.json().catch(() => ({}));
+    if (!res.ok) throw new Error(`${method} ${route}: ${res.status} ${JSON.stringify(answer)}`);
+    return answer;
+  }
+
+  // velctl on this bus with `args`; its output (throws on a non-zero exit).
+  velctl(...args) {
+    return execFileSync(path.join(this.build, 'tools/velctl'),
+      ['--timeout', '20000', '--host', this.bus, '--settings', this.registry, ...args], { encoding: 'utf8' });
   }
 
   recordingFolder() { return path.join(this.dir, 'documents', 'Recorded TV'); }
