@@ -2,8 +2,10 @@
 // stopped, and of the list of recordings in progress. Nobody answers a
 // notification: results and return codes are not looked at.
 #include <string>
+#include <vector>
 
 #include "bus/CVelAtl.h"
+#include "bus/EngineAnswers.h"
 #include "bus/LocalIds.h"
 #include "engine/Schedules.h"
 #include "support/Log.h"
@@ -48,8 +50,10 @@ void CVelAtl::NotifyStopRecording(int localId, const std::wstring& name,
 
 void CVelAtl::NotifyPVRRecordingChange() {
   try {
+    std::vector<CurrentRecording> recordings;
+    if (Schedules::GetCurrentlyRecording(&recordings) != 0) return;
     AutoVariant in, out, retcodes;
-    if (Schedules::GetCurrentlyRecording(&in) != 0) return;
+    PutCurrentRecordings(recordings, &in.get());
     Request(L"ALL", L"NotifyPVRRecordingChange", in, &out, 0, &retcodes);
   } catch (const VelException& e) {
     LogError(L"NotifyPVRRecordingChange: %ls", e.getMessage().c_str());
