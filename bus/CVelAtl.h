@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/Variant.h"
+#include "support/MediumProperties.h"
 #include "vel/VelSatellite.h"
 
 class PVRVel;
@@ -61,6 +62,41 @@ class CVelAtl : public VelSatellite {
                     std::wstring* thumbnailId, std::wstring* rating, std::wstring* tags);
   int ProcessTranscodeUrl(const std::wstring& url, const std::wstring& mimetype,
                           const std::wstring& mediaType, std::wstring* outUrl);
+  // --- Publishing to the media library (bus/LibraryRequests.cpp) ---
+  // Each sends ["PVR", property list(s), -, flag] to "any". Throws
+  // VelException when a property list cannot be built or an answer read.
+  // "AddMedium": the request's result; *firstOut the answer's first
+  // element.
+  long AddMedium(const MediumProperties& list, bool flag, std::wstring* firstOut);
+  // "AddMedium" in two halves: the answer is read after a failed retcode
+  // check (thrown) into *mediumId, unless the request itself failed (its
+  // result, nothing read).
+  std::unique_ptr<VelSatellite::PostedRequest> PostAddMedium(const MediumProperties& list,
+                                                             bool flag);
+  long CollectAddMedium(std::unique_ptr<VelSatellite::PostedRequest> posted,
+                        std::wstring* mediumId);
+  // "AddMedia" in two halves; *ids gets the answered ids only when there
+  // are exactly `expected` of them.
+  std::unique_ptr<VelSatellite::PostedRequest> PostAddMedia(
+      const std::vector<MediumProperties>& lists, bool flag);
+  long CollectAddMedia(std::unique_ptr<VelSatellite::PostedRequest> posted, long expected,
+                       std::vector<std::wstring>* ids);
+
+  // "GetMediaFromSource" of the source "PVR" with the property `names`:
+  // the request's result (nothing read unless 0; a failed retcode is
+  // thrown). *media gets one entry per medium, the texts of its `slots`; a
+  // medium that is not an array of at least `minimumSlots` is thrown
+  // (skipUnreadable false) or left out. An answer without a list gives no
+  // media.
+  long GetMediaFromSource(const wchar_t* addressee, const std::vector<std::wstring>& names,
+                          const std::vector<long>& slots, long minimumSlots, bool skipUnreadable,
+                          std::vector<std::vector<std::wstring>>* media);
+  // "SetThumbnailUrl" to "any": the thumbnail of `mediumId` is `file`.
+  long SetThumbnailUrl(const std::wstring& mediumId, const std::wstring& file);
+  // "ChangeMediaId" to "any" for one key: the request's result; on 0 the
+  // new id in *newId (a failed retcode or a malformed answer is thrown).
+  long ChangeMediaId(const std::wstring& key, std::wstring* newId);
+
   bool GetTVGuideSchedule(const std::wstring& program, VARIANT* out);
   // GetTVGuideSchedule in two halves: the search is sent at once, its
   // answer read (and judged as above) later.

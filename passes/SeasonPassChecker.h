@@ -103,7 +103,8 @@ class SeasonPassChecker {
   // VelException when the pass cannot be read or does not exist.
   // `search`, when given, is the pass's guide search already sent
   // (CVelAtl::PostTVGuideSchedule with its programme name).
-  int32_t CheckForNewEpisodes(int32_t passId, PassConflictReport* report, const AdmissionFlags& flags,
+  int32_t CheckForNewEpisodes(int32_t passId, PassConflictReport* report,
+                              const AdmissionFlags& flags,
                               std::unique_ptr<VelSatellite::PostedRequest> search = nullptr);
 
   // Whether an airing at `candidate` qualifies for a pass made at
@@ -111,8 +112,8 @@ class SeasonPassChecker {
   static bool AccordingToMode(int32_t mode, int64_t passStart, int64_t candidate, bool isNew);
 
   // --- Guide passes (passes/GuideEpisodes.cpp) ---
-  int32_t AddProgramsForPass(const PassRow& pass, const VARIANT& listings, PassConflictReport* report,
-                             const AdmissionFlags& flags, int64_t now);
+  int32_t AddProgramsForPass(const PassRow& pass, const VARIANT& listings,
+                             PassConflictReport* report, const AdmissionFlags& flags, int64_t now);
   // One program element of one channel element. 0 (admitted or not
   // wanted), 101, 119 or a code of the conflict check.
   int32_t AddProgram(const PassRow& pass, const VARIANT& channel, const VARIANT& program,
