@@ -123,7 +123,7 @@ void MeasureDueStarts(Schedules& engine, tev::test::FakeEnv& env, std::mutex& ar
   const int padding = GetPaddingTime();
   for (int k = 0; k < 20; ++k) {
     const int64_t start = (tev::Clock::Now() / 60 + 10) * 60;
-    AutoVariant out;
+    ScheduleAnswer out;
     RecordingRequest request;
     request.user = L"bob";
     request.channelName = L"BBC One";
@@ -263,7 +263,7 @@ void MeasureAt(int rows, const std::wstring& host, int runs, const std::string& 
     // 2. The conflict check for an hour among the scheduled rows.
     const int64_t programme = base + 5 * 86400;
     for (int run = 0; run <= runs; ++run) {
-      AutoVariant list;
+      ScheduleAnswer list;
       BumpedSet bumped;
       auto a = std::chrono::steady_clock::now();
       engine.CheckForScheduleConflicts(L"Programme", L"tv.99", L"video/x-tv", programme, 3600,

@@ -3,28 +3,66 @@
 // engine operation; a malformed request leaves as
 // VelInvalidParameterException before anything has changed.
 #include <string>
+#include <vector>
 
 #include "bus/CVelAtl.h"
+#include "bus/EngineAnswers.h"
 #include "bus/EngineOf.h"
 #include "bus/OutText.h"
+#include "db/WFormat.h"
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
 #include "support/VUtil.h"
+#include "vel/VelException.h"
 
 // in = [user, medium id]; out = [path, mime type].
 int CVelAtl::GetFileFromId(const std::wstring&, const VARIANT& in, VARIANT* out) {
-  return Schedules::GetFilenameFromID(VUtil::GetStringElement(in, 1), out);
+  FileLocation file;
+  const int result = Schedules::GetFilenameFromID(VUtil::GetStringElement(in, 1), &file);
+  if (result == 0) {
+    VUtil::CreateArray(out, VT_VARIANT, 2);
+    VUtil::PutElement(out, 0, file.path);
+    VUtil::PutElement(out, 1, file.mimetype);
+  }
+  return result;
 }
 
 // in = [user, medium id]; out = PairArray of the description.
 int CVelAtl::GetFileInfoFromId(const std::wstring&, const VARIANT& in, VARIANT* out) {
-  return Schedules::GetFileInfoFromID(VUtil::GetStringElement(in, 1), out);
+  FileDescription description;
+  const int result = Schedules::GetFileInfoFromID(VUtil::GetStringElement(in, 1), &description);
+  PutFileDescription(description, out);
+  return result;
 }
 
-// in = array of medium ids; out = one PairArray per id.
+// in = array of medium ids; out = one PairArray per id. A list that is not
+// one of texts, or longer than one bus message's answer can hold, is
+// refused before any statement runs.
 int CVelAtl::GetFileListInfoFromId(const std::wstring&, const VARIANT& in, VARIANT* out) {
-  return Schedules::GetFileListInfoFromID(in, out);
+  const long count = VUtil::GetArrayLengthEmpty(in);
+  if (count > Schedules::kMaxFileListIds) {
+    throw VelInvalidParameterException(
+        tev::WFormat(L"GetFileListInfoFromId: %ld ids, at most %ld are taken", count,
+                     Schedules::kMaxFileListIds));
+  }
+  std::vector<std::wstring> ids(count);
+  for (long i = 0; i < count; ++i) ids[i] = VUtil::GetStringElement(in, i);
+  std::vector<FileDescription> descriptions;
+  const int result = Schedules::GetFileListInfoFromID(ids, &descriptions);
+  if (result != 0) return result;
+  try {
+    VUtil::CreateArray(out, VT_VARIANT, count);
+    for (long i = 0; i < count; ++i) {
+      AutoVariant one;
+      PutFileDescription(descriptions[i], &one.get());
+      VUtil::PutElement(out, i, one.get());
+    }
+  } catch (const VelException& e) {
+    LogError(L"GetFileListInfoFromId error: %ls", e.getMessage().c_str());
+    return -1;
+  }
+  return 0;
 }
 
 // Handed on to the media library unchanged.
@@ -64,7 +102,7 @@ int CVelAtl::UpdateMedium(const std::wstring&, const VARIANT& in, VARIANT* out) 
   Schedules* engine = EngineOf(this, L"UpdateMedium");
   if (engine == nullptr) return -1;
   std::wstring refusal;
-  const int result = engine->UpdateMedium(in, tev::Clock::Now(), &refusal);
+  const int result = engine->UpdateMedium(ReadMediumUpdate(in), tev::Clock::Now(), &refusal);
   if (result == kResultChangeRefused && !refusal.empty() && out != nullptr) {
     PutText(out, refusal);
   }

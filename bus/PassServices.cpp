@@ -9,6 +9,7 @@
 #include <string>
 
 #include "bus/CVelAtl.h"
+#include "bus/EngineAnswers.h"
 #include "db/LocalIds.h"
 #include "db/GroupSync.h"
 #include "engine/Schedules.h"
@@ -89,12 +90,14 @@ int CVelAtl::AddTevPass(const std::wstring&, const VARIANT& in, VARIANT* out) {
   // The timer is computed while the library answers the episodes.
   Schedules& engine = owner->GetSchedules();
   std::function<void()> timer = [&engine] { engine.SetRecordingTimer(); };
+  PassConflictReport report;
   const int32_t id =
       localId != 0
           ? passes.AddPassFromSchedule(localId, pass.thumbnailId, pass.restrictToOneChannel,
                                        pass.scheduleMode, pass.quality, pass.keepUntil,
-                                       pass.guideType, pass.priority, out)
-          : passes.Add(pass, out, 0, std::move(search), &timer);
+                                       pass.guideType, pass.priority, &report)
+          : passes.Add(pass, &report, 0, std::move(search), &timer);
+  if (out != nullptr) PutPassReport(report, out);
   if (id == SeasonPasses::kEqualPassExists) return kPassRefused;
   if (id == SeasonPasses::kConflictsFound) return kPassConflicts;
   if (id <= 0) return kResultStatementFailed;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "bus/CVelAtl.h"
+#include "bus/EngineAnswers.h"
 #include "bus/EngineOf.h"
 #include "db/LocalIds.h"
 #include "db/TimeUtils.h"
@@ -53,7 +54,10 @@ int CVelAtl::ScheduleRecording(const std::wstring&, const VARIANT& in, VARIANT* 
                                   &request.channelMimetype, &request.thumbnailId,
                                   &request.rating, &request.tags);
   if (found != 0) return found;
-  return engine->Add(request, out);
+  ScheduleAnswer answer;
+  const int result = engine->Add(request, &answer);
+  if (out != nullptr) PutScheduleAnswer(answer, out);
+  return result;
 }
 
 namespace {

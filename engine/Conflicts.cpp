@@ -20,6 +20,7 @@
 #include <cwctype>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "outbound/PeerClient.h"
@@ -37,7 +38,7 @@
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
-#include "support/VUtil.h"
+#include "vel/VelException.h"
 
 namespace {
 
@@ -127,30 +128,29 @@ std::wstring ListedMediumId(const Schedule& row) {
   return LivePeers() != nullptr ? row.m_tevMediumId : std::wstring();
 }
 
-void PutConflictList(const std::vector<const Schedule*>& active, VARIANT* conflicts) {
-  VariantClear(conflicts);
-  VUtil::CreateArray(conflicts, VT_VARIANT, static_cast<long>(active.size()));
-  for (size_t i = 0; i < active.size(); ++i) {
-    const Schedule& row = *active[i];
-    AutoVariant entry;
-    VUtil::CreateArray(&entry, VT_VARIANT, 8);
-    VUtil::PutElement(&entry, 0, row.m_name);
-    VUtil::PutElement(&entry, 1, ListedMediumId(row));
-    VUtil::PutElement(&entry, 2, row.m_channelName);
-    VUtil::PutDateElement(&entry, 3, row.m_startTime);
-    VUtil::PutDateElement(&entry, 4, row.m_endTime);
-    VUtil::PutElement(&entry, 5, row.m_subtitle);
-    VUtil::PutElement(&entry, 6, SecondsToWireMs(row.m_duration));
-    VUtil::PutElement(&entry, 7, Schedule::ExternalStateName(row.m_status));
-    VUtil::PutElement(conflicts, static_cast<long>(i), entry.get());
+std::vector<ScheduleConflict> ConflictList(const std::vector<const Schedule*>& active) {
+  std::vector<ScheduleConflict> list;
+  list.reserve(active.size());
+  for (const Schedule* row : active) {
+    ScheduleConflict entry;
+    entry.name = row->m_name;
+    entry.mediumId = ListedMediumId(*row);
+    entry.channelName = row->m_channelName;
+    entry.start = row->m_startTime;
+    entry.end = row->m_endTime;
+    entry.subtitle = row->m_subtitle;
+    entry.duration = row->m_duration;
+    entry.state = Schedule::ExternalStateName(row->m_status);
+    list.push_back(std::move(entry));
   }
+  return list;
 }
 
 }  // namespace
 
 int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::wstring& channel,
                                          const std::wstring& channelMimetype, int64_t start,
-                                         int32_t duration, VARIANT* conflicts,
+                                         int32_t duration, ScheduleAnswer* conflicts,
                                          int32_t leaveOutId, int32_t priority, bool displace,
                                          bool ownChannel, const std::wstring& channelName,
                                          bool force, bool includeSkipped, BumpedSet& bumped,
@@ -175,12 +175,7 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
         kConflict, L"Status", kSkip, L"ID", leaveOutId);
     if (!query.RunQuery(statement, kCaller)) return 102;
     if (query.GetRowCount() > 0) {
-      if (conflicts != nullptr) {
-        VariantClear(conflicts);
-        std::wstring mediumId = GetMediumId(query.GetInt("ID"));
-        conflicts->vt = VT_BSTR;
-        conflicts->bstrVal = SysAllocString(mediumId.c_str());
-      }
+      if (conflicts != nullptr) conflicts->SetMediumId(GetMediumId(query.GetInt("ID")));
       return 119;
     }
   }
@@ -260,14 +255,7 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
   }
 
   if (active.empty()) return result == 125 ? 125 : 0;
-  if (conflicts != nullptr) {
-    try {
-      PutConflictList(active, conflicts);
-    } catch (const VelException& ex) {
-      LogError(L"CheckForScheduleConflicts: %ls", ex.getMessage().c_str());
-      return -1;
-    }
-  }
+  if (conflicts != nullptr) conflicts->SetConflicts(ConflictList(active));
   return 101;
 }
 
@@ -411,27 +399,17 @@ void Schedules::ForceSchedule(int32_t scheduleId, int64_t now) {
   SetRecordingTimerInLock();
 }
 
-int Schedules::GetConflicts(const VARIANT& in, VARIANT* out) {
-  // A malformed request leaves here as VelInvalidParameterException, before
-  // anything is read from the database.
-  const std::wstring mediumId = VUtil::GetStringElement(in, 0);
+int Schedules::GetConflicts(const std::wstring& mediumId, ScheduleAnswer* out) {
   try {
     const int32_t localId = LivePeers() != nullptr ? LocalIds::GetLocalIdFromTevMediumId(mediumId) : 0;
     if (localId == 0) return 103;
     Schedule schedule(localId);
     if (schedule.m_id == 0) return 103;
-    AutoVariant list;
     BumpedSet bumped;
-    int result = CheckForScheduleConflicts(schedule.m_name, schedule.m_channel,
-                                           schedule.m_channelMimetype, schedule.m_startTime,
-                                           schedule.m_duration, &list, schedule.m_id, 0, false,
-                                           false, std::wstring(), false, true, bumped,
-                                           tev::Clock::Now(), true);
-    if (list.get().vt != VT_EMPTY) {
-      VUtil::CreateArray(out, VT_VARIANT, 1);
-      VUtil::PutElement(out, 0, list.get());
-    }
-    return result;
+    return CheckForScheduleConflicts(schedule.m_name, schedule.m_channel,
+                                     schedule.m_channelMimetype, schedule.m_startTime,
+                                     schedule.m_duration, out, schedule.m_id, 0, false, false,
+                                     std::wstring(), false, true, bumped, tev::Clock::Now(), true);
   } catch (const VelException& ex) {
     LogError(L"GetConflicts %ls", ex.getMessage().c_str());
     return -1;

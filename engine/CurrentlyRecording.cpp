@@ -1,6 +1,7 @@
 // The list of recordings in progress that the module tells its listeners
 // about ("NotifyPVRRecordingChange").
 #include <string>
+#include <vector>
 
 #include "outbound/PeerClient.h"
 #include "db/LocalIds.h"
@@ -10,12 +11,12 @@
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
-#include "support/VUtil.h"
+#include "vel/VelException.h"
 
-int Schedules::GetCurrentlyRecording(VARIANT* out) {
+int Schedules::GetCurrentlyRecording(std::vector<CurrentRecording>* out) {
   // Rows the streamer never reported as finished leave the list first.
   PruneOrphanedRecordings(tev::Clock::Now());
-  VUtil::CreateArray(out, VT_VARIANT, 0);
+  out->clear();
   SQLite rows;
   const std::wstring statement =
       tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%ls'", L"Status", DVRSTATE_RECORDING);
@@ -23,15 +24,12 @@ int Schedules::GetCurrentlyRecording(VARIANT* out) {
 
   const bool haveEndpoint = LivePeers() != nullptr;
   const int32_t count = rows.GetRowCount();
-  VUtil::ResizeArray(out, count);
+  out->reserve(count);
   for (int32_t i = 0; i < count; ++i) {
     const int32_t id = rows.GetInt("ID");
-    AutoVariant entry;
-    VUtil::CreateArray(&entry, VT_VARIANT, 3);
-    VUtil::PutElement(&entry, 0, rows.GetString("Name"));
-    VUtil::PutElement(&entry, 1, haveEndpoint ? LocalIds::GetScheduleMediumId(id) : std::wstring());
-    VUtil::PutElement(&entry, 2, rows.GetString("ChannelName"));
-    VUtil::PutElement(out, i, entry.get());
+    out->push_back({rows.GetString("Name"),
+                    haveEndpoint ? LocalIds::GetScheduleMediumId(id) : std::wstring(),
+                    rows.GetString("ChannelName")});
     rows.Next();
   }
   return 0;
@@ -39,7 +37,7 @@ int Schedules::GetCurrentlyRecording(VARIANT* out) {
 
 void Schedules::NotifyRecordingChange(PeerClient& peers) {
   try {
-    AutoVariant recordings;
+    std::vector<CurrentRecording> recordings;
     if (GetCurrentlyRecording(&recordings) != 0) return;
     peers.NotifyPVRRecordingChange(recordings);
   } catch (const VelException& e) {

@@ -19,7 +19,7 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "support/Log.h"
-#include "support/VUtil.h"
+#include "vel/VelException.h"
 
 namespace {
 
@@ -58,7 +58,7 @@ std::wstring FileMimetype(const std::wstring& channelMimetype) {
   }
 }
 
-typedef std::vector<std::pair<std::wstring, std::wstring>> Pairs;
+typedef FileDescription Pairs;
 
 // The description of the current row. `full`: the names of the single
 // query with subtitle and play position, else the list query's names.
@@ -90,13 +90,6 @@ Pairs Describe(SQLite& row, bool full) {
   return pairs;
 }
 
-void PutPairs(const Pairs& pairs, VARIANT* out) {
-  VUtil::CreateArray(out, VT_VARIANT, static_cast<long>(pairs.size()));
-  for (size_t i = 0; i < pairs.size(); ++i) {
-    VUtil::PutPair(out, static_cast<long>(i), pairs[i].first, pairs[i].second);
-  }
-}
-
 std::wstring QuotedList(const std::set<std::wstring>& ids) {
   std::wstring list;
   for (const std::wstring& id : ids) {
@@ -119,26 +112,18 @@ int Schedules::SetPlayPosition(const std::wstring& mediumId, int32_t position) {
   return Schedule::Update(id, L"PlayPosition", position) ? 0 : kResultStatementFailed;
 }
 
-int Schedules::GetFileInfoFromID(const std::wstring& mediumId, VARIANT* reply) {
+int Schedules::GetFileInfoFromID(const std::wstring& mediumId, FileDescription* reply) {
   SQLite row;
   if (!LookUp(ScheduleIdOf(mediumId), &row)) {
-    PutPairs(Pairs(), reply);
+    reply->clear();
     return kResultNoSuchSchedule;
   }
-  PutPairs(Describe(row, true), reply);
+  *reply = Describe(row, true);
   return 0;
 }
 
-int Schedules::GetFileListInfoFromID(const VARIANT& ids, VARIANT* reply) {
-  // A malformed list leaves as VelInvalidParameterException before any
-  // statement runs.
-  const long count = VUtil::GetArrayLengthEmpty(ids);
-  if (count > kMaxFileListIds) {
-    throw VelInvalidParameterException(tev::WFormat(
-        L"GetFileListInfoFromId: %ld ids, at most %ld are taken", count, kMaxFileListIds));
-  }
-  std::vector<std::wstring> wanted(count);
-  for (long i = 0; i < count; ++i) wanted[i] = VUtil::GetStringElement(ids, i);
+int Schedules::GetFileListInfoFromID(const std::vector<std::wstring>& wanted,
+                                     std::vector<FileDescription>* reply) {
 
   // Two statements for the whole list instead of a few per id: the ids that
   // passes hold name no recording; the rest are looked up at once.
@@ -166,22 +151,16 @@ int Schedules::GetFileListInfoFromID(const VARIANT& ids, VARIANT* reply) {
       if (passIds.count(id) == 0 && described.count(id) == 0) described[id] = Describe(rows, false);
     }
   }
-  try {
-    VUtil::CreateArray(reply, VT_VARIANT, count);
-    for (long i = 0; i < count; ++i) {
-      AutoVariant one;
-      auto found = described.find(wanted[i]);
-      PutPairs(found == described.end() ? Pairs() : found->second, &one);
-      VUtil::PutElement(reply, i, one.get());
-    }
-  } catch (const VelException& e) {
-    LogError(L"GetFileListInfoFromId error: %ls", e.getMessage().c_str());
-    return -1;
+  reply->clear();
+  reply->reserve(wanted.size());
+  for (const std::wstring& id : wanted) {
+    auto found = described.find(id);
+    reply->push_back(found == described.end() ? Pairs() : found->second);
   }
   return 0;
 }
 
-int Schedules::GetFilenameFromID(const std::wstring& mediumId, VARIANT* reply) {
+int Schedules::GetFilenameFromID(const std::wstring& mediumId, FileLocation* reply) {
   int32_t id = ScheduleIdOf(mediumId);
   const bool thumbnail = id == 0 && (id = ThumbnailScheduleId(mediumId)) != 0;
   SQLite row;
@@ -195,9 +174,8 @@ int Schedules::GetFilenameFromID(const std::wstring& mediumId, VARIANT* reply) {
     mimetype = FileMimetype(row.GetString("ChannelMimetype"));
   }
   if (path.empty() || !DVR::IsRecordingOnDisk(path)) return kResultFileGone;
-  VUtil::CreateArray(reply, VT_VARIANT, 2);
-  VUtil::PutElement(reply, 0, path);
-  VUtil::PutElement(reply, 1, mimetype);
+  reply->path = path;
+  reply->mimetype = mimetype;
   LogDebug(L"File path: %ls", path.c_str());
   return 0;
 }

@@ -24,7 +24,7 @@
 #include "support/Log.h"
 #include "support/NoDestructor.h"
 #include "support/PMutexLock.h"
-#include "support/VUtil.h"
+#include "vel/VelException.h"
 
 namespace {
 
@@ -76,7 +76,7 @@ bool Schedules::IsBeingRecorded(const std::wstring& filePath) {
   return IsPendingFile(filePath) || DVR::GetStreamId(filePath) != 0;
 }
 
-int Schedules::Add(const RecordingRequest& request, VARIANT* result) {
+int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
   LogInfo(
       L"SCHEDULE %ls  channel name: %ls mime: %ls channel: %ls start time: %d duration: %d "
       L"category: %ls description: %ls user: %ls quality: %ls tuner: %ls subTitle %ls "
@@ -116,7 +116,7 @@ int Schedules::Add(const RecordingRequest& request, VARIANT* result) {
 
     BumpedSet bumped;
     const int conflicts = CheckForScheduleConflicts(
-        request.name, request.channel, request.channelMimetype, start, request.duration, result,
+        request.name, request.channel, request.channelMimetype, start, request.duration, answer,
         request.existingId, 0, request.allow, false, std::wstring(), request.allow, false, bumped,
         now);
     PublishBumped(bumped);
@@ -266,11 +266,7 @@ int Schedules::Add(const RecordingRequest& request, VARIANT* result) {
     }
     const std::wstring mediumId =
         LivePeers() != nullptr ? LocalIds::GetScheduleMediumId(added.m_id) : std::wstring();
-    if (result != nullptr) {
-      VariantClear(result);
-      result->vt = VT_BSTR;
-      result->bstrVal = SysAllocStringLen(mediumId.data(), static_cast<uint32_t>(mediumId.size()));
-    }
+    if (answer != nullptr) answer->SetMediumId(mediumId);
     return 0;
   } catch (const VelException& e) {  // a time outside the writable range
     LogError(L"Schedules::Add: %ls", e.getMessage().c_str());

@@ -1,11 +1,11 @@
 #include "engine/MediaBatch.h"
 
 #include <map>
-#include <memory>
+#include <utility>
 
 #include "db/Schedule.h"
 #include "support/Log.h"
-#include "support/VUtil.h"
+#include "vel/VelException.h"
 
 void RunPending(std::function<void()>* step) {
   if (step == nullptr || !*step) return;
@@ -16,28 +16,24 @@ void RunPending(std::function<void()>* step) {
 
 void PublishSchedules(const std::vector<Schedule>& rows, bool flag,
                       std::function<void()>* meanwhile, bool justLoaded) {
-  std::vector<std::unique_ptr<AutoVariant>> lists;
+  std::vector<MediumProperties> lists;
+  lists.reserve(rows.size());
   std::map<int32_t, std::wstring> passMediumIds;  // the batch's passes, each read once
   for (const Schedule& row : rows) {
-    std::unique_ptr<AutoVariant> list(new AutoVariant());
+    MediumProperties list;
     try {
-      Schedule::AddMediumPrepare(row, &*list, &passMediumIds, justLoaded);
+      Schedule::AddMediumPrepare(row, &list, &passMediumIds, justLoaded);
     } catch (const VelException& e) {
       LogError(L"PublishSchedules: %ls", e.getMessage().c_str());
       continue;
     }
-    if (list->get().vt != VT_EMPTY) lists.push_back(std::move(list));
+    lists.push_back(std::move(list));
   }
   if (lists.empty()) {
     RunPending(meanwhile);
     return;
   }
-  AutoVariant array;
-  VUtil::CreateArray(&array, VT_VARIANT, static_cast<long>(lists.size()));
-  for (size_t i = 0; i < lists.size(); ++i) {
-    VUtil::MoveElement(&array, static_cast<long>(i), &lists[i]->get());
-  }
-  Schedule::AddMediaTaking(&array.get(), flag, meanwhile);
+  Schedule::AddMediaTaking(&lists, flag, meanwhile);
 }
 
 std::vector<Schedule> LoadBumped(const BumpedSet& bumped, const wchar_t* caller) {

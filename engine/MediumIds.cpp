@@ -7,7 +7,7 @@
 #include "db/WFormat.h"
 #include "engine/Schedules.h"
 #include "support/Log.h"
-#include "support/VUtil.h"
+#include "vel/VelException.h"
 
 namespace {
 
@@ -52,12 +52,7 @@ bool Schedules::ChangeMediumIds() {
 
       if ((status == DVRSTATE_COMPLETE || status == DVRSTATE_COMPLETE_PARTIAL) &&
           mimetype.compare(0, 5, L"video") == 0) {
-        AutoVariant in, out, retcodes;
-        VUtil::CreateArray(&in, VT_VARIANT, 3);
-        VUtil::PutElement(&in, 0, oldKey);
-        VUtil::PutElement(&in, 1, thumbnailFile);
-        VUtil::PutElement(&in, 2, false);
-        long result = vel->Request(L"any", L"SetThumbnailUrl", in, &out, &retcodes);
+        const long result = vel->SetThumbnailUrl(oldKey, thumbnailFile);
         // A thumbnail the library cannot take is not worth stopping the
         // migration for; the identifier change below still runs.
         if (result != 0) {
@@ -65,20 +60,13 @@ bool Schedules::ChangeMediumIds() {
         }
       }
 
-      AutoVariant in, out, retcodes, keys;
-      VUtil::CreateArray(&keys, VT_BSTR, 1);
-      VUtil::PutElement(&keys, 0, oldKey);
-      VUtil::CreateArray(&in, VT_VARIANT, 1);
-      VUtil::PutElement(&in, 0, keys.get());
-      long result = vel->Request(L"any", L"ChangeMediaId", in, &out, &retcodes);
+      std::wstring newId;
+      const long result = vel->ChangeMediaId(oldKey, &newId);
       if (result != 0) {
         throw VelException(
             tev::WFormat(L"ChangeMediaId vel request error: %x", static_cast<unsigned>(result)));
       }
-      VUtil::CheckSingleRetcode(retcodes, L"ChangeMediaId");
-      AutoVariant newIds;
-      VUtil::GetElement(out.get(), 0, &newIds);
-      AssignTevMediumId(id, VUtil::GetStringElement(newIds.get(), 0));
+      AssignTevMediumId(id, newId);
     }
   } catch (const VelException& e) {
     LogError(L"Schedules::ChangeMediumIds: %ls", e.getMessage().c_str());

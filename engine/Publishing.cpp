@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "db/GroupSync.h"
@@ -24,7 +25,7 @@
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/Text.h"
-#include "support/VUtil.h"
+#include "vel/VelException.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ std::wstring Schedules::GetMediumId(int32_t scheduleId) {
   return std::wstring();
 }
 
-void Schedule::AddMediumPrepare(const Schedule& schedule, VARIANT* list,
+void Schedule::AddMediumPrepare(const Schedule& schedule, MediumProperties* list,
                                 std::map<int32_t, std::wstring>* passMediumIds, bool justLoaded) {
   if (schedule.m_id == 0) LogError(L"AddMediumPrepare will not addmedium id 0");
 
@@ -71,10 +72,11 @@ void Schedule::AddMediumPrepare(const Schedule& schedule, VARIANT* list,
   const std::wstring failure = FailureReasons::IsFailedState(schedule.m_status)
                                    ? FailureReasons::Get(schedule.m_id)
                                    : std::wstring();
-  const long count = 17 + (schedule.m_width != 0 ? 3 : 0) + (schedule.m_size != 0 ? 1 : 0) +
+  const size_t count = 17 + (schedule.m_width != 0 ? 3 : 0) + (schedule.m_size != 0 ? 1 : 0) +
                      hasPass + hasThumbnail + hasRating + hasTags + (pending ? 0 : 1) +
                      (failure.empty() ? 0 : 1);
-  VUtil::CreateArray(list, VT_VARIANT, count);
+  *list = MediumProperties();
+  list->Reserve(count);
 
   const bool endpoint = LivePeers() != nullptr;
   // One read of the row's medium id serves the log line and the record.
@@ -87,34 +89,33 @@ void Schedule::AddMediumPrepare(const Schedule& schedule, VARIANT* list,
   const int64_t end = schedule.m_startTime + static_cast<int64_t>(schedule.m_duration);
   const std::wstring pvrState = Schedule::ExternalStateName(schedule.m_status);
 
-  VUtil::PutPair(list, 0, L"tevMediumId", mediumId);
-  VUtil::PutPair(list, 1, L"path", schedule.m_filePath);
-  VUtil::PutPair(list, 2, L"mimeType", schedule.m_channelMimetype);
-  VUtil::PutPair(list, 3, L"mediaType", mediaType);
-  VUtil::PutPair(list, 4, L"title", schedule.m_name + L" " + FormatTime4(schedule.m_startTime));
-  VUtil::PutPair(list, 5, L"channel", schedule.m_channelName);
-  VUtil::PutPair(list, 6, L"subTitle", schedule.m_subtitle);
-  VUtil::PutPair(list, 7, L"genre", schedule.m_category);
-  VUtil::PutPair(list, 8, L"description", schedule.m_description);
-  VUtil::PutPair(list, 9, L"startTime", FormatTime2(schedule.m_startTime));
-  VUtil::PutPair(list, 10, L"endTime", FormatTime2(end > 0 ? end : schedule.m_endTime));
-  VUtil::PutPair(list, 11, L"duration",
+  list->Add(L"tevMediumId", mediumId);
+  list->Add(L"path", schedule.m_filePath);
+  list->Add(L"mimeType", schedule.m_channelMimetype);
+  list->Add(L"mediaType", mediaType);
+  list->Add(L"title", schedule.m_name + L" " + FormatTime4(schedule.m_startTime));
+  list->Add(L"channel", schedule.m_channelName);
+  list->Add(L"subTitle", schedule.m_subtitle);
+  list->Add(L"genre", schedule.m_category);
+  list->Add(L"description", schedule.m_description);
+  list->Add(L"startTime", FormatTime2(schedule.m_startTime));
+  list->Add(L"endTime", FormatTime2(end > 0 ? end : schedule.m_endTime));
+  list->Add(L"duration",
                  SecondsToWireMs(schedule.m_duration >= 0 ? schedule.m_duration : 0));
-  VUtil::PutPair(list, 12, L"sourceSatellite", L"ZoVIZ");
-  VUtil::PutPair(list, 13, L"keepUntil", Schedule::KeepUntilName(schedule.m_keepUntil));
-  VUtil::PutPair(list, 14, L"channelId", schedule.m_channel);
-  VUtil::PutPair(list, 15, L"updateCallback", L"UpdateMedium");
-  VUtil::PutPair(list, 16, L"pvrState", pvrState);
+  list->Add(L"sourceSatellite", L"ZoVIZ");
+  list->Add(L"keepUntil", Schedule::KeepUntilName(schedule.m_keepUntil));
+  list->Add(L"channelId", schedule.m_channel);
+  list->Add(L"updateCallback", L"UpdateMedium");
+  list->Add(L"pvrState", pvrState);
   LogDebug(L"AddMedium PVR State %ls", pvrState.c_str());
 
-  long slot = 17;
   if (schedule.m_width != 0) {
-    VUtil::PutPair(list, slot++, L"width", static_cast<int32_t>(schedule.m_width));
-    VUtil::PutPair(list, slot++, L"height", static_cast<int32_t>(schedule.m_height));
-    VUtil::PutPair(list, slot++, L"bitrate", static_cast<int32_t>(schedule.m_bitrate));
+    list->Add(L"width", static_cast<int32_t>(schedule.m_width));
+    list->Add(L"height", static_cast<int32_t>(schedule.m_height));
+    list->Add(L"bitrate", static_cast<int32_t>(schedule.m_bitrate));
   }
   if (schedule.m_size != 0) {
-    VUtil::PutPair(list, slot++, L"size", tev::WFormat(L"%lld", static_cast<long long>(schedule.m_size)));
+    list->Add(L"size", tev::WFormat(L"%lld", static_cast<long long>(schedule.m_size)));
   }
   if (hasPass) {
     const int32_t pass = OwnerValue(schedule.m_owner);
@@ -122,17 +123,17 @@ void Schedule::AddMediumPrepare(const Schedule& schedule, VARIANT* list,
     std::map<int32_t, std::wstring>& known = passMediumIds != nullptr ? *passMediumIds : single;
     auto id = known.find(pass);
     if (id == known.end()) id = known.emplace(pass, SeasonPasses::GetMediumId(pass)).first;
-    VUtil::PutPair(list, slot++, L"tevPassId", id->second);
+    list->Add(L"tevPassId", id->second);
   }
   if (hasThumbnail) {
     std::wstring thumbnailId = schedule.m_thumbnailId;
     if (thumbnailId.empty() && endpoint) thumbnailId = tev::WFormat(L"%c%c%d", L'R', L'T', schedule.m_id);
-    VUtil::PutPair(list, slot++, L"thumbnailId", thumbnailId);
+    list->Add(L"thumbnailId", thumbnailId);
   }
-  if (!pending) VUtil::PutPair(list, slot++, L"creationDate", FormatTime2(schedule.m_startTime));
-  if (hasRating) VUtil::PutPair(list, slot++, L"rating", schedule.m_rating);
-  if (hasTags) VUtil::PutPair(list, slot++, L"tags", schedule.m_tags);
-  if (!failure.empty()) VUtil::PutPair(list, slot++, L"failureReason", failure);
+  if (!pending) list->Add(L"creationDate", FormatTime2(schedule.m_startTime));
+  if (hasRating) list->Add(L"rating", schedule.m_rating);
+  if (hasTags) list->Add(L"tags", schedule.m_tags);
+  if (!failure.empty()) list->Add(L"failureReason", failure);
 }
 
 void Schedule::AddMedium(const Schedule& schedule, bool flag) {
@@ -146,65 +147,59 @@ void Schedule::AddMedium(const Schedule& schedule, bool flag) {
   try {
     PeerClient* vel = LivePeers();
     if (vel == nullptr) throw VelException(L"no bus endpoint");
-    AutoVariant in, out, retcodes, list;
+    MediumProperties list;
     Schedule::AddMediumPrepare(schedule, &list);
-    VUtil::CreateArray(&in, VT_VARIANT, 4);
-    VUtil::PutElement(&in, 0, L"PVR");
-    VUtil::PutElement(&in, 1, list.get());
-    VUtil::PutElement(&in, 3, flag);
-    long result = vel->Request(L"any", L"AddMedium", in, &out, &retcodes);
-    Schedules::AssignTevMediumId(schedule.m_id, VUtil::GetStringElement(out, 0));
+    std::wstring mediumId;
+    const long result = vel->AddMedium(list, flag, &mediumId);
+    Schedules::AssignTevMediumId(schedule.m_id, mediumId);
     if (result != 0) LogError(L"AddMedium vel request error: %x", static_cast<unsigned>(result));
   } catch (const VelException& e) {
     LogError(L"Schedule::AddMedium: %ls", e.getMessage().c_str());
   }
 }
 
-void Schedule::AddMedia(const VARIANT& lists, bool flag, std::function<void()>* meanwhile) {
-  AutoVariant copy;
-  VariantCopy(&copy.get(), &lists);  // a failed copy is empty: refused below, logged
-  AddMediaTaking(&copy.get(), flag, meanwhile);
+void Schedule::AddMedia(const std::vector<MediumProperties>& lists, bool flag,
+                        std::function<void()>* meanwhile) {
+  std::vector<MediumProperties> copy = lists;
+  AddMediaTaking(&copy, flag, meanwhile);
 }
 
-void Schedule::AddMediaTaking(VARIANT* taken, bool flag, std::function<void()>* meanwhile) {
+void Schedule::AddMediaTaking(std::vector<MediumProperties>* taken, bool flag,
+                              std::function<void()>* meanwhile) {
   if (meanwhile == nullptr && EngineMutex().HeldByCallingThread()) {
     // As AddMedium: sent once the lock is released. The lists move over.
-    auto kept = std::make_shared<AutoVariant>();
-    kept->get() = *taken;
-    taken->vt = VT_EMPTY;
-    EngineMutex().AfterRelease([kept, flag] { AddMediaTaking(&kept->get(), flag, nullptr); });
+    auto kept = std::make_shared<std::vector<MediumProperties>>(std::move(*taken));
+    taken->clear();
+    EngineMutex().AfterRelease([kept, flag] { AddMediaTaking(kept.get(), flag, nullptr); });
     return;
   }
-  const VARIANT& lists = *taken;
+  std::vector<MediumProperties> lists = std::move(*taken);
+  taken->clear();
   try {
-    const long n = VUtil::GetArrayLength(lists);
+    const long n = static_cast<long>(lists.size());
     if (n < 1) return;
     std::vector<std::wstring> paths(n);
     for (long i = 0; i < n; ++i) {
-      AutoVariant copy;
-      std::wstring name;
-      VUtil::GetPair(VUtil::ElementInPlace(lists, i, &copy.get()), 1, &name, &paths[i]);
+      // The second property of a schedule's list is its "path".
+      if (lists[i].Size() < 2 || lists[i][1].isNumber) {
+        throw VelException(L"AddMedia: a property list has no path");
+      }
+      paths[i] = lists[i][1].text;
     }
     PeerClient* vel = LivePeers();
     if (vel == nullptr) throw VelException(L"no bus endpoint");
-    AutoVariant in, out, retcodes, ids;
-    VUtil::CreateArray(&in, VT_VARIANT, 4);
-    VUtil::PutElement(&in, 0, L"PVR");
-    VUtil::MoveElement(&in, 1, taken);
-    VUtil::PutElement(&in, 3, flag);
-    std::unique_ptr<PeerClient::Pending> sent = vel->Post(L"any", L"AddMedia", in);
+    std::unique_ptr<PeerClient::Pending> sent = vel->PostAddMedia(lists, flag);
+    lists.clear();
     RunPending(meanwhile);
-    long result = vel->Collect(std::move(sent), &out, &retcodes);
-    VUtil::GetElement(out, 0, &ids);
-    if (VUtil::GetArrayLength(ids.get()) == n) {
+    std::vector<std::wstring> ids;
+    const long result = vel->CollectAddMedia(std::move(sent), n, &ids);
+    if (!ids.empty()) {
       // One commit for the batch's ids rather than one per row. They are
       // the library's, which start-up's sync gives again when lost: an
       // answer does not wait for the disk on their account.
       GroupSync::Rebuildable rebuildable;
       Transaction group(L"Schedule::AddMedia");
-      for (long i = 0; i < n; ++i) {
-        Schedules::AssignTevMediumId(paths[i], VUtil::GetStringElement(ids.get(), i));
-      }
+      for (long i = 0; i < n; ++i) Schedules::AssignTevMediumId(paths[i], ids[i]);
       group.Commit();
     }
     if (result != 0) LogError(L"AddMedia vel request error: %x", static_cast<unsigned>(result));

@@ -11,12 +11,13 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/BumpedSet.h"
 #include "engine/RecordingRequest.h"
 #include "engine/DelayedThumbnails.h"
+#include "engine/Requests.h"
 #include "outbound/PeerClient.h"
-#include "platform/Variant.h"
 #include "support/GlobalLocks.h"
 #include "support/PMutex.h"
 
@@ -74,9 +75,10 @@ class Schedules {
   void SetRecordPadding(int32_t seconds);
 
   // --- Intake (engine/Intake.cpp) ---
-  // The one entry point for a new recording request. On 0 *result (when
-  // given) holds the new row's medium id as text.
-  int Add(const RecordingRequest& request, VARIANT* result);
+  // The one entry point for a new recording request. On 0 *answer (when
+  // given) holds the new row's medium id; on a conflict what the check
+  // answered.
+  int Add(const RecordingRequest& request, ScheduleAnswer* answer);
   // Whether a row other than `scheduleId` already uses `filePath`.
   static bool HasDuplicate(const std::wstring& filePath, int scheduleId);
   // Writable-directory probe (engine/DirectoryProbe.cpp): 0 when a test
@@ -164,11 +166,9 @@ class Schedules {
   void NotifyRecordComplete(int32_t durationSeconds, const std::wstring& filePath, int64_t now,
                             const std::wstring& streamerMessage = std::wstring());
   void NotifyThumbnailNeeded(const std::wstring& filePath);
-  // *out becomes an array with one [Name, medium id, ChannelName] array per
-  // row in DVRSTATE_RECORDING (the medium id is empty without an endpoint).
-  // 0 on success; 102 when the statement fails (*out is then an empty
-  // array).
-  static int GetCurrentlyRecording(VARIANT* out);
+  // *out becomes one entry per row in DVRSTATE_RECORDING. 0 on success;
+  // 102 when the statement fails (*out is then empty).
+  static int GetCurrentlyRecording(std::vector<CurrentRecording>* out);
   // Tells every listener the list above ("NotifyPVRRecordingChange").
   static void NotifyRecordingChange(PeerClient& peers);
   // Tells every listener that the row's recording started / stopped, then
@@ -227,23 +227,22 @@ class Schedules {
   void SyncWithTevMedia();
 
   // --- The library's change callback (engine/UpdateMedium.cpp) ---
-  // The "UpdateMedium" service: in = [action (0 change, 1 delete), medium
-  // id, PairArray of changes]. Dispatches by the kind of the medium id.
+  // The "UpdateMedium" service. Dispatches by the kind of the medium id.
   // 0 done or nothing to do (also for an unknown id), 403 a pair was
   // refused (pairs before it stay applied, the refused one and later ones
-  // are not), 119 no file name for a moved schedule. Throws
-  // VelInvalidParameterException before anything changes when the request
-  // is malformed (a pair that is not [text name, text or integer value],
-  // more than kMaxUpdatePairs pairs, a non-text value for a text property).
+  // are not), 119 no file name for a moved schedule. The caller refuses a
+  // malformed request (a pair that is not [text name, text or integer
+  // value], more than kMaxUpdatePairs pairs, a non-text value for a text
+  // property) before it gets here.
   // Runs on the bus thread of the call; takes no lock of its own. On 403
   // *refusal (when given) says which property was refused and why
   // ("pvrState: only a skipped or conflicting schedule can be scheduled").
-  int UpdateMedium(const VARIANT& in, int64_t now, std::wstring* refusal = nullptr);
+  int UpdateMedium(const MediumUpdate& update, int64_t now, std::wstring* refusal = nullptr);
   static constexpr long kMaxUpdatePairs = 1000;
-  // The schedule branch; `row` is loaded. REQUIRES: `pairs` checked by
-  // UpdateMedium (VT_EMPTY unless action 0).
-  int UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT& pairs, int64_t now,
-                           std::wstring* refusal = nullptr);
+  // The schedule branch; `row` is loaded. `changes` is empty unless
+  // action 0.
+  int UpdateScheduleMedium(int32_t action, Schedule& row, const std::vector<MediumChange>& changes,
+                           int64_t now, std::wstring* refusal = nullptr);
   // The season-pass branch (engine/UpdatePassMedium.cpp), same contract:
   // action 1 removes the pass (its recordings stay); action 0 applies the
   // first pair a pass takes ("startTime", "duration", "scheduleMode",
@@ -251,7 +250,7 @@ class Schedules {
   // the background; "keepUntil", "genre", "rating" reach its pending
   // schedules; "priority" moves it) and ends the call; "title" ends it
   // unchanged. 0 also for a pass that does not exist.
-  int UpdatePassMedium(int32_t action, int32_t passId, const VARIANT& pairs,
+  int UpdatePassMedium(int32_t action, int32_t passId, const std::vector<MediumChange>& changes,
                        std::wstring* refusal = nullptr);
   // For a pair that every kind treats alike: 403 for a read-only property
   // ("path", "mimeType", "mediaType", "channel", "channelId"), 0 for
@@ -266,20 +265,20 @@ class Schedules {
   // Stores the play position. 0; 103 no such recording; 102 the update
   // failed.
   static int SetPlayPosition(const std::wstring& mediumId, int32_t position);
-  // *reply: a PairArray describing the recording ("Medium", "Mimetype",
-  // "Name", ...). 0; 103 (empty PairArray) no such recording.
-  static int GetFileInfoFromID(const std::wstring& mediumId, VARIANT* reply);
-  // `ids`: an array of medium ids. *reply: one PairArray per id, in input
-  // order ("path", "mimeType", "title", ...); an empty one for an id that
-  // names no recording. 0. Throws VelInvalidParameterException for a list
-  // that is not one of texts or longer than kMaxFileListIds (its reply
-  // would not fit in one bus message).
-  static int GetFileListInfoFromID(const VARIANT& ids, VARIANT* reply);
+  // *reply: the pairs describing the recording ("Medium", "Mimetype",
+  // "Name", ...). 0; 103 (no pairs) no such recording.
+  static int GetFileInfoFromID(const std::wstring& mediumId, FileDescription* reply);
+  // *reply: one description per id, in input order ("path", "mimeType",
+  // "title", ...); an empty one for an id that names no recording. 0; 102
+  // (reply untouched) a statement failed. The caller refuses a list longer
+  // than kMaxFileListIds (its reply would not fit in one bus message).
+  static int GetFileListInfoFromID(const std::vector<std::wstring>& ids,
+                                   std::vector<FileDescription>* reply);
   static constexpr long kMaxFileListIds = 1000;
-  // *reply: [file path, file mime type], or for the thumbnail form
-  // [path + ".jpg", "image/jpeg"]. 0; 103 no such recording; 109 the file
-  // is not on disk (reply empty).
-  static int GetFilenameFromID(const std::wstring& mediumId, VARIANT* reply);
+  // *reply: the file path and the file's mime type, or for the thumbnail
+  // form path + ".jpg" and "image/jpeg". 0; 103 no such recording; 109 the
+  // file is not on disk (reply untouched).
+  static int GetFilenameFromID(const std::wstring& mediumId, FileLocation* reply);
   // "%d sec" below a minute, else whole minutes "%d min".
   static std::wstring DurationText(int32_t seconds);
   // The ThumbnailState of the row with that file: marked "requested" /
@@ -307,8 +306,8 @@ class Schedules {
   // Checks a program about to be scheduled against the overlapping rows of
   // the same mimetype and the tuner count. Returns 0 no conflict, 101
   // conflicts (list in *conflicts when not null), 102 statement failed, 105
-  // no tuner, 119 same program already scheduled (*conflicts: its medium id
-  // as text), 125 the same pass already records it, -1 exception. Rows it
+  // no tuner, 119 same program already scheduled (*conflicts: its medium
+  // id), 125 the same pass already records it, -1 exception. Rows it
   // skips, stops or sets to conflict are written at once and entered in
   // `bumped` with kBumpedChanged; republishing them is the caller's. With
   // `queryOnly` nothing is written or stopped: rows that would be skipped
@@ -316,7 +315,7 @@ class Schedules {
   // reading of the clock.
   int CheckForScheduleConflicts(const std::wstring& name, const std::wstring& channel,
                                 const std::wstring& channelMimetype, int64_t start,
-                                int32_t duration, VARIANT* conflicts, int32_t leaveOutId,
+                                int32_t duration, ScheduleAnswer* conflicts, int32_t leaveOutId,
                                 int32_t priority, bool displace, bool ownChannel,
                                 const std::wstring& channelName, bool force,
                                 bool includeSkipped, BumpedSet& bumped, int64_t now,
@@ -327,9 +326,10 @@ class Schedules {
   void UpdateConflicts(int32_t scheduleId, int64_t now);
   // Schedules the row again and skips every row that overlaps it.
   void ForceSchedule(int32_t scheduleId, int64_t now);
-  // The "GetConflicts" service: in slot 0 a medium id; out slot 0 the list.
-  // 103 when no schedule has that id, else the check's result.
-  int GetConflicts(const VARIANT& in, VARIANT* out);
+  // The "GetConflicts" service for the schedule with that medium id: what
+  // the check answers, without changing anything. 103 when no schedule has
+  // that id, else the check's result.
+  int GetConflicts(const std::wstring& mediumId, ScheduleAnswer* out);
 
   // The recording folders as the engine last took them from the settings
   // (start-up and the settings services write them). Any thread.

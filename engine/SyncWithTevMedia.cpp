@@ -24,8 +24,8 @@
 #include "monitor/SchedulePages.h"
 #include "passes/SeasonPasses.h"
 #include "support/Log.h"
+#include "vel/VelException.h"
 #include "support/Text.h"
-#include "support/VUtil.h"
 
 namespace {
 
@@ -61,29 +61,16 @@ bool GetMediaFromSource(std::vector<LibraryMedium>* media) {
   PeerClient* vel = LivePeers();
   if (vel == nullptr) throw VelException(L"no bus endpoint");
   LogDebug(L"GetMediaFromSource");
-  AutoVariant in, out, retcodes, names, list;
-  VUtil::CreateArray(&names, VT_BSTR, 2);
-  VUtil::PutElement(&names, 0, L"pvrState");
-  VUtil::PutElement(&names, 1, L"mediaType");
-  VUtil::CreateArray(&in, VT_VARIANT, 4);
-  VUtil::PutElement(&in, 0, L"PVR");
-  VUtil::PutElement(&in, 3, names.get());
-  const long result = vel->Request(L"TevMediaV2", L"GetMediaFromSource", in, &out, &retcodes);
+  std::vector<std::vector<std::wstring>> records;
+  const long result = vel->GetMediaFromSource(L"TevMediaV2", {L"pvrState", L"mediaType"},
+                                              {2, 3, 4}, 0, false, &records);
   if (result != 0) {
     LogDebug(L"GetMediaFromSource vel request: %x", static_cast<unsigned>(result));
     return false;
   }
-  VUtil::CheckSingleRetcode(retcodes, L"GetMediaFromSource");
-  VUtil::GetElement(out.get(), 0, &list);
-  if ((list.get().vt & VT_ARRAY) == 0) return true;
-  const long count = VUtil::GetArrayLength(list.get());
-  media->reserve(count);
-  for (long i = 0; i < count; ++i) {
-    AutoVariant element;
-    VUtil::GetElement(list.get(), i, &element);
-    media->push_back({VUtil::GetStringElement(element.get(), 2),
-                      VUtil::GetStringElement(element.get(), 3),
-                      VUtil::GetStringElement(element.get(), 4)});
+  media->reserve(records.size());
+  for (const std::vector<std::wstring>& record : records) {
+    media->push_back({record[0], record[1], record[2]});
   }
   return true;
 }

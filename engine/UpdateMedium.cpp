@@ -16,6 +16,7 @@
 //
 // Runs on the bus thread of the call; no lock is held across a bus request.
 #include <string>
+#include <vector>
 
 #include "db/LocalIds.h"
 #include "db/SQLite.h"
@@ -28,7 +29,7 @@
 #include "engine/StatusChange.h"
 #include "db/EpisodeMarks.h"
 #include "support/Log.h"
-#include "support/VUtil.h"
+#include "vel/VelException.h"
 
 namespace {
 
@@ -36,57 +37,6 @@ const wchar_t kCaller[] = L"UpdateMedium";
 
 bool IsPendingState(const std::wstring& s) {
   return s == DVRSTATE_SCHEDULED || s == DVRSTATE_SKIP || s == DVRSTATE_CONFLICT;
-}
-
-// Properties whose value must be text when a library sends them back.
-bool IsTextProperty(const std::wstring& name) {
-  for (const wchar_t* text : {L"title", L"subTitle", L"genre", L"description", L"startTime",
-                              L"keepUntil", L"pvrState", L"scheduleMode", L"rating", L"tags"}) {
-    if (name == text) return true;
-  }
-  return false;
-}
-
-// The name and value of pair `index`; false for a hole. The value is text
-// (an integer in decimal). REQUIRES: the pairs passed CheckPairs.
-bool ReadPair(const VARIANT& pairs, long index, std::wstring* name, std::wstring* value) {
-  AutoVariant pair, v;
-  VUtil::GetElement(pairs, index, &pair);
-  if (pair.get().vt == VT_EMPTY) return false;
-  *name = VUtil::GetStringElement(pair.get(), 0);
-  VUtil::GetElement(pair.get(), 1, &v);
-  *value = v.get().vt == VT_I4 ? std::to_wstring(v.get().lVal) : VUtil::GetStringElement(pair.get(), 1);
-  return true;
-}
-
-// Refuses a malformed change list before anything is applied.
-void CheckPairs(const VARIANT& pairs) {
-  if (pairs.vt == VT_EMPTY) return;
-  const long count = VUtil::GetArrayLength(pairs);  // throws for a non-array
-  if (count > Schedules::kMaxUpdatePairs) {
-    throw VelInvalidParameterException(tev::WFormat(
-        L"UpdateMedium: %ld changes, at most %ld are taken", count, Schedules::kMaxUpdatePairs));
-  }
-  for (long i = 0; i < count; ++i) {
-    AutoVariant pair, value;
-    VUtil::GetElement(pairs, i, &pair);
-    if (pair.get().vt == VT_EMPTY) continue;
-    if (VUtil::GetArrayLength(pair.get()) != 2) {
-      throw VelInvalidParameterException(L"UpdateMedium: a change is not a [name, value] pair");
-    }
-    const std::wstring name = VUtil::GetStringElement(pair.get(), 0);
-    VUtil::GetElement(pair.get(), 1, &value);
-    const VARTYPE type = value.get().vt;
-    if (type != VT_BSTR && type != VT_I4 && type != VT_EMPTY) {
-      throw VelInvalidParameterException(
-          tev::WFormat(L"UpdateMedium: the value of \"%ls\" is neither text nor an integer",
-                       name.c_str()));
-    }
-    if (type == VT_I4 && IsTextProperty(name)) {
-      throw VelInvalidParameterException(
-          tev::WFormat(L"UpdateMedium: the value of \"%ls\" must be text", name.c_str()));
-    }
-  }
 }
 
 // The property a refused move names: the start when it changed, else the
@@ -113,30 +63,26 @@ int Schedules::CommonPairResult(const std::wstring& name) {
   return name == L"thumbnailId" ? 0 : -1;
 }
 
-int Schedules::UpdateMedium(const VARIANT& in, int64_t now, std::wstring* refusal) {
-  const int32_t action = VUtil::GetLongElement(in, 0);
-  const std::wstring mediumId = VUtil::GetStringElement(in, 1);
-  AutoVariant pairs;
-  if (action == 0 && VUtil::GetArrayLength(in) > 2) {
-    VUtil::GetElement(in, 2, &pairs);
-    CheckPairs(pairs.get());
-  }
+int Schedules::UpdateMedium(const MediumUpdate& update, int64_t now, std::wstring* refusal) {
+  const int32_t action = update.action;
+  const std::wstring& mediumId = update.mediumId;
+  const std::vector<MediumChange>& pairs = update.changes;
   const int32_t kind = LocalIds::GetType(mediumId);
   if (kind == LocalIds::kTypeSchedule) {
     Schedule row(LocalIds::GetLocalIdFromTevMediumId(mediumId));
     if (row.m_id == 0) return 0;
-    return UpdateScheduleMedium(action, row, pairs.get(), now, refusal);
+    return UpdateScheduleMedium(action, row, pairs, now, refusal);
   }
   if (kind == LocalIds::kTypePass) {
-    return UpdatePassMedium(action, LocalIds::GetLocalIdFromTevMediumId(mediumId), pairs.get(),
-                            refusal);
+    return UpdatePassMedium(action, LocalIds::GetLocalIdFromTevMediumId(mediumId), pairs, refusal);
   }
   LogWarn(L"UpdateMedium: no schedule or pass has the medium id %ls", mediumId.c_str());
   return 0;
 }
 
-int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT& pairs,
-                                    int64_t now, std::wstring* refusal) {
+int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row,
+                                    const std::vector<MediumChange>& pairs, int64_t now,
+                                    std::wstring* refusal) {
   const int32_t id = row.m_id;
   if (action == 1) {
     // The library has dropped the medium already: it is not asked again.
@@ -151,10 +97,10 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row, const VARIANT
   int64_t start = row.m_startTime;
   int32_t duration = row.m_duration;
 
-  const long count = VUtil::GetArrayLengthEmpty(pairs);
-  for (long i = 0; i < count; ++i) {
-    std::wstring name, value;
-    if (!ReadPair(pairs, i, &name, &value)) continue;
+  for (const MediumChange& pair : pairs) {
+    if (pair.hole) continue;
+    const std::wstring& name = pair.name;
+    const std::wstring& value = pair.value;
     const int common = CommonPairResult(name);
     if (common == kResultChangeRefused) return Refuse(row, name, L"read-only property", refusal);
     if (common == 0) return 0;
@@ -266,7 +212,7 @@ int Schedules::MoveSchedule(const Schedule& row, int64_t start, int32_t duration
   }
   Schedule::AddMedium(current, true);
 
-  AutoVariant unused;
+  ScheduleAnswer unused;
   RecordingRequest request = RecordingRequest::Of(current);
   request.start = start;
   request.duration = duration;

@@ -17,7 +17,7 @@
 #include "passes/SeasonPasses.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
-#include "support/VUtil.h"
+#include "vel/VelException.h"
 
 namespace {
 
@@ -43,18 +43,6 @@ bool SetLiteral(int32_t passId, const wchar_t* column, const std::wstring& liter
 
 bool SetColumn(int32_t passId, const wchar_t* column, int32_t value) {
   return SetLiteral(passId, column, std::to_wstring(value));
-}
-
-// One (name, value) pair; an integer value reads as its decimal text.
-// REQUIRES: the pairs passed UpdateMedium's check, so a value is text, an
-// integer (VT_I4) or empty.
-void ReadPair(const VARIANT& pairs, long index, std::wstring* name, std::wstring* value) {
-  AutoVariant pair, slot;
-  VUtil::GetElement(pairs, index, &pair);
-  *name = VUtil::GetStringElement(pair.get(), 0);
-  VUtil::GetElement(pair.get(), 1, &slot);
-  *value = slot.get().vt == VT_I4 ? std::to_wstring(slot.get().lVal)
-                                  : VUtil::GetStringElement(pair.get(), 1);
 }
 
 // Hands the pair to the pass's pending schedules in the background.
@@ -92,8 +80,8 @@ int Schedules::MovePassPriority(int32_t passId, const std::wstring& value) {
   return 0;
 }
 
-int Schedules::UpdatePassMedium(int32_t action, int32_t passId, const VARIANT& pairs,
-                                std::wstring* refusal) {
+int Schedules::UpdatePassMedium(int32_t action, int32_t passId,
+                                const std::vector<MediumChange>& pairs, std::wstring* refusal) {
   SQLite pass;
   if (!pass.RunQuery(tev::WFormat(L"SELECT * FROM SeasonPasses WHERE %ls=%d", L"ID", passId),
                      L"UpdateMedium") ||
@@ -107,10 +95,11 @@ int Schedules::UpdatePassMedium(int32_t action, int32_t passId, const VARIANT& p
   }
   if (action != 0) return 0;
   const bool television = pass.GetString("ChannelMimetype").find(L"tv") != std::wstring::npos;
-  const long count = VUtil::GetArrayLengthEmpty(pairs);
-  for (long i = 0; i < count; ++i) {
-    std::wstring name, value;
-    ReadPair(pairs, i, &name, &value);
+  for (const MediumChange& pair : pairs) {
+    // Pairs before a hole stay applied, as with any refused pair.
+    if (pair.hole) throw VelInvalidParameterException(L"Not an array of variant or string");
+    const std::wstring& name = pair.name;
+    const std::wstring& value = pair.value;
     // The pair that ends the call is the one a refusal names.
     if (refusal != nullptr) *refusal = name + L": the season pass does not take \"" + value + L"\"";
     const int common = CommonPairResult(name);

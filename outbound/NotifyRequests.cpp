@@ -2,6 +2,7 @@
 // stopped, and of the list of recordings in progress. Nobody answers a
 // notification: results and return codes are not looked at.
 #include <string>
+#include <vector>
 
 #include "db/LocalIds.h"
 #include "outbound/PeerClient.h"
@@ -43,10 +44,28 @@ void PeerClient::NotifyStopRecording(int localId, const std::wstring& name,
   }
 }
 
-void PeerClient::NotifyPVRRecordingChange(const VARIANT& recordings) {
+namespace {
+
+// [[name, medium id, channel], ...]
+void PutCurrentRecordings(const std::vector<CurrentRecording>& recordings, VARIANT* out) {
+  VUtil::CreateArray(out, VT_VARIANT, static_cast<long>(recordings.size()));
+  for (size_t i = 0; i < recordings.size(); ++i) {
+    AutoVariant entry;
+    VUtil::CreateArray(&entry, VT_VARIANT, 3);
+    VUtil::PutElement(&entry, 0, recordings[i].name);
+    VUtil::PutElement(&entry, 1, recordings[i].mediumId);
+    VUtil::PutElement(&entry, 2, recordings[i].channelName);
+    VUtil::PutElement(out, static_cast<long>(i), entry.get());
+  }
+}
+
+}  // namespace
+
+void PeerClient::NotifyPVRRecordingChange(const std::vector<CurrentRecording>& recordings) {
   try {
-    AutoVariant out, retcodes;
-    Request(L"ALL", L"NotifyPVRRecordingChange", recordings, &out, &retcodes);
+    AutoVariant in, out, retcodes;
+    PutCurrentRecordings(recordings, &in.get());
+    Request(L"ALL", L"NotifyPVRRecordingChange", in, &out, &retcodes);
   } catch (const VelException& e) {
     LogError(L"NotifyPVRRecordingChange: %ls", e.getMessage().c_str());
   }

@@ -16,10 +16,18 @@
 #include <vector>
 
 #include "platform/Variant.h"
+#include "support/MediumProperties.h"
 
 // The media library could not be reached (the result of LookUpChannel and
 // of the engine operations that depend on it).
 constexpr int kResultBusFailure = 115;
+
+// One recording in progress as listeners are told of it.
+struct CurrentRecording {
+  std::wstring name;
+  std::wstring mediumId;  // "" without an endpoint
+  std::wstring channelName;
+};
 
 class PeerClient {
  public:
@@ -68,11 +76,46 @@ class PeerClient {
   int ProcessTranscodeUrl(const std::wstring& url, const std::wstring& mimetype,
                           const std::wstring& mediaType, std::wstring* outUrl);
 
+  // --- Publishing to the media library (outbound/PublishRequests.cpp) ---
+  // Each sends ["PVR", property list(s), -, flag] to "any". Throws
+  // VelException when a property list cannot be built or an answer read.
+  // "AddMedium": the request's result; *firstOut the answer's first
+  // element.
+  long AddMedium(const MediumProperties& list, bool flag, std::wstring* firstOut);
+  // "AddMedium" in two halves: the answer is read after a failed retcode
+  // check (thrown) into *mediumId, unless the request itself failed (its
+  // result, nothing read).
+  std::unique_ptr<Pending> PostAddMedium(const MediumProperties& list,
+                                                             bool flag);
+  long CollectAddMedium(std::unique_ptr<Pending> posted,
+                        std::wstring* mediumId);
+  // "AddMedia" in two halves; *ids gets the answered ids only when there
+  // are exactly `expected` of them.
+  std::unique_ptr<Pending> PostAddMedia(
+      const std::vector<MediumProperties>& lists, bool flag);
+  long CollectAddMedia(std::unique_ptr<Pending> posted, long expected,
+                       std::vector<std::wstring>* ids);
+
+  // "GetMediaFromSource" of the source "PVR" with the property `names`:
+  // the request's result (nothing read unless 0; a failed retcode is
+  // thrown). *media gets one entry per medium, the texts of its `slots`; a
+  // medium that is not an array of at least `minimumSlots` is thrown
+  // (skipUnreadable false) or left out. An answer without a list gives no
+  // media.
+  long GetMediaFromSource(const wchar_t* addressee, const std::vector<std::wstring>& names,
+                          const std::vector<long>& slots, long minimumSlots, bool skipUnreadable,
+                          std::vector<std::vector<std::wstring>>* media);
+  // "SetThumbnailUrl" to "any": the thumbnail of `mediumId` is `file`.
+  long SetThumbnailUrl(const std::wstring& mediumId, const std::wstring& file);
+  // "ChangeMediaId" to "any" for one key: the request's result; on 0 the
+  // new id in *newId (a failed retcode or a malformed answer is thrown).
+  long ChangeMediaId(const std::wstring& key, std::wstring* newId);
+
   // --- Notices to every listener ("ALL"); nobody answers them ---
   void NotifyStartRecording(int localId, const std::wstring& name, const std::wstring& channelName);
   void NotifyStopRecording(int localId, const std::wstring& name, const std::wstring& channelName);
   // `recordings`: the list of recordings in progress as the engine makes it.
-  void NotifyPVRRecordingChange(const VARIANT& recordings);
+  void NotifyPVRRecordingChange(const std::vector<CurrentRecording>& recordings);
 
   // --- Programme guide ---
   bool GetTVGuideSchedule(const std::wstring& program, VARIANT* out);

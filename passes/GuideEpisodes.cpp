@@ -7,6 +7,7 @@
 // out, one element at a time.
 #include <memory>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "outbound/PeerClient.h"
@@ -54,25 +55,6 @@ bool SameNoCase(const std::wstring& a, const std::wstring& b) {
   return true;
 }
 
-// [title, "", channel name, start, end, episode title, duration ms] and
-// the conflict list.
-void FillReport(VARIANT* report, const std::wstring& title, const std::wstring& channelName,
-                int64_t start, int32_t duration, const std::wstring& episodeTitle,
-                const VARIANT& conflicts) {
-  AutoVariant program;
-  VUtil::CreateArray(&program, VT_VARIANT, 7);
-  VUtil::PutElement(&program, 0, title);
-  VUtil::PutElement(&program, 1, std::wstring());
-  VUtil::PutElement(&program, 2, channelName);
-  VUtil::PutDateElement(&program, 3, start);
-  VUtil::PutDateElement(&program, 4, start + duration);
-  VUtil::PutElement(&program, 5, episodeTitle);
-  VUtil::PutElement(&program, 6, SecondsToWireMs(duration));
-  VUtil::CreateArray(report, VT_VARIANT, 2);
-  VUtil::PutElement(report, 0, program.get());
-  VUtil::PutElement(report, 1, conflicts);
-}
-
 }  // namespace
 
 bool SeasonPassChecker::AiringExists(const wchar_t* channelColumn, const std::wstring& channel,
@@ -106,13 +88,14 @@ bool SeasonPassChecker::ProgramExists(const std::wstring& title, const std::wstr
 }
 
 int32_t SeasonPassChecker::AddProgramsForPass(const PassRow& pass, const VARIANT& listings,
-                                              VARIANT* report, const AdmissionFlags& flags,
+                                              PassConflictReport* report,
+                                              const AdmissionFlags& flags,
                                               int64_t now) {
   BumpedSet bumped;
   const long slots = IsArray(listings) ? VUtil::GetArrayLength(listings) : 0;
   LogDebug(L"SeasonPassChecker::AddProgramsForPass: %ls %d", pass.programName.c_str(),
            static_cast<int32_t>(slots));
-  std::vector<std::unique_ptr<AutoVariant>> kept;
+  PassConflictReport kept;
   // The conflict checks inside the transaction use tuner counts read
   // before it: the TV service is not asked inside.
   engine_.GetTunerCount(L"video/x-tv");
@@ -148,10 +131,10 @@ int32_t SeasonPassChecker::AddProgramsForPass(const PassRow& pass, const VARIANT
         for (long p = 0; p < VUtil::GetArrayLength(programs); ++p) {
           AutoVariant programCopy;
           const VARIANT& program = VUtil::ElementInPlace(programs, p, &programCopy.get());
-          std::unique_ptr<AutoVariant> one(new AutoVariant());
+          EpisodeConflict one;
           int32_t result = 0;
           try {
-            result = AddProgram(pass, channel, program, &*one, flags, now, bumped);
+            result = AddProgram(pass, channel, program, &one, flags, now, bumped);
           } catch (const VelException& e) {
             LogError(L"SeasonPassChecker::AddProgram: %ls", e.getMessage().c_str());
             continue;
@@ -165,23 +148,14 @@ int32_t SeasonPassChecker::AddProgramsForPass(const PassRow& pass, const VARIANT
   }
   CommitAndPublish(pass, bumped, transaction, flags, kept.empty());
   if (kept.empty()) return 0;
-  if (report != nullptr) {
-    AutoVariant all;
-    VUtil::CreateArray(&all, VT_VARIANT, static_cast<long>(kept.size()));
-    for (size_t i = 0; i < kept.size(); ++i) {
-      VUtil::PutElement(&all, static_cast<long>(i), kept[i]->get());
-    }
-    VariantClear(report);
-    VUtil::CreateArray(report, VT_VARIANT, 2);
-    VUtil::PutElement(report, 0, std::wstring());
-    VUtil::PutElement(report, 1, all.get());
-  }
-  LogWarn(L"AddProgramsForPass: %d conflicts detected", static_cast<int32_t>(kept.size()));
+  const int32_t conflicted = static_cast<int32_t>(kept.size());
+  if (report != nullptr) *report = std::move(kept);
+  LogWarn(L"AddProgramsForPass: %d conflicts detected", conflicted);
   return kPassConflicts;
 }
 
 int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const VARIANT& channel,
-                                      const VARIANT& program, VARIANT* report,
+                                      const VARIANT& program, EpisodeConflict* report,
                                       const AdmissionFlags& flags, int64_t now,
                                       BumpedSet& bumped) {
   if (!IsArray(program) || VUtil::GetArrayLength(program) < 15) {
@@ -219,7 +193,7 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const VARIANT& channe
   }
   if (ProgramExists(row.name, row.channelName, row.start)) return 0;
 
-  AutoVariant conflicts;
+  ScheduleAnswer conflicts;
   const int32_t checked = engine_.CheckForScheduleConflicts(
       std::wstring(), std::wstring(), row.channelMimetype, row.start, row.duration, &conflicts, 0,
       pass.priority, flags.priorityGiven, row.channelName == pass.channelName, pass.channelName,
@@ -228,8 +202,8 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const VARIANT& channe
     LogDebug(L"Conflict found for %ls, %ls, %ls, %d", row.name.c_str(), row.channelName.c_str(),
              FormatTime3(row.start).c_str(), row.duration);
     if (report != nullptr) {
-      FillReport(report, row.name, row.channelName, row.start, row.duration, row.subtitle,
-                 conflicts.get());
+      *report = {row.name, row.channelName, row.start, row.duration, row.subtitle,
+                 std::move(conflicts)};
     }
     row.status = flags.placedLast ? DVRSTATE_SKIP : DVRSTATE_CONFLICT;
     if (!flags.priorityGiven) return kPassConflicts;
@@ -262,11 +236,10 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const VARIANT& channe
     const std::wstring owner = row.owner;
     const int64_t airing = row.start;
     EngineMutex().AfterRelease([&engine, rest, owner, airing] {
-      AutoVariant mediumId;
-      engine.Add(rest, &mediumId);
-      if (mediumId.get().vt == VT_BSTR) {
-        const int32_t id =
-            LocalIds::GetLocalIdFromTevMediumId(VUtil::GetScalarString(mediumId.get()));
+      ScheduleAnswer added;
+      engine.Add(rest, &added);
+      if (added.kind == ScheduleAnswer::Kind::kMediumId) {
+        const int32_t id = LocalIds::GetLocalIdFromTevMediumId(added.mediumId);
         if (id > 0) {
           Schedules::SetScheduleOwner(id, owner);
           // Taken from now: the row still stands for the airing.

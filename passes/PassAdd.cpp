@@ -36,7 +36,8 @@ SeasonPasses::SeasonPasses(Schedules& engine, SeasonPassChecker& checker)
 int32_t SeasonPasses::AddPassFromSchedule(int32_t scheduleId, const std::wstring& thumbnailId,
                                           bool restrictToOneChannel, int32_t scheduleMode,
                                           const std::wstring& quality, int32_t keepUntil,
-                                          int32_t guideType, int32_t priority, VARIANT* report) {
+                                          int32_t guideType, int32_t priority,
+                                          PassConflictReport* report) {
   Schedule schedule(scheduleId);
   if (schedule.m_id == 0) return kFailed;
   PassDescription pass;
@@ -93,7 +94,8 @@ bool SeasonPasses::PassExists(const std::wstring& channelName, const std::wstrin
   return query.RunQuery(statement, L"SeasonPasses::PassExists") && query.GetRowCount() > 0;
 }
 
-int32_t SeasonPasses::Add(const PassDescription& pass, VARIANT* report, int32_t sourceScheduleId,
+int32_t SeasonPasses::Add(const PassDescription& pass, PassConflictReport* report,
+                          int32_t sourceScheduleId,
                           std::unique_ptr<PeerClient::Pending> search,
                           std::function<void()>* whilePublishing) {
   // The pass row, its medium id and its episodes are committed apart (the

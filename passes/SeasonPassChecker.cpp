@@ -106,7 +106,7 @@ void SeasonPassChecker::CheckForNewEpisodes() {
 }
 
 int32_t SeasonPassChecker::CheckForNewEpisodes(
-    int32_t passId, VARIANT* report, const AdmissionFlags& flags,
+    int32_t passId, PassConflictReport* report, const AdmissionFlags& flags,
     std::unique_ptr<PeerClient::Pending> search) {
   PMutexLock hold(PassWorkMutex());
   SQLite query;
@@ -125,7 +125,7 @@ int32_t SeasonPassChecker::CheckForNewEpisodes(
   return CheckOnePass(pass, report, flags, false, tev::Clock::Now(), std::move(search));
 }
 
-int32_t SeasonPassChecker::CheckOnePass(const PassRow& pass, VARIANT* report,
+int32_t SeasonPassChecker::CheckOnePass(const PassRow& pass, PassConflictReport* report,
                                         const AdmissionFlags& flags, bool daily, int64_t now,
                                         std::unique_ptr<PeerClient::Pending> search) {
   if (pass.guideType != 1) return CheckNonGuidePass(pass, now, flags);

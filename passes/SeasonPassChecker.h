@@ -21,7 +21,7 @@
 
 #include "engine/BumpedSet.h"
 #include "outbound/PeerClient.h"
-#include "platform/Variant.h"
+#include "passes/PassRequest.h"
 #include "support/PEvent.h"
 
 class PThread;
@@ -103,7 +103,8 @@ class SeasonPassChecker {
   // VelException when the pass cannot be read or does not exist.
   // `search`, when given, is the pass's guide search already sent
   // (PeerClient::PostTVGuideSchedule with its programme name).
-  int32_t CheckForNewEpisodes(int32_t passId, VARIANT* report, const AdmissionFlags& flags,
+  int32_t CheckForNewEpisodes(int32_t passId, PassConflictReport* report,
+                              const AdmissionFlags& flags,
                               std::unique_ptr<PeerClient::Pending> search = nullptr);
 
   // Whether an airing at `candidate` qualifies for a pass made at
@@ -111,12 +112,12 @@ class SeasonPassChecker {
   static bool AccordingToMode(int32_t mode, int64_t passStart, int64_t candidate, bool isNew);
 
   // --- Guide passes (passes/GuideEpisodes.cpp) ---
-  int32_t AddProgramsForPass(const PassRow& pass, const VARIANT& listings, VARIANT* report,
-                             const AdmissionFlags& flags, int64_t now);
+  int32_t AddProgramsForPass(const PassRow& pass, const VARIANT& listings,
+                             PassConflictReport* report, const AdmissionFlags& flags, int64_t now);
   // One program element of one channel element. 0 (admitted or not
   // wanted), 101, 119 or a code of the conflict check.
   int32_t AddProgram(const PassRow& pass, const VARIANT& channel, const VARIANT& program,
-                     VARIANT* report, const AdmissionFlags& flags, int64_t now,
+                     EpisodeConflict* report, const AdmissionFlags& flags, int64_t now,
                      BumpedSet& bumped);
   // Whether the airing has a row already, in any state and under any name:
   // an airing is its channel and its start, so that an episode renamed,
@@ -155,7 +156,7 @@ class SeasonPassChecker {
                                bool admitted);
 
  private:
-  int32_t CheckOnePass(const PassRow& pass, VARIANT* report, const AdmissionFlags& flags,
+  int32_t CheckOnePass(const PassRow& pass, PassConflictReport* report, const AdmissionFlags& flags,
                        bool daily, int64_t now,
                        std::unique_ptr<PeerClient::Pending> search = nullptr);
   int TimerThreadStart(void* argument);

@@ -11,7 +11,6 @@
 #include "passes/SeasonPassChecker.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
-#include "support/VUtil.h"
 #include "vel/VelException.h"
 
 namespace {
@@ -52,12 +51,6 @@ std::vector<std::wstring> SplitAtSpaces(const std::wstring& text) {
     begin = space + 1;
   }
   return words;
-}
-
-// A one-element text array holding `text`.
-void OneTextArray(VARIANT* out, const std::wstring& text) {
-  VUtil::CreateArray(out, VT_BSTR, 1);
-  VUtil::PutElement(out, 0, text);
 }
 
 }  // namespace
@@ -135,40 +128,34 @@ std::unique_ptr<PeerClient::Pending> SeasonPasses::PostPassToTevMedia(
   try {
     const std::vector<std::wstring> tagWords =
         tags.empty() ? std::vector<std::wstring>() : SplitAtSpaces(tags);
-    const long count = 16 + (thumbnailId.empty() ? 0 : 1) + (rating.empty() ? 0 : 1) +
-                       static_cast<long>(tagWords.size());
+    const size_t count = 16 + (thumbnailId.empty() ? 0 : 1) + (rating.empty() ? 0 : 1) +
+                         tagWords.size();
     const std::wstring path = LivePeers() != nullptr ? LocalIds::PassKey(passId) : std::wstring();
 
-    AutoVariant list;
-    VUtil::CreateArray(&list, VT_VARIANT, count);
+    MediumProperties list;
+    list.Reserve(count);
     // GetMediumId(passId) runs the statement that read `pass` a moment ago.
-    VUtil::PutPair(&list, 0, L"tevMediumId", pass.GetString("TevMediumId"));
-    VUtil::PutPair(&list, 1, L"mediaType", PassMediaType(pass.GetString("ChannelMimetype")));
-    VUtil::PutPair(&list, 2, L"channel", pass.GetString("ChannelName"));
-    VUtil::PutPair(&list, 3, L"channelId", pass.GetString("ChannelMedium"));
-    VUtil::PutPair(&list, 4, L"scheduleMode", ScheduleModeName(pass.GetInt("ScheduleMode")));
-    VUtil::PutPair(&list, 5, L"restrictOneChannel", pass.GetInt("RestrictToOneChannel"));
-    VUtil::PutPair(&list, 6, L"keepUntil", Schedule::KeepUntilName(pass.GetInt("KeepUntil")));
-    VUtil::PutPair(&list, 7, L"startTime", FormatTime2(pass.GetTime("StartDate")));
-    VUtil::PutPair(&list, 8, L"duration", SecondsToWireMs(pass.GetInt("Duration")));
-    VUtil::PutPair(&list, 9, L"title", pass.GetString("ProgramName"));
-    VUtil::PutPair(&list, 10, L"genre", pass.GetString("Category"));
-    VUtil::PutPair(&list, 11, L"path", path);
-    VUtil::PutPair(&list, 12, L"sourceSatellite", std::wstring(L"ZoVIZ"));
-    VUtil::PutPair(&list, 13, L"updateCallback", std::wstring(L"UpdateMedium"));
-    VUtil::PutPair(&list, 14, L"searchTVGuide", pass.GetInt("GuideType"));
-    VUtil::PutPair(&list, 15, L"priority", pass.GetInt("Priority"));
-    long slot = 16;
-    if (!thumbnailId.empty()) VUtil::PutPair(&list, slot++, L"thumbnailId", thumbnailId);
-    if (!rating.empty()) VUtil::PutPair(&list, slot++, L"rating", rating);
-    for (const std::wstring& word : tagWords) VUtil::PutPair(&list, slot++, L"tags", word);
+    list.Add(L"tevMediumId", pass.GetString("TevMediumId"));
+    list.Add(L"mediaType", PassMediaType(pass.GetString("ChannelMimetype")));
+    list.Add(L"channel", pass.GetString("ChannelName"));
+    list.Add(L"channelId", pass.GetString("ChannelMedium"));
+    list.Add(L"scheduleMode", ScheduleModeName(pass.GetInt("ScheduleMode")));
+    list.Add(L"restrictOneChannel", pass.GetInt("RestrictToOneChannel"));
+    list.Add(L"keepUntil", Schedule::KeepUntilName(pass.GetInt("KeepUntil")));
+    list.Add(L"startTime", FormatTime2(pass.GetTime("StartDate")));
+    list.Add(L"duration", SecondsToWireMs(pass.GetInt("Duration")));
+    list.Add(L"title", pass.GetString("ProgramName"));
+    list.Add(L"genre", pass.GetString("Category"));
+    list.Add(L"path", path);
+    list.Add(L"sourceSatellite", std::wstring(L"ZoVIZ"));
+    list.Add(L"updateCallback", std::wstring(L"UpdateMedium"));
+    list.Add(L"searchTVGuide", pass.GetInt("GuideType"));
+    list.Add(L"priority", pass.GetInt("Priority"));
+    if (!thumbnailId.empty()) list.Add(L"thumbnailId", thumbnailId);
+    if (!rating.empty()) list.Add(L"rating", rating);
+    for (const std::wstring& word : tagWords) list.Add(L"tags", word);
 
-    AutoVariant in;
-    VUtil::CreateArray(&in, VT_VARIANT, 4);
-    VUtil::PutElement(&in, 0, L"PVR");
-    VUtil::MoveElement(&in, 1, &list.get());
-    VUtil::PutElement(&in, 3, true);
-    return Endpoint()->Post(L"any", L"AddMedium", in);
+    return Endpoint()->PostAddMedium(list, true);
   } catch (const VelException& e) {
     LogError(L"Schedule::AddMedium: %ls", e.getMessage().c_str());
     return nullptr;
@@ -179,14 +166,12 @@ void SeasonPasses::StorePassMediumId(int32_t passId,
                                      std::unique_ptr<PeerClient::Pending> posted) {
   if (!posted) return;  // not sent; logged
   try {
-    AutoVariant out, retcodes;
-    long result = Endpoint()->Collect(std::move(posted), &out, &retcodes);
+    std::wstring mediumId;
+    const long result = Endpoint()->CollectAddMedium(std::move(posted), &mediumId);
     if (result != 0) {
       LogError(L"AddMedium vel request error: %x", static_cast<unsigned>(result));
       return;
     }
-    VUtil::CheckSingleRetcode(retcodes, L"AddMedium");
-    const std::wstring mediumId = VUtil::GetSingleOutParamString(out);
     AssignTevMediumId(passId, mediumId);
     LogDebug(L"AddPassToTevMedia, tevMediumId %ls", mediumId.c_str());
   } catch (const VelException& e) {
@@ -262,36 +247,20 @@ void SeasonPasses::RepublishEpisodes(int32_t passId) {
 void SeasonPasses::UpgradeThumbnails() {
   LogInfo(L"SeasonPasses::UpgradeThumbnails: starting");
   try {
-    AutoVariant in, out, retcodes, names;
-    OneTextArray(&names, L"thumbnailId");
-    VUtil::CreateArray(&in, VT_VARIANT, 4);
-    VUtil::PutElement(&in, 0, L"PVR");
-    VUtil::PutElement(&in, 3, names.get());
     PeerClient* vel = Endpoint();
-    long result = vel->Request(L"any", L"GetMediaFromSource", in, &out, &retcodes);
+    std::vector<std::vector<std::wstring>> media;
+    long result = vel->GetMediaFromSource(L"any", {L"thumbnailId"}, {3}, 4, true, &media);
     if (result != 0) {
       throw VelException(
           tev::WFormat(L"GetMediaFromSource vel request: %x", static_cast<unsigned>(result)));
     }
-    VUtil::CheckSingleRetcode(retcodes, L"GetMediaFromSource");
-    AutoVariant media;
-    VUtil::GetElement(out.get(), 0, &media);
-    const long count = (media.get().vt & VT_ARRAY) ? VUtil::GetArrayLength(media.get()) : 0;
-    for (long i = 0; i < count; ++i) {
-      AutoVariant medium;
-      VUtil::GetElement(media.get(), i, &medium);
-      if (!(medium.get().vt & VT_ARRAY) || VUtil::GetArrayLength(medium.get()) < 4) continue;
-      const std::wstring thumbnailId = VUtil::GetStringElement(medium.get(), 3);
+    for (const std::vector<std::wstring>& medium : media) {
+      const std::wstring& thumbnailId = medium[0];
       // "RT" (or another two-character prefix) followed by the schedule ID.
       if (thumbnailId.size() <= 2) continue;
       const std::wstring path = Schedule::GetPathFromId(thumbnailId.substr(2));
       if (path.empty()) continue;
-      AutoVariant urlIn, urlOut, urlRetcodes;
-      VUtil::CreateArray(&urlIn, VT_VARIANT, 3);
-      VUtil::PutElement(&urlIn, 0, thumbnailId);
-      VUtil::PutElement(&urlIn, 1, path + L".jpg");
-      VUtil::PutElement(&urlIn, 2, false);
-      long urlResult = vel->Request(L"any", L"SetThumbnailUrl", urlIn, &urlOut, &urlRetcodes);
+      const long urlResult = vel->SetThumbnailUrl(thumbnailId, path + L".jpg");
       if (urlResult != 0) {
         LogError(L"SetThumbnailUrl vel request error: %x", static_cast<unsigned>(urlResult));
       }
@@ -316,19 +285,12 @@ bool SeasonPasses::ChangeMediumIds() {
       passes.Next();
       const std::wstring key =
           LivePeers() != nullptr ? LocalIds::GetPassMediumId(passId) : std::wstring();
-      AutoVariant in, out, retcodes, keys;
-      OneTextArray(&keys, key);
-      VUtil::CreateArray(&in, VT_VARIANT, 1);
-      VUtil::PutElement(&in, 0, keys.get());
-      long result = Endpoint()->Request(L"any", L"ChangeMediaId", in, &out, &retcodes);
+      std::wstring mediumId;
+      const long result = Endpoint()->ChangeMediaId(key, &mediumId);
       if (result != 0) {
         throw VelException(
             tev::WFormat(L"ChangeMediaId vel request error: %x", static_cast<unsigned>(result)));
       }
-      VUtil::CheckSingleRetcode(retcodes, L"ChangeMediaId");
-      AutoVariant newIds;
-      VUtil::GetElement(out.get(), 0, &newIds);
-      const std::wstring mediumId = VUtil::GetStringElement(newIds.get(), 0);
       AssignTevMediumId(passId, mediumId);
       UpdateSchedulesFromPass(passId, L"tevPassId", mediumId);
     }

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "outbound/PeerClient.h"
-#include "platform/Variant.h"
+#include "passes/PassRequest.h"
 
 class Schedules;
 class SeasonPassChecker;
@@ -66,7 +66,7 @@ class SeasonPasses {
   int32_t AddPassFromSchedule(int32_t scheduleId, const std::wstring& thumbnailId,
                               bool restrictToOneChannel, int32_t scheduleMode,
                               const std::wstring& quality, int32_t keepUntil, int32_t guideType,
-                              int32_t priority, VARIANT* report);
+                              int32_t priority, PassConflictReport* report);
   // Inserts and publishes the pass, then searches its episodes at once.
   // Pass ID (> 0) or a code above; on -2/-3 nothing of the pass remains.
   // `search`, when given, is the guide search for the programme that the
@@ -75,7 +75,7 @@ class SeasonPasses {
   // `whilePublishing`, when set, runs once, on success only, while the
   // library answers the episodes' "AddMedia" (or after the episodes when
   // none is sent); it is cleared when it ran.
-  int32_t Add(const PassDescription& pass, VARIANT* report, int32_t sourceScheduleId,
+  int32_t Add(const PassDescription& pass, PassConflictReport* report, int32_t sourceScheduleId,
               std::unique_ptr<PeerClient::Pending> search = nullptr,
               std::function<void()>* whilePublishing = nullptr);
   // Whether a pass for the same programme, channel, mode and start exists

@@ -153,7 +153,7 @@ class Conflicts : public ::testing::Test {
   }
 
   // A manual-style check of a new program (Schedules::Add's arguments).
-  int Check(const Row& program, VARIANT* list, BumpedSet* bumped, bool allow = false) {
+  int Check(const Row& program, ScheduleAnswer* list, BumpedSet* bumped, bool allow = false) {
     BumpedSet local;
     return engine_.CheckForScheduleConflicts(program.name, program.channel, program.mimetype,
                                              program.start, program.duration, list, 0, 0, allow,
@@ -163,7 +163,7 @@ class Conflicts : public ::testing::Test {
 
   // A half-hour episode of pass `owner` listed on `channelName`.
   int CheckEpisode(int64_t start, int owner, bool ownChannel, const std::wstring& channelName,
-                   VARIANT* list, BumpedSet& bumped) {
+                   ScheduleAnswer* list, BumpedSet& bumped) {
     return engine_.CheckForScheduleConflicts(L"Other", L"tv.channel.2", L"video/x-tv", start, 1800,
                                              list, 0, owner, true, ownChannel, channelName, false,
                                              false, bumped, tev::Clock::Now());
@@ -193,20 +193,19 @@ TEST_F(Conflicts, OneTunerOverlapIsReportedWithItsDetails) {
   existing.subtitle = L"Part 2";
   const int id = Insert(existing);
 
-  AutoVariant list;
+  ScheduleAnswer list;
   EXPECT_EQ(101, Check(Program(At(20, 0), 3600), &list, nullptr));
-  ASSERT_EQ(1, VUtil::GetArrayLength(list.get()));
-  AutoVariant entry;
-  VUtil::GetElement(list.get(), 0, &entry);
-  ASSERT_EQ(8, VUtil::GetArrayLength(entry.get()));
-  EXPECT_EQ(L"Existing", VUtil::GetStringElement(entry.get(), 0));
-  EXPECT_EQ(L"T" + std::to_wstring(id), VUtil::GetStringElement(entry.get(), 1));
-  EXPECT_EQ(L"One", VUtil::GetStringElement(entry.get(), 2));
-  EXPECT_EQ(At(20, 30), VUtil::GetDateElement(entry.get(), 3));
-  EXPECT_EQ(At(21, 30), VUtil::GetDateElement(entry.get(), 4));
-  EXPECT_EQ(L"Part 2", VUtil::GetStringElement(entry.get(), 5));
-  EXPECT_EQ(3600000, VUtil::GetLongElement(entry.get(), 6));
-  EXPECT_EQ(L"schedule", VUtil::GetStringElement(entry.get(), 7));
+  ASSERT_EQ(ScheduleAnswer::Kind::kConflicts, list.kind);
+  ASSERT_EQ(1u, list.conflicts.size());
+  const ScheduleConflict& entry = list.conflicts[0];
+  EXPECT_EQ(L"Existing", entry.name);
+  EXPECT_EQ(L"T" + std::to_wstring(id), entry.mediumId);
+  EXPECT_EQ(L"One", entry.channelName);
+  EXPECT_EQ(At(20, 30), entry.start);
+  EXPECT_EQ(At(21, 30), entry.end);
+  EXPECT_EQ(L"Part 2", entry.subtitle);
+  EXPECT_EQ(3600, entry.duration);
+  EXPECT_EQ(L"schedule", entry.state);
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(id));  // a check alone changes nothing
 
   SetTuners(2);
@@ -251,11 +250,11 @@ TEST_F(Conflicts, DuplicatesDevicesAndWebStreams) {
   const int id = Insert(existing);
 
   // The same name, channel, start and duration: 119 and its medium id.
-  AutoVariant found;
+  ScheduleAnswer found;
   Row same = existing;
   EXPECT_EQ(119, Check(same, &found, nullptr));
-  ASSERT_EQ(VT_BSTR, found.get().vt);
-  EXPECT_EQ(L"T" + std::to_wstring(id), std::wstring(found.get().bstrVal));
+  ASSERT_EQ(ScheduleAnswer::Kind::kMediumId, found.kind);
+  EXPECT_EQ(L"T" + std::to_wstring(id), found.mediumId);
 
   // A capture device records one program at a time, per device.
   Row camera;
@@ -321,9 +320,9 @@ TEST_F(Conflicts, PassPrioritiesDecideWhoYields) {
 
   // The lower pass yields to the higher one's episode.
   bumped.clear();
-  AutoVariant list;
+  ScheduleAnswer list;
   EXPECT_EQ(101, CheckEpisode(At(22, 10), 2, false, L"One", &list, bumped));
-  EXPECT_EQ(1, VUtil::GetArrayLength(list.get()));
+  EXPECT_EQ(1u, list.conflicts.size());
   EXPECT_TRUE(bumped.empty());
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(highId));
 
@@ -419,36 +418,19 @@ TEST_F(Conflicts, GetConflictsService) {
   Row existing;
   existing.start = At(20, 30);
   existing.status = L"DVRSTATE_SKIP";  // skipped rows count for the report
-  Insert(existing);
+  const int existingId = Insert(existing);
   Row asked;
   asked.start = At(20, 0);
   const int askedId = Insert(asked);
 
-  AutoVariant in, out;
-  VUtil::CreateArray(&in, VT_VARIANT, 1);
-  VUtil::PutElement(&in, 0, L"T" + std::to_wstring(askedId));
-  EXPECT_EQ(101, engine_.GetConflicts(in.get(), &out));
-  ASSERT_EQ(1, VUtil::GetArrayLength(out.get()));
-  AutoVariant list;
-  VUtil::GetElement(out.get(), 0, &list);
-  EXPECT_EQ(1, VUtil::GetArrayLength(list.get()));
+  ScheduleAnswer out;
+  EXPECT_EQ(101, engine_.GetConflicts(L"T" + std::to_wstring(askedId), &out));
+  EXPECT_EQ(1u, out.conflicts.size());
+  EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(existingId));  // a query changes nothing
 
-  AutoVariant unknown, none;
-  VUtil::CreateArray(&unknown, VT_VARIANT, 1);
-  VUtil::PutElement(&unknown, 0, L"no-such-medium");
-  EXPECT_EQ(103, engine_.GetConflicts(unknown.get(), &none));
-  EXPECT_EQ(VT_EMPTY, none.get().vt);
-
-  // Malformed requests leave as the parameter exception.
-  AutoVariant scalar, empty, wrongType;
-  scalar.get().vt = VT_I4;
-  scalar.get().lVal = 5;
-  EXPECT_THROW(engine_.GetConflicts(scalar.get(), &none), VelInvalidParameterException);
-  VUtil::CreateArray(&empty, VT_VARIANT, 0);
-  EXPECT_THROW(engine_.GetConflicts(empty.get(), &none), VelInvalidParameterException);
-  VUtil::CreateArray(&wrongType, VT_VARIANT, 1);
-  VUtil::PutElement(&wrongType, 0, static_cast<int32_t>(askedId));
-  EXPECT_THROW(engine_.GetConflicts(wrongType.get(), &none), VelInvalidParameterException);
+  ScheduleAnswer none;
+  EXPECT_EQ(103, engine_.GetConflicts(L"no-such-medium", &none));
+  EXPECT_EQ(ScheduleAnswer::Kind::kNothing, none.kind);
 }
 
 TEST_F(Conflicts, OddTimesAndDurationsAreHandled) {

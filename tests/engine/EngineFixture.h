@@ -76,7 +76,7 @@ class EngineFixture : public peertest::PeerFixture {
   // Schedules::Add with the values most tests share.
   int Add(const std::wstring& name, int64_t start, int32_t duration, int32_t recordNow = 0,
           const std::wstring& mimetype = L"video/x-tv", const std::wstring& episodeUrl = L"",
-          VARIANT* result = nullptr) {
+          ScheduleAnswer* result = nullptr) {
     RecordingRequest request = Request(name, start, duration);
     request.channelMimetype = mimetype;
     request.recordNow = recordNow;

@@ -13,9 +13,6 @@
 namespace enginetest {
 namespace {
 
-using peertest::Elem;
-using peertest::Str;
-
 class FileQueriesTest : public RowFixture {
  protected:
   // A row published under `mediumId`; its ID.
@@ -24,14 +21,8 @@ class FileQueriesTest : public RowFixture {
     Schedules::AssignTevMediumId(id, tev::FromStdUtf8(mediumId));
     return id;
   }
-  static std::map<std::wstring, std::wstring> PairsOf(const VARIANT& list) {
-    std::map<std::wstring, std::wstring> pairs;
-    for (long i = 0; i < VUtil::GetArrayLength(list); ++i) {
-      std::wstring name, value;
-      VUtil::GetPair(list, i, &name, &value);
-      pairs[name] = value;
-    }
-    return pairs;
+  static std::map<std::wstring, std::wstring> PairsOf(const FileDescription& list) {
+    return std::map<std::wstring, std::wstring>(list.begin(), list.end());
   }
   static void Touch(const std::wstring& path) { std::ofstream(tev::WideToUtf8(path)) << "x"; }
 };
@@ -50,9 +41,9 @@ TEST_F(FileQueriesTest, DescribesARecordingWithItsDurationText) {
     values.status = DVRSTATE_COMPLETE;
     const std::string mediumId = "M" + std::to_string(++n);
     const int id = Published(mediumId, values);
-    AutoVariant reply;
+    FileDescription reply;
     ASSERT_EQ(Schedules::GetFileInfoFromID(tev::FromStdUtf8(mediumId), &reply), 0);
-    auto pairs = PairsOf(reply.get());
+    auto pairs = PairsOf(reply);
     EXPECT_EQ(pairs[L"Duration"], c.text) << c.seconds;
     EXPECT_EQ(pairs[L"Medium"], Path(id));
     EXPECT_EQ(pairs[L"Mimetype"], L"video/x-ms-dvr");
@@ -64,14 +55,14 @@ TEST_F(FileQueriesTest, DescribesARecordingWithItsDurationText) {
   // The play position is stored and read back; an unknown id changes nothing.
   ASSERT_EQ(Schedules::SetPlayPosition(L"M2", 4242), 0);
   EXPECT_EQ(Schedules::SetPlayPosition(L"M99", 7), kResultNoSuchSchedule);
-  AutoVariant reply;
+  FileDescription reply;
   ASSERT_EQ(Schedules::GetFileInfoFromID(L"M2", &reply), 0);
-  EXPECT_EQ(PairsOf(reply.get())[L"PlayPosition"], L"4242");
+  EXPECT_EQ(PairsOf(reply)[L"PlayPosition"], L"4242");
   EXPECT_EQ(Rows("PlayPosition", "PlayPosition IS NOT NULL").size(), 1u);
 
-  AutoVariant none;
+  FileDescription none = reply;
   EXPECT_EQ(Schedules::GetFileInfoFromID(L"M99", &none), kResultNoSuchSchedule);
-  EXPECT_EQ(VUtil::GetArrayLength(none.get()), 0);
+  EXPECT_TRUE(none.empty());
 }
 
 TEST_F(FileQueriesTest, ListKeepsInputOrderAndAnswersEmptyForIdsThatNameNoRecording) {
@@ -82,13 +73,12 @@ TEST_F(FileQueriesTest, ListKeepsInputOrderAndAnswersEmptyForIdsThatNameNoRecord
   Published("M2", b);
   dbtest::RawDb(dbPath_).Exec("INSERT INTO SeasonPasses (TevMediumId, ProgramName) VALUES ('P1', 'x')");
 
-  Value ids = Value::StringArray({L"M2", L"nope", L"M1", L"P1", L"M2"});
-  AutoVariant reply;
-  ASSERT_EQ(Schedules::GetFileListInfoFromID(ids.get(), &reply), 0);
-  ASSERT_EQ(VUtil::GetArrayLength(reply.get()), 5);
+  std::vector<FileDescription> reply;
+  ASSERT_EQ(Schedules::GetFileListInfoFromID({L"M2", L"nope", L"M1", L"P1", L"M2"}, &reply), 0);
+  ASSERT_EQ(reply.size(), 5u);
   const wchar_t* expected[] = {L"Beta", nullptr, L"Alpha", nullptr, L"Beta"};
-  for (long i = 0; i < 5; ++i) {
-    auto pairs = PairsOf(Elem(reply.get(), i).get());
+  for (size_t i = 0; i < 5; ++i) {
+    auto pairs = PairsOf(reply[i]);
     if (expected[i] == nullptr) {
       EXPECT_TRUE(pairs.empty()) << i;
       continue;
@@ -98,10 +88,6 @@ TEST_F(FileQueriesTest, ListKeepsInputOrderAndAnswersEmptyForIdsThatNameNoRecord
     EXPECT_EQ(pairs[L"duration"], L"60 min");
     EXPECT_EQ(pairs.count(L"Subtitle") + pairs.count(L"PlayPosition"), 0u);
   }
-  // A list that is not a list of texts is refused before any lookup.
-  Value bad = Value::Array({Value::Str(L"M1"), Value::Long(3)});
-  AutoVariant unused;
-  EXPECT_THROW(Schedules::GetFileListInfoFromID(bad.get(), &unused), VelInvalidParameterException);
 }
 
 TEST_F(FileQueriesTest, FileAndThumbnailOfARecordingWhileTheyAreOnDisk) {
@@ -112,18 +98,18 @@ TEST_F(FileQueriesTest, FileAndThumbnailOfARecordingWhileTheyAreOnDisk) {
   Touch(path);
   Touch(path + L".jpg");
 
-  AutoVariant file, thumbnail;
+  FileLocation file, thumbnail;
   ASSERT_EQ(Schedules::GetFilenameFromID(L"M1", &file), 0);
-  EXPECT_EQ(Str(file.get(), 0), path);
-  EXPECT_EQ(Str(file.get(), 1), L"video/x-ms-dvr");
+  EXPECT_EQ(file.path, path);
+  EXPECT_EQ(file.mimetype, L"video/x-ms-dvr");
   ASSERT_EQ(Schedules::GetFilenameFromID(L"RT" + std::to_wstring(id), &thumbnail), 0);
-  EXPECT_EQ(Str(thumbnail.get(), 0), path + L".jpg");
-  EXPECT_EQ(Str(thumbnail.get(), 1), L"image/jpeg");
+  EXPECT_EQ(thumbnail.path, path + L".jpg");
+  EXPECT_EQ(thumbnail.mimetype, L"image/jpeg");
 
   std::filesystem::remove(tev::WideToUtf8(path));
-  AutoVariant gone, unknown, pass;
+  FileLocation gone, unknown, pass;
   EXPECT_EQ(Schedules::GetFilenameFromID(L"M1", &gone), kResultFileGone);
-  EXPECT_EQ(gone.get().vt, VT_EMPTY);
+  EXPECT_TRUE(gone.path.empty());
   EXPECT_EQ(Schedules::GetFilenameFromID(L"M7", &unknown), kResultNoSuchSchedule);
   EXPECT_EQ(Schedules::GetFilenameFromID(L"RT999", &unknown), kResultNoSuchSchedule);
   dbtest::RawDb(dbPath_).Exec("INSERT INTO SeasonPasses (TevMediumId) VALUES ('P1')");

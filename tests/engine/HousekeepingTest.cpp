@@ -251,11 +251,11 @@ TEST_F(Housekeeping, TheListInProgressFirstClosesForgottenRecordings) {
   const int grace = InsertRow(dbPath_, Planned("grace", "DVRSTATE_RECORDING", now - 1830, 1800));
   const int running = InsertRow(dbPath_, Planned("running", "DVRSTATE_RECORDING", now - 60, 1800));
 
-  AutoVariant list;
+  std::vector<CurrentRecording> list;
   ASSERT_EQ(Schedules::GetCurrentlyRecording(&list), 0);
-  ASSERT_EQ(VUtil::GetArrayLength(list.get()), 2);
-  EXPECT_EQ(peertest::Str(peertest::Elem(list.get(), 0).get(), 0), L"grace");
-  EXPECT_EQ(peertest::Str(peertest::Elem(list.get(), 1).get(), 0), L"running");
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].name, L"grace");
+  EXPECT_EQ(list[1].name, L"running");
   EXPECT_EQ(Column(orphan, "Status"), "DVRSTATE_COMPLETE");
   EXPECT_EQ(Column(grace, "Status"), "DVRSTATE_RECORDING");
   EXPECT_EQ(Column(running, "Status"), "DVRSTATE_RECORDING");
@@ -265,7 +265,7 @@ TEST_F(Housekeeping, TheListInProgressFirstClosesForgottenRecordings) {
   // A minute on, the one in its grace period goes too.
   env_.Shift(60);
   ASSERT_EQ(Schedules::GetCurrentlyRecording(&list), 0);
-  ASSERT_EQ(VUtil::GetArrayLength(list.get()), 1);
+  ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(Column(grace, "Status"), "DVRSTATE_COMPLETE");
 }
 

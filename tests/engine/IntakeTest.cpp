@@ -38,7 +38,7 @@ class Intake : public enginetest::EngineFixture {
 TEST_F(Intake, AScheduledRowCarriesTheRequest) {
   const int64_t now = tev::Clock::Now();
   const int64_t minute = (now + 7200) / 60 * 60;
-  AutoVariant result;
+  ScheduleAnswer result;
   ASSERT_EQ(Add(L"Bob's Show", minute + 37, 3600, 0, L"video/x-tv", L"", &result), 0);
 
   auto rows = Rows("ID, StartTime, EndTime, Status, Type, Owner, Subtitle, EpisodeTitle, "
@@ -54,9 +54,9 @@ TEST_F(Intake, AScheduledRowCarriesTheRequest) {
   EXPECT_EQ(fs::path(row[11]).extension().string(), ".asf");
   EXPECT_EQ(row[13], "3600");
   // The answer is the medium id the library gave when the row was published.
-  ASSERT_EQ(result.get().vt, VT_BSTR);
+  ASSERT_EQ(result.kind, ScheduleAnswer::Kind::kMediumId);
   EXPECT_FALSE(row[12].empty());
-  EXPECT_EQ(tev::ToStdUtf8(result.get().bstrVal), row[12]);
+  EXPECT_EQ(tev::ToStdUtf8(result.mediumId), row[12]);
   EXPECT_EQ(media_.CountOf(L"AddMedium"), 1u);
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
   EXPECT_FALSE(Schedules::IsPendingFile(tev::FromStdUtf8(row[11])));

@@ -37,6 +37,15 @@ Properties Read(const VARIANT& list) {
   }
   return properties;
 }
+Properties Read(const MediumProperties& list) {
+  Properties properties;
+  for (const MediumProperty& property : list.Items()) {
+    properties.emplace_back(property.name, property.isNumber
+                                               ? L"#" + std::to_wstring(property.number)
+                                               : property.text);
+  }
+  return properties;
+}
 
 // The media library: answers "AddMedium"/"AddMedia" with new ids (or with
 // garbage when told to) and keeps what it received.
@@ -78,7 +87,7 @@ class StandInLibrary {
       for (long i = 0; i < VUtil::GetArrayLength(lists.get()); ++i) {
         AutoVariant list;
         VUtil::GetElement(lists.get(), i, &list);
-        r.lists.push_back(Read(list.get()));
+        r.lists.push_back(Read(list));
       }
     }
     std::lock_guard<std::mutex> lock(mu_);
@@ -190,7 +199,7 @@ TEST_F(Publishing, PendingEpisodeList) {
   const int id = InsertEpisode(L"/rec/film.wmv");
   Schedule episode(id);
   ASSERT_EQ(id, episode.m_id);
-  AutoVariant list;
+  MediumProperties list;
   Schedule::AddMediumPrepare(episode, &list);
   const Properties expected = {
       {L"tevMediumId", L"MED-1"},
@@ -212,26 +221,26 @@ TEST_F(Publishing, PendingEpisodeList) {
       {L"pvrState", L"schedule"},
       {L"tevPassId", L"PASS-7"},
   };
-  EXPECT_EQ(expected, Read(list.get()));
+  EXPECT_EQ(expected, Read(list));
 
   // A thumbnail known for a video schedule adds its "RT" id.
   SetThumbnailEntry(id, true);
-  AutoVariant withThumbnail;
+  MediumProperties withThumbnail;
   Schedule::AddMediumPrepare(episode, &withThumbnail);
   Properties more = expected;
   more.emplace_back(L"thumbnailId", L"RT" + std::to_wstring(id));
-  EXPECT_EQ(more, Read(withThumbnail.get()));
+  EXPECT_EQ(more, Read(withThumbnail));
 }
 
 TEST_F(Publishing, DurationsBeyondThirtyTwoBitMillisecondsAreClamped) {
   Schedule episode(InsertEpisode(L"/rec/long.wmv"));
   for (int32_t days : {24, 25, 40, 20000}) {
     episode.m_duration = days * 86400;
-    AutoVariant list;
+    MediumProperties list;
     Schedule::AddMediumPrepare(episode, &list);
     const int64_t ms = std::min<int64_t>(int64_t{days} * 86400 * 1000, INT32_MAX);
     bool found = false;
-    for (const auto& p : Read(list.get())) {
+    for (const auto& p : Read(list)) {
       if (p.first != L"duration") continue;
       found = true;
       EXPECT_EQ(p.second, L"#" + std::to_wstring(ms)) << days;
@@ -255,9 +264,9 @@ TEST_F(Publishing, FinishedRecordingListHasTheOptionalSlotsInOrder) {
   s.m_thumbnailId = L"thumb-9";
   s.m_rating = L"PG";
   s.m_tags = L"a b";
-  AutoVariant list;
+  MediumProperties list;
   Schedule::AddMediumPrepare(s, &list);
-  Properties p = Read(list.get());
+  Properties p = Read(list);
   ASSERT_EQ(25u, p.size());
   EXPECT_EQ((std::pair<std::wstring, std::wstring>(L"mediaType", L"video.file.recorded.web")), p[3]);
   EXPECT_EQ(L"2031-06-01 08:04:59", p[10].second);  // start + duration, duration < 0
@@ -279,9 +288,9 @@ TEST_F(Publishing, FinishedRecordingListHasTheOptionalSlotsInOrder) {
   timeless.m_startTime = LocalTime(2031, 6, 1, 8, 0);
   timeless.m_duration = -static_cast<int32_t>(timeless.m_startTime);
   timeless.m_endTime = LocalTime(2031, 6, 1, 9, 0);
-  AutoVariant second;
+  MediumProperties second;
   Schedule::AddMediumPrepare(timeless, &second);
-  Properties q = Read(second.get());
+  Properties q = Read(second);
   ASSERT_EQ(18u, q.size());  // not pending: creationDate
   EXPECT_EQ(L"schedule.video.file.recorded", q[3].second);
   EXPECT_EQ(L"2031-06-01 09:00:00", q[10].second);
@@ -324,31 +333,22 @@ TEST_F(Publishing, AddMediumStoresTheAssignedId) {
 TEST_F(Publishing, AddMediaStoresIdsByPath) {
   const int a = InsertEpisode(L"/rec/a.wmv");
   const int b = InsertEpisode(L"/rec/b.wmv");
-  AutoVariant lists;
-  VUtil::CreateArray(&lists, VT_VARIANT, 2);
-  for (int i = 0; i < 2; ++i) {
-    AutoVariant list;
-    Schedule::AddMediumPrepare(Schedule(i == 0 ? a : b), &list);
-    VUtil::PutElement(&lists, i, list.get());
-  }
-  Schedule::AddMedia(lists.get(), true);
+  std::vector<MediumProperties> lists(2);
+  for (int i = 0; i < 2; ++i) Schedule::AddMediumPrepare(Schedule(i == 0 ? a : b), &lists[i]);
+  Schedule::AddMedia(lists, true);
   EXPECT_EQ(L"BATCH-0", Schedules::GetMediumId(a));
   EXPECT_EQ(L"BATCH-1", Schedules::GetMediumId(b));
 
   // One id short: nothing is stored.
   library_.SetMode(StandInLibrary::kShortIdList);
   Run(L"UPDATE Schedules SET TevMediumId = ''");
-  Schedule::AddMedia(lists.get(), true);
+  Schedule::AddMedia(lists, true);
   EXPECT_EQ(L"", Schedules::GetMediumId(a));
   EXPECT_EQ(L"", Schedules::GetMediumId(b));
 
-  // An empty batch sends nothing; a batch that is not an array is refused.
+  // An empty batch sends nothing.
   const size_t requests = library_.received().size();
-  AutoVariant none, scalar;
-  VUtil::CreateArray(&none, VT_VARIANT, 0);
-  Schedule::AddMedia(none.get(), true);
-  scalar.get().vt = VT_I4;
-  Schedule::AddMedia(scalar.get(), true);
+  Schedule::AddMedia({}, true);
   EXPECT_EQ(requests, library_.received().size());
 }
 

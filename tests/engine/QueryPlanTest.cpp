@@ -145,7 +145,7 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
 
   // Intake of a programme for later and of one recorded at once.
   const int64_t start = tev::Clock::Now() / 60 * 60 + 600;
-  AutoVariant later;
+  ScheduleAnswer later;
   ASSERT_EQ(Add(L"Plan Later", start, 1800, 0, L"video/x-tv", L"", &later), 0);
   ASSERT_EQ(Add(L"Plan Now", 0, 900, 1), 0) << tev::ToStdUtf8(log_->Dump());
   ASSERT_TRUE(streamer_.WaitFor(L"StartStream", 1, 15000));
@@ -158,7 +158,7 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   const std::wstring laterPath = peertest::Str(Last(streamer_, L"StartStream").get(), 11);
   EXPECT_EQ(streamer_.NotifyStarted(laterPath), 0);
   Engine().NotifyThumbnailNeeded(laterPath);
-  AutoVariant recording;
+  std::vector<CurrentRecording> recording;
   EXPECT_EQ(Schedules::GetCurrentlyRecording(&recording), 0);
 
   // The user cancels the one recorded at once and retries it; the
@@ -169,10 +169,8 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   Engine().CancelScheduledRecording(nowId, tev::Clock::Now());
   Engine().RetrySchedule(nowId, tev::Clock::Now());
   Engine().UpdateConflicts(nowId, tev::Clock::Now());
-  AutoVariant in, conflicts;
-  VUtil::CreateArray(&in, VT_VARIANT, 1);
-  VUtil::PutElement(&in, 0, std::wstring(later.get().bstrVal));
-  Engine().GetConflicts(in, &conflicts);
+  ScheduleAnswer conflicts;
+  Engine().GetConflicts(later.mediumId, &conflicts);
 
   // The later one ends: the timer stops it and the streamer reports.
   env_.SetNow(start + 1800 + 30);

@@ -100,22 +100,16 @@ TEST_F(GuidePassTest, FirstSearchWithConflictsRemovesThePass) {
   guide_.SetListings({Channel(L"BBC One", L"ch1", L"Show", Daily(21, 0))});
   // A manual recording on the only tuner overlaps Wednesday's airing.
   AddManualFilm();
-  AutoVariant report;
-  EXPECT_EQ(AddPass(TvPass(L"Show", Local(2027, 3, 8, 21, 0)), &report.get()),
+  PassConflictReport report;
+  EXPECT_EQ(AddPass(TvPass(L"Show", Local(2027, 3, 8, 21, 0)), &report),
             SeasonPasses::kConflictsFound);
   EXPECT_EQ(PassCount(), 0);
   EXPECT_EQ(RowCount(), 1);
-  // [ "", [[programme(7), conflicts]] ]
-  ASSERT_EQ(VUtil::GetArrayLength(report.get()), 2);
-  Value kept = peertest::Elem(report.get(), 1);
-  ASSERT_EQ(VUtil::GetArrayLength(kept.get()), 1);
-  Value entry = peertest::Elem(kept.get(), 0);
-  Value program = peertest::Elem(entry.get(), 0);
-  EXPECT_EQ(peertest::Str(program.get(), 0), L"Show");
-  EXPECT_EQ(VUtil::GetDateElement(program.get(), 3), Local(2027, 3, 10, 21, 0));
-  Value conflicts = peertest::Elem(entry.get(), 1);
-  ASSERT_EQ(VUtil::GetArrayLength(conflicts.get()), 1);
-  EXPECT_EQ(peertest::Str(peertest::Elem(conflicts.get(), 0).get(), 0), L"Film");
+  ASSERT_EQ(report.size(), 1u);
+  EXPECT_EQ(report[0].title, L"Show");
+  EXPECT_EQ(report[0].start, Local(2027, 3, 10, 21, 0));
+  ASSERT_EQ(report[0].conflicts.conflicts.size(), 1u);
+  EXPECT_EQ(report[0].conflicts.conflicts[0].name, L"Film");
 
   // Placed first, the pass takes the tuner from the manual recording.
   PassDescription first = TvPass(L"Show", Local(2027, 3, 8, 21, 0));

@@ -83,7 +83,7 @@ class PassFixture : public enginetest::RowFixture {
     pass.channelMimetype = L"video/x-webwin";
     return pass;
   }
-  int32_t AddPass(const PassDescription& pass, VARIANT* report = nullptr) {
+  int32_t AddPass(const PassDescription& pass, PassConflictReport* report = nullptr) {
     return passes_->Add(pass, report, 0);
   }
 

@@ -1,5 +1,8 @@
 // The pass store: adding, priorities, moving and removing passes.
+#include <initializer_list>
 #include <set>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -14,9 +17,15 @@ class PassStoreTest : public PassFixture {
   int32_t Television(const std::wstring& name, int32_t priority) {
     return AddPass(TvPass(name, Local(2027, 3, 8, 21, 0), 3, 0, priority));
   }
-  int Move(int passId, const Value& place) {
-    Value pairs = Value::Pairs({{L"priority", place}});
-    return engine_->UpdatePassMedium(0, passId, pairs.get());
+  // The library's change list; an integer value comes as its decimal text.
+  static std::vector<MediumChange> Changes(
+      std::initializer_list<std::pair<std::wstring, std::wstring>> pairs) {
+    std::vector<MediumChange> changes;
+    for (const auto& pair : pairs) changes.push_back({false, pair.first, pair.second});
+    return changes;
+  }
+  int Move(int passId, const std::wstring& place) {
+    return engine_->UpdatePassMedium(0, passId, Changes({{L"priority", place}}));
   }
 };
 
@@ -37,20 +46,20 @@ TEST_F(PassStoreTest, PrioritiesStayDenseThroughAddMoveAndRemove) {
   EXPECT_EQ(Priorities()[w], 0);
 
   // Down, up, and past the end (the last place).
-  EXPECT_EQ(Move(r, Value::Long(3)), 0);
+  EXPECT_EQ(Move(r, L"3"), 0);
   EXPECT_EQ(Priorities(), (std::map<int, int>{{p, 1}, {q, 2}, {r, 3}, {w, 0}}));
-  EXPECT_EQ(Move(q, Value::Str(L"1")), 0);
+  EXPECT_EQ(Move(q, L"1"), 0);
   EXPECT_EQ(Priorities(), (std::map<int, int>{{p, 2}, {q, 1}, {r, 3}, {w, 0}}));
-  EXPECT_EQ(Move(q, Value::Long(10000)), 0);
+  EXPECT_EQ(Move(q, L"10000"), 0);
   EXPECT_EQ(Priorities(), (std::map<int, int>{{p, 1}, {q, 3}, {r, 2}, {w, 0}}));
 
   // Refused places and passes without a place change nothing.
   WaitForPassJobs();
   media_.ClearRequests();
-  EXPECT_EQ(Move(p, Value::Long(0)), 403);
-  EXPECT_EQ(Move(p, Value::Long(-5)), 403);
-  EXPECT_EQ(Move(p, Value::Str(L"first")), 403);
-  EXPECT_EQ(Move(w, Value::Long(1)), 403);
+  EXPECT_EQ(Move(p, L"0"), 403);
+  EXPECT_EQ(Move(p, L"-5"), 403);
+  EXPECT_EQ(Move(p, L"first"), 403);
+  EXPECT_EQ(Move(w, L"1"), 403);
   EXPECT_EQ(Priorities(), (std::map<int, int>{{p, 1}, {q, 3}, {r, 2}, {w, 0}}));
   EXPECT_EQ(media_.CountOf(L"AddMedium"), 0u);
 
@@ -65,9 +74,9 @@ TEST_F(PassStoreTest, PrioritiesStayDenseThroughAddMoveAndRemove) {
 TEST_F(PassStoreTest, PriorityMoveRepublishesTheOthersAndClampedPass) {
   const int p = Television(L"P", 0), q = Television(L"Q", 0), r = Television(L"R", 0);
   media_.ClearRequests();
-  EXPECT_EQ(Move(r, Value::Long(9)), 0);  // already last: nothing moves
+  EXPECT_EQ(Move(r, L"9"), 0);  // already last: nothing moves
   EXPECT_EQ(Priorities(), (std::map<int, int>{{p, 1}, {q, 2}, {r, 3}}));
-  EXPECT_EQ(Move(r, Value::Long(1)), 0);
+  EXPECT_EQ(Move(r, L"1"), 0);
   EXPECT_EQ(Priorities(), (std::map<int, int>{{p, 2}, {q, 3}, {r, 1}}));
   // P and Q were republished with their new places.
   std::map<std::wstring, int32_t> published;
@@ -87,17 +96,16 @@ TEST_F(PassStoreTest, LibraryChangesToAPassThroughUpdateMedium) {
   const int pass = Television(L"P", 0);
   dbtest::RawDb db(dbPath_);
   const std::wstring medium = tev::FromStdUtf8(db.Value("SELECT TevMediumId FROM SeasonPasses"));
-  auto update = [&](int32_t action, const Value& pairs) {
-    return engine_->UpdateMedium(Value::Array({Value::Long(action), Value::Str(medium), pairs}).get(),
-                                 tev::Clock::Now());
+  auto update = [&](int32_t action, const std::vector<MediumChange>& changes) {
+    return engine_->UpdateMedium({action, medium, changes}, tev::Clock::Now());
   };
   auto column = [&](const std::string& name) {
     return db.Value("SELECT " + name + " FROM SeasonPasses WHERE ID = " + std::to_string(pass));
   };
   // The first pair a pass takes ends the call.
   media_.ClearRequests();
-  EXPECT_EQ(update(0, Value::Pairs({{L"genre", Value::Str(L"Comedy")},
-                                     {L"keepUntil", Value::Str(L"AT_LEAST_2_DAYS")}})),
+  EXPECT_EQ(update(0, Changes({{L"genre", L"Comedy"},
+                                     {L"keepUntil", L"AT_LEAST_2_DAYS"}})),
             0);
   WaitForPassJobs();
   EXPECT_EQ(column("Category"), "Comedy");
@@ -106,20 +114,20 @@ TEST_F(PassStoreTest, LibraryChangesToAPassThroughUpdateMedium) {
   EXPECT_EQ(RowCount("Category = 'Comedy' AND Owner = '" + std::to_string(pass) + "'"), 7);
   ASSERT_EQ(media_.CountOf(L"AddMedia"), 1u);
   EXPECT_EQ(VUtil::GetArrayLength(peertest::Elem(Last(media_, L"AddMedia").get(), 1).get()), 7);
-  EXPECT_EQ(update(0, Value::Pairs({{L"channel", Value::Str(L"BBC Two")}})), 403);
-  EXPECT_EQ(update(0, Value::Pairs({{L"duration", Value::Long(500)}})), 403);
-  EXPECT_EQ(update(0, Value::Pairs({{L"searchTVGuide", Value::Long(2)}})), 403);
-  EXPECT_EQ(update(0, Value::Pairs({{L"title", Value::Str(L"New")}, {L"genre", Value::Str(L"X")}})), 0);
+  EXPECT_EQ(update(0, Changes({{L"channel", L"BBC Two"}})), 403);
+  EXPECT_EQ(update(0, Changes({{L"duration", L"500"}})), 403);
+  EXPECT_EQ(update(0, Changes({{L"searchTVGuide", L"2"}})), 403);
+  EXPECT_EQ(update(0, Changes({{L"title", L"New"}, {L"genre", L"X"}})), 0);
   EXPECT_EQ(column("ProgramName || Category || Duration"), "PComedy1800");
 
   // A new time of day: the pending episodes are made again at 22:30.
-  EXPECT_EQ(update(0, Value::Pairs({{L"startTime", Value::Str(L"2027-03-08 22:30:00")}})), 0);
+  EXPECT_EQ(update(0, Changes({{L"startTime", L"2027-03-08 22:30:00"}})), 0);
   WaitForPassJobs();
   const auto rows = Episodes(pass);
   ASSERT_EQ(rows.size(), 7u);
   for (const auto& row : rows) EXPECT_EQ(row[1].substr(8), "223000");
 
-  EXPECT_EQ(update(1, Value()), 0);
+  EXPECT_EQ(update(1, {}), 0);
   EXPECT_EQ(PassCount(), 0);
   EXPECT_EQ(RowCount(), 0);
 }
