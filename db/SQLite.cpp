@@ -155,12 +155,12 @@ bool OpenLocked(std::string* error) TEV_REQUIRES(DatabaseMutex()) {
     sqlite3_close_v2(db);
     return false;
   }
+  // Other processes (tools, benchmarks) may hold the file briefly.
+  sqlite3_busy_timeout(db, 2000);
   if (!CheckIntegrityLocked(db, error)) {
     sqlite3_close_v2(db);
     return false;
   }
-  // Other processes (tools, benchmarks) may hold the file briefly.
-  sqlite3_busy_timeout(db, 2000);
   // Write-ahead log: a commit is one append instead of a journal and two
   // syncs. FULL syncs the log at every commit, so a schedule that was
   // acknowledged survives a power cut too (NORMAL would leave the last
@@ -190,6 +190,19 @@ bool Open() {
 }
 
 }  // namespace
+
+SqlValue::SqlValue(const std::wstring& text) : kind_(Kind::kText), text_(tev::WideToUtf8(text)) {}
+
+SqlValue::SqlValue(const wchar_t* text) : SqlValue(std::wstring(text)) {}
+
+SqlValue SqlValue::Utf8(std::string text) {
+  SqlValue value;
+  value.kind_ = Kind::kText;
+  value.text_ = std::move(text);
+  return value;
+}
+
+SqlValue SqlValue::Time(int64_t t) { return SqlValue(FormatTime3(t)); }
 
 SQLite::SQLite() = default;
 
@@ -250,30 +263,60 @@ bool SQLite::StepRowsLocked(sqlite3_stmt* statement, int32_t limit, std::string*
   return true;
 }
 
-bool SQLite::RunLocked(sqlite3* db, const std::string& sql, const std::string* shape,
-                       const std::vector<statement_shape::Literal>& literals, int32_t limit,
+bool SQLite::RunLocked(sqlite3* db, const std::string& sql, const std::vector<SqlValue>& values,
+                       int32_t limit, bool wantExpanded, std::string* expanded,
                        std::string* error) {
-  const int32_t rowLimit = limit > 0 ? limit : INT32_MAX;
-  if (shape != nullptr) {
-    // The shape still reads "SELECT * FROM ...": a short key, written out
-    // only when first prepared.
-    if (sqlite3_stmt* cached = g_statements.Acquire(db, *shape, literals, &RewriteColumnList)) {
-      const bool ok = StepRowsLocked(cached, rowLimit, error);
-      StatementCache::Release(cached);
-      return ok;
-    }
-  }
-  if (limit > 0) {
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-      *error = sqlite3_errmsg(db);
+  // The text still reads "SELECT * FROM ...": a short key, written out only
+  // when first prepared.
+  sqlite3_stmt* statement = g_statements.Acquire(db, sql, &RewriteColumnList, error);
+  if (statement == nullptr) {
+    if (!error->empty()) {
+      *expanded = sql;
       return false;
     }
-    if (statement == nullptr) return true;  // no statement in the text
-    const bool ok = StepRowsLocked(statement, rowLimit, error);
-    sqlite3_finalize(statement);
-    return ok;
+    *expanded = RewriteColumnList(sql);
+    if (!values.empty() || limit > 0) {
+      *error = "not one statement";
+      return false;
+    }
+    return RunTextLocked(db, *expanded, error);
   }
+  int slot = 0;
+  int rc = SQLITE_OK;
+  for (const SqlValue& value : values) {
+    ++slot;
+    switch (value.kind()) {
+      case SqlValue::Kind::kNull:
+        rc = sqlite3_bind_null(statement, slot);
+        break;
+      case SqlValue::Kind::kInteger:
+        rc = sqlite3_bind_int64(statement, slot, value.number());
+        break;
+      case SqlValue::Kind::kText:
+        rc = sqlite3_bind_text(statement, slot, value.text().data(),
+                               static_cast<int>(value.text().size()), SQLITE_STATIC);
+        break;
+    }
+    if (rc != SQLITE_OK) break;
+  }
+  if (rc == SQLITE_OK && limit > 0) rc = sqlite3_bind_int64(statement, ++slot, limit);
+  if (rc == SQLITE_OK && slot != sqlite3_bind_parameter_count(statement)) rc = SQLITE_RANGE;
+  bool ok = false;
+  if (rc != SQLITE_OK) {
+    *error = rc == SQLITE_RANGE ? "the values do not match the placeholders" : sqlite3_errmsg(db);
+  } else {
+    ok = StepRowsLocked(statement, limit > 0 ? limit : INT32_MAX, error);
+  }
+  if (!ok || wantExpanded) {
+    char* text = sqlite3_expanded_sql(statement);
+    *expanded = text != nullptr ? text : sql;
+    sqlite3_free(text);
+  }
+  StatementCache::Release(statement);
+  return ok;
+}
+
+bool SQLite::RunTextLocked(sqlite3* db, const std::string& sql, std::string* error) {
   char* message = nullptr;
   int rows = 0;
   int columns = 0;
@@ -522,23 +565,22 @@ std::string SQLite::RewriteColumnList(const std::string& statement) {
 }
 
 bool SQLite::RunQuery(const std::wstring& statement, const std::wstring& caller) {
+  return RunQuery(tev::WideToUtf8(statement), std::vector<SqlValue>(), caller);
+}
+
+bool SQLite::RunQuery(const std::string& statement, const std::vector<SqlValue>& values,
+                      const std::wstring& caller) {
   try {
-    std::string written = tev::WideToUtf8(statement);
     const int32_t limit = rowLimit_;
     rowLimit_ = 0;
     // Telling the engine about the limit turns a full sort into a top-n one.
-    if (limit > 0 && written.compare(0, 6, "SELECT") == 0 &&
-        written.find(" LIMIT ") == std::string::npos) {
-      written += " LIMIT " + std::to_string(limit);
-    }
-    // Shaped outside the lock (pure text work) and before the column lists
-    // are written out: they hold no values, and the text stays short.
-    std::string shape;
-    std::vector<statement_shape::Literal> literals;
-    const bool shaped = statement_shape::Lift(written, &shape, &literals);
-    const std::string sql = RewriteColumnList(written);
+    const bool limited = limit > 0 && statement.compare(0, 6, "SELECT") == 0 &&
+                         statement.find(" LIMIT ") == std::string::npos;
+    const std::string limitedText = limited ? statement + " LIMIT ?" : std::string();
+    const std::string& sql = limited ? limitedText : statement;
     std::function<void(const std::string&)> observer;
     std::string error;
+    std::string expanded;
     bool failed = false;
     bool openFailed = false;
     {
@@ -562,15 +604,15 @@ bool SQLite::RunQuery(const std::wstring& statement, const std::wstring& caller)
             g_relaxed = grouped;
           }
           const sqlite3_int64 changesBefore = sqlite3_total_changes64(g_connection);
-          failed = !RunLocked(g_connection, sql, shaped ? &shape : nullptr, literals, limit,
-                              &error);
+          failed = !RunLocked(g_connection, sql, values, limited ? limit : 0,
+                              static_cast<bool>(observer), &expanded, &error);
           if (grouped && sqlite3_total_changes64(g_connection) != changesBefore) {
             (t_rebuildableDepth > 0 ? t_rebuildableChanged : t_groupChanged) = true;
           }
         }
       }
     }
-    if (observer) observer(sql);
+    if (observer) observer(expanded.empty() ? RewriteColumnList(sql) : expanded);
     if (openFailed) {
       LogError(L"Can't open database: %ls\n", tev::Utf8ToWide(error).c_str());
       return false;
@@ -578,7 +620,7 @@ bool SQLite::RunQuery(const std::wstring& statement, const std::wstring& caller)
     if (failed) {
       lastError_ = tev::Utf8ToWide(error);
       LogError(L"SQL error in %ls: %ls", caller.c_str(), lastError_.c_str());
-      LogError(L"%ls", statement.c_str());
+      LogError(L"%ls", tev::Utf8ToWide(expanded.empty() ? sql : expanded).c_str());
       return false;
     }
     return true;
