@@ -630,9 +630,9 @@ bool SQLite::RunQuery(const std::string& statement, const std::vector<SqlValue>&
   }
 }
 
-bool SQLite::Begin(const std::wstring& caller) { return RunQuery(L"begin", caller); }
+bool SQLite::Begin(const std::wstring& caller) { return RunQuery("begin", caller); }
 
-bool SQLite::Commit(const std::wstring& caller) { return RunQuery(L"commit", caller); }
+bool SQLite::Commit(const std::wstring& caller) { return RunQuery("commit", caller); }
 
 bool SQLite::Next() {
   ++currentRow_;
@@ -686,9 +686,9 @@ std::wstring SQLite::Escape(const std::wstring& text) {
 }
 
 std::wstring SQLite::getVersion() {
-  const std::wstring statement = L"SELECT * FROM Config WHERE Key = 'Version'";
+  const char statement[] = "SELECT * FROM Config WHERE Key = 'Version'";
   if (!RunQuery(statement, L"SQLite::getVersion")) {
-    LogError(L"SQLite::getVersion sql error in %ls", statement.c_str());
+    LogError(L"SQLite::getVersion sql error in %ls", tev::Utf8ToWide(statement).c_str());
   }
   std::wstring version = GetString("Value");
   LogDebug(L"Version found: %ls", version.c_str());

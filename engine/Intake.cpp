@@ -40,7 +40,7 @@ std::set<std::wstring>& PendingFiles() TEV_REQUIRES(StartingSetMutex()) {
 // as the database texts it is written with.
 struct NewRow : Schedule {
   std::wstring startText, endText;
-  std::wstring Statement() const { return InsertStatement(startText, endText); }
+  bool Insert(SQLite& query) const { return RunInsert(query, startText, endText, L"Schedules::Add"); }
 };
 
 // The unique file name, or empty when none can be made (an unknown
@@ -186,7 +186,7 @@ int Schedules::Add(const RecordingRequest& request, VARIANT* result) {
       if (!existingRow) {
         row.m_status = DVRSTATE_RECORDING;
         SQLite insert;
-        if (!insert.RunQuery(row.Statement(), L"Schedules::Add")) {
+        if (!row.Insert(insert)) {
           RemovePendingFile(row.m_filePath);
           return kResultStatementFailed;
         }
@@ -227,9 +227,8 @@ int Schedules::Add(const RecordingRequest& request, VARIANT* result) {
 
     if (!existingRow && writtenPath != row.m_filePath) {
       SQLite insert;
-      const std::wstring statement = row.Statement();
-      if (!insert.RunQuery(statement, L"Schedules::Add")) {
-        LogError(L"Schedules::Add Failed insert %ls %ls", statement.c_str(),
+      if (!row.Insert(insert)) {
+        LogError(L"Schedules::Add Failed insert %ls %ls", row.m_filePath.c_str(),
                  insert.LastError().c_str());
         RemovePendingFile(row.m_filePath);
         return kResultStatementFailed;

@@ -27,8 +27,7 @@ int32_t EpisodeRow::Insert(const wchar_t* caller) const {
   row.m_type = L"Automatic";
   row.m_keepUntil = keepUntil;
   SQLite insert;
-  if (!insert.RunQuery(row.InsertStatement(FormatTime3(start), FormatTime3(start + duration)),
-                       caller)) {
+  if (!row.RunInsert(insert, FormatTime3(start), FormatTime3(start + duration), caller)) {
     return 0;
   }
   auto e = [](const std::wstring& text) { return SQLite::Escape(text); };
