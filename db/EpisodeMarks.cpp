@@ -50,7 +50,7 @@ bool SetAiring(int32_t scheduleId, int64_t airingStart) {
     return update.RunQuery(
         "INSERT INTO EpisodeMarks (ScheduleId, AiringStart) VALUES (?, ?) "
         "ON CONFLICT(ScheduleId) DO UPDATE SET AiringStart = excluded.AiringStart",
-        {scheduleId, SqlValue::Time(airingStart)}, L"EpisodeMarks::SetAiring");
+        {scheduleId, SqlValue::TimeNumber(airingStart)}, L"EpisodeMarks::SetAiring");
   } catch (const VelException& e) {  // a time outside the writable range
     LogError(L"EpisodeMarks::SetAiring: %ls", e.getMessage().c_str());
     return false;

@@ -84,6 +84,45 @@ const ColumnListRewrite kRewrites[] = {
     {"SELECT * FROM Config", "SELECT Key, Value FROM Config"},
 };
 
+// `sql` with each "?" outside quotes replaced by its value as a literal, for
+// the log and the statement observer.
+std::string WithValuesWrittenIn(const std::string& sql, const std::vector<SqlValue>& values) {
+  std::string text;
+  text.reserve(sql.size());
+  size_t next = 0;
+  char quote = '\0';
+  for (char c : sql) {
+    if (quote != '\0') {
+      if (c == quote) quote = '\0';
+      text += c;
+      continue;
+    }
+    if (c == '\'' || c == '"') quote = c;
+    if (c != '?' || next >= values.size()) {
+      text += c;
+      continue;
+    }
+    const SqlValue& value = values[next++];
+    switch (value.kind()) {
+      case SqlValue::Kind::kNull:
+        text += "NULL";
+        break;
+      case SqlValue::Kind::kInteger:
+        text += std::to_string(value.number());
+        break;
+      case SqlValue::Kind::kText:
+        text += '\'';
+        for (char t : value.text()) {
+          text += t;
+          if (t == '\'') text += '\'';
+        }
+        text += '\'';
+        break;
+    }
+  }
+  return text;
+}
+
 bool StartsWithNoCase(const std::string& text, const char* prefix) {
   size_t length = std::strlen(prefix);
   if (text.size() < length) return false;
@@ -204,6 +243,10 @@ SqlValue SqlValue::Utf8(std::string text) {
 
 SqlValue SqlValue::Time(int64_t t) { return SqlValue(FormatTime3(t)); }
 
+SqlValue SqlValue::TimeNumber(int64_t t) {
+  return SqlValue(static_cast<int64_t>(std::stoll(tev::WideToUtf8(FormatTime3(t)))));
+}
+
 SQLite::SQLite() = default;
 
 SQLite::~SQLite() { FreeResult(); }
@@ -264,22 +307,17 @@ bool SQLite::StepRowsLocked(sqlite3_stmt* statement, int32_t limit, std::string*
 }
 
 bool SQLite::RunLocked(sqlite3* db, const std::string& sql, const std::vector<SqlValue>& values,
-                       int32_t limit, bool wantExpanded, std::string* expanded,
-                       std::string* error) {
+                       int32_t limit, std::string* error) {
   // The text still reads "SELECT * FROM ...": a short key, written out only
   // when first prepared.
   sqlite3_stmt* statement = g_statements.Acquire(db, sql, &RewriteColumnList, error);
   if (statement == nullptr) {
-    if (!error->empty()) {
-      *expanded = sql;
-      return false;
-    }
-    *expanded = RewriteColumnList(sql);
+    if (!error->empty()) return false;
     if (!values.empty() || limit > 0) {
       *error = "not one statement";
       return false;
     }
-    return RunTextLocked(db, *expanded, error);
+    return RunTextLocked(db, RewriteColumnList(sql), error);
   }
   int slot = 0;
   int rc = SQLITE_OK;
@@ -306,11 +344,6 @@ bool SQLite::RunLocked(sqlite3* db, const std::string& sql, const std::vector<Sq
     *error = rc == SQLITE_RANGE ? "the values do not match the placeholders" : sqlite3_errmsg(db);
   } else {
     ok = StepRowsLocked(statement, limit > 0 ? limit : INT32_MAX, error);
-  }
-  if (!ok || wantExpanded) {
-    char* text = sqlite3_expanded_sql(statement);
-    *expanded = text != nullptr ? text : sql;
-    sqlite3_free(text);
   }
   StatementCache::Release(statement);
   return ok;
@@ -564,10 +597,6 @@ std::string SQLite::RewriteColumnList(const std::string& statement) {
   return statement;
 }
 
-bool SQLite::RunQuery(const std::wstring& statement, const std::wstring& caller) {
-  return RunQuery(tev::WideToUtf8(statement), std::vector<SqlValue>(), caller);
-}
-
 bool SQLite::RunQuery(const std::string& statement, const std::vector<SqlValue>& values,
                       const std::wstring& caller) {
   try {
@@ -580,7 +609,6 @@ bool SQLite::RunQuery(const std::string& statement, const std::vector<SqlValue>&
     const std::string& sql = limited ? limitedText : statement;
     std::function<void(const std::string&)> observer;
     std::string error;
-    std::string expanded;
     bool failed = false;
     bool openFailed = false;
     {
@@ -604,23 +632,27 @@ bool SQLite::RunQuery(const std::string& statement, const std::vector<SqlValue>&
             g_relaxed = grouped;
           }
           const sqlite3_int64 changesBefore = sqlite3_total_changes64(g_connection);
-          failed = !RunLocked(g_connection, sql, values, limited ? limit : 0,
-                              static_cast<bool>(observer), &expanded, &error);
+          failed = !RunLocked(g_connection, sql, values, limited ? limit : 0, &error);
           if (grouped && sqlite3_total_changes64(g_connection) != changesBefore) {
             (t_rebuildableDepth > 0 ? t_rebuildableChanged : t_groupChanged) = true;
           }
         }
       }
     }
-    if (observer) observer(expanded.empty() ? RewriteColumnList(sql) : expanded);
+    if (observer) {
+      std::vector<SqlValue> all = values;
+      if (limited) all.emplace_back(limit);
+      observer(WithValuesWrittenIn(RewriteColumnList(sql), all));
+    }
     if (openFailed) {
       LogError(L"Can't open database: %ls\n", tev::Utf8ToWide(error).c_str());
       return false;
     }
     if (failed) {
       lastError_ = tev::Utf8ToWide(error);
+      failedStatement_ = tev::Utf8ToWide(WithValuesWrittenIn(statement, values));
       LogError(L"SQL error in %ls: %ls", caller.c_str(), lastError_.c_str());
-      LogError(L"%ls", tev::Utf8ToWide(expanded.empty() ? sql : expanded).c_str());
+      LogError(L"%ls", failedStatement_.c_str());
       return false;
     }
     return true;
@@ -628,6 +660,22 @@ bool SQLite::RunQuery(const std::string& statement, const std::vector<SqlValue>&
     LogError(L"RunQuery exception thrown************************");
     return false;
   }
+}
+
+void SQLite::AppendInList(std::string* statement, std::vector<SqlValue>* values,
+                          std::vector<SqlValue> items) {
+  if (items.empty()) {
+    *statement += "()";
+    return;
+  }
+  size_t slots = 1;
+  while (slots < items.size()) slots *= 2;
+  *statement += '(';
+  for (size_t i = 0; i < slots; ++i) *statement += i == 0 ? "?" : ", ?";
+  *statement += ')';
+  values->reserve(values->size() + slots);
+  for (SqlValue& item : items) values->push_back(std::move(item));
+  for (size_t i = items.size(); i < slots; ++i) values->push_back(values->back());
 }
 
 bool SQLite::Begin(const std::wstring& caller) { return RunQuery("begin", caller); }
@@ -673,16 +721,6 @@ int64_t SQLite::GetTime(const char* column) {
   int index = FindIndex(column);
   if (index < 0) return tev::Clock::Now();
   return GetTime3(table_[index] == nullptr ? std::wstring() : tev::Utf8ToWide(table_[index]));
-}
-
-std::wstring SQLite::Escape(const std::wstring& text) {
-  std::wstring result;
-  result.reserve(text.size() + 8);
-  for (wchar_t c : text) {
-    result += c;
-    if (c == L'\'') result += L'\'';
-  }
-  return result;
 }
 
 std::wstring SQLite::getVersion() {

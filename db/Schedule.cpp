@@ -125,14 +125,10 @@ std::vector<Schedule> Schedule::FromRows(SQLite& query) {
 
 std::vector<Schedule> Schedule::LoadMany(const std::vector<int32_t>& ids, const wchar_t* caller) {
   if (ids.empty()) return {};
-  std::string statement = "SELECT * FROM Schedules WHERE ID IN (";
+  std::string statement = "SELECT * FROM Schedules WHERE ID IN ";
   std::vector<SqlValue> values;
-  values.reserve(ids.size());
-  for (int32_t id : ids) {
-    statement += values.empty() ? "?" : ", ?";
-    values.emplace_back(id);
-  }
-  statement += ") ORDER BY ID";
+  SQLite::AppendInList(&statement, &values, std::vector<SqlValue>(ids.begin(), ids.end()));
+  statement += " ORDER BY ID";
   SQLite query;
   if (!query.RunQuery(statement, values, caller)) return {};
   return FromRows(query);
@@ -242,7 +238,7 @@ bool Schedule::Delete(int64_t now) {
   SQLite query;
   return query.RunQuery(
       "DELETE FROM Schedules WHERE (Status = ? OR Status = ?) AND EndTime < ?",
-      {DVRSTATE_DELETED, DVRSTATE_CONFLICT, SqlValue::Time(now - 60)}, L"Schedule::Delete");
+      {DVRSTATE_DELETED, DVRSTATE_CONFLICT, SqlValue::TimeNumber(now - 60)}, L"Schedule::Delete");
 }
 
 std::wstring Schedule::GetPathFromId(const std::wstring& id) {

@@ -144,31 +144,31 @@ TEST_F(CachedQueryTest, BoundValuesGiveTheRowsAndBytesOfTheTextItself) {
 TEST_F(CachedQueryTest, FailuresReportAsBeforeAndASchemaChangeIsSeen) {
   OpenNew();
   SQLite query;
-  ASSERT_TRUE(query.RunQuery(L"SELECT * from Config WHERE Key = 'Version'", L"test"));
+  ASSERT_TRUE(query.RunQuery("SELECT * from Config WHERE Key = 'Version'", L"test"));
   const int32_t columns = query.GetColumnCount();
   EXPECT_EQ(columns, 2);
   // The cached shape of the same statement sees the new column.
-  ASSERT_TRUE(query.RunQuery(L"ALTER TABLE Config ADD COLUMN Extra varchar", L"test"));
-  ASSERT_TRUE(query.RunQuery(L"SELECT * from Config WHERE Key = 'FreeSpaceRequired'", L"test"));
+  ASSERT_TRUE(query.RunQuery("ALTER TABLE Config ADD COLUMN Extra varchar", L"test"));
+  ASSERT_TRUE(query.RunQuery("SELECT * from Config WHERE Key = 'FreeSpaceRequired'", L"test"));
   EXPECT_EQ(query.GetColumnCount(), 3);
   EXPECT_EQ(query.GetString("Value"), L"200");
 
   // A constraint failure: the engine's message, and no result kept.
-  ASSERT_TRUE(query.RunQuery(L"CREATE UNIQUE INDEX OneKey ON Config (Key)", L"test"));
+  ASSERT_TRUE(query.RunQuery("CREATE UNIQUE INDEX OneKey ON Config (Key)", L"test"));
   log_->Clear();
-  EXPECT_FALSE(query.RunQuery(L"INSERT INTO Config (Key, Value) VALUES ('Version', '8')",
+  EXPECT_FALSE(query.RunQuery("INSERT INTO Config (Key, Value) VALUES ('Version', '8')",
                               L"Inserter"));
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"SQL error in Inserter: UNIQUE constraint failed: Config.Key"))
       << tev::ToStdUtf8(log_->Dump());
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"INSERT INTO Config (Key, Value) VALUES ('Version', '8')"));
   EXPECT_EQ(query.GetRowCount(), 0);
   // The next run of that shape works with other values.
-  EXPECT_TRUE(query.RunQuery(L"INSERT INTO Config (Key, Value) VALUES ('Other', '1')", L"t"));
-  ASSERT_TRUE(query.RunQuery(L"SELECT * FROM Config WHERE Key = 'Other'", L"t"));
+  EXPECT_TRUE(query.RunQuery("INSERT INTO Config (Key, Value) VALUES ('Other', '1')", L"t"));
+  ASSERT_TRUE(query.RunQuery("SELECT * FROM Config WHERE Key = 'Other'", L"t"));
   EXPECT_EQ(query.GetString("Value"), L"1");
 
   // A shape that does not prepare falls back to the text and its message.
   log_->Clear();
-  EXPECT_FALSE(query.RunQuery(L"SELECT Value FROM Config WHERE Nope = 'x'", L"Reader"));
+  EXPECT_FALSE(query.RunQuery("SELECT Value FROM Config WHERE Nope = 'x'", L"Reader"));
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"SQL error in Reader: no such column: Nope"));
 }
