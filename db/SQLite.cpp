@@ -40,9 +40,9 @@ std::wstring g_folder;
 // Statements that may still succeed before injected failures start; -1 off.
 int g_faultCountdown = -1;
 std::function<void(const std::string&)> g_observer;
-// Prepared statement shapes of g_connection; cleared before it closes. The
-// engine's statements come in a few dozen shapes.
-StatementCache g_statements(128);
+// Prepared statements of g_connection; cleared before it closes. The
+// module's statements are some 150 fixed texts (IN lists add a few sizes).
+StatementCache g_statements(256);
 // The connection writes a write-ahead log (group syncs need one), and its
 // commits currently skip the sync (for a thread inside a GroupSync).
 bool g_wal = false;

@@ -3,11 +3,11 @@
 // every statement of the module runs.
 //
 // A query object is a value created on the stack by one operation and never
-// shared between threads. RunQuery loads the whole result with
-// the whole result; the getters read the current row by column name.
-// A statement is a fixed text with "?" placeholders, prepared once per
-// connection; its values (SqlValue) are bound at each run, never written
-// into the text. Times are bound as database time text (db/TimeUtils.h).
+// shared between threads. RunQuery loads the whole result; the getters
+// read the current row by column name. A statement is a fixed text with "?"
+// placeholders, prepared once per connection; its values (SqlValue) are
+// bound at each run, never written into the text. Times are bound as
+// database time text (db/TimeUtils.h).
 //
 // Text is wide in the module and UTF-8 (unit by unit, support/WideText.h)
 // inside SQLite.
