@@ -4,7 +4,7 @@
 // insert itself, on Schedules tables filled as years of use fill them (90 %
 // finished recordings over five years, 10 % scheduled over the coming year,
 // a few skipped or conflicting) at 100, 10,000 and 100,000 rows. Each
-// statement runs through SQLite::RunQuery as the engine runs it (text,
+// statement runs through SQLite::RunQuery as the engine runs it (bound values,
 // whole result loaded, rows read by name into a Schedule: the first row for
 // the limited timer queries, every row otherwise). Printed per size, with
 // the sum over one ScheduleRecording's statements and its growth from 100
@@ -31,7 +31,6 @@
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
-#include "db/WFormat.h"
 #include "platform/Clock.h"
 #include "support/WideText.h"
 #include "tests/common/ScheduleTable.h"
@@ -57,7 +56,8 @@ void ReadRows(SQLite& query, bool all) {
 
 struct Statement {
   const char* name;
-  std::wstring sql;
+  std::string sql;
+  std::vector<SqlValue> values;
   int32_t limit;  // LimitRows, 0 for none
 };
 
@@ -76,40 +76,30 @@ std::vector<Statement> IntakeStatements(int64_t start, const std::wstring& path)
   const std::wstring now = FormatTime3(tev::Clock::Now());
   const std::wstring cutOff = FormatTime3(tev::Clock::Now() - 120);
   return {
-      {"file name in use", tev::WFormat(L"SELECT * FROM Schedules WHERE FilePath = '%ls' AND ID!=0",
-                                        path.c_str()),
-       0},
-      {"same programme", tev::WFormat(L"SELECT * FROM Schedules WHERE Name = 'Show 7' AND Channel = "
-                                      L"'tv.7' AND StartTime = %ls AND Duration = 3600 AND "
-                                      L"(Status = 'DVRSTATE_SCHEDULED' OR Status = "
-                                      L"'DVRSTATE_CONFLICT' OR Status = 'DVRSTATE_SKIP') AND ID != 0",
-                                      s.c_str()),
+      {"file name in use", "SELECT * FROM Schedules WHERE FilePath = ? AND ID!=?", {path, 0}, 0},
+      {"same programme",
+       "SELECT * FROM Schedules WHERE Name = ? AND Channel = ? AND StartTime = ? AND Duration = ? "
+       "AND (Status = ? OR Status = ? OR Status = ?) AND ID != ?",
+       {L"Show 7", L"tv.7", s, 3600, L"DVRSTATE_SCHEDULED", L"DVRSTATE_CONFLICT",
+        L"DVRSTATE_SKIP", 0},
        0},
       {"overlap selection",
-       tev::WFormat(L"SELECT * FROM Schedules WHERE ((StartTime >= %ls AND StartTime < %ls) OR  "
-                    L"(EndTime > %ls AND EndTime <= %ls) OR  (StartTime <= %ls AND EndTime > "
-                    L"%ls)) AND (Status = 'DVRSTATE_RECORDING' OR Status = "
-                    L"'DVRSTATE_SCHEDULED') AND (ChannelMimetype = 'video/x-tv') AND (ID != 0)",
-                    s.c_str(), e.c_str(), s.c_str(), e.c_str(), s.c_str(), e.c_str()),
+       "SELECT * FROM Schedules WHERE ((StartTime >= ? AND StartTime < ?) OR  (EndTime > ? "
+       "AND EndTime <= ?) OR  (StartTime <= ? AND EndTime > ?)) AND (Status = ? OR Status = ?) "
+       "AND (ChannelMimetype = ?) AND (ID != ?)",
+       {s, e, s, e, s, e, L"DVRSTATE_RECORDING", L"DVRSTATE_SCHEDULED", L"video/x-tv", 0},
        0},
-      {"read back", tev::WFormat(L"SELECT * FROM Schedules WHERE FilePath = '%ls' AND "
-                                 L"Status='DVRSTATE_SCHEDULED'",
-                                 path.c_str()),
-       0},
-      {"medium id", L"SELECT * from Schedules WHERE ID = 77", 0},
-      {"timer start", tev::WFormat(L"SELECT * FROM Schedules WHERE Status = 'DVRSTATE_SCHEDULED' "
-                                   L"AND StartTime > %ls ORDER BY StartTime",
-                                   cutOff.c_str()),
-       1},
-      {"timer stop", tev::WFormat(L"SELECT * FROM Schedules WHERE Status = 'DVRSTATE_SCHEDULED' OR "
-                                  L"Status = 'DVRSTATE_RECORDING'  AND EndTime > %ls ORDER BY "
-                                  L"EndTime",
-                                  cutOff.c_str()),
-       1},
-      {"old skipped rows", tev::WFormat(L"SELECT * from Schedules WHERE (Status = 'DVRSTATE_SKIP' OR "
-                                        L"Status = 'DVRSTATE_CONFLICT')AND EndTime < %ls",
-                                        now.c_str()),
-       0},
+      {"read back", "SELECT * FROM Schedules WHERE FilePath = ? AND Status=?",
+       {path, L"DVRSTATE_SCHEDULED"}, 0},
+      {"medium id", "SELECT * from Schedules WHERE ID = ?", {77}, 0},
+      {"timer start", "SELECT * FROM Schedules WHERE Status = ? AND StartTime > ? ORDER BY StartTime",
+       {L"DVRSTATE_SCHEDULED", cutOff}, 1},
+      {"timer stop",
+       "SELECT * FROM Schedules WHERE Status = ? OR Status = ?  AND EndTime > ? ORDER BY EndTime",
+       {L"DVRSTATE_SCHEDULED", L"DVRSTATE_RECORDING", cutOff}, 1},
+      {"old skipped rows",
+       "SELECT * from Schedules WHERE (Status = ? OR Status = ?)AND EndTime < ?",
+       {L"DVRSTATE_SKIP", L"DVRSTATE_CONFLICT", now}, 0},
   };
 }
 
@@ -147,13 +137,13 @@ Measured MeasureAt(int rows, int runs) {
         auto a = std::chrono::steady_clock::now();
         SQLite query;
         if (statement.limit > 0) query.LimitRows(statement.limit);
-        query.RunQuery(statement.sql, L"bench");
+        query.RunQuery(statement.sql, statement.values, L"bench");
         ReadRows(query, statement.limit == 0);
         samples.push_back(bench::Micros(a, std::chrono::steady_clock::now()));
       }
       measured.medians.push_back(bench::Median(samples));
-      std::string sql = SQLite::RewriteColumnList(tev::ToStdUtf8(statement.sql));
-      if (statement.limit > 0) sql += " LIMIT " + std::to_string(statement.limit);
+      std::string sql = SQLite::RewriteColumnList(statement.sql);
+      if (statement.limit > 0) sql += " LIMIT ?";
       measured.plans.push_back(Plan(raw, sql));
     }
     // The insert, each row removed again outside the timing.

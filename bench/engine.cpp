@@ -158,8 +158,8 @@ void MeasureDueStarts(Schedules& engine, tev::test::FakeEnv& env, std::mutex& ar
     // Close it at once: a pending stop would be overtaken by the next
     // clock jump and wake the timer early, inside the next due window.
     SQLite close;
-    close.RunQuery(L"UPDATE Schedules SET Status = 'DVRSTATE_COMPLETE' WHERE Status = "
-                   L"'DVRSTATE_RECORDING'",
+    close.RunQuery("UPDATE Schedules SET Status = 'DVRSTATE_COMPLETE' WHERE Status = "
+                   "'DVRSTATE_RECORDING'",
                    L"bench");
     engine.SetRecordingTimer();
   }
@@ -202,7 +202,7 @@ void MeasureAt(int rows, const std::wstring& host, int runs, const std::string& 
   bool ready = SQLite::Initialize(tev::FromStdUtf8(dbFolder));
   if (ready) {
     SQLite pragma;
-    pragma.RunQuery(tev::FromStdUtf8("PRAGMA synchronous=" + synchronous), L"bench");
+    pragma.RunQuery(std::string("PRAGMA synchronous=" + synchronous), L"bench");
     sqlite3* raw = nullptr;
     tev::test::TableShape shape;
     shape.rows = rows;

@@ -52,7 +52,7 @@ void FillTable(const std::string& folder, int64_t start) {
   for (int i = 0; i < kRows; ++i) {
     const int64_t at = start + (i % 500) * 3600;
     query.RunQuery(
-        tev::FromStdUtf8(
+        std::string(
             "INSERT INTO Schedules (TevMediumId, Name, Channel, ChannelName, ChannelMimetype, "
             "StartTime, Duration, EndTime, Status, Owner, FilePath, KeepUntil, Type, User) "
             "VALUES ('" + MediumId(i) + "', 'Show " + std::to_string(i) +
@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
       const size_t marked = store.Find({{"mediaType", "deleted.video.recorded"}}).size();
       SQLite check;
       // Republished rows hold the ids the library gave them now.
-      check.RunQuery(L"SELECT count(*) AS n FROM Schedules WHERE TevMediumId NOT LIKE 'L%'",
+      check.RunQuery("SELECT count(*) AS n FROM Schedules WHERE TevMediumId NOT LIKE 'L%'",
                      L"bench");
       const int republished = check.GetInt("n");
       const bool repaired = marked == static_cast<size_t>(kOrphans) && republished == kMissing;

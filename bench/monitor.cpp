@@ -53,7 +53,7 @@ void FillFolderAndTable(const std::string& folder) {
   query.Begin(L"bench");
   auto row = [&](int i) {
     query.RunQuery(
-        tev::FromStdUtf8("INSERT INTO Schedules (TevMediumId, Name, ChannelName, ChannelMimetype, "
+        std::string("INSERT INTO Schedules (TevMediumId, Name, ChannelName, ChannelMimetype, "
                          "StartTime, Duration, EndTime, Status, FilePath, KeepUntil, Type) VALUES "
                          "('M" + std::to_string(i) + "', 'Show " + std::to_string(i) +
                          "', 'Channel', 'video/x-tv', 20080304200001, 3600, 20080304210001, "
@@ -134,7 +134,7 @@ int main() {
       auto c = std::chrono::steady_clock::now();
 
       SQLite count;
-      count.RunQuery(L"SELECT count(*) AS n FROM Schedules", L"bench");
+      count.RunQuery("SELECT count(*) AS n FROM Schedules", L"bench");
       const int rows = count.GetInt("n");
       const double passMs = bench::Micros(a, b) / 1000.0;
       std::printf("Folder monitor pass: %d files, %d known rows, %d rows of gone files\n", kFiles,

@@ -105,7 +105,7 @@ void FillTable() {
   for (int i = 0; i < 10000; ++i) {
     const int64_t start = base + (i % 60) * 86400 + (i % 24) * 3600;
     query.RunQuery(
-        tev::FromStdUtf8("INSERT INTO Schedules (Name, Channel, ChannelName, ChannelMimetype, "
+        std::string("INSERT INTO Schedules (Name, Channel, ChannelName, ChannelMimetype, "
                          "StartTime, Duration, EndTime, Status, Owner, FilePath, KeepUntil) "
                          "VALUES ('Old " + std::to_string(i) + "', 'tv." +
                          std::to_string(i % 40) + "', 'Channel', 'video/x-tv', " +
@@ -157,7 +157,7 @@ Value AddTevPassRequest(int channel, int slot) {
 
 int CountRows(const wchar_t* where) {
   SQLite query;
-  query.RunQuery(std::wstring(L"SELECT ID FROM Schedules WHERE ") + where, L"bench");
+  query.RunQuery("SELECT ID FROM Schedules WHERE " + tev::WideToUtf8(where), L"bench");
   return query.GetRowCount();
 }
 
@@ -311,15 +311,13 @@ int main(int argc, char** argv) {
       const PassDescription pass = Pass(i);
       SQLite insert;
       insert.RunQuery(
-          tev::WFormat(L"INSERT INTO SeasonPasses (User, ProgramName, ChannelName, "
-                       L"ChannelMimetype, ChannelMedium, Quality, ScheduleMode, StartDate, "
-                       L"KeepUntil, Duration, GuideType, Priority, RestrictToOneChannel) VALUES "
-                       L"('%ls', '%ls', '%ls', '%ls', '%ls', '%ls', %d, %ls, %d, %d, %d, %d, 0)",
-                       pass.user.c_str(), pass.programName.c_str(), pass.channelName.c_str(),
-                       pass.channelMimetype.c_str(), pass.channelMedium.c_str(),
-                       pass.quality.c_str(), pass.scheduleMode, FormatTime3(pass.start).c_str(),
-                       pass.keepUntil, pass.duration, pass.guideType,
-                       pass.guideType == 1 ? i + 1 : 0),
+          "INSERT INTO SeasonPasses (User, ProgramName, ChannelName, "
+          "ChannelMimetype, ChannelMedium, Quality, ScheduleMode, StartDate, "
+          "KeepUntil, Duration, GuideType, Priority, RestrictToOneChannel) VALUES "
+          "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0)",
+          {pass.user, pass.programName, pass.channelName, pass.channelMimetype, pass.channelMedium,
+           pass.quality, pass.scheduleMode, SqlValue::TimeNumber(pass.start), pass.keepUntil,
+           pass.duration, pass.guideType, pass.guideType == 1 ? i + 1 : 0},
           L"bench");
     }
 

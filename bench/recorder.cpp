@@ -66,14 +66,13 @@ void FillTable(int64_t start) {
                                            start + (i % 97) * 3600, 0);
     const int64_t at = start + (i % 97) * 3600;
     query.RunQuery(
-        tev::FromStdUtf8("INSERT INTO Schedules (Name, Channel, ChannelName, ChannelMimetype, "
+        std::string("INSERT INTO Schedules (Name, Channel, ChannelName, ChannelMimetype, "
                          "StartTime, Duration, EndTime, Status, Owner, FilePath, KeepUntil) "
                          "VALUES ('Show " + std::to_string(i) + "', 'tv." +
                          std::to_string(i % 40) + "', 'Channel 4', 'video/x-tv', " +
                          tev::ToStdUtf8(FormatTime3(at)) + ", 3600, " +
-                         tev::ToStdUtf8(FormatTime3(at + 3600)) + ", 'DVRSTATE_SCHEDULED', '', '" +
-                         tev::ToStdUtf8(SQLite::Escape(path)) + "', 1)"),
-        L"bench");
+                         tev::ToStdUtf8(FormatTime3(at + 3600)) + ", 'DVRSTATE_SCHEDULED', '', ?, 1)"),
+        {path}, L"bench");
   }
   query.Commit(L"bench");
 }

@@ -1,13 +1,15 @@
 #include "db/Config.h"
 
 #include "db/SQLite.h"
-#include "db/WFormat.h"
 #include "support/Log.h"
 #include "support/NoDestructor.h"
 #include "support/PMutex.h"
 #include "support/PMutexLock.h"
 
 namespace {
+
+const char kSelectByKey[] = "SELECT * FROM Config WHERE Key = ?";
+const char kUpdate[] = "UPDATE Config SET Value = ? WHERE Key = ?";
 
 // Makes SetString's read-then-insert one step for this process. Taken
 // before the database lock (inside RunQuery), never across a bus request.
@@ -20,9 +22,9 @@ PMutex& SetStringMutex() {
 
 int32_t Config::Get(const std::wstring& key, std::wstring* value) {
   SQLite query;
-  std::wstring statement =
-      tev::WFormat(L"SELECT Value FROM Config WHERE Key = '%ls'", SQLite::Escape(key).c_str());
-  if (!query.RunQuery(statement, L"Config::Get")) return kStatementFailed;
+  if (!query.RunQuery("SELECT Value FROM Config WHERE Key = ?", {key}, L"Config::Get")) {
+    return kStatementFailed;
+  }
   if (query.GetRowCount() > 0) {
     if (value != nullptr) *value = query.GetString("Value");
     return kOk;
@@ -33,16 +35,12 @@ int32_t Config::Get(const std::wstring& key, std::wstring* value) {
 
 int32_t Config::Set(const std::wstring& key, const std::wstring& value) {
   SQLite query;
-  std::wstring statement = tev::WFormat(L"UPDATE Config SET Value = '%ls' WHERE Key = '%ls'",
-                                        SQLite::Escape(value).c_str(), SQLite::Escape(key).c_str());
-  return query.RunQuery(statement, L"Config::Set") ? kOk : kStatementFailed;
+  return query.RunQuery(kUpdate, {value, key}, L"Config::Set") ? kOk : kStatementFailed;
 }
 
 std::wstring Config::GetString(const std::wstring& key) {
   SQLite query;
-  std::wstring statement =
-      tev::WFormat(L"SELECT * FROM Config WHERE Key = '%ls'", SQLite::Escape(key).c_str());
-  if (!query.RunQuery(statement, L"Config::GetString") || query.GetRowCount() < 1) {
+  if (!query.RunQuery(kSelectByKey, {key}, L"Config::GetString") || query.GetRowCount() < 1) {
     return std::wstring();
   }
   return query.GetString("Value");
@@ -50,19 +48,13 @@ std::wstring Config::GetString(const std::wstring& key) {
 
 void Config::SetString(const std::wstring& key, const std::wstring& value) {
   PMutexLock lock(SetStringMutex());
-  const std::wstring escapedKey = SQLite::Escape(key);
-  const std::wstring escapedValue = SQLite::Escape(value);
   SQLite query;
-  std::wstring statement =
-      tev::WFormat(L"SELECT * FROM Config WHERE Key = '%ls'", escapedKey.c_str());
-  if (!query.RunQuery(statement, L"Config::SetString")) return;
-  if (query.GetRowCount() > 0) {
-    statement = tev::WFormat(L"UPDATE Config SET Value = '%ls' WHERE Key = '%ls'",
-                             escapedValue.c_str(), escapedKey.c_str());
-  } else {
-    statement = tev::WFormat(L"INSERT INTO Config (Key, Value) VALUES ('%ls', '%ls')",
-                             escapedKey.c_str(), escapedValue.c_str());
-  }
+  if (!query.RunQuery(kSelectByKey, {key}, L"Config::SetString")) return;
   SQLite write;
-  write.RunQuery(statement, L"Config::SetString");
+  if (query.GetRowCount() > 0) {
+    write.RunQuery(kUpdate, {value, key}, L"Config::SetString");
+  } else {
+    write.RunQuery("INSERT INTO Config (Key, Value) VALUES (?, ?)", {key, value},
+                   L"Config::SetString");
+  }
 }

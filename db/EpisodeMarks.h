@@ -20,10 +20,10 @@ namespace EpisodeMarks {
 
 // SQL expression, inside a statement on Schedules: the start of the airing
 // the row stands for.
-extern const wchar_t kAiringStart[];
+extern const char kAiringStart[];
 // SQL condition, inside a statement on Schedules: the row is not a skip the
 // user chose.
-extern const wchar_t kNotSkippedByUser[];
+extern const char kNotSkippedByUser[];
 
 // Makes the table when missing and forgets the marks of rows that are gone.
 // Run once when the database is opened; false when the table cannot be made

@@ -66,7 +66,7 @@ std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), t
 std::set<std::wstring> SchemaNames() {
   std::set<std::wstring> names;
   SQLite query;
-  if (!query.RunQuery(L"SELECT name FROM sqlite_schema", L"AddIndexes")) return names;
+  if (!query.RunQuery("SELECT name FROM sqlite_schema", L"AddIndexes")) return names;
   for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {
     names.insert(query.GetString("name"));
   }
@@ -76,7 +76,7 @@ std::set<std::wstring> SchemaNames() {
 // Whether sqlite_stat1 holds exactly the statistics above for Schedules.
 bool StatsCurrent() {
   SQLite query;
-  if (!query.RunQuery(L"SELECT idx, stat FROM sqlite_stat1 WHERE tbl = 'Schedules'",
+  if (!query.RunQuery("SELECT idx, stat FROM sqlite_stat1 WHERE tbl = 'Schedules'",
                       L"AddIndexes") ||
       query.GetRowCount() != StatCount()) {
     return false;
@@ -102,12 +102,12 @@ void SQLite::AddIndexes() {
   const std::set<std::wstring> names = SchemaNames();
   bool changed = false;
   if (names.count(L"SchedulesByStart") != 0) {
-    changed = RunQuery(L"DROP INDEX IF EXISTS SchedulesByStart", L"AddIndexes") || changed;
+    changed = RunQuery("DROP INDEX IF EXISTS SchedulesByStart", L"AddIndexes") || changed;
   }
   for (const Index& index : kIndexes) {
     if (names.count(Wide(index.name)) != 0) continue;
-    changed = RunQuery(Wide(std::string("CREATE INDEX IF NOT EXISTS ") + index.name + " ON " +
-                            index.table + " (" + index.columns + ")"),
+    changed = RunQuery(std::string("CREATE INDEX IF NOT EXISTS ") + index.name + " ON " +
+                           index.table + " (" + index.columns + ")",
                        L"AddIndexes") ||
               changed;
   }
@@ -116,21 +116,20 @@ void SQLite::AddIndexes() {
   // "ANALYZE sqlite_schema" makes sqlite_stat1 when missing without
   // measuring anything; run again once the rows are written, it makes the
   // connection read them.
-  if (!haveStats) RunQuery(L"ANALYZE sqlite_schema", L"AddIndexes");
+  if (!haveStats) RunQuery("ANALYZE sqlite_schema", L"AddIndexes");
   if (!Begin(L"AddIndexes")) return;
-  bool written = RunQuery(L"DELETE FROM sqlite_stat1 WHERE tbl = 'Schedules'", L"AddIndexes");
+  bool written = RunQuery("DELETE FROM sqlite_stat1 WHERE tbl = 'Schedules'", L"AddIndexes");
   for (const Index& index : kIndexes) {
     if (index.stat == nullptr) continue;
-    written = written && RunQuery(Wide(std::string("INSERT INTO sqlite_stat1 VALUES "
-                                                   "('Schedules', '") +
-                                       index.name + "', '" + index.stat + "')"),
+    written = written && RunQuery("INSERT INTO sqlite_stat1 VALUES ('Schedules', ?, ?)",
+                                  {SqlValue::Utf8(index.name), SqlValue::Utf8(index.stat)},
                                   L"AddIndexes");
   }
   if (!written) {
-    RunQuery(L"rollback", L"AddIndexes");
+    RunQuery("rollback", L"AddIndexes");
     LogWarn(L"AddIndexes: planner statistics not written");
     return;
   }
   Commit(L"AddIndexes");
-  RunQuery(L"ANALYZE sqlite_schema", L"AddIndexes");
+  RunQuery("ANALYZE sqlite_schema", L"AddIndexes");
 }

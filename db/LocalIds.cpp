@@ -8,22 +8,22 @@ namespace LocalIds {
 
 namespace {
 
-const wchar_t kPassSearch[] = L"SELECT * from SeasonPasses WHERE %ls='%ls'";
-const wchar_t kScheduleSearch[] = L"SELECT * from Schedules WHERE %ls='%ls'";
+const char* const kByMediumId[2] = {"SELECT * from SeasonPasses WHERE TevMediumId=?",
+                                    "SELECT * from Schedules WHERE TevMediumId=?"};
+const char* const kByFilePath[2] = {"SELECT * from SeasonPasses WHERE FilePath=?",
+                                    "SELECT * from Schedules WHERE FilePath=?"};
 
 // The search of both id lookups: passes first (when `withPasses`), then
-// schedules, by `column`. The messages are printf formats taking the
-// statement or the value.
-int32_t FindLocalId(const wchar_t* column, const std::wstring& value, const wchar_t* label,
-                    const wchar_t* failedFormat, const wchar_t* notFoundFormat, bool log,
-                    bool withPasses) {
-  const std::wstring escaped = SQLite::Escape(value);
-  for (const wchar_t* format : {kPassSearch, kScheduleSearch}) {
-    if (format == kPassSearch && !withPasses) continue;
+// schedules; `searches` are the two statements, by the same column. The
+// messages are printf formats taking the statement or the value.
+int32_t FindLocalId(const char* const (&searches)[2], const std::wstring& value,
+                    const wchar_t* label, const wchar_t* failedFormat,
+                    const wchar_t* notFoundFormat, bool log, bool withPasses) {
+  for (const char* statement : searches) {
+    if (statement == searches[0] && !withPasses) continue;
     SQLite query;
-    std::wstring statement = tev::WFormat(format, column, escaped.c_str());
-    if (!query.RunQuery(statement, label)) {
-      if (log) LogError(failedFormat, statement.c_str());
+    if (!query.RunQuery(statement, {value}, label)) {
+      if (log) LogError(failedFormat, query.FailedStatement().c_str());
       return 0;
     }
     if (query.GetRowCount() > 0) return query.GetInt("ID");
@@ -32,9 +32,9 @@ int32_t FindLocalId(const wchar_t* column, const std::wstring& value, const wcha
   return 0;
 }
 
-std::wstring MediumIdOf(const wchar_t* format, int32_t localId) {
+std::wstring MediumIdOf(const char* statement, int32_t localId) {
   SQLite query;
-  if (!query.RunQuery(tev::WFormat(format, L"ID", localId), L"GetLocalIdFromTevMediumId") ||
+  if (!query.RunQuery(statement, {localId}, L"GetLocalIdFromTevMediumId") ||
       query.GetRowCount() < 1) {
     return std::wstring();
   }
@@ -48,7 +48,7 @@ int32_t GetLocalIdFromTevMediumId(const std::wstring& mediumId) {
 }
 
 int32_t GetLocalIdFromTevMediumId(const std::wstring& mediumId, bool logFailures) {
-  return FindLocalId(L"TevMediumId", mediumId, L"GetLocalIdFromTevMediumId",
+  return FindLocalId(kByMediumId, mediumId, L"GetLocalIdFromTevMediumId",
                      L"GetLocalIdFromTevMediumId failed: %ls",
                      L"GetLocalIdFromTevMediumId could not find id for tevMediumId: %ls",
                      logFailures, true);
@@ -56,34 +56,29 @@ int32_t GetLocalIdFromTevMediumId(const std::wstring& mediumId, bool logFailures
 
 int32_t GetType(const std::wstring& mediumId) {
   if (mediumId.size() < 2) return kTypeUnknown;
-  const std::wstring escaped = SQLite::Escape(mediumId);
   SQLite passes;
-  if (!passes.RunQuery(tev::WFormat(L"SELECT * from SeasonPasses WHERE %ls='%ls'", L"TevMediumId",
-                                    escaped.c_str()),
-                       L"GetType")) {
+  if (!passes.RunQuery(kByMediumId[0], {mediumId}, L"GetType")) {
     return kTypeUnknown;
   }
   if (passes.GetRowCount() > 0) return kTypePass;
   SQLite schedules;
-  if (!schedules.RunQuery(tev::WFormat(L"SELECT * from Schedules WHERE %ls='%ls'", L"TevMediumId",
-                                       escaped.c_str()),
-                          L"GetType")) {
+  if (!schedules.RunQuery(kByMediumId[1], {mediumId}, L"GetType")) {
     return kTypeUnknown;
   }
   return schedules.GetRowCount() > 0 ? kTypeSchedule : kTypeNeither;
 }
 
 std::wstring GetScheduleMediumId(int32_t localId) {
-  return MediumIdOf(L"SELECT * from Schedules WHERE %ls=%d", localId);
+  return MediumIdOf("SELECT * from Schedules WHERE ID=?", localId);
 }
 
 std::wstring GetPassMediumId(int32_t localId) {
-  return MediumIdOf(L"SELECT * from SeasonPasses WHERE %ls=%d", localId);
+  return MediumIdOf("SELECT * from SeasonPasses WHERE ID=?", localId);
 }
 
 int32_t GetLocalIdFromPath(const std::wstring& path) {
   // Passes have no FilePath column: asking them would fail every search.
-  return FindLocalId(L"FilePath", path, L"GetLocalIdFromPath", L"GetLocalIdFromPath failed: %ls",
+  return FindLocalId(kByFilePath, path, L"GetLocalIdFromPath", L"GetLocalIdFromPath failed: %ls",
                      L"GetLocalIdFromPath could not find id for path: %ls", true, false);
 }
 

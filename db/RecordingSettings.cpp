@@ -187,12 +187,12 @@ void RecordingSettings::ChangeDirectoryOfScheduledRecordings(const std::wstring&
   // LIKE treats '%' and '_' in the media type as wildcards; the callers
   // pass "video" or "audio" only.
   SQLite query;
-  std::wstring statement = tev::WFormat(
-      L"SELECT * FROM Schedules WHERE (%ls = '%ls' OR %ls = '%ls' OR %ls = '%ls') AND %ls LIKE "
-      L"'%ls%%'",
-      L"Status", DVRSTATE_SCHEDULED, L"Status", DVRSTATE_SKIP, L"Status", DVRSTATE_CONFLICT,
-      L"ChannelMimetype", SQLite::Escape(mediaType).c_str());
-  if (!query.RunQuery(statement, L"ChangeDirectoryOfScheduledRecordings")) return;
+  if (!query.RunQuery("SELECT * FROM Schedules WHERE (Status = ? OR Status = ? OR Status = ?) AND "
+                      "ChannelMimetype LIKE ?",
+                      {DVRSTATE_SCHEDULED, DVRSTATE_SKIP, DVRSTATE_CONFLICT, mediaType + L"%"},
+                      L"ChangeDirectoryOfScheduledRecordings")) {
+    return;
+  }
   for (int32_t i = 0; i < query.GetRowCount(); ++i) {
     const int32_t id = query.GetInt("ID");
     const std::wstring path = query.GetString("FilePath");

@@ -40,9 +40,9 @@ std::wstring g_folder;
 // Statements that may still succeed before injected failures start; -1 off.
 int g_faultCountdown = -1;
 std::function<void(const std::string&)> g_observer;
-// Prepared statement shapes of g_connection; cleared before it closes. The
-// engine's statements come in a few dozen shapes.
-StatementCache g_statements(128);
+// Prepared statements of g_connection; cleared before it closes. The
+// module's statements are some 150 fixed texts (IN lists add a few sizes).
+StatementCache g_statements(256);
 // The connection writes a write-ahead log (group syncs need one), and its
 // commits currently skip the sync (for a thread inside a GroupSync).
 bool g_wal = false;
@@ -83,6 +83,45 @@ const ColumnListRewrite kRewrites[] = {
      "Duration, GuideType, StartPadding, EndPadding, TevMediumId FROM SeasonPasses"},
     {"SELECT * FROM Config", "SELECT Key, Value FROM Config"},
 };
+
+// `sql` with each "?" outside quotes replaced by its value as a literal, for
+// the log and the statement observer.
+std::string WithValuesWrittenIn(const std::string& sql, const std::vector<SqlValue>& values) {
+  std::string text;
+  text.reserve(sql.size());
+  size_t next = 0;
+  char quote = '\0';
+  for (char c : sql) {
+    if (quote != '\0') {
+      if (c == quote) quote = '\0';
+      text += c;
+      continue;
+    }
+    if (c == '\'' || c == '"') quote = c;
+    if (c != '?' || next >= values.size()) {
+      text += c;
+      continue;
+    }
+    const SqlValue& value = values[next++];
+    switch (value.kind()) {
+      case SqlValue::Kind::kNull:
+        text += "NULL";
+        break;
+      case SqlValue::Kind::kInteger:
+        text += std::to_string(value.number());
+        break;
+      case SqlValue::Kind::kText:
+        text += '\'';
+        for (char t : value.text()) {
+          text += t;
+          if (t == '\'') text += '\'';
+        }
+        text += '\'';
+        break;
+    }
+  }
+  return text;
+}
 
 bool StartsWithNoCase(const std::string& text, const char* prefix) {
   size_t length = std::strlen(prefix);
@@ -155,12 +194,12 @@ bool OpenLocked(std::string* error) TEV_REQUIRES(DatabaseMutex()) {
     sqlite3_close_v2(db);
     return false;
   }
+  // Other processes (tools, benchmarks) may hold the file briefly.
+  sqlite3_busy_timeout(db, 2000);
   if (!CheckIntegrityLocked(db, error)) {
     sqlite3_close_v2(db);
     return false;
   }
-  // Other processes (tools, benchmarks) may hold the file briefly.
-  sqlite3_busy_timeout(db, 2000);
   // Write-ahead log: a commit is one append instead of a journal and two
   // syncs. FULL syncs the log at every commit, so a schedule that was
   // acknowledged survives a power cut too (NORMAL would leave the last
@@ -190,6 +229,23 @@ bool Open() {
 }
 
 }  // namespace
+
+SqlValue::SqlValue(const std::wstring& text) : kind_(Kind::kText), text_(tev::WideToUtf8(text)) {}
+
+SqlValue::SqlValue(const wchar_t* text) : SqlValue(std::wstring(text)) {}
+
+SqlValue SqlValue::Utf8(std::string text) {
+  SqlValue value;
+  value.kind_ = Kind::kText;
+  value.text_ = std::move(text);
+  return value;
+}
+
+SqlValue SqlValue::Time(int64_t t) { return SqlValue(FormatTime3(t)); }
+
+SqlValue SqlValue::TimeNumber(int64_t t) {
+  return SqlValue(static_cast<int64_t>(std::stoll(tev::WideToUtf8(FormatTime3(t)))));
+}
 
 SQLite::SQLite() = default;
 
@@ -250,30 +306,50 @@ bool SQLite::StepRowsLocked(sqlite3_stmt* statement, int32_t limit, std::string*
   return true;
 }
 
-bool SQLite::RunLocked(sqlite3* db, const std::string& sql, const std::string* shape,
-                       const std::vector<statement_shape::Literal>& literals, int32_t limit,
-                       std::string* error) {
-  const int32_t rowLimit = limit > 0 ? limit : INT32_MAX;
-  if (shape != nullptr) {
-    // The shape still reads "SELECT * FROM ...": a short key, written out
-    // only when first prepared.
-    if (sqlite3_stmt* cached = g_statements.Acquire(db, *shape, literals, &RewriteColumnList)) {
-      const bool ok = StepRowsLocked(cached, rowLimit, error);
-      StatementCache::Release(cached);
-      return ok;
-    }
-  }
-  if (limit > 0) {
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-      *error = sqlite3_errmsg(db);
+bool SQLite::RunLocked(sqlite3* db, const std::string& sql, const std::vector<SqlValue>& values,
+                       int32_t limit, std::string* error) {
+  // The text still reads "SELECT * FROM ...": a short key, written out only
+  // when first prepared.
+  sqlite3_stmt* statement = g_statements.Acquire(db, sql, &RewriteColumnList, error);
+  if (statement == nullptr) {
+    if (!error->empty()) return false;
+    if (!values.empty() || limit > 0) {
+      *error = "not one statement";
       return false;
     }
-    if (statement == nullptr) return true;  // no statement in the text
-    const bool ok = StepRowsLocked(statement, rowLimit, error);
-    sqlite3_finalize(statement);
-    return ok;
+    return RunTextLocked(db, RewriteColumnList(sql), error);
   }
+  int slot = 0;
+  int rc = SQLITE_OK;
+  for (const SqlValue& value : values) {
+    ++slot;
+    switch (value.kind()) {
+      case SqlValue::Kind::kNull:
+        rc = sqlite3_bind_null(statement, slot);
+        break;
+      case SqlValue::Kind::kInteger:
+        rc = sqlite3_bind_int64(statement, slot, value.number());
+        break;
+      case SqlValue::Kind::kText:
+        rc = sqlite3_bind_text(statement, slot, value.text().data(),
+                               static_cast<int>(value.text().size()), SQLITE_STATIC);
+        break;
+    }
+    if (rc != SQLITE_OK) break;
+  }
+  if (rc == SQLITE_OK && limit > 0) rc = sqlite3_bind_int64(statement, ++slot, limit);
+  if (rc == SQLITE_OK && slot != sqlite3_bind_parameter_count(statement)) rc = SQLITE_RANGE;
+  bool ok = false;
+  if (rc != SQLITE_OK) {
+    *error = rc == SQLITE_RANGE ? "the values do not match the placeholders" : sqlite3_errmsg(db);
+  } else {
+    ok = StepRowsLocked(statement, limit > 0 ? limit : INT32_MAX, error);
+  }
+  StatementCache::Release(statement);
+  return ok;
+}
+
+bool SQLite::RunTextLocked(sqlite3* db, const std::string& sql, std::string* error) {
   char* message = nullptr;
   int rows = 0;
   int columns = 0;
@@ -521,22 +597,16 @@ std::string SQLite::RewriteColumnList(const std::string& statement) {
   return statement;
 }
 
-bool SQLite::RunQuery(const std::wstring& statement, const std::wstring& caller) {
+bool SQLite::RunQuery(const std::string& statement, const std::vector<SqlValue>& values,
+                      const std::wstring& caller) {
   try {
-    std::string written = tev::WideToUtf8(statement);
     const int32_t limit = rowLimit_;
     rowLimit_ = 0;
     // Telling the engine about the limit turns a full sort into a top-n one.
-    if (limit > 0 && written.compare(0, 6, "SELECT") == 0 &&
-        written.find(" LIMIT ") == std::string::npos) {
-      written += " LIMIT " + std::to_string(limit);
-    }
-    // Shaped outside the lock (pure text work) and before the column lists
-    // are written out: they hold no values, and the text stays short.
-    std::string shape;
-    std::vector<statement_shape::Literal> literals;
-    const bool shaped = statement_shape::Lift(written, &shape, &literals);
-    const std::string sql = RewriteColumnList(written);
+    const bool limited = limit > 0 && statement.compare(0, 6, "SELECT") == 0 &&
+                         statement.find(" LIMIT ") == std::string::npos;
+    const std::string limitedText = limited ? statement + " LIMIT ?" : std::string();
+    const std::string& sql = limited ? limitedText : statement;
     std::function<void(const std::string&)> observer;
     std::string error;
     bool failed = false;
@@ -562,23 +632,27 @@ bool SQLite::RunQuery(const std::wstring& statement, const std::wstring& caller)
             g_relaxed = grouped;
           }
           const sqlite3_int64 changesBefore = sqlite3_total_changes64(g_connection);
-          failed = !RunLocked(g_connection, sql, shaped ? &shape : nullptr, literals, limit,
-                              &error);
+          failed = !RunLocked(g_connection, sql, values, limited ? limit : 0, &error);
           if (grouped && sqlite3_total_changes64(g_connection) != changesBefore) {
             (t_rebuildableDepth > 0 ? t_rebuildableChanged : t_groupChanged) = true;
           }
         }
       }
     }
-    if (observer) observer(sql);
+    if (observer) {
+      std::vector<SqlValue> all = values;
+      if (limited) all.emplace_back(limit);
+      observer(WithValuesWrittenIn(RewriteColumnList(sql), all));
+    }
     if (openFailed) {
       LogError(L"Can't open database: %ls\n", tev::Utf8ToWide(error).c_str());
       return false;
     }
     if (failed) {
       lastError_ = tev::Utf8ToWide(error);
+      failedStatement_ = tev::Utf8ToWide(WithValuesWrittenIn(statement, values));
       LogError(L"SQL error in %ls: %ls", caller.c_str(), lastError_.c_str());
-      LogError(L"%ls", statement.c_str());
+      LogError(L"%ls", failedStatement_.c_str());
       return false;
     }
     return true;
@@ -588,9 +662,25 @@ bool SQLite::RunQuery(const std::wstring& statement, const std::wstring& caller)
   }
 }
 
-bool SQLite::Begin(const std::wstring& caller) { return RunQuery(L"begin", caller); }
+void SQLite::AppendInList(std::string* statement, std::vector<SqlValue>* values,
+                          std::vector<SqlValue> items) {
+  if (items.empty()) {
+    *statement += "()";
+    return;
+  }
+  size_t slots = 1;
+  while (slots < items.size()) slots *= 2;
+  *statement += '(';
+  for (size_t i = 0; i < slots; ++i) *statement += i == 0 ? "?" : ", ?";
+  *statement += ')';
+  values->reserve(values->size() + slots);
+  for (SqlValue& item : items) values->push_back(std::move(item));
+  for (size_t i = items.size(); i < slots; ++i) values->push_back(values->back());
+}
 
-bool SQLite::Commit(const std::wstring& caller) { return RunQuery(L"commit", caller); }
+bool SQLite::Begin(const std::wstring& caller) { return RunQuery("begin", caller); }
+
+bool SQLite::Commit(const std::wstring& caller) { return RunQuery("commit", caller); }
 
 bool SQLite::Next() {
   ++currentRow_;
@@ -633,20 +723,10 @@ int64_t SQLite::GetTime(const char* column) {
   return GetTime3(table_[index] == nullptr ? std::wstring() : tev::Utf8ToWide(table_[index]));
 }
 
-std::wstring SQLite::Escape(const std::wstring& text) {
-  std::wstring result;
-  result.reserve(text.size() + 8);
-  for (wchar_t c : text) {
-    result += c;
-    if (c == L'\'') result += L'\'';
-  }
-  return result;
-}
-
 std::wstring SQLite::getVersion() {
-  const std::wstring statement = L"SELECT * FROM Config WHERE Key = 'Version'";
+  const char statement[] = "SELECT * FROM Config WHERE Key = 'Version'";
   if (!RunQuery(statement, L"SQLite::getVersion")) {
-    LogError(L"SQLite::getVersion sql error in %ls", statement.c_str());
+    LogError(L"SQLite::getVersion sql error in %ls", tev::Utf8ToWide(statement).c_str());
   }
   std::wstring version = GetString("Value");
   LogDebug(L"Version found: %ls", version.c_str());

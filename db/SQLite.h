@@ -3,11 +3,11 @@
 // every statement of the module runs.
 //
 // A query object is a value created on the stack by one operation and never
-// shared between threads. RunQuery loads the whole result with
-// sqlite3_get_table; the getters read the current row by column name.
-// Statements are plain SQL text: every text value put between quotes must
-// pass through Escape, and times go in unquoted as database time text
-// (db/TimeUtils.h).
+// shared between threads. RunQuery loads the whole result; the getters
+// read the current row by column name. A statement is a fixed text with "?"
+// placeholders, prepared once per connection; its values (SqlValue) are
+// bound at each run, never written into the text. Times are bound as
+// database time text (db/TimeUtils.h).
 //
 // Text is wide in the module and UTF-8 (unit by unit, support/WideText.h)
 // inside SQLite.
@@ -25,9 +25,38 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
-namespace statement_shape {
-struct Literal;
-}
+
+// One value bound to a placeholder: NULL, a 64-bit integer, or text (the
+// module's wide text as the unit-by-unit UTF-8 of support/WideText.h, the
+// bytes the database stores).
+class SqlValue {
+ public:
+  enum class Kind { kNull, kInteger, kText };
+
+  SqlValue(int32_t number) : kind_(Kind::kInteger), number_(number) {}
+  SqlValue(int64_t number) : kind_(Kind::kInteger), number_(number) {}
+  SqlValue(const std::wstring& text);
+  SqlValue(const wchar_t* text);
+  static SqlValue Null() { return SqlValue(); }
+  // Text already in the database's encoding.
+  static SqlValue Utf8(std::string text);
+  // Database time text of `t` (FormatTime3), as a quoted time is written;
+  // throws as FormatTime3 does.
+  static SqlValue Time(int64_t t);
+  // The same text as the number it reads, as an unquoted time is written:
+  // the two differ where no column affinity converts (a COALESCE, a sum).
+  static SqlValue TimeNumber(int64_t t);
+
+  Kind kind() const { return kind_; }
+  int64_t number() const { return number_; }
+  const std::string& text() const { return text_; }
+
+ private:
+  SqlValue() = default;
+  Kind kind_ = Kind::kNull;
+  int64_t number_ = 0;
+  std::string text_;
+};
 
 class SQLite {
  public:
@@ -62,8 +91,21 @@ class SQLite {
   // the statement at ERROR, keeps no result and returns false. Statements
   // beginning "SELECT * FROM Schedules" / "SeasonPasses" / "Config" (prefix
   // test ignoring case) get the prefix, where written in exactly that case,
-  // replaced by the fixed column lists.
-  bool RunQuery(const std::wstring& statement, const std::wstring& caller);
+  // replaced by the fixed column lists. `values` are bound to the
+  // statement's placeholders in order; the ERROR line shows the statement
+  // with its values written in.
+  bool RunQuery(const std::string& statement, const std::vector<SqlValue>& values,
+                const std::wstring& caller);
+  bool RunQuery(const std::string& statement, const std::wstring& caller) {
+    return RunQuery(statement, std::vector<SqlValue>(), caller);
+  }
+  // Appends "(?, ?, ...)" for `items` to `statement` and the items to
+  // `values`, for "x IN (...)". The list is padded to a power of two with
+  // its last item repeated (a repeat does not change what IN means), so
+  // that lists of any length share a few prepared statements. No items
+  // give "()", which nothing is in.
+  static void AppendInList(std::string* statement, std::vector<SqlValue>* values,
+                           std::vector<SqlValue> items);
   // The next RunQuery keeps only the first `rows` rows of its result (the
   // rest are never read), for callers that look at the first row alone.
   void LimitRows(int32_t rows) { rowLimit_ = rows; }
@@ -76,6 +118,8 @@ class SQLite {
   bool Next();
   // The database's message for the last failed statement of this object.
   const std::wstring& LastError() const { return lastError_; }
+  // That statement with its values written in, as its ERROR line shows it.
+  const std::wstring& FailedStatement() const { return failedStatement_; }
 
   // Position of `column` (exact, case-sensitive) on the current row in the
   // result table, or -1 with an ERROR line ("FindIndex: Index out of bounds
@@ -88,9 +132,6 @@ class SQLite {
   std::wstring GetString(const char* column);
   // The value read as database time (GetTime3); now when not found.
   int64_t GetTime(const char* column);
-
-  // `text` with every single quote doubled.
-  static std::wstring Escape(const std::wstring& text);
 
   // Value of the Config key "Version"; empty when there is none.
   std::wstring getVersion();
@@ -132,13 +173,15 @@ class SQLite {
 
  private:
   void FreeResult();
-  // Runs `sql` on `db`: its `shape` (when it has one) as a cached prepared
-  // statement, else the text itself; at most `limit` rows when > 0.
-  bool RunLocked(sqlite3* db, const std::string& sql, const std::string* shape,
-                 const std::vector<statement_shape::Literal>& literals, int32_t limit,
-                 std::string* error);
+  // Runs `sql` on `db` as a cached prepared statement with `values` bound
+  // (and `limit`, when > 0, bound to its last placeholder), or, when the
+  // text holds several statements and no values, the text itself.
+  bool RunLocked(sqlite3* db, const std::string& sql, const std::vector<SqlValue>& values,
+                 int32_t limit, std::string* error);
   // Steps a prepared statement to its end or `limit` rows, keeping the rows
   // laid out as sqlite3_get_table lays them out (no columns without rows).
+  // Runs a text of several statements as it stands (sqlite3_get_table).
+  bool RunTextLocked(sqlite3* db, const std::string& sql, std::string* error);
   bool StepRowsLocked(sqlite3_stmt* statement, int32_t limit, std::string* error);
 
   // Owned; freed with sqlite3_free_table.
@@ -148,6 +191,7 @@ class SQLite {
   int32_t currentRow_ = 0;
   int32_t nextColumn_ = 0;  // where FindIndex starts looking: callers read in column order
   std::wstring lastError_;
+  std::wstring failedStatement_;
   int32_t rowLimit_ = 0;
   // The current result, laid out as sqlite3_get_table lays it out: either
   // result_, or cellPointers_ into cellText_ after a stepped run.

@@ -2,25 +2,22 @@
 
 #include "db/SQLite.h"
 #include "db/TimeUtils.h"
-#include "db/WFormat.h"
+#include "support/WideText.h"
 #include "support/Log.h"
 #include "support/Text.h"
 #include "vel/VelException.h"
 
 namespace {
 
-const wchar_t* Esc(const std::wstring& text, std::wstring* holder) {
-  *holder = SQLite::Escape(text);
-  return holder->c_str();
+// "UPDATE Schedules SET <field> = <value> WHERE ID = <id>"; the field is a
+// column name of the caller's code.
+bool UpdateField(int32_t id, const std::wstring& field, SqlValue value) {
+  SQLite query;
+  return query.RunQuery("UPDATE Schedules SET " + tev::WideToUtf8(field) + " = ? WHERE ID = ?",
+                        {std::move(value), id}, L"Schedule::Update(id, field, value)");
 }
 
-// "UPDATE Schedules SET <field> = <literal> WHERE ID = <id>".
-bool UpdateField(int32_t id, const std::wstring& field, const std::wstring& literal) {
-  SQLite query;
-  return query.RunQuery(tev::WFormat(L"UPDATE Schedules SET %ls = %ls WHERE ID = %d", field.c_str(),
-                                     literal.c_str(), id),
-                        L"Schedule::Update(id, field, value)");
-}
+const char kSelectByFilePath[] = "SELECT * FROM Schedules WHERE FilePath = ?";
 
 struct StateName {
   const wchar_t* stored;
@@ -79,8 +76,7 @@ Schedule::Schedule(const std::wstring& filename, const std::wstring& status) {
 
 void Schedule::Populate(int32_t id) {
   SQLite query;
-  std::wstring statement = tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = %d", L"ID", id);
-  if (!query.RunQuery(statement, L"Populate(id)")) {
+  if (!query.RunQuery("SELECT * FROM Schedules WHERE ID = ?", {id}, L"Populate(id)")) {
     m_id = 0;
     m_duration = 0;
     LogError(L"Populate for id %d, SQL failed query", id);
@@ -97,10 +93,7 @@ void Schedule::Populate(int32_t id) {
 
 void Schedule::Populate(const std::wstring& filename, const std::wstring& status) {
   SQLite query;
-  std::wstring escaped;
-  std::wstring statement = tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%ls'", L"FilePath",
-                                        Esc(filename, &escaped));
-  if (!query.RunQuery(statement, L"Populate(filename, status)")) {
+  if (!query.RunQuery(kSelectByFilePath, {filename}, L"Populate(filename, status)")) {
     m_id = 0;
     m_duration = 0;
     LogError(L"Populate for filename %ls, SQL failed query", filename.c_str());
@@ -132,15 +125,12 @@ std::vector<Schedule> Schedule::FromRows(SQLite& query) {
 
 std::vector<Schedule> Schedule::LoadMany(const std::vector<int32_t>& ids, const wchar_t* caller) {
   if (ids.empty()) return {};
-  std::wstring list;
-  for (int32_t id : ids) {
-    if (!list.empty()) list += L", ";
-    list += std::to_wstring(id);
-  }
+  std::string statement = "SELECT * FROM Schedules WHERE ID IN ";
+  std::vector<SqlValue> values;
+  SQLite::AppendInList(&statement, &values, std::vector<SqlValue>(ids.begin(), ids.end()));
+  statement += " ORDER BY ID";
   SQLite query;
-  if (!query.RunQuery(L"SELECT * FROM Schedules WHERE ID IN (" + list + L") ORDER BY ID", caller)) {
-    return {};
-  }
+  if (!query.RunQuery(statement, values, caller)) return {};
   return FromRows(query);
 }
 
@@ -176,45 +166,38 @@ bool Schedule::Insert() {
   std::wstring start, end;
   if (!TimeTexts(L"Schedule::Insert", &start, &end)) return false;
   SQLite query;
-  return query.RunQuery(InsertStatement(start, end), L"Schedule::Insert");
+  return RunInsert(query, start, end, L"Schedule::Insert");
 }
 
-std::wstring Schedule::InsertStatement(const std::wstring& startText,
-                                       const std::wstring& endText) const {
-  std::wstring e[16];
-  return tev::WFormat(
-      L"INSERT INTO 'Schedules' ('User', 'ChannelName', 'ChannelMimetype', 'Channel', "
-      L"'StartTime', 'Duration', 'EndTime', 'Name', 'Category', 'Description', 'Quality', "
-      L"'Tuner', 'Subtitle', 'Status', 'Owner', 'FilePath', 'EpisodeTitle', 'EpisodeUrl', "
-      L"'Type', 'KeepUntil') VALUES ('%ls', '%ls', '%ls', '%ls', '%ls', %d, '%ls', '%ls', "
-      L"'%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', '%ls', %d)",
-      Esc(m_user, &e[0]), Esc(m_channelName, &e[1]), Esc(m_channelMimetype, &e[2]),
-      Esc(m_channel, &e[3]), startText.c_str(), m_duration, endText.c_str(),
-      Esc(m_name, &e[4]), Esc(m_category, &e[5]), Esc(m_description, &e[6]),
-      Esc(m_quality, &e[7]), Esc(m_tuner, &e[8]), Esc(m_subtitle, &e[9]), Esc(m_status, &e[10]),
-      Esc(m_owner, &e[11]), Esc(m_filePath, &e[12]), Esc(m_episodeTitle, &e[13]),
-      Esc(m_episodeUrl, &e[14]), Esc(m_type, &e[15]), m_keepUntil);
+bool Schedule::RunInsert(SQLite& query, const std::wstring& startText, const std::wstring& endText,
+                         const std::wstring& caller) const {
+  return query.RunQuery(
+      "INSERT INTO 'Schedules' ('User', 'ChannelName', 'ChannelMimetype', 'Channel', "
+      "'StartTime', 'Duration', 'EndTime', 'Name', 'Category', 'Description', 'Quality', "
+      "'Tuner', 'Subtitle', 'Status', 'Owner', 'FilePath', 'EpisodeTitle', 'EpisodeUrl', "
+      "'Type', 'KeepUntil') VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+      {m_user, m_channelName, m_channelMimetype, m_channel, startText, m_duration, endText, m_name,
+       m_category, m_description, m_quality, m_tuner, m_subtitle, m_status, m_owner, m_filePath,
+       m_episodeTitle, m_episodeUrl, m_type, m_keepUntil},
+      caller);
 }
 
 bool Schedule::Update() {
   std::wstring start, end;
   if (!TimeTexts(L"Schedule::Update", &start, &end)) return false;
-  std::wstring e[16];
-  std::wstring statement = tev::WFormat(
-      L"UPDATE 'Schedules' SET 'User' = '%ls', 'ChannelName' = '%ls', 'ChannelMimetype' = '%ls', "
-      L"'Channel' = '%ls', 'StartTime' = %ls, 'Duration' = %d, 'EndTime' = %ls, 'Name' = '%ls', "
-      L"'Category' = '%ls', 'Description' = '%ls', 'Quality' = '%ls', 'Tuner' = '%ls', "
-      L"'Subtitle' = '%ls', 'Status' = '%ls', 'Owner' = '%ls', 'FilePath' = '%ls', "
-      L"'EpisodeTitle' = '%ls', 'EpisodeUrl' = '%ls', 'Type' = '%ls', 'KeepUntil' = %d "
-      L"WHERE ID = %d",
-      Esc(m_user, &e[0]), Esc(m_channelName, &e[1]), Esc(m_channelMimetype, &e[2]),
-      Esc(m_channel, &e[3]), start.c_str(), m_duration, end.c_str(),
-      Esc(m_name, &e[4]), Esc(m_category, &e[5]), Esc(m_description, &e[6]),
-      Esc(m_quality, &e[7]), Esc(m_tuner, &e[8]), Esc(m_subtitle, &e[9]), Esc(m_status, &e[10]),
-      Esc(m_owner, &e[11]), Esc(m_filePath, &e[12]), Esc(m_episodeTitle, &e[13]),
-      Esc(m_episodeUrl, &e[14]), Esc(m_type, &e[15]), m_keepUntil, m_id);
   SQLite query;
-  return query.RunQuery(statement, L"Schedule::Update");
+  return query.RunQuery(
+      "UPDATE 'Schedules' SET 'User' = ?, 'ChannelName' = ?, 'ChannelMimetype' = ?, "
+      "'Channel' = ?, 'StartTime' = ?, 'Duration' = ?, 'EndTime' = ?, 'Name' = ?, "
+      "'Category' = ?, 'Description' = ?, 'Quality' = ?, 'Tuner' = ?, "
+      "'Subtitle' = ?, 'Status' = ?, 'Owner' = ?, 'FilePath' = ?, "
+      "'EpisodeTitle' = ?, 'EpisodeUrl' = ?, 'Type' = ?, 'KeepUntil' = ? "
+      "WHERE ID = ?",
+      {m_user, m_channelName, m_channelMimetype, m_channel, start,
+       m_duration, end, m_name, m_category, m_description,
+       m_quality, m_tuner, m_subtitle, m_status, m_owner, m_filePath, m_episodeTitle, m_episodeUrl,
+       m_type, m_keepUntil, m_id},
+      L"Schedule::Update");
 }
 
 bool Schedule::TimeTexts(const wchar_t* caller, std::wstring* start, std::wstring* end) const {
@@ -233,40 +216,33 @@ std::wstring Schedule::StartTimeText() const { return FormatTime3(m_startTime); 
 std::wstring Schedule::EndTimeText() const { return FormatTime3(m_endTime); }
 
 bool Schedule::Update(int32_t id, const std::wstring& field, const std::wstring& value) {
-  return UpdateField(id, field, L"'" + SQLite::Escape(value) + L"'");
+  return UpdateField(id, field, value);
 }
 
 bool Schedule::Update(int32_t id, const std::wstring& field, int32_t value) {
-  return UpdateField(id, field, std::to_wstring(value));
+  return UpdateField(id, field, value);
 }
 
 bool Schedule::Delete(int32_t id) {
   SQLite query;
-  return query.RunQuery(tev::WFormat(L"DELETE FROM Schedules WHERE ID = %d", id),
-                        L"Schedule::Delete");
+  return query.RunQuery("DELETE FROM Schedules WHERE ID = ?", {id}, L"Schedule::Delete");
 }
 
 bool Schedule::Delete(const std::wstring& filePath) {
-  std::wstring escaped;
   SQLite query;
-  return query.RunQuery(tev::WFormat(L"DELETE FROM Schedules WHERE %ls = '%ls'", L"FilePath",
-                                     Esc(filePath, &escaped)),
+  return query.RunQuery("DELETE FROM Schedules WHERE FilePath = ?", {filePath},
                         L"Schedule::Delete");
 }
 
 bool Schedule::Delete(int64_t now) {
-  const std::wstring cutOff = FormatTime3(now - 60);
   SQLite query;
   return query.RunQuery(
-      tev::WFormat(L"DELETE FROM Schedules WHERE (%ls = '%ls' OR %ls = '%ls') AND %ls < %ls",
-                   L"Status", DVRSTATE_DELETED, L"Status", DVRSTATE_CONFLICT, L"EndTime",
-                   cutOff.c_str()),
-      L"Schedule::Delete");
+      "DELETE FROM Schedules WHERE (Status = ? OR Status = ?) AND EndTime < ?",
+      {DVRSTATE_DELETED, DVRSTATE_CONFLICT, SqlValue::TimeNumber(now - 60)}, L"Schedule::Delete");
 }
 
 std::wstring Schedule::GetPathFromId(const std::wstring& id) {
-  // The id goes into the statement unquoted, so only a plain decimal is
-  // accepted; anything else cannot name a row.
+  // Only a plain decimal names a row; it is bound as the number it reads.
   std::wstring digits = tev::Trim(id);
   size_t start = (!digits.empty() && (digits[0] == L'-' || digits[0] == L'+')) ? 1 : 0;
   if (digits.size() <= start) return std::wstring();
@@ -274,9 +250,8 @@ std::wstring Schedule::GetPathFromId(const std::wstring& id) {
     if (digits[i] < L'0' || digits[i] > L'9') return std::wstring();
   }
   SQLite query;
-  if (!query.RunQuery(
-          tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = %ls", L"ID", digits.c_str()),
-          L"GetPathFromId") ||
+  if (!query.RunQuery("SELECT * FROM Schedules WHERE ID = ?", {SqlValue::Utf8(tev::WideToUtf8(digits))},
+                      L"GetPathFromId") ||
       query.GetRowCount() < 1) {
     return std::wstring();
   }
@@ -284,11 +259,8 @@ std::wstring Schedule::GetPathFromId(const std::wstring& id) {
 }
 
 int32_t Schedule::GetIdFromPath(const std::wstring& path) {
-  std::wstring escaped;
   SQLite query;
-  if (!query.RunQuery(tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%ls'", L"FilePath",
-                                   Esc(path, &escaped)),
-                      L"GetIdFromPath") ||
+  if (!query.RunQuery(kSelectByFilePath, {path}, L"GetIdFromPath") ||
       query.GetRowCount() < 1) {
     return -1;
   }
@@ -297,10 +269,8 @@ int32_t Schedule::GetIdFromPath(const std::wstring& path) {
 
 std::wstring Schedule::GetMediaTypeFromMediumId(const std::wstring& mediumId) {
   std::wstring result = L"video.recorded";
-  std::wstring escaped;
   SQLite query;
-  if (!query.RunQuery(tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%ls'", L"TevMediumId",
-                                   Esc(mediumId, &escaped)),
+  if (!query.RunQuery("SELECT * FROM Schedules WHERE TevMediumId = ?", {mediumId},
                       L"GetIdFromPath") ||
       query.GetRowCount() < 1) {
     return result;

@@ -95,9 +95,11 @@ class Schedule {
   // line). m_id is not updated. The medium id, PlayPosition and
   // ThumbnailState are left NULL.
   bool Insert();
-  // The one statement that adds a new row (every writer of a new row uses
-  // it): the record's fields, the times as the given database texts.
-  std::wstring InsertStatement(const std::wstring& startText, const std::wstring& endText) const;
+  // Runs on `query` the one statement that adds a new row (every writer of
+  // a new row uses it): the record's fields, the times as the given
+  // database texts.
+  bool RunInsert(SQLite& query, const std::wstring& startText, const std::wstring& endText,
+                 const std::wstring& caller) const;
   // Writes every stored field except the medium id to the row m_id.
   bool Update();
 

@@ -6,35 +6,35 @@
 
 namespace {
 
-const wchar_t* const kCreateTables[] = {
-    L"CREATE TABLE 'Schedules' ('ID' integer PRIMARY KEY AUTOINCREMENT, 'TevMediumId' varchar, "
-    L"'User' varchar, 'Type' varchar, 'Status' varchar, 'ChannelName' varchar, 'ChannelMimetype' "
-    L"varchar, 'Channel' varchar, 'Owner' varchar, 'StartTime' integer, 'EndTime' integer, "
-    L"'Duration' integer, 'Name' varchar, 'Category' varchar, 'EpisodeTitle' varchar, "
-    L"'EpisodeUrl' varchar, 'Description' varchar, 'FilePath' varchar, 'Quality' varchar, "
-    L"'Tuner' varchar, 'Subtitle' varchar, 'KeepUntil' integer, 'StartPadding' integer, "
-    L"'EndPadding' integer, 'PlayPosition' integer,'ThumbnailState' varchar)",
-    L"CREATE TABLE SeasonPasses ('ID' integer PRIMARY KEY AUTOINCREMENT, 'TevMediumId' varchar, "
-    L"'User' varchar, 'Priority' integer, 'Category' varchar, 'ProgramName' varchar, "
-    L"'RestrictToOneChannel' integer, 'ChannelName' varchar, 'ChannelMimetype' varchar, "
-    L"'ChannelMedium' varchar, 'Quality' varchar, 'ScheduleMode' integer, 'StartDate' integer, "
-    L"'PauseStart' integer, 'PauseEnd' integer, 'LastSearched' integer, 'KeepUntil' integer, "
-    L"'Duration' integer, 'GuideType' integer, 'EndPadding' integer, 'StartPadding' integer )",
-    L"CREATE TABLE 'Config' ('Key' varchar, 'Value' varchar )",
+const char* const kCreateTables[] = {
+    "CREATE TABLE 'Schedules' ('ID' integer PRIMARY KEY AUTOINCREMENT, 'TevMediumId' varchar, "
+    "'User' varchar, 'Type' varchar, 'Status' varchar, 'ChannelName' varchar, 'ChannelMimetype' "
+    "varchar, 'Channel' varchar, 'Owner' varchar, 'StartTime' integer, 'EndTime' integer, "
+    "'Duration' integer, 'Name' varchar, 'Category' varchar, 'EpisodeTitle' varchar, "
+    "'EpisodeUrl' varchar, 'Description' varchar, 'FilePath' varchar, 'Quality' varchar, "
+    "'Tuner' varchar, 'Subtitle' varchar, 'KeepUntil' integer, 'StartPadding' integer, "
+    "'EndPadding' integer, 'PlayPosition' integer,'ThumbnailState' varchar)",
+    "CREATE TABLE SeasonPasses ('ID' integer PRIMARY KEY AUTOINCREMENT, 'TevMediumId' varchar, "
+    "'User' varchar, 'Priority' integer, 'Category' varchar, 'ProgramName' varchar, "
+    "'RestrictToOneChannel' integer, 'ChannelName' varchar, 'ChannelMimetype' varchar, "
+    "'ChannelMedium' varchar, 'Quality' varchar, 'ScheduleMode' integer, 'StartDate' integer, "
+    "'PauseStart' integer, 'PauseEnd' integer, 'LastSearched' integer, 'KeepUntil' integer, "
+    "'Duration' integer, 'GuideType' integer, 'EndPadding' integer, 'StartPadding' integer )",
+    "CREATE TABLE 'Config' ('Key' varchar, 'Value' varchar )",
 };
 
-const wchar_t* const kDefaultData[] = {
-    L"INSERT INTO 'Config' ('Key', 'Value') VALUES ('FreeSpaceRequired', '200')",
-    L"INSERT INTO 'Config' ('Key', 'Value') VALUES ('Version', '7')",
-    L"INSERT INTO 'Config' ('Key', 'Value') VALUES ('StartPadding', '30')",
-    L"INSERT INTO 'Config' ('Key', 'Value') VALUES ('EndPadding', '0')",
+const char* const kDefaultData[] = {
+    "INSERT INTO 'Config' ('Key', 'Value') VALUES ('FreeSpaceRequired', '200')",
+    "INSERT INTO 'Config' ('Key', 'Value') VALUES ('Version', '7')",
+    "INSERT INTO 'Config' ('Key', 'Value') VALUES ('StartPadding', '30')",
+    "INSERT INTO 'Config' ('Key', 'Value') VALUES ('EndPadding', '0')",
 };
 
 }  // namespace
 
 bool SQLite::CreateTables() {
   LogDebug(L"Creating Tables: Begin");
-  for (const wchar_t* statement : kCreateTables) {
+  for (const char* statement : kCreateTables) {
     if (!RunQuery(statement, L"CreateTables()")) return false;
   }
   LogDebug(L"Creating Tables: End");
@@ -42,7 +42,7 @@ bool SQLite::CreateTables() {
 }
 
 bool SQLite::AddDefaultData() {
-  for (const wchar_t* statement : kDefaultData) {
+  for (const char* statement : kDefaultData) {
     if (!RunQuery(statement, L"AddDefaultData()")) return false;
   }
   return true;

@@ -30,7 +30,7 @@ bool Transaction::Commit() {
 void Transaction::Rollback() {
   if (ended_) return;
   // A nested scope leaves its statements to the outer one's outcome.
-  if (begun_) SQLite().RunQuery(L"rollback", caller_);
+  if (begun_) SQLite().RunQuery("rollback", caller_);
   begun_ = false;
   End();
 }

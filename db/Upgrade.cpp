@@ -17,7 +17,6 @@
 #include "db/Config.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
-#include "db/WFormat.h"
 #include "engine/Schedules.h"
 #include "passes/SeasonPasses.h"
 #include "platform/Clock.h"
@@ -28,7 +27,7 @@ namespace {
 const wchar_t kNotUpdated[] = L"Schedules table NOT updated, already up to date";
 
 // Runs an ALTER on a fresh query object and logs which way it went.
-void Alter(const wchar_t* statement, const wchar_t* caller, const wchar_t* updated,
+void Alter(const char* statement, const wchar_t* caller, const wchar_t* updated,
            const wchar_t* notUpdated) {
   SQLite query;
   if (query.RunQuery(statement, caller)) {
@@ -39,6 +38,7 @@ void Alter(const wchar_t* statement, const wchar_t* caller, const wchar_t* updat
 }
 
 const wchar_t kMediumIdUpgrade[] = L"MediumIdUpgrade";
+const char kDeleteStage[] = "DELETE FROM Config WHERE Key = ?";
 
 // One step's statements and its version text as one transaction. A failed
 // ALTER inside it only undoes itself.
@@ -46,25 +46,23 @@ class StepTransaction {
  public:
   explicit StepTransaction(const wchar_t* caller) : caller_(caller) {
     SQLite begin;
-    open_ = begin.RunQuery(L"BEGIN IMMEDIATE", caller_);
+    open_ = begin.RunQuery("BEGIN IMMEDIATE", caller_);
   }
   ~StepTransaction() {
     if (open_) {
       SQLite rollback;
-      rollback.RunQuery(L"ROLLBACK", caller_);
+      rollback.RunQuery("ROLLBACK", caller_);
     }
   }
   // Writes `version` and commits; false when either failed (nothing kept).
   bool Commit(const wchar_t* version) {
     SQLite write;
-    if (!write.RunQuery(tev::WFormat(L"UPDATE Config SET Value = '%ls' WHERE Key = 'Version'",
-                                     version),
-                        caller_)) {
+    if (!write.RunQuery("UPDATE Config SET Value = ? WHERE Key = 'Version'", {version}, caller_)) {
       return false;
     }
     if (!open_) return true;
     SQLite commit;
-    if (!commit.RunQuery(L"COMMIT", caller_)) return false;
+    if (!commit.RunQuery("COMMIT", caller_)) return false;
     open_ = false;
     return true;
   }
@@ -80,11 +78,11 @@ void SQLite::UpdateSchedulesFromVersion2() {
   const wchar_t kCaller[] = L"UpdateSchedulesFromVersion2";
   LogDebug(L"SQLite::UpdateSchedulesFromVersion2: updating Schedules table ... ");
   StepTransaction step(kCaller);
-  if (!RunQuery(L"ALTER TABLE Schedules ADD 'PlayPosition' integer", kCaller)) {
+  if (!RunQuery("ALTER TABLE Schedules ADD 'PlayPosition' integer", kCaller)) {
     LogDebug(kNotUpdated);
   } else {
     LogDebug(L"Schedules table updated");
-    if (!RunQuery(L"UPDATE Schedules SET 'PlayPosition' = 0", kCaller)) return;
+    if (!RunQuery("UPDATE Schedules SET 'PlayPosition' = 0", kCaller)) return;
   }
   if (!step.Commit(L"3")) return;
   UpdateSchedulesFromVersion3();
@@ -95,32 +93,31 @@ void SQLite::UpdateSchedulesFromVersion3() {
   LogDebug(L"SQLite::UpdateSchedulesFromVersion3: updating Schedules table ... ");
   StepTransaction step(kCaller);
   Schedule::Delete(tev::Clock::Now());
-  const wchar_t* const kAlters[] = {
-      L"ALTER TABLE SeasonPasses ADD 'User' varchar",
-      L"ALTER TABLE SeasonPasses ADD 'Priority' integer",
-      L"ALTER TABLE SeasonPasses ADD 'StartPadding' integer",
-      L"ALTER TABLE SeasonPasses ADD 'EndPadding' integer",
-      L"ALTER TABLE Schedules ADD 'StartPadding' integer",
-      L"ALTER TABLE Schedules ADD 'EndPadding' integer",
+  const char* const kAlters[] = {
+      "ALTER TABLE SeasonPasses ADD 'User' varchar",
+      "ALTER TABLE SeasonPasses ADD 'Priority' integer",
+      "ALTER TABLE SeasonPasses ADD 'StartPadding' integer",
+      "ALTER TABLE SeasonPasses ADD 'EndPadding' integer",
+      "ALTER TABLE Schedules ADD 'StartPadding' integer",
+      "ALTER TABLE Schedules ADD 'EndPadding' integer",
   };
-  for (const wchar_t* statement : kAlters) {
+  for (const char* statement : kAlters) {
     Alter(statement, kCaller, L"Schedules table updated", kNotUpdated);
   }
   {
     SQLite defaults;
-    defaults.RunQuery(L"INSERT INTO 'Config' ('Key', 'Value') VALUES ('StartPadding', '30')",
+    defaults.RunQuery("INSERT INTO 'Config' ('Key', 'Value') VALUES ('StartPadding', '30')",
                       L"AddDefaultData()");
-    defaults.RunQuery(L"INSERT INTO 'Config' ('Key', 'Value') VALUES ('EndPadding', '0')",
+    defaults.RunQuery("INSERT INTO 'Config' ('Key', 'Value') VALUES ('EndPadding', '0')",
                       L"AddDefaultData()");
   }
 
   // Number the passes 0, 1, 2, ... in the order the table returns them.
   SQLite passes;
-  if (passes.RunQuery(L"SELECT ID FROM SeasonPasses", kCaller)) {
+  if (passes.RunQuery("SELECT ID FROM SeasonPasses", kCaller)) {
     for (int32_t i = 0; i < passes.GetRowCount(); ++i) {
       SQLite update;
-      update.RunQuery(tev::WFormat(L"UPDATE SeasonPasses SET Priority = %d WHERE ID = %d", i,
-                                   passes.GetInt("ID")),
+      update.RunQuery("UPDATE SeasonPasses SET Priority = ? WHERE ID = ?", {i, passes.GetInt("ID")},
                       kCaller);
       passes.Next();
     }
@@ -135,9 +132,9 @@ void SQLite::UpdateSchedulesFromVersion4() {
   const wchar_t kCaller[] = L"UpdateSchedulesFromVersion4";
   LogDebug(L"SQLite::UpdateSchedulesFromVersion4: updating Schedules and Tev passes tables ... ");
   StepTransaction step(kCaller);
-  Alter(L"ALTER TABLE Schedules ADD 'TevMediumId' varchar", kCaller, L"Schedules table updated",
+  Alter("ALTER TABLE Schedules ADD 'TevMediumId' varchar", kCaller, L"Schedules table updated",
         kNotUpdated);
-  Alter(L"ALTER TABLE SeasonPasses ADD 'TevMediumId' varchar", kCaller,
+  Alter("ALTER TABLE SeasonPasses ADD 'TevMediumId' varchar", kCaller,
         L"SeasonPasses table updated", L"SeasonPasses table NOT updated, already up to date");
   if (!step.Commit(L"5")) return;
   UpdateSchedulesFromVersion5();
@@ -147,17 +144,17 @@ void SQLite::UpdateSchedulesFromVersion5() {
   const wchar_t kCaller[] = L"UpdateSchedulesFromVersion5";
   LogDebug(L"SQLite::UpdateSchedulesFromVersion5: updating Schedules and Tev passes tables ... ");
   StepTransaction step(kCaller);
-  Alter(L"ALTER TABLE SeasonPasses ADD 'PauseStart' integer", kCaller,
+  Alter("ALTER TABLE SeasonPasses ADD 'PauseStart' integer", kCaller,
         L"SeasonPasses table updated 1/2", kNotUpdated);
-  Alter(L"ALTER TABLE SeasonPasses ADD 'PauseEnd' integer", kCaller,
+  Alter("ALTER TABLE SeasonPasses ADD 'PauseEnd' integer", kCaller,
         L"SeasonPasses table updated 2/2", kNotUpdated);
   // The episode address starts as the episode title only where the column
   // is new: a later copy would overwrite addresses set since.
   SQLite addColumn;
-  if (addColumn.RunQuery(L"ALTER TABLE Schedules ADD 'EpisodeUrl' varchar", kCaller)) {
+  if (addColumn.RunQuery("ALTER TABLE Schedules ADD 'EpisodeUrl' varchar", kCaller)) {
     LogDebug(L"Schedules table updated 1/2");
     SQLite copy;
-    if (!copy.RunQuery(L"UPDATE Schedules SET EpisodeUrl=EpisodeTitle", kCaller)) return;
+    if (!copy.RunQuery("UPDATE Schedules SET EpisodeUrl=EpisodeTitle", kCaller)) return;
     LogDebug(L"Schedules table updated 2/2");
   } else {
     LogDebug(kNotUpdated);
@@ -167,8 +164,7 @@ void SQLite::UpdateSchedulesFromVersion5() {
   // other pass loses its priority.
   LogDebug(L"SQLite::UpdateSchedulesFromVersion5:Tev passes priorities ... ");
   SQLite passes;
-  if (!passes.RunQuery(tev::WFormat(L"SELECT %ls, %ls, %ls from SeasonPasses ORDER BY %ls ASC",
-                                    L"ID", L"Priority", L"ChannelMimetype", L"Priority"),
+  if (!passes.RunQuery("SELECT ID, Priority, ChannelMimetype from SeasonPasses ORDER BY Priority ASC",
                        L"RemoveWebPassesPriority")) {
     return;
   }
@@ -180,8 +176,7 @@ void SQLite::UpdateSchedulesFromVersion5() {
       priority = counter++;
     }
     SQLite update;
-    if (!update.RunQuery(tev::WFormat(L"UPDATE SeasonPasses SET %ls = %d WHERE %ls = %d",
-                                      L"Priority", priority, L"ID", id),
+    if (!update.RunQuery("UPDATE SeasonPasses SET Priority = ? WHERE ID = ?", {priority, id},
                          L"UpdatePriorities")) {
       return;
     }
@@ -191,10 +186,8 @@ void SQLite::UpdateSchedulesFromVersion5() {
 
   // Medium ids wait for the media library (FinishMediumIdUpgrade).
   SQLite clear, pending;
-  if (!clear.RunQuery(tev::WFormat(L"DELETE FROM Config WHERE Key = '%ls'", kMediumIdUpgrade),
-                      kCaller) ||
-      !pending.RunQuery(tev::WFormat(L"INSERT INTO Config (Key, Value) VALUES ('%ls', 'passes')",
-                                     kMediumIdUpgrade),
+  if (!clear.RunQuery(kDeleteStage, {kMediumIdUpgrade}, kCaller) ||
+      !pending.RunQuery("INSERT INTO Config (Key, Value) VALUES (?, 'passes')", {kMediumIdUpgrade},
                         kCaller)) {
     return;
   }
@@ -206,7 +199,7 @@ void SQLite::UpdateSchedulesFromVersion6() {
   const wchar_t kCaller[] = L"UpdateSchedulesFromVersion6";
   LogDebug(L"SQLite::UpdateSchedulesFromVersion6: updating Schedules tables ... ");
   StepTransaction step(kCaller);
-  Alter(L"ALTER TABLE Schedules ADD 'ThumbnailState' varchar", kCaller, L"Schedules table updated",
+  Alter("ALTER TABLE Schedules ADD 'ThumbnailState' varchar", kCaller, L"Schedules table updated",
         kNotUpdated);
   step.Commit(L"7");
 }
@@ -218,7 +211,7 @@ bool SQLite::FinishMediumIdUpgrade() {
   LogInfo(L"%ls: migrating medium ids (%ls)", kCaller, stage.c_str());
   if (stage == L"passes") {
     SQLite passes;
-    if (!passes.RunQuery(L"SELECT ID from SeasonPasses ORDER BY Priority ASC", kCaller)) return false;
+    if (!passes.RunQuery("SELECT ID from SeasonPasses ORDER BY Priority ASC", kCaller)) return false;
     for (int32_t i = 0; i < passes.GetRowCount(); ++i) {
       SeasonPasses::AddPassToTevMedia(passes.GetInt("ID"), std::wstring(), std::wstring(),
                                       std::wstring());
@@ -230,8 +223,7 @@ bool SQLite::FinishMediumIdUpgrade() {
   }
   if (!Schedules::ChangeMediumIds()) return false;
   SQLite done;
-  if (!done.RunQuery(tev::WFormat(L"DELETE FROM Config WHERE Key = '%ls'", kMediumIdUpgrade),
-                     kCaller)) {
+  if (!done.RunQuery(kDeleteStage, {kMediumIdUpgrade}, kCaller)) {
     return false;
   }
   LogInfo(L"%ls: medium ids migrated", kCaller);

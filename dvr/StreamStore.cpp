@@ -3,7 +3,6 @@
 #include <cstdint>
 
 #include "db/SQLite.h"
-#include "db/WFormat.h"
 
 namespace {
 
@@ -13,8 +12,8 @@ const wchar_t kCaller[] = L"StreamStore";
 // first use, and an older module ignores it.
 bool EnsureTable(SQLite& query) {
   return query.RunQuery(
-      L"CREATE TABLE IF NOT EXISTS 'Streams' ('FilePath' varchar PRIMARY KEY, 'StreamId' "
-      L"integer)",
+      "CREATE TABLE IF NOT EXISTS 'Streams' ('FilePath' varchar PRIMARY KEY, 'StreamId' "
+      "integer)",
       kCaller);
 }
 
@@ -28,25 +27,21 @@ long IdOf(SQLite& query) {
 void StreamStore::Save(const std::wstring& filePath, long streamId) {
   SQLite query;
   if (!EnsureTable(query)) return;
-  query.RunQuery(tev::WFormat(L"INSERT OR REPLACE INTO Streams (FilePath, StreamId) VALUES "
-                              L"('%ls', %d)",
-                              SQLite::Escape(filePath).c_str(), static_cast<int32_t>(streamId)),
-                 kCaller);
+  query.RunQuery("INSERT OR REPLACE INTO Streams (FilePath, StreamId) VALUES (?, ?)",
+                 {filePath, static_cast<int32_t>(streamId)}, kCaller);
 }
 
 void StreamStore::Remove(const std::wstring& filePath) {
   SQLite query;
   if (!EnsureTable(query)) return;
-  query.RunQuery(tev::WFormat(L"DELETE FROM Streams WHERE FilePath = '%ls'",
-                              SQLite::Escape(filePath).c_str()),
-                 kCaller);
+  query.RunQuery("DELETE FROM Streams WHERE FilePath = ?", {filePath}, kCaller);
 }
 
 std::map<std::wstring, long> StreamStore::All() {
   std::map<std::wstring, long> streams;
   SQLite query;
   if (!EnsureTable(query) ||
-      !query.RunQuery(L"SELECT FilePath, StreamId FROM Streams", kCaller)) {
+      !query.RunQuery("SELECT FilePath, StreamId FROM Streams", kCaller)) {
     return streams;
   }
   for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {

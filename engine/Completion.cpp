@@ -155,10 +155,11 @@ void Schedules::NotifyRecordComplete(int32_t durationSeconds, const std::wstring
 
 void Schedules::NotifyThumbnailNeeded(const std::wstring& filePath) {
   LogDebug(L"Got NotifyThumbnailNeeded for %ls", filePath.c_str());
-  const std::wstring statement = tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%ls'",
-                                              L"FilePath", SQLite::Escape(filePath).c_str());
   SQLite query;
-  if (!query.RunQuery(statement, L"Schedules::NotifyThumbnailNeeded")) return;
+  if (!query.RunQuery("SELECT * FROM Schedules WHERE FilePath = ?", {filePath},
+                      L"Schedules::NotifyThumbnailNeeded")) {
+    return;
+  }
   if (query.GetRowCount() > 0) {
     DVR::CreateThumbnail(filePath);
   } else {

@@ -29,7 +29,6 @@
 #include "db/SQLite.h"
 #include "db/TextNumbers.h"
 #include "db/TimeUtils.h"
-#include "db/WFormat.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
 #include "db/EpisodeMarks.h"
@@ -90,35 +89,45 @@ bool ActiveAt(const Schedule& row, int64_t sample) {
   return row.m_startTime < sample && sample < EndOf(row);
 }
 
-// The overlap selection shared by every operation here. `statusClause` is
-// one of the three status forms.
-std::wstring OverlapStatement(const std::wstring& s, const std::wstring& e,
-                              const std::wstring& statusClause, const std::wstring& mimetype,
-                              int32_t leaveOutId, const std::wstring& channel) {
-  std::wstring statement = tev::WFormat(
-      L"SELECT * FROM Schedules WHERE ((StartTime >= %ls AND StartTime < %ls) OR  (EndTime > %ls "
-      L"AND EndTime <= %ls) OR  (StartTime <= %ls AND EndTime > %ls)) AND %ls AND "
-      L"(ChannelMimetype = '%ls') AND (ID != %d)",
-      s.c_str(), e.c_str(), s.c_str(), e.c_str(), s.c_str(), e.c_str(), statusClause.c_str(),
-      SQLite::Escape(mimetype).c_str(), leaveOutId);
+// A statement's text with the values of its placeholders.
+struct Bound {
+  std::string text;
+  std::vector<SqlValue> values;
+};
+
+// The overlap selection shared by every operation here. `statuses` is one
+// of the three status forms.
+Bound OverlapStatement(const std::wstring& s, const std::wstring& e, Bound statuses,
+                       const std::wstring& mimetype, int32_t leaveOutId,
+                       const std::wstring& channel) {
+  Bound statement{
+      "SELECT * FROM Schedules WHERE ((StartTime >= ? AND StartTime < ?) OR  (EndTime > ? "
+      "AND EndTime <= ?) OR  (StartTime <= ? AND EndTime > ?)) AND " + statuses.text +
+          " AND (ChannelMimetype = ?) AND (ID != ?)",
+      {s, e, s, e, s, e}};
+  for (SqlValue& value : statuses.values) statement.values.push_back(std::move(value));
+  statement.values.emplace_back(mimetype);
+  statement.values.emplace_back(leaveOutId);
   if (IsInputDevice(mimetype)) {
-    statement += tev::WFormat(L" AND %ls = '%ls'", L"Channel", SQLite::Escape(channel).c_str());
+    statement.text += " AND Channel = ?";
+    statement.values.emplace_back(channel);
   }
   return statement;
 }
 
-std::wstring TwoStatuses() {
-  return tev::WFormat(L"(Status = '%ls' OR Status = '%ls')", kRecording, kScheduled);
+Bound TwoStatuses() { return {"(Status = ? OR Status = ?)", {kRecording, kScheduled}}; }
+
+Bound FourStatuses() {
+  return {"(Status = ? OR Status = ? OR Status = ? OR Status = ?)",
+          {kRecording, kScheduled, kSkip, kConflict}};
 }
 
-std::wstring FourStatuses() {
-  return tev::WFormat(L"(Status = '%ls' OR Status = '%ls' OR Status = '%ls' OR Status = '%ls')",
-                kRecording, kScheduled, kSkip, kConflict);
+Bound PassStatuses(int32_t owner) {
+  return {"(Status = ? OR Status = ? OR Owner = ?)", {kRecording, kScheduled, owner}};
 }
 
-std::wstring PassStatuses(int32_t owner) {
-  return tev::WFormat(L"(Status = '%ls' OR Status = '%ls' OR Owner = %d)", kRecording, kScheduled,
-                owner);
+bool Run(SQLite& query, const Bound& statement, const wchar_t* caller) {
+  return query.RunQuery(statement.text, statement.values, caller);
 }
 
 // Medium id of a schedule as the conflict list shows it: "" without an
@@ -167,13 +176,12 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
   // The same program already planned (in any pending state)?
   {
     SQLite query;
-    std::wstring statement = tev::WFormat(
-        L"SELECT * FROM Schedules WHERE %ls = '%ls' AND %ls = '%ls' AND %ls = %ls AND %ls = %d "
-        L"AND (%ls = '%ls' OR %ls = '%ls' OR %ls = '%ls') AND %ls != %d",
-        L"Name", SQLite::Escape(name).c_str(), L"Channel", SQLite::Escape(channel).c_str(),
-        L"StartTime", s.c_str(), L"Duration", duration, L"Status", kScheduled, L"Status",
-        kConflict, L"Status", kSkip, L"ID", leaveOutId);
-    if (!query.RunQuery(statement, kCaller)) return 102;
+    if (!query.RunQuery("SELECT * FROM Schedules WHERE Name = ? AND Channel = ? AND StartTime = ? "
+                        "AND Duration = ? AND (Status = ? OR Status = ? OR Status = ?) AND ID != ?",
+                        {name, channel, s, duration, kScheduled, kConflict, kSkip, leaveOutId},
+                        kCaller)) {
+      return 102;
+    }
     if (query.GetRowCount() > 0) {
       if (conflicts != nullptr) conflicts->SetMediumId(GetMediumId(query.GetInt("ID")));
       return 119;
@@ -189,9 +197,10 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
   }
 
   SQLite query;
-  if (!query.RunQuery(OverlapStatement(s, e, includeSkipped ? FourStatuses() : TwoStatuses(),
-                                       channelMimetype, leaveOutId, channel),
-                      kCaller)) {
+  if (!Run(query,
+           OverlapStatement(s, e, includeSkipped ? FourStatuses() : TwoStatuses(), channelMimetype,
+                            leaveOutId, channel),
+           kCaller)) {
     return 102;
   }
   if (query.GetRowCount() == 0) return 0;
@@ -272,12 +281,13 @@ void Schedules::BumpSchedule(Schedule& row, int64_t now) {
 void Schedules::UpdateConflicts(int32_t scheduleId, int64_t now) {
   LogDebug(L"Update Conflicts %d", scheduleId);
   SQLite query;
-  std::wstring statement =
-      tev::WFormat(L"SELECT * FROM Schedules WHERE (%ls = '%ls' OR %ls = '%ls') AND %ls != %d AND %ls "
-             L"ORDER BY %ls DESC",
-             L"Status", kConflict, L"Status", kSkip, L"ID", scheduleId,
-             EpisodeMarks::kNotSkippedByUser, L"ID");
-  if (!query.RunQuery(statement, L"UpdateConflicts") || query.GetRowCount() == 0) return;
+  if (!query.RunQuery(std::string("SELECT * FROM Schedules WHERE (Status = ? OR Status = ?) AND "
+                                  "ID != ? AND ") +
+                          EpisodeMarks::kNotSkippedByUser + " ORDER BY ID DESC",
+                      {kConflict, kSkip, scheduleId}, L"UpdateConflicts") ||
+      query.GetRowCount() == 0) {
+    return;
+  }
   std::vector<Schedule> waiting = Schedule::FromRows(query);
 
   PriorityCache priorities;
@@ -296,9 +306,10 @@ void Schedules::UpdateConflicts(int32_t scheduleId, int64_t now) {
     const int32_t owner = OwnerValue(r.m_owner);
 
     SQLite overlap;
-    if (!overlap.RunQuery(OverlapStatement(s, e, owner < 1 ? TwoStatuses() : PassStatuses(owner),
-                                           r.m_channelMimetype, r.m_id, r.m_channel),
-                          kCaller)) {
+    if (!Run(overlap,
+             OverlapStatement(s, e, owner < 1 ? TwoStatuses() : PassStatuses(owner),
+                              r.m_channelMimetype, r.m_id, r.m_channel),
+             kCaller)) {
       continue;
     }
     bool blocked = false;
@@ -313,7 +324,7 @@ void Schedules::UpdateConflicts(int32_t scheduleId, int64_t now) {
         if (it != passChannel.end()) return it->second;
         std::wstring channelName;
         SQLite passQuery;
-        if (passQuery.RunQuery(tev::WFormat(L"SELECT * FROM SeasonPasses WHERE %ls = %d", L"ID", pass),
+        if (passQuery.RunQuery("SELECT * FROM SeasonPasses WHERE ID = ?", {pass},
                                L"UpdateConflicts") &&
             passQuery.GetRowCount() > 0) {
           channelName = passQuery.GetString("ChannelName");
@@ -357,8 +368,7 @@ void Schedules::UpdateConflicts(int32_t scheduleId, int64_t now) {
 
 void Schedules::ForceSchedule(int32_t scheduleId, int64_t now) {
   SQLite query;
-  if (!query.RunQuery(tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = %d", L"ID", scheduleId),
-                      L"UpdateConflicts") ||
+  if (!query.RunQuery("SELECT * FROM Schedules WHERE ID = ?", {scheduleId}, L"UpdateConflicts") ||
       query.GetRowCount() == 0) {
     return;
   }
@@ -375,9 +385,10 @@ void Schedules::ForceSchedule(int32_t scheduleId, int64_t now) {
   } catch (const VelException&) {
     return;  // a stored time outside the writable range
   }
-  if (!overlap.RunQuery(OverlapStatement(startText, endText, TwoStatuses(),
-                                         forced.m_channelMimetype, scheduleId, forced.m_channel),
-                        kCaller)) {
+  if (!Run(overlap,
+           OverlapStatement(startText, endText, TwoStatuses(), forced.m_channelMimetype, scheduleId,
+                            forced.m_channel),
+           kCaller)) {
     return;
   }
   if (overlap.GetRowCount() == 0) {

@@ -18,9 +18,10 @@ int Schedules::GetCurrentlyRecording(std::vector<CurrentRecording>* out) {
   PruneOrphanedRecordings(tev::Clock::Now());
   out->clear();
   SQLite rows;
-  const std::wstring statement =
-      tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%ls'", L"Status", DVRSTATE_RECORDING);
-  if (!rows.RunQuery(statement, L"Schedules::GetCurrentlyRecording")) return 102;
+  if (!rows.RunQuery("SELECT * FROM Schedules WHERE Status = ?", {DVRSTATE_RECORDING},
+                     L"Schedules::GetCurrentlyRecording")) {
+    return 102;
+  }
 
   const bool haveEndpoint = LivePeers() != nullptr;
   const int32_t count = rows.GetRowCount();

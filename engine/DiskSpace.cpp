@@ -38,23 +38,22 @@ int64_t KilobytesPerSecond(const std::wstring& channelMimetype) {
 
 // Finished recordings in `directory` that may go, oldest start first:
 // keep-until 1 at any age, 1N once started more than N days ago.
-std::wstring CandidateStatement(const std::wstring& directory, int64_t now) {
-  std::wstring days[7];
-  for (int n = 1; n <= 7; ++n) days[n - 1] = FormatTime3(now - n * kSecondsPerDay);
-  return tev::WFormat(
-      L"SELECT * FROM Schedules WHERE (%ls = '%ls' OR %ls = '%ls') AND %ls LIKE '%ls%%' AND (%ls = "
-      L"%d OR (%ls = %d AND %ls < %ls) OR (%ls = %d AND %ls < %ls) OR (%ls = %d AND %ls < %ls) OR "
-      L"(%ls = %d AND %ls < %ls) OR (%ls = %d AND %ls < %ls) OR (%ls = %d AND %ls < %ls) OR (%ls = "
-      L"%d AND %ls < %ls) ) ORDER BY StartTime",
-      L"Status", DVRSTATE_COMPLETE, L"Status", DVRSTATE_COMPLETE_PARTIAL, L"FilePath",
-      SQLite::Escape(directory).c_str(), L"KeepUntil", UNTIL_SPACE_NEEDED,
-      L"KeepUntil", AT_LEAST_1_DAY, L"StartTime", days[0].c_str(),
-      L"KeepUntil", AT_LEAST_2_DAYS, L"StartTime", days[1].c_str(),
-      L"KeepUntil", AT_LEAST_3_DAYS, L"StartTime", days[2].c_str(),
-      L"KeepUntil", AT_LEAST_4_DAYS, L"StartTime", days[3].c_str(),
-      L"KeepUntil", AT_LEAST_5_DAYS, L"StartTime", days[4].c_str(),
-      L"KeepUntil", AT_LEAST_6_DAYS, L"StartTime", days[5].c_str(),
-      L"KeepUntil", AT_LEAST_7_DAYS, L"StartTime", days[6].c_str());
+bool RunCandidates(SQLite& query, const std::wstring& directory, int64_t now) {
+  std::vector<SqlValue> values = {DVRSTATE_COMPLETE, DVRSTATE_COMPLETE_PARTIAL, directory + L"%",
+                                  UNTIL_SPACE_NEEDED};
+  const int32_t kinds[7] = {AT_LEAST_1_DAY,  AT_LEAST_2_DAYS, AT_LEAST_3_DAYS, AT_LEAST_4_DAYS,
+                            AT_LEAST_5_DAYS, AT_LEAST_6_DAYS, AT_LEAST_7_DAYS};
+  for (int n = 1; n <= 7; ++n) {
+    values.emplace_back(kinds[n - 1]);
+    values.push_back(FormatTime3(now - n * kSecondsPerDay));
+  }
+  return query.RunQuery(
+      "SELECT * FROM Schedules WHERE (Status = ? OR Status = ?) AND FilePath LIKE ? AND (KeepUntil = "
+      "? OR (KeepUntil = ? AND StartTime < ?) OR (KeepUntil = ? AND StartTime < ?) OR (KeepUntil = ? "
+      "AND StartTime < ?) OR (KeepUntil = ? AND StartTime < ?) OR (KeepUntil = ? AND StartTime < ?) "
+      "OR (KeepUntil = ? AND StartTime < ?) OR (KeepUntil = ? AND StartTime < ?) ) ORDER BY "
+      "StartTime",
+      values, L"ClearDiskSpace");
 }
 
 // Size in kilobytes of 1000 bytes; 0 for a file that cannot be read.
@@ -78,7 +77,7 @@ bool Schedules::ClearDiskSpace(const std::wstring& directory, const std::wstring
 
   LogDebug(L"ClearDiskSpace: Not enough disk space");
   SQLite candidates;
-  if (!candidates.RunQuery(CandidateStatement(directory, now), L"ClearDiskSpace")) {
+  if (!RunCandidates(candidates, directory, now)) {
     return false;
   }
   return DeleteOldRecordings(directory, candidates, spaceNeeded, spaceAvail);

@@ -7,12 +7,10 @@
 #include "support/Log.h"
 
 bool Schedules::HasDuplicate(const std::wstring& filePath, int scheduleId) {
-  const std::wstring statement =
-      tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%ls' AND %ls!=%d", L"FilePath",
-                   SQLite::Escape(filePath).c_str(), L"ID", scheduleId);
   SQLite query;
-  if (!query.RunQuery(statement, L"HasDuplicate")) {
-    LogError(L"HasDuplicate SQL failed %ls", statement.c_str());
+  if (!query.RunQuery("SELECT * FROM Schedules WHERE FilePath = ? AND ID!=?", {filePath, scheduleId},
+                      L"HasDuplicate")) {
+    LogError(L"HasDuplicate SQL failed %ls", query.FailedStatement().c_str());
     return false;
   }
   if (query.GetRowCount() > 0) {

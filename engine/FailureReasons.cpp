@@ -10,8 +10,8 @@ const wchar_t kCaller[] = L"FailureReasons";
 
 bool EnsureTable(SQLite& query) {
   return query.RunQuery(
-      L"CREATE TABLE IF NOT EXISTS 'FailureReasons' ('ScheduleId' integer PRIMARY KEY, "
-      L"'Reason' varchar)",
+      "CREATE TABLE IF NOT EXISTS 'FailureReasons' ('ScheduleId' integer PRIMARY KEY, "
+      "'Reason' varchar)",
       kCaller);
 }
 
@@ -20,24 +20,20 @@ bool EnsureTable(SQLite& query) {
 void FailureReasons::Set(int32_t scheduleId, const std::wstring& reason) {
   SQLite query;
   if (!EnsureTable(query)) return;
-  query.RunQuery(tev::WFormat(L"INSERT OR REPLACE INTO FailureReasons (ScheduleId, Reason) "
-                              L"VALUES (%d, '%ls')",
-                              scheduleId, SQLite::Escape(reason).c_str()),
-                 kCaller);
+  query.RunQuery("INSERT OR REPLACE INTO FailureReasons (ScheduleId, Reason) VALUES (?, ?)",
+                 {scheduleId, reason}, kCaller);
 }
 
 void FailureReasons::Clear(int32_t scheduleId) {
   SQLite query;
   if (!EnsureTable(query)) return;
-  query.RunQuery(tev::WFormat(L"DELETE FROM FailureReasons WHERE ScheduleId = %d", scheduleId),
-                 kCaller);
+  query.RunQuery("DELETE FROM FailureReasons WHERE ScheduleId = ?", {scheduleId}, kCaller);
 }
 
 std::wstring FailureReasons::Get(int32_t scheduleId) {
   SQLite query;
   if (!EnsureTable(query) ||
-      !query.RunQuery(tev::WFormat(L"SELECT Reason FROM FailureReasons WHERE ScheduleId = %d",
-                                   scheduleId),
+      !query.RunQuery("SELECT Reason FROM FailureReasons WHERE ScheduleId = ?", {scheduleId},
                       kCaller) ||
       query.GetRowCount() == 0) {
     return std::wstring();

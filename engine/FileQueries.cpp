@@ -44,8 +44,7 @@ int32_t ThumbnailScheduleId(const std::wstring& mediumId) {
 // Runs the lookup by schedule id; true when a row came back (current row).
 bool LookUp(int32_t scheduleId, SQLite* query) {
   return scheduleId != 0 &&
-         query->RunQuery(tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = %d", L"ID", scheduleId),
-                         kCaller) &&
+         query->RunQuery("SELECT * FROM Schedules WHERE ID = ?", {scheduleId}, kCaller) &&
          query->GetRowCount() > 0;
 }
 
@@ -90,13 +89,12 @@ Pairs Describe(SQLite& row, bool full) {
   return pairs;
 }
 
-std::wstring QuotedList(const std::set<std::wstring>& ids) {
-  std::wstring list;
-  for (const std::wstring& id : ids) {
-    if (!list.empty()) list += L", ";
-    list += L"'" + SQLite::Escape(id) + L"'";
-  }
-  return list;
+// `head` followed by the placeholders of `ids` as an IN list and `tail`.
+std::string InList(const char* head, const std::set<std::wstring>& ids, const char* tail,
+                   std::vector<SqlValue>* values) {
+  std::string statement = head;
+  SQLite::AppendInList(&statement, values, std::vector<SqlValue>(ids.begin(), ids.end()));
+  return statement + tail;
 }
 
 }  // namespace
@@ -131,10 +129,11 @@ int Schedules::GetFileListInfoFromID(const std::vector<std::wstring>& wanted,
   distinct.erase(std::wstring());
   std::map<std::wstring, Pairs> described;
   if (!distinct.empty()) {
-    const std::wstring list = QuotedList(distinct);
+    std::vector<SqlValue> values;
+    const std::string passStatement =
+        InList("SELECT TevMediumId FROM SeasonPasses WHERE TevMediumId IN ", distinct, "", &values);
     SQLite passes;
-    if (!passes.RunQuery(L"SELECT TevMediumId FROM SeasonPasses WHERE TevMediumId IN (" + list + L")",
-                         kCaller)) {
+    if (!passes.RunQuery(passStatement, values, kCaller)) {
       return kResultStatementFailed;
     }
     std::set<std::wstring> passIds;
@@ -142,8 +141,10 @@ int Schedules::GetFileListInfoFromID(const std::vector<std::wstring>& wanted,
       passIds.insert(passes.GetString("TevMediumId"));
     }
     SQLite rows;
-    if (!rows.RunQuery(L"SELECT * FROM Schedules WHERE TevMediumId IN (" + list + L") ORDER BY ID",
-                       kCaller)) {
+    values.clear();
+    const std::string rowStatement =
+        InList("SELECT * FROM Schedules WHERE TevMediumId IN ", distinct, " ORDER BY ID", &values);
+    if (!rows.RunQuery(rowStatement, values, kCaller)) {
       return kResultStatementFailed;
     }
     for (int32_t i = 0; i < rows.GetRowCount(); ++i, rows.Next()) {
@@ -181,24 +182,20 @@ int Schedules::GetFilenameFromID(const std::wstring& mediumId, FileLocation* rep
 }
 
 void Schedules::SetThumbnailAlreadyBeenRequested(const std::wstring& filePath) {
-  const std::wstring statement =
-      tev::WFormat(L"UPDATE Schedules SET %ls = 'requested' WHERE %ls = '%ls'", L"ThumbnailState",
-                   L"FilePath", SQLite::Escape(filePath).c_str());
   SQLite query;
-  if (!query.RunQuery(statement, L"Schedules::SetThumbnailAlreadyBeenRequested")) {
+  if (!query.RunQuery("UPDATE Schedules SET ThumbnailState = 'requested' WHERE FilePath = ?",
+                      {filePath}, L"Schedules::SetThumbnailAlreadyBeenRequested")) {
     LogDebug(L" Schedules::SetThumbnailAlreadyBeenRequested error in RunQuery for : %ls (%ls)",
-             filePath.c_str(), statement.c_str());
+             filePath.c_str(), query.FailedStatement().c_str());
   }
 }
 
 bool Schedules::HasThumbnailAlreadyBeenAsked(const std::wstring& filePath) {
-  const std::wstring statement =
-      tev::WFormat(L"SELECT ThumbnailState FROM Schedules WHERE %ls = '%ls'", L"FilePath",
-                   SQLite::Escape(filePath).c_str());
   SQLite query;
-  if (!query.RunQuery(statement, L"Schedules::HasThumbnailAlreadyBeenAsked")) {
+  if (!query.RunQuery("SELECT ThumbnailState FROM Schedules WHERE FilePath = ?", {filePath},
+                      L"Schedules::HasThumbnailAlreadyBeenAsked")) {
     LogDebug(L" Schedules::HasThumbnailAlreadyBeenRequested error in RunQuery for : %ls (%ls)",
-             filePath.c_str(), statement.c_str());
+             filePath.c_str(), query.FailedStatement().c_str());
     return false;
   }
   if (query.GetRowCount() == 0) {

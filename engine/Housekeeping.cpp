@@ -36,34 +36,34 @@ std::atomic<int32_t>& PreviousRunLastId() {
   return lastId;
 }
 
-std::wstring RecordingRowsStatement() {
-  return tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%ls'", L"Status",
-                      DVRSTATE_RECORDING);
-}
+const char kRecordingRows[] = "SELECT * FROM Schedules WHERE Status = ?";
 
 }  // namespace
 
 void Schedules::NotePreviousRun() {
   SQLite query;
-  if (query.RunQuery(L"SELECT MAX(ID) AS LastId FROM Schedules", L"Schedules::NotePreviousRun") &&
+  if (query.RunQuery("SELECT MAX(ID) AS LastId FROM Schedules", L"Schedules::NotePreviousRun") &&
       query.GetRowCount() > 0) {
     PreviousRunLastId() = query.GetInt("LastId");
     LogDebug(L"Rows up to R%d are the previous run's", PreviousRunLastId().load());
   }
 }
 
-std::wstring Schedules::PreviousRunCondition() {
+const char* Schedules::PreviousRunCondition() {
   // "+ID": a filter only. As a rowid range it would walk every old row
   // instead of the few the time or status index finds.
-  return tev::WFormat(L" AND +ID <= %d", PreviousRunLastId().load());
+  return " AND +ID <= ?";
 }
 
+int32_t Schedules::PreviousRunLast() { return PreviousRunLastId().load(); }
+
 void Schedules::RemoveOldSchedules(int64_t now) {
-  const std::wstring statement = tev::WFormat(
-      L"SELECT * from Schedules WHERE (%ls = '%ls' OR %ls = '%ls')AND %ls < %ls", L"Status",
-      DVRSTATE_SKIP, L"Status", DVRSTATE_CONFLICT, L"EndTime", FormatTime3(now).c_str());
   SQLite query;
-  if (!query.RunQuery(statement, L"Schedules::RemoveOldSchedules")) return;
+  if (!query.RunQuery("SELECT * from Schedules WHERE (Status = ? OR Status = ?)AND EndTime < ?",
+                      {DVRSTATE_SKIP, DVRSTATE_CONFLICT, FormatTime3(now)},
+                      L"Schedules::RemoveOldSchedules")) {
+    return;
+  }
   // Runs after every timer computation: the deletions make one commit.
   Transaction group(L"Schedules::RemoveOldSchedules");
   for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {
@@ -77,18 +77,16 @@ void Schedules::RemoveOldSchedules(int64_t now) {
 void Schedules::PruneOrphanedRecordings(int64_t now) {
   const std::wstring cutoff = FormatTime3(now - kOrphanGrace);
   SQLite query;
-  if (!query.RunQuery(tev::WFormat(L"SELECT * from Schedules WHERE %ls = '%ls' AND %ls < %ls",
-                                   L"Status", DVRSTATE_RECORDING, L"EndTime", cutoff.c_str()),
-                      L"Schedules::PruneOrphanedRecordings")) {
+  if (!query.RunQuery("SELECT * from Schedules WHERE Status = ? AND EndTime < ?",
+                      {DVRSTATE_RECORDING, cutoff}, L"Schedules::PruneOrphanedRecordings")) {
     return;
   }
   std::vector<Schedule> orphans = Schedule::FromRows(query);
   // A failed statement is logged; the next prune takes the rows again.
   static_cast<void>(SetScheduleStatuses(
       orphans, DVRSTATE_COMPLETE, now, StatusReason::kOrphan,
-      tev::WFormat(L"UPDATE schedules SET %ls = '%ls' WHERE %ls = '%ls' AND %ls < %ls", L"Status",
-                   DVRSTATE_COMPLETE, L"Status", DVRSTATE_RECORDING, L"EndTime",
-                   cutoff.c_str())));
+      "UPDATE schedules SET Status = ? WHERE Status = ? AND EndTime < ?",
+      {DVRSTATE_COMPLETE, DVRSTATE_RECORDING, cutoff}));
 }
 
 void Schedules::ChangeRecordingToCompletePartial(int64_t now) {
@@ -97,7 +95,8 @@ void Schedules::ChangeRecordingToCompletePartial(int64_t now) {
   SQLite query;
   // Only rows of the previous run are orphans, and of those only the ones
   // whose stream this run has not adopted.
-  if (!query.RunQuery(RecordingRowsStatement() + PreviousRunCondition(),
+  if (!query.RunQuery(std::string(kRecordingRows) + PreviousRunCondition(),
+                      {DVRSTATE_RECORDING, PreviousRunLast()},
                       L"Schedules::ChangeRecordingToCompletePartial")) {
     return;
   }
@@ -116,13 +115,15 @@ void Schedules::ChangeRecordingToCompletePartial(int64_t now) {
   // A failed statement is logged; the rows stay recording for the next run.
   static_cast<void>(SetScheduleStatuses(
       orphans, DVRSTATE_COMPLETE_PARTIAL, now, StatusReason::kCrashRecovery,
-      tev::WFormat(L"UPDATE Schedules SET %ls = '%ls', %ls = -1 WHERE %ls = '%ls'", L"Status",
-                   DVRSTATE_COMPLETE_PARTIAL, L"Duration", L"Status", DVRSTATE_RECORDING)));
+      "UPDATE Schedules SET Status = ?, Duration = -1 WHERE Status = ?",
+      {DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_RECORDING}));
 }
 
 void Schedules::StopAllRecordings(int64_t now) {
   SQLite query;
-  if (!query.RunQuery(RecordingRowsStatement(), L"Schedules::StopAllRecordings")) return;
+  if (!query.RunQuery(kRecordingRows, {DVRSTATE_RECORDING}, L"Schedules::StopAllRecordings")) {
+    return;
+  }
   LogDebug(L"StopAllRecordings %d to stop", query.GetRowCount());
   for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {
     Schedule schedule;

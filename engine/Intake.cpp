@@ -40,7 +40,7 @@ std::set<std::wstring>& PendingFiles() TEV_REQUIRES(StartingSetMutex()) {
 // as the database texts it is written with.
 struct NewRow : Schedule {
   std::wstring startText, endText;
-  std::wstring Statement() const { return InsertStatement(startText, endText); }
+  bool Insert(SQLite& query) const { return RunInsert(query, startText, endText, L"Schedules::Add"); }
 };
 
 // The unique file name, or empty when none can be made (an unknown
@@ -186,7 +186,7 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
       if (!existingRow) {
         row.m_status = DVRSTATE_RECORDING;
         SQLite insert;
-        if (!insert.RunQuery(row.Statement(), L"Schedules::Add")) {
+        if (!row.Insert(insert)) {
           RemovePendingFile(row.m_filePath);
           return kResultStatementFailed;
         }
@@ -198,10 +198,8 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
                                  request.channel, remaining, request.quality, true, row.startText);
       if (code != 0) {
         SQLite remove;
-        remove.RunQuery(
-            tev::WFormat(L"DELETE FROM Schedules WHERE %ls = '%ls' AND %ls = '%ls'", L"FilePath",
-                         SQLite::Escape(row.m_filePath).c_str(), L"Status", DVRSTATE_RECORDING),
-            L"Schedules::Add");
+        remove.RunQuery("DELETE FROM Schedules WHERE FilePath = ? AND Status = ?",
+                        {row.m_filePath, DVRSTATE_RECORDING}, L"Schedules::Add");
         DVR::DeleteFile(row.m_filePath);
         LogDebug(L"Deleting %ls because recording couldn't start", row.m_filePath.c_str());
         RemovePendingFile(row.m_filePath);
@@ -210,8 +208,7 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
       if (recordedPath != row.m_filePath) {
         LogInfo(L"The streamer changed the recording file name to %ls", recordedPath.c_str());
         SQLite remove;
-        remove.RunQuery(tev::WFormat(L"DELETE FROM Schedules WHERE %ls = '%ls'", L"FilePath",
-                                     SQLite::Escape(row.m_filePath).c_str()),
+        remove.RunQuery("DELETE FROM Schedules WHERE FilePath = ?", {row.m_filePath},
                         L"Schedules::Add");
         DVR::DeleteFile(row.m_filePath);
         RemovePendingFile(row.m_filePath);
@@ -227,9 +224,8 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
 
     if (!existingRow && writtenPath != row.m_filePath) {
       SQLite insert;
-      const std::wstring statement = row.Statement();
-      if (!insert.RunQuery(statement, L"Schedules::Add")) {
-        LogError(L"Schedules::Add Failed insert %ls %ls", statement.c_str(),
+      if (!row.Insert(insert)) {
+        LogError(L"Schedules::Add Failed insert %ls %ls", row.m_filePath.c_str(),
                  insert.LastError().c_str());
         RemovePendingFile(row.m_filePath);
         return kResultStatementFailed;
@@ -237,18 +233,16 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
     }
     RemovePendingFile(row.m_filePath);
 
-    const std::wstring readBack =
-        existingRow
-            ? tev::WFormat(L"SELECT * FROM Schedules WHERE ID = %d", request.existingId)
-            : tev::WFormat(
-                  L"SELECT * FROM Schedules WHERE FilePath = '%ls' AND "
-                  L"Status='%ls'",
-                  SQLite::Escape(row.m_filePath).c_str(), SQLite::Escape(row.m_status).c_str());
     SQLite query;
-    if (!query.RunQuery(readBack, L"Schedules::Add")) return kResultStatementFailed;
+    const bool read =
+        existingRow ? query.RunQuery("SELECT * FROM Schedules WHERE ID = ?", {request.existingId},
+                                     L"Schedules::Add")
+                    : query.RunQuery("SELECT * FROM Schedules WHERE FilePath = ? AND Status=?",
+                                     {row.m_filePath, row.m_status}, L"Schedules::Add");
+    if (!read) return kResultStatementFailed;
     if (query.GetRowCount() != 1) {
       LogError(L"Schedules::Add could not find what I just added %d %ls", query.GetRowCount(),
-               readBack.c_str());
+               row.m_filePath.c_str());
       return kResultStatementFailed;
     }
     Schedule added;
@@ -278,11 +272,13 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
 void Schedules::ChangePastScheduledToMissed(int64_t now) {
   const std::wstring cutoff = FormatTime3(now - 60);
   SQLite query;
-  const std::wstring select = tev::WFormat(
-      L"SELECT * FROM Schedules WHERE (%ls = '%ls' OR %ls = '%ls' OR %ls = '%ls') AND %ls < %ls",
-      L"Status", DVRSTATE_SCHEDULED, L"Status", DVRSTATE_SKIP, L"Status", DVRSTATE_CONFLICT,
-      L"EndTime", cutoff.c_str());
-  if (!query.RunQuery(select, L"ChangePastScheduledToMissed") || query.GetRowCount() == 0) return;
+  if (!query.RunQuery("SELECT * FROM Schedules WHERE (Status = ? OR Status = ? OR Status = ?) AND "
+                      "EndTime < ?",
+                      {DVRSTATE_SCHEDULED, DVRSTATE_SKIP, DVRSTATE_CONFLICT, cutoff},
+                      L"ChangePastScheduledToMissed") ||
+      query.GetRowCount() == 0) {
+    return;
+  }
   const std::vector<Schedule> selected = Schedule::FromRows(query);
   std::vector<Schedule> retried;
   std::vector<Schedule> missed;
@@ -313,11 +309,9 @@ void Schedules::ChangePastScheduledToMissed(int64_t now) {
   // A failed statement is logged; the rows are taken again next time.
   static_cast<void>(SetScheduleStatuses(
       missed, DVRSTATE_MISSED, now, StatusReason::kMissed,
-      tev::WFormat(L"UPDATE schedules SET %ls = '%ls' WHERE (%ls = '%ls' OR %ls = '%ls' OR "
-                   L"%ls = '%ls') AND %ls < %ls",
-                   L"Status", DVRSTATE_MISSED, L"Status", DVRSTATE_SCHEDULED, L"Status",
-                   DVRSTATE_SKIP, L"Status", DVRSTATE_CONFLICT, L"EndTime", cutoff.c_str()),
-      publish));
+      "UPDATE schedules SET Status = ? WHERE (Status = ? OR Status = ? OR Status = ?) AND "
+      "EndTime < ?",
+      {DVRSTATE_MISSED, DVRSTATE_SCHEDULED, DVRSTATE_SKIP, DVRSTATE_CONFLICT, cutoff}, publish));
 }
 
 void Schedules::SetScheduleOwner(int32_t scheduleId, int32_t owner) {

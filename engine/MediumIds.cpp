@@ -11,31 +11,27 @@
 
 namespace {
 
-void RunAssign(const std::wstring& statement) {
+void RunAssign(const char* statement, const std::vector<SqlValue>& values) {
   SQLite query;
-  if (!query.RunQuery(statement, L"UpdateMedium")) {
-    LogError(L"Schedules::AssignTevMediumId: SQL error for %ls", statement.c_str());
+  if (!query.RunQuery(statement, values, L"UpdateMedium")) {
+    LogError(L"Schedules::AssignTevMediumId: SQL error for %ls", query.FailedStatement().c_str());
   }
 }
 
 }  // namespace
 
 void Schedules::AssignTevMediumId(int scheduleId, const std::wstring& mediumId) {
-  RunAssign(tev::WFormat(L"UPDATE Schedules SET %ls = '%ls' WHERE %ls = %d", L"TevMediumId",
-                         SQLite::Escape(mediumId).c_str(), L"ID", scheduleId));
+  RunAssign("UPDATE Schedules SET TevMediumId = ? WHERE ID = ?", {mediumId, scheduleId});
 }
 
 void Schedules::AssignTevMediumId(const std::wstring& filePath, const std::wstring& mediumId) {
-  RunAssign(tev::WFormat(L"UPDATE Schedules SET %ls = '%ls' WHERE %ls = '%ls'", L"TevMediumId",
-                         SQLite::Escape(mediumId).c_str(), L"FilePath",
-                         SQLite::Escape(filePath).c_str()));
+  RunAssign("UPDATE Schedules SET TevMediumId = ? WHERE FilePath = ?", {mediumId, filePath});
 }
 
 bool Schedules::ChangeMediumIds() {
-  const std::wstring statement = L"SELECT * FROM Schedules";
   SQLite rows;
-  if (!rows.RunQuery(statement, L"ChangeMediumIds")) {
-    LogError(L"Schedules::ChangeMediumIds: SQL error for %ls", statement.c_str());
+  if (!rows.RunQuery("SELECT * FROM Schedules", L"ChangeMediumIds")) {
+    LogError(L"Schedules::ChangeMediumIds: SQL error for %ls", rows.FailedStatement().c_str());
     return false;
   }
   try {

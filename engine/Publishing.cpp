@@ -47,8 +47,7 @@ std::wstring Schedules::MediaTypeForMimetype(const std::wstring& mimetype) {
 
 std::wstring Schedules::GetMediumId(int32_t scheduleId) {
   SQLite query;
-  if (query.RunQuery(tev::WFormat(L"SELECT * from Schedules WHERE %ls = %d", L"ID", scheduleId),
-                     L"GetMediumId") &&
+  if (query.RunQuery("SELECT * from Schedules WHERE ID = ?", {scheduleId}, L"GetMediumId") &&
       query.GetRowCount() == 1) {
     return query.GetString("TevMediumId");
   }

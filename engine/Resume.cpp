@@ -28,6 +28,7 @@
 #include "platform/Clock.h"
 #include "platform/Env.h"
 #include "support/Log.h"
+#include "support/WideText.h"
 
 namespace {
 
@@ -65,10 +66,8 @@ bool ClosedByShutdown(const Schedule& row, const std::map<std::wstring, long>& k
 
 bool IsRecording(const std::wstring& path) {
   SQLite query;
-  return query.RunQuery(tev::WFormat(L"SELECT ID FROM Schedules WHERE FilePath = '%ls' AND "
-                                     L"Status = '%ls'",
-                                     SQLite::Escape(path).c_str(), DVRSTATE_RECORDING),
-                        L"Schedules::ResumeRecordings") &&
+  return query.RunQuery("SELECT ID FROM Schedules WHERE FilePath = ? AND Status = ?",
+                        {path, DVRSTATE_RECORDING}, L"Schedules::ResumeRecordings") &&
          query.GetRowCount() > 0;
 }
 
@@ -90,13 +89,14 @@ void StopKeptStream(const std::wstring& path, long streamId) {
 void Schedules::ResumeRecordings() {
   const int64_t now = tev::Clock::Now();
   const std::wstring nowText = FormatTime3(now);
-  const std::wstring statement =
-      tev::WFormat(L"SELECT * from Schedules WHERE (%ls > %ls) AND (%ls <= %ls)", L"EndTime",
-                   nowText.c_str(), L"StartTime", nowText.c_str()) +
+  const std::string statement =
+      std::string("SELECT * from Schedules WHERE (EndTime > ?) AND (StartTime <= ?)") +
       PreviousRunCondition();
-  LogDebug(L"ResumeRecordings query: %ls", statement.c_str());
+  LogDebug(L"ResumeRecordings query: %ls (%ls, up to R%d)", tev::Utf8ToWide(statement).c_str(),
+           nowText.c_str(), PreviousRunLast());
   SQLite query;
-  const bool ok = query.RunQuery(statement, L"Schedules::ResumeRecordings");
+  const bool ok = query.RunQuery(statement, {nowText, nowText, PreviousRunLast()},
+                                 L"Schedules::ResumeRecordings");
   const std::vector<Schedule> rows = ok ? Schedule::FromRows(query) : std::vector<Schedule>();
   const std::map<std::wstring, long> kept = StreamStore::All();
 
@@ -169,9 +169,9 @@ void Schedules::ResumeRecordings() {
   }
 
   SQLite old;
-  if (old.RunQuery(tev::WFormat(L"SELECT * from Schedules WHERE %ls = '%ls' AND %ls < %ls",
-                                L"Status", DVRSTATE_RECORDING, L"EndTime", nowText.c_str()) +
+  if (old.RunQuery(std::string("SELECT * from Schedules WHERE Status = ? AND EndTime < ?") +
                        PreviousRunCondition(),
+                   {DVRSTATE_RECORDING, nowText, PreviousRunLast()},
                    L"Schedules::ResumeRecordings")) {
     std::vector<int32_t> ids;
     for (int32_t i = 0; i < old.GetRowCount(); ++i, old.Next()) {

@@ -188,9 +188,10 @@ class Schedules {
   // Remembers which rows the previous run left (the highest ID now). Call
   // once, when the database is open and before any request is served.
   static void NotePreviousRun();
-  // " AND ID <= <last ID of the previous run>", for statements that must
-  // touch only the previous run's rows.
-  static std::wstring PreviousRunCondition();
+  // " AND ID <= ?", for statements that must touch only the previous run's
+  // rows, with PreviousRunLast() (its last ID) bound to the placeholder.
+  static const char* PreviousRunCondition();
+  static int32_t PreviousRunLast();
   // After a restart, for the previous run's rows whose window contains now:
   // a stream that still writes its file is adopted; a recording whose
   // stream has gone is closed and the rest recorded into a new row; a

@@ -75,9 +75,8 @@ std::wstring FreshFilePath(const Schedule& row) {
           row.m_filePath.c_str(), row.m_name.c_str(), fresh.c_str());
   // The row itself holds the path until the start writes the new one.
   SQLite query;
-  if (query.RunQuery(tev::WFormat(L"SELECT * FROM Schedules WHERE FilePath = '%ls' AND ID != %d",
-                                  SQLite::Escape(row.m_filePath).c_str(), row.m_id),
-                     kCaller) &&
+  if (query.RunQuery("SELECT * FROM Schedules WHERE FilePath = ? AND ID != ?",
+                     {row.m_filePath, row.m_id}, kCaller) &&
       query.GetRowCount() > 0) {
     earlier.FillFromRow(query);
     Schedule::AddMedium(earlier, true);
@@ -88,13 +87,11 @@ std::wstring FreshFilePath(const Schedule& row) {
 // Makes room on the recording's kind for `row` by cancelling the first
 // running recording when the limit is reached.
 void CancelOneWhenFull(Schedules& engine, const Schedule& row, int64_t now) {
-  const std::wstring statement =
-      tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%ls' AND %ls = '%ls'", L"Status",
-                   DVRSTATE_RECORDING, L"ChannelMimetype",
-                   SQLite::Escape(row.m_channelMimetype).c_str()) +
-      startstop::SameDeviceClause(row.m_channelMimetype, row.m_channel);
+  std::string statement = "SELECT * FROM Schedules WHERE Status = ? AND ChannelMimetype = ?";
+  std::vector<SqlValue> values = {DVRSTATE_RECORDING, row.m_channelMimetype};
+  startstop::AddSameDeviceClause(row.m_channelMimetype, row.m_channel, &statement, &values);
   SQLite query;
-  if (!query.RunQuery(statement, kCaller)) return;
+  if (!query.RunQuery(statement, values, kCaller)) return;
   const int32_t limit = engine.MaxSimultaneousRecordings(row.m_channelMimetype);
   const int32_t found = query.GetRowCount();
   if (found < 1 || found < limit) return;
@@ -107,8 +104,7 @@ void CancelOneWhenFull(Schedules& engine, const Schedule& row, int64_t now) {
 
 // Steps for one due row. False when a failed statement ends the whole
 // operation.
-bool StartRow(Schedules& engine, const Schedule& row, const std::wstring& dueStatement,
-              int64_t now) {
+bool StartRow(Schedules& engine, const Schedule& row, int64_t now) {
   LogInfo(L"StartRecordingIfAppropriate starting %ls", row.m_name.c_str());
   if (engine.ChannelBusy(row, now)) return true;
 
@@ -169,7 +165,7 @@ bool StartRow(Schedules& engine, const Schedule& row, const std::wstring& dueSta
 
   // A failure is shown with its reason at once, not only at the next sync.
   if (code != 0) Republish(row.m_id);
-  LogDebug(L"StartRecordingIfAppropriate executed %ls", dueStatement.c_str());
+  LogDebug(L"StartRecordingIfAppropriate executed for %d", row.m_id);
   if (code == 0) {
     PeerClient* vel = LivePeers();
     if (vel != nullptr) Schedules::NotifyStarted(*vel, row);
@@ -187,18 +183,17 @@ void Schedules::StartRecordingIfAppropriate(int64_t now) {
   std::lock_guard<std::mutex> one(starting);
   try {
     const int64_t padding = GetPaddingTime();
-    const std::wstring statement = tev::WFormat(
-        L"SELECT * FROM Schedules WHERE Status = '%ls' AND StartTime >= %ls AND StartTime <= %ls "
-        L"AND EndTime > %ls ORDER BY %ls",
-        DVRSTATE_SCHEDULED, FormatTime3(now - padding).c_str(),
-        FormatTime3(now + padding + kDueAheadSeconds).c_str(), FormatTime3(now).c_str(),
-        L"StartTime");
     SQLite query;
-    if (!query.RunQuery(statement, kCaller)) return;
-    LogDebug(L"StartRecordingIfAppropriate %d program(s) found %ls", query.GetRowCount(),
-             statement.c_str());
+    if (!query.RunQuery("SELECT * FROM Schedules WHERE Status = ? AND StartTime >= ? AND "
+                        "StartTime <= ? AND EndTime > ? ORDER BY StartTime",
+                        {DVRSTATE_SCHEDULED, FormatTime3(now - padding),
+                         FormatTime3(now + padding + kDueAheadSeconds), FormatTime3(now)},
+                        kCaller)) {
+      return;
+    }
+    LogDebug(L"StartRecordingIfAppropriate %d program(s) found", query.GetRowCount());
     for (const Schedule& row : Schedule::FromRows(query)) {
-      if (!StartRow(*this, row, statement, now)) return;
+      if (!StartRow(*this, row, now)) return;
     }
   } catch (const VelException& e) {
     LogError(L"Error in StartRecordingIfAppropriate: %ls", e.getMessage().c_str());

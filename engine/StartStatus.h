@@ -24,12 +24,14 @@ inline const wchar_t* StatusForFailedStart(int code) {
 }
 
 // A capture device records one thing at a time, so its rows count per
-// device: the clause that narrows a statement to `channel` (stored in the
-// ChannelName column of device rows), empty for every other mimetype.
-inline std::wstring SameDeviceClause(const std::wstring& channelMimetype,
-                                     const std::wstring& channel) {
-  if (channelMimetype != kInputDevice) return std::wstring();
-  return tev::WFormat(L" AND ChannelName = '%ls'", SQLite::Escape(channel).c_str());
+// device: appends the clause that narrows a statement to `channel` (stored
+// in the ChannelName column of device rows) and its value; nothing for
+// every other mimetype.
+inline void AddSameDeviceClause(const std::wstring& channelMimetype, const std::wstring& channel,
+                                std::string* statement, std::vector<SqlValue>* values) {
+  if (channelMimetype != kInputDevice) return;
+  *statement += " AND ChannelName = ?";
+  values->emplace_back(channel);
 }
 
 }  // namespace startstop

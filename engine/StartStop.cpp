@@ -18,7 +18,7 @@
 #include "support/Log.h"
 
 using startstop::kInputDevice;
-using startstop::SameDeviceClause;
+using startstop::AddSameDeviceClause;
 
 int32_t Schedules::CalculateAppropriateDuration(int32_t duration,
                                                 const std::wstring& channelMimetype,
@@ -32,17 +32,17 @@ int32_t Schedules::CalculateAppropriateDuration(int32_t duration,
   bool suffixWanted = true;
   if (DVR::IsTVMimetype(channelMimetype) || channelMimetype == kInputDevice) {
     LogDebug(L"End %ls", FormatTime3(end).c_str());
-    const std::wstring statement =
-        tev::WFormat(L"SELECT * FROM Schedules WHERE Status = '%ls' AND StartTime >= %ls AND "
-                     L"StartTime <= %ls AND ChannelMimetype = '%ls'",
-                     DVRSTATE_SCHEDULED, FormatTime3(end - padding).c_str(),
-                     FormatTime3(end + padding).c_str(),
-                     SQLite::Escape(channelMimetype).c_str()) +
-        SameDeviceClause(channelMimetype, channel);
+    std::string statement =
+        "SELECT * FROM Schedules WHERE Status = ? AND StartTime >= ? AND StartTime <= ? AND "
+        "ChannelMimetype = ?";
+    std::vector<SqlValue> values = {DVRSTATE_SCHEDULED, FormatTime3(end - padding),
+                                    FormatTime3(end + padding), channelMimetype};
+    AddSameDeviceClause(channelMimetype, channel, &statement, &values);
     const int32_t limit = MaxSimultaneousRecordings(channelMimetype);
     SQLite query;
     query.LimitRows(std::max(limit, 1));  // only "at least the limit" matters
-    if (query.RunQuery(statement, L"CalculateAppropriateDuration") && query.GetRowCount() > 0 &&
+    if (query.RunQuery(statement, values, L"CalculateAppropriateDuration") &&
+        query.GetRowCount() > 0 &&
         query.GetRowCount() >= limit) {
       LogDebug(L"CalculateAppropriateDuration need to end in time for %ls",
                query.GetString("Name").c_str());
@@ -69,13 +69,12 @@ bool Schedules::ChannelBusy(const Schedule& row, int64_t now) {
   if (!DVR::IsTVMimetype(row.m_channelMimetype) && row.m_channelMimetype != kInputDevice) {
     return false;
   }
-  const std::wstring statement =
-      tev::WFormat(L"SELECT * FROM Schedules WHERE Status = '%ls' AND ChannelMimetype = '%ls'",
-                   DVRSTATE_RECORDING, SQLite::Escape(row.m_channelMimetype).c_str()) +
-      SameDeviceClause(row.m_channelMimetype, row.m_channel);
+  std::string statement = "SELECT * FROM Schedules WHERE Status = ? AND ChannelMimetype = ?";
+  std::vector<SqlValue> values = {DVRSTATE_RECORDING, row.m_channelMimetype};
+  AddSameDeviceClause(row.m_channelMimetype, row.m_channel, &statement, &values);
   SQLite query;
   bool busy = false;
-  if (query.RunQuery(statement, L"ChannelBusy") && query.GetRowCount() > 0 &&
+  if (query.RunQuery(statement, values, L"ChannelBusy") && query.GetRowCount() > 0 &&
       query.GetRowCount() >= MaxSimultaneousRecordings(row.m_channelMimetype)) {
     busy = true;
     LogDebug(L"ChannelBusy recording %ls", query.GetString("Name").c_str());
@@ -100,13 +99,14 @@ bool Schedules::StopCurrentRecordingIfAppropriate(const Schedule& row, int64_t n
 }
 
 void Schedules::StopCurrentRecordingsIfOver(int64_t now) {
-  const std::wstring statement =
-      tev::WFormat(L"SELECT * FROM Schedules WHERE Status = '%ls'AND EndTime <= %ls ORDER BY %ls",
-                   DVRSTATE_RECORDING, FormatTime3(now - GetPaddingTime()).c_str(), L"EndTime");
   SQLite query;
   // One per call: the timer wakes again at once for a further overdue row.
   query.LimitRows(1);
-  if (!query.RunQuery(statement, L"StopCurrentRecordingsIfOver")) return;
+  if (!query.RunQuery("SELECT * FROM Schedules WHERE Status = ?AND EndTime <= ? ORDER BY EndTime",
+                      {DVRSTATE_RECORDING, FormatTime3(now - GetPaddingTime())},
+                      L"StopCurrentRecordingsIfOver")) {
+    return;
+  }
   if (query.GetRowCount() == 0) return;
   Schedule row;
   row.FillFromRow(query);

@@ -37,15 +37,11 @@ bool Write(const StatusTransition& t, Schedule& row, const std::wstring& to) {
   SQLite query;
   switch (t.write) {
     case StatusWrite::kStatus:
-      return query.RunQuery(tev::WFormat(L"UPDATE Schedules SET %ls = '%ls' WHERE ID = %d",
-                                         L"Status", SQLite::Escape(to).c_str(), row.m_id),
+      return query.RunQuery("UPDATE Schedules SET Status = ? WHERE ID = ?", {to, row.m_id},
                             t.caller);
     case StatusWrite::kStatusAndPath:
-      return query.RunQuery(
-          tev::WFormat(L"UPDATE Schedules SET Status = '%ls', %ls = '%ls' WHERE ID = %d",
-                       SQLite::Escape(to).c_str(), L"FilePath",
-                       SQLite::Escape(row.m_filePath).c_str(), row.m_id),
-          t.caller);
+      return query.RunQuery("UPDATE Schedules SET Status = ?, FilePath = ? WHERE ID = ?",
+                            {to, row.m_filePath, row.m_id}, t.caller);
     case StatusWrite::kRow: {
       const std::wstring before = std::move(row.m_status);
       row.m_status = to;
@@ -54,11 +50,8 @@ bool Write(const StatusTransition& t, Schedule& row, const std::wstring& to) {
       return ok;
     }
     case StatusWrite::kStatusIfRecording:
-      return query.RunQuery(
-          tev::WFormat(L"UPDATE Schedules SET %ls = '%ls' WHERE %ls = '%ls' AND %ls = '%ls'",
-                       L"Status", SQLite::Escape(to).c_str(), L"Status", DVRSTATE_RECORDING,
-                       L"FilePath", SQLite::Escape(row.m_filePath).c_str()),
-          t.caller);
+      return query.RunQuery("UPDATE Schedules SET Status = ? WHERE Status = ? AND FilePath = ?",
+                            {to, DVRSTATE_RECORDING, row.m_filePath}, t.caller);
     case StatusWrite::kBulk:
       break;
   }
@@ -89,8 +82,8 @@ StatusChange SetScheduleStatus(Schedule& row, const std::wstring& to, int64_t no
 }
 
 bool SetScheduleStatuses(std::vector<Schedule>& rows, const std::wstring& to, int64_t now,
-                         StatusReason reason, const std::wstring& update,
-                         const std::function<void(const std::vector<Schedule>&)>& publish) {
+                         StatusReason reason, const std::string& update,
+                         std::vector<SqlValue> values, const std::function<void(const std::vector<Schedule>&)>& publish) {
   std::vector<Schedule> kept;
   const StatusTransition* t = nullptr;
   for (Schedule& row : rows) {
@@ -114,11 +107,10 @@ bool SetScheduleStatuses(std::vector<Schedule>& rows, const std::wstring& to, in
   } else if (t->publish == StatusPublish::kCaller && publish) {
     publish(rows);
   }
-  std::wstring ids;
-  for (const Schedule& row : rows) {
-    if (!ids.empty()) ids += L",";
-    ids += std::to_wstring(row.m_id);
-  }
+  std::string statement = update + " AND ID IN ";
+  std::vector<SqlValue> ids;
+  for (const Schedule& row : rows) ids.emplace_back(row.m_id);
+  SQLite::AppendInList(&statement, &values, std::move(ids));
   SQLite query;
-  return query.RunQuery(update + L" AND ID IN (" + ids + L")", t->caller);
+  return query.RunQuery(statement, values, t->caller);
 }

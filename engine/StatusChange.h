@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "db/SQLite.h"
 #include "db/StatusTransitions.h"
 
 class Schedule;
@@ -36,8 +37,9 @@ StatusChange SetScheduleStatus(Schedule& row, const std::wstring& to, int64_t no
                                StatusReason reason);
 
 // The same for a set of rows chosen by one selection, written by one
-// statement: `update` is the bulk UPDATE with the selection's WHERE; the
-// rows' IDs are added to it (" AND ID IN (...)"), so that a row that came to
+// statement: `update` is the bulk UPDATE with the selection's WHERE, and
+// `values` its placeholders' values; the rows' IDs are added to it
+// (" AND ID IN (...)"), so that a row that came to
 // match after the selection is not written without being published. Rows
 // whose change the table refuses are logged and dropped from `rows`. The
 // rest get `to`, are published (each with AddMedium for StatusPublish::kRow,
@@ -45,7 +47,7 @@ StatusChange SetScheduleStatus(Schedule& row, const std::wstring& to, int64_t no
 // succeeded or no row was left.
 [[nodiscard]] bool SetScheduleStatuses(
     std::vector<Schedule>& rows, const std::wstring& to, int64_t now, StatusReason reason,
-    const std::wstring& update,
+    const std::string& update, std::vector<SqlValue> values,
     const std::function<void(const std::vector<Schedule>&)>& publish = nullptr);
 
 #endif  // TEV_ENGINE_STATUSCHANGE_H_

@@ -24,6 +24,7 @@
 #include "monitor/SchedulePages.h"
 #include "passes/SeasonPasses.h"
 #include "support/Log.h"
+#include "support/WideText.h"
 #include "vel/VelException.h"
 #include "support/Text.h"
 
@@ -78,7 +79,7 @@ bool GetMediaFromSource(std::vector<LibraryMedium>* media) {
 // The largest ID of `table`; false (ERROR logged) when it cannot be read.
 bool LargestId(const wchar_t* table, int32_t* id) {
   SQLite query;
-  if (!query.RunQuery(tev::WFormat(L"SELECT MAX(ID) AS Last FROM %ls", table), kCaller)) {
+  if (!query.RunQuery("SELECT MAX(ID) AS Last FROM " + tev::WideToUtf8(table), kCaller)) {
     LogError(L"SyncWithTevMedia: could not read the %ls table; the sync is stopped", table);
     return false;
   }
@@ -114,7 +115,7 @@ void Schedules::SyncWithTevMedia() {
   // megabytes.
   std::vector<RowState> rows;
   const bool read = monitorpages::ForEachRow(
-      L"ID, TevMediumId, Status", L"1", kRowsPerPage, kCaller, [&rows](SQLite& row) {
+      "ID, TevMediumId, Status", "1", {}, kRowsPerPage, kCaller, [&rows](SQLite& row) {
         rows.push_back({row.GetInt("ID"), row.GetString("TevMediumId"), row.GetString("Status")});
         return true;
       });
@@ -123,7 +124,7 @@ void Schedules::SyncWithTevMedia() {
     return;
   }
   SQLite passQuery;
-  if (!passQuery.RunQuery(L"SELECT ID, TevMediumId FROM SeasonPasses ORDER BY ID", kCaller)) {
+  if (!passQuery.RunQuery("SELECT ID, TevMediumId FROM SeasonPasses ORDER BY ID", kCaller)) {
     // Read as no passes at all, every pass medium would be deleted.
     LogError(L"SyncWithTevMedia: could not read the season passes; the sync is stopped");
     return;

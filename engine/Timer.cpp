@@ -98,20 +98,17 @@ void Schedules::SetRecordingTimerInLock() {
     SQLite starts;
     starts.LimitRows(armed.Count() + 1);
     if (!starts.RunQuery(
-            tev::WFormat(
-                L"SELECT * FROM Schedules WHERE Status = '%ls' AND StartTime > %ls ORDER BY "
-                L"StartTime",
-                DVRSTATE_SCHEDULED, cutoff.c_str()),
-            L"SetRecordingTimerInLock")) {
+            "SELECT * FROM Schedules WHERE Status = ? AND StartTime > ? ORDER BY StartTime",
+            {DVRSTATE_SCHEDULED, cutoff}, L"SetRecordingTimerInLock")) {
       return;
     }
     // AND binds tighter than OR: every scheduled row, plus the recordings
     // that end after the cut-off.
     SQLite stops;
     stops.LimitRows(armed.Count() + 1);
-    if (!stops.RunQuery(tev::WFormat(L"SELECT * FROM Schedules WHERE Status = '%ls' OR Status = "
-                                     L"'%ls'  AND EndTime > %ls ORDER BY EndTime",
-                                     DVRSTATE_SCHEDULED, DVRSTATE_RECORDING, cutoff.c_str()),
+    if (!stops.RunQuery("SELECT * FROM Schedules WHERE Status = ? OR Status = ?  AND EndTime > ? "
+                        "ORDER BY EndTime",
+                        {DVRSTATE_SCHEDULED, DVRSTATE_RECORDING, cutoff},
                         L"SetRecordingTimerInLock")) {
       return;
     }

@@ -248,11 +248,9 @@ bool Schedules::WriteTimes(const Schedule& row) {
   try {
     SQLite update;
     return update.RunQuery(
-        tev::WFormat(L"UPDATE Schedules SET %ls = %ls, %ls = %ls, %ls = %d, %ls = '%ls' WHERE %ls = %d",
-                     L"StartTime", FormatTime3(row.m_startTime).c_str(), L"EndTime",
-                     FormatTime3(row.m_startTime + row.m_duration).c_str(), L"Duration",
-                     row.m_duration, L"FilePath", SQLite::Escape(row.m_filePath).c_str(), L"ID",
-                     row.m_id),
+        "UPDATE Schedules SET StartTime = ?, EndTime = ?, Duration = ?, FilePath = ? WHERE ID = ?",
+        {FormatTime3(row.m_startTime), FormatTime3(row.m_startTime + row.m_duration),
+         row.m_duration, row.m_filePath, row.m_id},
         kCaller);
   } catch (const VelException& e) {  // a time outside the writable range
     LogError(L"UpdateMedium: %ls", e.getMessage().c_str());

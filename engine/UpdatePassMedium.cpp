@@ -33,16 +33,15 @@ bool Decimal(const std::wstring& text, int32_t* value) {
   return true;
 }
 
-// "UPDATE SeasonPasses SET <column> = <literal> WHERE ID = <passId>".
-bool SetLiteral(int32_t passId, const wchar_t* column, const std::wstring& literal) {
+// "UPDATE SeasonPasses SET <column> = <value> WHERE ID = <passId>".
+bool SetValue(int32_t passId, const char* column, SqlValue value) {
   SQLite update;
-  return update.RunQuery(tev::WFormat(L"UPDATE SeasonPasses SET %ls = %ls WHERE %ls = %d", column,
-                                      literal.c_str(), L"ID", passId),
-                         L"UpdateMedium");
+  return update.RunQuery(std::string("UPDATE SeasonPasses SET ") + column + " = ? WHERE ID = ?",
+                         {std::move(value), passId}, L"UpdateMedium");
 }
 
-bool SetColumn(int32_t passId, const wchar_t* column, int32_t value) {
-  return SetLiteral(passId, column, std::to_wstring(value));
+bool SetColumn(int32_t passId, const char* column, int32_t value) {
+  return SetValue(passId, column, value);
 }
 
 // Hands the pair to the pass's pending schedules in the background.
@@ -61,8 +60,7 @@ int Schedules::MovePassPriority(int32_t passId, const std::wstring& value) {
   if (old < 1) return kRefused;  // a pass without priority has no place to move
   if (wanted == old) return 0;
   SQLite ranked;
-  if (!ranked.RunQuery(tev::WFormat(L"SELECT %ls, %ls from SeasonPasses WHERE %ls>0", L"Priority",
-                                    L"ID", L"Priority"),
+  if (!ranked.RunQuery("SELECT Priority, ID from SeasonPasses WHERE Priority>0",
                        L"UpdateMedium Priority")) {
     return 0;
   }
@@ -70,7 +68,7 @@ int Schedules::MovePassPriority(int32_t passId, const std::wstring& value) {
   if (clamped) wanted = ranked.GetRowCount();
   std::vector<int32_t> changed;
   Transaction transaction(L"UpdateMedium Priority");
-  if (!transaction.Active() || !SetColumn(passId, L"Priority", wanted) ||
+  if (!transaction.Active() || !SetColumn(passId, "Priority", wanted) ||
       !SeasonPasses::RenumberPriorities(old, wanted, passId, &changed) || !transaction.Commit()) {
     return kRefused;  // rolled back
   }
@@ -83,8 +81,7 @@ int Schedules::MovePassPriority(int32_t passId, const std::wstring& value) {
 int Schedules::UpdatePassMedium(int32_t action, int32_t passId,
                                 const std::vector<MediumChange>& pairs, std::wstring* refusal) {
   SQLite pass;
-  if (!pass.RunQuery(tev::WFormat(L"SELECT * FROM SeasonPasses WHERE %ls=%d", L"ID", passId),
-                     L"UpdateMedium") ||
+  if (!pass.RunQuery("SELECT * FROM SeasonPasses WHERE ID=?", {passId}, L"UpdateMedium") ||
       pass.GetRowCount() != 1) {
     return 0;
   }
@@ -110,32 +107,32 @@ int Schedules::UpdatePassMedium(int32_t action, int32_t passId,
     if (name == L"startTime") {
       const int64_t start = GetTime2(value);
       if (start < 0) return kRefused;
-      if (!SetLiteral(passId, L"StartDate", FormatTime3(start))) return kRefused;
+      if (!SetValue(passId, "StartDate", SqlValue::TimeNumber(start))) return kRefused;
     } else if (name == L"duration") {
       if (!Decimal(value, &number) || number / 1000 <= 0) return kRefused;
-      if (!SetColumn(passId, L"Duration", number / 1000)) return kRefused;
+      if (!SetColumn(passId, "Duration", number / 1000)) return kRefused;
     } else if (name == L"scheduleMode") {
-      if (!SetColumn(passId, L"ScheduleMode", SeasonPasses::ScheduleModeNumber(value))) {
+      if (!SetColumn(passId, "ScheduleMode", SeasonPasses::ScheduleModeNumber(value))) {
         return kRefused;
       }
     } else if (name == L"restrictOneChannel") {
       if (!Decimal(value, &number) || number < 0 || number > 1) return kRefused;
-      if (!SetColumn(passId, L"RestrictToOneChannel", number)) return kRefused;
+      if (!SetColumn(passId, "RestrictToOneChannel", number)) return kRefused;
     } else if (name == L"searchTVGuide") {
       // Only television has a guide.
       if (!Decimal(value, &number) || number < 0 || number > 1 || (number == 1 && !television)) {
         return kRefused;
       }
-      if (!SetColumn(passId, L"GuideType", number)) return kRefused;
+      if (!SetColumn(passId, "GuideType", number)) return kRefused;
     } else if (name == L"keepUntil") {
       // An unknown name would reach the episodes as "until space needed".
       const int32_t code = Schedule::KeepUntilCodeFromName(value);
-      if (Schedule::KeepUntilName(code) != value || !SetColumn(passId, L"KeepUntil", code)) {
+      if (Schedule::KeepUntilName(code) != value || !SetColumn(passId, "KeepUntil", code)) {
         return kRefused;
       }
       refresh = false;
     } else if (name == L"genre") {
-      if (!SetLiteral(passId, L"Category", L"'" + SQLite::Escape(value) + L"'")) return kRefused;
+      if (!SetValue(passId, "Category", value)) return kRefused;
       refresh = false;
     } else if (name == L"rating") {
       refresh = false;

@@ -12,7 +12,6 @@
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
 #include "db/Transaction.h"
-#include "db/WFormat.h"
 #include "dvr/DVR.h"
 #include "dvr/ThumbnailTable.h"
 #include "engine/MediaBatch.h"
@@ -35,17 +34,13 @@ constexpr size_t kNamesPerLookup = 500;
 // Which of `paths` a row that is neither deleted nor missed has. A failed
 // statement gives an empty set: each file is then looked up on its own.
 std::set<std::wstring> KnownPaths(const std::vector<std::wstring>& paths) {
-  std::wstring list;
-  for (const std::wstring& path : paths) {
-    if (!list.empty()) list += L", ";
-    list += L"'" + SQLite::Escape(path) + L"'";
-  }
+  std::string statement =
+      "SELECT FilePath FROM Schedules WHERE Status <> ? AND Status <> ? AND FilePath IN ";
+  std::vector<SqlValue> values = {DVRSTATE_DELETED, DVRSTATE_MISSED};
+  SQLite::AppendInList(&statement, &values, std::vector<SqlValue>(paths.begin(), paths.end()));
   SQLite query;
   std::set<std::wstring> known;
-  const std::wstring statement = tev::WFormat(
-      L"SELECT FilePath FROM Schedules WHERE %ls <> '%ls' AND %ls <> '%ls' AND %ls IN (%ls)",
-      L"Status", DVRSTATE_DELETED, L"Status", DVRSTATE_MISSED, L"FilePath", list.c_str());
-  if (!query.RunQuery(statement, L"FileSystemMonitor::LoadOldFilenames")) return known;
+  if (!query.RunQuery(statement, values, L"FileSystemMonitor::LoadOldFilenames")) return known;
   for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {
     known.insert(query.GetString("FilePath"));
   }
@@ -57,10 +52,10 @@ std::set<std::wstring> KnownPaths(const std::vector<std::wstring>& paths) {
 bool IsKnownPath(const std::wstring& path) {
   SQLite query;
   query.LimitRows(1);
-  const std::wstring statement = tev::WFormat(
-      L"SELECT ID FROM Schedules WHERE %ls = '%ls' AND %ls <> '%ls' AND %ls <> '%ls'", L"FilePath",
-      SQLite::Escape(path).c_str(), L"Status", DVRSTATE_DELETED, L"Status", DVRSTATE_MISSED);
-  if (!query.RunQuery(statement, L"FileSystemMonitor::AddOldFile")) return true;
+  if (!query.RunQuery("SELECT ID FROM Schedules WHERE FilePath = ? AND Status <> ? AND Status <> ?",
+                      {path, DVRSTATE_DELETED, DVRSTATE_MISSED}, L"FileSystemMonitor::AddOldFile")) {
+    return true;
+  }
   return query.GetRowCount() > 0;
 }
 
@@ -191,10 +186,9 @@ bool FileSystemMonitor::AddOldFile(Schedule schedule, std::vector<Schedule>* toP
 
   SQLite query;
   query.LimitRows(1);
-  const std::wstring statement =
-      tev::WFormat(L"SELECT ID FROM Schedules WHERE %ls = '%ls' AND %ls = '%ls'", L"FilePath",
-                   SQLite::Escape(path).c_str(), L"Status", DVRSTATE_COMPLETE);
-  if (!query.RunQuery(statement, L"VideoThumbnailCallback") || query.GetRowCount() == 0) {
+  if (!query.RunQuery("SELECT ID FROM Schedules WHERE FilePath = ? AND Status = ?",
+                      {path, DVRSTATE_COMPLETE}, L"VideoThumbnailCallback") ||
+      query.GetRowCount() == 0) {
     return false;
   }
   schedule.m_id = query.GetInt("ID");

@@ -60,9 +60,6 @@ void FileSystemMonitor::RemoveOldThumbnails(const std::wstring& folder) {
 void FileSystemMonitor::CheckIfThumbnailsExist() {
   const std::wstring kind = Kind();
   if (kind != L"video" && kind != L"MediaCenter") return;
-  const std::wstring finished = tev::WFormat(
-      L"%ls != '%ls' AND (%ls = '%ls' OR %ls = '%ls')", L"ChannelMimetype", L"video/x-videomail",
-      L"Status", DVRSTATE_COMPLETE, L"Status", DVRSTATE_COMPLETE_PARTIAL);
   std::vector<int32_t> ids;
   std::vector<std::wstring> paths;
   // One question to the service per page of rows.
@@ -73,7 +70,10 @@ void FileSystemMonitor::CheckIfThumbnailsExist() {
     ids.clear();
     paths.clear();
   };
-  monitorpages::ForEachRow(L"ID, FilePath, ChannelMimetype", finished, kPathsPerRequest,
+  monitorpages::ForEachRow("ID, FilePath, ChannelMimetype",
+                           "ChannelMimetype != ? AND (Status = ? OR Status = ?)",
+                           {L"video/x-videomail", DVRSTATE_COMPLETE, DVRSTATE_COMPLETE_PARTIAL},
+                           kPathsPerRequest,
                            L"CheckIfThumbnailsExist", [&](SQLite& row) {
                              if (m_abort) return false;
                              if (row.GetString("ChannelMimetype").compare(0, 5, L"video") != 0) {

@@ -15,7 +15,6 @@
 #include "db/Config.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
-#include "db/WFormat.h"
 #include "dvr/DVR.h"
 #include "dvr/ThumbnailTable.h"
 #include "monitor/FileSystemMonitor.h"
@@ -125,11 +124,9 @@ bool FolderSpeaksForItsFiles(const std::wstring& folder, const FolderFiles& file
 void FileSystemMonitor::RemoveOldDBEntries() {
   std::vector<GoneRow> gone;
   std::map<std::wstring, FolderFiles> folders;
-  const std::wstring finished = tev::WFormat(L"%ls = '%ls' OR %ls = '%ls'", L"Status",
-                                             DVRSTATE_COMPLETE_PARTIAL, L"Status",
-                                             DVRSTATE_COMPLETE);
   const bool read = monitorpages::ForEachRow(
-      L"ID, TevMediumId, FilePath, ChannelMimetype", finished, static_cast<int32_t>(kRowsPerPage),
+      "ID, TevMediumId, FilePath, ChannelMimetype", "Status = ? OR Status = ?",
+      {DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_COMPLETE}, static_cast<int32_t>(kRowsPerPage),
       L"FileSystemMonitor::RemoveDBEntries", [&](SQLite& row) {
         if (m_abort) return false;
         const std::wstring path = row.GetString("FilePath");
@@ -175,13 +172,12 @@ void FileSystemMonitor::RemoveOldDBEntries() {
   std::map<std::wstring, std::wstring> mediumTypes;
   for (size_t first = 0; first < gone.size() && !m_abort; first += kRowsPerPage) {
     const size_t last = std::min(gone.size(), first + kRowsPerPage);
-    std::wstring ids;
-    for (size_t i = first; i < last; ++i) {
-      ids += (ids.empty() ? L"" : L", ") + std::to_wstring(gone[i].id);
-    }
+    std::string statement = "DELETE FROM Schedules WHERE ID IN ";
+    std::vector<SqlValue> items, ids;
+    for (size_t i = first; i < last; ++i) items.emplace_back(gone[i].id);
+    SQLite::AppendInList(&statement, &ids, std::move(items));
     SQLite remove;
-    if (!remove.RunQuery(tev::WFormat(L"DELETE FROM Schedules WHERE ID IN (%ls)", ids.c_str()),
-                         L"FileSystemMonitor::RemoveDBEntries")) {
+    if (!remove.RunQuery(statement, ids, L"FileSystemMonitor::RemoveDBEntries")) {
       break;
     }
     for (size_t i = first; i < last; ++i) {

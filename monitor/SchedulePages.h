@@ -7,18 +7,21 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
-class SQLite;
+#include "db/SQLite.h"
 
 namespace monitorpages {
 
 // Runs "SELECT <columns> FROM Schedules WHERE (<condition>)" in ID order,
-// `pageSize` rows per statement; `columns` must hold ID. `visit` gets the
+// `pageSize` rows per statement, with `values` bound to the condition's
+// placeholders; `columns` must hold ID. `visit` gets the
 // query at each row in turn and returns false to stop. False when a
 // statement failed (logged under `caller`); the rows before it were
 // visited.
-bool ForEachRow(const std::wstring& columns, const std::wstring& condition, int32_t pageSize,
-                const wchar_t* caller, const std::function<bool(SQLite& row)>& visit);
+bool ForEachRow(const char* columns, const char* condition, const std::vector<SqlValue>& values,
+                int32_t pageSize, const wchar_t* caller,
+                const std::function<bool(SQLite& row)>& visit);
 
 }  // namespace monitorpages
 

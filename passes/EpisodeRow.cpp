@@ -6,7 +6,6 @@
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
-#include "db/WFormat.h"
 
 int32_t EpisodeRow::Insert(const wchar_t* caller) const {
   Schedule row;
@@ -27,14 +26,11 @@ int32_t EpisodeRow::Insert(const wchar_t* caller) const {
   row.m_type = L"Automatic";
   row.m_keepUntil = keepUntil;
   SQLite insert;
-  if (!insert.RunQuery(row.InsertStatement(FormatTime3(start), FormatTime3(start + duration)),
-                       caller)) {
+  if (!row.RunInsert(insert, FormatTime3(start), FormatTime3(start + duration), caller)) {
     return 0;
   }
-  auto e = [](const std::wstring& text) { return SQLite::Escape(text); };
   SQLite id;
-  if (!id.RunQuery(tev::WFormat(L"SELECT ID FROM Schedules WHERE FilePath = '%ls' AND Status='%ls'",
-                                e(filePath).c_str(), status.c_str()),
+  if (!id.RunQuery("SELECT ID FROM Schedules WHERE FilePath = ? AND Status=?", {filePath, status},
                    caller) ||
       id.GetRowCount() != 1) {
     return 0;

@@ -10,7 +10,6 @@
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
-#include "db/WFormat.h"
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "passes/EpisodeRow.h"

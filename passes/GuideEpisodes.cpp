@@ -17,7 +17,6 @@
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
 #include "db/Transaction.h"
-#include "db/WFormat.h"
 #include "dvr/DVR.h"
 #include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
@@ -27,6 +26,7 @@
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/VUtil.h"
+#include "support/WideText.h"
 #include "vel/VelException.h"
 
 namespace {
@@ -63,11 +63,13 @@ bool SeasonPassChecker::AiringExists(const wchar_t* channelColumn, const std::ws
   const int64_t minute = start / 60 * 60;
   SQLite query;
   if (rows == nullptr) query.LimitRows(1);
-  if (!query.RunQuery(tev::WFormat(L"SELECT ID FROM Schedules WHERE %ls = '%ls' AND %ls >= %ls "
-                                   L"AND %ls <= %ls",
-                                   channelColumn, SQLite::Escape(channel).c_str(),
-                                   EpisodeMarks::kAiringStart, FormatTime3(minute).c_str(),
-                                   EpisodeMarks::kAiringStart, FormatTime3(minute + 59).c_str()),
+  // The airing start is an expression without affinity: the times are
+  // bound as the numbers they read.
+  const std::string statement = "SELECT ID FROM Schedules WHERE " + tev::WideToUtf8(channelColumn) +
+                                " = ? AND " + EpisodeMarks::kAiringStart + " >= ? AND " +
+                                EpisodeMarks::kAiringStart + " <= ?";
+  if (!query.RunQuery(statement,
+                      {channel, SqlValue::TimeNumber(minute), SqlValue::TimeNumber(minute + 59)},
                       caller)) {
     return false;
   }

@@ -12,7 +12,6 @@
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
 #include "db/Transaction.h"
-#include "db/WFormat.h"
 #include "dvr/DVR.h"
 #include "dvr/ThumbnailTable.h"
 #include "engine/Schedules.h"
@@ -74,24 +73,23 @@ int32_t SeasonPasses::AddPassFromSchedule(int32_t scheduleId, const std::wstring
 bool SeasonPasses::PassExists(const std::wstring& channelName, const std::wstring& channelMedium,
                               const std::wstring& programName, int64_t start, int32_t guideType,
                               bool restrictToOneChannel, int32_t scheduleMode) {
-  std::wstring statement;
-  const std::wstring startText = FormatTime3(start);
-  if (guideType == 1) {
-    statement = tev::WFormat(
-        L"SELECT * FROM SeasonPasses WHERE %ls = '%ls' AND %ls = '%ls' AND %ls = %d AND %ls = %d "
-        L"AND %ls = %ls",
-        L"ProgramName", SQLite::Escape(programName).c_str(), L"ChannelName",
-        SQLite::Escape(channelName).c_str(), L"RestrictToOneChannel", restrictToOneChannel ? 1 : 0,
-        L"ScheduleMode", scheduleMode, L"StartDate", startText.c_str());
-  } else {
-    statement = tev::WFormat(
-        L"SELECT * FROM SeasonPasses WHERE %ls = '%ls' AND %ls = '%ls'AND %ls = %d AND %ls = %ls",
-        L"ProgramName", SQLite::Escape(programName).c_str(), L"ChannelMedium",
-        SQLite::Escape(channelMedium).c_str(), L"ScheduleMode", scheduleMode, L"StartDate",
-        startText.c_str());
-  }
   SQLite query;
-  return query.RunQuery(statement, L"SeasonPasses::PassExists") && query.GetRowCount() > 0;
+  bool ran;
+  if (guideType == 1) {
+    ran = query.RunQuery(
+        "SELECT * FROM SeasonPasses WHERE ProgramName = ? AND ChannelName = ? AND "
+        "RestrictToOneChannel = ? AND ScheduleMode = ? AND StartDate = ?",
+        {programName, channelName, restrictToOneChannel ? 1 : 0, scheduleMode,
+         SqlValue::TimeNumber(start)},
+        L"SeasonPasses::PassExists");
+  } else {
+    ran = query.RunQuery(
+        "SELECT * FROM SeasonPasses WHERE ProgramName = ? AND ChannelMedium = ?AND "
+        "ScheduleMode = ? AND StartDate = ?",
+        {programName, channelMedium, scheduleMode, SqlValue::TimeNumber(start)},
+        L"SeasonPasses::PassExists");
+  }
+  return ran && query.GetRowCount() > 0;
 }
 
 int32_t SeasonPasses::Add(const PassDescription& pass, PassConflictReport* report,
@@ -138,27 +136,23 @@ int32_t SeasonPasses::Add(const PassDescription& pass, PassConflictReport* repor
     priority = 1;
     placedFirst = true;
   }
-  auto e = [](const std::wstring& text) { return SQLite::Escape(text); };
   SQLite insert;
   ok = ok && insert.RunQuery(
-                 tev::WFormat(
-                     L"INSERT INTO 'SeasonPasses' ('User', 'Category', 'ProgramName', "
-                     L"'RestrictToOneChannel', 'ChannelName', 'ChannelMimetype', 'ChannelMedium', "
-                     L"'Quality', 'ScheduleMode', 'StartDate', 'LastSearched', 'KeepUntil', "
-                     L"'Duration', 'GuideType', 'Priority') VALUES ('%ls', '%ls', '%ls', %d, "
-                     L"'%ls', '%ls', '%ls', '%ls', %d, '%ls', %ls, %d, %d, %d, %d)",
-                     e(pass.user).c_str(), e(pass.category).c_str(), e(pass.programName).c_str(),
-                     pass.restrictToOneChannel ? 1 : 0, e(pass.channelName).c_str(),
-                     e(pass.channelMimetype).c_str(), e(pass.channelMedium).c_str(),
-                     e(pass.quality).c_str(), pass.scheduleMode, startText.c_str(),
-                     lastSearched.c_str(), pass.keepUntil, pass.duration, guideType, priority),
+                 "INSERT INTO 'SeasonPasses' ('User', 'Category', 'ProgramName', "
+                 "'RestrictToOneChannel', 'ChannelName', 'ChannelMimetype', 'ChannelMedium', "
+                 "'Quality', 'ScheduleMode', 'StartDate', 'LastSearched', 'KeepUntil', "
+                 "'Duration', 'GuideType', 'Priority') VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                 "?, ?, ?)",
+                 {pass.user, pass.category, pass.programName, pass.restrictToOneChannel ? 1 : 0,
+                  pass.channelName, pass.channelMimetype, pass.channelMedium, pass.quality,
+                  pass.scheduleMode, startText, lastSearched,
+                  pass.keepUntil, pass.duration, guideType, priority},
                  L"SeasonPasses::Add");
   int32_t id = -1;
   SQLite find;
-  if (ok && find.RunQuery(tev::WFormat(L"SELECT * FROM SeasonPasses WHERE %ls = '%ls' AND %ls = "
-                                       L"%ls ORDER BY %ls DESC",
-                                       L"ChannelMimetype", e(pass.channelMimetype).c_str(),
-                                       L"StartDate", startText.c_str(), L"ID"),
+  if (ok && find.RunQuery("SELECT * FROM SeasonPasses WHERE ChannelMimetype = ? AND StartDate = ? "
+                          "ORDER BY ID DESC",
+                          {pass.channelMimetype, startText},
                           L"SeasonPasses::Add") &&
       find.GetRowCount() > 0) {
     id = find.GetInt("ID");

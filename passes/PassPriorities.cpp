@@ -4,7 +4,6 @@
 
 #include "db/SQLite.h"
 #include "db/Schedule.h"
-#include "db/WFormat.h"
 #include "engine/BumpedSet.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
@@ -25,8 +24,7 @@ namespace {
 
 bool SetPriority(int32_t passId, int32_t priority, const wchar_t* caller) {
   SQLite update;
-  return update.RunQuery(tev::WFormat(L"UPDATE SeasonPasses SET %ls = %d WHERE %ls = %d",
-                                      L"Priority", priority, L"ID", passId),
+  return update.RunQuery("UPDATE SeasonPasses SET Priority = ? WHERE ID = ?", {priority, passId},
                          caller);
 }
 
@@ -34,9 +32,7 @@ bool SetPriority(int32_t passId, int32_t priority, const wchar_t* caller) {
 
 int32_t SeasonPasses::GetLowestPriority() {
   SQLite query;
-  if (!query.RunQuery(tev::WFormat(L"SELECT %ls from SeasonPasses WHERE %ls>0", L"Priority",
-                                   L"Priority"),
-                      L"GetPriority")) {
+  if (!query.RunQuery("SELECT Priority from SeasonPasses WHERE Priority>0", L"GetPriority")) {
     return 1;
   }
   return query.GetRowCount() + 1;
@@ -44,8 +40,7 @@ int32_t SeasonPasses::GetLowestPriority() {
 
 bool SeasonPasses::MakeRoomAtTop(std::vector<int32_t>* moved) {
   SQLite query;
-  if (!query.RunQuery(tev::WFormat(L"SELECT %ls, %ls from SeasonPasses WHERE %ls>0", L"ID",
-                                   L"Priority", L"Priority"),
+  if (!query.RunQuery("SELECT ID, Priority from SeasonPasses WHERE Priority>0",
                       L"GetHighestPriority")) {
     return false;
   }
@@ -67,8 +62,7 @@ int32_t SeasonPasses::GetHighestPriority() {
 bool SeasonPasses::RenumberPriorities(int32_t oldPriority, int32_t newPriority, int32_t passId,
                                       std::vector<int32_t>* changed) {
   SQLite query;
-  if (!query.RunQuery(tev::WFormat(L"SELECT %ls, %ls from SeasonPasses WHERE (%ls>0)", L"ID",
-                                   L"Priority", L"Priority"),
+  if (!query.RunQuery("SELECT ID, Priority from SeasonPasses WHERE (Priority>0)",
                       L"UpdatePriorities")) {
     return false;
   }
@@ -106,19 +100,18 @@ void SeasonPasses::RepublishPasses(const std::vector<int32_t>& passIds) {
 void SeasonPasses::RedecideEpisodes(int32_t passId) {
   PMutexLock hold(PassWorkMutex());
   SQLite query;
-  if (!query.RunQuery(tev::WFormat(L"SELECT * FROM SeasonPasses WHERE %ls = %d", L"ID", passId),
-                      L"RedecideEpisodes") ||
+  if (!query.RunQuery("SELECT * FROM SeasonPasses WHERE ID = ?", {passId}, L"RedecideEpisodes") ||
       query.GetRowCount() != 1) {
     return;
   }
   const PassRow pass = PassRow::FromQuery(query);
   if (pass.priority < 1) return;
   SQLite episodes;
-  if (!episodes.RunQuery(tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%d' AND (%ls = '%ls' "
-                                      L"OR %ls = '%ls' OR %ls = '%ls') AND %ls",
-                                      L"Owner", passId, L"Status", DVRSTATE_SCHEDULED, L"Status",
-                                      DVRSTATE_CONFLICT, L"Status", DVRSTATE_SKIP,
-                                      EpisodeMarks::kNotSkippedByUser),
+  if (!episodes.RunQuery(std::string("SELECT * FROM Schedules WHERE Owner = ? AND (Status = ? "
+                                     "OR Status = ? OR Status = ?) AND ") +
+                             EpisodeMarks::kNotSkippedByUser,
+                         {std::to_wstring(passId), DVRSTATE_SCHEDULED, DVRSTATE_CONFLICT,
+                          DVRSTATE_SKIP},
                          L"RedecideEpisodes")) {
     return;
   }

@@ -15,7 +15,6 @@
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/Transaction.h"
-#include "db/WFormat.h"
 #include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
 #include "passes/PassJobs.h"
@@ -46,7 +45,7 @@ bool HasRun(const std::wstring& status) {
 bool LoadPassRows(int32_t passId, bool keepDeleted, const std::set<int32_t>* wanted,
                   PassRows* rows) {
   SQLite query;
-  if (!query.RunQuery(tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%d'", L"Owner", passId),
+  if (!query.RunQuery("SELECT * FROM Schedules WHERE Owner = ?", {std::to_wstring(passId)},
                       L"RemoveSchedulesForPass")) {
     return false;
   }
@@ -62,32 +61,32 @@ bool LoadPassRows(int32_t passId, bool keepDeleted, const std::set<int32_t>* wan
   return true;
 }
 
-bool Run(const std::wstring& statement, const wchar_t* caller) {
+bool Run(const std::string& statement, const std::vector<SqlValue>& values, const wchar_t* caller) {
   SQLite query;
-  return query.RunQuery(statement, caller);
+  return query.RunQuery(statement, values, caller);
 }
 
 // The table side: kept rows lose the owner, pending rows go (the deleted
 // ones too unless `keepDeleted`; only those of `only` when given).
 bool DetachAndDelete(int32_t passId, bool keepDeleted, const std::vector<int32_t>* only = nullptr) {
-  std::wstring narrowed =
-      keepDeleted ? tev::WFormat(L" AND %ls != '%ls'", L"Status", DVRSTATE_DELETED) : std::wstring();
-  if (only != nullptr) {
-    std::wstring ids;
-    for (int32_t id : *only) ids += (ids.empty() ? L"" : L", ") + std::to_wstring(id);
-    narrowed += L" AND ID IN (" + ids + L")";
+  const std::wstring owner = std::to_wstring(passId);
+  std::string remove = "DELETE FROM Schedules WHERE Owner = ? AND Status != ? AND Status != ? AND "
+                       "Status != ?";
+  std::vector<SqlValue> values = {owner, DVRSTATE_COMPLETE, DVRSTATE_COMPLETE_PARTIAL,
+                                  DVRSTATE_RECORDING};
+  if (keepDeleted) {
+    remove += " AND Status != ?";
+    values.emplace_back(DVRSTATE_DELETED);
   }
-  return Run(tev::WFormat(L"UPDATE Schedules SET %ls = '' WHERE %ls = '%d' AND (%ls = '%ls' OR "
-                          L"%ls = '%ls' OR %ls = '%ls')",
-                          L"Owner", L"Owner", passId, L"Status", DVRSTATE_COMPLETE, L"Status",
-                          DVRSTATE_COMPLETE_PARTIAL, L"Status", DVRSTATE_RECORDING),
+  if (only != nullptr) {
+    remove += " AND ID IN ";
+    SQLite::AppendInList(&remove, &values, std::vector<SqlValue>(only->begin(), only->end()));
+  }
+  return Run("UPDATE Schedules SET Owner = '' WHERE Owner = ? AND (Status = ? OR Status = ? OR "
+             "Status = ?)",
+             {owner, DVRSTATE_COMPLETE, DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_RECORDING},
              L"RemovePassInfoForRecordings") &&
-         Run(tev::WFormat(L"DELETE FROM Schedules WHERE %ls = '%d' AND %ls != '%ls' AND %ls != "
-                          L"'%ls' AND %ls != '%ls'%ls",
-                          L"Owner", passId, L"Status", DVRSTATE_COMPLETE, L"Status",
-                          DVRSTATE_COMPLETE_PARTIAL, L"Status", DVRSTATE_RECORDING,
-                          narrowed.c_str()),
-             L"SeasonPasses::RemoveSchedulesForPass");
+         Run(remove, values, L"SeasonPasses::RemoveSchedulesForPass");
 }
 
 // The library side for the kept recordings: no "tevPassId" any more, and
@@ -146,10 +145,10 @@ void Refresh(Schedules* engine, int32_t passId, SeasonPasses::PassChange change)
 
 void SeasonPasses::RemovePassInfoForRecordings(int32_t passId) {
   SQLite query;
-  if (!query.RunQuery(tev::WFormat(L"SELECT * FROM Schedules WHERE %ls = '%d' AND (%ls = '%ls' "
-                                   L"OR %ls = '%ls' OR %ls = '%ls')",
-                                   L"Owner", passId, L"Status", DVRSTATE_COMPLETE, L"Status",
-                                   DVRSTATE_COMPLETE_PARTIAL, L"Status", DVRSTATE_RECORDING),
+  if (!query.RunQuery("SELECT * FROM Schedules WHERE Owner = ? AND (Status = ? OR Status = ? OR "
+                      "Status = ?)",
+                      {std::to_wstring(passId), DVRSTATE_COMPLETE, DVRSTATE_COMPLETE_PARTIAL,
+                       DVRSTATE_RECORDING},
                       L"RemovePassInfoForRecordings")) {
     return;
   }
@@ -177,8 +176,7 @@ void SeasonPasses::RemoveSchedulesForPass(int32_t passId, const std::set<int32_t
 bool SeasonPasses::RemoveSeasonPass(int32_t passId, bool deleteMedium) {
   PMutexLock hold(PassWorkMutex());
   SQLite pass;
-  if (!pass.RunQuery(tev::WFormat(L"SELECT * FROM SeasonPasses WHERE %ls = %d", L"ID", passId),
-                     L"RemoveSeasonPass") ||
+  if (!pass.RunQuery("SELECT * FROM SeasonPasses WHERE ID = ?", {passId}, L"RemoveSeasonPass") ||
       pass.GetRowCount() != 1) {
     LogError(L"SeasonPasses::RemoveSeasonPass: no pass %d", passId);
     return false;
@@ -195,7 +193,7 @@ bool SeasonPasses::RemoveSeasonPass(int32_t passId, bool deleteMedium) {
   const bool ok =
       DetachAndDelete(passId, false) &&
       (priority <= 0 || RenumberPriorities(priority, 0, passId, &renumbered)) &&
-      Run(tev::WFormat(L"DELETE FROM SeasonPasses WHERE %ls = %d", L"ID", passId),
+      Run("DELETE FROM SeasonPasses WHERE ID = ?", {passId},
           L"SeasonPasses::RemoveSeasonPass");
   if (!ok || !transaction.Commit()) return false;  // rolled back
 

@@ -6,7 +6,6 @@
 #include "outbound/PeerClient.h"
 #include "db/GroupSync.h"
 #include "db/SQLite.h"
-#include "db/WFormat.h"
 #include "engine/Schedules.h"
 #include "module/PVRVel.h"
 #include "passes/SeasonPasses.h"
@@ -93,7 +92,7 @@ void SeasonPassChecker::CheckForNewEpisodes() {
   PMutexLock hold(PassWorkMutex());
   LogDebug(L"SeasonPassChecker::CheckForNewEpisodes Start");
   SQLite query;
-  if (!query.RunQuery(L"SELECT * FROM SeasonPasses", L"SeasonPassChecker::CheckForNewEpisodes")) {
+  if (!query.RunQuery("SELECT * FROM SeasonPasses", L"SeasonPassChecker::CheckForNewEpisodes")) {
     throw VelException(L"SeasonPassChecker::CheckForNewEpisodes problem with sql");
   }
   LogDebug(L"SeasonPassChecker::CheckForNewEpisodes %d passes found", query.GetRowCount());
@@ -110,7 +109,7 @@ int32_t SeasonPassChecker::CheckForNewEpisodes(
     std::unique_ptr<PeerClient::Pending> search) {
   PMutexLock hold(PassWorkMutex());
   SQLite query;
-  if (!query.RunQuery(tev::WFormat(L"SELECT * FROM SeasonPasses WHERE %ls = %d", L"ID", passId),
+  if (!query.RunQuery("SELECT * FROM SeasonPasses WHERE ID = ?", {passId},
                       L"SeasonPassChecker::CheckForNewEpisodes")) {
     throw VelException(L"SeasonPassChecker::CheckForNewEpisodes problem with sql");
   }

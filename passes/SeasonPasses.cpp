@@ -15,6 +15,8 @@
 
 namespace {
 
+const char kPassById[] = "SELECT * from SeasonPasses WHERE ID = ?";
+
 struct ModeName {
   int32_t number;
   const wchar_t* name;
@@ -82,8 +84,7 @@ std::wstring SeasonPasses::PassMediaType(const std::wstring& mimetype) {
 
 std::wstring SeasonPasses::GetMediumId(int32_t passId) {
   SQLite query;
-  if (!query.RunQuery(tev::WFormat(L"SELECT * from SeasonPasses WHERE %ls = %d", L"ID", passId),
-                      L"GetMediumId") ||
+  if (!query.RunQuery(kPassById, {passId}, L"GetMediumId") ||
       query.GetRowCount() != 1) {
     return std::wstring();
   }
@@ -92,8 +93,7 @@ std::wstring SeasonPasses::GetMediumId(int32_t passId) {
 
 int32_t SeasonPasses::GetPriority(int32_t passId) {
   SQLite query;
-  if (!query.RunQuery(tev::WFormat(L"SELECT * from SeasonPasses WHERE %ls = %d", L"ID", passId),
-                      L"GetPriority") ||
+  if (!query.RunQuery(kPassById, {passId}, L"GetPriority") ||
       query.GetRowCount() != 1) {
     return 0;
   }
@@ -101,12 +101,11 @@ int32_t SeasonPasses::GetPriority(int32_t passId) {
 }
 
 void SeasonPasses::AssignTevMediumId(int32_t passId, const std::wstring& mediumId) {
-  std::wstring statement = tev::WFormat(L"UPDATE SeasonPasses SET %ls = '%ls' WHERE %ls = %d",
-                                        L"TevMediumId", SQLite::Escape(mediumId).c_str(), L"ID",
-                                        passId);
   SQLite query;
-  if (!query.RunQuery(statement, L"UpdateMedium")) {
-    LogError(L"SeasonPasses::AssignTevMediumId: SQL error for %ls", statement.c_str());
+  if (!query.RunQuery("UPDATE SeasonPasses SET TevMediumId = ? WHERE ID = ?", {mediumId, passId},
+                      L"UpdateMedium")) {
+    LogError(L"SeasonPasses::AssignTevMediumId: SQL error for %ls",
+             query.FailedStatement().c_str());
   }
 }
 
@@ -119,8 +118,7 @@ std::unique_ptr<PeerClient::Pending> SeasonPasses::PostPassToTevMedia(
     int32_t passId, const std::wstring& thumbnailId, const std::wstring& rating,
     const std::wstring& tags) {
   SQLite pass;
-  if (!pass.RunQuery(tev::WFormat(L"SELECT * from SeasonPasses WHERE %ls = %d", L"ID", passId),
-                     L"AddPassToTevMedia") ||
+  if (!pass.RunQuery(kPassById, {passId}, L"AddPassToTevMedia") ||
       pass.GetRowCount() != 1) {
     LogError(L"AddPassToTevMedia: pass %d is not in db", passId);
     return nullptr;
@@ -181,30 +179,34 @@ void SeasonPasses::StorePassMediumId(int32_t passId,
 
 void SeasonPasses::UpdateSchedulesFromPass(int32_t passId, const std::wstring& property,
                                            const std::wstring& value) {
-  const std::wstring unrun = tev::WFormat(
-      L"%ls = '%d' AND Status != '%ls' AND Status != '%ls'AND Status != '%ls'", L"Owner", passId,
-      DVRSTATE_COMPLETE, DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_RECORDING);
-  std::wstring assignment;
+  const char kUnrun[] =
+      "Owner = ? AND Status != ? AND Status != ?AND Status != ?";
+  std::vector<SqlValue> unrun = {std::to_wstring(passId), DVRSTATE_COMPLETE,
+                                 DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_RECORDING};
+  const char* assignment = nullptr;
   if (property == L"keepUntil") {
-    assignment = tev::WFormat(L"%ls = %d", L"KeepUntil", Schedule::KeepUntilCodeFromName(value));
+    assignment = "KeepUntil = ?";
+    unrun.insert(unrun.begin(), Schedule::KeepUntilCodeFromName(value));
   } else if (property == L"genre") {
-    assignment = tev::WFormat(L"%ls = '%ls'", L"Category", SQLite::Escape(value).c_str());
+    assignment = "Category = ?";
+    unrun.insert(unrun.begin(), value);
   }
-  if (!assignment.empty()) {
+  if (assignment != nullptr) {
     // A value the episodes keep as a column: the rows are what the timer and
     // the disk-space manager read, so they change, and the library gets them
     // as they now are. Serialised with the searches, which replace rows.
     PMutexLock hold(PassWorkMutex());
     SQLite update;
-    if (!update.RunQuery(L"UPDATE Schedules SET " + assignment + L" WHERE " + unrun,
-                         L"UpdateSchedulesFromPass")) {
+    if (!update.RunQuery(std::string("UPDATE Schedules SET ") + assignment + " WHERE " + kUnrun,
+                         unrun, L"UpdateSchedulesFromPass")) {
       return;
     }
     RepublishEpisodes(passId);
     return;
   }
   SQLite query;
-  if (!query.RunQuery(L"SELECT * FROM Schedules WHERE " + unrun, L"UpdateSchedulesFromPass")) {
+  if (!query.RunQuery(std::string("SELECT * FROM Schedules WHERE ") + kUnrun, unrun,
+                      L"UpdateSchedulesFromPass")) {
     return;
   }
   std::vector<std::wstring> mediumIds;
@@ -221,7 +223,7 @@ void SeasonPasses::UpdateSchedulesFromPass(int32_t passId, const std::wstring& p
 
 void SeasonPasses::RepublishEpisodes(int32_t passId) {
   SQLite pass;
-  if (!pass.RunQuery(tev::WFormat(L"SELECT * FROM SeasonPasses WHERE %ls = %d", L"ID", passId),
+  if (!pass.RunQuery("SELECT * FROM SeasonPasses WHERE ID = ?", {passId},
                      L"UpdateSchedulesFromPass") ||
       pass.GetRowCount() != 1) {
     return;
@@ -229,10 +231,8 @@ void SeasonPasses::RepublishEpisodes(int32_t passId) {
   // Deleted episodes are gone from the library and stay so.
   SQLite episodes;
   if (!episodes.RunQuery(
-          tev::WFormat(L"SELECT ID FROM Schedules WHERE %ls = '%d' AND (%ls = '%ls' OR %ls = '%ls' "
-                       L"OR %ls = '%ls')",
-                       L"Owner", passId, L"Status", DVRSTATE_SCHEDULED, L"Status",
-                       DVRSTATE_CONFLICT, L"Status", DVRSTATE_SKIP),
+          "SELECT ID FROM Schedules WHERE Owner = ? AND (Status = ? OR Status = ? OR Status = ?)",
+          {std::to_wstring(passId), DVRSTATE_SCHEDULED, DVRSTATE_CONFLICT, DVRSTATE_SKIP},
           L"UpdateSchedulesFromPass")) {
     return;
   }
@@ -273,10 +273,10 @@ void SeasonPasses::UpgradeThumbnails() {
 
 bool SeasonPasses::ChangeMediumIds() {
   UpgradeThumbnails();
-  const std::wstring statement = L"SELECT * FROM SeasonPasses";
+  const char statement[] = "SELECT * FROM SeasonPasses";
   SQLite passes;
   if (!passes.RunQuery(statement, L"ChangeMediumIds")) {
-    LogError(L"SeasonPasses::ChangeMediumIds: SQL error for %ls", statement.c_str());
+    LogError(L"SeasonPasses::ChangeMediumIds: SQL error for %ls", passes.FailedStatement().c_str());
     return false;
   }
   try {
@@ -303,8 +303,7 @@ bool SeasonPasses::ChangeMediumIds() {
 
 void SeasonPasses::ApplyPassLength(int32_t passId) {
   SQLite pass;
-  if (!pass.RunQuery(tev::WFormat(L"SELECT %ls, %ls FROM SeasonPasses WHERE %ls = %d", L"Duration",
-                                  L"GuideType", L"ID", passId),
+  if (!pass.RunQuery("SELECT Duration, GuideType FROM SeasonPasses WHERE ID = ?", {passId},
                      L"ApplyPassLength") ||
       pass.GetRowCount() != 1 || pass.GetInt("GuideType") == 1) {
     return;
@@ -313,22 +312,19 @@ void SeasonPasses::ApplyPassLength(int32_t passId) {
   if (duration <= 0) return;
   SQLite episodes;
   if (!episodes.RunQuery(
-          tev::WFormat(L"SELECT ID, StartTime FROM Schedules WHERE %ls = '%d' AND %ls != %d AND "
-                       L"(%ls = '%ls' OR %ls = '%ls' OR %ls = '%ls')",
-                       L"Owner", passId, L"Duration", duration, L"Status", DVRSTATE_SCHEDULED,
-                       L"Status", DVRSTATE_CONFLICT, L"Status", DVRSTATE_SKIP),
+          "SELECT ID, StartTime FROM Schedules WHERE Owner = ? AND Duration != ? AND "
+          "(Status = ? OR Status = ? OR Status = ?)",
+          {std::to_wstring(passId), duration, DVRSTATE_SCHEDULED, DVRSTATE_CONFLICT, DVRSTATE_SKIP},
           L"ApplyPassLength")) {
     return;
   }
   for (int32_t i = 0; i < episodes.GetRowCount(); ++i, episodes.Next()) {
     try {
       SQLite update;
-      update.RunQuery(
-          tev::WFormat(L"UPDATE Schedules SET %ls = %d, %ls = %ls WHERE %ls = %d", L"Duration",
-                       duration, L"EndTime",
-                       FormatTime3(episodes.GetTime("StartTime") + duration).c_str(), L"ID",
-                       episodes.GetInt("ID")),
-          L"ApplyPassLength");
+      update.RunQuery("UPDATE Schedules SET Duration = ?, EndTime = ? WHERE ID = ?",
+                      {duration, SqlValue::TimeNumber(episodes.GetTime("StartTime") + duration),
+                       episodes.GetInt("ID")},
+                      L"ApplyPassLength");
     } catch (const VelException& e) {  // a time outside the writable range
       LogError(L"SeasonPasses::ApplyPassLength: %ls", e.getMessage().c_str());
     }

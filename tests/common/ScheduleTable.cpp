@@ -43,6 +43,8 @@ const char* UpcomingStatus(int i) {
 }  // namespace
 
 bool FillSchedules(sqlite3* db, const TableShape& shape, int64_t now, std::string* error) {
+  // The module's own connection may hold the write lock for a moment.
+  sqlite3_busy_timeout(db, 10000);
   const char* const kInsert =
       "INSERT INTO Schedules (TevMediumId, User, Type, Status, ChannelName, ChannelMimetype, "
       "Channel, Owner, StartTime, EndTime, Duration, Name, Category, EpisodeTitle, EpisodeUrl, "

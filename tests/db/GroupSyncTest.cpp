@@ -89,7 +89,7 @@ class CountingVfs {
 
 bool Insert(int i) {
   SQLite q;
-  return q.RunQuery(tev::WFormat(L"INSERT INTO Schedules (Name) VALUES ('row %d')", i), L"t");
+  return q.RunQuery("INSERT INTO Schedules (Name) VALUES ('row ' || ?)", {i}, L"t");
 }
 
 }  // namespace
@@ -141,7 +141,7 @@ TEST_F(GroupSyncTest, CommitsInsideSyncOnceAtTheEndAndOthersSyncAsAlways) {
   {
     GroupSync reading;
     SQLite q;
-    ASSERT_TRUE(q.RunQuery(L"SELECT * FROM Schedules WHERE Name = 'row 3'", L"t"));
+    ASSERT_TRUE(q.RunQuery("SELECT * FROM Schedules WHERE Name = 'row 3'", L"t"));
     EXPECT_EQ(q.GetRowCount(), 1);
   }
   EXPECT_EQ(g_logSyncs.load(), 0);

@@ -14,16 +14,17 @@ class LocalIdsTest : public dbtest::DbFixture {
     db_.reset(new RawDb(dbPath_));
     // Schedules 1..3 and passes 1..2; "shared" is held by both kinds.
     // Written through the layer, so that text is stored in its encoding.
-    const wchar_t* const inserts[] = {
-        L"INSERT INTO Schedules (TevMediumId, FilePath) VALUES ('sched-1', '/rec/a.wmv')",
-        L"INSERT INTO Schedules (TevMediumId, FilePath) VALUES ('shared', '/rec/it''s.wmv')",
-        L"INSERT INTO Schedules (TevMediumId, FilePath) VALUES ('O''Neil \U0001F600', '/rec/c.wmv')",
-        L"INSERT INTO SeasonPasses (TevMediumId) VALUES ('pass-1')",
-        L"INSERT INTO SeasonPasses (TevMediumId) VALUES ('shared')",
-    };
-    for (const wchar_t* insert : inserts) {
+    const std::pair<const wchar_t*, const wchar_t*> schedules[] = {
+        {L"sched-1", L"/rec/a.wmv"}, {L"shared", L"/rec/it's.wmv"},
+        {L"O'Neil \U0001F600", L"/rec/c.wmv"}};
+    for (const auto& row : schedules) {
       SQLite q;
-      ASSERT_TRUE(q.RunQuery(insert, L"test"));
+      ASSERT_TRUE(q.RunQuery("INSERT INTO Schedules (TevMediumId, FilePath) VALUES (?, ?)",
+                             {row.first, row.second}, L"test"));
+    }
+    for (const wchar_t* pass : {L"pass-1", L"shared"}) {
+      SQLite q;
+      ASSERT_TRUE(q.RunQuery("INSERT INTO SeasonPasses (TevMediumId) VALUES (?)", {pass}, L"test"));
     }
   }
   std::unique_ptr<RawDb> db_;

@@ -101,21 +101,19 @@ TEST_F(SQLiteTest, ColumnListRewriteFollowsItsCaseRules) {
 TEST_F(SQLiteTest, RewrittenQueriesLeaveOutTheNamedColumns) {
   OpenNew();
   SQLite insert;
-  ASSERT_TRUE(insert.RunQuery(L"INSERT INTO Schedules (Name, ThumbnailState) VALUES ('n', 'requested')", L"t"));
-  ASSERT_TRUE(insert.RunQuery(L"INSERT INTO SeasonPasses (ProgramName) VALUES ('p')", L"t"));
+  ASSERT_TRUE(insert.RunQuery("INSERT INTO Schedules (Name, ThumbnailState) VALUES ('n', 'requested')", L"t"));
+  ASSERT_TRUE(insert.RunQuery("INSERT INTO SeasonPasses (ProgramName) VALUES ('p')", L"t"));
   SQLite q;
-  ASSERT_TRUE(q.RunQuery(L"SELECT * FROM Schedules", L"t"));
+  ASSERT_TRUE(q.RunQuery("SELECT * FROM Schedules", L"t"));
   EXPECT_EQ(q.GetColumnCount(), 25);
   EXPECT_EQ(q.FindIndex("ThumbnailState"), -1);
-  ASSERT_TRUE(q.RunQuery(tev::WFormat(L"SELECT ThumbnailState FROM Schedules WHERE %ls = '%ls'",
-                                      L"Name", L"n"),
-                         L"t"));
+  ASSERT_TRUE(q.RunQuery("SELECT ThumbnailState FROM Schedules WHERE Name = ?", {L"n"}, L"t"));
   EXPECT_EQ(q.GetString("ThumbnailState"), L"requested");
-  ASSERT_TRUE(q.RunQuery(L"SELECT * FROM SeasonPasses", L"t"));
+  ASSERT_TRUE(q.RunQuery("SELECT * FROM SeasonPasses", L"t"));
   EXPECT_EQ(q.GetColumnCount(), 19);
   EXPECT_EQ(q.FindIndex("PauseStart"), -1);
   EXPECT_EQ(q.FindIndex("PauseEnd"), -1);
-  ASSERT_TRUE(q.RunQuery(L"SELECT * from SeasonPasses", L"t"));
+  ASSERT_TRUE(q.RunQuery("SELECT * from SeasonPasses", L"t"));
   EXPECT_EQ(q.GetColumnCount(), 21);
 }
 
@@ -123,13 +121,13 @@ TEST_F(SQLiteTest, GettersReadByNameAndReportWhatIsMissing) {
   OpenNew();
   SQLite write;
   ASSERT_TRUE(write.RunQuery(
-      L"INSERT INTO Schedules (Name, Duration, KeepUntil, StartTime, Owner) VALUES "
-      L"('first', '12abc', NULL, 20090315203000, 'x')",
+      "INSERT INTO Schedules (Name, Duration, KeepUntil, StartTime, Owner) VALUES "
+      "('first', '12abc', NULL, 20090315203000, 'x')",
       L"t"));
-  ASSERT_TRUE(write.RunQuery(L"INSERT INTO Schedules (Name, Duration) VALUES ('second', -7)", L"t"));
+  ASSERT_TRUE(write.RunQuery("INSERT INTO Schedules (Name, Duration) VALUES ('second', -7)", L"t"));
 
   SQLite q;
-  ASSERT_TRUE(q.RunQuery(L"SELECT * FROM Schedules ORDER BY ID", L"t"));
+  ASSERT_TRUE(q.RunQuery("SELECT * FROM Schedules ORDER BY ID", L"t"));
   ASSERT_EQ(q.GetRowCount(), 2);
   log_->Clear();
   EXPECT_EQ(q.GetString("Name"), L"first");
@@ -156,7 +154,7 @@ TEST_F(SQLiteTest, GettersReadByNameAndReportWhatIsMissing) {
 
   // An empty result: every getter reports out of bounds.
   SQLite none;
-  ASSERT_TRUE(none.RunQuery(L"SELECT * FROM Schedules WHERE ID = 99", L"t"));
+  ASSERT_TRUE(none.RunQuery("SELECT * FROM Schedules WHERE ID = 99", L"t"));
   EXPECT_EQ(none.GetRowCount(), 0);
   log_->Clear();
   EXPECT_EQ(none.GetString("Name"), L"");
@@ -167,10 +165,10 @@ TEST_F(SQLiteTest, GettersReadByNameAndReportWhatIsMissing) {
 TEST_F(SQLiteTest, FailedStatementIsLoggedWithCallerAndLeavesNoResult) {
   OpenNew();
   SQLite q;
-  ASSERT_TRUE(q.RunQuery(L"SELECT * FROM Config", L"t"));
+  ASSERT_TRUE(q.RunQuery("SELECT * FROM Config", L"t"));
   ASSERT_EQ(q.GetRowCount(), 4);
   log_->Clear();
-  EXPECT_FALSE(q.RunQuery(L"SELECT x FROM Nowhere", L"My::Operation"));
+  EXPECT_FALSE(q.RunQuery("SELECT x FROM Nowhere", L"My::Operation"));
   auto lines = log_->Lines();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].level, LOG_ERROR);
@@ -181,35 +179,31 @@ TEST_F(SQLiteTest, FailedStatementIsLoggedWithCallerAndLeavesNoResult) {
 
   // Statement text with printf-looking characters is logged verbatim.
   log_->Clear();
-  EXPECT_FALSE(q.RunQuery(L"SELEC %s %d %ls", L"c"));
+  EXPECT_FALSE(q.RunQuery("SELEC %s %d %ls", L"c"));
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"SELEC %s %d %ls"));
 }
 
-TEST_F(SQLiteTest, EscapedTextsRoundTripUnchanged) {
+TEST_F(SQLiteTest, BoundTextsRoundTripUnchanged) {
   OpenNew();
   const std::wstring texts[] = {
       L"it's", L"''", L"'", L"back\\slash\\", L"100% %s %d %ls %n", L"\u00e4\u00f6\u00fc \u00df \u20ac",
       L"\u65e5\u672c\u8a9e", L"emoji \U0001F600\U0001F3AC", L"tab\tnew\nline", L"\"double\"",
       L"--; DROP TABLE Config; --", L"",
   };
-  EXPECT_EQ(SQLite::Escape(L"a'b''c"), L"a''b''''c");
   for (const std::wstring& text : texts) {
     SQLite write;
-    ASSERT_TRUE(write.RunQuery(tev::WFormat(L"INSERT INTO Config (Key, Value) VALUES ('k', '%ls')",
-                                            SQLite::Escape(text).c_str()),
-                               L"t"));
+    ASSERT_TRUE(write.RunQuery("INSERT INTO Config (Key, Value) VALUES ('k', ?)", {text}, L"t"));
     SQLite read;
-    ASSERT_TRUE(read.RunQuery(tev::WFormat(L"SELECT * FROM Config WHERE Key = 'k' AND Value = '%ls'",
-                                           SQLite::Escape(text).c_str()),
-                              L"t"));
+    ASSERT_TRUE(read.RunQuery("SELECT * FROM Config WHERE Key = 'k' AND Value = ?", {text}, L"t"));
     ASSERT_EQ(read.GetRowCount(), 1) << tev::ToStdUtf8(text);
     EXPECT_EQ(read.GetString("Value"), text);
     SQLite clear;
-    ASSERT_TRUE(clear.RunQuery(L"DELETE FROM Config WHERE Key = 'k'", L"t"));
+    ASSERT_TRUE(clear.RunQuery("DELETE FROM Config WHERE Key = 'k'", L"t"));
   }
   // The bytes in the file are the unit-by-unit UTF-8 form.
   SQLite write;
-  ASSERT_TRUE(write.RunQuery(L"INSERT INTO Config (Key, Value) VALUES ('e', '\U0001F600')", L"t"));
+  ASSERT_TRUE(write.RunQuery("INSERT INTO Config (Key, Value) VALUES ('e', ?)", {L"\U0001F600"},
+                             L"t"));
   RawDb db(dbPath_);
   EXPECT_EQ(db.Value("SELECT hex(Value) FROM Config WHERE Key = 'e'"), "EDA0BDEDB880");
 }
@@ -258,7 +252,7 @@ TEST_F(SQLiteTest, NonDatabaseOrDamagedFileIsRefusedAndLeftAsItWas) {
     }
     // Later statements try to open again and fail the same way.
     SQLite q;
-    EXPECT_FALSE(q.RunQuery(L"SELECT * FROM Config", L"t"));
+    EXPECT_FALSE(q.RunQuery("SELECT * FROM Config", L"t"));
     EXPECT_EQ(dbtest::ReadBytes(dbPath_), c.bytes) << c.what;
   }
 
@@ -282,9 +276,9 @@ TEST_F(SQLiteTest, ConnectionReopensAfterCloseAndBeginCommitWork) {
   OpenNew();
   SQLite::Close();
   SQLite q;
-  EXPECT_TRUE(q.RunQuery(L"SELECT * FROM Config", L"t"));  // opened again on demand
+  EXPECT_TRUE(q.RunQuery("SELECT * FROM Config", L"t"));  // opened again on demand
   EXPECT_TRUE(q.Begin(L"t"));
-  EXPECT_TRUE(q.RunQuery(L"INSERT INTO Config (Key, Value) VALUES ('a', 'b')", L"t"));
+  EXPECT_TRUE(q.RunQuery("INSERT INTO Config (Key, Value) VALUES ('a', 'b')", L"t"));
   EXPECT_TRUE(q.Commit(L"t"));
   EXPECT_FALSE(q.Commit(L"Caller"));  // no transaction open
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SQL error in Caller: "));
@@ -293,7 +287,7 @@ TEST_F(SQLiteTest, ConnectionReopensAfterCloseAndBeginCommitWork) {
   // Without a folder nothing is opened anywhere.
   SQLite::ResetForTest();
   log_->Clear();
-  EXPECT_FALSE(q.RunQuery(L"SELECT 1", L"t"));
+  EXPECT_FALSE(q.RunQuery("SELECT 1", L"t"));
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"Can't open database: no database folder\n"));
 }
 
@@ -301,11 +295,11 @@ TEST_F(SQLiteTest, GetVersionReadsTheConfigRow) {
   OpenNew();
   SQLite q;
   EXPECT_EQ(q.getVersion(), L"7");
-  ASSERT_TRUE(q.RunQuery(L"DELETE FROM Config WHERE Key = 'Version'", L"t"));
+  ASSERT_TRUE(q.RunQuery("DELETE FROM Config WHERE Key = 'Version'", L"t"));
   log_->Clear();
   EXPECT_EQ(q.getVersion(), L"");
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"Version found: "));
-  ASSERT_TRUE(q.RunQuery(L"DROP TABLE Config", L"t"));
+  ASSERT_TRUE(q.RunQuery("DROP TABLE Config", L"t"));
   log_->Clear();
   EXPECT_EQ(q.getVersion(), L"");
   EXPECT_TRUE(log_->Has(LOG_ERROR,
@@ -317,13 +311,13 @@ TEST_F(SQLiteTest, InjectedFaultsFailStatementsFromTheCountOn) {
   OpenNew();
   SQLite::FailStatementsAfterForTest(2);
   SQLite q;
-  EXPECT_TRUE(q.RunQuery(L"SELECT 1", L"t"));
-  EXPECT_TRUE(q.RunQuery(L"SELECT 2", L"t"));
-  EXPECT_FALSE(q.RunQuery(L"SELECT 3", L"Caller"));
+  EXPECT_TRUE(q.RunQuery("SELECT 1", L"t"));
+  EXPECT_TRUE(q.RunQuery("SELECT 2", L"t"));
+  EXPECT_FALSE(q.RunQuery("SELECT 3", L"Caller"));
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"SQL error in Caller: injected fault"));
-  EXPECT_FALSE(q.RunQuery(L"SELECT 4", L"t"));
+  EXPECT_FALSE(q.RunQuery("SELECT 4", L"t"));
   SQLite::FailStatementsAfterForTest(-1);
-  EXPECT_TRUE(q.RunQuery(L"SELECT 5", L"t"));
+  EXPECT_TRUE(q.RunQuery("SELECT 5", L"t"));
 }
 
 TEST_F(SQLiteTest, CommittedRowsSurviveAKilledProcess) {
@@ -339,7 +333,7 @@ TEST_F(SQLiteTest, CommittedRowsSurviveAKilledProcess) {
     if (!SQLite::Initialize(WFolder())) _exit(2);
     for (int i = 0;; ++i) {
       SQLite q;
-      if (!q.RunQuery(tev::WFormat(L"INSERT INTO Schedules (Name) VALUES ('row %d')", i), L"t")) _exit(3);
+      if (!q.RunQuery("INSERT INTO Schedules (Name) VALUES ('row ' || ?)", {i}, L"t")) _exit(3);
       if (write(acks[1], &i, sizeof(i)) != sizeof(i)) _exit(4);
     }
   }
@@ -387,7 +381,7 @@ TEST_F(SQLiteTest, LimitedQueriesKeepTheFirstRowsAndLookupIndexesExist) {
   }
   SQLite query;
   query.LimitRows(2);
-  ASSERT_TRUE(query.RunQuery(L"SELECT * FROM Schedules ORDER BY StartTime", L"test"));
+  ASSERT_TRUE(query.RunQuery("SELECT * FROM Schedules ORDER BY StartTime", L"test"));
   ASSERT_EQ(query.GetRowCount(), 2);
   EXPECT_EQ(query.GetString("Name"), L"n29");
   EXPECT_EQ(query.GetString("FilePath"), L"");  // NULL reads empty
@@ -397,10 +391,10 @@ TEST_F(SQLiteTest, LimitedQueriesKeepTheFirstRowsAndLookupIndexesExist) {
   query.Next();
   EXPECT_EQ(query.FindIndex("Name"), -1);  // past the kept rows
   // The limit is for one statement only, and a failing one reports as usual.
-  ASSERT_TRUE(query.RunQuery(L"SELECT * FROM Schedules", L"test"));
+  ASSERT_TRUE(query.RunQuery("SELECT * FROM Schedules", L"test"));
   EXPECT_EQ(query.GetRowCount(), 30);
   query.LimitRows(1);
-  EXPECT_FALSE(query.RunQuery(L"SELECT x FROM nowhere", L"limited"));
+  EXPECT_FALSE(query.RunQuery("SELECT x FROM nowhere", L"limited"));
   EXPECT_EQ(query.GetRowCount(), 0);
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SQL error in limited: no such table: nowhere"));
 }
@@ -448,8 +442,8 @@ TEST_F(SQLiteTest, CommitsReachTheDiskBeforeTheyAreAcknowledged) {
   // acknowledged schedules on a power cut.
   OpenNew();
   SQLite query;
-  ASSERT_TRUE(query.RunQuery(L"PRAGMA journal_mode", L"test"));
+  ASSERT_TRUE(query.RunQuery("PRAGMA journal_mode", L"test"));
   EXPECT_EQ(query.GetString("journal_mode"), L"wal");
-  ASSERT_TRUE(query.RunQuery(L"PRAGMA synchronous", L"test"));
+  ASSERT_TRUE(query.RunQuery("PRAGMA synchronous", L"test"));
   EXPECT_EQ(query.GetString("synchronous"), L"2");  // FULL
 }

@@ -37,7 +37,7 @@ class TransactionTest : public dbtest::DbFixture {
   }
   static bool Insert(const std::string& name) {
     SQLite query;
-    return query.RunQuery(tev::FromStdUtf8("INSERT INTO Schedules (Name) VALUES ('" + name + "')"),
+    return query.RunQuery("INSERT INTO Schedules (Name) VALUES (?)", {SqlValue::Utf8(name)},
                           L"test");
   }
 

@@ -36,10 +36,15 @@ class DVRNames : public dbtest::DbFixture {
     Config::SetString(kConfigVideoDirectory, video_);
     Config::SetString(kConfigAudioDirectory, audio_);
   }
+  static std::wstring QuotesDoubled(const std::wstring& text) {
+    std::wstring doubled;
+    for (wchar_t c : text) doubled += c == L'\'' ? std::wstring(L"''") : std::wstring(1, c);
+    return doubled;
+  }
   void InsertPath(const std::wstring& path) {
     dbtest::RawDb db(dbPath_);
     db.Exec("INSERT INTO Schedules (Status, FilePath) VALUES ('DVRSTATE_SCHEDULED', '" +
-            tev::ToStdUtf8(SQLite::Escape(path)) + "')");
+            tev::ToStdUtf8(QuotesDoubled(path)) + "')");
   }
   std::wstring video_, audio_;
 };

@@ -117,38 +117,31 @@ class Conflicts : public ::testing::Test {
   int Insert(const Row& row) {
     const int n = ++rows_;
     const std::wstring path = L"/rec/" + std::to_wstring(n) + L".wmv";
-    wchar_t statement[2048];
-    swprintf(statement, 2048,
-             L"INSERT INTO Schedules (Name, Channel, ChannelName, ChannelMimetype, StartTime, "
-             L"Duration, EndTime, Status, Owner, FilePath, Subtitle, TevMediumId, KeepUntil) "
-             L"VALUES ('%ls', '%ls', '%ls', '%ls', %ls, %d, %ls, '%ls', '%ls', '%ls', '%ls', "
-             L"'T%d', 1)",
-             SQLite::Escape(row.name).c_str(), SQLite::Escape(row.channel).c_str(),
-             SQLite::Escape(row.channelName).c_str(), row.mimetype.c_str(), FormatTime3(row.start).c_str(), row.duration,
-             FormatTime3(row.start + row.duration).c_str(), row.status.c_str(),
-             row.owner.c_str(), path.c_str(), row.subtitle.c_str(), n);
     SQLite query;
-    EXPECT_TRUE(query.RunQuery(statement, L"test"));
-    EXPECT_TRUE(query.RunQuery(L"SELECT ID FROM Schedules WHERE FilePath = '" + path + L"'",
-                               L"test"));
+    EXPECT_TRUE(query.RunQuery(
+        "INSERT INTO Schedules (Name, Channel, ChannelName, ChannelMimetype, StartTime, "
+        "Duration, EndTime, Status, Owner, FilePath, Subtitle, TevMediumId, KeepUntil) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 'T' || ?, 1)",
+        {row.name, row.channel, row.channelName, row.mimetype, SqlValue::TimeNumber(row.start),
+         row.duration, SqlValue::TimeNumber(row.start + row.duration), row.status, row.owner,
+         path, row.subtitle, n},
+        L"test"));
+    EXPECT_TRUE(query.RunQuery("SELECT ID FROM Schedules WHERE FilePath = ?", {path}, L"test"));
     return query.GetInt("ID");
   }
 
   int AddPass(int priority, const std::wstring& channelName) {
     SQLite query;
-    EXPECT_TRUE(query.RunQuery(L"INSERT INTO SeasonPasses (Priority, ChannelName, ProgramName, "
-                               L"ChannelMimetype) VALUES (" +
-                                   std::to_wstring(priority) + L", '" + channelName +
-                                   L"', 'Pass', 'video/x-tv')",
-                               L"test"));
-    EXPECT_TRUE(query.RunQuery(L"SELECT max(ID) AS ID FROM SeasonPasses", L"test"));
+    EXPECT_TRUE(query.RunQuery("INSERT INTO SeasonPasses (Priority, ChannelName, ProgramName, "
+                               "ChannelMimetype) VALUES (?, ?, 'Pass', 'video/x-tv')",
+                               {priority, channelName}, L"test"));
+    EXPECT_TRUE(query.RunQuery("SELECT max(ID) AS ID FROM SeasonPasses", L"test"));
     return query.GetInt("ID");
   }
 
   std::wstring StatusOf(int id) {
     SQLite query;
-    EXPECT_TRUE(query.RunQuery(L"SELECT Status FROM Schedules WHERE ID = " + std::to_wstring(id),
-                               L"test"));
+    EXPECT_TRUE(query.RunQuery("SELECT Status FROM Schedules WHERE ID = ?", {id}, L"test"));
     return query.GetString("Status");
   }
 
@@ -233,7 +226,7 @@ TEST_F(Conflicts, SamplesDecideWhatOverlaps) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     SQLite wipe;
-    ASSERT_TRUE(wipe.RunQuery(L"DELETE FROM Schedules", L"test"));
+    ASSERT_TRUE(wipe.RunQuery("DELETE FROM Schedules", L"test"));
     Row existing;
     existing.start = c.existingStart;
     existing.duration = c.existingDuration;
@@ -443,7 +436,7 @@ TEST_F(Conflicts, OddTimesAndDurationsAreHandled) {
   EXPECT_EQ(-1, Check(Program(-5000000000LL, 3600), nullptr, nullptr));  // not writable
   // A stored time that cannot be written back leaves the updates quiet.
   SQLite query;
-  ASSERT_TRUE(query.RunQuery(L"UPDATE Schedules SET Status = 'DVRSTATE_CONFLICT', StartTime = 1",
+  ASSERT_TRUE(query.RunQuery("UPDATE Schedules SET Status = 'DVRSTATE_CONFLICT', StartTime = 1",
                              L"test"));
   engine_.UpdateConflicts(0, tev::Clock::Now());
   engine_.ForceSchedule(1, tev::Clock::Now());

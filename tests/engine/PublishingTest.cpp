@@ -143,25 +143,24 @@ class Publishing : public ::testing::Test {
     std::system(("rm -rf '" + folder_ + "'").c_str());
   }
 
-  void Run(const std::wstring& statement) {
+  void Run(const std::string& statement, const std::vector<SqlValue>& values = {}) {
     SQLite query;
-    ASSERT_TRUE(query.RunQuery(statement, L"test")) << tev::ToStdUtf8(statement);
+    ASSERT_TRUE(query.RunQuery(statement, values, L"test")) << statement;
   }
 
   // A pending episode of a pass, stored and loaded back.
   int InsertEpisode(const std::wstring& path) {
-    Run(L"INSERT INTO SeasonPasses (TevMediumId, Priority, ChannelName) VALUES ('PASS-7', 1, 'One')");
+    Run("INSERT INTO SeasonPasses (TevMediumId, Priority, ChannelName) VALUES ('PASS-7', 1, 'One')");
     SQLite query;
-    EXPECT_TRUE(query.RunQuery(L"SELECT max(ID) AS ID FROM SeasonPasses", L"test"));
+    EXPECT_TRUE(query.RunQuery("SELECT max(ID) AS ID FROM SeasonPasses", L"test"));
     const int pass = query.GetInt("ID");
-    Run(L"INSERT INTO Schedules (TevMediumId, Name, Channel, ChannelName, ChannelMimetype, "
-        L"StartTime, Duration, EndTime, Status, Owner, FilePath, Subtitle, Category, "
-        L"Description, KeepUntil) VALUES ('MED-1', 'Film ''94', 'tv.1', 'One', 'video/x-tv', "
-        L"20300110200000, 5400, 20300110213000, 'DVRSTATE_SCHEDULED', '" +
-        std::to_wstring(pass) + L"', '" + path +
-        L"', 'Sub 😀', 'Drama', 'Two lines\nhere', 13)");
-    EXPECT_TRUE(query.RunQuery(L"SELECT ID FROM Schedules WHERE FilePath = '" + path + L"'",
-                               L"test"));
+    Run("INSERT INTO Schedules (TevMediumId, Name, Channel, ChannelName, ChannelMimetype, "
+        "StartTime, Duration, EndTime, Status, Owner, FilePath, Subtitle, Category, "
+        "Description, KeepUntil) VALUES ('MED-1', 'Film ''94', 'tv.1', 'One', 'video/x-tv', "
+        "20300110200000, 5400, 20300110213000, 'DVRSTATE_SCHEDULED', ?, ?, ?, 'Drama', "
+        "'Two lines\nhere', 13)",
+        {std::to_wstring(pass), path, L"Sub 😀"});
+    EXPECT_TRUE(query.RunQuery("SELECT ID FROM Schedules WHERE FilePath = ?", {path}, L"test"));
     return query.GetInt("ID");
   }
 
@@ -341,7 +340,7 @@ TEST_F(Publishing, AddMediaStoresIdsByPath) {
 
   // One id short: nothing is stored.
   library_.SetMode(StandInLibrary::kShortIdList);
-  Run(L"UPDATE Schedules SET TevMediumId = ''");
+  Run("UPDATE Schedules SET TevMediumId = ''");
   Schedule::AddMedia(lists, true);
   EXPECT_EQ(L"", Schedules::GetMediumId(a));
   EXPECT_EQ(L"", Schedules::GetMediumId(b));
@@ -357,10 +356,11 @@ TEST_F(Publishing, ABatchCarriesEachRowsOwnPassId) {
   const int a = InsertEpisode(L"/rec/a.wmv");
   const int b = InsertEpisode(L"/rec/b.wmv");
   const int c = InsertEpisode(L"/rec/c.wmv");
-  Run(L"UPDATE Schedules SET Owner = (SELECT Owner FROM Schedules WHERE ID = " +
-      std::to_wstring(a) + L") WHERE ID = " + std::to_wstring(c));
-  Run(L"UPDATE SeasonPasses SET TevMediumId = 'PASS-8' WHERE ID = (SELECT Owner FROM "
-      L"Schedules WHERE ID = " + std::to_wstring(b) + L")");
+  Run("UPDATE Schedules SET Owner = (SELECT Owner FROM Schedules WHERE ID = ?) WHERE ID = ?",
+      {a, c});
+  Run("UPDATE SeasonPasses SET TevMediumId = 'PASS-8' WHERE ID = (SELECT Owner FROM "
+      "Schedules WHERE ID = ?)",
+      {b});
   PublishSchedules({Schedule(a), Schedule(b), Schedule(c)}, true);
 
   const auto received = library_.received();

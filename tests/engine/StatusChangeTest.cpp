@@ -42,8 +42,7 @@ class StatusChangeTest : public dbtest::DbFixture {
   std::wstring Stored(int id) { return Schedule(id).m_status; }
   void Store(int id, const std::wstring& status) {
     SQLite query;
-    ASSERT_TRUE(query.RunQuery(tev::WFormat(L"UPDATE Schedules SET Status = '%ls' WHERE ID = %d",
-                                            status.c_str(), id),
+    ASSERT_TRUE(query.RunQuery("UPDATE Schedules SET Status = ? WHERE ID = ?", {status, id},
                                L"test"));
   }
 };
@@ -63,8 +62,7 @@ TEST_F(StatusChangeTest, EveryTransitionOutsideTheTableIsRefusedAndEveryOneInItI
         if (t != nullptr && t->write == StatusWrite::kBulk) {
           std::vector<Schedule> rows{row};
           ASSERT_TRUE(SetScheduleStatuses(rows, to, 1700000000, reason,
-                                          L"UPDATE Schedules SET Status = '" +
-                                              std::wstring(to) + L"' WHERE ID > 0"));
+                                          "UPDATE Schedules SET Status = ? WHERE ID > 0", {to}));
           ASSERT_EQ(rows.size(), 1u);
           EXPECT_EQ(Stored(id), to);
           ++written;
@@ -88,7 +86,7 @@ TEST_F(StatusChangeTest, EveryTransitionOutsideTheTableIsRefusedAndEveryOneInItI
           // The bulk form refuses the same changes.
           std::vector<Schedule> rows{row};
           EXPECT_TRUE(SetScheduleStatuses(rows, to, 1700000000, reason,
-                                          L"UPDATE Schedules SET Status = 'x' WHERE ID > 0"));
+                                          "UPDATE Schedules SET Status = 'x' WHERE ID > 0", {}));
           EXPECT_TRUE(rows.empty()) << what;
           EXPECT_EQ(Stored(id), from) << what;
           ++refused;
@@ -133,15 +131,15 @@ TEST_F(StatusChangeTest, ABulkChangeWritesOnlyTheRowsItSelected) {
   const int first = Row(DVRSTATE_RECORDING, L"/rec/a.asf");
   const int second = Row(DVRSTATE_RECORDING, L"/rec/b.asf");
   SQLite select;
-  ASSERT_TRUE(select.RunQuery(L"SELECT * FROM Schedules WHERE Status = 'DVRSTATE_RECORDING'",
+  ASSERT_TRUE(select.RunQuery("SELECT * FROM Schedules WHERE Status = 'DVRSTATE_RECORDING'",
                               L"test"));
   std::vector<Schedule> rows = Schedule::FromRows(select);
   // A row that starts recording between the selection and the write.
   const int late = Row(DVRSTATE_RECORDING, L"/rec/c.asf");
   ASSERT_TRUE(SetScheduleStatuses(
       rows, DVRSTATE_COMPLETE_PARTIAL, 0, StatusReason::kCrashRecovery,
-      L"UPDATE Schedules SET Status = 'DVRSTATE_COMPLETE_PARTIAL' WHERE Status = "
-      L"'DVRSTATE_RECORDING'"));
+      "UPDATE Schedules SET Status = 'DVRSTATE_COMPLETE_PARTIAL' WHERE Status = "
+      "'DVRSTATE_RECORDING'", {}));
   EXPECT_EQ(rows.size(), 2u);
   EXPECT_EQ(Stored(first), DVRSTATE_COMPLETE_PARTIAL);
   EXPECT_EQ(Stored(second), DVRSTATE_COMPLETE_PARTIAL);

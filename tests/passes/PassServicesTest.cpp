@@ -550,7 +550,7 @@ TEST_F(PassServicesTest, AnAiringTakenOnAirIsRecordedOnce) {
       {Channel(L"BBC One", L"ch1", L"Show", {Local(2027, 3, 8, 22, 0)})}, L"Show", 0,
       WallClock(Local(2027, 3, 20, 0, 0)), 100);
   SQLite passRow;
-  ASSERT_TRUE(passRow.RunQuery(L"SELECT * FROM SeasonPasses", L"test"));
+  ASSERT_TRUE(passRow.RunQuery("SELECT * FROM SeasonPasses", L"test"));
   const PassRow pass = PassRow::FromQuery(passRow);
   const std::string repeat = "StartTime >= " + DbTime(Local(2027, 3, 8, 22, 0)) +
                              " AND StartTime < " + DbTime(Local(2027, 3, 9, 0, 0));
