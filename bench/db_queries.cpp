@@ -33,7 +33,7 @@
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
 #include "platform/Clock.h"
-#include "support/WideText.h"
+#include "platform/WideText.h"
 #include "tests/common/ScheduleTable.h"
 
 namespace {

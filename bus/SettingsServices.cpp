@@ -11,7 +11,7 @@
 #include "platform/PathCheck.h"
 #include "support/Text.h"
 #include "support/VUtil.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace {
 

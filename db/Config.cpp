@@ -2,8 +2,8 @@
 
 #include "db/SQLite.h"
 #include "db/WFormat.h"
+#include "platform/NoDestructor.h"
 #include "support/Log.h"
-#include "support/NoDestructor.h"
 #include "support/PMutex.h"
 #include "support/PMutexLock.h"
 

@@ -6,7 +6,7 @@
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
 #include "support/Log.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace EpisodeMarks {
 

@@ -5,7 +5,7 @@
 #include "db/WFormat.h"
 #include "support/Log.h"
 #include "support/Text.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include "engine/Schedules.h"
 #include "module/PVRVel.h"
 #include "platform/Clock.h"
-#include "platform/StandByWaitableTimer.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
 #include "support/PThread.h"
+#include "support/StandByWaitableTimer.h"
 
 bool Schedules::Initialize() {
   ResetTunerCountCache();

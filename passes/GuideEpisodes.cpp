@@ -9,9 +9,9 @@
 #include <set>
 #include <vector>
 
-#include "outbound/PeerClient.h"
-#include "db/LocalIds.h"
+#include "db/EpisodeMarks.h"
 #include "db/GroupSync.h"
+#include "db/LocalIds.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
@@ -20,13 +20,13 @@
 #include "dvr/DVR.h"
 #include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
-#include "db/EpisodeMarks.h"
+#include "outbound/PeerClient.h"
 #include "passes/EpisodeRow.h"
 #include "passes/SeasonPassChecker.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/VUtil.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace {
 

@@ -3,12 +3,12 @@
 
 #include <ctime>
 
-#include "outbound/PeerClient.h"
 #include "db/GroupSync.h"
 #include "db/SQLite.h"
 #include "db/WFormat.h"
 #include "engine/Schedules.h"
 #include "module/PVRVel.h"
+#include "outbound/PeerClient.h"
 #include "passes/SeasonPasses.h"
 #include "platform/Clock.h"
 #include "platform/Env.h"
@@ -16,7 +16,7 @@
 #include "support/PMutexLock.h"
 #include "support/PThread.h"
 #include "support/VUtil.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace {
 
