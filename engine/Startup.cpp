@@ -4,7 +4,6 @@
 #include "db/RecordingSettings.h"
 #include "db/SQLite.h"
 #include "engine/Schedules.h"
-#include "module/PVRVel.h"
 #include "platform/Clock.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
@@ -14,8 +13,7 @@
 
 bool Schedules::Initialize() {
   ResetTunerCountCache();
-  PVRVel* pvr = PVRVel::Live();
-  if (pvr == nullptr || !pvr->WaitForTevMedia()) {
+  if (m_host == nullptr || !m_host->WaitForTevMedia()) {
     LogError(L"Schedules::Initialize : TevMedia is not ready !!!");
     return false;
   }

@@ -7,7 +7,6 @@
 #include "db/SQLite.h"
 #include "db/WFormat.h"
 #include "engine/Schedules.h"
-#include "module/PVRVel.h"
 #include "outbound/PeerClient.h"
 #include "passes/SeasonPasses.h"
 #include "platform/Clock.h"
@@ -71,8 +70,8 @@ void SeasonPassChecker::Stop() {
 
 int SeasonPassChecker::TimerThreadStart(void*) {
   if (tev::Env::Current().WaitForEvent(stopEvent_, kFirstDelayMs)) return 0;
-  PVRVel* pvr = PVRVel::Live();
-  if (pvr != nullptr && !pvr->WaitForTevMedia()) {
+  EngineHost* host = engine_.Host();
+  if (host != nullptr && !host->WaitForTevMedia()) {
     LogError(L"Schedules::Initialize : TevMedia is not ready !!!");
     return -1;
   }
