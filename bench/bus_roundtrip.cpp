@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
+#include "platform/WideText.h"
 #include "support/VUtil.h"
-#include "support/WideText.h"
 #include "tests/common/NatsServer.h"
 #include "vel/VelSatellite.h"
 #include "vel/WireCodec.h"

@@ -32,7 +32,7 @@
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
 #include "platform/Clock.h"
-#include "support/WideText.h"
+#include "platform/WideText.h"
 #include "tests/common/ScheduleTable.h"
 
 namespace {

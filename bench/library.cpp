@@ -26,8 +26,8 @@
 #include "peers/MediaStore.h"
 #include "peers/Peers.h"
 #include "platform/Clock.h"
+#include "platform/WideText.h"
 #include "support/VUtil.h"
-#include "support/WideText.h"
 #include "tests/common/NatsServer.h"
 
 namespace {

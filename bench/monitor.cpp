@@ -28,7 +28,7 @@
 #include "monitor/FileMetadata.h"
 #include "monitor/FileSystemMonitor.h"
 #include "peers/Peers.h"
-#include "support/WideText.h"
+#include "platform/WideText.h"
 #include "tests/common/NatsServer.h"
 
 namespace {

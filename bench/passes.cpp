@@ -43,8 +43,8 @@
 #include "passes/SeasonPasses.h"
 #include "peers/Peers.h"
 #include "platform/Clock.h"
+#include "platform/WideText.h"
 #include "support/VUtil.h"
-#include "support/WideText.h"
 #include "tests/common/NatsServer.h"
 
 namespace {

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "bus/CVelAtl.h"
 #include "db/Config.h"
 #include "db/RecordingSettings.h"
@@ -29,9 +30,8 @@
 #include "dvr/DVR.h"
 #include "module/PVRVel.h"
 #include "peers/Peers.h"
+#include "platform/WideText.h"
 #include "support/VUtil.h"
-#include "support/WideText.h"
-#include "bench/BenchSupport.h"
 #include "tests/common/NatsServer.h"
 
 namespace {

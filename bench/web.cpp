@@ -27,7 +27,7 @@
 #include "bench/BenchSupport.h"
 #include "peers/MediaStore.h"
 #include "peers/Peers.h"
-#include "support/WideText.h"
+#include "platform/WideText.h"
 #include "tests/common/ChildProgram.h"
 #include "tests/common/NatsServer.h"
 

@@ -13,7 +13,8 @@ const wchar_t kSatelliteName[] = L"ZoVIZ";
 
 }  // namespace
 
-CVelAtl::CVelAtl(PVRVel* owner) : owner_(owner) {}
+CVelAtl::CVelAtl(Schedules* engine, SeasonPassChecker* checker)
+    : engine_(engine), checker_(checker) {}
 
 CVelAtl::~CVelAtl() { Disconnect(); }
 

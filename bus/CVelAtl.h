@@ -15,13 +15,16 @@
 #include "platform/Variant.h"
 #include "vel/VelSatellite.h"
 
-class PVRVel;
+class Schedules;
+class SeasonPassChecker;
 
 class CVelAtl : public VelSatellite {
  public:
   typedef int (CVelAtl::*Handler)(const std::wstring& method, const VARIANT& in, VARIANT* out);
 
-  explicit CVelAtl(PVRVel* owner);
+  // `engine` and `checker` (null in tests of the bare endpoint) outlive the
+  // endpoint.
+  explicit CVelAtl(Schedules* engine, SeasonPassChecker* checker = nullptr);
   ~CVelAtl() override;
 
   // 0 = joined, 1 = not. Reads "velDirectory.host", default "127.0.0.1".
@@ -29,7 +32,7 @@ class CVelAtl : public VelSatellite {
   void UnregisterFromBus();
   void DefineServices() override;
 
-  PVRVel* Owner() const { return owner_; }
+  Schedules* Engine() const { return engine_; }
 
   // The requests the module sends over this endpoint.
   PeerClient& Peers() { return peers_; }
@@ -63,7 +66,8 @@ class CVelAtl : public VelSatellite {
   int SetPVRRecordPadding(const std::wstring& method, const VARIANT& in, VARIANT* out);
 
  private:
-  PVRVel* const owner_;
+  Schedules* const engine_;
+  SeasonPassChecker* const checker_;
   VelPeerClient peers_{*this};
 };
 

@@ -2,7 +2,6 @@
 #include "bus/CVelAtl.h"
 #include "bus/EngineAnswers.h"
 #include "engine/Schedules.h"
-#include "module/PVRVel.h"
 #include "support/Log.h"
 #include "support/VUtil.h"
 
@@ -10,14 +9,14 @@
 // list of the schedules it conflicts with. A malformed request leaves as
 // VelInvalidParameterException.
 int CVelAtl::GetConflicts(const std::wstring&, const VARIANT& in, VARIANT* out) {
-  PVRVel* owner = Owner();
-  if (owner == nullptr) {
+  Schedules* engine = Engine();
+  if (engine == nullptr) {
     LogError(L"GetConflicts %ls", L"no engine");
     return -1;
   }
   const std::wstring mediumId = VUtil::GetStringElement(in, 0);
   ScheduleAnswer answer;
-  const int result = owner->GetSchedules().GetConflicts(mediumId, &answer);
+  const int result = engine->GetConflicts(mediumId, &answer);
   if (answer.kind != ScheduleAnswer::Kind::kNothing) {
     AutoVariant list;
     PutScheduleAnswer(answer, &list.get());

@@ -6,7 +6,7 @@
 #include "db/WFormat.h"
 #include "engine/Schedules.h"
 #include "support/VUtil.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace {
 

@@ -4,18 +4,14 @@
 
 #include "bus/CVelAtl.h"
 #include "engine/Schedules.h"
-#include "module/PVRVel.h"
 #include "support/Log.h"
 
 // The engine of the endpoint's module; null (ERROR logged with the service
 // name) when the endpoint has no module, as in tests of the bare endpoint.
 inline Schedules* EngineOf(CVelAtl* vel, const wchar_t* service) {
-  PVRVel* owner = vel->Owner();
-  if (owner == nullptr) {
-    LogError(L"%ls: no engine", service);
-    return nullptr;
-  }
-  return &owner->GetSchedules();
+  Schedules* engine = vel->Engine();
+  if (engine == nullptr) LogError(L"%ls: no engine", service);
+  return engine;
 }
 
 #endif  // TEV_BUS_ENGINEOF_H_

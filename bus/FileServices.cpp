@@ -14,7 +14,7 @@
 #include "platform/Clock.h"
 #include "support/Log.h"
 #include "support/VUtil.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 // in = [user, medium id]; out = [path, mime type].
 int CVelAtl::GetFileFromId(const std::wstring&, const VARIANT& in, VARIANT* out) {

@@ -13,7 +13,6 @@
 #include "db/LocalIds.h"
 #include "db/GroupSync.h"
 #include "engine/Schedules.h"
-#include "module/PVRVel.h"
 #include "passes/EpisodeRow.h"
 #include "passes/SeasonPassChecker.h"
 #include "passes/SeasonPasses.h"
@@ -58,8 +57,7 @@ int CVelAtl::AddTevPass(const std::wstring&, const VARIANT& in, VARIANT* out) {
     Require(pass.duration > 0, L"AddTevPass: the duration must be positive");
   }
 
-  PVRVel* owner = Owner();
-  if (owner == nullptr) {
+  if (engine_ == nullptr || checker_ == nullptr) {
     LogError(L"AddTevPass: no engine");
     return -1;
   }
@@ -86,9 +84,9 @@ int CVelAtl::AddTevPass(const std::wstring&, const VARIANT& in, VARIANT* out) {
 
   // The pass's commits and the timer's are synced once, before the answer.
   GroupSync durableBeforeAnswer;
-  SeasonPasses passes(owner->GetSchedules(), owner->Checker());
+  SeasonPasses passes(*engine_, *checker_);
   // The timer is computed while the library answers the episodes.
-  Schedules& engine = owner->GetSchedules();
+  Schedules& engine = *engine_;
   std::function<void()> timer = [&engine] { engine.SetRecordingTimer(); };
   PassConflictReport report;
   const int32_t id =

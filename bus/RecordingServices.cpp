@@ -10,7 +10,6 @@
 #include "db/LocalIds.h"
 #include "db/TimeUtils.h"
 #include "engine/Schedules.h"
-#include "module/PVRVel.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
 #include "support/VUtil.h"

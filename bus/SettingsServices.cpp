@@ -7,11 +7,10 @@
 #include "db/RecordingSettings.h"
 #include "db/TextNumbers.h"
 #include "engine/Schedules.h"
-#include "module/PVRVel.h"
 #include "platform/PathCheck.h"
 #include "support/Text.h"
 #include "support/VUtil.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace {
 
@@ -50,20 +49,20 @@ int CVelAtl::GetPVRConfig(const std::wstring&, const VARIANT& in, VARIANT* out) 
 }
 
 int CVelAtl::SetPVRVideoRecordingDirectory(const std::wstring&, const VARIANT& in, VARIANT*) {
-  return owner_->GetSchedules().SetVideoRecordingDirectory(VUtil::GetScalarString(in));
+  return engine_->SetVideoRecordingDirectory(VUtil::GetScalarString(in));
 }
 
 int CVelAtl::SetPVRAudioRecordingDirectory(const std::wstring&, const VARIANT& in, VARIANT*) {
-  return owner_->GetSchedules().SetAudioRecordingDirectory(VUtil::GetScalarString(in));
+  return engine_->SetAudioRecordingDirectory(VUtil::GetScalarString(in));
 }
 
 int CVelAtl::GetPVRVideoRecordingDirectory(const std::wstring&, const VARIANT&, VARIANT* out) {
-  PutText(out, owner_->GetSchedules().VideoDirectory());
+  PutText(out, engine_->VideoDirectory());
   return 0;
 }
 
 int CVelAtl::GetPVRAudioRecordingDirectory(const std::wstring&, const VARIANT&, VARIANT* out) {
-  PutText(out, owner_->GetSchedules().AudioDirectory());
+  PutText(out, engine_->AudioDirectory());
   return 0;
 }
 
@@ -73,7 +72,7 @@ int CVelAtl::GetPVRDiskFreeSpaceRequired(const std::wstring&, const VARIANT&, VA
 }
 
 int CVelAtl::SetPVRDiskFreeSpaceRequired(const std::wstring&, const VARIANT& in, VARIANT*) {
-  owner_->GetSchedules().SetFreeSpaceRequired(VUtil::GetScalarLong(in));
+  engine_->SetFreeSpaceRequired(VUtil::GetScalarLong(in));
   return 0;
 }
 
@@ -83,6 +82,6 @@ int CVelAtl::GetPVRRecordPadding(const std::wstring&, const VARIANT&, VARIANT* o
 }
 
 int CVelAtl::SetPVRRecordPadding(const std::wstring&, const VARIANT& in, VARIANT*) {
-  owner_->GetSchedules().SetRecordPadding(VUtil::GetScalarLong(in));
+  engine_->SetRecordPadding(VUtil::GetScalarLong(in));
   return 0;
 }

@@ -1,8 +1,8 @@
 #include "db/Config.h"
 
 #include "db/SQLite.h"
+#include "platform/NoDestructor.h"
 #include "support/Log.h"
-#include "support/NoDestructor.h"
 #include "support/PMutex.h"
 #include "support/PMutexLock.h"
 

@@ -5,7 +5,7 @@
 #include "db/SQLite.h"
 #include "db/TimeUtils.h"
 #include "support/Log.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace EpisodeMarks {
 

@@ -12,15 +12,15 @@
 #include "engine/Schedules.h"
 #include "platform/Env.h"
 #include "platform/Folders.h"
+#include "platform/NoDestructor.h"
 #include "platform/PathCheck.h"
+#include "platform/WideText.h"
 #include "support/Log.h"
-#include "support/NoDestructor.h"
 #include "support/PMutex.h"
 #include "support/PMutexLock.h"
 #include "support/Registry.h"
 #include "support/Text.h"
-#include "support/WideText.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace {
 

@@ -21,11 +21,11 @@
 #include "db/Transaction.h"
 #include "platform/Clock.h"
 #include "platform/Folders.h"
+#include "platform/WideText.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
-#include "support/WideText.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace fs = std::filesystem;
 

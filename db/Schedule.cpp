@@ -2,10 +2,10 @@
 
 #include "db/SQLite.h"
 #include "db/TimeUtils.h"
-#include "support/WideText.h"
+#include "platform/WideText.h"
 #include "support/Log.h"
 #include "support/Text.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "db/TextNumbers.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace {
 

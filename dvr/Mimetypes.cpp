@@ -8,7 +8,7 @@
 #include "module/PVRVel.h"
 #include "support/Log.h"
 #include "support/Text.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace {
 

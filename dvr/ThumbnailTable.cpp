@@ -3,9 +3,9 @@
 #include <exception>
 #include <map>
 
+#include "platform/NoDestructor.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
-#include "support/NoDestructor.h"
 #include "support/PMutexLock.h"
 
 namespace {

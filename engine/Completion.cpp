@@ -19,7 +19,6 @@
 #include "engine/FailureReasons.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
-#include "module/PVRVel.h"
 #include "outbound/PeerClient.h"
 #include "platform/Env.h"
 #include "support/Log.h"
@@ -69,8 +68,7 @@ void Schedules::NotifyRecordStarted(const std::wstring& filePath) {
   Schedule::AddMedium(schedule, true);
   if (!IsVideo(schedule.m_channelMimetype)) return;
   // A stopping module asks for nothing more.
-  PVRVel* pvr = PVRVel::Live();
-  if (!m_running || (pvr != nullptr && pvr->StopEvent().IsSet())) return;
+  if (!m_running || (m_host != nullptr && m_host->Stopping())) return;
   // Never on the bus thread: a wait here would hold every other request.
   m_thumbnails.Request(filePath, kThumbnailDelayMs);
 }

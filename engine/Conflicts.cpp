@@ -37,7 +37,7 @@
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace {
 

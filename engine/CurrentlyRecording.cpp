@@ -11,7 +11,7 @@
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 int Schedules::GetCurrentlyRecording(std::vector<CurrentRecording>* out) {
   // Rows the streamer never reported as finished leave the list first.

@@ -2,7 +2,6 @@
 
 #include "db/Schedule.h"
 #include "dvr/DVR.h"
-#include "module/PVRVel.h"
 #include "platform/Env.h"
 
 namespace {
@@ -10,11 +9,6 @@ namespace {
 // Nothing is due: a real wait, re-checked now and then (the clock of a
 // test may not move by itself).
 constexpr unsigned int kIdleWaitMs = 60 * 1000;
-
-bool ModuleStopping() {
-  PVRVel* pvr = PVRVel::Live();
-  return pvr != nullptr && pvr->StopEvent().IsSet();
-}
 
 }  // namespace
 
@@ -60,7 +54,7 @@ void DelayedThumbnails::Run() {
     }
     if (!path.empty()) {
       // The row may have gone while we waited (cancelled and removed).
-      if (ModuleStopping()) continue;
+      if (host_ != nullptr && host_->Stopping()) continue;
       Schedule row(path, DVRSTATE_RECORDING);
       if (row.m_id != 0) DVR::CreateThumbnail(path);
     } else if (waitMs < 0) {

@@ -11,11 +11,12 @@
 #include <string>
 #include <thread>
 
+#include "engine/EngineHost.h"
 #include "support/PEvent.h"
 
 class DelayedThumbnails {
  public:
-  DelayedThumbnails() = default;
+  explicit DelayedThumbnails(EngineHost* host) : host_(host) {}
   ~DelayedThumbnails();
   DelayedThumbnails(const DelayedThumbnails&) = delete;
   DelayedThumbnails& operator=(const DelayedThumbnails&) = delete;
@@ -31,6 +32,7 @@ class DelayedThumbnails {
  private:
   void Run();
 
+  EngineHost* const host_;  // may be null
   std::mutex mu_;
   PEvent wake_;  // set under mu_ by Request and Stop, reset under mu_ by Run
   // Guarded by mu_: due instant (ms of the environment's clock) -> file.

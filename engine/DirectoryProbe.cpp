@@ -11,8 +11,8 @@
 #include "engine/Schedules.h"
 #include "platform/Env.h"
 #include "platform/PathCheck.h"
+#include "platform/WideText.h"
 #include "support/Log.h"
-#include "support/WideText.h"
 
 namespace {
 

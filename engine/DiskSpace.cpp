@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "outbound/PeerClient.h"
 #include "db/RecordingSettings.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
@@ -20,8 +19,9 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
+#include "outbound/PeerClient.h"
 #include "platform/Env.h"
-#include "platform/FreeSpace.h"
+#include "support/FreeSpace.h"
 #include "support/Log.h"
 #include "support/Text.h"
 

@@ -19,7 +19,7 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "support/Log.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace {
 

@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "outbound/PeerClient.h"
 #include "db/LocalIds.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
@@ -19,12 +18,13 @@
 #include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
+#include "outbound/PeerClient.h"
 #include "platform/Clock.h"
+#include "platform/NoDestructor.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
-#include "support/NoDestructor.h"
 #include "support/PMutexLock.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "db/Schedule.h"
 #include "support/Log.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 void RunPending(std::function<void()>* step) {
   if (step == nullptr || !*step) return;

@@ -7,7 +7,7 @@
 #include "db/WFormat.h"
 #include "engine/Schedules.h"
 #include "support/Log.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/Text.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace {
 

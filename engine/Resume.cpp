@@ -28,7 +28,7 @@
 #include "platform/Clock.h"
 #include "platform/Env.h"
 #include "support/Log.h"
-#include "support/WideText.h"
+#include "platform/WideText.h"
 
 namespace {
 

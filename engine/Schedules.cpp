@@ -2,7 +2,7 @@
 
 #include "monitor/FileSystemMonitor.h"
 
-Schedules::Schedules() {
+Schedules::Schedules(EngineHost* host) : m_host(host) {
   for (auto& monitor : m_monitors) monitor.reset(new FileSystemMonitor(this));
 }
 

@@ -16,6 +16,7 @@
 #include "engine/BumpedSet.h"
 #include "engine/RecordingRequest.h"
 #include "engine/DelayedThumbnails.h"
+#include "engine/EngineHost.h"
 #include "engine/Requests.h"
 #include "outbound/PeerClient.h"
 #include "support/GlobalLocks.h"
@@ -39,7 +40,8 @@ constexpr int kResultChangeRefused = 403;
 
 class Schedules {
  public:
-  Schedules();
+  // `host` (may be null) outlives the engine.
+  explicit Schedules(EngineHost* host = nullptr);
   ~Schedules();
 
   // --- Start-up and shutdown (engine/Startup.cpp) ---
@@ -49,6 +51,7 @@ class Schedules {
   // Stops the timer and closes every recording in progress.
   void Shutdown();
   bool IsRunning() const { return m_running.load(); }
+  EngineHost* Host() const { return m_host; }
 
   // --- Folder monitors (engine/FolderMonitors.cpp) ---
   // Starts the "video" and "audio" monitors (not after Shutdown began).
@@ -361,7 +364,8 @@ class Schedules {
   static bool WriteTimesAndStatus(Schedule& from, const Schedule& to, int64_t now);
 
   PThread* m_timerThread TEV_GUARDED_BY(EngineMutex()) = nullptr;  // owned; null before start-up
-  DelayedThumbnails m_thumbnails;     // the delayed requests of start reports
+  EngineHost* const m_host;
+  DelayedThumbnails m_thumbnails{m_host};     // the delayed requests of start reports
   // One per folder kind: video, audio, Media Center. Constant after
   // construction (each monitor guards its own state).
   std::unique_ptr<FileSystemMonitor> m_monitors[3];

@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "outbound/PeerClient.h"
 #include "db/RecordingSettings.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
@@ -25,10 +24,11 @@
 #include "engine/Schedules.h"
 #include "engine/StartStatus.h"
 #include "engine/StatusChange.h"
+#include "outbound/PeerClient.h"
 #include "platform/Clock.h"
 #include "platform/Env.h"
 #include "support/Log.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace {
 

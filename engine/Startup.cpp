@@ -4,18 +4,16 @@
 #include "db/RecordingSettings.h"
 #include "db/SQLite.h"
 #include "engine/Schedules.h"
-#include "module/PVRVel.h"
 #include "platform/Clock.h"
-#include "platform/StandByWaitableTimer.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
 #include "support/PThread.h"
+#include "support/StandByWaitableTimer.h"
 
 bool Schedules::Initialize() {
   ResetTunerCountCache();
-  PVRVel* pvr = PVRVel::Live();
-  if (pvr == nullptr || !pvr->WaitForTevMedia()) {
+  if (m_host == nullptr || !m_host->WaitForTevMedia()) {
     LogError(L"Schedules::Initialize : TevMedia is not ready !!!");
     return false;
   }

@@ -24,8 +24,8 @@
 #include "monitor/SchedulePages.h"
 #include "passes/SeasonPasses.h"
 #include "support/Log.h"
-#include "support/WideText.h"
-#include "vel/VelException.h"
+#include "platform/WideText.h"
+#include "support/VelException.h"
 #include "support/Text.h"
 
 namespace {

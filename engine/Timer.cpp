@@ -16,11 +16,11 @@
 #include "db/WFormat.h"
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
-#include "platform/StandByWaitableTimer.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
-#include "vel/VelException.h"
+#include "support/StandByWaitableTimer.h"
+#include "support/VelException.h"
 
 namespace {
 

@@ -29,7 +29,7 @@
 #include "engine/StatusChange.h"
 #include "db/EpisodeMarks.h"
 #include "support/Log.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "passes/SeasonPasses.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "host/LogFollower.h"
 #include "platform/Folders.h"
-#include "support/WideText.h"
+#include "platform/WideText.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "module/TevPVR.h"
-#include "platform/StandByWaitableTimer.h"
 #include "support/BBLog.h"
 #include "support/Log.h"
+#include "support/StandByWaitableTimer.h"
 #include "vel/VelSatellite.h"
 
 #define TEV_EXPORT extern "C" __attribute__((visibility("default")))

@@ -43,7 +43,7 @@ std::wstring TevNetworksFolder() {
   return appData + L"/TevNetworks";
 }
 
-PVRVel::PVRVel() : m_vel(this), m_mutex(false), m_stopEvent(false) {}
+PVRVel::PVRVel() : m_vel(&m_schedules, &m_checker), m_mutex(false), m_stopEvent(false) {}
 
 PVRVel::~PVRVel() = default;
 

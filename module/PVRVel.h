@@ -10,6 +10,7 @@
 
 #include "bus/CVelAtl.h"
 #include "db/SQLite.h"
+#include "engine/EngineHost.h"
 #include "engine/Schedules.h"
 #include "passes/SeasonPassChecker.h"
 #include "support/PEvent.h"
@@ -17,10 +18,10 @@
 
 class PThread;
 
-class PVRVel {
+class PVRVel : public EngineHost {
  public:
   PVRVel();
-  ~PVRVel();
+  ~PVRVel() override;
 
   // Opens the database, starts the engine's start-up thread and joins the
   // bus. False when the database cannot be opened or the bus not joined;
@@ -31,7 +32,8 @@ class PVRVel {
   // Polls the media library until it is ready (every 10 s, at most 30 min),
   // ended by the stop event. Called from the engine's start-up thread and
   // the season-pass checker.
-  bool WaitForTevMedia();
+  bool WaitForTevMedia() override;
+  bool Stopping() override { return m_stopEvent.IsSet(); }
 
   SQLite& Database() { return m_db; }
   CVelAtl& Vel() { return m_vel; }
@@ -57,7 +59,7 @@ class PVRVel {
 
   SQLite m_db;
   CVelAtl m_vel;
-  Schedules m_schedules;
+  Schedules m_schedules{this};
   SeasonPassChecker m_checker{m_schedules};
   PMutex m_mutex;
   PEvent m_stopEvent;

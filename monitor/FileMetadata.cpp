@@ -7,10 +7,10 @@
 
 #include <exception>
 
+#include "platform/NoDestructor.h"
+#include "platform/WideText.h"
 #include "support/Log.h"
-#include "support/NoDestructor.h"
 #include "support/PMutexLock.h"
-#include "support/WideText.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/NoDestructor.h"
 #include "platform/Variant.h"
-#include "support/NoDestructor.h"
 #include "support/PMutex.h"
 
 namespace TagLib {

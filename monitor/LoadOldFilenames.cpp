@@ -20,8 +20,8 @@
 #include "monitor/MonitorFiles.h"
 #include "platform/Env.h"
 #include "platform/FolderListing.h"
+#include "platform/WideText.h"
 #include "support/Log.h"
-#include "support/WideText.h"
 
 namespace {
 

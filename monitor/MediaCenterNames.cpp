@@ -10,7 +10,7 @@
 #include "platform/Clock.h"
 #include "support/Log.h"
 #include "support/Text.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 
 #include "platform/Clock.h"
-#include "support/WideText.h"
+#include "platform/WideText.h"
 
 namespace monitorfiles {
 

@@ -15,8 +15,8 @@
 #include "monitor/FileSystemMonitor.h"
 #include "monitor/SchedulePages.h"
 #include "platform/FolderListing.h"
+#include "platform/WideText.h"
 #include "support/Log.h"
-#include "support/WideText.h"
 
 namespace {
 

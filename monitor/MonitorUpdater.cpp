@@ -10,9 +10,9 @@
 #include "engine/Schedules.h"
 #include "monitor/FileSystemMonitor.h"
 #include "platform/Clock.h"
+#include "platform/WideText.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
-#include "support/WideText.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "outbound/PeerClient.h"
 #include "support/VUtil.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace {
 

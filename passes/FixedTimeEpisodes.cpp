@@ -10,13 +10,13 @@
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
+#include "db/Transaction.h"
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "passes/EpisodeRow.h"
 #include "passes/SeasonPassChecker.h"
-#include "db/Transaction.h"
 #include "support/Log.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "outbound/PeerClient.h"
-#include "db/LocalIds.h"
+#include "db/EpisodeMarks.h"
 #include "db/GroupSync.h"
+#include "db/LocalIds.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
@@ -20,14 +20,14 @@
 #include "dvr/DVR.h"
 #include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
-#include "db/EpisodeMarks.h"
+#include "outbound/PeerClient.h"
 #include "passes/EpisodeRow.h"
 #include "passes/SeasonPassChecker.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/VUtil.h"
-#include "support/WideText.h"
-#include "vel/VelException.h"
+#include "platform/WideText.h"
+#include "support/VelException.h"
 
 namespace {
 

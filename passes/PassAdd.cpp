@@ -21,7 +21,7 @@
 #include "platform/Clock.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/NoDestructor.h"
+#include "platform/WideText.h"
 #include "support/Log.h"
-#include "support/NoDestructor.h"
-#include "support/WideText.h"
 
 namespace {
 

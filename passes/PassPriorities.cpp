@@ -2,16 +2,16 @@
 // the highest; passes of other mimetypes have 0 and take no part.
 #include <vector>
 
+#include "db/EpisodeMarks.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "engine/BumpedSet.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
-#include "db/EpisodeMarks.h"
 #include "passes/SeasonPassChecker.h"
 #include "passes/SeasonPasses.h"
 #include "platform/Clock.h"
-#include "support/NoDestructor.h"
+#include "platform/NoDestructor.h"
 #include "support/PMutex.h"
 #include "support/PMutexLock.h"
 

@@ -11,19 +11,19 @@
 #include <thread>
 #include <vector>
 
-#include "outbound/PeerClient.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/Transaction.h"
 #include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
+#include "outbound/PeerClient.h"
 #include "passes/PassJobs.h"
 #include "passes/SeasonPassChecker.h"
 #include "passes/SeasonPasses.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace {
 

@@ -3,11 +3,10 @@
 
 #include <ctime>
 
-#include "outbound/PeerClient.h"
 #include "db/GroupSync.h"
 #include "db/SQLite.h"
 #include "engine/Schedules.h"
-#include "module/PVRVel.h"
+#include "outbound/PeerClient.h"
 #include "passes/SeasonPasses.h"
 #include "platform/Clock.h"
 #include "platform/Env.h"
@@ -15,7 +14,7 @@
 #include "support/PMutexLock.h"
 #include "support/PThread.h"
 #include "support/VUtil.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace {
 
@@ -70,8 +69,8 @@ void SeasonPassChecker::Stop() {
 
 int SeasonPassChecker::TimerThreadStart(void*) {
   if (tev::Env::Current().WaitForEvent(stopEvent_, kFirstDelayMs)) return 0;
-  PVRVel* pvr = PVRVel::Live();
-  if (pvr != nullptr && !pvr->WaitForTevMedia()) {
+  EngineHost* host = engine_.Host();
+  if (host != nullptr && !host->WaitForTevMedia()) {
     LogError(L"Schedules::Initialize : TevMedia is not ready !!!");
     return -1;
   }

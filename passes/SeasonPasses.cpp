@@ -2,16 +2,17 @@
 
 #include <vector>
 
-#include "outbound/PeerClient.h"
 #include "db/LocalIds.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
+#include "outbound/PeerClient.h"
 #include "passes/SeasonPassChecker.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
-#include "vel/VelException.h"
+#include "support/VUtil.h"
+#include "support/VelException.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/WideText.h"
 #include "support/VUtil.h"
-#include "support/WideText.h"
 
 namespace tev {
 namespace peers {

@@ -15,7 +15,7 @@
 #include "peers/ChannelLineup.h"
 #include "peers/MediaStore.h"
 #include "peers/XmltvGuide.h"
-#include "support/WideText.h"
+#include "platform/WideText.h"
 
 namespace tev {
 namespace peers {

@@ -7,8 +7,8 @@
 #include <fstream>
 
 #include "peers/ChannelLineup.h"
+#include "platform/WideText.h"
 #include "support/VUtil.h"
-#include "support/WideText.h"
 
 namespace tev {
 namespace peers {

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cwctype>
 
+#include "platform/WideText.h"
 #include "support/VUtil.h"
-#include "support/WideText.h"
 
 namespace tev {
 namespace peers {

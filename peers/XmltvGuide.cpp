@@ -7,7 +7,7 @@
 #include <map>
 #include <iterator>
 
-#include "support/WideText.h"
+#include "platform/WideText.h"
 
 namespace tev {
 namespace peers {

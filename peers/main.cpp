@@ -33,8 +33,8 @@
 #include "peers/GuideLineup.h"
 #include "peers/MediaStore.h"
 #include "peers/Peers.h"
+#include "platform/WideText.h"
 #include "support/Registry.h"
-#include "support/WideText.h"
 #include "vel/BusCredentials.h"
 
 namespace {

@@ -14,9 +14,8 @@
 #include <system_error>
 #include <thread>
 
-#include "support/NoDestructor.h"
-#include "support/PEvent.h"
-#include "support/WideText.h"
+#include "platform/NoDestructor.h"
+#include "platform/WideText.h"
 
 namespace tev {
 
@@ -99,10 +98,6 @@ class PosixEnv : public Env {
 
   void SleepMs(int64_t ms) override {
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-  }
-
-  bool WaitForEvent(PEvent& event, int64_t ms) override {
-    return event.Wait(ms < 0 ? 0u : static_cast<unsigned int>(ms));
   }
 };
 

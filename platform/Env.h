@@ -69,8 +69,9 @@ class Env {
   // Blocks the calling thread for `ms` milliseconds of this clock.
   virtual void SleepMs(int64_t ms) = 0;
   // Waits at most `ms` milliseconds for `event`; true when it is set (at
-  // once when it already was), false on time-out.
-  virtual bool WaitForEvent(PEvent& event, int64_t ms) = 0;
+  // once when it already was), false on time-out. The real wait is defined
+  // beside PEvent (support/), which is built on this layer.
+  virtual bool WaitForEvent(PEvent& event, int64_t ms);
 
  protected:
   // For wrappers that move the clock: tells the listener.

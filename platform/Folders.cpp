@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "support/WideText.h"
+#include "platform/WideText.h"
 
 namespace tev {
 

@@ -10,9 +10,9 @@
 
 #include "platform/Clock.h"
 #include "platform/Folders.h"
+#include "platform/WideText.h"
 #include "support/PMutexLock.h"
 #include "support/Registry.h"
-#include "support/WideText.h"
 
 namespace {
 

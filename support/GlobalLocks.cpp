@@ -1,6 +1,6 @@
 #include "support/GlobalLocks.h"
 
-#include "support/NoDestructor.h"
+#include "platform/NoDestructor.h"
 
 PMutex& EngineMutex() {
   static tev::NoDestructor<PMutex> mutex(true);

@@ -4,8 +4,8 @@
 
 #include <boost/weak_ptr.hpp>
 
+#include "platform/NoDestructor.h"
 #include "support/BBLog.h"
-#include "support/NoDestructor.h"
 #include "support/PMutex.h"
 #include "support/PMutexLock.h"
 

@@ -1,6 +1,7 @@
 #include "support/PEvent.h"
 
 #include "platform/Clock.h"
+#include "platform/Env.h"
 #include "support/PMutexLock.h"
 
 struct timespec PEventDeadline(int64_t nowMs, unsigned int ms) {
@@ -40,4 +41,8 @@ bool PEvent::Wait(unsigned int ms) {
     if (rc == PTHREAD_TIMEDOUT_CODE) return false;
     if (rc != 0) return set_.load();  // EINVAL and the like: never spin
   }
+}
+
+bool tev::Env::WaitForEvent(PEvent& event, int64_t ms) {
+  return event.Wait(ms < 0 ? 0u : static_cast<unsigned int>(ms));
 }

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <system_error>
 
+#include "platform/WideText.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
-#include "support/WideText.h"
 
 PThread::PThread(const pthread_attr_t* attributes, int (*function)(void*), void* argument)
     : delegate_(new PThreadDelegateFunction(function)), argument_(argument) {

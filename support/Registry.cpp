@@ -10,11 +10,11 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include "platform/Folders.h"
-#include "support/NoDestructor.h"
+#include "platform/NoDestructor.h"
+#include "platform/WideText.h"
 #include "support/PMutex.h"
 #include "support/PMutexLock.h"
 #include "support/Text.h"
-#include "support/WideText.h"
 
 // Note: nothing here may log. The log reads its level through this class,
 // so a log call from here could recurse.

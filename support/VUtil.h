@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/Variant.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
 namespace VUtil {
 

@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/WideText.h"
 #include "support/Registry.h"
 #include "support/VUtil.h"
-#include "support/WideText.h"
 #include "vel/VelSatellite.h"
 #include "vel/WireCodec.h"
 

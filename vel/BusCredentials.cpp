@@ -2,8 +2,8 @@
 
 #include <nats/nats.h>
 
+#include "platform/WideText.h"
 #include "support/Registry.h"
-#include "support/WideText.h"
 
 namespace vel {
 

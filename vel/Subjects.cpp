@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "support/WideText.h"
+#include "platform/WideText.h"
 
 namespace vel {
 

@@ -15,10 +15,10 @@
 #include <thread>
 #include <vector>
 
+#include "platform/WideText.h"
 #include "support/BBLog.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
-#include "support/WideText.h"
 #include "vel/BusCredentials.h"
 #include "vel/ReplyInboxes.h"
 #include "vel/Subjects.h"

@@ -20,8 +20,8 @@
 #include <boost/shared_ptr.hpp>
 
 #include "platform/Variant.h"
+#include "support/VelException.h"
 #include "vel/BusCredentials.h"
-#include "vel/VelException.h"
 
 class CBBLog;
 

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "support/WideText.h"
+#include "platform/WideText.h"
 #include "vel/JsonParser.h"
 #include "vel/WireTypes.h"
 #include "vel/WireWriter.h"

@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "support/WideText.h"
+#include "platform/WideText.h"
 #include "vel/WireTypes.h"
 
 namespace vel {

@@ -332,7 +332,8 @@ TEST_F(CVelAtlRequests, GetTVGuideSchedule) {
   channel.mediumId = L"ch1";
   const int64_t localNow = tev::Clock::Now() - GetTimeZoneOffset();
   channel.programs.push_back({L"News", 1800, localNow + 3600, L"N", L"D", L"E1", true, false, {}});
-  channel.programs.push_back({L"News", 1800, localNow + 8 * 86400, L"N", L"D", L"E2", false, false, {}});
+  channel.programs.push_back(
+      {L"News", 1800, localNow + 8 * 86400, L"N", L"D", L"E2", false, false, {}});
   channel.programs.push_back({L"Film", 1800, localNow + 7200, L"F", L"D", L"", false, false, {}});
   guide_.SetListings({channel});
 

@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Clock.h"
-#include "platform/StandByWaitableTimer.h"
+#include "support/StandByWaitableTimer.h"
 #include "tests/common/LocalTime.h"
 #include "tests/common/OfferingSatellite.h"
 #include "tests/engine/EngineFixture.h"

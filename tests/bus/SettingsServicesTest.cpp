@@ -11,9 +11,9 @@
 #include "db/SQLite.h"
 #include "module/PVRVel.h"
 #include "peers/Peers.h"
-#include "platform/StandByWaitableTimer.h"
+#include "platform/WideText.h"
+#include "support/StandByWaitableTimer.h"
 #include "support/VUtil.h"
-#include "support/WideText.h"
 #include "tests/common/NatsServer.h"
 #include "tests/common/OfferingSatellite.h"
 

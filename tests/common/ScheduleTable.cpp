@@ -9,7 +9,7 @@
 #include <string>
 
 #include "db/TimeUtils.h"
-#include "support/WideText.h"
+#include "platform/WideText.h"
 
 namespace tev {
 namespace test {

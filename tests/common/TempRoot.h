@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "support/WideText.h"
+#include "platform/WideText.h"
 
 namespace tev {
 namespace test {

@@ -29,10 +29,10 @@
 
 #include "db/SQLite.h"
 #include "platform/Clock.h"
-#include "tests/common/FakeEnv.h"
+#include "platform/WideText.h"
 #include "support/BBLog.h"
 #include "support/Log.h"
-#include "support/WideText.h"
+#include "tests/common/FakeEnv.h"
 #include "tests/common/ScopedEnv.h"
 #include "tests/common/TempRoot.h"
 

@@ -10,8 +10,8 @@
 
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
+#include "support/VelException.h"
 #include "tests/db/DbTestSupport.h"
-#include "vel/VelException.h"
 
 using dbtest::RawDb;
 

@@ -9,7 +9,7 @@
 
 #include "db/SQLite.h"
 #include "db/WFormat.h"
-#include "support/WideText.h"
+#include "platform/WideText.h"
 #include "tests/db/DbTestSupport.h"
 
 TEST(StatementCacheTest, KeepsABoundedSetAndRefusesTextsThatDoNotPrepare) {

@@ -8,10 +8,10 @@
 #include <rapidcheck/gtest.h>
 
 #include "platform/Clock.h"
+#include "support/VelException.h"
 #include "tests/common/FakeEnv.h"
 #include "tests/common/LocalTime.h"
 #include "tests/db/DbTestSupport.h"
-#include "vel/VelException.h"
 
 namespace {
 

@@ -10,15 +10,15 @@
 #include <rapidcheck/gtest.h>
 
 #include "db/Config.h"
-#include "db/Schedule.h"
 #include "db/RecordingSettings.h"
+#include "db/Schedule.h"
 #include "db/TimeUtils.h"
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
-#include "tests/db/DbTestSupport.h"
-#include "tests/common/LocalTime.h"
-#include "vel/VelException.h"
+#include "support/VelException.h"
 #include "tests/common/FakeEnv.h"
+#include "tests/common/LocalTime.h"
+#include "tests/db/DbTestSupport.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "dvr/DVR.h"
+#include "support/VelException.h"
 #include "tests/db/DbTestSupport.h"
-#include "vel/VelException.h"
 
 namespace {
 

@@ -14,10 +14,10 @@
 #include "db/TimeUtils.h"
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
+#include "platform/WideText.h"
 #include "support/VUtil.h"
-#include "support/WideText.h"
-#include "tests/common/FakePeers.h"
 #include "tests/common/FakeEnv.h"
+#include "tests/common/FakePeers.h"
 #include "tests/common/LocalTime.h"
 #include "tests/common/TempRoot.h"
 

@@ -13,7 +13,7 @@
 
 #include "db/Schedule.h"
 #include "platform/Clock.h"
-#include "platform/FreeSpace.h"
+#include "support/FreeSpace.h"
 #include "tests/engine/RowFixture.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "module/PVRVel.h"
-#include "platform/StandByWaitableTimer.h"
+#include "support/StandByWaitableTimer.h"
 #include "tests/peers/PeerFixture.h"
 
 namespace enginetest {

@@ -15,8 +15,8 @@
 #include "dvr/ThumbnailTable.h"
 #include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
+#include "platform/WideText.h"
 #include "support/VUtil.h"
-#include "support/WideText.h"
 #include "tests/common/FakePeers.h"
 #include "tests/common/TempRoot.h"
 

@@ -11,7 +11,7 @@
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/WFormat.h"
-#include "support/WideText.h"
+#include "platform/WideText.h"
 #include "tests/db/DbTestSupport.h"
 
 namespace {

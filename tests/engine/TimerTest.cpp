@@ -10,8 +10,8 @@
 #include "db/Config.h"
 #include "db/RecordingSettings.h"
 #include "platform/Clock.h"
-#include "platform/StandByWaitableTimer.h"
 #include "support/PThread.h"
+#include "support/StandByWaitableTimer.h"
 #include "tests/engine/EngineFixture.h"
 
 namespace {

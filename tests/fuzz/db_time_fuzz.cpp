@@ -5,9 +5,9 @@
 #include <string>
 
 #include "db/TimeUtils.h"
-#include "support/WideText.h"
+#include "platform/WideText.h"
+#include "support/VelException.h"
 #include "tests/fuzz/FuzzSupport.h"
-#include "vel/VelException.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   setenv("TZ", "UTC", 1);

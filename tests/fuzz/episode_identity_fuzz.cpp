@@ -5,7 +5,7 @@
 #include <string>
 
 #include "passes/EpisodeIdentity.h"
-#include "support/WideText.h"
+#include "platform/WideText.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -10,7 +10,7 @@
 #include "db/SQLite.h"
 #include "db/TimeUtils.h"
 #include "dvr/DVR.h"
-#include "support/WideText.h"
+#include "platform/WideText.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

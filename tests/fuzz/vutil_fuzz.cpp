@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "support/VUtil.h"
+#include "support/VelException.h"
 #include "tests/fuzz/FuzzSupport.h"
-#include "vel/VelException.h"
 #include "vel/WireCodec.h"
 
 namespace {

@@ -17,8 +17,8 @@
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 
+#include "platform/WideText.h"
 #include "support/VUtil.h"
-#include "support/WideText.h"
 #include "tests/common/NatsServer.h"
 #include "tests/common/OfferingSatellite.h"
 #include "vel/VelSatellite.h"

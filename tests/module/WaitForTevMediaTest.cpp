@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "module/PVRVel.h"
-#include "support/WideText.h"
+#include "platform/WideText.h"
 #include "tests/common/FakeEnv.h"
 #include "tests/common/NatsServer.h"
 #include "tests/common/OfferingSatellite.h"

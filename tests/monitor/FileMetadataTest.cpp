@@ -20,7 +20,7 @@
 #include "db/Schedule.h"
 #include "dvr/ThumbnailTable.h"
 #include "monitor/FileMetadata.h"
-#include "support/WideText.h"
+#include "platform/WideText.h"
 #include "tests/common/TempRoot.h"
 
 namespace {

@@ -10,8 +10,8 @@
 
 #include "db/TimeUtils.h"
 #include "dvr/DVR.h"
+#include "support/VelException.h"
 #include "tests/monitor/MonitorFixture.h"
-#include "vel/VelException.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "peers/GuideLineup.h"
 #include "peers/MediaStore.h"
 #include "peers/XmltvGuide.h"
-#include "support/WideText.h"
+#include "platform/WideText.h"
 #include "tests/db/DbTestSupport.h"
 
 namespace {

@@ -16,8 +16,8 @@
 #include <gtest/gtest.h>
 
 #include "peers/ScriptedPeer.h"
+#include "platform/WideText.h"
 #include "support/VUtil.h"
-#include "support/WideText.h"
 #include "tests/common/NatsServer.h"
 #include "tests/db/DbTestSupport.h"
 #include "tests/peers/ProgramProcess.h"

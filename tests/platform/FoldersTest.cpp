@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Folders.h"
-#include "support/WideText.h"
+#include "platform/WideText.h"
 #include "tests/common/ScopedEnv.h"
 #include "tests/common/TempRoot.h"
 

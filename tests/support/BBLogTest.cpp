@@ -11,10 +11,10 @@
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
+#include "platform/WideText.h"
 #include "support/BBLog.h"
 #include "support/Log.h"
 #include "support/PThread.h"
-#include "support/WideText.h"
 #include "tests/common/TempRoot.h"
 
 namespace fs = std::filesystem;

@@ -8,10 +8,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "platform/WideText.h"
 #include "support/VUtil.h"
-#include "support/WideText.h"
-#include "tests/common/NatsServer.h"
 #include "tests/common/EchoSatellite.h"
+#include "tests/common/NatsServer.h"
 #include "tests/common/Shell.h"
 #include "tests/common/TempRoot.h"
 #include "vel/VelSatellite.h"

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/WideText.h"
 #include "support/VUtil.h"
-#include "support/WideText.h"
 #include "tests/common/EchoSatellite.h"
 #include "tests/common/NatsServer.h"
 #include "tests/db/DbTestSupport.h"

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/WideText.h"
 #include "support/Registry.h"
 #include "support/VUtil.h"
-#include "support/WideText.h"
 #include "tests/common/EchoSatellite.h"
 #include "tests/common/NatsServer.h"
 #include "tests/db/DbTestSupport.h"

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 #include <nats/nats.h>
 
+#include "platform/WideText.h"
 #include "support/VUtil.h"
-#include "support/WideText.h"
 #include "tests/common/EchoSatellite.h"
 #include "tests/common/NatsServer.h"
 #include "vel/Subjects.h"

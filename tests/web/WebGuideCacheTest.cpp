@@ -16,7 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "peers/Peers.h"
-#include "support/WideText.h"
+#include "platform/WideText.h"
 #include "tests/common/NatsServer.h"
 #include "tests/common/TempRoot.h"
 #include "web/BusLink.h"

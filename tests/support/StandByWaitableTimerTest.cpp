@@ -2,7 +2,7 @@
 // nothing is armed, cancelling for good, and due times that follow the
 // product's clock when a test shifts it. Waits are bounded so that a broken
 // timer fails the test instead of hanging it.
-#include "platform/StandByWaitableTimer.h"
+#include "support/StandByWaitableTimer.h"
 
 #include <linux/capability.h>
 #include <sys/syscall.h>

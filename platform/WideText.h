@@ -3,8 +3,8 @@
 // the UTF-16 form gives: each UTF-16 code unit is encoded on its own (so a
 // character outside the BMP becomes two three-byte sequences) and decoding
 // joins the surrogate halves again, so every character round-trips.
-#ifndef TEV_SUPPORT_WIDETEXT_H_
-#define TEV_SUPPORT_WIDETEXT_H_
+#ifndef TEV_PLATFORM_WIDETEXT_H_
+#define TEV_PLATFORM_WIDETEXT_H_
 
 #include <string>
 #include <vector>
@@ -31,4 +31,4 @@ std::wstring FromStdUtf8(const std::string& bytes);
 
 }  // namespace tev
 
-#endif  // TEV_SUPPORT_WIDETEXT_H_
+#endif  // TEV_PLATFORM_WIDETEXT_H_

@@ -1,5 +1,5 @@
-#include "vel/VelException.h"
+#include "support/VelException.h"
 
-#include "support/WideText.h"
+#include "platform/WideText.h"
 
 void VelException::makeWhat() { what_ = tev::ToStdUtf8(message_); }

@@ -1,4 +1,4 @@
-#include "platform/FreeSpace.h"
+#include "support/FreeSpace.h"
 
 #include "platform/Env.h"
 #include "support/Log.h"

@@ -1,4 +1,4 @@
-#include "platform/FreeSpace.h"
+#include "support/FreeSpace.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/WideText.h"
+#include "platform/WideText.h"
 #include "tests/common/FakeEnv.h"
 #include "tests/db/DbTestSupport.h"
 

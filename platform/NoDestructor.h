@@ -7,8 +7,8 @@
 //     static tev::NoDestructor<PMutex> mutex(true);
 //     return *mutex;
 //   }
-#ifndef TEV_SUPPORT_NODESTRUCTOR_H_
-#define TEV_SUPPORT_NODESTRUCTOR_H_
+#ifndef TEV_PLATFORM_NODESTRUCTOR_H_
+#define TEV_PLATFORM_NODESTRUCTOR_H_
 
 #include <new>
 #include <utility>
@@ -35,4 +35,4 @@ class NoDestructor {
 
 }  // namespace tev
 
-#endif  // TEV_SUPPORT_NODESTRUCTOR_H_
+#endif  // TEV_PLATFORM_NODESTRUCTOR_H_

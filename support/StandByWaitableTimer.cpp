@@ -1,4 +1,4 @@
-#include "platform/StandByWaitableTimer.h"
+#include "support/StandByWaitableTimer.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -9,8 +9,8 @@
 #include <cerrno>
 
 #include "platform/Clock.h"
+#include "platform/NoDestructor.h"
 #include "support/Log.h"
-#include "support/NoDestructor.h"
 #include "support/PMutexLock.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "support/WideText.h"
+#include "platform/WideText.h"
 
 #include <gtest/gtest.h>
 #include <rapidcheck.h>

@@ -1,7 +1,7 @@
 // Free space of the volume that holds a directory, the platform reading
 // behind the engine's disk-space management. Any thread.
-#ifndef TEV_PLATFORM_FREESPACE_H_
-#define TEV_PLATFORM_FREESPACE_H_
+#ifndef TEV_SUPPORT_FREESPACE_H_
+#define TEV_SUPPORT_FREESPACE_H_
 
 #include <cstdint>
 #include <string>
@@ -16,4 +16,4 @@ int64_t GetFreeDiskSpace(const std::wstring& directory);
 
 }  // namespace tev
 
-#endif  // TEV_PLATFORM_FREESPACE_H_
+#endif  // TEV_SUPPORT_FREESPACE_H_

@@ -3,13 +3,13 @@
 // shifts the clock makes a waiter sleep only the shifted remainder; the
 // timerfd carries the same instant in real time so that, with
 // CLOCK_REALTIME_ALARM, the kernel wakes a suspended machine for it.
-#ifndef TEV_PLATFORM_STANDBYWAITABLETIMER_H_
-#define TEV_PLATFORM_STANDBYWAITABLETIMER_H_
+#ifndef TEV_SUPPORT_STANDBYWAITABLETIMER_H_
+#define TEV_SUPPORT_STANDBYWAITABLETIMER_H_
 
 #include <atomic>
 #include <cstdint>
 
-#include "support/NoDestructor.h"
+#include "platform/NoDestructor.h"
 #include "support/PWaitableTimer.h"
 
 class StandByWaitableTimer : public PWaitableTimer {
@@ -59,4 +59,4 @@ class StandByWaitableTimer : public PWaitableTimer {
   int64_t dueMs_ TEV_GUARDED_BY(this) = 0;  // product clock
 };
 
-#endif  // TEV_PLATFORM_STANDBYWAITABLETIMER_H_
+#endif  // TEV_SUPPORT_STANDBYWAITABLETIMER_H_

@@ -1,8 +1,8 @@
 // Exceptions of the bus library. Parameter errors travel as exceptions, never
 // as result codes; a handler that throws one answers its requester with a
 // non-zero return code that carries the message.
-#ifndef TEV_VEL_VELEXCEPTION_H_
-#define TEV_VEL_VELEXCEPTION_H_
+#ifndef TEV_SUPPORT_VELEXCEPTION_H_
+#define TEV_SUPPORT_VELEXCEPTION_H_
 
 #include <exception>
 #include <string>
@@ -33,4 +33,4 @@ class VelInvalidParameterException : public VelException {
   explicit VelInvalidParameterException(const std::wstring& message) : VelException(1, message) {}
 };
 
-#endif  // TEV_VEL_VELEXCEPTION_H_
+#endif  // TEV_SUPPORT_VELEXCEPTION_H_
