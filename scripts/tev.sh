@@ -234,15 +234,16 @@ install_browser_driver() {
 
 # Every test runs once, in one build with AddressSanitizer and
 # UndefinedBehaviorSanitizer: -O0 (half the compile time of -O1; the
-# sanitizers find the same faults). The benchmarks are only compiled there
-# (warnings are errors); their figures come from an optimised build.
+# sanitizers find the same faults). The test programs are unity builds and
+# the benchmarks are only compiled, not linked (warnings are errors); their
+# figures come from an optimised build.
 # Any sanitizer report, a leak too, fails the test that caused it.
 run_tests() {
   install_missing
   install_browser_driver
   check_locks
   local dir="$top/build-ci"
-  build "$dir" -DTEV_WERROR=ON -DTEV_SANITIZE=ON \
+  build "$dir" -DTEV_WERROR=ON -DTEV_SANITIZE=ON -DTEV_UNITY=ON -DTEV_BENCH_COMPILE_ONLY=ON \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O0 -g1" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O0 -g1"
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
