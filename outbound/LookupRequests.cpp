@@ -174,7 +174,7 @@ int PeerClient::ProcessTranscodeUrl(const std::wstring& url, const std::wstring&
   }
 }
 
-bool PeerClient::GetTVGuideSchedule(const std::wstring& program, VARIANT* out) {
+bool PeerClient::GetTVGuideSchedule(const std::wstring& program, GuideListings* out) {
   return ReadTVGuideSchedule(PostTVGuideSchedule(program), out);
 }
 
@@ -198,7 +198,8 @@ std::unique_ptr<PeerClient::Pending> PeerClient::PostTVGuideSchedule(const std::
   return Post(L"any", L"SearchTVListings", in);
 }
 
-bool PeerClient::ReadTVGuideSchedule(std::unique_ptr<PeerClient::Pending> posted, VARIANT* out) {
+bool PeerClient::ReadTVGuideSchedule(std::unique_ptr<PeerClient::Pending> posted,
+                                     GuideListings* out) {
   AutoVariant reply, retcodes;
   try {
     long result = Collect(std::move(posted), &reply, &retcodes);
@@ -207,13 +208,9 @@ bool PeerClient::ReadTVGuideSchedule(std::unique_ptr<PeerClient::Pending> posted
       return false;
     }
     VUtil::CheckSingleRetcode(retcodes, L"SearchTVListings");
-    AutoVariant listings;
-    VUtil::GetElement(reply, 0, &listings);
-    if (out) {
-      VariantClear(out);
-      *out = listings.get();  // handed over, not copied: a week of listings is large
-      VariantInit(&listings.get());
-    }
+    AutoVariant listingsCopy;
+    const VARIANT& listings = VUtil::ElementInPlace(reply, 0, &listingsCopy.get());
+    if (out) *out = ReadGuideListings(listings);
     return true;
   } catch (const VelException& e) {
     LogError(L"SeasonPassChecker::AddProgramEpisodes: %ls", e.getMessage().c_str());

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "outbound/GuideListings.h"
 #include "platform/Variant.h"
 #include "support/MediumProperties.h"
 
@@ -118,12 +119,18 @@ class PeerClient {
   void NotifyPVRRecordingChange(const std::vector<CurrentRecording>& recordings);
 
   // --- Programme guide ---
-  bool GetTVGuideSchedule(const std::wstring& program, VARIANT* out);
+  // "SearchTVListings" for the week from now: false (and *out left as it
+  // was) when the request or its retcode failed or the reply has no first
+  // element; otherwise that element read into *out.
+  bool GetTVGuideSchedule(const std::wstring& program, GuideListings* out);
   // GetTVGuideSchedule in two halves: the search is sent at once, its
   // answer read (and judged as above) later.
   std::unique_ptr<Pending> PostTVGuideSchedule(const std::wstring& program);
-  bool ReadTVGuideSchedule(std::unique_ptr<Pending> posted, VARIANT* out);
+  bool ReadTVGuideSchedule(std::unique_ptr<Pending> posted, GuideListings* out);
 };
+
+// The guide's listings element read into values (outbound/GuideListings.h).
+GuideListings ReadGuideListings(const VARIANT& listings);
 
 // The peers of the running module, or null when there is none (no
 // endpoint: medium ids are then left out of what the engine reports).

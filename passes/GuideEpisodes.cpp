@@ -1,10 +1,6 @@
-// Guide passes: admitting the airings that the programme guide lists.
-//
-// A listing is [count, [channel...]]; a channel [name, -, [program...],
-// mimetype, extra, -, -, medium id]; a program [title, -, -, -, duration,
-// start (local date), category, description, -, -, episode title, -, -,
-// -, flags (bit 0: new)]. Anything else in the answer is logged and left
-// out, one element at a time.
+// Guide passes: admitting the airings that the programme guide lists
+// (outbound/GuideListings.h). What the guide answered unreadably is logged
+// and left out, one element at a time.
 #include <memory>
 #include <set>
 #include <utility>
@@ -25,27 +21,10 @@
 #include "passes/SeasonPassChecker.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
-#include "support/VUtil.h"
 #include "platform/WideText.h"
 #include "support/VelException.h"
 
 namespace {
-
-bool IsArray(const VARIANT& value) { return (value.vt & VT_ARRAY) != 0; }
-
-// An integer slot of any integer type (the guide's flags); 0 otherwise.
-int32_t IntegerOrZero(const VARIANT& array, long index) {
-  AutoVariant value;
-  VUtil::GetElement(array, index, &value);
-  switch (value.get().vt) {
-    case VT_I4: return value.get().lVal;
-    case VT_UI4: return static_cast<int32_t>(value.get().ulVal);
-    case VT_I2: return value.get().iVal;
-    case VT_UI2: return value.get().uiVal;
-    case VT_BOOL: return value.get().boolVal != 0 ? 1 : 0;
-    default: return 0;
-  }
-}
 
 bool SameNoCase(const std::wstring& a, const std::wstring& b) {
   if (a.size() != b.size()) return false;
@@ -89,64 +68,52 @@ bool SeasonPassChecker::ProgramExists(const std::wstring& title, const std::wstr
   return true;
 }
 
-int32_t SeasonPassChecker::AddProgramsForPass(const PassRow& pass, const VARIANT& listings,
+int32_t SeasonPassChecker::AddProgramsForPass(const PassRow& pass, const GuideListings& listings,
                                               PassConflictReport* report,
                                               const AdmissionFlags& flags,
                                               int64_t now) {
   BumpedSet bumped;
-  const long slots = IsArray(listings) ? VUtil::GetArrayLength(listings) : 0;
   LogDebug(L"SeasonPassChecker::AddProgramsForPass: %ls %d", pass.programName.c_str(),
-           static_cast<int32_t>(slots));
+           listings.slots);
   PassConflictReport kept;
   // The conflict checks inside the transaction use tuner counts read
   // before it: the TV service is not asked inside.
   engine_.GetTunerCount(L"video/x-tv");
   Transaction transaction(L"AddProgramsForPass");
-  try {
-    // Read in place: a week of listings is large.
-    AutoVariant channelsCopy;
-    const VARIANT& channels =
-        slots == 2 ? VUtil::ElementInPlace(listings, 1, &channelsCopy.get()) : channelsCopy.get();
-    if (slots != 2 || !IsArray(channels)) {
-      LogError(L"SeasonPassChecker::AddProgramsForPass: listings for %ls are not readable",
-               pass.programName.c_str());
-    } else {
-      const long count = VUtil::GetArrayLength(channels);
-      LogDebug(L"SeasonPassChecker::AddProgramsForPass: Num of channels: %d",
-               static_cast<int32_t>(count));
-      for (long c = 0; c < count; ++c) {
-        AutoVariant channelCopy, programsCopy;
-        const VARIANT& channel = VUtil::ElementInPlace(channels, c, &channelCopy.get());
-        if (!IsArray(channel) || VUtil::GetArrayLength(channel) < 8) {
-          LogError(L"SeasonPassChecker::AddProgramsForPass: channel %d is not readable",
-                   static_cast<int32_t>(c));
+  if (!listings.readable && listings.brokenOff.empty()) {
+    LogError(L"SeasonPassChecker::AddProgramsForPass: listings for %ls are not readable",
+             pass.programName.c_str());
+  } else if (listings.readable) {
+    LogDebug(L"SeasonPassChecker::AddProgramsForPass: Num of channels: %d", listings.channelSlots);
+    for (size_t c = 0; c < listings.channels.size(); ++c) {
+      const ListedChannel& channel = listings.channels[c];
+      if (!channel.readable) {
+        LogError(L"SeasonPassChecker::AddProgramsForPass: channel %d is not readable",
+                 static_cast<int32_t>(c));
+        continue;
+      }
+      LogDebug(L"SeasonPassChecker::AddProgramsForPass: channel name: %d %ls %ls",
+               static_cast<int32_t>(c), channel.name.c_str(), pass.channelName.c_str());
+      if (pass.restricted && !SameNoCase(channel.name, pass.channelName)) continue;
+      if (!channel.listsPrograms) continue;
+      LogDebug(L"SeasonPassChecker::AddProgramsForChannel: Enter");
+      LogDebug(L"SeasonPassChecker::AddProgramsForChannel: %ls", channel.name.c_str());
+      for (const ListedProgram& program : channel.programs) {
+        EpisodeConflict one;
+        int32_t result = 0;
+        try {
+          if (!program.unreadable.empty()) throw VelException(program.unreadable);
+          result = AddProgram(pass, channel, program, &one, flags, now, bumped);
+        } catch (const VelException& e) {
+          LogError(L"SeasonPassChecker::AddProgram: %ls", e.getMessage().c_str());
           continue;
         }
-        const std::wstring name = VUtil::GetStringElement(channel, 0);
-        LogDebug(L"SeasonPassChecker::AddProgramsForPass: channel name: %d %ls %ls",
-                 static_cast<int32_t>(c), name.c_str(), pass.channelName.c_str());
-        if (pass.restricted && !SameNoCase(name, pass.channelName)) continue;
-        const VARIANT& programs = VUtil::ElementInPlace(channel, 2, &programsCopy.get());
-        if (!IsArray(programs)) continue;
-        LogDebug(L"SeasonPassChecker::AddProgramsForChannel: Enter");
-        LogDebug(L"SeasonPassChecker::AddProgramsForChannel: %ls", name.c_str());
-        for (long p = 0; p < VUtil::GetArrayLength(programs); ++p) {
-          AutoVariant programCopy;
-          const VARIANT& program = VUtil::ElementInPlace(programs, p, &programCopy.get());
-          EpisodeConflict one;
-          int32_t result = 0;
-          try {
-            result = AddProgram(pass, channel, program, &one, flags, now, bumped);
-          } catch (const VelException& e) {
-            LogError(L"SeasonPassChecker::AddProgram: %ls", e.getMessage().c_str());
-            continue;
-          }
-          if (result == kPassConflicts) kept.push_back(std::move(one));
-        }
+        if (result == kPassConflicts) kept.push_back(std::move(one));
       }
     }
-  } catch (const VelException& e) {
-    LogError(L"SeasonPassChecker::AddProgramsForPass: %ls", e.getMessage().c_str());
+  }
+  if (!listings.brokenOff.empty()) {
+    LogError(L"SeasonPassChecker::AddProgramsForPass: %ls", listings.brokenOff.c_str());
   }
   CommitAndPublish(pass, bumped, transaction, flags, kept.empty());
   if (kept.empty()) return 0;
@@ -156,24 +123,21 @@ int32_t SeasonPassChecker::AddProgramsForPass(const PassRow& pass, const VARIANT
   return kPassConflicts;
 }
 
-int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const VARIANT& channel,
-                                      const VARIANT& program, EpisodeConflict* report,
+int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const ListedChannel& channel,
+                                      const ListedProgram& program, EpisodeConflict* report,
                                       const AdmissionFlags& flags, int64_t now,
                                       BumpedSet& bumped) {
-  if (!IsArray(program) || VUtil::GetArrayLength(program) < 15) {
-    throw VelException(L"a program element is not a 15-slot array");
-  }
   EpisodeRow row;
-  const bool isNew = (IntegerOrZero(program, 14) & 1) != 0;
-  row.start = LocalWallClockToUtc(VUtil::GetDateElement(program, 5));
-  row.duration = VUtil::GetLongElement(program, 4);
-  row.name = VUtil::GetStringElement(program, 0);
-  row.category = VUtil::GetStringElement(program, 6);
-  row.description = VUtil::GetStringElement(program, 7);
-  row.subtitle = VUtil::GetStringElement(program, 10);
-  row.channelName = VUtil::GetStringElement(channel, 0);
-  row.channelMimetype = VUtil::GetStringElement(channel, 3);
-  row.channel = VUtil::GetStringElement(channel, 7);
+  const bool isNew = program.isNew;
+  row.start = LocalWallClockToUtc(program.start);
+  row.duration = program.duration;
+  row.name = program.title;
+  row.category = program.category;
+  row.description = program.description;
+  row.subtitle = program.episodeTitle;
+  row.channelName = channel.name;
+  row.channelMimetype = channel.mimetype;
+  row.channel = channel.mediumId;
   row.user = pass.user;
   row.quality = pass.quality;
   row.keepUntil = pass.keepUntil;

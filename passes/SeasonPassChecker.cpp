@@ -13,7 +13,6 @@
 #include "support/Log.h"
 #include "support/PMutexLock.h"
 #include "support/PThread.h"
-#include "support/VUtil.h"
 #include "support/VelException.h"
 
 namespace {
@@ -128,14 +127,14 @@ int32_t SeasonPassChecker::CheckOnePass(const PassRow& pass, PassConflictReport*
                                         std::unique_ptr<PeerClient::Pending> search) {
   if (pass.guideType != 1) return CheckNonGuidePass(pass, now, flags);
   PeerClient* vel = LivePeers();
-  AutoVariant listings;
+  GuideListings listings;
   if (vel != nullptr && !search) search = vel->PostTVGuideSchedule(pass.programName);
   if (vel == nullptr || !vel->ReadTVGuideSchedule(std::move(search), &listings)) {
     LogError(L"SeasonPassChecker::CheckForNewEpisodes: no listings for pass %d %ls", pass.id,
              pass.programName.c_str());
     return daily ? 0 : kPassGuideFailed;
   }
-  return AddProgramsForPass(pass, listings.get(), report, flags, now);
+  return AddProgramsForPass(pass, listings, report, flags, now);
 }
 
 bool SeasonPassChecker::AccordingToMode(int32_t mode, int64_t passStart, int64_t candidate,

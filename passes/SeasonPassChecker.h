@@ -112,11 +112,11 @@ class SeasonPassChecker {
   static bool AccordingToMode(int32_t mode, int64_t passStart, int64_t candidate, bool isNew);
 
   // --- Guide passes (passes/GuideEpisodes.cpp) ---
-  int32_t AddProgramsForPass(const PassRow& pass, const VARIANT& listings,
+  int32_t AddProgramsForPass(const PassRow& pass, const GuideListings& listings,
                              PassConflictReport* report, const AdmissionFlags& flags, int64_t now);
-  // One program element of one channel element. 0 (admitted or not
-  // wanted), 101, 119 or a code of the conflict check.
-  int32_t AddProgram(const PassRow& pass, const VARIANT& channel, const VARIANT& program,
+  // One readable program of one channel. 0 (admitted or not wanted), 101,
+  // 119 or a code of the conflict check.
+  int32_t AddProgram(const PassRow& pass, const ListedChannel& channel, const ListedProgram& program,
                      EpisodeConflict* report, const AdmissionFlags& flags, int64_t now,
                      BumpedSet& bumped);
   // Whether the airing has a row already, in any state and under any name:

@@ -11,7 +11,6 @@
 #include "passes/SeasonPassChecker.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
-#include "support/VUtil.h"
 #include "support/VelException.h"
 
 namespace {

@@ -337,7 +337,7 @@ TEST_F(CVelAtlRequests, GetTVGuideSchedule) {
   channel.programs.push_back({L"Film", 1800, localNow + 7200, L"F", L"D", L"", false, false, {}});
   guide_.SetListings({channel});
 
-  AutoVariant out;
+  GuideListings out;
   ASSERT_TRUE(vel_->Peers().GetTVGuideSchedule(L"News", &out));
   Value in = Last(guide_, L"SearchTVListings");
   ASSERT_EQ(VUtil::GetArrayLength(in.get()), 6);
@@ -349,25 +349,103 @@ TEST_F(CVelAtlRequests, GetTVGuideSchedule) {
   EXPECT_EQ(VUtil::GetLongElement(in.get(), 5), 1000);
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"CVelAtl::GetTVGuideSchedule News"));
   // Only the programme within the week is listed.
-  Value channels = Elem(out.get(), 1);
-  ASSERT_EQ(VUtil::GetArrayLength(channels.get()), 1);
-  Value programs = Elem(Elem(channels.get(), 0).get(), 2);
-  ASSERT_EQ(VUtil::GetArrayLength(programs.get()), 1);
-  EXPECT_EQ(Str(Elem(programs.get(), 0).get(), 10), L"E1");
+  ASSERT_TRUE(out.readable);
+  ASSERT_EQ(out.channels.size(), 1u);
+  ASSERT_EQ(out.channels[0].programs.size(), 1u);
+  EXPECT_EQ(out.channels[0].programs[0].episodeTitle, L"E1");
 
   // A refusal or an unreadable reply leaves out as it was.
   guide_.SetReply(L"SearchTVListings", 6);
-  AutoVariant kept;
-  kept.get().vt = VT_I4;
-  kept.get().lVal = 42;
+  GuideListings kept;
+  kept.slots = 42;
   EXPECT_FALSE(vel_->Peers().GetTVGuideSchedule(L"News", &kept));
-  EXPECT_EQ(kept.get().vt, VT_I4);
+  EXPECT_EQ(kept.slots, 42);
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SeasonPassChecker::AddProgramEpisodes: SearchTVListings: "));
   guide_.SetReply(L"SearchTVListings", 0, Value::Str(L"no array"));
   EXPECT_FALSE(vel_->Peers().GetTVGuideSchedule(L"News", &kept));
-  EXPECT_EQ(kept.get().lVal, 42);
+  EXPECT_EQ(kept.slots, 42);
   guide_.Leave();
   EXPECT_FALSE(vel_->Peers().GetTVGuideSchedule(L"News", &kept));
+}
+
+// The typed listing carries the episode numbers and the shown-before mark
+// when the guide sends them; what it cannot read is kept as a reason.
+TEST_F(CVelAtlRequests, GuideListingsAreReadIntoValues) {
+  tev::peers::GuideChannel channel;
+  channel.name = L"One";
+  channel.mediumId = L"ch1";
+  const int64_t localNow = tev::Clock::Now() - GetTimeZoneOffset();
+  channel.programs.push_back({L"News", 1800, localNow + 3600, L"N", L"D", L"E1", true, true,
+                              {{L"xmltv_ns", L"1.4.0/1"}, {L"onscreen", L"S02E05"}}});
+  channel.programs.push_back({L"News", 900, localNow + 7200, L"N", L"D", L"E2", false, false, {}});
+  guide_.SetListings({channel});
+
+  GuideListings out;
+  ASSERT_TRUE(vel_->Peers().GetTVGuideSchedule(L"News", &out));
+  ASSERT_TRUE(out.readable);
+  ASSERT_EQ(out.channels.size(), 1u);
+  const ListedChannel& one = out.channels[0];
+  EXPECT_TRUE(one.readable && one.listsPrograms);
+  EXPECT_EQ(one.name + L"|" + one.mimetype + L"|" + one.mediumId, L"One|video/x-tv|ch1");
+  ASSERT_EQ(one.programs.size(), 2u);
+  const ListedProgram& first = one.programs[0];
+  EXPECT_EQ(first.unreadable, L"");
+  EXPECT_EQ(first.title, L"News");
+  EXPECT_EQ(first.duration, 1800);
+  EXPECT_EQ(first.start, localNow + 3600);
+  EXPECT_TRUE(first.isNew);
+  ASSERT_TRUE(first.shownBefore.has_value());
+  EXPECT_TRUE(*first.shownBefore);
+  ASSERT_TRUE(first.episodeNumbers.has_value());
+  const std::vector<std::pair<std::wstring, std::wstring>> numbers = {
+      {L"xmltv_ns", L"1.4.0/1"}, {L"onscreen", L"S02E05"}};
+  EXPECT_EQ(*first.episodeNumbers, numbers);
+  const ListedProgram& second = one.programs[1];
+  EXPECT_FALSE(second.isNew);
+  EXPECT_EQ(second.shownBefore, std::optional<bool>(false));
+  EXPECT_FALSE(second.episodeNumbers.has_value());
+
+  // Malformed answers: an answer that is no [count, [channel...]], a short
+  // channel, a short program and a channel whose mimetype is no text.
+  auto program = [localNow](const Value& title) {
+    std::vector<Value> slots(15);
+    slots[0] = title;
+    slots[4] = Value::Long(60);
+    slots[5] = Value::Date(localNow);
+    return Value::Array(slots);
+  };
+  auto answer = [](const std::vector<Value>& channels) {
+    return Value::Array({Value::Array({Value::Long(1), Value::Array(channels)})});
+  };
+  guide_.SetReply(L"SearchTVListings", 0, Value::Array({Value::Long(3)}));
+  ASSERT_TRUE(vel_->Peers().GetTVGuideSchedule(L"News", &out));
+  EXPECT_FALSE(out.readable);
+  EXPECT_TRUE(out.channels.empty());
+
+  std::vector<Value> good(8), badMimetype(8);
+  good[0] = Value::Str(L"Two");
+  good[2] = Value::Array({program(Value::Str(L"News")), Value::Array({Value::Str(L"short")}),
+                          program(Value::Long(7))});
+  good[3] = Value::Str(L"video/x-tv");
+  good[7] = Value::Str(L"ch2");
+  badMimetype = good;
+  badMimetype[2] = Value::Array({program(Value::Str(L"News"))});
+  badMimetype[3] = Value::Long(5);
+  guide_.SetReply(L"SearchTVListings", 0,
+                  answer({Value::Array({Value::Str(L"short")}), Value::Array(good),
+                          Value::Array(badMimetype)}));
+  ASSERT_TRUE(vel_->Peers().GetTVGuideSchedule(L"News", &out));
+  ASSERT_TRUE(out.readable);
+  ASSERT_EQ(out.channels.size(), 3u);
+  EXPECT_FALSE(out.channels[0].readable);
+  ASSERT_TRUE(out.channels[1].readable);
+  ASSERT_EQ(out.channels[1].programs.size(), 3u);
+  EXPECT_EQ(out.channels[1].programs[0].unreadable, L"");
+  EXPECT_EQ(out.channels[1].programs[1].unreadable, L"a program element is not a 15-slot array");
+  EXPECT_NE(out.channels[1].programs[2].unreadable, L"");
+  ASSERT_EQ(out.channels[2].programs.size(), 1u);
+  EXPECT_NE(out.channels[2].programs[0].unreadable, L"");
+  EXPECT_TRUE(out.brokenOff.empty());
 }
 
 }  // namespace

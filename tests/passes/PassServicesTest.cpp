@@ -556,7 +556,7 @@ TEST_F(PassServicesTest, AnAiringTakenOnAirIsRecordedOnce) {
                              " AND StartTime < " + DbTime(Local(2027, 3, 9, 0, 0));
   for (int search = 0; search < 2; ++search) {
     SeasonPassChecker checker(Engine());
-    EXPECT_EQ(checker.AddProgramsForPass(pass, listings.get(), nullptr, AdmissionFlags(), now), 0);
+    EXPECT_EQ(checker.AddProgramsForPass(pass, ReadGuideListings(listings.get()), nullptr, AdmissionFlags(), now), 0);
     EXPECT_EQ(RowCount(repeat), 1) << search;
   }
   EXPECT_EQ(RowCount(repeat + " AND Owner = '" + std::to_string(pass.id) + "'"), 1);
