@@ -84,12 +84,6 @@ class Schedules {
   int Add(const RecordingRequest& request, ScheduleAnswer* answer);
   // Whether a row other than `scheduleId` already uses `filePath`.
   static bool HasDuplicate(const std::wstring& filePath, int scheduleId);
-  // Writable-directory probe (engine/DirectoryProbe.cpp): 0 when a test
-  // file can be created in `directory`, 122 when it is not an existing
-  // directory, 123 when the test file cannot be created. Leaves no file.
-  // On failure *why (when given) says so in words, naming the folder, the
-  // module's user and the system's error text.
-  static int CheckDirectoryWritable(const std::wstring& directory, std::wstring* why = nullptr);
   // Logs one ERROR for each recording folder (video, audio) in which no
   // file can be created. Start-up and every folder change run it.
   void CheckRecordingFolders();
