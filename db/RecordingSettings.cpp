@@ -9,7 +9,6 @@
 #include "db/Schedule.h"
 #include "db/TextNumbers.h"
 #include "db/WFormat.h"
-#include "engine/Schedules.h"
 #include "platform/Env.h"
 #include "platform/Folders.h"
 #include "platform/NoDestructor.h"
@@ -57,7 +56,7 @@ int SetFolder(const std::wstring& requested, const wchar_t* ownKey, const wchar_
   if (tev::EqualsNoCase(folder, Config::GetString(otherKey))) {
     return RecordingSettings::kSameAsOtherFolder;
   }
-  int probe = Schedules::CheckDirectoryWritable(folder);
+  int probe = RecordingSettings::CheckDirectoryWritable(folder);
   if (probe != 0) return probe;
   Config::SetString(ownKey, folder);
   if (engineFolder != nullptr) *engineFolder = folder;

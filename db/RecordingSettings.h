@@ -61,6 +61,13 @@ class RecordingSettings {
   // key only) or `defaultFolder`, stored under the key first.
   static std::wstring FillFolderKey(const std::wstring& key, const std::wstring& defaultFolder);
 
+  // Writable-directory probe (db/DirectoryProbe.cpp): 0 when a test file
+  // can be created in `directory`, 122 when it is not an existing
+  // directory, 123 when the test file cannot be created. Leaves no file.
+  // On failure *why (when given) says so in words, naming the folder, the
+  // module's user and the system's error text.
+  static int CheckDirectoryWritable(const std::wstring& directory, std::wstring* why = nullptr);
+
   // Checks and stores a new video (audio) folder. `folder` is trimmed; a
   // relative path, a NUL or control character or a ".." component throws
   // VelInvalidParameterException before anything is touched; 121

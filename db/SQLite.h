@@ -149,11 +149,6 @@ class SQLite {
   void UpdateSchedulesFromVersion4();
   void UpdateSchedulesFromVersion5();
   void UpdateSchedulesFromVersion6();
-  // The media-library half of the version-5 step (new medium ids for the
-  // passes and schedules), when an upgrade left it to do. Needs the bus
-  // joined and the media library ready; true when nothing is left to do.
-  // Called by engine start-up; resumes where a failed run stopped.
-  static bool FinishMediumIdUpgrade();
 
   // --- Test seams ---
 

@@ -17,8 +17,6 @@
 #include "db/Config.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
-#include "engine/Schedules.h"
-#include "passes/SeasonPasses.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
 
@@ -202,30 +200,4 @@ void SQLite::UpdateSchedulesFromVersion6() {
   Alter("ALTER TABLE Schedules ADD 'ThumbnailState' varchar", kCaller, L"Schedules table updated",
         kNotUpdated);
   step.Commit(L"7");
-}
-
-bool SQLite::FinishMediumIdUpgrade() {
-  const wchar_t kCaller[] = L"SQLite::FinishMediumIdUpgrade";
-  std::wstring stage = Config::GetString(kMediumIdUpgrade);
-  if (stage.empty()) return true;
-  LogInfo(L"%ls: migrating medium ids (%ls)", kCaller, stage.c_str());
-  if (stage == L"passes") {
-    SQLite passes;
-    if (!passes.RunQuery("SELECT ID from SeasonPasses ORDER BY Priority ASC", kCaller)) return false;
-    for (int32_t i = 0; i < passes.GetRowCount(); ++i) {
-      SeasonPasses::AddPassToTevMedia(passes.GetInt("ID"), std::wstring(), std::wstring(),
-                                      std::wstring());
-      passes.Next();
-    }
-    if (!SeasonPasses::ChangeMediumIds()) return false;
-    stage = L"schedules";
-    Config::SetString(kMediumIdUpgrade, stage);
-  }
-  if (!Schedules::ChangeMediumIds()) return false;
-  SQLite done;
-  if (!done.RunQuery(kDeleteStage, {kMediumIdUpgrade}, kCaller)) {
-    return false;
-  }
-  LogInfo(L"%ls: medium ids migrated", kCaller);
-  return true;
 }

@@ -143,6 +143,8 @@ class DVR {
   // --- Files ---
   static bool IsRecordingOnDisk(const std::wstring& filePath);
   static bool DeleteFile(const std::wstring& filePath);
+  // Whether a row other than `scheduleId` already uses `filePath`.
+  static bool HasDuplicate(const std::wstring& filePath, int scheduleId);
 
   // --- Thumbnails: "<recording path>.jpg", kept by the thumbnail service ---
   // Marks the row's thumbnail as requested and asks for it.
@@ -154,6 +156,10 @@ class DVR {
   // request fails or the reply cannot be read. Paths the reply leaves out
   // read false.
   static std::vector<bool> DoThumbnailsExistInDB(const std::vector<std::wstring>& filePaths);
+  // The ThumbnailState of the row with that file: marked "requested" /
+  // whether it is. A path in no row reads false.
+  static void SetThumbnailAlreadyBeenRequested(const std::wstring& filePath);
+  static bool HasThumbnailAlreadyBeenAsked(const std::wstring& filePath);
 
   // --- Tuners ---
   // Replaces *tuners by the TV service's tuner count per channel mimetype;

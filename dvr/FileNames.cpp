@@ -3,10 +3,10 @@
 #include <ctime>
 #include <string>
 
+#include "db/SQLite.h"
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
-#include "engine/Schedules.h"
 #include "platform/Clock.h"
 #include "platform/Env.h"
 #include "support/Log.h"
@@ -130,7 +130,7 @@ std::wstring DVR::ConstructUniqueFileName(const std::wstring& channelMimetype,
     candidate = MakeRecordingFileName(channelMimetype, channelName, name, start, iteration);
     // A file already on disk is taken too: the streamer would write over it
     // (a retried or resumed recording, a row the monitor has not seen yet).
-    if (!Schedules::HasDuplicate(candidate, scheduleId) &&
+    if (!HasDuplicate(candidate, scheduleId) &&
         !tev::Env::Current().FileExists(candidate)) {
       return candidate;
     }
@@ -159,7 +159,7 @@ std::wstring DVR::NextPieceFileName(const std::wstring& path) {
   for (int iteration = 1; iteration < kMaxIterations; ++iteration) {
     const std::wstring candidate = tev::WFormat(L"%ls %d%ls", stem.c_str(), iteration,
                                                 extension.c_str());
-    if (!Schedules::HasDuplicate(candidate, 0) && !tev::Env::Current().FileExists(candidate)) {
+    if (!HasDuplicate(candidate, 0) && !tev::Env::Current().FileExists(candidate)) {
       return candidate;
     }
   }
@@ -208,4 +208,18 @@ bool DVR::ParseRecordingFileName(const std::wstring& filePath, std::wstring* ext
   if (channelName) *channelName = parsedChannel;
   if (dateText) *dateText = date;
   return !parsedName.empty();
+}
+
+bool DVR::HasDuplicate(const std::wstring& filePath, int scheduleId) {
+  SQLite query;
+  if (!query.RunQuery("SELECT * FROM Schedules WHERE FilePath = ? AND ID!=?", {filePath, scheduleId},
+                      L"HasDuplicate")) {
+    LogError(L"HasDuplicate SQL failed %ls", query.FailedStatement().c_str());
+    return false;
+  }
+  if (query.GetRowCount() > 0) {
+    LogDebug(L"duplicate filename %ls found for shecule %d", filePath.c_str(), scheduleId);
+    return true;
+  }
+  return false;
 }

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
 #include "dvr/ThumbnailTable.h"
-#include "engine/Schedules.h"
 #include "outbound/PeerClient.h"
 #include "platform/Env.h"
 #include "support/Log.h"
@@ -53,7 +53,7 @@ bool DVR::DeleteFile(const std::wstring& filePath) {
 }
 
 void DVR::CreateThumbnail(const std::wstring& filePath) {
-  Schedules::SetThumbnailAlreadyBeenRequested(filePath);
+  SetThumbnailAlreadyBeenRequested(filePath);
   LogDebug(L"CreateThumbnail: Requesting a thumbnail for %ls", filePath.c_str());
   try {
     AutoVariant in, out;
@@ -138,4 +138,29 @@ void DVR::GetNumberOfTuners(std::map<std::wstring, int32_t>* tuners) {
   } catch (const VelException& e) {
     LogError(L"Schedules::GetNumberOfTuners: %ls", e.getMessage().c_str());
   }
+}
+
+void DVR::SetThumbnailAlreadyBeenRequested(const std::wstring& filePath) {
+  SQLite query;
+  if (!query.RunQuery("UPDATE Schedules SET ThumbnailState = 'requested' WHERE FilePath = ?",
+                      {filePath}, L"Schedules::SetThumbnailAlreadyBeenRequested")) {
+    LogDebug(L" Schedules::SetThumbnailAlreadyBeenRequested error in RunQuery for : %ls (%ls)",
+             filePath.c_str(), query.FailedStatement().c_str());
+  }
+}
+
+bool DVR::HasThumbnailAlreadyBeenAsked(const std::wstring& filePath) {
+  SQLite query;
+  if (!query.RunQuery("SELECT ThumbnailState FROM Schedules WHERE FilePath = ?", {filePath},
+                      L"Schedules::HasThumbnailAlreadyBeenAsked")) {
+    LogDebug(L" Schedules::HasThumbnailAlreadyBeenRequested error in RunQuery for : %ls (%ls)",
+             filePath.c_str(), query.FailedStatement().c_str());
+    return false;
+  }
+  if (query.GetRowCount() == 0) {
+    LogDebug(L" Schedules::HasThumbnailAlreadyBeenRequested no record found for : %ls",
+             filePath.c_str());
+    return false;
+  }
+  return query.GetString("ThumbnailState") == L"requested";
 }

@@ -11,6 +11,7 @@
 #include <cwchar>
 #include <string>
 
+#include "db/RecordingSettings.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/WFormat.h"
@@ -47,7 +48,7 @@ bool NeverStarted(const std::wstring& status) {
 // no file at all, or a stream that stopped.
 std::wstring ShortRecordingText(const Schedule& schedule, int32_t seconds) {
   std::wstring why;
-  if (Schedules::CheckDirectoryWritable(DVR::GetRecordingDirectory(schedule.m_channelMimetype),
+  if (RecordingSettings::CheckDirectoryWritable(DVR::GetRecordingDirectory(schedule.m_channelMimetype),
                                         &why) != 0) {
     return why;
   }

@@ -1,60 +1,14 @@
-// The writable-directory probe used by intake, by the start of a recording
-// and by the settings that change the recording folders.
-#include <pwd.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+// The start-up check of the recording folders.
 #include <string>
 
-#include "db/WFormat.h"
+#include "db/RecordingSettings.h"
 #include "engine/Schedules.h"
-#include "platform/Env.h"
-#include "platform/PathCheck.h"
-#include "platform/WideText.h"
 #include "support/Log.h"
-
-namespace {
-
-// The user the module runs as, by name when it has one.
-std::wstring UserName() {
-  const uid_t uid = ::geteuid();
-  const struct passwd* entry = ::getpwuid(uid);
-  return entry != nullptr && entry->pw_name != nullptr ? tev::FromStdUtf8(entry->pw_name)
-                                                       : std::to_wstring(uid);
-}
-
-}  // namespace
-
-int Schedules::CheckDirectoryWritable(const std::wstring& directory, std::wstring* why) {
-  tev::Env& env = tev::Env::Current();
-  // A stored folder that a client could not set today (an older database or
-  // a raw Config change) is as good as missing.
-  if (!tev::IsAcceptableFolder(directory, nullptr) || !env.IsDirectory(directory)) {
-    if (why != nullptr) {
-      *why = tev::WFormat(L"the folder %ls does not exist or is not a folder", directory.c_str());
-    }
-    return 122;
-  }
-  const std::wstring probe = directory + L"/__tev__test__";
-  errno = 0;
-  if (!env.CreateFile(probe) || !env.FileExists(probe)) {
-    const int error = errno;
-    if (why != nullptr) {
-      *why = tev::WFormat(L"the folder %ls is not writable by user %ls", directory.c_str(),
-                          UserName().c_str());
-      if (error != 0) *why += L": " + tev::FromStdUtf8(std::strerror(error));
-    }
-    return 123;
-  }
-  env.RemoveFile(probe);
-  return 0;
-}
 
 void Schedules::CheckRecordingFolders() {
   for (const std::wstring& folder : {VideoDirectory(), AudioDirectory()}) {
     std::wstring why;
-    if (CheckDirectoryWritable(folder, &why) != 0) {
+    if (RecordingSettings::CheckDirectoryWritable(folder, &why) != 0) {
       LogError(L"Schedules: recordings will fail: %ls", why.c_str());
     }
   }

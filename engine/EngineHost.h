@@ -13,6 +13,9 @@ class EngineHost {
   virtual bool WaitForTevMedia() = 0;
   // True once the module began to stop.
   virtual bool Stopping() = 0;
+  // Finishes a database upgrade that waited for the media library (the
+  // passes' medium ids); true when nothing is left to do.
+  virtual bool FinishMediumIdUpgrade() = 0;
 };
 
 #endif  // TEV_ENGINE_ENGINEHOST_H_

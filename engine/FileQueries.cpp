@@ -1,6 +1,6 @@
 // What clients learn about recordings by their medium ids: the file to play
-// (or its thumbnail), descriptions of one or many recordings, the play
-// position, and whether a thumbnail was asked for.
+// (or its thumbnail), descriptions of one or many recordings and the play
+// position.
 //
 // Read-mostly wrappers around the Schedules table; any thread may call
 // them. Each statement runs under the database lock only.
@@ -179,29 +179,4 @@ int Schedules::GetFilenameFromID(const std::wstring& mediumId, FileLocation* rep
   reply->mimetype = mimetype;
   LogDebug(L"File path: %ls", path.c_str());
   return 0;
-}
-
-void Schedules::SetThumbnailAlreadyBeenRequested(const std::wstring& filePath) {
-  SQLite query;
-  if (!query.RunQuery("UPDATE Schedules SET ThumbnailState = 'requested' WHERE FilePath = ?",
-                      {filePath}, L"Schedules::SetThumbnailAlreadyBeenRequested")) {
-    LogDebug(L" Schedules::SetThumbnailAlreadyBeenRequested error in RunQuery for : %ls (%ls)",
-             filePath.c_str(), query.FailedStatement().c_str());
-  }
-}
-
-bool Schedules::HasThumbnailAlreadyBeenAsked(const std::wstring& filePath) {
-  SQLite query;
-  if (!query.RunQuery("SELECT ThumbnailState FROM Schedules WHERE FilePath = ?", {filePath},
-                      L"Schedules::HasThumbnailAlreadyBeenAsked")) {
-    LogDebug(L" Schedules::HasThumbnailAlreadyBeenRequested error in RunQuery for : %ls (%ls)",
-             filePath.c_str(), query.FailedStatement().c_str());
-    return false;
-  }
-  if (query.GetRowCount() == 0) {
-    LogDebug(L" Schedules::HasThumbnailAlreadyBeenRequested no record found for : %ls",
-             filePath.c_str());
-    return false;
-  }
-  return query.GetString("ThumbnailState") == L"requested";
 }

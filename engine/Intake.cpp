@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "db/LocalIds.h"
+#include "db/RecordingSettings.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
@@ -156,7 +157,7 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
       if (mimetype != L"video/x-inputdevice") episodeUrl.clear();
       const std::wstring directory = DVR::GetRecordingDirectory(request.channelMimetype);
       std::wstring why;
-      code = CheckDirectoryWritable(directory, &why);
+      code = RecordingSettings::CheckDirectoryWritable(directory, &why);
       if (code != 0) {
         LogError(L"Schedules::Add cannot record %ls: %ls", request.name.c_str(), why.c_str());
         return code;

@@ -82,14 +82,6 @@ class Schedules {
   // given) holds the new row's medium id; on a conflict what the check
   // answered.
   int Add(const RecordingRequest& request, ScheduleAnswer* answer);
-  // Whether a row other than `scheduleId` already uses `filePath`.
-  static bool HasDuplicate(const std::wstring& filePath, int scheduleId);
-  // Writable-directory probe (engine/DirectoryProbe.cpp): 0 when a test
-  // file can be created in `directory`, 122 when it is not an existing
-  // directory, 123 when the test file cannot be created. Leaves no file.
-  // On failure *why (when given) says so in words, naming the folder, the
-  // module's user and the system's error text.
-  static int CheckDirectoryWritable(const std::wstring& directory, std::wstring* why = nullptr);
   // Logs one ERROR for each recording folder (video, audio) in which no
   // file can be created. Start-up and every folder change run it.
   void CheckRecordingFolders();
@@ -285,10 +277,6 @@ class Schedules {
   static int GetFilenameFromID(const std::wstring& mediumId, FileLocation* reply);
   // "%d sec" below a minute, else whole minutes "%d min".
   static std::wstring DurationText(int32_t seconds);
-  // The ThumbnailState of the row with that file: marked "requested" /
-  // whether it is. A path in no row reads false.
-  static void SetThumbnailAlreadyBeenRequested(const std::wstring& filePath);
-  static bool HasThumbnailAlreadyBeenAsked(const std::wstring& filePath);
 
   // --- Taking a schedule out of use (engine/RemoveRecording.cpp) ---
   // A running recording is stopped (COMPLETE_PARTIAL); a pending pass

@@ -33,7 +33,7 @@ namespace {
 void ReportFolderChange(const std::wstring& folder, int result) {
   if (result != 122 && result != 123) return;
   std::wstring why;
-  if (Schedules::CheckDirectoryWritable(folder, &why) != 0) {
+  if (RecordingSettings::CheckDirectoryWritable(folder, &why) != 0) {
     LogError(L"Schedules: the recording folder was not changed: %ls", why.c_str());
   }
 }

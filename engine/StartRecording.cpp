@@ -127,7 +127,7 @@ bool StartRow(Schedules& engine, const Schedule& row, int64_t now) {
   // A folder the streamer cannot write to fails the recording here, with
   // the reason, rather than as a stream that ends at once without a word.
   std::wstring why;
-  int code = Schedules::CheckDirectoryWritable(DVR::GetRecordingDirectory(row.m_channelMimetype),
+  int code = RecordingSettings::CheckDirectoryWritable(DVR::GetRecordingDirectory(row.m_channelMimetype),
                                                &why);
   // Empty start time text: URL wildcards take the current date.
   std::wstring filePath = code == 0 ? FreshFilePath(row) : row.m_filePath;

@@ -18,7 +18,7 @@ bool Schedules::Initialize() {
     return false;
   }
   // An upgraded file may still owe the media library its new medium ids.
-  if (!SQLite::FinishMediumIdUpgrade()) {
+  if (!m_host->FinishMediumIdUpgrade()) {
     LogError(L"Schedules::Initialize: medium ids not migrated yet; next start tries again");
   }
   {

@@ -7,6 +7,7 @@
 #include "dvr/StopSignal.h"
 #include "monitor/FileMetadata.h"
 #include "passes/PassJobs.h"
+#include "passes/SeasonPasses.h"
 #include "platform/Env.h"
 #include "platform/Folders.h"
 #include "support/Log.h"
@@ -86,6 +87,8 @@ bool PVRVel::WaitForTevMedia() {
   }
   return elapsed <= kMediaWaitLimitMs;
 }
+
+bool PVRVel::FinishMediumIdUpgrade() { return SeasonPasses::FinishMediumIdUpgrade(); }
 
 void PVRVel::Shutdown() {
   try {

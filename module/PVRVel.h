@@ -34,6 +34,7 @@ class PVRVel : public EngineHost {
   // the season-pass checker.
   bool WaitForTevMedia() override;
   bool Stopping() override { return m_stopEvent.IsSet(); }
+  bool FinishMediumIdUpgrade() override;
 
   SQLite& Database() { return m_db; }
   CVelAtl& Vel() { return m_vel; }

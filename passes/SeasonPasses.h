@@ -192,6 +192,12 @@ class SeasonPasses {
   // exception ended the walk (the upgrade then stops and repeats at the
   // next start).
   static bool ChangeMediumIds();
+  // The media-library half of the version-5 step (new medium ids for the
+  // passes and schedules), when an upgrade left it to do. Needs the bus
+  // joined and the media library ready; true when nothing is left to do.
+  // Called by engine start-up through its host; resumes where a failed run
+  // stopped.
+  static bool FinishMediumIdUpgrade();
 
  private:
   Schedules& engine_;

@@ -219,5 +219,5 @@ TEST_F(ConfigTest, FolderSettersCheckThenMovePendingSchedules) {
   EXPECT_EQ(RecordingSettings::SetAudioRecordingDirectory(wbase + L"/NEW VIDEO", nullptr, nullptr), 121);
   EXPECT_EQ(RecordingSettings::SetAudioRecordingDirectory(wbase + L"/audio", nullptr, nullptr), 0);
   EXPECT_GT(Schedule::GetIdFromPath(wbase + L"/audio/f.wma"), 0);
-  EXPECT_EQ(Schedules::CheckDirectoryWritable(L""), 122);
+  EXPECT_EQ(RecordingSettings::CheckDirectoryWritable(L""), 122);
 }

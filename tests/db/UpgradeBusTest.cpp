@@ -6,6 +6,7 @@
 
 #include "db/SQLite.h"
 #include "db/TimeUtils.h"
+#include "passes/SeasonPasses.h"
 #include "engine/Schedules.h"
 #include "tests/db/DbTestSupport.h"
 #include "tests/db/MediaLibraryStandIn.h"
@@ -55,7 +56,7 @@ TEST_F(UpgradeBusTest, VersionFourEndsAtSevenAtOpenAndMigratesIdsOnceAsked) {
   EXPECT_EQ(Version(), "7") << tev::ToStdUtf8(log_->Dump());
   EXPECT_TRUE(media_.Requests().empty());
   EXPECT_EQ(db_->Value("SELECT Value FROM Config WHERE Key = 'MediumIdUpgrade'"), "passes");
-  ASSERT_TRUE(SQLite::FinishMediumIdUpgrade()) << tev::ToStdUtf8(log_->Dump());
+  ASSERT_TRUE(SeasonPasses::FinishMediumIdUpgrade()) << tev::ToStdUtf8(log_->Dump());
   EXPECT_EQ(db_->Value("SELECT count(*) FROM Config WHERE Key = 'MediumIdUpgrade'"), "0");
   EXPECT_EQ(db_->Rows("SELECT ID, Priority, TevMediumId FROM SeasonPasses ORDER BY ID"),
             (Rows{{"1", "1", "new-M2"}, {"2", "0", "new-M1"}}));
@@ -153,7 +154,7 @@ TEST_F(UpgradeBusTest, RefusedIdChangesAreRetriedFromWhereTheyStopped) {
   ASSERT_TRUE(SQLite::Initialize(WFolder()));
   EXPECT_EQ(Version(), "7");
   media_.FailWith(L"ChangeMediaId", 7);
-  EXPECT_FALSE(SQLite::FinishMediumIdUpgrade());
+  EXPECT_FALSE(SeasonPasses::FinishMediumIdUpgrade());
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SeasonPasses::ChangeMediumIds: "));
   EXPECT_EQ(media_.Requests(L"ChangeMediaId").size(), 1u);  // the walk ended at the first
   EXPECT_EQ(db_->Value("SELECT Value FROM Config WHERE Key = 'MediumIdUpgrade'"), "passes");
@@ -161,7 +162,7 @@ TEST_F(UpgradeBusTest, RefusedIdChangesAreRetriedFromWhereTheyStopped) {
   // The passes go through; the schedules are refused.
   media_.FailWith(L"ChangeMediaId", 0);
   media_.FailWith(L"ChangeMediaId", 7, 2);
-  EXPECT_FALSE(SQLite::FinishMediumIdUpgrade());
+  EXPECT_FALSE(SeasonPasses::FinishMediumIdUpgrade());
   EXPECT_EQ(db_->Value("SELECT Value FROM Config WHERE Key = 'MediumIdUpgrade'"), "schedules");
   const size_t published = media_.Requests(L"AddMedium").size();
 
@@ -171,18 +172,18 @@ TEST_F(UpgradeBusTest, RefusedIdChangesAreRetriedFromWhereTheyStopped) {
   log_->Clear();
   ASSERT_TRUE(SQLite::Initialize(WFolder()));
   EXPECT_FALSE(log_->HasPart(LOG_INFO, L"Updating database"));
-  ASSERT_TRUE(SQLite::FinishMediumIdUpgrade());
+  ASSERT_TRUE(SeasonPasses::FinishMediumIdUpgrade());
   EXPECT_EQ(media_.Requests(L"AddMedium").size(), published);
   EXPECT_EQ(db_->Value("SELECT count(*) FROM Schedules WHERE TevMediumId LIKE 'new-R%'"), "4");
   EXPECT_EQ(db_->Value("SELECT count(*) FROM Config WHERE Key = 'MediumIdUpgrade'"), "0");
   const size_t changes = media_.Requests(L"ChangeMediaId").size();
-  EXPECT_TRUE(SQLite::FinishMediumIdUpgrade());
+  EXPECT_TRUE(SeasonPasses::FinishMediumIdUpgrade());
   EXPECT_EQ(media_.Requests(L"ChangeMediaId").size(), changes);
 }
 
 TEST_F(UpgradeBusTest, ScheduleMigrationStopsAtTheFirstRefusal) {
   ASSERT_TRUE(SQLite::Initialize(WFolder()));
-  ASSERT_TRUE(SQLite::FinishMediumIdUpgrade());
+  ASSERT_TRUE(SeasonPasses::FinishMediumIdUpgrade());
   ASSERT_EQ(Version(), "7");
   // Run the schedule walk again with a library that refuses.
   db_->Exec("UPDATE Schedules SET TevMediumId = 'kept'");

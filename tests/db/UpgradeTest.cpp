@@ -9,6 +9,7 @@
 #include "db/Config.h"
 #include "db/SQLite.h"
 #include "db/TimeUtils.h"
+#include "passes/SeasonPasses.h"
 #include "tests/db/DbTestSupport.h"
 
 using dbtest::RawDb;
@@ -190,7 +191,7 @@ TEST_F(UpgradeTest, VersionFiveRenumbersByPriorityOrder) {
   // Each pass is offered to the media library when the migration runs;
   // without a bus it stays to do.
   EXPECT_EQ(log_->Count(LOG_ERROR, L"Schedule::AddMedium: no bus endpoint"), 0);
-  EXPECT_FALSE(SQLite::FinishMediumIdUpgrade());
+  EXPECT_FALSE(SeasonPasses::FinishMediumIdUpgrade());
   EXPECT_EQ(log_->Count(LOG_ERROR, L"Schedule::AddMedium: no bus endpoint"), 5);
   EXPECT_EQ(db_->Value("SELECT Value FROM Config WHERE Key = 'MediumIdUpgrade'"), "passes");
 }

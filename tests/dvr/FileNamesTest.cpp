@@ -147,11 +147,11 @@ TEST_F(DVRNames, UniqueNamesSkipFilesAlreadyOnDisk) {
 
 TEST_F(DVRNames, DuplicateQueryFailureIsNoDuplicate) {
   InsertPath(L"/r/it's.asf");
-  EXPECT_TRUE(Schedules::HasDuplicate(L"/r/it's.asf", 0));
+  EXPECT_TRUE(DVR::HasDuplicate(L"/r/it's.asf", 0));
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"duplicate filename /r/it's.asf found for shecule 0"));
-  EXPECT_FALSE(Schedules::HasDuplicate(L"/r/it's.asf", 1));
+  EXPECT_FALSE(DVR::HasDuplicate(L"/r/it's.asf", 1));
   SQLite::FailStatementsAfterForTest(0);
-  EXPECT_FALSE(Schedules::HasDuplicate(L"/r/it's.asf", 0));
+  EXPECT_FALSE(DVR::HasDuplicate(L"/r/it's.asf", 0));
   SQLite::FailStatementsAfterForTest(-1);
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"HasDuplicate SQL failed SELECT * FROM Schedules WHERE "
                                        L"FilePath = '/r/it''s.asf' AND ID!=0"));

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "tests/engine/RowFixture.h"
 
@@ -119,10 +120,10 @@ TEST_F(FileQueriesTest, FileAndThumbnailOfARecordingWhileTheyAreOnDisk) {
 TEST_F(FileQueriesTest, ThumbnailFlagFollowsTheRowsState) {
   const int id = Row(RowValues());
   const std::wstring path = Path(id);
-  EXPECT_FALSE(Schedules::HasThumbnailAlreadyBeenAsked(L"/no/such/file.asf"));
-  EXPECT_FALSE(Schedules::HasThumbnailAlreadyBeenAsked(path));  // NULL
-  Schedules::SetThumbnailAlreadyBeenRequested(path);
-  EXPECT_TRUE(Schedules::HasThumbnailAlreadyBeenAsked(path));
+  EXPECT_FALSE(DVR::HasThumbnailAlreadyBeenAsked(L"/no/such/file.asf"));
+  EXPECT_FALSE(DVR::HasThumbnailAlreadyBeenAsked(path));  // NULL
+  DVR::SetThumbnailAlreadyBeenRequested(path);
+  EXPECT_TRUE(DVR::HasThumbnailAlreadyBeenAsked(path));
   EXPECT_EQ(Column(id, "ThumbnailState"), "requested");
 }
 
