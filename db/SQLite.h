@@ -137,6 +137,12 @@ class SQLite {
   std::wstring getVersion();
 
   // --- Schema and upgrade steps (db/Schema.cpp, db/Upgrade.cpp) ---
+
+  // The Config key under which the version-5 step leaves the medium-id
+  // stage still to do ("passes", then "schedules"), and the statement that
+  // clears it once done (passes/MediumIdUpgrade.cpp finishes it).
+  static constexpr wchar_t kMediumIdUpgrade[] = L"MediumIdUpgrade";
+  static constexpr char kDeleteStage[] = "DELETE FROM Config WHERE Key = ?";
   bool CreateTables();
   // Lookup indexes of the Schedules table (no effect on results).
   void AddIndexes();

@@ -35,9 +35,6 @@ void Alter(const char* statement, const wchar_t* caller, const wchar_t* updated,
   }
 }
 
-const wchar_t kMediumIdUpgrade[] = L"MediumIdUpgrade";
-const char kDeleteStage[] = "DELETE FROM Config WHERE Key = ?";
-
 // One step's statements and its version text as one transaction. A failed
 // ALTER inside it only undoes itself.
 class StepTransaction {

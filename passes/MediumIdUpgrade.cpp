@@ -10,16 +10,9 @@
 #include "passes/SeasonPasses.h"
 #include "support/Log.h"
 
-namespace {
-
-const wchar_t kMediumIdUpgrade[] = L"MediumIdUpgrade";
-const char kDeleteStage[] = "DELETE FROM Config WHERE Key = ?";
-
-}  // namespace
-
 bool SeasonPasses::FinishMediumIdUpgrade() {
   const wchar_t kCaller[] = L"SQLite::FinishMediumIdUpgrade";
-  std::wstring stage = Config::GetString(kMediumIdUpgrade);
+  std::wstring stage = Config::GetString(SQLite::kMediumIdUpgrade);
   if (stage.empty()) return true;
   LogInfo(L"%ls: migrating medium ids (%ls)", kCaller, stage.c_str());
   if (stage == L"passes") {
@@ -32,11 +25,11 @@ bool SeasonPasses::FinishMediumIdUpgrade() {
     }
     if (!SeasonPasses::ChangeMediumIds()) return false;
     stage = L"schedules";
-    Config::SetString(kMediumIdUpgrade, stage);
+    Config::SetString(SQLite::kMediumIdUpgrade, stage);
   }
   if (!Schedules::ChangeMediumIds()) return false;
   SQLite done;
-  if (!done.RunQuery(kDeleteStage, {kMediumIdUpgrade}, kCaller)) {
+  if (!done.RunQuery(SQLite::kDeleteStage, {SQLite::kMediumIdUpgrade}, kCaller)) {
     return false;
   }
   LogInfo(L"%ls: medium ids migrated", kCaller);
