@@ -407,6 +407,7 @@ bool SQLite::Initialize(const std::wstring& folder) {
     query.AddIndexes();
     // Like the indexes, a failure here costs a feature, not the start.
     EpisodeMarks::Prepare(query);
+    query.CreateSideTables();
     return true;
   }
 
@@ -432,6 +433,7 @@ bool SQLite::Initialize(const std::wstring& folder) {
   }
   query.AddIndexes();
   EpisodeMarks::Prepare(query);
+  query.CreateSideTables();
   return true;
 }
 

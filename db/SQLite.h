@@ -146,6 +146,11 @@ class SQLite {
   bool CreateTables();
   // Lookup indexes of the Schedules table (no effect on results).
   void AddIndexes();
+  // The tables outside the versioned schema (a failed recording's reason,
+  // the streamer's stream ids), made at every open so that their users run
+  // no CREATE per call; an older module ignores them. False when one
+  // cannot be made (its feature is then off, the start goes on).
+  bool CreateSideTables();
   bool AddDefaultData();
   // Each step commits its changes with the next version text, then hands
   // over to the next one; the last one leaves "Version" = "7". A step that

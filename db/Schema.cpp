@@ -47,3 +47,12 @@ bool SQLite::AddDefaultData() {
   }
   return true;
 }
+
+bool SQLite::CreateSideTables() {
+  return RunQuery("CREATE TABLE IF NOT EXISTS 'FailureReasons' ('ScheduleId' integer PRIMARY KEY, "
+                  "'Reason' varchar)",
+                  L"FailureReasons") &&
+         RunQuery("CREATE TABLE IF NOT EXISTS 'Streams' ('FilePath' varchar PRIMARY KEY, "
+                  "'StreamId' integer)",
+                  L"StreamStore");
+}

@@ -8,15 +8,6 @@ namespace {
 
 const wchar_t kCaller[] = L"StreamStore";
 
-// The table is not part of the versioned schema: any database gets it on
-// first use, and an older module ignores it.
-bool EnsureTable(SQLite& query) {
-  return query.RunQuery(
-      "CREATE TABLE IF NOT EXISTS 'Streams' ('FilePath' varchar PRIMARY KEY, 'StreamId' "
-      "integer)",
-      kCaller);
-}
-
 // Ids are unsigned 32-bit; the column holds them as signed.
 long IdOf(SQLite& query) {
   return static_cast<long>(static_cast<uint32_t>(query.GetInt("StreamId")));
@@ -26,22 +17,19 @@ long IdOf(SQLite& query) {
 
 void StreamStore::Save(const std::wstring& filePath, long streamId) {
   SQLite query;
-  if (!EnsureTable(query)) return;
   query.RunQuery("INSERT OR REPLACE INTO Streams (FilePath, StreamId) VALUES (?, ?)",
                  {filePath, static_cast<int32_t>(streamId)}, kCaller);
 }
 
 void StreamStore::Remove(const std::wstring& filePath) {
   SQLite query;
-  if (!EnsureTable(query)) return;
   query.RunQuery("DELETE FROM Streams WHERE FilePath = ?", {filePath}, kCaller);
 }
 
 std::map<std::wstring, long> StreamStore::All() {
   std::map<std::wstring, long> streams;
   SQLite query;
-  if (!EnsureTable(query) ||
-      !query.RunQuery("SELECT FilePath, StreamId FROM Streams", kCaller)) {
+  if (!query.RunQuery("SELECT FilePath, StreamId FROM Streams", kCaller)) {
     return streams;
   }
   for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {

@@ -2,38 +2,27 @@
 
 #include "db/SQLite.h"
 #include "db/Schedule.h"
-#include "db/WFormat.h"
 
 namespace {
 
 const wchar_t kCaller[] = L"FailureReasons";
 
-bool EnsureTable(SQLite& query) {
-  return query.RunQuery(
-      "CREATE TABLE IF NOT EXISTS 'FailureReasons' ('ScheduleId' integer PRIMARY KEY, "
-      "'Reason' varchar)",
-      kCaller);
-}
-
 }  // namespace
 
 void FailureReasons::Set(int32_t scheduleId, const std::wstring& reason) {
   SQLite query;
-  if (!EnsureTable(query)) return;
   query.RunQuery("INSERT OR REPLACE INTO FailureReasons (ScheduleId, Reason) VALUES (?, ?)",
                  {scheduleId, reason}, kCaller);
 }
 
 void FailureReasons::Clear(int32_t scheduleId) {
   SQLite query;
-  if (!EnsureTable(query)) return;
   query.RunQuery("DELETE FROM FailureReasons WHERE ScheduleId = ?", {scheduleId}, kCaller);
 }
 
 std::wstring FailureReasons::Get(int32_t scheduleId) {
   SQLite query;
-  if (!EnsureTable(query) ||
-      !query.RunQuery("SELECT Reason FROM FailureReasons WHERE ScheduleId = ?", {scheduleId},
+  if (!query.RunQuery("SELECT Reason FROM FailureReasons WHERE ScheduleId = ?", {scheduleId},
                       kCaller) ||
       query.GetRowCount() == 0) {
     return std::wstring();
