@@ -190,12 +190,12 @@ bool Schedule::Update() {
       "UPDATE 'Schedules' SET 'User' = ?, 'ChannelName' = ?, 'ChannelMimetype' = ?, "
       "'Channel' = ?, 'StartTime' = ?, 'Duration' = ?, 'EndTime' = ?, 'Name' = ?, "
       "'Category' = ?, 'Description' = ?, 'Quality' = ?, 'Tuner' = ?, "
-      "'Subtitle' = ?, 'Status' = ?, 'Owner' = ?, 'FilePath' = ?, "
+      "'Subtitle' = ?, 'Owner' = ?, 'FilePath' = ?, "
       "'EpisodeTitle' = ?, 'EpisodeUrl' = ?, 'Type' = ?, 'KeepUntil' = ? "
       "WHERE ID = ?",
       {m_user, m_channelName, m_channelMimetype, m_channel, start,
        m_duration, end, m_name, m_category, m_description,
-       m_quality, m_tuner, m_subtitle, m_status, m_owner, m_filePath, m_episodeTitle, m_episodeUrl,
+       m_quality, m_tuner, m_subtitle, m_owner, m_filePath, m_episodeTitle, m_episodeUrl,
        m_type, m_keepUntil, m_id},
       L"Schedule::Update");
 }

@@ -5,25 +5,7 @@
 // Also the vocabulary every other part uses with it: the state names kept
 // in `Status` with their external names, and the keep-until codes.
 //
-// A schedule's life, by state and the part of the engine that moves it:
-//
-//   (new) --intake / season-pass checker--> SCHEDULED, or RECORDING when it
-//         records at once; a pass episode may start as SKIP or CONFLICT;
-//         rows found on disk by the folder monitor come in with type
-//         "Recovered"
-//   SCHEDULED <--> CONFLICT / SKIP            conflict check and update
-//   SCHEDULED --> RECORDING                   timer, at start minus padding
-//   SCHEDULED --> DISK_FULL, MCE_RUNNING, TUNER_BUSY, COULD_NOT_CONNECT,
-//                 ERROR                       start refused
-//   SCHEDULED --> MISSED (RETRY with an episode address)   time passed
-//   RECORDING --> COMPLETE, COMPLETE_PARTIAL, ERROR         streamer report
-//   RECORDING --> COMPLETE_PARTIAL / RETRY    cancelled, shutdown, orphaned
-//   RETRY     --> SCHEDULED                   retried
-//   pass episode removed by the user --> DELETED (the row stays until purged)
-//
-// Rows leave the table when the user removes them, when old DELETED and
-// CONFLICT rows expire (Delete()), when their files are deleted for space
-// or found gone.
+// A schedule's life, its changes of Status: db/StatusTransitions.h.
 #ifndef TEV_DB_SCHEDULE_H_
 #define TEV_DB_SCHEDULE_H_
 
@@ -100,7 +82,9 @@ class Schedule {
   // database texts.
   bool RunInsert(SQLite& query, const std::wstring& startText, const std::wstring& endText,
                  const std::wstring& caller) const;
-  // Writes every stored field except the medium id to the row m_id.
+  // Writes every stored field except the medium id and the Status to the
+  // row m_id: a state changes only through engine/StatusChange.h, so a
+  // copy loaded earlier never writes back a state that has moved on.
   bool Update();
 
   // Database time texts; throw VelException for a time that cannot be

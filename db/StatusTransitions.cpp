@@ -1,5 +1,8 @@
 #include "db/StatusTransitions.h"
 
+#include <cwchar>
+#include <vector>
+
 #include "db/Schedule.h"
 
 namespace {
@@ -14,14 +17,19 @@ const wchar_t kStarter[] = L"StartRecordingIfAppropriate";
 
 std::vector<StatusTransition> Build() {
   std::vector<StatusTransition> t;
-  auto add = [&t](R reason, std::initializer_list<const wchar_t*> from,
-                  std::initializer_list<const wchar_t*> to, W write, P publish,
+  using States = std::vector<const wchar_t*>;
+  auto add = [&t](R reason, const States& from, const States& to, W write, P publish,
                   const wchar_t* caller) {
     for (const wchar_t* f : from) {
       for (const wchar_t* s : to) t.push_back({reason, f, s, write, publish, caller});
     }
   };
-  const auto any = {static_cast<const wchar_t*>(nullptr)};
+  // A retry puts a row back whatever became of it, except while its
+  // stream is still being written.
+  States notRecording;
+  for (const wchar_t* state : AllStatusNames()) {
+    if (std::wcscmp(state, DVRSTATE_RECORDING) != 0) notRecording.push_back(state);
+  }
 
   // Conflicts: the bumped set republishes what the check changed.
   add(R::kConflictCheck, {DVRSTATE_SCHEDULED, DVRSTATE_RECORDING, DVRSTATE_SKIP},
@@ -30,7 +38,8 @@ std::vector<StatusTransition> Build() {
       W::kStatus, P::kCaller, kField);
   add(R::kConflictUpdate, {DVRSTATE_CONFLICT, DVRSTATE_SKIP}, {DVRSTATE_SCHEDULED}, W::kStatus,
       P::kReloaded, kField);
-  add(R::kForced, any, {DVRSTATE_SCHEDULED}, W::kStatus, P::kReloaded, kField);
+  add(R::kForced, {DVRSTATE_SCHEDULED, DVRSTATE_SKIP, DVRSTATE_CONFLICT}, {DVRSTATE_SCHEDULED},
+      W::kStatus, P::kReloaded, kField);
   // A recording in the way is only marked; it goes on until its own end.
   add(R::kForcedAside, {DVRSTATE_SCHEDULED, DVRSTATE_RECORDING}, {DVRSTATE_SKIP}, W::kStatus,
       P::kRow, kField);
@@ -67,7 +76,7 @@ std::vector<StatusTransition> Build() {
   // the library would not hear of the end otherwise.
   add(R::kCancel, {DVRSTATE_RECORDING}, {DVRSTATE_COMPLETE_PARTIAL}, W::kRow, P::kRow,
       kRowCaller);
-  add(R::kRetry, any, {DVRSTATE_SCHEDULED}, W::kRow, P::kNone, kRowCaller);
+  add(R::kRetry, notRecording, {DVRSTATE_SCHEDULED}, W::kRow, P::kNone, kRowCaller);
   // A restart resumes only what was recording (closed by the shutdown or
   // not); every other row keeps its state.
   add(R::kResume, {DVRSTATE_RECORDING, DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_RETRY},
@@ -76,15 +85,14 @@ std::vector<StatusTransition> Build() {
       P::kRow, kRowCaller);
   add(R::kOrphan, {DVRSTATE_RECORDING}, {DVRSTATE_COMPLETE}, W::kBulk, P::kRow,
       L"Schedules::PruneOrphanedRecordings");
-  add(R::kCrashRecovery, {DVRSTATE_RECORDING}, {DVRSTATE_COMPLETE_PARTIAL}, W::kBulk, P::kRow,
+  add(R::kCrashRecovery, {DVRSTATE_RECORDING}, {DVRSTATE_COMPLETE_PARTIAL}, W::kBulkLengthUnknown,
+      P::kRow,
       L"Schedules::ChangeRecordingToCompletePartial");
   add(R::kShutdown, {DVRSTATE_RECORDING}, {DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_RETRY}, W::kRow,
       P::kNone, kRowCaller);
   // A person's edits and deletions in the media library: the library shows
   // them already, so nothing is published here.
-  const auto pending = {static_cast<const wchar_t*>(DVRSTATE_SCHEDULED),
-                        static_cast<const wchar_t*>(DVRSTATE_SKIP),
-                        static_cast<const wchar_t*>(DVRSTATE_CONFLICT)};
+  const States pending{DVRSTATE_SCHEDULED, DVRSTATE_SKIP, DVRSTATE_CONFLICT};
   add(R::kLibraryEdit, pending, pending, W::kStatus, P::kNone, kField);
   add(R::kLibraryRemoved, {DVRSTATE_RECORDING}, {DVRSTATE_COMPLETE_PARTIAL}, W::kStatus, P::kNone,
       kField);
@@ -95,7 +103,6 @@ std::vector<StatusTransition> Build() {
         DVRSTATE_RETRY, DVRSTATE_DELETED}) {
     add(R::kLibraryRemoved, {finished}, {finished}, W::kStatus, P::kNone, kField);
   }
-  add(R::kUserRemoved, any, {DVRSTATE_DELETED}, W::kStatus, P::kReloaded, kField);
   return t;
 }
 
@@ -110,7 +117,7 @@ const std::vector<StatusTransition>& StatusTransitions() {
 const StatusTransition* FindStatusTransition(StatusReason reason, const std::wstring& from,
                                              const std::wstring& to) {
   for (const StatusTransition& t : StatusTransitions()) {
-    if (t.reason == reason && (t.from == nullptr || from == t.from) && to == t.to) return &t;
+    if (t.reason == reason && from == t.from && to == t.to) return &t;
   }
   return nullptr;
 }
@@ -138,7 +145,6 @@ const wchar_t* StatusReasonName(StatusReason reason) {
     case R::kAdopt: return L"kAdopt";
     case R::kLibraryEdit: return L"kLibraryEdit";
     case R::kLibraryRemoved: return L"kLibraryRemoved";
-    case R::kUserRemoved: return L"kUserRemoved";
   }
   return L"?";
 }

@@ -1,46 +1,13 @@
 // A schedule's life: every change of a row's Status that the module makes,
-// as a table. engine/StatusChange.h is the one function that applies a
-// change; it refuses any (reason, from, to) that is not listed here, so
-// this table is the rule, not a description of it.
+// as a table (db/StatusTransitions.cpp, grouped by the part of the engine
+// that makes each change). engine/StatusChange.h is the one function that
+// applies a change; it refuses any (reason, from, to) that is not listed,
+// so the table is the rule, not a description of it, and the only drawing
+// of the life there is.
 //
-//   (new) --intake / season-pass checker--> SCHEDULED, or RECORDING when it
-//         records at once; a pass episode may start as SKIP or CONFLICT;
-//         rows found on disk come in with type "Recovered" (INSERT, not a
-//         change)
-//   SCHEDULED/RECORDING/SKIP --conflict check--> CONFLICT
-//   SCHEDULED/SKIP/CONFLICT  --bumped by a pass--> SKIP
-//   CONFLICT/SKIP --conflict update--> SCHEDULED
-//   any --forced--> SCHEDULED; SCHEDULED/RECORDING in its way --> SKIP
-//   SCHEDULED --no room on disk--> DISK_FULL
-//   SCHEDULED --> RECORDING (before the streamer is asked), then on a
-//         failed start RECORDING --> MCE_RUNNING, TUNER_BUSY,
-//         COULD_NOT_CONNECT or ERROR (or any of these, RECORDING
-//         included, with the new file the streamer chose)
-//   SCHEDULED/SKIP/CONFLICT --time passed--> MISSED (RETRY with an
-//         episode address)
-//   RECORDING --streamer failed--> ERROR
-//   RECORDING, or one that never started (MCE_RUNNING, TUNER_BUSY,
-//         COULD_NOT_CONNECT), found by its file --streamer finished-->
-//         COMPLETE, COMPLETE_PARTIAL or ERROR; a closed row keeps its state
-//   RECORDING --cancelled--> COMPLETE_PARTIAL
-//   any --retried--> SCHEDULED
-//   RECORDING, or COMPLETE_PARTIAL/RETRY closed by a shutdown while its
-//         stream went on, whose window holds the restart --resumed-->
-//         COMPLETE_PARTIAL/RETRY (the rest goes into a new row), or, when
-//         the stream still writes, COMPLETE_PARTIAL/RETRY --adopted-->
-//         RECORDING
-//   RECORDING --ended over a minute ago--> COMPLETE (orphan)
-//   RECORDING --left by the previous process--> COMPLETE_PARTIAL
-//   RECORDING --shutdown--> COMPLETE_PARTIAL / RETRY
-//   SCHEDULED/SKIP/CONFLICT --edited in the library--> SCHEDULED/SKIP/
-//         CONFLICT (skip, schedule again, moved, a refused move undone)
-//   deleted in the library: RECORDING --> COMPLETE_PARTIAL, a pending pass
-//         episode --> DELETED, a finished row keeps its state (written back)
-//   any --pass episode removed by the user--> DELETED
-//
-// Rows leave the table (DELETE, not a change) when the user removes them,
-// when old DELETED, SKIP and CONFLICT rows expire, when their files are
-// deleted for space or found gone.
+// Rows come in by INSERT (intake, the season-pass checker, files found on
+// disk) and leave by DELETE (removed by the user, expired, their files
+// deleted or gone); neither is a change of state.
 #ifndef TEV_DB_STATUSTRANSITIONS_H_
 #define TEV_DB_STATUSTRANSITIONS_H_
 
@@ -70,7 +37,6 @@ enum class StatusReason {
   kAdopt,             // ResumeRecordings: the stream still writes its file
   kLibraryEdit,       // UpdateMedium: a person's skip, schedule or move
   kLibraryRemoved,    // RemoveRecording: a person deleted the medium
-  kUserRemoved,       // a pass episode removed by the user
 };
 
 // How the change is written: each is the statement of that operation.
@@ -80,13 +46,19 @@ enum class StatusWrite {
   // "UPDATE Schedules SET Status = '%s', FilePath = '%s' WHERE ID = %d"
   // (the row's m_filePath)
   kStatusAndPath,
-  // Schedule::Update(): the whole row, with its other changed fields.
+  // Schedule::Update() (every other field of the row), then the Status as
+  // kStatus, in one transaction.
   kRow,
   // "UPDATE Schedules SET Status = '%s' WHERE Status = 'DVRSTATE_RECORDING'
   // AND FilePath = '%s'" (the row's m_filePath; the row need not be loaded)
   kStatusIfRecording,
-  // One statement for a selected set of rows (SetScheduleStatuses).
+  // One statement for a selected set of rows (SetScheduleStatuses):
+  // "UPDATE Schedules SET Status = ? WHERE ID IN (...) AND Status IN (...)",
+  // the entry's from-states; a row changed since its selection is left.
   kBulk,
+  // The same, also setting Duration to -1: the length of a recording cut
+  // short by a crash is unknown.
+  kBulkLengthUnknown,
 };
 
 // Who shows the change to the media library.
@@ -99,7 +71,7 @@ enum class StatusPublish {
 
 struct StatusTransition {
   StatusReason reason;
-  const wchar_t* from;  // nullptr: any state
+  const wchar_t* from;
   const wchar_t* to;
   StatusWrite write;
   StatusPublish publish;

@@ -35,11 +35,10 @@ int Schedules::CancelScheduledRecording(int32_t scheduleId, int64_t now) {
   } else {
     // What the library makes of a plan shown as partial is its own affair;
     // the row itself stays as it is (a view, not a change of state).
-    schedule.m_status = DVRSTATE_COMPLETE_PARTIAL;
     if (vel != nullptr) {
       NotifyStopped(*vel, schedule);
     }
-    Schedule::AddMedium(schedule, true);
+    PublishUnstoredStatus(schedule, DVRSTATE_COMPLETE_PARTIAL, true);
   }
   return 0;
 }

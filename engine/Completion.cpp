@@ -80,22 +80,24 @@ void Schedules::NotifyRecordStartedAsync(const std::wstring& filePath) {
 
 void Schedules::NotifyRecordFailedAsync(const std::wstring& filePath, int64_t now,
                                         const std::wstring& streamerMessage) {
-  // The statement itself changes only a row that is still recording.
-  Schedule failed;
-  failed.m_filePath = filePath;
-  failed.m_status = DVRSTATE_RECORDING;
-  if (!SetScheduleStatus(failed, DVRSTATE_ERROR, now, StatusReason::kRecorderFailed)) {
+  Schedule failed(filePath, DVRSTATE_RECORDING);
+  if (failed.m_id != 0 && failed.m_status != DVRSTATE_RECORDING) {
+    // Closed already (cancelled, or at a shutdown): it keeps what it says.
+    LogInfo(L"NotifyRecordFailedAsync: R%d is %ls already, report ignored", failed.m_id,
+            failed.m_status.c_str());
+  } else if (failed.m_id != 0 &&
+             !SetScheduleStatus(failed, DVRSTATE_ERROR, now, StatusReason::kRecorderFailed)) {
     return;
   }
   DVR::ForgetStream(filePath);  // the stream has ended
+  if (failed.m_id == 0 || failed.m_status != DVRSTATE_ERROR) return;
   if (PeerClient* vel = LivePeers()) NotifyRecordingChange(*vel);
-  Schedule schedule(filePath, DVRSTATE_ERROR);
-  if (schedule.m_id != 0) {
-    FailureReasons::Set(schedule.m_id,
-                        FailureReasons::WithStreamerMessage(
-                            L"the streamer reported that the recording failed", streamerMessage));
-  }
-  if (schedule.m_id != 0) Schedule::AddMedium(schedule, true);
+  FailureReasons::Set(failed.m_id,
+                      FailureReasons::WithStreamerMessage(
+                          L"the streamer reported that the recording failed", streamerMessage));
+  // As stored: the write changes the row only while it is still recording.
+  Schedule stored(failed.m_id);
+  if (stored.m_id != 0) Schedule::AddMedium(stored, true);
 }
 
 void Schedules::NotifyRecordComplete(int32_t durationSeconds, const std::wstring& filePath,

@@ -83,10 +83,7 @@ void Schedules::PruneOrphanedRecordings(int64_t now) {
   }
   std::vector<Schedule> orphans = Schedule::FromRows(query);
   // A failed statement is logged; the next prune takes the rows again.
-  static_cast<void>(SetScheduleStatuses(
-      orphans, DVRSTATE_COMPLETE, now, StatusReason::kOrphan,
-      "UPDATE schedules SET Status = ? WHERE Status = ? AND EndTime < ?",
-      {DVRSTATE_COMPLETE, DVRSTATE_RECORDING, cutoff}));
+  static_cast<void>(SetScheduleStatuses(orphans, DVRSTATE_COMPLETE, now, StatusReason::kOrphan));
 }
 
 void Schedules::ChangeRecordingToCompletePartial(int64_t now) {
@@ -113,10 +110,8 @@ void Schedules::ChangeRecordingToCompletePartial(int64_t now) {
     if (schedule.m_id != 0) orphans.push_back(std::move(schedule));
   }
   // A failed statement is logged; the rows stay recording for the next run.
-  static_cast<void>(SetScheduleStatuses(
-      orphans, DVRSTATE_COMPLETE_PARTIAL, now, StatusReason::kCrashRecovery,
-      "UPDATE Schedules SET Status = ?, Duration = -1 WHERE Status = ?",
-      {DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_RECORDING}));
+  static_cast<void>(SetScheduleStatuses(orphans, DVRSTATE_COMPLETE_PARTIAL, now,
+                                         StatusReason::kCrashRecovery));
 }
 
 void Schedules::StopAllRecordings(int64_t now) {

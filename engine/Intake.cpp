@@ -308,11 +308,8 @@ void Schedules::ChangePastScheduledToMissed(int64_t now) {
     return;
   }
   // A failed statement is logged; the rows are taken again next time.
-  static_cast<void>(SetScheduleStatuses(
-      missed, DVRSTATE_MISSED, now, StatusReason::kMissed,
-      "UPDATE schedules SET Status = ? WHERE (Status = ? OR Status = ? OR Status = ?) AND "
-      "EndTime < ?",
-      {DVRSTATE_MISSED, DVRSTATE_SCHEDULED, DVRSTATE_SKIP, DVRSTATE_CONFLICT, cutoff}, publish));
+  static_cast<void>(
+      SetScheduleStatuses(missed, DVRSTATE_MISSED, now, StatusReason::kMissed, publish));
 }
 
 void Schedules::SetScheduleOwner(int32_t scheduleId, int32_t owner) {

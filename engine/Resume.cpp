@@ -142,9 +142,7 @@ void Schedules::ResumeRecordings() {
     if (!schedule.m_episodeUrl.empty()) {
       LogDebug(L"[Resume recording] retry possible for: %d", schedule.m_id);
       closed = DVRSTATE_RETRY;
-      Schedule shown = schedule;
-      shown.m_status = closed;
-      Schedule::AddMedium(shown, false);
+      PublishUnstoredStatus(schedule, closed, false);
     }
     // A failed write is logged; the rest of the window is recorded anyway.
     static_cast<void>(SetScheduleStatus(schedule, closed, now, StatusReason::kResume));

@@ -1,9 +1,11 @@
 #include "engine/StatusChange.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "db/SQLite.h"
 #include "db/Schedule.h"
+#include "db/Transaction.h"
 #include "db/WFormat.h"
 #include "support/Log.h"
 
@@ -43,16 +45,17 @@ bool Write(const StatusTransition& t, Schedule& row, const std::wstring& to) {
       return query.RunQuery("UPDATE Schedules SET Status = ?, FilePath = ? WHERE ID = ?",
                             {to, row.m_filePath, row.m_id}, t.caller);
     case StatusWrite::kRow: {
-      const std::wstring before = std::move(row.m_status);
-      row.m_status = to;
-      const bool ok = row.Update();
-      row.m_status = before;
-      return ok;
+      Transaction both(t.caller);
+      return row.Update() &&
+             query.RunQuery("UPDATE Schedules SET Status = ? WHERE ID = ?", {to, row.m_id},
+                            t.caller) &&
+             both.Commit();
     }
     case StatusWrite::kStatusIfRecording:
       return query.RunQuery("UPDATE Schedules SET Status = ? WHERE Status = ? AND FilePath = ?",
                             {to, DVRSTATE_RECORDING, row.m_filePath}, t.caller);
     case StatusWrite::kBulk:
+    case StatusWrite::kBulkLengthUnknown:
       break;
   }
   LogError(L"Schedule::SetStatus %ls for %d needs the bulk form", StatusReasonName(t.reason),
@@ -82,19 +85,24 @@ StatusChange SetScheduleStatus(Schedule& row, const std::wstring& to, int64_t no
 }
 
 bool SetScheduleStatuses(std::vector<Schedule>& rows, const std::wstring& to, int64_t now,
-                         StatusReason reason, const std::string& update,
-                         std::vector<SqlValue> values, const std::function<void(const std::vector<Schedule>&)>& publish) {
+                         StatusReason reason,
+                         const std::function<void(const std::vector<Schedule>&)>& publish) {
   std::vector<Schedule> kept;
+  std::vector<std::wstring> froms;
   const StatusTransition* t = nullptr;
   for (Schedule& row : rows) {
     const StatusTransition* allowed = Check(row, to, reason);
     if (allowed == nullptr) continue;
-    if (allowed->write != StatusWrite::kBulk) {
+    if (allowed->write != StatusWrite::kBulk &&
+        allowed->write != StatusWrite::kBulkLengthUnknown) {
       LogError(L"Schedule::SetStatus %ls for %d has no bulk form", StatusReasonName(reason),
                row.m_id);
       continue;
     }
     t = allowed;
+    if (std::find(froms.begin(), froms.end(), row.m_status) == froms.end()) {
+      froms.push_back(row.m_status);
+    }
     Stamp(row, reason, now);
     row.m_status = to;
     kept.push_back(std::move(row));
@@ -107,10 +115,20 @@ bool SetScheduleStatuses(std::vector<Schedule>& rows, const std::wstring& to, in
   } else if (t->publish == StatusPublish::kCaller && publish) {
     publish(rows);
   }
-  std::string statement = update + " AND ID IN ";
+  std::string statement = t->write == StatusWrite::kBulkLengthUnknown
+                              ? "UPDATE Schedules SET Status = ?, Duration = -1 WHERE ID IN "
+                              : "UPDATE Schedules SET Status = ? WHERE ID IN ";
+  std::vector<SqlValue> values{to};
   std::vector<SqlValue> ids;
   for (const Schedule& row : rows) ids.emplace_back(row.m_id);
   SQLite::AppendInList(&statement, &values, std::move(ids));
+  statement += " AND Status IN ";
+  SQLite::AppendInList(&statement, &values, std::vector<SqlValue>(froms.begin(), froms.end()));
   SQLite query;
   return query.RunQuery(statement, values, t->caller);
+}
+
+void PublishUnstoredStatus(Schedule row, const std::wstring& shown, bool flag) {
+  row.m_status = shown;
+  Schedule::AddMedium(row, flag);
 }

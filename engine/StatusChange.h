@@ -37,17 +37,19 @@ StatusChange SetScheduleStatus(Schedule& row, const std::wstring& to, int64_t no
                                StatusReason reason);
 
 // The same for a set of rows chosen by one selection, written by one
-// statement: `update` is the bulk UPDATE with the selection's WHERE, and
-// `values` its placeholders' values; the rows' IDs are added to it
-// (" AND ID IN (...)"), so that a row that came to
-// match after the selection is not written without being published. Rows
-// whose change the table refuses are logged and dropped from `rows`. The
-// rest get `to`, are published (each with AddMedium for StatusPublish::kRow,
+// statement of the setter's own (the table's bulk form): only the rows in
+// `rows` whose Status is still a from-state of the change. Rows whose
+// change the table refuses are logged and dropped from `rows`. The rest
+// get `to`, are published (each with AddMedium for StatusPublish::kRow,
 // through `publish` for kCaller) and then written. True when the statement
 // succeeded or no row was left.
 [[nodiscard]] bool SetScheduleStatuses(
     std::vector<Schedule>& rows, const std::wstring& to, int64_t now, StatusReason reason,
-    const std::string& update, std::vector<SqlValue> values,
     const std::function<void(const std::vector<Schedule>&)>& publish = nullptr);
+
+// Shows `row` to the media library as if it were in `shown`, a state that
+// is not stored (the row keeps its own): what a cancelled plan or a
+// resumed piece looks like before or without a change of state.
+void PublishUnstoredStatus(Schedule row, const std::wstring& shown, bool flag);
 
 #endif  // TEV_ENGINE_STATUSCHANGE_H_

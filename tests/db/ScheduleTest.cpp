@@ -83,7 +83,7 @@ TEST_F(ScheduleTest, InsertedRecordComesBackTrimmedWithEveryField) {
   EXPECT_EQ(byId.m_filePath, path);
   EXPECT_EQ(byId.m_name, out.m_name);
 
-  // Update writes every field back, the medium id excepted.
+  // Update writes every field back, the medium id and the state excepted.
   ASSERT_TRUE(db.Exec("UPDATE Schedules SET TevMediumId = 'M1'"));
   byId.m_name = L"New 'name'";
   byId.m_status = DVRSTATE_RECORDING;
@@ -93,7 +93,7 @@ TEST_F(ScheduleTest, InsertedRecordComesBackTrimmedWithEveryField) {
   ASSERT_TRUE(byId.Update());
   Schedule again(out.m_id);
   EXPECT_EQ(again.m_name, L"New 'name'");
-  EXPECT_EQ(again.m_status, DVRSTATE_RECORDING);
+  EXPECT_EQ(again.m_status, out.m_status);
   EXPECT_EQ(again.m_startTime, in.m_startTime + 60);
   EXPECT_EQ(again.m_keepUntil, 2);
   EXPECT_EQ(again.m_tevMediumId, L"M1");

@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr int kLastReason = static_cast<int>(StatusReason::kUserRemoved);
+constexpr int kLastReason = static_cast<int>(StatusReason::kLibraryRemoved);
 
 class StatusChangeTest : public dbtest::DbFixture {
  protected:
@@ -51,7 +51,7 @@ class StatusChangeTest : public dbtest::DbFixture {
 // from that table by mistake shows as a difference.
 struct Allowed {
   StatusReason reason;
-  std::vector<std::wstring> from;  // empty: any state
+  std::vector<std::wstring> from;
   std::vector<std::wstring> to;
   bool bulk;
 };
@@ -67,11 +67,16 @@ std::vector<Allowed> ExpectedLife() {
   newFile.push_back(DVRSTATE_RECORDING);
   std::vector<std::wstring> finishable = notStarted;
   finishable.push_back(DVRSTATE_RECORDING);
+  // Everything but a stream being written can be tried again.
+  std::vector<std::wstring> retryable{
+      DVRSTATE_SCHEDULED, DVRSTATE_COMPLETE, DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_CONFLICT,
+      DVRSTATE_SKIP, DVRSTATE_ERROR, DVRSTATE_COULD_NOT_CONNECT, DVRSTATE_TUNER_BUSY,
+      DVRSTATE_MCE_RUNNING, DVRSTATE_MISSED, DVRSTATE_DISK_FULL, DVRSTATE_RETRY, DVRSTATE_DELETED};
   std::vector<Allowed> life{
       {R::kConflictCheck, {DVRSTATE_SCHEDULED, DVRSTATE_RECORDING, DVRSTATE_SKIP}, {DVRSTATE_CONFLICT}, false},
       {R::kBumped, pending, {DVRSTATE_SKIP}, false},
       {R::kConflictUpdate, {DVRSTATE_CONFLICT, DVRSTATE_SKIP}, {DVRSTATE_SCHEDULED}, false},
-      {R::kForced, {}, {DVRSTATE_SCHEDULED}, false},
+      {R::kForced, pending, {DVRSTATE_SCHEDULED}, false},
       {R::kForcedAside, {DVRSTATE_SCHEDULED, DVRSTATE_RECORDING}, {DVRSTATE_SKIP}, false},
       {R::kDiskFull, {DVRSTATE_SCHEDULED}, {DVRSTATE_DISK_FULL}, false},
       {R::kStart, {DVRSTATE_SCHEDULED}, {DVRSTATE_RECORDING}, false},
@@ -83,7 +88,7 @@ std::vector<Allowed> ExpectedLife() {
       {R::kRecorderFinished, finishable,
        {DVRSTATE_COMPLETE, DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_ERROR}, false},
       {R::kCancel, {DVRSTATE_RECORDING}, {DVRSTATE_COMPLETE_PARTIAL}, false},
-      {R::kRetry, {}, {DVRSTATE_SCHEDULED}, false},
+      {R::kRetry, retryable, {DVRSTATE_SCHEDULED}, false},
       {R::kResume, {DVRSTATE_RECORDING, DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_RETRY},
        {DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_RETRY}, false},
       {R::kAdopt, {DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_RETRY}, {DVRSTATE_RECORDING}, false},
@@ -93,7 +98,6 @@ std::vector<Allowed> ExpectedLife() {
       {R::kLibraryEdit, pending, pending, false},
       {R::kLibraryRemoved, {DVRSTATE_RECORDING}, {DVRSTATE_COMPLETE_PARTIAL}, false},
       {R::kLibraryRemoved, pending, {DVRSTATE_DELETED}, false},
-      {R::kUserRemoved, {}, {DVRSTATE_DELETED}, false},
   };
   // A deleted medium whose recording has finished keeps its state.
   for (const wchar_t* done : {DVRSTATE_COMPLETE, DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_ERROR,
@@ -111,7 +115,7 @@ bool Expected(const std::vector<Allowed>& life, StatusReason reason, const std::
     return std::find(states.begin(), states.end(), s) != states.end();
   };
   for (const Allowed& a : life) {
-    if (a.reason == reason && (a.from.empty() || has(a.from, from)) && has(a.to, to)) {
+    if (a.reason == reason && has(a.from, from) && has(a.to, to)) {
       *bulk = a.bulk;
       return true;
     }
@@ -154,8 +158,7 @@ TEST_F(StatusChangeTest, EveryChangeOutsideTheLifeIsRefusedAndEveryOneInItIsWrit
         }
         // The bulk form writes exactly the changes it is meant for.
         std::vector<Schedule> rows{row};
-        ASSERT_TRUE(SetScheduleStatuses(rows, to, 1700000000, reason,
-                                        "UPDATE Schedules SET Status = ? WHERE ID > 0", {to}));
+        ASSERT_TRUE(SetScheduleStatuses(rows, to, 1700000000, reason));
         EXPECT_EQ(rows.size(), bulk ? 1u : 0u);
         EXPECT_EQ(Stored(id), bulk ? std::wstring(to) : std::wstring(from));
       }
@@ -191,24 +194,30 @@ TEST_F(StatusChangeTest, ChangesStampTheirTimesFromNow) {
   EXPECT_EQ(Schedule(id).m_endTime, 1800000100);
 }
 
-TEST_F(StatusChangeTest, ABulkChangeWritesOnlyTheRowsItSelected) {
+TEST_F(StatusChangeTest, ABulkChangeWritesOnlyTheRowsItSelectedInTheStateItSawThem) {
   const int first = Row(DVRSTATE_RECORDING, L"/rec/a.asf");
   const int second = Row(DVRSTATE_RECORDING, L"/rec/b.asf");
+  const int cancelled = Row(DVRSTATE_RECORDING, L"/rec/d.asf");
   SQLite select;
-  ASSERT_TRUE(select.RunQuery("SELECT * FROM Schedules WHERE Status = 'DVRSTATE_RECORDING'",
+  ASSERT_TRUE(select.RunQuery("SELECT * FROM Schedules WHERE Status = ?", {DVRSTATE_RECORDING},
                               L"test"));
   std::vector<Schedule> rows = Schedule::FromRows(select);
-  // A row that starts recording between the selection and the write.
+  // A row that starts recording between the selection and the write, and
+  // one that a cancel closes meanwhile.
   const int late = Row(DVRSTATE_RECORDING, L"/rec/c.asf");
-  ASSERT_TRUE(SetScheduleStatuses(
-      rows, DVRSTATE_COMPLETE_PARTIAL, 0, StatusReason::kCrashRecovery,
-      "UPDATE Schedules SET Status = 'DVRSTATE_COMPLETE_PARTIAL' WHERE Status = "
-      "'DVRSTATE_RECORDING'", {}));
-  EXPECT_EQ(rows.size(), 2u);
+  Store(cancelled, DVRSTATE_COMPLETE_PARTIAL);
+  ASSERT_TRUE(SetScheduleStatuses(rows, DVRSTATE_COMPLETE_PARTIAL, 0,
+                                  StatusReason::kCrashRecovery));
+  EXPECT_EQ(rows.size(), 3u);
   EXPECT_EQ(Stored(first), DVRSTATE_COMPLETE_PARTIAL);
   EXPECT_EQ(Stored(second), DVRSTATE_COMPLETE_PARTIAL);
+  // A recording cut by a crash has no known length.
+  EXPECT_EQ(Schedule(first).m_duration, -1);
   // Not published, so not written: the next clean-up takes it.
   EXPECT_EQ(Stored(late), DVRSTATE_RECORDING);
+  EXPECT_EQ(Schedule(late).m_duration, 600);
+  // Its own change stands, length included.
+  EXPECT_EQ(Schedule(cancelled).m_duration, 600);
 }
 
 }  // namespace
