@@ -281,6 +281,8 @@ TEST_F(Completion, StartedAndFailedReports) {
                               std::to_string(audioId));
   Engine().NotifyRecordFailedAsync(W(audio.path), tev::Clock::Now());
   EXPECT_EQ(Column(audioId, "Status"), "DVRSTATE_COMPLETE");
+  // Nor is it shown again as if the report had changed it.
+  EXPECT_EQ(StatesOf(media_, W(audio.path)), std::vector<std::wstring>{L"recording"});
   Engine().NotifyRecordFailedAsync(L"/no/such/file.asf", tev::Clock::Now());
   EXPECT_EQ(Rows("Status", "Status = 'DVRSTATE_ERROR'").size(), 1u);
 }
