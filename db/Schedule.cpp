@@ -1,5 +1,10 @@
 #include "db/Schedule.h"
 
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "db/SQLite.h"
 #include "db/TimeUtils.h"
 #include "platform/WideText.h"
@@ -18,6 +23,32 @@ bool UpdateField(int32_t id, const std::wstring& field, SqlValue value) {
 }
 
 const char kSelectByFilePath[] = "SELECT * FROM Schedules WHERE FilePath = ?";
+
+// The columns a writer stores, in the order of the statements that write
+// them; the ID, the medium id and the play position have writers of their
+// own, and Status is written by a new row's INSERT only (after that by the
+// state setter).
+const char* const kStoredColumns[] = {
+    "User", "ChannelName", "ChannelMimetype", "Channel", "StartTime", "Duration", "EndTime",
+    "Name", "Category", "Description", "Quality", "Tuner", "Subtitle", "Status", "Owner",
+    "FilePath", "EpisodeTitle", "EpisodeUrl", "Type", "KeepUntil"};
+
+// "INSERT INTO 'Schedules' ('User', ...) VALUES (?, ...)", or, without
+// Status, "UPDATE 'Schedules' SET 'User' = ?, ... WHERE ID = ?".
+std::string WriteStatement(bool insert) {
+  std::string columns, places;
+  for (const char* column : kStoredColumns) {
+    if (!insert && std::strcmp(column, "Status") == 0) continue;
+    if (!columns.empty()) {
+      columns += ", ";
+      places += ", ";
+    }
+    columns += std::string("'") + column + (insert ? "'" : "' = ?");
+    places += "?";
+  }
+  return insert ? "INSERT INTO 'Schedules' (" + columns + ") VALUES (" + places + ")"
+                : "UPDATE 'Schedules' SET " + columns + " WHERE ID = ?";
+}
 
 struct StateName {
   const wchar_t* stored;
@@ -171,33 +202,33 @@ bool Schedule::Insert() {
 
 bool Schedule::RunInsert(SQLite& query, const std::wstring& startText, const std::wstring& endText,
                          const std::wstring& caller) const {
-  return query.RunQuery(
-      "INSERT INTO 'Schedules' ('User', 'ChannelName', 'ChannelMimetype', 'Channel', "
-      "'StartTime', 'Duration', 'EndTime', 'Name', 'Category', 'Description', 'Quality', "
-      "'Tuner', 'Subtitle', 'Status', 'Owner', 'FilePath', 'EpisodeTitle', 'EpisodeUrl', "
-      "'Type', 'KeepUntil') VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-      {m_user, m_channelName, m_channelMimetype, m_channel, startText, m_duration, endText, m_name,
-       m_category, m_description, m_quality, m_tuner, m_subtitle, m_status, m_owner, m_filePath,
-       m_episodeTitle, m_episodeUrl, m_type, m_keepUntil},
-      caller);
+  static const std::string statement = WriteStatement(true);
+  return query.RunQuery(statement, StoredValues(startText, endText, true), caller);
 }
 
 bool Schedule::Update() {
   std::wstring start, end;
   if (!TimeTexts(L"Schedule::Update", &start, &end)) return false;
+  static const std::string statement = WriteStatement(false);
+  std::vector<SqlValue> values = StoredValues(start, end, false);
+  values.emplace_back(m_id);
   SQLite query;
-  return query.RunQuery(
-      "UPDATE 'Schedules' SET 'User' = ?, 'ChannelName' = ?, 'ChannelMimetype' = ?, "
-      "'Channel' = ?, 'StartTime' = ?, 'Duration' = ?, 'EndTime' = ?, 'Name' = ?, "
-      "'Category' = ?, 'Description' = ?, 'Quality' = ?, 'Tuner' = ?, "
-      "'Subtitle' = ?, 'Owner' = ?, 'FilePath' = ?, "
-      "'EpisodeTitle' = ?, 'EpisodeUrl' = ?, 'Type' = ?, 'KeepUntil' = ? "
-      "WHERE ID = ?",
-      {m_user, m_channelName, m_channelMimetype, m_channel, start,
-       m_duration, end, m_name, m_category, m_description,
-       m_quality, m_tuner, m_subtitle, m_owner, m_filePath, m_episodeTitle, m_episodeUrl,
-       m_type, m_keepUntil, m_id},
-      L"Schedule::Update");
+  return query.RunQuery(statement, values, L"Schedule::Update");
+}
+
+std::vector<SqlValue> Schedule::StoredValues(const std::wstring& startText,
+                                             const std::wstring& endText, bool withStatus) const {
+  // In the order of kStoredColumns.
+  std::vector<SqlValue> values{m_user,        m_channelName, m_channelMimetype, m_channel,
+                               startText,     m_duration,    endText,           m_name,
+                               m_category,    m_description, m_quality,         m_tuner,
+                               m_subtitle};
+  if (withStatus) values.emplace_back(m_status);
+  for (SqlValue v : {SqlValue(m_owner), SqlValue(m_filePath), SqlValue(m_episodeTitle),
+                     SqlValue(m_episodeUrl), SqlValue(m_type), SqlValue(m_keepUntil)}) {
+    values.push_back(std::move(v));
+  }
+  return values;
 }
 
 bool Schedule::TimeTexts(const wchar_t* caller, std::wstring* start, std::wstring* end) const {

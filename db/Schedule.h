@@ -18,6 +18,7 @@
 #include "support/MediumProperties.h"
 
 class SQLite;
+class SqlValue;
 
 // State names, stored exactly as written; comparisons are exact.
 inline constexpr wchar_t DVRSTATE_SCHEDULED[] = L"DVRSTATE_SCHEDULED";
@@ -198,6 +199,9 @@ class Schedule {
 
  private:
   bool TimeTexts(const wchar_t* caller, std::wstring* start, std::wstring* end) const;
+  // The values of the stored columns, Status only when `withStatus`.
+  std::vector<SqlValue> StoredValues(const std::wstring& startText, const std::wstring& endText,
+                                     bool withStatus) const;
 };
 
 #endif  // TEV_DB_SCHEDULE_H_
