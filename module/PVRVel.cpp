@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "db/LocalIds.h"
+#include "dvr/DVR.h"
 #include "dvr/StopSignal.h"
 #include "monitor/FileMetadata.h"
 #include "passes/PassJobs.h"
@@ -26,6 +27,13 @@ bool LiveStopEventIsSet() {
   PVRVel* pvr = g_livePVRVel.load();
   return pvr && pvr->StopEvent().IsSet();
 }
+
+std::wstring LiveRecordingFolder(bool video) {
+  PVRVel* pvr = g_livePVRVel.load();
+  if (pvr == nullptr) return std::wstring();
+  const Schedules& engine = pvr->GetSchedules();
+  return video ? engine.VideoDirectory() : engine.AudioDirectory();
+}
 const int kMediaWaitLimitMs = 1800000;
 
 }  // namespace
@@ -36,6 +44,7 @@ void PVRVel::SetLive(PVRVel* pvr) {
   g_livePVRVel = pvr;
   SetLivePeers(pvr ? &pvr->m_vel.Peers() : nullptr);
   SetStopSignalSource(pvr ? &LiveStopEventIsSet : nullptr);
+  DVR::SetFolderSource(pvr ? &LiveRecordingFolder : nullptr);
 }
 
 std::wstring TevNetworksFolder() {
