@@ -18,6 +18,7 @@
 #include "engine/DelayedThumbnails.h"
 #include "engine/EngineHost.h"
 #include "engine/Requests.h"
+#include "monitor/MonitorHost.h"
 #include "outbound/PeerClient.h"
 #include "support/GlobalLocks.h"
 #include "support/PMutex.h"
@@ -38,11 +39,11 @@ constexpr int kResultFileGone = 109;
 constexpr int kResultNoUniqueFileName = 119;
 constexpr int kResultChangeRefused = 403;
 
-class Schedules {
+class Schedules : public MonitorHost {
  public:
   // `host` (may be null) outlives the engine.
   explicit Schedules(EngineHost* host = nullptr);
-  ~Schedules();
+  ~Schedules() override;
 
   // --- Start-up and shutdown (engine/Startup.cpp) ---
   // Runs once on the module's start-up thread after the database is open.
@@ -66,6 +67,10 @@ class Schedules {
   void RepointFolderMonitor(const std::wstring& kind);
   // The monitor of "video", "audio" or "MediaCenter"; null for others.
   FileSystemMonitor* Monitor(const std::wstring& kind);
+  // What the monitors ask of the engine: IsBeingRecorded, and the adopted
+  // rows published a hundred per "AddMedia".
+  bool IsFileBeingRecorded(const std::wstring& filePath) override;
+  void PublishAdopted(const std::vector<Schedule>& rows) override;
 
   // --- Recording settings (engine/Settings.cpp) ---
   // The start-up step that reads the video and audio folders from the
@@ -200,7 +205,7 @@ class Schedules {
   static void PruneOrphanedRecordings(int64_t now);
   // Once per engine (the first folder-monitor pass of a run): rows left
   // recording by a crash become partial.
-  void ChangeRecordingToCompletePartial(int64_t now);
+  void ChangeRecordingToCompletePartial(int64_t now) override;
   // Closes every row in DVRSTATE_RECORDING (no stream is stopped).
   static void StopAllRecordings(int64_t now);
 
@@ -325,8 +330,8 @@ class Schedules {
 
   // The recording folders as the engine last took them from the settings
   // (start-up and the settings services write them). Any thread.
-  std::wstring VideoDirectory() const TEV_EXCLUDES(m_folderMutex);
-  std::wstring AudioDirectory() const TEV_EXCLUDES(m_folderMutex);
+  std::wstring VideoDirectory() const override TEV_EXCLUDES(m_folderMutex);
+  std::wstring AudioDirectory() const override TEV_EXCLUDES(m_folderMutex);
 
  private:
   // Held alone, for one read or write of the folder fields.
