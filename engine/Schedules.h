@@ -17,6 +17,7 @@
 #include "engine/RecordingRequest.h"
 #include "engine/DelayedThumbnails.h"
 #include "engine/EngineHost.h"
+#include "engine/PassKeeper.h"
 #include "engine/Requests.h"
 #include "monitor/MonitorHost.h"
 #include "outbound/PeerClient.h"
@@ -53,6 +54,9 @@ class Schedules : public MonitorHost {
   void Shutdown();
   bool IsRunning() const { return m_running.load(); }
   EngineHost* Host() const { return m_host; }
+  // The season passes built over this engine; null (none) until the module
+  // sets them. `keeper` outlives its use: it is cleared before it goes.
+  void SetPassKeeper(PassKeeper* keeper) { m_passKeeper = keeper; }
 
   // --- Folder monitors (engine/FolderMonitors.cpp) ---
   // Starts the "video" and "audio" monitors (not after Shutdown began).
@@ -244,15 +248,6 @@ class Schedules : public MonitorHost {
   // action 0.
   int UpdateScheduleMedium(int32_t action, Schedule& row, const std::vector<MediumChange>& changes,
                            int64_t now, std::wstring* refusal = nullptr);
-  // The season-pass branch (engine/UpdatePassMedium.cpp), same contract:
-  // action 1 removes the pass (its recordings stay); action 0 applies the
-  // first pair a pass takes ("startTime", "duration", "scheduleMode",
-  // "restrictOneChannel", "searchTVGuide", "tags" refresh its episodes in
-  // the background; "keepUntil", "genre", "rating" reach its pending
-  // schedules; "priority" moves it) and ends the call; "title" ends it
-  // unchanged. 0 also for a pass that does not exist.
-  int UpdatePassMedium(int32_t action, int32_t passId, const std::vector<MediumChange>& changes,
-                       std::wstring* refusal = nullptr);
   // For a pair that every kind treats alike: 403 for a read-only property
   // ("path", "mimeType", "mediaType", "channel", "channelId"), 0 for
   // "thumbnailId" (ends the call, later pairs are not applied); -1 for any
@@ -292,12 +287,6 @@ class Schedules : public MonitorHost {
   // 0; 108 the file could not be deleted; 102 the row could not be
   // written.
   int RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly, int64_t now);
-
-  // --- The media library's changes to a pass (engine/UpdatePassMedium.cpp) ---
-  // Moves the pass to place `value` (decimal) among the prioritised passes
-  // and renumbers the others densely; a place past the end puts it last.
-  // 403 for a value below 1, a pass without priority or a failed statement.
-  int MovePassPriority(int32_t passId, const std::wstring& value);
 
   // --- Conflicts (engine/Conflicts.cpp) ---
   // Checks a program about to be scheduled against the overlapping rows of
@@ -358,6 +347,7 @@ class Schedules : public MonitorHost {
 
   PThread* m_timerThread TEV_GUARDED_BY(EngineMutex()) = nullptr;  // owned; null before start-up
   EngineHost* const m_host;
+  std::atomic<PassKeeper*> m_passKeeper{nullptr};
   DelayedThumbnails m_thumbnails{m_host};     // the delayed requests of start reports
   // One per folder kind: video, audio, Media Center. Constant after
   // construction (each monitor guards its own state).

@@ -53,9 +53,11 @@ std::wstring TevNetworksFolder() {
   return appData + L"/TevNetworks";
 }
 
-PVRVel::PVRVel() : m_vel(&m_schedules, &m_checker), m_mutex(false), m_stopEvent(false) {}
+PVRVel::PVRVel() : m_vel(&m_schedules, &m_checker), m_mutex(false), m_stopEvent(false) {
+  m_schedules.SetPassKeeper(&m_passes);
+}
 
-PVRVel::~PVRVel() = default;
+PVRVel::~PVRVel() { m_schedules.SetPassKeeper(nullptr); }
 
 bool PVRVel::Initialize() {
   std::wstring folder = TevNetworksFolder() + L"/" + L"TevPVR";
