@@ -19,8 +19,9 @@
 //   audio/x-videomail       audio mail      -          video/x-ms-wma
 //
 // Process-wide state: the stream table (StreamTable(), file path -> stream
-// id, 0 = no stream) and the recording-directory cache, each behind its own
-// lock held for one lookup or change; no lock is held across a request.
+// id, 0 = no stream), the recording-directory cache and the folder source
+// (SetFolderSource), each behind its own lock or atomic, held for one
+// lookup or change; no lock is held across a request.
 // Any thread may call these operations.
 //
 // Requests go through LivePeers(); without an endpoint they fail as a bus
@@ -124,8 +125,14 @@ class DVR {
 
   // --- Folders and types ---
   // The video folder for mimetypes beginning with "video", else the audio
-  // folder: the live engine's, else the stored setting, else the default.
+  // folder: the source's (when it names one), else the stored setting,
+  // else the default.
   static std::wstring GetRecordingDirectory(const std::wstring& channelMimetype);
+  // The owner of the folders (the module's engine) answers the video
+  // (`video` true) or audio folder; empty while it has none. `source` may be
+  // null (no owner); it must stay callable until it is replaced. Any thread.
+  using FolderSource = std::wstring (*)(bool video);
+  static void SetFolderSource(FolderSource source);
 
   // Throw VelException for a mimetype without an entry (ERROR logged).
   static std::wstring GetFileExtention(const std::wstring& channelMimetype);

@@ -1,11 +1,10 @@
 // The mimetype tables of the whole system and the recording folders.
+#include <atomic>
 #include <string>
 
 #include "db/Config.h"
 #include "db/RecordingSettings.h"
 #include "dvr/DVR.h"
-#include "engine/Schedules.h"
-#include "module/PVRVel.h"
 #include "support/Log.h"
 #include "support/Text.h"
 #include "support/VelException.h"
@@ -51,6 +50,9 @@ std::wstring ExtensionOf(const std::wstring& path) {
   size_t dot = path.rfind(L'.');
   return dot == std::wstring::npos ? std::wstring() : path.substr(dot + 1);
 }
+
+// The owner of the recording folders, installed by the module.
+std::atomic<DVR::FolderSource> g_folderSource{nullptr};
 
 }  // namespace
 
@@ -112,14 +114,15 @@ bool DVR::IsRecordingExtension(const std::wstring& filePath) {
   return false;
 }
 
+void DVR::SetFolderSource(FolderSource source) { g_folderSource = source; }
+
 std::wstring DVR::GetRecordingDirectory(const std::wstring& channelMimetype) {
   const bool video = channelMimetype.compare(0, 5, L"video") == 0;
   // The engine owns the folders (start-up loads them, the setters change
   // them); the settings stand in while there is no engine or it has not
   // loaded them yet.
-  if (PVRVel* pvr = PVRVel::Live()) {
-    const Schedules& engine = pvr->GetSchedules();
-    std::wstring folder = video ? engine.VideoDirectory() : engine.AudioDirectory();
+  if (FolderSource source = g_folderSource.load()) {
+    std::wstring folder = source(video);
     if (!folder.empty()) return folder;
   }
   std::wstring stored = Config::GetString(video ? kConfigVideoDirectory : kConfigAudioDirectory);

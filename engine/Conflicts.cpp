@@ -32,7 +32,7 @@
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
 #include "db/EpisodeMarks.h"
-#include "passes/SeasonPasses.h"
+#include "db/PassStore.h"
 #include "platform/Clock.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
@@ -80,7 +80,7 @@ int32_t PriorityOf(const Schedule& row, PriorityCache& cache) {
   if (!OwnerNumber(row.m_owner, &owner)) owner = 0;
   auto it = cache.find(owner);
   if (it != cache.end()) return it->second;
-  return cache[owner] = SeasonPasses::GetPriority(owner);
+  return cache[owner] = PassStore::Priority(owner);
 }
 
 int64_t EndOf(const Schedule& row) { return row.m_startTime + row.m_duration; }

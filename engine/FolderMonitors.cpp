@@ -1,5 +1,10 @@
 // The engine's three folder monitors: started at the end of start-up,
 // re-pointed by the folder setters, stopped by shutdown.
+#include <algorithm>
+#include <vector>
+
+#include "db/Schedule.h"
+#include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
 #include "monitor/FileSystemMonitor.h"
 #include "support/GlobalLocks.h"
@@ -42,4 +47,16 @@ void Schedules::StopFolderMonitors() {
 
 void Schedules::RepointFolderMonitor(const std::wstring& kind) {
   if (FileSystemMonitor* monitor = Monitor(kind)) monitor->ChangeFolder(kind);
+}
+
+bool Schedules::IsFileBeingRecorded(const std::wstring& filePath) {
+  return IsBeingRecorded(filePath);
+}
+
+void Schedules::PublishAdopted(const std::vector<Schedule>& rows) {
+  // A few requests for the batch, each well inside the bus's payload limit.
+  for (size_t first = 0; first < rows.size(); first += kRecordsPerPublication) {
+    const size_t last = std::min(rows.size(), first + kRecordsPerPublication);
+    PublishSchedules(std::vector<Schedule>(rows.begin() + first, rows.begin() + last), true);
+  }
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "db/GroupSync.h"
+#include "db/PassStore.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TextNumbers.h"
@@ -21,7 +22,6 @@
 #include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
 #include "outbound/PeerClient.h"
-#include "passes/SeasonPasses.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/Text.h"
@@ -121,7 +121,7 @@ void Schedule::AddMediumPrepare(const Schedule& schedule, MediumProperties* list
     std::map<int32_t, std::wstring> single;
     std::map<int32_t, std::wstring>& known = passMediumIds != nullptr ? *passMediumIds : single;
     auto id = known.find(pass);
-    if (id == known.end()) id = known.emplace(pass, SeasonPasses::GetMediumId(pass)).first;
+    if (id == known.end()) id = known.emplace(pass, PassStore::MediumId(pass)).first;
     list->Add(L"tevPassId", id->second);
   }
   if (hasThumbnail) {

@@ -17,7 +17,9 @@
 #include "engine/RecordingRequest.h"
 #include "engine/DelayedThumbnails.h"
 #include "engine/EngineHost.h"
+#include "engine/PassKeeper.h"
 #include "engine/Requests.h"
+#include "monitor/MonitorHost.h"
 #include "outbound/PeerClient.h"
 #include "support/GlobalLocks.h"
 #include "support/PMutex.h"
@@ -38,11 +40,11 @@ constexpr int kResultFileGone = 109;
 constexpr int kResultNoUniqueFileName = 119;
 constexpr int kResultChangeRefused = 403;
 
-class Schedules {
+class Schedules : public MonitorHost {
  public:
   // `host` (may be null) outlives the engine.
   explicit Schedules(EngineHost* host = nullptr);
-  ~Schedules();
+  ~Schedules() override;
 
   // --- Start-up and shutdown (engine/Startup.cpp) ---
   // Runs once on the module's start-up thread after the database is open.
@@ -52,6 +54,9 @@ class Schedules {
   void Shutdown();
   bool IsRunning() const { return m_running.load(); }
   EngineHost* Host() const { return m_host; }
+  // The season passes built over this engine; null (none) until the module
+  // sets them. `keeper` outlives its use: it is cleared before it goes.
+  void SetPassKeeper(PassKeeper* keeper) { m_passKeeper = keeper; }
 
   // --- Folder monitors (engine/FolderMonitors.cpp) ---
   // Starts the "video" and "audio" monitors (not after Shutdown began).
@@ -66,6 +71,10 @@ class Schedules {
   void RepointFolderMonitor(const std::wstring& kind);
   // The monitor of "video", "audio" or "MediaCenter"; null for others.
   FileSystemMonitor* Monitor(const std::wstring& kind);
+  // What the monitors ask of the engine: IsBeingRecorded, and the adopted
+  // rows published a hundred per "AddMedia".
+  bool IsFileBeingRecorded(const std::wstring& filePath) override;
+  void PublishAdopted(const std::vector<Schedule>& rows) override;
 
   // --- Recording settings (engine/Settings.cpp) ---
   // The start-up step that reads the video and audio folders from the
@@ -200,7 +209,7 @@ class Schedules {
   static void PruneOrphanedRecordings(int64_t now);
   // Once per engine (the first folder-monitor pass of a run): rows left
   // recording by a crash become partial.
-  void ChangeRecordingToCompletePartial(int64_t now);
+  void ChangeRecordingToCompletePartial(int64_t now) override;
   // Closes every row in DVRSTATE_RECORDING (no stream is stopped).
   static void StopAllRecordings(int64_t now);
 
@@ -239,15 +248,6 @@ class Schedules {
   // action 0.
   int UpdateScheduleMedium(int32_t action, Schedule& row, const std::vector<MediumChange>& changes,
                            int64_t now, std::wstring* refusal = nullptr);
-  // The season-pass branch (engine/UpdatePassMedium.cpp), same contract:
-  // action 1 removes the pass (its recordings stay); action 0 applies the
-  // first pair a pass takes ("startTime", "duration", "scheduleMode",
-  // "restrictOneChannel", "searchTVGuide", "tags" refresh its episodes in
-  // the background; "keepUntil", "genre", "rating" reach its pending
-  // schedules; "priority" moves it) and ends the call; "title" ends it
-  // unchanged. 0 also for a pass that does not exist.
-  int UpdatePassMedium(int32_t action, int32_t passId, const std::vector<MediumChange>& changes,
-                       std::wstring* refusal = nullptr);
   // For a pair that every kind treats alike: 403 for a read-only property
   // ("path", "mimeType", "mediaType", "channel", "channelId"), 0 for
   // "thumbnailId" (ends the call, later pairs are not applied); -1 for any
@@ -288,12 +288,6 @@ class Schedules {
   // written.
   int RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly, int64_t now);
 
-  // --- The media library's changes to a pass (engine/UpdatePassMedium.cpp) ---
-  // Moves the pass to place `value` (decimal) among the prioritised passes
-  // and renumbers the others densely; a place past the end puts it last.
-  // 403 for a value below 1, a pass without priority or a failed statement.
-  int MovePassPriority(int32_t passId, const std::wstring& value);
-
   // --- Conflicts (engine/Conflicts.cpp) ---
   // Checks a program about to be scheduled against the overlapping rows of
   // the same mimetype and the tuner count. Returns 0 no conflict, 101
@@ -325,8 +319,8 @@ class Schedules {
 
   // The recording folders as the engine last took them from the settings
   // (start-up and the settings services write them). Any thread.
-  std::wstring VideoDirectory() const TEV_EXCLUDES(m_folderMutex);
-  std::wstring AudioDirectory() const TEV_EXCLUDES(m_folderMutex);
+  std::wstring VideoDirectory() const override TEV_EXCLUDES(m_folderMutex);
+  std::wstring AudioDirectory() const override TEV_EXCLUDES(m_folderMutex);
 
  private:
   // Held alone, for one read or write of the folder fields.
@@ -353,6 +347,7 @@ class Schedules {
 
   PThread* m_timerThread TEV_GUARDED_BY(EngineMutex()) = nullptr;  // owned; null before start-up
   EngineHost* const m_host;
+  std::atomic<PassKeeper*> m_passKeeper{nullptr};
   DelayedThumbnails m_thumbnails{m_host};     // the delayed requests of start reports
   // One per folder kind: video, audio, Media Center. Constant after
   // construction (each monitor guards its own state).

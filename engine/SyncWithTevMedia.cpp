@@ -22,7 +22,6 @@
 #include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
 #include "monitor/SchedulePages.h"
-#include "passes/SeasonPasses.h"
 #include "support/Log.h"
 #include "platform/WideText.h"
 #include "support/VelException.h"
@@ -203,7 +202,7 @@ void Schedules::SyncWithTevMedia() {
       continue;
     }
     LogInfo(L"Adding Tev Pass %ls to TevMedia, it was missing", pass.second.c_str());
-    SeasonPasses::AddPassToTevMedia(pass.first, L"", L"", L"");
+    if (PassKeeper* keeper = m_passKeeper.load()) keeper->RepublishPass(pass.first);
   }
   LogDebug(L"Sync with TevMedia Done");
 }

@@ -74,7 +74,10 @@ int Schedules::UpdateMedium(const MediumUpdate& update, int64_t now, std::wstrin
     return UpdateScheduleMedium(action, row, pairs, now, refusal);
   }
   if (kind == LocalIds::kTypePass) {
-    return UpdatePassMedium(action, LocalIds::GetLocalIdFromTevMediumId(mediumId), pairs, refusal);
+    PassKeeper* passes = m_passKeeper.load();
+    if (passes == nullptr) return 0;
+    return passes->UpdatePassMedium(action, LocalIds::GetLocalIdFromTevMediumId(mediumId), pairs,
+                                    refusal);
   }
   LogWarn(L"UpdateMedium: no schedule or pass has the medium id %ls", mediumId.c_str());
   return 0;

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "db/LocalIds.h"
+#include "dvr/DVR.h"
 #include "dvr/StopSignal.h"
 #include "monitor/FileMetadata.h"
 #include "passes/PassJobs.h"
@@ -26,6 +27,13 @@ bool LiveStopEventIsSet() {
   PVRVel* pvr = g_livePVRVel.load();
   return pvr && pvr->StopEvent().IsSet();
 }
+
+std::wstring LiveRecordingFolder(bool video) {
+  PVRVel* pvr = g_livePVRVel.load();
+  if (pvr == nullptr) return std::wstring();
+  const Schedules& engine = pvr->GetSchedules();
+  return video ? engine.VideoDirectory() : engine.AudioDirectory();
+}
 const int kMediaWaitLimitMs = 1800000;
 
 }  // namespace
@@ -36,6 +44,7 @@ void PVRVel::SetLive(PVRVel* pvr) {
   g_livePVRVel = pvr;
   SetLivePeers(pvr ? &pvr->m_vel.Peers() : nullptr);
   SetStopSignalSource(pvr ? &LiveStopEventIsSet : nullptr);
+  DVR::SetFolderSource(pvr ? &LiveRecordingFolder : nullptr);
 }
 
 std::wstring TevNetworksFolder() {
@@ -44,9 +53,11 @@ std::wstring TevNetworksFolder() {
   return appData + L"/TevNetworks";
 }
 
-PVRVel::PVRVel() : m_vel(&m_schedules, &m_checker), m_mutex(false), m_stopEvent(false) {}
+PVRVel::PVRVel() : m_vel(&m_schedules, &m_checker), m_mutex(false), m_stopEvent(false) {
+  m_schedules.SetPassKeeper(&m_passes);
+}
 
-PVRVel::~PVRVel() = default;
+PVRVel::~PVRVel() { m_schedules.SetPassKeeper(nullptr); }
 
 bool PVRVel::Initialize() {
   std::wstring folder = TevNetworksFolder() + L"/" + L"TevPVR";

@@ -13,6 +13,7 @@
 #include "engine/EngineHost.h"
 #include "engine/Schedules.h"
 #include "passes/SeasonPassChecker.h"
+#include "passes/SeasonPasses.h"
 #include "support/PEvent.h"
 #include "support/PMutex.h"
 
@@ -62,6 +63,7 @@ class PVRVel : public EngineHost {
   CVelAtl m_vel;
   Schedules m_schedules{this};
   SeasonPassChecker m_checker{m_schedules};
+  SeasonPasses m_passes{m_schedules, m_checker};  // the engine's pass keeper
   PMutex m_mutex;
   PEvent m_stopEvent;
   PEvent m_busJoined;  // set once the bus is joined, or at shutdown

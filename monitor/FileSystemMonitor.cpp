@@ -4,7 +4,6 @@
 #include <exception>
 
 #include "db/RecordingSettings.h"
-#include "engine/Schedules.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
 #include "support/PThread.h"
@@ -15,7 +14,7 @@ constexpr int32_t kAtOnce = -1;
 
 }  // namespace
 
-FileSystemMonitor::FileSystemMonitor(Schedules* engine) : m_engine(engine) {
+FileSystemMonitor::FileSystemMonitor(MonitorHost* engine) : m_engine(engine) {
   if (!m_timer.ok()) LogError(L"FileSystemMonitor: CreateWaitableTimer failed");
   if (!m_wake.ok()) LogError(L"FileSystemMonitor: CreateEvent failed");
 }

@@ -38,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "monitor/MonitorHost.h"
 #include "platform/DueTimer.h"
 #include "platform/FolderWatch.h"
 #include "platform/WakeEvent.h"
@@ -46,13 +47,12 @@
 
 class PThread;
 class Schedule;
-class Schedules;
 
 class FileSystemMonitor {
  public:
   // `engine` supplies the video and audio folders; without one every folder
   // is empty. It must outlive the monitor.
-  explicit FileSystemMonitor(Schedules* engine);
+  explicit FileSystemMonitor(MonitorHost* engine);
   // Stops and joins the thread.
   ~FileSystemMonitor();
 
@@ -142,7 +142,7 @@ class FileSystemMonitor {
   bool IsAudioFolder() const TEV_EXCLUDES(m_mutex);
 
   // Constant after construction.
-  Schedules* const m_engine;
+  MonitorHost* const m_engine;
 
   // Guarded by m_mutex (held for one read or change, never across a pass).
   mutable PMutex m_mutex;

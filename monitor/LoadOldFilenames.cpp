@@ -14,8 +14,6 @@
 #include "db/Transaction.h"
 #include "dvr/DVR.h"
 #include "dvr/ThumbnailTable.h"
-#include "engine/MediaBatch.h"
-#include "engine/Schedules.h"
 #include "monitor/FileSystemMonitor.h"
 #include "monitor/MonitorFiles.h"
 #include "platform/Env.h"
@@ -106,11 +104,7 @@ void FileSystemMonitor::AdoptUnknown(const std::wstring& folder,
     for (Schedule& schedule : found) AddOldFile(std::move(schedule), &adopted);
     group.Commit();
   }
-  // A few requests for the batch, each well inside the bus's payload limit.
-  for (size_t first = 0; first < adopted.size(); first += kRecordsPerPublication) {
-    const size_t last = std::min(adopted.size(), first + kRecordsPerPublication);
-    PublishSchedules(std::vector<Schedule>(adopted.begin() + first, adopted.begin() + last), true);
-  }
+  if (m_engine != nullptr) m_engine->PublishAdopted(adopted);
 }
 
 bool FileSystemMonitor::ReadEntry(const std::wstring& folder, const std::wstring& name,
@@ -178,7 +172,7 @@ bool FileSystemMonitor::AddOldFile(Schedule schedule, std::vector<Schedule>* toP
   const std::wstring path = schedule.m_filePath;
   // Looked up again: the engine may have added the file since the batch.
   if (IsKnownPath(path)) return false;
-  if (Schedules::IsBeingRecorded(path)) {
+  if (m_engine != nullptr && m_engine->IsFileBeingRecorded(path)) {
     LogDebug(L"Recording pending %ls", path.c_str());
     return false;
   }

@@ -7,7 +7,6 @@
 #include <exception>
 
 #include "db/Schedule.h"
-#include "engine/Schedules.h"
 #include "monitor/FileSystemMonitor.h"
 #include "platform/Clock.h"
 #include "platform/WideText.h"

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "db/LocalIds.h"
+#include "db/PassStore.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
@@ -14,8 +15,6 @@
 #include "support/VelException.h"
 
 namespace {
-
-const char kPassById[] = "SELECT * from SeasonPasses WHERE ID = ?";
 
 struct ModeName {
   int32_t number;
@@ -82,31 +81,8 @@ std::wstring SeasonPasses::PassMediaType(const std::wstring& mimetype) {
   return std::wstring();
 }
 
-std::wstring SeasonPasses::GetMediumId(int32_t passId) {
-  SQLite query;
-  if (!query.RunQuery(kPassById, {passId}, L"GetMediumId") ||
-      query.GetRowCount() != 1) {
-    return std::wstring();
-  }
-  return query.GetString("TevMediumId");
-}
-
-int32_t SeasonPasses::GetPriority(int32_t passId) {
-  SQLite query;
-  if (!query.RunQuery(kPassById, {passId}, L"GetPriority") ||
-      query.GetRowCount() != 1) {
-    return 0;
-  }
-  return query.GetInt("Priority");
-}
-
-void SeasonPasses::AssignTevMediumId(int32_t passId, const std::wstring& mediumId) {
-  SQLite query;
-  if (!query.RunQuery("UPDATE SeasonPasses SET TevMediumId = ? WHERE ID = ?", {mediumId, passId},
-                      L"UpdateMedium")) {
-    LogError(L"SeasonPasses::AssignTevMediumId: SQL error for %ls",
-             query.FailedStatement().c_str());
-  }
+void SeasonPasses::RepublishPass(int32_t passId) {
+  AddPassToTevMedia(passId, L"", L"", L"");
 }
 
 void SeasonPasses::AddPassToTevMedia(int32_t passId, const std::wstring& thumbnailId,
@@ -118,8 +94,7 @@ std::unique_ptr<PeerClient::Pending> SeasonPasses::PostPassToTevMedia(
     int32_t passId, const std::wstring& thumbnailId, const std::wstring& rating,
     const std::wstring& tags) {
   SQLite pass;
-  if (!pass.RunQuery(kPassById, {passId}, L"AddPassToTevMedia") ||
-      pass.GetRowCount() != 1) {
+  if (!PassStore::Read(pass, passId, L"AddPassToTevMedia")) {
     LogError(L"AddPassToTevMedia: pass %d is not in db", passId);
     return nullptr;
   }
@@ -132,7 +107,7 @@ std::unique_ptr<PeerClient::Pending> SeasonPasses::PostPassToTevMedia(
 
     MediumProperties list;
     list.Reserve(count);
-    // GetMediumId(passId) runs the statement that read `pass` a moment ago.
+    // PassStore::MediumId(passId) runs the statement that read `pass` a moment ago.
     list.Add(L"tevMediumId", pass.GetString("TevMediumId"));
     list.Add(L"mediaType", PassMediaType(pass.GetString("ChannelMimetype")));
     list.Add(L"channel", pass.GetString("ChannelName"));
@@ -170,7 +145,7 @@ void SeasonPasses::StorePassMediumId(int32_t passId,
       LogError(L"AddMedium vel request error: %x", static_cast<unsigned>(result));
       return;
     }
-    AssignTevMediumId(passId, mediumId);
+    PassStore::AssignMediumId(passId, mediumId);
     LogDebug(L"AddPassToTevMedia, tevMediumId %ls", mediumId.c_str());
   } catch (const VelException& e) {
     LogError(L"Schedule::AddMedium: %ls", e.getMessage().c_str());
@@ -291,7 +266,7 @@ bool SeasonPasses::ChangeMediumIds() {
         throw VelException(
             tev::WFormat(L"ChangeMediaId vel request error: %x", static_cast<unsigned>(result)));
       }
-      AssignTevMediumId(passId, mediumId);
+      PassStore::AssignMediumId(passId, mediumId);
       UpdateSchedulesFromPass(passId, L"tevPassId", mediumId);
     }
   } catch (const VelException& e) {

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/PassKeeper.h"
 #include "outbound/PeerClient.h"
 #include "passes/PassRequest.h"
 
@@ -48,7 +49,7 @@ struct PassDescription {
   int32_t priority = 0;    // <= 0: last place; > 0: first place
 };
 
-class SeasonPasses {
+class SeasonPasses : public PassKeeper {
  public:
   // Works over the module's engine and checker (both outlive this object).
   SeasonPasses(Schedules& engine, SeasonPassChecker& checker);
@@ -111,6 +112,17 @@ class SeasonPasses {
   // those it now outranks. The rows that changed are republished.
   void RedecideEpisodes(int32_t passId);
 
+  // --- The media library's changes to a pass (passes/UpdatePassMedium.cpp) ---
+  // The pass branch of "UpdateMedium" (PassKeeper).
+  int UpdatePassMedium(int32_t action, int32_t passId, const std::vector<MediumChange>& changes,
+                       std::wstring* refusal) override;
+  // Moves the pass to place `value` (decimal) among the prioritised passes
+  // and renumbers the others densely; a place past the end puts it last.
+  // 403 for a value below 1, a pass without priority or a failed statement.
+  int MovePassPriority(int32_t passId, const std::wstring& value);
+  // AddPassToTevMedia without thumbnail, rating or tags (PassKeeper).
+  void RepublishPass(int32_t passId) override;
+
   // --- Priorities (passes/PassPriorities.cpp) ---
   // Count of prioritised passes + 1 (1 on failure).
   static int32_t GetLowestPriority();
@@ -147,14 +159,6 @@ class SeasonPasses {
   // Media-library type of a pass by its channel mimetype
   // ("schedulePass.tv.channel", ...); empty for an unknown mimetype.
   static std::wstring PassMediaType(const std::wstring& mimetype);
-
-  // --- Identifiers and priorities ---
-  // TevMediumId of the pass; empty unless exactly one row has that ID.
-  static std::wstring GetMediumId(int32_t passId);
-  // Priority of the pass; 0 unless exactly one row has that ID.
-  static int32_t GetPriority(int32_t passId);
-  // Stores the pass's medium id (ERROR line on failure).
-  static void AssignTevMediumId(int32_t passId, const std::wstring& mediumId);
 
   // --- Media library ---
   // Publishes the pass ("AddMedium") with its full property list and stores

@@ -242,6 +242,7 @@ run_tests() {
   install_missing
   install_browser_driver
   check_locks
+  python3 "$top/scripts/layers.py"
   local dir="$top/build-ci"
   build "$dir" -DTEV_WERROR=ON -DTEV_SANITIZE=ON -DTEV_UNITY=ON -DTEV_BENCH_COMPILE_ONLY=ON \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O0 -g1" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O0 -g1"

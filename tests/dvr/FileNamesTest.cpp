@@ -75,6 +75,13 @@ TEST_F(DVRNames, MakesNamesInTheFolderOfTheMimetype) {
             0);
   Config::SetString(kConfigVideoDirectory, L"/stored");
   EXPECT_EQ(DVR::GetRecordingDirectory(L"video/x-tv"), L"/stored");
+  // The owner's folders win over the setting; one it has not loaded yet
+  // (empty) leaves the setting in charge.
+  DVR::SetFolderSource([](bool video) { return video ? std::wstring(L"/owned") : std::wstring(); });
+  EXPECT_EQ(DVR::GetRecordingDirectory(L"video/x-tv"), L"/owned");
+  EXPECT_EQ(DVR::GetRecordingDirectory(L"audio/x-win"), audio_);
+  DVR::SetFolderSource(nullptr);
+  EXPECT_EQ(DVR::GetRecordingDirectory(L"video/x-tv"), L"/stored");
   EXPECT_THROW(DVR::MakeRecordingFileName(L"audio/x-videomail", L"", L"x", kMarch4, 0),
                VelException);
 }

@@ -3,6 +3,7 @@
 // are published, and wrongly shown states are republished.
 #include <functional>
 #include <future>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -12,6 +13,8 @@
 
 #include "engine/Schedules.h"
 #include "module/PVRVel.h"
+#include "passes/SeasonPassChecker.h"
+#include "passes/SeasonPasses.h"
 #include "platform/Clock.h"
 #include "tests/engine/RowFixture.h"
 
@@ -23,6 +26,19 @@ using peertest::Str;
 
 class SyncWithTevMediaTest : public RowFixture {
  protected:
+  // The passes the bare engine republishes, as the module wires them.
+  void SetUp() override {
+    RowFixture::SetUp();
+    checker_.reset(new SeasonPassChecker(*engine_));
+    passes_.reset(new SeasonPasses(*engine_, *checker_));
+    engine_->SetPassKeeper(passes_.get());
+  }
+  void TearDown() override {
+    engine_->SetPassKeeper(nullptr);
+    passes_.reset();
+    checker_.reset();
+    RowFixture::TearDown();
+  }
   struct Medium {
     std::wstring id, pvrState, mediaType;
   };
@@ -54,6 +70,9 @@ class SyncWithTevMediaTest : public RowFixture {
     }
     return requests;
   }
+
+  std::unique_ptr<SeasonPassChecker> checker_;
+  std::unique_ptr<SeasonPasses> passes_;
 };
 
 TEST_F(SyncWithTevMediaTest, RepairsBothSides) {

@@ -45,9 +45,11 @@ class PassFixture : public enginetest::RowFixture {
     SetNow(Monday());
     checker_.reset(new SeasonPassChecker(*engine_));
     passes_.reset(new SeasonPasses(*engine_, *checker_));
+    engine_->SetPassKeeper(passes_.get());
   }
   void TearDown() override {
     WaitForPassJobs();
+    engine_->SetPassKeeper(nullptr);
     passes_.reset();
     checker_.reset();
     zone_.reset();

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "db/LocalIds.h"
+#include "db/PassStore.h"
 #include "db/SQLite.h"
 #include "db/TimeUtils.h"
 #include "support/VUtil.h"
@@ -477,7 +478,7 @@ TEST_F(PassServicesTest, APassWithoutAGuideKeepsItsEpisodesThroughALengthChange)
   SetNow(Local(2027, 3, 8, 6, 0));
   const int pass = AddPass(WebPass(L"Morning", Local(2027, 3, 8, 7, 0), 3));
   ASSERT_EQ(Episodes(pass).size(), 7u);
-  const std::wstring passMedium = SeasonPasses::GetMediumId(pass);
+  const std::wstring passMedium = PassStore::MediumId(pass);
   ASSERT_FALSE(passMedium.empty());
   dbtest::RawDb db(dbPath_);
   const auto medium = [&db](int day) {

@@ -25,7 +25,7 @@ class PassStoreTest : public PassFixture {
     return changes;
   }
   int Move(int passId, const std::wstring& place) {
-    return engine_->UpdatePassMedium(0, passId, Changes({{L"priority", place}}));
+    return passes_->UpdatePassMedium(0, passId, Changes({{L"priority", place}}), nullptr);
   }
 };
 

@@ -2,6 +2,7 @@
 // loopback bus.
 #include <gtest/gtest.h>
 
+#include "db/PassStore.h"
 #include "passes/SeasonPasses.h"
 #include "tests/db/DbTestSupport.h"
 #include "tests/db/MediaLibraryStandIn.h"
@@ -34,7 +35,7 @@ class SeasonPassesBusTest : public dbtest::BusFixture {
 
 TEST_F(SeasonPassesBusTest, PassMediumCarriesTheOptionalPropertiesAndStoresTheId) {
   SeasonPasses::AddPassToTevMedia(1, L"RT7", L"PG-13", L"comedy  late");
-  EXPECT_EQ(SeasonPasses::GetMediumId(1), L"M1");
+  EXPECT_EQ(PassStore::MediumId(1), L"M1");
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"AddPassToTevMedia, tevMediumId M1"));
   EXPECT_EQ(LastList(), (PairList{
                             {L"tevMediumId", L""},
@@ -66,12 +67,12 @@ TEST_F(SeasonPassesBusTest, PassMediumCarriesTheOptionalPropertiesAndStoresTheId
   PairList list = LastList();
   ASSERT_EQ(list.size(), 16u);
   EXPECT_EQ(list[0], (std::pair<std::wstring, std::wstring>{L"tevMediumId", L"M1"}));
-  EXPECT_EQ(SeasonPasses::GetMediumId(1), L"M2");
+  EXPECT_EQ(PassStore::MediumId(1), L"M2");
 
   // A refusal keeps the stored id.
   media_.FailWith(L"AddMedium", 4);
   SeasonPasses::AddPassToTevMedia(1, L"", L"", L"");
-  EXPECT_EQ(SeasonPasses::GetMediumId(1), L"M2");
+  EXPECT_EQ(PassStore::MediumId(1), L"M2");
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedule::AddMedium: "));
 }
 
@@ -115,5 +116,5 @@ TEST_F(SeasonPassesBusTest, ThumbnailUpgradeSkipsMediaItCannotPlace) {
   log_->Clear();
   EXPECT_TRUE(SeasonPasses::ChangeMediumIds());
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SeasonPasses::UpgradeThumbnails: "));
-  EXPECT_EQ(SeasonPasses::GetMediumId(1), L"new-");
+  EXPECT_EQ(PassStore::MediumId(1), L"new-");
 }

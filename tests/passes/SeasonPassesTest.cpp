@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "db/PassStore.h"
 #include "outbound/PeerClient.h"
 #include "tests/db/DbTestSupport.h"
 
@@ -53,21 +54,21 @@ TEST_F(SeasonPassesTest, Vocabulary) {
 TEST_F(SeasonPassesTest, IdentifiersAndPriorities) {
   db_->Exec("INSERT INTO SeasonPasses (TevMediumId, Priority) VALUES ('m-1', 4)");
   db_->Exec("INSERT INTO SeasonPasses (TevMediumId, Priority) VALUES (NULL, NULL)");
-  EXPECT_EQ(SeasonPasses::GetMediumId(1), L"m-1");
-  EXPECT_EQ(SeasonPasses::GetMediumId(2), L"");
-  EXPECT_EQ(SeasonPasses::GetMediumId(3), L"");
-  EXPECT_EQ(SeasonPasses::GetPriority(1), 4);
-  EXPECT_EQ(SeasonPasses::GetPriority(2), 0);
-  EXPECT_EQ(SeasonPasses::GetPriority(3), 0);
+  EXPECT_EQ(PassStore::MediumId(1), L"m-1");
+  EXPECT_EQ(PassStore::MediumId(2), L"");
+  EXPECT_EQ(PassStore::MediumId(3), L"");
+  EXPECT_EQ(PassStore::Priority(1), 4);
+  EXPECT_EQ(PassStore::Priority(2), 0);
+  EXPECT_EQ(PassStore::Priority(3), 0);
 
-  SeasonPasses::AssignTevMediumId(2, L"it's \U0001F4FA");
-  EXPECT_EQ(SeasonPasses::GetMediumId(2), L"it's \U0001F4FA");
+  PassStore::AssignMediumId(2, L"it's \U0001F4FA");
+  EXPECT_EQ(PassStore::MediumId(2), L"it's \U0001F4FA");
 
   db_->Exec("ALTER TABLE SeasonPasses RENAME TO Gone");
-  SeasonPasses::AssignTevMediumId(2, L"x");
+  PassStore::AssignMediumId(2, L"x");
   EXPECT_TRUE(log_->Has(LOG_ERROR,
                         L"SeasonPasses::AssignTevMediumId: SQL error for UPDATE SeasonPasses SET TevMediumId = 'x' WHERE ID = 2"));
-  EXPECT_EQ(SeasonPasses::GetPriority(1), 0);
+  EXPECT_EQ(PassStore::Priority(1), 0);
 }
 
 TEST_F(SeasonPassesTest, PublishingWithoutPassOrBusIsLoggedOnly) {
@@ -76,7 +77,7 @@ TEST_F(SeasonPassesTest, PublishingWithoutPassOrBusIsLoggedOnly) {
   db_->Exec("INSERT INTO SeasonPasses (ProgramName, StartDate) VALUES ('p', 20090315203000)");
   SeasonPasses::AddPassToTevMedia(1, L"RT1", L"PG", L"a b");
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"Schedule::AddMedium: no bus endpoint"));
-  EXPECT_EQ(SeasonPasses::GetMediumId(1), L"");
+  EXPECT_EQ(PassStore::MediumId(1), L"");
   // A start date that is no time cannot be published.
   db_->Exec("UPDATE SeasonPasses SET StartDate = 'garbage'");
   log_->Clear();

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "db/PassStore.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
@@ -13,7 +14,6 @@
 #include "db/WFormat.h"
 #include "engine/Schedules.h"
 #include "passes/PassJobs.h"
-#include "passes/SeasonPassChecker.h"
 #include "passes/SeasonPasses.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
@@ -36,8 +36,7 @@ bool Decimal(const std::wstring& text, int32_t* value) {
 // "UPDATE SeasonPasses SET <column> = <value> WHERE ID = <passId>".
 bool SetValue(int32_t passId, const char* column, SqlValue value) {
   SQLite update;
-  return update.RunQuery(std::string("UPDATE SeasonPasses SET ") + column + " = ? WHERE ID = ?",
-                         {std::move(value), passId}, L"UpdateMedium");
+  return PassStore::SetColumn(update, passId, column, std::move(value), L"UpdateMedium");
 }
 
 bool SetColumn(int32_t passId, const char* column, int32_t value) {
@@ -52,11 +51,11 @@ void Propagate(int32_t passId, const std::wstring& name, const std::wstring& val
 
 }  // namespace
 
-int Schedules::MovePassPriority(int32_t passId, const std::wstring& value) {
+int SeasonPasses::MovePassPriority(int32_t passId, const std::wstring& value) {
   int32_t wanted = 0;
   if (!Decimal(value, &wanted) || wanted < 1) return kRefused;
   PMutexLock hold(PassWorkMutex());
-  const int32_t old = SeasonPasses::GetPriority(passId);
+  const int32_t old = PassStore::Priority(passId);
   if (old < 1) return kRefused;  // a pass without priority has no place to move
   if (wanted == old) return 0;
   SQLite ranked;
@@ -69,25 +68,24 @@ int Schedules::MovePassPriority(int32_t passId, const std::wstring& value) {
   std::vector<int32_t> changed;
   Transaction transaction(L"UpdateMedium Priority");
   if (!transaction.Active() || !SetColumn(passId, "Priority", wanted) ||
-      !SeasonPasses::RenumberPriorities(old, wanted, passId, &changed) || !transaction.Commit()) {
+      !RenumberPriorities(old, wanted, passId, &changed) || !transaction.Commit()) {
     return kRefused;  // rolled back
   }
-  SeasonPasses::RepublishPasses(changed);
-  SeasonPasses::RefreshPass(*this, passId, SeasonPasses::PassChange::kPriority);
-  if (clamped) SeasonPasses::AddPassToTevMedia(passId, std::wstring(), std::wstring(), std::wstring());
+  RepublishPasses(changed);
+  RefreshPass(engine_, passId, PassChange::kPriority);
+  if (clamped) AddPassToTevMedia(passId, std::wstring(), std::wstring(), std::wstring());
   return 0;
 }
 
-int Schedules::UpdatePassMedium(int32_t action, int32_t passId,
-                                const std::vector<MediumChange>& pairs, std::wstring* refusal) {
+int SeasonPasses::UpdatePassMedium(int32_t action, int32_t passId,
+                                   const std::vector<MediumChange>& pairs, std::wstring* refusal) {
   SQLite pass;
   if (!pass.RunQuery("SELECT * FROM SeasonPasses WHERE ID=?", {passId}, L"UpdateMedium") ||
       pass.GetRowCount() != 1) {
     return 0;
   }
   if (action == 1) {
-    SeasonPassChecker checker(*this);
-    SeasonPasses(*this, checker).RemoveSeasonPass(passId, true);
+    RemoveSeasonPass(passId, true);
     return 0;
   }
   if (action != 0) return 0;
@@ -99,7 +97,7 @@ int Schedules::UpdatePassMedium(int32_t action, int32_t passId,
     const std::wstring& value = pair.value;
     // The pair that ends the call is the one a refusal names.
     if (refusal != nullptr) *refusal = name + L": the season pass does not take \"" + value + L"\"";
-    const int common = CommonPairResult(name);
+    const int common = Schedules::CommonPairResult(name);
     if (common >= 0) return common;
     if (name == L"title") return 0;
     int32_t number = 0;
@@ -112,7 +110,7 @@ int Schedules::UpdatePassMedium(int32_t action, int32_t passId,
       if (!Decimal(value, &number) || number / 1000 <= 0) return kRefused;
       if (!SetColumn(passId, "Duration", number / 1000)) return kRefused;
     } else if (name == L"scheduleMode") {
-      if (!SetColumn(passId, "ScheduleMode", SeasonPasses::ScheduleModeNumber(value))) {
+      if (!SetColumn(passId, "ScheduleMode", ScheduleModeNumber(value))) {
         return kRefused;
       }
     } else if (name == L"restrictOneChannel") {
@@ -144,9 +142,7 @@ int Schedules::UpdatePassMedium(int32_t action, int32_t passId,
       continue;
     }
     if (refresh) {
-      SeasonPasses::RefreshPass(*this, passId,
-                                name == L"duration" ? SeasonPasses::PassChange::kLength
-                                                    : SeasonPasses::PassChange::kOther);
+      RefreshPass(engine_, passId, name == L"duration" ? PassChange::kLength : PassChange::kOther);
     } else {
       Propagate(passId, name, value);
     }
