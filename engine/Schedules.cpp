@@ -3,7 +3,7 @@
 #include "monitor/FileSystemMonitor.h"
 
 Schedules::Schedules(EngineHost* host) : m_host(host) {
-  for (auto& monitor : m_monitors) monitor.reset(new FileSystemMonitor(this));
+  for (auto& monitor : m_monitors) monitor.reset(new FileSystemMonitor(this, &m_folderOutages));
 }
 
 // The monitors join their threads before the engine they read goes.

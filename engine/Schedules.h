@@ -19,6 +19,7 @@
 #include "engine/EngineHost.h"
 #include "engine/PassKeeper.h"
 #include "engine/Requests.h"
+#include "monitor/FolderOutages.h"
 #include "monitor/MonitorHost.h"
 #include "outbound/PeerClient.h"
 #include "support/GlobalLocks.h"
@@ -349,6 +350,8 @@ class Schedules : public MonitorHost {
   EngineHost* const m_host;
   std::atomic<PassKeeper*> m_passKeeper{nullptr};
   DelayedThumbnails m_thumbnails{m_host};     // the delayed requests of start reports
+  // What the monitors reported unavailable; outlives them.
+  FolderOutages m_folderOutages;
   // One per folder kind: video, audio, Media Center. Constant after
   // construction (each monitor guards its own state).
   std::unique_ptr<FileSystemMonitor> m_monitors[3];

@@ -14,7 +14,8 @@ constexpr int32_t kAtOnce = -1;
 
 }  // namespace
 
-FileSystemMonitor::FileSystemMonitor(MonitorHost* engine) : m_engine(engine) {
+FileSystemMonitor::FileSystemMonitor(MonitorHost* engine, FolderOutages* outages)
+    : m_engine(engine), m_outages(outages != nullptr ? outages : &m_ownOutages) {
   if (!m_timer.ok()) LogError(L"FileSystemMonitor: CreateWaitableTimer failed");
   if (!m_wake.ok()) LogError(L"FileSystemMonitor: CreateEvent failed");
 }

@@ -38,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "monitor/FolderOutages.h"
 #include "monitor/MonitorHost.h"
 #include "platform/DueTimer.h"
 #include "platform/FolderWatch.h"
@@ -51,8 +52,9 @@ class Schedule;
 class FileSystemMonitor {
  public:
   // `engine` supplies the video and audio folders; without one every folder
-  // is empty. It must outlive the monitor.
-  explicit FileSystemMonitor(MonitorHost* engine);
+  // is empty. `outages` are the folder outages the engine's monitors share;
+  // without them the monitor keeps its own. Both must outlive the monitor.
+  explicit FileSystemMonitor(MonitorHost* engine, FolderOutages* outages = nullptr);
   // Stops and joins the thread.
   ~FileSystemMonitor();
 
@@ -143,6 +145,8 @@ class FileSystemMonitor {
 
   // Constant after construction.
   MonitorHost* const m_engine;
+  FolderOutages m_ownOutages;
+  FolderOutages* const m_outages;
 
   // Guarded by m_mutex (held for one read or change, never across a pass).
   mutable PMutex m_mutex;

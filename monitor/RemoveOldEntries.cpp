@@ -18,6 +18,7 @@
 #include "dvr/DVR.h"
 #include "dvr/ThumbnailTable.h"
 #include "monitor/FileSystemMonitor.h"
+#include "monitor/FolderOutages.h"
 #include "monitor/SchedulePages.h"
 #include "outbound/PeerClient.h"
 #include "platform/Env.h"
@@ -51,32 +52,6 @@ std::wstring FolderOf(const std::wstring& path) {
 }
 
 std::wstring DeviceKey(const std::wstring& folder) { return L"FolderDevice:" + folder; }
-
-// Folders reported unavailable and not seen back since: one warning per
-// outage, whichever monitor meets it first.
-std::mutex g_warnedMutex;
-std::set<std::wstring>& WarnedFolders() {
-  static std::set<std::wstring> warned;
-  return warned;
-}
-
-void WarnUnavailable(const std::wstring& folder, const std::wstring& why, int rows) {
-  {
-    std::lock_guard<std::mutex> lock(g_warnedMutex);
-    if (!WarnedFolders().insert(folder).second) return;
-  }
-  LogWarn(L"FileSystemMonitor: %ls %ls; its %d recordings not found are kept until it is back",
-          folder.c_str(), why.c_str(), rows);
-}
-
-void NoteAvailable(const std::wstring& folder) {
-  bool wasWarned = false;
-  {
-    std::lock_guard<std::mutex> lock(g_warnedMutex);
-    wasWarned = WarnedFolders().erase(folder) > 0;
-  }
-  if (wasWarned) LogInfo(L"FileSystemMonitor: %ls is back", folder.c_str());
-}
 
 // Whether a missing file of `folder` means the recording is gone. The file
 // system the folder is on is remembered in Config; a different one counts
@@ -121,6 +96,24 @@ bool FolderSpeaksForItsFiles(const std::wstring& folder, const FolderFiles& file
 
 }  // namespace
 
+void FolderOutages::Warn(const std::wstring& folder, const std::wstring& why, int rows) {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_warned.insert(folder).second) return;
+  }
+  LogWarn(L"FileSystemMonitor: %ls %ls; its %d recordings not found are kept until it is back",
+          folder.c_str(), why.c_str(), rows);
+}
+
+void FolderOutages::NoteAvailable(const std::wstring& folder) {
+  bool wasWarned = false;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    wasWarned = m_warned.erase(folder) > 0;
+  }
+  if (wasWarned) LogInfo(L"FileSystemMonitor: %ls is back", folder.c_str());
+}
+
 void FileSystemMonitor::RemoveOldDBEntries() {
   std::vector<GoneRow> gone;
   std::map<std::wstring, FolderFiles> folders;
@@ -148,9 +141,9 @@ void FileSystemMonitor::RemoveOldDBEntries() {
   for (const auto& entry : folders) {
     std::wstring why;
     if (FolderSpeaksForItsFiles(entry.first, entry.second, &why)) {
-      NoteAvailable(entry.first);
+      m_outages->NoteAvailable(entry.first);
     } else if (entry.second.missing > 0) {
-      WarnUnavailable(entry.first, why, entry.second.missing);
+      m_outages->Warn(entry.first, why, entry.second.missing);
       unavailable.insert(entry.first);
     }
   }

@@ -109,4 +109,32 @@ TEST_F(FolderOutage, AMissingOrSwappedFolderRemovesNothingAndWarnsOnce) {
   EXPECT_EQ(ColumnFor(kept, "KeepUntil"), std::to_string(UNTIL_MANUALLY_DELETED));
 }
 
+TEST_F(FolderOutage, EachEngineWarnsOnceForItsMonitors) {
+  InsertSchedule("M1", "DVRSTATE_COMPLETE", "video/x-tv", "Kept", "Chan",
+                 videoDir_ + "/Kept_Chan_03-04-2008 20-00-01 Tev.asf");
+  const std::string away = videoDir_ + ".away";
+  fs::rename(videoDir_, away);
+  const std::wstring outage = W(videoDir_) + L" does not exist";
+
+  auto pass = [](Schedules& engine, const std::wstring& kind) {
+    engine.Monitor(kind)->ChangeFolder(kind);
+    engine.Monitor(kind)->RunPass();
+  };
+  // The engine's monitors share what they reported: the first one warns.
+  pass(*engine_, L"video");
+  pass(*engine_, L"audio");
+  EXPECT_EQ(Warnings(outage), 1);
+
+  // Another engine in the same process (the module started again) has not
+  // reported the outage yet.
+  {
+    Schedules again;
+    again.LoadFolders();
+    pass(again, L"audio");
+  }
+  EXPECT_EQ(Warnings(outage), 2);
+  EXPECT_EQ(Rows("ID").size(), 1u);
+  fs::rename(away, videoDir_);
+}
+
 }  // namespace
