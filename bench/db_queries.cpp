@@ -24,10 +24,12 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "bench/BenchSupport.h"
+#include "db/Database.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
@@ -125,7 +127,8 @@ Measured MeasureAt(int rows, int runs) {
   tev::test::TableShape shape;
   shape.rows = rows;
   std::string error;
-  if (SQLite::Initialize(tev::FromStdUtf8(folder)) &&
+  std::unique_ptr<Database> database(new Database(tev::FromStdUtf8(folder)));
+  if (database->Open() &&
       sqlite3_open((folder + "/TevPVR.db").c_str(), &raw) == SQLITE_OK &&
       tev::test::FillSchedules(raw, shape, tev::Clock::Now(), &error)) {
     const int64_t start = (tev::Clock::Now() / 3600 + 72) * 3600;
@@ -172,8 +175,7 @@ Measured MeasureAt(int rows, int runs) {
     std::fprintf(stderr, "db_queries: fill failed: %s\n", error.c_str());
   }
   sqlite3_close_v2(raw);
-  SQLite::Close();
-  SQLite::ResetForTest();
+  database.reset();
   std::error_code ec;
   std::filesystem::remove_all(pattern, ec);
   return measured;

@@ -29,6 +29,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,6 +39,7 @@
 #include "bus/CVelAtl.h"
 #include "db/Config.h"
 #include "db/RecordingSettings.h"
+#include "db/Database.h"
 #include "db/SQLite.h"
 #include "db/TimeUtils.h"
 #include "dvr/DVR.h"
@@ -73,11 +75,12 @@ Value ScheduleRequest(int64_t start, const std::wstring& name) {
 // and each commit.
 class CommitCounter {
  public:
+  explicit CommitCounter(Database& database) : database_(database) {}
   void Start() {
-    SQLite::ObserveStatementsForTest([this](const std::string& sql) { Count(sql); });
+    database_.ObserveStatements([this](const std::string& sql) { Count(sql); });
   }
   int Stop() {
-    SQLite::ObserveStatementsForTest(nullptr);
+    database_.ObserveStatements(nullptr);
     std::lock_guard<std::mutex> hold(mutex_);
     return commits_;
   }
@@ -100,6 +103,7 @@ class CommitCounter {
       ++commits_;
     }
   }
+  Database& database_;
   std::mutex mutex_;
   bool inTransaction_ = false;
   int commits_ = 0;
@@ -199,7 +203,8 @@ void MeasureAt(int rows, const std::wstring& host, int runs, const std::string& 
   });
 
   const std::string dbFolder = folder + "/appdata/TevNetworks/TevPVR";
-  bool ready = SQLite::Initialize(tev::FromStdUtf8(dbFolder));
+  std::unique_ptr<Database> database(new Database(tev::FromStdUtf8(dbFolder)));
+  bool ready = database->Open();
   if (ready) {
     SQLite pragma;
     pragma.RunQuery(std::string("PRAGMA synchronous=" + synchronous), L"bench");
@@ -226,7 +231,7 @@ void MeasureAt(int rows, const std::wstring& host, int runs, const std::string& 
     Config::SetString(kConfigVideoDirectory, tev::FromStdUtf8(folder + "/Recorded TV"));
     Config::SetString(kConfigRecordPadding, L"30");
     // The timer is process-wide and the last size's shutdown cancelled it.
-    StandByWaitableTimer::Instance().ResetForTest();
+    StandByWaitableTimer::Instance().Reopen();
     Schedules& engine = pvr.GetSchedules();
     const bool started = engine.Initialize();
     // The start-up pass over the folder is the monitor's work, not the
@@ -241,7 +246,7 @@ void MeasureAt(int rows, const std::wstring& host, int runs, const std::string& 
     // alternating with a plain request so that both see the same load.
     const int64_t base = (tev::Clock::Now() / 3600 + 72) * 3600 + 17 * 60;
     const int warmUp = 20;
-    CommitCounter commits;
+    CommitCounter commits(*database);
     for (int run = -warmUp; run < runs; ++run) {
       if (run == 0) commits.Start();
       Value in = ScheduleRequest(base + (run + warmUp) * 3600,
@@ -287,8 +292,7 @@ void MeasureAt(int rows, const std::wstring& host, int runs, const std::string& 
   media.Leave();
   streamer.Leave();
   tv.Leave();
-  SQLite::Close();
-  SQLite::ResetForTest();
+  database.reset();
   std::filesystem::remove_all(folder);
 }
 

@@ -19,6 +19,7 @@
 
 #include "bench/BenchSupport.h"
 #include "bus/CVelAtl.h"
+#include "db/Database.h"
 #include "db/SQLite.h"
 #include "db/TimeUtils.h"
 #include "engine/Schedules.h"
@@ -127,8 +128,9 @@ int main(int argc, char** argv) {
     tev::peers::ScriptedPeer plain(L"Plain", {L"GetFileListInfoFromId", L"UpdateMedium"});
     tev::peers::ScriptedPeer client(L"Client", {});
     PVRVel pvr;
+    Database database(tev::FromStdUtf8(folder + "/appdata/TevNetworks/TevPVR"));
     const bool ready =
-        SQLite::Initialize(tev::FromStdUtf8(folder + "/appdata/TevNetworks/TevPVR")) &&
+        database.Open() &&
         store.Open(folder + "/media.db", &error);
     if (ready) store.Attach(library);
     const bool joined = ready && library.Join(host) == 0 && plain.Join(host) == 0 &&
@@ -199,7 +201,6 @@ int main(int argc, char** argv) {
     client.Leave();
     plain.Leave();
     library.Leave();
-    SQLite::Close();
   }
   server.Stop();
   std::filesystem::remove_all(folder);

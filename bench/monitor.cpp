@@ -21,6 +21,7 @@
 #include "bench/BenchSupport.h"
 #include "db/Config.h"
 #include "db/RecordingSettings.h"
+#include "db/Database.h"
 #include "db/SQLite.h"
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
@@ -110,9 +111,10 @@ int main() {
   int status = 1;
   {
     PVRVel pvr;
+    Database database(tev::FromStdUtf8(data + "/appdata/TevNetworks/TevPVR"));
     const bool joined =
         peersReady == 'R' &&
-        SQLite::Initialize(tev::FromStdUtf8(data + "/appdata/TevNetworks/TevPVR")) &&
+        database.Open() &&
         pvr.Vel().Connect(host, L"ZoVIZ") == 0 && InitializeMetadataEditor() == S_OK;
     if (!joined) {
       std::fprintf(stderr, "monitor: set-up failed\n");

@@ -32,6 +32,7 @@
 #include "bus/CVelAtl.h"
 #include "db/Config.h"
 #include "db/RecordingSettings.h"
+#include "db/Database.h"
 #include "db/SQLite.h"
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
@@ -289,8 +290,9 @@ int main(int argc, char** argv) {
     media.KeepRequests(false);
     tv.KeepRequests(false);
     guide.KeepRequests(false);
+    Database database(tev::FromStdUtf8(folder + "/appdata/TevNetworks/TevPVR"));
     const bool joined =
-        SQLite::Initialize(tev::FromStdUtf8(folder + "/appdata/TevNetworks/TevPVR")) &&
+        database.Open() &&
         media.Join(host) == 0 && tv.Join(host) == 0 && guide.Join(host) == 0 &&
         echo.Connect(host, L"Echo") == 0 && client.Connect(host, L"Client") == 0 &&
         pvr.Vel().Connect(host, L"ZoVIZ") == 0;
@@ -382,7 +384,6 @@ int main(int argc, char** argv) {
     PVRVel::SetLive(nullptr);
     pvr.Vel().Disconnect();
   }
-  SQLite::Close();
   std::filesystem::remove_all(folder);
   PlannerFigures(runs);
   return 0;

@@ -25,6 +25,7 @@
 #include "bus/CVelAtl.h"
 #include "db/Config.h"
 #include "db/RecordingSettings.h"
+#include "db/Database.h"
 #include "db/SQLite.h"
 #include "db/TimeUtils.h"
 #include "dvr/DVR.h"
@@ -126,8 +127,9 @@ int main(int argc, char** argv) {
     tev::peers::StreamerPeer streamer;
     tev::peers::ScriptedPeer plain(L"Plain", {L"StartStream", L"StopStream"});
     PVRVel pvr;
+    Database database(tev::FromStdUtf8(folder + "/appdata/TevNetworks/TevPVR"));
     const bool joined =
-        SQLite::Initialize(tev::FromStdUtf8(folder + "/appdata/TevNetworks/TevPVR")) &&
+        database.Open() &&
         streamer.Join(host) == 0 && plain.Join(host) == 0 &&
         pvr.Vel().Connect(host, L"ZoVIZ") == 0;
     if (!joined) {
@@ -202,7 +204,6 @@ int main(int argc, char** argv) {
     pvr.Vel().Disconnect();
     streamer.Leave();
     plain.Leave();
-    SQLite::Close();
   }
   server.Stop();
   std::filesystem::remove_all(folder);

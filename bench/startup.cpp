@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
+#include "db/Database.h"
 #include "db/SQLite.h"
 #include "peers/ChildProcess.h"
 #include "peers/Peers.h"
@@ -80,8 +81,7 @@ int main(int argc, char** argv) {
 
   // The database, made as the module makes it, then filled.
   const std::string dbFolder = folder + "/appdata/TevNetworks/TevPVR";
-  bool ready = SQLite::Initialize(tev::FromStdUtf8(dbFolder));
-  SQLite::Close();
+  bool ready = Database(tev::FromStdUtf8(dbFolder)).Open();
   sqlite3* raw = nullptr;
   tev::test::TableShape shape;
   shape.rows = rows;

@@ -13,6 +13,8 @@ const char kUpdate[] = "UPDATE Config SET Value = ? WHERE Key = ?";
 
 // Makes SetString's read-then-insert one step for this process. Taken
 // before the database lock (inside RunQuery), never across a bus request.
+// Process-wide: held across statements, which may outlive the Database
+// they ran on, so it cannot be one of its members.
 PMutex& SetStringMutex() {
   static tev::NoDestructor<PMutex> mutex(false);
   return *mutex;

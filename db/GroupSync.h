@@ -11,7 +11,8 @@
 // have held with a sync per commit. Other threads' commits sync as always,
 // also while a scope is open. Without a write-ahead log it does nothing.
 //
-// Any thread; scopes of one thread nest (the outermost one syncs).
+// Any thread; scopes of one thread nest (the outermost one syncs). On the
+// default database (db/Database.h).
 #ifndef TEV_DB_GROUPSYNC_H_
 #define TEV_DB_GROUPSYNC_H_
 
@@ -43,8 +44,8 @@ class GroupSync {
     Rebuildable(const Rebuildable&) = delete;
     Rebuildable& operator=(const Rebuildable&) = delete;
   };
-  // Waits for the syncs Rebuildable scopes began; false when one failed
-  // (logged). The database's Close calls it.
+  // Waits for the syncs Rebuildable scopes began on the default database;
+  // false when one failed (logged). The database's Close waits for them too.
   static bool WaitForRebuildableSyncs();
 
   GroupSync(const GroupSync&) = delete;

@@ -159,6 +159,8 @@ int64_t MktimeMemo::Convert(const struct tm& fields, int64_t second) {
 }
 
 int64_t MemoisedMktime(const struct tm& fields) {
+  // Process-wide like the zone mktime reads; bench/engine's conflict check
+  // converts every overlapping row's times through it.
   static std::mutex lock;
   static MktimeMemo memo("/etc/localtime");
   struct timespec now {};

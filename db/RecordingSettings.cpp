@@ -5,18 +5,16 @@
 #include <vector>
 
 #include "db/Config.h"
+#include "db/Database.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TextNumbers.h"
 #include "db/WFormat.h"
 #include "platform/Env.h"
 #include "platform/Folders.h"
-#include "platform/NoDestructor.h"
 #include "platform/PathCheck.h"
 #include "platform/WideText.h"
 #include "support/Log.h"
-#include "support/PMutex.h"
-#include "support/PMutexLock.h"
 #include "support/Registry.h"
 #include "support/Text.h"
 #include "support/VelException.h"
@@ -27,14 +25,6 @@ const wchar_t kMediaCenterKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Media Center\\Service\\Recording";
 const wchar_t kMediaCenterValue[] = L"RecordPath";
 const wchar_t kSeparator = L'/';
-
-PMutex& SettingsMutex() {
-  static tev::NoDestructor<PMutex> mutex(false);
-  return *mutex;
-}
-
-int64_t g_freeSpaceRequired TEV_GUARDED_BY(SettingsMutex()) = 0;
-std::wstring g_paddingCache TEV_GUARDED_BY(SettingsMutex());
 
 std::wstring DefaultFolder(const wchar_t* name) {
   std::wstring documents;
@@ -83,20 +73,23 @@ int64_t RecordingSettings::InitializeFreeSpaceRequired() {
   // check can overflow.
   const int64_t kLimit = 1000000000000LL;
   const int64_t floor = std::max(-kLimit, std::min(kLimit, tev::Wtoi64(value))) * 1000;
-  PMutexLock lock(SettingsMutex());
-  g_freeSpaceRequired = floor;
+  Database::WithSettings(
+      [floor](Database::SettingsCache& cache) { cache.freeSpaceRequired = floor; });
   return floor;
 }
 
 void RecordingSettings::SetFreeSpaceRequired(int32_t count) {
   Config::SetString(kConfigFreeSpaceRequired, tev::WFormat(L"%d", count));
-  PMutexLock lock(SettingsMutex());
-  g_freeSpaceRequired = static_cast<int64_t>(count) * 1000;
+  Database::WithSettings([count](Database::SettingsCache& cache) {
+    cache.freeSpaceRequired = static_cast<int64_t>(count) * 1000;
+  });
 }
 
 int64_t RecordingSettings::FreeSpaceRequired() {
-  PMutexLock lock(SettingsMutex());
-  return g_freeSpaceRequired;
+  int64_t floor = 0;
+  Database::WithSettings(
+      [&floor](Database::SettingsCache& cache) { floor = cache.freeSpaceRequired; });
+  return floor;
 }
 
 void RecordingSettings::InitializeRecordPadding() {
@@ -107,28 +100,23 @@ void RecordingSettings::InitializeRecordPadding() {
 
 void RecordingSettings::SetRecordPadding(int32_t seconds) {
   const std::wstring text = tev::WFormat(L"%d", seconds);
-  {
-    PMutexLock lock(SettingsMutex());
-    g_paddingCache = text;
-  }
+  Database::WithSettings([&text](Database::SettingsCache& cache) { cache.padding = text; });
   Config::SetString(kConfigRecordPadding, text);
 }
 
 int32_t RecordingSettings::GetPaddingTime() {
   std::wstring padding;
-  {
-    PMutexLock lock(SettingsMutex());
-    padding = g_paddingCache;
-  }
+  Database::WithSettings([&padding](Database::SettingsCache& cache) { padding = cache.padding; });
   if (padding.empty()) {
     padding = Config::GetString(kConfigRecordPadding);
-    PMutexLock lock(SettingsMutex());
-    // A setter may have run meanwhile; its value wins.
-    if (g_paddingCache.empty()) {
-      g_paddingCache = padding;
-    } else {
-      padding = g_paddingCache;
-    }
+    Database::WithSettings([&padding](Database::SettingsCache& cache) {
+      // A setter may have run meanwhile; its value wins.
+      if (cache.padding.empty()) {
+        cache.padding = padding;
+      } else {
+        padding = cache.padding;
+      }
+    });
   }
   if (padding.empty()) return 60;
   return tev::Wtoi(padding);
@@ -201,12 +189,6 @@ void RecordingSettings::ChangeDirectoryOfScheduledRecordings(const std::wstring&
     Schedule::Update(id, L"FilePath", folder + name);
     query.Next();
   }
-}
-
-void RecordingSettings::ResetForTest() {
-  PMutexLock lock(SettingsMutex());
-  g_freeSpaceRequired = 0;
-  g_paddingCache.clear();
 }
 
 int32_t GetPaddingTime() { return RecordingSettings::GetPaddingTime(); }

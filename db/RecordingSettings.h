@@ -7,9 +7,9 @@
 // monitors; the operations here take those as arguments so that they can
 // run with or without a live engine.
 //
-// Process-wide state: the free-space floor and the padding cache. Both are
-// written and read under a lock of their own (never held across a
-// statement's database lock for longer than that statement).
+// The free-space floor and the padding cache are kept with the default
+// database (Database::WithSettings): a database opened anew starts without
+// them.
 #ifndef TEV_DB_RECORDINGSETTINGS_H_
 #define TEV_DB_RECORDINGSETTINGS_H_
 
@@ -87,9 +87,6 @@ class RecordingSettings {
   // its file name.
   static void ChangeDirectoryOfScheduledRecordings(const std::wstring& folder,
                                                    const std::wstring& mediaType);
-
-  // Test seam: empties the padding cache and the floor.
-  static void ResetForTest();
 };
 
 // The padding in seconds (RecordingSettings::GetPaddingTime).

@@ -3,22 +3,14 @@
 #include <sqlite3.h>
 
 
-#include <atomic>
-#include <chrono>
 #include <climits>
 #include <cstring>
 #include <filesystem>
-#include <future>
-#include <mutex>
 #include <vector>
 
-#include "db/EpisodeMarks.h"
-#include "db/GroupSync.h"
-#include "db/LogSyncer.h"
-#include "db/StatementCache.h"
+#include "db/Database.h"
 #include "db/TextNumbers.h"
 #include "db/TimeUtils.h"
-#include "db/Transaction.h"
 #include "platform/Clock.h"
 #include "platform/Folders.h"
 #include "platform/WideText.h"
@@ -31,40 +23,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const wchar_t kFileName[] = L"TevPVR.db";
 const wchar_t kSeparator = L'/';
-
-// Guarded by DatabaseMutex().
-sqlite3* g_connection = nullptr;
-std::wstring g_folder;
-// Statements that may still succeed before injected failures start; -1 off.
-int g_faultCountdown = -1;
-std::function<void(const std::string&)> g_observer;
-// Prepared statements of g_connection; cleared before it closes. The
-// module's statements are some 150 fixed texts (IN lists add a few sizes).
-StatementCache g_statements(256);
-// The connection writes a write-ahead log (group syncs need one), and its
-// commits currently skip the sync (for a thread inside a GroupSync).
-bool g_wal = false;
-bool g_relaxed = false;
-// This thread's GroupSync depth, and whether its statements changed rows
-// since the outermost scope began.
-thread_local int t_groupDepth = 0;
-thread_local bool t_groupChanged = false;
-// Commits inside a GroupSync::Rebuildable scope, counted apart.
-thread_local int t_rebuildableDepth = 0;
-thread_local bool t_rebuildableChanged = false;
-// Syncs begun by Rebuildable scopes: only Close waits for them.
-std::mutex g_rebuildableMutex;
-std::vector<std::future<bool>> g_rebuildableSyncs;  // guarded by g_rebuildableMutex
-// Syncs of the log that this thread's group runs on other threads (true
-// when it synced); the outermost scope's end waits for them.
-thread_local std::vector<std::future<bool>> t_backgroundSyncs;
-// The thread whose transaction (db/Transaction.h) is open, and how many
-// scopes deep; other threads' statements wait on g_transactionEnded.
-pthread_t g_transactionOwner;
-int g_transactionDepth = 0;
-pthread_cond_t g_transactionEnded = PTHREAD_COND_INITIALIZER;
 
 struct ColumnListRewrite {
   const char* prefix;
@@ -134,98 +93,6 @@ bool StartsWithNoCase(const std::string& text, const char* prefix) {
     if (a != b) return false;
   }
   return true;
-}
-
-// Waits while another thread's transaction is open, so that no statement
-// of this thread falls inside it.
-void WaitForOtherTransactionsLocked() TEV_REQUIRES(DatabaseMutex()) {
-  while (g_transactionDepth > 0 && !pthread_equal(g_transactionOwner, pthread_self())) {
-    pthread_cond_wait(&g_transactionEnded, DatabaseMutex().native());
-  }
-}
-
-std::wstring FilePathLocked() TEV_REQUIRES(DatabaseMutex()) {
-  std::wstring path = g_folder;
-  path += kSeparator;
-  path += kFileName;
-  return path;
-}
-
-// Reads the whole file structure once so that a file that is not a
-// database, or one whose pages are damaged, is refused at open instead of
-// failing every later statement. Read-only: the file is not touched.
-bool CheckIntegrityLocked(sqlite3* db, std::string* error) {
-  std::string first;
-  auto collect = [](void* out, int columns, char** values, char**) -> int {
-    std::string* text = static_cast<std::string*>(out);
-    if (text->empty() && columns > 0 && values[0] != nullptr) *text = values[0];
-    return 0;
-  };
-  char* message = nullptr;
-  int rc = sqlite3_exec(db, "PRAGMA quick_check", collect, &first, &message);
-  if (rc != SQLITE_OK) {
-    *error = message != nullptr ? message : sqlite3_errmsg(db);
-    sqlite3_free(message);
-    return false;
-  }
-  if (first != "ok") {
-    *error = first.empty() ? std::string("database disk image is malformed") : first;
-    return false;
-  }
-  return true;
-}
-
-// Opens the connection at the stored folder. On failure leaves it absent
-// and returns false with the engine's error text.
-bool OpenLocked(std::string* error) TEV_REQUIRES(DatabaseMutex()) {
-  g_statements.Clear();
-  if (g_connection != nullptr) {
-    sqlite3_close_v2(g_connection);
-    g_connection = nullptr;
-  }
-  if (g_folder.empty()) {
-    *error = "no database folder";
-    return false;
-  }
-  sqlite3* db = nullptr;
-  int rc = sqlite3_open(tev::ToStdUtf8(FilePathLocked()).c_str(), &db);
-  if (rc != SQLITE_OK) {
-    *error = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    sqlite3_close_v2(db);
-    return false;
-  }
-  // Other processes (tools, benchmarks) may hold the file briefly.
-  sqlite3_busy_timeout(db, 2000);
-  if (!CheckIntegrityLocked(db, error)) {
-    sqlite3_close_v2(db);
-    return false;
-  }
-  // Write-ahead log: a commit is one append instead of a journal and two
-  // syncs. FULL syncs the log at every commit, so a schedule that was
-  // acknowledged survives a power cut too (NORMAL would leave the last
-  // commits in the page cache).
-  std::string mode;
-  auto first = [](void* out, int columns, char** values, char**) -> int {
-    if (columns > 0 && values[0] != nullptr) *static_cast<std::string*>(out) = values[0];
-    return 0;
-  };
-  sqlite3_exec(db, "PRAGMA journal_mode=WAL", first, &mode, nullptr);
-  sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
-  g_wal = mode == "wal";
-  g_relaxed = false;
-  g_connection = db;
-  return true;
-}
-
-bool Open() {
-  std::string error;
-  bool opened;
-  {
-    PMutexLock lock(DatabaseMutex());
-    opened = OpenLocked(&error);
-  }
-  if (!opened) LogError(L"Can't open database: %ls\n", tev::Utf8ToWide(error).c_str());
-  return opened;
 }
 
 }  // namespace
@@ -306,11 +173,12 @@ bool SQLite::StepRowsLocked(sqlite3_stmt* statement, int32_t limit, std::string*
   return true;
 }
 
-bool SQLite::RunLocked(sqlite3* db, const std::string& sql, const std::vector<SqlValue>& values,
-                       int32_t limit, std::string* error) {
+bool SQLite::RunLocked(Database* database, const std::string& sql,
+                       const std::vector<SqlValue>& values, int32_t limit, std::string* error) {
+  sqlite3* db = database->connection_;
   // The text still reads "SELECT * FROM ...": a short key, written out only
   // when first prepared.
-  sqlite3_stmt* statement = g_statements.Acquire(db, sql, &RewriteColumnList, error);
+  sqlite3_stmt* statement = database->statements_.Acquire(db, sql, &RewriteColumnList, error);
   if (statement == nullptr) {
     if (!error->empty()) return false;
     if (!values.empty() || limit > 0) {
@@ -384,204 +252,6 @@ std::wstring SQLite::DatabaseFolder() {
   return networks + kSeparator + L"TevPVR";
 }
 
-bool SQLite::Initialize(const std::wstring& folder) {
-  std::wstring path;
-  {
-    PMutexLock lock(DatabaseMutex());
-    g_folder = folder;
-    path = FilePathLocked();
-  }
-  std::error_code ec;
-  const std::string narrowFolder = tev::ToStdUtf8(folder);
-  // Missing parents too: on a fresh machine nothing may have made the
-  // TevNetworks folder yet.
-  if (!fs::is_directory(narrowFolder, ec)) fs::create_directories(narrowFolder, ec);
-
-  const std::string narrowPath = tev::ToStdUtf8(path);
-  bool exists = fs::exists(narrowPath, ec);
-  bool empty = exists && fs::is_regular_file(narrowPath, ec) && fs::file_size(narrowPath, ec) == 0 && !ec;
-  if (!exists || empty) {
-    if (!Open()) return false;
-    SQLite query;
-    if (!query.CreateTables() || !query.AddDefaultData()) return false;
-    query.AddIndexes();
-    // Like the indexes, a failure here costs a feature, not the start.
-    EpisodeMarks::Prepare(query);
-    query.CreateSideTables();
-    return true;
-  }
-
-  if (!Open()) return false;
-  LogDebug(L"Checking if database needs updating");
-  SQLite query;
-  std::wstring version = query.getVersion();
-  if (version == L"2") {
-    LogInfo(L"Updating database from version 2");
-    query.UpdateSchedulesFromVersion2();
-  } else if (version == L"3") {
-    LogInfo(L"Updating database from version 3");
-    query.UpdateSchedulesFromVersion3();
-  } else if (version == L"4") {
-    LogInfo(L"Updating database from version 4");
-    query.UpdateSchedulesFromVersion4();
-  } else if (version == L"5") {
-    LogInfo(L"Updating database from version 5");
-    query.UpdateSchedulesFromVersion5();
-  } else if (version == L"6") {
-    LogInfo(L"Updating database from version 6");
-    query.UpdateSchedulesFromVersion6();
-  }
-  query.AddIndexes();
-  EpisodeMarks::Prepare(query);
-  query.CreateSideTables();
-  return true;
-}
-
-void SQLite::Close() {
-  GroupSync::WaitForRebuildableSyncs();
-  PMutexLock lock(DatabaseMutex());
-  g_statements.Clear();
-  if (g_connection != nullptr) {
-    sqlite3_close_v2(g_connection);
-    g_connection = nullptr;
-  }
-}
-
-std::wstring SQLite::Folder() {
-  PMutexLock lock(DatabaseMutex());
-  return g_folder;
-}
-
-void SQLite::ResetForTest() {
-  PMutexLock lock(DatabaseMutex());
-  g_statements.Clear();
-  if (g_connection != nullptr) {
-    sqlite3_close_v2(g_connection);
-    g_connection = nullptr;
-  }
-  g_folder.clear();
-  g_faultCountdown = -1;
-  g_observer = nullptr;
-}
-
-bool transaction_gate::Enter() {
-  PMutexLock lock(DatabaseMutex());
-  WaitForOtherTransactionsLocked();
-  if (g_transactionDepth++ > 0) return false;
-  g_transactionOwner = pthread_self();
-  return true;
-}
-
-void transaction_gate::Leave() {
-  PMutexLock lock(DatabaseMutex());
-  if (--g_transactionDepth == 0) pthread_cond_broadcast(&g_transactionEnded);
-}
-
-GroupSync::GroupSync() {
-  if (t_groupDepth++ == 0) t_groupChanged = false;
-}
-
-GroupSync::~GroupSync() {
-  if (--t_groupDepth > 0) return;
-  bool backgroundFailed = false;
-  for (std::future<bool>& sync : t_backgroundSyncs) backgroundFailed |= !sync.get();
-  t_backgroundSyncs.clear();
-  if (!t_groupChanged && !backgroundFailed) return;
-  t_groupChanged = false;
-  bool synced = true;
-  {
-    PMutexLock lock(DatabaseMutex());
-    if (g_connection == nullptr || !g_wal) return;
-    // The log's own sync, as a commit with synchronous=FULL runs it.
-    sqlite3_file* log = nullptr;
-    if (sqlite3_file_control(g_connection, "main", SQLITE_FCNTL_JOURNAL_POINTER, &log) ==
-            SQLITE_OK &&
-        log != nullptr && log->pMethods != nullptr) {
-      synced = log->pMethods->xSync(log, SQLITE_SYNC_NORMAL) == SQLITE_OK;
-    }
-  }
-  if (!synced) LogError(L"GroupSync: the write-ahead log could not be synced");
-}
-
-namespace {
-
-// Begins an fdatasync of the log as it stands on another thread; false
-// (nothing begun) without a log or a thread.
-bool StartLogSync(std::future<bool>* sync) {
-  std::string log;
-  {
-    PMutexLock lock(DatabaseMutex());
-    if (g_connection == nullptr || !g_wal) return false;
-    const char* file = sqlite3_db_filename(g_connection, "main");
-    if (file == nullptr || *file == '\0') return false;
-    log = std::string(file) + "-wal";
-  }
-  // A descriptor of its own: the file's pages are the same, and SQLite's
-  // file object is not touched outside the database lock.
-  return log_syncer::Begin(log, sync);
-}
-
-}  // namespace
-
-void GroupSync::SyncInBackground() {
-  if (t_groupDepth == 0 || !t_groupChanged) return;
-  std::future<bool> sync;
-  if (!StartLogSync(&sync)) return;  // the end of the scope syncs it all
-  t_backgroundSyncs.push_back(std::move(sync));
-  // What is committed from here on is synced by the end of the scope.
-  t_groupChanged = false;
-}
-
-GroupSync::Rebuildable::Rebuildable() {
-  if (t_rebuildableDepth++ == 0) t_rebuildableChanged = false;
-}
-
-GroupSync::Rebuildable::~Rebuildable() {
-  if (--t_rebuildableDepth > 0 || !t_rebuildableChanged) return;
-  t_rebuildableChanged = false;
-  std::future<bool> sync;
-  if (!StartLogSync(&sync)) {
-    t_groupChanged = true;  // the group's end syncs them with the rest
-    return;
-  }
-  std::lock_guard<std::mutex> hold(g_rebuildableMutex);
-  // The finished ones go, so that the list stays short.
-  for (auto it = g_rebuildableSyncs.begin(); it != g_rebuildableSyncs.end();) {
-    if (it->wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
-      ++it;
-      continue;
-    }
-    if (!it->get()) LogError(L"GroupSync: the write-ahead log could not be synced");
-    it = g_rebuildableSyncs.erase(it);
-  }
-  g_rebuildableSyncs.push_back(std::move(sync));
-}
-
-bool GroupSync::WaitForRebuildableSyncs() {
-  std::vector<std::future<bool>> syncs;
-  {
-    std::lock_guard<std::mutex> hold(g_rebuildableMutex);
-    syncs.swap(g_rebuildableSyncs);
-  }
-  bool all = true;
-  for (std::future<bool>& sync : syncs) {
-    if (sync.get()) continue;
-    LogError(L"GroupSync: the write-ahead log could not be synced");
-    all = false;
-  }
-  return all;
-}
-
-void SQLite::ObserveStatementsForTest(std::function<void(const std::string&)> observer) {
-  PMutexLock lock(DatabaseMutex());
-  g_observer = std::move(observer);
-}
-
-void SQLite::FailStatementsAfterForTest(int successes) {
-  PMutexLock lock(DatabaseMutex());
-  g_faultCountdown = successes < 0 ? -1 : successes;
-}
-
 std::string SQLite::RewriteColumnList(const std::string& statement) {
   if (!StartsWithNoCase(statement, "SELECT")) return statement;
   for (const ColumnListRewrite& rewrite : kRewrites) {
@@ -615,28 +285,36 @@ bool SQLite::RunQuery(const std::string& statement, const std::vector<SqlValue>&
     bool openFailed = false;
     {
       PMutexLock lock(DatabaseMutex());
-      WaitForOtherTransactionsLocked();
-      observer = g_observer;
-      if (g_connection == nullptr && !OpenLocked(&error)) {
+      Database* db = database_ != nullptr ? database_ : Database::DefaultLocked();
+      if (db == nullptr) {
         openFailed = true;
+        error = "no database folder";
       } else {
-        FreeResult();
-        if (g_faultCountdown == 0 && sql != "rollback") {
-          failed = true;
-          error = "injected fault";
+        db->WaitForOtherTransactionsLocked();
+        observer = db->observer_;
+        if (db->connection_ == nullptr && !db->OpenLocked(&error)) {
+          openFailed = true;
         } else {
-          if (g_faultCountdown > 0) --g_faultCountdown;
-          const bool grouped = t_groupDepth > 0 && g_wal;
-          if (grouped != g_relaxed) {
-            // NORMAL: a commit appends to the log without a sync.
-            sqlite3_exec(g_connection, grouped ? "PRAGMA synchronous=NORMAL" : "PRAGMA synchronous=FULL",
-                         nullptr, nullptr, nullptr);
-            g_relaxed = grouped;
-          }
-          const sqlite3_int64 changesBefore = sqlite3_total_changes64(g_connection);
-          failed = !RunLocked(g_connection, sql, values, limited ? limit : 0, &error);
-          if (grouped && sqlite3_total_changes64(g_connection) != changesBefore) {
-            (t_rebuildableDepth > 0 ? t_rebuildableChanged : t_groupChanged) = true;
+          FreeResult();
+          if (db->faultCountdown_ == 0 && sql != "rollback") {
+            failed = true;
+            error = "injected fault";
+          } else {
+            if (db->faultCountdown_ > 0) --db->faultCountdown_;
+            Database::ThreadGroup& group = Database::ThisThreadGroup();
+            const bool grouped = group.depth > 0 && db->wal_;
+            if (grouped != db->relaxed_) {
+              // NORMAL: a commit appends to the log without a sync.
+              sqlite3_exec(db->connection_,
+                           grouped ? "PRAGMA synchronous=NORMAL" : "PRAGMA synchronous=FULL",
+                           nullptr, nullptr, nullptr);
+              db->relaxed_ = grouped;
+            }
+            const sqlite3_int64 changesBefore = sqlite3_total_changes64(db->connection_);
+            failed = !RunLocked(db, sql, values, limited ? limit : 0, &error);
+            if (grouped && sqlite3_total_changes64(db->connection_) != changesBefore) {
+              (group.rebuildableDepth > 0 ? group.rebuildableChanged : group.changed) = true;
+            }
           }
         }
       }

@@ -1,6 +1,5 @@
-// The database layer: one process-wide SQLite connection to "TevPVR.db",
-// serialised by DatabaseMutex(), and the small query object through which
-// every statement of the module runs.
+// The small query object through which every statement of the module runs,
+// on a Database (db/Database.h): the one it is given, or the default one.
 //
 // A query object is a value created on the stack by one operation and never
 // shared between threads. RunQuery loads the whole result; the getters
@@ -11,10 +10,6 @@
 //
 // Text is wide in the module and UTF-8 (unit by unit, support/WideText.h)
 // inside SQLite.
-//
-// Connection life: absent until Initialize (or the first statement after a
-// failed open) opens it; open until Close. Every open and every statement
-// holds DatabaseMutex() for exactly that call, never longer.
 #ifndef TEV_DB_SQLITE_H_
 #define TEV_DB_SQLITE_H_
 
@@ -23,6 +18,7 @@
 #include <string>
 #include <vector>
 
+class Database;
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -60,7 +56,9 @@ class SqlValue {
 
 class SQLite {
  public:
+  // On the default database, looked up at each statement.
   SQLite();
+  explicit SQLite(Database& database) : database_(&database) {}
   ~SQLite();
 
   SQLite(const SQLite&) = delete;
@@ -72,23 +70,14 @@ class SQLite {
   // TevPVR (TevNetworks is created when missing). Throws VelException
   // "Coudln't get App Data folder" when the app-data folder is unusable.
   static std::wstring DatabaseFolder();
-  // Opens or creates "<folder>/TevPVR.db" and brings an older file up to
-  // the current schema (version 7). Creates the folder (and missing
-  // parents) when it is not a directory. Returns false when the file cannot be opened as a
-  // database ("Can't open database: ..." logged at ERROR); the file is then
-  // left exactly as it was. An existing file of zero bytes is treated as a
-  // new database.
-  static bool Initialize(const std::wstring& folder);
-  // Closes the connection when there is one.
-  static void Close();
-  // The folder given to the last Initialize.
-  static std::wstring Folder();
 
   // --- Statements ---
 
   // Runs one statement and keeps its whole result. `caller` names the
-  // operation for the error line. On failure logs "SQL error in %s: %s" and
-  // the statement at ERROR, keeps no result and returns false. Statements
+  // operation for the error line. Without a database logs "Can't open
+  // database: no database folder" and returns false. On failure logs "SQL
+  // error in %s: %s" and the statement at ERROR, keeps no result and
+  // returns false. Statements
   // beginning "SELECT * FROM Schedules" / "SeasonPasses" / "Config" (prefix
   // test ignoring case) get the prefix, where written in exactly that case,
   // replaced by the fixed column lists. `values` are bound to the
@@ -161,28 +150,15 @@ class SQLite {
   void UpdateSchedulesFromVersion5();
   void UpdateSchedulesFromVersion6();
 
-  // --- Test seams ---
-
   // The UTF-8 statement after the column-list rewrite.
   static std::string RewriteColumnList(const std::string& statement);
-  // Closes the connection and forgets the folder.
-  static void ResetForTest();
-  // Hands every statement that runs from now on to `observer`, as SQLite
-  // gets it (column-list rewrite and LimitRows' limit applied), on the
-  // running thread once it has run, with no lock held. An empty function
-  // ends it. For the checks of query plans.
-  static void ObserveStatementsForTest(std::function<void(const std::string&)> observer);
-  // After `successes` more successful statements, every later statement
-  // fails ("injected fault") until disarmed with a negative value. A
-  // "rollback" still runs, so a test sees what a failed operation leaves.
-  static void FailStatementsAfterForTest(int successes);
 
  private:
   void FreeResult();
-  // Runs `sql` on `db` as a cached prepared statement with `values` bound
+  // Runs `sql` on the connection of `db` as its cached prepared statement with `values` bound
   // (and `limit`, when > 0, bound to its last placeholder), or, when the
   // text holds several statements and no values, the text itself.
-  bool RunLocked(sqlite3* db, const std::string& sql, const std::vector<SqlValue>& values,
+  bool RunLocked(Database* db, const std::string& sql, const std::vector<SqlValue>& values,
                  int32_t limit, std::string* error);
   // Steps a prepared statement to its end or `limit` rows, keeping the rows
   // laid out as sqlite3_get_table lays them out (no columns without rows).
@@ -190,6 +166,7 @@ class SQLite {
   bool RunTextLocked(sqlite3* db, const std::string& sql, std::string* error);
   bool StepRowsLocked(sqlite3_stmt* statement, int32_t limit, std::string* error);
 
+  Database* database_ = nullptr;  // nullptr: the default one
   // Owned; freed with sqlite3_free_table.
   char** result_ = nullptr;
   int32_t rowCount_ = 0;

@@ -44,7 +44,7 @@ class Transaction {
 };
 
 namespace transaction_gate {
-// Kept with the connection (db/SQLite.cpp). Enter makes this thread the
+// Kept with the default database (db/Database.cpp). Enter makes this thread the
 // owner of the open transaction, waiting while another thread owns one;
 // true for the outermost scope. Leave ends one scope; the outermost wakes
 // the statements that waited.

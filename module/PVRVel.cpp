@@ -13,6 +13,7 @@
 #include "platform/Folders.h"
 #include "support/Log.h"
 #include "support/PThread.h"
+#include "support/StandByWaitableTimer.h"
 #include "support/VUtil.h"
 
 namespace {
@@ -62,12 +63,15 @@ PVRVel::~PVRVel() { m_schedules.SetPassKeeper(nullptr); }
 bool PVRVel::Initialize() {
   std::wstring folder = TevNetworksFolder() + L"/" + L"TevPVR";
   LogDebug(L"Initializing db");
-  if (!SQLite::Initialize(folder)) {
+  m_database.reset(new ::Database(folder));
+  if (!m_database->Open()) {
     LogError(L"Database not initialized");
     return false;
   }
   // Before any request can arrive: rows up to here are the previous run's.
   Schedules::NotePreviousRun();
+  // A stop in this process cancelled it.
+  StandByWaitableTimer::Instance().Reopen();
   m_checker.Start();
   g_startupThread.reset(new PThread(nullptr, this, &PVRVel::StartupTask, 0));
   LogDebug(L"Initializing vel");
@@ -116,7 +120,7 @@ void PVRVel::Shutdown() {
   m_checker.Stop();
   WaitForPassJobs();
   LogDebug(L"Shutdown db ");
-  SQLite::Close();
+  m_database.reset();
   LogDebug(L"Unregister vel");
   m_vel.UnregisterFromBus();
   if (g_startupThread) {

@@ -6,9 +6,11 @@
 #define TEV_MODULE_PVRVEL_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "bus/CVelAtl.h"
+#include "db/Database.h"
 #include "db/SQLite.h"
 #include "engine/EngineHost.h"
 #include "engine/Schedules.h"
@@ -59,6 +61,8 @@ class PVRVel : public EngineHost {
  private:
   int StartupTask(void* argument);
 
+  // Made at Initialize, destroyed at Shutdown.
+  std::unique_ptr<::Database> m_database;
   SQLite m_db;
   CVelAtl m_vel;
   Schedules m_schedules{this};

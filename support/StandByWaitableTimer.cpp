@@ -162,7 +162,7 @@ void StandByWaitableTimer::cancel() {
   Interrupt();
 }
 
-void StandByWaitableTimer::ResetForTest() {
+void StandByWaitableTimer::Reopen() {
   PMutexLock lock(*this);
   cancelled_ = false;
   armed_ = false;

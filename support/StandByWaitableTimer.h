@@ -30,9 +30,9 @@ class StandByWaitableTimer : public PWaitableTimer {
   // unloaded; the next arming opens them again. REQUIRES: nobody waits.
   void ReleaseHandles();
 
-  // A fresh timer again after cancel() (a second engine in one process,
-  // as in the tests): clears both flags.
-  void ResetForTest();
+  // Opens the timer again after cancel(), unarmed, for an engine started
+  // again in the same process (the module's start calls it).
+  void Reopen();
 
   // --- State, for diagnostics and tests ---
   bool IsArmed();

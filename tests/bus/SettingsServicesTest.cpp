@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "db/Config.h"
+#include "db/Database.h"
 #include "db/RecordingSettings.h"
 #include "db/SQLite.h"
 #include "module/PVRVel.h"
@@ -35,12 +36,12 @@ class SettingsServices : public ::testing::Test {
     std::ofstream((root_ / "registry.ini").string())
         << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\nvelDirectory.host="
         << tev::ToStdUtf8(server_.HostPort()) << "\n";
-    SQLite::ResetForTest();
-    RecordingSettings::ResetForTest();
-    ASSERT_TRUE(SQLite::Initialize(tev::FromStdUtf8((root_ / "appdata/TevNetworks/TevPVR").string())));
+    const fs::path folder = root_ / "appdata/TevNetworks/TevPVR";
+    database_.reset(new Database(tev::FromStdUtf8(folder.string())));
+    ASSERT_TRUE(database_->Open());
     // The module as it starts: joined, then the engine's own start-up
     // (which waits for the media library) fills in the settings.
-    StandByWaitableTimer::Instance().ResetForTest();
+    StandByWaitableTimer::Instance().Reopen();
     ASSERT_EQ(media_.Join(server_.HostPort()), 0);
     pvr_.reset(new PVRVel());
     PVRVel::SetLive(pvr_.get());
@@ -54,8 +55,7 @@ class SettingsServices : public ::testing::Test {
     PVRVel::SetLive(nullptr);
     pvr_.reset();
     media_.Leave();
-    SQLite::Close();
-    SQLite::ResetForTest();
+    database_.reset();
     fs::remove_all(root_);
   }
 
@@ -99,6 +99,7 @@ class SettingsServices : public ::testing::Test {
   fs::path root_;
   tev::test::NatsServer server_;
   tev::peers::MediaLibraryPeer media_;
+  std::unique_ptr<Database> database_;
   std::unique_ptr<PVRVel> pvr_;
   Client client_;
 };

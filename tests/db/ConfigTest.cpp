@@ -18,12 +18,7 @@ class ConfigTest : public dbtest::DbFixture {
  protected:
   void SetUp() override {
     DbFixture::SetUp();
-    RecordingSettings::ResetForTest();
     OpenNew();
-  }
-  void TearDown() override {
-    RecordingSettings::ResetForTest();
-    DbFixture::TearDown();
   }
   int Rows(const std::string& key) {
     return std::stoi(RawDb(dbPath_).Value("SELECT count(*) FROM Config WHERE Key = '" + key + "'"));
@@ -108,7 +103,6 @@ TEST_F(ConfigTest, FreeSpaceFloorAndPadding) {
   EXPECT_EQ(Rows("RecordPadding"), 0);
   RecordingSettings::InitializeRecordPadding();
   EXPECT_EQ(Config::GetString(L"RecordPadding"), L"30");
-  RecordingSettings::ResetForTest();
   EXPECT_EQ(GetPaddingTime(), 30);
   // The cache wins over the table once filled.
   Config::SetString(L"RecordPadding", L"45");
@@ -118,8 +112,9 @@ TEST_F(ConfigTest, FreeSpaceFloorAndPadding) {
   EXPECT_EQ(Config::GetString(L"RecordPadding"), L"120");
   RecordingSettings::InitializeRecordPadding();  // not empty: unchanged
   EXPECT_EQ(Config::GetString(L"RecordPadding"), L"120");
-  // Text that is no number reads as 0.
-  RecordingSettings::ResetForTest();
+  // The cache goes with the database; text that is no number reads as 0.
+  ASSERT_TRUE(OpenDatabase());
+  EXPECT_EQ(RecordingSettings::FreeSpaceRequired(), 0);
   Config::SetString(L"RecordPadding", L"abc");
   EXPECT_EQ(GetPaddingTime(), 0);
 }

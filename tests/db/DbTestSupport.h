@@ -27,6 +27,7 @@
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
+#include "db/Database.h"
 #include "db/SQLite.h"
 #include "platform/Clock.h"
 #include "platform/WideText.h"
@@ -242,12 +243,11 @@ inline void MakeDatabase(const std::string& folder, int version) {
   }
 }
 
-// Base fixture: an empty data folder, a fresh connection state, a captured
-// log and a fake environment (unshifted clock, no faults) installed.
+// Base fixture: an empty data folder, no database yet, a captured log and a
+// fake environment (unshifted clock, no faults) installed.
 class DbFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    SQLite::ResetForTest();
     // Stored times are local: a fixed zone keeps round trips independent of
     // the machine's zone and the season. UTC unless the run names a zone
     // (the suite runs once more in one that is not UTC).
@@ -259,14 +259,21 @@ class DbFixture : public ::testing::Test {
     dbPath_ = folder_ + "/TevPVR.db";
   }
   void TearDown() override {
-    SQLite::ResetForTest();
+    database_.reset();
     zone_.reset();
     tzset();
+  }
+  // Closes the fixture's database, if any, and opens a new one on its
+  // folder (the default database from then on): Database::Open's result.
+  bool OpenDatabase() {
+    database_.reset();
+    database_.reset(new Database(WFolder()));
+    return database_->Open();
   }
   // Opens (creating) a new database in the fixture's folder.
   void OpenNew() {
     std::filesystem::create_directories(dir_.path() + "/appdata/TevNetworks");
-    ASSERT_TRUE(SQLite::Initialize(tev::FromStdUtf8(folder_))) << tev::ToStdUtf8(log_->Dump());
+    ASSERT_TRUE(OpenDatabase()) << tev::ToStdUtf8(log_->Dump());
   }
   std::wstring WFolder() const { return tev::FromStdUtf8(folder_); }
 
@@ -277,6 +284,7 @@ class DbFixture : public ::testing::Test {
   LogCapture log_;
   std::string folder_;
   std::string dbPath_;
+  std::unique_ptr<Database> database_;  // the default database while it lives
 };
 
 // Runs the scope under one time zone (setenv + tzset), the clock unshifted;

@@ -103,7 +103,7 @@ class GroupSyncTest : public dbtest::DbFixture {
     g_logSyncs = 0;
   }
   void TearDown() override {
-    SQLite::ResetForTest();  // the connection goes before its VFS
+    database_.reset();  // the connection goes before its VFS
     vfs_.reset();
   }
   std::unique_ptr<CountingVfs> vfs_;

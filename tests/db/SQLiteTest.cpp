@@ -20,7 +20,7 @@ class SQLiteTest : public dbtest::DbFixture {};
 TEST_F(SQLiteTest, FirstStartCreatesFolderTablesAndDefaultRows) {
   // A fresh machine: not even the TevNetworks folder exists yet.
   ASSERT_FALSE(std::filesystem::exists(dir_.path() + "/appdata"));
-  ASSERT_TRUE(SQLite::Initialize(WFolder()));
+  ASSERT_TRUE(OpenDatabase());
   EXPECT_TRUE(std::filesystem::is_regular_file(dbPath_));
   EXPECT_EQ(log_->IndexOf(LOG_DEBUG, L"Checking if database needs updating"), -1);
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"Creating Tables: End"));
@@ -42,9 +42,9 @@ TEST_F(SQLiteTest, FirstStartCreatesFolderTablesAndDefaultRows) {
                                                    {"EndPadding", "0"}}));
 
   // A second start opens the same file and runs no upgrade.
-  SQLite::Close();
+  database_->Close();
   log_->Clear();
-  ASSERT_TRUE(SQLite::Initialize(WFolder()));
+  ASSERT_TRUE(OpenDatabase());
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"Checking if database needs updating"));
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"Version found: 7"));
   EXPECT_FALSE(log_->HasPart(LOG_INFO, L"Updating database"));
@@ -236,10 +236,10 @@ TEST_F(SQLiteTest, NonDatabaseOrDamagedFileIsRefusedAndLeftAsItWas) {
       {"damaged pages", damaged, nullptr},
   };
   for (const Case& c : cases) {
-    SQLite::ResetForTest();
+    database_.reset();
     dbtest::WriteBytes(dbPath_, c.bytes);
     log_->Clear();
-    EXPECT_FALSE(SQLite::Initialize(WFolder())) << c.what;
+    EXPECT_FALSE(OpenDatabase()) << c.what;
     EXPECT_EQ(dbtest::ReadBytes(dbPath_), c.bytes) << c.what;
     EXPECT_FALSE(std::filesystem::exists(dbPath_ + "-journal")) << c.what;
     auto lines = log_->Lines();
@@ -257,24 +257,24 @@ TEST_F(SQLiteTest, NonDatabaseOrDamagedFileIsRefusedAndLeftAsItWas) {
   }
 
   // A folder in place of the file.
-  SQLite::ResetForTest();
+  database_.reset();
   std::filesystem::remove(dbPath_);
   std::filesystem::create_directory(dbPath_);
-  EXPECT_FALSE(SQLite::Initialize(WFolder()));
+  EXPECT_FALSE(OpenDatabase());
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Can't open database: "));
 }
 
 TEST_F(SQLiteTest, EmptyFileBecomesANewDatabase) {
   std::filesystem::create_directories(folder_);
   dbtest::WriteBytes(dbPath_, "");
-  ASSERT_TRUE(SQLite::Initialize(WFolder()));
+  ASSERT_TRUE(OpenDatabase());
   SQLite q;
   EXPECT_EQ(q.getVersion(), L"7");
 }
 
 TEST_F(SQLiteTest, ConnectionReopensAfterCloseAndBeginCommitWork) {
   OpenNew();
-  SQLite::Close();
+  database_->Close();
   SQLite q;
   EXPECT_TRUE(q.RunQuery("SELECT * FROM Config", L"t"));  // opened again on demand
   EXPECT_TRUE(q.Begin(L"t"));
@@ -285,7 +285,7 @@ TEST_F(SQLiteTest, ConnectionReopensAfterCloseAndBeginCommitWork) {
   EXPECT_EQ(RawDb(dbPath_).Value("SELECT Value FROM Config WHERE Key = 'a'"), "b");
 
   // Without a folder nothing is opened anywhere.
-  SQLite::ResetForTest();
+  database_.reset();
   log_->Clear();
   EXPECT_FALSE(q.RunQuery("SELECT 1", L"t"));
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"Can't open database: no database folder\n"));
@@ -309,28 +309,28 @@ TEST_F(SQLiteTest, GetVersionReadsTheConfigRow) {
 
 TEST_F(SQLiteTest, InjectedFaultsFailStatementsFromTheCountOn) {
   OpenNew();
-  SQLite::FailStatementsAfterForTest(2);
+  database_->FailStatementsAfter(2);
   SQLite q;
   EXPECT_TRUE(q.RunQuery("SELECT 1", L"t"));
   EXPECT_TRUE(q.RunQuery("SELECT 2", L"t"));
   EXPECT_FALSE(q.RunQuery("SELECT 3", L"Caller"));
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"SQL error in Caller: injected fault"));
   EXPECT_FALSE(q.RunQuery("SELECT 4", L"t"));
-  SQLite::FailStatementsAfterForTest(-1);
+  database_->FailStatementsAfter(-1);
   EXPECT_TRUE(q.RunQuery("SELECT 5", L"t"));
 }
 
 TEST_F(SQLiteTest, CommittedRowsSurviveAKilledProcess) {
   OpenNew();
-  SQLite::Close();
+  database_->Close();
   int acks[2];
   ASSERT_EQ(pipe(acks), 0);
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     close(acks[0]);
-    SQLite::ResetForTest();
-    if (!SQLite::Initialize(WFolder())) _exit(2);
+    database_.reset();
+    if (!OpenDatabase()) _exit(2);
     for (int i = 0;; ++i) {
       SQLite q;
       if (!q.RunQuery("INSERT INTO Schedules (Name) VALUES ('row ' || ?)", {i}, L"t")) _exit(3);
@@ -356,7 +356,7 @@ TEST_F(SQLiteTest, CommittedRowsSurviveAKilledProcess) {
   EXPECT_EQ(db.Value("SELECT Name FROM Schedules WHERE ID = " + std::to_string(last + 1)),
             "row " + std::to_string(last));
   // And the layer opens the file again as usual.
-  ASSERT_TRUE(SQLite::Initialize(WFolder()));
+  ASSERT_TRUE(OpenDatabase());
   SQLite q;
   EXPECT_EQ(q.getVersion(), L"7");
 }
@@ -407,7 +407,7 @@ TEST_F(SQLiteTest, AnOlderFileGetsTheIndexesAndPlannerStatisticsOnceAndALaterSta
     RawDb raw(dbPath_);
     raw.Exec("CREATE INDEX SchedulesByStart ON Schedules (StartTime)");
   }
-  ASSERT_TRUE(SQLite::Initialize(WFolder()));
+  ASSERT_TRUE(OpenDatabase());
   RawDb raw(dbPath_);
   EXPECT_EQ(raw.Value("SELECT count(*) FROM sqlite_master WHERE name = 'SchedulesByStart'"), "0");
   EXPECT_EQ(raw.Value("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND "
@@ -427,12 +427,12 @@ TEST_F(SQLiteTest, AnOlderFileGetsTheIndexesAndPlannerStatisticsOnceAndALaterSta
   // Changed statistics are put back; a start with everything in place
   // commits nothing.
   raw.Exec("UPDATE sqlite_stat1 SET stat = '10 10' WHERE idx = 'SchedulesByFile'");
-  SQLite::Close();
-  ASSERT_TRUE(SQLite::Initialize(WFolder()));
+  database_->Close();
+  ASSERT_TRUE(OpenDatabase());
   EXPECT_EQ(raw.Value("SELECT stat FROM sqlite_stat1 WHERE idx = 'SchedulesByFile'"), "100000 1");
   const std::string version = raw.Value("PRAGMA data_version");
-  SQLite::Close();
-  ASSERT_TRUE(SQLite::Initialize(WFolder()));
+  database_->Close();
+  ASSERT_TRUE(OpenDatabase());
   EXPECT_EQ(raw.Value("PRAGMA data_version"), version);
   EXPECT_FALSE(log_->HasPart(LOG_ERROR, L"AddIndexes")) << tev::ToStdUtf8(log_->Dump());
 }

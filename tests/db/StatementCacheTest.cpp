@@ -57,7 +57,7 @@ class CachedQueryTest : public dbtest::DbFixture {};
 
 TEST_F(CachedQueryTest, BoundValuesGiveTheRowsAndBytesOfTheTextItself) {
   OpenNew();
-  SQLite::Close();  // the connection opens again at the next statement
+  database_->Close();  // the connection opens again at the next statement
   {
     dbtest::RawDb raw(dbPath_);
     raw.Exec("INSERT INTO Schedules (Name, Owner, Duration, StartTime, Description) VALUES "

@@ -22,13 +22,13 @@ class TransactionTest : public dbtest::DbFixture {
   void SetUp() override {
     DbFixture::SetUp();
     OpenNew();
-    SQLite::ObserveStatementsForTest([this](const std::string& sql) {
+    database_->ObserveStatements([this](const std::string& sql) {
       std::lock_guard<std::mutex> hold(mutex_);
       seen_.push_back(sql);
     });
   }
   void TearDown() override {
-    SQLite::ObserveStatementsForTest(nullptr);
+    database_->ObserveStatements(nullptr);
     DbFixture::TearDown();
   }
   std::vector<std::string> Seen() {

@@ -52,7 +52,7 @@ class UpgradeBusTest : public dbtest::BusFixture {
 };
 
 TEST_F(UpgradeBusTest, VersionFourEndsAtSevenAtOpenAndMigratesIdsOnceAsked) {
-  ASSERT_TRUE(SQLite::Initialize(WFolder()));
+  ASSERT_TRUE(OpenDatabase());
   EXPECT_EQ(Version(), "7") << tev::ToStdUtf8(log_->Dump());
   EXPECT_TRUE(media_.Requests().empty());
   EXPECT_EQ(db_->Value("SELECT Value FROM Config WHERE Key = 'MediumIdUpgrade'"), "passes");
@@ -151,7 +151,7 @@ TEST_F(UpgradeBusTest, VersionFourEndsAtSevenAtOpenAndMigratesIdsOnceAsked) {
 }
 
 TEST_F(UpgradeBusTest, RefusedIdChangesAreRetriedFromWhereTheyStopped) {
-  ASSERT_TRUE(SQLite::Initialize(WFolder()));
+  ASSERT_TRUE(OpenDatabase());
   EXPECT_EQ(Version(), "7");
   media_.FailWith(L"ChangeMediaId", 7);
   EXPECT_FALSE(SeasonPasses::FinishMediumIdUpgrade());
@@ -168,9 +168,9 @@ TEST_F(UpgradeBusTest, RefusedIdChangesAreRetriedFromWhereTheyStopped) {
 
   // The next start does only the schedules, and only once.
   media_.FailWith(L"ChangeMediaId", 0);
-  SQLite::ResetForTest();
+  database_.reset();
   log_->Clear();
-  ASSERT_TRUE(SQLite::Initialize(WFolder()));
+  ASSERT_TRUE(OpenDatabase());
   EXPECT_FALSE(log_->HasPart(LOG_INFO, L"Updating database"));
   ASSERT_TRUE(SeasonPasses::FinishMediumIdUpgrade());
   EXPECT_EQ(media_.Requests(L"AddMedium").size(), published);
@@ -182,7 +182,7 @@ TEST_F(UpgradeBusTest, RefusedIdChangesAreRetriedFromWhereTheyStopped) {
 }
 
 TEST_F(UpgradeBusTest, ScheduleMigrationStopsAtTheFirstRefusal) {
-  ASSERT_TRUE(SQLite::Initialize(WFolder()));
+  ASSERT_TRUE(OpenDatabase());
   ASSERT_TRUE(SeasonPasses::FinishMediumIdUpgrade());
   ASSERT_EQ(Version(), "7");
   // Run the schedule walk again with a library that refuses.

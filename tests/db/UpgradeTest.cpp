@@ -70,14 +70,14 @@ class UpgradeTest : public dbtest::DbFixture {
                           ") VALUES ('" + program + "', '" + mimetype + "', 20090315203000" + value + ")"));
   }
   std::string Version() { return db_->Value("SELECT Value FROM Config WHERE Key = 'Version'"); }
-  bool Initialize() { return SQLite::Initialize(WFolder()); }
+  bool Initialize() { return OpenDatabase(); }
 
   std::unique_ptr<RawDb> db_;
 };
 
 TEST_F(UpgradeTest, EmptyFilesOfEveryVersionEndAtSevenWithAllColumns) {
   for (int version = 2; version <= 7; ++version) {
-    SQLite::ResetForTest();
+    database_.reset();
     std::filesystem::remove_all(folder_);
     Make(version);
     log_->Clear();
@@ -128,7 +128,7 @@ TEST_F(UpgradeTest, VersionTwoWithRowsEndsAtSevenAndKeepsLaterEditsAcrossRestart
   ASSERT_TRUE(db_->Exec("UPDATE Schedules SET EpisodeUrl = 'http://example.org/e1', PlayPosition = 42"));
   ASSERT_TRUE(db_->Exec("UPDATE SeasonPasses SET Priority = 9 WHERE ProgramName = 'web'"));
   for (int restart = 0; restart < 3; ++restart) {
-    SQLite::ResetForTest();
+    database_.reset();
     log_->Clear();
     ASSERT_TRUE(Initialize());
     EXPECT_FALSE(log_->HasPart(LOG_INFO, L"Updating database")) << restart;
@@ -165,7 +165,7 @@ TEST_F(UpgradeTest, StepLogLinesAndRepeatedVersionThreeStep) {
   // Running the version-3 step again: every ALTER is already done, but its
   // two INSERTs add another pair of padding rows.
   ASSERT_TRUE(db_->Exec("UPDATE Config SET Value = '3' WHERE Key = 'Version'"));
-  SQLite::ResetForTest();
+  database_.reset();
   log_->Clear();
   ASSERT_TRUE(Initialize());
   EXPECT_EQ(Version(), "7");
@@ -205,7 +205,7 @@ TEST_F(UpgradeTest, VersionSixAddsThumbnailStateOnly) {
   EXPECT_EQ(db_->Value("SELECT ThumbnailState FROM Schedules"), "<NULL>");
   // Unknown version texts run nothing.
   for (const char* text : {"8", "", "six", " 6"}) {
-    SQLite::ResetForTest();
+    database_.reset();
     ASSERT_TRUE(db_->Exec(std::string("UPDATE Config SET Value = '") + text + "' WHERE Key = 'Version'"));
     log_->Clear();
     ASSERT_TRUE(Initialize());
@@ -230,14 +230,14 @@ TEST_F(UpgradeTest, FailureAtEveryStatementLeavesAWholeResumableFile) {
   const std::set<std::string> versions = {"2", "3", "4", "5", "6", "7"};
   bool sawCleanRun = false;
   for (int n = 0; n < 200 && !sawCleanRun; ++n) {
-    SQLite::ResetForTest();
+    database_.reset(new Database(WFolder()));
     dbtest::WriteBytes(dbPath_, pristine);
-    SQLite::FailStatementsAfterForTest(n);
+    database_->FailStatementsAfter(n);
     log_->Clear();
-    EXPECT_TRUE(Initialize()) << n;
+    EXPECT_TRUE(database_->Open()) << n;
     sawCleanRun = !log_->HasPart(LOG_ERROR, L"injected fault");
-    SQLite::FailStatementsAfterForTest(-1);
-    SQLite::Close();
+    database_->FailStatementsAfter(-1);
+    database_->Close();
     {
       RawDb db(dbPath_);
       EXPECT_EQ(db.Value("PRAGMA integrity_check"), "ok") << n;

@@ -157,9 +157,9 @@ TEST_F(DVRNames, DuplicateQueryFailureIsNoDuplicate) {
   EXPECT_TRUE(DVR::HasDuplicate(L"/r/it's.asf", 0));
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"duplicate filename /r/it's.asf found for shecule 0"));
   EXPECT_FALSE(DVR::HasDuplicate(L"/r/it's.asf", 1));
-  SQLite::FailStatementsAfterForTest(0);
+  database_->FailStatementsAfter(0);
   EXPECT_FALSE(DVR::HasDuplicate(L"/r/it's.asf", 0));
-  SQLite::FailStatementsAfterForTest(-1);
+  database_->FailStatementsAfter(-1);
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"HasDuplicate SQL failed SELECT * FROM Schedules WHERE "
                                        L"FilePath = '/r/it''s.asf' AND ID!=0"));
 }

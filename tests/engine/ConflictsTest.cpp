@@ -4,11 +4,13 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "db/Database.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
@@ -99,13 +101,14 @@ class Conflicts : public ::testing::Test {
  protected:
   tev::test::FakeEnv env_;
   void SetUp() override {
-    ASSERT_TRUE(SQLite::Initialize(folder_.wpath()));
+    database_.reset(new Database(folder_.wpath()));
+    ASSERT_TRUE(database_->Open());
     SetLivePeers(&peers_);
     SetTuners(1);
   }
   void TearDown() override {
     SetLivePeers(nullptr);
-    SQLite::Close();
+    database_.reset();
   }
 
   // The tuner count is cached for 30 s: move past the cache.
@@ -163,6 +166,7 @@ class Conflicts : public ::testing::Test {
   }
 
   tev::test::TempDir folder_{"tev-conflicts-"};
+  std::unique_ptr<Database> database_;
   StandInPeers peers_;
   Schedules engine_;
   int rows_ = 0;

@@ -33,10 +33,9 @@ class EngineFixture : public peertest::PeerFixture {
     Config::SetString(kConfigVideoDirectory, tev::FromStdUtf8(videoDir_));
     Config::SetString(kConfigAudioDirectory, tev::FromStdUtf8(audioDir_));
     Config::SetString(kConfigRecordPadding, L"30");
-    RecordingSettings::ResetForTest();
     RecordingSettings::InitializeFreeSpaceRequired();
     // The timer is process-wide and a shutdown cancels it for good.
-    StandByWaitableTimer::Instance().ResetForTest();
+    StandByWaitableTimer::Instance().Reopen();
     tv_.SetTuners({{L"Tuner 1", L"video/x-tv"}});
     SetChannel(L"tv.channel");
     engine_.reset(new Schedules());

@@ -230,11 +230,11 @@ TEST_F(Housekeeping, OldSkippedAndConflictingRowsAreRemovedInOneCommit) {
   const int missed = InsertRow(dbPath_, Planned("missed", "DVRSTATE_MISSED", now - 7200, 3600));
   const int later = InsertRow(dbPath_, Planned("later", "DVRSTATE_SKIP", now + 600, 600));
   std::vector<std::string> statements;
-  SQLite::ObserveStatementsForTest([&statements](const std::string& sql) {
+  database_->ObserveStatements([&statements](const std::string& sql) {
     statements.push_back(sql.substr(0, 6));
   });
   Schedules::RemoveOldSchedules(tev::Clock::Now());
-  SQLite::ObserveStatementsForTest(nullptr);
+  database_->ObserveStatements(nullptr);
   // The deletions make one commit.
   EXPECT_EQ(statements, (std::vector<std::string>{"SELECT", "begin", "DELETE", "DELETE", "commit"}));
   auto ids = Rows("ID");

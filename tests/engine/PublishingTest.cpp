@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "db/Database.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "dvr/ThumbnailTable.h"
@@ -132,14 +134,15 @@ class Publishing : public ::testing::Test {
     std::string patternText = tev::test::TempPattern("tev-publishing-");
     char* pattern = &patternText[0];
     folder_ = mkdtemp(pattern);
-    ASSERT_TRUE(SQLite::Initialize(tev::FromStdUtf8(folder_)));
+    database_.reset(new Database(tev::FromStdUtf8(folder_)));
+    ASSERT_TRUE(database_->Open());
     library_.ServeOn(peers_);
     SetLivePeers(&peers_);
     ClearThumbnailEntries();
   }
   void TearDown() override {
     SetLivePeers(nullptr);
-    SQLite::Close();
+    database_.reset();
     std::system(("rm -rf '" + folder_ + "'").c_str());
   }
 
@@ -165,6 +168,7 @@ class Publishing : public ::testing::Test {
   }
 
   std::string folder_;
+  std::unique_ptr<Database> database_;
   StandInLibrary library_;
   testpeers::FakePeers peers_;
 };

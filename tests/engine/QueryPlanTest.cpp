@@ -68,7 +68,7 @@ class QueryPlans : public enginetest::RowFixture {
     ASSERT_TRUE(tev::test::FillSchedules(raw_, shape, tev::Clock::Now(), &error)) << error;
   }
   void TearDown() override {
-    SQLite::ObserveStatementsForTest(nullptr);
+    database_->ObserveStatements(nullptr);
     if (pvr_) pvr_->GetSchedules().Shutdown();
     PVRVel::SetLive(nullptr);
     sqlite3_close_v2(raw_);
@@ -76,13 +76,13 @@ class QueryPlans : public enginetest::RowFixture {
   }
 
   void Record() {
-    SQLite::ObserveStatementsForTest([this](const std::string& sql) {
+    database_->ObserveStatements([this](const std::string& sql) {
       std::lock_guard<std::mutex> hold(mutex_);
       if (Lower(sql).find("schedules") != std::string::npos) statements_.insert(sql);
     });
   }
   std::set<std::string> Recorded() {
-    SQLite::ObserveStatementsForTest(nullptr);
+    database_->ObserveStatements(nullptr);
     std::lock_guard<std::mutex> hold(mutex_);
     return statements_;
   }

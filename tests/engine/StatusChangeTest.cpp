@@ -169,9 +169,9 @@ TEST_F(StatusChangeTest, EveryChangeOutsideTheLifeIsRefusedAndEveryOneInItIsWrit
 TEST_F(StatusChangeTest, AFailedWriteLeavesTheRowInItsOldState) {
   const int id = Row(DVRSTATE_SCHEDULED, L"/rec/fail.asf");
   Schedule row(id);
-  SQLite::FailStatementsAfterForTest(0);
+  database_->FailStatementsAfter(0);
   const StatusChange change = SetScheduleStatus(row, DVRSTATE_CONFLICT, 0, StatusReason::kConflictCheck);
-  SQLite::FailStatementsAfterForTest(-1);
+  database_->FailStatementsAfter(-1);
   EXPECT_FALSE(change.written);
   EXPECT_FALSE(change.changed);
   EXPECT_EQ(row.m_status, DVRSTATE_SCHEDULED);

@@ -28,7 +28,7 @@ class Timer : public enginetest::EngineFixture {
   }
   void SetPadding(const std::wstring& value) {
     Config::SetString(kConfigRecordPadding, value);
-    RecordingSettings::ResetForTest();
+    EXPECT_TRUE(OpenDatabase());  // a database opened anew reads the padding again
   }
   // Re-arms and answers when the timer is due, in seconds of the product
   // clock (wake-ups count from the whole second they were computed at).

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "db/Config.h"
+#include "db/Database.h"
 #include "db/RecordingSettings.h"
 #include "db/SQLite.h"
 #include "db/TimeUtils.h"
@@ -16,7 +17,9 @@
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   setenv("TZ", "UTC", 1);
   setenv("TEV_APPDATA_DIR", fuzz::ScratchFolder().c_str(), 1);
-  if (!SQLite::Initialize(tev::FromStdUtf8(fuzz::ScratchFolder() + "/TevPVR"))) __builtin_trap();
+  // The fuzzer's whole run.
+  static Database* database = new Database(tev::FromStdUtf8(fuzz::ScratchFolder() + "/TevPVR"));
+  if (!database->Open()) __builtin_trap();
   Config::SetString(kConfigVideoDirectory, tev::FromStdUtf8(fuzz::ScratchFolder() + "/Rec"));
   Config::SetString(kConfigAudioDirectory, tev::FromStdUtf8(fuzz::ScratchFolder() + "/Audio"));
   return 0;

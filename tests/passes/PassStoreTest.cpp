@@ -189,9 +189,9 @@ TEST_F(PassStoreTest, FailedStatementLeavesPassAndPrioritiesWhole) {
   const int rows = RowCount();
   // Every statement after the next few fails: the removal must roll back.
   for (int successes = 0; successes < 100; ++successes) {
-    SQLite::FailStatementsAfterForTest(successes);
+    database_->FailStatementsAfter(successes);
     passes_->RemoveSeasonPass(p, false);
-    SQLite::FailStatementsAfterForTest(-1);
+    database_->FailStatementsAfter(-1);
     const std::map<int, int> now = Priorities();
     if (now.size() == 2) {
       EXPECT_EQ(now, (std::map<int, int>{{p, 1}, {q, 2}})) << successes;
@@ -205,9 +205,9 @@ TEST_F(PassStoreTest, FailedStatementLeavesPassAndPrioritiesWhole) {
 
   // Adding at the top under the same faults: dense places, whole or nothing.
   for (int successes = 0; successes < 40; ++successes) {
-    SQLite::FailStatementsAfterForTest(successes);
+    database_->FailStatementsAfter(successes);
     const int added = Television(L"N" + std::to_wstring(successes), 5);
-    SQLite::FailStatementsAfterForTest(-1);
+    database_->FailStatementsAfter(-1);
     std::set<int> places;
     for (const auto& entry : Priorities()) places.insert(entry.second);
     EXPECT_EQ(*places.begin(), 1) << successes;

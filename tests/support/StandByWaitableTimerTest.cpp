@@ -28,12 +28,12 @@ class StandByTimer : public ::testing::Test {
  protected:
   tev::test::FakeEnv env_;
   void SetUp() override {
-    timer_.ResetForTest();
+    timer_.Reopen();
   }
   void TearDown() override {
     timer_.cancel();  // releases a waiter a failed test left behind
     if (waiter_.valid()) waiter_.wait_for(seconds(5));
-    timer_.ResetForTest();
+    timer_.Reopen();
   }
   void StartWaiter() {
     waiter_ = std::async(std::launch::async, [this] { return timer_.waitForAlarm(); });
@@ -104,7 +104,7 @@ TEST_F(StandByTimer, CancelEndsThePresentWaitAndEveryLaterOne) {
   timer_.setTimer(10, true);
   EXPECT_FALSE(timer_.waitForAlarm());  // stays cancelled, armed or not
 
-  timer_.ResetForTest();
+  timer_.Reopen();
   StartWaiter();  // an unarmed waiter is woken by cancel too
   EXPECT_TRUE(StillWaiting(milliseconds(100)));
   timer_.cancel();
