@@ -52,6 +52,9 @@ bool SQLite::CreateSideTables() {
   return RunQuery("CREATE TABLE IF NOT EXISTS 'FailureReasons' ('ScheduleId' integer PRIMARY KEY, "
                   "'Reason' varchar)",
                   L"FailureReasons") &&
+         RunQuery("CREATE TABLE IF NOT EXISTS 'ConflictReasons' ('ScheduleId' integer PRIMARY KEY, "
+                  "'Reason' varchar)",
+                  L"ConflictReasons") &&
          RunQuery("CREATE TABLE IF NOT EXISTS 'Streams' ('FilePath' varchar PRIMARY KEY, "
                   "'StreamId' integer)",
                   L"StreamStore");

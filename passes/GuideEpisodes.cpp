@@ -225,6 +225,7 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const ListedChannel& 
   if (row.filePath.empty()) return kResultNoUniqueFileName;
   const int32_t id = row.Insert(L"SeasonPassChecker::AddProgram");
   if (id > 0) bumped[id] = kBumpedNewEpisode;
+  if (id > 0) engine_.ReplanAround(id, now, bumped);  // what it displaces, or why it waits
   LogDebug(L"SeasonPassChecker::AddProgram added %ls, %ls %ls", row.name.c_str(),
            row.channelName.c_str(), FormatTime3(row.start).c_str());
   return 0;
