@@ -336,13 +336,18 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
     }
   };
 
-  if (priority >= 1 && !force) {
+  if (priority >= 1) {
     // A pass episode: the same pass on another channel is settled first as
-    // before; the tuners then go by the plan of the whole window. (Placed
-    // first, a pass takes the tuners by force below instead.)
+    // before, and a pass placed first (`force`) takes the tuner from a
+    // one-off; the tuners then go by the plan of the whole window.
     for (int64_t t = kFirstSample; t < duration; t += kSampleStep) {
       for (Schedule& row : rows) {
-        if (!ActiveAt(row, start + t) || PriorityOf(row, priorities) != priority) continue;
+        if (!ActiveAt(row, start + t)) continue;
+        if (force && row.m_owner.empty()) {
+          bump(row);
+          continue;
+        }
+        if (PriorityOf(row, priorities) != priority) continue;
         if (!ownChannel && row.m_channelName == channelName) {
           result = 125;  // the same pass already records this on its own channel
         } else {
@@ -491,9 +496,20 @@ void Schedules::UpdateConflicts(int32_t scheduleId, int64_t now) {
     }
   }
 
+  // A change to one schedule frees tuners in its own window only; without
+  // one (a pass removed, priorities moved) every waiting row's window.
+  Schedule freedRow;
   SQLite left;
-  if (left.RunQuery("SELECT * FROM Schedules WHERE Status = ? AND ID != ? ORDER BY ID DESC",
-                    {kConflict, scheduleId}, L"UpdateConflicts")) {
+  if (scheduleId > 0 &&
+      left.RunQuery("SELECT * FROM Schedules WHERE ID = ?", {scheduleId}, L"UpdateConflicts") &&
+      left.GetRowCount() > 0) {
+    freedRow.FillFromRow(left);
+  }
+  if (freedRow.m_id != 0) {
+    ReplanWindow(freedRow.m_channelMimetype, freedRow.m_channel, freedRow.m_startTime,
+                 EndOf(freedRow), now, bumped, &planned);
+  } else if (left.RunQuery("SELECT * FROM Schedules WHERE Status = ? AND ID != ? ORDER BY ID DESC",
+                           {kConflict, scheduleId}, L"UpdateConflicts")) {
     for (const Schedule& r : Schedule::FromRows(left)) {
       if (planned.count(r.m_id) == 0) {
         ReplanWindow(r.m_channelMimetype, r.m_channel, r.m_startTime, EndOf(r), now, bumped,
