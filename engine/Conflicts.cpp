@@ -16,6 +16,7 @@
 //
 // Stateless: rows are read at each call and written back at once; no lock
 // beyond the database's, except the engine lock around the timer re-arm.
+#include <algorithm>
 #include <cwchar>
 #include <cwctype>
 #include <limits>
@@ -227,7 +228,7 @@ std::vector<ScheduleConflict> ConflictList(const std::vector<const Schedule*>& a
 int PlanEpisode(const std::wstring& mimetype, const std::wstring& channel, int64_t start,
                 int32_t duration, int32_t tuners, int32_t priority, int32_t leaveOutId,
                 bool displace, std::vector<const Schedule*>* inTheWay,
-                std::vector<Schedule>* rows) {
+                std::vector<Schedule>* rows, bool* settled) {
   try {
     if (!ContentionRows(mimetype, channel, start, start + duration, leaveOutId, rows)) return 102;
   } catch (const VelException&) {  // a stored time outside the writable range
@@ -250,6 +251,9 @@ int PlanEpisode(const std::wstring& mimetype, const std::wstring& channel, int64
     }
     return 101;
   }
+  *settled = plan.skipped.empty() &&
+             std::none_of(rows->begin(), rows->end(),
+                          [](const Schedule& row) { return row.m_status == kConflict; });
   if (displace) return 0;
   for (const tev::planner::Skipped& skipped : plan.skipped) {
     const Schedule* row = FindRow(*rows, skipped.id);
@@ -358,8 +362,10 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
     if (result == 125) return 125;
     std::vector<Schedule> window;
     std::vector<const Schedule*> inTheWay;
+    bool settled = false;
     const int planned = PlanEpisode(channelMimetype, channel, start, duration, tuners, priority,
-                                    leaveOutId, displace, &inTheWay, &window);
+                                    leaveOutId, displace, &inTheWay, &window, &settled);
+    if (conflicts != nullptr) conflicts->windowSettled = settled;
     if (planned == 101 && conflicts != nullptr) conflicts->SetConflicts(ConflictList(inTheWay));
     return planned;
   }

@@ -323,6 +323,10 @@ class Schedules {
   // SCHEDULED. Changed rows are entered in `bumped` (kBumpedChanged unless
   // already there); republishing them is the caller's.
   void ReplanAround(int32_t scheduleId, int64_t now, BumpedSet& bumped);
+  // The same for [lo, hi) of that mimetype (and capture device `channel`);
+  // the ids planned are added to *planned when not null.
+  void ReplanWindow(const std::wstring& mimetype, const std::wstring& channel, int64_t lo,
+                    int64_t hi, int64_t now, BumpedSet& bumped, std::set<int32_t>* planned);
   // Schedules the row again and skips every row that overlaps it.
   void ForceSchedule(int32_t scheduleId, int64_t now);
   // The "GetConflicts" service for the schedule with that medium id: what
@@ -344,10 +348,6 @@ class Schedules {
   // monitor, nothing reads it later.
   std::wstring m_thirdDirectory TEV_GUARDED_BY(m_folderMutex);
 
-  // ReplanAround for [lo, hi) of that mimetype (and capture device); the
-  // ids planned are added to *planned when not null.
-  void ReplanWindow(const std::wstring& mimetype, const std::wstring& channel, int64_t lo,
-                    int64_t hi, int64_t now, BumpedSet& bumped, std::set<int32_t>* planned);
   // Skips a pending row (table and object) or cancels its recording.
   void BumpSchedule(Schedule& row, int64_t now);
   // The time change of UpdateMedium: writes the new start and duration

@@ -265,7 +265,10 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const ListedChannel& 
   if (row.filePath.empty()) return kResultNoUniqueFileName;
   const int32_t id = row.Insert(L"SeasonPassChecker::AddProgram");
   if (id > 0) bumped[id] = kBumpedNewEpisode;
-  if (id > 0) engine_.ReplanAround(id, now, bumped);  // what it displaces, or why it waits
+  if (id > 0 && !conflicts.windowSettled) {  // what it displaces, or why it waits
+    engine_.ReplanWindow(row.channelMimetype, row.channel, row.start, row.start + row.duration, now,
+                         bumped, nullptr);
+  }
   if (id > 0 && !episode.empty()) {
     SQLite keys;
     keys.RunQuery("INSERT OR REPLACE INTO EpisodeKeys (ScheduleId, PassId, Episode) VALUES (?, ?, ?)",
