@@ -186,18 +186,18 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const ListedChannel& 
     return 0;
   }
   if (row.duration <= 0 || row.start + row.duration < now) return 0;
-  // New episodes only: whether it is new is asked below, of an airing not
-  // planned yet.
+  // New episodes only: an episode the pass has (an indexed lookup) ends
+  // here, before the existence test of the airing reads the table.
   const bool newOnly = pass.scheduleMode == SeasonPasses::ONLY_NEW_EPISODES;
-  if (!AccordingToMode(pass.scheduleMode, pass.startDate, row.start, newOnly || isNew)) return 0;
+  const std::wstring episode = newOnly ? EpisodeOf(program) : std::wstring();
+  const bool wanted = newOnly ? NewToThePass(pass.id, program, episode) : isNew;
+  if (!AccordingToMode(pass.scheduleMode, pass.startDate, row.start, wanted)) return 0;
   if (flags.matched != nullptr) {
     AiringExists(L"ChannelName", row.channelName, row.start, L"SeasonPassChecker::AddProgram",
                  flags.matched);
     return 0;
   }
   if (ProgramExists(row.name, row.channelName, row.start)) return 0;
-  const std::wstring episode = newOnly ? EpisodeOf(program) : std::wstring();
-  if (newOnly && !NewToThePass(pass.id, program, episode)) return 0;
 
   ScheduleAnswer conflicts;
   const int32_t checked = engine_.CheckForScheduleConflicts(
