@@ -52,6 +52,15 @@ bool SQLite::CreateSideTables() {
   return RunQuery("CREATE TABLE IF NOT EXISTS 'FailureReasons' ('ScheduleId' integer PRIMARY KEY, "
                   "'Reason' varchar)",
                   L"FailureReasons") &&
+         RunQuery("CREATE TABLE IF NOT EXISTS 'ConflictReasons' ('ScheduleId' integer PRIMARY KEY, "
+                  "'Reason' varchar)",
+                  L"ConflictReasons") &&
+         RunQuery("CREATE TABLE IF NOT EXISTS 'EpisodeKeys' ('ScheduleId' integer PRIMARY KEY, "
+                  "'PassId' integer, 'Episode' varchar)",
+                  L"EpisodeKeys") &&
+         RunQuery("CREATE INDEX IF NOT EXISTS 'EpisodeKeysByPass' ON 'EpisodeKeys' ('PassId', "
+                  "'Episode')",
+                  L"EpisodeKeys") &&
          RunQuery("CREATE TABLE IF NOT EXISTS 'Streams' ('FilePath' varchar PRIMARY KEY, "
                   "'StreamId' integer)",
                   L"StreamStore");

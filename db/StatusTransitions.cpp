@@ -38,6 +38,7 @@ std::vector<StatusTransition> Build() {
       W::kStatus, P::kCaller, kField);
   add(R::kConflictUpdate, {DVRSTATE_CONFLICT, DVRSTATE_SKIP}, {DVRSTATE_SCHEDULED}, W::kStatus,
       P::kReloaded, kField);
+  add(R::kReplanned, {DVRSTATE_CONFLICT}, {DVRSTATE_SCHEDULED}, W::kStatus, P::kCaller, kField);
   add(R::kForced, {DVRSTATE_SCHEDULED, DVRSTATE_SKIP, DVRSTATE_CONFLICT}, {DVRSTATE_SCHEDULED},
       W::kStatus, P::kReloaded, kField);
   // A recording in the way is only marked; it goes on until its own end.
@@ -127,6 +128,7 @@ const wchar_t* StatusReasonName(StatusReason reason) {
     case R::kConflictCheck: return L"kConflictCheck";
     case R::kBumped: return L"kBumped";
     case R::kConflictUpdate: return L"kConflictUpdate";
+    case R::kReplanned: return L"kReplanned";
     case R::kForced: return L"kForced";
     case R::kForcedAside: return L"kForcedAside";
     case R::kDiskFull: return L"kDiskFull";

@@ -19,6 +19,7 @@ enum class StatusReason {
   kConflictCheck,     // CheckForScheduleConflicts: displaced by a higher pass
   kBumped,            // CheckForScheduleConflicts: skipped for a pass
   kConflictUpdate,    // UpdateConflicts: nothing blocks it any more
+  kReplanned,         // a re-plan of the tuners found room for it again
   kForced,            // ForceSchedule: the forced row
   kForcedAside,       // ForceSchedule: a row in the forced row's way
   kDiskFull,          // ClearDiskSpaceForSchedule

@@ -16,8 +16,11 @@
 //
 // Stateless: rows are read at each call and written back at once; no lock
 // beyond the database's, except the engine lock around the timer re-arm.
+#include <algorithm>
 #include <cwchar>
 #include <cwctype>
+#include <limits>
+#include <set>
 #include <map>
 #include <string>
 #include <utility>
@@ -29,6 +32,8 @@
 #include "db/SQLite.h"
 #include "db/TextNumbers.h"
 #include "db/TimeUtils.h"
+#include "engine/FailureReasons.h"
+#include "engine/Planner.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
 #include "db/EpisodeMarks.h"
@@ -87,6 +92,65 @@ int64_t EndOf(const Schedule& row) { return row.m_startTime + row.m_duration; }
 
 bool ActiveAt(const Schedule& row, int64_t sample) {
   return row.m_startTime < sample && sample < EndOf(row);
+}
+
+// The rows that hold or want a tuner of `mimetype` (of the device `channel`
+// for a capture device) at some moment of [lo, hi): scheduled, recording or
+// left out by the plan. The range grows until no row reaches out of it, so
+// the rows are a whole contention window. False when a statement failed.
+bool ContentionRows(const std::wstring& mimetype, const std::wstring& channel, int64_t lo,
+                    int64_t hi, int32_t leaveOutId, std::vector<Schedule>* rows) {
+  for (;;) {
+    std::string text =
+        "SELECT * FROM Schedules WHERE StartTime < ? AND EndTime > ? AND (Status = ? OR "
+        "Status = ? OR Status = ?) AND ChannelMimetype = ? AND ID != ?";
+    std::vector<SqlValue> values = {FormatTime3(hi), FormatTime3(lo), kRecording,
+                                    kScheduled,      kConflict,       mimetype,
+                                    leaveOutId};
+    if (IsInputDevice(mimetype)) {
+      text += " AND Channel = ?";
+      values.emplace_back(channel);
+    }
+    SQLite query;
+    if (!query.RunQuery(text, values, kCaller)) return false;
+    *rows = Schedule::FromRows(query);
+    int64_t grownLo = lo, grownHi = hi;
+    for (const Schedule& row : *rows) {
+      grownLo = std::min(grownLo, row.m_startTime);
+      grownHi = std::max(grownHi, EndOf(row));
+    }
+    if (grownLo == lo && grownHi == hi) return true;
+    lo = grownLo;
+    hi = grownHi;
+  }
+}
+
+// A row as the planner sees it. A recording keeps its tuner whatever its
+// pass: it ranks with the one-offs.
+tev::planner::Candidate CandidateOf(const Schedule& row, PriorityCache& priorities) {
+  tev::planner::Candidate c;
+  c.id = row.m_id;
+  c.name = row.m_name;
+  c.start = row.m_startTime;
+  c.end = EndOf(row);
+  c.priority = row.m_status == kRecording ? 0 : PriorityOf(row, priorities);
+  c.made = row.m_id;
+  return c;
+}
+
+std::vector<tev::planner::Candidate> CandidatesOf(const std::vector<Schedule>& rows,
+                                                  PriorityCache& priorities) {
+  std::vector<tev::planner::Candidate> candidates;
+  candidates.reserve(rows.size());
+  for (const Schedule& row : rows) candidates.push_back(CandidateOf(row, priorities));
+  return candidates;
+}
+
+const Schedule* FindRow(const std::vector<Schedule>& rows, int32_t id) {
+  for (const Schedule& row : rows) {
+    if (row.m_id == id) return &row;
+  }
+  return nullptr;
 }
 
 // A statement's text with the values of its placeholders.
@@ -153,6 +217,49 @@ std::vector<ScheduleConflict> ConflictList(const std::vector<const Schedule*>& a
     list.push_back(std::move(entry));
   }
   return list;
+}
+
+// Whether a pass episode gets a tuner when planned with its contention
+// window (the program as candidate `leaveOutId`, or 0 when new; it loses
+// ties, being the newest). 101 with the rows in its way when the plan
+// leaves it out; 101 with the rows it would displace when it may not
+// displace (`displace` clear); else 0. Writes nothing: the caller writes
+// the episode and then plans its window (Schedules::ReplanAround).
+int PlanEpisode(const std::wstring& mimetype, const std::wstring& channel, int64_t start,
+                int32_t duration, int32_t tuners, int32_t priority, int32_t leaveOutId,
+                bool displace, std::vector<const Schedule*>* inTheWay,
+                std::vector<Schedule>* rows, bool* settled) {
+  try {
+    if (!ContentionRows(mimetype, channel, start, start + duration, leaveOutId, rows)) return 102;
+  } catch (const VelException&) {  // a stored time outside the writable range
+    return 102;
+  }
+  PriorityCache priorities;
+  std::vector<tev::planner::Candidate> candidates = CandidatesOf(*rows, priorities);
+  tev::planner::Candidate program;
+  program.id = leaveOutId;
+  program.start = start;
+  program.end = start + duration;
+  program.priority = priority;
+  program.made = std::numeric_limits<int64_t>::max();
+  candidates.push_back(program);
+  const tev::planner::Plan plan = tev::planner::PlanWindow(candidates, tuners);
+  for (const tev::planner::Skipped& skipped : plan.skipped) {
+    if (skipped.id != program.id) continue;
+    for (int32_t taker : skipped.takers) {
+      if (const Schedule* row = FindRow(*rows, taker)) inTheWay->push_back(row);
+    }
+    return 101;
+  }
+  *settled = plan.skipped.empty() &&
+             std::none_of(rows->begin(), rows->end(),
+                          [](const Schedule& row) { return row.m_status == kConflict; });
+  if (displace) return 0;
+  for (const tev::planner::Skipped& skipped : plan.skipped) {
+    const Schedule* row = FindRow(*rows, skipped.id);
+    if (row != nullptr && row->m_status == kScheduled) inTheWay->push_back(row);
+  }
+  return inTheWay->empty() ? 0 : 101;
 }
 
 }  // namespace
@@ -233,6 +340,36 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
     }
   };
 
+  if (priority >= 1) {
+    // A pass episode: the same pass on another channel is settled first as
+    // before, and a pass placed first (`force`) takes the tuner from a
+    // one-off; the tuners then go by the plan of the whole window.
+    for (int64_t t = kFirstSample; t < duration; t += kSampleStep) {
+      for (Schedule& row : rows) {
+        if (!ActiveAt(row, start + t)) continue;
+        if (force && row.m_owner.empty()) {
+          bump(row);
+          continue;
+        }
+        if (PriorityOf(row, priorities) != priority) continue;
+        if (!ownChannel && row.m_channelName == channelName) {
+          result = 125;  // the same pass already records this on its own channel
+        } else {
+          bump(row);
+        }
+      }
+    }
+    if (result == 125) return 125;
+    std::vector<Schedule> window;
+    std::vector<const Schedule*> inTheWay;
+    bool settled = false;
+    const int planned = PlanEpisode(channelMimetype, channel, start, duration, tuners, priority,
+                                    leaveOutId, displace, &inTheWay, &window, &settled);
+    if (conflicts != nullptr) conflicts->windowSettled = settled;
+    if (planned == 101 && conflicts != nullptr) conflicts->SetConflicts(ConflictList(inTheWay));
+    return planned;
+  }
+
   for (int64_t t = kFirstSample; t < duration; t += kSampleStep) {
     const int64_t sample = start + t;
     for (Schedule& row : rows) {
@@ -280,15 +417,18 @@ void Schedules::BumpSchedule(Schedule& row, int64_t now) {
 
 void Schedules::UpdateConflicts(int32_t scheduleId, int64_t now) {
   LogDebug(L"Update Conflicts %d", scheduleId);
+  BumpedSet bumped;
+  std::set<int32_t> planned;
+  // Skipped rows come back by the blocking rules below (each freed one
+  // then planned with its window), rows the plan left out by planning
+  // their windows again.
   SQLite query;
-  if (!query.RunQuery(std::string("SELECT * FROM Schedules WHERE (Status = ? OR Status = ?) AND "
-                                  "ID != ? AND ") +
-                          EpisodeMarks::kNotSkippedByUser + " ORDER BY ID DESC",
-                      {kConflict, kSkip, scheduleId}, L"UpdateConflicts") ||
-      query.GetRowCount() == 0) {
-    return;
+  std::vector<Schedule> waiting;
+  if (query.RunQuery(std::string("SELECT * FROM Schedules WHERE Status = ? AND ID != ? AND ") +
+                         EpisodeMarks::kNotSkippedByUser + " ORDER BY ID DESC",
+                     {kSkip, scheduleId}, L"UpdateConflicts")) {
+    waiting = Schedule::FromRows(query);
   }
-  std::vector<Schedule> waiting = Schedule::FromRows(query);
 
   PriorityCache priorities;
   bool changed = false;
@@ -357,12 +497,95 @@ void Schedules::UpdateConflicts(int32_t scheduleId, int64_t now) {
     Schedule freed = r;
     if (SetScheduleStatus(freed, kScheduled, now, StatusReason::kConflictUpdate)) {
       changed = true;
+      ReplanWindow(r.m_channelMimetype, r.m_channel, r.m_startTime, EndOf(r), now, bumped,
+                   &planned);
     }
+  }
+
+  // A change to one schedule frees tuners in its own window only; without
+  // one (a pass removed, priorities moved) every waiting row's window.
+  Schedule freedRow;
+  SQLite left;
+  if (scheduleId > 0 &&
+      left.RunQuery("SELECT * FROM Schedules WHERE ID = ?", {scheduleId}, L"UpdateConflicts") &&
+      left.GetRowCount() > 0) {
+    freedRow.FillFromRow(left);
+  }
+  if (freedRow.m_id != 0) {
+    ReplanWindow(freedRow.m_channelMimetype, freedRow.m_channel, freedRow.m_startTime,
+                 EndOf(freedRow), now, bumped, &planned);
+  } else if (left.RunQuery("SELECT * FROM Schedules WHERE Status = ? AND ID != ? ORDER BY ID DESC",
+                           {kConflict, scheduleId}, L"UpdateConflicts")) {
+    for (const Schedule& r : Schedule::FromRows(left)) {
+      if (planned.count(r.m_id) == 0) {
+        ReplanWindow(r.m_channelMimetype, r.m_channel, r.m_startTime, EndOf(r), now, bumped,
+                     &planned);
+      }
+    }
+  }
+  for (const auto& entry : bumped) {
+    // One medium at a time, as a freed row has always been published.
+    Schedule row(entry.first);
+    if (row.m_id != 0) Schedule::AddMedium(row, true);
+    changed = true;
   }
 
   if (changed) {
     PMutexLock lock(EngineMutex());
     SetRecordingTimerInLock();
+  }
+}
+
+void Schedules::ReplanAround(int32_t scheduleId, int64_t now, BumpedSet& bumped) {
+  Schedule row(scheduleId);
+  if (row.m_id == 0) return;
+  ReplanWindow(row.m_channelMimetype, row.m_channel, row.m_startTime, EndOf(row), now, bumped,
+               nullptr);
+}
+
+void Schedules::ReplanWindow(const std::wstring& mimetype, const std::wstring& channel,
+                             int64_t lo, int64_t hi, int64_t now, BumpedSet& bumped,
+                             std::set<int32_t>* planned) {
+  const bool device = IsInputDevice(mimetype);
+  if (!device && !IsTelevision(mimetype)) return;
+  const int32_t tuners = device ? 1 : GetTunerCount(mimetype);
+  if (tuners < 1) return;
+  std::vector<Schedule> rows;
+  try {
+    if (!ContentionRows(mimetype, channel, lo, hi, 0, &rows)) return;
+  } catch (const VelException&) {  // a stored time outside the writable range
+    return;
+  }
+  PriorityCache priorities;
+  const tev::planner::Plan plan = tev::planner::PlanWindow(CandidatesOf(rows, priorities), tuners);
+  auto rowOf = [&rows](int32_t id) -> Schedule* {
+    for (Schedule& row : rows) {
+      if (row.m_id == id) return &row;
+    }
+    return nullptr;
+  };
+  for (int32_t id : plan.record) {
+    Schedule* row = rowOf(id);
+    if (planned != nullptr) planned->insert(id);
+    if (row == nullptr || row->m_status != kConflict) continue;
+    if (SetScheduleStatus(*row, kScheduled, now, StatusReason::kReplanned)) {
+      bumped.emplace(id, kBumpedChanged);
+    }
+  }
+  for (const tev::planner::Skipped& skipped : plan.skipped) {
+    Schedule* row = rowOf(skipped.id);
+    if (planned != nullptr) planned->insert(skipped.id);
+    // Only pass episodes wait in conflict: a one-off or a running
+    // recording is never set aside by a plan.
+    if (row == nullptr || row->m_owner.empty() || row->m_status == kRecording) continue;
+    if (ConflictReasons::Get(skipped.id) != skipped.reason) {
+      ConflictReasons::Set(skipped.id, skipped.reason);
+      bumped.emplace(skipped.id, kBumpedChanged);
+    }
+    if (row->m_status != kConflict &&
+        SetScheduleStatus(*row, kConflict, now, StatusReason::kConflictCheck)) {
+      bumped.emplace(skipped.id, kBumpedChanged);
+    }
   }
 }
 

@@ -1,33 +1,56 @@
 #include "engine/FailureReasons.h"
 
+#include <string>
+
 #include "db/SQLite.h"
 #include "db/Schedule.h"
+#include "platform/WideText.h"
 
 namespace {
 
-const wchar_t kCaller[] = L"FailureReasons";
-
-}  // namespace
-
-void FailureReasons::Set(int32_t scheduleId, const std::wstring& reason) {
+// Both side tables hold one reason per schedule; `table` is one of their
+// fixed names, never a value.
+void SetIn(const char* table, int32_t scheduleId, const std::wstring& reason) {
   SQLite query;
-  query.RunQuery("INSERT OR REPLACE INTO FailureReasons (ScheduleId, Reason) VALUES (?, ?)",
-                 {scheduleId, reason}, kCaller);
+  query.RunQuery(std::string("INSERT OR REPLACE INTO ") + table +
+                     " (ScheduleId, Reason) VALUES (?, ?)",
+                 {scheduleId, reason}, tev::Utf8ToWide(table).c_str());
 }
 
-void FailureReasons::Clear(int32_t scheduleId) {
+void ClearIn(const char* table, int32_t scheduleId) {
   SQLite query;
-  query.RunQuery("DELETE FROM FailureReasons WHERE ScheduleId = ?", {scheduleId}, kCaller);
+  query.RunQuery(std::string("DELETE FROM ") + table + " WHERE ScheduleId = ?", {scheduleId},
+                 tev::Utf8ToWide(table).c_str());
 }
 
-std::wstring FailureReasons::Get(int32_t scheduleId) {
+std::wstring GetIn(const char* table, int32_t scheduleId) {
   SQLite query;
-  if (!query.RunQuery("SELECT Reason FROM FailureReasons WHERE ScheduleId = ?", {scheduleId},
-                      kCaller) ||
+  if (!query.RunQuery(std::string("SELECT Reason FROM ") + table + " WHERE ScheduleId = ?",
+                      {scheduleId}, tev::Utf8ToWide(table).c_str()) ||
       query.GetRowCount() == 0) {
     return std::wstring();
   }
   return query.GetString("Reason");
+}
+
+}  // namespace
+
+void FailureReasons::Set(int32_t scheduleId, const std::wstring& reason) {
+  SetIn("FailureReasons", scheduleId, reason);
+}
+
+void FailureReasons::Clear(int32_t scheduleId) { ClearIn("FailureReasons", scheduleId); }
+
+std::wstring FailureReasons::Get(int32_t scheduleId) { return GetIn("FailureReasons", scheduleId); }
+
+void ConflictReasons::Set(int32_t scheduleId, const std::wstring& reason) {
+  SetIn("ConflictReasons", scheduleId, reason);
+}
+
+void ConflictReasons::Clear(int32_t scheduleId) { ClearIn("ConflictReasons", scheduleId); }
+
+std::wstring ConflictReasons::Get(int32_t scheduleId) {
+  return GetIn("ConflictReasons", scheduleId);
 }
 
 bool FailureReasons::IsFailedState(const std::wstring& status) {

@@ -29,4 +29,16 @@ std::wstring WithStreamerMessage(const std::wstring& reason, const std::wstring&
 
 }  // namespace FailureReasons
 
+// Why a pending episode is not to be recorded ("not recorded: A (priority 1)
+// and B use both tuners"), kept per schedule in table "ConflictReasons"
+// (same shape as "FailureReasons") while the tuner plan leaves the row out;
+// published as medium property "conflictReason".
+namespace ConflictReasons {
+
+void Set(int32_t scheduleId, const std::wstring& reason);
+void Clear(int32_t scheduleId);
+std::wstring Get(int32_t scheduleId);
+
+}  // namespace ConflictReasons
+
 #endif  // TEV_ENGINE_FAILUREREASONS_H_

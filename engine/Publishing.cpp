@@ -71,9 +71,12 @@ void Schedule::AddMediumPrepare(const Schedule& schedule, MediumProperties* list
   const std::wstring failure = FailureReasons::IsFailedState(schedule.m_status)
                                    ? FailureReasons::Get(schedule.m_id)
                                    : std::wstring();
+  // Why the tuner plan leaves a pending episode out; empty when it does not.
+  const std::wstring conflict =
+      pending && hasPass ? ConflictReasons::Get(schedule.m_id) : std::wstring();
   const size_t count = 17 + (schedule.m_width != 0 ? 3 : 0) + (schedule.m_size != 0 ? 1 : 0) +
                      hasPass + hasThumbnail + hasRating + hasTags + (pending ? 0 : 1) +
-                     (failure.empty() ? 0 : 1);
+                     (failure.empty() ? 0 : 1) + (pending && hasPass ? 1 : 0);
   *list = MediumProperties();
   list->Reserve(count);
 
@@ -133,6 +136,7 @@ void Schedule::AddMediumPrepare(const Schedule& schedule, MediumProperties* list
   if (hasRating) list->Add(L"rating", schedule.m_rating);
   if (hasTags) list->Add(L"tags", schedule.m_tags);
   if (!failure.empty()) list->Add(L"failureReason", failure);
+  if (pending && hasPass) list->Add(L"conflictReason", conflict);
 }
 
 void Schedule::AddMedium(const Schedule& schedule, bool flag) {

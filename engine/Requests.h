@@ -29,6 +29,10 @@ struct ScheduleAnswer {
   Kind kind = Kind::kNothing;
   std::wstring mediumId;
   std::vector<ScheduleConflict> conflicts;
+  // Set by the conflict check of a pass episode when its window needs no
+  // new plan once the episode is written: it fits, and nothing else in the
+  // window waits or would give way.
+  bool windowSettled = false;
 
   void SetMediumId(const std::wstring& id) {
     kind = Kind::kMediumId;

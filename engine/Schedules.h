@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -311,6 +312,16 @@ class Schedules : public MonitorHost {
   // rows that nothing blocks any more to scheduled (newest first) and
   // republishes them; re-arms the timer when any changed.
   void UpdateConflicts(int32_t scheduleId, int64_t now);
+  // Plans the tuners of the contention window around the schedule's time
+  // and writes the plan: pass episodes it leaves out become CONFLICT with
+  // the reason in words (ConflictReasons), those it finds room for again
+  // SCHEDULED. Changed rows are entered in `bumped` (kBumpedChanged unless
+  // already there); republishing them is the caller's.
+  void ReplanAround(int32_t scheduleId, int64_t now, BumpedSet& bumped);
+  // The same for [lo, hi) of that mimetype (and capture device `channel`);
+  // the ids planned are added to *planned when not null.
+  void ReplanWindow(const std::wstring& mimetype, const std::wstring& channel, int64_t lo,
+                    int64_t hi, int64_t now, BumpedSet& bumped, std::set<int32_t>* planned);
   // Schedules the row again and skips every row that overlaps it.
   void ForceSchedule(int32_t scheduleId, int64_t now);
   // The "GetConflicts" service for the schedule with that medium id: what

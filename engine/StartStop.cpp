@@ -20,6 +20,26 @@
 using startstop::kInputDevice;
 using startstop::AddSameDeviceClause;
 
+namespace {
+
+// Scheduled or running programmes of the kind (the same capture device) that
+// started before `end` - `padding` and go on past `end`.
+int32_t RunningAcross(const std::wstring& channelMimetype, const std::wstring& channel,
+                      int64_t end, int32_t padding) {
+  std::string statement =
+      "SELECT ID FROM Schedules WHERE (Status = ? OR Status = ?) AND StartTime < ? AND "
+      "EndTime > ? AND ChannelMimetype = ?";
+  std::vector<SqlValue> values = {DVRSTATE_SCHEDULED, DVRSTATE_RECORDING,
+                                  FormatTime3(end - padding), FormatTime3(end), channelMimetype};
+  AddSameDeviceClause(channelMimetype, channel, &statement, &values);
+  SQLite query;
+  return query.RunQuery(statement, values, L"CalculateAppropriateDuration")
+             ? query.GetRowCount()
+             : 0;
+}
+
+}  // namespace
+
 int32_t Schedules::CalculateAppropriateDuration(int32_t duration,
                                                 const std::wstring& channelMimetype,
                                                 const std::wstring& channel, int64_t start,
@@ -41,9 +61,15 @@ int32_t Schedules::CalculateAppropriateDuration(int32_t duration,
     const int32_t limit = MaxSimultaneousRecordings(channelMimetype);
     SQLite query;
     query.LimitRows(std::max(limit, 1));  // only "at least the limit" matters
+    // The tuners wanted right after the end: the programmes starting around
+    // it and those still running across it.
+    int32_t wanted = 0;
     if (query.RunQuery(statement, values, L"CalculateAppropriateDuration") &&
-        query.GetRowCount() > 0 &&
-        query.GetRowCount() >= limit) {
+        query.GetRowCount() > 0) {
+      wanted = query.GetRowCount();
+      if (wanted < limit) wanted += RunningAcross(channelMimetype, channel, end, padding);
+    }
+    if (wanted > 0 && wanted >= limit) {
       LogDebug(L"CalculateAppropriateDuration need to end in time for %ls",
                query.GetString("Name").c_str());
       suffixWanted = false;
@@ -79,12 +105,14 @@ bool Schedules::ChannelBusy(const Schedule& row, int64_t now) {
     busy = true;
     LogDebug(L"ChannelBusy recording %ls", query.GetString("Name").c_str());
     // A recording still inside its own window gives way to the due row,
-    // which starts at a later wake-up once the end is reported.
-    for (int i = 0; i < query.GetRowCount(); ++i) {
-      Schedule running;
-      running.FillFromRow(query);
-      query.Next();
-      if (StopCurrentRecordingIfAppropriate(running, now)) break;
+    // which starts at a later wake-up once the end is reported. The one
+    // that ends first gives way: for a due row that follows another back
+    // to back, that is the one before it, never a programme in its middle.
+    std::vector<Schedule> running = Schedule::FromRows(query);
+    std::stable_sort(running.begin(), running.end(),
+                     [](const Schedule& a, const Schedule& b) { return a.m_endTime < b.m_endTime; });
+    for (const Schedule& candidate : running) {
+      if (StopCurrentRecordingIfAppropriate(candidate, now)) break;
     }
   }
   LogDebug(L"Channel Busy %d", busy ? 1 : 0);

@@ -7,6 +7,7 @@
 #include "db/Schedule.h"
 #include "db/Transaction.h"
 #include "db/WFormat.h"
+#include "engine/FailureReasons.h"
 #include "support/Log.h"
 
 namespace {
@@ -74,6 +75,11 @@ StatusChange SetScheduleStatus(Schedule& row, const std::wstring& to, int64_t no
   if (!Write(*t, row, to)) return result;
   result.written = true;
   result.changed = row.m_status != to;
+  // Back in the plan: why it was left out no longer holds.
+  if (to == DVRSTATE_SCHEDULED &&
+      (row.m_status == DVRSTATE_CONFLICT || row.m_status == DVRSTATE_SKIP)) {
+    ConflictReasons::Clear(row.m_id);
+  }
   row.m_status = to;
   if (t->publish == StatusPublish::kRow) {
     Schedule::AddMedium(row, true);

@@ -17,8 +17,10 @@
 #include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
 #include "outbound/PeerClient.h"
+#include "passes/EpisodeIdentity.h"
 #include "passes/EpisodeRow.h"
 #include "passes/SeasonPassChecker.h"
+#include "passes/SeasonPasses.h"
 #include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "platform/WideText.h"
@@ -32,6 +34,39 @@ bool SameNoCase(const std::wstring& a, const std::wstring& b) {
     if (towlower(a[i]) != towlower(b[i])) return false;
   }
   return true;
+}
+
+// The episode an airing is, as far as the listing tells: its episode key,
+// else its episode title; empty when the listing tells neither.
+std::wstring EpisodeOf(const ListedProgram& program) {
+  tev::ListingMarks marks;
+  marks.title = program.title;
+  marks.subTitle = program.episodeTitle;
+  if (program.episodeNumbers) marks.episodeNums = *program.episodeNumbers;
+  const std::wstring key = tev::IdentifyEpisode(marks).key;
+  return key.empty() ? program.episodeTitle : key;
+}
+
+// Whether the pass already records, or has recorded, that episode (on any
+// channel, on any day).
+bool PassHasEpisode(int32_t passId, const std::wstring& episode) {
+  SQLite query;
+  query.LimitRows(1);
+  return query.RunQuery(
+             "SELECT ID FROM EpisodeKeys JOIN Schedules ON Schedules.ID = EpisodeKeys.ScheduleId "
+             "WHERE EpisodeKeys.PassId = ? AND EpisodeKeys.Episode = ? AND (Status = ? OR "
+             "Status = ? OR Status = ?)",
+             {passId, episode, DVRSTATE_SCHEDULED, DVRSTATE_RECORDING, DVRSTATE_COMPLETE},
+             L"SeasonPassChecker::AddProgram") &&
+         query.GetRowCount() > 0;
+}
+
+// For "new episodes only": an airing marked new (or a premiere) is new, one
+// marked previously shown never is; one marked neither is new unless the
+// pass already has its episode. A known episode is recorded once.
+bool NewToThePass(int32_t passId, const ListedProgram& program, const std::wstring& episode) {
+  if (!program.isNew && program.shownBefore.value_or(false)) return false;
+  return episode.empty() || !PassHasEpisode(passId, episode);
 }
 
 }  // namespace
@@ -151,7 +186,12 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const ListedChannel& 
     return 0;
   }
   if (row.duration <= 0 || row.start + row.duration < now) return 0;
-  if (!AccordingToMode(pass.scheduleMode, pass.startDate, row.start, isNew)) return 0;
+  // New episodes only: an episode the pass has (an indexed lookup) ends
+  // here, before the existence test of the airing reads the table.
+  const bool newOnly = pass.scheduleMode == SeasonPasses::ONLY_NEW_EPISODES;
+  const std::wstring episode = newOnly ? EpisodeOf(program) : std::wstring();
+  const bool wanted = newOnly ? NewToThePass(pass.id, program, episode) : isNew;
+  if (!AccordingToMode(pass.scheduleMode, pass.startDate, row.start, wanted)) return 0;
   if (flags.matched != nullptr) {
     AiringExists(L"ChannelName", row.channelName, row.start, L"SeasonPassChecker::AddProgram",
                  flags.matched);
@@ -225,6 +265,15 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const ListedChannel& 
   if (row.filePath.empty()) return kResultNoUniqueFileName;
   const int32_t id = row.Insert(L"SeasonPassChecker::AddProgram");
   if (id > 0) bumped[id] = kBumpedNewEpisode;
+  if (id > 0 && !conflicts.windowSettled) {  // what it displaces, or why it waits
+    engine_.ReplanWindow(row.channelMimetype, row.channel, row.start, row.start + row.duration, now,
+                         bumped, nullptr);
+  }
+  if (id > 0 && !episode.empty()) {
+    SQLite keys;
+    keys.RunQuery("INSERT OR REPLACE INTO EpisodeKeys (ScheduleId, PassId, Episode) VALUES (?, ?, ?)",
+                  {id, pass.id, episode}, L"SeasonPassChecker::AddProgram");
+  }
   LogDebug(L"SeasonPassChecker::AddProgram added %ls, %ls %ls", row.name.c_str(),
            row.channelName.c_str(), FormatTime3(row.start).c_str());
   return 0;

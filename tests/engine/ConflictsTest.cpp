@@ -14,6 +14,7 @@
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
+#include "engine/FailureReasons.h"
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
 #include "platform/WideText.h"
@@ -159,10 +160,10 @@ class Conflicts : public ::testing::Test {
 
   // A half-hour episode of pass `owner` listed on `channelName`.
   int CheckEpisode(int64_t start, int owner, bool ownChannel, const std::wstring& channelName,
-                   ScheduleAnswer* list, BumpedSet& bumped) {
+                   ScheduleAnswer* list, BumpedSet& bumped, bool displace = true) {
     return engine_.CheckForScheduleConflicts(L"Other", L"tv.channel.2", L"video/x-tv", start, 1800,
-                                             list, 0, owner, true, ownChannel, channelName, false,
-                                             false, bumped, tev::Clock::Now());
+                                             list, 0, owner, displace, ownChannel, channelName,
+                                             false, false, bumped, tev::Clock::Now());
   }
 
   tev::test::TempDir folder_{"tev-conflicts-"};
@@ -309,11 +310,28 @@ TEST_F(Conflicts, PassPrioritiesDecideWhoYields) {
   highEpisode.channelName = L"Two";
   const int highId = Insert(highEpisode);
 
-  // The higher pass displaces the lower one's episode into conflict.
+  // The higher pass would displace the lower one's episode: without leave
+  // to displace, that is reported as the conflict.
   BumpedSet bumped;
+  ScheduleAnswer displaced;
+  EXPECT_EQ(101, CheckEpisode(At(20, 10), 1, false, L"One", &displaced, bumped, false));
+  ASSERT_EQ(1u, displaced.conflicts.size());
+  EXPECT_EQ(L"T1", displaced.conflicts[0].mediumId);
+  // With leave it gets the tuner; the check writes nothing, the plan of
+  // the window once the episode is written puts the lower one in conflict
+  // and says why.
   EXPECT_EQ(0, CheckEpisode(At(20, 10), 1, false, L"One", nullptr, bumped));
+  EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(lowId));
+  Row taking = highEpisode;
+  taking.name = L"High";
+  taking.start = At(20, 10);
+  taking.duration = 1800;
+  const int takingId = Insert(taking);
+  engine_.ReplanAround(takingId, tev::Clock::Now(), bumped);
   EXPECT_EQ(L"DVRSTATE_CONFLICT", StatusOf(lowId));
+  EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(takingId));
   EXPECT_EQ((BumpedSet{{lowId, kBumpedChanged}}), bumped);
+  EXPECT_EQ(L"not recorded: High (priority 1) uses the tuner", ConflictReasons::Get(lowId));
 
   // The lower pass yields to the higher one's episode.
   bumped.clear();
@@ -332,7 +350,7 @@ TEST_F(Conflicts, PassPrioritiesDecideWhoYields) {
   EXPECT_EQ(kBumpedChanged, bumped[highId]);
 }
 
-TEST_F(Conflicts, UpdateFreesTheNewestFirst) {
+TEST_F(Conflicts, UpdateReplansWhatTheFreedTunerCanTake) {
   SetTuners(1);
   const int blocker = AddPass(1, L"One");
   const int waiting = AddPass(2, L"Anywhere");
@@ -354,34 +372,43 @@ TEST_F(Conflicts, UpdateFreesTheNewestFirst) {
                           tev::Clock::Now());  // the blocker is still scheduled: nothing frees
   EXPECT_EQ(L"DVRSTATE_CONFLICT", StatusOf(olderId));
   EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(newerId));
+  EXPECT_EQ(L"not recorded: Show (priority 1) uses the tuner", ConflictReasons::Get(olderId));
 
+  // The freed tuner goes to one of the two equal episodes: the earlier
+  // made, which the plan keeps; the other waits and says why.
   Schedule::Update(firstId, L"Status", std::wstring(L"DVRSTATE_COMPLETE_PARTIAL"));
   peers_.ClearPublished();
   engine_.UpdateConflicts(firstId, tev::Clock::Now());
-  EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(newerId));
-  EXPECT_EQ(L"DVRSTATE_CONFLICT", StatusOf(olderId));  // now blocked by the newer one
-  EXPECT_EQ(std::vector<std::wstring>{L"/rec/3.wmv"}, peers_.PublishedPaths());
+  EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(olderId));
+  EXPECT_EQ(L"", ConflictReasons::Get(olderId));
+  EXPECT_EQ(L"DVRSTATE_CONFLICT", StatusOf(newerId));
+  EXPECT_EQ(L"not recorded: Show (priority 2) uses the tuner", ConflictReasons::Get(newerId));
+  const std::vector<std::wstring> published = peers_.PublishedPaths();
+  EXPECT_EQ(L"/rec/2.wmv", published.at(published.size() - 2));
+  EXPECT_EQ(L"/rec/3.wmv", published.back());
 }
 
-TEST_F(Conflicts, ManualScheduleKeepsBlockingWithFreeTuners) {
+TEST_F(Conflicts, AFreeTunerTakesAnEpisodeBesideAManualSchedule) {
   SetTuners(2);
   const int pass = AddPass(1, L"Anywhere");
   Row manual;
   manual.start = At(20, 0);
-  Insert(manual);
+  const int manualId = Insert(manual);
   Row episode;
   episode.start = At(20, 30);
   episode.owner = std::to_wstring(pass);
   episode.status = L"DVRSTATE_CONFLICT";
   const int episodeId = Insert(episode);
   engine_.UpdateConflicts(0, tev::Clock::Now());
-  EXPECT_EQ(L"DVRSTATE_CONFLICT", StatusOf(episodeId));
+  EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(episodeId));  // the second tuner is free
 
-  Row later = episode;
-  later.start = At(23, 0);
-  const int laterId = Insert(later);
-  engine_.UpdateConflicts(0, tev::Clock::Now());
-  EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(laterId));  // nothing overlaps it
+  // With one tuner the one-off keeps it, and the episode says so.
+  SetTuners(1);
+  BumpedSet bumped;
+  engine_.ReplanAround(episodeId, tev::Clock::Now(), bumped);
+  EXPECT_EQ(L"DVRSTATE_CONFLICT", StatusOf(episodeId));
+  EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(manualId));
+  EXPECT_EQ(L"not recorded: Show uses the tuner", ConflictReasons::Get(episodeId));
 }
 
 TEST_F(Conflicts, ForceScheduleSkipsWhatOverlaps) {

@@ -15,8 +15,10 @@
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "dvr/ThumbnailTable.h"
+#include "engine/FailureReasons.h"
 #include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
+#include "engine/StatusChange.h"
 #include "platform/WideText.h"
 #include "support/VUtil.h"
 #include "tests/common/FakePeers.h"
@@ -223,6 +225,7 @@ TEST_F(Publishing, PendingEpisodeList) {
       {L"updateCallback", L"UpdateMedium"},
       {L"pvrState", L"schedule"},
       {L"tevPassId", L"PASS-7"},
+      {L"conflictReason", L""},
   };
   EXPECT_EQ(expected, Read(list));
 
@@ -231,8 +234,21 @@ TEST_F(Publishing, PendingEpisodeList) {
   MediumProperties withThumbnail;
   Schedule::AddMediumPrepare(episode, &withThumbnail);
   Properties more = expected;
-  more.emplace_back(L"thumbnailId", L"RT" + std::to_wstring(id));
+  more.insert(more.end() - 1, {L"thumbnailId", L"RT" + std::to_wstring(id)});
   EXPECT_EQ(more, Read(withThumbnail));
+
+  // Left out by the tuner plan: the row says why, until it is scheduled again.
+  const std::wstring why = L"not recorded: Full House (priority 1) and CSI: Miami use both tuners";
+  ConflictReasons::Set(id, why);
+  Schedule waiting(id);
+  ASSERT_TRUE(SetScheduleStatus(waiting, DVRSTATE_CONFLICT, 0, StatusReason::kConflictCheck));
+  MediumProperties left;
+  Schedule::AddMediumPrepare(Schedule(id), &left);
+  EXPECT_EQ(std::make_pair(std::wstring(L"conflictReason"), why), Read(left).back());
+  ASSERT_TRUE(SetScheduleStatus(waiting, DVRSTATE_SCHEDULED, 0, StatusReason::kReplanned));
+  MediumProperties back;
+  Schedule::AddMediumPrepare(Schedule(id), &back);
+  EXPECT_EQ(more, Read(back));
 }
 
 TEST_F(Publishing, DurationsBeyondThirtyTwoBitMillisecondsAreClamped) {
@@ -312,7 +328,7 @@ TEST_F(Publishing, AddMediumStoresTheAssignedId) {
   EXPECT_EQ(L"PVR", got[0].source);
   EXPECT_TRUE(got[0].flag);
   ASSERT_EQ(1u, got[0].lists.size());
-  EXPECT_EQ(18u, got[0].lists[0].size());
+  EXPECT_EQ(19u, got[0].lists[0].size());  // with an empty "conflictReason"
   EXPECT_EQ(L"Sub 😀", got[0].lists[0][6].second);  // non-BMP text kept
 
   // Garbage back, or no endpoint at all: nothing is stored, nothing breaks.

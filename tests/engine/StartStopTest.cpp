@@ -304,3 +304,41 @@ TEST_F(StartStop, HowManyRecordingsEachKindMayRun) {
 }
 
 }  // namespace
+
+TEST_F(StartStop, BackToBackOnTwoTunersTheEarlierGivesWay) {
+  tv_.SetTuners({{L"Tuner 1", kTv}, {L"Tuner 2", kTv}});
+  Shift(31);  // past the cached tuner count
+  const int64_t now = tev::Clock::Now();
+  const int64_t start = now + 1000;
+  // A one-hour drama on one channel; on another, two half-hour episodes
+  // back to back from the same start.
+  RowValues drama = Values(L"Drama", start, 3600);
+  drama.channel = L"ch2";
+  const int dramaId = Row(drama);
+  const int first = Row(Values(L"Episode 1", start, 1800));
+  const int second = Row(Values(L"Episode 2", start + 1800, 1800));
+
+  // Only two tuners when the second starts: the first ends without its
+  // padding after.
+  Schedules& engine = Engine();
+  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()), 1000 + 1800,
+              1);
+  EXPECT_TRUE(
+      log_->HasPart(LOG_DEBUG, L"CalculateAppropriateDuration need to end in time for Episode 2"));
+  // Without the drama a tuner is free for the padding.
+  ASSERT_TRUE(Schedule::Update(dramaId, L"Status", std::wstring(DVRSTATE_SKIP)));
+  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()),
+              1000 + 1800 + 30, 1);
+  ASSERT_TRUE(Schedule::Update(dramaId, L"Status", std::wstring(DVRSTATE_SCHEDULED)));
+
+  // Both record; when the second is due, the tuner it takes is the first
+  // episode's, which ends then, never the drama's in its middle.
+  Shift(start - tev::Clock::Now());
+  engine.StartRecordingIfAppropriate(tev::Clock::Now());
+  ASSERT_EQ(Status(dramaId), "DVRSTATE_RECORDING");
+  ASSERT_EQ(Status(first), "DVRSTATE_RECORDING");
+  Shift(1800 - 20);
+  engine.StartRecordingIfAppropriate(tev::Clock::Now());
+  EXPECT_EQ(StoppedPaths(), std::vector<std::wstring>{Path(first)});
+  EXPECT_EQ(Status(second), "DVRSTATE_SCHEDULED");
+}

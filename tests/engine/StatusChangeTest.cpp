@@ -76,6 +76,7 @@ std::vector<Allowed> ExpectedLife() {
       {R::kConflictCheck, {DVRSTATE_SCHEDULED, DVRSTATE_RECORDING, DVRSTATE_SKIP}, {DVRSTATE_CONFLICT}, false},
       {R::kBumped, pending, {DVRSTATE_SKIP}, false},
       {R::kConflictUpdate, {DVRSTATE_CONFLICT, DVRSTATE_SKIP}, {DVRSTATE_SCHEDULED}, false},
+      {R::kReplanned, {DVRSTATE_CONFLICT}, {DVRSTATE_SCHEDULED}, false},
       {R::kForced, pending, {DVRSTATE_SCHEDULED}, false},
       {R::kForcedAside, {DVRSTATE_SCHEDULED, DVRSTATE_RECORDING}, {DVRSTATE_SKIP}, false},
       {R::kDiskFull, {DVRSTATE_SCHEDULED}, {DVRSTATE_DISK_FULL}, false},

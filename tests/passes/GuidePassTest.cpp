@@ -69,6 +69,43 @@ TEST_F(GuidePassTest, OnlyNewEpisodesAndOneChannel) {
   EXPECT_EQ(states.size(), 7u);
 }
 
+TEST_F(GuidePassTest, NewEpisodesOnlyReadsTheListingsMarksAndRecordsEachEpisodeOnce) {
+  GuideChannel one = Channel(L"BBC One", L"ch1", L"Show", Daily(21, 0));
+  GuideChannel itv = Channel(L"ITV", L"ch2", L"Show", Daily(18, 0));
+  auto mark = [](GuideProgram& p, bool isNew, bool shown, const std::wstring& title,
+                 const std::wstring& xmltvNs) {
+    p.isNew = isNew;
+    p.previouslyShown = shown;
+    p.episodeTitle = title;
+    p.episodeNums.clear();
+    if (!xmltvNs.empty()) p.episodeNums.emplace_back(L"xmltv_ns", xmltvNs);
+  };
+  mark(one.programs[0], true, false, L"", L"0.0.");              // Mon: new S1E1
+  mark(one.programs[1], false, true, L"", L"0.3.");              // Tue: a repeat
+  mark(one.programs[2], false, false, L"", L"0.1.");             // Wed: S1E2, unmarked
+  mark(one.programs[3], false, false, L"Pilot", L"0 . 1 . 0/1");  // Thu: S1E2 again
+  mark(one.programs[4], false, false, L"The Finale", L"");       // Fri: by its title
+  mark(one.programs[5], false, false, L"the finale!", L"");      // Sat: the same
+  mark(one.programs[6], true, false, L"", L"0.0.");              // Sun: S1E1 again, new
+  mark(itv.programs[2], false, false, L"", L"0.2.");             // Wed: S1E3 elsewhere
+  mark(itv.programs[3], false, false, L"", L"0.1.");             // Thu: S1E2 elsewhere
+  mark(itv.programs[4], false, false, L"", L"");                 // Fri: cannot tell
+  for (int day : {0, 1, 5, 6}) mark(itv.programs[day], false, true, L"", L"");
+  guide_.SetListings({one, itv});
+
+  const int pass = AddPass(TvPass(L"Show", Local(2027, 3, 8, 21, 0), 2));
+  ASSERT_GT(pass, 0);
+  const auto states = StatesByChannel(pass);
+  EXPECT_EQ(states.count("BBC One DVRSTATE_SCHEDULED"), 3u);  // Mon, Wed, Fri
+  EXPECT_EQ(states.count("ITV DVRSTATE_SCHEDULED"), 2u);      // Wed, Fri
+  EXPECT_EQ(states.size(), 5u);
+  EXPECT_EQ(Times(pass), (std::vector<std::string>{"2100", "2100", "2100", "1800", "1800"}));
+
+  // The daily check the next day adds none of them twice.
+  checker_->CheckForNewEpisodes();
+  EXPECT_EQ(Episodes(pass).size(), 5u);
+}
+
 TEST_F(GuidePassTest, TheSameAiringOnTwoChannelsIsRecordedOnThePassChannel) {
   // BBC Two comes first in the listing; the pass's own channel wins anyway.
   guide_.SetListings({Channel(L"BBC Two", L"ch2", L"Show", Daily(21, 0, 2)),

@@ -79,15 +79,10 @@ class LineupEndToEnd : public ::testing::TestWithParam<Case> {
   void SetUp() override {
     ASSERT_TRUE(server_.Start()) << "nats-server did not start";
     // The machine's zone is neither the guide's nor UTC.
-    const std::vector<std::string> env{"TZ=Europe/London",
-                                       "TEV_APPDATA_DIR=" + dir_.path() + "/appdata",
-                                       "TEV_DOCUMENTS_DIR=" + dir_.path() + "/documents",
-                                       "TEV_REGISTRY_FILE=" + dir_.path() + "/registry.ini"};
+    const std::vector<std::string> env =
+        HostEnvironment(dir_.path(), tev::ToStdUtf8(server_.HostPort()));
     zone_.reset(new dbtest::ScopedEnv("TZ", "Europe/London"));
     tzset();
-    dbtest::WriteBytes(dir_.path() + "/registry.ini",
-                       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\n"
-                       "velDirectory.host=" + tev::ToStdUtf8(server_.HostPort()) + "\n");
 
     // The airings lie well inside the week the module asks for, hours away
     // from its ends.
@@ -145,16 +140,7 @@ class LineupEndToEnd : public ::testing::TestWithParam<Case> {
     }
 
     ASSERT_TRUE(host_.Start({TEV_BINARY_DIR "/libTevPVR.so"}, dir_.path() + "/host.log", env));
-    for (int i = 0;; ++i) {
-      AutoVariant out, retcodes;
-      if (client_.Request(L"ZoVIZ", L"GetPVRRecordPadding", Value::Array({}).get(), &out, 0,
-                          &retcodes) == 0) {
-        break;
-      }
-      ASSERT_TRUE(host_.Running()) << ReadFile(dir_.path() + "/host.log");
-      ASSERT_LT(i, 400) << "the module did not join the bus";
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    ASSERT_TRUE(ModuleAnswers(client_, host_, dir_.path() + "/host.log"));
   }
   void TearDown() override {
     client_.Leave();

@@ -55,8 +55,9 @@ class PassGuideEndToEnd : public dbtest::DbFixture {
     mkdir(video.c_str(), 0755);
     Config::SetString(kConfigVideoDirectory, tev::FromStdUtf8(video));
 
-    // Eight days of "Nightly" at 21:00 from tomorrow, every other one new,
-    // and another programme after each.
+    // Eight days of "Nightly" at 21:00 from tomorrow, every other one
+    // marked new, the second a repeat, the others unmarked (new to the
+    // pass: their sub-titles differ), and another programme after each.
     std::string xml = "<?xml version=\"1.0\"?>\n<tv>\n"
                       "<channel id=\"e2e.tev\"><display-name>E2E One</display-name></channel>\n";
     for (int day = 1; day <= 8; ++day) {
@@ -64,13 +65,14 @@ class PassGuideEndToEnd : public dbtest::DbFixture {
       const std::string from = XmltvLocal(day, 21, 0, &start);
       if (day == 1) first_ = start;
       // The guide is asked for the coming seven days.
-      if (day % 2 == 1 && start <= time(nullptr) + 7 * 86400) {
+      if (day != 2 && start <= time(nullptr) + 7 * 86400) {
         expected_.push_back("Part " + std::to_string(day));
       }
       xml += "<programme start=\"" + from + "\" stop=\"" + XmltvLocal(day, 21, 30, &unused) +
              "\" channel=\"e2e.tev\"><title>Nightly</title><sub-title>Part " +
              std::to_string(day) + "</sub-title><category>Drama</category>" +
-             (day % 2 == 1 ? "<new/>" : "") + "</programme>\n";
+             (day % 2 == 1 ? "<new/>" : "") + (day == 2 ? "<previously-shown/>" : "") +
+             "</programme>\n";
       xml += "<programme start=\"" + XmltvLocal(day, 22, 0, &unused) + "\" stop=\"" +
              XmltvLocal(day, 23, 0, &unused) +
              "\" channel=\"e2e.tev\"><title>Late News</title></programme>\n";
@@ -101,7 +103,7 @@ class PassGuideEndToEnd : public dbtest::DbFixture {
   ProgramProcess peers_{TEV_PEERS_BINARY};
   std::unique_ptr<CVelAtl> vel_;
   int64_t first_ = 0;
-  std::vector<std::string> expected_;  // sub-titles of the new airings in the week
+  std::vector<std::string> expected_;  // sub-titles of the airings in the week new to the pass
 };
 
 TEST_F(PassGuideEndToEnd, NewEpisodesOfTheWeekBecomePublishedSchedules) {

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "peers/ScriptedPeer.h"
+#include "support/VUtil.h"
 #include "tests/common/ChildProgram.h"
 
 inline bool OnPath(const std::string& program) {
@@ -134,6 +135,34 @@ inline ::testing::AssertionResult AllJoined(Asker& asker, int port,
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
+}
+
+// The environment of a host program whose data lies below `folder`, in
+// London time (neither a guide's zone nor UTC), with the bus at `hostPort`
+// written into its settings file "<folder>/registry.ini".
+inline std::vector<std::string> HostEnvironment(const std::string& folder,
+                                                const std::string& hostPort) {
+  std::ofstream(folder + "/registry.ini")
+      << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\n"
+      << "velDirectory.host=" << hostPort << "\n";
+  return {"TZ=Europe/London", "TEV_APPDATA_DIR=" + folder + "/appdata",
+          "TEV_DOCUMENTS_DIR=" + folder + "/documents",
+          "TEV_REGISTRY_FILE=" + folder + "/registry.ini"};
+}
+
+// Waits until the module in `host` answers a settings request.
+inline ::testing::AssertionResult ModuleAnswers(tev::peers::ScriptedPeer& client,
+                                                ProgramProcess& host, const std::string& log) {
+  for (int i = 0; i < 400; ++i) {
+    AutoVariant out, retcodes;
+    if (client.Request(L"ZoVIZ", L"GetPVRRecordPadding", tev::peers::Value::Array({}).get(), &out,
+                       0, &retcodes) == 0) {
+      return ::testing::AssertionSuccess();
+    }
+    if (!host.Running()) return ::testing::AssertionFailure() << ReadFile(log);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return ::testing::AssertionFailure() << "the module did not join the bus";
 }
 
 #endif  // TEV_TESTS_PEERS_PROGRAMPROCESS_H_

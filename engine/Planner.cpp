@@ -1,4 +1,4 @@
-#include "passes/Planner.h"
+#include "engine/Planner.h"
 
 #include <algorithm>
 #include <numeric>

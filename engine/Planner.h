@@ -17,8 +17,8 @@
 //   2. within a rank, more recorded seconds;
 //   3. ties go to the earlier-made recording (smaller `made`, then the
 //      earlier in the input).
-#ifndef TEV_PASSES_PLANNER_H_
-#define TEV_PASSES_PLANNER_H_
+#ifndef TEV_ENGINE_PLANNER_H_
+#define TEV_ENGINE_PLANNER_H_
 
 #include <cstdint>
 #include <string>
@@ -74,4 +74,4 @@ Plan PlanAll(const std::vector<Candidate>& candidates, int tuners);
 }  // namespace planner
 }  // namespace tev
 
-#endif  // TEV_PASSES_PLANNER_H_
+#endif  // TEV_ENGINE_PLANNER_H_

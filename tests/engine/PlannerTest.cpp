@@ -1,6 +1,6 @@
 // The tuner planner: which recordings of an evening get the tuners, and why
 // the others do not.
-#include "passes/Planner.h"
+#include "engine/Planner.h"
 
 #include <gtest/gtest.h>
 
