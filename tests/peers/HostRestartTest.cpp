@@ -171,6 +171,13 @@ TEST_F(HostRestart, AKillMidRecordingLeavesOneStreamForTheProgramme) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   ASSERT_GT(info.st_size, 0) << ReadFile(dir_.path() + "/tev-peers.log");
+  // Killed once the module has kept the stream's id: a kill between the
+  // streamer's answer and that write cannot know of the stream (the file
+  // may grow before a loaded machine gets the answer through).
+  for (int i = 0; i < 400 && db.Rows("SELECT StreamId FROM Streams").empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_EQ(db.Rows("SELECT StreamId FROM Streams").size(), 1u);
   std::this_thread::sleep_for(std::chrono::seconds(2));
 
   KillHost();
