@@ -155,37 +155,27 @@ bool Database::Open() {
   const std::string narrowPath = tev::ToStdUtf8(FilePath());
   bool exists = fs::exists(narrowPath, ec);
   bool empty = exists && fs::is_regular_file(narrowPath, ec) && fs::file_size(narrowPath, ec) == 0 && !ec;
-  if (!exists || empty) {
-    if (!OpenLogged()) return false;
-    SQLite query(*this);
-    if (!query.CreateTables() || !query.AddDefaultData()) return false;
-    query.AddIndexes();
-    // Like the indexes, a failure here costs a feature, not the start.
-    EpisodeMarks::Prepare(query);
-    query.CreateSideTables();
-    return true;
-  }
-
   if (!OpenLogged()) return false;
-  LogDebug(L"Checking if database needs updating");
   SQLite query(*this);
-  std::wstring version = query.getVersion();
-  if (version == L"2") {
-    LogInfo(L"Updating database from version 2");
-    query.UpdateSchedulesFromVersion2();
-  } else if (version == L"3") {
-    LogInfo(L"Updating database from version 3");
-    query.UpdateSchedulesFromVersion3();
-  } else if (version == L"4") {
-    LogInfo(L"Updating database from version 4");
-    query.UpdateSchedulesFromVersion4();
-  } else if (version == L"5") {
-    LogInfo(L"Updating database from version 5");
-    query.UpdateSchedulesFromVersion5();
-  } else if (version == L"6") {
-    LogInfo(L"Updating database from version 6");
-    query.UpdateSchedulesFromVersion6();
+  if (!exists || empty) {
+    if (!query.CreateTables() || !query.AddDefaultData()) return false;
+  } else {
+    LogDebug(L"Checking if database needs updating");
+    // Each step hands over to the next, up to the current version.
+    using Step = void (SQLite::*)();
+    const std::pair<const wchar_t*, Step> steps[] = {
+        {L"2", &SQLite::UpdateSchedulesFromVersion2}, {L"3", &SQLite::UpdateSchedulesFromVersion3},
+        {L"4", &SQLite::UpdateSchedulesFromVersion4}, {L"5", &SQLite::UpdateSchedulesFromVersion5},
+        {L"6", &SQLite::UpdateSchedulesFromVersion6}};
+    const std::wstring version = query.getVersion();
+    for (const auto& [from, step] : steps) {
+      if (version != from) continue;
+      LogInfo(L"Updating database from version %ls", from);
+      (query.*step)();
+      break;
+    }
   }
+  // Like the indexes, a failure here costs a feature, not the start.
   query.AddIndexes();
   EpisodeMarks::Prepare(query);
   query.CreateSideTables();
