@@ -18,56 +18,21 @@
 #include "peers/ScriptedPeer.h"
 #include "platform/WideText.h"
 #include "support/VUtil.h"
-#include "tests/common/NatsServer.h"
 #include "tests/db/DbTestSupport.h"
 #include "tests/peers/ProgramProcess.h"
 
 namespace {
 
-using tev::peers::ScriptedPeer;
 using tev::peers::Value;
 
-class HostRestart : public ::testing::Test {
+class HostRestart : public HostAndPeers<> {
  protected:
   void SetUp() override {
     if (!OnPath("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
-    ASSERT_TRUE(server_.Start()) << "nats-server did not start";
-    const std::string channels = WriteTestCardChannel(dir_.path());
-    dbtest::WriteBytes(dir_.path() + "/registry.ini",
-                       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\n"
-                       "velDirectory.host=" + tev::ToStdUtf8(server_.HostPort()) + "\n"
-                       "[HKEY_LOCAL_MACHINE\\Software\\TEV Networks\\Tev]\nLogLevel=4\n");
-    ASSERT_TRUE(peers_.Start({"--host", tev::ToStdUtf8(server_.HostPort()), "--data",
-                              dir_.path() + "/peers", "--channels", channels},
-                             dir_.path() + "/tev-peers.log"));
+    ASSERT_TRUE(StartPeers({"--channels", WriteTestCardChannel(dir_.path())},
+                           "[HKEY_LOCAL_MACHINE\\Software\\TEV Networks\\Tev]\nLogLevel=4\n", ""));
     // A request the killed host never answers must not hold a trial long.
     client_.SetRequestTimeout(1000);
-    ASSERT_EQ(client_.Join(server_.HostPort()), 0);
-    ASSERT_TRUE(
-        AllJoined(client_, server_.Port(), peers_, dir_.path() + "/tev-peers.log", 20000));
-  }
-  void TearDown() override {
-    client_.Leave();
-    host_.Stop(SIGINT, 15000);
-    peers_.Stop(SIGTERM, 15000);
-  }
-
-  void StartHost() {
-    ASSERT_TRUE(host_.Start({TEV_BINARY_DIR "/libTevPVR.so"}, dir_.path() + "/host.log",
-                            {"TEV_APPDATA_DIR=" + dir_.path() + "/appdata",
-                             "TEV_DOCUMENTS_DIR=" + dir_.path() + "/documents",
-                             "TEV_REGISTRY_FILE=" + dir_.path() + "/registry.ini"}));
-    // Serving once a settings request is answered.
-    for (int i = 0; i < 200; ++i) {
-      AutoVariant out, retcodes;
-      if (client_.Request(L"ZoVIZ", L"GetPVRRecordPadding", Value::Array({}).get(), &out, 0,
-                          &retcodes) == 0) {
-        return;
-      }
-      ASSERT_TRUE(host_.Running()) << ReadFile(dir_.path() + "/host.log");
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    FAIL() << "the module did not join the bus";
   }
   void KillHost() { ASSERT_NE(host_.Stop(SIGKILL, 5000), -1); }
 
@@ -86,7 +51,6 @@ class HostRestart : public ::testing::Test {
     }
     return VUtil::GetSingleRetcode(retcodes);
   }
-  std::string DbPath() const { return dir_.path() + "/appdata/TevNetworks/TevPVR/TevPVR.db"; }
   // The ffmpeg processes of tev-peers that write a recording (not those
   // that cut a thumbnail from one).
   std::vector<pid_t> Ffmpegs() {
@@ -104,12 +68,6 @@ class HostRestart : public ::testing::Test {
     }
     return found;
   }
-
-  dbtest::TempDir dir_;
-  tev::test::NatsServer server_;
-  ProgramProcess peers_{TEV_PEERS_BINARY};
-  ProgramProcess host_{TEV_BINARY_DIR "/host/tevpvr-host"};
-  ScriptedPeer client_{L"RestartClient", {}};
 };
 
 TEST_F(HostRestart, AKillDuringRequestsLosesNoAnsweredRecordingAndDamagesNothing) {
@@ -119,7 +77,7 @@ TEST_F(HostRestart, AKillDuringRequestsLosesNoAnsweredRecordingAndDamagesNothing
   const int64_t base = (time(nullptr) / 3600 + 24) * 3600;
   int next = 0;
   for (int trial = 0; trial < 20; ++trial) {
-    StartHost();
+    ASSERT_TRUE(StartHost());
     std::atomic<bool> stop{false};
     std::mutex mu;
     std::vector<std::string> ok;
@@ -154,7 +112,7 @@ TEST_F(HostRestart, AKillDuringRequestsLosesNoAnsweredRecordingAndDamagesNothing
 }
 
 TEST_F(HostRestart, AKillMidRecordingLeavesOneStreamForTheProgramme) {
-  StartHost();
+  ASSERT_TRUE(StartHost());
   // Two seconds of padding; a 25 s programme recorded now.
   AutoVariant out, retcodes, padding;
   padding.get().vt = VT_I4;
@@ -170,7 +128,7 @@ TEST_F(HostRestart, AKillMidRecordingLeavesOneStreamForTheProgramme) {
   for (int i = 0; i < 200 && (stat(path.c_str(), &info) != 0 || info.st_size == 0); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  ASSERT_GT(info.st_size, 0) << ReadFile(dir_.path() + "/tev-peers.log");
+  ASSERT_GT(info.st_size, 0) << ReadFile(PeersLog());
   // Killed once the module has kept the stream's id: a kill between the
   // streamer's answer and that write cannot know of the stream (the file
   // may grow before a loaded machine gets the answer through).
@@ -182,7 +140,7 @@ TEST_F(HostRestart, AKillMidRecordingLeavesOneStreamForTheProgramme) {
 
   KillHost();
   ASSERT_EQ(Ffmpegs().size(), 1u);  // the streamer records on without the module
-  StartHost();
+  ASSERT_TRUE(StartHost());
   // From the restart to the end of the programme, one ffmpeg at most.
   const std::string log = dir_.path() + "/appdata/TevNetworks/Logs/TevPVR.log";
   bool resumed = false;

@@ -6,21 +6,16 @@
 // over HTTP. A season pass made through the library's own channel name
 // must find every airing of the week, and nothing of a channel the line-up
 // does not have.
-#include <signal.h>
 #include <time.h>
 
-#include <chrono>
 #include <ostream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "peers/ScriptedPeer.h"
 #include "platform/WideText.h"
-#include "support/VUtil.h"
-#include "tests/common/NatsServer.h"
 #include "tests/common/XmltvText.h"
 #include "tests/db/DbTestSupport.h"
 #include "tests/peers/LoopbackHttp.h"
@@ -28,8 +23,6 @@
 
 namespace {
 
-using tev::peers::ScriptedPeer;
-using tev::peers::Value;
 using tev::test::PacificText;
 
 const char kGuideId[] = "I21760.labs.zap2it.com";
@@ -74,16 +67,9 @@ struct Case {
 
 void PrintTo(const Case& c, std::ostream* out) { *out << c.label; }
 
-class LineupEndToEnd : public ::testing::TestWithParam<Case> {
+class LineupEndToEnd : public HostAndPeers<::testing::TestWithParam<Case>> {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(server_.Start()) << "nats-server did not start";
-    // The machine's zone is neither the guide's nor UTC.
-    const std::vector<std::string> env =
-        HostEnvironment(dir_.path(), tev::ToStdUtf8(server_.HostPort()));
-    zone_.reset(new dbtest::ScopedEnv("TZ", "Europe/London"));
-    tzset();
-
     // The airings lie well inside the week the module asks for, hours away
     // from its ends.
     first_ = (time(nullptr) / 3600 + 3) * 3600;
@@ -97,12 +83,13 @@ class LineupEndToEnd : public ::testing::TestWithParam<Case> {
              "  <channel id=\"" + kOtherId + "\"><display-name>9.1 KOTH</display-name>"
              "<display-name>9.1</display-name></channel>\n";
     }
+    std::vector<int64_t> starts;
     for (int day = 0; day <= kAirings; ++day) {
       const int64_t at = first_ + day * 86400LL;
       xml += Programme(kGuideId, at - 3600, 60, "Morning Desk", 100 + day);
       xml += Programme(kGuideId, at, 30, "Nightly News", day + 1);
       xml += Programme(kOtherId, at + 3600, 30, "Nightly News", day + 1);
-      if (day < kAirings) expected_.push_back(LocalText(at));
+      if (day < kAirings) starts.push_back(at);
     }
     xml += "</tv>\n";
     dbtest::WriteBytes(dir_.path() + "/guide.xml", xml);
@@ -128,34 +115,16 @@ class LineupEndToEnd : public ::testing::TestWithParam<Case> {
         lineup = "http://127.0.0.1:" + std::to_string(http_->port()) + "/lineup.json";
         break;
     }
-    ASSERT_TRUE(peers_.Start({"--host", tev::ToStdUtf8(server_.HostPort()), "--data",
-                              dir_.path() + "/peers", "--channels", lineup, "--guide",
-                              dir_.path() + "/guide.xml", "--no-shift"},
-                             PeersLog(), env));
-    client_.SetRequestTimeout(20000);
-    ASSERT_EQ(client_.Join(server_.HostPort()), 0);
-    ASSERT_TRUE(AllJoined(client_, server_.Port(), peers_, PeersLog(), 20000));
+    ASSERT_TRUE(StartPeers({"--channels", lineup, "--guide", dir_.path() + "/guide.xml", "--no-shift"}));
+    // The machine's zone (London, from here on) is neither the guide's nor UTC.
+    for (int64_t at : starts) expected_.push_back(LocalText(at));
     if (http_) {
       EXPECT_EQ(http_->requests(), 1);
     }
-
-    ASSERT_TRUE(host_.Start({TEV_BINARY_DIR "/libTevPVR.so"}, dir_.path() + "/host.log", env));
-    ASSERT_TRUE(ModuleAnswers(client_, host_, dir_.path() + "/host.log"));
+    ASSERT_TRUE(StartHost());
   }
-  void TearDown() override {
-    client_.Leave();
-    host_.Stop(SIGINT, 15000);
-    peers_.Stop(SIGTERM, 15000);
-  }
-  std::string PeersLog() const { return dir_.path() + "/tev-peers.log"; }
 
-  dbtest::TempDir dir_;
-  std::unique_ptr<dbtest::ScopedEnv> zone_;
-  tev::test::NatsServer server_;
   std::unique_ptr<LoopbackHttp> http_;
-  ProgramProcess peers_{TEV_PEERS_BINARY};
-  ProgramProcess host_{TEV_BINARY_DIR "/host/tevpvr-host"};
-  ScriptedPeer client_{L"LineupClient", {}};
   int64_t first_ = 0;
   std::vector<std::string> expected_;  // local start texts of the week's airings
 };
@@ -163,20 +132,10 @@ class LineupEndToEnd : public ::testing::TestWithParam<Case> {
 TEST_P(LineupEndToEnd, APassThroughTheLibrarysChannelNameFindsEveryAiring) {
   // From the first airing, on any channel (the guide must not offer the
   // channel the line-up lacks), every episode.
-  const time_t at = static_cast<time_t>(first_);
-  struct tm local {};
-  localtime_r(&at, &local);
-  const int64_t localStart = first_ + local.tm_gmtoff;
-  Value in = Value::Array({Value::Str(L"viewer"), Value::Bool(false), Value::Long(1),
-                           Value::Str(L""), Value::Long(1), Value::Long(1), Value(),
-                           Value::Str(L""), Value::Date(localStart), Value::Long(1800000),
-                           Value::Str(L"SD I21760"), Value::Str(tev::FromStdUtf8(GetParam().channelId)),
-                           Value::Str(L"Nightly News"), Value::Str(L"News")});
-  AutoVariant out, retcodes;
-  ASSERT_EQ(client_.Request(L"ZoVIZ", L"AddTevPass", in.get(), &out, 0, &retcodes), 0);
-  ASSERT_EQ(VUtil::GetSingleRetcode(retcodes), 0) << ReadFile(PeersLog());
+  ASSERT_TRUE(AddPass(first_, 1800, L"SD I21760", tev::FromStdUtf8(GetParam().channelId),
+                      L"Nightly News", L"News"));
 
-  dbtest::RawDb db(dir_.path() + "/appdata/TevNetworks/TevPVR/TevPVR.db");
+  dbtest::RawDb db(DbPath());
   const auto rows = db.Rows("SELECT StartTime, ChannelName, Subtitle, Status FROM Schedules "
                             "WHERE Type = 'Automatic' ORDER BY StartTime");
   ASSERT_EQ(rows.size(), expected_.size()) << ReadFile(PeersLog());

@@ -25,8 +25,6 @@
 
 namespace {
 
-const int kJoinMs = 20000;
-
 // "YYYYMMDDhhmmss" of local midnight `days` after today plus hh:mm.
 std::string XmltvLocal(int days, int hour, int minute, int64_t* utc) {
   const time_t now = time(nullptr);
@@ -80,15 +78,12 @@ class PassGuideEndToEnd : public dbtest::DbFixture {
     xml += "</tv>\n";
     dbtest::WriteBytes(dir_.path() + "/guide.xml", xml);
 
-    ASSERT_TRUE(peers_.Start({"--host", "127.0.0.1:" + std::to_string(server_.Port()), "--data",
-                              dir_.path() + "/data", "--guide", dir_.path() + "/guide.xml",
-                              "--no-shift"},
-                             LogPath()));
     vel_.reset(new CVelAtl(nullptr));
     vel_->SetRequestTimeout(10000);
     ASSERT_EQ(vel_->Connect(server_.HostPort(), L"ZoVIZ"), 0);
     SetLivePeers(&vel_->Peers());
-    ASSERT_TRUE(AllJoined(*vel_, server_.Port(), peers_, LogPath(), kJoinMs));
+    ASSERT_TRUE(StartPeers(peers_, server_, *vel_, dir_.path(),
+                           {"--guide", dir_.path() + "/guide.xml", "--no-shift"}));
   }
   void TearDown() override {
     WaitForPassJobs();

@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +23,9 @@
 #include "peers/ScriptedPeer.h"
 #include "support/VUtil.h"
 #include "tests/common/ChildProgram.h"
+#include "tests/common/NatsServer.h"
+#include "tests/common/ScopedEnv.h"
+#include "tests/common/TempRoot.h"
 
 inline bool OnPath(const std::string& program) {
   const char* path = std::getenv("PATH");
@@ -117,17 +122,25 @@ class ProgramProcess {
   tev::test::ChildProgram child_;
 };
 
-// Waits until every peer of the program is on the bus (the thumbnail
-// service joins last), asking through `asker` (any satellite that pings).
+// Starts tev-peers on the bus of `server` with its data below `folder`, its
+// log in "<folder>/tev-peers.log" and the further `arguments`; successful
+// once every peer is on the bus (the thumbnail service joins last), as
+// `asker` (any satellite that pings, joined already) sees it.
 template <typename Asker>
-inline ::testing::AssertionResult AllJoined(Asker& asker, int port,
-                                            ProgramProcess& peers, const std::string& log,
-                                            int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+inline ::testing::AssertionResult StartPeers(ProgramProcess& peers, const tev::test::NatsServer& server,
+                                             Asker& asker, const std::string& folder,
+                                             const std::vector<std::string>& arguments,
+                                             const std::vector<std::string>& environment = {}) {
+  std::vector<std::string> all{"--host", "127.0.0.1:" + std::to_string(server.Port()), "--data",
+                               folder + "/peers"};
+  all.insert(all.end(), arguments.begin(), arguments.end());
+  const std::string log = folder + "/tev-peers.log";
+  if (!peers.Start(all, log, environment)) return ::testing::AssertionFailure() << "no tev-peers";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   for (;;) {
     VELSTATUS status = VELSTATUS_UNKNOWN;
-    asker.DirectoryPingSatellite(L"127.0.0.1", L"TevThumbnailer", static_cast<unsigned short>(port),
-                                 500, &status);
+    asker.DirectoryPingSatellite(L"127.0.0.1", L"TevThumbnailer",
+                                 static_cast<unsigned short>(server.Port()), 500, &status);
     if (status == VELSTATUS_ONLINE) return ::testing::AssertionSuccess();
     if (!peers.Running()) return ::testing::AssertionFailure() << "tev-peers ended: " << ReadFile(log);
     if (std::chrono::steady_clock::now() > deadline) {
@@ -137,32 +150,88 @@ inline ::testing::AssertionResult AllJoined(Asker& asker, int port,
   }
 }
 
-// The environment of a host program whose data lies below `folder`, in
-// London time (neither a guide's zone nor UTC), with the bus at `hostPort`
-// written into its settings file "<folder>/registry.ini".
-inline std::vector<std::string> HostEnvironment(const std::string& folder,
-                                                const std::string& hostPort) {
-  std::ofstream(folder + "/registry.ini")
-      << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\n"
-      << "velDirectory.host=" << hostPort << "\n";
-  return {"TZ=Europe/London", "TEV_APPDATA_DIR=" + folder + "/appdata",
-          "TEV_DOCUMENTS_DIR=" + folder + "/documents",
-          "TEV_REGISTRY_FILE=" + folder + "/registry.ini"};
-}
-
-// Waits until the module in `host` answers a settings request.
-inline ::testing::AssertionResult ModuleAnswers(tev::peers::ScriptedPeer& client,
-                                                ProgramProcess& host, const std::string& log) {
-  for (int i = 0; i < 400; ++i) {
-    AutoVariant out, retcodes;
-    if (client.Request(L"ZoVIZ", L"GetPVRRecordPadding", tev::peers::Value::Array({}).get(), &out,
-                       0, &retcodes) == 0) {
-      return ::testing::AssertionSuccess();
-    }
-    if (!host.Running()) return ::testing::AssertionFailure() << ReadFile(log);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+// The module in the host program beside the real tev-peers on a loopback
+// bus, their files below a temporary folder, and a client satellite that
+// asks them.
+template <typename Base = ::testing::Test>
+class HostAndPeers : public Base {
+ protected:
+  void TearDown() override {
+    client_.Leave();
+    host_.Stop(SIGINT, 15000);
+    peers_.Stop(SIGTERM, 15000);
   }
-  return ::testing::AssertionFailure() << "the module did not join the bus";
-}
+  // Starts the bus and tev-peers with `arguments`. The settings file names
+  // the bus, then has the lines of `registry`; the host and tev-peers run
+  // in `zone` (also the test's for the scope) unless it is empty.
+  ::testing::AssertionResult StartPeers(const std::vector<std::string>& arguments,
+                                        const std::string& registry = "",
+                                        const char* zone = "Europe/London") {
+    if (!server_.Start()) return ::testing::AssertionFailure() << "nats-server did not start";
+    const std::string folder = dir_.path();
+    std::ofstream(folder + "/registry.ini")
+        << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\nvelDirectory.host=127.0.0.1:"
+        << server_.Port() << "\n" << registry;
+    env_ = {"TEV_APPDATA_DIR=" + folder + "/appdata", "TEV_DOCUMENTS_DIR=" + folder + "/documents",
+            "TEV_REGISTRY_FILE=" + folder + "/registry.ini"};
+    if (zone[0] != '\0') {
+      env_.push_back(std::string("TZ=") + zone);
+      zone_.reset(new tev::test::ScopedEnv("TZ", zone));
+      tzset();
+    }
+    client_.SetRequestTimeout(20000);
+    if (client_.Join(server_.HostPort()) != 0) return ::testing::AssertionFailure() << "no client";
+    return ::StartPeers(peers_, server_, client_, folder, arguments, env_);
+  }
+  // Starts the host with the module; successful once the module answers a
+  // settings request.
+  ::testing::AssertionResult StartHost() {
+    if (!host_.Start({TEV_BINARY_DIR "/libTevPVR.so"}, HostLog(), env_)) {
+      return ::testing::AssertionFailure() << "no host";
+    }
+    for (int i = 0; i < 400; ++i) {
+      AutoVariant out, retcodes;
+      if (client_.Request(L"ZoVIZ", L"GetPVRRecordPadding", tev::peers::Value::Array({}).get(), &out,
+                          0, &retcodes) == 0) {
+        return ::testing::AssertionSuccess();
+      }
+      if (!host_.Running()) return ::testing::AssertionFailure() << ReadFile(HostLog());
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return ::testing::AssertionFailure() << "the module did not join the bus";
+  }
+  // "AddTevPass" from the local clock's `utc` on any channel, all episodes;
+  // `priority` 0 leaves it to the module.
+  ::testing::AssertionResult AddPass(int64_t utc, int seconds, const std::wstring& channel,
+                                     const std::wstring& channelId, const std::wstring& title,
+                                     const std::wstring& category, int priority = 0) {
+    using tev::peers::Value;
+    const time_t at = static_cast<time_t>(utc);
+    struct tm local {};
+    localtime_r(&at, &local);
+    Value in = Value::Array(
+        {Value::Str(L"viewer"), Value::Bool(false), Value::Long(1), Value::Str(L""), Value::Long(1),
+         Value::Long(1), priority > 0 ? Value::Long(priority) : Value(), Value::Str(L""),
+         Value::Date(utc + local.tm_gmtoff), Value::Long(seconds * 1000), Value::Str(channel),
+         Value::Str(channelId), Value::Str(title), Value::Str(category)});
+    AutoVariant out, retcodes;
+    if (client_.Request(L"ZoVIZ", L"AddTevPass", in.get(), &out, 0, &retcodes) != 0 ||
+        VUtil::GetSingleRetcode(retcodes) != 0) {
+      return ::testing::AssertionFailure() << "AddTevPass refused\n" << ReadFile(HostLog());
+    }
+    return ::testing::AssertionSuccess();
+  }
+  std::string PeersLog() const { return dir_.path() + "/tev-peers.log"; }
+  std::string HostLog() const { return dir_.path() + "/host.log"; }
+  std::string DbPath() const { return dir_.path() + "/appdata/TevNetworks/TevPVR/TevPVR.db"; }
+
+  tev::test::TempDir dir_;
+  std::unique_ptr<tev::test::ScopedEnv> zone_;
+  tev::test::NatsServer server_;
+  ProgramProcess peers_{TEV_PEERS_BINARY};
+  ProgramProcess host_{TEV_BINARY_DIR "/host/tevpvr-host"};
+  tev::peers::ScriptedPeer client_{L"TestClient", {}};
+  std::vector<std::string> env_;
+};
 
 #endif  // TEV_TESTS_PEERS_PROGRAMPROCESS_H_

@@ -47,7 +47,6 @@ const wchar_t kStarted[] = L"NotifyTVRecordStarted";
 const wchar_t kFinished[] = L"NotifyTVRecordFinished";
 const wchar_t kExtract[] = L"Extract Image From Video";
 // Bounds of the waits; generous, as ffmpeg shares two cores with builds.
-const int kJoinMs = 20000;
 const int kStartMs = 30000;
 const int kFinishMs = 60000;
 
@@ -56,14 +55,11 @@ class TevPeers : public ::testing::Test {
   void SetUp() override {
     if (!OnPath("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
     ASSERT_TRUE(server_.Start()) << "nats-server did not start";
-    const std::string channels = WriteTestCardChannel(dir_.path());
     mkdir((dir_.path() + "/rec").c_str(), 0755);
-    ASSERT_TRUE(peers_.Start({"--host", "127.0.0.1:" + std::to_string(server_.Port()), "--data",
-                              dir_.path() + "/data", "--channels", channels},
-                             LogPath()));
     module_.SetRequestTimeout(kFinishMs);
     ASSERT_EQ(module_.Join(server_.HostPort()), 0);
-    ASSERT_TRUE(AllJoined(module_, server_.Port(), peers_, LogPath(), kJoinMs));
+    ASSERT_TRUE(StartPeers(peers_, server_, module_, dir_.path(),
+                           {"--channels", WriteTestCardChannel(dir_.path())}));
   }
   void TearDown() override {
     module_.Leave();
@@ -318,12 +314,8 @@ class TevPeersLibrary : public dbtest::DbFixture {
     DbFixture::SetUp();
     OpenNew();
     ASSERT_TRUE(server_.Start()) << "nats-server did not start";
-    ASSERT_TRUE(peers_.Start({"--host", "127.0.0.1:" + std::to_string(server_.Port()), "--data",
-                              dir_.path() + "/data"},
-                             dir_.path() + "/tev-peers.log"));
     ASSERT_EQ(person_.Join(server_.HostPort()), 0);
-    ASSERT_TRUE(
-        AllJoined(person_, server_.Port(), peers_, dir_.path() + "/tev-peers.log", kJoinMs));
+    ASSERT_TRUE(StartPeers(peers_, server_, person_, dir_.path(), {}));
     pvr_.reset(new PVRVel());
     ASSERT_EQ(pvr_->Vel().Connect(server_.HostPort(), L"ZoVIZ"), 0);
     SetLivePeers(&pvr_->Peers());

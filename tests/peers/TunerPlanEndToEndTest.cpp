@@ -4,7 +4,6 @@
 // channel names, times at -0800, back-to-back episodes). Three passes are
 // made through "AddTevPass"; the best plan records all but one episode,
 // which says why, and a cancel lets it record after all.
-#include <signal.h>
 #include <time.h>
 
 #include <string>
@@ -15,14 +14,12 @@
 #include "peers/ScriptedPeer.h"
 #include "platform/WideText.h"
 #include "support/VUtil.h"
-#include "tests/common/NatsServer.h"
 #include "tests/common/XmltvText.h"
 #include "tests/db/DbTestSupport.h"
 #include "tests/peers/ProgramProcess.h"
 
 namespace {
 
-using tev::peers::ScriptedPeer;
 using tev::peers::Value;
 using tev::test::PacificText;
 
@@ -66,15 +63,9 @@ std::string Programmes(const Show& show, int64_t evening) {
   return xml;
 }
 
-class TunerPlanEndToEnd : public ::testing::Test {
+class TunerPlanEndToEnd : public HostAndPeers<> {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(server_.Start()) << "nats-server did not start";
-    const std::vector<std::string> env =
-        HostEnvironment(dir_.path(), tev::ToStdUtf8(server_.HostPort()));
-    zone_.reset(new dbtest::ScopedEnv("TZ", "Europe/London"));
-    tzset();
-
     // Hours away, so that nothing starts recording while the test runs.
     evening_ = (time(nullptr) / 3600 + 3) * 3600;
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -86,65 +77,34 @@ class TunerPlanEndToEnd : public ::testing::Test {
     dbtest::WriteBytes(dir_.path() + "/channels.json", "[" + LineupEntry(kSitcom) + ", " +
                                                            LineupEntry(kDrama) + ", " +
                                                            LineupEntry(kComedy) + "]");
-
-    ASSERT_TRUE(peers_.Start({"--host", tev::ToStdUtf8(server_.HostPort()), "--data",
-                              dir_.path() + "/peers", "--channels", dir_.path() + "/channels.json",
-                              "--guide", dir_.path() + "/guide.xml", "--no-shift"},
-                             PeersLog(), env));
-    client_.SetRequestTimeout(20000);
-    ASSERT_EQ(client_.Join(server_.HostPort()), 0);
-    ASSERT_TRUE(AllJoined(client_, server_.Port(), peers_, PeersLog(), 20000));
-
-    ASSERT_TRUE(host_.Start({TEV_BINARY_DIR "/libTevPVR.so"}, HostLog(), env));
-    ASSERT_TRUE(ModuleAnswers(client_, host_, HostLog()));
+    ASSERT_TRUE(StartPeers({"--channels", dir_.path() + "/channels.json", "--guide",
+                            dir_.path() + "/guide.xml", "--no-shift"}));
+    ASSERT_TRUE(StartHost());
   }
-  void TearDown() override {
-    client_.Leave();
-    host_.Stop(SIGINT, 15000);
-    peers_.Stop(SIGTERM, 15000);
-  }
-  std::string PeersLog() const { return dir_.path() + "/tev-peers.log"; }
-  std::string HostLog() const { return dir_.path() + "/host.log"; }
 
   // A pass on every channel for all episodes; `priority` 0 places it last.
-  void AddPass(const Show& show, int priority) {
-    const int64_t first = evening_ + show.firstMinute * 60LL;
-    const time_t at = static_cast<time_t>(first);
-    struct tm local {};
-    localtime_r(&at, &local);
-    Value in = Value::Array(
-        {Value::Str(L"viewer"), Value::Bool(false), Value::Long(1), Value::Str(L""),
-         Value::Long(1), Value::Long(1), priority > 0 ? Value::Long(priority) : Value(),
-         Value::Str(L""), Value::Date(first + local.tm_gmtoff), Value::Long(show.minutes * 60000),
-         Value::Str(show.channelName), Value::Str(tev::FromStdUtf8(show.channelId)),
-         Value::Str(tev::FromStdUtf8(show.title)), Value::Str(L"Comedy")});
-    AutoVariant out, retcodes;
-    ASSERT_EQ(client_.Request(L"ZoVIZ", L"AddTevPass", in.get(), &out, 0, &retcodes), 0);
-    ASSERT_EQ(VUtil::GetSingleRetcode(retcodes), 0) << show.title << "\n" << ReadFile(HostLog());
+  void AddShowPass(const Show& show, int priority) {
+    ASSERT_TRUE(AddPass(evening_ + show.firstMinute * 60LL, show.minutes * 60, show.channelName,
+                        tev::FromStdUtf8(show.channelId), tev::FromStdUtf8(show.title), L"Comedy",
+                        priority))
+        << show.title;
   }
 
   // Name, sub-title, status and stored reason of each episode, by start and name.
   std::vector<std::vector<std::string>> Episodes() {
-    dbtest::RawDb db(dir_.path() + "/appdata/TevNetworks/TevPVR/TevPVR.db");
-    return db.Rows(
+    return dbtest::RawDb(DbPath()).Rows(
         "SELECT Name, Subtitle, Status, ifnull((SELECT Reason FROM ConflictReasons WHERE "
         "ScheduleId = Schedules.ID), ''), TevMediumId FROM Schedules WHERE Type = 'Automatic' "
         "ORDER BY StartTime, Name");
   }
 
-  dbtest::TempDir dir_;
-  std::unique_ptr<dbtest::ScopedEnv> zone_;
-  tev::test::NatsServer server_;
-  ProgramProcess peers_{TEV_PEERS_BINARY};
-  ProgramProcess host_{TEV_BINARY_DIR "/host/tevpvr-host"};
-  ScriptedPeer client_{L"PlanClient", {}};
   int64_t evening_ = 0;
 };
 
 TEST_F(TunerPlanEndToEnd, TheEveningRecordsTenOfElevenAndACancelBringsTheLastBack) {
-  AddPass(kDrama, 0);
-  AddPass(kSitcom, 0);
-  AddPass(kComedy, 1);  // placed first
+  AddShowPass(kDrama, 0);
+  AddShowPass(kSitcom, 0);
+  AddShowPass(kComedy, 1);  // placed first
 
   auto rows = Episodes();
   ASSERT_EQ(rows.size(), 11u) << ReadFile(PeersLog());
