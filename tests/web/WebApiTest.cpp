@@ -16,9 +16,8 @@ namespace {
 using nlohmann::json;
 using webtest::WebStack;
 
-long long Now() { return static_cast<long long>(std::time(nullptr)); }
 // A minute boundary hours ahead, so that nothing starts during the test.
-long long Later(int hours) { return (Now() / 60 + 1) * 60 + hours * 3600LL; }
+long long Later(int hours) { return (webtest::Now() / 60 + 1) * 60 + hours * 3600LL; }
 
 class WebApi : public ::testing::Test {
  protected:
@@ -50,14 +49,6 @@ class WebApi : public ::testing::Test {
     return false;
   }
 
-  std::string Schedule(const std::string& channel, const std::string& channelId, const std::string& title,
-                       long long start, int seconds, int* status) {
-    json answer = stack_.Send("POST", "/api/schedules",
-                              {{"channel", channel}, {"channelId", channelId}, {"title", title},
-                               {"start", start}, {"duration", seconds}}, status);
-    return answer.is_object() ? answer.value("id", std::string()) : std::string();
-  }
-
   long long start_ = 0;
   std::vector<webtest::GuideEntry> guide_;
   WebStack stack_;
@@ -81,7 +72,7 @@ TEST_F(WebApi, GuideCarriesHostileTitlesIntactAndSchedulesFromIt) {
     json channel, programme;
     ASSERT_TRUE(FindProgramme(title, &channel, &programme));
     int status = 0;
-    const std::string id = Schedule(channel["name"], channel["id"], title, programme["start"],
+    const std::string id = stack_.Schedule(channel["name"], channel["id"], title, programme["start"],
                                     programme["duration"], &status);
     ASSERT_EQ(status, 201) << title.substr(0, 40);
     json row = stack_.Find("/api/upcoming", id);
@@ -103,13 +94,12 @@ TEST_F(WebApi, GuideCarriesHostileTitlesIntactAndSchedulesFromIt) {
 TEST_F(WebApi, EditsSkipsAndCancelsAndClearsConflicts) {
   // Two TV tuners: A and B fill them, a third overlapping one is refused.
   int status = 0;
-  const std::string a = Schedule("Colour Bars", "ch-bars", "A", start_, 3600, &status);
+  const std::string a = stack_.Schedule("Colour Bars", "ch-bars", "A", start_, 3600, &status);
   ASSERT_EQ(status, 201);
-  const std::string b = Schedule("Mandelbrot", "ch-mandel", "B", start_, 3600, &status);
+  const std::string b = stack_.Schedule("Mandelbrot", "ch-mandel", "B", start_, 3600, &status);
   ASSERT_EQ(status, 201);
-  json refused = stack_.Send("POST", "/api/schedules",
-                             {{"channel", "Test Card"}, {"channelId", "ch-testcard"}, {"title", "Refused"},
-                              {"start", start_}, {"duration", 1800}}, &status);
+  json refused;
+  stack_.Schedule("Test Card", "ch-testcard", "Refused", start_, 1800, &status, &refused);
   EXPECT_EQ(status, 409) << "a third overlapping schedule is refused";
   EXPECT_NE(refused.value("error", std::string()).find("conflicts"), std::string::npos) << refused.dump();
 
@@ -191,7 +181,7 @@ TEST_F(WebApi, RefusesCrossSiteChangesAndBadRequests) {
   for (const json& row : listed["items"]) EXPECT_NE(row["title"], "Sneaky");
 
   int status = 0;
-  const std::string id = Schedule("Test Card", "ch-testcard", "Kept", start_, 600, &status);
+  const std::string id = stack_.Schedule("Test Card", "ch-testcard", "Kept", start_, 600, &status);
   ASSERT_EQ(status, 201);
   httplib::Result deleted = client->Delete(("/api/media/" + id).c_str(), {{"Origin", "null"}});
   ASSERT_TRUE(deleted);

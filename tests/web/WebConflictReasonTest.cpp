@@ -4,7 +4,6 @@
 // placed first.
 #include <ctime>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -15,15 +14,6 @@ namespace {
 
 using nlohmann::json;
 using webtest::WebStack;
-
-// The line of `output` that starts with `prefix`; empty when none.
-std::string LineStarting(const std::string& output, const std::string& prefix) {
-  std::istringstream lines(output);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.rfind(prefix, 0) == 0) return line;
-  }
-  return std::string();
-}
 
 bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
@@ -39,19 +29,15 @@ TEST(WebConflictReason, UpcomingVelctlListAndConflictsSayWhyAScheduleIsNotRecord
                           &error))
       << error << " (files in " << stack.Dir() << ")";
   int status = 0;
-  auto programme = [&](const std::string& channel, const std::string& id, const std::string& title) {
-    return json{{"channel", channel}, {"channelId", id}, {"title", title}, {"start", start}, {"duration", 1800}};
-  };
-  const json quiz = stack.Send("POST", "/api/schedules", programme("Colour Bars", "ch-bars", "Quiz Night"), &status);
-  ASSERT_EQ(status, 201) << quiz.dump();
-  const json fractal =
-      stack.Send("POST", "/api/schedules", programme("Mandelbrot", "ch-mandel", "Fractal Hour"), &status);
-  ASSERT_EQ(status, 201) << fractal.dump();
-  json series = programme("Test Card", "ch-testcard", "Series Show");
-  series["priority"] = 1;
-  const json pass = stack.Send("POST", "/api/passes", series, &status);
+  const std::string a = stack.Schedule("Colour Bars", "ch-bars", "Quiz Night", start, 1800, &status);
+  ASSERT_EQ(status, 201);
+  const std::string b = stack.Schedule("Mandelbrot", "ch-mandel", "Fractal Hour", start, 1800, &status);
+  ASSERT_EQ(status, 201);
+  const json pass = stack.Send("POST", "/api/passes",
+                               {{"channel", "Test Card"}, {"channelId", "ch-testcard"}, {"title", "Series Show"},
+                                {"start", start}, {"duration", 1800}, {"priority", 1}},
+                               &status);
   ASSERT_EQ(status, 201) << pass.dump();
-  const std::string a = quiz["id"], b = fractal["id"];
   ASSERT_TRUE(WebStack::WaitUntil([&] { return stack.Find("/api/upcoming", a)["state"] == "skip"; }, 20))
       << stack.Get("/api/upcoming").dump();
 
@@ -74,19 +60,19 @@ TEST(WebConflictReason, UpcomingVelctlListAndConflictsSayWhyAScheduleIsNotRecord
 
   // velctl list: after the row of the schedule it belongs to, only there.
   const std::string listed = stack.Velctl("list");
-  const std::string quizRow = LineStarting(listed, a + " ");
+  const std::string quizRow = webtest::LineStarting(listed, a + " ");
   EXPECT_NE(quizRow.find("skip"), std::string::npos) << listed;
   EXPECT_TRUE(EndsWith(quizRow, "Quiz Night  " + reason)) << listed;
-  EXPECT_EQ(LineStarting(listed, b + " ").find("not recorded"), std::string::npos) << listed;
+  EXPECT_EQ(webtest::LineStarting(listed, b + " ").find("not recorded"), std::string::npos) << listed;
 
   // velctl conflicts: the module's clashes as before, then the reason.
   const std::string conflicts = stack.Velctl("conflicts");
   EXPECT_NE(conflicts.find(a + " \"Quiz Night\" conflicts with "), std::string::npos) << conflicts;
-  EXPECT_EQ(LineStarting(conflicts, a + " \"Quiz Night\": "), a + " \"Quiz Night\": " + reason) << conflicts;
-  EXPECT_EQ(LineStarting(conflicts, b + " \"Fractal Hour\": "), "") << conflicts;
+  EXPECT_EQ(webtest::LineStarting(conflicts, a + " \"Quiz Night\": "), a + " \"Quiz Night\": " + reason) << conflicts;
+  EXPECT_EQ(webtest::LineStarting(conflicts, b + " \"Fractal Hour\": "), "") << conflicts;
   const std::string one = stack.Velctl("conflicts " + a);
   EXPECT_NE(one.find(a + " conflicts with "), std::string::npos) << one;
-  EXPECT_EQ(LineStarting(one, a + " \"Quiz Night\": "), a + " \"Quiz Night\": " + reason) << one;
+  EXPECT_EQ(webtest::LineStarting(one, a + " \"Quiz Night\": "), a + " \"Quiz Night\": " + reason) << one;
   EXPECT_EQ(one.find("no conflicts"), std::string::npos) << one;
 }
 

@@ -9,13 +9,11 @@
 
 #include <ctime>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "tests/common/Shell.h"
 #include "tests/web/WebStack.h"
 
 namespace {
@@ -23,16 +21,9 @@ namespace {
 using nlohmann::json;
 using webtest::WebStack;
 
-long long Now() { return static_cast<long long>(std::time(nullptr)); }
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // The module's ERROR lines that contain `text`.
 int ErrorLines(const std::string& log, const std::string& text) {
-  std::istringstream lines(ReadAll(log));
+  std::istringstream lines(webtest::ReadText(log));
   int count = 0;
   for (std::string line; std::getline(lines, line);) {
     if (line.find("ERROR") != std::string::npos && line.find(text) != std::string::npos) ++count;
@@ -57,13 +48,6 @@ class WebFailureReason : public ::testing::Test {
     ASSERT_EQ(chmod(folder.c_str(), 0755), 0) << folder;
   }
 
-  std::string Velctl(const std::string& arguments) {
-    return tev::test::RunShell(std::string(TEV_VELCTL_BINARY) +
-                               " --timeout 20000 --host 127.0.0.1:" +
-                               std::to_string(stack_.Bus().Port()) + " " + arguments + " 2>&1")
-        .output;
-  }
-
   uid_t nobody_ = 0;
   gid_t nogroup_ = 0;
   WebStack stack_;
@@ -72,7 +56,7 @@ class WebFailureReason : public ::testing::Test {
 TEST_F(WebFailureReason, TheLogVelctlAndThePageSayWhyARecordingFailed) {
   // A channel whose source is gone: ffmpeg gives up at once and says why.
   const std::string missing = stack_.Dir() + "/gone.ts";
-  json channels = json::parse(ReadAll(TEV_SOURCE_DIR "/peers/samples/channels.json"));
+  json channels = json::parse(webtest::ReadText(TEV_SOURCE_DIR "/peers/samples/channels.json"));
   channels.push_back({{"id", "ch-gone"},
                       {"name", "Gone Feed"},
                       {"path", missing},
@@ -93,7 +77,7 @@ TEST_F(WebFailureReason, TheLogVelctlAndThePageSayWhyARecordingFailed) {
       "the folder " + folder + " is not writable by user nobody: Permission denied";
   ASSERT_TRUE(
       WebStack::WaitUntil([&] { return ErrorLines(stack_.ModuleLog(), notWritable) > 0; }, 30))
-      << ReadAll(stack_.ModuleLog());
+      << webtest::ReadText(stack_.ModuleLog());
   EXPECT_EQ(ErrorLines(stack_.ModuleLog(), "the folder " + folder + " "), 1);
 
   // So does a change to another such folder, which is refused.
@@ -104,19 +88,13 @@ TEST_F(WebFailureReason, TheLogVelctlAndThePageSayWhyARecordingFailed) {
                        "the recording folder was not changed: the folder " + elsewhere +
                            " is not writable by user nobody: Permission denied"),
             1)
-      << ReadAll(stack_.ModuleLog());
+      << webtest::ReadText(stack_.ModuleLog());
 
   // A stream that fails at once brings the streamer's own words.
   Own(folder, nobody_, nogroup_);
-  json added = stack_.Send("POST", "/api/schedules",
-                           {{"channel", "Gone Feed"},
-                            {"channelId", "ch-gone"},
-                            {"title", "Lost Show"},
-                            {"start", Now()},
-                            {"duration", 60}},
-                           &status);
+  json added;
+  const std::string lost = stack_.Schedule("Gone Feed", "ch-gone", "Lost Show", webtest::Now(), 60, &status, &added);
   ASSERT_EQ(status, 201) << added.dump();
-  const std::string lost = added["id"];
   ASSERT_TRUE(WebStack::WaitUntil(
       [&] { return stack_.Find("/api/recordings", lost)["state"] == "error"; }, 60))
       << stack_.Find("/api/recordings", lost).dump();
@@ -127,34 +105,22 @@ TEST_F(WebFailureReason, TheLogVelctlAndThePageSayWhyARecordingFailed) {
 
   // A schedule made while the folder was writable fails when its time
   // comes after the folder went back to root.
-  added = stack_.Send("POST", "/api/schedules",
-                      {{"channel", "Test Card"},
-                       {"channelId", "ch-testcard"},
-                       {"title", "Late Show"},
-                       {"start", Now() + 3600},
-                       {"duration", 60}},
-                      &status);
+  const std::string late =
+      stack_.Schedule("Test Card", "ch-testcard", "Late Show", webtest::Now() + 3600, 60, &status, &added);
   ASSERT_EQ(status, 201) << added.dump();
-  const std::string late = added["id"];
   Own(folder, 0, 0);
-  const std::string retried = Velctl("retry " + late);
+  const std::string retried = stack_.Velctl("retry " + late);
   ASSERT_TRUE(WebStack::WaitUntil(
       [&] { return stack_.Find("/api/recordings", late)["state"] == "error"; }, 30))
       << retried << stack_.Find("/api/upcoming", late).dump();
   EXPECT_EQ(stack_.Find("/api/recordings", late).value("failure", ""), notWritable);
   EXPECT_EQ(ErrorLines(stack_.ModuleLog(), "could not start recording Late Show (#"), 1);
-  EXPECT_EQ(ErrorLines(stack_.ModuleLog(), "): " + notWritable), 1) << ReadAll(stack_.ModuleLog());
+  EXPECT_EQ(ErrorLines(stack_.ModuleLog(), "): " + notWritable), 1) << webtest::ReadText(stack_.ModuleLog());
 
   // velctl list shows both reasons on the rows they belong to.
-  const std::string listed = Velctl("list");
-  std::istringstream rows(listed);
-  std::string lostRow, lateRow;
-  for (std::string line; std::getline(rows, line);) {
-    if (line.rfind(lost + " ", 0) == 0) lostRow = line;
-    if (line.rfind(late + " ", 0) == 0) lateRow = line;
-  }
-  EXPECT_NE(lostRow.find(ffmpegSaid), std::string::npos) << listed;
-  EXPECT_NE(lateRow.find("(" + notWritable + ")"), std::string::npos) << listed;
+  const std::string listed = stack_.Velctl("list");
+  EXPECT_NE(webtest::LineStarting(listed, lost + " ").find(ffmpegSaid), std::string::npos) << listed;
+  EXPECT_NE(webtest::LineStarting(listed, late + " ").find("(" + notWritable + ")"), std::string::npos) << listed;
 }
 
 }  // namespace

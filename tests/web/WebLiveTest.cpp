@@ -9,7 +9,6 @@
 #include <atomic>
 #include <ctime>
 #include <fstream>
-#include <iterator>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -21,8 +20,6 @@ namespace {
 
 using nlohmann::json;
 using webtest::WebStack;
-
-long long Now() { return static_cast<long long>(std::time(nullptr)); }
 
 // The files of a folder, without the folder.
 std::vector<std::string> FilesIn(const std::string& folder) {
@@ -79,11 +76,10 @@ class WebLive : public ::testing::Test {
 TEST_F(WebLive, RecordingRunsFinishesDownloadsAndIsDeleted) {
   EventReader events(stack_);
   int status = 0;
-  json added = stack_.Send("POST", "/api/schedules",
-                           {{"channel", "Test Card"}, {"channelId", "ch-testcard"}, {"title", "Live Show"},
-                            {"start", Now()}, {"duration", 24}}, &status);
+  json added;
+  const std::string id =
+      stack_.Schedule("Test Card", "ch-testcard", "Live Show", webtest::Now(), 24, &status, &added);
   ASSERT_EQ(status, 201) << added.dump();
-  const std::string id = added["id"];
   ASSERT_TRUE(WebStack::WaitUntil([&] { return stack_.Find("/api/upcoming", id)["state"] == "recording"; }, 30));
   ASSERT_TRUE(WebStack::WaitUntil([&] { return events.Heard("\"state\":\"recording\""); }, 10))
       << "the start is heard live";
@@ -161,8 +157,7 @@ TEST_F(WebLive, PasswordAndListenAddressRules) {
   tev::test::ChildProgram open;
   ASSERT_TRUE(open.Start({TEV_WEB_BINARY, "--listen", "0.0.0.0:1"}, stack_.Dir() + "/open.log"));
   EXPECT_EQ(open.WaitExit(10000), 2);
-  std::ifstream said(stack_.Dir() + "/open.log");
-  const std::string text((std::istreambuf_iterator<char>(said)), std::istreambuf_iterator<char>());
+  const std::string text = webtest::ReadText(stack_.Dir() + "/open.log");
   EXPECT_NE(text.find("--password-file"), std::string::npos) << text;
 
   // With a password every request needs it.

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <ctime>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <thread>
 
 #include "tests/common/Shell.h"
@@ -28,6 +30,21 @@ std::string LongTitle() {
   std::string title;
   for (int i = 0; i < 2000; ++i) title += (i % 10 == 9) ? "\xC3\xA9" : "a";
   return title;
+}
+
+long long Now() { return static_cast<long long>(std::time(nullptr)); }
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string LineStarting(const std::string& text, const std::string& prefix) {
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(prefix, 0) == 0) return line;
+  }
+  return std::string();
 }
 
 namespace {
@@ -207,6 +224,17 @@ std::string WebStack::Velctl(const std::string& arguments) const {
   return tev::test::RunShell(std::string(TEV_VELCTL_BINARY) + " --timeout 20000 --host 127.0.0.1:" +
                              std::to_string(nats_.Port()) + " " + arguments + " 2>&1")
       .output;
+}
+
+std::string WebStack::Schedule(const std::string& channel, const std::string& channelId,
+                               const std::string& title, long long start, int seconds, int* status,
+                               json* answer) const {
+  const json sent = Send("POST", "/api/schedules",
+                         {{"channel", channel}, {"channelId", channelId}, {"title", title}, {"start", start},
+                          {"duration", seconds}},
+                         status);
+  if (answer != nullptr) *answer = sent;
+  return sent.is_object() ? sent.value("id", std::string()) : std::string();
 }
 
 json WebStack::Find(const std::string& list, const std::string& id) const {

@@ -23,6 +23,11 @@ extern const std::string kMarkup;
 extern const std::string kEmoji;
 std::string LongTitle();  // 2,000 characters, not all ASCII
 
+long long Now();
+std::string ReadText(const std::string& path);
+// The line of `text` that starts with `prefix`; empty when none.
+std::string LineStarting(const std::string& text, const std::string& prefix);
+
 struct GuideEntry {
   std::string channel;  // XMLTV channel id of the sample channels ("testcard.tev"...)
   std::string title;
@@ -75,6 +80,10 @@ class WebStack {
   // velctl's output (stdout and stderr) for `arguments`, a shell text, on
   // this bus.
   std::string Velctl(const std::string& arguments) const;
+  // A schedule made as the page makes it; its id ("" when refused), the
+  // status in *status and the answer in *answer when given.
+  std::string Schedule(const std::string& channel, const std::string& channelId, const std::string& title,
+                       long long start, int seconds, int* status, nlohmann::json* answer = nullptr) const;
 
  private:
   std::string dir_;
