@@ -56,10 +56,12 @@ TEST_F(ConfigTest, StoreOperationsAndTheirCodes) {
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SQL error in Config::SetString: "));
 }
 
+// Keys and values are bound, never written into the statement text.
 TEST_F(ConfigTest, KeysAndValuesWithQuotesAndOddCharactersRoundTrip) {
   const std::wstring texts[] = {
-      L"O'Brien's", L"'", L"C:\\Recorded TV\\", L"50%", L"%s%d%ls", L"\u00c9t\u00e9 \u2603",
-      L"\U0001F4FA tv", L"  padded  ", L"",
+      L"O'Brien's", L"'", L"''", L"C:\\Recorded TV\\", L"50%", L"%s%d%ls %n", L"\u00c9t\u00e9 \u2603",
+      L"\u65e5\u672c\u8a9e", L"\U0001F4FA tv", L"  padded  ", L"tab\tnew\nline", L"\"double\"",
+      L"--; DROP TABLE Config; --", L"",
   };
   for (const std::wstring& text : texts) {
     const std::wstring key = L"key " + text;
@@ -71,6 +73,9 @@ TEST_F(ConfigTest, KeysAndValuesWithQuotesAndOddCharactersRoundTrip) {
     EXPECT_EQ(Config::Set(key, text + L"'"), 0);
     EXPECT_EQ(Config::GetString(key), text + L"'");
   }
+  // The bytes in the file are the unit-by-unit UTF-8 form.
+  Config::SetString(L"e", L"\U0001F600");
+  EXPECT_EQ(RawDb(dbPath_).Value("SELECT hex(Value) FROM Config WHERE Key = 'e'"), "EDA0BDEDB880");
 }
 
 TEST_F(ConfigTest, ConcurrentSetStringOfANewKeyInsertsOneRow) {

@@ -183,31 +183,6 @@ TEST_F(SQLiteTest, FailedStatementIsLoggedWithCallerAndLeavesNoResult) {
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"SELEC %s %d %ls"));
 }
 
-TEST_F(SQLiteTest, BoundTextsRoundTripUnchanged) {
-  OpenNew();
-  const std::wstring texts[] = {
-      L"it's", L"''", L"'", L"back\\slash\\", L"100% %s %d %ls %n", L"\u00e4\u00f6\u00fc \u00df \u20ac",
-      L"\u65e5\u672c\u8a9e", L"emoji \U0001F600\U0001F3AC", L"tab\tnew\nline", L"\"double\"",
-      L"--; DROP TABLE Config; --", L"",
-  };
-  for (const std::wstring& text : texts) {
-    SQLite write;
-    ASSERT_TRUE(write.RunQuery("INSERT INTO Config (Key, Value) VALUES ('k', ?)", {text}, L"t"));
-    SQLite read;
-    ASSERT_TRUE(read.RunQuery("SELECT * FROM Config WHERE Key = 'k' AND Value = ?", {text}, L"t"));
-    ASSERT_EQ(read.GetRowCount(), 1) << tev::ToStdUtf8(text);
-    EXPECT_EQ(read.GetString("Value"), text);
-    SQLite clear;
-    ASSERT_TRUE(clear.RunQuery("DELETE FROM Config WHERE Key = 'k'", L"t"));
-  }
-  // The bytes in the file are the unit-by-unit UTF-8 form.
-  SQLite write;
-  ASSERT_TRUE(write.RunQuery("INSERT INTO Config (Key, Value) VALUES ('e', ?)", {L"\U0001F600"},
-                             L"t"));
-  RawDb db(dbPath_);
-  EXPECT_EQ(db.Value("SELECT hex(Value) FROM Config WHERE Key = 'e'"), "EDA0BDEDB880");
-}
-
 TEST_F(SQLiteTest, NonDatabaseOrDamagedFileIsRefusedAndLeftAsItWas) {
   std::filesystem::create_directories(folder_);
   std::string page(4096, '\0');
