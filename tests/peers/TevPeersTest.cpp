@@ -2,31 +2,21 @@
 // child process recording a lavfi test source with ffmpeg, and a test
 // satellite in the module's place ("ZoVIZ") that asks for streams and
 // thumbnails and hears the streamer's notifications.
-#include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "db/Schedule.h"
-#include "engine/Schedules.h"
-#include "module/PVRVel.h"
 #include "peers/Peers.h"
 #include "peers/ScriptedPeer.h"
-#include "platform/Clock.h"
 #include "platform/WideText.h"
 #include "support/VUtil.h"
 #include "tests/common/NatsServer.h"
@@ -34,8 +24,6 @@
 #include "tests/db/DbTestSupport.h"
 #include "tests/peers/LoopbackHttp.h"
 #include "tests/peers/ProgramProcess.h"
-
-extern char** environ;
 
 namespace {
 
@@ -304,72 +292,6 @@ TEST_F(TevPeers, StopStreamAndShutdownEndFfmpegAndFinishTheFiles) {
   EXPECT_TRUE(Heard(kFinished, 2, 1000, nullptr));
   for (pid_t child : children) EXPECT_FALSE(Alive(child)) << "child " << child << " still runs";
   EXPECT_TRUE(StartsWith(ReadFile(tev::WideToUtf8(interrupted)), std::string(kAsfHeader, 8)));
-}
-
-// The module (its database and endpoint, no start-up thread) against the
-// real tev-peers library: a person's edit in the library reaches the row.
-class TevPeersLibrary : public dbtest::DbFixture {
- protected:
-  void SetUp() override {
-    DbFixture::SetUp();
-    OpenNew();
-    ASSERT_TRUE(server_.Start()) << "nats-server did not start";
-    ASSERT_EQ(person_.Join(server_.HostPort()), 0);
-    ASSERT_TRUE(StartPeers(peers_, server_, person_, dir_.path(), {}));
-    pvr_.reset(new PVRVel());
-    ASSERT_EQ(pvr_->Vel().Connect(server_.HostPort(), L"ZoVIZ"), 0);
-    SetLivePeers(&pvr_->Peers());
-  }
-  void TearDown() override {
-    SetLivePeers(nullptr);
-    if (pvr_) pvr_->Vel().Disconnect();
-    person_.Leave();
-    peers_.Stop(SIGTERM, 15000);
-    pvr_.reset();
-    DbFixture::TearDown();
-  }
-  int Ask(const std::wstring& method, const Value& in) {
-    AutoVariant out, retcodes;
-    if (person_.Request(L"TevMediaV2", method, in.get(), &out, 0, &retcodes) != 0) return -100;
-    return static_cast<int>(VUtil::GetSingleRetcode(retcodes));
-  }
-
-  tev::test::NatsServer server_;
-  ProgramProcess peers_{TEV_PEERS_BINARY};
-  ScriptedPeer person_{L"velctl", {}};
-  std::unique_ptr<PVRVel> pvr_;
-};
-
-TEST_F(TevPeersLibrary, AnEditInTheLibraryChangesTheRow) {
-  Schedule plan;
-  plan.m_user = L"bob";
-  plan.m_status = DVRSTATE_SCHEDULED;
-  plan.m_channelMimetype = L"video/x-webwin";
-  plan.m_channelName = L"Web";
-  plan.m_name = L"Plan";
-  plan.m_startTime = tev::Clock::Now() + 86400;
-  plan.m_duration = 600;
-  plan.m_endTime = plan.m_startTime + 600;
-  plan.m_filePath = tev::FromStdUtf8(dir_.path() + "/Plan.asf");
-  ASSERT_TRUE(plan.Insert());
-  plan.m_id = Schedule::GetIdFromPath(plan.m_filePath);
-  Schedule::AddMedium(plan, true);
-  const std::wstring mediumId = Schedules::GetMediumId(plan.m_id);
-  ASSERT_FALSE(mediumId.empty());
-
-  EXPECT_EQ(Ask(L"UserEditMedium", Value::Array({Value::Str(mediumId),
-                                                  Value::Pairs({{L"title", Value::Str(L"Renamed")},
-                                                                {L"pvrState", Value::Str(L"skip")}})})),
-            0);
-  Schedule edited(plan.m_id);
-  EXPECT_EQ(edited.m_name, L"Renamed");
-  EXPECT_EQ(edited.m_status, DVRSTATE_SKIP);
-  // A refused edit is undone in the library too.
-  EXPECT_EQ(Ask(L"UserEditMedium", Value::Array({Value::Str(mediumId),
-                                                  Value::Pairs({{L"path", Value::Str(L"/x")}})})),
-            403);
-  EXPECT_EQ(Ask(L"UserDeleteMedium", Value::Array({Value::Str(mediumId)})), 0);
-  EXPECT_EQ(Schedule::GetIdFromPath(plan.m_filePath), -1);
 }
 
 }  // namespace
