@@ -411,14 +411,3 @@ TEST_F(SQLiteTest, AnOlderFileGetsTheIndexesAndPlannerStatisticsOnceAndALaterSta
   EXPECT_EQ(raw.Value("PRAGMA data_version"), version);
   EXPECT_FALSE(log_->HasPart(LOG_ERROR, L"AddIndexes")) << tev::ToStdUtf8(log_->Dump());
 }
-
-TEST_F(SQLiteTest, CommitsReachTheDiskBeforeTheyAreAcknowledged) {
-  // Write-ahead log with a sync at every commit: NORMAL would lose the last
-  // acknowledged schedules on a power cut.
-  OpenNew();
-  SQLite query;
-  ASSERT_TRUE(query.RunQuery("PRAGMA journal_mode", L"test"));
-  EXPECT_EQ(query.GetString("journal_mode"), L"wal");
-  ASSERT_TRUE(query.RunQuery("PRAGMA synchronous", L"test"));
-  EXPECT_EQ(query.GetString("synchronous"), L"2");  // FULL
-}
