@@ -1,41 +1,27 @@
 // Times as typed on velctl's command line and the dates sent to the module.
-#include <stdlib.h>
 #include <time.h>
 
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "tests/common/ScopedEnv.h"
 #include "tools/velctl_time.h"
 
 namespace {
 
-using velctl::FormatDuration;
-using velctl::FormatLocal;
-using velctl::ParseAt;
-using velctl::ParseDuration;
-using velctl::StartDateForModule;
+using namespace velctl;
 
 // Runs the test body in a fixed zone with summer time, and restores the zone.
 class VelctlTime : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* old = getenv("TZ");
-    hadZone_ = old != nullptr;
-    if (hadZone_) oldZone_ = old;
-    setenv("TZ", "Europe/London", 1);
-    tzset();
-  }
+  void SetUp() override { tzset(); }
   void TearDown() override {
-    if (hadZone_) {
-      setenv("TZ", oldZone_.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
+    zone_.reset();
     tzset();
   }
-  bool hadZone_ = false;
-  std::string oldZone_;
+  std::unique_ptr<tev::test::ScopedEnv> zone_{new tev::test::ScopedEnv("TZ", "Europe/London")};
 };
 
 // 2026-07-01 12:00:00 UTC, 13:00 in London (summer time).
