@@ -8,13 +8,12 @@
 
 #include "platform/Variant.h"
 #include "vel/WireCodec.h"
+#include "tests/fuzz/FuzzSupport.h"
 #include "vel/WireWriter.h"
 
 namespace {
 
-void Check(bool condition) {
-  if (!condition) __builtin_trap();
-}
+using fuzz::Check;
 
 // A decoded value's encoding is a fixed point.
 void RoundTrip(const VARIANT& first) {

@@ -1,8 +1,5 @@
 // The host copies the module's FATAL and ERROR log lines to its standard
 // error.
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -10,24 +7,14 @@
 #include <gtest/gtest.h>
 
 #include "host/LogFollower.h"
+#include "tests/common/TempRoot.h"
 
 namespace {
 
 class LogFollowerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tev-logfollower-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    path_ = dir_ + "/TevPVR.log";
-    sink_ = std::tmpfile();
-  }
-  void TearDown() override {
-    std::fclose(sink_);
-    std::remove(path_.c_str());
-    std::remove((path_ + ".back").c_str());
-    rmdir(dir_.c_str());
-  }
+  void SetUp() override { sink_ = std::tmpfile(); }
+  void TearDown() override { std::fclose(sink_); }
   void Append(const std::string& text) {
     std::ofstream file(path_, std::ios::app);
     file << text;
@@ -40,7 +27,8 @@ class LogFollowerTest : public ::testing::Test {
     while ((n = std::fread(buffer, 1, sizeof buffer, sink_)) > 0) text.append(buffer, n);
     return text;
   }
-  std::string dir_, path_;
+  tev::test::TempDir dir_;
+  const std::string path_ = dir_.path() + "/TevPVR.log";
   FILE* sink_ = nullptr;
 };
 

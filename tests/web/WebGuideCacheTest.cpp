@@ -1,11 +1,9 @@
 // tev-web's guide cache against a real bus: a loopback nats-server and the
 // guide peer answering in this process. The cache's clock is the test's.
-#include <stdlib.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <fstream>
@@ -56,15 +54,12 @@ tev::peers::GuideChannel Channel(const std::wstring& name, std::vector<tev::peer
 class WebGuideCache : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = tev::test::TempPattern("tev-guidecache-");
-    ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-    dir_ = pattern;
     ASSERT_TRUE(nats_.Start());
     ASSERT_EQ(guide_.Join(nats_.HostPort()), 0);
     velctl::BusOptions options;
     options.host = "127.0.0.1:" + std::to_string(nats_.Port());
     // A settings file without credentials: the test's bus takes none.
-    options.settings = dir_ + "/none.ini";
+    options.settings = dir_.path() + "/none.ini";
     std::ofstream(options.settings) << "";
     options.name = "guide-cache-test";
     options.timeoutMs = 10000;
@@ -81,7 +76,6 @@ class WebGuideCache : public ::testing::Test {
     cache_.reset();
     if (bus_) bus_->Stop();
     guide_.Leave();
-    std::filesystem::remove_all(dir_);
   }
 
   // Title -> start of every programme OnAir(from, to) lists; fails the test
@@ -102,7 +96,7 @@ class WebGuideCache : public ::testing::Test {
 
   size_t Asked() const { return guide_.CountOf(L"SearchTVListings"); }
 
-  std::string dir_;
+  tev::test::TempDir dir_;
   tev::test::NatsServer nats_;
   tev::peers::GuidePeer guide_;
   std::unique_ptr<web::BusLink> bus_;
