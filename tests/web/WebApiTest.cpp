@@ -1,10 +1,12 @@
 // tev-web's JSON API against the real module, tev-peers and nats-server on
 // loopback: the guide, scheduling from it, the upcoming list with its
-// conflicts, edits, cross-site refusal and hostile titles.
+// conflicts and the library's reasons (also in velctl list and conflicts),
+// edits, cross-site refusal and hostile titles.
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <ctime>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -130,6 +132,33 @@ TEST_F(WebApi, EditsSkipsAndCancelsAndClearsConflicts) {
   EXPECT_TRUE(std::any_of(bumped["conflicts"].begin(), bumped["conflicts"].end(),
                           [&](const json& c) { return c["id"] == episode; })) << bumped.dump();
   EXPECT_FALSE(stack_.Find("/api/upcoming", episode)["conflicts"].empty()) << "shown on both rows";
+
+  // Why A is not recorded, as the library learns it in words full of what
+  // must stay text, reaches the upcoming list, velctl list and velctl
+  // conflicts, on A's rows only.
+  const std::string reason = "not recorded: " + webtest::kQuoted + " (priority 1) and \"B\" use both tuners " +
+                             webtest::kMarkup + " " + webtest::kEmoji;
+  std::ofstream(stack_.Dir() + "/reason.json")
+      << json::array({"", json::array({a}), json::array({json::array({"conflictReason", reason})}), true}).dump();
+  const std::string set = stack_.Velctl("TevMediaV2 SetMediumAttributes - < " + stack_.Dir() + "/reason.json");
+  ASSERT_TRUE(WebStack::WaitUntil([&] { return stack_.Find("/api/upcoming", a).value("conflictReason", "") == reason; }, 10))
+      << set << stack_.Find("/api/upcoming", a).dump();
+  EXPECT_EQ(stack_.Find("/api/upcoming", b)["conflictReason"], "") << "none where the library has none";
+  EXPECT_NE(stack_.Client()->Get("/api/upcoming")->body.find("\"conflictReason\":" + json(reason).dump()),
+            std::string::npos);
+  const std::string listed = stack_.Velctl("list");
+  const std::string aRow = webtest::LineStarting(listed, a + " ");
+  EXPECT_NE(aRow.find("skip"), std::string::npos) << listed;
+  EXPECT_EQ(aRow.substr(aRow.size() - std::min(aRow.size(), reason.size() + 3)), "A  " + reason) << listed;
+  EXPECT_EQ(webtest::LineStarting(listed, b + " ").find("not recorded"), std::string::npos) << listed;
+  const std::string conflicts = stack_.Velctl("conflicts");
+  EXPECT_NE(conflicts.find(a + " \"A\" conflicts with "), std::string::npos) << conflicts;
+  EXPECT_EQ(webtest::LineStarting(conflicts, a + " \"A\": "), a + " \"A\": " + reason) << conflicts;
+  EXPECT_EQ(webtest::LineStarting(conflicts, b + " \"B\": "), "") << conflicts;
+  const std::string one = stack_.Velctl("conflicts " + a);
+  EXPECT_NE(one.find(a + " conflicts with "), std::string::npos) << one;
+  EXPECT_EQ(webtest::LineStarting(one, a + " \"A\": "), a + " \"A\": " + reason) << one;
+  EXPECT_EQ(one.find("no conflicts"), std::string::npos) << one;
 
   // Skipping the episode gives a tuner back; with A cancelled nothing clashes.
   stack_.Send("POST", "/api/media/" + episode + "/skip", json(), &status);
