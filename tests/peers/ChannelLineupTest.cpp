@@ -104,14 +104,10 @@ TEST(ChannelLineup, BadEntriesAreNamedByLineAndCostNothingElse) {
   EXPECT_EQ(lineup.channels[0]["name"], "Logo");
   EXPECT_FALSE(lineup.channels[0].contains("logo"));
   EXPECT_EQ(lineup.channels[1]["name"], "Good");
-  EXPECT_NE(ProblemAt(lineup, 3).find("space or a quote"), std::string::npos);
-  EXPECT_NE(ProblemAt(lineup, 5).find("space or a quote"), std::string::npos);
-  EXPECT_NE(ProblemAt(lineup, 6).find("not an http(s) URL"), std::string::npos);
-  EXPECT_NE(ProblemAt(lineup, 8).find("too long"), std::string::npos);
-  EXPECT_NE(ProblemAt(lineup, 11).find("too long"), std::string::npos);
-  EXPECT_NE(ProblemAt(lineup, 13).find("udp, rtp or rtsp"), std::string::npos);
-  EXPECT_NE(ProblemAt(lineup, 14).find("without #EXTINF"), std::string::npos);
-  EXPECT_NE(ProblemAt(lineup, 15).find("without a name"), std::string::npos);
+  const std::pair<int, const char*> problems[] = {
+      {3, "space or a quote"}, {5, "space or a quote"}, {6, "not an http(s) URL"}, {8, "too long"},
+      {11, "too long"},        {13, "udp, rtp or rtsp"}, {14, "without #EXTINF"},   {15, "without a name"}};
+  for (const auto& p : problems) EXPECT_NE(ProblemAt(lineup, p.first).find(p.second), std::string::npos) << p.first;
   EXPECT_EQ(lineup.problems.size(), 8u);
 
   // Not a playlist at all: refused as a whole, naming the line.

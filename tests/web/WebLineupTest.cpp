@@ -30,21 +30,20 @@ class LogoServer {
       ++hits_[req.path];
       return httplib::Server::HandlerResponse::Unhandled;
     });
-    server_.Get("/logos/one.png", [](const httplib::Request&, httplib::Response& res) {
-      res.set_content("first picture", "image/png");
-    });
+    const std::pair<const char*, const char*> pictures[] = {{"/logos/one.png", "first picture"},
+                                                            {"/logos/two.png", "second picture"},
+                                                            {"/logos/stolen.png", "not for tev-web"}};
+    for (const auto& picture : pictures) {
+      server_.Get(picture.first, [picture](const httplib::Request&, httplib::Response& res) {
+        res.set_content(picture.second, "image/png");
+      });
+    }
     server_.Get("/logos/moved.png", [](const httplib::Request&, httplib::Response& res) {
       res.set_redirect("/logos/two.png");
-    });
-    server_.Get("/logos/two.png", [](const httplib::Request&, httplib::Response& res) {
-      res.set_content("second picture", "image/png");
     });
     server_.Get("/logos/away.png", [this](const httplib::Request&, httplib::Response& res) {
       // Another host name for this very server: tev-web must not go there.
       res.set_redirect("http://localhost:" + std::to_string(port_) + "/logos/stolen.png");
-    });
-    server_.Get("/logos/stolen.png", [](const httplib::Request&, httplib::Response& res) {
-      res.set_content("not for tev-web", "image/png");
     });
     server_.Get("/logos/page.html", [](const httplib::Request&, httplib::Response& res) {
       res.set_content("<p>no picture</p>", "text/html");

@@ -1,13 +1,13 @@
 // tev-web while things happen: a recording runs and finishes (its file
 // downloaded in ranges, its thumbnail, its deletion), the module restarts,
 // the bus goes away and comes back, and the event stream reports it all.
-#include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -21,16 +21,14 @@ namespace {
 using nlohmann::json;
 using webtest::WebStack;
 
-// The files of a folder, without the folder.
-std::vector<std::string> FilesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (dirent* entry = readdir(dir)) {
-      if (entry->d_name[0] != '.') names.push_back(entry->d_name);
-    }
-    closedir(dir);
+// The number of files in a folder, hidden ones aside.
+size_t FilesIn(const std::string& folder) {
+  std::error_code error;
+  size_t count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    count += entry.path().filename().string()[0] != '.';
   }
-  return names;
+  return count;
 }
 
 // Reads the event stream in the background and keeps what it hears.
@@ -118,12 +116,12 @@ TEST_F(WebLive, RecordingRunsFinishesDownloadsAndIsDeleted) {
   EXPECT_EQ(status, 400);
 
   // Deleting it takes the file and its thumbnail off the disk.
-  ASSERT_EQ(FilesIn(stack_.RecordingFolder()).size(), 2u);
+  ASSERT_EQ(FilesIn(stack_.RecordingFolder()), 2u);
   stack_.Send("DELETE", "/api/media/" + id, json(), &status);
   ASSERT_EQ(status, 200);
   EXPECT_TRUE(stack_.Find("/api/recordings", id).is_null());
-  EXPECT_TRUE(WebStack::WaitUntil([&] { return FilesIn(stack_.RecordingFolder()).empty(); }, 10))
-      << FilesIn(stack_.RecordingFolder()).size() << " files left";
+  EXPECT_TRUE(WebStack::WaitUntil([&] { return FilesIn(stack_.RecordingFolder()) == 0; }, 10))
+      << FilesIn(stack_.RecordingFolder()) << " files left";
 }
 
 TEST_F(WebLive, SaysWhenTheModuleOrTheBusIsAwayAndRecovers) {
