@@ -156,10 +156,15 @@ inline ::testing::AssertionResult StartPeers(ProgramProcess& peers, const tev::t
 template <typename Base = ::testing::Test>
 class HostAndPeers : public Base {
  protected:
+  explicit HostAndPeers(const std::wstring& client = L"TestClient",
+                        const std::vector<std::wstring>& methods = {})
+      : client_(client, methods) {}
   void TearDown() override {
     client_.Leave();
     host_.Stop(SIGINT, 15000);
-    peers_.Stop(SIGTERM, 15000);
+    if (peers_.Running() && peers_.Stop(SIGTERM, 15000) == -1) {
+      ADD_FAILURE() << "tev-peers did not stop: " << ReadFile(PeersLog());
+    }
   }
   // Starts the bus and tev-peers with `arguments`. The settings file names
   // the bus, then has the lines of `registry`; the host and tev-peers run
@@ -230,7 +235,7 @@ class HostAndPeers : public Base {
   tev::test::NatsServer server_;
   ProgramProcess peers_{TEV_PEERS_BINARY};
   ProgramProcess host_{TEV_BINARY_DIR "/host/tevpvr-host"};
-  tev::peers::ScriptedPeer client_{L"TestClient", {}};
+  tev::peers::ScriptedPeer client_;
   std::vector<std::string> env_;
 };
 

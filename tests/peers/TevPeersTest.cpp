@@ -19,15 +19,12 @@
 #include "peers/ScriptedPeer.h"
 #include "platform/WideText.h"
 #include "support/VUtil.h"
-#include "tests/common/NatsServer.h"
 #include "tests/common/Shell.h"
-#include "tests/db/DbTestSupport.h"
 #include "tests/peers/LoopbackHttp.h"
 #include "tests/peers/ProgramProcess.h"
 
 namespace {
 
-using tev::peers::ScriptedPeer;
 using tev::peers::Value;
 
 const char kAsfHeader[] = "\x30\x26\xB2\x75\x8E\x66\xCF\x11";
@@ -38,24 +35,15 @@ const wchar_t kExtract[] = L"Extract Image From Video";
 const int kStartMs = 30000;
 const int kFinishMs = 60000;
 
-class TevPeers : public ::testing::Test {
+class TevPeers : public HostAndPeers<> {
  protected:
+  TevPeers() : HostAndPeers(L"ZoVIZ", {kStarted, kFinished}) {}
   void SetUp() override {
     if (!OnPath("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
-    ASSERT_TRUE(server_.Start()) << "nats-server did not start";
     mkdir((dir_.path() + "/rec").c_str(), 0755);
-    module_.SetRequestTimeout(kFinishMs);
-    ASSERT_EQ(module_.Join(server_.HostPort()), 0);
-    ASSERT_TRUE(StartPeers(peers_, server_, module_, dir_.path(),
-                           {"--channels", WriteTestCardChannel(dir_.path())}));
+    ASSERT_TRUE(StartPeers({"--channels", WriteTestCardChannel(dir_.path())}, "", ""));
+    client_.SetRequestTimeout(kFinishMs);
   }
-  void TearDown() override {
-    module_.Leave();
-    const int status = peers_.Stop(SIGTERM, 15000);
-    if (status == -1) ADD_FAILURE() << "tev-peers did not stop: " << ReadFile(LogPath());
-  }
-
-  std::string LogPath() const { return dir_.path() + "/tev-peers.log"; }
   std::wstring Recording(const std::string& name) const {
     return tev::FromStdUtf8(dir_.path() + "/rec/" + name);
   }
@@ -83,7 +71,7 @@ class TevPeers : public ::testing::Test {
   }
   int Call(const std::wstring& to, const std::wstring& method, const Value& in, Value* reply) {
     AutoVariant out, retcodes;
-    const long bus = module_.Request(to, method, in.get(), &out, 0, &retcodes);
+    const long bus = client_.Request(to, method, in.get(), &out, 0, &retcodes);
     EXPECT_EQ(bus, 0) << tev::ToStdUtf8(method);
     if (bus != 0) return -1;
     if (reply) *reply = Value(out.get());
@@ -96,19 +84,14 @@ class TevPeers : public ::testing::Test {
       const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                             deadline - std::chrono::steady_clock::now())
                                             .count());
-      if (left <= 0 || !module_.WaitFor(method, count, left)) return false;
-      Value last = module_.RequestsOf(method).at(count - 1);
+      if (left <= 0 || !client_.WaitFor(method, count, left)) return false;
+      Value last = client_.RequestsOf(method).at(count - 1);
       if (tev::peers::ReadInteger(last.get(), 0) == id) {
         if (in) *in = last;
         return true;
       }
     }
   }
-
-  dbtest::TempDir dir_;
-  tev::test::NatsServer server_;
-  ProgramProcess peers_{TEV_PEERS_BINARY};
-  ScriptedPeer module_{L"ZoVIZ", {kStarted, kFinished}};
 };
 
 TEST_F(TevPeers, RecordsTheDurationAskedIntoAnAsfFileAndMakesItsThumbnail) {
@@ -123,9 +106,9 @@ TEST_F(TevPeers, RecordsTheDurationAskedIntoAnAsfFileAndMakesItsThumbnail) {
   EXPECT_EQ(destination, path);
 
   Value started, finished;
-  ASSERT_TRUE(Heard(kStarted, 4711, kStartMs, &started)) << ReadFile(LogPath());
+  ASSERT_TRUE(Heard(kStarted, 4711, kStartMs, &started)) << ReadFile(PeersLog());
   EXPECT_EQ(VUtil::GetStringElement(started.get(), 2), path);
-  ASSERT_TRUE(Heard(kFinished, 4711, kFinishMs, &finished)) << ReadFile(LogPath());
+  ASSERT_TRUE(Heard(kFinished, 4711, kFinishMs, &finished)) << ReadFile(PeersLog());
   EXPECT_EQ(VUtil::GetStringElement(finished.get(), 2), path);
   EXPECT_GE(tev::peers::ReadInteger(finished.get(), 1), 3);  // -re: at least real time
   const std::string file = ReadFile(tev::WideToUtf8(path));
@@ -205,7 +188,7 @@ TEST_F(TevPeers, RecordsAnHttpStreamAcrossADropAndNamesWhyAnotherCannotBeOpened)
   const std::wstring path = Recording("Live_12-06-2026 22-30-00 Tev.asf");
   const std::string file = tev::WideToUtf8(path);
   ASSERT_EQ(StartStream(21, path, 10, nullptr, tev::FromStdUtf8(url)), 0);
-  ASSERT_TRUE(Heard(kStarted, 21, kStartMs, nullptr)) << ReadFile(LogPath());
+  ASSERT_TRUE(Heard(kStarted, 21, kStartMs, nullptr)) << ReadFile(PeersLog());
   // Once a part is recorded the server dies mid-stream; another takes its
   // place on the port.
   for (int i = 0; i < 600 && ReadFile(file).size() < 100000; ++i) {
@@ -214,12 +197,12 @@ TEST_F(TevPeers, RecordsAnHttpStreamAcrossADropAndNamesWhyAnotherCannotBeOpened)
   ASSERT_NE(first.Stop(SIGKILL, 5000), -1);
   ASSERT_TRUE(ServeStream(&second, url, 60, dir_.path() + "/serve2.log"));
   Value finished;
-  ASSERT_TRUE(Heard(kFinished, 21, kFinishMs, &finished)) << ReadFile(LogPath());
+  ASSERT_TRUE(Heard(kFinished, 21, kFinishMs, &finished)) << ReadFile(PeersLog());
   second.Stop(SIGTERM, 5000);
   EXPECT_TRUE(StartsWith(ReadFile(file), std::string(kAsfHeader, 8)));
   // The recording went on after the drop, to the length asked for.
-  EXPECT_GT(ProbeSeconds(file), 9.5) << ReadFile(LogPath());
-  const std::string log = ReadFile(LogPath());
+  EXPECT_GT(ProbeSeconds(file), 9.5) << ReadFile(PeersLog());
+  const std::string log = ReadFile(PeersLog());
   EXPECT_NE(log.find("WARN " + file + ": gap in the stream"), std::string::npos) << log;
   EXPECT_EQ(log.find("ERROR " + file), std::string::npos) << log;
 
@@ -229,9 +212,9 @@ TEST_F(TevPeers, RecordsAnHttpStreamAcrossADropAndNamesWhyAnotherCannotBeOpened)
   const std::wstring none = Recording("Missing Tev.asf");
   const std::string missingUrl = "http://127.0.0.1:" + std::to_string(missing.port()) + "/none.ts";
   ASSERT_EQ(StartStream(22, none, 600, nullptr, tev::FromStdUtf8(missingUrl)), 0);
-  ASSERT_TRUE(Heard(kFinished, 22, kFinishMs, &finished)) << ReadFile(LogPath());
+  ASSERT_TRUE(Heard(kFinished, 22, kFinishMs, &finished)) << ReadFile(PeersLog());
   EXPECT_LT(tev::peers::ReadInteger(finished.get(), 1), 20);
-  const std::string after = ReadFile(LogPath());
+  const std::string after = ReadFile(PeersLog());
   const size_t reason = after.find("ERROR " + tev::WideToUtf8(none) + ": the stream could not be recorded");
   ASSERT_NE(reason, std::string::npos) << after;
   EXPECT_NE(after.find("404", reason), std::string::npos) << after;
@@ -251,14 +234,14 @@ TEST_F(TevPeers, FailuresSayWhyInTheStreamersOwnWords) {
   const std::wstring nowhere = tev::FromStdUtf8(dir_.path() + "/no-folder/b.asf");
   ASSERT_EQ(StartStream(4802, nowhere, 3, &reply), 0);
   Value finished;
-  ASSERT_TRUE(Heard(kFinished, 4802, kFinishMs, &finished)) << ReadFile(LogPath());
-  ASSERT_EQ(VUtil::GetArrayLength(finished.get()), 4) << ReadFile(LogPath());
+  ASSERT_TRUE(Heard(kFinished, 4802, kFinishMs, &finished)) << ReadFile(PeersLog());
+  ASSERT_EQ(VUtil::GetArrayLength(finished.get()), 4) << ReadFile(PeersLog());
   const std::wstring said = VUtil::GetStringElement(finished.get(), 3);
   EXPECT_NE(said.find(L"No such file or directory"), std::wstring::npos) << tev::ToStdUtf8(said);
 
   // A stream that ends as asked says nothing more.
   ASSERT_EQ(StartStream(4803, Recording("c.asf"), 1, &reply), 0);
-  ASSERT_TRUE(Heard(kFinished, 4803, kFinishMs, &finished)) << ReadFile(LogPath());
+  ASSERT_TRUE(Heard(kFinished, 4803, kFinishMs, &finished)) << ReadFile(PeersLog());
   EXPECT_EQ(VUtil::GetArrayLength(finished.get()), 3);
 }
 
@@ -266,15 +249,15 @@ TEST_F(TevPeers, StopStreamAndShutdownEndFfmpegAndFinishTheFiles) {
   // Long recordings end only because they are stopped.
   const std::wstring stopped = Recording("Stopped Tev.asf");
   ASSERT_EQ(StartStream(1, stopped, 600, nullptr), 0);
-  ASSERT_TRUE(Heard(kStarted, 1, kStartMs, nullptr)) << ReadFile(LogPath());
+  ASSERT_TRUE(Heard(kStarted, 1, kStartMs, nullptr)) << ReadFile(PeersLog());
   EXPECT_NE(StartStream(1, Recording("Same id Tev.asf"), 600, nullptr), 0);
   EXPECT_EQ(Call(L"TevStreamer", L"StopStream", Value::Array({Value::Long(1)}), nullptr), 0);
-  ASSERT_TRUE(Heard(kFinished, 1, kFinishMs, nullptr)) << ReadFile(LogPath());
+  ASSERT_TRUE(Heard(kFinished, 1, kFinishMs, nullptr)) << ReadFile(PeersLog());
   EXPECT_TRUE(StartsWith(ReadFile(tev::WideToUtf8(stopped)), std::string(kAsfHeader, 8)));
 
   const std::wstring interrupted = Recording("Interrupted Tev.asf");
   ASSERT_EQ(StartStream(2, interrupted, 600, nullptr), 0);
-  ASSERT_TRUE(Heard(kStarted, 2, kStartMs, nullptr)) << ReadFile(LogPath());
+  ASSERT_TRUE(Heard(kStarted, 2, kStartMs, nullptr)) << ReadFile(PeersLog());
   std::vector<pid_t> children = ChildrenOf(peers_.pid());
   EXPECT_FALSE(children.empty());
   // A thumbnail of the growing file is asked for while the program stops.
@@ -282,13 +265,13 @@ TEST_F(TevPeers, StopStreamAndShutdownEndFfmpegAndFinishTheFiles) {
     AutoVariant out, retcodes;
     Value in = Value::Array({Value::Str(interrupted), Value::Str(interrupted + L".jpg"),
                              Value::Bool(false)});
-    module_.Request(L"any", kExtract, in.get(), &out, 0, &retcodes);
+    client_.Request(L"any", kExtract, in.get(), &out, 0, &retcodes);
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   const int status = peers_.Stop(SIGTERM, 30000);
   thumbnail.join();
-  ASSERT_NE(status, -1) << "tev-peers did not stop: " << ReadFile(LogPath());
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << ReadFile(LogPath());
+  ASSERT_NE(status, -1) << "tev-peers did not stop: " << ReadFile(PeersLog());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << ReadFile(PeersLog());
   EXPECT_TRUE(Heard(kFinished, 2, 1000, nullptr));
   for (pid_t child : children) EXPECT_FALSE(Alive(child)) << "child " << child << " still runs";
   EXPECT_TRUE(StartsWith(ReadFile(tev::WideToUtf8(interrupted)), std::string(kAsfHeader, 8)));
