@@ -237,14 +237,13 @@ TEST_F(SQLiteTest, NonDatabaseOrDamagedFileIsRefusedAndLeftAsItWas) {
   std::filesystem::create_directory(dbPath_);
   EXPECT_FALSE(OpenDatabase());
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Can't open database: "));
-}
 
-TEST_F(SQLiteTest, EmptyFileBecomesANewDatabase) {
-  std::filesystem::create_directories(folder_);
+  // An empty file, though, becomes a new database.
+  database_.reset();
+  std::filesystem::remove(dbPath_);
   dbtest::WriteBytes(dbPath_, "");
   ASSERT_TRUE(OpenDatabase());
-  SQLite q;
-  EXPECT_EQ(q.getVersion(), L"7");
+  EXPECT_EQ(SQLite().getVersion(), L"7");
 }
 
 TEST_F(SQLiteTest, ConnectionReopensAfterCloseAndBeginCommitWork) {
