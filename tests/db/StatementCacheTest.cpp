@@ -65,56 +65,49 @@ TEST_F(CachedQueryTest, BoundValuesGiveTheRowsAndBytesOfTheTextItself) {
              "'d')");
   }
   struct Case {
-    const char* literal;  // the values written in
     const char* bound;
+    const char* literal;  // what the value is written in as, in place of the '?'
     std::vector<SqlValue> values;
   };
   // Each statement twice with other values: the second run reuses it.
   const Case cases[] = {
-      {"SELECT * FROM Schedules WHERE Name = 'It''s'", "SELECT * FROM Schedules WHERE Name = ?",
-       {L"It's"}},
-      {"SELECT * FROM Schedules WHERE Name = 'Plain'", "SELECT * FROM Schedules WHERE Name = ?",
-       {L"Plain"}},
+      {"SELECT * FROM Schedules WHERE Name = ?", "'It''s'", {L"It's"}},
+      {"SELECT * FROM Schedules WHERE Name = ?", "'Plain'", {L"Plain"}},
       // Text column against a number and integer column against text: the
       // comparison converts the same way as with the literal in the text.
-      {"SELECT Name FROM Schedules WHERE Owner = 108", "SELECT Name FROM Schedules WHERE Owner = ?",
-       {108}},
-      {"SELECT Name FROM Schedules WHERE Owner = 7", "SELECT Name FROM Schedules WHERE Owner = ?",
-       {7}},
-      {"SELECT Name FROM Schedules WHERE Duration = '1800'",
-       "SELECT Name FROM Schedules WHERE Duration = ?", {L"1800"}},
-      {"SELECT Name FROM Schedules WHERE Duration = '60'",
-       "SELECT Name FROM Schedules WHERE Duration = ?", {L"60"}},
+      {"SELECT Name FROM Schedules WHERE Owner = ?", "108", {108}},
+      {"SELECT Name FROM Schedules WHERE Owner = ?", "7", {7}},
+      {"SELECT Name FROM Schedules WHERE Duration = ?", "'1800'", {L"1800"}},
+      {"SELECT Name FROM Schedules WHERE Duration = ?", "'60'", {L"60"}},
       // A time bound as its database text compares as the number written in.
-      {"SELECT Name, Description FROM Schedules WHERE StartTime > 20261208000000 ORDER BY StartTime",
-       "SELECT Name, Description FROM Schedules WHERE StartTime > ? ORDER BY StartTime",
+      {"SELECT Name, Description FROM Schedules WHERE StartTime > ? ORDER BY StartTime", "20261208000000",
        {SqlValue::Utf8("20261208000000")}},
-      {"SELECT Name, Description FROM Schedules WHERE StartTime > 20261209000000 ORDER BY StartTime",
-       "SELECT Name, Description FROM Schedules WHERE StartTime > ? ORDER BY StartTime",
+      {"SELECT Name, Description FROM Schedules WHERE StartTime > ? ORDER BY StartTime", "20261209000000",
        {SqlValue::Utf8("20261209000000")}},
-      {"SELECT Name FROM Schedules WHERE Name = 'nothing'", "SELECT Name FROM Schedules WHERE Name = ?",
-       {L"nothing"}},
-      {"SELECT Name FROM Schedules WHERE Description IS NULL",
-       "SELECT Name FROM Schedules WHERE Description IS ?", {SqlValue::Null()}},
+      {"SELECT Name FROM Schedules WHERE Name = ?", "'nothing'", {L"nothing"}},
+      {"SELECT Name FROM Schedules WHERE Description IS ?", "NULL", {SqlValue::Null()}},
   };
   dbtest::RawDb raw(dbPath_);
   for (const Case& c : cases) {
+    std::string literal = c.bound;
+    literal.replace(literal.find('?'), 1, c.literal);
+    SCOPED_TRACE(literal);
     SQLite query;
-    ASSERT_TRUE(query.RunQuery(c.bound, c.values, L"test")) << c.literal;
-    const auto expected = raw.Rows(SQLite::RewriteColumnList(c.literal));
-    ASSERT_EQ(query.GetRowCount(), static_cast<int32_t>(expected.size())) << c.literal;
+    ASSERT_TRUE(query.RunQuery(c.bound, c.values, L"test"));
+    const auto expected = raw.Rows(SQLite::RewriteColumnList(literal));
+    ASSERT_EQ(query.GetRowCount(), static_cast<int32_t>(expected.size()));
     if (expected.empty()) {
-      EXPECT_EQ(query.GetColumnCount(), 0) << c.literal;  // as sqlite3_get_table reports it
+      EXPECT_EQ(query.GetColumnCount(), 0);  // as sqlite3_get_table reports it
       continue;
     }
-    ASSERT_EQ(query.GetColumnCount(), static_cast<int32_t>(expected[0].size())) << c.literal;
+    ASSERT_EQ(query.GetColumnCount(), static_cast<int32_t>(expected[0].size()));
     // Name is column 11 of the rewritten Schedules list, else the first.
-    const size_t name = c.literal[7] == '*' ? 11 : 0;
+    const size_t name = literal[7] == '*' ? 11 : 0;
     for (size_t row = 0; row < expected.size(); ++row, query.Next()) {
-      EXPECT_EQ(query.GetString("Name"), tev::FromStdUtf8(expected[row][name])) << c.literal;
+      EXPECT_EQ(query.GetString("Name"), tev::FromStdUtf8(expected[row][name]));
       if (expected[row].size() == 2) {
         const std::string description = expected[row][1] == "<NULL>" ? "" : expected[row][1];
-        EXPECT_EQ(query.GetString("Description"), tev::FromStdUtf8(description)) << c.literal;
+        EXPECT_EQ(query.GetString("Description"), tev::FromStdUtf8(description));
       }
     }
   }
