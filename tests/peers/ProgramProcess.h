@@ -165,6 +165,8 @@ class HostAndPeers : public Base {
     if (peers_.Running() && peers_.Stop(SIGTERM, 15000) == -1) {
       ADD_FAILURE() << "tev-peers did not stop: " << ReadFile(PeersLog());
     }
+    zone_.reset();
+    tzset();
   }
   // Starts the bus and tev-peers with `arguments`. The settings file names
   // the bus, then has the lines of `registry`; the host and tev-peers run
