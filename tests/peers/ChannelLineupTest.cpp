@@ -60,14 +60,10 @@ TEST(ChannelLineup, ReadsPlaylistsAsProvidersWriteThem) {
       "#EXTINF:-1,Dup\nhttps://127.0.0.1/a\n#EXTINF:-1,Dup\nhttps://127.0.0.1/b");
   EXPECT_TRUE(lineup.problems.empty()) << lineup.problems[0];
   ASSERT_EQ(lineup.channels.size(), 6u);
-  const json& first = lineup.channels[0];
-  EXPECT_EQ(first["name"], "SD I21760");
-  EXPECT_EQ(first["xmltvId"], "I21760.labs.zap2it.com");
-  EXPECT_EQ(first["logo"], "http://127.0.0.1:8/logo.png");
-  EXPECT_EQ(first["group"], "News, Local");
-  EXPECT_EQ(first["number"], "2.1");
-  EXPECT_EQ(first["path"], "http://127.0.0.1:5004/auto/v2.1");
-  EXPECT_EQ(first["id"], "ch-i21760-labs-zap2it-com");
+  EXPECT_EQ(lineup.channels[0],
+            (json{{"name", "SD I21760"}, {"xmltvId", "I21760.labs.zap2it.com"},
+                  {"logo", "http://127.0.0.1:8/logo.png"}, {"group", "News, Local"}, {"number", "2.1"},
+                  {"path", "http://127.0.0.1:5004/auto/v2.1"}, {"id", "ch-i21760-labs-zap2it-com"}}));
   EXPECT_EQ(lineup.channels[1]["name"], "Film \"Four\", HD, \"late\"");
   EXPECT_EQ(lineup.channels[1]["group"], "Films");
   EXPECT_FALSE(lineup.channels[1].contains("logo"));
