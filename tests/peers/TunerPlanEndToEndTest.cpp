@@ -1,9 +1,12 @@
 // An evening with more wanted than two tuners can take, end to end: the
 // module in the host program and the real tev-peers (two TV tuners) on a
-// loopback bus, the guide shaped as a grabber writes it (ids unlike the
-// channel names, times at -0800, back-to-back episodes). Three passes are
-// made through "AddTevPass"; the best plan records all but one episode,
-// which says why, and a cancel lets it record after all.
+// loopback bus. The line-up is a network tuner's, served over HTTP, that
+// knows its channels by number; the guide is shaped as North-American
+// grabbers write it (ids unlike the channel names, channels by number,
+// times at -0800, back-to-back episodes, credits, ratings) and has a
+// channel the line-up lacks. Three passes are made through "AddTevPass"
+// through the library's channel names; the best plan records all but one
+// episode, which says why, and a cancel lets it record after all.
 #include <time.h>
 
 #include <string>
@@ -16,6 +19,7 @@
 #include "support/VUtil.h"
 #include "tests/common/XmltvText.h"
 #include "tests/db/DbTestSupport.h"
+#include "tests/peers/LoopbackHttp.h"
 #include "tests/peers/ProgramProcess.h"
 
 namespace {
@@ -25,7 +29,8 @@ using tev::test::PacificText;
 
 struct Show {
   const char* guideId;    // the grabber's
-  const char* channelId;  // the line-up's medium id
+  const char* number;     // the tuner's, and the guide's display name
+  const char* channelId;  // the medium id the line-up makes of the number
   const wchar_t* channelName;
   const char* title;
   int firstMinute;  // after the evening's start
@@ -33,20 +38,20 @@ struct Show {
   int episodes;     // back to back
 };
 
-const Show kSitcom{"I10401.labs.zap2it.com", "ch-4-1", L"KSIT Sitcoms", "Family Rooms", 0, 30, 6};
-const Show kDrama{"I20702.labs.zap2it.com", "ch-7-2", L"KDRM Drama", "Harbour Police", 0, 60, 2};
-const Show kComedy{"I31103.labs.zap2it.com", "ch-11-3", L"KCOM Laughs", "Late Laughs", 90, 30, 3};
+const Show kSitcom{"I10401.labs.zap2it.com", "4.1", "ch-4-1", L"KSIT Sitcoms", "Family Rooms", 0, 30, 6};
+const Show kDrama{"I20702.labs.zap2it.com", "7.2", "ch-7-2", L"KDRM Drama", "Harbour Police", 0, 60, 2};
+const Show kComedy{"I31103.labs.zap2it.com", "11.3", "ch-11-3", L"KCOM Laughs", "Late Laughs", 90, 30, 3};
+// The sitcom again on a channel the tuner does not have.
+const Show kElsewhere{"I99999.labs.zap2it.com", "9.1", "", L"", "Family Rooms", 0, 30, 6};
 
 std::string Channel(const Show& show) {
-  return std::string("  <channel id=\"") + show.guideId + "\"><display-name>" +
-         show.channelId + "</display-name></channel>\n";
+  return std::string("  <channel id=\"") + show.guideId + "\"><display-name>" + show.number +
+         "</display-name></channel>\n";
 }
 
-// The person's line-up entry of the channel, tied to the guide by its id.
 std::string LineupEntry(const Show& show) {
-  return std::string("{\"id\": \"") + show.channelId + "\", \"name\": \"" +
-         tev::ToStdUtf8(show.channelName) + "\", \"path\": \"http://127.0.0.1:9/" +
-         show.channelId + ".ts\", \"xmltvId\": \"" + show.guideId + "\"}";
+  return std::string("{\"GuideNumber\": \"") + show.number + "\", \"GuideName\": \"" +
+         tev::ToStdUtf8(show.channelName) + "\", \"URL\": \"http://127.0.0.1:9/auto/v" + show.number + "\"}";
 }
 
 std::string Programmes(const Show& show, int64_t evening) {
@@ -57,10 +62,23 @@ std::string Programmes(const Show& show, int64_t evening) {
            PacificText(start + show.minutes * 60LL) + "\" channel=\"" + show.guideId + "\">\n"
            "    <title lang=\"en\">" + show.title + "</title>\n"
            "    <sub-title lang=\"en\">Part " + std::to_string(i + 1) + "</sub-title>\n"
+           "    <desc lang=\"en\">Tonight&apos;s part &amp; more.</desc>\n"
+           "    <credits><presenter>Ann Anchor</presenter><guest>A Guest</guest></credits>\n"
            "    <episode-num system=\"xmltv_ns\">2." + std::to_string(i) + ".</episode-num>\n"
+           "    <rating system=\"VCHIP\"><value>TV-PG</value></rating>\n"
            "  </programme>\n";
   }
   return xml;
+}
+
+// The module's database time text (local time) of a UTC time.
+std::string LocalText(int64_t utc) {
+  const time_t at = static_cast<time_t>(utc);
+  struct tm fields {};
+  localtime_r(&at, &fields);
+  char text[20];
+  strftime(text, sizeof text, "%Y%m%d%H%M%S", &fields);
+  return text;
 }
 
 class TunerPlanEndToEnd : public HostAndPeers<> {
@@ -69,16 +87,14 @@ class TunerPlanEndToEnd : public HostAndPeers<> {
     // Hours away, so that nothing starts recording while the test runs.
     evening_ = (time(nullptr) / 3600 + 3) * 3600;
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                      "<tv source-info-name=\"zap2it\" generator-info-name=\"grabber\">\n" +
-                      Channel(kSitcom) + Channel(kDrama) + Channel(kComedy) +
-                      Programmes(kSitcom, evening_) + Programmes(kDrama, evening_) +
-                      Programmes(kComedy, evening_) + "</tv>\n";
-    dbtest::WriteBytes(dir_.path() + "/guide.xml", xml);
-    dbtest::WriteBytes(dir_.path() + "/channels.json", "[" + LineupEntry(kSitcom) + ", " +
-                                                           LineupEntry(kDrama) + ", " +
-                                                           LineupEntry(kComedy) + "]");
-    ASSERT_TRUE(StartPeers({"--channels", dir_.path() + "/channels.json", "--guide",
-                            dir_.path() + "/guide.xml", "--no-shift"}));
+                      "<tv source-info-name=\"zap2it\" generator-info-name=\"grabber\">\n";
+    for (const Show* show : {&kSitcom, &kDrama, &kComedy, &kElsewhere}) xml += Channel(*show);
+    for (const Show* show : {&kSitcom, &kDrama, &kComedy, &kElsewhere}) xml += Programmes(*show, evening_);
+    dbtest::WriteBytes(dir_.path() + "/guide.xml", xml + "</tv>\n");
+    ASSERT_GT(tuner_.port(), 0);
+    ASSERT_TRUE(StartPeers({"--channels", "http://127.0.0.1:" + std::to_string(tuner_.port()) + "/lineup.json",
+                            "--guide", dir_.path() + "/guide.xml", "--no-shift"}));
+    EXPECT_EQ(tuner_.requests(), 1);
     ASSERT_TRUE(StartHost());
   }
 
@@ -94,10 +110,11 @@ class TunerPlanEndToEnd : public HostAndPeers<> {
   std::vector<std::vector<std::string>> Episodes() {
     return dbtest::RawDb(DbPath()).Rows(
         "SELECT Name, Subtitle, Status, ifnull((SELECT Reason FROM ConflictReasons WHERE "
-        "ScheduleId = Schedules.ID), ''), TevMediumId FROM Schedules WHERE Type = 'Automatic' "
-        "ORDER BY StartTime, Name");
+        "ScheduleId = Schedules.ID), ''), TevMediumId, StartTime, ChannelName FROM Schedules "
+        "WHERE Type = 'Automatic' ORDER BY StartTime, Name");
   }
 
+  LoopbackHttp tuner_{"[" + LineupEntry(kSitcom) + ", " + LineupEntry(kDrama) + ", " + LineupEntry(kComedy) + "]"};
   int64_t evening_ = 0;
 };
 
@@ -106,8 +123,15 @@ TEST_F(TunerPlanEndToEnd, TheEveningRecordsTenOfElevenAndACancelBringsTheLastBac
   AddShowPass(kSitcom, 0);
   AddShowPass(kComedy, 1);  // placed first
 
+  // Nothing of the channel the line-up lacks; the guide's times in the
+  // machine's zone (London: neither the guide's nor UTC).
   auto rows = Episodes();
   ASSERT_EQ(rows.size(), 11u) << ReadFile(PeersLog());
+  EXPECT_EQ(rows[0][5], LocalText(evening_));
+  EXPECT_EQ(rows[0][6], "KSIT Sitcoms");  // the tuner's name, not the guide's
+  const std::string log = ReadFile(PeersLog());
+  EXPECT_NE(log.find("3 of 4 guide channels matched"), std::string::npos) << log;
+  EXPECT_NE(log.find(std::string("(left out): ") + kElsewhere.guideId), std::string::npos) << log;
   int scheduled = 0;
   std::vector<std::string> left;
   std::string comedyFirst;
