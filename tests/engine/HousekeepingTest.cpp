@@ -82,24 +82,6 @@ TEST_F(Housekeeping, CancelStopsARecordingAndOnlyRepublishesAPlan) {
   EXPECT_EQ(media_.CountOf(L"AddMedium"), published);
 }
 
-TEST_F(Housekeeping, RetrySchedulesTheRowAgainFromNow) {
-  const int64_t start = tev::Clock::Now() - 7200;
-  const int id = InsertRow(dbPath_, Planned("Again", "DVRSTATE_RETRY", start, 1800));
-  env_.Shift(300);
-  const int64_t now = tev::Clock::Now();
-  EXPECT_EQ(Engine().RetrySchedule(id, tev::Clock::Now()), 0);
-  EXPECT_LE(std::llabs(TimeOf(id, "StartTime") - now), 2);
-  const std::string status = Column(id, "Status");
-  if (status == "DVRSTATE_SCHEDULED") {
-    EXPECT_LE(std::llabs(TimeOf(id, "EndTime") - (now + 1800)), 2);
-  } else {
-    // The start decision found it due and started it at once.
-    EXPECT_EQ(status, "DVRSTATE_RECORDING");
-    EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
-  }
-  EXPECT_EQ(Engine().RetrySchedule(4242, tev::Clock::Now()), 0);
-}
-
 TEST_F(Housekeeping, ReRecordingNeverWritesOverARecordedFile) {
   tv_.SetTuners({{L"Tuner 1", L"video/x-tv"}, {L"Tuner 2", L"video/x-tv"}});
   ASSERT_EQ(Add(L"Film", 0, 3600, 1), 0);
@@ -149,13 +131,12 @@ TEST_F(Housekeeping, ReRecordingNeverWritesOverARecordedFile) {
 
 TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   // A row left recording by an earlier crash, its end long past, goes.
-  const int stale =
-      InsertRow(dbPath_, Planned("Stale", "DVRSTATE_RECORDING", tev::Clock::Now() - 9000, 1800));
+  InsertRow(dbPath_, Planned("Stale", "DVRSTATE_RECORDING", tev::Clock::Now() - 9000, 1800));
   Schedules().ResumeRecordings();
   EXPECT_TRUE(Rows("ID").empty());
-  EXPECT_TRUE(log_->HasPart(LOG_DEBUG, L"Delete old recording Stale (R" + std::to_wstring(stale)));
 
   ASSERT_EQ(Add(L"Movie", 0, 3600, 1), 0);
+  const int32_t movieStream = VUtil::GetLongElement(Last(streamer_, L"StartStream").get(), 1);
   const auto first = Rows("ID, FilePath");
   ASSERT_EQ(first.size(), 1u);
   tv_.SetTuners({{L"Tuner 1", L"video/x-tv"}, {L"Tuner 2", L"video/x-tv"}});
@@ -178,6 +159,9 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   EXPECT_EQ(Column(movie, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   EXPECT_LE(std::llabs(TimeOf(movie, "EndTime") - now), 2);
   EXPECT_EQ(Column(episode, "Status"), "DVRSTATE_RETRY");
+  // The old stream is told to stop: the streamer may still run it.
+  ASSERT_EQ(streamer_.CountOf(L"StopStream"), 1u);
+  EXPECT_EQ(VUtil::GetLongElement(Last(streamer_, L"StopStream").get(), 0), movieStream);
 
   const auto resumed = Rows("ID, Name, Status, FilePath, StartTime, EndTime",
                             "ID > " + std::to_string(episode));
@@ -218,14 +202,14 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   again.ResumeRecordings();
   EXPECT_EQ(Column(movie, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   EXPECT_EQ(Rows("ID", "Name = 'Movie'").size(), 3u);  // the resumed one resumed once more
+  EXPECT_EQ(Rows("ID", "Name = 'Movie' AND Status = 'DVRSTATE_RECORDING'").size(), 1u);
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 2u);
 }
 
 TEST_F(Housekeeping, OldSkippedAndConflictingRowsAreRemovedInOneCommit) {
   const int64_t now = tev::Clock::Now();
-  const int skip = InsertRow(dbPath_, Planned("skip", "DVRSTATE_SKIP", now - 7200, 3600));
-  const int conflict =
-      InsertRow(dbPath_, Planned("conflict", "DVRSTATE_CONFLICT", now - 600, 590));
+  InsertRow(dbPath_, Planned("skip", "DVRSTATE_SKIP", now - 7200, 3600));
+  InsertRow(dbPath_, Planned("conflict", "DVRSTATE_CONFLICT", now - 600, 590));
   const int running = InsertRow(dbPath_, Planned("running", "DVRSTATE_CONFLICT", now - 600, 1200));
   const int missed = InsertRow(dbPath_, Planned("missed", "DVRSTATE_MISSED", now - 7200, 3600));
   const int later = InsertRow(dbPath_, Planned("later", "DVRSTATE_SKIP", now + 600, 600));
@@ -240,9 +224,6 @@ TEST_F(Housekeeping, OldSkippedAndConflictingRowsAreRemovedInOneCommit) {
   auto ids = Rows("ID");
   EXPECT_EQ(ids, (std::vector<std::vector<std::string>>{
                      {std::to_string(running)}, {std::to_string(missed)}, {std::to_string(later)}}));
-  EXPECT_TRUE(log_->HasPart(LOG_DEBUG, L"Removing old schedule skip (R" + std::to_wstring(skip)));
-  EXPECT_TRUE(
-      log_->HasPart(LOG_DEBUG, L"Removing old schedule conflict (R" + std::to_wstring(conflict)));
 }
 
 TEST_F(Housekeeping, TheListInProgressFirstClosesForgottenRecordings) {

@@ -116,45 +116,6 @@ TEST_F(Resume, AStreamStillWritingIsAdoptedAfterACrashAndAfterAShutdown) {
   EXPECT_EQ(DVR::GetStreamId(widePath), 0);
 }
 
-TEST_F(Resume, AStreamThatEndedIsStoppedAndTheRestRecordedOnce) {
-  std::string path;
-  long stream = 0;
-  const int id = RecordNow(L"Match", &path, &stream);
-  env_.Shift(1200);
-  Crash();
-  streamer_.ClearRequests();
-  Schedules restarted;
-  restarted.ResumeRecordings();
-
-  // The old stream is told to stop (the streamer may still run it), the
-  // row is closed, and one new stream records the rest into a new file.
-  ASSERT_EQ(streamer_.CountOf(L"StopStream"), 1u);
-  EXPECT_EQ(VUtil::GetLongElement(Last(streamer_, L"StopStream").get(), 0),
-            static_cast<int32_t>(stream));
-  EXPECT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
-  const auto rest = Rows("ID, FilePath, Status", "ID != " + std::to_string(id));
-  ASSERT_EQ(rest.size(), 1u);
-  EXPECT_EQ(rest[0][2], "DVRSTATE_RECORDING");
-  EXPECT_NE(rest[0][1], path);
-  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
-
-  // The old stream's end report comes late: the closed row keeps what it
-  // says, whatever the report claims.
-  const auto before = Rows("*", "ID = " + std::to_string(id));
-  Engine().NotifyRecordComplete(3600, tev::FromStdUtf8(path), tev::Clock::Now());
-  EXPECT_EQ(Rows("*", "ID = " + std::to_string(id)), before);
-
-  // A second restart in the same programme records nothing twice.
-  env_.Shift(60);
-  Crash();
-  streamer_.ClearRequests();
-  Schedules again;
-  again.ResumeRecordings();
-  EXPECT_EQ(Rows("ID", "Status = 'DVRSTATE_RECORDING'").size(), 1u);
-  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
-  EXPECT_EQ(streamer_.CountOf(L"StopStream"), 1u);
-}
-
 TEST_F(Resume, TheInterruptedPieceIsDescribedAndAStreamTheStreamerForgotIsNoError) {
   if (std::system("ffmpeg -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg missing";
   ASSERT_EQ(InitializeMetadataEditor(), S_OK);
@@ -247,7 +208,6 @@ TEST_F(Resume, HousekeepingAfterARestartLeavesThisRunsRows) {
   EXPECT_TRUE(Rows("ID", "ID = " + std::to_string(staleId)).empty());
   EXPECT_EQ(Column(open, "Status"), "DVRSTATE_RECORDING");
   EXPECT_EQ(streamer_.CountOf(L"StopStream"), 0u);
-  EXPECT_FALSE(log_->HasPart(LOG_DEBUG, L"Delete old recording Open"));
 }
 
 }  // namespace

@@ -44,12 +44,10 @@ TEST_F(Timer, TheNextWakeUpFollowsStartsEndsAndPadding) {
   // Nothing to do: four hours, and the machine may sleep through them.
   EXPECT_NEAR(DueAt(), tev::Clock::NowMs() / 1000.0 + 14400, 0.1);
   EXPECT_FALSE(timer_.ArmedForResume());
-  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"SetRecordingTimerInLock: Wake up in 4 hours"));
 
   Insert("Later", "DVRSTATE_SCHEDULED", now + 600, now + 2400);
   EXPECT_NEAR(DueAt(), now + 600 - 30, 0.05);  // padding 30 before the start
   EXPECT_TRUE(timer_.ArmedForResume());
-  EXPECT_TRUE(log_->HasPart(LOG_DEBUG, L"Sleep for 0 hours 9 minutes "));
   EXPECT_TRUE(log_->HasPart(LOG_INFO, L"Waiting for: 5"));
 
   SetPadding(L"abc");  // no leading digits: no padding
@@ -65,9 +63,7 @@ TEST_F(Timer, TheNextWakeUpFollowsStartsEndsAndPadding) {
 
   // A start passed less than two minutes ago is still due: one second.
   Insert("JustMissed", "DVRSTATE_SCHEDULED", now - 60, now + 1800);
-  log_->Clear();
   EXPECT_LE(DueAt() - tev::Clock::NowMs() / 1000.0, 1.0);
-  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"SetRecordingTimerInLock: wait was negative"));
 }
 
 TEST_F(Timer, TheStopQueryTakesEveryScheduledRowWhateverItsEnd) {
@@ -136,11 +132,9 @@ TEST_F(Timer, TheThreadWakesAtTheShiftedDueTimeAndStopsOnCancel) {
   for (int i = 0; i < 500 && !log_->HasPart(LOG_INFO, L"Waiting for: 5"); ++i) usleep(10 * 1000);
   env_.Shift(600 - 30);
   ASSERT_TRUE(streamer_.WaitFor(L"StartStream", 1, 10000)) << tev::ToStdUtf8(log_->Dump());
-  EXPECT_TRUE(log_->HasPart(LOG_DEBUG, L"TimerThreadProc: Waking up at "));
 
   joiner.Join();
   EXPECT_EQ(joiner.result, 0);
-  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"TimerThread Finished"));
 }
 
 }  // namespace
