@@ -68,7 +68,6 @@ TEST_F(CVelAtlRequests, SetMediaAttributeLayouts) {
   VUtil::GetPair(pairs.get(), 0, &name, &value);
   EXPECT_EQ(name + L"=" + value, L"pvrState=skip");
   EXPECT_TRUE(VUtil::GetBoolElement(in.get(), 3));
-  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"SetMediumAttribute m2: pvrState = skip"));
 
   vel_->Peers().SetMediaAttributes({L"a", L"b"}, {L"genre", L"title"}, {L"News", L"It's"});
   in = Last(media_, L"SetMediaAttributeList");
@@ -81,7 +80,6 @@ TEST_F(CVelAtlRequests, SetMediaAttributeLayouts) {
   VUtil::GetPair(Elem(second.get(), 1).get(), 0, &name, &value);
   EXPECT_EQ(name + L"=" + value, L"title=It's");
   EXPECT_TRUE(VUtil::GetBoolElement(in.get(), 2));
-  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"SetMediumAttributes a: genre = News"));
 
   // Return codes are not looked at; a bus failure is logged in hex.
   media_.SetReply(L"SetMediaAttributes", 9);
@@ -111,7 +109,6 @@ TEST_F(CVelAtlRequests, DeleteMediaRemovesPlansAndRetypesRecordings) {
   EXPECT_EQ(TypeAt(in.get(), 2), VT_EMPTY);
   EXPECT_FALSE(VUtil::GetBoolElement(in.get(), 3));
   EXPECT_TRUE(VUtil::GetBoolElement(in.get(), 4));
-  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"DeleteMedium s1"));
 
   Value retype = Last(media_, L"SetMediaAttributeList");
   Value list = Elem(retype.get(), 1);
@@ -161,7 +158,6 @@ TEST_F(CVelAtlRequests, NotificationsReachEveryListener) {
   Value stop = Last(listener_, L"NotifyStopRecording");
   EXPECT_EQ(Str(stop.get(), 0) + L"|" + Str(stop.get(), 1) + L"|" + Str(stop.get(), 2),
             L"News|m8|Two");
-  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"NotifyStopRecording News Two"));
   Value change = Last(listener_, L"NotifyPVRRecordingChange");
   ASSERT_EQ(VUtil::GetArrayLength(change.get()), 1);
   Value running = Elem(change.get(), 0);
@@ -171,7 +167,6 @@ TEST_F(CVelAtlRequests, NotificationsReachEveryListener) {
   vel_->Peers().NotifyStartRecording(id, L"News", L"Two");
   ASSERT_TRUE(listener_.WaitFor(L"NotifyStartRecording", 1, 5000));
   EXPECT_EQ(Str(Last(listener_, L"NotifyStartRecording").get(), 1), L"m8");
-  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"NotifyStartRecording News"));
   // Nobody listening is no error.
   listener_.Leave();
   Schedules::NotifyRecordingChange(vel_->Peers());
@@ -326,15 +321,19 @@ TEST_F(CVelAtlRequests, ProcessTranscodeUrl) {
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"ProcessTranscodeUrl: ProcessTranscodeUrl: Vel error"));
 }
 
-TEST_F(CVelAtlRequests, GetTVGuideSchedule) {
+// The guide is asked for a week from now; the typed listing carries the
+// programmes of that week with the episode numbers and the shown-before
+// mark when the guide sends them; what it cannot read is kept as a reason.
+TEST_F(CVelAtlRequests, GetTVGuideScheduleReadsTheWeekIntoValues) {
   tev::peers::GuideChannel channel;
   channel.name = L"One";
   channel.mediumId = L"ch1";
   const int64_t localNow = tev::Clock::Now() - GetTimeZoneOffset();
-  channel.programs.push_back({L"News", 1800, localNow + 3600, L"N", L"D", L"E1", true, false, {}});
+  channel.programs.push_back({L"News", 1800, localNow + 3600, L"N", L"D", L"E1", true, true,
+                              {{L"xmltv_ns", L"1.4.0/1"}, {L"onscreen", L"S02E05"}}});
   channel.programs.push_back(
-      {L"News", 1800, localNow + 8 * 86400, L"N", L"D", L"E2", false, false, {}});
-  channel.programs.push_back({L"Film", 1800, localNow + 7200, L"F", L"D", L"", false, false, {}});
+      {L"News", 1800, localNow + 8 * 86400, L"N", L"D", L"E3", false, false, {}});
+  channel.programs.push_back({L"News", 900, localNow + 7200, L"N", L"D", L"E2", false, false, {}});
   guide_.SetListings({channel});
 
   GuideListings out;
@@ -347,12 +346,31 @@ TEST_F(CVelAtlRequests, GetTVGuideSchedule) {
   EXPECT_NEAR(static_cast<double>(from), static_cast<double>(localNow), 5.0);
   EXPECT_EQ(VUtil::GetDateElement(in.get(), 4) - from, 604800);
   EXPECT_EQ(VUtil::GetLongElement(in.get(), 5), 1000);
-  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"CVelAtl::GetTVGuideSchedule News"));
-  // Only the programme within the week is listed.
+  // Only the programmes within the week are listed.
   ASSERT_TRUE(out.readable);
   ASSERT_EQ(out.channels.size(), 1u);
-  ASSERT_EQ(out.channels[0].programs.size(), 1u);
-  EXPECT_EQ(out.channels[0].programs[0].episodeTitle, L"E1");
+  const ListedChannel& one = out.channels[0];
+  EXPECT_TRUE(one.readable && one.listsPrograms);
+  EXPECT_EQ(one.name + L"|" + one.mimetype + L"|" + one.mediumId, L"One|video/x-tv|ch1");
+  ASSERT_EQ(one.programs.size(), 2u);
+  const ListedProgram& first = one.programs[0];
+  EXPECT_EQ(first.unreadable, L"");
+  EXPECT_EQ(first.title, L"News");
+  EXPECT_EQ(first.episodeTitle, L"E1");
+  EXPECT_EQ(first.duration, 1800);
+  EXPECT_EQ(first.start, localNow + 3600);
+  EXPECT_TRUE(first.isNew);
+  ASSERT_TRUE(first.shownBefore.has_value());
+  EXPECT_TRUE(*first.shownBefore);
+  ASSERT_TRUE(first.episodeNumbers.has_value());
+  const std::vector<std::pair<std::wstring, std::wstring>> numbers = {
+      {L"xmltv_ns", L"1.4.0/1"}, {L"onscreen", L"S02E05"}};
+  EXPECT_EQ(*first.episodeNumbers, numbers);
+  const ListedProgram& second = one.programs[1];
+  EXPECT_EQ(second.episodeTitle, L"E2");
+  EXPECT_FALSE(second.isNew);
+  EXPECT_EQ(second.shownBefore, std::optional<bool>(false));
+  EXPECT_FALSE(second.episodeNumbers.has_value());
 
   // A refusal or an unreadable reply leaves out as it was.
   guide_.SetReply(L"SearchTVListings", 6);
@@ -364,46 +382,6 @@ TEST_F(CVelAtlRequests, GetTVGuideSchedule) {
   guide_.SetReply(L"SearchTVListings", 0, Value::Str(L"no array"));
   EXPECT_FALSE(vel_->Peers().GetTVGuideSchedule(L"News", &kept));
   EXPECT_EQ(kept.slots, 42);
-  guide_.Leave();
-  EXPECT_FALSE(vel_->Peers().GetTVGuideSchedule(L"News", &kept));
-}
-
-// The typed listing carries the episode numbers and the shown-before mark
-// when the guide sends them; what it cannot read is kept as a reason.
-TEST_F(CVelAtlRequests, GuideListingsAreReadIntoValues) {
-  tev::peers::GuideChannel channel;
-  channel.name = L"One";
-  channel.mediumId = L"ch1";
-  const int64_t localNow = tev::Clock::Now() - GetTimeZoneOffset();
-  channel.programs.push_back({L"News", 1800, localNow + 3600, L"N", L"D", L"E1", true, true,
-                              {{L"xmltv_ns", L"1.4.0/1"}, {L"onscreen", L"S02E05"}}});
-  channel.programs.push_back({L"News", 900, localNow + 7200, L"N", L"D", L"E2", false, false, {}});
-  guide_.SetListings({channel});
-
-  GuideListings out;
-  ASSERT_TRUE(vel_->Peers().GetTVGuideSchedule(L"News", &out));
-  ASSERT_TRUE(out.readable);
-  ASSERT_EQ(out.channels.size(), 1u);
-  const ListedChannel& one = out.channels[0];
-  EXPECT_TRUE(one.readable && one.listsPrograms);
-  EXPECT_EQ(one.name + L"|" + one.mimetype + L"|" + one.mediumId, L"One|video/x-tv|ch1");
-  ASSERT_EQ(one.programs.size(), 2u);
-  const ListedProgram& first = one.programs[0];
-  EXPECT_EQ(first.unreadable, L"");
-  EXPECT_EQ(first.title, L"News");
-  EXPECT_EQ(first.duration, 1800);
-  EXPECT_EQ(first.start, localNow + 3600);
-  EXPECT_TRUE(first.isNew);
-  ASSERT_TRUE(first.shownBefore.has_value());
-  EXPECT_TRUE(*first.shownBefore);
-  ASSERT_TRUE(first.episodeNumbers.has_value());
-  const std::vector<std::pair<std::wstring, std::wstring>> numbers = {
-      {L"xmltv_ns", L"1.4.0/1"}, {L"onscreen", L"S02E05"}};
-  EXPECT_EQ(*first.episodeNumbers, numbers);
-  const ListedProgram& second = one.programs[1];
-  EXPECT_FALSE(second.isNew);
-  EXPECT_EQ(second.shownBefore, std::optional<bool>(false));
-  EXPECT_FALSE(second.episodeNumbers.has_value());
 
   // Malformed answers: an answer that is no [count, [channel...]], a short
   // channel, a short program and a channel whose mimetype is no text.
@@ -446,6 +424,8 @@ TEST_F(CVelAtlRequests, GuideListingsAreReadIntoValues) {
   ASSERT_EQ(out.channels[2].programs.size(), 1u);
   EXPECT_NE(out.channels[2].programs[0].unreadable, L"");
   EXPECT_TRUE(out.brokenOff.empty());
+  guide_.Leave();
+  EXPECT_FALSE(vel_->Peers().GetTVGuideSchedule(L"News", &out));
 }
 
 }  // namespace

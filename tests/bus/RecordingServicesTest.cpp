@@ -71,6 +71,27 @@ class RecordingServices : public enginetest::EngineFixture {
     return enginetest::InsertRow(dbPath_, row);
   }
 
+  static std::wstring Text(const AutoVariant& out) {
+    EXPECT_EQ(out.get().vt, VT_BSTR);
+    return out.get().vt == VT_BSTR ? std::wstring(out.get().bstrVal) : std::wstring();
+  }
+  // One conflict entry: name, medium id, channel name, start, end,
+  // subtitle, duration in ms, state.
+  static void ExpectEntry(const VARIANT& list, const std::wstring& name,
+                          const std::wstring& mediumId, int64_t start) {
+    ASSERT_EQ(VUtil::GetArrayLength(list), 1);
+    tev::peers::Value entry = peertest::Elem(list, 0);
+    ASSERT_EQ(VUtil::GetArrayLength(entry.get()), 8);
+    EXPECT_EQ(peertest::Str(entry.get(), 0), name);
+    EXPECT_EQ(peertest::Str(entry.get(), 1), mediumId);
+    EXPECT_EQ(peertest::Str(entry.get(), 2), L"BBC One");
+    EXPECT_EQ(VUtil::GetDateElement(entry.get(), 3), start);
+    EXPECT_EQ(VUtil::GetDateElement(entry.get(), 4), start + 3600);
+    EXPECT_EQ(peertest::Str(entry.get(), 5), L"Ep 1");
+    EXPECT_EQ(VUtil::GetLongElement(entry.get(), 6), 3600000);
+    EXPECT_EQ(peertest::Str(entry.get(), 7), L"schedule");
+  }
+
   Client client_;
 };
 
@@ -297,30 +318,6 @@ TEST_F(RecordingServices, ANewRecordingFolderIsUsedAtOnce) {
   EXPECT_EQ(tev::ToStdUtf8(peertest::Str(Last(streamer_, L"StartStream").get(), 11)), path);
 }
 
-TEST_F(RecordingServices, GetConflictsOnlyReports) {
-  const int64_t start = tev::Clock::Now() / 60 * 60 + 86400;
-  AutoVariant asked;
-  ASSERT_EQ(Call(L"ScheduleRecording", Request(WallClock(start), 3600000, L"Asked"), &asked),
-            0);
-  {
-    // An episode of a priority-0 pass overlapping it (written straight in,
-    // as the checker would have left it before the tuner count changed).
-    dbtest::RawDb db(dbPath_);
-    db.Exec("INSERT INTO SeasonPasses (TevMediumId, Priority, ProgramName) VALUES ('P0', 0, "
-            "'Other')");
-    const std::string pass = db.Value("SELECT max(ID) FROM SeasonPasses");
-    db.Exec("INSERT INTO Schedules (User, Name, ChannelName, Channel, ChannelMimetype, Status, "
-            "StartTime, EndTime, Duration, FilePath, Owner, Type, KeepUntil) VALUES ('bob', "
-            "'Other', 'ITV', 'ch2', 'video/x-tv', 'DVRSTATE_SCHEDULED', " + DbTime(start + 60) +
-            ", " + DbTime(start + 3660) + ", 3600, '" + videoDir_ + "/other.asf', '" + pass +
-            "', 'Automatic', 2)");
-  }
-  const auto before = Rows("*");
-  AutoVariant out;
-  EXPECT_EQ(Call(L"GetConflicts", Value::Array({Value::Str(asked.get().bstrVal)}), &out), 101);
-  EXPECT_EQ(Rows("*"), before);
-}
-
 TEST_F(RecordingServices, CancellingARecordingLetsAWaitingRowRecord) {
   ASSERT_EQ(Call(L"ScheduleRecording", Request(0, 3600000, L"Running", {Value::Long(1)})), 0);
   const int running = std::stoi(Rows("ID", "Name = 'Running'")[0][0]);
@@ -369,6 +366,59 @@ TEST_F(RecordingServices, SimultaneousStartReportsAreAnsweredBeforeAnyThumbnail)
   // The recorder's head start runs on the engine's clock.
   env_.Shift(10);
   EXPECT_TRUE(thumbnails_.WaitFor(L"Extract Image From Video", 5, 10000));
+}
+
+// What a client receives from the scheduling and conflict services, slot
+// by slot: the medium id of an already planned programme, and the
+// schedules in the way.
+TEST_F(RecordingServices, MediumIdsAndConflictListsInTheirBusForm) {
+  const int64_t start = tev::Clock::Now() / 60 * 60 + 86400;
+  auto hour = [](int64_t at, const wchar_t* name) { return Request(WallClock(at), 3600000, name); };
+  AutoVariant first;
+  ASSERT_EQ(Call(L"ScheduleRecording", hour(start, L"First"), &first), 0);
+  const std::wstring firstId = Text(first);
+
+  // The same programme again: 119 and the medium id of the planned one.
+  AutoVariant again;
+  EXPECT_EQ(Call(L"ScheduleRecording", hour(start, L"First"), &again), 119);
+  EXPECT_EQ(Text(again), firstId);
+
+  // Another programme on the one tuner: the list itself.
+  AutoVariant clash;
+  EXPECT_EQ(Call(L"ScheduleRecording", hour(start + 1800, L"Second"), &clash), 101);
+  ExpectEntry(clash.get(), L"First", firstId, start + 1);
+
+  // The conflict query wraps the list in a one-element array. The asked
+  // schedule is written straight in, as a tuner count that changed later
+  // would have left it.
+  const int asked = enginetest::InsertRow(dbPath_, [&] {
+    enginetest::RowSpec row;
+    row.name = "Asked";
+    row.status = "DVRSTATE_CONFLICT";
+    row.start = start + 1800;
+    row.duration = 3600;
+    row.path = videoDir_ + "/asked.asf";
+    return row;
+  }());
+  Schedules::AssignTevMediumId(asked, L"M-asked");
+  const auto before = Rows("*");
+  AutoVariant query;
+  EXPECT_EQ(Call(L"GetConflicts", Value::Array({Value::Str(L"M-asked")}), &query), 101);
+  ASSERT_EQ(VUtil::GetArrayLength(query.get()), 1);
+  ExpectEntry(peertest::Elem(query.get(), 0).get(), L"First", firstId, start + 1);
+  EXPECT_EQ(Rows("*"), before);
+
+  // No such schedule: 103 and nothing in out; a malformed request is
+  // refused as a parameter error.
+  AutoVariant none;
+  EXPECT_EQ(Call(L"GetConflicts", Value::Array({Value::Str(L"M-none")}), &none), 103);
+  EXPECT_EQ(none.get().vt, VT_EMPTY);
+  for (const Value& bad : {Value::Str(L"M-asked"), Value::Array({}),
+                           Value::Array({Value::Long(asked)})}) {
+    AutoVariant refused;
+    EXPECT_EQ(Call(L"GetConflicts", bad, &refused), 1);
+  }
+  EXPECT_EQ(Rows("*"), before);
 }
 
 }  // namespace

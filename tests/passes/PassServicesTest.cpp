@@ -92,13 +92,6 @@ class PassServicesTest : public PassFixture {
     return tev::FromStdUtf8(db.Value("SELECT TevMediumId FROM Schedules WHERE StartTime = " +
                                      DbTime(Local(2027, 3, day, 21, 0))));
   }
-  // "day of March, Status" of every row of the pass.
-  std::multiset<std::string> Airings(int passId) {
-    std::multiset<std::string> airings;
-    for (const auto& row : Episodes(passId)) airings.insert(row[1].substr(6, 2) + " " + row[0]);
-    return airings;
-  }
-
   // "day of March, then `columns` joined by '/'" of every row of the pass.
   std::multiset<std::string> ByDay(int passId, const std::string& columns) {
     std::multiset<std::string> rows;
@@ -327,38 +320,53 @@ TEST_F(PassServicesTest, AKeepUntilChangeReachesThePassesPendingEpisodes) {
   EXPECT_EQ(RowCount("Status = 'DVRSTATE_SCHEDULED' AND KeepUntil = 13" + owned), 5);
 }
 
+}  // namespace
+}  // namespace passtest
+
+namespace passtest {
+namespace {
+
+// The library's form of a local time.
+Value LibraryTime(int day, int hour, int minute) {
+  return Value::Str(FormatTime2(Local(2027, 3, day, hour, minute)));
+}
+
 // An airing is its channel and start time: what the user deleted stays
-// deleted while it is to come, whatever the episode was called, and a
-// renamed episode is not added a second time.
-TEST_F(PassServicesTest, EpisodesTheUserDeletedStayDeletedThroughChecksAndPassEdits) {
+// deleted while it is to come, whatever the episode was called or wherever
+// it was moved, and a renamed or moved episode is not made a second time,
+// through the daily check and an edit of the pass.
+TEST_F(PassServicesTest, EpisodesTheUserDeletedRenamedOrMovedStayAsTheUserLeftThem) {
   const std::wstring passMedium = DescribedPass();
   const int pass = LocalIds::GetLocalIdFromTevMediumId(passMedium);
   ASSERT_EQ(Episodes(pass).size(), 7u);
-  // Tuesday's deleted as it is, Wednesday's renamed and then deleted,
-  // Thursday's only renamed.
-  EXPECT_EQ(Update(EpisodeMedium(9), 1, Value()), 0);
-  EXPECT_EQ(Update(EpisodeMedium(10), 0, Value::Pairs({{L"title", Value::Str(L"Show (repeat)")}})), 0);
-  EXPECT_EQ(Update(EpisodeMedium(10), 1, Value()), 0);
+  // Tuesday's moved and then deleted, Wednesday's renamed and then deleted,
+  // Thursday's only renamed, Friday's only moved.
+  const std::wstring tuesday = EpisodeMedium(9), wednesday = EpisodeMedium(10);
+  EXPECT_EQ(Update(tuesday, 0, Value::Pairs({{L"startTime", LibraryTime(9, 21, 15)}})), 0);
+  EXPECT_EQ(Update(tuesday, 1, Value()), 0);
+  EXPECT_EQ(Update(wednesday, 0, Value::Pairs({{L"title", Value::Str(L"Show (repeat)")}})), 0);
+  EXPECT_EQ(Update(wednesday, 1, Value()), 0);
   EXPECT_EQ(Update(EpisodeMedium(11), 0, Value::Pairs({{L"title", Value::Str(L"Show, part 2")}})), 0);
+  EXPECT_EQ(Update(EpisodeMedium(12), 0, Value::Pairs({{L"startTime", LibraryTime(12, 20, 45)}})), 0);
   const std::multiset<std::string> decided = {
-      "08 DVRSTATE_SCHEDULED", "09 DVRSTATE_DELETED",   "10 DVRSTATE_DELETED",
-      "11 DVRSTATE_SCHEDULED", "12 DVRSTATE_SCHEDULED", "13 DVRSTATE_SCHEDULED",
-      "14 DVRSTATE_SCHEDULED"};
-  ASSERT_EQ(Airings(pass), decided);
+      "08 210000/DVRSTATE_SCHEDULED", "09 211500/DVRSTATE_DELETED",
+      "10 210000/DVRSTATE_DELETED",   "11 210000/DVRSTATE_SCHEDULED",
+      "12 204500/DVRSTATE_SCHEDULED", "13 210000/DVRSTATE_SCHEDULED",
+      "14 210000/DVRSTATE_SCHEDULED"};
+  const auto airings = [this, pass] { return ByDay(pass, "substr(StartTime, 9, 6), Status"); };
+  ASSERT_EQ(airings(), decided);
   media_.ClearRequests();
 
-  // The daily check.
   SeasonPassChecker daily(Engine());
   daily.CheckForNewEpisodes();
-  EXPECT_EQ(Airings(pass), decided);
+  EXPECT_EQ(airings(), decided);
   EXPECT_EQ(RowCount(), 7);
 
-  // An edit of the pass that makes its episodes again.
   EXPECT_EQ(Update(passMedium, 0, Value::Pairs({{L"restrictOneChannel", Value::Long(1)}})), 0);
   WaitForPassJobs();
-  EXPECT_EQ(Airings(pass), decided);
+  EXPECT_EQ(airings(), decided);
   EXPECT_EQ(RowCount(), 7);
-  // Nor did the library hear of those airings again.
+  // Nor did the library hear of the deleted airings again.
   for (const Value& batch : media_.RequestsOf(L"AddMedia")) {
     AutoVariant lists;
     VUtil::GetElement(batch.get(), 1, &lists);
@@ -371,47 +379,6 @@ TEST_F(PassServicesTest, EpisodesTheUserDeletedStayDeletedThroughChecksAndPassEd
       EXPECT_NE(start.substr(0, 10), L"2027-03-10");
     }
   }
-}
-
-}  // namespace
-}  // namespace passtest
-
-namespace passtest {
-namespace {
-
-// The library's form of a local time.
-Value LibraryTime(int day, int hour, int minute) {
-  return Value::Str(FormatTime2(Local(2027, 3, day, hour, minute)));
-}
-
-// A user moves an episode and then deletes it: the airing it was made for
-// stays deleted through the daily check and an edit of the pass; moved and
-// kept, it is not made a second time at its guide time either.
-TEST_F(PassServicesTest, AMovedEpisodeIsStillItsAiring) {
-  const std::wstring passMedium = DescribedPass();
-  const int pass = LocalIds::GetLocalIdFromTevMediumId(passMedium);
-  ASSERT_EQ(Episodes(pass).size(), 7u);
-  const std::wstring tuesday = EpisodeMedium(9), wednesday = EpisodeMedium(10);
-  EXPECT_EQ(Update(tuesday, 0, Value::Pairs({{L"startTime", LibraryTime(9, 21, 15)}})), 0);
-  EXPECT_EQ(Update(tuesday, 1, Value()), 0);
-  EXPECT_EQ(Update(wednesday, 0, Value::Pairs({{L"startTime", LibraryTime(10, 20, 45)}})), 0);
-  const std::multiset<std::string> decided = {
-      "08 210000/DVRSTATE_SCHEDULED", "09 211500/DVRSTATE_DELETED",
-      "10 204500/DVRSTATE_SCHEDULED", "11 210000/DVRSTATE_SCHEDULED",
-      "12 210000/DVRSTATE_SCHEDULED", "13 210000/DVRSTATE_SCHEDULED",
-      "14 210000/DVRSTATE_SCHEDULED"};
-  const auto airings = [this, pass] { return ByDay(pass, "substr(StartTime, 9, 6), Status"); };
-  ASSERT_EQ(airings(), decided);
-
-  SeasonPassChecker daily(Engine());
-  daily.CheckForNewEpisodes();
-  EXPECT_EQ(airings(), decided);
-  EXPECT_EQ(RowCount(), 7);
-
-  EXPECT_EQ(Update(passMedium, 0, Value::Pairs({{L"restrictOneChannel", Value::Long(1)}})), 0);
-  WaitForPassJobs();
-  EXPECT_EQ(airings(), decided);
-  EXPECT_EQ(RowCount(), 7);
 }
 
 // An edit of the pass changes which airings it wants: the episodes of the

@@ -132,16 +132,6 @@ TEST_F(PassStoreTest, LibraryChangesToAPassThroughUpdateMedium) {
   EXPECT_EQ(RowCount(), 0);
 }
 
-TEST_F(PassStoreTest, EqualPassIsRefusedAndInsertsNothing) {
-  const int first = Television(L"P", 0);
-  ASSERT_GT(first, 0);
-  const int rows = RowCount();
-  EXPECT_EQ(Television(L"P", 0), SeasonPasses::kEqualPassExists);
-  EXPECT_EQ(PassCount(), 1);
-  EXPECT_EQ(RowCount(), rows);
-  EXPECT_EQ(Priorities(), (std::map<int, int>{{first, 1}}));
-}
-
 TEST_F(PassStoreTest, RemovalKeepsFinishedRecordingsAndDropsPendingOnes) {
   const int pass = Television(L"P", 0);
   ASSERT_GT(pass, 0);
