@@ -12,15 +12,23 @@
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
 #include "tests/peers/PeerFixture.h"
+#include "vel/WireCodec.h"
 
 namespace {
 
 using peertest::Elem;
 using peertest::Str;
-using peertest::TypeAt;
 using tev::peers::Value;
 
 class CVelAtlRequests : public peertest::PeerFixture {};
+
+// A request as it travels on the bus, to compare whole.
+std::string Wire(const Value& value) {
+  nlohmann::json json;
+  std::string error;
+  EXPECT_TRUE(vel::EncodeVariant(value.get(), &json, &error)) << error;
+  return json.dump();
+}
 
 // Replies that are not what the operation expects.
 std::vector<Value> MalformedReplies() {
@@ -55,31 +63,11 @@ TEST_F(CVelAtlRequests, IsTevMediaReady) {
 TEST_F(CVelAtlRequests, SetMediaAttributeLayouts) {
   vel_->Peers().SetMediaAttribute({L"m1", L"m2"}, L"pvrState", L"skip");
   ASSERT_TRUE(media_.WaitFor(L"SetMediaAttributes", 1, 5000));
-  Value in = Last(media_, L"SetMediaAttributes");
-  ASSERT_EQ(VUtil::GetArrayLength(in.get()), 4);
-  EXPECT_EQ(Str(in.get(), 0), L"");
-  Value ids = Elem(in.get(), 1);
-  ASSERT_EQ(VUtil::GetArrayLength(ids.get()), 2);
-  EXPECT_EQ(Str(ids.get(), 0), L"m1");
-  EXPECT_EQ(Str(ids.get(), 1), L"m2");
-  std::wstring name, value;
-  Value pairs = Elem(in.get(), 2);
-  EXPECT_EQ(VUtil::GetArrayLength(pairs.get()), 1);
-  VUtil::GetPair(pairs.get(), 0, &name, &value);
-  EXPECT_EQ(name + L"=" + value, L"pvrState=skip");
-  EXPECT_TRUE(VUtil::GetBoolElement(in.get(), 3));
-
+  EXPECT_EQ(Wire(Last(media_, L"SetMediaAttributes")),
+            R"(["",["m1","m2"],[["pvrState","skip"]],true])");
   vel_->Peers().SetMediaAttributes({L"a", L"b"}, {L"genre", L"title"}, {L"News", L"It's"});
-  in = Last(media_, L"SetMediaAttributeList");
-  ASSERT_EQ(VUtil::GetArrayLength(in.get()), 3);
-  EXPECT_EQ(Str(in.get(), 0), L"");
-  Value list = Elem(in.get(), 1);
-  ASSERT_EQ(VUtil::GetArrayLength(list.get()), 2);
-  Value second = Elem(list.get(), 1);
-  EXPECT_EQ(Str(second.get(), 0), L"b");
-  VUtil::GetPair(Elem(second.get(), 1).get(), 0, &name, &value);
-  EXPECT_EQ(name + L"=" + value, L"title=It's");
-  EXPECT_TRUE(VUtil::GetBoolElement(in.get(), 2));
+  EXPECT_EQ(Wire(Last(media_, L"SetMediaAttributeList")),
+            R"(["",[["a",[["genre","News"]]],["b",[["title","It's"]]]],true])");
 
   // Return codes are not looked at; a bus failure is logged in hex.
   media_.SetReply(L"SetMediaAttributes", 9);
@@ -98,45 +86,25 @@ TEST_F(CVelAtlRequests, DeleteMediaRemovesPlansAndRetypesRecordings) {
   (void)planned;
 
   vel_->Peers().DeleteMedia(std::vector<std::wstring>{L"r1", L"s1", L"gone"}, true, false);
-  Value in = Last(media_, L"RemoveImportedMedia");
-  ASSERT_EQ(VUtil::GetArrayLength(in.get()), 5);
-  EXPECT_EQ(Str(in.get(), 0), L"PVR");
-  Value removed = Elem(in.get(), 1);
-  ASSERT_EQ(VUtil::GetArrayLength(removed.get()), 1);
-  std::wstring id;
-  ASSERT_TRUE(VUtil::FindPair(Elem(removed.get(), 0).get(), L"tevMediumId", &id));
-  EXPECT_EQ(id, L"s1");
-  EXPECT_EQ(TypeAt(in.get(), 2), VT_EMPTY);
-  EXPECT_FALSE(VUtil::GetBoolElement(in.get(), 3));
-  EXPECT_TRUE(VUtil::GetBoolElement(in.get(), 4));
-
-  Value retype = Last(media_, L"SetMediaAttributeList");
-  Value list = Elem(retype.get(), 1);
-  ASSERT_EQ(VUtil::GetArrayLength(list.get()), 2);
-  std::wstring name, value;
-  VUtil::GetPair(Elem(Elem(list.get(), 0).get(), 1).get(), 0, &name, &value);
-  EXPECT_EQ(Str(Elem(list.get(), 0).get(), 0) + L" " + name + L"=" + value,
-            L"r1 mediaType=deleted.video.file.recorded.tv");
-  VUtil::GetPair(Elem(Elem(list.get(), 1).get(), 1).get(), 0, &name, &value);
-  EXPECT_EQ(Str(Elem(list.get(), 1).get(), 0) + L" " + value, L"gone deleted.video.recorded");
+  EXPECT_EQ(Wire(Last(media_, L"RemoveImportedMedia")),
+            R"(["PVR",[[["tevMediumId","s1"]]],{"vt":"EMPTY"},false,true])");
+  EXPECT_EQ(Wire(Last(media_, L"SetMediaAttributeList")),
+            R"(["",[["r1",[["mediaType","deleted.video.file.recorded.tv"]]],)"
+            R"(["gone",[["mediaType","deleted.video.recorded"]]]],true])");
 
   // Passes: every id removed (in set order), no media types asked for.
   media_.ClearRequests();
   vel_->Peers().DeleteMedia(std::set<std::wstring>{L"p2", L"p1", L"r1"}, false, true);
-  in = Last(media_, L"RemoveImportedMedia");
-  removed = Elem(in.get(), 1);
-  ASSERT_EQ(VUtil::GetArrayLength(removed.get()), 3);
-  VUtil::FindPair(Elem(removed.get(), 0).get(), L"tevMediumId", &id);
-  EXPECT_EQ(id, L"p1");
-  EXPECT_FALSE(VUtil::GetBoolElement(in.get(), 4));
+  EXPECT_EQ(Wire(Last(media_, L"RemoveImportedMedia")),
+            R"(["PVR",[[["tevMediumId","p1"]],[["tevMediumId","p2"]],[["tevMediumId","r1"]]],)"
+            R"({"vt":"EMPTY"},false,false])");
   EXPECT_EQ(media_.CountOf(L"SetMediaAttributeList"), 0u);
 
   // By local id and by medium id; an empty set sends nothing.
   media_.ClearRequests();
   vel_->Peers().DeleteMedium(planned, false, false);
-  VUtil::FindPair(Elem(Elem(Last(media_, L"RemoveImportedMedia").get(), 1).get(), 0).get(),
-                  L"tevMediumId", &id);
-  EXPECT_EQ(id, L"s1");
+  EXPECT_EQ(Wire(Elem(Last(media_, L"RemoveImportedMedia").get(), 1)),
+            R"([[["tevMediumId","s1"]]])");
   vel_->Peers().DeleteMedia(std::set<std::wstring>{}, true, true);
   EXPECT_EQ(media_.CountOf(L"RemoveImportedMedia"), 1u);
 
@@ -242,14 +210,9 @@ TEST_F(CVelAtlRequests, GetMediumInfoMimetypes) {
     EXPECT_EQ(mimetype, c.mimetype) << tev::ToStdUtf8(c.mediaType);
     EXPECT_EQ(mediaType, c.mediaType);
   }
-  Value in = Last(media_, L"SearchMedia");
-  ASSERT_EQ(VUtil::GetArrayLength(in.get()), 7);
-  EXPECT_EQ(Str(in.get(), 0), L"u");
-  EXPECT_EQ(Str(in.get(), 1), L"tevMediumId=\"m1\"");
-  EXPECT_EQ(Str(in.get(), 2), L"path, mediaType, streamFormat, thumbnailId, rating, tags, mimeType");
-  EXPECT_EQ(Str(in.get(), 3) + Str(in.get(), 4), L"");
-  EXPECT_EQ(VUtil::GetLongElement(in.get(), 5), 0);
-  EXPECT_EQ(VUtil::GetLongElement(in.get(), 6), 1);
+  EXPECT_EQ(Wire(Last(media_, L"SearchMedia")),
+            R"(["u","tevMediumId=\"m1\"",)"
+            R"("path, mediaType, streamFormat, thumbnailId, rating, tags, mimeType","","",0,1])");
 }
 
 TEST_F(CVelAtlRequests, GetMediumInfoFieldsAndFailures) {
@@ -301,16 +264,9 @@ TEST_F(CVelAtlRequests, ProcessTranscodeUrl) {
   std::wstring url;
   EXPECT_EQ(vel_->Peers().ProcessTranscodeUrl(L"http://raw", L"video/x-webwin", L"tv.web", &url), 0);
   EXPECT_EQ(url, L"http://ready");
-  Value in = Last(media_, L"ProcessTranscodeUrl");
-  ASSERT_EQ(VUtil::GetArrayLength(in.get()), 4);
-  EXPECT_EQ(Str(in.get(), 0), L"http://raw");
-  std::wstring value;
-  ASSERT_TRUE(VUtil::FindPair(Elem(in.get(), 1).get(), L"mimeType", &value));
-  EXPECT_EQ(value, L"video/x-webwin");
-  ASSERT_TRUE(VUtil::FindPair(Elem(in.get(), 1).get(), L"mediaType", &value));
-  EXPECT_EQ(value, L"tv.web");
-  EXPECT_EQ(TypeAt(in.get(), 2), VT_EMPTY);
-  EXPECT_FALSE(VUtil::GetBoolElement(in.get(), 3));
+  EXPECT_EQ(Wire(Last(media_, L"ProcessTranscodeUrl")),
+            R"(["http://raw",[["mimeType","video/x-webwin"],["mediaType","tv.web"]],)"
+            R"({"vt":"EMPTY"},false])");
 
   for (const Value& reply : {Value(), Value::Array({Value::Long(1)})}) {
     media_.SetReply(L"ProcessTranscodeUrl", 0, reply);
