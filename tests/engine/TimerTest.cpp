@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -66,24 +67,23 @@ TEST_F(Timer, TheNextWakeUpFollowsStartsEndsAndPadding) {
   EXPECT_LE(DueAt() - tev::Clock::NowMs() / 1000.0, 1.0);
 }
 
-TEST_F(Timer, TheStopQueryTakesEveryScheduledRowWhateverItsEnd) {
+TEST_F(Timer, PastRowsAreSettledOrRemovedAndAPastMomentIsArmedOnlyOnce) {
   const int64_t now = tev::Clock::Now();
   // A recording that ended long ago is not waited for ...
   Insert("Over", "DVRSTATE_RECORDING", now - 7200, now - 3600);
   EXPECT_GT(DueAt() - now, 14000);
   // ... but a scheduled row is, though it ended long ago too: AND binds
-  // before OR in "Status = A OR Status = B AND EndTime > cut-off".
-  Insert("Stale", "DVRSTATE_SCHEDULED", now - 7200, now - 3600);
-  EXPECT_LE(DueAt() - tev::Clock::NowMs() / 1000.0, 1.0);
-}
-
-TEST_F(Timer, PastRowsAreSettledAndAPastMomentIsArmedOnlyOnce) {
-  const int64_t now = tev::Clock::Now();
-  // Ended while the module was down: settled as missed, and after the one
-  // wake-up its past end was worth the timer sleeps its four hours.
+  // before OR in "Status = A OR Status = B AND EndTime > cut-off". Ended
+  // while the module was down, it is settled as missed, and after the one
+  // wake-up its past end was worth the timer sleeps its four hours. Old
+  // skipped and conflicting rows go at each computation.
   Insert("Down", "DVRSTATE_SCHEDULED", now - 7200, now - 3600);
-  DueAt();
+  Insert("Skipped", "DVRSTATE_SKIP", now - 7200, now - 3600);
+  Insert("Conflict", "DVRSTATE_CONFLICT", now - 7200, now - 60);
+  Insert("Pending", "DVRSTATE_CONFLICT", now - 60, now + 3600);
+  EXPECT_LE(DueAt() - tev::Clock::NowMs() / 1000.0, 1.0);
   EXPECT_EQ(Rows("Status", "Name = 'Down'")[0][0], "DVRSTATE_MISSED");
+  EXPECT_EQ(Rows("Name"), (std::vector<std::vector<std::string>>{{"Over"}, {"Down"}, {"Pending"}}));
   EXPECT_GT(DueAt() - now, 14000);
   EXPECT_FALSE(timer_.ArmedForResume());
 
@@ -98,17 +98,6 @@ TEST_F(Timer, PastRowsAreSettledAndAPastMomentIsArmedOnlyOnce) {
   env_.Shift(30);
   DueAt();
   EXPECT_EQ(Rows("Status", "Name = 'JustEnded'")[0][0], "DVRSTATE_MISSED");
-}
-
-TEST_F(Timer, OldSkippedAndConflictingRowsGoAtEachComputation) {
-  const int64_t now = tev::Clock::Now();
-  Insert("Skipped", "DVRSTATE_SKIP", now - 7200, now - 3600);
-  Insert("Conflict", "DVRSTATE_CONFLICT", now - 7200, now - 60);
-  Insert("Pending", "DVRSTATE_CONFLICT", now - 60, now + 3600);
-  DueAt();
-  auto rows = Rows("Name");
-  ASSERT_EQ(rows.size(), 1u) << tev::ToStdUtf8(log_->Dump());
-  EXPECT_EQ(rows[0][0], "Pending");
 }
 
 TEST_F(Timer, TheThreadWakesAtTheShiftedDueTimeAndStopsOnCancel) {
