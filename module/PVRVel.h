@@ -12,6 +12,7 @@
 #include "bus/CVelAtl.h"
 #include "db/Database.h"
 #include "db/SQLite.h"
+#include "dvr/DVR.h"
 #include "engine/EngineHost.h"
 #include "engine/Schedules.h"
 #include "passes/SeasonPassChecker.h"
@@ -42,6 +43,7 @@ class PVRVel : public EngineHost {
   SQLite& Database() { return m_db; }
   CVelAtl& Vel() { return m_vel; }
   PeerClient& Peers() { return m_vel.Peers(); }
+  DVR& Recorder() { return m_dvr; }
   Schedules& GetSchedules() { return m_schedules; }
   SeasonPassChecker& Checker() { return m_checker; }
   PEvent& StopEvent() { return m_stopEvent; }
@@ -65,7 +67,8 @@ class PVRVel : public EngineHost {
   std::unique_ptr<::Database> m_database;
   SQLite m_db;
   CVelAtl m_vel;
-  Schedules m_schedules{this};
+  DVR m_dvr;  // the recorder; its folders are the engine's
+  Schedules m_schedules{m_dvr, this};
   SeasonPassChecker m_checker{m_schedules};
   SeasonPasses m_passes{m_schedules, m_checker};  // the engine's pass keeper
   PMutex m_mutex;

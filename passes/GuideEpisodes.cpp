@@ -257,8 +257,8 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const ListedChannel& 
   }
 
   try {
-    row.filePath = DVR::ConstructUniqueFileName(row.channelMimetype, row.channelName, row.name,
-                                                row.start, 0);
+    row.filePath = engine_.Recorder().ConstructUniqueFileName(row.channelMimetype, row.channelName,
+                                                             row.name, row.start, 0);
   } catch (const VelException& e) {
     LogError(L"SeasonPassChecker::AddProgram: %ls", e.getMessage().c_str());
   }

@@ -140,7 +140,7 @@ class SeasonPassChecker {
   int32_t CheckNonGuidePass(const PassRow& pass, int64_t now,
                             const AdmissionFlags& flags = AdmissionFlags());
   // The new schedule's ID, or 0 (already there, or a step failed).
-  static int32_t AddNonGuideProgram(const PassRow& pass, int64_t start);
+  int32_t AddNonGuideProgram(const PassRow& pass, int64_t start);
 
   // Publishes the rows of `bumped`; new episodes carry the pass medium's
   // thumbnail, rating and tags (asked of the library once unless known).

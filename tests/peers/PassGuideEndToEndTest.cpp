@@ -107,7 +107,8 @@ class PassGuideEndToEnd : public dbtest::DbFixture {
 };
 
 TEST_F(PassGuideEndToEnd, NewEpisodesOfTheWeekBecomePublishedSchedules) {
-  Schedules engine;
+  DVR recorder(vel_->Peers());
+  Schedules engine(recorder);
   SeasonPassChecker checker(engine);
   SeasonPasses passes(engine, checker);
   PassDescription pass;
