@@ -5,7 +5,6 @@
 
 #include "db/LocalIds.h"
 #include "monitor/FileMetadata.h"
-#include "passes/PassJobs.h"
 #include "passes/SeasonPasses.h"
 #include "platform/Env.h"
 #include "platform/Folders.h"
@@ -112,7 +111,7 @@ void PVRVel::Shutdown() {
   }
   m_schedules.Shutdown();
   m_checker.Stop();
-  WaitForPassJobs();
+  m_passWork.WaitForJobs();
   LogDebug(L"Shutdown db ");
   m_database.reset();
   LogDebug(L"Unregister vel");
@@ -122,7 +121,7 @@ void PVRVel::Shutdown() {
     g_startupThread.reset();
   }
   // A handler that ran until the bus let go may have started a job.
-  WaitForPassJobs();
+  m_passWork.WaitForJobs();
   DropMetadataEditor();
   LogDebug(L"PVRVel::Shutdown complete");
 }

@@ -15,6 +15,7 @@
 #include "dvr/DVR.h"
 #include "engine/EngineHost.h"
 #include "engine/Schedules.h"
+#include "passes/PassJobs.h"
 #include "passes/SeasonPassChecker.h"
 #include "passes/SeasonPasses.h"
 #include "support/PEvent.h"
@@ -46,6 +47,7 @@ class PVRVel : public EngineHost {
   DVR& Recorder() { return m_dvr; }
   Schedules& GetSchedules() { return m_schedules; }
   SeasonPassChecker& Checker() { return m_checker; }
+  PassWork& Work() { return m_passWork; }
   PEvent& StopEvent() { return m_stopEvent; }
 
   // Medium id stored for a schedule / a pass, or "" when there is none.
@@ -69,7 +71,8 @@ class PVRVel : public EngineHost {
   CVelAtl m_vel;
   DVR m_dvr;  // the recorder; its folders are the engine's
   Schedules m_schedules{m_dvr, this};
-  SeasonPassChecker m_checker{m_schedules};
+  PassWork m_passWork;  // the passes' lock and background jobs
+  SeasonPassChecker m_checker{m_schedules, m_passWork};
   SeasonPasses m_passes{m_schedules, m_checker};  // the engine's pass keeper
   PMutex m_mutex;
   PEvent m_stopEvent;

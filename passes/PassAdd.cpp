@@ -16,6 +16,7 @@
 #include "dvr/ThumbnailTable.h"
 #include "engine/Schedules.h"
 #include "outbound/PeerClient.h"
+#include "passes/PassJobs.h"
 #include "passes/SeasonPassChecker.h"
 #include "passes/SeasonPasses.h"
 #include "platform/Clock.h"
@@ -100,7 +101,7 @@ int32_t SeasonPasses::Add(const PassDescription& pass, PassConflictReport* repor
   // bus requests between them run outside any transaction); the disk is
   // synced once, before the answer.
   GroupSync durableAtEnd;
-  PMutexLock hold(PassWorkMutex());
+  PMutexLock hold(checker_.Work().Mutex());
   const bool television = DVR::IsTVMimetype(pass.channelMimetype);
   int32_t guideType = pass.guideType == -1 ? (television ? 1 : 0) : pass.guideType;
   if (!television) guideType = 0;

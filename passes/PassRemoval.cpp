@@ -116,11 +116,11 @@ void DropPending(const std::vector<std::wstring>& pendingIds) {
   }
 }
 
-void Refresh(Schedules* engine, int32_t passId, SeasonPasses::PassChange change) {
+void Refresh(Schedules* engine, PassWork* work, int32_t passId, SeasonPasses::PassChange change) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   try {
-    PMutexLock hold(PassWorkMutex());
-    SeasonPassChecker checker(*engine);
+    PMutexLock hold(work->Mutex());
+    SeasonPassChecker checker(*engine, *work);
     // The episodes of airings the pass still wants stay as the user left
     // them (skipped, renamed, kept longer); only the others go.
     std::set<int32_t> wanted;
@@ -158,7 +158,7 @@ void SeasonPasses::RemovePassInfoForRecordings(int32_t passId) {
 }
 
 void SeasonPasses::RemoveSchedulesForPass(int32_t passId, const std::set<int32_t>* wanted) {
-  PMutexLock hold(PassWorkMutex());
+  PMutexLock hold(checker_.Work().Mutex());
   PassRows rows;
   if (!LoadPassRows(passId, true, wanted, &rows)) return;
   LogDebug(L"SeasonPasses::RemoveSchedulesForPass %d: %d pending", passId,
@@ -174,7 +174,7 @@ void SeasonPasses::RemoveSchedulesForPass(int32_t passId, const std::set<int32_t
 }
 
 bool SeasonPasses::RemoveSeasonPass(int32_t passId, bool deleteMedium) {
-  PMutexLock hold(PassWorkMutex());
+  PMutexLock hold(checker_.Work().Mutex());
   SQLite pass;
   if (!pass.RunQuery("SELECT * FROM SeasonPasses WHERE ID = ?", {passId}, L"RemoveSeasonPass") ||
       pass.GetRowCount() != 1) {
@@ -206,8 +206,10 @@ bool SeasonPasses::RemoveSeasonPass(int32_t passId, bool deleteMedium) {
   return true;
 }
 
-void SeasonPasses::RefreshPass(Schedules& engine, int32_t passId, PassChange change) {
-  Schedules* owner = &engine;
-  StartPassJob([owner, passId, change] { Refresh(owner, passId, change); },
-               L"SeasonPasses::RefreshPass");
+void SeasonPasses::RefreshPass(int32_t passId, PassChange change) {
+  // The job outlives this object (a service's); not the engine and the work.
+  Schedules* engine = &engine_;
+  PassWork* work = &checker_.Work();
+  work->StartJob([engine, work, passId, change] { Refresh(engine, work, passId, change); },
+                 L"SeasonPasses::RefreshPass");
 }

@@ -8,7 +8,8 @@
 // The module's checker runs a thread: first check 10 s after Start, then
 // every 24 hours, ended at once by Stop. Other checkers (a new pass, a
 // refresh) are made on the spot and called directly, without a thread.
-// Every check holds PassWorkMutex() for its whole run.
+// Every check holds the module's pass-work lock (PassWork) for its whole
+// run.
 #ifndef TEV_PASSES_SEASONPASSCHECKER_H_
 #define TEV_PASSES_SEASONPASSCHECKER_H_
 
@@ -24,6 +25,7 @@
 #include "passes/PassRequest.h"
 #include "support/PEvent.h"
 
+class PassWork;
 class PThread;
 class Schedules;
 class SQLite;
@@ -87,8 +89,12 @@ class Transaction;
 
 class SeasonPassChecker {
  public:
-  explicit SeasonPassChecker(Schedules& engine);
+  // `engine` and `work` outlive the checker.
+  SeasonPassChecker(Schedules& engine, PassWork& work);
   ~SeasonPassChecker();  // stops the thread when it runs
+
+  Schedules& Engine() const { return engine_; }
+  PassWork& Work() const { return work_; }
 
   // Starts the daily thread (called once by the module's start-up).
   void Start();
@@ -162,6 +168,7 @@ class SeasonPassChecker {
   int TimerThreadStart(void* argument);
 
   Schedules& engine_;
+  PassWork& work_;
   std::unique_ptr<PThread> thread_;  // owned; null unless started
   PEvent stopEvent_;
   std::atomic<bool> running_{false};

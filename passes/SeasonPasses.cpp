@@ -9,6 +9,7 @@
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
 #include "outbound/PeerClient.h"
+#include "passes/PassJobs.h"
 #include "passes/SeasonPassChecker.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
@@ -152,12 +153,21 @@ void SeasonPasses::StorePassMediumId(int32_t passId,
   }
 }
 
-void SeasonPasses::UpdateSchedulesFromPass(int32_t passId, const std::wstring& property,
+namespace {
+
+const char kUnrun[] = "Owner = ? AND Status != ? AND Status != ?AND Status != ?";
+
+std::vector<SqlValue> UnrunValues(int32_t passId) {
+  return {std::to_wstring(passId), DVRSTATE_COMPLETE, DVRSTATE_COMPLETE_PARTIAL,
+          DVRSTATE_RECORDING};
+}
+
+}  // namespace
+
+void SeasonPasses::UpdateSchedulesFromPass(PassWork& work, int32_t passId,
+                                           const std::wstring& property,
                                            const std::wstring& value) {
-  const char kUnrun[] =
-      "Owner = ? AND Status != ? AND Status != ?AND Status != ?";
-  std::vector<SqlValue> unrun = {std::to_wstring(passId), DVRSTATE_COMPLETE,
-                                 DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_RECORDING};
+  std::vector<SqlValue> unrun = UnrunValues(passId);
   const char* assignment = nullptr;
   if (property == L"keepUntil") {
     assignment = "KeepUntil = ?";
@@ -170,7 +180,7 @@ void SeasonPasses::UpdateSchedulesFromPass(int32_t passId, const std::wstring& p
     // A value the episodes keep as a column: the rows are what the timer and
     // the disk-space manager read, so they change, and the library gets them
     // as they now are. Serialised with the searches, which replace rows.
-    PMutexLock hold(PassWorkMutex());
+    PMutexLock hold(work.Mutex());
     SQLite update;
     if (!update.RunQuery(std::string("UPDATE Schedules SET ") + assignment + " WHERE " + kUnrun,
                          unrun, L"UpdateSchedulesFromPass")) {
@@ -179,8 +189,13 @@ void SeasonPasses::UpdateSchedulesFromPass(int32_t passId, const std::wstring& p
     RepublishEpisodes(passId);
     return;
   }
+  SetEpisodesAttribute(passId, property, value);
+}
+
+void SeasonPasses::SetEpisodesAttribute(int32_t passId, const std::wstring& property,
+                                        const std::wstring& value) {
   SQLite query;
-  if (!query.RunQuery(std::string("SELECT * FROM Schedules WHERE ") + kUnrun, unrun,
+  if (!query.RunQuery(std::string("SELECT * FROM Schedules WHERE ") + kUnrun, UnrunValues(passId),
                       L"UpdateSchedulesFromPass")) {
     return;
   }
@@ -267,7 +282,7 @@ bool SeasonPasses::ChangeMediumIds() {
             tev::WFormat(L"ChangeMediaId vel request error: %x", static_cast<unsigned>(result)));
       }
       PassStore::AssignMediumId(passId, mediumId);
-      UpdateSchedulesFromPass(passId, L"tevPassId", mediumId);
+      SetEpisodesAttribute(passId, L"tevPassId", mediumId);
     }
   } catch (const VelException& e) {
     LogError(L"SeasonPasses::ChangeMediumIds: %ls", e.getMessage().c_str());

@@ -24,6 +24,7 @@
 #include "outbound/PeerClient.h"
 #include "passes/PassRequest.h"
 
+class PassWork;
 class Schedules;
 class SeasonPassChecker;
 
@@ -106,7 +107,7 @@ class SeasonPasses : public PassKeeper {
   // the episodes of every pass again. kLength: the episodes the pass
   // repeats without a guide take its new length; kPriority: whether its
   // episodes get their tuner is decided again (RedecideEpisodes).
-  static void RefreshPass(Schedules& engine, int32_t passId, PassChange change = PassChange::kOther);
+  void RefreshPass(int32_t passId, PassChange change = PassChange::kOther);
   // After the pass's priority moved: its pending episodes are decided
   // again as new ones would be (a skip the user chose stays): they give way to the passes that now outrank it and displace
   // those it now outranks. The rows that changed are republished.
@@ -176,10 +177,14 @@ class SeasonPasses : public PassKeeper {
                                 std::unique_ptr<PeerClient::Pending> posted);
   // Hands a change of the pass to its schedules that have not run (not
   // complete, partial or recording). "keepUntil" and "genre" are written
-  // into their rows (KeepUntil, Category), and the pending ones are
-  // republished; any other property is set on their media only.
-  static void UpdateSchedulesFromPass(int32_t passId, const std::wstring& property,
+  // into their rows (KeepUntil, Category) under the pass-work lock of
+  // `work`, and the pending ones are republished; any other property is
+  // set on their media only (SetEpisodesAttribute).
+  static void UpdateSchedulesFromPass(PassWork& work, int32_t passId, const std::wstring& property,
                                       const std::wstring& value);
+  // Sets the property on the media of the pass's schedules that have not run.
+  static void SetEpisodesAttribute(int32_t passId, const std::wstring& property,
+                                   const std::wstring& value);
   // Publishes the pass's scheduled, conflicting and skipped episodes in one
   // request, with the pass medium's thumbnail, rating and tags.
   static void RepublishEpisodes(int32_t passId);
@@ -207,12 +212,5 @@ class SeasonPasses : public PassKeeper {
   Schedules& engine_;
   SeasonPassChecker& checker_;
 };
-
-// Serialises the work on passes (creation, removal, priority moves and the
-// episode searches), so that two searches cannot both find an episode
-// missing and insert it twice. Recursive. Lock order: this, then the
-// engine lock, then the database lock.
-class PMutex;
-PMutex& PassWorkMutex();
 
 #endif  // TEV_PASSES_SEASONPASSES_H_

@@ -91,7 +91,7 @@ class PassGuideEndToEnd : public dbtest::DbFixture {
     ASSERT_TRUE(AllJoined(*vel_, server_.Port(), peers_, LogPath(), kJoinMs));
   }
   void TearDown() override {
-    WaitForPassJobs();
+    work_.WaitForJobs();
     SetLivePeers(nullptr);
     if (vel_) vel_->Disconnect();
     if (peers_.Stop(SIGTERM, 15000) == -1) ADD_FAILURE() << "tev-peers did not stop";
@@ -102,6 +102,7 @@ class PassGuideEndToEnd : public dbtest::DbFixture {
   tev::test::NatsServer server_;
   ProgramProcess peers_{TEV_PEERS_BINARY};
   std::unique_ptr<CVelAtl> vel_;
+  PassWork work_;
   int64_t first_ = 0;
   std::vector<std::string> expected_;  // sub-titles of the airings in the week new to the pass
 };
@@ -109,7 +110,7 @@ class PassGuideEndToEnd : public dbtest::DbFixture {
 TEST_F(PassGuideEndToEnd, NewEpisodesOfTheWeekBecomePublishedSchedules) {
   DVR recorder(vel_->Peers());
   Schedules engine(recorder);
-  SeasonPassChecker checker(engine);
+  SeasonPassChecker checker(engine, work_);
   SeasonPasses passes(engine, checker);
   PassDescription pass;
   pass.user = L"viewer";
