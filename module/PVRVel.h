@@ -72,7 +72,7 @@ class PVRVel : public EngineHost {
   DVR m_dvr;  // the recorder; its folders are the engine's
   Schedules m_schedules{m_dvr, this};
   PassWork m_passWork;  // the passes' lock and background jobs
-  SeasonPassChecker m_checker{m_schedules, m_passWork};
+  SeasonPassChecker m_checker{m_schedules, m_passWork, m_vel.Peers()};
   SeasonPasses m_passes{m_schedules, m_checker};  // the engine's pass keeper
   PMutex m_mutex;
   PEvent m_stopEvent;

@@ -116,11 +116,12 @@ void DropPending(const std::vector<std::wstring>& pendingIds) {
   }
 }
 
-void Refresh(Schedules* engine, PassWork* work, int32_t passId, SeasonPasses::PassChange change) {
+void Refresh(Schedules* engine, PassWork* work, PeerClient* peers, int32_t passId,
+             SeasonPasses::PassChange change) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   try {
     PMutexLock hold(work->Mutex());
-    SeasonPassChecker checker(*engine, *work);
+    SeasonPassChecker checker(*engine, *work, *peers);
     // The episodes of airings the pass still wants stay as the user left
     // them (skipped, renamed, kept longer); only the others go.
     std::set<int32_t> wanted;
@@ -198,18 +199,19 @@ bool SeasonPasses::RemoveSeasonPass(int32_t passId, bool deleteMedium) {
   if (!ok || !transaction.Commit()) return false;  // rolled back
 
   TellKept(rows.kept);
-  if (deleteMedium && !mediumId.empty() && LivePeers() != nullptr) {
-    LivePeers()->DeleteMedium(mediumId, true, true);
-  }
+  if (deleteMedium && !mediumId.empty()) checker_.Peers().DeleteMedium(mediumId, true, true);
   RepublishPasses(renumbered);
   engine_.UpdateConflicts(0, tev::Clock::Now());
   return true;
 }
 
 void SeasonPasses::RefreshPass(int32_t passId, PassChange change) {
-  // The job outlives this object (a service's); not the engine and the work.
+  // The job outlives this object (a service's), not the engine, the work
+  // and the peers.
   Schedules* engine = &engine_;
   PassWork* work = &checker_.Work();
-  work->StartJob([engine, work, passId, change] { Refresh(engine, work, passId, change); },
-                 L"SeasonPasses::RefreshPass");
+  PeerClient* peers = &checker_.Peers();
+  work->StartJob(
+      [engine, work, peers, passId, change] { Refresh(engine, work, peers, passId, change); },
+      L"SeasonPasses::RefreshPass");
 }

@@ -45,8 +45,8 @@ PassRow PassRow::FromQuery(SQLite& query) {
   return pass;
 }
 
-SeasonPassChecker::SeasonPassChecker(Schedules& engine, PassWork& work)
-    : engine_(engine), work_(work), stopEvent_(false) {}
+SeasonPassChecker::SeasonPassChecker(Schedules& engine, PassWork& work, PeerClient& peers)
+    : engine_(engine), work_(work), peers_(peers), stopEvent_(false) {}
 
 SeasonPassChecker::~SeasonPassChecker() { Stop(); }
 
@@ -128,10 +128,9 @@ int32_t SeasonPassChecker::CheckOnePass(const PassRow& pass, PassConflictReport*
                                         const AdmissionFlags& flags, bool daily, int64_t now,
                                         std::unique_ptr<PeerClient::Pending> search) {
   if (pass.guideType != 1) return CheckNonGuidePass(pass, now, flags);
-  PeerClient* vel = LivePeers();
   GuideListings listings;
-  if (vel != nullptr && !search) search = vel->PostTVGuideSchedule(pass.programName);
-  if (vel == nullptr || !vel->ReadTVGuideSchedule(std::move(search), &listings)) {
+  if (!search) search = peers_.PostTVGuideSchedule(pass.programName);
+  if (!peers_.ReadTVGuideSchedule(std::move(search), &listings)) {
     LogError(L"SeasonPassChecker::CheckForNewEpisodes: no listings for pass %d %ls", pass.id,
              pass.programName.c_str());
     return daily ? 0 : kPassGuideFailed;

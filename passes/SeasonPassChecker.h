@@ -89,12 +89,13 @@ class Transaction;
 
 class SeasonPassChecker {
  public:
-  // `engine` and `work` outlive the checker.
-  SeasonPassChecker(Schedules& engine, PassWork& work);
+  // `engine`, `work` and `peers` outlive the checker.
+  SeasonPassChecker(Schedules& engine, PassWork& work, PeerClient& peers);
   ~SeasonPassChecker();  // stops the thread when it runs
 
   Schedules& Engine() const { return engine_; }
   PassWork& Work() const { return work_; }
+  PeerClient& Peers() const { return peers_; }
 
   // Starts the daily thread (called once by the module's start-up).
   void Start();
@@ -169,6 +170,7 @@ class SeasonPassChecker {
 
   Schedules& engine_;
   PassWork& work_;
+  PeerClient& peers_;
   std::unique_ptr<PThread> thread_;  // owned; null unless started
   PEvent stopEvent_;
   std::atomic<bool> running_{false};

@@ -43,7 +43,7 @@ class PassFixture : public enginetest::RowFixture {
     zone_.reset(new dbtest::ScopedEnv("TZ", "America/New_York"));  // after the base's UTC
     tzset();
     SetNow(Monday());
-    checker_.reset(new SeasonPassChecker(*engine_, work_));
+    checker_.reset(new SeasonPassChecker(*engine_, work_, vel_->Peers()));
     passes_.reset(new SeasonPasses(*engine_, *checker_));
     engine_->SetPassKeeper(passes_.get());
   }
@@ -57,9 +57,10 @@ class PassFixture : public enginetest::RowFixture {
     RowFixture::TearDown();
   }
   void SetNow(int64_t utc) { env_.SetNow(utc); }
-  // The pass work of Engine(): the module's once it serves, else the
-  // fixture's.
+  // The pass work and the peers of Engine(): the module's once it serves,
+  // else the fixture's.
   PassWork& Work() { return pvr_ ? pvr_->Work() : work_; }
+  PeerClient& Peers() { return pvr_ ? pvr_->Peers() : vel_->Peers(); }
   // Waits for the pass jobs of the fixture's passes and of the module's.
   void WaitForPassJobs() {
     work_.WaitForJobs();

@@ -348,7 +348,7 @@ TEST_F(PassServicesTest, EpisodesTheUserDeletedStayDeletedThroughChecksAndPassEd
   media_.ClearRequests();
 
   // The daily check.
-  SeasonPassChecker daily(Engine(), Work());
+  SeasonPassChecker daily(Engine(), Work(), Peers());
   daily.CheckForNewEpisodes();
   EXPECT_EQ(Airings(pass), decided);
   EXPECT_EQ(RowCount(), 7);
@@ -403,7 +403,7 @@ TEST_F(PassServicesTest, AMovedEpisodeIsStillItsAiring) {
   const auto airings = [this, pass] { return ByDay(pass, "substr(StartTime, 9, 6), Status"); };
   ASSERT_EQ(airings(), decided);
 
-  SeasonPassChecker daily(Engine(), Work());
+  SeasonPassChecker daily(Engine(), Work(), Peers());
   daily.CheckForNewEpisodes();
   EXPECT_EQ(airings(), decided);
   EXPECT_EQ(RowCount(), 7);
@@ -556,7 +556,7 @@ TEST_F(PassServicesTest, AnAiringTakenOnAirIsRecordedOnce) {
   const std::string repeat = "StartTime >= " + DbTime(Local(2027, 3, 8, 22, 0)) +
                              " AND StartTime < " + DbTime(Local(2027, 3, 9, 0, 0));
   for (int search = 0; search < 2; ++search) {
-    SeasonPassChecker checker(Engine(), Work());
+    SeasonPassChecker checker(Engine(), Work(), Peers());
     EXPECT_EQ(checker.AddProgramsForPass(pass, ReadGuideListings(listings.get()), nullptr, AdmissionFlags(), now), 0);
     EXPECT_EQ(RowCount(repeat), 1) << search;
   }

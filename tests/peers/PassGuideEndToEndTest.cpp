@@ -110,7 +110,7 @@ class PassGuideEndToEnd : public dbtest::DbFixture {
 TEST_F(PassGuideEndToEnd, NewEpisodesOfTheWeekBecomePublishedSchedules) {
   DVR recorder(vel_->Peers());
   Schedules engine(recorder);
-  SeasonPassChecker checker(engine, work_);
+  SeasonPassChecker checker(engine, work_, vel_->Peers());
   SeasonPasses passes(engine, checker);
   PassDescription pass;
   pass.user = L"viewer";
