@@ -135,5 +135,5 @@ void SeasonPasses::RedecideEpisodes(int32_t passId) {
       bumped[current.m_id] = kBumpedChanged;
     }
   }
-  SeasonPassChecker::PublishEpisodes(pass, bumped);
+  SeasonPassChecker::PublishEpisodes(checker_.Peers(), pass, bumped);
 }

@@ -91,7 +91,7 @@ bool DetachAndDelete(int32_t passId, bool keepDeleted, const std::vector<int32_t
 
 // The library side for the kept recordings: no "tevPassId" any more, and
 // republished without the owner.
-void TellKept(std::vector<Schedule> kept) {
+void TellKept(PeerClient& peers, std::vector<Schedule> kept) {
   if (kept.empty()) return;
   std::vector<std::wstring> ids;
   for (Schedule& row : kept) {
@@ -99,18 +99,17 @@ void TellKept(std::vector<Schedule> kept) {
     row.m_owner.clear();
   }
   try {
-    if (LivePeers() == nullptr) throw VelException(L"no bus endpoint");
-    LivePeers()->SetMediaAttribute(ids, L"tevPassId", std::wstring());
+    peers.SetMediaAttribute(ids, L"tevPassId", std::wstring());
   } catch (const VelException& e) {
     LogError(L"RemovePassInfoForRecordings %ls", e.getMessage().c_str());
   }
   PublishSchedules(kept, true);
 }
 
-void DropPending(const std::vector<std::wstring>& pendingIds) {
-  if (pendingIds.empty() || LivePeers() == nullptr) return;
+void DropPending(PeerClient& peers, const std::vector<std::wstring>& pendingIds) {
+  if (pendingIds.empty()) return;
   try {
-    LivePeers()->DeleteMedia(pendingIds, true, false);
+    peers.DeleteMedia(pendingIds, true, false);
   } catch (const VelException& e) {
     LogError(L"RemoveSchedulesForPass %ls", e.getMessage().c_str());
   }
@@ -134,7 +133,7 @@ void Refresh(Schedules* engine, PassWork* work, PeerClient* peers, int32_t passI
       passes.RemoveSchedulesForPass(passId, &wanted);
       if (change == SeasonPasses::PassChange::kLength) SeasonPasses::ApplyPassLength(passId);
       if (change == SeasonPasses::PassChange::kPriority) passes.RedecideEpisodes(passId);
-      SeasonPasses::RepublishEpisodes(passId);
+      SeasonPasses::RepublishEpisodes(*peers, passId);
     }
     checker.CheckForNewEpisodes();
   } catch (const VelException& e) {
@@ -155,7 +154,7 @@ void SeasonPasses::RemovePassInfoForRecordings(int32_t passId) {
   }
   std::vector<Schedule> kept = Schedule::FromRows(query);
   for (const Schedule& row : kept) Schedule::Update(row.m_id, L"Owner", std::wstring());
-  TellKept(kept);
+  TellKept(checker_.Peers(), kept);
 }
 
 void SeasonPasses::RemoveSchedulesForPass(int32_t passId, const std::set<int32_t>* wanted) {
@@ -164,13 +163,13 @@ void SeasonPasses::RemoveSchedulesForPass(int32_t passId, const std::set<int32_t
   if (!LoadPassRows(passId, true, wanted, &rows)) return;
   LogDebug(L"SeasonPasses::RemoveSchedulesForPass %d: %d pending", passId,
            static_cast<int32_t>(rows.pendingIds.size()));
-  DropPending(rows.pendingIds);
+  DropPending(checker_.Peers(), rows.pendingIds);
   Transaction transaction(L"RemoveSchedulesForPass");
   if (!DetachAndDelete(passId, true, wanted != nullptr ? &rows.pendingRows : nullptr) ||
       !transaction.Commit()) {
     return;  // rolled back
   }
-  TellKept(rows.kept);
+  TellKept(checker_.Peers(), rows.kept);
   engine_.UpdateConflicts(0, tev::Clock::Now());
 }
 
@@ -186,7 +185,7 @@ bool SeasonPasses::RemoveSeasonPass(int32_t passId, bool deleteMedium) {
   const std::wstring mediumId = pass.GetString("TevMediumId");
   PassRows rows;
   if (!LoadPassRows(passId, false, nullptr, &rows)) return false;
-  DropPending(rows.pendingIds);
+  DropPending(checker_.Peers(), rows.pendingIds);
 
   std::vector<int32_t> renumbered;
   Transaction transaction(L"RemoveSeasonPass");
@@ -198,7 +197,7 @@ bool SeasonPasses::RemoveSeasonPass(int32_t passId, bool deleteMedium) {
           L"SeasonPasses::RemoveSeasonPass");
   if (!ok || !transaction.Commit()) return false;  // rolled back
 
-  TellKept(rows.kept);
+  TellKept(checker_.Peers(), rows.kept);
   if (deleteMedium && !mediumId.empty()) checker_.Peers().DeleteMedium(mediumId, true, true);
   RepublishPasses(renumbered);
   engine_.UpdateConflicts(0, tev::Clock::Now());

@@ -152,15 +152,14 @@ class SeasonPassChecker {
   // Publishes the rows of `bumped`; new episodes carry the pass medium's
   // thumbnail, rating and tags (asked of the library once unless known).
   // `meanwhile` as PublishSchedules'.
-  static void PublishEpisodes(const PassRow& pass, const BumpedSet& bumped,
+  static void PublishEpisodes(PeerClient& peers, const PassRow& pass, const BumpedSet& bumped,
                               std::function<void()>* meanwhile = nullptr);
   // Ends the episodes' `transaction` and publishes `bumped`: the episodes
   // go to the library before the commit when nothing before them waits,
   // so that the disk and the library work at once; otherwise after it.
   // `admitted`: no refusal, so flags.whilePublishing may run.
-  static void CommitAndPublish(const PassRow& pass, const BumpedSet& bumped,
-                               Transaction& transaction, const AdmissionFlags& flags,
-                               bool admitted);
+  void CommitAndPublish(const PassRow& pass, const BumpedSet& bumped, Transaction& transaction,
+                        const AdmissionFlags& flags, bool admitted);
 
  private:
   int32_t CheckOnePass(const PassRow& pass, PassConflictReport* report, const AdmissionFlags& flags,

@@ -164,7 +164,7 @@ std::vector<SqlValue> UnrunValues(int32_t passId) {
 
 }  // namespace
 
-void SeasonPasses::UpdateSchedulesFromPass(PassWork& work, int32_t passId,
+void SeasonPasses::UpdateSchedulesFromPass(PassWork& work, PeerClient& peers, int32_t passId,
                                            const std::wstring& property,
                                            const std::wstring& value) {
   std::vector<SqlValue> unrun = UnrunValues(passId);
@@ -186,7 +186,7 @@ void SeasonPasses::UpdateSchedulesFromPass(PassWork& work, int32_t passId,
                          unrun, L"UpdateSchedulesFromPass")) {
       return;
     }
-    RepublishEpisodes(passId);
+    RepublishEpisodes(peers, passId);
     return;
   }
   SetEpisodesAttribute(passId, property, value);
@@ -211,7 +211,7 @@ void SeasonPasses::SetEpisodesAttribute(int32_t passId, const std::wstring& prop
   }
 }
 
-void SeasonPasses::RepublishEpisodes(int32_t passId) {
+void SeasonPasses::RepublishEpisodes(PeerClient& peers, int32_t passId) {
   SQLite pass;
   if (!pass.RunQuery("SELECT * FROM SeasonPasses WHERE ID = ?", {passId},
                      L"UpdateSchedulesFromPass") ||
@@ -231,7 +231,7 @@ void SeasonPasses::RepublishEpisodes(int32_t passId) {
     pending[episodes.GetInt("ID")] = kBumpedNewEpisode;  // published as a new episode is
     episodes.Next();
   }
-  SeasonPassChecker::PublishEpisodes(PassRow::FromQuery(pass), pending);
+  SeasonPassChecker::PublishEpisodes(peers, PassRow::FromQuery(pass), pending);
 }
 
 void SeasonPasses::UpgradeThumbnails() {

@@ -98,7 +98,7 @@ class SeasonPasses : public PassKeeper {
   void RemoveSchedulesForPass(int32_t passId, const std::set<int32_t>* wanted = nullptr);
   // The pass's recordings (complete, partial, recording) lose the owner,
   // in the table and as "tevPassId" in the library.
-  static void RemovePassInfoForRecordings(int32_t passId);
+  void RemovePassInfoForRecordings(int32_t passId);
   // What an edit of a pass changed, beyond which airings it wants.
   enum class PassChange { kOther, kLength, kPriority };
   // Detached job after an edit of the pass: after 100 ms removes the pass's
@@ -180,14 +180,14 @@ class SeasonPasses : public PassKeeper {
   // into their rows (KeepUntil, Category) under the pass-work lock of
   // `work`, and the pending ones are republished; any other property is
   // set on their media only (SetEpisodesAttribute).
-  static void UpdateSchedulesFromPass(PassWork& work, int32_t passId, const std::wstring& property,
-                                      const std::wstring& value);
+  static void UpdateSchedulesFromPass(PassWork& work, PeerClient& peers, int32_t passId,
+                                      const std::wstring& property, const std::wstring& value);
   // Sets the property on the media of the pass's schedules that have not run.
   static void SetEpisodesAttribute(int32_t passId, const std::wstring& property,
                                    const std::wstring& value);
   // Publishes the pass's scheduled, conflicting and skipped episodes in one
   // request, with the pass medium's thumbnail, rating and tags.
-  static void RepublishEpisodes(int32_t passId);
+  static void RepublishEpisodes(PeerClient& peers, int32_t passId);
   // The pass's pending episodes take its Duration, when it repeats them
   // without a guide (a guide gives each airing its own length).
   static void ApplyPassLength(int32_t passId);

@@ -45,12 +45,13 @@ bool SetColumn(int32_t passId, const char* column, int32_t value) {
 }
 
 // Hands the pair to the pass's pending schedules in the background.
-void Propagate(PassWork& work, int32_t passId, const std::wstring& name,
+void Propagate(PassWork& work, PeerClient& peers, int32_t passId, const std::wstring& name,
                const std::wstring& value) {
   PassWork* owner = &work;
+  PeerClient* through = &peers;
   work.StartJob(
-      [owner, passId, name, value] {
-        SeasonPasses::UpdateSchedulesFromPass(*owner, passId, name, value);
+      [owner, through, passId, name, value] {
+        SeasonPasses::UpdateSchedulesFromPass(*owner, *through, passId, name, value);
       },
       L"UpdateMedium");
 }
@@ -150,7 +151,7 @@ int SeasonPasses::UpdatePassMedium(int32_t action, int32_t passId,
     if (refresh) {
       RefreshPass(passId, name == L"duration" ? PassChange::kLength : PassChange::kOther);
     } else {
-      Propagate(checker_.Work(), passId, name, value);
+      Propagate(checker_.Work(), checker_.Peers(), passId, name, value);
     }
     return 0;
   }
