@@ -416,7 +416,7 @@ int main(int argc, char** argv) {
                   std::thread::hardware_concurrency());
     }
 
-    WaitForPassJobs();
+    pvr.Work().WaitForJobs();
     PVRVel::SetLive(nullptr);
     pvr.Vel().Disconnect();
   }

@@ -57,14 +57,15 @@ int64_t LocalTime(int year, int month, int day, int hour) {
 
 // 10,000 rows: the names of iterations 0..8 of (kName, kChannelName,
 // `start`) and 9,991 others.
-void FillTable(int64_t start) {
+void FillTable(DVR& recorder, int64_t start) {
   SQLite query;
   query.Begin(L"bench");
   for (int i = 0; i < 10000; ++i) {
     const std::wstring path =
-        i < 9 ? DVR::MakeRecordingFileName(kMimetype, kChannelName, kName, start, i)
-              : DVR::MakeRecordingFileName(kMimetype, kChannelName, L"Show " + std::to_wstring(i),
-                                           start + (i % 97) * 3600, 0);
+        i < 9 ? recorder.MakeRecordingFileName(kMimetype, kChannelName, kName, start, i)
+              : recorder.MakeRecordingFileName(kMimetype, kChannelName,
+                                               L"Show " + std::to_wstring(i),
+                                               start + (i % 97) * 3600, 0);
     const int64_t at = start + (i % 97) * 3600;
     query.RunQuery(
         std::string("INSERT INTO Schedules (Name, Channel, ChannelName, ChannelMimetype, "
@@ -140,17 +141,18 @@ int main(int argc, char** argv) {
 
       // 1. A unique name past 9 taken ones.
       const int64_t start = LocalTime(2031, 3, 4, 20);
-      FillTable(start);
+      DVR& dvr = pvr.Recorder();
+      FillTable(dvr, start);
       const std::wstring expected =
-          DVR::MakeRecordingFileName(kMimetype, kChannelName, kName, start, 9);
+          dvr.MakeRecordingFileName(kMimetype, kChannelName, kName, start, 9);
       std::vector<double> unique, first;
       bool right = true;
       for (int run = 0; run < runs; ++run) {
         auto a = SteadyClock::now();
         const std::wstring name =
-            DVR::ConstructUniqueFileName(kMimetype, kChannelName, kName, start, 0);
+            dvr.ConstructUniqueFileName(kMimetype, kChannelName, kName, start, 0);
         auto b = SteadyClock::now();
-        DVR::ConstructUniqueFileName(kMimetype, kChannelName, L"Fresh", start, 0);
+        dvr.ConstructUniqueFileName(kMimetype, kChannelName, L"Fresh", start, 0);
         auto c = SteadyClock::now();
         right = right && name == expected;
         unique.push_back(Micros(a, b));
@@ -168,7 +170,7 @@ int main(int argc, char** argv) {
            Value::Pairs({{L"destination", Value::Str(path)}})})});
       Script(streamer, reply);
       Script(plain, reply);
-      PeerClient* vel = LivePeers();
+      PeerClient* vel = &pvr.Peers();
       std::vector<double> recorder, requests;
       int failures = 0;
       for (int run = 0; run <= runs; ++run) {
@@ -176,9 +178,9 @@ int main(int argc, char** argv) {
         const Value startIn = StartRequest(static_cast<int32_t>(run + 1), path);
         AutoVariant startOut, startRet, stopOut, stopRet;
         auto a = SteadyClock::now();
-        const int started = DVR::StartRecording(L"bob", L"", kMimetype, &file, L"ch-test", 60,
-                                                L"high", false, L"");
-        const int stopped = DVR::StopRecording(file);
+        const int started = dvr.StartRecording(L"bob", L"", kMimetype, &file, L"ch-test",
+                                                    60, L"high", false, L"");
+        const int stopped = dvr.StopRecording(file);
         auto b = SteadyClock::now();
         const long busStart =
             vel->Request(L"Plain", L"StartStream", startIn.get(), &startOut, &startRet);

@@ -18,25 +18,45 @@
 //   video/x-videomail       video mail      wmv        video/x-ms-wmv
 //   audio/x-videomail       audio mail      -          video/x-ms-wma
 //
-// Process-wide state: the stream table (StreamTable(), file path -> stream
-// id, 0 = no stream), the recording-directory cache and the folder source
-// (SetFolderSource), each behind its own lock or atomic, held for one
-// lookup or change; no lock is held across a request.
-// Any thread may call these operations.
+// One object per module (the module owns it and hands it to the engine;
+// tests build their own). It holds the stream table (file path -> stream
+// id, 0 = no stream), the last stream id handed out and the thumbnail
+// table, each behind its own lock or atomic held for one lookup or change;
+// no lock is held across a request. Any thread may call the operations.
+// The stateless helpers (names, mimetypes, files) are static.
 //
-// Requests go through LivePeers(); without an endpoint they fail as a bus
-// failure would.
+// Requests go to the peers given at construction.
 #ifndef TEV_DVR_DVR_H_
 #define TEV_DVR_DVR_H_
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "platform/Variant.h"
+#include "support/Locker.h"
+
+class PeerClient;
+
 class DVR {
  public:
-  DVR() = delete;
+  // The owner of the recording folders (the module's engine) answers the
+  // video (`video` true) or audio folder; empty while it has none.
+  using FolderSource = std::function<std::wstring(bool video)>;
+  // True once the module began to stop.
+  using StopSource = std::function<bool()>;
+
+  // `peers` outlives the recorder. Without a folder source the stored
+  // settings name the folders; without a stop source it never stops. Both
+  // may be called from any thread for the recorder's whole life.
+  explicit DVR(PeerClient& peers, FolderSource folders = nullptr, StopSource stopping = nullptr);
+  DVR(const DVR&) = delete;
+  DVR& operator=(const DVR&) = delete;
+
+  PeerClient& Peers() const { return m_peers; }
 
   // Result codes.
   static constexpr int kNoStream = 111;
@@ -50,7 +70,7 @@ class DVR {
 
   // --- Streams ---
   // Hands everything but quality and flag to StartGeneralRecording.
-  static int StartRecording(const std::wstring& user, const std::wstring& episodeUrl,
+  int StartRecording(const std::wstring& user, const std::wstring& episodeUrl,
                             const std::wstring& channelMimetype, std::wstring* filePath,
                             const std::wstring& channel, int32_t duration,
                             const std::wstring& quality, bool flag,
@@ -66,7 +86,7 @@ class DVR {
   // stream is stopped again). A refusing streamer may say why in a text
   // after the stream settings of its answer: *streamerMessage gets it
   // (empty when it said nothing).
-  static int StartGeneralRecording(const std::wstring& user, const std::wstring& channel,
+  int StartGeneralRecording(const std::wstring& user, const std::wstring& channel,
                                    const std::wstring& episodeUrl,
                                    const std::wstring& channelMimetype, std::wstring* filePath,
                                    int32_t duration, const std::wstring& startTimeText,
@@ -75,16 +95,16 @@ class DVR {
   // is known for the path, there is no endpoint, the module is stopping
   // (no request in these cases) or the streamer failed. The path's stream
   // id is 0 afterwards whenever a request was made.
-  static int StopRecording(const std::wstring& filePath);
-  static int StopRecording(const std::wstring& user, const std::wstring& channel,
+  int StopRecording(const std::wstring& filePath);
+  int StopRecording(const std::wstring& user, const std::wstring& channel,
                            const std::wstring& channelMimetype, const std::wstring& filePath);
   // Stream id stored for the path, 0 when none.
-  static long GetStreamId(const std::wstring& filePath);
+  long GetStreamId(const std::wstring& filePath);
   // Takes over a stream that a previous run of the module started (its id
   // from StreamStore) so that it is stopped like one started now.
-  static void AdoptStream(const std::wstring& filePath, long streamId);
+  void AdoptStream(const std::wstring& filePath, long streamId);
   // The stream of the path has ended: no id in memory or in the database.
-  static void ForgetStream(const std::wstring& filePath);
+  void ForgetStream(const std::wstring& filePath);
 
   // --- Stream addresses ---
   // Expands date wildcards in braces ({yyyyMMdd}, {yy}, {dd} ... any case)
@@ -100,14 +120,14 @@ class DVR {
   // dropped from name and channel, and both are shortened so that the file
   // name stays a single component well under 255 bytes. Throws VelException
   // for a mimetype without a file extension or an unconvertible time.
-  static std::wstring MakeRecordingFileName(const std::wstring& channelMimetype,
+  std::wstring MakeRecordingFileName(const std::wstring& channelMimetype,
                                             const std::wstring& channelName,
                                             const std::wstring& name, int64_t start,
                                             int iteration);
   // The first of iterations 0..9 that no other schedule row uses and no
   // file on disk has; empty when all ten are taken. Throws as
   // MakeRecordingFileName.
-  static std::wstring ConstructUniqueFileName(const std::wstring& channelMimetype,
+  std::wstring ConstructUniqueFileName(const std::wstring& channelMimetype,
                                               const std::wstring& channelName,
                                               const std::wstring& name, int64_t start,
                                               int scheduleId);
@@ -127,12 +147,7 @@ class DVR {
   // The video folder for mimetypes beginning with "video", else the audio
   // folder: the source's (when it names one), else the stored setting,
   // else the default.
-  static std::wstring GetRecordingDirectory(const std::wstring& channelMimetype);
-  // The owner of the folders (the module's engine) answers the video
-  // (`video` true) or audio folder; empty while it has none. `source` may be
-  // null (no owner); it must stay callable until it is replaced. Any thread.
-  using FolderSource = std::wstring (*)(bool video);
-  static void SetFolderSource(FolderSource source);
+  std::wstring GetRecordingDirectory(const std::wstring& channelMimetype);
 
   // Throw VelException for a mimetype without an entry (ERROR logged).
   static std::wstring GetFileExtention(const std::wstring& channelMimetype);
@@ -155,14 +170,14 @@ class DVR {
 
   // --- Thumbnails: "<recording path>.jpg", kept by the thumbnail service ---
   // Marks the row's thumbnail as requested and asks for it.
-  static void CreateThumbnail(const std::wstring& filePath);
-  static void DeleteThumbnail(const std::wstring& filePath);
+  void CreateThumbnail(const std::wstring& filePath);
+  void DeleteThumbnail(const std::wstring& filePath);
   // False also when the request fails.
-  static bool DoesThumbnailExist(const std::wstring& filePath);
+  bool DoesThumbnailExist(const std::wstring& filePath);
   // One flag per path; empty when the list is empty (nothing is sent), the
   // request fails or the reply cannot be read. Paths the reply leaves out
   // read false.
-  static std::vector<bool> DoThumbnailsExistInDB(const std::vector<std::wstring>& filePaths);
+  std::vector<bool> DoThumbnailsExistInDB(const std::vector<std::wstring>& filePaths);
   // The ThumbnailState of the row with that file: marked "requested" /
   // whether it is. A path in no row reads false.
   static void SetThumbnailAlreadyBeenRequested(const std::wstring& filePath);
@@ -171,7 +186,27 @@ class DVR {
   // --- Tuners ---
   // Replaces *tuners by the TV service's tuner count per channel mimetype;
   // on any failure *tuners keeps what it held.
-  static void GetNumberOfTuners(std::map<std::wstring, int32_t>* tuners);
+  void GetNumberOfTuners(std::map<std::wstring, int32_t>* tuners);
+
+ private:
+  // A millisecond tick count, as the streamer knows streams by it.
+  uint32_t NextStreamId();
+  void SetStreamId(const std::wstring& path, long id);
+  bool Stopping() const { return m_stopping && m_stopping(); }
+  // Resolves a web channel to the address the streamer records from. 0 or
+  // the media library's code.
+  int PrepareWebChannel(const std::wstring& user, const std::wstring& episodeUrl,
+                        const std::wstring& channelMimetype, const std::wstring& filePath,
+                        const std::wstring& startTimeText, std::wstring* channel);
+  // Sends one request to whichever satellite offers `method` and checks its
+  // return code; throws VelException for every failure.
+  void Ask(const wchar_t* method, const VARIANT& in, VARIANT* out);
+
+  PeerClient& m_peers;
+  const FolderSource m_folders;
+  const StopSource m_stopping;
+  std::atomic<uint32_t> m_lastStreamId{0};
+  locker<std::map<std::wstring, long>> m_streams;
 };
 
 #endif  // TEV_DVR_DVR_H_

@@ -1,5 +1,4 @@
 // The mimetype tables of the whole system and the recording folders.
-#include <atomic>
 #include <string>
 
 #include "db/Config.h"
@@ -50,9 +49,6 @@ std::wstring ExtensionOf(const std::wstring& path) {
   size_t dot = path.rfind(L'.');
   return dot == std::wstring::npos ? std::wstring() : path.substr(dot + 1);
 }
-
-// The owner of the recording folders, installed by the module.
-std::atomic<DVR::FolderSource> g_folderSource{nullptr};
 
 }  // namespace
 
@@ -114,15 +110,13 @@ bool DVR::IsRecordingExtension(const std::wstring& filePath) {
   return false;
 }
 
-void DVR::SetFolderSource(FolderSource source) { g_folderSource = source; }
-
 std::wstring DVR::GetRecordingDirectory(const std::wstring& channelMimetype) {
   const bool video = channelMimetype.compare(0, 5, L"video") == 0;
   // The engine owns the folders (start-up loads them, the setters change
   // them); the settings stand in while there is no engine or it has not
   // loaded them yet.
-  if (FolderSource source = g_folderSource.load()) {
-    std::wstring folder = source(video);
+  if (m_folders) {
+    std::wstring folder = m_folders(video);
     if (!folder.empty()) return folder;
   }
   std::wstring stored = Config::GetString(video ? kConfigVideoDirectory : kConfigAudioDirectory);

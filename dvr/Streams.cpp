@@ -1,18 +1,16 @@
 // Starting and stopping streams at the streamer.
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 
 #include "outbound/PeerClient.h"
 #include "vel/VelSatellite.h"
 #include "db/Schedule.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
-#include "dvr/StopSignal.h"
 #include "dvr/StreamStore.h"
-#include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/VUtil.h"
 
@@ -28,53 +26,47 @@ const wchar_t* const kStreamSettings[][2] = {
     {L"y", L"1080"},             {L"scale", L"auto"},        {L"crop", L"no"},
 };
 
-// A millisecond tick count, as the streamer knows streams by it. Two starts
-// in the same millisecond still get different ids, and 0 (no stream) is
-// never handed out.
-uint32_t NextStreamId() {
-  static std::atomic<uint32_t> last{0};
+}  // namespace
+
+DVR::DVR(PeerClient& peers, FolderSource folders, StopSource stopping)
+    : m_peers(peers), m_folders(std::move(folders)), m_stopping(std::move(stopping)) {}
+
+// Two starts in the same millisecond still get different ids, and 0 (no
+// stream) is never handed out.
+uint32_t DVR::NextStreamId() {
   const auto ticks = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now().time_since_epoch());
   uint32_t id = static_cast<uint32_t>(ticks.count());
-  uint32_t previous = last.load();
+  uint32_t previous = m_lastStreamId.load();
   for (;;) {
     // Not later than the last id (same millisecond, or a busy burst): the
     // next one after it. The comparison survives the 49-day wrap.
     uint32_t candidate = static_cast<int32_t>(id - previous) > 0 ? id : previous + 1;
     if (candidate == 0) candidate = 1;
-    if (last.compare_exchange_weak(previous, candidate)) return candidate;
+    if (m_lastStreamId.compare_exchange_weak(previous, candidate)) return candidate;
   }
 }
 
-void SetStreamId(const std::wstring& path, long id) {
-  StreamTable().with([&](std::map<std::wstring, long>& table) {
+void DVR::SetStreamId(const std::wstring& path, long id) {
+  m_streams.with([&](std::map<std::wstring, long>& table) {
     table[path] = id;
     return 0;
   });
 }
 
-PeerClient* Endpoint() {
-  PeerClient* vel = LivePeers();
-  if (vel == nullptr) throw VelException(L"no bus endpoint");
-  return vel;
-}
-
-// Resolves a web channel to the address the streamer records from. 0 or
-// the media library's code.
-int PrepareWebChannel(const std::wstring& user, const std::wstring& episodeUrl,
-                      const std::wstring& channelMimetype, const std::wstring& filePath,
-                      const std::wstring& startTimeText, std::wstring* channel) {
-  PeerClient* vel = Endpoint();
+int DVR::PrepareWebChannel(const std::wstring& user, const std::wstring& episodeUrl,
+                           const std::wstring& channelMimetype, const std::wstring& filePath,
+                           const std::wstring& startTimeText, std::wstring* channel) {
   if (!episodeUrl.empty()) {
-    return vel->ProcessTranscodeUrl(episodeUrl, channelMimetype, L"tv.web", channel);
+    return m_peers.ProcessTranscodeUrl(episodeUrl, channelMimetype, L"tv.web", channel);
   }
   std::wstring mimetype, url, thumbnailId, rating, tags, mediaType;
-  int result = vel->GetMediumInfo(user, *channel, &mimetype, &url, &thumbnailId, &rating, &tags,
-                                  &mediaType);
+  int result = m_peers.GetMediumInfo(user, *channel, &mimetype, &url, &thumbnailId, &rating, &tags,
+                                     &mediaType);
   if (result != 0) return result;
-  const std::wstring expanded = DVR::ReplaceWildcardInUrl(url, startTimeText);
+  const std::wstring expanded = ReplaceWildcardInUrl(url, startTimeText);
   if (expanded != url) {
-    result = vel->ProcessTranscodeUrl(expanded, channelMimetype, mediaType, channel);
+    result = m_peers.ProcessTranscodeUrl(expanded, channelMimetype, mediaType, channel);
     if (result != 0) return result;
   }
   Schedule row(filePath, DVRSTATE_SCHEDULED);
@@ -83,8 +75,6 @@ int PrepareWebChannel(const std::wstring& user, const std::wstring& episodeUrl,
   if (row.m_id != 0) row.Update();
   return 0;
 }
-
-}  // namespace
 
 int DVR::StartRecording(const std::wstring& user, const std::wstring& episodeUrl,
                         const std::wstring& channelMimetype, std::wstring* filePath,
@@ -132,7 +122,7 @@ int DVR::StartGeneralRecording(const std::wstring& user, const std::wstring& cha
     // leaves the id to find the stream by.
     const std::wstring requested = path;
     StreamStore::Save(requested, static_cast<long>(streamId));
-    long result = Endpoint()->Request(kStreamer, L"StartStream", in, &out, &retcodes);
+    long result = m_peers.Request(kStreamer, L"StartStream", in, &out, &retcodes);
     if (result == VEL_TIMEOUT) {
       // The streamer may have started it after all: no stream without a row.
       SetStreamId(requested, static_cast<long>(streamId));
@@ -189,13 +179,12 @@ int DVR::StartGeneralRecording(const std::wstring& user, const std::wstring& cha
 int DVR::StopRecording(const std::wstring& filePath) {
   const long streamId = GetStreamId(filePath);
   if (streamId == 0) return kNoStream;
-  PeerClient* vel = LivePeers();
-  if (vel == nullptr || StopEventIsSet()) return kNoStream;
+  if (Stopping()) return kNoStream;
   try {
     AutoVariant in, out, retcodes;
     VUtil::CreateArray(&in, VT_VARIANT, 1);
     VUtil::PutElement(&in, 0, static_cast<int32_t>(streamId));
-    long result = vel->Request(kStreamer, L"StopStream", in, &out, &retcodes);
+    long result = m_peers.Request(kStreamer, L"StopStream", in, &out, &retcodes);
     if (result != 0) {
       throw VelException(tev::WFormat(L"StopStream vel request: %x", static_cast<unsigned>(result)));
     }
@@ -232,7 +221,7 @@ int DVR::StopRecording(const std::wstring& user, const std::wstring& channel,
 }
 
 long DVR::GetStreamId(const std::wstring& filePath) {
-  return StreamTable().with([&](std::map<std::wstring, long>& table) -> long {
+  return m_streams.with([&](std::map<std::wstring, long>& table) -> long {
     auto found = table.find(filePath);
     return found == table.end() ? 0 : found->second;
   });

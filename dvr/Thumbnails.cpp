@@ -19,25 +19,17 @@ namespace {
 
 std::wstring ThumbnailPath(const std::wstring& filePath) { return filePath + L".jpg"; }
 
-PeerClient* Endpoint() {
-  PeerClient* vel = LivePeers();
-  if (vel == nullptr) throw VelException(L"no bus endpoint");
-  return vel;
-}
+}  // namespace
 
-// Sends one request to whichever satellite offers `method` and checks its
-// return code; throws VelException for every failure.
-void Ask(const wchar_t* method, const VARIANT& in, VARIANT* out) {
+void DVR::Ask(const wchar_t* method, const VARIANT& in, VARIANT* out) {
   AutoVariant retcodes;
-  long result = Endpoint()->Request(L"any", method, in, out, &retcodes);
+  long result = m_peers.Request(L"any", method, in, out, &retcodes);
   if (result != 0) {
     throw VelException(
         tev::WFormat(L"%ls vel request: %x", method, static_cast<unsigned>(result)));
   }
   VUtil::CheckSingleRetcode(retcodes, method);
 }
-
-}  // namespace
 
 bool DVR::IsRecordingOnDisk(const std::wstring& filePath) {
   if (tev::Env::Current().FileExists(filePath)) return true;

@@ -23,7 +23,7 @@ int Schedules::CancelScheduledRecording(int32_t scheduleId, int64_t now) {
   if (schedule.m_id == 0) return 0;
   PeerClient* vel = LivePeers();
   if (schedule.m_status == DVRSTATE_RECORDING) {
-    DVR::StopRecording(schedule.m_user, schedule.m_channel, schedule.m_channelMimetype,
+    m_dvr.StopRecording(schedule.m_user, schedule.m_channel, schedule.m_channelMimetype,
                        schedule.m_filePath);
     if (vel != nullptr) {
       NotifyStopped(*vel, schedule);

@@ -46,9 +46,9 @@ bool NeverStarted(const std::wstring& status) {
 
 // Why a recording ended almost at once: a folder it could not write to,
 // no file at all, or a stream that stopped.
-std::wstring ShortRecordingText(const Schedule& schedule, int32_t seconds) {
+std::wstring ShortRecordingText(DVR& recorder, const Schedule& schedule, int32_t seconds) {
   std::wstring why;
-  if (RecordingSettings::CheckDirectoryWritable(DVR::GetRecordingDirectory(schedule.m_channelMimetype),
+  if (RecordingSettings::CheckDirectoryWritable(recorder.GetRecordingDirectory(schedule.m_channelMimetype),
                                         &why) != 0) {
     return why;
   }
@@ -89,7 +89,7 @@ void Schedules::NotifyRecordFailedAsync(const std::wstring& filePath, int64_t no
              !SetScheduleStatus(failed, DVRSTATE_ERROR, now, StatusReason::kRecorderFailed)) {
     return;
   }
-  DVR::ForgetStream(filePath);  // the stream has ended
+  m_dvr.ForgetStream(filePath);  // the stream has ended
   if (failed.m_id == 0 || failed.m_status != DVRSTATE_ERROR) return;
   if (PeerClient* vel = LivePeers()) NotifyRecordingChange(*vel);
   FailureReasons::Set(failed.m_id,
@@ -112,11 +112,11 @@ void Schedules::NotifyRecordComplete(int32_t durationSeconds, const std::wstring
             schedule.m_status.c_str());
     // The stream has ended all the same: the piece it wrote is final now
     // and gets its description like any recording.
-    DVR::ForgetStream(filePath);
+    m_dvr.ForgetStream(filePath);
     schedule.SetFileMetadata();
     return;
   }
-  DVR::ForgetStream(filePath);
+  m_dvr.ForgetStream(filePath);
 
   LogDebug(L"Recording %d complete duration: %d s)", schedule.m_id, durationSeconds);
   const int32_t expected = schedule.m_duration;
@@ -125,7 +125,7 @@ void Schedules::NotifyRecordComplete(int32_t durationSeconds, const std::wstring
     status = DVRSTATE_ERROR;
     FailureReasons::Set(schedule.m_id,
                         FailureReasons::WithStreamerMessage(
-                            ShortRecordingText(schedule, durationSeconds), streamerMessage));
+                            ShortRecordingText(m_dvr, schedule, durationSeconds), streamerMessage));
     LogDebug(L"NotifyRecordComplete duration < 20s (%d) episode url: %ls", durationSeconds,
              schedule.m_episodeUrl.c_str());
   } else if (durationSeconds < expected - expected / 10 &&
@@ -149,7 +149,7 @@ void Schedules::NotifyRecordComplete(int32_t durationSeconds, const std::wstring
   if (PeerClient* vel = LivePeers()) NotifyStopped(*vel, schedule);
   schedule.SetFileMetadata();
   if (IsVideo(schedule.m_channelMimetype) && !GetThumbnailEntry(schedule.m_id)) {
-    DVR::CreateThumbnail(filePath);
+    m_dvr.CreateThumbnail(filePath);
   }
   Schedule::AddMedium(schedule, true);
 }
@@ -162,7 +162,7 @@ void Schedules::NotifyThumbnailNeeded(const std::wstring& filePath) {
     return;
   }
   if (query.GetRowCount() > 0) {
-    DVR::CreateThumbnail(filePath);
+    m_dvr.CreateThumbnail(filePath);
   } else {
     LogError(L"NotifyThumbnailNeeded: Could not find database entry for %ls", filePath.c_str());
   }

@@ -56,7 +56,7 @@ void DelayedThumbnails::Run() {
       // The row may have gone while we waited (cancelled and removed).
       if (host_ != nullptr && host_->Stopping()) continue;
       Schedule row(path, DVRSTATE_RECORDING);
-      if (row.m_id != 0) DVR::CreateThumbnail(path);
+      if (row.m_id != 0) recorder_.CreateThumbnail(path);
     } else if (waitMs < 0) {
       wake_.Wait(kIdleWaitMs);
     } else {

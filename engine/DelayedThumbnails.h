@@ -14,9 +14,12 @@
 #include "engine/EngineHost.h"
 #include "support/PEvent.h"
 
+class DVR;
+
 class DelayedThumbnails {
  public:
-  explicit DelayedThumbnails(EngineHost* host) : host_(host) {}
+  // `recorder` asks for the thumbnails; both outlive this object.
+  DelayedThumbnails(EngineHost* host, DVR& recorder) : host_(host), recorder_(recorder) {}
   ~DelayedThumbnails();
   DelayedThumbnails(const DelayedThumbnails&) = delete;
   DelayedThumbnails& operator=(const DelayedThumbnails&) = delete;
@@ -33,6 +36,7 @@ class DelayedThumbnails {
   void Run();
 
   EngineHost* const host_;  // may be null
+  DVR& recorder_;
   std::mutex mu_;
   PEvent wake_;  // set under mu_ by Request and Stop, reset under mu_ by Run
   // Guarded by mu_: due instant (ms of the environment's clock) -> file.

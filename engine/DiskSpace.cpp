@@ -86,7 +86,7 @@ bool Schedules::ClearDiskSpace(const std::wstring& directory, const std::wstring
 bool Schedules::ClearDiskSpaceForSchedule(const std::wstring& channelMimetype, int32_t scheduleId,
                                           int64_t duration, const std::wstring& quality,
                                           int64_t now) {
-  if (ClearDiskSpace(DVR::GetRecordingDirectory(channelMimetype), channelMimetype, duration,
+  if (ClearDiskSpace(m_dvr.GetRecordingDirectory(channelMimetype), channelMimetype, duration,
                      quality, now)) {
     return true;
   }

@@ -105,7 +105,7 @@ void Schedules::ChangeRecordingToCompletePartial(int64_t now) {
     // them) are no orphans.
     if (IsBeingRecorded(path)) continue;
     LogWarn(L"ChangeRecordingToCompletePartial found orphan: %d %ls", id, path.c_str());
-    if (!DVR::DoesThumbnailExist(path)) DVR::CreateThumbnail(path);
+    if (!m_dvr.DoesThumbnailExist(path)) m_dvr.CreateThumbnail(path);
     Schedule schedule(id);
     if (schedule.m_id != 0) orphans.push_back(std::move(schedule));
   }

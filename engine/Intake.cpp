@@ -46,10 +46,10 @@ struct NewRow : Schedule {
 
 // The unique file name, or empty when none can be made (an unknown
 // mimetype has no file extension).
-std::wstring UniqueFileName(const std::wstring& mimetype, const std::wstring& channelName,
+std::wstring UniqueFileName(DVR& recorder, const std::wstring& mimetype, const std::wstring& channelName,
                             const std::wstring& name, int64_t start, int32_t scheduleId) {
   try {
-    return DVR::ConstructUniqueFileName(mimetype, channelName, name, start, scheduleId);
+    return recorder.ConstructUniqueFileName(mimetype, channelName, name, start, scheduleId);
   } catch (const VelException& e) {
     LogError(L"Schedules::Add: %ls", e.getMessage().c_str());
     return std::wstring();
@@ -74,7 +74,7 @@ void Schedules::RemovePendingFile(const std::wstring& filePath) {
 }
 
 bool Schedules::IsBeingRecorded(const std::wstring& filePath) {
-  return IsPendingFile(filePath) || DVR::GetStreamId(filePath) != 0;
+  return IsPendingFile(filePath) || m_dvr.GetStreamId(filePath) != 0;
 }
 
 int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
@@ -111,7 +111,7 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
 
     row.m_status = DVRSTATE_SCHEDULED;
     row.m_type = kAutomatic;
-    row.m_filePath = UniqueFileName(request.channelMimetype, request.channelName, request.name,
+    row.m_filePath = UniqueFileName(m_dvr, request.channelMimetype, request.channelName, request.name,
                                     start, request.existingId);
     if (row.m_filePath.empty()) return kResultNoUniqueFileName;
 
@@ -155,7 +155,7 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
       bool urlHadWildcards = false;
       if (!url.empty()) urlHadWildcards = DVR::ReplaceWildcardInUrl(url, row.startText) != url;
       if (mimetype != L"video/x-inputdevice") episodeUrl.clear();
-      const std::wstring directory = DVR::GetRecordingDirectory(request.channelMimetype);
+      const std::wstring directory = m_dvr.GetRecordingDirectory(request.channelMimetype);
       std::wstring why;
       code = RecordingSettings::CheckDirectoryWritable(directory, &why);
       if (code != 0) {
@@ -174,7 +174,7 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
 
       start = tev::Clock::Now();
       if (!urlHadWildcards) {
-        row.m_filePath = UniqueFileName(request.channelMimetype, request.channelName, request.name,
+        row.m_filePath = UniqueFileName(m_dvr, request.channelMimetype, request.channelName, request.name,
                                         start, request.existingId);
         if (row.m_filePath.empty()) return kResultNoUniqueFileName;
       } else {
@@ -195,7 +195,7 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
       }
 
       std::wstring recordedPath = row.m_filePath;
-      code = DVR::StartRecording(request.user, episodeUrl, request.channelMimetype, &recordedPath,
+      code = m_dvr.StartRecording(request.user, episodeUrl, request.channelMimetype, &recordedPath,
                                  request.channel, remaining, request.quality, true, row.startText);
       if (code != 0) {
         SQLite remove;

@@ -59,7 +59,7 @@ int Schedules::RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly, i
   if (IsPending(state)) {
     std::wstring next;
     if (state == DVRSTATE_RECORDING) {
-      DVR::StopRecording(row.m_user, row.m_channel, row.m_channelMimetype, row.m_filePath);
+      m_dvr.StopRecording(row.m_user, row.m_channel, row.m_channelMimetype, row.m_filePath);
       next = DVRSTATE_COMPLETE_PARTIAL;
     } else if (!row.m_owner.empty()) {
       next = DVRSTATE_DELETED;
@@ -91,7 +91,7 @@ int Schedules::RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly, i
   // The table is only filled as thumbnails are seen; a ".jpg" beside the
   // file is the recording's thumbnail as well.
   if (GetThumbnailEntry(scheduleId) || FileExists(row.m_filePath + L".jpg")) {
-    DVR::DeleteThumbnail(row.m_filePath);
+    m_dvr.DeleteThumbnail(row.m_filePath);
   }
   if (notify) DeleteInLibrary(scheduleId);
   // Written back unchanged: a row that cannot be written any more is

@@ -78,10 +78,10 @@ long KeptId(const std::map<std::wstring, long>& kept, const std::wstring& path) 
 
 // Stops a stream a previous run started (the streamer refuses an id it
 // does not know; that is fine).
-void StopKeptStream(const std::wstring& path, long streamId) {
+void StopKeptStream(DVR& recorder, const std::wstring& path, long streamId) {
   if (streamId == 0) return;
-  DVR::AdoptStream(path, streamId);
-  DVR::StopRecording(path);
+  recorder.AdoptStream(path, streamId);
+  recorder.StopRecording(path);
 }
 
 }  // namespace
@@ -119,7 +119,7 @@ void Schedules::ResumeRecordings() {
     if (writing.count(schedule.m_filePath) != 0) {
       LogInfo(L"ResumeRecordings adopts the stream still recording %ls (R%d)",
               schedule.m_filePath.c_str(), schedule.m_id);
-      DVR::AdoptStream(schedule.m_filePath, streamId);
+      m_dvr.AdoptStream(schedule.m_filePath, streamId);
       if (schedule.m_status == DVRSTATE_RECORDING) {
         Schedule::AddMedium(schedule, true);
       } else {
@@ -130,7 +130,7 @@ void Schedules::ResumeRecordings() {
       }
       continue;
     }
-    StopKeptStream(schedule.m_filePath, streamId);
+    StopKeptStream(m_dvr, schedule.m_filePath, streamId);
     CancelScheduledRecording(schedule.m_id, now);
     // The copy is closed as the cancel closed the row; its end becomes now
     // so that a later restart does not resume the same window again.
@@ -176,7 +176,7 @@ void Schedules::ResumeRecordings() {
       const int32_t id = old.GetInt("ID");
       const std::wstring path = old.GetString("FilePath");
       // Asks the streamer: never inside the transaction below.
-      StopKeptStream(path, KeptId(kept, path));
+      StopKeptStream(m_dvr, path, KeptId(kept, path));
       LogDebug(L"Delete old recording %ls (R%d)", old.GetString("Name").c_str(), id);
       ids.push_back(id);
     }
@@ -190,9 +190,9 @@ void Schedules::ResumeRecordings() {
   // known before this run could start any.
   for (const auto& stream : StreamStore::All()) {
     if (KeptId(kept, stream.first) != stream.second) continue;  // started by this run
-    if (DVR::GetStreamId(stream.first) != 0) continue;           // adopted
+    if (m_dvr.GetStreamId(stream.first) != 0) continue;           // adopted
     if (IsRecording(stream.first)) continue;                     // a row still records
-    StopKeptStream(stream.first, stream.second);
+    StopKeptStream(m_dvr, stream.first, stream.second);
     StreamStore::Remove(stream.first);
   }
 }

@@ -2,7 +2,7 @@
 
 #include "monitor/FileSystemMonitor.h"
 
-Schedules::Schedules(EngineHost* host) : m_host(host) {
+Schedules::Schedules(DVR& recorder, EngineHost* host) : m_dvr(recorder), m_host(host) {
   for (auto& monitor : m_monitors) monitor.reset(new FileSystemMonitor(this, &m_folderOutages));
 }
 

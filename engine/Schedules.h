@@ -26,6 +26,7 @@
 #include "support/GlobalLocks.h"
 #include "support/PMutex.h"
 
+class DVR;
 class FileSystemMonitor;
 class PThread;
 class Schedule;
@@ -44,8 +45,8 @@ constexpr int kResultChangeRefused = 403;
 
 class Schedules : public MonitorHost {
  public:
-  // `host` (may be null) outlives the engine.
-  explicit Schedules(EngineHost* host = nullptr);
+  // `recorder` and `host` (may be null) outlive the engine.
+  explicit Schedules(DVR& recorder, EngineHost* host = nullptr);
   ~Schedules() override;
 
   // --- Start-up and shutdown (engine/Startup.cpp) ---
@@ -56,6 +57,7 @@ class Schedules : public MonitorHost {
   void Shutdown();
   bool IsRunning() const { return m_running.load(); }
   EngineHost* Host() const { return m_host; }
+  DVR& Recorder() override { return m_dvr; }
   // The season passes built over this engine; null (none) until the module
   // sets them. `keeper` outlives its use: it is cleared before it goes.
   void SetPassKeeper(PassKeeper* keeper) { m_passKeeper = keeper; }
@@ -110,7 +112,7 @@ class Schedules : public MonitorHost {
   // A file intake is creating (pending) or the streamer is writing under a
   // stream id this run holds (started or adopted): no orphan, and no
   // foreign file to adopt.
-  static bool IsBeingRecorded(const std::wstring& filePath);
+  bool IsBeingRecorded(const std::wstring& filePath);
 
   // --- Timer (engine/Timer.cpp) ---
   // Takes the engine lock and recomputes the next wake-up.
@@ -358,9 +360,10 @@ class Schedules : public MonitorHost {
   static bool WriteTimesAndStatus(Schedule& from, const Schedule& to, int64_t now);
 
   PThread* m_timerThread TEV_GUARDED_BY(EngineMutex()) = nullptr;  // owned; null before start-up
+  DVR& m_dvr;
   EngineHost* const m_host;
   std::atomic<PassKeeper*> m_passKeeper{nullptr};
-  DelayedThumbnails m_thumbnails{m_host};     // the delayed requests of start reports
+  DelayedThumbnails m_thumbnails{m_host, m_dvr};     // the delayed requests of start reports
   // What the monitors reported unavailable; outlives them.
   FolderOutages m_folderOutages;
   // One per folder kind: video, audio, Media Center. Constant after

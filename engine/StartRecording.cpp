@@ -114,7 +114,7 @@ bool StartRow(Schedules& engine, const Schedule& row, int64_t now) {
                                                          duration, row.m_quality, now)) {
     LogError(L"Could not clear disk space for %ls, duration %d", row.m_name.c_str(), duration);
     FailureReasons::Set(row.m_id, tev::WFormat(L"not enough free space in %ls",
-                                               DVR::GetRecordingDirectory(row.m_channelMimetype).c_str()));
+                                               engine.Recorder().GetRecordingDirectory(row.m_channelMimetype).c_str()));
     Republish(row.m_id);
     return true;
   }
@@ -127,14 +127,14 @@ bool StartRow(Schedules& engine, const Schedule& row, int64_t now) {
   // A folder the streamer cannot write to fails the recording here, with
   // the reason, rather than as a stream that ends at once without a word.
   std::wstring why;
-  int code = RecordingSettings::CheckDirectoryWritable(DVR::GetRecordingDirectory(row.m_channelMimetype),
+  int code = RecordingSettings::CheckDirectoryWritable(engine.Recorder().GetRecordingDirectory(row.m_channelMimetype),
                                                &why);
   // Empty start time text: URL wildcards take the current date.
   std::wstring filePath = code == 0 ? FreshFilePath(row) : row.m_filePath;
   if (code == 0) {
     std::wstring said;
     code =
-        DVR::StartRecording(row.m_user, row.m_episodeUrl, row.m_channelMimetype, &filePath,
+        engine.Recorder().StartRecording(row.m_user, row.m_episodeUrl, row.m_channelMimetype, &filePath,
                             row.m_channel, duration, row.m_quality, false, std::wstring(), &said);
     if (code != 0) why = FailureReasons::WithStreamerMessage(StartFailureText(code), said);
   }

@@ -122,7 +122,7 @@ bool Schedules::ChannelBusy(const Schedule& row, int64_t now) {
 bool Schedules::StopCurrentRecordingIfAppropriate(const Schedule& row, int64_t now) {
   if (row.m_startTime > now || now > row.m_endTime) return false;
   LogDebug(L"StopCurrentRecordingIfAppropriate stop recording");
-  DVR::StopRecording(row.m_user, row.m_channel, row.m_channelMimetype, row.m_filePath);
+  m_dvr.StopRecording(row.m_user, row.m_channel, row.m_channelMimetype, row.m_filePath);
   return true;
 }
 
@@ -139,5 +139,5 @@ void Schedules::StopCurrentRecordingsIfOver(int64_t now) {
   Schedule row;
   row.FillFromRow(query);
   LogDebug(L"StopCurrentRecordingIfOver stop recording");
-  DVR::StopRecording(row.m_user, row.m_channel, row.m_channelMimetype, row.m_filePath);
+  m_dvr.StopRecording(row.m_user, row.m_channel, row.m_channelMimetype, row.m_filePath);
 }

@@ -36,7 +36,7 @@ int32_t Schedules::GetTunerCount(const std::wstring& channelMimetype) {
   }
   if (stale) {
     // A failed request leaves `counts` as the cache held it.
-    DVR::GetNumberOfTuners(&counts);
+    m_dvr.GetNumberOfTuners(&counts);
     PMutexLock lock(m_tunerCacheMutex);
     m_tunerCounts = counts;
     m_tunerCountsFilledAt = now;

@@ -202,7 +202,7 @@ int Schedules::MoveSchedule(const Schedule& row, int64_t start, int32_t duration
   moved.m_duration = duration;
   moved.m_endTime = start + duration;
   try {
-    moved.m_filePath = DVR::ConstructUniqueFileName(moved.m_channelMimetype, moved.m_channelName,
+    moved.m_filePath = m_dvr.ConstructUniqueFileName(moved.m_channelMimetype, moved.m_channelName,
                                                     moved.m_name, start, moved.m_id);
   } catch (const VelException& e) {
     LogError(L"UpdateMedium: %ls", e.getMessage().c_str());

@@ -4,10 +4,7 @@
 #include <memory>
 
 #include "db/LocalIds.h"
-#include "dvr/DVR.h"
-#include "dvr/StopSignal.h"
 #include "monitor/FileMetadata.h"
-#include "passes/PassJobs.h"
 #include "passes/SeasonPasses.h"
 #include "platform/Env.h"
 #include "platform/Folders.h"
@@ -24,17 +21,6 @@ std::unique_ptr<PThread> g_startupThread;
 
 const int kMediaPollMs = 10000;
 
-bool LiveStopEventIsSet() {
-  PVRVel* pvr = g_livePVRVel.load();
-  return pvr && pvr->StopEvent().IsSet();
-}
-
-std::wstring LiveRecordingFolder(bool video) {
-  PVRVel* pvr = g_livePVRVel.load();
-  if (pvr == nullptr) return std::wstring();
-  const Schedules& engine = pvr->GetSchedules();
-  return video ? engine.VideoDirectory() : engine.AudioDirectory();
-}
 const int kMediaWaitLimitMs = 1800000;
 
 }  // namespace
@@ -44,8 +30,6 @@ PVRVel* PVRVel::Live() { return g_livePVRVel.load(); }
 void PVRVel::SetLive(PVRVel* pvr) {
   g_livePVRVel = pvr;
   SetLivePeers(pvr ? &pvr->m_vel.Peers() : nullptr);
-  SetStopSignalSource(pvr ? &LiveStopEventIsSet : nullptr);
-  DVR::SetFolderSource(pvr ? &LiveRecordingFolder : nullptr);
 }
 
 std::wstring TevNetworksFolder() {
@@ -54,7 +38,16 @@ std::wstring TevNetworksFolder() {
   return appData + L"/TevNetworks";
 }
 
-PVRVel::PVRVel() : m_vel(&m_schedules, &m_checker), m_mutex(false), m_stopEvent(false) {
+PVRVel::PVRVel()
+    : m_vel(&m_schedules, &m_checker),
+      // The engine owns the folders; both are called only once requests run.
+      m_dvr(m_vel.Peers(),
+            [this](bool video) {
+              return video ? m_schedules.VideoDirectory() : m_schedules.AudioDirectory();
+            },
+            [this] { return m_stopEvent.IsSet(); }),
+      m_mutex(false),
+      m_stopEvent(false) {
   m_schedules.SetPassKeeper(&m_passes);
 }
 
@@ -118,7 +111,7 @@ void PVRVel::Shutdown() {
   }
   m_schedules.Shutdown();
   m_checker.Stop();
-  WaitForPassJobs();
+  m_passWork.WaitForJobs();
   LogDebug(L"Shutdown db ");
   m_database.reset();
   LogDebug(L"Unregister vel");
@@ -128,7 +121,7 @@ void PVRVel::Shutdown() {
     g_startupThread.reset();
   }
   // A handler that ran until the bus let go may have started a job.
-  WaitForPassJobs();
+  m_passWork.WaitForJobs();
   DropMetadataEditor();
   LogDebug(L"PVRVel::Shutdown complete");
 }

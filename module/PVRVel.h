@@ -12,8 +12,10 @@
 #include "bus/CVelAtl.h"
 #include "db/Database.h"
 #include "db/SQLite.h"
+#include "dvr/DVR.h"
 #include "engine/EngineHost.h"
 #include "engine/Schedules.h"
+#include "passes/PassJobs.h"
 #include "passes/SeasonPassChecker.h"
 #include "passes/SeasonPasses.h"
 #include "support/PEvent.h"
@@ -42,8 +44,10 @@ class PVRVel : public EngineHost {
   SQLite& Database() { return m_db; }
   CVelAtl& Vel() { return m_vel; }
   PeerClient& Peers() { return m_vel.Peers(); }
+  DVR& Recorder() { return m_dvr; }
   Schedules& GetSchedules() { return m_schedules; }
   SeasonPassChecker& Checker() { return m_checker; }
+  PassWork& Work() { return m_passWork; }
   PEvent& StopEvent() { return m_stopEvent; }
 
   // Medium id stored for a schedule / a pass, or "" when there is none.
@@ -65,8 +69,10 @@ class PVRVel : public EngineHost {
   std::unique_ptr<::Database> m_database;
   SQLite m_db;
   CVelAtl m_vel;
-  Schedules m_schedules{this};
-  SeasonPassChecker m_checker{m_schedules};
+  DVR m_dvr;  // the recorder; its folders are the engine's
+  Schedules m_schedules{m_dvr, this};
+  PassWork m_passWork;  // the passes' lock and background jobs
+  SeasonPassChecker m_checker{m_schedules, m_passWork, m_vel.Peers()};
   SeasonPasses m_passes{m_schedules, m_checker};  // the engine's pass keeper
   PMutex m_mutex;
   PEvent m_stopEvent;

@@ -64,7 +64,7 @@ void FileSystemMonitor::CheckIfThumbnailsExist() {
   std::vector<std::wstring> paths;
   // One question to the service per page of rows.
   auto ask = [&] {
-    const std::vector<bool> exists = DVR::DoThumbnailsExistInDB(paths);
+    const std::vector<bool> exists = m_engine->Recorder().DoThumbnailsExistInDB(paths);
     // No answer (a failed request) leaves the table as it was.
     for (size_t i = 0; i < exists.size(); ++i) SetThumbnailEntry(ids[i], exists[i]);
     ids.clear();

@@ -177,16 +177,17 @@ void FileSystemMonitor::RemoveOldDBEntries() {
       if (!gone[i].mediumId.empty()) mediumTypes.emplace(gone[i].mediumId, gone[i].mediaType);
     }
     for (size_t i = first; i < last && !m_abort; ++i) {
-      if (GetThumbnailEntry(gone[i].id)) DVR::DeleteThumbnail(gone[i].path);
+      if (GetThumbnailEntry(gone[i].id) && m_engine != nullptr) {
+        m_engine->Recorder().DeleteThumbnail(gone[i].path);
+      }
     }
   }
-  PeerClient* vel = LivePeers();
-  if (mediumTypes.empty() || vel == nullptr) return;
+  if (mediumTypes.empty() || m_engine == nullptr) return;
   std::vector<std::wstring> ids, names, types;
   for (const auto& medium : mediumTypes) {
     ids.push_back(medium.first);
     names.push_back(L"mediaType");
     types.push_back(L"deleted." + medium.second);
   }
-  vel->SetMediaAttributes(ids, names, types);
+  m_engine->Recorder().Peers().SetMediaAttributes(ids, names, types);
 }

@@ -108,8 +108,8 @@ int32_t SeasonPassChecker::AddNonGuideProgram(const PassRow& pass, int64_t start
     row.status = DVRSTATE_SCHEDULED;
     row.owner = std::to_wstring(pass.id);
     row.keepUntil = pass.keepUntil;
-    row.filePath = DVR::ConstructUniqueFileName(pass.channelMimetype, pass.channelName,
-                                                pass.programName, start, 0);
+    row.filePath = engine_.Recorder().ConstructUniqueFileName(pass.channelMimetype, pass.channelName,
+                                                             pass.programName, start, 0);
     if (row.filePath.empty()) return 0;
     const int32_t id = row.Insert(L"SeasonPassChecker::AddNonGuideProgram");
     if (id != 0) LogDebug(L"AddNonGuideProgram added %ls", row.filePath.c_str());

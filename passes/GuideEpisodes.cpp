@@ -257,8 +257,8 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const ListedChannel& 
   }
 
   try {
-    row.filePath = DVR::ConstructUniqueFileName(row.channelMimetype, row.channelName, row.name,
-                                                row.start, 0);
+    row.filePath = engine_.Recorder().ConstructUniqueFileName(row.channelMimetype, row.channelName,
+                                                             row.name, row.start, 0);
   } catch (const VelException& e) {
     LogError(L"SeasonPassChecker::AddProgram: %ls", e.getMessage().c_str());
   }
@@ -289,7 +289,7 @@ void SeasonPassChecker::CommitAndPublish(const PassRow& pass, const BumpedSet& b
     transaction.Commit();
     if (flags.beforePublishing) flags.beforePublishing();
     GroupSync::SyncInBackground();
-    PublishEpisodes(pass, bumped, whilePublishing);
+    PublishEpisodes(peers_, pass, bumped, whilePublishing);
     return;
   }
   // The library is told first and the rows are committed while it answers
@@ -301,11 +301,12 @@ void SeasonPassChecker::CommitAndPublish(const PassRow& pass, const BumpedSet& b
     GroupSync::SyncInBackground();
     RunPending(whilePublishing);
   };
-  PublishEpisodes(pass, bumped, &meanwhile);
+  PublishEpisodes(peers_, pass, bumped, &meanwhile);
   RunPending(&meanwhile);  // when nothing was sent
 }
 
-void SeasonPassChecker::PublishEpisodes(const PassRow& pass, const BumpedSet& bumped,
+void SeasonPassChecker::PublishEpisodes(PeerClient& peers, const PassRow& pass,
+                                        const BumpedSet& bumped,
                                         std::function<void()>* meanwhile) {
   if (bumped.empty()) {
     RunPending(meanwhile);
@@ -316,13 +317,13 @@ void SeasonPassChecker::PublishEpisodes(const PassRow& pass, const BumpedSet& bu
   std::vector<Schedule> rows = LoadBumped(bumped, L"SeasonPassChecker::PublishEpisodes");
   for (Schedule& row : rows) {
     if (bumped.at(row.m_id) == kBumpedNewEpisode) {
-      if (!asked && !pass.mediumId.empty() && LivePeers() != nullptr) {
+      if (!asked && !pass.mediumId.empty()) {
         // The rows are committed first: the library is not waited for
         // inside the transaction.
         RunPending(meanwhile);
         std::wstring mimetype, path, mediaType;
-        LivePeers()->GetMediumInfo(pass.user, pass.mediumId, &mimetype, &path, &thumbnailId, &rating,
-                                &tags, &mediaType);
+        peers.GetMediumInfo(pass.user, pass.mediumId, &mimetype, &path, &thumbnailId, &rating, &tags,
+                            &mediaType);
       }
       asked = true;
       row.m_thumbnailId = thumbnailId;

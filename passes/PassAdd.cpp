@@ -16,6 +16,7 @@
 #include "dvr/ThumbnailTable.h"
 #include "engine/Schedules.h"
 #include "outbound/PeerClient.h"
+#include "passes/PassJobs.h"
 #include "passes/SeasonPassChecker.h"
 #include "passes/SeasonPasses.h"
 #include "platform/Clock.h"
@@ -44,14 +45,12 @@ int32_t SeasonPasses::AddPassFromSchedule(int32_t scheduleId, const std::wstring
   // "no thumbnail"; only a thumbnail that exists stands in for the
   // library's own description.
   if (HasThumbnailEntry(scheduleId) && GetThumbnailEntry(scheduleId)) {
-    pass.thumbnailId = LivePeers() != nullptr ? LocalIds::ThumbnailKey(scheduleId) : std::wstring();
+    pass.thumbnailId = LocalIds::ThumbnailKey(scheduleId);
   } else {
     pass.thumbnailId = thumbnailId;
-    if (LivePeers() != nullptr) {
-      std::wstring mimetype, path, thumbnail, mediaType;
-      LivePeers()->GetMediumInfo(schedule.m_user, schedule.m_tevMediumId, &mimetype, &path,
-                              &thumbnail, &pass.rating, &pass.tags, &mediaType);
-    }
+    std::wstring mimetype, path, thumbnail, mediaType;
+    checker_.Peers().GetMediumInfo(schedule.m_user, schedule.m_tevMediumId, &mimetype, &path,
+                                   &thumbnail, &pass.rating, &pass.tags, &mediaType);
   }
   pass.user = schedule.m_user;
   pass.start = schedule.m_startTime;
@@ -100,7 +99,7 @@ int32_t SeasonPasses::Add(const PassDescription& pass, PassConflictReport* repor
   // bus requests between them run outside any transaction); the disk is
   // synced once, before the answer.
   GroupSync durableAtEnd;
-  PMutexLock hold(PassWorkMutex());
+  PMutexLock hold(checker_.Work().Mutex());
   const bool television = DVR::IsTVMimetype(pass.channelMimetype);
   int32_t guideType = pass.guideType == -1 ? (television ? 1 : 0) : pass.guideType;
   if (!television) guideType = 0;
@@ -165,9 +164,7 @@ int32_t SeasonPasses::Add(const PassDescription& pass, PassConflictReport* repor
   // before they are published. The library still hears of the pass first.
   std::unique_ptr<PeerClient::Pending> published =
       PostPassToTevMedia(id, pass.thumbnailId, pass.rating, pass.tags);
-  if (guideType == 1 && LivePeers() != nullptr && !search) {
-    search = LivePeers()->PostTVGuideSchedule(pass.programName);
-  }
+  if (guideType == 1 && !search) search = checker_.Peers().PostTVGuideSchedule(pass.programName);
   auto storeMediumId = [&published, id] {
     if (published) StorePassMediumId(id, std::move(published));
   };
@@ -188,8 +185,8 @@ int32_t SeasonPasses::Add(const PassDescription& pass, PassConflictReport* repor
   flags.rating = pass.rating;
   flags.tags = pass.tags;
   flags.beforePublishing = storeMediumId;
-  flags.beforePublishingWaits = [&published, peers = LivePeers()] {
-    return published && peers != nullptr && !peers->Answered(*published);
+  flags.beforePublishingWaits = [&published, &peers = checker_.Peers()] {
+    return published && !peers.Answered(*published);
   };
   flags.whilePublishing = whilePublishing;
   int32_t searched = kPassGuideFailed;

@@ -8,17 +8,12 @@
 #include "engine/BumpedSet.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
+#include "passes/PassJobs.h"
 #include "passes/SeasonPassChecker.h"
 #include "passes/SeasonPasses.h"
 #include "platform/Clock.h"
-#include "platform/NoDestructor.h"
 #include "support/PMutex.h"
 #include "support/PMutexLock.h"
-
-PMutex& PassWorkMutex() {
-  static tev::NoDestructor<PMutex> mutex(true);
-  return *mutex;
-}
 
 namespace {
 
@@ -98,7 +93,7 @@ void SeasonPasses::RepublishPasses(const std::vector<int32_t>& passIds) {
 }
 
 void SeasonPasses::RedecideEpisodes(int32_t passId) {
-  PMutexLock hold(PassWorkMutex());
+  PMutexLock hold(checker_.Work().Mutex());
   SQLite query;
   if (!query.RunQuery("SELECT * FROM SeasonPasses WHERE ID = ?", {passId}, L"RedecideEpisodes") ||
       query.GetRowCount() != 1) {
@@ -140,5 +135,5 @@ void SeasonPasses::RedecideEpisodes(int32_t passId) {
       bumped[current.m_id] = kBumpedChanged;
     }
   }
-  SeasonPassChecker::PublishEpisodes(pass, bumped);
+  SeasonPassChecker::PublishEpisodes(checker_.Peers(), pass, bumped);
 }

@@ -91,7 +91,7 @@ bool DetachAndDelete(int32_t passId, bool keepDeleted, const std::vector<int32_t
 
 // The library side for the kept recordings: no "tevPassId" any more, and
 // republished without the owner.
-void TellKept(std::vector<Schedule> kept) {
+void TellKept(PeerClient& peers, std::vector<Schedule> kept) {
   if (kept.empty()) return;
   std::vector<std::wstring> ids;
   for (Schedule& row : kept) {
@@ -99,28 +99,28 @@ void TellKept(std::vector<Schedule> kept) {
     row.m_owner.clear();
   }
   try {
-    if (LivePeers() == nullptr) throw VelException(L"no bus endpoint");
-    LivePeers()->SetMediaAttribute(ids, L"tevPassId", std::wstring());
+    peers.SetMediaAttribute(ids, L"tevPassId", std::wstring());
   } catch (const VelException& e) {
     LogError(L"RemovePassInfoForRecordings %ls", e.getMessage().c_str());
   }
   PublishSchedules(kept, true);
 }
 
-void DropPending(const std::vector<std::wstring>& pendingIds) {
-  if (pendingIds.empty() || LivePeers() == nullptr) return;
+void DropPending(PeerClient& peers, const std::vector<std::wstring>& pendingIds) {
+  if (pendingIds.empty()) return;
   try {
-    LivePeers()->DeleteMedia(pendingIds, true, false);
+    peers.DeleteMedia(pendingIds, true, false);
   } catch (const VelException& e) {
     LogError(L"RemoveSchedulesForPass %ls", e.getMessage().c_str());
   }
 }
 
-void Refresh(Schedules* engine, int32_t passId, SeasonPasses::PassChange change) {
+void Refresh(Schedules* engine, PassWork* work, PeerClient* peers, int32_t passId,
+             SeasonPasses::PassChange change) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   try {
-    PMutexLock hold(PassWorkMutex());
-    SeasonPassChecker checker(*engine);
+    PMutexLock hold(work->Mutex());
+    SeasonPassChecker checker(*engine, *work, *peers);
     // The episodes of airings the pass still wants stay as the user left
     // them (skipped, renamed, kept longer); only the others go.
     std::set<int32_t> wanted;
@@ -133,7 +133,7 @@ void Refresh(Schedules* engine, int32_t passId, SeasonPasses::PassChange change)
       passes.RemoveSchedulesForPass(passId, &wanted);
       if (change == SeasonPasses::PassChange::kLength) SeasonPasses::ApplyPassLength(passId);
       if (change == SeasonPasses::PassChange::kPriority) passes.RedecideEpisodes(passId);
-      SeasonPasses::RepublishEpisodes(passId);
+      SeasonPasses::RepublishEpisodes(*peers, passId);
     }
     checker.CheckForNewEpisodes();
   } catch (const VelException& e) {
@@ -154,27 +154,27 @@ void SeasonPasses::RemovePassInfoForRecordings(int32_t passId) {
   }
   std::vector<Schedule> kept = Schedule::FromRows(query);
   for (const Schedule& row : kept) Schedule::Update(row.m_id, L"Owner", std::wstring());
-  TellKept(kept);
+  TellKept(checker_.Peers(), kept);
 }
 
 void SeasonPasses::RemoveSchedulesForPass(int32_t passId, const std::set<int32_t>* wanted) {
-  PMutexLock hold(PassWorkMutex());
+  PMutexLock hold(checker_.Work().Mutex());
   PassRows rows;
   if (!LoadPassRows(passId, true, wanted, &rows)) return;
   LogDebug(L"SeasonPasses::RemoveSchedulesForPass %d: %d pending", passId,
            static_cast<int32_t>(rows.pendingIds.size()));
-  DropPending(rows.pendingIds);
+  DropPending(checker_.Peers(), rows.pendingIds);
   Transaction transaction(L"RemoveSchedulesForPass");
   if (!DetachAndDelete(passId, true, wanted != nullptr ? &rows.pendingRows : nullptr) ||
       !transaction.Commit()) {
     return;  // rolled back
   }
-  TellKept(rows.kept);
+  TellKept(checker_.Peers(), rows.kept);
   engine_.UpdateConflicts(0, tev::Clock::Now());
 }
 
 bool SeasonPasses::RemoveSeasonPass(int32_t passId, bool deleteMedium) {
-  PMutexLock hold(PassWorkMutex());
+  PMutexLock hold(checker_.Work().Mutex());
   SQLite pass;
   if (!pass.RunQuery("SELECT * FROM SeasonPasses WHERE ID = ?", {passId}, L"RemoveSeasonPass") ||
       pass.GetRowCount() != 1) {
@@ -185,7 +185,7 @@ bool SeasonPasses::RemoveSeasonPass(int32_t passId, bool deleteMedium) {
   const std::wstring mediumId = pass.GetString("TevMediumId");
   PassRows rows;
   if (!LoadPassRows(passId, false, nullptr, &rows)) return false;
-  DropPending(rows.pendingIds);
+  DropPending(checker_.Peers(), rows.pendingIds);
 
   std::vector<int32_t> renumbered;
   Transaction transaction(L"RemoveSeasonPass");
@@ -197,17 +197,20 @@ bool SeasonPasses::RemoveSeasonPass(int32_t passId, bool deleteMedium) {
           L"SeasonPasses::RemoveSeasonPass");
   if (!ok || !transaction.Commit()) return false;  // rolled back
 
-  TellKept(rows.kept);
-  if (deleteMedium && !mediumId.empty() && LivePeers() != nullptr) {
-    LivePeers()->DeleteMedium(mediumId, true, true);
-  }
+  TellKept(checker_.Peers(), rows.kept);
+  if (deleteMedium && !mediumId.empty()) checker_.Peers().DeleteMedium(mediumId, true, true);
   RepublishPasses(renumbered);
   engine_.UpdateConflicts(0, tev::Clock::Now());
   return true;
 }
 
-void SeasonPasses::RefreshPass(Schedules& engine, int32_t passId, PassChange change) {
-  Schedules* owner = &engine;
-  StartPassJob([owner, passId, change] { Refresh(owner, passId, change); },
-               L"SeasonPasses::RefreshPass");
+void SeasonPasses::RefreshPass(int32_t passId, PassChange change) {
+  // The job outlives this object (a service's), not the engine, the work
+  // and the peers.
+  Schedules* engine = &engine_;
+  PassWork* work = &checker_.Work();
+  PeerClient* peers = &checker_.Peers();
+  work->StartJob(
+      [engine, work, peers, passId, change] { Refresh(engine, work, peers, passId, change); },
+      L"SeasonPasses::RefreshPass");
 }

@@ -7,6 +7,7 @@
 #include "db/SQLite.h"
 #include "engine/Schedules.h"
 #include "outbound/PeerClient.h"
+#include "passes/PassJobs.h"
 #include "passes/SeasonPasses.h"
 #include "platform/Clock.h"
 #include "platform/Env.h"
@@ -44,7 +45,8 @@ PassRow PassRow::FromQuery(SQLite& query) {
   return pass;
 }
 
-SeasonPassChecker::SeasonPassChecker(Schedules& engine) : engine_(engine), stopEvent_(false) {}
+SeasonPassChecker::SeasonPassChecker(Schedules& engine, PassWork& work, PeerClient& peers)
+    : engine_(engine), work_(work), peers_(peers), stopEvent_(false) {}
 
 SeasonPassChecker::~SeasonPassChecker() { Stop(); }
 
@@ -87,7 +89,7 @@ int SeasonPassChecker::TimerThreadStart(void*) {
 
 void SeasonPassChecker::CheckForNewEpisodes() {
   GroupSync durableAtEnd;  // one disk sync for the passes' commits
-  PMutexLock hold(PassWorkMutex());
+  PMutexLock hold(work_.Mutex());
   LogDebug(L"SeasonPassChecker::CheckForNewEpisodes Start");
   SQLite query;
   if (!query.RunQuery("SELECT * FROM SeasonPasses", L"SeasonPassChecker::CheckForNewEpisodes")) {
@@ -105,7 +107,7 @@ void SeasonPassChecker::CheckForNewEpisodes() {
 int32_t SeasonPassChecker::CheckForNewEpisodes(
     int32_t passId, PassConflictReport* report, const AdmissionFlags& flags,
     std::unique_ptr<PeerClient::Pending> search) {
-  PMutexLock hold(PassWorkMutex());
+  PMutexLock hold(work_.Mutex());
   SQLite query;
   if (!query.RunQuery("SELECT * FROM SeasonPasses WHERE ID = ?", {passId},
                       L"SeasonPassChecker::CheckForNewEpisodes")) {
@@ -126,10 +128,9 @@ int32_t SeasonPassChecker::CheckOnePass(const PassRow& pass, PassConflictReport*
                                         const AdmissionFlags& flags, bool daily, int64_t now,
                                         std::unique_ptr<PeerClient::Pending> search) {
   if (pass.guideType != 1) return CheckNonGuidePass(pass, now, flags);
-  PeerClient* vel = LivePeers();
   GuideListings listings;
-  if (vel != nullptr && !search) search = vel->PostTVGuideSchedule(pass.programName);
-  if (vel == nullptr || !vel->ReadTVGuideSchedule(std::move(search), &listings)) {
+  if (!search) search = peers_.PostTVGuideSchedule(pass.programName);
+  if (!peers_.ReadTVGuideSchedule(std::move(search), &listings)) {
     LogError(L"SeasonPassChecker::CheckForNewEpisodes: no listings for pass %d %ls", pass.id,
              pass.programName.c_str());
     return daily ? 0 : kPassGuideFailed;

@@ -8,7 +8,8 @@
 // The module's checker runs a thread: first check 10 s after Start, then
 // every 24 hours, ended at once by Stop. Other checkers (a new pass, a
 // refresh) are made on the spot and called directly, without a thread.
-// Every check holds PassWorkMutex() for its whole run.
+// Every check holds the module's pass-work lock (PassWork) for its whole
+// run.
 #ifndef TEV_PASSES_SEASONPASSCHECKER_H_
 #define TEV_PASSES_SEASONPASSCHECKER_H_
 
@@ -24,6 +25,7 @@
 #include "passes/PassRequest.h"
 #include "support/PEvent.h"
 
+class PassWork;
 class PThread;
 class Schedules;
 class SQLite;
@@ -87,8 +89,13 @@ class Transaction;
 
 class SeasonPassChecker {
  public:
-  explicit SeasonPassChecker(Schedules& engine);
+  // `engine`, `work` and `peers` outlive the checker.
+  SeasonPassChecker(Schedules& engine, PassWork& work, PeerClient& peers);
   ~SeasonPassChecker();  // stops the thread when it runs
+
+  Schedules& Engine() const { return engine_; }
+  PassWork& Work() const { return work_; }
+  PeerClient& Peers() const { return peers_; }
 
   // Starts the daily thread (called once by the module's start-up).
   void Start();
@@ -140,20 +147,19 @@ class SeasonPassChecker {
   int32_t CheckNonGuidePass(const PassRow& pass, int64_t now,
                             const AdmissionFlags& flags = AdmissionFlags());
   // The new schedule's ID, or 0 (already there, or a step failed).
-  static int32_t AddNonGuideProgram(const PassRow& pass, int64_t start);
+  int32_t AddNonGuideProgram(const PassRow& pass, int64_t start);
 
   // Publishes the rows of `bumped`; new episodes carry the pass medium's
   // thumbnail, rating and tags (asked of the library once unless known).
   // `meanwhile` as PublishSchedules'.
-  static void PublishEpisodes(const PassRow& pass, const BumpedSet& bumped,
+  static void PublishEpisodes(PeerClient& peers, const PassRow& pass, const BumpedSet& bumped,
                               std::function<void()>* meanwhile = nullptr);
   // Ends the episodes' `transaction` and publishes `bumped`: the episodes
   // go to the library before the commit when nothing before them waits,
   // so that the disk and the library work at once; otherwise after it.
   // `admitted`: no refusal, so flags.whilePublishing may run.
-  static void CommitAndPublish(const PassRow& pass, const BumpedSet& bumped,
-                               Transaction& transaction, const AdmissionFlags& flags,
-                               bool admitted);
+  void CommitAndPublish(const PassRow& pass, const BumpedSet& bumped, Transaction& transaction,
+                        const AdmissionFlags& flags, bool admitted);
 
  private:
   int32_t CheckOnePass(const PassRow& pass, PassConflictReport* report, const AdmissionFlags& flags,
@@ -162,6 +168,8 @@ class SeasonPassChecker {
   int TimerThreadStart(void* argument);
 
   Schedules& engine_;
+  PassWork& work_;
+  PeerClient& peers_;
   std::unique_ptr<PThread> thread_;  // owned; null unless started
   PEvent stopEvent_;
   std::atomic<bool> running_{false};

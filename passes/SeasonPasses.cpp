@@ -9,6 +9,7 @@
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
 #include "outbound/PeerClient.h"
+#include "passes/PassJobs.h"
 #include "passes/SeasonPassChecker.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
@@ -152,12 +153,21 @@ void SeasonPasses::StorePassMediumId(int32_t passId,
   }
 }
 
-void SeasonPasses::UpdateSchedulesFromPass(int32_t passId, const std::wstring& property,
+namespace {
+
+const char kUnrun[] = "Owner = ? AND Status != ? AND Status != ?AND Status != ?";
+
+std::vector<SqlValue> UnrunValues(int32_t passId) {
+  return {std::to_wstring(passId), DVRSTATE_COMPLETE, DVRSTATE_COMPLETE_PARTIAL,
+          DVRSTATE_RECORDING};
+}
+
+}  // namespace
+
+void SeasonPasses::UpdateSchedulesFromPass(PassWork& work, PeerClient& peers, int32_t passId,
+                                           const std::wstring& property,
                                            const std::wstring& value) {
-  const char kUnrun[] =
-      "Owner = ? AND Status != ? AND Status != ?AND Status != ?";
-  std::vector<SqlValue> unrun = {std::to_wstring(passId), DVRSTATE_COMPLETE,
-                                 DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_RECORDING};
+  std::vector<SqlValue> unrun = UnrunValues(passId);
   const char* assignment = nullptr;
   if (property == L"keepUntil") {
     assignment = "KeepUntil = ?";
@@ -170,17 +180,22 @@ void SeasonPasses::UpdateSchedulesFromPass(int32_t passId, const std::wstring& p
     // A value the episodes keep as a column: the rows are what the timer and
     // the disk-space manager read, so they change, and the library gets them
     // as they now are. Serialised with the searches, which replace rows.
-    PMutexLock hold(PassWorkMutex());
+    PMutexLock hold(work.Mutex());
     SQLite update;
     if (!update.RunQuery(std::string("UPDATE Schedules SET ") + assignment + " WHERE " + kUnrun,
                          unrun, L"UpdateSchedulesFromPass")) {
       return;
     }
-    RepublishEpisodes(passId);
+    RepublishEpisodes(peers, passId);
     return;
   }
+  SetEpisodesAttribute(passId, property, value);
+}
+
+void SeasonPasses::SetEpisodesAttribute(int32_t passId, const std::wstring& property,
+                                        const std::wstring& value) {
   SQLite query;
-  if (!query.RunQuery(std::string("SELECT * FROM Schedules WHERE ") + kUnrun, unrun,
+  if (!query.RunQuery(std::string("SELECT * FROM Schedules WHERE ") + kUnrun, UnrunValues(passId),
                       L"UpdateSchedulesFromPass")) {
     return;
   }
@@ -196,7 +211,7 @@ void SeasonPasses::UpdateSchedulesFromPass(int32_t passId, const std::wstring& p
   }
 }
 
-void SeasonPasses::RepublishEpisodes(int32_t passId) {
+void SeasonPasses::RepublishEpisodes(PeerClient& peers, int32_t passId) {
   SQLite pass;
   if (!pass.RunQuery("SELECT * FROM SeasonPasses WHERE ID = ?", {passId},
                      L"UpdateSchedulesFromPass") ||
@@ -216,7 +231,7 @@ void SeasonPasses::RepublishEpisodes(int32_t passId) {
     pending[episodes.GetInt("ID")] = kBumpedNewEpisode;  // published as a new episode is
     episodes.Next();
   }
-  SeasonPassChecker::PublishEpisodes(PassRow::FromQuery(pass), pending);
+  SeasonPassChecker::PublishEpisodes(peers, PassRow::FromQuery(pass), pending);
 }
 
 void SeasonPasses::UpgradeThumbnails() {
@@ -267,7 +282,7 @@ bool SeasonPasses::ChangeMediumIds() {
             tev::WFormat(L"ChangeMediaId vel request error: %x", static_cast<unsigned>(result)));
       }
       PassStore::AssignMediumId(passId, mediumId);
-      UpdateSchedulesFromPass(passId, L"tevPassId", mediumId);
+      SetEpisodesAttribute(passId, L"tevPassId", mediumId);
     }
   } catch (const VelException& e) {
     LogError(L"SeasonPasses::ChangeMediumIds: %ls", e.getMessage().c_str());

@@ -24,6 +24,7 @@
 #include "outbound/PeerClient.h"
 #include "passes/PassRequest.h"
 
+class PassWork;
 class Schedules;
 class SeasonPassChecker;
 
@@ -97,7 +98,7 @@ class SeasonPasses : public PassKeeper {
   void RemoveSchedulesForPass(int32_t passId, const std::set<int32_t>* wanted = nullptr);
   // The pass's recordings (complete, partial, recording) lose the owner,
   // in the table and as "tevPassId" in the library.
-  static void RemovePassInfoForRecordings(int32_t passId);
+  void RemovePassInfoForRecordings(int32_t passId);
   // What an edit of a pass changed, beyond which airings it wants.
   enum class PassChange { kOther, kLength, kPriority };
   // Detached job after an edit of the pass: after 100 ms removes the pass's
@@ -106,7 +107,7 @@ class SeasonPasses : public PassKeeper {
   // the episodes of every pass again. kLength: the episodes the pass
   // repeats without a guide take its new length; kPriority: whether its
   // episodes get their tuner is decided again (RedecideEpisodes).
-  static void RefreshPass(Schedules& engine, int32_t passId, PassChange change = PassChange::kOther);
+  void RefreshPass(int32_t passId, PassChange change = PassChange::kOther);
   // After the pass's priority moved: its pending episodes are decided
   // again as new ones would be (a skip the user chose stays): they give way to the passes that now outrank it and displace
   // those it now outranks. The rows that changed are republished.
@@ -176,13 +177,17 @@ class SeasonPasses : public PassKeeper {
                                 std::unique_ptr<PeerClient::Pending> posted);
   // Hands a change of the pass to its schedules that have not run (not
   // complete, partial or recording). "keepUntil" and "genre" are written
-  // into their rows (KeepUntil, Category), and the pending ones are
-  // republished; any other property is set on their media only.
-  static void UpdateSchedulesFromPass(int32_t passId, const std::wstring& property,
-                                      const std::wstring& value);
+  // into their rows (KeepUntil, Category) under the pass-work lock of
+  // `work`, and the pending ones are republished; any other property is
+  // set on their media only (SetEpisodesAttribute).
+  static void UpdateSchedulesFromPass(PassWork& work, PeerClient& peers, int32_t passId,
+                                      const std::wstring& property, const std::wstring& value);
+  // Sets the property on the media of the pass's schedules that have not run.
+  static void SetEpisodesAttribute(int32_t passId, const std::wstring& property,
+                                   const std::wstring& value);
   // Publishes the pass's scheduled, conflicting and skipped episodes in one
   // request, with the pass medium's thumbnail, rating and tags.
-  static void RepublishEpisodes(int32_t passId);
+  static void RepublishEpisodes(PeerClient& peers, int32_t passId);
   // The pass's pending episodes take its Duration, when it repeats them
   // without a guide (a guide gives each airing its own length).
   static void ApplyPassLength(int32_t passId);
@@ -207,12 +212,5 @@ class SeasonPasses : public PassKeeper {
   Schedules& engine_;
   SeasonPassChecker& checker_;
 };
-
-// Serialises the work on passes (creation, removal, priority moves and the
-// episode searches), so that two searches cannot both find an episode
-// missing and insert it twice. Recursive. Lock order: this, then the
-// engine lock, then the database lock.
-class PMutex;
-PMutex& PassWorkMutex();
 
 #endif  // TEV_PASSES_SEASONPASSES_H_

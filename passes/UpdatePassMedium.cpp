@@ -14,6 +14,7 @@
 #include "db/WFormat.h"
 #include "engine/Schedules.h"
 #include "passes/PassJobs.h"
+#include "passes/SeasonPassChecker.h"
 #include "passes/SeasonPasses.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
@@ -44,9 +45,15 @@ bool SetColumn(int32_t passId, const char* column, int32_t value) {
 }
 
 // Hands the pair to the pass's pending schedules in the background.
-void Propagate(int32_t passId, const std::wstring& name, const std::wstring& value) {
-  StartPassJob([passId, name, value] { SeasonPasses::UpdateSchedulesFromPass(passId, name, value); },
-               L"UpdateMedium");
+void Propagate(PassWork& work, PeerClient& peers, int32_t passId, const std::wstring& name,
+               const std::wstring& value) {
+  PassWork* owner = &work;
+  PeerClient* through = &peers;
+  work.StartJob(
+      [owner, through, passId, name, value] {
+        SeasonPasses::UpdateSchedulesFromPass(*owner, *through, passId, name, value);
+      },
+      L"UpdateMedium");
 }
 
 }  // namespace
@@ -54,7 +61,7 @@ void Propagate(int32_t passId, const std::wstring& name, const std::wstring& val
 int SeasonPasses::MovePassPriority(int32_t passId, const std::wstring& value) {
   int32_t wanted = 0;
   if (!Decimal(value, &wanted) || wanted < 1) return kRefused;
-  PMutexLock hold(PassWorkMutex());
+  PMutexLock hold(checker_.Work().Mutex());
   const int32_t old = PassStore::Priority(passId);
   if (old < 1) return kRefused;  // a pass without priority has no place to move
   if (wanted == old) return 0;
@@ -72,7 +79,7 @@ int SeasonPasses::MovePassPriority(int32_t passId, const std::wstring& value) {
     return kRefused;  // rolled back
   }
   RepublishPasses(changed);
-  RefreshPass(engine_, passId, PassChange::kPriority);
+  RefreshPass(passId, PassChange::kPriority);
   if (clamped) AddPassToTevMedia(passId, std::wstring(), std::wstring(), std::wstring());
   return 0;
 }
@@ -142,9 +149,9 @@ int SeasonPasses::UpdatePassMedium(int32_t action, int32_t passId,
       continue;
     }
     if (refresh) {
-      RefreshPass(engine_, passId, name == L"duration" ? PassChange::kLength : PassChange::kOther);
+      RefreshPass(passId, name == L"duration" ? PassChange::kLength : PassChange::kOther);
     } else {
-      Propagate(passId, name, value);
+      Propagate(checker_.Work(), checker_.Peers(), passId, name, value);
     }
     return 0;
   }

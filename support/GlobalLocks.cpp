@@ -22,13 +22,8 @@ PMutex& DatabaseMutex() {
   return *mutex;
 }
 
-locker<std::map<std::wstring, long>>& StreamTable() {
-  static tev::NoDestructor<locker<std::map<std::wstring, long>>> table;
-  return *table;
-}
-
 namespace {
 // Creates them all while the library loads, ahead of any start-up code.
 [[maybe_unused]] const bool g_created = (EngineMutex(), StartingSetMutex(), ThumbnailMutex(), DatabaseMutex(),
-                        StreamTable(), true);
+                        true);
 }  // namespace

@@ -23,7 +23,4 @@ PMutex& ThumbnailMutex();
 // Serialises every SQL statement.
 PMutex& DatabaseMutex();
 
-// The recorder control's stream table: recording file path -> stream id.
-locker<std::map<std::wstring, long>>& StreamTable();
-
 #endif  // TEV_SUPPORT_GLOBALLOCKS_H_

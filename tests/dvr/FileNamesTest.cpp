@@ -17,6 +17,7 @@
 #include "engine/Schedules.h"
 #include "support/VelException.h"
 #include "tests/common/FakeEnv.h"
+#include "tests/common/FakePeers.h"
 #include "tests/common/LocalTime.h"
 #include "tests/db/DbTestSupport.h"
 
@@ -47,42 +48,42 @@ class DVRNames : public dbtest::DbFixture {
             tev::ToStdUtf8(QuotesDoubled(path)) + "')");
   }
   std::wstring video_, audio_;
+  testpeers::FakePeers peers_;  // names ask nobody
+  DVR dvr_{peers_};
 };
 
 TEST_F(DVRNames, MakesNamesInTheFolderOfTheMimetype) {
-  EXPECT_EQ(DVR::MakeRecordingFileName(L"video/x-tv", L"Channel 4", L"News", kMarch4, 0),
+  EXPECT_EQ(dvr_.MakeRecordingFileName(L"video/x-tv", L"Channel 4", L"News", kMarch4, 0),
             video_ + L"/News_Channel 4_03-04-2008 20-00-01 Tev.asf");
-  EXPECT_EQ(DVR::MakeRecordingFileName(L"video/x-tv", L"Channel 4", L"News", kMarch4, 1),
+  EXPECT_EQ(dvr_.MakeRecordingFileName(L"video/x-tv", L"Channel 4", L"News", kMarch4, 1),
             video_ + L"/News_Channel 4_03-04-2008 20-00-01 Tev 1.asf");
-  EXPECT_EQ(DVR::MakeRecordingFileName(L"audio/x-win", L"", L"Talk", kMarch4, 0),
+  EXPECT_EQ(dvr_.MakeRecordingFileName(L"audio/x-win", L"", L"Talk", kMarch4, 0),
             audio_ + L"/Talk 03-04-2008 20-00-01 Tev.wma");
-  EXPECT_EQ(DVR::MakeRecordingFileName(L"video/x-tv", L"Ch", L"a/b:c", kMarch4, 0),
+  EXPECT_EQ(dvr_.MakeRecordingFileName(L"video/x-tv", L"Ch", L"a/b:c", kMarch4, 0),
             video_ + L"/abc_Ch_03-04-2008 20-00-01 Tev.asf");
-  EXPECT_EQ(DVR::MakeRecordingFileName(L"video/x-tv", L"C\\h|", L"*?\"<>|x", kMarch4, 0),
+  EXPECT_EQ(dvr_.MakeRecordingFileName(L"video/x-tv", L"C\\h|", L"*?\"<>|x", kMarch4, 0),
             video_ + L"/x_Ch_03-04-2008 20-00-01 Tev.asf");
   // A channel name made only of removed characters counts as none.
-  EXPECT_EQ(DVR::MakeRecordingFileName(L"video/x-tv", L"//", L"Show", kMarch4, 0),
+  EXPECT_EQ(dvr_.MakeRecordingFileName(L"video/x-tv", L"//", L"Show", kMarch4, 0),
             video_ + L"/Show 03-04-2008 20-00-01 Tev.asf");
   // Without an engine the stored setting is the folder, as it changes.
   Config::SetString(kConfigVideoDirectory, L"/elsewhere");
-  EXPECT_EQ(DVR::GetRecordingDirectory(L"video/x-inputdevice"), L"/elsewhere");
+  EXPECT_EQ(dvr_.GetRecordingDirectory(L"video/x-inputdevice"), L"/elsewhere");
   // Before start-up has stored a folder, names go into the default folder.
   Config::SetString(kConfigVideoDirectory, L"");
-  EXPECT_EQ(DVR::GetRecordingDirectory(L"video/x-tv"), RecordingSettings::DefaultVideoFolder());
-  EXPECT_EQ(DVR::MakeRecordingFileName(L"video/x-tv", L"", L"Early", kMarch4, 0)
+  EXPECT_EQ(dvr_.GetRecordingDirectory(L"video/x-tv"), RecordingSettings::DefaultVideoFolder());
+  EXPECT_EQ(dvr_.MakeRecordingFileName(L"video/x-tv", L"", L"Early", kMarch4, 0)
                 .compare(0, RecordingSettings::DefaultVideoFolder().size() + 1,
                          RecordingSettings::DefaultVideoFolder() + L"/"),
             0);
   Config::SetString(kConfigVideoDirectory, L"/stored");
-  EXPECT_EQ(DVR::GetRecordingDirectory(L"video/x-tv"), L"/stored");
+  EXPECT_EQ(dvr_.GetRecordingDirectory(L"video/x-tv"), L"/stored");
   // The owner's folders win over the setting; one it has not loaded yet
   // (empty) leaves the setting in charge.
-  DVR::SetFolderSource([](bool video) { return video ? std::wstring(L"/owned") : std::wstring(); });
-  EXPECT_EQ(DVR::GetRecordingDirectory(L"video/x-tv"), L"/owned");
-  EXPECT_EQ(DVR::GetRecordingDirectory(L"audio/x-win"), audio_);
-  DVR::SetFolderSource(nullptr);
-  EXPECT_EQ(DVR::GetRecordingDirectory(L"video/x-tv"), L"/stored");
-  EXPECT_THROW(DVR::MakeRecordingFileName(L"audio/x-videomail", L"", L"x", kMarch4, 0),
+  DVR owned(peers_, [](bool video) { return video ? std::wstring(L"/owned") : std::wstring(); });
+  EXPECT_EQ(owned.GetRecordingDirectory(L"video/x-tv"), L"/owned");
+  EXPECT_EQ(owned.GetRecordingDirectory(L"audio/x-win"), audio_);
+  EXPECT_THROW(dvr_.MakeRecordingFileName(L"audio/x-videomail", L"", L"x", kMarch4, 0),
                VelException);
 }
 
@@ -92,7 +93,7 @@ TEST_F(DVRNames, HostileNamesStayOneFileInTheFolder) {
       std::wstring(L"tab\tnew\nline\x01\x7f") + L"\x0085" L"end", L"/", std::wstring(1, L'\0') + L"nul"};
   for (const std::wstring& name : hostile) {
     for (const std::wstring& channel : {std::wstring(L"Chan"), name}) {
-      std::wstring path = DVR::MakeRecordingFileName(L"video/x-tv", channel, name, kMarch4, 9);
+      std::wstring path = dvr_.MakeRecordingFileName(L"video/x-tv", channel, name, kMarch4, 9);
       ASSERT_EQ(path.compare(0, video_.size() + 1, video_ + L"/"), 0) << tev::ToStdUtf8(path);
       std::wstring file = path.substr(video_.size() + 1);
       EXPECT_EQ(file.find(L'/'), std::wstring::npos) << tev::ToStdUtf8(path);
@@ -104,24 +105,24 @@ TEST_F(DVRNames, HostileNamesStayOneFileInTheFolder) {
 }
 
 TEST_F(DVRNames, UniqueNamesSkipRowsOfOtherSchedules) {
-  const std::wstring first = DVR::MakeRecordingFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0);
-  EXPECT_EQ(DVR::ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0), first);
+  const std::wstring first = dvr_.MakeRecordingFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0);
+  EXPECT_EQ(dvr_.ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0), first);
   InsertPath(first);
   // The row that holds the name itself does not collide with it.
-  EXPECT_EQ(DVR::ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 1), first);
-  EXPECT_EQ(DVR::ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0),
+  EXPECT_EQ(dvr_.ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 1), first);
+  EXPECT_EQ(dvr_.ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0),
             video_ + L"/Show_Chan_03-04-2008 20-00-01 Tev 1.asf");
   EXPECT_TRUE(log_->HasPart(LOG_DEBUG, L"DVR::ConstructUniqueFileName duplicate for " + first +
                                            L", iteration 0"));
   for (int i = 1; i < 9; ++i) {
-    InsertPath(DVR::MakeRecordingFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, i));
+    InsertPath(dvr_.MakeRecordingFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, i));
   }
   // Nine taken: the tenth try is the last one allowed.
-  EXPECT_EQ(DVR::ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0),
+  EXPECT_EQ(dvr_.ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0),
             video_ + L"/Show_Chan_03-04-2008 20-00-01 Tev 9.asf");
-  InsertPath(DVR::MakeRecordingFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 9));
+  InsertPath(dvr_.MakeRecordingFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 9));
   log_->Clear();
-  EXPECT_EQ(DVR::ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0), L"");
+  EXPECT_EQ(dvr_.ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0), L"");
   EXPECT_TRUE(log_->Has(
       LOG_ERROR, L"DVR::ConstructUniqueFileName more than 10 schedules with the same filename: " +
                      video_ + L"/Show_Chan_03-04-2008 20-00-01 Tev 9.asf (Show-Chan-video/x-tv-0)"));
@@ -131,13 +132,13 @@ TEST_F(DVRNames, UniqueNamesSkipFilesAlreadyOnDisk) {
   // A file no row knows (an earlier recording of the same programme, one
   // the folder monitor has not seen yet) is never written over, not even
   // for the row whose name it is.
-  const std::wstring taken = DVR::MakeRecordingFileName(L"video/x-tv", L"Chan", L"Film", kMarch4, 0);
+  const std::wstring taken = dvr_.MakeRecordingFileName(L"video/x-tv", L"Chan", L"Film", kMarch4, 0);
   std::filesystem::create_directories(tev::ToStdUtf8(video_));
   std::ofstream(tev::ToStdUtf8(taken)) << "recorded";
-  EXPECT_EQ(DVR::ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Film", kMarch4, 0),
+  EXPECT_EQ(dvr_.ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Film", kMarch4, 0),
             video_ + L"/Film_Chan_03-04-2008 20-00-01 Tev 1.asf");
   InsertPath(taken);
-  EXPECT_EQ(DVR::ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Film", kMarch4,
+  EXPECT_EQ(dvr_.ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Film", kMarch4,
                                          Schedule::GetIdFromPath(taken)),
             video_ + L"/Film_Chan_03-04-2008 20-00-01 Tev 1.asf");
   EXPECT_EQ(std::filesystem::file_size(tev::ToStdUtf8(taken)), 8u);
@@ -218,7 +219,7 @@ TEST_F(DVRNames, MadeNamesParseBack) {
     RC_PRE(name.size() < 40 && channel.size() < 20);
     RC_PRE(name.find(L"Tev.") == std::wstring::npos && channel.find(L"Tev.") == std::wstring::npos);
     const int64_t start = *rc::gen::inRange<int64_t>(0, 4102444800);  // until 2100
-    std::wstring path = DVR::MakeRecordingFileName(L"video/x-tv", channel, name, start, 0);
+    std::wstring path = dvr_.MakeRecordingFileName(L"video/x-tv", channel, name, start, 0);
     std::wstring extension, parsedName, parsedChannel, date;
     RC_ASSERT(DVR::ParseRecordingFileName(path, &extension, &parsedName, &parsedChannel, &date));
     RC_ASSERT(extension == L"asf");

@@ -1,7 +1,9 @@
 // Recorder control against the scripted streamer, media library,
 // thumbnail and TV services: request layouts, results, the stream table and
 // the failure paths.
+#include <atomic>
 #include <map>
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -9,7 +11,6 @@
 #include "db/Config.h"
 #include "db/RecordingSettings.h"
 #include "dvr/DVR.h"
-#include "dvr/StopSignal.h"
 #include "tests/peers/PeerFixture.h"
 
 namespace {
@@ -21,19 +22,22 @@ using tev::peers::Value;
 
 class DVRStreams : public peertest::PeerFixture {
  protected:
+  void SetUp() override {
+    PeerFixture::SetUp();
+    dvr_.reset(new DVR(vel_->Peers(), nullptr, [this] { return stopping_.load(); }));
+  }
   void TearDown() override {
-    SetStopSignalSource(nullptr);
+    dvr_.reset();
     PeerFixture::TearDown();
   }
   int Start(const std::wstring& channel, const std::wstring& mimetype, std::wstring* path,
             const std::wstring& episodeUrl = L"") {
-    return DVR::StartRecording(L"bob", episodeUrl, mimetype, path, channel, 3600, L"q", true,
-                               L"20080304200001");
+    return dvr_->StartRecording(L"bob", episodeUrl, mimetype, path, channel, 3600, L"q", true,
+                                L"20080304200001");
   }
+  std::atomic<bool> stopping_{false};
+  std::unique_ptr<DVR> dvr_;
 };
-
-bool g_stopping = false;
-bool Stopping() { return g_stopping; }
 
 TEST_F(DVRStreams, StartsAndStopsATelevisionStream) {
   std::wstring path = L"/rec/News.asf";
@@ -64,32 +68,28 @@ TEST_F(DVRStreams, StartsAndStopsATelevisionStream) {
   EXPECT_EQ(Str(in.get(), 12), L"20080304200001");
   EXPECT_TRUE(log_->Has(LOG_INFO, L"Requesting recording /rec/News.asf Channel: ch1 duration: 3600"));
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"StartGeneralRecording vel call returned 0"));
-  EXPECT_EQ(DVR::GetStreamId(path), id);
+  EXPECT_EQ(dvr_->GetStreamId(path), id);
 
   // A second start gets another id.
   std::wstring other = L"/rec/Other.asf";
   ASSERT_EQ(Start(L"ch2", L"video/x-tv", &other), 0);
-  EXPECT_NE(DVR::GetStreamId(other), id);
+  EXPECT_NE(dvr_->GetStreamId(other), id);
 
-  EXPECT_EQ(DVR::StopRecording(L"bob", L"ch1", L"video/x-tv", path), 0);
+  EXPECT_EQ(dvr_->StopRecording(L"bob", L"ch1", L"video/x-tv", path), 0);
   EXPECT_EQ(VUtil::GetLongElement(Last(streamer_, L"StopStream").get(), 0), id);
-  EXPECT_EQ(DVR::GetStreamId(path), 0);
+  EXPECT_EQ(dvr_->GetStreamId(path), 0);
   // Stopped, never started, or stopping module: nothing is sent.
   const size_t stops = streamer_.CountOf(L"StopStream");
-  EXPECT_EQ(DVR::StopRecording(path), 111);
-  EXPECT_EQ(DVR::StopRecording(L"/rec/never.asf"), 111);
-  g_stopping = true;
-  SetStopSignalSource(&Stopping);
-  EXPECT_EQ(DVR::StopRecording(other), 111);
-  g_stopping = false;
-  SetLivePeers(nullptr);
-  EXPECT_EQ(DVR::StopRecording(other), 111);
-  SetLivePeers(&vel_->Peers());
+  EXPECT_EQ(dvr_->StopRecording(path), 111);
+  EXPECT_EQ(dvr_->StopRecording(L"/rec/never.asf"), 111);
+  stopping_ = true;
+  EXPECT_EQ(dvr_->StopRecording(other), 111);
+  stopping_ = false;
   EXPECT_EQ(streamer_.CountOf(L"StopStream"), stops);
   // The streamer refuses to stop: 111, and the id is gone all the same.
   streamer_.SetReply(L"StopStream", 7);
-  EXPECT_EQ(DVR::StopRecording(other), 111);
-  EXPECT_EQ(DVR::GetStreamId(other), 0);
+  EXPECT_EQ(dvr_->StopRecording(other), 111);
+  EXPECT_EQ(dvr_->GetStreamId(other), 0);
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"DVR::StopRecording: "));
 }
 
@@ -102,7 +102,7 @@ TEST_F(DVRStreams, StreamerAnswersDecideTheResult) {
   std::wstring path = L"/rec/a.asf";
   EXPECT_EQ(Start(L"ch1", L"video/x-tv", &path), 0);
   EXPECT_EQ(path, L"/rec/moved.asf");
-  EXPECT_NE(DVR::GetStreamId(L"/rec/moved.asf"), 0);
+  EXPECT_NE(dvr_->GetStreamId(L"/rec/moved.asf"), 0);
 
   // Unreadable stream settings are only a warning.
   for (const Value& reply : {Value(), Value::Str(L"?"), Value::Array({Value::Array({})}),
@@ -121,7 +121,7 @@ TEST_F(DVRStreams, StreamerAnswersDecideTheResult) {
   path = L"/rec/c.asf";
   EXPECT_EQ(Start(L"ch1", L"video/x-tv", &path), 116);
   EXPECT_EQ(streamer_.CountOf(L"StopStream"), 1u);
-  EXPECT_EQ(DVR::GetStreamId(path), 0);
+  EXPECT_EQ(dvr_->GetStreamId(path), 0);
   streamer_.SetReply(L"StartStream", 3);
   EXPECT_EQ(Start(L"ch1", L"video/x-tv", &path), 115);
   EXPECT_EQ(streamer_.CountOf(L"StopStream"), 2u);
@@ -130,7 +130,7 @@ TEST_F(DVRStreams, StreamerAnswersDecideTheResult) {
   streamer_.Leave();
   path = L"/rec/d.asf";
   EXPECT_EQ(Start(L"ch1", L"video/x-tv", &path), 115);
-  EXPECT_EQ(DVR::GetStreamId(path), 0);
+  EXPECT_EQ(dvr_->GetStreamId(path), 0);
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"DVR::StartGeneralRecording: "));
 }
 
@@ -176,7 +176,7 @@ TEST_F(DVRStreams, WebChannelsArePreparedFirst) {
 
 TEST_F(DVRStreams, Thumbnails) {
   InsertSchedule("t1", "DVRSTATE_COMPLETE", "video/x-tv", "Show", "Chan", "/rec/t.asf");
-  DVR::CreateThumbnail(L"/rec/t.asf");
+  dvr_->CreateThumbnail(L"/rec/t.asf");
   Value in = Last(thumbnails_, L"Extract Image From Video");
   ASSERT_EQ(VUtil::GetArrayLength(in.get()), 3);
   EXPECT_EQ(Str(in.get(), 0) + L"|" + Str(in.get(), 1), L"/rec/t.asf|/rec/t.asf.jpg");
@@ -187,46 +187,46 @@ TEST_F(DVRStreams, Thumbnails) {
   EXPECT_EQ(db.Value("SELECT ThumbnailState FROM Schedules WHERE FilePath = '/rec/t.asf'"),
             "requested");
 
-  EXPECT_TRUE(DVR::DoesThumbnailExist(L"/rec/t.asf"));
+  EXPECT_TRUE(dvr_->DoesThumbnailExist(L"/rec/t.asf"));
   EXPECT_EQ(Str(Last(thumbnails_, L"Is Thumbnail In DB").get(), 0), L"/rec/t.asf.jpg");
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"Is Thumbnail In DB returned 1 for /rec/t.asf"));
-  EXPECT_EQ(DVR::DoThumbnailsExistInDB({L"/rec/t.asf", L"/rec/u.asf"}),
+  EXPECT_EQ(dvr_->DoThumbnailsExistInDB({L"/rec/t.asf", L"/rec/u.asf"}),
             (std::vector<bool>{true, false}));
   Value paths = Elem(Last(thumbnails_, L"Are Thumbnails In DB").get(), 0);
   EXPECT_EQ(Str(paths.get(), 1), L"/rec/u.asf.jpg");
-  DVR::DeleteThumbnail(L"/rec/t.asf");
+  dvr_->DeleteThumbnail(L"/rec/t.asf");
   EXPECT_EQ(Str(Last(thumbnails_, L"RemoveThumbDB").get(), 0), L"/rec/t.asf");
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"DeleteThumbnail: Delete the thumbnail for /rec/t.asf"));
-  EXPECT_FALSE(DVR::DoesThumbnailExist(L"/rec/t.asf"));
+  EXPECT_FALSE(dvr_->DoesThumbnailExist(L"/rec/t.asf"));
 
   const size_t asked = thumbnails_.CountOf(L"Are Thumbnails In DB");
-  EXPECT_TRUE(DVR::DoThumbnailsExistInDB({}).empty());
+  EXPECT_TRUE(dvr_->DoThumbnailsExistInDB({}).empty());
   EXPECT_EQ(thumbnails_.CountOf(L"Are Thumbnails In DB"), asked);
 
   // Short, malformed and refused answers.
   thumbnails_.SetReply(L"Are Thumbnails In DB", 0, Value::Array({Value::LongArray({1})}));
-  EXPECT_EQ(DVR::DoThumbnailsExistInDB({L"a", L"b"}), (std::vector<bool>{true, false}));
+  EXPECT_EQ(dvr_->DoThumbnailsExistInDB({L"a", L"b"}), (std::vector<bool>{true, false}));
   for (const Value& reply : {Value(), Value::Array({Value::Str(L"x")}),
                              Value::Array({Value::Array({Value::Str(L"1")})})}) {
     thumbnails_.SetReply(L"Are Thumbnails In DB", 0, reply);
-    EXPECT_TRUE(DVR::DoThumbnailsExistInDB({L"a"}).empty());
+    EXPECT_TRUE(dvr_->DoThumbnailsExistInDB({L"a"}).empty());
     thumbnails_.SetReply(L"Is Thumbnail In DB", 0, reply);
-    EXPECT_FALSE(DVR::DoesThumbnailExist(L"a"));
+    EXPECT_FALSE(dvr_->DoesThumbnailExist(L"a"));
   }
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedules::DoThumbnailsExistInDB: "));
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedules::DoesThumbnailExist: "));
   thumbnails_.SetReply(L"Extract Image From Video", 2);
-  DVR::CreateThumbnail(L"/rec/t.asf");
+  dvr_->CreateThumbnail(L"/rec/t.asf");
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedules::CreateThumbnail: Extract Image From Video: "));
   thumbnails_.Leave();
-  DVR::DeleteThumbnail(L"/rec/t.asf");
+  dvr_->DeleteThumbnail(L"/rec/t.asf");
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"DVR::DeleteThumbnail: "));
 }
 
 TEST_F(DVRStreams, CountsTunersPerMimetype) {
   tv_.SetTuners({{L"A", L"video/x-tv"}, {L"B", L"video/x-inputdevice"}, {L"C", L"video/x-tv"}});
   std::map<std::wstring, int32_t> tuners{{L"stale", 9}};
-  DVR::GetNumberOfTuners(&tuners);
+  dvr_->GetNumberOfTuners(&tuners);
   EXPECT_EQ(tuners, (std::map<std::wstring, int32_t>{{L"video/x-tv", 2}, {L"video/x-inputdevice", 1}}));
   EXPECT_EQ(Last(tv_, L"GetTVInfo").type(), VT_EMPTY);
 
@@ -237,15 +237,15 @@ TEST_F(DVRStreams, CountsTunersPerMimetype) {
         Value::Array({Value::Array({Value::Long(1), Value::Array({Value(), Value(), Value::Long(3)})})}),
         Value::Array({Value::Array({Value::Str(L"2")})})}) {
     tv_.SetReply(L"GetTVInfo", 0, reply);
-    DVR::GetNumberOfTuners(&tuners);
+    dvr_->GetNumberOfTuners(&tuners);
     EXPECT_EQ(tuners, before);
   }
   tv_.SetReply(L"GetTVInfo", 0, Value::Array({Value::Array({Value::Long(0)})}));
-  DVR::GetNumberOfTuners(&tuners);
+  dvr_->GetNumberOfTuners(&tuners);
   EXPECT_TRUE(tuners.empty());
   tv_.Leave();
   tuners = before;
-  DVR::GetNumberOfTuners(&tuners);
+  dvr_->GetNumberOfTuners(&tuners);
   EXPECT_EQ(tuners, before);
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedules::GetNumberOfTuners: "));
 }

@@ -15,6 +15,7 @@
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
 #include "engine/FailureReasons.h"
+#include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
 #include "platform/WideText.h"
@@ -169,7 +170,8 @@ class Conflicts : public ::testing::Test {
   tev::test::TempDir folder_{"tev-conflicts-"};
   std::unique_ptr<Database> database_;
   StandInPeers peers_;
-  Schedules engine_;
+  DVR recorder_{peers_};
+  Schedules engine_{recorder_};
   int rows_ = 0;
 };
 

@@ -38,7 +38,8 @@ class EngineFixture : public peertest::PeerFixture {
     StandByWaitableTimer::Instance().Reopen();
     tv_.SetTuners({{L"Tuner 1", L"video/x-tv"}});
     SetChannel(L"tv.channel");
-    engine_.reset(new Schedules());
+    recorder_.reset(new DVR(vel_->Peers()));
+    engine_.reset(new Schedules(*recorder_));
   }
   void TearDown() override {
     if (pvr_) {
@@ -46,6 +47,7 @@ class EngineFixture : public peertest::PeerFixture {
       pvr_->Vel().Disconnect();
     }
     engine_.reset();
+    recorder_.reset();
     pvr_.reset();
     PeerFixture::TearDown();
   }
@@ -54,13 +56,24 @@ class EngineFixture : public peertest::PeerFixture {
   // to "ZoVIZ" reach its services and its engine.
   void UseModuleEndpoint() {
     SetLivePeers(nullptr);
-    vel_.reset();
+    vel_->Disconnect();
     pvr_.reset(new PVRVel());
     pvr_->Vel().SetRequestTimeout(10000);
     ASSERT_EQ(pvr_->Vel().Connect(bus_.host(), L"ZoVIZ"), 0);
+    // The bare engine (and passes built over it) still ask the peers
+    // through its recorder: under another name, so that "ZoVIZ" is the module.
+    ASSERT_EQ(vel_->Connect(bus_.host(), L"ZoVIZ-bare"), 0);
     SetLivePeers(&pvr_->Peers());
   }
   Schedules& Engine() { return pvr_ ? pvr_->GetSchedules() : *engine_; }
+  DVR& Recorder() { return Engine().Recorder(); }
+  // The process ends and a new one starts: a new recorder, which knows no
+  // stream, under a new engine; what is stored stays.
+  void Restart() {
+    engine_.reset();
+    recorder_.reset(new DVR(vel_->Peers()));
+    engine_.reset(new Schedules(*recorder_));
+  }
 
   // Every channel lookup answers a medium of this media type.
   void SetChannel(const std::wstring& mediaType, const std::wstring& url = L"") {
@@ -118,6 +131,7 @@ class EngineFixture : public peertest::PeerFixture {
 
   std::string videoDir_;
   std::string audioDir_;
+  std::unique_ptr<DVR> recorder_;
   std::unique_ptr<Schedules> engine_;
   std::unique_ptr<PVRVel> pvr_;
 };

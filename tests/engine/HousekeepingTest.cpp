@@ -132,7 +132,7 @@ TEST_F(Housekeeping, ReRecordingNeverWritesOverARecordedFile) {
 TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   // A row left recording by an earlier crash, its end long past, goes.
   InsertRow(dbPath_, Planned("Stale", "DVRSTATE_RECORDING", tev::Clock::Now() - 9000, 1800));
-  Schedules().ResumeRecordings();
+  Engine().ResumeRecordings();
   EXPECT_TRUE(Rows("ID").empty());
 
   ASSERT_EQ(Add(L"Movie", 0, 3600, 1), 0);
@@ -149,12 +149,11 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
 
   // The process dies twenty minutes in; a new one knows no streams.
   env_.Shift(1200);
-  StreamTable().with([](std::map<std::wstring, long>& table) { table.clear(); });
+  Restart();
   streamer_.ClearRequests();
   media_.ClearRequests();
-  Schedules restarted;
   const int64_t now = tev::Clock::Now();
-  restarted.ResumeRecordings();
+  Engine().ResumeRecordings();
 
   EXPECT_EQ(Column(movie, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   EXPECT_LE(std::llabs(TimeOf(movie, "EndTime") - now), 2);
@@ -195,11 +194,10 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   EXPECT_TRUE(retrySeen);
 
   // Another restart inside the same hour leaves the closed rows alone.
-  Schedules again;
+  Restart();
   streamer_.ClearRequests();
-  StreamTable().with([](std::map<std::wstring, long>& table) { table.clear(); });
   env_.Shift(60);
-  again.ResumeRecordings();
+  Engine().ResumeRecordings();
   EXPECT_EQ(Column(movie, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   EXPECT_EQ(Rows("ID", "Name = 'Movie'").size(), 3u);  // the resumed one resumed once more
   EXPECT_EQ(Rows("ID", "Name = 'Movie' AND Status = 'DVRSTATE_RECORDING'").size(), 1u);
@@ -281,8 +279,8 @@ TEST_F(Housekeeping, OrphansOfThePreviousProcessBecomePartialOnce) {
   const int c = InsertRow(dbPath_, Planned("c", "DVRSTATE_RECORDING", now - 60, 1800));
   Engine().ChangeRecordingToCompletePartial(tev::Clock::Now());
   EXPECT_EQ(Column(c, "Status"), "DVRSTATE_RECORDING");
-  Schedules nextRun;
-  nextRun.ChangeRecordingToCompletePartial(tev::Clock::Now());
+  Restart();
+  Engine().ChangeRecordingToCompletePartial(tev::Clock::Now());
   EXPECT_EQ(Column(c, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
 }
 

@@ -137,7 +137,7 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   // timer.
   // (the folder monitors may have settled orphans already: a new run's
   // engine does it again)
-  Schedules nextRun;
+  Schedules nextRun(Recorder());
   nextRun.ChangeRecordingToCompletePartial(tev::Clock::Now());
   Engine().ResumeRecordings();
   Schedules::RemoveOldSchedules(tev::Clock::Now());

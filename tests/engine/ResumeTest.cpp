@@ -62,13 +62,9 @@ class Resume : public enginetest::EngineFixture {
     const auto row = Rows("ID, FilePath", "Name = '" + tev::ToStdUtf8(name) + "'");
     EXPECT_EQ(row.size(), 1u);
     *path = row[0][1];
-    *stream = DVR::GetStreamId(tev::FromStdUtf8(*path));
+    *stream = Recorder().GetStreamId(tev::FromStdUtf8(*path));
     EXPECT_NE(*stream, 0);
     return std::stoi(row[0][0]);
-  }
-  // The process ends without a word: nothing in memory survives.
-  static void Crash() {
-    StreamTable().with([](std::map<std::wstring, long>& table) { table.clear(); });
   }
   std::string PathFor(const std::string& name) { return videoDir_ + "/" + name + ".asf"; }
 };
@@ -82,17 +78,16 @@ TEST_F(Resume, AStreamStillWritingIsAdoptedAfterACrashAndAfterAShutdown) {
   {
     GrowingFile writing(path);
     env_.Shift(600);
-    Crash();
+    Restart();
     streamer_.ClearRequests();
-    Schedules restarted;
-    restarted.ResumeRecordings();
+    Engine().ResumeRecordings();
   }
   // One stream, the old one, still known by its id; no second file.
   EXPECT_EQ(Column(id, "Status"), "DVRSTATE_RECORDING");
   EXPECT_EQ(Rows("ID").size(), 1u);
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
   EXPECT_EQ(streamer_.CountOf(L"StopStream"), 0u);
-  EXPECT_EQ(DVR::GetStreamId(widePath), stream);
+  EXPECT_EQ(Recorder().GetStreamId(widePath), stream);
 
   // A shutdown closes the row and leaves the stream running; the next run
   // finds it still writing and takes the row back.
@@ -101,9 +96,8 @@ TEST_F(Resume, AStreamStillWritingIsAdoptedAfterACrashAndAfterAShutdown) {
   {
     GrowingFile writing(path);
     env_.Shift(60);
-    Crash();
-    Schedules restarted;
-    restarted.ResumeRecordings();
+    Restart();
+    Engine().ResumeRecordings();
   }
   EXPECT_EQ(Column(id, "Status"), "DVRSTATE_RECORDING");
   EXPECT_EQ(Column(id, "Duration"), "3600");
@@ -113,7 +107,7 @@ TEST_F(Resume, AStreamStillWritingIsAdoptedAfterACrashAndAfterAShutdown) {
   // Its end report closes it as any recording.
   Engine().NotifyRecordComplete(3600, widePath, tev::Clock::Now());
   EXPECT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE");
-  EXPECT_EQ(DVR::GetStreamId(widePath), 0);
+  EXPECT_EQ(Recorder().GetStreamId(widePath), 0);
 }
 
 TEST_F(Resume, TheInterruptedPieceIsDescribedAndAStreamTheStreamerForgotIsNoError) {
@@ -125,14 +119,11 @@ TEST_F(Resume, TheInterruptedPieceIsDescribedAndAStreamTheStreamerForgotIsNoErro
   // What the stream wrote before the machine went down.
   ASSERT_TRUE(enginetest::WriteAsfVideo(path));
   env_.Shift(1200);
-  Crash();
+  Restart();
   // The streamer restarted too: it knows no stream of the old run.
   streamer_.SetReply(L"StopStream", DVR::kStreamerUnknownStream);
   log_->Clear();
-  {
-    Schedules restarted;
-    restarted.ResumeRecordings();
-  }
+  Engine().ResumeRecordings();
   EXPECT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   EXPECT_EQ(streamer_.CountOf(L"StopStream"), 1u);
   EXPECT_FALSE(log_->HasPart(LOG_ERROR, L"DVR::StopRecording"));

@@ -203,16 +203,20 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
   lookups.SetRequestTimeout(10000);
   ASSERT_EQ(lookups.Connect(bus_.host(), L"ZoVIZ-lookups"), 0);
   SetLivePeers(&lookups.Peers());
-  lookups.failure_ = 104;
-  const int busy = Row(Values(L"Busy", now + 10, 600, kWeb));
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
-  lookups.failure_ = 117;
-  const int mce = Row(Values(L"Media Center", now + 10, 600, kWeb));
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  {
+    DVR recorder(lookups.Peers());
+    Schedules engine(recorder);
+    lookups.failure_ = 104;
+    const int busy = Row(Values(L"Busy", now + 10, 600, kWeb));
+    engine.StartRecordingIfAppropriate(tev::Clock::Now());
+    lookups.failure_ = 117;
+    const int mce = Row(Values(L"Media Center", now + 10, 600, kWeb));
+    engine.StartRecordingIfAppropriate(tev::Clock::Now());
+    EXPECT_EQ(Status(busy), "DVRSTATE_TUNER_BUSY");
+    EXPECT_EQ(Status(mce), "DVRSTATE_MCE_RUNNING");
+  }
   SetLivePeers(&vel_->Peers());
   lookups.Disconnect();
-  EXPECT_EQ(Status(busy), "DVRSTATE_TUNER_BUSY");
-  EXPECT_EQ(Status(mce), "DVRSTATE_MCE_RUNNING");
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 2u);
 
   // The whole table of codes.

@@ -13,6 +13,7 @@
 
 #include "engine/Schedules.h"
 #include "module/PVRVel.h"
+#include "passes/PassJobs.h"
 #include "passes/SeasonPassChecker.h"
 #include "passes/SeasonPasses.h"
 #include "platform/Clock.h"
@@ -29,7 +30,7 @@ class SyncWithTevMediaTest : public RowFixture {
   // The passes the bare engine republishes, as the module wires them.
   void SetUp() override {
     RowFixture::SetUp();
-    checker_.reset(new SeasonPassChecker(*engine_));
+    checker_.reset(new SeasonPassChecker(*engine_, work_, vel_->Peers()));
     passes_.reset(new SeasonPasses(*engine_, *checker_));
     engine_->SetPassKeeper(passes_.get());
   }
@@ -71,6 +72,7 @@ class SyncWithTevMediaTest : public RowFixture {
     return requests;
   }
 
+  PassWork work_;
   std::unique_ptr<SeasonPassChecker> checker_;
   std::unique_ptr<SeasonPasses> passes_;
 };

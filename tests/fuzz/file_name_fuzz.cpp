@@ -12,6 +12,7 @@
 #include "db/TimeUtils.h"
 #include "dvr/DVR.h"
 #include "platform/WideText.h"
+#include "tests/common/FakePeers.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -25,6 +26,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
+namespace {
+// Making names asks no peer.
+testpeers::FakePeers g_peers;
+DVR g_recorder(g_peers);
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string first, rest;
   fuzz::Split(data, size, '\n', &first, &rest);
@@ -37,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::wstring channelText = tev::FromStdUtf8(rest);
   const int64_t start = 1230000000 + static_cast<int64_t>(size) * 86399;
   const std::wstring folder = tev::FromStdUtf8(fuzz::ScratchFolder() + "/Rec");
-  const std::wstring made = DVR::MakeRecordingFileName(L"video/x-tv", channelText, text, start, 0);
+  const std::wstring made = g_recorder.MakeRecordingFileName(L"video/x-tv", channelText, text, start, 0);
   fuzz::Check(made.compare(0, folder.size() + 1, folder + L"/") == 0);
   const std::wstring component = made.substr(folder.size() + 1);
   fuzz::Check(component.find(L'/') == std::wstring::npos);

@@ -92,7 +92,7 @@ TEST_F(FolderMonitorThread, ARecordingInProgressIsNeverAdopted) {
   const std::string starting = videoDir_ + "/Live_Chan_03-04-2008 20-00-01 Tev.asf";
   const std::string streaming = videoDir_ + "/Stream_Chan_03-04-2008 20-00-01 Tev.asf";
   Schedules::AddPendingFile(W(starting));
-  StreamTable().with([&](std::map<std::wstring, long>& table) { table[W(streaming)] = 42; });
+  Recorder().AdoptStream(W(streaming), 42);
   Drop(videoDir_, "Live_Chan_03-04-2008 20-00-01 Tev.asf");
   Drop(videoDir_, "Stream_Chan_03-04-2008 20-00-01 Tev.asf");
   ASSERT_TRUE(ChangesSeen(monitor, 1));
@@ -105,7 +105,7 @@ TEST_F(FolderMonitorThread, ARecordingInProgressIsNeverAdopted) {
   // engine's and the monitor still adds nothing.
   Schedules::RemovePendingFile(W(starting));
   InsertSchedule("", "DVRSTATE_RECORDING", "video/x-tv", "Live", "Chan", starting);
-  StreamTable().with([&](std::map<std::wstring, long>& table) { table.erase(W(streaming)); });
+  Recorder().AdoptStream(W(streaming), 0);  // ended
   InsertSchedule("", "DVRSTATE_COMPLETE", "video/x-tv", "Stream", "Chan", streaming);
   monitor.ChangeFolder(L"video");
   const int passes = monitor.PassCount();

@@ -128,7 +128,8 @@ TEST_F(FolderOutage, EachEngineWarnsOnceForItsMonitors) {
   // Another engine in the same process (the module started again) has not
   // reported the outage yet.
   {
-    Schedules again;
+    DVR recorder(vel_->Peers());
+    Schedules again(recorder);
     again.LoadFolders();
     pass(again, L"audio");
   }

@@ -172,7 +172,7 @@ TEST_F(MonitorPass, TheFirstPassLearnsWhichFinishedVideosHaveThumbnails) {
       InsertSchedule("M2", "DVRSTATE_COMPLETE_PARTIAL", "video/x-tv", "Without", "Chan", without);
   const int audioId = InsertSchedule("M3", "DVRSTATE_COMPLETE", "audio/x-win", "Radio", "Chan",
                                      Drop(audioDir_, "Radio_Chan_03-04-2008 20-00-01 Tev.wma"));
-  DVR::CreateThumbnail(W(with));  // the service has it from an earlier run
+  Recorder().CreateThumbnail(W(with));  // the service has it from an earlier run
   ClearThumbnailEntries();
   thumbnails_.ClearRequests();
 
@@ -200,10 +200,10 @@ TEST_F(MonitorPass, RowsLeftByACrashAreSettledButNotThoseRecordingNow) {
   InsertTimedRow("DVRSTATE_DELETED", "", now - 120, "Old deleted");
   InsertTimedRow("DVRSTATE_CONFLICT", "", now - 120, "Old conflict");
   InsertTimedRow("DVRSTATE_CONFLICT", "", now + 120, "New conflict");
-  StreamTable().with([&](std::map<std::wstring, long>& table) { table[W(live)] = 7; });
+  Recorder().AdoptStream(W(live), 7);
 
   Monitor().RunPass();
-  StreamTable().with([&](std::map<std::wstring, long>& table) { table.erase(W(live)); });
+  Recorder().AdoptStream(W(live), 0);  // ended
   auto rows = Rows("Name, Status, Duration");
   ASSERT_EQ(rows.size(), 4u);
   EXPECT_EQ(rows[0], (std::vector<std::string>{"Orphan", "DVRSTATE_COMPLETE_PARTIAL", "-1"}));

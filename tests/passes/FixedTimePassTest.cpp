@@ -89,7 +89,7 @@ TEST_F(FixedTimePassTest, DeletedEpisodeIsNotMadeAgain) {
           DbTime(Local(2027, 3, 11, 7, 0)));
   checker_->CheckForNewEpisodes();
   EXPECT_EQ(RowCount(), 7);
-  SeasonPasses::RefreshPass(*engine_, pass);
+  passes_->RefreshPass(pass);
   WaitForPassJobs();
   EXPECT_EQ(RowCount("Status = 'DVRSTATE_DELETED'"), 2);
   EXPECT_EQ(RowCount("Status = 'DVRSTATE_SCHEDULED'"), 5);

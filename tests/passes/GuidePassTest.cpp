@@ -225,7 +225,7 @@ TEST_F(GuidePassTest, CheckerThreadRunsAfterItsDelayAndStopsAtOnce) {
   AddPass(WebPass(L"Radio", Local(2027, 3, 8, 18, 0), 3));
   dbtest::RawDb db(dbPath_);
   db.Exec("DELETE FROM Schedules");
-  SeasonPassChecker checker(*engine_);
+  SeasonPassChecker checker(*engine_, work_, vel_->Peers());
   checker.Start();
   // The first check waits 10 s on the engine's clock.
   for (int i = 0; i < 1000 && RowCount() < 7; ++i) {

@@ -43,7 +43,7 @@ class PassFixture : public enginetest::RowFixture {
     zone_.reset(new dbtest::ScopedEnv("TZ", "America/New_York"));  // after the base's UTC
     tzset();
     SetNow(Monday());
-    checker_.reset(new SeasonPassChecker(*engine_));
+    checker_.reset(new SeasonPassChecker(*engine_, work_, vel_->Peers()));
     passes_.reset(new SeasonPasses(*engine_, *checker_));
     engine_->SetPassKeeper(passes_.get());
   }
@@ -57,6 +57,15 @@ class PassFixture : public enginetest::RowFixture {
     RowFixture::TearDown();
   }
   void SetNow(int64_t utc) { env_.SetNow(utc); }
+  // The pass work and the peers of Engine(): the module's once it serves,
+  // else the fixture's.
+  PassWork& Work() { return pvr_ ? pvr_->Work() : work_; }
+  PeerClient& Peers() { return pvr_ ? pvr_->Peers() : vel_->Peers(); }
+  // Waits for the pass jobs of the fixture's passes and of the module's.
+  void WaitForPassJobs() {
+    work_.WaitForJobs();
+    if (pvr_) pvr_->Work().WaitForJobs();
+  }
 
   // A pass on the TV channel "BBC One" (medium "ch1").
   static PassDescription TvPass(const std::wstring& program, int64_t start, int32_t mode = 1,
@@ -148,6 +157,7 @@ class PassFixture : public enginetest::RowFixture {
     Row(manual);
   }
 
+  PassWork work_;
   std::unique_ptr<SeasonPassChecker> checker_;
   std::unique_ptr<SeasonPasses> passes_;
   std::unique_ptr<dbtest::ScopedEnv> zone_;

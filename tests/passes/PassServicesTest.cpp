@@ -357,7 +357,8 @@ TEST_F(PassServicesTest, EpisodesTheUserDeletedRenamedOrMovedStayAsTheUserLeftTh
   ASSERT_EQ(airings(), decided);
   media_.ClearRequests();
 
-  SeasonPassChecker daily(Engine());
+  // The daily check.
+  SeasonPassChecker daily(Engine(), Work(), Peers());
   daily.CheckForNewEpisodes();
   EXPECT_EQ(airings(), decided);
   EXPECT_EQ(RowCount(), 7);
@@ -523,7 +524,7 @@ TEST_F(PassServicesTest, AnAiringTakenOnAirIsRecordedOnce) {
   const std::string repeat = "StartTime >= " + DbTime(Local(2027, 3, 8, 22, 0)) +
                              " AND StartTime < " + DbTime(Local(2027, 3, 9, 0, 0));
   for (int search = 0; search < 2; ++search) {
-    SeasonPassChecker checker(Engine());
+    SeasonPassChecker checker(Engine(), Work(), Peers());
     EXPECT_EQ(checker.AddProgramsForPass(pass, ReadGuideListings(listings.get()), nullptr, AdmissionFlags(), now), 0);
     EXPECT_EQ(RowCount(repeat), 1) << search;
   }

@@ -85,7 +85,7 @@ TEST_F(SeasonPassesBusTest, PassChangesReachOnlyItsPendingSchedules) {
   for (const char* row : rows) {
     ASSERT_TRUE(db_->Exec(std::string("INSERT INTO Schedules (TevMediumId, Owner, Status) VALUES ") + row));
   }
-  SeasonPasses::UpdateSchedulesFromPass(5, L"rating", L"PG-13");
+  SeasonPasses::SetEpisodesAttribute(5, L"rating", L"PG-13");
   auto requests = media_.Requests(L"SetMediaAttributes");
   ASSERT_EQ(requests.size(), 1u);
   const VARIANT& in = requests[0].in->get();

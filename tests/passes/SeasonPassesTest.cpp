@@ -84,7 +84,7 @@ TEST_F(SeasonPassesTest, PublishingWithoutPassOrBusIsLoggedOnly) {
   SeasonPasses::AddPassToTevMedia(1, L"", L"", L"");
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"Schedule::AddMedium: FormatTime2: Localtime failed"));
 
-  SeasonPasses::UpdateSchedulesFromPass(1, L"tevPassId", L"x");
+  SeasonPasses::SetEpisodesAttribute(1, L"tevPassId", L"x");
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"Schedule::UpdateSchedulesFromPass: no bus endpoint"));
   EXPECT_FALSE(SeasonPasses::ChangeMediumIds());
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"SeasonPasses::UpgradeThumbnails: no bus endpoint"));
