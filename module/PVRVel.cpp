@@ -1,11 +1,11 @@
 #include "module/PVRVel.h"
 
-#include <atomic>
 #include <memory>
 
 #include "db/LocalIds.h"
 #include "dvr/DVR.h"
 #include "dvr/StopSignal.h"
+#include "module/TevModuleBase.h"
 #include "monitor/FileMetadata.h"
 #include "passes/PassJobs.h"
 #include "passes/SeasonPasses.h"
@@ -18,19 +18,15 @@
 
 namespace {
 
-std::atomic<PVRVel*> g_livePVRVel{nullptr};
-// The one-shot start-up thread; joined at shutdown.
-std::unique_ptr<PThread> g_startupThread;
-
 const int kMediaPollMs = 10000;
 
 bool LiveStopEventIsSet() {
-  PVRVel* pvr = g_livePVRVel.load();
+  PVRVel* pvr = Live().pvr.load();
   return pvr && pvr->StopEvent().IsSet();
 }
 
 std::wstring LiveRecordingFolder(bool video) {
-  PVRVel* pvr = g_livePVRVel.load();
+  PVRVel* pvr = Live().pvr.load();
   if (pvr == nullptr) return std::wstring();
   const Schedules& engine = pvr->GetSchedules();
   return video ? engine.VideoDirectory() : engine.AudioDirectory();
@@ -39,10 +35,8 @@ const int kMediaWaitLimitMs = 1800000;
 
 }  // namespace
 
-PVRVel* PVRVel::Live() { return g_livePVRVel.load(); }
-
 void PVRVel::SetLive(PVRVel* pvr) {
-  g_livePVRVel = pvr;
+  Live().pvr = pvr;
   SetLivePeers(pvr ? &pvr->m_vel.Peers() : nullptr);
   SetStopSignalSource(pvr ? &LiveStopEventIsSet : nullptr);
   DVR::SetFolderSource(pvr ? &LiveRecordingFolder : nullptr);
@@ -73,7 +67,7 @@ bool PVRVel::Initialize() {
   // A stop in this process cancelled it.
   StandByWaitableTimer::Instance().Reopen();
   m_checker.Start();
-  g_startupThread.reset(new PThread(nullptr, this, &PVRVel::StartupTask, 0));
+  m_startupThread.reset(new PThread(nullptr, this, &PVRVel::StartupTask, 0));
   LogDebug(L"Initializing vel");
   if (m_vel.RegisterWithBus() != 0) return false;
   m_busJoined.Set();
@@ -123,9 +117,9 @@ void PVRVel::Shutdown() {
   m_database.reset();
   LogDebug(L"Unregister vel");
   m_vel.UnregisterFromBus();
-  if (g_startupThread) {
-    g_startupThread->join(nullptr);
-    g_startupThread.reset();
+  if (m_startupThread) {
+    m_startupThread->join(nullptr);
+    m_startupThread.reset();
   }
   // A handler that ran until the bus let go may have started a job.
   WaitForPassJobs();

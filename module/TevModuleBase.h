@@ -3,11 +3,13 @@
 #ifndef TEV_MODULE_TEVMODULEBASE_H_
 #define TEV_MODULE_TEVMODULEBASE_H_
 
+#include <atomic>
 #include <string>
 
 #include <boost/shared_ptr.hpp>
 
 class CBBLog;
+class PVRVel;
 
 class TevModuleBase {
  public:
@@ -24,9 +26,6 @@ class TevModuleBase {
 
   const std::wstring& Name() const { return m_name; }
 
-  // The one live module of the process, or null.
-  static TevModuleBase* Live();
-
   TevModuleBase(const TevModuleBase&) = delete;
   TevModuleBase& operator=(const TevModuleBase&) = delete;
 
@@ -35,5 +34,14 @@ class TevModuleBase {
   boost::shared_ptr<CBBLog> m_log;
   boost::shared_ptr<CBBLog> m_velLog;
 };
+
+// Process-wide because the host's exported entry points carry no handle and
+// the recorder's stop-signal and folder callbacks carry no context: the one
+// live module, and the PVRVel those callbacks read (set by PVRVel::SetLive).
+struct LiveModule {
+  std::atomic<TevModuleBase*> module{nullptr};
+  std::atomic<PVRVel*> pvr{nullptr};
+};
+LiveModule& Live();
 
 #endif  // TEV_MODULE_TEVMODULEBASE_H_
