@@ -17,11 +17,6 @@ PMutex& ThumbnailMutex() {
   return *mutex;
 }
 
-PMutex& DatabaseMutex() {
-  static tev::NoDestructor<PMutex> mutex(false);
-  return *mutex;
-}
-
 locker<std::map<std::wstring, long>>& StreamTable() {
   static tev::NoDestructor<locker<std::map<std::wstring, long>>> table;
   return *table;
@@ -29,6 +24,6 @@ locker<std::map<std::wstring, long>>& StreamTable() {
 
 namespace {
 // Creates them all while the library loads, ahead of any start-up code.
-[[maybe_unused]] const bool g_created = (EngineMutex(), StartingSetMutex(), ThumbnailMutex(), DatabaseMutex(),
+[[maybe_unused]] const bool g_created = (EngineMutex(), StartingSetMutex(), ThumbnailMutex(),
                         StreamTable(), true);
 }  // namespace
