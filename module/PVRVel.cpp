@@ -6,7 +6,6 @@
 #include "dvr/DVR.h"
 #include "dvr/StopSignal.h"
 #include "module/TevModuleBase.h"
-#include "monitor/FileMetadata.h"
 #include "passes/PassJobs.h"
 #include "passes/SeasonPasses.h"
 #include "platform/Env.h"
@@ -71,7 +70,6 @@ bool PVRVel::Initialize() {
   LogDebug(L"Initializing vel");
   if (m_vel.RegisterWithBus() != 0) return false;
   m_busJoined.Set();
-  InitializeMetadataEditor();  // a missing editor only costs the file details
   return true;
 }
 
@@ -123,7 +121,6 @@ void PVRVel::Shutdown() {
   }
   // A handler that ran until the bus let go may have started a job.
   WaitForPassJobs();
-  DropMetadataEditor();
   LogDebug(L"PVRVel::Shutdown complete");
 }
 

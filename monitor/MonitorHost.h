@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+class MetadataEditor;
 class Schedule;
 
 class MonitorHost {
@@ -24,6 +25,8 @@ class MonitorHost {
   virtual bool IsFileBeingRecorded(const std::wstring& filePath) = 0;
   // Publishes the rows adopted from a folder to the media library.
   virtual void PublishAdopted(const std::vector<Schedule>& rows) = 0;
+  // The editor that reads a found file's description.
+  virtual MetadataEditor* Metadata() = 0;
 };
 
 #endif  // TEV_MONITOR_MONITORHOST_H_

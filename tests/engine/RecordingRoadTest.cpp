@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include "db/Schedule.h"
-#include "monitor/FileMetadata.h"
 #include "platform/Clock.h"
 #include "tests/engine/EngineFixture.h"
 
@@ -27,7 +26,6 @@ class RecordingRoad : public enginetest::EngineFixture {
     UseModuleEndpoint();
     PVRVel::SetLive(pvr_.get());
     env_.SetInstantSleep(true);  // the thumbnail delay passes at once
-    ASSERT_EQ(MetadataEditor::Instance().Initialize(), S_OK);
     // The streamer writes a short real ASF file wherever it is asked to.
     sample_ = dir_.path() + "/sample.asf";
     haveFfmpeg_ = std::system(("ffmpeg -nostdin -loglevel error -y -f lavfi -i "
@@ -48,7 +46,6 @@ class RecordingRoad : public enginetest::EngineFixture {
   void TearDown() override {
     if (pvr_) pvr_->GetSchedules().Shutdown();
     PVRVel::SetLive(nullptr);
-    MetadataEditor::Instance().Drop();
     EngineFixture::TearDown();
   }
 
@@ -103,7 +100,7 @@ TEST_F(RecordingRoad, FromRequestToADescribedFile) {
   EXPECT_GE(thumbnails_.Requests().size(), 1u);
   if (!haveFfmpeg_) GTEST_SKIP() << "ffmpeg missing: no file to describe";
   Schedule fromFile;
-  ASSERT_TRUE(fromFile.PopulateFromFile(path, L"", L"", 0, L"video/x-tv"));
+  ASSERT_TRUE(fromFile.PopulateFromFile(Engine().Metadata(), path, L"", L"", 0, L"video/x-tv"));
   EXPECT_EQ(fromFile.m_category, L"Drama");
   EXPECT_EQ(fromFile.m_description, L"A story");
   EXPECT_EQ(fromFile.m_subtitle, L"Part 1");
