@@ -76,11 +76,13 @@ Database::~Database() {
     DefaultDatabase& current = Default();
     PMutexLock lock(current.pick);
     if (current.db == this) current.db = nullptr;
+    // Nothing picks it any more. A Hold that did holds mutex_ already
+    // (Close waits for it); wait here for the Config writes that did.
+    while (configWriters_ > 0) pthread_cond_wait(&configWritersEnded_, current.pick.native());
   }
-  // No Hold or Config write can pick it any more; wait for those that did.
-  { PMutexLock write(configMutex_); }
   Close();
   pthread_cond_destroy(&transactionEnded_);
+  pthread_cond_destroy(&configWritersEnded_);
 }
 
 Database::Hold::Hold(Database* db) : db_(db) {
@@ -99,19 +101,31 @@ Database::Hold::~Hold() {
 }
 
 void Database::WithConfigWriteLock(const std::function<void(Database*)>& write) {
+  DefaultDatabase& current = Default();
   Database* db = nullptr;
   {
-    DefaultDatabase& current = Default();
+    // Counted, not locked, while picking: a write waiting for another
+    // (which may wait for a transaction) must not keep the statements of
+    // that transaction from picking the database.
     PMutexLock lock(current.pick);
     db = current.db;
-    if (db != nullptr) db->configMutex_.lock();
+    if (db != nullptr) ++db->configWriters_;
   }
-  struct Unlock {
+  if (db == nullptr) {
+    write(nullptr);
+    return;
+  }
+  struct Release {
     Database* db;
-    ~Unlock() {
-      if (db != nullptr) db->configMutex_.unlock();
+    DefaultDatabase& current;
+    ~Release() {
+      db->configMutex_.unlock();
+      PMutexLock lock(current.pick);
+      if (--db->configWriters_ == 0) pthread_cond_broadcast(&db->configWritersEnded_);
     }
-  } unlock{db};
+  };
+  db->configMutex_.lock();
+  Release release{db, current};
   write(db);
 }
 

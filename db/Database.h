@@ -139,8 +139,13 @@ class Database {
   // Serialises every statement and open; the rest is guarded by it.
   mutable PMutex mutex_{false};
   // Config::SetString's read-then-insert (WithConfigWriteLock). Taken
-  // before mutex_, never across a bus request.
+  // before mutex_, never across a bus request, never while picking the
+  // default.
   PMutex configMutex_{false};
+  // The Config writes that picked this database and have not ended, under
+  // the lock that picks the default; the destructor waits for none left.
+  int configWriters_ = 0;
+  pthread_cond_t configWritersEnded_ = PTHREAD_COND_INITIALIZER;
   sqlite3* connection_ TEV_GUARDED_BY(mutex_) = nullptr;
   // Prepared statements of connection_; cleared before it closes. The
   // module's statements are some 150 fixed texts (IN lists add a few sizes).
