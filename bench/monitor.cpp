@@ -26,7 +26,6 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "module/PVRVel.h"
-#include "monitor/FileMetadata.h"
 #include "monitor/FileSystemMonitor.h"
 #include "peers/Peers.h"
 #include "platform/WideText.h"
@@ -115,7 +114,7 @@ int main() {
     const bool joined =
         peersReady == 'R' &&
         database.Open() &&
-        pvr.Vel().Connect(host, L"ZoVIZ") == 0 && InitializeMetadataEditor() == S_OK;
+        pvr.Vel().Connect(host, L"ZoVIZ") == 0;
     if (!joined) {
       std::fprintf(stderr, "monitor: set-up failed\n");
     } else {
@@ -151,7 +150,6 @@ int main() {
       PVRVel::SetLive(nullptr);
     }
     pvr.Vel().Disconnect();
-    DropMetadataEditor();
   }
   std::fflush(stdout);
   if (peers > 0) {

@@ -1,24 +1,13 @@
 #include "db/Config.h"
 
+#include "db/Database.h"
 #include "db/SQLite.h"
-#include "platform/NoDestructor.h"
 #include "support/Log.h"
-#include "support/PMutex.h"
-#include "support/PMutexLock.h"
 
 namespace {
 
 const char kSelectByKey[] = "SELECT * FROM Config WHERE Key = ?";
 const char kUpdate[] = "UPDATE Config SET Value = ? WHERE Key = ?";
-
-// Makes SetString's read-then-insert one step for this process. Taken
-// before the database lock (inside RunQuery), never across a bus request.
-// Process-wide: held across statements, which may outlive the Database
-// they ran on, so it cannot be one of its members.
-PMutex& SetStringMutex() {
-  static tev::NoDestructor<PMutex> mutex(false);
-  return *mutex;
-}
 
 }  // namespace
 
@@ -49,14 +38,20 @@ std::wstring Config::GetString(const std::wstring& key) {
 }
 
 void Config::SetString(const std::wstring& key, const std::wstring& value) {
-  PMutexLock lock(SetStringMutex());
-  SQLite query;
-  if (!query.RunQuery(kSelectByKey, {key}, L"Config::SetString")) return;
-  SQLite write;
-  if (query.GetRowCount() > 0) {
-    write.RunQuery(kUpdate, {value, key}, L"Config::SetString");
-  } else {
-    write.RunQuery("INSERT INTO Config (Key, Value) VALUES (?, ?)", {key, value},
-                   L"Config::SetString");
-  }
+  // The read-then-insert is one step for this process.
+  Database::WithConfigWriteLock([&key, &value](Database* db) {
+    if (db == nullptr) {
+      SQLite().RunQuery(kSelectByKey, {key}, L"Config::SetString");  // logs why it failed
+      return;
+    }
+    SQLite query(*db);
+    if (!query.RunQuery(kSelectByKey, {key}, L"Config::SetString")) return;
+    SQLite write(*db);
+    if (query.GetRowCount() > 0) {
+      write.RunQuery(kUpdate, {value, key}, L"Config::SetString");
+    } else {
+      write.RunQuery("INSERT INTO Config (Key, Value) VALUES (?, ?)", {key, value},
+                     L"Config::SetString");
+    }
+  });
 }

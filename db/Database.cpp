@@ -10,6 +10,7 @@
 #include "db/GroupSync.h"
 #include "db/SQLite.h"
 #include "db/Transaction.h"
+#include "platform/NoDestructor.h"
 #include "platform/WideText.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
@@ -21,10 +22,19 @@ namespace {
 const wchar_t kFileName[] = L"TevPVR.db";
 const wchar_t kSeparator = L'/';
 
-// The database of query objects built without one. Process-wide because
-// the engine's static helpers do not yet get the database by constructor.
-// Guarded by DatabaseMutex().
-Database* g_default = nullptr;
+// The database of query objects built without one, and the lock under
+// which it is picked and its own lock taken. Process-wide because the
+// engine's static helpers do not yet get the database by constructor.
+// Never destroyed: threads may still run statements during exit.
+struct DefaultDatabase {
+  PMutex pick{false};
+  Database* db TEV_GUARDED_BY(pick) = nullptr;
+};
+
+DefaultDatabase& Default() {
+  static tev::NoDestructor<DefaultDatabase> current;
+  return *current;
+}
 
 // Per thread by nature: a GroupSync scope belongs to the thread that holds it.
 thread_local Database::ThreadGroup t_group;
@@ -56,27 +66,76 @@ bool CheckIntegrity(sqlite3* db, std::string* error) {
 }  // namespace
 
 Database::Database(std::wstring folder) : folder_(std::move(folder)) {
-  PMutexLock lock(DatabaseMutex());
-  g_default = this;
+  DefaultDatabase& current = Default();
+  PMutexLock lock(current.pick);
+  current.db = this;
 }
 
 Database::~Database() {
   {
-    PMutexLock lock(DatabaseMutex());
-    if (g_default == this) g_default = nullptr;
+    DefaultDatabase& current = Default();
+    PMutexLock lock(current.pick);
+    if (current.db == this) current.db = nullptr;
+    // Nothing picks it any more. A Hold that did holds mutex_ already
+    // (Close waits for it); wait here for the Config writes that did.
+    while (configWriters_ > 0) pthread_cond_wait(&configWritersEnded_, current.pick.native());
   }
   Close();
   pthread_cond_destroy(&transactionEnded_);
+  pthread_cond_destroy(&configWritersEnded_);
 }
 
-Database* Database::DefaultLocked() { return g_default; }
+Database::Hold::Hold(Database* db) : db_(db) {
+  if (db_ == nullptr) {
+    DefaultDatabase& current = Default();
+    PMutexLock lock(current.pick);
+    db_ = current.db;
+    if (db_ != nullptr) db_->mutex_.lock();
+    return;
+  }
+  db_->mutex_.lock();
+}
+
+Database::Hold::~Hold() {
+  if (db_ != nullptr) db_->mutex_.unlock();
+}
+
+void Database::WithConfigWriteLock(const std::function<void(Database*)>& write) {
+  DefaultDatabase& current = Default();
+  Database* db = nullptr;
+  {
+    // Counted, not locked, while picking: a write waiting for another
+    // (which may wait for a transaction) must not keep the statements of
+    // that transaction from picking the database.
+    PMutexLock lock(current.pick);
+    db = current.db;
+    if (db != nullptr) ++db->configWriters_;
+  }
+  if (db == nullptr) {
+    write(nullptr);
+    return;
+  }
+  struct Release {
+    Database* db;
+    DefaultDatabase& current;
+    ~Release() {
+      db->configMutex_.unlock();
+      PMutexLock lock(current.pick);
+      if (--db->configWriters_ == 0) pthread_cond_broadcast(&db->configWritersEnded_);
+    }
+  };
+  db->configMutex_.lock();
+  Release release{db, current};
+  write(db);
+}
 
 Database::ThreadGroup& Database::ThisThreadGroup() { return t_group; }
 
 void Database::WithSettings(const std::function<void(SettingsCache&)>& use) {
-  PMutexLock lock(DatabaseMutex());
-  if (g_default != nullptr) {
-    use(g_default->settings_);
+  Hold hold(nullptr);
+  if (Database* db = hold.get()) {
+    db->AssertHeld();
+    use(db->settings_);
     return;
   }
   SettingsCache none;
@@ -130,7 +189,7 @@ bool Database::OpenLogged() {
   std::string error;
   bool opened;
   {
-    PMutexLock lock(DatabaseMutex());
+    PMutexLock lock(mutex_);
     opened = OpenLocked(&error);
   }
   if (!opened) LogError(L"Can't open database: %ls\n", tev::Utf8ToWide(error).c_str());
@@ -185,34 +244,35 @@ bool Database::Open() {
 void Database::Close() {
   std::vector<std::future<bool>> syncs;
   {
-    PMutexLock lock(DatabaseMutex());
+    PMutexLock lock(mutex_);
     syncs.swap(rebuildableSyncs_);
   }
   WaitFor(std::move(syncs));
-  PMutexLock lock(DatabaseMutex());
+  PMutexLock lock(mutex_);
   CloseLocked();
 }
 
 void Database::FailStatementsAfter(int successes) {
-  PMutexLock lock(DatabaseMutex());
+  PMutexLock lock(mutex_);
   faultCountdown_ = successes < 0 ? -1 : successes;
 }
 
 void Database::ObserveStatements(std::function<void(const std::string&)> observer) {
-  PMutexLock lock(DatabaseMutex());
+  PMutexLock lock(mutex_);
   observer_ = std::move(observer);
 }
 
 void Database::WaitForOtherTransactionsLocked() {
   while (transactionDepth_ > 0 && !pthread_equal(transactionOwner_, pthread_self())) {
-    pthread_cond_wait(&transactionEnded_, DatabaseMutex().native());
+    pthread_cond_wait(&transactionEnded_, mutex_.native());
   }
 }
 
 bool transaction_gate::Enter() {
-  PMutexLock lock(DatabaseMutex());
-  Database* db = g_default;
+  Database::Hold hold(nullptr);
+  Database* db = hold.get();
   if (db == nullptr) return true;  // its "begin" fails: there is no database
+  db->AssertHeld();
   db->WaitForOtherTransactionsLocked();
   if (db->transactionDepth_++ > 0) return false;
   db->transactionOwner_ = pthread_self();
@@ -220,9 +280,11 @@ bool transaction_gate::Enter() {
 }
 
 void transaction_gate::Leave() {
-  PMutexLock lock(DatabaseMutex());
-  Database* db = g_default;
-  if (db != nullptr && db->transactionDepth_ > 0 && --db->transactionDepth_ == 0) {
+  Database::Hold hold(nullptr);
+  Database* db = hold.get();
+  if (db == nullptr) return;
+  db->AssertHeld();
+  if (db->transactionDepth_ > 0 && --db->transactionDepth_ == 0) {
     pthread_cond_broadcast(&db->transactionEnded_);
   }
 }
@@ -259,9 +321,11 @@ GroupSync::~GroupSync() {
   t_group.changed = false;
   bool synced = true;
   {
-    PMutexLock lock(DatabaseMutex());
-    Database* db = g_default;
-    if (db == nullptr || db->connection_ == nullptr || !db->wal_) return;
+    Database::Hold hold(nullptr);
+    Database* db = hold.get();
+    if (db == nullptr) return;
+    db->AssertHeld();
+    if (db->connection_ == nullptr || !db->wal_) return;
     // The log's own sync, as a commit with synchronous=FULL runs it.
     sqlite3_file* log = nullptr;
     if (sqlite3_file_control(db->connection_, "main", SQLITE_FCNTL_JOURNAL_POINTER, &log) ==
@@ -278,9 +342,11 @@ namespace {
 // Begins an fdatasync of the default database's log as it stands on
 // another thread; false (nothing begun) without a log or a thread.
 bool StartLogSync(std::future<bool>* sync) {
-  PMutexLock lock(DatabaseMutex());
-  Database* db = Database::DefaultLocked();
-  return db != nullptr && db->StartLogSyncLocked(sync);
+  Database::Hold hold(nullptr);
+  Database* db = hold.get();
+  if (db == nullptr) return false;
+  db->AssertHeld();
+  return db->StartLogSyncLocked(sync);
 }
 
 }  // namespace
@@ -308,10 +374,11 @@ GroupSync::Rebuildable::~Rebuildable() {
   }
   int failed = 0;
   {
-    PMutexLock lock(DatabaseMutex());
-    Database* db = g_default;
+    Database::Hold hold(nullptr);
+    Database* db = hold.get();
     // Without the database (it was closed meanwhile) nobody waits for it.
     if (db == nullptr) return;
+    db->AssertHeld();
     // The finished ones go, so that the list stays short.
     std::vector<std::future<bool>>& syncs = db->rebuildableSyncs_;
     for (auto it = syncs.begin(); it != syncs.end();) {
@@ -330,8 +397,11 @@ GroupSync::Rebuildable::~Rebuildable() {
 bool GroupSync::WaitForRebuildableSyncs() {
   std::vector<std::future<bool>> syncs;
   {
-    PMutexLock lock(DatabaseMutex());
-    if (g_default != nullptr) syncs.swap(g_default->rebuildableSyncs_);
+    Database::Hold hold(nullptr);
+    if (Database* db = hold.get()) {
+      db->AssertHeld();
+      syncs.swap(db->rebuildableSyncs_);
+    }
   }
   return Database::WaitFor(std::move(syncs));
 }

@@ -7,8 +7,8 @@
 // default one: the Database made last and not yet destroyed. So do
 // Transaction and GroupSync.
 //
-// Every open and every statement holds DatabaseMutex() for exactly that
-// call, never longer. Any thread.
+// Every open and every statement holds the database's lock for exactly
+// that call, never longer. Any thread.
 #ifndef TEV_DB_DATABASE_H_
 #define TEV_DB_DATABASE_H_
 
@@ -22,7 +22,7 @@
 
 #include "db/LogSyncer.h"
 #include "db/StatementCache.h"
-#include "support/GlobalLocks.h"
+#include "support/PMutex.h"
 
 struct sqlite3;
 
@@ -36,8 +36,9 @@ class Database {
   // No file is touched until Open (or the first statement). Becomes the
   // default database.
   explicit Database(std::wstring folder);
-  // Stops being the default, waits for the syncs Rebuildable scopes began
-  // and closes the connection.
+  // Stops being the default, waits for the holds on it, a Config write in
+  // progress and the syncs Rebuildable scopes began, and closes the
+  // connection.
   ~Database();
 
   Database(const Database&) = delete;
@@ -64,9 +65,30 @@ class Database {
   // ends it.
   void ObserveStatements(std::function<void(const std::string&)> observer);
 
-  // The default database, or nullptr. REQUIRES: DatabaseMutex() held, and
-  // held for as long as the result is used.
-  static Database* DefaultLocked() TEV_REQUIRES(DatabaseMutex());
+  // Holds the lock of `db`, or of the default database when `db` is null
+  // (nothing held when there is none), for its scope; get() is the
+  // database held. The default is picked and locked in one step, so a
+  // database being destroyed is never picked half-way.
+  class Hold {
+   public:
+    explicit Hold(Database* db) TEV_NO_THREAD_SAFETY_ANALYSIS;
+    ~Hold() TEV_NO_THREAD_SAFETY_ANALYSIS;
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+    Database* get() const { return db_; }
+
+   private:
+    Database* db_;
+  };
+  // Tells the lock analysis what a Hold on this database established.
+  void AssertHeld() const TEV_ASSERT_CAPABILITY(mutex_) {}
+
+  // Runs `write` with the default database's Config-write lock held, given
+  // that database (null without one), so that a read-then-insert of a
+  // setting is one step for this process. Statements in `write` must run
+  // on the database given: the default is not picked again under the lock.
+  static void WithConfigWriteLock(const std::function<void(Database*)>& write)
+      TEV_NO_THREAD_SAFETY_ANALYSIS;
 
   // A thread's GroupSync state (db/GroupSync.h): how deep its scopes are,
   // whether its statements changed rows since the outermost one (or a
@@ -81,7 +103,7 @@ class Database {
   static ThreadGroup& ThisThreadGroup();
   // Begins syncing the write-ahead log as it stands on another thread;
   // false (nothing begun) without a log or a thread.
-  bool StartLogSyncLocked(std::future<bool>* sync) TEV_REQUIRES(DatabaseMutex());
+  bool StartLogSyncLocked(std::future<bool>* sync) TEV_REQUIRES(mutex_);
 
   // What the recording settings (db/RecordingSettings.h) keep of the Config
   // table: it goes with the file it was read from.
@@ -89,7 +111,7 @@ class Database {
     int64_t freeSpaceRequired = 0;
     std::wstring padding;
   };
-  // Calls `use` on the default database's cache under DatabaseMutex() (no
+  // Calls `use` on the default database's cache under its lock (no
   // statement may run in it); without a database, on an empty cache that
   // is then forgotten.
   static void WithSettings(const std::function<void(SettingsCache&)>& use);
@@ -103,39 +125,48 @@ class Database {
   std::wstring FilePath() const;
   // Opens the connection. On failure leaves it absent and returns false
   // with the engine's error text.
-  bool OpenLocked(std::string* error) TEV_REQUIRES(DatabaseMutex());
+  bool OpenLocked(std::string* error) TEV_REQUIRES(mutex_);
   bool OpenLogged();
-  void CloseLocked() TEV_REQUIRES(DatabaseMutex());
+  void CloseLocked() TEV_REQUIRES(mutex_);
   // Waits while another thread's transaction is open, so that no statement
   // of this thread falls inside it.
-  void WaitForOtherTransactionsLocked() TEV_REQUIRES(DatabaseMutex());
+  void WaitForOtherTransactionsLocked() TEV_REQUIRES(mutex_);
   // Waits for the syncs Rebuildable scopes began; false when one failed
   // (logged).
   static bool WaitFor(std::vector<std::future<bool>> syncs);
 
   const std::wstring folder_;
-  // The rest is guarded by DatabaseMutex().
-  sqlite3* connection_ = nullptr;
+  // Serialises every statement and open; the rest is guarded by it.
+  mutable PMutex mutex_{false};
+  // Config::SetString's read-then-insert (WithConfigWriteLock). Taken
+  // before mutex_, never across a bus request, never while picking the
+  // default.
+  PMutex configMutex_{false};
+  // The Config writes that picked this database and have not ended, under
+  // the lock that picks the default; the destructor waits for none left.
+  int configWriters_ = 0;
+  pthread_cond_t configWritersEnded_ = PTHREAD_COND_INITIALIZER;
+  sqlite3* connection_ TEV_GUARDED_BY(mutex_) = nullptr;
   // Prepared statements of connection_; cleared before it closes. The
   // module's statements are some 150 fixed texts (IN lists add a few sizes).
-  StatementCache statements_{256};
+  StatementCache statements_ TEV_GUARDED_BY(mutex_){256};
   // The connection writes a write-ahead log (group syncs need one), and its
   // commits currently skip the sync (for a thread inside a GroupSync).
-  bool wal_ = false;
-  bool relaxed_ = false;
+  bool wal_ TEV_GUARDED_BY(mutex_) = false;
+  bool relaxed_ TEV_GUARDED_BY(mutex_) = false;
   // Statements that may still succeed before injected failures start; -1 off.
-  int faultCountdown_ = -1;
-  std::function<void(const std::string&)> observer_;
+  int faultCountdown_ TEV_GUARDED_BY(mutex_) = -1;
+  std::function<void(const std::string&)> observer_ TEV_GUARDED_BY(mutex_);
   // The thread whose transaction (db/Transaction.h) is open, and how many
   // scopes deep; other threads' statements wait on transactionEnded_.
-  pthread_t transactionOwner_{};
-  int transactionDepth_ = 0;
+  pthread_t transactionOwner_ TEV_GUARDED_BY(mutex_){};
+  int transactionDepth_ TEV_GUARDED_BY(mutex_) = 0;
   pthread_cond_t transactionEnded_ = PTHREAD_COND_INITIALIZER;
   // Runs the background syncs of this database's log.
   LogSyncer logSyncer_;
   // Syncs begun by Rebuildable scopes: only the end waits for them.
-  std::vector<std::future<bool>> rebuildableSyncs_;
-  SettingsCache settings_;
+  std::vector<std::future<bool>> rebuildableSyncs_ TEV_GUARDED_BY(mutex_);
+  SettingsCache settings_ TEV_GUARDED_BY(mutex_);
 };
 
 #endif  // TEV_DB_DATABASE_H_

@@ -159,14 +159,18 @@ int64_t MktimeMemo::Convert(const struct tm& fields, int64_t second) {
 }
 
 int64_t MemoisedMktime(const struct tm& fields) {
-  // Process-wide like the zone mktime reads; bench/engine's conflict check
-  // converts every overlapping row's times through it.
-  static std::mutex lock;
-  static MktimeMemo memo("/etc/localtime");
+  // Process-wide like the zone mktime reads: the readers of stored times
+  // are static helpers. Its figure is bench/engine's conflict check, which
+  // converts every overlapping row's times (bench/db_queries reads none).
+  struct Shared {
+    std::mutex lock;
+    MktimeMemo memo{"/etc/localtime"};
+  };
+  static Shared shared;
   struct timespec now {};
   clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-  std::lock_guard<std::mutex> hold(lock);
-  return memo.Convert(fields, static_cast<int64_t>(now.tv_sec));
+  std::lock_guard<std::mutex> hold(shared.lock);
+  return shared.memo.Convert(fields, static_cast<int64_t>(now.tv_sec));
 }
 
 }  // namespace tev

@@ -175,6 +175,7 @@ bool SQLite::StepRowsLocked(sqlite3_stmt* statement, int32_t limit, std::string*
 
 bool SQLite::RunLocked(Database* database, const std::string& sql,
                        const std::vector<SqlValue>& values, int32_t limit, std::string* error) {
+  database->AssertHeld();  // RunQuery's Hold, its only caller
   sqlite3* db = database->connection_;
   // The text still reads "SELECT * FROM ...": a short key, written out only
   // when first prepared.
@@ -284,12 +285,13 @@ bool SQLite::RunQuery(const std::string& statement, const std::vector<SqlValue>&
     bool failed = false;
     bool openFailed = false;
     {
-      PMutexLock lock(DatabaseMutex());
-      Database* db = database_ != nullptr ? database_ : Database::DefaultLocked();
+      Database::Hold hold(database_);
+      Database* db = hold.get();
       if (db == nullptr) {
         openFailed = true;
         error = "no database folder";
       } else {
+        db->AssertHeld();
         db->WaitForOtherTransactionsLocked();
         observer = db->observer_;
         if (db->connection_ == nullptr && !db->OpenLocked(&error)) {

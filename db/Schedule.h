@@ -17,6 +17,7 @@
 
 #include "support/MediumProperties.h"
 
+class MetadataEditor;
 class SQLite;
 class SqlValue;
 
@@ -136,22 +137,25 @@ class Schedule {
                              std::function<void()>* meanwhile = nullptr);
 
   // --- Recording file metadata (monitor/ScheduleMetadata.cpp) ---
+  // Each goes through `editor` (monitor/FileMetadata.h); without one
+  // (null) the file counts as one that cannot be opened.
   // Fills the record as a recovered, complete recording from the arguments,
   // then from the file's attributes ("Duration" gives m_duration, -1 when
   // absent; a stored keep-until name gives m_keepUntil). False (ERROR
   // logged) when the file cannot be opened; the argument fields are set
   // anyway.
-  bool PopulateFromFile(const std::wstring& path, const std::wstring& channelName,
-                        const std::wstring& title, int64_t startTime,
-                        const std::wstring& channelMimetype);
+  bool PopulateFromFile(MetadataEditor* editor, const std::wstring& path,
+                        const std::wstring& channelName, const std::wstring& title,
+                        int64_t startTime, const std::wstring& channelMimetype);
   // Writes name, subtitle, category, description, channel name, channel
   // and keep-until into the file at m_filePath and saves it. False (ERROR
   // logged) when the file cannot be opened for writing or the save fails.
-  bool SetFileMetadata();
+  bool SetFileMetadata(MetadataEditor* editor);
   // Writes the keep-until into a finished recording's file, so that a row
   // rebuilt from the file keeps it. False when the file could not be
   // written.
-  static bool SetFileKeepUntil(const std::wstring& path, int32_t keepUntil);
+  static bool SetFileKeepUntil(MetadataEditor* editor, const std::wstring& path,
+                               int32_t keepUntil);
 
   // --- Vocabulary ---
   // Unknown names give 1; unknown codes give "UNTIL_SPACE_NEEDED".

@@ -113,7 +113,7 @@ void Schedules::NotifyRecordComplete(int32_t durationSeconds, const std::wstring
     // The stream has ended all the same: the piece it wrote is final now
     // and gets its description like any recording.
     m_dvr.ForgetStream(filePath);
-    schedule.SetFileMetadata();
+    schedule.SetFileMetadata(&m_metadata);
     return;
   }
   m_dvr.ForgetStream(filePath);
@@ -147,7 +147,7 @@ void Schedules::NotifyRecordComplete(int32_t durationSeconds, const std::wstring
   }
 
   if (PeerClient* vel = LivePeers()) NotifyStopped(*vel, schedule);
-  schedule.SetFileMetadata();
+  schedule.SetFileMetadata(&m_metadata);
   if (IsVideo(schedule.m_channelMimetype) && !GetThumbnailEntry(schedule.m_id)) {
     m_dvr.CreateThumbnail(filePath);
   }

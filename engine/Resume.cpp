@@ -148,7 +148,7 @@ void Schedules::ResumeRecordings() {
     static_cast<void>(SetScheduleStatus(schedule, closed, now, StatusReason::kResume));
     // No stream writes the piece any more: it is described as a finished
     // recording would be.
-    if (tev::Env::Current().FileExists(schedule.m_filePath)) schedule.SetFileMetadata();
+    if (tev::Env::Current().FileExists(schedule.m_filePath)) schedule.SetFileMetadata(&m_metadata);
     RecordingRequest rest = RecordingRequest::Of(schedule);
     rest.start = now;
     rest.duration = remaining;

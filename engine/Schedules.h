@@ -20,6 +20,7 @@
 #include "engine/EngineHost.h"
 #include "engine/PassKeeper.h"
 #include "engine/Requests.h"
+#include "monitor/FileMetadata.h"
 #include "monitor/FolderOutages.h"
 #include "monitor/MonitorHost.h"
 #include "outbound/PeerClient.h"
@@ -79,6 +80,8 @@ class Schedules : public MonitorHost {
   // rows published a hundred per "AddMedia".
   bool IsFileBeingRecorded(const std::wstring& filePath) override;
   void PublishAdopted(const std::vector<Schedule>& rows) override;
+  // The editor of the recording files' descriptions.
+  MetadataEditor* Metadata() override { return &m_metadata; }
 
   // --- Recording settings (engine/Settings.cpp) ---
   // The start-up step that reads the video and audio folders from the
@@ -366,6 +369,7 @@ class Schedules : public MonitorHost {
   DelayedThumbnails m_thumbnails{m_host, m_dvr};     // the delayed requests of start reports
   // What the monitors reported unavailable; outlives them.
   FolderOutages m_folderOutages;
+  MetadataEditor m_metadata;  // outlives the monitors that use it
   // One per folder kind: video, audio, Media Center. Constant after
   // construction (each monitor guards its own state).
   std::unique_ptr<FileSystemMonitor> m_monitors[3];

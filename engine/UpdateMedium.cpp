@@ -146,7 +146,7 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row,
       }
       // The file carries it too, for a row rebuilt from the file.
       if ((row.m_status == DVRSTATE_COMPLETE || row.m_status == DVRSTATE_COMPLETE_PARTIAL) &&
-          !Schedule::SetFileKeepUntil(row.m_filePath, code)) {
+          !Schedule::SetFileKeepUntil(&m_metadata, row.m_filePath, code)) {
         LogDebug(L"UpdateMedium: could not write the keep-until into %ls", row.m_filePath.c_str());
       }
     } else if (name == L"tevPassId") {

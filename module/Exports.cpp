@@ -30,7 +30,7 @@ TEV_EXPORT int Initialize(const wchar_t* parameter) {
 }
 
 TEV_EXPORT int Close() {
-  TevModuleBase* module = TevModuleBase::Live();
+  TevModuleBase* module = Live().module.load();
   if (!module) return 0;
   LogDebug(L"TevModuleBase %ls close", module->Name().c_str());
   module->OnClose();

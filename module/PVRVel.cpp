@@ -1,10 +1,10 @@
 #include "module/PVRVel.h"
 
-#include <atomic>
 #include <memory>
 
 #include "db/LocalIds.h"
-#include "monitor/FileMetadata.h"
+#include "dvr/DVR.h"
+#include "passes/PassJobs.h"
 #include "passes/SeasonPasses.h"
 #include "platform/Env.h"
 #include "platform/Folders.h"
@@ -15,20 +15,13 @@
 
 namespace {
 
-std::atomic<PVRVel*> g_livePVRVel{nullptr};
-// The one-shot start-up thread; joined at shutdown.
-std::unique_ptr<PThread> g_startupThread;
-
 const int kMediaPollMs = 10000;
 
 const int kMediaWaitLimitMs = 1800000;
 
 }  // namespace
 
-PVRVel* PVRVel::Live() { return g_livePVRVel.load(); }
-
 void PVRVel::SetLive(PVRVel* pvr) {
-  g_livePVRVel = pvr;
   SetLivePeers(pvr ? &pvr->m_vel.Peers() : nullptr);
 }
 
@@ -66,11 +59,10 @@ bool PVRVel::Initialize() {
   // A stop in this process cancelled it.
   StandByWaitableTimer::Instance().Reopen();
   m_checker.Start();
-  g_startupThread.reset(new PThread(nullptr, this, &PVRVel::StartupTask, 0));
+  m_startupThread.reset(new PThread(nullptr, this, &PVRVel::StartupTask, 0));
   LogDebug(L"Initializing vel");
   if (m_vel.RegisterWithBus() != 0) return false;
   m_busJoined.Set();
-  InitializeMetadataEditor();  // a missing editor only costs the file details
   return true;
 }
 
@@ -116,13 +108,12 @@ void PVRVel::Shutdown() {
   m_database.reset();
   LogDebug(L"Unregister vel");
   m_vel.UnregisterFromBus();
-  if (g_startupThread) {
-    g_startupThread->join(nullptr);
-    g_startupThread.reset();
+  if (m_startupThread) {
+    m_startupThread->join(nullptr);
+    m_startupThread.reset();
   }
   // A handler that ran until the bus let go may have started a job.
   m_passWork.WaitForJobs();
-  DropMetadataEditor();
   LogDebug(L"PVRVel::Shutdown complete");
 }
 

@@ -54,9 +54,9 @@ class PVRVel : public EngineHost {
   std::wstring GetScheduleMediumId(int localId);
   std::wstring GetPassMediumId(int localId);
 
-  // The live PVRVel, or null. Set when it is created, cleared before it is
-  // shut down.
-  static PVRVel* Live();
+  // Makes `pvr` (or none) the one the recorder's callbacks and the live
+  // peer client reach. Set when it is created, cleared before it is shut
+  // down.
   static void SetLive(PVRVel* pvr);
 
   PVRVel(const PVRVel&) = delete;
@@ -77,6 +77,7 @@ class PVRVel : public EngineHost {
   PMutex m_mutex;
   PEvent m_stopEvent;
   PEvent m_busJoined;  // set once the bus is joined, or at shutdown
+  std::unique_ptr<PThread> m_startupThread;  // one-shot; joined at shutdown
 };
 
 // Home of the database and the log: <appdata>/TevNetworks.

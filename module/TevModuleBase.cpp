@@ -1,21 +1,19 @@
 #include "module/TevModuleBase.h"
 
-#include <atomic>
 #include <stdexcept>
 
 #include "support/BBLog.h"
 #include "support/Log.h"
 #include "vel/VelSatellite.h"
 
-namespace {
-std::atomic<TevModuleBase*> g_liveModule{nullptr};
+LiveModule& Live() {
+  static LiveModule live;
+  return live;
 }
-
-TevModuleBase* TevModuleBase::Live() { return g_liveModule.load(); }
 
 TevModuleBase::TevModuleBase(const std::wstring& name) : m_name(name) {
   TevModuleBase* expected = nullptr;
-  if (!g_liveModule.compare_exchange_strong(expected, this)) {
+  if (!Live().module.compare_exchange_strong(expected, this)) {
     LogError(L"TevModuleBase %ls trying to create multiple instances", m_name.c_str());
     throw std::logic_error("Can't have more than one instance of TevModuleBase per module!");
   }
@@ -27,7 +25,7 @@ TevModuleBase::TevModuleBase(const std::wstring& name) : m_name(name) {
 
 TevModuleBase::~TevModuleBase() {
   TevModuleBase* self = this;
-  g_liveModule.compare_exchange_strong(self, nullptr);
+  Live().module.compare_exchange_strong(self, nullptr);
   LogDebug(L"~TevModuleBase %ls", m_name.c_str());
   // The global weak pointer would otherwise hold the log's count block past unload.
   SetGlobalLogger(boost::shared_ptr<CBBLog>());

@@ -3,6 +3,7 @@
 #ifndef TEV_MODULE_TEVMODULEBASE_H_
 #define TEV_MODULE_TEVMODULEBASE_H_
 
+#include <atomic>
 #include <string>
 
 #include <boost/shared_ptr.hpp>
@@ -24,9 +25,6 @@ class TevModuleBase {
 
   const std::wstring& Name() const { return m_name; }
 
-  // The one live module of the process, or null.
-  static TevModuleBase* Live();
-
   TevModuleBase(const TevModuleBase&) = delete;
   TevModuleBase& operator=(const TevModuleBase&) = delete;
 
@@ -35,5 +33,12 @@ class TevModuleBase {
   boost::shared_ptr<CBBLog> m_log;
   boost::shared_ptr<CBBLog> m_velLog;
 };
+
+// Process-wide because the host's exported entry points carry no handle:
+// the one live module they drive.
+struct LiveModule {
+  std::atomic<TevModuleBase*> module{nullptr};
+};
+LiveModule& Live();
 
 #endif  // TEV_MODULE_TEVMODULEBASE_H_

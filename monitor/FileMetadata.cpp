@@ -7,7 +7,6 @@
 
 #include <exception>
 
-#include "platform/NoDestructor.h"
 #include "platform/WideText.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
@@ -48,31 +47,9 @@ Described DescribedField(const std::wstring& name) {
 
 }  // namespace
 
-MetadataEditor& MetadataEditor::Instance() {
-  // Never destroyed: metadata work may still run while the process exits.
-  static tev::NoDestructor<MetadataEditor> editor;
-  return *editor;
-}
-
 MetadataEditor::MetadataEditor() : m_lock(true) {}
-MetadataEditor::~MetadataEditor() = default;
 
-HRESULT MetadataEditor::Initialize() {
-  PMutexLock lock(m_lock);
-  m_exists = true;
-  return S_OK;
-}
-
-void MetadataEditor::Drop() {
-  PMutexLock lock(m_lock);
-  CloseFileInLock();
-  m_exists = false;
-}
-
-bool MetadataEditor::Exists() {
-  PMutexLock lock(m_lock);
-  return m_exists;
-}
+MetadataEditor::~MetadataEditor() { CloseFileInLock(); }
 
 void MetadataEditor::CloseFileInLock() {
   m_file.reset();  // the file before the stream it reads
@@ -83,8 +60,8 @@ void MetadataEditor::CloseFileInLock() {
 HRESULT MetadataEditor::Open(const std::wstring& path, bool write) {
   if (path.empty()) return E_FAIL;
   m_lock.lock();
-  if (!m_exists || m_file) {
-    // No editor, or this thread already has a file open.
+  if (m_file) {
+    // This thread already has a file open.
     m_lock.unlock();
     return E_FAIL;
   }
@@ -112,7 +89,7 @@ HRESULT MetadataEditor::Open(const std::wstring& path, bool write) {
 
 HRESULT MetadataEditor::Close() {
   PMutexLock lock(m_lock);  // recursive: taken by Open on this thread
-  if (!m_exists || !m_file) return NS_E_INVALID_REQUEST;
+  if (!m_file) return NS_E_INVALID_REQUEST;
   HRESULT result = S_OK;
   if (m_write) {
     try {
@@ -240,7 +217,3 @@ std::wstring MetadataEditor::TextOfValue(const std::vector<uint8_t>& value, size
   if (text.size() > maxChars) text.resize(maxChars);
   return text;
 }
-
-HRESULT InitializeMetadataEditor() { return MetadataEditor::Instance().Initialize(); }
-
-void DropMetadataEditor() { MetadataEditor::Instance().Drop(); }

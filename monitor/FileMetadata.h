@@ -1,10 +1,11 @@
 // Access to the descriptive attributes of recording files (ASF, WMV, WMA,
-// DVR-MS) through one process-wide editor. TagLib's ASF classes stand in for
-// the Windows Media Format SDK editor; attribute names are the SDK's.
+// DVR-MS) through an editor. TagLib's ASF classes stand in for the Windows
+// Media Format SDK editor; attribute names are the SDK's.
 //
-// Lifecycle: Initialize at module start, Drop at shutdown. Between Open and
-// Close the calling thread holds the editor's lock, so all metadata work in
-// the process is serialised; other threads calling Open simply wait.
+// The engine owns the module's one editor (its folder monitors reach it
+// through their host). Between Open and Close the calling thread holds the
+// editor's lock, so all metadata work on its files is serialised; other
+// threads calling Open simply wait.
 #ifndef TEV_MONITOR_FILEMETADATA_H_
 #define TEV_MONITOR_FILEMETADATA_H_
 
@@ -13,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/NoDestructor.h"
 #include "platform/Variant.h"
 #include "support/PMutex.h"
 
@@ -41,17 +41,11 @@ enum MetadataType {
 
 class MetadataEditor {
  public:
-  // The one editor of the process.
-  static MetadataEditor& Instance();
-
-  // Creates the editor once; S_OK when it exists afterwards.
-  HRESULT Initialize();
-  // Forgets the editor; later Opens fail until Initialize runs again.
+  MetadataEditor();
   // REQUIRES: no file open.
-  void Drop();
-  bool Exists();
+  ~MetadataEditor();
 
-  // E_FAIL for an empty path, a missing editor, a file that is not an ASF
+  // E_FAIL for an empty path, a file that is not an ASF
   // file, or (write set) a file that cannot be written. On success the
   // calling thread holds the editor's lock until Close; on failure it does
   // not hold it. (A hold that depends on an HRESULT and outlives the call is
@@ -59,7 +53,7 @@ class MetadataEditor {
   HRESULT Open(const std::wstring& path, bool write) TEV_NO_THREAD_SAFETY_ANALYSIS;
   // Saves the changes when the file was opened for writing, closes it and
   // releases the lock. E_FAIL when the save failed (the file is closed
-  // anyway), NS_E_INVALID_REQUEST without an editor or an open file.
+  // anyway), NS_E_INVALID_REQUEST without an open file.
   // REQUIRES: the calling thread opened the file.
   HRESULT Close() TEV_NO_THREAD_SAFETY_ANALYSIS;
 
@@ -83,9 +77,6 @@ class MetadataEditor {
   MetadataEditor& operator=(const MetadataEditor&) = delete;
 
  private:
-  friend class tev::NoDestructor<MetadataEditor>;
-  MetadataEditor();
-  ~MetadataEditor();
   void CloseFileInLock();
 
   // Held from Open to Close; recursive like the critical section it
@@ -93,19 +84,19 @@ class MetadataEditor {
   // deadlocking.
   PMutex m_lock;
   // Guarded by m_lock.
-  bool m_exists = false;
   bool m_write = false;
   std::unique_ptr<TagLib::FileStream> m_stream;
   std::unique_ptr<TagLib::ASF::File> m_file;
 };
 
-// Holds a file open in the editor for one scope.
+// Holds a file open in `editor` for one scope; without an editor (null)
+// nothing opens (E_FAIL).
 class MetadataFile {
  public:
-  MetadataFile(const std::wstring& path, bool write)
-      : m_result(MetadataEditor::Instance().Open(path, write)) {}
+  MetadataFile(MetadataEditor* editor, const std::wstring& path, bool write)
+      : m_editor(editor), m_result(editor ? editor->Open(path, write) : E_FAIL) {}
   ~MetadataFile() {
-    if (SUCCEEDED(m_result)) MetadataEditor::Instance().Close();
+    if (SUCCEEDED(m_result)) m_editor->Close();
   }
   HRESULT result() const { return m_result; }
   bool ok() const { return SUCCEEDED(m_result); }
@@ -113,18 +104,15 @@ class MetadataFile {
   HRESULT Close() {
     if (FAILED(m_result)) return m_result;
     m_result = E_FAIL;
-    return MetadataEditor::Instance().Close();
+    return m_editor->Close();
   }
 
   MetadataFile(const MetadataFile&) = delete;
   MetadataFile& operator=(const MetadataFile&) = delete;
 
  private:
+  MetadataEditor* const m_editor;
   HRESULT m_result;
 };
-
-// Module start and shutdown hooks.
-HRESULT InitializeMetadataEditor();
-void DropMetadataEditor();
 
 #endif  // TEV_MONITOR_FILEMETADATA_H_

@@ -151,7 +151,8 @@ Schedule FileSystemMonitor::ReadOldFile(const std::wstring& path, const std::wst
                                         const std::wstring& title, int64_t start) {
   const std::wstring mimetype = DVR::GetTevMimetype(path, !IsAudioFolder());
   Schedule schedule;
-  if (!schedule.PopulateFromFile(path, channel, title, start, mimetype)) {
+  MetadataEditor* editor = m_engine != nullptr ? m_engine->Metadata() : nullptr;
+  if (!schedule.PopulateFromFile(editor, path, channel, title, start, mimetype)) {
     LogError(L"PopulateFromFile failed on %ls", path.c_str());
     schedule.m_user.clear();
     schedule.m_channelMimetype = mimetype;

@@ -10,6 +10,7 @@
 #include <vector>
 
 class DVR;
+class MetadataEditor;
 class Schedule;
 
 class MonitorHost {
@@ -27,6 +28,8 @@ class MonitorHost {
   virtual void PublishAdopted(const std::vector<Schedule>& rows) = 0;
   // The recorder: thumbnails and the peers.
   virtual DVR& Recorder() = 0;
+  // The editor that reads a found file's description.
+  virtual MetadataEditor* Metadata() = 0;
 };
 
 #endif  // TEV_MONITOR_MONITORHOST_H_

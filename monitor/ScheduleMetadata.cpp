@@ -1,5 +1,5 @@
 // A schedule's description read from and written into its recording file,
-// through the process-wide metadata editor.
+// through the metadata editor the caller owns.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -27,7 +27,8 @@ void ReadText(MetadataEditor& editor, const wchar_t* name, std::wstring* field) 
 
 }  // namespace
 
-bool Schedule::PopulateFromFile(const std::wstring& path, const std::wstring& channelName,
+bool Schedule::PopulateFromFile(MetadataEditor* editor, const std::wstring& path,
+                                const std::wstring& channelName,
                                 const std::wstring& title, int64_t startTime,
                                 const std::wstring& channelMimetype) {
   m_filePath = path;
@@ -42,15 +43,14 @@ bool Schedule::PopulateFromFile(const std::wstring& path, const std::wstring& ch
   m_tuner = L"any";
   m_type = L"Recovered";
 
-  MetadataFile file(path, false);
+  MetadataFile file(editor, path, false);
   if (!file.ok()) {
     LogError(L"Schedule::PopulateFromFile couldn't open file %ls", path.c_str());
     return false;
   }
-  MetadataEditor& editor = MetadataEditor::Instance();
   std::vector<uint8_t> value;
   MetadataType type = WMT_TYPE_BINARY;
-  if (SUCCEEDED(editor.GetAttribute(L"Duration", &value, &type)) && type == WMT_TYPE_QWORD &&
+  if (SUCCEEDED(editor->GetAttribute(L"Duration", &value, &type)) && type == WMT_TYPE_QWORD &&
       value.size() == 8) {
     uint64_t units = 0;  // 100 ns
     for (int i = 7; i >= 0; --i) units = (units << 8) | value[i];
@@ -60,13 +60,13 @@ bool Schedule::PopulateFromFile(const std::wstring& path, const std::wstring& ch
     m_duration = -1;
     m_endTime = startTime;
   }
-  ReadText(editor, L"WM/SubTitle", &m_subtitle);
-  ReadText(editor, L"WM/Genre", &m_category);
-  ReadText(editor, L"WM/SubTitleDescription", &m_description);
-  ReadText(editor, L"WM/MediaOriginalChannel", &m_channel);
-  ReadText(editor, L"WM/MediaStationName", &m_channelName);
+  ReadText(*editor, L"WM/SubTitle", &m_subtitle);
+  ReadText(*editor, L"WM/Genre", &m_category);
+  ReadText(*editor, L"WM/SubTitleDescription", &m_description);
+  ReadText(*editor, L"WM/MediaOriginalChannel", &m_channel);
+  ReadText(*editor, L"WM/MediaStationName", &m_channelName);
   std::wstring keepUntil;
-  ReadText(editor, kKeepUntilAttribute, &keepUntil);
+  ReadText(*editor, kKeepUntilAttribute, &keepUntil);
   // Only a name of the table counts; anything else leaves the default.
   const int32_t code = KeepUntilCodeFromName(keepUntil);
   if (!keepUntil.empty() && KeepUntilName(code) == keepUntil) m_keepUntil = code;
@@ -74,23 +74,22 @@ bool Schedule::PopulateFromFile(const std::wstring& path, const std::wstring& ch
   return true;
 }
 
-bool Schedule::SetFileMetadata() {
+bool Schedule::SetFileMetadata(MetadataEditor* editor) {
   // Opened for writing and saved on close, so the attributes reach the file.
-  MetadataFile file(m_filePath, true);
+  MetadataFile file(editor, m_filePath, true);
   if (!file.ok()) {
     LogError(L"Schedule::SetFileMetadata couldn't open file %ls", m_filePath.c_str());
     return false;
   }
-  MetadataEditor& editor = MetadataEditor::Instance();
   // A single attribute that cannot be set does not stop the others.
-  editor.SetTextAttribute(L"Title", m_name);
-  editor.SetTextAttribute(L"WM/SubTitle", m_subtitle);
-  editor.SetTextAttribute(L"WM/Genre", m_category);
-  editor.SetTextAttribute(L"WM/SubTitleDescription", m_description);
-  editor.SetTextAttribute(L"WM/MediaStationName", m_channelName);
-  editor.SetTextAttribute(L"WM/MediaStationCallSign", m_channelName);
-  editor.SetTextAttribute(L"WM/MediaOriginalChannel", m_channel);
-  editor.SetTextAttribute(kKeepUntilAttribute, KeepUntilName(m_keepUntil));
+  editor->SetTextAttribute(L"Title", m_name);
+  editor->SetTextAttribute(L"WM/SubTitle", m_subtitle);
+  editor->SetTextAttribute(L"WM/Genre", m_category);
+  editor->SetTextAttribute(L"WM/SubTitleDescription", m_description);
+  editor->SetTextAttribute(L"WM/MediaStationName", m_channelName);
+  editor->SetTextAttribute(L"WM/MediaStationCallSign", m_channelName);
+  editor->SetTextAttribute(L"WM/MediaOriginalChannel", m_channel);
+  editor->SetTextAttribute(kKeepUntilAttribute, KeepUntilName(m_keepUntil));
   if (FAILED(file.Close())) {
     LogError(L"Schedule::SetFileMetadata couldn't save file %ls", m_filePath.c_str());
     return false;
@@ -98,9 +97,10 @@ bool Schedule::SetFileMetadata() {
   return true;
 }
 
-bool Schedule::SetFileKeepUntil(const std::wstring& path, int32_t keepUntil) {
-  MetadataFile file(path, true);
+bool Schedule::SetFileKeepUntil(MetadataEditor* editor, const std::wstring& path,
+                                int32_t keepUntil) {
+  MetadataFile file(editor, path, true);
   if (!file.ok()) return false;
-  MetadataEditor::Instance().SetTextAttribute(kKeepUntilAttribute, KeepUntilName(keepUntil));
+  editor->SetTextAttribute(kKeepUntilAttribute, KeepUntilName(keepUntil));
   return SUCCEEDED(file.Close());
 }

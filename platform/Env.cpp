@@ -101,24 +101,33 @@ class PosixEnv : public Env {
   }
 };
 
-std::atomic<Env*> g_installed{nullptr};
-std::atomic<void (*)()> g_clockMoved{nullptr};
+// The real environment, the one a test installed instead, and the clock's
+// listener. Process-wide because product code reads the clock everywhere
+// without a handle. Never destroyed: threads still running at exit may
+// read the clock.
+struct Environments {
+  PosixEnv real;
+  std::atomic<Env*> installed{nullptr};
+  std::atomic<void (*)()> clockMoved{nullptr};
+};
+
+Environments& TheEnvironments() {
+  static tev::NoDestructor<Environments> environments;
+  return *environments;
+}
 
 }  // namespace
 
-Env& Env::Real() {
-  // Never destroyed: threads still running at exit may read the clock.
-  static tev::NoDestructor<PosixEnv> real;
-  return *real;
-}
+Env& Env::Real() { return TheEnvironments().real; }
 
 Env& Env::Current() {
-  Env* env = g_installed.load(std::memory_order_acquire);
-  return env != nullptr ? *env : Real();
+  Environments& all = TheEnvironments();
+  Env* env = all.installed.load(std::memory_order_acquire);
+  return env != nullptr ? *env : all.real;
 }
 
 Env* Env::Install(Env* env) {
-  Env* previous = g_installed.exchange(env, std::memory_order_acq_rel);
+  Env* previous = TheEnvironments().installed.exchange(env, std::memory_order_acq_rel);
   NotifyClockMoved();
   return previous;
 }
@@ -128,10 +137,10 @@ int64_t Env::Now() {
   return ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
 }
 
-void Env::SetClockMovedListener(void (*listener)()) { g_clockMoved = listener; }
+void Env::SetClockMovedListener(void (*listener)()) { TheEnvironments().clockMoved = listener; }
 
 void Env::NotifyClockMoved() {
-  if (auto listener = g_clockMoved.load()) listener();
+  if (auto listener = TheEnvironments().clockMoved.load()) listener();
 }
 
 }  // namespace tev

@@ -17,13 +17,7 @@ PMutex& ThumbnailMutex() {
   return *mutex;
 }
 
-PMutex& DatabaseMutex() {
-  static tev::NoDestructor<PMutex> mutex(false);
-  return *mutex;
-}
-
 namespace {
 // Creates them all while the library loads, ahead of any start-up code.
-[[maybe_unused]] const bool g_created = (EngineMutex(), StartingSetMutex(), ThumbnailMutex(), DatabaseMutex(),
-                        true);
+[[maybe_unused]] const bool g_created = (EngineMutex(), StartingSetMutex(), ThumbnailMutex(), true);
 }  // namespace

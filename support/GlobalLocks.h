@@ -3,8 +3,8 @@
 // never destroyed, so threads still running at exit may use them.
 //
 // Lock order when several are held: EngineMutex, then the engine's waitable
-// timer, then DatabaseMutex. The others are held alone, for one lookup or
-// change.
+// timer, then the database's lock. The others are held alone, for one
+// lookup or change.
 #ifndef TEV_SUPPORT_GLOBALLOCKS_H_
 #define TEV_SUPPORT_GLOBALLOCKS_H_
 
@@ -20,7 +20,5 @@ PMutex& EngineMutex();
 PMutex& StartingSetMutex();
 // The thumbnail entries.
 PMutex& ThumbnailMutex();
-// Serialises every SQL statement.
-PMutex& DatabaseMutex();
 
 #endif  // TEV_SUPPORT_GLOBALLOCKS_H_

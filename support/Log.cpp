@@ -11,15 +11,17 @@
 
 namespace {
 
-// Never destroyed: threads may log during process exit.
-PMutex& LoggerMutex() {
-  static tev::NoDestructor<PMutex> mutex(false);
-  return *mutex;
-}
+// The module's log, process-wide because the level functions are called
+// from everywhere without a handle. Never destroyed: threads may log during
+// process exit.
+struct GlobalLog {
+  PMutex mutex{false};
+  boost::weak_ptr<CBBLog> logger TEV_GUARDED_BY(mutex);
+};
 
-boost::weak_ptr<CBBLog>& Logger() {
-  static tev::NoDestructor<boost::weak_ptr<CBBLog>> logger;
-  return *logger;
+GlobalLog& TheLog() {
+  static tev::NoDestructor<GlobalLog> log;
+  return *log;
 }
 
 // The live logger when a line of `level` may be written by it.
@@ -34,13 +36,15 @@ boost::shared_ptr<CBBLog> LoggerFor(int level) {
 }  // namespace
 
 void SetGlobalLogger(const boost::shared_ptr<CBBLog>& log) {
-  PMutexLock lock(LoggerMutex());
-  Logger() = log;
+  GlobalLog& global = TheLog();
+  PMutexLock lock(global.mutex);
+  global.logger = log;
 }
 
 boost::shared_ptr<CBBLog> GetGlobalLogger() {
-  PMutexLock lock(LoggerMutex());
-  return Logger().lock();
+  GlobalLog& global = TheLog();
+  PMutexLock lock(global.mutex);
+  return global.logger.lock();
 }
 
 #define TEV_LOG_LEVEL_FUNCTIONS(function, level)                    \

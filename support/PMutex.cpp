@@ -12,6 +12,7 @@ struct Deferred {
   const PMutex* mutex;
   std::function<void()> action;
 };
+// Per thread by nature: an action waits for its own thread's release.
 thread_local std::vector<Deferred> t_deferred;
 
 void RunDeferred(const PMutex* mutex) {

@@ -16,6 +16,7 @@
 #define TEV_EXCLUDES(...) TEV_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
 #define TEV_ACQUIRE(...) TEV_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
 #define TEV_RELEASE(...) TEV_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
+#define TEV_ASSERT_CAPABILITY(x) TEV_THREAD_ANNOTATION(assert_capability(x))
 #define TEV_TRY_ACQUIRE(...) TEV_THREAD_ANNOTATION(try_acquire_capability(__VA_ARGS__))
 #define TEV_NO_THREAD_SAFETY_ANALYSIS TEV_THREAD_ANNOTATION(no_thread_safety_analysis)
 

@@ -41,18 +41,9 @@ std::string Unquoted(const std::string& value) {
   return value;
 }
 
-// Writes why `path` was refused to stderr, once per distinct reason.
-void ReportRefusedFile(const std::string& what) {
-  static tev::NoDestructor<PMutex> mutex(false);
-  static tev::NoDestructor<std::string> lastReported;
-  PMutexLock lock(*mutex);
-  if (*lastReported == what) return;
-  *lastReported = what;
-  std::fprintf(stderr, "TevPVR: settings file refused, its values are not used: %s\n", what.c_str());
-}
-
-// The parsed file, or false when it is missing, unreadable or refused.
-bool ReadTree(const std::string& path, ptree::ptree* tree) {
+// The parsed file, or false when it is missing, unreadable or refused
+// (then `refused` says why).
+bool ReadTree(const std::string& path, ptree::ptree* tree, std::string* refused) {
   std::ifstream file(path, std::ios::binary);
   if (!file) return false;
   if (file.peek() == 0xEF) {
@@ -63,7 +54,7 @@ bool ReadTree(const std::string& path, ptree::ptree* tree) {
   try {
     ptree::read_ini(file, *tree);
   } catch (const ptree::ini_parser_error& error) {
-    ReportRefusedFile(path + " line " + std::to_string(error.line()) + ": " + error.message());
+    *refused = path + " line " + std::to_string(error.line()) + ": " + error.message();
     return false;
   }
   return !file.bad();
@@ -92,8 +83,9 @@ bool ParseDword(const std::string& text, uint32_t* value) {
 }  // namespace
 
 boost::shared_ptr<CRegistry> CRegistry::Instance() {
-  // Never destroyed: threads that end after static destruction may still
-  // ask. Held in place, so unloading the library loses no memory; each
+  // Process-wide: every layer reads settings without a handle. Never
+  // destroyed: threads that end after static destruction may still ask.
+  // Held in place, so unloading the library loses no memory; each
   // caller's pointer only shares the object.
   static tev::NoDestructor<CRegistryImpl> instance;
   return boost::shared_ptr<CRegistry>(instance.get(), [](CRegistry*) {});
@@ -101,11 +93,22 @@ boost::shared_ptr<CRegistry> CRegistry::Instance() {
 
 CRegistryImpl::CRegistryImpl(const std::string& path) : path_(path) {}
 
+void CRegistryImpl::ReportRefusedFile(const std::string& what) const {
+  PMutexLock lock(reportMutex_);
+  if (lastReported_ == what) return;
+  lastReported_ = what;
+  std::fprintf(stderr, "TevPVR: settings file refused, its values are not used: %s\n", what.c_str());
+}
+
 std::string CRegistryImpl::FilePath() const { return path_.empty() ? tev::RegistryFilePath() : path_; }
 
 bool CRegistryImpl::ReadRaw(const std::wstring& key, const std::wstring& name, std::string* raw) const {
   ptree::ptree tree;
-  if (!ReadTree(FilePath(), &tree)) return false;
+  std::string refused;
+  if (!ReadTree(FilePath(), &tree, &refused)) {
+    if (!refused.empty()) ReportRefusedFile(refused);
+    return false;
+  }
   const std::wstring section = SectionOf(key);
   // Sections are the entries with values under them (the reader drops
   // empty ones); values above the first section have none.

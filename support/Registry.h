@@ -13,6 +13,8 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "support/PMutex.h"
+
 class CRegistry {
  public:
   // Process-wide singleton, created on first use.
@@ -58,8 +60,12 @@ class CRegistryImpl : public CRegistry {
  private:
   std::string FilePath() const;
   bool ReadRaw(const std::wstring& key, const std::wstring& name, std::string* raw) const;
+  // Writes why the file was refused to stderr, once per distinct reason.
+  void ReportRefusedFile(const std::string& what) const;
 
   std::string path_;
+  mutable PMutex reportMutex_{false};
+  mutable std::string lastReported_ TEV_GUARDED_BY(reportMutex_);
 };
 
 #endif  // TEV_SUPPORT_REGISTRY_H_

@@ -52,31 +52,42 @@ const int kDefaultPort = 4222;
 // a slow or dead peer delays only the requests that wait for it.
 const size_t kHandlerThreads = 16;
 
-// Connections of this library copy that are not destroyed yet.
-std::atomic<int> g_liveConnections{0};
+// The connections of this library copy: how many are not destroyed yet
+// (ReleaseLibrary lets libnats go only at none), and those whose closed
+// callback has run. Process-wide because the callbacks run on a thread of
+// libnats and may come after the satellite is gone.
+class Connections {
+ public:
+  void Opened() { ++live_; }
+  void Destroyed() { --live_; }
+  int Live() const { return live_.load(); }
 
-// Connections whose closed callback has run. The callbacks run on a thread
-// of libnats and may come after the satellite is gone, so they touch only
-// this process-wide state.
-std::mutex g_closedMutex;
-std::condition_variable g_closedChanged;
-std::set<natsConnection*> g_closed;
+  void Closed(natsConnection* nc) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    closed_.insert(nc);
+    changed_.notify_all();
+  }
 
-void OnClosed(natsConnection* nc, void*) {
-  std::lock_guard<std::mutex> hold(g_closedMutex);
-  g_closed.insert(nc);
-  g_closedChanged.notify_all();
-}
+  // Waits (bounded) until the closed callback of `nc` has run: libnats runs
+  // a connection's callbacks in order on one thread, so none of ours is
+  // left for it afterwards.
+  void WaitForClosed(natsConnection* nc, int timeoutMs) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    changed_.wait_for(hold, std::chrono::milliseconds(timeoutMs),
+                      [this, nc] { return closed_.count(nc) != 0; });
+    closed_.erase(nc);
+  }
 
-// Waits (bounded) until the closed callback of `nc` has run: libnats runs a
-// connection's callbacks in order on one thread, so none of ours is left
-// for it afterwards.
-void WaitForClosedCallback(natsConnection* nc, int timeoutMs) {
-  std::unique_lock<std::mutex> hold(g_closedMutex);
-  g_closedChanged.wait_for(hold, std::chrono::milliseconds(timeoutMs),
-                           [nc] { return g_closed.count(nc) != 0; });
-  g_closed.erase(nc);
-}
+ private:
+  std::atomic<int> live_{0};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::set<natsConnection*> closed_;
+};
+
+Connections g_connections;
+
+void OnClosed(natsConnection* nc, void*) { g_connections.Closed(nc); }
 
 std::wstring Widen(const char* text) { return tev::FromStdUtf8(text ? text : ""); }
 
@@ -457,7 +468,7 @@ long VelSatellite::Connect(const std::wstring& directoryHost, const std::wstring
     return VEL_CONNECT_FAILED;
   }
   LogInfo(L"Vel: joined the bus server %ls as %ls", ConnectedUrl(impl_->conn).c_str(), name.c_str());
-  ++g_liveConnections;
+  g_connections.Opened();
   impl_->name = name;
   impl_->closing = false;
   impl_->services.clear();
@@ -497,7 +508,7 @@ void VelSatellite::Disconnect() {
   // Closing ends the requests still waiting for answers; the connection is
   // destroyed only once no Request uses it any more.
   natsConnection_Close(impl_->conn);
-  WaitForClosedCallback(impl_->conn, kDrainWaitMs);
+  g_connections.WaitForClosed(impl_->conn, kDrainWaitMs);
   for (int waited = 0; impl_->requests.load() > 0 && waited < kDrainWaitMs; waited += 5) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
@@ -507,7 +518,7 @@ void VelSatellite::Disconnect() {
   } else {
     impl_->inboxes.Clear();
     natsConnection_Destroy(impl_->conn);
-    --g_liveConnections;
+    g_connections.Destroyed();
   }
   impl_->conn = nullptr;
   impl_->services.clear();
@@ -735,7 +746,7 @@ std::wstring VelSatellite::GetName() const {
 }
 
 bool VelSatellite::ReleaseLibrary() {
-  if (g_liveConnections.load() != 0) return false;
+  if (g_connections.Live() != 0) return false;
   // Only when nothing outside this module uses libnats: a program linked
   // with it makes its symbols visible from the main program's scope.
   void* program = dlopen(nullptr, RTLD_NOW);
@@ -765,6 +776,5 @@ bool VelSatellite::ReleaseLibrary() {
 boost::shared_ptr<CBBLog> VelSatellite::initLogger() {
   // The library keeps its own lines in memory; failures worth a person's
   // attention also go to the module's log through the level functions.
-  static boost::shared_ptr<CBBLog> log(new CBBLog(65536u, false));
-  return log;
+  return boost::shared_ptr<CBBLog>(new CBBLog(65536u, false));
 }

@@ -132,7 +132,7 @@ class VelSatellite {
   bool IsConnected() const;
   std::wstring GetName() const;
 
-  // The bus library's own log.
+  // A new in-memory log for the bus library's own lines; its owner keeps it.
   static boost::shared_ptr<CBBLog> initLogger();
   // For a plug-in about to be unloaded: when no satellite of this library
   // is connected and nothing else in the process uses libnats, stops

@@ -11,7 +11,6 @@
 
 #include "db/Schedule.h"
 #include "dvr/ThumbnailTable.h"
-#include "monitor/FileMetadata.h"
 #include "platform/Clock.h"
 #include "tests/engine/EngineFixture.h"
 #include "tests/engine/RowsAndMedia.h"
@@ -31,7 +30,6 @@ class Completion : public enginetest::EngineFixture {
   }
   void TearDown() override {
     ClearThumbnailEntries();
-    DropMetadataEditor();
     EngineFixture::TearDown();
   }
   std::wstring W(const std::string& text) { return tev::FromStdUtf8(text); }
@@ -109,7 +107,6 @@ TEST_F(Completion, FinishedRecordingsAreJudgedByTheirLength) {
 
 TEST_F(Completion, TheDescriptionGoesIntoTheFileAndAThumbnailIsAskedForOnce) {
   if (std::system("ffmpeg -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg missing";
-  ASSERT_EQ(InitializeMetadataEditor(), S_OK);
   const std::string path = PathFor("described");
   ASSERT_TRUE(enginetest::WriteAsfVideo(path));
   RowSpec planned;

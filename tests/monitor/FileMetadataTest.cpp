@@ -67,10 +67,9 @@ class FileMetadata : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
-    ASSERT_EQ(S_OK, InitializeMetadataEditor());
   }
-  void TearDown() override { DropMetadataEditor(); }
   TempDir dir_;
+  MetadataEditor editor_;
 };
 
 }  // namespace
@@ -88,7 +87,7 @@ TEST_F(FileMetadata, WrittenDescriptionReachesTheFileAndReadsBack) {
   written.m_description = W("Line one\nline two 🎬");
   written.m_channelName = W("Das Erste HD");
   written.m_channel = W("tv.channel.42");
-  ASSERT_TRUE(written.SetFileMetadata());
+  ASSERT_TRUE(written.SetFileMetadata(&editor_));
 
   // Independently of the editor: the attributes are in the file.
   TagLib::ASF::File file(path.c_str());
@@ -99,7 +98,8 @@ TEST_F(FileMetadata, WrittenDescriptionReachesTheFileAndReadsBack) {
 
   Schedule read;
   const int64_t start = 1700000000;
-  ASSERT_TRUE(read.PopulateFromFile(W(path), L"Given channel", L"Given title", start, L"video/x-tv"));
+  ASSERT_TRUE(read.PopulateFromFile(&editor_, W(path), L"Given channel", L"Given title", start,
+                                    L"video/x-tv"));
   EXPECT_EQ(written.m_subtitle, read.m_subtitle);
   EXPECT_EQ(written.m_category, read.m_category);
   EXPECT_EQ(written.m_description, read.m_description);
@@ -121,7 +121,7 @@ TEST_F(FileMetadata, PopulateFillsDefaultsAndPlayDuration) {
   for (const auto& c : cases) {
     Schedule s;
     s.m_owner = L"7";
-    ASSERT_TRUE(s.PopulateFromFile(W(path), L"Channel 5", L"Title", start, c.mimetype));
+    ASSERT_TRUE(s.PopulateFromFile(&editor_, W(path), L"Channel 5", L"Title", start, c.mimetype));
     EXPECT_EQ(1800, s.m_duration);
     EXPECT_EQ(start + 1800, s.m_endTime);
     EXPECT_EQ(W(path), s.m_filePath);
@@ -155,7 +155,7 @@ TEST_F(FileMetadata, FileWithoutPlayDurationGivesMinusOne) {
   WriteBytes(path, bytes);
 
   Schedule s;
-  ASSERT_TRUE(s.PopulateFromFile(W(path), L"C", L"T", 1000, L"video/x-tv"));
+  ASSERT_TRUE(s.PopulateFromFile(&editor_, W(path), L"C", L"T", 1000, L"video/x-tv"));
   EXPECT_EQ(-1, s.m_duration);
   EXPECT_EQ(1000, s.m_endTime);
 }
@@ -174,7 +174,7 @@ TEST_F(FileMetadata, EveryAttributeOfTheNameIsChanged) {
   Schedule s;
   s.m_filePath = W(path);
   s.m_category = L"Sport";
-  ASSERT_TRUE(s.SetFileMetadata());
+  ASSERT_TRUE(s.SetFileMetadata(&editor_));
   EXPECT_EQ((std::vector<std::string>{"Sport", "Sport"}), AttributesInFile(path, "WM/Genre"));
 }
 
@@ -201,27 +201,27 @@ TEST_F(FileMetadata, BrokenOrMissingFilesFailCleanly) {
     Schedule s;
     s.m_duration = 99;
     s.m_subtitle = L"kept";
-    EXPECT_FALSE(s.PopulateFromFile(W(path), L"Chan", L"Name", 500, L"video/x-tv"));
+    EXPECT_FALSE(s.PopulateFromFile(&editor_, W(path), L"Chan", L"Name", 500, L"video/x-tv"));
     EXPECT_EQ(L"DVRSTATE_COMPLETE", s.m_status);  // the defaults of the first step stay
     EXPECT_EQ(L"Recovered", s.m_type);
     EXPECT_EQ(99, s.m_duration);
     EXPECT_EQ(L"kept", s.m_subtitle);
     s.m_filePath = W(path);
-    EXPECT_FALSE(s.SetFileMetadata());
+    EXPECT_FALSE(s.SetFileMetadata(&editor_));
     EXPECT_EQ(before, ReadBytes(path));
   }
   Schedule noPath;
-  EXPECT_FALSE(noPath.SetFileMetadata());
+  EXPECT_FALSE(noPath.SetFileMetadata(&editor_));
 
   // The editor is still usable after all that.
   Schedule s;
-  EXPECT_TRUE(s.PopulateFromFile(W(good), L"C", L"T", 0, L"video/x-tv"));
+  EXPECT_TRUE(s.PopulateFromFile(&editor_, W(good), L"C", L"T", 0, L"video/x-tv"));
 }
 
 TEST_F(FileMetadata, EditorAbsentOrMisusedFails) {
   std::string path = MakeWmv(dir_, "editor.wmv", 2);
   ASSERT_FALSE(path.empty());
-  MetadataEditor& editor = MetadataEditor::Instance();
+  MetadataEditor& editor = editor_;
   std::vector<uint8_t> value;
   MetadataType type;
   EXPECT_EQ(NS_E_INVALID_REQUEST, editor.GetAttribute(L"WM/Genre", &value, &type));
@@ -233,30 +233,29 @@ TEST_F(FileMetadata, EditorAbsentOrMisusedFails) {
   EXPECT_EQ(ASF_E_NOTFOUND, editor.GetAttribute(L"WM/NoSuchThing", &value, &type));
   EXPECT_EQ(S_OK, editor.Close());
 
-  DropMetadataEditor();
+  // Without an editor nothing opens.
   Schedule s;
   s.m_filePath = W(path);
-  EXPECT_FALSE(s.SetFileMetadata());
-  EXPECT_FALSE(s.PopulateFromFile(W(path), L"C", L"T", 0, L"video/x-tv"));
-  EXPECT_EQ(S_OK, InitializeMetadataEditor());
-  EXPECT_TRUE(s.PopulateFromFile(W(path), L"C", L"T", 0, L"video/x-tv"));
+  EXPECT_FALSE(s.SetFileMetadata(nullptr));
+  EXPECT_FALSE(s.PopulateFromFile(nullptr, W(path), L"C", L"T", 0, L"video/x-tv"));
+  EXPECT_TRUE(s.PopulateFromFile(&editor, W(path), L"C", L"T", 0, L"video/x-tv"));
 }
 
 TEST_F(FileMetadata, OpenFileHoldsTheEditorUntilClose) {
   std::string path = MakeWmv(dir_, "locked.wmv", 2);
   ASSERT_FALSE(path.empty());
-  ASSERT_EQ(S_OK, MetadataEditor::Instance().Open(W(path), false));
+  ASSERT_EQ(S_OK, editor_.Open(W(path), false));
   std::atomic<bool> otherDone{false};
   std::thread other([&] {
     Schedule s;
     s.m_filePath = W(path);
     s.m_category = L"Later";
-    s.SetFileMetadata();
+    s.SetFileMetadata(&editor_);
     otherDone = true;
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_FALSE(otherDone.load());  // waits for the editor, whatever the timing
-  EXPECT_EQ(S_OK, MetadataEditor::Instance().Close());
+  EXPECT_EQ(S_OK, editor_.Close());
   other.join();
   EXPECT_TRUE(otherDone.load());
   EXPECT_EQ(std::vector<std::string>{"Later"}, AttributesInFile(path, "WM/Genre"));

@@ -42,7 +42,7 @@ class FolderOutage : public monitortest::MonitorFixture {
     described.m_filePath = W(staged);
     described.m_name = L"Described";
     described.m_keepUntil = UNTIL_MANUALLY_DELETED;
-    EXPECT_TRUE(described.SetFileMetadata());
+    EXPECT_TRUE(described.SetFileMetadata(Engine().Metadata()));
     const std::string path = videoDir_ + "/" + name;
     fs::rename(staged, path);
     return path;

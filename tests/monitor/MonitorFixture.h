@@ -45,7 +45,6 @@ class MonitorFixture : public enginetest::EngineFixture {
  protected:
   void SetUp() override {
     EngineFixture::SetUp();
-    ASSERT_EQ(MetadataEditor::Instance().Initialize(), S_OK);
     ClearThumbnailEntries();
     engine_->LoadFolders();
     staging_ = dir_.path() + "/staging";
@@ -54,7 +53,6 @@ class MonitorFixture : public enginetest::EngineFixture {
   }
   void TearDown() override {
     monitor_.reset();  // joins its thread before the engine goes
-    MetadataEditor::Instance().Drop();
     ClearThumbnailEntries();
     EngineFixture::TearDown();
   }

@@ -35,7 +35,7 @@ TEST_F(MonitorPass, AnAsfFileIsDescribedByItsOwnMetadata) {
   written.m_description = L"A story";
   written.m_channelName = L"BBC Two";
   written.m_channel = L"ch2";
-  ASSERT_TRUE(written.SetFileMetadata());
+  ASSERT_TRUE(written.SetFileMetadata(Engine().Metadata()));
   const std::string path = videoDir_ + "/Described_Chan_03-04-2008 20-00-01 Tev.asf";
   fs::rename(staged, path);
 

@@ -126,7 +126,6 @@ TEST(GlobalLocks, OnlyTheEngineMutexIsRecursive) {
   EXPECT_TRUE(EngineMutex().isRecursive());
   EXPECT_FALSE(StartingSetMutex().isRecursive());
   EXPECT_FALSE(ThumbnailMutex().isRecursive());
-  EXPECT_FALSE(DatabaseMutex().isRecursive());
   {
     PMutexLock outer(EngineMutex());
     PMutexLock inner(EngineMutex());
