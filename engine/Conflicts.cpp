@@ -39,7 +39,6 @@
 #include "db/EpisodeMarks.h"
 #include "db/PassStore.h"
 #include "platform/Clock.h"
-#include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
 #include "support/VelException.h"
@@ -531,7 +530,7 @@ void Schedules::UpdateConflicts(int32_t scheduleId, int64_t now) {
   }
 
   if (changed) {
-    PMutexLock lock(EngineMutex());
+    PMutexLock lock(m_engineMutex);
     SetRecordingTimerInLock();
   }
 }
@@ -629,7 +628,7 @@ void Schedules::ForceSchedule(int32_t scheduleId, int64_t now) {
       static_cast<void>(SetScheduleStatus(x, kSkip, now, StatusReason::kForcedAside));
     }
   }
-  PMutexLock lock(EngineMutex());
+  PMutexLock lock(m_engineMutex);
   SetRecordingTimerInLock();
 }
 

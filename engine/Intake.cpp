@@ -21,8 +21,6 @@
 #include "engine/StatusChange.h"
 #include "outbound/PeerClient.h"
 #include "platform/Clock.h"
-#include "platform/NoDestructor.h"
-#include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
 #include "support/VelException.h"
@@ -31,11 +29,6 @@ namespace {
 
 const wchar_t kAutomatic[] = L"Automatic";
 const wchar_t kManual[] = L"Manual";
-
-std::set<std::wstring>& PendingFiles() TEV_REQUIRES(StartingSetMutex()) {
-  static tev::NoDestructor<std::set<std::wstring>> files;
-  return *files;
-}
 
 // The values of one new row, as intake has settled them, with its times
 // as the database texts it is written with.
@@ -59,18 +52,18 @@ std::wstring UniqueFileName(const std::wstring& mimetype, const std::wstring& ch
 }  // namespace
 
 bool Schedules::IsPendingFile(const std::wstring& filePath) {
-  PMutexLock lock(StartingSetMutex());
-  return PendingFiles().count(filePath) != 0;
+  PMutexLock lock(m_startingSetMutex);
+  return m_pendingFiles.count(filePath) != 0;
 }
 
 void Schedules::AddPendingFile(const std::wstring& filePath) {
-  PMutexLock lock(StartingSetMutex());
-  PendingFiles().insert(filePath);
+  PMutexLock lock(m_startingSetMutex);
+  m_pendingFiles.insert(filePath);
 }
 
 void Schedules::RemovePendingFile(const std::wstring& filePath) {
-  PMutexLock lock(StartingSetMutex());
-  PendingFiles().erase(filePath);
+  PMutexLock lock(m_startingSetMutex);
+  m_pendingFiles.erase(filePath);
 }
 
 bool Schedules::IsBeingRecorded(const std::wstring& filePath) {

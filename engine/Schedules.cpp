@@ -3,6 +3,7 @@
 #include "monitor/FileSystemMonitor.h"
 
 Schedules::Schedules(EngineHost* host) : m_host(host) {
+  m_engineMutex.ForbidWaitingWhileHeld();
   for (auto& monitor : m_monitors) monitor.reset(new FileSystemMonitor(this, &m_folderOutages));
 }
 

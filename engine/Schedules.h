@@ -1,7 +1,7 @@
 // The recording engine: turns requests to record into rows of the
 // Schedules table and into running recordings. One object, owned by PVRVel.
 //
-// Lock order when several are held: engine lock (EngineMutex) -> the
+// Lock order when several are held: engine lock (EngineLock()) -> the
 // waitable timer's own mutex -> database lock.
 #ifndef TEV_ENGINE_SCHEDULES_H_
 #define TEV_ENGINE_SCHEDULES_H_
@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,12 +20,13 @@
 #include "engine/DelayedThumbnails.h"
 #include "engine/EngineHost.h"
 #include "engine/PassKeeper.h"
+#include "engine/PastInstants.h"
 #include "engine/Requests.h"
 #include "monitor/FolderOutages.h"
 #include "monitor/MonitorHost.h"
 #include "outbound/PeerClient.h"
-#include "support/GlobalLocks.h"
 #include "support/PMutex.h"
+#include "support/StandByWaitableTimer.h"
 
 class FileSystemMonitor;
 class PThread;
@@ -56,6 +58,12 @@ class Schedules : public MonitorHost {
   void Shutdown();
   bool IsRunning() const { return m_running.load(); }
   EngineHost* Host() const { return m_host; }
+  // The engine lock: the timer and the engine's state; a transaction holds
+  // it for its scope. Recursive; nothing waits for another process while
+  // holding it.
+  PMutex& EngineLock() override TEV_RETURN_CAPABILITY(m_engineMutex) { return m_engineMutex; }
+  // The timer the engine's thread sleeps on.
+  StandByWaitableTimer& Timer() { return m_timer; }
   // The season passes built over this engine; null (none) until the module
   // sets them. `keeper` outlives its use: it is cleared before it goes.
   void SetPassKeeper(PassKeeper* keeper) { m_passKeeper = keeper; }
@@ -103,22 +111,22 @@ class Schedules : public MonitorHost {
   static void SetScheduleOwner(int32_t scheduleId, int32_t owner);
   static void SetScheduleOwner(int32_t scheduleId, const std::wstring& owner);
   // Recording files being created by intake right now (the folder monitor
-  // must not take them for foreign files). Guarded by StartingSetMutex().
-  static bool IsPendingFile(const std::wstring& filePath);
-  static void AddPendingFile(const std::wstring& filePath);
-  static void RemovePendingFile(const std::wstring& filePath);
+  // must not take them for foreign files).
+  bool IsPendingFile(const std::wstring& filePath) TEV_EXCLUDES(m_startingSetMutex);
+  void AddPendingFile(const std::wstring& filePath) TEV_EXCLUDES(m_startingSetMutex);
+  void RemovePendingFile(const std::wstring& filePath) TEV_EXCLUDES(m_startingSetMutex);
   // A file intake is creating (pending) or the streamer is writing under a
   // stream id this run holds (started or adopted): no orphan, and no
   // foreign file to adopt.
-  static bool IsBeingRecorded(const std::wstring& filePath);
+  bool IsBeingRecorded(const std::wstring& filePath);
 
   // --- Timer (engine/Timer.cpp) ---
   // Takes the engine lock and recomputes the next wake-up.
   void SetRecordingTimer();
-  // Recomputes the timer's next wake-up. REQUIRES: EngineMutex() held.
-  void SetRecordingTimerInLock() TEV_REQUIRES(EngineMutex());
+  // Recomputes the timer's next wake-up. REQUIRES: the engine lock held.
+  void SetRecordingTimerInLock() TEV_REQUIRES(m_engineMutex);
   // Arms the engine's timer: 10 ms for a negative count, 2 s for 0.
-  static void SetWakeUp(int32_t seconds, bool resume);
+  void SetWakeUp(int32_t seconds, bool resume);
   // Body of the timer thread; `argument` is unused (the engine is `this`).
   int TimerThreadProc(void* argument);
 
@@ -141,9 +149,9 @@ class Schedules : public MonitorHost {
   bool StopCurrentRecordingIfAppropriate(const Schedule& row, int64_t now);
   // Stops the earliest recording whose end plus padding has passed by `now`.
   // Both ask the recorder, so never with the engine lock held.
-  void StopCurrentRecordingsIfOver(int64_t now) TEV_EXCLUDES(EngineMutex());
+  void StopCurrentRecordingsIfOver(int64_t now) TEV_EXCLUDES(m_engineMutex);
   // Starts every scheduled row due at `now` that can start.
-  void StartRecordingIfAppropriate(int64_t now) TEV_EXCLUDES(EngineMutex());
+  void StartRecordingIfAppropriate(int64_t now) TEV_EXCLUDES(m_engineMutex);
 
   // --- Disk space (engine/DiskSpace.cpp) ---
   // True when `directory` has room for `duration` seconds of the mimetype
@@ -193,11 +201,11 @@ class Schedules : public MonitorHost {
   static bool RecordAgainInNewRow(const Schedule& earlier, int64_t now);
   // Remembers which rows the previous run left (the highest ID now). Call
   // once, when the database is open and before any request is served.
-  static void NotePreviousRun();
+  void NotePreviousRun();
   // " AND ID <= ?", for statements that must touch only the previous run's
   // rows, with PreviousRunLast() (its last ID) bound to the placeholder.
   static const char* PreviousRunCondition();
-  static int32_t PreviousRunLast();
+  int32_t PreviousRunLast() const { return m_previousRunLastId.load(); }
   // After a restart, for the previous run's rows whose window contains now:
   // a stream that still writes its file is adopted; a recording whose
   // stream has gone is closed and the rest recorded into a new row; a
@@ -206,7 +214,7 @@ class Schedules : public MonitorHost {
   // are deleted (their stream stopped).
   void ResumeRecordings();
   // Deletes skipped and conflicting rows whose end is before `now`.
-  static void RemoveOldSchedules(int64_t now);
+  void RemoveOldSchedules(int64_t now);
   // Closes rows still recording more than a minute after their end.
   static void PruneOrphanedRecordings(int64_t now);
   // Once per engine (the first folder-monitor pass of a run): rows left
@@ -335,6 +343,22 @@ class Schedules : public MonitorHost {
   std::wstring AudioDirectory() const override TEV_EXCLUDES(m_folderMutex);
 
  private:
+  // Recursive (see EngineLock()).
+  PMutex m_engineMutex{true};
+  // The timer thread sleeps on it; cancelled by Shutdown.
+  StandByWaitableTimer m_timer;
+  // The moments armed while already past (each gets one wake-up).
+  PastInstants m_armedPastInstants TEV_GUARDED_BY(m_engineMutex);
+  // The highest row ID when the database was opened: rows up to it were
+  // left by the previous run. Until it is known every row counts as such.
+  std::atomic<int32_t> m_previousRunLastId{INT32_MAX};
+  // Held alone, for one look-up or change of the pending files.
+  PMutex m_startingSetMutex;
+  std::set<std::wstring> m_pendingFiles TEV_GUARDED_BY(m_startingSetMutex);
+  // The timer and a retry never start the same due row twice. A lock of
+  // its own, not the engine lock: the streamer is asked while it is held.
+  std::mutex m_starting;
+
   // Held alone, for one read or write of the folder fields.
   mutable PMutex m_folderMutex;
   std::wstring m_videoDirectory TEV_GUARDED_BY(m_folderMutex);
@@ -357,7 +381,7 @@ class Schedules : public MonitorHost {
   // stored row `from`; false when either write failed.
   static bool WriteTimesAndStatus(Schedule& from, const Schedule& to, int64_t now);
 
-  PThread* m_timerThread TEV_GUARDED_BY(EngineMutex()) = nullptr;  // owned; null before start-up
+  PThread* m_timerThread TEV_GUARDED_BY(m_engineMutex) = nullptr;  // owned; null before start-up
   EngineHost* const m_host;
   std::atomic<PassKeeper*> m_passKeeper{nullptr};
   DelayedThumbnails m_thumbnails{m_host};     // the delayed requests of start reports

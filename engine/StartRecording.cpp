@@ -177,10 +177,7 @@ bool StartRow(Schedules& engine, const Schedule& row, int64_t now) {
 }  // namespace
 
 void Schedules::StartRecordingIfAppropriate(int64_t now) {
-  // The timer and a retry never start the same due row twice. A lock of
-  // its own, not the engine lock: the streamer is asked while it is held.
-  static std::mutex starting;
-  std::lock_guard<std::mutex> one(starting);
+  std::lock_guard<std::mutex> one(m_starting);
   try {
     const int64_t padding = GetPaddingTime();
     SQLite query;

@@ -5,11 +5,9 @@
 #include "db/SQLite.h"
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
-#include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
 #include "support/PThread.h"
-#include "support/StandByWaitableTimer.h"
 
 bool Schedules::Initialize() {
   ResetTunerCountCache();
@@ -24,7 +22,7 @@ bool Schedules::Initialize() {
   {
     // Under the engine lock, so that a shutdown racing with start-up either
     // sees the thread or stops it from being started.
-    PMutexLock lock(EngineMutex());
+    PMutexLock lock(m_engineMutex);
     if (!m_running) return false;
     // Rows whose time passed while the module was down are settled before
     // the first wake-up is computed.
@@ -80,12 +78,12 @@ void Schedules::Shutdown() {
   m_running = false;
   PThread* timerThread;
   {
-    PMutexLock lock(EngineMutex());
+    PMutexLock lock(m_engineMutex);
     timerThread = m_timerThread;
     m_timerThread = nullptr;
   }
   if (timerThread != nullptr) {
-    StandByWaitableTimer::Instance().cancel();
+    m_timer.cancel();
     timerThread->join(nullptr);
     delete timerThread;
   }

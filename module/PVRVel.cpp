@@ -13,7 +13,6 @@
 #include "platform/Folders.h"
 #include "support/Log.h"
 #include "support/PThread.h"
-#include "support/StandByWaitableTimer.h"
 #include "support/VUtil.h"
 
 namespace {
@@ -69,9 +68,7 @@ bool PVRVel::Initialize() {
     return false;
   }
   // Before any request can arrive: rows up to here are the previous run's.
-  Schedules::NotePreviousRun();
-  // A stop in this process cancelled it.
-  StandByWaitableTimer::Instance().Reopen();
+  m_schedules.NotePreviousRun();
   m_checker.Start();
   g_startupThread.reset(new PThread(nullptr, this, &PVRVel::StartupTask, 0));
   LogDebug(L"Initializing vel");

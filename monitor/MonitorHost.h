@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+class PMutex;
 class Schedule;
 
 class MonitorHost {
@@ -24,6 +25,8 @@ class MonitorHost {
   virtual bool IsFileBeingRecorded(const std::wstring& filePath) = 0;
   // Publishes the rows adopted from a folder to the media library.
   virtual void PublishAdopted(const std::vector<Schedule>& rows) = 0;
+  // The engine's lock, which a transaction holds for its scope.
+  virtual PMutex& EngineLock() = 0;
 };
 
 #endif  // TEV_MONITOR_MONITORHOST_H_

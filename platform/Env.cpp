@@ -102,7 +102,7 @@ class PosixEnv : public Env {
 };
 
 std::atomic<Env*> g_installed{nullptr};
-std::atomic<void (*)()> g_clockMoved{nullptr};
+std::atomic<ClockMovedListener*> g_clockMoved{nullptr};
 
 }  // namespace
 
@@ -128,10 +128,18 @@ int64_t Env::Now() {
   return ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
 }
 
-void Env::SetClockMovedListener(void (*listener)()) { g_clockMoved = listener; }
+void Env::AddClockMovedListener(ClockMovedListener* listener) {
+  ClockMovedListener* none = nullptr;
+  g_clockMoved.compare_exchange_strong(none, listener);
+}
+
+void Env::RemoveClockMovedListener(ClockMovedListener* listener) {
+  ClockMovedListener* expected = listener;
+  g_clockMoved.compare_exchange_strong(expected, nullptr);
+}
 
 void Env::NotifyClockMoved() {
-  if (auto listener = g_clockMoved.load()) listener();
+  if (ClockMovedListener* listener = g_clockMoved.load()) listener->OnClockMoved();
 }
 
 }  // namespace tev

@@ -2,16 +2,6 @@
 
 #include "platform/NoDestructor.h"
 
-PMutex& EngineMutex() {
-  static tev::NoDestructor<PMutex> mutex(true);
-  return *mutex;
-}
-
-PMutex& StartingSetMutex() {
-  static tev::NoDestructor<PMutex> mutex(false);
-  return *mutex;
-}
-
 PMutex& ThumbnailMutex() {
   static tev::NoDestructor<PMutex> mutex(false);
   return *mutex;
@@ -29,6 +19,6 @@ locker<std::map<std::wstring, long>>& StreamTable() {
 
 namespace {
 // Creates them all while the library loads, ahead of any start-up code.
-[[maybe_unused]] const bool g_created = (EngineMutex(), StartingSetMutex(), ThumbnailMutex(), DatabaseMutex(),
+[[maybe_unused]] const bool g_created = (ThumbnailMutex(), DatabaseMutex(),
                         StreamTable(), true);
 }  // namespace

@@ -18,5 +18,6 @@
 #define TEV_RELEASE(...) TEV_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
 #define TEV_TRY_ACQUIRE(...) TEV_THREAD_ANNOTATION(try_acquire_capability(__VA_ARGS__))
 #define TEV_NO_THREAD_SAFETY_ANALYSIS TEV_THREAD_ANNOTATION(no_thread_safety_analysis)
+#define TEV_RETURN_CAPABILITY(x) TEV_THREAD_ANNOTATION(lock_returned(x))
 
 #endif  // TEV_SUPPORT_PTHREADANNOTATIONS_H_

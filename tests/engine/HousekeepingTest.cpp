@@ -233,7 +233,7 @@ TEST_F(Housekeeping, OldSkippedAndConflictingRowsAreRemovedInOneCommit) {
   database_->ObserveStatements([&statements](const std::string& sql) {
     statements.push_back(sql.substr(0, 6));
   });
-  Schedules::RemoveOldSchedules(tev::Clock::Now());
+  Engine().RemoveOldSchedules(tev::Clock::Now());
   database_->ObserveStatements(nullptr);
   // The deletions make one commit.
   EXPECT_EQ(statements, (std::vector<std::string>{"SELECT", "begin", "DELETE", "DELETE", "commit"}));

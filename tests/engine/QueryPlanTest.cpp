@@ -140,7 +140,7 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   Schedules nextRun;
   nextRun.ChangeRecordingToCompletePartial(tev::Clock::Now());
   Engine().ResumeRecordings();
-  Schedules::RemoveOldSchedules(tev::Clock::Now());
+  Engine().RemoveOldSchedules(tev::Clock::Now());
   Engine().SetRecordingTimer();
 
   // Intake of a programme for later and of one recorded at once.
@@ -177,7 +177,7 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   ASSERT_TRUE(streamer_.WaitFor(L"StopStream", 2, 15000)) << tev::ToStdUtf8(log_->Dump());
   EXPECT_EQ(streamer_.NotifyFinished(laterPath, 1855), 0);
   Schedules::PruneOrphanedRecordings(tev::Clock::Now());
-  Schedules::RemoveOldSchedules(tev::Clock::Now());
+  Engine().RemoveOldSchedules(tev::Clock::Now());
   // The folder monitor's daily pass walks the finished rows page by page.
   Engine().Monitor(L"video")->RunPass();
   Engine().Shutdown();

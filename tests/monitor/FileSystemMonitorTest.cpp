@@ -91,7 +91,7 @@ TEST_F(FolderMonitorThread, ARecordingInProgressIsNeverAdopted) {
   FileSystemMonitor& monitor = Started();
   const std::string starting = videoDir_ + "/Live_Chan_03-04-2008 20-00-01 Tev.asf";
   const std::string streaming = videoDir_ + "/Stream_Chan_03-04-2008 20-00-01 Tev.asf";
-  Schedules::AddPendingFile(W(starting));
+  engine_->AddPendingFile(W(starting));
   StreamTable().with([&](std::map<std::wstring, long>& table) { table[W(streaming)] = 42; });
   Drop(videoDir_, "Live_Chan_03-04-2008 20-00-01 Tev.asf");
   Drop(videoDir_, "Stream_Chan_03-04-2008 20-00-01 Tev.asf");
@@ -103,7 +103,7 @@ TEST_F(FolderMonitorThread, ARecordingInProgressIsNeverAdopted) {
 
   // Once the engine has its row and the stream has ended, the row is the
   // engine's and the monitor still adds nothing.
-  Schedules::RemovePendingFile(W(starting));
+  engine_->RemovePendingFile(W(starting));
   InsertSchedule("", "DVRSTATE_RECORDING", "video/x-tv", "Live", "Chan", starting);
   StreamTable().with([&](std::map<std::wstring, long>& table) { table.erase(W(streaming)); });
   InsertSchedule("", "DVRSTATE_COMPLETE", "video/x-tv", "Stream", "Chan", streaming);
