@@ -138,7 +138,7 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
     const bool startsNow =
         remaining > 0 || (!existingRow && request.recordNow != 0 && request.duration == 0);
     if (startsNow) {
-      PeerClient* vel = LivePeers();
+      PeerClient* vel = Peers();
       std::wstring mimetype, url, unusedThumbnail, unusedRating, unusedTags, mediaType;
       int code = vel == nullptr
                      ? 115
@@ -249,11 +249,11 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
     }
     SetRecordingTimer();
     if (remaining > 0) {
-      if (PeerClient* vel = LivePeers()) NotifyStarted(*vel, added);
+      if (PeerClient* vel = Peers()) NotifyStarted(*vel, added);
       LogDebug(L"Done Notifying start recording");
     }
     const std::wstring mediumId =
-        LivePeers() != nullptr ? LocalIds::GetScheduleMediumId(added.m_id) : std::wstring();
+        Peers() != nullptr ? LocalIds::GetScheduleMediumId(added.m_id) : std::wstring();
     if (answer != nullptr) answer->SetMediumId(mediumId);
     return 0;
   } catch (const VelException& e) {  // a time outside the writable range

@@ -2,7 +2,7 @@
 
 #include "monitor/FileSystemMonitor.h"
 
-Schedules::Schedules(EngineHost* host) : m_host(host) {
+Schedules::Schedules(PeerClient& peers, EngineHost* host) : m_peers(peers), m_host(host) {
   m_engineMutex.ForbidWaitingWhileHeld();
   for (auto& monitor : m_monitors) monitor.reset(new FileSystemMonitor(this, &m_folderOutages));
 }

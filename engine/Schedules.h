@@ -46,8 +46,9 @@ constexpr int kResultChangeRefused = 403;
 
 class Schedules : public MonitorHost {
  public:
-  // `host` (may be null) outlives the engine.
-  explicit Schedules(EngineHost* host = nullptr);
+  // `peers` (the module's client of the other satellites) and `host` (may
+  // be null) outlive the engine.
+  explicit Schedules(PeerClient& peers, EngineHost* host = nullptr);
   ~Schedules() override;
 
   // --- Start-up and shutdown (engine/Startup.cpp) ---
@@ -58,6 +59,10 @@ class Schedules : public MonitorHost {
   void Shutdown();
   bool IsRunning() const { return m_running.load(); }
   EngineHost* Host() const { return m_host; }
+  // The peers while the module is live; null once it has stopped being so
+  // (the engine then sends nothing, and reports no medium ids).
+  PeerClient* Peers() const { return m_peersLive.load() ? &m_peers : nullptr; }
+  void SetPeersLive(bool live) { m_peersLive = live; }
   // The engine lock: the timer and the engine's state; a transaction holds
   // it for its scope. Recursive; nothing waits for another process while
   // holding it.
@@ -180,10 +185,12 @@ class Schedules : public MonitorHost {
   void NotifyRecordComplete(int32_t durationSeconds, const std::wstring& filePath, int64_t now,
                             const std::wstring& streamerMessage = std::wstring());
   void NotifyThumbnailNeeded(const std::wstring& filePath);
-  // *out becomes one entry per row in DVRSTATE_RECORDING. 0 on success;
-  // 102 when the statement fails (*out is then empty).
-  static int GetCurrentlyRecording(std::vector<CurrentRecording>* out);
-  // Tells every listener the list above ("NotifyPVRRecordingChange").
+  // *out becomes one entry per row in DVRSTATE_RECORDING, with its medium
+  // id when `withMediumIds` (else ""). 0 on success; 102 when the
+  // statement fails (*out is then empty).
+  static int GetCurrentlyRecording(std::vector<CurrentRecording>* out, bool withMediumIds);
+  // Tells every listener the list above, medium ids included
+  // ("NotifyPVRRecordingChange").
   static void NotifyRecordingChange(PeerClient& peers);
   // Tells every listener that the row's recording started / stopped, then
   // the list.
@@ -382,6 +389,8 @@ class Schedules : public MonitorHost {
   static bool WriteTimesAndStatus(Schedule& from, const Schedule& to, int64_t now);
 
   PThread* m_timerThread TEV_GUARDED_BY(m_engineMutex) = nullptr;  // owned; null before start-up
+  PeerClient& m_peers;
+  std::atomic<bool> m_peersLive{true};
   EngineHost* const m_host;
   std::atomic<PassKeeper*> m_passKeeper{nullptr};
   DelayedThumbnails m_thumbnails{m_host};     // the delayed requests of start reports

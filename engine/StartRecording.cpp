@@ -167,8 +167,8 @@ bool StartRow(Schedules& engine, const Schedule& row, int64_t now) {
   if (code != 0) Republish(row.m_id);
   LogDebug(L"StartRecordingIfAppropriate executed for %d", row.m_id);
   if (code == 0) {
-    PeerClient* vel = LivePeers();
-    if (vel != nullptr) Schedules::NotifyStarted(*vel, row);
+    PeerClient* vel = engine.Peers();
+    if (vel != nullptr) engine.NotifyStarted(*vel, row);
     LogDebug(L"Done Notifying start recording");
   }
   return true;

@@ -49,11 +49,11 @@ bool Schedules::Initialize() {
   // Resumed rows may be due at once.
   SetRecordingTimer();
   if (!m_running) return false;
-  if (PeerClient* vel = LivePeers()) NotifyRecordingChange(*vel);
+  if (PeerClient* vel = Peers()) NotifyRecordingChange(*vel);
   if (!m_running) return false;
   StartFolderMonitors();
   const std::wstring third =
-      LivePeers() != nullptr ? RecordingSettings::MediaCenterRecordPath() : std::wstring();
+      Peers() != nullptr ? RecordingSettings::MediaCenterRecordPath() : std::wstring();
   {
     PMutexLock lock(m_folderMutex);
     m_thirdDirectory = third;

@@ -41,7 +41,10 @@ const int kMediaWaitLimitMs = 1800000;
 PVRVel* PVRVel::Live() { return g_livePVRVel.load(); }
 
 void PVRVel::SetLive(PVRVel* pvr) {
-  g_livePVRVel = pvr;
+  // The engine of a module that is no longer live sends nothing more.
+  if (pvr != nullptr) pvr->m_schedules.SetPeersLive(true);
+  PVRVel* previous = g_livePVRVel.exchange(pvr);
+  if (previous != nullptr && previous != pvr) previous->m_schedules.SetPeersLive(false);
   SetLivePeers(pvr ? &pvr->m_vel.Peers() : nullptr);
   SetStopSignalSource(pvr ? &LiveStopEventIsSet : nullptr);
   DVR::SetFolderSource(pvr ? &LiveRecordingFolder : nullptr);

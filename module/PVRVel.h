@@ -65,7 +65,7 @@ class PVRVel : public EngineHost {
   std::unique_ptr<::Database> m_database;
   SQLite m_db;
   CVelAtl m_vel;
-  Schedules m_schedules{this};
+  Schedules m_schedules{m_vel.Peers(), this};
   SeasonPassChecker m_checker{m_schedules};
   SeasonPasses m_passes{m_schedules, m_checker};  // the engine's pass keeper
   PMutex m_mutex;

@@ -169,7 +169,7 @@ class Conflicts : public ::testing::Test {
   tev::test::TempDir folder_{"tev-conflicts-"};
   std::unique_ptr<Database> database_;
   StandInPeers peers_;
-  Schedules engine_;
+  Schedules engine_{peers_};
   int rows_ = 0;
 };
 

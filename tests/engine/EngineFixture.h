@@ -35,7 +35,7 @@ class EngineFixture : public peertest::PeerFixture {
     RecordingSettings::InitializeFreeSpaceRequired();
     tv_.SetTuners({{L"Tuner 1", L"video/x-tv"}});
     SetChannel(L"tv.channel");
-    engine_.reset(new Schedules());
+    engine_.reset(new Schedules(vel_->Peers()));
   }
   void TearDown() override {
     if (pvr_) {

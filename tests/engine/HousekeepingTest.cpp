@@ -151,7 +151,7 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   // A row left recording by an earlier crash, its end long past, goes.
   const int stale =
       InsertRow(dbPath_, Planned("Stale", "DVRSTATE_RECORDING", tev::Clock::Now() - 9000, 1800));
-  Schedules().ResumeRecordings();
+  Schedules(vel_->Peers()).ResumeRecordings();
   EXPECT_TRUE(Rows("ID").empty());
   EXPECT_TRUE(log_->HasPart(LOG_DEBUG, L"Delete old recording Stale (R" + std::to_wstring(stale)));
 
@@ -171,7 +171,7 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   StreamTable().with([](std::map<std::wstring, long>& table) { table.clear(); });
   streamer_.ClearRequests();
   media_.ClearRequests();
-  Schedules restarted;
+  Schedules restarted(vel_->Peers());
   const int64_t now = tev::Clock::Now();
   restarted.ResumeRecordings();
 
@@ -211,7 +211,7 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   EXPECT_TRUE(retrySeen);
 
   // Another restart inside the same hour leaves the closed rows alone.
-  Schedules again;
+  Schedules again(vel_->Peers());
   streamer_.ClearRequests();
   StreamTable().with([](std::map<std::wstring, long>& table) { table.clear(); });
   env_.Shift(60);
@@ -252,7 +252,7 @@ TEST_F(Housekeeping, TheListInProgressFirstClosesForgottenRecordings) {
   const int running = InsertRow(dbPath_, Planned("running", "DVRSTATE_RECORDING", now - 60, 1800));
 
   std::vector<CurrentRecording> list;
-  ASSERT_EQ(Schedules::GetCurrentlyRecording(&list), 0);
+  ASSERT_EQ(Schedules::GetCurrentlyRecording(&list, true), 0);
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[0].name, L"grace");
   EXPECT_EQ(list[1].name, L"running");
@@ -264,7 +264,7 @@ TEST_F(Housekeeping, TheListInProgressFirstClosesForgottenRecordings) {
 
   // A minute on, the one in its grace period goes too.
   env_.Shift(60);
-  ASSERT_EQ(Schedules::GetCurrentlyRecording(&list), 0);
+  ASSERT_EQ(Schedules::GetCurrentlyRecording(&list, true), 0);
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(Column(grace, "Status"), "DVRSTATE_COMPLETE");
 }
@@ -300,7 +300,7 @@ TEST_F(Housekeeping, OrphansOfThePreviousProcessBecomePartialOnce) {
   const int c = InsertRow(dbPath_, Planned("c", "DVRSTATE_RECORDING", now - 60, 1800));
   Engine().ChangeRecordingToCompletePartial(tev::Clock::Now());
   EXPECT_EQ(Column(c, "Status"), "DVRSTATE_RECORDING");
-  Schedules nextRun;
+  Schedules nextRun(vel_->Peers());
   nextRun.ChangeRecordingToCompletePartial(tev::Clock::Now());
   EXPECT_EQ(Column(c, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
 }

@@ -137,7 +137,7 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   // timer.
   // (the folder monitors may have settled orphans already: a new run's
   // engine does it again)
-  Schedules nextRun;
+  Schedules nextRun(vel_->Peers());
   nextRun.ChangeRecordingToCompletePartial(tev::Clock::Now());
   Engine().ResumeRecordings();
   Engine().RemoveOldSchedules(tev::Clock::Now());
@@ -159,7 +159,7 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   EXPECT_EQ(streamer_.NotifyStarted(laterPath), 0);
   Engine().NotifyThumbnailNeeded(laterPath);
   std::vector<CurrentRecording> recording;
-  EXPECT_EQ(Schedules::GetCurrentlyRecording(&recording), 0);
+  EXPECT_EQ(Schedules::GetCurrentlyRecording(&recording, true), 0);
 
   // The user cancels the one recorded at once and retries it; the
   // conflict bookkeeping runs for it.

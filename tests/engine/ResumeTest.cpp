@@ -84,7 +84,7 @@ TEST_F(Resume, AStreamStillWritingIsAdoptedAfterACrashAndAfterAShutdown) {
     env_.Shift(600);
     Crash();
     streamer_.ClearRequests();
-    Schedules restarted;
+    Schedules restarted(vel_->Peers());
     restarted.ResumeRecordings();
   }
   // One stream, the old one, still known by its id; no second file.
@@ -102,7 +102,7 @@ TEST_F(Resume, AStreamStillWritingIsAdoptedAfterACrashAndAfterAShutdown) {
     GrowingFile writing(path);
     env_.Shift(60);
     Crash();
-    Schedules restarted;
+    Schedules restarted(vel_->Peers());
     restarted.ResumeRecordings();
   }
   EXPECT_EQ(Column(id, "Status"), "DVRSTATE_RECORDING");
@@ -123,7 +123,7 @@ TEST_F(Resume, AStreamThatEndedIsStoppedAndTheRestRecordedOnce) {
   env_.Shift(1200);
   Crash();
   streamer_.ClearRequests();
-  Schedules restarted;
+  Schedules restarted(vel_->Peers());
   restarted.ResumeRecordings();
 
   // The old stream is told to stop (the streamer may still run it), the
@@ -148,7 +148,7 @@ TEST_F(Resume, AStreamThatEndedIsStoppedAndTheRestRecordedOnce) {
   env_.Shift(60);
   Crash();
   streamer_.ClearRequests();
-  Schedules again;
+  Schedules again(vel_->Peers());
   again.ResumeRecordings();
   EXPECT_EQ(Rows("ID", "Status = 'DVRSTATE_RECORDING'").size(), 1u);
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
@@ -169,7 +169,7 @@ TEST_F(Resume, TheInterruptedPieceIsDescribedAndAStreamTheStreamerForgotIsNoErro
   streamer_.SetReply(L"StopStream", DVR::kStreamerUnknownStream);
   log_->Clear();
   {
-    Schedules restarted;
+    Schedules restarted(vel_->Peers());
     restarted.ResumeRecordings();
   }
   EXPECT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE_PARTIAL");

@@ -128,7 +128,7 @@ TEST_F(FolderOutage, EachEngineWarnsOnceForItsMonitors) {
   // Another engine in the same process (the module started again) has not
   // reported the outage yet.
   {
-    Schedules again;
+    Schedules again(vel_->Peers());
     again.LoadFolders();
     pass(again, L"audio");
   }

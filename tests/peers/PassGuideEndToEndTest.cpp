@@ -107,7 +107,7 @@ class PassGuideEndToEnd : public dbtest::DbFixture {
 };
 
 TEST_F(PassGuideEndToEnd, NewEpisodesOfTheWeekBecomePublishedSchedules) {
-  Schedules engine;
+  Schedules engine(vel_->Peers());
   SeasonPassChecker checker(engine);
   SeasonPasses passes(engine, checker);
   PassDescription pass;
