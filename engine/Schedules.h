@@ -271,30 +271,6 @@ class Schedules : public MonitorHost {
   // other name.
   static int CommonPairResult(const std::wstring& name);
 
-  // --- File queries and thumbnails (engine/FileQueries.cpp) ---
-  // Medium ids name schedules here; an id of a pass or of nothing names
-  // no recording. The thumbnail form "RT<schedule id>" names the ".jpg"
-  // beside the recording.
-  // Stores the play position. 0; 103 no such recording; 102 the update
-  // failed.
-  static int SetPlayPosition(const std::wstring& mediumId, int32_t position);
-  // *reply: the pairs describing the recording ("Medium", "Mimetype",
-  // "Name", ...). 0; 103 (no pairs) no such recording.
-  static int GetFileInfoFromID(const std::wstring& mediumId, FileDescription* reply);
-  // *reply: one description per id, in input order ("path", "mimeType",
-  // "title", ...); an empty one for an id that names no recording. 0; 102
-  // (reply untouched) a statement failed. The caller refuses a list longer
-  // than kMaxFileListIds (its reply would not fit in one bus message).
-  static int GetFileListInfoFromID(const std::vector<std::wstring>& ids,
-                                   std::vector<FileDescription>* reply);
-  static constexpr long kMaxFileListIds = 1000;
-  // *reply: the file path and the file's mime type, or for the thumbnail
-  // form path + ".jpg" and "image/jpeg". 0; 103 no such recording; 109 the
-  // file is not on disk (reply untouched).
-  static int GetFilenameFromID(const std::wstring& mediumId, FileLocation* reply);
-  // "%d sec" below a minute, else whole minutes "%d min".
-  static std::wstring DurationText(int32_t seconds);
-
   // --- Taking a schedule out of use (engine/RemoveRecording.cpp) ---
   // A running recording is stopped (COMPLETE_PARTIAL); a pending pass
   // episode becomes DELETED and stays; any other pending row is deleted;
