@@ -21,6 +21,7 @@
 #include "engine/EngineHost.h"
 #include "engine/PassKeeper.h"
 #include "engine/PastInstants.h"
+#include "engine/RecordingFolders.h"
 #include "engine/Requests.h"
 #include "monitor/FolderOutages.h"
 #include "monitor/MonitorHost.h"
@@ -92,14 +93,7 @@ class Schedules : public MonitorHost {
   void PublishAdopted(const std::vector<Schedule>& rows) override;
 
   // --- Recording settings (engine/Settings.cpp) ---
-  // The start-up step that reads the video and audio folders from the
-  // settings (filling in missing ones) into the engine. Any thread.
-  void LoadFolders() TEV_EXCLUDES(m_folderMutex);
-  // 0, or 121/122/123 when the folder is refused (nothing changes then).
-  int SetVideoRecordingDirectory(const std::wstring& folder);
-  int SetAudioRecordingDirectory(const std::wstring& folder);
-  void SetFreeSpaceRequired(int32_t count);
-  void SetRecordPadding(int32_t seconds);
+  RecordingFolders& Folders() { return m_folders; }
 
   // --- Intake (engine/Intake.cpp) ---
   // The one entry point for a new recording request. On 0 *answer (when
@@ -322,8 +316,8 @@ class Schedules : public MonitorHost {
 
   // The recording folders as the engine last took them from the settings
   // (start-up and the settings services write them). Any thread.
-  std::wstring VideoDirectory() const override TEV_EXCLUDES(m_folderMutex);
-  std::wstring AudioDirectory() const override TEV_EXCLUDES(m_folderMutex);
+  std::wstring VideoDirectory() const override { return m_folders.VideoDirectory(); }
+  std::wstring AudioDirectory() const override { return m_folders.AudioDirectory(); }
 
  private:
   // Recursive (see EngineLock()).
@@ -342,13 +336,7 @@ class Schedules : public MonitorHost {
   // its own, not the engine lock: the streamer is asked while it is held.
   std::mutex m_starting;
 
-  // Held alone, for one read or write of the folder fields.
-  mutable PMutex m_folderMutex;
-  std::wstring m_videoDirectory TEV_GUARDED_BY(m_folderMutex);
-  std::wstring m_audioDirectory TEV_GUARDED_BY(m_folderMutex);
-  // The Media Center folder start-up found; start-up itself decides on its
-  // monitor, nothing reads it later.
-  std::wstring m_thirdDirectory TEV_GUARDED_BY(m_folderMutex);
+  RecordingFolders m_folders{[this](const std::wstring& kind) { RepointFolderMonitor(kind); }};
 
   // Skips a pending row (table and object) or cancels its recording.
   void BumpSchedule(Schedule& row, int64_t now);

@@ -35,7 +35,7 @@ bool Schedules::Initialize() {
   if (!m_running) return false;
   RecordingSettings::InitializeFreeSpaceRequired();
   if (!m_running) return false;
-  LoadFolders();
+  m_folders.LoadFolders();
   CheckRecordingFolders();
   if (!m_running) return false;
   ResumeRecordings();
@@ -54,10 +54,6 @@ bool Schedules::Initialize() {
   StartFolderMonitors();
   const std::wstring third =
       Peers() != nullptr ? RecordingSettings::MediaCenterRecordPath() : std::wstring();
-  {
-    PMutexLock lock(m_folderMutex);
-    m_thirdDirectory = third;
-  }
   if (!third.empty()) {
     LogInfo(L"Monitoring mediacenter recorded tv folder");
     if (third != VideoDirectory()) {

@@ -141,7 +141,7 @@ TEST_F(FolderMonitorThread, ChangingTheVideoFolderRepointsItsMonitor) {
   std::filesystem::create_directories(moved);
   const std::string there = Drop(moved, "There_Chan_03-04-2008 20-00-01 Tev.asf");
   const int passes = video.PassCount();
-  ASSERT_EQ(engine_->SetVideoRecordingDirectory(W(moved)), 0);
+  ASSERT_EQ(engine_->Folders().SetVideoRecordingDirectory(W(moved)), 0);
   EXPECT_EQ(video.Folder(), W(moved));
   ASSERT_TRUE(WaitUntil([&] { return video.PassCount() > passes; }));
   EXPECT_EQ(RowsFor(there), 1u);

@@ -129,7 +129,7 @@ TEST_F(FolderOutage, EachEngineWarnsOnceForItsMonitors) {
   // reported the outage yet.
   {
     Schedules again(vel_->Peers());
-    again.LoadFolders();
+    again.Folders().LoadFolders();
     pass(again, L"audio");
   }
   EXPECT_EQ(Warnings(outage), 2);

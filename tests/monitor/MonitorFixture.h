@@ -47,7 +47,7 @@ class MonitorFixture : public enginetest::EngineFixture {
     EngineFixture::SetUp();
     ASSERT_EQ(MetadataEditor::Instance().Initialize(), S_OK);
     ClearThumbnailEntries();
-    engine_->LoadFolders();
+    engine_->Folders().LoadFolders();
     staging_ = dir_.path() + "/staging";
     fs::create_directories(staging_);
     log_->Clear();
