@@ -49,7 +49,6 @@
 #include "peers/Peers.h"
 #include "platform/Clock.h"
 #include "platform/WideText.h"
-#include "support/StandByWaitableTimer.h"
 #include "support/VUtil.h"
 #include "tests/common/FakeEnv.h"
 #include "tests/common/NatsServer.h"
@@ -230,8 +229,6 @@ void MeasureAt(int rows, const std::wstring& host, int runs, const std::string& 
     PVRVel::SetLive(&pvr);
     Config::SetString(kConfigVideoDirectory, tev::FromStdUtf8(folder + "/Recorded TV"));
     Config::SetString(kConfigRecordPadding, L"30");
-    // The timer is process-wide and the last size's shutdown cancelled it.
-    StandByWaitableTimer::Instance().Reopen();
     Schedules& engine = pvr.GetSchedules();
     const bool started = engine.Initialize();
     // The start-up pass over the folder is the monitor's work, not the

@@ -121,7 +121,7 @@ int main() {
       PVRVel::SetLive(&pvr);
       Config::SetString(kConfigVideoDirectory, tev::FromStdUtf8(folder));
       Schedules& engine = pvr.GetSchedules();
-      engine.LoadFolders();
+      engine.Folders().LoadFolders();
       FillFolderAndTable(folder);
 
       FileSystemMonitor monitor(&engine);

@@ -310,7 +310,7 @@ int main(int argc, char** argv) {
     client.SetRequestTimeout(30000);
     Config::SetString(kConfigVideoDirectory, tev::FromStdUtf8(folder + "/Recorded TV"));
     Config::SetString(kConfigAudioDirectory, tev::FromStdUtf8(folder + "/Recorded TV"));
-    pvr.GetSchedules().LoadFolders();  // as the module's start-up does
+    pvr.GetSchedules().Folders().LoadFolders();  // as the module's start-up does
     FillTable();
 
     // The 100 passes, written without their first search.

@@ -10,6 +10,7 @@
 #include "bus/EngineOf.h"
 #include "bus/OutText.h"
 #include "db/WFormat.h"
+#include "engine/FileQueries.h"
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
@@ -19,7 +20,7 @@
 // in = [user, medium id]; out = [path, mime type].
 int CVelAtl::GetFileFromId(const std::wstring&, const VARIANT& in, VARIANT* out) {
   FileLocation file;
-  const int result = Schedules::GetFilenameFromID(VUtil::GetStringElement(in, 1), &file);
+  const int result = FileQueries::GetFilenameFromID(VUtil::GetStringElement(in, 1), &file);
   if (result == 0) {
     VUtil::CreateArray(out, VT_VARIANT, 2);
     VUtil::PutElement(out, 0, file.path);
@@ -31,7 +32,7 @@ int CVelAtl::GetFileFromId(const std::wstring&, const VARIANT& in, VARIANT* out)
 // in = [user, medium id]; out = PairArray of the description.
 int CVelAtl::GetFileInfoFromId(const std::wstring&, const VARIANT& in, VARIANT* out) {
   FileDescription description;
-  const int result = Schedules::GetFileInfoFromID(VUtil::GetStringElement(in, 1), &description);
+  const int result = FileQueries::GetFileInfoFromID(VUtil::GetStringElement(in, 1), &description);
   PutFileDescription(description, out);
   return result;
 }
@@ -41,15 +42,15 @@ int CVelAtl::GetFileInfoFromId(const std::wstring&, const VARIANT& in, VARIANT* 
 // refused before any statement runs.
 int CVelAtl::GetFileListInfoFromId(const std::wstring&, const VARIANT& in, VARIANT* out) {
   const long count = VUtil::GetArrayLengthEmpty(in);
-  if (count > Schedules::kMaxFileListIds) {
+  if (count > FileQueries::kMaxFileListIds) {
     throw VelInvalidParameterException(
         tev::WFormat(L"GetFileListInfoFromId: %ld ids, at most %ld are taken", count,
-                     Schedules::kMaxFileListIds));
+                     FileQueries::kMaxFileListIds));
   }
   std::vector<std::wstring> ids(count);
   for (long i = 0; i < count; ++i) ids[i] = VUtil::GetStringElement(in, i);
   std::vector<FileDescription> descriptions;
-  const int result = Schedules::GetFileListInfoFromID(ids, &descriptions);
+  const int result = FileQueries::GetFileListInfoFromID(ids, &descriptions);
   if (result != 0) return result;
   try {
     VUtil::CreateArray(out, VT_VARIANT, count);
@@ -93,7 +94,7 @@ int CVelAtl::SetFilePlayPosition(const std::wstring&, const VARIANT& in, VARIANT
     throw VelInvalidParameterException(L"SetFilePlayPosition: the position must not be negative");
   }
   LogDebug(L"PVRVel::SetFilePlayPosition, %ls, %d", mediumId.c_str(), position);
-  return Schedules::SetPlayPosition(mediumId, position);
+  return FileQueries::SetPlayPosition(mediumId, position);
 }
 
 // in = [action, medium id, PairArray of changes].

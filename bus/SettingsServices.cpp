@@ -49,11 +49,11 @@ int CVelAtl::GetPVRConfig(const std::wstring&, const VARIANT& in, VARIANT* out) 
 }
 
 int CVelAtl::SetPVRVideoRecordingDirectory(const std::wstring&, const VARIANT& in, VARIANT*) {
-  return engine_->SetVideoRecordingDirectory(VUtil::GetScalarString(in));
+  return engine_->Folders().SetVideoRecordingDirectory(VUtil::GetScalarString(in));
 }
 
 int CVelAtl::SetPVRAudioRecordingDirectory(const std::wstring&, const VARIANT& in, VARIANT*) {
-  return engine_->SetAudioRecordingDirectory(VUtil::GetScalarString(in));
+  return engine_->Folders().SetAudioRecordingDirectory(VUtil::GetScalarString(in));
 }
 
 int CVelAtl::GetPVRVideoRecordingDirectory(const std::wstring&, const VARIANT&, VARIANT* out) {
@@ -72,7 +72,7 @@ int CVelAtl::GetPVRDiskFreeSpaceRequired(const std::wstring&, const VARIANT&, VA
 }
 
 int CVelAtl::SetPVRDiskFreeSpaceRequired(const std::wstring&, const VARIANT& in, VARIANT*) {
-  engine_->SetFreeSpaceRequired(VUtil::GetScalarLong(in));
+  engine_->Folders().SetFreeSpaceRequired(VUtil::GetScalarLong(in));
   return 0;
 }
 
@@ -82,6 +82,6 @@ int CVelAtl::GetPVRRecordPadding(const std::wstring&, const VARIANT&, VARIANT* o
 }
 
 int CVelAtl::SetPVRRecordPadding(const std::wstring&, const VARIANT& in, VARIANT*) {
-  engine_->SetRecordPadding(VUtil::GetScalarLong(in));
+  engine_->Folders().SetRecordPadding(VUtil::GetScalarLong(in));
   return 0;
 }

@@ -1,12 +1,19 @@
 #include "db/Transaction.h"
 
 #include "db/SQLite.h"
-#include "support/GlobalLocks.h"
+#include "support/PMutex.h"
 
 // The engine lock is held from construction to End, across calls, which
 // the lock checker cannot follow.
-Transaction::Transaction(const wchar_t* caller) TEV_NO_THREAD_SAFETY_ANALYSIS : caller_(caller) {
-  EngineMutex().lock();
+Transaction::Transaction(PMutex& engineLock, const wchar_t* caller) TEV_NO_THREAD_SAFETY_ANALYSIS
+    : engineLock_(&engineLock), caller_(caller) {
+  engineLock_->lock();
+  Open();
+}
+
+Transaction::Transaction(const wchar_t* caller) : engineLock_(nullptr), caller_(caller) { Open(); }
+
+void Transaction::Open() {
   if (transaction_gate::Enter()) {
     begun_ = SQLite().Begin(caller_);
   } else {
@@ -38,5 +45,5 @@ void Transaction::Rollback() {
 void Transaction::End() TEV_NO_THREAD_SAFETY_ANALYSIS {
   ended_ = true;
   transaction_gate::Leave();
-  EngineMutex().unlock();
+  if (engineLock_ != nullptr) engineLock_->unlock();
 }

@@ -15,11 +15,17 @@
 #ifndef TEV_DB_TRANSACTION_H_
 #define TEV_DB_TRANSACTION_H_
 
+class PMutex;
+
 class Transaction {
  public:
   // Runs "begin" for the outermost scope. Active() says whether the
   // scope's statements land together: false when "begin" failed, and
   // they then commit one by one.
+  // `engineLock` is the engine's lock, held for the scope.
+  Transaction(PMutex& engineLock, const wchar_t* caller);
+  // For a scope that runs statements only (it takes no engine lock, so it
+  // needs none to keep from waiting on a thread that holds it).
   explicit Transaction(const wchar_t* caller);
   // Rolls back unless committed.
   ~Transaction();
@@ -35,8 +41,10 @@ class Transaction {
   Transaction& operator=(const Transaction&) = delete;
 
  private:
+  void Open();
   void End();
 
+  PMutex* const engineLock_;  // null: none
   const wchar_t* caller_;
   bool begun_ = false;   // this scope ran "begin"
   bool joined_ = false;  // nested in an open transaction of this thread

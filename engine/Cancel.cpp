@@ -21,7 +21,7 @@
 int Schedules::CancelScheduledRecording(int32_t scheduleId, int64_t now) {
   Schedule schedule(scheduleId);
   if (schedule.m_id == 0) return 0;
-  PeerClient* vel = LivePeers();
+  PeerClient* vel = Peers();
   if (schedule.m_status == DVRSTATE_RECORDING) {
     m_dvr.StopRecording(schedule.m_user, schedule.m_channel, schedule.m_channelMimetype,
                        schedule.m_filePath);

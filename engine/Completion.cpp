@@ -91,7 +91,7 @@ void Schedules::NotifyRecordFailedAsync(const std::wstring& filePath, int64_t no
   }
   m_dvr.ForgetStream(filePath);  // the stream has ended
   if (failed.m_id == 0 || failed.m_status != DVRSTATE_ERROR) return;
-  if (PeerClient* vel = LivePeers()) NotifyRecordingChange(*vel);
+  if (PeerClient* vel = Peers()) NotifyRecordingChange(*vel);
   FailureReasons::Set(failed.m_id,
                       FailureReasons::WithStreamerMessage(
                           L"the streamer reported that the recording failed", streamerMessage));
@@ -146,7 +146,7 @@ void Schedules::NotifyRecordComplete(int32_t durationSeconds, const std::wstring
              schedule.m_name.c_str(), FailureReasons::Get(schedule.m_id).c_str());
   }
 
-  if (PeerClient* vel = LivePeers()) NotifyStopped(*vel, schedule);
+  if (PeerClient* vel = Peers()) NotifyStopped(*vel, schedule);
   schedule.SetFileMetadata(&m_metadata);
   if (IsVideo(schedule.m_channelMimetype) && !GetThumbnailEntry(schedule.m_id)) {
     m_dvr.CreateThumbnail(filePath);

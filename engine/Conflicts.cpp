@@ -39,7 +39,6 @@
 #include "db/EpisodeMarks.h"
 #include "db/PassStore.h"
 #include "platform/Clock.h"
-#include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
 #include "support/VelException.h"
@@ -194,20 +193,18 @@ bool Run(SQLite& query, const Bound& statement, const wchar_t* caller) {
   return query.RunQuery(statement.text, statement.values, caller);
 }
 
-// Medium id of a schedule as the conflict list shows it: "" without an
-// endpoint. The row was read by the overlap selection a moment ago, so its
-// medium id is taken from there rather than read again row by row.
-std::wstring ListedMediumId(const Schedule& row) {
-  return LivePeers() != nullptr ? row.m_tevMediumId : std::wstring();
-}
-
-std::vector<ScheduleConflict> ConflictList(const std::vector<const Schedule*>& active) {
+// The conflict list; a schedule's medium id is "" without an endpoint
+// (`endpoint` clear). The row was read by the overlap selection a moment
+// ago, so its medium id is taken from there rather than read again row by
+// row.
+std::vector<ScheduleConflict> ConflictList(const std::vector<const Schedule*>& active,
+                                           bool endpoint) {
   std::vector<ScheduleConflict> list;
   list.reserve(active.size());
   for (const Schedule* row : active) {
     ScheduleConflict entry;
     entry.name = row->m_name;
-    entry.mediumId = ListedMediumId(*row);
+    entry.mediumId = endpoint ? row->m_tevMediumId : std::wstring();
     entry.channelName = row->m_channelName;
     entry.start = row->m_startTime;
     entry.end = row->m_endTime;
@@ -366,7 +363,7 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
     const int planned = PlanEpisode(channelMimetype, channel, start, duration, tuners, priority,
                                     leaveOutId, displace, &inTheWay, &window, &settled);
     if (conflicts != nullptr) conflicts->windowSettled = settled;
-    if (planned == 101 && conflicts != nullptr) conflicts->SetConflicts(ConflictList(inTheWay));
+    if (planned == 101 && conflicts != nullptr) conflicts->SetConflicts(ConflictList(inTheWay, Peers() != nullptr));
     return planned;
   }
 
@@ -401,7 +398,7 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
   }
 
   if (active.empty()) return result == 125 ? 125 : 0;
-  if (conflicts != nullptr) conflicts->SetConflicts(ConflictList(active));
+  if (conflicts != nullptr) conflicts->SetConflicts(ConflictList(active, Peers() != nullptr));
   return 101;
 }
 
@@ -531,7 +528,7 @@ void Schedules::UpdateConflicts(int32_t scheduleId, int64_t now) {
   }
 
   if (changed) {
-    PMutexLock lock(EngineMutex());
+    PMutexLock lock(m_engineMutex);
     SetRecordingTimerInLock();
   }
 }
@@ -629,13 +626,13 @@ void Schedules::ForceSchedule(int32_t scheduleId, int64_t now) {
       static_cast<void>(SetScheduleStatus(x, kSkip, now, StatusReason::kForcedAside));
     }
   }
-  PMutexLock lock(EngineMutex());
+  PMutexLock lock(m_engineMutex);
   SetRecordingTimerInLock();
 }
 
 int Schedules::GetConflicts(const std::wstring& mediumId, ScheduleAnswer* out) {
   try {
-    const int32_t localId = LivePeers() != nullptr ? LocalIds::GetLocalIdFromTevMediumId(mediumId) : 0;
+    const int32_t localId = Peers() != nullptr ? LocalIds::GetLocalIdFromTevMediumId(mediumId) : 0;
     if (localId == 0) return 103;
     Schedule schedule(localId);
     if (schedule.m_id == 0) return 103;

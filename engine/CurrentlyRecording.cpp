@@ -13,7 +13,7 @@
 #include "support/Log.h"
 #include "support/VelException.h"
 
-int Schedules::GetCurrentlyRecording(std::vector<CurrentRecording>* out) {
+int Schedules::GetCurrentlyRecording(std::vector<CurrentRecording>* out, bool withMediumIds) {
   // Rows the streamer never reported as finished leave the list first.
   PruneOrphanedRecordings(tev::Clock::Now());
   out->clear();
@@ -23,13 +23,12 @@ int Schedules::GetCurrentlyRecording(std::vector<CurrentRecording>* out) {
     return 102;
   }
 
-  const bool haveEndpoint = LivePeers() != nullptr;
   const int32_t count = rows.GetRowCount();
   out->reserve(count);
   for (int32_t i = 0; i < count; ++i) {
     const int32_t id = rows.GetInt("ID");
     out->push_back({rows.GetString("Name"),
-                    haveEndpoint ? LocalIds::GetScheduleMediumId(id) : std::wstring(),
+                    withMediumIds ? LocalIds::GetScheduleMediumId(id) : std::wstring(),
                     rows.GetString("ChannelName")});
     rows.Next();
   }
@@ -39,7 +38,7 @@ int Schedules::GetCurrentlyRecording(std::vector<CurrentRecording>* out) {
 void Schedules::NotifyRecordingChange(PeerClient& peers) {
   try {
     std::vector<CurrentRecording> recordings;
-    if (GetCurrentlyRecording(&recordings) != 0) return;
+    if (GetCurrentlyRecording(&recordings, true) != 0) return;
     peers.NotifyPVRRecordingChange(recordings);
   } catch (const VelException& e) {
     LogError(L"NotifyPVRRecordingChange: %ls", e.getMessage().c_str());

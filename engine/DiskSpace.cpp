@@ -122,7 +122,7 @@ bool Schedules::DeleteOldRecordings(const std::wstring& directory, SQLite& candi
     if (DVR::DeleteFile(path)) {
       LogDebug(L"DeleteOldRecordings: Deleted %ls", path.c_str());
       const int32_t id = Schedule::GetIdFromPath(path);
-      PeerClient* vel = LivePeers();
+      PeerClient* vel = Peers();
       if (vel != nullptr && id > 0) vel->DeleteMedium(id, false, false);
       Schedule::Delete(path);
     } else {

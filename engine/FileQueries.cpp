@@ -17,6 +17,7 @@
 #include "db/TextNumbers.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
+#include "engine/FileQueries.h"
 #include "engine/Schedules.h"
 #include "support/Log.h"
 #include "support/VelException.h"
@@ -80,7 +81,7 @@ Pairs Describe(SQLite& row, bool full) {
   add(L"Genre", L"genre", row.GetString("Category"));
   add(L"Description", L"description", row.GetString("Description"));
   add(L"Start Time", L"startTime", row.GetString("StartTime"));
-  add(L"Duration", L"duration", Schedules::DurationText(row.GetInt("Duration")));
+  add(L"Duration", L"duration", FileQueries::DurationText(row.GetInt("Duration")));
   if (full) {
     const int32_t position = row.GetInt("PlayPosition");
     LogDebug(L"Schedules::GetFileInfoFromID: PlayPosition found = %d", position);
@@ -99,18 +100,18 @@ std::string InList(const char* head, const std::set<std::wstring>& ids, const ch
 
 }  // namespace
 
-std::wstring Schedules::DurationText(int32_t seconds) {
+std::wstring FileQueries::DurationText(int32_t seconds) {
   if (seconds < 60) return tev::WFormat(L"%d sec", seconds);
   return tev::WFormat(L"%d min", seconds / 60);
 }
 
-int Schedules::SetPlayPosition(const std::wstring& mediumId, int32_t position) {
+int FileQueries::SetPlayPosition(const std::wstring& mediumId, int32_t position) {
   const int32_t id = ScheduleIdOf(mediumId);
   if (id == 0) return kResultNoSuchSchedule;
   return Schedule::Update(id, L"PlayPosition", position) ? 0 : kResultStatementFailed;
 }
 
-int Schedules::GetFileInfoFromID(const std::wstring& mediumId, FileDescription* reply) {
+int FileQueries::GetFileInfoFromID(const std::wstring& mediumId, FileDescription* reply) {
   SQLite row;
   if (!LookUp(ScheduleIdOf(mediumId), &row)) {
     reply->clear();
@@ -120,7 +121,7 @@ int Schedules::GetFileInfoFromID(const std::wstring& mediumId, FileDescription* 
   return 0;
 }
 
-int Schedules::GetFileListInfoFromID(const std::vector<std::wstring>& wanted,
+int FileQueries::GetFileListInfoFromID(const std::vector<std::wstring>& wanted,
                                      std::vector<FileDescription>* reply) {
 
   // Two statements for the whole list instead of a few per id: the ids that
@@ -161,7 +162,7 @@ int Schedules::GetFileListInfoFromID(const std::vector<std::wstring>& wanted,
   return 0;
 }
 
-int Schedules::GetFilenameFromID(const std::wstring& mediumId, FileLocation* reply) {
+int FileQueries::GetFilenameFromID(const std::wstring& mediumId, FileLocation* reply) {
   int32_t id = ScheduleIdOf(mediumId);
   const bool thumbnail = id == 0 && (id = ThumbnailScheduleId(mediumId)) != 0;
   SQLite row;

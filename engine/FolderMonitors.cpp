@@ -7,7 +7,6 @@
 #include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
 #include "monitor/FileSystemMonitor.h"
-#include "support/GlobalLocks.h"
 #include "support/PMutexLock.h"
 
 namespace {
@@ -26,21 +25,21 @@ FileSystemMonitor* Schedules::Monitor(const std::wstring& kind) {
 void Schedules::StartFolderMonitors() {
   // Under the engine lock, so that a shutdown racing with start-up either
   // stops what was started or keeps it from starting.
-  PMutexLock lock(EngineMutex());
+  PMutexLock lock(m_engineMutex);
   if (!m_running) return;
   m_monitors[kVideoMonitor]->Start(L"video");
   m_monitors[kAudioMonitor]->Start(L"audio");
 }
 
 void Schedules::StartMediaCenterMonitor() {
-  PMutexLock lock(EngineMutex());
+  PMutexLock lock(m_engineMutex);
   if (!m_running) return;
   m_monitors[kMediaCenterMonitor]->Start(L"MediaCenter");
 }
 
 void Schedules::StopFolderMonitors() {
   // A start that began before the running flag was cleared ends first.
-  { PMutexLock lock(EngineMutex()); }
+  { PMutexLock lock(m_engineMutex); }
   for (auto& monitor : m_monitors) monitor->Stop();
   for (auto& monitor : m_monitors) monitor->Join();
 }

@@ -8,8 +8,6 @@
 //   RECORDING at shutdown                        --> COMPLETE_PARTIAL/RETRY
 //                                                    (the stream goes on)
 //   SKIP, CONFLICT whose end has passed          --> deleted
-#include <atomic>
-#include <climits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,13 +27,6 @@ namespace {
 // How long after its end a row may stay recording while the module runs.
 constexpr int64_t kOrphanGrace = 60;
 
-// The highest row ID when the database was opened: rows up to it were left
-// by the previous run. Until it is known every row counts as such.
-std::atomic<int32_t>& PreviousRunLastId() {
-  static std::atomic<int32_t> lastId{INT32_MAX};
-  return lastId;
-}
-
 const char kRecordingRows[] = "SELECT * FROM Schedules WHERE Status = ?";
 
 }  // namespace
@@ -44,8 +35,8 @@ void Schedules::NotePreviousRun() {
   SQLite query;
   if (query.RunQuery("SELECT MAX(ID) AS LastId FROM Schedules", L"Schedules::NotePreviousRun") &&
       query.GetRowCount() > 0) {
-    PreviousRunLastId() = query.GetInt("LastId");
-    LogDebug(L"Rows up to R%d are the previous run's", PreviousRunLastId().load());
+    m_previousRunLastId = query.GetInt("LastId");
+    LogDebug(L"Rows up to R%d are the previous run's", m_previousRunLastId.load());
   }
 }
 
@@ -55,8 +46,6 @@ const char* Schedules::PreviousRunCondition() {
   return " AND +ID <= ?";
 }
 
-int32_t Schedules::PreviousRunLast() { return PreviousRunLastId().load(); }
-
 void Schedules::RemoveOldSchedules(int64_t now) {
   SQLite query;
   if (!query.RunQuery("SELECT * from Schedules WHERE (Status = ? OR Status = ?)AND EndTime < ?",
@@ -65,7 +54,7 @@ void Schedules::RemoveOldSchedules(int64_t now) {
     return;
   }
   // Runs after every timer computation: the deletions make one commit.
-  Transaction group(L"Schedules::RemoveOldSchedules");
+  Transaction group(m_engineMutex, L"Schedules::RemoveOldSchedules");
   for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {
     const int32_t id = query.GetInt("ID");
     Schedule::Delete(id);

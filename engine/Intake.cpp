@@ -21,8 +21,6 @@
 #include "engine/StatusChange.h"
 #include "outbound/PeerClient.h"
 #include "platform/Clock.h"
-#include "platform/NoDestructor.h"
-#include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
 #include "support/VelException.h"
@@ -31,11 +29,6 @@ namespace {
 
 const wchar_t kAutomatic[] = L"Automatic";
 const wchar_t kManual[] = L"Manual";
-
-std::set<std::wstring>& PendingFiles() TEV_REQUIRES(StartingSetMutex()) {
-  static tev::NoDestructor<std::set<std::wstring>> files;
-  return *files;
-}
 
 // The values of one new row, as intake has settled them, with its times
 // as the database texts it is written with.
@@ -59,18 +52,18 @@ std::wstring UniqueFileName(DVR& recorder, const std::wstring& mimetype, const s
 }  // namespace
 
 bool Schedules::IsPendingFile(const std::wstring& filePath) {
-  PMutexLock lock(StartingSetMutex());
-  return PendingFiles().count(filePath) != 0;
+  PMutexLock lock(m_startingSetMutex);
+  return m_pendingFiles.count(filePath) != 0;
 }
 
 void Schedules::AddPendingFile(const std::wstring& filePath) {
-  PMutexLock lock(StartingSetMutex());
-  PendingFiles().insert(filePath);
+  PMutexLock lock(m_startingSetMutex);
+  m_pendingFiles.insert(filePath);
 }
 
 void Schedules::RemovePendingFile(const std::wstring& filePath) {
-  PMutexLock lock(StartingSetMutex());
-  PendingFiles().erase(filePath);
+  PMutexLock lock(m_startingSetMutex);
+  m_pendingFiles.erase(filePath);
 }
 
 bool Schedules::IsBeingRecorded(const std::wstring& filePath) {
@@ -145,7 +138,7 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
     const bool startsNow =
         remaining > 0 || (!existingRow && request.recordNow != 0 && request.duration == 0);
     if (startsNow) {
-      PeerClient* vel = LivePeers();
+      PeerClient* vel = Peers();
       std::wstring mimetype, url, unusedThumbnail, unusedRating, unusedTags, mediaType;
       int code = vel == nullptr
                      ? 115
@@ -256,11 +249,11 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
     }
     SetRecordingTimer();
     if (remaining > 0) {
-      if (PeerClient* vel = LivePeers()) NotifyStarted(*vel, added);
+      if (PeerClient* vel = Peers()) NotifyStarted(*vel, added);
       LogDebug(L"Done Notifying start recording");
     }
     const std::wstring mediumId =
-        LivePeers() != nullptr ? LocalIds::GetScheduleMediumId(added.m_id) : std::wstring();
+        Peers() != nullptr ? LocalIds::GetScheduleMediumId(added.m_id) : std::wstring();
     if (answer != nullptr) answer->SetMediumId(mediumId);
     return 0;
   } catch (const VelException& e) {  // a time outside the writable range

@@ -22,8 +22,8 @@
 #include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
 #include "outbound/PeerClient.h"
-#include "support/GlobalLocks.h"
 #include "support/Log.h"
+#include "support/PMutex.h"
 #include "support/Text.h"
 #include "support/VelException.h"
 
@@ -143,8 +143,8 @@ void Schedule::AddMedium(const Schedule& schedule, bool flag) {
   // Not while the engine lock (or a transaction) is held: the library's
   // answer would hold up the timer and every service, and a library that
   // calls back would wait for this thread.
-  if (EngineMutex().HeldByCallingThread()) {
-    EngineMutex().AfterRelease([schedule, flag] { AddMedium(schedule, flag); });
+  if (PMutex::CallingThreadHoldsNoWaitLock()) {
+    PMutex::AfterNoWaitLocksReleased([schedule, flag] { AddMedium(schedule, flag); });
     return;
   }
   try {
@@ -169,11 +169,11 @@ void Schedule::AddMedia(const std::vector<MediumProperties>& lists, bool flag,
 
 void Schedule::AddMediaTaking(std::vector<MediumProperties>* taken, bool flag,
                               std::function<void()>* meanwhile) {
-  if (meanwhile == nullptr && EngineMutex().HeldByCallingThread()) {
+  if (meanwhile == nullptr && PMutex::CallingThreadHoldsNoWaitLock()) {
     // As AddMedium: sent once the lock is released. The lists move over.
     auto kept = std::make_shared<std::vector<MediumProperties>>(std::move(*taken));
     taken->clear();
-    EngineMutex().AfterRelease([kept, flag] { AddMediaTaking(kept.get(), flag, nullptr); });
+    PMutex::AfterNoWaitLocksReleased([kept, flag] { AddMediaTaking(kept.get(), flag, nullptr); });
     return;
   }
   std::vector<MediumProperties> lists = std::move(*taken);

@@ -41,20 +41,18 @@ bool FileExists(const std::wstring& path) {
   return !path.empty() && tev::Env::Current().FileExists(path);
 }
 
-void NotifyStop(const Schedule& row) {
-  if (PeerClient* vel = LivePeers()) Schedules::NotifyStopped(*vel, row);
-}
-
-void DeleteInLibrary(int32_t scheduleId) {
-  if (PeerClient* vel = LivePeers()) vel->DeleteMedium(scheduleId, false, false);
-}
-
 }  // namespace
 
 int Schedules::RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly, int64_t now) {
   Schedule row(scheduleId);
   if (row.m_id == 0) return 0;  // Populate logged why
   const std::wstring state = row.m_status;
+  auto notifyStop = [this](const Schedule& stopped) {
+    if (PeerClient* vel = Peers()) NotifyStopped(*vel, stopped);
+  };
+  auto deleteInLibrary = [this](int32_t id) {
+    if (PeerClient* vel = Peers()) vel->DeleteMedium(id, false, false);
+  };
 
   if (IsPending(state)) {
     std::wstring next;
@@ -63,7 +61,7 @@ int Schedules::RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly, i
       next = DVRSTATE_COMPLETE_PARTIAL;
     } else if (!row.m_owner.empty()) {
       next = DVRSTATE_DELETED;
-      if (notify) DeleteInLibrary(scheduleId);
+      if (notify) deleteInLibrary(scheduleId);
     } else {
       Schedule::Delete(scheduleId);
       UpdateConflicts(scheduleId, now);
@@ -72,13 +70,13 @@ int Schedules::RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly, i
     const bool written = SetScheduleStatus(row, next, now, StatusReason::kLibraryRemoved).written;
     // Announced once the row holds its new state, so that the listeners'
     // list of recordings no longer has it.
-    if (next == DVRSTATE_COMPLETE_PARTIAL) NotifyStop(row);
+    if (next == DVRSTATE_COMPLETE_PARTIAL) notifyStop(row);
     if (written) UpdateConflicts(scheduleId, now);
     return 0;
   }
 
   if (stopOnly) {
-    NotifyStop(row);
+    notifyStop(row);
     return 0;
   }
   LogDebug(L"Attempting to remove %ls, %d", row.m_name.c_str(), scheduleId);
@@ -93,7 +91,7 @@ int Schedules::RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly, i
   if (GetThumbnailEntry(scheduleId) || FileExists(row.m_filePath + L".jpg")) {
     m_dvr.DeleteThumbnail(row.m_filePath);
   }
-  if (notify) DeleteInLibrary(scheduleId);
+  if (notify) deleteInLibrary(scheduleId);
   // Written back unchanged: a row that cannot be written any more is
   // reported, though the file is gone.
   if (!SetScheduleStatus(row, state, now, StatusReason::kLibraryRemoved)) {

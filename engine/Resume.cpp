@@ -180,7 +180,7 @@ void Schedules::ResumeRecordings() {
       LogDebug(L"Delete old recording %ls (R%d)", old.GetString("Name").c_str(), id);
       ids.push_back(id);
     }
-    Transaction group(L"Schedules::ResumeRecordings");
+    Transaction group(m_engineMutex, L"Schedules::ResumeRecordings");
     for (int32_t id : ids) Schedule::Delete(id);
     group.Commit();
   }

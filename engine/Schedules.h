@@ -1,7 +1,7 @@
 // The recording engine: turns requests to record into rows of the
 // Schedules table and into running recordings. One object, owned by PVRVel.
 //
-// Lock order when several are held: engine lock (EngineMutex) -> the
+// Lock order when several are held: engine lock (EngineLock()) -> the
 // waitable timer's own mutex -> database lock.
 #ifndef TEV_ENGINE_SCHEDULES_H_
 #define TEV_ENGINE_SCHEDULES_H_
@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,13 +20,15 @@
 #include "engine/DelayedThumbnails.h"
 #include "engine/EngineHost.h"
 #include "engine/PassKeeper.h"
+#include "engine/PastInstants.h"
+#include "engine/RecordingFolders.h"
 #include "engine/Requests.h"
 #include "monitor/FileMetadata.h"
 #include "monitor/FolderOutages.h"
 #include "monitor/MonitorHost.h"
 #include "outbound/PeerClient.h"
-#include "support/GlobalLocks.h"
 #include "support/PMutex.h"
+#include "support/StandByWaitableTimer.h"
 
 class DVR;
 class FileSystemMonitor;
@@ -46,7 +49,8 @@ constexpr int kResultChangeRefused = 403;
 
 class Schedules : public MonitorHost {
  public:
-  // `recorder` and `host` (may be null) outlive the engine.
+  // `recorder` (which also gives the engine its peers) and `host` (may be
+  // null) outlive the engine.
   explicit Schedules(DVR& recorder, EngineHost* host = nullptr);
   ~Schedules() override;
 
@@ -59,6 +63,16 @@ class Schedules : public MonitorHost {
   bool IsRunning() const { return m_running.load(); }
   EngineHost* Host() const { return m_host; }
   DVR& Recorder() override { return m_dvr; }
+  // The peers while the module is live; null once it has stopped being so
+  // (the engine then sends nothing, and reports no medium ids).
+  PeerClient* Peers() const { return m_peersLive.load() ? &m_peers : nullptr; }
+  void SetPeersLive(bool live) { m_peersLive = live; }
+  // The engine lock: the timer and the engine's state; a transaction holds
+  // it for its scope. Recursive; nothing waits for another process while
+  // holding it.
+  PMutex& EngineLock() override TEV_RETURN_CAPABILITY(m_engineMutex) { return m_engineMutex; }
+  // The timer the engine's thread sleeps on.
+  StandByWaitableTimer& Timer() { return m_timer; }
   // The season passes built over this engine; null (none) until the module
   // sets them. `keeper` outlives its use: it is cleared before it goes.
   void SetPassKeeper(PassKeeper* keeper) { m_passKeeper = keeper; }
@@ -84,14 +98,7 @@ class Schedules : public MonitorHost {
   MetadataEditor* Metadata() override { return &m_metadata; }
 
   // --- Recording settings (engine/Settings.cpp) ---
-  // The start-up step that reads the video and audio folders from the
-  // settings (filling in missing ones) into the engine. Any thread.
-  void LoadFolders() TEV_EXCLUDES(m_folderMutex);
-  // 0, or 121/122/123 when the folder is refused (nothing changes then).
-  int SetVideoRecordingDirectory(const std::wstring& folder);
-  int SetAudioRecordingDirectory(const std::wstring& folder);
-  void SetFreeSpaceRequired(int32_t count);
-  void SetRecordPadding(int32_t seconds);
+  RecordingFolders& Folders() { return m_folders; }
 
   // --- Intake (engine/Intake.cpp) ---
   // The one entry point for a new recording request. On 0 *answer (when
@@ -108,10 +115,10 @@ class Schedules : public MonitorHost {
   static void SetScheduleOwner(int32_t scheduleId, int32_t owner);
   static void SetScheduleOwner(int32_t scheduleId, const std::wstring& owner);
   // Recording files being created by intake right now (the folder monitor
-  // must not take them for foreign files). Guarded by StartingSetMutex().
-  static bool IsPendingFile(const std::wstring& filePath);
-  static void AddPendingFile(const std::wstring& filePath);
-  static void RemovePendingFile(const std::wstring& filePath);
+  // must not take them for foreign files).
+  bool IsPendingFile(const std::wstring& filePath) TEV_EXCLUDES(m_startingSetMutex);
+  void AddPendingFile(const std::wstring& filePath) TEV_EXCLUDES(m_startingSetMutex);
+  void RemovePendingFile(const std::wstring& filePath) TEV_EXCLUDES(m_startingSetMutex);
   // A file intake is creating (pending) or the streamer is writing under a
   // stream id this run holds (started or adopted): no orphan, and no
   // foreign file to adopt.
@@ -120,10 +127,10 @@ class Schedules : public MonitorHost {
   // --- Timer (engine/Timer.cpp) ---
   // Takes the engine lock and recomputes the next wake-up.
   void SetRecordingTimer();
-  // Recomputes the timer's next wake-up. REQUIRES: EngineMutex() held.
-  void SetRecordingTimerInLock() TEV_REQUIRES(EngineMutex());
+  // Recomputes the timer's next wake-up. REQUIRES: the engine lock held.
+  void SetRecordingTimerInLock() TEV_REQUIRES(m_engineMutex);
   // Arms the engine's timer: 10 ms for a negative count, 2 s for 0.
-  static void SetWakeUp(int32_t seconds, bool resume);
+  void SetWakeUp(int32_t seconds, bool resume);
   // Body of the timer thread; `argument` is unused (the engine is `this`).
   int TimerThreadProc(void* argument);
 
@@ -146,9 +153,9 @@ class Schedules : public MonitorHost {
   bool StopCurrentRecordingIfAppropriate(const Schedule& row, int64_t now);
   // Stops the earliest recording whose end plus padding has passed by `now`.
   // Both ask the recorder, so never with the engine lock held.
-  void StopCurrentRecordingsIfOver(int64_t now) TEV_EXCLUDES(EngineMutex());
+  void StopCurrentRecordingsIfOver(int64_t now) TEV_EXCLUDES(m_engineMutex);
   // Starts every scheduled row due at `now` that can start.
-  void StartRecordingIfAppropriate(int64_t now) TEV_EXCLUDES(EngineMutex());
+  void StartRecordingIfAppropriate(int64_t now) TEV_EXCLUDES(m_engineMutex);
 
   // --- Disk space (engine/DiskSpace.cpp) ---
   // True when `directory` has room for `duration` seconds of the mimetype
@@ -177,10 +184,12 @@ class Schedules : public MonitorHost {
   void NotifyRecordComplete(int32_t durationSeconds, const std::wstring& filePath, int64_t now,
                             const std::wstring& streamerMessage = std::wstring());
   void NotifyThumbnailNeeded(const std::wstring& filePath);
-  // *out becomes one entry per row in DVRSTATE_RECORDING. 0 on success;
-  // 102 when the statement fails (*out is then empty).
-  static int GetCurrentlyRecording(std::vector<CurrentRecording>* out);
-  // Tells every listener the list above ("NotifyPVRRecordingChange").
+  // *out becomes one entry per row in DVRSTATE_RECORDING, with its medium
+  // id when `withMediumIds` (else ""). 0 on success; 102 when the
+  // statement fails (*out is then empty).
+  static int GetCurrentlyRecording(std::vector<CurrentRecording>* out, bool withMediumIds);
+  // Tells every listener the list above, medium ids included
+  // ("NotifyPVRRecordingChange").
   static void NotifyRecordingChange(PeerClient& peers);
   // Tells every listener that the row's recording started / stopped, then
   // the list.
@@ -198,11 +207,11 @@ class Schedules : public MonitorHost {
   static bool RecordAgainInNewRow(const Schedule& earlier, int64_t now);
   // Remembers which rows the previous run left (the highest ID now). Call
   // once, when the database is open and before any request is served.
-  static void NotePreviousRun();
+  void NotePreviousRun();
   // " AND ID <= ?", for statements that must touch only the previous run's
   // rows, with PreviousRunLast() (its last ID) bound to the placeholder.
   static const char* PreviousRunCondition();
-  static int32_t PreviousRunLast();
+  int32_t PreviousRunLast() const { return m_previousRunLastId.load(); }
   // After a restart, for the previous run's rows whose window contains now:
   // a stream that still writes its file is adopted; a recording whose
   // stream has gone is closed and the rest recorded into a new row; a
@@ -211,7 +220,7 @@ class Schedules : public MonitorHost {
   // are deleted (their stream stopped).
   void ResumeRecordings();
   // Deletes skipped and conflicting rows whose end is before `now`.
-  static void RemoveOldSchedules(int64_t now);
+  void RemoveOldSchedules(int64_t now);
   // Closes rows still recording more than a minute after their end.
   static void PruneOrphanedRecordings(int64_t now);
   // Once per engine (the first folder-monitor pass of a run): rows left
@@ -260,30 +269,6 @@ class Schedules : public MonitorHost {
   // "thumbnailId" (ends the call, later pairs are not applied); -1 for any
   // other name.
   static int CommonPairResult(const std::wstring& name);
-
-  // --- File queries and thumbnails (engine/FileQueries.cpp) ---
-  // Medium ids name schedules here; an id of a pass or of nothing names
-  // no recording. The thumbnail form "RT<schedule id>" names the ".jpg"
-  // beside the recording.
-  // Stores the play position. 0; 103 no such recording; 102 the update
-  // failed.
-  static int SetPlayPosition(const std::wstring& mediumId, int32_t position);
-  // *reply: the pairs describing the recording ("Medium", "Mimetype",
-  // "Name", ...). 0; 103 (no pairs) no such recording.
-  static int GetFileInfoFromID(const std::wstring& mediumId, FileDescription* reply);
-  // *reply: one description per id, in input order ("path", "mimeType",
-  // "title", ...); an empty one for an id that names no recording. 0; 102
-  // (reply untouched) a statement failed. The caller refuses a list longer
-  // than kMaxFileListIds (its reply would not fit in one bus message).
-  static int GetFileListInfoFromID(const std::vector<std::wstring>& ids,
-                                   std::vector<FileDescription>* reply);
-  static constexpr long kMaxFileListIds = 1000;
-  // *reply: the file path and the file's mime type, or for the thumbnail
-  // form path + ".jpg" and "image/jpeg". 0; 103 no such recording; 109 the
-  // file is not on disk (reply untouched).
-  static int GetFilenameFromID(const std::wstring& mediumId, FileLocation* reply);
-  // "%d sec" below a minute, else whole minutes "%d min".
-  static std::wstring DurationText(int32_t seconds);
 
   // --- Taking a schedule out of use (engine/RemoveRecording.cpp) ---
   // A running recording is stopped (COMPLETE_PARTIAL); a pending pass
@@ -336,17 +321,27 @@ class Schedules : public MonitorHost {
 
   // The recording folders as the engine last took them from the settings
   // (start-up and the settings services write them). Any thread.
-  std::wstring VideoDirectory() const override TEV_EXCLUDES(m_folderMutex);
-  std::wstring AudioDirectory() const override TEV_EXCLUDES(m_folderMutex);
+  std::wstring VideoDirectory() const override { return m_folders.VideoDirectory(); }
+  std::wstring AudioDirectory() const override { return m_folders.AudioDirectory(); }
 
  private:
-  // Held alone, for one read or write of the folder fields.
-  mutable PMutex m_folderMutex;
-  std::wstring m_videoDirectory TEV_GUARDED_BY(m_folderMutex);
-  std::wstring m_audioDirectory TEV_GUARDED_BY(m_folderMutex);
-  // The Media Center folder start-up found; start-up itself decides on its
-  // monitor, nothing reads it later.
-  std::wstring m_thirdDirectory TEV_GUARDED_BY(m_folderMutex);
+  // Recursive (see EngineLock()).
+  PMutex m_engineMutex{true};
+  // The timer thread sleeps on it; cancelled by Shutdown.
+  StandByWaitableTimer m_timer;
+  // The moments armed while already past (each gets one wake-up).
+  PastInstants m_armedPastInstants TEV_GUARDED_BY(m_engineMutex);
+  // The highest row ID when the database was opened: rows up to it were
+  // left by the previous run. Until it is known every row counts as such.
+  std::atomic<int32_t> m_previousRunLastId{INT32_MAX};
+  // Held alone, for one look-up or change of the pending files.
+  PMutex m_startingSetMutex;
+  std::set<std::wstring> m_pendingFiles TEV_GUARDED_BY(m_startingSetMutex);
+  // The timer and a retry never start the same due row twice. A lock of
+  // its own, not the engine lock: the streamer is asked while it is held.
+  std::mutex m_starting;
+
+  RecordingFolders m_folders{[this](const std::wstring& kind) { RepointFolderMonitor(kind); }};
 
   // Skips a pending row (table and object) or cancels its recording.
   void BumpSchedule(Schedule& row, int64_t now);
@@ -362,8 +357,10 @@ class Schedules : public MonitorHost {
   // stored row `from`; false when either write failed.
   static bool WriteTimesAndStatus(Schedule& from, const Schedule& to, int64_t now);
 
-  PThread* m_timerThread TEV_GUARDED_BY(EngineMutex()) = nullptr;  // owned; null before start-up
+  PThread* m_timerThread TEV_GUARDED_BY(m_engineMutex) = nullptr;  // owned; null before start-up
   DVR& m_dvr;
+  PeerClient& m_peers;
+  std::atomic<bool> m_peersLive{true};
   EngineHost* const m_host;
   std::atomic<PassKeeper*> m_passKeeper{nullptr};
   DelayedThumbnails m_thumbnails{m_host, m_dvr};     // the delayed requests of start reports

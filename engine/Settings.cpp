@@ -1,11 +1,11 @@
 // The engine's side of the recording settings: its in-memory folders follow
 // the stored ones.
 #include "db/RecordingSettings.h"
-#include "engine/Schedules.h"
+#include "engine/RecordingFolders.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
 
-void Schedules::LoadFolders() {
+void RecordingFolders::LoadFolders() {
   // The settings are read without the folder lock (they take the database
   // lock); only the assignment holds it.
   const std::wstring video = RecordingSettings::FillFolderKey(
@@ -17,12 +17,12 @@ void Schedules::LoadFolders() {
   m_audioDirectory = audio;
 }
 
-std::wstring Schedules::VideoDirectory() const {
+std::wstring RecordingFolders::VideoDirectory() const {
   PMutexLock lock(m_folderMutex);
   return m_videoDirectory;
 }
 
-std::wstring Schedules::AudioDirectory() const {
+std::wstring RecordingFolders::AudioDirectory() const {
   PMutexLock lock(m_folderMutex);
   return m_audioDirectory;
 }
@@ -42,30 +42,30 @@ void ReportFolderChange(const std::wstring& folder, int result) {
 
 // The engine takes the folder and re-points its monitor where the setter
 // says: for video after the pending schedules moved, for audio before.
-int Schedules::SetVideoRecordingDirectory(const std::wstring& folder) {
+int RecordingFolders::SetVideoRecordingDirectory(const std::wstring& folder) {
   const int result = RecordingSettings::SetVideoRecordingDirectory(folder, nullptr, [this](const std::wstring& taken) {
     {
       PMutexLock lock(m_folderMutex);
       m_videoDirectory = taken;
     }
-    RepointFolderMonitor(L"video");
+    m_repoint(L"video");
   });
   ReportFolderChange(folder, result);
   return result;
 }
 
-int Schedules::SetAudioRecordingDirectory(const std::wstring& folder) {
+int RecordingFolders::SetAudioRecordingDirectory(const std::wstring& folder) {
   const int result = RecordingSettings::SetAudioRecordingDirectory(folder, nullptr, [this](const std::wstring& taken) {
     {
       PMutexLock lock(m_folderMutex);
       m_audioDirectory = taken;
     }
-    RepointFolderMonitor(L"audio");
+    m_repoint(L"audio");
   });
   ReportFolderChange(folder, result);
   return result;
 }
 
-void Schedules::SetFreeSpaceRequired(int32_t count) { RecordingSettings::SetFreeSpaceRequired(count); }
+void RecordingFolders::SetFreeSpaceRequired(int32_t count) { RecordingSettings::SetFreeSpaceRequired(count); }
 
-void Schedules::SetRecordPadding(int32_t seconds) { RecordingSettings::SetRecordPadding(seconds); }
+void RecordingFolders::SetRecordPadding(int32_t seconds) { RecordingSettings::SetRecordPadding(seconds); }

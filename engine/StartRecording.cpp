@@ -167,8 +167,8 @@ bool StartRow(Schedules& engine, const Schedule& row, int64_t now) {
   if (code != 0) Republish(row.m_id);
   LogDebug(L"StartRecordingIfAppropriate executed for %d", row.m_id);
   if (code == 0) {
-    PeerClient* vel = LivePeers();
-    if (vel != nullptr) Schedules::NotifyStarted(*vel, row);
+    PeerClient* vel = engine.Peers();
+    if (vel != nullptr) engine.NotifyStarted(*vel, row);
     LogDebug(L"Done Notifying start recording");
   }
   return true;
@@ -177,10 +177,7 @@ bool StartRow(Schedules& engine, const Schedule& row, int64_t now) {
 }  // namespace
 
 void Schedules::StartRecordingIfAppropriate(int64_t now) {
-  // The timer and a retry never start the same due row twice. A lock of
-  // its own, not the engine lock: the streamer is asked while it is held.
-  static std::mutex starting;
-  std::lock_guard<std::mutex> one(starting);
+  std::lock_guard<std::mutex> one(m_starting);
   try {
     const int64_t padding = GetPaddingTime();
     SQLite query;

@@ -5,11 +5,9 @@
 #include "db/SQLite.h"
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
-#include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
 #include "support/PThread.h"
-#include "support/StandByWaitableTimer.h"
 
 bool Schedules::Initialize() {
   ResetTunerCountCache();
@@ -24,7 +22,7 @@ bool Schedules::Initialize() {
   {
     // Under the engine lock, so that a shutdown racing with start-up either
     // sees the thread or stops it from being started.
-    PMutexLock lock(EngineMutex());
+    PMutexLock lock(m_engineMutex);
     if (!m_running) return false;
     // Rows whose time passed while the module was down are settled before
     // the first wake-up is computed.
@@ -37,7 +35,7 @@ bool Schedules::Initialize() {
   if (!m_running) return false;
   RecordingSettings::InitializeFreeSpaceRequired();
   if (!m_running) return false;
-  LoadFolders();
+  m_folders.LoadFolders();
   CheckRecordingFolders();
   if (!m_running) return false;
   ResumeRecordings();
@@ -51,15 +49,11 @@ bool Schedules::Initialize() {
   // Resumed rows may be due at once.
   SetRecordingTimer();
   if (!m_running) return false;
-  if (PeerClient* vel = LivePeers()) NotifyRecordingChange(*vel);
+  if (PeerClient* vel = Peers()) NotifyRecordingChange(*vel);
   if (!m_running) return false;
   StartFolderMonitors();
   const std::wstring third =
-      LivePeers() != nullptr ? RecordingSettings::MediaCenterRecordPath() : std::wstring();
-  {
-    PMutexLock lock(m_folderMutex);
-    m_thirdDirectory = third;
-  }
+      Peers() != nullptr ? RecordingSettings::MediaCenterRecordPath() : std::wstring();
   if (!third.empty()) {
     LogInfo(L"Monitoring mediacenter recorded tv folder");
     if (third != VideoDirectory()) {
@@ -80,12 +74,12 @@ void Schedules::Shutdown() {
   m_running = false;
   PThread* timerThread;
   {
-    PMutexLock lock(EngineMutex());
+    PMutexLock lock(m_engineMutex);
     timerThread = m_timerThread;
     m_timerThread = nullptr;
   }
   if (timerThread != nullptr) {
-    StandByWaitableTimer::Instance().cancel();
+    m_timer.cancel();
     timerThread->join(nullptr);
     delete timerThread;
   }

@@ -57,8 +57,7 @@ struct LibraryMedium {
 
 // The library's media of the source "PVR". False (logged) when the request
 // failed; a reply that is not a list gives no media.
-bool GetMediaFromSource(std::vector<LibraryMedium>* media) {
-  PeerClient* vel = LivePeers();
+bool GetMediaFromSource(PeerClient* vel, std::vector<LibraryMedium>* media) {
   if (vel == nullptr) throw VelException(L"no bus endpoint");
   LogDebug(L"GetMediaFromSource");
   std::vector<std::vector<std::wstring>> records;
@@ -95,10 +94,10 @@ void Schedules::SyncWithTevMedia() {
   int32_t lastPass = 0;
   if (!LargestId(L"Schedules", &lastRow) || !LargestId(L"SeasonPasses", &lastPass)) return;
 
-  PeerClient* vel = LivePeers();
+  PeerClient* vel = Peers();
   std::vector<LibraryMedium> media;
   try {
-    if (!GetMediaFromSource(&media)) return;
+    if (!GetMediaFromSource(vel, &media)) return;
   } catch (const VelException& e) {
     // A refused or unreadable listing: nothing is deleted, and what the
     // library may lack is offered again.

@@ -16,7 +16,6 @@
 #include "db/WFormat.h"
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
-#include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
 #include "support/StandByWaitableTimer.h"
@@ -34,55 +33,34 @@ int32_t WaitFor(int64_t at, int64_t now, int64_t offset) {
   return static_cast<int32_t>(std::min<int64_t>(wait, INT32_MAX));
 }
 
-enum MomentKind { kStartMoment, kStopMoment };
-
-// The moments already in the past when the timer was armed for them: each
-// gets one wake-up, not one every second until something changes the row.
-// Guarded by the engine lock.
-class PastInstants {
- public:
-  // Forgets moments too old to come back from the queries.
-  void Prune(int64_t now) {
-    for (auto it = armed_.begin(); it != armed_.end();) {
-      it = std::get<2>(*it) < now - kForgetAfter ? armed_.erase(it) : std::next(it);
-    }
-  }
-  int32_t Count() const { return static_cast<int32_t>(armed_.size()); }
-  // The first row of `rows` whose moment (start or end moved by `offset`)
-  // has not been armed in the past already: fills *row and *wait and
-  // remembers the moment when it has passed. False when there is none.
-  bool FirstToWaitFor(SQLite& rows, MomentKind kind, int64_t now, int64_t offset, Schedule* row,
-                      int32_t* wait) {
-    for (int32_t i = 0; i < rows.GetRowCount(); ++i, rows.Next()) {
-      row->FillFromRow(rows);
-      const int64_t at = (kind == kStartMoment ? row->m_startTime : row->m_endTime) + offset;
-      const auto key = std::make_tuple(static_cast<int>(kind), row->m_id, at);
-      if (at < now) {
-        if (armed_.count(key) != 0) continue;
-        armed_.insert(key);
-      }
-      *wait = WaitFor(at, now, 0);
-      return true;
-    }
-    return false;
-  }
-
- private:
-  static constexpr int64_t kForgetAfter = 3600;
-  std::set<std::tuple<int, int32_t, int64_t>> armed_;
-};
-
-PastInstants& ArmedPastInstants() {
-  static PastInstants armed;
-  return armed;
-}
-
-void WakeUpIn(int32_t seconds, bool resume, int64_t elapsedMs);
+void WakeUpIn(StandByWaitableTimer& timer, int32_t seconds, bool resume, int64_t elapsedMs);
 
 }  // namespace
 
+void PastInstants::Prune(int64_t now) {
+  for (auto it = armed_.begin(); it != armed_.end();) {
+    it = std::get<2>(*it) < now - kForgetAfter ? armed_.erase(it) : std::next(it);
+  }
+}
+
+bool PastInstants::FirstToWaitFor(SQLite& rows, MomentKind kind, int64_t now, int64_t offset,
+                                  Schedule* row, int32_t* wait) {
+  for (int32_t i = 0; i < rows.GetRowCount(); ++i, rows.Next()) {
+    row->FillFromRow(rows);
+    const int64_t at = (kind == kStartMoment ? row->m_startTime : row->m_endTime) + offset;
+    const auto key = std::make_tuple(static_cast<int>(kind), row->m_id, at);
+    if (at < now) {
+      if (armed_.count(key) != 0) continue;
+      armed_.insert(key);
+    }
+    *wait = WaitFor(at, now, 0);
+    return true;
+  }
+  return false;
+}
+
 void Schedules::SetRecordingTimer() {
-  PMutexLock lock(EngineMutex());
+  PMutexLock lock(m_engineMutex);
   SetRecordingTimerInLock();
 }
 
@@ -91,7 +69,7 @@ void Schedules::SetRecordingTimerInLock() {
     const int64_t now = tev::Clock::Now();
     const std::wstring cutoff = FormatTime3(now - 120);
     const int32_t padding = GetPaddingTime();
-    PastInstants& armed = ArmedPastInstants();
+    PastInstants& armed = m_armedPastInstants;
     armed.Prune(now);
     // Rows whose moment was already armed once while in the past come
     // first in either order; past them only the first row matters.
@@ -136,7 +114,7 @@ void Schedules::SetRecordingTimerInLock() {
       // The earlier of the two; on a tie the stop.
       const int32_t wait =
           stopWait != 0 && (startWait < 1 || startWait >= stopWait) ? stopWait : startWait;
-      WakeUpIn(wait, true, tev::Clock::NowMs() - now * 1000);
+      WakeUpIn(m_timer, wait, true, tev::Clock::NowMs() - now * 1000);
       LogInfo(L"Waiting for: %d", wait);
     }
     RemoveOldSchedules(now);
@@ -153,14 +131,13 @@ namespace {
 // Sleep request of `seconds` counted from an instant `elapsedMs` ago (the
 // whole second the wait was computed from), so that a due start is met to
 // the millisecond rather than up to a second late.
-void WakeUpIn(int32_t seconds, bool resume, int64_t elapsedMs) {
+void WakeUpIn(StandByWaitableTimer& timer, int32_t seconds, bool resume, int64_t elapsedMs) {
   // Waits beyond the timer's 32-bit milliseconds (about 24.8 days) are cut
   // to the longest that fits; the thread then wakes and computes again.
   const int64_t ms = seconds < 0    ? 10
                      : seconds == 0 ? 2000
                                     : std::max<int64_t>(int64_t{seconds} * 1000 - elapsedMs, 1);
-  StandByWaitableTimer::Instance().setTimer(static_cast<int32_t>(std::min<int64_t>(ms, INT32_MAX)),
-                                            resume);
+  timer.setTimer(static_cast<int32_t>(std::min<int64_t>(ms, INT32_MAX)), resume);
   if (seconds >= 0) {
     LogDebug(L"Sleep for %d hours %d minutes %d seconds", seconds / 3600, (seconds / 60) % 60,
              seconds % 60);
@@ -169,15 +146,15 @@ void WakeUpIn(int32_t seconds, bool resume, int64_t elapsedMs) {
 
 }  // namespace
 
-void Schedules::SetWakeUp(int32_t seconds, bool resume) { WakeUpIn(seconds, resume, 0); }
+void Schedules::SetWakeUp(int32_t seconds, bool resume) { WakeUpIn(m_timer, seconds, resume, 0); }
 
 int Schedules::TimerThreadProc(void*) {
   {
-    PMutexLock lock(EngineMutex());
+    PMutexLock lock(m_engineMutex);
     SetRecordingTimerInLock();
   }
   m_timerRunning = true;
-  StandByWaitableTimer& timer = StandByWaitableTimer::Instance();
+  StandByWaitableTimer& timer = m_timer;
   while (m_running && m_timerRunning) {
     if (!timer.waitForAlarm()) LogDebug(L"TimerThreadProc : timer cancelled aborting");
     if (!m_running) {
@@ -194,7 +171,7 @@ int Schedules::TimerThreadProc(void*) {
       LogDebug(L"TimerThreadProc: Waking up at %ls", FormatTime3(now).c_str());
       StartRecordingIfAppropriate(now);
       StopCurrentRecordingsIfOver(now);
-      PMutexLock lock(EngineMutex());
+      PMutexLock lock(m_engineMutex);
       SetRecordingTimerInLock();
     } catch (const VelException& e) {
       LogError(L"TimerThreadProc: Exception %ls", e.getMessage().c_str());

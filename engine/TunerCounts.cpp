@@ -9,7 +9,6 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
-#include "support/GlobalLocks.h"
 #include "support/PMutex.h"
 #include "support/PMutexLock.h"
 
@@ -31,7 +30,7 @@ int32_t Schedules::GetTunerCount(const std::wstring& channelMimetype) {
     stale = now > m_tunerCountsFilledAt + kTunerCacheSeconds;
     // Under the engine lock (a transaction) the TV service is not waited
     // for: the counts last read serve. Such callers fill the cache first.
-    if (stale && m_tunerCountsFilledAt != 0 && EngineMutex().HeldByCallingThread()) stale = false;
+    if (stale && m_tunerCountsFilledAt != 0 && m_engineMutex.HeldByCallingThread()) stale = false;
     counts = m_tunerCounts;
   }
   if (stale) {

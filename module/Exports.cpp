@@ -7,7 +7,6 @@
 #include "module/TevPVR.h"
 #include "support/BBLog.h"
 #include "support/Log.h"
-#include "support/StandByWaitableTimer.h"
 #include "vel/VelSatellite.h"
 
 #define TEV_EXPORT extern "C" __attribute__((visibility("default")))
@@ -36,9 +35,9 @@ TEV_EXPORT int Close() {
   module->OnClose();
   delete module;
   // The host may unload the library next: no thread of libnats may be left
-  // to call into it, and no descriptor of ours stays open.
+  // to call into it, and no descriptor of ours stays open (the engine's
+  // timer went with the module).
   VelSatellite::ReleaseLibrary();
-  StandByWaitableTimer::Instance().ReleaseHandles();
   return 0;
 }
 

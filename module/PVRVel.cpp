@@ -4,13 +4,13 @@
 
 #include "db/LocalIds.h"
 #include "dvr/DVR.h"
+#include "module/TevModuleBase.h"
 #include "passes/PassJobs.h"
 #include "passes/SeasonPasses.h"
 #include "platform/Env.h"
 #include "platform/Folders.h"
 #include "support/Log.h"
 #include "support/PThread.h"
-#include "support/StandByWaitableTimer.h"
 #include "support/VUtil.h"
 
 namespace {
@@ -22,6 +22,10 @@ const int kMediaWaitLimitMs = 1800000;
 }  // namespace
 
 void PVRVel::SetLive(PVRVel* pvr) {
+  // The engine of a module that is no longer live sends nothing more.
+  if (pvr != nullptr) pvr->m_schedules.SetPeersLive(true);
+  PVRVel* previous = Live().pvr.exchange(pvr);
+  if (previous != nullptr && previous != pvr) previous->m_schedules.SetPeersLive(false);
   SetLivePeers(pvr ? &pvr->m_vel.Peers() : nullptr);
 }
 
@@ -55,9 +59,7 @@ bool PVRVel::Initialize() {
     return false;
   }
   // Before any request can arrive: rows up to here are the previous run's.
-  Schedules::NotePreviousRun();
-  // A stop in this process cancelled it.
-  StandByWaitableTimer::Instance().Reopen();
+  m_schedules.NotePreviousRun();
   m_checker.Start();
   m_startupThread.reset(new PThread(nullptr, this, &PVRVel::StartupTask, 0));
   LogDebug(L"Initializing vel");

@@ -9,6 +9,7 @@
 #include <boost/shared_ptr.hpp>
 
 class CBBLog;
+class PVRVel;
 
 class TevModuleBase {
  public:
@@ -35,9 +36,11 @@ class TevModuleBase {
 };
 
 // Process-wide because the host's exported entry points carry no handle:
-// the one live module they drive.
+// the one live module they drive, and its PVRVel (the engine of one that is
+// no longer live sends nothing more).
 struct LiveModule {
   std::atomic<TevModuleBase*> module{nullptr};
+  std::atomic<PVRVel*> pvr{nullptr};
 };
 LiveModule& Live();
 

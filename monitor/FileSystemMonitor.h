@@ -143,8 +143,12 @@ class FileSystemMonitor {
   bool IsVideoFolder() const TEV_EXCLUDES(m_mutex);
   bool IsAudioFolder() const TEV_EXCLUDES(m_mutex);
 
+  // The engine's lock, or without an engine one of the monitor's own.
+  PMutex& EngineLock() { return m_engine != nullptr ? m_engine->EngineLock() : m_ownEngineLock; }
+
   // Constant after construction.
   MonitorHost* const m_engine;
+  PMutex m_ownEngineLock{true};
   FolderOutages m_ownOutages;
   FolderOutages* const m_outages;
 

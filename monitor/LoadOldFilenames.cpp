@@ -100,7 +100,7 @@ void FileSystemMonitor::AdoptUnknown(const std::wstring& folder,
   }
   std::vector<Schedule> adopted;
   {
-    Transaction group(L"FileSystemMonitor::LoadOldFilenames");
+    Transaction group(EngineLock(), L"FileSystemMonitor::LoadOldFilenames");
     for (Schedule& schedule : found) AddOldFile(std::move(schedule), &adopted);
     group.Commit();
   }

@@ -11,6 +11,7 @@
 
 class DVR;
 class MetadataEditor;
+class PMutex;
 class Schedule;
 
 class MonitorHost {
@@ -30,6 +31,8 @@ class MonitorHost {
   virtual DVR& Recorder() = 0;
   // The editor that reads a found file's description.
   virtual MetadataEditor* Metadata() = 0;
+  // The engine's lock, which a transaction holds for its scope.
+  virtual PMutex& EngineLock() = 0;
 };
 
 #endif  // TEV_MONITOR_MONITORHOST_H_

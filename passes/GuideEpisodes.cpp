@@ -21,7 +21,6 @@
 #include "passes/EpisodeRow.h"
 #include "passes/SeasonPassChecker.h"
 #include "passes/SeasonPasses.h"
-#include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "platform/WideText.h"
 #include "support/VelException.h"
@@ -114,7 +113,7 @@ int32_t SeasonPassChecker::AddProgramsForPass(const PassRow& pass, const GuideLi
   // The conflict checks inside the transaction use tuner counts read
   // before it: the TV service is not asked inside.
   engine_.GetTunerCount(L"video/x-tv");
-  Transaction transaction(L"AddProgramsForPass");
+  Transaction transaction(engine_.EngineLock(), L"AddProgramsForPass");
   if (!listings.readable && listings.brokenOff.empty()) {
     LogError(L"SeasonPassChecker::AddProgramsForPass: listings for %ls are not readable",
              pass.programName.c_str());
@@ -241,7 +240,7 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const ListedChannel& 
     Schedules& engine = engine_;
     const std::wstring owner = row.owner;
     const int64_t airing = row.start;
-    EngineMutex().AfterRelease([&engine, rest, owner, airing] {
+    engine.EngineLock().AfterRelease([&engine, rest, owner, airing] {
       ScheduleAnswer added;
       engine.Add(rest, &added);
       if (added.kind == ScheduleAnswer::Kind::kMediumId) {

@@ -123,7 +123,7 @@ int32_t SeasonPasses::Add(const PassDescription& pass, PassConflictReport* repor
   const bool prioritised = pass.channelMimetype.find(L"tv") != std::wstring::npos;
   bool placedFirst = false, placedLast = !prioritised;
   std::vector<int32_t> moved;
-  Transaction transaction(L"SeasonPasses::Add");
+  Transaction transaction(engine_.EngineLock(), L"SeasonPasses::Add");
   if (!transaction.Active()) return kFailed;
   bool ok = true;
   int32_t priority = 0;

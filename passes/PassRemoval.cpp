@@ -164,7 +164,7 @@ void SeasonPasses::RemoveSchedulesForPass(int32_t passId, const std::set<int32_t
   LogDebug(L"SeasonPasses::RemoveSchedulesForPass %d: %d pending", passId,
            static_cast<int32_t>(rows.pendingIds.size()));
   DropPending(checker_.Peers(), rows.pendingIds);
-  Transaction transaction(L"RemoveSchedulesForPass");
+  Transaction transaction(engine_.EngineLock(), L"RemoveSchedulesForPass");
   if (!DetachAndDelete(passId, true, wanted != nullptr ? &rows.pendingRows : nullptr) ||
       !transaction.Commit()) {
     return;  // rolled back
@@ -188,7 +188,7 @@ bool SeasonPasses::RemoveSeasonPass(int32_t passId, bool deleteMedium) {
   DropPending(checker_.Peers(), rows.pendingIds);
 
   std::vector<int32_t> renumbered;
-  Transaction transaction(L"RemoveSeasonPass");
+  Transaction transaction(engine_.EngineLock(), L"RemoveSeasonPass");
   if (!transaction.Active()) return false;
   const bool ok =
       DetachAndDelete(passId, false) &&

@@ -73,7 +73,7 @@ int SeasonPasses::MovePassPriority(int32_t passId, const std::wstring& value) {
   const bool clamped = ranked.GetRowCount() < wanted;
   if (clamped) wanted = ranked.GetRowCount();
   std::vector<int32_t> changed;
-  Transaction transaction(L"UpdateMedium Priority");
+  Transaction transaction(engine_.EngineLock(), L"UpdateMedium Priority");
   if (!transaction.Active() || !SetColumn(passId, "Priority", wanted) ||
       !RenumberPriorities(old, wanted, passId, &changed) || !transaction.Commit()) {
     return kRefused;  // rolled back

@@ -108,7 +108,7 @@ class PosixEnv : public Env {
 struct Environments {
   PosixEnv real;
   std::atomic<Env*> installed{nullptr};
-  std::atomic<void (*)()> clockMoved{nullptr};
+  std::atomic<ClockMovedListener*> clockMoved{nullptr};
 };
 
 Environments& TheEnvironments() {
@@ -137,10 +137,18 @@ int64_t Env::Now() {
   return ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
 }
 
-void Env::SetClockMovedListener(void (*listener)()) { TheEnvironments().clockMoved = listener; }
+void Env::AddClockMovedListener(ClockMovedListener* listener) {
+  ClockMovedListener* none = nullptr;
+  TheEnvironments().clockMoved.compare_exchange_strong(none, listener);
+}
+
+void Env::RemoveClockMovedListener(ClockMovedListener* listener) {
+  ClockMovedListener* expected = listener;
+  TheEnvironments().clockMoved.compare_exchange_strong(expected, nullptr);
+}
 
 void Env::NotifyClockMoved() {
-  if (auto listener = TheEnvironments().clockMoved.load()) listener();
+  if (ClockMovedListener* listener = TheEnvironments().clockMoved.load()) listener->OnClockMoved();
 }
 
 }  // namespace tev

@@ -16,6 +16,15 @@ class PEvent;
 
 namespace tev {
 
+// What waits aimed at an instant of the product clock implement.
+class ClockMovedListener {
+ public:
+  virtual void OnClockMoved() = 0;
+
+ protected:
+  ~ClockMovedListener() = default;
+};
+
 class Env {
  public:
   virtual ~Env() = default;
@@ -36,8 +45,10 @@ class Env {
   int64_t Now();
   // Called (with no lock held) whenever the clock moved other than by time
   // passing, so that waits aimed at an instant of this clock re-read it.
-  // One listener for the process; null removes it.
-  static void SetClockMovedListener(void (*listener)());
+  // One listener for the process: the first to be added; the others wait
+  // out their slices. The listener removes itself before it goes.
+  static void AddClockMovedListener(ClockMovedListener* listener);
+  static void RemoveClockMovedListener(ClockMovedListener* listener);
 
   // --- Disk ---
   // Kilobytes an unprivileged writer may still use on the volume that holds

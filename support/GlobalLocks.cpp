@@ -2,16 +2,6 @@
 
 #include "platform/NoDestructor.h"
 
-PMutex& EngineMutex() {
-  static tev::NoDestructor<PMutex> mutex(true);
-  return *mutex;
-}
-
-PMutex& StartingSetMutex() {
-  static tev::NoDestructor<PMutex> mutex(false);
-  return *mutex;
-}
-
 PMutex& ThumbnailMutex() {
   static tev::NoDestructor<PMutex> mutex(false);
   return *mutex;
@@ -19,5 +9,5 @@ PMutex& ThumbnailMutex() {
 
 namespace {
 // Creates them all while the library loads, ahead of any start-up code.
-[[maybe_unused]] const bool g_created = (EngineMutex(), StartingSetMutex(), ThumbnailMutex(), true);
+[[maybe_unused]] const bool g_created = (ThumbnailMutex(), true);
 }  // namespace

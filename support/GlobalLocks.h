@@ -2,7 +2,7 @@
 // (before the module's start-up code runs) until the process ends; they are
 // never destroyed, so threads still running at exit may use them.
 //
-// Lock order when several are held: EngineMutex, then the engine's waitable
+// Lock order when several are held: the engine's lock, then its waitable
 // timer, then the database's lock. The others are held alone, for one
 // lookup or change.
 #ifndef TEV_SUPPORT_GLOBALLOCKS_H_
@@ -14,10 +14,6 @@
 #include "support/Locker.h"
 #include "support/PMutex.h"
 
-// The engine: Schedules' timer and state. The only recursive one.
-PMutex& EngineMutex();
-// The set of recordings being started.
-PMutex& StartingSetMutex();
 // The thumbnail entries.
 PMutex& ThumbnailMutex();
 

@@ -34,13 +34,25 @@ class TEV_CAPABILITY("mutex") PMutex {
   // no longer holds the mutex (at once when it does not hold it now), so
   // that work which waits for other threads stays out of the lock.
   void AfterRelease(std::function<void()> action);
+  // Recursive mutex only: no thread may wait for another process while it
+  // holds this one (the engine lock). Set before first use.
+  void ForbidWaitingWhileHeld() { forbidsWaiting_ = true; }
+  // Whether the calling thread holds a mutex marked so.
+  static bool CallingThreadHoldsNoWaitLock();
+  // Runs `action` on the calling thread once it holds no mutex marked so
+  // (at once when it holds none now): for code that cannot name the lock.
+  static void AfterNoWaitLocksReleased(std::function<void()> action);
   pthread_mutex_t* native() { return &mutex_; }
 
  protected:
   pthread_mutex_t mutex_;
 
  private:
+  // A recursive mutex's first lock by a thread.
+  void Taken();
+
   bool recursive_;
+  bool forbidsWaiting_ = false;
   // Recursive mutex only: the holder and its depth, written by the holder.
   std::atomic<pthread_t> owner_{0};
   int depth_ = 0;

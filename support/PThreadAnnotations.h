@@ -19,5 +19,6 @@
 #define TEV_ASSERT_CAPABILITY(x) TEV_THREAD_ANNOTATION(assert_capability(x))
 #define TEV_TRY_ACQUIRE(...) TEV_THREAD_ANNOTATION(try_acquire_capability(__VA_ARGS__))
 #define TEV_NO_THREAD_SAFETY_ANALYSIS TEV_THREAD_ANNOTATION(no_thread_safety_analysis)
+#define TEV_RETURN_CAPABILITY(x) TEV_THREAD_ANNOTATION(lock_returned(x))
 
 #endif  // TEV_SUPPORT_PTHREADANNOTATIONS_H_

@@ -9,7 +9,6 @@
 #include <cerrno>
 
 #include "platform/Clock.h"
-#include "platform/NoDestructor.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
 
@@ -34,19 +33,12 @@ void Drain(int fd) {
 
 }  // namespace
 
-StandByWaitableTimer& StandByWaitableTimer::Instance() {
-  // In place, so nothing of it is left on the heap when the library unloads.
-  // Its descriptors are opened when it is first armed.
-  static tev::NoDestructor<StandByWaitableTimer> timer;
-  static const bool ready = [] {
-    tev::Env::SetClockMovedListener(&StandByWaitableTimer::OnClockShift);
-    return true;
-  }();
-  (void)ready;
-  return *timer;
-}
+StandByWaitableTimer::StandByWaitableTimer() { tev::Env::AddClockMovedListener(this); }
 
-void StandByWaitableTimer::OnClockShift() { Instance().Interrupt(); }
+StandByWaitableTimer::~StandByWaitableTimer() {
+  tev::Env::RemoveClockMovedListener(this);
+  ReleaseHandles();
+}
 
 void StandByWaitableTimer::Interrupt() {
   const int fd = wakeFd_.load();

@@ -1,4 +1,4 @@
-// The engine's waitable timer: one process-wide instance over Linux timerfd.
+// The engine's waitable timer over Linux timerfd; the engine owns one.
 // Due times are kept in the product's clock (tev::Clock), so a test that
 // shifts the clock makes a waiter sleep only the shifted remainder; the
 // timerfd carries the same instant in real time so that, with
@@ -9,13 +9,15 @@
 #include <atomic>
 #include <cstdint>
 
-#include "platform/NoDestructor.h"
+#include "platform/Env.h"
 #include "support/PWaitableTimer.h"
 
-class StandByWaitableTimer : public PWaitableTimer {
+class StandByWaitableTimer : public PWaitableTimer, private tev::ClockMovedListener {
  public:
-  // Created on first use, never destroyed (threads may use it at exit).
-  static StandByWaitableTimer& Instance();
+  // Its descriptors are opened when it is first armed.
+  StandByWaitableTimer();
+  // REQUIRES: nobody waits.
+  ~StandByWaitableTimer() override;
 
   // Arms the timer `milliseconds` from now (at once when negative, 2 s for
   // 0), replacing any earlier due time. `resume` asks for the machine to
@@ -26,12 +28,8 @@ class StandByWaitableTimer : public PWaitableTimer {
   bool waitForAlarm();
   // Ends every present and future wait. For good.
   void cancel();
-  // Closes the timer's descriptors before the library holding it is
-  // unloaded; the next arming opens them again. REQUIRES: nobody waits.
-  void ReleaseHandles();
-
   // Opens the timer again after cancel(), unarmed, for an engine started
-  // again in the same process (the module's start calls it).
+  // again.
   void Reopen();
 
   // --- State, for diagnostics and tests ---
@@ -43,13 +41,14 @@ class StandByWaitableTimer : public PWaitableTimer {
   bool ArmedForResume();
 
  private:
-  friend class tev::NoDestructor<StandByWaitableTimer>;
-  StandByWaitableTimer() = default;
+  // Closes the timer's descriptors; the next arming opens them again.
+  // REQUIRES: nobody waits.
+  void ReleaseHandles();
   // Opens the timerfds and the wake-up eventfd. REQUIRES: mutex held.
   bool CreateHandlesLocked() TEV_REQUIRES(this);
   // Interrupts a waiter's current slice so it re-reads the due time.
   void Interrupt();
-  static void OnClockShift();
+  void OnClockMoved() override { Interrupt(); }
 
   int alarmFd_ TEV_GUARDED_BY(this) = -1;  // CLOCK_REALTIME_ALARM, or plain
   int plainFd_ TEV_GUARDED_BY(this) = -1;  // CLOCK_REALTIME

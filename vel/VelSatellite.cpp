@@ -17,8 +17,8 @@
 
 #include "platform/WideText.h"
 #include "support/BBLog.h"
-#include "support/GlobalLocks.h"
 #include "support/Log.h"
+#include "support/PMutex.h"
 #include "vel/BusCredentials.h"
 #include "vel/ReplyInboxes.h"
 #include "vel/Subjects.h"
@@ -32,7 +32,7 @@ namespace {
 // for the lock the caller holds. Logged always; with TEV_STRICT_LOCKS set
 // (the tests set it) the process stops at the request that did it.
 void CheckNoEngineLockWhileWaiting(const std::wstring& addressee, const std::wstring& method) {
-  if (!EngineMutex().HeldByCallingThread()) return;
+  if (!PMutex::CallingThreadHoldsNoWaitLock()) return;
   LogError(L"Vel: %ls to %ls is waited for while the engine lock is held", method.c_str(),
            addressee.c_str());
   static const bool strict = std::getenv("TEV_STRICT_LOCKS") != nullptr;

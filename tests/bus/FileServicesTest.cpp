@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/FileQueries.h"
 #include "engine/Schedules.h"
 #include "tests/engine/RowFixture.h"
 
@@ -82,7 +83,7 @@ TEST_F(FileServices, FileOfARecordingUntilItIsGone) {
   EXPECT_EQ(Call(L"GetFileFromId", Value::Array({Value::Str(L"bob"), Value::Long(1)})), 1);
   EXPECT_EQ(Call(L"GetFileListInfoFromId", Value::Long(3)), 1);
   EXPECT_EQ(Call(L"GetFileListInfoFromId",
-                 Value::StringArray(std::vector<std::wstring>(Schedules::kMaxFileListIds + 1, L"M1"))),
+                 Value::StringArray(std::vector<std::wstring>(FileQueries::kMaxFileListIds + 1, L"M1"))),
             1);
   EXPECT_EQ(Call(L"GetFileInfoFromId", Value::Array({Value::Str(L"bob"), Value::Str(L"M1")})), 0);
 }

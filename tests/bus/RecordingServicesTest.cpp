@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/Clock.h"
-#include "support/StandByWaitableTimer.h"
 #include "tests/common/LocalTime.h"
 #include "tests/common/OfferingSatellite.h"
 #include "tests/engine/EngineFixture.h"
@@ -337,12 +336,12 @@ TEST_F(RecordingServices, AFinishReportReArmsTheTimer) {
   Engine().SetRecordingTimer();
   // A programme ten minutes away appears without anyone re-arming.
   InsertPlanned("Soon", "DVRSTATE_SCHEDULED", 600, 600);
-  ASSERT_GT(StandByWaitableTimer::Instance().RemainingMs(), 1200 * 1000);
+  ASSERT_GT(Engine().Timer().RemainingMs(), 1200 * 1000);
 
   EXPECT_EQ(Call(L"NotifyTVRecordFinished",
                  Value::Array({Value::Long(1), Value::Long(3600), Value::Str(path)})),
             0);
-  EXPECT_LE(StandByWaitableTimer::Instance().RemainingMs(), 600 * 1000);
+  EXPECT_LE(Engine().Timer().RemainingMs(), 600 * 1000);
 }
 
 TEST_F(RecordingServices, SimultaneousStartReportsAreAnsweredBeforeAnyThumbnail) {

@@ -13,7 +13,6 @@
 #include "module/PVRVel.h"
 #include "peers/Peers.h"
 #include "platform/WideText.h"
-#include "support/StandByWaitableTimer.h"
 #include "support/VUtil.h"
 #include "tests/common/NatsServer.h"
 #include "tests/common/OfferingSatellite.h"
@@ -41,7 +40,6 @@ class SettingsServices : public ::testing::Test {
     ASSERT_TRUE(database_->Open());
     // The module as it starts: joined, then the engine's own start-up
     // (which waits for the media library) fills in the settings.
-    StandByWaitableTimer::Instance().Reopen();
     ASSERT_EQ(media_.Join(server_.HostPort()), 0);
     pvr_.reset(new PVRVel());
     PVRVel::SetLive(pvr_.get());

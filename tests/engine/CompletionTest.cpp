@@ -189,7 +189,7 @@ TEST_F(Completion, AFailedRecordingSaysWhy) {
   // The recording folder refuses new files: one ERROR at the check, and a
   // due recording fails with the reason instead of asking the streamer.
   env_.SetNotWritable(true);
-  Engine().LoadFolders();
+  Engine().Folders().LoadFolders();
   Engine().CheckRecordingFolders();
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedules: recordings will fail: " + unwritable));
   RowSpec due;

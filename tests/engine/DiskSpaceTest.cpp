@@ -145,7 +145,7 @@ TEST_F(DiskSpace, ARecordingNeedsItsSizePlusTheFloor) {
   EXPECT_FALSE(Clear(kHour, L"audio/x-win"));
 
   // The floor follows the setting.
-  Engine().SetFreeSpaceRequired(500);
+  Engine().Folders().SetFreeSpaceRequired(500);
   Script({3800000});
   EXPECT_FALSE(Clear(kHour));
   Script({4100000});

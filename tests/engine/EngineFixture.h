@@ -15,7 +15,6 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "module/PVRVel.h"
-#include "support/StandByWaitableTimer.h"
 #include "tests/peers/PeerFixture.h"
 
 namespace enginetest {
@@ -34,8 +33,6 @@ class EngineFixture : public peertest::PeerFixture {
     Config::SetString(kConfigAudioDirectory, tev::FromStdUtf8(audioDir_));
     Config::SetString(kConfigRecordPadding, L"30");
     RecordingSettings::InitializeFreeSpaceRequired();
-    // The timer is process-wide and a shutdown cancels it for good.
-    StandByWaitableTimer::Instance().Reopen();
     tv_.SetTuners({{L"Tuner 1", L"video/x-tv"}});
     SetChannel(L"tv.channel");
     recorder_.reset(new DVR(vel_->Peers()));

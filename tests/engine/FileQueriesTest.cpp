@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "dvr/DVR.h"
+#include "engine/FileQueries.h"
 #include "engine/Schedules.h"
 #include "tests/engine/RowFixture.h"
 
@@ -43,7 +44,7 @@ TEST_F(FileQueriesTest, DescribesARecordingWithItsDurationText) {
     const std::string mediumId = "M" + std::to_string(++n);
     const int id = Published(mediumId, values);
     FileDescription reply;
-    ASSERT_EQ(Schedules::GetFileInfoFromID(tev::FromStdUtf8(mediumId), &reply), 0);
+    ASSERT_EQ(FileQueries::GetFileInfoFromID(tev::FromStdUtf8(mediumId), &reply), 0);
     auto pairs = PairsOf(reply);
     EXPECT_EQ(pairs[L"Duration"], c.text) << c.seconds;
     EXPECT_EQ(pairs[L"Medium"], Path(id));
@@ -54,15 +55,15 @@ TEST_F(FileQueriesTest, DescribesARecordingWithItsDurationText) {
     EXPECT_EQ(pairs[L"PlayPosition"], L"0");
   }
   // The play position is stored and read back; an unknown id changes nothing.
-  ASSERT_EQ(Schedules::SetPlayPosition(L"M2", 4242), 0);
-  EXPECT_EQ(Schedules::SetPlayPosition(L"M99", 7), kResultNoSuchSchedule);
+  ASSERT_EQ(FileQueries::SetPlayPosition(L"M2", 4242), 0);
+  EXPECT_EQ(FileQueries::SetPlayPosition(L"M99", 7), kResultNoSuchSchedule);
   FileDescription reply;
-  ASSERT_EQ(Schedules::GetFileInfoFromID(L"M2", &reply), 0);
+  ASSERT_EQ(FileQueries::GetFileInfoFromID(L"M2", &reply), 0);
   EXPECT_EQ(PairsOf(reply)[L"PlayPosition"], L"4242");
   EXPECT_EQ(Rows("PlayPosition", "PlayPosition IS NOT NULL").size(), 1u);
 
   FileDescription none = reply;
-  EXPECT_EQ(Schedules::GetFileInfoFromID(L"M99", &none), kResultNoSuchSchedule);
+  EXPECT_EQ(FileQueries::GetFileInfoFromID(L"M99", &none), kResultNoSuchSchedule);
   EXPECT_TRUE(none.empty());
 }
 
@@ -75,7 +76,7 @@ TEST_F(FileQueriesTest, ListKeepsInputOrderAndAnswersEmptyForIdsThatNameNoRecord
   dbtest::RawDb(dbPath_).Exec("INSERT INTO SeasonPasses (TevMediumId, ProgramName) VALUES ('P1', 'x')");
 
   std::vector<FileDescription> reply;
-  ASSERT_EQ(Schedules::GetFileListInfoFromID({L"M2", L"nope", L"M1", L"P1", L"M2"}, &reply), 0);
+  ASSERT_EQ(FileQueries::GetFileListInfoFromID({L"M2", L"nope", L"M1", L"P1", L"M2"}, &reply), 0);
   ASSERT_EQ(reply.size(), 5u);
   const wchar_t* expected[] = {L"Beta", nullptr, L"Alpha", nullptr, L"Beta"};
   for (size_t i = 0; i < 5; ++i) {
@@ -100,21 +101,21 @@ TEST_F(FileQueriesTest, FileAndThumbnailOfARecordingWhileTheyAreOnDisk) {
   Touch(path + L".jpg");
 
   FileLocation file, thumbnail;
-  ASSERT_EQ(Schedules::GetFilenameFromID(L"M1", &file), 0);
+  ASSERT_EQ(FileQueries::GetFilenameFromID(L"M1", &file), 0);
   EXPECT_EQ(file.path, path);
   EXPECT_EQ(file.mimetype, L"video/x-ms-dvr");
-  ASSERT_EQ(Schedules::GetFilenameFromID(L"RT" + std::to_wstring(id), &thumbnail), 0);
+  ASSERT_EQ(FileQueries::GetFilenameFromID(L"RT" + std::to_wstring(id), &thumbnail), 0);
   EXPECT_EQ(thumbnail.path, path + L".jpg");
   EXPECT_EQ(thumbnail.mimetype, L"image/jpeg");
 
   std::filesystem::remove(tev::WideToUtf8(path));
   FileLocation gone, unknown, pass;
-  EXPECT_EQ(Schedules::GetFilenameFromID(L"M1", &gone), kResultFileGone);
+  EXPECT_EQ(FileQueries::GetFilenameFromID(L"M1", &gone), kResultFileGone);
   EXPECT_TRUE(gone.path.empty());
-  EXPECT_EQ(Schedules::GetFilenameFromID(L"M7", &unknown), kResultNoSuchSchedule);
-  EXPECT_EQ(Schedules::GetFilenameFromID(L"RT999", &unknown), kResultNoSuchSchedule);
+  EXPECT_EQ(FileQueries::GetFilenameFromID(L"M7", &unknown), kResultNoSuchSchedule);
+  EXPECT_EQ(FileQueries::GetFilenameFromID(L"RT999", &unknown), kResultNoSuchSchedule);
   dbtest::RawDb(dbPath_).Exec("INSERT INTO SeasonPasses (TevMediumId) VALUES ('P1')");
-  EXPECT_EQ(Schedules::GetFilenameFromID(L"P1", &pass), kResultNoSuchSchedule);
+  EXPECT_EQ(FileQueries::GetFilenameFromID(L"P1", &pass), kResultNoSuchSchedule);
 }
 
 TEST_F(FileQueriesTest, ThumbnailFlagFollowsTheRowsState) {

@@ -215,7 +215,7 @@ TEST_F(Housekeeping, OldSkippedAndConflictingRowsAreRemovedInOneCommit) {
   database_->ObserveStatements([&statements](const std::string& sql) {
     statements.push_back(sql.substr(0, 6));
   });
-  Schedules::RemoveOldSchedules(tev::Clock::Now());
+  Engine().RemoveOldSchedules(tev::Clock::Now());
   database_->ObserveStatements(nullptr);
   // The deletions make one commit.
   EXPECT_EQ(statements, (std::vector<std::string>{"SELECT", "begin", "DELETE", "DELETE", "commit"}));
@@ -231,7 +231,7 @@ TEST_F(Housekeeping, TheListInProgressFirstClosesForgottenRecordings) {
   const int running = InsertRow(dbPath_, Planned("running", "DVRSTATE_RECORDING", now - 60, 1800));
 
   std::vector<CurrentRecording> list;
-  ASSERT_EQ(Schedules::GetCurrentlyRecording(&list), 0);
+  ASSERT_EQ(Schedules::GetCurrentlyRecording(&list, true), 0);
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[0].name, L"grace");
   EXPECT_EQ(list[1].name, L"running");
@@ -243,7 +243,7 @@ TEST_F(Housekeeping, TheListInProgressFirstClosesForgottenRecordings) {
 
   // A minute on, the one in its grace period goes too.
   env_.Shift(60);
-  ASSERT_EQ(Schedules::GetCurrentlyRecording(&list), 0);
+  ASSERT_EQ(Schedules::GetCurrentlyRecording(&list, true), 0);
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(Column(grace, "Status"), "DVRSTATE_COMPLETE");
 }

@@ -59,7 +59,7 @@ TEST_F(Intake, AScheduledRowCarriesTheRequest) {
   EXPECT_EQ(tev::ToStdUtf8(result.mediumId), row[12]);
   EXPECT_EQ(media_.CountOf(L"AddMedium"), 1u);
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
-  EXPECT_FALSE(Schedules::IsPendingFile(tev::FromStdUtf8(row[11])));
+  EXPECT_FALSE(Engine().IsPendingFile(tev::FromStdUtf8(row[11])));
   EXPECT_TRUE(log_->HasPart(LOG_INFO, L"SCHEDULE Bob's Show  channel name: BBC One mime: "
                                       L"video/x-tv channel: ch1"));
 
@@ -119,7 +119,7 @@ TEST_F(Intake, AStartThatHasPassedRecordsAtOnceForTheWholeDuration) {
     EXPECT_EQ(row[2], "Automatic") << row[0];
     const int64_t start = GetTime3(tev::FromStdUtf8(row[3]));
     EXPECT_LE(std::llabs(start - now), 2) << row[0];
-    EXPECT_FALSE(Schedules::IsPendingFile(tev::FromStdUtf8(row[5])));
+    EXPECT_FALSE(Engine().IsPendingFile(tev::FromStdUtf8(row[5])));
   }
   EXPECT_NEAR(std::stoi(rows[0][4]), 1830, 1);
   EXPECT_NEAR(std::stoi(rows[1][4]), 930, 1);
@@ -165,7 +165,7 @@ TEST_F(Intake, TheStreamersFileNameReplacesOurs) {
   EXPECT_EQ(Rows("FilePath, Status, Type"),
             (std::vector<std::vector<std::string>>{
                 {tev::ToStdUtf8(renamed), "DVRSTATE_RECORDING", "Manual"}}));
-  EXPECT_FALSE(Schedules::IsPendingFile(renamed));
+  EXPECT_FALSE(Engine().IsPendingFile(renamed));
 }
 
 TEST_F(Intake, RefusalsLeaveNothingBehind) {

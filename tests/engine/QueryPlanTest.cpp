@@ -140,7 +140,7 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   Schedules nextRun(Recorder());
   nextRun.ChangeRecordingToCompletePartial(tev::Clock::Now());
   Engine().ResumeRecordings();
-  Schedules::RemoveOldSchedules(tev::Clock::Now());
+  Engine().RemoveOldSchedules(tev::Clock::Now());
   Engine().SetRecordingTimer();
 
   // Intake of a programme for later and of one recorded at once.
@@ -159,7 +159,7 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   EXPECT_EQ(streamer_.NotifyStarted(laterPath), 0);
   Engine().NotifyThumbnailNeeded(laterPath);
   std::vector<CurrentRecording> recording;
-  EXPECT_EQ(Schedules::GetCurrentlyRecording(&recording), 0);
+  EXPECT_EQ(Schedules::GetCurrentlyRecording(&recording, true), 0);
 
   // The user cancels the one recorded at once and retries it; the
   // conflict bookkeeping runs for it.
@@ -177,7 +177,7 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   ASSERT_TRUE(streamer_.WaitFor(L"StopStream", 2, 15000)) << tev::ToStdUtf8(log_->Dump());
   EXPECT_EQ(streamer_.NotifyFinished(laterPath, 1855), 0);
   Schedules::PruneOrphanedRecordings(tev::Clock::Now());
-  Schedules::RemoveOldSchedules(tev::Clock::Now());
+  Engine().RemoveOldSchedules(tev::Clock::Now());
   // The folder monitor's daily pass walks the finished rows page by page.
   Engine().Monitor(L"video")->RunPass();
   Engine().Shutdown();

@@ -160,7 +160,7 @@ TEST_F(Resume, OnlyRecordingsAndMissedStartsAreResumed) {
   const int lateId = InsertRow(dbPath_, late);
   const auto before = Rows("*", "ID != " + std::to_string(lateId));
 
-  Schedules::NotePreviousRun();
+  Engine().NotePreviousRun();
   Engine().ResumeRecordings();
   EXPECT_EQ(Rows("*", "ID != " + std::to_string(lateId)), before);
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
@@ -182,7 +182,7 @@ TEST_F(Resume, HousekeepingAfterARestartLeavesThisRunsRows) {
   stale.duration = 1800;
   stale.path = PathFor("Stale");
   const int staleId = InsertRow(dbPath_, stale);
-  Schedules::NotePreviousRun();
+  Engine().NotePreviousRun();
 
   // Requests are served before start-up has finished: an open-ended
   // recording started now has its end at its start.

@@ -35,20 +35,20 @@ class Timer : public enginetest::EngineFixture {
   // clock (wake-ups count from the whole second they were computed at).
   double DueAt() {
     Engine().SetRecordingTimer();
-    return (tev::Clock::NowMs() + timer_.RemainingMs()) / 1000.0;
+    return (tev::Clock::NowMs() + timer_().RemainingMs()) / 1000.0;
   }
-  StandByWaitableTimer& timer_ = StandByWaitableTimer::Instance();
+  StandByWaitableTimer& timer_() { return Engine().Timer(); }
 };
 
 TEST_F(Timer, TheNextWakeUpFollowsStartsEndsAndPadding) {
   const int64_t now = tev::Clock::Now();
   // Nothing to do: four hours, and the machine may sleep through them.
   EXPECT_NEAR(DueAt(), tev::Clock::NowMs() / 1000.0 + 14400, 0.1);
-  EXPECT_FALSE(timer_.ArmedForResume());
+  EXPECT_FALSE(timer_().ArmedForResume());
 
   Insert("Later", "DVRSTATE_SCHEDULED", now + 600, now + 2400);
   EXPECT_NEAR(DueAt(), now + 600 - 30, 0.05);  // padding 30 before the start
-  EXPECT_TRUE(timer_.ArmedForResume());
+  EXPECT_TRUE(timer_().ArmedForResume());
   EXPECT_TRUE(log_->HasPart(LOG_INFO, L"Waiting for: 5"));
 
   SetPadding(L"abc");  // no leading digits: no padding
@@ -85,7 +85,7 @@ TEST_F(Timer, PastRowsAreSettledOrRemovedAndAPastMomentIsArmedOnlyOnce) {
   EXPECT_EQ(Rows("Status", "Name = 'Down'")[0][0], "DVRSTATE_MISSED");
   EXPECT_EQ(Rows("Name"), (std::vector<std::vector<std::string>>{{"Over"}, {"Down"}, {"Pending"}}));
   EXPECT_GT(DueAt() - now, 14000);
-  EXPECT_FALSE(timer_.ArmedForResume());
+  EXPECT_FALSE(timer_().ArmedForResume());
 
   // Ended 40 s ago (padding 30): not missed yet, one wake-up for its end,
   // then the next real moment however often the timer is computed.
@@ -110,7 +110,7 @@ TEST_F(Timer, TheThreadWakesAtTheShiftedDueTimeAndStopsOnCancel) {
     int result = -1;
     void Join() {
       if (thread == nullptr) return;
-      StandByWaitableTimer::Instance().cancel();
+      engine->Timer().cancel();
       engine->Shutdown();  // clears the running flag
       result = thread->join(nullptr);
       thread = nullptr;
@@ -150,7 +150,7 @@ TEST_F(Timer, AStreamerThatFailsLeavesAnErrorAndTheTimerGoesOn) {
     Schedules* engine;
     PThread* thread;
     ~Joiner() {
-      StandByWaitableTimer::Instance().cancel();
+      engine->Timer().cancel();
       engine->Shutdown();
       thread->join(nullptr);
     }
@@ -164,7 +164,7 @@ TEST_F(Timer, AStreamerThatFailsLeavesAnErrorAndTheTimerGoesOn) {
     return statusOf(name);
   };
   auto shiftWhenArmed = [&](int64_t to) {
-    for (int i = 0; i < 500 && !timer_.IsArmed(); ++i) usleep(10 * 1000);
+    for (int i = 0; i < 500 && !timer_().IsArmed(); ++i) usleep(10 * 1000);
     env_.SetNow(to);
   };
 

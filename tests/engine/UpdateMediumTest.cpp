@@ -10,7 +10,6 @@
 
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
-#include "support/GlobalLocks.h"
 #include "support/PMutexLock.h"
 #include "tests/engine/RowFixture.h"
 
@@ -181,7 +180,7 @@ TEST_F(UpdateMediumTest, AStartMovedToNowOrEarlierRecordsTheRowItselfOnce) {
   EXPECT_EQ(PublishedStates(Path(id)).back(), L"recording");
   // The timer's next wake-up finds nothing more to start.
   {
-    PMutexLock lock(EngineMutex());
+    PMutexLock lock(Engine().EngineLock());
     Engine().StartRecordingIfAppropriate(tev::Clock::Now());
   }
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);

@@ -91,7 +91,7 @@ TEST_F(FolderMonitorThread, ARecordingInProgressIsNeverAdopted) {
   FileSystemMonitor& monitor = Started();
   const std::string starting = videoDir_ + "/Live_Chan_03-04-2008 20-00-01 Tev.asf";
   const std::string streaming = videoDir_ + "/Stream_Chan_03-04-2008 20-00-01 Tev.asf";
-  Schedules::AddPendingFile(W(starting));
+  engine_->AddPendingFile(W(starting));
   Recorder().AdoptStream(W(streaming), 42);
   Drop(videoDir_, "Live_Chan_03-04-2008 20-00-01 Tev.asf");
   Drop(videoDir_, "Stream_Chan_03-04-2008 20-00-01 Tev.asf");
@@ -103,7 +103,7 @@ TEST_F(FolderMonitorThread, ARecordingInProgressIsNeverAdopted) {
 
   // Once the engine has its row and the stream has ended, the row is the
   // engine's and the monitor still adds nothing.
-  Schedules::RemovePendingFile(W(starting));
+  engine_->RemovePendingFile(W(starting));
   InsertSchedule("", "DVRSTATE_RECORDING", "video/x-tv", "Live", "Chan", starting);
   Recorder().AdoptStream(W(streaming), 0);  // ended
   InsertSchedule("", "DVRSTATE_COMPLETE", "video/x-tv", "Stream", "Chan", streaming);
@@ -141,7 +141,7 @@ TEST_F(FolderMonitorThread, ChangingTheVideoFolderRepointsItsMonitor) {
   std::filesystem::create_directories(moved);
   const std::string there = Drop(moved, "There_Chan_03-04-2008 20-00-01 Tev.asf");
   const int passes = video.PassCount();
-  ASSERT_EQ(engine_->SetVideoRecordingDirectory(W(moved)), 0);
+  ASSERT_EQ(engine_->Folders().SetVideoRecordingDirectory(W(moved)), 0);
   EXPECT_EQ(video.Folder(), W(moved));
   ASSERT_TRUE(WaitUntil([&] { return video.PassCount() > passes; }));
   EXPECT_EQ(RowsFor(there), 1u);

@@ -130,7 +130,7 @@ TEST_F(FolderOutage, EachEngineWarnsOnceForItsMonitors) {
   {
     DVR recorder(vel_->Peers());
     Schedules again(recorder);
-    again.LoadFolders();
+    again.Folders().LoadFolders();
     pass(again, L"audio");
   }
   EXPECT_EQ(Warnings(outage), 2);

@@ -46,7 +46,7 @@ class MonitorFixture : public enginetest::EngineFixture {
   void SetUp() override {
     EngineFixture::SetUp();
     ClearThumbnailEntries();
-    engine_->LoadFolders();
+    engine_->Folders().LoadFolders();
     staging_ = dir_.path() + "/staging";
     fs::create_directories(staging_);
     log_->Clear();

@@ -27,13 +27,9 @@ using std::chrono::seconds;
 class StandByTimer : public ::testing::Test {
  protected:
   tev::test::FakeEnv env_;
-  void SetUp() override {
-    timer_.Reopen();
-  }
   void TearDown() override {
     timer_.cancel();  // releases a waiter a failed test left behind
     if (waiter_.valid()) waiter_.wait_for(seconds(5));
-    timer_.Reopen();
   }
   void StartWaiter() {
     waiter_ = std::async(std::launch::async, [this] { return timer_.waitForAlarm(); });
@@ -50,7 +46,7 @@ class StandByTimer : public ::testing::Test {
     return waiter_.wait_for(pause) == std::future_status::timeout;
   }
 
-  StandByWaitableTimer& timer_ = StandByWaitableTimer::Instance();
+  StandByWaitableTimer timer_;
   std::future<bool> waiter_;
 };
 
@@ -130,17 +126,16 @@ TEST_F(StandByTimer, WithoutTheWakeAlarmCapabilityItWarnsOnceAndStillKeepsTime) 
   if (child == 0) {
     if (!DropWakeAlarm()) _exit(2);
     dbtest::LogCapture log;
-    timer_.ReleaseHandles();
-    timer_.setTimer(3600 * 1000, true);
-    timer_.setTimer(1800 * 1000, true);
+    StandByWaitableTimer timer;  // opens its descriptors without the capability
+    timer.setTimer(3600 * 1000, true);
+    timer.setTimer(1800 * 1000, true);
     int warnings = 0;
     for (const auto& line : log->Lines()) {
       if (line.level == LOG_WARN && line.text.find(L"without CAP_WAKE_ALARM") != std::wstring::npos) {
         ++warnings;
       }
     }
-    const bool keepsTime = timer_.IsArmed() && timer_.RemainingMs() > 1799 * 1000;
-    timer_.ReleaseHandles();
+    const bool keepsTime = timer.IsArmed() && timer.RemainingMs() > 1799 * 1000;
     _exit(warnings == 1 && keepsTime ? 0 : warnings == 0 ? 3 : 4);
   }
   int status = 0;

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 
 #include <gtest/gtest.h>
 
-#include "support/GlobalLocks.h"
 #include "support/Locker.h"
 #include "support/PCondMutex.h"
 #include "support/PEvent.h"
@@ -121,16 +121,33 @@ TEST(PMutex, RecursiveOnlyWhenAsked) {
   EXPECT_TRUE(FreeForOtherThreads(plain));
 }
 
-TEST(GlobalLocks, OnlyTheEngineMutexIsRecursive) {
-  EXPECT_EQ(&EngineMutex(), &EngineMutex());
-  EXPECT_TRUE(EngineMutex().isRecursive());
-  EXPECT_FALSE(StartingSetMutex().isRecursive());
-  EXPECT_FALSE(ThumbnailMutex().isRecursive());
+// The engine's lock is marked so: code that cannot name it still learns
+// that its thread holds it, and leaves work until the last release.
+TEST(PMutex, ALockForbiddingWaitsIsSeenAndDefersWorkToItsLastRelease) {
+  PMutex engine(true);
+  engine.ForbidWaitingWhileHeld();
+  PMutex other(true);
+  int ran = 0;
+  PMutex::AfterNoWaitLocksReleased([&] { ++ran; });
+  EXPECT_EQ(ran, 1);  // nothing held: at once
   {
-    PMutexLock outer(EngineMutex());
-    PMutexLock inner(EngineMutex());
+    PMutexLock unmarked(other);
+    EXPECT_FALSE(PMutex::CallingThreadHoldsNoWaitLock());
   }
-  EXPECT_TRUE(FreeForOtherThreads(EngineMutex()));
+  {
+    PMutexLock outer(engine);
+    {
+      PMutexLock inner(engine);
+      PMutex::AfterNoWaitLocksReleased([&] { ++ran; });
+    }
+    EXPECT_TRUE(PMutex::CallingThreadHoldsNoWaitLock());
+    EXPECT_EQ(ran, 1);  // still held once
+    bool seenElsewhere = true;
+    std::thread([&] { seenElsewhere = PMutex::CallingThreadHoldsNoWaitLock(); }).join();
+    EXPECT_FALSE(seenElsewhere);
+  }
+  EXPECT_EQ(ran, 2);
+  EXPECT_FALSE(PMutex::CallingThreadHoldsNoWaitLock());
 }
 
 // Counts live instances, so a test sees which copies a PThread made.
