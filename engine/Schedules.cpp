@@ -1,5 +1,6 @@
 #include "engine/Schedules.h"
 
+#include "dvr/DVR.h"
 #include "monitor/FileSystemMonitor.h"
 
 Schedules::Schedules(DVR& recorder, EngineHost* host)
