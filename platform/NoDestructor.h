@@ -3,8 +3,8 @@
 // may use it, and it takes no heap memory that would be reported lost when
 // the library is unloaded.
 //
-//   PMutex& EngineMutex() {
-//     static tev::NoDestructor<PMutex> mutex(true);
+//   PMutex& ThumbnailMutex() {
+//     static tev::NoDestructor<PMutex> mutex(false);
 //     return *mutex;
 //   }
 #ifndef TEV_PLATFORM_NODESTRUCTOR_H_
