@@ -14,7 +14,6 @@
 #include "platform/Clock.h"
 #include "platform/Folders.h"
 #include "platform/WideText.h"
-#include "support/GlobalLocks.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
 #include "support/VelException.h"

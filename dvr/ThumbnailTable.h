@@ -1,6 +1,6 @@
 // Which schedules have a thumbnail: a process-wide map from schedule id to
-// a flag, held only in memory (empty at each module start) and guarded by
-// ThumbnailMutex(). Filled by the folder monitor, recording completion and
+// a flag, held only in memory and behind a lock of its own, held for one
+// lookup or change. Filled by the folder monitor, recording completion and
 // the thumbnail callbacks; read when a schedule is published.
 #ifndef TEV_DVR_THUMBNAILTABLE_H_
 #define TEV_DVR_THUMBNAILTABLE_H_

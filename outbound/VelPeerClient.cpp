@@ -12,6 +12,9 @@ class PostedOnBus : public PeerClient::Pending {
   std::unique_ptr<VelSatellite::PostedRequest> posted;
 };
 
+// Process-wide because a schedule is published from the state setter and the
+// medium-id upgrade, which are reached from every layer above without a
+// handle; the engine, recorder and passes get their peers by constructor.
 std::atomic<PeerClient*> g_livePeers{nullptr};
 
 }  // namespace

@@ -3,9 +3,9 @@
 // may use it, and it takes no heap memory that would be reported lost when
 // the library is unloaded.
 //
-//   PMutex& ThumbnailMutex() {
-//     static tev::NoDestructor<PMutex> mutex(false);
-//     return *mutex;
+//   Registry& TheRegistry() {
+//     static tev::NoDestructor<Registry> registry;
+//     return *registry;
 //   }
 #ifndef TEV_PLATFORM_NODESTRUCTOR_H_
 #define TEV_PLATFORM_NODESTRUCTOR_H_

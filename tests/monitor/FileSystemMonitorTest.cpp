@@ -6,7 +6,6 @@
 #include <map>
 #include <string>
 
-#include "support/GlobalLocks.h"
 
 #include "db/Schedule.h"
 #include "tests/monitor/MonitorFixture.h"

@@ -12,7 +12,6 @@
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
 #include "dvr/DVR.h"
-#include "support/GlobalLocks.h"
 #include "tests/monitor/MonitorFixture.h"
 
 namespace {
