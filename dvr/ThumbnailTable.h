@@ -12,7 +12,7 @@ void SetThumbnailEntry(int32_t id, bool exists);
 bool GetThumbnailEntry(int32_t id);
 // True when the map holds the id (whatever its flag); adds nothing.
 bool HasThumbnailEntry(int32_t id);
-// Empties the map (module start; tests).
+// Empties the map (tests: a process starts with it empty).
 void ClearThumbnailEntries();
 
 #endif  // TEV_DVR_THUMBNAILTABLE_H_
