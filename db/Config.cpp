@@ -39,14 +39,10 @@ std::wstring Config::GetString(const std::wstring& key) {
 
 void Config::SetString(const std::wstring& key, const std::wstring& value) {
   // The read-then-insert is one step for this process.
-  Database::WithConfigWriteLock([&key, &value](Database* db) {
-    if (db == nullptr) {
-      SQLite().RunQuery(kSelectByKey, {key}, L"Config::SetString");  // logs why it failed
-      return;
-    }
-    SQLite query(*db);
+  Database::WithConfigWriteLock([&key, &value] {
+    SQLite query;
     if (!query.RunQuery(kSelectByKey, {key}, L"Config::SetString")) return;
-    SQLite write(*db);
+    SQLite write;
     if (query.GetRowCount() > 0) {
       write.RunQuery(kUpdate, {value, key}, L"Config::SetString");
     } else {

@@ -22,13 +22,15 @@ namespace {
 const wchar_t kFileName[] = L"TevPVR.db";
 const wchar_t kSeparator = L'/';
 
-// The database of query objects built without one, and the lock under
-// which it is picked and its own lock taken. Process-wide because the
-// engine's static helpers do not yet get the database by constructor.
+// The database of query objects built without one, the lock under which it
+// is picked and its own lock taken, and the Config-write lock (held across
+// statements on whichever database is the default). Process-wide because
+// the engine's static helpers do not yet get the database by constructor.
 // Never destroyed: threads may still run statements during exit.
 struct DefaultDatabase {
   PMutex pick{false};
   Database* db TEV_GUARDED_BY(pick) = nullptr;
+  PMutex configWrite{false};
 };
 
 DefaultDatabase& Default() {
@@ -76,13 +78,9 @@ Database::~Database() {
     DefaultDatabase& current = Default();
     PMutexLock lock(current.pick);
     if (current.db == this) current.db = nullptr;
-    // Nothing picks it any more. A Hold that did holds mutex_ already
-    // (Close waits for it); wait here for the Config writes that did.
-    while (configWriters_ > 0) pthread_cond_wait(&configWritersEnded_, current.pick.native());
   }
   Close();
   pthread_cond_destroy(&transactionEnded_);
-  pthread_cond_destroy(&configWritersEnded_);
 }
 
 Database::Hold::Hold(Database* db) : db_(db) {
@@ -100,33 +98,9 @@ Database::Hold::~Hold() {
   if (db_ != nullptr) db_->mutex_.unlock();
 }
 
-void Database::WithConfigWriteLock(const std::function<void(Database*)>& write) {
-  DefaultDatabase& current = Default();
-  Database* db = nullptr;
-  {
-    // Counted, not locked, while picking: a write waiting for another
-    // (which may wait for a transaction) must not keep the statements of
-    // that transaction from picking the database.
-    PMutexLock lock(current.pick);
-    db = current.db;
-    if (db != nullptr) ++db->configWriters_;
-  }
-  if (db == nullptr) {
-    write(nullptr);
-    return;
-  }
-  struct Release {
-    Database* db;
-    DefaultDatabase& current;
-    ~Release() {
-      db->configMutex_.unlock();
-      PMutexLock lock(current.pick);
-      if (--db->configWriters_ == 0) pthread_cond_broadcast(&db->configWritersEnded_);
-    }
-  };
-  db->configMutex_.lock();
-  Release release{db, current};
-  write(db);
+void Database::WithConfigWriteLock(const std::function<void()>& write) {
+  PMutexLock lock(Default().configWrite);
+  write();
 }
 
 Database::ThreadGroup& Database::ThisThreadGroup() { return t_group; }

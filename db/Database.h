@@ -83,12 +83,10 @@ class Database {
   // Tells the lock analysis what a Hold on this database established.
   void AssertHeld() const TEV_ASSERT_CAPABILITY(mutex_) {}
 
-  // Runs `write` with the default database's Config-write lock held, given
-  // that database (null without one), so that a read-then-insert of a
-  // setting is one step for this process. Statements in `write` must run
-  // on the database given: the default is not picked again under the lock.
-  static void WithConfigWriteLock(const std::function<void(Database*)>& write)
-      TEV_NO_THREAD_SAFETY_ANALYSIS;
+  // Runs `write` with the Config-write lock held, so that a read-then-insert
+  // of a setting is one step for this process. Taken before any database's
+  // lock, never across a bus request.
+  static void WithConfigWriteLock(const std::function<void()>& write);
 
   // A thread's GroupSync state (db/GroupSync.h): how deep its scopes are,
   // whether its statements changed rows since the outermost one (or a
@@ -138,14 +136,6 @@ class Database {
   const std::wstring folder_;
   // Serialises every statement and open; the rest is guarded by it.
   mutable PMutex mutex_{false};
-  // Config::SetString's read-then-insert (WithConfigWriteLock). Taken
-  // before mutex_, never across a bus request, never while picking the
-  // default.
-  PMutex configMutex_{false};
-  // The Config writes that picked this database and have not ended, under
-  // the lock that picks the default; the destructor waits for none left.
-  int configWriters_ = 0;
-  pthread_cond_t configWritersEnded_ = PTHREAD_COND_INITIALIZER;
   sqlite3* connection_ TEV_GUARDED_BY(mutex_) = nullptr;
   // Prepared statements of connection_; cleared before it closes. The
   // module's statements are some 150 fixed texts (IN lists add a few sizes).
