@@ -105,16 +105,18 @@ int CVelAtl::NotifyRecordFinished(const std::wstring&, const VARIANT& in, VARIAN
   if (Schedules* engine = EngineOf(this, L"NotifyRecordFinished")) {
     engine->NotifyRecordComplete(seconds, path, tev::Clock::Now(), StreamerMessage(in));
     engine->SetRecordingTimer();
+    engine->NotifyRecordingChange(peers_);
   }
-  Schedules::NotifyRecordingChange(peers_);
   return 0;
 }
 
 int CVelAtl::NotifyRecordStarted(const std::wstring&, const VARIANT& in, VARIANT*) {
   const std::wstring path = VUtil::GetStringElement(in, 2);
   LogDebug(L"NotifyRecordStarted: filepath %ls", path.c_str());
-  if (Schedules* engine = EngineOf(this, L"NotifyRecordStarted")) engine->NotifyRecordStarted(path);
-  Schedules::NotifyRecordingChange(peers_);
+  if (Schedules* engine = EngineOf(this, L"NotifyRecordStarted")) {
+    engine->NotifyRecordStarted(path);
+    engine->NotifyRecordingChange(peers_);
+  }
   return 0;
 }
 
@@ -123,8 +125,8 @@ int CVelAtl::NotifyWebRecordStartedAsync(const std::wstring&, const VARIANT& in,
   LogDebug(L"NotifyRecordStartedAsync: filepath %ls", path.c_str());
   if (Schedules* engine = EngineOf(this, L"NotifyWebRecordStartedAsync")) {
     engine->NotifyRecordStartedAsync(path);
+    engine->NotifyRecordingChange(peers_);
   }
-  Schedules::NotifyRecordingChange(peers_);
   return 0;
 }
 
@@ -133,7 +135,7 @@ int CVelAtl::NotifyWebRecordFailedAsync(const std::wstring&, const VARIANT& in, 
   LogDebug(L"NotifyRecordFailedAsync: filepath %ls", path.c_str());
   if (Schedules* engine = EngineOf(this, L"NotifyWebRecordFailedAsync")) {
     engine->NotifyRecordFailedAsync(path, tev::Clock::Now(), StreamerMessage(in));
+    engine->NotifyRecordingChange(peers_);
   }
-  Schedules::NotifyRecordingChange(peers_);
   return 0;
 }

@@ -111,31 +111,6 @@ class Schedule {
   // with "schedule." in front while it has not run.
   static std::wstring GetMediaTypeFromMediumId(const std::wstring& mediumId);
 
-  // --- Media-library publishing (engine/Publishing.cpp) ---
-  // The medium property list that publishes `schedule`.
-  // Throws VelException when a time cannot be written. `passMediumIds`
-  // (may be null) keeps the pass medium ids read for one batch of lists,
-  // so that a pass's id is read once per batch rather than once per row.
-  // `justLoaded`: the caller loaded `schedule` from the table a moment ago
-  // in this operation, so its medium id is taken as loaded instead of
-  // being read again.
-  static void AddMediumPrepare(const Schedule& schedule, MediumProperties* list,
-                               std::map<int32_t, std::wstring>* passMediumIds = nullptr,
-                               bool justLoaded = false);
-  // Publishes one schedule ("AddMedium" to "any") and stores the medium id
-  // the library answers. Failures are logged; nothing is stored then.
-  static void AddMedium(const Schedule& schedule, bool flag);
-  // Publishes property lists in one "AddMedia" request and
-  // stores each answered id by the list's "path" (only when the library
-  // answers one id per list). `meanwhile`, when not null and set, runs
-  // once the request is sent, before its answer is read, and is cleared.
-  static void AddMedia(const std::vector<MediumProperties>& lists, bool flag,
-                       std::function<void()>* meanwhile = nullptr);
-  // AddMedia that takes the lists over instead of copying them into the
-  // request; *lists is left empty.
-  static void AddMediaTaking(std::vector<MediumProperties>* lists, bool flag,
-                             std::function<void()>* meanwhile = nullptr);
-
   // --- Recording file metadata (monitor/ScheduleMetadata.cpp) ---
   // Each goes through `editor` (monitor/FileMetadata.h); without one
   // (null) the file counts as one that cannot be opened.

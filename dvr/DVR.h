@@ -36,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "dvr/ThumbnailTable.h"
 #include "platform/Variant.h"
 #include "support/Locker.h"
 
@@ -57,6 +58,8 @@ class DVR {
   DVR& operator=(const DVR&) = delete;
 
   PeerClient& Peers() const { return m_peers; }
+  // Which schedules have a thumbnail (any thread).
+  ThumbnailTable& Thumbnails() { return m_thumbnails; }
 
   // Result codes.
   static constexpr int kNoStream = 111;
@@ -207,6 +210,7 @@ class DVR {
   const StopSource m_stopping;
   std::atomic<uint32_t> m_lastStreamId{0};
   locker<std::map<std::wstring, long>> m_streams;
+  ThumbnailTable m_thumbnails;
 };
 
 #endif  // TEV_DVR_DVR_H_

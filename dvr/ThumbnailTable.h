@@ -1,18 +1,27 @@
-// Which schedules have a thumbnail: a process-wide map from schedule id to
-// a flag, held only in memory and behind a lock of its own, held for one
-// lookup or change. Filled by the folder monitor, recording completion and
-// the thumbnail callbacks; read when a schedule is published.
+// Which schedules have a thumbnail: a map from schedule id to a flag, held
+// only in memory behind a lock of its own, held for one lookup or change.
+// The recorder owns one; the folder monitor, recording completion and the
+// thumbnail callbacks fill it, and publishing a schedule reads it.
 #ifndef TEV_DVR_THUMBNAILTABLE_H_
 #define TEV_DVR_THUMBNAILTABLE_H_
 
 #include <cstdint>
+#include <map>
 
-void SetThumbnailEntry(int32_t id, bool exists);
-// Reading an id that is not in the map adds it with false.
-bool GetThumbnailEntry(int32_t id);
-// True when the map holds the id (whatever its flag); adds nothing.
-bool HasThumbnailEntry(int32_t id);
-// Empties the map (tests: a process starts with it empty).
-void ClearThumbnailEntries();
+#include "support/PMutex.h"
+#include "support/PThreadAnnotations.h"
+
+class ThumbnailTable {
+ public:
+  void Set(int32_t id, bool exists) TEV_EXCLUDES(m_mutex);
+  // Reading an id that is not in the map adds it with false.
+  bool Get(int32_t id) TEV_EXCLUDES(m_mutex);
+  // True when the map holds the id (whatever its flag); adds nothing.
+  bool Has(int32_t id) TEV_EXCLUDES(m_mutex);
+
+ private:
+  PMutex m_mutex{false};
+  std::map<int32_t, bool> m_entries TEV_GUARDED_BY(m_mutex);
+};
 
 #endif  // TEV_DVR_THUMBNAILTABLE_H_

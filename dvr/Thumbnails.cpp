@@ -57,7 +57,7 @@ void DVR::CreateThumbnail(const std::wstring& filePath) {
     Ask(L"Extract Image From Video", in, &out);
     // Made: the recording is not asked for again (completion, later passes).
     const int32_t id = Schedule::GetIdFromPath(filePath);
-    if (id > 0) SetThumbnailEntry(id, true);
+    if (id > 0) m_thumbnails.Set(id, true);
   } catch (const VelException& e) {
     LogError(L"Schedules::CreateThumbnail: %ls", e.getMessage().c_str());
   }

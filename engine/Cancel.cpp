@@ -29,7 +29,8 @@ int Schedules::CancelScheduledRecording(int32_t scheduleId, int64_t now) {
       NotifyStopped(*vel, schedule);
     }
     // The tuner is free again: waiting rows it blocked may record now.
-    if (SetScheduleStatus(schedule, DVRSTATE_COMPLETE_PARTIAL, now, StatusReason::kCancel)) {
+    if (SetScheduleStatus(Library(), schedule, DVRSTATE_COMPLETE_PARTIAL, now,
+                          StatusReason::kCancel)) {
       UpdateConflicts(schedule.m_id, now);
     }
   } else {
@@ -38,7 +39,7 @@ int Schedules::CancelScheduledRecording(int32_t scheduleId, int64_t now) {
     if (vel != nullptr) {
       NotifyStopped(*vel, schedule);
     }
-    PublishUnstoredStatus(schedule, DVRSTATE_COMPLETE_PARTIAL, true);
+    PublishUnstoredStatus(Library(), schedule, DVRSTATE_COMPLETE_PARTIAL, true);
   }
   return 0;
 }
@@ -56,7 +57,8 @@ int Schedules::RetrySchedule(int32_t scheduleId, int64_t now) {
     // keeps showing and playing it); the retry records into a row of its
     // own.
     if (!RecordAgainInNewRow(schedule, now)) return 0;
-  } else if (!SetScheduleStatus(schedule, DVRSTATE_SCHEDULED, now, StatusReason::kRetry)) {
+  } else if (!SetScheduleStatus(Library(), schedule, DVRSTATE_SCHEDULED, now,
+                                StatusReason::kRetry)) {
     LogError(L"Schedules::RetrySchedule could not write %d", scheduleId);
     return 0;
   }
@@ -78,6 +80,6 @@ bool Schedules::RecordAgainInNewRow(const Schedule& earlier, int64_t now) {
   LogInfo(L"Schedules::RetrySchedule keeps %ls in %d and records again into %ls",
           earlier.m_filePath.c_str(), earlier.m_id, again.m_filePath.c_str());
   Schedule added(again.m_filePath, DVRSTATE_SCHEDULED);
-  if (added.m_id != 0) Schedule::AddMedium(added, true);
+  if (added.m_id != 0) Library().AddMedium(added, true);
   return true;
 }

@@ -66,7 +66,7 @@ void Schedules::NotifyRecordStarted(const std::wstring& filePath) {
     LogError(L"NotifyRecordStarted; not found %ls", filePath.c_str());
     return;
   }
-  Schedule::AddMedium(schedule, true);
+  Library().AddMedium(schedule, true);
   if (!IsVideo(schedule.m_channelMimetype)) return;
   // A stopping module asks for nothing more.
   if (!m_running || (m_host != nullptr && m_host->Stopping())) return;
@@ -85,8 +85,8 @@ void Schedules::NotifyRecordFailedAsync(const std::wstring& filePath, int64_t no
     // Closed already (cancelled, or at a shutdown): it keeps what it says.
     LogInfo(L"NotifyRecordFailedAsync: R%d is %ls already, report ignored", failed.m_id,
             failed.m_status.c_str());
-  } else if (failed.m_id != 0 &&
-             !SetScheduleStatus(failed, DVRSTATE_ERROR, now, StatusReason::kRecorderFailed)) {
+  } else if (failed.m_id != 0 && !SetScheduleStatus(Library(), failed, DVRSTATE_ERROR, now,
+                                                    StatusReason::kRecorderFailed)) {
     return;
   }
   m_dvr.ForgetStream(filePath);  // the stream has ended
@@ -97,7 +97,7 @@ void Schedules::NotifyRecordFailedAsync(const std::wstring& filePath, int64_t no
                           L"the streamer reported that the recording failed", streamerMessage));
   // As stored: the write changes the row only while it is still recording.
   Schedule stored(failed.m_id);
-  if (stored.m_id != 0) Schedule::AddMedium(stored, true);
+  if (stored.m_id != 0) Library().AddMedium(stored, true);
 }
 
 void Schedules::NotifyRecordComplete(int32_t durationSeconds, const std::wstring& filePath,
@@ -135,7 +135,7 @@ void Schedules::NotifyRecordComplete(int32_t durationSeconds, const std::wstring
   }
 
   schedule.m_duration = durationSeconds;
-  if (!SetScheduleStatus(schedule, status, now, StatusReason::kRecorderFinished)) {
+  if (!SetScheduleStatus(Library(), schedule, status, now, StatusReason::kRecorderFinished)) {
     LogError(L"Schedules::NotifyRecordComplete could not write %d %ls", schedule.m_id,
              filePath.c_str());
     return;
@@ -148,10 +148,10 @@ void Schedules::NotifyRecordComplete(int32_t durationSeconds, const std::wstring
 
   if (PeerClient* vel = Peers()) NotifyStopped(*vel, schedule);
   schedule.SetFileMetadata(&m_metadata);
-  if (IsVideo(schedule.m_channelMimetype) && !GetThumbnailEntry(schedule.m_id)) {
+  if (IsVideo(schedule.m_channelMimetype) && !m_dvr.Thumbnails().Get(schedule.m_id)) {
     m_dvr.CreateThumbnail(filePath);
   }
-  Schedule::AddMedium(schedule, true);
+  Library().AddMedium(schedule, true);
 }
 
 void Schedules::NotifyThumbnailNeeded(const std::wstring& filePath) {

@@ -388,8 +388,8 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
       } else if (displace) {
         if (force) {
           bump(row);
-        } else if (row.m_status != kConflict &&
-                   SetScheduleStatus(row, kConflict, now, StatusReason::kConflictCheck)) {
+        } else if (row.m_status != kConflict && SetScheduleStatus(Library(), row, kConflict, now,
+                                                                  StatusReason::kConflictCheck)) {
           bumped[row.m_id] = kBumpedChanged;
         }
       }
@@ -406,7 +406,7 @@ void Schedules::BumpSchedule(Schedule& row, int64_t now) {
   if (row.m_status != kRecording) {
     // A failed write is logged and keeps the row's state; the bumped set
     // republishes the row as stored either way.
-    static_cast<void>(SetScheduleStatus(row, kSkip, now, StatusReason::kBumped));
+    static_cast<void>(SetScheduleStatus(Library(), row, kSkip, now, StatusReason::kBumped));
   } else {
     CancelScheduledRecording(row.m_id, now);
   }
@@ -492,7 +492,7 @@ void Schedules::UpdateConflicts(int32_t scheduleId, int64_t now) {
     if (blocked) continue;
 
     Schedule freed = r;
-    if (SetScheduleStatus(freed, kScheduled, now, StatusReason::kConflictUpdate)) {
+    if (SetScheduleStatus(Library(), freed, kScheduled, now, StatusReason::kConflictUpdate)) {
       changed = true;
       ReplanWindow(r.m_channelMimetype, r.m_channel, r.m_startTime, EndOf(r), now, bumped,
                    &planned);
@@ -523,7 +523,7 @@ void Schedules::UpdateConflicts(int32_t scheduleId, int64_t now) {
   for (const auto& entry : bumped) {
     // One medium at a time, as a freed row has always been published.
     Schedule row(entry.first);
-    if (row.m_id != 0) Schedule::AddMedium(row, true);
+    if (row.m_id != 0) Library().AddMedium(row, true);
     changed = true;
   }
 
@@ -565,7 +565,7 @@ void Schedules::ReplanWindow(const std::wstring& mimetype, const std::wstring& c
     Schedule* row = rowOf(id);
     if (planned != nullptr) planned->insert(id);
     if (row == nullptr || row->m_status != kConflict) continue;
-    if (SetScheduleStatus(*row, kScheduled, now, StatusReason::kReplanned)) {
+    if (SetScheduleStatus(Library(), *row, kScheduled, now, StatusReason::kReplanned)) {
       bumped.emplace(id, kBumpedChanged);
     }
   }
@@ -580,7 +580,7 @@ void Schedules::ReplanWindow(const std::wstring& mimetype, const std::wstring& c
       bumped.emplace(skipped.id, kBumpedChanged);
     }
     if (row->m_status != kConflict &&
-        SetScheduleStatus(*row, kConflict, now, StatusReason::kConflictCheck)) {
+        SetScheduleStatus(Library(), *row, kConflict, now, StatusReason::kConflictCheck)) {
       bumped.emplace(skipped.id, kBumpedChanged);
     }
   }
@@ -612,7 +612,7 @@ void Schedules::ForceSchedule(int32_t scheduleId, int64_t now) {
     return;
   }
   if (overlap.GetRowCount() == 0) {
-    static_cast<void>(SetScheduleStatus(forced, kScheduled, now, StatusReason::kForced));
+    static_cast<void>(SetScheduleStatus(Library(), forced, kScheduled, now, StatusReason::kForced));
     return;
   }
   const int32_t tuners = device ? 1 : GetTunerCount(forced.m_channelMimetype);
@@ -623,7 +623,7 @@ void Schedules::ForceSchedule(int32_t scheduleId, int64_t now) {
     for (Schedule& x : rows) {
       if (!ActiveAt(x, sample) || x.m_status == kSkip) continue;
       // A recording is only marked; it goes on until its own end.
-      static_cast<void>(SetScheduleStatus(x, kSkip, now, StatusReason::kForcedAside));
+      static_cast<void>(SetScheduleStatus(Library(), x, kSkip, now, StatusReason::kForcedAside));
     }
   }
   PMutexLock lock(m_engineMutex);

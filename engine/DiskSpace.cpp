@@ -94,7 +94,7 @@ bool Schedules::ClearDiskSpaceForSchedule(const std::wstring& channelMimetype, i
   if (row.m_id != 0) {
     // A failed write is logged; the start is refused either way.
     static_cast<void>(
-        SetScheduleStatus(row, DVRSTATE_DISK_FULL, now, StatusReason::kDiskFull));
+        SetScheduleStatus(Library(), row, DVRSTATE_DISK_FULL, now, StatusReason::kDiskFull));
   }
   return false;
 }

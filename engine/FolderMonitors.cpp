@@ -56,6 +56,7 @@ void Schedules::PublishAdopted(const std::vector<Schedule>& rows) {
   // A few requests for the batch, each well inside the bus's payload limit.
   for (size_t first = 0; first < rows.size(); first += kRecordsPerPublication) {
     const size_t last = std::min(rows.size(), first + kRecordsPerPublication);
-    PublishSchedules(std::vector<Schedule>(rows.begin() + first, rows.begin() + last), true);
+    Library().PublishSchedules(std::vector<Schedule>(rows.begin() + first, rows.begin() + last),
+                               true);
   }
 }

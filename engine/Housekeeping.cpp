@@ -72,7 +72,8 @@ void Schedules::PruneOrphanedRecordings(int64_t now) {
   }
   std::vector<Schedule> orphans = Schedule::FromRows(query);
   // A failed statement is logged; the next prune takes the rows again.
-  static_cast<void>(SetScheduleStatuses(orphans, DVRSTATE_COMPLETE, now, StatusReason::kOrphan));
+  static_cast<void>(
+      SetScheduleStatuses(Library(), orphans, DVRSTATE_COMPLETE, now, StatusReason::kOrphan));
 }
 
 void Schedules::ChangeRecordingToCompletePartial(int64_t now) {
@@ -99,8 +100,8 @@ void Schedules::ChangeRecordingToCompletePartial(int64_t now) {
     if (schedule.m_id != 0) orphans.push_back(std::move(schedule));
   }
   // A failed statement is logged; the rows stay recording for the next run.
-  static_cast<void>(SetScheduleStatuses(orphans, DVRSTATE_COMPLETE_PARTIAL, now,
-                                         StatusReason::kCrashRecovery));
+  static_cast<void>(SetScheduleStatuses(Library(), orphans, DVRSTATE_COMPLETE_PARTIAL, now,
+                                        StatusReason::kCrashRecovery));
 }
 
 void Schedules::StopAllRecordings(int64_t now) {
@@ -123,6 +124,6 @@ void Schedules::StopAllRecordings(int64_t now) {
       schedule.m_duration = static_cast<int32_t>(elapsed);
     }
     // A failed write is logged; the next start-up closes the row.
-    static_cast<void>(SetScheduleStatus(schedule, closed, now, StatusReason::kShutdown));
+    static_cast<void>(SetScheduleStatus(Library(), schedule, closed, now, StatusReason::kShutdown));
   }
 }

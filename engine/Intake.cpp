@@ -113,7 +113,7 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
         request.name, request.channel, request.channelMimetype, start, request.duration, answer,
         request.existingId, 0, request.allow, false, std::wstring(), request.allow, false, bumped,
         now);
-    PublishBumped(bumped);
+    Library().PublishBumped(bumped);
     if (conflicts != 0) return conflicts;
 
     row.startText = FormatTime3(start);
@@ -245,7 +245,7 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
       added.m_thumbnailId = request.thumbnailId;
       added.m_rating = request.rating;
       added.m_tags = request.tags;
-      Schedule::AddMedium(added, true);
+      Library().AddMedium(added, true);
     }
     SetRecordingTimer();
     if (remaining > 0) {
@@ -279,12 +279,12 @@ void Schedules::ChangePastScheduledToMissed(int64_t now) {
   for (Schedule row : selected) {
     if (row.m_episodeUrl.empty()) {
       missed.push_back(std::move(row));
-    } else if (SetScheduleStatus(row, DVRSTATE_RETRY, now, StatusReason::kMissed)) {
+    } else if (SetScheduleStatus(Library(), row, DVRSTATE_RETRY, now, StatusReason::kMissed)) {
       retried.push_back(std::move(row));
     }
   }
   // One batch shows both kinds, in the order they were selected.
-  auto publish = [&selected, &retried](const std::vector<Schedule>& changed) {
+  auto publish = [this, &selected, &retried](const std::vector<Schedule>& changed) {
     std::vector<Schedule> all;
     for (const Schedule& row : selected) {
       for (const Schedule& done : retried) {
@@ -294,7 +294,7 @@ void Schedules::ChangePastScheduledToMissed(int64_t now) {
         if (done.m_id == row.m_id) all.push_back(done);
       }
     }
-    PublishSchedules(all, true);
+    Library().PublishSchedules(all, true);
   };
   if (missed.empty()) {
     publish(missed);
@@ -302,17 +302,17 @@ void Schedules::ChangePastScheduledToMissed(int64_t now) {
   }
   // A failed statement is logged; the rows are taken again next time.
   static_cast<void>(
-      SetScheduleStatuses(missed, DVRSTATE_MISSED, now, StatusReason::kMissed, publish));
+      SetScheduleStatuses(Library(), missed, DVRSTATE_MISSED, now, StatusReason::kMissed, publish));
 }
 
 void Schedules::SetScheduleOwner(int32_t scheduleId, int32_t owner) {
   Schedule::Update(scheduleId, L"Owner", owner);
   Schedule row(scheduleId);
-  if (row.m_id != 0) Schedule::AddMedium(row, true);
+  if (row.m_id != 0) Library().AddMedium(row, true);
 }
 
 void Schedules::SetScheduleOwner(int32_t scheduleId, const std::wstring& owner) {
   Schedule::Update(scheduleId, L"Owner", owner);
   Schedule row(scheduleId);
-  if (row.m_id != 0) Schedule::AddMedium(row, true);
+  if (row.m_id != 0) Library().AddMedium(row, true);
 }

@@ -1,5 +1,4 @@
-// The medium-id store of schedules and the one-time identifier migration of
-// the version-5 database upgrade.
+// The medium-id store of schedules.
 #include "outbound/PeerClient.h"
 #include "db/LocalIds.h"
 #include "db/SQLite.h"
@@ -28,45 +27,16 @@ void Schedules::AssignTevMediumId(const std::wstring& filePath, const std::wstri
   RunAssign("UPDATE Schedules SET TevMediumId = ? WHERE FilePath = ?", {mediumId, filePath});
 }
 
-bool Schedules::ChangeMediumIds() {
-  SQLite rows;
-  if (!rows.RunQuery("SELECT * FROM Schedules", L"ChangeMediumIds")) {
-    LogError(L"Schedules::ChangeMediumIds: SQL error for %ls", rows.FailedStatement().c_str());
-    return false;
+// One table for the whole module: the schedule record's.
+std::wstring Schedules::MediaTypeForMimetype(const std::wstring& mimetype) {
+  return Schedule::MediaTypeForMimetype(mimetype);
+}
+
+std::wstring Schedules::GetMediumId(int32_t scheduleId) {
+  SQLite query;
+  if (query.RunQuery("SELECT * from Schedules WHERE ID = ?", {scheduleId}, L"GetMediumId") &&
+      query.GetRowCount() == 1) {
+    return query.GetString("TevMediumId");
   }
-  try {
-    for (int32_t i = 0; i < rows.GetRowCount(); ++i) {
-      const int32_t id = rows.GetInt("ID");
-      const std::wstring status = rows.GetString("Status");
-      const std::wstring mimetype = rows.GetString("ChannelMimetype");
-      const std::wstring thumbnailFile = rows.GetString("FilePath") + L".jpg";
-      rows.Next();
-
-      PeerClient* vel = LivePeers();
-      if (vel == nullptr) throw VelException(L"no bus endpoint");
-      const std::wstring oldKey = LocalIds::ScheduleKey(id);
-
-      if ((status == DVRSTATE_COMPLETE || status == DVRSTATE_COMPLETE_PARTIAL) &&
-          mimetype.compare(0, 5, L"video") == 0) {
-        const long result = vel->SetThumbnailUrl(oldKey, thumbnailFile);
-        // A thumbnail the library cannot take is not worth stopping the
-        // migration for; the identifier change below still runs.
-        if (result != 0) {
-          LogError(L"SetThumbnailUrl vel request error: %x", static_cast<unsigned>(result));
-        }
-      }
-
-      std::wstring newId;
-      const long result = vel->ChangeMediaId(oldKey, &newId);
-      if (result != 0) {
-        throw VelException(
-            tev::WFormat(L"ChangeMediaId vel request error: %x", static_cast<unsigned>(result)));
-      }
-      AssignTevMediumId(id, newId);
-    }
-  } catch (const VelException& e) {
-    LogError(L"Schedules::ChangeMediumIds: %ls", e.getMessage().c_str());
-    return false;
-  }
-  return true;
+  return std::wstring();
 }

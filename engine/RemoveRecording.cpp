@@ -67,7 +67,8 @@ int Schedules::RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly, i
       UpdateConflicts(scheduleId, now);
       return 0;
     }
-    const bool written = SetScheduleStatus(row, next, now, StatusReason::kLibraryRemoved).written;
+    const bool written =
+        SetScheduleStatus(Library(), row, next, now, StatusReason::kLibraryRemoved).written;
     // Announced once the row holds its new state, so that the listeners'
     // list of recordings no longer has it.
     if (next == DVRSTATE_COMPLETE_PARTIAL) notifyStop(row);
@@ -88,13 +89,13 @@ int Schedules::RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly, i
   }
   // The table is only filled as thumbnails are seen; a ".jpg" beside the
   // file is the recording's thumbnail as well.
-  if (GetThumbnailEntry(scheduleId) || FileExists(row.m_filePath + L".jpg")) {
+  if (m_dvr.Thumbnails().Get(scheduleId) || FileExists(row.m_filePath + L".jpg")) {
     m_dvr.DeleteThumbnail(row.m_filePath);
   }
   if (notify) deleteInLibrary(scheduleId);
   // Written back unchanged: a row that cannot be written any more is
   // reported, though the file is gone.
-  if (!SetScheduleStatus(row, state, now, StatusReason::kLibraryRemoved)) {
+  if (!SetScheduleStatus(Library(), row, state, now, StatusReason::kLibraryRemoved)) {
     return kResultStatementFailed;
   }
   LogDebug(L"Removed %ls, %d", row.m_name.c_str(), scheduleId);

@@ -121,12 +121,12 @@ void Schedules::ResumeRecordings() {
               schedule.m_filePath.c_str(), schedule.m_id);
       m_dvr.AdoptStream(schedule.m_filePath, streamId);
       if (schedule.m_status == DVRSTATE_RECORDING) {
-        Schedule::AddMedium(schedule, true);
+        Library().AddMedium(schedule, true);
       } else {
         // Closed by the shutdown: its expected length again, and recording.
         schedule.m_duration = static_cast<int32_t>(schedule.m_endTime - schedule.m_startTime);
-        static_cast<void>(SetScheduleStatus(schedule, DVRSTATE_RECORDING, now,
-                                            StatusReason::kAdopt));
+        static_cast<void>(
+            SetScheduleStatus(Library(), schedule, DVRSTATE_RECORDING, now, StatusReason::kAdopt));
       }
       continue;
     }
@@ -142,10 +142,10 @@ void Schedules::ResumeRecordings() {
     if (!schedule.m_episodeUrl.empty()) {
       LogDebug(L"[Resume recording] retry possible for: %d", schedule.m_id);
       closed = DVRSTATE_RETRY;
-      PublishUnstoredStatus(schedule, closed, false);
+      PublishUnstoredStatus(Library(), schedule, closed, false);
     }
     // A failed write is logged; the rest of the window is recorded anyway.
-    static_cast<void>(SetScheduleStatus(schedule, closed, now, StatusReason::kResume));
+    static_cast<void>(SetScheduleStatus(Library(), schedule, closed, now, StatusReason::kResume));
     // No stream writes the piece any more: it is described as a finished
     // recording would be.
     if (tev::Env::Current().FileExists(schedule.m_filePath)) schedule.SetFileMetadata(&m_metadata);

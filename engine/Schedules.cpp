@@ -4,7 +4,7 @@
 #include "monitor/FileSystemMonitor.h"
 
 Schedules::Schedules(DVR& recorder, EngineHost* host)
-    : m_dvr(recorder), m_peers(recorder.Peers()), m_host(host) {
+    : m_dvr(recorder), m_host(host), m_library(recorder.Peers(), recorder.Thumbnails()) {
   m_engineMutex.ForbidWaitingWhileHeld();
   for (auto& monitor : m_monitors) monitor.reset(new FileSystemMonitor(this, &m_folderOutages));
 }

@@ -16,12 +16,13 @@
 #include <vector>
 
 #include "engine/BumpedSet.h"
-#include "engine/RecordingRequest.h"
 #include "engine/DelayedThumbnails.h"
 #include "engine/EngineHost.h"
+#include "engine/LibrarySync.h"
 #include "engine/PassKeeper.h"
 #include "engine/PastInstants.h"
 #include "engine/RecordingFolders.h"
+#include "engine/RecordingRequest.h"
 #include "engine/Requests.h"
 #include "monitor/FileMetadata.h"
 #include "monitor/FolderOutages.h"
@@ -65,8 +66,10 @@ class Schedules : public MonitorHost {
   DVR& Recorder() override { return m_dvr; }
   // The peers while the module is live; null once it has stopped being so
   // (the engine then sends nothing, and reports no medium ids).
-  PeerClient* Peers() const { return m_peersLive.load() ? &m_peers : nullptr; }
-  void SetPeersLive(bool live) { m_peersLive = live; }
+  PeerClient* Peers() const { return m_library.Peers(); }
+  void SetPeersLive(bool live) { m_library.SetLive(live); }
+  // Publishes schedules to the media library.
+  LibrarySync& Library() { return m_library; }
   // The engine lock: the timer and the engine's state; a transaction holds
   // it for its scope. Recursive; nothing waits for another process while
   // holding it.
@@ -110,10 +113,10 @@ class Schedules : public MonitorHost {
   void CheckRecordingFolders();
   // Scheduled, skipped and conflicting rows that ended over a minute before
   // `now` become missed (retry when they have an episode address).
-  static void ChangePastScheduledToMissed(int64_t now);
+  void ChangePastScheduledToMissed(int64_t now);
   // Writes the row's owner and republishes it.
-  static void SetScheduleOwner(int32_t scheduleId, int32_t owner);
-  static void SetScheduleOwner(int32_t scheduleId, const std::wstring& owner);
+  void SetScheduleOwner(int32_t scheduleId, int32_t owner);
+  void SetScheduleOwner(int32_t scheduleId, const std::wstring& owner);
   // Recording files being created by intake right now (the folder monitor
   // must not take them for foreign files).
   bool IsPendingFile(const std::wstring& filePath) TEV_EXCLUDES(m_startingSetMutex);
@@ -187,14 +190,14 @@ class Schedules : public MonitorHost {
   // *out becomes one entry per row in DVRSTATE_RECORDING, with its medium
   // id when `withMediumIds` (else ""). 0 on success; 102 when the
   // statement fails (*out is then empty).
-  static int GetCurrentlyRecording(std::vector<CurrentRecording>* out, bool withMediumIds);
+  int GetCurrentlyRecording(std::vector<CurrentRecording>* out, bool withMediumIds);
   // Tells every listener the list above, medium ids included
   // ("NotifyPVRRecordingChange").
-  static void NotifyRecordingChange(PeerClient& peers);
+  void NotifyRecordingChange(PeerClient& peers);
   // Tells every listener that the row's recording started / stopped, then
   // the list.
-  static void NotifyStarted(PeerClient& peers, const Schedule& row);
-  static void NotifyStopped(PeerClient& peers, const Schedule& row);
+  void NotifyStarted(PeerClient& peers, const Schedule& row);
+  void NotifyStopped(PeerClient& peers, const Schedule& row);
   // The user's cancel of one schedule (stops its recording when running).
   int CancelScheduledRecording(int32_t scheduleId, int64_t now);
   // Schedules the row again from `now`; 0. A row whose file is on disk
@@ -204,7 +207,7 @@ class Schedules : public MonitorHost {
   // Inserts a copy of `earlier`, SCHEDULED from `now` for its duration,
   // with a new file name (the counter form of the earlier one), and
   // publishes it. False when no name or row could be made (logged).
-  static bool RecordAgainInNewRow(const Schedule& earlier, int64_t now);
+  bool RecordAgainInNewRow(const Schedule& earlier, int64_t now);
   // Remembers which rows the previous run left (the highest ID now). Call
   // once, when the database is open and before any request is served.
   void NotePreviousRun();
@@ -222,12 +225,12 @@ class Schedules : public MonitorHost {
   // Deletes skipped and conflicting rows whose end is before `now`.
   void RemoveOldSchedules(int64_t now);
   // Closes rows still recording more than a minute after their end.
-  static void PruneOrphanedRecordings(int64_t now);
+  void PruneOrphanedRecordings(int64_t now);
   // Once per engine (the first folder-monitor pass of a run): rows left
   // recording by a crash become partial.
   void ChangeRecordingToCompletePartial(int64_t now) override;
   // Closes every row in DVRSTATE_RECORDING (no stream is stopped).
-  static void StopAllRecordings(int64_t now);
+  void StopAllRecordings(int64_t now);
 
   // --- Media-library publishing (engine/Publishing.cpp, MediumIds.cpp) ---
   static void AssignTevMediumId(int scheduleId, const std::wstring& mediumId);
@@ -236,9 +239,6 @@ class Schedules : public MonitorHost {
   static std::wstring GetMediumId(int32_t scheduleId);
   // Media-library type of a channel mimetype ("video.file.recorded.tv", ...).
   static std::wstring MediaTypeForMimetype(const std::wstring& mimetype);
-  // One-time medium-id migration of the version-5 database upgrade.
-  // Returns true when the walk completed without a bus exception.
-  static bool ChangeMediumIds();
   // Start-up reconciliation with the library: media that match no row or
   // pass are deleted there, rows and passes the library lacks are
   // published again (all such rows in one "AddMedia"), and rows whose
@@ -355,14 +355,13 @@ class Schedules : public MonitorHost {
   static bool WriteTimes(const Schedule& row);
   // WriteTimes(to) and `to`'s Status (through the state setter) on the
   // stored row `from`; false when either write failed.
-  static bool WriteTimesAndStatus(Schedule& from, const Schedule& to, int64_t now);
+  bool WriteTimesAndStatus(Schedule& from, const Schedule& to, int64_t now);
 
   PThread* m_timerThread TEV_GUARDED_BY(m_engineMutex) = nullptr;  // owned; null before start-up
   DVR& m_dvr;
-  PeerClient& m_peers;
-  std::atomic<bool> m_peersLive{true};
   EngineHost* const m_host;
   std::atomic<PassKeeper*> m_passKeeper{nullptr};
+  LibrarySync m_library;
   DelayedThumbnails m_thumbnails{m_host, m_dvr};     // the delayed requests of start reports
   // What the monitors reported unavailable; outlives them.
   FolderOutages m_folderOutages;

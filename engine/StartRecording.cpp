@@ -38,9 +38,9 @@ const wchar_t kCaller[] = L"StartRecordingIfAppropriate";
 constexpr int64_t kDueAheadSeconds = 120;
 
 // Publishes the row as the table now holds it.
-void Republish(int32_t id) {
+void Republish(LibrarySync& library, int32_t id) {
   Schedule loaded(id);
-  if (loaded.m_id != 0) Schedule::AddMedium(loaded, true);
+  if (loaded.m_id != 0) library.AddMedium(loaded, true);
 }
 
 // What a failed start code means, for the user.
@@ -61,7 +61,7 @@ std::wstring StartFailureText(int code) {
 // (an earlier recording of the row). That one is kept, in a row of its own
 // as a partial recording, and the row records into the counter form of
 // its name.
-std::wstring FreshFilePath(const Schedule& row) {
+std::wstring FreshFilePath(LibrarySync& library, const Schedule& row) {
   if (!tev::Env::Current().FileExists(row.m_filePath)) return row.m_filePath;
   const std::wstring fresh = DVR::NextPieceFileName(row.m_filePath);
   if (fresh.empty()) return row.m_filePath;  // the streamer's -y is the lesser loss than none
@@ -79,7 +79,7 @@ std::wstring FreshFilePath(const Schedule& row) {
                      {row.m_filePath, row.m_id}, kCaller) &&
       query.GetRowCount() > 0) {
     earlier.FillFromRow(query);
-    Schedule::AddMedium(earlier, true);
+    library.AddMedium(earlier, true);
   }
   return fresh;
 }
@@ -115,14 +115,15 @@ bool StartRow(Schedules& engine, const Schedule& row, int64_t now) {
     LogError(L"Could not clear disk space for %ls, duration %d", row.m_name.c_str(), duration);
     FailureReasons::Set(row.m_id, tev::WFormat(L"not enough free space in %ls",
                                                engine.Recorder().GetRecordingDirectory(row.m_channelMimetype).c_str()));
-    Republish(row.m_id);
+    Republish(engine.Library(), row.m_id);
     return true;
   }
 
   CancelOneWhenFull(engine, row, now);
 
   Schedule marked = row;
-  if (!SetScheduleStatus(marked, DVRSTATE_RECORDING, now, StatusReason::kStart)) return false;
+  if (!SetScheduleStatus(engine.Library(), marked, DVRSTATE_RECORDING, now, StatusReason::kStart))
+    return false;
 
   // A folder the streamer cannot write to fails the recording here, with
   // the reason, rather than as a stream that ends at once without a word.
@@ -130,7 +131,7 @@ bool StartRow(Schedules& engine, const Schedule& row, int64_t now) {
   int code = RecordingSettings::CheckDirectoryWritable(engine.Recorder().GetRecordingDirectory(row.m_channelMimetype),
                                                &why);
   // Empty start time text: URL wildcards take the current date.
-  std::wstring filePath = code == 0 ? FreshFilePath(row) : row.m_filePath;
+  std::wstring filePath = code == 0 ? FreshFilePath(engine.Library(), row) : row.m_filePath;
   if (code == 0) {
     std::wstring said;
     code =
@@ -150,21 +151,22 @@ bool StartRow(Schedules& engine, const Schedule& row, int64_t now) {
 
   // The library is shown the row as the table holds it now, before the
   // outcome below is written (the next sync carries that).
-  Republish(row.m_id);
+  Republish(engine.Library(), row.m_id);
 
   if (filePath == row.m_filePath) {
     if (status != DVRSTATE_RECORDING &&
-        !SetScheduleStatus(marked, status, now, StatusReason::kStartOutcome)) {
+        !SetScheduleStatus(engine.Library(), marked, status, now, StatusReason::kStartOutcome)) {
       return false;
     }
   } else {
     LogDebug(L"file was changed by the request update it in DB");
     marked.m_filePath = filePath;
-    if (!SetScheduleStatus(marked, status, now, StatusReason::kStartNewFile)) return false;
+    if (!SetScheduleStatus(engine.Library(), marked, status, now, StatusReason::kStartNewFile))
+      return false;
   }
 
   // A failure is shown with its reason at once, not only at the next sync.
-  if (code != 0) Republish(row.m_id);
+  if (code != 0) Republish(engine.Library(), row.m_id);
   LogDebug(L"StartRecordingIfAppropriate executed for %d", row.m_id);
   if (code == 0) {
     PeerClient* vel = engine.Peers();

@@ -8,6 +8,7 @@
 #include "db/Transaction.h"
 #include "db/WFormat.h"
 #include "engine/FailureReasons.h"
+#include "engine/LibrarySync.h"
 #include "support/Log.h"
 
 namespace {
@@ -66,8 +67,8 @@ bool Write(const StatusTransition& t, Schedule& row, const std::wstring& to) {
 
 }  // namespace
 
-StatusChange SetScheduleStatus(Schedule& row, const std::wstring& to, int64_t now,
-                               StatusReason reason) {
+StatusChange SetScheduleStatus(LibrarySync& library, Schedule& row, const std::wstring& to,
+                               int64_t now, StatusReason reason) {
   StatusChange result;
   const StatusTransition* t = Check(row, to, reason);
   if (t == nullptr) return result;
@@ -82,16 +83,16 @@ StatusChange SetScheduleStatus(Schedule& row, const std::wstring& to, int64_t no
   }
   row.m_status = to;
   if (t->publish == StatusPublish::kRow) {
-    Schedule::AddMedium(row, true);
+    library.AddMedium(row, true);
   } else if (t->publish == StatusPublish::kReloaded) {
     Schedule reloaded(row.m_id);
-    if (reloaded.m_id != 0) Schedule::AddMedium(reloaded, true);
+    if (reloaded.m_id != 0) library.AddMedium(reloaded, true);
   }
   return result;
 }
 
-bool SetScheduleStatuses(std::vector<Schedule>& rows, const std::wstring& to, int64_t now,
-                         StatusReason reason,
+bool SetScheduleStatuses(LibrarySync& library, std::vector<Schedule>& rows, const std::wstring& to,
+                         int64_t now, StatusReason reason,
                          const std::function<void(const std::vector<Schedule>&)>& publish) {
   std::vector<Schedule> kept;
   std::vector<std::wstring> froms;
@@ -117,7 +118,7 @@ bool SetScheduleStatuses(std::vector<Schedule>& rows, const std::wstring& to, in
   if (rows.empty()) return true;
 
   if (t->publish == StatusPublish::kRow) {
-    for (const Schedule& row : rows) Schedule::AddMedium(row, true);
+    for (const Schedule& row : rows) library.AddMedium(row, true);
   } else if (t->publish == StatusPublish::kCaller && publish) {
     publish(rows);
   }
@@ -134,7 +135,8 @@ bool SetScheduleStatuses(std::vector<Schedule>& rows, const std::wstring& to, in
   return query.RunQuery(statement, values, t->caller);
 }
 
-void PublishUnstoredStatus(Schedule row, const std::wstring& shown, bool flag) {
+void PublishUnstoredStatus(LibrarySync& library, Schedule row, const std::wstring& shown,
+                           bool flag) {
   row.m_status = shown;
-  Schedule::AddMedium(row, flag);
+  library.AddMedium(row, flag);
 }

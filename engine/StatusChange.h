@@ -1,8 +1,8 @@
 // The one way to change a schedule's Status. Every change is checked
 // against the table of db/StatusTransitions.h, written with the statement
 // that table names for it, and published where the table says the setter
-// publishes. Any thread; takes no lock beyond the database lock of each
-// statement.
+// publishes (through the engine's LibrarySync). Any thread; takes no lock beyond the database lock
+// of each statement.
 #ifndef TEV_ENGINE_STATUSCHANGE_H_
 #define TEV_ENGINE_STATUSCHANGE_H_
 
@@ -14,6 +14,7 @@
 #include "db/SQLite.h"
 #include "db/StatusTransitions.h"
 
+class LibrarySync;
 class Schedule;
 
 // What a change did. Converts to true when the row now holds the new state.
@@ -33,8 +34,8 @@ struct [[nodiscard]] StatusChange {
 // - Written: row.m_status is `to`. kCancel and kRecorderFinished first set
 //   the end to `now`; kRetry sets the start to `now` and the end to now plus
 //   the duration. Publishes the row when the table says so.
-StatusChange SetScheduleStatus(Schedule& row, const std::wstring& to, int64_t now,
-                               StatusReason reason);
+StatusChange SetScheduleStatus(LibrarySync& library, Schedule& row, const std::wstring& to,
+                               int64_t now, StatusReason reason);
 
 // The same for a set of rows chosen by one selection, written by one
 // statement of the setter's own (the table's bulk form): only the rows in
@@ -44,12 +45,14 @@ StatusChange SetScheduleStatus(Schedule& row, const std::wstring& to, int64_t no
 // through `publish` for kCaller) and then written. True when the statement
 // succeeded or no row was left.
 [[nodiscard]] bool SetScheduleStatuses(
-    std::vector<Schedule>& rows, const std::wstring& to, int64_t now, StatusReason reason,
+    LibrarySync& library, std::vector<Schedule>& rows, const std::wstring& to, int64_t now,
+    StatusReason reason,
     const std::function<void(const std::vector<Schedule>&)>& publish = nullptr);
 
 // Shows `row` to the media library as if it were in `shown`, a state that
 // is not stored (the row keeps its own): what a cancelled plan or a
 // resumed piece looks like before or without a change of state.
-void PublishUnstoredStatus(Schedule row, const std::wstring& shown, bool flag);
+void PublishUnstoredStatus(LibrarySync& library, Schedule row, const std::wstring& shown,
+                           bool flag);
 
 #endif  // TEV_ENGINE_STATUSCHANGE_H_

@@ -159,7 +159,7 @@ void Schedules::SyncWithTevMedia() {
       const std::wstring state = Schedule::ExternalStateName(held.status);
       if (state != medium.pvrState) {
         const Schedule schedule(held.id);
-        if (schedule.m_id != 0) Schedule::AddMedium(schedule, true);
+        if (schedule.m_id != 0) Library().AddMedium(schedule, true);
         LogDebug(L"Inconsistency found for %d, pvrState is %ls, %ls in TevMedia", held.id,
                  state.c_str(), medium.pvrState.c_str());
       }
@@ -190,7 +190,7 @@ void Schedules::SyncWithTevMedia() {
   // A few requests, each well inside the bus's payload limit.
   for (size_t first = 0; first < missing.size(); first += kRecordsPerPublication) {
     const size_t last = std::min(missing.size(), first + kRecordsPerPublication);
-    PublishSchedules(LoadRows(missing, first, last), true);
+    Library().PublishSchedules(LoadRows(missing, first, last), true);
   }
 
   for (const auto& pass : passes) {

@@ -157,7 +157,7 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row,
           return Refuse(row, name, L"only a scheduled or conflicting schedule can be skipped",
                         refusal);
         }
-        if (!SetScheduleStatus(row, DVRSTATE_SKIP, now, StatusReason::kLibraryEdit)) {
+        if (!SetScheduleStatus(Library(), row, DVRSTATE_SKIP, now, StatusReason::kLibraryEdit)) {
           return Refuse(row, name, L"update failed", refusal);
         }
         // The user's skip stays when a tuner comes free.
@@ -168,7 +168,8 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row,
           return Refuse(row, name, L"only a skipped or conflicting schedule can be scheduled",
                         refusal);
         }
-        if (!SetScheduleStatus(row, DVRSTATE_SCHEDULED, now, StatusReason::kLibraryEdit)) {
+        if (!SetScheduleStatus(Library(), row, DVRSTATE_SCHEDULED, now,
+                               StatusReason::kLibraryEdit)) {
           return Refuse(row, name, L"update failed", refusal);
         }
         EpisodeMarks::SetSkippedByUser(id, false);
@@ -213,7 +214,7 @@ int Schedules::MoveSchedule(const Schedule& row, int64_t start, int32_t duration
     WriteTimesAndStatus(current, stored, now);
     return Refuse(moved, MovedProperty(stored, start), L"update failed", refusal);
   }
-  Schedule::AddMedium(current, true);
+  Library().AddMedium(current, true);
 
   ScheduleAnswer unused;
   RecordingRequest request = RecordingRequest::Of(current);
@@ -223,7 +224,7 @@ int Schedules::MoveSchedule(const Schedule& row, int64_t start, int32_t duration
   const int added = Add(request, &unused);
   if (added != 0) {
     // Refused (a conflict, most often): back to the time it had.
-    if (WriteTimesAndStatus(current, stored, now)) Schedule::AddMedium(current, true);
+    if (WriteTimesAndStatus(current, stored, now)) Library().AddMedium(current, true);
     return Refuse(current, MovedProperty(stored, start),
                   added == kResultConflicts
                       ? std::wstring(L"the new time clashes with other recordings")
@@ -244,7 +245,7 @@ bool Schedules::WriteTimesAndStatus(Schedule& from, const Schedule& to, int64_t 
   from = to;
   from.m_status = status;
   return status == to.m_status ||
-         SetScheduleStatus(from, to.m_status, now, StatusReason::kLibraryEdit).written;
+         SetScheduleStatus(Library(), from, to.m_status, now, StatusReason::kLibraryEdit).written;
 }
 
 bool Schedules::WriteTimes(const Schedule& row) {

@@ -26,7 +26,6 @@ void PVRVel::SetLive(PVRVel* pvr) {
   if (pvr != nullptr) pvr->m_schedules.SetPeersLive(true);
   PVRVel* previous = Live().pvr.exchange(pvr);
   if (previous != nullptr && previous != pvr) previous->m_schedules.SetPeersLive(false);
-  SetLivePeers(pvr ? &pvr->m_vel.Peers() : nullptr);
 }
 
 std::wstring TevNetworksFolder() {
@@ -90,7 +89,7 @@ bool PVRVel::WaitForTevMedia() {
   return elapsed <= kMediaWaitLimitMs;
 }
 
-bool PVRVel::FinishMediumIdUpgrade() { return SeasonPasses::FinishMediumIdUpgrade(); }
+bool PVRVel::FinishMediumIdUpgrade() { return m_passes.FinishMediumIdUpgrade(); }
 
 void PVRVel::Shutdown() {
   try {

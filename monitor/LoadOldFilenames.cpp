@@ -189,7 +189,9 @@ bool FileSystemMonitor::AddOldFile(Schedule schedule, std::vector<Schedule>* toP
   schedule.m_id = query.GetInt("ID");
   // A found video is published with its thumbnail id; the library asks
   // for the picture itself (NotifyThumbnailNeeded) when it lacks one.
-  SetThumbnailEntry(schedule.m_id, IsVideo(schedule.m_channelMimetype));
+  if (m_engine != nullptr) {
+    m_engine->Recorder().Thumbnails().Set(schedule.m_id, IsVideo(schedule.m_channelMimetype));
+  }
   toPublish->push_back(std::move(schedule));
   return true;
 }

@@ -66,7 +66,8 @@ void FileSystemMonitor::CheckIfThumbnailsExist() {
   auto ask = [&] {
     const std::vector<bool> exists = m_engine->Recorder().DoThumbnailsExistInDB(paths);
     // No answer (a failed request) leaves the table as it was.
-    for (size_t i = 0; i < exists.size(); ++i) SetThumbnailEntry(ids[i], exists[i]);
+    for (size_t i = 0; i < exists.size(); ++i)
+      m_engine->Recorder().Thumbnails().Set(ids[i], exists[i]);
     ids.clear();
     paths.clear();
   };

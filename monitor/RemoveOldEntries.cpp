@@ -177,7 +177,7 @@ void FileSystemMonitor::RemoveOldDBEntries() {
       if (!gone[i].mediumId.empty()) mediumTypes.emplace(gone[i].mediumId, gone[i].mediaType);
     }
     for (size_t i = first; i < last && !m_abort; ++i) {
-      if (GetThumbnailEntry(gone[i].id) && m_engine != nullptr) {
+      if (m_engine != nullptr && m_engine->Recorder().Thumbnails().Get(gone[i].id)) {
         m_engine->Recorder().DeleteThumbnail(gone[i].path);
       }
     }

@@ -132,9 +132,4 @@ class PeerClient {
 // The guide's listings element read into values (outbound/GuideListings.h).
 GuideListings ReadGuideListings(const VARIANT& listings);
 
-// The peers of the running module, or null when there is none (no
-// endpoint: medium ids are then left out of what the engine reports).
-PeerClient* LivePeers();
-void SetLivePeers(PeerClient* peers);
-
 #endif  // TEV_OUTBOUND_PEERCLIENT_H_

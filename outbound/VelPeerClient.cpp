@@ -1,6 +1,5 @@
 #include "outbound/VelPeerClient.h"
 
-#include <atomic>
 #include <utility>
 
 namespace {
@@ -11,11 +10,6 @@ class PostedOnBus : public PeerClient::Pending {
       : posted(std::move(posted)) {}
   std::unique_ptr<VelSatellite::PostedRequest> posted;
 };
-
-// Process-wide because a schedule is published from the state setter and the
-// medium-id upgrade, which are reached from every layer above without a
-// handle; the engine, recorder and passes get their peers by constructor.
-std::atomic<PeerClient*> g_livePeers{nullptr};
 
 }  // namespace
 
@@ -42,7 +36,3 @@ bool VelPeerClient::Answered(const Pending& posted) {
   auto* onBus = dynamic_cast<const PostedOnBus*>(&posted);
   return onBus == nullptr || !onBus->posted || VelSatellite::Answered(*onBus->posted);
 }
-
-PeerClient* LivePeers() { return g_livePeers.load(); }
-
-void SetLivePeers(PeerClient* peers) { g_livePeers = peers; }

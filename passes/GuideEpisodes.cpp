@@ -246,7 +246,7 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const ListedChannel& 
       if (added.kind == ScheduleAnswer::Kind::kMediumId) {
         const int32_t id = LocalIds::GetLocalIdFromTevMediumId(added.mediumId);
         if (id > 0) {
-          Schedules::SetScheduleOwner(id, owner);
+          engine.SetScheduleOwner(id, owner);
           // Taken from now: the row still stands for the airing.
           EpisodeMarks::SetAiring(id, airing);
         }
@@ -288,7 +288,7 @@ void SeasonPassChecker::CommitAndPublish(const PassRow& pass, const BumpedSet& b
     transaction.Commit();
     if (flags.beforePublishing) flags.beforePublishing();
     GroupSync::SyncInBackground();
-    PublishEpisodes(peers_, pass, bumped, whilePublishing);
+    PublishEpisodes(peers_, engine_.Library(), pass, bumped, whilePublishing);
     return;
   }
   // The library is told first and the rows are committed while it answers
@@ -300,12 +300,12 @@ void SeasonPassChecker::CommitAndPublish(const PassRow& pass, const BumpedSet& b
     GroupSync::SyncInBackground();
     RunPending(whilePublishing);
   };
-  PublishEpisodes(peers_, pass, bumped, &meanwhile);
+  PublishEpisodes(peers_, engine_.Library(), pass, bumped, &meanwhile);
   RunPending(&meanwhile);  // when nothing was sent
 }
 
-void SeasonPassChecker::PublishEpisodes(PeerClient& peers, const PassRow& pass,
-                                        const BumpedSet& bumped,
+void SeasonPassChecker::PublishEpisodes(PeerClient& peers, LibrarySync& library,
+                                        const PassRow& pass, const BumpedSet& bumped,
                                         std::function<void()>* meanwhile) {
   if (bumped.empty()) {
     RunPending(meanwhile);
@@ -330,5 +330,5 @@ void SeasonPassChecker::PublishEpisodes(PeerClient& peers, const PassRow& pass,
       row.m_tags = tags;
     }
   }
-  PublishSchedules(rows, true, meanwhile, true);
+  library.PublishSchedules(rows, true, meanwhile, true);
 }

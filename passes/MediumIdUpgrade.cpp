@@ -27,7 +27,7 @@ bool SeasonPasses::FinishMediumIdUpgrade() {
     stage = L"schedules";
     Config::SetString(SQLite::kMediumIdUpgrade, stage);
   }
-  if (!Schedules::ChangeMediumIds()) return false;
+  if (!engine_.Library().ChangeMediumIds()) return false;
   SQLite done;
   if (!done.RunQuery(SQLite::kDeleteStage, {SQLite::kMediumIdUpgrade}, kCaller)) {
     return false;

@@ -44,7 +44,8 @@ int32_t SeasonPasses::AddPassFromSchedule(int32_t scheduleId, const std::wstring
   // Publishing a schedule reads the table, which leaves an entry saying
   // "no thumbnail"; only a thumbnail that exists stands in for the
   // library's own description.
-  if (HasThumbnailEntry(scheduleId) && GetThumbnailEntry(scheduleId)) {
+  ThumbnailTable& thumbnails = engine_.Recorder().Thumbnails();
+  if (thumbnails.Has(scheduleId) && thumbnails.Get(scheduleId)) {
     pass.thumbnailId = LocalIds::ThumbnailKey(scheduleId);
   } else {
     pass.thumbnailId = thumbnailId;
@@ -165,7 +166,7 @@ int32_t SeasonPasses::Add(const PassDescription& pass, PassConflictReport* repor
   std::unique_ptr<PeerClient::Pending> published =
       PostPassToTevMedia(id, pass.thumbnailId, pass.rating, pass.tags);
   if (guideType == 1 && !search) search = checker_.Peers().PostTVGuideSchedule(pass.programName);
-  auto storeMediumId = [&published, id] {
+  auto storeMediumId = [this, &published, id] {
     if (published) StorePassMediumId(id, std::move(published));
   };
   if (sourceScheduleId > 0) {
@@ -173,7 +174,7 @@ int32_t SeasonPasses::Add(const PassDescription& pass, PassConflictReport* repor
     // it, and after the pass has its medium id, so that its "tevPassId"
     // names it.
     storeMediumId();
-    Schedules::SetScheduleOwner(sourceScheduleId, id);
+    engine_.SetScheduleOwner(sourceScheduleId, id);
   }
 
   AdmissionFlags flags;
@@ -197,7 +198,7 @@ int32_t SeasonPasses::Add(const PassDescription& pass, PassConflictReport* repor
   }
   storeMediumId();  // when the episodes ended before publishing; removal needs it
   if (searched == kPassGuideFailed || searched == kPassConflicts) {
-    if (sourceScheduleId > 0) Schedules::SetScheduleOwner(sourceScheduleId, std::wstring());
+    if (sourceScheduleId > 0) engine_.SetScheduleOwner(sourceScheduleId, std::wstring());
     RemoveSeasonPass(id, true);
     return searched == kPassGuideFailed ? kFailed : kConflictsFound;
   }

@@ -118,7 +118,8 @@ void SeasonPasses::RedecideEpisodes(int32_t passId) {
   std::vector<Schedule> rows = Schedule::FromRows(episodes);
   for (Schedule& row : rows) {
     if (row.m_status == DVRSTATE_SCHEDULED &&
-        SetScheduleStatus(row, DVRSTATE_CONFLICT, now, StatusReason::kConflictCheck)) {
+        SetScheduleStatus(engine_.Library(), row, DVRSTATE_CONFLICT, now,
+                          StatusReason::kConflictCheck)) {
       bumped[row.m_id] = kBumpedChanged;
     }
   }
@@ -131,9 +132,10 @@ void SeasonPasses::RedecideEpisodes(int32_t passId) {
         current.m_duration, nullptr, current.m_id, pass.priority, true,
         current.m_channelName == pass.channelName, pass.channelName, false, false, bumped, now);
     if (checked == kPassConflicts &&
-        SetScheduleStatus(current, DVRSTATE_CONFLICT, now, StatusReason::kConflictCheck)) {
+        SetScheduleStatus(engine_.Library(), current, DVRSTATE_CONFLICT, now,
+                          StatusReason::kConflictCheck)) {
       bumped[current.m_id] = kBumpedChanged;
     }
   }
-  SeasonPassChecker::PublishEpisodes(checker_.Peers(), pass, bumped);
+  SeasonPassChecker::PublishEpisodes(checker_.Peers(), engine_.Library(), pass, bumped);
 }

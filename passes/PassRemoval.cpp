@@ -91,7 +91,7 @@ bool DetachAndDelete(int32_t passId, bool keepDeleted, const std::vector<int32_t
 
 // The library side for the kept recordings: no "tevPassId" any more, and
 // republished without the owner.
-void TellKept(PeerClient& peers, std::vector<Schedule> kept) {
+void TellKept(PeerClient& peers, LibrarySync& library, std::vector<Schedule> kept) {
   if (kept.empty()) return;
   std::vector<std::wstring> ids;
   for (Schedule& row : kept) {
@@ -103,7 +103,7 @@ void TellKept(PeerClient& peers, std::vector<Schedule> kept) {
   } catch (const VelException& e) {
     LogError(L"RemovePassInfoForRecordings %ls", e.getMessage().c_str());
   }
-  PublishSchedules(kept, true);
+  library.PublishSchedules(kept, true);
 }
 
 void DropPending(PeerClient& peers, const std::vector<std::wstring>& pendingIds) {
@@ -133,7 +133,7 @@ void Refresh(Schedules* engine, PassWork* work, PeerClient* peers, int32_t passI
       passes.RemoveSchedulesForPass(passId, &wanted);
       if (change == SeasonPasses::PassChange::kLength) SeasonPasses::ApplyPassLength(passId);
       if (change == SeasonPasses::PassChange::kPriority) passes.RedecideEpisodes(passId);
-      SeasonPasses::RepublishEpisodes(*peers, passId);
+      SeasonPasses::RepublishEpisodes(*peers, engine->Library(), passId);
     }
     checker.CheckForNewEpisodes();
   } catch (const VelException& e) {
@@ -154,7 +154,7 @@ void SeasonPasses::RemovePassInfoForRecordings(int32_t passId) {
   }
   std::vector<Schedule> kept = Schedule::FromRows(query);
   for (const Schedule& row : kept) Schedule::Update(row.m_id, L"Owner", std::wstring());
-  TellKept(checker_.Peers(), kept);
+  TellKept(checker_.Peers(), engine_.Library(), kept);
 }
 
 void SeasonPasses::RemoveSchedulesForPass(int32_t passId, const std::set<int32_t>* wanted) {
@@ -169,7 +169,7 @@ void SeasonPasses::RemoveSchedulesForPass(int32_t passId, const std::set<int32_t
       !transaction.Commit()) {
     return;  // rolled back
   }
-  TellKept(checker_.Peers(), rows.kept);
+  TellKept(checker_.Peers(), engine_.Library(), rows.kept);
   engine_.UpdateConflicts(0, tev::Clock::Now());
 }
 
@@ -197,7 +197,7 @@ bool SeasonPasses::RemoveSeasonPass(int32_t passId, bool deleteMedium) {
           L"SeasonPasses::RemoveSeasonPass");
   if (!ok || !transaction.Commit()) return false;  // rolled back
 
-  TellKept(checker_.Peers(), rows.kept);
+  TellKept(checker_.Peers(), engine_.Library(), rows.kept);
   if (deleteMedium && !mediumId.empty()) checker_.Peers().DeleteMedium(mediumId, true, true);
   RepublishPasses(renumbered);
   engine_.UpdateConflicts(0, tev::Clock::Now());

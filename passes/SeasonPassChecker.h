@@ -25,6 +25,7 @@
 #include "passes/PassRequest.h"
 #include "support/PEvent.h"
 
+class LibrarySync;
 class PassWork;
 class PThread;
 class Schedules;
@@ -152,8 +153,8 @@ class SeasonPassChecker {
   // Publishes the rows of `bumped`; new episodes carry the pass medium's
   // thumbnail, rating and tags (asked of the library once unless known).
   // `meanwhile` as PublishSchedules'.
-  static void PublishEpisodes(PeerClient& peers, const PassRow& pass, const BumpedSet& bumped,
-                              std::function<void()>* meanwhile = nullptr);
+  static void PublishEpisodes(PeerClient& peers, LibrarySync& library, const PassRow& pass,
+                              const BumpedSet& bumped, std::function<void()>* meanwhile = nullptr);
   // Ends the episodes' `transaction` and publishes `bumped`: the episodes
   // go to the library before the commit when nothing before them waits,
   // so that the disk and the library work at once; otherwise after it.

@@ -8,6 +8,8 @@
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
+#include "engine/LibrarySync.h"
+#include "engine/Schedules.h"
 #include "outbound/PeerClient.h"
 #include "passes/PassJobs.h"
 #include "passes/SeasonPassChecker.h"
@@ -35,14 +37,6 @@ bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
   return text.compare(0, std::char_traits<wchar_t>::length(prefix), prefix) == 0;
 }
 
-// The live endpoint; a VelException when there is none, so that callers
-// handle "no bus" like any other bus exception.
-PeerClient* Endpoint() {
-  PeerClient* vel = LivePeers();
-  if (vel == nullptr) throw VelException(L"no bus endpoint");
-  return vel;
-}
-
 std::vector<std::wstring> SplitAtSpaces(const std::wstring& text) {
   std::vector<std::wstring> words;
   size_t begin = 0;
@@ -56,6 +50,12 @@ std::vector<std::wstring> SplitAtSpaces(const std::wstring& text) {
 }
 
 }  // namespace
+
+PeerClient* SeasonPasses::Endpoint() const {
+  PeerClient* vel = engine_.Peers();
+  if (vel == nullptr) throw VelException(L"no bus endpoint");
+  return vel;
+}
 
 std::wstring SeasonPasses::ScheduleModeName(int32_t mode) {
   for (const ModeName& entry : kModeNames) {
@@ -104,7 +104,8 @@ std::unique_ptr<PeerClient::Pending> SeasonPasses::PostPassToTevMedia(
         tags.empty() ? std::vector<std::wstring>() : SplitAtSpaces(tags);
     const size_t count = 16 + (thumbnailId.empty() ? 0 : 1) + (rating.empty() ? 0 : 1) +
                          tagWords.size();
-    const std::wstring path = LivePeers() != nullptr ? LocalIds::PassKey(passId) : std::wstring();
+    const std::wstring path =
+        engine_.Peers() != nullptr ? LocalIds::PassKey(passId) : std::wstring();
 
     MediumProperties list;
     list.Reserve(count);
@@ -164,8 +165,8 @@ std::vector<SqlValue> UnrunValues(int32_t passId) {
 
 }  // namespace
 
-void SeasonPasses::UpdateSchedulesFromPass(PassWork& work, PeerClient& peers, int32_t passId,
-                                           const std::wstring& property,
+void SeasonPasses::UpdateSchedulesFromPass(PassWork& work, PeerClient& peers, LibrarySync& library,
+                                           int32_t passId, const std::wstring& property,
                                            const std::wstring& value) {
   std::vector<SqlValue> unrun = UnrunValues(passId);
   const char* assignment = nullptr;
@@ -186,14 +187,14 @@ void SeasonPasses::UpdateSchedulesFromPass(PassWork& work, PeerClient& peers, in
                          unrun, L"UpdateSchedulesFromPass")) {
       return;
     }
-    RepublishEpisodes(peers, passId);
+    RepublishEpisodes(peers, library, passId);
     return;
   }
-  SetEpisodesAttribute(passId, property, value);
+  SetEpisodesAttribute(library, passId, property, value);
 }
 
-void SeasonPasses::SetEpisodesAttribute(int32_t passId, const std::wstring& property,
-                                        const std::wstring& value) {
+void SeasonPasses::SetEpisodesAttribute(LibrarySync& library, int32_t passId,
+                                        const std::wstring& property, const std::wstring& value) {
   SQLite query;
   if (!query.RunQuery(std::string("SELECT * FROM Schedules WHERE ") + kUnrun, UnrunValues(passId),
                       L"UpdateSchedulesFromPass")) {
@@ -205,13 +206,15 @@ void SeasonPasses::SetEpisodesAttribute(int32_t passId, const std::wstring& prop
     query.Next();
   }
   try {
-    Endpoint()->SetMediaAttribute(mediumIds, property, value);
+    PeerClient* vel = library.Peers();
+    if (vel == nullptr) throw VelException(L"no bus endpoint");
+    vel->SetMediaAttribute(mediumIds, property, value);
   } catch (const VelException& e) {
     LogError(L"Schedule::UpdateSchedulesFromPass: %ls", e.getMessage().c_str());
   }
 }
 
-void SeasonPasses::RepublishEpisodes(PeerClient& peers, int32_t passId) {
+void SeasonPasses::RepublishEpisodes(PeerClient& peers, LibrarySync& library, int32_t passId) {
   SQLite pass;
   if (!pass.RunQuery("SELECT * FROM SeasonPasses WHERE ID = ?", {passId},
                      L"UpdateSchedulesFromPass") ||
@@ -231,7 +234,7 @@ void SeasonPasses::RepublishEpisodes(PeerClient& peers, int32_t passId) {
     pending[episodes.GetInt("ID")] = kBumpedNewEpisode;  // published as a new episode is
     episodes.Next();
   }
-  SeasonPassChecker::PublishEpisodes(peers, PassRow::FromQuery(pass), pending);
+  SeasonPassChecker::PublishEpisodes(peers, library, PassRow::FromQuery(pass), pending);
 }
 
 void SeasonPasses::UpgradeThumbnails() {
@@ -274,7 +277,7 @@ bool SeasonPasses::ChangeMediumIds() {
       const int32_t passId = passes.GetInt("ID");
       passes.Next();
       const std::wstring key =
-          LivePeers() != nullptr ? LocalIds::GetPassMediumId(passId) : std::wstring();
+          engine_.Peers() != nullptr ? LocalIds::GetPassMediumId(passId) : std::wstring();
       std::wstring mediumId;
       const long result = Endpoint()->ChangeMediaId(key, &mediumId);
       if (result != 0) {
@@ -282,7 +285,7 @@ bool SeasonPasses::ChangeMediumIds() {
             tev::WFormat(L"ChangeMediaId vel request error: %x", static_cast<unsigned>(result)));
       }
       PassStore::AssignMediumId(passId, mediumId);
-      SetEpisodesAttribute(passId, L"tevPassId", mediumId);
+      SetEpisodesAttribute(engine_.Library(), passId, L"tevPassId", mediumId);
     }
   } catch (const VelException& e) {
     LogError(L"SeasonPasses::ChangeMediumIds: %ls", e.getMessage().c_str());

@@ -24,6 +24,7 @@
 #include "outbound/PeerClient.h"
 #include "passes/PassRequest.h"
 
+class LibrarySync;
 class PassWork;
 class Schedules;
 class SeasonPassChecker;
@@ -129,7 +130,7 @@ class SeasonPasses : public PassKeeper {
   static int32_t GetLowestPriority();
   // Moves every prioritised pass down one place (republishing each) and
   // returns 1, also on failure.
-  static int32_t GetHighestPriority();
+  int32_t GetHighestPriority();
   // Moves every prioritised pass down one place without republishing; the
   // moved IDs are added to *moved. False when a statement failed.
   static bool MakeRoomAtTop(std::vector<int32_t>* moved);
@@ -137,13 +138,13 @@ class SeasonPasses : public PassKeeper {
   // moved from `oldPriority` to `newPriority` (0 = removed); each changed
   // pass is republished. False when the selection fails or `newPriority`
   // lies outside 0..count.
-  static bool UpdatePriorities(int32_t oldPriority, int32_t newPriority, int32_t passId);
+  bool UpdatePriorities(int32_t oldPriority, int32_t newPriority, int32_t passId);
   // The work of UpdatePriorities without the media library: the IDs whose
   // priority changed are added to *changed.
   static bool RenumberPriorities(int32_t oldPriority, int32_t newPriority, int32_t passId,
                                  std::vector<int32_t>* changed);
   // Republishes each pass (no thumbnail, rating or tags).
-  static void RepublishPasses(const std::vector<int32_t>& passIds);
+  void RepublishPasses(const std::vector<int32_t>& passIds);
 
   // --- ScheduleMode and GuideType vocabulary ---
   enum ScheduleMode : int32_t {
@@ -165,50 +166,55 @@ class SeasonPasses : public PassKeeper {
   // Publishes the pass ("AddMedium") with its full property list and stores
   // the medium id the library answers. Empty texts leave the optional
   // thumbnailId/rating/tags properties out; tags are split at each space.
-  static void AddPassToTevMedia(int32_t passId, const std::wstring& thumbnailId,
-                                const std::wstring& rating, const std::wstring& tags);
+  void AddPassToTevMedia(int32_t passId, const std::wstring& thumbnailId,
+                         const std::wstring& rating, const std::wstring& tags);
   // AddPassToTevMedia in two halves, so that another request can travel
   // while the library answers: the first sends "AddMedium" (null when it
   // could not, logged), the second reads the answer and stores the id.
-  static std::unique_ptr<PeerClient::Pending> PostPassToTevMedia(
-      int32_t passId, const std::wstring& thumbnailId, const std::wstring& rating,
-      const std::wstring& tags);
-  static void StorePassMediumId(int32_t passId,
-                                std::unique_ptr<PeerClient::Pending> posted);
+  std::unique_ptr<PeerClient::Pending> PostPassToTevMedia(int32_t passId,
+                                                          const std::wstring& thumbnailId,
+                                                          const std::wstring& rating,
+                                                          const std::wstring& tags);
+  void StorePassMediumId(int32_t passId, std::unique_ptr<PeerClient::Pending> posted);
   // Hands a change of the pass to its schedules that have not run (not
   // complete, partial or recording). "keepUntil" and "genre" are written
   // into their rows (KeepUntil, Category) under the pass-work lock of
   // `work`, and the pending ones are republished; any other property is
   // set on their media only (SetEpisodesAttribute).
-  static void UpdateSchedulesFromPass(PassWork& work, PeerClient& peers, int32_t passId,
-                                      const std::wstring& property, const std::wstring& value);
+  static void UpdateSchedulesFromPass(PassWork& work, PeerClient& peers, LibrarySync& library,
+                                      int32_t passId, const std::wstring& property,
+                                      const std::wstring& value);
   // Sets the property on the media of the pass's schedules that have not run.
-  static void SetEpisodesAttribute(int32_t passId, const std::wstring& property,
-                                   const std::wstring& value);
+  static void SetEpisodesAttribute(LibrarySync& library, int32_t passId,
+                                   const std::wstring& property, const std::wstring& value);
   // Publishes the pass's scheduled, conflicting and skipped episodes in one
   // request, with the pass medium's thumbnail, rating and tags.
-  static void RepublishEpisodes(PeerClient& peers, int32_t passId);
+  static void RepublishEpisodes(PeerClient& peers, LibrarySync& library, int32_t passId);
   // The pass's pending episodes take its Duration, when it repeats them
   // without a guide (a guide gives each airing its own length).
   static void ApplyPassLength(int32_t passId);
 
   // --- One-time migration of the version-5 database upgrade ---
   // Registers the thumbnail files of published media by schedule path.
-  static void UpgradeThumbnails();
+  void UpgradeThumbnails();
   // UpgradeThumbnails, then asks the library to change every pass's medium
   // id ("ChangeMediaId"), stores the new one and hands it to the pass's
   // schedules as "tevPassId". False when the pass query failed or a bus
   // exception ended the walk (the upgrade then stops and repeats at the
   // next start).
-  static bool ChangeMediumIds();
+  bool ChangeMediumIds();
   // The media-library half of the version-5 step (new medium ids for the
   // passes and schedules), when an upgrade left it to do. Needs the bus
   // joined and the media library ready; true when nothing is left to do.
   // Called by engine start-up through its host; resumes where a failed run
   // stopped.
-  static bool FinishMediumIdUpgrade();
+  bool FinishMediumIdUpgrade();
 
  private:
+  // The live endpoint; a VelException when there is none, so that callers
+  // handle "no bus" like any other bus exception.
+  PeerClient* Endpoint() const;
+
   Schedules& engine_;
   SeasonPassChecker& checker_;
 };

@@ -45,13 +45,14 @@ bool SetColumn(int32_t passId, const char* column, int32_t value) {
 }
 
 // Hands the pair to the pass's pending schedules in the background.
-void Propagate(PassWork& work, PeerClient& peers, int32_t passId, const std::wstring& name,
-               const std::wstring& value) {
+void Propagate(PassWork& work, PeerClient& peers, LibrarySync& library, int32_t passId,
+               const std::wstring& name, const std::wstring& value) {
   PassWork* owner = &work;
   PeerClient* through = &peers;
+  LibrarySync* publisher = &library;
   work.StartJob(
-      [owner, through, passId, name, value] {
-        SeasonPasses::UpdateSchedulesFromPass(*owner, *through, passId, name, value);
+      [owner, through, publisher, passId, name, value] {
+        SeasonPasses::UpdateSchedulesFromPass(*owner, *through, *publisher, passId, name, value);
       },
       L"UpdateMedium");
 }
@@ -151,7 +152,7 @@ int SeasonPasses::UpdatePassMedium(int32_t action, int32_t passId,
     if (refresh) {
       RefreshPass(passId, name == L"duration" ? PassChange::kLength : PassChange::kOther);
     } else {
-      Propagate(checker_.Work(), checker_.Peers(), passId, name, value);
+      Propagate(checker_.Work(), checker_.Peers(), engine_.Library(), passId, name, value);
     }
     return 0;
   }

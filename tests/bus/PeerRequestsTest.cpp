@@ -9,6 +9,7 @@
 
 #include "bus/CVelAtl.h"
 #include "db/TimeUtils.h"
+#include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
 #include "tests/peers/PeerFixture.h"
@@ -114,13 +115,15 @@ TEST_F(CVelAtlRequests, DeleteMediaRemovesPlansAndRetypesRecordings) {
 }
 
 TEST_F(CVelAtlRequests, NotificationsReachEveryListener) {
+  DVR recorder(vel_->Peers());
+  Schedules engine(recorder);
   const int film = InsertSchedule("m7", "DVRSTATE_RECORDING", "video/x-tv", "Film", "One");
   // Still within its window, or the list in progress would close it first.
   dbtest::RawDb(dbPath_).Exec("UPDATE Schedules SET EndTime = 29991231000000 WHERE ID = " +
                               std::to_string(film));
   const int id = InsertSchedule("m8", "DVRSTATE_COMPLETE", "video/x-tv", "News", "Two");
   vel_->Peers().NotifyStopRecording(id, L"News", L"Two");
-  Schedules::NotifyRecordingChange(vel_->Peers());
+  engine.NotifyRecordingChange(vel_->Peers());
   ASSERT_TRUE(listener_.WaitFor(L"NotifyStopRecording", 1, 5000));
   ASSERT_TRUE(listener_.WaitFor(L"NotifyPVRRecordingChange", 1, 5000));
   Value stop = Last(listener_, L"NotifyStopRecording");
@@ -137,7 +140,7 @@ TEST_F(CVelAtlRequests, NotificationsReachEveryListener) {
   EXPECT_EQ(Str(Last(listener_, L"NotifyStartRecording").get(), 1), L"m8");
   // Nobody listening is no error.
   listener_.Leave();
-  Schedules::NotifyRecordingChange(vel_->Peers());
+  engine.NotifyRecordingChange(vel_->Peers());
   EXPECT_FALSE(log_->HasPart(LOG_ERROR, L"Notify"));
 }
 

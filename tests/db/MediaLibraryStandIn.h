@@ -154,9 +154,8 @@ class MediaLibraryStandIn : public tev::test::OfferingSatellite {
   int published_ = 0;
 };
 
-// A database fixture with the module's endpoint ("ZoVIZ", made the live
-// one for LivePeers()) and the stand-in ("TevMediaV2") on a loopback
-// nats-server.
+// A database fixture with the module's endpoint ("ZoVIZ") and the
+// stand-in ("TevMediaV2") on a loopback nats-server.
 class BusFixture : public DbFixture {
  protected:
   void SetUp() override {
@@ -164,10 +163,8 @@ class BusFixture : public DbFixture {
     ASSERT_TRUE(server_.Start());
     ASSERT_EQ(media_.Connect(server_.HostPort(), L"TevMediaV2"), 0);
     ASSERT_EQ(vel_.Connect(server_.HostPort(), L"ZoVIZ"), 0);
-    SetLivePeers(&vel_.Peers());
   }
   void TearDown() override {
-    SetLivePeers(nullptr);
     vel_.Disconnect();
     media_.Disconnect();
     DbFixture::TearDown();

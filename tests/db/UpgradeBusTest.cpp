@@ -6,8 +6,9 @@
 
 #include "db/SQLite.h"
 #include "db/TimeUtils.h"
-#include "passes/SeasonPasses.h"
 #include "engine/Schedules.h"
+#include "passes/SeasonPasses.h"
+#include "tests/common/PassObjects.h"
 #include "tests/db/DbTestSupport.h"
 #include "tests/db/MediaLibraryStandIn.h"
 
@@ -48,7 +49,14 @@ class UpgradeBusTest : public dbtest::BusFixture {
   }
   std::string Version() { return db_->Value("SELECT Value FROM Config WHERE Key = 'Version'"); }
 
+  // Made at first use, over the database the test opened.
+  tev::test::PassObjects& Objects() {
+    if (!objects_) objects_.reset(new tev::test::PassObjects(vel_.Peers()));
+    return *objects_;
+  }
+
   std::unique_ptr<RawDb> db_;
+  std::unique_ptr<tev::test::PassObjects> objects_;
 };
 
 TEST_F(UpgradeBusTest, VersionFourEndsAtSevenAtOpenAndMigratesIdsOnceAsked) {
@@ -56,7 +64,7 @@ TEST_F(UpgradeBusTest, VersionFourEndsAtSevenAtOpenAndMigratesIdsOnceAsked) {
   EXPECT_EQ(Version(), "7") << tev::ToStdUtf8(log_->Dump());
   EXPECT_TRUE(media_.Requests().empty());
   EXPECT_EQ(db_->Value("SELECT Value FROM Config WHERE Key = 'MediumIdUpgrade'"), "passes");
-  ASSERT_TRUE(SeasonPasses::FinishMediumIdUpgrade()) << tev::ToStdUtf8(log_->Dump());
+  ASSERT_TRUE(Objects().passes.FinishMediumIdUpgrade()) << tev::ToStdUtf8(log_->Dump());
   EXPECT_EQ(db_->Value("SELECT count(*) FROM Config WHERE Key = 'MediumIdUpgrade'"), "0");
   EXPECT_EQ(db_->Rows("SELECT ID, Priority, TevMediumId FROM SeasonPasses ORDER BY ID"),
             (Rows{{"1", "1", "new-M2"}, {"2", "0", "new-M1"}}));
@@ -154,7 +162,7 @@ TEST_F(UpgradeBusTest, RefusedIdChangesAreRetriedFromWhereTheyStopped) {
   ASSERT_TRUE(OpenDatabase());
   EXPECT_EQ(Version(), "7");
   media_.FailWith(L"ChangeMediaId", 7);
-  EXPECT_FALSE(SeasonPasses::FinishMediumIdUpgrade());
+  EXPECT_FALSE(Objects().passes.FinishMediumIdUpgrade());
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SeasonPasses::ChangeMediumIds: "));
   EXPECT_EQ(media_.Requests(L"ChangeMediaId").size(), 1u);  // the walk ended at the first
   EXPECT_EQ(db_->Value("SELECT Value FROM Config WHERE Key = 'MediumIdUpgrade'"), "passes");
@@ -162,7 +170,7 @@ TEST_F(UpgradeBusTest, RefusedIdChangesAreRetriedFromWhereTheyStopped) {
   // The passes go through; the schedules are refused.
   media_.FailWith(L"ChangeMediaId", 0);
   media_.FailWith(L"ChangeMediaId", 7, 2);
-  EXPECT_FALSE(SeasonPasses::FinishMediumIdUpgrade());
+  EXPECT_FALSE(Objects().passes.FinishMediumIdUpgrade());
   EXPECT_EQ(db_->Value("SELECT Value FROM Config WHERE Key = 'MediumIdUpgrade'"), "schedules");
   const size_t published = media_.Requests(L"AddMedium").size();
 
@@ -172,28 +180,28 @@ TEST_F(UpgradeBusTest, RefusedIdChangesAreRetriedFromWhereTheyStopped) {
   log_->Clear();
   ASSERT_TRUE(OpenDatabase());
   EXPECT_FALSE(log_->HasPart(LOG_INFO, L"Updating database"));
-  ASSERT_TRUE(SeasonPasses::FinishMediumIdUpgrade());
+  ASSERT_TRUE(Objects().passes.FinishMediumIdUpgrade());
   EXPECT_EQ(media_.Requests(L"AddMedium").size(), published);
   EXPECT_EQ(db_->Value("SELECT count(*) FROM Schedules WHERE TevMediumId LIKE 'new-R%'"), "4");
   EXPECT_EQ(db_->Value("SELECT count(*) FROM Config WHERE Key = 'MediumIdUpgrade'"), "0");
   const size_t changes = media_.Requests(L"ChangeMediaId").size();
-  EXPECT_TRUE(SeasonPasses::FinishMediumIdUpgrade());
+  EXPECT_TRUE(Objects().passes.FinishMediumIdUpgrade());
   EXPECT_EQ(media_.Requests(L"ChangeMediaId").size(), changes);
 }
 
 TEST_F(UpgradeBusTest, ScheduleMigrationStopsAtTheFirstRefusal) {
   ASSERT_TRUE(OpenDatabase());
-  ASSERT_TRUE(SeasonPasses::FinishMediumIdUpgrade());
+  ASSERT_TRUE(Objects().passes.FinishMediumIdUpgrade());
   ASSERT_EQ(Version(), "7");
   // Run the schedule walk again with a library that refuses.
   db_->Exec("UPDATE Schedules SET TevMediumId = 'kept'");
   media_.FailWith(L"ChangeMediaId", 3);
-  EXPECT_FALSE(Schedules::ChangeMediumIds());
+  EXPECT_FALSE(Objects().engine.Library().ChangeMediumIds());
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedules::ChangeMediumIds: "));
   EXPECT_EQ(db_->Value("SELECT count(*) FROM Schedules WHERE TevMediumId = 'kept'"), "4");
   // A thumbnail the library refuses does not stop it.
   media_.FailWith(L"ChangeMediaId", 0);
   media_.FailWith(L"SetThumbnailUrl", 9);
-  EXPECT_TRUE(Schedules::ChangeMediumIds());
+  EXPECT_TRUE(Objects().engine.Library().ChangeMediumIds());
   EXPECT_EQ(db_->Value("SELECT count(*) FROM Schedules WHERE TevMediumId LIKE 'new-R%'"), "4");
 }

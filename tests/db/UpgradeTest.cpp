@@ -10,6 +10,8 @@
 #include "db/SQLite.h"
 #include "db/TimeUtils.h"
 #include "passes/SeasonPasses.h"
+#include "tests/common/FakePeers.h"
+#include "tests/common/PassObjects.h"
 #include "tests/db/DbTestSupport.h"
 
 using dbtest::RawDb;
@@ -72,7 +74,15 @@ class UpgradeTest : public dbtest::DbFixture {
   std::string Version() { return db_->Value("SELECT Value FROM Config WHERE Key = 'Version'"); }
   bool Initialize() { return OpenDatabase(); }
 
+  // Made at first use, over the database the test opened.
+  tev::test::PassObjects& Objects() {
+    if (!objects_) objects_.reset(new tev::test::PassObjects(peers_, false));
+    return *objects_;
+  }
+
   std::unique_ptr<RawDb> db_;
+  testpeers::FakePeers peers_;
+  std::unique_ptr<tev::test::PassObjects> objects_;
 };
 
 TEST_F(UpgradeTest, EmptyFilesOfEveryVersionEndAtSevenWithAllColumns) {
@@ -191,7 +201,7 @@ TEST_F(UpgradeTest, VersionFiveRenumbersByPriorityOrder) {
   // Each pass is offered to the media library when the migration runs;
   // without a bus it stays to do.
   EXPECT_EQ(log_->Count(LOG_ERROR, L"Schedule::AddMedium: no bus endpoint"), 0);
-  EXPECT_FALSE(SeasonPasses::FinishMediumIdUpgrade());
+  EXPECT_FALSE(Objects().passes.FinishMediumIdUpgrade());
   EXPECT_EQ(log_->Count(LOG_ERROR, L"Schedule::AddMedium: no bus endpoint"), 5);
   EXPECT_EQ(db_->Value("SELECT Value FROM Config WHERE Key = 'MediumIdUpgrade'"), "passes");
 }

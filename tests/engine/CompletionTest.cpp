@@ -26,12 +26,8 @@ class Completion : public enginetest::EngineFixture {
   void SetUp() override {
     EngineFixture::SetUp();
     env_.SetInstantSleep(true);  // the thumbnail delay passes at once
-    ClearThumbnailEntries();
   }
-  void TearDown() override {
-    ClearThumbnailEntries();
-    EngineFixture::TearDown();
-  }
+  void TearDown() override { EngineFixture::TearDown(); }
   std::wstring W(const std::string& text) { return tev::FromStdUtf8(text); }
   std::string PathFor(const std::string& name) { return videoDir_ + "/" + name + ".asf"; }
 };
@@ -136,7 +132,7 @@ TEST_F(Completion, TheDescriptionGoesIntoTheFileAndAThumbnailIsAskedForOnce) {
   EXPECT_EQ(Column(id, "ThumbnailState"), "requested");
 
   // A second report: the thumbnail is known by now, and audio never has one.
-  SetThumbnailEntry(id, true);
+  Recorder().Thumbnails().Set(id, true);
   Engine().NotifyRecordComplete(600, W(path), tev::Clock::Now());
   RowSpec audio = planned;
   audio.mimetype = "audio/x-win";

@@ -105,13 +105,9 @@ class Conflicts : public ::testing::Test {
   void SetUp() override {
     database_.reset(new Database(folder_.wpath()));
     ASSERT_TRUE(database_->Open());
-    SetLivePeers(&peers_);
     SetTuners(1);
   }
-  void TearDown() override {
-    SetLivePeers(nullptr);
-    database_.reset();
-  }
+  void TearDown() override { database_.reset(); }
 
   // The tuner count is cached for 30 s: move past the cache.
   void SetTuners(int tv) {

@@ -40,7 +40,6 @@ class EngineFixture : public peertest::PeerFixture {
   }
   void TearDown() override {
     if (pvr_) {
-      SetLivePeers(nullptr);
       pvr_->Vel().Disconnect();
     }
     engine_.reset();
@@ -52,7 +51,6 @@ class EngineFixture : public peertest::PeerFixture {
   // Replaces the bare endpoint by a whole module object, so that requests
   // to "ZoVIZ" reach its services and its engine.
   void UseModuleEndpoint() {
-    SetLivePeers(nullptr);
     vel_->Disconnect();
     pvr_.reset(new PVRVel());
     pvr_->Vel().SetRequestTimeout(10000);
@@ -60,7 +58,6 @@ class EngineFixture : public peertest::PeerFixture {
     // The bare engine (and passes built over it) still ask the peers
     // through its recorder: under another name, so that "ZoVIZ" is the module.
     ASSERT_EQ(vel_->Connect(bus_.host(), L"ZoVIZ-bare"), 0);
-    SetLivePeers(&pvr_->Peers());
   }
   Schedules& Engine() { return pvr_ ? pvr_->GetSchedules() : *engine_; }
   DVR& Recorder() { return Engine().Recorder(); }

@@ -231,7 +231,7 @@ TEST_F(Housekeeping, TheListInProgressFirstClosesForgottenRecordings) {
   const int running = InsertRow(dbPath_, Planned("running", "DVRSTATE_RECORDING", now - 60, 1800));
 
   std::vector<CurrentRecording> list;
-  ASSERT_EQ(Schedules::GetCurrentlyRecording(&list, true), 0);
+  ASSERT_EQ(Engine().GetCurrentlyRecording(&list, true), 0);
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[0].name, L"grace");
   EXPECT_EQ(list[1].name, L"running");
@@ -243,7 +243,7 @@ TEST_F(Housekeeping, TheListInProgressFirstClosesForgottenRecordings) {
 
   // A minute on, the one in its grace period goes too.
   env_.Shift(60);
-  ASSERT_EQ(Schedules::GetCurrentlyRecording(&list, true), 0);
+  ASSERT_EQ(Engine().GetCurrentlyRecording(&list, true), 0);
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(Column(grace, "Status"), "DVRSTATE_COMPLETE");
 }
@@ -296,7 +296,7 @@ TEST_F(Housekeeping, StopAllRecordingsClosesRowsWithoutStoppingStreams) {
   const int done = InsertRow(dbPath_, Planned("done", "DVRSTATE_COMPLETE", now - 600, 1800));
 
   env_.Shift(100);
-  Schedules::StopAllRecordings(tev::Clock::Now());
+  Engine().StopAllRecordings(tev::Clock::Now());
   EXPECT_EQ(Column(plain, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   EXPECT_NEAR(std::stoi(Column(plain, "Duration")), 700, 2);
   EXPECT_EQ(Column(streaming, "Status"), "DVRSTATE_COMPLETE_PARTIAL");

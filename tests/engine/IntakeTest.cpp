@@ -243,7 +243,7 @@ TEST_F(Intake, PastSchedulesBecomeMissedOrRetried) {
   insert("skip", "DVRSTATE_SKIP", now - 3600, "");
   insert("recent", "DVRSTATE_SCHEDULED", now - 30, "");
   insert("done", "DVRSTATE_COMPLETE", now - 3600, "");
-  Schedules::ChangePastScheduledToMissed(tev::Clock::Now());
+  Engine().ChangePastScheduledToMissed(tev::Clock::Now());
   EXPECT_EQ(Rows("Status"), (std::vector<std::vector<std::string>>{
                                 {"DVRSTATE_MISSED"}, {"DVRSTATE_RETRY"}, {"DVRSTATE_MISSED"},
                                 {"DVRSTATE_MISSED"}, {"DVRSTATE_SCHEDULED"}, {"DVRSTATE_COMPLETE"}}));
@@ -254,9 +254,9 @@ TEST_F(Intake, PastSchedulesBecomeMissedOrRetried) {
 
   // An owner change is written and republished.
   const int id = std::stoi(Rows("ID", "Name = 'recent'")[0][0]);
-  Schedules::SetScheduleOwner(id, 7);
+  Engine().SetScheduleOwner(id, 7);
   EXPECT_EQ(Column(id, "Owner"), "7");
-  Schedules::SetScheduleOwner(id, L"");
+  Engine().SetScheduleOwner(id, L"");
   EXPECT_EQ(Column(id, "Owner"), "");
   EXPECT_EQ(media_.CountOf(L"AddMedium"), 2u);
 }

@@ -16,6 +16,7 @@
 #include "db/Schedule.h"
 #include "dvr/ThumbnailTable.h"
 #include "engine/FailureReasons.h"
+#include "engine/LibrarySync.h"
 #include "engine/MediaBatch.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
@@ -139,11 +140,8 @@ class Publishing : public ::testing::Test {
     database_.reset(new Database(tev::FromStdUtf8(folder_)));
     ASSERT_TRUE(database_->Open());
     library_.ServeOn(peers_);
-    SetLivePeers(&peers_);
-    ClearThumbnailEntries();
   }
   void TearDown() override {
-    SetLivePeers(nullptr);
     database_.reset();
     std::system(("rm -rf '" + folder_ + "'").c_str());
   }
@@ -173,6 +171,8 @@ class Publishing : public ::testing::Test {
   std::unique_ptr<Database> database_;
   StandInLibrary library_;
   testpeers::FakePeers peers_;
+  ThumbnailTable thumbnails_;
+  LibrarySync publisher_{peers_, thumbnails_};
 };
 
 }  // namespace
@@ -205,7 +205,7 @@ TEST_F(Publishing, PendingEpisodeList) {
   Schedule episode(id);
   ASSERT_EQ(id, episode.m_id);
   MediumProperties list;
-  Schedule::AddMediumPrepare(episode, &list);
+  publisher_.AddMediumPrepare(episode, &list);
   const Properties expected = {
       {L"tevMediumId", L"MED-1"},
       {L"path", L"/rec/film.wmv"},
@@ -230,9 +230,9 @@ TEST_F(Publishing, PendingEpisodeList) {
   EXPECT_EQ(expected, Read(list));
 
   // A thumbnail known for a video schedule adds its "RT" id.
-  SetThumbnailEntry(id, true);
+  thumbnails_.Set(id, true);
   MediumProperties withThumbnail;
-  Schedule::AddMediumPrepare(episode, &withThumbnail);
+  publisher_.AddMediumPrepare(episode, &withThumbnail);
   Properties more = expected;
   more.insert(more.end() - 1, {L"thumbnailId", L"RT" + std::to_wstring(id)});
   EXPECT_EQ(more, Read(withThumbnail));
@@ -241,13 +241,15 @@ TEST_F(Publishing, PendingEpisodeList) {
   const std::wstring why = L"not recorded: Full House (priority 1) and CSI: Miami use both tuners";
   ConflictReasons::Set(id, why);
   Schedule waiting(id);
-  ASSERT_TRUE(SetScheduleStatus(waiting, DVRSTATE_CONFLICT, 0, StatusReason::kConflictCheck));
+  ASSERT_TRUE(
+      SetScheduleStatus(publisher_, waiting, DVRSTATE_CONFLICT, 0, StatusReason::kConflictCheck));
   MediumProperties left;
-  Schedule::AddMediumPrepare(Schedule(id), &left);
+  publisher_.AddMediumPrepare(Schedule(id), &left);
   EXPECT_EQ(std::make_pair(std::wstring(L"conflictReason"), why), Read(left).back());
-  ASSERT_TRUE(SetScheduleStatus(waiting, DVRSTATE_SCHEDULED, 0, StatusReason::kReplanned));
+  ASSERT_TRUE(
+      SetScheduleStatus(publisher_, waiting, DVRSTATE_SCHEDULED, 0, StatusReason::kReplanned));
   MediumProperties back;
-  Schedule::AddMediumPrepare(Schedule(id), &back);
+  publisher_.AddMediumPrepare(Schedule(id), &back);
   EXPECT_EQ(more, Read(back));
 }
 
@@ -256,7 +258,7 @@ TEST_F(Publishing, DurationsBeyondThirtyTwoBitMillisecondsAreClamped) {
   for (int32_t days : {24, 25, 40, 20000}) {
     episode.m_duration = days * 86400;
     MediumProperties list;
-    Schedule::AddMediumPrepare(episode, &list);
+    publisher_.AddMediumPrepare(episode, &list);
     const int64_t ms = std::min<int64_t>(int64_t{days} * 86400 * 1000, INT32_MAX);
     bool found = false;
     for (const auto& p : Read(list)) {
@@ -284,7 +286,7 @@ TEST_F(Publishing, FinishedRecordingListHasTheOptionalSlotsInOrder) {
   s.m_rating = L"PG";
   s.m_tags = L"a b";
   MediumProperties list;
-  Schedule::AddMediumPrepare(s, &list);
+  publisher_.AddMediumPrepare(s, &list);
   Properties p = Read(list);
   ASSERT_EQ(25u, p.size());
   EXPECT_EQ((std::pair<std::wstring, std::wstring>(L"mediaType", L"video.file.recorded.web")), p[3]);
@@ -308,7 +310,7 @@ TEST_F(Publishing, FinishedRecordingListHasTheOptionalSlotsInOrder) {
   timeless.m_duration = -static_cast<int32_t>(timeless.m_startTime);
   timeless.m_endTime = LocalTime(2031, 6, 1, 9, 0);
   MediumProperties second;
-  Schedule::AddMediumPrepare(timeless, &second);
+  publisher_.AddMediumPrepare(timeless, &second);
   Properties q = Read(second);
   ASSERT_EQ(18u, q.size());  // not pending: creationDate
   EXPECT_EQ(L"schedule.video.file.recorded", q[3].second);
@@ -321,7 +323,7 @@ TEST_F(Publishing, FinishedRecordingListHasTheOptionalSlotsInOrder) {
 TEST_F(Publishing, AddMediumStoresTheAssignedId) {
   const int id = InsertEpisode(L"/rec/a.wmv");
   Schedule episode(id);
-  Schedule::AddMedium(episode, true);
+  publisher_.AddMedium(episode, true);
   EXPECT_EQ(L"NEW-1", Schedules::GetMediumId(id));
   std::vector<StandInLibrary::Received> got = library_.received();
   ASSERT_EQ(1u, got.size());
@@ -333,18 +335,18 @@ TEST_F(Publishing, AddMediumStoresTheAssignedId) {
 
   // Garbage back, or no endpoint at all: nothing is stored, nothing breaks.
   library_.SetMode(StandInLibrary::kGarbage);
-  Schedule::AddMedium(episode, false);
+  publisher_.AddMedium(episode, false);
   EXPECT_EQ(L"NEW-1", Schedules::GetMediumId(id));
   EXPECT_FALSE(library_.received().back().flag);
   // A time that cannot be written: no request, nothing stored.
   const size_t requests = library_.received().size();
   Schedule ancient = episode;
   ancient.m_startTime = -5000000000LL;
-  Schedule::AddMedium(ancient, true);
+  publisher_.AddMedium(ancient, true);
   EXPECT_EQ(requests, library_.received().size());
   EXPECT_EQ(L"NEW-1", Schedules::GetMediumId(id));
-  SetLivePeers(nullptr);
-  Schedule::AddMedium(episode, true);
+  publisher_.SetLive(false);
+  publisher_.AddMedium(episode, true);
   EXPECT_EQ(L"NEW-1", Schedules::GetMediumId(id));
   EXPECT_EQ(L"", Schedules::GetMediumId(987654));
 }
@@ -353,21 +355,21 @@ TEST_F(Publishing, AddMediaStoresIdsByPath) {
   const int a = InsertEpisode(L"/rec/a.wmv");
   const int b = InsertEpisode(L"/rec/b.wmv");
   std::vector<MediumProperties> lists(2);
-  for (int i = 0; i < 2; ++i) Schedule::AddMediumPrepare(Schedule(i == 0 ? a : b), &lists[i]);
-  Schedule::AddMedia(lists, true);
+  for (int i = 0; i < 2; ++i) publisher_.AddMediumPrepare(Schedule(i == 0 ? a : b), &lists[i]);
+  publisher_.AddMedia(lists, true);
   EXPECT_EQ(L"BATCH-0", Schedules::GetMediumId(a));
   EXPECT_EQ(L"BATCH-1", Schedules::GetMediumId(b));
 
   // One id short: nothing is stored.
   library_.SetMode(StandInLibrary::kShortIdList);
   Run("UPDATE Schedules SET TevMediumId = ''");
-  Schedule::AddMedia(lists, true);
+  publisher_.AddMedia(lists, true);
   EXPECT_EQ(L"", Schedules::GetMediumId(a));
   EXPECT_EQ(L"", Schedules::GetMediumId(b));
 
   // An empty batch sends nothing.
   const size_t requests = library_.received().size();
-  Schedule::AddMedia({}, true);
+  publisher_.AddMedia({}, true);
   EXPECT_EQ(requests, library_.received().size());
 }
 
@@ -381,7 +383,7 @@ TEST_F(Publishing, ABatchCarriesEachRowsOwnPassId) {
   Run("UPDATE SeasonPasses SET TevMediumId = 'PASS-8' WHERE ID = (SELECT Owner FROM "
       "Schedules WHERE ID = ?)",
       {b});
-  PublishSchedules({Schedule(a), Schedule(b), Schedule(c)}, true);
+  publisher_.PublishSchedules({Schedule(a), Schedule(b), Schedule(c)}, true);
 
   const auto received = library_.received();
   ASSERT_EQ(received.size(), 1u);

@@ -159,7 +159,7 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   EXPECT_EQ(streamer_.NotifyStarted(laterPath), 0);
   Engine().NotifyThumbnailNeeded(laterPath);
   std::vector<CurrentRecording> recording;
-  EXPECT_EQ(Schedules::GetCurrentlyRecording(&recording, true), 0);
+  EXPECT_EQ(Engine().GetCurrentlyRecording(&recording, true), 0);
 
   // The user cancels the one recorded at once and retries it; the
   // conflict bookkeeping runs for it.
@@ -176,7 +176,7 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   env_.SetNow(start + 1800 + 30);
   ASSERT_TRUE(streamer_.WaitFor(L"StopStream", 2, 15000)) << tev::ToStdUtf8(log_->Dump());
   EXPECT_EQ(streamer_.NotifyFinished(laterPath, 1855), 0);
-  Schedules::PruneOrphanedRecordings(tev::Clock::Now());
+  Engine().PruneOrphanedRecordings(tev::Clock::Now());
   Engine().RemoveOldSchedules(tev::Clock::Now());
   // The folder monitor's daily pass walks the finished rows page by page.
   Engine().Monitor(L"video")->RunPass();

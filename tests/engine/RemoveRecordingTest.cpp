@@ -21,7 +21,6 @@ class RemoveRecordingTest : public RowFixture {
  protected:
   void SetUp() override {
     RowFixture::SetUp();
-    ClearThumbnailEntries();
     thumbnails_.SetFileMode(true);
   }
   static bool Exists(const std::wstring& path) {
@@ -81,7 +80,7 @@ TEST_F(RemoveRecordingTest, FinishedRecordingLosesFileAndThumbnailButKeepsItsRow
   const std::wstring path = Path(id);
   Touch(path);
   Touch(path + L".jpg");
-  SetThumbnailEntry(id, true);
+  Recorder().Thumbnails().Set(id, true);
   Schedules::AssignTevMediumId(id, L"M-done");
 
   // Stop only: the recording is announced as stopped and nothing is deleted.
@@ -112,7 +111,7 @@ TEST_F(RemoveRecordingTest, AFileThatCannotBeDeletedAnswers108AndKeepsEverything
     Touch(Path(id) + L"/inside");
   }
   Touch(Path(doneId) + L".jpg");
-  SetThumbnailEntry(doneId, true);
+  Recorder().Thumbnails().Set(doneId, true);
 
   EXPECT_EQ(Engine().RemoveRecording(doneId, true, false, tev::Clock::Now()), kResultRemoveFailed);
   EXPECT_TRUE(Exists(Path(doneId)));

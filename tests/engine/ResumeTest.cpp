@@ -90,7 +90,7 @@ TEST_F(Resume, AStreamStillWritingIsAdoptedAfterACrashAndAfterAShutdown) {
 
   // A shutdown closes the row and leaves the stream running; the next run
   // finds it still writing and takes the row back.
-  Schedules::StopAllRecordings(tev::Clock::Now());
+  Engine().StopAllRecordings(tev::Clock::Now());
   ASSERT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   {
     GrowingFile writing(path);

@@ -202,7 +202,6 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
   FailingLookups lookups;
   lookups.SetRequestTimeout(10000);
   ASSERT_EQ(lookups.Connect(bus_.host(), L"ZoVIZ-lookups"), 0);
-  SetLivePeers(&lookups.Peers());
   {
     DVR recorder(lookups.Peers());
     Schedules engine(recorder);
@@ -215,7 +214,6 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
     EXPECT_EQ(Status(busy), "DVRSTATE_TUNER_BUSY");
     EXPECT_EQ(Status(mce), "DVRSTATE_MCE_RUNNING");
   }
-  SetLivePeers(&vel_->Peers());
   lookups.Disconnect();
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 2u);
 

@@ -10,7 +10,10 @@
 
 #include "db/SQLite.h"
 #include "db/Schedule.h"
+#include "dvr/ThumbnailTable.h"
+#include "engine/LibrarySync.h"
 #include "platform/WideText.h"
+#include "tests/common/FakePeers.h"
 #include "tests/db/DbTestSupport.h"
 
 namespace {
@@ -19,6 +22,9 @@ constexpr int kLastReason = static_cast<int>(StatusReason::kLibraryRemoved);
 
 class StatusChangeTest : public dbtest::DbFixture {
  protected:
+  testpeers::FakePeers peers_;
+  ThumbnailTable thumbnails_;
+  LibrarySync library_{peers_, thumbnails_};
   void SetUp() override {
     DbFixture::SetUp();
     OpenNew();
@@ -144,7 +150,7 @@ TEST_F(StatusChangeTest, EveryChangeOutsideTheLifeIsRefusedAndEveryOneInItIsWrit
         Store(id, from);
         Schedule row(id);
         log_->Clear();
-        const StatusChange change = SetScheduleStatus(row, to, 1700000000, reason);
+        const StatusChange change = SetScheduleStatus(library_, row, to, 1700000000, reason);
         EXPECT_EQ(change.written, allowed && !bulk);
         if (change.written) {
           EXPECT_EQ(change.changed, std::wstring(from) != to);
@@ -159,7 +165,7 @@ TEST_F(StatusChangeTest, EveryChangeOutsideTheLifeIsRefusedAndEveryOneInItIsWrit
         }
         // The bulk form writes exactly the changes it is meant for.
         std::vector<Schedule> rows{row};
-        ASSERT_TRUE(SetScheduleStatuses(rows, to, 1700000000, reason));
+        ASSERT_TRUE(SetScheduleStatuses(library_, rows, to, 1700000000, reason));
         EXPECT_EQ(rows.size(), bulk ? 1u : 0u);
         EXPECT_EQ(Stored(id), bulk ? std::wstring(to) : std::wstring(from));
       }
@@ -171,7 +177,8 @@ TEST_F(StatusChangeTest, AFailedWriteLeavesTheRowInItsOldState) {
   const int id = Row(DVRSTATE_SCHEDULED, L"/rec/fail.asf");
   Schedule row(id);
   database_->FailStatementsAfter(0);
-  const StatusChange change = SetScheduleStatus(row, DVRSTATE_CONFLICT, 0, StatusReason::kConflictCheck);
+  const StatusChange change =
+      SetScheduleStatus(library_, row, DVRSTATE_CONFLICT, 0, StatusReason::kConflictCheck);
   database_->FailStatementsAfter(-1);
   EXPECT_FALSE(change.written);
   EXPECT_FALSE(change.changed);
@@ -183,14 +190,15 @@ TEST_F(StatusChangeTest, AFailedWriteLeavesTheRowInItsOldState) {
 TEST_F(StatusChangeTest, ChangesStampTheirTimesFromNow) {
   const int id = Row(DVRSTATE_COMPLETE, L"/rec/retry.asf");
   Schedule row(id);
-  ASSERT_TRUE(SetScheduleStatus(row, DVRSTATE_SCHEDULED, 1800000000, StatusReason::kRetry));
+  ASSERT_TRUE(
+      SetScheduleStatus(library_, row, DVRSTATE_SCHEDULED, 1800000000, StatusReason::kRetry));
   Schedule stored(id);
   EXPECT_EQ(stored.m_startTime, 1800000000);
   EXPECT_EQ(stored.m_endTime, 1800000000 + 600);
 
   Store(id, DVRSTATE_RECORDING);
   Schedule running(id);
-  ASSERT_TRUE(SetScheduleStatus(running, DVRSTATE_COMPLETE_PARTIAL, 1800000100,
+  ASSERT_TRUE(SetScheduleStatus(library_, running, DVRSTATE_COMPLETE_PARTIAL, 1800000100,
                                 StatusReason::kCancel));
   EXPECT_EQ(Schedule(id).m_endTime, 1800000100);
 }
@@ -207,7 +215,7 @@ TEST_F(StatusChangeTest, ABulkChangeWritesOnlyTheRowsItSelectedInTheStateItSawTh
   // one that a cancel closes meanwhile.
   const int late = Row(DVRSTATE_RECORDING, L"/rec/c.asf");
   Store(cancelled, DVRSTATE_COMPLETE_PARTIAL);
-  ASSERT_TRUE(SetScheduleStatuses(rows, DVRSTATE_COMPLETE_PARTIAL, 0,
+  ASSERT_TRUE(SetScheduleStatuses(library_, rows, DVRSTATE_COMPLETE_PARTIAL, 0,
                                   StatusReason::kCrashRecovery));
   EXPECT_EQ(rows.size(), 3u);
   EXPECT_EQ(Stored(first), DVRSTATE_COMPLETE_PARTIAL);

@@ -262,16 +262,14 @@ TEST_F(FileMetadata, OpenFileHoldsTheEditorUntilClose) {
 }
 
 TEST(ThumbnailTable, EntriesDefaultToFalseAndAreAdded) {
-  ClearThumbnailEntries();
-  EXPECT_FALSE(HasThumbnailEntry(17));
-  EXPECT_FALSE(GetThumbnailEntry(17));
-  EXPECT_TRUE(HasThumbnailEntry(17));  // reading added it, as false
-  SetThumbnailEntry(17, true);
-  SetThumbnailEntry(-3, true);
-  EXPECT_TRUE(GetThumbnailEntry(17));
-  EXPECT_TRUE(GetThumbnailEntry(-3));
-  SetThumbnailEntry(17, false);
-  EXPECT_FALSE(GetThumbnailEntry(17));
-  ClearThumbnailEntries();
-  EXPECT_FALSE(HasThumbnailEntry(-3));
+  ThumbnailTable table;
+  EXPECT_FALSE(table.Has(17));
+  EXPECT_FALSE(table.Get(17));
+  EXPECT_TRUE(table.Has(17));  // reading added it, as false
+  table.Set(17, true);
+  table.Set(-3, true);
+  EXPECT_TRUE(table.Get(17));
+  EXPECT_TRUE(table.Get(-3));
+  table.Set(17, false);
+  EXPECT_FALSE(table.Get(17));
 }

@@ -65,7 +65,7 @@ TEST_F(FolderMonitorThread, ADeletedFinishedRecordingLeavesTheTableAndTheLibrary
   const int goneId =
       InsertSchedule("M2", "DVRSTATE_COMPLETE_PARTIAL", "video/x-tv", "Gone", "Chan", deleted);
   FileSystemMonitor& monitor = Started();
-  SetThumbnailEntry(goneId, true);  // after the first pass asked the service
+  Recorder().Thumbnails().Set(goneId, true);  // after the first pass asked the service
   EXPECT_EQ(Rows("ID").size(), 2u);
   EXPECT_EQ(thumbnails_.CountOf(L"RemoveThumbDB"), 0u);
 

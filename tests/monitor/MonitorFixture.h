@@ -45,7 +45,6 @@ class MonitorFixture : public enginetest::EngineFixture {
  protected:
   void SetUp() override {
     EngineFixture::SetUp();
-    ClearThumbnailEntries();
     engine_->Folders().LoadFolders();
     staging_ = dir_.path() + "/staging";
     fs::create_directories(staging_);
@@ -53,7 +52,6 @@ class MonitorFixture : public enginetest::EngineFixture {
   }
   void TearDown() override {
     monitor_.reset();  // joins its thread before the engine goes
-    ClearThumbnailEntries();
     EngineFixture::TearDown();
   }
 

@@ -53,7 +53,7 @@ TEST_F(MonitorPass, AnAsfFileIsDescribedByItsOwnMetadata) {
   // A found video is published with its thumbnail id (the library asks
   // for the picture when it needs one) and with its size, in one batch.
   EXPECT_EQ(thumbnails_.CountOf(L"Extract Image From Video"), 0u);
-  EXPECT_TRUE(GetThumbnailEntry(std::stoi(row[0])));
+  EXPECT_TRUE(Recorder().Thumbnails().Get(std::stoi(row[0])));
   const Value published = Last(media_, L"AddMedia");
   const Value lists = peertest::Elem(published.get(), 1);
   ASSERT_EQ(VUtil::GetArrayLength(lists.get()), 1);
@@ -109,7 +109,7 @@ TEST_F(MonitorPass, AudioFilesAndForeignNamesAreAdoptedByTheirType) {
   EXPECT_EQ(Rows("ID").size(), 3u);
   // Audio has no thumbnails.
   for (const std::string& path : {wma, rm, own}) {
-    EXPECT_FALSE(GetThumbnailEntry(std::stoi(ColumnFor(path, "ID")))) << path;
+    EXPECT_FALSE(Recorder().Thumbnails().Get(std::stoi(ColumnFor(path, "ID")))) << path;
   }
 }
 
@@ -172,7 +172,6 @@ TEST_F(MonitorPass, TheFirstPassLearnsWhichFinishedVideosHaveThumbnails) {
   const int audioId = InsertSchedule("M3", "DVRSTATE_COMPLETE", "audio/x-win", "Radio", "Chan",
                                      Drop(audioDir_, "Radio_Chan_03-04-2008 20-00-01 Tev.wma"));
   Recorder().CreateThumbnail(W(with));  // the service has it from an earlier run
-  ClearThumbnailEntries();
   thumbnails_.ClearRequests();
 
   FileSystemMonitor& monitor = Monitor();
@@ -181,10 +180,10 @@ TEST_F(MonitorPass, TheFirstPassLearnsWhichFinishedVideosHaveThumbnails) {
   ASSERT_EQ(asked.size(), 1u);
   const Value paths = peertest::Elem(asked[0].get(), 0);
   EXPECT_EQ(VUtil::GetArrayLength(paths.get()), 2);  // videos only
-  EXPECT_TRUE(GetThumbnailEntry(withId));
-  EXPECT_TRUE(HasThumbnailEntry(withoutId));
-  EXPECT_FALSE(GetThumbnailEntry(withoutId));
-  EXPECT_FALSE(HasThumbnailEntry(audioId));
+  EXPECT_TRUE(Recorder().Thumbnails().Get(withId));
+  EXPECT_TRUE(Recorder().Thumbnails().Has(withoutId));
+  EXPECT_FALSE(Recorder().Thumbnails().Get(withoutId));
+  EXPECT_FALSE(Recorder().Thumbnails().Has(audioId));
 
   monitor.RunPass();
   EXPECT_EQ(thumbnails_.CountOf(L"Are Thumbnails In DB"), 1u);

@@ -4,6 +4,7 @@
 
 #include "db/PassStore.h"
 #include "passes/SeasonPasses.h"
+#include "tests/common/PassObjects.h"
 #include "tests/db/DbTestSupport.h"
 #include "tests/db/MediaLibraryStandIn.h"
 
@@ -30,11 +31,18 @@ class SeasonPassesBusTest : public dbtest::BusFixture {
     MediaLibraryStandIn::Element(published.back().in->get(), 1, &list);
     return MediaLibraryStandIn::Pairs(list.get());
   }
+  // Made at first use, over the database the test opened.
+  tev::test::PassObjects& Objects() {
+    if (!objects_) objects_.reset(new tev::test::PassObjects(vel_.Peers()));
+    return *objects_;
+  }
+
   std::unique_ptr<RawDb> db_;
+  std::unique_ptr<tev::test::PassObjects> objects_;
 };
 
 TEST_F(SeasonPassesBusTest, PassMediumCarriesTheOptionalPropertiesAndStoresTheId) {
-  SeasonPasses::AddPassToTevMedia(1, L"RT7", L"PG-13", L"comedy  late");
+  Objects().passes.AddPassToTevMedia(1, L"RT7", L"PG-13", L"comedy  late");
   EXPECT_EQ(PassStore::MediumId(1), L"M1");
   EXPECT_EQ(LastList(), (PairList{
                             {L"tevMediumId", L""},
@@ -62,7 +70,7 @@ TEST_F(SeasonPassesBusTest, PassMediumCarriesTheOptionalPropertiesAndStoresTheId
                         }));
 
   // Republished: the stored id travels, optional properties stay out.
-  SeasonPasses::AddPassToTevMedia(1, L"", L"", L"");
+  Objects().passes.AddPassToTevMedia(1, L"", L"", L"");
   PairList list = LastList();
   ASSERT_EQ(list.size(), 16u);
   EXPECT_EQ(list[0], (std::pair<std::wstring, std::wstring>{L"tevMediumId", L"M1"}));
@@ -70,7 +78,7 @@ TEST_F(SeasonPassesBusTest, PassMediumCarriesTheOptionalPropertiesAndStoresTheId
 
   // A refusal keeps the stored id.
   media_.FailWith(L"AddMedium", 4);
-  SeasonPasses::AddPassToTevMedia(1, L"", L"", L"");
+  Objects().passes.AddPassToTevMedia(1, L"", L"", L"");
   EXPECT_EQ(PassStore::MediumId(1), L"M2");
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedule::AddMedium: "));
 }
@@ -85,7 +93,7 @@ TEST_F(SeasonPassesBusTest, PassChangesReachOnlyItsPendingSchedules) {
   for (const char* row : rows) {
     ASSERT_TRUE(db_->Exec(std::string("INSERT INTO Schedules (TevMediumId, Owner, Status) VALUES ") + row));
   }
-  SeasonPasses::SetEpisodesAttribute(5, L"rating", L"PG-13");
+  SeasonPasses::SetEpisodesAttribute(Objects().engine.Library(), 5, L"rating", L"PG-13");
   auto requests = media_.Requests(L"SetMediaAttributes");
   ASSERT_EQ(requests.size(), 1u);
   const VARIANT& in = requests[0].in->get();
@@ -101,7 +109,7 @@ TEST_F(SeasonPassesBusTest, ThumbnailUpgradeSkipsMediaItCannotPlace) {
   ASSERT_TRUE(db_->Exec("INSERT INTO Schedules (FilePath) VALUES ('/rec/x.wmv')"));
   media_.SetMedia({{L"a", L"RT1"}, {L"b", L"RT"}, {L"c", L""}, {L"d", L"RTabc"}, {L"e", L"RT2"},
                    {L"f", L"XY1"}});
-  SeasonPasses::UpgradeThumbnails();
+  Objects().passes.UpgradeThumbnails();
   auto thumbnails = media_.Requests(L"SetThumbnailUrl");
   ASSERT_EQ(thumbnails.size(), 2u);
   EXPECT_EQ(VUtil::GetStringElement(thumbnails[0].in->get(), 0), L"RT1");
@@ -113,7 +121,7 @@ TEST_F(SeasonPassesBusTest, ThumbnailUpgradeSkipsMediaItCannotPlace) {
   // A library that refuses the question: logged, and the migration goes on.
   media_.FailWith(L"GetMediaFromSource", 2);
   log_->Clear();
-  EXPECT_TRUE(SeasonPasses::ChangeMediumIds());
+  EXPECT_TRUE(Objects().passes.ChangeMediumIds());
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SeasonPasses::UpgradeThumbnails: "));
   EXPECT_EQ(PassStore::MediumId(1), L"new-");
 }

@@ -1,4 +1,6 @@
 #include "passes/SeasonPasses.h"
+#include "tests/common/FakePeers.h"
+#include "tests/common/PassObjects.h"
 
 #include <gtest/gtest.h>
 
@@ -12,11 +14,18 @@ class SeasonPassesTest : public dbtest::DbFixture {
  protected:
   void SetUp() override {
     DbFixture::SetUp();
-    SetLivePeers(nullptr);
     OpenNew();
     db_.reset(new RawDb(dbPath_));
   }
+  // Made at first use, over the database the test opened.
+  tev::test::PassObjects& Objects() {
+    if (!objects_) objects_.reset(new tev::test::PassObjects(peers_, false));
+    return *objects_;
+  }
+
   std::unique_ptr<RawDb> db_;
+  testpeers::FakePeers peers_;
+  std::unique_ptr<tev::test::PassObjects> objects_;
 };
 
 TEST_F(SeasonPassesTest, Vocabulary) {
@@ -72,24 +81,24 @@ TEST_F(SeasonPassesTest, IdentifiersAndPriorities) {
 }
 
 TEST_F(SeasonPassesTest, PublishingWithoutPassOrBusIsLoggedOnly) {
-  SeasonPasses::AddPassToTevMedia(9, L"", L"", L"");
+  Objects().passes.AddPassToTevMedia(9, L"", L"", L"");
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"AddPassToTevMedia: pass 9 is not in db"));
   db_->Exec("INSERT INTO SeasonPasses (ProgramName, StartDate) VALUES ('p', 20090315203000)");
-  SeasonPasses::AddPassToTevMedia(1, L"RT1", L"PG", L"a b");
+  Objects().passes.AddPassToTevMedia(1, L"RT1", L"PG", L"a b");
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"Schedule::AddMedium: no bus endpoint"));
   EXPECT_EQ(PassStore::MediumId(1), L"");
   // A start date that is no time cannot be published.
   db_->Exec("UPDATE SeasonPasses SET StartDate = 'garbage'");
   log_->Clear();
-  SeasonPasses::AddPassToTevMedia(1, L"", L"", L"");
+  Objects().passes.AddPassToTevMedia(1, L"", L"", L"");
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"Schedule::AddMedium: FormatTime2: Localtime failed"));
 
-  SeasonPasses::SetEpisodesAttribute(1, L"tevPassId", L"x");
+  SeasonPasses::SetEpisodesAttribute(Objects().engine.Library(), 1, L"tevPassId", L"x");
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"Schedule::UpdateSchedulesFromPass: no bus endpoint"));
-  EXPECT_FALSE(SeasonPasses::ChangeMediumIds());
+  EXPECT_FALSE(Objects().passes.ChangeMediumIds());
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"SeasonPasses::UpgradeThumbnails: no bus endpoint"));
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"SeasonPasses::ChangeMediumIds: no bus endpoint"));
   // With no passes there is nothing to migrate.
   db_->Exec("DELETE FROM SeasonPasses");
-  EXPECT_TRUE(SeasonPasses::ChangeMediumIds());
+  EXPECT_TRUE(Objects().passes.ChangeMediumIds());
 }

@@ -1,6 +1,6 @@
 // A fixture for tests of the module's requests: a database in a temporary
 // folder, a captured log, a loopback bus server, the module's endpoint
-// joined as "ZoVIZ" (and answering LivePeers()) and the scripted peers.
+// joined as "ZoVIZ" and the scripted peers.
 #ifndef TEV_TESTS_PEERS_PEERFIXTURE_H_
 #define TEV_TESTS_PEERS_PEERFIXTURE_H_
 
@@ -26,12 +26,10 @@ class PeerFixture : public dbtest::DbFixture {
     vel_.reset(new CVelAtl(nullptr));
     vel_->SetRequestTimeout(10000);
     ASSERT_EQ(vel_->Connect(bus_.host(), L"ZoVIZ"), 0);
-    SetLivePeers(&vel_->Peers());
     for (tev::peers::ScriptedPeer* peer : Peers()) ASSERT_EQ(peer->Join(bus_.host()), 0);
     log_->Clear();
   }
   void TearDown() override {
-    SetLivePeers(nullptr);
     for (tev::peers::ScriptedPeer* peer : Peers()) peer->Leave();
     vel_.reset();
     DbFixture::TearDown();

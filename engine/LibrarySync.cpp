@@ -1,8 +1,5 @@
-// Publishing schedules to the media library ("TevMediaV2"): the medium
-// property list of a schedule and the "AddMedium"/"AddMedia" requests that
-// send it, storing the identifiers the library assigns.
-//
-// Runs on the caller's thread with no lock beyond the database's.
+#include "engine/LibrarySync.h"
+
 #include <map>
 #include <memory>
 #include <string>
@@ -10,6 +7,7 @@
 #include <vector>
 
 #include "db/GroupSync.h"
+#include "db/LocalIds.h"
 #include "db/PassStore.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
@@ -40,32 +38,22 @@ int32_t OwnerValue(const std::wstring& owner) { return tev::Wtoi(owner); }
 
 }  // namespace
 
-// One table for the whole module: the schedule record's.
-std::wstring Schedules::MediaTypeForMimetype(const std::wstring& mimetype) {
-  return Schedule::MediaTypeForMimetype(mimetype);
-}
+LibrarySync::LibrarySync(PeerClient& peers, ThumbnailTable& thumbnails)
+    : m_peers(peers), m_thumbnails(thumbnails) {}
 
-std::wstring Schedules::GetMediumId(int32_t scheduleId) {
-  SQLite query;
-  if (query.RunQuery("SELECT * from Schedules WHERE ID = ?", {scheduleId}, L"GetMediumId") &&
-      query.GetRowCount() == 1) {
-    return query.GetString("TevMediumId");
-  }
-  return std::wstring();
-}
-
-void Schedule::AddMediumPrepare(const Schedule& schedule, MediumProperties* list,
-                                std::map<int32_t, std::wstring>* passMediumIds, bool justLoaded) {
+void LibrarySync::AddMediumPrepare(const Schedule& schedule, MediumProperties* list,
+                                   std::map<int32_t, std::wstring>* passMediumIds,
+                                   bool justLoaded) {
   if (schedule.m_id == 0) LogError(L"AddMediumPrepare will not addmedium id 0");
 
   const bool hasThumbnail =
-      (tev::StartsWith(schedule.m_channelMimetype, L"video") && GetThumbnailEntry(schedule.m_id)) ||
+      (tev::StartsWith(schedule.m_channelMimetype, L"video") && m_thumbnails.Get(schedule.m_id)) ||
       !schedule.m_thumbnailId.empty();
   const bool hasRating = !schedule.m_rating.empty();
   const bool hasTags = !schedule.m_tags.empty();
   const bool hasPass = !schedule.m_owner.empty();
-  const bool pending = IsOneOf(schedule.m_status,
-                               {L"DVRSTATE_SCHEDULED", L"DVRSTATE_CONFLICT", L"DVRSTATE_SKIP"});
+  const bool pending =
+      IsOneOf(schedule.m_status, {L"DVRSTATE_SCHEDULED", L"DVRSTATE_CONFLICT", L"DVRSTATE_SKIP"});
 
   // Why a failed recording failed, in words (read only for failed rows).
   const std::wstring failure = FailureReasons::IsFailedState(schedule.m_status)
@@ -75,12 +63,12 @@ void Schedule::AddMediumPrepare(const Schedule& schedule, MediumProperties* list
   const std::wstring conflict =
       pending && hasPass ? ConflictReasons::Get(schedule.m_id) : std::wstring();
   const size_t count = 17 + (schedule.m_width != 0 ? 3 : 0) + (schedule.m_size != 0 ? 1 : 0) +
-                     hasPass + hasThumbnail + hasRating + hasTags + (pending ? 0 : 1) +
-                     (failure.empty() ? 0 : 1) + (pending && hasPass ? 1 : 0);
+                       hasPass + hasThumbnail + hasRating + hasTags + (pending ? 0 : 1) +
+                       (failure.empty() ? 0 : 1) + (pending && hasPass ? 1 : 0);
   *list = MediumProperties();
   list->Reserve(count);
 
-  const bool endpoint = LivePeers() != nullptr;
+  const bool endpoint = Peers() != nullptr;
   // One read of the row's medium id serves the log line and the record.
   const std::wstring mediumId =
       justLoaded ? schedule.m_tevMediumId : Schedules::GetMediumId(schedule.m_id);
@@ -102,8 +90,7 @@ void Schedule::AddMediumPrepare(const Schedule& schedule, MediumProperties* list
   list->Add(L"description", schedule.m_description);
   list->Add(L"startTime", FormatTime2(schedule.m_startTime));
   list->Add(L"endTime", FormatTime2(end > 0 ? end : schedule.m_endTime));
-  list->Add(L"duration",
-                 SecondsToWireMs(schedule.m_duration >= 0 ? schedule.m_duration : 0));
+  list->Add(L"duration", SecondsToWireMs(schedule.m_duration >= 0 ? schedule.m_duration : 0));
   list->Add(L"sourceSatellite", L"ZoVIZ");
   list->Add(L"keepUntil", Schedule::KeepUntilName(schedule.m_keepUntil));
   list->Add(L"channelId", schedule.m_channel);
@@ -129,7 +116,8 @@ void Schedule::AddMediumPrepare(const Schedule& schedule, MediumProperties* list
   }
   if (hasThumbnail) {
     std::wstring thumbnailId = schedule.m_thumbnailId;
-    if (thumbnailId.empty() && endpoint) thumbnailId = tev::WFormat(L"%c%c%d", L'R', L'T', schedule.m_id);
+    if (thumbnailId.empty() && endpoint)
+      thumbnailId = tev::WFormat(L"%c%c%d", L'R', L'T', schedule.m_id);
     list->Add(L"thumbnailId", thumbnailId);
   }
   if (!pending) list->Add(L"creationDate", FormatTime2(schedule.m_startTime));
@@ -139,19 +127,19 @@ void Schedule::AddMediumPrepare(const Schedule& schedule, MediumProperties* list
   if (pending && hasPass) list->Add(L"conflictReason", conflict);
 }
 
-void Schedule::AddMedium(const Schedule& schedule, bool flag) {
+void LibrarySync::AddMedium(const Schedule& schedule, bool flag) {
   // Not while the engine lock (or a transaction) is held: the library's
   // answer would hold up the timer and every service, and a library that
   // calls back would wait for this thread.
   if (PMutex::CallingThreadHoldsNoWaitLock()) {
-    PMutex::AfterNoWaitLocksReleased([schedule, flag] { AddMedium(schedule, flag); });
+    PMutex::AfterNoWaitLocksReleased([this, schedule, flag] { AddMedium(schedule, flag); });
     return;
   }
   try {
-    PeerClient* vel = LivePeers();
+    PeerClient* vel = Peers();
     if (vel == nullptr) throw VelException(L"no bus endpoint");
     MediumProperties list;
-    Schedule::AddMediumPrepare(schedule, &list);
+    AddMediumPrepare(schedule, &list);
     std::wstring mediumId;
     const long result = vel->AddMedium(list, flag, &mediumId);
     Schedules::AssignTevMediumId(schedule.m_id, mediumId);
@@ -161,19 +149,20 @@ void Schedule::AddMedium(const Schedule& schedule, bool flag) {
   }
 }
 
-void Schedule::AddMedia(const std::vector<MediumProperties>& lists, bool flag,
-                        std::function<void()>* meanwhile) {
+void LibrarySync::AddMedia(const std::vector<MediumProperties>& lists, bool flag,
+                           std::function<void()>* meanwhile) {
   std::vector<MediumProperties> copy = lists;
   AddMediaTaking(&copy, flag, meanwhile);
 }
 
-void Schedule::AddMediaTaking(std::vector<MediumProperties>* taken, bool flag,
-                              std::function<void()>* meanwhile) {
+void LibrarySync::AddMediaTaking(std::vector<MediumProperties>* taken, bool flag,
+                                 std::function<void()>* meanwhile) {
   if (meanwhile == nullptr && PMutex::CallingThreadHoldsNoWaitLock()) {
     // As AddMedium: sent once the lock is released. The lists move over.
     auto kept = std::make_shared<std::vector<MediumProperties>>(std::move(*taken));
     taken->clear();
-    PMutex::AfterNoWaitLocksReleased([kept, flag] { AddMediaTaking(kept.get(), flag, nullptr); });
+    PMutex::AfterNoWaitLocksReleased(
+        [this, kept, flag] { AddMediaTaking(kept.get(), flag, nullptr); });
     return;
   }
   std::vector<MediumProperties> lists = std::move(*taken);
@@ -189,7 +178,7 @@ void Schedule::AddMediaTaking(std::vector<MediumProperties>* taken, bool flag,
       }
       paths[i] = lists[i][1].text;
     }
-    PeerClient* vel = LivePeers();
+    PeerClient* vel = Peers();
     if (vel == nullptr) throw VelException(L"no bus endpoint");
     std::unique_ptr<PeerClient::Pending> sent = vel->PostAddMedia(lists, flag);
     lists.clear();
@@ -209,4 +198,73 @@ void Schedule::AddMediaTaking(std::vector<MediumProperties>* taken, bool flag,
   } catch (const VelException& e) {
     LogError(L"Schedule::AddMedia: %ls", e.getMessage().c_str());
   }
+}
+
+void LibrarySync::PublishSchedules(const std::vector<Schedule>& rows, bool flag,
+                                   std::function<void()>* meanwhile, bool justLoaded) {
+  std::vector<MediumProperties> lists;
+  lists.reserve(rows.size());
+  std::map<int32_t, std::wstring> passMediumIds;  // the batch's passes, each read once
+  for (const Schedule& row : rows) {
+    MediumProperties list;
+    try {
+      AddMediumPrepare(row, &list, &passMediumIds, justLoaded);
+    } catch (const VelException& e) {
+      LogError(L"PublishSchedules: %ls", e.getMessage().c_str());
+      continue;
+    }
+    lists.push_back(std::move(list));
+  }
+  if (lists.empty()) {
+    RunPending(meanwhile);
+    return;
+  }
+  AddMediaTaking(&lists, flag, meanwhile);
+}
+
+void LibrarySync::PublishBumped(const BumpedSet& bumped) {
+  PublishSchedules(LoadBumped(bumped, L"PublishBumped"), true, nullptr, true);
+}
+
+bool LibrarySync::ChangeMediumIds() {
+  SQLite rows;
+  if (!rows.RunQuery("SELECT * FROM Schedules", L"ChangeMediumIds")) {
+    LogError(L"Schedules::ChangeMediumIds: SQL error for %ls", rows.FailedStatement().c_str());
+    return false;
+  }
+  try {
+    for (int32_t i = 0; i < rows.GetRowCount(); ++i) {
+      const int32_t id = rows.GetInt("ID");
+      const std::wstring status = rows.GetString("Status");
+      const std::wstring mimetype = rows.GetString("ChannelMimetype");
+      const std::wstring thumbnailFile = rows.GetString("FilePath") + L".jpg";
+      rows.Next();
+
+      PeerClient* vel = Peers();
+      if (vel == nullptr) throw VelException(L"no bus endpoint");
+      const std::wstring oldKey = LocalIds::ScheduleKey(id);
+
+      if ((status == DVRSTATE_COMPLETE || status == DVRSTATE_COMPLETE_PARTIAL) &&
+          mimetype.compare(0, 5, L"video") == 0) {
+        const long result = vel->SetThumbnailUrl(oldKey, thumbnailFile);
+        // A thumbnail the library cannot take is not worth stopping the
+        // migration for; the identifier change below still runs.
+        if (result != 0) {
+          LogError(L"SetThumbnailUrl vel request error: %x", static_cast<unsigned>(result));
+        }
+      }
+
+      std::wstring newId;
+      const long result = vel->ChangeMediaId(oldKey, &newId);
+      if (result != 0) {
+        throw VelException(
+            tev::WFormat(L"ChangeMediaId vel request error: %x", static_cast<unsigned>(result)));
+      }
+      Schedules::AssignTevMediumId(id, newId);
+    }
+  } catch (const VelException& e) {
+    LogError(L"Schedules::ChangeMediumIds: %ls", e.getMessage().c_str());
+    return false;
+  }
+  return true;
 }
