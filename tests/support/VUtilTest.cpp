@@ -157,6 +157,9 @@ TEST(VUtil, ReaderErrors) {
   AutoVariant strings;
   VUtil::CreateArray(&strings, VT_BSTR, 1);
   const VARIANT& s = strings.get();
+  long n = 0;
+  std::vector<unsigned char> v;
+  AutoVariant out;
   const struct {
     std::function<void()> read;
     const wchar_t* message;
@@ -186,33 +189,13 @@ TEST(VUtil, ReaderErrors) {
       {[&] { VUtil::GetDoubleElement(s, 0); }, L"Not an array of variant or double"},
       {[&] { VUtil::GetFloatElement(a, 1); }, L"Element is not a float or a double"},
       {[&] { VUtil::GetFloatElement(s, 0); }, L"Not an array of variant, float or double"},
-      {[&] { long n = 0; VUtil::GetByteArrayElement(s, 0, &n); }, L"Not an array of variant: 8200"},
-      {[&] { long n = 0; VUtil::GetByteArrayElement(a, 12, &n); }, L"Element is not an array of unsigned char: 8195"},
-      {[&] {
-         std::vector<unsigned char> v;
-         VUtil::GetByteArrayElement(s, 0, &v);
-       },
-       L"Not an array of variant"},
-      {[&] {
-         std::vector<unsigned char> v;
-         VUtil::GetByteArrayElement(a, 0, &v);
-       },
-       L"Element is not an unsigned char array"},
-      {[&] {
-         std::vector<unsigned char> v;
-         VUtil::GetCharArrayElement(a, 12, &v);
-       },
-       L"Element is not an array of (unsigned) char: 8195"},
-      {[&] {
-         AutoVariant out;
-         VUtil::GetElement(s, 0, &out);
-       },
-       L"Variant passed to VUtil::GetElement is not a variant array"},
-      {[&] {
-         AutoVariant out;
-         VUtil::GetElement(a, 20, &out);
-       },
-       L"SafeArrayGetElement failed in VUtil::GetElement"},
+      {[&] { VUtil::GetByteArrayElement(s, 0, &n); }, L"Not an array of variant: 8200"},
+      {[&] { VUtil::GetByteArrayElement(a, 12, &n); }, L"Element is not an array of unsigned char: 8195"},
+      {[&] { VUtil::GetByteArrayElement(s, 0, &v); }, L"Not an array of variant"},
+      {[&] { VUtil::GetByteArrayElement(a, 0, &v); }, L"Element is not an unsigned char array"},
+      {[&] { VUtil::GetCharArrayElement(a, 12, &v); }, L"Element is not an array of (unsigned) char: 8195"},
+      {[&] { VUtil::GetElement(s, 0, &out); }, L"Variant passed to VUtil::GetElement is not a variant array"},
+      {[&] { VUtil::GetElement(a, 20, &out); }, L"SafeArrayGetElement failed in VUtil::GetElement"},
   };
   for (const auto& c : cases) EXPECT_EQ(Thrown(c.read), c.message);
 }
