@@ -80,15 +80,6 @@ TEST(TimeUtils, ReaderAppliesThePresentDaylightFlagAcrossAChange) {
   }
 }
 
-RC_GTEST_PROP(TimeUtils, DatabaseTimeRoundTripsWhenNowSharesItsPeriod, ()) {
-  ScopedZone scoped(*rc::gen::element("Europe/Berlin", "America/New_York", "Australia/Sydney"));
-  const int64_t t = *rc::gen::inRange<int64_t>(0, 4102444800LL);  // 1970 .. 2100
-  scoped.env.SetNow(t);
-  RC_ASSERT(GetTime3(FormatTime3(t)) == t);
-  RC_ASSERT(GetTime2(FormatTime2(t)) == t);
-  RC_ASSERT(GetTime(FormatFilenameDate(t)) == t);
-}
-
 // The reading rule done afresh: the present moment's broken-down time with
 // the six fields written over it, its daylight flag kept, through mktime.
 int64_t FreshRead(int64_t now, const std::array<int, 6>& f) {

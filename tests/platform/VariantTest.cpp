@@ -249,19 +249,11 @@ TEST(Variant, LockedArraysStay) {
   EXPECT_EQ(VariantClear(&v), S_OK);
 }
 
+// Growing and shrinking a VARIANT array is VUtil's ResizeArray test.
 TEST(Variant, RedimKeepsFreesAndZeroes) {
   VARIANT v = TextArray({L"a", L"b", L"c"});
-  SAFEARRAYBOUND bound{1, 0};
-  ASSERT_EQ(SafeArrayRedim(v.parray, &bound), S_OK);  // "b" and "c" freed (leak-checked builds)
-  LONG upper = 0;
-  SafeArrayGetUBound(v.parray, 1, &upper);
-  EXPECT_EQ(upper, 0);
-  bound.cElements = 4;
-  ASSERT_EQ(SafeArrayRedim(v.parray, &bound), S_OK);
-  EXPECT_EQ(TextAt(v, 0), L"a");
-  for (LONG i = 1; i < 4; ++i) EXPECT_EQ(TextAt(v, i), L"<vt 0>");
-  bound.cElements = 0;
-  ASSERT_EQ(SafeArrayRedim(v.parray, &bound), S_OK);
+  SAFEARRAYBOUND bound{0, 0};
+  ASSERT_EQ(SafeArrayRedim(v.parray, &bound), S_OK);  // all three freed (leak-checked builds)
   EXPECT_EQ(TextAt(v, 0), L"<bad index>");
   VariantClear(&v);
 
