@@ -218,6 +218,15 @@ inline const std::vector<ColumnDef>& SeasonPassesColumns() {
   return columns;
 }
 
+// "ID" and the names of the columns a file of `version` has, in table order.
+inline std::vector<std::string> ColumnNames(const std::vector<ColumnDef>& columns, int version = 7) {
+  std::vector<std::string> names = {"ID"};
+  for (const ColumnDef& c : columns) {
+    if (c.addedIn <= version) names.push_back(c.name);
+  }
+  return names;
+}
+
 // Creates "<folder>/TevPVR.db" as a file of `version` (2..7) would be:
 // the version-7 tables without the columns later versions add, the Config
 // rows of that version.

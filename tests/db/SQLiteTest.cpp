@@ -26,14 +26,8 @@ TEST_F(SQLiteTest, FirstStartCreatesFolderTablesAndDefaultRows) {
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"Creating Tables: End"));
 
   RawDb db(dbPath_);
-  std::vector<std::string> schedules;
-  for (const auto& c : dbtest::SchedulesColumns()) schedules.push_back(c.name);
-  schedules.insert(schedules.begin(), "ID");
-  EXPECT_EQ(db.Columns("Schedules"), schedules);
-  std::vector<std::string> passes;
-  for (const auto& c : dbtest::SeasonPassesColumns()) passes.push_back(c.name);
-  passes.insert(passes.begin(), "ID");
-  EXPECT_EQ(db.Columns("SeasonPasses"), passes);
+  EXPECT_EQ(db.Columns("Schedules"), dbtest::ColumnNames(dbtest::SchedulesColumns()));
+  EXPECT_EQ(db.Columns("SeasonPasses"), dbtest::ColumnNames(dbtest::SeasonPassesColumns()));
   EXPECT_EQ(db.Columns("Config"), (std::vector<std::string>{"Key", "Value"}));
   EXPECT_EQ(db.Rows("SELECT Key, Value FROM Config ORDER BY rowid"),
             (std::vector<std::vector<std::string>>{{"FreeSpaceRequired", "200"},

@@ -2,7 +2,6 @@
 // 7 at open; the medium ids wait for the media library (UpgradeBusTest.cpp)
 // and no step that rewrites stored values runs twice.
 #include <filesystem>
-#include <map>
 
 #include <gtest/gtest.h>
 
@@ -24,10 +23,7 @@ typedef std::vector<std::pair<int, std::vector<std::string>>> Steps;
 // in table order, then those the steps added, in the order they ran.
 std::vector<std::string> Upgraded(const std::vector<dbtest::ColumnDef>& columns, const Steps& added,
                                   int from, int to) {
-  std::vector<std::string> names = {"ID"};
-  for (const auto& c : columns) {
-    if (c.addedIn <= from) names.push_back(c.name);
-  }
+  std::vector<std::string> names = dbtest::ColumnNames(columns, from);
   for (const auto& step : added) {
     if (step.first > from && step.first <= to) names.insert(names.end(), step.second.begin(), step.second.end());
   }

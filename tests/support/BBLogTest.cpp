@@ -6,7 +6,6 @@
 #include <regex>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
