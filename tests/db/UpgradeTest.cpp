@@ -106,8 +106,6 @@ TEST_F(UpgradeTest, VersionTwoWithRowsEndsAtSevenAndKeepsLaterEditsAcrossRestart
 
   ASSERT_TRUE(Initialize());
   EXPECT_EQ(Version(), "7");
-  EXPECT_EQ(db_->Columns("Schedules"), UpgradedSchedules(2, 7));
-  EXPECT_EQ(db_->Columns("SeasonPasses"), UpgradedPasses(2, 7));
   EXPECT_EQ(db_->Rows("SELECT EpisodeTitle, PlayPosition, EpisodeUrl FROM Schedules ORDER BY ID"),
             (Rows{{"done", "0", "done"}, {"it's next", "0", "it's next"}, {"new conflict", "0", "new conflict"}}));
   // Numbered 0, 1, 2 by step 3; renumbered by step 5: television passes
