@@ -334,10 +334,7 @@ TEST(Variant, SystemTimeToOleDate) {
     DATE date = 123;
     ASSERT_TRUE(SystemTimeToVariantTime(&c.st, &date)) << c.st.wYear;
     EXPECT_NEAR(date, c.date, 1e-9) << c.st.wYear << "-" << c.st.wMonth << "-" << c.st.wDay;
-    SYSTEMTIME back{};
-    ASSERT_TRUE(VariantTimeToSystemTime(c.date, &back));
-    EXPECT_TRUE(SameTime(back, c.st)) << c.date;
-  }
+  }  // and back: the round-trip property below
   const SYSTEMTIME invalid[] = {Time(2023, 2, 29), Time(1900, 2, 29), Time(2024, 13, 1),
                                 Time(2024, 0, 1),  Time(2024, 4, 31), Time(99, 12, 31),
                                 Time(10000, 1, 1), Time(2024, 1, 1, 24), Time(2024, 1, 1, 0, 60),
