@@ -350,31 +350,6 @@ TEST_F(VelSatelliteTest, EachAnswerReachesOnlyTheRequestItAnswers) {
       EXPECT_EQ(out.get().lVal, i);
     }
   };
-  AutoVariant in, out, ret;
-  // The second answer is nobody's: the next requests get their own.
-  ASSERT_EQ(client.Request(L"Raw", L"Twice", in, &out, 0, &ret), 0);
-  EXPECT_EQ(ret.get().lVal, 1);
-  EXPECT_EQ(VUtil::GetScalarString(out), L"first");
-  expectOwnAnswers(100);
-  // An answer after the request gave up reaches no later request.
-  EXPECT_EQ(client.Request(L"Raw", L"Later", in, &out, 0, &ret), VEL_TIMEOUT);
-  {
-    std::lock_guard<std::mutex> hold(postponed.mu);
-    ASSERT_EQ(postponed.replyTo.size(), 1u);
-    const std::string late = R"({"ret":9,"out":"late"})";
-    ASSERT_EQ(natsConnection_Publish(raw, postponed.replyTo[0].c_str(), late.data(),
-                                     static_cast<int>(late.size())),
-              NATS_OK);
-  }
-  ASSERT_EQ(natsConnection_Flush(raw), NATS_OK);
-  expectOwnAnswers(200);
-  // Nobody offers it: refused, and the requests after it are served.
-  EXPECT_EQ(client.Request(L"Raw", L"Nobody", in, &out, 0, &ret), VEL_NO_RESPONDERS);
-  expectOwnAnswers(300);
-
-  // Posted requests: two on their way before either answer is read (the
-  // raw peer holds both reply subjects and answers in the reverse order),
-  // collected in any order.
   auto held = [&postponed] {
     std::lock_guard<std::mutex> hold(postponed.mu);
     return postponed.replyTo.size();
@@ -385,6 +360,25 @@ TEST_F(VelSatelliteTest, EachAnswerReachesOnlyTheRequestItAnswers) {
                                      static_cast<int>(json.size())),
               NATS_OK);
   };
+  AutoVariant in, out, ret;
+  // The second answer is nobody's: the next requests get their own.
+  ASSERT_EQ(client.Request(L"Raw", L"Twice", in, &out, 0, &ret), 0);
+  EXPECT_EQ(ret.get().lVal, 1);
+  EXPECT_EQ(VUtil::GetScalarString(out), L"first");
+  expectOwnAnswers(100);
+  // An answer after the request gave up reaches no later request.
+  EXPECT_EQ(client.Request(L"Raw", L"Later", in, &out, 0, &ret), VEL_TIMEOUT);
+  ASSERT_EQ(held(), 1u);
+  answer(0, R"({"ret":9,"out":"late"})");
+  ASSERT_EQ(natsConnection_Flush(raw), NATS_OK);
+  expectOwnAnswers(200);
+  // Nobody offers it: refused, and the requests after it are served.
+  EXPECT_EQ(client.Request(L"Raw", L"Nobody", in, &out, 0, &ret), VEL_NO_RESPONDERS);
+  expectOwnAnswers(300);
+
+  // Posted requests: two on their way before either answer is read (the
+  // raw peer holds both reply subjects and answers in the reverse order),
+  // collected in any order.
   client.SetRequestTimeout(2000);
   auto first = client.Post(L"Raw", L"Later", Long(1));
   auto second = client.Post(L"Raw", L"Later", Long(2));
