@@ -82,14 +82,6 @@ class CapturingLog : public CBBLog {
     }
     return false;
   }
-  // Position of the first line equal to `text` at `level`, or -1.
-  int IndexOf(int level, const std::wstring& text) {
-    std::vector<Line> lines = Lines();
-    for (size_t i = 0; i < lines.size(); ++i) {
-      if (lines[i].level == level && lines[i].text == text) return static_cast<int>(i);
-    }
-    return -1;
-  }
   std::wstring Dump() {
     std::wstring all;
     for (const Line& line : Lines()) all += std::to_wstring(line.level) + L" " + line.text + L"\n";

@@ -22,7 +22,7 @@ TEST_F(SQLiteTest, FirstStartCreatesFolderTablesAndDefaultRows) {
   ASSERT_FALSE(std::filesystem::exists(dir_.path() + "/appdata"));
   ASSERT_TRUE(OpenDatabase());
   EXPECT_TRUE(std::filesystem::is_regular_file(dbPath_));
-  EXPECT_EQ(log_->IndexOf(LOG_DEBUG, L"Checking if database needs updating"), -1);
+  EXPECT_FALSE(log_->Has(LOG_DEBUG, L"Checking if database needs updating"));
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"Creating Tables: End"));
 
   RawDb db(dbPath_);
