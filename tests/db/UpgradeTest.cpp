@@ -123,7 +123,8 @@ TEST_F(UpgradeTest, VersionTwoWithRowsEndsAtSevenAndKeepsLaterEditsAcrossRestart
   log_->Clear();
   ASSERT_TRUE(Initialize());
   EXPECT_FALSE(log_->HasPart(LOG_INFO, L"Updating database"));
-  EXPECT_EQ(db_->Rows("SELECT count(*), min(PlayPosition) FROM Schedules WHERE EpisodeUrl = 'http://example.org/e1'"),
+  EXPECT_EQ(db_->Rows("SELECT count(*), min(PlayPosition) FROM Schedules "
+                      "WHERE EpisodeUrl = 'http://example.org/e1'"),
             (Rows{{"3", "42"}}));
   EXPECT_EQ(db_->Value("SELECT Priority FROM SeasonPasses WHERE ProgramName = 'web'"), "9");
   EXPECT_EQ(db_->Value("PRAGMA integrity_check"), "ok");

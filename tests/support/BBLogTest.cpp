@@ -53,7 +53,8 @@ class CBBLogTest : public ::testing::Test {
   tev::test::TempDir dir_{"bblog-test."};
   const std::string root_ = dir_.path();
   const std::string appData_ = root_ + "/appdata", registry_ = root_ + "/registry.ini";
-  tev::test::ScopedEnv appDataEnv_{"TEV_APPDATA_DIR", appData_}, registryEnv_{"TEV_REGISTRY_FILE", registry_};
+  tev::test::ScopedEnv appDataEnv_{"TEV_APPDATA_DIR", appData_};
+  tev::test::ScopedEnv registryEnv_{"TEV_REGISTRY_FILE", registry_};
 };
 
 TEST_F(CBBLogTest, RotatesAtOpeningOnlyAboveTheLimit) {

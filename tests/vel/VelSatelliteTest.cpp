@@ -45,8 +45,8 @@ VARIANT Long(int32_t n) {
 natsSubscription* OfferRaw(natsConnection* raw, const std::wstring& method, natsMsgHandler handler,
                            void* closure) {
   natsSubscription* sub = nullptr;
-  EXPECT_EQ(natsConnection_Subscribe(&sub, raw, vel::DirectSubject(L"Raw", method).c_str(), handler, closure),
-            NATS_OK);
+  const std::string subject = vel::DirectSubject(L"Raw", method);
+  EXPECT_EQ(natsConnection_Subscribe(&sub, raw, subject.c_str(), handler, closure), NATS_OK);
   return sub;
 }
 
@@ -288,7 +288,8 @@ TEST_F(VelSatelliteTest, MalformedRepliesAreBusFailures) {
                                   R"([0])", R"({"ret":0})"};
   std::vector<natsSubscription*> subs;
   for (size_t i = 0; i < 5; ++i) {
-    subs.push_back(OfferRaw(raw, L"M" + std::to_wstring(i), &AnswerRaw, const_cast<char*>(answers[i])));
+    const std::wstring method = L"M" + std::to_wstring(i);
+    subs.push_back(OfferRaw(raw, method, &AnswerRaw, const_cast<char*>(answers[i])));
   }
   ASSERT_EQ(natsConnection_Flush(raw), NATS_OK);
   TestSatellite client;
