@@ -272,47 +272,6 @@ TEST(Variant, RedimKeepsFreesAndZeroes) {
   SafeArrayDestroy(numbers);
 }
 
-TEST(Variant, TwoDimensions) {
-  // Dimension 1 has bounds 1..2, dimension 2 has 0..2.
-  const SAFEARRAYBOUND bounds[] = {{2, 1}, {3, 0}};
-  SAFEARRAY* psa = SafeArrayCreate(VT_I4, 2, bounds);
-  ASSERT_NE(psa, nullptr);
-  LONG lower = 0, upper = 0;
-  SafeArrayGetLBound(psa, 1, &lower);
-  SafeArrayGetUBound(psa, 1, &upper);
-  EXPECT_EQ(lower, 1);
-  EXPECT_EQ(upper, 2);
-  SafeArrayGetUBound(psa, 2, &upper);
-  EXPECT_EQ(upper, 2);
-  for (LONG a = 1; a <= 2; ++a) {
-    for (LONG b = 0; b <= 2; ++b) {
-      const LONG at[] = {a, b};
-      int32_t value = a * 10 + b;
-      ASSERT_EQ(SafeArrayPutElement(psa, at, &value), S_OK);
-    }
-  }
-  const LONG outside[] = {0, 0};
-  int32_t value = 0;
-  EXPECT_EQ(SafeArrayGetElement(psa, outside, &value), DISP_E_BADINDEX);
-  // Growing the last dimension keeps every cell.
-  SAFEARRAYBOUND last{4, 0};
-  ASSERT_EQ(SafeArrayRedim(psa, &last), S_OK);
-  for (LONG a = 1; a <= 2; ++a) {
-    for (LONG b = 0; b <= 3; ++b) {
-      const LONG at[] = {a, b};
-      ASSERT_EQ(SafeArrayGetElement(psa, at, &value), S_OK);
-      EXPECT_EQ(value, b == 3 ? 0 : a * 10 + b);
-    }
-  }
-  SAFEARRAY* copy = nullptr;
-  ASSERT_EQ(SafeArrayCopy(psa, &copy), S_OK);
-  const LONG at[] = {2, 1};
-  SafeArrayGetElement(copy, at, &value);
-  EXPECT_EQ(value, 21);
-  SafeArrayDestroy(copy);
-  SafeArrayDestroy(psa);
-}
-
 TEST(Variant, SystemTimeToOleDate) {
   const struct {
     SYSTEMTIME st;

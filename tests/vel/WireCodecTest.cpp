@@ -269,6 +269,15 @@ TEST(WireCodec, TypedObjectsReadTheSameWhateverTheOrderOfTheirKeys) {
 TEST(WireCodec, ArraysNest64LevelsDeepAndTheTextAtMost132) {
   std::string error;
   AutoVariant v;
+  // Only one-dimensional arrays travel (the module makes no others).
+  const SAFEARRAYBOUND bounds[] = {{2, 1}, {3, 0}};
+  v.get().vt = VT_ARRAY | VT_I4;
+  v.get().parray = SafeArrayCreate(VT_I4, 2, bounds);
+  std::string text;
+  EXPECT_FALSE(vel::WriteValue(v, &text, &error));
+  EXPECT_NE(error.find("only one-dimensional arrays"), std::string::npos) << error;
+  VariantClear(&v.get());
+
   // 64 arrays: the innermost element is at level 64.
   ASSERT_EQ(Read(Nested(64, "1"), &v, &error), vel::WireFault::kNone) << error;
   EXPECT_EQ(Write(v), Nested(64, "1"));
