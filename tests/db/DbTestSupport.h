@@ -82,14 +82,6 @@ class CapturingLog : public CBBLog {
     }
     return false;
   }
-  // Position of the first line equal to `text` at `level`, or -1.
-  int IndexOf(int level, const std::wstring& text) {
-    std::vector<Line> lines = Lines();
-    for (size_t i = 0; i < lines.size(); ++i) {
-      if (lines[i].level == level && lines[i].text == text) return static_cast<int>(i);
-    }
-    return -1;
-  }
   std::wstring Dump() {
     std::wstring all;
     for (const Line& line : Lines()) all += std::to_wstring(line.level) + L" " + line.text + L"\n";
@@ -216,6 +208,15 @@ inline const std::vector<ColumnDef>& SeasonPassesColumns() {
       {"EndPadding", "integer", 4},        {"StartPadding", "integer", 4},
   };
   return columns;
+}
+
+// "ID" and the names of the columns a file of `version` has, in table order.
+inline std::vector<std::string> ColumnNames(const std::vector<ColumnDef>& columns, int version = 7) {
+  std::vector<std::string> names = {"ID"};
+  for (const ColumnDef& c : columns) {
+    if (c.addedIn <= version) names.push_back(c.name);
+  }
+  return names;
 }
 
 // Creates "<folder>/TevPVR.db" as a file of `version` (2..7) would be:

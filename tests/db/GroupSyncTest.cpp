@@ -6,8 +6,6 @@
 #include <sqlite3.h>
 
 #include <atomic>
-#include <cstring>
-#include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -33,32 +31,29 @@ struct CountingFile {
 CountingFile* Of(sqlite3_file* file) { return reinterpret_cast<CountingFile*>(file); }
 const sqlite3_io_methods* Real(sqlite3_file* file) { return Of(file)->real()->pMethods; }
 
-int Close(sqlite3_file* f) { return Real(f)->xClose(Of(f)->real()); }
-int Read(sqlite3_file* f, void* b, int n, sqlite3_int64 o) { return Real(f)->xRead(Of(f)->real(), b, n, o); }
-int Write(sqlite3_file* f, const void* b, int n, sqlite3_int64 o) { return Real(f)->xWrite(Of(f)->real(), b, n, o); }
-int Truncate(sqlite3_file* f, sqlite3_int64 size) { return Real(f)->xTruncate(Of(f)->real(), size); }
+// Each method but xSync passes straight to the system's file.
+template <typename T>
+struct Forward;
+template <typename R, typename... A>
+struct Forward<R (*)(sqlite3_file*, A...)> {
+  template <R (*sqlite3_io_methods::*method)(sqlite3_file*, A...)>
+  static R To(sqlite3_file* f, A... a) {
+    return (Real(f)->*method)(Of(f)->real(), a...);
+  }
+};
+#define TEV_FORWARD(m) &Forward<decltype(sqlite3_io_methods::m)>::To<&sqlite3_io_methods::m>
+
 int Sync(sqlite3_file* f, int flags) {
   if (Of(f)->log) ++g_logSyncs;
   return Real(f)->xSync(Of(f)->real(), flags);
 }
-int FileSize(sqlite3_file* f, sqlite3_int64* size) { return Real(f)->xFileSize(Of(f)->real(), size); }
-int Lock(sqlite3_file* f, int level) { return Real(f)->xLock(Of(f)->real(), level); }
-int Unlock(sqlite3_file* f, int level) { return Real(f)->xUnlock(Of(f)->real(), level); }
-int CheckReserved(sqlite3_file* f, int* out) { return Real(f)->xCheckReservedLock(Of(f)->real(), out); }
-int FileControl(sqlite3_file* f, int op, void* arg) { return Real(f)->xFileControl(Of(f)->real(), op, arg); }
-int SectorSize(sqlite3_file* f) { return Real(f)->xSectorSize(Of(f)->real()); }
-int Device(sqlite3_file* f) { return Real(f)->xDeviceCharacteristics(Of(f)->real()); }
-int ShmMap(sqlite3_file* f, int page, int size, int extend, void volatile** out) {
-  return Real(f)->xShmMap(Of(f)->real(), page, size, extend, out);
-}
-int ShmLock(sqlite3_file* f, int offset, int n, int flags) { return Real(f)->xShmLock(Of(f)->real(), offset, n, flags); }
-void ShmBarrier(sqlite3_file* f) { Real(f)->xShmBarrier(Of(f)->real()); }
-int ShmUnmap(sqlite3_file* f, int deleteFlag) { return Real(f)->xShmUnmap(Of(f)->real(), deleteFlag); }
 
 const sqlite3_io_methods kMethods = {
-    2,        Close,       Read,     Write,   Truncate,      Sync,     FileSize,
-    Lock,     Unlock,      CheckReserved, FileControl, SectorSize, Device,
-    ShmMap,   ShmLock,     ShmBarrier, ShmUnmap, nullptr, nullptr};
+    2, TEV_FORWARD(xClose), TEV_FORWARD(xRead), TEV_FORWARD(xWrite), TEV_FORWARD(xTruncate), Sync,
+    TEV_FORWARD(xFileSize), TEV_FORWARD(xLock), TEV_FORWARD(xUnlock), TEV_FORWARD(xCheckReservedLock),
+    TEV_FORWARD(xFileControl), TEV_FORWARD(xSectorSize), TEV_FORWARD(xDeviceCharacteristics),
+    TEV_FORWARD(xShmMap), TEV_FORWARD(xShmLock), TEV_FORWARD(xShmBarrier), TEV_FORWARD(xShmUnmap),
+    nullptr, nullptr};
 
 int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int* outFlags) {
   CountingFile* counting = Of(file);

@@ -3,7 +3,6 @@
 #include <time.h>
 
 #include <cstdio>
-#include <fstream>
 #include <set>
 #include <string>
 
@@ -48,10 +47,6 @@ int64_t NextChange(int64_t t) {
   return after;
 }
 
-void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream(path, std::ios::trunc) << content;
-}
-
 }  // namespace
 
 // With TZ unset glibc re-reads the zone file whenever it changed; the memo
@@ -60,7 +55,7 @@ void WriteFile(const std::string& path, const std::string& content) {
 TEST(MktimeMemo, NoticesAChangedZoneFileOnceASecondWithTzUnsetAndTzTextAlways) {
   dbtest::TempDir dir;
   const std::string zoneFile = dir.path() + "/localtime";
-  WriteFile(zoneFile, "one");
+  dbtest::WriteBytes(zoneFile, "one");
   tev::MktimeMemo memo(zoneFile);
   const struct tm fields = Fields(2021, 3, 15, 20, 30, 0);
   {
@@ -71,13 +66,13 @@ TEST(MktimeMemo, NoticesAChangedZoneFileOnceASecondWithTzUnsetAndTzTextAlways) {
     EXPECT_EQ(memo.Convert(fields, 101), Fresh(fields));
     EXPECT_EQ(memo.ZoneChanges(), 1);  // looked at again, unchanged
 
-    WriteFile(zoneFile, "two, longer");
+    dbtest::WriteBytes(zoneFile, "two, longer");
     EXPECT_EQ(memo.Convert(fields, 101), Fresh(fields));
     EXPECT_EQ(memo.ZoneChanges(), 1);  // not looked at within the second
     EXPECT_EQ(memo.Convert(fields, 102), Fresh(fields));
     EXPECT_EQ(memo.ZoneChanges(), 2);
     // Replaced by another file (a new inode), then gone.
-    WriteFile(zoneFile + ".new", "two, longer");
+    dbtest::WriteBytes(zoneFile + ".new", "two, longer");
     std::rename((zoneFile + ".new").c_str(), zoneFile.c_str());
     memo.Convert(fields, 103);
     EXPECT_EQ(memo.ZoneChanges(), 3);
@@ -91,7 +86,7 @@ TEST(MktimeMemo, NoticesAChangedZoneFileOnceASecondWithTzUnsetAndTzTextAlways) {
     ScopedZone london("Europe/London");
     EXPECT_EQ(memo.Convert(fields, 105), Fresh(fields));
     EXPECT_EQ(memo.ZoneChanges(), 5);
-    WriteFile(zoneFile, "three");
+    dbtest::WriteBytes(zoneFile, "three");
     EXPECT_EQ(memo.Convert(fields, 106), Fresh(fields));
     EXPECT_EQ(memo.ZoneChanges(), 5);
   }

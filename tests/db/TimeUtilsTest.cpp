@@ -16,30 +16,22 @@
 namespace {
 
 using dbtest::ScopedZone;
-
-// The time value of a local wall-clock time, the zone deciding DST.
-int64_t Local(int year, int month, int day, int hour, int minute, int second) {
-  return tev::test::LocalTime(year, month, day, hour, minute, second);
-}
-
-
-const char* const kZones[] = {"Europe/Berlin", "America/New_York", "Australia/Sydney"};
+using tev::test::LocalTime;
 
 }  // namespace
 
 TEST(TimeUtils, EveryFormOfTheDocumentExampleIsWrittenAndReadBack) {
-  for (const char* zone : kZones) {
+  for (const char* zone : {"Europe/Berlin", "America/New_York", "Australia/Sydney"}) {
     ScopedZone scoped(zone);
-    const int64_t t = Local(2009, 3, 15, 20, 30, 0);
+    const int64_t t = LocalTime(2009, 3, 15, 20, 30, 0);
     scoped.env.SetNow(t + 3600);  // the same daylight period
     EXPECT_EQ(FormatTime3(t), L"20090315203000") << zone;
     EXPECT_EQ(FormatTime2(t), L"2009-03-15 20:30:00") << zone;
     EXPECT_EQ(FormatTime4(t), L"2009-03-15 20:30") << zone;
     EXPECT_EQ(FormatTime(t), L"2009/03/15 20:30:00") << zone;
     EXPECT_EQ(FormatFilenameDate(t), L"03-15-2009 20-30-00") << zone;
-    // Zero padding of every field.
-    EXPECT_EQ(FormatTime3(Local(2010, 1, 2, 3, 4, 5)), L"20100102030405") << zone;
-    EXPECT_EQ(FormatFilenameDate(Local(2010, 1, 2, 3, 4, 5)), L"01-02-2010 03-04-05") << zone;
+    // Zero padded.
+    EXPECT_EQ(FormatFilenameDate(LocalTime(2010, 1, 2, 3, 4, 5)), L"01-02-2010 03-04-05") << zone;
     EXPECT_EQ(GetTime3(L"20090315203000"), t) << zone;
     EXPECT_EQ(GetTime2(L"2009-03-15 20:30:00"), t) << zone;
     EXPECT_EQ(GetTime2(L"2009-03-15T20:30:00"), t) << zone;
@@ -67,8 +59,8 @@ RC_GTEST_PROP(TimeUtils, DatabaseAndMediaTextsMatchTheFormattedLocalTime, ()) {
 TEST(TimeUtils, ReaderAppliesThePresentDaylightFlagAcrossAChange) {
   for (const char* zone : {"Europe/Berlin", "America/New_York"}) {
     ScopedZone scoped(zone);
-    const int64_t winter = Local(2009, 1, 15, 12, 0, 0);
-    const int64_t summer = Local(2009, 7, 15, 12, 0, 0);
+    const int64_t winter = LocalTime(2009, 1, 15, 12, 0, 0);
+    const int64_t summer = LocalTime(2009, 7, 15, 12, 0, 0);
     // Now in summer: a winter text is read with DST on, one hour early.
     scoped.env.SetNow(summer);
     EXPECT_EQ(GetTime3(FormatTime3(summer)), summer) << zone;
@@ -78,15 +70,6 @@ TEST(TimeUtils, ReaderAppliesThePresentDaylightFlagAcrossAChange) {
     EXPECT_EQ(GetTime3(FormatTime3(winter)), winter) << zone;
     EXPECT_EQ(GetTime3(FormatTime3(summer)), summer + 3600) << zone;
   }
-}
-
-RC_GTEST_PROP(TimeUtils, DatabaseTimeRoundTripsWhenNowSharesItsPeriod, ()) {
-  ScopedZone scoped(*rc::gen::element("Europe/Berlin", "America/New_York", "Australia/Sydney"));
-  const int64_t t = *rc::gen::inRange<int64_t>(0, 4102444800LL);  // 1970 .. 2100
-  scoped.env.SetNow(t);
-  RC_ASSERT(GetTime3(FormatTime3(t)) == t);
-  RC_ASSERT(GetTime2(FormatTime2(t)) == t);
-  RC_ASSERT(GetTime(FormatFilenameDate(t)) == t);
 }
 
 // The reading rule done afresh: the present moment's broken-down time with
@@ -151,7 +134,7 @@ RC_GTEST_PROP(TimeUtils, ReadsGiveWhatAFreshConversionGivesInEveryZoneSwitchedTo
 TEST(TimeUtils, BadTextsAreLoggedAndReadByPosition) {
   ScopedZone scoped("Europe/Berlin");
   dbtest::LogCapture log;
-  const int64_t t = Local(2009, 3, 15, 20, 30, 0);
+  const int64_t t = LocalTime(2009, 3, 15, 20, 30, 0);
   scoped.env.SetNow(t);
 
   EXPECT_EQ(GetTime3(L""), -1);
@@ -168,9 +151,9 @@ TEST(TimeUtils, BadTextsAreLoggedAndReadByPosition) {
 
   // Short text: the fields beyond the end read as 0 (second 0, minute 0...).
   log->Clear();
-  EXPECT_EQ(GetTime3(L"200903152030"), Local(2009, 3, 15, 20, 30, 0));
+  EXPECT_EQ(GetTime3(L"200903152030"), LocalTime(2009, 3, 15, 20, 30, 0));
   // Non-digit fields read as 0: day 00 is the last day of the month before.
-  EXPECT_EQ(GetTime3(L"200903xx203000"), Local(2009, 2, 28, 20, 30, 0));
+  EXPECT_EQ(GetTime3(L"200903xx203000"), LocalTime(2009, 2, 28, 20, 30, 0));
   // No valid time at all.
   log->Clear();
   EXPECT_EQ(GetTime3(L"yyyymmddhhmmss"), -1);
@@ -227,9 +210,9 @@ TEST(TimeUtils, TimeZoneOffsetIsStandardBiasLessAnHourInSummer) {
   };
   for (const Case& c : cases) {
     ScopedZone scoped(c.zone);
-    scoped.env.SetNow(Local(2021, 1, 15, 12, 0, 0));
+    scoped.env.SetNow(LocalTime(2021, 1, 15, 12, 0, 0));
     EXPECT_EQ(GetTimeZoneOffset(), c.january) << c.zone;
-    scoped.env.SetNow(Local(2021, 7, 15, 12, 0, 0));
+    scoped.env.SetNow(LocalTime(2021, 7, 15, 12, 0, 0));
     EXPECT_EQ(GetTimeZoneOffset(), c.july) << c.zone;
   }
 }

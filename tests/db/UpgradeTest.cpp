@@ -2,7 +2,6 @@
 // 7 at open; the medium ids wait for the media library (UpgradeBusTest.cpp)
 // and no step that rewrites stored values runs twice.
 #include <filesystem>
-#include <map>
 
 #include <gtest/gtest.h>
 
@@ -26,10 +25,7 @@ typedef std::vector<std::pair<int, std::vector<std::string>>> Steps;
 // in table order, then those the steps added, in the order they ran.
 std::vector<std::string> Upgraded(const std::vector<dbtest::ColumnDef>& columns, const Steps& added,
                                   int from, int to) {
-  std::vector<std::string> names = {"ID"};
-  for (const auto& c : columns) {
-    if (c.addedIn <= from) names.push_back(c.name);
-  }
+  std::vector<std::string> names = dbtest::ColumnNames(columns, from);
   for (const auto& step : added) {
     if (step.first > from && step.first <= to) names.insert(names.end(), step.second.begin(), step.second.end());
   }
@@ -120,67 +116,41 @@ TEST_F(UpgradeTest, VersionTwoWithRowsEndsAtSevenAndKeepsLaterEditsAcrossRestart
 
   ASSERT_TRUE(Initialize());
   EXPECT_EQ(Version(), "7");
-  EXPECT_EQ(db_->Columns("Schedules"), UpgradedSchedules(2, 7));
-  EXPECT_EQ(db_->Columns("SeasonPasses"), UpgradedPasses(2, 7));
   EXPECT_EQ(db_->Rows("SELECT EpisodeTitle, PlayPosition, EpisodeUrl FROM Schedules ORDER BY ID"),
             (Rows{{"done", "0", "done"}, {"it's next", "0", "it's next"}, {"new conflict", "0", "new conflict"}}));
   // Numbered 0, 1, 2 by step 3; renumbered by step 5: television passes
   // 1, 2 in that order, the web pass 0.
   EXPECT_EQ(db_->Rows("SELECT ProgramName, Priority FROM SeasonPasses ORDER BY ID"),
             (Rows{{"tv one", "1"}, {"web", "0"}, {"tv two", "2"}}));
-  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"SQLite::UpdateSchedulesFromVersion5:Tev passes priorities updated!"));
-  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"SeasonPasses table updated 1/2"));
   // Nothing asked the bus at open; the ids are left for the library.
   EXPECT_FALSE(log_->HasPart(LOG_ERROR, L"no bus endpoint"));
   EXPECT_EQ(db_->Value("SELECT Value FROM Config WHERE Key = 'MediumIdUpgrade'"), "passes");
 
-  // Values changed after the upgrade stay through later starts.
+  // Values changed after the upgrade stay through a later start.
   ASSERT_TRUE(db_->Exec("UPDATE Schedules SET EpisodeUrl = 'http://example.org/e1', PlayPosition = 42"));
   ASSERT_TRUE(db_->Exec("UPDATE SeasonPasses SET Priority = 9 WHERE ProgramName = 'web'"));
-  for (int restart = 0; restart < 3; ++restart) {
-    database_.reset();
-    log_->Clear();
-    ASSERT_TRUE(Initialize());
-    EXPECT_FALSE(log_->HasPart(LOG_INFO, L"Updating database")) << restart;
-    EXPECT_EQ(Version(), "7");
-    EXPECT_EQ(db_->Value("SELECT count(*) FROM Schedules WHERE EpisodeUrl = 'http://example.org/e1' AND "
-                         "PlayPosition = 42"),
-              "3");
-    EXPECT_EQ(db_->Value("SELECT Priority FROM SeasonPasses WHERE ProgramName = 'web'"), "9");
-  }
+  database_.reset();
+  log_->Clear();
+  ASSERT_TRUE(Initialize());
+  EXPECT_FALSE(log_->HasPart(LOG_INFO, L"Updating database"));
+  EXPECT_EQ(db_->Rows("SELECT count(*), min(PlayPosition) FROM Schedules "
+                      "WHERE EpisodeUrl = 'http://example.org/e1'"),
+            (Rows{{"3", "42"}}));
+  EXPECT_EQ(db_->Value("SELECT Priority FROM SeasonPasses WHERE ProgramName = 'web'"), "9");
   EXPECT_EQ(db_->Value("PRAGMA integrity_check"), "ok");
 }
 
-TEST_F(UpgradeTest, StepLogLinesAndRepeatedVersionThreeStep) {
+// The steps' order shows in the column order (EmptyFilesOfEveryVersion...).
+TEST_F(UpgradeTest, ARepeatedVersionThreeStepSkipsItsAltersAndAddsPaddingRowsAgain) {
   Make(3);
   ASSERT_TRUE(Initialize());
-  EXPECT_EQ(Version(), "7");
-  const wchar_t* const expected[] = {
-      L"SQLite::UpdateSchedulesFromVersion3: updating Schedules table ... ",
-      L"SQLite::UpdateSchedulesFromVersion3: updating version",
-      L"SQLite::UpdateSchedulesFromVersion4: updating Schedules and Tev passes tables ... ",
-      L"SQLite::UpdateSchedulesFromVersion5: updating Schedules and Tev passes tables ... ",
-      L"SQLite::UpdateSchedulesFromVersion5:Tev passes priorities ... ",
-      L"SQLite::UpdateSchedulesFromVersion6: updating Schedules tables ... ",
-  };
-  int last = -1;
-  for (const wchar_t* line : expected) {
-    int at = log_->IndexOf(LOG_DEBUG, line);
-    EXPECT_GT(at, last) << tev::ToStdUtf8(line);
-    last = at;
-  }
-  EXPECT_EQ(log_->Count(LOG_DEBUG, L"Schedules table updated"), 6 + 1 + 1);  // 3: six, 4: one, 6: one
-  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"SeasonPasses table updated"));
-
-  // Running the version-3 step again: every ALTER is already done, but its
-  // two INSERTs add another pair of padding rows.
   ASSERT_TRUE(db_->Exec("UPDATE Config SET Value = '3' WHERE Key = 'Version'"));
   database_.reset();
   log_->Clear();
   ASSERT_TRUE(Initialize());
   EXPECT_EQ(Version(), "7");
-  EXPECT_EQ(log_->Count(LOG_DEBUG, L"Schedules table NOT updated, already up to date"), 6 + 1 + 3 + 1);
-  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"SeasonPasses table NOT updated, already up to date"));
+  EXPECT_EQ(db_->Columns("Schedules"), UpgradedSchedules(3, 7));
+  EXPECT_EQ(db_->Columns("SeasonPasses"), UpgradedPasses(3, 7));
   EXPECT_EQ(db_->Value("SELECT count(*) FROM Config WHERE Key = 'StartPadding'"), "2");
   EXPECT_EQ(db_->Value("SELECT count(*) FROM Config WHERE Key = 'EndPadding'"), "2");
 }

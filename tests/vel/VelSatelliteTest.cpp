@@ -32,6 +32,24 @@ natsConnection* RawConnection(const tev::test::NatsServer& server) {
   return raw;
 }
 
+// A VT_I4 value.
+VARIANT Long(int32_t n) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_I4;
+  v.lVal = n;
+  return v;
+}
+
+// Subscribes the raw connection to `method` of the satellite "Raw".
+natsSubscription* OfferRaw(natsConnection* raw, const std::wstring& method, natsMsgHandler handler,
+                           void* closure) {
+  natsSubscription* sub = nullptr;
+  const std::string subject = vel::DirectSubject(L"Raw", method);
+  EXPECT_EQ(natsConnection_Subscribe(&sub, raw, subject.c_str(), handler, closure), NATS_OK);
+  return sub;
+}
+
 void Wait(const std::function<bool()>& done) {
   for (int i = 0; i < 200 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
@@ -87,6 +105,17 @@ TEST_F(VelSatelliteTest, DirectRequestsCarryValuesResultsAndHandlerExceptions) {
   ASSERT_EQ(slow.Connect(server_.HostPort(), L"Slow"), 0);
   client.SetRequestTimeout(100);
   EXPECT_EQ(client.Request(L"Slow", L"Slow", in, &out, 0, &ret), VEL_TIMEOUT);
+
+  // The services come back after the server restarts.
+  client.SetRequestTimeout(2000);
+  ASSERT_TRUE(server_.Restart());
+  long result = -1;
+  for (int i = 0; i < 100 && result != 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    result = client.Request(L"Echo", L"Echo With Blanks", in, &out, 0, &ret);
+  }
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(ret.get().lVal, 7);
   client.Disconnect();
   EXPECT_EQ(client.Request(L"Echo", L"Echo With Blanks", in, &out, 0, &ret), VEL_NOT_CONNECTED);
 }
@@ -122,27 +151,12 @@ TEST_F(VelSatelliteTest, AnyReachesOneOffererAndAllReachesEveryOne) {
   EXPECT_EQ(client.Request(L"ALL", L"NoListeners", in, &out, 0, &ret), 0);
 }
 
-TEST_F(VelSatelliteTest, ServicesComeBackAfterTheServerRestarts) {
-  TestSatellite echo;
-  echo.Offer(L"Ping", [](const VARIANT&, VARIANT*) { return 3; });
-  ASSERT_EQ(echo.Connect(server_.HostPort(), L"Echo"), 0);
-  TestSatellite client;
-  ASSERT_EQ(client.Connect(server_.HostPort(), L"Client"), 0);
-  AutoVariant in, out, ret;
-  ASSERT_EQ(client.Request(L"Echo", L"Ping", in, &out, 0, &ret), 0);
-
-  ASSERT_TRUE(server_.Restart());
-  long result = -1;
-  for (int i = 0; i < 100 && result != 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    result = client.Request(L"Echo", L"Ping", in, &out, 0, &ret);
-  }
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(ret.get().lVal, 3);
-}
-
-TEST_F(VelSatelliteTest, ConcurrentRequestsAndDisconnectUnderLoad) {
+TEST_F(VelSatelliteTest, ConcurrentRequestsAndDisconnectOfEitherSideUnderLoad) {
   tev::test::EchoSatellite echo(0);
+  echo.Offer(L"Slow", [](const VARIANT&, VARIANT*) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    return 0;
+  });
   ASSERT_EQ(echo.Connect(server_.HostPort(), L"Echo"), 0);
   TestSatellite client;
   ASSERT_EQ(client.Connect(server_.HostPort(), L"Client"), 0);
@@ -163,6 +177,26 @@ TEST_F(VelSatelliteTest, ConcurrentRequestsAndDisconnectUnderLoad) {
   }
   for (auto& th : threads) th.join();
   EXPECT_EQ(ok.load(), 200);
+
+  // A client disconnecting while its own requests run (one of them slow).
+  for (int round = 0; round < 3; ++round) {
+    TestSatellite own;
+    ASSERT_EQ(own.Connect(server_.HostPort(), L"Own"), 0);
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> load;
+    for (int t = 0; t < 3; ++t) {
+      load.emplace_back([&, t] {
+        AutoVariant in, out, ret;
+        while (!stop) own.Request(L"Echo", t == 0 ? L"Slow" : L"Echo", in, &out, 0, &ret);
+      });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    own.Disconnect();
+    AutoVariant in, out, ret;
+    EXPECT_EQ(own.Request(L"Echo", L"Echo", in, &out, 0, &ret), VEL_NOT_CONNECTED);
+    stop = true;
+    for (auto& th : load) th.join();
+  }
 
   // Disconnecting the server side while requests arrive must not crash.
   std::atomic<bool> stop{false};
@@ -197,8 +231,7 @@ TEST_F(VelSatelliteTest, PingsRemovedServicesAndFailedConnects) {
   ASSERT_EQ(client.Connect(server_.HostPort(), L"Client"), 0);
 
   AutoVariant in, out, ret;
-  in.get().vt = VT_I4;
-  in.get().lVal = 21;
+  in.get() = Long(21);
   ASSERT_EQ(client.Request(L"Twice Satellite", L"Twice", in, &out, 0, &ret), 0);
   EXPECT_EQ(out.get().vt, VT_I4);
   EXPECT_EQ(out.get().lVal, 42);
@@ -255,11 +288,8 @@ TEST_F(VelSatelliteTest, MalformedRepliesAreBusFailures) {
                                   R"([0])", R"({"ret":0})"};
   std::vector<natsSubscription*> subs;
   for (size_t i = 0; i < 5; ++i) {
-    natsSubscription* sub = nullptr;
-    std::string subject = vel::DirectSubject(L"Raw", L"M" + std::to_wstring(i));
-    ASSERT_EQ(natsConnection_Subscribe(&sub, raw, subject.c_str(), &AnswerRaw,
-                                       const_cast<char*>(answers[i])), NATS_OK);
-    subs.push_back(sub);
+    const std::wstring method = L"M" + std::to_wstring(i);
+    subs.push_back(OfferRaw(raw, method, &AnswerRaw, const_cast<char*>(answers[i])));
   }
   ASSERT_EQ(natsConnection_Flush(raw), NATS_OK);
   TestSatellite client;
@@ -302,14 +332,8 @@ TEST_F(VelSatelliteTest, EachAnswerReachesOnlyTheRequestItAnswers) {
   natsConnection* raw = RawConnection(server_);
   ASSERT_NE(raw, nullptr);
   Postponed postponed;
-  natsSubscription* twice = nullptr;
-  natsSubscription* later = nullptr;
-  ASSERT_EQ(natsConnection_Subscribe(&twice, raw, vel::DirectSubject(L"Raw", L"Twice").c_str(),
-                                     &AnswerTwice, nullptr),
-            NATS_OK);
-  ASSERT_EQ(natsConnection_Subscribe(&later, raw, vel::DirectSubject(L"Raw", L"Later").c_str(),
-                                     &Postpone, &postponed),
-            NATS_OK);
+  natsSubscription* twice = OfferRaw(raw, L"Twice", &AnswerTwice, nullptr);
+  natsSubscription* later = OfferRaw(raw, L"Later", &Postpone, &postponed);
   ASSERT_EQ(natsConnection_Flush(raw), NATS_OK);
   tev::test::EchoSatellite echo(5);
   ASSERT_EQ(echo.Connect(server_.HostPort(), L"Echo"), 0);
@@ -320,45 +344,12 @@ TEST_F(VelSatelliteTest, EachAnswerReachesOnlyTheRequestItAnswers) {
   auto expectOwnAnswers = [&](int from) {
     for (int32_t i = from; i < from + 5; ++i) {
       AutoVariant in, out, ret;
-      in.get().vt = VT_I4;
-      in.get().lVal = i;
+      in.get() = Long(i);
       ASSERT_EQ(client.Request(L"Echo", L"Echo", in, &out, 0, &ret), 0);
       EXPECT_EQ(ret.get().lVal, 5);
       ASSERT_EQ(out.get().vt, VT_I4);
       EXPECT_EQ(out.get().lVal, i);
     }
-  };
-  AutoVariant in, out, ret;
-  // The second answer is nobody's: the next requests get their own.
-  ASSERT_EQ(client.Request(L"Raw", L"Twice", in, &out, 0, &ret), 0);
-  EXPECT_EQ(ret.get().lVal, 1);
-  EXPECT_EQ(VUtil::GetScalarString(out), L"first");
-  expectOwnAnswers(100);
-  // An answer after the request gave up reaches no later request.
-  EXPECT_EQ(client.Request(L"Raw", L"Later", in, &out, 0, &ret), VEL_TIMEOUT);
-  {
-    std::lock_guard<std::mutex> hold(postponed.mu);
-    ASSERT_EQ(postponed.replyTo.size(), 1u);
-    const std::string late = R"({"ret":9,"out":"late"})";
-    ASSERT_EQ(natsConnection_Publish(raw, postponed.replyTo[0].c_str(), late.data(),
-                                     static_cast<int>(late.size())),
-              NATS_OK);
-  }
-  ASSERT_EQ(natsConnection_Flush(raw), NATS_OK);
-  expectOwnAnswers(200);
-  // Nobody offers it: refused, and the requests after it are served.
-  EXPECT_EQ(client.Request(L"Raw", L"Nobody", in, &out, 0, &ret), VEL_NO_RESPONDERS);
-  expectOwnAnswers(300);
-
-  // Posted requests: two on their way before either answer is read (the
-  // raw peer holds both reply subjects and answers in the reverse order),
-  // collected in any order.
-  auto number = [](int32_t n) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = n;
-    return v;
   };
   auto held = [&postponed] {
     std::lock_guard<std::mutex> hold(postponed.mu);
@@ -370,9 +361,28 @@ TEST_F(VelSatelliteTest, EachAnswerReachesOnlyTheRequestItAnswers) {
                                      static_cast<int>(json.size())),
               NATS_OK);
   };
+  AutoVariant in, out, ret;
+  // The second answer is nobody's: the next requests get their own.
+  ASSERT_EQ(client.Request(L"Raw", L"Twice", in, &out, 0, &ret), 0);
+  EXPECT_EQ(ret.get().lVal, 1);
+  EXPECT_EQ(VUtil::GetScalarString(out), L"first");
+  expectOwnAnswers(100);
+  // An answer after the request gave up reaches no later request.
+  EXPECT_EQ(client.Request(L"Raw", L"Later", in, &out, 0, &ret), VEL_TIMEOUT);
+  ASSERT_EQ(held(), 1u);
+  answer(0, R"({"ret":9,"out":"late"})");
+  ASSERT_EQ(natsConnection_Flush(raw), NATS_OK);
+  expectOwnAnswers(200);
+  // Nobody offers it: refused, and the requests after it are served.
+  EXPECT_EQ(client.Request(L"Raw", L"Nobody", in, &out, 0, &ret), VEL_NO_RESPONDERS);
+  expectOwnAnswers(300);
+
+  // Posted requests: two on their way before either answer is read (the
+  // raw peer holds both reply subjects and answers in the reverse order),
+  // collected in any order.
   client.SetRequestTimeout(2000);
-  auto first = client.Post(L"Raw", L"Later", number(1));
-  auto second = client.Post(L"Raw", L"Later", number(2));
+  auto first = client.Post(L"Raw", L"Later", Long(1));
+  auto second = client.Post(L"Raw", L"Later", Long(2));
   Wait([&] { return held() == 3; });
   ASSERT_EQ(held(), 3u);
   answer(2, R"({"ret":11,"out":101})");
@@ -384,10 +394,10 @@ TEST_F(VelSatelliteTest, EachAnswerReachesOnlyTheRequestItAnswers) {
   EXPECT_EQ(ret.get().lVal, 10);
   EXPECT_EQ(out.get().lVal, 100);
   // One dropped unread: its late answer reaches no later request.
-  client.Post(L"Raw", L"Later", number(3)).reset();
+  client.Post(L"Raw", L"Later", Long(3)).reset();
   Wait([&] { return held() == 4; });
   ASSERT_EQ(held(), 4u);
-  auto echoed = client.Post(L"Echo", L"Echo", number(4));
+  auto echoed = client.Post(L"Echo", L"Echo", Long(4));
   answer(3, R"({"ret":9,"out":"late"})");
   ASSERT_EQ(client.Collect(std::move(echoed), &out, &ret), 0);
   EXPECT_EQ(ret.get().lVal, 5);
@@ -406,33 +416,6 @@ TEST_F(VelSatelliteTest, EachAnswerReachesOnlyTheRequestItAnswers) {
   natsSubscription_Destroy(twice);
   natsSubscription_Destroy(later);
   natsConnection_Destroy(raw);
-}
-
-TEST_F(VelSatelliteTest, DisconnectWhileOwnRequestsRun) {
-  tev::test::EchoSatellite echo(0);
-  echo.Offer(L"Slow", [](const VARIANT&, VARIANT*) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    return 0;
-  });
-  ASSERT_EQ(echo.Connect(server_.HostPort(), L"Echo"), 0);
-  for (int round = 0; round < 3; ++round) {
-    TestSatellite client;
-    ASSERT_EQ(client.Connect(server_.HostPort(), L"Client"), 0);
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> load;
-    for (int t = 0; t < 3; ++t) {
-      load.emplace_back([&, t] {
-        AutoVariant in, out, ret;
-        while (!stop) client.Request(L"Echo", t == 0 ? L"Slow" : L"Echo", in, &out, 0, &ret);
-      });
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    client.Disconnect();
-    AutoVariant in, out, ret;
-    EXPECT_EQ(client.Request(L"Echo", L"Echo", in, &out, 0, &ret), VEL_NOT_CONNECTED);
-    stop = true;
-    for (auto& th : load) th.join();
-  }
 }
 
 TEST_F(VelSatelliteTest, ARequestThatWaitsDelaysOnlyItself) {

@@ -14,16 +14,21 @@ using nlohmann::json;
 
 namespace {
 
-// Decodes the text into a VARIANT and encodes it back.
-std::string RoundTrip(const std::string& text, VARIANT* v) {
-  std::string error;
-  EXPECT_TRUE(vel::DecodeVariant(json::parse(text), v, &error)) << text << ": " << error;
-  json back;
-  EXPECT_TRUE(vel::EncodeVariant(*v, &back, &error)) << error;
-  return back.dump();
+std::string Write(const VARIANT& v) {
+  std::string text, error;
+  EXPECT_TRUE(vel::WriteValue(v, &text, &error)) << error;
+  return text;
 }
 
-TEST(WireCodec, HandWrittenFormsDecodeToTheirTypesAndComeBackTheSame) {
+vel::WireFault Read(const std::string& text, VARIANT* v, std::string* error) {
+  return vel::ReadWire(text.data(), text.size(), vel::WireShape::kValue, nullptr, v, error);
+}
+
+std::string Nested(int levels, const std::string& inner) {
+  return std::string(static_cast<size_t>(levels), '[') + inner + std::string(static_cast<size_t>(levels), ']');
+}
+
+TEST(WireCodec, HandWrittenFormsReadAsTheirTypesAndComeBackTheSame) {
   struct Case {
     const char* text;
     VARTYPE vt;
@@ -50,13 +55,11 @@ TEST(WireCodec, HandWrittenFormsDecodeToTheirTypesAndComeBackTheSame) {
   };
   for (const Case& c : cases) {
     AutoVariant v;
-    std::string back = RoundTrip(c.text, &v);
+    std::string error;
+    ASSERT_EQ(Read(c.text, &v, &error), vel::WireFault::kNone) << c.text << ": " << error;
     EXPECT_EQ(v.get().vt, c.vt) << c.text;
-    EXPECT_EQ(json::parse(back), json::parse(c.text)) << c.text;
+    EXPECT_EQ(json::parse(Write(v)), json::parse(c.text)) << c.text;
   }
-  AutoVariant date;
-  RoundTrip(R"({"vt":"DATE","v":25569.5})", &date);
-  EXPECT_EQ(VUtil::DateToSeconds(date.get().date), 43200);
   // Dates may also be written as UTC times; they come back as OLE days.
   struct DateCase {
     const char* text;
@@ -70,53 +73,10 @@ TEST(WireCodec, HandWrittenFormsDecodeToTheirTypesAndComeBackTheSame) {
   for (const DateCase& c : dates) {
     AutoVariant v;
     std::string error;
-    ASSERT_TRUE(vel::DecodeVariant(json::parse(c.text), &v, &error)) << c.text << ": " << error;
+    ASSERT_EQ(Read(c.text, &v, &error), vel::WireFault::kNone) << c.text << ": " << error;
     EXPECT_EQ(v.get().vt, VT_DATE) << c.text;
     EXPECT_NEAR(v.get().date, c.date, 1e-9) << c.text;
   }
-  AutoVariant bounded;
-  RoundTrip(R"({"vt":"ARRAY|I4","v":[7,8],"lbound":1})", &bounded);
-  EXPECT_THROW(VUtil::GetArrayLength(bounded), VelInvalidParameterException);
-}
-
-TEST(WireCodec, MalformedInputIsRefusedWithAMessage) {
-  const char* bad[] = {
-      R"({"v":1})", R"({"vt":"NOPE","v":1})", R"({"vt":"I2","v":70000})", R"({"vt":"UI4","v":-1})",
-      R"({"vt":"I4"})", R"({"vt":"ARRAY|I4","v":[1,"x"]})", R"({"vt":"ARRAY|I4","v":5})",
-      R"({"vt":"BSTR","v":3})", R"({"vt":"ARRAY|EMPTY","v":[]})", R"({"vt":"VARIANT","v":1})",
-      R"({"vt":"ARRAY|I4","v":[],"lbound":"x"})",
-      R"({"vt":"ARRAY|I4","v":[1,2],"lbound":2147483647})",
-      R"({"vt":"DATE","v":"2026-13-01T00:00:00Z"})", R"({"vt":"DATE","v":"2026-12-06 10:00"})",
-      R"({"vt":"DATE","v":"2026-12-06T10:00:00+01:00"})", R"({"vt":"DATE","v":"0050-01-01T00:00:00Z"})",
-      R"({"vt":"I4","v":1.5})", R"({"vt":["I4"],"v":1})",
-  };
-  for (const char* text : bad) {
-    AutoVariant v;
-    std::string error;
-    EXPECT_FALSE(vel::DecodeVariant(json::parse(text), &v, &error)) << text;
-    EXPECT_FALSE(error.empty()) << text;
-    EXPECT_EQ(v.get().vt, VT_EMPTY) << text;
-  }
-  std::string deep(200, '[');
-  deep += std::string(200, ']');
-  AutoVariant v;
-  std::string error;
-  EXPECT_FALSE(vel::DecodeVariant(json::parse(deep), &v, &error));
-
-}
-
-std::string Write(const VARIANT& v) {
-  std::string text, error;
-  EXPECT_TRUE(vel::WriteValue(v, &text, &error)) << error;
-  return text;
-}
-
-vel::WireFault Read(const std::string& text, VARIANT* v, std::string* error) {
-  return vel::ReadWire(text.data(), text.size(), vel::WireShape::kValue, nullptr, v, error);
-}
-
-std::string Nested(int levels, const std::string& inner) {
-  return std::string(static_cast<size_t>(levels), '[') + inner + std::string(static_cast<size_t>(levels), ']');
 }
 
 TEST(WireCodec, EnvelopesCarryMethodNamesValuesAndResults) {
@@ -278,8 +238,16 @@ TEST(WireCodec, TypedObjectsReadTheSameWhateverTheOrderOfTheirKeys) {
     ASSERT_EQ(Read(c.text, &v, &error), vel::WireFault::kNone) << c.text << ": " << error;
     EXPECT_EQ(Write(v), c.written) << c.text;
   }
-  // The elements of a typed array are plain values of its type.
+  // Malformed values; the elements of a typed array are plain values of its type.
   const char* bad[] = {
+      R"({"v":1})", R"({"vt":"NOPE","v":1})", R"({"vt":"I2","v":70000})", R"({"vt":"UI4","v":-1})",
+      R"({"vt":"I4"})", R"({"vt":"ARRAY|I4","v":[1,"x"]})", R"({"vt":"ARRAY|I4","v":5})",
+      R"({"vt":"BSTR","v":3})", R"({"vt":"ARRAY|EMPTY","v":[]})", R"({"vt":"VARIANT","v":1})",
+      R"({"vt":"ARRAY|I4","v":[],"lbound":"x"})",
+      R"({"vt":"ARRAY|I4","v":[1,2],"lbound":2147483647})",
+      R"({"vt":"DATE","v":"2026-13-01T00:00:00Z"})", R"({"vt":"DATE","v":"2026-12-06 10:00"})",
+      R"({"vt":"DATE","v":"2026-12-06T10:00:00+01:00"})", R"({"vt":"DATE","v":"0050-01-01T00:00:00Z"})",
+      R"({"vt":"I4","v":1.5})", R"({"vt":["I4"],"v":1})",
       R"({"vt":"ARRAY|I4","v":[{"vt":"I4","v":1}]})",
       R"({"vt":"ARRAY|BSTR","v":[["x"]]})",
       R"({"v":[1,[2,{"vt":"NOPE"}]],"vt":"ARRAY|VARIANT"})",
@@ -301,6 +269,15 @@ TEST(WireCodec, TypedObjectsReadTheSameWhateverTheOrderOfTheirKeys) {
 TEST(WireCodec, ArraysNest64LevelsDeepAndTheTextAtMost132) {
   std::string error;
   AutoVariant v;
+  // Only one-dimensional arrays travel (the module makes no others).
+  const SAFEARRAYBOUND bounds[] = {{2, 1}, {3, 0}};
+  v.get().vt = VT_ARRAY | VT_I4;
+  v.get().parray = SafeArrayCreate(VT_I4, 2, bounds);
+  std::string text;
+  EXPECT_FALSE(vel::WriteValue(v, &text, &error));
+  EXPECT_NE(error.find("only one-dimensional arrays"), std::string::npos) << error;
+  VariantClear(&v.get());
+
   // 64 arrays: the innermost element is at level 64.
   ASSERT_EQ(Read(Nested(64, "1"), &v, &error), vel::WireFault::kNone) << error;
   EXPECT_EQ(Write(v), Nested(64, "1"));
