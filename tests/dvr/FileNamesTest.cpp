@@ -6,8 +6,6 @@
 #include <string>
 
 #include <gtest/gtest.h>
-#include <rapidcheck.h>
-#include <rapidcheck/gtest.h>
 
 #include "db/Config.h"
 #include "db/RecordingSettings.h"
@@ -203,34 +201,6 @@ TEST(DVR, ParsesRecordingFileNames) {
     EXPECT_EQ(date, c.date) << tev::ToStdUtf8(c.path);
   }
   EXPECT_FALSE(DVR::ParseRecordingFileName(L"/r/x Tev.", nullptr, nullptr, nullptr, nullptr));
-}
-
-// Made names parse back to what went in, for names and channels without
-// '_', surrounding blanks or removed characters. Only first names (no
-// repeat number) carry the "Tev." marker that the parser looks for.
-TEST_F(DVRNames, MadeNamesParseBack) {
-  auto part = rc::gen::container<std::wstring>(
-      rc::gen::elementOf(std::wstring(L"abcXYZ019 .-()'&\x00e9\x4e2d")));
-  const bool ok = rc::check("made names parse back", [&] {
-    std::wstring name = *part;
-    std::wstring channel = *rc::gen::oneOf(rc::gen::just(std::wstring()), part);
-    RC_PRE(!name.empty() && name.front() != L' ' && name.back() != L' ');
-    RC_PRE(channel.empty() || (channel.front() != L' ' && channel.back() != L' '));
-    RC_PRE(name.size() < 40 && channel.size() < 20);
-    RC_PRE(name.find(L"Tev.") == std::wstring::npos && channel.find(L"Tev.") == std::wstring::npos);
-    const int64_t start = *rc::gen::inRange<int64_t>(0, 4102444800);  // until 2100
-    std::wstring path = dvr_.MakeRecordingFileName(L"video/x-tv", channel, name, start, 0);
-    std::wstring extension, parsedName, parsedChannel, date;
-    RC_ASSERT(DVR::ParseRecordingFileName(path, &extension, &parsedName, &parsedChannel, &date));
-    RC_ASSERT(extension == L"asf");
-    RC_ASSERT(parsedName == name);
-    RC_ASSERT(parsedChannel == channel);
-    std::wstring expected = FormatFilenameDate(start);
-    expected[2] = expected[5] = L'/';
-    for (wchar_t& c : expected) c = c == L'-' ? L':' : c;
-    RC_ASSERT(date == expected);
-  });
-  EXPECT_TRUE(ok);
 }
 
 TEST(DVR, ExpandsDateWildcards) {

@@ -67,7 +67,6 @@ TEST_F(DVRStreams, StartsAndStopsATelevisionStream) {
   EXPECT_EQ(Str(in.get(), 11), L"/rec/News.asf");
   EXPECT_EQ(Str(in.get(), 12), L"20080304200001");
   EXPECT_TRUE(log_->Has(LOG_INFO, L"Requesting recording /rec/News.asf Channel: ch1 duration: 3600"));
-  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"StartGeneralRecording vel call returned 0"));
   EXPECT_EQ(dvr_->GetStreamId(path), id);
 
   // A second start gets another id.
@@ -181,22 +180,18 @@ TEST_F(DVRStreams, Thumbnails) {
   ASSERT_EQ(VUtil::GetArrayLength(in.get()), 3);
   EXPECT_EQ(Str(in.get(), 0) + L"|" + Str(in.get(), 1), L"/rec/t.asf|/rec/t.asf.jpg");
   EXPECT_FALSE(VUtil::GetBoolElement(in.get(), 2));
-  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"CreateThumbnail: Requesting a thumbnail for /rec/t.asf"));
-  EXPECT_TRUE(log_->HasPart(LOG_DEBUG, L"Dumping Extract Image From Video InParams: "));
   dbtest::RawDb db(dbPath_);
   EXPECT_EQ(db.Value("SELECT ThumbnailState FROM Schedules WHERE FilePath = '/rec/t.asf'"),
             "requested");
 
   EXPECT_TRUE(dvr_->DoesThumbnailExist(L"/rec/t.asf"));
   EXPECT_EQ(Str(Last(thumbnails_, L"Is Thumbnail In DB").get(), 0), L"/rec/t.asf.jpg");
-  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"Is Thumbnail In DB returned 1 for /rec/t.asf"));
   EXPECT_EQ(dvr_->DoThumbnailsExistInDB({L"/rec/t.asf", L"/rec/u.asf"}),
             (std::vector<bool>{true, false}));
   Value paths = Elem(Last(thumbnails_, L"Are Thumbnails In DB").get(), 0);
   EXPECT_EQ(Str(paths.get(), 1), L"/rec/u.asf.jpg");
   dvr_->DeleteThumbnail(L"/rec/t.asf");
   EXPECT_EQ(Str(Last(thumbnails_, L"RemoveThumbDB").get(), 0), L"/rec/t.asf");
-  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"DeleteThumbnail: Delete the thumbnail for /rec/t.asf"));
   EXPECT_FALSE(dvr_->DoesThumbnailExist(L"/rec/t.asf"));
 
   const size_t asked = thumbnails_.CountOf(L"Are Thumbnails In DB");

@@ -2,12 +2,10 @@
 // TV service behind recording peers (tuner counts and republishing).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
+#include <atomic>
 #include <memory>
-#include <map>
-#include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "db/Database.h"
@@ -27,61 +25,39 @@
 
 namespace {
 
-// Answers "GetTVInfo" with a settable tuner list and "AddMedium" with
-// "M<n>" ids, recording the published paths.
+using testpeers::Value;
+
+// Answers "GetTVInfo" with a settable number of TV tuners (and one capture
+// device) and "AddMedium" with "M<n>" ids.
 class StandInPeers : public testpeers::FakePeers {
  public:
   StandInPeers() {
-    Serve(L"GetTVInfo", [this](const VARIANT&, VARIANT* out) { return GetTVInfo(out); });
-    Serve(L"AddMedium", [this](const VARIANT& in, VARIANT* out) { return AddMedium(in, out); });
+    Serve(L"GetTVInfo", [this](const VARIANT&, VARIANT* out) {
+      std::vector<Value> info{Value::Long(tvTuners_ + 1)};
+      for (int i = 0; i <= tvTuners_; ++i) {
+        info.push_back(Value::Array({Value::Str(L"tuner"), Value::Str(L""),
+                                     Value::Str(i < tvTuners_ ? L"video/x-tv" : L"video/x-inputdevice")}));
+      }
+      Value::Array({Value::Array(info)}).CopyTo(out);
+      return 0;
+    });
+    Serve(L"AddMedium", [this](const VARIANT&, VARIANT* out) {
+      Value::Array({Value::Str(L"M" + std::to_wstring(Requests(L"AddMedium").size()))}).CopyTo(out);
+      return 0;
+    });
   }
-  void SetTuners(int tv) {
-    std::lock_guard<std::mutex> lock(mu_);
-    tvTuners_ = tv;
-  }
-  std::vector<std::wstring> PublishedPaths() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return published_;
-  }
-  void ClearPublished() {
-    std::lock_guard<std::mutex> lock(mu_);
-    published_.clear();
-  }
-
- private:
-  int GetTVInfo(VARIANT* out) {
-    std::lock_guard<std::mutex> lock(mu_);
-    AutoVariant info;
-    VUtil::CreateArray(&info, VT_VARIANT, tvTuners_ + 2);
-    VUtil::PutElement(&info, 0, static_cast<int32_t>(tvTuners_ + 1));
-    for (int i = 0; i <= tvTuners_; ++i) {
-      AutoVariant tuner;
-      VUtil::CreateArray(&tuner, VT_VARIANT, 3);
-      VUtil::PutElement(&tuner, 0, L"tuner");
-      VUtil::PutElement(&tuner, 1, L"");
-      VUtil::PutElement(&tuner, 2, i < tvTuners_ ? L"video/x-tv" : L"video/x-inputdevice");
-      VUtil::PutElement(&info, i + 1, tuner.get());
+  std::atomic<int> tvTuners_{1};
+  // The paths published so far, oldest first.
+  std::vector<std::wstring> PublishedPaths() const {
+    std::vector<std::wstring> paths;
+    for (const Sent& sent : Requests(L"AddMedium")) {
+      AutoVariant list;
+      VUtil::GetElement(sent.in.get(), 1, &list);
+      paths.emplace_back();
+      VUtil::FindPair(list.get(), L"path", &paths.back());
     }
-    VUtil::CreateArray(out, VT_VARIANT, 1);
-    VUtil::PutElement(out, 0, info.get());
-    return 0;
+    return paths;
   }
-
-  int AddMedium(const VARIANT& in, VARIANT* out) {
-    AutoVariant list;
-    VUtil::GetElement(in, 1, &list);
-    std::wstring path;
-    VUtil::FindPair(list.get(), L"path", &path);
-    std::lock_guard<std::mutex> lock(mu_);
-    published_.push_back(path);
-    VUtil::CreateArray(out, VT_VARIANT, 1);
-    VUtil::PutElement(out, 0, L"M" + std::to_wstring(published_.size()));
-    return 0;
-  }
-
-  std::mutex mu_;
-  int tvTuners_ = 1;
-  std::vector<std::wstring> published_;
 };
 
 // 2030-01-10 at hour:minute local time.
@@ -115,7 +91,7 @@ class Conflicts : public ::testing::Test {
 
   // The tuner count is cached for 30 s: move past the cache.
   void SetTuners(int tv) {
-    peers_.SetTuners(tv);
+    peers_.tvTuners_ = tv;
     env_.Shift(31);
   }
 
@@ -197,15 +173,12 @@ TEST_F(Conflicts, OneTunerOverlapIsReportedWithItsDetails) {
   EXPECT_EQ(101, Check(Program(At(20, 0), 3600), &list, nullptr));
   ASSERT_EQ(ScheduleAnswer::Kind::kConflicts, list.kind);
   ASSERT_EQ(1u, list.conflicts.size());
-  const ScheduleConflict& entry = list.conflicts[0];
-  EXPECT_EQ(L"Existing", entry.name);
-  EXPECT_EQ(L"T" + std::to_wstring(id), entry.mediumId);
-  EXPECT_EQ(L"One", entry.channelName);
-  EXPECT_EQ(At(20, 30), entry.start);
-  EXPECT_EQ(At(21, 30), entry.end);
-  EXPECT_EQ(L"Part 2", entry.subtitle);
-  EXPECT_EQ(3600, entry.duration);
-  EXPECT_EQ(L"schedule", entry.state);
+  const ScheduleConflict& e = list.conflicts[0];
+  EXPECT_EQ(std::make_tuple(e.name, e.mediumId, e.channelName, e.start, e.end, e.subtitle,
+                            e.duration, e.state),
+            std::make_tuple(std::wstring(L"Existing"), L"T" + std::to_wstring(id),
+                            std::wstring(L"One"), At(20, 30), At(21, 30), std::wstring(L"Part 2"),
+                            3600, std::wstring(L"schedule")));
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(id));  // a check alone changes nothing
 
   SetTuners(2);
@@ -379,13 +352,14 @@ TEST_F(Conflicts, UpdateReplansWhatTheFreedTunerCanTake) {
   // The freed tuner goes to one of the two equal episodes: the earlier
   // made, which the plan keeps; the other waits and says why.
   Schedule::Update(firstId, L"Status", std::wstring(L"DVRSTATE_COMPLETE_PARTIAL"));
-  peers_.ClearPublished();
+  const size_t before = peers_.PublishedPaths().size();
   engine_.UpdateConflicts(firstId, tev::Clock::Now());
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(olderId));
   EXPECT_EQ(L"", ConflictReasons::Get(olderId));
   EXPECT_EQ(L"DVRSTATE_CONFLICT", StatusOf(newerId));
   EXPECT_EQ(L"not recorded: Show (priority 2) uses the tuner", ConflictReasons::Get(newerId));
   const std::vector<std::wstring> published = peers_.PublishedPaths();
+  ASSERT_GE(published.size(), before + 2);
   EXPECT_EQ(L"/rec/2.wmv", published.at(published.size() - 2));
   EXPECT_EQ(L"/rec/3.wmv", published.back());
 }

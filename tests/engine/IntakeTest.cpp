@@ -1,6 +1,7 @@
 // Intake of recording requests on a real database with the scripted media
 // library, streamer and TV service on a loopback bus.
 #include <cstdlib>
+#include <iterator>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -16,22 +17,10 @@ namespace {
 using enginetest::Value;
 namespace fs = std::filesystem;
 
-// `text` quoted for a hand-written statement.
-std::string SqlText(const std::string& text) {
-  std::string quoted;
-  for (char c : text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
-  return quoted;
-}
-
 class Intake : public enginetest::EngineFixture {
  protected:
   size_t FilesIn(const std::string& folder) {
-    size_t count = 0;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-      (void)entry;
-      ++count;
-    }
-    return count;
+    return static_cast<size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
   }
 };
 
@@ -94,7 +83,7 @@ TEST_F(Intake, EveryClientTextIsStoredAsTextNeverAsSql) {
     const int result = Engine().Add(hostileRequest, nullptr);
     EXPECT_EQ(result, 0) << tev::ToStdUtf8(name);
     const auto rows = Rows("Quality, Category, Description, Tuner, Subtitle",
-                           "Name = '" + SqlText(tev::ToStdUtf8(name)) + "'");
+                           "Name = '" + Quoted(tev::ToStdUtf8(name)) + "'");
     ASSERT_EQ(rows.size(), 1u) << tev::ToStdUtf8(name);
     for (const std::string& value : rows[0]) EXPECT_EQ(value, tev::ToStdUtf8(text));
   }
