@@ -214,17 +214,17 @@ TEST_F(PassServicesTest, MalformedRequestsStoreNothing) {
   AddPass(TvPass(L"Kept", Local(2027, 3, 8, 22, 0), 3, 0, 0));
   const auto before = Priorities();
   const int rows = RowCount();
-  std::vector<Value> mistyped = Described();
-  mistyped[2] = Value::Str(L"1");
-  std::vector<Value> noPriorityType = Described();
-  noPriorityType[6] = Value::Str(L"high");
-  std::vector<Value> badDate = Described();
-  badDate[8] = Value::Str(L"tomorrow");
+  // The description in `mode` with element `i` replaced.
+  const auto with = [](size_t i, const Value& value, int32_t mode = 1) {
+    std::vector<Value> in = Described(mode);
+    in[i] = value;
+    return Value::Array(in);
+  };
   const std::vector<Value> full = Described();
   const Value requests[] = {
-      Value::Array(mistyped),
-      Value::Array(noPriorityType),
-      Value::Array(badDate),
+      with(2, Value::Str(L"1")),
+      with(6, Value::Str(L"high")),
+      with(8, Value::Str(L"tomorrow")),
       Value::Array(Described(7)),                      // unknown schedule mode
       Value::Array(Described(1, 2)),                   // unknown guide type
       Value::Array(Described(1, -1, L"")),             // no programme name
@@ -237,12 +237,8 @@ TEST_F(PassServicesTest, MalformedRequestsStoreNothing) {
   EXPECT_EQ(RowCount(), rows);
   // Priorities 0, -5 and 10000 are all accepted places (last, last, first).
   EXPECT_EQ(Call(Value::Array(Described(1))), 0);
-  std::vector<Value> negative = Described(2);
-  negative[6] = Value::Long(-5);
-  EXPECT_EQ(Call(Value::Array(negative)), 0);
-  std::vector<Value> high = Described(3);
-  high[6] = Value::Long(10000);
-  EXPECT_EQ(Call(Value::Array(high)), 0);
+  EXPECT_EQ(Call(with(6, Value::Long(-5), 2)), 0);
+  EXPECT_EQ(Call(with(6, Value::Long(10000), 3)), 0);
   std::multiset<int> places;
   for (const auto& entry : Priorities()) places.insert(entry.second);
   EXPECT_EQ(places, (std::multiset<int>{1, 2, 3, 4}));
