@@ -64,12 +64,13 @@ class MonitorFixture : public enginetest::EngineFixture {
     monitor_->ChangeFolder(kind);
     return *monitor_;
   }
-  // Starts it and waits for its first pass.
-  FileSystemMonitor& Started(const std::wstring& kind = L"video") {
+  // Starts it and waits for its first pass; it watches its folder unless
+  // told it cannot.
+  FileSystemMonitor& Started(const std::wstring& kind = L"video", bool watching = true) {
     monitor_.reset(new FileSystemMonitor(engine_.get()));
     monitor_->Start(kind);
     EXPECT_TRUE(WaitUntil([this] { return monitor_->PassCount() >= 1; }));
-    EXPECT_TRUE(monitor_->IsWatching());
+    EXPECT_EQ(monitor_->IsWatching(), watching);
     return *monitor_;
   }
 
