@@ -75,6 +75,15 @@ struct Row {
   std::wstring subtitle;
 };
 
+// A row of "Show" on channel One from `start`, of pass `owner` (0: none).
+Row Existing(int64_t start, const std::wstring& status = L"DVRSTATE_SCHEDULED", int owner = 0) {
+  Row row;
+  row.start = start;
+  row.status = status;
+  if (owner != 0) row.owner = std::to_wstring(owner);
+  return row;
+}
+
 class Conflicts : public ::testing::Test {
  protected:
   tev::test::FakeEnv env_;
@@ -163,9 +172,8 @@ Row Program(int64_t start, int32_t duration) {
 }  // namespace
 
 TEST_F(Conflicts, OneTunerOverlapIsReportedWithItsDetails) {
-  Row existing;
+  Row existing = Existing(At(20, 30));
   existing.name = L"Existing";
-  existing.start = At(20, 30);
   existing.subtitle = L"Part 2";
   const int id = Insert(existing);
 
@@ -207,19 +215,15 @@ TEST_F(Conflicts, SamplesDecideWhatOverlaps) {
     SCOPED_TRACE(c.what);
     SQLite wipe;
     ASSERT_TRUE(wipe.RunQuery("DELETE FROM Schedules", L"test"));
-    Row existing;
-    existing.start = c.existingStart;
+    Row existing = Existing(c.existingStart, c.existingStatus);
     existing.duration = c.existingDuration;
-    existing.status = c.existingStatus;
     Insert(existing);
     EXPECT_EQ(c.expected, Check(Program(At(20, 0), c.programDuration), nullptr, nullptr));
   }
 }
 
 TEST_F(Conflicts, DuplicatesDevicesAndWebStreams) {
-  Row existing;
-  existing.start = At(20, 0);
-  existing.status = L"DVRSTATE_CONFLICT";
+  const Row existing = Existing(At(20, 0), L"DVRSTATE_CONFLICT");
   const int id = Insert(existing);
 
   // The same name, channel, start and duration: 119 and its medium id.
@@ -230,10 +234,9 @@ TEST_F(Conflicts, DuplicatesDevicesAndWebStreams) {
   EXPECT_EQ(L"T" + std::to_wstring(id), found.mediumId);
 
   // A capture device records one program at a time, per device.
-  Row camera;
+  Row camera = Existing(At(20, 0));
   camera.mimetype = L"video/x-inputdevice";
   camera.channel = L"/dev/video0";
-  camera.start = At(20, 0);
   Insert(camera);
   Row otherDevice = Program(At(20, 15), 1800);
   otherDevice.mimetype = L"video/x-inputdevice";
@@ -263,9 +266,7 @@ TEST_F(Conflicts, DuplicatesDevicesAndWebStreams) {
 }
 
 TEST_F(Conflicts, ForcedScheduleBumpsManualRows) {
-  Row existing;
-  existing.start = At(20, 30);
-  const int id = Insert(existing);
+  const int id = Insert(Existing(At(20, 30)));
   BumpedSet bumped;
   EXPECT_EQ(0, Check(Program(At(20, 0), 3600), nullptr, &bumped, true));
   EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(id));
@@ -275,13 +276,8 @@ TEST_F(Conflicts, ForcedScheduleBumpsManualRows) {
 TEST_F(Conflicts, PassPrioritiesDecideWhoYields) {
   const int high = AddPass(1, L"One");
   const int low = AddPass(2, L"One");
-  Row lowEpisode;
-  lowEpisode.start = At(20, 0);
-  lowEpisode.owner = std::to_wstring(low);
-  const int lowId = Insert(lowEpisode);
-  Row highEpisode;
-  highEpisode.start = At(22, 0);
-  highEpisode.owner = std::to_wstring(high);
+  const int lowId = Insert(Existing(At(20, 0), L"DVRSTATE_SCHEDULED", low));
+  Row highEpisode = Existing(At(22, 0), L"DVRSTATE_SCHEDULED", high);
   highEpisode.channelName = L"Two";
   const int highId = Insert(highEpisode);
 
@@ -329,19 +325,9 @@ TEST_F(Conflicts, UpdateReplansWhatTheFreedTunerCanTake) {
   SetTuners(1);
   const int blocker = AddPass(1, L"One");
   const int waiting = AddPass(2, L"Anywhere");
-  Row first;
-  first.start = At(20, 0);
-  first.owner = std::to_wstring(blocker);
-  const int firstId = Insert(first);
-  Row older;
-  older.start = At(20, 0);
-  older.owner = std::to_wstring(waiting);
-  older.status = L"DVRSTATE_CONFLICT";
-  const int olderId = Insert(older);
-  Row newer = older;
-  newer.start = At(20, 15);
-  newer.status = L"DVRSTATE_SKIP";
-  const int newerId = Insert(newer);
+  const int firstId = Insert(Existing(At(20, 0), L"DVRSTATE_SCHEDULED", blocker));
+  const int olderId = Insert(Existing(At(20, 0), L"DVRSTATE_CONFLICT", waiting));
+  const int newerId = Insert(Existing(At(20, 15), L"DVRSTATE_SKIP", waiting));
 
   engine_.UpdateConflicts(firstId,
                           tev::Clock::Now());  // the blocker is still scheduled: nothing frees
@@ -367,14 +353,8 @@ TEST_F(Conflicts, UpdateReplansWhatTheFreedTunerCanTake) {
 TEST_F(Conflicts, AFreeTunerTakesAnEpisodeBesideAManualSchedule) {
   SetTuners(2);
   const int pass = AddPass(1, L"Anywhere");
-  Row manual;
-  manual.start = At(20, 0);
-  const int manualId = Insert(manual);
-  Row episode;
-  episode.start = At(20, 30);
-  episode.owner = std::to_wstring(pass);
-  episode.status = L"DVRSTATE_CONFLICT";
-  const int episodeId = Insert(episode);
+  const int manualId = Insert(Existing(At(20, 0)));
+  const int episodeId = Insert(Existing(At(20, 30), L"DVRSTATE_CONFLICT", pass));
   engine_.UpdateConflicts(0, tev::Clock::Now());
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(episodeId));  // the second tuner is free
 
@@ -388,20 +368,10 @@ TEST_F(Conflicts, AFreeTunerTakesAnEpisodeBesideAManualSchedule) {
 }
 
 TEST_F(Conflicts, ForceScheduleSkipsWhatOverlaps) {
-  Row forced;
-  forced.start = At(20, 0);
-  forced.status = L"DVRSTATE_SKIP";
-  const int forcedId = Insert(forced);
-  Row other;
-  other.start = At(20, 30);
-  const int otherId = Insert(other);
-  Row recording;
-  recording.start = At(19, 30);
-  recording.status = L"DVRSTATE_RECORDING";
-  const int recordingId = Insert(recording);
-  Row apart;
-  apart.start = At(22, 0);
-  const int apartId = Insert(apart);
+  const int forcedId = Insert(Existing(At(20, 0), L"DVRSTATE_SKIP"));
+  const int otherId = Insert(Existing(At(20, 30)));
+  const int recordingId = Insert(Existing(At(19, 30), L"DVRSTATE_RECORDING"));
+  const int apartId = Insert(Existing(At(22, 0)));
 
   engine_.ForceSchedule(forcedId, tev::Clock::Now());
   EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(otherId));
@@ -415,13 +385,9 @@ TEST_F(Conflicts, ForceScheduleSkipsWhatOverlaps) {
 }
 
 TEST_F(Conflicts, GetConflictsService) {
-  Row existing;
-  existing.start = At(20, 30);
-  existing.status = L"DVRSTATE_SKIP";  // skipped rows count for the report
-  const int existingId = Insert(existing);
-  Row asked;
-  asked.start = At(20, 0);
-  const int askedId = Insert(asked);
+  // Skipped rows count for the report.
+  const int existingId = Insert(Existing(At(20, 30), L"DVRSTATE_SKIP"));
+  const int askedId = Insert(Existing(At(20, 0)));
 
   ScheduleAnswer out;
   EXPECT_EQ(101, engine_.GetConflicts(L"T" + std::to_wstring(askedId), &out));
@@ -434,9 +400,7 @@ TEST_F(Conflicts, GetConflictsService) {
 }
 
 TEST_F(Conflicts, OddTimesAndDurationsAreHandled) {
-  Row existing;
-  existing.start = At(20, 0);
-  Insert(existing);
+  Insert(Existing(At(20, 0)));
   EXPECT_EQ(0, Check(Program(At(20, 0), 0), nullptr, nullptr));
   EXPECT_EQ(0, Check(Program(At(20, 0), -1), nullptr, nullptr));
   EXPECT_EQ(101, Check(Program(At(19, 0), 10 * 365 * 86400), nullptr, nullptr));
