@@ -216,13 +216,11 @@ TEST_F(Intake, OddNamesAndLengthsStayInsideTheFolder) {
 
 TEST_F(Intake, PastSchedulesBecomeMissedOrRetried) {
   const int64_t now = tev::Clock::Now();
-  dbtest::RawDb db(dbPath_);
   auto insert = [&](const std::string& name, const std::string& status, int64_t end,
                     const std::string& url) {
-    db.Exec("INSERT INTO Schedules (Name, Status, StartTime, EndTime, Duration, FilePath, "
-            "ChannelMimetype, EpisodeUrl) VALUES ('" + name + "', '" + status + "', " +
-            DbTime(end - 600) + ", " + DbTime(end) + ", 600, '/r/" + name + ".asf', "
-            "'video/x-tv', '" + url + "')");
+    enginetest::RowSpec planned = Planned(name, status, end - 600, 600);
+    planned.episodeUrl = url;
+    Insert(planned);
   };
   insert("old", "DVRSTATE_SCHEDULED", now - 120, "");
   insert("oldurl", "DVRSTATE_SCHEDULED", now - 120, "http://e/1");
