@@ -52,6 +52,13 @@ Properties Read(const MediumProperties& list) {
   return properties;
 }
 
+// The list a schedule is published with.
+Properties ListOf(const Schedule& schedule) {
+  MediumProperties list;
+  Schedule::AddMediumPrepare(schedule, &list);
+  return Read(list);
+}
+
 // What the media library received, oldest first.
 struct Received {
   std::wstring method, source;
@@ -165,8 +172,6 @@ TEST_F(Publishing, PendingEpisodeList) {
   const int id = InsertEpisode(L"/rec/film.wmv");
   Schedule episode(id);
   ASSERT_EQ(id, episode.m_id);
-  MediumProperties list;
-  Schedule::AddMediumPrepare(episode, &list);
   const Properties expected = {
       {L"tevMediumId", L"MED-1"},
       {L"path", L"/rec/film.wmv"},
@@ -188,38 +193,31 @@ TEST_F(Publishing, PendingEpisodeList) {
       {L"tevPassId", L"PASS-7"},
       {L"conflictReason", L""},
   };
-  EXPECT_EQ(expected, Read(list));
+  EXPECT_EQ(expected, ListOf(episode));
 
   // A thumbnail known for a video schedule adds its "RT" id.
   SetThumbnailEntry(id, true);
-  MediumProperties withThumbnail;
-  Schedule::AddMediumPrepare(episode, &withThumbnail);
   Properties more = expected;
   more.insert(more.end() - 1, {L"thumbnailId", L"RT" + std::to_wstring(id)});
-  EXPECT_EQ(more, Read(withThumbnail));
+  EXPECT_EQ(more, ListOf(episode));
 
   // Left out by the tuner plan: the row says why, until it is scheduled again.
   const std::wstring why = L"not recorded: Full House (priority 1) and CSI: Miami use both tuners";
   ConflictReasons::Set(id, why);
   Schedule waiting(id);
   ASSERT_TRUE(SetScheduleStatus(waiting, DVRSTATE_CONFLICT, 0, StatusReason::kConflictCheck));
-  MediumProperties left;
-  Schedule::AddMediumPrepare(Schedule(id), &left);
-  EXPECT_EQ(std::make_pair(std::wstring(L"conflictReason"), why), Read(left).back());
+  EXPECT_EQ(std::make_pair(std::wstring(L"conflictReason"), why), ListOf(Schedule(id)).back());
   ASSERT_TRUE(SetScheduleStatus(waiting, DVRSTATE_SCHEDULED, 0, StatusReason::kReplanned));
-  MediumProperties back;
-  Schedule::AddMediumPrepare(Schedule(id), &back);
-  EXPECT_EQ(more, Read(back));
+  EXPECT_EQ(more, ListOf(Schedule(id)));
 }
 
 TEST_F(Publishing, DurationsBeyondThirtyTwoBitMillisecondsAreClamped) {
   Schedule episode(InsertEpisode(L"/rec/long.wmv"));
   for (int32_t days : {24, 25, 40, 20000}) {
     episode.m_duration = days * 86400;
-    MediumProperties list;
-    Schedule::AddMediumPrepare(episode, &list);
     const int64_t ms = std::min<int64_t>(int64_t{days} * 86400 * 1000, INT32_MAX);
-    EXPECT_EQ(Read(list).at(11), Properties::value_type(L"duration", L"#" + std::to_wstring(ms))) << days;
+    EXPECT_EQ(ListOf(episode).at(11), Properties::value_type(L"duration", L"#" + std::to_wstring(ms)))
+        << days;
   }
 }
 
@@ -238,9 +236,7 @@ TEST_F(Publishing, FinishedRecordingListHasTheOptionalSlotsInOrder) {
   s.m_thumbnailId = L"thumb-9";
   s.m_rating = L"PG";
   s.m_tags = L"a b";
-  MediumProperties list;
-  Schedule::AddMediumPrepare(s, &list);
-  Properties p = Read(list);
+  const Properties p = ListOf(s);
   ASSERT_EQ(25u, p.size());
   EXPECT_EQ((std::pair<std::wstring, std::wstring>(L"mediaType", L"video.file.recorded.web")), p[3]);
   EXPECT_EQ(L"2031-06-01 08:04:59", p[10].second);  // start + duration, duration < 0
@@ -262,9 +258,7 @@ TEST_F(Publishing, FinishedRecordingListHasTheOptionalSlotsInOrder) {
   timeless.m_startTime = tev::test::LocalTime(2031, 6, 1, 8, 0);
   timeless.m_duration = -static_cast<int32_t>(timeless.m_startTime);
   timeless.m_endTime = tev::test::LocalTime(2031, 6, 1, 9, 0);
-  MediumProperties second;
-  Schedule::AddMediumPrepare(timeless, &second);
-  Properties q = Read(second);
+  const Properties q = ListOf(timeless);
   ASSERT_EQ(18u, q.size());  // not pending: creationDate
   EXPECT_EQ(L"schedule.video.file.recorded", q[3].second);
   EXPECT_EQ(L"2031-06-01 09:00:00", q[10].second);
