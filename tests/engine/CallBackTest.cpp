@@ -20,10 +20,7 @@ TEST_F(LibraryCallBack, ALibraryThatSchedulesWhileItAnswersIsNotKeptWaiting) {
   UseModuleEndpoint();
   // A schedule whose time passed unrecorded: re-arming the timer marks it
   // missed and tells the library.
-  RowValues past;
-  past.name = L"Past";
-  past.start = tev::Clock::Now() - 7200;
-  const int pastId = Row(past);
+  const int pastId = Row(Values(L"Past", tev::Clock::Now() - 7200));
 
   // While the library takes in the missed row, a client of it schedules a
   // recording through the module.

@@ -2,12 +2,10 @@
 // TV service behind recording peers (tuner counts and republishing).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
+#include <atomic>
 #include <memory>
-#include <map>
-#include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "db/Database.h"
@@ -27,61 +25,40 @@
 
 namespace {
 
-// Answers "GetTVInfo" with a settable tuner list and "AddMedium" with
-// "M<n>" ids, recording the published paths.
+using testpeers::Value;
+
+// Answers "GetTVInfo" with a settable number of TV tuners (and one capture
+// device) and "AddMedium" with "M<n>" ids.
 class StandInPeers : public testpeers::FakePeers {
  public:
   StandInPeers() {
-    Serve(L"GetTVInfo", [this](const VARIANT&, VARIANT* out) { return GetTVInfo(out); });
-    Serve(L"AddMedium", [this](const VARIANT& in, VARIANT* out) { return AddMedium(in, out); });
+    Serve(L"GetTVInfo", [this](const VARIANT&, VARIANT* out) {
+      std::vector<Value> info{Value::Long(tvTuners_ + 1)};
+      for (int i = 0; i <= tvTuners_; ++i) {
+        info.push_back(
+            Value::Array({Value::Str(L"tuner"), Value::Str(L""),
+                          Value::Str(i < tvTuners_ ? L"video/x-tv" : L"video/x-inputdevice")}));
+      }
+      Value::Array({Value::Array(info)}).CopyTo(out);
+      return 0;
+    });
+    Serve(L"AddMedium", [this](const VARIANT&, VARIANT* out) {
+      Value::Array({Value::Str(L"M" + std::to_wstring(Requests(L"AddMedium").size()))}).CopyTo(out);
+      return 0;
+    });
   }
-  void SetTuners(int tv) {
-    std::lock_guard<std::mutex> lock(mu_);
-    tvTuners_ = tv;
-  }
-  std::vector<std::wstring> PublishedPaths() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return published_;
-  }
-  void ClearPublished() {
-    std::lock_guard<std::mutex> lock(mu_);
-    published_.clear();
-  }
-
- private:
-  int GetTVInfo(VARIANT* out) {
-    std::lock_guard<std::mutex> lock(mu_);
-    AutoVariant info;
-    VUtil::CreateArray(&info, VT_VARIANT, tvTuners_ + 2);
-    VUtil::PutElement(&info, 0, static_cast<int32_t>(tvTuners_ + 1));
-    for (int i = 0; i <= tvTuners_; ++i) {
-      AutoVariant tuner;
-      VUtil::CreateArray(&tuner, VT_VARIANT, 3);
-      VUtil::PutElement(&tuner, 0, L"tuner");
-      VUtil::PutElement(&tuner, 1, L"");
-      VUtil::PutElement(&tuner, 2, i < tvTuners_ ? L"video/x-tv" : L"video/x-inputdevice");
-      VUtil::PutElement(&info, i + 1, tuner.get());
+  std::atomic<int> tvTuners_{1};
+  // The paths published so far, oldest first.
+  std::vector<std::wstring> PublishedPaths() const {
+    std::vector<std::wstring> paths;
+    for (const Sent& sent : Requests(L"AddMedium")) {
+      AutoVariant list;
+      VUtil::GetElement(sent.in.get(), 1, &list);
+      paths.emplace_back();
+      VUtil::FindPair(list.get(), L"path", &paths.back());
     }
-    VUtil::CreateArray(out, VT_VARIANT, 1);
-    VUtil::PutElement(out, 0, info.get());
-    return 0;
+    return paths;
   }
-
-  int AddMedium(const VARIANT& in, VARIANT* out) {
-    AutoVariant list;
-    VUtil::GetElement(in, 1, &list);
-    std::wstring path;
-    VUtil::FindPair(list.get(), L"path", &path);
-    std::lock_guard<std::mutex> lock(mu_);
-    published_.push_back(path);
-    VUtil::CreateArray(out, VT_VARIANT, 1);
-    VUtil::PutElement(out, 0, L"M" + std::to_wstring(published_.size()));
-    return 0;
-  }
-
-  std::mutex mu_;
-  int tvTuners_ = 1;
-  std::vector<std::wstring> published_;
 };
 
 // 2030-01-10 at hour:minute local time.
@@ -99,6 +76,15 @@ struct Row {
   std::wstring subtitle;
 };
 
+// A row of "Show" on channel One from `start`, of pass `owner` (0: none).
+Row Existing(int64_t start, const std::wstring& status = L"DVRSTATE_SCHEDULED", int owner = 0) {
+  Row row;
+  row.start = start;
+  row.status = status;
+  if (owner != 0) row.owner = std::to_wstring(owner);
+  return row;
+}
+
 class Conflicts : public ::testing::Test {
  protected:
   tev::test::FakeEnv env_;
@@ -111,7 +97,7 @@ class Conflicts : public ::testing::Test {
 
   // The tuner count is cached for 30 s: move past the cache.
   void SetTuners(int tv) {
-    peers_.SetTuners(tv);
+    peers_.tvTuners_ = tv;
     env_.Shift(31);
   }
 
@@ -183,9 +169,8 @@ Row Program(int64_t start, int32_t duration) {
 }  // namespace
 
 TEST_F(Conflicts, OneTunerOverlapIsReportedWithItsDetails) {
-  Row existing;
+  Row existing = Existing(At(20, 30));
   existing.name = L"Existing";
-  existing.start = At(20, 30);
   existing.subtitle = L"Part 2";
   const int id = Insert(existing);
 
@@ -193,15 +178,12 @@ TEST_F(Conflicts, OneTunerOverlapIsReportedWithItsDetails) {
   EXPECT_EQ(101, Check(Program(At(20, 0), 3600), &list, nullptr));
   ASSERT_EQ(ScheduleAnswer::Kind::kConflicts, list.kind);
   ASSERT_EQ(1u, list.conflicts.size());
-  const ScheduleConflict& entry = list.conflicts[0];
-  EXPECT_EQ(L"Existing", entry.name);
-  EXPECT_EQ(L"T" + std::to_wstring(id), entry.mediumId);
-  EXPECT_EQ(L"One", entry.channelName);
-  EXPECT_EQ(At(20, 30), entry.start);
-  EXPECT_EQ(At(21, 30), entry.end);
-  EXPECT_EQ(L"Part 2", entry.subtitle);
-  EXPECT_EQ(3600, entry.duration);
-  EXPECT_EQ(L"schedule", entry.state);
+  const ScheduleConflict& e = list.conflicts[0];
+  EXPECT_EQ(std::make_tuple(e.name, e.mediumId, e.channelName, e.start, e.end, e.subtitle,
+                            e.duration, e.state),
+            std::make_tuple(std::wstring(L"Existing"), L"T" + std::to_wstring(id),
+                            std::wstring(L"One"), At(20, 30), At(21, 30), std::wstring(L"Part 2"),
+                            3600, std::wstring(L"schedule")));
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(id));  // a check alone changes nothing
 
   SetTuners(2);
@@ -230,19 +212,15 @@ TEST_F(Conflicts, SamplesDecideWhatOverlaps) {
     SCOPED_TRACE(c.what);
     SQLite wipe;
     ASSERT_TRUE(wipe.RunQuery("DELETE FROM Schedules", L"test"));
-    Row existing;
-    existing.start = c.existingStart;
+    Row existing = Existing(c.existingStart, c.existingStatus);
     existing.duration = c.existingDuration;
-    existing.status = c.existingStatus;
     Insert(existing);
     EXPECT_EQ(c.expected, Check(Program(At(20, 0), c.programDuration), nullptr, nullptr));
   }
 }
 
 TEST_F(Conflicts, DuplicatesDevicesAndWebStreams) {
-  Row existing;
-  existing.start = At(20, 0);
-  existing.status = L"DVRSTATE_CONFLICT";
+  const Row existing = Existing(At(20, 0), L"DVRSTATE_CONFLICT");
   const int id = Insert(existing);
 
   // The same name, channel, start and duration: 119 and its medium id.
@@ -253,10 +231,9 @@ TEST_F(Conflicts, DuplicatesDevicesAndWebStreams) {
   EXPECT_EQ(L"T" + std::to_wstring(id), found.mediumId);
 
   // A capture device records one program at a time, per device.
-  Row camera;
+  Row camera = Existing(At(20, 0));
   camera.mimetype = L"video/x-inputdevice";
   camera.channel = L"/dev/video0";
-  camera.start = At(20, 0);
   Insert(camera);
   Row otherDevice = Program(At(20, 15), 1800);
   otherDevice.mimetype = L"video/x-inputdevice";
@@ -286,9 +263,7 @@ TEST_F(Conflicts, DuplicatesDevicesAndWebStreams) {
 }
 
 TEST_F(Conflicts, ForcedScheduleBumpsManualRows) {
-  Row existing;
-  existing.start = At(20, 30);
-  const int id = Insert(existing);
+  const int id = Insert(Existing(At(20, 30)));
   BumpedSet bumped;
   EXPECT_EQ(0, Check(Program(At(20, 0), 3600), nullptr, &bumped, true));
   EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(id));
@@ -298,13 +273,8 @@ TEST_F(Conflicts, ForcedScheduleBumpsManualRows) {
 TEST_F(Conflicts, PassPrioritiesDecideWhoYields) {
   const int high = AddPass(1, L"One");
   const int low = AddPass(2, L"One");
-  Row lowEpisode;
-  lowEpisode.start = At(20, 0);
-  lowEpisode.owner = std::to_wstring(low);
-  const int lowId = Insert(lowEpisode);
-  Row highEpisode;
-  highEpisode.start = At(22, 0);
-  highEpisode.owner = std::to_wstring(high);
+  const int lowId = Insert(Existing(At(20, 0), L"DVRSTATE_SCHEDULED", low));
+  Row highEpisode = Existing(At(22, 0), L"DVRSTATE_SCHEDULED", high);
   highEpisode.channelName = L"Two";
   const int highId = Insert(highEpisode);
 
@@ -352,19 +322,9 @@ TEST_F(Conflicts, UpdateReplansWhatTheFreedTunerCanTake) {
   SetTuners(1);
   const int blocker = AddPass(1, L"One");
   const int waiting = AddPass(2, L"Anywhere");
-  Row first;
-  first.start = At(20, 0);
-  first.owner = std::to_wstring(blocker);
-  const int firstId = Insert(first);
-  Row older;
-  older.start = At(20, 0);
-  older.owner = std::to_wstring(waiting);
-  older.status = L"DVRSTATE_CONFLICT";
-  const int olderId = Insert(older);
-  Row newer = older;
-  newer.start = At(20, 15);
-  newer.status = L"DVRSTATE_SKIP";
-  const int newerId = Insert(newer);
+  const int firstId = Insert(Existing(At(20, 0), L"DVRSTATE_SCHEDULED", blocker));
+  const int olderId = Insert(Existing(At(20, 0), L"DVRSTATE_CONFLICT", waiting));
+  const int newerId = Insert(Existing(At(20, 15), L"DVRSTATE_SKIP", waiting));
 
   engine_.UpdateConflicts(firstId,
                           tev::Clock::Now());  // the blocker is still scheduled: nothing frees
@@ -375,13 +335,14 @@ TEST_F(Conflicts, UpdateReplansWhatTheFreedTunerCanTake) {
   // The freed tuner goes to one of the two equal episodes: the earlier
   // made, which the plan keeps; the other waits and says why.
   Schedule::Update(firstId, L"Status", std::wstring(L"DVRSTATE_COMPLETE_PARTIAL"));
-  peers_.ClearPublished();
+  const size_t before = peers_.PublishedPaths().size();
   engine_.UpdateConflicts(firstId, tev::Clock::Now());
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(olderId));
   EXPECT_EQ(L"", ConflictReasons::Get(olderId));
   EXPECT_EQ(L"DVRSTATE_CONFLICT", StatusOf(newerId));
   EXPECT_EQ(L"not recorded: Show (priority 2) uses the tuner", ConflictReasons::Get(newerId));
   const std::vector<std::wstring> published = peers_.PublishedPaths();
+  ASSERT_GE(published.size(), before + 2);
   EXPECT_EQ(L"/rec/2.wmv", published.at(published.size() - 2));
   EXPECT_EQ(L"/rec/3.wmv", published.back());
 }
@@ -389,14 +350,8 @@ TEST_F(Conflicts, UpdateReplansWhatTheFreedTunerCanTake) {
 TEST_F(Conflicts, AFreeTunerTakesAnEpisodeBesideAManualSchedule) {
   SetTuners(2);
   const int pass = AddPass(1, L"Anywhere");
-  Row manual;
-  manual.start = At(20, 0);
-  const int manualId = Insert(manual);
-  Row episode;
-  episode.start = At(20, 30);
-  episode.owner = std::to_wstring(pass);
-  episode.status = L"DVRSTATE_CONFLICT";
-  const int episodeId = Insert(episode);
+  const int manualId = Insert(Existing(At(20, 0)));
+  const int episodeId = Insert(Existing(At(20, 30), L"DVRSTATE_CONFLICT", pass));
   engine_.UpdateConflicts(0, tev::Clock::Now());
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(episodeId));  // the second tuner is free
 
@@ -410,20 +365,10 @@ TEST_F(Conflicts, AFreeTunerTakesAnEpisodeBesideAManualSchedule) {
 }
 
 TEST_F(Conflicts, ForceScheduleSkipsWhatOverlaps) {
-  Row forced;
-  forced.start = At(20, 0);
-  forced.status = L"DVRSTATE_SKIP";
-  const int forcedId = Insert(forced);
-  Row other;
-  other.start = At(20, 30);
-  const int otherId = Insert(other);
-  Row recording;
-  recording.start = At(19, 30);
-  recording.status = L"DVRSTATE_RECORDING";
-  const int recordingId = Insert(recording);
-  Row apart;
-  apart.start = At(22, 0);
-  const int apartId = Insert(apart);
+  const int forcedId = Insert(Existing(At(20, 0), L"DVRSTATE_SKIP"));
+  const int otherId = Insert(Existing(At(20, 30)));
+  const int recordingId = Insert(Existing(At(19, 30), L"DVRSTATE_RECORDING"));
+  const int apartId = Insert(Existing(At(22, 0)));
 
   engine_.ForceSchedule(forcedId, tev::Clock::Now());
   EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(otherId));
@@ -437,13 +382,9 @@ TEST_F(Conflicts, ForceScheduleSkipsWhatOverlaps) {
 }
 
 TEST_F(Conflicts, GetConflictsService) {
-  Row existing;
-  existing.start = At(20, 30);
-  existing.status = L"DVRSTATE_SKIP";  // skipped rows count for the report
-  const int existingId = Insert(existing);
-  Row asked;
-  asked.start = At(20, 0);
-  const int askedId = Insert(asked);
+  // Skipped rows count for the report.
+  const int existingId = Insert(Existing(At(20, 30), L"DVRSTATE_SKIP"));
+  const int askedId = Insert(Existing(At(20, 0)));
 
   ScheduleAnswer out;
   EXPECT_EQ(101, engine_.GetConflicts(L"T" + std::to_wstring(askedId), &out));
@@ -456,9 +397,7 @@ TEST_F(Conflicts, GetConflictsService) {
 }
 
 TEST_F(Conflicts, OddTimesAndDurationsAreHandled) {
-  Row existing;
-  existing.start = At(20, 0);
-  Insert(existing);
+  Insert(Existing(At(20, 0)));
   EXPECT_EQ(0, Check(Program(At(20, 0), 0), nullptr, nullptr));
   EXPECT_EQ(0, Check(Program(At(20, 0), -1), nullptr, nullptr));
   EXPECT_EQ(101, Check(Program(At(19, 0), 10 * 365 * 86400), nullptr, nullptr));

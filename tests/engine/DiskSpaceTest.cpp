@@ -84,16 +84,10 @@ class DiskSpace : public enginetest::RowFixture {
       std::ofstream(path).put('x');
       fs::resize_file(path, bytes);
     }
-    RowValues values;
-    values.name = name;
-    values.start = tev::Clock::Now() - age;
-    values.duration = 1800;
-    values.status = status;
+    RowValues values = Values(name, tev::Clock::Now() - age, 1800, kTv, status);
     values.keepUntil = keepUntil;
     values.path = tev::FromStdUtf8(path);
-    const int id = Row(values);
-    Schedules::AssignTevMediumId(id, L"M-" + name);
-    return id;
+    return Published(L"M-" + name, values);
   }
   bool Exists(int id) { return !Rows("ID", "ID = " + std::to_string(id)).empty(); }
   bool FileOf(const std::wstring& name) { return fs::exists(videoDir_ + "/" + tev::ToStdUtf8(name) + ".asf"); }
@@ -242,10 +236,7 @@ TEST_F(DiskSpace, TheVolumeDecidesWhenToStop) {
 TEST_F(DiskSpace, ARowWithoutRoomBecomesDiskFull) {
   Script({100});
   const int64_t now = tev::Clock::Now();
-  RowValues values;
-  values.name = L"Full";
-  values.start = now + 10;
-  values.duration = 600;
+  RowValues values = Values(L"Full", now + 10, 600);
   const int full = Row(values);
   Engine().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Status(full), "DVRSTATE_DISK_FULL");

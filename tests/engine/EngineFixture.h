@@ -15,6 +15,7 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "module/PVRVel.h"
+#include "tests/engine/RowsAndMedia.h"
 #include "tests/peers/PeerFixture.h"
 
 namespace enginetest {
@@ -122,6 +123,27 @@ class EngineFixture : public peertest::PeerFixture {
     return db.Value("SELECT " + column + " FROM Schedules WHERE ID = " + std::to_string(id));
   }
   static std::string DbTime(int64_t t) { return tev::ToStdUtf8(FormatTime3(t)); }
+  static std::wstring W(const std::string& text) { return tev::FromStdUtf8(text); }
+  // `text` with its quotes doubled, for a hand-written statement.
+  static std::string Quoted(const std::string& text) {
+    std::string out;
+    for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
+    return out;
+  }
+
+  std::string PathFor(const std::string& name) const { return videoDir_ + "/" + name + ".asf"; }
+  // A row of `name` recording into PathFor(name).
+  RowSpec Planned(const std::string& name, const std::string& status, int64_t start,
+                  int32_t duration = 3600) const {
+    RowSpec planned;
+    planned.name = name;
+    planned.status = status;
+    planned.start = start;
+    planned.duration = duration;
+    planned.path = PathFor(name);
+    return planned;
+  }
+  int Insert(const RowSpec& planned) { return InsertRow(dbPath_, planned); }
 
   std::string videoDir_;
   std::string audioDir_;

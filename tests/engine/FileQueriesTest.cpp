@@ -17,12 +17,6 @@ namespace {
 
 class FileQueriesTest : public RowFixture {
  protected:
-  // A row published under `mediumId`; its ID.
-  int Published(const std::string& mediumId, RowValues values) {
-    const int id = Row(values);
-    Schedules::AssignTevMediumId(id, tev::FromStdUtf8(mediumId));
-    return id;
-  }
   static std::map<std::wstring, std::wstring> PairsOf(const FileDescription& list) {
     return std::map<std::wstring, std::wstring>(list.begin(), list.end());
   }
@@ -36,23 +30,22 @@ TEST_F(FileQueriesTest, DescribesARecordingWithItsDurationText) {
   } cases[] = {{59, L"59 sec"}, {3599, L"59 min"}, {3600, L"60 min"}, {-1, L"-1 sec"}};
   int n = 0;
   for (const auto& c : cases) {
-    RowValues values;
-    values.name = L"Show" + std::to_wstring(n);
-    values.duration = c.seconds;
-    values.start = 1300000000;
-    values.status = DVRSTATE_COMPLETE;
-    const std::string mediumId = "M" + std::to_string(++n);
-    const int id = Published(mediumId, values);
+    const std::wstring name = L"Show" + std::to_wstring(n), mediumId = L"M" + std::to_wstring(++n);
+    const int id =
+        Published(mediumId, Values(name, 1300000000, c.seconds, L"video/x-tv", DVRSTATE_COMPLETE));
     FileDescription reply;
-    ASSERT_EQ(FileQueries::GetFileInfoFromID(tev::FromStdUtf8(mediumId), &reply), 0);
+    ASSERT_EQ(FileQueries::GetFileInfoFromID(mediumId, &reply), 0);
     auto pairs = PairsOf(reply);
-    EXPECT_EQ(pairs[L"Duration"], c.text) << c.seconds;
-    EXPECT_EQ(pairs[L"Medium"], Path(id));
-    EXPECT_EQ(pairs[L"Mimetype"], L"video/x-ms-dvr");
-    EXPECT_EQ(pairs[L"Name"], values.name);
-    EXPECT_EQ(pairs[L"Channel"], L"BBC One");
-    EXPECT_EQ(pairs[L"Start Time"], FormatTime3(1300000000));
-    EXPECT_EQ(pairs[L"PlayPosition"], L"0");
+    for (const auto& expected :
+         std::map<std::wstring, std::wstring>{{L"Duration", c.text},
+                                              {L"Medium", Path(id)},
+                                              {L"Mimetype", L"video/x-ms-dvr"},
+                                              {L"Name", name},
+                                              {L"Channel", L"BBC One"},
+                                              {L"Start Time", FormatTime3(1300000000)},
+                                              {L"PlayPosition", L"0"}}) {
+      EXPECT_EQ(pairs[expected.first], expected.second) << c.seconds;
+    }
   }
   // The play position is stored and read back; an unknown id changes nothing.
   ASSERT_EQ(FileQueries::SetPlayPosition(L"M2", 4242), 0);
@@ -68,11 +61,8 @@ TEST_F(FileQueriesTest, DescribesARecordingWithItsDurationText) {
 }
 
 TEST_F(FileQueriesTest, ListKeepsInputOrderAndAnswersEmptyForIdsThatNameNoRecording) {
-  RowValues a, b;
-  a.name = L"Alpha";
-  b.name = L"Beta";
-  Published("M1", a);
-  Published("M2", b);
+  Published(L"M1", Values(L"Alpha", 0));
+  Published(L"M2", Values(L"Beta", 0));
   dbtest::RawDb(dbPath_).Exec("INSERT INTO SeasonPasses (TevMediumId, ProgramName) VALUES ('P1', 'x')");
 
   std::vector<FileDescription> reply;
@@ -93,9 +83,7 @@ TEST_F(FileQueriesTest, ListKeepsInputOrderAndAnswersEmptyForIdsThatNameNoRecord
 }
 
 TEST_F(FileQueriesTest, FileAndThumbnailOfARecordingWhileTheyAreOnDisk) {
-  RowValues values;
-  values.status = DVRSTATE_COMPLETE;
-  const int id = Published("M1", values);
+  const int id = Published(L"M1", Values(L"Show", 0, 3600, L"video/x-tv", DVRSTATE_COMPLETE));
   const std::wstring path = Path(id);
   Touch(path);
   Touch(path + L".jpg");

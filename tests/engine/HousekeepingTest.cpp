@@ -16,7 +16,6 @@
 
 namespace {
 
-using enginetest::InsertRow;
 using enginetest::RowSpec;
 using enginetest::StatesOf;
 using enginetest::Value;
@@ -24,21 +23,7 @@ namespace fs = std::filesystem;
 
 class Housekeeping : public enginetest::EngineFixture {
  protected:
-  std::wstring W(const std::string& text) { return tev::FromStdUtf8(text); }
-  std::string PathFor(const std::string& name) { return videoDir_ + "/" + name + ".asf"; }
-  int64_t TimeOf(int id, const std::string& column) {
-    return GetTime3(W(Column(id, column)));
-  }
-  RowSpec Planned(const std::string& name, const std::string& status, int64_t start,
-               int32_t duration) {
-    RowSpec planned;
-    planned.name = name;
-    planned.status = status;
-    planned.start = start;
-    planned.duration = duration;
-    planned.path = PathFor(name);
-    return planned;
-  }
+  int64_t TimeOf(int id, const std::string& column) { return GetTime3(W(Column(id, column))); }
 };
 
 TEST_F(Housekeeping, CancelStopsARecordingAndOnlyRepublishesAPlan) {
@@ -116,8 +101,7 @@ TEST_F(Housekeeping, ReRecordingNeverWritesOverARecordedFile) {
   // file stays, as a partial recording, and the row records elsewhere.
   const std::string left = PathFor("Left");
   std::ofstream(left) << std::string(5000, 'l');
-  const int planned =
-      InsertRow(dbPath_, Planned("Left", "DVRSTATE_SCHEDULED", tev::Clock::Now(), 1800));
+  const int planned = Insert(Planned("Left", "DVRSTATE_SCHEDULED", tev::Clock::Now(), 1800));
   Engine().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Column(planned, "Status"), "DVRSTATE_RECORDING");
   EXPECT_NE(Column(planned, "FilePath"), left);
@@ -130,11 +114,6 @@ TEST_F(Housekeeping, ReRecordingNeverWritesOverARecordedFile) {
 }
 
 TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
-  // A row left recording by an earlier crash, its end long past, goes.
-  InsertRow(dbPath_, Planned("Stale", "DVRSTATE_RECORDING", tev::Clock::Now() - 9000, 1800));
-  Engine().ResumeRecordings();
-  EXPECT_TRUE(Rows("ID").empty());
-
   ASSERT_EQ(Add(L"Movie", 0, 3600, 1), 0);
   const int32_t movieStream = VUtil::GetLongElement(Last(streamer_, L"StartStream").get(), 1);
   const auto first = Rows("ID, FilePath");
@@ -145,7 +124,7 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   const std::string oldPath = first[0][1];
   RowSpec withUrl = Planned("Episode", "DVRSTATE_RECORDING", tev::Clock::Now(), 3600);
   withUrl.episodeUrl = "http://example.invalid/e1";
-  const int episode = InsertRow(dbPath_, withUrl);
+  const int episode = Insert(withUrl);
 
   // The process dies twenty minutes in; a new one knows no streams.
   env_.Shift(1200);
@@ -206,11 +185,11 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
 
 TEST_F(Housekeeping, OldSkippedAndConflictingRowsAreRemovedInOneCommit) {
   const int64_t now = tev::Clock::Now();
-  InsertRow(dbPath_, Planned("skip", "DVRSTATE_SKIP", now - 7200, 3600));
-  InsertRow(dbPath_, Planned("conflict", "DVRSTATE_CONFLICT", now - 600, 590));
-  const int running = InsertRow(dbPath_, Planned("running", "DVRSTATE_CONFLICT", now - 600, 1200));
-  const int missed = InsertRow(dbPath_, Planned("missed", "DVRSTATE_MISSED", now - 7200, 3600));
-  const int later = InsertRow(dbPath_, Planned("later", "DVRSTATE_SKIP", now + 600, 600));
+  Insert(Planned("skip", "DVRSTATE_SKIP", now - 7200, 3600));
+  Insert(Planned("conflict", "DVRSTATE_CONFLICT", now - 600, 590));
+  const int running = Insert(Planned("running", "DVRSTATE_CONFLICT", now - 600, 1200));
+  const int missed = Insert(Planned("missed", "DVRSTATE_MISSED", now - 7200, 3600));
+  const int later = Insert(Planned("later", "DVRSTATE_SKIP", now + 600, 600));
   std::vector<std::string> statements;
   database_->ObserveStatements([&statements](const std::string& sql) {
     statements.push_back(sql.substr(0, 6));
@@ -226,9 +205,9 @@ TEST_F(Housekeeping, OldSkippedAndConflictingRowsAreRemovedInOneCommit) {
 
 TEST_F(Housekeeping, TheListInProgressFirstClosesForgottenRecordings) {
   const int64_t now = tev::Clock::Now();
-  const int orphan = InsertRow(dbPath_, Planned("orphan", "DVRSTATE_RECORDING", now - 1920, 1800));
-  const int grace = InsertRow(dbPath_, Planned("grace", "DVRSTATE_RECORDING", now - 1830, 1800));
-  const int running = InsertRow(dbPath_, Planned("running", "DVRSTATE_RECORDING", now - 60, 1800));
+  const int orphan = Insert(Planned("orphan", "DVRSTATE_RECORDING", now - 1920, 1800));
+  const int grace = Insert(Planned("grace", "DVRSTATE_RECORDING", now - 1830, 1800));
+  const int running = Insert(Planned("running", "DVRSTATE_RECORDING", now - 60, 1800));
 
   std::vector<CurrentRecording> list;
   ASSERT_EQ(Engine().GetCurrentlyRecording(&list, true), 0);
@@ -250,9 +229,9 @@ TEST_F(Housekeeping, TheListInProgressFirstClosesForgottenRecordings) {
 
 TEST_F(Housekeeping, OrphansOfThePreviousProcessBecomePartialOnce) {
   const int64_t now = tev::Clock::Now();
-  const int a = InsertRow(dbPath_, Planned("a", "DVRSTATE_RECORDING", now - 600, 1800));
-  const int b = InsertRow(dbPath_, Planned("b", "DVRSTATE_RECORDING", now - 7200, 1800));
-  const int past = InsertRow(dbPath_, Planned("past", "DVRSTATE_SCHEDULED", now - 7200, 1800));
+  const int a = Insert(Planned("a", "DVRSTATE_RECORDING", now - 600, 1800));
+  const int b = Insert(Planned("b", "DVRSTATE_RECORDING", now - 7200, 1800));
+  const int past = Insert(Planned("past", "DVRSTATE_SCHEDULED", now - 7200, 1800));
   // The thumbnail service already has b's thumbnail.
   const std::wstring bThumb = W(PathFor("b")) + L".jpg";
   thumbnails_.SetHandler(L"Is Thumbnail In DB", [&](const VARIANT& in, VARIANT* out) {
@@ -276,7 +255,7 @@ TEST_F(Housekeeping, OrphansOfThePreviousProcessBecomePartialOnce) {
 
   // Rows recording now belong to this run: a second call leaves them; the
   // engine of the next run settles them.
-  const int c = InsertRow(dbPath_, Planned("c", "DVRSTATE_RECORDING", now - 60, 1800));
+  const int c = Insert(Planned("c", "DVRSTATE_RECORDING", now - 60, 1800));
   Engine().ChangeRecordingToCompletePartial(tev::Clock::Now());
   EXPECT_EQ(Column(c, "Status"), "DVRSTATE_RECORDING");
   Restart();
@@ -288,12 +267,12 @@ TEST_F(Housekeeping, StopAllRecordingsClosesRowsWithoutStoppingStreams) {
   ASSERT_EQ(Add(L"Streaming", 0, 3600, 1), 0);
   const int streaming = std::stoi(Rows("ID")[0][0]);
   const int64_t now = tev::Clock::Now();
-  const int plain = InsertRow(dbPath_, Planned("plain", "DVRSTATE_RECORDING", now - 600, 1800));
+  const int plain = Insert(Planned("plain", "DVRSTATE_RECORDING", now - 600, 1800));
   RowSpec withUrl = Planned("url", "DVRSTATE_RECORDING", now - 600, 1800);
   withUrl.episodeUrl = "http://example.invalid/e2";
-  const int url = InsertRow(dbPath_, withUrl);
-  const int future = InsertRow(dbPath_, Planned("future", "DVRSTATE_RECORDING", now + 600, 1800));
-  const int done = InsertRow(dbPath_, Planned("done", "DVRSTATE_COMPLETE", now - 600, 1800));
+  const int url = Insert(withUrl);
+  const int future = Insert(Planned("future", "DVRSTATE_RECORDING", now + 600, 1800));
+  const int done = Insert(Planned("done", "DVRSTATE_COMPLETE", now - 600, 1800));
 
   env_.Shift(100);
   Engine().StopAllRecordings(tev::Clock::Now());

@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <ctime>
+#include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,9 +21,12 @@
 #include "platform/WideText.h"
 #include "support/VUtil.h"
 #include "tests/common/FakePeers.h"
+#include "tests/common/LocalTime.h"
 #include "tests/common/TempRoot.h"
 
 namespace {
+
+using testpeers::Value;
 
 typedef std::vector<std::pair<std::wstring, std::wstring>> Properties;
 
@@ -52,99 +53,65 @@ Properties Read(const MediumProperties& list) {
   return properties;
 }
 
-// The media library: answers "AddMedium"/"AddMedia" with new ids (or with
-// garbage when told to) and keeps what it received.
-class StandInLibrary {
- public:
-  enum Mode { kAnswer, kGarbage, kShortIdList };
-  void ServeOn(testpeers::FakePeers& peers) {
-    for (const wchar_t* method : {L"AddMedium", L"AddMedia"}) {
-      peers.Serve(method, [this, method](const VARIANT& in, VARIANT* out) {
-        return Answer(method, in, out);
-      });
-    }
-  }
-  void SetMode(Mode mode) {
-    std::lock_guard<std::mutex> lock(mu_);
-    mode_ = mode;
-  }
-  struct Received {
-    std::wstring method, source;
-    std::vector<Properties> lists;
-    bool flag = false;
-  };
-  std::vector<Received> received() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return received_;
-  }
+// The list a schedule is published with.
+Properties ListOf(const Schedule& schedule) {
+  MediumProperties list;
+  publisher_.AddMediumPrepare(schedule, &list);
+  return Read(list);
+}
 
- private:
-  int Answer(const std::wstring& method, const VARIANT& in, VARIANT* out) {
-    Received r;
-    r.method = method;
-    r.source = VUtil::GetStringElement(in, 0);
-    r.flag = VUtil::GetBoolElement(in, 3);
+// What the media library received, oldest first.
+struct Received {
+  std::wstring method, source;
+  std::vector<Properties> lists;
+  bool flag = false;
+};
+std::vector<Received> ReceivedBy(const testpeers::FakePeers& peers) {
+  std::vector<Received> all;
+  for (const testpeers::FakePeers::Sent& sent : peers.Requests()) {
+    const VARIANT& in = sent.in.get();
+    all.push_back({sent.method, VUtil::GetStringElement(in, 0), {}, VUtil::GetBoolElement(in, 3)});
     AutoVariant lists;
     VUtil::GetElement(in, 1, &lists);
-    if (method == L"AddMedium") {
-      r.lists.push_back(Read(lists.get()));
-    } else {
-      for (long i = 0; i < VUtil::GetArrayLength(lists.get()); ++i) {
-        AutoVariant list;
-        VUtil::GetElement(lists.get(), i, &list);
-        r.lists.push_back(Read(list));
-      }
+    if (sent.method == L"AddMedium") {
+      all.back().lists.push_back(Read(lists.get()));
+      continue;
     }
-    std::lock_guard<std::mutex> lock(mu_);
-    received_.push_back(r);
-    if (mode_ == kGarbage) {
-      out->vt = VT_I4;
-      out->lVal = 7;
-      return 0;
+    for (long i = 0; i < VUtil::GetArrayLength(lists.get()); ++i) {
+      AutoVariant list;
+      VUtil::GetElement(lists.get(), i, &list);
+      all.back().lists.push_back(Read(list));
     }
-    VUtil::CreateArray(out, VT_VARIANT, 1);
-    if (method == L"AddMedium") {
-      VUtil::PutElement(out, 0, L"NEW-" + std::to_wstring(received_.size()));
-      return 0;
-    }
-    AutoVariant ids;
-    long n = static_cast<long>(r.lists.size()) - (mode_ == kShortIdList ? 1 : 0);
-    VUtil::CreateArray(&ids, VT_VARIANT, n);
-    for (long i = 0; i < n; ++i) VUtil::PutElement(&ids, i, L"BATCH-" + std::to_wstring(i));
-    VUtil::PutElement(out, 0, ids.get());
-    return 0;
   }
-
-  std::mutex mu_;
-  Mode mode_ = kAnswer;
-  std::vector<Received> received_;
-};
-
-int64_t LocalTime(int year, int month, int day, int hour, int minute) {
-  std::tm t{};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_isdst = -1;
-  return static_cast<int64_t>(std::mktime(&t));
+  return all;
 }
 
 class Publishing : public ::testing::Test {
  protected:
+  // How the library answers: new ids, garbage, or one id short of a batch.
+  enum Mode { kAnswer, kGarbage, kShortIdList };
   void SetUp() override {
-    std::string patternText = tev::test::TempPattern("tev-publishing-");
-    char* pattern = &patternText[0];
-    folder_ = mkdtemp(pattern);
-    database_.reset(new Database(tev::FromStdUtf8(folder_)));
+    database_.reset(new Database(folder_.wpath()));
     ASSERT_TRUE(database_->Open());
-    library_.ServeOn(peers_);
+    peers_.Serve(L"AddMedium", [this](const VARIANT&, VARIANT* out) {
+      const size_t n = peers_.Requests(L"AddMedium").size();
+      (mode_ == kGarbage ? Value::Long(7)
+                         : Value::Array({Value::Str(L"NEW-" + std::to_wstring(n))}))
+          .CopyTo(out);
+      return 0;
+    });
+    peers_.Serve(L"AddMedia", [this](const VARIANT& in, VARIANT* out) {
+      AutoVariant lists;
+      VUtil::GetElement(in, 1, &lists);
+      std::vector<Value> ids;
+      for (long i = mode_ == kShortIdList ? 1 : 0; i < VUtil::GetArrayLength(lists.get()); ++i) {
+        ids.push_back(Value::Str(L"BATCH-" + std::to_wstring(ids.size())));
+      }
+      Value::Array({Value::Array(ids)}).CopyTo(out);
+      return 0;
+    });
   }
-  void TearDown() override {
-    database_.reset();
-    std::system(("rm -rf '" + folder_ + "'").c_str());
-  }
+  void TearDown() override { database_.reset(); }
 
   void Run(const std::string& statement, const std::vector<SqlValue>& values = {}) {
     SQLite query;
@@ -167,12 +134,12 @@ class Publishing : public ::testing::Test {
     return query.GetInt("ID");
   }
 
-  std::string folder_;
+  tev::test::TempDir folder_{"tev-publishing-"};
   std::unique_ptr<Database> database_;
-  StandInLibrary library_;
   testpeers::FakePeers peers_;
   ThumbnailTable thumbnails_;
   LibrarySync publisher_{peers_, thumbnails_};
+  std::atomic<Mode> mode_{kAnswer};
 };
 
 }  // namespace
@@ -204,8 +171,6 @@ TEST_F(Publishing, PendingEpisodeList) {
   const int id = InsertEpisode(L"/rec/film.wmv");
   Schedule episode(id);
   ASSERT_EQ(id, episode.m_id);
-  MediumProperties list;
-  publisher_.AddMediumPrepare(episode, &list);
   const Properties expected = {
       {L"tevMediumId", L"MED-1"},
       {L"path", L"/rec/film.wmv"},
@@ -227,15 +192,13 @@ TEST_F(Publishing, PendingEpisodeList) {
       {L"tevPassId", L"PASS-7"},
       {L"conflictReason", L""},
   };
-  EXPECT_EQ(expected, Read(list));
+  EXPECT_EQ(expected, ListOf(episode));
 
   // A thumbnail known for a video schedule adds its "RT" id.
   thumbnails_.Set(id, true);
-  MediumProperties withThumbnail;
-  publisher_.AddMediumPrepare(episode, &withThumbnail);
   Properties more = expected;
   more.insert(more.end() - 1, {L"thumbnailId", L"RT" + std::to_wstring(id)});
-  EXPECT_EQ(more, Read(withThumbnail));
+  EXPECT_EQ(more, ListOf(episode));
 
   // Left out by the tuner plan: the row says why, until it is scheduled again.
   const std::wstring why = L"not recorded: Full House (priority 1) and CSI: Miami use both tuners";
@@ -243,30 +206,20 @@ TEST_F(Publishing, PendingEpisodeList) {
   Schedule waiting(id);
   ASSERT_TRUE(
       SetScheduleStatus(publisher_, waiting, DVRSTATE_CONFLICT, 0, StatusReason::kConflictCheck));
-  MediumProperties left;
-  publisher_.AddMediumPrepare(Schedule(id), &left);
-  EXPECT_EQ(std::make_pair(std::wstring(L"conflictReason"), why), Read(left).back());
+  EXPECT_EQ(std::make_pair(std::wstring(L"conflictReason"), why), ListOf(Schedule(id)).back());
   ASSERT_TRUE(
       SetScheduleStatus(publisher_, waiting, DVRSTATE_SCHEDULED, 0, StatusReason::kReplanned));
-  MediumProperties back;
-  publisher_.AddMediumPrepare(Schedule(id), &back);
-  EXPECT_EQ(more, Read(back));
+  EXPECT_EQ(more, ListOf(Schedule(id)));
 }
 
 TEST_F(Publishing, DurationsBeyondThirtyTwoBitMillisecondsAreClamped) {
   Schedule episode(InsertEpisode(L"/rec/long.wmv"));
   for (int32_t days : {24, 25, 40, 20000}) {
     episode.m_duration = days * 86400;
-    MediumProperties list;
-    publisher_.AddMediumPrepare(episode, &list);
     const int64_t ms = std::min<int64_t>(int64_t{days} * 86400 * 1000, INT32_MAX);
-    bool found = false;
-    for (const auto& p : Read(list)) {
-      if (p.first != L"duration") continue;
-      found = true;
-      EXPECT_EQ(p.second, L"#" + std::to_wstring(ms)) << days;
-    }
-    EXPECT_TRUE(found);
+    EXPECT_EQ(ListOf(episode).at(11),
+              Properties::value_type(L"duration", L"#" + std::to_wstring(ms)))
+        << days;
   }
 }
 
@@ -275,7 +228,7 @@ TEST_F(Publishing, FinishedRecordingListHasTheOptionalSlotsInOrder) {
   s.m_status = L"DVRSTATE_COMPLETE";
   s.m_channelMimetype = L"video/x-webwin";
   s.m_name = L"Clip";
-  s.m_startTime = LocalTime(2031, 6, 1, 8, 5);
+  s.m_startTime = tev::test::LocalTime(2031, 6, 1, 8, 5);
   s.m_duration = -1;
   s.m_keepUntil = 3;  // not a code: the default name
   s.m_width = 640;
@@ -285,9 +238,7 @@ TEST_F(Publishing, FinishedRecordingListHasTheOptionalSlotsInOrder) {
   s.m_thumbnailId = L"thumb-9";
   s.m_rating = L"PG";
   s.m_tags = L"a b";
-  MediumProperties list;
-  publisher_.AddMediumPrepare(s, &list);
-  Properties p = Read(list);
+  const Properties p = ListOf(s);
   ASSERT_EQ(25u, p.size());
   EXPECT_EQ((std::pair<std::wstring, std::wstring>(L"mediaType", L"video.file.recorded.web")), p[3]);
   EXPECT_EQ(L"2031-06-01 08:04:59", p[10].second);  // start + duration, duration < 0
@@ -306,12 +257,10 @@ TEST_F(Publishing, FinishedRecordingListHasTheOptionalSlotsInOrder) {
   // Start + duration not positive: the EndTime field is published.
   Schedule timeless;
   timeless.m_status = L"DVRSTATE_MISSED";
-  timeless.m_startTime = LocalTime(2031, 6, 1, 8, 0);
+  timeless.m_startTime = tev::test::LocalTime(2031, 6, 1, 8, 0);
   timeless.m_duration = -static_cast<int32_t>(timeless.m_startTime);
-  timeless.m_endTime = LocalTime(2031, 6, 1, 9, 0);
-  MediumProperties second;
-  publisher_.AddMediumPrepare(timeless, &second);
-  Properties q = Read(second);
+  timeless.m_endTime = tev::test::LocalTime(2031, 6, 1, 9, 0);
+  const Properties q = ListOf(timeless);
   ASSERT_EQ(18u, q.size());  // not pending: creationDate
   EXPECT_EQ(L"schedule.video.file.recorded", q[3].second);
   EXPECT_EQ(L"2031-06-01 09:00:00", q[10].second);
@@ -325,7 +274,7 @@ TEST_F(Publishing, AddMediumStoresTheAssignedId) {
   Schedule episode(id);
   publisher_.AddMedium(episode, true);
   EXPECT_EQ(L"NEW-1", Schedules::GetMediumId(id));
-  std::vector<StandInLibrary::Received> got = library_.received();
+  const std::vector<Received> got = ReceivedBy(peers_);
   ASSERT_EQ(1u, got.size());
   EXPECT_EQ(L"PVR", got[0].source);
   EXPECT_TRUE(got[0].flag);
@@ -334,16 +283,16 @@ TEST_F(Publishing, AddMediumStoresTheAssignedId) {
   EXPECT_EQ(L"Sub 😀", got[0].lists[0][6].second);  // non-BMP text kept
 
   // Garbage back, or no endpoint at all: nothing is stored, nothing breaks.
-  library_.SetMode(StandInLibrary::kGarbage);
+  mode_ = kGarbage;
   publisher_.AddMedium(episode, false);
   EXPECT_EQ(L"NEW-1", Schedules::GetMediumId(id));
-  EXPECT_FALSE(library_.received().back().flag);
+  EXPECT_FALSE(ReceivedBy(peers_).back().flag);
   // A time that cannot be written: no request, nothing stored.
-  const size_t requests = library_.received().size();
+  const size_t requests = ReceivedBy(peers_).size();
   Schedule ancient = episode;
   ancient.m_startTime = -5000000000LL;
   publisher_.AddMedium(ancient, true);
-  EXPECT_EQ(requests, library_.received().size());
+  EXPECT_EQ(requests, ReceivedBy(peers_).size());
   EXPECT_EQ(L"NEW-1", Schedules::GetMediumId(id));
   publisher_.SetLive(false);
   publisher_.AddMedium(episode, true);
@@ -361,16 +310,16 @@ TEST_F(Publishing, AddMediaStoresIdsByPath) {
   EXPECT_EQ(L"BATCH-1", Schedules::GetMediumId(b));
 
   // One id short: nothing is stored.
-  library_.SetMode(StandInLibrary::kShortIdList);
+  mode_ = kShortIdList;
   Run("UPDATE Schedules SET TevMediumId = ''");
   publisher_.AddMedia(lists, true);
   EXPECT_EQ(L"", Schedules::GetMediumId(a));
   EXPECT_EQ(L"", Schedules::GetMediumId(b));
 
   // An empty batch sends nothing.
-  const size_t requests = library_.received().size();
+  const size_t requests = ReceivedBy(peers_).size();
   publisher_.AddMedia({}, true);
-  EXPECT_EQ(requests, library_.received().size());
+  EXPECT_EQ(requests, ReceivedBy(peers_).size());
 }
 
 TEST_F(Publishing, ABatchCarriesEachRowsOwnPassId) {
@@ -385,7 +334,7 @@ TEST_F(Publishing, ABatchCarriesEachRowsOwnPassId) {
       {b});
   publisher_.PublishSchedules({Schedule(a), Schedule(b), Schedule(c)}, true);
 
-  const auto received = library_.received();
+  const auto received = ReceivedBy(peers_);
   ASSERT_EQ(received.size(), 1u);
   EXPECT_EQ(received[0].method, L"AddMedia");
   ASSERT_EQ(received[0].lists.size(), 3u);

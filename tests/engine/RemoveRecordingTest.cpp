@@ -31,19 +31,11 @@ class RemoveRecordingTest : public RowFixture {
 
 TEST_F(RemoveRecordingTest, PlansOfAPassStayDeletedAndOneOffPlansLeaveAndFreeTheirTuner) {
   const int64_t start = tev::Clock::Now() + 7200;
-  RowValues episode, plan, waiting;
-  episode.name = L"Episode";
-  episode.start = start + 86400;
-  plan.name = L"Plan";
-  plan.start = start;
-  waiting.name = L"Waiting";
-  waiting.start = start + 600;
-  waiting.status = DVRSTATE_CONFLICT;
-  const int episodeId = Row(episode);
-  const int planId = Row(plan);
-  const int waitingId = Row(waiting);
+  const int episodeId = Published(L"M-episode", Values(L"Episode", start + 86400));
+  const int planId = Row(Values(L"Plan", start));
+  const int waitingId =
+      Row(Values(L"Waiting", start + 600, 3600, L"video/x-tv", DVRSTATE_CONFLICT));
   Schedule::Update(episodeId, L"Owner", std::wstring(L"4"));
-  Schedules::AssignTevMediumId(episodeId, L"M-episode");
 
   EXPECT_EQ(Engine().RemoveRecording(episodeId, true, false, tev::Clock::Now()), 0);
   EXPECT_EQ(Status(episodeId), "DVRSTATE_DELETED");
@@ -74,14 +66,11 @@ TEST_F(RemoveRecordingTest, ARunningRecordingStopsAndBecomesPartial) {
 }
 
 TEST_F(RemoveRecordingTest, FinishedRecordingLosesFileAndThumbnailButKeepsItsRow) {
-  RowValues done;
-  done.status = DVRSTATE_COMPLETE;
-  const int id = Row(done);
+  const int id = Published(L"M-done", Values(L"Show", 0, 3600, L"video/x-tv", DVRSTATE_COMPLETE));
   const std::wstring path = Path(id);
   Touch(path);
   Touch(path + L".jpg");
   Recorder().Thumbnails().Set(id, true);
-  Schedules::AssignTevMediumId(id, L"M-done");
 
   // Stop only: the recording is announced as stopped and nothing is deleted.
   EXPECT_EQ(Engine().RemoveRecording(id, true, true, tev::Clock::Now()), 0);
@@ -98,13 +87,8 @@ TEST_F(RemoveRecordingTest, FinishedRecordingLosesFileAndThumbnailButKeepsItsRow
 }
 
 TEST_F(RemoveRecordingTest, AFileThatCannotBeDeletedAnswers108AndKeepsEverything) {
-  RowValues done, failed;
-  done.status = DVRSTATE_COMPLETE;
-  done.name = L"Stuck";
-  failed.status = DVRSTATE_ERROR;
-  failed.name = L"Failed";
-  const int doneId = Row(done);
-  const int failedId = Row(failed);
+  const int doneId = Row(Values(L"Stuck", 0, 3600, L"video/x-tv", DVRSTATE_COMPLETE));
+  const int failedId = Row(Values(L"Failed", 0, 3600, L"video/x-tv", DVRSTATE_ERROR));
   // A directory with something in it cannot be removed as a file.
   for (int id : {doneId, failedId}) {
     std::filesystem::create_directories(tev::WideToUtf8(Path(id)));

@@ -24,9 +24,6 @@
 
 namespace {
 
-using enginetest::InsertRow;
-using enginetest::RowSpec;
-
 // Appends to a file every 100 ms while it lives: a stream still recording.
 class GrowingFile {
  public:
@@ -65,7 +62,6 @@ class Resume : public enginetest::EngineFixture {
     EXPECT_NE(*stream, 0);
     return std::stoi(row[0][0]);
   }
-  std::string PathFor(const std::string& name) { return videoDir_ + "/" + name + ".asf"; }
 };
 
 TEST_F(Resume, AStreamStillWritingIsAdoptedAfterACrashAndAfterAShutdown) {
@@ -143,21 +139,9 @@ TEST_F(Resume, OnlyRecordingsAndMissedStartsAreResumed) {
   for (const char* status : {"DVRSTATE_SKIP", "DVRSTATE_TUNER_BUSY", "DVRSTATE_ERROR",
                              "DVRSTATE_COMPLETE", "DVRSTATE_COMPLETE_PARTIAL", "DVRSTATE_CONFLICT",
                              "DVRSTATE_DISK_FULL"}) {
-    RowSpec row;
-    row.name = status;
-    row.status = status;
-    row.start = now - 600;
-    row.duration = 3600;
-    row.path = PathFor(status);
-    left[status] = InsertRow(dbPath_, row);
+    left[status] = Insert(Planned(status, status, now - 600));
   }
-  RowSpec late;
-  late.name = "Late";
-  late.status = "DVRSTATE_SCHEDULED";
-  late.start = now - 1200;
-  late.duration = 3600;
-  late.path = PathFor("Late");
-  const int lateId = InsertRow(dbPath_, late);
+  const int lateId = Insert(Planned("Late", "DVRSTATE_SCHEDULED", now - 1200));
   const auto before = Rows("*", "ID != " + std::to_string(lateId));
 
   Engine().NotePreviousRun();
@@ -176,12 +160,7 @@ TEST_F(Resume, OnlyRecordingsAndMissedStartsAreResumed) {
 
 TEST_F(Resume, HousekeepingAfterARestartLeavesThisRunsRows) {
   const int64_t now = tev::Clock::Now();
-  RowSpec stale;
-  stale.name = "Stale";
-  stale.start = now - 9000;
-  stale.duration = 1800;
-  stale.path = PathFor("Stale");
-  const int staleId = InsertRow(dbPath_, stale);
+  const int staleId = Insert(Planned("Stale", "DVRSTATE_RECORDING", now - 9000, 1800));
   Engine().NotePreviousRun();
 
   // Requests are served before start-up has finished: an open-ended

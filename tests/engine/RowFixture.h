@@ -27,6 +27,17 @@ struct RowValues {
 
 class RowFixture : public EngineFixture {
  protected:
+  static RowValues Values(const std::wstring& name, int64_t start, int32_t duration = 3600,
+                          const std::wstring& mimetype = L"video/x-tv",
+                          const std::wstring& status = DVRSTATE_SCHEDULED) {
+    RowValues values;
+    values.name = name;
+    values.start = start;
+    values.duration = duration;
+    values.mimetype = mimetype;
+    values.status = status;
+    return values;
+  }
   // Inserts the row; its ID.
   int Row(const RowValues& values) {
     Schedule row;
@@ -47,23 +58,19 @@ class RowFixture : public EngineFixture {
     EXPECT_TRUE(row.Insert());
     return Schedule::GetIdFromPath(row.m_filePath);
   }
+  // Inserts the row as if published under `mediumId`; its ID.
+  int Published(const std::wstring& mediumId, const RowValues& values) {
+    const int id = Row(values);
+    Schedules::AssignTevMediumId(id, mediumId);
+    return id;
+  }
   std::string Status(int id) { return Column(id, "Status"); }
   std::wstring Path(int id) { return tev::FromStdUtf8(Column(id, "FilePath")); }
 
   // The pvrState of every publication of the medium with this path, oldest
   // first.
   std::vector<std::wstring> PublishedStates(const std::wstring& path) {
-    std::vector<std::wstring> states;
-    for (const Value& request : media_.RequestsOf(L"AddMedium")) {
-      AutoVariant list;
-      VUtil::GetElement(request.get(), 1, &list);
-      std::wstring published, state;
-      VUtil::FindPair(list.get(), L"path", &published);
-      if (published != path) continue;
-      VUtil::FindPair(list.get(), L"pvrState", &state);
-      states.push_back(state);
-    }
-    return states;
+    return StatesOf(media_, path);
   }
   // Stream id -> file path of every StartStream request.
   std::map<int32_t, std::wstring> StartedStreams() {

@@ -74,13 +74,32 @@ inline std::vector<std::wstring> StatesOf(const tev::peers::ScriptedPeer& media,
   return states;
 }
 
+// The value of `name` in the list last published for `path` (empty: none).
+inline std::wstring LastPublished(const tev::peers::ScriptedPeer& media, const std::wstring& path,
+                                  const std::wstring& name) {
+  std::wstring last;
+  for (const tev::peers::Value& in : media.RequestsOf(L"AddMedium")) {
+    const tev::peers::Value list = peertest::Elem(in.get(), 1);
+    std::wstring published, value;
+    VUtil::FindPair(list.get(), L"path", &published);
+    if (published == path) last = VUtil::FindPair(list.get(), name, &value) ? value : L"";
+  }
+  return last;
+}
 // The failureReason last published for one file (empty: none).
 inline std::wstring LastReasonOf(const tev::peers::ScriptedPeer& media, const std::wstring& path) {
-  std::wstring reason;
-  for (const Published& p : PublishedMedia(media)) {
-    if (p.path == path) reason = p.reason;
+  return LastPublished(media, path, L"failureReason");
+}
+
+// The value of `name` in each property list of an "AddMedia" request.
+inline std::vector<std::wstring> BatchValues(const tev::peers::Value& request,
+                                             const std::wstring& name) {
+  const tev::peers::Value lists = peertest::Elem(request.get(), 1);
+  std::vector<std::wstring> values(VUtil::GetArrayLength(lists.get()));
+  for (size_t i = 0; i < values.size(); ++i) {
+    VUtil::FindPair(peertest::Elem(lists.get(), static_cast<long>(i)).get(), name, &values[i]);
   }
-  return reason;
+  return values;
 }
 
 // The first element of each received request of `method`, as text.

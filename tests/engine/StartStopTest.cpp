@@ -22,17 +22,6 @@ const wchar_t kTv[] = L"video/x-tv";
 const wchar_t kWeb[] = L"video/x-webwin";
 const wchar_t kDevice[] = L"video/x-inputdevice";
 
-RowValues Values(const std::wstring& name, int64_t start, int32_t duration,
-             const std::wstring& mimetype = kTv, const std::wstring& status = DVRSTATE_SCHEDULED) {
-  RowValues values;
-  values.name = name;
-  values.start = start;
-  values.duration = duration;
-  values.mimetype = mimetype;
-  values.status = status;
-  return values;
-}
-
 // An endpoint whose channel lookups fail with a chosen bus result, the way
 // a peer behind the recorder reports a busy tuner (104) or Media Center
 // holding it (117); everything else goes over the bus.
@@ -51,6 +40,16 @@ class FailingLookups : public CVelAtl {
 class StartStop : public enginetest::RowFixture {
  protected:
   void Shift(int64_t seconds) { env_.Shift(seconds); }
+  // The stream length the engine asks for the row, or for a program
+  // described by its arguments.
+  int32_t DurationOf(int id) {
+    return Engine().CalculateAppropriateDuration(Schedule(id), tev::Clock::Now());
+  }
+  int32_t DurationOf(int32_t duration, const std::wstring& mimetype, const std::wstring& channel,
+                     int64_t start, int64_t end) {
+    return Engine().CalculateAppropriateDuration(duration, mimetype, channel, start, end,
+                                                 tev::Clock::Now());
+  }
 };
 
 TEST_F(StartStop, DueRowsStartWithinThePaddingAndTwoMinutesAhead) {
@@ -95,51 +94,36 @@ TEST_F(StartStop, TheDurationEndsInTimeForTheNextProgramOnTheSameTuner) {
   const int64_t now = tev::Clock::Now();
   const int64_t start = now + 1000;
   const int64_t end = start + 3600;
-  Schedules& engine = Engine();
-  EXPECT_EQ(engine.CalculateAppropriateDuration(0, kTv, L"ch1", start, end, tev::Clock::Now()),
-            0);  // open-ended
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(3600, kTv, L"ch1", start, end, tev::Clock::Now()),
-              1000 + 3600 + 30, 1);
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(3600, kTv, L"ch1", now - 50, now + 3550,
-                                                  tev::Clock::Now()),
-              3600 + 30, 1);  // a start that has passed waits for nothing
+  EXPECT_EQ(DurationOf(0, kTv, L"ch1", start, end), 0);  // open-ended
+  EXPECT_NEAR(DurationOf(3600, kTv, L"ch1", start, end), 1000 + 3600 + 30, 1);
+  // A start that has passed waits for nothing.
+  EXPECT_NEAR(DurationOf(3600, kTv, L"ch1", now - 50, now + 3550), 3600 + 30, 1);
 
   // One tuner and a program starting 20 s after the end: no padding after.
   const int first = Row(Values(L"First", start, 3600));
   const int next = Row(Values(L"Next", end + 20, 1800));
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()), 1000 + 3600,
-              1);
+  EXPECT_NEAR(DurationOf(first), 1000 + 3600, 1);
   // Web streams need no tuner and keep their padding.
-  EXPECT_NEAR(
-      engine.CalculateAppropriateDuration(3600, kWeb, L"ch1", start, end, tev::Clock::Now()),
-      1000 + 3600 + 30, 1);
+  EXPECT_NEAR(DurationOf(3600, kWeb, L"ch1", start, end), 1000 + 3600 + 30, 1);
 
   // Further than the padding away, the next program does not need it.
   ASSERT_TRUE(Schedule::Update(next, L"StartTime", FormatTime3(end + 31)));
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()),
-              1000 + 3600 + 30, 1);
+  EXPECT_NEAR(DurationOf(first), 1000 + 3600 + 30, 1);
   ASSERT_TRUE(Schedule::Update(next, L"StartTime", FormatTime3(end - 30)));
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()), 1000 + 3600,
-              1);
+  EXPECT_NEAR(DurationOf(first), 1000 + 3600, 1);
 
   // A second tuner counts once the cached count is older than 30 s.
   tv_.SetTuners({{L"Tuner 1", kTv}, {L"Tuner 2", kTv}});
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()), 1000 + 3600,
-              1);
+  EXPECT_NEAR(DurationOf(first), 1000 + 3600, 1);
   Shift(31);
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()),
-              1000 - 31 + 3600 + 30, 1);
+  EXPECT_NEAR(DurationOf(first), 1000 - 31 + 3600 + 30, 1);
 
   // A capture device: only the next program on the same device counts.
   RowValues camera = Values(L"Camera next", end + 20, 600, kDevice);
   camera.channelName = L"cam1";
   Row(camera);
-  EXPECT_NEAR(
-      engine.CalculateAppropriateDuration(600, kDevice, L"cam1", start, end, tev::Clock::Now()),
-      1000 - 31 + 600, 1);
-  EXPECT_NEAR(
-      engine.CalculateAppropriateDuration(600, kDevice, L"cam2", start, end, tev::Clock::Now()),
-      1000 - 31 + 600 + 30, 1);
+  EXPECT_NEAR(DurationOf(600, kDevice, L"cam1", start, end), 1000 - 31 + 600, 1);
+  EXPECT_NEAR(DurationOf(600, kDevice, L"cam2", start, end), 1000 - 31 + 600 + 30, 1);
 }
 
 TEST_F(StartStop, OverdueRecordingsStopOnePerWakeUpEarliestEndFirst) {
@@ -310,12 +294,10 @@ TEST_F(StartStop, BackToBackOnTwoTunersTheEarlierGivesWay) {
   // Only two tuners when the second starts: the first ends without its
   // padding after.
   Schedules& engine = Engine();
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()), 1000 + 1800,
-              1);
+  EXPECT_NEAR(DurationOf(first), 1000 + 1800, 1);
   // Without the drama a tuner is free for the padding.
   ASSERT_TRUE(Schedule::Update(dramaId, L"Status", std::wstring(DVRSTATE_SKIP)));
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()),
-              1000 + 1800 + 30, 1);
+  EXPECT_NEAR(DurationOf(first), 1000 + 1800 + 30, 1);
   ASSERT_TRUE(Schedule::Update(dramaId, L"Status", std::wstring(DVRSTATE_SCHEDULED)));
 
   // Both record; when the second is due, the tuner it takes is the first

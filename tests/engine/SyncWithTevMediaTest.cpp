@@ -43,31 +43,24 @@ class SyncWithTevMediaTest : public RowFixture {
   struct Medium {
     std::wstring id, pvrState, mediaType;
   };
-  void LibraryHolds(const std::vector<Medium>& media) {
+  // The library's answer to "GetMediaFromSource".
+  static Value Listing(const std::vector<Medium>& media) {
     std::vector<Value> list;
     for (const Medium& m : media) {
       list.push_back(Value::Array({Value::Str(L"PVR"), Value::Str(L"path"), Value::Str(m.id),
                                    Value::Str(m.pvrState), Value::Str(m.mediaType)}));
     }
-    media_.SetReply(L"GetMediaFromSource", 0, Value::Array({Value::Array(list)}));
+    return Value::Array({Value::Array(list)});
   }
-  int Published(const std::wstring& mediumId, RowValues values) {
-    const int id = Row(values);
-    Schedules::AssignTevMediumId(id, mediumId);
-    return id;
+  void LibraryHolds(const std::vector<Medium>& media) {
+    media_.SetReply(L"GetMediaFromSource", 0, Listing(media));
   }
   // The "path" of every list of every "AddMedia" request.
   std::vector<std::set<std::wstring>> AddMediaPaths() {
     std::vector<std::set<std::wstring>> requests;
     for (const Value& in : media_.RequestsOf(L"AddMedia")) {
-      Value lists = Elem(in.get(), 1);
-      std::set<std::wstring> paths;
-      for (long i = 0; i < VUtil::GetArrayLength(lists.get()); ++i) {
-        std::wstring path;
-        VUtil::FindPair(Elem(lists.get(), i).get(), L"path", &path);
-        paths.insert(path);
-      }
-      requests.push_back(paths);
+      const std::vector<std::wstring> paths = BatchValues(in, L"path");
+      requests.emplace_back(paths.begin(), paths.end());
     }
     return requests;
   }
@@ -78,22 +71,13 @@ class SyncWithTevMediaTest : public RowFixture {
 };
 
 TEST_F(SyncWithTevMediaTest, RepairsBothSides) {
-  RowValues shown, wrong, missing1, missing2, deleted, unpublished;
-  shown.name = L"Shown";
-  wrong.name = L"Wrong";
-  wrong.status = DVRSTATE_COMPLETE;
-  missing1.name = L"Missing1";
-  missing2.name = L"Missing2";
-  missing2.status = DVRSTATE_MISSED;
-  deleted.name = L"Deleted";
-  deleted.status = DVRSTATE_DELETED;
-  unpublished.name = L"Unpublished";
-  Published(L"M1", shown);
-  const int wrongId = Published(L"M2", wrong);
-  const int missing1Id = Published(L"M3", missing1);
-  const int missing2Id = Published(L"M4", missing2);
-  Published(L"M5", deleted);
-  const int unpublishedId = Row(unpublished);
+  const std::wstring tv = L"video/x-tv";
+  Published(L"M1", Values(L"Shown", 0));
+  const int wrongId = Published(L"M2", Values(L"Wrong", 0, 3600, tv, DVRSTATE_COMPLETE));
+  const int missing1Id = Published(L"M3", Values(L"Missing1", 0));
+  const int missing2Id = Published(L"M4", Values(L"Missing2", 0, 3600, tv, DVRSTATE_MISSED));
+  Published(L"M5", Values(L"Deleted", 0, 3600, tv, DVRSTATE_DELETED));
+  const int unpublishedId = Row(Values(L"Unpublished", 0));
   dbtest::RawDb db(dbPath_);
   db.Exec("INSERT INTO SeasonPasses (TevMediumId, ProgramName, ChannelMimetype, Priority, "
           "StartDate) VALUES ('P1', 'Kept', 'video/x-tv', 1, 20260101200000), "
@@ -126,18 +110,12 @@ TEST_F(SyncWithTevMediaTest, RepairsBothSides) {
                                  {Path(missing1Id), Path(missing2Id), Path(unpublishedId)}}));
   EXPECT_NE(Column(unpublishedId, "TevMediumId"), "");
   // The pass the library lacks is published on its own.
-  std::vector<std::wstring> passes;
-  for (const Value& in : media_.RequestsOf(L"AddMedium")) {
-    std::wstring path;
-    VUtil::FindPair(Elem(in.get(), 1).get(), L"path", &path);
-    if (path.compare(0, 2, L"RP") == 0) passes.push_back(path);
-  }
-  EXPECT_EQ(passes, (std::vector<std::wstring>{L"RP2"}));
+  EXPECT_EQ(PublishedStates(L"RP2").size(), 1u);
+  EXPECT_TRUE(PublishedStates(L"RP1").empty());
 }
 
 TEST_F(SyncWithTevMediaTest, ALibraryThatFailsLosesNothing) {
-  RowValues row;
-  Published(L"M1", row);
+  Published(L"M1", RowValues());
   // A refused or unreadable listing deletes nothing and offers the rows
   // again.
   media_.SetReply(L"GetMediaFromSource", 7);
@@ -155,9 +133,7 @@ TEST_F(SyncWithTevMediaTest, ALibraryThatFailsLosesNothing) {
 }
 
 TEST_F(SyncWithTevMediaTest, ALateAnswerIsComparedWithTheTablesAsTheyAreWhenItArrives) {
-  RowValues old;
-  old.start = tev::Clock::Now() + 86400;
-  Published(L"M1", old);
+  Published(L"M1", Values(L"Show", tev::Clock::Now() + 86400));
   dbtest::RawDb db(dbPath_);
   db.Exec(
       "INSERT INTO SeasonPasses (TevMediumId, ProgramName, ChannelMimetype, Priority, "
@@ -174,16 +150,11 @@ TEST_F(SyncWithTevMediaTest, ALateAnswerIsComparedWithTheTablesAsTheyAreWhenItAr
   media_.SetHandler(L"GetMediaFromSource", [&](const VARIANT&, VARIANT* out) {
     released.wait();
     if (beforeAnswer) beforeAnswer();
-    std::vector<Value> list;
-    for (const auto& m : std::vector<std::vector<std::wstring>>{
-             {L"M1", L"schedule", L"schedule.video.file.recorded.tv"},
+    Listing({{L"M1", L"schedule", L"schedule.video.file.recorded.tv"},
              {L"M-new", L"schedule", L"schedule.video.file.recorded.tv"},
              {L"P1", L"", L"schedulePass.tv.channel"},
-             {L"P-new", L"", L"schedulePass.tv.channel"}}) {
-      list.push_back(Value::Array({Value::Str(L"PVR"), Value::Str(L"path"), Value::Str(m[0]),
-                                   Value::Str(m[1]), Value::Str(m[2])}));
-    }
-    Value::Array({Value::Array(list)}).CopyTo(out);
+             {L"P-new", L"", L"schedulePass.tv.channel"}})
+        .CopyTo(out);
     return 0;
   });
 
@@ -223,17 +194,11 @@ TEST_F(SyncWithTevMediaTest, EngineStartUpSettlesTheTableAndRepairsTheLibrary) {
       PVRVel::SetLive(nullptr);
     }
   } stop{Engine()};
-  RowValues plan;
-  plan.start = tev::Clock::Now() + 86400;
-  const int id = Published(L"M-lost", plan);
+  const int id = Published(L"M-lost", Values(L"Show", tev::Clock::Now() + 86400));
   // A recording an earlier crash left long past its end is dropped before
   // the library is compared.
-  RowValues stale;
-  stale.name = L"Stale";
-  stale.start = tev::Clock::Now() - 9000;
-  stale.duration = 1800;
-  stale.status = DVRSTATE_RECORDING;
-  const int staleId = Row(stale);
+  const int staleId =
+      Row(Values(L"Stale", tev::Clock::Now() - 9000, 1800, L"video/x-tv", DVRSTATE_RECORDING));
   ASSERT_TRUE(Engine().Initialize());
   EXPECT_TRUE(Rows("ID", "ID = " + std::to_string(staleId)).empty());
   EXPECT_EQ(AddMediaPaths(), (std::vector<std::set<std::wstring>>{{Path(id)}}));

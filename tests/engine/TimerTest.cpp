@@ -20,13 +20,24 @@ namespace {
 class Timer : public enginetest::EngineFixture {
  protected:
   void Insert(const std::string& name, const std::string& status, int64_t start, int64_t end) {
-    dbtest::RawDb db(dbPath_);
-    db.Exec("INSERT INTO Schedules (User, Name, ChannelName, Channel, ChannelMimetype, Status, "
-            "StartTime, EndTime, Duration, FilePath, Type, KeepUntil) VALUES ('bob', '" + name +
-            "', 'BBC One', 'ch1', 'video/x-tv', '" + status + "', " + DbTime(start) + ", " +
-            DbTime(end) + ", " + std::to_string(end - start) + ", '" + videoDir_ + "/" + name +
-            ".asf', 'Automatic', 2)");
+    EngineFixture::Insert(Planned(name, status, start, static_cast<int32_t>(end - start)));
   }
+  // The engine's timer thread, ended (even when an assertion fails) by
+  // Join() or at the end of the test.
+  struct TimerThread {
+    explicit TimerThread(Schedules& engine)
+        : engine(engine), thread(&engine, &Schedules::TimerThreadProc, nullptr) {}
+    ~TimerThread() { Join(); }
+    int Join() {
+      if (result != -2) return result;
+      engine.Timer().cancel();
+      engine.Shutdown();  // clears the running flag
+      return result = thread.join(nullptr);
+    }
+    Schedules& engine;
+    PThread thread;
+    int result = -2;
+  };
   void SetPadding(const std::wstring& value) {
     Config::SetString(kConfigRecordPadding, value);
     EXPECT_TRUE(OpenDatabase());  // a database opened anew reads the padding again
@@ -103,32 +114,14 @@ TEST_F(Timer, PastRowsAreSettledOrRemovedAndAPastMomentIsArmedOnlyOnce) {
 TEST_F(Timer, TheThreadWakesAtTheShiftedDueTimeAndStopsOnCancel) {
   const int64_t now = tev::Clock::Now();
   Insert("Due", "DVRSTATE_SCHEDULED", now + 600, now + 2400);
-  PThread thread(&Engine(), &Schedules::TimerThreadProc, nullptr);
-  struct Joiner {  // ends the thread even when an assertion fails
-    Schedules* engine;
-    PThread* thread;
-    int result = -1;
-    void Join() {
-      if (thread == nullptr) return;
-      engine->Timer().cancel();
-      engine->Shutdown();  // clears the running flag
-      result = thread->join(nullptr);
-      thread = nullptr;
-    }
-    ~Joiner() { Join(); }
-  } joiner{&Engine(), &thread};
+  TimerThread thread(Engine());
   // Shift only once the thread has armed the timer for the start.
   for (int i = 0; i < 500 && !log_->HasPart(LOG_INFO, L"Waiting for: 5"); ++i) usleep(10 * 1000);
   env_.Shift(600 - 30);
   ASSERT_TRUE(streamer_.WaitFor(L"StartStream", 1, 10000)) << tev::ToStdUtf8(log_->Dump());
 
-  joiner.Join();
-  EXPECT_EQ(joiner.result, 0);
+  EXPECT_EQ(thread.Join(), 0);
 }
-
-}  // namespace
-
-namespace {
 
 // A streamer that accepts with an unreadable stream table still records (to
 // the file it was given); one that is not there fails the start. Either way
@@ -145,16 +138,7 @@ TEST_F(Timer, AStreamerThatFailsLeavesAnErrorAndTheTimerGoesOn) {
     enginetest::Value::Str(L"not a stream table").CopyTo(out);
     return 0;
   });
-  PThread thread(&Engine(), &Schedules::TimerThreadProc, nullptr);
-  struct Joiner {
-    Schedules* engine;
-    PThread* thread;
-    ~Joiner() {
-      engine->Timer().cancel();
-      engine->Shutdown();
-      thread->join(nullptr);
-    }
-  } joiner{&Engine(), &thread};
+  TimerThread thread(Engine());
   auto statusOf = [this](const std::string& name) {
     auto rows = Rows("Status", "Name = '" + name + "'");
     return rows.empty() ? std::string() : rows[0][0];

@@ -16,17 +16,13 @@
 namespace enginetest {
 namespace {
 
+const wchar_t kTv[] = L"video/x-tv";
+
 class UpdateMediumTest : public RowFixture {
  protected:
   void SetUp() override {
     RowFixture::SetUp();
     UseModuleEndpoint();
-  }
-  // A row published under `mediumId`; its ID.
-  int Published(const std::wstring& mediumId, RowValues values) {
-    const int id = Row(values);
-    Schedules::AssignTevMediumId(id, mediumId);
-    return id;
   }
   // "UpdateMedium" as the library sends it; the return code (the bus
   // failure is checked).
@@ -46,17 +42,12 @@ class UpdateMediumTest : public RowFixture {
 };
 
 TEST_F(UpdateMediumTest, TextPairsApplyInOrderUntilARefusedOne) {
-  RowValues values;
-  values.start = Future();
-  const int id = Published(L"M1", values);
+  const int id = Published(L"M1", Values(L"Show", Future()));
   EXPECT_EQ(Update(L"M1", {P(L"title", L"Renamed"), P(L"subTitle", L"Pilot"), P(L"genre", L"Comedy"),
                            P(L"description", L"It's new"), P(L"keepUntil", L"AT_LEAST_7_DAYS")}),
             0);
-  EXPECT_EQ(Column(id, "Name"), "Renamed");
-  EXPECT_EQ(Column(id, "Subtitle"), "Pilot");
-  EXPECT_EQ(Column(id, "Category"), "Comedy");
-  EXPECT_EQ(Column(id, "Description"), "It's new");
-  EXPECT_EQ(Column(id, "KeepUntil"), "17");
+  EXPECT_EQ(Rows("Name, Subtitle, Category, Description, KeepUntil")[0],
+            (std::vector<std::string>{"Renamed", "Pilot", "Comedy", "It's new", "17"}));
 
   // A "title" then a "path": renamed, then refused.
   EXPECT_EQ(Update(L"M1", {P(L"title", L"Again"), P(L"path", L"/etc/passwd"), P(L"genre", L"X")}),
@@ -77,15 +68,10 @@ TEST_F(UpdateMediumTest, TextPairsApplyInOrderUntilARefusedOne) {
 }
 
 TEST_F(UpdateMediumTest, RecordingsInProgressAndFinishedOnesTakeNamesButNoStateOrTime) {
-  RowValues running, done;
-  running.name = L"Running";
-  running.start = tev::Clock::Now() - 60;
-  running.status = DVRSTATE_RECORDING;
-  done.name = L"Done";
-  done.start = tev::Clock::Now() - 7200;
-  done.status = DVRSTATE_COMPLETE;
-  const int runningId = Published(L"M1", running);
-  const int doneId = Published(L"M2", done);
+  const int64_t now = tev::Clock::Now();
+  const int runningId =
+      Published(L"M1", Values(L"Running", now - 60, 3600, kTv, DVRSTATE_RECORDING));
+  const int doneId = Published(L"M2", Values(L"Done", now - 7200, 3600, kTv, DVRSTATE_COMPLETE));
   for (const wchar_t* id : {L"M1", L"M2"}) {
     EXPECT_EQ(Update(id, {P(L"title", L"Kept"), P(L"keepUntil", L"AT_LEAST_3_DAYS")}), 0);
     EXPECT_EQ(Update(id, {P(L"pvrState", L"schedule")}), kResultChangeRefused);
@@ -100,19 +86,11 @@ TEST_F(UpdateMediumTest, RecordingsInProgressAndFinishedOnesTakeNamesButNoStateO
 }
 
 TEST_F(UpdateMediumTest, SkipAndScheduleMoveThroughTheConflictCode) {
-  RowValues first, second, running;
-  first.name = L"First";
-  first.start = Future();
-  second.name = L"Second";
-  second.start = first.start + 600;
-  second.status = DVRSTATE_CONFLICT;
-  running.name = L"Running";
-  running.start = tev::Clock::Now() - 60;
-  running.status = DVRSTATE_RECORDING;
-  running.mimetype = L"video/x-webwin";
-  const int firstId = Published(L"M1", first);
-  const int secondId = Published(L"M2", second);
-  const int runningId = Published(L"M3", running);
+  const int firstId = Published(L"M1", Values(L"First", Future()));
+  const int secondId =
+      Published(L"M2", Values(L"Second", Future() + 600, 3600, kTv, DVRSTATE_CONFLICT));
+  const int runningId = Published(L"M3", Values(L"Running", tev::Clock::Now() - 60, 3600,
+                                                L"video/x-webwin", DVRSTATE_RECORDING));
 
   // Skipping the first frees the one tuner for the second.
   EXPECT_EQ(Update(L"M1", {P(L"pvrState", L"skip")}), 0);
@@ -132,14 +110,10 @@ TEST_F(UpdateMediumTest, SkipAndScheduleMoveThroughTheConflictCode) {
 }
 
 TEST_F(UpdateMediumTest, TimeChangesMoveAPlanAndAreRefusedOnceItHasRun) {
-  RowValues plan, done;
-  plan.name = L"Plan";
-  plan.start = Future();
-  done.name = L"Done";
-  done.start = tev::Clock::Now() - 7200;
-  done.status = DVRSTATE_COMPLETE;
+  const RowValues plan = Values(L"Plan", Future());
   const int planId = Published(L"M1", plan);
-  const int doneId = Published(L"M2", done);
+  const int doneId =
+      Published(L"M2", Values(L"Done", tev::Clock::Now() - 7200, 3600, kTv, DVRSTATE_COMPLETE));
 
   const int64_t later = plan.start + 3600;
   EXPECT_EQ(Update(L"M1", {P(L"startTime", FormatTime2(later)), {L"duration", Value::Long(1800000)}}),
@@ -163,10 +137,7 @@ TEST_F(UpdateMediumTest, TimeChangesMoveAPlanAndAreRefusedOnceItHasRun) {
 }
 
 TEST_F(UpdateMediumTest, AStartMovedToNowOrEarlierRecordsTheRowItselfOnce) {
-  RowValues plan;
-  plan.name = L"Moved";
-  plan.start = Future();
-  const int id = Published(L"M1", plan);
+  const int id = Published(L"M1", Values(L"Moved", Future()));
   const int64_t now = tev::Clock::Now();
   EXPECT_EQ(Update(L"M1", {P(L"startTime", FormatTime2(now - 600))}), 0);
 
@@ -188,11 +159,7 @@ TEST_F(UpdateMediumTest, AStartMovedToNowOrEarlierRecordsTheRowItselfOnce) {
 }
 
 TEST_F(UpdateMediumTest, AMoveIntoAConflictIsRefusedAndTheRowKeepsItsTime) {
-  RowValues a, b;
-  a.name = L"A";
-  a.start = Future();
-  b.name = L"B";
-  b.start = a.start + 7200;
+  const RowValues a = Values(L"A", Future()), b = Values(L"B", Future() + 7200);
   Published(L"M1", a);
   const int bId = Published(L"M2", b);
   EXPECT_EQ(Update(L"M2", {P(L"title", L"B2"), P(L"startTime", FormatTime2(a.start + 60))}),
@@ -210,18 +177,14 @@ TEST_F(UpdateMediumTest, AMoveIntoAConflictIsRefusedAndTheRowKeepsItsTime) {
 }
 
 TEST_F(UpdateMediumTest, DeletionRemovesTheScheduleWithoutAskingTheLibraryAgain) {
-  RowValues plan;
-  plan.start = Future();
-  const int id = Published(L"M1", plan);
+  const int id = Published(L"M1", Values(L"Show", Future()));
   EXPECT_EQ(Update(L"M1", {}, 1), 0);
   EXPECT_TRUE(Rows("ID", "ID = " + std::to_string(id)).empty());
   EXPECT_EQ(media_.CountOf(L"RemoveImportedMedia"), 0u);
 }
 
 TEST_F(UpdateMediumTest, BadRequestsChangeNothingAndTheServiceGoesOn) {
-  RowValues values;
-  values.start = Future();
-  const int id = Published(L"M1", values);
+  const int id = Published(L"M1", Values(L"Show", Future()));
   dbtest::RawDb(dbPath_).Exec("INSERT INTO SeasonPasses (TevMediumId, ProgramName) VALUES ('P1', 'x')");
 
   EXPECT_EQ(Update(L"nobody", {P(L"title", L"X")}), 0);

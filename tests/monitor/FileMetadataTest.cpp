@@ -15,6 +15,7 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "db/Schedule.h"
@@ -93,21 +94,27 @@ TEST_F(FileMetadata, WrittenDescriptionReachesTheFileAndReadsBack) {
   TagLib::ASF::File file(path.c_str());
   ASSERT_TRUE(file.isValid());
   EXPECT_EQ("Nachrichten – Ü", file.tag()->title().to8Bit(true));
-  EXPECT_EQ(std::vector<std::string>{subtitle}, AttributesInFile(path, "WM/SubTitle"));
-  EXPECT_EQ(std::vector<std::string>{"Das Erste HD"}, AttributesInFile(path, "WM/MediaStationCallSign"));
+  const std::pair<const char*, std::string> attributes[] = {
+      {"WM/SubTitle", subtitle},
+      {"WM/Genre", "News"},
+      {"WM/SubTitleDescription", "Line one\nline two 🎬"},
+      {"WM/MediaStationName", "Das Erste HD"},
+      {"WM/MediaStationCallSign", "Das Erste HD"},
+      {"WM/MediaOriginalChannel", "tv.channel.42"}};
+  for (const auto& a : attributes) {
+    EXPECT_EQ(std::vector<std::string>{a.second}, AttributesInFile(path, a.first)) << a.first;
+  }
 
   Schedule read;
   const int64_t start = 1700000000;
   ASSERT_TRUE(read.PopulateFromFile(&editor_, W(path), L"Given channel", L"Given title", start,
                                     L"video/x-tv"));
-  EXPECT_EQ(written.m_subtitle, read.m_subtitle);
-  EXPECT_EQ(written.m_category, read.m_category);
-  EXPECT_EQ(written.m_description, read.m_description);
-  EXPECT_EQ(written.m_channel, read.m_channel);
-  EXPECT_EQ(written.m_channelName, read.m_channelName);  // the file's station wins
-  EXPECT_EQ(L"Given title", read.m_name);                 // "Title" is not read
-  EXPECT_EQ(2, read.m_duration);
-  EXPECT_EQ(start + 2, read.m_endTime);
+  // The file's station wins over the given channel; "Title" is not read.
+  EXPECT_EQ(std::make_tuple(read.m_subtitle, read.m_category, read.m_description, read.m_channel,
+                            read.m_channelName, read.m_name, read.m_duration, read.m_endTime),
+            std::make_tuple(written.m_subtitle, written.m_category, written.m_description,
+                            written.m_channel, written.m_channelName, std::wstring(L"Given title"),
+                            2, start + 2));
 }
 
 TEST_F(FileMetadata, PopulateFillsDefaultsAndPlayDuration) {
@@ -122,21 +129,15 @@ TEST_F(FileMetadata, PopulateFillsDefaultsAndPlayDuration) {
     Schedule s;
     s.m_owner = L"7";
     ASSERT_TRUE(s.PopulateFromFile(&editor_, W(path), L"Channel 5", L"Title", start, c.mimetype));
-    EXPECT_EQ(1800, s.m_duration);
-    EXPECT_EQ(start + 1800, s.m_endTime);
-    EXPECT_EQ(W(path), s.m_filePath);
-    EXPECT_EQ(L"Title", s.m_name);
-    EXPECT_EQ(1, s.m_keepUntil);
-    EXPECT_EQ(L"", s.m_owner);
-    EXPECT_EQ(L"Channel 5", s.m_channelName);  // no station in the file
-    EXPECT_EQ(c.mimetype, s.m_channelMimetype);
-    EXPECT_EQ(L"DVRSTATE_COMPLETE", s.m_status);
-    EXPECT_EQ(c.quality, s.m_quality);
-    EXPECT_EQ(L"any", s.m_tuner);
-    EXPECT_EQ(L"Recovered", s.m_type);
-    EXPECT_EQ(L"", s.m_subtitle);
-    EXPECT_EQ(L"", s.m_category);
-    EXPECT_EQ(L"", s.m_description);
+    // No station in the file: the given channel stays.
+    EXPECT_EQ(
+        std::make_tuple(s.m_duration, s.m_endTime, s.m_filePath, s.m_name, s.m_keepUntil, s.m_owner,
+                        s.m_channelName, s.m_channelMimetype, s.m_status, s.m_quality, s.m_tuner,
+                        s.m_type, s.m_subtitle + s.m_category + s.m_description),
+        std::make_tuple(1800, start + 1800, W(path), std::wstring(L"Title"), 1, std::wstring(),
+                        std::wstring(L"Channel 5"), std::wstring(c.mimetype),
+                        std::wstring(L"DVRSTATE_COMPLETE"), std::wstring(c.quality),
+                        std::wstring(L"any"), std::wstring(L"Recovered"), std::wstring()));
   }
 }
 
@@ -202,10 +203,10 @@ TEST_F(FileMetadata, BrokenOrMissingFilesFailCleanly) {
     s.m_duration = 99;
     s.m_subtitle = L"kept";
     EXPECT_FALSE(s.PopulateFromFile(&editor_, W(path), L"Chan", L"Name", 500, L"video/x-tv"));
-    EXPECT_EQ(L"DVRSTATE_COMPLETE", s.m_status);  // the defaults of the first step stay
-    EXPECT_EQ(L"Recovered", s.m_type);
-    EXPECT_EQ(99, s.m_duration);
-    EXPECT_EQ(L"kept", s.m_subtitle);
+    // The defaults of the first step stay; nothing else is touched.
+    EXPECT_EQ(
+        s.m_status + L"/" + s.m_type + L"/" + s.m_subtitle + L"/" + std::to_wstring(s.m_duration),
+        L"DVRSTATE_COMPLETE/Recovered/kept/99");
     s.m_filePath = W(path);
     EXPECT_FALSE(s.SetFileMetadata(&editor_));
     EXPECT_EQ(before, ReadBytes(path));

@@ -120,13 +120,10 @@ TEST_F(MonitorBadInput, AFolderRemovedWhileWatchedIsUpdatedDailyAndWatchedAgainW
 
 TEST_F(MonitorBadInput, AMissingFolderGetsDailyPassesOnly) {
   fs::remove_all(audioDir_);
-  monitor_.reset(new FileSystemMonitor(engine_.get()));
-  monitor_->Start(L"audio");
-  ASSERT_TRUE(WaitUntil([&] { return monitor_->PassCount() >= 1; }));
-  EXPECT_FALSE(monitor_->IsWatching());
+  FileSystemMonitor& monitor = Started(L"audio", false);
   EXPECT_TRUE(log_->HasPart(LOG_WARN, L"FileSystemMonitor: cannot watch " + W(audioDir_)));
   env_.Shift(86400);
-  ASSERT_TRUE(WaitUntil([&] { return monitor_->PassCount() >= 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return monitor.PassCount() >= 2; }));
   EXPECT_TRUE(Rows("ID").empty());
 }
 

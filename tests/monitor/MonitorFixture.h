@@ -6,6 +6,7 @@
 #ifndef TEV_TESTS_MONITOR_MONITORFIXTURE_H_
 #define TEV_TESTS_MONITOR_MONITORFIXTURE_H_
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -61,12 +62,13 @@ class MonitorFixture : public enginetest::EngineFixture {
     monitor_->ChangeFolder(kind);
     return *monitor_;
   }
-  // Starts it and waits for its first pass.
-  FileSystemMonitor& Started(const std::wstring& kind = L"video") {
+  // Starts it and waits for its first pass; it watches its folder unless
+  // told it cannot.
+  FileSystemMonitor& Started(const std::wstring& kind = L"video", bool watching = true) {
     monitor_.reset(new FileSystemMonitor(engine_.get()));
     monitor_->Start(kind);
     EXPECT_TRUE(WaitUntil([this] { return monitor_->PassCount() >= 1; }));
-    EXPECT_TRUE(monitor_->IsWatching());
+    EXPECT_EQ(monitor_->IsWatching(), watching);
     return *monitor_;
   }
 
@@ -109,11 +111,9 @@ class MonitorFixture : public enginetest::EngineFixture {
   // A row of `status` for `path` that ends at `end` after an hour; its ID.
   int InsertTimedRow(const std::string& status, const std::string& path, int64_t end,
                      const std::string& name = "Show") {
-    dbtest::RawDb db(dbPath_);
-    db.Exec("INSERT INTO Schedules (Name, Status, ChannelMimetype, StartTime, EndTime, Duration, "
-            "FilePath) VALUES ('" + name + "', '" + status + "', 'video/x-tv', " +
-            DbTime(end - 3600) + ", " + DbTime(end) + ", 3600, '" + Quoted(path) + "')");
-    return std::stoi(db.Value("SELECT max(ID) FROM Schedules"));
+    enginetest::RowSpec planned = Planned(name, status, end - 3600);
+    planned.path = Quoted(path);
+    return Insert(planned);
   }
   // Rows whose path is `path`.
   size_t RowsFor(const std::string& path) {
@@ -124,29 +124,13 @@ class MonitorFixture : public enginetest::EngineFixture {
     dbtest::RawDb db(dbPath_);
     return db.Value("SELECT " + column + " FROM Schedules WHERE FilePath = '" + Quoted(path) + "'");
   }
-  static std::string Quoted(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-      out += c;
-      if (c == '\'') out += '\'';
-    }
-    return out;
-  }
   // How often the media library was sent the recording at `path`, alone
   // ("AddMedium") or in a batch ("AddMedia").
   size_t Publications(const std::string& path) {
-    size_t n = 0;
-    auto count = [&](const VARIANT& list) {
-      std::wstring published;
-      VUtil::FindPair(list, L"path", &published);
-      n += published == W(path) ? 1 : 0;
-    };
-    for (const Value& in : media_.RequestsOf(L"AddMedium")) count(peertest::Elem(in.get(), 1).get());
+    size_t n = enginetest::StatesOf(media_, W(path)).size();
     for (const Value& in : media_.RequestsOf(L"AddMedia")) {
-      const Value lists = peertest::Elem(in.get(), 1);
-      for (long i = 0; i < VUtil::GetArrayLength(lists.get()); ++i) {
-        count(peertest::Elem(lists.get(), i).get());
-      }
+      const std::vector<std::wstring> paths = enginetest::BatchValues(in, L"path");
+      n += static_cast<size_t>(std::count(paths.begin(), paths.end(), W(path)));
     }
     return n;
   }

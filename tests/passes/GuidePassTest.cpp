@@ -168,12 +168,6 @@ TEST_F(GuidePassTest, ABadGuideAddsNothingAndTheDailyCheckGoesOn) {
   const int web = AddPass(WebPass(L"Radio", Local(2027, 3, 8, 18, 0), 3));
   ASSERT_GT(web, 0);
   const int before = RowCount();
-  // A new guide pass whose guide fails is not kept.
-  guide_.SetReply(L"SearchTVListings", 7);
-  EXPECT_EQ(AddPass(TvPass(L"Show", Local(2027, 3, 8, 21, 0))), SeasonPasses::kFailed);
-  EXPECT_EQ(PassCount(), 1);
-
-  guide_.ResetReply(L"SearchTVListings");
   guide_.SetListings({});
   const int pass = AddPass(TvPass(L"Show", Local(2027, 3, 8, 21, 0)));
   ASSERT_GT(pass, 0);  // an empty week is no failure
@@ -234,7 +228,6 @@ TEST_F(GuidePassTest, CheckerThreadRunsAfterItsDelayAndStopsAtOnce) {
   }
   checker.Stop();  // ends the day-long wait
   EXPECT_EQ(RowCount(), 7);
-  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"SeasonPassChecker::Stopped"));
 }
 
 }  // namespace

@@ -148,12 +148,9 @@ class PassFixture : public enginetest::RowFixture {
   // A manual recording on BBC Two, Wednesday 20:30 to 22:30: it holds the
   // only tuner over Wednesday's 21:00 airing.
   void AddManualFilm() {
-    enginetest::RowValues manual;
-    manual.name = L"Film";
+    enginetest::RowValues manual = Values(L"Film", Local(2027, 3, 10, 20, 30), 7200);
     manual.channelName = L"BBC Two";
     manual.channel = L"ch2";
-    manual.start = Local(2027, 3, 10, 20, 30);
-    manual.duration = 7200;
     Row(manual);
   }
 

@@ -58,16 +58,8 @@ class PassServicesTest : public PassFixture {
   // One "AddMedia" of seven episodes that each name the pass, and every
   // row has its medium id.
   void ExpectSevenEpisodesNaming(const Value& batch, const std::wstring& passMediumId) {
-    AutoVariant lists;
-    VUtil::GetElement(batch.get(), 1, &lists);
-    ASSERT_EQ(VUtil::GetArrayLength(lists.get()), 7);
-    for (long i = 0; i < 7; ++i) {
-      AutoVariant list;
-      VUtil::GetElement(lists.get(), i, &list);
-      std::wstring named;
-      EXPECT_TRUE(VUtil::FindPair(list.get(), L"tevPassId", &named));
-      EXPECT_EQ(named, passMediumId);
-    }
+    EXPECT_EQ(enginetest::BatchValues(batch, L"tevPassId"),
+              std::vector<std::wstring>(7, passMediumId));
     dbtest::RawDb db(dbPath_);
     EXPECT_EQ(db.Value("SELECT count(*) FROM Schedules WHERE TevMediumId = '' OR TevMediumId IS NULL"),
               "0");
@@ -156,20 +148,9 @@ TEST_F(PassServicesTest, FromADescriptionAndFromASchedule) {
   EXPECT_EQ(db.Value("SELECT Owner FROM Schedules WHERE Name = 'Late'"), std::to_string(fromSchedule));
   // The pass carries the rating and tags the library holds for the
   // schedule's medium.
-  bool published = false;
-  for (const Value& request : media_.RequestsOf(L"AddMedium")) {
-    AutoVariant list;
-    VUtil::GetElement(request.get(), 1, &list);
-    std::wstring path, rating, tags;
-    VUtil::FindPair(list.get(), L"path", &path);
-    if (path != L"RP" + std::to_wstring(fromSchedule)) continue;
-    published = true;
-    EXPECT_TRUE(VUtil::FindPair(list.get(), L"rating", &rating));
-    EXPECT_TRUE(VUtil::FindPair(list.get(), L"tags", &tags));
-    EXPECT_EQ(rating, L"PG");
-    EXPECT_EQ(tags, L"news");
-  }
-  EXPECT_TRUE(published);
+  const std::wstring passPath = L"RP" + std::to_wstring(fromSchedule);
+  EXPECT_EQ(enginetest::LastPublished(media_, passPath, L"rating"), L"PG");
+  EXPECT_EQ(enginetest::LastPublished(media_, passPath, L"tags"), L"news");
 }
 
 // Fewer than fourteen elements and no schedule: elements 8 to 12 are not
@@ -234,20 +215,20 @@ TEST_F(PassServicesTest, MalformedRequestsStoreNothing) {
   AddPass(TvPass(L"Kept", Local(2027, 3, 8, 22, 0), 3, 0, 0));
   const auto before = Priorities();
   const int rows = RowCount();
-  std::vector<Value> mistyped = Described();
-  mistyped[2] = Value::Str(L"1");
-  std::vector<Value> noPriorityType = Described();
-  noPriorityType[6] = Value::Str(L"high");
-  std::vector<Value> badDate = Described();
-  badDate[8] = Value::Str(L"tomorrow");
+  // The description in `mode` with element `i` replaced.
+  const auto with = [](size_t i, const Value& value, int32_t mode = 1) {
+    std::vector<Value> in = Described(mode);
+    in[i] = value;
+    return Value::Array(in);
+  };
   const std::vector<Value> full = Described();
   const Value requests[] = {
-      Value::Array(mistyped),
-      Value::Array(noPriorityType),
-      Value::Array(badDate),
-      Value::Array(Described(7)),                      // unknown schedule mode
-      Value::Array(Described(1, 2)),                   // unknown guide type
-      Value::Array(Described(1, -1, L"")),             // no programme name
+      with(2, Value::Str(L"1")),
+      with(6, Value::Str(L"high")),
+      with(8, Value::Str(L"tomorrow")),
+      Value::Array(Described(7)),           // unknown schedule mode
+      Value::Array(Described(1, 2)),        // unknown guide type
+      Value::Array(Described(1, -1, L"")),  // no programme name
       Value::Array(std::vector<Value>(full.begin(), full.begin() + 5)),
       Value::Str(L"AddTevPass"),
   };
@@ -257,22 +238,12 @@ TEST_F(PassServicesTest, MalformedRequestsStoreNothing) {
   EXPECT_EQ(RowCount(), rows);
   // Priorities 0, -5 and 10000 are all accepted places (last, last, first).
   EXPECT_EQ(Call(Value::Array(Described(1))), 0);
-  std::vector<Value> negative = Described(2);
-  negative[6] = Value::Long(-5);
-  EXPECT_EQ(Call(Value::Array(negative)), 0);
-  std::vector<Value> high = Described(3);
-  high[6] = Value::Long(10000);
-  EXPECT_EQ(Call(Value::Array(high)), 0);
+  EXPECT_EQ(Call(with(6, Value::Long(-5), 2)), 0);
+  EXPECT_EQ(Call(with(6, Value::Long(10000), 3)), 0);
   std::multiset<int> places;
   for (const auto& entry : Priorities()) places.insert(entry.second);
   EXPECT_EQ(places, (std::multiset<int>{1, 2, 3, 4}));
 }
-
-}  // namespace
-}  // namespace passtest
-
-namespace passtest {
-namespace {
 
 TEST_F(PassServicesTest, AKeepUntilChangeReachesThePassesPendingEpisodes) {
   const std::wstring passMedium = DescribedPass();
@@ -296,21 +267,12 @@ TEST_F(PassServicesTest, AKeepUntilChangeReachesThePassesPendingEpisodes) {
   // the library holds for it; the deleted episode stays out of the library.
   const std::vector<Value> batches = media_.RequestsOf(L"AddMedia");
   ASSERT_EQ(batches.size(), 1u);
-  AutoVariant lists;
-  VUtil::GetElement(batches[0].get(), 1, &lists);
-  ASSERT_EQ(VUtil::GetArrayLength(lists.get()), 5);
-  for (long i = 0; i < 5; ++i) {
-    AutoVariant list;
-    VUtil::GetElement(lists.get(), i, &list);
-    std::wstring keepUntil, passId, rating, state;
-    VUtil::FindPair(list.get(), L"keepUntil", &keepUntil);
-    VUtil::FindPair(list.get(), L"tevPassId", &passId);
-    VUtil::FindPair(list.get(), L"rating", &rating);
-    VUtil::FindPair(list.get(), L"pvrState", &state);
-    EXPECT_EQ(keepUntil, L"AT_LEAST_3_DAYS");
-    EXPECT_EQ(passId, passMedium);
-    EXPECT_EQ(rating, L"PG");
-    EXPECT_EQ(state, L"schedule");
+  const std::pair<const wchar_t*, std::wstring> published[] = {{L"keepUntil", L"AT_LEAST_3_DAYS"},
+                                                               {L"tevPassId", passMedium},
+                                                               {L"rating", L"PG"},
+                                                               {L"pvrState", L"schedule"}};
+  for (const auto& p : published) {
+    EXPECT_EQ(enginetest::BatchValues(batches[0], p.first), std::vector<std::wstring>(5, p.second));
   }
 
   // A name that is no keep-until is refused, not stored as the first to go.
@@ -319,12 +281,6 @@ TEST_F(PassServicesTest, AKeepUntilChangeReachesThePassesPendingEpisodes) {
   EXPECT_EQ(db.Value("SELECT KeepUntil FROM SeasonPasses"), "13");
   EXPECT_EQ(RowCount("Status = 'DVRSTATE_SCHEDULED' AND KeepUntil = 13" + owned), 5);
 }
-
-}  // namespace
-}  // namespace passtest
-
-namespace passtest {
-namespace {
 
 // The library's form of a local time.
 Value LibraryTime(int day, int hour, int minute) {
@@ -369,13 +325,7 @@ TEST_F(PassServicesTest, EpisodesTheUserDeletedRenamedOrMovedStayAsTheUserLeftTh
   EXPECT_EQ(RowCount(), 7);
   // Nor did the library hear of the deleted airings again.
   for (const Value& batch : media_.RequestsOf(L"AddMedia")) {
-    AutoVariant lists;
-    VUtil::GetElement(batch.get(), 1, &lists);
-    for (long i = 0; i < VUtil::GetArrayLength(lists.get()); ++i) {
-      AutoVariant list;
-      VUtil::GetElement(lists.get(), i, &list);
-      std::wstring start;
-      VUtil::FindPair(list.get(), L"startTime", &start);
+    for (const std::wstring& start : enginetest::BatchValues(batch, L"startTime")) {
       EXPECT_NE(start.substr(0, 10), L"2027-03-09");
       EXPECT_NE(start.substr(0, 10), L"2027-03-10");
     }

@@ -141,11 +141,8 @@ TEST_F(PassStoreTest, RemovalKeepsFinishedRecordingsAndDropsPendingOnes) {
   const char* const kept[] = {"DVRSTATE_COMPLETE", "DVRSTATE_COMPLETE_PARTIAL",
                               "DVRSTATE_RECORDING"};
   for (const char* status : kept) {
-    enginetest::RowValues values;
-    values.name = std::wstring(L"old ") + tev::FromStdUtf8(status);
-    values.status = tev::FromStdUtf8(status);
-    values.start = Monday() - 86400;
-    const int id = Row(values);
+    const int id = Row(Values(L"old " + tev::FromStdUtf8(status), Monday() - 86400, 3600,
+                              L"video/x-tv", tev::FromStdUtf8(status)));
     db.Exec("UPDATE Schedules SET Owner = '" + std::to_string(pass) + "', TevMediumId = 'K" +
             std::to_string(id) + "' WHERE ID = " + std::to_string(id));
   }
@@ -160,12 +157,8 @@ TEST_F(PassStoreTest, RemovalKeepsFinishedRecordingsAndDropsPendingOnes) {
   // The library lost the plans and the pass, and the recordings their pass.
   std::vector<std::wstring> removed;
   for (const Value& in : media_.RequestsOf(L"RemoveImportedMedia")) {
-    Value lists = peertest::Elem(in.get(), 1);
-    for (long i = 0; i < VUtil::GetArrayLength(lists.get()); ++i) {
-      std::wstring id;
-      VUtil::FindPair(peertest::Elem(lists.get(), i).get(), L"tevMediumId", &id);
+    for (const std::wstring& id : enginetest::BatchValues(in, L"tevMediumId"))
       removed.push_back(id);
-    }
   }
   ASSERT_EQ(removed.size(), 8u);  // seven episodes, then the pass
   EXPECT_EQ(removed.back(), tev::FromStdUtf8(passMedium));
