@@ -2,20 +2,15 @@
 #ifndef TEV_TESTS_COMMON_NATSSERVER_H_
 #define TEV_TESTS_COMMON_NATSSERVER_H_
 
-#include <sys/types.h>
-
 #include <string>
+
+#include "tests/common/ChildProgram.h"
 
 namespace tev {
 namespace test {
 
 class NatsServer {
  public:
-  NatsServer() = default;
-  ~NatsServer();
-  NatsServer(const NatsServer&) = delete;
-  NatsServer& operator=(const NatsServer&) = delete;
-
   // Starts the server (on a new free port the first time, on the same port
   // after Stop) and waits until it accepts connections. False on failure.
   bool Start();
@@ -37,7 +32,7 @@ class NatsServer {
   std::wstring HostPort() const;
 
  private:
-  pid_t pid_ = -1;
+  ChildProgram process_;
   int port_ = 0;
   std::string config_;
   std::string log_;

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,8 +18,10 @@
 
 #include "platform/WideText.h"
 #include "support/VUtil.h"
+#include "tests/common/ChildProgram.h"
 #include "tests/common/NatsServer.h"
 #include "tests/common/OfferingSatellite.h"
+#include "tests/common/Shell.h"
 #include "vel/VelSatellite.h"
 
 namespace fs = boost::filesystem;
@@ -49,12 +50,7 @@ class Listener : public tev::test::OfferingSatellite {
   std::atomic<bool> ready{false};
 };
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path.string(), std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+std::string ReadFile(const fs::path& path) { return tev::test::ReadFile(path.string()); }
 
 // Asserts that the lines appear in `text` in this order.
 void ExpectInOrder(const std::string& text, const std::vector<std::string>& lines) {
@@ -95,6 +91,14 @@ class ModuleLifecycle : public ::testing::Test {
         << "[HKEY_LOCAL_MACHINE\\Software\\TEV Networks\\Tev]\nLogLevel=4\n";
   }
   std::string ModuleLog() { return ReadFile(root_ / "appdata/TevNetworks/Logs/TevPVR.log"); }
+  // Waits up to 10 s for `line` in the module's log.
+  bool Logged(const std::string& line) {
+    for (int i = 0; i < 200; ++i) {
+      if (ModuleLog().find(line) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
 
   fs::path root_;
   tev::test::NatsServer server_;
@@ -156,102 +160,38 @@ TEST_F(ModuleLifecycle, AsksTheMediaLibraryAsSoonAsTheBusIsJoined) {
   ASSERT_EQ(library.Connect(server_.HostPort(), L"TevMediaV2"), 0);
   ASSERT_EQ(initialize_(nullptr), 0);
   // The first poll is answered: start-up goes on without a poll interval.
-  for (int i = 0; i < 120 && ModuleLog().find("TevMedia is ready") == std::string::npos; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  EXPECT_NE(ModuleLog().find("TevMedia is ready, go on"), std::string::npos) << ModuleLog();
+  EXPECT_TRUE(Logged("TevMedia is ready, go on")) << ModuleLog();
   EXPECT_EQ(library.readyPolls.load(), 1);
   EXPECT_EQ(close_(), 0);
   library.Disconnect();
 }
 
-// Runs `program` with the module's settings pointing into `root`; its exit
-// status, or -1 when it had to be killed after `limitMs`.
-int RunWithSettings(const fs::path& root, const std::vector<std::string>& args, int limitMs) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    setenv("TEV_APPDATA_DIR", (root / "appdata").c_str(), 1);
-    setenv("TEV_DOCUMENTS_DIR", (root / "documents").c_str(), 1);
-    setenv("TEV_REGISTRY_FILE", (root / "etc/registry.ini").c_str(), 1);
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  for (int waited = 0; waited < limitMs; waited += 50) {
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, &status, 0);
-  return -1;
-}
-
 TEST_F(ModuleLifecycle, CloseLeavesNoThreadNorDescriptorOfTheBusLibrary) {
   // In a program that does not use libnats itself, as the host. (No media
-  // library answers: start-up waits for it until Close.)
-  EXPECT_EQ(RunWithSettings(root_, {TEV_MODULE_CYCLE, TEV_BINARY_DIR "/libTevPVR.so", "3"},
-                            60000),
-            0);
+  // library answers: start-up waits for it until Close.) The children take
+  // the settings of this process.
+  tev::test::ChildProgram cycle;
+  ASSERT_TRUE(cycle.Start({TEV_MODULE_CYCLE, TEV_BINARY_DIR "/libTevPVR.so", "3"},
+                          (root_ / "cycle.log").string()));
+  EXPECT_EQ(cycle.WaitExit(60000), 0) << ReadFile(root_ / "cycle.log");
 }
 
-TEST(TevPVRHost, RunsTheModuleUntilSigintAndExitsZero) {
-  fs::path root = fs::temp_directory_path() / fs::unique_path("tevpvr-host-%%%%%%");
-  fs::create_directories(root / "etc");
-  tev::test::NatsServer server;
-  ASSERT_TRUE(server.Start());
-  {
-    std::ofstream ini((root / "etc/registry.ini").string());
-    ini << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\nvelDirectory.host="
-        << tev::ToStdUtf8(server.HostPort()) << "\n[HKEY_LOCAL_MACHINE\\Software\\TEV Networks\\Tev]\nLogLevel=4\n";
-  }
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    setenv("TEV_APPDATA_DIR", (root / "appdata").c_str(), 1);
-    setenv("TEV_DOCUMENTS_DIR", (root / "documents").c_str(), 1);
-    setenv("TEV_REGISTRY_FILE", (root / "etc/registry.ini").c_str(), 1);
-    execl(TEV_BINARY_DIR "/host/tevpvr-host", "tevpvr-host", TEV_BINARY_DIR "/libTevPVR.so",
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  // Running once the module has joined the bus.
-  fs::path log = root / "appdata/TevNetworks/Logs/TevPVR.log";
-  bool joined = false;
-  for (int i = 0; i < 200 && !joined; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    joined = ReadFile(log).find("Initializing vel") != std::string::npos;
-  }
-  EXPECT_TRUE(joined);
+TEST_F(ModuleLifecycle, TheHostRunsTheModuleUntilSigintAndExitsZero) {
+  tev::test::ChildProgram host;
+  ASSERT_TRUE(host.Start({TEV_BINARY_DIR "/host/tevpvr-host", TEV_BINARY_DIR "/libTevPVR.so"},
+                         (root_ / "host.log").string()));
+  EXPECT_TRUE(Logged("Initializing vel"));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   // A rotation moves the log away; SIGHUP makes the module open it anew and
   // the host goes on running.
+  const fs::path log = root_ / "appdata/TevNetworks/Logs/TevPVR.log";
   fs::rename(log, log.string() + ".1");
-  kill(pid, SIGHUP);
-  bool reopened = false;
-  for (int i = 0; i < 100 && !reopened; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    reopened = ReadFile(log).find("log files reopened") != std::string::npos;
-  }
-  EXPECT_TRUE(reopened);
-  EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << "the host ended on SIGHUP";
-  kill(pid, SIGINT);
-  int status = 0;
-  for (int i = 0; i < 200; ++i) {
-    if (waitpid(pid, &status, WNOHANG) == pid) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (i == 199) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      FAIL() << "host did not stop on SIGINT";
-    }
-  }
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_NE(ReadFile(log).find("PVRVel::Shutdown complete"), std::string::npos);
-  fs::remove_all(root);
+  kill(host.pid(), SIGHUP);
+  EXPECT_TRUE(Logged("log files reopened"));
+  EXPECT_TRUE(host.Running()) << "the host ended on SIGHUP";
+  const int status = host.Stop(SIGINT, 10000);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  EXPECT_NE(ModuleLog().find("PVRVel::Shutdown complete"), std::string::npos);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/common/Shell.h"
 #include "tests/common/TempRoot.h"
 #include "tests/web/WebStack.h"
 
@@ -155,7 +156,7 @@ TEST_F(WebLive, PasswordAndListenAddressRules) {
   tev::test::ChildProgram open;
   ASSERT_TRUE(open.Start({TEV_WEB_BINARY, "--listen", "0.0.0.0:1"}, stack_.Dir() + "/open.log"));
   EXPECT_EQ(open.WaitExit(10000), 2);
-  const std::string text = webtest::ReadText(stack_.Dir() + "/open.log");
+  const std::string text = tev::test::ReadFile(stack_.Dir() + "/open.log");
   EXPECT_NE(text.find("--password-file"), std::string::npos) << text;
 
   // With a password every request needs it.

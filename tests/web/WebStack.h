@@ -24,7 +24,6 @@ extern const std::string kEmoji;
 std::string LongTitle();  // 2,000 characters, not all ASCII
 
 long long Now();
-std::string ReadText(const std::string& path);
 // The line of `text` that starts with `prefix`; empty when none.
 std::string LineStarting(const std::string& text, const std::string& prefix);
 
