@@ -119,13 +119,21 @@ TEST_F(RecordingServices, ScheduleRecordingReadsTwelveToFifteenElements) {
   EXPECT_EQ(Rows("Status", "Name = 'Thirteen'")[0][0], "DVRSTATE_SCHEDULED");
 }
 
-TEST_F(RecordingServices, AChannelTheLibraryDoesNotKnowStoresNothing) {
+// A channel the library does not know, or a library that does not answer
+// (a bus failure, not a file name): nothing is stored.
+TEST_F(RecordingServices, AChannelThatCannotBeLookedUpStoresNothing) {
   media_.SetReply(L"SearchMedia", 0, Value::Array({Value::Array({Value::Long(0)})}));
   media_.SetReply(L"GetMediumFromId", 7);
   const long result = Call(L"ScheduleRecording", Request(tev::Clock::Now() + 3600, 60000, L"X"));
   EXPECT_NE(result, 0);
   EXPECT_EQ(media_.CountOf(L"GetMediumFromId"), 1u);
   EXPECT_TRUE(Rows("ID").empty());
+
+  media_.Leave();
+  EXPECT_EQ(Call(L"ScheduleRecording", Request(tev::Clock::Now() + 3600, 60000, L"Lost")), 115);
+  EXPECT_TRUE(Rows("ID").empty());
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"ScheduleRecording: the media library could not be asked "
+                                       L"for channel ch1"));
 }
 
 TEST_F(RecordingServices, MalformedRequestsAnswerTheExceptionAndChangeNothing) {
@@ -191,7 +199,20 @@ TEST_F(RecordingServices, CancelAndRetryByMediumId) {
             0);
   const std::wstring mediumId(out.get().bstrVal);
   const int id = std::stoi(Rows("ID")[0][0]);
+  // A season pass id is no schedule to cancel or retry, not even when its
+  // local id is the schedule's number.
+  dbtest::RawDb(dbPath_).Exec(
+      "INSERT INTO SeasonPasses (ID, TevMediumId, Priority, ProgramName) VALUES (" +
+      std::to_string(id) + ", 'P-pass', 1, 'Later')");
+  const auto before = Rows("*");
+  media_.ClearRequests();
   listener_.ClearRequests();
+  EXPECT_EQ(Call(L"CancelScheduledRecording", Value::Str(L"P-pass")), 103);
+  EXPECT_EQ(Call(L"RetrySchedule", Value::Str(L"P-pass")), 103);
+  EXPECT_EQ(Rows("*"), before);
+  EXPECT_EQ(media_.CountOf(L"AddMedium"), 0u);
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
+  EXPECT_EQ(listener_.CountOf(L"NotifyStopRecording"), 0u);
 
   EXPECT_EQ(Call(L"CancelScheduledRecording", Value::Str(mediumId)), 0);
   ASSERT_TRUE(listener_.WaitFor(L"NotifyStopRecording", 1, 5000));
@@ -273,37 +294,6 @@ TEST_F(RecordingServices, TheStreamersOwnWordsReachTheFailureReason) {
   EXPECT_EQ(LastReasonOf(media_, due.second), refused);
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"could not start recording Due (#" +
                                            std::to_wstring(due.first) + L"): " + refused));
-}
-
-TEST_F(RecordingServices, AnUnreachableMediaLibraryIsABusFailureNotAFileName) {
-  media_.Leave();
-  EXPECT_EQ(Call(L"ScheduleRecording", Request(tev::Clock::Now() + 3600, 60000, L"Lost")), 115);
-  EXPECT_TRUE(Rows("ID").empty());
-  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"ScheduleRecording: the media library could not be asked "
-                                       L"for channel ch1"));
-}
-
-TEST_F(RecordingServices, ASeasonPassIdIsNoScheduleToCancelOrRetry) {
-  AutoVariant out;
-  ASSERT_EQ(Call(L"ScheduleRecording", Request(tev::Clock::Now() + 86400, 1800000, L"Plan"),
-                 &out),
-            0);
-  const int plan = std::stoi(Rows("ID")[0][0]);
-  {
-    // A pass whose local id is the plan's number.
-    dbtest::RawDb db(dbPath_);
-    db.Exec("INSERT INTO SeasonPasses (ID, TevMediumId, Priority, ProgramName) VALUES (" +
-            std::to_string(plan) + ", 'P-pass', 1, 'Plan')");
-  }
-  const auto before = Rows("*");
-  media_.ClearRequests();
-  listener_.ClearRequests();
-  EXPECT_EQ(Call(L"CancelScheduledRecording", Value::Str(L"P-pass")), 103);
-  EXPECT_EQ(Call(L"RetrySchedule", Value::Str(L"P-pass")), 103);
-  EXPECT_EQ(Rows("*"), before);
-  EXPECT_EQ(media_.CountOf(L"AddMedium"), 0u);
-  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
-  EXPECT_EQ(listener_.CountOf(L"NotifyStopRecording"), 0u);
 }
 
 TEST_F(RecordingServices, ANewRecordingFolderIsUsedAtOnce) {

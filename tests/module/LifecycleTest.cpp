@@ -1,5 +1,6 @@
-// The module loaded the way the host loads it: dlopen of libTevPVR.so, a
-// real nats-server on loopback and a temporary data folder.
+// The module loaded the way the host loads it (dlopen of libTevPVR.so, a
+// real nats-server on loopback, a temporary data folder), and what it does
+// on start: the wait for the media library, a database upgrade.
 #include <dlfcn.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,12 +18,16 @@
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 
+#include "module/PVRVel.h"
 #include "platform/WideText.h"
 #include "support/VUtil.h"
 #include "tests/common/ChildProgram.h"
+#include "tests/common/FakeEnv.h"
 #include "tests/common/NatsServer.h"
 #include "tests/common/OfferingSatellite.h"
 #include "tests/common/Shell.h"
+#include "tests/db/DbTestSupport.h"
+#include "tests/db/MediaLibraryStandIn.h"
 #include "vel/VelSatellite.h"
 
 namespace fs = boost::filesystem;
@@ -72,7 +78,10 @@ class ModuleLifecycle : public ::testing::Test {
     setenv("TEV_REGISTRY_FILE", (root_ / "etc/registry.ini").c_str(), 1);
     ASSERT_TRUE(server_.Start());
     WriteRegistry(tev::ToStdUtf8(server_.HostPort()));
-    handle_ = dlopen(TEV_BINARY_DIR "/libTevPVR.so", RTLD_NOW | RTLD_LOCAL);
+    // This test program links libnats itself, so the bus library's threads
+    // outlive a Close and may still run a connection callback: the module's
+    // code stays mapped.
+    handle_ = dlopen(TEV_BINARY_DIR "/libTevPVR.so", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     ASSERT_NE(handle_, nullptr) << dlerror();
     initialize_ = reinterpret_cast<InitializeFn>(dlsym(handle_, "Initialize"));
     close_ = reinterpret_cast<CloseFn>(dlsym(handle_, "Close"));
@@ -164,6 +173,123 @@ TEST_F(ModuleLifecycle, AsksTheMediaLibraryAsSoonAsTheBusIsJoined) {
   EXPECT_EQ(library.readyPolls.load(), 1);
   EXPECT_EQ(close_(), 0);
   library.Disconnect();
+}
+
+// The media library, answering "IsReady" with a non-zero code until told.
+class SlowLibrary : public tev::test::OfferingSatellite {
+ public:
+  SlowLibrary() {
+    Offer(L"IsReady", [this](const VARIANT&, VARIANT*) {
+      const int n = ++polls;
+      return (readyAtPoll >= 0 && n >= readyAtPoll) ? 0 : 3;
+    });
+  }
+  std::atomic<int> polls{0};
+  std::atomic<int> readyAtPoll{-1};
+};
+
+TEST_F(ModuleLifecycle, WaitForTevMediaPollsUntilReadyStopOrTheLimit) {
+  SlowLibrary media;
+  ASSERT_EQ(media.Connect(server_.HostPort(), L"TevMediaV2"), 0);
+  PVRVel pvr;
+  ASSERT_EQ(pvr.Vel().RegisterWithBus(), 0);
+  // Each unanswered poll's 10 s pass at once on the fake clock.
+  tev::test::FakeEnv env;
+  env.SetInstantSleep(true);
+
+  // Never ready: 181 polls (30 minutes and 10 seconds of budget), then false.
+  EXPECT_FALSE(pvr.WaitForTevMedia());
+  EXPECT_EQ(media.polls.load(), 181);
+  EXPECT_EQ(env.ShiftSeconds(), 181 * 10);
+
+  // Ready at the third poll.
+  media.polls = 0;
+  media.readyAtPoll = 3;
+  EXPECT_TRUE(pvr.WaitForTevMedia());
+  EXPECT_EQ(media.polls.load(), 3);
+
+  // A stop that is already set ends the wait at once, with true.
+  media.polls = 0;
+  media.readyAtPoll = -1;
+  pvr.StopEvent().Set();
+  EXPECT_TRUE(pvr.WaitForTevMedia());
+  EXPECT_EQ(media.polls.load(), 0);
+  pvr.Vel().UnregisterFromBus();
+  media.Disconnect();
+}
+
+// A version-2 database with rows, upgraded by the module against a media
+// library on the bus: the schema is at 7 after the first start, the medium
+// ids are migrated once the library is ready, and what users changed
+// afterwards survives three more starts.
+TEST_F(ModuleLifecycle, VersionTwoWithRowsReachesSevenMigratesIdsAndKeepsEditsAcrossRestarts) {
+  typedef std::vector<std::vector<std::string>> Rows;
+  dbtest::MediaLibraryStandIn media;
+  ASSERT_EQ(media.Connect(server_.HostPort(), L"TevMediaV2"), 0);
+  const std::string folder = (root_ / "appdata/TevNetworks/TevPVR").string();
+  dbtest::MakeDatabase(folder, 2);
+  dbtest::RawDb db(folder + "/TevPVR.db");
+  // Real files, so that nothing drops the rows as orphans.
+  const std::string recorded = (root_ / "documents/Recorded TV").string();
+  fs::create_directories(recorded);
+  std::ofstream(recorded + "/one.wmv") << "x";
+  for (const std::string& row :
+       {"('DVRSTATE_COMPLETE', 'video/x-tv', '" + recorded + "/one.wmv', 'Episode one', "
+        "20080304200000, 20080304210000)",
+        "('DVRSTATE_SCHEDULED', 'video/x-tv', '" + recorded + "/two.wmv', 'Episode two', "
+        "20300304200000, 20300304210000)"}) {
+    ASSERT_TRUE(db.Exec("INSERT INTO Schedules (Status, ChannelMimetype, FilePath, "
+                        "EpisodeTitle, StartTime, EndTime) VALUES " + row));
+  }
+  ASSERT_TRUE(db.Exec("INSERT INTO SeasonPasses (ProgramName, ChannelMimetype, StartDate) VALUES "
+                      "('News', 'video/x-tv', 20090315203000)"));
+  // One start of the module: Initialize, wait until `done` holds, Close.
+  auto run = [&](const std::function<bool()>& done) {
+    EXPECT_EQ(initialize_(nullptr), 0);
+    bool met = false;
+    for (int i = 0; i < 600 && !(met = done()); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(met);
+    EXPECT_EQ(close_(), 0);
+  };
+
+  run([&] {
+    return media.Requests(L"ChangeMediaId").size() >= 3 &&
+           db.Value("SELECT count(*) FROM Config WHERE Key = 'MediumIdUpgrade'") == "0";
+  });
+  EXPECT_EQ(db.Value("SELECT Value FROM Config WHERE Key = 'Version'"), "7");
+  EXPECT_EQ(db.Rows("SELECT EpisodeUrl, PlayPosition FROM Schedules ORDER BY ID"),
+            (Rows{{"Episode one", "0"}, {"Episode two", "0"}}));
+  EXPECT_EQ(db.Value("SELECT count(*) FROM Schedules WHERE TevMediumId LIKE 'new-R%'"), "2");
+  // The pass was published and migrated (the start-up sync may publish it
+  // again afterwards, since the stand-in lists nothing).
+  EXPECT_FALSE(db.Value("SELECT TevMediumId FROM SeasonPasses").empty());
+  std::vector<std::wstring> keys;
+  for (const auto& r : media.Requests(L"ChangeMediaId")) {
+    AutoVariant list;
+    VUtil::GetElement(r.in->get(), 0, &list);
+    keys.push_back(VUtil::GetStringElement(list.get(), 0));
+  }
+  EXPECT_EQ(keys, (std::vector<std::wstring>{L"M1", L"R1", L"R2"}));
+  const Rows ids = db.Rows("SELECT ID, TevMediumId FROM Schedules ORDER BY ID");
+
+  // A user sets an episode address; three more starts keep it and migrate
+  // nothing again.
+  ASSERT_TRUE(db.Exec("UPDATE Schedules SET EpisodeUrl = 'http://example.org/two' WHERE ID = 2"));
+  for (int restart = 0; restart < 3; ++restart) {
+    const size_t ready = media.Requests(L"IsReady").size();
+    run([&] { return media.Requests(L"IsReady").size() > ready; });
+    EXPECT_EQ(db.Value("SELECT EpisodeUrl FROM Schedules WHERE ID = 2"), "http://example.org/two")
+        << restart;
+    EXPECT_EQ(db.Value("SELECT Value FROM Config WHERE Key = 'Version'"), "7");
+    EXPECT_EQ(db.Value("PRAGMA integrity_check"), "ok");
+  }
+  // No second migration (pass ids may be republished, so they are not
+  // compared).
+  EXPECT_EQ(db.Rows("SELECT ID, TevMediumId FROM Schedules ORDER BY ID"), ids);
+  EXPECT_EQ(db.Value("SELECT count(*) FROM Config WHERE Key = 'MediumIdUpgrade'"), "0");
+  media.Disconnect();
 }
 
 TEST_F(ModuleLifecycle, CloseLeavesNoThreadNorDescriptorOfTheBusLibrary) {

@@ -152,27 +152,6 @@ class HostAndPeers : public Base {
     }
     return ::testing::AssertionFailure() << "the module did not join the bus";
   }
-  // "AddTevPass" from the local clock's `utc` on any channel, all episodes;
-  // `priority` 0 leaves it to the module.
-  ::testing::AssertionResult AddPass(int64_t utc, int seconds, const std::wstring& channel,
-                                     const std::wstring& channelId, const std::wstring& title,
-                                     const std::wstring& category, int priority = 0) {
-    using tev::peers::Value;
-    const time_t at = static_cast<time_t>(utc);
-    struct tm local {};
-    localtime_r(&at, &local);
-    Value in = Value::Array(
-        {Value::Str(L"viewer"), Value::Bool(false), Value::Long(1), Value::Str(L""), Value::Long(1),
-         Value::Long(1), priority > 0 ? Value::Long(priority) : Value(), Value::Str(L""),
-         Value::Date(utc + local.tm_gmtoff), Value::Long(seconds * 1000), Value::Str(channel),
-         Value::Str(channelId), Value::Str(title), Value::Str(category)});
-    AutoVariant out, retcodes;
-    if (client_.Request(L"ZoVIZ", L"AddTevPass", in.get(), &out, 0, &retcodes) != 0 ||
-        VUtil::GetSingleRetcode(retcodes) != 0) {
-      return ::testing::AssertionFailure() << "AddTevPass refused\n" << ReadFile(HostLog());
-    }
-    return ::testing::AssertionSuccess();
-  }
   std::string PeersLog() const { return dir_.path() + "/tev-peers.log"; }
   std::string HostLog() const { return dir_.path() + "/host.log"; }
   std::string DbPath() const { return dir_.path() + "/appdata/TevNetworks/TevPVR/TevPVR.db"; }

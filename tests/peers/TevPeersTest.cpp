@@ -48,25 +48,15 @@ class TevPeers : public HostAndPeers<> {
     return tev::FromStdUtf8(dir_.path() + "/rec/" + name);
   }
 
-  // "StartStream" as the module sends it; the return code, with *reply.
+  // "StartStream" with the slots the streamer reads (the module's stream
+  // settings in slot 6 are not among them); the return code, with *reply.
   int StartStream(int32_t id, const std::wstring& path, int32_t seconds, Value* reply,
                   const std::wstring& channel = L"ch-test") {
-    std::vector<std::pair<std::wstring, Value>> settings;
-    const wchar_t* const names[][2] = {
-        {L"audioContainer", L"asf"}, {L"audioCodec", L"wma"}, {L"audioExtension", L"wma"},
-        {L"videoContainer", L"asf"}, {L"videoCodec", L"wmv"}, {L"videoAudioCodec", L"wma"},
-        {L"videoExtension", L"wmv"}, {L"bitrate", L"1500"},   {L"x", L"1920"},
-        {L"y", L"1080"},             {L"scale", L"auto"},     {L"crop", L"no"}};
-    for (const auto& pair : names) settings.emplace_back(pair[0], Value::Str(pair[1]));
     std::vector<Value> in(13);
-    in[0] = Value::Str(L"viewer");
     in[1] = Value::Long(id);
-    in[2] = Value::Str(L"pvr");
     in[3] = Value::Str(channel);
-    in[6] = Value::Pairs(settings);
     in[10] = Value::Long(seconds);
     in[11] = Value::Str(path);
-    in[12] = Value::Str(L"");
     return Call(L"TevStreamer", L"StartStream", Value::Array(in), reply);
   }
   int Call(const std::wstring& to, const std::wstring& method, const Value& in, Value* reply) {
