@@ -24,8 +24,6 @@ class NatsServer {
   // A nats-server configuration file for the next Start (authorization,
   // permissions); the address and port given on the command line win.
   void SetConfigFile(const std::string& path) { config_ = path; }
-  // Output of the server (its log) goes to `path` instead of /dev/null.
-  void SetLogFile(const std::string& path) { log_ = path; }
 
   int Port() const { return port_; }
   // L"127.0.0.1:PORT", the form of the directory host setting.
@@ -35,7 +33,6 @@ class NatsServer {
   ChildProgram process_;
   int port_ = 0;
   std::string config_;
-  std::string log_;
 };
 
 // A port on 127.0.0.1 that nothing listens on right now.

@@ -38,7 +38,7 @@ typedef int (*InitializeFn)(const wchar_t*);
 typedef int (*CloseFn)();
 
 // Listens for the module's broadcasts and answers the media library's
-// readiness question.
+// readiness question: not ready (5) until poll `readyAtPoll` (-1: never).
 class Listener : public tev::test::OfferingSatellite {
  public:
   Listener() {
@@ -47,13 +47,13 @@ class Listener : public tev::test::OfferingSatellite {
       return 0;
     });
     Offer(L"IsReady", [this](const VARIANT&, VARIANT*) {
-      ++readyPolls;
-      return ready.load() ? 0 : 5;
+      const int n = ++polls;
+      return (readyAtPoll >= 0 && n >= readyAtPoll) ? 0 : 5;
     });
   }
   std::atomic<int> emptyChanges{0};
-  std::atomic<int> readyPolls{0};
-  std::atomic<bool> ready{false};
+  std::atomic<int> polls{0};
+  std::atomic<int> readyAtPoll{-1};
 };
 
 std::string ReadFile(const fs::path& path) { return tev::test::ReadFile(path.string()); }
@@ -165,31 +165,18 @@ TEST_F(ModuleLifecycle, RefusesToStartOnADamagedDatabase) {
 
 TEST_F(ModuleLifecycle, AsksTheMediaLibraryAsSoonAsTheBusIsJoined) {
   Listener library;
-  library.ready = true;
+  library.readyAtPoll = 1;
   ASSERT_EQ(library.Connect(server_.HostPort(), L"TevMediaV2"), 0);
   ASSERT_EQ(initialize_(nullptr), 0);
   // The first poll is answered: start-up goes on without a poll interval.
   EXPECT_TRUE(Logged("TevMedia is ready, go on")) << ModuleLog();
-  EXPECT_EQ(library.readyPolls.load(), 1);
+  EXPECT_EQ(library.polls.load(), 1);
   EXPECT_EQ(close_(), 0);
   library.Disconnect();
 }
 
-// The media library, answering "IsReady" with a non-zero code until told.
-class SlowLibrary : public tev::test::OfferingSatellite {
- public:
-  SlowLibrary() {
-    Offer(L"IsReady", [this](const VARIANT&, VARIANT*) {
-      const int n = ++polls;
-      return (readyAtPoll >= 0 && n >= readyAtPoll) ? 0 : 3;
-    });
-  }
-  std::atomic<int> polls{0};
-  std::atomic<int> readyAtPoll{-1};
-};
-
 TEST_F(ModuleLifecycle, WaitForTevMediaPollsUntilReadyStopOrTheLimit) {
-  SlowLibrary media;
+  Listener media;
   ASSERT_EQ(media.Connect(server_.HostPort(), L"TevMediaV2"), 0);
   PVRVel pvr;
   ASSERT_EQ(pvr.Vel().RegisterWithBus(), 0);
