@@ -84,7 +84,7 @@ class TevPeers : public HostAndPeers<> {
   }
 };
 
-TEST_F(TevPeers, RecordsTheDurationAskedIntoAnAsfFileAndMakesItsThumbnail) {
+TEST_F(TevPeers, RecordsIntoAnAsfFileMakesItsThumbnailAndSaysWhyOthersFail) {
   const std::wstring path = Recording("News_Test Card_12-06-2026 22-30-00 Tev.asf");
   Value reply;
   ASSERT_EQ(StartStream(4711, path, 3, &reply), 0);
@@ -95,7 +95,22 @@ TEST_F(TevPeers, RecordsTheDurationAskedIntoAnAsfFileAndMakesItsThumbnail) {
   EXPECT_TRUE(VUtil::FindPair(specs, L"destination", &destination));
   EXPECT_EQ(destination, path);
 
+  // While it records, streams that cannot be recorded say why: a refused
+  // start after the stream settings of its answer, a failed ffmpeg (here
+  // into a folder that does not exist) after the path of the finish
+  // notification (its last error line).
+  Value refused;
+  ASSERT_EQ(StartStream(4801, Recording("a.asf"), 3, &refused, L"nonsense"), 1111);
+  VUtil::GetElement(refused.get(), 0, &stream);
+  EXPECT_EQ(VUtil::GetStringElement(stream, 6), L"no channel nonsense is known here");
+  const std::wstring nowhere = tev::FromStdUtf8(dir_.path() + "/no-folder/b.asf");
+  ASSERT_EQ(StartStream(4802, nowhere, 3, nullptr), 0);
   Value started, finished;
+  ASSERT_TRUE(Heard(kFinished, 4802, kFinishMs, &finished)) << ReadFile(PeersLog());
+  ASSERT_EQ(VUtil::GetArrayLength(finished.get()), 4) << ReadFile(PeersLog());
+  const std::wstring said = VUtil::GetStringElement(finished.get(), 3);
+  EXPECT_NE(said.find(L"No such file or directory"), std::wstring::npos) << tev::ToStdUtf8(said);
+
   ASSERT_TRUE(Heard(kStarted, 4711, kStartMs, &started)) << ReadFile(PeersLog());
   EXPECT_EQ(VUtil::GetStringElement(started.get(), 2), path);
   ASSERT_TRUE(Heard(kFinished, 4711, kFinishMs, &finished)) << ReadFile(PeersLog());
@@ -201,26 +216,6 @@ TEST_F(TevPeers, RecordsAnHttpStreamAcrossADropAndNamesWhyAnotherCannotBeOpened)
   const size_t reason = after.find("ERROR " + tev::WideToUtf8(none) + ": the stream could not be recorded");
   ASSERT_NE(reason, std::string::npos) << after;
   EXPECT_NE(after.find("404", reason), std::string::npos) << after;
-}
-
-// A stream that cannot be recorded says why: a refused start after the
-// stream settings of its answer, a failed ffmpeg after the path of the
-// finish notification (its last error line).
-TEST_F(TevPeers, FailuresSayWhyInTheStreamersOwnWords) {
-  Value reply;
-  ASSERT_EQ(StartStream(4801, Recording("a.asf"), 3, &reply, L"nonsense"), 1111);
-  AutoVariant stream;
-  VUtil::GetElement(reply.get(), 0, &stream);
-  EXPECT_EQ(VUtil::GetStringElement(stream, 6), L"no channel nonsense is known here");
-
-  // Into a folder that does not exist: ffmpeg cannot open the output.
-  const std::wstring nowhere = tev::FromStdUtf8(dir_.path() + "/no-folder/b.asf");
-  ASSERT_EQ(StartStream(4802, nowhere, 3, &reply), 0);
-  Value finished;
-  ASSERT_TRUE(Heard(kFinished, 4802, kFinishMs, &finished)) << ReadFile(PeersLog());
-  ASSERT_EQ(VUtil::GetArrayLength(finished.get()), 4) << ReadFile(PeersLog());
-  const std::wstring said = VUtil::GetStringElement(finished.get(), 3);
-  EXPECT_NE(said.find(L"No such file or directory"), std::wstring::npos) << tev::ToStdUtf8(said);
 }
 
 TEST_F(TevPeers, StopStreamAndShutdownEndFfmpegAndFinishTheFiles) {
