@@ -125,7 +125,7 @@ TEST_F(WebLive, RecordingRunsFinishesDownloadsAndIsDeleted) {
       << FilesIn(stack_.RecordingFolder()) << " files left";
 }
 
-TEST_F(WebLive, SaysWhenTheModuleOrTheBusIsAwayAndRecovers) {
+TEST_F(WebLive, SaysWhenTheModuleOrTheBusIsAwayAndRecoversAndAsksForItsPassword) {
   EventReader events(stack_);
   stack_.StopModule();
   ASSERT_TRUE(WebStack::WaitUntil([&] { return stack_.Get("/api/status")["ok"] == false; }, 20));
@@ -149,9 +149,7 @@ TEST_F(WebLive, SaysWhenTheModuleOrTheBusIsAwayAndRecovers) {
   EXPECT_FALSE(upcoming["message"].get<std::string>().empty());
   ASSERT_TRUE(stack_.Bus().Start());
   EXPECT_TRUE(WebStack::WaitUntil([&] { return stack_.Get("/api/status")["ok"] == true; }, 60));
-}
 
-TEST_F(WebLive, PasswordAndListenAddressRules) {
   // Beyond loopback only with a password: refused before binding anything.
   tev::test::ChildProgram open;
   ASSERT_TRUE(open.Start({TEV_WEB_BINARY, "--listen", "0.0.0.0:1"}, stack_.Dir() + "/open.log"));
