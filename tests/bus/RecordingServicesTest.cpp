@@ -240,17 +240,13 @@ TEST_F(RecordingServices, CancelAndRetryByMediumId) {
 // its report, or after the stream settings of a refused start) reaches the
 // row's reason; a report without it is taken as before.
 TEST_F(RecordingServices, TheStreamersOwnWordsReachTheFailureReason) {
-  using enginetest::InsertRow;
   using enginetest::LastReasonOf;
   const int64_t now = tev::Clock::Now();
   auto row = [&](const std::string& name, const char* status, bool written) {
-    enginetest::RowSpec planned;
-    planned.name = name;
-    planned.status = status;
-    planned.start = now - 5;
-    planned.path = videoDir_ + "/" + name + ".asf";
-    if (written) std::ofstream(planned.path) << "partly written";
-    return std::make_pair(InsertRow(dbPath_, planned), tev::FromStdUtf8(planned.path));
+    const int id = InsertPlanned(name, status, -5, 3600);
+    const std::string path = videoDir_ + "/" + name + ".asf";
+    if (written) std::ofstream(path) << "partly written";
+    return std::make_pair(id, tev::FromStdUtf8(path));
   };
   auto report = [](int32_t seconds, const std::wstring& path, const wchar_t* said) {
     std::vector<Value> in{Value::Long(7), Value::Long(seconds), Value::Str(path)};
@@ -380,15 +376,8 @@ TEST_F(RecordingServices, MediumIdsAndConflictListsInTheirBusForm) {
   // The conflict query wraps the list in a one-element array. The asked
   // schedule is written straight in, as a tuner count that changed later
   // would have left it.
-  const int asked = enginetest::InsertRow(dbPath_, [&] {
-    enginetest::RowSpec row;
-    row.name = "Asked";
-    row.status = "DVRSTATE_CONFLICT";
-    row.start = start + 1800;
-    row.duration = 3600;
-    row.path = videoDir_ + "/asked.asf";
-    return row;
-  }());
+  const int asked =
+      InsertPlanned("Asked", "DVRSTATE_CONFLICT", start + 1800 - tev::Clock::Now(), 3600);
   Schedules::AssignTevMediumId(asked, L"M-asked");
   const auto before = Rows("*");
   AutoVariant query;
