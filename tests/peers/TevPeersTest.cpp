@@ -69,18 +69,14 @@ class TevPeers : public HostAndPeers<> {
   }
   // The first request of `method` the module heard whose stream id is `id`.
   bool Heard(const std::wstring& method, int32_t id, int timeoutMs, Value* in) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (size_t count = 1;; ++count) {
-      const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                            deadline - std::chrono::steady_clock::now())
-                                            .count());
-      if (left <= 0 || !client_.WaitFor(method, count, left)) return false;
-      Value last = client_.RequestsOf(method).at(count - 1);
-      if (tev::peers::ReadInteger(last.get(), 0) == id) {
-        if (in) *in = last;
+    for (size_t count = 1; client_.WaitFor(method, count, timeoutMs); ++count) {
+      Value request = client_.RequestsOf(method).at(count - 1);
+      if (tev::peers::ReadInteger(request.get(), 0) == id) {
+        if (in) *in = request;
         return true;
       }
     }
+    return false;
   }
 };
 
@@ -140,15 +136,17 @@ TEST_F(TevPeers, RecordsIntoAnAsfFileMakesItsThumbnailAndSaysWhyOthersFail) {
             0);
 }
 
-// Whether something listens on 127.0.0.1:port, without connecting (a
-// server of one client would take the check for its client).
-bool Listening(int port) {
+// Whether a server on 127.0.0.1:port listens or has taken its client,
+// seen without connecting (a server of one client would take the check for
+// its client, and a reconnecting client may come before the next look).
+bool Serving(int port) {
   char local[32];
   snprintf(local, sizeof local, "0100007F:%04X", port);
   const std::string table = ReadFile("/proc/net/tcp");
   for (size_t at = table.find(local); at != std::string::npos; at = table.find(local, at + 1)) {
-    // "local rem_address st": the state of a listener is 0A.
-    if (table.compare(at + 27, 3, " 0A") == 0) return true;
+    // "local rem_address st": 0A a listener, 01 an established connection.
+    const std::string state = table.substr(at + 27, 3);
+    if (state == " 0A" || state == " 01") return true;
   }
   return false;
 }
@@ -165,7 +163,7 @@ bool ServeStream(tev::test::ChildProgram* server, const std::string& url, int se
   }
   const int port = std::atoi(url.substr(url.rfind(':') + 1).c_str());
   for (int i = 0; i < 400 && server->Running(); ++i) {
-    if (Listening(port)) return true;
+    if (Serving(port)) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return false;
