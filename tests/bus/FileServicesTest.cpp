@@ -46,19 +46,14 @@ class FileServices : public enginetest::RowFixture {
 };
 
 TEST_F(FileServices, PlayPositionTakesOnlyAPositionOfAKnownRecording) {
-  EXPECT_EQ(Call(L"SetFilePlayPosition",
-                 Value::Array({Value::Str(L"bob"), Value::Str(L"M1"), Value::Long(90)})),
-            0);
+  auto position = [](const wchar_t* medium, const Value& seconds) {
+    return Value::Array({Value::Str(L"bob"), Value::Str(medium), seconds});
+  };
+  EXPECT_EQ(Call(L"SetFilePlayPosition", position(L"M1", Value::Long(90))), 0);
   EXPECT_EQ(Column(id_, "PlayPosition"), "90");
-  EXPECT_EQ(Call(L"SetFilePlayPosition",
-                 Value::Array({Value::Str(L"bob"), Value::Str(L"M1"), Value::Long(-1)})),
-            1);
-  EXPECT_EQ(Call(L"SetFilePlayPosition",
-                 Value::Array({Value::Str(L"bob"), Value::Str(L"M1"), Value::Double(1e12)})),
-            1);
-  EXPECT_EQ(Call(L"SetFilePlayPosition",
-                 Value::Array({Value::Str(L"bob"), Value::Str(L"M9"), Value::Long(5)})),
-            kResultNoSuchSchedule);
+  EXPECT_EQ(Call(L"SetFilePlayPosition", position(L"M1", Value::Long(-1))), 1);
+  EXPECT_EQ(Call(L"SetFilePlayPosition", position(L"M1", Value::Double(1e12))), 1);
+  EXPECT_EQ(Call(L"SetFilePlayPosition", position(L"M9", Value::Long(5))), kResultNoSuchSchedule);
   EXPECT_EQ(Call(L"SetFilePlayPosition", Value::Array({Value::Str(L"bob")})), 1);
   EXPECT_EQ(Column(id_, "PlayPosition"), "90");
 }

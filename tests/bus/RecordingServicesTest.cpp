@@ -119,13 +119,21 @@ TEST_F(RecordingServices, ScheduleRecordingReadsTwelveToFifteenElements) {
   EXPECT_EQ(Rows("Status", "Name = 'Thirteen'")[0][0], "DVRSTATE_SCHEDULED");
 }
 
-TEST_F(RecordingServices, AChannelTheLibraryDoesNotKnowStoresNothing) {
+// A channel the library does not know, or a library that does not answer
+// (a bus failure, not a file name): nothing is stored.
+TEST_F(RecordingServices, AChannelThatCannotBeLookedUpStoresNothing) {
   media_.SetReply(L"SearchMedia", 0, Value::Array({Value::Array({Value::Long(0)})}));
   media_.SetReply(L"GetMediumFromId", 7);
   const long result = Call(L"ScheduleRecording", Request(tev::Clock::Now() + 3600, 60000, L"X"));
   EXPECT_NE(result, 0);
   EXPECT_EQ(media_.CountOf(L"GetMediumFromId"), 1u);
   EXPECT_TRUE(Rows("ID").empty());
+
+  media_.Leave();
+  EXPECT_EQ(Call(L"ScheduleRecording", Request(tev::Clock::Now() + 3600, 60000, L"Lost")), 115);
+  EXPECT_TRUE(Rows("ID").empty());
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"ScheduleRecording: the media library could not be asked "
+                                       L"for channel ch1"));
 }
 
 TEST_F(RecordingServices, MalformedRequestsAnswerTheExceptionAndChangeNothing) {
@@ -191,7 +199,20 @@ TEST_F(RecordingServices, CancelAndRetryByMediumId) {
             0);
   const std::wstring mediumId(out.get().bstrVal);
   const int id = std::stoi(Rows("ID")[0][0]);
+  // A season pass id is no schedule to cancel or retry, not even when its
+  // local id is the schedule's number.
+  dbtest::RawDb(dbPath_).Exec(
+      "INSERT INTO SeasonPasses (ID, TevMediumId, Priority, ProgramName) VALUES (" +
+      std::to_string(id) + ", 'P-pass', 1, 'Later')");
+  const auto before = Rows("*");
+  media_.ClearRequests();
   listener_.ClearRequests();
+  EXPECT_EQ(Call(L"CancelScheduledRecording", Value::Str(L"P-pass")), 103);
+  EXPECT_EQ(Call(L"RetrySchedule", Value::Str(L"P-pass")), 103);
+  EXPECT_EQ(Rows("*"), before);
+  EXPECT_EQ(media_.CountOf(L"AddMedium"), 0u);
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
+  EXPECT_EQ(listener_.CountOf(L"NotifyStopRecording"), 0u);
 
   EXPECT_EQ(Call(L"CancelScheduledRecording", Value::Str(mediumId)), 0);
   ASSERT_TRUE(listener_.WaitFor(L"NotifyStopRecording", 1, 5000));
@@ -219,17 +240,13 @@ TEST_F(RecordingServices, CancelAndRetryByMediumId) {
 // its report, or after the stream settings of a refused start) reaches the
 // row's reason; a report without it is taken as before.
 TEST_F(RecordingServices, TheStreamersOwnWordsReachTheFailureReason) {
-  using enginetest::InsertRow;
   using enginetest::LastReasonOf;
   const int64_t now = tev::Clock::Now();
   auto row = [&](const std::string& name, const char* status, bool written) {
-    enginetest::RowSpec planned;
-    planned.name = name;
-    planned.status = status;
-    planned.start = now - 5;
-    planned.path = videoDir_ + "/" + name + ".asf";
-    if (written) std::ofstream(planned.path) << "partly written";
-    return std::make_pair(InsertRow(dbPath_, planned), tev::FromStdUtf8(planned.path));
+    const int id = InsertPlanned(name, status, -5, 3600);
+    const std::string path = videoDir_ + "/" + name + ".asf";
+    if (written) std::ofstream(path) << "partly written";
+    return std::make_pair(id, tev::FromStdUtf8(path));
   };
   auto report = [](int32_t seconds, const std::wstring& path, const wchar_t* said) {
     std::vector<Value> in{Value::Long(7), Value::Long(seconds), Value::Str(path)};
@@ -273,37 +290,6 @@ TEST_F(RecordingServices, TheStreamersOwnWordsReachTheFailureReason) {
   EXPECT_EQ(LastReasonOf(media_, due.second), refused);
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"could not start recording Due (#" +
                                            std::to_wstring(due.first) + L"): " + refused));
-}
-
-TEST_F(RecordingServices, AnUnreachableMediaLibraryIsABusFailureNotAFileName) {
-  media_.Leave();
-  EXPECT_EQ(Call(L"ScheduleRecording", Request(tev::Clock::Now() + 3600, 60000, L"Lost")), 115);
-  EXPECT_TRUE(Rows("ID").empty());
-  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"ScheduleRecording: the media library could not be asked "
-                                       L"for channel ch1"));
-}
-
-TEST_F(RecordingServices, ASeasonPassIdIsNoScheduleToCancelOrRetry) {
-  AutoVariant out;
-  ASSERT_EQ(Call(L"ScheduleRecording", Request(tev::Clock::Now() + 86400, 1800000, L"Plan"),
-                 &out),
-            0);
-  const int plan = std::stoi(Rows("ID")[0][0]);
-  {
-    // A pass whose local id is the plan's number.
-    dbtest::RawDb db(dbPath_);
-    db.Exec("INSERT INTO SeasonPasses (ID, TevMediumId, Priority, ProgramName) VALUES (" +
-            std::to_string(plan) + ", 'P-pass', 1, 'Plan')");
-  }
-  const auto before = Rows("*");
-  media_.ClearRequests();
-  listener_.ClearRequests();
-  EXPECT_EQ(Call(L"CancelScheduledRecording", Value::Str(L"P-pass")), 103);
-  EXPECT_EQ(Call(L"RetrySchedule", Value::Str(L"P-pass")), 103);
-  EXPECT_EQ(Rows("*"), before);
-  EXPECT_EQ(media_.CountOf(L"AddMedium"), 0u);
-  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
-  EXPECT_EQ(listener_.CountOf(L"NotifyStopRecording"), 0u);
 }
 
 TEST_F(RecordingServices, ANewRecordingFolderIsUsedAtOnce) {
@@ -390,15 +376,8 @@ TEST_F(RecordingServices, MediumIdsAndConflictListsInTheirBusForm) {
   // The conflict query wraps the list in a one-element array. The asked
   // schedule is written straight in, as a tuner count that changed later
   // would have left it.
-  const int asked = enginetest::InsertRow(dbPath_, [&] {
-    enginetest::RowSpec row;
-    row.name = "Asked";
-    row.status = "DVRSTATE_CONFLICT";
-    row.start = start + 1800;
-    row.duration = 3600;
-    row.path = videoDir_ + "/asked.asf";
-    return row;
-  }());
+  const int asked =
+      InsertPlanned("Asked", "DVRSTATE_CONFLICT", start + 1800 - tev::Clock::Now(), 3600);
   Schedules::AssignTevMediumId(asked, L"M-asked");
   const auto before = Rows("*");
   AutoVariant query;

@@ -22,6 +22,7 @@ namespace fs = boost::filesystem;
 namespace {
 
 using Client = tev::test::OfferingSatellite;
+using tev::peers::Value;
 
 class SettingsServices : public ::testing::Test {
  protected:
@@ -58,39 +59,25 @@ class SettingsServices : public ::testing::Test {
   }
 
   // Calls a service; returns its return code (the bus must not fail).
-  long Call(const wchar_t* method, const VARIANT& in, VARIANT* out) {
-    AutoVariant ret;
-    EXPECT_EQ(client_.Request(L"ZoVIZ", method, in, out, 0, &ret), 0) << method;
+  long Call(const wchar_t* method, const Value& in, VARIANT* out = nullptr) {
+    AutoVariant ret, unused;
+    EXPECT_EQ(client_.Request(L"ZoVIZ", method, in.get(), out ? out : &unused, 0, &ret), 0) << method;
     return ret.get().vt == VT_I4 ? ret.get().lVal : -999;
   }
-  long CallStrings(const wchar_t* method, std::initializer_list<std::wstring> items, VARIANT* out) {
-    AutoVariant in;
-    VUtil::CreateArray(&in, VT_VARIANT, static_cast<long>(items.size()));
-    long i = 0;
-    for (const std::wstring& item : items) VUtil::PutElement(&in, i++, item);
-    return Call(method, in, out);
-  }
-  long CallScalar(const wchar_t* method, int32_t value) {
-    AutoVariant in, out;
-    in.get().vt = VT_I4;
-    in.get().lVal = value;
-    return Call(method, in, &out);
-  }
-  long CallScalar(const wchar_t* method, const std::wstring& text) {
-    AutoVariant in, out;
-    in.get().vt = VT_BSTR;
-    in.get().bstrVal = SysAllocString(text.c_str());
-    return Call(method, in, &out);
+  static Value Strings(std::initializer_list<std::wstring> items) {
+    std::vector<Value> all;
+    for (const std::wstring& item : items) all.push_back(Value::Str(item));
+    return Value::Array(all);
   }
   int32_t GetLong(const wchar_t* method) {
-    AutoVariant in, out;
-    EXPECT_EQ(Call(method, in, &out), 0);
+    AutoVariant out;
+    EXPECT_EQ(Call(method, Value(), &out), 0);
     EXPECT_EQ(out.get().vt, VT_I4);
     return out.get().lVal;
   }
   std::wstring GetText(const wchar_t* method) {
-    AutoVariant in, out;
-    EXPECT_EQ(Call(method, in, &out), 0);
+    AutoVariant out;
+    EXPECT_EQ(Call(method, Value(), &out), 0);
     return out.get().vt == VT_BSTR ? std::wstring(out.get().bstrVal) : L"<not a string>";
   }
 
@@ -104,48 +91,43 @@ class SettingsServices : public ::testing::Test {
 
 TEST_F(SettingsServices, PaddingFreeSpaceAndConfigReadAndChange) {
   EXPECT_EQ(GetLong(L"GetPVRRecordPadding"), 30);  // filled in at engine start
-  EXPECT_EQ(CallScalar(L"SetPVRRecordPadding", 45), 0);
+  EXPECT_EQ(Call(L"SetPVRRecordPadding", Value::Long(45)), 0);
   EXPECT_EQ(GetLong(L"GetPVRRecordPadding"), 45);
   EXPECT_EQ(GetPaddingTime(), 45);
 
   EXPECT_EQ(GetLong(L"GetPVRDiskFreeSpaceRequired"), 200);
-  EXPECT_EQ(CallScalar(L"SetPVRDiskFreeSpaceRequired", 500), 0);
+  EXPECT_EQ(Call(L"SetPVRDiskFreeSpaceRequired", Value::Long(500)), 0);
   EXPECT_EQ(GetLong(L"GetPVRDiskFreeSpaceRequired"), 500);
   EXPECT_EQ(RecordingSettings::FreeSpaceRequired(), 500000);
 
   AutoVariant out;
   // The key in any letter case re-reads the floor.
-  EXPECT_EQ(CallStrings(L"SetPVRConfig", {L"FreeSpaceRequired", L"300"}, &out), 0);
-  EXPECT_EQ(CallStrings(L"SetPVRConfig", {L"freespacerequired", L"300"}, &out), 0);
+  EXPECT_EQ(Call(L"SetPVRConfig", Strings({L"FreeSpaceRequired", L"300"}), &out), 0);
+  EXPECT_EQ(Call(L"SetPVRConfig", Strings({L"freespacerequired", L"300"}), &out), 0);
   EXPECT_EQ(RecordingSettings::FreeSpaceRequired(), 300000);
-  EXPECT_EQ(CallStrings(L"SetPVRConfig", {L"RecordPadding", L"abc"}, &out), 0);
+  EXPECT_EQ(Call(L"SetPVRConfig", Strings({L"RecordPadding", L"abc"}), &out), 0);
   EXPECT_EQ(GetLong(L"GetPVRRecordPadding"), 0);
 
-  EXPECT_EQ(CallStrings(L"GetPVRConfig", {L"Version"}, &out), 0);
+  EXPECT_EQ(Call(L"GetPVRConfig", Strings({L"Version"}), &out), 0);
   ASSERT_EQ(out.get().vt, VT_BSTR);
   EXPECT_EQ(std::wstring(out.get().bstrVal), L"7");
-  EXPECT_EQ(CallStrings(L"GetPVRConfig", {L"NoSuchKey"}, &out), 103);
+  EXPECT_EQ(Call(L"GetPVRConfig", Strings({L"NoSuchKey"}), &out), 103);
 
   // A value with quotes and non-ASCII text round-trips.
   Config::SetString(L"Note", L"it's \"caf\u00e9\" \U0001F600 100%");
-  EXPECT_EQ(CallStrings(L"SetPVRConfig", {L"Note", L"Bob's 'quoted' \\ value \U0001F600"}, &out), 0);
-  EXPECT_EQ(CallStrings(L"GetPVRConfig", {L"Note"}, &out), 0);
+  EXPECT_EQ(Call(L"SetPVRConfig", Strings({L"Note", L"Bob's 'quoted' \\ value \U0001F600"}), &out), 0);
+  EXPECT_EQ(Call(L"GetPVRConfig", Strings({L"Note"}), &out), 0);
   EXPECT_EQ(std::wstring(out.get().bstrVal), L"Bob's 'quoted' \\ value \U0001F600");
 }
 
 TEST_F(SettingsServices, BadParametersAnswerWithTheExceptionAndChangeNothing) {
-  AutoVariant scalar, out;
-  scalar.get().vt = VT_BSTR;
-  scalar.get().bstrVal = SysAllocString(L"RecordPadding");
-  EXPECT_EQ(Call(L"SetPVRConfig", scalar, &out), 1);  // not an array
+  AutoVariant out;
+  EXPECT_EQ(Call(L"SetPVRConfig", Value::Str(L"RecordPadding"), &out), 1);  // not an array
   ASSERT_EQ(out.get().vt, VT_BSTR);
   EXPECT_EQ(std::wstring(out.get().bstrVal), L"Not an array of variant or string");
-  EXPECT_EQ(CallStrings(L"SetPVRConfig", {L"RecordPadding"}, &out), 1);  // value missing
-  AutoVariant mistyped;
-  VUtil::CreateArray(&mistyped, VT_VARIANT, 2);
-  VUtil::PutElement(&mistyped, 0, std::wstring(L"RecordPadding"));
-  VUtil::PutElement(&mistyped, 1, static_cast<int32_t>(99));
-  EXPECT_EQ(Call(L"SetPVRConfig", mistyped, &out), 1);
+  EXPECT_EQ(Call(L"SetPVRConfig", Strings({L"RecordPadding"}), &out), 1);  // value missing
+  EXPECT_EQ(Call(L"SetPVRConfig", Value::Array({Value::Str(L"RecordPadding"), Value::Long(99)}), &out),
+            1);
   EXPECT_EQ(GetLong(L"GetPVRRecordPadding"), 30);
 }
 
@@ -158,15 +140,16 @@ TEST_F(SettingsServices, RecordingFoldersAreCheckedBeforeTheyChange) {
 
   std::wstring upper = audio;
   for (wchar_t& c : upper) c = std::towupper(c);
-  EXPECT_EQ(CallScalar(L"SetPVRVideoRecordingDirectory", upper), 121);
-  EXPECT_EQ(CallScalar(L"SetPVRVideoRecordingDirectory",
-                       tev::FromStdUtf8((root_ / "missing").string())), 122);
+  EXPECT_EQ(Call(L"SetPVRVideoRecordingDirectory", Value::Str(upper)), 121);
+  EXPECT_EQ(Call(L"SetPVRVideoRecordingDirectory",
+                 Value::Str(tev::FromStdUtf8((root_ / "missing").string()))),
+            122);
   EXPECT_EQ(GetText(L"GetPVRVideoRecordingDirectory"), video);
 
   fs::path moved = root_ / "Bob's TV \xF0\x9F\x93\xBA";
   fs::create_directories(moved);
   std::wstring movedText = tev::FromStdUtf8(moved.string());
-  EXPECT_EQ(CallScalar(L"SetPVRVideoRecordingDirectory", L"  " + movedText + L" "), 0);
+  EXPECT_EQ(Call(L"SetPVRVideoRecordingDirectory", Value::Str(L"  " + movedText + L" ")), 0);
   EXPECT_EQ(GetText(L"GetPVRVideoRecordingDirectory"), movedText);
   EXPECT_EQ(Config::GetString(kConfigVideoDirectory), movedText);
   EXPECT_FALSE(fs::exists(moved / "__tev__test__"));
@@ -194,16 +177,14 @@ TEST_F(SettingsServices, FolderTextsThatAreNotPlainAbsolutePathsAreRefusedAndTou
   };
   for (const wchar_t* method : {L"SetPVRVideoRecordingDirectory", L"SetPVRAudioRecordingDirectory"}) {
     for (const std::wstring& text : bad) {
-      AutoVariant in, out;
-      in.get().vt = VT_BSTR;
-      in.get().bstrVal = SysAllocStringLen(text.data(), static_cast<uint32_t>(text.size()));
-      EXPECT_EQ(Call(method, in, &out), 1) << tev::ToStdUtf8(text);
+      AutoVariant out;
+      EXPECT_EQ(Call(method, Value::Str(text), &out), 1) << tev::ToStdUtf8(text);
       EXPECT_EQ(out.get().vt, VT_BSTR);
     }
   }
   for (const std::wstring& text : bad) {
     AutoVariant out;
-    EXPECT_EQ(CallStrings(L"SetPVRConfig", {kConfigVideoDirectory, text}, &out), 1);
+    EXPECT_EQ(Call(L"SetPVRConfig", Strings({kConfigVideoDirectory, text}), &out), 1);
   }
   EXPECT_TRUE(fs::is_directory(empty));
   EXPECT_TRUE(fs::exists(full / "keep.txt"));
@@ -214,7 +195,7 @@ TEST_F(SettingsServices, FolderTextsThatAreNotPlainAbsolutePathsAreRefusedAndTou
   EXPECT_EQ(Config::GetString(kConfigAudioDirectory), audio);
 
   // The folder itself is still accepted afterwards.
-  EXPECT_EQ(CallScalar(L"SetPVRVideoRecordingDirectory", fullText), 0);
+  EXPECT_EQ(Call(L"SetPVRVideoRecordingDirectory", Value::Str(fullText)), 0);
   EXPECT_TRUE(fs::exists(full / "keep.txt"));
 }
 

@@ -40,7 +40,7 @@ bool ChildProgram::Start(const std::vector<std::string>& argv, const std::string
     std::vector<char*> args;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
-    execv(args[0], args.data());
+    execvp(args[0], args.data());
     _exit(127);
   }
   status_ = -1;

@@ -20,7 +20,8 @@ class ChildProgram {
   ChildProgram(const ChildProgram&) = delete;
   ChildProgram& operator=(const ChildProgram&) = delete;
 
-  // argv[0] is the program's path. False when it cannot be started.
+  // argv[0] is the program (looked up on PATH without a slash). False when
+  // it cannot be started.
   bool Start(const std::vector<std::string>& argv, const std::string& log,
              const std::map<std::string, std::string>& env = {});
   bool Running();

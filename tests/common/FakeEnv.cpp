@@ -22,11 +22,6 @@ void FakeEnv::Shift(int64_t seconds) {
   NotifyClockMoved();
 }
 
-void FakeEnv::FailAfter(int successes) {
-  injected_ = false;
-  failAfter_ = successes < 0 ? -1 : successes;
-}
-
 void FakeEnv::SetFreeSpace(std::function<int64_t(const std::wstring&)> reader) {
   std::lock_guard<std::mutex> lock(readerMutex_);
   reader_ = std::move(reader);
@@ -46,22 +41,9 @@ int64_t FakeEnv::DeviceId(const std::wstring& path) {
   return reader ? reader(path) : target()->DeviceId(path);
 }
 
-bool FakeEnv::Pass() {
-  ++calls_;
-  int left = failAfter_.load();
-  while (left > 0 && !failAfter_.compare_exchange_weak(left, left - 1)) {
-  }
-  if (left == 0) {
-    injected_ = true;
-    return false;
-  }
-  return true;
-}
-
 int64_t FakeEnv::NowMs() { return target()->NowMs() + shiftMs_.load(); }
 
 int64_t FakeEnv::FreeSpaceKb(const std::wstring& directory) {
-  if (!Pass()) return -1;
   if (noSpace_) return 0;
   std::function<int64_t(const std::wstring&)> reader;
   {
@@ -72,22 +54,22 @@ int64_t FakeEnv::FreeSpaceKb(const std::wstring& directory) {
 }
 
 bool FakeEnv::CreateFile(const std::wstring& path) {
-  if (!Pass() || notWritable_) return false;
+  if (notWritable_) return false;
   return target()->CreateFile(path);
 }
 
 bool FakeEnv::RemoveFile(const std::wstring& path) {
-  if (!Pass() || notWritable_) return false;
+  if (notWritable_) return false;
   return target()->RemoveFile(path);
 }
 
 bool FakeEnv::RenameFile(const std::wstring& from, const std::wstring& to) {
-  if (!Pass() || notWritable_) return false;
+  if (notWritable_) return false;
   return target()->RenameFile(from, to);
 }
 
 bool FakeEnv::CreateDirectories(const std::wstring& path) {
-  if (!Pass() || notWritable_) return false;
+  if (notWritable_) return false;
   return target()->CreateDirectories(path);
 }
 

@@ -1,17 +1,6 @@
 // The test side of the environment seam (platform/Env.h): wraps the real
 // environment, installs itself for the life of the object and lets a test
-// move the clock, answer for the volume, or make calls fail.
-//
-// Fault injection by countdown, as in SQLite's harness:
-//   for (int n = 0;; ++n) {
-//     FakeEnv env; env.FailAfter(n);
-//     RunTheOperation();
-//     CheckStoredStateIsWhole();
-//     if (!env.FaultInjected()) break;   // it got through: done
-//   }
-// The fallible calls are CreateFile, RemoveFile, RenameFile,
-// CreateDirectories and FreeSpaceKb; the clock and the read-only queries
-// never fail.
+// move the clock, answer for the volume, or make file calls fail.
 #ifndef TEV_TESTS_COMMON_FAKEENV_H_
 #define TEV_TESTS_COMMON_FAKEENV_H_
 
@@ -47,14 +36,7 @@ class FakeEnv : public EnvWrapper {
   // ends them early) or in real time, whichever comes first.
   void SetInstantSleep(bool instant) { instantSleep_ = instant; }
 
-  // --- Faults ---
-  // After `successes` more fallible calls succeed, every later one fails
-  // until disarmed with a negative value.
-  void FailAfter(int successes);
-  // Whether a call failed because of FailAfter since it was last armed.
-  bool FaultInjected() const { return injected_.load(); }
-  // Fallible calls made so far.
-  int Calls() const { return calls_.load(); }
+  // --- Volume ---
   // A full volume: FreeSpaceKb answers 0 (an empty file can still be
   // created, as on a real full volume).
   void SetNoSpace(bool full) { noSpace_ = full; }
@@ -79,15 +61,9 @@ class FakeEnv : public EnvWrapper {
   bool WaitForEvent(PEvent& event, int64_t ms) override;
 
  private:
-  // Counts the call; false when the countdown says it fails.
-  bool Pass();
-
   Env* previous_ = nullptr;
   std::atomic<int64_t> shiftMs_{0};
   std::atomic<bool> instantSleep_{false};
-  std::atomic<int> calls_{0};
-  std::atomic<int> failAfter_{-1};  // remaining successes; -1 disarmed
-  std::atomic<bool> injected_{false};
   std::atomic<bool> noSpace_{false};
   std::atomic<bool> notWritable_{false};
   std::mutex readerMutex_;

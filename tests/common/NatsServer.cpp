@@ -1,19 +1,16 @@
 #include "tests/common/NatsServer.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace tev {
 namespace test {
@@ -55,55 +52,22 @@ int FreeLoopbackPort() {
   return port;
 }
 
-NatsServer::~NatsServer() { Stop(); }
-
 bool NatsServer::Start() {
-  if (pid_ > 0) return true;
+  if (process_.Running()) return true;
   if (port_ == 0) port_ = FreeLoopbackPort();
   if (port_ == 0) return false;
-  std::string port = std::to_string(port_);
-  const pid_t parent = getpid();
-  pid_ = fork();
-  if (pid_ < 0) return false;
-  if (pid_ == 0) {
-    // The server goes with the test process, also when a test aborts.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) _exit(127);
-    int out = log_.empty() ? open("/dev/null", O_WRONLY)
-                           : open(log_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    if (out >= 0) {
-      dup2(out, 1);
-      dup2(out, 2);
-    }
-    if (config_.empty()) {
-      execlp("nats-server", "nats-server", "-a", "127.0.0.1", "-p", port.c_str(),
-             static_cast<char*>(nullptr));
-    } else {
-      execlp("nats-server", "nats-server", "-c", config_.c_str(), "-a", "127.0.0.1", "-p",
-             port.c_str(), static_cast<char*>(nullptr));
-    }
-    _exit(127);
-  }
-  for (int i = 0; i < 200; ++i) {  // at most 10 s
+  std::vector<std::string> argv{"nats-server", "-a", "127.0.0.1", "-p", std::to_string(port_)};
+  if (!config_.empty()) argv.insert(argv.begin() + 1, {"-c", config_});
+  if (!process_.Start(argv, "/dev/null")) return false;
+  for (int i = 0; i < 200 && process_.Running(); ++i) {  // at most 10 s
     if (Accepts(port_)) return true;
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return false;
-    }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   Stop();
   return false;
 }
 
-void NatsServer::Stop() {
-  if (pid_ <= 0) return;
-  kill(pid_, SIGKILL);
-  int status = 0;
-  waitpid(pid_, &status, 0);
-  pid_ = -1;
-}
+void NatsServer::Stop() { process_.Stop(SIGKILL, 5000); }
 
 std::wstring NatsServer::HostPort() const { return L"127.0.0.1:" + std::to_wstring(port_); }
 

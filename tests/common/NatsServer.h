@@ -2,20 +2,15 @@
 #ifndef TEV_TESTS_COMMON_NATSSERVER_H_
 #define TEV_TESTS_COMMON_NATSSERVER_H_
 
-#include <sys/types.h>
-
 #include <string>
+
+#include "tests/common/ChildProgram.h"
 
 namespace tev {
 namespace test {
 
 class NatsServer {
  public:
-  NatsServer() = default;
-  ~NatsServer();
-  NatsServer(const NatsServer&) = delete;
-  NatsServer& operator=(const NatsServer&) = delete;
-
   // Starts the server (on a new free port the first time, on the same port
   // after Stop) and waits until it accepts connections. False on failure.
   bool Start();
@@ -29,18 +24,15 @@ class NatsServer {
   // A nats-server configuration file for the next Start (authorization,
   // permissions); the address and port given on the command line win.
   void SetConfigFile(const std::string& path) { config_ = path; }
-  // Output of the server (its log) goes to `path` instead of /dev/null.
-  void SetLogFile(const std::string& path) { log_ = path; }
 
   int Port() const { return port_; }
   // L"127.0.0.1:PORT", the form of the directory host setting.
   std::wstring HostPort() const;
 
  private:
-  pid_t pid_ = -1;
+  ChildProgram process_;
   int port_ = 0;
   std::string config_;
-  std::string log_;
 };
 
 // A port on 127.0.0.1 that nothing listens on right now.

@@ -1,4 +1,5 @@
-// Runs a command line through /bin/sh for tests of whole programs.
+// Runs a command line through /bin/sh for tests of whole programs, and
+// reads the files they leave.
 #ifndef TEV_TESTS_COMMON_SHELL_H_
 #define TEV_TESTS_COMMON_SHELL_H_
 
@@ -13,6 +14,10 @@ struct ShellRun {
 };
 
 ShellRun RunShell(const std::string& command);
+
+// The whole content of a file; what could be read of it (a /proc file of a
+// process that ends meanwhile), empty when it cannot be opened.
+std::string ReadFile(const std::string& path);
 
 }  // namespace test
 }  // namespace tev

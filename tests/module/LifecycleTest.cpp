@@ -1,5 +1,6 @@
-// The module loaded the way the host loads it: dlopen of libTevPVR.so, a
-// real nats-server on loopback and a temporary data folder.
+// The module loaded the way the host loads it (dlopen of libTevPVR.so, a
+// real nats-server on loopback, a temporary data folder), and what it does
+// on start: the wait for the media library, a database upgrade.
 #include <dlfcn.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -9,7 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,10 +18,16 @@
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 
+#include "module/PVRVel.h"
 #include "platform/WideText.h"
 #include "support/VUtil.h"
+#include "tests/common/ChildProgram.h"
+#include "tests/common/FakeEnv.h"
 #include "tests/common/NatsServer.h"
 #include "tests/common/OfferingSatellite.h"
+#include "tests/common/Shell.h"
+#include "tests/db/DbTestSupport.h"
+#include "tests/db/MediaLibraryStandIn.h"
 #include "vel/VelSatellite.h"
 
 namespace fs = boost::filesystem;
@@ -31,7 +38,7 @@ typedef int (*InitializeFn)(const wchar_t*);
 typedef int (*CloseFn)();
 
 // Listens for the module's broadcasts and answers the media library's
-// readiness question.
+// readiness question: not ready (5) until poll `readyAtPoll` (-1: never).
 class Listener : public tev::test::OfferingSatellite {
  public:
   Listener() {
@@ -40,21 +47,16 @@ class Listener : public tev::test::OfferingSatellite {
       return 0;
     });
     Offer(L"IsReady", [this](const VARIANT&, VARIANT*) {
-      ++readyPolls;
-      return ready.load() ? 0 : 5;
+      const int n = ++polls;
+      return (readyAtPoll >= 0 && n >= readyAtPoll) ? 0 : 5;
     });
   }
   std::atomic<int> emptyChanges{0};
-  std::atomic<int> readyPolls{0};
-  std::atomic<bool> ready{false};
+  std::atomic<int> polls{0};
+  std::atomic<int> readyAtPoll{-1};
 };
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path.string(), std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+std::string ReadFile(const fs::path& path) { return tev::test::ReadFile(path.string()); }
 
 // Asserts that the lines appear in `text` in this order.
 void ExpectInOrder(const std::string& text, const std::vector<std::string>& lines) {
@@ -76,7 +78,10 @@ class ModuleLifecycle : public ::testing::Test {
     setenv("TEV_REGISTRY_FILE", (root_ / "etc/registry.ini").c_str(), 1);
     ASSERT_TRUE(server_.Start());
     WriteRegistry(tev::ToStdUtf8(server_.HostPort()));
-    handle_ = dlopen(TEV_BINARY_DIR "/libTevPVR.so", RTLD_NOW | RTLD_LOCAL);
+    // This test program links libnats itself, so the bus library's threads
+    // outlive a Close and may still run a connection callback: the module's
+    // code stays mapped.
+    handle_ = dlopen(TEV_BINARY_DIR "/libTevPVR.so", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     ASSERT_NE(handle_, nullptr) << dlerror();
     initialize_ = reinterpret_cast<InitializeFn>(dlsym(handle_, "Initialize"));
     close_ = reinterpret_cast<CloseFn>(dlsym(handle_, "Close"));
@@ -95,6 +100,14 @@ class ModuleLifecycle : public ::testing::Test {
         << "[HKEY_LOCAL_MACHINE\\Software\\TEV Networks\\Tev]\nLogLevel=4\n";
   }
   std::string ModuleLog() { return ReadFile(root_ / "appdata/TevNetworks/Logs/TevPVR.log"); }
+  // Waits up to 10 s for `line` in the module's log.
+  bool Logged(const std::string& line) {
+    for (int i = 0; i < 200; ++i) {
+      if (ModuleLog().find(line) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
 
   fs::path root_;
   tev::test::NatsServer server_;
@@ -152,106 +165,146 @@ TEST_F(ModuleLifecycle, RefusesToStartOnADamagedDatabase) {
 
 TEST_F(ModuleLifecycle, AsksTheMediaLibraryAsSoonAsTheBusIsJoined) {
   Listener library;
-  library.ready = true;
+  library.readyAtPoll = 1;
   ASSERT_EQ(library.Connect(server_.HostPort(), L"TevMediaV2"), 0);
   ASSERT_EQ(initialize_(nullptr), 0);
   // The first poll is answered: start-up goes on without a poll interval.
-  for (int i = 0; i < 120 && ModuleLog().find("TevMedia is ready") == std::string::npos; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  EXPECT_NE(ModuleLog().find("TevMedia is ready, go on"), std::string::npos) << ModuleLog();
-  EXPECT_EQ(library.readyPolls.load(), 1);
+  EXPECT_TRUE(Logged("TevMedia is ready, go on")) << ModuleLog();
+  EXPECT_EQ(library.polls.load(), 1);
   EXPECT_EQ(close_(), 0);
   library.Disconnect();
 }
 
-// Runs `program` with the module's settings pointing into `root`; its exit
-// status, or -1 when it had to be killed after `limitMs`.
-int RunWithSettings(const fs::path& root, const std::vector<std::string>& args, int limitMs) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    setenv("TEV_APPDATA_DIR", (root / "appdata").c_str(), 1);
-    setenv("TEV_DOCUMENTS_DIR", (root / "documents").c_str(), 1);
-    setenv("TEV_REGISTRY_FILE", (root / "etc/registry.ini").c_str(), 1);
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
+TEST_F(ModuleLifecycle, WaitForTevMediaPollsUntilReadyStopOrTheLimit) {
+  Listener media;
+  ASSERT_EQ(media.Connect(server_.HostPort(), L"TevMediaV2"), 0);
+  PVRVel pvr;
+  ASSERT_EQ(pvr.Vel().RegisterWithBus(), 0);
+  // Each unanswered poll's 10 s pass at once on the fake clock.
+  tev::test::FakeEnv env;
+  env.SetInstantSleep(true);
+
+  // Never ready: 181 polls (30 minutes and 10 seconds of budget), then false.
+  EXPECT_FALSE(pvr.WaitForTevMedia());
+  EXPECT_EQ(media.polls.load(), 181);
+  EXPECT_EQ(env.ShiftSeconds(), 181 * 10);
+
+  // Ready at the third poll.
+  media.polls = 0;
+  media.readyAtPoll = 3;
+  EXPECT_TRUE(pvr.WaitForTevMedia());
+  EXPECT_EQ(media.polls.load(), 3);
+
+  // A stop that is already set ends the wait at once, with true.
+  media.polls = 0;
+  media.readyAtPoll = -1;
+  pvr.StopEvent().Set();
+  EXPECT_TRUE(pvr.WaitForTevMedia());
+  EXPECT_EQ(media.polls.load(), 0);
+  pvr.Vel().UnregisterFromBus();
+  media.Disconnect();
+}
+
+// A version-2 database with rows, upgraded by the module against a media
+// library on the bus: the schema is at 7 after the first start, the medium
+// ids are migrated once the library is ready, and what users changed
+// afterwards survives three more starts.
+TEST_F(ModuleLifecycle, VersionTwoWithRowsReachesSevenMigratesIdsAndKeepsEditsAcrossRestarts) {
+  typedef std::vector<std::vector<std::string>> Rows;
+  dbtest::MediaLibraryStandIn media;
+  ASSERT_EQ(media.Connect(server_.HostPort(), L"TevMediaV2"), 0);
+  const std::string folder = (root_ / "appdata/TevNetworks/TevPVR").string();
+  dbtest::MakeDatabase(folder, 2);
+  dbtest::RawDb db(folder + "/TevPVR.db");
+  // Real files, so that nothing drops the rows as orphans.
+  const std::string recorded = (root_ / "documents/Recorded TV").string();
+  fs::create_directories(recorded);
+  std::ofstream(recorded + "/one.wmv") << "x";
+  for (const std::string& row :
+       {"('DVRSTATE_COMPLETE', 'video/x-tv', '" + recorded + "/one.wmv', 'Episode one', "
+        "20080304200000, 20080304210000)",
+        "('DVRSTATE_SCHEDULED', 'video/x-tv', '" + recorded + "/two.wmv', 'Episode two', "
+        "20300304200000, 20300304210000)"}) {
+    ASSERT_TRUE(db.Exec("INSERT INTO Schedules (Status, ChannelMimetype, FilePath, "
+                        "EpisodeTitle, StartTime, EndTime) VALUES " + row));
   }
-  int status = 0;
-  for (int waited = 0; waited < limitMs; waited += 50) {
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(db.Exec("INSERT INTO SeasonPasses (ProgramName, ChannelMimetype, StartDate) VALUES "
+                      "('News', 'video/x-tv', 20090315203000)"));
+  // One start of the module: Initialize, wait until `done` holds, Close.
+  auto run = [&](const std::function<bool()>& done) {
+    EXPECT_EQ(initialize_(nullptr), 0);
+    bool met = false;
+    for (int i = 0; i < 600 && !(met = done()); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(met);
+    EXPECT_EQ(close_(), 0);
+  };
+
+  run([&] {
+    return media.Requests(L"ChangeMediaId").size() >= 3 &&
+           db.Value("SELECT count(*) FROM Config WHERE Key = 'MediumIdUpgrade'") == "0";
+  });
+  EXPECT_EQ(db.Value("SELECT Value FROM Config WHERE Key = 'Version'"), "7");
+  EXPECT_EQ(db.Rows("SELECT EpisodeUrl, PlayPosition FROM Schedules ORDER BY ID"),
+            (Rows{{"Episode one", "0"}, {"Episode two", "0"}}));
+  EXPECT_EQ(db.Value("SELECT count(*) FROM Schedules WHERE TevMediumId LIKE 'new-R%'"), "2");
+  // The pass was published and migrated (the start-up sync may publish it
+  // again afterwards, since the stand-in lists nothing).
+  EXPECT_FALSE(db.Value("SELECT TevMediumId FROM SeasonPasses").empty());
+  std::vector<std::wstring> keys;
+  for (const auto& r : media.Requests(L"ChangeMediaId")) {
+    AutoVariant list;
+    VUtil::GetElement(r.in->get(), 0, &list);
+    keys.push_back(VUtil::GetStringElement(list.get(), 0));
   }
-  kill(pid, SIGKILL);
-  waitpid(pid, &status, 0);
-  return -1;
+  EXPECT_EQ(keys, (std::vector<std::wstring>{L"M1", L"R1", L"R2"}));
+  const Rows ids = db.Rows("SELECT ID, TevMediumId FROM Schedules ORDER BY ID");
+
+  // A user sets an episode address; three more starts keep it and migrate
+  // nothing again.
+  ASSERT_TRUE(db.Exec("UPDATE Schedules SET EpisodeUrl = 'http://example.org/two' WHERE ID = 2"));
+  for (int restart = 0; restart < 3; ++restart) {
+    const size_t ready = media.Requests(L"IsReady").size();
+    run([&] { return media.Requests(L"IsReady").size() > ready; });
+    EXPECT_EQ(db.Value("SELECT EpisodeUrl FROM Schedules WHERE ID = 2"), "http://example.org/two")
+        << restart;
+    EXPECT_EQ(db.Value("SELECT Value FROM Config WHERE Key = 'Version'"), "7");
+    EXPECT_EQ(db.Value("PRAGMA integrity_check"), "ok");
+  }
+  // No second migration (pass ids may be republished, so they are not
+  // compared).
+  EXPECT_EQ(db.Rows("SELECT ID, TevMediumId FROM Schedules ORDER BY ID"), ids);
+  EXPECT_EQ(db.Value("SELECT count(*) FROM Config WHERE Key = 'MediumIdUpgrade'"), "0");
+  media.Disconnect();
 }
 
 TEST_F(ModuleLifecycle, CloseLeavesNoThreadNorDescriptorOfTheBusLibrary) {
   // In a program that does not use libnats itself, as the host. (No media
-  // library answers: start-up waits for it until Close.)
-  EXPECT_EQ(RunWithSettings(root_, {TEV_MODULE_CYCLE, TEV_BINARY_DIR "/libTevPVR.so", "3"},
-                            60000),
-            0);
+  // library answers: start-up waits for it until Close.) The children take
+  // the settings of this process.
+  tev::test::ChildProgram cycle;
+  ASSERT_TRUE(cycle.Start({TEV_MODULE_CYCLE, TEV_BINARY_DIR "/libTevPVR.so", "3"},
+                          (root_ / "cycle.log").string()));
+  EXPECT_EQ(cycle.WaitExit(60000), 0) << ReadFile(root_ / "cycle.log");
 }
 
-TEST(TevPVRHost, RunsTheModuleUntilSigintAndExitsZero) {
-  fs::path root = fs::temp_directory_path() / fs::unique_path("tevpvr-host-%%%%%%");
-  fs::create_directories(root / "etc");
-  tev::test::NatsServer server;
-  ASSERT_TRUE(server.Start());
-  {
-    std::ofstream ini((root / "etc/registry.ini").string());
-    ini << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\nvelDirectory.host="
-        << tev::ToStdUtf8(server.HostPort()) << "\n[HKEY_LOCAL_MACHINE\\Software\\TEV Networks\\Tev]\nLogLevel=4\n";
-  }
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    setenv("TEV_APPDATA_DIR", (root / "appdata").c_str(), 1);
-    setenv("TEV_DOCUMENTS_DIR", (root / "documents").c_str(), 1);
-    setenv("TEV_REGISTRY_FILE", (root / "etc/registry.ini").c_str(), 1);
-    execl(TEV_BINARY_DIR "/host/tevpvr-host", "tevpvr-host", TEV_BINARY_DIR "/libTevPVR.so",
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  // Running once the module has joined the bus.
-  fs::path log = root / "appdata/TevNetworks/Logs/TevPVR.log";
-  bool joined = false;
-  for (int i = 0; i < 200 && !joined; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    joined = ReadFile(log).find("Initializing vel") != std::string::npos;
-  }
-  EXPECT_TRUE(joined);
+TEST_F(ModuleLifecycle, TheHostRunsTheModuleUntilSigintAndExitsZero) {
+  tev::test::ChildProgram host;
+  ASSERT_TRUE(host.Start({TEV_BINARY_DIR "/host/tevpvr-host", TEV_BINARY_DIR "/libTevPVR.so"},
+                         (root_ / "host.log").string()));
+  EXPECT_TRUE(Logged("Initializing vel"));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   // A rotation moves the log away; SIGHUP makes the module open it anew and
   // the host goes on running.
+  const fs::path log = root_ / "appdata/TevNetworks/Logs/TevPVR.log";
   fs::rename(log, log.string() + ".1");
-  kill(pid, SIGHUP);
-  bool reopened = false;
-  for (int i = 0; i < 100 && !reopened; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    reopened = ReadFile(log).find("log files reopened") != std::string::npos;
-  }
-  EXPECT_TRUE(reopened);
-  EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << "the host ended on SIGHUP";
-  kill(pid, SIGINT);
-  int status = 0;
-  for (int i = 0; i < 200; ++i) {
-    if (waitpid(pid, &status, WNOHANG) == pid) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (i == 199) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      FAIL() << "host did not stop on SIGINT";
-    }
-  }
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_NE(ReadFile(log).find("PVRVel::Shutdown complete"), std::string::npos);
-  fs::remove_all(root);
+  kill(host.pid(), SIGHUP);
+  EXPECT_TRUE(Logged("log files reopened"));
+  EXPECT_TRUE(host.Running()) << "the host ended on SIGHUP";
+  const int status = host.Stop(SIGINT, 10000);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  EXPECT_NE(ModuleLog().find("PVRVel::Shutdown complete"), std::string::npos);
 }
 
 }  // namespace

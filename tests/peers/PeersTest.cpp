@@ -24,46 +24,45 @@ namespace {
 using nlohmann::json;
 using namespace tev::peers;
 
-TEST(MediaStore, AssignsIdsAndFindsMedia) {
+// A store in "media.db" of a temporary folder.
+class MediaStoreFile : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(store.Open(dir.path() + "/media.db", &error)) << error; }
   dbtest::TempDir dir;
   std::string error;
-  {
-    MediaStore store;
-    ASSERT_TRUE(store.Open(dir.path() + "/media.db", &error)) << error;
-    const std::wstring first = store.Add(L"PVR", {{"path", "/r/a.asf"}, {"mediaType", "x"}});
-    const std::wstring second = store.Add(L"PVR", {{"tevMediumId", ""}, {"path", "/r/b.asf"}});
-    EXPECT_NE(first, second);
-    // A known id updates that medium; an unknown one gets a new id.
-    EXPECT_EQ(store.Add(L"PVR", {{"tevMediumId", tev::ToStdUtf8(first)}, {"title", "T"}}), first);
-    EXPECT_NE(store.Add(L"PVR", {{"tevMediumId", "R42"}}), L"R42");
-    json props;
-    ASSERT_TRUE(store.Get(first, &props));
-    EXPECT_EQ(props["path"], "/r/a.asf");
-    EXPECT_EQ(props["title"], "T");
-    EXPECT_EQ(store.Find({{"path", "/r/b.asf"}}).size(), 1u);
-    EXPECT_EQ(store.Find({{"source", "PVR"}}).size(), 3u);
-    EXPECT_TRUE(store.SetProperty(second, L"duration", 5000));
-    ASSERT_TRUE(store.Get(second, &props));
-    EXPECT_EQ(props["duration"], 5000);
-    const std::wstring renamed = store.ChangeId(second);
-    EXPECT_FALSE(store.Get(second, nullptr));
-    ASSERT_TRUE(store.Get(renamed, &props));
-    EXPECT_EQ(props["path"], "/r/b.asf");
-    EXPECT_TRUE(store.Remove(first));
-    EXPECT_FALSE(store.Remove(first));
-  }
-  // The media outlive the store object.
+  MediaStore store;
+};
+
+TEST_F(MediaStoreFile, AssignsIdsAndFindsMedia) {
+  const std::wstring first = store.Add(L"PVR", {{"path", "/r/a.asf"}, {"mediaType", "x"}});
+  const std::wstring second = store.Add(L"PVR", {{"tevMediumId", ""}, {"path", "/r/b.asf"}});
+  EXPECT_NE(first, second);
+  // A known id updates that medium; an unknown one gets a new id.
+  EXPECT_EQ(store.Add(L"PVR", {{"tevMediumId", tev::ToStdUtf8(first)}, {"title", "T"}}), first);
+  EXPECT_NE(store.Add(L"PVR", {{"tevMediumId", "R42"}}), L"R42");
+  json props;
+  ASSERT_TRUE(store.Get(first, &props));
+  EXPECT_EQ(props["path"], "/r/a.asf");
+  EXPECT_EQ(props["title"], "T");
+  EXPECT_EQ(store.Find({{"path", "/r/b.asf"}}).size(), 1u);
+  EXPECT_EQ(store.Find({{"source", "PVR"}}).size(), 3u);
+  EXPECT_TRUE(store.SetProperty(second, L"duration", 5000));
+  ASSERT_TRUE(store.Get(second, &props));
+  EXPECT_EQ(props["duration"], 5000);
+  const std::wstring renamed = store.ChangeId(second);
+  EXPECT_FALSE(store.Get(second, nullptr));
+  ASSERT_TRUE(store.Get(renamed, &props));
+  EXPECT_EQ(props["path"], "/r/b.asf");
+  EXPECT_TRUE(store.Remove(first));
+  EXPECT_FALSE(store.Remove(first));
+  // The media are in the file, for any other connection.
   MediaStore again;
   ASSERT_TRUE(again.Open(dir.path() + "/media.db", &error));
   EXPECT_EQ(again.Find({}).size(), 2u);
   EXPECT_FALSE(again.Open(dir.path() + "/missing/folder/media.db", &error));
 }
 
-TEST(MediaStore, ImportsChannelsAndRejectsBadLists) {
-  dbtest::TempDir dir;
-  std::string error;
-  MediaStore store;
-  ASSERT_TRUE(store.Open(dir.path() + "/media.db", &error));
+TEST_F(MediaStoreFile, ImportsChannelsAndRejectsBadLists) {
   ASSERT_TRUE(store.ImportChannels(TEV_SOURCE_DIR "/peers/samples/channels.json", &error)) << error;
   json props;
   ASSERT_TRUE(store.Get(L"ch-testcard", &props));
@@ -90,11 +89,7 @@ TEST(MediaStore, ImportsChannelsAndRejectsBadLists) {
   EXPECT_FALSE(store.ImportChannels(dir.path() + "/none.json", &error));
 }
 
-TEST(MediaStore, ConcurrentChangesOfOneMediumAreAllKept) {
-  dbtest::TempDir dir;
-  std::string error;
-  MediaStore store;
-  ASSERT_TRUE(store.Open(dir.path() + "/media.db", &error)) << error;
+TEST_F(MediaStoreFile, ConcurrentChangesOfOneMediumAreAllKept) {
   const std::wstring id = store.Add(L"channels", {{"tevMediumId", "ch-1"}, {"path", "/x"}});
   // Two handlers setting different properties of the same medium at once.
   auto set = [&](const std::string& prefix) {
@@ -150,11 +145,7 @@ TEST(MediaStoreFilters, LongTextsAreReadWithoutRecursion) {
   EXPECT_EQ(MediaStore::ParseFieldNames(std::wstring(100000, L',')).size(), 0u);
 }
 
-TEST(MediaStoreFilters, OpeningAgainClosesTheOldConnection) {
-  dbtest::TempDir dir;
-  std::string error;
-  MediaStore store;
-  ASSERT_TRUE(store.Open(dir.path() + "/one.db", &error)) << error;
+TEST_F(MediaStoreFile, OpeningAgainClosesTheOldConnection) {
   const size_t before = OpenDescriptors();
   for (int i = 0; i < 20; ++i) {
     ASSERT_TRUE(store.Open(dir.path() + (i % 2 ? "/one.db" : "/two.db"), &error)) << error;

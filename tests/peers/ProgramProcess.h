@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -25,20 +24,11 @@
 #include "tests/common/ChildProgram.h"
 #include "tests/common/NatsServer.h"
 #include "tests/common/ScopedEnv.h"
+#include "tests/common/Shell.h"
 #include "tests/common/TempRoot.h"
 
 inline bool OnPath(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  std::string dirs = path != nullptr ? path : "";
-  size_t from = 0;
-  while (from <= dirs.size()) {
-    size_t to = dirs.find(':', from);
-    if (to == std::string::npos) to = dirs.size();
-    const std::string candidate = dirs.substr(from, to - from) + "/" + program;
-    if (access(candidate.c_str(), X_OK) == 0) return true;
-    from = to + 1;
-  }
-  return false;
+  return tev::test::RunShell("command -v " + program + " >/dev/null").status == 0;
 }
 
 // Writes "<folder>/channels.json" with the one channel the tests record,
@@ -51,10 +41,7 @@ inline std::string WriteTestCardChannel(const std::string& folder) {
   return path;
 }
 
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
+using tev::test::ReadFile;
 
 inline bool StartsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
@@ -94,62 +81,6 @@ inline bool Alive(pid_t pid) {
   return ProcStat(pid, nullptr, &state, nullptr) && state != 'Z';
 }
 
-// A program as a child of the test, its output appended to a log file;
-// killed at the latest when the object goes.
-class ProgramProcess {
- public:
-  explicit ProgramProcess(std::string program) : program_(std::move(program)) {}
-  // `environment` entries ("NAME=value") are added to the test's own.
-  bool Start(const std::vector<std::string>& arguments, const std::string& log,
-             const std::vector<std::string>& environment = {}) {
-    std::map<std::string, std::string> env;
-    for (const std::string& entry : environment) {
-      const size_t equals = entry.find('=');
-      env[entry.substr(0, equals)] = equals == std::string::npos ? "" : entry.substr(equals + 1);
-    }
-    std::vector<std::string> argv{program_};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return child_.Start(argv, log, env);
-  }
-  bool Running() { return child_.Running(); }
-  // Sends `signal` and waits up to `timeoutMs` for the program to end; its
-  // wait status, or -1 when it did not end (it is killed then).
-  int Stop(int signal, int timeoutMs) { return child_.Stop(signal, timeoutMs); }
-  pid_t pid() const { return child_.pid(); }
-
- private:
-  std::string program_;
-  tev::test::ChildProgram child_;
-};
-
-// Starts tev-peers on the bus of `server` with its data below `folder`, its
-// log in "<folder>/tev-peers.log" and the further `arguments`; successful
-// once every peer is on the bus (the thumbnail service joins last), as
-// `asker` (any satellite that pings, joined already) sees it.
-template <typename Asker>
-inline ::testing::AssertionResult StartPeers(ProgramProcess& peers, const tev::test::NatsServer& server,
-                                             Asker& asker, const std::string& folder,
-                                             const std::vector<std::string>& arguments,
-                                             const std::vector<std::string>& environment = {}) {
-  std::vector<std::string> all{"--host", "127.0.0.1:" + std::to_string(server.Port()), "--data",
-                               folder + "/peers"};
-  all.insert(all.end(), arguments.begin(), arguments.end());
-  const std::string log = folder + "/tev-peers.log";
-  if (!peers.Start(all, log, environment)) return ::testing::AssertionFailure() << "no tev-peers";
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  for (;;) {
-    VELSTATUS status = VELSTATUS_UNKNOWN;
-    asker.DirectoryPingSatellite(L"127.0.0.1", L"TevThumbnailer",
-                                 static_cast<unsigned short>(server.Port()), 500, &status);
-    if (status == VELSTATUS_ONLINE) return ::testing::AssertionSuccess();
-    if (!peers.Running()) return ::testing::AssertionFailure() << "tev-peers ended: " << ReadFile(log);
-    if (std::chrono::steady_clock::now() > deadline) {
-      return ::testing::AssertionFailure() << "tev-peers did not join";
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-}
-
 // The module in the host program beside the real tev-peers on a loopback
 // bus, their files below a temporary folder, and a client satellite that
 // asks them.
@@ -168,9 +99,11 @@ class HostAndPeers : public Base {
     zone_.reset();
     tzset();
   }
-  // Starts the bus and tev-peers with `arguments`. The settings file names
-  // the bus, then has the lines of `registry`; the host and tev-peers run
-  // in `zone` (also the test's for the scope) unless it is empty.
+  // Starts the bus and tev-peers with `arguments` (its data below the
+  // folder); successful once every peer is on the bus (the thumbnail service
+  // joins last). The settings file names the bus, then has the lines of
+  // `registry`; the host and tev-peers run in `zone` (also the test's for
+  // the scope) unless it is empty.
   ::testing::AssertionResult StartPeers(const std::vector<std::string>& arguments,
                                         const std::string& registry = "",
                                         const char* zone = "Europe/London") {
@@ -179,21 +112,33 @@ class HostAndPeers : public Base {
     std::ofstream(folder + "/registry.ini")
         << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\nvelDirectory.host=127.0.0.1:"
         << server_.Port() << "\n" << registry;
-    env_ = {"TEV_APPDATA_DIR=" + folder + "/appdata", "TEV_DOCUMENTS_DIR=" + folder + "/documents",
-            "TEV_REGISTRY_FILE=" + folder + "/registry.ini"};
+    env_ = {{"TEV_APPDATA_DIR", folder + "/appdata"}, {"TEV_DOCUMENTS_DIR", folder + "/documents"},
+            {"TEV_REGISTRY_FILE", folder + "/registry.ini"}};
     if (zone[0] != '\0') {
-      env_.push_back(std::string("TZ=") + zone);
+      env_["TZ"] = zone;
       zone_.reset(new tev::test::ScopedEnv("TZ", zone));
       tzset();
     }
     client_.SetRequestTimeout(20000);
     if (client_.Join(server_.HostPort()) != 0) return ::testing::AssertionFailure() << "no client";
-    return ::StartPeers(peers_, server_, client_, folder, arguments, env_);
+    std::vector<std::string> argv{TEV_PEERS_BINARY, "--host", "127.0.0.1:" + std::to_string(server_.Port()),
+                                  "--data", folder + "/peers"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    if (!peers_.Start(argv, PeersLog(), env_)) return ::testing::AssertionFailure() << "no tev-peers";
+    for (int i = 0; i < 200; ++i) {
+      VELSTATUS status = VELSTATUS_UNKNOWN;
+      client_.DirectoryPingSatellite(L"127.0.0.1", L"TevThumbnailer",
+                                     static_cast<unsigned short>(server_.Port()), 500, &status);
+      if (status == VELSTATUS_ONLINE) return ::testing::AssertionSuccess();
+      if (!peers_.Running()) return ::testing::AssertionFailure() << "tev-peers ended: " << ReadFile(PeersLog());
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return ::testing::AssertionFailure() << "tev-peers did not join";
   }
   // Starts the host with the module; successful once the module answers a
   // settings request.
   ::testing::AssertionResult StartHost() {
-    if (!host_.Start({TEV_BINARY_DIR "/libTevPVR.so"}, HostLog(), env_)) {
+    if (!host_.Start({TEV_BINARY_DIR "/host/tevpvr-host", TEV_BINARY_DIR "/libTevPVR.so"}, HostLog(), env_)) {
       return ::testing::AssertionFailure() << "no host";
     }
     for (int i = 0; i < 400; ++i) {
@@ -207,27 +152,6 @@ class HostAndPeers : public Base {
     }
     return ::testing::AssertionFailure() << "the module did not join the bus";
   }
-  // "AddTevPass" from the local clock's `utc` on any channel, all episodes;
-  // `priority` 0 leaves it to the module.
-  ::testing::AssertionResult AddPass(int64_t utc, int seconds, const std::wstring& channel,
-                                     const std::wstring& channelId, const std::wstring& title,
-                                     const std::wstring& category, int priority = 0) {
-    using tev::peers::Value;
-    const time_t at = static_cast<time_t>(utc);
-    struct tm local {};
-    localtime_r(&at, &local);
-    Value in = Value::Array(
-        {Value::Str(L"viewer"), Value::Bool(false), Value::Long(1), Value::Str(L""), Value::Long(1),
-         Value::Long(1), priority > 0 ? Value::Long(priority) : Value(), Value::Str(L""),
-         Value::Date(utc + local.tm_gmtoff), Value::Long(seconds * 1000), Value::Str(channel),
-         Value::Str(channelId), Value::Str(title), Value::Str(category)});
-    AutoVariant out, retcodes;
-    if (client_.Request(L"ZoVIZ", L"AddTevPass", in.get(), &out, 0, &retcodes) != 0 ||
-        VUtil::GetSingleRetcode(retcodes) != 0) {
-      return ::testing::AssertionFailure() << "AddTevPass refused\n" << ReadFile(HostLog());
-    }
-    return ::testing::AssertionSuccess();
-  }
   std::string PeersLog() const { return dir_.path() + "/tev-peers.log"; }
   std::string HostLog() const { return dir_.path() + "/host.log"; }
   std::string DbPath() const { return dir_.path() + "/appdata/TevNetworks/TevPVR/TevPVR.db"; }
@@ -235,10 +159,9 @@ class HostAndPeers : public Base {
   tev::test::TempDir dir_;
   std::unique_ptr<tev::test::ScopedEnv> zone_;
   tev::test::NatsServer server_;
-  ProgramProcess peers_{TEV_PEERS_BINARY};
-  ProgramProcess host_{TEV_BINARY_DIR "/host/tevpvr-host"};
+  tev::test::ChildProgram peers_, host_;
   tev::peers::ScriptedPeer client_;
-  std::vector<std::string> env_;
+  std::map<std::string, std::string> env_;
 };
 
 #endif  // TEV_TESTS_PEERS_PROGRAMPROCESS_H_

@@ -48,25 +48,15 @@ class TevPeers : public HostAndPeers<> {
     return tev::FromStdUtf8(dir_.path() + "/rec/" + name);
   }
 
-  // "StartStream" as the module sends it; the return code, with *reply.
+  // "StartStream" with the slots the streamer reads (the module's stream
+  // settings in slot 6 are not among them); the return code, with *reply.
   int StartStream(int32_t id, const std::wstring& path, int32_t seconds, Value* reply,
                   const std::wstring& channel = L"ch-test") {
-    std::vector<std::pair<std::wstring, Value>> settings;
-    const wchar_t* const names[][2] = {
-        {L"audioContainer", L"asf"}, {L"audioCodec", L"wma"}, {L"audioExtension", L"wma"},
-        {L"videoContainer", L"asf"}, {L"videoCodec", L"wmv"}, {L"videoAudioCodec", L"wma"},
-        {L"videoExtension", L"wmv"}, {L"bitrate", L"1500"},   {L"x", L"1920"},
-        {L"y", L"1080"},             {L"scale", L"auto"},     {L"crop", L"no"}};
-    for (const auto& pair : names) settings.emplace_back(pair[0], Value::Str(pair[1]));
     std::vector<Value> in(13);
-    in[0] = Value::Str(L"viewer");
     in[1] = Value::Long(id);
-    in[2] = Value::Str(L"pvr");
     in[3] = Value::Str(channel);
-    in[6] = Value::Pairs(settings);
     in[10] = Value::Long(seconds);
     in[11] = Value::Str(path);
-    in[12] = Value::Str(L"");
     return Call(L"TevStreamer", L"StartStream", Value::Array(in), reply);
   }
   int Call(const std::wstring& to, const std::wstring& method, const Value& in, Value* reply) {
@@ -79,22 +69,18 @@ class TevPeers : public HostAndPeers<> {
   }
   // The first request of `method` the module heard whose stream id is `id`.
   bool Heard(const std::wstring& method, int32_t id, int timeoutMs, Value* in) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (size_t count = 1;; ++count) {
-      const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                            deadline - std::chrono::steady_clock::now())
-                                            .count());
-      if (left <= 0 || !client_.WaitFor(method, count, left)) return false;
-      Value last = client_.RequestsOf(method).at(count - 1);
-      if (tev::peers::ReadInteger(last.get(), 0) == id) {
-        if (in) *in = last;
+    for (size_t count = 1; client_.WaitFor(method, count, timeoutMs); ++count) {
+      Value request = client_.RequestsOf(method).at(count - 1);
+      if (tev::peers::ReadInteger(request.get(), 0) == id) {
+        if (in) *in = request;
         return true;
       }
     }
+    return false;
   }
 };
 
-TEST_F(TevPeers, RecordsTheDurationAskedIntoAnAsfFileAndMakesItsThumbnail) {
+TEST_F(TevPeers, RecordsIntoAnAsfFileMakesItsThumbnailAndSaysWhyOthersFail) {
   const std::wstring path = Recording("News_Test Card_12-06-2026 22-30-00 Tev.asf");
   Value reply;
   ASSERT_EQ(StartStream(4711, path, 3, &reply), 0);
@@ -105,11 +91,27 @@ TEST_F(TevPeers, RecordsTheDurationAskedIntoAnAsfFileAndMakesItsThumbnail) {
   EXPECT_TRUE(VUtil::FindPair(specs, L"destination", &destination));
   EXPECT_EQ(destination, path);
 
+  // While it records, streams that cannot be recorded say why: a refused
+  // start after the stream settings of its answer, a failed ffmpeg (here
+  // into a folder that does not exist) after the path of the finish
+  // notification (its last error line).
+  Value refused;
+  ASSERT_EQ(StartStream(4801, Recording("a.asf"), 3, &refused, L"nonsense"), 1111);
+  VUtil::GetElement(refused.get(), 0, &stream);
+  EXPECT_EQ(VUtil::GetStringElement(stream, 6), L"no channel nonsense is known here");
+  const std::wstring nowhere = tev::FromStdUtf8(dir_.path() + "/no-folder/b.asf");
+  ASSERT_EQ(StartStream(4802, nowhere, 3, nullptr), 0);
   Value started, finished;
+  ASSERT_TRUE(Heard(kFinished, 4802, kFinishMs, &finished)) << ReadFile(PeersLog());
+  ASSERT_EQ(VUtil::GetArrayLength(finished.get()), 4) << ReadFile(PeersLog());
+  const std::wstring said = VUtil::GetStringElement(finished.get(), 3);
+  EXPECT_NE(said.find(L"No such file or directory"), std::wstring::npos) << tev::ToStdUtf8(said);
+
   ASSERT_TRUE(Heard(kStarted, 4711, kStartMs, &started)) << ReadFile(PeersLog());
   EXPECT_EQ(VUtil::GetStringElement(started.get(), 2), path);
   ASSERT_TRUE(Heard(kFinished, 4711, kFinishMs, &finished)) << ReadFile(PeersLog());
   EXPECT_EQ(VUtil::GetStringElement(finished.get(), 2), path);
+  EXPECT_EQ(VUtil::GetArrayLength(finished.get()), 3);  // ended as asked: no words of the streamer
   EXPECT_GE(tev::peers::ReadInteger(finished.get(), 1), 3);  // -re: at least real time
   const std::string file = ReadFile(tev::WideToUtf8(path));
   EXPECT_TRUE(StartsWith(file, std::string(kAsfHeader, 8))) << file.size() << " bytes";
@@ -134,29 +136,26 @@ TEST_F(TevPeers, RecordsTheDurationAskedIntoAnAsfFileAndMakesItsThumbnail) {
             0);
 }
 
-// A free loopback port (nothing listens on it once this returns).
-int FreePort() {
-  LoopbackHttp probe("");
-  return probe.port();
-}
-
-// Whether something listens on 127.0.0.1:port, without connecting (a
-// server of one client would take the check for its client).
-bool Listening(int port) {
+// Whether a server on 127.0.0.1:port listens or has taken its client,
+// seen without connecting (a server of one client would take the check for
+// its client, and a reconnecting client may come before the next look).
+bool Serving(int port) {
   char local[32];
   snprintf(local, sizeof local, "0100007F:%04X", port);
   const std::string table = ReadFile("/proc/net/tcp");
   for (size_t at = table.find(local); at != std::string::npos; at = table.find(local, at + 1)) {
-    // "local rem_address st": the state of a listener is 0A.
-    if (table.compare(at + 27, 3, " 0A") == 0) return true;
+    // "local rem_address st": 0A a listener, 01 an established connection.
+    const std::string state = table.substr(at + 27, 3);
+    if (state == " 0A" || state == " 01") return true;
   }
   return false;
 }
 
 // ffmpeg serving a test card as MPEG-TS over HTTP to one client for
 // `seconds`.
-bool ServeStream(ProgramProcess* server, const std::string& url, int seconds, const std::string& log) {
-  if (!server->Start({"-hide_banner", "-nostdin", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
+bool ServeStream(tev::test::ChildProgram* server, const std::string& url, int seconds,
+                 const std::string& log) {
+  if (!server->Start({"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
                       "testsrc=size=320x240:rate=25", "-t", std::to_string(seconds), "-c:v",
                       "mpeg2video", "-f", "mpegts", "-listen", "1", url},
                      log)) {
@@ -164,13 +163,11 @@ bool ServeStream(ProgramProcess* server, const std::string& url, int seconds, co
   }
   const int port = std::atoi(url.substr(url.rfind(':') + 1).c_str());
   for (int i = 0; i < 400 && server->Running(); ++i) {
-    if (Listening(port)) return true;
+    if (Serving(port)) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return false;
 }
-
-std::string FirstLine(const std::string& lines) { return lines.substr(0, lines.find('\n')); }
 
 double ProbeSeconds(const std::string& file) {
   const tev::test::ShellRun probe = tev::test::RunShell(
@@ -179,10 +176,9 @@ double ProbeSeconds(const std::string& file) {
 }
 
 TEST_F(TevPeers, RecordsAnHttpStreamAcrossADropAndNamesWhyAnotherCannotBeOpened) {
-  const int port = FreePort();
-  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/live.ts";
-  const std::string ffmpeg = tev::test::RunShell("command -v ffmpeg").output;
-  ProgramProcess first{FirstLine(ffmpeg)}, second{FirstLine(ffmpeg)};
+  const std::string url =
+      "http://127.0.0.1:" + std::to_string(tev::test::FreeLoopbackPort()) + "/live.ts";
+  tev::test::ChildProgram first, second;
   ASSERT_TRUE(ServeStream(&first, url, 60, dir_.path() + "/serve1.log"));
 
   const std::wstring path = Recording("Live_12-06-2026 22-30-00 Tev.asf");
@@ -218,31 +214,6 @@ TEST_F(TevPeers, RecordsAnHttpStreamAcrossADropAndNamesWhyAnotherCannotBeOpened)
   const size_t reason = after.find("ERROR " + tev::WideToUtf8(none) + ": the stream could not be recorded");
   ASSERT_NE(reason, std::string::npos) << after;
   EXPECT_NE(after.find("404", reason), std::string::npos) << after;
-}
-
-// A stream that cannot be recorded says why: a refused start after the
-// stream settings of its answer, a failed ffmpeg after the path of the
-// finish notification (its last error line).
-TEST_F(TevPeers, FailuresSayWhyInTheStreamersOwnWords) {
-  Value reply;
-  ASSERT_EQ(StartStream(4801, Recording("a.asf"), 3, &reply, L"nonsense"), 1111);
-  AutoVariant stream;
-  VUtil::GetElement(reply.get(), 0, &stream);
-  EXPECT_EQ(VUtil::GetStringElement(stream, 6), L"no channel nonsense is known here");
-
-  // Into a folder that does not exist: ffmpeg cannot open the output.
-  const std::wstring nowhere = tev::FromStdUtf8(dir_.path() + "/no-folder/b.asf");
-  ASSERT_EQ(StartStream(4802, nowhere, 3, &reply), 0);
-  Value finished;
-  ASSERT_TRUE(Heard(kFinished, 4802, kFinishMs, &finished)) << ReadFile(PeersLog());
-  ASSERT_EQ(VUtil::GetArrayLength(finished.get()), 4) << ReadFile(PeersLog());
-  const std::wstring said = VUtil::GetStringElement(finished.get(), 3);
-  EXPECT_NE(said.find(L"No such file or directory"), std::wstring::npos) << tev::ToStdUtf8(said);
-
-  // A stream that ends as asked says nothing more.
-  ASSERT_EQ(StartStream(4803, Recording("c.asf"), 1, &reply), 0);
-  ASSERT_TRUE(Heard(kFinished, 4803, kFinishMs, &finished)) << ReadFile(PeersLog());
-  EXPECT_EQ(VUtil::GetArrayLength(finished.get()), 3);
 }
 
 TEST_F(TevPeers, StopStreamAndShutdownEndFfmpegAndFinishTheFiles) {

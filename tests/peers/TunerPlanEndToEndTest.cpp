@@ -17,6 +17,7 @@
 #include "peers/ScriptedPeer.h"
 #include "platform/WideText.h"
 #include "support/VUtil.h"
+#include "tests/common/LocalTime.h"
 #include "tests/common/XmltvText.h"
 #include "tests/db/DbTestSupport.h"
 #include "tests/peers/LoopbackHttp.h"
@@ -98,12 +99,19 @@ class TunerPlanEndToEnd : public HostAndPeers<> {
     ASSERT_TRUE(StartHost());
   }
 
-  // A pass on every channel for all episodes; `priority` 0 places it last.
+  // "AddTevPass" on any channel for all episodes, from the local clock;
+  // `priority` 0 places it last.
   void AddShowPass(const Show& show, int priority) {
-    ASSERT_TRUE(AddPass(evening_ + show.firstMinute * 60LL, show.minutes * 60, show.channelName,
-                        tev::FromStdUtf8(show.channelId), tev::FromStdUtf8(show.title), L"Comedy",
-                        priority))
-        << show.title;
+    const Value in = Value::Array(
+        {Value::Str(L"viewer"), Value::Bool(false), Value::Long(1), Value::Str(L""), Value::Long(1),
+         Value::Long(1), priority > 0 ? Value::Long(priority) : Value(), Value::Str(L""),
+         Value::Date(tev::test::WallClock(evening_ + show.firstMinute * 60LL)),
+         Value::Long(show.minutes * 60000), Value::Str(show.channelName),
+         Value::Str(tev::FromStdUtf8(show.channelId)), Value::Str(tev::FromStdUtf8(show.title)),
+         Value::Str(L"Comedy")});
+    AutoVariant out, retcodes;
+    ASSERT_EQ(client_.Request(L"ZoVIZ", L"AddTevPass", in.get(), &out, 0, &retcodes), 0);
+    ASSERT_EQ(VUtil::GetSingleRetcode(retcodes), 0) << show.title << "\n" << ReadFile(HostLog());
   }
 
   // Name, sub-title, status and stored reason of each episode, by start and name.

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/common/Shell.h"
 #include "tests/web/WebStack.h"
 
 namespace {
@@ -23,7 +24,7 @@ using webtest::WebStack;
 
 // The module's ERROR lines that contain `text`.
 int ErrorLines(const std::string& log, const std::string& text) {
-  std::istringstream lines(webtest::ReadText(log));
+  std::istringstream lines(tev::test::ReadFile(log));
   int count = 0;
   for (std::string line; std::getline(lines, line);) {
     if (line.find("ERROR") != std::string::npos && line.find(text) != std::string::npos) ++count;
@@ -56,7 +57,7 @@ class WebFailureReason : public ::testing::Test {
 TEST_F(WebFailureReason, TheLogVelctlAndThePageSayWhyARecordingFailed) {
   // A channel whose source is gone: ffmpeg gives up at once and says why.
   const std::string missing = stack_.Dir() + "/gone.ts";
-  json channels = json::parse(webtest::ReadText(TEV_SOURCE_DIR "/peers/samples/channels.json"));
+  json channels = json::parse(tev::test::ReadFile(TEV_SOURCE_DIR "/peers/samples/channels.json"));
   channels.push_back({{"id", "ch-gone"},
                       {"name", "Gone Feed"},
                       {"path", missing},
@@ -77,7 +78,7 @@ TEST_F(WebFailureReason, TheLogVelctlAndThePageSayWhyARecordingFailed) {
       "the folder " + folder + " is not writable by user nobody: Permission denied";
   ASSERT_TRUE(
       WebStack::WaitUntil([&] { return ErrorLines(stack_.ModuleLog(), notWritable) > 0; }, 30))
-      << webtest::ReadText(stack_.ModuleLog());
+      << tev::test::ReadFile(stack_.ModuleLog());
   EXPECT_EQ(ErrorLines(stack_.ModuleLog(), "the folder " + folder + " "), 1);
 
   // So does a change to another such folder, which is refused.
@@ -88,7 +89,7 @@ TEST_F(WebFailureReason, TheLogVelctlAndThePageSayWhyARecordingFailed) {
                        "the recording folder was not changed: the folder " + elsewhere +
                            " is not writable by user nobody: Permission denied"),
             1)
-      << webtest::ReadText(stack_.ModuleLog());
+      << tev::test::ReadFile(stack_.ModuleLog());
 
   // A stream that fails at once brings the streamer's own words.
   Own(folder, nobody_, nogroup_);
@@ -115,7 +116,7 @@ TEST_F(WebFailureReason, TheLogVelctlAndThePageSayWhyARecordingFailed) {
       << retried << stack_.Find("/api/upcoming", late).dump();
   EXPECT_EQ(stack_.Find("/api/recordings", late).value("failure", ""), notWritable);
   EXPECT_EQ(ErrorLines(stack_.ModuleLog(), "could not start recording Late Show (#"), 1);
-  EXPECT_EQ(ErrorLines(stack_.ModuleLog(), "): " + notWritable), 1) << webtest::ReadText(stack_.ModuleLog());
+  EXPECT_EQ(ErrorLines(stack_.ModuleLog(), "): " + notWritable), 1) << tev::test::ReadFile(stack_.ModuleLog());
 
   // velctl list shows both reasons on the rows they belong to.
   const std::string listed = stack_.Velctl("list");

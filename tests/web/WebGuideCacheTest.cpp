@@ -15,6 +15,7 @@
 
 #include "peers/Peers.h"
 #include "platform/WideText.h"
+#include "tests/common/LocalTime.h"
 #include "tests/common/NatsServer.h"
 #include "tests/common/TempRoot.h"
 #include "web/BusLink.h"
@@ -27,18 +28,10 @@ using nlohmann::json;
 const int64_t kHour = 3600;
 const int64_t kKeepMs = 60000;
 
-// The guide's clock is local wall time.
-int64_t Local(int64_t utc) {
-  const time_t t = static_cast<time_t>(utc);
-  struct tm local {};
-  localtime_r(&t, &local);
-  return utc + local.tm_gmtoff;
-}
-
 tev::peers::GuideProgram Show(const std::wstring& title, int64_t utc, int32_t seconds) {
   tev::peers::GuideProgram p;
   p.title = title;
-  p.start = Local(utc);
+  p.start = tev::test::WallClock(utc);  // the guide's clock is local wall time
   p.duration = seconds;
   return p;
 }

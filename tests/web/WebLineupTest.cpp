@@ -170,14 +170,12 @@ TEST_F(WebLineup, ChannelsComeInNumberOrderWithLogosFetchedOnlyWhereThePlaylistS
   EXPECT_EQ(away->status, 404);
   EXPECT_NE(away->body.find("not followed"), std::string::npos) << away->body;
   EXPECT_EQ(logos_.Hits("/logos/stolen.png"), 0);
-  auto quiet = logo("Quiet Channel With A Name Longer Than Its Cell");
-  ASSERT_TRUE(quiet);
-  EXPECT_EQ(quiet->status, 404);
+  EXPECT_EQ(webtest::StatusOf(logo("Quiet Channel With A Name Longer Than Its Cell")), 404);
 
   // No way to make tev-web fetch anything else.
-  auto other = client->Get("/api/channels/no-such-channel/logo?url=" + web::PercentEncoded(logos_.Url("/logos/stolen.png")));
-  ASSERT_TRUE(other);
-  EXPECT_EQ(other->status, 404);
+  EXPECT_EQ(webtest::StatusOf(client->Get("/api/channels/no-such-channel/logo?url=" +
+                                          web::PercentEncoded(logos_.Url("/logos/stolen.png")))),
+            404);
   EXPECT_EQ(logos_.Hits("/logos/stolen.png"), 0);
   EXPECT_EQ(logos_.AllHits(), 5);  // one, moved, two, away, page
 }
@@ -212,9 +210,7 @@ TEST_F(WebLineup, SearchFindsTitlesOnAllSevenDaysOfThePage) {
   ASSERT_EQ(found["channels"].size(), 1u);
   ASSERT_EQ(found["channels"][0]["programmes"].size(), 1u);
   EXPECT_EQ(found["channels"][0]["programmes"][0]["start"], day(1) + 600);
-  auto bad = stack_.Client()->Get("/api/guide/search?title=Weekly%20Quiz&from=10&to=1");
-  ASSERT_TRUE(bad);
-  EXPECT_EQ(bad->status, 400);
+  EXPECT_EQ(webtest::StatusOf(stack_.Client()->Get("/api/guide/search?title=Weekly%20Quiz&from=10&to=1")), 400);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/common/Shell.h"
 #include "tests/common/TempRoot.h"
 #include "tests/web/WebStack.h"
 
@@ -124,7 +125,7 @@ TEST_F(WebLive, RecordingRunsFinishesDownloadsAndIsDeleted) {
       << FilesIn(stack_.RecordingFolder()) << " files left";
 }
 
-TEST_F(WebLive, SaysWhenTheModuleOrTheBusIsAwayAndRecovers) {
+TEST_F(WebLive, SaysWhenTheModuleOrTheBusIsAwayAndRecoversAndAsksForItsPassword) {
   EventReader events(stack_);
   stack_.StopModule();
   ASSERT_TRUE(WebStack::WaitUntil([&] { return stack_.Get("/api/status")["ok"] == false; }, 20));
@@ -148,14 +149,12 @@ TEST_F(WebLive, SaysWhenTheModuleOrTheBusIsAwayAndRecovers) {
   EXPECT_FALSE(upcoming["message"].get<std::string>().empty());
   ASSERT_TRUE(stack_.Bus().Start());
   EXPECT_TRUE(WebStack::WaitUntil([&] { return stack_.Get("/api/status")["ok"] == true; }, 60));
-}
 
-TEST_F(WebLive, PasswordAndListenAddressRules) {
   // Beyond loopback only with a password: refused before binding anything.
   tev::test::ChildProgram open;
   ASSERT_TRUE(open.Start({TEV_WEB_BINARY, "--listen", "0.0.0.0:1"}, stack_.Dir() + "/open.log"));
   EXPECT_EQ(open.WaitExit(10000), 2);
-  const std::string text = webtest::ReadText(stack_.Dir() + "/open.log");
+  const std::string text = tev::test::ReadFile(stack_.Dir() + "/open.log");
   EXPECT_NE(text.find("--password-file"), std::string::npos) << text;
 
   // With a password every request needs it.

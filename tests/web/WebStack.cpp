@@ -10,12 +10,12 @@
 #include <chrono>
 #include <ctime>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <thread>
 
 #include "tests/common/Shell.h"
 #include "tests/common/TempRoot.h"
+#include "tests/common/XmltvText.h"
 
 namespace webtest {
 
@@ -33,11 +33,6 @@ std::string LongTitle() {
 }
 
 long long Now() { return static_cast<long long>(std::time(nullptr)); }
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 std::string LineStarting(const std::string& text, const std::string& prefix) {
   std::istringstream lines(text);
@@ -62,15 +57,6 @@ std::string XmlEscape(const std::string& text) {
     }
   }
   return out;
-}
-
-std::string XmltvTime(long long utc) {
-  const time_t t = static_cast<time_t>(utc);
-  struct tm fields {};
-  gmtime_r(&t, &fields);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y%m%d%H%M%S +0000", &fields);
-  return text;
 }
 
 bool WriteFile(const std::string& path, const std::string& text) {
@@ -103,8 +89,8 @@ bool WebStack::Start(const std::vector<GuideEntry>& guide, std::string* error) {
       "<channel id=\"bars.tev\"><display-name>Colour Bars</display-name></channel>\n"
       "<channel id=\"mandel.tev\"><display-name>Mandelbrot</display-name></channel>\n";
   for (const GuideEntry& entry : guide) {
-    xml += "<programme start=\"" + XmltvTime(entry.start) + "\" stop=\"" +
-           XmltvTime(entry.start + entry.minutes * 60LL) + "\" channel=\"" + entry.channel + "\"><title>" +
+    xml += "<programme start=\"" + tev::test::PacificText(entry.start) + "\" stop=\"" +
+           tev::test::PacificText(entry.start + entry.minutes * 60LL) + "\" channel=\"" + entry.channel + "\"><title>" +
            XmlEscape(entry.title) + "</title><desc>" + XmlEscape(entry.title) +
            " described</desc><category>Test</category></programme>\n";
   }

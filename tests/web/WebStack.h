@@ -24,7 +24,8 @@ extern const std::string kEmoji;
 std::string LongTitle();  // 2,000 characters, not all ASCII
 
 long long Now();
-std::string ReadText(const std::string& path);
+// The status of an answer; -1 when there was none.
+inline int StatusOf(const httplib::Result& result) { return result ? result->status : -1; }
 // The line of `text` that starts with `prefix`; empty when none.
 std::string LineStarting(const std::string& text, const std::string& prefix);
 
