@@ -53,13 +53,6 @@ Properties Read(const MediumProperties& list) {
   return properties;
 }
 
-// The list a schedule is published with.
-Properties ListOf(const Schedule& schedule) {
-  MediumProperties list;
-  publisher_.AddMediumPrepare(schedule, &list);
-  return Read(list);
-}
-
 // What the media library received, oldest first.
 struct Received {
   std::wstring method, source;
@@ -132,6 +125,13 @@ class Publishing : public ::testing::Test {
         {std::to_wstring(pass), path, L"Sub 😀"});
     EXPECT_TRUE(query.RunQuery("SELECT ID FROM Schedules WHERE FilePath = ?", {path}, L"test"));
     return query.GetInt("ID");
+  }
+
+  // The list a schedule is published with.
+  Properties ListOf(const Schedule& schedule) {
+    MediumProperties list;
+    publisher_.AddMediumPrepare(schedule, &list);
+    return Read(list);
   }
 
   tev::test::TempDir folder_{"tev-publishing-"};
