@@ -268,7 +268,7 @@ void MeasureAt(int rows, const std::wstring& host, int runs, const std::string& 
       ScheduleAnswer list;
       BumpedSet bumped;
       auto a = std::chrono::steady_clock::now();
-      engine.CheckForScheduleConflicts(L"Programme", L"tv.99", L"video/x-tv", programme, 3600,
+      engine.Conflicts().CheckForScheduleConflicts(L"Programme", L"tv.99", L"video/x-tv", programme, 3600,
                                        &list, 0, 0, false, false, L"", false, false, bumped,
                                        tev::Clock::Now());
       auto b = std::chrono::steady_clock::now();

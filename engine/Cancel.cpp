@@ -30,7 +30,7 @@ int Schedules::CancelScheduledRecording(int32_t scheduleId, int64_t now) {
     }
     // The tuner is free again: waiting rows it blocked may record now.
     if (SetScheduleStatus(schedule, DVRSTATE_COMPLETE_PARTIAL, now, StatusReason::kCancel)) {
-      UpdateConflicts(schedule.m_id, now);
+      m_conflicts.UpdateConflicts(schedule.m_id, now);
     }
   } else {
     // What the library makes of a plan shown as partial is its own affair;

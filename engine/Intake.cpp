@@ -109,7 +109,7 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
     if (row.m_filePath.empty()) return kResultNoUniqueFileName;
 
     BumpedSet bumped;
-    const int conflicts = CheckForScheduleConflicts(
+    const int conflicts = m_conflicts.CheckForScheduleConflicts(
         request.name, request.channel, request.channelMimetype, start, request.duration, answer,
         request.existingId, 0, request.allow, false, std::wstring(), request.allow, false, bumped,
         now);

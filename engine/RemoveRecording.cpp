@@ -64,14 +64,14 @@ int Schedules::RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly, i
       if (notify) deleteInLibrary(scheduleId);
     } else {
       Schedule::Delete(scheduleId);
-      UpdateConflicts(scheduleId, now);
+      m_conflicts.UpdateConflicts(scheduleId, now);
       return 0;
     }
     const bool written = SetScheduleStatus(row, next, now, StatusReason::kLibraryRemoved).written;
     // Announced once the row holds its new state, so that the listeners'
     // list of recordings no longer has it.
     if (next == DVRSTATE_COMPLETE_PARTIAL) notifyStop(row);
-    if (written) UpdateConflicts(scheduleId, now);
+    if (written) m_conflicts.UpdateConflicts(scheduleId, now);
     return 0;
   }
 

@@ -162,7 +162,7 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row,
         }
         // The user's skip stays when a tuner comes free.
         EpisodeMarks::SetSkippedByUser(id, true);
-        UpdateConflicts(id, now);
+        m_conflicts.UpdateConflicts(id, now);
       } else if (value == L"schedule") {
         if (row.m_status != DVRSTATE_SKIP && row.m_status != DVRSTATE_CONFLICT) {
           return Refuse(row, name, L"only a skipped or conflicting schedule can be scheduled",
@@ -172,7 +172,7 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row,
           return Refuse(row, name, L"update failed", refusal);
         }
         EpisodeMarks::SetSkippedByUser(id, false);
-        ForceSchedule(id, now);
+        m_conflicts.ForceSchedule(id, now);
       } else {
         return Refuse(row, name, L"only \"skip\" and \"schedule\" are taken", refusal);
       }

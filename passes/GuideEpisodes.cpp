@@ -199,7 +199,7 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const ListedChannel& 
   if (ProgramExists(row.name, row.channelName, row.start)) return 0;
 
   ScheduleAnswer conflicts;
-  const int32_t checked = engine_.CheckForScheduleConflicts(
+  const int32_t checked = engine_.Conflicts().CheckForScheduleConflicts(
       std::wstring(), std::wstring(), row.channelMimetype, row.start, row.duration, &conflicts, 0,
       pass.priority, flags.priorityGiven, row.channelName == pass.channelName, pass.channelName,
       flags.placedFirst, false, bumped, now);
@@ -265,7 +265,7 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const ListedChannel& 
   const int32_t id = row.Insert(L"SeasonPassChecker::AddProgram");
   if (id > 0) bumped[id] = kBumpedNewEpisode;
   if (id > 0 && !conflicts.windowSettled) {  // what it displaces, or why it waits
-    engine_.ReplanWindow(row.channelMimetype, row.channel, row.start, row.start + row.duration, now,
+    engine_.Conflicts().ReplanWindow(row.channelMimetype, row.channel, row.start, row.start + row.duration, now,
                          bumped, nullptr);
   }
   if (id > 0 && !episode.empty()) {

@@ -168,9 +168,9 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   EXPECT_EQ(LocalIds::GetLocalIdFromTevMediumId(LocalIds::GetScheduleMediumId(nowId)), nowId);
   Engine().CancelScheduledRecording(nowId, tev::Clock::Now());
   Engine().RetrySchedule(nowId, tev::Clock::Now());
-  Engine().UpdateConflicts(nowId, tev::Clock::Now());
+  Engine().Conflicts().UpdateConflicts(nowId, tev::Clock::Now());
   ScheduleAnswer conflicts;
-  Engine().GetConflicts(later.mediumId, &conflicts);
+  Engine().Conflicts().GetConflicts(later.mediumId, &conflicts);
 
   // The later one ends: the timer stops it and the streamer reports.
   env_.SetNow(start + 1800 + 30);
