@@ -164,7 +164,7 @@ void MeasureDueStarts(Schedules& engine, tev::test::FakeEnv& env, std::mutex& ar
     close.RunQuery("UPDATE Schedules SET Status = 'DVRSTATE_COMPLETE' WHERE Status = "
                    "'DVRSTATE_RECORDING'",
                    L"bench");
-    engine.SetRecordingTimer();
+    engine.StartStop().SetRecordingTimer();
   }
   std::sort(figures->dueDelays.begin(), figures->dueDelays.end());
 }

@@ -104,7 +104,7 @@ int CVelAtl::NotifyRecordFinished(const std::wstring&, const VARIANT& in, VARIAN
   LogDebug(L"NotifyRecordComplete: durationSec %d, filepath %ls", seconds, path.c_str());
   if (Schedules* engine = EngineOf(this, L"NotifyRecordFinished")) {
     engine->NotifyRecordComplete(seconds, path, tev::Clock::Now(), StreamerMessage(in));
-    engine->SetRecordingTimer();
+    engine->StartStop().SetRecordingTimer();
   }
   Schedules::NotifyRecordingChange(peers_);
   return 0;

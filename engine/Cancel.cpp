@@ -60,7 +60,7 @@ int Schedules::RetrySchedule(int32_t scheduleId, int64_t now) {
     LogError(L"Schedules::RetrySchedule could not write %d", scheduleId);
     return 0;
   }
-  StartRecordingIfAppropriate(now);
+  m_startStop.StartRecordingIfAppropriate(now);
   return 0;
 }
 

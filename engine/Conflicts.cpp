@@ -295,7 +295,7 @@ int ScheduleConflicts::CheckForScheduleConflicts(const std::wstring& name, const
 
   const bool device = IsInputDevice(channelMimetype);
   if (!device && !IsTelevision(channelMimetype)) return 0;
-  const int32_t tuners = device ? 1 : m_engine.GetTunerCount(channelMimetype);
+  const int32_t tuners = device ? 1 : m_startStop.GetTunerCount(channelMimetype);
   if (tuners < 1) {
     LogDebug(L"No tuner for %ls, skipping program", channelMimetype.c_str());
     return 105;
@@ -452,7 +452,7 @@ void ScheduleConflicts::UpdateConflicts(int32_t scheduleId, int64_t now) {
     }
     bool blocked = false;
     if (overlap.GetRowCount() > 0) {
-      const int32_t tuners = device ? 1 : m_engine.GetTunerCount(r.m_channelMimetype);
+      const int32_t tuners = device ? 1 : m_startStop.GetTunerCount(r.m_channelMimetype);
       if (tuners < 1) continue;
       std::vector<Schedule> rows = Schedule::FromRows(overlap);
       // Channel name of each blocking candidate's own pass, read once.
@@ -529,7 +529,7 @@ void ScheduleConflicts::UpdateConflicts(int32_t scheduleId, int64_t now) {
   }
 
   if (changed) {
-    m_engine.SetRecordingTimer();
+    m_startStop.SetRecordingTimer();
   }
 }
 
@@ -545,7 +545,7 @@ void ScheduleConflicts::ReplanWindow(const std::wstring& mimetype, const std::ws
                              std::set<int32_t>* planned) {
   const bool device = IsInputDevice(mimetype);
   if (!device && !IsTelevision(mimetype)) return;
-  const int32_t tuners = device ? 1 : m_engine.GetTunerCount(mimetype);
+  const int32_t tuners = device ? 1 : m_startStop.GetTunerCount(mimetype);
   if (tuners < 1) return;
   std::vector<Schedule> rows;
   try {
@@ -615,7 +615,7 @@ void ScheduleConflicts::ForceSchedule(int32_t scheduleId, int64_t now) {
     static_cast<void>(SetScheduleStatus(forced, kScheduled, now, StatusReason::kForced));
     return;
   }
-  const int32_t tuners = device ? 1 : m_engine.GetTunerCount(forced.m_channelMimetype);
+  const int32_t tuners = device ? 1 : m_startStop.GetTunerCount(forced.m_channelMimetype);
   if (tuners < 1) return;
   std::vector<Schedule> rows = Schedule::FromRows(overlap);
   for (int64_t t = kFirstSample; t < forced.m_duration; t += kSampleStep) {
@@ -626,7 +626,7 @@ void ScheduleConflicts::ForceSchedule(int32_t scheduleId, int64_t now) {
       static_cast<void>(SetScheduleStatus(x, kSkip, now, StatusReason::kForcedAside));
     }
   }
-  m_engine.SetRecordingTimer();
+  m_startStop.SetRecordingTimer();
 }
 
 int ScheduleConflicts::GetConflicts(const std::wstring& mediumId, ScheduleAnswer* out) {

@@ -17,6 +17,7 @@
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
+#include "engine/RecordingStartStop.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
 #include "outbound/PeerClient.h"
@@ -64,7 +65,7 @@ int64_t FileKilobytes(const std::wstring& path) {
 
 }  // namespace
 
-bool Schedules::ClearDiskSpace(const std::wstring& directory, const std::wstring& channelMimetype,
+bool RecordingStartStop::ClearDiskSpace(const std::wstring& directory, const std::wstring& channelMimetype,
                                int64_t duration, const std::wstring& /*quality*/, int64_t now) {
   const int64_t spaceNeeded = duration * KilobytesPerSecond(channelMimetype);
   const int64_t spaceAvail = tev::GetFreeDiskSpace(directory);
@@ -83,7 +84,7 @@ bool Schedules::ClearDiskSpace(const std::wstring& directory, const std::wstring
   return DeleteOldRecordings(directory, candidates, spaceNeeded, spaceAvail);
 }
 
-bool Schedules::ClearDiskSpaceForSchedule(const std::wstring& channelMimetype, int32_t scheduleId,
+bool RecordingStartStop::ClearDiskSpaceForSchedule(const std::wstring& channelMimetype, int32_t scheduleId,
                                           int64_t duration, const std::wstring& quality,
                                           int64_t now) {
   if (ClearDiskSpace(m_dvr.GetRecordingDirectory(channelMimetype), channelMimetype, duration,
@@ -99,7 +100,7 @@ bool Schedules::ClearDiskSpaceForSchedule(const std::wstring& channelMimetype, i
   return false;
 }
 
-bool Schedules::DeleteOldRecordings(const std::wstring& directory, SQLite& candidates,
+bool RecordingStartStop::DeleteOldRecordings(const std::wstring& directory, SQLite& candidates,
                                     int64_t spaceNeeded, int64_t spaceAvailable) {
   const int64_t wanted = RecordingSettings::FreeSpaceRequired() + spaceNeeded;
 

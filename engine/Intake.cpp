@@ -156,11 +156,11 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
         return code;
       }
 
-      remaining = CalculateAppropriateDuration(remaining, request.channelMimetype, request.channel,
+      remaining = m_startStop.CalculateAppropriateDuration(remaining, request.channelMimetype, request.channel,
                                                start, end, now);
       row.m_duration = remaining;
       if (remaining > 0 &&
-          !ClearDiskSpace(directory, request.channelMimetype, remaining, request.quality,
+          !m_startStop.ClearDiskSpace(directory, request.channelMimetype, remaining, request.quality,
                                            now)) {
         return kResultDiskFull;
       }
@@ -247,7 +247,7 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
       added.m_tags = request.tags;
       Schedule::AddMedium(added, true);
     }
-    SetRecordingTimer();
+    m_startStop.SetRecordingTimer();
     if (remaining > 0) {
       if (PeerClient* vel = Peers()) NotifyStarted(*vel, added);
       LogDebug(L"Done Notifying start recording");

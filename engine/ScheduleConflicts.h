@@ -12,14 +12,16 @@
 #include "engine/Requests.h"
 
 class PeerClient;
+class RecordingStartStop;
 class Schedule;
 class Schedules;
 
 class ScheduleConflicts {
  public:
-  // `engine` outlives this object; it gives the peers, the tuner counts,
-  // the cancel of a recording and the timer.
-  explicit ScheduleConflicts(Schedules& engine) : m_engine(engine) {}
+  // `engine` (the peers, the cancel of a recording) and `startStop` (the
+  // tuner counts, the timer) outlive this object.
+  ScheduleConflicts(Schedules& engine, RecordingStartStop& startStop)
+      : m_engine(engine), m_startStop(startStop) {}
 
   // Checks a program about to be scheduled against the overlapping rows of
   // the same mimetype and the tuner count. Returns 0 no conflict, 101
@@ -65,6 +67,7 @@ class ScheduleConflicts {
   PeerClient* Peers() const;
 
   Schedules& m_engine;
+  RecordingStartStop& m_startStop;
 };
 
 #endif  // TEV_ENGINE_SCHEDULECONFLICTS_H_

@@ -20,8 +20,8 @@
 #include "engine/DelayedThumbnails.h"
 #include "engine/EngineHost.h"
 #include "engine/PassKeeper.h"
-#include "engine/PastInstants.h"
 #include "engine/RecordingFolders.h"
+#include "engine/RecordingStartStop.h"
 #include "engine/ScheduleConflicts.h"
 #include "engine/Requests.h"
 #include "monitor/FileMetadata.h"
@@ -29,7 +29,6 @@
 #include "monitor/MonitorHost.h"
 #include "outbound/PeerClient.h"
 #include "support/PMutex.h"
-#include "support/StandByWaitableTimer.h"
 
 class DVR;
 class FileSystemMonitor;
@@ -72,8 +71,6 @@ class Schedules : public MonitorHost {
   // it for its scope. Recursive; nothing waits for another process while
   // holding it.
   PMutex& EngineLock() override TEV_RETURN_CAPABILITY(m_engineMutex) { return m_engineMutex; }
-  // The timer the engine's thread sleeps on.
-  StandByWaitableTimer& Timer() { return m_timer; }
   // The season passes built over this engine; null (none) until the module
   // sets them. `keeper` outlives its use: it is cleared before it goes.
   void SetPassKeeper(PassKeeper* keeper) { m_passKeeper = keeper; }
@@ -125,53 +122,9 @@ class Schedules : public MonitorHost {
   // foreign file to adopt.
   bool IsBeingRecorded(const std::wstring& filePath);
 
-  // --- Timer (engine/Timer.cpp) ---
-  // Takes the engine lock and recomputes the next wake-up.
-  void SetRecordingTimer();
-  // Recomputes the timer's next wake-up. REQUIRES: the engine lock held.
-  void SetRecordingTimerInLock() TEV_REQUIRES(m_engineMutex);
-  // Arms the engine's timer: 10 ms for a negative count, 2 s for 0.
-  void SetWakeUp(int32_t seconds, bool resume);
-  // Body of the timer thread; `argument` is unused (the engine is `this`).
-  int TimerThreadProc(void* argument);
-
-  // --- Start and stop decisions (engine/StartStop.cpp, TunerCounts.cpp) ---
-  // Tuners for the channel mimetype (cached 30 s); -1 when it has none.
-  int32_t GetTunerCount(const std::wstring& channelMimetype) TEV_EXCLUDES(m_tunerCacheMutex);
-  // Forgets the cached tuner counts (start-up).
-  void ResetTunerCountCache() TEV_EXCLUDES(m_tunerCacheMutex);
-  // How many recordings of this channel mimetype may run at once.
-  int32_t MaxSimultaneousRecordings(const std::wstring& channelMimetype);
-  // Length to record: the time left before the start, the duration and the
-  // padding after it unless the next program on the same tuner needs it.
-  int32_t CalculateAppropriateDuration(int32_t duration, const std::wstring& channelMimetype,
-                                       const std::wstring& channel, int64_t start, int64_t end,
-                                       int64_t now);
-  int32_t CalculateAppropriateDuration(const Schedule& row, int64_t now);
-  // Whether every tuner of the row's kind is recording (a running recording
-  // inside its own window is stopped then).
-  bool ChannelBusy(const Schedule& row, int64_t now);
-  bool StopCurrentRecordingIfAppropriate(const Schedule& row, int64_t now);
-  // Stops the earliest recording whose end plus padding has passed by `now`.
-  // Both ask the recorder, so never with the engine lock held.
-  void StopCurrentRecordingsIfOver(int64_t now) TEV_EXCLUDES(m_engineMutex);
-  // Starts every scheduled row due at `now` that can start.
-  void StartRecordingIfAppropriate(int64_t now) TEV_EXCLUDES(m_engineMutex);
-
-  // --- Disk space (engine/DiskSpace.cpp) ---
-  // True when `directory` has room for `duration` seconds of the mimetype
-  // plus the free-space floor, after deleting what the keep-until rules
-  // allow as of `now`.
-  bool ClearDiskSpace(const std::wstring& directory, const std::wstring& channelMimetype,
-                      int64_t duration, const std::wstring& quality, int64_t now);
-  // ClearDiskSpace for the mimetype's recording folder; on false the row
-  // becomes DVRSTATE_DISK_FULL.
-  bool ClearDiskSpaceForSchedule(const std::wstring& channelMimetype, int32_t scheduleId,
-                                 int64_t duration, const std::wstring& quality, int64_t now);
-  // Deletes the candidate rows' files, oldest first, until there is room;
-  // nothing when even all of them would not make enough.
-  bool DeleteOldRecordings(const std::wstring& directory, SQLite& candidates,
-                           int64_t spaceNeeded, int64_t spaceAvailable);
+  // --- Start, stop, timer, tuner counts and disk space (engine/Timer.cpp,
+  // StartStop.cpp, StartRecording.cpp, TunerCounts.cpp, DiskSpace.cpp) ---
+  RecordingStartStop& StartStop() { return m_startStop; }
 
   // --- Completion and housekeeping (engine/Completion.cpp,
   // engine/Housekeeping.cpp, engine/CurrentlyRecording.cpp) ---
@@ -292,22 +245,14 @@ class Schedules : public MonitorHost {
  private:
   // Recursive (see EngineLock()).
   PMutex m_engineMutex{true};
-  // The timer thread sleeps on it; cancelled by Shutdown.
-  StandByWaitableTimer m_timer;
-  // The moments armed while already past (each gets one wake-up).
-  PastInstants m_armedPastInstants TEV_GUARDED_BY(m_engineMutex);
   // The highest row ID when the database was opened: rows up to it were
   // left by the previous run. Until it is known every row counts as such.
   std::atomic<int32_t> m_previousRunLastId{INT32_MAX};
   // Held alone, for one look-up or change of the pending files.
   PMutex m_startingSetMutex;
   std::set<std::wstring> m_pendingFiles TEV_GUARDED_BY(m_startingSetMutex);
-  // The timer and a retry never start the same due row twice. A lock of
-  // its own, not the engine lock: the streamer is asked while it is held.
-  std::mutex m_starting;
 
   RecordingFolders m_folders{[this](const std::wstring& kind) { RepointFolderMonitor(kind); }};
-  ScheduleConflicts m_conflicts{*this};
 
   // The time change of UpdateMedium: writes the new start and duration
   // with a new file name and `row`'s status, republishes, and resubmits the
@@ -321,13 +266,15 @@ class Schedules : public MonitorHost {
   // stored row `from`; false when either write failed.
   static bool WriteTimesAndStatus(Schedule& from, const Schedule& to, int64_t now);
 
-  PThread* m_timerThread TEV_GUARDED_BY(m_engineMutex) = nullptr;  // owned; null before start-up
   DVR& m_dvr;
   PeerClient& m_peers;
   std::atomic<bool> m_peersLive{true};
   EngineHost* const m_host;
   std::atomic<PassKeeper*> m_passKeeper{nullptr};
   DelayedThumbnails m_thumbnails{m_host, m_dvr};     // the delayed requests of start reports
+  // The concerns, each built on those before it.
+  RecordingStartStop m_startStop{*this, m_dvr, m_engineMutex};
+  ScheduleConflicts m_conflicts{*this, m_startStop};
   // What the monitors reported unavailable; outlives them.
   FolderOutages m_folderOutages;
   MetadataEditor m_metadata;  // outlives the monitors that use it
@@ -335,17 +282,9 @@ class Schedules : public MonitorHost {
   // construction (each monitor guards its own state).
   std::unique_ptr<FileSystemMonitor> m_monitors[3];
   std::atomic<bool> m_running{true};
-  // Set by the timer thread when it enters its loop, cleared by Shutdown.
-  std::atomic<bool> m_timerRunning{false};
   int32_t m_unused = 0;  // start-up sets it to -1
   // Cleared by the first ChangeRecordingToCompletePartial.
   std::atomic<bool> m_orphanCleanupPending{true};
-
-  // Tuner counts per channel mimetype as the TV service last gave them, and
-  // when (0: never). Held alone; the TV service is asked without it.
-  PMutex m_tunerCacheMutex;
-  std::map<std::wstring, int32_t> m_tunerCounts TEV_GUARDED_BY(m_tunerCacheMutex);
-  int64_t m_tunerCountsFilledAt TEV_GUARDED_BY(m_tunerCacheMutex) = 0;
 };
 
 #endif  // TEV_ENGINE_SCHEDULES_H_

@@ -7,10 +7,9 @@
 #include "platform/Clock.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
-#include "support/PThread.h"
 
 bool Schedules::Initialize() {
-  ResetTunerCountCache();
+  m_startStop.ResetTunerCountCache();
   if (m_host == nullptr || !m_host->WaitForTevMedia()) {
     LogError(L"Schedules::Initialize : TevMedia is not ready !!!");
     return false;
@@ -22,15 +21,14 @@ bool Schedules::Initialize() {
   {
     // Under the engine lock, so that a shutdown racing with start-up either
     // sees the thread or stops it from being started.
-    PMutexLock lock(m_engineMutex);
+    PMutexLock lock(m_startStop.EngineLock());
     if (!m_running) return false;
     // Rows whose time passed while the module was down are settled before
     // the first wake-up is computed.
     const int64_t now = tev::Clock::Now();
     RemoveOldSchedules(now);
     ChangePastScheduledToMissed(now);
-    SetRecordingTimerInLock();
-    m_timerThread = new PThread(this, &Schedules::TimerThreadProc, nullptr);
+    m_startStop.StartTimerThread();
   }
   if (!m_running) return false;
   RecordingSettings::InitializeFreeSpaceRequired();
@@ -47,7 +45,7 @@ bool Schedules::Initialize() {
   // so that an idle module stays small.
   malloc_trim(0);
   // Resumed rows may be due at once.
-  SetRecordingTimer();
+  m_startStop.SetRecordingTimer();
   if (!m_running) return false;
   if (PeerClient* vel = Peers()) NotifyRecordingChange(*vel);
   if (!m_running) return false;
@@ -72,20 +70,9 @@ bool Schedules::Initialize() {
 void Schedules::Shutdown() {
   LogDebug(L"Schedules::Shutdown");
   m_running = false;
-  PThread* timerThread;
-  {
-    PMutexLock lock(m_engineMutex);
-    timerThread = m_timerThread;
-    m_timerThread = nullptr;
-  }
-  if (timerThread != nullptr) {
-    m_timer.cancel();
-    timerThread->join(nullptr);
-    delete timerThread;
-  }
+  m_startStop.StopTimerThread();
   m_thumbnails.Stop();
   StopAllRecordings(tev::Clock::Now());
-  m_timerRunning = false;
-  SetWakeUp(-1, true);
+  m_startStop.EndTimerLoop();
   StopFolderMonitors();
 }

@@ -233,7 +233,7 @@ int Schedules::MoveSchedule(const Schedule& row, int64_t start, int32_t duration
   if (start <= now && current.m_status == DVRSTATE_SCHEDULED) {
     // Due now: one start, of this row, as the timer would make it (outside
     // the engine lock, which no streamer request may wait under).
-    StartRecordingIfAppropriate(now);
+    m_startStop.StartRecordingIfAppropriate(now);
   }
   return 0;
 }

@@ -112,7 +112,7 @@ int32_t SeasonPassChecker::AddProgramsForPass(const PassRow& pass, const GuideLi
   PassConflictReport kept;
   // The conflict checks inside the transaction use tuner counts read
   // before it: the TV service is not asked inside.
-  engine_.GetTunerCount(L"video/x-tv");
+  engine_.StartStop().GetTunerCount(L"video/x-tv");
   Transaction transaction(engine_.EngineLock(), L"AddProgramsForPass");
   if (!listings.readable && listings.brokenOff.empty()) {
     LogError(L"SeasonPassChecker::AddProgramsForPass: listings for %ls are not readable",

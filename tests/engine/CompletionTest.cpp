@@ -198,7 +198,7 @@ TEST_F(Completion, AFailedRecordingSaysWhy) {
   due.start = tev::Clock::Now();
   due.path = PathFor("due");
   const int dueId = InsertRow(dbPath_, due);
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   env_.SetNotWritable(false);
   EXPECT_EQ(Column(dueId, "Status"), "DVRSTATE_ERROR");
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);

@@ -118,7 +118,7 @@ TEST_F(Housekeeping, ReRecordingNeverWritesOverARecordedFile) {
   std::ofstream(left) << std::string(5000, 'l');
   const int planned =
       InsertRow(dbPath_, Planned("Left", "DVRSTATE_SCHEDULED", tev::Clock::Now(), 1800));
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Column(planned, "Status"), "DVRSTATE_RECORDING");
   EXPECT_NE(Column(planned, "FilePath"), left);
   EXPECT_EQ(VUtil::GetStringElement(Last(streamer_, L"StartStream").get(), 11),
@@ -140,7 +140,7 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   const auto first = Rows("ID, FilePath");
   ASSERT_EQ(first.size(), 1u);
   tv_.SetTuners({{L"Tuner 1", L"video/x-tv"}, {L"Tuner 2", L"video/x-tv"}});
-  Engine().ResetTunerCountCache();
+  Engine().StartStop().ResetTunerCountCache();
   const int movie = std::stoi(first[0][0]);
   const std::string oldPath = first[0][1];
   RowSpec withUrl = Planned("Episode", "DVRSTATE_RECORDING", tev::Clock::Now(), 3600);

@@ -141,7 +141,7 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   nextRun.ChangeRecordingToCompletePartial(tev::Clock::Now());
   Engine().ResumeRecordings();
   Engine().RemoveOldSchedules(tev::Clock::Now());
-  Engine().SetRecordingTimer();
+  Engine().StartStop().SetRecordingTimer();
 
   // Intake of a programme for later and of one recorded at once.
   const int64_t start = tev::Clock::Now() / 60 * 60 + 600;

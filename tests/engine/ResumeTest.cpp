@@ -168,7 +168,7 @@ TEST_F(Resume, OnlyRecordingsAndMissedStartsAreResumed) {
   // The programme whose start was missed records the rest in its own row.
   EXPECT_EQ(Column(lateId, "Status"), "DVRSTATE_SCHEDULED");
   EXPECT_NEAR(std::stoi(Column(lateId, "Duration")), 2400, 2);
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Column(lateId, "Status"), "DVRSTATE_RECORDING");
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
   EXPECT_EQ(Rows("ID").size(), left.size() + 1);

@@ -59,7 +59,7 @@ TEST_F(StartStop, DueRowsStartWithinThePaddingAndTwoMinutesAhead) {
   const int later = Row(Values(L"Later", now + 200, 600));  // not yet
   const int over = Row(Values(L"Over", now - 20, 10));      // its end has passed
 
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Status(soon), "DVRSTATE_RECORDING");
   EXPECT_EQ(Status(later), "DVRSTATE_SCHEDULED");
   EXPECT_EQ(Status(over), "DVRSTATE_SCHEDULED");
@@ -77,7 +77,7 @@ TEST_F(StartStop, DueRowsStartWithinThePaddingAndTwoMinutesAhead) {
   // A minute later the next one is due too, but the only tuner records
   // "Soon", which is inside its window: it is stopped, and "Later" waits.
   Shift(100);
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(StoppedPaths(), std::vector<std::wstring>{Path(soon)});
   EXPECT_EQ(Status(later), "DVRSTATE_SCHEDULED");
   EXPECT_EQ(Status(soon), "DVRSTATE_RECORDING");  // until the streamer reports
@@ -85,7 +85,7 @@ TEST_F(StartStop, DueRowsStartWithinThePaddingAndTwoMinutesAhead) {
 
   // Once the recorder has reported the end, the tuner is free.
   ASSERT_TRUE(Schedule::Update(soon, L"Status", std::wstring(DVRSTATE_COMPLETE)));
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Status(later), "DVRSTATE_RECORDING");
   ASSERT_EQ(streamer_.CountOf(L"StartStream"), 2u);
   EXPECT_EQ(peertest::Str(Last(streamer_, L"StartStream").get(), 11), Path(later));
@@ -96,38 +96,38 @@ TEST_F(StartStop, TheDurationEndsInTimeForTheNextProgramOnTheSameTuner) {
   const int64_t start = now + 1000;
   const int64_t end = start + 3600;
   Schedules& engine = Engine();
-  EXPECT_EQ(engine.CalculateAppropriateDuration(0, kTv, L"ch1", start, end, tev::Clock::Now()),
+  EXPECT_EQ(engine.StartStop().CalculateAppropriateDuration(0, kTv, L"ch1", start, end, tev::Clock::Now()),
             0);  // open-ended
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(3600, kTv, L"ch1", start, end, tev::Clock::Now()),
+  EXPECT_NEAR(engine.StartStop().CalculateAppropriateDuration(3600, kTv, L"ch1", start, end, tev::Clock::Now()),
               1000 + 3600 + 30, 1);
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(3600, kTv, L"ch1", now - 50, now + 3550,
+  EXPECT_NEAR(engine.StartStop().CalculateAppropriateDuration(3600, kTv, L"ch1", now - 50, now + 3550,
                                                   tev::Clock::Now()),
               3600 + 30, 1);  // a start that has passed waits for nothing
 
   // One tuner and a program starting 20 s after the end: no padding after.
   const int first = Row(Values(L"First", start, 3600));
   const int next = Row(Values(L"Next", end + 20, 1800));
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()), 1000 + 3600,
+  EXPECT_NEAR(engine.StartStop().CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()), 1000 + 3600,
               1);
   // Web streams need no tuner and keep their padding.
   EXPECT_NEAR(
-      engine.CalculateAppropriateDuration(3600, kWeb, L"ch1", start, end, tev::Clock::Now()),
+      engine.StartStop().CalculateAppropriateDuration(3600, kWeb, L"ch1", start, end, tev::Clock::Now()),
       1000 + 3600 + 30, 1);
 
   // Further than the padding away, the next program does not need it.
   ASSERT_TRUE(Schedule::Update(next, L"StartTime", FormatTime3(end + 31)));
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()),
+  EXPECT_NEAR(engine.StartStop().CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()),
               1000 + 3600 + 30, 1);
   ASSERT_TRUE(Schedule::Update(next, L"StartTime", FormatTime3(end - 30)));
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()), 1000 + 3600,
+  EXPECT_NEAR(engine.StartStop().CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()), 1000 + 3600,
               1);
 
   // A second tuner counts once the cached count is older than 30 s.
   tv_.SetTuners({{L"Tuner 1", kTv}, {L"Tuner 2", kTv}});
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()), 1000 + 3600,
+  EXPECT_NEAR(engine.StartStop().CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()), 1000 + 3600,
               1);
   Shift(31);
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()),
+  EXPECT_NEAR(engine.StartStop().CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()),
               1000 - 31 + 3600 + 30, 1);
 
   // A capture device: only the next program on the same device counts.
@@ -135,10 +135,10 @@ TEST_F(StartStop, TheDurationEndsInTimeForTheNextProgramOnTheSameTuner) {
   camera.channelName = L"cam1";
   Row(camera);
   EXPECT_NEAR(
-      engine.CalculateAppropriateDuration(600, kDevice, L"cam1", start, end, tev::Clock::Now()),
+      engine.StartStop().CalculateAppropriateDuration(600, kDevice, L"cam1", start, end, tev::Clock::Now()),
       1000 - 31 + 600, 1);
   EXPECT_NEAR(
-      engine.CalculateAppropriateDuration(600, kDevice, L"cam2", start, end, tev::Clock::Now()),
+      engine.StartStop().CalculateAppropriateDuration(600, kDevice, L"cam2", start, end, tev::Clock::Now()),
       1000 - 31 + 600 + 30, 1);
 }
 
@@ -148,28 +148,28 @@ TEST_F(StartStop, OverdueRecordingsStopOnePerWakeUpEarliestEndFirst) {
   const int a = Row(Values(L"A", now + 10, 900, kWeb));
   const int b = Row(Values(L"B", now + 10, 300, kWeb));
   const int c = Row(Values(L"C", now + 10, 600, kWeb));
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   ASSERT_EQ(streamer_.CountOf(L"StartStream"), 3u);
   for (int id : {a, b, c}) ASSERT_EQ(Status(id), "DVRSTATE_RECORDING");
 
   // B ended, but the padding after it has not passed yet.
   Shift(10 + 300 + 20);
-  Engine().StopCurrentRecordingsIfOver(tev::Clock::Now());
+  Engine().StartStop().StopCurrentRecordingsIfOver(tev::Clock::Now());
   EXPECT_TRUE(StoppedPaths().empty());
 
   Shift(2000);  // all three are over
-  Engine().StopCurrentRecordingsIfOver(tev::Clock::Now());
+  Engine().StartStop().StopCurrentRecordingsIfOver(tev::Clock::Now());
   EXPECT_EQ(StoppedPaths(), std::vector<std::wstring>{Path(b)});
   // The row stays recording until the streamer's report; its stream is
   // already stopped, so nothing more is sent.
-  Engine().StopCurrentRecordingsIfOver(tev::Clock::Now());
+  Engine().StartStop().StopCurrentRecordingsIfOver(tev::Clock::Now());
   EXPECT_EQ(StoppedPaths(), std::vector<std::wstring>{Path(b)});
   EXPECT_EQ(Status(b), "DVRSTATE_RECORDING");
 
   ASSERT_TRUE(Schedule::Update(b, L"Status", std::wstring(DVRSTATE_COMPLETE)));
-  Engine().StopCurrentRecordingsIfOver(tev::Clock::Now());
+  Engine().StartStop().StopCurrentRecordingsIfOver(tev::Clock::Now());
   ASSERT_TRUE(Schedule::Update(c, L"Status", std::wstring(DVRSTATE_COMPLETE)));
-  Engine().StopCurrentRecordingsIfOver(tev::Clock::Now());
+  Engine().StartStop().StopCurrentRecordingsIfOver(tev::Clock::Now());
   EXPECT_EQ(StoppedPaths(), (std::vector<std::wstring>{Path(b), Path(c), Path(a)}));
   EXPECT_EQ(Status(a), "DVRSTATE_RECORDING");
 }
@@ -179,7 +179,7 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
   // The streamer cannot reach the source.
   streamer_.SetReply(L"StartStream", DVR::kStreamerConnectFailed);
   const int unreachable = Row(Values(L"Unreachable", now + 10, 600));
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Status(unreachable), "DVRSTATE_COULD_NOT_CONNECT");
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"StartRecordingIfAppropriate: could not start recording "
                                        L"Unreachable (#" + std::to_wstring(unreachable) + L")"));
@@ -193,7 +193,7 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
   // Any other refusal.
   streamer_.SetReply(L"StartStream", 5);
   const int refused = Row(Values(L"Refused", now + 10, 600));
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Status(refused), "DVRSTATE_ERROR");
   streamer_.ResetReply(L"StartStream");
   EXPECT_FALSE(log_->HasPart(LOG_DEBUG, L"Done Notifying start recording"));
@@ -208,10 +208,10 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
     Schedules engine(recorder);
     lookups.failure_ = 104;
     const int busy = Row(Values(L"Busy", now + 10, 600, kWeb));
-    engine.StartRecordingIfAppropriate(tev::Clock::Now());
+    engine.StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
     lookups.failure_ = 117;
     const int mce = Row(Values(L"Media Center", now + 10, 600, kWeb));
-    engine.StartRecordingIfAppropriate(tev::Clock::Now());
+    engine.StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
     EXPECT_EQ(Status(busy), "DVRSTATE_TUNER_BUSY");
     EXPECT_EQ(Status(mce), "DVRSTATE_MCE_RUNNING");
   }
@@ -240,7 +240,7 @@ TEST_F(StartStop, TheStreamersFilePathIsStored) {
   });
   const int64_t now = tev::Clock::Now();
   const int id = Row(Values(L"Renamed", now + 10, 600));
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Path(id), renamed);
   EXPECT_EQ(Status(id), "DVRSTATE_RECORDING");
   // Published before the new name was stored: still under the old one.
@@ -250,18 +250,18 @@ TEST_F(StartStop, TheStreamersFilePathIsStored) {
   ASSERT_TRUE(Schedule::Update(id, L"Status", std::wstring(DVRSTATE_COMPLETE)));
   answer = DVR::kStreamerConnectFailed;
   const int second = Row(Values(L"Second", now + 10, 600));
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Path(second), renamed);
   EXPECT_EQ(Status(second), "DVRSTATE_COULD_NOT_CONNECT");
 }
 
 TEST_F(StartStop, HowManyRecordingsEachKindMayRun) {
   Schedules& engine = Engine();
-  EXPECT_EQ(engine.MaxSimultaneousRecordings(kWeb), 300);
-  EXPECT_EQ(engine.MaxSimultaneousRecordings(L"audio/x-win"), 300);
-  EXPECT_EQ(engine.MaxSimultaneousRecordings(kDevice), 1);
-  EXPECT_EQ(engine.MaxSimultaneousRecordings(kTv), 1);  // the TV service's one tuner
-  EXPECT_EQ(engine.GetTunerCount(kDevice), -1);
+  EXPECT_EQ(engine.StartStop().MaxSimultaneousRecordings(kWeb), 300);
+  EXPECT_EQ(engine.StartStop().MaxSimultaneousRecordings(L"audio/x-win"), 300);
+  EXPECT_EQ(engine.StartStop().MaxSimultaneousRecordings(kDevice), 1);
+  EXPECT_EQ(engine.StartStop().MaxSimultaneousRecordings(kTv), 1);  // the TV service's one tuner
+  EXPECT_EQ(engine.StartStop().GetTunerCount(kDevice), -1);
 
   const int64_t now = tev::Clock::Now();
   // Web streams are never busy, however many run.
@@ -269,7 +269,7 @@ TEST_F(StartStop, HowManyRecordingsEachKindMayRun) {
     Row(Values(L"Web " + std::to_wstring(i), now - 60, 600, kWeb, DVRSTATE_RECORDING));
   }
   EXPECT_FALSE(
-      engine.ChannelBusy(Schedule(Row(Values(L"Web next", now, 600, kWeb))), tev::Clock::Now()));
+      engine.StartStop().ChannelBusy(Schedule(Row(Values(L"Web next", now, 600, kWeb))), tev::Clock::Now()));
 
   // A capture device records one program at a time, counted per device.
   RowValues running = Values(L"Cam running", now - 60, 600, kDevice, DVRSTATE_RECORDING);
@@ -277,20 +277,20 @@ TEST_F(StartStop, HowManyRecordingsEachKindMayRun) {
   Row(running);
   RowValues other = Values(L"Cam other", now, 600, kDevice);
   other.channel = L"cam2";
-  EXPECT_FALSE(engine.ChannelBusy(Schedule(Row(other)), tev::Clock::Now()));
+  EXPECT_FALSE(engine.StartStop().ChannelBusy(Schedule(Row(other)), tev::Clock::Now()));
   RowValues same = Values(L"Cam same", now, 600, kDevice);
   same.channel = L"cam1";
-  EXPECT_TRUE(engine.ChannelBusy(Schedule(Row(same)), tev::Clock::Now()));
+  EXPECT_TRUE(engine.StartStop().ChannelBusy(Schedule(Row(same)), tev::Clock::Now()));
 
   // Television: free while nothing records; with no tuner reported at all,
   // any running recording makes it busy.
   const int tvNext = Row(Values(L"TV next", now, 600));
-  EXPECT_FALSE(engine.ChannelBusy(Schedule(tvNext), tev::Clock::Now()));
+  EXPECT_FALSE(engine.StartStop().ChannelBusy(Schedule(tvNext), tev::Clock::Now()));
   tv_.SetTuners({});
   Shift(31);
-  EXPECT_EQ(engine.MaxSimultaneousRecordings(kTv), -1);
+  EXPECT_EQ(engine.StartStop().MaxSimultaneousRecordings(kTv), -1);
   Row(Values(L"TV running", now - 60, 600, kTv, DVRSTATE_RECORDING));
-  EXPECT_TRUE(engine.ChannelBusy(Schedule(tvNext), tev::Clock::Now()));
+  EXPECT_TRUE(engine.StartStop().ChannelBusy(Schedule(tvNext), tev::Clock::Now()));
   EXPECT_EQ(tv_.CountOf(L"GetTVInfo"), 2u);  // once per 30 s
 }
 
@@ -312,22 +312,22 @@ TEST_F(StartStop, BackToBackOnTwoTunersTheEarlierGivesWay) {
   // Only two tuners when the second starts: the first ends without its
   // padding after.
   Schedules& engine = Engine();
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()), 1000 + 1800,
+  EXPECT_NEAR(engine.StartStop().CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()), 1000 + 1800,
               1);
   // Without the drama a tuner is free for the padding.
   ASSERT_TRUE(Schedule::Update(dramaId, L"Status", std::wstring(DVRSTATE_SKIP)));
-  EXPECT_NEAR(engine.CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()),
+  EXPECT_NEAR(engine.StartStop().CalculateAppropriateDuration(Schedule(first), tev::Clock::Now()),
               1000 + 1800 + 30, 1);
   ASSERT_TRUE(Schedule::Update(dramaId, L"Status", std::wstring(DVRSTATE_SCHEDULED)));
 
   // Both record; when the second is due, the tuner it takes is the first
   // episode's, which ends then, never the drama's in its middle.
   Shift(start - tev::Clock::Now());
-  engine.StartRecordingIfAppropriate(tev::Clock::Now());
+  engine.StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   ASSERT_EQ(Status(dramaId), "DVRSTATE_RECORDING");
   ASSERT_EQ(Status(first), "DVRSTATE_RECORDING");
   Shift(1800 - 20);
-  engine.StartRecordingIfAppropriate(tev::Clock::Now());
+  engine.StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(StoppedPaths(), std::vector<std::wstring>{Path(first)});
   EXPECT_EQ(Status(second), "DVRSTATE_SCHEDULED");
 }

@@ -34,10 +34,10 @@ class Timer : public enginetest::EngineFixture {
   // Re-arms and answers when the timer is due, in seconds of the product
   // clock (wake-ups count from the whole second they were computed at).
   double DueAt() {
-    Engine().SetRecordingTimer();
+    Engine().StartStop().SetRecordingTimer();
     return (tev::Clock::NowMs() + timer_().RemainingMs()) / 1000.0;
   }
-  StandByWaitableTimer& timer_() { return Engine().Timer(); }
+  StandByWaitableTimer& timer_() { return Engine().StartStop().Timer(); }
 };
 
 TEST_F(Timer, TheNextWakeUpFollowsStartsEndsAndPadding) {
@@ -103,14 +103,14 @@ TEST_F(Timer, PastRowsAreSettledOrRemovedAndAPastMomentIsArmedOnlyOnce) {
 TEST_F(Timer, TheThreadWakesAtTheShiftedDueTimeAndStopsOnCancel) {
   const int64_t now = tev::Clock::Now();
   Insert("Due", "DVRSTATE_SCHEDULED", now + 600, now + 2400);
-  PThread thread(&Engine(), &Schedules::TimerThreadProc, nullptr);
+  PThread thread(&Engine().StartStop(), &RecordingStartStop::TimerThreadProc, nullptr);
   struct Joiner {  // ends the thread even when an assertion fails
     Schedules* engine;
     PThread* thread;
     int result = -1;
     void Join() {
       if (thread == nullptr) return;
-      engine->Timer().cancel();
+      engine->StartStop().Timer().cancel();
       engine->Shutdown();  // clears the running flag
       result = thread->join(nullptr);
       thread = nullptr;
@@ -136,7 +136,7 @@ namespace {
 TEST_F(Timer, AStreamerThatFailsLeavesAnErrorAndTheTimerGoesOn) {
   tv_.SetTuners({{L"Tuner 1", L"video/x-tv"}, {L"Tuner 2", L"video/x-tv"},
                  {L"Tuner 3", L"video/x-tv"}});
-  Engine().ResetTunerCountCache();
+  Engine().StartStop().ResetTunerCountCache();
   const int64_t now = tev::Clock::Now();
   Insert("Garbage", "DVRSTATE_SCHEDULED", now + 600, now + 1200);
   Insert("Nobody", "DVRSTATE_SCHEDULED", now + 1800, now + 2400);
@@ -145,12 +145,12 @@ TEST_F(Timer, AStreamerThatFailsLeavesAnErrorAndTheTimerGoesOn) {
     enginetest::Value::Str(L"not a stream table").CopyTo(out);
     return 0;
   });
-  PThread thread(&Engine(), &Schedules::TimerThreadProc, nullptr);
+  PThread thread(&Engine().StartStop(), &RecordingStartStop::TimerThreadProc, nullptr);
   struct Joiner {
     Schedules* engine;
     PThread* thread;
     ~Joiner() {
-      engine->Timer().cancel();
+      engine->StartStop().Timer().cancel();
       engine->Shutdown();
       thread->join(nullptr);
     }
