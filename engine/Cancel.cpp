@@ -13,12 +13,13 @@
 #include "outbound/PeerClient.h"
 #include "db/Schedule.h"
 #include "dvr/DVR.h"
+#include "engine/RecordingCompletion.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
 #include "platform/Env.h"
 #include "support/Log.h"
 
-int Schedules::CancelScheduledRecording(int32_t scheduleId, int64_t now) {
+int RecordingCompletion::CancelScheduledRecording(int32_t scheduleId, int64_t now) {
   Schedule schedule(scheduleId);
   if (schedule.m_id == 0) return 0;
   PeerClient* vel = Peers();
@@ -43,7 +44,7 @@ int Schedules::CancelScheduledRecording(int32_t scheduleId, int64_t now) {
   return 0;
 }
 
-int Schedules::RetrySchedule(int32_t scheduleId, int64_t now) {
+int RecordingCompletion::RetrySchedule(int32_t scheduleId, int64_t now) {
   Schedule schedule(scheduleId);
   if (schedule.m_id == 0) return 0;  // Populate logged the missing row
   if (schedule.m_status == DVRSTATE_RECORDING) {
@@ -64,7 +65,7 @@ int Schedules::RetrySchedule(int32_t scheduleId, int64_t now) {
   return 0;
 }
 
-bool Schedules::RecordAgainInNewRow(const Schedule& earlier, int64_t now) {
+bool RecordingCompletion::RecordAgainInNewRow(const Schedule& earlier, int64_t now) {
   Schedule again = earlier;
   again.m_filePath = DVR::NextPieceFileName(earlier.m_filePath);
   if (again.m_filePath.empty()) return false;

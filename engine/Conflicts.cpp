@@ -409,7 +409,7 @@ void ScheduleConflicts::BumpSchedule(Schedule& row, int64_t now) {
     // republishes the row as stored either way.
     static_cast<void>(SetScheduleStatus(row, kSkip, now, StatusReason::kBumped));
   } else {
-    m_engine.CancelScheduledRecording(row.m_id, now);
+    m_completion.CancelScheduledRecording(row.m_id, now);
   }
 }
 

@@ -249,7 +249,7 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
     }
     m_startStop.SetRecordingTimer();
     if (remaining > 0) {
-      if (PeerClient* vel = Peers()) NotifyStarted(*vel, added);
+      if (PeerClient* vel = Peers()) RecordingCompletion::NotifyStarted(*vel, added);
       LogDebug(L"Done Notifying start recording");
     }
     const std::wstring mediumId =

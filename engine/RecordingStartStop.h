@@ -20,16 +20,19 @@
 class DVR;
 class PeerClient;
 class PThread;
+class RecordingCompletion;
 class Schedule;
 class Schedules;
 class SQLite;
 
 class RecordingStartStop {
  public:
-  // `engine` (running flag, peers, the cancel of a recording, housekeeping
-  // after each timer computation), `recorder` and `engineLock` outlive this
-  // object.
-  RecordingStartStop(Schedules& engine, DVR& recorder, PMutex& engineLock);
+  // `engine` (running flag, peers, housekeeping after each timer
+  // computation), `recorder`, `engineLock` and `completion` (the cancel of
+  // a recording) outlive this object; `completion` may still be under
+  // construction when it is built.
+  RecordingStartStop(Schedules& engine, DVR& recorder, PMutex& engineLock,
+                     RecordingCompletion& completion);
   ~RecordingStartStop();
 
   // The engine lock (Schedules::EngineLock()), as this object names it.
@@ -96,6 +99,7 @@ class RecordingStartStop {
   DVR& m_dvr;
   // Recursive (see Schedules::EngineLock()).
   PMutex& m_engineLock;
+  RecordingCompletion& m_completion;
   // The timer thread sleeps on it; cancelled by StopTimerThread.
   StandByWaitableTimer m_timer;
   // The moments armed while already past (each gets one wake-up).

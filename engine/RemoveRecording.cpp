@@ -16,6 +16,7 @@
 #include "db/Schedule.h"
 #include "dvr/DVR.h"
 #include "dvr/ThumbnailTable.h"
+#include "engine/RecordingCompletion.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
 #include "outbound/PeerClient.h"
@@ -43,7 +44,7 @@ bool FileExists(const std::wstring& path) {
 
 }  // namespace
 
-int Schedules::RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly, int64_t now) {
+int RecordingCompletion::RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly, int64_t now) {
   Schedule row(scheduleId);
   if (row.m_id == 0) return 0;  // Populate logged why
   const std::wstring state = row.m_status;

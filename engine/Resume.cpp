@@ -131,7 +131,7 @@ void Schedules::ResumeRecordings() {
       continue;
     }
     StopKeptStream(m_dvr, schedule.m_filePath, streamId);
-    CancelScheduledRecording(schedule.m_id, now);
+    m_completion.CancelScheduledRecording(schedule.m_id, now);
     // The copy is closed as the cancel closed the row; its end becomes now
     // so that a later restart does not resume the same window again.
     const wchar_t* closed = DVRSTATE_COMPLETE_PARTIAL;

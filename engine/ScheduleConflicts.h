@@ -12,16 +12,18 @@
 #include "engine/Requests.h"
 
 class PeerClient;
+class RecordingCompletion;
 class RecordingStartStop;
 class Schedule;
 class Schedules;
 
 class ScheduleConflicts {
  public:
-  // `engine` (the peers, the cancel of a recording) and `startStop` (the
-  // tuner counts, the timer) outlive this object.
-  ScheduleConflicts(Schedules& engine, RecordingStartStop& startStop)
-      : m_engine(engine), m_startStop(startStop) {}
+  // `engine` (the peers), `startStop` (the tuner counts, the timer) and
+  // `completion` (the cancel of a recording) outlive this object.
+  ScheduleConflicts(Schedules& engine, RecordingStartStop& startStop,
+                    RecordingCompletion& completion)
+      : m_engine(engine), m_startStop(startStop), m_completion(completion) {}
 
   // Checks a program about to be scheduled against the overlapping rows of
   // the same mimetype and the tuner count. Returns 0 no conflict, 101
@@ -68,6 +70,7 @@ class ScheduleConflicts {
 
   Schedules& m_engine;
   RecordingStartStop& m_startStop;
+  RecordingCompletion& m_completion;
 };
 
 #endif  // TEV_ENGINE_SCHEDULECONFLICTS_H_

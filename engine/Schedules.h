@@ -17,9 +17,9 @@
 
 #include "engine/BumpedSet.h"
 #include "engine/RecordingRequest.h"
-#include "engine/DelayedThumbnails.h"
 #include "engine/EngineHost.h"
 #include "engine/PassKeeper.h"
+#include "engine/RecordingCompletion.h"
 #include "engine/RecordingFolders.h"
 #include "engine/RecordingStartStop.h"
 #include "engine/ScheduleConflicts.h"
@@ -126,39 +126,12 @@ class Schedules : public MonitorHost {
   // StartStop.cpp, StartRecording.cpp, TunerCounts.cpp, DiskSpace.cpp) ---
   RecordingStartStop& StartStop() { return m_startStop; }
 
-  // --- Completion and housekeeping (engine/Completion.cpp,
-  // engine/Housekeeping.cpp, engine/CurrentlyRecording.cpp) ---
-  void NotifyRecordStarted(const std::wstring& filePath);
-  void NotifyRecordStartedAsync(const std::wstring& filePath);
-  // The streamer's reports; `now` is when the report arrived. A failure
-  // keeps `streamerMessage` (the streamer's own words, may be empty) in its
-  // reason.
-  void NotifyRecordFailedAsync(const std::wstring& filePath, int64_t now,
-                               const std::wstring& streamerMessage = std::wstring());
-  void NotifyRecordComplete(int32_t durationSeconds, const std::wstring& filePath, int64_t now,
-                            const std::wstring& streamerMessage = std::wstring());
-  void NotifyThumbnailNeeded(const std::wstring& filePath);
-  // *out becomes one entry per row in DVRSTATE_RECORDING, with its medium
-  // id when `withMediumIds` (else ""). 0 on success; 102 when the
-  // statement fails (*out is then empty).
-  static int GetCurrentlyRecording(std::vector<CurrentRecording>* out, bool withMediumIds);
-  // Tells every listener the list above, medium ids included
-  // ("NotifyPVRRecordingChange").
-  static void NotifyRecordingChange(PeerClient& peers);
-  // Tells every listener that the row's recording started / stopped, then
-  // the list.
-  static void NotifyStarted(PeerClient& peers, const Schedule& row);
-  static void NotifyStopped(PeerClient& peers, const Schedule& row);
-  // The user's cancel of one schedule (stops its recording when running).
-  int CancelScheduledRecording(int32_t scheduleId, int64_t now);
-  // Schedules the row again from `now`; 0. A row whose file is on disk
-  // keeps it (and its state); a new row records the programme again into
-  // a new file. A recording in progress is left alone.
-  int RetrySchedule(int32_t scheduleId, int64_t now);
-  // Inserts a copy of `earlier`, SCHEDULED from `now` for its duration,
-  // with a new file name (the counter form of the earlier one), and
-  // publishes it. False when no name or row could be made (logged).
-  static bool RecordAgainInNewRow(const Schedule& earlier, int64_t now);
+  // --- Completion, cancel, retry, removal and the recordings in progress
+  // (engine/Completion.cpp, Cancel.cpp, RemoveRecording.cpp,
+  // CurrentlyRecording.cpp) ---
+  RecordingCompletion& Completion() { return m_completion; }
+
+  // --- Housekeeping (engine/Housekeeping.cpp, Resume.cpp) ---
   // Remembers which rows the previous run left (the highest ID now). Call
   // once, when the database is open and before any request is served.
   void NotePreviousRun();
@@ -224,16 +197,6 @@ class Schedules : public MonitorHost {
   // other name.
   static int CommonPairResult(const std::wstring& name);
 
-  // --- Taking a schedule out of use (engine/RemoveRecording.cpp) ---
-  // A running recording is stopped (COMPLETE_PARTIAL); a pending pass
-  // episode becomes DELETED and stays; any other pending row is deleted;
-  // a finished or failed one loses its file and thumbnail (the row stays
-  // for the folder monitor). `notify`: also delete the medium in the
-  // library. `stopOnly`: for a finished one only announce the stop.
-  // 0; 108 the file could not be deleted; 102 the row could not be
-  // written.
-  int RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly, int64_t now);
-
   // --- Conflicts and the tuner plan (engine/Conflicts.cpp) ---
   ScheduleConflicts& Conflicts() { return m_conflicts; }
 
@@ -271,13 +234,15 @@ class Schedules : public MonitorHost {
   std::atomic<bool> m_peersLive{true};
   EngineHost* const m_host;
   std::atomic<PassKeeper*> m_passKeeper{nullptr};
-  DelayedThumbnails m_thumbnails{m_host, m_dvr};     // the delayed requests of start reports
-  // The concerns, each built on those before it.
-  RecordingStartStop m_startStop{*this, m_dvr, m_engineMutex};
-  ScheduleConflicts m_conflicts{*this, m_startStop};
+  MetadataEditor m_metadata;  // outlives the monitors and the concerns that use it
+  // The concerns. Start/stop and completion call each other, and
+  // completion and conflicts too: each is handed the later ones before
+  // they are built, and uses none of them until the engine is.
+  RecordingStartStop m_startStop{*this, m_dvr, m_engineMutex, m_completion};
+  RecordingCompletion m_completion{*this, m_dvr, m_host, m_metadata, m_startStop, m_conflicts};
+  ScheduleConflicts m_conflicts{*this, m_startStop, m_completion};
   // What the monitors reported unavailable; outlives them.
   FolderOutages m_folderOutages;
-  MetadataEditor m_metadata;  // outlives the monitors that use it
   // One per folder kind: video, audio, Media Center. Constant after
   // construction (each monitor guards its own state).
   std::unique_ptr<FileSystemMonitor> m_monitors[3];

@@ -21,6 +21,7 @@
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
 #include "engine/FailureReasons.h"
+#include "engine/RecordingCompletion.h"
 #include "engine/RecordingStartStop.h"
 #include "engine/Schedules.h"
 #include "engine/StartStatus.h"
@@ -101,7 +102,7 @@ void CancelOneWhenFull(RecordingStartStop& self, Schedules& engine, const Schedu
            L"possible for mimetype %ls (%ls found)",
            std::to_wstring(limit).c_str(), row.m_channelMimetype.c_str(),
            std::to_wstring(found).c_str());
-  engine.CancelScheduledRecording(query.GetInt("ID"), now);
+  engine.Completion().CancelScheduledRecording(query.GetInt("ID"), now);
 }
 
 // Steps for one due row. False when a failed statement ends the whole
@@ -170,7 +171,7 @@ bool StartRow(RecordingStartStop& self, Schedules& engine, const Schedule& row, 
   LogDebug(L"StartRecordingIfAppropriate executed for %d", row.m_id);
   if (code == 0) {
     PeerClient* vel = engine.Peers();
-    if (vel != nullptr) engine.NotifyStarted(*vel, row);
+    if (vel != nullptr) RecordingCompletion::NotifyStarted(*vel, row);
     LogDebug(L"Done Notifying start recording");
   }
   return true;

@@ -47,7 +47,7 @@ bool Schedules::Initialize() {
   // Resumed rows may be due at once.
   m_startStop.SetRecordingTimer();
   if (!m_running) return false;
-  if (PeerClient* vel = Peers()) NotifyRecordingChange(*vel);
+  if (PeerClient* vel = Peers()) RecordingCompletion::NotifyRecordingChange(*vel);
   if (!m_running) return false;
   StartFolderMonitors();
   const std::wstring third =
@@ -71,7 +71,7 @@ void Schedules::Shutdown() {
   LogDebug(L"Schedules::Shutdown");
   m_running = false;
   m_startStop.StopTimerThread();
-  m_thumbnails.Stop();
+  m_completion.StopThumbnailRequests();
   StopAllRecordings(tev::Clock::Now());
   m_startStop.EndTimerLoop();
   StopFolderMonitors();

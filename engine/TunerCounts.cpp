@@ -22,8 +22,9 @@ constexpr int32_t kUnlimitedRecordings = 300;
 
 }  // namespace
 
-RecordingStartStop::RecordingStartStop(Schedules& engine, DVR& recorder, PMutex& engineLock)
-    : m_engine(engine), m_dvr(recorder), m_engineLock(engineLock) {}
+RecordingStartStop::RecordingStartStop(Schedules& engine, DVR& recorder, PMutex& engineLock,
+                                       RecordingCompletion& completion)
+    : m_engine(engine), m_dvr(recorder), m_engineLock(engineLock), m_completion(completion) {}
 
 RecordingStartStop::~RecordingStartStop() = default;
 

@@ -89,7 +89,7 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row,
   const int32_t id = row.m_id;
   if (action == 1) {
     // The library has dropped the medium already: it is not asked again.
-    RemoveRecording(id, false, false, now);
+    m_completion.RemoveRecording(id, false, false, now);
     return 0;
   }
   if (action != 0) return 0;

@@ -120,7 +120,7 @@ TEST_F(CVelAtlRequests, NotificationsReachEveryListener) {
                               std::to_string(film));
   const int id = InsertSchedule("m8", "DVRSTATE_COMPLETE", "video/x-tv", "News", "Two");
   vel_->Peers().NotifyStopRecording(id, L"News", L"Two");
-  Schedules::NotifyRecordingChange(vel_->Peers());
+  RecordingCompletion::NotifyRecordingChange(vel_->Peers());
   ASSERT_TRUE(listener_.WaitFor(L"NotifyStopRecording", 1, 5000));
   ASSERT_TRUE(listener_.WaitFor(L"NotifyPVRRecordingChange", 1, 5000));
   Value stop = Last(listener_, L"NotifyStopRecording");
@@ -137,7 +137,7 @@ TEST_F(CVelAtlRequests, NotificationsReachEveryListener) {
   EXPECT_EQ(Str(Last(listener_, L"NotifyStartRecording").get(), 1), L"m8");
   // Nobody listening is no error.
   listener_.Leave();
-  Schedules::NotifyRecordingChange(vel_->Peers());
+  RecordingCompletion::NotifyRecordingChange(vel_->Peers());
   EXPECT_FALSE(log_->HasPart(LOG_ERROR, L"Notify"));
 }
 

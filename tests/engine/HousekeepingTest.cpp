@@ -49,7 +49,7 @@ TEST_F(Housekeeping, CancelStopsARecordingAndOnlyRepublishesAPlan) {
   const int32_t stream = streamer_.ActiveStreams().begin()->first;
 
   env_.Shift(600);
-  EXPECT_EQ(Engine().CancelScheduledRecording(live, tev::Clock::Now()), 0);
+  EXPECT_EQ(Engine().Completion().CancelScheduledRecording(live, tev::Clock::Now()), 0);
   ASSERT_EQ(streamer_.CountOf(L"StopStream"), 1u);
   EXPECT_EQ(VUtil::GetLongElement(Last(streamer_, L"StopStream").get(), 0), stream);
   EXPECT_TRUE(streamer_.ActiveStreams().empty());
@@ -69,7 +69,7 @@ TEST_F(Housekeeping, CancelStopsARecordingAndOnlyRepublishesAPlan) {
   const int plan = std::stoi(Rows("ID", "Name = 'Later'")[0][0]);
   const auto before = Rows("*", "ID = " + std::to_string(plan));
   const std::wstring planPath = W(Column(plan, "FilePath"));
-  EXPECT_EQ(Engine().CancelScheduledRecording(plan, tev::Clock::Now()), 0);
+  EXPECT_EQ(Engine().Completion().CancelScheduledRecording(plan, tev::Clock::Now()), 0);
   EXPECT_EQ(Rows("*", "ID = " + std::to_string(plan)), before);
   EXPECT_EQ(StatesOf(media_, planPath), (std::vector<std::wstring>{L"schedule", L"partial"}));
   ASSERT_TRUE(listener_.WaitFor(L"NotifyStopRecording", 2, 5000));
@@ -78,7 +78,7 @@ TEST_F(Housekeeping, CancelStopsARecordingAndOnlyRepublishesAPlan) {
 
   // Nothing to cancel.
   const size_t published = media_.CountOf(L"AddMedium");
-  EXPECT_EQ(Engine().CancelScheduledRecording(9999, tev::Clock::Now()), 0);
+  EXPECT_EQ(Engine().Completion().CancelScheduledRecording(9999, tev::Clock::Now()), 0);
   EXPECT_EQ(media_.CountOf(L"AddMedium"), published);
 }
 
@@ -89,13 +89,13 @@ TEST_F(Housekeeping, ReRecordingNeverWritesOverARecordedFile) {
   const std::string recorded = Column(first, "FilePath");
   std::ofstream(recorded) << std::string(100000, 'r');  // what its stream wrote
   env_.Shift(154);
-  ASSERT_EQ(Engine().CancelScheduledRecording(first, tev::Clock::Now()), 0);
+  ASSERT_EQ(Engine().Completion().CancelScheduledRecording(first, tev::Clock::Now()), 0);
   ASSERT_EQ(Column(first, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   streamer_.ClearRequests();
 
   // A retry keeps the earlier part in its row and records into a row and a
   // file of its own, named in the counter form of the earlier one.
-  ASSERT_EQ(Engine().RetrySchedule(first, tev::Clock::Now()), 0);
+  ASSERT_EQ(Engine().Completion().RetrySchedule(first, tev::Clock::Now()), 0);
   const std::string counter = recorded.substr(0, recorded.size() - 4) + " 1.asf";
   EXPECT_EQ(Column(first, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   EXPECT_EQ(Column(first, "FilePath"), recorded);
@@ -109,7 +109,7 @@ TEST_F(Housekeeping, ReRecordingNeverWritesOverARecordedFile) {
   EXPECT_EQ(StatesOf(media_, W(recorded)).back(), L"partial");
   EXPECT_EQ(StatesOf(media_, W(counter)).back(), L"recording");
   // Retrying the recording in progress starts nothing.
-  ASSERT_EQ(Engine().RetrySchedule(std::stoi(again[0][0]), tev::Clock::Now()), 0);
+  ASSERT_EQ(Engine().Completion().RetrySchedule(std::stoi(again[0][0]), tev::Clock::Now()), 0);
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
 
   // A planned row whose file is on disk already when its time comes: the
@@ -231,7 +231,7 @@ TEST_F(Housekeeping, TheListInProgressFirstClosesForgottenRecordings) {
   const int running = InsertRow(dbPath_, Planned("running", "DVRSTATE_RECORDING", now - 60, 1800));
 
   std::vector<CurrentRecording> list;
-  ASSERT_EQ(Schedules::GetCurrentlyRecording(&list, true), 0);
+  ASSERT_EQ(RecordingCompletion::GetCurrentlyRecording(&list, true), 0);
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[0].name, L"grace");
   EXPECT_EQ(list[1].name, L"running");
@@ -243,7 +243,7 @@ TEST_F(Housekeeping, TheListInProgressFirstClosesForgottenRecordings) {
 
   // A minute on, the one in its grace period goes too.
   env_.Shift(60);
-  ASSERT_EQ(Schedules::GetCurrentlyRecording(&list, true), 0);
+  ASSERT_EQ(RecordingCompletion::GetCurrentlyRecording(&list, true), 0);
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(Column(grace, "Status"), "DVRSTATE_COMPLETE");
 }

@@ -157,17 +157,17 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   ASSERT_TRUE(streamer_.WaitFor(L"StartStream", 2, 15000)) << tev::ToStdUtf8(log_->Dump());
   const std::wstring laterPath = peertest::Str(Last(streamer_, L"StartStream").get(), 11);
   EXPECT_EQ(streamer_.NotifyStarted(laterPath), 0);
-  Engine().NotifyThumbnailNeeded(laterPath);
+  Engine().Completion().NotifyThumbnailNeeded(laterPath);
   std::vector<CurrentRecording> recording;
-  EXPECT_EQ(Schedules::GetCurrentlyRecording(&recording, true), 0);
+  EXPECT_EQ(RecordingCompletion::GetCurrentlyRecording(&recording, true), 0);
 
   // The user cancels the one recorded at once and retries it; the
   // conflict bookkeeping runs for it.
   const int nowId = LocalIds::GetLocalIdFromPath(nowPath);
   ASSERT_GT(nowId, 0);
   EXPECT_EQ(LocalIds::GetLocalIdFromTevMediumId(LocalIds::GetScheduleMediumId(nowId)), nowId);
-  Engine().CancelScheduledRecording(nowId, tev::Clock::Now());
-  Engine().RetrySchedule(nowId, tev::Clock::Now());
+  Engine().Completion().CancelScheduledRecording(nowId, tev::Clock::Now());
+  Engine().Completion().RetrySchedule(nowId, tev::Clock::Now());
   Engine().Conflicts().UpdateConflicts(nowId, tev::Clock::Now());
   ScheduleAnswer conflicts;
   Engine().Conflicts().GetConflicts(later.mediumId, &conflicts);

@@ -104,7 +104,7 @@ TEST_F(Resume, AStreamStillWritingIsAdoptedAfterACrashAndAfterAShutdown) {
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
 
   // Its end report closes it as any recording.
-  Engine().NotifyRecordComplete(3600, widePath, tev::Clock::Now());
+  Engine().Completion().NotifyRecordComplete(3600, widePath, tev::Clock::Now());
   EXPECT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE");
   EXPECT_EQ(Recorder().GetStreamId(widePath), 0);
 }
