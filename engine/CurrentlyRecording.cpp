@@ -16,7 +16,7 @@
 
 int RecordingCompletion::GetCurrentlyRecording(std::vector<CurrentRecording>* out, bool withMediumIds) {
   // Rows the streamer never reported as finished leave the list first.
-  Schedules::PruneOrphanedRecordings(tev::Clock::Now());
+  EngineHousekeeping::PruneOrphanedRecordings(tev::Clock::Now());
   out->clear();
   SQLite rows;
   if (!rows.RunQuery("SELECT * FROM Schedules WHERE Status = ?", {DVRSTATE_RECORDING},

@@ -18,6 +18,7 @@
 #include "engine/BumpedSet.h"
 #include "engine/RecordingRequest.h"
 #include "engine/EngineHost.h"
+#include "engine/EngineHousekeeping.h"
 #include "engine/PassKeeper.h"
 #include "engine/RecordingCompletion.h"
 #include "engine/RecordingFolders.h"
@@ -131,30 +132,14 @@ class Schedules : public MonitorHost {
   // CurrentlyRecording.cpp) ---
   RecordingCompletion& Completion() { return m_completion; }
 
-  // --- Housekeeping (engine/Housekeeping.cpp, Resume.cpp) ---
-  // Remembers which rows the previous run left (the highest ID now). Call
-  // once, when the database is open and before any request is served.
-  void NotePreviousRun();
-  // " AND ID <= ?", for statements that must touch only the previous run's
-  // rows, with PreviousRunLast() (its last ID) bound to the placeholder.
-  static const char* PreviousRunCondition();
-  int32_t PreviousRunLast() const { return m_previousRunLastId.load(); }
-  // After a restart, for the previous run's rows whose window contains now:
-  // a stream that still writes its file is adopted; a recording whose
-  // stream has gone is closed and the rest recorded into a new row; a
-  // scheduled row whose start was missed records the rest at once. Other
-  // statuses are left alone. Rows still recording whose end has passed
-  // are deleted (their stream stopped).
-  void ResumeRecordings();
-  // Deletes skipped and conflicting rows whose end is before `now`.
-  void RemoveOldSchedules(int64_t now);
-  // Closes rows still recording more than a minute after their end.
-  static void PruneOrphanedRecordings(int64_t now);
-  // Once per engine (the first folder-monitor pass of a run): rows left
-  // recording by a crash become partial.
-  void ChangeRecordingToCompletePartial(int64_t now) override;
-  // Closes every row in DVRSTATE_RECORDING (no stream is stopped).
-  static void StopAllRecordings(int64_t now);
+  // --- Housekeeping: the previous run's rows, orphans, expired rows and
+  // shutdown (engine/Housekeeping.cpp, Resume.cpp) ---
+  EngineHousekeeping& Housekeeping() { return m_housekeeping; }
+  // What the monitors ask: the housekeeping's once-per-engine close of
+  // rows left recording by a crash.
+  void ChangeRecordingToCompletePartial(int64_t now) override {
+    m_housekeeping.ChangeRecordingToCompletePartial(now);
+  }
 
   // --- Media-library publishing (engine/Publishing.cpp, MediumIds.cpp) ---
   static void AssignTevMediumId(int scheduleId, const std::wstring& mediumId);
@@ -208,9 +193,6 @@ class Schedules : public MonitorHost {
  private:
   // Recursive (see EngineLock()).
   PMutex m_engineMutex{true};
-  // The highest row ID when the database was opened: rows up to it were
-  // left by the previous run. Until it is known every row counts as such.
-  std::atomic<int32_t> m_previousRunLastId{INT32_MAX};
   // Held alone, for one look-up or change of the pending files.
   PMutex m_startingSetMutex;
   std::set<std::wstring> m_pendingFiles TEV_GUARDED_BY(m_startingSetMutex);
@@ -225,6 +207,7 @@ class Schedules : public MonitorHost {
                    std::wstring* refusal = nullptr);
   // StartTime, EndTime, Duration and FilePath of the row.
   static bool WriteTimes(const Schedule& row);
+  friend class EngineHousekeeping;  // a resumed row's times
   // WriteTimes(to) and `to`'s Status (through the state setter) on the
   // stored row `from`; false when either write failed.
   static bool WriteTimesAndStatus(Schedule& from, const Schedule& to, int64_t now);
@@ -241,6 +224,7 @@ class Schedules : public MonitorHost {
   RecordingStartStop m_startStop{*this, m_dvr, m_engineMutex, m_completion};
   RecordingCompletion m_completion{*this, m_dvr, m_host, m_metadata, m_startStop, m_conflicts};
   ScheduleConflicts m_conflicts{*this, m_startStop, m_completion};
+  EngineHousekeeping m_housekeeping{*this, m_dvr, m_engineMutex, m_metadata, m_completion};
   // What the monitors reported unavailable; outlives them.
   FolderOutages m_folderOutages;
   // One per folder kind: video, audio, Media Center. Constant after
@@ -248,8 +232,6 @@ class Schedules : public MonitorHost {
   std::unique_ptr<FileSystemMonitor> m_monitors[3];
   std::atomic<bool> m_running{true};
   int32_t m_unused = 0;  // start-up sets it to -1
-  // Cleared by the first ChangeRecordingToCompletePartial.
-  std::atomic<bool> m_orphanCleanupPending{true};
 };
 
 #endif  // TEV_ENGINE_SCHEDULES_H_

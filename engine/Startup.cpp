@@ -26,7 +26,7 @@ bool Schedules::Initialize() {
     // Rows whose time passed while the module was down are settled before
     // the first wake-up is computed.
     const int64_t now = tev::Clock::Now();
-    RemoveOldSchedules(now);
+    m_housekeeping.RemoveOldSchedules(now);
     ChangePastScheduledToMissed(now);
     m_startStop.StartTimerThread();
   }
@@ -36,9 +36,9 @@ bool Schedules::Initialize() {
   m_folders.LoadFolders();
   CheckRecordingFolders();
   if (!m_running) return false;
-  ResumeRecordings();
+  m_housekeeping.ResumeRecordings();
   if (!m_running) return false;
-  RemoveOldSchedules(tev::Clock::Now());
+  m_housekeeping.RemoveOldSchedules(tev::Clock::Now());
   if (!m_running) return false;
   SyncWithTevMedia();
   // The sync reads every row once; what it freed goes back to the system,
@@ -72,7 +72,7 @@ void Schedules::Shutdown() {
   m_running = false;
   m_startStop.StopTimerThread();
   m_completion.StopThumbnailRequests();
-  StopAllRecordings(tev::Clock::Now());
+  EngineHousekeeping::StopAllRecordings(tev::Clock::Now());
   m_startStop.EndTimerLoop();
   StopFolderMonitors();
 }

@@ -119,7 +119,7 @@ void RecordingStartStop::SetRecordingTimerInLock() {
       WakeUpIn(m_timer, wait, true, tev::Clock::NowMs() - now * 1000);
       LogInfo(L"Waiting for: %d", wait);
     }
-    m_engine.RemoveOldSchedules(now);
+    m_engine.Housekeeping().RemoveOldSchedules(now);
     // Rows whose end passed unrecorded are settled after every computation
     // (their past end was armed once above, at most).
     Schedules::ChangePastScheduledToMissed(now);

@@ -132,7 +132,7 @@ TEST_F(Housekeeping, ReRecordingNeverWritesOverARecordedFile) {
 TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   // A row left recording by an earlier crash, its end long past, goes.
   InsertRow(dbPath_, Planned("Stale", "DVRSTATE_RECORDING", tev::Clock::Now() - 9000, 1800));
-  Engine().ResumeRecordings();
+  Engine().Housekeeping().ResumeRecordings();
   EXPECT_TRUE(Rows("ID").empty());
 
   ASSERT_EQ(Add(L"Movie", 0, 3600, 1), 0);
@@ -153,7 +153,7 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   streamer_.ClearRequests();
   media_.ClearRequests();
   const int64_t now = tev::Clock::Now();
-  Engine().ResumeRecordings();
+  Engine().Housekeeping().ResumeRecordings();
 
   EXPECT_EQ(Column(movie, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   EXPECT_LE(std::llabs(TimeOf(movie, "EndTime") - now), 2);
@@ -197,7 +197,7 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   Restart();
   streamer_.ClearRequests();
   env_.Shift(60);
-  Engine().ResumeRecordings();
+  Engine().Housekeeping().ResumeRecordings();
   EXPECT_EQ(Column(movie, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   EXPECT_EQ(Rows("ID", "Name = 'Movie'").size(), 3u);  // the resumed one resumed once more
   EXPECT_EQ(Rows("ID", "Name = 'Movie' AND Status = 'DVRSTATE_RECORDING'").size(), 1u);
@@ -215,7 +215,7 @@ TEST_F(Housekeeping, OldSkippedAndConflictingRowsAreRemovedInOneCommit) {
   database_->ObserveStatements([&statements](const std::string& sql) {
     statements.push_back(sql.substr(0, 6));
   });
-  Engine().RemoveOldSchedules(tev::Clock::Now());
+  Engine().Housekeeping().RemoveOldSchedules(tev::Clock::Now());
   database_->ObserveStatements(nullptr);
   // The deletions make one commit.
   EXPECT_EQ(statements, (std::vector<std::string>{"SELECT", "begin", "DELETE", "DELETE", "commit"}));
@@ -296,7 +296,7 @@ TEST_F(Housekeeping, StopAllRecordingsClosesRowsWithoutStoppingStreams) {
   const int done = InsertRow(dbPath_, Planned("done", "DVRSTATE_COMPLETE", now - 600, 1800));
 
   env_.Shift(100);
-  Schedules::StopAllRecordings(tev::Clock::Now());
+  EngineHousekeeping::StopAllRecordings(tev::Clock::Now());
   EXPECT_EQ(Column(plain, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   EXPECT_NEAR(std::stoi(Column(plain, "Duration")), 700, 2);
   EXPECT_EQ(Column(streaming, "Status"), "DVRSTATE_COMPLETE_PARTIAL");

@@ -139,8 +139,8 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   // engine does it again)
   Schedules nextRun(Recorder());
   nextRun.ChangeRecordingToCompletePartial(tev::Clock::Now());
-  Engine().ResumeRecordings();
-  Engine().RemoveOldSchedules(tev::Clock::Now());
+  Engine().Housekeeping().ResumeRecordings();
+  Engine().Housekeeping().RemoveOldSchedules(tev::Clock::Now());
   Engine().StartStop().SetRecordingTimer();
 
   // Intake of a programme for later and of one recorded at once.
@@ -176,8 +176,8 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   env_.SetNow(start + 1800 + 30);
   ASSERT_TRUE(streamer_.WaitFor(L"StopStream", 2, 15000)) << tev::ToStdUtf8(log_->Dump());
   EXPECT_EQ(streamer_.NotifyFinished(laterPath, 1855), 0);
-  Schedules::PruneOrphanedRecordings(tev::Clock::Now());
-  Engine().RemoveOldSchedules(tev::Clock::Now());
+  EngineHousekeeping::PruneOrphanedRecordings(tev::Clock::Now());
+  Engine().Housekeeping().RemoveOldSchedules(tev::Clock::Now());
   // The folder monitor's daily pass walks the finished rows page by page.
   Engine().Monitor(L"video")->RunPass();
   Engine().Shutdown();

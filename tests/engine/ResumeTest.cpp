@@ -79,7 +79,7 @@ TEST_F(Resume, AStreamStillWritingIsAdoptedAfterACrashAndAfterAShutdown) {
     env_.Shift(600);
     Restart();
     streamer_.ClearRequests();
-    Engine().ResumeRecordings();
+    Engine().Housekeeping().ResumeRecordings();
   }
   // One stream, the old one, still known by its id; no second file.
   EXPECT_EQ(Column(id, "Status"), "DVRSTATE_RECORDING");
@@ -90,13 +90,13 @@ TEST_F(Resume, AStreamStillWritingIsAdoptedAfterACrashAndAfterAShutdown) {
 
   // A shutdown closes the row and leaves the stream running; the next run
   // finds it still writing and takes the row back.
-  Schedules::StopAllRecordings(tev::Clock::Now());
+  EngineHousekeeping::StopAllRecordings(tev::Clock::Now());
   ASSERT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   {
     GrowingFile writing(path);
     env_.Shift(60);
     Restart();
-    Engine().ResumeRecordings();
+    Engine().Housekeeping().ResumeRecordings();
   }
   EXPECT_EQ(Column(id, "Status"), "DVRSTATE_RECORDING");
   EXPECT_EQ(Column(id, "Duration"), "3600");
@@ -121,7 +121,7 @@ TEST_F(Resume, TheInterruptedPieceIsDescribedAndAStreamTheStreamerForgotIsNoErro
   // The streamer restarted too: it knows no stream of the old run.
   streamer_.SetReply(L"StopStream", DVR::kStreamerUnknownStream);
   log_->Clear();
-  Engine().ResumeRecordings();
+  Engine().Housekeeping().ResumeRecordings();
   EXPECT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   EXPECT_EQ(streamer_.CountOf(L"StopStream"), 1u);
   EXPECT_FALSE(log_->HasPart(LOG_ERROR, L"DVR::StopRecording"));
@@ -160,8 +160,8 @@ TEST_F(Resume, OnlyRecordingsAndMissedStartsAreResumed) {
   const int lateId = InsertRow(dbPath_, late);
   const auto before = Rows("*", "ID != " + std::to_string(lateId));
 
-  Engine().NotePreviousRun();
-  Engine().ResumeRecordings();
+  Engine().Housekeeping().NotePreviousRun();
+  Engine().Housekeeping().ResumeRecordings();
   EXPECT_EQ(Rows("*", "ID != " + std::to_string(lateId)), before);
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
 
@@ -182,7 +182,7 @@ TEST_F(Resume, HousekeepingAfterARestartLeavesThisRunsRows) {
   stale.duration = 1800;
   stale.path = PathFor("Stale");
   const int staleId = InsertRow(dbPath_, stale);
-  Engine().NotePreviousRun();
+  Engine().Housekeeping().NotePreviousRun();
 
   // Requests are served before start-up has finished: an open-ended
   // recording started now has its end at its start.
@@ -191,7 +191,7 @@ TEST_F(Resume, HousekeepingAfterARestartLeavesThisRunsRows) {
   ASSERT_EQ(Column(open, "Status"), "DVRSTATE_RECORDING");
   env_.Shift(10);
   streamer_.ClearRequests();
-  Engine().ResumeRecordings();
+  Engine().Housekeeping().ResumeRecordings();
 
   EXPECT_TRUE(Rows("ID", "ID = " + std::to_string(staleId)).empty());
   EXPECT_EQ(Column(open, "Status"), "DVRSTATE_RECORDING");
