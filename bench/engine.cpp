@@ -138,7 +138,7 @@ void MeasureDueStarts(Schedules& engine, tev::test::FakeEnv& env, std::mutex& ar
     request.quality = L"high";
     request.tuner = L"t1";
     request.keepUntil = 2;
-    if (engine.Add(request, &out) != 0) {
+    if (engine.Intake().Add(request, &out) != 0) {
       continue;
     }
     const int64_t dueMs = (start + 1 - padding) * 1000;  // stored start is minute + 1

@@ -54,7 +54,7 @@ int CVelAtl::ScheduleRecording(const std::wstring&, const VARIANT& in, VARIANT* 
                                   &request.rating, &request.tags);
   if (found != 0) return found;
   ScheduleAnswer answer;
-  const int result = engine->Add(request, &answer);
+  const int result = engine->Intake().Add(request, &answer);
   if (out != nullptr) PutScheduleAnswer(answer, out);
   return result;
 }

@@ -78,7 +78,7 @@ void EngineHousekeeping::PruneOrphanedRecordings(int64_t now) {
 
 void EngineHousekeeping::ChangeRecordingToCompletePartial(int64_t now) {
   if (!m_orphanCleanupPending.exchange(false)) return;
-  Schedules::ChangePastScheduledToMissed(now);
+  ScheduleIntake::ChangePastScheduledToMissed(now);
   SQLite query;
   // Only rows of the previous run are orphans, and of those only the ones
   // whose stream this run has not adopted.
@@ -93,7 +93,7 @@ void EngineHousekeeping::ChangeRecordingToCompletePartial(int64_t now) {
     const std::wstring path = query.GetString("FilePath");
     // Recordings started by this process (those resumed at start-up among
     // them) are no orphans.
-    if (m_engine.IsBeingRecorded(path)) continue;
+    if (m_engine.Intake().IsBeingRecorded(path)) continue;
     LogWarn(L"ChangeRecordingToCompletePartial found orphan: %d %ls", id, path.c_str());
     if (!m_dvr.DoesThumbnailExist(path)) m_dvr.CreateThumbnail(path);
     Schedule schedule(id);

@@ -17,6 +17,7 @@
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
 #include "engine/MediaBatch.h"
+#include "engine/ScheduleIntake.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
 #include "outbound/PeerClient.h"
@@ -51,26 +52,28 @@ std::wstring UniqueFileName(DVR& recorder, const std::wstring& mimetype, const s
 
 }  // namespace
 
-bool Schedules::IsPendingFile(const std::wstring& filePath) {
+PeerClient* ScheduleIntake::Peers() const { return m_engine.Peers(); }
+
+bool ScheduleIntake::IsPendingFile(const std::wstring& filePath) {
   PMutexLock lock(m_startingSetMutex);
   return m_pendingFiles.count(filePath) != 0;
 }
 
-void Schedules::AddPendingFile(const std::wstring& filePath) {
+void ScheduleIntake::AddPendingFile(const std::wstring& filePath) {
   PMutexLock lock(m_startingSetMutex);
   m_pendingFiles.insert(filePath);
 }
 
-void Schedules::RemovePendingFile(const std::wstring& filePath) {
+void ScheduleIntake::RemovePendingFile(const std::wstring& filePath) {
   PMutexLock lock(m_startingSetMutex);
   m_pendingFiles.erase(filePath);
 }
 
-bool Schedules::IsBeingRecorded(const std::wstring& filePath) {
+bool ScheduleIntake::IsBeingRecorded(const std::wstring& filePath) {
   return IsPendingFile(filePath) || m_dvr.GetStreamId(filePath) != 0;
 }
 
-int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
+int ScheduleIntake::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
   LogInfo(
       L"SCHEDULE %ls  channel name: %ls mime: %ls channel: %ls start time: %d duration: %d "
       L"category: %ls description: %ls user: %ls quality: %ls tuner: %ls subTitle %ls "
@@ -263,7 +266,7 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
   }
 }
 
-void Schedules::ChangePastScheduledToMissed(int64_t now) {
+void ScheduleIntake::ChangePastScheduledToMissed(int64_t now) {
   const std::wstring cutoff = FormatTime3(now - 60);
   SQLite query;
   if (!query.RunQuery("SELECT * FROM Schedules WHERE (Status = ? OR Status = ? OR Status = ?) AND "
@@ -305,13 +308,13 @@ void Schedules::ChangePastScheduledToMissed(int64_t now) {
       SetScheduleStatuses(missed, DVRSTATE_MISSED, now, StatusReason::kMissed, publish));
 }
 
-void Schedules::SetScheduleOwner(int32_t scheduleId, int32_t owner) {
+void ScheduleIntake::SetScheduleOwner(int32_t scheduleId, int32_t owner) {
   Schedule::Update(scheduleId, L"Owner", owner);
   Schedule row(scheduleId);
   if (row.m_id != 0) Schedule::AddMedium(row, true);
 }
 
-void Schedules::SetScheduleOwner(int32_t scheduleId, const std::wstring& owner) {
+void ScheduleIntake::SetScheduleOwner(int32_t scheduleId, const std::wstring& owner) {
   Schedule::Update(scheduleId, L"Owner", owner);
   Schedule row(scheduleId);
   if (row.m_id != 0) Schedule::AddMedium(row, true);

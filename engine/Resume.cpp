@@ -154,7 +154,7 @@ void EngineHousekeeping::ResumeRecordings() {
     rest.start = now;
     rest.duration = remaining;
     rest.recordNow = 1;
-    m_engine.Add(rest, nullptr);
+    m_engine.Intake().Add(rest, nullptr);
   }
 
   // A programme whose start passed while the module was down records what

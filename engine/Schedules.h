@@ -24,6 +24,7 @@
 #include "engine/RecordingFolders.h"
 #include "engine/RecordingStartStop.h"
 #include "engine/ScheduleConflicts.h"
+#include "engine/ScheduleIntake.h"
 #include "engine/Requests.h"
 #include "monitor/FileMetadata.h"
 #include "monitor/FolderOutages.h"
@@ -100,28 +101,10 @@ class Schedules : public MonitorHost {
   RecordingFolders& Folders() { return m_folders; }
 
   // --- Intake (engine/Intake.cpp) ---
-  // The one entry point for a new recording request. On 0 *answer (when
-  // given) holds the new row's medium id; on a conflict what the check
-  // answered.
-  int Add(const RecordingRequest& request, ScheduleAnswer* answer);
+  ScheduleIntake& Intake() { return m_intake; }
   // Logs one ERROR for each recording folder (video, audio) in which no
   // file can be created. Start-up and every folder change run it.
   void CheckRecordingFolders();
-  // Scheduled, skipped and conflicting rows that ended over a minute before
-  // `now` become missed (retry when they have an episode address).
-  static void ChangePastScheduledToMissed(int64_t now);
-  // Writes the row's owner and republishes it.
-  static void SetScheduleOwner(int32_t scheduleId, int32_t owner);
-  static void SetScheduleOwner(int32_t scheduleId, const std::wstring& owner);
-  // Recording files being created by intake right now (the folder monitor
-  // must not take them for foreign files).
-  bool IsPendingFile(const std::wstring& filePath) TEV_EXCLUDES(m_startingSetMutex);
-  void AddPendingFile(const std::wstring& filePath) TEV_EXCLUDES(m_startingSetMutex);
-  void RemovePendingFile(const std::wstring& filePath) TEV_EXCLUDES(m_startingSetMutex);
-  // A file intake is creating (pending) or the streamer is writing under a
-  // stream id this run holds (started or adopted): no orphan, and no
-  // foreign file to adopt.
-  bool IsBeingRecorded(const std::wstring& filePath);
 
   // --- Start, stop, timer, tuner counts and disk space (engine/Timer.cpp,
   // StartStop.cpp, StartRecording.cpp, TunerCounts.cpp, DiskSpace.cpp) ---
@@ -193,9 +176,6 @@ class Schedules : public MonitorHost {
  private:
   // Recursive (see EngineLock()).
   PMutex m_engineMutex{true};
-  // Held alone, for one look-up or change of the pending files.
-  PMutex m_startingSetMutex;
-  std::set<std::wstring> m_pendingFiles TEV_GUARDED_BY(m_startingSetMutex);
 
   RecordingFolders m_folders{[this](const std::wstring& kind) { RepointFolderMonitor(kind); }};
 
@@ -224,6 +204,7 @@ class Schedules : public MonitorHost {
   RecordingStartStop m_startStop{*this, m_dvr, m_engineMutex, m_completion};
   RecordingCompletion m_completion{*this, m_dvr, m_host, m_metadata, m_startStop, m_conflicts};
   ScheduleConflicts m_conflicts{*this, m_startStop, m_completion};
+  ScheduleIntake m_intake{*this, m_dvr, m_conflicts, m_startStop};
   EngineHousekeeping m_housekeeping{*this, m_dvr, m_engineMutex, m_metadata, m_completion};
   // What the monitors reported unavailable; outlives them.
   FolderOutages m_folderOutages;

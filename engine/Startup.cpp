@@ -27,7 +27,7 @@ bool Schedules::Initialize() {
     // the first wake-up is computed.
     const int64_t now = tev::Clock::Now();
     m_housekeeping.RemoveOldSchedules(now);
-    ChangePastScheduledToMissed(now);
+    ScheduleIntake::ChangePastScheduledToMissed(now);
     m_startStop.StartTimerThread();
   }
   if (!m_running) return false;

@@ -122,7 +122,7 @@ void RecordingStartStop::SetRecordingTimerInLock() {
     m_engine.Housekeeping().RemoveOldSchedules(now);
     // Rows whose end passed unrecorded are settled after every computation
     // (their past end was armed once above, at most).
-    Schedules::ChangePastScheduledToMissed(now);
+    ScheduleIntake::ChangePastScheduledToMissed(now);
   } catch (...) {
     LogError(L"Error in SetRecordingTimer");
   }

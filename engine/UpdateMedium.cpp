@@ -220,7 +220,7 @@ int Schedules::MoveSchedule(const Schedule& row, int64_t start, int32_t duration
   request.start = start;
   request.duration = duration;
   request.existingId = current.m_id;
-  const int added = Add(request, &unused);
+  const int added = m_intake.Add(request, &unused);
   if (added != 0) {
     // Refused (a conflict, most often): back to the time it had.
     if (WriteTimesAndStatus(current, stored, now)) Schedule::AddMedium(current, true);

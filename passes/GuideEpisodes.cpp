@@ -242,11 +242,11 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const ListedChannel& 
     const int64_t airing = row.start;
     engine.EngineLock().AfterRelease([&engine, rest, owner, airing] {
       ScheduleAnswer added;
-      engine.Add(rest, &added);
+      engine.Intake().Add(rest, &added);
       if (added.kind == ScheduleAnswer::Kind::kMediumId) {
         const int32_t id = LocalIds::GetLocalIdFromTevMediumId(added.mediumId);
         if (id > 0) {
-          Schedules::SetScheduleOwner(id, owner);
+          ScheduleIntake::SetScheduleOwner(id, owner);
           // Taken from now: the row still stands for the airing.
           EpisodeMarks::SetAiring(id, airing);
         }

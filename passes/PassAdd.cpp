@@ -173,7 +173,7 @@ int32_t SeasonPasses::Add(const PassDescription& pass, PassConflictReport* repor
     // it, and after the pass has its medium id, so that its "tevPassId"
     // names it.
     storeMediumId();
-    Schedules::SetScheduleOwner(sourceScheduleId, id);
+    ScheduleIntake::SetScheduleOwner(sourceScheduleId, id);
   }
 
   AdmissionFlags flags;
@@ -197,7 +197,7 @@ int32_t SeasonPasses::Add(const PassDescription& pass, PassConflictReport* repor
   }
   storeMediumId();  // when the episodes ended before publishing; removal needs it
   if (searched == kPassGuideFailed || searched == kPassConflicts) {
-    if (sourceScheduleId > 0) Schedules::SetScheduleOwner(sourceScheduleId, std::wstring());
+    if (sourceScheduleId > 0) ScheduleIntake::SetScheduleOwner(sourceScheduleId, std::wstring());
     RemoveSeasonPass(id, true);
     return searched == kPassGuideFailed ? kFailed : kConflictsFound;
   }

@@ -59,7 +59,7 @@ TEST_F(Intake, AScheduledRowCarriesTheRequest) {
   EXPECT_EQ(tev::ToStdUtf8(result.mediumId), row[12]);
   EXPECT_EQ(media_.CountOf(L"AddMedium"), 1u);
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
-  EXPECT_FALSE(Engine().IsPendingFile(tev::FromStdUtf8(row[11])));
+  EXPECT_FALSE(Engine().Intake().IsPendingFile(tev::FromStdUtf8(row[11])));
   EXPECT_TRUE(log_->HasPart(LOG_INFO, L"SCHEDULE Bob's Show  channel name: BBC One mime: "
                                       L"video/x-tv channel: ch1"));
 
@@ -91,7 +91,7 @@ TEST_F(Intake, EveryClientTextIsStoredAsTextNeverAsSql) {
     hostileRequest.tuner = text;
     hostileRequest.subtitle = text;
     hostileRequest.recordNow = request.second;
-    const int result = Engine().Add(hostileRequest, nullptr);
+    const int result = Engine().Intake().Add(hostileRequest, nullptr);
     EXPECT_EQ(result, 0) << tev::ToStdUtf8(name);
     const auto rows = Rows("Quality, Category, Description, Tuner, Subtitle",
                            "Name = '" + SqlText(tev::ToStdUtf8(name)) + "'");
@@ -119,7 +119,7 @@ TEST_F(Intake, AStartThatHasPassedRecordsAtOnceForTheWholeDuration) {
     EXPECT_EQ(row[2], "Automatic") << row[0];
     const int64_t start = GetTime3(tev::FromStdUtf8(row[3]));
     EXPECT_LE(std::llabs(start - now), 2) << row[0];
-    EXPECT_FALSE(Engine().IsPendingFile(tev::FromStdUtf8(row[5])));
+    EXPECT_FALSE(Engine().Intake().IsPendingFile(tev::FromStdUtf8(row[5])));
   }
   EXPECT_NEAR(std::stoi(rows[0][4]), 1830, 1);
   EXPECT_NEAR(std::stoi(rows[1][4]), 930, 1);
@@ -165,7 +165,7 @@ TEST_F(Intake, TheStreamersFileNameReplacesOurs) {
   EXPECT_EQ(Rows("FilePath, Status, Type"),
             (std::vector<std::vector<std::string>>{
                 {tev::ToStdUtf8(renamed), "DVRSTATE_RECORDING", "Manual"}}));
-  EXPECT_FALSE(Engine().IsPendingFile(renamed));
+  EXPECT_FALSE(Engine().Intake().IsPendingFile(renamed));
 }
 
 TEST_F(Intake, RefusalsLeaveNothingBehind) {
@@ -243,7 +243,7 @@ TEST_F(Intake, PastSchedulesBecomeMissedOrRetried) {
   insert("skip", "DVRSTATE_SKIP", now - 3600, "");
   insert("recent", "DVRSTATE_SCHEDULED", now - 30, "");
   insert("done", "DVRSTATE_COMPLETE", now - 3600, "");
-  Schedules::ChangePastScheduledToMissed(tev::Clock::Now());
+  ScheduleIntake::ChangePastScheduledToMissed(tev::Clock::Now());
   EXPECT_EQ(Rows("Status"), (std::vector<std::vector<std::string>>{
                                 {"DVRSTATE_MISSED"}, {"DVRSTATE_RETRY"}, {"DVRSTATE_MISSED"},
                                 {"DVRSTATE_MISSED"}, {"DVRSTATE_SCHEDULED"}, {"DVRSTATE_COMPLETE"}}));
@@ -254,9 +254,9 @@ TEST_F(Intake, PastSchedulesBecomeMissedOrRetried) {
 
   // An owner change is written and republished.
   const int id = std::stoi(Rows("ID", "Name = 'recent'")[0][0]);
-  Schedules::SetScheduleOwner(id, 7);
+  ScheduleIntake::SetScheduleOwner(id, 7);
   EXPECT_EQ(Column(id, "Owner"), "7");
-  Schedules::SetScheduleOwner(id, L"");
+  ScheduleIntake::SetScheduleOwner(id, L"");
   EXPECT_EQ(Column(id, "Owner"), "");
   EXPECT_EQ(media_.CountOf(L"AddMedium"), 2u);
 }
