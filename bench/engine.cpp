@@ -138,7 +138,7 @@ void MeasureDueStarts(Schedules& engine, tev::test::FakeEnv& env, std::mutex& ar
     request.quality = L"high";
     request.tuner = L"t1";
     request.keepUntil = 2;
-    if (engine.Add(request, &out) != 0) {
+    if (engine.Intake().Add(request, &out) != 0) {
       continue;
     }
     const int64_t dueMs = (start + 1 - padding) * 1000;  // stored start is minute + 1
@@ -164,7 +164,7 @@ void MeasureDueStarts(Schedules& engine, tev::test::FakeEnv& env, std::mutex& ar
     close.RunQuery("UPDATE Schedules SET Status = 'DVRSTATE_COMPLETE' WHERE Status = "
                    "'DVRSTATE_RECORDING'",
                    L"bench");
-    engine.SetRecordingTimer();
+    engine.StartStop().SetRecordingTimer();
   }
   std::sort(figures->dueDelays.begin(), figures->dueDelays.end());
 }
@@ -268,9 +268,9 @@ void MeasureAt(int rows, const std::wstring& host, int runs, const std::string& 
       ScheduleAnswer list;
       BumpedSet bumped;
       auto a = std::chrono::steady_clock::now();
-      engine.CheckForScheduleConflicts(L"Programme", L"tv.99", L"video/x-tv", programme, 3600,
-                                       &list, 0, 0, false, false, L"", false, false, bumped,
-                                       tev::Clock::Now());
+      engine.Conflicts().CheckForScheduleConflicts(L"Programme", L"tv.99", L"video/x-tv", programme,
+                                                   3600, &list, 0, 0, false, false, L"", false,
+                                                   false, bumped, tev::Clock::Now());
       auto b = std::chrono::steady_clock::now();
       if (run > 0) figures.conflictChecks.push_back(Micros(a, b));  // the first fills the tuner cache
     }

@@ -369,7 +369,7 @@ int main(int argc, char** argv) {
     std::vector<double> replan;
     for (int32_t id : cancels) {
       a = std::chrono::steady_clock::now();
-      pvr.GetSchedules().RemoveRecording(id, false, false, tev::Clock::Now());
+      pvr.GetSchedules().Completion().RemoveRecording(id, false, false, tev::Clock::Now());
       b = std::chrono::steady_clock::now();
       replan.push_back(Micros(a, b));
     }

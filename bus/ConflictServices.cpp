@@ -16,7 +16,7 @@ int CVelAtl::GetConflicts(const std::wstring&, const VARIANT& in, VARIANT* out) 
   }
   const std::wstring mediumId = VUtil::GetStringElement(in, 0);
   ScheduleAnswer answer;
-  const int result = engine->GetConflicts(mediumId, &answer);
+  const int result = engine->Conflicts().GetConflicts(mediumId, &answer);
   if (answer.kind != ScheduleAnswer::Kind::kNothing) {
     AutoVariant list;
     PutScheduleAnswer(answer, &list.get());

@@ -81,7 +81,7 @@ int CVelAtl::VideoThumbnailCallback(const std::wstring&, const VARIANT& in, VARI
 int CVelAtl::NotifyThumbnailNeeded(const std::wstring&, const VARIANT& in, VARIANT*) {
   const std::wstring path = VUtil::GetStringElement(in, 0);
   Schedules* engine = EngineOf(this, L"NotifyThumbnailNeeded");
-  if (engine != nullptr) engine->NotifyThumbnailNeeded(path);
+  if (engine != nullptr) engine->Completion().NotifyThumbnailNeeded(path);
   return 0;
 }
 

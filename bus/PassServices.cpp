@@ -87,7 +87,7 @@ int CVelAtl::AddTevPass(const std::wstring&, const VARIANT& in, VARIANT* out) {
   SeasonPasses passes(*engine_, *checker_);
   // The timer is computed while the library answers the episodes.
   Schedules& engine = *engine_;
-  std::function<void()> timer = [&engine] { engine.SetRecordingTimer(); };
+  std::function<void()> timer = [&engine] { engine.StartStop().SetRecordingTimer(); };
   PassConflictReport report;
   const int32_t id =
       localId != 0

@@ -54,7 +54,7 @@ int CVelAtl::ScheduleRecording(const std::wstring&, const VARIANT& in, VARIANT* 
                                   &request.rating, &request.tags);
   if (found != 0) return found;
   ScheduleAnswer answer;
-  const int result = engine->Add(request, &answer);
+  const int result = engine->Intake().Add(request, &answer);
   if (out != nullptr) PutScheduleAnswer(answer, out);
   return result;
 }
@@ -86,7 +86,7 @@ int CVelAtl::CancelScheduledRecording(const std::wstring&, const VARIANT& in, VA
   if (engine == nullptr) return -1;
   const int32_t id = ScheduleIdOf(mediumId, L"CancelScheduledRecording");
   if (id < 0) return kResultNoSuchSchedule;
-  return engine->CancelScheduledRecording(id, tev::Clock::Now());
+  return engine->Completion().CancelScheduledRecording(id, tev::Clock::Now());
 }
 
 int CVelAtl::RetrySchedule(const std::wstring&, const VARIANT& in, VARIANT*) {
@@ -95,7 +95,7 @@ int CVelAtl::RetrySchedule(const std::wstring&, const VARIANT& in, VARIANT*) {
   if (engine == nullptr) return -1;
   const int32_t id = ScheduleIdOf(mediumId, L"RetrySchedule");
   if (id < 0) return kResultNoSuchSchedule;
-  return engine->RetrySchedule(id, tev::Clock::Now());
+  return engine->Completion().RetrySchedule(id, tev::Clock::Now());
 }
 
 int CVelAtl::NotifyRecordFinished(const std::wstring&, const VARIANT& in, VARIANT*) {
@@ -103,9 +103,10 @@ int CVelAtl::NotifyRecordFinished(const std::wstring&, const VARIANT& in, VARIAN
   const std::wstring path = VUtil::GetStringElement(in, 2);
   LogDebug(L"NotifyRecordComplete: durationSec %d, filepath %ls", seconds, path.c_str());
   if (Schedules* engine = EngineOf(this, L"NotifyRecordFinished")) {
-    engine->NotifyRecordComplete(seconds, path, tev::Clock::Now(), StreamerMessage(in));
-    engine->SetRecordingTimer();
-    engine->NotifyRecordingChange(peers_);
+    engine->Completion().NotifyRecordComplete(seconds, path, tev::Clock::Now(),
+                                              StreamerMessage(in));
+    engine->StartStop().SetRecordingTimer();
+    engine->Completion().NotifyRecordingChange(peers_);
   }
   return 0;
 }
@@ -114,8 +115,8 @@ int CVelAtl::NotifyRecordStarted(const std::wstring&, const VARIANT& in, VARIANT
   const std::wstring path = VUtil::GetStringElement(in, 2);
   LogDebug(L"NotifyRecordStarted: filepath %ls", path.c_str());
   if (Schedules* engine = EngineOf(this, L"NotifyRecordStarted")) {
-    engine->NotifyRecordStarted(path);
-    engine->NotifyRecordingChange(peers_);
+    engine->Completion().NotifyRecordStarted(path);
+    engine->Completion().NotifyRecordingChange(peers_);
   }
   return 0;
 }
@@ -124,8 +125,8 @@ int CVelAtl::NotifyWebRecordStartedAsync(const std::wstring&, const VARIANT& in,
   const std::wstring path = VUtil::GetStringElement(in, 2);
   LogDebug(L"NotifyRecordStartedAsync: filepath %ls", path.c_str());
   if (Schedules* engine = EngineOf(this, L"NotifyWebRecordStartedAsync")) {
-    engine->NotifyRecordStartedAsync(path);
-    engine->NotifyRecordingChange(peers_);
+    engine->Completion().NotifyRecordStartedAsync(path);
+    engine->Completion().NotifyRecordingChange(peers_);
   }
   return 0;
 }
@@ -134,8 +135,8 @@ int CVelAtl::NotifyWebRecordFailedAsync(const std::wstring&, const VARIANT& in, 
   const std::wstring path = VUtil::GetStringElement(in, 2);
   LogDebug(L"NotifyRecordFailedAsync: filepath %ls", path.c_str());
   if (Schedules* engine = EngineOf(this, L"NotifyWebRecordFailedAsync")) {
-    engine->NotifyRecordFailedAsync(path, tev::Clock::Now(), StreamerMessage(in));
-    engine->NotifyRecordingChange(peers_);
+    engine->Completion().NotifyRecordFailedAsync(path, tev::Clock::Now(), StreamerMessage(in));
+    engine->Completion().NotifyRecordingChange(peers_);
   }
   return 0;
 }

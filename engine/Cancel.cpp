@@ -10,15 +10,16 @@
 //   RECORDING --retry---> unchanged
 #include <string>
 
-#include "outbound/PeerClient.h"
 #include "db/Schedule.h"
 #include "dvr/DVR.h"
+#include "engine/RecordingCompletion.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
+#include "outbound/PeerClient.h"
 #include "platform/Env.h"
 #include "support/Log.h"
 
-int Schedules::CancelScheduledRecording(int32_t scheduleId, int64_t now) {
+int RecordingCompletion::CancelScheduledRecording(int32_t scheduleId, int64_t now) {
   Schedule schedule(scheduleId);
   if (schedule.m_id == 0) return 0;
   PeerClient* vel = Peers();
@@ -31,7 +32,7 @@ int Schedules::CancelScheduledRecording(int32_t scheduleId, int64_t now) {
     // The tuner is free again: waiting rows it blocked may record now.
     if (SetScheduleStatus(Library(), schedule, DVRSTATE_COMPLETE_PARTIAL, now,
                           StatusReason::kCancel)) {
-      UpdateConflicts(schedule.m_id, now);
+      m_conflicts.UpdateConflicts(schedule.m_id, now);
     }
   } else {
     // What the library makes of a plan shown as partial is its own affair;
@@ -44,7 +45,7 @@ int Schedules::CancelScheduledRecording(int32_t scheduleId, int64_t now) {
   return 0;
 }
 
-int Schedules::RetrySchedule(int32_t scheduleId, int64_t now) {
+int RecordingCompletion::RetrySchedule(int32_t scheduleId, int64_t now) {
   Schedule schedule(scheduleId);
   if (schedule.m_id == 0) return 0;  // Populate logged the missing row
   if (schedule.m_status == DVRSTATE_RECORDING) {
@@ -62,11 +63,11 @@ int Schedules::RetrySchedule(int32_t scheduleId, int64_t now) {
     LogError(L"Schedules::RetrySchedule could not write %d", scheduleId);
     return 0;
   }
-  StartRecordingIfAppropriate(now);
+  m_startStop.StartRecordingIfAppropriate(now);
   return 0;
 }
 
-bool Schedules::RecordAgainInNewRow(const Schedule& earlier, int64_t now) {
+bool RecordingCompletion::RecordAgainInNewRow(const Schedule& earlier, int64_t now) {
   Schedule again = earlier;
   again.m_filePath = DVR::NextPieceFileName(earlier.m_filePath);
   if (again.m_filePath.empty()) return false;

@@ -18,6 +18,7 @@
 #include "dvr/DVR.h"
 #include "dvr/ThumbnailTable.h"
 #include "engine/FailureReasons.h"
+#include "engine/RecordingCompletion.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
 #include "outbound/PeerClient.h"
@@ -60,7 +61,21 @@ std::wstring ShortRecordingText(DVR& recorder, const Schedule& schedule, int32_t
 
 }  // namespace
 
-void Schedules::NotifyRecordStarted(const std::wstring& filePath) {
+RecordingCompletion::RecordingCompletion(Schedules& engine, DVR& recorder, EngineHost* host,
+                                         MetadataEditor& metadata, RecordingStartStop& startStop,
+                                         ScheduleConflicts& conflicts)
+    : m_engine(engine),
+      m_dvr(recorder),
+      m_host(host),
+      m_metadata(metadata),
+      m_startStop(startStop),
+      m_conflicts(conflicts) {}
+
+PeerClient* RecordingCompletion::Peers() const { return m_engine.Peers(); }
+
+LibrarySync& RecordingCompletion::Library() const { return m_engine.Library(); }
+
+void RecordingCompletion::NotifyRecordStarted(const std::wstring& filePath) {
   Schedule schedule(filePath, DVRSTATE_RECORDING);
   if (schedule.m_id == 0) {
     LogError(L"NotifyRecordStarted; not found %ls", filePath.c_str());
@@ -69,17 +84,17 @@ void Schedules::NotifyRecordStarted(const std::wstring& filePath) {
   Library().AddMedium(schedule, true);
   if (!IsVideo(schedule.m_channelMimetype)) return;
   // A stopping module asks for nothing more.
-  if (!m_running || (m_host != nullptr && m_host->Stopping())) return;
+  if (!m_engine.IsRunning() || (m_host != nullptr && m_host->Stopping())) return;
   // Never on the bus thread: a wait here would hold every other request.
   m_thumbnails.Request(filePath, kThumbnailDelayMs);
 }
 
-void Schedules::NotifyRecordStartedAsync(const std::wstring& filePath) {
+void RecordingCompletion::NotifyRecordStartedAsync(const std::wstring& filePath) {
   NotifyRecordStarted(filePath);
 }
 
-void Schedules::NotifyRecordFailedAsync(const std::wstring& filePath, int64_t now,
-                                        const std::wstring& streamerMessage) {
+void RecordingCompletion::NotifyRecordFailedAsync(const std::wstring& filePath, int64_t now,
+                                                  const std::wstring& streamerMessage) {
   Schedule failed(filePath, DVRSTATE_RECORDING);
   if (failed.m_id != 0 && failed.m_status != DVRSTATE_RECORDING) {
     // Closed already (cancelled, or at a shutdown): it keeps what it says.
@@ -100,8 +115,9 @@ void Schedules::NotifyRecordFailedAsync(const std::wstring& filePath, int64_t no
   if (stored.m_id != 0) Library().AddMedium(stored, true);
 }
 
-void Schedules::NotifyRecordComplete(int32_t durationSeconds, const std::wstring& filePath,
-                                     int64_t now, const std::wstring& streamerMessage) {
+void RecordingCompletion::NotifyRecordComplete(int32_t durationSeconds,
+                                               const std::wstring& filePath, int64_t now,
+                                               const std::wstring& streamerMessage) {
   Schedule schedule(filePath, DVRSTATE_RECORDING);
   if (schedule.m_id == 0) return;
   // A row already closed (cancelled, closed at shutdown or by a restart,
@@ -154,7 +170,7 @@ void Schedules::NotifyRecordComplete(int32_t durationSeconds, const std::wstring
   Library().AddMedium(schedule, true);
 }
 
-void Schedules::NotifyThumbnailNeeded(const std::wstring& filePath) {
+void RecordingCompletion::NotifyThumbnailNeeded(const std::wstring& filePath) {
   LogDebug(L"Got NotifyThumbnailNeeded for %ls", filePath.c_str());
   SQLite query;
   if (!query.RunQuery("SELECT * FROM Schedules WHERE FilePath = ?", {filePath},

@@ -26,21 +26,20 @@
 #include <utility>
 #include <vector>
 
-#include "outbound/PeerClient.h"
+#include "db/EpisodeMarks.h"
 #include "db/LocalIds.h"
-#include "db/Schedule.h"
+#include "db/PassStore.h"
 #include "db/SQLite.h"
+#include "db/Schedule.h"
 #include "db/TextNumbers.h"
 #include "db/TimeUtils.h"
 #include "engine/FailureReasons.h"
 #include "engine/Planner.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
-#include "db/EpisodeMarks.h"
-#include "db/PassStore.h"
+#include "outbound/PeerClient.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
-#include "support/PMutexLock.h"
 #include "support/VelException.h"
 
 namespace {
@@ -221,7 +220,7 @@ std::vector<ScheduleConflict> ConflictList(const std::vector<const Schedule*>& a
 // ties, being the newest). 101 with the rows in its way when the plan
 // leaves it out; 101 with the rows it would displace when it may not
 // displace (`displace` clear); else 0. Writes nothing: the caller writes
-// the episode and then plans its window (Schedules::ReplanAround).
+// the episode and then plans its window (ScheduleConflicts::ReplanAround).
 int PlanEpisode(const std::wstring& mimetype, const std::wstring& channel, int64_t start,
                 int32_t duration, int32_t tuners, int32_t priority, int32_t leaveOutId,
                 bool displace, std::vector<const Schedule*>* inTheWay,
@@ -261,13 +260,15 @@ int PlanEpisode(const std::wstring& mimetype, const std::wstring& channel, int64
 
 }  // namespace
 
-int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::wstring& channel,
-                                         const std::wstring& channelMimetype, int64_t start,
-                                         int32_t duration, ScheduleAnswer* conflicts,
-                                         int32_t leaveOutId, int32_t priority, bool displace,
-                                         bool ownChannel, const std::wstring& channelName,
-                                         bool force, bool includeSkipped, BumpedSet& bumped,
-                                         int64_t now, bool queryOnly) {
+PeerClient* ScheduleConflicts::Peers() const { return m_engine.Peers(); }
+
+LibrarySync& ScheduleConflicts::Library() const { return m_engine.Library(); }
+
+int ScheduleConflicts::CheckForScheduleConflicts(
+    const std::wstring& name, const std::wstring& channel, const std::wstring& channelMimetype,
+    int64_t start, int32_t duration, ScheduleAnswer* conflicts, int32_t leaveOutId,
+    int32_t priority, bool displace, bool ownChannel, const std::wstring& channelName, bool force,
+    bool includeSkipped, BumpedSet& bumped, int64_t now, bool queryOnly) {
   std::wstring s, e;
   try {
     s = FormatTime3(start);
@@ -287,14 +288,14 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
       return 102;
     }
     if (query.GetRowCount() > 0) {
-      if (conflicts != nullptr) conflicts->SetMediumId(GetMediumId(query.GetInt("ID")));
+      if (conflicts != nullptr) conflicts->SetMediumId(Schedules::GetMediumId(query.GetInt("ID")));
       return 119;
     }
   }
 
   const bool device = IsInputDevice(channelMimetype);
   if (!device && !IsTelevision(channelMimetype)) return 0;
-  const int32_t tuners = device ? 1 : GetTunerCount(channelMimetype);
+  const int32_t tuners = device ? 1 : m_startStop.GetTunerCount(channelMimetype);
   if (tuners < 1) {
     LogDebug(L"No tuner for %ls, skipping program", channelMimetype.c_str());
     return 105;
@@ -402,17 +403,17 @@ int Schedules::CheckForScheduleConflicts(const std::wstring& name, const std::ws
   return 101;
 }
 
-void Schedules::BumpSchedule(Schedule& row, int64_t now) {
+void ScheduleConflicts::BumpSchedule(Schedule& row, int64_t now) {
   if (row.m_status != kRecording) {
     // A failed write is logged and keeps the row's state; the bumped set
     // republishes the row as stored either way.
     static_cast<void>(SetScheduleStatus(Library(), row, kSkip, now, StatusReason::kBumped));
   } else {
-    CancelScheduledRecording(row.m_id, now);
+    m_completion.CancelScheduledRecording(row.m_id, now);
   }
 }
 
-void Schedules::UpdateConflicts(int32_t scheduleId, int64_t now) {
+void ScheduleConflicts::UpdateConflicts(int32_t scheduleId, int64_t now) {
   LogDebug(L"Update Conflicts %d", scheduleId);
   BumpedSet bumped;
   std::set<int32_t> planned;
@@ -451,7 +452,7 @@ void Schedules::UpdateConflicts(int32_t scheduleId, int64_t now) {
     }
     bool blocked = false;
     if (overlap.GetRowCount() > 0) {
-      const int32_t tuners = device ? 1 : GetTunerCount(r.m_channelMimetype);
+      const int32_t tuners = device ? 1 : m_startStop.GetTunerCount(r.m_channelMimetype);
       if (tuners < 1) continue;
       std::vector<Schedule> rows = Schedule::FromRows(overlap);
       // Channel name of each blocking candidate's own pass, read once.
@@ -528,24 +529,23 @@ void Schedules::UpdateConflicts(int32_t scheduleId, int64_t now) {
   }
 
   if (changed) {
-    PMutexLock lock(m_engineMutex);
-    SetRecordingTimerInLock();
+    m_startStop.SetRecordingTimer();
   }
 }
 
-void Schedules::ReplanAround(int32_t scheduleId, int64_t now, BumpedSet& bumped) {
+void ScheduleConflicts::ReplanAround(int32_t scheduleId, int64_t now, BumpedSet& bumped) {
   Schedule row(scheduleId);
   if (row.m_id == 0) return;
   ReplanWindow(row.m_channelMimetype, row.m_channel, row.m_startTime, EndOf(row), now, bumped,
                nullptr);
 }
 
-void Schedules::ReplanWindow(const std::wstring& mimetype, const std::wstring& channel,
-                             int64_t lo, int64_t hi, int64_t now, BumpedSet& bumped,
-                             std::set<int32_t>* planned) {
+void ScheduleConflicts::ReplanWindow(const std::wstring& mimetype, const std::wstring& channel,
+                                     int64_t lo, int64_t hi, int64_t now, BumpedSet& bumped,
+                                     std::set<int32_t>* planned) {
   const bool device = IsInputDevice(mimetype);
   if (!device && !IsTelevision(mimetype)) return;
-  const int32_t tuners = device ? 1 : GetTunerCount(mimetype);
+  const int32_t tuners = device ? 1 : m_startStop.GetTunerCount(mimetype);
   if (tuners < 1) return;
   std::vector<Schedule> rows;
   try {
@@ -586,7 +586,7 @@ void Schedules::ReplanWindow(const std::wstring& mimetype, const std::wstring& c
   }
 }
 
-void Schedules::ForceSchedule(int32_t scheduleId, int64_t now) {
+void ScheduleConflicts::ForceSchedule(int32_t scheduleId, int64_t now) {
   SQLite query;
   if (!query.RunQuery("SELECT * FROM Schedules WHERE ID = ?", {scheduleId}, L"UpdateConflicts") ||
       query.GetRowCount() == 0) {
@@ -615,7 +615,7 @@ void Schedules::ForceSchedule(int32_t scheduleId, int64_t now) {
     static_cast<void>(SetScheduleStatus(Library(), forced, kScheduled, now, StatusReason::kForced));
     return;
   }
-  const int32_t tuners = device ? 1 : GetTunerCount(forced.m_channelMimetype);
+  const int32_t tuners = device ? 1 : m_startStop.GetTunerCount(forced.m_channelMimetype);
   if (tuners < 1) return;
   std::vector<Schedule> rows = Schedule::FromRows(overlap);
   for (int64_t t = kFirstSample; t < forced.m_duration; t += kSampleStep) {
@@ -626,11 +626,10 @@ void Schedules::ForceSchedule(int32_t scheduleId, int64_t now) {
       static_cast<void>(SetScheduleStatus(Library(), x, kSkip, now, StatusReason::kForcedAside));
     }
   }
-  PMutexLock lock(m_engineMutex);
-  SetRecordingTimerInLock();
+  m_startStop.SetRecordingTimer();
 }
 
-int Schedules::GetConflicts(const std::wstring& mediumId, ScheduleAnswer* out) {
+int ScheduleConflicts::GetConflicts(const std::wstring& mediumId, ScheduleAnswer* out) {
   try {
     const int32_t localId = Peers() != nullptr ? LocalIds::GetLocalIdFromTevMediumId(mediumId) : 0;
     if (localId == 0) return 103;

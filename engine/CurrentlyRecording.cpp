@@ -3,19 +3,21 @@
 #include <string>
 #include <vector>
 
-#include "outbound/PeerClient.h"
 #include "db/LocalIds.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/WFormat.h"
+#include "engine/RecordingCompletion.h"
 #include "engine/Schedules.h"
+#include "outbound/PeerClient.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
 #include "support/VelException.h"
 
-int Schedules::GetCurrentlyRecording(std::vector<CurrentRecording>* out, bool withMediumIds) {
+int RecordingCompletion::GetCurrentlyRecording(std::vector<CurrentRecording>* out,
+                                               bool withMediumIds) {
   // Rows the streamer never reported as finished leave the list first.
-  PruneOrphanedRecordings(tev::Clock::Now());
+  m_engine.Housekeeping().PruneOrphanedRecordings(tev::Clock::Now());
   out->clear();
   SQLite rows;
   if (!rows.RunQuery("SELECT * FROM Schedules WHERE Status = ?", {DVRSTATE_RECORDING},
@@ -35,7 +37,7 @@ int Schedules::GetCurrentlyRecording(std::vector<CurrentRecording>* out, bool wi
   return 0;
 }
 
-void Schedules::NotifyRecordingChange(PeerClient& peers) {
+void RecordingCompletion::NotifyRecordingChange(PeerClient& peers) {
   try {
     std::vector<CurrentRecording> recordings;
     if (GetCurrentlyRecording(&recordings, true) != 0) return;
@@ -45,12 +47,12 @@ void Schedules::NotifyRecordingChange(PeerClient& peers) {
   }
 }
 
-void Schedules::NotifyStarted(PeerClient& peers, const Schedule& row) {
+void RecordingCompletion::NotifyStarted(PeerClient& peers, const Schedule& row) {
   peers.NotifyStartRecording(row.m_id, row.m_name, row.m_channelName);
   NotifyRecordingChange(peers);
 }
 
-void Schedules::NotifyStopped(PeerClient& peers, const Schedule& row) {
+void RecordingCompletion::NotifyStopped(PeerClient& peers, const Schedule& row) {
   peers.NotifyStopRecording(row.m_id, row.m_name, row.m_channelName);
   NotifyRecordingChange(peers);
 }

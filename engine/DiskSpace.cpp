@@ -17,6 +17,7 @@
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
+#include "engine/RecordingStartStop.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
 #include "outbound/PeerClient.h"
@@ -64,8 +65,9 @@ int64_t FileKilobytes(const std::wstring& path) {
 
 }  // namespace
 
-bool Schedules::ClearDiskSpace(const std::wstring& directory, const std::wstring& channelMimetype,
-                               int64_t duration, const std::wstring& /*quality*/, int64_t now) {
+bool RecordingStartStop::ClearDiskSpace(const std::wstring& directory,
+                                        const std::wstring& channelMimetype, int64_t duration,
+                                        const std::wstring& /*quality*/, int64_t now) {
   const int64_t spaceNeeded = duration * KilobytesPerSecond(channelMimetype);
   const int64_t spaceAvail = tev::GetFreeDiskSpace(directory);
   const int64_t floor = RecordingSettings::FreeSpaceRequired();
@@ -83,9 +85,9 @@ bool Schedules::ClearDiskSpace(const std::wstring& directory, const std::wstring
   return DeleteOldRecordings(directory, candidates, spaceNeeded, spaceAvail);
 }
 
-bool Schedules::ClearDiskSpaceForSchedule(const std::wstring& channelMimetype, int32_t scheduleId,
-                                          int64_t duration, const std::wstring& quality,
-                                          int64_t now) {
+bool RecordingStartStop::ClearDiskSpaceForSchedule(const std::wstring& channelMimetype,
+                                                   int32_t scheduleId, int64_t duration,
+                                                   const std::wstring& quality, int64_t now) {
   if (ClearDiskSpace(m_dvr.GetRecordingDirectory(channelMimetype), channelMimetype, duration,
                      quality, now)) {
     return true;
@@ -99,8 +101,8 @@ bool Schedules::ClearDiskSpaceForSchedule(const std::wstring& channelMimetype, i
   return false;
 }
 
-bool Schedules::DeleteOldRecordings(const std::wstring& directory, SQLite& candidates,
-                                    int64_t spaceNeeded, int64_t spaceAvailable) {
+bool RecordingStartStop::DeleteOldRecordings(const std::wstring& directory, SQLite& candidates,
+                                             int64_t spaceNeeded, int64_t spaceAvailable) {
   const int64_t wanted = RecordingSettings::FreeSpaceRequired() + spaceNeeded;
 
   // Plan first, so that nothing is deleted when all of it would not do.

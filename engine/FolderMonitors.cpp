@@ -49,7 +49,7 @@ void Schedules::RepointFolderMonitor(const std::wstring& kind) {
 }
 
 bool Schedules::IsFileBeingRecorded(const std::wstring& filePath) {
-  return IsBeingRecorded(filePath);
+  return m_intake.IsBeingRecorded(filePath);
 }
 
 void Schedules::PublishAdopted(const std::vector<Schedule>& rows) {

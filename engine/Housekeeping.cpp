@@ -18,6 +18,7 @@
 #include "db/Transaction.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
+#include "engine/EngineHousekeeping.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
 #include "support/Log.h"
@@ -31,7 +32,7 @@ const char kRecordingRows[] = "SELECT * FROM Schedules WHERE Status = ?";
 
 }  // namespace
 
-void Schedules::NotePreviousRun() {
+void EngineHousekeeping::NotePreviousRun() {
   SQLite query;
   if (query.RunQuery("SELECT MAX(ID) AS LastId FROM Schedules", L"Schedules::NotePreviousRun") &&
       query.GetRowCount() > 0) {
@@ -40,13 +41,13 @@ void Schedules::NotePreviousRun() {
   }
 }
 
-const char* Schedules::PreviousRunCondition() {
+const char* EngineHousekeeping::PreviousRunCondition() {
   // "+ID": a filter only. As a rowid range it would walk every old row
   // instead of the few the time or status index finds.
   return " AND +ID <= ?";
 }
 
-void Schedules::RemoveOldSchedules(int64_t now) {
+void EngineHousekeeping::RemoveOldSchedules(int64_t now) {
   SQLite query;
   if (!query.RunQuery("SELECT * from Schedules WHERE (Status = ? OR Status = ?)AND EndTime < ?",
                       {DVRSTATE_SKIP, DVRSTATE_CONFLICT, FormatTime3(now)},
@@ -54,7 +55,7 @@ void Schedules::RemoveOldSchedules(int64_t now) {
     return;
   }
   // Runs after every timer computation: the deletions make one commit.
-  Transaction group(m_engineMutex, L"Schedules::RemoveOldSchedules");
+  Transaction group(m_engineLock, L"Schedules::RemoveOldSchedules");
   for (int32_t i = 0; i < query.GetRowCount(); ++i, query.Next()) {
     const int32_t id = query.GetInt("ID");
     Schedule::Delete(id);
@@ -63,7 +64,7 @@ void Schedules::RemoveOldSchedules(int64_t now) {
   group.Commit();
 }
 
-void Schedules::PruneOrphanedRecordings(int64_t now) {
+void EngineHousekeeping::PruneOrphanedRecordings(int64_t now) {
   const std::wstring cutoff = FormatTime3(now - kOrphanGrace);
   SQLite query;
   if (!query.RunQuery("SELECT * from Schedules WHERE Status = ? AND EndTime < ?",
@@ -76,9 +77,9 @@ void Schedules::PruneOrphanedRecordings(int64_t now) {
       SetScheduleStatuses(Library(), orphans, DVRSTATE_COMPLETE, now, StatusReason::kOrphan));
 }
 
-void Schedules::ChangeRecordingToCompletePartial(int64_t now) {
+void EngineHousekeeping::ChangeRecordingToCompletePartial(int64_t now) {
   if (!m_orphanCleanupPending.exchange(false)) return;
-  ChangePastScheduledToMissed(now);
+  m_engine.Intake().ChangePastScheduledToMissed(now);
   SQLite query;
   // Only rows of the previous run are orphans, and of those only the ones
   // whose stream this run has not adopted.
@@ -93,7 +94,7 @@ void Schedules::ChangeRecordingToCompletePartial(int64_t now) {
     const std::wstring path = query.GetString("FilePath");
     // Recordings started by this process (those resumed at start-up among
     // them) are no orphans.
-    if (IsBeingRecorded(path)) continue;
+    if (m_engine.Intake().IsBeingRecorded(path)) continue;
     LogWarn(L"ChangeRecordingToCompletePartial found orphan: %d %ls", id, path.c_str());
     if (!m_dvr.DoesThumbnailExist(path)) m_dvr.CreateThumbnail(path);
     Schedule schedule(id);
@@ -104,7 +105,7 @@ void Schedules::ChangeRecordingToCompletePartial(int64_t now) {
                                         StatusReason::kCrashRecovery));
 }
 
-void Schedules::StopAllRecordings(int64_t now) {
+void EngineHousekeeping::StopAllRecordings(int64_t now) {
   SQLite query;
   if (!query.RunQuery(kRecordingRows, {DVRSTATE_RECORDING}, L"Schedules::StopAllRecordings")) {
     return;
@@ -127,3 +128,5 @@ void Schedules::StopAllRecordings(int64_t now) {
     static_cast<void>(SetScheduleStatus(Library(), schedule, closed, now, StatusReason::kShutdown));
   }
 }
+
+LibrarySync& EngineHousekeeping::Library() const { return m_engine.Library(); }

@@ -17,6 +17,7 @@
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
 #include "engine/MediaBatch.h"
+#include "engine/ScheduleIntake.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
 #include "outbound/PeerClient.h"
@@ -51,26 +52,30 @@ std::wstring UniqueFileName(DVR& recorder, const std::wstring& mimetype, const s
 
 }  // namespace
 
-bool Schedules::IsPendingFile(const std::wstring& filePath) {
+PeerClient* ScheduleIntake::Peers() const { return m_engine.Peers(); }
+
+LibrarySync& ScheduleIntake::Library() const { return m_engine.Library(); }
+
+bool ScheduleIntake::IsPendingFile(const std::wstring& filePath) {
   PMutexLock lock(m_startingSetMutex);
   return m_pendingFiles.count(filePath) != 0;
 }
 
-void Schedules::AddPendingFile(const std::wstring& filePath) {
+void ScheduleIntake::AddPendingFile(const std::wstring& filePath) {
   PMutexLock lock(m_startingSetMutex);
   m_pendingFiles.insert(filePath);
 }
 
-void Schedules::RemovePendingFile(const std::wstring& filePath) {
+void ScheduleIntake::RemovePendingFile(const std::wstring& filePath) {
   PMutexLock lock(m_startingSetMutex);
   m_pendingFiles.erase(filePath);
 }
 
-bool Schedules::IsBeingRecorded(const std::wstring& filePath) {
+bool ScheduleIntake::IsBeingRecorded(const std::wstring& filePath) {
   return IsPendingFile(filePath) || m_dvr.GetStreamId(filePath) != 0;
 }
 
-int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
+int ScheduleIntake::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
   LogInfo(
       L"SCHEDULE %ls  channel name: %ls mime: %ls channel: %ls start time: %d duration: %d "
       L"category: %ls description: %ls user: %ls quality: %ls tuner: %ls subTitle %ls "
@@ -109,7 +114,7 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
     if (row.m_filePath.empty()) return kResultNoUniqueFileName;
 
     BumpedSet bumped;
-    const int conflicts = CheckForScheduleConflicts(
+    const int conflicts = m_conflicts.CheckForScheduleConflicts(
         request.name, request.channel, request.channelMimetype, start, request.duration, answer,
         request.existingId, 0, request.allow, false, std::wstring(), request.allow, false, bumped,
         now);
@@ -156,12 +161,11 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
         return code;
       }
 
-      remaining = CalculateAppropriateDuration(remaining, request.channelMimetype, request.channel,
-                                               start, end, now);
+      remaining = m_startStop.CalculateAppropriateDuration(remaining, request.channelMimetype,
+                                                           request.channel, start, end, now);
       row.m_duration = remaining;
-      if (remaining > 0 &&
-          !ClearDiskSpace(directory, request.channelMimetype, remaining, request.quality,
-                                           now)) {
+      if (remaining > 0 && !m_startStop.ClearDiskSpace(directory, request.channelMimetype,
+                                                       remaining, request.quality, now)) {
         return kResultDiskFull;
       }
 
@@ -247,9 +251,9 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
       added.m_tags = request.tags;
       Library().AddMedium(added, true);
     }
-    SetRecordingTimer();
+    m_startStop.SetRecordingTimer();
     if (remaining > 0) {
-      if (PeerClient* vel = Peers()) NotifyStarted(*vel, added);
+      if (PeerClient* vel = Peers()) m_engine.Completion().NotifyStarted(*vel, added);
       LogDebug(L"Done Notifying start recording");
     }
     const std::wstring mediumId =
@@ -263,7 +267,7 @@ int Schedules::Add(const RecordingRequest& request, ScheduleAnswer* answer) {
   }
 }
 
-void Schedules::ChangePastScheduledToMissed(int64_t now) {
+void ScheduleIntake::ChangePastScheduledToMissed(int64_t now) {
   const std::wstring cutoff = FormatTime3(now - 60);
   SQLite query;
   if (!query.RunQuery("SELECT * FROM Schedules WHERE (Status = ? OR Status = ? OR Status = ?) AND "
@@ -305,13 +309,13 @@ void Schedules::ChangePastScheduledToMissed(int64_t now) {
       SetScheduleStatuses(Library(), missed, DVRSTATE_MISSED, now, StatusReason::kMissed, publish));
 }
 
-void Schedules::SetScheduleOwner(int32_t scheduleId, int32_t owner) {
+void ScheduleIntake::SetScheduleOwner(int32_t scheduleId, int32_t owner) {
   Schedule::Update(scheduleId, L"Owner", owner);
   Schedule row(scheduleId);
   if (row.m_id != 0) Library().AddMedium(row, true);
 }
 
-void Schedules::SetScheduleOwner(int32_t scheduleId, const std::wstring& owner) {
+void ScheduleIntake::SetScheduleOwner(int32_t scheduleId, const std::wstring& owner) {
   Schedule::Update(scheduleId, L"Owner", owner);
   Schedule row(scheduleId);
   if (row.m_id != 0) Library().AddMedium(row, true);

@@ -16,6 +16,7 @@
 #include "db/Schedule.h"
 #include "dvr/DVR.h"
 #include "dvr/ThumbnailTable.h"
+#include "engine/RecordingCompletion.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
 #include "outbound/PeerClient.h"
@@ -43,7 +44,8 @@ bool FileExists(const std::wstring& path) {
 
 }  // namespace
 
-int Schedules::RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly, int64_t now) {
+int RecordingCompletion::RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly,
+                                         int64_t now) {
   Schedule row(scheduleId);
   if (row.m_id == 0) return 0;  // Populate logged why
   const std::wstring state = row.m_status;
@@ -64,7 +66,7 @@ int Schedules::RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly, i
       if (notify) deleteInLibrary(scheduleId);
     } else {
       Schedule::Delete(scheduleId);
-      UpdateConflicts(scheduleId, now);
+      m_conflicts.UpdateConflicts(scheduleId, now);
       return 0;
     }
     const bool written =
@@ -72,7 +74,7 @@ int Schedules::RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly, i
     // Announced once the row holds its new state, so that the listeners'
     // list of recordings no longer has it.
     if (next == DVRSTATE_COMPLETE_PARTIAL) notifyStop(row);
-    if (written) UpdateConflicts(scheduleId, now);
+    if (written) m_conflicts.UpdateConflicts(scheduleId, now);
     return 0;
   }
 

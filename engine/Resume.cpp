@@ -23,12 +23,13 @@
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
 #include "dvr/StreamStore.h"
+#include "engine/EngineHousekeeping.h"
 #include "engine/Schedules.h"
 #include "engine/StatusChange.h"
 #include "platform/Clock.h"
 #include "platform/Env.h"
-#include "support/Log.h"
 #include "platform/WideText.h"
+#include "support/Log.h"
 
 namespace {
 
@@ -86,7 +87,7 @@ void StopKeptStream(DVR& recorder, const std::wstring& path, long streamId) {
 
 }  // namespace
 
-void Schedules::ResumeRecordings() {
+void EngineHousekeeping::ResumeRecordings() {
   const int64_t now = tev::Clock::Now();
   const std::wstring nowText = FormatTime3(now);
   const std::string statement =
@@ -131,7 +132,7 @@ void Schedules::ResumeRecordings() {
       continue;
     }
     StopKeptStream(m_dvr, schedule.m_filePath, streamId);
-    CancelScheduledRecording(schedule.m_id, now);
+    m_completion.CancelScheduledRecording(schedule.m_id, now);
     // The copy is closed as the cancel closed the row; its end becomes now
     // so that a later restart does not resume the same window again.
     const wchar_t* closed = DVRSTATE_COMPLETE_PARTIAL;
@@ -153,7 +154,7 @@ void Schedules::ResumeRecordings() {
     rest.start = now;
     rest.duration = remaining;
     rest.recordNow = 1;
-    Add(rest, nullptr);
+    m_engine.Intake().Add(rest, nullptr);
   }
 
   // A programme whose start passed while the module was down records what
@@ -163,7 +164,7 @@ void Schedules::ResumeRecordings() {
             schedule.m_id);
     schedule.m_startTime = now;
     schedule.m_duration = static_cast<int32_t>(schedule.m_endTime - now);
-    WriteTimes(schedule);
+    Schedules::WriteTimes(schedule);
   }
 
   SQLite old;
@@ -180,7 +181,7 @@ void Schedules::ResumeRecordings() {
       LogDebug(L"Delete old recording %ls (R%d)", old.GetString("Name").c_str(), id);
       ids.push_back(id);
     }
-    Transaction group(m_engineMutex, L"Schedules::ResumeRecordings");
+    Transaction group(m_engineLock, L"Schedules::ResumeRecordings");
     for (int32_t id : ids) Schedule::Delete(id);
     group.Commit();
   }

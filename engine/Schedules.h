@@ -16,20 +16,22 @@
 #include <vector>
 
 #include "engine/BumpedSet.h"
-#include "engine/DelayedThumbnails.h"
 #include "engine/EngineHost.h"
+#include "engine/EngineHousekeeping.h"
 #include "engine/LibrarySync.h"
 #include "engine/PassKeeper.h"
-#include "engine/PastInstants.h"
+#include "engine/RecordingCompletion.h"
 #include "engine/RecordingFolders.h"
 #include "engine/RecordingRequest.h"
+#include "engine/RecordingStartStop.h"
 #include "engine/Requests.h"
+#include "engine/ScheduleConflicts.h"
+#include "engine/ScheduleIntake.h"
 #include "monitor/FileMetadata.h"
 #include "monitor/FolderOutages.h"
 #include "monitor/MonitorHost.h"
 #include "outbound/PeerClient.h"
 #include "support/PMutex.h"
-#include "support/StandByWaitableTimer.h"
 
 class DVR;
 class FileSystemMonitor;
@@ -74,8 +76,6 @@ class Schedules : public MonitorHost {
   // it for its scope. Recursive; nothing waits for another process while
   // holding it.
   PMutex& EngineLock() override TEV_RETURN_CAPABILITY(m_engineMutex) { return m_engineMutex; }
-  // The timer the engine's thread sleeps on.
-  StandByWaitableTimer& Timer() { return m_timer; }
   // The season passes built over this engine; null (none) until the module
   // sets them. `keeper` outlives its use: it is cleared before it goes.
   void SetPassKeeper(PassKeeper* keeper) { m_passKeeper = keeper; }
@@ -104,135 +104,31 @@ class Schedules : public MonitorHost {
   RecordingFolders& Folders() { return m_folders; }
 
   // --- Intake (engine/Intake.cpp) ---
-  // The one entry point for a new recording request. On 0 *answer (when
-  // given) holds the new row's medium id; on a conflict what the check
-  // answered.
-  int Add(const RecordingRequest& request, ScheduleAnswer* answer);
+  ScheduleIntake& Intake() { return m_intake; }
   // Logs one ERROR for each recording folder (video, audio) in which no
   // file can be created. Start-up and every folder change run it.
   void CheckRecordingFolders();
-  // Scheduled, skipped and conflicting rows that ended over a minute before
-  // `now` become missed (retry when they have an episode address).
-  void ChangePastScheduledToMissed(int64_t now);
-  // Writes the row's owner and republishes it.
-  void SetScheduleOwner(int32_t scheduleId, int32_t owner);
-  void SetScheduleOwner(int32_t scheduleId, const std::wstring& owner);
-  // Recording files being created by intake right now (the folder monitor
-  // must not take them for foreign files).
-  bool IsPendingFile(const std::wstring& filePath) TEV_EXCLUDES(m_startingSetMutex);
-  void AddPendingFile(const std::wstring& filePath) TEV_EXCLUDES(m_startingSetMutex);
-  void RemovePendingFile(const std::wstring& filePath) TEV_EXCLUDES(m_startingSetMutex);
-  // A file intake is creating (pending) or the streamer is writing under a
-  // stream id this run holds (started or adopted): no orphan, and no
-  // foreign file to adopt.
-  bool IsBeingRecorded(const std::wstring& filePath);
 
-  // --- Timer (engine/Timer.cpp) ---
-  // Takes the engine lock and recomputes the next wake-up.
-  void SetRecordingTimer();
-  // Recomputes the timer's next wake-up. REQUIRES: the engine lock held.
-  void SetRecordingTimerInLock() TEV_REQUIRES(m_engineMutex);
-  // Arms the engine's timer: 10 ms for a negative count, 2 s for 0.
-  void SetWakeUp(int32_t seconds, bool resume);
-  // Body of the timer thread; `argument` is unused (the engine is `this`).
-  int TimerThreadProc(void* argument);
+  // --- Start, stop, timer, tuner counts and disk space (engine/Timer.cpp,
+  // StartStop.cpp, StartRecording.cpp, TunerCounts.cpp, DiskSpace.cpp) ---
+  RecordingStartStop& StartStop() { return m_startStop; }
 
-  // --- Start and stop decisions (engine/StartStop.cpp, TunerCounts.cpp) ---
-  // Tuners for the channel mimetype (cached 30 s); -1 when it has none.
-  int32_t GetTunerCount(const std::wstring& channelMimetype) TEV_EXCLUDES(m_tunerCacheMutex);
-  // Forgets the cached tuner counts (start-up).
-  void ResetTunerCountCache() TEV_EXCLUDES(m_tunerCacheMutex);
-  // How many recordings of this channel mimetype may run at once.
-  int32_t MaxSimultaneousRecordings(const std::wstring& channelMimetype);
-  // Length to record: the time left before the start, the duration and the
-  // padding after it unless the next program on the same tuner needs it.
-  int32_t CalculateAppropriateDuration(int32_t duration, const std::wstring& channelMimetype,
-                                       const std::wstring& channel, int64_t start, int64_t end,
-                                       int64_t now);
-  int32_t CalculateAppropriateDuration(const Schedule& row, int64_t now);
-  // Whether every tuner of the row's kind is recording (a running recording
-  // inside its own window is stopped then).
-  bool ChannelBusy(const Schedule& row, int64_t now);
-  bool StopCurrentRecordingIfAppropriate(const Schedule& row, int64_t now);
-  // Stops the earliest recording whose end plus padding has passed by `now`.
-  // Both ask the recorder, so never with the engine lock held.
-  void StopCurrentRecordingsIfOver(int64_t now) TEV_EXCLUDES(m_engineMutex);
-  // Starts every scheduled row due at `now` that can start.
-  void StartRecordingIfAppropriate(int64_t now) TEV_EXCLUDES(m_engineMutex);
+  // --- Completion, cancel, retry, removal and the recordings in progress
+  // (engine/Completion.cpp, Cancel.cpp, RemoveRecording.cpp,
+  // CurrentlyRecording.cpp) ---
+  RecordingCompletion& Completion() { return m_completion; }
 
-  // --- Disk space (engine/DiskSpace.cpp) ---
-  // True when `directory` has room for `duration` seconds of the mimetype
-  // plus the free-space floor, after deleting what the keep-until rules
-  // allow as of `now`.
-  bool ClearDiskSpace(const std::wstring& directory, const std::wstring& channelMimetype,
-                      int64_t duration, const std::wstring& quality, int64_t now);
-  // ClearDiskSpace for the mimetype's recording folder; on false the row
-  // becomes DVRSTATE_DISK_FULL.
-  bool ClearDiskSpaceForSchedule(const std::wstring& channelMimetype, int32_t scheduleId,
-                                 int64_t duration, const std::wstring& quality, int64_t now);
-  // Deletes the candidate rows' files, oldest first, until there is room;
-  // nothing when even all of them would not make enough.
-  bool DeleteOldRecordings(const std::wstring& directory, SQLite& candidates,
-                           int64_t spaceNeeded, int64_t spaceAvailable);
+  // --- Housekeeping: the previous run's rows, orphans, expired rows and
+  // shutdown (engine/Housekeeping.cpp, Resume.cpp) ---
+  EngineHousekeeping& Housekeeping() { return m_housekeeping; }
+  // What the monitors ask: the housekeeping's once-per-engine close of
+  // rows left recording by a crash.
+  void ChangeRecordingToCompletePartial(int64_t now) override {
+    m_housekeeping.ChangeRecordingToCompletePartial(now);
+  }
 
-  // --- Completion and housekeeping (engine/Completion.cpp,
-  // engine/Housekeeping.cpp, engine/CurrentlyRecording.cpp) ---
-  void NotifyRecordStarted(const std::wstring& filePath);
-  void NotifyRecordStartedAsync(const std::wstring& filePath);
-  // The streamer's reports; `now` is when the report arrived. A failure
-  // keeps `streamerMessage` (the streamer's own words, may be empty) in its
-  // reason.
-  void NotifyRecordFailedAsync(const std::wstring& filePath, int64_t now,
-                               const std::wstring& streamerMessage = std::wstring());
-  void NotifyRecordComplete(int32_t durationSeconds, const std::wstring& filePath, int64_t now,
-                            const std::wstring& streamerMessage = std::wstring());
-  void NotifyThumbnailNeeded(const std::wstring& filePath);
-  // *out becomes one entry per row in DVRSTATE_RECORDING, with its medium
-  // id when `withMediumIds` (else ""). 0 on success; 102 when the
-  // statement fails (*out is then empty).
-  int GetCurrentlyRecording(std::vector<CurrentRecording>* out, bool withMediumIds);
-  // Tells every listener the list above, medium ids included
-  // ("NotifyPVRRecordingChange").
-  void NotifyRecordingChange(PeerClient& peers);
-  // Tells every listener that the row's recording started / stopped, then
-  // the list.
-  void NotifyStarted(PeerClient& peers, const Schedule& row);
-  void NotifyStopped(PeerClient& peers, const Schedule& row);
-  // The user's cancel of one schedule (stops its recording when running).
-  int CancelScheduledRecording(int32_t scheduleId, int64_t now);
-  // Schedules the row again from `now`; 0. A row whose file is on disk
-  // keeps it (and its state); a new row records the programme again into
-  // a new file. A recording in progress is left alone.
-  int RetrySchedule(int32_t scheduleId, int64_t now);
-  // Inserts a copy of `earlier`, SCHEDULED from `now` for its duration,
-  // with a new file name (the counter form of the earlier one), and
-  // publishes it. False when no name or row could be made (logged).
-  bool RecordAgainInNewRow(const Schedule& earlier, int64_t now);
-  // Remembers which rows the previous run left (the highest ID now). Call
-  // once, when the database is open and before any request is served.
-  void NotePreviousRun();
-  // " AND ID <= ?", for statements that must touch only the previous run's
-  // rows, with PreviousRunLast() (its last ID) bound to the placeholder.
-  static const char* PreviousRunCondition();
-  int32_t PreviousRunLast() const { return m_previousRunLastId.load(); }
-  // After a restart, for the previous run's rows whose window contains now:
-  // a stream that still writes its file is adopted; a recording whose
-  // stream has gone is closed and the rest recorded into a new row; a
-  // scheduled row whose start was missed records the rest at once. Other
-  // statuses are left alone. Rows still recording whose end has passed
-  // are deleted (their stream stopped).
-  void ResumeRecordings();
-  // Deletes skipped and conflicting rows whose end is before `now`.
-  void RemoveOldSchedules(int64_t now);
-  // Closes rows still recording more than a minute after their end.
-  void PruneOrphanedRecordings(int64_t now);
-  // Once per engine (the first folder-monitor pass of a run): rows left
-  // recording by a crash become partial.
-  void ChangeRecordingToCompletePartial(int64_t now) override;
-  // Closes every row in DVRSTATE_RECORDING (no stream is stopped).
-  void StopAllRecordings(int64_t now);
-
-  // --- Media-library publishing (engine/Publishing.cpp, MediumIds.cpp) ---
+  // --- The medium-id store and the start-up sync with the library
+  // (engine/MediumIds.cpp, SyncWithTevMedia.cpp; requests go through Library()) ---
   static void AssignTevMediumId(int scheduleId, const std::wstring& mediumId);
   static void AssignTevMediumId(const std::wstring& filePath, const std::wstring& mediumId);
   // Medium id stored for the schedule, "" when the row is missing.
@@ -270,54 +166,8 @@ class Schedules : public MonitorHost {
   // other name.
   static int CommonPairResult(const std::wstring& name);
 
-  // --- Taking a schedule out of use (engine/RemoveRecording.cpp) ---
-  // A running recording is stopped (COMPLETE_PARTIAL); a pending pass
-  // episode becomes DELETED and stays; any other pending row is deleted;
-  // a finished or failed one loses its file and thumbnail (the row stays
-  // for the folder monitor). `notify`: also delete the medium in the
-  // library. `stopOnly`: for a finished one only announce the stop.
-  // 0; 108 the file could not be deleted; 102 the row could not be
-  // written.
-  int RemoveRecording(int32_t scheduleId, bool notify, bool stopOnly, int64_t now);
-
-  // --- Conflicts (engine/Conflicts.cpp) ---
-  // Checks a program about to be scheduled against the overlapping rows of
-  // the same mimetype and the tuner count. Returns 0 no conflict, 101
-  // conflicts (list in *conflicts when not null), 102 statement failed, 105
-  // no tuner, 119 same program already scheduled (*conflicts: its medium
-  // id), 125 the same pass already records it, -1 exception. Rows it
-  // skips, stops or sets to conflict are written at once and entered in
-  // `bumped` with kBumpedChanged; republishing them is the caller's. With
-  // `queryOnly` nothing is written or stopped: rows that would be skipped
-  // or stopped are reported as conflicts instead. `now` is the caller's
-  // reading of the clock.
-  int CheckForScheduleConflicts(const std::wstring& name, const std::wstring& channel,
-                                const std::wstring& channelMimetype, int64_t start,
-                                int32_t duration, ScheduleAnswer* conflicts, int32_t leaveOutId,
-                                int32_t priority, bool displace, bool ownChannel,
-                                const std::wstring& channelName, bool force,
-                                bool includeSkipped, BumpedSet& bumped, int64_t now,
-                                bool queryOnly = false);
-  // After a change that may free a tuner: returns conflicting and skipped
-  // rows that nothing blocks any more to scheduled (newest first) and
-  // republishes them; re-arms the timer when any changed.
-  void UpdateConflicts(int32_t scheduleId, int64_t now);
-  // Plans the tuners of the contention window around the schedule's time
-  // and writes the plan: pass episodes it leaves out become CONFLICT with
-  // the reason in words (ConflictReasons), those it finds room for again
-  // SCHEDULED. Changed rows are entered in `bumped` (kBumpedChanged unless
-  // already there); republishing them is the caller's.
-  void ReplanAround(int32_t scheduleId, int64_t now, BumpedSet& bumped);
-  // The same for [lo, hi) of that mimetype (and capture device `channel`);
-  // the ids planned are added to *planned when not null.
-  void ReplanWindow(const std::wstring& mimetype, const std::wstring& channel, int64_t lo,
-                    int64_t hi, int64_t now, BumpedSet& bumped, std::set<int32_t>* planned);
-  // Schedules the row again and skips every row that overlaps it.
-  void ForceSchedule(int32_t scheduleId, int64_t now);
-  // The "GetConflicts" service for the schedule with that medium id: what
-  // the check answers, without changing anything. 103 when no schedule has
-  // that id, else the check's result.
-  int GetConflicts(const std::wstring& mediumId, ScheduleAnswer* out);
+  // --- Conflicts and the tuner plan (engine/Conflicts.cpp) ---
+  ScheduleConflicts& Conflicts() { return m_conflicts; }
 
   // The recording folders as the engine last took them from the settings
   // (start-up and the settings services write them). Any thread.
@@ -327,24 +177,9 @@ class Schedules : public MonitorHost {
  private:
   // Recursive (see EngineLock()).
   PMutex m_engineMutex{true};
-  // The timer thread sleeps on it; cancelled by Shutdown.
-  StandByWaitableTimer m_timer;
-  // The moments armed while already past (each gets one wake-up).
-  PastInstants m_armedPastInstants TEV_GUARDED_BY(m_engineMutex);
-  // The highest row ID when the database was opened: rows up to it were
-  // left by the previous run. Until it is known every row counts as such.
-  std::atomic<int32_t> m_previousRunLastId{INT32_MAX};
-  // Held alone, for one look-up or change of the pending files.
-  PMutex m_startingSetMutex;
-  std::set<std::wstring> m_pendingFiles TEV_GUARDED_BY(m_startingSetMutex);
-  // The timer and a retry never start the same due row twice. A lock of
-  // its own, not the engine lock: the streamer is asked while it is held.
-  std::mutex m_starting;
 
   RecordingFolders m_folders{[this](const std::wstring& kind) { RepointFolderMonitor(kind); }};
 
-  // Skips a pending row (table and object) or cancels its recording.
-  void BumpSchedule(Schedule& row, int64_t now);
   // The time change of UpdateMedium: writes the new start and duration
   // with a new file name and `row`'s status, republishes, and resubmits the
   // row to intake; when intake refuses, times, file and status go back to
@@ -353,34 +188,31 @@ class Schedules : public MonitorHost {
                    std::wstring* refusal = nullptr);
   // StartTime, EndTime, Duration and FilePath of the row.
   static bool WriteTimes(const Schedule& row);
+  friend class EngineHousekeeping;  // a resumed row's times
   // WriteTimes(to) and `to`'s Status (through the state setter) on the
   // stored row `from`; false when either write failed.
   bool WriteTimesAndStatus(Schedule& from, const Schedule& to, int64_t now);
 
-  PThread* m_timerThread TEV_GUARDED_BY(m_engineMutex) = nullptr;  // owned; null before start-up
   DVR& m_dvr;
   EngineHost* const m_host;
   std::atomic<PassKeeper*> m_passKeeper{nullptr};
   LibrarySync m_library;
-  DelayedThumbnails m_thumbnails{m_host, m_dvr};     // the delayed requests of start reports
+  MetadataEditor m_metadata;  // outlives the monitors and the concerns that use it
+  // The concerns. Start/stop and completion call each other, and
+  // completion and conflicts too: each is handed the later ones before
+  // they are built, and uses none of them until the engine is.
+  RecordingStartStop m_startStop{*this, m_dvr, m_engineMutex, m_completion};
+  RecordingCompletion m_completion{*this, m_dvr, m_host, m_metadata, m_startStop, m_conflicts};
+  ScheduleConflicts m_conflicts{*this, m_startStop, m_completion};
+  ScheduleIntake m_intake{*this, m_dvr, m_conflicts, m_startStop};
+  EngineHousekeeping m_housekeeping{*this, m_dvr, m_engineMutex, m_metadata, m_completion};
   // What the monitors reported unavailable; outlives them.
   FolderOutages m_folderOutages;
-  MetadataEditor m_metadata;  // outlives the monitors that use it
   // One per folder kind: video, audio, Media Center. Constant after
   // construction (each monitor guards its own state).
   std::unique_ptr<FileSystemMonitor> m_monitors[3];
   std::atomic<bool> m_running{true};
-  // Set by the timer thread when it enters its loop, cleared by Shutdown.
-  std::atomic<bool> m_timerRunning{false};
   int32_t m_unused = 0;  // start-up sets it to -1
-  // Cleared by the first ChangeRecordingToCompletePartial.
-  std::atomic<bool> m_orphanCleanupPending{true};
-
-  // Tuner counts per channel mimetype as the TV service last gave them, and
-  // when (0: never). Held alone; the TV service is asked without it.
-  PMutex m_tunerCacheMutex;
-  std::map<std::wstring, int32_t> m_tunerCounts TEV_GUARDED_BY(m_tunerCacheMutex);
-  int64_t m_tunerCountsFilledAt TEV_GUARDED_BY(m_tunerCacheMutex) = 0;
 };
 
 #endif  // TEV_ENGINE_SCHEDULES_H_

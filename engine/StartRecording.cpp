@@ -21,6 +21,8 @@
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
 #include "engine/FailureReasons.h"
+#include "engine/RecordingCompletion.h"
+#include "engine/RecordingStartStop.h"
 #include "engine/Schedules.h"
 #include "engine/StartStatus.h"
 #include "engine/StatusChange.h"
@@ -86,32 +88,33 @@ std::wstring FreshFilePath(LibrarySync& library, const Schedule& row) {
 
 // Makes room on the recording's kind for `row` by cancelling the first
 // running recording when the limit is reached.
-void CancelOneWhenFull(Schedules& engine, const Schedule& row, int64_t now) {
+void CancelOneWhenFull(RecordingStartStop& self, Schedules& engine, const Schedule& row,
+                       int64_t now) {
   std::string statement = "SELECT * FROM Schedules WHERE Status = ? AND ChannelMimetype = ?";
   std::vector<SqlValue> values = {DVRSTATE_RECORDING, row.m_channelMimetype};
   startstop::AddSameDeviceClause(row.m_channelMimetype, row.m_channel, &statement, &values);
   SQLite query;
   if (!query.RunQuery(statement, values, kCaller)) return;
-  const int32_t limit = engine.MaxSimultaneousRecordings(row.m_channelMimetype);
+  const int32_t limit = self.MaxSimultaneousRecordings(row.m_channelMimetype);
   const int32_t found = query.GetRowCount();
   if (found < 1 || found < limit) return;
   LogError(L"StartRecordingIfAppropriate: stopping because only %ls simultaneous recordings are "
            L"possible for mimetype %ls (%ls found)",
            std::to_wstring(limit).c_str(), row.m_channelMimetype.c_str(),
            std::to_wstring(found).c_str());
-  engine.CancelScheduledRecording(query.GetInt("ID"), now);
+  engine.Completion().CancelScheduledRecording(query.GetInt("ID"), now);
 }
 
 // Steps for one due row. False when a failed statement ends the whole
 // operation.
-bool StartRow(Schedules& engine, const Schedule& row, int64_t now) {
+bool StartRow(RecordingStartStop& self, Schedules& engine, const Schedule& row, int64_t now) {
   LogInfo(L"StartRecordingIfAppropriate starting %ls", row.m_name.c_str());
-  if (engine.ChannelBusy(row, now)) return true;
+  if (self.ChannelBusy(row, now)) return true;
 
-  const int32_t duration = engine.CalculateAppropriateDuration(row, now);
+  const int32_t duration = self.CalculateAppropriateDuration(row, now);
   // ClearDiskSpaceForSchedule has left the row DVRSTATE_DISK_FULL on false.
-  if (duration != 0 && !engine.ClearDiskSpaceForSchedule(row.m_channelMimetype, row.m_id,
-                                                         duration, row.m_quality, now)) {
+  if (duration != 0 && !self.ClearDiskSpaceForSchedule(row.m_channelMimetype, row.m_id, duration,
+                                                       row.m_quality, now)) {
     LogError(L"Could not clear disk space for %ls, duration %d", row.m_name.c_str(), duration);
     FailureReasons::Set(row.m_id, tev::WFormat(L"not enough free space in %ls",
                                                engine.Recorder().GetRecordingDirectory(row.m_channelMimetype).c_str()));
@@ -119,7 +122,7 @@ bool StartRow(Schedules& engine, const Schedule& row, int64_t now) {
     return true;
   }
 
-  CancelOneWhenFull(engine, row, now);
+  CancelOneWhenFull(self, engine, row, now);
 
   Schedule marked = row;
   if (!SetScheduleStatus(engine.Library(), marked, DVRSTATE_RECORDING, now, StatusReason::kStart))
@@ -170,7 +173,7 @@ bool StartRow(Schedules& engine, const Schedule& row, int64_t now) {
   LogDebug(L"StartRecordingIfAppropriate executed for %d", row.m_id);
   if (code == 0) {
     PeerClient* vel = engine.Peers();
-    if (vel != nullptr) engine.NotifyStarted(*vel, row);
+    if (vel != nullptr) engine.Completion().NotifyStarted(*vel, row);
     LogDebug(L"Done Notifying start recording");
   }
   return true;
@@ -178,7 +181,7 @@ bool StartRow(Schedules& engine, const Schedule& row, int64_t now) {
 
 }  // namespace
 
-void Schedules::StartRecordingIfAppropriate(int64_t now) {
+void RecordingStartStop::StartRecordingIfAppropriate(int64_t now) {
   std::lock_guard<std::mutex> one(m_starting);
   try {
     const int64_t padding = GetPaddingTime();
@@ -192,7 +195,7 @@ void Schedules::StartRecordingIfAppropriate(int64_t now) {
     }
     LogDebug(L"StartRecordingIfAppropriate %d program(s) found", query.GetRowCount());
     for (const Schedule& row : Schedule::FromRows(query)) {
-      if (!StartRow(*this, row, now)) return;
+      if (!StartRow(*this, m_engine, row, now)) return;
     }
   } catch (const VelException& e) {
     LogError(L"Error in StartRecordingIfAppropriate: %ls", e.getMessage().c_str());

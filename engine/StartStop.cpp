@@ -13,6 +13,7 @@
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
 #include "dvr/DVR.h"
+#include "engine/RecordingStartStop.h"
 #include "engine/Schedules.h"
 #include "engine/StartStatus.h"
 #include "support/Log.h"
@@ -40,10 +41,10 @@ int32_t RunningAcross(const std::wstring& channelMimetype, const std::wstring& c
 
 }  // namespace
 
-int32_t Schedules::CalculateAppropriateDuration(int32_t duration,
-                                                const std::wstring& channelMimetype,
-                                                const std::wstring& channel, int64_t start,
-                                                int64_t end, int64_t now) {
+int32_t RecordingStartStop::CalculateAppropriateDuration(int32_t duration,
+                                                         const std::wstring& channelMimetype,
+                                                         const std::wstring& channel, int64_t start,
+                                                         int64_t end, int64_t now) {
   if (duration == 0) return 0;  // open-ended
   const int32_t padding = GetPaddingTime();
 
@@ -85,12 +86,12 @@ int32_t Schedules::CalculateAppropriateDuration(int32_t duration,
   return newDuration;
 }
 
-int32_t Schedules::CalculateAppropriateDuration(const Schedule& row, int64_t now) {
+int32_t RecordingStartStop::CalculateAppropriateDuration(const Schedule& row, int64_t now) {
   return CalculateAppropriateDuration(row.m_duration, row.m_channelMimetype, row.m_channel,
                                       row.m_startTime, row.m_endTime, now);
 }
 
-bool Schedules::ChannelBusy(const Schedule& row, int64_t now) {
+bool RecordingStartStop::ChannelBusy(const Schedule& row, int64_t now) {
   // Only tuners and capture devices run out; streams and mail never do.
   if (!DVR::IsTVMimetype(row.m_channelMimetype) && row.m_channelMimetype != kInputDevice) {
     return false;
@@ -119,14 +120,14 @@ bool Schedules::ChannelBusy(const Schedule& row, int64_t now) {
   return busy;
 }
 
-bool Schedules::StopCurrentRecordingIfAppropriate(const Schedule& row, int64_t now) {
+bool RecordingStartStop::StopCurrentRecordingIfAppropriate(const Schedule& row, int64_t now) {
   if (row.m_startTime > now || now > row.m_endTime) return false;
   LogDebug(L"StopCurrentRecordingIfAppropriate stop recording");
   m_dvr.StopRecording(row.m_user, row.m_channel, row.m_channelMimetype, row.m_filePath);
   return true;
 }
 
-void Schedules::StopCurrentRecordingsIfOver(int64_t now) {
+void RecordingStartStop::StopCurrentRecordingsIfOver(int64_t now) {
   SQLite query;
   // One per call: the timer wakes again at once for a further overdue row.
   query.LimitRows(1);

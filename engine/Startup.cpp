@@ -7,10 +7,9 @@
 #include "platform/Clock.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
-#include "support/PThread.h"
 
 bool Schedules::Initialize() {
-  ResetTunerCountCache();
+  m_startStop.ResetTunerCountCache();
   if (m_host == nullptr || !m_host->WaitForTevMedia()) {
     LogError(L"Schedules::Initialize : TevMedia is not ready !!!");
     return false;
@@ -22,15 +21,14 @@ bool Schedules::Initialize() {
   {
     // Under the engine lock, so that a shutdown racing with start-up either
     // sees the thread or stops it from being started.
-    PMutexLock lock(m_engineMutex);
+    PMutexLock lock(m_startStop.EngineLock());
     if (!m_running) return false;
     // Rows whose time passed while the module was down are settled before
     // the first wake-up is computed.
     const int64_t now = tev::Clock::Now();
-    RemoveOldSchedules(now);
-    ChangePastScheduledToMissed(now);
-    SetRecordingTimerInLock();
-    m_timerThread = new PThread(this, &Schedules::TimerThreadProc, nullptr);
+    m_housekeeping.RemoveOldSchedules(now);
+    m_intake.ChangePastScheduledToMissed(now);
+    m_startStop.StartTimerThread();
   }
   if (!m_running) return false;
   RecordingSettings::InitializeFreeSpaceRequired();
@@ -38,18 +36,18 @@ bool Schedules::Initialize() {
   m_folders.LoadFolders();
   CheckRecordingFolders();
   if (!m_running) return false;
-  ResumeRecordings();
+  m_housekeeping.ResumeRecordings();
   if (!m_running) return false;
-  RemoveOldSchedules(tev::Clock::Now());
+  m_housekeeping.RemoveOldSchedules(tev::Clock::Now());
   if (!m_running) return false;
   SyncWithTevMedia();
   // The sync reads every row once; what it freed goes back to the system,
   // so that an idle module stays small.
   malloc_trim(0);
   // Resumed rows may be due at once.
-  SetRecordingTimer();
+  m_startStop.SetRecordingTimer();
   if (!m_running) return false;
-  if (PeerClient* vel = Peers()) NotifyRecordingChange(*vel);
+  if (PeerClient* vel = Peers()) m_completion.NotifyRecordingChange(*vel);
   if (!m_running) return false;
   StartFolderMonitors();
   const std::wstring third =
@@ -72,20 +70,9 @@ bool Schedules::Initialize() {
 void Schedules::Shutdown() {
   LogDebug(L"Schedules::Shutdown");
   m_running = false;
-  PThread* timerThread;
-  {
-    PMutexLock lock(m_engineMutex);
-    timerThread = m_timerThread;
-    m_timerThread = nullptr;
-  }
-  if (timerThread != nullptr) {
-    m_timer.cancel();
-    timerThread->join(nullptr);
-    delete timerThread;
-  }
-  m_thumbnails.Stop();
-  StopAllRecordings(tev::Clock::Now());
-  m_timerRunning = false;
-  SetWakeUp(-1, true);
+  m_startStop.StopTimerThread();
+  m_completion.StopThumbnailRequests();
+  m_housekeeping.StopAllRecordings(tev::Clock::Now());
+  m_startStop.EndTimerLoop();
   StopFolderMonitors();
 }

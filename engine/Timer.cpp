@@ -14,10 +14,12 @@
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
+#include "engine/RecordingStartStop.h"
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
 #include "support/Log.h"
 #include "support/PMutexLock.h"
+#include "support/PThread.h"
 #include "support/StandByWaitableTimer.h"
 #include "support/VelException.h"
 
@@ -59,12 +61,12 @@ bool PastInstants::FirstToWaitFor(SQLite& rows, MomentKind kind, int64_t now, in
   return false;
 }
 
-void Schedules::SetRecordingTimer() {
-  PMutexLock lock(m_engineMutex);
+void RecordingStartStop::SetRecordingTimer() {
+  PMutexLock lock(m_engineLock);
   SetRecordingTimerInLock();
 }
 
-void Schedules::SetRecordingTimerInLock() {
+void RecordingStartStop::SetRecordingTimerInLock() {
   try {
     const int64_t now = tev::Clock::Now();
     const std::wstring cutoff = FormatTime3(now - 120);
@@ -117,10 +119,10 @@ void Schedules::SetRecordingTimerInLock() {
       WakeUpIn(m_timer, wait, true, tev::Clock::NowMs() - now * 1000);
       LogInfo(L"Waiting for: %d", wait);
     }
-    RemoveOldSchedules(now);
+    m_engine.Housekeeping().RemoveOldSchedules(now);
     // Rows whose end passed unrecorded are settled after every computation
     // (their past end was armed once above, at most).
-    ChangePastScheduledToMissed(now);
+    m_engine.Intake().ChangePastScheduledToMissed(now);
   } catch (...) {
     LogError(L"Error in SetRecordingTimer");
   }
@@ -146,18 +148,20 @@ void WakeUpIn(StandByWaitableTimer& timer, int32_t seconds, bool resume, int64_t
 
 }  // namespace
 
-void Schedules::SetWakeUp(int32_t seconds, bool resume) { WakeUpIn(m_timer, seconds, resume, 0); }
+void RecordingStartStop::SetWakeUp(int32_t seconds, bool resume) {
+  WakeUpIn(m_timer, seconds, resume, 0);
+}
 
-int Schedules::TimerThreadProc(void*) {
+int RecordingStartStop::TimerThreadProc(void*) {
   {
-    PMutexLock lock(m_engineMutex);
+    PMutexLock lock(m_engineLock);
     SetRecordingTimerInLock();
   }
   m_timerRunning = true;
   StandByWaitableTimer& timer = m_timer;
-  while (m_running && m_timerRunning) {
+  while (m_engine.IsRunning() && m_timerRunning) {
     if (!timer.waitForAlarm()) LogDebug(L"TimerThreadProc : timer cancelled aborting");
-    if (!m_running) {
+    if (!m_engine.IsRunning()) {
       LogDebug(L"TimerThreadProc aborting");
       break;
     }
@@ -171,14 +175,38 @@ int Schedules::TimerThreadProc(void*) {
       LogDebug(L"TimerThreadProc: Waking up at %ls", FormatTime3(now).c_str());
       StartRecordingIfAppropriate(now);
       StopCurrentRecordingsIfOver(now);
-      PMutexLock lock(m_engineMutex);
+      PMutexLock lock(m_engineLock);
       SetRecordingTimerInLock();
     } catch (const VelException& e) {
       LogError(L"TimerThreadProc: Exception %ls", e.getMessage().c_str());
       SetWakeUp(1800, true);
     }
-    if (m_running && m_timerRunning) usleep(10 * 1000);
+    if (m_engine.IsRunning() && m_timerRunning) usleep(10 * 1000);
   }
   LogDebug(L"TimerThread Finished");
   return 0;
+}
+
+void RecordingStartStop::StartTimerThread() {
+  SetRecordingTimerInLock();
+  m_timerThread = new PThread(this, &RecordingStartStop::TimerThreadProc, nullptr);
+}
+
+void RecordingStartStop::StopTimerThread() {
+  PThread* timerThread;
+  {
+    PMutexLock lock(m_engineLock);
+    timerThread = m_timerThread;
+    m_timerThread = nullptr;
+  }
+  if (timerThread != nullptr) {
+    m_timer.cancel();
+    timerThread->join(nullptr);
+    delete timerThread;
+  }
+}
+
+void RecordingStartStop::EndTimerLoop() {
+  m_timerRunning = false;
+  SetWakeUp(-1, true);
 }

@@ -1,12 +1,13 @@
 // How many recordings of a kind may run at once: the TV service's tuner
 // counts, cached for 30 seconds, and the per-mimetype limits built on them.
 //
-// The cache is the engine's (Schedules::m_tunerCounts).
+// The cache is RecordingStartStop::m_tunerCounts.
 #include <cstdint>
 #include <map>
 #include <string>
 
 #include "dvr/DVR.h"
+#include "engine/RecordingStartStop.h"
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
 #include "support/PMutex.h"
@@ -21,7 +22,17 @@ constexpr int32_t kUnlimitedRecordings = 300;
 
 }  // namespace
 
-int32_t Schedules::GetTunerCount(const std::wstring& channelMimetype) {
+RecordingStartStop::RecordingStartStop(Schedules& engine, DVR& recorder, PMutex& engineLock,
+                                       RecordingCompletion& completion)
+    : m_engine(engine), m_dvr(recorder), m_engineLock(engineLock), m_completion(completion) {}
+
+RecordingStartStop::~RecordingStartStop() = default;
+
+PeerClient* RecordingStartStop::Peers() const { return m_engine.Peers(); }
+
+LibrarySync& RecordingStartStop::Library() const { return m_engine.Library(); }
+
+int32_t RecordingStartStop::GetTunerCount(const std::wstring& channelMimetype) {
   const int64_t now = tev::Clock::Now();
   std::map<std::wstring, int32_t> counts;
   bool stale = false;
@@ -30,7 +41,7 @@ int32_t Schedules::GetTunerCount(const std::wstring& channelMimetype) {
     stale = now > m_tunerCountsFilledAt + kTunerCacheSeconds;
     // Under the engine lock (a transaction) the TV service is not waited
     // for: the counts last read serve. Such callers fill the cache first.
-    if (stale && m_tunerCountsFilledAt != 0 && m_engineMutex.HeldByCallingThread()) stale = false;
+    if (stale && m_tunerCountsFilledAt != 0 && m_engineLock.HeldByCallingThread()) stale = false;
     counts = m_tunerCounts;
   }
   if (stale) {
@@ -44,13 +55,13 @@ int32_t Schedules::GetTunerCount(const std::wstring& channelMimetype) {
   return it == counts.end() ? -1 : it->second;
 }
 
-void Schedules::ResetTunerCountCache() {
+void RecordingStartStop::ResetTunerCountCache() {
   PMutexLock lock(m_tunerCacheMutex);
   m_tunerCounts.clear();
   m_tunerCountsFilledAt = 0;
 }
 
-int32_t Schedules::MaxSimultaneousRecordings(const std::wstring& channelMimetype) {
+int32_t RecordingStartStop::MaxSimultaneousRecordings(const std::wstring& channelMimetype) {
   if (channelMimetype == L"video/x-inputdevice") return 1;
   if (channelMimetype == L"video/x-tv") return GetTunerCount(L"video/x-tv");
   return kUnlimitedRecordings;

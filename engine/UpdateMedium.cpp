@@ -89,7 +89,7 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row,
   const int32_t id = row.m_id;
   if (action == 1) {
     // The library has dropped the medium already: it is not asked again.
-    RemoveRecording(id, false, false, now);
+    m_completion.RemoveRecording(id, false, false, now);
     return 0;
   }
   if (action != 0) return 0;
@@ -162,7 +162,7 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row,
         }
         // The user's skip stays when a tuner comes free.
         EpisodeMarks::SetSkippedByUser(id, true);
-        UpdateConflicts(id, now);
+        m_conflicts.UpdateConflicts(id, now);
       } else if (value == L"schedule") {
         if (row.m_status != DVRSTATE_SKIP && row.m_status != DVRSTATE_CONFLICT) {
           return Refuse(row, name, L"only a skipped or conflicting schedule can be scheduled",
@@ -173,7 +173,7 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row,
           return Refuse(row, name, L"update failed", refusal);
         }
         EpisodeMarks::SetSkippedByUser(id, false);
-        ForceSchedule(id, now);
+        m_conflicts.ForceSchedule(id, now);
       } else {
         return Refuse(row, name, L"only \"skip\" and \"schedule\" are taken", refusal);
       }
@@ -221,7 +221,7 @@ int Schedules::MoveSchedule(const Schedule& row, int64_t start, int32_t duration
   request.start = start;
   request.duration = duration;
   request.existingId = current.m_id;
-  const int added = Add(request, &unused);
+  const int added = m_intake.Add(request, &unused);
   if (added != 0) {
     // Refused (a conflict, most often): back to the time it had.
     if (WriteTimesAndStatus(current, stored, now)) Library().AddMedium(current, true);
@@ -234,7 +234,7 @@ int Schedules::MoveSchedule(const Schedule& row, int64_t start, int32_t duration
   if (start <= now && current.m_status == DVRSTATE_SCHEDULED) {
     // Due now: one start, of this row, as the timer would make it (outside
     // the engine lock, which no streamer request may wait under).
-    StartRecordingIfAppropriate(now);
+    m_startStop.StartRecordingIfAppropriate(now);
   }
   return 0;
 }

@@ -58,7 +58,7 @@ bool PVRVel::Initialize() {
     return false;
   }
   // Before any request can arrive: rows up to here are the previous run's.
-  m_schedules.NotePreviousRun();
+  m_schedules.Housekeeping().NotePreviousRun();
   m_checker.Start();
   m_startupThread.reset(new PThread(nullptr, this, &PVRVel::StartupTask, 0));
   LogDebug(L"Initializing vel");

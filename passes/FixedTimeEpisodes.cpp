@@ -57,7 +57,7 @@ int32_t SeasonPassChecker::CheckNonGuidePass(const PassRow& pass, int64_t now,
   }
   BumpedSet added;
   // Tuner counts are read before the transaction, not inside it.
-  engine_.GetTunerCount(L"video/x-tv");
+  engine_.StartStop().GetTunerCount(L"video/x-tv");
   Transaction transaction(engine_.EngineLock(), L"CheckNonGuidePass");
   for (int day = 0; day < 7; ++day) {
     struct tm candidate = base;

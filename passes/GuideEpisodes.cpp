@@ -112,7 +112,7 @@ int32_t SeasonPassChecker::AddProgramsForPass(const PassRow& pass, const GuideLi
   PassConflictReport kept;
   // The conflict checks inside the transaction use tuner counts read
   // before it: the TV service is not asked inside.
-  engine_.GetTunerCount(L"video/x-tv");
+  engine_.StartStop().GetTunerCount(L"video/x-tv");
   Transaction transaction(engine_.EngineLock(), L"AddProgramsForPass");
   if (!listings.readable && listings.brokenOff.empty()) {
     LogError(L"SeasonPassChecker::AddProgramsForPass: listings for %ls are not readable",
@@ -199,7 +199,7 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const ListedChannel& 
   if (ProgramExists(row.name, row.channelName, row.start)) return 0;
 
   ScheduleAnswer conflicts;
-  const int32_t checked = engine_.CheckForScheduleConflicts(
+  const int32_t checked = engine_.Conflicts().CheckForScheduleConflicts(
       std::wstring(), std::wstring(), row.channelMimetype, row.start, row.duration, &conflicts, 0,
       pass.priority, flags.priorityGiven, row.channelName == pass.channelName, pass.channelName,
       flags.placedFirst, false, bumped, now);
@@ -242,11 +242,11 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const ListedChannel& 
     const int64_t airing = row.start;
     engine.EngineLock().AfterRelease([&engine, rest, owner, airing] {
       ScheduleAnswer added;
-      engine.Add(rest, &added);
+      engine.Intake().Add(rest, &added);
       if (added.kind == ScheduleAnswer::Kind::kMediumId) {
         const int32_t id = LocalIds::GetLocalIdFromTevMediumId(added.mediumId);
         if (id > 0) {
-          engine.SetScheduleOwner(id, owner);
+          engine.Intake().SetScheduleOwner(id, owner);
           // Taken from now: the row still stands for the airing.
           EpisodeMarks::SetAiring(id, airing);
         }
@@ -265,8 +265,8 @@ int32_t SeasonPassChecker::AddProgram(const PassRow& pass, const ListedChannel& 
   const int32_t id = row.Insert(L"SeasonPassChecker::AddProgram");
   if (id > 0) bumped[id] = kBumpedNewEpisode;
   if (id > 0 && !conflicts.windowSettled) {  // what it displaces, or why it waits
-    engine_.ReplanWindow(row.channelMimetype, row.channel, row.start, row.start + row.duration, now,
-                         bumped, nullptr);
+    engine_.Conflicts().ReplanWindow(row.channelMimetype, row.channel, row.start,
+                                     row.start + row.duration, now, bumped, nullptr);
   }
   if (id > 0 && !episode.empty()) {
     SQLite keys;

@@ -174,7 +174,7 @@ int32_t SeasonPasses::Add(const PassDescription& pass, PassConflictReport* repor
     // it, and after the pass has its medium id, so that its "tevPassId"
     // names it.
     storeMediumId();
-    engine_.SetScheduleOwner(sourceScheduleId, id);
+    engine_.Intake().SetScheduleOwner(sourceScheduleId, id);
   }
 
   AdmissionFlags flags;
@@ -198,7 +198,7 @@ int32_t SeasonPasses::Add(const PassDescription& pass, PassConflictReport* repor
   }
   storeMediumId();  // when the episodes ended before publishing; removal needs it
   if (searched == kPassGuideFailed || searched == kPassConflicts) {
-    if (sourceScheduleId > 0) engine_.SetScheduleOwner(sourceScheduleId, std::wstring());
+    if (sourceScheduleId > 0) engine_.Intake().SetScheduleOwner(sourceScheduleId, std::wstring());
     RemoveSeasonPass(id, true);
     return searched == kPassGuideFailed ? kFailed : kConflictsFound;
   }

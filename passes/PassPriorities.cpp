@@ -123,11 +123,11 @@ void SeasonPasses::RedecideEpisodes(int32_t passId) {
       bumped[row.m_id] = kBumpedChanged;
     }
   }
-  engine_.UpdateConflicts(0, now);
+  engine_.Conflicts().UpdateConflicts(0, now);
   for (const Schedule& row : rows) {
     Schedule current(row.m_id);
     if (current.m_id == 0 || current.m_status != DVRSTATE_SCHEDULED) continue;
-    const int checked = engine_.CheckForScheduleConflicts(
+    const int checked = engine_.Conflicts().CheckForScheduleConflicts(
         std::wstring(), std::wstring(), current.m_channelMimetype, current.m_startTime,
         current.m_duration, nullptr, current.m_id, pass.priority, true,
         current.m_channelName == pass.channelName, pass.channelName, false, false, bumped, now);

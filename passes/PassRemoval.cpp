@@ -170,7 +170,7 @@ void SeasonPasses::RemoveSchedulesForPass(int32_t passId, const std::set<int32_t
     return;  // rolled back
   }
   TellKept(checker_.Peers(), engine_.Library(), rows.kept);
-  engine_.UpdateConflicts(0, tev::Clock::Now());
+  engine_.Conflicts().UpdateConflicts(0, tev::Clock::Now());
 }
 
 bool SeasonPasses::RemoveSeasonPass(int32_t passId, bool deleteMedium) {
@@ -200,7 +200,7 @@ bool SeasonPasses::RemoveSeasonPass(int32_t passId, bool deleteMedium) {
   TellKept(checker_.Peers(), engine_.Library(), rows.kept);
   if (deleteMedium && !mediumId.empty()) checker_.Peers().DeleteMedium(mediumId, true, true);
   RepublishPasses(renumbered);
-  engine_.UpdateConflicts(0, tev::Clock::Now());
+  engine_.Conflicts().UpdateConflicts(0, tev::Clock::Now());
   return true;
 }
 

@@ -101,7 +101,7 @@ void SeasonPassChecker::CheckForNewEpisodes() {
     CheckOnePass(PassRow::FromQuery(query), nullptr, AdmissionFlags(), true, now);
   }
   // A new episode may start before the timer's next wake-up.
-  engine_.SetRecordingTimer();
+  engine_.StartStop().SetRecordingTimer();
 }
 
 int32_t SeasonPassChecker::CheckForNewEpisodes(

@@ -123,7 +123,7 @@ TEST_F(CVelAtlRequests, NotificationsReachEveryListener) {
                               std::to_string(film));
   const int id = InsertSchedule("m8", "DVRSTATE_COMPLETE", "video/x-tv", "News", "Two");
   vel_->Peers().NotifyStopRecording(id, L"News", L"Two");
-  engine.NotifyRecordingChange(vel_->Peers());
+  engine.Completion().NotifyRecordingChange(vel_->Peers());
   ASSERT_TRUE(listener_.WaitFor(L"NotifyStopRecording", 1, 5000));
   ASSERT_TRUE(listener_.WaitFor(L"NotifyPVRRecordingChange", 1, 5000));
   Value stop = Last(listener_, L"NotifyStopRecording");
@@ -140,7 +140,7 @@ TEST_F(CVelAtlRequests, NotificationsReachEveryListener) {
   EXPECT_EQ(Str(Last(listener_, L"NotifyStartRecording").get(), 1), L"m8");
   // Nobody listening is no error.
   listener_.Leave();
-  engine.NotifyRecordingChange(vel_->Peers());
+  engine.Completion().NotifyRecordingChange(vel_->Peers());
   EXPECT_FALSE(log_->HasPart(LOG_ERROR, L"Notify"));
 }
 

@@ -282,7 +282,7 @@ TEST_F(RecordingServices, TheStreamersOwnWordsReachTheFailureReason) {
                                   Value::Long(60), Value(), Value::Pairs({}),
                                   Value::Str(L"no channel ch1 is known here")})}));
   const auto due = row("Due", "DVRSTATE_SCHEDULED", false);
-  Engine().StartRecordingIfAppropriate(now);
+  Engine().StartStop().StartRecordingIfAppropriate(now);
   EXPECT_EQ(Column(due.first, "Status"), "DVRSTATE_COULD_NOT_CONNECT");
   const std::wstring refused =
       L"the streamer could not connect to the channel (the streamer said: no channel ch1 is known "
@@ -319,15 +319,15 @@ TEST_F(RecordingServices, CancellingARecordingLetsAWaitingRowRecord) {
 TEST_F(RecordingServices, AFinishReportReArmsTheTimer) {
   ASSERT_EQ(Call(L"ScheduleRecording", Request(0, 3600000, L"Short", {Value::Long(1)})), 0);
   const std::wstring path = tev::FromStdUtf8(Rows("FilePath", "Name = 'Short'")[0][0]);
-  Engine().SetRecordingTimer();
+  Engine().StartStop().SetRecordingTimer();
   // A programme ten minutes away appears without anyone re-arming.
   InsertPlanned("Soon", "DVRSTATE_SCHEDULED", 600, 600);
-  ASSERT_GT(Engine().Timer().RemainingMs(), 1200 * 1000);
+  ASSERT_GT(Engine().StartStop().Timer().RemainingMs(), 1200 * 1000);
 
   EXPECT_EQ(Call(L"NotifyTVRecordFinished",
                  Value::Array({Value::Long(1), Value::Long(3600), Value::Str(path)})),
             0);
-  EXPECT_LE(Engine().Timer().RemainingMs(), 600 * 1000);
+  EXPECT_LE(Engine().StartStop().Timer().RemainingMs(), 600 * 1000);
 }
 
 TEST_F(RecordingServices, SimultaneousStartReportsAreAnsweredBeforeAnyThumbnail) {

@@ -46,7 +46,7 @@ TEST_F(LibraryCallBack, ALibraryThatSchedulesWhileItAnswersIsNotKeptWaiting) {
     return 0;
   });
 
-  Engine().SetRecordingTimer();
+  Engine().StartStop().SetRecordingTimer();
   EXPECT_EQ(calledBack.load(), 0);
   EXPECT_EQ(scheduled.load(), 0);
   EXPECT_EQ(Status(pastId), "DVRSTATE_MISSED");

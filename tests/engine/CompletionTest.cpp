@@ -58,7 +58,7 @@ TEST_F(Completion, FinishedRecordingsAreJudgedByTheirLength) {
   for (const Case& c : cases) {
     const RowSpec planned = Planned(c.name, c.before, start, c.expected);
     const int id = Insert(planned);
-    Engine().NotifyRecordComplete(c.actual, W(planned.path), tev::Clock::Now());
+    Engine().Completion().NotifyRecordComplete(c.actual, W(planned.path), tev::Clock::Now());
 
     EXPECT_EQ(Column(id, "Status"), c.after) << c.name;
     EXPECT_EQ(Column(id, "Duration"), std::to_string(c.actual)) << c.name;
@@ -75,14 +75,14 @@ TEST_F(Completion, FinishedRecordingsAreJudgedByTheirLength) {
   // closed (a stream that ran on past a cancel or a restart), changes and
   // tells nothing.
   const size_t published = media_.CountOf(L"AddMedium");
-  Engine().NotifyRecordComplete(3600, W(PathFor("nobody")), tev::Clock::Now());
+  Engine().Completion().NotifyRecordComplete(3600, W(PathFor("nobody")), tev::Clock::Now());
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"and status DVRSTATE_RECORDING, no such file in DB"));
   for (const char* closed : {"DVRSTATE_COMPLETE", "DVRSTATE_COMPLETE_PARTIAL", "DVRSTATE_RETRY",
                              "DVRSTATE_ERROR"}) {
     const RowSpec planned = Planned(closed, closed, start);
     const int id = Insert(planned);
     const auto before = Rows("*", "ID = " + std::to_string(id));
-    Engine().NotifyRecordComplete(10, W(planned.path), tev::Clock::Now());
+    Engine().Completion().NotifyRecordComplete(10, W(planned.path), tev::Clock::Now());
     EXPECT_EQ(Rows("*", "ID = " + std::to_string(id)), before) << closed;
   }
   EXPECT_EQ(media_.CountOf(L"AddMedium"), published);
@@ -95,7 +95,7 @@ TEST_F(Completion, TheDescriptionGoesIntoTheFileAndAThumbnailIsAskedForOnce) {
   const std::string& path = planned.path;
   ASSERT_TRUE(enginetest::WriteAsfVideo(path));
   const int id = Insert(planned);
-  Engine().NotifyRecordComplete(600, W(path), tev::Clock::Now());
+  Engine().Completion().NotifyRecordComplete(600, W(path), tev::Clock::Now());
 
   TagLib::ASF::File file(path.c_str());
   ASSERT_TRUE(file.isValid());
@@ -111,12 +111,12 @@ TEST_F(Completion, TheDescriptionGoesIntoTheFileAndAThumbnailIsAskedForOnce) {
 
   // A second report: the thumbnail is known by now, and audio never has one.
   Recorder().Thumbnails().Set(id, true);
-  Engine().NotifyRecordComplete(600, W(path), tev::Clock::Now());
+  Engine().Completion().NotifyRecordComplete(600, W(path), tev::Clock::Now());
   RowSpec audio = planned;
   audio.mimetype = "audio/x-win";
   audio.path = audioDir_ + "/radio.wma";  // never written
   const int audioId = Insert(audio);
-  Engine().NotifyRecordComplete(600, W(audio.path), tev::Clock::Now());
+  Engine().Completion().NotifyRecordComplete(600, W(audio.path), tev::Clock::Now());
   EXPECT_EQ(thumbnails_.CountOf(L"Extract Image From Video"), 1u);
   // A file that cannot be opened is only logged; the row is closed anyway.
   EXPECT_EQ(Column(audioId, "Status"), "DVRSTATE_COMPLETE");
@@ -128,10 +128,10 @@ TEST_F(Completion, TheDescriptionGoesIntoTheFileAndAThumbnailIsAskedForOnce) {
   ASSERT_TRUE(enginetest::WriteAsfVideo(cancelledPath));
   const int cancelledId =
       Insert(Planned("Cancelled", "DVRSTATE_RECORDING", tev::Clock::Now() - 154));
-  ASSERT_EQ(Engine().CancelScheduledRecording(cancelledId, tev::Clock::Now()), 0);
+  ASSERT_EQ(Engine().Completion().CancelScheduledRecording(cancelledId, tev::Clock::Now()), 0);
   const auto closed = Rows("*", "ID = " + std::to_string(cancelledId));
   ASSERT_EQ(Column(cancelledId, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
-  Engine().NotifyRecordComplete(154, W(cancelledPath), tev::Clock::Now());
+  Engine().Completion().NotifyRecordComplete(154, W(cancelledPath), tev::Clock::Now());
   EXPECT_EQ(Rows("*", "ID = " + std::to_string(cancelledId)), closed);
   TagLib::ASF::File piece(cancelledPath.c_str());
   ASSERT_TRUE(piece.isValid());
@@ -152,7 +152,7 @@ TEST_F(Completion, AFailedRecordingSaysWhy) {
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedules: recordings will fail: " + unwritable));
   const RowSpec due = Planned("Due", "DVRSTATE_SCHEDULED", tev::Clock::Now());
   const int dueId = Insert(due);
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   env_.SetNotWritable(false);
   EXPECT_EQ(Column(dueId, "Status"), "DVRSTATE_ERROR");
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
@@ -163,7 +163,7 @@ TEST_F(Completion, AFailedRecordingSaysWhy) {
   // A stream that ends at once without a file says that too.
   const RowSpec empty = Planned("Empty", "DVRSTATE_RECORDING", tev::Clock::Now() - 5);
   const int emptyId = Insert(empty);
-  Engine().NotifyRecordComplete(0, W(empty.path), tev::Clock::Now());
+  Engine().Completion().NotifyRecordComplete(0, W(empty.path), tev::Clock::Now());
   EXPECT_EQ(Column(emptyId, "Status"), "DVRSTATE_ERROR");
   EXPECT_EQ(published(empty.path), L"the streamer wrote no file " + W(empty.path));
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"failed: the streamer wrote no file"));
@@ -178,22 +178,22 @@ TEST_F(Completion, StartedAndFailedReports) {
   audio.path = audioDir_ + "/audio.wma";
   const int audioId = Insert(audio);
 
-  Engine().NotifyRecordStarted(W(video.path));
-  Engine().NotifyRecordStartedAsync(W(audio.path));
+  Engine().Completion().NotifyRecordStarted(W(video.path));
+  Engine().Completion().NotifyRecordStartedAsync(W(audio.path));
   EXPECT_EQ(StatesOf(media_, W(video.path)), std::vector<std::wstring>{L"recording"});
   EXPECT_EQ(StatesOf(media_, W(audio.path)), std::vector<std::wstring>{L"recording"});
   // The thumbnail is asked for later, on the engine's own thread.
   ASSERT_TRUE(thumbnails_.WaitFor(L"Extract Image From Video", 1, 10000));
   EXPECT_EQ(enginetest::FirstArguments(thumbnails_, L"Extract Image From Video"),
             std::vector<std::wstring>{W(video.path)});
-  Engine().NotifyRecordStarted(W(PathFor("unknown")));
+  Engine().Completion().NotifyRecordStarted(W(PathFor("unknown")));
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"NotifyRecordStarted; not found "));
   EXPECT_EQ(media_.CountOf(L"AddMedium"), 2u);
 
   // The web recorder gives up: the row is an error and the listeners hear
   // of the change; a row that is no longer recording keeps its status.
   listener_.ClearRequests();
-  Engine().NotifyRecordFailedAsync(W(video.path), tev::Clock::Now());
+  Engine().Completion().NotifyRecordFailedAsync(W(video.path), tev::Clock::Now());
   EXPECT_EQ(Column(videoId, "Status"), "DVRSTATE_ERROR");
   ASSERT_TRUE(listener_.WaitFor(L"NotifyPVRRecordingChange", 1, 5000));
   // The list sent holds only what still records.
@@ -204,11 +204,11 @@ TEST_F(Completion, StartedAndFailedReports) {
 
   dbtest::RawDb(dbPath_).Exec("UPDATE Schedules SET Status = 'DVRSTATE_COMPLETE' WHERE ID = " +
                               std::to_string(audioId));
-  Engine().NotifyRecordFailedAsync(W(audio.path), tev::Clock::Now());
+  Engine().Completion().NotifyRecordFailedAsync(W(audio.path), tev::Clock::Now());
   EXPECT_EQ(Column(audioId, "Status"), "DVRSTATE_COMPLETE");
   // Nor is it shown again as if the report had changed it.
   EXPECT_EQ(StatesOf(media_, W(audio.path)), std::vector<std::wstring>{L"recording"});
-  Engine().NotifyRecordFailedAsync(L"/no/such/file.asf", tev::Clock::Now());
+  Engine().Completion().NotifyRecordFailedAsync(L"/no/such/file.asf", tev::Clock::Now());
   EXPECT_EQ(Rows("Status", "Status = 'DVRSTATE_ERROR'").size(), 1u);
 }
 
@@ -218,7 +218,7 @@ TEST_F(Completion, TheStopEventEndsTheWaitBeforeTheThumbnail) {
   pvr_->StopEvent().Set();
   const RowSpec planned = Planned("Stopping", "DVRSTATE_RECORDING", tev::Clock::Now() - 60);
   Insert(planned);
-  Engine().NotifyRecordStarted(W(planned.path));
+  Engine().Completion().NotifyRecordStarted(W(planned.path));
   PVRVel::SetLive(nullptr);
   EXPECT_EQ(StatesOf(media_, W(planned.path)), std::vector<std::wstring>{L"recording"});
   EXPECT_EQ(thumbnails_.CountOf(L"Extract Image From Video"), 0u);
@@ -227,10 +227,10 @@ TEST_F(Completion, TheStopEventEndsTheWaitBeforeTheThumbnail) {
 TEST_F(Completion, ThumbnailNeededOnlyForKnownFiles) {
   // The quote is doubled in the raw insert.
   Insert(Planned("it''s quoted", "DVRSTATE_COMPLETE", tev::Clock::Now() - 7200));
-  Engine().NotifyThumbnailNeeded(W(PathFor("it's quoted")));
+  Engine().Completion().NotifyThumbnailNeeded(W(PathFor("it's quoted")));
   EXPECT_EQ(enginetest::FirstArguments(thumbnails_, L"Extract Image From Video"),
             std::vector<std::wstring>{W(PathFor("it's quoted"))});
-  Engine().NotifyThumbnailNeeded(W(PathFor("missing")));
+  Engine().Completion().NotifyThumbnailNeeded(W(PathFor("missing")));
   EXPECT_EQ(thumbnails_.CountOf(L"Extract Image From Video"), 1u);
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"NotifyThumbnailNeeded: Could not find database entry"));
 }

@@ -135,18 +135,17 @@ class Conflicts : public ::testing::Test {
   // A manual-style check of a new program (Schedules::Add's arguments).
   int Check(const Row& program, ScheduleAnswer* list, BumpedSet* bumped, bool allow = false) {
     BumpedSet local;
-    return engine_.CheckForScheduleConflicts(program.name, program.channel, program.mimetype,
-                                             program.start, program.duration, list, 0, 0, allow,
-                                             false, L"", allow, false, bumped ? *bumped : local,
-                                             tev::Clock::Now());
+    return engine_.Conflicts().CheckForScheduleConflicts(
+        program.name, program.channel, program.mimetype, program.start, program.duration, list, 0,
+        0, allow, false, L"", allow, false, bumped ? *bumped : local, tev::Clock::Now());
   }
 
   // A half-hour episode of pass `owner` listed on `channelName`.
   int CheckEpisode(int64_t start, int owner, bool ownChannel, const std::wstring& channelName,
                    ScheduleAnswer* list, BumpedSet& bumped, bool displace = true) {
-    return engine_.CheckForScheduleConflicts(L"Other", L"tv.channel.2", L"video/x-tv", start, 1800,
-                                             list, 0, owner, displace, ownChannel, channelName,
-                                             false, false, bumped, tev::Clock::Now());
+    return engine_.Conflicts().CheckForScheduleConflicts(
+        L"Other", L"tv.channel.2", L"video/x-tv", start, 1800, list, 0, owner, displace, ownChannel,
+        channelName, false, false, bumped, tev::Clock::Now());
   }
 
   tev::test::TempDir folder_{"tev-conflicts-"};
@@ -295,7 +294,7 @@ TEST_F(Conflicts, PassPrioritiesDecideWhoYields) {
   taking.start = At(20, 10);
   taking.duration = 1800;
   const int takingId = Insert(taking);
-  engine_.ReplanAround(takingId, tev::Clock::Now(), bumped);
+  engine_.Conflicts().ReplanAround(takingId, tev::Clock::Now(), bumped);
   EXPECT_EQ(L"DVRSTATE_CONFLICT", StatusOf(lowId));
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(takingId));
   EXPECT_EQ((BumpedSet{{lowId, kBumpedChanged}}), bumped);
@@ -326,8 +325,9 @@ TEST_F(Conflicts, UpdateReplansWhatTheFreedTunerCanTake) {
   const int olderId = Insert(Existing(At(20, 0), L"DVRSTATE_CONFLICT", waiting));
   const int newerId = Insert(Existing(At(20, 15), L"DVRSTATE_SKIP", waiting));
 
-  engine_.UpdateConflicts(firstId,
-                          tev::Clock::Now());  // the blocker is still scheduled: nothing frees
+  engine_.Conflicts().UpdateConflicts(
+      firstId,
+      tev::Clock::Now());  // the blocker is still scheduled: nothing frees
   EXPECT_EQ(L"DVRSTATE_CONFLICT", StatusOf(olderId));
   EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(newerId));
   EXPECT_EQ(L"not recorded: Show (priority 1) uses the tuner", ConflictReasons::Get(olderId));
@@ -336,7 +336,7 @@ TEST_F(Conflicts, UpdateReplansWhatTheFreedTunerCanTake) {
   // made, which the plan keeps; the other waits and says why.
   Schedule::Update(firstId, L"Status", std::wstring(L"DVRSTATE_COMPLETE_PARTIAL"));
   const size_t before = peers_.PublishedPaths().size();
-  engine_.UpdateConflicts(firstId, tev::Clock::Now());
+  engine_.Conflicts().UpdateConflicts(firstId, tev::Clock::Now());
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(olderId));
   EXPECT_EQ(L"", ConflictReasons::Get(olderId));
   EXPECT_EQ(L"DVRSTATE_CONFLICT", StatusOf(newerId));
@@ -352,13 +352,13 @@ TEST_F(Conflicts, AFreeTunerTakesAnEpisodeBesideAManualSchedule) {
   const int pass = AddPass(1, L"Anywhere");
   const int manualId = Insert(Existing(At(20, 0)));
   const int episodeId = Insert(Existing(At(20, 30), L"DVRSTATE_CONFLICT", pass));
-  engine_.UpdateConflicts(0, tev::Clock::Now());
+  engine_.Conflicts().UpdateConflicts(0, tev::Clock::Now());
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(episodeId));  // the second tuner is free
 
   // With one tuner the one-off keeps it, and the episode says so.
   SetTuners(1);
   BumpedSet bumped;
-  engine_.ReplanAround(episodeId, tev::Clock::Now(), bumped);
+  engine_.Conflicts().ReplanAround(episodeId, tev::Clock::Now(), bumped);
   EXPECT_EQ(L"DVRSTATE_CONFLICT", StatusOf(episodeId));
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(manualId));
   EXPECT_EQ(L"not recorded: Show uses the tuner", ConflictReasons::Get(episodeId));
@@ -370,15 +370,15 @@ TEST_F(Conflicts, ForceScheduleSkipsWhatOverlaps) {
   const int recordingId = Insert(Existing(At(19, 30), L"DVRSTATE_RECORDING"));
   const int apartId = Insert(Existing(At(22, 0)));
 
-  engine_.ForceSchedule(forcedId, tev::Clock::Now());
+  engine_.Conflicts().ForceSchedule(forcedId, tev::Clock::Now());
   EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(otherId));
   EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(recordingId));  // marked only
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(apartId));
 
   // Nothing overlaps any more: the forced row itself is scheduled again.
-  engine_.ForceSchedule(forcedId, tev::Clock::Now());
+  engine_.Conflicts().ForceSchedule(forcedId, tev::Clock::Now());
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(forcedId));
-  engine_.ForceSchedule(987654, tev::Clock::Now());  // no such row: nothing happens
+  engine_.Conflicts().ForceSchedule(987654, tev::Clock::Now());  // no such row: nothing happens
 }
 
 TEST_F(Conflicts, GetConflictsService) {
@@ -387,12 +387,12 @@ TEST_F(Conflicts, GetConflictsService) {
   const int askedId = Insert(Existing(At(20, 0)));
 
   ScheduleAnswer out;
-  EXPECT_EQ(101, engine_.GetConflicts(L"T" + std::to_wstring(askedId), &out));
+  EXPECT_EQ(101, engine_.Conflicts().GetConflicts(L"T" + std::to_wstring(askedId), &out));
   EXPECT_EQ(1u, out.conflicts.size());
   EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(existingId));  // a query changes nothing
 
   ScheduleAnswer none;
-  EXPECT_EQ(103, engine_.GetConflicts(L"no-such-medium", &none));
+  EXPECT_EQ(103, engine_.Conflicts().GetConflicts(L"no-such-medium", &none));
   EXPECT_EQ(ScheduleAnswer::Kind::kNothing, none.kind);
 }
 
@@ -406,6 +406,6 @@ TEST_F(Conflicts, OddTimesAndDurationsAreHandled) {
   SQLite query;
   ASSERT_TRUE(query.RunQuery("UPDATE Schedules SET Status = 'DVRSTATE_CONFLICT', StartTime = 1",
                              L"test"));
-  engine_.UpdateConflicts(0, tev::Clock::Now());
-  engine_.ForceSchedule(1, tev::Clock::Now());
+  engine_.Conflicts().UpdateConflicts(0, tev::Clock::Now());
+  engine_.Conflicts().ForceSchedule(1, tev::Clock::Now());
 }

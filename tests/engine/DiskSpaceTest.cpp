@@ -111,7 +111,8 @@ class DiskSpace : public enginetest::RowFixture {
     return ids;
   }
   bool Clear(int64_t seconds, const std::wstring& mimetype = kTv) {
-    return Engine().ClearDiskSpace(wvideo_, mimetype, seconds, L"high", tev::Clock::Now());
+    return Engine().StartStop().ClearDiskSpace(wvideo_, mimetype, seconds, L"high",
+                                               tev::Clock::Now());
   }
 
   std::wstring wvideo_;
@@ -238,31 +239,33 @@ TEST_F(DiskSpace, ARowWithoutRoomBecomesDiskFull) {
   const int64_t now = tev::Clock::Now();
   RowValues values = Values(L"Full", now + 10, 600);
   const int full = Row(values);
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Status(full), "DVRSTATE_DISK_FULL");
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
   EXPECT_EQ(PublishedStates(Path(full)).back(), L"diskfull");
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Could not clear disk space for Full, duration "));
   // It is not tried again.
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
 
   // The row form on its own, and an open-ended start that needs no room.
   values.name = L"Other";
   const int other = Row(values);
-  EXPECT_FALSE(Engine().ClearDiskSpaceForSchedule(kTv, other, 600, L"high", tev::Clock::Now()));
+  EXPECT_FALSE(
+      Engine().StartStop().ClearDiskSpaceForSchedule(kTv, other, 600, L"high", tev::Clock::Now()));
   EXPECT_EQ(Status(other), "DVRSTATE_DISK_FULL");
   Script({4000000});
   values.name = L"Fits";
   const int fits = Row(values);
-  EXPECT_TRUE(Engine().ClearDiskSpaceForSchedule(kTv, fits, 600, L"high", tev::Clock::Now()));
+  EXPECT_TRUE(
+      Engine().StartStop().ClearDiskSpaceForSchedule(kTv, fits, 600, L"high", tev::Clock::Now()));
   EXPECT_EQ(Status(fits), "DVRSTATE_SCHEDULED");
   ASSERT_TRUE(Schedule::Update(fits, L"Status", std::wstring(DVRSTATE_COMPLETE)));
   Script({100});
   values.name = L"Open";
   values.duration = 0;
   const int open = Row(values);
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Status(open), "DVRSTATE_RECORDING");
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
 }

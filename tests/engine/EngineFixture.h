@@ -88,7 +88,7 @@ class EngineFixture : public peertest::PeerFixture {
     request.channelMimetype = mimetype;
     request.recordNow = recordNow;
     request.episodeUrl = episodeUrl;
-    return Engine().Add(request, result);
+    return Engine().Intake().Add(request, result);
   }
   // The request most tests share.
   static RecordingRequest Request(const std::wstring& name, int64_t start, int32_t duration) {

@@ -34,7 +34,7 @@ TEST_F(Housekeeping, CancelStopsARecordingAndOnlyRepublishesAPlan) {
   const int32_t stream = streamer_.ActiveStreams().begin()->first;
 
   env_.Shift(600);
-  EXPECT_EQ(Engine().CancelScheduledRecording(live, tev::Clock::Now()), 0);
+  EXPECT_EQ(Engine().Completion().CancelScheduledRecording(live, tev::Clock::Now()), 0);
   ASSERT_EQ(streamer_.CountOf(L"StopStream"), 1u);
   EXPECT_EQ(VUtil::GetLongElement(Last(streamer_, L"StopStream").get(), 0), stream);
   EXPECT_TRUE(streamer_.ActiveStreams().empty());
@@ -54,7 +54,7 @@ TEST_F(Housekeeping, CancelStopsARecordingAndOnlyRepublishesAPlan) {
   const int plan = std::stoi(Rows("ID", "Name = 'Later'")[0][0]);
   const auto before = Rows("*", "ID = " + std::to_string(plan));
   const std::wstring planPath = W(Column(plan, "FilePath"));
-  EXPECT_EQ(Engine().CancelScheduledRecording(plan, tev::Clock::Now()), 0);
+  EXPECT_EQ(Engine().Completion().CancelScheduledRecording(plan, tev::Clock::Now()), 0);
   EXPECT_EQ(Rows("*", "ID = " + std::to_string(plan)), before);
   EXPECT_EQ(StatesOf(media_, planPath), (std::vector<std::wstring>{L"schedule", L"partial"}));
   ASSERT_TRUE(listener_.WaitFor(L"NotifyStopRecording", 2, 5000));
@@ -63,7 +63,7 @@ TEST_F(Housekeeping, CancelStopsARecordingAndOnlyRepublishesAPlan) {
 
   // Nothing to cancel.
   const size_t published = media_.CountOf(L"AddMedium");
-  EXPECT_EQ(Engine().CancelScheduledRecording(9999, tev::Clock::Now()), 0);
+  EXPECT_EQ(Engine().Completion().CancelScheduledRecording(9999, tev::Clock::Now()), 0);
   EXPECT_EQ(media_.CountOf(L"AddMedium"), published);
 }
 
@@ -74,13 +74,13 @@ TEST_F(Housekeeping, ReRecordingNeverWritesOverARecordedFile) {
   const std::string recorded = Column(first, "FilePath");
   std::ofstream(recorded) << std::string(100000, 'r');  // what its stream wrote
   env_.Shift(154);
-  ASSERT_EQ(Engine().CancelScheduledRecording(first, tev::Clock::Now()), 0);
+  ASSERT_EQ(Engine().Completion().CancelScheduledRecording(first, tev::Clock::Now()), 0);
   ASSERT_EQ(Column(first, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   streamer_.ClearRequests();
 
   // A retry keeps the earlier part in its row and records into a row and a
   // file of its own, named in the counter form of the earlier one.
-  ASSERT_EQ(Engine().RetrySchedule(first, tev::Clock::Now()), 0);
+  ASSERT_EQ(Engine().Completion().RetrySchedule(first, tev::Clock::Now()), 0);
   const std::string counter = recorded.substr(0, recorded.size() - 4) + " 1.asf";
   EXPECT_EQ(Column(first, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   EXPECT_EQ(Column(first, "FilePath"), recorded);
@@ -94,7 +94,7 @@ TEST_F(Housekeeping, ReRecordingNeverWritesOverARecordedFile) {
   EXPECT_EQ(StatesOf(media_, W(recorded)).back(), L"partial");
   EXPECT_EQ(StatesOf(media_, W(counter)).back(), L"recording");
   // Retrying the recording in progress starts nothing.
-  ASSERT_EQ(Engine().RetrySchedule(std::stoi(again[0][0]), tev::Clock::Now()), 0);
+  ASSERT_EQ(Engine().Completion().RetrySchedule(std::stoi(again[0][0]), tev::Clock::Now()), 0);
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
 
   // A planned row whose file is on disk already when its time comes: the
@@ -102,7 +102,7 @@ TEST_F(Housekeeping, ReRecordingNeverWritesOverARecordedFile) {
   const std::string left = PathFor("Left");
   std::ofstream(left) << std::string(5000, 'l');
   const int planned = Insert(Planned("Left", "DVRSTATE_SCHEDULED", tev::Clock::Now(), 1800));
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Column(planned, "Status"), "DVRSTATE_RECORDING");
   EXPECT_NE(Column(planned, "FilePath"), left);
   EXPECT_EQ(VUtil::GetStringElement(Last(streamer_, L"StartStream").get(), 11),
@@ -119,7 +119,7 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   const auto first = Rows("ID, FilePath");
   ASSERT_EQ(first.size(), 1u);
   tv_.SetTuners({{L"Tuner 1", L"video/x-tv"}, {L"Tuner 2", L"video/x-tv"}});
-  Engine().ResetTunerCountCache();
+  Engine().StartStop().ResetTunerCountCache();
   const int movie = std::stoi(first[0][0]);
   const std::string oldPath = first[0][1];
   RowSpec withUrl = Planned("Episode", "DVRSTATE_RECORDING", tev::Clock::Now(), 3600);
@@ -132,7 +132,7 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   streamer_.ClearRequests();
   media_.ClearRequests();
   const int64_t now = tev::Clock::Now();
-  Engine().ResumeRecordings();
+  Engine().Housekeeping().ResumeRecordings();
 
   EXPECT_EQ(Column(movie, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   EXPECT_LE(std::llabs(TimeOf(movie, "EndTime") - now), 2);
@@ -176,7 +176,7 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   Restart();
   streamer_.ClearRequests();
   env_.Shift(60);
-  Engine().ResumeRecordings();
+  Engine().Housekeeping().ResumeRecordings();
   EXPECT_EQ(Column(movie, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   EXPECT_EQ(Rows("ID", "Name = 'Movie'").size(), 3u);  // the resumed one resumed once more
   EXPECT_EQ(Rows("ID", "Name = 'Movie' AND Status = 'DVRSTATE_RECORDING'").size(), 1u);
@@ -194,7 +194,7 @@ TEST_F(Housekeeping, OldSkippedAndConflictingRowsAreRemovedInOneCommit) {
   database_->ObserveStatements([&statements](const std::string& sql) {
     statements.push_back(sql.substr(0, 6));
   });
-  Engine().RemoveOldSchedules(tev::Clock::Now());
+  Engine().Housekeeping().RemoveOldSchedules(tev::Clock::Now());
   database_->ObserveStatements(nullptr);
   // The deletions make one commit.
   EXPECT_EQ(statements, (std::vector<std::string>{"SELECT", "begin", "DELETE", "DELETE", "commit"}));
@@ -210,7 +210,7 @@ TEST_F(Housekeeping, TheListInProgressFirstClosesForgottenRecordings) {
   const int running = Insert(Planned("running", "DVRSTATE_RECORDING", now - 60, 1800));
 
   std::vector<CurrentRecording> list;
-  ASSERT_EQ(Engine().GetCurrentlyRecording(&list, true), 0);
+  ASSERT_EQ(Engine().Completion().GetCurrentlyRecording(&list, true), 0);
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[0].name, L"grace");
   EXPECT_EQ(list[1].name, L"running");
@@ -222,7 +222,7 @@ TEST_F(Housekeeping, TheListInProgressFirstClosesForgottenRecordings) {
 
   // A minute on, the one in its grace period goes too.
   env_.Shift(60);
-  ASSERT_EQ(Engine().GetCurrentlyRecording(&list, true), 0);
+  ASSERT_EQ(Engine().Completion().GetCurrentlyRecording(&list, true), 0);
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(Column(grace, "Status"), "DVRSTATE_COMPLETE");
 }
@@ -275,7 +275,7 @@ TEST_F(Housekeeping, StopAllRecordingsClosesRowsWithoutStoppingStreams) {
   const int done = Insert(Planned("done", "DVRSTATE_COMPLETE", now - 600, 1800));
 
   env_.Shift(100);
-  Engine().StopAllRecordings(tev::Clock::Now());
+  Engine().Housekeeping().StopAllRecordings(tev::Clock::Now());
   EXPECT_EQ(Column(plain, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   EXPECT_NEAR(std::stoi(Column(plain, "Duration")), 700, 2);
   EXPECT_EQ(Column(streaming, "Status"), "DVRSTATE_COMPLETE_PARTIAL");

@@ -49,7 +49,7 @@ TEST_F(Intake, AScheduledRowCarriesTheRequest) {
   EXPECT_EQ(tev::ToStdUtf8(result.mediumId), row[12]);
   EXPECT_EQ(media_.CountOf(L"AddMedium"), 1u);
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
-  EXPECT_FALSE(Engine().IsPendingFile(tev::FromStdUtf8(row[11])));
+  EXPECT_FALSE(Engine().Intake().IsPendingFile(tev::FromStdUtf8(row[11])));
 
   // The same program at the same time is refused as a duplicate.
   EXPECT_EQ(Add(L"Bob's Show", minute + 37, 3600), 119);
@@ -79,7 +79,7 @@ TEST_F(Intake, EveryClientTextIsStoredAsTextNeverAsSql) {
     hostileRequest.tuner = text;
     hostileRequest.subtitle = text;
     hostileRequest.recordNow = request.second;
-    const int result = Engine().Add(hostileRequest, nullptr);
+    const int result = Engine().Intake().Add(hostileRequest, nullptr);
     EXPECT_EQ(result, 0) << tev::ToStdUtf8(name);
     const auto rows = Rows("Quality, Category, Description, Tuner, Subtitle",
                            "Name = '" + Quoted(tev::ToStdUtf8(name)) + "'");
@@ -107,7 +107,7 @@ TEST_F(Intake, AStartThatHasPassedRecordsAtOnceForTheWholeDuration) {
     EXPECT_EQ(row[2], "Automatic") << row[0];
     const int64_t start = GetTime3(tev::FromStdUtf8(row[3]));
     EXPECT_LE(std::llabs(start - now), 2) << row[0];
-    EXPECT_FALSE(Engine().IsPendingFile(tev::FromStdUtf8(row[5])));
+    EXPECT_FALSE(Engine().Intake().IsPendingFile(tev::FromStdUtf8(row[5])));
   }
   EXPECT_NEAR(std::stoi(rows[0][4]), 1830, 1);
   EXPECT_NEAR(std::stoi(rows[1][4]), 930, 1);
@@ -153,7 +153,7 @@ TEST_F(Intake, TheStreamersFileNameReplacesOurs) {
   EXPECT_EQ(Rows("FilePath, Status, Type"),
             (std::vector<std::vector<std::string>>{
                 {tev::ToStdUtf8(renamed), "DVRSTATE_RECORDING", "Manual"}}));
-  EXPECT_FALSE(Engine().IsPendingFile(renamed));
+  EXPECT_FALSE(Engine().Intake().IsPendingFile(renamed));
 }
 
 TEST_F(Intake, RefusalsLeaveNothingBehind) {
@@ -229,7 +229,7 @@ TEST_F(Intake, PastSchedulesBecomeMissedOrRetried) {
   insert("skip", "DVRSTATE_SKIP", now - 3600, "");
   insert("recent", "DVRSTATE_SCHEDULED", now - 30, "");
   insert("done", "DVRSTATE_COMPLETE", now - 3600, "");
-  Engine().ChangePastScheduledToMissed(tev::Clock::Now());
+  Engine().Intake().ChangePastScheduledToMissed(tev::Clock::Now());
   EXPECT_EQ(Rows("Status"), (std::vector<std::vector<std::string>>{
                                 {"DVRSTATE_MISSED"}, {"DVRSTATE_RETRY"}, {"DVRSTATE_MISSED"},
                                 {"DVRSTATE_MISSED"}, {"DVRSTATE_SCHEDULED"}, {"DVRSTATE_COMPLETE"}}));
@@ -240,9 +240,9 @@ TEST_F(Intake, PastSchedulesBecomeMissedOrRetried) {
 
   // An owner change is written and republished.
   const int id = std::stoi(Rows("ID", "Name = 'recent'")[0][0]);
-  Engine().SetScheduleOwner(id, 7);
+  Engine().Intake().SetScheduleOwner(id, 7);
   EXPECT_EQ(Column(id, "Owner"), "7");
-  Engine().SetScheduleOwner(id, L"");
+  Engine().Intake().SetScheduleOwner(id, L"");
   EXPECT_EQ(Column(id, "Owner"), "");
   EXPECT_EQ(media_.CountOf(L"AddMedium"), 2u);
 }

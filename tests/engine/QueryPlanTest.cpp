@@ -139,9 +139,9 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   // engine does it again)
   Schedules nextRun(Recorder());
   nextRun.ChangeRecordingToCompletePartial(tev::Clock::Now());
-  Engine().ResumeRecordings();
-  Engine().RemoveOldSchedules(tev::Clock::Now());
-  Engine().SetRecordingTimer();
+  Engine().Housekeeping().ResumeRecordings();
+  Engine().Housekeeping().RemoveOldSchedules(tev::Clock::Now());
+  Engine().StartStop().SetRecordingTimer();
 
   // Intake of a programme for later and of one recorded at once.
   const int64_t start = tev::Clock::Now() / 60 * 60 + 600;
@@ -157,27 +157,27 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   ASSERT_TRUE(streamer_.WaitFor(L"StartStream", 2, 15000)) << tev::ToStdUtf8(log_->Dump());
   const std::wstring laterPath = peertest::Str(Last(streamer_, L"StartStream").get(), 11);
   EXPECT_EQ(streamer_.NotifyStarted(laterPath), 0);
-  Engine().NotifyThumbnailNeeded(laterPath);
+  Engine().Completion().NotifyThumbnailNeeded(laterPath);
   std::vector<CurrentRecording> recording;
-  EXPECT_EQ(Engine().GetCurrentlyRecording(&recording, true), 0);
+  EXPECT_EQ(Engine().Completion().GetCurrentlyRecording(&recording, true), 0);
 
   // The user cancels the one recorded at once and retries it; the
   // conflict bookkeeping runs for it.
   const int nowId = LocalIds::GetLocalIdFromPath(nowPath);
   ASSERT_GT(nowId, 0);
   EXPECT_EQ(LocalIds::GetLocalIdFromTevMediumId(LocalIds::GetScheduleMediumId(nowId)), nowId);
-  Engine().CancelScheduledRecording(nowId, tev::Clock::Now());
-  Engine().RetrySchedule(nowId, tev::Clock::Now());
-  Engine().UpdateConflicts(nowId, tev::Clock::Now());
+  Engine().Completion().CancelScheduledRecording(nowId, tev::Clock::Now());
+  Engine().Completion().RetrySchedule(nowId, tev::Clock::Now());
+  Engine().Conflicts().UpdateConflicts(nowId, tev::Clock::Now());
   ScheduleAnswer conflicts;
-  Engine().GetConflicts(later.mediumId, &conflicts);
+  Engine().Conflicts().GetConflicts(later.mediumId, &conflicts);
 
   // The later one ends: the timer stops it and the streamer reports.
   env_.SetNow(start + 1800 + 30);
   ASSERT_TRUE(streamer_.WaitFor(L"StopStream", 2, 15000)) << tev::ToStdUtf8(log_->Dump());
   EXPECT_EQ(streamer_.NotifyFinished(laterPath, 1855), 0);
-  Engine().PruneOrphanedRecordings(tev::Clock::Now());
-  Engine().RemoveOldSchedules(tev::Clock::Now());
+  Engine().Housekeeping().PruneOrphanedRecordings(tev::Clock::Now());
+  Engine().Housekeeping().RemoveOldSchedules(tev::Clock::Now());
   // The folder monitor's daily pass walks the finished rows page by page.
   Engine().Monitor(L"video")->RunPass();
   Engine().Shutdown();

@@ -37,7 +37,7 @@ TEST_F(RemoveRecordingTest, PlansOfAPassStayDeletedAndOneOffPlansLeaveAndFreeThe
       Row(Values(L"Waiting", start + 600, 3600, L"video/x-tv", DVRSTATE_CONFLICT));
   Schedule::Update(episodeId, L"Owner", std::wstring(L"4"));
 
-  EXPECT_EQ(Engine().RemoveRecording(episodeId, true, false, tev::Clock::Now()), 0);
+  EXPECT_EQ(Engine().Completion().RemoveRecording(episodeId, true, false, tev::Clock::Now()), 0);
   EXPECT_EQ(Status(episodeId), "DVRSTATE_DELETED");
   // The library is told to drop the medium of a plan.
   ASSERT_EQ(media_.CountOf(L"RemoveImportedMedia"), 1u);
@@ -47,19 +47,20 @@ TEST_F(RemoveRecordingTest, PlansOfAPassStayDeletedAndOneOffPlansLeaveAndFreeThe
   EXPECT_EQ(id, L"M-episode");
 
   // One tuner: removing the plan lets the conflicting one record.
-  EXPECT_EQ(Engine().RemoveRecording(planId, false, false, tev::Clock::Now()), 0);
+  EXPECT_EQ(Engine().Completion().RemoveRecording(planId, false, false, tev::Clock::Now()), 0);
   EXPECT_TRUE(Rows("ID", "ID = " + std::to_string(planId)).empty());
   EXPECT_EQ(Status(waitingId), "DVRSTATE_SCHEDULED");
   EXPECT_EQ(PublishedStates(Path(waitingId)).back(), L"schedule");
   EXPECT_EQ(media_.CountOf(L"RemoveImportedMedia"), 1u);
 
-  EXPECT_EQ(Engine().RemoveRecording(4711, true, false, tev::Clock::Now()), 0);  // no such row: nothing
+  EXPECT_EQ(Engine().Completion().RemoveRecording(4711, true, false, tev::Clock::Now()),
+            0);  // no such row: nothing
 }
 
 TEST_F(RemoveRecordingTest, ARunningRecordingStopsAndBecomesPartial) {
   ASSERT_EQ(Add(L"Live", tev::Clock::Now(), 3600, 1), 0);
   const int id = std::stoi(Rows("ID", "Status = 'DVRSTATE_RECORDING'").at(0).at(0));
-  EXPECT_EQ(Engine().RemoveRecording(id, false, false, tev::Clock::Now()), 0);
+  EXPECT_EQ(Engine().Completion().RemoveRecording(id, false, false, tev::Clock::Now()), 0);
   EXPECT_EQ(Status(id), "DVRSTATE_COMPLETE_PARTIAL");
   EXPECT_EQ(streamer_.CountOf(L"StopStream"), 1u);
   EXPECT_TRUE(listener_.WaitFor(L"NotifyStopRecording", 1, 5000));
@@ -73,11 +74,11 @@ TEST_F(RemoveRecordingTest, FinishedRecordingLosesFileAndThumbnailButKeepsItsRow
   Recorder().Thumbnails().Set(id, true);
 
   // Stop only: the recording is announced as stopped and nothing is deleted.
-  EXPECT_EQ(Engine().RemoveRecording(id, true, true, tev::Clock::Now()), 0);
+  EXPECT_EQ(Engine().Completion().RemoveRecording(id, true, true, tev::Clock::Now()), 0);
   EXPECT_TRUE(Exists(path));
   EXPECT_TRUE(listener_.WaitFor(L"NotifyStopRecording", 1, 5000));
 
-  EXPECT_EQ(Engine().RemoveRecording(id, true, false, tev::Clock::Now()), 0);
+  EXPECT_EQ(Engine().Completion().RemoveRecording(id, true, false, tev::Clock::Now()), 0);
   EXPECT_FALSE(Exists(path));
   EXPECT_FALSE(Exists(path + L".jpg"));
   EXPECT_EQ(Status(id), "DVRSTATE_COMPLETE");
@@ -97,14 +98,15 @@ TEST_F(RemoveRecordingTest, AFileThatCannotBeDeletedAnswers108AndKeepsEverything
   Touch(Path(doneId) + L".jpg");
   Recorder().Thumbnails().Set(doneId, true);
 
-  EXPECT_EQ(Engine().RemoveRecording(doneId, true, false, tev::Clock::Now()), kResultRemoveFailed);
+  EXPECT_EQ(Engine().Completion().RemoveRecording(doneId, true, false, tev::Clock::Now()),
+            kResultRemoveFailed);
   EXPECT_TRUE(Exists(Path(doneId)));
   EXPECT_TRUE(Exists(Path(doneId) + L".jpg"));
   EXPECT_EQ(media_.CountOf(L"SetMediaAttributeList") + media_.CountOf(L"RemoveImportedMedia"), 0u);
   EXPECT_NE(log_->Dump().find(L"Failed to remove Stuck"), std::wstring::npos);
 
   // A failed recording may have no file worth keeping: its removal goes on.
-  EXPECT_EQ(Engine().RemoveRecording(failedId, false, false, tev::Clock::Now()), 0);
+  EXPECT_EQ(Engine().Completion().RemoveRecording(failedId, false, false, tev::Clock::Now()), 0);
   EXPECT_EQ(Status(failedId), "DVRSTATE_ERROR");
 }
 

@@ -75,7 +75,7 @@ TEST_F(Resume, AStreamStillWritingIsAdoptedAfterACrashAndAfterAShutdown) {
     env_.Shift(600);
     Restart();
     streamer_.ClearRequests();
-    Engine().ResumeRecordings();
+    Engine().Housekeeping().ResumeRecordings();
   }
   // One stream, the old one, still known by its id; no second file.
   EXPECT_EQ(Column(id, "Status"), "DVRSTATE_RECORDING");
@@ -86,13 +86,13 @@ TEST_F(Resume, AStreamStillWritingIsAdoptedAfterACrashAndAfterAShutdown) {
 
   // A shutdown closes the row and leaves the stream running; the next run
   // finds it still writing and takes the row back.
-  Engine().StopAllRecordings(tev::Clock::Now());
+  Engine().Housekeeping().StopAllRecordings(tev::Clock::Now());
   ASSERT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   {
     GrowingFile writing(path);
     env_.Shift(60);
     Restart();
-    Engine().ResumeRecordings();
+    Engine().Housekeeping().ResumeRecordings();
   }
   EXPECT_EQ(Column(id, "Status"), "DVRSTATE_RECORDING");
   EXPECT_EQ(Column(id, "Duration"), "3600");
@@ -100,7 +100,7 @@ TEST_F(Resume, AStreamStillWritingIsAdoptedAfterACrashAndAfterAShutdown) {
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
 
   // Its end report closes it as any recording.
-  Engine().NotifyRecordComplete(3600, widePath, tev::Clock::Now());
+  Engine().Completion().NotifyRecordComplete(3600, widePath, tev::Clock::Now());
   EXPECT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE");
   EXPECT_EQ(Recorder().GetStreamId(widePath), 0);
 }
@@ -117,7 +117,7 @@ TEST_F(Resume, TheInterruptedPieceIsDescribedAndAStreamTheStreamerForgotIsNoErro
   // The streamer restarted too: it knows no stream of the old run.
   streamer_.SetReply(L"StopStream", DVR::kStreamerUnknownStream);
   log_->Clear();
-  Engine().ResumeRecordings();
+  Engine().Housekeeping().ResumeRecordings();
   EXPECT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
   EXPECT_EQ(streamer_.CountOf(L"StopStream"), 1u);
   EXPECT_FALSE(log_->HasPart(LOG_ERROR, L"DVR::StopRecording"));
@@ -144,15 +144,15 @@ TEST_F(Resume, OnlyRecordingsAndMissedStartsAreResumed) {
   const int lateId = Insert(Planned("Late", "DVRSTATE_SCHEDULED", now - 1200));
   const auto before = Rows("*", "ID != " + std::to_string(lateId));
 
-  Engine().NotePreviousRun();
-  Engine().ResumeRecordings();
+  Engine().Housekeeping().NotePreviousRun();
+  Engine().Housekeeping().ResumeRecordings();
   EXPECT_EQ(Rows("*", "ID != " + std::to_string(lateId)), before);
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
 
   // The programme whose start was missed records the rest in its own row.
   EXPECT_EQ(Column(lateId, "Status"), "DVRSTATE_SCHEDULED");
   EXPECT_NEAR(std::stoi(Column(lateId, "Duration")), 2400, 2);
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Column(lateId, "Status"), "DVRSTATE_RECORDING");
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
   EXPECT_EQ(Rows("ID").size(), left.size() + 1);
@@ -161,7 +161,7 @@ TEST_F(Resume, OnlyRecordingsAndMissedStartsAreResumed) {
 TEST_F(Resume, HousekeepingAfterARestartLeavesThisRunsRows) {
   const int64_t now = tev::Clock::Now();
   const int staleId = Insert(Planned("Stale", "DVRSTATE_RECORDING", now - 9000, 1800));
-  Engine().NotePreviousRun();
+  Engine().Housekeeping().NotePreviousRun();
 
   // Requests are served before start-up has finished: an open-ended
   // recording started now has its end at its start.
@@ -170,7 +170,7 @@ TEST_F(Resume, HousekeepingAfterARestartLeavesThisRunsRows) {
   ASSERT_EQ(Column(open, "Status"), "DVRSTATE_RECORDING");
   env_.Shift(10);
   streamer_.ClearRequests();
-  Engine().ResumeRecordings();
+  Engine().Housekeeping().ResumeRecordings();
 
   EXPECT_TRUE(Rows("ID", "ID = " + std::to_string(staleId)).empty());
   EXPECT_EQ(Column(open, "Status"), "DVRSTATE_RECORDING");

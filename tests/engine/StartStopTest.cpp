@@ -43,12 +43,12 @@ class StartStop : public enginetest::RowFixture {
   // The stream length the engine asks for the row, or for a program
   // described by its arguments.
   int32_t DurationOf(int id) {
-    return Engine().CalculateAppropriateDuration(Schedule(id), tev::Clock::Now());
+    return Engine().StartStop().CalculateAppropriateDuration(Schedule(id), tev::Clock::Now());
   }
   int32_t DurationOf(int32_t duration, const std::wstring& mimetype, const std::wstring& channel,
                      int64_t start, int64_t end) {
-    return Engine().CalculateAppropriateDuration(duration, mimetype, channel, start, end,
-                                                 tev::Clock::Now());
+    return Engine().StartStop().CalculateAppropriateDuration(duration, mimetype, channel, start,
+                                                             end, tev::Clock::Now());
   }
 };
 
@@ -58,7 +58,7 @@ TEST_F(StartStop, DueRowsStartWithinThePaddingAndTwoMinutesAhead) {
   const int later = Row(Values(L"Later", now + 200, 600));  // not yet
   const int over = Row(Values(L"Over", now - 20, 10));      // its end has passed
 
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Status(soon), "DVRSTATE_RECORDING");
   EXPECT_EQ(Status(later), "DVRSTATE_SCHEDULED");
   EXPECT_EQ(Status(over), "DVRSTATE_SCHEDULED");
@@ -76,7 +76,7 @@ TEST_F(StartStop, DueRowsStartWithinThePaddingAndTwoMinutesAhead) {
   // A minute later the next one is due too, but the only tuner records
   // "Soon", which is inside its window: it is stopped, and "Later" waits.
   Shift(100);
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(StoppedPaths(), std::vector<std::wstring>{Path(soon)});
   EXPECT_EQ(Status(later), "DVRSTATE_SCHEDULED");
   EXPECT_EQ(Status(soon), "DVRSTATE_RECORDING");  // until the streamer reports
@@ -84,7 +84,7 @@ TEST_F(StartStop, DueRowsStartWithinThePaddingAndTwoMinutesAhead) {
 
   // Once the recorder has reported the end, the tuner is free.
   ASSERT_TRUE(Schedule::Update(soon, L"Status", std::wstring(DVRSTATE_COMPLETE)));
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Status(later), "DVRSTATE_RECORDING");
   ASSERT_EQ(streamer_.CountOf(L"StartStream"), 2u);
   EXPECT_EQ(peertest::Str(Last(streamer_, L"StartStream").get(), 11), Path(later));
@@ -132,28 +132,28 @@ TEST_F(StartStop, OverdueRecordingsStopOnePerWakeUpEarliestEndFirst) {
   const int a = Row(Values(L"A", now + 10, 900, kWeb));
   const int b = Row(Values(L"B", now + 10, 300, kWeb));
   const int c = Row(Values(L"C", now + 10, 600, kWeb));
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   ASSERT_EQ(streamer_.CountOf(L"StartStream"), 3u);
   for (int id : {a, b, c}) ASSERT_EQ(Status(id), "DVRSTATE_RECORDING");
 
   // B ended, but the padding after it has not passed yet.
   Shift(10 + 300 + 20);
-  Engine().StopCurrentRecordingsIfOver(tev::Clock::Now());
+  Engine().StartStop().StopCurrentRecordingsIfOver(tev::Clock::Now());
   EXPECT_TRUE(StoppedPaths().empty());
 
   Shift(2000);  // all three are over
-  Engine().StopCurrentRecordingsIfOver(tev::Clock::Now());
+  Engine().StartStop().StopCurrentRecordingsIfOver(tev::Clock::Now());
   EXPECT_EQ(StoppedPaths(), std::vector<std::wstring>{Path(b)});
   // The row stays recording until the streamer's report; its stream is
   // already stopped, so nothing more is sent.
-  Engine().StopCurrentRecordingsIfOver(tev::Clock::Now());
+  Engine().StartStop().StopCurrentRecordingsIfOver(tev::Clock::Now());
   EXPECT_EQ(StoppedPaths(), std::vector<std::wstring>{Path(b)});
   EXPECT_EQ(Status(b), "DVRSTATE_RECORDING");
 
   ASSERT_TRUE(Schedule::Update(b, L"Status", std::wstring(DVRSTATE_COMPLETE)));
-  Engine().StopCurrentRecordingsIfOver(tev::Clock::Now());
+  Engine().StartStop().StopCurrentRecordingsIfOver(tev::Clock::Now());
   ASSERT_TRUE(Schedule::Update(c, L"Status", std::wstring(DVRSTATE_COMPLETE)));
-  Engine().StopCurrentRecordingsIfOver(tev::Clock::Now());
+  Engine().StartStop().StopCurrentRecordingsIfOver(tev::Clock::Now());
   EXPECT_EQ(StoppedPaths(), (std::vector<std::wstring>{Path(b), Path(c), Path(a)}));
   EXPECT_EQ(Status(a), "DVRSTATE_RECORDING");
 }
@@ -163,7 +163,7 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
   // The streamer cannot reach the source.
   streamer_.SetReply(L"StartStream", DVR::kStreamerConnectFailed);
   const int unreachable = Row(Values(L"Unreachable", now + 10, 600));
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Status(unreachable), "DVRSTATE_COULD_NOT_CONNECT");
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"StartRecordingIfAppropriate: could not start recording "
                                        L"Unreachable (#" + std::to_wstring(unreachable) + L")"));
@@ -177,7 +177,7 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
   // Any other refusal.
   streamer_.SetReply(L"StartStream", 5);
   const int refused = Row(Values(L"Refused", now + 10, 600));
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Status(refused), "DVRSTATE_ERROR");
   streamer_.ResetReply(L"StartStream");
   EXPECT_FALSE(log_->HasPart(LOG_DEBUG, L"Done Notifying start recording"));
@@ -191,10 +191,10 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
     Schedules engine(recorder);
     lookups.failure_ = 104;
     const int busy = Row(Values(L"Busy", now + 10, 600, kWeb));
-    engine.StartRecordingIfAppropriate(tev::Clock::Now());
+    engine.StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
     lookups.failure_ = 117;
     const int mce = Row(Values(L"Media Center", now + 10, 600, kWeb));
-    engine.StartRecordingIfAppropriate(tev::Clock::Now());
+    engine.StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
     EXPECT_EQ(Status(busy), "DVRSTATE_TUNER_BUSY");
     EXPECT_EQ(Status(mce), "DVRSTATE_MCE_RUNNING");
   }
@@ -222,7 +222,7 @@ TEST_F(StartStop, TheStreamersFilePathIsStored) {
   });
   const int64_t now = tev::Clock::Now();
   const int id = Row(Values(L"Renamed", now + 10, 600));
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Path(id), renamed);
   EXPECT_EQ(Status(id), "DVRSTATE_RECORDING");
   // Published before the new name was stored: still under the old one.
@@ -232,26 +232,26 @@ TEST_F(StartStop, TheStreamersFilePathIsStored) {
   ASSERT_TRUE(Schedule::Update(id, L"Status", std::wstring(DVRSTATE_COMPLETE)));
   answer = DVR::kStreamerConnectFailed;
   const int second = Row(Values(L"Second", now + 10, 600));
-  Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Path(second), renamed);
   EXPECT_EQ(Status(second), "DVRSTATE_COULD_NOT_CONNECT");
 }
 
 TEST_F(StartStop, HowManyRecordingsEachKindMayRun) {
   Schedules& engine = Engine();
-  EXPECT_EQ(engine.MaxSimultaneousRecordings(kWeb), 300);
-  EXPECT_EQ(engine.MaxSimultaneousRecordings(L"audio/x-win"), 300);
-  EXPECT_EQ(engine.MaxSimultaneousRecordings(kDevice), 1);
-  EXPECT_EQ(engine.MaxSimultaneousRecordings(kTv), 1);  // the TV service's one tuner
-  EXPECT_EQ(engine.GetTunerCount(kDevice), -1);
+  EXPECT_EQ(engine.StartStop().MaxSimultaneousRecordings(kWeb), 300);
+  EXPECT_EQ(engine.StartStop().MaxSimultaneousRecordings(L"audio/x-win"), 300);
+  EXPECT_EQ(engine.StartStop().MaxSimultaneousRecordings(kDevice), 1);
+  EXPECT_EQ(engine.StartStop().MaxSimultaneousRecordings(kTv), 1);  // the TV service's one tuner
+  EXPECT_EQ(engine.StartStop().GetTunerCount(kDevice), -1);
 
   const int64_t now = tev::Clock::Now();
   // Web streams are never busy, however many run.
   for (int i = 0; i < 3; ++i) {
     Row(Values(L"Web " + std::to_wstring(i), now - 60, 600, kWeb, DVRSTATE_RECORDING));
   }
-  EXPECT_FALSE(
-      engine.ChannelBusy(Schedule(Row(Values(L"Web next", now, 600, kWeb))), tev::Clock::Now()));
+  EXPECT_FALSE(engine.StartStop().ChannelBusy(Schedule(Row(Values(L"Web next", now, 600, kWeb))),
+                                              tev::Clock::Now()));
 
   // A capture device records one program at a time, counted per device.
   RowValues running = Values(L"Cam running", now - 60, 600, kDevice, DVRSTATE_RECORDING);
@@ -259,20 +259,20 @@ TEST_F(StartStop, HowManyRecordingsEachKindMayRun) {
   Row(running);
   RowValues other = Values(L"Cam other", now, 600, kDevice);
   other.channel = L"cam2";
-  EXPECT_FALSE(engine.ChannelBusy(Schedule(Row(other)), tev::Clock::Now()));
+  EXPECT_FALSE(engine.StartStop().ChannelBusy(Schedule(Row(other)), tev::Clock::Now()));
   RowValues same = Values(L"Cam same", now, 600, kDevice);
   same.channel = L"cam1";
-  EXPECT_TRUE(engine.ChannelBusy(Schedule(Row(same)), tev::Clock::Now()));
+  EXPECT_TRUE(engine.StartStop().ChannelBusy(Schedule(Row(same)), tev::Clock::Now()));
 
   // Television: free while nothing records; with no tuner reported at all,
   // any running recording makes it busy.
   const int tvNext = Row(Values(L"TV next", now, 600));
-  EXPECT_FALSE(engine.ChannelBusy(Schedule(tvNext), tev::Clock::Now()));
+  EXPECT_FALSE(engine.StartStop().ChannelBusy(Schedule(tvNext), tev::Clock::Now()));
   tv_.SetTuners({});
   Shift(31);
-  EXPECT_EQ(engine.MaxSimultaneousRecordings(kTv), -1);
+  EXPECT_EQ(engine.StartStop().MaxSimultaneousRecordings(kTv), -1);
   Row(Values(L"TV running", now - 60, 600, kTv, DVRSTATE_RECORDING));
-  EXPECT_TRUE(engine.ChannelBusy(Schedule(tvNext), tev::Clock::Now()));
+  EXPECT_TRUE(engine.StartStop().ChannelBusy(Schedule(tvNext), tev::Clock::Now()));
   EXPECT_EQ(tv_.CountOf(L"GetTVInfo"), 2u);  // once per 30 s
 }
 
@@ -303,11 +303,11 @@ TEST_F(StartStop, BackToBackOnTwoTunersTheEarlierGivesWay) {
   // Both record; when the second is due, the tuner it takes is the first
   // episode's, which ends then, never the drama's in its middle.
   Shift(start - tev::Clock::Now());
-  engine.StartRecordingIfAppropriate(tev::Clock::Now());
+  engine.StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   ASSERT_EQ(Status(dramaId), "DVRSTATE_RECORDING");
   ASSERT_EQ(Status(first), "DVRSTATE_RECORDING");
   Shift(1800 - 20);
-  engine.StartRecordingIfAppropriate(tev::Clock::Now());
+  engine.StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(StoppedPaths(), std::vector<std::wstring>{Path(first)});
   EXPECT_EQ(Status(second), "DVRSTATE_SCHEDULED");
 }

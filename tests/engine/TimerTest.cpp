@@ -26,11 +26,12 @@ class Timer : public enginetest::EngineFixture {
   // Join() or at the end of the test.
   struct TimerThread {
     explicit TimerThread(Schedules& engine)
-        : engine(engine), thread(&engine, &Schedules::TimerThreadProc, nullptr) {}
+        : engine(engine),
+          thread(&engine.StartStop(), &RecordingStartStop::TimerThreadProc, nullptr) {}
     ~TimerThread() { Join(); }
     int Join() {
       if (result != -2) return result;
-      engine.Timer().cancel();
+      engine.StartStop().Timer().cancel();
       engine.Shutdown();  // clears the running flag
       return result = thread.join(nullptr);
     }
@@ -45,10 +46,10 @@ class Timer : public enginetest::EngineFixture {
   // Re-arms and answers when the timer is due, in seconds of the product
   // clock (wake-ups count from the whole second they were computed at).
   double DueAt() {
-    Engine().SetRecordingTimer();
+    Engine().StartStop().SetRecordingTimer();
     return (tev::Clock::NowMs() + timer_().RemainingMs()) / 1000.0;
   }
-  StandByWaitableTimer& timer_() { return Engine().Timer(); }
+  StandByWaitableTimer& timer_() { return Engine().StartStop().Timer(); }
 };
 
 TEST_F(Timer, TheNextWakeUpFollowsStartsEndsAndPadding) {
@@ -129,7 +130,7 @@ TEST_F(Timer, TheThreadWakesAtTheShiftedDueTimeAndStopsOnCancel) {
 TEST_F(Timer, AStreamerThatFailsLeavesAnErrorAndTheTimerGoesOn) {
   tv_.SetTuners({{L"Tuner 1", L"video/x-tv"}, {L"Tuner 2", L"video/x-tv"},
                  {L"Tuner 3", L"video/x-tv"}});
-  Engine().ResetTunerCountCache();
+  Engine().StartStop().ResetTunerCountCache();
   const int64_t now = tev::Clock::Now();
   Insert("Garbage", "DVRSTATE_SCHEDULED", now + 600, now + 1200);
   Insert("Nobody", "DVRSTATE_SCHEDULED", now + 1800, now + 2400);

@@ -152,7 +152,7 @@ TEST_F(UpdateMediumTest, AStartMovedToNowOrEarlierRecordsTheRowItselfOnce) {
   // The timer's next wake-up finds nothing more to start.
   {
     PMutexLock lock(Engine().EngineLock());
-    Engine().StartRecordingIfAppropriate(tev::Clock::Now());
+    Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   }
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
   EXPECT_EQ(Status(id), "DVRSTATE_RECORDING");

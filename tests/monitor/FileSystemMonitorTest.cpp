@@ -89,7 +89,7 @@ TEST_F(FolderMonitorThread, ARecordingInProgressIsNeverAdopted) {
   FileSystemMonitor& monitor = Started();
   const std::string starting = videoDir_ + "/Live_Chan_03-04-2008 20-00-01 Tev.asf";
   const std::string streaming = videoDir_ + "/Stream_Chan_03-04-2008 20-00-01 Tev.asf";
-  engine_->AddPendingFile(W(starting));
+  engine_->Intake().AddPendingFile(W(starting));
   Recorder().AdoptStream(W(streaming), 42);
   Drop(videoDir_, "Live_Chan_03-04-2008 20-00-01 Tev.asf");
   Drop(videoDir_, "Stream_Chan_03-04-2008 20-00-01 Tev.asf");
@@ -99,7 +99,7 @@ TEST_F(FolderMonitorThread, ARecordingInProgressIsNeverAdopted) {
 
   // Once the engine has its row and the stream has ended, the row is the
   // engine's and the monitor still adds nothing.
-  engine_->RemovePendingFile(W(starting));
+  engine_->Intake().RemovePendingFile(W(starting));
   InsertSchedule("", "DVRSTATE_RECORDING", "video/x-tv", "Live", "Chan", starting);
   Recorder().AdoptStream(W(streaming), 0);  // ended
   InsertSchedule("", "DVRSTATE_COMPLETE", "video/x-tv", "Stream", "Chan", streaming);
