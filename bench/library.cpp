@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
 
       // 1. One start-up reconciliation.
       auto a = SteadyClock::now();
-      pvr.GetSchedules().SyncWithTevMedia();
+      pvr.GetSchedules().Library().SyncWithTevMedia(pvr.GetSchedules().Passes());
       auto b = SteadyClock::now();
       const double seconds = bench::Micros(a, b) / 1e6;
       const size_t marked = store.Find({{"mediaType", "deleted.video.recorded"}}).size();

@@ -44,9 +44,10 @@ std::vector<MediumChange> ReadChanges(const VARIANT& pairs) {
   std::vector<MediumChange> changes;
   if (pairs.vt == VT_EMPTY) return changes;
   const long count = VUtil::GetArrayLength(pairs);  // throws for a non-array
-  if (count > Schedules::kMaxUpdatePairs) {
-    throw VelInvalidParameterException(tev::WFormat(
-        L"UpdateMedium: %ld changes, at most %ld are taken", count, Schedules::kMaxUpdatePairs));
+  if (count > MediumUpdates::kMaxUpdatePairs) {
+    throw VelInvalidParameterException(
+        tev::WFormat(L"UpdateMedium: %ld changes, at most %ld are taken", count,
+                     MediumUpdates::kMaxUpdatePairs));
   }
   changes.resize(count);
   for (long i = 0; i < count; ++i) {

@@ -26,7 +26,7 @@ void PutPassReport(const PassConflictReport& report, VARIANT* out);
 
 // The change callback's request: [action, medium id, changes]; the changes
 // (an array of [text name, text or integer value] pairs, holes allowed, at
-// most Schedules::kMaxUpdatePairs, text for a text property) are read for
+// most MediumUpdates::kMaxUpdatePairs, text for a text property) are read for
 // action 0 only.
 MediumUpdate ReadMediumUpdate(const VARIANT& in);
 

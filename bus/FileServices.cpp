@@ -103,7 +103,8 @@ int CVelAtl::UpdateMedium(const std::wstring&, const VARIANT& in, VARIANT* out) 
   Schedules* engine = EngineOf(this, L"UpdateMedium");
   if (engine == nullptr) return -1;
   std::wstring refusal;
-  const int result = engine->UpdateMedium(ReadMediumUpdate(in), tev::Clock::Now(), &refusal);
+  const int result =
+      engine->Updates().UpdateMedium(ReadMediumUpdate(in), tev::Clock::Now(), &refusal);
   if (result == kResultChangeRefused && !refusal.empty() && out != nullptr) {
     PutText(out, refusal);
   }

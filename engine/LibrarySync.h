@@ -20,6 +20,7 @@
 #include "engine/BumpedSet.h"
 #include "support/MediumProperties.h"
 
+class PassKeeper;
 class PeerClient;
 class Schedule;
 class ThumbnailTable;
@@ -70,6 +71,14 @@ class LibrarySync {
   // One-time medium-id migration of the version-5 database upgrade.
   // Returns true when the walk completed without a bus exception.
   bool ChangeMediumIds();
+  // Start-up reconciliation with the library: media that match no row or
+  // pass are deleted there, rows and passes the library lacks are
+  // published again (all such rows in one "AddMedia"), and rows whose
+  // state the library shows wrongly are republished. Bus failures are
+  // logged and end the library side; the database is never changed here
+  // beyond the identifiers the library assigns.
+  // Passes are republished through `keeper` (null: none).
+  void SyncWithTevMedia(PassKeeper* keeper);
 
  private:
   PeerClient& m_peers;

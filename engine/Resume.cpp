@@ -164,7 +164,7 @@ void EngineHousekeeping::ResumeRecordings() {
             schedule.m_id);
     schedule.m_startTime = now;
     schedule.m_duration = static_cast<int32_t>(schedule.m_endTime - now);
-    Schedules::WriteTimes(schedule);
+    MediumUpdates::WriteTimes(schedule);
   }
 
   SQLite old;

@@ -19,6 +19,7 @@
 #include "engine/EngineHost.h"
 #include "engine/EngineHousekeeping.h"
 #include "engine/LibrarySync.h"
+#include "engine/MediumUpdates.h"
 #include "engine/PassKeeper.h"
 #include "engine/RecordingCompletion.h"
 #include "engine/RecordingFolders.h"
@@ -127,44 +128,20 @@ class Schedules : public MonitorHost {
     m_housekeeping.ChangeRecordingToCompletePartial(now);
   }
 
-  // --- The medium-id store and the start-up sync with the library
-  // (engine/MediumIds.cpp, SyncWithTevMedia.cpp; requests go through Library()) ---
+  // --- The medium-id store (engine/MediumIds.cpp); requests to the library
+  // go through Library() ---
   static void AssignTevMediumId(int scheduleId, const std::wstring& mediumId);
   static void AssignTevMediumId(const std::wstring& filePath, const std::wstring& mediumId);
   // Medium id stored for the schedule, "" when the row is missing.
   static std::wstring GetMediumId(int32_t scheduleId);
   // Media-library type of a channel mimetype ("video.file.recorded.tv", ...).
   static std::wstring MediaTypeForMimetype(const std::wstring& mimetype);
-  // Start-up reconciliation with the library: media that match no row or
-  // pass are deleted there, rows and passes the library lacks are
-  // published again (all such rows in one "AddMedia"), and rows whose
-  // state the library shows wrongly are republished. Bus failures are
-  // logged and end the library side; the database is never changed here
-  // beyond the identifiers the library assigns.
-  void SyncWithTevMedia();
 
   // --- The library's change callback (engine/UpdateMedium.cpp) ---
-  // The "UpdateMedium" service. Dispatches by the kind of the medium id.
-  // 0 done or nothing to do (also for an unknown id), 403 a pair was
-  // refused (pairs before it stay applied, the refused one and later ones
-  // are not), 119 no file name for a moved schedule. The caller refuses a
-  // malformed request (a pair that is not [text name, text or integer
-  // value], more than kMaxUpdatePairs pairs, a non-text value for a text
-  // property) before it gets here.
-  // Runs on the bus thread of the call; takes no lock of its own. On 403
-  // *refusal (when given) says which property was refused and why
-  // ("pvrState: only a skipped or conflicting schedule can be scheduled").
-  int UpdateMedium(const MediumUpdate& update, int64_t now, std::wstring* refusal = nullptr);
-  static constexpr long kMaxUpdatePairs = 1000;
-  // The schedule branch; `row` is loaded. `changes` is empty unless
-  // action 0.
-  int UpdateScheduleMedium(int32_t action, Schedule& row, const std::vector<MediumChange>& changes,
-                           int64_t now, std::wstring* refusal = nullptr);
-  // For a pair that every kind treats alike: 403 for a read-only property
-  // ("path", "mimeType", "mediaType", "channel", "channelId"), 0 for
-  // "thumbnailId" (ends the call, later pairs are not applied); -1 for any
-  // other name.
-  static int CommonPairResult(const std::wstring& name);
+  MediumUpdates& Updates() { return m_updates; }
+  // The season passes built over this engine; null until the module sets
+  // them.
+  PassKeeper* Passes() const { return m_passKeeper.load(); }
 
   // --- Conflicts and the tuner plan (engine/Conflicts.cpp) ---
   ScheduleConflicts& Conflicts() { return m_conflicts; }
@@ -180,19 +157,6 @@ class Schedules : public MonitorHost {
 
   RecordingFolders m_folders{[this](const std::wstring& kind) { RepointFolderMonitor(kind); }};
 
-  // The time change of UpdateMedium: writes the new start and duration
-  // with a new file name and `row`'s status, republishes, and resubmits the
-  // row to intake; when intake refuses, times, file and status go back to
-  // what the stored row held before the move (403).
-  int MoveSchedule(const Schedule& row, int64_t start, int32_t duration, int64_t now,
-                   std::wstring* refusal = nullptr);
-  // StartTime, EndTime, Duration and FilePath of the row.
-  static bool WriteTimes(const Schedule& row);
-  friend class EngineHousekeeping;  // a resumed row's times
-  // WriteTimes(to) and `to`'s Status (through the state setter) on the
-  // stored row `from`; false when either write failed.
-  bool WriteTimesAndStatus(Schedule& from, const Schedule& to, int64_t now);
-
   DVR& m_dvr;
   EngineHost* const m_host;
   std::atomic<PassKeeper*> m_passKeeper{nullptr};
@@ -205,6 +169,7 @@ class Schedules : public MonitorHost {
   RecordingCompletion m_completion{*this, m_dvr, m_host, m_metadata, m_startStop, m_conflicts};
   ScheduleConflicts m_conflicts{*this, m_startStop, m_completion};
   ScheduleIntake m_intake{*this, m_dvr, m_conflicts, m_startStop};
+  MediumUpdates m_updates{*this};
   EngineHousekeeping m_housekeeping{*this, m_dvr, m_engineMutex, m_metadata, m_completion};
   // What the monitors reported unavailable; outlives them.
   FolderOutages m_folderOutages;

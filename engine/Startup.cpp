@@ -40,7 +40,7 @@ bool Schedules::Initialize() {
   if (!m_running) return false;
   m_housekeeping.RemoveOldSchedules(tev::Clock::Now());
   if (!m_running) return false;
-  SyncWithTevMedia();
+  m_library.SyncWithTevMedia(Passes());
   // The sync reads every row once; what it freed goes back to the system,
   // so that an idle module stays small.
   malloc_trim(0);

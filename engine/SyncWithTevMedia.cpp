@@ -15,17 +15,19 @@
 #include <string>
 #include <vector>
 
-#include "outbound/PeerClient.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/WFormat.h"
+#include "engine/LibrarySync.h"
 #include "engine/MediaBatch.h"
+#include "engine/PassKeeper.h"
 #include "engine/Schedules.h"
 #include "monitor/SchedulePages.h"
-#include "support/Log.h"
+#include "outbound/PeerClient.h"
 #include "platform/WideText.h"
-#include "support/VelException.h"
+#include "support/Log.h"
 #include "support/Text.h"
+#include "support/VelException.h"
 
 namespace {
 
@@ -87,7 +89,7 @@ bool LargestId(const wchar_t* table, int32_t* id) {
 
 }  // namespace
 
-void Schedules::SyncWithTevMedia() {
+void LibrarySync::SyncWithTevMedia(PassKeeper* keeper) {
   // Rows and passes made after this point are published by whoever made
   // them; the sync neither deletes their media nor publishes them again.
   int32_t lastRow = 0;
@@ -159,7 +161,7 @@ void Schedules::SyncWithTevMedia() {
       const std::wstring state = Schedule::ExternalStateName(held.status);
       if (state != medium.pvrState) {
         const Schedule schedule(held.id);
-        if (schedule.m_id != 0) Library().AddMedium(schedule, true);
+        if (schedule.m_id != 0) AddMedium(schedule, true);
         LogDebug(L"Inconsistency found for %d, pvrState is %ls, %ls in TevMedia", held.id,
                  state.c_str(), medium.pvrState.c_str());
       }
@@ -190,7 +192,7 @@ void Schedules::SyncWithTevMedia() {
   // A few requests, each well inside the bus's payload limit.
   for (size_t first = 0; first < missing.size(); first += kRecordsPerPublication) {
     const size_t last = std::min(missing.size(), first + kRecordsPerPublication);
-    Library().PublishSchedules(LoadRows(missing, first, last), true);
+    PublishSchedules(LoadRows(missing, first, last), true);
   }
 
   for (const auto& pass : passes) {
@@ -201,7 +203,7 @@ void Schedules::SyncWithTevMedia() {
       continue;
     }
     LogInfo(L"Adding Tev Pass %ls to TevMedia, it was missing", pass.second.c_str());
-    if (PassKeeper* keeper = m_passKeeper.load()) keeper->RepublishPass(pass.first);
+    if (keeper != nullptr) keeper->RepublishPass(pass.first);
   }
   LogDebug(L"Sync with TevMedia Done");
 }

@@ -56,14 +56,14 @@ int Refuse(const Schedule& row, const std::wstring& name, const std::wstring& wh
 
 }  // namespace
 
-int Schedules::CommonPairResult(const std::wstring& name) {
+int MediumUpdates::CommonPairResult(const std::wstring& name) {
   for (const wchar_t* readOnly : {L"path", L"mimeType", L"mediaType", L"channel", L"channelId"}) {
     if (name == readOnly) return kResultChangeRefused;
   }
   return name == L"thumbnailId" ? 0 : -1;
 }
 
-int Schedules::UpdateMedium(const MediumUpdate& update, int64_t now, std::wstring* refusal) {
+int MediumUpdates::UpdateMedium(const MediumUpdate& update, int64_t now, std::wstring* refusal) {
   const int32_t action = update.action;
   const std::wstring& mediumId = update.mediumId;
   const std::vector<MediumChange>& pairs = update.changes;
@@ -74,7 +74,7 @@ int Schedules::UpdateMedium(const MediumUpdate& update, int64_t now, std::wstrin
     return UpdateScheduleMedium(action, row, pairs, now, refusal);
   }
   if (kind == LocalIds::kTypePass) {
-    PassKeeper* passes = m_passKeeper.load();
+    PassKeeper* passes = m_engine.Passes();
     if (passes == nullptr) return 0;
     return passes->UpdatePassMedium(action, LocalIds::GetLocalIdFromTevMediumId(mediumId), pairs,
                                     refusal);
@@ -83,13 +83,13 @@ int Schedules::UpdateMedium(const MediumUpdate& update, int64_t now, std::wstrin
   return 0;
 }
 
-int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row,
-                                    const std::vector<MediumChange>& pairs, int64_t now,
-                                    std::wstring* refusal) {
+int MediumUpdates::UpdateScheduleMedium(int32_t action, Schedule& row,
+                                        const std::vector<MediumChange>& pairs, int64_t now,
+                                        std::wstring* refusal) {
   const int32_t id = row.m_id;
   if (action == 1) {
     // The library has dropped the medium already: it is not asked again.
-    m_completion.RemoveRecording(id, false, false, now);
+    m_engine.Completion().RemoveRecording(id, false, false, now);
     return 0;
   }
   if (action != 0) return 0;
@@ -146,7 +146,7 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row,
       }
       // The file carries it too, for a row rebuilt from the file.
       if ((row.m_status == DVRSTATE_COMPLETE || row.m_status == DVRSTATE_COMPLETE_PARTIAL) &&
-          !Schedule::SetFileKeepUntil(&m_metadata, row.m_filePath, code)) {
+          !Schedule::SetFileKeepUntil(m_engine.Metadata(), row.m_filePath, code)) {
         LogDebug(L"UpdateMedium: could not write the keep-until into %ls", row.m_filePath.c_str());
       }
     } else if (name == L"tevPassId") {
@@ -157,23 +157,24 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row,
           return Refuse(row, name, L"only a scheduled or conflicting schedule can be skipped",
                         refusal);
         }
-        if (!SetScheduleStatus(Library(), row, DVRSTATE_SKIP, now, StatusReason::kLibraryEdit)) {
+        if (!SetScheduleStatus(m_engine.Library(), row, DVRSTATE_SKIP, now,
+                               StatusReason::kLibraryEdit)) {
           return Refuse(row, name, L"update failed", refusal);
         }
         // The user's skip stays when a tuner comes free.
         EpisodeMarks::SetSkippedByUser(id, true);
-        m_conflicts.UpdateConflicts(id, now);
+        m_engine.Conflicts().UpdateConflicts(id, now);
       } else if (value == L"schedule") {
         if (row.m_status != DVRSTATE_SKIP && row.m_status != DVRSTATE_CONFLICT) {
           return Refuse(row, name, L"only a skipped or conflicting schedule can be scheduled",
                         refusal);
         }
-        if (!SetScheduleStatus(Library(), row, DVRSTATE_SCHEDULED, now,
+        if (!SetScheduleStatus(m_engine.Library(), row, DVRSTATE_SCHEDULED, now,
                                StatusReason::kLibraryEdit)) {
           return Refuse(row, name, L"update failed", refusal);
         }
         EpisodeMarks::SetSkippedByUser(id, false);
-        m_conflicts.ForceSchedule(id, now);
+        m_engine.Conflicts().ForceSchedule(id, now);
       } else {
         return Refuse(row, name, L"only \"skip\" and \"schedule\" are taken", refusal);
       }
@@ -187,8 +188,8 @@ int Schedules::UpdateScheduleMedium(int32_t action, Schedule& row,
   return MoveSchedule(row, start, duration, now, refusal);
 }
 
-int Schedules::MoveSchedule(const Schedule& row, int64_t start, int32_t duration, int64_t now,
-                            std::wstring* refusal) {
+int MediumUpdates::MoveSchedule(const Schedule& row, int64_t start, int32_t duration, int64_t now,
+                                std::wstring* refusal) {
   // The row as the earlier pairs left it (renamed, skipped, ...): the file
   // name follows it, and a refused move goes back to it.
   const Schedule stored(row.m_id);
@@ -203,8 +204,8 @@ int Schedules::MoveSchedule(const Schedule& row, int64_t start, int32_t duration
   moved.m_duration = duration;
   moved.m_endTime = start + duration;
   try {
-    moved.m_filePath = m_dvr.ConstructUniqueFileName(moved.m_channelMimetype, moved.m_channelName,
-                                                    moved.m_name, start, moved.m_id);
+    moved.m_filePath = m_engine.Recorder().ConstructUniqueFileName(
+        moved.m_channelMimetype, moved.m_channelName, moved.m_name, start, moved.m_id);
   } catch (const VelException& e) {
     LogError(L"UpdateMedium: %ls", e.getMessage().c_str());
     moved.m_filePath.clear();
@@ -214,17 +215,17 @@ int Schedules::MoveSchedule(const Schedule& row, int64_t start, int32_t duration
     WriteTimesAndStatus(current, stored, now);
     return Refuse(moved, MovedProperty(stored, start), L"update failed", refusal);
   }
-  Library().AddMedium(current, true);
+  m_engine.Library().AddMedium(current, true);
 
   ScheduleAnswer unused;
   RecordingRequest request = RecordingRequest::Of(current);
   request.start = start;
   request.duration = duration;
   request.existingId = current.m_id;
-  const int added = m_intake.Add(request, &unused);
+  const int added = m_engine.Intake().Add(request, &unused);
   if (added != 0) {
     // Refused (a conflict, most often): back to the time it had.
-    if (WriteTimesAndStatus(current, stored, now)) Library().AddMedium(current, true);
+    if (WriteTimesAndStatus(current, stored, now)) m_engine.Library().AddMedium(current, true);
     return Refuse(current, MovedProperty(stored, start),
                   added == kResultConflicts
                       ? std::wstring(L"the new time clashes with other recordings")
@@ -234,21 +235,22 @@ int Schedules::MoveSchedule(const Schedule& row, int64_t start, int32_t duration
   if (start <= now && current.m_status == DVRSTATE_SCHEDULED) {
     // Due now: one start, of this row, as the timer would make it (outside
     // the engine lock, which no streamer request may wait under).
-    m_startStop.StartRecordingIfAppropriate(now);
+    m_engine.StartStop().StartRecordingIfAppropriate(now);
   }
   return 0;
 }
 
-bool Schedules::WriteTimesAndStatus(Schedule& from, const Schedule& to, int64_t now) {
+bool MediumUpdates::WriteTimesAndStatus(Schedule& from, const Schedule& to, int64_t now) {
   if (!WriteTimes(to)) return false;
   const std::wstring status = from.m_status;
   from = to;
   from.m_status = status;
   return status == to.m_status ||
-         SetScheduleStatus(Library(), from, to.m_status, now, StatusReason::kLibraryEdit).written;
+         SetScheduleStatus(m_engine.Library(), from, to.m_status, now, StatusReason::kLibraryEdit)
+             .written;
 }
 
-bool Schedules::WriteTimes(const Schedule& row) {
+bool MediumUpdates::WriteTimes(const Schedule& row) {
   try {
     SQLite update;
     return update.RunQuery(

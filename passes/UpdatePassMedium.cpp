@@ -105,7 +105,7 @@ int SeasonPasses::UpdatePassMedium(int32_t action, int32_t passId,
     const std::wstring& value = pair.value;
     // The pair that ends the call is the one a refusal names.
     if (refusal != nullptr) *refusal = name + L": the season pass does not take \"" + value + L"\"";
-    const int common = Schedules::CommonPairResult(name);
+    const int common = MediumUpdates::CommonPairResult(name);
     if (common >= 0) return common;
     if (name == L"title") return 0;
     int32_t number = 0;

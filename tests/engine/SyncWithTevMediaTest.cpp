@@ -89,7 +89,7 @@ TEST_F(SyncWithTevMediaTest, RepairsBothSides) {
                 {L"M-orphan", L"schedule", L"schedule.video.file.recorded.tv"},
                 {L"P-orphan", L"", L"schedulePass.tv.channel"},
                 {L"M-gone", L"complete", L"deleted.video.file.recorded.tv"}});
-  Engine().SyncWithTevMedia();
+  Engine().Library().SyncWithTevMedia(Engine().Passes());
 
   // Orphans, the schedule's and the pass's alike, are marked deleted in one
   // request; a medium already marked deleted is left alone.
@@ -119,15 +119,15 @@ TEST_F(SyncWithTevMediaTest, ALibraryThatFailsLosesNothing) {
   // A refused or unreadable listing deletes nothing and offers the rows
   // again.
   media_.SetReply(L"GetMediaFromSource", 7);
-  Engine().SyncWithTevMedia();
+  Engine().Library().SyncWithTevMedia(Engine().Passes());
   EXPECT_EQ(media_.CountOf(L"AddMedia"), 1u);
   media_.SetReply(L"GetMediaFromSource", 0, Value::Array({Value::Str(L"junk")}));
-  Engine().SyncWithTevMedia();
+  Engine().Library().SyncWithTevMedia(Engine().Passes());
   EXPECT_EQ(media_.CountOf(L"AddMedia"), 2u);
   EXPECT_EQ(media_.CountOf(L"RemoveImportedMedia") + media_.CountOf(L"SetMediaAttributeList"), 0u);
   // No library at all: the sync ends at once.
   media_.Leave();
-  Engine().SyncWithTevMedia();
+  Engine().Library().SyncWithTevMedia(Engine().Passes());
   EXPECT_EQ(media_.CountOf(L"AddMedia"), 2u);
   EXPECT_EQ(Column(1, "TevMediumId"), "M1");
 }
@@ -158,7 +158,7 @@ TEST_F(SyncWithTevMediaTest, ALateAnswerIsComparedWithTheTablesAsTheyAreWhenItAr
     return 0;
   });
 
-  std::thread sync([this] { Engine().SyncWithTevMedia(); });
+  std::thread sync([this] { Engine().Library().SyncWithTevMedia(Engine().Passes()); });
   ASSERT_TRUE(media_.WaitFor(L"GetMediaFromSource", 1, 10000));
   // Made while the library takes its time: a schedule through intake, a
   // pass as its store writes it.
@@ -178,7 +178,7 @@ TEST_F(SyncWithTevMediaTest, ALateAnswerIsComparedWithTheTablesAsTheyAreWhenItAr
   // sync: without it every pass medium would look like an orphan.
   beforeAnswer = [&db] { db.Exec("ALTER TABLE SeasonPasses RENAME TO Elsewhere"); };
   log_->Clear();
-  Engine().SyncWithTevMedia();
+  Engine().Library().SyncWithTevMedia(Engine().Passes());
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SyncWithTevMedia: could not read the season passes"));
   EXPECT_EQ(media_.CountOf(L"SetMediaAttributeList"), 0u);
   EXPECT_EQ(media_.CountOf(L"RemoveImportedMedia"), 0u);

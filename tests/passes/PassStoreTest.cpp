@@ -97,7 +97,7 @@ TEST_F(PassStoreTest, LibraryChangesToAPassThroughUpdateMedium) {
   dbtest::RawDb db(dbPath_);
   const std::wstring medium = tev::FromStdUtf8(db.Value("SELECT TevMediumId FROM SeasonPasses"));
   auto update = [&](int32_t action, const std::vector<MediumChange>& changes) {
-    return engine_->UpdateMedium({action, medium, changes}, tev::Clock::Now());
+    return engine_->Updates().UpdateMedium({action, medium, changes}, tev::Clock::Now());
   };
   auto column = [&](const std::string& name) {
     return db.Value("SELECT " + name + " FROM SeasonPasses WHERE ID = " + std::to_string(pass));
