@@ -20,6 +20,7 @@ class FileServices : public enginetest::RowFixture {
  protected:
   void SetUp() override {
     RowFixture::SetUp();
+    if (HasFatalFailure()) return;
     UseModuleEndpoint();
     ASSERT_EQ(client_.Join(bus_.host()), 0);
     enginetest::RowValues done;

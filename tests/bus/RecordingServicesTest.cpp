@@ -30,6 +30,7 @@ class RecordingServices : public enginetest::EngineFixture {
  protected:
   void SetUp() override {
     EngineFixture::SetUp();
+    if (HasFatalFailure()) return;
     UseModuleEndpoint();
     ASSERT_EQ(client_.Connect(bus_.host(), L"RecordingClient"), 0);
   }

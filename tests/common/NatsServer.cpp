@@ -8,9 +8,14 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/common/TempRoot.h"
 
 namespace tev {
 namespace test {
@@ -34,6 +39,20 @@ bool Accepts(int port) {
   return ok;
 }
 
+// The port a server wrote into its ports file in `dir`; 0 until it has.
+int PortFromFile(const std::string& dir) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+    std::ifstream in(entry.path());
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // {"nats":["nats://127.0.0.1:PORT"],...}, "tls://" with TLS on.
+    const size_t key = text.find("\"nats\":");
+    const size_t at = key == std::string::npos ? key : text.find("127.0.0.1:", key);
+    if (at != std::string::npos) return std::atoi(text.c_str() + at + 10);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int FreeLoopbackPort() {
@@ -54,13 +73,18 @@ int FreeLoopbackPort() {
 
 bool NatsServer::Start() {
   if (process_.Running()) return true;
-  if (port_ == 0) port_ = FreeLoopbackPort();
-  if (port_ == 0) return false;
-  std::vector<std::string> argv{"nats-server", "-a", "127.0.0.1", "-p", std::to_string(port_)};
+  // The first start lets the kernel choose the port and reads it back: a
+  // port picked beforehand could be taken by a parallel test's server in
+  // between, and the two tests would share one bus or lose theirs.
+  TempDir ports("tev-nats-ports.");
+  std::vector<std::string> argv{"nats-server", "-a", "127.0.0.1", "-p",
+                                port_ == 0 ? "-1" : std::to_string(port_)};
+  if (port_ == 0) argv.insert(argv.end(), {"--ports_file_dir", ports.path()});
   if (!config_.empty()) argv.insert(argv.begin() + 1, {"-c", config_});
   if (!process_.Start(argv, "/dev/null")) return false;
   for (int i = 0; i < 200 && process_.Running(); ++i) {  // at most 10 s
-    if (Accepts(port_)) return true;
+    if (port_ == 0) port_ = PortFromFile(ports.path());
+    if (port_ != 0 && Accepts(port_)) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   Stop();

@@ -1,4 +1,4 @@
-// A real nats-server on a free 127.0.0.1 port for the duration of a test.
+// A real nats-server on a 127.0.0.1 port of its own for the duration of a test.
 #ifndef TEV_TESTS_COMMON_NATSSERVER_H_
 #define TEV_TESTS_COMMON_NATSSERVER_H_
 
@@ -11,8 +11,8 @@ namespace test {
 
 class NatsServer {
  public:
-  // Starts the server (on a new free port the first time, on the same port
-  // after Stop) and waits until it accepts connections. False on failure.
+  // Starts the server (on a port the kernel chooses the first time, on the
+  // same port after Stop) and waits until it accepts connections. False on failure.
   bool Start();
   // Kills the server and waits for it to end.
   void Stop();

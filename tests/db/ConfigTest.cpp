@@ -18,6 +18,7 @@ class ConfigTest : public dbtest::DbFixture {
  protected:
   void SetUp() override {
     DbFixture::SetUp();
+    if (HasFatalFailure()) return;
     OpenNew();
   }
   int Rows(const std::string& key) {

@@ -10,6 +10,7 @@ class LocalIdsTest : public dbtest::DbFixture {
  protected:
   void SetUp() override {
     DbFixture::SetUp();
+    if (HasFatalFailure()) return;
     OpenNew();
     db_.reset(new RawDb(dbPath_));
     // Schedules 1..3 and passes 1..2; "shared" is held by both kinds.

@@ -160,6 +160,7 @@ class BusFixture : public DbFixture {
  protected:
   void SetUp() override {
     DbFixture::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_TRUE(server_.Start());
     ASSERT_EQ(media_.Connect(server_.HostPort(), L"TevMediaV2"), 0);
     ASSERT_EQ(vel_.Connect(server_.HostPort(), L"ZoVIZ"), 0);

@@ -51,6 +51,7 @@ class ScheduleTest : public dbtest::DbFixture {
  protected:
   void SetUp() override {
     DbFixture::SetUp();
+    if (HasFatalFailure()) return;
     OpenNew();
   }
 };

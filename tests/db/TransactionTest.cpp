@@ -21,6 +21,7 @@ class TransactionTest : public dbtest::DbFixture {
  protected:
   void SetUp() override {
     DbFixture::SetUp();
+    if (HasFatalFailure()) return;
     OpenNew();
     database_->ObserveStatements([this](const std::string& sql) {
       std::lock_guard<std::mutex> hold(mutex_);

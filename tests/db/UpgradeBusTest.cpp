@@ -25,6 +25,7 @@ class UpgradeBusTest : public dbtest::BusFixture {
  protected:
   void SetUp() override {
     BusFixture::SetUp();
+    if (HasFatalFailure()) return;
     dbtest::MakeDatabase(folder_, 4);
     db_.reset(new RawDb(dbPath_));
     const char* const rows[] = {

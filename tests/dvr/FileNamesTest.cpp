@@ -29,6 +29,7 @@ class DVRNames : public dbtest::DbFixture {
  protected:
   void SetUp() override {
     DbFixture::SetUp();
+    if (HasFatalFailure()) return;
     OpenNew();
     video_ = tev::FromStdUtf8(dir_.path()) + L"/Rec";
     audio_ = tev::FromStdUtf8(dir_.path()) + L"/Audio";

@@ -24,6 +24,7 @@ class DVRStreams : public peertest::PeerFixture {
  protected:
   void SetUp() override {
     PeerFixture::SetUp();
+    if (HasFatalFailure()) return;
     dvr_.reset(new DVR(vel_->Peers(), nullptr, [this] { return stopping_.load(); }));
   }
   void TearDown() override {

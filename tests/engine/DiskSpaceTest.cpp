@@ -30,6 +30,7 @@ class DiskSpace : public enginetest::RowFixture {
  protected:
   void SetUp() override {
     RowFixture::SetUp();
+    if (HasFatalFailure()) return;
     env_.SetFreeSpace([this](const std::wstring& directory) { return Read(directory); });
     wvideo_ = tev::FromStdUtf8(videoDir_);
   }

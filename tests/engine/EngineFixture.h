@@ -26,6 +26,7 @@ class EngineFixture : public peertest::PeerFixture {
  protected:
   void SetUp() override {
     PeerFixture::SetUp();
+    if (HasFatalFailure()) return;
     videoDir_ = dir_.path() + "/Recorded TV";
     audioDir_ = dir_.path() + "/Recorded Audio";
     std::filesystem::create_directories(videoDir_);

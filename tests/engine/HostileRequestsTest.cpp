@@ -88,6 +88,7 @@ class HostileRequests : public enginetest::EngineFixture {
  protected:
   void SetUp() override {
     EngineFixture::SetUp();
+    if (HasFatalFailure()) return;
     UseModuleEndpoint();
     // Files outside the recording folders that must stay as they are.
     fs::create_directories(dir_.path() + "/outside/sub");

@@ -14,6 +14,7 @@ class MediumIdsTest : public dbtest::DbFixture {
  protected:
   void SetUp() override {
     DbFixture::SetUp();
+    if (HasFatalFailure()) return;
     OpenNew();
     db_.reset(new RawDb(dbPath_));
     db_->Exec("INSERT INTO Schedules (FilePath) VALUES ('/rec/a.wmv')");

@@ -47,6 +47,7 @@ class QueryPlans : public enginetest::RowFixture {
  protected:
   void SetUp() override {
     RowFixture::SetUp();
+    if (HasFatalFailure()) return;
     UseModuleEndpoint();
     PVRVel::SetLive(pvr_.get());
     env_.SetInstantSleep(true);  // the thumbnail delay passes at once

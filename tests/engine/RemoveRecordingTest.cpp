@@ -21,6 +21,7 @@ class RemoveRecordingTest : public RowFixture {
  protected:
   void SetUp() override {
     RowFixture::SetUp();
+    if (HasFatalFailure()) return;
     thumbnails_.SetFileMode(true);
   }
   static bool Exists(const std::wstring& path) {

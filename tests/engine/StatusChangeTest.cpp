@@ -27,6 +27,7 @@ class StatusChangeTest : public dbtest::DbFixture {
   LibrarySync library_{peers_, thumbnails_};
   void SetUp() override {
     DbFixture::SetUp();
+    if (HasFatalFailure()) return;
     OpenNew();
   }
   // A stored row in `status`; its ID.

@@ -30,6 +30,7 @@ class SyncWithTevMediaTest : public RowFixture {
   // The passes the bare engine republishes, as the module wires them.
   void SetUp() override {
     RowFixture::SetUp();
+    if (HasFatalFailure()) return;
     checker_.reset(new SeasonPassChecker(*engine_, work_, vel_->Peers()));
     passes_.reset(new SeasonPasses(*engine_, *checker_));
     engine_->SetPassKeeper(passes_.get());

@@ -22,6 +22,7 @@ class UpdateMediumTest : public RowFixture {
  protected:
   void SetUp() override {
     RowFixture::SetUp();
+    if (HasFatalFailure()) return;
     UseModuleEndpoint();
   }
   // "UpdateMedium" as the library sends it; the return code (the bus

@@ -46,6 +46,7 @@ class MonitorFixture : public enginetest::EngineFixture {
  protected:
   void SetUp() override {
     EngineFixture::SetUp();
+    if (HasFatalFailure()) return;
     engine_->Folders().LoadFolders();
     staging_ = dir_.path() + "/staging";
     fs::create_directories(staging_);

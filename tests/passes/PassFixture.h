@@ -40,6 +40,7 @@ class PassFixture : public enginetest::RowFixture {
 
   void SetUp() override {
     RowFixture::SetUp();
+    if (HasFatalFailure()) return;
     zone_.reset(new dbtest::ScopedEnv("TZ", "America/New_York"));  // after the base's UTC
     tzset();
     SetNow(Monday());

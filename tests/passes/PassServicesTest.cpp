@@ -24,6 +24,7 @@ class PassServicesTest : public PassFixture {
  protected:
   void SetUp() override {
     PassFixture::SetUp();
+    if (HasFatalFailure()) return;
     UseModuleEndpoint();
     ASSERT_EQ(client_.Connect(bus_.host(), L"PassClient"), 0);
     guide_.SetListings({Channel(L"BBC One", L"ch1", L"Show", Daily(21, 0))});

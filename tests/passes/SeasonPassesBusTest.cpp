@@ -17,6 +17,7 @@ class SeasonPassesBusTest : public dbtest::BusFixture {
  protected:
   void SetUp() override {
     BusFixture::SetUp();
+    if (HasFatalFailure()) return;
     OpenNew();
     db_.reset(new RawDb(dbPath_));
     ASSERT_TRUE(db_->Exec(

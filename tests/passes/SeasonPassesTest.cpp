@@ -14,6 +14,7 @@ class SeasonPassesTest : public dbtest::DbFixture {
  protected:
   void SetUp() override {
     DbFixture::SetUp();
+    if (HasFatalFailure()) return;
     OpenNew();
     db_.reset(new RawDb(dbPath_));
   }

@@ -21,6 +21,7 @@ class PeerFixture : public dbtest::DbFixture {
  protected:
   void SetUp() override {
     DbFixture::SetUp();
+    if (HasFatalFailure()) return;
     OpenNew();
     ASSERT_TRUE(bus_.ok()) << "nats-server did not start";
     vel_.reset(new CVelAtl(nullptr));
