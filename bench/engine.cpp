@@ -234,7 +234,7 @@ void MeasureAt(int rows, const std::wstring& host, int runs, const std::string& 
     // The start-up pass over the folder is the monitor's work, not the
     // requests': measured after it.
     for (int waited = 0; started && waited < 120000; waited += 50) {
-      FileSystemMonitor* video = engine.Monitor(L"video");
+      FileSystemMonitor* video = engine.Monitors().Monitor(L"video");
       if (video == nullptr || video->PassCount() > 0) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

@@ -124,7 +124,7 @@ int main() {
       engine.Folders().LoadFolders();
       FillFolderAndTable(folder);
 
-      FileSystemMonitor monitor(&engine);
+      FileSystemMonitor monitor(&engine.Monitors());
       monitor.ChangeFolder(L"video");
       const double rssBefore = ResidentMegabytes();
       auto a = std::chrono::steady_clock::now();

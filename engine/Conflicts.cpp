@@ -288,7 +288,8 @@ int ScheduleConflicts::CheckForScheduleConflicts(
       return 102;
     }
     if (query.GetRowCount() > 0) {
-      if (conflicts != nullptr) conflicts->SetMediumId(Schedules::GetMediumId(query.GetInt("ID")));
+      if (conflicts != nullptr)
+        conflicts->SetMediumId(LibrarySync::GetMediumId(query.GetInt("ID")));
       return 119;
     }
   }

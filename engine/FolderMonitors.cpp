@@ -1,7 +1,6 @@
-// The engine's three folder monitors: started at the end of start-up,
-// re-pointed by the folder setters, stopped by shutdown.
+#include "engine/FolderMonitors.h"
+
 #include <algorithm>
-#include <vector>
 
 #include "db/Schedule.h"
 #include "engine/MediaBatch.h"
@@ -15,48 +14,70 @@ enum MonitorIndex { kVideoMonitor = 0, kAudioMonitor = 1, kMediaCenterMonitor = 
 
 }  // namespace
 
-FileSystemMonitor* Schedules::Monitor(const std::wstring& kind) {
+FolderMonitors::FolderMonitors(Schedules& engine) : m_engine(engine) {
+  for (auto& monitor : m_monitors) monitor.reset(new FileSystemMonitor(this, &m_outages));
+}
+
+FolderMonitors::~FolderMonitors() {
+  for (auto& monitor : m_monitors) monitor.reset();
+}
+
+FileSystemMonitor* FolderMonitors::Monitor(const std::wstring& kind) {
   if (kind == L"video") return m_monitors[kVideoMonitor].get();
   if (kind == L"audio") return m_monitors[kAudioMonitor].get();
   if (kind == L"MediaCenter") return m_monitors[kMediaCenterMonitor].get();
   return nullptr;
 }
 
-void Schedules::StartFolderMonitors() {
+void FolderMonitors::Start() {
   // Under the engine lock, so that a shutdown racing with start-up either
   // stops what was started or keeps it from starting.
-  PMutexLock lock(m_engineMutex);
-  if (!m_running) return;
+  PMutexLock lock(m_engine.EngineLock());
+  if (!m_engine.IsRunning()) return;
   m_monitors[kVideoMonitor]->Start(L"video");
   m_monitors[kAudioMonitor]->Start(L"audio");
 }
 
-void Schedules::StartMediaCenterMonitor() {
-  PMutexLock lock(m_engineMutex);
-  if (!m_running) return;
+void FolderMonitors::StartMediaCenter() {
+  PMutexLock lock(m_engine.EngineLock());
+  if (!m_engine.IsRunning()) return;
   m_monitors[kMediaCenterMonitor]->Start(L"MediaCenter");
 }
 
-void Schedules::StopFolderMonitors() {
+void FolderMonitors::Stop() {
   // A start that began before the running flag was cleared ends first.
-  { PMutexLock lock(m_engineMutex); }
+  { PMutexLock lock(m_engine.EngineLock()); }
   for (auto& monitor : m_monitors) monitor->Stop();
   for (auto& monitor : m_monitors) monitor->Join();
 }
 
-void Schedules::RepointFolderMonitor(const std::wstring& kind) {
+void FolderMonitors::Repoint(const std::wstring& kind) {
   if (FileSystemMonitor* monitor = Monitor(kind)) monitor->ChangeFolder(kind);
 }
 
-bool Schedules::IsFileBeingRecorded(const std::wstring& filePath) {
-  return m_intake.IsBeingRecorded(filePath);
+std::wstring FolderMonitors::VideoDirectory() const { return m_engine.Folders().VideoDirectory(); }
+
+std::wstring FolderMonitors::AudioDirectory() const { return m_engine.Folders().AudioDirectory(); }
+
+void FolderMonitors::ChangeRecordingToCompletePartial(int64_t now) {
+  m_engine.Housekeeping().ChangeRecordingToCompletePartial(now);
 }
 
-void Schedules::PublishAdopted(const std::vector<Schedule>& rows) {
+bool FolderMonitors::IsFileBeingRecorded(const std::wstring& filePath) {
+  return m_engine.Intake().IsBeingRecorded(filePath);
+}
+
+void FolderMonitors::PublishAdopted(const std::vector<Schedule>& rows) {
   // A few requests for the batch, each well inside the bus's payload limit.
   for (size_t first = 0; first < rows.size(); first += kRecordsPerPublication) {
     const size_t last = std::min(rows.size(), first + kRecordsPerPublication);
-    Library().PublishSchedules(std::vector<Schedule>(rows.begin() + first, rows.begin() + last),
-                               true);
+    m_engine.Library().PublishSchedules(
+        std::vector<Schedule>(rows.begin() + first, rows.begin() + last), true);
   }
 }
+
+DVR& FolderMonitors::Recorder() { return m_engine.Recorder(); }
+
+MetadataEditor* FolderMonitors::Metadata() { return m_engine.Metadata(); }
+
+PMutex& FolderMonitors::EngineLock() { return m_engine.EngineLock(); }

@@ -70,11 +70,10 @@ void LibrarySync::AddMediumPrepare(const Schedule& schedule, MediumProperties* l
 
   const bool endpoint = Peers() != nullptr;
   // One read of the row's medium id serves the log line and the record.
-  const std::wstring mediumId =
-      justLoaded ? schedule.m_tevMediumId : Schedules::GetMediumId(schedule.m_id);
+  const std::wstring mediumId = justLoaded ? schedule.m_tevMediumId : GetMediumId(schedule.m_id);
   LogDebug(L"AddMedium %ls", (endpoint ? mediumId : std::wstring()).c_str());
 
-  std::wstring mediaType = Schedules::MediaTypeForMimetype(schedule.m_channelMimetype);
+  std::wstring mediaType = Schedule::MediaTypeForMimetype(schedule.m_channelMimetype);
   if (Schedule::IsScheduleMediaState(schedule.m_status)) mediaType = L"schedule." + mediaType;
   const int64_t end = schedule.m_startTime + static_cast<int64_t>(schedule.m_duration);
   const std::wstring pvrState = Schedule::ExternalStateName(schedule.m_status);
@@ -142,7 +141,7 @@ void LibrarySync::AddMedium(const Schedule& schedule, bool flag) {
     AddMediumPrepare(schedule, &list);
     std::wstring mediumId;
     const long result = vel->AddMedium(list, flag, &mediumId);
-    Schedules::AssignTevMediumId(schedule.m_id, mediumId);
+    AssignTevMediumId(schedule.m_id, mediumId);
     if (result != 0) LogError(L"AddMedium vel request error: %x", static_cast<unsigned>(result));
   } catch (const VelException& e) {
     LogError(L"Schedule::AddMedium: %ls", e.getMessage().c_str());
@@ -191,7 +190,7 @@ void LibrarySync::AddMediaTaking(std::vector<MediumProperties>* taken, bool flag
       // answer does not wait for the disk on their account.
       GroupSync::Rebuildable rebuildable;
       Transaction group(L"Schedule::AddMedia");
-      for (long i = 0; i < n; ++i) Schedules::AssignTevMediumId(paths[i], ids[i]);
+      for (long i = 0; i < n; ++i) AssignTevMediumId(paths[i], ids[i]);
       group.Commit();
     }
     if (result != 0) LogError(L"AddMedia vel request error: %x", static_cast<unsigned>(result));
@@ -260,7 +259,7 @@ bool LibrarySync::ChangeMediumIds() {
         throw VelException(
             tev::WFormat(L"ChangeMediaId vel request error: %x", static_cast<unsigned>(result)));
       }
-      Schedules::AssignTevMediumId(id, newId);
+      AssignTevMediumId(id, newId);
     }
   } catch (const VelException& e) {
     LogError(L"Schedules::ChangeMediumIds: %ls", e.getMessage().c_str());

@@ -80,6 +80,13 @@ class LibrarySync {
   // Passes are republished through `keeper` (null: none).
   void SyncWithTevMedia(PassKeeper* keeper);
 
+  // The medium-id store of schedules (engine/MediumIds.cpp): what the
+  // library answered, by row id or by file path (no row: nothing).
+  static void AssignTevMediumId(int scheduleId, const std::wstring& mediumId);
+  static void AssignTevMediumId(const std::wstring& filePath, const std::wstring& mediumId);
+  // Medium id stored for the schedule, "" when the row is missing.
+  static std::wstring GetMediumId(int32_t scheduleId);
+
  private:
   PeerClient& m_peers;
   ThumbnailTable& m_thumbnails;

@@ -18,6 +18,7 @@
 #include "engine/BumpedSet.h"
 #include "engine/EngineHost.h"
 #include "engine/EngineHousekeeping.h"
+#include "engine/FolderMonitors.h"
 #include "engine/LibrarySync.h"
 #include "engine/MediumUpdates.h"
 #include "engine/PassKeeper.h"
@@ -29,13 +30,10 @@
 #include "engine/ScheduleConflicts.h"
 #include "engine/ScheduleIntake.h"
 #include "monitor/FileMetadata.h"
-#include "monitor/FolderOutages.h"
-#include "monitor/MonitorHost.h"
 #include "outbound/PeerClient.h"
 #include "support/PMutex.h"
 
 class DVR;
-class FileSystemMonitor;
 class PThread;
 class Schedule;
 class SQLite;
@@ -51,12 +49,12 @@ constexpr int kResultFileGone = 109;
 constexpr int kResultNoUniqueFileName = 119;
 constexpr int kResultChangeRefused = 403;
 
-class Schedules : public MonitorHost {
+class Schedules {
  public:
   // `recorder` (which also gives the engine its peers) and `host` (may be
   // null) outlive the engine.
   explicit Schedules(DVR& recorder, EngineHost* host = nullptr);
-  ~Schedules() override;
+  ~Schedules();
 
   // --- Start-up and shutdown (engine/Startup.cpp) ---
   // Runs once on the module's start-up thread after the database is open.
@@ -66,7 +64,7 @@ class Schedules : public MonitorHost {
   void Shutdown();
   bool IsRunning() const { return m_running.load(); }
   EngineHost* Host() const { return m_host; }
-  DVR& Recorder() override { return m_dvr; }
+  DVR& Recorder() { return m_dvr; }
   // The peers while the module is live; null once it has stopped being so
   // (the engine then sends nothing, and reports no medium ids).
   PeerClient* Peers() const { return m_library.Peers(); }
@@ -76,30 +74,15 @@ class Schedules : public MonitorHost {
   // The engine lock: the timer and the engine's state; a transaction holds
   // it for its scope. Recursive; nothing waits for another process while
   // holding it.
-  PMutex& EngineLock() override TEV_RETURN_CAPABILITY(m_engineMutex) { return m_engineMutex; }
+  PMutex& EngineLock() TEV_RETURN_CAPABILITY(m_engineMutex) { return m_engineMutex; }
   // The season passes built over this engine; null (none) until the module
   // sets them. `keeper` outlives its use: it is cleared before it goes.
   void SetPassKeeper(PassKeeper* keeper) { m_passKeeper = keeper; }
 
   // --- Folder monitors (engine/FolderMonitors.cpp) ---
-  // Starts the "video" and "audio" monitors (not after Shutdown began).
-  void StartFolderMonitors();
-  // Starts the "MediaCenter" monitor.
-  void StartMediaCenterMonitor();
-  // Stops the monitors and waits for their threads. REQUIRES: the running
-  // flag is clear (Shutdown), so none can start again.
-  void StopFolderMonitors();
-  // Points the monitor of `kind` ("video", "audio") at the engine's folder
-  // of that kind, which has just changed, and asks it for a pass.
-  void RepointFolderMonitor(const std::wstring& kind);
-  // The monitor of "video", "audio" or "MediaCenter"; null for others.
-  FileSystemMonitor* Monitor(const std::wstring& kind);
-  // What the monitors ask of the engine: IsBeingRecorded, and the adopted
-  // rows published a hundred per "AddMedia".
-  bool IsFileBeingRecorded(const std::wstring& filePath) override;
-  void PublishAdopted(const std::vector<Schedule>& rows) override;
+  FolderMonitors& Monitors() { return m_monitors; }
   // The editor of the recording files' descriptions.
-  MetadataEditor* Metadata() override { return &m_metadata; }
+  MetadataEditor* Metadata() { return &m_metadata; }
 
   // --- Recording settings (engine/Settings.cpp) ---
   RecordingFolders& Folders() { return m_folders; }
@@ -122,20 +105,6 @@ class Schedules : public MonitorHost {
   // --- Housekeeping: the previous run's rows, orphans, expired rows and
   // shutdown (engine/Housekeeping.cpp, Resume.cpp) ---
   EngineHousekeeping& Housekeeping() { return m_housekeeping; }
-  // What the monitors ask: the housekeeping's once-per-engine close of
-  // rows left recording by a crash.
-  void ChangeRecordingToCompletePartial(int64_t now) override {
-    m_housekeeping.ChangeRecordingToCompletePartial(now);
-  }
-
-  // --- The medium-id store (engine/MediumIds.cpp); requests to the library
-  // go through Library() ---
-  static void AssignTevMediumId(int scheduleId, const std::wstring& mediumId);
-  static void AssignTevMediumId(const std::wstring& filePath, const std::wstring& mediumId);
-  // Medium id stored for the schedule, "" when the row is missing.
-  static std::wstring GetMediumId(int32_t scheduleId);
-  // Media-library type of a channel mimetype ("video.file.recorded.tv", ...).
-  static std::wstring MediaTypeForMimetype(const std::wstring& mimetype);
 
   // --- The library's change callback (engine/UpdateMedium.cpp) ---
   MediumUpdates& Updates() { return m_updates; }
@@ -148,14 +117,14 @@ class Schedules : public MonitorHost {
 
   // The recording folders as the engine last took them from the settings
   // (start-up and the settings services write them). Any thread.
-  std::wstring VideoDirectory() const override { return m_folders.VideoDirectory(); }
-  std::wstring AudioDirectory() const override { return m_folders.AudioDirectory(); }
+  std::wstring VideoDirectory() const { return m_folders.VideoDirectory(); }
+  std::wstring AudioDirectory() const { return m_folders.AudioDirectory(); }
 
  private:
   // Recursive (see EngineLock()).
   PMutex m_engineMutex{true};
 
-  RecordingFolders m_folders{[this](const std::wstring& kind) { RepointFolderMonitor(kind); }};
+  RecordingFolders m_folders{[this](const std::wstring& kind) { m_monitors.Repoint(kind); }};
 
   DVR& m_dvr;
   EngineHost* const m_host;
@@ -171,12 +140,9 @@ class Schedules : public MonitorHost {
   ScheduleIntake m_intake{*this, m_dvr, m_conflicts, m_startStop};
   MediumUpdates m_updates{*this};
   EngineHousekeeping m_housekeeping{*this, m_dvr, m_engineMutex, m_metadata, m_completion};
-  // What the monitors reported unavailable; outlives them.
-  FolderOutages m_folderOutages;
-  // One per folder kind: video, audio, Media Center. Constant after
-  // construction (each monitor guards its own state).
-  std::unique_ptr<FileSystemMonitor> m_monitors[3];
   std::atomic<bool> m_running{true};
+  // Last: the monitors stop before the concerns they call go.
+  FolderMonitors m_monitors{*this};
   int32_t m_unused = 0;  // start-up sets it to -1
 };
 

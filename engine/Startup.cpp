@@ -49,7 +49,7 @@ bool Schedules::Initialize() {
   if (!m_running) return false;
   if (PeerClient* vel = Peers()) m_completion.NotifyRecordingChange(*vel);
   if (!m_running) return false;
-  StartFolderMonitors();
+  m_monitors.Start();
   const std::wstring third =
       Peers() != nullptr ? RecordingSettings::MediaCenterRecordPath() : std::wstring();
   if (!third.empty()) {
@@ -57,7 +57,7 @@ bool Schedules::Initialize() {
     if (third != VideoDirectory()) {
       LogInfo(L"Mediacenter recorded tv folder is different from the user supplied recorded tv "
               L"folder");
-      StartMediaCenterMonitor();
+      m_monitors.StartMediaCenter();
     }
   }
   if (!m_running) return false;
@@ -74,5 +74,5 @@ void Schedules::Shutdown() {
   m_completion.StopThumbnailRequests();
   m_housekeeping.StopAllRecordings(tev::Clock::Now());
   m_startStop.EndTimerLoop();
-  StopFolderMonitors();
+  m_monitors.Stop();
 }

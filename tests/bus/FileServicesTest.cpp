@@ -26,7 +26,7 @@ class FileServices : public enginetest::RowFixture {
     enginetest::RowValues done;
     done.status = DVRSTATE_COMPLETE;
     id_ = Row(done);
-    Schedules::AssignTevMediumId(id_, L"M1");
+    LibrarySync::AssignTevMediumId(id_, L"M1");
     std::ofstream(tev::WideToUtf8(Path(id_))) << "recording";
   }
   void TearDown() override {

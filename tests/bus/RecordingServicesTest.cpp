@@ -379,7 +379,7 @@ TEST_F(RecordingServices, MediumIdsAndConflictListsInTheirBusForm) {
   // would have left it.
   const int asked =
       InsertPlanned("Asked", "DVRSTATE_CONFLICT", start + 1800 - tev::Clock::Now(), 3600);
-  Schedules::AssignTevMediumId(asked, L"M-asked");
+  LibrarySync::AssignTevMediumId(asked, L"M-asked");
   const auto before = Rows("*");
   AutoVariant query;
   EXPECT_EQ(Call(L"GetConflicts", Value::Array({Value::Str(L"M-asked")}), &query), 101);

@@ -239,7 +239,7 @@ TEST_F(Housekeeping, OrphansOfThePreviousProcessBecomePartialOnce) {
     return 0;
   });
 
-  Engine().ChangeRecordingToCompletePartial(tev::Clock::Now());
+  Engine().Housekeeping().ChangeRecordingToCompletePartial(tev::Clock::Now());
   for (int id : {a, b}) {
     EXPECT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
     EXPECT_EQ(Column(id, "Duration"), "-1");
@@ -256,10 +256,10 @@ TEST_F(Housekeeping, OrphansOfThePreviousProcessBecomePartialOnce) {
   // Rows recording now belong to this run: a second call leaves them; the
   // engine of the next run settles them.
   const int c = Insert(Planned("c", "DVRSTATE_RECORDING", now - 60, 1800));
-  Engine().ChangeRecordingToCompletePartial(tev::Clock::Now());
+  Engine().Housekeeping().ChangeRecordingToCompletePartial(tev::Clock::Now());
   EXPECT_EQ(Column(c, "Status"), "DVRSTATE_RECORDING");
   Restart();
-  Engine().ChangeRecordingToCompletePartial(tev::Clock::Now());
+  Engine().Housekeeping().ChangeRecordingToCompletePartial(tev::Clock::Now());
   EXPECT_EQ(Column(c, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
 }
 

@@ -163,7 +163,7 @@ TEST(PublishingMediaType, ChosenByMimetypePrefix) {
       {L"", L"video.file.recorded"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(c.second, Schedules::MediaTypeForMimetype(c.first)) << tev::ToStdUtf8(c.first);
+    EXPECT_EQ(c.second, Schedule::MediaTypeForMimetype(c.first)) << tev::ToStdUtf8(c.first);
   }
 }
 
@@ -273,7 +273,7 @@ TEST_F(Publishing, AddMediumStoresTheAssignedId) {
   const int id = InsertEpisode(L"/rec/a.wmv");
   Schedule episode(id);
   publisher_.AddMedium(episode, true);
-  EXPECT_EQ(L"NEW-1", Schedules::GetMediumId(id));
+  EXPECT_EQ(L"NEW-1", LibrarySync::GetMediumId(id));
   const std::vector<Received> got = ReceivedBy(peers_);
   ASSERT_EQ(1u, got.size());
   EXPECT_EQ(L"PVR", got[0].source);
@@ -285,7 +285,7 @@ TEST_F(Publishing, AddMediumStoresTheAssignedId) {
   // Garbage back, or no endpoint at all: nothing is stored, nothing breaks.
   mode_ = kGarbage;
   publisher_.AddMedium(episode, false);
-  EXPECT_EQ(L"NEW-1", Schedules::GetMediumId(id));
+  EXPECT_EQ(L"NEW-1", LibrarySync::GetMediumId(id));
   EXPECT_FALSE(ReceivedBy(peers_).back().flag);
   // A time that cannot be written: no request, nothing stored.
   const size_t requests = ReceivedBy(peers_).size();
@@ -293,11 +293,11 @@ TEST_F(Publishing, AddMediumStoresTheAssignedId) {
   ancient.m_startTime = -5000000000LL;
   publisher_.AddMedium(ancient, true);
   EXPECT_EQ(requests, ReceivedBy(peers_).size());
-  EXPECT_EQ(L"NEW-1", Schedules::GetMediumId(id));
+  EXPECT_EQ(L"NEW-1", LibrarySync::GetMediumId(id));
   publisher_.SetLive(false);
   publisher_.AddMedium(episode, true);
-  EXPECT_EQ(L"NEW-1", Schedules::GetMediumId(id));
-  EXPECT_EQ(L"", Schedules::GetMediumId(987654));
+  EXPECT_EQ(L"NEW-1", LibrarySync::GetMediumId(id));
+  EXPECT_EQ(L"", LibrarySync::GetMediumId(987654));
 }
 
 TEST_F(Publishing, AddMediaStoresIdsByPath) {
@@ -306,15 +306,15 @@ TEST_F(Publishing, AddMediaStoresIdsByPath) {
   std::vector<MediumProperties> lists(2);
   for (int i = 0; i < 2; ++i) publisher_.AddMediumPrepare(Schedule(i == 0 ? a : b), &lists[i]);
   publisher_.AddMedia(lists, true);
-  EXPECT_EQ(L"BATCH-0", Schedules::GetMediumId(a));
-  EXPECT_EQ(L"BATCH-1", Schedules::GetMediumId(b));
+  EXPECT_EQ(L"BATCH-0", LibrarySync::GetMediumId(a));
+  EXPECT_EQ(L"BATCH-1", LibrarySync::GetMediumId(b));
 
   // One id short: nothing is stored.
   mode_ = kShortIdList;
   Run("UPDATE Schedules SET TevMediumId = ''");
   publisher_.AddMedia(lists, true);
-  EXPECT_EQ(L"", Schedules::GetMediumId(a));
-  EXPECT_EQ(L"", Schedules::GetMediumId(b));
+  EXPECT_EQ(L"", LibrarySync::GetMediumId(a));
+  EXPECT_EQ(L"", LibrarySync::GetMediumId(b));
 
   // An empty batch sends nothing.
   const size_t requests = ReceivedBy(peers_).size();
@@ -349,7 +349,7 @@ TEST_F(Publishing, ABatchCarriesEachRowsOwnPassId) {
   EXPECT_EQ(passIdOf(received[0].lists[2]), L"PASS-7");
   // Each row's own list, in order, and the ids answered are stored by path.
   EXPECT_EQ(received[0].lists[1][1], (std::pair<std::wstring, std::wstring>(L"path", L"/rec/b.wmv")));
-  EXPECT_EQ(L"BATCH-0", Schedules::GetMediumId(a));
-  EXPECT_EQ(L"BATCH-1", Schedules::GetMediumId(b));
-  EXPECT_EQ(L"BATCH-2", Schedules::GetMediumId(c));
+  EXPECT_EQ(L"BATCH-0", LibrarySync::GetMediumId(a));
+  EXPECT_EQ(L"BATCH-1", LibrarySync::GetMediumId(b));
+  EXPECT_EQ(L"BATCH-2", LibrarySync::GetMediumId(c));
 }

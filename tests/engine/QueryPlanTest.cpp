@@ -139,7 +139,7 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   // (the folder monitors may have settled orphans already: a new run's
   // engine does it again)
   Schedules nextRun(Recorder());
-  nextRun.ChangeRecordingToCompletePartial(tev::Clock::Now());
+  nextRun.Housekeeping().ChangeRecordingToCompletePartial(tev::Clock::Now());
   Engine().Housekeeping().ResumeRecordings();
   Engine().Housekeeping().RemoveOldSchedules(tev::Clock::Now());
   Engine().StartStop().SetRecordingTimer();
@@ -180,7 +180,7 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   Engine().Housekeeping().PruneOrphanedRecordings(tev::Clock::Now());
   Engine().Housekeeping().RemoveOldSchedules(tev::Clock::Now());
   // The folder monitor's daily pass walks the finished rows page by page.
-  Engine().Monitor(L"video")->RunPass();
+  Engine().Monitors().Monitor(L"video")->RunPass();
   Engine().Shutdown();
 
   const std::set<std::string> statements = Recorded();

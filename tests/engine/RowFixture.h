@@ -61,7 +61,7 @@ class RowFixture : public EngineFixture {
   // Inserts the row as if published under `mediumId`; its ID.
   int Published(const std::wstring& mediumId, const RowValues& values) {
     const int id = Row(values);
-    Schedules::AssignTevMediumId(id, mediumId);
+    LibrarySync::AssignTevMediumId(id, mediumId);
     return id;
   }
   std::string Status(int id) { return Column(id, "Status"); }

@@ -123,9 +123,9 @@ TEST_F(FolderMonitorThread, StoppingAWaitingMonitorEndsItsThread) {
 }
 
 TEST_F(FolderMonitorThread, ChangingTheVideoFolderRepointsItsMonitor) {
-  engine_->StartFolderMonitors();
-  FileSystemMonitor& video = *engine_->Monitor(L"video");
-  FileSystemMonitor& audio = *engine_->Monitor(L"audio");
+  engine_->Monitors().Start();
+  FileSystemMonitor& video = *engine_->Monitors().Monitor(L"video");
+  FileSystemMonitor& audio = *engine_->Monitors().Monitor(L"audio");
   ASSERT_TRUE(WaitUntil([&] { return video.PassCount() >= 1; }));
   ASSERT_TRUE(WaitUntil([&] { return audio.PassCount() >= 1; }));
   EXPECT_EQ(video.Folder(), W(videoDir_));

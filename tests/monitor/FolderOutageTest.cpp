@@ -117,8 +117,8 @@ TEST_F(FolderOutage, EachEngineWarnsOnceForItsMonitors) {
   const std::wstring outage = W(videoDir_) + L" does not exist";
 
   auto pass = [](Schedules& engine, const std::wstring& kind) {
-    engine.Monitor(kind)->ChangeFolder(kind);
-    engine.Monitor(kind)->RunPass();
+    engine.Monitors().Monitor(kind)->ChangeFolder(kind);
+    engine.Monitors().Monitor(kind)->RunPass();
   };
   // The engine's monitors share what they reported: the first one warns.
   pass(*engine_, L"video");

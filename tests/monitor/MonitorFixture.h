@@ -59,14 +59,14 @@ class MonitorFixture : public enginetest::EngineFixture {
 
   // A monitor of `kind` over the engine's folders, not started.
   FileSystemMonitor& Monitor(const std::wstring& kind = L"video") {
-    monitor_.reset(new FileSystemMonitor(engine_.get()));
+    monitor_.reset(new FileSystemMonitor(&engine_->Monitors()));
     monitor_->ChangeFolder(kind);
     return *monitor_;
   }
   // Starts it and waits for its first pass; it watches its folder unless
   // told it cannot.
   FileSystemMonitor& Started(const std::wstring& kind = L"video", bool watching = true) {
-    monitor_.reset(new FileSystemMonitor(engine_.get()));
+    monitor_.reset(new FileSystemMonitor(&engine_->Monitors()));
     monitor_->Start(kind);
     EXPECT_TRUE(WaitUntil([this] { return monitor_->PassCount() >= 1; }));
     EXPECT_EQ(monitor_->IsWatching(), watching);
