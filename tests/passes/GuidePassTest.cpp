@@ -172,11 +172,10 @@ TEST_F(GuidePassTest, ABadGuideAddsNothingAndTheDailyCheckGoesOn) {
   const int pass = AddPass(TvPass(L"Show", Local(2027, 3, 8, 21, 0)));
   ASSERT_GT(pass, 0);  // an empty week is no failure
 
+  // Reading each kind of broken answer is the peer client's; here an
+  // unreadable answer and a readable one with an unreadable programme.
   const std::vector<Value> garbage = {
       Value::Array({Value::Str(L"junk")}),
-      Value::Array({Value::Array({Value::Long(1), Value::Str(L"no channels")})}),
-      Value::Array({Value::Array({Value::Long(2), Value::Array({Value::Str(L"a channel?"),
-                                                                 Value::Array({})})})}),
       Value::Array({Value::Array(
           {Value::Long(1),
            Value::Array({Value::Array({Value::Str(L"BBC One"), Value(),
@@ -184,7 +183,6 @@ TEST_F(GuidePassTest, ABadGuideAddsNothingAndTheDailyCheckGoesOn) {
                                                      Value::Array(std::vector<Value>(15))}),
                                        Value::Str(L"video/x-tv"), Value(), Value(), Value(),
                                        Value::Str(L"ch1")})})})}),
-      Value(),
   };
   for (const Value& answer : garbage) {
     guide_.SetReply(L"SearchTVListings", 0, answer);

@@ -149,6 +149,12 @@ TEST(ChannelLineup, TenThousandEntriesAndLatin1) {
   lineup = ParseOk("#EXTM3U\n#EXTINF:-1,Caf\xE9 T\xE9l\xE9\nhttp://127.0.0.1/c\n");
   ASSERT_EQ(lineup.channels.size(), 1u);
   EXPECT_EQ(lineup.channels[0]["name"], "Caf\xC3\xA9 T\xC3\xA9l\xC3\xA9");
+
+  // Imported again, as at every start: each channel once.
+  dbtest::WriteBytes(dir.path() + "/small.m3u", "#EXTM3U\n#EXTINF:-1,One\nhttp://127.0.0.1/again\n");
+  ASSERT_TRUE(store.ImportChannels(dir.path() + "/small.m3u", &error)) << error;
+  ASSERT_TRUE(store.ImportChannels(dir.path() + "/small.m3u", &error)) << error;
+  EXPECT_EQ(store.Find({{"path", "http://127.0.0.1/again"}}).size(), 1u);
 }
 
 TEST(ChannelLineup, TunerLineupsAndFormDetection) {

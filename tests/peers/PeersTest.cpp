@@ -1,7 +1,7 @@
 // The parts of tev-peers that need no bus: the media store (also what a
 // hostile client can make it chew on: very long SearchMedia filters and
-// field lists, a store opened again), the XMLTV reader with its time rules
-// and the sample shift, and the ffmpeg command.
+// field lists, a store opened again) and the XMLTV reader with its time
+// rules and the sample shift.
 #include <dirent.h>
 
 #include <ctime>
@@ -13,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include "peers/FfmpegRecorder.h"
 #include "peers/MediaStore.h"
 #include "peers/XmltvGuide.h"
 #include "support/VUtil.h"
@@ -32,62 +31,6 @@ class MediaStoreFile : public ::testing::Test {
   std::string error;
   MediaStore store;
 };
-
-TEST_F(MediaStoreFile, AssignsIdsAndFindsMedia) {
-  const std::wstring first = store.Add(L"PVR", {{"path", "/r/a.asf"}, {"mediaType", "x"}});
-  const std::wstring second = store.Add(L"PVR", {{"tevMediumId", ""}, {"path", "/r/b.asf"}});
-  EXPECT_NE(first, second);
-  // A known id updates that medium; an unknown one gets a new id.
-  EXPECT_EQ(store.Add(L"PVR", {{"tevMediumId", tev::ToStdUtf8(first)}, {"title", "T"}}), first);
-  EXPECT_NE(store.Add(L"PVR", {{"tevMediumId", "R42"}}), L"R42");
-  json props;
-  ASSERT_TRUE(store.Get(first, &props));
-  EXPECT_EQ(props["path"], "/r/a.asf");
-  EXPECT_EQ(props["title"], "T");
-  EXPECT_EQ(store.Find({{"path", "/r/b.asf"}}).size(), 1u);
-  EXPECT_EQ(store.Find({{"source", "PVR"}}).size(), 3u);
-  EXPECT_TRUE(store.SetProperty(second, L"duration", 5000));
-  ASSERT_TRUE(store.Get(second, &props));
-  EXPECT_EQ(props["duration"], 5000);
-  const std::wstring renamed = store.ChangeId(second);
-  EXPECT_FALSE(store.Get(second, nullptr));
-  ASSERT_TRUE(store.Get(renamed, &props));
-  EXPECT_EQ(props["path"], "/r/b.asf");
-  EXPECT_TRUE(store.Remove(first));
-  EXPECT_FALSE(store.Remove(first));
-  // The media are in the file, for any other connection.
-  MediaStore again;
-  ASSERT_TRUE(again.Open(dir.path() + "/media.db", &error));
-  EXPECT_EQ(again.Find({}).size(), 2u);
-  EXPECT_FALSE(again.Open(dir.path() + "/missing/folder/media.db", &error));
-}
-
-TEST_F(MediaStoreFile, ImportsChannelsAndRejectsBadLists) {
-  ASSERT_TRUE(store.ImportChannels(TEV_SOURCE_DIR "/peers/samples/channels.json", &error)) << error;
-  json props;
-  ASSERT_TRUE(store.Get(L"ch-testcard", &props));
-  EXPECT_EQ(props["mediaType"], "tv.channel");
-  EXPECT_EQ(props["mimeType"], "video/x-tv");
-  EXPECT_EQ(props["path"].get<std::string>().compare(0, 14, "lavfi:testsrc="), 0);
-  // Importing again changes nothing.
-  ASSERT_TRUE(store.ImportChannels(TEV_SOURCE_DIR "/peers/samples/channels.json", &error));
-  EXPECT_EQ(store.Find({{"source", "channels"}}).size(), 4u);
-  for (const char* bad : {"{\"id\": 1}", "not json"}) {
-    dbtest::WriteBytes(dir.path() + "/bad.json", bad);
-    EXPECT_FALSE(store.ImportChannels(dir.path() + "/bad.json", &error)) << bad;
-    EXPECT_FALSE(error.empty());
-  }
-  // Entries that are no channels are left out and named; the rest stays.
-  for (const char* bad : {"[{\"name\": \"no id\"}]", "[1]"}) {
-    dbtest::WriteBytes(dir.path() + "/bad.json", bad);
-    std::vector<std::string> problems;
-    EXPECT_TRUE(store.ImportChannels(dir.path() + "/bad.json", &error, &problems)) << bad;
-    ASSERT_EQ(problems.size(), 1u) << bad;
-    EXPECT_NE(problems[0].find("bad.json: entry 1:"), std::string::npos) << problems[0];
-  }
-  EXPECT_EQ(store.Find({{"source", "channels"}}).size(), 4u);
-  EXPECT_FALSE(store.ImportChannels(dir.path() + "/none.json", &error));
-}
 
 TEST_F(MediaStoreFile, ConcurrentChangesOfOneMediumAreAllKept) {
   const std::wstring id = store.Add(L"channels", {{"tevMediumId", "ch-1"}, {"path", "/x"}});
@@ -271,27 +214,6 @@ TEST(Xmltv, CarriesEpisodeNumbersAndShownBefore) {
   EXPECT_EQ(flags, (std::vector<int32_t>{2, 1, 3}));
   EXPECT_EQ(numbers, (std::vector<std::wstring>{L"dd_progid=EP00524061.0075", L"xmltv_ns=3.13.",
                                                 L"onscreen=S04E14"}));
-}
-
-TEST(FfmpegRecorder, Commands) {
-  auto joined = [](const std::vector<std::string>& args) {
-    std::string all;
-    for (const std::string& a : args) all += (all.empty() ? "" : " ") + a;
-    return all;
-  };
-  const std::string head = "-hide_banner -nostdin -loglevel warning -y ";
-  EXPECT_EQ(joined(FfmpegRecorder::BuildArguments("lavfi:testsrc", "/r/a.asf", 3)),
-            head + "-re -f lavfi -i testsrc -t 3 -f asf -c:v wmv2 -b:v 1500k -c:a wmav2 -flush_packets 1 /r/a.asf");
-  EXPECT_EQ(joined(FfmpegRecorder::BuildArguments("/m/in.mp4", "/r/a.WMA", 0)),
-            head + "-re -stream_loop -1 -i /m/in.mp4 -vn -f asf -c:a wmav2 -flush_packets 1 /r/a.WMA");
-  EXPECT_EQ(joined(FfmpegRecorder::BuildArguments("udp://239.0.0.1:1234", "/r/a.mp4", 60)),
-            head + "-i udp://239.0.0.1:1234 -t 60 -flush_packets 1 /r/a.mp4");
-  // Live HTTP streams (MPEG-TS, HLS) are opened again after a drop, with
-  // waits up to the recording's length.
-  EXPECT_EQ(joined(FfmpegRecorder::BuildArguments("HTTPS://h/live.m3u8", "/r/a.mp4", 1800)),
-            head + "-reconnect 1 -reconnect_streamed 1 -reconnect_on_network_error 1 "
-                   "-reconnect_at_eof 1 -reconnect_delay_max 1800 -i HTTPS://h/live.m3u8 -t 1800 "
-                   "-flush_packets 1 /r/a.mp4");
 }
 
 }  // namespace

@@ -204,7 +204,7 @@ TEST_F(TevPeers, RecordsAnHttpStreamAcrossADropAndNamesWhyAnotherCannotBeOpened)
 
   // A stream that is not there: nothing recorded, the module hears the end
   // at once (a recording that short is an error), the log says why.
-  LoopbackHttp missing("not here", "404 Not Found");
+  LoopbackHttp missing("not here", 404);
   const std::wstring none = Recording("Missing Tev.asf");
   const std::string missingUrl = "http://127.0.0.1:" + std::to_string(missing.port()) + "/none.ts";
   ASSERT_EQ(StartStream(22, none, 600, nullptr, tev::FromStdUtf8(missingUrl)), 0);

@@ -127,11 +127,6 @@ TEST_F(WebApi, EditsSkipsAndCancelsAndClearsConflicts) {
     return !episode.empty() && stack_.Find("/api/upcoming", a)["state"] == "skip" &&
            !stack_.Find("/api/upcoming", a)["conflicts"].empty();
   }, 20)) << stack_.Get("/api/upcoming").dump();
-  EXPECT_EQ(stack_.Find("/api/upcoming", episode)["title"], webtest::kQuoted);
-  const json bumped = stack_.Find("/api/upcoming", a);
-  EXPECT_TRUE(std::any_of(bumped["conflicts"].begin(), bumped["conflicts"].end(),
-                          [&](const json& c) { return c["id"] == episode; })) << bumped.dump();
-  EXPECT_FALSE(stack_.Find("/api/upcoming", episode)["conflicts"].empty()) << "shown on both rows";
 
   // Why A is not recorded, as the library learns it in words full of what
   // must stay text, reaches the upcoming list, velctl list and velctl
@@ -143,9 +138,6 @@ TEST_F(WebApi, EditsSkipsAndCancelsAndClearsConflicts) {
   const std::string set = stack_.Velctl("TevMediaV2 SetMediumAttributes - < " + stack_.Dir() + "/reason.json");
   ASSERT_TRUE(WebStack::WaitUntil([&] { return stack_.Find("/api/upcoming", a).value("conflictReason", "") == reason; }, 10))
       << set << stack_.Find("/api/upcoming", a).dump();
-  EXPECT_EQ(stack_.Find("/api/upcoming", b)["conflictReason"], "") << "none where the library has none";
-  EXPECT_NE(stack_.Client()->Get("/api/upcoming")->body.find("\"conflictReason\":" + json(reason).dump()),
-            std::string::npos);
   const std::string listed = stack_.Velctl("list");
   const std::string aRow = webtest::LineStarting(listed, a + " ");
   EXPECT_NE(aRow.find("skip"), std::string::npos) << listed;
@@ -198,17 +190,12 @@ TEST_F(WebApi, RefusesCrossSiteChangesAndBadRequests) {
   EXPECT_EQ(webtest::StatusOf(client->Post("/api/schedules", {{"Origin", "http://evil.example"}},
                                             body.dump(), "application/json")),
             403);
-  const httplib::Headers foreignHost{{"Host", "evil.example:" + std::to_string(stack_.WebPort())}};
-  EXPECT_EQ(webtest::StatusOf(client->Get("/api/upcoming", foreignHost)), 403)
-      << "a foreign host name is refused on loopback";
   const json listed = stack_.Get("/api/upcoming");
   for (const json& row : listed["items"]) EXPECT_NE(row["title"], "Sneaky");
 
   int status = 0;
-  const std::string id = stack_.Schedule("Test Card", "ch-testcard", "Kept", start_, 600, &status);
+  stack_.Schedule("Test Card", "ch-testcard", "Kept", start_, 600, &status);
   ASSERT_EQ(status, 201);
-  EXPECT_EQ(webtest::StatusOf(client->Delete(("/api/media/" + id).c_str(), {{"Origin", "null"}})), 403);
-  EXPECT_TRUE(stack_.Find("/api/upcoming", id).is_object()) << "the refused delete kept the schedule";
 
   // Bad bodies: each answered 400 with a reason, nothing stored.
   const std::string deep = std::string(10000, '[') + std::string(10000, ']');
@@ -227,37 +214,15 @@ TEST_F(WebApi, RefusesCrossSiteChangesAndBadRequests) {
   ASSERT_EQ(upcoming["items"].size(), 1u) << upcoming.dump();
 }
 
-TEST_F(WebApi, SeriesAreListedByPriorityAndReordered) {
+// Listing and reordering series is the browser test's (pages.test.js);
+// here the changes the page does not make.
+TEST_F(WebApi, ASeriesTakesAKeepUntilRefusesABadPlaceAndGoes) {
   int status = 0;
-  json first = stack_.Send("POST", "/api/passes",
-                           {{"channel", "Colour Bars"}, {"channelId", "ch-bars"}, {"title", "Quiz Night"},
-                            {"start", start_}, {"duration", 3600}, {"mode", "ALL_EPISODES"}}, &status);
-  ASSERT_EQ(status, 201) << first.dump();
-  json second = stack_.Send("POST", "/api/passes",
-                            {{"channel", "Mandelbrot"}, {"channelId", "ch-mandel"}, {"title", "Fractal Hour"},
-                             {"start", start_}, {"duration", 3600}, {"mode", "ALL_EPISODES"}, {"newOnly", false}},
-                            &status);
-  ASSERT_EQ(status, 201) << second.dump();
-  auto order = [this] {
-    std::vector<std::string> titles;
-    const json passes = stack_.Get("/api/passes");
-    for (const json& pass : passes["items"]) titles.push_back(pass["title"]);
-    return titles;
-  };
-  ASSERT_EQ(order(), (std::vector<std::string>{"Quiz Night", "Fractal Hour"})) << stack_.Get("/api/passes").dump();
-  // Its episode from the guide is scheduled and belongs to it.
-  const std::string passId = first["id"];
-  ASSERT_TRUE(WebStack::WaitUntil([&] {
-    const json upcoming = stack_.Get("/api/upcoming");
-    for (const json& row : upcoming["items"]) {
-      if (row["passId"] == passId && row["title"] == "Quiz Night") return true;
-    }
-    return false;
-  }, 20));
-
-  stack_.Send("PATCH", "/api/passes/" + second["id"].get<std::string>(), {{"priority", 1}}, &status);
-  ASSERT_EQ(status, 200);
-  ASSERT_TRUE(WebStack::WaitUntil([&] { return order() == std::vector<std::string>{"Fractal Hour", "Quiz Night"}; }, 10));
+  json pass = stack_.Send("POST", "/api/passes",
+                          {{"channel", "Colour Bars"}, {"channelId", "ch-bars"}, {"title", "Quiz Night"},
+                           {"start", start_}, {"duration", 3600}, {"mode", "ALL_EPISODES"}}, &status);
+  ASSERT_EQ(status, 201) << pass.dump();
+  const std::string passId = pass["id"];
   stack_.Send("PATCH", "/api/passes/" + passId, {{"keepUntil", "AT_LEAST_7_DAYS"}}, &status);
   EXPECT_EQ(status, 200);
   EXPECT_EQ(stack_.Find("/api/passes", passId)["keepUntil"], "AT_LEAST_7_DAYS");
@@ -266,7 +231,7 @@ TEST_F(WebApi, SeriesAreListedByPriorityAndReordered) {
 
   stack_.Send("DELETE", "/api/passes/" + passId, json(), &status);
   ASSERT_EQ(status, 200);
-  EXPECT_EQ(order(), (std::vector<std::string>{"Fractal Hour"}));
+  EXPECT_TRUE(stack_.Get("/api/passes")["items"].empty());
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // tev-web while things happen: a recording runs and finishes (its file
-// downloaded in ranges, its thumbnail, its deletion), the module restarts,
+// downloaded in ranges, its thumbnail), the module restarts,
 // the bus goes away and comes back, and the event stream reports it all.
 #include <signal.h>
 #include <sys/stat.h>
@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <ctime>
-#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -21,16 +20,6 @@ namespace {
 
 using nlohmann::json;
 using webtest::WebStack;
-
-// The number of files in a folder, hidden ones aside.
-size_t FilesIn(const std::string& folder) {
-  std::error_code error;
-  size_t count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    count += entry.path().filename().string()[0] != '.';
-  }
-  return count;
-}
 
 // Reads the event stream in the background and keeps what it hears.
 class EventReader {
@@ -72,7 +61,7 @@ class WebLive : public ::testing::Test {
   WebStack stack_;
 };
 
-TEST_F(WebLive, RecordingRunsFinishesDownloadsAndIsDeleted) {
+TEST_F(WebLive, RecordingRunsFinishesAndDownloads) {
   EventReader events(stack_);
   int status = 0;
   json added;
@@ -109,20 +98,11 @@ TEST_F(WebLive, RecordingRunsFinishesDownloadsAndIsDeleted) {
   EXPECT_EQ(picture->get_header_value("Content-Type"), "image/jpeg");
   EXPECT_EQ(picture->body.substr(0, 2), "\xFF\xD8");
 
-  EXPECT_EQ(stack_.Get("/api/media/" + id + "/info").value("PlayPosition", ""), "0");
-  stack_.Send("PUT", "/api/media/" + id + "/position", {{"seconds", 12}}, &status);
-  EXPECT_EQ(status, 200);
-  EXPECT_EQ(stack_.Get("/api/media/" + id + "/info").value("PlayPosition", ""), "12");
+  // Setting a position and deleting are the browser test's (pages.test.js);
+  // a negative position is refused.
   stack_.Send("PUT", "/api/media/" + id + "/position", {{"seconds", -1}}, &status);
   EXPECT_EQ(status, 400);
-
-  // Deleting it takes the file and its thumbnail off the disk.
-  ASSERT_EQ(FilesIn(stack_.RecordingFolder()), 2u);
-  stack_.Send("DELETE", "/api/media/" + id, json(), &status);
-  ASSERT_EQ(status, 200);
-  EXPECT_TRUE(stack_.Find("/api/recordings", id).is_null());
-  EXPECT_TRUE(WebStack::WaitUntil([&] { return FilesIn(stack_.RecordingFolder()) == 0; }, 10))
-      << FilesIn(stack_.RecordingFolder()) << " files left";
+  EXPECT_EQ(stack_.Get("/api/media/" + id + "/info").value("PlayPosition", ""), "0");
 }
 
 TEST_F(WebLive, SaysWhenTheModuleOrTheBusIsAwayAndRecoversAndAsksForItsPassword) {
