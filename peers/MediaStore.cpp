@@ -245,11 +245,6 @@ void MediaStore::PutLocked(const std::wstring& id, const std::wstring& source, c
   Exec("RELEASE put");
 }
 
-std::wstring MediaStore::SourceOf(const std::wstring& id) {
-  std::lock_guard<std::mutex> hold(mutex_);
-  return SourceLocked(id);
-}
-
 std::wstring MediaStore::SourceLocked(const std::wstring& id) {
   std::wstring from;
   sqlite3_stmt* statement = nullptr;

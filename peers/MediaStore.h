@@ -55,8 +55,6 @@ class MediaStore {
   // has a known "tevMediumId", else a new one. Returns the id.
   std::wstring Add(const std::wstring& source, const nlohmann::json& props);
   bool Get(const std::wstring& id, nlohmann::json* props);
-  // The source the medium was stored under; empty when there is none.
-  std::wstring SourceOf(const std::wstring& id);
   bool Remove(const std::wstring& id);
   // Replaces the medium's properties as they stand (no merge).
   void Put(const std::wstring& id, const std::wstring& source, const nlohmann::json& props);

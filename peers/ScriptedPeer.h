@@ -42,7 +42,6 @@ class ScriptedPeer : public VelSatellite {
   void Leave();
 
   const std::wstring& Name() const { return name_; }
-  const std::vector<std::wstring>& Methods() const { return methods_; }
 
   // Scripting; replaces what the method had.
   void SetHandler(const std::wstring& method, Handler handler);

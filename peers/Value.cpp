@@ -19,13 +19,6 @@ Value Value::Long(int32_t value) {
   return v;
 }
 
-Value Value::ULong(uint32_t value) {
-  Value v;
-  v.v_.vt = VT_UI4;
-  v.v_.ulVal = value;
-  return v;
-}
-
 Value Value::Bool(bool value) {
   Value v;
   v.v_.vt = VT_BOOL;

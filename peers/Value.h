@@ -47,7 +47,6 @@ class Value {
 
   static Value Str(const std::wstring& text);
   static Value Long(int32_t value);
-  static Value ULong(uint32_t value);
   static Value Bool(bool value);
   static Value Double(double value);
   // OLE date of `seconds` since 1970.
