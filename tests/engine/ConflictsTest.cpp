@@ -5,7 +5,6 @@
 #include <atomic>
 #include <memory>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "db/Database.h"
@@ -73,7 +72,6 @@ struct Row {
   int32_t duration = 3600;
   std::wstring status = L"DVRSTATE_SCHEDULED";
   std::wstring owner;
-  std::wstring subtitle;
 };
 
 // A row of "Show" on channel One from `start`, of pass `owner` (0: none).
@@ -107,11 +105,11 @@ class Conflicts : public ::testing::Test {
     SQLite query;
     EXPECT_TRUE(query.RunQuery(
         "INSERT INTO Schedules (Name, Channel, ChannelName, ChannelMimetype, StartTime, "
-        "Duration, EndTime, Status, Owner, FilePath, Subtitle, TevMediumId, KeepUntil) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 'T' || ?, 1)",
+        "Duration, EndTime, Status, Owner, FilePath, TevMediumId, KeepUntil) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 'T' || ?, 1)",
         {row.name, row.channel, row.channelName, row.mimetype, SqlValue::TimeNumber(row.start),
          row.duration, SqlValue::TimeNumber(row.start + row.duration), row.status, row.owner,
-         path, row.subtitle, n},
+         path, n},
         L"test"));
     EXPECT_TRUE(query.RunQuery("SELECT ID FROM Schedules WHERE FilePath = ?", {path}, L"test"));
     return query.GetInt("ID");
@@ -167,22 +165,15 @@ Row Program(int64_t start, int32_t duration) {
 
 }  // namespace
 
-TEST_F(Conflicts, OneTunerOverlapIsReportedWithItsDetails) {
-  Row existing = Existing(At(20, 30));
-  existing.name = L"Existing";
-  existing.subtitle = L"Part 2";
-  const int id = Insert(existing);
+TEST_F(Conflicts, OneTunerOverlapIsReportedAndTheTunerCountDecides) {
+  const int id = Insert(Existing(At(20, 30)));
 
   ScheduleAnswer list;
   EXPECT_EQ(101, Check(Program(At(20, 0), 3600), &list, nullptr));
   ASSERT_EQ(ScheduleAnswer::Kind::kConflicts, list.kind);
+  // What each entry holds is checked in its bus form by the service tests.
   ASSERT_EQ(1u, list.conflicts.size());
-  const ScheduleConflict& e = list.conflicts[0];
-  EXPECT_EQ(std::make_tuple(e.name, e.mediumId, e.channelName, e.start, e.end, e.subtitle,
-                            e.duration, e.state),
-            std::make_tuple(std::wstring(L"Existing"), L"T" + std::to_wstring(id),
-                            std::wstring(L"One"), At(20, 30), At(21, 30), std::wstring(L"Part 2"),
-                            3600, std::wstring(L"schedule")));
+  EXPECT_EQ(L"T" + std::to_wstring(id), list.conflicts[0].mediumId);
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(id));  // a check alone changes nothing
 
   SetTuners(2);
@@ -381,8 +372,8 @@ TEST_F(Conflicts, ForceScheduleSkipsWhatOverlaps) {
   engine_.Conflicts().ForceSchedule(987654, tev::Clock::Now());  // no such row: nothing happens
 }
 
-TEST_F(Conflicts, GetConflictsService) {
-  // Skipped rows count for the report.
+// Unknown ids and the answer's bus form are the service tests' business.
+TEST_F(Conflicts, SkippedRowsCountForTheConflictReport) {
   const int existingId = Insert(Existing(At(20, 30), L"DVRSTATE_SKIP"));
   const int askedId = Insert(Existing(At(20, 0)));
 
@@ -390,10 +381,6 @@ TEST_F(Conflicts, GetConflictsService) {
   EXPECT_EQ(101, engine_.Conflicts().GetConflicts(L"T" + std::to_wstring(askedId), &out));
   EXPECT_EQ(1u, out.conflicts.size());
   EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(existingId));  // a query changes nothing
-
-  ScheduleAnswer none;
-  EXPECT_EQ(103, engine_.Conflicts().GetConflicts(L"no-such-medium", &none));
-  EXPECT_EQ(ScheduleAnswer::Kind::kNothing, none.kind);
 }
 
 TEST_F(Conflicts, OddTimesAndDurationsAreHandled) {

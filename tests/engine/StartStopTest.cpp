@@ -9,7 +9,6 @@
 
 #include "bus/CVelAtl.h"
 #include "db/Schedule.h"
-#include "engine/StartStatus.h"
 #include "platform/Clock.h"
 #include "tests/engine/RowFixture.h"
 
@@ -200,14 +199,6 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
   }
   lookups.Disconnect();
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 2u);
-
-  // The whole table of codes.
-  EXPECT_STREQ(startstop::StatusForFailedStart(104), DVRSTATE_TUNER_BUSY);
-  EXPECT_STREQ(startstop::StatusForFailedStart(116), DVRSTATE_COULD_NOT_CONNECT);
-  EXPECT_STREQ(startstop::StatusForFailedStart(117), DVRSTATE_MCE_RUNNING);
-  for (int code : {115, 1, -1, 1111}) {
-    EXPECT_STREQ(startstop::StatusForFailedStart(code), DVRSTATE_ERROR) << code;
-  }
 }
 
 TEST_F(StartStop, TheStreamersFilePathIsStored) {
