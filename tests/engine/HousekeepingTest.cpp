@@ -229,8 +229,8 @@ TEST_F(Housekeeping, TheListInProgressFirstClosesForgottenRecordings) {
 
 TEST_F(Housekeeping, OrphansOfThePreviousProcessBecomePartialOnce) {
   const int64_t now = tev::Clock::Now();
-  const int a = Insert(Planned("a", "DVRSTATE_RECORDING", now - 600, 1800));
-  const int b = Insert(Planned("b", "DVRSTATE_RECORDING", now - 7200, 1800));
+  Insert(Planned("a", "DVRSTATE_RECORDING", now - 600, 1800));
+  Insert(Planned("b", "DVRSTATE_RECORDING", now - 7200, 1800));
   const int past = Insert(Planned("past", "DVRSTATE_SCHEDULED", now - 7200, 1800));
   // The thumbnail service already has b's thumbnail.
   const std::wstring bThumb = W(PathFor("b")) + L".jpg";
@@ -239,19 +239,14 @@ TEST_F(Housekeeping, OrphansOfThePreviousProcessBecomePartialOnce) {
     return 0;
   });
 
+  // The rows themselves: MonitorPass.RowsLeftByACrashAreSettledButNotThoseRecordingNow.
   Engine().ChangeRecordingToCompletePartial(tev::Clock::Now());
-  for (int id : {a, b}) {
-    EXPECT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
-    EXPECT_EQ(Column(id, "Duration"), "-1");
-  }
   EXPECT_EQ(Column(past, "Status"), "DVRSTATE_MISSED");
   EXPECT_EQ(StatesOf(media_, W(PathFor("a"))), std::vector<std::wstring>{L"partial"});
   EXPECT_EQ(StatesOf(media_, W(PathFor("b"))), std::vector<std::wstring>{L"partial"});
   EXPECT_EQ(thumbnails_.CountOf(L"Is Thumbnail In DB"), 2u);
   EXPECT_EQ(enginetest::FirstArguments(thumbnails_, L"Extract Image From Video"),
             std::vector<std::wstring>{W(PathFor("a"))});
-  EXPECT_TRUE(log_->HasPart(LOG_WARN, L"ChangeRecordingToCompletePartial found orphan: " +
-                                          std::to_wstring(a)));
 
   // Rows recording now belong to this run: a second call leaves them; the
   // engine of the next run settles them.
