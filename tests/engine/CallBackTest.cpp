@@ -9,12 +9,12 @@
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
 #include "tests/common/LocalTime.h"
-#include "tests/engine/RowFixture.h"
+#include "tests/engine/EngineFixture.h"
 
 namespace enginetest {
 namespace {
 
-class LibraryCallBack : public RowFixture {};
+class LibraryCallBack : public EngineFixture {};
 
 TEST_F(LibraryCallBack, ALibraryThatSchedulesWhileItAnswersIsNotKeptWaiting) {
   UseModuleEndpoint();

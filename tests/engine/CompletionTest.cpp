@@ -13,7 +13,6 @@
 #include "dvr/ThumbnailTable.h"
 #include "platform/Clock.h"
 #include "tests/engine/EngineFixture.h"
-#include "tests/engine/RowsAndMedia.h"
 
 namespace {
 

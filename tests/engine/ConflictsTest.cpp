@@ -47,17 +47,6 @@ class StandInPeers : public testpeers::FakePeers {
     });
   }
   std::atomic<int> tvTuners_{1};
-  // The paths published so far, oldest first.
-  std::vector<std::wstring> PublishedPaths() const {
-    std::vector<std::wstring> paths;
-    for (const Sent& sent : Requests(L"AddMedium")) {
-      AutoVariant list;
-      VUtil::GetElement(sent.in.get(), 1, &list);
-      paths.emplace_back();
-      VUtil::FindPair(list.get(), L"path", &paths.back());
-    }
-    return paths;
-  }
 };
 
 // 2030-01-10 at hour:minute local time.
@@ -306,36 +295,6 @@ TEST_F(Conflicts, PassPrioritiesDecideWhoYields) {
   EXPECT_EQ(0, CheckEpisode(At(22, 10), 1, true, L"Two", nullptr, bumped));
   EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(highId));
   EXPECT_EQ(kBumpedChanged, bumped[highId]);
-}
-
-TEST_F(Conflicts, UpdateReplansWhatTheFreedTunerCanTake) {
-  SetTuners(1);
-  const int blocker = AddPass(1, L"One");
-  const int waiting = AddPass(2, L"Anywhere");
-  const int firstId = Insert(Existing(At(20, 0), L"DVRSTATE_SCHEDULED", blocker));
-  const int olderId = Insert(Existing(At(20, 0), L"DVRSTATE_CONFLICT", waiting));
-  const int newerId = Insert(Existing(At(20, 15), L"DVRSTATE_SKIP", waiting));
-
-  engine_.Conflicts().UpdateConflicts(
-      firstId,
-      tev::Clock::Now());  // the blocker is still scheduled: nothing frees
-  EXPECT_EQ(L"DVRSTATE_CONFLICT", StatusOf(olderId));
-  EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(newerId));
-  EXPECT_EQ(L"not recorded: Show (priority 1) uses the tuner", ConflictReasons::Get(olderId));
-
-  // The freed tuner goes to one of the two equal episodes: the earlier
-  // made, which the plan keeps; the other waits and says why.
-  Schedule::Update(firstId, L"Status", std::wstring(L"DVRSTATE_COMPLETE_PARTIAL"));
-  const size_t before = peers_.PublishedPaths().size();
-  engine_.Conflicts().UpdateConflicts(firstId, tev::Clock::Now());
-  EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(olderId));
-  EXPECT_EQ(L"", ConflictReasons::Get(olderId));
-  EXPECT_EQ(L"DVRSTATE_CONFLICT", StatusOf(newerId));
-  EXPECT_EQ(L"not recorded: Show (priority 2) uses the tuner", ConflictReasons::Get(newerId));
-  const std::vector<std::wstring> published = peers_.PublishedPaths();
-  ASSERT_GE(published.size(), before + 2);
-  EXPECT_EQ(L"/rec/2.wmv", published.at(published.size() - 2));
-  EXPECT_EQ(L"/rec/3.wmv", published.back());
 }
 
 TEST_F(Conflicts, AFreeTunerTakesAnEpisodeBesideAManualSchedule) {

@@ -14,29 +14,30 @@
 #include "db/Schedule.h"
 #include "platform/Clock.h"
 #include "support/FreeSpace.h"
-#include "tests/engine/RowFixture.h"
+#include "tests/engine/EngineFixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using enginetest::RowValues;
+using enginetest::StatesOf;
 
 constexpr int64_t kHour = 3600;
 constexpr int64_t kDay = 86400;
 constexpr uintmax_t kGigabyte = 1000000000;  // 1,000,000 kB as file sizes count
 const wchar_t kTv[] = L"video/x-tv";
 
-class DiskSpace : public enginetest::RowFixture {
+class DiskSpace : public enginetest::EngineFixture {
  protected:
   void SetUp() override {
-    RowFixture::SetUp();
+    EngineFixture::SetUp();
     if (HasFatalFailure()) return;
     env_.SetFreeSpace([this](const std::wstring& directory) { return Read(directory); });
     wvideo_ = tev::FromStdUtf8(videoDir_);
   }
   void TearDown() override {
     env_.SetFreeSpace(nullptr);
-    RowFixture::TearDown();
+    EngineFixture::TearDown();
   }
 
   // Free kilobytes (of 1024 bytes): the next scripted reading (the last
@@ -243,7 +244,7 @@ TEST_F(DiskSpace, ARowWithoutRoomBecomesDiskFull) {
   Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Status(full), "DVRSTATE_DISK_FULL");
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
-  EXPECT_EQ(PublishedStates(Path(full)).back(), L"diskfull");
+  EXPECT_EQ(StatesOf(media_, Path(full)).back(), L"diskfull");
   // It is not tried again.
   Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);

@@ -9,12 +9,12 @@
 #include "dvr/DVR.h"
 #include "engine/FileQueries.h"
 #include "engine/Schedules.h"
-#include "tests/engine/RowFixture.h"
+#include "tests/engine/EngineFixture.h"
 
 namespace enginetest {
 namespace {
 
-class FileQueriesTest : public RowFixture {
+class FileQueriesTest : public EngineFixture {
  protected:
   static std::map<std::wstring, std::wstring> PairsOf(const FileDescription& list) {
     return std::map<std::wstring, std::wstring>(list.begin(), list.end());

@@ -5,7 +5,6 @@
 // disappeared outside the recording folders.
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -75,9 +74,11 @@ class HostileRequests : public enginetest::EngineFixture {
     std::ofstream(dir_.path() + "/outside/keep.txt") << "keep";
     const std::string url = "nats://" + bus_.hostUtf8();
     ASSERT_EQ(natsConnection_ConnectTo(&raw_, url.c_str()), NATS_OK);
+    ASSERT_EQ(client_.Connect(bus_.host(), L"HostileClient"), 0);
     before_ = FilesOutsideRecordingFolders();
   }
   void TearDown() override {
+    client_.Disconnect();
     if (raw_) natsConnection_Destroy(raw_);
     EngineFixture::TearDown();
   }
@@ -111,23 +112,15 @@ class HostileRequests : public enginetest::EngineFixture {
     natsMsg_Destroy(reply);
 
     AutoVariant in, out, ret;
-    ASSERT_EQ(vel_client().Request(L"ZoVIZ", L"GetPVRRecordPadding", in.get(), &out, 0, &ret), 0);
+    ASSERT_EQ(client_.Request(L"ZoVIZ", L"GetPVRRecordPadding", in.get(), &out, 0, &ret), 0);
     EXPECT_EQ(ret.get().lVal, 0);
     dbtest::RawDb db(dbPath_);
     EXPECT_EQ(db.Value("PRAGMA integrity_check"), "ok");
     EXPECT_EQ(FilesOutsideRecordingFolders(), before_);
   }
-  VelSatellite& vel_client() {
-    if (!client_) {
-      client_.reset(new Client());
-      EXPECT_EQ(client_->Connect(bus_.host(), L"HostileClient"), 0);
-    }
-    return *client_;
-  }
 
-  using Client = tev::test::OfferingSatellite;
   natsConnection* raw_ = nullptr;
-  std::unique_ptr<Client> client_;
+  tev::test::OfferingSatellite client_;
   std::set<std::string> before_;
 };
 

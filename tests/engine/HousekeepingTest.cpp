@@ -12,7 +12,6 @@
 #include "db/Schedule.h"
 #include "platform/Clock.h"
 #include "tests/engine/EngineFixture.h"
-#include "tests/engine/RowsAndMedia.h"
 
 namespace {
 

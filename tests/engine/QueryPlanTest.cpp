@@ -25,7 +25,7 @@
 #include "monitor/FileSystemMonitor.h"
 #include "platform/Clock.h"
 #include "tests/common/ScheduleTable.h"
-#include "tests/engine/RowFixture.h"
+#include "tests/engine/EngineFixture.h"
 
 namespace {
 
@@ -43,10 +43,10 @@ std::string Lower(std::string text) {
   return text;
 }
 
-class QueryPlans : public enginetest::RowFixture {
+class QueryPlans : public enginetest::EngineFixture {
  protected:
   void SetUp() override {
-    RowFixture::SetUp();
+    EngineFixture::SetUp();
     if (HasFatalFailure()) return;
     UseModuleEndpoint();
     PVRVel::SetLive(pvr_.get());
@@ -73,7 +73,7 @@ class QueryPlans : public enginetest::RowFixture {
     if (pvr_) pvr_->GetSchedules().Shutdown();
     PVRVel::SetLive(nullptr);
     sqlite3_close_v2(raw_);
-    RowFixture::TearDown();
+    EngineFixture::TearDown();
   }
 
   void Record() {

@@ -10,17 +10,17 @@
 #include "dvr/ThumbnailTable.h"
 #include "engine/Schedules.h"
 #include "platform/Clock.h"
-#include "tests/engine/RowFixture.h"
+#include "tests/engine/EngineFixture.h"
 
 namespace enginetest {
 namespace {
 
 using peertest::Elem;
 
-class RemoveRecordingTest : public RowFixture {
+class RemoveRecordingTest : public EngineFixture {
  protected:
   void SetUp() override {
-    RowFixture::SetUp();
+    EngineFixture::SetUp();
     if (HasFatalFailure()) return;
     thumbnails_.SetFileMode(true);
   }
@@ -51,7 +51,7 @@ TEST_F(RemoveRecordingTest, PlansOfAPassStayDeletedAndOneOffPlansLeaveAndFreeThe
   EXPECT_EQ(Engine().Completion().RemoveRecording(planId, false, false, tev::Clock::Now()), 0);
   EXPECT_TRUE(Rows("ID", "ID = " + std::to_string(planId)).empty());
   EXPECT_EQ(Status(waitingId), "DVRSTATE_SCHEDULED");
-  EXPECT_EQ(PublishedStates(Path(waitingId)).back(), L"schedule");
+  EXPECT_EQ(StatesOf(media_, Path(waitingId)).back(), L"schedule");
   EXPECT_EQ(media_.CountOf(L"RemoveImportedMedia"), 1u);
 
   EXPECT_EQ(Engine().Completion().RemoveRecording(4711, true, false, tev::Clock::Now()),

@@ -20,7 +20,6 @@
 #include "dvr/StreamStore.h"
 #include "platform/Clock.h"
 #include "tests/engine/EngineFixture.h"
-#include "tests/engine/RowsAndMedia.h"
 
 namespace {
 

@@ -10,11 +10,12 @@
 #include "bus/CVelAtl.h"
 #include "db/Schedule.h"
 #include "platform/Clock.h"
-#include "tests/engine/RowFixture.h"
+#include "tests/engine/EngineFixture.h"
 
 namespace {
 
 using enginetest::RowValues;
+using enginetest::StatesOf;
 using enginetest::Value;
 
 const wchar_t kTv[] = L"video/x-tv";
@@ -36,7 +37,7 @@ class FailingLookups : public CVelAtl {
   std::atomic<long> failure_{0};
 };
 
-class StartStop : public enginetest::RowFixture {
+class StartStop : public enginetest::EngineFixture {
  protected:
   void Shift(int64_t seconds) { env_.Shift(seconds); }
   // The stream length the engine asks for the row, or for a program
@@ -68,7 +69,7 @@ TEST_F(StartStop, DueRowsStartWithinThePaddingAndTwoMinutesAhead) {
   // Waiting time before the start, the program and the padding after it.
   EXPECT_NEAR(VUtil::GetLongElement(starts[0].get(), 10), 100 + 600 + 30, 1);
   EXPECT_EQ(peertest::Str(starts[0].get(), 12), L"");
-  EXPECT_EQ(PublishedStates(Path(soon)).back(), L"recording");
+  EXPECT_EQ(StatesOf(media_, Path(soon)).back(), L"recording");
   ASSERT_TRUE(listener_.WaitFor(L"NotifyStartRecording", 1, 5000));
   EXPECT_EQ(peertest::Str(Last(listener_, L"NotifyStartRecording").get(), 0), L"Soon");
 
@@ -168,7 +169,7 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
                                        L"Unreachable (#" + std::to_wstring(unreachable) + L")"));
   // The library was shown the row as it stood when the streamer was asked,
   // and then the failure (with its reason) at once.
-  const std::vector<std::wstring> shown = PublishedStates(Path(unreachable));
+  const std::vector<std::wstring> shown = StatesOf(media_, Path(unreachable));
   ASSERT_GE(shown.size(), 2u);
   EXPECT_EQ(shown[shown.size() - 2], L"recording");
   EXPECT_EQ(shown.back(), L"invalid");
@@ -217,7 +218,7 @@ TEST_F(StartStop, TheStreamersFilePathIsStored) {
   EXPECT_EQ(Path(id), renamed);
   EXPECT_EQ(Status(id), "DVRSTATE_RECORDING");
   // Published before the new name was stored: still under the old one.
-  EXPECT_TRUE(PublishedStates(renamed).empty());
+  EXPECT_TRUE(StatesOf(media_, renamed).empty());
 
   // A refused start that names another file keeps both the file and why.
   ASSERT_TRUE(Schedule::Update(id, L"Status", std::wstring(DVRSTATE_COMPLETE)));

@@ -1,5 +1,6 @@
 // The state setter on a real database: every (reason, from, to) of a row's
-// life is written, every other one is refused and leaves the row alone.
+// life is written, every other one is refused and leaves the row alone. And
+// the medium ids of rows.
 #include "engine/StatusChange.h"
 
 #include <algorithm>
@@ -8,10 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include "db/LocalIds.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "dvr/ThumbnailTable.h"
 #include "engine/LibrarySync.h"
+#include "engine/Schedules.h"
 #include "platform/WideText.h"
 #include "tests/common/FakePeers.h"
 #include "tests/db/DbTestSupport.h"
@@ -188,7 +191,8 @@ TEST_F(StatusChangeTest, AFailedWriteLeavesTheRowInItsOldState) {
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SQL error in Schedule::Update(id, field, value)"));
 }
 
-TEST_F(StatusChangeTest, ChangesStampTheirTimesFromNow) {
+// A cancel's end: Housekeeping.CancelStopsARecordingAndOnlyRepublishesAPlan.
+TEST_F(StatusChangeTest, ARetryStampsItsTimesFromNow) {
   const int id = Row(DVRSTATE_COMPLETE, L"/rec/retry.asf");
   Schedule row(id);
   ASSERT_TRUE(
@@ -196,12 +200,6 @@ TEST_F(StatusChangeTest, ChangesStampTheirTimesFromNow) {
   Schedule stored(id);
   EXPECT_EQ(stored.m_startTime, 1800000000);
   EXPECT_EQ(stored.m_endTime, 1800000000 + 600);
-
-  Store(id, DVRSTATE_RECORDING);
-  Schedule running(id);
-  ASSERT_TRUE(SetScheduleStatus(library_, running, DVRSTATE_COMPLETE_PARTIAL, 1800000100,
-                                StatusReason::kCancel));
-  EXPECT_EQ(Schedule(id).m_endTime, 1800000100);
 }
 
 TEST_F(StatusChangeTest, ABulkChangeWritesOnlyTheRowsItSelectedInTheStateItSawThem) {
@@ -228,6 +226,32 @@ TEST_F(StatusChangeTest, ABulkChangeWritesOnlyTheRowsItSelectedInTheStateItSawTh
   EXPECT_EQ(Schedule(late).m_duration, 600);
   // Its own change stands, length included.
   EXPECT_EQ(Schedule(cancelled).m_duration, 600);
+}
+
+class MediumIdsTest : public StatusChangeTest {};
+
+TEST_F(MediumIdsTest, AssignByIdAndByPath) {
+  const int plain = Row(DVRSTATE_SCHEDULED, L"/rec/a.wmv");
+  const int quoted = Row(DVRSTATE_SCHEDULED, L"/rec/it's.wmv");
+  Schedules::AssignTevMediumId(plain, L"id 'one' \u00e9");
+  Schedules::AssignTevMediumId(std::wstring(L"/rec/it's.wmv"), L"two");
+  Schedules::AssignTevMediumId(std::wstring(L"/rec/none.wmv"), L"three");  // no row: nothing
+  EXPECT_EQ(LocalIds::GetScheduleMediumId(plain), L"id 'one' \u00e9");
+  EXPECT_EQ(LocalIds::GetScheduleMediumId(quoted), L"two");
+  dbtest::RawDb db(dbPath_);
+  EXPECT_EQ(db.Value("SELECT count(*) FROM Schedules WHERE TevMediumId = 'three'"), "0");
+}
+
+TEST_F(MediumIdsTest, MigrationWithoutBusFailsAndChangesNothing) {
+  dbtest::RawDb db(dbPath_);
+  db.Exec("INSERT INTO Schedules (FilePath) VALUES ('/rec/a.wmv')");
+  library_.SetLive(false);
+  EXPECT_FALSE(library_.ChangeMediumIds());
+  EXPECT_EQ(db.Value("SELECT count(*) FROM Schedules WHERE TevMediumId IS NOT NULL"), "0");
+  db.Exec("DELETE FROM Schedules");
+  EXPECT_TRUE(library_.ChangeMediumIds());
+  db.Exec("DROP TABLE Schedules");
+  EXPECT_FALSE(library_.ChangeMediumIds());
 }
 
 }  // namespace

@@ -17,7 +17,7 @@
 #include "passes/SeasonPassChecker.h"
 #include "passes/SeasonPasses.h"
 #include "platform/Clock.h"
-#include "tests/engine/RowFixture.h"
+#include "tests/engine/EngineFixture.h"
 
 namespace enginetest {
 namespace {
@@ -25,11 +25,11 @@ namespace {
 using peertest::Elem;
 using peertest::Str;
 
-class SyncWithTevMediaTest : public RowFixture {
+class SyncWithTevMediaTest : public EngineFixture {
  protected:
   // The passes the bare engine republishes, as the module wires them.
   void SetUp() override {
-    RowFixture::SetUp();
+    EngineFixture::SetUp();
     if (HasFatalFailure()) return;
     checker_.reset(new SeasonPassChecker(*engine_, work_, vel_->Peers()));
     passes_.reset(new SeasonPasses(*engine_, *checker_));
@@ -39,7 +39,7 @@ class SyncWithTevMediaTest : public RowFixture {
     engine_->SetPassKeeper(nullptr);
     passes_.reset();
     checker_.reset();
-    RowFixture::TearDown();
+    EngineFixture::TearDown();
   }
   struct Medium {
     std::wstring id, pvrState, mediaType;
@@ -104,15 +104,15 @@ TEST_F(SyncWithTevMediaTest, RepairsBothSides) {
   EXPECT_EQ(removed, (std::set<std::wstring>{L"M-orphan", L"P-orphan"}));
 
   // The row the library shows as recording is republished as complete.
-  EXPECT_EQ(PublishedStates(Path(wrongId)), (std::vector<std::wstring>{L"complete"}));
-  EXPECT_TRUE(PublishedStates(Path(missing1Id)).empty());
+  EXPECT_EQ(StatesOf(media_, Path(wrongId)), (std::vector<std::wstring>{L"complete"}));
+  EXPECT_TRUE(StatesOf(media_, Path(missing1Id)).empty());
   // Every row the library lacks, in one request; deleted rows stay out.
   EXPECT_EQ(AddMediaPaths(), (std::vector<std::set<std::wstring>>{
                                  {Path(missing1Id), Path(missing2Id), Path(unpublishedId)}}));
   EXPECT_NE(Column(unpublishedId, "TevMediumId"), "");
   // The pass the library lacks is published on its own.
-  EXPECT_EQ(PublishedStates(L"RP2").size(), 1u);
-  EXPECT_TRUE(PublishedStates(L"RP1").empty());
+  EXPECT_EQ(StatesOf(media_, L"RP2").size(), 1u);
+  EXPECT_TRUE(StatesOf(media_, L"RP1").empty());
 }
 
 TEST_F(SyncWithTevMediaTest, ALibraryThatFailsLosesNothing) {
