@@ -46,14 +46,8 @@ TEST_F(FileQueriesTest, DescribesARecordingWithItsDurationText) {
       EXPECT_EQ(pairs[expected.first], expected.second) << c.seconds;
     }
   }
-  // The play position is stored and read back.
-  ASSERT_EQ(FileQueries::SetPlayPosition(L"M2", 4242), 0);
-  FileDescription reply;
-  ASSERT_EQ(FileQueries::GetFileInfoFromID(L"M2", &reply), 0);
-  EXPECT_EQ(PairsOf(reply)[L"PlayPosition"], L"4242");
-  EXPECT_EQ(Rows("PlayPosition", "PlayPosition IS NOT NULL").size(), 1u);
-
-  FileDescription none = reply;
+  // A play position stored and read back: WebLive.RecordingRunsFinishesDownloadsAndIsDeleted.
+  FileDescription none{{L"left", L"over"}};
   EXPECT_EQ(FileQueries::GetFileInfoFromID(L"M99", &none), kResultNoSuchSchedule);
   EXPECT_TRUE(none.empty());
 }

@@ -179,19 +179,11 @@ TEST_F(Intake, RefusalsLeaveNothingBehind) {
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
 }
 
-TEST_F(Intake, OddNamesAndLengthsStayInsideTheFolder) {
-  std::wstring name(2000, L'x');
-  name.replace(0, 24, L"../..\\/'quoted' \"twice\"\x01\x1f");
+// Hostile names in the file name: DVRNames.HostileNamesStayOneFileInTheFolder.
+TEST_F(Intake, OddNamesAndLengthsAreStoredAsGiven) {
   const int64_t later = tev::Clock::Now() + 86400;
-  ASSERT_EQ(Add(name, later, 3600), 0);
   ASSERT_EQ(Add(L"Ten years", later + 7200, 315360000), 0);
   ASSERT_EQ(Add(L"\U0001F4FA Emoji", later + 14400, 60), 0);
-  for (const auto& row : Rows("FilePath, Name")) {
-    const fs::path path(row[0]);
-    EXPECT_EQ(path.parent_path().string(), videoDir_) << row[0];
-    EXPECT_LT(path.filename().string().size(), 255u);
-    EXPECT_EQ(path.filename().string().find('/'), std::string::npos);
-  }
   const int emoji = std::stoi(Rows("ID", "Name LIKE '%Emoji'")[0][0]);
   EXPECT_EQ(Schedule(emoji).m_name, L"\U0001F4FA Emoji");
   EXPECT_EQ(Rows("EndTime", "Name = 'Ten years'")[0][0],
