@@ -182,26 +182,6 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 2u);
 }
 
-TEST_F(Housekeeping, OldSkippedAndConflictingRowsAreRemovedInOneCommit) {
-  const int64_t now = tev::Clock::Now();
-  Insert(Planned("skip", "DVRSTATE_SKIP", now - 7200, 3600));
-  Insert(Planned("conflict", "DVRSTATE_CONFLICT", now - 600, 590));
-  const int running = Insert(Planned("running", "DVRSTATE_CONFLICT", now - 600, 1200));
-  const int missed = Insert(Planned("missed", "DVRSTATE_MISSED", now - 7200, 3600));
-  const int later = Insert(Planned("later", "DVRSTATE_SKIP", now + 600, 600));
-  std::vector<std::string> statements;
-  database_->ObserveStatements([&statements](const std::string& sql) {
-    statements.push_back(sql.substr(0, 6));
-  });
-  Engine().Housekeeping().RemoveOldSchedules(tev::Clock::Now());
-  database_->ObserveStatements(nullptr);
-  // The deletions make one commit.
-  EXPECT_EQ(statements, (std::vector<std::string>{"SELECT", "begin", "DELETE", "DELETE", "commit"}));
-  auto ids = Rows("ID");
-  EXPECT_EQ(ids, (std::vector<std::vector<std::string>>{
-                     {std::to_string(running)}, {std::to_string(missed)}, {std::to_string(later)}}));
-}
-
 TEST_F(Housekeeping, TheListInProgressFirstClosesForgottenRecordings) {
   const int64_t now = tev::Clock::Now();
   const int orphan = Insert(Planned("orphan", "DVRSTATE_RECORDING", now - 1920, 1800));

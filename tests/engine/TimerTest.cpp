@@ -93,9 +93,11 @@ TEST_F(Timer, PastRowsAreSettledOrRemovedAndAPastMomentIsArmedOnlyOnce) {
   Insert("Skipped", "DVRSTATE_SKIP", now - 7200, now - 3600);
   Insert("Conflict", "DVRSTATE_CONFLICT", now - 7200, now - 60);
   Insert("Pending", "DVRSTATE_CONFLICT", now - 60, now + 3600);
+  Insert("Skipped later", "DVRSTATE_SKIP", now + 600, now + 1200);
   EXPECT_LE(DueAt() - tev::Clock::NowMs() / 1000.0, 1.0);
   EXPECT_EQ(Rows("Status", "Name = 'Down'")[0][0], "DVRSTATE_MISSED");
-  EXPECT_EQ(Rows("Name"), (std::vector<std::vector<std::string>>{{"Over"}, {"Down"}, {"Pending"}}));
+  EXPECT_EQ(Rows("Name"), (std::vector<std::vector<std::string>>{
+                              {"Over"}, {"Down"}, {"Pending"}, {"Skipped later"}}));
   EXPECT_GT(DueAt() - now, 14000);
   EXPECT_FALSE(timer_().ArmedForResume());
 
