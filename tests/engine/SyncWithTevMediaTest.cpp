@@ -3,7 +3,6 @@
 // are published, and wrongly shown states are republished.
 #include <functional>
 #include <future>
-#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -13,9 +12,6 @@
 
 #include "engine/Schedules.h"
 #include "module/PVRVel.h"
-#include "passes/PassJobs.h"
-#include "passes/SeasonPassChecker.h"
-#include "passes/SeasonPasses.h"
 #include "platform/Clock.h"
 #include "tests/engine/EngineFixture.h"
 
@@ -27,19 +23,11 @@ using peertest::Str;
 
 class SyncWithTevMediaTest : public EngineFixture {
  protected:
-  // The passes the bare engine republishes, as the module wires them.
+  // The module's engine, with the passes it republishes.
   void SetUp() override {
     EngineFixture::SetUp();
     if (HasFatalFailure()) return;
-    checker_.reset(new SeasonPassChecker(*engine_, work_, vel_->Peers()));
-    passes_.reset(new SeasonPasses(*engine_, *checker_));
-    engine_->SetPassKeeper(passes_.get());
-  }
-  void TearDown() override {
-    engine_->SetPassKeeper(nullptr);
-    passes_.reset();
-    checker_.reset();
-    EngineFixture::TearDown();
+    UseModuleEndpoint();
   }
   struct Medium {
     std::wstring id, pvrState, mediaType;
@@ -65,10 +53,6 @@ class SyncWithTevMediaTest : public EngineFixture {
     }
     return requests;
   }
-
-  PassWork work_;
-  std::unique_ptr<SeasonPassChecker> checker_;
-  std::unique_ptr<SeasonPasses> passes_;
 };
 
 TEST_F(SyncWithTevMediaTest, RepairsBothSides) {
@@ -186,7 +170,6 @@ TEST_F(SyncWithTevMediaTest, ALateAnswerIsComparedWithTheTablesAsTheyAreWhenItAr
 }
 
 TEST_F(SyncWithTevMediaTest, EngineStartUpSettlesTheTableAndRepairsTheLibrary) {
-  UseModuleEndpoint();
   PVRVel::SetLive(pvr_.get());
   struct StopEngine {
     Schedules& engine;
