@@ -3,11 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "db/Database.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
@@ -17,10 +15,9 @@
 #include "platform/Clock.h"
 #include "platform/WideText.h"
 #include "support/VUtil.h"
-#include "tests/common/FakeEnv.h"
 #include "tests/common/FakePeers.h"
 #include "tests/common/LocalTime.h"
-#include "tests/common/TempRoot.h"
+#include "tests/db/DbTestSupport.h"
 
 namespace {
 
@@ -72,15 +69,13 @@ Row Existing(int64_t start, const std::wstring& status = L"DVRSTATE_SCHEDULED", 
   return row;
 }
 
-class Conflicts : public ::testing::Test {
+class Conflicts : public dbtest::DbFixture {
  protected:
-  tev::test::FakeEnv env_;
   void SetUp() override {
-    database_.reset(new Database(folder_.wpath()));
-    ASSERT_TRUE(database_->Open());
+    DbFixture::SetUp();
+    OpenNew();
     SetTuners(1);
   }
-  void TearDown() override { database_.reset(); }
 
   // The tuner count is cached for 30 s: move past the cache.
   void SetTuners(int tv) {
@@ -135,8 +130,6 @@ class Conflicts : public ::testing::Test {
         channelName, false, false, bumped, tev::Clock::Now());
   }
 
-  tev::test::TempDir folder_{"tev-conflicts-"};
-  std::unique_ptr<Database> database_;
   StandInPeers peers_;
   DVR recorder_{peers_};
   Schedules engine_{recorder_};

@@ -4,12 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "db/Database.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "dvr/ThumbnailTable.h"
@@ -22,7 +20,7 @@
 #include "support/VUtil.h"
 #include "tests/common/FakePeers.h"
 #include "tests/common/LocalTime.h"
-#include "tests/common/TempRoot.h"
+#include "tests/db/DbTestSupport.h"
 
 namespace {
 
@@ -79,13 +77,13 @@ std::vector<Received> ReceivedBy(const testpeers::FakePeers& peers) {
   return all;
 }
 
-class Publishing : public ::testing::Test {
+class Publishing : public dbtest::DbFixture {
  protected:
   // How the library answers: new ids, garbage, or one id short of a batch.
   enum Mode { kAnswer, kGarbage, kShortIdList };
   void SetUp() override {
-    database_.reset(new Database(folder_.wpath()));
-    ASSERT_TRUE(database_->Open());
+    DbFixture::SetUp();
+    OpenNew();
     peers_.Serve(L"AddMedium", [this](const VARIANT&, VARIANT* out) {
       const size_t n = peers_.Requests(L"AddMedium").size();
       (mode_ == kGarbage ? Value::Long(7)
@@ -104,7 +102,6 @@ class Publishing : public ::testing::Test {
       return 0;
     });
   }
-  void TearDown() override { database_.reset(); }
 
   void Run(const std::string& statement, const std::vector<SqlValue>& values = {}) {
     SQLite query;
@@ -134,8 +131,6 @@ class Publishing : public ::testing::Test {
     return Read(list);
   }
 
-  tev::test::TempDir folder_{"tev-publishing-"};
-  std::unique_ptr<Database> database_;
   testpeers::FakePeers peers_;
   ThumbnailTable thumbnails_;
   LibrarySync publisher_{peers_, thumbnails_};
