@@ -26,7 +26,6 @@ class Completion : public enginetest::EngineFixture {
     if (HasFatalFailure()) return;
     env_.SetInstantSleep(true);  // the thumbnail delay passes at once
   }
-  void TearDown() override { EngineFixture::TearDown(); }
 };
 
 TEST_F(Completion, FinishedRecordingsAreJudgedByTheirLength) {
