@@ -37,7 +37,6 @@ TEST_F(Completion, FinishedRecordingsAreJudgedByTheirLength) {
     const char* after;
     const wchar_t* published;
   } cases[] = {
-      {"hour_ok", "DVRSTATE_RECORDING", 3600, 3300, "DVRSTATE_COMPLETE", L"complete"},
       {"hour_short", "DVRSTATE_RECORDING", 3600, 3000, "DVRSTATE_COMPLETE_PARTIAL", L"partial"},
       {"hour_edge", "DVRSTATE_RECORDING", 3600, 3240, "DVRSTATE_COMPLETE", L"complete"},
       {"hour_below", "DVRSTATE_RECORDING", 3600, 3239, "DVRSTATE_COMPLETE_PARTIAL", L"partial"},
