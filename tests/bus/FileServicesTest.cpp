@@ -10,16 +10,16 @@
 
 #include "engine/FileQueries.h"
 #include "engine/Schedules.h"
-#include "tests/engine/RowFixture.h"
+#include "tests/engine/EngineFixture.h"
 
 namespace {
 
 using enginetest::Value;
 
-class FileServices : public enginetest::RowFixture {
+class FileServices : public enginetest::EngineFixture {
  protected:
   void SetUp() override {
-    RowFixture::SetUp();
+    EngineFixture::SetUp();
     if (HasFatalFailure()) return;
     UseModuleEndpoint();
     ASSERT_EQ(client_.Join(bus_.host()), 0);
@@ -31,7 +31,7 @@ class FileServices : public enginetest::RowFixture {
   }
   void TearDown() override {
     client_.Leave();
-    RowFixture::TearDown();
+    EngineFixture::TearDown();
   }
   // The service's return code; the bus itself must not fail.
   long Call(const wchar_t* method, const Value& in, Value* out = nullptr) {

@@ -15,7 +15,6 @@
 #include "tests/common/LocalTime.h"
 #include "tests/common/OfferingSatellite.h"
 #include "tests/engine/EngineFixture.h"
-#include "tests/engine/RowsAndMedia.h"
 
 namespace {
 

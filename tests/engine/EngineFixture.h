@@ -1,26 +1,150 @@
 // A fixture for tests of the recording engine: the peer fixture (database,
 // captured log, loopback bus, "ZoVIZ", scripted peers) plus recording
 // folders on disk, a padding of 30 s, a one-tuner TV service, channel
-// lookups the media library answers, and an engine object.
+// lookups the media library answers, and an engine object; schedule rows
+// written straight into the table (no intake, no conflict check) and
+// readers of what the peers were told.
 #ifndef TEV_TESTS_ENGINE_ENGINEFIXTURE_H_
 #define TEV_TESTS_ENGINE_ENGINEFIXTURE_H_
 
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "db/Config.h"
 #include "db/RecordingSettings.h"
+#include "db/Schedule.h"
 #include "db/TimeUtils.h"
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "module/PVRVel.h"
-#include "tests/engine/RowsAndMedia.h"
+#include "peers/Peers.h"
+#include "support/VUtil.h"
+#include "tests/db/DbTestSupport.h"
 #include "tests/peers/PeerFixture.h"
 
 namespace enginetest {
 
 using tev::peers::Value;
+
+// One row as a test wants it; the rest of the columns get ordinary values.
+struct RowSpec {
+  std::string name = "Show";
+  std::string status = "DVRSTATE_RECORDING";
+  std::string mimetype = "video/x-tv";
+  std::string path;
+  int64_t start = 0;
+  int32_t duration = 3600;
+  std::string episodeUrl;
+};
+
+// Inserts the row (end = start + duration); its ID.
+inline int InsertRow(const std::string& dbPath, const RowSpec& planned) {
+  dbtest::RawDb db(dbPath);
+  auto time = [](int64_t t) { return tev::ToStdUtf8(FormatTime3(t)); };
+  db.Exec("INSERT INTO Schedules (User, Name, ChannelName, Channel, ChannelMimetype, Status, "
+          "StartTime, EndTime, Duration, FilePath, EpisodeUrl, Category, Description, Subtitle, "
+          "Type, KeepUntil, Quality, Tuner) VALUES ('bob', '" + planned.name + "', 'BBC One', "
+          "'ch1', '" + planned.mimetype + "', '" + planned.status + "', " + time(planned.start) + ", " +
+          time(planned.start + planned.duration) + ", " + std::to_string(planned.duration) + ", '" +
+          planned.path + "', '" + planned.episodeUrl + "', 'Drama', 'A story', 'Part 1', "
+          "'Automatic', 2, 'high', 't1')");
+  return std::stoi(db.Value("SELECT max(ID) FROM Schedules"));
+}
+
+struct Published {
+  std::wstring path;
+  std::wstring state;   // pvrState
+  std::wstring reason;  // failureReason, empty when not sent
+  bool flag = false;    // the request's last element
+};
+
+// Every "AddMedium" the library received, oldest first.
+inline std::vector<Published> PublishedMedia(const tev::peers::ScriptedPeer& media) {
+  std::vector<Published> all;
+  for (const tev::peers::Value& in : media.RequestsOf(L"AddMedium")) {
+    tev::peers::Value list = peertest::Elem(in.get(), 1);
+    Published p;
+    VUtil::FindPair(list.get(), L"path", &p.path);
+    VUtil::FindPair(list.get(), L"pvrState", &p.state);
+    VUtil::FindPair(list.get(), L"failureReason", &p.reason);
+    tev::peers::Value flag = peertest::Elem(in.get(), 3);
+    p.flag = flag.type() == VT_BOOL && flag.get().boolVal != 0;
+    all.push_back(p);
+  }
+  return all;
+}
+
+// The pvrStates published for one file, in order.
+inline std::vector<std::wstring> StatesOf(const tev::peers::ScriptedPeer& media,
+                                          const std::wstring& path) {
+  std::vector<std::wstring> states;
+  for (const Published& p : PublishedMedia(media)) {
+    if (p.path == path) states.push_back(p.state);
+  }
+  return states;
+}
+
+// The value of `name` in the list last published for `path` (empty: none).
+inline std::wstring LastPublished(const tev::peers::ScriptedPeer& media, const std::wstring& path,
+                                  const std::wstring& name) {
+  std::wstring last;
+  for (const tev::peers::Value& in : media.RequestsOf(L"AddMedium")) {
+    const tev::peers::Value list = peertest::Elem(in.get(), 1);
+    std::wstring published, value;
+    VUtil::FindPair(list.get(), L"path", &published);
+    if (published == path) last = VUtil::FindPair(list.get(), name, &value) ? value : L"";
+  }
+  return last;
+}
+// The failureReason last published for one file (empty: none).
+inline std::wstring LastReasonOf(const tev::peers::ScriptedPeer& media, const std::wstring& path) {
+  return LastPublished(media, path, L"failureReason");
+}
+
+// The value of `name` in each property list of an "AddMedia" request.
+inline std::vector<std::wstring> BatchValues(const tev::peers::Value& request,
+                                             const std::wstring& name) {
+  const tev::peers::Value lists = peertest::Elem(request.get(), 1);
+  std::vector<std::wstring> values(VUtil::GetArrayLength(lists.get()));
+  for (size_t i = 0; i < values.size(); ++i) {
+    VUtil::FindPair(peertest::Elem(lists.get(), static_cast<long>(i)).get(), name, &values[i]);
+  }
+  return values;
+}
+
+// The first element of each received request of `method`, as text.
+inline std::vector<std::wstring> FirstArguments(const tev::peers::ScriptedPeer& peer,
+                                                const std::wstring& method) {
+  std::vector<std::wstring> texts;
+  for (const tev::peers::Value& in : peer.RequestsOf(method)) {
+    texts.push_back(peertest::Str(in.get(), 0));
+  }
+  return texts;
+}
+
+// Writes a one-second ASF video to `path` with ffmpeg; false when it could
+// not (ffmpeg missing).
+inline bool WriteAsfVideo(const std::string& path) {
+  return std::system(("ffmpeg -nostdin -loglevel error -y -f lavfi -i "
+                      "testsrc=d=1:size=64x48:rate=5 -c:v wmv2 -f asf '" + path + "'")
+                         .c_str()) == 0;
+}
+
+struct RowValues {
+  std::wstring name = L"Show";
+  std::wstring mimetype = L"video/x-tv";
+  std::wstring channel = L"ch1";
+  std::wstring channelName = L"BBC One";
+  int64_t start = 0;
+  int32_t duration = 3600;
+  std::wstring status = DVRSTATE_SCHEDULED;
+  int32_t keepUntil = UNTIL_MANUALLY_DELETED;
+  std::wstring path;  // empty: "<video folder>/<name>.asf"
+};
 
 class EngineFixture : public peertest::PeerFixture {
  protected:
@@ -145,6 +269,64 @@ class EngineFixture : public peertest::PeerFixture {
     return planned;
   }
   int Insert(const RowSpec& planned) { return InsertRow(dbPath_, planned); }
+
+  static RowValues Values(const std::wstring& name, int64_t start, int32_t duration = 3600,
+                          const std::wstring& mimetype = L"video/x-tv",
+                          const std::wstring& status = DVRSTATE_SCHEDULED) {
+    RowValues values;
+    values.name = name;
+    values.start = start;
+    values.duration = duration;
+    values.mimetype = mimetype;
+    values.status = status;
+    return values;
+  }
+  // Inserts the row; its ID.
+  int Row(const RowValues& values) {
+    Schedule row;
+    row.m_user = L"bob";
+    row.m_type = L"Manual";
+    row.m_status = values.status;
+    row.m_channelName = values.channelName;
+    row.m_channelMimetype = values.mimetype;
+    row.m_channel = values.channel;
+    row.m_startTime = values.start;
+    row.m_duration = values.duration;
+    row.m_endTime = values.start + values.duration;
+    row.m_name = values.name;
+    row.m_quality = L"high";
+    row.m_keepUntil = values.keepUntil;
+    row.m_filePath =
+        values.path.empty() ? tev::FromStdUtf8(videoDir_) + L"/" + values.name + L".asf" : values.path;
+    EXPECT_TRUE(row.Insert());
+    return Schedule::GetIdFromPath(row.m_filePath);
+  }
+  // Inserts the row as if published under `mediumId`; its ID.
+  int Published(const std::wstring& mediumId, const RowValues& values) {
+    const int id = Row(values);
+    LibrarySync::AssignTevMediumId(id, mediumId);
+    return id;
+  }
+  std::string Status(int id) { return Column(id, "Status"); }
+  std::wstring Path(int id) { return tev::FromStdUtf8(Column(id, "FilePath")); }
+
+  // Stream id -> file path of every StartStream request.
+  std::map<int32_t, std::wstring> StartedStreams() {
+    std::map<int32_t, std::wstring> streams;
+    for (const Value& request : streamer_.RequestsOf(L"StartStream")) {
+      streams[VUtil::GetLongElement(request.get(), 1)] = VUtil::GetStringElement(request.get(), 11);
+    }
+    return streams;
+  }
+  // The file path of each StopStream request, in order.
+  std::vector<std::wstring> StoppedPaths() {
+    std::map<int32_t, std::wstring> streams = StartedStreams();
+    std::vector<std::wstring> paths;
+    for (const Value& request : streamer_.RequestsOf(L"StopStream")) {
+      paths.push_back(streams[VUtil::GetLongElement(request.get(), 0)]);
+    }
+    return paths;
+  }
 
   std::string videoDir_;
   std::string audioDir_;

@@ -1,26 +1,46 @@
 // Start and stop decisions on a real database, with the scripted streamer,
-// media library and TV service on a loopback bus. Time moves by shifting
-// the product's clock.
+// media library and TV service on a loopback bus; the next wake-up the
+// engine computes from the table (padding, ties, the two queries'
+// precedence, nothing to do) and the timer thread acting on it; disk space
+// for recordings, on real (sparse) files with the volume's free space
+// injected through the platform seam: either a volume whose capacity is
+// fixed (free = capacity - the files in the video folder) or a scripted
+// series of readings. Time moves by shifting the product's clock.
+#include <unistd.h>
+
 #include <atomic>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "bus/CVelAtl.h"
+#include "db/Config.h"
+#include "db/RecordingSettings.h"
 #include "db/Schedule.h"
-#include "engine/StartStatus.h"
 #include "platform/Clock.h"
-#include "tests/engine/RowFixture.h"
+#include "support/FreeSpace.h"
+#include "support/PThread.h"
+#include "support/StandByWaitableTimer.h"
+#include "tests/engine/EngineFixture.h"
 
 namespace {
 
+namespace fs = std::filesystem;
 using enginetest::RowValues;
+using enginetest::StatesOf;
 using enginetest::Value;
 
 const wchar_t kTv[] = L"video/x-tv";
 const wchar_t kWeb[] = L"video/x-webwin";
 const wchar_t kDevice[] = L"video/x-inputdevice";
+constexpr int64_t kHour = 3600;
+constexpr int64_t kDay = 86400;
+constexpr uintmax_t kGigabyte = 1000000000;  // 1,000,000 kB as file sizes count
 
 // An endpoint whose channel lookups fail with a chosen bus result, the way
 // a peer behind the recorder reports a busy tuner (104) or Media Center
@@ -37,7 +57,7 @@ class FailingLookups : public CVelAtl {
   std::atomic<long> failure_{0};
 };
 
-class StartStop : public enginetest::RowFixture {
+class StartStop : public enginetest::EngineFixture {
  protected:
   void Shift(int64_t seconds) { env_.Shift(seconds); }
   // The stream length the engine asks for the row, or for a program
@@ -69,7 +89,7 @@ TEST_F(StartStop, DueRowsStartWithinThePaddingAndTwoMinutesAhead) {
   // Waiting time before the start, the program and the padding after it.
   EXPECT_NEAR(VUtil::GetLongElement(starts[0].get(), 10), 100 + 600 + 30, 1);
   EXPECT_EQ(peertest::Str(starts[0].get(), 12), L"");
-  EXPECT_EQ(PublishedStates(Path(soon)).back(), L"recording");
+  EXPECT_EQ(StatesOf(media_, Path(soon)).back(), L"recording");
   ASSERT_TRUE(listener_.WaitFor(L"NotifyStartRecording", 1, 5000));
   EXPECT_EQ(peertest::Str(Last(listener_, L"NotifyStartRecording").get(), 0), L"Soon");
 
@@ -169,7 +189,7 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
                                        L"Unreachable (#" + std::to_wstring(unreachable) + L")"));
   // The library was shown the row as it stood when the streamer was asked,
   // and then the failure (with its reason) at once.
-  const std::vector<std::wstring> shown = PublishedStates(Path(unreachable));
+  const std::vector<std::wstring> shown = StatesOf(media_, Path(unreachable));
   ASSERT_GE(shown.size(), 2u);
   EXPECT_EQ(shown[shown.size() - 2], L"recording");
   EXPECT_EQ(shown.back(), L"invalid");
@@ -200,14 +220,6 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
   }
   lookups.Disconnect();
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 2u);
-
-  // The whole table of codes.
-  EXPECT_STREQ(startstop::StatusForFailedStart(104), DVRSTATE_TUNER_BUSY);
-  EXPECT_STREQ(startstop::StatusForFailedStart(116), DVRSTATE_COULD_NOT_CONNECT);
-  EXPECT_STREQ(startstop::StatusForFailedStart(117), DVRSTATE_MCE_RUNNING);
-  for (int code : {115, 1, -1, 1111}) {
-    EXPECT_STREQ(startstop::StatusForFailedStart(code), DVRSTATE_ERROR) << code;
-  }
 }
 
 TEST_F(StartStop, TheStreamersFilePathIsStored) {
@@ -226,7 +238,7 @@ TEST_F(StartStop, TheStreamersFilePathIsStored) {
   EXPECT_EQ(Path(id), renamed);
   EXPECT_EQ(Status(id), "DVRSTATE_RECORDING");
   // Published before the new name was stored: still under the old one.
-  EXPECT_TRUE(PublishedStates(renamed).empty());
+  EXPECT_TRUE(StatesOf(media_, renamed).empty());
 
   // A refused start that names another file keeps both the file and why.
   ASSERT_TRUE(Schedule::Update(id, L"Status", std::wstring(DVRSTATE_COMPLETE)));
@@ -274,6 +286,384 @@ TEST_F(StartStop, HowManyRecordingsEachKindMayRun) {
   Row(Values(L"TV running", now - 60, 600, kTv, DVRSTATE_RECORDING));
   EXPECT_TRUE(engine.StartStop().ChannelBusy(Schedule(tvNext), tev::Clock::Now()));
   EXPECT_EQ(tv_.CountOf(L"GetTVInfo"), 2u);  // once per 30 s
+}
+
+class Timer : public enginetest::EngineFixture {
+ protected:
+  void Insert(const std::string& name, const std::string& status, int64_t start, int64_t end) {
+    EngineFixture::Insert(Planned(name, status, start, static_cast<int32_t>(end - start)));
+  }
+  // The engine's timer thread, ended (even when an assertion fails) by
+  // Join() or at the end of the test.
+  struct TimerThread {
+    explicit TimerThread(Schedules& engine)
+        : engine(engine),
+          thread(&engine.StartStop(), &RecordingStartStop::TimerThreadProc, nullptr) {}
+    ~TimerThread() { Join(); }
+    int Join() {
+      if (result != -2) return result;
+      engine.StartStop().Timer().cancel();
+      engine.Shutdown();  // clears the running flag
+      return result = thread.join(nullptr);
+    }
+    Schedules& engine;
+    PThread thread;
+    int result = -2;
+  };
+  void SetPadding(const std::wstring& value) {
+    Config::SetString(kConfigRecordPadding, value);
+    EXPECT_TRUE(OpenDatabase());  // a database opened anew reads the padding again
+  }
+  // Re-arms and answers when the timer is due, in seconds of the product
+  // clock (wake-ups count from the whole second they were computed at).
+  double DueAt() {
+    Engine().StartStop().SetRecordingTimer();
+    return (tev::Clock::NowMs() + timer_().RemainingMs()) / 1000.0;
+  }
+  StandByWaitableTimer& timer_() { return Engine().StartStop().Timer(); }
+};
+
+TEST_F(Timer, TheNextWakeUpFollowsStartsEndsAndPadding) {
+  const int64_t now = tev::Clock::Now();
+  // Nothing to do: four hours, and the machine may sleep through them.
+  EXPECT_NEAR(DueAt(), tev::Clock::NowMs() / 1000.0 + 14400, 0.1);
+  EXPECT_FALSE(timer_().ArmedForResume());
+
+  Insert("Later", "DVRSTATE_SCHEDULED", now + 600, now + 2400);
+  EXPECT_NEAR(DueAt(), now + 600 - 30, 0.05);  // padding 30 before the start
+  EXPECT_TRUE(timer_().ArmedForResume());
+  EXPECT_TRUE(log_->HasPart(LOG_INFO, L"Waiting for: 5"));
+
+  SetPadding(L"abc");  // no leading digits: no padding
+  EXPECT_NEAR(DueAt(), now + 600, 0.05);
+
+  // A recording that ends as the next one starts: the stop wins the tie.
+  SetPadding(L"0");
+  Insert("Running", "DVRSTATE_RECORDING", now - 600, now + 600);
+  log_->Clear();
+  EXPECT_NEAR(DueAt(), now + 600, 0.05);
+  EXPECT_TRUE(log_->HasPart(LOG_INFO, L"SetStoppingTimerInLock: Stopping Running for "));
+  EXPECT_TRUE(log_->HasPart(LOG_INFO, L"SetRecordingTimerInLock: Scheduling Later for "));
+
+  // A start passed less than two minutes ago is still due: one second.
+  Insert("JustMissed", "DVRSTATE_SCHEDULED", now - 60, now + 1800);
+  EXPECT_LE(DueAt() - tev::Clock::NowMs() / 1000.0, 1.0);
+}
+
+TEST_F(Timer, PastRowsAreSettledOrRemovedAndAPastMomentIsArmedOnlyOnce) {
+  const int64_t now = tev::Clock::Now();
+  // A recording that ended long ago is not waited for ...
+  Insert("Over", "DVRSTATE_RECORDING", now - 7200, now - 3600);
+  EXPECT_GT(DueAt() - now, 14000);
+  // ... but a scheduled row is, though it ended long ago too: AND binds
+  // before OR in "Status = A OR Status = B AND EndTime > cut-off". Ended
+  // while the module was down, it is settled as missed, and after the one
+  // wake-up its past end was worth the timer sleeps its four hours. Old
+  // skipped and conflicting rows go at each computation.
+  Insert("Down", "DVRSTATE_SCHEDULED", now - 7200, now - 3600);
+  Insert("Skipped", "DVRSTATE_SKIP", now - 7200, now - 3600);
+  Insert("Conflict", "DVRSTATE_CONFLICT", now - 7200, now - 60);
+  Insert("Pending", "DVRSTATE_CONFLICT", now - 60, now + 3600);
+  Insert("Skipped later", "DVRSTATE_SKIP", now + 600, now + 1200);
+  EXPECT_LE(DueAt() - tev::Clock::NowMs() / 1000.0, 1.0);
+  EXPECT_EQ(Rows("Status", "Name = 'Down'")[0][0], "DVRSTATE_MISSED");
+  EXPECT_EQ(Rows("Name"), (std::vector<std::vector<std::string>>{
+                              {"Over"}, {"Down"}, {"Pending"}, {"Skipped later"}}));
+  EXPECT_GT(DueAt() - now, 14000);
+  EXPECT_FALSE(timer_().ArmedForResume());
+
+  // Ended 40 s ago (padding 30): not missed yet, one wake-up for its end,
+  // then the next real moment however often the timer is computed.
+  Insert("JustEnded", "DVRSTATE_SCHEDULED", now - 1800, now - 40);
+  Insert("Later", "DVRSTATE_SCHEDULED", now + 3600, now + 5400);
+  EXPECT_LE(DueAt() - tev::Clock::NowMs() / 1000.0, 1.0);
+  for (int i = 0; i < 3; ++i) EXPECT_NEAR(DueAt(), now + 3600 - 30, 1.0);
+  EXPECT_EQ(Rows("Status", "Name = 'JustEnded'")[0][0], "DVRSTATE_SCHEDULED");
+  // A minute after its end it is settled too.
+  env_.Shift(30);
+  DueAt();
+  EXPECT_EQ(Rows("Status", "Name = 'JustEnded'")[0][0], "DVRSTATE_MISSED");
+}
+
+// A streamer that accepts with an unreadable stream table still records (to
+// the file it was given); one that is not there fails the start. Either way
+// the timer thread, woken by the shifted clock, lives on and starts the next
+// recording.
+TEST_F(Timer, AStreamerThatFailsLeavesAnErrorAndTheTimerGoesOn) {
+  tv_.SetTuners({{L"Tuner 1", L"video/x-tv"}, {L"Tuner 2", L"video/x-tv"},
+                 {L"Tuner 3", L"video/x-tv"}});
+  Engine().StartStop().ResetTunerCountCache();
+  const int64_t now = tev::Clock::Now();
+  Insert("Garbage", "DVRSTATE_SCHEDULED", now + 600, now + 1200);
+  Insert("Nobody", "DVRSTATE_SCHEDULED", now + 1800, now + 2400);
+  Insert("Fine", "DVRSTATE_SCHEDULED", now + 3000, now + 3600);
+  streamer_.SetHandler(L"StartStream", [](const VARIANT&, VARIANT* out) {
+    enginetest::Value::Str(L"not a stream table").CopyTo(out);
+    return 0;
+  });
+  TimerThread thread(Engine());
+  auto statusOf = [this](const std::string& name) {
+    auto rows = Rows("Status", "Name = '" + name + "'");
+    return rows.empty() ? std::string() : rows[0][0];
+  };
+  auto waitFor = [&](const std::string& name, const std::string& status) {
+    for (int i = 0; i < 1000 && statusOf(name) != status; ++i) usleep(10 * 1000);
+    return statusOf(name);
+  };
+  auto shiftWhenArmed = [&](int64_t to) {
+    for (int i = 0; i < 500 && !timer_().IsArmed(); ++i) usleep(10 * 1000);
+    env_.SetNow(to);
+  };
+
+  shiftWhenArmed(now + 600 - 30);
+  EXPECT_EQ(waitFor("Garbage", "DVRSTATE_RECORDING"), "DVRSTATE_RECORDING");
+  // The row is marked before the streamer is asked: wait for its answer.
+  const std::wstring unreadable = L"StartGeneralRecording cannot parse stream specs";
+  for (int i = 0; i < 1000 && !log_->Has(LOG_WARN, unreadable); ++i) usleep(10 * 1000);
+  EXPECT_TRUE(log_->Has(LOG_WARN, unreadable));
+
+  streamer_.Leave();  // no streamer on the bus
+  shiftWhenArmed(now + 1800 - 30);
+  EXPECT_EQ(waitFor("Nobody", "DVRSTATE_ERROR"), "DVRSTATE_ERROR") << tev::ToStdUtf8(log_->Dump());
+
+  streamer_.ResetReply(L"StartStream");
+  ASSERT_EQ(streamer_.Join(bus_.host()), 0);
+  shiftWhenArmed(now + 3000 - 30);
+  EXPECT_EQ(waitFor("Fine", "DVRSTATE_RECORDING"), "DVRSTATE_RECORDING");
+  EXPECT_TRUE(streamer_.WaitFor(L"StartStream", 2, 10000));  // garbage answered, then fine
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 2u);
+  EXPECT_EQ(thread.Join(), 0);  // a cancel ends the thread
+}
+
+class DiskSpace : public enginetest::EngineFixture {
+ protected:
+  void SetUp() override {
+    EngineFixture::SetUp();
+    if (HasFatalFailure()) return;
+    env_.SetFreeSpace([this](const std::wstring& directory) { return Read(directory); });
+    wvideo_ = tev::FromStdUtf8(videoDir_);
+  }
+  void TearDown() override {
+    env_.SetFreeSpace(nullptr);
+    EngineFixture::TearDown();
+  }
+
+  // Free kilobytes (of 1024 bytes): the next scripted reading (the last
+  // one repeats), else what the files in the video folder leave of the
+  // capacity.
+  int64_t Read(const std::wstring& directory) {
+    std::lock_guard<std::mutex> lock(mu_);
+    readDirectories_.push_back(directory);
+    if (!script_.empty()) {
+      const int64_t value = script_.front();
+      if (script_.size() > 1) script_.pop_front();
+      return value;
+    }
+    return capacity_ - UsedKilobytes();
+  }
+  void Script(std::deque<int64_t> readings) {
+    std::lock_guard<std::mutex> lock(mu_);
+    script_ = std::move(readings);
+  }
+  // Makes the volume show `free` kilobytes now.
+  void VolumeWithFree(int64_t free) {
+    std::lock_guard<std::mutex> lock(mu_);
+    script_.clear();
+    capacity_ = free + UsedKilobytes();
+  }
+  size_t Reads() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return readDirectories_.size();
+  }
+  int64_t UsedKilobytes() {
+    uintmax_t bytes = 0;
+    for (const auto& entry : fs::directory_iterator(videoDir_)) bytes += entry.file_size();
+    return static_cast<int64_t>(bytes / 1024);
+  }
+
+  // A finished recording of `bytes` (a sparse file) that started `age`
+  // seconds ago, published under the medium id "M-<name>". No file when
+  // `bytes` is 0.
+  int Recording(const std::wstring& name, int64_t age, int32_t keepUntil,
+                uintmax_t bytes = kGigabyte, const std::string& folder = "",
+                const std::wstring& status = DVRSTATE_COMPLETE) {
+    const std::string dir = folder.empty() ? videoDir_ : folder;
+    fs::create_directories(dir);
+    const std::string path = dir + "/" + tev::ToStdUtf8(name) + ".asf";
+    if (bytes > 0) {
+      std::ofstream(path).put('x');
+      fs::resize_file(path, bytes);
+    }
+    RowValues values = Values(name, tev::Clock::Now() - age, 1800, kTv, status);
+    values.keepUntil = keepUntil;
+    values.path = tev::FromStdUtf8(path);
+    return Published(L"M-" + name, values);
+  }
+  bool Exists(int id) { return !Rows("ID", "ID = " + std::to_string(id)).empty(); }
+  bool FileOf(const std::wstring& name) { return fs::exists(videoDir_ + "/" + tev::ToStdUtf8(name) + ".asf"); }
+
+  // Medium ids the library was told to show as deleted, in order.
+  std::vector<std::wstring> RetypedMedia() {
+    std::vector<std::wstring> ids;
+    for (const enginetest::Value& request : media_.RequestsOf(L"SetMediaAttributeList")) {
+      AutoVariant list;
+      VUtil::GetElement(request.get(), 1, &list);
+      for (long i = 0; i < VUtil::GetArrayLength(list.get()); ++i) {
+        AutoVariant item, pairs;
+        VUtil::GetElement(list.get(), i, &item);
+        VUtil::GetElement(item.get(), 1, &pairs);
+        std::wstring type;
+        VUtil::FindPair(pairs.get(), L"mediaType", &type);
+        EXPECT_EQ(type, L"deleted.video.file.recorded.tv");
+        ids.push_back(VUtil::GetStringElement(item.get(), 0));
+      }
+    }
+    return ids;
+  }
+  bool Clear(int64_t seconds, const std::wstring& mimetype = kTv) {
+    return Engine().StartStop().ClearDiskSpace(wvideo_, mimetype, seconds, L"high",
+                                               tev::Clock::Now());
+  }
+
+  std::wstring wvideo_;
+  std::mutex mu_;
+  std::deque<int64_t> script_;                // guarded by mu_
+  int64_t capacity_ = 0;                      // guarded by mu_
+  std::vector<std::wstring> readDirectories_;  // guarded by mu_
+};
+
+TEST_F(DiskSpace, ARecordingNeedsItsSizePlusTheFloor) {
+  // One hour of television: 3,600,000 kB plus the default floor of 200,000.
+  Script({3800000});
+  EXPECT_TRUE(Clear(kHour));
+  Script({3799999});
+  EXPECT_FALSE(Clear(kHour));
+
+  // Web video takes 100 kB a second, everything that is not video 32.
+  Script({560000});
+  EXPECT_TRUE(Clear(kHour, L"video/x-webwin"));
+  Script({559999});
+  EXPECT_FALSE(Clear(kHour, L"video/x-webwin"));
+  Script({315200});
+  EXPECT_TRUE(Clear(kHour, L"audio/x-win"));
+  Script({315199});
+  EXPECT_FALSE(Clear(kHour, L"audio/x-win"));
+
+  // The floor follows the setting.
+  Engine().Folders().SetFreeSpaceRequired(500);
+  Script({3800000});
+  EXPECT_FALSE(Clear(kHour));
+  Script({4100000});
+  EXPECT_TRUE(Clear(kHour));
+
+  // A volume that cannot be read counts as roomy.
+  Script({-1});
+  EXPECT_TRUE(Clear(kHour));
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"CInformationImpl::GetFreeDiskSpaceImpl failed for directory " +
+                                       wvideo_));
+  for (const std::wstring& directory : readDirectories_) EXPECT_EQ(directory, wvideo_);
+}
+
+TEST_F(DiskSpace, KeepUntilDecidesWhatMayGo) {
+  const int young = Recording(L"Two days young", 47 * kHour, AT_LEAST_2_DAYS);
+  const int old = Recording(L"Two days old", 49 * kHour, AT_LEAST_2_DAYS);
+  const int manual = Recording(L"Manual", 100 * kDay, UNTIL_MANUALLY_DELETED);
+  const int elsewhere = Recording(L"Elsewhere", 200 * kDay, UNTIL_SPACE_NEEDED, kGigabyte,
+                                  dir_.path() + "/Other");
+  const int running = Recording(L"Running", 300 * kDay, UNTIL_SPACE_NEEDED, kGigabyte, "",
+                                DVRSTATE_RECORDING);
+  const int64_t before = 3000000;
+
+  // One file is enough for an hour: the one past its two days.
+  VolumeWithFree(before);
+  EXPECT_TRUE(Clear(kHour));
+  EXPECT_FALSE(Exists(old));
+  EXPECT_FALSE(FileOf(L"Two days old"));
+  EXPECT_EQ(RetypedMedia(), std::vector<std::wstring>{L"M-Two days old"});
+  for (int id : {young, manual, elsewhere, running}) EXPECT_TRUE(Exists(id)) << id;
+
+  // However full the disk, what is kept stays: nothing is deleted when all
+  // that may go would not be enough.
+  EXPECT_FALSE(Clear(10 * kHour));
+  // Two hours on, the younger one may go too, but alone it is not enough.
+  env_.Shift(2 * kHour);
+  EXPECT_FALSE(Clear(10 * kHour));
+  EXPECT_TRUE(Exists(young));
+  EXPECT_TRUE(FileOf(L"Two days young"));
+  // For a little more than an hour it is.
+  EXPECT_TRUE(Clear(kHour + 600));
+  EXPECT_FALSE(Exists(young));
+  EXPECT_FALSE(FileOf(L"Two days young"));
+  for (int id : {manual, elsewhere, running}) EXPECT_TRUE(Exists(id)) << id;
+  EXPECT_TRUE(FileOf(L"Manual"));
+  EXPECT_TRUE(fs::exists(dir_.path() + "/Other/Elsewhere.asf"));
+  EXPECT_EQ(RetypedMedia(), (std::vector<std::wstring>{L"M-Two days old", L"M-Two days young"}));
+}
+
+TEST_F(DiskSpace, OldestFirstUntilTheVolumeHasRoom) {
+  const int day = Recording(L"Day", 1 * kDay, UNTIL_SPACE_NEEDED);
+  const int ten = Recording(L"Ten", 10 * kDay, UNTIL_SPACE_NEEDED);
+  const int five = Recording(L"Five", 5 * kDay, AT_LEAST_3_DAYS);
+  const int hour = Recording(L"Hour", kHour, UNTIL_SPACE_NEEDED);
+  // Its file is gone already: it frees nothing and its row stays.
+  const int gone = Recording(L"Gone", 20 * kDay, UNTIL_SPACE_NEEDED, 0);
+
+  // 2,000,000 free: two of the 1 GB files make an hour fit.
+  VolumeWithFree(2000000);
+  EXPECT_TRUE(Clear(kHour));
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"DeleteOldRecordings: Could not delete " + wvideo_ + L"/Gone.asf"));
+  EXPECT_TRUE(Exists(gone));
+  EXPECT_EQ(RetypedMedia(), (std::vector<std::wstring>{L"M-Ten", L"M-Five"}));
+  EXPECT_FALSE(Exists(ten));
+  EXPECT_FALSE(Exists(five));
+  EXPECT_TRUE(Exists(day));
+  EXPECT_TRUE(Exists(hour));
+  EXPECT_TRUE(FileOf(L"Day"));
+  EXPECT_TRUE(FileOf(L"Hour"));
+  // Read once before and once after each attempt.
+  EXPECT_EQ(Reads(), 4u);
+}
+
+TEST_F(DiskSpace, TheVolumeDecidesWhenToStop) {
+  const int first = Recording(L"First", 9 * kDay, UNTIL_SPACE_NEEDED);
+  const int second = Recording(L"Second", 8 * kDay, UNTIL_SPACE_NEEDED);
+  // By the file sizes two must go, but once the first is deleted the
+  // volume already has room.
+  Script({2000000, 3900000});
+  EXPECT_TRUE(Clear(kHour));
+  EXPECT_FALSE(Exists(first));
+  EXPECT_TRUE(Exists(second));
+  EXPECT_TRUE(FileOf(L"Second"));
+
+  // And when deleting does not bring the room the sizes promised, the
+  // answer follows the volume.
+  const int third = Recording(L"Third", 7 * kDay, UNTIL_SPACE_NEEDED);
+  Script({2900000, 2900000});
+  EXPECT_FALSE(Clear(kHour));
+  EXPECT_FALSE(Exists(second));
+  EXPECT_FALSE(Exists(third));
+}
+
+TEST_F(DiskSpace, ARowWithoutRoomBecomesDiskFull) {
+  Script({100});
+  const int64_t now = tev::Clock::Now();
+  RowValues values = Values(L"Full", now + 10, 600);
+  const int full = Row(values);
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
+  EXPECT_EQ(Status(full), "DVRSTATE_DISK_FULL");
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
+  EXPECT_EQ(StatesOf(media_, Path(full)).back(), L"diskfull");
+  // It is not tried again.
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
+
+  // An open-ended start needs no room.
+  values.name = L"Open";
+  values.duration = 0;
+  const int open = Row(values);
+  Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
+  EXPECT_EQ(Status(open), "DVRSTATE_RECORDING");
+  EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
 }
 
 }  // namespace

@@ -21,7 +21,6 @@
 #include "monitor/FileMetadata.h"
 #include "monitor/FileSystemMonitor.h"
 #include "tests/engine/EngineFixture.h"
-#include "tests/engine/RowsAndMedia.h"
 
 namespace monitortest {
 

@@ -19,7 +19,7 @@
 #include "passes/SeasonPasses.h"
 #include "platform/Clock.h"
 #include "tests/common/LocalTime.h"
-#include "tests/engine/RowFixture.h"
+#include "tests/engine/EngineFixture.h"
 
 namespace passtest {
 
@@ -33,13 +33,13 @@ inline int64_t Local(int year, int month, int day, int hour, int minute) {
 }
 using tev::test::WallClock;
 
-class PassFixture : public enginetest::RowFixture {
+class PassFixture : public enginetest::EngineFixture {
  protected:
   // Monday 2027-03-08 12:00 local; the coming week crosses the change.
   static int64_t Monday() { return Local(2027, 3, 8, 12, 0); }
 
   void SetUp() override {
-    RowFixture::SetUp();
+    EngineFixture::SetUp();
     if (HasFatalFailure()) return;
     zone_.reset(new dbtest::ScopedEnv("TZ", "America/New_York"));  // after the base's UTC
     tzset();
@@ -55,7 +55,7 @@ class PassFixture : public enginetest::RowFixture {
     checker_.reset();
     zone_.reset();
     tzset();
-    RowFixture::TearDown();
+    EngineFixture::TearDown();
   }
   void SetNow(int64_t utc) { env_.SetNow(utc); }
   // The pass work and the peers of Engine(): the module's once it serves,
