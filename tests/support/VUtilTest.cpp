@@ -366,39 +366,6 @@ TEST(VUtil, SingleOutParamString) {
             L"SafeArrayGetElement failed in VUtil::GetSingleOutParamString");
 }
 
-TEST(VUtil, DumpScalars) {
-  AutoVariant v;
-  const struct {
-    VARTYPE vt;
-    std::function<void(VARIANT&)> set;
-    const wchar_t* line;
-  } cases[] = {
-      {VT_EMPTY, [](VARIANT&) {}, L"<var vt=\"VT_EMPTY\" />"},
-      {VT_NULL, [](VARIANT&) {}, L"<var vt=\"VT_NULL\" />"},
-      {VT_I1, [](VARIANT& x) { x.cVal = -5; }, L"<var vt=\"VT_I1\">-5</var>"},
-      {VT_I2, [](VARIANT& x) { x.iVal = -300; }, L"<var vt=\"VT_I2\">-300</var>"},
-      {VT_UI1, [](VARIANT& x) { x.bVal = 255; }, L"<var vt=\"VT_UI1\">255</var>"},
-      {VT_UI2, [](VARIANT& x) { x.uiVal = 65535; }, L"<var vt=\"VT_UI2\">65535</var>"},
-      {VT_I4, [](VARIANT& x) { x.lVal = -70000; }, L"<var vt=\"VT_I4\">-70000</var>"},
-      {VT_UI4, [](VARIANT& x) { x.ulVal = 4000000000u; }, L"<var vt=\"VT_UI4\">4000000000</var>"},
-      {VT_R4, [](VARIANT& x) { x.fltVal = 1.5f; }, L"<var vt=\"VT_R4\">1.500000</var>"},
-      {VT_R8, [](VARIANT& x) { x.dblVal = -2.25; }, L"<var vt=\"VT_R8\">-2.250000</var>"},
-      {VT_DATE, [](VARIANT& x) { x.date = 45351.75; }, L"<var vt=\"VT_DATE\">2024-02-29 18:00:00</var>"},
-      {VT_BOOL, [](VARIANT& x) { x.boolVal = VARIANT_TRUE; }, L"<var vt=\"VT_BOOL\">TRUE</var>"},
-      {VT_BOOL, [](VARIANT& x) { x.boolVal = 0; }, L"<var vt=\"VT_BOOL\">FALSE</var>"},
-      {VT_BSTR, [](VARIANT& x) { x.bstrVal = SysAllocString(L"\u00e9t\u00e9 100%"); },
-       L"<var vt=\"VT_BSTR\">\u00e9t\u00e9 100%</var>"},
-      {VT_BSTR, [](VARIANT& x) { x.bstrVal = nullptr; }, L"<var vt=\"VT_BSTR\"></var>"},
-      {VT_I8, [](VARIANT& x) { x.llVal = 1; }, L"<var vt=\"20 (unknown)\" />"},
-  };
-  for (const auto& c : cases) {
-    VariantClear(&v);
-    v.get().vt = c.vt;
-    c.set(v.get());
-    EXPECT_EQ(VUtil::DumpVariant(v.get(), L"t"), std::wstring(L"Dumping t:   ") + c.line + L"\r\n");
-  }
-}
-
 TEST(VUtil, DumpArrays) {
   AutoVariant v;
   VUtil::CreateArray(&v, VT_VARIANT, 3);
