@@ -225,8 +225,6 @@ class FunctionSatellite : public VelSatellite {
 TEST_F(VelSatelliteTest, PingsRemovedServicesAndFailedConnects) {
   FunctionSatellite twice;
   ASSERT_EQ(twice.Connect(server_.HostPort(), L"Twice Satellite"), 0);
-  EXPECT_EQ(twice.GetName(), L"Twice Satellite");
-  EXPECT_TRUE(twice.IsConnected());
   TestSatellite client;
   ASSERT_EQ(client.Connect(server_.HostPort(), L"Client"), 0);
 
@@ -260,7 +258,6 @@ TEST_F(VelSatelliteTest, PingsRemovedServicesAndFailedConnects) {
   EXPECT_EQ(client.Request(L"any", L"Twice", in, &out, 0, &ret), VEL_NO_RESPONDERS);
   twice.Disconnect();
   twice.Disconnect();
-  EXPECT_FALSE(twice.IsConnected());
   EXPECT_EQ(client.DirectoryPingSatellite(L"127.0.0.1", L"Twice Satellite", 0, 1000, &status), 0);
   EXPECT_EQ(status, VELSTATUS_OFFLINE);
   client.Disconnect();
@@ -271,7 +268,6 @@ TEST_F(VelSatelliteTest, PingsRemovedServicesAndFailedConnects) {
   TestSatellite lonely;
   std::wstring nowhere = L"127.0.0.1:" + std::to_wstring(tev::test::FreeLoopbackPort());
   EXPECT_EQ(lonely.Connect(nowhere, L"Lonely"), VEL_CONNECT_FAILED);
-  EXPECT_FALSE(lonely.IsConnected());
   EXPECT_EQ(lonely.Request(L"any", L"Twice", in, &out, 0, &ret), VEL_NOT_CONNECTED);
 }
 
