@@ -1,5 +1,4 @@
 #include <pthread.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -75,18 +74,6 @@ TEST(PEvent, SetResetAndWait) {
   event.Reset();
   EXPECT_FALSE(event.IsSet());
   EXPECT_FALSE(event.Wait(0));
-}
-
-TEST(PEvent, SetFromAnotherThreadEndsWait) {
-  PEvent event;
-  auto setter = [](void* argument) -> int {
-    usleep(20000);
-    static_cast<PEvent*>(argument)->Set();
-    return 0;
-  };
-  PThread thread(+setter, &event);
-  EXPECT_TRUE(event.Wait(600000));
-  EXPECT_EQ(thread.join(), 0);
 }
 
 TEST(PCondMutex, TimedWaitReportsTimeoutAs10060) {
