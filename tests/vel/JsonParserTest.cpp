@@ -2,16 +2,11 @@
 // accepted and they read as the same values.
 #include "vel/JsonParser.h"
 
-#include <cmath>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <rapidcheck/gtest.h>
-
-#include "platform/WideText.h"
 
 using nlohmann::json;
 
@@ -105,44 +100,6 @@ TEST(JsonParser, AcceptsAndRefusesWhatTheJsonLibraryDoes) {
       "\"\xE2\x82\"", "\"\xE2\x82\xAC\"", "\"\x80\"",
   };
   for (const std::string& text : texts) ExpectAsTheLibrary(text);
-}
-
-// Any JSON value the library writes, with or without indentation.
-RC_GTEST_PROP(JsonParser, ReadsEveryValueTheLibraryWrites, ()) {
-  std::function<json(int)> make = [&](int depth) -> json {
-    switch (*rc::gen::inRange(0, depth > 3 ? 6 : 8)) {
-      case 0: return nullptr;
-      case 1: return *rc::gen::arbitrary<bool>();
-      case 2: return *rc::gen::arbitrary<int64_t>();
-      case 3: return *rc::gen::arbitrary<uint64_t>();
-      case 4: {
-        const double d = *rc::gen::arbitrary<double>();
-        return std::isfinite(d) ? json(d) : json(0.5);
-      }
-      case 5:  // any scalar values, as standard UTF-8
-        return tev::ToStdUtf8(*rc::gen::container<std::wstring>(
-            rc::gen::oneOf(rc::gen::inRange<wchar_t>(0, 0x80), rc::gen::inRange<wchar_t>(0x80, 0xD800),
-                           rc::gen::inRange<wchar_t>(0xE000, 0x110000))));
-      case 6: {
-        json a = json::array();
-        for (int i = *rc::gen::inRange(0, 4); i > 0; --i) a.push_back(make(depth + 1));
-        return a;
-      }
-      default: {
-        json o = json::object();
-        for (int i = *rc::gen::inRange(0, 4); i > 0; --i)
-          o[*rc::gen::container<std::string>(rc::gen::inRange<char>(0x20, 0x7f))] = make(depth + 1);
-        return o;
-      }
-    }
-  };
-  const json value = make(0);
-  const int indent = *rc::gen::inRange(-1, 3);
-  const std::string text = value.dump(indent, *rc::gen::element(' ', '\t'), *rc::gen::arbitrary<bool>());
-  Builder builder;
-  size_t at = 0;
-  RC_ASSERT(vel::ParseJson(text.data(), text.size(), &builder, &at) == vel::JsonResult::kOk);
-  RC_ASSERT(builder.root.dump() == value.dump());
 }
 
 }  // namespace
