@@ -25,7 +25,6 @@ class TEV_CAPABILITY("mutex") PMutex {
   // this fails also for the thread that already holds it.
   bool trylock() TEV_TRY_ACQUIRE(true);
 
-  bool isRecursive() const { return recursive_; }
   // Whether the calling thread holds this mutex. Known for a recursive
   // mutex only (false for the others): a condition wait on a plain one
   // releases it behind this class's back.

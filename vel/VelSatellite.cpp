@@ -735,16 +735,6 @@ void VelSatellite::OnStatusChange(VELSTATUS) {}
 
 void VelSatellite::SetRequestTimeout(int milliseconds) { impl_->timeoutMs = milliseconds; }
 
-bool VelSatellite::IsConnected() const {
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  return impl_->conn && natsConnection_Status(impl_->conn) == NATS_CONN_STATUS_CONNECTED;
-}
-
-std::wstring VelSatellite::GetName() const {
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  return impl_->name;
-}
-
 bool VelSatellite::ReleaseLibrary() {
   if (g_connections.Live() != 0) return false;
   // Only when nothing outside this module uses libnats: a program linked

@@ -129,8 +129,6 @@ class VelSatellite {
   void SetBroadcastsOnly(bool only);
   // Timeout of one Request waiting for its answer; default 30000 ms.
   void SetRequestTimeout(int milliseconds);
-  bool IsConnected() const;
-  std::wstring GetName() const;
 
   // A new in-memory log for the bus library's own lines; its owner keeps it.
   static boost::shared_ptr<CBBLog> initLogger();

@@ -1,10 +1,7 @@
 #include "platform/Variant.h"
 
 #include <gtest/gtest.h>
-#include <rapidcheck.h>
-#include <rapidcheck/gtest.h>
 
-#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -58,12 +55,6 @@ SYSTEMTIME Time(uint16_t y, uint16_t mo, uint16_t d, uint16_t h = 0, uint16_t mi
   return st;
 }
 
-// Year to second equal (milliseconds and weekday aside).
-bool SameTime(const SYSTEMTIME& a, const SYSTEMTIME& b) {
-  return a.wYear == b.wYear && a.wMonth == b.wMonth && a.wDay == b.wDay && a.wHour == b.wHour &&
-         a.wMinute == b.wMinute && a.wSecond == b.wSecond;
-}
-
 }  // namespace
 
 TEST(Variant, BstrKeepsByteLengthPrefix) {
@@ -105,9 +96,7 @@ TEST(Variant, VectorElementTypes) {
     SAFEARRAY* psa = SafeArrayCreateVector(c.vt, 0, 4);
     ASSERT_NE(psa, nullptr) << c.vt;
     EXPECT_EQ(psa->cbElements, c.size);
-    VARTYPE vt = 0;
-    EXPECT_EQ(SafeArrayGetVartype(psa, &vt), S_OK);
-    EXPECT_EQ(vt, c.vt);
+    EXPECT_EQ(psa->vt, c.vt);
     EXPECT_EQ(SafeArrayGetDim(psa), 1u);
     EXPECT_EQ((psa->fFeatures & FADF_BSTR) != 0, c.vt == VT_BSTR);
     EXPECT_EQ((psa->fFeatures & FADF_VARIANT) != 0, c.vt == VT_VARIANT);
@@ -242,34 +231,9 @@ TEST(Variant, LockedArraysStay) {
   EXPECT_EQ(data, v.parray->pvData);
   EXPECT_EQ(VariantClear(&v), DISP_E_ARRAYISLOCKED);
   EXPECT_EQ(v.vt, VT_ARRAY | VT_VARIANT);
-  SAFEARRAYBOUND bound{3, 0};
-  EXPECT_EQ(SafeArrayRedim(v.parray, &bound), DISP_E_ARRAYISLOCKED);
   EXPECT_EQ(SafeArrayUnaccessData(v.parray), S_OK);
   EXPECT_EQ(SafeArrayUnaccessData(v.parray), E_UNEXPECTED);
   EXPECT_EQ(VariantClear(&v), S_OK);
-}
-
-// Growing and shrinking a VARIANT array is VUtil's ResizeArray test.
-TEST(Variant, RedimKeepsFreesAndZeroes) {
-  VARIANT v = TextArray({L"a", L"b", L"c"});
-  SAFEARRAYBOUND bound{0, 0};
-  ASSERT_EQ(SafeArrayRedim(v.parray, &bound), S_OK);  // all three freed (leak-checked builds)
-  EXPECT_EQ(TextAt(v, 0), L"<bad index>");
-  VariantClear(&v);
-
-  SAFEARRAY* numbers = SafeArrayCreateVector(VT_I4, 0, 1);
-  LONG i = 0;
-  int32_t value = 7;
-  SafeArrayPutElement(numbers, &i, &value);
-  bound.cElements = 3;
-  ASSERT_EQ(SafeArrayRedim(numbers, &bound), S_OK);
-  for (int32_t expected : {7, 0, 0}) {
-    SafeArrayGetElement(numbers, &i, &value);
-    EXPECT_EQ(value, expected);
-    ++i;
-  }
-  EXPECT_EQ(SafeArrayRedim(numbers, nullptr), E_INVALIDARG);
-  SafeArrayDestroy(numbers);
 }
 
 TEST(Variant, SystemTimeToOleDate) {
@@ -293,7 +257,7 @@ TEST(Variant, SystemTimeToOleDate) {
     DATE date = 123;
     ASSERT_TRUE(SystemTimeToVariantTime(&c.st, &date)) << c.st.wYear;
     EXPECT_NEAR(date, c.date, 1e-9) << c.st.wYear << "-" << c.st.wMonth << "-" << c.st.wDay;
-  }  // and back: the round-trip property below
+  }
   const SYSTEMTIME invalid[] = {Time(2023, 2, 29), Time(1900, 2, 29), Time(2024, 13, 1),
                                 Time(2024, 0, 1),  Time(2024, 4, 31), Time(99, 12, 31),
                                 Time(10000, 1, 1), Time(2024, 1, 1, 24), Time(2024, 1, 1, 0, 60),
@@ -302,48 +266,4 @@ TEST(Variant, SystemTimeToOleDate) {
     DATE date = 0;
     EXPECT_FALSE(SystemTimeToVariantTime(&st, &date)) << st.wYear << "-" << st.wMonth << "-" << st.wDay;
   }
-}
-
-TEST(Variant, OleDateToSystemTime) {
-  SYSTEMTIME st{};
-  ASSERT_TRUE(VariantTimeToSystemTime(-0.25, &st));  // same instant as 0.25
-  EXPECT_EQ(st.wDay, 30);
-  EXPECT_EQ(st.wHour, 6);
-  ASSERT_TRUE(VariantTimeToSystemTime(25569.0, &st));
-  EXPECT_EQ(st.wDayOfWeek, 4);  // 1970-01-01, a Thursday
-  ASSERT_TRUE(VariantTimeToSystemTime(0.0, &st));
-  EXPECT_EQ(st.wDayOfWeek, 6);  // 1899-12-30, a Saturday
-  // Rounding to whole seconds may carry into the next day.
-  ASSERT_TRUE(VariantTimeToSystemTime(1.0 - 1e-9, &st));
-  EXPECT_EQ(st.wDay, 31);
-  EXPECT_EQ(st.wHour, 0);
-  EXPECT_EQ(st.wMilliseconds, 0);
-  for (double bad : std::initializer_list<double>{-657435.0, 2958466.0, 1e300, -1e300, NAN, INFINITY}) {
-    EXPECT_FALSE(VariantTimeToSystemTime(bad, &st)) << bad;
-  }
-  EXPECT_FALSE(VariantTimeToSystemTime(1.0, nullptr));
-  EXPECT_FALSE(SystemTimeToVariantTime(nullptr, nullptr));
-}
-
-RC_GTEST_PROP(Variant, SystemTimeRoundTrip, ()) {
-  SYSTEMTIME st{};
-  st.wYear = *rc::gen::inRange<uint16_t>(100, 10000);
-  st.wMonth = *rc::gen::inRange<uint16_t>(1, 13);
-  const bool leap = (st.wYear % 4 == 0 && st.wYear % 100 != 0) || st.wYear % 400 == 0;
-  const uint16_t monthDays[] = {31, static_cast<uint16_t>(leap ? 29 : 28), 31, 30, 31, 30,
-                                31, 31, 30, 31, 30, 31};
-  st.wDay = *rc::gen::inRange<uint16_t>(1, monthDays[st.wMonth - 1] + 1);
-  st.wHour = *rc::gen::inRange<uint16_t>(0, 24);
-  st.wMinute = *rc::gen::inRange<uint16_t>(0, 60);
-  st.wSecond = *rc::gen::inRange<uint16_t>(0, 60);
-  st.wMilliseconds = *rc::gen::inRange<uint16_t>(0, 1000);  // ignored
-  DATE date = 0;
-  RC_ASSERT(SystemTimeToVariantTime(&st, &date) != 0);
-  SYSTEMTIME back{};
-  RC_ASSERT(VariantTimeToSystemTime(date, &back) != 0);
-  RC_ASSERT(SameTime(back, st));
-  RC_ASSERT(back.wMilliseconds == 0);
-  DATE again = 0;
-  SystemTimeToVariantTime(&back, &again);
-  RC_ASSERT(again == date);
 }

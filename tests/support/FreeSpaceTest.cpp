@@ -2,13 +2,11 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "platform/WideText.h"
-#include "tests/common/FakeEnv.h"
 #include "tests/db/DbTestSupport.h"
 
 namespace {
@@ -33,26 +31,6 @@ TEST(FreeSpace, ReadsTheVolumeOfADirectoryInUnitsOf1024Bytes) {
   EXPECT_TRUE(log->Has(LOG_ERROR,
                        L"CInformationImpl::GetFreeDiskSpaceImpl failed for directory " + missing));
   EXPECT_EQ(tev::GetFreeDiskSpace(L""), -1);
-}
-
-TEST(FreeSpace, ATestMayAnswerForTheVolume) {
-  dbtest::LogCapture log;
-  std::wstring asked;
-  auto env = std::make_unique<tev::test::FakeEnv>();
-  env->SetFreeSpace([&asked](const std::wstring& directory) {
-    asked = directory;
-    return directory == L"/full" ? int64_t{-1} : int64_t{1234};
-  });
-  EXPECT_EQ(tev::GetFreeDiskSpace(L"/somewhere"), 1234);
-  EXPECT_EQ(asked, L"/somewhere");
-  // An injected failure is a failure like any other.
-  EXPECT_EQ(tev::GetFreeDiskSpace(L"/full"), -1);
-  EXPECT_TRUE(log->Has(LOG_ERROR, L"CInformationImpl::GetFreeDiskSpaceImpl failed for directory /full"));
-
-  env.reset();
-  dbtest::TempDir dir;
-  EXPECT_GT(tev::GetFreeDiskSpace(dir.wpath()), 0);
-  EXPECT_EQ(asked, L"/full");
 }
 
 }  // namespace

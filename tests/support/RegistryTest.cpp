@@ -1,4 +1,3 @@
-#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -157,14 +156,4 @@ TEST_F(CRegistryTest, ARefusedOrUnreadableFileReadsAsMissing) {
   std::wstring value;
   EXPECT_FALSE(folder.GetString(L"K", L"name", &value));
   EXPECT_FALSE(folder.GetDWORD(L"K", L"name", &level));
-}
-
-TEST_F(CRegistryTest, InstanceFollowsTheEnvironment) {
-  Write("[HKEY_LOCAL_MACHINE\\Software\\TEV Networks\\Tev]\nLogLevel=3\n");
-  setenv("TEV_REGISTRY_FILE", path_.c_str(), 1);
-  EXPECT_EQ(CRegistry::Instance(), CRegistry::Instance());
-  uint32_t level = 0;
-  EXPECT_TRUE(CRegistry::Instance()->GetDWORD(L"SOFTWARE\\TEV NETWORKS\\TEV", L"loglevel", &level));
-  EXPECT_EQ(level, 3u);
-  unsetenv("TEV_REGISTRY_FILE");
 }

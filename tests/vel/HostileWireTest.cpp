@@ -44,46 +44,6 @@ TEST(WireDepth, ScanCountsOnlyBracketsOutsideStrings) {
   }
 }
 
-TEST(WireDepth, DeepRequestsAreRefusedAndTheDeepestValueStillDecodes) {
-  // Deep requests: the satellite test below.
-  std::string error;
-  vel::WireRequest request;
-  vel::WireReply reply;
-  const std::string deepReply = "{\"ret\":0,\"out\":" + Nested(150000, "[", "]") + "}";
-  EXPECT_EQ(vel::DecodeReply(deepReply.data(), deepReply.size(), &reply, &error), vel::WireFault::kText);
-  EXPECT_NE(error.find("nesting"), std::string::npos) << error;
-
-  // The deepest value the codec encodes, in its typed form (two JSON levels
-  // per level), still travels.
-  AutoVariant value;
-  value.get().vt = VT_I4;
-  value.get().lVal = 5;
-  for (int i = 0; i < 64; ++i) {
-    SAFEARRAY* psa = SafeArrayCreateVector(VT_VARIANT, 3, 1);
-    LONG index = 3;
-    ASSERT_EQ(SafeArrayPutElement(psa, &index, &value.get()), S_OK);
-    VariantClear(&value.get());
-    value.get().vt = VT_ARRAY | VT_VARIANT;
-    value.get().parray = psa;
-  }
-  std::string text;
-  ASSERT_TRUE(vel::EncodeRequest(L"M", value.get(), &text, &error)) << error;
-  ASSERT_EQ(vel::DecodeRequest(text.data(), text.size(), &request, &error), vel::WireFault::kNone) << error;
-  std::string again;
-  ASSERT_TRUE(vel::EncodeRequest(L"M", request.in, &again, &error)) << error;
-  EXPECT_EQ(again, text);
-
-  // One level more is refused on both sides.
-  SAFEARRAY* deeper = SafeArrayCreateVector(VT_VARIANT, 0, 1);
-  LONG first = 0;
-  ASSERT_EQ(SafeArrayPutElement(deeper, &first, &value.get()), S_OK);
-  AutoVariant tooDeep;
-  tooDeep.get().vt = VT_ARRAY | VT_VARIANT;
-  tooDeep.get().parray = deeper;
-  EXPECT_FALSE(vel::EncodeRequest(L"M", tooDeep.get(), &again, &error));
-  EXPECT_NE(error.find("nesting"), std::string::npos) << error;
-}
-
 TEST(WireDepth, SatelliteAnswersDeepRequestsWithTheReasonAndKeepsServing) {
   tev::test::NatsServer server;
   ASSERT_TRUE(server.Start());

@@ -2,16 +2,11 @@
 // accepted and they read as the same values.
 #include "vel/JsonParser.h"
 
-#include <cmath>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <rapidcheck/gtest.h>
-
-#include "platform/WideText.h"
 
 using nlohmann::json;
 
@@ -105,70 +100,6 @@ TEST(JsonParser, AcceptsAndRefusesWhatTheJsonLibraryDoes) {
       "\"\xE2\x82\"", "\"\xE2\x82\xAC\"", "\"\x80\"",
   };
   for (const std::string& text : texts) ExpectAsTheLibrary(text);
-}
-
-// Any JSON value the library writes, with or without indentation.
-RC_GTEST_PROP(JsonParser, ReadsEveryValueTheLibraryWrites, ()) {
-  std::function<json(int)> make = [&](int depth) -> json {
-    switch (*rc::gen::inRange(0, depth > 3 ? 6 : 8)) {
-      case 0: return nullptr;
-      case 1: return *rc::gen::arbitrary<bool>();
-      case 2: return *rc::gen::arbitrary<int64_t>();
-      case 3: return *rc::gen::arbitrary<uint64_t>();
-      case 4: {
-        const double d = *rc::gen::arbitrary<double>();
-        return std::isfinite(d) ? json(d) : json(0.5);
-      }
-      case 5:  // any scalar values, as standard UTF-8
-        return tev::ToStdUtf8(*rc::gen::container<std::wstring>(
-            rc::gen::oneOf(rc::gen::inRange<wchar_t>(0, 0x80), rc::gen::inRange<wchar_t>(0x80, 0xD800),
-                           rc::gen::inRange<wchar_t>(0xE000, 0x110000))));
-      case 6: {
-        json a = json::array();
-        for (int i = *rc::gen::inRange(0, 4); i > 0; --i) a.push_back(make(depth + 1));
-        return a;
-      }
-      default: {
-        json o = json::object();
-        for (int i = *rc::gen::inRange(0, 4); i > 0; --i)
-          o[*rc::gen::container<std::string>(rc::gen::inRange<char>(0x20, 0x7f))] = make(depth + 1);
-        return o;
-      }
-    }
-  };
-  const json value = make(0);
-  const int indent = *rc::gen::inRange(-1, 3);
-  const std::string text = value.dump(indent, *rc::gen::element(' ', '\t'), *rc::gen::arbitrary<bool>());
-  Builder builder;
-  size_t at = 0;
-  RC_ASSERT(vel::ParseJson(text.data(), text.size(), &builder, &at) == vel::JsonResult::kOk);
-  RC_ASSERT(builder.root.dump() == value.dump());
-}
-
-// Damaged texts: accepted or refused as the library does.
-RC_GTEST_PROP(JsonParser, JudgesDamagedTextsAsTheLibraryDoes, ()) {
-  static const std::string kSeeds[] = {
-      R"({"in":[1,-2.5e3,"a\u00e9\"",true,null,{"vt":"I2","v":3}],"method":"M"})",
-      "[\"\xF0\x9F\x98\x80\",\"\\ud83d\\ude00\",0,-0,1e5,[],{}]",
-      R"({"out":{"lbound":1,"v":[18446744073709551615,-9223372036854775808],"vt":"ARRAY|UI8"},"ret":0})",
-  };
-  std::string text = *rc::gen::elementOf(std::vector<std::string>(std::begin(kSeeds), std::end(kSeeds)));
-  const std::string bytes = std::string("\"\\u{}[],:0123456789-+.eE tfnlrsa \t\n\x80\xBF\xC3\xED\xF0\xFF") +
-                            std::string(1, '\0');
-  for (int edits = *rc::gen::inRange(1, 4); edits > 0; --edits) {
-    const size_t at = *rc::gen::inRange<size_t>(0, text.size());
-    const char byte = bytes[*rc::gen::inRange<size_t>(0, bytes.size())];
-    switch (*rc::gen::inRange(0, 3)) {
-      case 0: text[at] = byte; break;
-      case 1: text.insert(text.begin() + static_cast<std::ptrdiff_t>(at), byte); break;
-      default: text.erase(at, 1); break;
-    }
-  }
-  Builder builder;
-  size_t at = 0;
-  const bool ours = vel::ParseJson(text.data(), text.size(), &builder, &at) == vel::JsonResult::kOk;
-  RC_ASSERT(ours == json::accept(text));
-  if (ours) RC_ASSERT(builder.root.dump() == json::parse(text).dump());
 }
 
 }  // namespace

@@ -281,6 +281,12 @@ TEST(WireCodec, ArraysNest64LevelsDeepAndTheTextAtMost132) {
   // 64 arrays: the innermost element is at level 64.
   ASSERT_EQ(Read(Nested(64, "1"), &v, &error), vel::WireFault::kNone) << error;
   EXPECT_EQ(Write(v), Nested(64, "1"));
+  // One level more is refused on both sides.
+  AutoVariant deeper;
+  VUtil::CreateArray(&deeper, VT_VARIANT, 1);
+  VUtil::PutElement(&deeper, 0, v.get());
+  EXPECT_FALSE(vel::WriteValue(deeper, &text, &error));
+  EXPECT_NE(error.find("nesting"), std::string::npos) << error;
   EXPECT_EQ(Read(Nested(65, "1"), &v, &error), vel::WireFault::kValue);
   EXPECT_NE(error.find("nesting too deep"), std::string::npos) << error;
   // An empty array at level 64 holds nothing deeper.
@@ -289,8 +295,14 @@ TEST(WireCodec, ArraysNest64LevelsDeepAndTheTextAtMost132) {
   const std::string typed = Nested(64, R"({"lbound":2,"v":[1,2],"vt":"ARRAY|I4"})");
   ASSERT_EQ(Read(typed, &v, &error), vel::WireFault::kNone) << error;
   EXPECT_EQ(Write(v), typed);
-  const std::string variants = Nested(64, R"({"lbound":2,"v":[1],"vt":"ARRAY|VARIANT"})");
-  EXPECT_EQ(Read(variants, &v, &error), vel::WireFault::kValue);
+  // An array in its typed form is one level too, though two in the text.
+  std::string variants = R"({"lbound":2,"v":[1],"vt":"ARRAY|VARIANT"})";
+  for (int level = 1; level < 64; ++level) {
+    variants = R"({"lbound":2,"v":[)" + variants + R"(],"vt":"ARRAY|VARIANT"})";
+  }
+  ASSERT_EQ(Read(variants, &v, &error), vel::WireFault::kNone) << error;
+  EXPECT_EQ(Write(v), variants);
+  EXPECT_EQ(Read("[" + variants + "]", &v, &error), vel::WireFault::kValue);
   EXPECT_NE(error.find("nesting too deep"), std::string::npos) << error;
   // The text itself: refused where it gets too deep, whatever follows.
   EXPECT_EQ(Read(Nested(132, ""), &v, &error), vel::WireFault::kValue);
