@@ -1,5 +1,6 @@
 #include "platform/Variant.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -86,6 +87,18 @@ int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
   return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
 
+void CivilFromDays(int64_t z, int64_t* y, unsigned* m, unsigned* d) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  *d = doy - (153 * mp + 2) / 5 + 1;
+  *m = mp < 10 ? mp + 3 : mp - 9;
+  *y = static_cast<int64_t>(yoe) + era * 400 + (*m <= 2);
+}
+
 bool IsLeap(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
 unsigned DaysInMonth(unsigned y, unsigned m) {
@@ -95,6 +108,9 @@ unsigned DaysInMonth(unsigned y, unsigned m) {
 
 // Day 0 of OLE dates, 1899-12-30, counted from 1970-01-01.
 constexpr int64_t kOleEpochDays = -25569;
+// 0100-01-01 00:00:00 and the first instant after 9999-12-31 23:59:59.
+constexpr double kMinOleDate = -657434.0;
+constexpr double kMaxOleDate = 2958466.0;
 
 }  // namespace
 
@@ -330,6 +346,45 @@ HRESULT SafeArrayGetUBound(SAFEARRAY* psa, uint32_t dim, LONG* ubound) {
 
 uint32_t SafeArrayGetDim(SAFEARRAY* psa) { return psa == nullptr ? 0 : psa->cDims; }
 
+HRESULT SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* vt) {
+  if (psa == nullptr || vt == nullptr) return E_INVALIDARG;
+  *vt = psa->vt;
+  return S_OK;
+}
+
+HRESULT SafeArrayRedim(SAFEARRAY* psa, const SAFEARRAYBOUND* newBound) {
+  if (psa == nullptr || newBound == nullptr || psa->cDims == 0) return E_INVALIDARG;
+  if (psa->cLocks > 0) return DISP_E_ARRAYISLOCKED;
+  size_t oldTotal = 0;
+  if (!TotalElements(psa, &oldTotal)) return E_INVALIDARG;
+  size_t others = 1;  // elements per step of the last dimension
+  for (USHORT d = 1; d < psa->cDims; ++d) {
+    if (!MulFits(others, psa->rgsabound[d].cElements, &others)) return E_OUTOFMEMORY;
+  }
+  size_t newTotal = 0, bytes = 0;
+  if (!MulFits(others, newBound->cElements, &newTotal) ||
+      !MulFits(newTotal, psa->cbElements, &bytes)) {
+    return E_OUTOFMEMORY;
+  }
+  if (newTotal < oldTotal) {
+    ReleaseElements(psa, newTotal, oldTotal);
+  }
+  if (bytes == 0) {
+    std::free(psa->pvData);
+    psa->pvData = nullptr;
+  } else if (newTotal != oldTotal || psa->pvData == nullptr) {
+    void* data = std::realloc(psa->pvData, bytes);
+    if (data == nullptr) return E_OUTOFMEMORY;  // the dropped elements are already empty
+    psa->pvData = data;
+    if (newTotal > oldTotal) {
+      std::memset(static_cast<char*>(data) + oldTotal * psa->cbElements, 0,
+                  (newTotal - oldTotal) * psa->cbElements);
+    }
+  }
+  psa->rgsabound[0] = *newBound;
+  return S_OK;
+}
+
 HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** data) {
   if (psa == nullptr || data == nullptr) return E_INVALIDARG;
   ++psa->cLocks;
@@ -356,5 +411,32 @@ int SystemTimeToVariantTime(const SYSTEMTIME* st, DATE* out) {
   const int64_t days = DaysFromCivil(st->wYear, st->wMonth, st->wDay) - kOleEpochDays;
   const double fraction = (st->wHour * 3600.0 + st->wMinute * 60.0 + st->wSecond) / 86400.0;
   *out = days >= 0 ? static_cast<double>(days) + fraction : static_cast<double>(days) - fraction;
+  return 1;
+}
+
+int VariantTimeToSystemTime(DATE date, SYSTEMTIME* st) {
+  if (st == nullptr || !std::isfinite(date) || date <= kMinOleDate - 1.0 || date >= kMaxOleDate) {
+    return 0;
+  }
+  const double whole = std::trunc(date);
+  int64_t day = static_cast<int64_t>(whole) + kOleEpochDays;
+  int64_t second = std::llround(std::fabs(date - whole) * 86400.0);
+  if (second >= 86400) {  // rounded up into the next day
+    second -= 86400;
+    ++day;
+  }
+  int64_t year = 0;
+  unsigned month = 0, mday = 0;
+  CivilFromDays(day, &year, &month, &mday);
+  if (year < 100 || year > 9999) return 0;
+  st->wYear = static_cast<uint16_t>(year);
+  st->wMonth = static_cast<uint16_t>(month);
+  st->wDay = static_cast<uint16_t>(mday);
+  // 1970-01-01 was a Thursday (4).
+  st->wDayOfWeek = static_cast<uint16_t>(((day % 7) + 7 + 4) % 7);
+  st->wHour = static_cast<uint16_t>(second / 3600);
+  st->wMinute = static_cast<uint16_t>(second / 60 % 60);
+  st->wSecond = static_cast<uint16_t>(second % 60);
+  st->wMilliseconds = 0;
   return 1;
 }

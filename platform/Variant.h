@@ -60,7 +60,7 @@ struct SAFEARRAY {
   ULONG cbElements;   // size of one element in bytes
   ULONG cLocks;
   void* pvData;
-  VARTYPE vt;         // element type
+  VARTYPE vt;         // element type (SafeArrayGetVartype)
   SAFEARRAYBOUND rgsabound[1];  // cDims entries, the last dimension first (OLE order)
 };
 
@@ -129,6 +129,10 @@ HRESULT SafeArrayPutElement(SAFEARRAY* psa, const LONG* indices, const void* pv)
 HRESULT SafeArrayGetLBound(SAFEARRAY* psa, uint32_t dim, LONG* lbound);
 HRESULT SafeArrayGetUBound(SAFEARRAY* psa, uint32_t dim, LONG* ubound);
 uint32_t SafeArrayGetDim(SAFEARRAY* psa);
+HRESULT SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* vt);
+// Changes the bound of the last dimension (rgsabound[0]), keeping existing
+// elements: dropped ones are freed, new ones zeroed.
+HRESULT SafeArrayRedim(SAFEARRAY* psa, const SAFEARRAYBOUND* newBound);
 HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** data);
 HRESULT SafeArrayUnaccessData(SAFEARRAY* psa);
 
@@ -138,5 +142,6 @@ HRESULT SafeArrayUnaccessData(SAFEARRAY* psa);
 // 100..9999; milliseconds are ignored and rounded to whole seconds.
 // Returns nonzero on success, as the OLE functions do.
 int SystemTimeToVariantTime(const SYSTEMTIME* st, DATE* out);
+int VariantTimeToSystemTime(DATE date, SYSTEMTIME* st);
 
 #endif  // TEV_PLATFORM_VARIANT_H_

@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
+#include <new>
 #include <vector>
 
 #include "support/Text.h"
@@ -194,9 +196,63 @@ void GetElement(const VARIANT& array, long index, VARIANT* out) {
   ReadVariant(array, index, out, L"SafeArrayGetElement failed in VUtil::GetElement");
 }
 
+void GetElement(const VARIANT& array, long index, std::wstring* out) {
+  if (array.vt != (VT_ARRAY | VT_BSTR)) Fail(L"Variant passed to VUtil::GetElement is not a string array");
+  *out = ReadBstr(array, index, L"SafeArrayGetElement failed in VUtil::GetElement");
+}
+
+void GetElement(const VARIANT& array, long index, long* out) {
+  if (array.vt != (VT_ARRAY | VT_I4)) Fail(L"Variant passed to VUtil::GetElement is not a long array");
+  *out = ReadRaw<int32_t>(array, index, L"SafeArrayGetElement failed in VUtil::GetElement");
+}
+
+void GetElement(const VARIANT& array, long index, int* out) {
+  if (array.vt != (VT_ARRAY | VT_I4)) Fail(L"Variant passed to VUtil::GetElement is not an int array");
+  *out = ReadRaw<int32_t>(array, index, L"SafeArrayGetElement failed in VUtil::GetElement");
+}
+
+void GetElement(const VARIANT& array, long index, double* out) {
+  if (array.vt != (VT_ARRAY | VT_R8)) Fail(L"Variant passed to VUtil::GetElement is not a double array");
+  *out = ReadRaw<double>(array, index, L"SafeArrayGetElement failed in VUtil::GetElement");
+}
+
+void GetElement(const VARIANT& array, long index, float* out) {
+  if (array.vt != (VT_ARRAY | VT_R4)) Fail(L"Variant passed to VUtil::GetElement is not a float array");
+  *out = ReadRaw<float>(array, index, L"SafeArrayGetElement failed in VUtil::GetElement");
+}
+
+void GetElement(const VARIANT& array, long index, unsigned long* out) {
+  if (array.vt != (VT_ARRAY | VT_UI4)) {
+    Fail(L"Variant passed to VUtil::GetElement is not a unsigned long array");
+  }
+  *out = ReadRaw<uint32_t>(array, index, L"SafeArrayGetElement failed in VUtil::GetElement");
+}
+
+void GetElement(const VARIANT& array, long index, short* out) {
+  // VARIANT_BOOL is a short: this one form serves VT_I2 and VT_BOOL arrays.
+  if (array.vt != (VT_ARRAY | VT_I2) && array.vt != (VT_ARRAY | VT_BOOL)) {
+    Fail(L"Variant passed to VUtil::GetElement is not a short array");
+  }
+  *out = ReadRaw<int16_t>(array, index, L"SafeArrayGetElement failed in VUtil::GetElement");
+}
+
+void GetElement(const VARIANT& array, long index, bool* out) {
+  if (array.vt != (VT_ARRAY | VT_BOOL)) Fail(L"Variant passed to VUtil::GetElement is not a short array");
+  *out = ReadRaw<VARIANT_BOOL>(array, index, L"SafeArrayGetElement failed in VUtil::GetElement") != 0;
+}
+
+void GetElement(const VARIANT& array, long index, unsigned short* out) {
+  if (array.vt != (VT_ARRAY | VT_UI2)) {
+    Fail(L"Variant passed to VUtil::GetElement is not a unsigned short array");
+  }
+  *out = ReadRaw<uint16_t>(array, index, L"SafeArrayGetElement failed in VUtil::GetElement");
+}
+
 std::wstring GetStringElement(const VARIANT& array, long index) {
   if (array.vt == (VT_ARRAY | VT_BSTR)) {
-    return ReadBstr(array, index, L"SafeArrayGetElement failed in VUtil::GetElement");
+    std::wstring text;
+    GetElement(array, index, &text);
+    return text;
   }
   if (array.vt != kVariantArray) Fail(L"Not an array of variant or string");
   ElementReader reader;
@@ -235,6 +291,10 @@ int32_t GetScalarLong(const VARIANT& value) {
   return value.lVal;
 }
 
+int32_t GetIntElement(const VARIANT& array, long index) {
+  return ReadI4(array, index, false, L"Not an array of variant or int", L"Element is not an int");
+}
+
 int32_t GetLongOrEmptyElement(const VARIANT& array, long index) {
   return ReadI4(array, index, true, L"Not an array of variant or long", L"Element is not a long");
 }
@@ -250,6 +310,25 @@ bool GetBoolElement(const VARIANT& array, long index) {
   return v.boolVal != 0;
 }
 
+bool GetBoolLikeElement(const VARIANT& array, long index) {
+  if (array.vt == (VT_ARRAY | VT_BOOL)) {
+    return ReadRaw<VARIANT_BOOL>(array, index, L"SafeArrayGetElement failed in VUtil::GetElement") != 0;
+  }
+  if (array.vt != kVariantArray) Fail(L"Not an array of variant or bool");
+  ElementReader reader;
+  const VARIANT& v = reader.Read(array, index);
+  switch (v.vt) {
+    case VT_EMPTY:
+    case VT_NULL: return false;
+    case VT_I2: return v.iVal != 0;
+    case VT_I4: return v.lVal != 0;
+    case VT_BOOL: return v.boolVal != 0;
+    case VT_UI2: return v.uiVal != 0;
+    case VT_UI4: return v.ulVal != 0;
+    default: Fail(L"Element is not a bool");
+  }
+}
+
 int64_t GetDateElement(const VARIANT& array, long index) {
   static const wchar_t kFailed[] = L"SafeArrayGetElement failed in VUtil::GetDateElement";
   if (array.vt == (VT_ARRAY | VT_DATE)) return DateToSeconds(ReadRaw<DATE>(array, index, kFailed));
@@ -258,6 +337,102 @@ int64_t GetDateElement(const VARIANT& array, long index) {
   const VARIANT& v = reader.Read(array, index, kFailed);
   if (v.vt != VT_DATE) Fail(L"Element is not a date");
   return DateToSeconds(v.date);
+}
+
+int16_t GetShortElement(const VARIANT& array, long index) {
+  if (array.vt == (VT_ARRAY | VT_I2)) {
+    return ReadRaw<int16_t>(array, index, L"SafeArrayGetElement failed in VUtil::GetElement");
+  }
+  if (array.vt != kVariantArray) Fail(L"Not an array of variant or short");
+  ElementReader reader;
+  const VARIANT& v = reader.Read(array, index);
+  if (v.vt != VT_I2) Fail(L"Element is not a short");
+  return v.iVal;
+}
+
+uint16_t GetUShortElement(const VARIANT& array, long index) {
+  if (array.vt == (VT_ARRAY | VT_UI2)) {
+    return ReadRaw<uint16_t>(array, index, L"SafeArrayGetElement failed in VUtil::GetElement");
+  }
+  if (array.vt != kVariantArray) Fail(L"Not an array of variant or unsigned short");
+  ElementReader reader;
+  const VARIANT& v = reader.Read(array, index);
+  if (v.vt != VT_UI2) Fail(L"Element is not an unsigned short");
+  return v.uiVal;
+}
+
+double GetDoubleElement(const VARIANT& array, long index) {
+  if (array.vt == (VT_ARRAY | VT_R8)) {
+    return ReadRaw<double>(array, index, L"SafeArrayGetElement failed in VUtil::GetElement");
+  }
+  if (array.vt != kVariantArray) Fail(L"Not an array of variant or double");
+  ElementReader reader;
+  const VARIANT& v = reader.Read(array, index);
+  if (v.vt != VT_R8) Fail(L"Element is not a double");
+  return v.dblVal;
+}
+
+float GetFloatElement(const VARIANT& array, long index) {
+  if (array.vt == (VT_ARRAY | VT_R4)) {
+    return ReadRaw<float>(array, index, L"SafeArrayGetElement failed in VUtil::GetElement");
+  }
+  if (array.vt == (VT_ARRAY | VT_R8)) {
+    return static_cast<float>(ReadRaw<double>(array, index, L"SafeArrayGetElement failed in VUtil::GetElement"));
+  }
+  if (array.vt != kVariantArray) Fail(L"Not an array of variant, float or double");
+  ElementReader reader;
+  const VARIANT& v = reader.Read(array, index);
+  if (v.vt == VT_R4) return v.fltVal;
+  if (v.vt == VT_R8) return static_cast<float>(v.dblVal);
+  Fail(L"Element is not a float or a double");
+}
+
+namespace {
+
+// Copies the bytes of a one-byte-element array (any lower bound).
+std::vector<unsigned char> ArrayBytes(const VARIANT& v) {
+  std::vector<unsigned char> bytes;
+  SAFEARRAY* psa = v.parray;
+  if (psa == nullptr || psa->cDims != 1 || psa->cbElements != 1) return bytes;
+  const size_t n = psa->rgsabound[0].cElements;
+  if (n > 0 && psa->pvData != nullptr) {
+    const unsigned char* data = static_cast<const unsigned char*>(psa->pvData);
+    bytes.assign(data, data + n);
+  }
+  return bytes;
+}
+
+}  // namespace
+
+unsigned char* GetByteArrayElement(const VARIANT& array, long index, long* length) {
+  if (array.vt != kVariantArray) Fail(Format(L"Not an array of variant: %d", array.vt));
+  ElementReader reader;
+  const VARIANT& v = reader.Read(array, index);
+  if (v.vt != (VT_ARRAY | VT_UI1)) Fail(Format(L"Element is not an array of unsigned char: %d", v.vt));
+  const std::vector<unsigned char> bytes = ArrayBytes(v);
+  unsigned char* copy = new (std::nothrow) unsigned char[bytes.empty() ? 1 : bytes.size()];
+  if (copy == nullptr) Fail(L"Could not allocate data buffer");
+  if (!bytes.empty()) std::memcpy(copy, bytes.data(), bytes.size());
+  if (length != nullptr) *length = static_cast<long>(bytes.size());
+  return copy;
+}
+
+void GetByteArrayElement(const VARIANT& array, long index, std::vector<unsigned char>* out) {
+  if (array.vt != kVariantArray) Fail(L"Not an array of variant");
+  ElementReader reader;
+  const VARIANT& v = reader.Read(array, index);
+  if (v.vt != (VT_ARRAY | VT_UI1)) Fail(L"Element is not an unsigned char array");
+  *out = ArrayBytes(v);
+}
+
+void GetCharArrayElement(const VARIANT& array, long index, std::vector<unsigned char>* out) {
+  if (array.vt != kVariantArray) Fail(Format(L"Not an array of variant: %d", array.vt));
+  ElementReader reader;
+  const VARIANT& v = reader.Read(array, index);
+  if (v.vt != (VT_ARRAY | VT_UI1) && v.vt != (VT_ARRAY | VT_I1)) {
+    Fail(Format(L"Element is not an array of (unsigned) char: %d", v.vt));
+  }
+  *out = ArrayBytes(v);
 }
 
 void GetPair(const VARIANT& pairs, long index, std::wstring* name, std::wstring* value) {
@@ -271,6 +446,13 @@ void GetPair(const VARIANT& pairs, long index, std::wstring* name, std::wstring*
 bool FindPair(const VARIANT& pairs, const std::wstring& name, std::wstring* value) {
   AutoVariant found;
   if (!FindPairValue(pairs, name, false, &found)) return false;
+  *value = StringValue(found.get());
+  return true;
+}
+
+bool FindPairNoCase(const VARIANT& pairs, const std::wstring& name, std::wstring* value) {
+  AutoVariant found;
+  if (!FindPairValue(pairs, name, true, &found)) return false;
   *value = StringValue(found.get());
   return true;
 }
@@ -293,6 +475,10 @@ bool FindPairNoCase(const VARIANT& pairs, const std::wstring& name, int32_t* val
     Fail(L"the value in the pair is neither a string nor an int");
   }
   return true;
+}
+
+bool FindPairNoCase(const VARIANT& pairs, const std::wstring& name, VARIANT* value) {
+  return FindPairValue(pairs, name, true, value);
 }
 
 namespace {
@@ -347,8 +533,23 @@ void CreateArray(VARIANT* out, VARTYPE elementType, long count) {
   out->parray = psa;
 }
 
+void ResizeArray(VARIANT* array, long count) {
+  if (array == nullptr || !IsArray(*array) || array->parray == nullptr || count < 0 ||
+      count > static_cast<long>(UINT32_MAX)) {
+    Fail(L"Could not redimension safe array");
+  }
+  SAFEARRAYBOUND bound;
+  bound.cElements = static_cast<ULONG>(count);
+  bound.lLbound = array->parray->rgsabound[0].lLbound;
+  if (FAILED(SafeArrayRedim(array->parray, &bound))) Fail(L"Could not redimension safe array");
+}
+
+const VARIANT* BorrowElement(const VARIANT& array, long index) {
+  return BorrowVariant(array, index);
+}
+
 const VARIANT& ElementInPlace(const VARIANT& array, long index, VARIANT* copy) {
-  if (const VARIANT* borrowed = BorrowVariant(array, index)) return *borrowed;
+  if (const VARIANT* borrowed = BorrowElement(array, index)) return *borrowed;
   GetElement(array, index, copy);
   return *copy;
 }
@@ -397,6 +598,22 @@ void PutElement(VARIANT* array, long index, const wchar_t* value) {
   PutElement(array, index, std::wstring(value == nullptr ? L"" : value));
 }
 
+void PutElement(VARIANT* array, long index, short value) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_I2;
+  v.iVal = value;
+  PutScalar(array, index, VT_I2, v, L"PutElement failed: not an array of I2 nor VARIANT");
+}
+
+void PutElement(VARIANT* array, long index, unsigned short value) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_UI2;
+  v.uiVal = value;
+  PutScalar(array, index, VT_UI2, v, L"PutElement failed: not an array of UI2 nor VARIANT");
+}
+
 void PutElement(VARIANT* array, long index, int32_t value) {
   VARIANT v;
   VariantInit(&v);
@@ -405,12 +622,52 @@ void PutElement(VARIANT* array, long index, int32_t value) {
   PutScalar(array, index, VT_I4, v, L"PutElement failed: not an array of I4 nor VARIANT");
 }
 
+void PutElement(VARIANT* array, long index, uint32_t value) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_UI4;
+  v.ulVal = value;
+  PutScalar(array, index, VT_UI4, v, L"PutElement failed: not an array of UI4 nor VARIANT");
+}
+
+void PutElement(VARIANT* array, long index, long value) {
+  PutElement(array, index, static_cast<int32_t>(value));
+}
+
+void PutElement(VARIANT* array, long index, unsigned long value) {
+  PutElement(array, index, static_cast<uint32_t>(value));
+}
+
+void PutElement(VARIANT* array, long index, double value) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_R8;
+  v.dblVal = value;
+  PutScalar(array, index, VT_R8, v, L"PutElement failed: not an array of R8 nor VARIANT");
+}
+
+void PutElement(VARIANT* array, long index, float value) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_R4;
+  v.fltVal = value;
+  PutScalar(array, index, VT_R4, v, L"PutElement failed: not an array of R4 nor VARIANT");
+}
+
 void PutDateElement(VARIANT* array, long index, int64_t secondsSince1970) {
   VARIANT v;
   VariantInit(&v);
   v.vt = VT_DATE;
   v.date = SecondsToDate(secondsSince1970);
   PutScalar(array, index, VT_DATE, v, L"PutElement failed: not an array of DATE nor VARIANT");
+}
+
+void PutElement(VARIANT* array, long index, unsigned char value) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_UI1;
+  v.bVal = value;
+  PutScalar(array, index, VT_UI1, v, L"PutElement failed: not an array of UI1 nor VARIANT");
 }
 
 namespace {
@@ -467,6 +724,19 @@ void PutPair(VARIANT* pairs, long index, const std::wstring& name, int32_t value
   PutOwnedPair(pairs, index, name, &v);
 }
 
+void PutBinaryIntoVariant(VARIANT* out, const unsigned char* bytes, long length) {
+  if (out == nullptr || length < 0 || length > static_cast<long>(UINT32_MAX) ||
+      (bytes == nullptr && length > 0)) {
+    Fail(L"PutBinaryIntoVariant: could not create safe array");
+  }
+  VariantClear(out);
+  SAFEARRAY* psa = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(length));
+  if (psa == nullptr) Fail(L"PutBinaryIntoVariant: could not create safe array");
+  if (length > 0) std::memcpy(psa->pvData, bytes, static_cast<size_t>(length));
+  out->vt = VT_ARRAY | VT_UI1;
+  out->parray = psa;
+}
+
 // --- Checks ----------------------------------------------------------------
 
 void CheckSingleRetcode(const VARIANT& retcodes, const wchar_t* name) {
@@ -498,6 +768,25 @@ long GetSingleRetcode(const VARIANT& retcodes) {
   }
   if (retcodes.vt == VT_I4) return retcodes.lVal;
   Fail(L"VUtil::GetSingleRetcode wrong type");
+}
+
+void checkType(const VARIANT& v, VARTYPE type, const wchar_t* name) {
+  if (v.vt != type) {
+    Fail(Prefix(name) + Format(L"checkType failed, got %d, expected %d", v.vt, type));
+  }
+}
+
+void checkArrayType(const VARIANT& v, VARTYPE elementType, long length, bool atLeast,
+                    const wchar_t* name) {
+  const int expected = elementType | VT_ARRAY;
+  if (v.vt != expected) {
+    Fail(Prefix(name) + Format(L"checkArrayType failed, got %d, expected %d", v.vt, expected));
+  }
+  const long n = GetArrayLength(v);
+  if (n < length || (!atLeast && n > length)) {
+    Fail(Prefix(name) + Format(L"checkArrayType failed, got length %d, expect %d%ls",
+                               static_cast<int>(n), static_cast<int>(length), atLeast ? L"+" : L""));
+  }
 }
 
 // --- Dump ------------------------------------------------------------------
@@ -559,32 +848,36 @@ void DumpArray(const VARIANT& v, int level, const std::wstring& indent, std::wst
   }
   *out += Format(L"%ls<var vt=\"VT_ARRAY|%ls\" count=\"%d\">\r\n", indent.c_str(), typeName,
                  static_cast<int>(count));
-  static const wchar_t kFailed[] = L"SafeArrayGetElement failed in VUtil::GetElement";
   for (long i = 0; i < count; ++i) {
     switch (elementType) {
       case VT_I2: {
-        const int16_t value = ReadRaw<int16_t>(v, i, kFailed);
+        short value = 0;
+        GetElement(v, i, &value);
         *out += Format(L"%ls<var vt=\"VT_I2\">%d</var>\r\n", indent.c_str(), static_cast<int>(value));
         break;
       }
       case VT_UI2: {
-        const uint16_t value = ReadRaw<uint16_t>(v, i, kFailed);
+        unsigned short value = 0;
+        GetElement(v, i, &value);
         *out += Format(L"%ls<var vt=\"VT_UI2\">%d</var>\r\n", indent.c_str(), static_cast<int>(value));
         break;
       }
       case VT_I4: {
-        const int32_t value = ReadRaw<int32_t>(v, i, kFailed);
+        long value = 0;
+        GetElement(v, i, &value);
         *out += Format(L"%ls<var vt=\"VT_I4\">%d</var>\r\n", indent.c_str(), static_cast<int>(value));
         break;
       }
       case VT_UI4: {
-        const uint32_t value = ReadRaw<uint32_t>(v, i, kFailed);
+        unsigned long value = 0;
+        GetElement(v, i, &value);
         *out += Format(L"%ls<var vt=\"VT_UI4\">%d</var>\r\n", indent.c_str(),
-                       static_cast<int>(value));
+                       static_cast<int>(static_cast<uint32_t>(value)));
         break;
       }
       case VT_BSTR: {
-        const std::wstring value = ReadBstr(v, i, kFailed);
+        std::wstring value;
+        GetElement(v, i, &value);
         *out += Format(L"%ls<var vt=\"VT_BSTR\">%ls</var>\r\n", indent.c_str(), value.c_str());
         break;
       }

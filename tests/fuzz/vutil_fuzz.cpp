@@ -2,6 +2,7 @@
 // send (the wire decoder builds it). Every reader either returns a value or
 // throws VelException; none crashes or reads outside the array.
 #include <string>
+#include <vector>
 
 #include "support/VUtil.h"
 #include "support/VelException.h"
@@ -41,22 +42,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Try([&] { VUtil::GetStringElement(v, index); });
     Try([&] { VUtil::GetLongElement(v, index); });
     Try([&] { VUtil::GetLongOrEmptyElement(v, index); });
-    Try([&] { VUtil::GetBoolElement(v, index); });
+    Try([&] { VUtil::GetBoolLikeElement(v, index); });
     Try([&] { VUtil::GetDateElement(v, index); });
+    Try([&] { VUtil::GetDoubleElement(v, index); });
+    Try([&] { VUtil::GetShortElement(v, index); });
+    Try([&] {
+      std::vector<unsigned char> bytes;
+      VUtil::GetByteArrayElement(v, index, &bytes);
+    });
     Try([&] {
       std::wstring name, value;
       VUtil::GetPair(v, index, &name, &value);
     });
     Try([&] {
-      AutoVariant copy;
-      VUtil::ElementInPlace(v, index, &copy);
+      AutoVariant element;
+      VUtil::GetElement(v, index, &element);
     });
   }
   Try([&] {
     std::wstring value;
-    VUtil::FindPair(v, L"title", &value);
+    VUtil::FindPairNoCase(v, L"title", &value);
   });
-
   Try([&] { VUtil::DumpValue(v, 0); });
   return 0;
 }

@@ -21,17 +21,31 @@ std::wstring Thrown(const std::function<void()>& f) {
   return L"<nothing thrown>";
 }
 
-// [ "text", 42, empty, true, date 25569.5, null ]
+// [ "text", 42, empty, true, date 25569.5, short -3, ushort 65535, 2.5, 1.5f,
+//   null, uint 7, [bytes 1 2 3], [I4 array] ]
 void FillMixed(VARIANT* params) {
-  VUtil::CreateArray(params, VT_VARIANT, 6);
+  VUtil::CreateArray(params, VT_VARIANT, 13);
   VUtil::PutElement(params, 0, std::wstring(L"text"));
   VUtil::PutElement(params, 1, 42);
   VUtil::PutElement(params, 3, true);
   VUtil::PutDateElement(params, 4, 43200);
+  VUtil::PutElement(params, 5, static_cast<short>(-3));
+  VUtil::PutElement(params, 6, static_cast<unsigned short>(65535));
+  VUtil::PutElement(params, 7, 2.5);
+  VUtil::PutElement(params, 8, 1.5f);
   VARIANT null;
   VariantInit(&null);
   null.vt = VT_NULL;
-  VUtil::PutElement(params, 5, null);
+  VUtil::PutElement(params, 9, null);
+  VUtil::PutElement(params, 10, 7u);
+  AutoVariant bytes;
+  const unsigned char raw[] = {1, 2, 3};
+  VUtil::PutBinaryIntoVariant(&bytes, raw, 3);
+  VUtil::PutElement(params, 11, bytes.get());
+  AutoVariant longs;
+  VUtil::CreateArray(&longs, VT_I4, 1);
+  VUtil::PutElement(&longs, 0, 5);
+  VUtil::PutElement(params, 12, longs.get());
 }
 
 // A VARIANT holding a SAFEARRAY with the given lower bound.
@@ -39,13 +53,6 @@ void MakeVector(VARIANT* out, VARTYPE vt, LONG lower, ULONG count) {
   VariantClear(out);
   out->vt = VT_ARRAY | vt;
   out->parray = SafeArrayCreateVector(vt, lower, count);
-}
-
-// Stores `value` as element 0 of an array of its own type.
-template <typename T>
-void PutRaw(VARIANT* array, T value) {
-  const LONG index = 0;
-  ASSERT_EQ(SafeArrayPutElement(array->parray, &index, &value), S_OK);
 }
 
 }  // namespace
@@ -99,11 +106,24 @@ TEST(VUtil, ReadersOfVariantArrays) {
   EXPECT_EQ(VUtil::GetStringElement(a, 0), L"text");
   EXPECT_EQ(VUtil::GetStringElement(a, 2), L"");  // VT_EMPTY
   EXPECT_EQ(VUtil::GetLongElement(a, 1), 42);
+  EXPECT_EQ(VUtil::GetIntElement(a, 1), 42);
   EXPECT_EQ(VUtil::GetLongOrEmptyElement(a, 1), 42);
   EXPECT_EQ(VUtil::GetLongOrEmptyElement(a, 2), 0);
   EXPECT_TRUE(VUtil::GetBoolElement(a, 3));
   EXPECT_EQ(VUtil::GetDateElement(a, 4), 43200);
-  EXPECT_EQ(VUtil::GetArrayLength(a), 6);
+  EXPECT_EQ(VUtil::GetShortElement(a, 5), -3);
+  EXPECT_EQ(VUtil::GetUShortElement(a, 6), 65535);
+  EXPECT_EQ(VUtil::GetDoubleElement(a, 7), 2.5);
+  EXPECT_EQ(VUtil::GetFloatElement(a, 7), 2.5f);  // a double is accepted
+  EXPECT_EQ(VUtil::GetFloatElement(a, 8), 1.5f);
+  EXPECT_EQ(VUtil::GetArrayLength(a), 13);
+
+  // Bool-like: empty and null are false, numbers true when not 0.
+  const struct {
+    long index;
+    bool expected;
+  } boolLike[] = {{1, true}, {2, false}, {3, true}, {5, true}, {6, true}, {9, false}, {10, true}};
+  for (const auto& c : boolLike) EXPECT_EQ(VUtil::GetBoolLikeElement(a, c.index), c.expected) << c.index;
 
   AutoVariant element;
   VUtil::GetElement(a, 0, &element);
@@ -111,18 +131,17 @@ TEST(VUtil, ReadersOfVariantArrays) {
   VUtil::GetElement(a, 1, &element);  // the previous value is cleared first
   EXPECT_EQ(element.get().vt, VT_I4);
 
-  // Typed arrays: written and read without a VARIANT around each value.
-  AutoVariant typed;
-  VUtil::CreateArray(&typed, VT_BSTR, 2);
-  VUtil::PutElement(&typed, 1, L"two");
-  EXPECT_EQ(VUtil::GetStringElement(typed.get(), 1), L"two");
-  EXPECT_EQ(VUtil::GetStringElement(typed.get(), 0), L"");  // null BSTR
-  VUtil::CreateArray(&typed, VT_I4, 1);
-  VUtil::PutElement(&typed, 0, -7);
-  EXPECT_EQ(VUtil::GetLongElement(typed.get(), 0), -7);
-  VUtil::CreateArray(&typed, VT_BOOL, 1);
-  VUtil::PutElement(&typed, 0, true);
-  EXPECT_TRUE(VUtil::GetBoolElement(typed.get(), 0));
+  long length = 0;
+  unsigned char* bytes = VUtil::GetByteArrayElement(a, 11, &length);
+  ASSERT_EQ(length, 3);
+  EXPECT_EQ(bytes[0], 1);
+  EXPECT_EQ(bytes[2], 3);
+  delete[] bytes;
+  std::vector<unsigned char> vec;
+  VUtil::GetByteArrayElement(a, 11, &vec);
+  EXPECT_EQ(vec, (std::vector<unsigned char>{1, 2, 3}));
+  VUtil::GetCharArrayElement(a, 11, &vec);
+  EXPECT_EQ(vec.size(), 3u);
 }
 
 TEST(VUtil, ReaderErrors) {
@@ -132,6 +151,8 @@ TEST(VUtil, ReaderErrors) {
   AutoVariant strings;
   VUtil::CreateArray(&strings, VT_BSTR, 1);
   const VARIANT& s = strings.get();
+  long n = 0;
+  std::vector<unsigned char> v;
   AutoVariant out;
   const struct {
     std::function<void()> read;
@@ -139,21 +160,107 @@ TEST(VUtil, ReaderErrors) {
   } cases[] = {
       {[&] { VUtil::GetStringElement(a, 1); }, L"Element is not a string"},
       {[&] { VUtil::GetStringElement(AutoVariant().get(), 0); }, L"Not an array of variant or string"},
-      {[&] { VUtil::GetStringElement(a, 6); }, L"SafeArrayGetElement failed in VUtil::GetElement"},
+      {[&] { VUtil::GetStringElement(a, 13); }, L"SafeArrayGetElement failed in VUtil::GetElement"},
+      {[&] { VUtil::GetStringElement(a, -1); }, L"SafeArrayGetElement failed in VUtil::GetElement"},
       {[&] { VUtil::GetStringElement(a, 1L << 40); }, L"SafeArrayGetElement failed in VUtil::GetElement"},
-      {[&] { VUtil::GetStringElement(s, 1); }, L"SafeArrayGetElement failed in VUtil::GetElement"},
       {[&] { VUtil::GetLongElement(a, 2); }, L"Element is not a long"},
       {[&] { VUtil::GetLongElement(s, 0); }, L"Not an array of variant or long"},
       {[&] { VUtil::GetLongOrEmptyElement(a, 0); }, L"Element is not a long"},
+      {[&] { VUtil::GetIntElement(a, 0); }, L"Element is not an int"},
+      {[&] { VUtil::GetIntElement(s, 0); }, L"Not an array of variant or int"},
       {[&] { VUtil::GetBoolElement(a, 1); }, L"Element is not a bool"},
       {[&] { VUtil::GetBoolElement(s, 0); }, L"Not an array of variant or bool"},
-      {[&] { VUtil::GetDateElement(a, 5); }, L"Element is not a date"},
+      {[&] { VUtil::GetBoolLikeElement(a, 0); }, L"Element is not a bool"},
+      {[&] { VUtil::GetBoolLikeElement(s, 0); }, L"Not an array of variant or bool"},
+      {[&] { VUtil::GetDateElement(a, 7); }, L"Element is not a date"},
       {[&] { VUtil::GetDateElement(s, 0); }, L"Not an array of variant or date"},
       {[&] { VUtil::GetDateElement(a, 99); }, L"SafeArrayGetElement failed in VUtil::GetDateElement"},
+      {[&] { VUtil::GetShortElement(a, 6); }, L"Element is not a short"},
+      {[&] { VUtil::GetShortElement(s, 0); }, L"Not an array of variant or short"},
+      {[&] { VUtil::GetUShortElement(a, 5); }, L"Element is not an unsigned short"},
+      {[&] { VUtil::GetUShortElement(s, 0); }, L"Not an array of variant or unsigned short"},
+      {[&] { VUtil::GetDoubleElement(a, 8); }, L"Element is not a double"},
+      {[&] { VUtil::GetDoubleElement(s, 0); }, L"Not an array of variant or double"},
+      {[&] { VUtil::GetFloatElement(a, 1); }, L"Element is not a float or a double"},
+      {[&] { VUtil::GetFloatElement(s, 0); }, L"Not an array of variant, float or double"},
+      {[&] { VUtil::GetByteArrayElement(s, 0, &n); }, L"Not an array of variant: 8200"},
+      {[&] { VUtil::GetByteArrayElement(a, 12, &n); }, L"Element is not an array of unsigned char: 8195"},
+      {[&] { VUtil::GetByteArrayElement(s, 0, &v); }, L"Not an array of variant"},
+      {[&] { VUtil::GetByteArrayElement(a, 0, &v); }, L"Element is not an unsigned char array"},
+      {[&] { VUtil::GetCharArrayElement(a, 12, &v); }, L"Element is not an array of (unsigned) char: 8195"},
       {[&] { VUtil::GetElement(s, 0, &out); }, L"Variant passed to VUtil::GetElement is not a variant array"},
       {[&] { VUtil::GetElement(a, 20, &out); }, L"SafeArrayGetElement failed in VUtil::GetElement"},
   };
   for (const auto& c : cases) EXPECT_EQ(Thrown(c.read), c.message);
+}
+
+TEST(VUtil, TypedArrayReaders) {
+  // Each typed form reads its own array type and names it when it gets another.
+  AutoVariant wrong;
+  VUtil::CreateArray(&wrong, VT_VARIANT, 1);
+  const VARIANT& w = wrong.get();
+  std::wstring text;
+  long l = 0;
+  int i = 0;
+  double d = 0;
+  float f = 0;
+  unsigned long ul = 0;
+  short sh = 0;
+  bool b = false;
+  unsigned short us = 0;
+  const struct {
+    VARTYPE vt;
+    std::function<void(const VARIANT&)> read;
+    const wchar_t* message;
+  } cases[] = {
+      {VT_BSTR, [&](const VARIANT& v) { VUtil::GetElement(v, 0, &text); }, L"a string array"},
+      {VT_I4, [&](const VARIANT& v) { VUtil::GetElement(v, 0, &l); }, L"a long array"},
+      {VT_I4, [&](const VARIANT& v) { VUtil::GetElement(v, 0, &i); }, L"an int array"},
+      {VT_R8, [&](const VARIANT& v) { VUtil::GetElement(v, 0, &d); }, L"a double array"},
+      {VT_R4, [&](const VARIANT& v) { VUtil::GetElement(v, 0, &f); }, L"a float array"},
+      {VT_UI4, [&](const VARIANT& v) { VUtil::GetElement(v, 0, &ul); }, L"a unsigned long array"},
+      {VT_I2, [&](const VARIANT& v) { VUtil::GetElement(v, 0, &sh); }, L"a short array"},
+      {VT_BOOL, [&](const VARIANT& v) { VUtil::GetElement(v, 0, &sh); }, L"a short array"},
+      {VT_BOOL, [&](const VARIANT& v) { VUtil::GetElement(v, 0, &b); }, L"a short array"},
+      {VT_UI2, [&](const VARIANT& v) { VUtil::GetElement(v, 0, &us); }, L"a unsigned short array"},
+  };
+  for (const auto& c : cases) {
+    AutoVariant array;
+    VUtil::CreateArray(&array, c.vt, 1);
+    EXPECT_NO_THROW(c.read(array.get())) << c.vt;
+    EXPECT_EQ(Thrown([&] { c.read(w); }),
+              std::wstring(L"Variant passed to VUtil::GetElement is not ") + c.message);
+    EXPECT_EQ(Thrown([&] {
+                AutoVariant out;
+                VUtil::GetElement(array.get(), 1, &out);
+              }),
+              L"Variant passed to VUtil::GetElement is not a variant array");
+  }
+
+  // Values written into typed arrays come back through both reader families.
+  AutoVariant a;
+  VUtil::CreateArray(&a, VT_BSTR, 2);
+  VUtil::PutElement(&a, 1, L"two");
+  VUtil::GetElement(a.get(), 1, &text);
+  EXPECT_EQ(text, L"two");
+  EXPECT_EQ(VUtil::GetStringElement(a.get(), 0), L"");  // null BSTR
+  VUtil::CreateArray(&a, VT_I4, 1);
+  VUtil::PutElement(&a, 0, -7);
+  VUtil::GetElement(a.get(), 0, &l);
+  EXPECT_EQ(l, -7);
+  EXPECT_EQ(VUtil::GetLongElement(a.get(), 0), -7);
+  VUtil::CreateArray(&a, VT_UI4, 1);
+  VUtil::PutElement(&a, 0, 4000000000u);
+  VUtil::GetElement(a.get(), 0, &ul);
+  EXPECT_EQ(ul, 4000000000u);
+  VUtil::CreateArray(&a, VT_BOOL, 1);
+  VUtil::PutElement(&a, 0, true);
+  VUtil::GetElement(a.get(), 0, &b);
+  EXPECT_TRUE(b);
+  EXPECT_TRUE(VUtil::GetBoolElement(a.get(), 0));
+  VUtil::CreateArray(&a, VT_R4, 1);
+  VUtil::PutElement(&a, 0, 0.25f);
+  EXPECT_EQ(VUtil::GetFloatElement(a.get(), 0), 0.25f);
 }
 
 TEST(VUtil, ArrayLength) {
@@ -184,6 +291,20 @@ TEST(VUtil, Writers) {
   AutoVariant a;
   VUtil::CreateArray(&a, VT_VARIANT, 2);
   EXPECT_EQ(a.get().vt, VT_ARRAY | VT_VARIANT);
+  VUtil::PutElement(&a, 0, static_cast<unsigned char>(200));
+  VUtil::PutElement(&a, 1, 9L);  // a long is the bus's 32-bit long
+  AutoVariant e;
+  VUtil::GetElement(a.get(), 0, &e);
+  EXPECT_EQ(e.get().vt, VT_UI1);
+  EXPECT_EQ(e.get().bVal, 200);
+  EXPECT_EQ(VUtil::GetLongElement(a.get(), 1), 9);
+
+  VUtil::ResizeArray(&a, 4);
+  EXPECT_EQ(VUtil::GetArrayLength(a.get()), 4);
+  EXPECT_EQ(VUtil::GetLongElement(a.get(), 1), 9);
+  EXPECT_EQ(VUtil::GetLongOrEmptyElement(a.get(), 3), 0);
+  VUtil::ResizeArray(&a, 1);
+  EXPECT_EQ(VUtil::GetArrayLength(a.get()), 1);
 
   // A typed array takes a VARIANT of its own type.
   AutoVariant ints;
@@ -203,7 +324,15 @@ TEST(VUtil, Writers) {
       {[&] { VUtil::PutElement(&other, 0, true); }, L"PutElement failed: not an array of BOOL nor VARIANT"},
       {[&] { VUtil::PutElement(&other, 0, std::wstring(L"x")); }, L"PutElement failed: not an array of BSTR nor VARIANT"},
       {[&] { VUtil::PutElement(&other, 0, L"x"); }, L"PutElement failed: not an array of BSTR nor VARIANT"},
+      {[&] { VUtil::PutElement(&other, 0, static_cast<short>(1)); }, L"PutElement failed: not an array of I2 nor VARIANT"},
+      {[&] { VUtil::PutElement(&other, 0, static_cast<unsigned short>(1)); },
+       L"PutElement failed: not an array of UI2 nor VARIANT"},
       {[&] { VUtil::PutElement(&other, 0, 1); }, L"PutElement failed: not an array of I4 nor VARIANT"},
+      {[&] { VUtil::PutElement(&other, 0, 1u); }, L"PutElement failed: not an array of UI4 nor VARIANT"},
+      {[&] { VUtil::PutElement(&other, 0, 1.0); }, L"PutElement failed: not an array of R8 nor VARIANT"},
+      {[&] { VUtil::PutElement(&other, 0, 1.0f); }, L"PutElement failed: not an array of R4 nor VARIANT"},
+      {[&] { VUtil::PutElement(&other, 0, static_cast<unsigned char>(1)); },
+       L"PutElement failed: not an array of UI1 nor VARIANT"},
       {[&] { VUtil::PutDateElement(&ints, 0, 0); }, L"PutElement failed: not an array of DATE nor VARIANT"},
       {[&] { VUtil::PutElement(&other, 0, four.get()); }, L"PutElement failed: not an array of VARIANT"},
       {[&] { VUtil::PutElement(&ints, 0, ints.get()); }, L"PutElement failed: not an array of VARIANT"},
@@ -212,12 +341,19 @@ TEST(VUtil, Writers) {
       {[&] { VUtil::PutElement(&a, -1, four.get()); }, L"SafeArrayPutElement failed"},
       {[&] { VUtil::CreateArray(&other, VT_CY, 1); }, L"Could not create safe array"},
       {[&] { VUtil::CreateArray(&other, VT_I4, -1); }, L"Could not create safe array"},
+      {[&] { VUtil::ResizeArray(&four, 2); }, L"Could not redimension safe array"},
+      {[&] { VUtil::ResizeArray(&a, -2); }, L"Could not redimension safe array"},
+      {[&] { VUtil::PutBinaryIntoVariant(&other, nullptr, -1); }, L"PutBinaryIntoVariant: could not create safe array"},
   };
   for (const auto& c : cases) EXPECT_EQ(Thrown(c.write), c.message);
   EXPECT_EQ(other.get().vt, VT_ARRAY | VT_DATE);  // failed creations left it alone
+
+  VUtil::PutBinaryIntoVariant(&other, nullptr, 0);
+  EXPECT_EQ(other.get().vt, VT_ARRAY | VT_UI1);
+  EXPECT_EQ(VUtil::GetArrayLength(other.get()), 0);
 }
 
-TEST(VUtil, ElementsInPlaceAndMoved) {
+TEST(VUtil, BorrowedAndMovedElements) {
   AutoVariant list, array;
   VUtil::CreateArray(&list, VT_VARIANT, 2);
   VUtil::PutPair(&list, 0, L"title", L"News");
@@ -226,22 +362,26 @@ TEST(VUtil, ElementsInPlaceAndMoved) {
   // Moved: the array owns the list, the source is left empty.
   VUtil::MoveElement(&array, 1, &list.get());
   EXPECT_EQ(list.get().vt, VT_EMPTY);
-  AutoVariant copy;
-  const VARIANT& inPlace = VUtil::ElementInPlace(array.get(), 1, &copy);
-  EXPECT_EQ(copy.get().vt, VT_EMPTY);  // read in place, not copied
+  const VARIANT* borrowed = VUtil::BorrowElement(array.get(), 1);
+  ASSERT_NE(borrowed, nullptr);
   std::wstring name, value;
-  VUtil::GetPair(inPlace, 1, &name, &value);
+  VUtil::GetPair(*borrowed, 1, &name, &value);
   EXPECT_EQ(name + L"=" + value, L"path=/rec/a.asf");
+  EXPECT_EQ(VUtil::BorrowElement(array.get(), 0)->vt, VT_EMPTY);
   // Moving over an element frees what it held; the readers see the new one.
   AutoVariant other;
   VUtil::CreateArray(&other, VT_VARIANT, 1);
   VUtil::PutPair(&other, 0, L"title", L"Film");
   VUtil::MoveElement(&array, 1, &other.get());
-  VUtil::GetPair(VUtil::ElementInPlace(array.get(), 1, &copy), 0, &name, &value);
+  VUtil::GetPair(*VUtil::BorrowElement(array.get(), 1), 0, &name, &value);
   EXPECT_EQ(value, L"Film");
-  // Out of range: nothing to read in place, and the copy fails as GetElement does.
-  EXPECT_EQ(Thrown([&] { VUtil::ElementInPlace(array.get(), 2, &copy); }),
-            L"SafeArrayGetElement failed in VUtil::GetElement");
+  // Out of range, typed arrays and scalars: nothing to borrow; moving fails.
+  EXPECT_EQ(VUtil::BorrowElement(array.get(), 2), nullptr);
+  EXPECT_EQ(VUtil::BorrowElement(array.get(), -1), nullptr);
+  AutoVariant numbers;
+  VUtil::CreateArray(&numbers, VT_I4, 1);
+  EXPECT_EQ(VUtil::BorrowElement(numbers.get(), 0), nullptr);
+  EXPECT_EQ(VUtil::BorrowElement(other.get(), 0), nullptr);  // emptied by the move
   AutoVariant text;
   text.get().vt = VT_BSTR;
   text.get().bstrVal = SysAllocString(L"x");
@@ -254,7 +394,7 @@ TEST(VUtil, Pairs) {
   VUtil::PutPair(&pairs, 0, L"Title", L"News");
   // index 1 stays empty: a hole
   VUtil::PutPair(&pairs, 2, L"duration", 3600);
-  VUtil::PutPair(&pairs, 3, L"title", L"2nd title");
+  VUtil::PutPair(&pairs, 3, L"title", L"second title");
   VUtil::PutPair(&pairs, 4, L"Count", L"42 items");
   AutoVariant rating;
   rating.get().vt = VT_R8;
@@ -267,17 +407,23 @@ TEST(VUtil, Pairs) {
   EXPECT_EQ(value, L"News");
 
   EXPECT_TRUE(VUtil::FindPair(pairs.get(), L"title", &value));
-  EXPECT_EQ(value, L"2nd title");  // exact case
+  EXPECT_EQ(value, L"second title");  // exact case
+  EXPECT_TRUE(VUtil::FindPairNoCase(pairs.get(), L"TITLE", &value));
+  EXPECT_EQ(value, L"News");  // the first match wins
   EXPECT_FALSE(VUtil::FindPair(pairs.get(), L"TITLE", &value));
+  EXPECT_FALSE(VUtil::FindPairNoCase(pairs.get(), L"missing", &value));
 
   int32_t number = 0;
-  EXPECT_FALSE(VUtil::FindPairNoCase(pairs.get(), L"missing", &number));
   EXPECT_TRUE(VUtil::FindPairNoCase(pairs.get(), L"Duration", &number));
   EXPECT_EQ(number, 3600);
   EXPECT_TRUE(VUtil::FindPairNoCase(pairs.get(), L"count", &number));
   EXPECT_EQ(number, 42);
-  EXPECT_TRUE(VUtil::FindPairNoCase(pairs.get(), L"TITLE", &number));
-  EXPECT_EQ(number, 0);  // the first match wins: "News", text without digits
+  EXPECT_TRUE(VUtil::FindPairNoCase(pairs.get(), L"title", &number));
+  EXPECT_EQ(number, 0);  // text without digits
+  AutoVariant found;
+  EXPECT_TRUE(VUtil::FindPairNoCase(pairs.get(), L"RATING", &found));
+  EXPECT_EQ(found.get().vt, VT_R8);
+  EXPECT_EQ(found.get().dblVal, 4.5);
 
   AutoVariant strings;
   VUtil::CreateArray(&strings, VT_BSTR, 1);
@@ -293,9 +439,9 @@ TEST(VUtil, Pairs) {
   } errors[] = {
       {[&] { VUtil::FindPairNoCase(pairs.get(), L"rating", &number); },
        L"the value in the pair is neither a string nor an int"},
-      {[&] { VUtil::FindPair(pairs.get(), L"duration", &value); }, L"Element is not a string"},
+      {[&] { VUtil::FindPairNoCase(pairs.get(), L"duration", &value); }, L"Element is not a string"},
       {[&] { VUtil::FindPair(strings.get(), L"x", &value); }, L"Variant passed to VUtil::FindPair is not an array"},
-      {[&] { VUtil::FindPairNoCase(AutoVariant().get(), L"x", &number); },
+      {[&] { VUtil::FindPairNoCase(AutoVariant().get(), L"x", &found); },
        L"Variant passed to VUtil::FindPair is not an array"},
       {[&] { VUtil::GetPair(strings.get(), 0, &name, &value); }, L"Variant passed to VUtil::GetPair is not an array"},
       {[&] { VUtil::GetPair(pairs.get(), 6, &name, &value); }, L"SafeArrayGetElement failed in VUtil::GetPair"},
@@ -346,6 +492,35 @@ TEST(VUtil, ReturnCodes) {
             L"safeArrayGetElement failed in VUtil::CheckSingleRetcode : 'SafeArrayGetElement failed in VUtil::GetElement'");
 }
 
+TEST(VUtil, TypeChecks) {
+  AutoVariant v;
+  v.get().vt = VT_BSTR;
+  EXPECT_NO_THROW(VUtil::checkType(v.get(), VT_BSTR, nullptr));
+  EXPECT_EQ(Thrown([&] { VUtil::checkType(v.get(), VT_I4, nullptr); }), L"checkType failed, got 8, expected 3");
+  EXPECT_EQ(Thrown([&] { VUtil::checkType(v.get(), VT_I4, L"in"); }), L"in: checkType failed, got 8, expected 3");
+  v.get().vt = VT_EMPTY;
+
+  VUtil::CreateArray(&v, VT_VARIANT, 3);
+  EXPECT_NO_THROW(VUtil::checkArrayType(v.get(), VT_VARIANT, 3, false, nullptr));
+  EXPECT_NO_THROW(VUtil::checkArrayType(v.get(), VT_VARIANT, 2, true, nullptr));
+  const struct {
+    VARTYPE type;
+    long length;
+    bool atLeast;
+    const wchar_t* name;
+    const wchar_t* message;
+  } cases[] = {
+      {VT_BSTR, 3, false, nullptr, L"checkArrayType failed, got 8204, expected 8200"},
+      {VT_BSTR, 3, false, L"GetConflicts", L"GetConflicts: checkArrayType failed, got 8204, expected 8200"},
+      {VT_VARIANT, 2, false, nullptr, L"checkArrayType failed, got length 3, expect 2"},
+      {VT_VARIANT, 4, false, nullptr, L"checkArrayType failed, got length 3, expect 4"},
+      {VT_VARIANT, 4, true, L"p", L"p: checkArrayType failed, got length 3, expect 4+"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Thrown([&] { VUtil::checkArrayType(v.get(), c.type, c.length, c.atLeast, c.name); }), c.message);
+  }
+}
+
 TEST(VUtil, SingleOutParamString) {
   AutoVariant out;
   VUtil::CreateArray(&out, VT_VARIANT, 1);
@@ -375,7 +550,8 @@ TEST(VUtil, DumpArrays) {
   VUtil::PutElement(&inner, 1, -2);
   VUtil::PutElement(&v, 1, inner.get());
   AutoVariant bytes;
-  VUtil::CreateArray(&bytes, VT_UI1, 2);
+  const unsigned char raw[] = {9, 9};
+  VUtil::PutBinaryIntoVariant(&bytes, raw, 2);
   VUtil::PutElement(&v, 2, bytes.get());
   EXPECT_EQ(VUtil::DumpVariant(v.get(), L"in"),
             L"Dumping in:   <var vt=\"VT_ARRAY|VT_VARIANT\" count=\"3\">\r\n"
@@ -392,11 +568,11 @@ TEST(VUtil, DumpArrays) {
     std::function<void(VARIANT*)> fill;
     const wchar_t* lines;
   } cases[] = {
-      {VT_I2, [](VARIANT* a) { PutRaw<int16_t>(a, -1); },
+      {VT_I2, [](VARIANT* a) { VUtil::PutElement(a, 0, static_cast<short>(-1)); },
        L"  <var vt=\"VT_ARRAY|VT_I2\" count=\"1\">\r\n  <var vt=\"VT_I2\">-1</var>\r\n  </var>\r\n"},
-      {VT_UI2, [](VARIANT* a) { PutRaw<uint16_t>(a, 7); },
+      {VT_UI2, [](VARIANT* a) { VUtil::PutElement(a, 0, static_cast<unsigned short>(7)); },
        L"  <var vt=\"VT_ARRAY|VT_UI2\" count=\"1\">\r\n  <var vt=\"VT_UI2\">7</var>\r\n  </var>\r\n"},
-      {VT_UI4, [](VARIANT* a) { PutRaw<uint32_t>(a, 3000000000u); },
+      {VT_UI4, [](VARIANT* a) { VUtil::PutElement(a, 0, 3000000000u); },
        L"  <var vt=\"VT_ARRAY|VT_UI4\" count=\"1\">\r\n  <var vt=\"VT_UI4\">-1294967296</var>\r\n  </var>\r\n"},
       {VT_BSTR, [](VARIANT* a) { VUtil::PutElement(a, 0, L"x"); },
        L"  <var vt=\"VT_ARRAY|VT_BSTR\" count=\"1\">\r\n  <var vt=\"VT_BSTR\">x</var>\r\n  </var>\r\n"},
