@@ -1,24 +1,41 @@
-// The pass store's media-library requests against a stand-in on a
-// loopback bus.
+// The pass store's media-library requests against the scripted media
+// library on a loopback bus.
 #include <gtest/gtest.h>
 
 #include "db/PassStore.h"
 #include "passes/SeasonPasses.h"
 #include "tests/common/PassObjects.h"
 #include "tests/db/DbTestSupport.h"
-#include "tests/db/MediaLibraryStandIn.h"
+#include "tests/peers/PeerFixture.h"
 
-using dbtest::MediaLibraryStandIn;
 using dbtest::RawDb;
+using peertest::Elem;
+using peertest::Str;
+using tev::peers::Value;
 
 typedef std::vector<std::pair<std::wstring, std::wstring>> PairList;
 
-class SeasonPassesBusTest : public dbtest::BusFixture {
+namespace {
+
+// The pairs of a property list, values as text (integers in decimal).
+PairList Pairs(const VARIANT& list) {
+  PairList pairs;
+  for (long i = 0; i < VUtil::GetArrayLength(list); ++i) {
+    const Value pair = Elem(list, i);
+    const Value value = Elem(pair.get(), 1);
+    pairs.emplace_back(Str(pair.get(), 0), value.type() == VT_I4 ? std::to_wstring(value.get().lVal)
+                                                                  : Str(pair.get(), 1));
+  }
+  return pairs;
+}
+
+}  // namespace
+
+class SeasonPassesBusTest : public peertest::PeerFixture {
  protected:
   void SetUp() override {
-    BusFixture::SetUp();
+    PeerFixture::SetUp();
     if (HasFatalFailure()) return;
-    OpenNew();
     db_.reset(new RawDb(dbPath_));
     ASSERT_TRUE(db_->Exec(
         "INSERT INTO SeasonPasses (ProgramName, ChannelName, ChannelMedium, ChannelMimetype, Priority, "
@@ -26,15 +43,12 @@ class SeasonPassesBusTest : public dbtest::BusFixture {
         "('Late ''Show''', 'Chan', 'ch', 'video/x-webwin', 0, 9, 0, 5, 20100102030405, 60, 'News', 0)"));
   }
   PairList LastList() {
-    auto published = media_.Requests(L"AddMedium");
-    if (published.empty()) return PairList();
-    AutoVariant list;
-    MediaLibraryStandIn::Element(published.back().in->get(), 1, &list);
-    return MediaLibraryStandIn::Pairs(list.get());
+    auto published = media_.RequestsOf(L"AddMedium");
+    return published.empty() ? PairList() : Pairs(Elem(published.back().get(), 1).get());
   }
   // Made at first use, over the database the test opened.
   tev::test::PassObjects& Objects() {
-    if (!objects_) objects_.reset(new tev::test::PassObjects(vel_.Peers()));
+    if (!objects_) objects_.reset(new tev::test::PassObjects(vel_->Peers()));
     return *objects_;
   }
 
@@ -70,17 +84,19 @@ TEST_F(SeasonPassesBusTest, PassMediumCarriesTheOptionalPropertiesAndStoresTheId
                             {L"tags", L"late"},
                         }));
 
-  // Republished: the stored id travels, optional properties stay out.
+  // Republished: the stored id travels, optional properties stay out, and
+  // the id the library answers is stored.
+  media_.SetReply(L"AddMedium", 0, Value::Array({Value::Str(L"M9")}));
   Objects().passes.AddPassToTevMedia(1, L"", L"", L"");
   PairList list = LastList();
   ASSERT_EQ(list.size(), 16u);
   EXPECT_EQ(list[0], (std::pair<std::wstring, std::wstring>{L"tevMediumId", L"M1"}));
-  EXPECT_EQ(PassStore::MediumId(1), L"M2");
+  EXPECT_EQ(PassStore::MediumId(1), L"M9");
 
   // A refusal keeps the stored id.
-  media_.FailWith(L"AddMedium", 4);
+  media_.SetReply(L"AddMedium", 4);
   Objects().passes.AddPassToTevMedia(1, L"", L"", L"");
-  EXPECT_EQ(PassStore::MediumId(1), L"M2");
+  EXPECT_EQ(PassStore::MediumId(1), L"M9");
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedule::AddMedium: "));
 }
 
@@ -95,32 +111,36 @@ TEST_F(SeasonPassesBusTest, PassChangesReachOnlyItsPendingSchedules) {
     ASSERT_TRUE(db_->Exec(std::string("INSERT INTO Schedules (TevMediumId, Owner, Status) VALUES ") + row));
   }
   SeasonPasses::SetEpisodesAttribute(Objects().engine.Library(), 5, L"rating", L"PG-13");
-  auto requests = media_.Requests(L"SetMediaAttributes");
-  ASSERT_EQ(requests.size(), 1u);
-  const VARIANT& in = requests[0].in->get();
-  EXPECT_EQ(VUtil::GetStringElement(in, 0), L"");
-  AutoVariant ids, pair;
-  MediaLibraryStandIn::Element(in, 1, &ids);
-  EXPECT_EQ(MediaLibraryStandIn::Strings(ids.get()), (std::vector<std::wstring>{L"a", L"e", L"g's"}));
-  MediaLibraryStandIn::Element(in, 2, &pair);
-  EXPECT_EQ(MediaLibraryStandIn::Pairs(pair.get()), (PairList{{L"rating", L"PG-13"}}));
+  ASSERT_EQ(media_.CountOf(L"SetMediaAttributes"), 1u);
+  const Value in = Last(media_, L"SetMediaAttributes");
+  EXPECT_EQ(Str(in.get(), 0), L"");
+  const Value ids = Elem(in.get(), 1);
+  std::vector<std::wstring> texts;
+  for (long i = 0; i < VUtil::GetArrayLength(ids.get()); ++i) texts.push_back(Str(ids.get(), i));
+  EXPECT_EQ(texts, (std::vector<std::wstring>{L"a", L"e", L"g's"}));
+  EXPECT_EQ(Pairs(Elem(in.get(), 2).get()), (PairList{{L"rating", L"PG-13"}}));
 }
 
 TEST_F(SeasonPassesBusTest, ThumbnailUpgradeSkipsMediaItCannotPlace) {
   ASSERT_TRUE(db_->Exec("INSERT INTO Schedules (FilePath) VALUES ('/rec/x.wmv')"));
-  media_.SetMedia({{L"a", L"RT1"}, {L"b", L"RT"}, {L"c", L""}, {L"d", L"RTabc"}, {L"e", L"RT2"},
-                   {L"f", L"XY1"}});
+  std::vector<Value> media;
+  for (const auto& m : std::vector<std::pair<const wchar_t*, const wchar_t*>>{
+           {L"a", L"RT1"}, {L"b", L"RT"}, {L"c", L""}, {L"d", L"RTabc"}, {L"e", L"RT2"}, {L"f", L"XY1"}}) {
+    media.push_back(Value::Array(
+        {Value::Str(L"PVR"), Value::Str(L"key"), Value::Str(m.first), Value::Str(m.second)}));
+  }
+  media_.SetReply(L"GetMediaFromSource", 0, Value::Array({Value::Array(media)}));
   Objects().passes.UpgradeThumbnails();
-  auto thumbnails = media_.Requests(L"SetThumbnailUrl");
+  auto thumbnails = media_.RequestsOf(L"SetThumbnailUrl");
   ASSERT_EQ(thumbnails.size(), 2u);
-  EXPECT_EQ(VUtil::GetStringElement(thumbnails[0].in->get(), 0), L"RT1");
-  EXPECT_EQ(VUtil::GetStringElement(thumbnails[0].in->get(), 1), L"/rec/x.wmv.jpg");
-  EXPECT_EQ(VUtil::GetStringElement(thumbnails[1].in->get(), 0), L"XY1");
+  EXPECT_EQ(Str(thumbnails[0].get(), 0), L"RT1");
+  EXPECT_EQ(Str(thumbnails[0].get(), 1), L"/rec/x.wmv.jpg");
+  EXPECT_EQ(Str(thumbnails[1].get(), 0), L"XY1");
 
   // A library that refuses the question: logged, and the migration goes on.
-  media_.FailWith(L"GetMediaFromSource", 2);
+  media_.SetReply(L"GetMediaFromSource", 2);
   log_->Clear();
   EXPECT_TRUE(Objects().passes.ChangeMediumIds());
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SeasonPasses::UpgradeThumbnails: "));
-  EXPECT_EQ(PassStore::MediumId(1), L"new-");
+  EXPECT_EQ(PassStore::MediumId(1), L"M1");
 }
