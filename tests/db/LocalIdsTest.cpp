@@ -93,10 +93,3 @@ TEST_F(LocalIdsTest, MediumIdsByLocalIdAndPathLookUp) {
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"GetLocalIdFromPath failed: SELECT * from Schedules WHERE FilePath='/rec/a.wmv'"));
 }
 
-TEST(LocalIds, TextForms) {
-  EXPECT_EQ(LocalIds::ScheduleKey(42), L"R42");
-  EXPECT_EQ(LocalIds::ThumbnailKey(42), L"RT42");
-  EXPECT_EQ(LocalIds::PassKey(42), L"RP42");
-  EXPECT_EQ(LocalIds::ScheduleKey(0), L"R0");
-  EXPECT_EQ(LocalIds::PassKey(-7), L"RP-7");
-}

@@ -92,25 +92,6 @@ TEST_F(SQLiteTest, ColumnListRewriteFollowsItsCaseRules) {
   for (const Case& c : cases) EXPECT_EQ(SQLite::RewriteColumnList(c.in), c.out) << c.in;
 }
 
-TEST_F(SQLiteTest, RewrittenQueriesLeaveOutTheNamedColumns) {
-  OpenNew();
-  SQLite insert;
-  ASSERT_TRUE(insert.RunQuery("INSERT INTO Schedules (Name, ThumbnailState) VALUES ('n', 'requested')", L"t"));
-  ASSERT_TRUE(insert.RunQuery("INSERT INTO SeasonPasses (ProgramName) VALUES ('p')", L"t"));
-  SQLite q;
-  ASSERT_TRUE(q.RunQuery("SELECT * FROM Schedules", L"t"));
-  EXPECT_EQ(q.GetColumnCount(), 25);
-  EXPECT_EQ(q.FindIndex("ThumbnailState"), -1);
-  ASSERT_TRUE(q.RunQuery("SELECT ThumbnailState FROM Schedules WHERE Name = ?", {L"n"}, L"t"));
-  EXPECT_EQ(q.GetString("ThumbnailState"), L"requested");
-  ASSERT_TRUE(q.RunQuery("SELECT * FROM SeasonPasses", L"t"));
-  EXPECT_EQ(q.GetColumnCount(), 19);
-  EXPECT_EQ(q.FindIndex("PauseStart"), -1);
-  EXPECT_EQ(q.FindIndex("PauseEnd"), -1);
-  ASSERT_TRUE(q.RunQuery("SELECT * from SeasonPasses", L"t"));
-  EXPECT_EQ(q.GetColumnCount(), 21);
-}
-
 TEST_F(SQLiteTest, GettersReadByNameAndReportWhatIsMissing) {
   OpenNew();
   SQLite write;
@@ -273,19 +254,6 @@ TEST_F(SQLiteTest, GetVersionReadsTheConfigRow) {
   EXPECT_TRUE(log_->Has(LOG_ERROR,
                         L"SQLite::getVersion sql error in SELECT * FROM Config WHERE Key = 'Version'"));
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SQL error in SQLite::getVersion: "));
-}
-
-TEST_F(SQLiteTest, InjectedFaultsFailStatementsFromTheCountOn) {
-  OpenNew();
-  database_->FailStatementsAfter(2);
-  SQLite q;
-  EXPECT_TRUE(q.RunQuery("SELECT 1", L"t"));
-  EXPECT_TRUE(q.RunQuery("SELECT 2", L"t"));
-  EXPECT_FALSE(q.RunQuery("SELECT 3", L"Caller"));
-  EXPECT_TRUE(log_->Has(LOG_ERROR, L"SQL error in Caller: injected fault"));
-  EXPECT_FALSE(q.RunQuery("SELECT 4", L"t"));
-  database_->FailStatementsAfter(-1);
-  EXPECT_TRUE(q.RunQuery("SELECT 5", L"t"));
 }
 
 TEST_F(SQLiteTest, CommittedRowsSurviveAKilledProcess) {

@@ -153,9 +153,4 @@ TEST_F(CachedQueryTest, FailuresReportAsBeforeAndASchemaChangeIsSeen) {
   EXPECT_TRUE(query.RunQuery("INSERT INTO Config (Key, Value) VALUES ('Other', '1')", L"t"));
   ASSERT_TRUE(query.RunQuery("SELECT * FROM Config WHERE Key = 'Other'", L"t"));
   EXPECT_EQ(query.GetString("Value"), L"1");
-
-  // A shape that does not prepare falls back to the text and its message.
-  log_->Clear();
-  EXPECT_FALSE(query.RunQuery("SELECT Value FROM Config WHERE Nope = 'x'", L"Reader"));
-  EXPECT_TRUE(log_->Has(LOG_ERROR, L"SQL error in Reader: no such column: Nope"));
 }

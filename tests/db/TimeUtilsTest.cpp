@@ -39,23 +39,6 @@ TEST(TimeUtils, EveryFormOfTheDocumentExampleIsWrittenAndReadBack) {
   }
 }
 
-// The database and media texts, written digit by digit, are what the C
-// library's "%04d%02d..." makes of the same local time, over the whole range.
-RC_GTEST_PROP(TimeUtils, DatabaseAndMediaTextsMatchTheFormattedLocalTime, ()) {
-  ScopedZone scoped(*rc::gen::element("Europe/Berlin", "America/New_York", "Australia/Sydney"));
-  const int64_t t = *rc::gen::inRange<int64_t>(0, 32535216000LL);
-  const time_t value = static_cast<time_t>(t);
-  struct tm l {};
-  RC_ASSERT(localtime_r(&value, &l) != nullptr);
-  wchar_t expected[64];
-  swprintf(expected, 64, L"%04d%02d%02d%02d%02d%02d", l.tm_year + 1900, l.tm_mon + 1, l.tm_mday,
-           l.tm_hour, l.tm_min, l.tm_sec);
-  RC_ASSERT(FormatTime3(t) == std::wstring(expected));
-  swprintf(expected, 64, L"%04d-%02d-%02d %02d:%02d:%02d", l.tm_year + 1900, l.tm_mon + 1,
-           l.tm_mday, l.tm_hour, l.tm_min, l.tm_sec);
-  RC_ASSERT(FormatTime2(t) == std::wstring(expected));
-}
-
 TEST(TimeUtils, ReaderAppliesThePresentDaylightFlagAcrossAChange) {
   for (const char* zone : {"Europe/Berlin", "America/New_York"}) {
     ScopedZone scoped(zone);

@@ -140,21 +140,6 @@ TEST_F(UpgradeTest, VersionTwoWithRowsEndsAtSevenAndKeepsLaterEditsAcrossRestart
   EXPECT_EQ(db_->Value("PRAGMA integrity_check"), "ok");
 }
 
-// The steps' order shows in the column order (EmptyFilesOfEveryVersion...).
-TEST_F(UpgradeTest, ARepeatedVersionThreeStepSkipsItsAltersAndAddsPaddingRowsAgain) {
-  Make(3);
-  ASSERT_TRUE(Initialize());
-  ASSERT_TRUE(db_->Exec("UPDATE Config SET Value = '3' WHERE Key = 'Version'"));
-  database_.reset();
-  log_->Clear();
-  ASSERT_TRUE(Initialize());
-  EXPECT_EQ(Version(), "7");
-  EXPECT_EQ(db_->Columns("Schedules"), UpgradedSchedules(3, 7));
-  EXPECT_EQ(db_->Columns("SeasonPasses"), UpgradedPasses(3, 7));
-  EXPECT_EQ(db_->Value("SELECT count(*) FROM Config WHERE Key = 'StartPadding'"), "2");
-  EXPECT_EQ(db_->Value("SELECT count(*) FROM Config WHERE Key = 'EndPadding'"), "2");
-}
-
 TEST_F(UpgradeTest, VersionFiveRenumbersByPriorityOrder) {
   Make(5);
   AddPass("tv c", "video/x-tv", "3");

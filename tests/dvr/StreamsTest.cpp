@@ -91,17 +91,8 @@ TEST_F(DVRStreams, StartsAndStopsATelevisionStream) {
 }
 
 TEST_F(DVRStreams, StreamerAnswersDecideTheResult) {
-  // The streamer names another destination.
-  streamer_.SetReply(L"StartStream", 0,
-                     Value::Array({Value::Array({Value(), Value(), Value(), Value(), Value(),
-                                                 Value::Pairs({{L"destination",
-                                                                Value::Str(L"/rec/moved.asf")}})})}));
-  std::wstring path = L"/rec/a.asf";
-  EXPECT_EQ(Start(L"ch1", L"video/x-tv", &path), 0);
-  EXPECT_EQ(path, L"/rec/moved.asf");
-  EXPECT_NE(dvr_->GetStreamId(L"/rec/moved.asf"), 0);
-
   // Unreadable stream settings are only a warning.
+  std::wstring path;
   for (const Value& reply : {Value(), Value::Str(L"?"), Value::Array({Value::Array({})}),
                              Value::Array({Value::Array(std::vector<Value>(6, Value::Long(1)))})}) {
     streamer_.SetReply(L"StartStream", 0, reply);

@@ -7,19 +7,15 @@
 #include <taglib/asftag.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
 #include "db/Schedule.h"
-#include "dvr/ThumbnailTable.h"
 #include "monitor/FileMetadata.h"
 #include "platform/WideText.h"
 #include "tests/common/TempRoot.h"
@@ -242,35 +238,3 @@ TEST_F(FileMetadata, EditorAbsentOrMisusedFails) {
   EXPECT_TRUE(s.PopulateFromFile(&editor, W(path), L"C", L"T", 0, L"video/x-tv"));
 }
 
-TEST_F(FileMetadata, OpenFileHoldsTheEditorUntilClose) {
-  std::string path = MakeWmv(dir_, "locked.wmv", 2);
-  ASSERT_FALSE(path.empty());
-  ASSERT_EQ(S_OK, editor_.Open(W(path), false));
-  std::atomic<bool> otherDone{false};
-  std::thread other([&] {
-    Schedule s;
-    s.m_filePath = W(path);
-    s.m_category = L"Later";
-    s.SetFileMetadata(&editor_);
-    otherDone = true;
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_FALSE(otherDone.load());  // waits for the editor, whatever the timing
-  EXPECT_EQ(S_OK, editor_.Close());
-  other.join();
-  EXPECT_TRUE(otherDone.load());
-  EXPECT_EQ(std::vector<std::string>{"Later"}, AttributesInFile(path, "WM/Genre"));
-}
-
-TEST(ThumbnailTable, EntriesDefaultToFalseAndAreAdded) {
-  ThumbnailTable table;
-  EXPECT_FALSE(table.Has(17));
-  EXPECT_FALSE(table.Get(17));
-  EXPECT_TRUE(table.Has(17));  // reading added it, as false
-  table.Set(17, true);
-  table.Set(-3, true);
-  EXPECT_TRUE(table.Get(17));
-  EXPECT_TRUE(table.Get(-3));
-  table.Set(17, false);
-  EXPECT_FALSE(table.Get(17));
-}

@@ -10,7 +10,6 @@
 
 #include "db/TimeUtils.h"
 #include "dvr/DVR.h"
-#include "support/VelException.h"
 #include "tests/monitor/MonitorFixture.h"
 
 namespace {
@@ -20,26 +19,6 @@ using monitortest::W;
 
 // The time value of a local wall-clock time given as database time text.
 int64_t Local(const wchar_t* databaseTime) { return GetTime3(databaseTime); }
-
-TEST(GetIntFromFilename, ReadsTheLastNumberAndCutsItOff) {
-  std::wstring text = L"Show_Chan_15_03_2009";
-  EXPECT_EQ(FileSystemMonitor::GetIntFromFilename(&text), 2009);
-  EXPECT_EQ(text, L"Show_Chan_15_03");
-  text = L"a_ 42x";
-  EXPECT_EQ(FileSystemMonitor::GetIntFromFilename(&text), 42);  // as _wtoi reads it
-  EXPECT_EQ(text, L"a");
-  text = L"a_";
-  EXPECT_EQ(FileSystemMonitor::GetIntFromFilename(&text), 0);
-  EXPECT_EQ(text, L"a");
-  text = L"no underscore";
-  try {
-    FileSystemMonitor::GetIntFromFilename(&text);
-    ADD_FAILURE() << "no exception";
-  } catch (const VelException& e) {
-    EXPECT_EQ(e.getMessage(), L"FileSystemMonitor::GetIntFromFilename Could not find underscore");
-  }
-  EXPECT_EQ(text, L"no underscore");
-}
 
 class MediaCenterNames : public monitortest::MonitorFixture {};
 
