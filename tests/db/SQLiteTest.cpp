@@ -1,8 +1,5 @@
 #include "db/SQLite.h"
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 
@@ -256,48 +253,7 @@ TEST_F(SQLiteTest, GetVersionReadsTheConfigRow) {
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SQL error in SQLite::getVersion: "));
 }
 
-TEST_F(SQLiteTest, CommittedRowsSurviveAKilledProcess) {
-  OpenNew();
-  database_->Close();
-  int acks[2];
-  ASSERT_EQ(pipe(acks), 0);
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    close(acks[0]);
-    database_.reset();
-    if (!OpenDatabase()) _exit(2);
-    for (int i = 0;; ++i) {
-      SQLite q;
-      if (!q.RunQuery("INSERT INTO Schedules (Name) VALUES ('row ' || ?)", {i}, L"t")) _exit(3);
-      if (write(acks[1], &i, sizeof(i)) != sizeof(i)) _exit(4);
-    }
-  }
-  close(acks[1]);
-  int last = -1;
-  int value = 0;
-  while (last < 150 && read(acks[0], &value, sizeof(value)) == sizeof(value)) last = value;
-  kill(child, SIGKILL);
-  int status = 0;
-  waitpid(child, &status, 0);
-  close(acks[0]);
-  ASSERT_TRUE(WIFSIGNALED(status)) << "child ended with " << status;
-  ASSERT_GE(last, 150);
-
-  RawDb db(dbPath_);
-  EXPECT_EQ(db.Value("PRAGMA integrity_check"), "ok");
-  // Every acknowledged insert is there, in order, without gaps.
-  const int rows = std::stoi(db.Value("SELECT count(*) FROM Schedules"));
-  EXPECT_GE(rows, last + 1);
-  EXPECT_EQ(db.Value("SELECT Name FROM Schedules WHERE ID = " + std::to_string(last + 1)),
-            "row " + std::to_string(last));
-  // And the layer opens the file again as usual.
-  ASSERT_TRUE(OpenDatabase());
-  SQLite q;
-  EXPECT_EQ(q.getVersion(), L"7");
-}
-
-TEST_F(SQLiteTest, LimitedQueriesKeepTheFirstRowsAndLookupIndexesExist) {
+TEST_F(SQLiteTest, LimitedQueriesKeepTheFirstRows) {
   OpenNew();
   {
     RawDb raw(dbPath_);
@@ -306,10 +262,6 @@ TEST_F(SQLiteTest, LimitedQueriesKeepTheFirstRowsAndLookupIndexesExist) {
                std::to_string(i) + "', " + std::to_string(20300101000000 + (29 - i)) +
                ", NULL)");
     }
-    EXPECT_EQ(raw.Value("SELECT group_concat(name, ' ') FROM (SELECT name FROM sqlite_master WHERE "
-                        "type = 'index' AND tbl_name = 'Schedules' ORDER BY name)"),
-              "SchedulesByEndStart SchedulesByFile SchedulesByMediumId SchedulesByOwnerEnd "
-              "SchedulesByOwnerStart SchedulesByStartEnd SchedulesByStatusEnd SchedulesByStatusStart");
   }
   SQLite query;
   query.LimitRows(2);
