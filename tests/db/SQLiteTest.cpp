@@ -8,6 +8,7 @@
 #include "db/TimeUtils.h"
 #include "db/WFormat.h"
 #include "support/VelException.h"
+#include "tests/common/Shell.h"
 #include "tests/db/DbTestSupport.h"
 
 using dbtest::RawDb;
@@ -168,7 +169,7 @@ TEST_F(SQLiteTest, NonDatabaseOrDamagedFileIsRefusedAndLeftAsItWas) {
     db.Exec("CREATE INDEX ti ON t(a)");
     for (int i = 0; i < 200; ++i) db.Exec("INSERT INTO t VALUES (" + std::to_string(i) + ", hex(randomblob(100)))");
   }
-  std::string damaged = dbtest::ReadBytes(other.path() + "/good.db");
+  std::string damaged = tev::test::ReadFile(other.path() + "/good.db");
   ASSERT_GT(damaged.size(), 3 * page.size());
   damaged.replace(page.size(), page.size(), page);
 
@@ -187,7 +188,7 @@ TEST_F(SQLiteTest, NonDatabaseOrDamagedFileIsRefusedAndLeftAsItWas) {
     dbtest::WriteBytes(dbPath_, c.bytes);
     log_->Clear();
     EXPECT_FALSE(OpenDatabase()) << c.what;
-    EXPECT_EQ(dbtest::ReadBytes(dbPath_), c.bytes) << c.what;
+    EXPECT_EQ(tev::test::ReadFile(dbPath_), c.bytes) << c.what;
     EXPECT_FALSE(std::filesystem::exists(dbPath_ + "-journal")) << c.what;
     auto lines = log_->Lines();
     ASSERT_FALSE(lines.empty()) << c.what;
@@ -200,7 +201,7 @@ TEST_F(SQLiteTest, NonDatabaseOrDamagedFileIsRefusedAndLeftAsItWas) {
     // Later statements try to open again and fail the same way.
     SQLite q;
     EXPECT_FALSE(q.RunQuery("SELECT * FROM Config", L"t"));
-    EXPECT_EQ(dbtest::ReadBytes(dbPath_), c.bytes) << c.what;
+    EXPECT_EQ(tev::test::ReadFile(dbPath_), c.bytes) << c.what;
   }
 
   // A folder in place of the file.

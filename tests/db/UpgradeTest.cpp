@@ -11,6 +11,7 @@
 #include "passes/SeasonPasses.h"
 #include "tests/common/FakePeers.h"
 #include "tests/common/PassObjects.h"
+#include "tests/common/Shell.h"
 #include "tests/db/DbTestSupport.h"
 
 using dbtest::RawDb;
@@ -184,7 +185,7 @@ TEST_F(UpgradeTest, FailureAtEveryStatementLeavesAWholeResumableFile) {
     AddSchedule("DVRSTATE_SCHEDULED", "b", now + 100);
     AddPass("tv", "video/x-tv", "");
     db_.reset();
-    pristine = dbtest::ReadBytes(dbPath_);
+    pristine = tev::test::ReadFile(dbPath_);
   }
   const std::set<std::string> versions = {"2", "3", "4", "5", "6", "7"};
   bool sawCleanRun = false;
