@@ -15,34 +15,6 @@ using dbtest::RawDb;
 
 class SQLiteTest : public dbtest::DbFixture {};
 
-TEST_F(SQLiteTest, FirstStartCreatesFolderTablesAndDefaultRows) {
-  // A fresh machine: not even the TevNetworks folder exists yet.
-  ASSERT_FALSE(std::filesystem::exists(dir_.path() + "/appdata"));
-  ASSERT_TRUE(OpenDatabase());
-  EXPECT_TRUE(std::filesystem::is_regular_file(dbPath_));
-  EXPECT_FALSE(log_->Has(LOG_DEBUG, L"Checking if database needs updating"));
-  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"Creating Tables: End"));
-
-  RawDb db(dbPath_);
-  EXPECT_EQ(db.Columns("Schedules"), dbtest::ColumnNames(dbtest::SchedulesColumns()));
-  EXPECT_EQ(db.Columns("SeasonPasses"), dbtest::ColumnNames(dbtest::SeasonPassesColumns()));
-  EXPECT_EQ(db.Columns("Config"), (std::vector<std::string>{"Key", "Value"}));
-  EXPECT_EQ(db.Rows("SELECT Key, Value FROM Config ORDER BY rowid"),
-            (std::vector<std::vector<std::string>>{{"FreeSpaceRequired", "200"},
-                                                   {"Version", "7"},
-                                                   {"StartPadding", "30"},
-                                                   {"EndPadding", "0"}}));
-
-  // A second start opens the same file and runs no upgrade.
-  database_->Close();
-  log_->Clear();
-  ASSERT_TRUE(OpenDatabase());
-  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"Checking if database needs updating"));
-  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"Version found: 7"));
-  EXPECT_FALSE(log_->HasPart(LOG_INFO, L"Updating database"));
-  EXPECT_EQ(db.Value("SELECT count(*) FROM Config"), "4");
-}
-
 TEST_F(SQLiteTest, DatabaseFolderIsUnderTheAppDataFolder) {
   EXPECT_EQ(SQLite::DatabaseFolder(), tev::FromStdUtf8(dir_.path() + "/appdata/TevNetworks/TevPVR"));
   EXPECT_TRUE(std::filesystem::is_directory(dir_.path() + "/appdata/TevNetworks"));
@@ -154,6 +126,12 @@ TEST_F(SQLiteTest, FailedStatementIsLoggedWithCallerAndLeavesNoResult) {
   log_->Clear();
   EXPECT_FALSE(q.RunQuery("SELEC %s %d %ls", L"c"));
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"SELEC %s %d %ls"));
+
+  // Without a folder nothing is opened anywhere.
+  database_.reset();
+  log_->Clear();
+  EXPECT_FALSE(q.RunQuery("SELECT 1", L"t"));
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"Can't open database: no database folder\n"));
 }
 
 TEST_F(SQLiteTest, NonDatabaseOrDamagedFileIsRefusedAndLeftAsItWas) {
@@ -217,41 +195,6 @@ TEST_F(SQLiteTest, NonDatabaseOrDamagedFileIsRefusedAndLeftAsItWas) {
   dbtest::WriteBytes(dbPath_, "");
   ASSERT_TRUE(OpenDatabase());
   EXPECT_EQ(SQLite().getVersion(), L"7");
-}
-
-TEST_F(SQLiteTest, ConnectionReopensAfterCloseAndBeginCommitWork) {
-  OpenNew();
-  database_->Close();
-  SQLite q;
-  EXPECT_TRUE(q.RunQuery("SELECT * FROM Config", L"t"));  // opened again on demand
-  EXPECT_TRUE(q.Begin(L"t"));
-  EXPECT_TRUE(q.RunQuery("INSERT INTO Config (Key, Value) VALUES ('a', 'b')", L"t"));
-  EXPECT_TRUE(q.Commit(L"t"));
-  EXPECT_FALSE(q.Commit(L"Caller"));  // no transaction open
-  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SQL error in Caller: "));
-  EXPECT_EQ(RawDb(dbPath_).Value("SELECT Value FROM Config WHERE Key = 'a'"), "b");
-
-  // Without a folder nothing is opened anywhere.
-  database_.reset();
-  log_->Clear();
-  EXPECT_FALSE(q.RunQuery("SELECT 1", L"t"));
-  EXPECT_TRUE(log_->Has(LOG_ERROR, L"Can't open database: no database folder\n"));
-}
-
-TEST_F(SQLiteTest, GetVersionReadsTheConfigRow) {
-  OpenNew();
-  SQLite q;
-  EXPECT_EQ(q.getVersion(), L"7");
-  ASSERT_TRUE(q.RunQuery("DELETE FROM Config WHERE Key = 'Version'", L"t"));
-  log_->Clear();
-  EXPECT_EQ(q.getVersion(), L"");
-  EXPECT_TRUE(log_->Has(LOG_DEBUG, L"Version found: "));
-  ASSERT_TRUE(q.RunQuery("DROP TABLE Config", L"t"));
-  log_->Clear();
-  EXPECT_EQ(q.getVersion(), L"");
-  EXPECT_TRUE(log_->Has(LOG_ERROR,
-                        L"SQLite::getVersion sql error in SELECT * FROM Config WHERE Key = 'Version'"));
-  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SQL error in SQLite::getVersion: "));
 }
 
 TEST_F(SQLiteTest, LimitedQueriesKeepTheFirstRows) {

@@ -114,38 +114,24 @@ RC_GTEST_PROP(TimeUtils, ReadsGiveWhatAFreshConversionGivesInEveryZoneSwitchedTo
   }
 }
 
-TEST(TimeUtils, BadTextsAreLoggedAndReadByPosition) {
+TEST(TimeUtils, BadTextsAreReadByPosition) {
   ScopedZone scoped("Europe/Berlin");
   dbtest::LogCapture log;
   const int64_t t = LocalTime(2009, 3, 15, 20, 30, 0);
   scoped.env.SetNow(t);
 
   EXPECT_EQ(GetTime3(L""), -1);
-  auto lines = log->Lines();
-  ASSERT_EQ(lines.size(), 2u) << tev::ToStdUtf8(log->Dump());
-  EXPECT_EQ(lines[0].text, L"******* Invalid DB time length: ");
-  EXPECT_EQ(lines[1].text, L"******* Invalid DB time: ");
-  EXPECT_EQ(lines[0].level, LOG_ERROR);
-
-  log->Clear();
+  // Too long: the first fourteen digits count, and the length is logged.
   EXPECT_EQ(GetTime3(L"200903152030009"), t);
   EXPECT_TRUE(log->Has(LOG_ERROR, L"******* Invalid DB time length: 200903152030009"));
-  EXPECT_EQ(log->Lines().size(), 1u);
-
   // Short text: the fields beyond the end read as 0 (second 0, minute 0...).
-  log->Clear();
   EXPECT_EQ(GetTime3(L"200903152030"), LocalTime(2009, 3, 15, 20, 30, 0));
   // Non-digit fields read as 0: day 00 is the last day of the month before.
   EXPECT_EQ(GetTime3(L"200903xx203000"), LocalTime(2009, 2, 28, 20, 30, 0));
   // No valid time at all.
-  log->Clear();
   EXPECT_EQ(GetTime3(L"yyyymmddhhmmss"), -1);
-  EXPECT_TRUE(log->Has(LOG_ERROR, L"******* Invalid DB time: yyyymmddhhmmss"));
   EXPECT_EQ(GetTime2(L"nonsense"), -1);
-  EXPECT_TRUE(log->Has(LOG_ERROR, L"******* Invalid TevMedia time: nonsense"));
-  log->Clear();
   EXPECT_EQ(GetTime(L"junk"), -1);
-  EXPECT_TRUE(log->Lines().empty());
   // Before 1970 and after 3000 are outside the runtime's range.
   EXPECT_EQ(GetTime3(L"19600101000000"), -1);
   EXPECT_EQ(GetTime3(L"30020101000000"), -1);
