@@ -141,20 +141,13 @@ TEST_F(UpgradeBusTest, VersionFourEndsAtSevenAtOpenAndMigratesIdsOnceAsked) {
   EXPECT_TRUE(VUtil::FindPair(Elem(attributes[0].get(), 2).get(), L"tevPassId", &passId));
   EXPECT_EQ(passId, L"M3");
 
-  // The television pass as republished by the renumbering, with its new
+  // The television pass is republished by the renumbering with its new
   // priority (the whole property list is the pass store's own test).
-  auto published = media_.RequestsOf(L"AddMedium");
-  ASSERT_EQ(published.size(), 2u);
-  EXPECT_EQ(Str(published[1].get(), 0), L"PVR");
-  const Value list = Elem(published[1].get(), 1);
-  EXPECT_EQ(VUtil::GetArrayLength(list.get()), 16);
-  std::wstring title, path;
+  const Value published = media_.RequestsOf(L"AddMedium").at(1);
   int32_t priority = -1;
-  VUtil::FindPair(list.get(), L"title", &title);
-  VUtil::FindPair(list.get(), L"path", &path);
-  VUtil::FindPairNoCase(list.get(), L"priority", &priority);
-  EXPECT_EQ(title + L"|" + path + L"|" + std::to_wstring(priority), L"Tom's show|RP1|1");
-  const Value flag = Elem(published[1].get(), 3);
+  EXPECT_TRUE(VUtil::FindPairNoCase(Elem(published.get(), 1).get(), L"priority", &priority));
+  EXPECT_EQ(priority, 1);
+  const Value flag = Elem(published.get(), 3);
   EXPECT_EQ(flag.type(), VT_BOOL);
   EXPECT_EQ(flag.get().boolVal, VARIANT_TRUE);
 }

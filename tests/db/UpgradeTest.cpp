@@ -1,6 +1,7 @@
 // Upgrades of older files without a bus: the schema always reaches version
 // 7 at open; the medium ids wait for the media library (UpgradeBusTest.cpp)
 // and no step that rewrites stored values runs twice.
+#include <algorithm>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -20,31 +21,11 @@ namespace {
 
 typedef std::vector<std::vector<std::string>> Rows;
 
-typedef std::vector<std::pair<int, std::vector<std::string>>> Steps;
-
-// Column names in the order an upgraded file has them: the original ones
-// in table order, then those the steps added, in the order they ran.
-std::vector<std::string> Upgraded(const std::vector<dbtest::ColumnDef>& columns, const Steps& added,
-                                  int from, int to) {
-  std::vector<std::string> names = dbtest::ColumnNames(columns, from);
-  for (const auto& step : added) {
-    if (step.first > from && step.first <= to) names.insert(names.end(), step.second.begin(), step.second.end());
-  }
+// A table's column names, sorted: the steps append what they add, so the
+// order differs from a new file's.
+std::vector<std::string> Sorted(std::vector<std::string> names) {
+  std::sort(names.begin(), names.end());
   return names;
-}
-
-std::vector<std::string> UpgradedSchedules(int from, int to) {
-  return Upgraded(dbtest::SchedulesColumns(),
-                  {{3, {"PlayPosition"}}, {4, {"StartPadding", "EndPadding"}}, {5, {"TevMediumId"}},
-                   {6, {"EpisodeUrl"}}, {7, {"ThumbnailState"}}},
-                  from, to);
-}
-
-std::vector<std::string> UpgradedPasses(int from, int to) {
-  return Upgraded(dbtest::SeasonPassesColumns(),
-                  {{4, {"User", "Priority", "StartPadding", "EndPadding"}}, {5, {"TevMediumId"}},
-                   {6, {"PauseStart", "PauseEnd"}}},
-                  from, to);
 }
 
 }  // namespace
@@ -90,8 +71,10 @@ TEST_F(UpgradeTest, EmptyFilesOfEveryVersionEndAtSevenWithAllColumns) {
     log_->Clear();
     ASSERT_TRUE(Initialize()) << version;
     EXPECT_EQ(Version(), "7") << version;
-    EXPECT_EQ(db_->Columns("Schedules"), UpgradedSchedules(version, 7)) << version;
-    EXPECT_EQ(db_->Columns("SeasonPasses"), UpgradedPasses(version, 7)) << version;
+    EXPECT_EQ(Sorted(db_->Columns("Schedules")), Sorted(dbtest::ColumnNames(dbtest::SchedulesColumns())))
+        << version;
+    EXPECT_EQ(Sorted(db_->Columns("SeasonPasses")), Sorted(dbtest::ColumnNames(dbtest::SeasonPassesColumns())))
+        << version;
     if (version < 7) {
       EXPECT_TRUE(log_->Has(LOG_INFO, L"Updating database from version " + std::to_wstring(version)));
     } else {
