@@ -83,13 +83,10 @@ class MonitorFixture : public enginetest::EngineFixture {
     fs::rename(staged, path);
     return path;
   }
-  // A short real ASF file in the staging folder; empty without ffmpeg.
+  // A one-second real ASF file in the staging folder; empty without ffmpeg.
   std::string MakeAsf(const std::string& name) {
     const std::string path = staging_ + "/" + name;
-    const std::string command =
-        "ffmpeg -loglevel error -nostdin -y -f lavfi -i testsrc=duration=2:size=32x32:rate=5 "
-        "-c:v wmv2 -f asf '" + path + "' >/dev/null 2>&1";
-    return std::system(command.c_str()) == 0 ? path : std::string();
+    return enginetest::WriteAsfVideo(path) ? path : std::string();
   }
 
   // Shifts the product clock past the 10-second wait that a change started
