@@ -39,24 +39,9 @@ TEST(TimeUtils, EveryFormOfTheDocumentExampleIsWrittenAndReadBack) {
   }
 }
 
-TEST(TimeUtils, ReaderAppliesThePresentDaylightFlagAcrossAChange) {
-  for (const char* zone : {"Europe/Berlin", "America/New_York"}) {
-    ScopedZone scoped(zone);
-    const int64_t winter = LocalTime(2009, 1, 15, 12, 0, 0);
-    const int64_t summer = LocalTime(2009, 7, 15, 12, 0, 0);
-    // Now in summer: a winter text is read with DST on, one hour early.
-    scoped.env.SetNow(summer);
-    EXPECT_EQ(GetTime3(FormatTime3(summer)), summer) << zone;
-    EXPECT_EQ(GetTime3(FormatTime3(winter)), winter - 3600) << zone;
-    // Now in winter: a summer text is read with DST off, one hour late.
-    scoped.env.SetNow(winter);
-    EXPECT_EQ(GetTime3(FormatTime3(winter)), winter) << zone;
-    EXPECT_EQ(GetTime3(FormatTime3(summer)), summer + 3600) << zone;
-  }
-}
-
 // The reading rule done afresh: the present moment's broken-down time with
-// the six fields written over it, its daylight flag kept, through mktime.
+// the six fields written over it, its daylight flag kept, through mktime
+// (so a winter text read in summer is an hour early, and the reverse).
 int64_t FreshRead(int64_t now, const std::array<int, 6>& f) {
   const time_t at = static_cast<time_t>(now);
   struct tm l {};
