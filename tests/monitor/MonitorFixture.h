@@ -114,13 +114,10 @@ class MonitorFixture : public enginetest::EngineFixture {
     return Insert(planned);
   }
   // Rows whose path is `path`.
-  size_t RowsFor(const std::string& path) {
-    dbtest::RawDb db(dbPath_);
-    return db.Rows("SELECT ID FROM Schedules WHERE FilePath = '" + Quoted(path) + "'").size();
-  }
+  size_t RowsFor(const std::string& path) { return Rows("ID", "FilePath = '" + Quoted(path) + "'").size(); }
   std::string ColumnFor(const std::string& path, const std::string& column) {
-    dbtest::RawDb db(dbPath_);
-    return db.Value("SELECT " + column + " FROM Schedules WHERE FilePath = '" + Quoted(path) + "'");
+    const auto rows = Rows(column, "FilePath = '" + Quoted(path) + "'");
+    return rows.empty() ? "<none>" : rows[0][0];
   }
   // How often the media library was sent the recording at `path`, alone
   // ("AddMedium") or in a batch ("AddMedia").
