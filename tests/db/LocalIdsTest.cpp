@@ -31,7 +31,7 @@ class LocalIdsTest : public dbtest::DbFixture {
   std::unique_ptr<RawDb> db_;
 };
 
-TEST_F(LocalIdsTest, MediumIdToLocalIdSearchesPassesFirst) {
+TEST_F(LocalIdsTest, LookUpsBothWaysSearchPassesFirst) {
   struct Case {
     std::wstring mediumId;
     int32_t localId;
@@ -53,9 +53,7 @@ TEST_F(LocalIdsTest, MediumIdToLocalIdSearchesPassesFirst) {
     EXPECT_EQ(LocalIds::GetLocalIdFromTevMediumId(c.mediumId, true), c.localId) << what;
     EXPECT_EQ(LocalIds::GetType(c.mediumId), c.type) << what;
   }
-}
 
-TEST_F(LocalIdsTest, MediumIdsByLocalIdAndPathLookUp) {
   EXPECT_EQ(LocalIds::GetScheduleMediumId(1), L"sched-1");
   EXPECT_EQ(LocalIds::GetScheduleMediumId(3), L"O'Neil \U0001F600");
   EXPECT_EQ(LocalIds::GetPassMediumId(2), L"shared");
