@@ -7,26 +7,21 @@
 #include "tests/common/PassObjects.h"
 #include "tests/db/DbTestSupport.h"
 #include "tests/peers/PeerFixture.h"
+#include "vel/WireCodec.h"
 
 using dbtest::RawDb;
 using peertest::Elem;
 using peertest::Str;
 using tev::peers::Value;
 
-typedef std::vector<std::pair<std::wstring, std::wstring>> PairList;
-
 namespace {
 
-// The pairs of a property list, values as text (integers in decimal).
-PairList Pairs(const VARIANT& list) {
-  PairList pairs;
-  for (long i = 0; i < VUtil::GetArrayLength(list); ++i) {
-    const Value pair = Elem(list, i);
-    const Value value = Elem(pair.get(), 1);
-    pairs.emplace_back(Str(pair.get(), 0), value.type() == VT_I4 ? std::to_wstring(value.get().lVal)
-                                                                  : Str(pair.get(), 1));
-  }
-  return pairs;
+// A value as it travels on the bus (integers as numbers), to compare whole.
+std::string Wire(const VARIANT& value) {
+  nlohmann::json json;
+  std::string error;
+  EXPECT_TRUE(vel::EncodeVariant(value, &json, &error)) << error;
+  return json.dump();
 }
 
 }  // namespace
@@ -42,10 +37,8 @@ class SeasonPassesBusTest : public peertest::PeerFixture {
         "ScheduleMode, RestrictToOneChannel, KeepUntil, StartDate, Duration, Category, GuideType) VALUES "
         "('Late ''Show''', 'Chan', 'ch', 'video/x-webwin', 0, 9, 0, 5, 20100102030405, 60, 'News', 0)"));
   }
-  PairList LastList() {
-    auto published = media_.RequestsOf(L"AddMedium");
-    return published.empty() ? PairList() : Pairs(Elem(published.back().get(), 1).get());
-  }
+  // The property list last published.
+  std::string LastList() { return Wire(Elem(Last(media_, L"AddMedium").get(), 1).get()); }
   // Made at first use, over the database the test opened.
   tev::test::PassObjects& Objects() {
     if (!objects_) objects_.reset(new tev::test::PassObjects(vel_->Peers()));
@@ -59,38 +52,22 @@ class SeasonPassesBusTest : public peertest::PeerFixture {
 TEST_F(SeasonPassesBusTest, PassMediumCarriesTheOptionalPropertiesAndStoresTheId) {
   Objects().passes.AddPassToTevMedia(1, L"RT7", L"PG-13", L"comedy  late");
   EXPECT_EQ(PassStore::MediumId(1), L"M1");
-  EXPECT_EQ(LastList(), (PairList{
-                            {L"tevMediumId", L""},
-                            {L"mediaType", L"schedulePass.tv.web"},
-                            {L"channel", L"Chan"},
-                            {L"channelId", L"ch"},
-                            {L"scheduleMode", L"ALL_EPISODES"},
-                            {L"restrictOneChannel", L"0"},
-                            {L"keepUntil", L"UNTIL_SPACE_NEEDED"},
-                            {L"startTime", L"2010-01-02 03:04:05"},
-                            {L"duration", L"60000"},
-                            {L"title", L"Late 'Show'"},
-                            {L"genre", L"News"},
-                            {L"path", L"RP1"},
-                            {L"sourceSatellite", L"ZoVIZ"},
-                            {L"updateCallback", L"UpdateMedium"},
-                            {L"searchTVGuide", L"0"},
-                            {L"priority", L"0"},
-                            {L"thumbnailId", L"RT7"},
-                            {L"rating", L"PG-13"},
-                            // split at each space: the double space gives an empty word
-                            {L"tags", L"comedy"},
-                            {L"tags", L""},
-                            {L"tags", L"late"},
-                        }));
+  // The tags are split at each space: the double space gives an empty word.
+  EXPECT_EQ(LastList(),
+            R"([["tevMediumId",""],["mediaType","schedulePass.tv.web"],["channel","Chan"],)"
+            R"(["channelId","ch"],["scheduleMode","ALL_EPISODES"],["restrictOneChannel",0],)"
+            R"(["keepUntil","UNTIL_SPACE_NEEDED"],["startTime","2010-01-02 03:04:05"],["duration",60000],)"
+            R"(["title","Late 'Show'"],["genre","News"],["path","RP1"],["sourceSatellite","ZoVIZ"],)"
+            R"(["updateCallback","UpdateMedium"],["searchTVGuide",0],["priority",0],["thumbnailId","RT7"],)"
+            R"(["rating","PG-13"],["tags","comedy"],["tags",""],["tags","late"]])");
 
   // Republished: the stored id travels, optional properties stay out, and
   // the id the library answers is stored.
   media_.SetReply(L"AddMedium", 0, Value::Array({Value::Str(L"M9")}));
   Objects().passes.AddPassToTevMedia(1, L"", L"", L"");
-  PairList list = LastList();
+  const nlohmann::json list = nlohmann::json::parse(LastList());
   ASSERT_EQ(list.size(), 16u);
-  EXPECT_EQ(list[0], (std::pair<std::wstring, std::wstring>{L"tevMediumId", L"M1"}));
+  EXPECT_EQ(list[0].dump(), R"(["tevMediumId","M1"])");
   EXPECT_EQ(PassStore::MediumId(1), L"M9");
 
   // A refusal keeps the stored id.
@@ -112,13 +89,8 @@ TEST_F(SeasonPassesBusTest, PassChangesReachOnlyItsPendingSchedules) {
   }
   SeasonPasses::SetEpisodesAttribute(Objects().engine.Library(), 5, L"rating", L"PG-13");
   ASSERT_EQ(media_.CountOf(L"SetMediaAttributes"), 1u);
-  const Value in = Last(media_, L"SetMediaAttributes");
-  EXPECT_EQ(Str(in.get(), 0), L"");
-  const Value ids = Elem(in.get(), 1);
-  std::vector<std::wstring> texts;
-  for (long i = 0; i < VUtil::GetArrayLength(ids.get()); ++i) texts.push_back(Str(ids.get(), i));
-  EXPECT_EQ(texts, (std::vector<std::wstring>{L"a", L"e", L"g's"}));
-  EXPECT_EQ(Pairs(Elem(in.get(), 2).get()), (PairList{{L"rating", L"PG-13"}}));
+  EXPECT_EQ(Wire(Last(media_, L"SetMediaAttributes").get()),
+            R"(["",["a","e","g's"],[["rating","PG-13"]],true])");
 }
 
 TEST_F(SeasonPassesBusTest, ThumbnailUpgradeSkipsMediaItCannotPlace) {
