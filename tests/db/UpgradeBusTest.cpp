@@ -12,11 +12,12 @@
 #include "engine/Schedules.h"
 #include "passes/SeasonPasses.h"
 #include "tests/common/PassObjects.h"
+#include "tests/db/BusWire.h"
 #include "tests/db/DbTestSupport.h"
 #include "tests/peers/PeerFixture.h"
-#include "vel/WireCodec.h"
 
 using dbtest::RawDb;
+using dbtest::Wire;
 using peertest::Elem;
 using tev::peers::Value;
 
@@ -35,13 +36,6 @@ Value MediaFromSource(const std::vector<std::pair<std::wstring, std::wstring>>& 
   return Value::Array({Value::Array(items)});
 }
 
-// A value as it travels on the bus, to compare whole.
-std::string Wire(const VARIANT& value) {
-  nlohmann::json json;
-  std::string error;
-  EXPECT_TRUE(vel::EncodeVariant(value, &json, &error)) << error;
-  return json.dump();
-}
 
 }  // namespace
 

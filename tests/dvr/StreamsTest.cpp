@@ -11,13 +11,14 @@
 #include "db/Config.h"
 #include "db/RecordingSettings.h"
 #include "dvr/DVR.h"
+#include "tests/db/BusWire.h"
 #include "tests/peers/PeerFixture.h"
 
 namespace {
 
+using dbtest::Wire;
 using peertest::Elem;
 using peertest::Str;
-using peertest::TypeAt;
 using tev::peers::Value;
 
 class DVRStreams : public peertest::PeerFixture {
@@ -43,28 +44,15 @@ class DVRStreams : public peertest::PeerFixture {
 TEST_F(DVRStreams, StartsAndStopsATelevisionStream) {
   std::wstring path = L"/rec/News.asf";
   ASSERT_EQ(Start(L"ch1", L"video/x-tv", &path), 0);
-  Value in = Last(streamer_, L"StartStream");
-  ASSERT_EQ(VUtil::GetArrayLength(in.get()), 13);
-  EXPECT_EQ(Str(in.get(), 0), L"bob");
-  EXPECT_EQ(TypeAt(in.get(), 1), VT_I4);
+  const Value in = Last(streamer_, L"StartStream");
   const long id = VUtil::GetLongElement(in.get(), 1);
-  EXPECT_EQ(Str(in.get(), 2), L"pvr");
-  EXPECT_EQ(Str(in.get(), 3), L"ch1");
-  for (long empty : {4, 5, 7, 8, 9}) EXPECT_EQ(TypeAt(in.get(), empty), VT_EMPTY) << empty;
-  Value pairs = Elem(in.get(), 6);
-  std::wstring settings;
-  for (long i = 0; i < VUtil::GetArrayLength(pairs.get()); ++i) {
-    std::wstring name, value;
-    VUtil::GetPair(pairs.get(), i, &name, &value);
-    settings += name + L"=" + value + L" ";
-  }
-  EXPECT_EQ(settings,
-            L"audioContainer=asf audioCodec=wma audioExtension=wma videoContainer=asf "
-            L"videoCodec=wmv videoAudioCodec=wma videoExtension=wmv bitrate=1500 x=1920 "
-            L"y=1080 scale=auto crop=no ");
-  EXPECT_EQ(VUtil::GetLongElement(in.get(), 10), 3600);
-  EXPECT_EQ(Str(in.get(), 11), L"/rec/News.asf");
-  EXPECT_EQ(Str(in.get(), 12), L"20080304200001");
+  EXPECT_EQ(Wire(in.get()),
+            R"(["bob",)" + std::to_string(id) + R"(,"pvr","ch1",{"vt":"EMPTY"},{"vt":"EMPTY"},)"
+            R"([["audioContainer","asf"],["audioCodec","wma"],["audioExtension","wma"],)"
+            R"(["videoContainer","asf"],["videoCodec","wmv"],["videoAudioCodec","wma"],)"
+            R"(["videoExtension","wmv"],["bitrate","1500"],["x","1920"],["y","1080"],["scale","auto"],)"
+            R"(["crop","no"]],{"vt":"EMPTY"},{"vt":"EMPTY"},{"vt":"EMPTY"},3600,"/rec/News.asf",)"
+            R"("20080304200001"])");
   EXPECT_EQ(dvr_->GetStreamId(path), id);
 
   // A second start gets another id.

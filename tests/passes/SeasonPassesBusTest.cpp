@@ -5,26 +5,15 @@
 #include "db/PassStore.h"
 #include "passes/SeasonPasses.h"
 #include "tests/common/PassObjects.h"
+#include "tests/db/BusWire.h"
 #include "tests/db/DbTestSupport.h"
 #include "tests/peers/PeerFixture.h"
-#include "vel/WireCodec.h"
 
 using dbtest::RawDb;
+using dbtest::Wire;
 using peertest::Elem;
 using peertest::Str;
 using tev::peers::Value;
-
-namespace {
-
-// A value as it travels on the bus (integers as numbers), to compare whole.
-std::string Wire(const VARIANT& value) {
-  nlohmann::json json;
-  std::string error;
-  EXPECT_TRUE(vel::EncodeVariant(value, &json, &error)) << error;
-  return json.dump();
-}
-
-}  // namespace
 
 class SeasonPassesBusTest : public peertest::PeerFixture {
  protected:
