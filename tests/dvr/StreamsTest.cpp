@@ -150,13 +150,9 @@ TEST_F(DVRStreams, WebChannelsArePreparedFirst) {
 TEST_F(DVRStreams, Thumbnails) {
   InsertSchedule("t1", "DVRSTATE_COMPLETE", "video/x-tv", "Show", "Chan", "/rec/t.asf");
   dvr_->CreateThumbnail(L"/rec/t.asf");
-  Value in = Last(thumbnails_, L"Extract Image From Video");
-  ASSERT_EQ(VUtil::GetArrayLength(in.get()), 3);
-  EXPECT_EQ(Str(in.get(), 0) + L"|" + Str(in.get(), 1), L"/rec/t.asf|/rec/t.asf.jpg");
-  EXPECT_FALSE(VUtil::GetBoolElement(in.get(), 2));
-  dbtest::RawDb db(dbPath_);
-  EXPECT_EQ(db.Value("SELECT ThumbnailState FROM Schedules WHERE FilePath = '/rec/t.asf'"),
-            "requested");
+  // The row's thumbnail state is checked by the completion and file-service tests.
+  EXPECT_EQ(Wire(Last(thumbnails_, L"Extract Image From Video").get()),
+            R"(["/rec/t.asf","/rec/t.asf.jpg",false])");
 
   EXPECT_TRUE(dvr_->DoesThumbnailExist(L"/rec/t.asf"));
   EXPECT_EQ(Str(Last(thumbnails_, L"Is Thumbnail In DB").get(), 0), L"/rec/t.asf.jpg");
