@@ -19,7 +19,6 @@
 #include <memory>
 #include <mutex>
 #include <set>
-#include <sstream>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -155,13 +154,6 @@ class RawDb {
  private:
   sqlite3* db_ = nullptr;
 };
-
-inline std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
 
 inline void WriteBytes(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;

@@ -103,12 +103,9 @@ TEST_F(ScheduleTest, PopulateFailuresLeaveIdAndDurationZero) {
   Schedule missing(4711);
   EXPECT_EQ(missing.m_id, 0);
   EXPECT_EQ(missing.m_duration, 0);
-  EXPECT_TRUE(log_->Has(LOG_ERROR, L"Populate for id 4711, no such id"));
 
   Schedule none(L"/nope.wmv", L"DVRSTATE_SCHEDULED");
   EXPECT_EQ(none.m_id, 0);
-  EXPECT_TRUE(log_->Has(LOG_ERROR,
-                        L"Populate for filename /nope.wmv and status DVRSTATE_SCHEDULED, no such file in DB"));
 
   // Two rows with the same path.
   ASSERT_TRUE(Sample(L"/dup.wmv").Insert());
@@ -117,7 +114,6 @@ TEST_F(ScheduleTest, PopulateFailuresLeaveIdAndDurationZero) {
   Schedule dup(L"/dup.wmv", L"x");
   EXPECT_EQ(dup.m_id, 0);
   EXPECT_EQ(dup.m_duration, 0);
-  EXPECT_TRUE(log_->Has(LOG_ERROR, L"Populate for filename /dup.wmv, file not unique in DB"));
   RawDb db(dbPath_);
   EXPECT_EQ(Schedule::GetIdFromPath(L"/dup.wmv"), std::stoi(db.Value("SELECT min(ID) FROM Schedules")));
   ASSERT_TRUE(Sample(L"/dup.wmv").Insert());
@@ -127,36 +123,19 @@ TEST_F(ScheduleTest, PopulateFailuresLeaveIdAndDurationZero) {
   ASSERT_TRUE(db.Exec("ALTER TABLE Schedules RENAME TO Gone"));
   Schedule broken(1);
   EXPECT_EQ(broken.m_id, 0);
-  EXPECT_TRUE(log_->Has(LOG_ERROR, L"Populate for id 1, SQL failed query"));
-  Schedule broken2(L"/dup.wmv", L"x");
-  EXPECT_TRUE(log_->Has(LOG_ERROR, L"Populate for filename /dup.wmv, SQL failed query"));
+  EXPECT_EQ(Schedule(L"/dup.wmv", L"x").m_id, 0);
   EXPECT_EQ(Schedule::GetIdFromPath(L"/dup.wmv"), -1);
 }
 
-TEST_F(ScheduleTest, RowOperations) {
+TEST_F(ScheduleTest, PathAndIdLookUps) {
   ASSERT_TRUE(Sample(L"/a.wmv").Insert());
-  ASSERT_TRUE(Sample(L"/b.wmv").Insert());
   const int32_t a = Schedule::GetIdFromPath(L"/a.wmv");
-  const int32_t b = Schedule::GetIdFromPath(L"/b.wmv");
   ASSERT_GT(a, 0);
   EXPECT_EQ(Schedule::GetPathFromId(std::to_wstring(a)), L"/a.wmv");
   EXPECT_EQ(Schedule::GetPathFromId(L"9999"), L"");
   EXPECT_EQ(Schedule::GetPathFromId(L"1 OR 1=1"), L"");
   EXPECT_EQ(Schedule::GetPathFromId(L""), L"");
   EXPECT_EQ(Schedule::GetIdFromPath(L"/none"), -1);
-
-  EXPECT_TRUE(Schedule::Update(a, L"Owner", L"it's"));
-  EXPECT_TRUE(Schedule::Update(a, L"PlayPosition", 42));
-  EXPECT_FALSE(Schedule::Update(a, L"NoColumn", 1));
-  RawDb db(dbPath_);
-  EXPECT_EQ(db.Value("SELECT Owner || ':' || PlayPosition FROM Schedules WHERE ID = " + std::to_string(a)),
-            "it's:42");
-
-  EXPECT_TRUE(Schedule::Delete(a));
-  EXPECT_EQ(Schedule::GetIdFromPath(L"/a.wmv"), -1);
-  EXPECT_TRUE(Schedule::Delete(std::wstring(L"/b.wmv")));
-  EXPECT_EQ(Schedule::GetIdFromPath(L"/b.wmv"), -1);
-  EXPECT_NE(b, a);
 }
 
 TEST_F(ScheduleTest, DeletingOldRowsKeepsRecentAndOtherStates) {

@@ -39,41 +39,9 @@ TEST(TimeUtils, EveryFormOfTheDocumentExampleIsWrittenAndReadBack) {
   }
 }
 
-// The database and media texts, written digit by digit, are what the C
-// library's "%04d%02d..." makes of the same local time, over the whole range.
-RC_GTEST_PROP(TimeUtils, DatabaseAndMediaTextsMatchTheFormattedLocalTime, ()) {
-  ScopedZone scoped(*rc::gen::element("Europe/Berlin", "America/New_York", "Australia/Sydney"));
-  const int64_t t = *rc::gen::inRange<int64_t>(0, 32535216000LL);
-  const time_t value = static_cast<time_t>(t);
-  struct tm l {};
-  RC_ASSERT(localtime_r(&value, &l) != nullptr);
-  wchar_t expected[64];
-  swprintf(expected, 64, L"%04d%02d%02d%02d%02d%02d", l.tm_year + 1900, l.tm_mon + 1, l.tm_mday,
-           l.tm_hour, l.tm_min, l.tm_sec);
-  RC_ASSERT(FormatTime3(t) == std::wstring(expected));
-  swprintf(expected, 64, L"%04d-%02d-%02d %02d:%02d:%02d", l.tm_year + 1900, l.tm_mon + 1,
-           l.tm_mday, l.tm_hour, l.tm_min, l.tm_sec);
-  RC_ASSERT(FormatTime2(t) == std::wstring(expected));
-}
-
-TEST(TimeUtils, ReaderAppliesThePresentDaylightFlagAcrossAChange) {
-  for (const char* zone : {"Europe/Berlin", "America/New_York"}) {
-    ScopedZone scoped(zone);
-    const int64_t winter = LocalTime(2009, 1, 15, 12, 0, 0);
-    const int64_t summer = LocalTime(2009, 7, 15, 12, 0, 0);
-    // Now in summer: a winter text is read with DST on, one hour early.
-    scoped.env.SetNow(summer);
-    EXPECT_EQ(GetTime3(FormatTime3(summer)), summer) << zone;
-    EXPECT_EQ(GetTime3(FormatTime3(winter)), winter - 3600) << zone;
-    // Now in winter: a summer text is read with DST off, one hour late.
-    scoped.env.SetNow(winter);
-    EXPECT_EQ(GetTime3(FormatTime3(winter)), winter) << zone;
-    EXPECT_EQ(GetTime3(FormatTime3(summer)), summer + 3600) << zone;
-  }
-}
-
 // The reading rule done afresh: the present moment's broken-down time with
-// the six fields written over it, its daylight flag kept, through mktime.
+// the six fields written over it, its daylight flag kept, through mktime
+// (so a winter text read in summer is an hour early, and the reverse).
 int64_t FreshRead(int64_t now, const std::array<int, 6>& f) {
   const time_t at = static_cast<time_t>(now);
   struct tm l {};
@@ -131,38 +99,24 @@ RC_GTEST_PROP(TimeUtils, ReadsGiveWhatAFreshConversionGivesInEveryZoneSwitchedTo
   }
 }
 
-TEST(TimeUtils, BadTextsAreLoggedAndReadByPosition) {
+TEST(TimeUtils, BadTextsAreReadByPosition) {
   ScopedZone scoped("Europe/Berlin");
   dbtest::LogCapture log;
   const int64_t t = LocalTime(2009, 3, 15, 20, 30, 0);
   scoped.env.SetNow(t);
 
   EXPECT_EQ(GetTime3(L""), -1);
-  auto lines = log->Lines();
-  ASSERT_EQ(lines.size(), 2u) << tev::ToStdUtf8(log->Dump());
-  EXPECT_EQ(lines[0].text, L"******* Invalid DB time length: ");
-  EXPECT_EQ(lines[1].text, L"******* Invalid DB time: ");
-  EXPECT_EQ(lines[0].level, LOG_ERROR);
-
-  log->Clear();
+  // Too long: the first fourteen digits count, and the length is logged.
   EXPECT_EQ(GetTime3(L"200903152030009"), t);
   EXPECT_TRUE(log->Has(LOG_ERROR, L"******* Invalid DB time length: 200903152030009"));
-  EXPECT_EQ(log->Lines().size(), 1u);
-
   // Short text: the fields beyond the end read as 0 (second 0, minute 0...).
-  log->Clear();
   EXPECT_EQ(GetTime3(L"200903152030"), LocalTime(2009, 3, 15, 20, 30, 0));
   // Non-digit fields read as 0: day 00 is the last day of the month before.
   EXPECT_EQ(GetTime3(L"200903xx203000"), LocalTime(2009, 2, 28, 20, 30, 0));
   // No valid time at all.
-  log->Clear();
   EXPECT_EQ(GetTime3(L"yyyymmddhhmmss"), -1);
-  EXPECT_TRUE(log->Has(LOG_ERROR, L"******* Invalid DB time: yyyymmddhhmmss"));
   EXPECT_EQ(GetTime2(L"nonsense"), -1);
-  EXPECT_TRUE(log->Has(LOG_ERROR, L"******* Invalid TevMedia time: nonsense"));
-  log->Clear();
   EXPECT_EQ(GetTime(L"junk"), -1);
-  EXPECT_TRUE(log->Lines().empty());
   // Before 1970 and after 3000 are outside the runtime's range.
   EXPECT_EQ(GetTime3(L"19600101000000"), -1);
   EXPECT_EQ(GetTime3(L"30020101000000"), -1);
@@ -172,25 +126,9 @@ TEST(TimeUtils, BadTextsAreLoggedAndReadByPosition) {
 
 TEST(TimeUtils, WritersRefuseValuesOutsideTheRange) {
   ScopedZone scoped("Europe/Berlin");
-  struct Case {
-    std::wstring (*writer)(int64_t);
-    const wchar_t* message;
-  };
-  const Case cases[] = {
-      {FormatTime3, L"FormatTime3: Localtime failed"},
-      {FormatTime2, L"FormatTime2: Localtime failed"},
-      {FormatTime4, L"FormatTime4: Localtime failed"},
-      {FormatTime, L"FormatTime: Localtime failed"},
-      {FormatFilenameDate, L"FormatFilenameDate: Localtime failed"},
-  };
-  for (const Case& c : cases) {
+  for (auto writer : {FormatTime3, FormatTime2, FormatTime4, FormatTime, FormatFilenameDate}) {
     for (int64_t bad : {int64_t(-1), int64_t(32535216000LL)}) {
-      try {
-        c.writer(bad);
-        ADD_FAILURE() << "no exception for " << bad;
-      } catch (const VelException& e) {
-        EXPECT_EQ(e.getMessage(), c.message);
-      }
+      EXPECT_THROW(writer(bad), VelException) << bad;
     }
   }
   EXPECT_EQ(FormatTime3(0), L"19700101010000");

@@ -1,7 +1,10 @@
-// The media-library half of the version-5 step against a stand-in media
+// The media-library half of the version-5 step against the scripted media
 // library on a loopback bus: the schema is at 7 after the open alone; then
 // passes are republished with their new priorities, thumbnails registered,
 // and every pass and schedule gets its new medium id.
+#include <atomic>
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
 #include "db/SQLite.h"
@@ -9,23 +12,40 @@
 #include "engine/Schedules.h"
 #include "passes/SeasonPasses.h"
 #include "tests/common/PassObjects.h"
+#include "tests/db/BusWire.h"
 #include "tests/db/DbTestSupport.h"
-#include "tests/db/MediaLibraryStandIn.h"
+#include "tests/peers/PeerFixture.h"
 
-using dbtest::MediaLibraryStandIn;
 using dbtest::RawDb;
+using dbtest::Wire;
+using peertest::Elem;
+using tev::peers::Value;
 
 namespace {
 
 typedef std::vector<std::vector<std::string>> Rows;
 
+// The library's answer to "GetMediaFromSource": [source, key, id, value of
+// the first asked property] for each (id, value).
+Value MediaFromSource(const std::vector<std::pair<std::wstring, std::wstring>>& media) {
+  std::vector<Value> items;
+  for (const auto& m : media) {
+    items.push_back(Value::Array({Value::Str(L"PVR"), Value::Str(L"key"), Value::Str(m.first),
+                                  Value::Str(m.second)}));
+  }
+  return Value::Array({Value::Array(items)});
+}
+
+
 }  // namespace
 
-class UpgradeBusTest : public dbtest::BusFixture {
+class UpgradeBusTest : public peertest::PeerFixture {
  protected:
   void SetUp() override {
-    BusFixture::SetUp();
+    PeerFixture::SetUp();
     if (HasFatalFailure()) return;
+    database_.reset();
+    std::filesystem::remove(dbPath_);
     dbtest::MakeDatabase(folder_, 4);
     db_.reset(new RawDb(dbPath_));
     const char* const rows[] = {
@@ -45,14 +65,15 @@ class UpgradeBusTest : public dbtest::BusFixture {
     ASSERT_TRUE(db_->Exec(
         "INSERT INTO SeasonPasses (ProgramName, ChannelMimetype, Priority, StartDate) VALUES "
         "('radio', 'audio/x-webwin', 0, 20090315203000)"));
-    media_.SetMedia({{L"old-1", L"RT1"}, {L"old-2", L""}, {L"old-3", L"RT99"}, {L"old-4", L"X"},
-                     {L"old-5", L"RT3"}});
+    media_.SetReply(L"GetMediaFromSource", 0,
+                    MediaFromSource({{L"old-1", L"RT1"}, {L"old-2", L""}, {L"old-3", L"RT99"},
+                                     {L"old-4", L"X"}, {L"old-5", L"RT3"}}));
   }
   std::string Version() { return db_->Value("SELECT Value FROM Config WHERE Key = 'Version'"); }
 
   // Made at first use, over the database the test opened.
   tev::test::PassObjects& Objects() {
-    if (!objects_) objects_.reset(new tev::test::PassObjects(vel_.Peers()));
+    if (!objects_) objects_.reset(new tev::test::PassObjects(vel_->Peers()));
     return *objects_;
   }
 
@@ -67,128 +88,87 @@ TEST_F(UpgradeBusTest, VersionFourEndsAtSevenAtOpenAndMigratesIdsOnceAsked) {
   EXPECT_EQ(db_->Value("SELECT Value FROM Config WHERE Key = 'MediumIdUpgrade'"), "passes");
   ASSERT_TRUE(Objects().passes.FinishMediumIdUpgrade()) << tev::ToStdUtf8(log_->Dump());
   EXPECT_EQ(db_->Value("SELECT count(*) FROM Config WHERE Key = 'MediumIdUpgrade'"), "0");
+  // The library numbers every id it hands out: M1, M2 for the republished
+  // passes, then one per id change in the order asked.
   EXPECT_EQ(db_->Rows("SELECT ID, Priority, TevMediumId FROM SeasonPasses ORDER BY ID"),
-            (Rows{{"1", "1", "new-M2"}, {"2", "0", "new-M1"}}));
+            (Rows{{"1", "1", "M3"}, {"2", "0", "M4"}}));
   EXPECT_EQ(db_->Rows("SELECT TevMediumId, EpisodeUrl, ThumbnailState FROM Schedules ORDER BY ID"),
-            (Rows{{"new-R1", "E1", "<NULL>"},
-                  {"new-R2", "E2", "<NULL>"},
-                  {"new-R3", "E3", "<NULL>"},
-                  {"new-R4", "E4", "<NULL>"}}));
+            (Rows{{"M5", "E1", "<NULL>"}, {"M6", "E2", "<NULL>"}, {"M7", "E3", "<NULL>"}, {"M8", "E4", "<NULL>"}}));
 
-  std::vector<std::wstring> methods;
-  for (const auto& r : media_.Requests()) methods.push_back(r.method);
-  EXPECT_EQ(methods, (std::vector<std::wstring>{
-                         L"AddMedium", L"AddMedium",                    // renumbering, by old priority
-                         L"GetMediaFromSource", L"SetThumbnailUrl", L"SetThumbnailUrl",
-                         L"ChangeMediaId", L"SetMediaAttributes",       // pass 1
-                         L"ChangeMediaId", L"SetMediaAttributes",       // pass 2
-                         L"SetThumbnailUrl", L"ChangeMediaId",          // schedule 1
-                         L"ChangeMediaId",                              // 2: audio
-                         L"ChangeMediaId",                              // 3: not finished
-                         L"SetThumbnailUrl", L"ChangeMediaId"}));       // 4
-
-  // The thumbnails: first by the media's thumbnail ids, then by old key.
-  std::vector<std::vector<std::wstring>> thumbnails;
-  for (const auto& r : media_.Requests(L"SetThumbnailUrl")) {
-    AutoVariant flag;
-    MediaLibraryStandIn::Element(r.in->get(), 2, &flag);
-    EXPECT_EQ(flag.get().vt, VT_BOOL);
-    EXPECT_EQ(flag.get().boolVal, VARIANT_FALSE);
-    thumbnails.push_back({VUtil::GetStringElement(r.in->get(), 0), VUtil::GetStringElement(r.in->get(), 1)});
+  // Every request as it travelled, the republished passes' lists left out.
+  std::vector<std::string> sent;
+  for (const auto& r : media_.Requests()) {
+    sent.push_back(tev::ToStdUtf8(r.method) + " " + (r.method == L"AddMedium" ? "..." : Wire(r.in.get())));
   }
-  EXPECT_EQ(thumbnails, (std::vector<std::vector<std::wstring>>{{L"RT1", L"/rec/one.wmv.jpg"},
-                                                               {L"RT3", L"/rec/three's.wmv.jpg"},
-                                                               {L"R1", L"/rec/one.wmv.jpg"},
-                                                               {L"R4", L"/rec/four.wmv.jpg"}}));
-  // What was asked of the library.
-  auto source = media_.Requests(L"GetMediaFromSource");
-  ASSERT_EQ(source.size(), 1u);
-  EXPECT_EQ(VUtil::GetStringElement(source[0].in->get(), 0), L"PVR");
-  AutoVariant names;
-  MediaLibraryStandIn::Element(source[0].in->get(), 3, &names);
-  EXPECT_EQ(MediaLibraryStandIn::Strings(names.get()), std::vector<std::wstring>{L"thumbnailId"});
+  EXPECT_EQ(sent, (std::vector<std::string>{
+                      "AddMedium ...", "AddMedium ...",  // renumbering, by old priority
+                      // The thumbnails: first by the media's thumbnail ids, then by old key.
+                      R"(GetMediaFromSource ["PVR",{"vt":"EMPTY"},{"vt":"EMPTY"},)"
+                      R"({"v":["thumbnailId"],"vt":"ARRAY|BSTR"}])",
+                      R"(SetThumbnailUrl ["RT1","/rec/one.wmv.jpg",false])",
+                      R"(SetThumbnailUrl ["RT3","/rec/three's.wmv.jpg",false])",
+                      // Each pass; its pending schedules learn the new pass id.
+                      R"(ChangeMediaId [{"v":["M2"],"vt":"ARRAY|BSTR"}])",
+                      R"(SetMediaAttributes ["",[""],[["tevPassId","M3"]],true])",
+                      R"(ChangeMediaId [{"v":["M1"],"vt":"ARRAY|BSTR"}])",
+                      R"(SetMediaAttributes ["",[],[["tevPassId","M4"]],true])",
+                      // Each schedule: 2 is audio, 3 not finished.
+                      R"(SetThumbnailUrl ["R1","/rec/one.wmv.jpg",false])",
+                      R"(ChangeMediaId [{"v":["R1"],"vt":"ARRAY|BSTR"}])",
+                      R"(ChangeMediaId [{"v":["R2"],"vt":"ARRAY|BSTR"}])",
+                      R"(ChangeMediaId [{"v":["R3"],"vt":"ARRAY|BSTR"}])",
+                      R"(SetThumbnailUrl ["R4","/rec/four.wmv.jpg",false])",
+                      R"(ChangeMediaId [{"v":["R4"],"vt":"ARRAY|BSTR"}])"}));
 
-  std::vector<std::wstring> keys;
-  for (const auto& r : media_.Requests(L"ChangeMediaId")) {
-    AutoVariant list;
-    MediaLibraryStandIn::Element(r.in->get(), 0, &list);
-    auto one = MediaLibraryStandIn::Strings(list.get());
-    ASSERT_EQ(one.size(), 1u);
-    keys.push_back(one[0]);
-  }
-  EXPECT_EQ(keys, (std::vector<std::wstring>{L"M2", L"M1", L"R1", L"R2", L"R3", L"R4"}));
-
-  // The pass's pending schedule learns the new pass id.
-  auto attributes = media_.Requests(L"SetMediaAttributes");
-  ASSERT_EQ(attributes.size(), 2u);
-  AutoVariant ids, pair;
-  MediaLibraryStandIn::Element(attributes[0].in->get(), 1, &ids);
-  EXPECT_EQ(MediaLibraryStandIn::Strings(ids.get()), std::vector<std::wstring>{L""});
-  MediaLibraryStandIn::Element(attributes[0].in->get(), 2, &pair);
-  EXPECT_EQ(MediaLibraryStandIn::Pairs(pair.get()),
-            (std::vector<std::pair<std::wstring, std::wstring>>{{L"tevPassId", L"new-M2"}}));
-
-  // The television pass as republished by the renumbering, with its new
+  // The television pass is republished by the renumbering with its new
   // priority (the whole property list is the pass store's own test).
-  auto published = media_.Requests(L"AddMedium");
-  ASSERT_EQ(published.size(), 2u);
-  EXPECT_EQ(VUtil::GetStringElement(published[1].in->get(), 0), L"PVR");
-  AutoVariant list;
-  MediaLibraryStandIn::Element(published[1].in->get(), 1, &list);
-  const auto pairs = MediaLibraryStandIn::Pairs(list.get());
-  ASSERT_EQ(pairs.size(), 16u);
-  EXPECT_EQ(pairs[9].second + L"|" + pairs[11].second + L"|" + pairs[15].first + L"=" + pairs[15].second,
-            L"Tom's show|RP1|priority=1");
-  AutoVariant flag;
-  MediaLibraryStandIn::Element(published[1].in->get(), 3, &flag);
-  EXPECT_EQ(flag.get().vt, VT_BOOL);
+  const Value published = media_.RequestsOf(L"AddMedium").at(1);
+  int32_t priority = -1;
+  EXPECT_TRUE(VUtil::FindPairNoCase(Elem(published.get(), 1).get(), L"priority", &priority));
+  EXPECT_EQ(priority, 1);
+  const Value flag = Elem(published.get(), 3);
+  EXPECT_EQ(flag.type(), VT_BOOL);
   EXPECT_EQ(flag.get().boolVal, VARIANT_TRUE);
 }
 
 TEST_F(UpgradeBusTest, RefusedIdChangesAreRetriedFromWhereTheyStopped) {
   ASSERT_TRUE(OpenDatabase());
   EXPECT_EQ(Version(), "7");
-  media_.FailWith(L"ChangeMediaId", 7);
+  media_.SetReply(L"ChangeMediaId", 7);
   EXPECT_FALSE(Objects().passes.FinishMediumIdUpgrade());
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SeasonPasses::ChangeMediumIds: "));
-  EXPECT_EQ(media_.Requests(L"ChangeMediaId").size(), 1u);  // the walk ended at the first
+  EXPECT_EQ(media_.CountOf(L"ChangeMediaId"), 1u);  // the walk ended at the first
   EXPECT_EQ(db_->Value("SELECT Value FROM Config WHERE Key = 'MediumIdUpgrade'"), "passes");
 
   // The passes go through; the schedules are refused.
-  media_.FailWith(L"ChangeMediaId", 0);
-  media_.FailWith(L"ChangeMediaId", 7, 2);
+  std::atomic<int> changes{0};
+  media_.SetHandler(L"ChangeMediaId", [&changes](const VARIANT&, VARIANT* out) {
+    if (++changes > 2) return 7;
+    Value::Array({Value::Array({Value::Str(L"P" + std::to_wstring(changes))})}).CopyTo(out);
+    return 0;
+  });
   EXPECT_FALSE(Objects().passes.FinishMediumIdUpgrade());
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedules::ChangeMediumIds: "));
   EXPECT_EQ(db_->Value("SELECT Value FROM Config WHERE Key = 'MediumIdUpgrade'"), "schedules");
-  const size_t published = media_.Requests(L"AddMedium").size();
+  // The schedules' walk stopped at its first refusal.
+  EXPECT_EQ(db_->Value("SELECT count(*) FROM Schedules WHERE TevMediumId LIKE 'M%'"), "0");
+  EXPECT_EQ(changes.load(), 3);
+  const size_t published = media_.CountOf(L"AddMedium");
 
-  // The next start does only the schedules, and only once.
-  media_.FailWith(L"ChangeMediaId", 0);
+  // The next start does only the schedules, and only once; thumbnails the
+  // library refuses do not stop it.
+  media_.ResetReply(L"ChangeMediaId");
+  media_.SetReply(L"SetThumbnailUrl", 9);
   database_.reset();
   log_->Clear();
   ASSERT_TRUE(OpenDatabase());
   EXPECT_FALSE(log_->HasPart(LOG_INFO, L"Updating database"));
   ASSERT_TRUE(Objects().passes.FinishMediumIdUpgrade());
-  EXPECT_EQ(media_.Requests(L"AddMedium").size(), published);
-  EXPECT_EQ(db_->Value("SELECT count(*) FROM Schedules WHERE TevMediumId LIKE 'new-R%'"), "4");
+  EXPECT_EQ(media_.CountOf(L"AddMedium"), published);
+  EXPECT_EQ(db_->Rows("SELECT TevMediumId FROM SeasonPasses ORDER BY ID"), (Rows{{"P1"}, {"P2"}}));
+  EXPECT_EQ(db_->Value("SELECT count(*) FROM Schedules WHERE TevMediumId LIKE 'M%'"), "4");
   EXPECT_EQ(db_->Value("SELECT count(*) FROM Config WHERE Key = 'MediumIdUpgrade'"), "0");
-  const size_t changes = media_.Requests(L"ChangeMediaId").size();
+  const size_t asked = media_.CountOf(L"ChangeMediaId");
   EXPECT_TRUE(Objects().passes.FinishMediumIdUpgrade());
-  EXPECT_EQ(media_.Requests(L"ChangeMediaId").size(), changes);
-}
-
-TEST_F(UpgradeBusTest, ScheduleMigrationStopsAtTheFirstRefusal) {
-  ASSERT_TRUE(OpenDatabase());
-  ASSERT_TRUE(Objects().passes.FinishMediumIdUpgrade());
-  ASSERT_EQ(Version(), "7");
-  // Run the schedule walk again with a library that refuses.
-  db_->Exec("UPDATE Schedules SET TevMediumId = 'kept'");
-  media_.FailWith(L"ChangeMediaId", 3);
-  EXPECT_FALSE(Objects().engine.Library().ChangeMediumIds());
-  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedules::ChangeMediumIds: "));
-  EXPECT_EQ(db_->Value("SELECT count(*) FROM Schedules WHERE TevMediumId = 'kept'"), "4");
-  // A thumbnail the library refuses does not stop it.
-  media_.FailWith(L"ChangeMediaId", 0);
-  media_.FailWith(L"SetThumbnailUrl", 9);
-  EXPECT_TRUE(Objects().engine.Library().ChangeMediumIds());
-  EXPECT_EQ(db_->Value("SELECT count(*) FROM Schedules WHERE TevMediumId LIKE 'new-R%'"), "4");
+  EXPECT_EQ(media_.CountOf(L"ChangeMediaId"), asked);
 }

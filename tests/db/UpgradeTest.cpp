@@ -1,6 +1,7 @@
 // Upgrades of older files without a bus: the schema always reaches version
 // 7 at open; the medium ids wait for the media library (UpgradeBusTest.cpp)
 // and no step that rewrites stored values runs twice.
+#include <algorithm>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include "passes/SeasonPasses.h"
 #include "tests/common/FakePeers.h"
 #include "tests/common/PassObjects.h"
+#include "tests/common/Shell.h"
 #include "tests/db/DbTestSupport.h"
 
 using dbtest::RawDb;
@@ -19,31 +21,11 @@ namespace {
 
 typedef std::vector<std::vector<std::string>> Rows;
 
-typedef std::vector<std::pair<int, std::vector<std::string>>> Steps;
-
-// Column names in the order an upgraded file has them: the original ones
-// in table order, then those the steps added, in the order they ran.
-std::vector<std::string> Upgraded(const std::vector<dbtest::ColumnDef>& columns, const Steps& added,
-                                  int from, int to) {
-  std::vector<std::string> names = dbtest::ColumnNames(columns, from);
-  for (const auto& step : added) {
-    if (step.first > from && step.first <= to) names.insert(names.end(), step.second.begin(), step.second.end());
-  }
+// A table's column names, sorted: the steps append what they add, so the
+// order differs from a new file's.
+std::vector<std::string> Sorted(std::vector<std::string> names) {
+  std::sort(names.begin(), names.end());
   return names;
-}
-
-std::vector<std::string> UpgradedSchedules(int from, int to) {
-  return Upgraded(dbtest::SchedulesColumns(),
-                  {{3, {"PlayPosition"}}, {4, {"StartPadding", "EndPadding"}}, {5, {"TevMediumId"}},
-                   {6, {"EpisodeUrl"}}, {7, {"ThumbnailState"}}},
-                  from, to);
-}
-
-std::vector<std::string> UpgradedPasses(int from, int to) {
-  return Upgraded(dbtest::SeasonPassesColumns(),
-                  {{4, {"User", "Priority", "StartPadding", "EndPadding"}}, {5, {"TevMediumId"}},
-                   {6, {"PauseStart", "PauseEnd"}}},
-                  from, to);
 }
 
 }  // namespace
@@ -89,8 +71,10 @@ TEST_F(UpgradeTest, EmptyFilesOfEveryVersionEndAtSevenWithAllColumns) {
     log_->Clear();
     ASSERT_TRUE(Initialize()) << version;
     EXPECT_EQ(Version(), "7") << version;
-    EXPECT_EQ(db_->Columns("Schedules"), UpgradedSchedules(version, 7)) << version;
-    EXPECT_EQ(db_->Columns("SeasonPasses"), UpgradedPasses(version, 7)) << version;
+    EXPECT_EQ(Sorted(db_->Columns("Schedules")), Sorted(dbtest::ColumnNames(dbtest::SchedulesColumns())))
+        << version;
+    EXPECT_EQ(Sorted(db_->Columns("SeasonPasses")), Sorted(dbtest::ColumnNames(dbtest::SeasonPassesColumns())))
+        << version;
     if (version < 7) {
       EXPECT_TRUE(log_->Has(LOG_INFO, L"Updating database from version " + std::to_wstring(version)));
     } else {
@@ -102,7 +86,7 @@ TEST_F(UpgradeTest, EmptyFilesOfEveryVersionEndAtSevenWithAllColumns) {
   }
 }
 
-TEST_F(UpgradeTest, VersionTwoWithRowsEndsAtSevenAndKeepsLaterEditsAcrossRestarts) {
+TEST_F(UpgradeTest, VersionTwoWithRowsEndsAtSevenAndKeepsALaterPriority) {
   Make(2);
   const int64_t now = tev::Clock::Now();
   AddSchedule("DVRSTATE_COMPLETE", "done", now - 7200);
@@ -126,33 +110,12 @@ TEST_F(UpgradeTest, VersionTwoWithRowsEndsAtSevenAndKeepsLaterEditsAcrossRestart
   EXPECT_FALSE(log_->HasPart(LOG_ERROR, L"no bus endpoint"));
   EXPECT_EQ(db_->Value("SELECT Value FROM Config WHERE Key = 'MediumIdUpgrade'"), "passes");
 
-  // Values changed after the upgrade stay through a later start.
-  ASSERT_TRUE(db_->Exec("UPDATE Schedules SET EpisodeUrl = 'http://example.org/e1', PlayPosition = 42"));
+  // A priority changed after the upgrade stays through a later start (the
+  // schedules' edits are ModuleLifecycle.VersionTwoWithRows...'s).
   ASSERT_TRUE(db_->Exec("UPDATE SeasonPasses SET Priority = 9 WHERE ProgramName = 'web'"));
   database_.reset();
-  log_->Clear();
   ASSERT_TRUE(Initialize());
-  EXPECT_FALSE(log_->HasPart(LOG_INFO, L"Updating database"));
-  EXPECT_EQ(db_->Rows("SELECT count(*), min(PlayPosition) FROM Schedules "
-                      "WHERE EpisodeUrl = 'http://example.org/e1'"),
-            (Rows{{"3", "42"}}));
   EXPECT_EQ(db_->Value("SELECT Priority FROM SeasonPasses WHERE ProgramName = 'web'"), "9");
-  EXPECT_EQ(db_->Value("PRAGMA integrity_check"), "ok");
-}
-
-// The steps' order shows in the column order (EmptyFilesOfEveryVersion...).
-TEST_F(UpgradeTest, ARepeatedVersionThreeStepSkipsItsAltersAndAddsPaddingRowsAgain) {
-  Make(3);
-  ASSERT_TRUE(Initialize());
-  ASSERT_TRUE(db_->Exec("UPDATE Config SET Value = '3' WHERE Key = 'Version'"));
-  database_.reset();
-  log_->Clear();
-  ASSERT_TRUE(Initialize());
-  EXPECT_EQ(Version(), "7");
-  EXPECT_EQ(db_->Columns("Schedules"), UpgradedSchedules(3, 7));
-  EXPECT_EQ(db_->Columns("SeasonPasses"), UpgradedPasses(3, 7));
-  EXPECT_EQ(db_->Value("SELECT count(*) FROM Config WHERE Key = 'StartPadding'"), "2");
-  EXPECT_EQ(db_->Value("SELECT count(*) FROM Config WHERE Key = 'EndPadding'"), "2");
 }
 
 TEST_F(UpgradeTest, VersionFiveRenumbersByPriorityOrder) {
@@ -199,7 +162,7 @@ TEST_F(UpgradeTest, FailureAtEveryStatementLeavesAWholeResumableFile) {
     AddSchedule("DVRSTATE_SCHEDULED", "b", now + 100);
     AddPass("tv", "video/x-tv", "");
     db_.reset();
-    pristine = dbtest::ReadBytes(dbPath_);
+    pristine = tev::test::ReadFile(dbPath_);
   }
   const std::set<std::string> versions = {"2", "3", "4", "5", "6", "7"};
   bool sawCleanRun = false;

@@ -9,6 +9,7 @@
 
 #include "db/Config.h"
 #include "db/RecordingSettings.h"
+#include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "db/TimeUtils.h"
 #include "dvr/DVR.h"
@@ -36,15 +37,10 @@ class DVRNames : public dbtest::DbFixture {
     Config::SetString(kConfigVideoDirectory, video_);
     Config::SetString(kConfigAudioDirectory, audio_);
   }
-  static std::wstring QuotesDoubled(const std::wstring& text) {
-    std::wstring doubled;
-    for (wchar_t c : text) doubled += c == L'\'' ? std::wstring(L"''") : std::wstring(1, c);
-    return doubled;
-  }
   void InsertPath(const std::wstring& path) {
-    dbtest::RawDb db(dbPath_);
-    db.Exec("INSERT INTO Schedules (Status, FilePath) VALUES ('DVRSTATE_SCHEDULED', '" +
-            tev::ToStdUtf8(QuotesDoubled(path)) + "')");
+    SQLite query;
+    ASSERT_TRUE(query.RunQuery("INSERT INTO Schedules (Status, FilePath) VALUES ('DVRSTATE_SCHEDULED', ?)",
+                               {path}, L"test"));
   }
   std::wstring video_, audio_;
   testpeers::FakePeers peers_;  // names ask nobody

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "module/PVRVel.h"
+#include "peers/Peers.h"
 #include "platform/WideText.h"
 #include "support/VUtil.h"
 #include "tests/common/ChildProgram.h"
@@ -27,7 +28,6 @@
 #include "tests/common/OfferingSatellite.h"
 #include "tests/common/Shell.h"
 #include "tests/db/DbTestSupport.h"
-#include "tests/db/MediaLibraryStandIn.h"
 #include "vel/VelSatellite.h"
 
 namespace fs = boost::filesystem;
@@ -211,8 +211,8 @@ TEST_F(ModuleLifecycle, WaitForTevMediaPollsUntilReadyStopOrTheLimit) {
 // afterwards survives three more starts.
 TEST_F(ModuleLifecycle, VersionTwoWithRowsReachesSevenMigratesIdsAndKeepsEditsAcrossRestarts) {
   typedef std::vector<std::vector<std::string>> Rows;
-  dbtest::MediaLibraryStandIn media;
-  ASSERT_EQ(media.Connect(server_.HostPort(), L"TevMediaV2"), 0);
+  tev::peers::MediaLibraryPeer media;
+  ASSERT_EQ(media.Join(server_.HostPort()), 0);
   const std::string folder = (root_ / "appdata/TevNetworks/TevPVR").string();
   dbtest::MakeDatabase(folder, 2);
   dbtest::RawDb db(folder + "/TevPVR.db");
@@ -242,20 +242,20 @@ TEST_F(ModuleLifecycle, VersionTwoWithRowsReachesSevenMigratesIdsAndKeepsEditsAc
   };
 
   run([&] {
-    return media.Requests(L"ChangeMediaId").size() >= 3 &&
+    return media.CountOf(L"ChangeMediaId") >= 3 &&
            db.Value("SELECT count(*) FROM Config WHERE Key = 'MediumIdUpgrade'") == "0";
   });
   EXPECT_EQ(db.Value("SELECT Value FROM Config WHERE Key = 'Version'"), "7");
   EXPECT_EQ(db.Rows("SELECT EpisodeUrl, PlayPosition FROM Schedules ORDER BY ID"),
             (Rows{{"Episode one", "0"}, {"Episode two", "0"}}));
-  EXPECT_EQ(db.Value("SELECT count(*) FROM Schedules WHERE TevMediumId LIKE 'new-R%'"), "2");
+  EXPECT_EQ(db.Value("SELECT count(*) FROM Schedules WHERE TevMediumId LIKE 'M%'"), "2");
   // The pass was published and migrated (the start-up sync may publish it
-  // again afterwards, since the stand-in lists nothing).
+  // again afterwards, since the library lists nothing).
   EXPECT_FALSE(db.Value("SELECT TevMediumId FROM SeasonPasses").empty());
   std::vector<std::wstring> keys;
-  for (const auto& r : media.Requests(L"ChangeMediaId")) {
+  for (const tev::peers::Value& in : media.RequestsOf(L"ChangeMediaId")) {
     AutoVariant list;
-    VUtil::GetElement(r.in->get(), 0, &list);
+    VUtil::GetElement(in.get(), 0, &list);
     keys.push_back(VUtil::GetStringElement(list.get(), 0));
   }
   EXPECT_EQ(keys, (std::vector<std::wstring>{L"M1", L"R1", L"R2"}));
@@ -265,8 +265,8 @@ TEST_F(ModuleLifecycle, VersionTwoWithRowsReachesSevenMigratesIdsAndKeepsEditsAc
   // nothing again.
   ASSERT_TRUE(db.Exec("UPDATE Schedules SET EpisodeUrl = 'http://example.org/two' WHERE ID = 2"));
   for (int restart = 0; restart < 3; ++restart) {
-    const size_t ready = media.Requests(L"IsReady").size();
-    run([&] { return media.Requests(L"IsReady").size() > ready; });
+    const size_t ready = media.CountOf(L"IsReady");
+    run([&] { return media.CountOf(L"IsReady") > ready; });
     EXPECT_EQ(db.Value("SELECT EpisodeUrl FROM Schedules WHERE ID = 2"), "http://example.org/two")
         << restart;
     EXPECT_EQ(db.Value("SELECT Value FROM Config WHERE Key = 'Version'"), "7");
@@ -276,7 +276,7 @@ TEST_F(ModuleLifecycle, VersionTwoWithRowsReachesSevenMigratesIdsAndKeepsEditsAc
   // compared).
   EXPECT_EQ(db.Rows("SELECT ID, TevMediumId FROM Schedules ORDER BY ID"), ids);
   EXPECT_EQ(db.Value("SELECT count(*) FROM Config WHERE Key = 'MediumIdUpgrade'"), "0");
-  media.Disconnect();
+  media.Leave();
 }
 
 TEST_F(ModuleLifecycle, CloseLeavesNoThreadNorDescriptorOfTheBusLibrary) {

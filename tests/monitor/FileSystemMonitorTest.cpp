@@ -109,19 +109,6 @@ TEST_F(FolderMonitorThread, ARecordingInProgressIsNeverAdopted) {
   EXPECT_EQ(Rows("ID").size(), 2u);
 }
 
-TEST_F(FolderMonitorThread, StoppingAWaitingMonitorEndsItsThread) {
-  FileSystemMonitor& monitor = Started();
-  EXPECT_TRUE(monitor.IsRunning());
-  monitor.Stop();
-  EXPECT_FALSE(monitor.IsRunning());
-  // Bounded wait only: the thread ends at its next look at the flag.
-  EXPECT_TRUE(WaitUntil([&] { return monitor.ThreadEnded(); }, 5000));
-  monitor.Join();
-  // It may be started again.
-  monitor.Start(L"video");
-  EXPECT_TRUE(WaitUntil([&] { return monitor.PassCount() >= 2; }));
-}
-
 TEST_F(FolderMonitorThread, ChangingTheVideoFolderRepointsItsMonitor) {
   engine_->Monitors().Start();
   FileSystemMonitor& video = *engine_->Monitors().Monitor(L"video");

@@ -82,13 +82,10 @@ class MonitorFixture : public enginetest::EngineFixture {
     fs::rename(staged, path);
     return path;
   }
-  // A short real ASF file in the staging folder; empty without ffmpeg.
+  // A one-second real ASF file in the staging folder; empty without ffmpeg.
   std::string MakeAsf(const std::string& name) {
     const std::string path = staging_ + "/" + name;
-    const std::string command =
-        "ffmpeg -loglevel error -nostdin -y -f lavfi -i testsrc=duration=2:size=32x32:rate=5 "
-        "-c:v wmv2 -f asf '" + path + "' >/dev/null 2>&1";
-    return std::system(command.c_str()) == 0 ? path : std::string();
+    return enginetest::WriteAsfVideo(path) ? path : std::string();
   }
 
   // Shifts the product clock past the 10-second wait that a change started
@@ -116,13 +113,10 @@ class MonitorFixture : public enginetest::EngineFixture {
     return Insert(planned);
   }
   // Rows whose path is `path`.
-  size_t RowsFor(const std::string& path) {
-    dbtest::RawDb db(dbPath_);
-    return db.Rows("SELECT ID FROM Schedules WHERE FilePath = '" + Quoted(path) + "'").size();
-  }
+  size_t RowsFor(const std::string& path) { return Rows("ID", "FilePath = '" + Quoted(path) + "'").size(); }
   std::string ColumnFor(const std::string& path, const std::string& column) {
-    dbtest::RawDb db(dbPath_);
-    return db.Value("SELECT " + column + " FROM Schedules WHERE FilePath = '" + Quoted(path) + "'");
+    const auto rows = Rows(column, "FilePath = '" + Quoted(path) + "'");
+    return rows.empty() ? "<none>" : rows[0][0];
   }
   // How often the media library was sent the recording at `path`, alone
   // ("AddMedium") or in a batch ("AddMedia").

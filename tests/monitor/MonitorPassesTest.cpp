@@ -45,7 +45,7 @@ TEST_F(MonitorPass, AnAsfFileIsDescribedByItsOwnMetadata) {
   // name's channel.
   EXPECT_EQ(std::vector<std::string>(row.begin() + 1, row.end()),
             (std::vector<std::string>{"Described", "Part 2", "Drama", "A story", "BBC Two", "ch2",
-                                      "20080304200001", "20080304200003", "2", "DVRSTATE_COMPLETE",
+                                      "20080304200001", "20080304200002", "1", "DVRSTATE_COMPLETE",
                                       "Recovered", "1", "any", "video/x-webwin"}));
 
   // A found video is published with its thumbnail id (the library asks

@@ -1,40 +1,36 @@
-// The pass store's media-library requests against a stand-in on a
-// loopback bus.
+// The pass store's media-library requests against the scripted media
+// library on a loopback bus.
 #include <gtest/gtest.h>
 
 #include "db/PassStore.h"
 #include "passes/SeasonPasses.h"
 #include "tests/common/PassObjects.h"
+#include "tests/db/BusWire.h"
 #include "tests/db/DbTestSupport.h"
-#include "tests/db/MediaLibraryStandIn.h"
+#include "tests/peers/PeerFixture.h"
 
-using dbtest::MediaLibraryStandIn;
 using dbtest::RawDb;
+using dbtest::Wire;
+using peertest::Elem;
+using peertest::Str;
+using tev::peers::Value;
 
-typedef std::vector<std::pair<std::wstring, std::wstring>> PairList;
-
-class SeasonPassesBusTest : public dbtest::BusFixture {
+class SeasonPassesBusTest : public peertest::PeerFixture {
  protected:
   void SetUp() override {
-    BusFixture::SetUp();
+    PeerFixture::SetUp();
     if (HasFatalFailure()) return;
-    OpenNew();
     db_.reset(new RawDb(dbPath_));
     ASSERT_TRUE(db_->Exec(
         "INSERT INTO SeasonPasses (ProgramName, ChannelName, ChannelMedium, ChannelMimetype, Priority, "
         "ScheduleMode, RestrictToOneChannel, KeepUntil, StartDate, Duration, Category, GuideType) VALUES "
         "('Late ''Show''', 'Chan', 'ch', 'video/x-webwin', 0, 9, 0, 5, 20100102030405, 60, 'News', 0)"));
   }
-  PairList LastList() {
-    auto published = media_.Requests(L"AddMedium");
-    if (published.empty()) return PairList();
-    AutoVariant list;
-    MediaLibraryStandIn::Element(published.back().in->get(), 1, &list);
-    return MediaLibraryStandIn::Pairs(list.get());
-  }
+  // The property list last published.
+  std::string LastList() { return Wire(Elem(Last(media_, L"AddMedium").get(), 1).get()); }
   // Made at first use, over the database the test opened.
   tev::test::PassObjects& Objects() {
-    if (!objects_) objects_.reset(new tev::test::PassObjects(vel_.Peers()));
+    if (!objects_) objects_.reset(new tev::test::PassObjects(vel_->Peers()));
     return *objects_;
   }
 
@@ -45,42 +41,28 @@ class SeasonPassesBusTest : public dbtest::BusFixture {
 TEST_F(SeasonPassesBusTest, PassMediumCarriesTheOptionalPropertiesAndStoresTheId) {
   Objects().passes.AddPassToTevMedia(1, L"RT7", L"PG-13", L"comedy  late");
   EXPECT_EQ(PassStore::MediumId(1), L"M1");
-  EXPECT_EQ(LastList(), (PairList{
-                            {L"tevMediumId", L""},
-                            {L"mediaType", L"schedulePass.tv.web"},
-                            {L"channel", L"Chan"},
-                            {L"channelId", L"ch"},
-                            {L"scheduleMode", L"ALL_EPISODES"},
-                            {L"restrictOneChannel", L"0"},
-                            {L"keepUntil", L"UNTIL_SPACE_NEEDED"},
-                            {L"startTime", L"2010-01-02 03:04:05"},
-                            {L"duration", L"60000"},
-                            {L"title", L"Late 'Show'"},
-                            {L"genre", L"News"},
-                            {L"path", L"RP1"},
-                            {L"sourceSatellite", L"ZoVIZ"},
-                            {L"updateCallback", L"UpdateMedium"},
-                            {L"searchTVGuide", L"0"},
-                            {L"priority", L"0"},
-                            {L"thumbnailId", L"RT7"},
-                            {L"rating", L"PG-13"},
-                            // split at each space: the double space gives an empty word
-                            {L"tags", L"comedy"},
-                            {L"tags", L""},
-                            {L"tags", L"late"},
-                        }));
+  // The tags are split at each space: the double space gives an empty word.
+  EXPECT_EQ(LastList(),
+            R"([["tevMediumId",""],["mediaType","schedulePass.tv.web"],["channel","Chan"],)"
+            R"(["channelId","ch"],["scheduleMode","ALL_EPISODES"],["restrictOneChannel",0],)"
+            R"(["keepUntil","UNTIL_SPACE_NEEDED"],["startTime","2010-01-02 03:04:05"],["duration",60000],)"
+            R"(["title","Late 'Show'"],["genre","News"],["path","RP1"],["sourceSatellite","ZoVIZ"],)"
+            R"(["updateCallback","UpdateMedium"],["searchTVGuide",0],["priority",0],["thumbnailId","RT7"],)"
+            R"(["rating","PG-13"],["tags","comedy"],["tags",""],["tags","late"]])");
 
-  // Republished: the stored id travels, optional properties stay out.
+  // Republished: the stored id travels, optional properties stay out, and
+  // the id the library answers is stored.
+  media_.SetReply(L"AddMedium", 0, Value::Array({Value::Str(L"M9")}));
   Objects().passes.AddPassToTevMedia(1, L"", L"", L"");
-  PairList list = LastList();
+  const nlohmann::json list = nlohmann::json::parse(LastList());
   ASSERT_EQ(list.size(), 16u);
-  EXPECT_EQ(list[0], (std::pair<std::wstring, std::wstring>{L"tevMediumId", L"M1"}));
-  EXPECT_EQ(PassStore::MediumId(1), L"M2");
+  EXPECT_EQ(list[0].dump(), R"(["tevMediumId","M1"])");
+  EXPECT_EQ(PassStore::MediumId(1), L"M9");
 
   // A refusal keeps the stored id.
-  media_.FailWith(L"AddMedium", 4);
+  media_.SetReply(L"AddMedium", 4);
   Objects().passes.AddPassToTevMedia(1, L"", L"", L"");
-  EXPECT_EQ(PassStore::MediumId(1), L"M2");
+  EXPECT_EQ(PassStore::MediumId(1), L"M9");
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedule::AddMedium: "));
 }
 
@@ -95,32 +77,31 @@ TEST_F(SeasonPassesBusTest, PassChangesReachOnlyItsPendingSchedules) {
     ASSERT_TRUE(db_->Exec(std::string("INSERT INTO Schedules (TevMediumId, Owner, Status) VALUES ") + row));
   }
   SeasonPasses::SetEpisodesAttribute(Objects().engine.Library(), 5, L"rating", L"PG-13");
-  auto requests = media_.Requests(L"SetMediaAttributes");
-  ASSERT_EQ(requests.size(), 1u);
-  const VARIANT& in = requests[0].in->get();
-  EXPECT_EQ(VUtil::GetStringElement(in, 0), L"");
-  AutoVariant ids, pair;
-  MediaLibraryStandIn::Element(in, 1, &ids);
-  EXPECT_EQ(MediaLibraryStandIn::Strings(ids.get()), (std::vector<std::wstring>{L"a", L"e", L"g's"}));
-  MediaLibraryStandIn::Element(in, 2, &pair);
-  EXPECT_EQ(MediaLibraryStandIn::Pairs(pair.get()), (PairList{{L"rating", L"PG-13"}}));
+  ASSERT_EQ(media_.CountOf(L"SetMediaAttributes"), 1u);
+  EXPECT_EQ(Wire(Last(media_, L"SetMediaAttributes").get()),
+            R"(["",["a","e","g's"],[["rating","PG-13"]],true])");
 }
 
 TEST_F(SeasonPassesBusTest, ThumbnailUpgradeSkipsMediaItCannotPlace) {
   ASSERT_TRUE(db_->Exec("INSERT INTO Schedules (FilePath) VALUES ('/rec/x.wmv')"));
-  media_.SetMedia({{L"a", L"RT1"}, {L"b", L"RT"}, {L"c", L""}, {L"d", L"RTabc"}, {L"e", L"RT2"},
-                   {L"f", L"XY1"}});
+  std::vector<Value> media;
+  for (const auto& m : std::vector<std::pair<const wchar_t*, const wchar_t*>>{
+           {L"a", L"RT1"}, {L"b", L"RT"}, {L"c", L""}, {L"d", L"RTabc"}, {L"e", L"RT2"}, {L"f", L"XY1"}}) {
+    media.push_back(Value::Array(
+        {Value::Str(L"PVR"), Value::Str(L"key"), Value::Str(m.first), Value::Str(m.second)}));
+  }
+  media_.SetReply(L"GetMediaFromSource", 0, Value::Array({Value::Array(media)}));
   Objects().passes.UpgradeThumbnails();
-  auto thumbnails = media_.Requests(L"SetThumbnailUrl");
+  auto thumbnails = media_.RequestsOf(L"SetThumbnailUrl");
   ASSERT_EQ(thumbnails.size(), 2u);
-  EXPECT_EQ(VUtil::GetStringElement(thumbnails[0].in->get(), 0), L"RT1");
-  EXPECT_EQ(VUtil::GetStringElement(thumbnails[0].in->get(), 1), L"/rec/x.wmv.jpg");
-  EXPECT_EQ(VUtil::GetStringElement(thumbnails[1].in->get(), 0), L"XY1");
+  EXPECT_EQ(Str(thumbnails[0].get(), 0), L"RT1");
+  EXPECT_EQ(Str(thumbnails[0].get(), 1), L"/rec/x.wmv.jpg");
+  EXPECT_EQ(Str(thumbnails[1].get(), 0), L"XY1");
 
   // A library that refuses the question: logged, and the migration goes on.
-  media_.FailWith(L"GetMediaFromSource", 2);
+  media_.SetReply(L"GetMediaFromSource", 2);
   log_->Clear();
   EXPECT_TRUE(Objects().passes.ChangeMediumIds());
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SeasonPasses::UpgradeThumbnails: "));
-  EXPECT_EQ(PassStore::MediumId(1), L"new-");
+  EXPECT_EQ(PassStore::MediumId(1), L"M1");
 }
