@@ -528,16 +528,6 @@ TEST_F(FileQueriesTest, FileAndThumbnailOfARecordingButNotOfAPass) {
   EXPECT_EQ(FileQueries::GetFilenameFromID(L"P1", &pass), kResultNoSuchSchedule);
 }
 
-TEST_F(FileQueriesTest, ThumbnailFlagFollowsTheRowsState) {
-  const int id = Row(RowValues());
-  const std::wstring path = Path(id);
-  EXPECT_FALSE(DVR::HasThumbnailAlreadyBeenAsked(L"/no/such/file.asf"));
-  EXPECT_FALSE(DVR::HasThumbnailAlreadyBeenAsked(path));  // NULL
-  DVR::SetThumbnailAlreadyBeenRequested(path);
-  EXPECT_TRUE(DVR::HasThumbnailAlreadyBeenAsked(path));
-  EXPECT_EQ(Column(id, "ThumbnailState"), "requested");
-}
-
 TEST_F(RemoveRecordingTest, PlansOfAPassStayDeletedAndOneOffPlansLeaveAndFreeTheirTuner) {
   const int64_t start = tev::Clock::Now() + 7200;
   const int episodeId = Published(L"M-episode", Values(L"Episode", start + 86400));

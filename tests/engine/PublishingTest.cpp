@@ -13,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include "db/LocalIds.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "dvr/ThumbnailTable.h"
@@ -199,17 +198,6 @@ TEST_F(StatusChangeTest, AFailedWriteLeavesTheRowInItsOldState) {
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SQL error in Schedule::Update(id, field, value)"));
 }
 
-// A cancel's end: Housekeeping.CancelStopsARecordingAndOnlyRepublishesAPlan.
-TEST_F(StatusChangeTest, ARetryStampsItsTimesFromNow) {
-  const int id = Row(DVRSTATE_COMPLETE, L"/rec/retry.asf");
-  Schedule row(id);
-  ASSERT_TRUE(
-      SetScheduleStatus(library_, row, DVRSTATE_SCHEDULED, 1800000000, StatusReason::kRetry));
-  Schedule stored(id);
-  EXPECT_EQ(stored.m_startTime, 1800000000);
-  EXPECT_EQ(stored.m_endTime, 1800000000 + 600);
-}
-
 TEST_F(StatusChangeTest, ABulkChangeWritesOnlyTheRowsItSelectedInTheStateItSawThem) {
   const int first = Row(DVRSTATE_RECORDING, L"/rec/a.asf");
   const int second = Row(DVRSTATE_RECORDING, L"/rec/b.asf");
@@ -234,32 +222,6 @@ TEST_F(StatusChangeTest, ABulkChangeWritesOnlyTheRowsItSelectedInTheStateItSawTh
   EXPECT_EQ(Schedule(late).m_duration, 600);
   // Its own change stands, length included.
   EXPECT_EQ(Schedule(cancelled).m_duration, 600);
-}
-
-class MediumIdsTest : public StatusChangeTest {};
-
-TEST_F(MediumIdsTest, AssignByIdAndByPath) {
-  const int plain = Row(DVRSTATE_SCHEDULED, L"/rec/a.wmv");
-  const int quoted = Row(DVRSTATE_SCHEDULED, L"/rec/it's.wmv");
-  LibrarySync::AssignTevMediumId(plain, L"id 'one' \u00e9");
-  LibrarySync::AssignTevMediumId(std::wstring(L"/rec/it's.wmv"), L"two");
-  LibrarySync::AssignTevMediumId(std::wstring(L"/rec/none.wmv"), L"three");  // no row: nothing
-  EXPECT_EQ(LocalIds::GetScheduleMediumId(plain), L"id 'one' \u00e9");
-  EXPECT_EQ(LocalIds::GetScheduleMediumId(quoted), L"two");
-  dbtest::RawDb db(dbPath_);
-  EXPECT_EQ(db.Value("SELECT count(*) FROM Schedules WHERE TevMediumId = 'three'"), "0");
-}
-
-TEST_F(MediumIdsTest, MigrationWithoutBusFailsAndChangesNothing) {
-  dbtest::RawDb db(dbPath_);
-  db.Exec("INSERT INTO Schedules (FilePath) VALUES ('/rec/a.wmv')");
-  library_.SetLive(false);
-  EXPECT_FALSE(library_.ChangeMediumIds());
-  EXPECT_EQ(db.Value("SELECT count(*) FROM Schedules WHERE TevMediumId IS NOT NULL"), "0");
-  db.Exec("DELETE FROM Schedules");
-  EXPECT_TRUE(library_.ChangeMediumIds());
-  db.Exec("DROP TABLE Schedules");
-  EXPECT_FALSE(library_.ChangeMediumIds());
 }
 
 using testpeers::Value;
@@ -526,7 +488,7 @@ TEST_F(Publishing, AddMediumStoresTheAssignedId) {
 TEST_F(Publishing, ABatchCarriesEachRowsOwnPassId) {
   // Three episodes: two of one pass, one of another pass with its own id.
   const int a = InsertEpisode(L"/rec/a.wmv");
-  const int b = InsertEpisode(L"/rec/b.wmv");
+  const int b = InsertEpisode(L"/rec/it's b.wmv");
   const int c = InsertEpisode(L"/rec/c.wmv");
   Run("UPDATE Schedules SET Owner = (SELECT Owner FROM Schedules WHERE ID = ?) WHERE ID = ?",
       {a, c});
@@ -548,8 +510,9 @@ TEST_F(Publishing, ABatchCarriesEachRowsOwnPassId) {
   EXPECT_EQ(passIdOf(received[0].lists[0]), L"PASS-7");
   EXPECT_EQ(passIdOf(received[0].lists[1]), L"PASS-8");
   EXPECT_EQ(passIdOf(received[0].lists[2]), L"PASS-7");
-  // Each row's own list, in order, and the ids answered are stored by path.
-  EXPECT_EQ(received[0].lists[1][1], (std::pair<std::wstring, std::wstring>(L"path", L"/rec/b.wmv")));
+  // Each row's own list, in order, and the ids answered are stored by path
+  // (a quote in it included).
+  EXPECT_EQ(received[0].lists[1][1], (std::pair<std::wstring, std::wstring>(L"path", L"/rec/it's b.wmv")));
   EXPECT_EQ(L"BATCH-0", LibrarySync::GetMediumId(a));
   EXPECT_EQ(L"BATCH-1", LibrarySync::GetMediumId(b));
   EXPECT_EQ(L"BATCH-2", LibrarySync::GetMediumId(c));
