@@ -336,22 +336,6 @@ class Publishing : public StatusChangeTest {
 
 }  // namespace
 
-TEST(PublishingMediaType, ChosenByMimetypePrefix) {
-  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-      {L"video/x-webwin", L"video.file.recorded.web"},
-      {L"audio/x-webreal", L"audio.file.recorded.web"},
-      {L"audio/x-win", L"audio.file.recorded.web"},
-      {L"audio/x-real", L"audio.file.recorded.web"},
-      {L"video/x-tv", L"video.file.recorded.tv"},
-      {L"video", L"video.file.recorded.tv"},
-      {L"Video/x-tv", L"video.file.recorded"},  // case-sensitive
-      {L"vid", L"video.file.recorded"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(c.second, Schedule::MediaTypeForMimetype(c.first)) << tev::ToStdUtf8(c.first);
-  }
-}
-
 TEST_F(Publishing, PendingEpisodeList) {
   const int id = InsertEpisode(L"/rec/film.wmv");
   Schedule episode(id);
