@@ -29,6 +29,12 @@
 namespace {
 
 constexpr int kLastReason = static_cast<int>(StatusReason::kLibraryRemoved);
+// Every state: the pending ones and a recording first, then the finished.
+const std::vector<std::wstring> kStates{
+    DVRSTATE_SCHEDULED,  DVRSTATE_CONFLICT,   DVRSTATE_SKIP,   DVRSTATE_RECORDING,
+    DVRSTATE_COMPLETE,   DVRSTATE_COMPLETE_PARTIAL,            DVRSTATE_ERROR,
+    DVRSTATE_COULD_NOT_CONNECT, DVRSTATE_TUNER_BUSY, DVRSTATE_MCE_RUNNING, DVRSTATE_MISSED,
+    DVRSTATE_DISK_FULL,  DVRSTATE_RETRY,      DVRSTATE_DELETED};
 
 class StatusChangeTest : public dbtest::DbFixture {
  protected:
@@ -85,10 +91,8 @@ std::vector<Allowed> ExpectedLife() {
   std::vector<std::wstring> finishable = notStarted;
   finishable.push_back(DVRSTATE_RECORDING);
   // Everything but a stream being written can be tried again.
-  std::vector<std::wstring> retryable{
-      DVRSTATE_SCHEDULED, DVRSTATE_COMPLETE, DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_CONFLICT,
-      DVRSTATE_SKIP, DVRSTATE_ERROR, DVRSTATE_COULD_NOT_CONNECT, DVRSTATE_TUNER_BUSY,
-      DVRSTATE_MCE_RUNNING, DVRSTATE_MISSED, DVRSTATE_DISK_FULL, DVRSTATE_RETRY, DVRSTATE_DELETED};
+  std::vector<std::wstring> retryable = kStates;
+  retryable.erase(retryable.begin() + 3);  // DVRSTATE_RECORDING
   std::vector<Allowed> life{
       {R::kConflictCheck, {DVRSTATE_SCHEDULED, DVRSTATE_RECORDING, DVRSTATE_SKIP}, {DVRSTATE_CONFLICT}, false},
       {R::kBumped, pending, {DVRSTATE_SKIP}, false},
@@ -118,10 +122,8 @@ std::vector<Allowed> ExpectedLife() {
       {R::kLibraryRemoved, pending, {DVRSTATE_DELETED}, false},
   };
   // A deleted medium whose recording has finished keeps its state.
-  for (const wchar_t* done : {DVRSTATE_COMPLETE, DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_ERROR,
-                              DVRSTATE_COULD_NOT_CONNECT, DVRSTATE_TUNER_BUSY, DVRSTATE_MCE_RUNNING,
-                              DVRSTATE_MISSED, DVRSTATE_DISK_FULL, DVRSTATE_RETRY, DVRSTATE_DELETED}) {
-    life.push_back({R::kLibraryRemoved, {done}, {done}, false});
+  for (auto done = kStates.begin() + 4; done != kStates.end(); ++done) {
+    life.push_back({R::kLibraryRemoved, {*done}, {*done}, false});
   }
   return life;
 }
@@ -143,16 +145,11 @@ bool Expected(const std::vector<Allowed>& life, StatusReason reason, const std::
 
 TEST_F(StatusChangeTest, EveryChangeOutsideTheLifeIsRefusedAndEveryOneInItIsWritten) {
   const std::vector<Allowed> life = ExpectedLife();
-  const wchar_t* const states[] = {
-      DVRSTATE_SCHEDULED,  DVRSTATE_RECORDING,   DVRSTATE_COMPLETE,          DVRSTATE_COMPLETE_PARTIAL,
-      DVRSTATE_CONFLICT,   DVRSTATE_SKIP,        DVRSTATE_ERROR,             DVRSTATE_COULD_NOT_CONNECT,
-      DVRSTATE_TUNER_BUSY, DVRSTATE_MCE_RUNNING, DVRSTATE_MISSED,            DVRSTATE_DISK_FULL,
-      DVRSTATE_RETRY,      DVRSTATE_DELETED};
   const int id = Row(DVRSTATE_SCHEDULED, L"/rec/walk.asf");
   for (int r = 0; r <= kLastReason; ++r) {
     const StatusReason reason = static_cast<StatusReason>(r);
-    for (const wchar_t* from : states) {
-      for (const wchar_t* to : states) {
+    for (const std::wstring& from : kStates) {
+      for (const std::wstring& to : kStates) {
         const std::string what = tev::ToStdUtf8(std::wstring(StatusReasonName(reason)) + L" " +
                                                 from + L" -> " + to);
         SCOPED_TRACE(what);
