@@ -181,10 +181,8 @@ class DVR {
   // request fails or the reply cannot be read. Paths the reply leaves out
   // read false.
   std::vector<bool> DoThumbnailsExistInDB(const std::vector<std::wstring>& filePaths);
-  // The ThumbnailState of the row with that file: marked "requested" /
-  // whether it is. A path in no row reads false.
+  // Marks the ThumbnailState of the row with that file "requested".
   static void SetThumbnailAlreadyBeenRequested(const std::wstring& filePath);
-  static bool HasThumbnailAlreadyBeenAsked(const std::wstring& filePath);
 
   // --- Tuners ---
   // Replaces *tuners by the TV service's tuner count per channel mimetype;

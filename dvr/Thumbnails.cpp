@@ -140,19 +140,3 @@ void DVR::SetThumbnailAlreadyBeenRequested(const std::wstring& filePath) {
              filePath.c_str(), query.FailedStatement().c_str());
   }
 }
-
-bool DVR::HasThumbnailAlreadyBeenAsked(const std::wstring& filePath) {
-  SQLite query;
-  if (!query.RunQuery("SELECT ThumbnailState FROM Schedules WHERE FilePath = ?", {filePath},
-                      L"Schedules::HasThumbnailAlreadyBeenAsked")) {
-    LogDebug(L" Schedules::HasThumbnailAlreadyBeenRequested error in RunQuery for : %ls (%ls)",
-             filePath.c_str(), query.FailedStatement().c_str());
-    return false;
-  }
-  if (query.GetRowCount() == 0) {
-    LogDebug(L" Schedules::HasThumbnailAlreadyBeenRequested no record found for : %ls",
-             filePath.c_str());
-    return false;
-  }
-  return query.GetString("ThumbnailState") == L"requested";
-}

@@ -162,6 +162,13 @@ TEST_F(Conflicts, OneTunerOverlapIsReportedAndTheTunerCountDecides) {
   EXPECT_EQ(0, Check(Program(At(20, 0), 3600), nullptr, nullptr));
   SetTuners(0);
   EXPECT_EQ(105, Check(Program(At(20, 0), 3600), nullptr, nullptr));
+
+  // Forced, the new program bumps the manual row.
+  SetTuners(1);
+  BumpedSet bumped;
+  EXPECT_EQ(0, Check(Program(At(20, 0), 3600), nullptr, &bumped, true));
+  EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(id));
+  EXPECT_EQ((BumpedSet{{id, kBumpedChanged}}), bumped);
 }
 
 TEST_F(Conflicts, SamplesDecideWhatOverlaps) {
@@ -229,14 +236,6 @@ TEST_F(Conflicts, DuplicatesDevicesAndWebStreams) {
   EXPECT_EQ(0, Check(quoted, nullptr, nullptr));
   Insert(quoted);
   EXPECT_EQ(119, Check(quoted, nullptr, nullptr));
-}
-
-TEST_F(Conflicts, ForcedScheduleBumpsManualRows) {
-  const int id = Insert(Existing(At(20, 30)));
-  BumpedSet bumped;
-  EXPECT_EQ(0, Check(Program(At(20, 0), 3600), nullptr, &bumped, true));
-  EXPECT_EQ(L"DVRSTATE_SKIP", StatusOf(id));
-  EXPECT_EQ((BumpedSet{{id, kBumpedChanged}}), bumped);
 }
 
 TEST_F(Conflicts, PassPrioritiesDecideWhoYields) {

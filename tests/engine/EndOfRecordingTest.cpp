@@ -440,7 +440,6 @@ TEST_F(Completion, FinishedRecordingsAreJudgedByTheirLength) {
     const char* after;
     const wchar_t* published;
   } cases[] = {
-      {"hour_short", "DVRSTATE_RECORDING", 3600, 3000, "DVRSTATE_COMPLETE_PARTIAL", L"partial"},
       {"hour_edge", "DVRSTATE_RECORDING", 3600, 3240, "DVRSTATE_COMPLETE", L"complete"},
       {"hour_below", "DVRSTATE_RECORDING", 3600, 3239, "DVRSTATE_COMPLETE_PARTIAL", L"partial"},
       {"hundred", "DVRSTATE_RECORDING", 100, 85, "DVRSTATE_COMPLETE", L"complete"},

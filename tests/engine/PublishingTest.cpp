@@ -13,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include "db/LocalIds.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
 #include "dvr/ThumbnailTable.h"
@@ -30,6 +29,12 @@
 namespace {
 
 constexpr int kLastReason = static_cast<int>(StatusReason::kLibraryRemoved);
+// Every state: the pending ones and a recording first, then the finished.
+const std::vector<std::wstring> kStates{
+    DVRSTATE_SCHEDULED,  DVRSTATE_CONFLICT,   DVRSTATE_SKIP,   DVRSTATE_RECORDING,
+    DVRSTATE_COMPLETE,   DVRSTATE_COMPLETE_PARTIAL,            DVRSTATE_ERROR,
+    DVRSTATE_COULD_NOT_CONNECT, DVRSTATE_TUNER_BUSY, DVRSTATE_MCE_RUNNING, DVRSTATE_MISSED,
+    DVRSTATE_DISK_FULL,  DVRSTATE_RETRY,      DVRSTATE_DELETED};
 
 class StatusChangeTest : public dbtest::DbFixture {
  protected:
@@ -86,10 +91,8 @@ std::vector<Allowed> ExpectedLife() {
   std::vector<std::wstring> finishable = notStarted;
   finishable.push_back(DVRSTATE_RECORDING);
   // Everything but a stream being written can be tried again.
-  std::vector<std::wstring> retryable{
-      DVRSTATE_SCHEDULED, DVRSTATE_COMPLETE, DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_CONFLICT,
-      DVRSTATE_SKIP, DVRSTATE_ERROR, DVRSTATE_COULD_NOT_CONNECT, DVRSTATE_TUNER_BUSY,
-      DVRSTATE_MCE_RUNNING, DVRSTATE_MISSED, DVRSTATE_DISK_FULL, DVRSTATE_RETRY, DVRSTATE_DELETED};
+  std::vector<std::wstring> retryable = kStates;
+  retryable.erase(retryable.begin() + 3);  // DVRSTATE_RECORDING
   std::vector<Allowed> life{
       {R::kConflictCheck, {DVRSTATE_SCHEDULED, DVRSTATE_RECORDING, DVRSTATE_SKIP}, {DVRSTATE_CONFLICT}, false},
       {R::kBumped, pending, {DVRSTATE_SKIP}, false},
@@ -119,10 +122,8 @@ std::vector<Allowed> ExpectedLife() {
       {R::kLibraryRemoved, pending, {DVRSTATE_DELETED}, false},
   };
   // A deleted medium whose recording has finished keeps its state.
-  for (const wchar_t* done : {DVRSTATE_COMPLETE, DVRSTATE_COMPLETE_PARTIAL, DVRSTATE_ERROR,
-                              DVRSTATE_COULD_NOT_CONNECT, DVRSTATE_TUNER_BUSY, DVRSTATE_MCE_RUNNING,
-                              DVRSTATE_MISSED, DVRSTATE_DISK_FULL, DVRSTATE_RETRY, DVRSTATE_DELETED}) {
-    life.push_back({R::kLibraryRemoved, {done}, {done}, false});
+  for (auto done = kStates.begin() + 4; done != kStates.end(); ++done) {
+    life.push_back({R::kLibraryRemoved, {*done}, {*done}, false});
   }
   return life;
 }
@@ -144,16 +145,11 @@ bool Expected(const std::vector<Allowed>& life, StatusReason reason, const std::
 
 TEST_F(StatusChangeTest, EveryChangeOutsideTheLifeIsRefusedAndEveryOneInItIsWritten) {
   const std::vector<Allowed> life = ExpectedLife();
-  const wchar_t* const states[] = {
-      DVRSTATE_SCHEDULED,  DVRSTATE_RECORDING,   DVRSTATE_COMPLETE,          DVRSTATE_COMPLETE_PARTIAL,
-      DVRSTATE_CONFLICT,   DVRSTATE_SKIP,        DVRSTATE_ERROR,             DVRSTATE_COULD_NOT_CONNECT,
-      DVRSTATE_TUNER_BUSY, DVRSTATE_MCE_RUNNING, DVRSTATE_MISSED,            DVRSTATE_DISK_FULL,
-      DVRSTATE_RETRY,      DVRSTATE_DELETED};
   const int id = Row(DVRSTATE_SCHEDULED, L"/rec/walk.asf");
   for (int r = 0; r <= kLastReason; ++r) {
     const StatusReason reason = static_cast<StatusReason>(r);
-    for (const wchar_t* from : states) {
-      for (const wchar_t* to : states) {
+    for (const std::wstring& from : kStates) {
+      for (const std::wstring& to : kStates) {
         const std::string what = tev::ToStdUtf8(std::wstring(StatusReasonName(reason)) + L" " +
                                                 from + L" -> " + to);
         SCOPED_TRACE(what);
@@ -199,17 +195,6 @@ TEST_F(StatusChangeTest, AFailedWriteLeavesTheRowInItsOldState) {
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SQL error in Schedule::Update(id, field, value)"));
 }
 
-// A cancel's end: Housekeeping.CancelStopsARecordingAndOnlyRepublishesAPlan.
-TEST_F(StatusChangeTest, ARetryStampsItsTimesFromNow) {
-  const int id = Row(DVRSTATE_COMPLETE, L"/rec/retry.asf");
-  Schedule row(id);
-  ASSERT_TRUE(
-      SetScheduleStatus(library_, row, DVRSTATE_SCHEDULED, 1800000000, StatusReason::kRetry));
-  Schedule stored(id);
-  EXPECT_EQ(stored.m_startTime, 1800000000);
-  EXPECT_EQ(stored.m_endTime, 1800000000 + 600);
-}
-
 TEST_F(StatusChangeTest, ABulkChangeWritesOnlyTheRowsItSelectedInTheStateItSawThem) {
   const int first = Row(DVRSTATE_RECORDING, L"/rec/a.asf");
   const int second = Row(DVRSTATE_RECORDING, L"/rec/b.asf");
@@ -234,32 +219,6 @@ TEST_F(StatusChangeTest, ABulkChangeWritesOnlyTheRowsItSelectedInTheStateItSawTh
   EXPECT_EQ(Schedule(late).m_duration, 600);
   // Its own change stands, length included.
   EXPECT_EQ(Schedule(cancelled).m_duration, 600);
-}
-
-class MediumIdsTest : public StatusChangeTest {};
-
-TEST_F(MediumIdsTest, AssignByIdAndByPath) {
-  const int plain = Row(DVRSTATE_SCHEDULED, L"/rec/a.wmv");
-  const int quoted = Row(DVRSTATE_SCHEDULED, L"/rec/it's.wmv");
-  LibrarySync::AssignTevMediumId(plain, L"id 'one' \u00e9");
-  LibrarySync::AssignTevMediumId(std::wstring(L"/rec/it's.wmv"), L"two");
-  LibrarySync::AssignTevMediumId(std::wstring(L"/rec/none.wmv"), L"three");  // no row: nothing
-  EXPECT_EQ(LocalIds::GetScheduleMediumId(plain), L"id 'one' \u00e9");
-  EXPECT_EQ(LocalIds::GetScheduleMediumId(quoted), L"two");
-  dbtest::RawDb db(dbPath_);
-  EXPECT_EQ(db.Value("SELECT count(*) FROM Schedules WHERE TevMediumId = 'three'"), "0");
-}
-
-TEST_F(MediumIdsTest, MigrationWithoutBusFailsAndChangesNothing) {
-  dbtest::RawDb db(dbPath_);
-  db.Exec("INSERT INTO Schedules (FilePath) VALUES ('/rec/a.wmv')");
-  library_.SetLive(false);
-  EXPECT_FALSE(library_.ChangeMediumIds());
-  EXPECT_EQ(db.Value("SELECT count(*) FROM Schedules WHERE TevMediumId IS NOT NULL"), "0");
-  db.Exec("DELETE FROM Schedules");
-  EXPECT_TRUE(library_.ChangeMediumIds());
-  db.Exec("DROP TABLE Schedules");
-  EXPECT_FALSE(library_.ChangeMediumIds());
 }
 
 using testpeers::Value;
@@ -373,22 +332,6 @@ class Publishing : public StatusChangeTest {
 };
 
 }  // namespace
-
-TEST(PublishingMediaType, ChosenByMimetypePrefix) {
-  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-      {L"video/x-webwin", L"video.file.recorded.web"},
-      {L"audio/x-webreal", L"audio.file.recorded.web"},
-      {L"audio/x-win", L"audio.file.recorded.web"},
-      {L"audio/x-real", L"audio.file.recorded.web"},
-      {L"video/x-tv", L"video.file.recorded.tv"},
-      {L"video", L"video.file.recorded.tv"},
-      {L"Video/x-tv", L"video.file.recorded"},  // case-sensitive
-      {L"vid", L"video.file.recorded"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(c.second, Schedule::MediaTypeForMimetype(c.first)) << tev::ToStdUtf8(c.first);
-  }
-}
 
 TEST_F(Publishing, PendingEpisodeList) {
   const int id = InsertEpisode(L"/rec/film.wmv");
@@ -526,7 +469,7 @@ TEST_F(Publishing, AddMediumStoresTheAssignedId) {
 TEST_F(Publishing, ABatchCarriesEachRowsOwnPassId) {
   // Three episodes: two of one pass, one of another pass with its own id.
   const int a = InsertEpisode(L"/rec/a.wmv");
-  const int b = InsertEpisode(L"/rec/b.wmv");
+  const int b = InsertEpisode(L"/rec/it's b.wmv");
   const int c = InsertEpisode(L"/rec/c.wmv");
   Run("UPDATE Schedules SET Owner = (SELECT Owner FROM Schedules WHERE ID = ?) WHERE ID = ?",
       {a, c});
@@ -548,8 +491,9 @@ TEST_F(Publishing, ABatchCarriesEachRowsOwnPassId) {
   EXPECT_EQ(passIdOf(received[0].lists[0]), L"PASS-7");
   EXPECT_EQ(passIdOf(received[0].lists[1]), L"PASS-8");
   EXPECT_EQ(passIdOf(received[0].lists[2]), L"PASS-7");
-  // Each row's own list, in order, and the ids answered are stored by path.
-  EXPECT_EQ(received[0].lists[1][1], (std::pair<std::wstring, std::wstring>(L"path", L"/rec/b.wmv")));
+  // Each row's own list, in order, and the ids answered are stored by path
+  // (a quote in it included).
+  EXPECT_EQ(received[0].lists[1][1], (std::pair<std::wstring, std::wstring>(L"path", L"/rec/it's b.wmv")));
   EXPECT_EQ(L"BATCH-0", LibrarySync::GetMediumId(a));
   EXPECT_EQ(L"BATCH-1", LibrarySync::GetMediumId(b));
   EXPECT_EQ(L"BATCH-2", LibrarySync::GetMediumId(c));

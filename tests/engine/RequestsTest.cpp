@@ -61,6 +61,7 @@ TEST_F(Intake, AScheduledRowCarriesTheRequest) {
   EXPECT_EQ(tev::ToStdUtf8(result.mediumId), row[12]);
   EXPECT_EQ(media_.CountOf(L"AddMedium"), 1u);
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
+  EXPECT_EQ(FilesIn(videoDir_), 0u);  // nothing is created for a later recording
   EXPECT_FALSE(Engine().Intake().IsPendingFile(tev::FromStdUtf8(row[11])));
 }
 
@@ -189,18 +190,6 @@ TEST_F(Intake, RefusalsLeaveNothingBehind) {
   EXPECT_TRUE(Rows("ID").empty());
   EXPECT_EQ(FilesIn(videoDir_), 0u);
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
-}
-
-// Hostile names in the file name: DVRNames.HostileNamesStayOneFileInTheFolder.
-TEST_F(Intake, OddNamesAndLengthsAreStoredAsGiven) {
-  const int64_t later = tev::Clock::Now() + 86400;
-  ASSERT_EQ(Add(L"Ten years", later + 7200, 315360000), 0);
-  ASSERT_EQ(Add(L"\U0001F4FA Emoji", later + 14400, 60), 0);
-  const int emoji = std::stoi(Rows("ID", "Name LIKE '%Emoji'")[0][0]);
-  EXPECT_EQ(Schedule(emoji).m_name, L"\U0001F4FA Emoji");
-  EXPECT_EQ(Rows("EndTime", "Name = 'Ten years'")[0][0],
-            DbTime((later + 7200) / 60 * 60 + 1 + 315360000));
-  EXPECT_EQ(FilesIn(videoDir_), 0u);  // nothing is created for a later recording
 }
 
 TEST_F(Intake, PastSchedulesBecomeMissedOrRetried) {

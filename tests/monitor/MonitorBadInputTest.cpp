@@ -118,15 +118,6 @@ TEST_F(MonitorBadInput, AFolderRemovedWhileWatchedIsUpdatedDailyAndWatchedAgainW
   EXPECT_EQ(RowsFor(back), 1u);
 }
 
-TEST_F(MonitorBadInput, AMissingFolderGetsDailyPassesOnly) {
-  fs::remove_all(audioDir_);
-  FileSystemMonitor& monitor = Started(L"audio", false);
-  EXPECT_TRUE(log_->HasPart(LOG_WARN, L"FileSystemMonitor: cannot watch " + W(audioDir_)));
-  env_.Shift(86400);
-  ASSERT_TRUE(WaitUntil([&] { return monitor.PassCount() >= 2; }));
-  EXPECT_TRUE(Rows("ID").empty());
-}
-
 TEST_F(MonitorBadInput, TenThousandFilesDroppedAtOnceAreAdoptedOnce) {
   FileSystemMonitor& monitor = Started(L"audio");
   constexpr int kFiles = 10000;
