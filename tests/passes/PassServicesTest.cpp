@@ -246,43 +246,6 @@ TEST_F(PassServicesTest, MalformedRequestsStoreNothing) {
   EXPECT_EQ(places, (std::multiset<int>{1, 2, 3, 4}));
 }
 
-TEST_F(PassServicesTest, AKeepUntilChangeReachesThePassesPendingEpisodes) {
-  const std::wstring passMedium = DescribedPass();
-  const int pass = LocalIds::GetLocalIdFromTevMediumId(passMedium);
-  ASSERT_EQ(Episodes(pass).size(), 7u);
-  // Monday's episode has been recorded; the user deleted Tuesday's.
-  dbtest::RawDb db(dbPath_);
-  db.Exec("UPDATE Schedules SET Status = 'DVRSTATE_COMPLETE' WHERE StartTime = " +
-          DbTime(Local(2027, 3, 8, 21, 0)));
-  ASSERT_EQ(Update(EpisodeMedium(9), 1, Value()), 0);
-
-  media_.ClearRequests();
-  EXPECT_EQ(Update(passMedium, 0, Value::Pairs({{L"keepUntil", Value::Str(L"AT_LEAST_3_DAYS")}})), 0);
-  WaitForPassJobs();
-  EXPECT_EQ(db.Value("SELECT KeepUntil FROM SeasonPasses"), "13");
-  // The rows the disk-space manager will read once they are recorded.
-  const std::string owned = " AND Owner = '" + std::to_string(pass) + "'";
-  EXPECT_EQ(RowCount("Status = 'DVRSTATE_SCHEDULED' AND KeepUntil = 13" + owned), 5);
-  EXPECT_EQ(RowCount("Status = 'DVRSTATE_COMPLETE' AND KeepUntil = 1" + owned), 1);
-  // Republished as they now are, still carrying the pass's medium and what
-  // the library holds for it; the deleted episode stays out of the library.
-  const std::vector<Value> batches = media_.RequestsOf(L"AddMedia");
-  ASSERT_EQ(batches.size(), 1u);
-  const std::pair<const wchar_t*, std::wstring> published[] = {{L"keepUntil", L"AT_LEAST_3_DAYS"},
-                                                               {L"tevPassId", passMedium},
-                                                               {L"rating", L"PG"},
-                                                               {L"pvrState", L"schedule"}};
-  for (const auto& p : published) {
-    EXPECT_EQ(enginetest::BatchValues(batches[0], p.first), std::vector<std::wstring>(5, p.second));
-  }
-
-  // A name that is no keep-until is refused, not stored as the first to go.
-  EXPECT_EQ(Update(passMedium, 0, Value::Pairs({{L"keepUntil", Value::Str(L"FOREVER")}})), 403);
-  WaitForPassJobs();
-  EXPECT_EQ(db.Value("SELECT KeepUntil FROM SeasonPasses"), "13");
-  EXPECT_EQ(RowCount("Status = 'DVRSTATE_SCHEDULED' AND KeepUntil = 13" + owned), 5);
-}
-
 // The library's form of a local time.
 Value LibraryTime(int day, int hour, int minute) {
   return Value::Str(FormatTime2(Local(2027, 3, day, hour, minute)));
