@@ -12,7 +12,6 @@
 using dbtest::RawDb;
 using dbtest::Wire;
 using peertest::Elem;
-using peertest::Str;
 using tev::peers::Value;
 
 class SeasonPassesBusTest : public peertest::PeerFixture {
@@ -80,28 +79,4 @@ TEST_F(SeasonPassesBusTest, PassChangesReachOnlyItsPendingSchedules) {
   ASSERT_EQ(media_.CountOf(L"SetMediaAttributes"), 1u);
   EXPECT_EQ(Wire(Last(media_, L"SetMediaAttributes").get()),
             R"(["",["a","e","g's"],[["rating","PG-13"]],true])");
-}
-
-TEST_F(SeasonPassesBusTest, ThumbnailUpgradeSkipsMediaItCannotPlace) {
-  ASSERT_TRUE(db_->Exec("INSERT INTO Schedules (FilePath) VALUES ('/rec/x.wmv')"));
-  std::vector<Value> media;
-  for (const auto& m : std::vector<std::pair<const wchar_t*, const wchar_t*>>{
-           {L"a", L"RT1"}, {L"b", L"RT"}, {L"c", L""}, {L"d", L"RTabc"}, {L"e", L"RT2"}, {L"f", L"XY1"}}) {
-    media.push_back(Value::Array(
-        {Value::Str(L"PVR"), Value::Str(L"key"), Value::Str(m.first), Value::Str(m.second)}));
-  }
-  media_.SetReply(L"GetMediaFromSource", 0, Value::Array({Value::Array(media)}));
-  Objects().passes.UpgradeThumbnails();
-  auto thumbnails = media_.RequestsOf(L"SetThumbnailUrl");
-  ASSERT_EQ(thumbnails.size(), 2u);
-  EXPECT_EQ(Str(thumbnails[0].get(), 0), L"RT1");
-  EXPECT_EQ(Str(thumbnails[0].get(), 1), L"/rec/x.wmv.jpg");
-  EXPECT_EQ(Str(thumbnails[1].get(), 0), L"XY1");
-
-  // A library that refuses the question: logged, and the migration goes on.
-  media_.SetReply(L"GetMediaFromSource", 2);
-  log_->Clear();
-  EXPECT_TRUE(Objects().passes.ChangeMediumIds());
-  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SeasonPasses::UpgradeThumbnails: "));
-  EXPECT_EQ(PassStore::MediumId(1), L"M1");
 }
