@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include "db/LocalIds.h"
-#include "db/PassStore.h"
 #include "db/SQLite.h"
 #include "db/TimeUtils.h"
 #include "support/VUtil.h"
@@ -341,32 +340,6 @@ TEST_F(PassServicesTest, APassEditKeepsWhatTheUserDecidedOfItsEpisodes) {
   EXPECT_EQ(Update(passMedium, 0, Value::Pairs({{L"restrictOneChannel", Value::Long(1)}})), 0);
   WaitForPassJobs();
   EXPECT_EQ(ByDay(pass, columns), standing);
-}
-
-// A pass without a guide repeats its own time: a new length reaches the
-// episodes it keeps, and they stay as the user left them.
-TEST_F(PassServicesTest, APassWithoutAGuideKeepsItsEpisodesThroughALengthChange) {
-  SetNow(Local(2027, 3, 8, 6, 0));
-  const int pass = AddPass(WebPass(L"Morning", Local(2027, 3, 8, 7, 0), 3));
-  ASSERT_EQ(Episodes(pass).size(), 7u);
-  const std::wstring passMedium = PassStore::MediumId(pass);
-  ASSERT_FALSE(passMedium.empty());
-  dbtest::RawDb db(dbPath_);
-  const auto medium = [&db](int day) {
-    return tev::FromStdUtf8(db.Value("SELECT TevMediumId FROM Schedules WHERE StartTime = " +
-                                     DbTime(Local(2027, 3, day, 7, 0))));
-  };
-  EXPECT_EQ(Update(medium(9), 0, Value::Pairs({{L"pvrState", Value::Str(L"skip")}})), 0);
-  EXPECT_EQ(Update(medium(10), 0, Value::Pairs({{L"title", Value::Str(L"Morning (long)")}})), 0);
-  const std::string ids = db.Value("SELECT group_concat(ID) FROM Schedules");
-
-  EXPECT_EQ(Update(passMedium, 0, Value::Pairs({{L"duration", Value::Long(3600000)}})), 0);
-  WaitForPassJobs();
-  EXPECT_EQ(db.Value("SELECT group_concat(ID) FROM Schedules"), ids);
-  EXPECT_EQ(RowCount("Duration = 3600"), 7);
-  EXPECT_EQ(RowCount("EndTime = " + DbTime(Local(2027, 3, 9, 8, 0)) + " AND Status = 'DVRSTATE_SKIP'"), 1);
-  EXPECT_EQ(RowCount("Status = 'DVRSTATE_SKIP'"), 1);
-  EXPECT_EQ(RowCount("Name = 'Morning (long)' AND EndTime = " + DbTime(Local(2027, 3, 10, 8, 0))), 1);
 }
 
 // A pass moved up takes its airings back from the pass it now outranks,
