@@ -1,61 +1,37 @@
-// The settings services as a client reaches them over a loopback bus, with a
-// real database in a temporary folder.
-#include <cstdlib>
+// The settings services as a client reaches them over a loopback bus: the
+// module's endpoint with its engine started, a real database.
+#include <filesystem>
 #include <fstream>
 
-#include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 
 #include "db/Config.h"
-#include "db/Database.h"
 #include "db/RecordingSettings.h"
-#include "db/SQLite.h"
-#include "module/PVRVel.h"
-#include "peers/Peers.h"
-#include "platform/WideText.h"
-#include "support/VUtil.h"
-#include "tests/common/NatsServer.h"
 #include "tests/common/OfferingSatellite.h"
+#include "tests/engine/EngineFixture.h"
 
-namespace fs = boost::filesystem;
+namespace fs = std::filesystem;
 
 namespace {
 
 using Client = tev::test::OfferingSatellite;
-using tev::peers::Value;
+using enginetest::Value;
 
-class SettingsServices : public ::testing::Test {
+class SettingsServices : public enginetest::EngineFixture {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() / fs::unique_path("tevpvr-settings-%%%%%%");
-    fs::create_directories(root_);
-    setenv("TEV_APPDATA_DIR", (root_ / "appdata").c_str(), 1);
-    setenv("TEV_DOCUMENTS_DIR", (root_ / "documents").c_str(), 1);
-    setenv("TEV_REGISTRY_FILE", (root_ / "registry.ini").c_str(), 1);
-    ASSERT_TRUE(server_.Start());
-    std::ofstream((root_ / "registry.ini").string())
-        << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\nvelDirectory.host="
-        << tev::ToStdUtf8(server_.HostPort()) << "\n";
-    const fs::path folder = root_ / "appdata/TevNetworks/TevPVR";
-    database_.reset(new Database(tev::FromStdUtf8(folder.string())));
-    ASSERT_TRUE(database_->Open());
-    // The module as it starts: joined, then the engine's own start-up
-    // (which waits for the media library) fills in the settings.
-    ASSERT_EQ(media_.Join(server_.HostPort()), 0);
-    pvr_.reset(new PVRVel());
-    PVRVel::SetLive(pvr_.get());
-    ASSERT_EQ(pvr_->Vel().RegisterWithBus(), 0);
-    ASSERT_TRUE(pvr_->GetSchedules().Initialize());
-    ASSERT_EQ(client_.Connect(server_.HostPort(), L"SettingsClient"), 0);
+    EngineFixture::SetUp();
+    if (HasFatalFailure()) return;
+    // No padding stored: the engine's start-up fills it in.
+    dbtest::RawDb(dbPath_).Exec("DELETE FROM Config WHERE Key = 'RecordPadding'");
+    UseModuleEndpoint();
+    ASSERT_TRUE(Engine().Initialize());
+    ASSERT_EQ(client_.Connect(bus_.host(), L"SettingsClient"), 0);
   }
   void TearDown() override {
     client_.Disconnect();
-    if (pvr_) pvr_->GetSchedules().Shutdown();
-    PVRVel::SetLive(nullptr);
-    pvr_.reset();
-    media_.Leave();
-    database_.reset();
-    fs::remove_all(root_);
+    if (pvr_) Engine().Shutdown();
+    EngineFixture::TearDown();
   }
 
   // Calls a service; returns its return code (the bus must not fail).
@@ -81,11 +57,6 @@ class SettingsServices : public ::testing::Test {
     return out.get().vt == VT_BSTR ? std::wstring(out.get().bstrVal) : L"<not a string>";
   }
 
-  fs::path root_;
-  tev::test::NatsServer server_;
-  tev::peers::MediaLibraryPeer media_;
-  std::unique_ptr<Database> database_;
-  std::unique_ptr<PVRVel> pvr_;
   Client client_;
 };
 
@@ -135,15 +106,14 @@ TEST_F(SettingsServices, BadParametersAnswerWithTheExceptionAndChangeNothing) {
 // folder as the services answer it.
 TEST_F(SettingsServices, RecordingFoldersAreAnsweredAndChangedAsText) {
   const std::wstring video = GetText(L"GetPVRVideoRecordingDirectory");
-  EXPECT_EQ(video, tev::FromStdUtf8((root_ / "documents/Recorded TV").string()));
-  EXPECT_EQ(GetText(L"GetPVRAudioRecordingDirectory"),
-            tev::FromStdUtf8((root_ / "documents/Recorded Audio").string()));
+  EXPECT_EQ(video, tev::FromStdUtf8(videoDir_));
+  EXPECT_EQ(GetText(L"GetPVRAudioRecordingDirectory"), tev::FromStdUtf8(audioDir_));
   EXPECT_EQ(Call(L"SetPVRVideoRecordingDirectory",
-                 Value::Str(tev::FromStdUtf8((root_ / "missing").string()))),
+                 Value::Str(tev::FromStdUtf8(dir_.path() + "/missing"))),
             122);
   EXPECT_EQ(GetText(L"GetPVRVideoRecordingDirectory"), video);
 
-  fs::path moved = root_ / "Bob's TV \xF0\x9F\x93\xBA";
+  fs::path moved = fs::path(dir_.path()) / "Bob's TV \xF0\x9F\x93\xBA";
   fs::create_directories(moved);
   std::wstring movedText = tev::FromStdUtf8(moved.string());
   EXPECT_EQ(Call(L"SetPVRVideoRecordingDirectory", Value::Str(movedText)), 0);
@@ -153,9 +123,9 @@ TEST_F(SettingsServices, RecordingFoldersAreAnsweredAndChangedAsText) {
 TEST_F(SettingsServices, FolderTextsThatAreNotPlainAbsolutePathsAreRefusedAndTouchNothing) {
   const std::wstring video = GetText(L"GetPVRVideoRecordingDirectory");
   const std::wstring audio = GetText(L"GetPVRAudioRecordingDirectory");
-  fs::path empty = root_ / "empty";
+  fs::path empty = fs::path(dir_.path()) / "empty";
   fs::create_directories(empty);
-  fs::path full = root_ / "full";
+  fs::path full = fs::path(dir_.path()) / "full";
   fs::create_directories(full / "sub");
   std::ofstream((full / "keep.txt").string()) << "x";
   const std::wstring emptyText = tev::FromStdUtf8(empty.string());
