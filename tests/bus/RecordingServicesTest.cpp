@@ -1,5 +1,6 @@
-// The recording services as a client reaches them over a loopback bus: the
-// module's endpoint with its engine, a real database, scripted peers.
+// The recording, settings and file services as a client reaches them over
+// a loopback bus: the module's endpoint with its engine, a real database,
+// scripted peers.
 #include <atomic>
 #include <cstdlib>
 #include <ctime>
@@ -11,6 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include "db/Config.h"
+#include "db/RecordingSettings.h"
+#include "engine/FileQueries.h"
+#include "engine/Schedules.h"
 #include "platform/Clock.h"
 #include "tests/common/LocalTime.h"
 #include "tests/common/OfferingSatellite.h"
@@ -19,6 +24,7 @@
 namespace {
 
 using enginetest::Value;
+namespace fs = std::filesystem;
 
 // A client sends a local date as its wall clock read as UTC.
 using tev::test::WallClock;
@@ -379,6 +385,215 @@ TEST_F(RecordingServices, MediumIdsAndConflictListsInTheirBusForm) {
     EXPECT_EQ(Call(L"GetConflicts", bad, &refused), 1);
   }
   EXPECT_EQ(Rows("*"), before);
+}
+
+// The settings services, with the engine started: its start-up fills in
+// the padding, which is not stored yet.
+class SettingsServices : public RecordingServices {
+ protected:
+  void SetUp() override {
+    RecordingServices::SetUp();
+    if (HasFatalFailure()) return;
+    dbtest::RawDb(dbPath_).Exec("DELETE FROM Config WHERE Key = 'RecordPadding'");
+    ASSERT_TRUE(Engine().Initialize());
+  }
+  void TearDown() override {
+    if (pvr_) Engine().Shutdown();
+    RecordingServices::TearDown();
+  }
+  static Value Strings(std::initializer_list<std::wstring> items) {
+    std::vector<Value> all;
+    for (const std::wstring& item : items) all.push_back(Value::Str(item));
+    return Value::Array(all);
+  }
+  int32_t GetLong(const wchar_t* method) {
+    AutoVariant out;
+    EXPECT_EQ(Call(method, Value(), &out), 0);
+    EXPECT_EQ(out.get().vt, VT_I4);
+    return out.get().lVal;
+  }
+  std::wstring GetText(const wchar_t* method) {
+    AutoVariant out;
+    EXPECT_EQ(Call(method, Value(), &out), 0);
+    return out.get().vt == VT_BSTR ? std::wstring(out.get().bstrVal) : L"<not a string>";
+  }
+};
+
+TEST_F(SettingsServices, PaddingFreeSpaceAndConfigReadAndChange) {
+  EXPECT_EQ(GetLong(L"GetPVRRecordPadding"), 30);  // filled in at engine start
+  EXPECT_EQ(Call(L"SetPVRRecordPadding", Value::Long(45)), 0);
+  EXPECT_EQ(GetLong(L"GetPVRRecordPadding"), 45);
+  EXPECT_EQ(GetPaddingTime(), 45);
+
+  EXPECT_EQ(GetLong(L"GetPVRDiskFreeSpaceRequired"), 200);
+  EXPECT_EQ(Call(L"SetPVRDiskFreeSpaceRequired", Value::Long(500)), 0);
+  EXPECT_EQ(GetLong(L"GetPVRDiskFreeSpaceRequired"), 500);
+  EXPECT_EQ(RecordingSettings::FreeSpaceRequired(), 500000);
+
+  AutoVariant out;
+  // The key in any letter case re-reads the floor.
+  EXPECT_EQ(Call(L"SetPVRConfig", Strings({L"FreeSpaceRequired", L"300"}), &out), 0);
+  EXPECT_EQ(Call(L"SetPVRConfig", Strings({L"freespacerequired", L"300"}), &out), 0);
+  EXPECT_EQ(RecordingSettings::FreeSpaceRequired(), 300000);
+  EXPECT_EQ(Call(L"SetPVRConfig", Strings({L"RecordPadding", L"abc"}), &out), 0);
+  EXPECT_EQ(GetLong(L"GetPVRRecordPadding"), 0);
+
+  EXPECT_EQ(Call(L"GetPVRConfig", Strings({L"Version"}), &out), 0);
+  ASSERT_EQ(out.get().vt, VT_BSTR);
+  EXPECT_EQ(std::wstring(out.get().bstrVal), L"7");
+  EXPECT_EQ(Call(L"GetPVRConfig", Strings({L"NoSuchKey"}), &out), 103);
+
+  // A value with quotes and non-ASCII text round-trips.
+  Config::SetString(L"Note", L"it's \"caf\u00e9\" \U0001F600 100%");
+  EXPECT_EQ(Call(L"SetPVRConfig", Strings({L"Note", L"Bob's 'quoted' \\ value \U0001F600"}), &out), 0);
+  EXPECT_EQ(Call(L"GetPVRConfig", Strings({L"Note"}), &out), 0);
+  EXPECT_EQ(std::wstring(out.get().bstrVal), L"Bob's 'quoted' \\ value \U0001F600");
+}
+
+TEST_F(SettingsServices, BadParametersAnswerWithTheExceptionAndChangeNothing) {
+  AutoVariant out;
+  EXPECT_EQ(Call(L"SetPVRConfig", Value::Str(L"RecordPadding"), &out), 1);  // not an array
+  ASSERT_EQ(out.get().vt, VT_BSTR);
+  EXPECT_EQ(std::wstring(out.get().bstrVal), L"Not an array of variant or string");
+  EXPECT_EQ(Call(L"SetPVRConfig", Strings({L"RecordPadding"}), &out), 1);  // value missing
+  EXPECT_EQ(Call(L"SetPVRConfig", Value::Array({Value::Str(L"RecordPadding"), Value::Long(99)}), &out),
+            1);
+  EXPECT_EQ(GetLong(L"GetPVRRecordPadding"), 30);
+}
+
+// The checks themselves are the settings' own; here their codes and the
+// folder as the services answer it.
+TEST_F(SettingsServices, RecordingFoldersAreAnsweredAndChangedAsText) {
+  const std::wstring video = GetText(L"GetPVRVideoRecordingDirectory");
+  EXPECT_EQ(video, tev::FromStdUtf8(videoDir_));
+  EXPECT_EQ(GetText(L"GetPVRAudioRecordingDirectory"), tev::FromStdUtf8(audioDir_));
+  EXPECT_EQ(Call(L"SetPVRVideoRecordingDirectory",
+                 Value::Str(tev::FromStdUtf8(dir_.path() + "/missing"))),
+            122);
+  EXPECT_EQ(GetText(L"GetPVRVideoRecordingDirectory"), video);
+
+  fs::path moved = fs::path(dir_.path()) / "Bob's TV \xF0\x9F\x93\xBA";
+  fs::create_directories(moved);
+  std::wstring movedText = tev::FromStdUtf8(moved.string());
+  EXPECT_EQ(Call(L"SetPVRVideoRecordingDirectory", Value::Str(movedText)), 0);
+  EXPECT_EQ(GetText(L"GetPVRVideoRecordingDirectory"), movedText);
+}
+
+TEST_F(SettingsServices, FolderTextsThatAreNotPlainAbsolutePathsAreRefusedAndTouchNothing) {
+  const std::wstring video = GetText(L"GetPVRVideoRecordingDirectory");
+  const std::wstring audio = GetText(L"GetPVRAudioRecordingDirectory");
+  fs::path empty = fs::path(dir_.path()) / "empty";
+  fs::create_directories(empty);
+  fs::path full = fs::path(dir_.path()) / "full";
+  fs::create_directories(full / "sub");
+  std::ofstream((full / "keep.txt").string()) << "x";
+  const std::wstring emptyText = tev::FromStdUtf8(empty.string());
+  const std::wstring fullText = tev::FromStdUtf8(full.string());
+  const std::wstring bad[] = {
+      emptyText + std::wstring(1, L'\0') + L"x",  // the OS would see the folder itself
+      fullText + std::wstring(1, L'\0') + L"x",
+      emptyText + L"/../empty",
+      fullText + L"/sub/..",
+      L"relative/folder",
+      L"..",
+      L"",
+      fullText + L"/a\nb",
+  };
+  for (const wchar_t* method : {L"SetPVRVideoRecordingDirectory", L"SetPVRAudioRecordingDirectory"}) {
+    for (const std::wstring& text : bad) {
+      AutoVariant out;
+      EXPECT_EQ(Call(method, Value::Str(text), &out), 1) << tev::ToStdUtf8(text);
+      EXPECT_EQ(out.get().vt, VT_BSTR);
+    }
+  }
+  for (const std::wstring& text : bad) {
+    AutoVariant out;
+    EXPECT_EQ(Call(L"SetPVRConfig", Strings({kConfigVideoDirectory, text}), &out), 1);
+  }
+  EXPECT_TRUE(fs::is_directory(empty));
+  EXPECT_TRUE(fs::exists(full / "keep.txt"));
+  EXPECT_TRUE(fs::is_directory(full / "sub"));
+  EXPECT_EQ(GetText(L"GetPVRVideoRecordingDirectory"), video);
+  EXPECT_EQ(GetText(L"GetPVRAudioRecordingDirectory"), audio);
+  EXPECT_EQ(Config::GetString(kConfigVideoDirectory), video);
+  EXPECT_EQ(Config::GetString(kConfigAudioDirectory), audio);
+
+  // The folder itself is still accepted afterwards.
+  EXPECT_EQ(Call(L"SetPVRVideoRecordingDirectory", Value::Str(fullText)), 0);
+  EXPECT_TRUE(fs::exists(full / "keep.txt"));
+}
+
+
+// The file and thumbnail services, with a finished recording "M1" whose
+// file is on disk: bad requests get a clear code, change nothing and leave
+// the services answering.
+class FileServices : public RecordingServices {
+ protected:
+  void SetUp() override {
+    RecordingServices::SetUp();
+    if (HasFatalFailure()) return;
+    enginetest::RowValues done;
+    done.status = DVRSTATE_COMPLETE;
+    id_ = Row(done);
+    LibrarySync::AssignTevMediumId(id_, L"M1");
+    std::ofstream(tev::WideToUtf8(Path(id_))) << "recording";
+  }
+
+  int id_ = 0;
+};
+
+TEST_F(FileServices, PlayPositionTakesOnlyAPositionOfAKnownRecording) {
+  auto position = [](const wchar_t* medium, const Value& seconds) {
+    return Value::Array({Value::Str(L"bob"), Value::Str(medium), seconds});
+  };
+  EXPECT_EQ(Call(L"SetFilePlayPosition", position(L"M1", Value::Long(90))), 0);
+  EXPECT_EQ(Column(id_, "PlayPosition"), "90");
+  EXPECT_EQ(Call(L"SetFilePlayPosition", position(L"M1", Value::Long(-1))), 1);
+  EXPECT_EQ(Call(L"SetFilePlayPosition", position(L"M1", Value::Double(1e12))), 1);
+  EXPECT_EQ(Call(L"SetFilePlayPosition", position(L"M9", Value::Long(5))), kResultNoSuchSchedule);
+  EXPECT_EQ(Call(L"SetFilePlayPosition", Value::Array({Value::Str(L"bob")})), 1);
+  EXPECT_EQ(Column(id_, "PlayPosition"), "90");
+}
+
+TEST_F(FileServices, FileOfARecordingUntilItIsGone) {
+  AutoVariant reply;
+  ASSERT_EQ(Call(L"GetFileFromId", Value::Array({Value::Str(L"bob"), Value::Str(L"M1")}), &reply), 0);
+  EXPECT_EQ(VUtil::GetStringElement(reply.get(), 0), Path(id_));
+  AutoVariant info;
+  ASSERT_EQ(Call(L"GetFileInfoFromId", Value::Array({Value::Str(L"bob"), Value::Str(L"M1")}), &info),
+            0);
+  std::wstring name;
+  ASSERT_TRUE(VUtil::FindPair(info.get(), L"Name", &name));
+  EXPECT_EQ(name, L"Show");
+  AutoVariant list;
+  ASSERT_EQ(Call(L"GetFileListInfoFromId", Value::StringArray({L"M9", L"M1"}), &list), 0);
+  EXPECT_EQ(VUtil::GetArrayLength(list.get()), 2);
+
+  std::filesystem::remove(tev::WideToUtf8(Path(id_)));
+  EXPECT_EQ(Call(L"GetFileFromId", Value::Array({Value::Str(L"bob"), Value::Str(L"M1")})),
+            kResultFileGone);
+  EXPECT_EQ(Call(L"GetFileFromId", Value::Array({Value::Str(L"bob"), Value::Long(1)})), 1);
+  EXPECT_EQ(Call(L"GetFileListInfoFromId", Value::Long(3)), 1);
+  EXPECT_EQ(Call(L"GetFileListInfoFromId",
+                 Value::StringArray(std::vector<std::wstring>(FileQueries::kMaxFileListIds + 1, L"M1"))),
+            1);
+  EXPECT_EQ(Call(L"GetFileInfoFromId", Value::Array({Value::Str(L"bob"), Value::Str(L"M1")})), 0);
+}
+
+TEST_F(FileServices, ThumbnailRequestsReachTheirServices) {
+  // The library's own thumbnail callback is handed on unchanged.
+  Value in = Value::Array({Value::Str(Path(id_)), Value::Long(7)});
+  EXPECT_EQ(Call(L"VideoThumbnailCallback", in), 0);
+  ASSERT_EQ(media_.CountOf(L"VideoThumbnailCallback"), 1u);
+  EXPECT_EQ(VUtil::GetStringElement(Last(media_, L"VideoThumbnailCallback").get(), 0), Path(id_));
+  media_.Leave();
+  EXPECT_EQ(Call(L"VideoThumbnailCallback", in), -1);
+
+  EXPECT_EQ(Call(L"NotifyThumbnailNeeded", Value::Array({Value::Str(Path(id_))})), 0);
+  EXPECT_EQ(thumbnails_.CountOf(L"Extract Image From Video"), 1u);
+  EXPECT_EQ(Column(id_, "ThumbnailState"), "requested");
+  EXPECT_EQ(Call(L"NotifyThumbnailNeeded", Value::Array({Value::Str(L"/nowhere.asf")})), 0);
+  EXPECT_EQ(thumbnails_.CountOf(L"Extract Image From Video"), 1u);
 }
 
 }  // namespace

@@ -29,39 +29,6 @@ TEST_F(SQLiteTest, DatabaseFolderIsUnderTheAppDataFolder) {
   }
 }
 
-TEST_F(SQLiteTest, ColumnListRewriteFollowsItsCaseRules) {
-  const std::string schedules =
-      "SELECT ID, User, Type, Status, ChannelName, ChannelMimetype, Channel, Owner, StartTime, "
-      "EndTime, Duration, Name, Category, EpisodeTitle, EpisodeUrl, Description, FilePath, "
-      "Quality, Tuner, Subtitle, KeepUntil, PlayPosition, StartPadding, EndPadding, TevMediumId "
-      "FROM Schedules";
-  const std::string passes =
-      "SELECT ID, User, Priority, Category, ProgramName, RestrictToOneChannel, ChannelName, "
-      "ChannelMimetype, ChannelMedium, Quality, ScheduleMode, StartDate, LastSearched, KeepUntil, "
-      "Duration, GuideType, StartPadding, EndPadding, TevMediumId FROM SeasonPasses";
-  struct Case {
-    std::string in, out;
-  };
-  const Case cases[] = {
-      {"SELECT * FROM Schedules WHERE ID = 3", schedules + " WHERE ID = 3"},
-      {"SELECT * FROM SeasonPasses", passes},
-      {"SELECT * FROM Config WHERE Key = 'x'", "SELECT Key, Value FROM Config WHERE Key = 'x'"},
-      // The prefix test ignores case, the replacement does not.
-      {"SELECT * from Schedules WHERE a='b'", "SELECT * from Schedules WHERE a='b'"},
-      {"select * FROM Schedules", "select * FROM Schedules"},
-      // Every exact occurrence is replaced.
-      {"SELECT * FROM Schedules UNION SELECT * FROM Schedules",
-       schedules + " UNION " + schedules},
-      {"SELECT * FROM Schedules UNION select * FROM Schedules", schedules + " UNION select * FROM Schedules"},
-      // Only SELECTs with one of the three prefixes.
-      {"SELECT ThumbnailState FROM Schedules", "SELECT ThumbnailState FROM Schedules"},
-      {"DELETE FROM Schedules", "DELETE FROM Schedules"},
-      {"SELEC", "SELEC"},
-      {"", ""},
-  };
-  for (const Case& c : cases) EXPECT_EQ(SQLite::RewriteColumnList(c.in), c.out) << c.in;
-}
-
 TEST_F(SQLiteTest, GettersReadByNameAndReportWhatIsMissing) {
   OpenNew();
   SQLite write;

@@ -99,7 +99,7 @@ TEST_F(ScheduleTest, InsertedRecordComesBackTrimmedWithEveryField) {
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"Schedule::Update: FormatTime3: Localtime failed"));
 }
 
-TEST_F(ScheduleTest, PopulateFailuresLeaveIdAndDurationZero) {
+TEST_F(ScheduleTest, LookUpsAndPopulateFailures) {
   Schedule missing(4711);
   EXPECT_EQ(missing.m_id, 0);
   EXPECT_EQ(missing.m_duration, 0);
@@ -115,7 +115,11 @@ TEST_F(ScheduleTest, PopulateFailuresLeaveIdAndDurationZero) {
   EXPECT_EQ(dup.m_id, 0);
   EXPECT_EQ(dup.m_duration, 0);
   RawDb db(dbPath_);
-  EXPECT_EQ(Schedule::GetIdFromPath(L"/dup.wmv"), std::stoi(db.Value("SELECT min(ID) FROM Schedules")));
+  const int32_t first = std::stoi(db.Value("SELECT min(ID) FROM Schedules"));
+  EXPECT_EQ(Schedule::GetIdFromPath(L"/dup.wmv"), first);
+  EXPECT_EQ(Schedule::GetPathFromId(std::to_wstring(first)), L"/dup.wmv");
+  for (const wchar_t* id : {L"9999", L"1 OR 1=1", L""}) EXPECT_EQ(Schedule::GetPathFromId(id), L"");
+  EXPECT_EQ(Schedule::GetIdFromPath(L"/none"), -1);
   ASSERT_TRUE(Sample(L"/dup.wmv").Insert());
   EXPECT_EQ(db.Value("SELECT count(*) FROM Schedules"), "3");
 
@@ -125,17 +129,6 @@ TEST_F(ScheduleTest, PopulateFailuresLeaveIdAndDurationZero) {
   EXPECT_EQ(broken.m_id, 0);
   EXPECT_EQ(Schedule(L"/dup.wmv", L"x").m_id, 0);
   EXPECT_EQ(Schedule::GetIdFromPath(L"/dup.wmv"), -1);
-}
-
-TEST_F(ScheduleTest, PathAndIdLookUps) {
-  ASSERT_TRUE(Sample(L"/a.wmv").Insert());
-  const int32_t a = Schedule::GetIdFromPath(L"/a.wmv");
-  ASSERT_GT(a, 0);
-  EXPECT_EQ(Schedule::GetPathFromId(std::to_wstring(a)), L"/a.wmv");
-  EXPECT_EQ(Schedule::GetPathFromId(L"9999"), L"");
-  EXPECT_EQ(Schedule::GetPathFromId(L"1 OR 1=1"), L"");
-  EXPECT_EQ(Schedule::GetPathFromId(L""), L"");
-  EXPECT_EQ(Schedule::GetIdFromPath(L"/none"), -1);
 }
 
 TEST_F(ScheduleTest, DeletingOldRowsKeepsRecentAndOtherStates) {

@@ -67,7 +67,7 @@ class UpgradeBusTest : public peertest::PeerFixture {
         "('radio', 'audio/x-webwin', 0, 20090315203000)"));
     media_.SetReply(L"GetMediaFromSource", 0,
                     MediaFromSource({{L"old-1", L"RT1"}, {L"old-2", L""}, {L"old-3", L"RT99"},
-                                     {L"old-4", L"X"}, {L"old-5", L"RT3"}}));
+                                     {L"old-4", L"X"}, {L"old-5", L"XY3"}}));
   }
   std::string Version() { return db_->Value("SELECT Value FROM Config WHERE Key = 'Version'"); }
 
@@ -102,11 +102,12 @@ TEST_F(UpgradeBusTest, VersionFourEndsAtSevenAtOpenAndMigratesIdsOnceAsked) {
   }
   EXPECT_EQ(sent, (std::vector<std::string>{
                       "AddMedium ...", "AddMedium ...",  // renumbering, by old priority
-                      // The thumbnails: first by the media's thumbnail ids, then by old key.
+                      // The thumbnails: first by the media's thumbnail ids (any two-letter
+                      // prefix before a schedule ID), then by old key.
                       R"(GetMediaFromSource ["PVR",{"vt":"EMPTY"},{"vt":"EMPTY"},)"
                       R"({"v":["thumbnailId"],"vt":"ARRAY|BSTR"}])",
                       R"(SetThumbnailUrl ["RT1","/rec/one.wmv.jpg",false])",
-                      R"(SetThumbnailUrl ["RT3","/rec/three's.wmv.jpg",false])",
+                      R"(SetThumbnailUrl ["XY3","/rec/three's.wmv.jpg",false])",
                       // Each pass; its pending schedules learn the new pass id.
                       R"(ChangeMediaId [{"v":["M2"],"vt":"ARRAY|BSTR"}])",
                       R"(SetMediaAttributes ["",[""],[["tevPassId","M3"]],true])",
@@ -140,7 +141,9 @@ TEST_F(UpgradeBusTest, RefusedIdChangesAreRetriedFromWhereTheyStopped) {
   EXPECT_EQ(media_.CountOf(L"ChangeMediaId"), 1u);  // the walk ended at the first
   EXPECT_EQ(db_->Value("SELECT Value FROM Config WHERE Key = 'MediumIdUpgrade'"), "passes");
 
-  // The passes go through; the schedules are refused.
+  // The passes go through, though the library refuses the thumbnails'
+  // question; the schedules are refused.
+  media_.SetReply(L"GetMediaFromSource", 2);
   std::atomic<int> changes{0};
   media_.SetHandler(L"ChangeMediaId", [&changes](const VARIANT&, VARIANT* out) {
     if (++changes > 2) return 7;
@@ -148,6 +151,7 @@ TEST_F(UpgradeBusTest, RefusedIdChangesAreRetriedFromWhereTheyStopped) {
     return 0;
   });
   EXPECT_FALSE(Objects().passes.FinishMediumIdUpgrade());
+  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SeasonPasses::UpgradeThumbnails: "));
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedules::ChangeMediumIds: "));
   EXPECT_EQ(db_->Value("SELECT Value FROM Config WHERE Key = 'MediumIdUpgrade'"), "schedules");
   // The schedules' walk stopped at its first refusal.

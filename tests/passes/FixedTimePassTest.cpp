@@ -3,6 +3,7 @@
 // saving time (Sunday 2027-03-14).
 #include <gtest/gtest.h>
 
+#include "db/PassStore.h"
 #include "tests/passes/PassFixture.h"
 
 namespace passtest {
@@ -74,26 +75,47 @@ TEST_F(FixedTimePassTest, ALateStartCountsForFiveMinutes) {
   EXPECT_TRUE(Days(tooLate).empty());
 }
 
-TEST_F(FixedTimePassTest, DeletedEpisodeIsNotMadeAgain) {
+// What the user did to the episodes stays through the daily check, a
+// refresh of the pass and a new length: deleted ones (renamed or not) are
+// not made again, and skipped or renamed ones keep their rows.
+TEST_F(FixedTimePassTest, EpisodesStayAsTheUserLeftThem) {
   SetNow(Local(2027, 3, 8, 6, 0));
   const int pass = AddPass(WebPass(L"Morning", Local(2027, 3, 8, 7, 0), 3));
   ASSERT_EQ(Episodes(pass).size(), 7u);
   dbtest::RawDb db(dbPath_);
-  db.Exec("UPDATE Schedules SET Status = 'DVRSTATE_DELETED' WHERE StartTime = " +
-          DbTime(Local(2027, 3, 10, 7, 0)));
+  const auto at = [](int day) { return " WHERE StartTime = " + DbTime(Local(2027, 3, day, 7, 0)); };
+  const auto update = [this](const std::wstring& medium, const wchar_t* key, const wchar_t* value) {
+    return engine_->Updates().UpdateMedium({0, medium, {{false, key, value}}}, tev::Clock::Now());
+  };
+  const auto medium = [&](int day) {
+    return tev::FromStdUtf8(db.Value("SELECT TevMediumId FROM Schedules" + at(day)));
+  };
+  EXPECT_EQ(update(medium(9), L"pvrState", L"skip"), 0);
+  EXPECT_EQ(update(medium(10), L"title", L"Morning (long)"), 0);
+  db.Exec("UPDATE Schedules SET Status = 'DVRSTATE_DELETED'" + at(11));
+  db.Exec("UPDATE Schedules SET Name = 'Early', Status = 'DVRSTATE_DELETED'" + at(12));
+  const auto decided = [this] {
+    EXPECT_EQ(RowCount("Status = 'DVRSTATE_DELETED'"), 2);
+    EXPECT_EQ(RowCount("Status = 'DVRSTATE_SKIP'"), 1);
+    EXPECT_EQ(RowCount("Name = 'Morning (long)'"), 1);
+    EXPECT_EQ(RowCount("Status = 'DVRSTATE_SCHEDULED'"), 4);
+  };
   checker_->CheckForNewEpisodes();
-  EXPECT_EQ(Episodes(pass).size(), 7u);
-  // Nor one renamed before it was deleted, nor after an edit of the pass
-  // has its episodes made again.
-  db.Exec("UPDATE Schedules SET Name = 'Early', Status = 'DVRSTATE_DELETED' WHERE StartTime = " +
-          DbTime(Local(2027, 3, 11, 7, 0)));
-  checker_->CheckForNewEpisodes();
-  EXPECT_EQ(RowCount(), 7);
+  decided();
   passes_->RefreshPass(pass);
   WaitForPassJobs();
-  EXPECT_EQ(RowCount("Status = 'DVRSTATE_DELETED'"), 2);
-  EXPECT_EQ(RowCount("Status = 'DVRSTATE_SCHEDULED'"), 5);
-  EXPECT_EQ(RowCount(), 7);
+  decided();
+
+  // A new length reaches the episodes it keeps, in their own rows.
+  const std::string ids = db.Value("SELECT group_concat(ID) FROM Schedules");
+  EXPECT_EQ(update(PassStore::MediumId(pass), L"duration", L"3600000"), 0);
+  WaitForPassJobs();
+  EXPECT_EQ(db.Value("SELECT group_concat(ID) FROM Schedules"), ids);
+  decided();
+  EXPECT_EQ(RowCount("Duration = 3600 AND Status != 'DVRSTATE_DELETED'"), 5);
+  EXPECT_EQ(RowCount("Status = 'DVRSTATE_SKIP' AND EndTime = " + DbTime(Local(2027, 3, 9, 8, 0))), 1);
+  EXPECT_EQ(RowCount("Name = 'Morning (long)' AND EndTime = " + DbTime(Local(2027, 3, 10, 8, 0))),
+            1);
 }
 
 TEST_F(FixedTimePassTest, ModeAgreementOfGuideAirings) {

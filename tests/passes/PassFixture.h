@@ -100,10 +100,9 @@ class PassFixture : public enginetest::EngineFixture {
   }
 
   // A channel of the guide with programmes of 30 min at the given UTC
-  // starts; `isNew` marks every other one when asked.
+  // starts.
   static GuideChannel Channel(const std::wstring& name, const std::wstring& medium,
-                              const std::wstring& title, const std::vector<int64_t>& starts,
-                              bool alternateNew = false) {
+                              const std::wstring& title, const std::vector<int64_t>& starts) {
     GuideChannel channel;
     channel.name = name;
     channel.mediumId = medium;
@@ -114,7 +113,6 @@ class PassFixture : public enginetest::EngineFixture {
       p.start = WallClock(starts[i]);
       p.category = L"Drama";
       p.episodeTitle = L"Episode " + std::to_wstring(i + 1);
-      p.isNew = alternateNew && i % 2 == 0;
       channel.programs.push_back(p);
     }
     return channel;

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include "db/LocalIds.h"
-#include "db/PassStore.h"
 #include "db/SQLite.h"
 #include "db/TimeUtils.h"
 #include "support/VUtil.h"
@@ -101,16 +100,24 @@ class PassServicesTest : public PassFixture {
 };
 
 TEST_F(PassServicesTest, FromADescriptionAndFromASchedule) {
+  // A library slow to answer for the pass: its episodes wait for the pass's
+  // medium id outside their transaction.
+  media_.SetHandler(L"AddMedium", [](const VARIANT&, VARIANT* out) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    Value::Array({Value::Str(L"P-slow")}).CopyTo(out);
+    return 0;
+  });
   AutoVariant out;
   ASSERT_EQ(Call(Value::Array(Described()), &out), 0);
   const std::wstring mediumId = peertest::Str(out.get(), 0);
-  ASSERT_FALSE(mediumId.empty());
+  ASSERT_EQ(mediumId, L"P-slow");
   EXPECT_EQ(LocalIds::GetType(mediumId), LocalIds::kTypePass);
   const int pass = LocalIds::GetLocalIdFromTevMediumId(mediumId);
   EXPECT_EQ(Episodes(pass).size(), 7u);
   dbtest::RawDb db(dbPath_);
-  EXPECT_EQ(db.Value("SELECT ChannelMimetype || GuideType || Priority FROM SeasonPasses"),
-            "video/x-tv11");
+  EXPECT_EQ(db.Value("SELECT ChannelMimetype || GuideType || Priority || TevMediumId FROM SeasonPasses"),
+            "video/x-tv11P-slow");
+  media_.ResetReply(L"AddMedium");
   // The episodes are admitted while the library stores the pass, yet the
   // library hears of the pass first, and each episode it is told of names
   // the pass and gets its own medium id.
@@ -176,25 +183,6 @@ TEST_F(PassServicesTest, ThirteenElementsWithoutAScheduleMakeAnEmptyPass) {
   EXPECT_EQ(PassCount(), 1);
 }
 
-// A library slow to answer for the pass: its episodes wait for the pass's
-// medium id outside their transaction, and come out the same.
-TEST_F(PassServicesTest, ASlowLibraryStillGetsEpisodesThatNameThePass) {
-  media_.SetHandler(L"AddMedium", [](const VARIANT&, VARIANT* out) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    Value::Array({Value::Str(L"P-slow")}).CopyTo(out);
-    return 0;
-  });
-  AutoVariant out;
-  ASSERT_EQ(Call(Value::Array(Described()), &out), 0);
-  const int pass = LocalIds::GetLocalIdFromTevMediumId(peertest::Str(out.get(), 0));
-  EXPECT_EQ(Episodes(pass).size(), 7u);
-  const std::vector<Value> batches = media_.RequestsOf(L"AddMedia");
-  ASSERT_EQ(batches.size(), 1u);
-  ExpectSevenEpisodesNaming(batches[0], L"P-slow");
-  dbtest::RawDb db(dbPath_);
-  EXPECT_EQ(db.Value("SELECT TevMediumId FROM SeasonPasses"), "P-slow");
-}
-
 TEST_F(PassServicesTest, ConflictsGuideAndLibraryFailuresMapToCodes) {
   AddManualFilm();
   AutoVariant report;
@@ -246,97 +234,18 @@ TEST_F(PassServicesTest, MalformedRequestsStoreNothing) {
   EXPECT_EQ(places, (std::multiset<int>{1, 2, 3, 4}));
 }
 
-TEST_F(PassServicesTest, AKeepUntilChangeReachesThePassesPendingEpisodes) {
-  const std::wstring passMedium = DescribedPass();
-  const int pass = LocalIds::GetLocalIdFromTevMediumId(passMedium);
-  ASSERT_EQ(Episodes(pass).size(), 7u);
-  // Monday's episode has been recorded; the user deleted Tuesday's.
-  dbtest::RawDb db(dbPath_);
-  db.Exec("UPDATE Schedules SET Status = 'DVRSTATE_COMPLETE' WHERE StartTime = " +
-          DbTime(Local(2027, 3, 8, 21, 0)));
-  ASSERT_EQ(Update(EpisodeMedium(9), 1, Value()), 0);
-
-  media_.ClearRequests();
-  EXPECT_EQ(Update(passMedium, 0, Value::Pairs({{L"keepUntil", Value::Str(L"AT_LEAST_3_DAYS")}})), 0);
-  WaitForPassJobs();
-  EXPECT_EQ(db.Value("SELECT KeepUntil FROM SeasonPasses"), "13");
-  // The rows the disk-space manager will read once they are recorded.
-  const std::string owned = " AND Owner = '" + std::to_string(pass) + "'";
-  EXPECT_EQ(RowCount("Status = 'DVRSTATE_SCHEDULED' AND KeepUntil = 13" + owned), 5);
-  EXPECT_EQ(RowCount("Status = 'DVRSTATE_COMPLETE' AND KeepUntil = 1" + owned), 1);
-  // Republished as they now are, still carrying the pass's medium and what
-  // the library holds for it; the deleted episode stays out of the library.
-  const std::vector<Value> batches = media_.RequestsOf(L"AddMedia");
-  ASSERT_EQ(batches.size(), 1u);
-  const std::pair<const wchar_t*, std::wstring> published[] = {{L"keepUntil", L"AT_LEAST_3_DAYS"},
-                                                               {L"tevPassId", passMedium},
-                                                               {L"rating", L"PG"},
-                                                               {L"pvrState", L"schedule"}};
-  for (const auto& p : published) {
-    EXPECT_EQ(enginetest::BatchValues(batches[0], p.first), std::vector<std::wstring>(5, p.second));
-  }
-
-  // A name that is no keep-until is refused, not stored as the first to go.
-  EXPECT_EQ(Update(passMedium, 0, Value::Pairs({{L"keepUntil", Value::Str(L"FOREVER")}})), 403);
-  WaitForPassJobs();
-  EXPECT_EQ(db.Value("SELECT KeepUntil FROM SeasonPasses"), "13");
-  EXPECT_EQ(RowCount("Status = 'DVRSTATE_SCHEDULED' AND KeepUntil = 13" + owned), 5);
-}
-
 // The library's form of a local time.
 Value LibraryTime(int day, int hour, int minute) {
   return Value::Str(FormatTime2(Local(2027, 3, day, hour, minute)));
 }
 
-// An airing is its channel and start time: what the user deleted stays
-// deleted while it is to come, whatever the episode was called or wherever
-// it was moved, and a renamed or moved episode is not made a second time,
-// through the daily check and an edit of the pass.
-TEST_F(PassServicesTest, EpisodesTheUserDeletedRenamedOrMovedStayAsTheUserLeftThem) {
-  const std::wstring passMedium = DescribedPass();
-  const int pass = LocalIds::GetLocalIdFromTevMediumId(passMedium);
-  ASSERT_EQ(Episodes(pass).size(), 7u);
-  // Tuesday's moved and then deleted, Wednesday's renamed and then deleted,
-  // Thursday's only renamed, Friday's only moved.
-  const std::wstring tuesday = EpisodeMedium(9), wednesday = EpisodeMedium(10);
-  EXPECT_EQ(Update(tuesday, 0, Value::Pairs({{L"startTime", LibraryTime(9, 21, 15)}})), 0);
-  EXPECT_EQ(Update(tuesday, 1, Value()), 0);
-  EXPECT_EQ(Update(wednesday, 0, Value::Pairs({{L"title", Value::Str(L"Show (repeat)")}})), 0);
-  EXPECT_EQ(Update(wednesday, 1, Value()), 0);
-  EXPECT_EQ(Update(EpisodeMedium(11), 0, Value::Pairs({{L"title", Value::Str(L"Show, part 2")}})), 0);
-  EXPECT_EQ(Update(EpisodeMedium(12), 0, Value::Pairs({{L"startTime", LibraryTime(12, 20, 45)}})), 0);
-  const std::multiset<std::string> decided = {
-      "08 210000/DVRSTATE_SCHEDULED", "09 211500/DVRSTATE_DELETED",
-      "10 210000/DVRSTATE_DELETED",   "11 210000/DVRSTATE_SCHEDULED",
-      "12 204500/DVRSTATE_SCHEDULED", "13 210000/DVRSTATE_SCHEDULED",
-      "14 210000/DVRSTATE_SCHEDULED"};
-  const auto airings = [this, pass] { return ByDay(pass, "substr(StartTime, 9, 6), Status"); };
-  ASSERT_EQ(airings(), decided);
-  media_.ClearRequests();
-
-  // The daily check.
-  SeasonPassChecker daily(Engine(), Work(), Peers());
-  daily.CheckForNewEpisodes();
-  EXPECT_EQ(airings(), decided);
-  EXPECT_EQ(RowCount(), 7);
-
-  EXPECT_EQ(Update(passMedium, 0, Value::Pairs({{L"restrictOneChannel", Value::Long(1)}})), 0);
-  WaitForPassJobs();
-  EXPECT_EQ(airings(), decided);
-  EXPECT_EQ(RowCount(), 7);
-  // Nor did the library hear of the deleted airings again.
-  for (const Value& batch : media_.RequestsOf(L"AddMedia")) {
-    for (const std::wstring& start : enginetest::BatchValues(batch, L"startTime")) {
-      EXPECT_NE(start.substr(0, 10), L"2027-03-09");
-      EXPECT_NE(start.substr(0, 10), L"2027-03-10");
-    }
-  }
-}
-
-// An edit of the pass changes which airings it wants: the episodes of the
-// airings it still wants stay as the user left them (skipped, renamed,
-// kept longer, moved), those it no longer wants go, and new ones come.
-TEST_F(PassServicesTest, APassEditKeepsWhatTheUserDecidedOfItsEpisodes) {
+// An airing is its channel and start time. What the user decided of the
+// episodes (skipped, renamed, kept longer, moved, deleted after a rename or
+// a move) stays through the daily check and edits of the pass: a renamed or
+// moved episode is not made a second time, a deleted one stays deleted and
+// out of the library; an edit drops the airings it no longer wants and adds
+// new ones.
+TEST_F(PassServicesTest, EpisodesStayAsTheUserLeftThemThroughChecksAndEdits) {
   // The guide does not list Monday's airing yet.
   const std::vector<int64_t> week = Daily(21, 0);
   guide_.SetListings({Channel(L"BBC One", L"ch1", L"Show", {week.begin() + 1, week.end()})});
@@ -345,36 +254,61 @@ TEST_F(PassServicesTest, APassEditKeepsWhatTheUserDecidedOfItsEpisodes) {
   ASSERT_EQ(Episodes(pass).size(), 6u);
   EXPECT_EQ(Update(EpisodeMedium(9), 0, Value::Pairs({{L"pvrState", Value::Str(L"skip")}})), 0);
   EXPECT_EQ(Update(EpisodeMedium(10), 0, Value::Pairs({{L"title", Value::Str(L"Show (special)")}})), 0);
-  EXPECT_EQ(Update(EpisodeMedium(11), 0,
+  EXPECT_EQ(Update(EpisodeMedium(12), 0, Value::Pairs({{L"startTime", LibraryTime(12, 21, 10)}})), 0);
+  EXPECT_EQ(Update(EpisodeMedium(13), 0,
                    Value::Pairs({{L"keepUntil", Value::Str(L"AT_LEAST_3_DAYS")}})),
             0);
-  EXPECT_EQ(Update(EpisodeMedium(12), 0, Value::Pairs({{L"startTime", LibraryTime(12, 21, 10)}})), 0);
+  // Thursday's moved and then deleted, Sunday's renamed and then deleted.
+  const std::wstring thursday = EpisodeMedium(11), sunday = EpisodeMedium(14);
+  EXPECT_EQ(Update(thursday, 0, Value::Pairs({{L"startTime", LibraryTime(11, 21, 15)}})), 0);
+  EXPECT_EQ(Update(thursday, 1, Value()), 0);
+  EXPECT_EQ(Update(sunday, 0, Value::Pairs({{L"title", Value::Str(L"Show (repeat)")}})), 0);
+  EXPECT_EQ(Update(sunday, 1, Value()), 0);
   const std::string columns = "ID, Status, Name, KeepUntil, substr(StartTime, 9, 4)";
-  const std::multiset<std::string> before = ByDay(pass, columns);
-  // Meanwhile the guide lists Monday's airing.
-  guide_.SetListings({Channel(L"BBC One", L"ch1", L"Show", week)});
+  const std::multiset<std::string> decided = ByDay(pass, columns);
+  ASSERT_EQ(RowCount("Status = 'DVRSTATE_DELETED'"), 2);
+  media_.ClearRequests();
 
-  // Weekdays only: the weekend's airings are no longer wanted.
+  // The daily check, then an edit once the guide lists Monday's airing: it
+  // comes, and nothing else changes.
+  SeasonPassChecker daily(Engine(), Work(), Peers());
+  daily.CheckForNewEpisodes();
+  EXPECT_EQ(ByDay(pass, columns), decided);
+  guide_.SetListings({Channel(L"BBC One", L"ch1", L"Show", week)});
+  EXPECT_EQ(Update(passMedium, 0, Value::Pairs({{L"restrictOneChannel", Value::Long(1)}})), 0);
+  WaitForPassJobs();
+  std::multiset<std::string> after = ByDay(pass, columns);
+  for (const std::string& row : decided) EXPECT_EQ(after.count(row), 1u) << row;
+  EXPECT_EQ(after.size(), 7u);
+  EXPECT_EQ(RowCount("Owner = '" + std::to_string(pass) + "' AND StartTime = " +
+                     DbTime(Local(2027, 3, 8, 21, 0)) + " AND Status = 'DVRSTATE_SCHEDULED'"),
+            1);
+  for (const Value& batch : media_.RequestsOf(L"AddMedia")) {
+    for (const std::wstring& start : enginetest::BatchValues(batch, L"startTime")) {
+      EXPECT_NE(start.substr(0, 10), L"2027-03-11");
+      EXPECT_NE(start.substr(0, 10), L"2027-03-14");
+    }
+  }
+
+  EXPECT_EQ(RowCount("KeepUntil = 13"), 1);
+
+  // Weekdays only: Saturday's airing is no longer wanted; what the user
+  // deleted stays on record.
   EXPECT_EQ(Update(passMedium, 0,
                    Value::Pairs({{L"scheduleMode", Value::Str(L"WEEKDAYS_AT_SAME_TIME")}})),
             0);
   WaitForPassJobs();
-  std::multiset<std::string> expected;
-  for (const std::string& row : before) {
-    if (row.compare(0, 2, "13") != 0 && row.compare(0, 2, "14") != 0) expected.insert(row);
+  std::multiset<std::string> weekdays;
+  for (const std::string& row : after) {
+    if (row.compare(0, 2, "13") != 0) weekdays.insert(row);
   }
-  const std::multiset<std::string> after = ByDay(pass, columns);
-  for (const std::string& row : expected) EXPECT_EQ(after.count(row), 1u) << row;
-  ASSERT_EQ(after.size(), 5u);
-  EXPECT_EQ(RowCount("Owner = '" + std::to_string(pass) + "' AND StartTime = " +
-                     DbTime(Local(2027, 3, 8, 21, 0)) + " AND Status = 'DVRSTATE_SCHEDULED'"),
-            1);
+  EXPECT_EQ(ByDay(pass, columns), weekdays);
   // What the user decided, spelt out.
   EXPECT_EQ(RowCount("Status = 'DVRSTATE_SKIP' AND StartTime = " + DbTime(Local(2027, 3, 9, 21, 0))), 1);
   EXPECT_EQ(RowCount("Name = 'Show (special)'"), 1);
-  EXPECT_EQ(RowCount("KeepUntil = 13"), 1);
   EXPECT_EQ(RowCount("StartTime = " + DbTime(Local(2027, 3, 12, 21, 10))), 1);
-  EXPECT_EQ(RowCount(), 5);
+  EXPECT_EQ(RowCount("KeepUntil = 13"), 0);
+  EXPECT_EQ(RowCount(), 6);
 
   // The skip stays when a tuner comes free: the user schedules it again
   // only by saying so.
@@ -386,35 +320,9 @@ TEST_F(PassServicesTest, APassEditKeepsWhatTheUserDecidedOfItsEpisodes) {
   // An edit while the guide cannot be read leaves the episodes as they are.
   const std::multiset<std::string> standing = ByDay(pass, columns);
   guide_.SetReply(L"SearchTVListings", 7);
-  EXPECT_EQ(Update(passMedium, 0, Value::Pairs({{L"restrictOneChannel", Value::Long(1)}})), 0);
+  EXPECT_EQ(Update(passMedium, 0, Value::Pairs({{L"restrictOneChannel", Value::Long(0)}})), 0);
   WaitForPassJobs();
   EXPECT_EQ(ByDay(pass, columns), standing);
-}
-
-// A pass without a guide repeats its own time: a new length reaches the
-// episodes it keeps, and they stay as the user left them.
-TEST_F(PassServicesTest, APassWithoutAGuideKeepsItsEpisodesThroughALengthChange) {
-  SetNow(Local(2027, 3, 8, 6, 0));
-  const int pass = AddPass(WebPass(L"Morning", Local(2027, 3, 8, 7, 0), 3));
-  ASSERT_EQ(Episodes(pass).size(), 7u);
-  const std::wstring passMedium = PassStore::MediumId(pass);
-  ASSERT_FALSE(passMedium.empty());
-  dbtest::RawDb db(dbPath_);
-  const auto medium = [&db](int day) {
-    return tev::FromStdUtf8(db.Value("SELECT TevMediumId FROM Schedules WHERE StartTime = " +
-                                     DbTime(Local(2027, 3, day, 7, 0))));
-  };
-  EXPECT_EQ(Update(medium(9), 0, Value::Pairs({{L"pvrState", Value::Str(L"skip")}})), 0);
-  EXPECT_EQ(Update(medium(10), 0, Value::Pairs({{L"title", Value::Str(L"Morning (long)")}})), 0);
-  const std::string ids = db.Value("SELECT group_concat(ID) FROM Schedules");
-
-  EXPECT_EQ(Update(passMedium, 0, Value::Pairs({{L"duration", Value::Long(3600000)}})), 0);
-  WaitForPassJobs();
-  EXPECT_EQ(db.Value("SELECT group_concat(ID) FROM Schedules"), ids);
-  EXPECT_EQ(RowCount("Duration = 3600"), 7);
-  EXPECT_EQ(RowCount("EndTime = " + DbTime(Local(2027, 3, 9, 8, 0)) + " AND Status = 'DVRSTATE_SKIP'"), 1);
-  EXPECT_EQ(RowCount("Status = 'DVRSTATE_SKIP'"), 1);
-  EXPECT_EQ(RowCount("Name = 'Morning (long)' AND EndTime = " + DbTime(Local(2027, 3, 10, 8, 0))), 1);
 }
 
 // A pass moved up takes its airings back from the pass it now outranks,

@@ -119,9 +119,35 @@ TEST_F(PassStoreTest, LibraryChangesToAPassThroughUpdateMedium) {
   ASSERT_EQ(rows.size(), 7u);
   for (const auto& row : rows) EXPECT_EQ(row[1].substr(8), "223000");
 
+  // A new keep-until reaches the pending episodes, not the one recorded
+  // (which the disk-space manager reads), and they are republished as they
+  // now are, still naming the pass and carrying what the library holds.
+  const std::string owned = " AND Owner = '" + std::to_string(pass) + "'";
+  db.Exec("UPDATE Schedules SET Status = 'DVRSTATE_COMPLETE' WHERE StartTime = " +
+          DbTime(Local(2027, 3, 8, 22, 30)));
+  media_.ClearRequests();
+  EXPECT_EQ(update(0, Changes({{L"keepUntil", L"AT_LEAST_3_DAYS"}})), 0);
+  WaitForPassJobs();
+  EXPECT_EQ(column("KeepUntil"), "13");
+  EXPECT_EQ(RowCount("Status = 'DVRSTATE_SCHEDULED' AND KeepUntil = 13" + owned), 6);
+  EXPECT_EQ(RowCount("Status = 'DVRSTATE_COMPLETE' AND KeepUntil = 1" + owned), 1);
+  const std::vector<Value> batches = media_.RequestsOf(L"AddMedia");
+  ASSERT_EQ(batches.size(), 1u);
+  const std::pair<const wchar_t*, std::wstring> published[] = {
+      {L"keepUntil", L"AT_LEAST_3_DAYS"}, {L"tevPassId", medium}, {L"rating", L"PG"},
+      {L"pvrState", L"schedule"}};
+  for (const auto& p : published) {
+    EXPECT_EQ(enginetest::BatchValues(batches[0], p.first), std::vector<std::wstring>(6, p.second));
+  }
+  // A name that is no keep-until is refused, not stored as the first to go.
+  EXPECT_EQ(update(0, Changes({{L"keepUntil", L"FOREVER"}})), 403);
+  WaitForPassJobs();
+  EXPECT_EQ(column("KeepUntil"), "13");
+  EXPECT_EQ(RowCount("KeepUntil = 13" + owned), 6);
+
   EXPECT_EQ(update(1, {}), 0);
   EXPECT_EQ(PassCount(), 0);
-  EXPECT_EQ(RowCount(), 0);
+  EXPECT_EQ(RowCount(), 1);  // the recording stays
 }
 
 TEST_F(PassStoreTest, RemovalKeepsFinishedRecordingsAndDropsPendingOnes) {

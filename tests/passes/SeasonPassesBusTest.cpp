@@ -1,5 +1,6 @@
-// The pass store's media-library requests against the scripted media
-// library on a loopback bus.
+// The pass store's vocabulary, its reads and writes of a pass, and its
+// media-library requests against the scripted media library on a loopback
+// bus (or with the engine no longer live). Pass 1 is "Late 'Show'".
 #include <gtest/gtest.h>
 
 #include "db/PassStore.h"
@@ -12,7 +13,6 @@
 using dbtest::RawDb;
 using dbtest::Wire;
 using peertest::Elem;
-using peertest::Str;
 using tev::peers::Value;
 
 class SeasonPassesBusTest : public peertest::PeerFixture {
@@ -28,9 +28,10 @@ class SeasonPassesBusTest : public peertest::PeerFixture {
   }
   // The property list last published.
   std::string LastList() { return Wire(Elem(Last(media_, L"AddMedium").get(), 1).get()); }
-  // Made at first use, over the database the test opened.
-  tev::test::PassObjects& Objects() {
-    if (!objects_) objects_.reset(new tev::test::PassObjects(vel_->Peers()));
+  // Made at first use, over the database the test opened; not `live`, the
+  // engine sends nothing.
+  tev::test::PassObjects& Objects(bool live = true) {
+    if (!objects_) objects_.reset(new tev::test::PassObjects(vel_->Peers(), live));
     return *objects_;
   }
 
@@ -82,26 +83,76 @@ TEST_F(SeasonPassesBusTest, PassChangesReachOnlyItsPendingSchedules) {
             R"(["",["a","e","g's"],[["rating","PG-13"]],true])");
 }
 
-TEST_F(SeasonPassesBusTest, ThumbnailUpgradeSkipsMediaItCannotPlace) {
-  ASSERT_TRUE(db_->Exec("INSERT INTO Schedules (FilePath) VALUES ('/rec/x.wmv')"));
-  std::vector<Value> media;
-  for (const auto& m : std::vector<std::pair<const wchar_t*, const wchar_t*>>{
-           {L"a", L"RT1"}, {L"b", L"RT"}, {L"c", L""}, {L"d", L"RTabc"}, {L"e", L"RT2"}, {L"f", L"XY1"}}) {
-    media.push_back(Value::Array(
-        {Value::Str(L"PVR"), Value::Str(L"key"), Value::Str(m.first), Value::Str(m.second)}));
+TEST(SeasonPasses, Vocabulary) {
+  const wchar_t* const names[] = {L"ALL_EPISODES", L"ONLY_NEW_EPISODES", L"DAILY_AT_SAME_TIME",
+                                  L"WEEKLY_AT_SAME_TIME", L"WEEKDAYS_AT_SAME_TIME",
+                                  L"WEEKENDS_AT_SAME_TIME"};
+  for (int mode = 1; mode <= 6; ++mode) {
+    EXPECT_EQ(SeasonPasses::ScheduleModeName(mode), names[mode - 1]);
+    EXPECT_EQ(SeasonPasses::ScheduleModeNumber(names[mode - 1]), mode);
   }
-  media_.SetReply(L"GetMediaFromSource", 0, Value::Array({Value::Array(media)}));
-  Objects().passes.UpgradeThumbnails();
-  auto thumbnails = media_.RequestsOf(L"SetThumbnailUrl");
-  ASSERT_EQ(thumbnails.size(), 2u);
-  EXPECT_EQ(Str(thumbnails[0].get(), 0), L"RT1");
-  EXPECT_EQ(Str(thumbnails[0].get(), 1), L"/rec/x.wmv.jpg");
-  EXPECT_EQ(Str(thumbnails[1].get(), 0), L"XY1");
+  EXPECT_EQ(SeasonPasses::ScheduleModeName(0), L"ALL_EPISODES");
+  EXPECT_EQ(SeasonPasses::ScheduleModeName(7), L"ALL_EPISODES");
+  EXPECT_EQ(SeasonPasses::ScheduleModeNumber(L"all_episodes"), 1);
+  EXPECT_EQ(SeasonPasses::ScheduleModeNumber(L""), 1);
 
-  // A library that refuses the question: logged, and the migration goes on.
-  media_.SetReply(L"GetMediaFromSource", 2);
+  struct Type {
+    const wchar_t* mimetype;
+    const wchar_t* mediaType;
+  };
+  const Type types[] = {
+      {L"video/x-webwin", L"schedulePass.tv.web"},
+      {L"video/x-webreal", L"schedulePass.tv.web"},
+      {L"audio/x-webwin", L"schedulePass.audio.file.recorded.web"},
+      {L"video/x-inputdevice", L"schedulePass.tv.webcam"},
+      {L"video/x-videomail", L"schedulePass.video"},
+      {L"audio/x-videomail", L"schedulePass.audio"},
+      {L"audio/x-win", L"schedulePass.audio"},
+      {L"video/x-tv", L"schedulePass.tv.channel"},
+      {L"text/html", L""},
+      {L"", L""},
+  };
+  for (const Type& t : types) EXPECT_EQ(SeasonPasses::PassMediaType(t.mimetype), t.mediaType) << t.mimetype;
+}
+
+TEST_F(SeasonPassesBusTest, IdentifiersAndPriorities) {
+  db_->Exec("INSERT INTO SeasonPasses (TevMediumId, Priority) VALUES ('m-1', 4)");
+  db_->Exec("INSERT INTO SeasonPasses (TevMediumId, Priority) VALUES (NULL, NULL)");
+  EXPECT_EQ(PassStore::MediumId(2), L"m-1");
+  EXPECT_EQ(PassStore::MediumId(3), L"");
+  EXPECT_EQ(PassStore::MediumId(4), L"");
+  EXPECT_EQ(PassStore::Priority(2), 4);
+  EXPECT_EQ(PassStore::Priority(3), 0);
+  EXPECT_EQ(PassStore::Priority(4), 0);
+
+  PassStore::AssignMediumId(3, L"it's \U0001F4FA");
+  EXPECT_EQ(PassStore::MediumId(3), L"it's \U0001F4FA");
+
+  db_->Exec("ALTER TABLE SeasonPasses RENAME TO Gone");
+  PassStore::AssignMediumId(3, L"x");
+  EXPECT_TRUE(log_->Has(LOG_ERROR,
+                        L"SeasonPasses::AssignTevMediumId: SQL error for UPDATE SeasonPasses SET TevMediumId = 'x' WHERE ID = 3"));
+  EXPECT_EQ(PassStore::Priority(2), 0);
+}
+
+TEST_F(SeasonPassesBusTest, PublishingWithoutPassOrBusIsLoggedOnly) {
+  Objects(false).passes.AddPassToTevMedia(9, L"", L"", L"");
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"AddPassToTevMedia: pass 9 is not in db"));
+  Objects().passes.AddPassToTevMedia(1, L"RT1", L"PG", L"a b");
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"Schedule::AddMedium: no bus endpoint"));
+  EXPECT_EQ(PassStore::MediumId(1), L"");
+  // A start date that is no time cannot be published.
+  db_->Exec("UPDATE SeasonPasses SET StartDate = 'garbage'");
   log_->Clear();
+  Objects().passes.AddPassToTevMedia(1, L"", L"", L"");
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"Schedule::AddMedium: FormatTime2: Localtime failed"));
+
+  SeasonPasses::SetEpisodesAttribute(Objects().engine.Library(), 1, L"tevPassId", L"x");
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"Schedule::UpdateSchedulesFromPass: no bus endpoint"));
+  EXPECT_FALSE(Objects().passes.ChangeMediumIds());
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"SeasonPasses::UpgradeThumbnails: no bus endpoint"));
+  EXPECT_TRUE(log_->Has(LOG_ERROR, L"SeasonPasses::ChangeMediumIds: no bus endpoint"));
+  // With no passes there is nothing to migrate.
+  db_->Exec("DELETE FROM SeasonPasses");
   EXPECT_TRUE(Objects().passes.ChangeMediumIds());
-  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SeasonPasses::UpgradeThumbnails: "));
-  EXPECT_EQ(PassStore::MediumId(1), L"M1");
 }
