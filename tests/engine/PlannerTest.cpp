@@ -21,7 +21,7 @@ using tev::planner::SplitWindows;
 
 const int64_t kMidnight = 1796860800;  // 2026-12-09 00:00 UTC
 
-int64_t At(int hour, int minute) { return kMidnight + hour * 3600 + minute * 60; }
+int64_t UtcAt(int hour, int minute) { return kMidnight + hour * 3600 + minute * 60; }
 
 Candidate Make(int32_t id, const std::wstring& name, int64_t start, int minutes, int32_t priority,
                int64_t made) {
@@ -112,37 +112,37 @@ TEST(Planner, TiesOverlapsAndWhatEachLeftOutOneIsTold) {
   const std::vector<Case> cases = {
       {"a three-way tie goes to the two made first",
        2,
-       {Make(1, L"Alpha", At(20, 0), 60, 0, 3), Make(2, L"Beta", At(20, 0), 60, 0, 1),
-        Make(3, L"Gamma", At(20, 0), 60, 0, 2)},
+       {Make(1, L"Alpha", UtcAt(20, 0), 60, 0, 3), Make(2, L"Beta", UtcAt(20, 0), 60, 0, 1),
+        Make(3, L"Gamma", UtcAt(20, 0), 60, 0, 2)},
        {2, 3},
        {{1, {2, 3}, L"not recorded: Beta and Gamma use both tuners"}}},
       {"a one-off outranks a longer pass episode made before it",
        1,
-       {Make(1, L"Show", At(20, 0), 60, 1, 1), Make(2, L"News", At(20, 30), 30, 0, 2)},
+       {Make(1, L"Show", UtcAt(20, 0), 60, 1, 1), Make(2, L"News", UtcAt(20, 30), 30, 0, 2)},
        {2},
        {{1, {2}, L"not recorded: News uses the tuner"}}},
       {"back-to-back on one channel and across channels needs one tuner",
        1,
-       {Make(1, L"First", At(20, 0), 60, 2, 1), Make(2, L"Second", At(21, 0), 60, 3, 2),
-        Make(3, L"Third", At(22, 0), 60, 1, 3)},
+       {Make(1, L"First", UtcAt(20, 0), 60, 2, 1), Make(2, L"Second", UtcAt(21, 0), 60, 3, 2),
+        Make(3, L"Third", UtcAt(22, 0), 60, 1, 3)},
        {1, 2, 3},
        {}},
       {"a minute of real overlap is a conflict",
        1,
-       {Make(1, L"First", At(20, 0), 60, 2, 1), Make(2, L"Late", At(20, 59), 60, 1, 2)},
+       {Make(1, L"First", UtcAt(20, 0), 60, 2, 1), Make(2, L"Late", UtcAt(20, 59), 60, 1, 2)},
        {2},
        {{1, {2}, L"not recorded: Late (priority 1) uses the tuner"}}},
       {"three tuners taken",
        3,
-       {Make(1, L"A", At(20, 0), 60, 1, 1), Make(2, L"B", At(20, 0), 60, 2, 2),
-        Make(3, L"C", At(20, 0), 60, 3, 3), Make(4, L"D", At(20, 30), 60, 4, 4)},
+       {Make(1, L"A", UtcAt(20, 0), 60, 1, 1), Make(2, L"B", UtcAt(20, 0), 60, 2, 2),
+        Make(3, L"C", UtcAt(20, 0), 60, 3, 3), Make(4, L"D", UtcAt(20, 30), 60, 4, 4)},
        {1, 2, 3},
        {{4,
          {1, 2, 3},
          L"not recorded: A (priority 1), B (priority 2) and C (priority 3) use all 3 tuners"}}},
       {"no tuner, and a programme that ends as it starts",
        0,
-       {Make(1, L"A", At(20, 0), 60, 1, 1), Make(2, L"B", At(21, 0), 0, 0, 2)},
+       {Make(1, L"A", UtcAt(20, 0), 60, 1, 1), Make(2, L"B", UtcAt(21, 0), 0, 0, 2)},
        {},
        {{1, {}, L"not recorded: there is no tuner"},
         {2, {}, L"not recorded: its end is not after its start"}}},
@@ -152,9 +152,9 @@ TEST(Planner, TiesOverlapsAndWhatEachLeftOutOneIsTold) {
 
 TEST(Planner, WindowsAreTheGroupsOfOverlappingProgrammes) {
   const std::vector<Candidate> in = {
-      Make(1, L"A", At(21, 0), 60, 1, 1),  Make(2, L"B", At(20, 0), 60, 1, 2),
-      Make(3, L"C", At(21, 30), 60, 1, 3), Make(4, L"D", At(21, 45), 0, 1, 4),
-      Make(5, L"E", At(22, 15), 30, 1, 5), Make(6, L"F", At(23, 0), 30, 1, 6),
+      Make(1, L"A", UtcAt(21, 0), 60, 1, 1),  Make(2, L"B", UtcAt(20, 0), 60, 1, 2),
+      Make(3, L"C", UtcAt(21, 30), 60, 1, 3), Make(4, L"D", UtcAt(21, 45), 0, 1, 4),
+      Make(5, L"E", UtcAt(22, 15), 30, 1, 5), Make(6, L"F", UtcAt(23, 0), 30, 1, 6),
   };
   std::vector<std::vector<int32_t>> windows;
   for (const auto& w : SplitWindows(in)) {
@@ -174,7 +174,7 @@ TEST(Planner, RandomWindowsMatchAnExhaustiveSearch) {
     std::vector<Candidate> in;
     for (int i = 0; i < n; ++i) {
       const int minutes = 15 * (1 + static_cast<int>(random() % 8));
-      in.push_back(Make(100 + i, L"P", At(20, 15 * static_cast<int>(random() % 12)), minutes,
+      in.push_back(Make(100 + i, L"P", UtcAt(20, 15 * static_cast<int>(random() % 12)), minutes,
                         static_cast<int32_t>(random() % 4), static_cast<int64_t>(random() % 5)));
     }
     const Plan plan = PlanWindow(in, tuners);
@@ -232,7 +232,7 @@ TEST(Planner, AWholeEveningOnEightChannels) {
 
 TEST(Planner, ACutShortSearchStillGivesAWholePlan) {
   std::vector<Candidate> in;
-  for (int i = 0; i < 18; ++i) in.push_back(Make(i + 1, L"P", At(20, 5 * i), 60 + i, 0, i));
+  for (int i = 0; i < 18; ++i) in.push_back(Make(i + 1, L"P", UtcAt(20, 5 * i), 60 + i, 0, i));
   const Plan plan = PlanWindow(in, 2, 50);
   EXPECT_FALSE(plan.exact);
   EXPECT_TRUE(Feasible(in, Ids(plan.record), 2));
