@@ -237,9 +237,9 @@ class EngineFixture : public peertest::PeerFixture {
     return request;
   }
 
+  using Table = std::vector<std::vector<std::string>>;
   // Raw column values of every row, in ID order.
-  std::vector<std::vector<std::string>> Rows(const std::string& columns,
-                                             const std::string& where = "1") {
+  Table Rows(const std::string& columns, const std::string& where = "1") {
     dbtest::RawDb db(dbPath_);
     return db.Rows("SELECT " + columns + " FROM Schedules WHERE " + where + " ORDER BY ID");
   }

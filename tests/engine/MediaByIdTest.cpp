@@ -89,8 +89,8 @@ TEST_F(UpdateMediumTest, RecordingsInProgressAndFinishedOnesTakeNamesButNoStateO
     EXPECT_EQ(Update(id, {{L"duration", Value::Long(60000)}}), kResultChangeRefused);
   }
   EXPECT_EQ(Rows("Name, KeepUntil, Status, Duration"),
-            (std::vector<std::vector<std::string>>{{"Kept", "13", "DVRSTATE_RECORDING", "3600"},
-                                                   {"Kept", "13", "DVRSTATE_COMPLETE", "3600"}}));
+            (Table{{"Kept", "13", "DVRSTATE_RECORDING", "3600"},
+                   {"Kept", "13", "DVRSTATE_COMPLETE", "3600"}}));
 }
 
 TEST_F(UpdateMediumTest, SkipAndScheduleMoveThroughTheConflictCode) {

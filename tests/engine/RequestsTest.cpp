@@ -125,8 +125,7 @@ TEST_F(Intake, AStartThatHasPassedRecordsAtOnceForTheWholeDuration) {
 
 TEST_F(Intake, RecordNowOpenEndedOrWithNothingLeft) {
   ASSERT_EQ(Add(L"Open", 0, 0, 1), 0);
-  EXPECT_EQ(Rows("Status, Duration"),
-            (std::vector<std::vector<std::string>>{{"DVRSTATE_RECORDING", "0"}}));
+  EXPECT_EQ(Rows("Status, Duration"), (Table{{"DVRSTATE_RECORDING", "0"}}));
   ASSERT_EQ(streamer_.CountOf(L"StartStream"), 1u);
   EXPECT_EQ(VUtil::GetLongElement(streamer_.RequestsOf(L"StartStream")[0].get(), 10), 0);
 
@@ -154,8 +153,7 @@ TEST_F(Intake, TheStreamersFileNameReplacesOurs) {
   });
   ASSERT_EQ(Add(L"Renamed", 0, 600, 1), 0);
   EXPECT_EQ(Rows("FilePath, Status, Type"),
-            (std::vector<std::vector<std::string>>{
-                {tev::ToStdUtf8(renamed), "DVRSTATE_RECORDING", "Manual"}}));
+            (Table{{tev::ToStdUtf8(renamed), "DVRSTATE_RECORDING", "Manual"}}));
   EXPECT_FALSE(Engine().Intake().IsPendingFile(renamed));
 }
 
@@ -207,9 +205,12 @@ TEST_F(Intake, PastSchedulesBecomeMissedOrRetried) {
   insert("recent", "DVRSTATE_SCHEDULED", now - 30, "");
   insert("done", "DVRSTATE_COMPLETE", now - 3600, "");
   Engine().Intake().ChangePastScheduledToMissed(tev::Clock::Now());
-  EXPECT_EQ(Rows("Status"), (std::vector<std::vector<std::string>>{
-                                {"DVRSTATE_MISSED"}, {"DVRSTATE_RETRY"}, {"DVRSTATE_MISSED"},
-                                {"DVRSTATE_MISSED"}, {"DVRSTATE_SCHEDULED"}, {"DVRSTATE_COMPLETE"}}));
+  EXPECT_EQ(Rows("Status"), (Table{{"DVRSTATE_MISSED"},
+                                   {"DVRSTATE_RETRY"},
+                                   {"DVRSTATE_MISSED"},
+                                   {"DVRSTATE_MISSED"},
+                                   {"DVRSTATE_SCHEDULED"},
+                                   {"DVRSTATE_COMPLETE"}}));
   // All four published in one request.
   ASSERT_EQ(media_.CountOf(L"AddMedia"), 1u);
   Value lists = peertest::Elem(media_.RequestsOf(L"AddMedia")[0].get(), 1);

@@ -1,11 +1,5 @@
-// Start and stop decisions on a real database, with the scripted streamer,
-// media library and TV service on a loopback bus; the next wake-up the
-// engine computes from the table (padding, ties, the two queries'
-// precedence, nothing to do) and the timer thread acting on it; disk space
-// for recordings, on real (sparse) files with the volume's free space
-// injected through the platform seam: either a volume whose capacity is
-// fixed (free = capacity - the files in the video folder) or a scripted
-// series of readings. Time moves by shifting the product's clock.
+// Start and stop decisions, the timer and disk space, on a real database and real
+// (sparse) files with scripted peers on a loopback bus; time moves by shifting the clock.
 #include <unistd.h>
 
 #include <atomic>
@@ -42,9 +36,8 @@ constexpr int64_t kHour = 3600;
 constexpr int64_t kDay = 86400;
 constexpr uintmax_t kGigabyte = 1000000000;  // 1,000,000 kB as file sizes count
 
-// An endpoint whose channel lookups fail with a chosen bus result, the way
-// a peer behind the recorder reports a busy tuner (104) or Media Center
-// holding it (117); everything else goes over the bus.
+// Channel lookups fail with a chosen bus result, as a peer behind the recorder
+// reports a busy tuner (104) or Media Center holding it (117).
 class FailingLookups : public CVelAtl {
  public:
   FailingLookups() : CVelAtl(nullptr) {}
@@ -60,8 +53,6 @@ class FailingLookups : public CVelAtl {
 class StartStop : public enginetest::EngineFixture {
  protected:
   void Shift(int64_t seconds) { env_.Shift(seconds); }
-  // The stream length the engine asks for the row, or for a program
-  // described by its arguments.
   int32_t DurationOf(int id) {
     return Engine().StartStop().CalculateAppropriateDuration(Schedule(id), tev::Clock::Now());
   }
@@ -102,7 +93,6 @@ TEST_F(StartStop, DueRowsStartWithinThePaddingAndTwoMinutesAhead) {
   EXPECT_EQ(Status(soon), "DVRSTATE_RECORDING");  // until the streamer reports
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
 
-  // Once the recorder has reported the end, the tuner is free.
   ASSERT_TRUE(Schedule::Update(soon, L"Status", std::wstring(DVRSTATE_COMPLETE)));
   Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Status(later), "DVRSTATE_RECORDING");
@@ -164,8 +154,7 @@ TEST_F(StartStop, OverdueRecordingsStopOnePerWakeUpEarliestEndFirst) {
   Shift(2000);  // all three are over
   Engine().StartStop().StopCurrentRecordingsIfOver(tev::Clock::Now());
   EXPECT_EQ(StoppedPaths(), std::vector<std::wstring>{Path(b)});
-  // The row stays recording until the streamer's report; its stream is
-  // already stopped, so nothing more is sent.
+  // Recording until the streamer reports, but the stream is not stopped twice.
   Engine().StartStop().StopCurrentRecordingsIfOver(tev::Clock::Now());
   EXPECT_EQ(StoppedPaths(), std::vector<std::wstring>{Path(b)});
   EXPECT_EQ(Status(b), "DVRSTATE_RECORDING");
@@ -180,21 +169,18 @@ TEST_F(StartStop, OverdueRecordingsStopOnePerWakeUpEarliestEndFirst) {
 
 TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
   const int64_t now = tev::Clock::Now();
-  // The streamer cannot reach the source.
   streamer_.SetReply(L"StartStream", DVR::kStreamerConnectFailed);
   const int unreachable = Row(Values(L"Unreachable", now + 10, 600));
   Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(Status(unreachable), "DVRSTATE_COULD_NOT_CONNECT");
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"StartRecordingIfAppropriate: could not start recording "
                                        L"Unreachable (#" + std::to_wstring(unreachable) + L")"));
-  // The library was shown the row as it stood when the streamer was asked,
-  // and then the failure (with its reason) at once.
+  // Shown as it stood when the streamer was asked, then failed at once.
   const std::vector<std::wstring> shown = StatesOf(media_, Path(unreachable));
   ASSERT_GE(shown.size(), 2u);
   EXPECT_EQ(shown[shown.size() - 2], L"recording");
   EXPECT_EQ(shown.back(), L"invalid");
 
-  // Any other refusal.
   streamer_.SetReply(L"StartStream", 5);
   const int refused = Row(Values(L"Refused", now + 10, 600));
   Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
@@ -252,7 +238,6 @@ TEST_F(StartStop, TheStreamersFilePathIsStored) {
 TEST_F(StartStop, HowManyRecordingsEachKindMayRun) {
   Schedules& engine = Engine();
   EXPECT_EQ(engine.StartStop().MaxSimultaneousRecordings(kTv), 1);  // the TV service's one tuner
-  // Web streams are never busy: OverdueRecordingsStopOnePerWakeUpEarliestEndFirst.
   const int64_t now = tev::Clock::Now();
   // A capture device records one program at a time, counted per device.
   RowValues running = Values(L"Cam running", now - 60, 600, kDevice, DVRSTATE_RECORDING);
@@ -282,8 +267,7 @@ class Timer : public enginetest::EngineFixture {
   void Insert(const std::string& name, const std::string& status, int64_t start, int64_t end) {
     EngineFixture::Insert(Planned(name, status, start, static_cast<int32_t>(end - start)));
   }
-  // The engine's timer thread, ended (even when an assertion fails) by
-  // Join() or at the end of the test.
+  // Joined even when an assertion fails.
   struct TimerThread {
     explicit TimerThread(Schedules& engine)
         : engine(engine),
@@ -303,8 +287,7 @@ class Timer : public enginetest::EngineFixture {
     Config::SetString(kConfigRecordPadding, value);
     EXPECT_TRUE(OpenDatabase());  // a database opened anew reads the padding again
   }
-  // Re-arms and answers when the timer is due, in seconds of the product
-  // clock (wake-ups count from the whole second they were computed at).
+  // In seconds of the product clock (wake-ups count from a whole second).
   double DueAt() {
     Engine().StartStop().SetRecordingTimer();
     return (tev::Clock::NowMs() + timer_().RemainingMs()) / 1000.0;
@@ -344,10 +327,8 @@ TEST_F(Timer, PastRowsAreSettledOrRemovedAndAPastMomentIsArmedOnlyOnce) {
   // A recording that ended long ago is not waited for ...
   Insert("Over", "DVRSTATE_RECORDING", now - 7200, now - 3600);
   EXPECT_GT(DueAt() - now, 14000);
-  // ... but a scheduled row is, though it ended long ago too: AND binds
-  // before OR in "Status = A OR Status = B AND EndTime > cut-off". Ended
-  // while the module was down, it is settled as missed, and after the one
-  // wake-up its past end was worth the timer sleeps its four hours. Old
+  // ... but a scheduled one is (AND binds before OR in "Status = A OR Status =
+  // B AND EndTime > cut-off"): settled as missed after one wake-up. Old
   // skipped and conflicting rows go at each computation.
   Insert("Down", "DVRSTATE_SCHEDULED", now - 7200, now - 3600);
   Insert("Skipped", "DVRSTATE_SKIP", now - 7200, now - 3600);
@@ -356,8 +337,7 @@ TEST_F(Timer, PastRowsAreSettledOrRemovedAndAPastMomentIsArmedOnlyOnce) {
   Insert("Skipped later", "DVRSTATE_SKIP", now + 600, now + 1200);
   EXPECT_LE(DueAt() - tev::Clock::NowMs() / 1000.0, 1.0);
   EXPECT_EQ(Rows("Status", "Name = 'Down'")[0][0], "DVRSTATE_MISSED");
-  EXPECT_EQ(Rows("Name"), (std::vector<std::vector<std::string>>{
-                              {"Over"}, {"Down"}, {"Pending"}, {"Skipped later"}}));
+  EXPECT_EQ(Rows("Name"), (Table{{"Over"}, {"Down"}, {"Pending"}, {"Skipped later"}}));
   EXPECT_GT(DueAt() - now, 14000);
   EXPECT_FALSE(timer_().ArmedForResume());
 
@@ -368,16 +348,13 @@ TEST_F(Timer, PastRowsAreSettledOrRemovedAndAPastMomentIsArmedOnlyOnce) {
   EXPECT_LE(DueAt() - tev::Clock::NowMs() / 1000.0, 1.0);
   for (int i = 0; i < 3; ++i) EXPECT_NEAR(DueAt(), now + 3600 - 30, 1.0);
   EXPECT_EQ(Rows("Status", "Name = 'JustEnded'")[0][0], "DVRSTATE_SCHEDULED");
-  // A minute after its end it is settled too.
   env_.Shift(30);
   DueAt();
   EXPECT_EQ(Rows("Status", "Name = 'JustEnded'")[0][0], "DVRSTATE_MISSED");
 }
 
-// A streamer that accepts with an unreadable stream table still records (to
-// the file it was given); one that is not there fails the start. Either way
-// the timer thread, woken by the shifted clock, lives on and starts the next
-// recording.
+// An unreadable stream table still records; a missing streamer fails the start;
+// either way the timer thread lives on and starts the next recording.
 TEST_F(Timer, AStreamerThatFailsLeavesAnErrorAndTheTimerGoesOn) {
   tv_.SetTuners({{L"Tuner 1", L"video/x-tv"}, {L"Tuner 2", L"video/x-tv"},
                  {L"Tuner 3", L"video/x-tv"}});
@@ -437,9 +414,8 @@ class DiskSpace : public enginetest::EngineFixture {
     EngineFixture::TearDown();
   }
 
-  // Free kilobytes (of 1024 bytes): the next scripted reading (the last
-  // one repeats), else what the files in the video folder leave of the
-  // capacity.
+  // Free kB: the next scripted reading (the last repeats), else the capacity
+  // less the video folder's files.
   int64_t Read(const std::wstring& directory) {
     std::lock_guard<std::mutex> lock(mu_);
     readDirectories_.push_back(directory);
@@ -454,7 +430,6 @@ class DiskSpace : public enginetest::EngineFixture {
     std::lock_guard<std::mutex> lock(mu_);
     script_ = std::move(readings);
   }
-  // Makes the volume show `free` kilobytes now.
   void VolumeWithFree(int64_t free) {
     std::lock_guard<std::mutex> lock(mu_);
     script_.clear();
@@ -470,9 +445,7 @@ class DiskSpace : public enginetest::EngineFixture {
     return static_cast<int64_t>(bytes / 1024);
   }
 
-  // A finished recording of `bytes` (a sparse file) that started `age`
-  // seconds ago, published under the medium id "M-<name>". No file when
-  // `bytes` is 0.
+  // Published as "M-<name>"; a sparse file of `bytes`, none when 0.
   int Recording(const std::wstring& name, int64_t age, int32_t keepUntil,
                 uintmax_t bytes = kGigabyte, const std::string& folder = "",
                 const std::wstring& status = DVRSTATE_COMPLETE) {
@@ -491,7 +464,6 @@ class DiskSpace : public enginetest::EngineFixture {
   bool Exists(int id) { return !Rows("ID", "ID = " + std::to_string(id)).empty(); }
   bool FileOf(const std::wstring& name) { return fs::exists(videoDir_ + "/" + tev::ToStdUtf8(name) + ".asf"); }
 
-  // Medium ids the library was told to show as deleted, in order.
   std::vector<std::wstring> RetypedMedia() {
     std::vector<std::wstring> ids;
     for (const enginetest::Value& request : media_.RequestsOf(L"SetMediaAttributeList")) {
@@ -571,8 +543,7 @@ TEST_F(DiskSpace, KeepUntilDecidesWhatMayGo) {
   EXPECT_EQ(RetypedMedia(), std::vector<std::wstring>{L"M-Two days old"});
   for (int id : {young, manual, elsewhere, running}) EXPECT_TRUE(Exists(id)) << id;
 
-  // However full the disk, what is kept stays: nothing is deleted when all
-  // that may go would not be enough.
+  // Nothing is deleted when all that may go would not be enough.
   EXPECT_FALSE(Clear(10 * kHour));
   // Two hours on, the younger one may go too, but alone it is not enough.
   env_.Shift(2 * kHour);
@@ -590,23 +561,20 @@ TEST_F(DiskSpace, KeepUntilDecidesWhatMayGo) {
 }
 
 TEST_F(DiskSpace, OldestFirstUntilTheVolumeHasRoom) {
-  const int day = Recording(L"Day", 1 * kDay, UNTIL_SPACE_NEEDED);
-  const int ten = Recording(L"Ten", 10 * kDay, UNTIL_SPACE_NEEDED);
-  const int five = Recording(L"Five", 5 * kDay, AT_LEAST_3_DAYS);
-  const int hour = Recording(L"Hour", kHour, UNTIL_SPACE_NEEDED);
+  Recording(L"Day", 1 * kDay, UNTIL_SPACE_NEEDED);
+  Recording(L"Ten", 10 * kDay, UNTIL_SPACE_NEEDED);
+  Recording(L"Five", 5 * kDay, AT_LEAST_3_DAYS);
+  Recording(L"Hour", kHour, UNTIL_SPACE_NEEDED);
   // Its file is gone already: it frees nothing and its row stays.
-  const int gone = Recording(L"Gone", 20 * kDay, UNTIL_SPACE_NEEDED, 0);
+  Recording(L"Gone", 20 * kDay, UNTIL_SPACE_NEEDED, 0);
 
   // 2,000,000 free: two of the 1 GB files make an hour fit.
   VolumeWithFree(2000000);
   EXPECT_TRUE(Clear(kHour));
-  EXPECT_TRUE(log_->Has(LOG_ERROR, L"DeleteOldRecordings: Could not delete " + wvideo_ + L"/Gone.asf"));
-  EXPECT_TRUE(Exists(gone));
+  EXPECT_TRUE(
+      log_->Has(LOG_ERROR, L"DeleteOldRecordings: Could not delete " + wvideo_ + L"/Gone.asf"));
   EXPECT_EQ(RetypedMedia(), (std::vector<std::wstring>{L"M-Ten", L"M-Five"}));
-  EXPECT_FALSE(Exists(ten));
-  EXPECT_FALSE(Exists(five));
-  EXPECT_TRUE(Exists(day));
-  EXPECT_TRUE(Exists(hour));
+  EXPECT_EQ(Rows("Name"), (Table{{"Day"}, {"Hour"}, {"Gone"}}));
   EXPECT_TRUE(FileOf(L"Day"));
   EXPECT_TRUE(FileOf(L"Hour"));
   // Read once before and once after each attempt.
@@ -616,16 +584,14 @@ TEST_F(DiskSpace, OldestFirstUntilTheVolumeHasRoom) {
 TEST_F(DiskSpace, TheVolumeDecidesWhenToStop) {
   const int first = Recording(L"First", 9 * kDay, UNTIL_SPACE_NEEDED);
   const int second = Recording(L"Second", 8 * kDay, UNTIL_SPACE_NEEDED);
-  // By the file sizes two must go, but once the first is deleted the
-  // volume already has room.
+  // By the sizes two must go, but after the first the volume has room.
   Script({2000000, 3900000});
   EXPECT_TRUE(Clear(kHour));
   EXPECT_FALSE(Exists(first));
   EXPECT_TRUE(Exists(second));
   EXPECT_TRUE(FileOf(L"Second"));
 
-  // And when deleting does not bring the room the sizes promised, the
-  // answer follows the volume.
+  // Deleting did not bring the room the sizes promised: the volume decides.
   const int third = Recording(L"Third", 7 * kDay, UNTIL_SPACE_NEEDED);
   Script({2900000, 2900000});
   EXPECT_FALSE(Clear(kHour));
@@ -662,16 +628,13 @@ TEST_F(StartStop, BackToBackOnTwoTunersTheEarlierGivesWay) {
   Shift(31);  // past the cached tuner count
   const int64_t now = tev::Clock::Now();
   const int64_t start = now + 1000;
-  // A one-hour drama on one channel; on another, two half-hour episodes
-  // back to back from the same start.
   RowValues drama = Values(L"Drama", start, 3600);
   drama.channel = L"ch2";
   const int dramaId = Row(drama);
   const int first = Row(Values(L"Episode 1", start, 1800));
   const int second = Row(Values(L"Episode 2", start + 1800, 1800));
 
-  // Only two tuners when the second starts: the first ends without its
-  // padding after.
+  // Both tuners are taken when the second starts: the first loses its padding.
   Schedules& engine = Engine();
   EXPECT_NEAR(DurationOf(first), 1000 + 1800, 1);
   // Without the drama a tuner is free for the padding.
@@ -679,8 +642,7 @@ TEST_F(StartStop, BackToBackOnTwoTunersTheEarlierGivesWay) {
   EXPECT_NEAR(DurationOf(first), 1000 + 1800 + 30, 1);
   ASSERT_TRUE(Schedule::Update(dramaId, L"Status", std::wstring(DVRSTATE_SCHEDULED)));
 
-  // Both record; when the second is due, the tuner it takes is the first
-  // episode's, which ends then, never the drama's in its middle.
+  // The second takes the first episode's tuner, never the drama's mid-way.
   Shift(start - tev::Clock::Now());
   engine.StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   ASSERT_EQ(Status(dramaId), "DVRSTATE_RECORDING");
