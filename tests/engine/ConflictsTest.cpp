@@ -1,5 +1,4 @@
-// Conflict detection on a real database, with a stand-in media library and
-// TV service behind recording peers (tuner counts and republishing).
+// Conflict detection on a real database, with stand-in tuner counts and library.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -60,7 +59,6 @@ struct Row {
   std::wstring owner;
 };
 
-// A row of "Show" on channel One from `start`, of pass `owner` (0: none).
 Row Existing(int64_t start, const std::wstring& status = L"DVRSTATE_SCHEDULED", int owner = 0) {
   Row row;
   row.start = start;
@@ -114,7 +112,6 @@ class Conflicts : public dbtest::DbFixture {
     return query.GetString("Status");
   }
 
-  // A manual-style check of a new program (Schedules::Add's arguments).
   int Check(const Row& program, ScheduleAnswer* list, BumpedSet* bumped, bool allow = false) {
     BumpedSet local;
     return engine_.Conflicts().CheckForScheduleConflicts(
@@ -122,7 +119,6 @@ class Conflicts : public dbtest::DbFixture {
         0, allow, false, L"", allow, false, bumped ? *bumped : local, tev::Clock::Now());
   }
 
-  // A half-hour episode of pass `owner` listed on `channelName`.
   int CheckEpisode(int64_t start, int owner, bool ownChannel, const std::wstring& channelName,
                    ScheduleAnswer* list, BumpedSet& bumped, bool displace = true) {
     return engine_.Conflicts().CheckForScheduleConflicts(
@@ -153,7 +149,6 @@ TEST_F(Conflicts, OneTunerOverlapIsReportedAndTheTunerCountDecides) {
   ScheduleAnswer list;
   EXPECT_EQ(101, Check(Program(At(20, 0), 3600), &list, nullptr));
   ASSERT_EQ(ScheduleAnswer::Kind::kConflicts, list.kind);
-  // What each entry holds is checked in its bus form by the service tests.
   ASSERT_EQ(1u, list.conflicts.size());
   EXPECT_EQ(L"T" + std::to_wstring(id), list.conflicts[0].mediumId);
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(id));  // a check alone changes nothing
@@ -202,8 +197,7 @@ TEST_F(Conflicts, DuplicatesDevicesAndWebStreams) {
   const Row existing = Existing(At(20, 0), L"DVRSTATE_CONFLICT");
   Insert(existing);
 
-  // The same name, channel, start and duration: 119 (its medium id in bus
-  // form: RecordingServices.MediumIdsAndConflictListsInTheirBusForm).
+  // The same name, channel, start and duration: 119.
   EXPECT_EQ(119, Check(existing, nullptr, nullptr));
 
   // A capture device records one program at a time, per device.
@@ -229,7 +223,6 @@ TEST_F(Conflicts, DuplicatesDevicesAndWebStreams) {
   EXPECT_EQ(0, Check(laterWeb, nullptr, nullptr));
   EXPECT_EQ(119, Check(web, nullptr, nullptr));  // but duplicates are found for every kind
 
-  // Quotes in the texts are escaped, not executed.
   Row quoted = Program(At(20, 0), 3600);
   quoted.name = L"O'Brien's";
   quoted.channel = L"tv.channel.'9'";
@@ -253,9 +246,8 @@ TEST_F(Conflicts, PassPrioritiesDecideWhoYields) {
   EXPECT_EQ(101, CheckEpisode(At(20, 10), 1, false, L"One", &displaced, bumped, false));
   ASSERT_EQ(1u, displaced.conflicts.size());
   EXPECT_EQ(L"T1", displaced.conflicts[0].mediumId);
-  // With leave it gets the tuner; the check writes nothing, the plan of
-  // the window once the episode is written puts the lower one in conflict
-  // and says why.
+  // With leave the check writes nothing; once the episode is written the
+  // window's plan puts the lower one in conflict and says why.
   EXPECT_EQ(0, CheckEpisode(At(20, 10), 1, false, L"One", nullptr, bumped));
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(lowId));
   Row taking = highEpisode;
@@ -276,8 +268,6 @@ TEST_F(Conflicts, PassPrioritiesDecideWhoYields) {
   EXPECT_EQ(1u, list.conflicts.size());
   EXPECT_TRUE(bumped.empty());
   EXPECT_EQ(L"DVRSTATE_SCHEDULED", StatusOf(highId));
-  // One pass's airing on two channels:
-  // GuidePassTest.TheSameAiringOnTwoChannelsIsRecordedOnThePassChannel.
 }
 
 TEST_F(Conflicts, AFreeTunerTakesAnEpisodeBesideAManualSchedule) {
@@ -314,7 +304,6 @@ TEST_F(Conflicts, ForceScheduleSkipsWhatOverlaps) {
   engine_.Conflicts().ForceSchedule(987654, tev::Clock::Now());  // no such row: nothing happens
 }
 
-// Unknown ids and the answer's bus form are the service tests' business.
 TEST_F(Conflicts, SkippedRowsCountForTheConflictReport) {
   const int existingId = Insert(Existing(At(20, 30), L"DVRSTATE_SKIP"));
   const int askedId = Insert(Existing(At(20, 0)));

@@ -1,9 +1,5 @@
-// A fixture for tests of the recording engine: the peer fixture (database,
-// captured log, loopback bus, "ZoVIZ", scripted peers) plus recording
-// folders on disk, a padding of 30 s, a one-tuner TV service, channel
-// lookups the media library answers, and an engine object; schedule rows
-// written straight into the table (no intake, no conflict check) and
-// readers of what the peers were told.
+// The peer fixture plus recording folders on disk, a padding of 30 s, one TV tuner and
+// an engine; rows written straight into the table and readers of what peers were told.
 #ifndef TEV_TESTS_ENGINE_ENGINEFIXTURE_H_
 #define TEV_TESTS_ENGINE_ENGINEFIXTURE_H_
 
@@ -174,21 +170,18 @@ class EngineFixture : public peertest::PeerFixture {
     PeerFixture::TearDown();
   }
 
-  // Replaces the bare endpoint by a whole module object, so that requests
-  // to "ZoVIZ" reach its services and its engine.
+  // Requests to "ZoVIZ" then reach a whole module's services and engine.
   void UseModuleEndpoint() {
     vel_->Disconnect();
     pvr_.reset(new PVRVel());
     pvr_->Vel().SetRequestTimeout(10000);
     ASSERT_EQ(pvr_->Vel().Connect(bus_.host(), L"ZoVIZ"), 0);
-    // The bare engine (and passes built over it) still ask the peers
-    // through its recorder: under another name, so that "ZoVIZ" is the module.
+    // The bare engine still asks the peers, under another name.
     ASSERT_EQ(vel_->Connect(bus_.host(), L"ZoVIZ-bare"), 0);
   }
   Schedules& Engine() { return pvr_ ? pvr_->GetSchedules() : *engine_; }
   DVR& Recorder() { return Engine().Recorder(); }
-  // The process ends and a new one starts: a new recorder, which knows no
-  // stream, under a new engine; what is stored stays.
+  // A new process: a recorder that knows no stream; what is stored stays.
   void Restart() {
     engine_.reset();
     recorder_.reset(new DVR(vel_->Peers()));
@@ -215,7 +208,6 @@ class EngineFixture : public peertest::PeerFixture {
     request.episodeUrl = episodeUrl;
     return Engine().Intake().Add(request, result);
   }
-  // The request most tests share.
   static RecordingRequest Request(const std::wstring& name, int64_t start, int32_t duration) {
     RecordingRequest request;
     request.user = L"bob";
@@ -281,7 +273,6 @@ class EngineFixture : public peertest::PeerFixture {
     values.status = status;
     return values;
   }
-  // Inserts the row; its ID.
   int Row(const RowValues& values) {
     Schedule row;
     row.m_user = L"bob";

@@ -79,8 +79,6 @@ std::set<int32_t> Exhaustive(std::vector<Candidate> in, int tuners) {
   return bestIds;
 }
 
-// One row of a table: the candidates, the tuners, what is recorded and,
-// for each skipped one, who takes the tuners and what the user reads.
 struct Expected {
   int32_t id;
   std::vector<int32_t> takers;
@@ -182,12 +180,8 @@ TEST(Planner, RandomWindowsMatchAnExhaustiveSearch) {
   }
 }
 
-// Eight channels of half-hour and hour programmes from 18:00 to 24:00,
-// some wanted by passes of several priorities and some as one-offs, on
-// three tuners: more than the tuners can take, in windows too large to
-// enumerate. The plan keeps every moment within the tuners, leaves out
-// nothing that would fit, and no skipped one could take the place of a
-// single lower-ranked taker.
+// More than three tuners can take, in windows too large to enumerate: the plan
+// stays within the tuners and no skipped one could replace a lower-ranked taker.
 TEST(Planner, AWholeEveningOnEightChannels) {
   std::mt19937 random(7);
   std::vector<Candidate> in;

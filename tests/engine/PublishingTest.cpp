@@ -1,8 +1,5 @@
-// The state setter and the medium property lists of schedules on a real
-// database, published to a stand-in media library behind recording peers:
-// every (reason, from, to) of a row's life is written, every other one is
-// refused and leaves the row alone; the lists, their publication and the
-// medium ids stored from the answers.
+// The state setter and the medium property lists of schedules, on a real database
+// with a stand-in media library behind recording peers.
 #include "engine/StatusChange.h"
 
 #include <algorithm>
@@ -46,7 +43,6 @@ class StatusChangeTest : public dbtest::DbFixture {
     if (HasFatalFailure()) return;
     OpenNew();
   }
-  // A stored row in `status`; its ID.
   int Row(const std::wstring& status, const std::wstring& path) {
     Schedule row;
     row.m_user = L"bob";
@@ -69,9 +65,8 @@ class StatusChangeTest : public dbtest::DbFixture {
   }
 };
 
-// The life of a row as the module's operations make it, written out here
-// rather than read from the setter's table: a change added to or dropped
-// from that table by mistake shows as a difference.
+// Written out rather than read from the setter's table, so that a change added
+// to or dropped from that table by mistake shows.
 struct Allowed {
   StatusReason reason;
   std::vector<std::wstring> from;
@@ -128,7 +123,6 @@ std::vector<Allowed> ExpectedLife() {
   return life;
 }
 
-// Whether the life allows the change; `bulk` says in which form.
 bool Expected(const std::vector<Allowed>& life, StatusReason reason, const std::wstring& from,
               const std::wstring& to, bool* bulk) {
   auto has = [](const std::vector<std::wstring>& states, const std::wstring& s) {
@@ -248,7 +242,6 @@ Properties Read(const MediumProperties& list) {
   return properties;
 }
 
-// What the media library received, oldest first.
 struct Received {
   std::wstring method, source;
   std::vector<Properties> lists;
@@ -321,7 +314,6 @@ class Publishing : public StatusChangeTest {
     return query.GetInt("ID");
   }
 
-  // The list a schedule is published with.
   Properties ListOf(const Schedule& schedule) {
     MediumProperties list;
     library_.AddMediumPrepare(schedule, &list);
@@ -467,7 +459,6 @@ TEST_F(Publishing, AddMediumStoresTheAssignedId) {
 }
 
 TEST_F(Publishing, ABatchCarriesEachRowsOwnPassId) {
-  // Three episodes: two of one pass, one of another pass with its own id.
   const int a = InsertEpisode(L"/rec/a.wmv");
   const int b = InsertEpisode(L"/rec/it's b.wmv");
   const int c = InsertEpisode(L"/rec/c.wmv");
@@ -482,21 +473,18 @@ TEST_F(Publishing, ABatchCarriesEachRowsOwnPassId) {
   ASSERT_EQ(received.size(), 1u);
   EXPECT_EQ(received[0].method, L"AddMedia");
   ASSERT_EQ(received[0].lists.size(), 3u);
-  auto passIdOf = [](const Properties& list) {
+  std::vector<std::wstring> passIds;
+  for (const Properties& list : received[0].lists) {
     for (const auto& property : list) {
-      if (property.first == L"tevPassId") return property.second;
+      if (property.first == L"tevPassId") passIds.push_back(property.second);
     }
-    return std::wstring(L"(none)");
-  };
-  EXPECT_EQ(passIdOf(received[0].lists[0]), L"PASS-7");
-  EXPECT_EQ(passIdOf(received[0].lists[1]), L"PASS-8");
-  EXPECT_EQ(passIdOf(received[0].lists[2]), L"PASS-7");
-  // Each row's own list, in order, and the ids answered are stored by path
-  // (a quote in it included).
+  }
+  EXPECT_EQ(passIds, (std::vector<std::wstring>{L"PASS-7", L"PASS-8", L"PASS-7"}));
+  // Each row's own list, in order; the ids are stored by path (a quote in it too).
   EXPECT_EQ(received[0].lists[1][1], (std::pair<std::wstring, std::wstring>(L"path", L"/rec/it's b.wmv")));
-  EXPECT_EQ(L"BATCH-0", LibrarySync::GetMediumId(a));
-  EXPECT_EQ(L"BATCH-1", LibrarySync::GetMediumId(b));
-  EXPECT_EQ(L"BATCH-2", LibrarySync::GetMediumId(c));
+  EXPECT_EQ((std::vector<std::wstring>{LibrarySync::GetMediumId(a), LibrarySync::GetMediumId(b),
+                                       LibrarySync::GetMediumId(c)}),
+            (std::vector<std::wstring>{L"BATCH-0", L"BATCH-1", L"BATCH-2"}));
 
   // One id short: nothing is stored. An empty batch sends nothing.
   mode_ = kShortIdList;

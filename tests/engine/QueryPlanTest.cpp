@@ -1,13 +1,7 @@
-// Every statement the engine runs on the road of a recording (start-up
-// housekeeping but not the reconciliation with the media library, intake with its conflict check and publishing, the timer,
-// start and stop, the streamer's reports, cancel, retry, conflict updates,
-// id lookups, shutdown) must reach its rows through an index when the table
-// holds 100,000 rows of which nearly all are finished recordings: no plan
-// walks the whole table, and no statement does work in proportion to it.
-// The statements are the ones the engine really ran, recorded as they went
-// to SQLite; each is then explained and run again on a connection of the
-// test's own, counting the steps of SQLite's virtual machine (a count of
-// work, not a time).
+// Every statement the engine runs on the road of a recording reaches its rows through
+// an index in a table of 100,000 mostly finished rows: each recorded statement is
+// explained and re-run on the test's own connection, counting SQLite VM steps (work,
+// not time).
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -54,7 +48,6 @@ class QueryPlans : public enginetest::EngineFixture {
     tv_.SetTuners(std::vector<tev::peers::Tuner>(30, {L"Tuner", L"video/x-tv"}));
     streamer_.SetRequestTimeout(30000);
     ASSERT_EQ(sqlite3_open(dbPath_.c_str(), &raw_), SQLITE_OK);
-    // The module may hold the write lock while this connection fills the table.
     sqlite3_busy_timeout(raw_, 10000);
   }
   void Fill() {
@@ -87,7 +80,6 @@ class QueryPlans : public enginetest::EngineFixture {
     return statements_;
   }
 
-  // The detail lines of the statement's query plan.
   std::vector<std::string> Plan(const std::string& sql) {
     std::vector<std::string> lines;
     sqlite3_stmt* stmt = nullptr;
@@ -103,8 +95,7 @@ class QueryPlans : public enginetest::EngineFixture {
     return lines;
   }
 
-  // Virtual-machine steps of one run of the statement, every row stepped;
-  // a change is rolled back.
+  // A change is rolled back.
   int64_t Steps(const std::string& sql) {
     sqlite3_exec(raw_, "BEGIN", nullptr, nullptr, nullptr);
     sqlite3_stmt* stmt = nullptr;
@@ -127,23 +118,17 @@ class QueryPlans : public enginetest::EngineFixture {
 };
 
 TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
-  // The engine starts on an empty table: its start-up reconciliation with
-  // the media library reads every row by design, and the stand-in library
-  // knows none of the rows filled below.
+  // Started on an empty table: the reconciliation with the library reads every row by design.
   ASSERT_TRUE(Engine().Initialize());
   Fill();
   Record();
-  // Start-up housekeeping: orphans, missed rows, resumption, old rows, the
-  // timer.
-  // (the folder monitors may have settled orphans already: a new run's
-  // engine does it again)
+  // The folder monitors may have settled orphans already: a new run's engine does it again.
   Schedules nextRun(Recorder());
   nextRun.Housekeeping().ChangeRecordingToCompletePartial(tev::Clock::Now());
   Engine().Housekeeping().ResumeRecordings();
   Engine().Housekeeping().RemoveOldSchedules(tev::Clock::Now());
   Engine().StartStop().SetRecordingTimer();
 
-  // Intake of a programme for later and of one recorded at once.
   const int64_t start = tev::Clock::Now() / 60 * 60 + 600;
   ScheduleAnswer later;
   ASSERT_EQ(Add(L"Plan Later", start, 1800, 0, L"video/x-tv", L"", &later), 0);
@@ -152,7 +137,6 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   const std::wstring nowPath = peertest::Str(Last(streamer_, L"StartStream").get(), 11);
   EXPECT_EQ(streamer_.NotifyStarted(nowPath), 0);
 
-  // The timer starts the later one at its start less the padding.
   env_.SetNow(start - 30);
   ASSERT_TRUE(streamer_.WaitFor(L"StartStream", 2, 15000)) << tev::ToStdUtf8(log_->Dump());
   const std::wstring laterPath = peertest::Str(Last(streamer_, L"StartStream").get(), 11);
@@ -161,8 +145,6 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   std::vector<CurrentRecording> recording;
   EXPECT_EQ(Engine().Completion().GetCurrentlyRecording(&recording, true), 0);
 
-  // The user cancels the one recorded at once and retries it; the
-  // conflict bookkeeping runs for it.
   const int nowId = LocalIds::GetLocalIdFromPath(nowPath);
   ASSERT_GT(nowId, 0);
   EXPECT_EQ(LocalIds::GetLocalIdFromTevMediumId(LocalIds::GetScheduleMediumId(nowId)), nowId);
@@ -172,7 +154,6 @@ TEST_F(QueryPlans, TheRoadOfARecordingNeverWalksTheFinishedRows) {
   ScheduleAnswer conflicts;
   Engine().Conflicts().GetConflicts(later.mediumId, &conflicts);
 
-  // The later one ends: the timer stops it and the streamer reports.
   env_.SetNow(start + 1800 + 30);
   ASSERT_TRUE(streamer_.WaitFor(L"StopStream", 2, 15000)) << tev::ToStdUtf8(log_->Dump());
   EXPECT_EQ(streamer_.NotifyFinished(laterPath, 1855), 0);

@@ -1,10 +1,6 @@
-// Recording requests on a real database with the scripted media library,
-// streamer and TV service on a loopback bus: their intake, and every service
-// of "ZoVIZ" against what a hostile client can send (1 MB texts, invalid
-// UTF-8, NUL, quotes, "..", emoji, wrong types, NaN and far dates, in every
-// parameter slot of ScheduleRecording): after each request the module
-// answers the next one, the database passes its integrity check and no file
-// has appeared or disappeared outside the recording folders.
+// Recording requests on a real database with scripted peers on a loopback bus: their
+// intake, and every service of "ZoVIZ" against hostile values in every slot, after which
+// the module answers, the database is intact and no file outside the folders changed.
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -55,7 +51,6 @@ TEST_F(Intake, AScheduledRowCarriesTheRequest) {
   EXPECT_EQ(fs::path(row[11]).parent_path().string(), videoDir_);
   EXPECT_EQ(fs::path(row[11]).extension().string(), ".asf");
   EXPECT_EQ(row[13], "3600");
-  // The answer is the medium id the library gave when the row was published.
   ASSERT_EQ(result.kind, ScheduleAnswer::Kind::kMediumId);
   EXPECT_FALSE(row[12].empty());
   EXPECT_EQ(tev::ToStdUtf8(result.mediumId), row[12]);
@@ -158,7 +153,6 @@ TEST_F(Intake, TheStreamersFileNameReplacesOurs) {
 }
 
 TEST_F(Intake, RefusalsLeaveNothingBehind) {
-  // The streamer refuses: no row, no file, nothing pending.
   streamer_.SetReply(L"StartStream", 5);
   EXPECT_EQ(Add(L"Refused", 0, 600, 1), 115);
   EXPECT_TRUE(Rows("ID").empty());
@@ -176,8 +170,6 @@ TEST_F(Intake, RefusalsLeaveNothingBehind) {
   fs::remove(videoDir_);
   fs::create_directories(videoDir_);
 
-  // A folder the module may not write into, and a full volume, whoever runs
-  // the test.
   env_.SetNotWritable(true);
   EXPECT_EQ(Add(L"Read-only", 0, 600, 1), 123);
   env_.SetNotWritable(false);
@@ -216,7 +208,6 @@ TEST_F(Intake, PastSchedulesBecomeMissedOrRetried) {
   Value lists = peertest::Elem(media_.RequestsOf(L"AddMedia")[0].get(), 1);
   EXPECT_EQ(VUtil::GetArrayLength(lists.get()), 4);
 
-  // An owner change is written and republished.
   const int id = std::stoi(Rows("ID", "Name = 'recent'")[0][0]);
   Engine().Intake().SetScheduleOwner(id, 7);
   EXPECT_EQ(Column(id, "Owner"), "7");
@@ -298,7 +289,6 @@ class HostileRequests : public enginetest::EngineFixture {
     return files;
   }
 
-  // Sends `body` to `method` and checks everything the module promises.
   void Send(const std::wstring& method, const std::string& body, const std::string& what) {
     SCOPED_TRACE(tev::ToStdUtf8(method) + " " + what.substr(0, 120));
     const std::string subject = vel::DirectSubject(L"ZoVIZ", method);
