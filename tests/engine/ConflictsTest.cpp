@@ -49,22 +49,17 @@ class StandInPeers : public testpeers::FakePeers {
 int64_t At(int hour, int minute) { return tev::test::LocalTime(2030, 1, 10, hour, minute); }
 
 struct Row {
-  std::wstring name = L"Show";
-  std::wstring channel = L"tv.channel.1";
-  std::wstring channelName = L"One";
-  std::wstring mimetype = L"video/x-tv";
-  int64_t start = 0;
-  int32_t duration = 3600;
-  std::wstring status = L"DVRSTATE_SCHEDULED";
-  std::wstring owner;
+  std::wstring name, channel, channelName, mimetype;
+  int64_t start;
+  int32_t duration;
+  std::wstring status, owner;
 };
 
 Row Existing(int64_t start, const std::wstring& status = L"DVRSTATE_SCHEDULED", int owner = 0) {
-  Row row;
-  row.start = start;
-  row.status = status;
-  if (owner != 0) row.owner = std::to_wstring(owner);
-  return row;
+  return {L"Show", L"tv.channel.1",
+          L"One",  L"video/x-tv",
+          start,   3600,
+          status,  owner != 0 ? std::to_wstring(owner) : L""};
 }
 
 class Conflicts : public dbtest::DbFixture {
@@ -133,12 +128,8 @@ class Conflicts : public dbtest::DbFixture {
 };
 
 Row Program(int64_t start, int32_t duration) {
-  Row row;
-  row.name = L"New";
-  row.channel = L"tv.channel.2";
-  row.start = start;
-  row.duration = duration;
-  return row;
+  return {L"New",   L"tv.channel.2",       L"One", L"video/x-tv", start,
+          duration, L"DVRSTATE_SCHEDULED", L""};
 }
 
 }  // namespace

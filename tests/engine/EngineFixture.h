@@ -209,24 +209,9 @@ class EngineFixture : public peertest::PeerFixture {
     return Engine().Intake().Add(request, result);
   }
   static RecordingRequest Request(const std::wstring& name, int64_t start, int32_t duration) {
-    RecordingRequest request;
-    request.user = L"bob";
-    request.channelName = L"BBC One";
-    request.channelMimetype = L"video/x-tv";
-    request.channel = L"ch1";
-    request.thumbnailId = L"T7";
-    request.rating = L"PG";
-    request.tags = L"news";
-    request.start = start;
-    request.duration = duration;
-    request.name = name;
-    request.category = L"Drama";
-    request.description = L"A story";
-    request.quality = L"high";
-    request.tuner = L"t1";
-    request.subtitle = L"Part 1";
-    request.keepUntil = 2;
-    return request;
+    return {L"bob",   L"BBC One", L"video/x-tv", L"ch1",     L"T7",   L"PG", L"news",   start,
+            duration, name,       L"Drama",      L"A story", L"high", L"t1", L"Part 1", 2,
+            0,        L"",        false,         0};
   }
 
   using Table = std::vector<std::vector<std::string>>;

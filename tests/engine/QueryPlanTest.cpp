@@ -80,33 +80,29 @@ class QueryPlans : public enginetest::EngineFixture {
     return statements_;
   }
 
+  sqlite3_stmt* Prepare(const std::string& sql) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(raw_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+      ADD_FAILURE() << sqlite3_errmsg(raw_) << "\n" << sql;
+    }
+    return stmt;
+  }
   std::vector<std::string> Plan(const std::string& sql) {
     std::vector<std::string> lines;
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(raw_, ("EXPLAIN QUERY PLAN " + sql).c_str(), -1, &stmt, nullptr) !=
-        SQLITE_OK) {
-      ADD_FAILURE() << sqlite3_errmsg(raw_) << "\n" << sql;
-      return lines;
-    }
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
+    sqlite3_stmt* stmt = Prepare("EXPLAIN QUERY PLAN " + sql);
+    while (stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW) {
       lines.push_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 3)));
     }
     sqlite3_finalize(stmt);
     return lines;
   }
-
-  // A change is rolled back.
+  // Every row is stepped; a change is rolled back.
   int64_t Steps(const std::string& sql) {
     sqlite3_exec(raw_, "BEGIN", nullptr, nullptr, nullptr);
-    sqlite3_stmt* stmt = nullptr;
-    int64_t steps = -1;
-    if (sqlite3_prepare_v2(raw_, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK) {
-      while (sqlite3_step(stmt) == SQLITE_ROW) {
-      }
-      steps = sqlite3_stmt_status(stmt, SQLITE_STMTSTATUS_VM_STEP, 0);
-    } else {
-      ADD_FAILURE() << sqlite3_errmsg(raw_) << "\n" << sql;
+    sqlite3_stmt* stmt = Prepare(sql);
+    while (stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW) {
     }
+    const int64_t steps = stmt ? sqlite3_stmt_status(stmt, SQLITE_STMTSTATUS_VM_STEP, 0) : -1;
     sqlite3_finalize(stmt);
     sqlite3_exec(raw_, "ROLLBACK", nullptr, nullptr, nullptr);
     return steps;

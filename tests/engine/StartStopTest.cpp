@@ -84,8 +84,7 @@ TEST_F(StartStop, DueRowsStartWithinThePaddingAndTwoMinutesAhead) {
   ASSERT_TRUE(listener_.WaitFor(L"NotifyStartRecording", 1, 5000));
   EXPECT_EQ(peertest::Str(Last(listener_, L"NotifyStartRecording").get(), 0), L"Soon");
 
-  // A minute later the next one is due too, but the only tuner records
-  // "Soon", which is inside its window: it is stopped, and "Later" waits.
+  // "Later" is due too: "Soon", inside its window, is stopped and "Later" waits.
   Shift(100);
   Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(StoppedPaths(), std::vector<std::wstring>{Path(soon)});
@@ -188,7 +187,6 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
   streamer_.ResetReply(L"StartStream");
   EXPECT_FALSE(log_->HasPart(LOG_DEBUG, L"Done Notifying start recording"));
 
-  // Codes that come from the peers behind the recorder.
   FailingLookups lookups;
   lookups.SetRequestTimeout(10000);
   ASSERT_EQ(lookups.Connect(bus_.host(), L"ZoVIZ-lookups"), 0);
@@ -250,8 +248,7 @@ TEST_F(StartStop, HowManyRecordingsEachKindMayRun) {
   same.channel = L"cam1";
   EXPECT_TRUE(engine.StartStop().ChannelBusy(Schedule(Row(same)), tev::Clock::Now()));
 
-  // Television: free while nothing records; with no tuner reported at all,
-  // any running recording makes it busy.
+  // With no tuner reported at all, any running recording makes TV busy.
   const int tvNext = Row(Values(L"TV next", now, 600));
   EXPECT_FALSE(engine.StartStop().ChannelBusy(Schedule(tvNext), tev::Clock::Now()));
   tv_.SetTuners({});
@@ -327,9 +324,8 @@ TEST_F(Timer, PastRowsAreSettledOrRemovedAndAPastMomentIsArmedOnlyOnce) {
   // A recording that ended long ago is not waited for ...
   Insert("Over", "DVRSTATE_RECORDING", now - 7200, now - 3600);
   EXPECT_GT(DueAt() - now, 14000);
-  // ... but a scheduled one is (AND binds before OR in "Status = A OR Status =
-  // B AND EndTime > cut-off"): settled as missed after one wake-up. Old
-  // skipped and conflicting rows go at each computation.
+  // ... but a scheduled one is ("A OR B AND EndTime > cut-off": AND binds first),
+  // settled as missed after one wake-up; old skipped and conflicting rows go.
   Insert("Down", "DVRSTATE_SCHEDULED", now - 7200, now - 3600);
   Insert("Skipped", "DVRSTATE_SKIP", now - 7200, now - 3600);
   Insert("Conflict", "DVRSTATE_CONFLICT", now - 7200, now - 60);
@@ -341,8 +337,7 @@ TEST_F(Timer, PastRowsAreSettledOrRemovedAndAPastMomentIsArmedOnlyOnce) {
   EXPECT_GT(DueAt() - now, 14000);
   EXPECT_FALSE(timer_().ArmedForResume());
 
-  // Ended 40 s ago (padding 30): not missed yet, one wake-up for its end,
-  // then the next real moment however often the timer is computed.
+  // Ended 40 s ago (padding 30): one wake-up for its end, then the next moment.
   Insert("JustEnded", "DVRSTATE_SCHEDULED", now - 1800, now - 40);
   Insert("Later", "DVRSTATE_SCHEDULED", now + 3600, now + 5400);
   EXPECT_LE(DueAt() - tev::Clock::NowMs() / 1000.0, 1.0);
@@ -414,8 +409,7 @@ class DiskSpace : public enginetest::EngineFixture {
     EngineFixture::TearDown();
   }
 
-  // Free kB: the next scripted reading (the last repeats), else the capacity
-  // less the video folder's files.
+  // Free kB: the next scripted reading (the last repeats), else capacity - files.
   int64_t Read(const std::wstring& directory) {
     std::lock_guard<std::mutex> lock(mu_);
     readDirectories_.push_back(directory);
@@ -467,16 +461,13 @@ class DiskSpace : public enginetest::EngineFixture {
   std::vector<std::wstring> RetypedMedia() {
     std::vector<std::wstring> ids;
     for (const enginetest::Value& request : media_.RequestsOf(L"SetMediaAttributeList")) {
-      AutoVariant list;
-      VUtil::GetElement(request.get(), 1, &list);
+      const enginetest::Value list = peertest::Elem(request.get(), 1);
       for (long i = 0; i < VUtil::GetArrayLength(list.get()); ++i) {
-        AutoVariant item, pairs;
-        VUtil::GetElement(list.get(), i, &item);
-        VUtil::GetElement(item.get(), 1, &pairs);
+        const enginetest::Value item = peertest::Elem(list.get(), i);
         std::wstring type;
-        VUtil::FindPair(pairs.get(), L"mediaType", &type);
+        VUtil::FindPair(peertest::Elem(item.get(), 1).get(), L"mediaType", &type);
         EXPECT_EQ(type, L"deleted.video.file.recorded.tv");
-        ids.push_back(VUtil::GetStringElement(item.get(), 0));
+        ids.push_back(peertest::Str(item.get(), 0));
       }
     }
     return ids;
@@ -510,7 +501,6 @@ TEST_F(DiskSpace, ARecordingNeedsItsSizePlusTheFloor) {
   Script({315199});
   EXPECT_FALSE(Clear(kHour, L"audio/x-win"));
 
-  // The floor follows the setting.
   Engine().Folders().SetFreeSpaceRequired(500);
   Script({3800000});
   EXPECT_FALSE(Clear(kHour));
@@ -550,7 +540,6 @@ TEST_F(DiskSpace, KeepUntilDecidesWhatMayGo) {
   EXPECT_FALSE(Clear(10 * kHour));
   EXPECT_TRUE(Exists(young));
   EXPECT_TRUE(FileOf(L"Two days young"));
-  // For a little more than an hour it is.
   EXPECT_TRUE(Clear(kHour + 600));
   EXPECT_FALSE(Exists(young));
   EXPECT_FALSE(FileOf(L"Two days young"));
@@ -608,7 +597,6 @@ TEST_F(DiskSpace, ARowWithoutRoomBecomesDiskFull) {
   EXPECT_EQ(Status(full), "DVRSTATE_DISK_FULL");
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
   EXPECT_EQ(StatesOf(media_, Path(full)).back(), L"diskfull");
-  // It is not tried again.
   Engine().StartStop().StartRecordingIfAppropriate(tev::Clock::Now());
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 0u);
 
