@@ -55,7 +55,7 @@ class UpdateMediumTest : public EngineFixture {
 };
 
 TEST_F(UpdateMediumTest, TextPairsApplyInOrderUntilARefusedOne) {
-  const int id = Published(L"M1", Values(L"Show", Future()));
+  Published(L"M1", Values(L"Show", Future()));
   EXPECT_EQ(Update(L"M1", {P(L"title", L"Renamed"), P(L"subTitle", L"Pilot"), P(L"genre", L"Comedy"),
                            P(L"description", L"It's new"), P(L"keepUntil", L"AT_LEAST_7_DAYS")}),
             0);
@@ -64,9 +64,8 @@ TEST_F(UpdateMediumTest, TextPairsApplyInOrderUntilARefusedOne) {
 
   EXPECT_EQ(Update(L"M1", {P(L"title", L"Again"), P(L"path", L"/etc/passwd"), P(L"genre", L"X")}),
             kResultChangeRefused);
-  EXPECT_EQ(Column(id, "Name"), "Again");
-  EXPECT_EQ(Column(id, "Category"), "Comedy");
-  EXPECT_EQ(Path(id), tev::FromStdUtf8(videoDir_) + L"/Show.asf");
+  EXPECT_EQ(Rows("Name, Category, FilePath")[0],
+            (std::vector<std::string>{"Again", "Comedy", videoDir_ + "/Show.asf"}));
   for (const wchar_t* readOnly : {L"mimeType", L"mediaType", L"channel", L"channelId"}) {
     EXPECT_EQ(Update(L"M1", {P(readOnly, L"x")}), kResultChangeRefused) << readOnly;
   }
@@ -74,8 +73,7 @@ TEST_F(UpdateMediumTest, TextPairsApplyInOrderUntilARefusedOne) {
   EXPECT_EQ(Update(L"M1", {P(L"thumbnailId", L"T1"), P(L"title", L"Never")}), 0);
   EXPECT_EQ(Update(L"M1", {P(L"tevPassId", L"P1"), P(L"title", L"Never")}), 0);
   EXPECT_EQ(Update(L"M1", {P(L"keepUntil", L"FOREVER")}), kResultChangeRefused);
-  EXPECT_EQ(Column(id, "Name"), "Again");
-  EXPECT_EQ(Column(id, "KeepUntil"), "17");
+  EXPECT_EQ(Rows("Name, KeepUntil")[0], (std::vector<std::string>{"Again", "17"}));
 }
 
 TEST_F(UpdateMediumTest, RecordingsInProgressAndFinishedOnesTakeNamesButNoStateOrTime) {
@@ -466,11 +464,11 @@ TEST_F(FileQueriesTest, FileAndThumbnailOfARecordingButNotOfAPass) {
 
   FileLocation file, thumbnail;
   ASSERT_EQ(FileQueries::GetFilenameFromID(L"M1", &file), 0);
-  EXPECT_EQ(file.path, path);
-  EXPECT_EQ(file.mimetype, L"video/x-ms-dvr");
+  EXPECT_EQ(std::make_pair(file.path, file.mimetype),
+            std::make_pair(path, std::wstring(L"video/x-ms-dvr")));
   ASSERT_EQ(FileQueries::GetFilenameFromID(L"RT" + std::to_wstring(id), &thumbnail), 0);
-  EXPECT_EQ(thumbnail.path, path + L".jpg");
-  EXPECT_EQ(thumbnail.mimetype, L"image/jpeg");
+  EXPECT_EQ(std::make_pair(thumbnail.path, thumbnail.mimetype),
+            std::make_pair(path + L".jpg", std::wstring(L"image/jpeg")));
 
   FileLocation unknown, pass;
   EXPECT_EQ(FileQueries::GetFilenameFromID(L"M7", &unknown), kResultNoSuchSchedule);
@@ -490,10 +488,8 @@ TEST_F(RemoveRecordingTest, PlansOfAPassStayDeletedAndOneOffPlansLeaveAndFreeThe
   EXPECT_EQ(Engine().Completion().RemoveRecording(episodeId, true, false, tev::Clock::Now()), 0);
   EXPECT_EQ(Status(episodeId), "DVRSTATE_DELETED");
   ASSERT_EQ(media_.CountOf(L"RemoveImportedMedia"), 1u);
-  Value removed = Elem(Elem(Last(media_, L"RemoveImportedMedia").get(), 1).get(), 0);
-  std::wstring id;
-  ASSERT_TRUE(VUtil::FindPair(removed.get(), L"tevMediumId", &id));
-  EXPECT_EQ(id, L"M-episode");
+  EXPECT_EQ(BatchValues(Last(media_, L"RemoveImportedMedia"), L"tevMediumId"),
+            std::vector<std::wstring>{L"M-episode"});
 
   // One tuner: removing the plan lets the conflicting one record.
   EXPECT_EQ(Engine().Completion().RemoveRecording(planId, false, false, tev::Clock::Now()), 0);

@@ -242,29 +242,21 @@ Properties Read(const MediumProperties& list) {
   return properties;
 }
 
-struct Received {
-  std::wstring method, source;
-  std::vector<Properties> lists;
-  bool flag = false;
-};
-std::vector<Received> ReceivedBy(const testpeers::FakePeers& peers) {
-  std::vector<Received> all;
-  for (const testpeers::FakePeers::Sent& sent : peers.Requests()) {
-    const VARIANT& in = sent.in.get();
-    all.push_back({sent.method, VUtil::GetStringElement(in, 0), {}, VUtil::GetBoolElement(in, 3)});
-    AutoVariant lists;
-    VUtil::GetElement(in, 1, &lists);
-    if (sent.method == L"AddMedium") {
-      all.back().lists.push_back(Read(lists.get()));
-      continue;
-    }
-    for (long i = 0; i < VUtil::GetArrayLength(lists.get()); ++i) {
-      AutoVariant list;
-      VUtil::GetElement(lists.get(), i, &list);
-      all.back().lists.push_back(Read(list));
-    }
+// The property lists of one "AddMedium" or "AddMedia" request.
+std::vector<Properties> ListsOf(const testpeers::FakePeers::Sent& sent) {
+  AutoVariant lists;
+  VUtil::GetElement(sent.in.get(), 1, &lists);
+  if (sent.method == L"AddMedium") return {Read(lists.get())};
+  std::vector<Properties> all;
+  for (long i = 0; i < VUtil::GetArrayLength(lists.get()); ++i) {
+    AutoVariant list;
+    VUtil::GetElement(lists.get(), i, &list);
+    all.push_back(Read(list));
   }
   return all;
+}
+bool FlagOf(const testpeers::FakePeers::Sent& sent) {
+  return VUtil::GetBoolElement(sent.in.get(), 3);
 }
 
 class Publishing : public StatusChangeTest {
@@ -432,25 +424,25 @@ TEST_F(Publishing, AddMediumStoresTheAssignedId) {
   Schedule episode(id);
   library_.AddMedium(episode, true);
   EXPECT_EQ(L"NEW-1", LibrarySync::GetMediumId(id));
-  const std::vector<Received> got = ReceivedBy(peers_);
+  const auto got = peers_.Requests();
   ASSERT_EQ(1u, got.size());
-  EXPECT_EQ(L"PVR", got[0].source);
-  EXPECT_TRUE(got[0].flag);
-  ASSERT_EQ(1u, got[0].lists.size());
-  EXPECT_EQ(19u, got[0].lists[0].size());  // with an empty "conflictReason"
-  EXPECT_EQ(L"Sub 😀", got[0].lists[0][6].second);  // non-BMP text kept
+  EXPECT_EQ(L"PVR", VUtil::GetStringElement(got[0].in.get(), 0));
+  EXPECT_TRUE(FlagOf(got[0]));
+  const Properties list = ListsOf(got[0]).at(0);
+  EXPECT_EQ(19u, list.size());          // with an empty "conflictReason"
+  EXPECT_EQ(L"Sub 😀", list[6].second);  // non-BMP text kept
 
   // Garbage back, or no endpoint at all: nothing is stored, nothing breaks.
   mode_ = kGarbage;
   library_.AddMedium(episode, false);
   EXPECT_EQ(L"NEW-1", LibrarySync::GetMediumId(id));
-  EXPECT_FALSE(ReceivedBy(peers_).back().flag);
+  EXPECT_FALSE(FlagOf(peers_.Requests().back()));
   // A time that cannot be written: no request, nothing stored.
-  const size_t requests = ReceivedBy(peers_).size();
+  const size_t requests = peers_.Requests().size();
   Schedule ancient = episode;
   ancient.m_startTime = -5000000000LL;
   library_.AddMedium(ancient, true);
-  EXPECT_EQ(requests, ReceivedBy(peers_).size());
+  EXPECT_EQ(requests, peers_.Requests().size());
   EXPECT_EQ(L"NEW-1", LibrarySync::GetMediumId(id));
   library_.SetLive(false);
   library_.AddMedium(episode, true);
@@ -469,19 +461,20 @@ TEST_F(Publishing, ABatchCarriesEachRowsOwnPassId) {
       {b});
   library_.PublishSchedules({Schedule(a), Schedule(b), Schedule(c)}, true);
 
-  const auto received = ReceivedBy(peers_);
+  const auto received = peers_.Requests();
   ASSERT_EQ(received.size(), 1u);
   EXPECT_EQ(received[0].method, L"AddMedia");
-  ASSERT_EQ(received[0].lists.size(), 3u);
+  const std::vector<Properties> lists = ListsOf(received[0]);
+  ASSERT_EQ(lists.size(), 3u);
   std::vector<std::wstring> passIds;
-  for (const Properties& list : received[0].lists) {
+  for (const Properties& list : lists) {
     for (const auto& property : list) {
       if (property.first == L"tevPassId") passIds.push_back(property.second);
     }
   }
   EXPECT_EQ(passIds, (std::vector<std::wstring>{L"PASS-7", L"PASS-8", L"PASS-7"}));
   // Each row's own list, in order; the ids are stored by path (a quote in it too).
-  EXPECT_EQ(received[0].lists[1][1], (std::pair<std::wstring, std::wstring>(L"path", L"/rec/it's b.wmv")));
+  EXPECT_EQ(lists[1][1], (std::pair<std::wstring, std::wstring>(L"path", L"/rec/it's b.wmv")));
   EXPECT_EQ((std::vector<std::wstring>{LibrarySync::GetMediumId(a), LibrarySync::GetMediumId(b),
                                        LibrarySync::GetMediumId(c)}),
             (std::vector<std::wstring>{L"BATCH-0", L"BATCH-1", L"BATCH-2"}));
@@ -493,5 +486,5 @@ TEST_F(Publishing, ABatchCarriesEachRowsOwnPassId) {
   EXPECT_EQ(L"", LibrarySync::GetMediumId(a));
   EXPECT_EQ(L"", LibrarySync::GetMediumId(c));
   library_.AddMedia({}, true);
-  EXPECT_EQ(2u, ReceivedBy(peers_).size());
+  EXPECT_EQ(2u, peers_.Requests().size());
 }
