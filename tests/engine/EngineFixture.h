@@ -237,26 +237,15 @@ class EngineFixture : public peertest::PeerFixture {
   // A row of `name` recording into PathFor(name).
   RowSpec Planned(const std::string& name, const std::string& status, int64_t start,
                   int32_t duration = 3600) const {
-    RowSpec planned;
-    planned.name = name;
-    planned.status = status;
-    planned.start = start;
-    planned.duration = duration;
-    planned.path = PathFor(name);
-    return planned;
+    return {name, status, "video/x-tv", PathFor(name), start, duration, ""};
   }
   int Insert(const RowSpec& planned) { return InsertRow(dbPath_, planned); }
 
   static RowValues Values(const std::wstring& name, int64_t start, int32_t duration = 3600,
                           const std::wstring& mimetype = L"video/x-tv",
                           const std::wstring& status = DVRSTATE_SCHEDULED) {
-    RowValues values;
-    values.name = name;
-    values.start = start;
-    values.duration = duration;
-    values.mimetype = mimetype;
-    values.status = status;
-    return values;
+    return {name, mimetype, L"ch1", L"BBC One", start, duration, status, UNTIL_MANUALLY_DELETED,
+            L""};
   }
   int Row(const RowValues& values) {
     Schedule row;

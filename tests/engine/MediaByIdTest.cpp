@@ -358,9 +358,7 @@ TEST_F(SyncWithTevMediaTest, ALateAnswerIsComparedWithTheTablesAsTheyAreWhenItAr
   // A passes table that cannot be read when the answer comes stops the
   // sync: without it every pass medium would look like an orphan.
   beforeAnswer = [&db] { db.Exec("ALTER TABLE SeasonPasses RENAME TO Elsewhere"); };
-  log_->Clear();
   Engine().Library().SyncWithTevMedia(Engine().Passes());
-  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SyncWithTevMedia: could not read the season passes"));
   EXPECT_EQ(media_.CountOf(L"SetMediaAttributeList"), 0u);
   EXPECT_EQ(media_.CountOf(L"RemoveImportedMedia"), 0u);
 }

