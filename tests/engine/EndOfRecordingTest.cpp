@@ -42,31 +42,6 @@ class Housekeeping : public enginetest::EngineFixture {
   int64_t TimeOf(int id, const std::string& column) { return GetTime3(W(Column(id, column))); }
 };
 
-// Appends to a file every 100 ms while it lives: a stream still recording.
-class GrowingFile {
- public:
-  explicit GrowingFile(const std::string& path) : path_(path) {
-    Append();
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~GrowingFile() {
-    stop_ = true;
-    thread_.join();
-  }
-
- private:
-  void Append() { std::ofstream(path_, std::ios::app) << std::string(4096, 'x'); }
-  void Run() {
-    while (!stop_) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      Append();
-    }
-  }
-  std::string path_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
 class Resume : public Housekeeping {
  protected:
   // Records `name` now for an hour; its ID, file and stream id.
@@ -309,13 +284,19 @@ TEST_F(Resume, AStreamStillWritingIsAdoptedAfterAShutdown) {
   // A shutdown leaves the stream running; the next run finds it writing and takes it back.
   Engine().Housekeeping().StopAllRecordings(tev::Clock::Now());
   ASSERT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
-  {
-    GrowingFile writing(path);
-    env_.Shift(60);
-    Restart();
-    streamer_.ClearRequests();
-    Engine().Housekeeping().ResumeRecordings();
-  }
+  // The stream still writes: its file grows every 100 ms.
+  auto append = [&path] { std::ofstream(path, std::ios::app) << std::string(4096, 'x'); };
+  append();
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    for (; !stop; append()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  });
+  env_.Shift(60);
+  Restart();
+  streamer_.ClearRequests();
+  Engine().Housekeeping().ResumeRecordings();
+  stop = true;
+  writer.join();
   EXPECT_EQ(Column(id, "Status"), "DVRSTATE_RECORDING");
   EXPECT_EQ(Column(id, "Duration"), "3600");
   EXPECT_EQ(Rows("ID").size(), 1u);
@@ -377,7 +358,7 @@ TEST_F(Resume, OnlyRecordingsAndMissedStartsAreResumed) {
 
 TEST_F(Resume, HousekeepingAfterARestartLeavesThisRunsRows) {
   const int64_t now = tev::Clock::Now();
-  const int staleId = Insert(Planned("Stale", "DVRSTATE_RECORDING", now - 9000, 1800));
+  Insert(Planned("Stale", "DVRSTATE_RECORDING", now - 9000, 1800));
   Engine().Housekeeping().NotePreviousRun();
 
   // Served before start-up has finished: an open-ended recording ends at its start.
@@ -388,8 +369,7 @@ TEST_F(Resume, HousekeepingAfterARestartLeavesThisRunsRows) {
   streamer_.ClearRequests();
   Engine().Housekeeping().ResumeRecordings();
 
-  EXPECT_TRUE(Rows("ID", "ID = " + std::to_string(staleId)).empty());
-  EXPECT_EQ(Column(open, "Status"), "DVRSTATE_RECORDING");
+  EXPECT_EQ(Rows("Name, Status"), (Table{{"Open", "DVRSTATE_RECORDING"}}));
   EXPECT_EQ(streamer_.CountOf(L"StopStream"), 0u);
 }
 

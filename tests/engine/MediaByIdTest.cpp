@@ -246,9 +246,7 @@ class SyncWithTevMediaTest : public UpdateMediumTest {
     }
     return Value::Array({Value::Array(list)});
   }
-  void LibraryHolds(const std::vector<Medium>& media) {
-    media_.SetReply(L"GetMediaFromSource", 0, Listing(media));
-  }
+
   std::vector<std::set<std::wstring>> AddMediaPaths() {
     std::vector<std::set<std::wstring>> requests;
     for (const Value& in : media_.RequestsOf(L"AddMedia")) {
@@ -272,12 +270,13 @@ TEST_F(SyncWithTevMediaTest, RepairsBothSides) {
           "StartDate) VALUES ('P1', 'Kept', 'video/x-tv', 1, 20260101200000), "
           "('P2', 'Lost', 'video/x-tv', 2, 20260102200000)");
 
-  LibraryHolds({{L"M1", L"schedule", L"schedule.video.file.recorded.tv"},
-                {L"M2", L"recording", L"video.file.recorded.tv"},
-                {L"P1", L"", L"schedulePass.tv.channel"},
-                {L"M-orphan", L"schedule", L"schedule.video.file.recorded.tv"},
-                {L"P-orphan", L"", L"schedulePass.tv.channel"},
-                {L"M-gone", L"complete", L"deleted.video.file.recorded.tv"}});
+  media_.SetReply(L"GetMediaFromSource", 0,
+                  Listing({{L"M1", L"schedule", L"schedule.video.file.recorded.tv"},
+                           {L"M2", L"recording", L"video.file.recorded.tv"},
+                           {L"P1", L"", L"schedulePass.tv.channel"},
+                           {L"M-orphan", L"schedule", L"schedule.video.file.recorded.tv"},
+                           {L"P-orphan", L"", L"schedulePass.tv.channel"},
+                           {L"M-gone", L"complete", L"deleted.video.file.recorded.tv"}}));
   Engine().Library().SyncWithTevMedia(Engine().Passes());
 
   // Orphans are marked deleted in one request; "M-gone" is already.

@@ -26,14 +26,7 @@ int64_t UtcAt(int hour, int minute) { return kMidnight + hour * 3600 + minute * 
 
 Candidate Make(int32_t id, const std::wstring& name, int64_t start, int minutes, int32_t priority,
                int64_t made) {
-  Candidate c;
-  c.id = id;
-  c.name = name;
-  c.start = start;
-  c.end = start + minutes * 60;
-  c.priority = priority;
-  c.made = made;
-  return c;
+  return {id, name, start, start + minutes * 60, priority, made};
 }
 
 std::set<int32_t> Ids(const std::vector<int32_t>& ids) { return {ids.begin(), ids.end()}; }
