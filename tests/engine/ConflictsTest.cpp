@@ -22,8 +22,7 @@ namespace {
 
 using testpeers::Value;
 
-// Answers "GetTVInfo" with a settable number of TV tuners (and one capture
-// device) and "AddMedium" with "M<n>" ids.
+// A settable number of TV tuners (and one capture device); "M<n>" medium ids.
 class StandInPeers : public testpeers::FakePeers {
  public:
   StandInPeers() {
@@ -45,7 +44,6 @@ class StandInPeers : public testpeers::FakePeers {
   std::atomic<int> tvTuners_{1};
 };
 
-// 2030-01-10 at hour:minute local time.
 int64_t At(int hour, int minute) { return tev::test::LocalTime(2030, 1, 10, hour, minute); }
 
 struct Row {
@@ -149,7 +147,6 @@ TEST_F(Conflicts, OneTunerOverlapIsReportedAndTheTunerCountDecides) {
   SetTuners(0);
   EXPECT_EQ(105, Check(Program(At(20, 0), 3600), nullptr, nullptr));
 
-  // Forced, the new program bumps the manual row.
   SetTuners(1);
   BumpedSet bumped;
   EXPECT_EQ(0, Check(Program(At(20, 0), 3600), nullptr, &bumped, true));
@@ -188,7 +185,6 @@ TEST_F(Conflicts, DuplicatesDevicesAndWebStreams) {
   const Row existing = Existing(At(20, 0), L"DVRSTATE_CONFLICT");
   Insert(existing);
 
-  // The same name, channel, start and duration: 119.
   EXPECT_EQ(119, Check(existing, nullptr, nullptr));
 
   // A capture device records one program at a time, per device.
@@ -230,8 +226,7 @@ TEST_F(Conflicts, PassPrioritiesDecideWhoYields) {
   highEpisode.channelName = L"Two";
   const int highId = Insert(highEpisode);
 
-  // The higher pass would displace the lower one's episode: without leave
-  // to displace, that is reported as the conflict.
+  // Without leave to displace the lower pass's episode, that is the conflict.
   BumpedSet bumped;
   ScheduleAnswer displaced;
   EXPECT_EQ(101, CheckEpisode(At(20, 10), 1, false, L"One", &displaced, bumped, false));

@@ -58,7 +58,6 @@ struct Published {
   bool flag = false;    // the request's last element
 };
 
-// Every "AddMedium" the library received, oldest first.
 inline std::vector<Published> PublishedMedia(const tev::peers::ScriptedPeer& media) {
   std::vector<Published> all;
   for (const tev::peers::Value& in : media.RequestsOf(L"AddMedium")) {
@@ -74,7 +73,6 @@ inline std::vector<Published> PublishedMedia(const tev::peers::ScriptedPeer& med
   return all;
 }
 
-// The pvrStates published for one file, in order.
 inline std::vector<std::wstring> StatesOf(const tev::peers::ScriptedPeer& media,
                                           const std::wstring& path) {
   std::vector<std::wstring> states;
@@ -96,7 +94,6 @@ inline std::wstring LastPublished(const tev::peers::ScriptedPeer& media, const s
   }
   return last;
 }
-// The failureReason last published for one file (empty: none).
 inline std::wstring LastReasonOf(const tev::peers::ScriptedPeer& media, const std::wstring& path) {
   return LastPublished(media, path, L"failureReason");
 }
@@ -112,7 +109,6 @@ inline std::vector<std::wstring> BatchValues(const tev::peers::Value& request,
   return values;
 }
 
-// The first element of each received request of `method`, as text.
 inline std::vector<std::wstring> FirstArguments(const tev::peers::ScriptedPeer& peer,
                                                 const std::wstring& method) {
   std::vector<std::wstring> texts;
@@ -122,8 +118,7 @@ inline std::vector<std::wstring> FirstArguments(const tev::peers::ScriptedPeer& 
   return texts;
 }
 
-// Writes a one-second ASF video to `path` with ffmpeg; false when it could
-// not (ffmpeg missing).
+// A one-second ASF video; false without ffmpeg.
 inline bool WriteAsfVideo(const std::string& path) {
   return std::system(("ffmpeg -nostdin -loglevel error -y -f lavfi -i "
                       "testsrc=d=1:size=64x48:rate=5 -c:v wmv2 -f asf '" + path + "'")
@@ -198,7 +193,6 @@ class EngineFixture : public peertest::PeerFixture {
                                                 Value::Array({record})})}));
   }
 
-  // Schedules::Add with the values most tests share.
   int Add(const std::wstring& name, int64_t start, int32_t duration, int32_t recordNow = 0,
           const std::wstring& mimetype = L"video/x-tv", const std::wstring& episodeUrl = L"",
           ScheduleAnswer* result = nullptr) {
@@ -234,7 +228,6 @@ class EngineFixture : public peertest::PeerFixture {
   }
 
   std::string PathFor(const std::string& name) const { return videoDir_ + "/" + name + ".asf"; }
-  // A row of `name` recording into PathFor(name).
   RowSpec Planned(const std::string& name, const std::string& status, int64_t start,
                   int32_t duration = 3600) const {
     return {name, status, "video/x-tv", PathFor(name), start, duration, ""};
@@ -283,7 +276,6 @@ class EngineFixture : public peertest::PeerFixture {
     }
     return streams;
   }
-  // The file path of each StopStream request, in order.
   std::vector<std::wstring> StoppedPaths() {
     std::map<int32_t, std::wstring> streams = StartedStreams();
     std::vector<std::wstring> paths;

@@ -348,14 +348,13 @@ TEST_F(SyncWithTevMediaTest, ALateAnswerIsComparedWithTheTablesAsTheyAreWhenItAr
       "StartDate) VALUES ('P-new', 'New', 'video/x-tv', 2, 20260102200000)");
   release.set_value();
   sync.join();
-  // Nothing made meanwhile is deleted or published a second time.
+
   EXPECT_EQ(media_.CountOf(L"SetMediaAttributeList"), 0u);
   EXPECT_EQ(media_.CountOf(L"RemoveImportedMedia"), 0u);
   EXPECT_EQ(media_.CountOf(L"AddMedia"), 0u);
   EXPECT_EQ(media_.CountOf(L"AddMedium"), 1u);
 
-  // A passes table that cannot be read when the answer comes stops the
-  // sync: without it every pass medium would look like an orphan.
+  // Without a readable passes table every pass medium would look like an orphan.
   beforeAnswer = [&db] { db.Exec("ALTER TABLE SeasonPasses RENAME TO Elsewhere"); };
   Engine().Library().SyncWithTevMedia(Engine().Passes());
   EXPECT_EQ(media_.CountOf(L"SetMediaAttributeList"), 0u);

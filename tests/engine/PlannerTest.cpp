@@ -151,8 +151,7 @@ TEST(Planner, WindowsAreTheGroupsOfOverlappingProgrammes) {
   EXPECT_EQ(windows, (std::vector<std::vector<int32_t>>{{2}, {1, 3, 5}, {4}, {6}}));
 }
 
-// The ranking itself (priority, then minutes, then the order of making) is
-// checked against every subset of random windows.
+// The ranking (priority, minutes, order of making) against every subset.
 TEST(Planner, RandomWindowsMatchAnExhaustiveSearch) {
   std::mt19937 random(20261208);
   for (int trial = 0; trial < 300; ++trial) {

@@ -196,8 +196,7 @@ TEST_F(StatusChangeTest, ABulkChangeWritesOnlyTheRowsItSelectedInTheStateItSawTh
   ASSERT_TRUE(select.RunQuery("SELECT * FROM Schedules WHERE Status = ?", {DVRSTATE_RECORDING},
                               L"test"));
   std::vector<Schedule> rows = Schedule::FromRows(select);
-  // A row that starts recording between the selection and the write, and
-  // one that a cancel closes meanwhile.
+  // Between the selection and the write one row starts, one is cancelled.
   const int late = Row(DVRSTATE_RECORDING, L"/rec/c.asf");
   Store(cancelled, DVRSTATE_COMPLETE_PARTIAL);
   ASSERT_TRUE(SetScheduleStatuses(library_, rows, DVRSTATE_COMPLETE_PARTIAL, 0,
@@ -343,7 +342,6 @@ TEST_F(Publishing, PendingEpisodeList) {
   };
   EXPECT_EQ(expected, ListOf(episode));
 
-  // A thumbnail known for a video schedule adds its "RT" id.
   thumbnails_.Set(id, true);
   Properties more = expected;
   more.insert(more.end() - 1, {L"thumbnailId", L"RT" + std::to_wstring(id)});
@@ -435,7 +433,6 @@ TEST_F(Publishing, AddMediumStoresTheAssignedId) {
   library_.AddMedium(episode, false);
   EXPECT_EQ(L"NEW-1", LibrarySync::GetMediumId(id));
   EXPECT_FALSE(FlagOf(peers_.Requests().back()));
-  // A time that cannot be written: no request, nothing stored.
   const size_t requests = peers_.Requests().size();
   Schedule ancient = episode;
   ancient.m_startTime = -5000000000LL;
@@ -476,7 +473,6 @@ TEST_F(Publishing, ABatchCarriesEachRowsOwnPassId) {
                                        LibrarySync::GetMediumId(c)}),
             (std::vector<std::wstring>{L"BATCH-0", L"BATCH-1", L"BATCH-2"}));
 
-  // One id short: nothing is stored. An empty batch sends nothing.
   mode_ = kShortIdList;
   Run("UPDATE Schedules SET TevMediumId = ''");
   library_.PublishSchedules({Schedule(a), Schedule(b), Schedule(c)}, true);

@@ -1,7 +1,6 @@
-// Every statement the engine runs on the road of a recording reaches its rows through
-// an index in a table of 100,000 mostly finished rows: each recorded statement is
-// explained and re-run on the test's own connection, counting SQLite VM steps (work,
-// not time).
+// Every statement the engine runs on the road of a recording reaches its rows through an
+// index in 100,000 mostly finished rows: each is explained and re-run on the test's own
+// connection, counting SQLite VM steps (work, not time).
 #include <sqlite3.h>
 
 #include <algorithm>

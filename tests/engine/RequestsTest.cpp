@@ -1,6 +1,5 @@
 // Recording requests on a real database with scripted peers on a loopback bus: their
-// intake, and every service of "ZoVIZ" against hostile values in every slot, after which
-// the module answers, the database is intact and no file outside the folders changed.
+// intake, and every service of "ZoVIZ" against hostile values in every slot.
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -63,8 +62,7 @@ TEST_F(Intake, AScheduledRowCarriesTheRequest) {
 TEST_F(Intake, EveryClientTextIsStoredAsTextNeverAsSql) {
   const int64_t minute = (tev::Clock::Now() + 7200) / 60 * 60;
   ASSERT_EQ(Add(L"Earlier", minute, 600), 0);
-  // A text that would close the statement's list and run one of its own,
-  // scheduled for later and recorded at once (the two inserts).
+  // It would close the statement and run its own, in both inserts (later and now).
   const std::wstring text =
       L"q', '', '', '', '', '', '', '', '', 0); UPDATE Schedules SET Name = 'x'; --";
   for (int32_t recordNow : {0, 1}) {
@@ -87,8 +85,7 @@ TEST_F(Intake, EveryClientTextIsStoredAsTextNeverAsSql) {
 
 TEST_F(Intake, AStartThatHasPassedRecordsAtOnceForTheWholeDuration) {
   const int64_t now = tev::Clock::Now();
-  // Started ten minutes ago, and one whose end has passed too: both are
-  // moved to now and record their whole duration plus the padding.
+  // Both move to now and record their whole duration plus the padding.
   ASSERT_EQ(Add(L"Late", now - 600, 1800), 0);
   ASSERT_EQ(Add(L"Over", now - 7200, 900, 0, L"video/x-inputdevice"), 0);
 
@@ -126,7 +123,6 @@ TEST_F(Intake, RecordNowOpenEndedOrWithNothingLeft) {
   EXPECT_EQ(Rows("ID").size(), 1u);
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
   EXPECT_EQ(FilesIn(videoDir_), files);
-  // With an episode address the row waits for a retry instead.
   EXPECT_EQ(Add(L"Episode", 0, -1, 1, L"video/x-tv", L"http://example.invalid/e1"), 0);
   EXPECT_EQ(Rows("Status, EpisodeUrl", "Name = 'Episode'")[0][0], "DVRSTATE_SCHEDULED");
 }
@@ -157,7 +153,6 @@ TEST_F(Intake, RefusalsLeaveNothingBehind) {
   // A mimetype without a file format has no file name.
   EXPECT_EQ(Add(L"Odd", tev::Clock::Now() + 3600, 600, 0, L"foo/bar"), 119);
 
-  // The recording folder is gone, or is a file.
   fs::remove_all(videoDir_);
   EXPECT_EQ(Add(L"No folder", 0, 600, 1), 122);
   std::ofstream(videoDir_) << "x";
@@ -211,8 +206,7 @@ TEST_F(Intake, PastSchedulesBecomeMissedOrRetried) {
   EXPECT_EQ(media_.CountOf(L"AddMedium"), 2u);
 }
 
-// JSON texts of single values, each hostile in its own way (requests
-// nested too deep are refused before any service, see the wire tests).
+// JSON texts of single values, each hostile in its own way.
 std::vector<std::string> HostileValues() {
   return {
       "\"" + std::string(60000, 'x') + "\"",
@@ -258,7 +252,6 @@ class HostileRequests : public enginetest::EngineFixture {
     EngineFixture::SetUp();
     if (HasFatalFailure()) return;
     UseModuleEndpoint();
-    // Files outside the recording folders that must stay as they are.
     fs::create_directories(dir_.path() + "/outside/sub");
     std::ofstream(dir_.path() + "/outside/keep.txt") << "keep";
     const std::string url = "nats://" + bus_.hostUtf8();
@@ -318,7 +311,6 @@ TEST_F(HostileRequests, EveryServiceSurvivesEveryValueInEverySlot) {
   for (const CVelAtlService& service : CVelAtlServiceTable()) {
     const std::wstring method = service.name;
     const std::string head = "{\"method\":\"" + tev::ToStdUtf8(method) + "\",\"in\":";
-    // Not JSON, or not UTF-8.
     Send(method, head + "\"\xff\xfe\xc0\xaf\"}", "invalid UTF-8");
     Send(method, head + std::string("\"a\0b\"}", 6), "raw NUL");
     Send(method, "{\"in\":", "truncated");
@@ -329,7 +321,6 @@ TEST_F(HostileRequests, EveryServiceSurvivesEveryValueInEverySlot) {
       if (fifteen.size() < 900000) Send(method, head + fifteen + "}", "15 x " + value);
     }
   }
-  // Each parameter of a request that would otherwise schedule.
   const std::vector<std::string> plain = PlainScheduleRecording();
   for (size_t slot = 0; slot < plain.size(); ++slot) {
     for (const std::string& value : values) {
@@ -343,8 +334,7 @@ TEST_F(HostileRequests, EveryServiceSurvivesEveryValueInEverySlot) {
     Send(L"ScheduleRecording", "{\"method\":\"ScheduleRecording\",\"in\":" + Join(items) + "}",
          "slot " + std::to_string(slot) + ": 900 KB");
   }
-  // Whatever was scheduled is one file right in the recording folder (a
-  // name may begin with dots once its slashes are gone).
+  // Whatever was scheduled is one file right in the recording folder.
   dbtest::RawDb db(dbPath_);
   for (const auto& row : db.Rows("SELECT FilePath FROM Schedules")) {
     ASSERT_EQ(row[0].rfind(videoDir_ + "/", 0), 0u) << row[0];
