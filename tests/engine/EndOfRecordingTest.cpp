@@ -37,10 +37,7 @@ std::string Described(const std::string& path, const char* attribute) {
          (values.isEmpty() ? "" : values.front().toString().to8Bit(true));
 }
 
-class Housekeeping : public enginetest::EngineFixture {
- protected:
-  int64_t TimeOf(int id, const std::string& column) { return GetTime3(W(Column(id, column))); }
-};
+using Housekeeping = enginetest::EngineFixture;
 
 class Resume : public Housekeeping {
  protected:
@@ -66,7 +63,7 @@ TEST_F(Housekeeping, CancelStopsARecordingAndOnlyRepublishesAPlan) {
   EXPECT_EQ(Engine().Completion().CancelScheduledRecording(live, tev::Clock::Now()), 0);
   EXPECT_TRUE(streamer_.ActiveStreams().empty());
   EXPECT_EQ(Column(live, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
-  EXPECT_LE(std::llabs(TimeOf(live, "EndTime") - tev::Clock::Now()), 2);
+  EXPECT_LE(std::llabs(GetTime3(W(Column(live, "EndTime"))) - tev::Clock::Now()), 2);
   ASSERT_TRUE(listener_.WaitFor(L"NotifyStopRecording", 1, 5000));
   EXPECT_EQ(peertest::Str(Last(listener_, L"NotifyStopRecording").get(), 0), L"Live");
   // Shown at once: the stream's end report, whenever it comes, changes nothing.
@@ -152,7 +149,7 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   Engine().Housekeeping().ResumeRecordings();
 
   EXPECT_EQ(Column(movie, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
-  EXPECT_LE(std::llabs(TimeOf(movie, "EndTime") - now), 2);
+  EXPECT_LE(std::llabs(GetTime3(W(Column(movie, "EndTime"))) - now), 2);
   EXPECT_EQ(Column(episode, "Status"), "DVRSTATE_RETRY");
   // The old stream is told to stop: the streamer may still run it.
   ASSERT_EQ(streamer_.CountOf(L"StopStream"), 1u);

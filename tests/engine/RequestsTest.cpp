@@ -233,13 +233,6 @@ std::vector<std::string> HostileValues() {
   };
 }
 
-// A request any client could send: a programme tomorrow on "ch1".
-std::vector<std::string> PlainScheduleRecording() {
-  return {"\"bob\"", "\"BBC One\"", "\"ch1\"", "{\"vt\":\"DATE\",\"v\":\"2031-06-01T20:00:00Z\"}",
-          "3600000", "\"Show\"", "\"News\"", "\"A story\"", "\"high\"", "\"t1\"", "\"Part 1\"",
-          "2", "0", "\"\"", "0"};
-}
-
 std::string Join(const std::vector<std::string>& items) {
   std::string text = "[";
   for (size_t i = 0; i < items.size(); ++i) text += (i ? "," : "") + items[i];
@@ -321,7 +314,12 @@ TEST_F(HostileRequests, EveryServiceSurvivesEveryValueInEverySlot) {
       if (fifteen.size() < 900000) Send(method, head + fifteen + "}", "15 x " + value);
     }
   }
-  const std::vector<std::string> plain = PlainScheduleRecording();
+  // A request any client could send: a programme in 2031 on "ch1".
+  const std::vector<std::string> plain = {
+      "\"bob\"",  "\"BBC One\"", "\"ch1\"",    "{\"vt\":\"DATE\",\"v\":\"2031-06-01T20:00:00Z\"}",
+      "3600000",  "\"Show\"",    "\"News\"",   "\"A story\"",
+      "\"high\"", "\"t1\"",      "\"Part 1\"", "2",
+      "0",        "\"\"",        "0"};
   for (size_t slot = 0; slot < plain.size(); ++slot) {
     for (const std::string& value : values) {
       std::vector<std::string> items = plain;
