@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -174,17 +175,12 @@ TEST_F(Housekeeping, ARestartInTheMiddleResumesTheRestIntoANewFile) {
   EXPECT_GE(VUtil::GetLongElement(starts[0].get(), 10), 2398);
 
   // The retry was published with the flag clear, the new rows with it set.
-  bool retrySeen = false;
+  std::set<std::pair<std::wstring, bool>> flags;
   for (const auto& p : enginetest::PublishedMedia(media_)) {
-    if (p.state == L"retry") {
-      retrySeen = true;
-      EXPECT_FALSE(p.flag);
-    }
-    if (p.path == W(resumed[0][3])) {
-      EXPECT_TRUE(p.flag);
-    }
+    if (p.state == L"retry" || p.path == W(resumed[0][3])) flags.emplace(p.state, p.flag);
   }
-  EXPECT_TRUE(retrySeen);
+  EXPECT_EQ(flags,
+            (std::set<std::pair<std::wstring, bool>>{{L"retry", false}, {L"recording", true}}));
 
   // Another restart inside the same hour leaves the closed rows alone.
   Restart();

@@ -450,10 +450,8 @@ class DiskSpace : public enginetest::EngineFixture {
       std::ofstream(path).put('x');
       fs::resize_file(path, bytes);
     }
-    RowValues values = Values(name, tev::Clock::Now() - age, 1800, kTv, status);
-    values.keepUntil = keepUntil;
-    values.path = tev::FromStdUtf8(path);
-    return Published(L"M-" + name, values);
+    return Published(L"M-" + name, {name, kTv, L"ch1", L"BBC One", tev::Clock::Now() - age, 1800,
+                                    status, keepUntil, tev::FromStdUtf8(path)});
   }
   bool Exists(int id) { return !Rows("ID", "ID = " + std::to_string(id)).empty(); }
   bool FileOf(const std::wstring& name) { return fs::exists(videoDir_ + "/" + tev::ToStdUtf8(name) + ".asf"); }
