@@ -58,10 +58,12 @@ class StatusChangeTest : public dbtest::DbFixture {
     return Schedule::GetIdFromPath(path);
   }
   std::wstring Stored(int id) { return Schedule(id).m_status; }
-  void Store(int id, const std::wstring& status) {
+  void Run(const std::string& statement, const std::vector<SqlValue>& values = {}) {
     SQLite query;
-    ASSERT_TRUE(query.RunQuery("UPDATE Schedules SET Status = ? WHERE ID = ?", {status, id},
-                               L"test"));
+    ASSERT_TRUE(query.RunQuery(statement, values, L"test")) << statement;
+  }
+  void Store(int id, const std::wstring& status) {
+    Run("UPDATE Schedules SET Status = ? WHERE ID = ?", {status, id});
   }
 };
 
@@ -281,11 +283,6 @@ class Publishing : public StatusChangeTest {
       Value::Array({Value::Array(ids)}).CopyTo(out);
       return 0;
     });
-  }
-
-  void Run(const std::string& statement, const std::vector<SqlValue>& values = {}) {
-    SQLite query;
-    ASSERT_TRUE(query.RunQuery(statement, values, L"test")) << statement;
   }
 
   // A pending episode of a pass, stored and loaded back.

@@ -50,12 +50,9 @@ class QueryPlans : public enginetest::EngineFixture {
     sqlite3_busy_timeout(raw_, 10000);
   }
   void Fill() {
-    tev::test::TableShape shape;
-    shape.rows = kRows;
-    shape.upcomingShare = static_cast<double>(kUpcoming) / kRows;
-    shape.upcomingDays = 30;
-    shape.folder = videoDir_;
-    shape.createFiles = true;  // the monitor's pass finds the recordings
+    // With files, which the monitor's pass finds.
+    const tev::test::TableShape shape{
+        kRows, static_cast<double>(kUpcoming) / kRows, 5 * 365, 1, 30, videoDir_, true};
     std::string error;
     ASSERT_TRUE(tev::test::FillSchedules(raw_, shape, tev::Clock::Now(), &error)) << error;
   }

@@ -32,6 +32,7 @@ using enginetest::Value;
 const wchar_t kTv[] = L"video/x-tv";
 const wchar_t kWeb[] = L"video/x-webwin";
 const wchar_t kDevice[] = L"video/x-inputdevice";
+constexpr int32_t kKept = UNTIL_MANUALLY_DELETED;
 constexpr int64_t kHour = 3600;
 constexpr int64_t kDay = 86400;
 constexpr uintmax_t kGigabyte = 1000000000;  // 1,000,000 kB as file sizes count
@@ -128,9 +129,7 @@ TEST_F(StartStop, TheDurationEndsInTimeForTheNextProgramOnTheSameTuner) {
   EXPECT_NEAR(DurationOf(first), 1000 - 31 + 3600 + 30, 1);
 
   // A capture device: only the next program on the same device counts.
-  RowValues camera = Values(L"Camera next", end + 20, 600, kDevice);
-  camera.channelName = L"cam1";
-  Row(camera);
+  Row({L"Camera next", kDevice, L"ch1", L"cam1", end + 20, 600, DVRSTATE_SCHEDULED, kKept, L""});
   EXPECT_NEAR(DurationOf(600, kDevice, L"cam1", start, end), 1000 - 31 + 600, 1);
   EXPECT_NEAR(DurationOf(600, kDevice, L"cam2", start, end), 1000 - 31 + 600 + 30, 1);
 }
@@ -238,15 +237,13 @@ TEST_F(StartStop, HowManyRecordingsEachKindMayRun) {
   EXPECT_EQ(engine.StartStop().MaxSimultaneousRecordings(kTv), 1);  // the TV service's one tuner
   const int64_t now = tev::Clock::Now();
   // A capture device records one program at a time, counted per device.
-  RowValues running = Values(L"Cam running", now - 60, 600, kDevice, DVRSTATE_RECORDING);
-  running.channelName = L"cam1";
-  Row(running);
-  RowValues other = Values(L"Cam other", now, 600, kDevice);
-  other.channel = L"cam2";
-  EXPECT_FALSE(engine.StartStop().ChannelBusy(Schedule(Row(other)), tev::Clock::Now()));
-  RowValues same = Values(L"Cam same", now, 600, kDevice);
-  same.channel = L"cam1";
-  EXPECT_TRUE(engine.StartStop().ChannelBusy(Schedule(Row(same)), tev::Clock::Now()));
+  Row({L"Cam running", kDevice, L"ch1", L"cam1", now - 60, 600, DVRSTATE_RECORDING, kKept, L""});
+  const int other =
+      Row({L"Cam other", kDevice, L"cam2", L"BBC One", now, 600, DVRSTATE_SCHEDULED, kKept, L""});
+  EXPECT_FALSE(engine.StartStop().ChannelBusy(Schedule(other), tev::Clock::Now()));
+  const int same =
+      Row({L"Cam same", kDevice, L"cam1", L"BBC One", now, 600, DVRSTATE_SCHEDULED, kKept, L""});
+  EXPECT_TRUE(engine.StartStop().ChannelBusy(Schedule(same), tev::Clock::Now()));
 
   // With no tuner reported at all, any running recording makes TV busy.
   const int tvNext = Row(Values(L"TV next", now, 600));
@@ -608,9 +605,8 @@ TEST_F(StartStop, BackToBackOnTwoTunersTheEarlierGivesWay) {
   Shift(31);  // past the cached tuner count
   const int64_t now = tev::Clock::Now();
   const int64_t start = now + 1000;
-  RowValues drama = Values(L"Drama", start, 3600);
-  drama.channel = L"ch2";
-  const int dramaId = Row(drama);
+  const int dramaId =
+      Row({L"Drama", kTv, L"ch2", L"BBC One", start, 3600, DVRSTATE_SCHEDULED, kKept, L""});
   const int first = Row(Values(L"Episode 1", start, 1800));
   const int second = Row(Values(L"Episode 2", start + 1800, 1800));
 
