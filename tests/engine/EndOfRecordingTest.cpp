@@ -356,8 +356,7 @@ TEST_F(Resume, HousekeepingAfterARestartLeavesThisRunsRows) {
 
   // Served before start-up has finished: an open-ended recording ends at its start.
   ASSERT_EQ(Add(L"Open", 0, 0, 1), 0);
-  const int open = std::stoi(Rows("ID", "Name = 'Open'")[0][0]);
-  ASSERT_EQ(Column(open, "Status"), "DVRSTATE_RECORDING");
+  ASSERT_EQ(Rows("Name, Status", "Name = 'Open'"), (Table{{"Open", "DVRSTATE_RECORDING"}}));
   env_.Shift(10);
   streamer_.ClearRequests();
   Engine().Housekeeping().ResumeRecordings();

@@ -383,6 +383,11 @@ TEST_F(SyncWithTevMediaTest, EngineStartUpSettlesTheTableAndRepairsTheLibrary) {
 
 class FileQueriesTest : public EngineFixture {
  protected:
+  void SetUp() override {
+    EngineFixture::SetUp();
+    if (HasFatalFailure()) return;
+    thumbnails_.SetFileMode(true);
+  }
   static std::map<std::wstring, std::wstring> PairsOf(const FileDescription& list) {
     return std::map<std::wstring, std::wstring>(list.begin(), list.end());
   }
@@ -392,14 +397,7 @@ class FileQueriesTest : public EngineFixture {
   }
 };
 
-class RemoveRecordingTest : public FileQueriesTest {
- protected:
-  void SetUp() override {
-    FileQueriesTest::SetUp();
-    if (HasFatalFailure()) return;
-    thumbnails_.SetFileMode(true);
-  }
-};
+using RemoveRecordingTest = FileQueriesTest;
 
 TEST_F(FileQueriesTest, DescribesARecordingWithItsDurationText) {
   const struct {

@@ -315,7 +315,6 @@ class Publishing : public StatusChangeTest {
 TEST_F(Publishing, PendingEpisodeList) {
   const int id = InsertEpisode(L"/rec/film.wmv");
   Schedule episode(id);
-  ASSERT_EQ(id, episode.m_id);
   const Properties expected = {
       {L"tevMediumId", L"MED-1"},
       {L"path", L"/rec/film.wmv"},
