@@ -74,14 +74,14 @@ std::set<int32_t> Exhaustive(std::vector<Candidate> in, int tuners) {
 }
 
 // A skipped one: its id, who takes the tuners and what the user reads.
-using Expected = std::tuple<int32_t, std::vector<int32_t>, std::wstring>;
+using SkippedAs = std::tuple<int32_t, std::vector<int32_t>, std::wstring>;
 
 struct Case {
   const char* what;
   int tuners;
   std::vector<Candidate> in;
   std::vector<int32_t> record;
-  std::vector<Expected> skipped;
+  std::vector<SkippedAs> skipped;
 };
 
 void Check(const Case& c) {
@@ -89,7 +89,7 @@ void Check(const Case& c) {
   const Plan plan = PlanAll(c.in, c.tuners);
   EXPECT_TRUE(plan.exact);
   EXPECT_EQ(plan.record, c.record);
-  std::vector<Expected> skipped;
+  std::vector<SkippedAs> skipped;
   for (const Skipped& s : plan.skipped) skipped.emplace_back(s.id, s.takers, s.reason);
   EXPECT_EQ(skipped, c.skipped);
 }
