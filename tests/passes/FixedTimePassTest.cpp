@@ -1,6 +1,5 @@
-// Passes without a guide: one schedule per qualifying day at the pass's
-// local time, over a week in New York that crosses the start of daylight
-// saving time (Sunday 2027-03-14).
+// Passes without a guide: a schedule per qualifying day at the pass's local
+// time, over a week that crosses the start of daylight saving time.
 #include <gtest/gtest.h>
 
 #include "db/PassStore.h"
@@ -11,7 +10,7 @@ namespace {
 
 class FixedTimePassTest : public PassFixture {
  protected:
-  // Local "dd hhmm" of each episode from its database time, in ID order.
+  // Local "dd hhmm" of each episode, in ID order.
   std::vector<std::string> Days(int passId) {
     std::vector<std::string> days;
     for (const auto& row : Episodes(passId)) {
@@ -75,9 +74,7 @@ TEST_F(FixedTimePassTest, ALateStartCountsForFiveMinutes) {
   EXPECT_TRUE(Days(tooLate).empty());
 }
 
-// What the user did to the episodes stays through the daily check, a
-// refresh of the pass and a new length: deleted ones (renamed or not) are
-// not made again, and skipped or renamed ones keep their rows.
+// Through the daily check, a refresh and a new length.
 TEST_F(FixedTimePassTest, EpisodesStayAsTheUserLeftThem) {
   SetNow(Local(2027, 3, 8, 6, 0));
   const int pass = AddPass(WebPass(L"Morning", Local(2027, 3, 8, 7, 0), 3));
@@ -106,7 +103,6 @@ TEST_F(FixedTimePassTest, EpisodesStayAsTheUserLeftThem) {
   WaitForPassJobs();
   decided();
 
-  // A new length reaches the episodes it keeps, in their own rows.
   const std::string ids = db.Value("SELECT group_concat(ID) FROM Schedules");
   EXPECT_EQ(update(PassStore::MediumId(pass), L"duration", L"3600000"), 0);
   WaitForPassJobs();
