@@ -1,5 +1,4 @@
-// The folder-watch, timer, event and listing pieces of the monitor's wait,
-// on real folders and real kernel objects.
+// The pieces of the monitor's wait, on real folders and kernel objects.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -45,14 +45,7 @@ std::wstring TextAt(const VARIANT& array, LONG i) {
 }
 
 SYSTEMTIME Time(uint16_t y, uint16_t mo, uint16_t d, uint16_t h = 0, uint16_t mi = 0, uint16_t s = 0) {
-  SYSTEMTIME st{};
-  st.wYear = y;
-  st.wMonth = mo;
-  st.wDay = d;
-  st.wHour = h;
-  st.wMinute = mi;
-  st.wSecond = s;
-  return st;
+  return SYSTEMTIME{y, mo, 0, d, h, mi, s, 0};
 }
 
 }  // namespace
@@ -115,8 +108,7 @@ TEST(Variant, ElementAccessHonoursBounds) {
   LONG lower = 0, upper = 0;
   EXPECT_EQ(SafeArrayGetLBound(psa, 1, &lower), S_OK);
   EXPECT_EQ(SafeArrayGetUBound(psa, 1, &upper), S_OK);
-  EXPECT_EQ(lower, 5);
-  EXPECT_EQ(upper, 7);
+  EXPECT_EQ(std::make_pair(lower, upper), std::make_pair(5, 7));
   EXPECT_EQ(SafeArrayGetLBound(psa, 0, &lower), DISP_E_BADINDEX);
   EXPECT_EQ(SafeArrayGetUBound(psa, 2, &upper), DISP_E_BADINDEX);
   for (LONG i = 5; i <= 7; ++i) {
@@ -135,7 +127,6 @@ TEST(Variant, ElementAccessHonoursBounds) {
   EXPECT_EQ(SafeArrayGetElement(nullptr, &i, &value), E_INVALIDARG);
   SafeArrayDestroy(psa);
 
-  // An empty vector: upper bound one below the lower.
   psa = SafeArrayCreateVector(VT_VARIANT, 0, 0);
   EXPECT_EQ(SafeArrayGetUBound(psa, 1, &upper), S_OK);
   EXPECT_EQ(upper, -1);

@@ -133,7 +133,6 @@ TEST_F(CBBLogTest, LevelComesFromTheRegistry) {
       EXPECT_EQ(CountOf(text, std::string(1, level) + "-line\n"), expected ? 1u : 0u)
           << "level " << c.registryLevel << " line " << level;
     }
-    // Member functions apply the same test.
     log->debug(L"member-debug");
     log->error(L"member-error");
     EXPECT_EQ(CountOf(log->GetMemoryLog(), "member-debug"), c.registryLevel >= 4 ? 1u : 0u);
@@ -188,8 +187,7 @@ TEST_F(CBBLogTest, MessageTextConversion) {
 
   CBBLog cut(1000000u, false);
   cut.error(L"%ls", std::wstring(3000, L'x').c_str());
-  std::string line = cut.GetMemoryLog();
-  EXPECT_EQ(CountOf(line, "x"), CBBLog::kMessageBuffer - 1);
+  EXPECT_EQ(CountOf(cut.GetMemoryLog(), "x"), CBBLog::kMessageBuffer - 1);
 
   CBBLog formatted(1000000u, false);
   formatted.log(boost::wformat(L"%1% and %2%") % 1 % L"two", LOG_ERROR);
@@ -234,24 +232,20 @@ TEST_F(CBBLogTest, ReopenFollowsAnOutsideRotation) {
   EXPECT_EQ(CountOf(ReadAll(Logs() + "TevErrors.log.1"), "after the reopen"), 0u);
 }
 
-TEST_F(CBBLogTest, FallsBackToNumberedNames) {
+TEST_F(CBBLogTest, FallsBackToNumberedNamesOrDropsLinesWithoutAFolder) {
   fs::create_directories(Logs() + "Busy.log");  // a folder where the file should be
   CBBLog log(L"Busy.log", false);
   log.error(L"went elsewhere");
   log.Flush();
   EXPECT_EQ(log.MainLogPath(), tev::FromStdUtf8(Logs() + "Busy.log1"));
   EXPECT_EQ(CountOf(ReadAll(Logs() + "Busy.log1"), "went elsewhere"), 1u);
-}
 
-TEST_F(CBBLogTest, WithoutAFolderLinesAreDropped) {
   WriteAll(root_ + "/plainfile", "x");
   setenv("TEV_APPDATA_DIR", (root_ + "/plainfile/appdata").c_str(), 1);
-  CBBLog log(L"Nowhere.log", false);
-  log.fatal(L"nobody hears this");
-  log.error(L"nor this");
-  log.Flush();
-  EXPECT_EQ(log.MainLogPath(), L"");
-  EXPECT_EQ(log.ErrorsLogPath(), L"");
+  CBBLog nowhere(L"Nowhere.log", false);
+  nowhere.fatal(L"nobody hears this");
+  nowhere.Flush();
+  EXPECT_EQ(nowhere.MainLogPath() + nowhere.ErrorsLogPath(), L"");
 }
 
 TEST_F(CBBLogTest, ManyThreadsLogWholeLines) {

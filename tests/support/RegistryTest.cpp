@@ -6,21 +6,15 @@
 #include "support/Registry.h"
 #include "tests/common/TempRoot.h"
 
-
 namespace {
 
 const wchar_t kConfigKey[] = L"SOFTWARE\\TEV Networks\\Tev\\Config";
-
-void WriteAll(const std::string& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
 
 }  // namespace
 
 class CRegistryTest : public ::testing::Test {
  protected:
-  // Replaces the settings file by `content`.
-  void Write(const std::string& content) { WriteAll(path_, content); }
+  void Write(const std::string& content) { std::ofstream(path_, std::ios::binary) << content; }
   tev::test::TempDir dir_{"registry-test."};
   const std::string root_ = dir_.path();
   const std::string path_ = root_ + "/registry.ini";
@@ -114,8 +108,7 @@ TEST_F(CRegistryTest, Dwords) {
   EXPECT_FALSE(registry.GetDWORD(L"K", L"d", nullptr));
 }
 
-// Lines far longer than a fixed line buffer: the value is read whole up to
-// the 1,023 characters GetString hands out.
+// Lines far longer than a fixed line buffer are read whole.
 TEST_F(CRegistryTest, LongStringsAreCutAt1023Characters) {
   CRegistryImpl registry(path_);
   const std::string exact(1023, 'h');
@@ -132,8 +125,7 @@ TEST_F(CRegistryTest, LongStringsAreCutAt1023Characters) {
   EXPECT_EQ(read, std::wstring(1023, L'\u00e9'));
 }
 
-// A file the reader cannot make sense of, or cannot read, answers nothing
-// rather than half of its values.
+// A file the reader cannot make sense of answers nothing, not half its values.
 TEST_F(CRegistryTest, ARefusedOrUnreadableFileReadsAsMissing) {
   CRegistryImpl registry(path_);
   uint32_t level = 7;

@@ -1,7 +1,5 @@
-// The standby-waking timer: arming, replacing the due time, waiting while
-// nothing is armed, cancelling for good, and due times that follow the
-// product's clock when a test shifts it. Waits are bounded so that a broken
-// timer fails the test instead of hanging it.
+// The standby-waking timer. Waits are bounded so that a broken timer fails
+// the test instead of hanging it.
 #include "support/StandByWaitableTimer.h"
 
 #include <linux/capability.h>
@@ -33,7 +31,6 @@ class StandByTimer : public ::testing::Test {
   void StartWaiter() {
     waiter_ = std::async(std::launch::async, [this] { return timer_.waitForAlarm(); });
   }
-  // The waiter's answer, or a failure when it is still blocked after `limit`.
   bool Answer(seconds limit = seconds(10)) {
     if (waiter_.wait_for(limit) != std::future_status::ready) {
       ADD_FAILURE() << "waitForAlarm did not return";

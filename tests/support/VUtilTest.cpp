@@ -557,19 +557,11 @@ TEST(VUtil, DumpArrays) {
     std::function<void(VARIANT*)> fill;
     const wchar_t* lines;
   } cases[] = {
-      {VT_I2, [](VARIANT* a) { VUtil::PutElement(a, 0, static_cast<short>(-1)); },
-       L"  <var vt=\"VT_ARRAY|VT_I2\" count=\"1\">\r\n  <var vt=\"VT_I2\">-1</var>\r\n  </var>\r\n"},
-      {VT_UI2, [](VARIANT* a) { VUtil::PutElement(a, 0, static_cast<unsigned short>(7)); },
-       L"  <var vt=\"VT_ARRAY|VT_UI2\" count=\"1\">\r\n  <var vt=\"VT_UI2\">7</var>\r\n  </var>\r\n"},
       {VT_UI4, [](VARIANT* a) { VUtil::PutElement(a, 0, 3000000000u); },
-       L"  <var vt=\"VT_ARRAY|VT_UI4\" count=\"1\">\r\n  <var vt=\"VT_UI4\">-1294967296</var>\r\n  </var>\r\n"},
-      {VT_BSTR, [](VARIANT* a) { VUtil::PutElement(a, 0, L"x"); },
-       L"  <var vt=\"VT_ARRAY|VT_BSTR\" count=\"1\">\r\n  <var vt=\"VT_BSTR\">x</var>\r\n  </var>\r\n"},
-      {VT_I1, [](VARIANT*) {}, L"  <var vt=\"VT_ARRAY|VT_I1\" count=\"1\" />\r\n"},
-      {VT_R4, [](VARIANT*) {}, L"  <var vt=\"VT_ARRAY|VT_R4\" count=\"1\" />\r\n"},
+       L"  <var vt=\"VT_ARRAY|VT_UI4\" count=\"1\">\r\n  <var vt=\"VT_UI4\">-1294967296</var>\r\n  "
+       L"</var>\r\n"},
       {VT_R8, [](VARIANT*) {}, L"  <var vt=\"VT_ARRAY|VT_R8\" count=\"1\" />\r\n"},
       {VT_BOOL, [](VARIANT*) {}, L"  <var vt=\"8203 (unknown)\" />\r\n"},
-      {VT_DATE, [](VARIANT*) {}, L"  <var vt=\"8199 (unknown)\" />\r\n"},
   };
   for (const auto& c : cases) {
     VUtil::CreateArray(&v, c.vt, 1);
