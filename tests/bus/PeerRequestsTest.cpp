@@ -116,14 +116,8 @@ TEST_F(CVelAtlRequests, NotificationsReachEveryListener) {
   engine.Completion().NotifyRecordingChange(vel_->Peers());
   ASSERT_TRUE(listener_.WaitFor(L"NotifyStopRecording", 1, 5000));
   ASSERT_TRUE(listener_.WaitFor(L"NotifyPVRRecordingChange", 1, 5000));
-  Value stop = Last(listener_, L"NotifyStopRecording");
-  EXPECT_EQ(Str(stop.get(), 0) + L"|" + Str(stop.get(), 1) + L"|" + Str(stop.get(), 2),
-            L"News|m8|Two");
-  Value change = Last(listener_, L"NotifyPVRRecordingChange");
-  ASSERT_EQ(VUtil::GetArrayLength(change.get()), 1);
-  Value running = Elem(change.get(), 0);
-  EXPECT_EQ(Str(running.get(), 0) + L"|" + Str(running.get(), 1) + L"|" + Str(running.get(), 2),
-            L"Film|m7|One");
+  EXPECT_EQ(Wire(Last(listener_, L"NotifyStopRecording")), R"(["News","m8","Two"])");
+  EXPECT_EQ(Wire(Last(listener_, L"NotifyPVRRecordingChange")), R"([["Film","m7","One"]])");
 
   vel_->Peers().NotifyStartRecording(id, L"News", L"Two");
   ASSERT_TRUE(listener_.WaitFor(L"NotifyStartRecording", 1, 5000));
@@ -323,16 +317,14 @@ TEST_F(CVelAtlRequests, GetTVGuideScheduleReadsTheWeekIntoValues) {
                   answer({Value::Array({Value::Str(L"short")}), Value::Array(good),
                           Value::Array(badMimetype)}));
   ASSERT_TRUE(vel_->Peers().GetTVGuideSchedule(L"News", &out));
-  ASSERT_TRUE(out.readable);
-  ASSERT_EQ(out.channels.size(), 3u);
-  EXPECT_FALSE(out.channels[0].readable);
-  ASSERT_TRUE(out.channels[1].readable);
-  ASSERT_EQ(out.channels[1].programs.size(), 3u);
-  EXPECT_EQ(out.channels[1].programs[0].unreadable, L"");
+  std::wstring read = out.readable ? L"" : L"unreadable";
+  for (const ListedChannel& c : out.channels) {
+    read += c.readable ? L"[" : L"[x";
+    for (const auto& p : c.programs) read += p.unreadable.empty() ? L" ok" : L" x";
+    read += L"]";
+  }
+  EXPECT_EQ(read, L"[x][ ok x x][ x]");
   EXPECT_EQ(out.channels[1].programs[1].unreadable, L"a program element is not a 15-slot array");
-  EXPECT_NE(out.channels[1].programs[2].unreadable, L"");
-  ASSERT_EQ(out.channels[2].programs.size(), 1u);
-  EXPECT_NE(out.channels[2].programs[0].unreadable, L"");
   EXPECT_TRUE(out.brokenOff.empty());
   guide_.Leave();
   EXPECT_FALSE(vel_->Peers().GetTVGuideSchedule(L"News", &out));

@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 
 #include <boost/make_shared.hpp>
@@ -15,18 +14,14 @@
 #include "support/Log.h"
 #include "support/PThread.h"
 #include "tests/common/ScopedEnv.h"
+#include "tests/common/Shell.h"
 #include "tests/common/TempRoot.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
+using tev::test::ReadFile;
 
 void WriteAll(const std::string& path, const std::string& content) {
   fs::create_directories(fs::path(path).parent_path());
@@ -72,8 +67,8 @@ TEST_F(CBBLogTest, RotatesAtOpeningOnlyAboveTheLimit) {
       log.error(L"first after start");
       log.Flush();
     }
-    std::string main = ReadAll(Logs() + name);
-    std::string back = ReadAll(Logs() + name + ".back");
+    std::string main = ReadFile(Logs() + name);
+    std::string back = ReadFile(Logs() + name + ".back");
     if (c.movedAtOpening) {
       EXPECT_EQ(back, old);  // copied away before anything was written
       EXPECT_EQ(CountOf(main, "first after start"), 1u);
@@ -95,16 +90,16 @@ TEST_F(CBBLogTest, RotatesWhileWriting) {
   CBBLog log(L"Grow.log", false);
   log.fatal(L"crosses the limit");
   log.Flush();
-  EXPECT_EQ(ReadAll(Logs() + "Grow.log"), "");
-  EXPECT_EQ(ReadAll(Logs() + "TevErrors.log"), "");
-  std::string back = ReadAll(Logs() + "Grow.log.back");
+  EXPECT_EQ(ReadFile(Logs() + "Grow.log"), "");
+  EXPECT_EQ(ReadFile(Logs() + "TevErrors.log"), "");
+  std::string back = ReadFile(Logs() + "Grow.log.back");
   EXPECT_EQ(back.substr(0, almostFull.size()), almostFull);
   EXPECT_EQ(CountOf(back, "crosses the limit"), 1u);
-  EXPECT_EQ(CountOf(ReadAll(Logs() + "TevErrors.log.back"), "crosses the limit"), 1u);
+  EXPECT_EQ(CountOf(ReadFile(Logs() + "TevErrors.log.back"), "crosses the limit"), 1u);
 
   log.error(L"into the fresh file");
   log.Flush();
-  EXPECT_EQ(CountOf(ReadAll(Logs() + "Grow.log"), "into the fresh file"), 1u);
+  EXPECT_EQ(CountOf(ReadFile(Logs() + "Grow.log"), "into the fresh file"), 1u);
   EXPECT_EQ(log.MainLogPath(), tev::FromStdUtf8(Logs() + "Grow.log"));
 }
 
@@ -146,8 +141,8 @@ TEST_F(CBBLogTest, FatalGoesToBothLogsWithTheModuleName) {
   log.fatal(L"disk %ls gone", L"D:");
   log.error(L"only in the module log");
   log.Flush();
-  const std::string main = ReadAll(Logs() + "test_support.log");
-  const std::string errors = ReadAll(Logs() + "TevErrors.log");
+  const std::string main = ReadFile(Logs() + "test_support.log");
+  const std::string errors = ReadFile(Logs() + "TevErrors.log");
   const std::regex fatal(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d{3} \[FATAL\] - test_support - disk D: gone\n)");
   const std::regex error(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d{3} \[ERROR\] - only in the module log\n)");
   std::smatch match;
@@ -222,14 +217,14 @@ TEST_F(CBBLogTest, ReopenFollowsAnOutsideRotation) {
   log.ReopenFiles();
   log.fatal(L"after the reopen");
   log.Flush();
-  const std::string old = ReadAll(Logs() + "Moved.log.1");
-  const std::string fresh = ReadAll(Logs() + "Moved.log");
+  const std::string old = ReadFile(Logs() + "Moved.log.1");
+  const std::string fresh = ReadFile(Logs() + "Moved.log");
   EXPECT_EQ(CountOf(old, "before the move"), 1u);
   EXPECT_EQ(CountOf(old + fresh, "queued before the reopen"), 1u);
   EXPECT_EQ(CountOf(fresh, "after the reopen"), 1u) << fresh;
   EXPECT_EQ(CountOf(fresh, "before the move"), 0u);
-  EXPECT_EQ(CountOf(ReadAll(Logs() + "TevErrors.log"), "after the reopen"), 1u);
-  EXPECT_EQ(CountOf(ReadAll(Logs() + "TevErrors.log.1"), "after the reopen"), 0u);
+  EXPECT_EQ(CountOf(ReadFile(Logs() + "TevErrors.log"), "after the reopen"), 1u);
+  EXPECT_EQ(CountOf(ReadFile(Logs() + "TevErrors.log.1"), "after the reopen"), 0u);
 }
 
 TEST_F(CBBLogTest, FallsBackToNumberedNamesOrDropsLinesWithoutAFolder) {
@@ -238,7 +233,7 @@ TEST_F(CBBLogTest, FallsBackToNumberedNamesOrDropsLinesWithoutAFolder) {
   log.error(L"went elsewhere");
   log.Flush();
   EXPECT_EQ(log.MainLogPath(), tev::FromStdUtf8(Logs() + "Busy.log1"));
-  EXPECT_EQ(CountOf(ReadAll(Logs() + "Busy.log1"), "went elsewhere"), 1u);
+  EXPECT_EQ(CountOf(ReadFile(Logs() + "Busy.log1"), "went elsewhere"), 1u);
 
   WriteAll(root_ + "/plainfile", "x");
   setenv("TEV_APPDATA_DIR", (root_ + "/plainfile/appdata").c_str(), 1);
@@ -264,7 +259,7 @@ TEST_F(CBBLogTest, ManyThreadsLogWholeLines) {
     c.join();
   }
   log->Flush();
-  const std::string text = ReadAll(Logs() + "Busy.log");
+  const std::string text = ReadFile(Logs() + "Busy.log");
   EXPECT_EQ(CountOf(text, "\n"), 900u);
   EXPECT_EQ(CountOf(text, " end\n"), 900u);
   EXPECT_EQ(CountOf(text, "worker 2 line 299 end\n"), 1u);
