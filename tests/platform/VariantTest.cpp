@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -70,8 +71,7 @@ TEST(Variant, BstrKeepsByteLengthPrefix) {
   EXPECT_EQ(b[0], L'\0');
   SysFreeString(b);
 
-  EXPECT_EQ(SysAllocString(nullptr), nullptr);
-  EXPECT_EQ(SysStringLen(nullptr), 0u);
+  EXPECT_TRUE(SysAllocString(nullptr) == nullptr && SysStringLen(nullptr) == 0);
   SysFreeString(nullptr);
 }
 
@@ -109,8 +109,8 @@ TEST(Variant, ElementAccessHonoursBounds) {
   EXPECT_EQ(SafeArrayGetLBound(psa, 1, &lower), S_OK);
   EXPECT_EQ(SafeArrayGetUBound(psa, 1, &upper), S_OK);
   EXPECT_EQ(std::make_pair(lower, upper), std::make_pair(5, 7));
-  EXPECT_EQ(SafeArrayGetLBound(psa, 0, &lower), DISP_E_BADINDEX);
-  EXPECT_EQ(SafeArrayGetUBound(psa, 2, &upper), DISP_E_BADINDEX);
+  EXPECT_EQ(std::make_pair(SafeArrayGetLBound(psa, 0, &lower), SafeArrayGetUBound(psa, 2, &upper)),
+            std::make_pair(DISP_E_BADINDEX, DISP_E_BADINDEX));
   for (LONG i = 5; i <= 7; ++i) {
     int32_t value = i * 10;
     EXPECT_EQ(SafeArrayPutElement(psa, &i, &value), S_OK);
