@@ -377,11 +377,6 @@ class SettingsServices : public RecordingServices {
     if (pvr_) Engine().Shutdown();
     RecordingServices::TearDown();
   }
-  static Value Strings(std::initializer_list<std::wstring> items) {
-    std::vector<Value> all;
-    for (const std::wstring& item : items) all.push_back(Value::Str(item));
-    return Value::Array(all);
-  }
   int32_t GetLong(const wchar_t* method) {
     AutoVariant out;
     EXPECT_EQ(Call(method, Value(), &out), 0);
@@ -396,6 +391,14 @@ class SettingsServices : public RecordingServices {
 };
 
 TEST_F(SettingsServices, PaddingFreeSpaceAndConfigReadAndChange) {
+  AutoVariant out;
+  EXPECT_EQ(Call(L"SetPVRConfig", Value::Str(L"RecordPadding"), &out), 1);  // not an array
+  ASSERT_EQ(out.get().vt, VT_BSTR);
+  EXPECT_EQ(std::wstring(out.get().bstrVal), L"Not an array of variant or string");
+  EXPECT_EQ(Call(L"SetPVRConfig", Value::StringArray({L"RecordPadding"}), &out), 1);
+  EXPECT_EQ(
+      Call(L"SetPVRConfig", Value::Array({Value::Str(L"RecordPadding"), Value::Long(99)}), &out),
+      1);
   EXPECT_EQ(GetLong(L"GetPVRRecordPadding"), 30);  // filled in at engine start
   EXPECT_EQ(Call(L"SetPVRRecordPadding", Value::Long(45)), 0);
   EXPECT_EQ(GetLong(L"GetPVRRecordPadding"), 45);
@@ -406,58 +409,36 @@ TEST_F(SettingsServices, PaddingFreeSpaceAndConfigReadAndChange) {
   EXPECT_EQ(GetLong(L"GetPVRDiskFreeSpaceRequired"), 500);
   EXPECT_EQ(RecordingSettings::FreeSpaceRequired(), 500000);
 
-  AutoVariant out;
   // Any letter case of the key re-reads the floor.
-  EXPECT_EQ(Call(L"SetPVRConfig", Strings({L"FreeSpaceRequired", L"300"}), &out), 0);
-  EXPECT_EQ(Call(L"SetPVRConfig", Strings({L"freespacerequired", L"300"}), &out), 0);
+  EXPECT_EQ(Call(L"SetPVRConfig", Value::StringArray({L"FreeSpaceRequired", L"300"}), &out), 0);
+  EXPECT_EQ(Call(L"SetPVRConfig", Value::StringArray({L"freespacerequired", L"300"}), &out), 0);
   EXPECT_EQ(RecordingSettings::FreeSpaceRequired(), 300000);
-  EXPECT_EQ(Call(L"SetPVRConfig", Strings({L"RecordPadding", L"abc"}), &out), 0);
+  EXPECT_EQ(Call(L"SetPVRConfig", Value::StringArray({L"RecordPadding", L"abc"}), &out), 0);
   EXPECT_EQ(GetLong(L"GetPVRRecordPadding"), 0);
 
-  EXPECT_EQ(Call(L"GetPVRConfig", Strings({L"Version"}), &out), 0);
+  EXPECT_EQ(Call(L"GetPVRConfig", Value::StringArray({L"Version"}), &out), 0);
   ASSERT_EQ(out.get().vt, VT_BSTR);
   EXPECT_EQ(std::wstring(out.get().bstrVal), L"7");
-  EXPECT_EQ(Call(L"GetPVRConfig", Strings({L"NoSuchKey"}), &out), 103);
+  EXPECT_EQ(Call(L"GetPVRConfig", Value::StringArray({L"NoSuchKey"}), &out), 103);
 
   Config::SetString(L"Note", L"it's \"caf\u00e9\" \U0001F600 100%");
-  EXPECT_EQ(Call(L"SetPVRConfig", Strings({L"Note", L"Bob's 'quoted' \\ value \U0001F600"}), &out), 0);
-  EXPECT_EQ(Call(L"GetPVRConfig", Strings({L"Note"}), &out), 0);
+  EXPECT_EQ(Call(L"SetPVRConfig",
+                 Value::StringArray({L"Note", L"Bob's 'quoted' \\ value \U0001F600"}), &out),
+            0);
+  EXPECT_EQ(Call(L"GetPVRConfig", Value::StringArray({L"Note"}), &out), 0);
   EXPECT_EQ(std::wstring(out.get().bstrVal), L"Bob's 'quoted' \\ value \U0001F600");
 }
 
-TEST_F(SettingsServices, BadParametersAnswerWithTheExceptionAndChangeNothing) {
-  AutoVariant out;
-  EXPECT_EQ(Call(L"SetPVRConfig", Value::Str(L"RecordPadding"), &out), 1);  // not an array
-  ASSERT_EQ(out.get().vt, VT_BSTR);
-  EXPECT_EQ(std::wstring(out.get().bstrVal), L"Not an array of variant or string");
-  EXPECT_EQ(Call(L"SetPVRConfig", Strings({L"RecordPadding"}), &out), 1);  // value missing
-  EXPECT_EQ(Call(L"SetPVRConfig", Value::Array({Value::Str(L"RecordPadding"), Value::Long(99)}), &out),
-            1);
-  EXPECT_EQ(GetLong(L"GetPVRRecordPadding"), 30);
-}
-
-TEST_F(SettingsServices, RecordingFoldersAreAnsweredAndChangedAsText) {
+TEST_F(SettingsServices, FoldersAreAnsweredAndChangedOnlyByPlainAbsolutePaths) {
   const std::wstring video = GetText(L"GetPVRVideoRecordingDirectory");
-  EXPECT_EQ(video, tev::FromStdUtf8(videoDir_));
-  EXPECT_EQ(GetText(L"GetPVRAudioRecordingDirectory"), tev::FromStdUtf8(audioDir_));
+  const std::wstring audio = GetText(L"GetPVRAudioRecordingDirectory");
+  EXPECT_EQ(video + L"|" + audio, tev::FromStdUtf8(videoDir_ + "|" + audioDir_));
   EXPECT_EQ(Call(L"SetPVRVideoRecordingDirectory",
                  Value::Str(tev::FromStdUtf8(dir_.path() + "/missing"))),
             122);
-  EXPECT_EQ(GetText(L"GetPVRVideoRecordingDirectory"), video);
-
-  fs::path moved = fs::path(dir_.path()) / "Bob's TV \xF0\x9F\x93\xBA";
-  fs::create_directories(moved);
-  std::wstring movedText = tev::FromStdUtf8(moved.string());
-  EXPECT_EQ(Call(L"SetPVRVideoRecordingDirectory", Value::Str(movedText)), 0);
-  EXPECT_EQ(GetText(L"GetPVRVideoRecordingDirectory"), movedText);
-}
-
-TEST_F(SettingsServices, FolderTextsThatAreNotPlainAbsolutePathsAreRefusedAndTouchNothing) {
-  const std::wstring video = GetText(L"GetPVRVideoRecordingDirectory");
-  const std::wstring audio = GetText(L"GetPVRAudioRecordingDirectory");
   fs::path empty = fs::path(dir_.path()) / "empty";
   fs::create_directories(empty);
-  fs::path full = fs::path(dir_.path()) / "full";
+  fs::path full = fs::path(dir_.path()) / "Bob's TV \xF0\x9F\x93\xBA";
   fs::create_directories(full / "sub");
   std::ofstream((full / "keep.txt").string()) << "x";
   const std::wstring emptyText = tev::FromStdUtf8(empty.string());
@@ -481,7 +462,7 @@ TEST_F(SettingsServices, FolderTextsThatAreNotPlainAbsolutePathsAreRefusedAndTou
   }
   for (const std::wstring& text : bad) {
     AutoVariant out;
-    EXPECT_EQ(Call(L"SetPVRConfig", Strings({kConfigVideoDirectory, text}), &out), 1);
+    EXPECT_EQ(Call(L"SetPVRConfig", Value::StringArray({kConfigVideoDirectory, text}), &out), 1);
   }
   EXPECT_TRUE(fs::is_directory(empty));
   EXPECT_TRUE(fs::exists(full / "keep.txt"));
@@ -493,6 +474,7 @@ TEST_F(SettingsServices, FolderTextsThatAreNotPlainAbsolutePathsAreRefusedAndTou
 
   // The folder itself is still accepted afterwards.
   EXPECT_EQ(Call(L"SetPVRVideoRecordingDirectory", Value::Str(fullText)), 0);
+  EXPECT_EQ(GetText(L"GetPVRVideoRecordingDirectory"), fullText);
   EXPECT_TRUE(fs::exists(full / "keep.txt"));
 }
 
