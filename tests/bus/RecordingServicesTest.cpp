@@ -494,7 +494,7 @@ class FileServices : public RecordingServices {
   int id_ = 0;
 };
 
-TEST_F(FileServices, PlayPositionTakesOnlyAPositionOfAKnownRecording) {
+TEST_F(FileServices, FileOfARecordingUntilItIsGone) {
   auto position = [](const wchar_t* medium, const Value& seconds) {
     return Value::Array({Value::Str(L"bob"), Value::Str(medium), seconds});
   };
@@ -505,9 +505,7 @@ TEST_F(FileServices, PlayPositionTakesOnlyAPositionOfAKnownRecording) {
   EXPECT_EQ(Call(L"SetFilePlayPosition", position(L"M9", Value::Long(5))), kResultNoSuchSchedule);
   EXPECT_EQ(Call(L"SetFilePlayPosition", Value::Array({Value::Str(L"bob")})), 1);
   EXPECT_EQ(Column(id_, "PlayPosition"), "90");
-}
 
-TEST_F(FileServices, FileOfARecordingUntilItIsGone) {
   AutoVariant reply;
   ASSERT_EQ(Call(L"GetFileFromId", Value::Array({Value::Str(L"bob"), Value::Str(L"M1")}), &reply), 0);
   EXPECT_EQ(VUtil::GetStringElement(reply.get(), 0), Path(id_));
