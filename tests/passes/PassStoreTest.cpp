@@ -97,8 +97,7 @@ TEST_F(PassStoreTest, LibraryChangesToAPassThroughUpdateMedium) {
                                      {L"keepUntil", L"AT_LEAST_2_DAYS"}})),
             0);
   WaitForPassJobs();
-  EXPECT_EQ(column("Category"), "Comedy");
-  EXPECT_EQ(column("KeepUntil"), "1");
+  EXPECT_EQ(column("Category || '/' || KeepUntil"), "Comedy/1");
   EXPECT_EQ(RowCount("Category = 'Comedy' AND Owner = '" + std::to_string(pass) + "'"), 7);
   ASSERT_EQ(media_.CountOf(L"AddMedia"), 1u);
   EXPECT_EQ(VUtil::GetArrayLength(peertest::Elem(Last(media_, L"AddMedia").get(), 1).get()), 7);
