@@ -1,5 +1,7 @@
 // The pass store's vocabulary, reads and writes, and its requests to the
 // scripted media library on a loopback bus. Pass 1 is "Late 'Show'".
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 #include "db/PassStore.h"
@@ -113,12 +115,10 @@ TEST(SeasonPasses, Vocabulary) {
 TEST_F(SeasonPassesBusTest, IdentifiersAndPriorities) {
   db_->Exec("INSERT INTO SeasonPasses (TevMediumId, Priority) VALUES ('m-1', 4)");
   db_->Exec("INSERT INTO SeasonPasses (TevMediumId, Priority) VALUES (NULL, NULL)");
-  EXPECT_EQ(PassStore::MediumId(2), L"m-1");
-  EXPECT_EQ(PassStore::MediumId(3), L"");
-  EXPECT_EQ(PassStore::MediumId(4), L"");
-  EXPECT_EQ(PassStore::Priority(2), 4);
-  EXPECT_EQ(PassStore::Priority(3), 0);
-  EXPECT_EQ(PassStore::Priority(4), 0);
+  EXPECT_EQ(PassStore::MediumId(2) + L"|" + PassStore::MediumId(3) + L"|" + PassStore::MediumId(4),
+            L"m-1||");
+  EXPECT_EQ(std::make_tuple(PassStore::Priority(2), PassStore::Priority(3), PassStore::Priority(4)),
+            std::make_tuple(4, 0, 0));
 
   PassStore::AssignMediumId(3, L"it's \U0001F4FA");
   EXPECT_EQ(PassStore::MediumId(3), L"it's \U0001F4FA");

@@ -46,7 +46,7 @@ class StandByTimer : public ::testing::Test {
   std::future<bool> waiter_;
 };
 
-TEST_F(StandByTimer, DueTimesCountFromNowAndReplaceEachOther) {
+TEST_F(StandByTimer, DueTimesCountFromNowAndReplaceEachOtherEvenForAWaiter) {
   timer_.setTimer(0, false);  // 0 means two seconds
   EXPECT_TRUE(timer_.IsArmed());
   EXPECT_GT(timer_.RemainingMs(), 1500);
@@ -67,9 +67,8 @@ TEST_F(StandByTimer, DueTimesCountFromNowAndReplaceEachOther) {
   timer_.setTimer(-5, false);  // negative: due at once
   StartWaiter();
   EXPECT_TRUE(Answer());
-}
 
-TEST_F(StandByTimer, AnEarlierDueTimeWakesASleepingWaiter) {
+  // An earlier due time wakes a sleeping waiter.
   timer_.setTimer(3600 * 1000, true);
   StartWaiter();
   EXPECT_TRUE(StillWaiting(milliseconds(200)));
