@@ -39,19 +39,6 @@ TEST_F(CVelAtlRequests, AnEndpointWithoutEngineAnswersMinusOne) {
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"GetConflicts no engine"));
 }
 
-TEST_F(CVelAtlRequests, IsTevMediaReady) {
-  EXPECT_EQ(vel_->Peers().IsTevMediaReady(), 0);
-  ASSERT_EQ(media_.CountOf(L"IsReady"), 1u);
-  EXPECT_EQ(Last(media_, L"IsReady").type(), VT_EMPTY);
-
-  media_.SetReply(L"IsReady", 5);
-  EXPECT_EQ(vel_->Peers().IsTevMediaReady(), 1);
-  media_.Leave();
-  const int busResult = vel_->Peers().IsTevMediaReady();
-  EXPECT_NE(busResult, 0);
-  EXPECT_NE(busResult, 1);
-}
-
 TEST_F(CVelAtlRequests, SetMediaAttributeLayouts) {
   vel_->Peers().SetMediaAttribute({L"m1", L"m2"}, L"pvrState", L"skip");
   ASSERT_TRUE(media_.WaitFor(L"SetMediaAttributes", 1, 5000));

@@ -106,7 +106,6 @@ TEST_F(PassServicesTest, FromADescriptionAndFromASchedule) {
   ASSERT_EQ(Call(Value::Array(Described()), &out), 0);
   const std::wstring mediumId = peertest::Str(out.get(), 0);
   ASSERT_EQ(mediumId, L"P-slow");
-  EXPECT_EQ(LocalIds::GetType(mediumId), LocalIds::kTypePass);
   const int pass = LocalIds::GetLocalIdFromTevMediumId(mediumId);
   EXPECT_EQ(Episodes(pass).size(), 7u);
   dbtest::RawDb db(dbPath_);

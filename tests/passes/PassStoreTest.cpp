@@ -146,8 +146,7 @@ TEST_F(PassStoreTest, LibraryChangesToAPassThroughUpdateMedium) {
 TEST_F(PassStoreTest, RemovalKeepsFinishedRecordingsAndDropsPendingOnes) {
   const int pass = Television(L"P", 0);
   ASSERT_GT(pass, 0);
-  const int pending = RowCount("Owner = '" + std::to_string(pass) + "'");
-  EXPECT_EQ(pending, 7);
+  EXPECT_EQ(RowCount("Owner = '" + std::to_string(pass) + "'"), 7);
   dbtest::RawDb db(dbPath_);
   const char* const kept[] = {"DVRSTATE_COMPLETE", "DVRSTATE_COMPLETE_PARTIAL",
                               "DVRSTATE_RECORDING"};
