@@ -100,13 +100,15 @@ class PassFixture : public enginetest::EngineFixture {
     channel.name = name;
     channel.mediumId = medium;
     for (size_t i = 0; i < starts.size(); ++i) {
-      GuideProgram p;
-      p.title = title;
-      p.duration = 1800;
-      p.start = WallClock(starts[i]);
-      p.category = L"Drama";
-      p.episodeTitle = L"Episode " + std::to_wstring(i + 1);
-      channel.programs.push_back(p);
+      channel.programs.push_back({title,
+                                  1800,
+                                  WallClock(starts[i]),
+                                  L"Drama",
+                                  L"",
+                                  L"Episode " + std::to_wstring(i + 1),
+                                  false,
+                                  false,
+                                  {}});
     }
     return channel;
   }
