@@ -266,17 +266,6 @@ TEST_F(RecordingServices, TheStreamersOwnWordsReachTheFailureReason) {
             L"known here)");
 }
 
-TEST_F(RecordingServices, ANewRecordingFolderIsUsedAtOnce) {
-  ASSERT_EQ(Call(L"ScheduleRecording", Request(tev::Clock::Now() + 86400, 60000, L"Before")), 0);
-  const std::string moved = dir_.path() + "/Moved TV";
-  std::filesystem::create_directories(moved);
-  ASSERT_EQ(Call(L"SetPVRVideoRecordingDirectory", Value::Str(tev::FromStdUtf8(moved))), 0);
-  ASSERT_EQ(Call(L"ScheduleRecording", Request(0, 60000, L"After", {Value::Long(1)})), 0);
-  const std::string path = Rows("FilePath", "Name = 'After'")[0][0];
-  EXPECT_EQ(std::filesystem::path(path).parent_path().string(), moved);
-  EXPECT_EQ(tev::ToStdUtf8(peertest::Str(Last(streamer_, L"StartStream").get(), 11)), path);
-}
-
 TEST_F(RecordingServices, CancellingARecordingLetsAWaitingRowRecord) {
   ASSERT_EQ(Call(L"ScheduleRecording", Request(0, 3600000, L"Running", {Value::Long(1)})), 0);
   const int running = std::stoi(Rows("ID", "Name = 'Running'")[0][0]);
@@ -472,10 +461,14 @@ TEST_F(SettingsServices, FoldersAreAnsweredAndChangedOnlyByPlainAbsolutePaths) {
   EXPECT_EQ(Config::GetString(kConfigVideoDirectory), video);
   EXPECT_EQ(Config::GetString(kConfigAudioDirectory), audio);
 
-  // The folder itself is still accepted afterwards.
+  // The folder itself is still accepted afterwards, and used at once.
   EXPECT_EQ(Call(L"SetPVRVideoRecordingDirectory", Value::Str(fullText)), 0);
   EXPECT_EQ(GetText(L"GetPVRVideoRecordingDirectory"), fullText);
   EXPECT_TRUE(fs::exists(full / "keep.txt"));
+  ASSERT_EQ(Call(L"ScheduleRecording", Request(0, 60000, L"After", {Value::Long(1)})), 0);
+  const std::wstring path = tev::Utf8ToWide(Rows("FilePath", "Name = 'After'")[0][0]);
+  EXPECT_EQ(fs::path(tev::ToStdUtf8(path)).parent_path(), full);
+  EXPECT_EQ(peertest::Str(Last(streamer_, L"StartStream").get(), 11), path);
 }
 
 // With a finished recording "M1" whose file is on disk.
