@@ -183,7 +183,7 @@ TEST_F(RecordingServices, EveryFamilyOfReportsReachesTheEngine) {
   EXPECT_TRUE(listener_.WaitFor(L"NotifyPVRRecordingChange", 7, 5000));
 }
 
-TEST_F(RecordingServices, CancelAndRetryByMediumId) {
+TEST_F(RecordingServices, CancelAndRetryByMediumIdAndACancelFreesTheTuner) {
   AutoVariant out;
   ASSERT_EQ(Call(L"ScheduleRecording", Request(tev::Clock::Now() + 86400, 1800000, L"Later"),
                  &out),
@@ -216,6 +216,12 @@ TEST_F(RecordingServices, CancelAndRetryByMediumId) {
   EXPECT_LE(std::llabs(GetTime3(tev::FromStdUtf8(Column(id, "StartTime"))) - tev::Clock::Now()), 2);
   EXPECT_EQ(Call(L"CancelScheduledRecording", Value::Str(L"no-such-medium")), 0);
   EXPECT_EQ(Call(L"RetrySchedule", Value::Str(L"no-such-retry")), 0);
+
+  // Cancelled while recording, it lets a row waiting for the one tuner record.
+  const int waiting = InsertPlanned("Waiting", "DVRSTATE_CONFLICT", 900, 1800);
+  EXPECT_EQ(Call(L"CancelScheduledRecording", Value::Str(mediumId)), 0);
+  EXPECT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
+  EXPECT_EQ(Column(waiting, "Status"), "DVRSTATE_SCHEDULED");
 }
 
 // The streamer's own words (after the path of its report, or after the
@@ -264,17 +270,6 @@ TEST_F(RecordingServices, TheStreamersOwnWordsReachTheFailureReason) {
   EXPECT_EQ(LastReasonOf(media_, due.second),
             L"the streamer could not connect to the channel (the streamer said: no channel ch1 is "
             L"known here)");
-}
-
-TEST_F(RecordingServices, CancellingARecordingLetsAWaitingRowRecord) {
-  ASSERT_EQ(Call(L"ScheduleRecording", Request(0, 3600000, L"Running", {Value::Long(1)})), 0);
-  const int running = std::stoi(Rows("ID", "Name = 'Running'")[0][0]);
-  const std::wstring runningId = tev::FromStdUtf8(Column(running, "TevMediumId"));
-  const int waiting = InsertPlanned("Waiting", "DVRSTATE_CONFLICT", 1800, 1800);
-
-  EXPECT_EQ(Call(L"CancelScheduledRecording", Value::Str(runningId)), 0);
-  EXPECT_EQ(Column(running, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
-  EXPECT_EQ(Column(waiting, "Status"), "DVRSTATE_SCHEDULED");
 }
 
 TEST_F(RecordingServices, AFinishReportReArmsTheTimer) {
