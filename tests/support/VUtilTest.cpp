@@ -550,22 +550,8 @@ TEST(VUtil, DumpArrays) {
             L"    <var vt=\"VT_ARRAY|VT_UI1\" count=\"2\" />\r\n"
             L"  </var>\r\n");
 
-  const struct {
-    VARTYPE vt;
-    std::function<void(VARIANT*)> fill;
-    const wchar_t* lines;
-  } cases[] = {
-      {VT_UI4, [](VARIANT* a) { VUtil::PutElement(a, 0, 3000000000u); },
-       L"  <var vt=\"VT_ARRAY|VT_UI4\" count=\"1\">\r\n  <var vt=\"VT_UI4\">-1294967296</var>\r\n  "
-       L"</var>\r\n"},
-      {VT_R8, [](VARIANT*) {}, L"  <var vt=\"VT_ARRAY|VT_R8\" count=\"1\" />\r\n"},
-      {VT_BOOL, [](VARIANT*) {}, L"  <var vt=\"8203 (unknown)\" />\r\n"},
-  };
-  for (const auto& c : cases) {
-    VUtil::CreateArray(&v, c.vt, 1);
-    c.fill(&v);
-    EXPECT_EQ(VUtil::DumpVariant(v.get(), L""), std::wstring(L"Dumping : ") + c.lines) << c.vt;
-  }
+  VUtil::CreateArray(&v, VT_BOOL, 1);  // a typed array it has no form for
+  EXPECT_EQ(VUtil::DumpVariant(v.get(), L""), L"Dumping :   <var vt=\"8203 (unknown)\" />\r\n");
 
   // A read error ends the value that failed, and only that one.
   AutoVariant oneBased;
