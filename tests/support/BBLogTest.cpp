@@ -52,8 +52,7 @@ class CBBLogTest : public ::testing::Test {
   tev::test::ScopedEnv registryEnv_{"TEV_REGISTRY_FILE", registry_};
 };
 
-TEST_F(CBBLogTest, RotatesAtOpeningOnlyAboveTheLimit) {
-  const std::string line = "x-line";
+TEST_F(CBBLogTest, RotatesAtOpeningOnlyAboveTheLimitAndWhileWriting) {
   struct Case {
     uint64_t existing;
     bool movedAtOpening;
@@ -81,9 +80,8 @@ TEST_F(CBBLogTest, RotatesAtOpeningOnlyAboveTheLimit) {
       EXPECT_EQ(main, "");
     }
   }
-}
 
-TEST_F(CBBLogTest, RotatesWhileWriting) {
+  // And while writing.
   const std::string almostFull(CBBLog::kRotateBytes - 10, 'o');
   WriteAll(Logs() + "Grow.log", almostFull);
   WriteAll(Logs() + "TevErrors.log", almostFull);

@@ -138,7 +138,7 @@ class CountingDelegate : public PThreadDelegateGeneric {
 };
 std::atomic<int> CountingDelegate::live{0};
 
-TEST(PThread, NewThreadClonesDelegateBeforeConstructorReturns) {
+TEST(PThread, NewThreadClonesDelegateBeforeConstructorReturnsAndSurvivesAThrow) {
   PEvent release;
   {
     CountingDelegate prototype;
@@ -153,17 +153,11 @@ TEST(PThread, NewThreadClonesDelegateBeforeConstructorReturns) {
     EXPECT_EQ(thread.join(), EINVAL);             // joining twice is refused
   }
   EXPECT_EQ(CountingDelegate::live.load(), 0);
-}
 
-// The member form runs the probe of PMutex.RecursiveOnlyWhenAsked.
-TEST(PThread, FunctionFormAndAThrowingBody) {
+  // A body that throws ends its thread with -1 instead of the process. (The
+  // member form runs the probe of PMutex.RecursiveOnlyWhenAsked, the function
+  // form CBBLogTest.ManyThreadsLogWholeLines.)
   void* result = nullptr;
-  auto negate = [](void* argument) -> int { return -static_cast<int>(reinterpret_cast<intptr_t>(argument)); };
-  PThread function(nullptr, +negate, reinterpret_cast<void*>(intptr_t{9}));
-  EXPECT_EQ(function.join(&result), 0);
-  EXPECT_EQ(Result(result), -9);
-
-  // A body that throws ends its thread with -1 instead of the process.
   auto thrower = [](void*) -> int { throw std::runtime_error("bad"); };
   PThread throwing(+thrower);
   EXPECT_EQ(throwing.join(&result), 0);
