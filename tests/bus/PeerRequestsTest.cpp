@@ -120,8 +120,7 @@ TEST_F(CVelAtlRequests, GetMediumFromId) {
   std::wstring text1, text2;
   EXPECT_EQ(vel_->Peers().GetMediumFromId(L"bob", L"ch1", &text1, &text2), 0);
   EXPECT_EQ(text1 + L"|" + text2, L"video/x-tv|/c/1");
-  Value in = Last(media_, L"GetMediumFromId");
-  EXPECT_EQ(Str(in.get(), 0) + L"|" + Str(in.get(), 1), L"bob|ch1");
+  EXPECT_EQ(Wire(Last(media_, L"GetMediumFromId")), R"(["bob","ch1"])");
 
   media_.SetReply(L"GetMediumFromId", 3);
   EXPECT_EQ(vel_->Peers().GetMediumFromId(L"bob", L"ch1", &text1, &text2), 1);

@@ -146,10 +146,10 @@ TEST_F(PassServicesTest, ThirteenElementsWithoutAScheduleMakeAnEmptyPass) {
   AutoVariant out;
   ASSERT_EQ(Call(Value::Array(in), &out), 0);
   EXPECT_EQ(LocalIds::GetType(peertest::Str(out.get(), 0)), LocalIds::kTypePass);
-  dbtest::RawDb db(dbPath_);
-  EXPECT_EQ(db.Value("SELECT ProgramName || '/' || ChannelName || '/' || ChannelMedium || '/' || "
-                     "Duration || '/' || GuideType || '/' || Priority || '/' || StartDate FROM "
-                     "SeasonPasses"),
+  EXPECT_EQ(dbtest::RawDb(dbPath_).Value(
+                "SELECT ProgramName || '/' || ChannelName || '/' || ChannelMedium || '/' || "
+                "Duration || '/' || GuideType || '/' || Priority || '/' || StartDate FROM "
+                "SeasonPasses"),
             "///0/0/0/" + DbTime(0));
   EXPECT_EQ(media_.CountOf(L"SearchMedia"), 0u);
   EXPECT_EQ(guide_.CountOf(L"SearchTVListings"), 0u);

@@ -69,7 +69,7 @@ TEST(FolderWatch, AFullQueueIsReportedAsOverflow) {
   EXPECT_FALSE(events.lost);
 }
 
-TEST(DueTimer, IsDueByTheProductClockAndStaysDueUntilSetAgain) {
+TEST(DueTimerAndWakeEvent, DueByTheProductClockUntilSetAgainAndResetWhenTaken) {
   tev::test::FakeEnv env;
   tev::DueTimer timer;
   ASSERT_TRUE(timer.ok());
@@ -89,9 +89,8 @@ TEST(DueTimer, IsDueByTheProductClockAndStaysDueUntilSetAgain) {
   EXPECT_EQ(read(timer.fd(), &expirations, sizeof expirations),
             static_cast<ssize_t>(sizeof expirations));
   timer.Drain();
-}
 
-TEST(WakeEvent, ResetsItselfWhenTaken) {
+  // The wake event resets itself when taken.
   tev::WakeEvent event;
   ASSERT_TRUE(event.ok());
   EXPECT_FALSE(event.Consume());
