@@ -26,8 +26,8 @@ class GuidePassTest : public PassFixture {
   }
 };
 
-TEST_F(GuidePassTest, AllEpisodesOfTheWeekKeepTheirLocalTimeAcrossTheChange) {
-  guide_.SetListings({Channel(L"BBC One", L"ch1", L"Show", Daily(21, 0)),
+TEST_F(GuidePassTest, AllEpisodesOfTheWeekKeepTheirLocalTimeAndEachDayAddsTheNext) {
+  guide_.SetListings({Channel(L"BBC One", L"ch1", L"Show", Daily(21, 0, 14)),
                       Channel(L"BBC Two", L"ch2", L"Show", Daily(18, 0)),
                       Channel(L"BBC One", L"ch1", L"Other", Daily(20, 0))});
   const int pass = AddPass(TvPass(L"Show", Local(2027, 3, 8, 21, 0)));
@@ -37,6 +37,18 @@ TEST_F(GuidePassTest, AllEpisodesOfTheWeekKeepTheirLocalTimeAcrossTheChange) {
   for (const std::string& t : times) EXPECT_TRUE(t == "2100" || t == "1800") << t;
   EXPECT_EQ(RowCount("Status = 'DVRSTATE_SCHEDULED'"), 13);
   EXPECT_EQ(RowCount("Name = 'Other'"), 0);
+
+  // The daily check adds only the new day.
+  checker_->CheckForNewEpisodes();
+  EXPECT_EQ(Episodes(pass).size(), 13u);
+  SetNow(Monday() + 86400);
+  checker_->CheckForNewEpisodes();
+  const auto rows = Episodes(pass);
+  ASSERT_EQ(rows.size(), 14u);
+  EXPECT_EQ(rows.back()[1], DbTime(Local(2027, 3, 15, 21, 0)));
+  std::set<std::string> starts;
+  for (const auto& row : rows) starts.insert(row[1]);
+  EXPECT_EQ(starts.size(), 14u);
 }
 
 TEST_F(GuidePassTest, NewEpisodesOnlyReadsTheListingsMarksAndRecordsEachEpisodeOnce) {
@@ -176,23 +188,6 @@ TEST_F(GuidePassTest, ABadGuideAddsNothingAndTheDailyCheckGoesOn) {
   SetNow(Monday() + 86400);
   EXPECT_NO_THROW(checker_->CheckForNewEpisodes());
   EXPECT_EQ(RowCount(), before + 1);
-}
-
-TEST_F(GuidePassTest, DailyCheckAddsOnlyTheNewDay) {
-  guide_.SetListings({Channel(L"BBC One", L"ch1", L"Show", Daily(21, 0, 14))});
-  const int pass = AddPass(TvPass(L"Show", Local(2027, 3, 8, 21, 0)));
-  ASSERT_GT(pass, 0);
-  EXPECT_EQ(Episodes(pass).size(), 7u);
-  checker_->CheckForNewEpisodes();
-  EXPECT_EQ(Episodes(pass).size(), 7u);
-  SetNow(Monday() + 86400);
-  checker_->CheckForNewEpisodes();
-  const auto rows = Episodes(pass);
-  ASSERT_EQ(rows.size(), 8u);
-  EXPECT_EQ(rows.back()[1], DbTime(Local(2027, 3, 15, 21, 0)));
-  std::set<std::string> starts;
-  for (const auto& row : rows) starts.insert(row[1]);
-  EXPECT_EQ(starts.size(), 8u);
 }
 
 TEST_F(GuidePassTest, CheckerThreadRunsAfterItsDelayAndStopsAtOnce) {
