@@ -160,7 +160,7 @@ TEST(Variant, ElementsAreCopiedInAndOut) {
   VariantClear(&array);
 }
 
-TEST(Variant, CopyIsDeepAndClearFreesEverything) {
+TEST(Variant, CopyIsDeepAndClearFreesEverythingButALockedArray) {
   // [ "top", [ "inner", [ "deepest" ] ] ]
   VARIANT deepest = TextArray({L"deepest"});
   VARIANT inner = TextArray({L"inner", L"slot"});
@@ -205,9 +205,8 @@ TEST(Variant, CopyIsDeepAndClearFreesEverything) {
   EXPECT_EQ(Text(t.bstrVal), L"text");
   VariantClear(&t);
   EXPECT_EQ(VariantCopy(nullptr, &t), E_INVALIDARG);
-}
 
-TEST(Variant, LockedArraysStay) {
+  // A locked array stays until unlocked.
   VARIANT v = TextArray({L"x"});
   void* data = nullptr;
   ASSERT_EQ(SafeArrayAccessData(v.parray, &data), S_OK);

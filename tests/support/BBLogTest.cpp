@@ -168,7 +168,7 @@ TEST_F(CBBLogTest, MemoryModeKeepsTheNewestLinesBehindAMarker) {
   EXPECT_EQ(text.find("second"), std::string::npos);
 }
 
-TEST_F(CBBLogTest, MessageTextConversion) {
+TEST_F(CBBLogTest, MessageTextConversionOneEntryPerLine) {
   SetLogLevel(LOG_DEBUG);
   CBBLog log(1000000u, true);
   log.warn(L"smile %ls \u00e9", L"\U0001F600");
@@ -191,18 +191,17 @@ TEST_F(CBBLogTest, MessageTextConversion) {
   EXPECT_NE(all.find("] - 1 and two\n"), std::string::npos) << all;
   EXPECT_NE(all.find("boost::format error"), std::string::npos) << all;
   EXPECT_NE(all.find("] - narrow 5\n"), std::string::npos) << all;
-}
 
-TEST_F(CBBLogTest, OneEntryIsOneLine) {
-  CBBLog log(1000000u, false);
-  log.error(L"Vel: request failed: Timeout (natsConnection_Request\n  _request\r\n  end)\n");
-  log.error(L"next\rentry");
-  EXPECT_EQ(log.GetMemoryLog().find("] - Vel: request failed: Timeout (natsConnection_Request | "
-                                    "  _request |   end)\n"),
-            log.GetMemoryLog().find("] - Vel"));
-  const std::string all = log.GetMemoryLog();
-  EXPECT_EQ(CountOf(all, "\n"), 2u) << all;
-  EXPECT_NE(all.find("] - next | entry\n"), std::string::npos) << all;
+  // One entry is one line.
+  CBBLog lines(1000000u, false);
+  lines.error(L"Vel: request failed: Timeout (natsConnection_Request\n  _request\r\n  end)\n");
+  lines.error(L"next\rentry");
+  const std::string two = lines.GetMemoryLog();
+  EXPECT_EQ(two.find("] - Vel: request failed: Timeout (natsConnection_Request | "
+                     "  _request |   end)\n"),
+            two.find("] - Vel"));
+  EXPECT_EQ(CountOf(two, "\n"), 2u) << two;
+  EXPECT_NE(two.find("] - next | entry\n"), std::string::npos) << two;
 }
 
 TEST_F(CBBLogTest, ReopenFollowsAnOutsideRotation) {
