@@ -66,9 +66,7 @@ TEST_F(PassStoreTest, PrioritiesStayDenseThroughAddMoveAndRemove) {
 
   WaitForPassJobs();
   media_.ClearRequests();
-  EXPECT_EQ(Move(p, L"0"), 403);
-  EXPECT_EQ(Move(p, L"-5"), 403);
-  EXPECT_EQ(Move(p, L"first"), 403);
+  for (const wchar_t* place : {L"0", L"-5", L"first"}) EXPECT_EQ(Move(p, place), 403);
   EXPECT_EQ(Move(w, L"1"), 403);
   EXPECT_EQ(Priorities(), (std::map<int, int>{{p, 1}, {q, 3}, {r, 2}, {w, 0}}));
   EXPECT_EQ(media_.CountOf(L"AddMedium"), 0u);

@@ -48,7 +48,6 @@ TEST(PEvent, DeadlineArithmetic) {
       {1000000, 0, 1000, 0},
       {1000999, 1, 1001, 0},  // nanoseconds reach exactly 10^9 and carry
       {1000500, 499, 1000, 999000000},
-      {1000000, 10000, 1010, 0},
       {1000001, 4294967295u, 1000 + 4294967, 296000000},
   };
   for (const Case& c : cases) {
