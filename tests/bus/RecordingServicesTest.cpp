@@ -1,6 +1,5 @@
-// The recording, settings and file services as a client reaches them over
-// a loopback bus: the module's endpoint with its engine, a real database,
-// scripted peers.
+// The recording, settings and file services as a client reaches them over a
+// loopback bus: the module's endpoint and engine, a real database, scripted peers.
 #include <atomic>
 #include <cstdlib>
 #include <ctime>
@@ -25,8 +24,6 @@ namespace {
 
 using enginetest::Value;
 namespace fs = std::filesystem;
-
-// A client sends a local date as its wall clock read as UTC.
 using tev::test::WallClock;
 
 using Client = tev::test::OfferingSatellite;
@@ -44,7 +41,6 @@ class RecordingServices : public enginetest::EngineFixture {
     EngineFixture::TearDown();
   }
 
-  // The service's return code; the bus itself must not fail.
   long Call(const wchar_t* method, const Value& in, VARIANT* out = nullptr) {
     AutoVariant ret, unused;
     EXPECT_EQ(client_.Request(L"ZoVIZ", method, in.get(), out ? out : &unused, 0, &ret), 0)
@@ -63,8 +59,7 @@ class RecordingServices : public enginetest::EngineFixture {
     for (Value& v : extra) in.push_back(v);
     return Value::Array(in);
   }
-  // A row written straight into the table, `fromNow` seconds on, in
-  // "<video folder>/<name>.asf"; its ID.
+  // A row written straight into the table, `fromNow` seconds on; its ID.
   int InsertPlanned(const std::string& name, const std::string& status, int64_t fromNow,
                     int32_t duration) {
     enginetest::RowSpec row;
@@ -80,28 +75,27 @@ class RecordingServices : public enginetest::EngineFixture {
     EXPECT_EQ(out.get().vt, VT_BSTR);
     return out.get().vt == VT_BSTR ? std::wstring(out.get().bstrVal) : std::wstring();
   }
-  // One conflict entry: name, medium id, channel name, start, end,
-  // subtitle, duration in ms, state.
+  // One conflict entry: name, medium id, channel, start, end, subtitle,
+  // duration in ms, state.
   static void ExpectEntry(const VARIANT& list, const std::wstring& name,
                           const std::wstring& mediumId, int64_t start) {
     ASSERT_EQ(VUtil::GetArrayLength(list), 1);
-    tev::peers::Value entry = peertest::Elem(list, 0);
-    ASSERT_EQ(VUtil::GetArrayLength(entry.get()), 8);
-    EXPECT_EQ(peertest::Str(entry.get(), 0), name);
-    EXPECT_EQ(peertest::Str(entry.get(), 1), mediumId);
-    EXPECT_EQ(peertest::Str(entry.get(), 2), L"BBC One");
-    EXPECT_EQ(VUtil::GetDateElement(entry.get(), 3), start);
-    EXPECT_EQ(VUtil::GetDateElement(entry.get(), 4), start + 3600);
-    EXPECT_EQ(peertest::Str(entry.get(), 5), L"Ep 1");
-    EXPECT_EQ(VUtil::GetLongElement(entry.get(), 6), 3600000);
-    EXPECT_EQ(peertest::Str(entry.get(), 7), L"schedule");
+    const tev::peers::Value entry = peertest::Elem(list, 0);
+    const VARIANT& e = entry.get();
+    ASSERT_EQ(VUtil::GetArrayLength(e), 8);
+    EXPECT_EQ(
+        std::vector<std::wstring>({peertest::Str(e, 0), peertest::Str(e, 1), peertest::Str(e, 2),
+                                   peertest::Str(e, 5), peertest::Str(e, 7)}),
+        std::vector<std::wstring>({name, mediumId, L"BBC One", L"Ep 1", L"schedule"}));
+    EXPECT_EQ(std::vector<int64_t>({VUtil::GetDateElement(e, 3), VUtil::GetDateElement(e, 4),
+                                    VUtil::GetLongElement(e, 6)}),
+              std::vector<int64_t>({start, start + 3600, 3600000}));
   }
 
   Client client_;
 };
 
 TEST_F(RecordingServices, ScheduleRecordingReadsTwelveToFifteenElements) {
-  // Tomorrow on a whole minute, sent as the client's local wall clock.
   const int64_t tomorrow = tev::Clock::Now() / 60 * 60 + 86400;
   AutoVariant out;
   ASSERT_EQ(Call(L"ScheduleRecording", Request(WallClock(tomorrow), 1999, L"Twelve"), &out),
@@ -113,7 +107,7 @@ TEST_F(RecordingServices, ScheduleRecordingReadsTwelveToFifteenElements) {
                                                     tev::ToStdUtf8(out.get().bstrVal), "1"}}));
   EXPECT_EQ(peertest::Str(Last(media_, L"SearchMedia").get(), 1), L"tevMediumId=\"ch1\"");
 
-  // Fifteen elements: record now, no address, flag empty.
+  // Fifteen: record now, no address, flag empty.
   ASSERT_EQ(Call(L"ScheduleRecording",
                  Request(0, 600000, L"Fifteen", {Value::Long(1), Value::Str(L""), Value()})),
             0);
@@ -125,8 +119,6 @@ TEST_F(RecordingServices, ScheduleRecordingReadsTwelveToFifteenElements) {
   EXPECT_EQ(Rows("Status", "Name = 'Thirteen'")[0][0], "DVRSTATE_SCHEDULED");
 }
 
-// A library that does not answer (a bus failure, not a file name): nothing
-// is stored.
 TEST_F(RecordingServices, AChannelThatCannotBeLookedUpStoresNothing) {
   media_.Leave();
   EXPECT_EQ(Call(L"ScheduleRecording", Request(tev::Clock::Now() + 3600, 60000, L"Lost")), 115);
@@ -158,8 +150,8 @@ TEST_F(RecordingServices, MalformedRequestsAnswerTheExceptionAndChangeNothing) {
   EXPECT_EQ(GetPaddingTime(), 30);
 }
 
-TEST_F(RecordingServices, EveryFamilyOfReportsReachesTheEngine) {
-  // Audio rows: a started report for video waits for the first frames.
+// Audio rows, as a started report for video waits for the first frames.
+TEST_F(RecordingServices, EveryFamilyOfReportsReachesTheEngineAndReArmsTheTimer) {
   ASSERT_EQ(Add(L"Radio", 0, 3600, 1, L"audio/x-win"), 0);
   ASSERT_EQ(Add(L"Radio 2", 0, 3600, 1, L"audio/x-win"), 0);
   auto rows = Rows("ID, FilePath");
@@ -174,11 +166,16 @@ TEST_F(RecordingServices, EveryFamilyOfReportsReachesTheEngine) {
   }
   EXPECT_TRUE(listener_.WaitFor(L"NotifyPVRRecordingChange", 4, 5000));
 
-  // Finished after 5 s: too short, whichever family reports it.
+  // Ten minutes away, written without re-arming: the finish report re-arms.
+  Engine().StartStop().SetRecordingTimer();
+  InsertPlanned("Soon", "DVRSTATE_SCHEDULED", 600, 600);
+  ASSERT_GT(Engine().StartStop().Timer().RemainingMs(), 1200 * 1000);
+  // 5 s is too short, whichever family reports it.
   EXPECT_EQ(Call(L"NotifyDeviceRecordFinished",
                  Value::Array({Value::Long(1), Value::Long(5), Value::Str(first)})),
             0);
   EXPECT_EQ(Column(std::stoi(rows[0][0]), "Status"), "DVRSTATE_ERROR");
+  EXPECT_LE(Engine().StartStop().Timer().RemainingMs(), 600 * 1000);
   EXPECT_EQ(Call(L"NotifyWebRecordFailedAsync",
                  Value::Array({Value::Long(1), Value::Long(0), Value::Str(second)})),
             0);
@@ -187,19 +184,18 @@ TEST_F(RecordingServices, EveryFamilyOfReportsReachesTheEngine) {
   EXPECT_EQ(Call(L"NotifyTVRecordFinished",
                  Value::Array({Value::Long(1), Value::Long(3600), Value::Str(L"/no/such.asf")})),
             0);
-  EXPECT_EQ(Rows("ID").size(), 2u);
+  EXPECT_EQ(Rows("ID").size(), 3u);
   EXPECT_TRUE(listener_.WaitFor(L"NotifyPVRRecordingChange", 7, 5000));
 }
 
-TEST_F(RecordingServices, CancelAndRetryByMediumId) {
+TEST_F(RecordingServices, CancelAndRetryByMediumIdAndACancelFreesTheTuner) {
   AutoVariant out;
   ASSERT_EQ(Call(L"ScheduleRecording", Request(tev::Clock::Now() + 86400, 1800000, L"Later"),
                  &out),
             0);
   const std::wstring mediumId(out.get().bstrVal);
   const int id = std::stoi(Rows("ID")[0][0]);
-  // A season pass id is no schedule to cancel or retry, not even when its
-  // local id is the schedule's number.
+  // A pass's id is no schedule, even when its local id is the schedule's.
   dbtest::RawDb(dbPath_).Exec(
       "INSERT INTO SeasonPasses (ID, TevMediumId, Priority, ProgramName) VALUES (" +
       std::to_string(id) + ", 'P-pass', 1, 'Later')");
@@ -216,22 +212,25 @@ TEST_F(RecordingServices, CancelAndRetryByMediumId) {
   EXPECT_EQ(Call(L"CancelScheduledRecording", Value::Str(mediumId)), 0);
   ASSERT_TRUE(listener_.WaitFor(L"NotifyStopRecording", 1, 5000));
   EXPECT_EQ(peertest::Str(listener_.RequestsOf(L"NotifyStopRecording")[0].get(), 1), mediumId);
-  EXPECT_EQ(Column(id, "Status"), "DVRSTATE_SCHEDULED");  // the library hears of it, the row stays
+  EXPECT_EQ(Column(id, "Status"), "DVRSTATE_SCHEDULED");
 
-  // Retry moves it to now, and the start decision records it at once.
+  // Retry moves it to now: recorded at once.
   EXPECT_EQ(Call(L"RetrySchedule", Value::Str(mediumId)), 0);
   EXPECT_EQ(Column(id, "Status"), "DVRSTATE_RECORDING");
   EXPECT_EQ(streamer_.CountOf(L"StartStream"), 1u);
-  EXPECT_LE(std::llabs(GetTime3(tev::FromStdUtf8(Column(id, "StartTime"))) - tev::Clock::Now()),
-            2);
-  // Unknown medium ids are nothing to cancel or retry.
+  EXPECT_LE(std::llabs(GetTime3(tev::FromStdUtf8(Column(id, "StartTime"))) - tev::Clock::Now()), 2);
   EXPECT_EQ(Call(L"CancelScheduledRecording", Value::Str(L"no-such-medium")), 0);
   EXPECT_EQ(Call(L"RetrySchedule", Value::Str(L"no-such-retry")), 0);
+
+  // Cancelled while recording, it lets a row waiting for the one tuner record.
+  const int waiting = InsertPlanned("Waiting", "DVRSTATE_CONFLICT", 900, 1800);
+  EXPECT_EQ(Call(L"CancelScheduledRecording", Value::Str(mediumId)), 0);
+  EXPECT_EQ(Column(id, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
+  EXPECT_EQ(Column(waiting, "Status"), "DVRSTATE_SCHEDULED");
 }
 
-// What the streamer itself says about a failure (a text after the path of
-// its report, or after the stream settings of a refused start) reaches the
-// row's reason; a report without it is taken as before.
+// The streamer's own words (after the path of its report, or after the
+// stream settings of a refused start) reach the row's failure reason.
 TEST_F(RecordingServices, TheStreamersOwnWordsReachTheFailureReason) {
   using enginetest::LastReasonOf;
   const int64_t now = tev::Clock::Now();
@@ -265,7 +264,6 @@ TEST_F(RecordingServices, TheStreamersOwnWordsReachTheFailureReason) {
             L"the streamer reported that the recording failed (the streamer said: HTTP error 404 "
             L"Not Found)");
 
-  // A refused start: its reason follows the stream settings of the answer.
   streamer_.SetReply(
       L"StartStream", 1111,
       Value::Array({Value::Array({Value::Long(1), Value::Str(L"ch1"), Value::Str(L""),
@@ -274,48 +272,9 @@ TEST_F(RecordingServices, TheStreamersOwnWordsReachTheFailureReason) {
   const auto due = row("Due", "DVRSTATE_SCHEDULED", false);
   Engine().StartStop().StartRecordingIfAppropriate(now);
   EXPECT_EQ(Column(due.first, "Status"), "DVRSTATE_COULD_NOT_CONNECT");
-  const std::wstring refused =
-      L"the streamer could not connect to the channel (the streamer said: no channel ch1 is known "
-      L"here)";
-  EXPECT_EQ(LastReasonOf(media_, due.second), refused);
-}
-
-TEST_F(RecordingServices, ANewRecordingFolderIsUsedAtOnce) {
-  ASSERT_EQ(Call(L"ScheduleRecording", Request(tev::Clock::Now() + 86400, 60000, L"Before")), 0);
-  const std::string moved = dir_.path() + "/Moved TV";
-  std::filesystem::create_directories(moved);
-  ASSERT_EQ(Call(L"SetPVRVideoRecordingDirectory", Value::Str(tev::FromStdUtf8(moved))), 0);
-  ASSERT_EQ(Call(L"ScheduleRecording", Request(0, 60000, L"After", {Value::Long(1)})), 0);
-  const std::string path = Rows("FilePath", "Name = 'After'")[0][0];
-  EXPECT_EQ(std::filesystem::path(path).parent_path().string(), moved);
-  EXPECT_EQ(tev::ToStdUtf8(peertest::Str(Last(streamer_, L"StartStream").get(), 11)), path);
-}
-
-TEST_F(RecordingServices, CancellingARecordingLetsAWaitingRowRecord) {
-  ASSERT_EQ(Call(L"ScheduleRecording", Request(0, 3600000, L"Running", {Value::Long(1)})), 0);
-  const int running = std::stoi(Rows("ID", "Name = 'Running'")[0][0]);
-  const std::wstring runningId = tev::FromStdUtf8(Column(running, "TevMediumId"));
-  // A programme half an hour from now on the one tuner, waiting in
-  // conflict with it.
-  const int waiting = InsertPlanned("Waiting", "DVRSTATE_CONFLICT", 1800, 1800);
-
-  EXPECT_EQ(Call(L"CancelScheduledRecording", Value::Str(runningId)), 0);
-  EXPECT_EQ(Column(running, "Status"), "DVRSTATE_COMPLETE_PARTIAL");
-  EXPECT_EQ(Column(waiting, "Status"), "DVRSTATE_SCHEDULED");
-}
-
-TEST_F(RecordingServices, AFinishReportReArmsTheTimer) {
-  ASSERT_EQ(Call(L"ScheduleRecording", Request(0, 3600000, L"Short", {Value::Long(1)})), 0);
-  const std::wstring path = tev::FromStdUtf8(Rows("FilePath", "Name = 'Short'")[0][0]);
-  Engine().StartStop().SetRecordingTimer();
-  // A programme ten minutes away appears without anyone re-arming.
-  InsertPlanned("Soon", "DVRSTATE_SCHEDULED", 600, 600);
-  ASSERT_GT(Engine().StartStop().Timer().RemainingMs(), 1200 * 1000);
-
-  EXPECT_EQ(Call(L"NotifyTVRecordFinished",
-                 Value::Array({Value::Long(1), Value::Long(3600), Value::Str(path)})),
-            0);
-  EXPECT_LE(Engine().StartStop().Timer().RemainingMs(), 600 * 1000);
+  EXPECT_EQ(LastReasonOf(media_, due.second),
+            L"the streamer could not connect to the channel (the streamer said: no channel ch1 is "
+            L"known here)");
 }
 
 TEST_F(RecordingServices, SimultaneousStartReportsAreAnsweredBeforeAnyThumbnail) {
@@ -333,7 +292,6 @@ TEST_F(RecordingServices, SimultaneousStartReportsAreAnsweredBeforeAnyThumbnail)
     });
   }
   for (std::thread& t : reporters) t.join();
-  // Every report was answered while the thumbnail wait was still running.
   EXPECT_EQ(answered.load(), 5);
   EXPECT_EQ(thumbnails_.CountOf(L"Extract Image From Video"), 0u);
   // The recorder's head start runs on the engine's clock.
@@ -341,9 +299,8 @@ TEST_F(RecordingServices, SimultaneousStartReportsAreAnsweredBeforeAnyThumbnail)
   EXPECT_TRUE(thumbnails_.WaitFor(L"Extract Image From Video", 5, 10000));
 }
 
-// What a client receives from the scheduling and conflict services, slot
-// by slot: the medium id of an already planned programme, and the
-// schedules in the way.
+// The medium id of an already planned programme, and the schedules in the
+// way, slot by slot.
 TEST_F(RecordingServices, MediumIdsAndConflictListsInTheirBusForm) {
   const int64_t start = tev::Clock::Now() / 60 * 60 + 86400;
   auto hour = [](int64_t at, const wchar_t* name) { return Request(WallClock(at), 3600000, name); };
@@ -351,19 +308,16 @@ TEST_F(RecordingServices, MediumIdsAndConflictListsInTheirBusForm) {
   ASSERT_EQ(Call(L"ScheduleRecording", hour(start, L"First"), &first), 0);
   const std::wstring firstId = Text(first);
 
-  // The same programme again: 119 and the medium id of the planned one.
   AutoVariant again;
   EXPECT_EQ(Call(L"ScheduleRecording", hour(start, L"First"), &again), 119);
   EXPECT_EQ(Text(again), firstId);
 
-  // Another programme on the one tuner: the list itself.
   AutoVariant clash;
   EXPECT_EQ(Call(L"ScheduleRecording", hour(start + 1800, L"Second"), &clash), 101);
   ExpectEntry(clash.get(), L"First", firstId, start + 1);
 
-  // The conflict query wraps the list in a one-element array. The asked
-  // schedule is written straight in, as a tuner count that changed later
-  // would have left it.
+  // The query wraps the list in an array. The asked schedule is written
+  // straight in, as a tuner count that changed later would have left it.
   const int asked =
       InsertPlanned("Asked", "DVRSTATE_CONFLICT", start + 1800 - tev::Clock::Now(), 3600);
   LibrarySync::AssignTevMediumId(asked, L"M-asked");
@@ -374,8 +328,6 @@ TEST_F(RecordingServices, MediumIdsAndConflictListsInTheirBusForm) {
   ExpectEntry(peertest::Elem(query.get(), 0).get(), L"First", firstId, start + 1);
   EXPECT_EQ(Rows("*"), before);
 
-  // No such schedule: 103 and nothing in out; a malformed request is
-  // refused as a parameter error.
   AutoVariant none;
   EXPECT_EQ(Call(L"GetConflicts", Value::Array({Value::Str(L"M-none")}), &none), 103);
   EXPECT_EQ(none.get().vt, VT_EMPTY);
@@ -387,8 +339,7 @@ TEST_F(RecordingServices, MediumIdsAndConflictListsInTheirBusForm) {
   EXPECT_EQ(Rows("*"), before);
 }
 
-// The settings services, with the engine started: its start-up fills in
-// the padding, which is not stored yet.
+// With the engine started: its start-up fills in the padding, not stored yet.
 class SettingsServices : public RecordingServices {
  protected:
   void SetUp() override {
@@ -400,11 +351,6 @@ class SettingsServices : public RecordingServices {
   void TearDown() override {
     if (pvr_) Engine().Shutdown();
     RecordingServices::TearDown();
-  }
-  static Value Strings(std::initializer_list<std::wstring> items) {
-    std::vector<Value> all;
-    for (const std::wstring& item : items) all.push_back(Value::Str(item));
-    return Value::Array(all);
   }
   int32_t GetLong(const wchar_t* method) {
     AutoVariant out;
@@ -420,6 +366,14 @@ class SettingsServices : public RecordingServices {
 };
 
 TEST_F(SettingsServices, PaddingFreeSpaceAndConfigReadAndChange) {
+  AutoVariant out;
+  EXPECT_EQ(Call(L"SetPVRConfig", Value::Str(L"RecordPadding"), &out), 1);  // not an array
+  ASSERT_EQ(out.get().vt, VT_BSTR);
+  EXPECT_EQ(std::wstring(out.get().bstrVal), L"Not an array of variant or string");
+  EXPECT_EQ(Call(L"SetPVRConfig", Value::StringArray({L"RecordPadding"}), &out), 1);
+  EXPECT_EQ(
+      Call(L"SetPVRConfig", Value::Array({Value::Str(L"RecordPadding"), Value::Long(99)}), &out),
+      1);
   EXPECT_EQ(GetLong(L"GetPVRRecordPadding"), 30);  // filled in at engine start
   EXPECT_EQ(Call(L"SetPVRRecordPadding", Value::Long(45)), 0);
   EXPECT_EQ(GetLong(L"GetPVRRecordPadding"), 45);
@@ -430,61 +384,36 @@ TEST_F(SettingsServices, PaddingFreeSpaceAndConfigReadAndChange) {
   EXPECT_EQ(GetLong(L"GetPVRDiskFreeSpaceRequired"), 500);
   EXPECT_EQ(RecordingSettings::FreeSpaceRequired(), 500000);
 
-  AutoVariant out;
-  // The key in any letter case re-reads the floor.
-  EXPECT_EQ(Call(L"SetPVRConfig", Strings({L"FreeSpaceRequired", L"300"}), &out), 0);
-  EXPECT_EQ(Call(L"SetPVRConfig", Strings({L"freespacerequired", L"300"}), &out), 0);
+  // Any letter case of the key re-reads the floor.
+  EXPECT_EQ(Call(L"SetPVRConfig", Value::StringArray({L"FreeSpaceRequired", L"300"}), &out), 0);
+  EXPECT_EQ(Call(L"SetPVRConfig", Value::StringArray({L"freespacerequired", L"300"}), &out), 0);
   EXPECT_EQ(RecordingSettings::FreeSpaceRequired(), 300000);
-  EXPECT_EQ(Call(L"SetPVRConfig", Strings({L"RecordPadding", L"abc"}), &out), 0);
+  EXPECT_EQ(Call(L"SetPVRConfig", Value::StringArray({L"RecordPadding", L"abc"}), &out), 0);
   EXPECT_EQ(GetLong(L"GetPVRRecordPadding"), 0);
 
-  EXPECT_EQ(Call(L"GetPVRConfig", Strings({L"Version"}), &out), 0);
+  EXPECT_EQ(Call(L"GetPVRConfig", Value::StringArray({L"Version"}), &out), 0);
   ASSERT_EQ(out.get().vt, VT_BSTR);
   EXPECT_EQ(std::wstring(out.get().bstrVal), L"7");
-  EXPECT_EQ(Call(L"GetPVRConfig", Strings({L"NoSuchKey"}), &out), 103);
+  EXPECT_EQ(Call(L"GetPVRConfig", Value::StringArray({L"NoSuchKey"}), &out), 103);
 
-  // A value with quotes and non-ASCII text round-trips.
   Config::SetString(L"Note", L"it's \"caf\u00e9\" \U0001F600 100%");
-  EXPECT_EQ(Call(L"SetPVRConfig", Strings({L"Note", L"Bob's 'quoted' \\ value \U0001F600"}), &out), 0);
-  EXPECT_EQ(Call(L"GetPVRConfig", Strings({L"Note"}), &out), 0);
+  EXPECT_EQ(Call(L"SetPVRConfig",
+                 Value::StringArray({L"Note", L"Bob's 'quoted' \\ value \U0001F600"}), &out),
+            0);
+  EXPECT_EQ(Call(L"GetPVRConfig", Value::StringArray({L"Note"}), &out), 0);
   EXPECT_EQ(std::wstring(out.get().bstrVal), L"Bob's 'quoted' \\ value \U0001F600");
 }
 
-TEST_F(SettingsServices, BadParametersAnswerWithTheExceptionAndChangeNothing) {
-  AutoVariant out;
-  EXPECT_EQ(Call(L"SetPVRConfig", Value::Str(L"RecordPadding"), &out), 1);  // not an array
-  ASSERT_EQ(out.get().vt, VT_BSTR);
-  EXPECT_EQ(std::wstring(out.get().bstrVal), L"Not an array of variant or string");
-  EXPECT_EQ(Call(L"SetPVRConfig", Strings({L"RecordPadding"}), &out), 1);  // value missing
-  EXPECT_EQ(Call(L"SetPVRConfig", Value::Array({Value::Str(L"RecordPadding"), Value::Long(99)}), &out),
-            1);
-  EXPECT_EQ(GetLong(L"GetPVRRecordPadding"), 30);
-}
-
-// The checks themselves are the settings' own; here their codes and the
-// folder as the services answer it.
-TEST_F(SettingsServices, RecordingFoldersAreAnsweredAndChangedAsText) {
+TEST_F(SettingsServices, FoldersAreAnsweredAndChangedOnlyByPlainAbsolutePaths) {
   const std::wstring video = GetText(L"GetPVRVideoRecordingDirectory");
-  EXPECT_EQ(video, tev::FromStdUtf8(videoDir_));
-  EXPECT_EQ(GetText(L"GetPVRAudioRecordingDirectory"), tev::FromStdUtf8(audioDir_));
+  const std::wstring audio = GetText(L"GetPVRAudioRecordingDirectory");
+  EXPECT_EQ(video + L"|" + audio, tev::FromStdUtf8(videoDir_ + "|" + audioDir_));
   EXPECT_EQ(Call(L"SetPVRVideoRecordingDirectory",
                  Value::Str(tev::FromStdUtf8(dir_.path() + "/missing"))),
             122);
-  EXPECT_EQ(GetText(L"GetPVRVideoRecordingDirectory"), video);
-
-  fs::path moved = fs::path(dir_.path()) / "Bob's TV \xF0\x9F\x93\xBA";
-  fs::create_directories(moved);
-  std::wstring movedText = tev::FromStdUtf8(moved.string());
-  EXPECT_EQ(Call(L"SetPVRVideoRecordingDirectory", Value::Str(movedText)), 0);
-  EXPECT_EQ(GetText(L"GetPVRVideoRecordingDirectory"), movedText);
-}
-
-TEST_F(SettingsServices, FolderTextsThatAreNotPlainAbsolutePathsAreRefusedAndTouchNothing) {
-  const std::wstring video = GetText(L"GetPVRVideoRecordingDirectory");
-  const std::wstring audio = GetText(L"GetPVRAudioRecordingDirectory");
   fs::path empty = fs::path(dir_.path()) / "empty";
   fs::create_directories(empty);
-  fs::path full = fs::path(dir_.path()) / "full";
+  fs::path full = fs::path(dir_.path()) / "Bob's TV \xF0\x9F\x93\xBA";
   fs::create_directories(full / "sub");
   std::ofstream((full / "keep.txt").string()) << "x";
   const std::wstring emptyText = tev::FromStdUtf8(empty.string());
@@ -508,7 +437,7 @@ TEST_F(SettingsServices, FolderTextsThatAreNotPlainAbsolutePathsAreRefusedAndTou
   }
   for (const std::wstring& text : bad) {
     AutoVariant out;
-    EXPECT_EQ(Call(L"SetPVRConfig", Strings({kConfigVideoDirectory, text}), &out), 1);
+    EXPECT_EQ(Call(L"SetPVRConfig", Value::StringArray({kConfigVideoDirectory, text}), &out), 1);
   }
   EXPECT_TRUE(fs::is_directory(empty));
   EXPECT_TRUE(fs::exists(full / "keep.txt"));
@@ -518,15 +447,17 @@ TEST_F(SettingsServices, FolderTextsThatAreNotPlainAbsolutePathsAreRefusedAndTou
   EXPECT_EQ(Config::GetString(kConfigVideoDirectory), video);
   EXPECT_EQ(Config::GetString(kConfigAudioDirectory), audio);
 
-  // The folder itself is still accepted afterwards.
+  // The folder itself is still accepted afterwards, and used at once.
   EXPECT_EQ(Call(L"SetPVRVideoRecordingDirectory", Value::Str(fullText)), 0);
+  EXPECT_EQ(GetText(L"GetPVRVideoRecordingDirectory"), fullText);
   EXPECT_TRUE(fs::exists(full / "keep.txt"));
+  ASSERT_EQ(Call(L"ScheduleRecording", Request(0, 60000, L"After", {Value::Long(1)})), 0);
+  const std::wstring path = tev::Utf8ToWide(Rows("FilePath", "Name = 'After'")[0][0]);
+  EXPECT_EQ(fs::path(tev::ToStdUtf8(path)).parent_path(), full);
+  EXPECT_EQ(peertest::Str(Last(streamer_, L"StartStream").get(), 11), path);
 }
 
-
-// The file and thumbnail services, with a finished recording "M1" whose
-// file is on disk: bad requests get a clear code, change nothing and leave
-// the services answering.
+// With a finished recording "M1" whose file is on disk.
 class FileServices : public RecordingServices {
  protected:
   void SetUp() override {
@@ -542,7 +473,7 @@ class FileServices : public RecordingServices {
   int id_ = 0;
 };
 
-TEST_F(FileServices, PlayPositionTakesOnlyAPositionOfAKnownRecording) {
+TEST_F(FileServices, FileOfARecordingUntilItIsGone) {
   auto position = [](const wchar_t* medium, const Value& seconds) {
     return Value::Array({Value::Str(L"bob"), Value::Str(medium), seconds});
   };
@@ -553,9 +484,7 @@ TEST_F(FileServices, PlayPositionTakesOnlyAPositionOfAKnownRecording) {
   EXPECT_EQ(Call(L"SetFilePlayPosition", position(L"M9", Value::Long(5))), kResultNoSuchSchedule);
   EXPECT_EQ(Call(L"SetFilePlayPosition", Value::Array({Value::Str(L"bob")})), 1);
   EXPECT_EQ(Column(id_, "PlayPosition"), "90");
-}
 
-TEST_F(FileServices, FileOfARecordingUntilItIsGone) {
   AutoVariant reply;
   ASSERT_EQ(Call(L"GetFileFromId", Value::Array({Value::Str(L"bob"), Value::Str(L"M1")}), &reply), 0);
   EXPECT_EQ(VUtil::GetStringElement(reply.get(), 0), Path(id_));
@@ -581,7 +510,6 @@ TEST_F(FileServices, FileOfARecordingUntilItIsGone) {
 }
 
 TEST_F(FileServices, ThumbnailRequestsReachTheirServices) {
-  // The library's own thumbnail callback is handed on unchanged.
   Value in = Value::Array({Value::Str(Path(id_)), Value::Long(7)});
   EXPECT_EQ(Call(L"VideoThumbnailCallback", in), 0);
   ASSERT_EQ(media_.CountOf(L"VideoThumbnailCallback"), 1u);

@@ -1,7 +1,6 @@
-// libFuzzer target: the episode marks of a guide listing. Input is
-// "title\nsub-title\nsystem\ntext\nsystem\ntext...". Any marks give an
-// identity without crashing; the key names the normalised title; numbers
-// are never negative; normalising twice changes nothing.
+// libFuzzer target: episode marks, as "title\nsub-title\nsystem\ntext...".
+// The key names the normalised title; numbers are never negative;
+// normalising twice changes nothing.
 #include <string>
 
 #include "passes/EpisodeIdentity.h"

@@ -1,7 +1,6 @@
-// libFuzzer target: recording file names. Any text parses or is refused
-// without crashing; a name made from any programme and channel text is one
-// path component below 256 bytes in the recording folder, and parsing it
-// gives back its extension and date.
+// libFuzzer target: recording file names. A name made from any programme and
+// channel text is one component below 256 bytes in the recording folder, and
+// parses back to its extension and date.
 #include <cstdlib>
 #include <string>
 
@@ -18,7 +17,6 @@
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   setenv("TZ", "UTC", 1);
   setenv("TEV_APPDATA_DIR", fuzz::ScratchFolder().c_str(), 1);
-  // The fuzzer's whole run.
   static Database* database = new Database(tev::FromStdUtf8(fuzz::ScratchFolder() + "/TevPVR"));
   if (!database->Open()) __builtin_trap();
   Config::SetString(kConfigVideoDirectory, tev::FromStdUtf8(fuzz::ScratchFolder() + "/Rec"));

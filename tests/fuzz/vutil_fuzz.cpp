@@ -1,6 +1,5 @@
 // libFuzzer target: the VUtil parameter readers on any value a client can
-// send (the wire decoder builds it). Every reader either returns a value or
-// throws VelException; none crashes or reads outside the array.
+// send. Each returns a value or throws VelException, and reads inside the array.
 #include <string>
 #include <vector>
 

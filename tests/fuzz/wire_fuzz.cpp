@@ -1,7 +1,6 @@
-// libFuzzer target: arbitrary bytes as a bus request, a reply and a bare
-// value. Decoding refuses or accepts without crashing or leaking, and
-// whatever decodes keeps its value through encode -> text -> decode
-// (vel/WIRE.md): the second encoding equals the first, envelopes included.
+// libFuzzer target: any bytes as a bus request, a reply and a bare value.
+// Whatever decodes keeps its value through encode -> text -> decode: the
+// second encoding equals the first, envelopes included.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -15,7 +14,6 @@ namespace {
 
 using fuzz::Check;
 
-// A decoded value's encoding is a fixed point.
 void RoundTrip(const VARIANT& first) {
   std::string error, encoded, again;
   Check(vel::WriteValue(first, &encoded, &error));

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
+
+#include "platform/WideText.h"
 
 namespace {
 
@@ -24,68 +27,49 @@ ListingMarks Listing(const std::wstring& title, const std::wstring& subTitle,
 
 TEST(EpisodeIdentity, EpisodeNumbersAsGrabbersWriteThem) {
   struct Case {
-    const char* what;
     ListingMarks in;
     std::wstring key;
     int season, episode, part;
   };
   const Case cases[] = {
-      {"three systems that agree",
-       Listing(
+      {Listing(
            L"Full House", L"The Big Three-O",
            {{L"dd_progid", L"EP00524061.0075"}, {L"xmltv_ns", L"3.13."}, {L"onscreen", L"S04E14"}}),
        L"full house/S04E14", 4, 14, 0},
-      {"onscreen only, another grabber's title punctuation",
-       Listing(L"Full  House!", L"", {{L"onscreen", L"S04E14"}}), L"full house/S04E14", 4, 14, 0},
-      {"xmltv_ns with blanks and a single part",
-       Listing(L"Lost", L"", {{L"xmltv_ns", L"2 . 9 . 0/1"}}), L"lost/S03E10", 3, 10, 0},
-      {"part 2 of 2", Listing(L"Lost", L"", {{L"xmltv_ns", L"0.0.1/2"}}), L"lost/S01E01P2", 1, 1,
-       2},
-      {"totals everywhere", Listing(L"Lost", L"", {{L"xmltv_ns", L"1/5.10/24.0/1"}}),
-       L"lost/S02E11", 2, 11, 0},
-      {"episode of a series without seasons, with its sub-title",
-       Listing(L"EastEnders", L"Sharon Returns", {{L"xmltv_ns", L".5/13."}}),
-       L"eastenders/sharon returns", 0, 6, 0},
-      {"episode number alone", Listing(L"EastEnders", L"", {{L"xmltv_ns", L".5/13."}}),
-       L"eastenders/E06", 0, 6, 0},
-      {"onscreen 403", Listing(L"Friends", L"", {{L"onscreen", L"403"}}), L"friends/S04E03", 4, 3,
+      // Another grabber's punctuation of the title.
+      {Listing(L"Full  House!", L"", {{L"onscreen", L"S04E14"}}), L"full house/S04E14", 4, 14, 0},
+      {Listing(L"Lost", L"", {{L"xmltv_ns", L"2 . 9 . 0/1"}}), L"lost/S03E10", 3, 10, 0},
+      {Listing(L"Lost", L"", {{L"xmltv_ns", L"0.0.1/2"}}), L"lost/S01E01P2", 1, 1, 2},
+      {Listing(L"Lost", L"", {{L"xmltv_ns", L"1/5.10/24.0/1"}}), L"lost/S02E11", 2, 11, 0},
+      {Listing(L"EastEnders", L"Sharon Returns", {{L"xmltv_ns", L".5/13."}}),
+       L"eastenders/sharon returns", 0, 6, 0},  // no seasons: the sub-title names it
+      {Listing(L"EastEnders", L"", {{L"xmltv_ns", L".5/13."}}), L"eastenders/E06", 0, 6, 0},
+      {Listing(L"Friends", L"", {{L"onscreen", L"403"}}), L"friends/S04E03", 4, 3, 0},
+      {Listing(L"Friends", L"", {{L"onscreen", L"1203"}}), L"friends/S12E03", 12, 3, 0},
+      {Listing(L"Friends", L"", {{L"onscreen", L"4x03"}}), L"friends/S04E03", 4, 3, 0},
+      {Listing(L"Friends", L"", {{L"onscreen", L"Season 4, Episode 3"}}), L"friends/S04E03", 4, 3,
        0},
-      {"onscreen 1203", Listing(L"Friends", L"", {{L"onscreen", L"1203"}}), L"friends/S12E03", 12,
-       3, 0},
-      {"onscreen 4x03", Listing(L"Friends", L"", {{L"onscreen", L"4x03"}}), L"friends/S04E03", 4, 3,
-       0},
-      {"onscreen words", Listing(L"Friends", L"", {{L"onscreen", L"Season 4, Episode 3"}}),
-       L"friends/S04E03", 4, 3, 0},
-      {"common system", Listing(L"Friends", L"", {{L"common", L"S4 E3"}}), L"friends/S04E03", 4, 3,
-       0},
-      {"onscreen Ep. 3", Listing(L"Friends", L"", {{L"onscreen", L"Ep. 3"}}), L"friends/E03", 0, 3,
-       0},
-      {"onscreen free text tells nothing", Listing(L"Friends", L"", {{L"onscreen", L"Pilot"}}), L"",
+      {Listing(L"Friends", L"", {{L"common", L"S4 E3"}}), L"friends/S04E03", 4, 3, 0},
+      {Listing(L"Friends", L"", {{L"onscreen", L"Ep. 3"}}), L"friends/E03", 0, 3, 0},
+      {Listing(L"Friends", L"", {{L"onscreen", L"Pilot"}}), L"", 0, 0, 0},
+      {Listing(L"Friends", L"", {{L"xmltv_ns", L"a.b.c"}, {L"onscreen", L"S01E02"}}),
+       L"friends/S01E02", 1, 2, 0},  // a broken xmltv_ns gives way
+      {Listing(L"CSI: Miami", L"", {{L"dd_progid", L"EP524061.0075"}}), L"csi miami/EP524061.0075",
        0, 0, 0},
-      {"a broken xmltv_ns gives way to onscreen",
-       Listing(L"Friends", L"", {{L"xmltv_ns", L"a.b.c"}, {L"onscreen", L"S01E02"}}),
-       L"friends/S01E02", 1, 2, 0},
-      {"dd_progid episode", Listing(L"CSI: Miami", L"", {{L"dd_progid", L"EP524061.0075"}}),
-       L"csi miami/EP524061.0075", 0, 0, 0},
-      {"dd_progid film", Listing(L"The Matrix", L"", {{L"dd_progid", L"MV000123.0000"}}),
-       L"the matrix/film", 0, 0, 0},
-      {"dd_progid show without episodes",
-       Listing(L"World News", L"", {{L"dd_progid", L"SH012345.0000"}}), L"", 0, 0, 0},
-      {"show with a sub-title",
-       Listing(L"World News", L"Election Night", {{L"dd_progid", L"SH012345.0000"}}),
+      {Listing(L"The Matrix", L"", {{L"dd_progid", L"MV000123.0000"}}), L"the matrix/film", 0, 0,
+       0},
+      {Listing(L"World News", L"", {{L"dd_progid", L"SH012345.0000"}}), L"", 0, 0, 0},
+      {Listing(L"World News", L"Election Night", {{L"dd_progid", L"SH012345.0000"}}),
        L"world news/election night", 0, 0, 0},
-      {"unknown system and nothing else", Listing(L"Friends", L"", {{L"thetvdb.com", L"12345"}}),
-       L"", 0, 0, 0},
-      {"sub-title only", Listing(L"Friends", L"The One with the Embryos", {}),
-       L"friends/the one with the embryos", 0, 0, 0},
+      {Listing(L"Friends", L"", {{L"thetvdb.com", L"12345"}}), L"", 0, 0, 0},
+      {Listing(L"Friends", L"The One with the Embryos", {}), L"friends/the one with the embryos", 0,
+       0, 0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
     const EpisodeIdentity id = IdentifyEpisode(c.in);
-    EXPECT_EQ(id.key, c.key);
-    EXPECT_EQ(id.season, c.season);
-    EXPECT_EQ(id.episode, c.episode);
-    EXPECT_EQ(id.part, c.part);
+    EXPECT_EQ(std::make_tuple(id.key, id.season, id.episode, id.part),
+              std::make_tuple(c.key, c.season, c.episode, c.part))
+        << tev::ToStdUtf8(c.in.title) << " " << c.in.episodeNums.size();
   }
 }
 

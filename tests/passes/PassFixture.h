@@ -1,8 +1,5 @@
-// A fixture for season-pass tests: the engine fixture (database, loopback
-// bus, scripted peers, one TV tuner) plus a pass store and a checker over
-// its engine, the zone America/New_York (daylight saving starts on
-// 2027-03-14 02:00), the product clock set to a chosen local time, and
-// helpers that build guide listings and read the tables.
+// The engine fixture plus a pass store and checker, in America/New_York
+// (daylight saving starts 2027-03-14 02:00) on a chosen local time.
 #ifndef TEV_TESTS_PASSES_PASSFIXTURE_H_
 #define TEV_TESTS_PASSES_PASSFIXTURE_H_
 
@@ -27,7 +24,6 @@ using tev::peers::GuideChannel;
 using tev::peers::GuideProgram;
 using tev::peers::Value;
 
-// UTC seconds of a local wall-clock time; the guide's form of a UTC time.
 inline int64_t Local(int year, int month, int day, int hour, int minute) {
   return tev::test::LocalTime(year, month, day, hour, minute);
 }
@@ -58,11 +54,9 @@ class PassFixture : public enginetest::EngineFixture {
     EngineFixture::TearDown();
   }
   void SetNow(int64_t utc) { env_.SetNow(utc); }
-  // The pass work and the peers of Engine(): the module's once it serves,
-  // else the fixture's.
+  // The module's once it serves, else the fixture's.
   PassWork& Work() { return pvr_ ? pvr_->Work() : work_; }
   PeerClient& Peers() { return pvr_ ? pvr_->Peers() : vel_->Peers(); }
-  // Waits for the pass jobs of the fixture's passes and of the module's.
   void WaitForPassJobs() {
     work_.WaitForJobs();
     if (pvr_) pvr_->Work().WaitForJobs();
@@ -99,21 +93,22 @@ class PassFixture : public enginetest::EngineFixture {
     return passes_->Add(pass, report, 0);
   }
 
-  // A channel of the guide with programmes of 30 min at the given UTC
-  // starts.
+  // Programmes of 30 min at the given UTC starts.
   static GuideChannel Channel(const std::wstring& name, const std::wstring& medium,
                               const std::wstring& title, const std::vector<int64_t>& starts) {
     GuideChannel channel;
     channel.name = name;
     channel.mediumId = medium;
     for (size_t i = 0; i < starts.size(); ++i) {
-      GuideProgram p;
-      p.title = title;
-      p.duration = 1800;
-      p.start = WallClock(starts[i]);
-      p.category = L"Drama";
-      p.episodeTitle = L"Episode " + std::to_wstring(i + 1);
-      channel.programs.push_back(p);
+      channel.programs.push_back({title,
+                                  1800,
+                                  WallClock(starts[i]),
+                                  L"Drama",
+                                  L"",
+                                  L"Episode " + std::to_wstring(i + 1),
+                                  false,
+                                  false,
+                                  {}});
     }
     return channel;
   }
@@ -124,7 +119,6 @@ class PassFixture : public enginetest::EngineFixture {
     return starts;
   }
 
-  // pass ID -> Priority.
   std::map<int, int> Priorities() {
     std::map<int, int> all;
     dbtest::RawDb db(dbPath_);
@@ -133,10 +127,7 @@ class PassFixture : public enginetest::EngineFixture {
     }
     return all;
   }
-  int PassCount() {
-    dbtest::RawDb db(dbPath_);
-    return std::stoi(db.Value("SELECT count(*) FROM SeasonPasses"));
-  }
+  int PassCount() { return static_cast<int>(Priorities().size()); }
   // Rows owned by the pass: [Status, StartTime (db text), ChannelName].
   std::vector<std::vector<std::string>> Episodes(int passId) {
     return Rows("Status, StartTime, ChannelName", "Owner = '" + std::to_string(passId) + "'");

@@ -1,6 +1,7 @@
-// The pass store's vocabulary, its reads and writes of a pass, and its
-// media-library requests against the scripted media library on a loopback
-// bus (or with the engine no longer live). Pass 1 is "Late 'Show'".
+// The pass store's vocabulary, reads and writes, and its requests to the
+// scripted media library on a loopback bus. Pass 1 is "Late 'Show'".
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 #include "db/PassStore.h"
@@ -26,10 +27,8 @@ class SeasonPassesBusTest : public peertest::PeerFixture {
         "ScheduleMode, RestrictToOneChannel, KeepUntil, StartDate, Duration, Category, GuideType) VALUES "
         "('Late ''Show''', 'Chan', 'ch', 'video/x-webwin', 0, 9, 0, 5, 20100102030405, 60, 'News', 0)"));
   }
-  // The property list last published.
   std::string LastList() { return Wire(Elem(Last(media_, L"AddMedium").get(), 1).get()); }
-  // Made at first use, over the database the test opened; not `live`, the
-  // engine sends nothing.
+  // Made at first use, over the database the test opened.
   tev::test::PassObjects& Objects(bool live = true) {
     if (!objects_) objects_.reset(new tev::test::PassObjects(vel_->Peers(), live));
     return *objects_;
@@ -51,8 +50,7 @@ TEST_F(SeasonPassesBusTest, PassMediumCarriesTheOptionalPropertiesAndStoresTheId
             R"(["updateCallback","UpdateMedium"],["searchTVGuide",0],["priority",0],["thumbnailId","RT7"],)"
             R"(["rating","PG-13"],["tags","comedy"],["tags",""],["tags","late"]])");
 
-  // Republished: the stored id travels, optional properties stay out, and
-  // the id the library answers is stored.
+  // Republished: the stored id travels, the answered id is stored.
   media_.SetReply(L"AddMedium", 0, Value::Array({Value::Str(L"M9")}));
   Objects().passes.AddPassToTevMedia(1, L"", L"", L"");
   const nlohmann::json list = nlohmann::json::parse(LastList());
@@ -60,7 +58,6 @@ TEST_F(SeasonPassesBusTest, PassMediumCarriesTheOptionalPropertiesAndStoresTheId
   EXPECT_EQ(list[0].dump(), R"(["tevMediumId","M1"])");
   EXPECT_EQ(PassStore::MediumId(1), L"M9");
 
-  // A refusal keeps the stored id.
   media_.SetReply(L"AddMedium", 4);
   Objects().passes.AddPassToTevMedia(1, L"", L"", L"");
   EXPECT_EQ(PassStore::MediumId(1), L"M9");
@@ -118,12 +115,10 @@ TEST(SeasonPasses, Vocabulary) {
 TEST_F(SeasonPassesBusTest, IdentifiersAndPriorities) {
   db_->Exec("INSERT INTO SeasonPasses (TevMediumId, Priority) VALUES ('m-1', 4)");
   db_->Exec("INSERT INTO SeasonPasses (TevMediumId, Priority) VALUES (NULL, NULL)");
-  EXPECT_EQ(PassStore::MediumId(2), L"m-1");
-  EXPECT_EQ(PassStore::MediumId(3), L"");
-  EXPECT_EQ(PassStore::MediumId(4), L"");
-  EXPECT_EQ(PassStore::Priority(2), 4);
-  EXPECT_EQ(PassStore::Priority(3), 0);
-  EXPECT_EQ(PassStore::Priority(4), 0);
+  EXPECT_EQ(PassStore::MediumId(2) + L"|" + PassStore::MediumId(3) + L"|" + PassStore::MediumId(4),
+            L"m-1||");
+  EXPECT_EQ(std::make_tuple(PassStore::Priority(2), PassStore::Priority(3), PassStore::Priority(4)),
+            std::make_tuple(4, 0, 0));
 
   PassStore::AssignMediumId(3, L"it's \U0001F4FA");
   EXPECT_EQ(PassStore::MediumId(3), L"it's \U0001F4FA");
@@ -141,7 +136,6 @@ TEST_F(SeasonPassesBusTest, PublishingWithoutPassOrBusIsLoggedOnly) {
   Objects().passes.AddPassToTevMedia(1, L"RT1", L"PG", L"a b");
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"Schedule::AddMedium: no bus endpoint"));
   EXPECT_EQ(PassStore::MediumId(1), L"");
-  // A start date that is no time cannot be published.
   db_->Exec("UPDATE SeasonPasses SET StartDate = 'garbage'");
   log_->Clear();
   Objects().passes.AddPassToTevMedia(1, L"", L"", L"");
@@ -152,7 +146,6 @@ TEST_F(SeasonPassesBusTest, PublishingWithoutPassOrBusIsLoggedOnly) {
   EXPECT_FALSE(Objects().passes.ChangeMediumIds());
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"SeasonPasses::UpgradeThumbnails: no bus endpoint"));
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"SeasonPasses::ChangeMediumIds: no bus endpoint"));
-  // With no passes there is nothing to migrate.
   db_->Exec("DELETE FROM SeasonPasses");
   EXPECT_TRUE(Objects().passes.ChangeMediumIds());
 }

@@ -1,5 +1,4 @@
-// The folder-watch, timer, event and listing pieces of the monitor's wait,
-// on real folders and real kernel objects.
+// The pieces of the monitor's wait, on real folders and kernel objects.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -70,7 +69,7 @@ TEST(FolderWatch, AFullQueueIsReportedAsOverflow) {
   EXPECT_FALSE(events.lost);
 }
 
-TEST(DueTimer, IsDueByTheProductClockAndStaysDueUntilSetAgain) {
+TEST(DueTimerAndWakeEvent, DueByTheProductClockUntilSetAgainAndResetWhenTaken) {
   tev::test::FakeEnv env;
   tev::DueTimer timer;
   ASSERT_TRUE(timer.ok());
@@ -90,9 +89,8 @@ TEST(DueTimer, IsDueByTheProductClockAndStaysDueUntilSetAgain) {
   EXPECT_EQ(read(timer.fd(), &expirations, sizeof expirations),
             static_cast<ssize_t>(sizeof expirations));
   timer.Drain();
-}
 
-TEST(WakeEvent, ResetsItselfWhenTaken) {
+  // The wake event resets itself when taken.
   tev::WakeEvent event;
   ASSERT_TRUE(event.ok());
   EXPECT_FALSE(event.Consume());

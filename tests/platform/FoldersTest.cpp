@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 
 using tev::test::ScopedEnv;
 
-TEST(Folders, FoldersComeFromTheEnvironmentAndAreCreated) {
+TEST(Folders, FoldersComeFromTheEnvironmentAndAreCreatedElseTheDefaults) {
   tev::test::TempDir dir("folders-test.");
   const std::string root = dir.path();
   std::ofstream(root + "/file") << "x";
@@ -42,9 +42,7 @@ TEST(Folders, FoldersComeFromTheEnvironmentAndAreCreated) {
       EXPECT_EQ(folder, L"unchanged");
     }
   }
-}
 
-TEST(Folders, Defaults) {
   ScopedEnv appData("TEV_APPDATA_DIR", "");  // empty counts as unset
   ScopedEnv registry("TEV_REGISTRY_FILE", nullptr);
   std::wstring folder;

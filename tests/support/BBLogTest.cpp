@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 
 #include <boost/make_shared.hpp>
@@ -15,18 +14,14 @@
 #include "support/Log.h"
 #include "support/PThread.h"
 #include "tests/common/ScopedEnv.h"
+#include "tests/common/Shell.h"
 #include "tests/common/TempRoot.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
+using tev::test::ReadFile;
 
 void WriteAll(const std::string& path, const std::string& content) {
   fs::create_directories(fs::path(path).parent_path());
@@ -57,8 +52,7 @@ class CBBLogTest : public ::testing::Test {
   tev::test::ScopedEnv registryEnv_{"TEV_REGISTRY_FILE", registry_};
 };
 
-TEST_F(CBBLogTest, RotatesAtOpeningOnlyAboveTheLimit) {
-  const std::string line = "x-line";
+TEST_F(CBBLogTest, RotatesAtOpeningOnlyAboveTheLimitAndWhileWriting) {
   struct Case {
     uint64_t existing;
     bool movedAtOpening;
@@ -72,8 +66,8 @@ TEST_F(CBBLogTest, RotatesAtOpeningOnlyAboveTheLimit) {
       log.error(L"first after start");
       log.Flush();
     }
-    std::string main = ReadAll(Logs() + name);
-    std::string back = ReadAll(Logs() + name + ".back");
+    std::string main = ReadFile(Logs() + name);
+    std::string back = ReadFile(Logs() + name + ".back");
     if (c.movedAtOpening) {
       EXPECT_EQ(back, old);  // copied away before anything was written
       EXPECT_EQ(CountOf(main, "first after start"), 1u);
@@ -86,25 +80,24 @@ TEST_F(CBBLogTest, RotatesAtOpeningOnlyAboveTheLimit) {
       EXPECT_EQ(main, "");
     }
   }
-}
 
-TEST_F(CBBLogTest, RotatesWhileWriting) {
+  // And while writing.
   const std::string almostFull(CBBLog::kRotateBytes - 10, 'o');
   WriteAll(Logs() + "Grow.log", almostFull);
   WriteAll(Logs() + "TevErrors.log", almostFull);
   CBBLog log(L"Grow.log", false);
   log.fatal(L"crosses the limit");
   log.Flush();
-  EXPECT_EQ(ReadAll(Logs() + "Grow.log"), "");
-  EXPECT_EQ(ReadAll(Logs() + "TevErrors.log"), "");
-  std::string back = ReadAll(Logs() + "Grow.log.back");
+  EXPECT_EQ(ReadFile(Logs() + "Grow.log"), "");
+  EXPECT_EQ(ReadFile(Logs() + "TevErrors.log"), "");
+  std::string back = ReadFile(Logs() + "Grow.log.back");
   EXPECT_EQ(back.substr(0, almostFull.size()), almostFull);
   EXPECT_EQ(CountOf(back, "crosses the limit"), 1u);
-  EXPECT_EQ(CountOf(ReadAll(Logs() + "TevErrors.log.back"), "crosses the limit"), 1u);
+  EXPECT_EQ(CountOf(ReadFile(Logs() + "TevErrors.log.back"), "crosses the limit"), 1u);
 
   log.error(L"into the fresh file");
   log.Flush();
-  EXPECT_EQ(CountOf(ReadAll(Logs() + "Grow.log"), "into the fresh file"), 1u);
+  EXPECT_EQ(CountOf(ReadFile(Logs() + "Grow.log"), "into the fresh file"), 1u);
   EXPECT_EQ(log.MainLogPath(), tev::FromStdUtf8(Logs() + "Grow.log"));
 }
 
@@ -133,7 +126,6 @@ TEST_F(CBBLogTest, LevelComesFromTheRegistry) {
       EXPECT_EQ(CountOf(text, std::string(1, level) + "-line\n"), expected ? 1u : 0u)
           << "level " << c.registryLevel << " line " << level;
     }
-    // Member functions apply the same test.
     log->debug(L"member-debug");
     log->error(L"member-error");
     EXPECT_EQ(CountOf(log->GetMemoryLog(), "member-debug"), c.registryLevel >= 4 ? 1u : 0u);
@@ -147,8 +139,8 @@ TEST_F(CBBLogTest, FatalGoesToBothLogsWithTheModuleName) {
   log.fatal(L"disk %ls gone", L"D:");
   log.error(L"only in the module log");
   log.Flush();
-  const std::string main = ReadAll(Logs() + "test_support.log");
-  const std::string errors = ReadAll(Logs() + "TevErrors.log");
+  const std::string main = ReadFile(Logs() + "test_support.log");
+  const std::string errors = ReadFile(Logs() + "TevErrors.log");
   const std::regex fatal(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d{3} \[FATAL\] - test_support - disk D: gone\n)");
   const std::regex error(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d{3} \[ERROR\] - only in the module log\n)");
   std::smatch match;
@@ -176,7 +168,7 @@ TEST_F(CBBLogTest, MemoryModeKeepsTheNewestLinesBehindAMarker) {
   EXPECT_EQ(text.find("second"), std::string::npos);
 }
 
-TEST_F(CBBLogTest, MessageTextConversion) {
+TEST_F(CBBLogTest, MessageTextConversionOneEntryPerLine) {
   SetLogLevel(LOG_DEBUG);
   CBBLog log(1000000u, true);
   log.warn(L"smile %ls \u00e9", L"\U0001F600");
@@ -188,8 +180,7 @@ TEST_F(CBBLogTest, MessageTextConversion) {
 
   CBBLog cut(1000000u, false);
   cut.error(L"%ls", std::wstring(3000, L'x').c_str());
-  std::string line = cut.GetMemoryLog();
-  EXPECT_EQ(CountOf(line, "x"), CBBLog::kMessageBuffer - 1);
+  EXPECT_EQ(CountOf(cut.GetMemoryLog(), "x"), CBBLog::kMessageBuffer - 1);
 
   CBBLog formatted(1000000u, false);
   formatted.log(boost::wformat(L"%1% and %2%") % 1 % L"two", LOG_ERROR);
@@ -200,18 +191,17 @@ TEST_F(CBBLogTest, MessageTextConversion) {
   EXPECT_NE(all.find("] - 1 and two\n"), std::string::npos) << all;
   EXPECT_NE(all.find("boost::format error"), std::string::npos) << all;
   EXPECT_NE(all.find("] - narrow 5\n"), std::string::npos) << all;
-}
 
-TEST_F(CBBLogTest, OneEntryIsOneLine) {
-  CBBLog log(1000000u, false);
-  log.error(L"Vel: request failed: Timeout (natsConnection_Request\n  _request\r\n  end)\n");
-  log.error(L"next\rentry");
-  EXPECT_EQ(log.GetMemoryLog().find("] - Vel: request failed: Timeout (natsConnection_Request | "
-                                    "  _request |   end)\n"),
-            log.GetMemoryLog().find("] - Vel"));
-  const std::string all = log.GetMemoryLog();
-  EXPECT_EQ(CountOf(all, "\n"), 2u) << all;
-  EXPECT_NE(all.find("] - next | entry\n"), std::string::npos) << all;
+  // One entry is one line.
+  CBBLog lines(1000000u, false);
+  lines.error(L"Vel: request failed: Timeout (natsConnection_Request\n  _request\r\n  end)\n");
+  lines.error(L"next\rentry");
+  const std::string two = lines.GetMemoryLog();
+  EXPECT_EQ(two.find("] - Vel: request failed: Timeout (natsConnection_Request | "
+                     "  _request |   end)\n"),
+            two.find("] - Vel"));
+  EXPECT_EQ(CountOf(two, "\n"), 2u) << two;
+  EXPECT_NE(two.find("] - next | entry\n"), std::string::npos) << two;
 }
 
 TEST_F(CBBLogTest, ReopenFollowsAnOutsideRotation) {
@@ -224,34 +214,30 @@ TEST_F(CBBLogTest, ReopenFollowsAnOutsideRotation) {
   log.ReopenFiles();
   log.fatal(L"after the reopen");
   log.Flush();
-  const std::string old = ReadAll(Logs() + "Moved.log.1");
-  const std::string fresh = ReadAll(Logs() + "Moved.log");
+  const std::string old = ReadFile(Logs() + "Moved.log.1");
+  const std::string fresh = ReadFile(Logs() + "Moved.log");
   EXPECT_EQ(CountOf(old, "before the move"), 1u);
   EXPECT_EQ(CountOf(old + fresh, "queued before the reopen"), 1u);
   EXPECT_EQ(CountOf(fresh, "after the reopen"), 1u) << fresh;
   EXPECT_EQ(CountOf(fresh, "before the move"), 0u);
-  EXPECT_EQ(CountOf(ReadAll(Logs() + "TevErrors.log"), "after the reopen"), 1u);
-  EXPECT_EQ(CountOf(ReadAll(Logs() + "TevErrors.log.1"), "after the reopen"), 0u);
+  EXPECT_EQ(CountOf(ReadFile(Logs() + "TevErrors.log"), "after the reopen"), 1u);
+  EXPECT_EQ(CountOf(ReadFile(Logs() + "TevErrors.log.1"), "after the reopen"), 0u);
 }
 
-TEST_F(CBBLogTest, FallsBackToNumberedNames) {
+TEST_F(CBBLogTest, FallsBackToNumberedNamesOrDropsLinesWithoutAFolder) {
   fs::create_directories(Logs() + "Busy.log");  // a folder where the file should be
   CBBLog log(L"Busy.log", false);
   log.error(L"went elsewhere");
   log.Flush();
   EXPECT_EQ(log.MainLogPath(), tev::FromStdUtf8(Logs() + "Busy.log1"));
-  EXPECT_EQ(CountOf(ReadAll(Logs() + "Busy.log1"), "went elsewhere"), 1u);
-}
+  EXPECT_EQ(CountOf(ReadFile(Logs() + "Busy.log1"), "went elsewhere"), 1u);
 
-TEST_F(CBBLogTest, WithoutAFolderLinesAreDropped) {
   WriteAll(root_ + "/plainfile", "x");
   setenv("TEV_APPDATA_DIR", (root_ + "/plainfile/appdata").c_str(), 1);
-  CBBLog log(L"Nowhere.log", false);
-  log.fatal(L"nobody hears this");
-  log.error(L"nor this");
-  log.Flush();
-  EXPECT_EQ(log.MainLogPath(), L"");
-  EXPECT_EQ(log.ErrorsLogPath(), L"");
+  CBBLog nowhere(L"Nowhere.log", false);
+  nowhere.fatal(L"nobody hears this");
+  nowhere.Flush();
+  EXPECT_EQ(nowhere.MainLogPath() + nowhere.ErrorsLogPath(), L"");
 }
 
 TEST_F(CBBLogTest, ManyThreadsLogWholeLines) {
@@ -270,7 +256,7 @@ TEST_F(CBBLogTest, ManyThreadsLogWholeLines) {
     c.join();
   }
   log->Flush();
-  const std::string text = ReadAll(Logs() + "Busy.log");
+  const std::string text = ReadFile(Logs() + "Busy.log");
   EXPECT_EQ(CountOf(text, "\n"), 900u);
   EXPECT_EQ(CountOf(text, " end\n"), 900u);
   EXPECT_EQ(CountOf(text, "worker 2 line 299 end\n"), 1u);

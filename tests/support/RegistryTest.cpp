@@ -6,21 +6,15 @@
 #include "support/Registry.h"
 #include "tests/common/TempRoot.h"
 
-
 namespace {
 
 const wchar_t kConfigKey[] = L"SOFTWARE\\TEV Networks\\Tev\\Config";
-
-void WriteAll(const std::string& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
 
 }  // namespace
 
 class CRegistryTest : public ::testing::Test {
  protected:
-  // Replaces the settings file by `content`.
-  void Write(const std::string& content) { WriteAll(path_, content); }
+  void Write(const std::string& content) { std::ofstream(path_, std::ios::binary) << content; }
   tev::test::TempDir dir_{"registry-test."};
   const std::string root_ = dir_.path();
   const std::string path_ = root_ + "/registry.ini";
@@ -52,9 +46,25 @@ TEST_F(CRegistryTest, StringsAsTheFileHoldsThem) {
   EXPECT_FALSE(registry.GetString(L"SOFTWARE\\Other", L"host", &missing));
   EXPECT_FALSE(registry.GetString(kConfigKey, L"host", nullptr));
   EXPECT_EQ(missing, L"unchanged");
+
+  // Lines far longer than a fixed line buffer are read whole, up to 1,023 characters.
+  const std::string exact(1023, 'h');
+  Write("[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\nvelDirectory.host=" + exact +
+        "\nnext=1\n");
+  std::wstring read;
+  EXPECT_TRUE(registry.GetString(kConfigKey, L"velDirectory.host", &read));
+  EXPECT_EQ(read, std::wstring(1023, L'h'));
+  EXPECT_TRUE(registry.GetString(kConfigKey, L"next", &read));
+  EXPECT_EQ(read, L"1");
+  std::string accented;
+  for (int i = 0; i < 1500; ++i) accented += "\xC3\xA9";
+  Write("[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\nvelDirectory.host=" + accented +
+        "\n");
+  EXPECT_TRUE(registry.GetString(kConfigKey, L"velDirectory.host", &read));
+  EXPECT_EQ(read, std::wstring(1023, L'\u00e9'));
 }
 
-TEST_F(CRegistryTest, KeysMapToHiveSectionsIgnoringCase) {
+TEST_F(CRegistryTest, KeysMapToHiveSectionsIgnoringCaseInAFileReadAfresh) {
   Write("[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\nvelDirectory.host=10.0.0.2\n"
         "[hkey_local_machine\\software\\tev networks\\tev\\config]\nvelDirectory.host=second\nlate=in the second\n");
   CRegistryImpl registry(path_);
@@ -76,17 +86,16 @@ TEST_F(CRegistryTest, KeysMapToHiveSectionsIgnoringCase) {
   EXPECT_FALSE(registry.GetDWORD(L"HKEY_LOCAL_MACHINE", L"top", &read));
   EXPECT_TRUE(registry.GetDWORD(L"K", L"x", &read));
   EXPECT_EQ(read, 2u);
-}
 
-TEST_F(CRegistryTest, ReadsFreshWithCommentsLineEndsAndByteOrderMark) {
-  Write("\xEF\xBB\xBF; settings\r\n"
-        "[hkey_local_machine\\Software\\TEV Networks\\Tev]\r\n"
-        "LogLevel = 4\r\n"
-        "\r\n"
-        "[HKEY_LOCAL_MACHINE\\Other]\r\n"
-        "# comment\r\n"
-        "x=1\r\n");
-  CRegistryImpl registry(path_);
+  // Read afresh each time, with comments, CRLF line ends and a byte order mark.
+  Write(
+      "\xEF\xBB\xBF; settings\r\n"
+      "[hkey_local_machine\\Software\\TEV Networks\\Tev]\r\n"
+      "LogLevel = 4\r\n"
+      "\r\n"
+      "[HKEY_LOCAL_MACHINE\\Other]\r\n"
+      "# comment\r\n"
+      "x=1\r\n");
   uint32_t level = 0;
   EXPECT_TRUE(registry.GetDWORD(L"Software\\TEV Networks\\Tev", L"LogLevel", &level));
   EXPECT_EQ(level, 4u);
@@ -114,26 +123,7 @@ TEST_F(CRegistryTest, Dwords) {
   EXPECT_FALSE(registry.GetDWORD(L"K", L"d", nullptr));
 }
 
-// Lines far longer than a fixed line buffer: the value is read whole up to
-// the 1,023 characters GetString hands out.
-TEST_F(CRegistryTest, LongStringsAreCutAt1023Characters) {
-  CRegistryImpl registry(path_);
-  const std::string exact(1023, 'h');
-  Write("[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\nvelDirectory.host=" + exact + "\nnext=1\n");
-  std::wstring read;
-  EXPECT_TRUE(registry.GetString(kConfigKey, L"velDirectory.host", &read));
-  EXPECT_EQ(read, std::wstring(1023, L'h'));
-  EXPECT_TRUE(registry.GetString(kConfigKey, L"next", &read));
-  EXPECT_EQ(read, L"1");
-  std::string accented;
-  for (int i = 0; i < 1500; ++i) accented += "\xC3\xA9";
-  Write("[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\nvelDirectory.host=" + accented + "\n");
-  EXPECT_TRUE(registry.GetString(kConfigKey, L"velDirectory.host", &read));
-  EXPECT_EQ(read, std::wstring(1023, L'\u00e9'));
-}
-
-// A file the reader cannot make sense of, or cannot read, answers nothing
-// rather than half of its values.
+// A file the reader cannot make sense of answers nothing, not half its values.
 TEST_F(CRegistryTest, ARefusedOrUnreadableFileReadsAsMissing) {
   CRegistryImpl registry(path_);
   uint32_t level = 7;

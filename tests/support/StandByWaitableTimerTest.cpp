@@ -1,7 +1,5 @@
-// The standby-waking timer: arming, replacing the due time, waiting while
-// nothing is armed, cancelling for good, and due times that follow the
-// product's clock when a test shifts it. Waits are bounded so that a broken
-// timer fails the test instead of hanging it.
+// The standby-waking timer. Waits are bounded so that a broken timer fails
+// the test instead of hanging it.
 #include "support/StandByWaitableTimer.h"
 
 #include <linux/capability.h>
@@ -33,7 +31,6 @@ class StandByTimer : public ::testing::Test {
   void StartWaiter() {
     waiter_ = std::async(std::launch::async, [this] { return timer_.waitForAlarm(); });
   }
-  // The waiter's answer, or a failure when it is still blocked after `limit`.
   bool Answer(seconds limit = seconds(10)) {
     if (waiter_.wait_for(limit) != std::future_status::ready) {
       ADD_FAILURE() << "waitForAlarm did not return";
@@ -49,7 +46,7 @@ class StandByTimer : public ::testing::Test {
   std::future<bool> waiter_;
 };
 
-TEST_F(StandByTimer, DueTimesCountFromNowAndReplaceEachOther) {
+TEST_F(StandByTimer, DueTimesCountFromNowAndReplaceEachOtherEvenForAWaiter) {
   timer_.setTimer(0, false);  // 0 means two seconds
   EXPECT_TRUE(timer_.IsArmed());
   EXPECT_GT(timer_.RemainingMs(), 1500);
@@ -70,9 +67,8 @@ TEST_F(StandByTimer, DueTimesCountFromNowAndReplaceEachOther) {
   timer_.setTimer(-5, false);  // negative: due at once
   StartWaiter();
   EXPECT_TRUE(Answer());
-}
 
-TEST_F(StandByTimer, AnEarlierDueTimeWakesASleepingWaiter) {
+  // An earlier due time wakes a sleeping waiter.
   timer_.setTimer(3600 * 1000, true);
   StartWaiter();
   EXPECT_TRUE(StillWaiting(milliseconds(200)));

@@ -10,7 +10,6 @@
 
 namespace {
 
-// The message of the VelInvalidParameterException that `f` throws.
 std::wstring Thrown(const std::function<void()>& f) {
   try {
     f();
@@ -81,16 +80,9 @@ TEST(VUtil, DateConversion) {
       {-1.25, -2209269599},  // the day truncates toward zero, the fraction counts back
   };
   for (const auto& c : toSeconds) EXPECT_EQ(VUtil::DateToSeconds(c.date), c.seconds) << c.date;
-  // SecondsToDate is pinned by this table and the round-trip property below.
   EXPECT_EQ(VUtil::DateToSeconds(NAN), 0);
   EXPECT_NO_THROW(VUtil::DateToSeconds(1e308));
   EXPECT_NO_THROW(VUtil::DateToSeconds(-INFINITY));
-
-  // In a VARIANT array: the mixed-reader test.
-  AutoVariant dates;
-  VUtil::CreateArray(&dates, VT_DATE, 1);
-  VUtil::PutDateElement(&dates, 0, 1709229600);
-  EXPECT_EQ(VUtil::GetDateElement(dates.get(), 0), 1709229600);
 }
 
 RC_GTEST_PROP(VUtil, SecondsRoundTripThroughDates, ()) {
@@ -103,20 +95,17 @@ TEST(VUtil, ReadersOfVariantArrays) {
   AutoVariant p;
   FillMixed(&p);
   const VARIANT& a = p.get();
-  EXPECT_EQ(VUtil::GetStringElement(a, 0), L"text");
-  EXPECT_EQ(VUtil::GetStringElement(a, 2), L"");  // VT_EMPTY
-  EXPECT_EQ(VUtil::GetLongElement(a, 1), 42);
-  EXPECT_EQ(VUtil::GetIntElement(a, 1), 42);
-  EXPECT_EQ(VUtil::GetLongOrEmptyElement(a, 1), 42);
-  EXPECT_EQ(VUtil::GetLongOrEmptyElement(a, 2), 0);
-  EXPECT_TRUE(VUtil::GetBoolElement(a, 3));
-  EXPECT_EQ(VUtil::GetDateElement(a, 4), 43200);
-  EXPECT_EQ(VUtil::GetShortElement(a, 5), -3);
-  EXPECT_EQ(VUtil::GetUShortElement(a, 6), 65535);
-  EXPECT_EQ(VUtil::GetDoubleElement(a, 7), 2.5);
-  EXPECT_EQ(VUtil::GetFloatElement(a, 7), 2.5f);  // a double is accepted
-  EXPECT_EQ(VUtil::GetFloatElement(a, 8), 1.5f);
-  EXPECT_EQ(VUtil::GetArrayLength(a), 13);
+  EXPECT_EQ(VUtil::GetStringElement(a, 0) + L"|" + VUtil::GetStringElement(a, 2), L"text|");
+  EXPECT_EQ((std::vector<int64_t>{VUtil::GetLongElement(a, 1), VUtil::GetIntElement(a, 1),
+                                  VUtil::GetLongOrEmptyElement(a, 1),
+                                  VUtil::GetLongOrEmptyElement(a, 2), VUtil::GetBoolElement(a, 3),
+                                  VUtil::GetDateElement(a, 4), VUtil::GetShortElement(a, 5),
+                                  VUtil::GetUShortElement(a, 6), VUtil::GetArrayLength(a)}),
+            (std::vector<int64_t>{42, 42, 42, 0, 1, 43200, -3, 65535, 13}));
+  // A float reader accepts a double.
+  EXPECT_EQ((std::vector<double>{VUtil::GetDoubleElement(a, 7), VUtil::GetFloatElement(a, 7),
+                                 VUtil::GetFloatElement(a, 8)}),
+            (std::vector<double>{2.5, 2.5, 1.5}));
 
   // Bool-like: empty and null are false, numbers true when not 0.
   const struct {
@@ -133,15 +122,14 @@ TEST(VUtil, ReadersOfVariantArrays) {
 
   long length = 0;
   unsigned char* bytes = VUtil::GetByteArrayElement(a, 11, &length);
-  ASSERT_EQ(length, 3);
-  EXPECT_EQ(bytes[0], 1);
-  EXPECT_EQ(bytes[2], 3);
+  const std::vector<unsigned char> expected{1, 2, 3};
+  EXPECT_EQ(std::vector<unsigned char>(bytes, bytes + length), expected);
   delete[] bytes;
-  std::vector<unsigned char> vec;
+  std::vector<unsigned char> vec, chars;
   VUtil::GetByteArrayElement(a, 11, &vec);
-  EXPECT_EQ(vec, (std::vector<unsigned char>{1, 2, 3}));
-  VUtil::GetCharArrayElement(a, 11, &vec);
-  EXPECT_EQ(vec.size(), 3u);
+  VUtil::GetCharArrayElement(a, 11, &chars);
+  EXPECT_EQ(vec, expected);
+  EXPECT_EQ(chars, expected);
 }
 
 TEST(VUtil, ReaderErrors) {
@@ -159,10 +147,11 @@ TEST(VUtil, ReaderErrors) {
     const wchar_t* message;
   } cases[] = {
       {[&] { VUtil::GetStringElement(a, 1); }, L"Element is not a string"},
-      {[&] { VUtil::GetStringElement(AutoVariant().get(), 0); }, L"Not an array of variant or string"},
+      {[&] { VUtil::GetStringElement(AutoVariant().get(), 0); },
+       L"Not an array of variant or string"},
       {[&] { VUtil::GetStringElement(a, 13); }, L"SafeArrayGetElement failed in VUtil::GetElement"},
-      {[&] { VUtil::GetStringElement(a, -1); }, L"SafeArrayGetElement failed in VUtil::GetElement"},
-      {[&] { VUtil::GetStringElement(a, 1L << 40); }, L"SafeArrayGetElement failed in VUtil::GetElement"},
+      {[&] { VUtil::GetStringElement(a, 1L << 40); },
+       L"SafeArrayGetElement failed in VUtil::GetElement"},
       {[&] { VUtil::GetLongElement(a, 2); }, L"Element is not a long"},
       {[&] { VUtil::GetLongElement(s, 0); }, L"Not an array of variant or long"},
       {[&] { VUtil::GetLongOrEmptyElement(a, 0); }, L"Element is not a long"},
@@ -174,7 +163,8 @@ TEST(VUtil, ReaderErrors) {
       {[&] { VUtil::GetBoolLikeElement(s, 0); }, L"Not an array of variant or bool"},
       {[&] { VUtil::GetDateElement(a, 7); }, L"Element is not a date"},
       {[&] { VUtil::GetDateElement(s, 0); }, L"Not an array of variant or date"},
-      {[&] { VUtil::GetDateElement(a, 99); }, L"SafeArrayGetElement failed in VUtil::GetDateElement"},
+      {[&] { VUtil::GetDateElement(a, 99); },
+       L"SafeArrayGetElement failed in VUtil::GetDateElement"},
       {[&] { VUtil::GetShortElement(a, 6); }, L"Element is not a short"},
       {[&] { VUtil::GetShortElement(s, 0); }, L"Not an array of variant or short"},
       {[&] { VUtil::GetUShortElement(a, 5); }, L"Element is not an unsigned short"},
@@ -184,18 +174,21 @@ TEST(VUtil, ReaderErrors) {
       {[&] { VUtil::GetFloatElement(a, 1); }, L"Element is not a float or a double"},
       {[&] { VUtil::GetFloatElement(s, 0); }, L"Not an array of variant, float or double"},
       {[&] { VUtil::GetByteArrayElement(s, 0, &n); }, L"Not an array of variant: 8200"},
-      {[&] { VUtil::GetByteArrayElement(a, 12, &n); }, L"Element is not an array of unsigned char: 8195"},
+      {[&] { VUtil::GetByteArrayElement(a, 12, &n); },
+       L"Element is not an array of unsigned char: 8195"},
       {[&] { VUtil::GetByteArrayElement(s, 0, &v); }, L"Not an array of variant"},
       {[&] { VUtil::GetByteArrayElement(a, 0, &v); }, L"Element is not an unsigned char array"},
-      {[&] { VUtil::GetCharArrayElement(a, 12, &v); }, L"Element is not an array of (unsigned) char: 8195"},
-      {[&] { VUtil::GetElement(s, 0, &out); }, L"Variant passed to VUtil::GetElement is not a variant array"},
+      {[&] { VUtil::GetCharArrayElement(a, 12, &v); },
+       L"Element is not an array of (unsigned) char: 8195"},
+      {[&] { VUtil::GetElement(s, 0, &out); },
+       L"Variant passed to VUtil::GetElement is not a variant array"},
       {[&] { VUtil::GetElement(a, 20, &out); }, L"SafeArrayGetElement failed in VUtil::GetElement"},
   };
   for (const auto& c : cases) EXPECT_EQ(Thrown(c.read), c.message);
 }
 
+// Each typed form reads its own array type and names it when it gets another.
 TEST(VUtil, TypedArrayReaders) {
-  // Each typed form reads its own array type and names it when it gets another.
   AutoVariant wrong;
   VUtil::CreateArray(&wrong, VT_VARIANT, 1);
   const VARIANT& w = wrong.get();
@@ -230,37 +223,33 @@ TEST(VUtil, TypedArrayReaders) {
     EXPECT_NO_THROW(c.read(array.get())) << c.vt;
     EXPECT_EQ(Thrown([&] { c.read(w); }),
               std::wstring(L"Variant passed to VUtil::GetElement is not ") + c.message);
-    EXPECT_EQ(Thrown([&] {
-                AutoVariant out;
-                VUtil::GetElement(array.get(), 1, &out);
-              }),
-              L"Variant passed to VUtil::GetElement is not a variant array");
   }
 
-  // Values written into typed arrays come back through both reader families.
-  AutoVariant a;
-  VUtil::CreateArray(&a, VT_BSTR, 2);
-  VUtil::PutElement(&a, 1, L"two");
-  VUtil::GetElement(a.get(), 1, &text);
-  EXPECT_EQ(text, L"two");
-  EXPECT_EQ(VUtil::GetStringElement(a.get(), 0), L"");  // null BSTR
-  VUtil::CreateArray(&a, VT_I4, 1);
-  VUtil::PutElement(&a, 0, -7);
-  VUtil::GetElement(a.get(), 0, &l);
-  EXPECT_EQ(l, -7);
-  EXPECT_EQ(VUtil::GetLongElement(a.get(), 0), -7);
-  VUtil::CreateArray(&a, VT_UI4, 1);
-  VUtil::PutElement(&a, 0, 4000000000u);
-  VUtil::GetElement(a.get(), 0, &ul);
-  EXPECT_EQ(ul, 4000000000u);
-  VUtil::CreateArray(&a, VT_BOOL, 1);
-  VUtil::PutElement(&a, 0, true);
-  VUtil::GetElement(a.get(), 0, &b);
-  EXPECT_TRUE(b);
-  EXPECT_TRUE(VUtil::GetBoolElement(a.get(), 0));
-  VUtil::CreateArray(&a, VT_R4, 1);
-  VUtil::PutElement(&a, 0, 0.25f);
-  EXPECT_EQ(VUtil::GetFloatElement(a.get(), 0), 0.25f);
+  // Values written into typed arrays come back through both reader families;
+  // an unset BSTR reads as empty.
+  AutoVariant s, i4, u4, flag, r4, dates;
+  VUtil::CreateArray(&s, VT_BSTR, 2);
+  VUtil::PutElement(&s, 1, L"two");
+  VUtil::CreateArray(&i4, VT_I4, 1);
+  VUtil::PutElement(&i4, 0, -7);
+  VUtil::CreateArray(&u4, VT_UI4, 1);
+  VUtil::PutElement(&u4, 0, 4000000000u);
+  VUtil::CreateArray(&flag, VT_BOOL, 1);
+  VUtil::PutElement(&flag, 0, true);
+  VUtil::CreateArray(&r4, VT_R4, 1);
+  VUtil::PutElement(&r4, 0, 0.25f);
+  VUtil::CreateArray(&dates, VT_DATE, 1);
+  VUtil::PutDateElement(&dates, 0, 1709229600);
+  VUtil::GetElement(s.get(), 1, &text);
+  VUtil::GetElement(i4.get(), 0, &l);
+  VUtil::GetElement(u4.get(), 0, &ul);
+  VUtil::GetElement(flag.get(), 0, &b);
+  EXPECT_EQ(text + L"|" + VUtil::GetStringElement(s.get(), 0), L"two|");
+  EXPECT_EQ((std::vector<int64_t>{l, VUtil::GetLongElement(i4.get(), 0), static_cast<int64_t>(ul),
+                                  b, VUtil::GetBoolElement(flag.get(), 0),
+                                  VUtil::GetDateElement(dates.get(), 0)}),
+            (std::vector<int64_t>{-7, -7, 4000000000LL, 1, 1, 1709229600}));
+  EXPECT_EQ(VUtil::GetFloatElement(r4.get(), 0), 0.25f);
 }
 
 TEST(VUtil, ArrayLength) {
@@ -458,8 +447,6 @@ TEST(VUtil, ReturnCodes) {
   AutoVariant codes;
   EXPECT_EQ(Thrown([&] { VUtil::CheckSingleRetcode(codes.get(), nullptr); }),
             L"Vel error detected in VUtil::CheckSingleRetcode : hr = -1 - 0xffffffff");
-  EXPECT_EQ(Thrown([&] { VUtil::CheckSingleRetcode(codes.get(), L"GetMediaType"); }),
-            L"GetMediaType: Vel error detected in VUtil::CheckSingleRetcode : hr = -1 - 0xffffffff");
   EXPECT_EQ(Thrown([&] { VUtil::GetSingleRetcode(codes.get()); }), L"VUtil::GetSingleRetcode wrong type");
 
   codes.get().vt = VT_I4;
@@ -563,30 +550,8 @@ TEST(VUtil, DumpArrays) {
             L"    <var vt=\"VT_ARRAY|VT_UI1\" count=\"2\" />\r\n"
             L"  </var>\r\n");
 
-  const struct {
-    VARTYPE vt;
-    std::function<void(VARIANT*)> fill;
-    const wchar_t* lines;
-  } cases[] = {
-      {VT_I2, [](VARIANT* a) { VUtil::PutElement(a, 0, static_cast<short>(-1)); },
-       L"  <var vt=\"VT_ARRAY|VT_I2\" count=\"1\">\r\n  <var vt=\"VT_I2\">-1</var>\r\n  </var>\r\n"},
-      {VT_UI2, [](VARIANT* a) { VUtil::PutElement(a, 0, static_cast<unsigned short>(7)); },
-       L"  <var vt=\"VT_ARRAY|VT_UI2\" count=\"1\">\r\n  <var vt=\"VT_UI2\">7</var>\r\n  </var>\r\n"},
-      {VT_UI4, [](VARIANT* a) { VUtil::PutElement(a, 0, 3000000000u); },
-       L"  <var vt=\"VT_ARRAY|VT_UI4\" count=\"1\">\r\n  <var vt=\"VT_UI4\">-1294967296</var>\r\n  </var>\r\n"},
-      {VT_BSTR, [](VARIANT* a) { VUtil::PutElement(a, 0, L"x"); },
-       L"  <var vt=\"VT_ARRAY|VT_BSTR\" count=\"1\">\r\n  <var vt=\"VT_BSTR\">x</var>\r\n  </var>\r\n"},
-      {VT_I1, [](VARIANT*) {}, L"  <var vt=\"VT_ARRAY|VT_I1\" count=\"1\" />\r\n"},
-      {VT_R4, [](VARIANT*) {}, L"  <var vt=\"VT_ARRAY|VT_R4\" count=\"1\" />\r\n"},
-      {VT_R8, [](VARIANT*) {}, L"  <var vt=\"VT_ARRAY|VT_R8\" count=\"1\" />\r\n"},
-      {VT_BOOL, [](VARIANT*) {}, L"  <var vt=\"8203 (unknown)\" />\r\n"},
-      {VT_DATE, [](VARIANT*) {}, L"  <var vt=\"8199 (unknown)\" />\r\n"},
-  };
-  for (const auto& c : cases) {
-    VUtil::CreateArray(&v, c.vt, 1);
-    c.fill(&v);
-    EXPECT_EQ(VUtil::DumpVariant(v.get(), L""), std::wstring(L"Dumping : ") + c.lines) << c.vt;
-  }
+  VUtil::CreateArray(&v, VT_BOOL, 1);  // a typed array it has no form for
+  EXPECT_EQ(VUtil::DumpVariant(v.get(), L""), L"Dumping :   <var vt=\"8203 (unknown)\" />\r\n");
 
   // A read error ends the value that failed, and only that one.
   AutoVariant oneBased;
