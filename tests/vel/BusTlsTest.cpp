@@ -56,7 +56,6 @@ class BusTlsTest : public ::testing::Test {
 };
 
 TEST_F(BusTlsTest, OnlyClientsWithACertificateOfTheCaJoin) {
-  // The settings as an operator writes them.
   const std::string settings = File("registry.ini");
   std::ofstream(settings) << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\n"
                           << "velDirectory.host=" << tev::ToStdUtf8(server_.HostPort()) << "\n"
