@@ -56,29 +56,27 @@ bool ChildProgram::Running() {
   return false;
 }
 
+bool ChildProgram::Ended(int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (Running()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
 int ChildProgram::Stop(int signal, int timeoutMs) {
   if (!Running()) return status_;
   kill(pid_, signal);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (Running()) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-      pid_ = -1;
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return status_;
+  if (Ended(timeoutMs)) return status_;
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+  return -1;
 }
 
 int ChildProgram::WaitExit(int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (Running()) {
-    if (std::chrono::steady_clock::now() > deadline) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+  return Ended(timeoutMs) && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
 }
 
 }  // namespace test

@@ -1,6 +1,5 @@
-// A program run by a test as a child process, with extra environment
-// variables and its output in a log file; killed at the latest when the
-// object goes (and with the test process, should that die first).
+// A program run as a child with extra environment and its output in a log
+// file; killed when the object goes, or with the test process.
 #ifndef TEV_TESTS_COMMON_CHILDPROGRAM_H_
 #define TEV_TESTS_COMMON_CHILDPROGRAM_H_
 
@@ -20,20 +19,19 @@ class ChildProgram {
   ChildProgram(const ChildProgram&) = delete;
   ChildProgram& operator=(const ChildProgram&) = delete;
 
-  // argv[0] is the program (looked up on PATH without a slash). False when
-  // it cannot be started.
+  // argv[0] is looked up on PATH without a slash.
   bool Start(const std::vector<std::string>& argv, const std::string& log,
              const std::map<std::string, std::string>& env = {});
   bool Running();
-  // Sends `signal`, waits up to `timeoutMs` for the end (then SIGKILL).
-  // The wait status; -1 when it had to be killed.
+  // Sends `signal`; the wait status, -1 when it had to be killed after `timeoutMs`.
   int Stop(int signal, int timeoutMs);
-  // Waits up to `timeoutMs` for the program to end by itself; its exit
-  // code, or -1 when it still runs (or ended by a signal).
+  // The exit code within `timeoutMs`; -1 when it still runs or a signal ended it.
   int WaitExit(int timeoutMs);
   pid_t pid() const { return pid_; }
 
  private:
+  bool Ended(int timeoutMs);  // false when it still runs after `timeoutMs`
+
   pid_t pid_ = -1;
   int status_ = -1;
 };

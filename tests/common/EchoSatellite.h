@@ -1,5 +1,4 @@
-// A satellite offering "Echo": the answer is the request's value and the
-// result code given at construction.
+// A satellite offering "Echo" of the request's value, with a fixed result code.
 #ifndef TEV_TESTS_COMMON_ECHOSATELLITE_H_
 #define TEV_TESTS_COMMON_ECHOSATELLITE_H_
 

@@ -11,6 +11,13 @@ namespace test {
 namespace {
 // How often a timed wait looks at the clock again.
 constexpr int64_t kWaitSliceMs = 20;
+
+// A copy of `reader`, taken under `mutex`, to call outside it.
+template <typename Reader>
+Reader CopyOf(std::mutex& mutex, const Reader& reader) {
+  std::lock_guard<std::mutex> lock(mutex);
+  return reader;
+}
 }  // namespace
 
 FakeEnv::FakeEnv() : EnvWrapper(&Env::Real()) { previous_ = Env::Install(this); }
@@ -33,11 +40,7 @@ void FakeEnv::SetDeviceId(std::function<int64_t(const std::wstring&)> reader) {
 }
 
 int64_t FakeEnv::DeviceId(const std::wstring& path) {
-  std::function<int64_t(const std::wstring&)> reader;
-  {
-    std::lock_guard<std::mutex> lock(readerMutex_);
-    reader = device_;
-  }
+  const auto reader = CopyOf(readerMutex_, device_);
   return reader ? reader(path) : target()->DeviceId(path);
 }
 
@@ -45,32 +48,24 @@ int64_t FakeEnv::NowMs() { return target()->NowMs() + shiftMs_.load(); }
 
 int64_t FakeEnv::FreeSpaceKb(const std::wstring& directory) {
   if (noSpace_) return 0;
-  std::function<int64_t(const std::wstring&)> reader;
-  {
-    std::lock_guard<std::mutex> lock(readerMutex_);
-    reader = reader_;
-  }
+  const auto reader = CopyOf(readerMutex_, reader_);
   return reader ? reader(directory) : target()->FreeSpaceKb(directory);
 }
 
 bool FakeEnv::CreateFile(const std::wstring& path) {
-  if (notWritable_) return false;
-  return target()->CreateFile(path);
+  return !notWritable_ && target()->CreateFile(path);
 }
 
 bool FakeEnv::RemoveFile(const std::wstring& path) {
-  if (notWritable_) return false;
-  return target()->RemoveFile(path);
+  return !notWritable_ && target()->RemoveFile(path);
 }
 
 bool FakeEnv::RenameFile(const std::wstring& from, const std::wstring& to) {
-  if (notWritable_) return false;
-  return target()->RenameFile(from, to);
+  return !notWritable_ && target()->RenameFile(from, to);
 }
 
 bool FakeEnv::CreateDirectories(const std::wstring& path) {
-  if (notWritable_) return false;
-  return target()->CreateDirectories(path);
+  return !notWritable_ && target()->CreateDirectories(path);
 }
 
 void FakeEnv::SleepMs(int64_t ms) {
@@ -90,8 +85,7 @@ bool FakeEnv::WaitForEvent(PEvent& event, int64_t ms) {
     NotifyClockMoved();
     return event.IsSet();
   }
-  // Ends at `ms` of this clock, so that a Shift cuts a wait short; but
-  // never later than `ms` of real time, whatever the clock does.
+  // A Shift cuts the wait short; real time ends it at the latest.
   const int64_t due = NowMs() + ms;
   const int64_t realDue = target()->NowMs() + ms;
   for (;;) {

@@ -1,6 +1,5 @@
-// The test side of the environment seam (platform/Env.h): wraps the real
-// environment, installs itself for the life of the object and lets a test
-// move the clock, answer for the volume, or make file calls fail.
+// The real environment (platform/Env.h), current for the object's life, with
+// a clock the test moves and a volume that answers as the test says.
 #ifndef TEV_TESTS_COMMON_FAKEENV_H_
 #define TEV_TESTS_COMMON_FAKEENV_H_
 
@@ -17,37 +16,26 @@ namespace test {
 
 class FakeEnv : public EnvWrapper {
  public:
-  // Wraps the real environment and makes this one current.
   FakeEnv();
-  // Makes the previous environment current again.
   ~FakeEnv() override;
-  FakeEnv(const FakeEnv&) = delete;
-  FakeEnv& operator=(const FakeEnv&) = delete;
 
-  // --- Clock ---
   // Moves "now" by `seconds` (cumulative) and wakes timed waits.
   void Shift(int64_t seconds);
   // Moves "now" to `seconds` since 1970 (keeps the sub-second part).
   void SetNow(int64_t seconds) { Shift(seconds - Now()); }
   int64_t ShiftSeconds() const { return shiftMs_.load() / 1000; }
-  // SleepMs and WaitForEvent move the clock by the time asked instead of
-  // blocking (an event already set still ends the wait at once). Without
-  // it they block until the time asked has passed on this clock (a Shift
-  // ends them early) or in real time, whichever comes first.
+  // Sleeps and timed waits move the clock instead of blocking. Without it they
+  // end at the time asked on this clock or in real time, whichever is first.
   void SetInstantSleep(bool instant) { instantSleep_ = instant; }
 
-  // --- Volume ---
-  // A full volume: FreeSpaceKb answers 0 (an empty file can still be
-  // created, as on a real full volume).
+  // FreeSpaceKb answers 0 (an empty file can still be created, as on a real
+  // full volume).
   void SetNoSpace(bool full) { noSpace_ = full; }
-  // A read-only volume: CreateFile, RemoveFile, RenameFile and
-  // CreateDirectories fail.
+  // A read-only volume: creating, removing and renaming fail.
   void SetNotWritable(bool readOnly) { notWritable_ = readOnly; }
-  // `reader` answers FreeSpaceKb (its -1 is a failed reading); an empty
-  // function asks the real volume again.
+  // `reader` answers FreeSpaceKb (-1: a failed reading); empty: the real volume.
   void SetFreeSpace(std::function<int64_t(const std::wstring&)> reader);
-  // `reader` answers DeviceId (a disk swapped or unmounted under a
-  // folder); an empty function asks the real file system again.
+  // `reader` answers DeviceId (a disk swapped under a folder); empty: the real one.
   void SetDeviceId(std::function<int64_t(const std::wstring&)> reader);
 
   int64_t NowMs() override;

@@ -1,8 +1,5 @@
-// A recording stand-in for the module's peers, without a bus: every request
-// the engine sends (direct or posted) is kept in order with a copy of its
-// parameters, and answered from a script per method. A method without a
-// script is not answered (the bus library's "no responders"), as when no
-// satellite offers it.
+// The module's peers without a bus: requests are kept in order and answered by
+// the method's script; without one, "no responders", as when nobody offers it.
 #ifndef TEV_TESTS_COMMON_FAKEPEERS_H_
 #define TEV_TESTS_COMMON_FAKEPEERS_H_
 
@@ -24,7 +21,6 @@ using tev::peers::Value;
 
 class FakePeers : public PeerClient {
  public:
-  // What the bus library answers when nobody offers the method.
   static constexpr long kNotAnswered = VEL_NO_RESPONDERS;
 
   struct Sent {
@@ -33,27 +29,17 @@ class FakePeers : public PeerClient {
     Value in;
   };
 
-  // `method` is answered by `serve`: it fills the reply and returns the
-  // single return code. Runs on the requesting thread, under no lock.
+  // `serve` fills the reply and returns the single return code; it runs on
+  // the requesting thread, under no lock.
   using Service = std::function<int32_t(const VARIANT& in, VARIANT* out)>;
   void Serve(const std::wstring& method, Service serve) {
     std::lock_guard<std::mutex> lock(mutex_);
     services_[method] = std::move(serve);
   }
-  // `method` is answered with `out` and the single return code `retcode`.
-  void Answer(const std::wstring& method, const Value& out, int32_t retcode = 0) {
-    Serve(method, [out, retcode](const VARIANT&, VARIANT* reply) {
-      out.CopyTo(reply);
-      return retcode;
-    });
-  }
-
-  // Every request so far, in the order sent.
   std::vector<Sent> Requests() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return sent_;
   }
-  // The requests of one method, in order.
   std::vector<Sent> Requests(const std::wstring& method) const {
     std::vector<Sent> found;
     for (const Sent& sent : Requests()) {

@@ -1,6 +1,5 @@
-// Times of day as tests write them: a wall-clock time in the zone TZ names
-// (mktime: the zone decides daylight saving), in UTC, and the way clients
-// and the guide send a local time (its wall clock read as UTC).
+// Times as tests write them: in the zone TZ names, in UTC, and as clients and
+// the guide send a local time (its wall clock read as UTC).
 #ifndef TEV_TESTS_COMMON_LOCALTIME_H_
 #define TEV_TESTS_COMMON_LOCALTIME_H_
 
@@ -23,13 +22,11 @@ inline struct tm Fields(int year, int month, int day, int hour, int minute, int 
   return t;
 }
 
-// Seconds since 1970 of a wall-clock time in zone TZ.
 inline int64_t LocalTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
   struct tm t = Fields(year, month, day, hour, minute, second);
   return static_cast<int64_t>(mktime(&t));
 }
 
-// Seconds since 1970 of a UTC time.
 inline int64_t UtcTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
   struct tm t = Fields(year, month, day, hour, minute, second);
   return static_cast<int64_t>(timegm(&t));

@@ -22,9 +22,8 @@ namespace test {
 
 namespace {
 
-// Every test program with a bus stops at a request that the module waits
-// for while holding the engine lock (vel/VelSatellite.cpp); so do the
-// programs it starts (host, peers), which inherit the setting.
+// Every test program with a bus, and the programs it starts, stops at a request
+// waited for under the engine lock (vel/VelSatellite.cpp).
 [[maybe_unused]] const bool g_strictLocks = (setenv("TEV_STRICT_LOCKS", "1", 0), true);
 
 bool Accepts(int port) {
@@ -73,9 +72,8 @@ int FreeLoopbackPort() {
 
 bool NatsServer::Start() {
   if (process_.Running()) return true;
-  // The first start lets the kernel choose the port and reads it back: a
-  // port picked beforehand could be taken by a parallel test's server in
-  // between, and the two tests would share one bus or lose theirs.
+  // The kernel chooses the first port: one picked beforehand could be taken by
+  // a parallel test's server in between.
   TempDir ports("tev-nats-ports.");
   std::vector<std::string> argv{"nats-server", "-a", "127.0.0.1", "-p",
                                 port_ == 0 ? "-1" : std::to_string(port_)};

@@ -11,22 +11,15 @@ namespace test {
 
 class NatsServer {
  public:
-  // Starts the server (on a port the kernel chooses the first time, on the
-  // same port after Stop) and waits until it accepts connections. False on failure.
+  // Waits until the server accepts connections; on the same port after Stop.
   bool Start();
-  // Kills the server and waits for it to end.
   void Stop();
-  bool Restart() {
-    Stop();
-    return Start();
-  }
 
-  // A nats-server configuration file for the next Start (authorization,
-  // permissions); the address and port given on the command line win.
+  // A configuration file for the next Start; address and port are the server's.
   void SetConfigFile(const std::string& path) { config_ = path; }
 
   int Port() const { return port_; }
-  // L"127.0.0.1:PORT", the form of the directory host setting.
+  // The form of the directory host setting.
   std::wstring HostPort() const;
 
  private:

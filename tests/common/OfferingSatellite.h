@@ -1,5 +1,4 @@
-// A satellite whose services are functions given before Connect (a peer
-// scripted inline by a test); without offers it is a plain client.
+// A satellite whose services are functions given before Connect.
 #ifndef TEV_TESTS_COMMON_OFFERINGSATELLITE_H_
 #define TEV_TESTS_COMMON_OFFERINGSATELLITE_H_
 
@@ -15,14 +14,11 @@ namespace test {
 
 class OfferingSatellite : public VelSatellite {
  public:
-  typedef std::function<int(const std::wstring& method, const VARIANT& in, VARIANT* out)> Service;
+  typedef std::function<int(const VARIANT& in, VARIANT* out)> Service;
 
   // REQUIRES: before Connect (services are defined while connecting).
   void Offer(const std::wstring& method, Service service) {
     offers_.emplace_back(method, std::move(service));
-  }
-  void Offer(const std::wstring& method, std::function<int(const VARIANT&, VARIANT*)> f) {
-    Offer(method, [f](const std::wstring&, const VARIANT& in, VARIANT* out) { return f(in, out); });
   }
   void DefineServices() override {
     for (auto& offer : offers_) AddService(offer.first, offer.first, new Delegate(offer.second));
@@ -31,8 +27,8 @@ class OfferingSatellite : public VelSatellite {
  private:
   struct Delegate : VelSatelliteDelegateGeneric {
     explicit Delegate(Service s) : service(std::move(s)) {}
-    int invoke(const std::wstring& method, const VARIANT& in, VARIANT* out) override {
-      return service(method, in, out);
+    int invoke(const std::wstring&, const VARIANT& in, VARIANT* out) override {
+      return service(in, out);
     }
     Service service;
   };

@@ -1,6 +1,5 @@
-// The recorder, engine and season passes of a module over `peers`, for
-// tests that drive the passes' publishing without a whole module. With
-// `live` false the engine has stopped being live: nothing is sent.
+// The recorder, engine and season passes over `peers`, without a whole
+// module; with `live` false nothing is sent.
 #ifndef TEV_TESTS_COMMON_PASSOBJECTS_H_
 #define TEV_TESTS_COMMON_PASSOBJECTS_H_
 

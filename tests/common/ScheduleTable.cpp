@@ -20,8 +20,7 @@ constexpr int kPasses = 20;
 
 int64_t DbTime(int64_t t) { return std::stoll(tev::ToStdUtf8(FormatTime3(t))); }
 
-// Status of finished row `i`: mostly complete, some partial, missed,
-// failed or deleted.
+// Mostly complete, some partial, missed, failed or deleted.
 const char* FinishedStatus(int i) {
   switch (i % 40) {
     case 0: case 1: return "DVRSTATE_COMPLETE_PARTIAL";
@@ -33,11 +32,9 @@ const char* FinishedStatus(int i) {
 }
 
 const char* UpcomingStatus(int i) {
-  switch (i % 100) {
-    case 0: return "DVRSTATE_SKIP";
-    case 50: return "DVRSTATE_CONFLICT";
-    default: return "DVRSTATE_SCHEDULED";
-  }
+  return i % 100 == 0    ? "DVRSTATE_SKIP"
+         : i % 100 == 50 ? "DVRSTATE_CONFLICT"
+                         : "DVRSTATE_SCHEDULED";
 }
 
 }  // namespace

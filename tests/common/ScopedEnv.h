@@ -1,5 +1,4 @@
-// Sets (or, given nullptr, removes) an environment variable for one scope
-// and restores the old value at its end.
+// Sets (nullptr: removes) an environment variable for one scope.
 #ifndef TEV_TESTS_COMMON_SCOPEDENV_H_
 #define TEV_TESTS_COMMON_SCOPEDENV_H_
 

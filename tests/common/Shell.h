@@ -1,5 +1,4 @@
-// Runs a command line through /bin/sh for tests of whole programs, and
-// reads the files they leave.
+// Command lines through /bin/sh for tests of whole programs.
 #ifndef TEV_TESTS_COMMON_SHELL_H_
 #define TEV_TESTS_COMMON_SHELL_H_
 
@@ -15,8 +14,7 @@ struct ShellRun {
 
 ShellRun RunShell(const std::string& command);
 
-// The whole content of a file; what could be read of it (a /proc file of a
-// process that ends meanwhile), empty when it cannot be opened.
+// What could be read of a file (a /proc file may go meanwhile); empty if none.
 std::string ReadFile(const std::string& path);
 
 }  // namespace test

@@ -1,5 +1,4 @@
-// The host copies the module's FATAL and ERROR log lines to its standard
-// error.
+// The host copies the module's FATAL and ERROR log lines to its stderr.
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -7,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "host/LogFollower.h"
+#include "tests/common/Shell.h"
 #include "tests/common/TempRoot.h"
 
 namespace {
@@ -20,12 +20,8 @@ class LogFollowerTest : public ::testing::Test {
     file << text;
   }
   std::string Copied() {
-    std::string text;
-    std::rewind(sink_);
-    char buffer[512];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, sink_)) > 0) text.append(buffer, n);
-    return text;
+    std::fflush(sink_);
+    return tev::test::ReadFile("/proc/self/fd/" + std::to_string(fileno(sink_)));
   }
   tev::test::TempDir dir_;
   const std::string path_ = dir_.path() + "/TevPVR.log";

@@ -1,6 +1,5 @@
-// The module in the host program, killed with SIGKILL and started again
-// over the same data, beside the real tev-peers (media library, TV service
-// and an ffmpeg streamer) on a loopback bus: what a crash may cost.
+// What a crash may cost: the module in the host program, killed with SIGKILL
+// and started again over its data, beside the real tev-peers.
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -36,8 +35,7 @@ class HostRestart : public HostAndPeers<> {
   }
   void KillHost() { ASSERT_NE(host_.Stop(SIGKILL, 5000), -1); }
 
-  // "ScheduleRecording" on the test channel; the service's code, or -1 for
-  // a bus failure (no answer).
+  // "ScheduleRecording" on the test channel; -1 for a bus failure.
   long Schedule(const std::wstring& name, int64_t localStart, int32_t durationMs,
                 int32_t recordNow) {
     Value in = Value::Array({Value::Str(L"viewer"), Value::Str(L"Test Card"),
@@ -51,8 +49,7 @@ class HostRestart : public HostAndPeers<> {
     }
     return VUtil::GetSingleRetcode(retcodes);
   }
-  // The ffmpeg processes of tev-peers that write a recording (not those
-  // that cut a thumbnail from one).
+  // The ffmpeg processes of tev-peers that write a recording, not a thumbnail.
   std::vector<pid_t> Ffmpegs() {
     std::vector<pid_t> found;
     for (pid_t child : ChildrenOf(peers_.pid())) {
@@ -113,12 +110,10 @@ TEST_F(HostRestart, AKillDuringRequestsLosesNoAnsweredRecordingAndDamagesNothing
 
 TEST_F(HostRestart, AKillMidRecordingLeavesOneStreamForTheProgramme) {
   ASSERT_TRUE(StartHost());
-  // Two seconds of padding; a 25 s programme recorded now.
-  AutoVariant out, retcodes, padding;
-  padding.get().vt = VT_I4;
-  padding.get().lVal = 2;
-  ASSERT_EQ(client_.Request(L"ZoVIZ", L"SetPVRRecordPadding", padding.get(), &out, 0, &retcodes),
-            0);
+  AutoVariant out, retcodes;
+  ASSERT_EQ(
+      client_.Request(L"ZoVIZ", L"SetPVRRecordPadding", Value::Long(2).get(), &out, 0, &retcodes),
+      0);
   ASSERT_EQ(Schedule(L"Bulletin", 0, 25000, 1), 0);
   dbtest::RawDb db(DbPath());
   const auto rows = db.Rows("SELECT ID, FilePath FROM Schedules WHERE Name = 'Bulletin'");
@@ -129,9 +124,8 @@ TEST_F(HostRestart, AKillMidRecordingLeavesOneStreamForTheProgramme) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   ASSERT_GT(info.st_size, 0) << ReadFile(PeersLog());
-  // Killed once the module has kept the stream's id: a kill between the
-  // streamer's answer and that write cannot know of the stream (the file
-  // may grow before a loaded machine gets the answer through).
+  // Killed once the module has kept the stream's id: a kill before that write
+  // cannot know of the stream (the file may grow before the answer arrives).
   for (int i = 0; i < 400 && db.Rows("SELECT StreamId FROM Streams").empty(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }

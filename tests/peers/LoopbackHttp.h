@@ -1,6 +1,5 @@
-// A small HTTP server on a loopback port for the peer tests: every GET is
-// answered with one fixed status and body (what a network tuner serves at
-// /lineup.json, or a stream that is not there). Requests are counted.
+// An HTTP server on a loopback port answering every GET with one status and
+// body (a network tuner's /lineup.json, a stream that is not there).
 #ifndef TEV_TESTS_PEERS_LOOPBACKHTTP_H_
 #define TEV_TESTS_PEERS_LOOPBACKHTTP_H_
 

@@ -1,6 +1,5 @@
-// A person's edits in the stand-in media library on a loopback bus: the
-// store changes, the medium's source hears the changed pairs, a refusal
-// puts the medium back, and the source's own changes never come back to it.
+// A person's edits in the stand-in media library reach the medium's source,
+// which may refuse them; the source's own changes never come back to it.
 #include <string>
 
 #include <gtest/gtest.h>
@@ -28,11 +27,6 @@ class MediaStoreEdit : public ::testing::Test {
     ASSERT_EQ(person_.Join(bus_.host()), 0);
     id_ = store_.Add(L"PVR", {{"path", "/r/a.asf"}, {"title", "Old"}, {"genre", "News"},
                               {"sourceSatellite", "ZoVIZ"}, {"updateCallback", "UpdateMedium"}});
-  }
-  void TearDown() override {
-    person_.Leave();
-    source_.Leave();
-    library_.Leave();
   }
   // A request of the person; the return code (-100 on a bus failure).
   int Ask(const std::wstring& method, const Value& in) {

@@ -1,6 +1,5 @@
-// A fixture for tests of the module's requests: a database in a temporary
-// folder, a captured log, a loopback bus server, the module's endpoint
-// joined as "ZoVIZ" and the scripted peers.
+// The module's database, a loopback bus with its endpoint joined as "ZoVIZ"
+// and the scripted peers, for tests of the module's requests.
 #ifndef TEV_TESTS_PEERS_PEERFIXTURE_H_
 #define TEV_TESTS_PEERS_PEERFIXTURE_H_
 
@@ -69,7 +68,6 @@ class PeerFixture : public dbtest::DbFixture {
   tev::peers::ListenerPeer listener_;
 };
 
-// Reading helpers for received requests.
 inline std::wstring Str(const VARIANT& array, long index) {
   return VUtil::GetStringElement(array, index);
 }
@@ -78,7 +76,6 @@ inline tev::peers::Value Elem(const VARIANT& array, long index) {
   VUtil::GetElement(array, index, &v);
   return tev::peers::Value(v.get());
 }
-inline VARTYPE TypeAt(const VARIANT& array, long index) { return Elem(array, index).type(); }
 
 }  // namespace peertest
 

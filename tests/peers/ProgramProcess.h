@@ -1,5 +1,5 @@
-// Child processes of the peer tests: the real programs (tev-peers, the
-// host) run as children, and what runs under them is read from /proc.
+// The real programs (tev-peers, the host) as children of the test; what runs
+// under them is read from /proc.
 #ifndef TEV_TESTS_PEERS_PROGRAMPROCESS_H_
 #define TEV_TESTS_PEERS_PROGRAMPROCESS_H_
 
@@ -31,8 +31,7 @@ inline bool OnPath(const std::string& program) {
   return tev::test::RunShell("command -v " + program + " >/dev/null").status == 0;
 }
 
-// Writes "<folder>/channels.json" with the one channel the tests record,
-// "ch-test" (a lavfi test card on television); its path.
+// "<folder>/channels.json" with the one channel the tests record, "ch-test".
 inline std::string WriteTestCardChannel(const std::string& folder) {
   const std::string path = folder + "/channels.json";
   std::ofstream(path) << "[{\"id\": \"ch-test\", \"name\": \"Test Card\", \"path\": "
@@ -81,9 +80,8 @@ inline bool Alive(pid_t pid) {
   return ProcStat(pid, nullptr, &state, nullptr) && state != 'Z';
 }
 
-// The module in the host program beside the real tev-peers on a loopback
-// bus, their files below a temporary folder, and a client satellite that
-// asks them.
+// The module in the host program and the real tev-peers on a loopback bus,
+// with a client satellite that asks them.
 template <typename Base = ::testing::Test>
 class HostAndPeers : public Base {
  protected:
@@ -99,11 +97,9 @@ class HostAndPeers : public Base {
     zone_.reset();
     tzset();
   }
-  // Starts the bus and tev-peers with `arguments` (its data below the
-  // folder); successful once every peer is on the bus (the thumbnail service
-  // joins last). The settings file names the bus, then has the lines of
-  // `registry`; the host and tev-peers run in `zone` (also the test's for
-  // the scope) unless it is empty.
+  // Starts the bus and tev-peers; successful once the thumbnail service (the
+  // last peer) has joined. The settings file has the lines of `registry`; the
+  // programs and the test run in `zone` unless it is empty.
   ::testing::AssertionResult StartPeers(const std::vector<std::string>& arguments,
                                         const std::string& registry = "",
                                         const char* zone = "Europe/London") {
@@ -135,8 +131,7 @@ class HostAndPeers : public Base {
     }
     return ::testing::AssertionFailure() << "tev-peers did not join";
   }
-  // Starts the host with the module; successful once the module answers a
-  // settings request.
+  // Successful once the module answers a settings request.
   ::testing::AssertionResult StartHost() {
     if (!host_.Start({TEV_BINARY_DIR "/host/tevpvr-host", TEV_BINARY_DIR "/libTevPVR.so"}, HostLog(), env_)) {
       return ::testing::AssertionFailure() << "no host";

@@ -1,12 +1,6 @@
-// An evening with more wanted than two tuners can take, end to end: the
-// module in the host program and the real tev-peers (two TV tuners) on a
-// loopback bus. The line-up is a network tuner's, served over HTTP, that
-// knows its channels by number; the guide is shaped as North-American
-// grabbers write it (ids unlike the channel names, channels by number,
-// times at -0800, back-to-back episodes, credits, ratings) and has a
-// channel the line-up lacks. Three passes are made through "AddTevPass"
-// through the library's channel names; the best plan records all but one
-// episode, which says why, and a cancel lets it record after all.
+// An evening with more wanted than two tuners can take, end to end through the
+// host and the real tev-peers: a network tuner's line-up served over HTTP and a
+// guide as North-American grabbers write it, with a channel the line-up lacks.
 #include <time.h>
 
 #include <string>
@@ -14,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "db/TimeUtils.h"
 #include "peers/ScriptedPeer.h"
 #include "platform/WideText.h"
 #include "support/VUtil.h"
@@ -72,16 +67,6 @@ std::string Programmes(const Show& show, int64_t evening) {
   return xml;
 }
 
-// The module's database time text (local time) of a UTC time.
-std::string LocalText(int64_t utc) {
-  const time_t at = static_cast<time_t>(utc);
-  struct tm fields {};
-  localtime_r(&at, &fields);
-  char text[20];
-  strftime(text, sizeof text, "%Y%m%d%H%M%S", &fields);
-  return text;
-}
-
 class TunerPlanEndToEnd : public HostAndPeers<> {
  protected:
   void SetUp() override {
@@ -99,8 +84,7 @@ class TunerPlanEndToEnd : public HostAndPeers<> {
     ASSERT_TRUE(StartHost());
   }
 
-  // "AddTevPass" on any channel for all episodes, from the local clock;
-  // `priority` 0 places it last.
+  // "AddTevPass" on any channel for all episodes; `priority` 0 places it last.
   void AddShowPass(const Show& show, int priority) {
     const Value in = Value::Array(
         {Value::Str(L"viewer"), Value::Bool(false), Value::Long(1), Value::Str(L""), Value::Long(1),
@@ -114,7 +98,6 @@ class TunerPlanEndToEnd : public HostAndPeers<> {
     ASSERT_EQ(VUtil::GetSingleRetcode(retcodes), 0) << show.title << "\n" << ReadFile(HostLog());
   }
 
-  // Name, sub-title, status and stored reason of each episode, by start and name.
   std::vector<std::vector<std::string>> Episodes() {
     return dbtest::RawDb(DbPath()).Rows(
         "SELECT Name, Subtitle, Status, ifnull((SELECT Reason FROM ConflictReasons WHERE "
@@ -135,7 +118,7 @@ TEST_F(TunerPlanEndToEnd, TheEveningRecordsTenOfElevenAndACancelBringsTheLastBac
   // machine's zone (London: neither the guide's nor UTC).
   auto rows = Episodes();
   ASSERT_EQ(rows.size(), 11u) << ReadFile(PeersLog());
-  EXPECT_EQ(rows[0][5], LocalText(evening_));
+  EXPECT_EQ(rows[0][5], tev::ToStdUtf8(FormatTime3(evening_)));
   EXPECT_EQ(rows[0][6], "KSIT Sitcoms");  // the tuner's name, not the guide's
   const std::string log = ReadFile(PeersLog());
   EXPECT_NE(log.find("3 of 4 guide channels matched"), std::string::npos) << log;

@@ -1,6 +1,5 @@
-// Every velctl line that the README and docs/SERVICES.md show parses and
-// makes a request that the wire can carry: each is run with --dry-run
-// through the shell, exactly as a reader would paste it.
+// Every velctl line of the README and docs/SERVICES.md, run with --dry-run
+// through the shell exactly as a reader would paste it, makes a request.
 #include <fstream>
 #include <iterator>
 #include <string>

@@ -1,6 +1,5 @@
-// The bus with authentication: scripts/nats-auth.sh writes the server's
-// users and permissions and the settings files of the module, the peers and
-// velctl; a real nats-server on loopback runs with that configuration.
+// The bus with the users and permissions scripts/nats-auth.sh writes, on a
+// real nats-server on loopback.
 #include <unistd.h>
 
 #include <atomic>
@@ -80,8 +79,7 @@ TEST_F(BusAuthTest, OnlyKnownUsersJoinAndEachDoesOnlyWhatItMay) {
   guesser.SetCredentials(wrong);
   EXPECT_NE(guesser.Connect(server_.HostPort(), L"Guesser"), 0);
 
-  // velctl and the peers may not answer in the module's name: the server
-  // refuses the subscriptions and the refusal is logged.
+  // velctl and the peers may not answer in the module's name; the refusal is logged.
   pvr.Disconnect();
   log_->Clear();
   for (const char* file : {"/velctl.ini", "/peers.ini"}) {
@@ -109,8 +107,7 @@ TEST_F(BusAuthTest, AnUnreadableCaFileStopsTheConnectionInsteadOfGoingInTheClear
 }
 
 TEST_F(BusAuthTest, ABroadcastListenerJoinsAsVelctlWithoutRefusals) {
-  // velctl watch and the web page listen to the module's broadcasts with
-  // velctl's user, which may not take requests.
+  // velctl watch and the page listen with velctl's user, which may not take requests.
   std::atomic<int> heard{0};
   tev::test::OfferingSatellite listener;
   listener.Offer(L"NotifyPVRRecordingChange", [&heard](const VARIANT&, VARIANT*) {

@@ -1,6 +1,5 @@
-// Requests no well-behaved client sends: nesting deep enough to exhaust a
-// thread's stack when copied, sent straight to a satellite on a loopback
-// nats-server. The satellite answers -1 with the reason and keeps serving.
+// Requests nested deep enough to exhaust a thread's stack when copied, sent
+// straight to a satellite: it answers -1 with the reason and keeps serving.
 #include <string>
 
 #include <gtest/gtest.h>
@@ -78,7 +77,6 @@ TEST(WireDepth, SatelliteAnswersDeepRequestsWithTheReasonAndKeepsServing) {
   }
   natsConnection_Destroy(raw);
 
-  // Still serving.
   tev::test::EchoSatellite client;
   ASSERT_EQ(client.Connect(server.HostPort(), L"Client"), 0);
   AutoVariant in, out, ret;

@@ -3,7 +3,6 @@
 #include "vel/JsonParser.h"
 
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -12,52 +11,25 @@ using nlohmann::json;
 
 namespace {
 
-// Builds a document from the parser's events.
+// Builds a document from the parser's events with the JSON library's own builder.
 class Builder : public vel::JsonHandler {
  public:
-  bool Null() override { return Add(json(nullptr)); }
-  bool Boolean(bool b) override { return Add(json(b)); }
-  bool Integer(int64_t i) override { return Add(json(i)); }
-  bool Unsigned(uint64_t u) override { return Add(json(u)); }
-  bool Real(double d) override { return Add(json(d)); }
-  bool String(std::string& s) override { return Add(json(s)); }
-  bool Key(std::string& k) override {
-    key_ = k;
-    return true;
-  }
-  bool StartObject() override { return Open(json::object()); }
-  bool StartArray() override { return Open(json::array()); }
-  bool EndObject() override { return Close(); }
-  bool EndArray() override { return Close(); }
+  bool Null() override { return dom_.null(); }
+  bool Boolean(bool b) override { return dom_.boolean(b); }
+  bool Integer(int64_t i) override { return dom_.number_integer(i); }
+  bool Unsigned(uint64_t u) override { return dom_.number_unsigned(u); }
+  bool Real(double d) override { return dom_.number_float(d, ""); }
+  bool String(std::string& s) override { return dom_.string(s); }
+  bool Key(std::string& k) override { return dom_.key(k); }
+  bool StartObject() override { return dom_.start_object(static_cast<size_t>(-1)); }
+  bool StartArray() override { return dom_.start_array(static_cast<size_t>(-1)); }
+  bool EndObject() override { return dom_.end_object(); }
+  bool EndArray() override { return dom_.end_array(); }
 
   json root;
 
  private:
-  bool Add(json value) {
-    if (open_.empty()) {
-      root = std::move(value);
-    } else if (open_.back().is_array()) {
-      open_.back().push_back(std::move(value));
-    } else {
-      open_.back()[key_] = std::move(value);
-    }
-    return true;
-  }
-  bool Open(json container) {
-    open_.push_back(std::move(container));
-    keys_.push_back(key_);
-    return true;
-  }
-  bool Close() {
-    json done = std::move(open_.back());
-    open_.pop_back();
-    key_ = keys_.back();
-    keys_.pop_back();
-    return Add(std::move(done));
-  }
-  std::vector<json> open_;
-  std::vector<std::string> keys_;
-  std::string key_;
+  nlohmann::detail::json_sax_dom_parser<json> dom_{root, false};
 };
 
 // Accepts `text` exactly when the JSON library does, with the same value.

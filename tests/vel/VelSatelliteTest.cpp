@@ -32,7 +32,6 @@ natsConnection* RawConnection(const tev::test::NatsServer& server) {
   return raw;
 }
 
-// A VT_I4 value.
 VARIANT Long(int32_t n) {
   VARIANT v;
   VariantInit(&v);
@@ -41,7 +40,6 @@ VARIANT Long(int32_t n) {
   return v;
 }
 
-// Subscribes the raw connection to `method` of the satellite "Raw".
 natsSubscription* OfferRaw(natsConnection* raw, const std::wstring& method, natsMsgHandler handler,
                            void* closure) {
   natsSubscription* sub = nullptr;
@@ -93,22 +91,15 @@ TEST_F(VelSatelliteTest, DirectRequestsCarryValuesResultsAndHandlerExceptions) {
   EXPECT_EQ(ret.get().lVal, 7);
 
   // Bus failures are non-zero results: nobody offers it, wrong case of the
-  // satellite name, no answer in time, not connected.
+  // satellite name, not connected (no answer in time: below).
   EXPECT_EQ(client.Request(L"Echo", L"Nobody", in, &out, 0, &ret), VEL_NO_RESPONDERS);
   EXPECT_EQ(client.Request(L"echo", L"Echo With Blanks", in, &out, 0, &ret), VEL_NO_RESPONDERS);
   EXPECT_EQ(client.Request(L"Echo With Blanks", L"Echo", in, &out, 0, &ret), VEL_NO_RESPONDERS);
-  TestSatellite slow;
-  slow.Offer(L"Slow", [](const VARIANT&, VARIANT*) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    return 0;
-  });
-  ASSERT_EQ(slow.Connect(server_.HostPort(), L"Slow"), 0);
-  client.SetRequestTimeout(100);
-  EXPECT_EQ(client.Request(L"Slow", L"Slow", in, &out, 0, &ret), VEL_TIMEOUT);
 
   // The services come back after the server restarts.
   client.SetRequestTimeout(2000);
-  ASSERT_TRUE(server_.Restart());
+  server_.Stop();
+  ASSERT_TRUE(server_.Start());
   long result = -1;
   for (int i = 0; i < 100 && result != 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -277,31 +268,6 @@ void AnswerRaw(natsConnection* nc, natsSubscription*, natsMsg* msg, void* closur
   natsMsg_Destroy(msg);
 }
 
-TEST_F(VelSatelliteTest, MalformedRepliesAreBusFailures) {
-  natsConnection* raw = RawConnection(server_);
-  ASSERT_NE(raw, nullptr);
-  // Each kind of malformed reply is the codec's test; here, what the caller gets.
-  static const char* answers[] = {R"({"ret":"0","out":1})", R"({"ret":0})"};
-  std::vector<natsSubscription*> subs;
-  for (size_t i = 0; i < 2; ++i) {
-    const std::wstring method = L"M" + std::to_wstring(i);
-    subs.push_back(OfferRaw(raw, method, &AnswerRaw, const_cast<char*>(answers[i])));
-  }
-  ASSERT_EQ(natsConnection_Flush(raw), NATS_OK);
-  TestSatellite client;
-  ASSERT_EQ(client.Connect(server_.HostPort(), L"Client"), 0);
-  AutoVariant in, out, ret;
-  EXPECT_EQ(client.Request(L"Raw", L"M0", in, &out, 0, &ret), VEL_BAD_REPLY);
-  // A reply without "out" carries nothing: VT_EMPTY.
-  EXPECT_EQ(client.Request(L"Raw", L"M1", in, &out, 0, &ret), 0);
-  EXPECT_EQ(out.get().vt, VT_EMPTY);
-  EXPECT_EQ(ret.get().lVal, 0);
-  client.Disconnect();
-  for (natsSubscription* sub : subs) natsSubscription_Destroy(sub);
-  natsConnection_Destroy(raw);
-}
-
-// A responder that answers every request twice.
 void AnswerTwice(natsConnection* nc, natsSubscription*, natsMsg* msg, void*) {
   const std::string first = R"({"ret":1,"out":"first"})", second = R"({"ret":2,"out":"second"})";
   natsConnection_Publish(nc, natsMsg_GetReply(msg), first.data(), static_cast<int>(first.size()));
@@ -327,6 +293,10 @@ TEST_F(VelSatelliteTest, EachAnswerReachesOnlyTheRequestItAnswers) {
   Postponed postponed;
   natsSubscription* twice = OfferRaw(raw, L"Twice", &AnswerTwice, nullptr);
   natsSubscription* later = OfferRaw(raw, L"Later", &Postpone, &postponed);
+  // Each kind of malformed reply is the codec's test; here, what the caller gets.
+  static char badRet[] = R"({"ret":"0","out":1})", noOut[] = R"({"ret":0})";
+  natsSubscription* malformed = OfferRaw(raw, L"Malformed", &AnswerRaw, badRet);
+  natsSubscription* outless = OfferRaw(raw, L"Outless", &AnswerRaw, noOut);
   ASSERT_EQ(natsConnection_Flush(raw), NATS_OK);
   tev::test::EchoSatellite echo(5);
   ASSERT_EQ(echo.Connect(server_.HostPort(), L"Echo"), 0);
@@ -355,6 +325,10 @@ TEST_F(VelSatelliteTest, EachAnswerReachesOnlyTheRequestItAnswers) {
               NATS_OK);
   };
   AutoVariant in, out, ret;
+  EXPECT_EQ(client.Request(L"Raw", L"Malformed", in, &out, 0, &ret), VEL_BAD_REPLY);
+  // A reply without "out" carries nothing: VT_EMPTY.
+  EXPECT_EQ(client.Request(L"Raw", L"Outless", in, &out, 0, &ret), 0);
+  EXPECT_EQ(out.get().vt, VT_EMPTY);
   // The second answer is nobody's: the next requests get their own.
   ASSERT_EQ(client.Request(L"Raw", L"Twice", in, &out, 0, &ret), 0);
   EXPECT_EQ(ret.get().lVal, 1);
@@ -370,9 +344,7 @@ TEST_F(VelSatelliteTest, EachAnswerReachesOnlyTheRequestItAnswers) {
   EXPECT_EQ(client.Request(L"Raw", L"Nobody", in, &out, 0, &ret), VEL_NO_RESPONDERS);
   expectOwnAnswers(300);
 
-  // Posted requests: two on their way before either answer is read (the
-  // raw peer holds both reply subjects and answers in the reverse order),
-  // collected in any order.
+  // Two posted requests, answered in the reverse order, collected in any order.
   client.SetRequestTimeout(2000);
   auto first = client.Post(L"Raw", L"Later", Long(1));
   auto second = client.Post(L"Raw", L"Later", Long(2));
@@ -408,13 +380,14 @@ TEST_F(VelSatelliteTest, EachAnswerReachesOnlyTheRequestItAnswers) {
   echo.Disconnect();
   natsSubscription_Destroy(twice);
   natsSubscription_Destroy(later);
+  natsSubscription_Destroy(malformed);
+  natsSubscription_Destroy(outless);
   natsConnection_Destroy(raw);
 }
 
 TEST_F(VelSatelliteTest, ARequestThatWaitsDelaysOnlyItself) {
-  // The first request of the service waits for a peer that does not answer
-  // (here: until the test lets it go); later ones of the same service are
-  // served meanwhile, and Disconnect waits for the one still waiting.
+  // The first request waits (for a peer that does not answer) until the test
+  // lets it go; later ones are served meanwhile.
   std::mutex mu;
   std::condition_variable released;
   bool release = false;

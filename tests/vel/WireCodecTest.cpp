@@ -65,7 +65,6 @@ TEST(WireCodec, HandWrittenFormsReadAsTheirTypesAndComeBackTheSame) {
     const char* text;
     double date;
   } dates[] = {
-      {R"({"vt":"DATE","v":"1970-01-01T12:00:00Z"})", 25569.5},
       {R"({"vt":"DATE","v":"2026-12-06T10:00:00"})", 46362.0 + 10.0 / 24},
       {R"({"vt":"DATE","v":"1899-12-29T06:00:00.000Z"})", -1.25},
       {R"({"vt":"DATE","v":"1899-12-30T00:00:00.5Z"})", 0.5 / 86400},
@@ -197,12 +196,10 @@ TEST(WireCodec, TextOutsideTheBasicPlaneControlsAndEmptyTextsSurvive) {
     EXPECT_EQ(std::wstring(back.get().bstrVal, SysStringLen(back.get().bstrVal)), c.back);
     EXPECT_EQ(Write(back), wire);
   }
-  // Escaped forms read as the characters themselves.
   AutoVariant escaped;
   std::string error;
   ASSERT_EQ(Read(R"("\ud83d\ude00\u00e9\/")", &escaped, &error), vel::WireFault::kNone) << error;
   EXPECT_EQ(VUtil::GetScalarString(escaped), L"\U0001F600\u00e9/");
-  // A null BSTR is the empty text.
   AutoVariant nullText;
   nullText.get().vt = VT_BSTR;
   EXPECT_EQ(Write(nullText), "\"\"");
@@ -314,15 +311,13 @@ TEST(WireCodec, ArraysNest64LevelsDeepAndTheTextAtMost132) {
   EXPECT_EQ(v.get().vt, VT_EMPTY);
 }
 
-// Text with control characters, quotes and characters outside the basic
-// plane (one wchar_t each, as the product holds them).
+// Text as the product holds it: one wchar_t per character, of any plane.
 rc::Gen<std::wstring> Text() {
   return rc::gen::container<std::wstring>(
       rc::gen::oneOf(rc::gen::inRange<wchar_t>(1, 0x80), rc::gen::inRange<wchar_t>(1, 0xD7FF),
                      rc::gen::inRange<wchar_t>(0xE000, 0x110000)));
 }
 
-// Random VARIANT trees survive encode -> text -> decode -> encode.
 RC_GTEST_PROP(WireCodec, RandomValuesRoundTrip, ()) {
   const VARTYPE scalars[] = {VT_I1, VT_UI1, VT_I2, VT_UI2, VT_I4, VT_UI4, VT_I8, VT_UI8,
                              VT_R4, VT_R8, VT_DATE, VT_BOOL, VT_BSTR, VT_ERROR, VT_INT, VT_UINT};

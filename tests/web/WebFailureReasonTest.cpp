@@ -1,13 +1,11 @@
-// Failed recordings say why where a person looks (the log, velctl list, the
-// page's recordings), with the module running as an ordinary user and the
-// recording folder owned by root, as after a package install: root itself
-// would write there whatever the folder's mode.
+// Failed recordings say why in the log, velctl list and the page, with the
+// module as an ordinary user (root writes anywhere) and the recording folder
+// owned by root, as after a package install.
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -22,7 +20,6 @@ namespace {
 using nlohmann::json;
 using webtest::WebStack;
 
-// The module's ERROR lines that contain `text`.
 int ErrorLines(const std::string& log, const std::string& text) {
   std::istringstream lines(tev::test::ReadFile(log));
   int count = 0;
@@ -43,7 +40,6 @@ class WebFailureReason : public ::testing::Test {
     nogroup_ = group->gr_gid;
   }
 
-  // Hands the folder to nobody, or back to root.
   static void Own(const std::string& folder, uid_t uid, gid_t gid) {
     ASSERT_EQ(chown(folder.c_str(), uid, gid), 0) << folder;
     ASSERT_EQ(chmod(folder.c_str(), 0755), 0) << folder;
@@ -85,8 +81,7 @@ TEST_F(WebFailureReason, TheLogVelctlAndThePageSayWhyARecordingFailed) {
   int status = 0;
   stack_.Send("PUT", "/api/settings", {{"videoDir", elsewhere}}, &status);
   EXPECT_NE(status, 200);
-  // An answer or a stored state may come before the log's writer has
-  // flushed the line that goes with it.
+  // An answer may come before the log's writer has flushed its line.
   const auto linesOnceLogged = [this](const std::string& text) {
     WebStack::WaitUntil([&] { return ErrorLines(stack_.ModuleLog(), text) > 0; }, 30);
     return ErrorLines(stack_.ModuleLog(), text);
@@ -109,8 +104,7 @@ TEST_F(WebFailureReason, TheLogVelctlAndThePageSayWhyARecordingFailed) {
   EXPECT_EQ(lostWhy.rfind("the streamer wrote no file ", 0), 0u) << lostWhy;
   EXPECT_NE(lostWhy.find(ffmpegSaid), std::string::npos) << lostWhy;
 
-  // A schedule made while the folder was writable fails when its time
-  // comes after the folder went back to root.
+  // Made while the folder was writable, it fails once the folder is root's.
   const std::string late =
       stack_.Schedule("Test Card", "ch-testcard", "Late Show", webtest::Now() + 3600, 60, &status, &added);
   ASSERT_EQ(status, 201) << added.dump();
@@ -123,7 +117,6 @@ TEST_F(WebFailureReason, TheLogVelctlAndThePageSayWhyARecordingFailed) {
   EXPECT_EQ(linesOnceLogged("could not start recording Late Show (#"), 1);
   EXPECT_EQ(linesOnceLogged("): " + notWritable), 1) << tev::test::ReadFile(stack_.ModuleLog());
 
-  // velctl list shows both reasons on the rows they belong to.
   const std::string listed = stack_.Velctl("list");
   EXPECT_NE(webtest::LineStarting(listed, lost + " ").find(ffmpegSaid), std::string::npos) << listed;
   EXPECT_NE(webtest::LineStarting(listed, late + " ").find("(" + notWritable + ")"), std::string::npos) << listed;

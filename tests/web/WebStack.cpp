@@ -26,7 +26,6 @@ const std::string kMarkup = "<script>alert('x')</script><img src=x onerror=\"ale
 const std::string kEmoji = "Emoji \xF0\x9F\x93\xBA Night \xF0\x9F\x8C\x99 caf\xC3\xA9";
 
 std::string LongTitle() {
-  // 2,000 characters: every tenth is the two-byte 'é'.
   std::string title;
   for (int i = 0; i < 2000; ++i) title += (i % 10 == 9) ? "\xC3\xA9" : "a";
   return title;

@@ -1,6 +1,5 @@
-// The whole system for tev-web's tests, on a loopback bus in a temporary
-// folder: nats-server, tev-peers (with a guide of the test's own), the
-// module in tevpvr-host, and tev-web; plus an HTTP client of the page.
+// The whole system for tev-web's tests in a temporary folder: nats-server,
+// tev-peers with the test's guide, the module in tevpvr-host, and tev-web.
 #ifndef TEV_TESTS_WEB_WEBSTACK_H_
 #define TEV_TESTS_WEB_WEBSTACK_H_
 
@@ -24,9 +23,7 @@ extern const std::string kEmoji;
 std::string LongTitle();  // 2,000 characters, not all ASCII
 
 long long Now();
-// The status of an answer; -1 when there was none.
 inline int StatusOf(const httplib::Result& result) { return result ? result->status : -1; }
-// The line of `text` that starts with `prefix`; empty when none.
 std::string LineStarting(const std::string& text, const std::string& prefix);
 
 struct GuideEntry {
@@ -41,16 +38,12 @@ class WebStack {
   WebStack();
   ~WebStack();
 
-  // Starts everything and waits until the module's engine answers; the
-  // guide holds `guide`. False with the reason in *error.
+  // Waits until the module's engine answers; false with the reason in *error.
   bool Start(const std::vector<GuideEntry>& guide, std::string* error);
-  // The line-up tev-peers imports (before Start; default the sample
-  // channels.json).
+  // Before Start: the line-up tev-peers imports instead of the sample's.
   void UseChannels(const std::string& lineup) { channels_ = lineup; }
 
-  // Before Start: the module runs as `user`:`group` (the test must be
-  // root), with the temporary folder open to it and its data folder its
-  // own.
+  // Before Start (as root): the module runs as `user`:`group`, owning its data.
   void RunModuleAs(const std::string& user, const std::string& group);
 
   bool StartModule();
@@ -62,27 +55,22 @@ class WebStack {
   const std::string& Dir() const { return dir_; }
   std::string RecordingFolder() const { return dir_ + "/documents/Recorded TV"; }
   std::string ModuleLog() const { return dir_ + "/appdata/TevNetworks/Logs/TevPVR.log"; }
-  int WebPort() const { return webPort_; }
   std::string Origin() const { return "http://127.0.0.1:" + std::to_string(webPort_); }
 
   // A client of tev-web; requests carry no Origin unless given.
   std::unique_ptr<httplib::Client> Client() const;
   // JSON of a GET (null when it did not answer 200).
   nlohmann::json Get(const std::string& path) const;
-  // A changing request from the page itself (Origin set); the status in
-  // *status, the body as JSON.
+  // A changing request from the page itself (Origin set).
   nlohmann::json Send(const std::string& method, const std::string& path, const nlohmann::json& body,
                       int* status) const;
 
-  // Polls `done` until it is true or `seconds` pass.
   static bool WaitUntil(const std::function<bool()>& done, int seconds);
   // The medium of a list (/api/upcoming...) with that id; null when none.
   nlohmann::json Find(const std::string& list, const std::string& id) const;
-  // velctl's output (stdout and stderr) for `arguments`, a shell text, on
-  // this bus.
+  // velctl's output (stdout and stderr) for `arguments`, a shell text.
   std::string Velctl(const std::string& arguments) const;
-  // A schedule made as the page makes it; its id ("" when refused), the
-  // status in *status and the answer in *answer when given.
+  // A schedule made as the page makes it; its id, "" when refused.
   std::string Schedule(const std::string& channel, const std::string& channelId, const std::string& title,
                        long long start, int seconds, int* status, nlohmann::json* answer = nullptr) const;
 
