@@ -13,8 +13,8 @@ class LocalIdsTest : public dbtest::DbFixture {
     if (HasFatalFailure()) return;
     OpenNew();
     db_.reset(new RawDb(dbPath_));
-    // Schedules 1..3 and passes 1..2; "shared" is held by both kinds.
-    // Written through the layer, so that text is stored in its encoding.
+    // "shared" is held by both kinds; written through the layer, which owns
+    // the text's encoding.
     const std::pair<const wchar_t*, const wchar_t*> schedules[] = {
         {L"sched-1", L"/rec/a.wmv"}, {L"shared", L"/rec/it's.wmv"},
         {L"O'Neil \U0001F600", L"/rec/c.wmv"}};
@@ -64,7 +64,6 @@ TEST_F(LocalIdsTest, LookUpsBothWaysSearchPassesFirst) {
   EXPECT_EQ(LocalIds::GetLocalIdFromPath(L"/rec/none.wmv"), 0);
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"GetLocalIdFromPath could not find id for path: /rec/none.wmv"));
 
-  // A query that fails finds nothing, of no known type.
   db_->Exec("DROP TABLE Schedules");
   EXPECT_EQ(LocalIds::GetType(L"sched-1"), LocalIds::kTypeUnknown);
   EXPECT_EQ(LocalIds::GetLocalIdFromTevMediumId(L"sched-1", true), 0);

@@ -25,8 +25,8 @@ int64_t Fresh(struct tm t) { return static_cast<int64_t>(mktime(&t)); }
 
 }  // namespace
 
-// With TZ unset glibc re-reads the zone file whenever it changed; the memo
-// looks at it once per second given and starts again when it changed.
+// With TZ unset glibc re-reads a changed zone file; the memo checks it once
+// a second.
 TEST(MktimeMemo, NoticesAChangedZoneFileOnceASecondWithTzUnset) {
   dbtest::TempDir dir;
   const std::string zoneFile = dir.path() + "/localtime";
@@ -39,7 +39,7 @@ TEST(MktimeMemo, NoticesAChangedZoneFileOnceASecondWithTzUnset) {
     EXPECT_EQ(memo.ZoneChanges(), 1);
     EXPECT_EQ(memo.Convert(fields, 100), Fresh(fields));
     EXPECT_EQ(memo.Convert(fields, 101), Fresh(fields));
-    EXPECT_EQ(memo.ZoneChanges(), 1);  // looked at again, unchanged
+    EXPECT_EQ(memo.ZoneChanges(), 1);
 
     dbtest::WriteBytes(zoneFile, "two, longer");
     EXPECT_EQ(memo.Convert(fields, 101), Fresh(fields));
@@ -57,8 +57,7 @@ TEST(MktimeMemo, NoticesAChangedZoneFileOnceASecondWithTzUnset) {
     memo.Convert(fields, 105);
     EXPECT_EQ(memo.ZoneChanges(), 4);
   }
-  // With TZ set the file is not looked at (a changed TZ is the zone-switching
-  // property of TimeUtilsTest.cpp).
+  // With TZ set the file is not looked at.
   ScopedZone london("Europe/London");
   EXPECT_EQ(memo.Convert(fields, 105), Fresh(fields));
   EXPECT_EQ(memo.ZoneChanges(), 5);
@@ -67,10 +66,9 @@ TEST(MktimeMemo, NoticesAChangedZoneFileOnceASecondWithTzUnset) {
   EXPECT_EQ(memo.ZoneChanges(), 5);
 }
 
-// In an hour that occurs twice, mktime answers by the offset of its
-// previous call: without a daylight flag at every autumn change, and even
-// with one where the standard offset itself went back (Moscow, 2014). The
-// memo must pin neither answer.
+// In an hour that occurs twice mktime answers by its previous call's offset
+// (even with a daylight flag where the standard offset went back: Moscow
+// 2014). The memo must pin neither answer.
 TEST(MktimeMemo, ARepeatedHourFollowsMktimeWhateverCameBefore) {
   struct Case {
     const char* zone;
@@ -94,7 +92,7 @@ TEST(MktimeMemo, ARepeatedHourFollowsMktimeWhateverCameBefore) {
         answers.insert(expected);
       }
     }
-    // Both instants were given, so the case is the one described.
+    // Both instants were given.
     EXPECT_EQ(answers.size(), 2u) << c.zone;
   }
 }
