@@ -1,6 +1,5 @@
-// Recorder control against the scripted streamer, media library,
-// thumbnail and TV services: request layouts, results, the stream table and
-// the failure paths.
+// Recorder control against the scripted streamer, media library, thumbnail
+// and TV services on a loopback bus.
 #include <atomic>
 #include <map>
 #include <memory>
@@ -55,7 +54,6 @@ TEST_F(DVRStreams, StartsAndStopsATelevisionStream) {
             R"("20080304200001"])");
   EXPECT_EQ(dvr_->GetStreamId(path), id);
 
-  // A second start gets another id.
   std::wstring other = L"/rec/Other.asf";
   ASSERT_EQ(Start(L"ch2", L"video/x-tv", &other), 0);
   EXPECT_NE(dvr_->GetStreamId(other), id);
@@ -63,7 +61,6 @@ TEST_F(DVRStreams, StartsAndStopsATelevisionStream) {
   EXPECT_EQ(dvr_->StopRecording(L"bob", L"ch1", L"video/x-tv", path), 0);
   EXPECT_EQ(VUtil::GetLongElement(Last(streamer_, L"StopStream").get(), 0), id);
   EXPECT_EQ(dvr_->GetStreamId(path), 0);
-  // Stopped, never started, or stopping module: nothing is sent.
   const size_t stops = streamer_.CountOf(L"StopStream");
   EXPECT_EQ(dvr_->StopRecording(path), 111);
   EXPECT_EQ(dvr_->StopRecording(L"/rec/never.asf"), 111);
@@ -71,7 +68,7 @@ TEST_F(DVRStreams, StartsAndStopsATelevisionStream) {
   EXPECT_EQ(dvr_->StopRecording(other), 111);
   stopping_ = false;
   EXPECT_EQ(streamer_.CountOf(L"StopStream"), stops);
-  // The streamer refuses to stop: 111, and the id is gone all the same.
+  // Refused: the id is gone all the same.
   streamer_.SetReply(L"StopStream", 7);
   EXPECT_EQ(dvr_->StopRecording(other), 111);
   EXPECT_EQ(dvr_->GetStreamId(other), 0);
@@ -79,7 +76,6 @@ TEST_F(DVRStreams, StartsAndStopsATelevisionStream) {
 }
 
 TEST_F(DVRStreams, StreamerAnswersDecideTheResult) {
-  // Unreadable stream settings are only a warning.
   std::wstring path;
   for (const Value& reply : {Value(), Value::Str(L"?"), Value::Array({Value::Array({})}),
                              Value::Array({Value::Array(std::vector<Value>(6, Value::Long(1)))})}) {
@@ -90,8 +86,7 @@ TEST_F(DVRStreams, StreamerAnswersDecideTheResult) {
   }
   EXPECT_TRUE(log_->Has(LOG_WARN, L"StartGeneralRecording cannot parse stream specs"));
 
-  // 1111: could not connect (116); any other code: refused (115); both
-  // stop the stream they started.
+  // Both failures stop the stream they started.
   streamer_.SetReply(L"StopStream", 0);
   streamer_.SetReply(L"StartStream", 1111);
   path = L"/rec/c.asf";
@@ -102,7 +97,6 @@ TEST_F(DVRStreams, StreamerAnswersDecideTheResult) {
   EXPECT_EQ(Start(L"ch1", L"video/x-tv", &path), 115);
   EXPECT_EQ(streamer_.CountOf(L"StopStream"), 2u);
 
-  // Nobody to ask: 115, nothing stored.
   streamer_.Leave();
   path = L"/rec/d.asf";
   EXPECT_EQ(Start(L"ch1", L"video/x-tv", &path), 115);
@@ -121,8 +115,8 @@ TEST_F(DVRStreams, WebChannelsArePreparedFirst) {
   EXPECT_EQ(mediaType, L"tv.web");
   EXPECT_EQ(Str(Last(streamer_, L"StartStream").get(), 3), L"http://prepared");
 
-  // Without an episode: the channel's medium gives the address; its date
-  // wildcards are filled in and the row remembers the address.
+  // Without an episode the channel's medium gives the address, which the
+  // row remembers.
   InsertSchedule("w1", "DVRSTATE_SCHEDULED", "video/x-webwin", "Web", "Radio", "/rec/web2.asf");
   Value record = Value::Array({Value::Str(L"chw"), Value::Str(L"http://h/{yyyyMMdd}.asx"),
                                Value::Str(L"tv.web.radio"), Value::Str(L""), Value(), Value(),
@@ -140,7 +134,6 @@ TEST_F(DVRStreams, WebChannelsArePreparedFirst) {
   EXPECT_EQ(db.Value("SELECT EpisodeUrl FROM Schedules WHERE FilePath = '/rec/web2.asf'"),
             "http://h/20080304.asx");
 
-  // The media library's refusal ends the start with its code.
   const size_t starts = streamer_.CountOf(L"StartStream");
   media_.SetReply(L"ProcessTranscodeUrl", 4);
   EXPECT_EQ(Start(L"chw", L"audio/x-win", &path, L"http://episode"), -1);
@@ -150,7 +143,6 @@ TEST_F(DVRStreams, WebChannelsArePreparedFirst) {
 TEST_F(DVRStreams, Thumbnails) {
   InsertSchedule("t1", "DVRSTATE_COMPLETE", "video/x-tv", "Show", "Chan", "/rec/t.asf");
   dvr_->CreateThumbnail(L"/rec/t.asf");
-  // The row's thumbnail state is checked by the completion and file-service tests.
   EXPECT_EQ(Wire(Last(thumbnails_, L"Extract Image From Video").get()),
             R"(["/rec/t.asf","/rec/t.asf.jpg",false])");
 
@@ -168,7 +160,6 @@ TEST_F(DVRStreams, Thumbnails) {
   EXPECT_TRUE(dvr_->DoThumbnailsExistInDB({}).empty());
   EXPECT_EQ(thumbnails_.CountOf(L"Are Thumbnails In DB"), asked);
 
-  // Short, malformed and refused answers.
   thumbnails_.SetReply(L"Are Thumbnails In DB", 0, Value::Array({Value::LongArray({1})}));
   EXPECT_EQ(dvr_->DoThumbnailsExistInDB({L"a", L"b"}), (std::vector<bool>{true, false}));
   for (const Value& reply : {Value(), Value::Array({Value::Str(L"x")}),

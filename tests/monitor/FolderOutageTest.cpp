@@ -1,7 +1,5 @@
-// A recording folder that goes away for a while (a disk unmounted, a share
-// down) or comes back on another file system: passes run on the test's
-// thread over real folders; the other file system comes through the
-// environment seam, as no second one can be mounted for a test.
+// A recording folder that goes away for a while or comes back on another
+// file system (through the environment seam: a test cannot mount one).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -19,11 +17,9 @@ namespace fs = std::filesystem;
 
 class FolderOutage : public monitortest::MonitorFixture {
  protected:
-  // The media the library was asked to drop, in all.
   size_t MediaDropped() {
     return media_.CountOf(L"SetMediaAttributeList") + media_.CountOf(L"RemoveImportedMedia");
   }
-  // Warnings that recordings of a folder are kept, and the part given.
   int Warnings(const std::wstring& part) {
     int n = 0;
     for (const auto& line : log_->Lines()) {
@@ -34,7 +30,6 @@ class FolderOutage : public monitortest::MonitorFixture {
     }
     return n;
   }
-  // A finished recording kept until deleted by hand, described in its file.
   std::string Recording(const std::string& name) {
     const std::string staged = MakeAsf(name);
     if (staged.empty()) return staged;
@@ -61,7 +56,7 @@ TEST_F(FolderOutage, AMissingOrSwappedFolderRemovesNothingAndWarnsOnce) {
   monitor.RunPass();
   EXPECT_FALSE(Config::GetString(L"FolderDevice:" + W(videoDir_)).empty());
 
-  // Unmounted: the folder is gone. Passes keep every row and say so once.
+  // Unmounted: passes keep every row and say so once.
   const std::string away = videoDir_ + ".away";
   fs::rename(videoDir_, away);
   monitor.RunPass();
@@ -70,8 +65,7 @@ TEST_F(FolderOutage, AMissingOrSwappedFolderRemovesNothingAndWarnsOnce) {
   EXPECT_EQ(MediaDropped(), 0u);
   EXPECT_EQ(Warnings(W(videoDir_) + L" does not exist"), 1);
 
-  // A plain file, or an empty mount point on another file system, in its
-  // place tells no more.
+  // A plain file, or an empty mount point on another file system, tells no more.
   std::ofstream(videoDir_) << "x";
   monitor.RunPass();
   fs::remove(videoDir_);
@@ -83,11 +77,10 @@ TEST_F(FolderOutage, AMissingOrSwappedFolderRemovesNothingAndWarnsOnce) {
   monitor.RunPass();
   EXPECT_EQ(Rows("ID").size(), 2u);
   EXPECT_EQ(MediaDropped(), 0u);
-  // Still the one outage: no warning per pass or per kind of absence.
   EXPECT_EQ(Warnings(W(videoDir_)), 1);
 
-  // Back (on the other file system: a disk that holds the folder's
-  // recordings is the folder's disk). A file the user deletes then goes.
+  // Back on the other file system: a disk that holds the folder's
+  // recordings is the folder's disk.
   fs::remove(videoDir_);
   fs::rename(away, videoDir_);
   monitor.RunPass();
@@ -101,8 +94,7 @@ TEST_F(FolderOutage, AMissingOrSwappedFolderRemovesNothingAndWarnsOnce) {
   EXPECT_EQ(RowsFor(later), 0u);
   (void)laterId;
 
-  // A recording whose row went anyway is adopted again with the keep-until
-  // its file carries, not as the first to go when space runs short.
+  // Adopted again with its file's keep-until, not as the first to go.
   dbtest::RawDb(dbPath_).Exec("DELETE FROM Schedules WHERE ID = " + std::to_string(keptId));
   monitor.RunPass();
   EXPECT_EQ(ColumnFor(kept, "Type"), "Recovered");
@@ -120,13 +112,11 @@ TEST_F(FolderOutage, EachEngineWarnsOnceForItsMonitors) {
     engine.Monitors().Monitor(kind)->ChangeFolder(kind);
     engine.Monitors().Monitor(kind)->RunPass();
   };
-  // The engine's monitors share what they reported: the first one warns.
   pass(*engine_, L"video");
   pass(*engine_, L"audio");
   EXPECT_EQ(Warnings(outage), 1);
 
-  // Another engine in the same process (the module started again) has not
-  // reported the outage yet.
+  // Another engine in the process (the module started again).
   {
     DVR recorder(vel_->Peers());
     Schedules again(recorder);

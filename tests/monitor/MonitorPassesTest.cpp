@@ -1,5 +1,4 @@
-// One pass of a monitor, run on the test's thread over real files: what is
-// adopted and how, what is left alone, and the once-per-run thumbnail work.
+// One pass of a monitor, run on the test's thread over real files.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -41,15 +40,14 @@ TEST_F(MonitorPass, AnAsfFileIsDescribedByItsOwnMetadata) {
                    "EndTime, Duration, Status, Type, KeepUntil, Tuner, ChannelMimetype");
   ASSERT_EQ(rows.size(), 1u);
   const auto& row = rows[0];
-  // The name's title ("Title" is not read); the file's station over the
-  // name's channel.
+  // The name's title ("Title" is not read); the file's station over the name's.
   EXPECT_EQ(std::vector<std::string>(row.begin() + 1, row.end()),
             (std::vector<std::string>{"Described", "Part 2", "Drama", "A story", "BBC Two", "ch2",
                                       "20080304200001", "20080304200002", "1", "DVRSTATE_COMPLETE",
                                       "Recovered", "1", "any", "video/x-webwin"}));
 
-  // A found video is published with its thumbnail id (the library asks
-  // for the picture when it needs one) and with its size, in one batch.
+  // Published with its thumbnail id (the library asks for the picture when
+  // it needs one) and its size.
   EXPECT_EQ(thumbnails_.CountOf(L"Extract Image From Video"), 0u);
   EXPECT_TRUE(Recorder().Thumbnails().Get(std::stoi(row[0])));
   const Value published = Last(media_, L"AddMedia");
@@ -69,7 +67,7 @@ TEST_F(MonitorPass, AFileKnownInAnyStateButDeletedOrMissedIsNotAddedAgain) {
   for (const char* status : statuses) {
     const std::string name = std::string(status).substr(9) + "_Chan_03-04-2008 20-00-01 Tev.asf";
     paths.push_back(Drop(videoDir_, name));
-    // Still to come, so that no housekeeping of the pass moves the row.
+    // Still to come, so that no housekeeping moves the row.
     InsertTimedRow(status, paths.back(), tev::Clock::Now() + 7200);
   }
   FileSystemMonitor& monitor = Monitor();
@@ -99,7 +97,6 @@ TEST_F(MonitorPass, AudioFilesAndForeignNamesAreAdoptedByTheirType) {
   EXPECT_EQ(ColumnFor(own, "Name || '/' || StartTime"), "Mix/20090315203000");
   EXPECT_EQ(RowsFor(text), 0u);
   EXPECT_EQ(Rows("ID").size(), 3u);
-  // Audio has no thumbnails.
   for (const std::string& path : {wma, rm, own}) {
     EXPECT_FALSE(Recorder().Thumbnails().Get(std::stoi(ColumnFor(path, "ID")))) << path;
   }
@@ -155,7 +152,7 @@ TEST_F(MonitorPass, TheFirstPassLearnsWhichFinishedVideosHaveThumbnails) {
       InsertSchedule("M2", "DVRSTATE_COMPLETE_PARTIAL", "video/x-tv", "Without", "Chan", without);
   const int audioId = InsertSchedule("M3", "DVRSTATE_COMPLETE", "audio/x-win", "Radio", "Chan",
                                      Drop(audioDir_, "Radio_Chan_03-04-2008 20-00-01 Tev.wma"));
-  Recorder().CreateThumbnail(W(with));  // the service has it from an earlier run
+  Recorder().CreateThumbnail(W(with));
   thumbnails_.ClearRequests();
 
   FileSystemMonitor& monitor = Monitor();
@@ -190,7 +187,6 @@ TEST_F(MonitorPass, RowsLeftByACrashAreSettledButNotThoseRecordingNow) {
   ASSERT_EQ(rows.size(), 4u);
   EXPECT_EQ(rows[0], (std::vector<std::string>{"Orphan", "DVRSTATE_COMPLETE_PARTIAL", "-1"}));
   EXPECT_EQ(rows[1], (std::vector<std::string>{"Live", "DVRSTATE_RECORDING", "3600"}));
-  // A conflict whose time has passed was missed; the old deleted row went.
   EXPECT_EQ(rows[2], (std::vector<std::string>{"Old conflict", "DVRSTATE_MISSED", "3600"}));
   EXPECT_EQ(rows[3], (std::vector<std::string>{"New conflict", "DVRSTATE_CONFLICT", "3600"}));
   EXPECT_TRUE(log_->HasPart(LOG_WARN, L"ChangeRecordingToCompletePartial found orphan: "));
