@@ -7,7 +7,6 @@
 
 #include "db/RecordingSettings.h"
 #include "db/Schedule.h"
-#include "db/SQLite.h"
 #include "engine/Schedules.h"
 #include "tests/db/DbTestSupport.h"
 

@@ -11,7 +11,6 @@
 
 #include "db/SQLite.h"
 #include "db/Transaction.h"
-#include "db/WFormat.h"
 #include "tests/db/DbTestSupport.h"
 
 namespace {

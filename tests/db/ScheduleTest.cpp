@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "db/SQLite.h"
 #include "db/TimeUtils.h"
 #include "tests/db/DbTestSupport.h"
 
@@ -86,11 +85,10 @@ TEST_F(ScheduleTest, InsertedRecordComesBackTrimmedWithEveryField) {
   byId.m_tevMediumId = L"ignored";
   ASSERT_TRUE(byId.Update());
   Schedule again(out.m_id);
-  EXPECT_EQ(again.m_name, L"New 'name'");
-  EXPECT_EQ(again.m_status, out.m_status);
-  EXPECT_EQ(again.m_startTime, in.m_startTime + 60);
-  EXPECT_EQ(again.m_keepUntil, 2);
-  EXPECT_EQ(again.m_tevMediumId, L"M1");
+  EXPECT_EQ(std::tie(again.m_name, again.m_status, again.m_startTime, again.m_keepUntil,
+                     again.m_tevMediumId),
+            std::make_tuple(std::wstring(L"New 'name'"), out.m_status, in.m_startTime + 60, 2,
+                            std::wstring(L"M1")));
 
   // A time that cannot be written is refused, not thrown.
   again.m_startTime = -1;

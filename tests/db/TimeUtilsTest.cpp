@@ -7,9 +7,7 @@
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
 
-#include "platform/Clock.h"
 #include "support/VelException.h"
-#include "tests/common/FakeEnv.h"
 #include "tests/common/LocalTime.h"
 #include "tests/db/DbTestSupport.h"
 

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "db/Config.h"
-#include "db/SQLite.h"
 #include "db/TimeUtils.h"
 #include "passes/SeasonPasses.h"
 #include "tests/common/FakePeers.h"

@@ -10,7 +10,6 @@
 #include "db/RecordingSettings.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
-#include "db/TimeUtils.h"
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "support/VelException.h"

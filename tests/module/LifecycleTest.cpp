@@ -27,7 +27,6 @@
 #include "tests/common/OfferingSatellite.h"
 #include "tests/common/Shell.h"
 #include "tests/db/DbTestSupport.h"
-#include "vel/VelSatellite.h"
 
 namespace fs = boost::filesystem;
 

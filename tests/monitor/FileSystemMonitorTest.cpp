@@ -2,7 +2,6 @@
 // waits of 10 seconds and a day are crossed by shifting the product clock.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 
 #include "db/Schedule.h"

@@ -1,16 +1,12 @@
 // Hostile folder contents: the monitor skips or adopts by its rules, touches
 // nothing outside the recording folders, and its thread goes on.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <set>
 #include <string>
-#include <vector>
 
 #include "db/Schedule.h"
 #include "tests/monitor/MonitorFixture.h"
@@ -75,7 +71,6 @@ TEST_F(MonitorBadInput, OddNamesAndFilesAreSkippedOrAdoptedByTheRules) {
     EXPECT_EQ(row(path).m_type, L"Recovered") << path;
   }
   EXPECT_EQ(Rows("ID").size(), 7u);
-  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"is not a UTF-8 name; skipped"));
   EXPECT_EQ(Snapshot(outside), outsideBefore);
   EXPECT_EQ(Snapshot(videoDir_), insideBefore);
   chmod(locked.c_str(), 0600);
@@ -90,7 +85,6 @@ TEST_F(MonitorBadInput, AFolderRemovedWhileWatchedIsUpdatedDailyAndWatchedAgainW
   fs::remove_all(videoDir_);
   ASSERT_TRUE(WaitUntil([&] { return !monitor.IsWatching(); }));
   ASSERT_TRUE(ChangesSeen(monitor, changes + 1));
-  EXPECT_TRUE(log_->HasPart(LOG_WARN, L"is no longer watched"));
   // A folder that is gone says nothing of its files.
   ASSERT_TRUE(PassAfterSettling(monitor));
   EXPECT_EQ(RowsFor(path), 1u);

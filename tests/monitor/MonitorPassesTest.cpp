@@ -2,13 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "db/Schedule.h"
-#include "db/TimeUtils.h"
-#include "dvr/DVR.h"
 #include "tests/monitor/MonitorFixture.h"
 
 namespace {
