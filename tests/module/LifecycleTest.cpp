@@ -73,7 +73,10 @@ class ModuleLifecycle : public ::testing::Test {
     setenv("TEV_DOCUMENTS_DIR", (root_ / "documents").c_str(), 1);
     setenv("TEV_REGISTRY_FILE", (root_ / "etc/registry.ini").c_str(), 1);
     ASSERT_TRUE(server_.Start());
-    WriteRegistry(tev::ToStdUtf8(server_.HostPort()));
+    std::ofstream((root_ / "etc/registry.ini").string())
+        << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\n"
+        << "velDirectory.host=" << tev::ToStdUtf8(server_.HostPort()) << "\n\n"
+        << "[HKEY_LOCAL_MACHINE\\Software\\TEV Networks\\Tev]\nLogLevel=4\n";
     // This program links libnats itself, whose threads outlive a Close and
     // may still run a callback: the module's code stays mapped.
     handle_ = dlopen(TEV_BINARY_DIR "/libTevPVR.so", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
@@ -87,12 +90,6 @@ class ModuleLifecycle : public ::testing::Test {
     if (close_) close_();
     if (handle_) dlclose(handle_);
     fs::remove_all(root_);
-  }
-  void WriteRegistry(const std::string& host) {
-    std::ofstream ini((root_ / "etc/registry.ini").string());
-    ini << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\n"
-        << "velDirectory.host=" << host << "\n\n"
-        << "[HKEY_LOCAL_MACHINE\\Software\\TEV Networks\\Tev]\nLogLevel=4\n";
   }
   std::string ModuleLog() { return ReadFile(root_ / "appdata/TevNetworks/Logs/TevPVR.log"); }
   // Up to 10 s.

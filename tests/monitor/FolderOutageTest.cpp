@@ -24,23 +24,15 @@ class FolderOutage : public monitortest::MonitorFixture {
     int n = 0;
     for (const auto& line : log_->Lines()) {
       n += line.level == LOG_WARN && line.text.find(part) != std::wstring::npos &&
-                   line.text.find(L"kept until it is back") != std::wstring::npos
-               ? 1
-               : 0;
+           line.text.find(L"kept until it is back") != std::wstring::npos;
     }
     return n;
   }
   std::string Recording(const std::string& name) {
-    const std::string staged = MakeAsf(name);
-    if (staged.empty()) return staged;
     Schedule described;
-    described.m_filePath = W(staged);
     described.m_name = L"Described";
     described.m_keepUntil = UNTIL_MANUALLY_DELETED;
-    EXPECT_TRUE(described.SetFileMetadata(Engine().Metadata()));
-    const std::string path = videoDir_ + "/" + name;
-    fs::rename(staged, path);
-    return path;
+    return DescribedAsf(name, described);
   }
 };
 

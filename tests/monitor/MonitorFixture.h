@@ -76,10 +76,15 @@ class MonitorFixture : public enginetest::EngineFixture {
     fs::rename(staged, path);
     return path;
   }
-  // Empty without ffmpeg.
-  std::string MakeAsf(const std::string& name) {
-    const std::string path = staging_ + "/" + name;
-    return enginetest::WriteAsfVideo(path) ? path : std::string();
+  // A real ASF file described by `s` moved into the video folder; empty
+  // without ffmpeg.
+  std::string DescribedAsf(const std::string& name, Schedule s) {
+    const std::string staged = staging_ + "/" + name;
+    if (!enginetest::WriteAsfVideo(staged)) return std::string();
+    s.m_filePath = W(staged);
+    EXPECT_TRUE(s.SetFileMetadata(Engine().Metadata()));
+    fs::rename(staged, videoDir_ + "/" + name);
+    return videoDir_ + "/" + name;
   }
 
   // Shifts the clock past the 10-second wait a change started, once the

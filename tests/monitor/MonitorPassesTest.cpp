@@ -18,19 +18,15 @@ class MonitorPass : public monitortest::MonitorFixture {};
 
 TEST_F(MonitorPass, AnAsfFileIsDescribedByItsOwnMetadata) {
   if (!monitortest::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
-  const std::string staged = MakeAsf("described.asf");
-  ASSERT_FALSE(staged.empty());
   Schedule written;
-  written.m_filePath = W(staged);
   written.m_name = L"Ignored title";
   written.m_subtitle = L"Part 2";
   written.m_category = L"Drama";
   written.m_description = L"A story";
   written.m_channelName = L"BBC Two";
   written.m_channel = L"ch2";
-  ASSERT_TRUE(written.SetFileMetadata(Engine().Metadata()));
-  const std::string path = videoDir_ + "/Described_Chan_03-04-2008 20-00-01 Tev.asf";
-  fs::rename(staged, path);
+  const std::string path = DescribedAsf("Described_Chan_03-04-2008 20-00-01 Tev.asf", written);
+  ASSERT_FALSE(path.empty());
 
   Monitor().LoadOldFilenames(W(videoDir_));
   auto rows = Rows("ID, Name, Subtitle, Category, Description, ChannelName, Channel, StartTime, "
