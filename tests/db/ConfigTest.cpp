@@ -12,13 +12,8 @@
 
 using dbtest::RawDb;
 
-class ConfigTest : public dbtest::DbFixture {
+class ConfigTest : public dbtest::OpenDbFixture {
  protected:
-  void SetUp() override {
-    DbFixture::SetUp();
-    if (HasFatalFailure()) return;
-    OpenNew();
-  }
   int Rows(const std::string& key) {
     return std::stoi(RawDb(dbPath_).Value("SELECT count(*) FROM Config WHERE Key = '" + key + "'"));
   }

@@ -1,5 +1,4 @@
-// Persistence test helpers (also used by other folders): raw SQLite access
-// to build and inspect files behind the layer's back, older schemas.
+// Raw SQLite access behind the layer's back, and older schemas.
 #ifndef TEV_TESTS_DB_DBTESTSUPPORT_H_
 #define TEV_TESTS_DB_DBTESTSUPPORT_H_
 
@@ -226,8 +225,7 @@ inline void MakeDatabase(const std::string& folder, int version) {
 class DbFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Stored times are local: UTC unless the run names a zone (the suite
-    // runs once more in another one).
+    // Stored times are local: UTC unless the run names a zone.
     const char* zone = std::getenv("TZ");
     zone_.reset(new ScopedEnv("TZ", zone != nullptr && zone[0] != '\0' ? zone : "UTC"));
     tzset();
@@ -259,6 +257,14 @@ class DbFixture : public ::testing::Test {
   std::string folder_;
   std::string dbPath_;
   std::unique_ptr<Database> database_;  // the default database while it lives
+};
+
+class OpenDbFixture : public DbFixture {
+ protected:
+  void SetUp() override {
+    DbFixture::SetUp();
+    if (!HasFatalFailure()) OpenNew();
+  }
 };
 
 // One time zone for the scope; the old one is back, and re-read, at its end.

@@ -1,5 +1,4 @@
-// Commits inside a GroupSync skip the log's sync and its end syncs once;
-// a VFS wrapping the system's one counts the syncs.
+// A VFS wrapping the system's one counts the write-ahead log's syncs.
 #include "db/GroupSync.h"
 
 #include <sqlite3.h>
@@ -101,8 +100,7 @@ class GroupSyncTest : public dbtest::DbFixture {
 };
 
 TEST_F(GroupSyncTest, CommitsInsideSyncOnceAtTheEndAndOthersSyncAsAlways) {
-  // Outside a group every commit syncs (synchronous=NORMAL would lose the
-  // last ones on a power cut).
+  // Outside a group every commit syncs (NORMAL would lose it on a power cut).
   ASSERT_TRUE(Insert(1));
   ASSERT_TRUE(Insert(2));
   EXPECT_EQ(g_logSyncs.load(), 2);

@@ -6,15 +6,13 @@
 
 using dbtest::RawDb;
 
-class LocalIdsTest : public dbtest::DbFixture {
+class LocalIdsTest : public dbtest::OpenDbFixture {
  protected:
   void SetUp() override {
-    DbFixture::SetUp();
+    OpenDbFixture::SetUp();
     if (HasFatalFailure()) return;
-    OpenNew();
     db_.reset(new RawDb(dbPath_));
-    // "shared" is held by both kinds; written through the layer, which owns
-    // the text's encoding.
+    // Through the layer, which owns the text's encoding.
     const std::pair<const wchar_t*, const wchar_t*> schedules[] = {
         {L"sched-1", L"/rec/a.wmv"}, {L"shared", L"/rec/it's.wmv"},
         {L"O'Neil \U0001F600", L"/rec/c.wmv"}};

@@ -25,8 +25,7 @@ int64_t Fresh(struct tm t) { return static_cast<int64_t>(mktime(&t)); }
 
 }  // namespace
 
-// With TZ unset glibc re-reads a changed zone file; the memo checks it once
-// a second.
+// With TZ unset glibc re-reads a changed zone file.
 TEST(MktimeMemo, NoticesAChangedZoneFileOnceASecondWithTzUnset) {
   dbtest::TempDir dir;
   const std::string zoneFile = dir.path() + "/localtime";
@@ -61,9 +60,8 @@ TEST(MktimeMemo, NoticesAChangedZoneFileOnceASecondWithTzUnset) {
   EXPECT_EQ(changesAt(106), 5);
 }
 
-// In an hour that occurs twice mktime answers by its previous call's offset
-// (even with a daylight flag where the standard offset went back: Moscow
-// 2014). The memo must pin neither answer.
+// In an hour that occurs twice mktime answers by its previous call's offset,
+// even with a daylight flag where the standard offset went back (Moscow 2014).
 TEST(MktimeMemo, ARepeatedHourFollowsMktimeWhateverCameBefore) {
   struct Case {
     const char* zone;

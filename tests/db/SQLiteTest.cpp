@@ -13,9 +13,8 @@ using dbtest::RawDb;
 
 class SQLiteTest : public dbtest::DbFixture {};
 
-TEST_F(SQLiteTest, DatabaseFolderIsUnderTheAppDataFolder) {
-  EXPECT_EQ(SQLite::DatabaseFolder(), tev::FromStdUtf8(dir_.path() + "/appdata/TevNetworks/TevPVR"));
-  EXPECT_TRUE(std::filesystem::is_directory(dir_.path() + "/appdata/TevNetworks"));
+// Where the folder is: ModuleLifecycle.StartsJoinsTheBusAndShutsDownInOrder.
+TEST_F(SQLiteTest, AnAppDataFolderThatCannotBeMadeIsRefused) {
   dbtest::WriteBytes(dir_.path() + "/file", "x");
   dbtest::ScopedEnv bad("TEV_APPDATA_DIR", dir_.path() + "/file/below");
   try {

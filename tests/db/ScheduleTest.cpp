@@ -46,14 +46,7 @@ auto Stored(const Schedule& s) {
 
 }  // namespace
 
-class ScheduleTest : public dbtest::DbFixture {
- protected:
-  void SetUp() override {
-    DbFixture::SetUp();
-    if (HasFatalFailure()) return;
-    OpenNew();
-  }
-};
+class ScheduleTest : public dbtest::OpenDbFixture {};
 
 TEST_F(ScheduleTest, InsertedRecordComesBackTrimmedWithEveryField) {
   const std::wstring path = L"/rec/it's 100% \U0001F600.wmv";

@@ -1,5 +1,4 @@
-// A statement with bound values (through the prepared-statement cache) gives
-// and stores what SQLite gives for the same text with the values written in.
+// Bound values give what SQLite gives for the text with the values written in.
 #include "db/StatementCache.h"
 
 #include <sqlite3.h>
@@ -82,8 +81,7 @@ TEST_F(CachedQueryTest, BoundValuesGiveTheRowsAndBytesOfTheTextItself) {
       }
     }
   }
-  // Text outside the BMP is stored as the module's unit-by-unit UTF-8; a
-  // number's text goes into an integer column as a number.
+  // Text outside the BMP is stored as the module's unit-by-unit UTF-8.
   const std::wstring odd = L"O'Brien \U0001F3AC";
   SQLite update;
   ASSERT_TRUE(update.RunQuery("UPDATE 'Schedules' SET 'Description' = ?, 'Owner' = ?, "

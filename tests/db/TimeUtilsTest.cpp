@@ -36,9 +36,7 @@ TEST(TimeUtils, EveryFormOfTheDocumentExampleIsWrittenAndReadBack) {
   }
 }
 
-// The reading rule done afresh: now's broken-down time, daylight flag kept,
-// with the six fields written over it (a winter text read in summer is an
-// hour early, and the reverse).
+// Now's local fields, daylight flag kept, with the six written over them.
 int64_t FreshRead(int64_t now, const std::array<int, 6>& f) {
   const time_t at = static_cast<time_t>(now);
   struct tm l {};
@@ -53,8 +51,7 @@ int64_t FreshRead(int64_t now, const std::array<int, 6>& f) {
   return t < 0 || t > 32535215999LL ? -1 : t;
 }
 
-// Conversions are remembered (db/MktimeMemo.h): repeated reads must still
-// follow the zone, its daylight period and a zone switched between reads.
+// Remembered conversions (db/MktimeMemo.h) still follow a switched zone.
 RC_GTEST_PROP(TimeUtils, ReadsGiveWhatAFreshConversionGivesInEveryZoneSwitchedTo, ()) {
   static const char* const zones[] = {"Europe/London", "America/New_York", "Australia/Lord_Howe",
                                       "UTC"};

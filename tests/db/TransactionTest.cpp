@@ -16,12 +16,11 @@ namespace {
 
 using dbtest::RawDb;
 
-class TransactionTest : public dbtest::DbFixture {
+class TransactionTest : public dbtest::OpenDbFixture {
  protected:
   void SetUp() override {
-    DbFixture::SetUp();
+    OpenDbFixture::SetUp();
     if (HasFatalFailure()) return;
-    OpenNew();
     database_->ObserveStatements([this](const std::string& sql) {
       std::lock_guard<std::mutex> hold(mutex_);
       seen_.push_back(sql);

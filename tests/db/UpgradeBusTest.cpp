@@ -1,5 +1,4 @@
-// The media-library half of the version-5 step, against the scripted media
-// library on a loopback bus.
+// The media-library half of the version-5 step, on a loopback bus.
 #include <atomic>
 #include <filesystem>
 
@@ -80,8 +79,7 @@ TEST_F(UpgradeBusTest, VersionFourEndsAtSevenAtOpenAndMigratesIdsOnceAsked) {
   EXPECT_EQ(db_->Value("SELECT Value FROM Config WHERE Key = 'MediumIdUpgrade'"), "passes");
   ASSERT_TRUE(Objects().passes.FinishMediumIdUpgrade()) << tev::ToStdUtf8(log_->Dump());
   EXPECT_EQ(db_->Value("SELECT count(*) FROM Config WHERE Key = 'MediumIdUpgrade'"), "0");
-  // The library numbers its ids: M1, M2 for the republished passes, then
-  // one per id change in the order asked.
+  // M1, M2 are the republished passes, then one per id change in order.
   EXPECT_EQ(db_->Rows("SELECT ID, Priority, TevMediumId FROM SeasonPasses ORDER BY ID"),
             (Rows{{"1", "1", "M3"}, {"2", "0", "M4"}}));
   EXPECT_EQ(db_->Rows("SELECT TevMediumId, EpisodeUrl, ThumbnailState FROM Schedules ORDER BY ID"),

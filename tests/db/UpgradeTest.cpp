@@ -1,5 +1,4 @@
-// Upgrades without a bus: the schema reaches version 7 at open, the medium
-// ids wait for the media library (UpgradeBusTest.cpp).
+// Upgrades without a bus; the medium ids are UpgradeBusTest.cpp's.
 #include <algorithm>
 #include <filesystem>
 
@@ -141,8 +140,7 @@ TEST_F(UpgradeTest, UnknownVersionTextsRunNoStep) {
 }
 
 TEST_F(UpgradeTest, FailureAtEveryStatementLeavesAWholeResumableFile) {
-  // Statements 0..n-1 succeed, every later one fails: the file stays whole,
-  // no row is lost, and a clean restart carries the chain on.
+  // Statements 0..n-1 succeed, every later one fails.
   const int64_t now = tev::Clock::Now();
   std::string pristine;
   {

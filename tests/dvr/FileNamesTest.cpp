@@ -24,12 +24,11 @@ using tev::test::UtcTime;
 
 const int64_t kMarch4 = UtcTime(2008, 3, 4, 20, 0, 1);
 
-class DVRNames : public dbtest::DbFixture {
+class DVRNames : public dbtest::OpenDbFixture {
  protected:
   void SetUp() override {
-    DbFixture::SetUp();
+    OpenDbFixture::SetUp();
     if (HasFatalFailure()) return;
-    OpenNew();
     video_ = tev::FromStdUtf8(dir_.path()) + L"/Rec";
     audio_ = tev::FromStdUtf8(dir_.path()) + L"/Audio";
     Config::SetString(kConfigVideoDirectory, video_);
@@ -96,29 +95,29 @@ TEST_F(DVRNames, HostileNamesStayOneFileInTheFolder) {
 }
 
 TEST_F(DVRNames, UniqueNamesSkipRowsOfOtherSchedules) {
-  const std::wstring first = dvr_.MakeRecordingFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0);
-  EXPECT_EQ(dvr_.ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0), first);
-  InsertPath(first);
-  EXPECT_EQ(dvr_.ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 1), first);
-  EXPECT_EQ(dvr_.ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0),
-            video_ + L"/Show_Chan_03-04-2008 20-00-01 Tev 1.asf");
-  for (int i = 1; i < 9; ++i) {
-    InsertPath(dvr_.MakeRecordingFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, i));
-  }
+  auto made = [&](int n) {
+    return dvr_.MakeRecordingFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, n);
+  };
+  auto unique = [&](int32_t id) {
+    return dvr_.ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, id);
+  };
+  EXPECT_EQ(unique(0), made(0));
+  InsertPath(made(0));
+  EXPECT_EQ(unique(1), made(0));  // the row holding the name
+  EXPECT_EQ(unique(0), made(1));
+  for (int i = 1; i < 9; ++i) InsertPath(made(i));
   // The tenth try is the last one allowed.
-  EXPECT_EQ(dvr_.ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0),
-            video_ + L"/Show_Chan_03-04-2008 20-00-01 Tev 9.asf");
-  InsertPath(dvr_.MakeRecordingFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 9));
+  EXPECT_EQ(unique(0), made(9));
+  InsertPath(made(9));
   log_->Clear();
-  EXPECT_EQ(dvr_.ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0), L"");
+  EXPECT_EQ(unique(0), L"");
   EXPECT_TRUE(log_->Has(
       LOG_ERROR, L"DVR::ConstructUniqueFileName more than 10 schedules with the same filename: " +
                      video_ + L"/Show_Chan_03-04-2008 20-00-01 Tev 9.asf (Show-Chan-video/x-tv-0)"));
 }
 
 TEST_F(DVRNames, UniqueNamesSkipFilesAlreadyOnDisk) {
-  // A file no row knows (one the folder monitor has not seen yet) is never
-  // written over, not even for the row whose name it is.
+  // A file no row knows yet is never written over, even for its name's row.
   const std::wstring taken = dvr_.MakeRecordingFileName(L"video/x-tv", L"Chan", L"Film", kMarch4, 0);
   std::filesystem::create_directories(tev::ToStdUtf8(video_));
   std::ofstream(tev::ToStdUtf8(taken)) << "recorded";

@@ -86,8 +86,7 @@ TEST(DVR, FoundFileMimetypes) {
   EXPECT_TRUE(log->Has(LOG_WARN, L"GetTevMimetype Doesn't know the mimetype for /r/a.jpg"));
 }
 
-// Names outside the BMP are standard UTF-8 on disk (what every other
-// Linux tool reads): the module finds and deletes the file by that name.
+// Names outside the BMP are standard UTF-8 on disk, as other tools read them.
 TEST(DVR, FilesOnDisk) {
   dbtest::TempDir dir;
   dbtest::LogCapture log;

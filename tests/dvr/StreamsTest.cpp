@@ -1,5 +1,4 @@
-// Recorder control against the scripted streamer, media library, thumbnail
-// and TV services on a loopback bus.
+// Recorder control against scripted services on a loopback bus.
 #include <atomic>
 #include <map>
 #include <memory>
@@ -111,8 +110,7 @@ TEST_F(DVRStreams, WebChannelsArePreparedFirst) {
   EXPECT_EQ(mediaType, L"tv.web");
   EXPECT_EQ(Str(Last(streamer_, L"StartStream").get(), 3), L"http://prepared");
 
-  // Without an episode the channel's medium gives the address, which the
-  // row remembers.
+  // Without an episode the channel's medium gives the address.
   InsertSchedule("w1", "DVRSTATE_SCHEDULED", "video/x-webwin", "Web", "Radio", "/rec/web2.asf");
   Value record = Value::Array({Value::Str(L"chw"), Value::Str(L"http://h/{yyyyMMdd}.asx"),
                                Value::Str(L"tv.web.radio"), Value::Str(L""), Value(), Value(),

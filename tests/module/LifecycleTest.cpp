@@ -1,5 +1,4 @@
-// The module loaded the way the host loads it (dlopen of libTevPVR.so, a
-// real nats-server on loopback, a temporary data folder).
+// The module loaded the way the host loads it, on a loopback nats-server.
 #include <dlfcn.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -77,8 +76,7 @@ class ModuleLifecycle : public ::testing::Test {
         << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TEV Networks\\Tev\\Config]\n"
         << "velDirectory.host=" << tev::ToStdUtf8(server_.HostPort()) << "\n\n"
         << "[HKEY_LOCAL_MACHINE\\Software\\TEV Networks\\Tev]\nLogLevel=4\n";
-    // This program links libnats itself, whose threads outlive a Close and
-    // may still run a callback: the module's code stays mapped.
+    // libnats' threads here outlive a Close: the module's code stays mapped.
     handle_ = dlopen(TEV_BINARY_DIR "/libTevPVR.so", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     ASSERT_NE(handle_, nullptr) << dlerror();
     initialize_ = reinterpret_cast<InitializeFn>(dlsym(handle_, "Initialize"));
@@ -195,8 +193,6 @@ TEST_F(ModuleLifecycle, WaitForTevMediaPollsUntilReadyStopOrTheLimit) {
   media.Disconnect();
 }
 
-// Start-up migrates the medium ids once the library is ready, and what
-// users changed afterwards survives more starts.
 TEST_F(ModuleLifecycle, VersionTwoWithRowsReachesSevenMigratesIdsAndKeepsEditsAcrossRestarts) {
   tev::peers::MediaLibraryPeer media;
   ASSERT_EQ(media.Join(server_.HostPort()), 0);
@@ -252,8 +248,7 @@ TEST_F(ModuleLifecycle, VersionTwoWithRowsReachesSevenMigratesIdsAndKeepsEditsAc
 }
 
 TEST_F(ModuleLifecycle, CloseLeavesNoThreadNorDescriptorOfTheBusLibrary) {
-  // In a program that does not link libnats, as the host; start-up waits
-  // for the media library until Close.
+  // In a program that does not link libnats, as the host.
   tev::test::ChildProgram cycle;
   ASSERT_TRUE(cycle.Start({TEV_MODULE_CYCLE, TEV_BINARY_DIR "/libTevPVR.so", "3"},
                           (root_ / "cycle.log").string()));

@@ -1,5 +1,4 @@
-// The monitor's thread on real folders with real change notifications; the
-// waits of 10 seconds and a day are crossed by shifting the product clock.
+// The monitor's thread on real folders; waits pass by shifting the clock.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,5 +1,4 @@
-// A recording folder that goes away for a while or comes back on another
-// file system (through the environment seam: a test cannot mount one).
+// The other file system comes through the environment: a test cannot mount.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -71,8 +70,7 @@ TEST_F(FolderOutage, AMissingOrSwappedFolderRemovesNothingAndWarnsOnce) {
   EXPECT_EQ(MediaDropped(), 0u);
   EXPECT_EQ(Warnings(W(videoDir_)), 1);
 
-  // Back on the other file system: a disk that holds the folder's
-  // recordings is the folder's disk.
+  // A disk that holds the folder's recordings is the folder's disk.
   fs::remove(videoDir_);
   fs::rename(away, videoDir_);
   monitor.RunPass();

@@ -1,5 +1,3 @@
-// Hostile folder contents: the monitor skips or adopts by its rules, touches
-// nothing outside the recording folders, and its thread goes on.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 

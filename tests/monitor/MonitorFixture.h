@@ -1,5 +1,3 @@
-// Folder-monitor tests on the engine fixture: files arrive the way a copy
-// does, and the helpers wait for what a monitor's thread does.
 #ifndef TEV_TESTS_MONITOR_MONITORFIXTURE_H_
 #define TEV_TESTS_MONITOR_MONITORFIXTURE_H_
 
@@ -76,8 +74,7 @@ class MonitorFixture : public enginetest::EngineFixture {
     fs::rename(staged, path);
     return path;
   }
-  // A real ASF file described by `s` moved into the video folder; empty
-  // without ffmpeg.
+  // Empty without ffmpeg.
   std::string DescribedAsf(const std::string& name, Schedule s) {
     const std::string staged = staging_ + "/" + name;
     if (!enginetest::WriteAsfVideo(staged)) return std::string();
@@ -87,8 +84,7 @@ class MonitorFixture : public enginetest::EngineFixture {
     return videoDir_ + "/" + name;
   }
 
-  // Shifts the clock past the 10-second wait a change started, once the
-  // monitor has taken it in, and waits for the pass.
+  // Shifts the clock past the 10-second wait once the change is taken in.
   bool PassAfterSettling(FileSystemMonitor& monitor) {
     const int passes = monitor.PassCount();
     return WaitUntil([&] {

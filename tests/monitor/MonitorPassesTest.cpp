@@ -39,8 +39,7 @@ TEST_F(MonitorPass, AnAsfFileIsDescribedByItsOwnMetadata) {
                                       "20080304200001", "20080304200002", "1", "DVRSTATE_COMPLETE",
                                       "Recovered", "1", "any", "video/x-webwin"}));
 
-  // Published with its thumbnail id (the library asks for the picture when
-  // it needs one) and its size.
+  // The library asks for the picture when it needs one.
   EXPECT_EQ(thumbnails_.CountOf(L"Extract Image From Video"), 0u);
   EXPECT_TRUE(Recorder().Thumbnails().Get(std::stoi(row[0])));
   const Value published = Last(media_, L"AddMedia");
