@@ -114,9 +114,7 @@ TEST_F(UpgradeBusTest, VersionFourEndsAtSevenAtOpenAndMigratesIdsOnceAsked) {
   int32_t priority = -1;
   EXPECT_TRUE(VUtil::FindPairNoCase(Elem(published.get(), 1).get(), L"priority", &priority));
   EXPECT_EQ(priority, 1);
-  const Value flag = Elem(published.get(), 3);
-  EXPECT_EQ(flag.type(), VT_BOOL);
-  EXPECT_EQ(flag.get().boolVal, VARIANT_TRUE);
+  EXPECT_EQ(Wire(Elem(published.get(), 3).get()), "true");
 }
 
 TEST_F(UpgradeBusTest, RefusedIdChangesAreRetriedFromWhereTheyStopped) {

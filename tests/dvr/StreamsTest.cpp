@@ -103,11 +103,9 @@ TEST_F(DVRStreams, WebChannelsArePreparedFirst) {
   media_.SetReply(L"ProcessTranscodeUrl", 0, Value::Array({Value::Str(L"http://prepared")}));
   std::wstring path = L"/rec/web.asf";
   ASSERT_EQ(Start(L"chw", L"video/x-webwin", &path, L"http://episode"), 0);
-  Value prepare = Last(media_, L"ProcessTranscodeUrl");
-  EXPECT_EQ(Str(prepare.get(), 0), L"http://episode");
-  std::wstring mediaType;
-  VUtil::FindPair(Elem(prepare.get(), 1).get(), L"mediaType", &mediaType);
-  EXPECT_EQ(mediaType, L"tv.web");
+  EXPECT_EQ(Wire(Last(media_, L"ProcessTranscodeUrl").get()),
+            R"(["http://episode",[["mimeType","video/x-webwin"],["mediaType","tv.web"]],)"
+            R"({"vt":"EMPTY"},false])");
   EXPECT_EQ(Str(Last(streamer_, L"StartStream").get(), 3), L"http://prepared");
 
   // Without an episode the channel's medium gives the address.
@@ -120,10 +118,9 @@ TEST_F(DVRStreams, WebChannelsArePreparedFirst) {
                                               Value::Array({record})})}));
   path = L"/rec/web2.asf";
   ASSERT_EQ(Start(L"chw", L"video/x-webwin", &path), 0);
-  prepare = Last(media_, L"ProcessTranscodeUrl");
-  EXPECT_EQ(Str(prepare.get(), 0), L"http://h/20080304.asx");
-  VUtil::FindPair(Elem(prepare.get(), 1).get(), L"mediaType", &mediaType);
-  EXPECT_EQ(mediaType, L"tv.web.radio");
+  EXPECT_EQ(Wire(Last(media_, L"ProcessTranscodeUrl").get()),
+            R"(["http://h/20080304.asx",[["mimeType","video/x-webwin"],)"
+            R"(["mediaType","tv.web.radio"]],{"vt":"EMPTY"},false])");
   dbtest::RawDb db(dbPath_);
   EXPECT_EQ(db.Value("SELECT EpisodeUrl FROM Schedules WHERE FilePath = '/rec/web2.asf'"),
             "http://h/20080304.asx");

@@ -4,11 +4,11 @@
 #include <string>
 
 #include "db/Schedule.h"
+#include "tests/db/BusWire.h"
 #include "tests/monitor/MonitorFixture.h"
 
 namespace {
 
-using monitortest::Value;
 using monitortest::W;
 using monitortest::WaitUntil;
 
@@ -68,13 +68,9 @@ TEST_F(FolderMonitorThread, ADeletedFinishedRecordingLeavesTheTableAndTheLibrary
   std::filesystem::remove(deleted);
   ASSERT_TRUE(ChangesSeen(monitor, changes + 1));
   ASSERT_TRUE(PassAfterSettling(monitor));
-  auto ids = Rows("ID");
-  ASSERT_EQ(ids.size(), 1u);
-  EXPECT_EQ(ids[0][0], std::to_string(keptId));
-  const Value request = Last(media_, L"SetMediaAttributeList");
-  const Value entries = peertest::Elem(request.get(), 1);
-  ASSERT_EQ(VUtil::GetArrayLength(entries.get()), 1);
-  EXPECT_EQ(peertest::Str(peertest::Elem(entries.get(), 0).get(), 0), L"M2");
+  EXPECT_EQ(Rows("ID"), (std::vector<std::vector<std::string>>{{std::to_string(keptId)}}));
+  EXPECT_EQ(dbtest::Wire(Last(media_, L"SetMediaAttributeList").get()),
+            R"(["",[["M2",[["mediaType","deleted.video.file.recorded.tv"]]]],true])");
   EXPECT_EQ(enginetest::FirstArguments(thumbnails_, L"RemoveThumbDB"),
             std::vector<std::wstring>{W(deleted)});
 }

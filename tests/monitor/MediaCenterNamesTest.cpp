@@ -13,7 +13,6 @@
 
 namespace {
 
-using monitortest::Value;
 using monitortest::W;
 
 class MediaCenterNames : public monitortest::MonitorFixture {};
