@@ -121,7 +121,6 @@ TEST_F(ConfigTest, FolderSettersCheckThenMovePendingSchedules) {
   const std::wstring wbase = tev::FromStdUtf8(base);
   Config::SetString(kConfigVideoDirectory, wbase + L"/video");
   Config::SetString(kConfigAudioDirectory, wbase + L"/Audio");
-  dbtest::WriteBytes(base + "/plainfile", "x");
 
   struct Row {
     const wchar_t* status;
@@ -152,9 +151,6 @@ TEST_F(ConfigTest, FolderSettersCheckThenMovePendingSchedules) {
     ++repointed;
     EXPECT_EQ(folder, wbase + L"/new video");
   };
-  EXPECT_EQ(
-      RecordingSettings::SetVideoRecordingDirectory(wbase + L"/plainfile", &engineVideo, repoint),
-      122);
   std::filesystem::create_directories(base + "/readonly");
   env_.SetNotWritable(true);
   EXPECT_EQ(RecordingSettings::SetVideoRecordingDirectory(wbase + L"/readonly", &engineVideo, repoint), 123);
