@@ -191,11 +191,9 @@ inline const std::vector<ColumnDef>& SeasonPassesColumns() {
   return columns;
 }
 
-inline std::vector<std::string> ColumnNames(const std::vector<ColumnDef>& columns, int version = 7) {
+inline std::vector<std::string> ColumnNames(const std::vector<ColumnDef>& columns) {
   std::vector<std::string> names = {"ID"};
-  for (const ColumnDef& c : columns) {
-    if (c.addedIn <= version) names.push_back(c.name);
-  }
+  for (const ColumnDef& c : columns) names.push_back(c.name);
   return names;
 }
 

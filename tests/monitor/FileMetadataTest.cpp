@@ -20,7 +20,6 @@
 namespace {
 
 using dbtest::WriteBytes;
-using monitortest::W;
 using tev::test::ReadFile;
 using tev::test::TempDir;
 
@@ -39,6 +38,7 @@ class FileMetadata : public ::testing::Test {
   void SetUp() override {
     if (!monitortest::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
   }
+  static std::wstring W(const std::string& text) { return tev::FromStdUtf8(text); }
   std::string MakeWmv(const std::string& name) {
     const std::string path = dir_.path() + "/" + name;
     return enginetest::WriteAsfVideo(path) ? path : std::string();

@@ -9,7 +9,6 @@
 
 namespace {
 
-using monitortest::W;
 using monitortest::WaitUntil;
 
 class FolderMonitorThread : public monitortest::MonitorFixture {};

@@ -11,7 +11,6 @@
 
 namespace {
 
-using monitortest::W;
 namespace fs = std::filesystem;
 
 class FolderOutage : public monitortest::MonitorFixture {

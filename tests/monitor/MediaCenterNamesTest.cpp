@@ -13,8 +13,6 @@
 
 namespace {
 
-using monitortest::W;
-
 class MediaCenterNames : public monitortest::MonitorFixture {};
 
 TEST_F(MediaCenterNames, SplitTitleChannelAndLocalStart) {

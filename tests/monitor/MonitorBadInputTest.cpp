@@ -12,7 +12,6 @@
 namespace {
 
 using monitortest::Value;
-using monitortest::W;
 using monitortest::WaitUntil;
 namespace fs = std::filesystem;
 

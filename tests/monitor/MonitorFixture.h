@@ -22,8 +22,6 @@ namespace monitortest {
 namespace fs = std::filesystem;
 using enginetest::Value;
 
-inline std::wstring W(const std::string& text) { return tev::FromStdUtf8(text); }
-
 inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!done()) {

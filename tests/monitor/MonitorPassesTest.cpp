@@ -11,7 +11,6 @@
 namespace {
 
 using monitortest::Value;
-using monitortest::W;
 namespace fs = std::filesystem;
 
 class MonitorPass : public monitortest::MonitorFixture {};
