@@ -137,8 +137,7 @@ TEST_F(GroupSyncTest, CommitsInsideSyncOnceAtTheEndAndOthersSyncAsAlways) {
   EXPECT_EQ(g_logSyncs.load(), 0);
   ASSERT_TRUE(Insert(8));
   EXPECT_EQ(g_logSyncs.load(), 1);
-  dbtest::RawDb raw(dbPath_);
-  EXPECT_EQ(raw.Value("SELECT count(*) FROM Schedules"), "8");
+  EXPECT_EQ(dbtest::RawDb(dbPath_).Value("SELECT count(*) FROM Schedules"), "8");
 }
 
 TEST_F(GroupSyncTest, ABackgroundSyncSparesTheEndsSyncUnlessMoreWasCommittedAfterIt) {
@@ -162,8 +161,7 @@ TEST_F(GroupSyncTest, ABackgroundSyncSparesTheEndsSyncUnlessMoreWasCommittedAfte
     ASSERT_TRUE(Insert(4));  // after the background sync began
   }
   EXPECT_EQ(g_logSyncs.load(), 1);
-  dbtest::RawDb raw(dbPath_);
-  EXPECT_EQ(raw.Value("SELECT count(*) FROM Schedules"), "4");
+  EXPECT_EQ(dbtest::RawDb(dbPath_).Value("SELECT count(*) FROM Schedules"), "4");
 }
 
 TEST_F(GroupSyncTest, RebuildableCommitsDoNotHoldUpTheEnd) {
@@ -195,6 +193,5 @@ TEST_F(GroupSyncTest, RebuildableCommitsDoNotHoldUpTheEnd) {
   }
   EXPECT_EQ(g_logSyncs.load(), 2);
   EXPECT_TRUE(GroupSync::WaitForRebuildableSyncs());
-  dbtest::RawDb raw(dbPath_);
-  EXPECT_EQ(raw.Value("SELECT count(*) FROM Schedules"), "5");
+  EXPECT_EQ(dbtest::RawDb(dbPath_).Value("SELECT count(*) FROM Schedules"), "5");
 }

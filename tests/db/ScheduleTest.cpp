@@ -66,8 +66,7 @@ TEST_F(ScheduleTest, InsertedRecordComesBackTrimmedWithEveryField) {
   EXPECT_EQ(db.Value("SELECT PlayPosition || TevMediumId || ThumbnailState FROM Schedules"), "<NULL>");
 
   Schedule byId(out.m_id);
-  EXPECT_EQ(byId.m_filePath, path);
-  EXPECT_EQ(byId.m_name, out.m_name);
+  EXPECT_EQ(Stored(byId), Stored(out));
 
   // Update writes every field back, the medium id and the state excepted.
   ASSERT_TRUE(db.Exec("UPDATE Schedules SET TevMediumId = 'M1'"));

@@ -28,10 +28,9 @@ TEST(StatementCacheTest, KeepsABoundedSet) {
   sqlite3_close(db);
 }
 
-class CachedQueryTest : public dbtest::DbFixture {};
+class CachedQueryTest : public dbtest::OpenDbFixture {};
 
 TEST_F(CachedQueryTest, BoundValuesGiveTheRowsAndBytesOfTheTextItself) {
-  OpenNew();
   database_->Close();  // the connection opens again at the next statement
   {
     dbtest::RawDb raw(dbPath_);
@@ -100,7 +99,6 @@ TEST_F(CachedQueryTest, BoundValuesGiveTheRowsAndBytesOfTheTextItself) {
 }
 
 TEST_F(CachedQueryTest, FailuresReportAsBeforeAndASchemaChangeIsSeen) {
-  OpenNew();
   SQLite query;
   ASSERT_TRUE(query.RunQuery("SELECT * from Config WHERE Key = 'Version'", L"test"));
   const int32_t columns = query.GetColumnCount();

@@ -90,7 +90,6 @@ class ModuleLifecycle : public ::testing::Test {
     fs::remove_all(root_);
   }
   std::string ModuleLog() { return ReadFile(root_ / "appdata/TevNetworks/Logs/TevPVR.log"); }
-  // Up to 10 s.
   bool Logged(const std::string& line) {
     for (int i = 0; i < 200; ++i) {
       if (ModuleLog().find(line) != std::string::npos) return true;

@@ -48,7 +48,6 @@ class MonitorFixture : public enginetest::EngineFixture {
     EngineFixture::TearDown();
   }
 
-  // Not started.
   FileSystemMonitor& Monitor(const std::wstring& kind = L"video") {
     monitor_.reset(new FileSystemMonitor(&engine_->Monitors()));
     monitor_->ChangeFolder(kind);
