@@ -94,8 +94,7 @@ TEST_F(ScheduleTest, LookUpsAndPopulateFailures) {
   EXPECT_EQ(missing.m_id, 0);
   EXPECT_EQ(missing.m_duration, 0);
 
-  Schedule none(L"/nope.wmv", L"DVRSTATE_SCHEDULED");
-  EXPECT_EQ(none.m_id, 0);
+  EXPECT_EQ(Schedule(L"/nope.wmv", L"DVRSTATE_SCHEDULED").m_id, 0);
 
   // Two rows with the same path.
   ASSERT_TRUE(Sample(L"/dup.wmv").Insert());
@@ -115,8 +114,7 @@ TEST_F(ScheduleTest, LookUpsAndPopulateFailures) {
 
   // A broken table.
   ASSERT_TRUE(db.Exec("ALTER TABLE Schedules RENAME TO Gone"));
-  Schedule broken(1);
-  EXPECT_EQ(broken.m_id, 0);
+  EXPECT_EQ(Schedule(1).m_id, 0);
   EXPECT_EQ(Schedule(L"/dup.wmv", L"x").m_id, 0);
   EXPECT_EQ(Schedule::GetIdFromPath(L"/dup.wmv"), -1);
 }

@@ -1,5 +1,4 @@
 // Recording file names, unique against the Schedules table and the disk.
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -13,7 +12,6 @@
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "support/VelException.h"
-#include "tests/common/FakeEnv.h"
 #include "tests/common/FakePeers.h"
 #include "tests/common/LocalTime.h"
 #include "tests/db/DbTestSupport.h"
@@ -181,8 +179,7 @@ TEST(DVR, ParsesRecordingFileNames) {
 }
 
 TEST(DVR, ExpandsDateWildcards) {
-  dbtest::ScopedEnv zone("TZ", "UTC");
-  tzset();
+  dbtest::ScopedZone zone("UTC");
   const std::wstring start = L"20080304200001";
   struct Case {
     const wchar_t* url;
@@ -200,8 +197,7 @@ TEST(DVR, ExpandsDateWildcards) {
   for (const Case& c : cases) {
     EXPECT_EQ(DVR::ReplaceWildcardInUrl(c.url, start), c.expanded) << tev::ToStdUtf8(c.url);
   }
-  tev::test::FakeEnv env;
-  env.SetNow(UtcTime(2011, 12, 25, 12, 0, 0));
+  zone.env.SetNow(UtcTime(2011, 12, 25, 12, 0, 0));
   EXPECT_EQ(DVR::ReplaceWildcardInUrl(L"u{yyyymmdd}", L""), L"u20111225");
 }
 

@@ -127,8 +127,7 @@ TEST_F(MonitorPass, StaleThumbnailFilesGoAtTheFirstPassOfARunOnly) {
   monitor.RunPass();
   EXPECT_TRUE(fs::exists(videoDir_ + "/a.ms-dvr.jpg"));
   // The audio monitor never deletes thumbnails.
-  FileSystemMonitor& audio = Monitor(L"audio");
-  audio.RunPass();
+  Monitor(L"audio").RunPass();
   EXPECT_TRUE(fs::exists(audioDir_ + "/a.ms-dvr.jpg"));
 }
 
