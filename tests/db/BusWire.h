@@ -1,5 +1,4 @@
-// A bus value in its wire form (integers as numbers, other types tagged),
-// for tests that compare a request whole.
+// A bus value in its wire form, to compare a request whole.
 #ifndef TEV_TESTS_DB_BUSWIRE_H_
 #define TEV_TESTS_DB_BUSWIRE_H_
 

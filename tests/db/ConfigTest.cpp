@@ -1,6 +1,5 @@
 #include "db/Config.h"
 
-
 #include <filesystem>
 #include <thread>
 
@@ -8,26 +7,19 @@
 
 #include "db/RecordingSettings.h"
 #include "db/Schedule.h"
-#include "db/SQLite.h"
 #include "engine/Schedules.h"
 #include "tests/db/DbTestSupport.h"
 
 using dbtest::RawDb;
 
-class ConfigTest : public dbtest::DbFixture {
+class ConfigTest : public dbtest::OpenDbFixture {
  protected:
-  void SetUp() override {
-    DbFixture::SetUp();
-    if (HasFatalFailure()) return;
-    OpenNew();
-  }
   int Rows(const std::string& key) {
     return std::stoi(RawDb(dbPath_).Value("SELECT count(*) FROM Config WHERE Key = '" + key + "'"));
   }
 };
 
 TEST_F(ConfigTest, StoreOperationsAndTheirCodes) {
-  // A new file's rows.
   EXPECT_EQ(RawDb(dbPath_).Rows("SELECT Key, Value FROM Config ORDER BY rowid"),
             (std::vector<std::vector<std::string>>{
                 {"FreeSpaceRequired", "200"}, {"Version", "7"}, {"StartPadding", "30"}, {"EndPadding", "0"}}));
@@ -57,7 +49,6 @@ TEST_F(ConfigTest, StoreOperationsAndTheirCodes) {
   for (auto& t : threads) t.join();
   EXPECT_EQ(Rows("Race"), 1);
 
-  // A broken table: statements fail.
   ASSERT_TRUE(RawDb(dbPath_).Exec("ALTER TABLE Config RENAME TO Gone"));
   EXPECT_EQ(Config::Get(L"Version", &value), 102);
   EXPECT_EQ(Config::Set(L"Version", L"1"), 102);
@@ -71,15 +62,14 @@ TEST_F(ConfigTest, FreeSpaceFloorAndPadding) {
   ASSERT_TRUE(RawDb(dbPath_).Exec("DELETE FROM Config WHERE Key = 'FreeSpaceRequired'"));
   EXPECT_EQ(RecordingSettings::InitializeFreeSpaceRequired(), 200000);
   EXPECT_EQ(Config::GetString(L"FreeSpaceRequired"), L"200");
-  // Any stored text: huge numbers stay huge (never wrap to a small or
-  // negative floor) and leave room for the disk-space sums.
+  // Huge numbers never wrap to a small floor and leave room for the sums.
   for (const wchar_t* text : {L"99999999999999999999", L"9223372036854775807", L"-9223372036854775808"}) {
     Config::SetString(L"FreeSpaceRequired", text);
     const int64_t floor = RecordingSettings::InitializeFreeSpaceRequired();
     EXPECT_EQ(floor, (text[0] == L'-' ? -1 : 1) * 1000000000000000LL) << tev::ToStdUtf8(text);
   }
 
-  // No value yet: 60, and nothing is stored by reading.
+  // Nothing is stored by reading.
   EXPECT_EQ(GetPaddingTime(), 60);
   EXPECT_EQ(Rows("RecordPadding"), 0);
   RecordingSettings::InitializeRecordPadding();
@@ -108,7 +98,6 @@ TEST_F(ConfigTest, FolderKeysAreFilledWithDefaultsOrTheMediaCenterPath) {
   EXPECT_EQ(RecordingSettings::FillFolderKey(kConfigVideoDirectory, video), video);
   EXPECT_TRUE(log_->Has(LOG_DEBUG, L"No Video Directory in DB, initialize it to: " + video));
   EXPECT_EQ(Config::GetString(kConfigVideoDirectory), video);
-  // Once stored it is used as it is.
   EXPECT_EQ(RecordingSettings::FillFolderKey(kConfigVideoDirectory, L"/elsewhere"), video);
 
   dbtest::WriteBytes(dir_.path() + "/registry.ini",
@@ -132,7 +121,6 @@ TEST_F(ConfigTest, FolderSettersCheckThenMovePendingSchedules) {
   const std::wstring wbase = tev::FromStdUtf8(base);
   Config::SetString(kConfigVideoDirectory, wbase + L"/video");
   Config::SetString(kConfigAudioDirectory, wbase + L"/Audio");
-  dbtest::WriteBytes(base + "/plainfile", "x");
 
   struct Row {
     const wchar_t* status;
@@ -163,10 +151,6 @@ TEST_F(ConfigTest, FolderSettersCheckThenMovePendingSchedules) {
     ++repointed;
     EXPECT_EQ(folder, wbase + L"/new video");
   };
-  // Refusals change nothing (the audio folder's and a missing one are
-  // SettingsServices.RecordingFoldersAreCheckedBeforeTheyChange).
-  EXPECT_EQ(RecordingSettings::SetVideoRecordingDirectory(wbase + L"/plainfile", &engineVideo, repoint), 122);
-  // A folder the module may not write into, whoever runs the test.
   std::filesystem::create_directories(base + "/readonly");
   env_.SetNotWritable(true);
   EXPECT_EQ(RecordingSettings::SetVideoRecordingDirectory(wbase + L"/readonly", &engineVideo, repoint), 123);
@@ -185,8 +169,7 @@ TEST_F(ConfigTest, FolderSettersCheckThenMovePendingSchedules) {
     EXPECT_GT(Schedule::GetIdFromPath(expected), 0) << tev::ToStdUtf8(expected);
   }
 
-  // The audio setter compares with the video folder, and the engine folder
-  // pointer may be absent.
+  // The audio setter compares with the video folder.
   EXPECT_EQ(RecordingSettings::SetAudioRecordingDirectory(wbase + L"/NEW VIDEO", nullptr, nullptr), 121);
   EXPECT_EQ(RecordingSettings::SetAudioRecordingDirectory(wbase + L"/audio", nullptr, nullptr), 0);
   EXPECT_GT(Schedule::GetIdFromPath(wbase + L"/audio/f.wma"), 0);

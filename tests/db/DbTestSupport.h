@@ -1,8 +1,4 @@
-// Helpers for the persistence tests (also included by the bus, engine and
-// passes tests): a temporary data folder with TEV_APPDATA_DIR pointing into
-// it, a log that records every line, raw SQLite access for building and
-// inspecting files behind the layer's back, and the schemas of the older
-// database versions.
+// Raw SQLite access behind the layer's back, and older schemas.
 #ifndef TEV_TESTS_DB_DBTESTSUPPORT_H_
 #define TEV_TESTS_DB_DBTESTSUPPORT_H_
 
@@ -42,7 +38,6 @@ using TempDir = tev::test::TempDir;
 
 using ScopedEnv = tev::test::ScopedEnv;
 
-// Records every line at every level while it is the global logger.
 class CapturingLog : public CBBLog {
  public:
   CapturingLog() : CBBLog(1u << 20, false) {}
@@ -67,14 +62,12 @@ class CapturingLog : public CBBLog {
     std::lock_guard<std::mutex> lock(mutex_);
     lines_.clear();
   }
-  // Number of lines of `level` equal to `text`.
   int Count(int level, const std::wstring& text) {
     int n = 0;
     for (const Line& line : Lines()) n += (line.level == level && line.text == text) ? 1 : 0;
     return n;
   }
   bool Has(int level, const std::wstring& text) { return Count(level, text) > 0; }
-  // Whether some line of `level` contains `part`.
   bool HasPart(int level, const std::wstring& part) {
     for (const Line& line : Lines()) {
       if (line.level == level && line.text.find(part) != std::wstring::npos) return true;
@@ -92,7 +85,6 @@ class CapturingLog : public CBBLog {
   std::vector<Line> lines_;
 };
 
-// Installs a CapturingLog as the global logger for the scope.
 class LogCapture {
  public:
   LogCapture() : log_(boost::make_shared<CapturingLog>()) { SetGlobalLogger(log_); }
@@ -103,7 +95,6 @@ class LogCapture {
   boost::shared_ptr<CapturingLog> log_;
 };
 
-// Opens the database file directly (not through the layer).
 class RawDb {
  public:
   explicit RawDb(const std::string& path) {
@@ -144,7 +135,6 @@ class RawDb {
     auto rows = Rows(sql);
     return rows.empty() || rows[0].empty() ? "<none>" : rows[0][0];
   }
-  // Column names of a table, in table order.
   std::vector<std::string> Columns(const std::string& table) {
     std::vector<std::string> names;
     for (auto& row : Rows("PRAGMA table_info('" + table + "')")) names.push_back(row[1]);
@@ -159,12 +149,11 @@ inline void WriteBytes(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// The version-7 columns of each table with their declared types, in table
-// order, and the version that added each one (0 = present from the start).
+// The version-7 columns in table order; addedIn 0: present from the start.
 struct ColumnDef {
   const char* name;
   const char* type;
-  int addedIn;  // the file version that first has the column
+  int addedIn;
 };
 
 inline const std::vector<ColumnDef>& SchedulesColumns() {
@@ -202,18 +191,13 @@ inline const std::vector<ColumnDef>& SeasonPassesColumns() {
   return columns;
 }
 
-// "ID" and the names of the columns a file of `version` has, in table order.
-inline std::vector<std::string> ColumnNames(const std::vector<ColumnDef>& columns, int version = 7) {
+inline std::vector<std::string> ColumnNames(const std::vector<ColumnDef>& columns) {
   std::vector<std::string> names = {"ID"};
-  for (const ColumnDef& c : columns) {
-    if (c.addedIn <= version) names.push_back(c.name);
-  }
+  for (const ColumnDef& c : columns) names.push_back(c.name);
   return names;
 }
 
-// Creates "<folder>/TevPVR.db" as a file of `version` (2..7) would be:
-// the version-7 tables without the columns later versions add, the Config
-// rows of that version.
+// "<folder>/TevPVR.db" as a file of `version` (2..7) was written.
 inline void MakeDatabase(const std::string& folder, int version) {
   std::filesystem::create_directories(folder);
   RawDb db(folder + "/TevPVR.db");
@@ -236,14 +220,10 @@ inline void MakeDatabase(const std::string& folder, int version) {
   }
 }
 
-// Base fixture: an empty data folder, no database yet, a captured log and a
-// fake environment (unshifted clock, no faults) installed.
 class DbFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Stored times are local: a fixed zone keeps round trips independent of
-    // the machine's zone and the season. UTC unless the run names a zone
-    // (the suite runs once more in one that is not UTC).
+    // Stored times are local: UTC unless the run names a zone.
     const char* zone = std::getenv("TZ");
     zone_.reset(new ScopedEnv("TZ", zone != nullptr && zone[0] != '\0' ? zone : "UTC"));
     tzset();
@@ -256,14 +236,11 @@ class DbFixture : public ::testing::Test {
     zone_.reset();
     tzset();
   }
-  // Closes the fixture's database, if any, and opens a new one on its
-  // folder (the default database from then on): Database::Open's result.
   bool OpenDatabase() {
     database_.reset();
     database_.reset(new Database(WFolder()));
     return database_->Open();
   }
-  // Opens (creating) a new database in the fixture's folder.
   void OpenNew() {
     std::filesystem::create_directories(dir_.path() + "/appdata/TevNetworks");
     ASSERT_TRUE(OpenDatabase()) << tev::ToStdUtf8(log_->Dump());
@@ -280,12 +257,18 @@ class DbFixture : public ::testing::Test {
   std::unique_ptr<Database> database_;  // the default database while it lives
 };
 
-// Runs the scope under one time zone (setenv + tzset), the clock unshifted;
-// the old zone is back, and re-read, at its end.
+class OpenDbFixture : public DbFixture {
+ protected:
+  void SetUp() override {
+    DbFixture::SetUp();
+    if (!HasFatalFailure()) OpenNew();
+  }
+};
+
+// One time zone for the scope; the old one is back, and re-read, at its end.
 class ScopedZone {
  public:
   explicit ScopedZone(const char* zone) : zone_("TZ", zone) { tzset(); }
-  // Moves "now" for the scope.
   tev::test::FakeEnv env;
 
  private:

@@ -1,6 +1,4 @@
-// Group syncs: the commits inside a GroupSync skip the log's sync, its end
-// syncs once, and other threads' commits sync as always. The syncs are
-// counted by a VFS that wraps the system's one.
+// A VFS wrapping the system's one counts the write-ahead log's syncs.
 #include "db/GroupSync.h"
 
 #include <sqlite3.h>
@@ -12,12 +10,10 @@
 
 #include "db/SQLite.h"
 #include "db/Transaction.h"
-#include "db/WFormat.h"
 #include "tests/db/DbTestSupport.h"
 
 namespace {
 
-// Counts xSync calls on write-ahead logs ("-wal" files).
 std::atomic<int> g_logSyncs{0};
 sqlite3_vfs* g_system = nullptr;
 sqlite3_vfs g_counting;
@@ -65,7 +61,6 @@ int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int
   return rc;
 }
 
-// Installs the counting VFS as the default while it lives.
 class CountingVfs {
  public:
   CountingVfs() {
@@ -105,8 +100,7 @@ class GroupSyncTest : public dbtest::DbFixture {
 };
 
 TEST_F(GroupSyncTest, CommitsInsideSyncOnceAtTheEndAndOthersSyncAsAlways) {
-  // Outside a group every commit syncs its write-ahead log before it is
-  // acknowledged (synchronous=NORMAL would lose the last ones on a power cut).
+  // Outside a group every commit syncs (NORMAL would lose it on a power cut).
   ASSERT_TRUE(Insert(1));
   ASSERT_TRUE(Insert(2));
   EXPECT_EQ(g_logSyncs.load(), 2);
@@ -116,23 +110,23 @@ TEST_F(GroupSyncTest, CommitsInsideSyncOnceAtTheEndAndOthersSyncAsAlways) {
     GroupSync outer;
     ASSERT_TRUE(Insert(3));
     {
-      GroupSync inner;  // joins the outer one
+      GroupSync inner;
       Transaction transaction(L"test");
       ASSERT_TRUE(Insert(4));
       ASSERT_TRUE(Insert(5));
       ASSERT_TRUE(transaction.Commit());
     }
     EXPECT_EQ(g_logSyncs.load(), 0);
-    // Another thread's commit meanwhile syncs (and takes ours with it).
+    // Another thread's commit syncs (and takes ours with it).
     std::thread other([] { EXPECT_TRUE(Insert(6)); });
     other.join();
     EXPECT_EQ(g_logSyncs.load(), 1);
     ASSERT_TRUE(Insert(7));
     EXPECT_EQ(g_logSyncs.load(), 1);
   }
-  EXPECT_EQ(g_logSyncs.load(), 2);  // the end's one sync
+  EXPECT_EQ(g_logSyncs.load(), 2);
 
-  // A group that changed nothing does not sync; afterwards commits sync again.
+  // A group that changed nothing does not sync.
   g_logSyncs = 0;
   {
     GroupSync reading;
@@ -143,12 +137,10 @@ TEST_F(GroupSyncTest, CommitsInsideSyncOnceAtTheEndAndOthersSyncAsAlways) {
   EXPECT_EQ(g_logSyncs.load(), 0);
   ASSERT_TRUE(Insert(8));
   EXPECT_EQ(g_logSyncs.load(), 1);
-  dbtest::RawDb raw(dbPath_);
-  EXPECT_EQ(raw.Value("SELECT count(*) FROM Schedules"), "8");
+  EXPECT_EQ(dbtest::RawDb(dbPath_).Value("SELECT count(*) FROM Schedules"), "8");
 }
 
 TEST_F(GroupSyncTest, ABackgroundSyncSparesTheEndsSyncUnlessMoreWasCommittedAfterIt) {
-  // Outside a group there is nothing to sync in the background.
   GroupSync::SyncInBackground();
   ASSERT_TRUE(Insert(1));
   EXPECT_EQ(g_logSyncs.load(), 1);
@@ -157,7 +149,7 @@ TEST_F(GroupSyncTest, ABackgroundSyncSparesTheEndsSyncUnlessMoreWasCommittedAfte
   {
     GroupSync outer;
     ASSERT_TRUE(Insert(2));
-    GroupSync::SyncInBackground();  // the log as it stands, on another thread
+    GroupSync::SyncInBackground();
     GroupSync::SyncInBackground();  // nothing new: no second one
   }
   EXPECT_EQ(g_logSyncs.load(), 0);  // the end only waited for it
@@ -169,8 +161,7 @@ TEST_F(GroupSyncTest, ABackgroundSyncSparesTheEndsSyncUnlessMoreWasCommittedAfte
     ASSERT_TRUE(Insert(4));  // after the background sync began
   }
   EXPECT_EQ(g_logSyncs.load(), 1);
-  dbtest::RawDb raw(dbPath_);
-  EXPECT_EQ(raw.Value("SELECT count(*) FROM Schedules"), "4");
+  EXPECT_EQ(dbtest::RawDb(dbPath_).Value("SELECT count(*) FROM Schedules"), "4");
 }
 
 TEST_F(GroupSyncTest, RebuildableCommitsDoNotHoldUpTheEnd) {
@@ -186,7 +177,7 @@ TEST_F(GroupSyncTest, RebuildableCommitsDoNotHoldUpTheEnd) {
   EXPECT_EQ(g_logSyncs.load(), 0);  // neither the end nor the rebuildable commit synced here
   EXPECT_TRUE(GroupSync::WaitForRebuildableSyncs());  // it was synced on another thread
 
-  // A commit of its own after the rebuildable one is synced by the end as usual.
+  // A plain commit after the rebuildable one is synced by the end.
   {
     GroupSync outer;
     {
@@ -196,13 +187,11 @@ TEST_F(GroupSyncTest, RebuildableCommitsDoNotHoldUpTheEnd) {
     ASSERT_TRUE(Insert(4));
   }
   EXPECT_EQ(g_logSyncs.load(), 1);
-  // Outside a group a rebuildable commit syncs as every commit does.
   {
     GroupSync::Rebuildable ids;
     ASSERT_TRUE(Insert(5));
   }
   EXPECT_EQ(g_logSyncs.load(), 2);
   EXPECT_TRUE(GroupSync::WaitForRebuildableSyncs());
-  dbtest::RawDb raw(dbPath_);
-  EXPECT_EQ(raw.Value("SELECT count(*) FROM Schedules"), "5");
+  EXPECT_EQ(dbtest::RawDb(dbPath_).Value("SELECT count(*) FROM Schedules"), "5");
 }

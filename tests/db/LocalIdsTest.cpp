@@ -6,32 +6,23 @@
 
 using dbtest::RawDb;
 
-class LocalIdsTest : public dbtest::DbFixture {
- protected:
-  void SetUp() override {
-    DbFixture::SetUp();
-    if (HasFatalFailure()) return;
-    OpenNew();
-    db_.reset(new RawDb(dbPath_));
-    // Schedules 1..3 and passes 1..2; "shared" is held by both kinds.
-    // Written through the layer, so that text is stored in its encoding.
-    const std::pair<const wchar_t*, const wchar_t*> schedules[] = {
-        {L"sched-1", L"/rec/a.wmv"}, {L"shared", L"/rec/it's.wmv"},
-        {L"O'Neil \U0001F600", L"/rec/c.wmv"}};
-    for (const auto& row : schedules) {
-      SQLite q;
-      ASSERT_TRUE(q.RunQuery("INSERT INTO Schedules (TevMediumId, FilePath) VALUES (?, ?)",
-                             {row.first, row.second}, L"test"));
-    }
-    for (const wchar_t* pass : {L"pass-1", L"shared"}) {
-      SQLite q;
-      ASSERT_TRUE(q.RunQuery("INSERT INTO SeasonPasses (TevMediumId) VALUES (?)", {pass}, L"test"));
-    }
-  }
-  std::unique_ptr<RawDb> db_;
-};
+class LocalIdsTest : public dbtest::OpenDbFixture {};
 
 TEST_F(LocalIdsTest, LookUpsBothWaysSearchPassesFirst) {
+  // Through the layer, which owns the text's encoding.
+  const std::pair<const wchar_t*, const wchar_t*> schedules[] = {
+      {L"sched-1", L"/rec/a.wmv"},
+      {L"shared", L"/rec/it's.wmv"},
+      {L"O'Neil \U0001F600", L"/rec/c.wmv"}};
+  for (const auto& row : schedules) {
+    SQLite q;
+    ASSERT_TRUE(q.RunQuery("INSERT INTO Schedules (TevMediumId, FilePath) VALUES (?, ?)",
+                           {row.first, row.second}, L"test"));
+  }
+  for (const wchar_t* pass : {L"pass-1", L"shared"}) {
+    SQLite q;
+    ASSERT_TRUE(q.RunQuery("INSERT INTO SeasonPasses (TevMediumId) VALUES (?)", {pass}, L"test"));
+  }
   struct Case {
     std::wstring mediumId;
     int32_t localId;
@@ -64,8 +55,7 @@ TEST_F(LocalIdsTest, LookUpsBothWaysSearchPassesFirst) {
   EXPECT_EQ(LocalIds::GetLocalIdFromPath(L"/rec/none.wmv"), 0);
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"GetLocalIdFromPath could not find id for path: /rec/none.wmv"));
 
-  // A query that fails finds nothing, of no known type.
-  db_->Exec("DROP TABLE Schedules");
+  RawDb(dbPath_).Exec("DROP TABLE Schedules");
   EXPECT_EQ(LocalIds::GetType(L"sched-1"), LocalIds::kTypeUnknown);
   EXPECT_EQ(LocalIds::GetLocalIdFromTevMediumId(L"sched-1", true), 0);
   EXPECT_EQ(LocalIds::GetScheduleMediumId(1), L"");

@@ -25,52 +25,43 @@ int64_t Fresh(struct tm t) { return static_cast<int64_t>(mktime(&t)); }
 
 }  // namespace
 
-// With TZ unset glibc re-reads the zone file whenever it changed; the memo
-// looks at it once per second given and starts again when it changed.
+// With TZ unset glibc re-reads a changed zone file.
 TEST(MktimeMemo, NoticesAChangedZoneFileOnceASecondWithTzUnset) {
   dbtest::TempDir dir;
   const std::string zoneFile = dir.path() + "/localtime";
   dbtest::WriteBytes(zoneFile, "one");
   tev::MktimeMemo memo(zoneFile);
   const struct tm fields = Fields(2021, 3, 15, 20, 30, 0);
+  // Converts at `second` (as mktime would) and gives the zone changes seen.
+  auto changesAt = [&](int64_t second) {
+    EXPECT_EQ(memo.Convert(fields, second), Fresh(fields)) << second;
+    return memo.ZoneChanges();
+  };
   {
     ScopedZone unset(nullptr);
-    EXPECT_EQ(memo.Convert(fields, 100), Fresh(fields));
-    EXPECT_EQ(memo.ZoneChanges(), 1);
-    EXPECT_EQ(memo.Convert(fields, 100), Fresh(fields));
-    EXPECT_EQ(memo.Convert(fields, 101), Fresh(fields));
-    EXPECT_EQ(memo.ZoneChanges(), 1);  // looked at again, unchanged
-
+    EXPECT_EQ(changesAt(100), 1);
+    EXPECT_EQ(changesAt(100), 1);
+    EXPECT_EQ(changesAt(101), 1);
     dbtest::WriteBytes(zoneFile, "two, longer");
-    EXPECT_EQ(memo.Convert(fields, 101), Fresh(fields));
-    EXPECT_EQ(memo.ZoneChanges(), 1);  // not looked at within the second
-    EXPECT_EQ(memo.Convert(fields, 102), Fresh(fields));
-    EXPECT_EQ(memo.ZoneChanges(), 2);
+    EXPECT_EQ(changesAt(101), 1);  // not looked at within the second
+    EXPECT_EQ(changesAt(102), 2);
     // Replaced by another file (a new inode), then gone.
     dbtest::WriteBytes(zoneFile + ".new", "two, longer");
     std::rename((zoneFile + ".new").c_str(), zoneFile.c_str());
-    memo.Convert(fields, 103);
-    EXPECT_EQ(memo.ZoneChanges(), 3);
+    EXPECT_EQ(changesAt(103), 3);
     std::remove(zoneFile.c_str());
-    memo.Convert(fields, 104);
-    EXPECT_EQ(memo.ZoneChanges(), 4);
-    memo.Convert(fields, 105);
-    EXPECT_EQ(memo.ZoneChanges(), 4);
+    EXPECT_EQ(changesAt(104), 4);
+    EXPECT_EQ(changesAt(105), 4);
   }
-  // With TZ set the file is not looked at (a changed TZ is the zone-switching
-  // property of TimeUtilsTest.cpp).
+  // With TZ set the file is not looked at.
   ScopedZone london("Europe/London");
-  EXPECT_EQ(memo.Convert(fields, 105), Fresh(fields));
-  EXPECT_EQ(memo.ZoneChanges(), 5);
+  EXPECT_EQ(changesAt(105), 5);
   dbtest::WriteBytes(zoneFile, "three");
-  EXPECT_EQ(memo.Convert(fields, 106), Fresh(fields));
-  EXPECT_EQ(memo.ZoneChanges(), 5);
+  EXPECT_EQ(changesAt(106), 5);
 }
 
-// In an hour that occurs twice, mktime answers by the offset of its
-// previous call: without a daylight flag at every autumn change, and even
-// with one where the standard offset itself went back (Moscow, 2014). The
-// memo must pin neither answer.
+// In an hour that occurs twice mktime answers by its previous call's offset,
+// even with a daylight flag where the standard offset went back (Moscow 2014).
 TEST(MktimeMemo, ARepeatedHourFollowsMktimeWhateverCameBefore) {
   struct Case {
     const char* zone;
@@ -94,7 +85,7 @@ TEST(MktimeMemo, ARepeatedHourFollowsMktimeWhateverCameBefore) {
         answers.insert(expected);
       }
     }
-    // Both instants were given, so the case is the one described.
+    // Both instants were given.
     EXPECT_EQ(answers.size(), 2u) << c.zone;
   }
 }

@@ -1,12 +1,10 @@
 #include "db/SQLite.h"
 
-
 #include <filesystem>
 
 #include <gtest/gtest.h>
 
 #include "db/TimeUtils.h"
-#include "db/WFormat.h"
 #include "support/VelException.h"
 #include "tests/common/Shell.h"
 #include "tests/db/DbTestSupport.h"
@@ -15,10 +13,8 @@ using dbtest::RawDb;
 
 class SQLiteTest : public dbtest::DbFixture {};
 
-TEST_F(SQLiteTest, DatabaseFolderIsUnderTheAppDataFolder) {
-  EXPECT_EQ(SQLite::DatabaseFolder(), tev::FromStdUtf8(dir_.path() + "/appdata/TevNetworks/TevPVR"));
-  EXPECT_TRUE(std::filesystem::is_directory(dir_.path() + "/appdata/TevNetworks"));
-  // An app-data folder that cannot be made.
+// Where the folder is: ModuleLifecycle.StartsJoinsTheBusAndShutsDownInOrder.
+TEST_F(SQLiteTest, AnAppDataFolderThatCannotBeMadeIsRefused) {
   dbtest::WriteBytes(dir_.path() + "/file", "x");
   dbtest::ScopedEnv bad("TEV_APPDATA_DIR", dir_.path() + "/file/below");
   try {
@@ -61,7 +57,6 @@ TEST_F(SQLiteTest, GettersReadByNameAndReportWhatIsMissing) {
   EXPECT_TRUE(q.Next());
   EXPECT_EQ(q.GetInt("ID"), -1);
 
-  // An empty result: every getter reports out of bounds.
   SQLite none;
   ASSERT_TRUE(none.RunQuery("SELECT * FROM Schedules WHERE ID = 99", L"t"));
   EXPECT_EQ(none.GetRowCount(), 0);
@@ -140,7 +135,7 @@ TEST_F(SQLiteTest, NonDatabaseOrDamagedFileIsRefusedAndLeftAsItWas) {
     if (c.error != nullptr) {
       EXPECT_EQ(lines[0].text, std::wstring(L"Can't open database: ") + c.error + L"\n");
     }
-    // Later statements try to open again and fail the same way.
+    // Later statements try to open again.
     SQLite q;
     EXPECT_FALSE(q.RunQuery("SELECT * FROM Config", L"t"));
     EXPECT_EQ(tev::test::ReadFile(dbPath_), c.bytes) << c.what;
@@ -190,8 +185,7 @@ TEST_F(SQLiteTest, LimitedQueriesKeepTheFirstRows) {
 }
 
 TEST_F(SQLiteTest, AnOlderFileGetsTheIndexesAndPlannerStatisticsOnceAndALaterStartWritesNothing) {
-  // A version-7 file as an earlier release left it: the old start index,
-  // no statistics.
+  // An earlier release's version-7 file: the old start index, no statistics.
   dbtest::MakeDatabase(folder_, 7);
   {
     RawDb raw(dbPath_);
@@ -207,15 +201,13 @@ TEST_F(SQLiteTest, AnOlderFileGetsTheIndexesAndPlannerStatisticsOnceAndALaterSta
             "1");
   EXPECT_EQ(raw.Value("SELECT stat FROM sqlite_stat1 WHERE idx = 'SchedulesByStatusEnd'"),
             "100000 100 2 1");
-  // The statistics steer an equality on the file path to its own index
-  // even with a status beside it.
+  // The statistics steer a file path lookup to its index despite the status.
   auto plan = raw.Rows("EXPLAIN QUERY PLAN SELECT * FROM Schedules WHERE FilePath = 'x' AND "
                        "Status = 'DVRSTATE_SCHEDULED'");
   ASSERT_EQ(plan.size(), 1u);
   EXPECT_NE(plan[0][3].find("SchedulesByFile"), std::string::npos) << plan[0][3];
 
-  // Changed statistics are put back; a start with everything in place
-  // commits nothing.
+  // Changed statistics are put back; a start with all in place commits nothing.
   raw.Exec("UPDATE sqlite_stat1 SET stat = '10 10' WHERE idx = 'SchedulesByFile'");
   database_->Close();
   ASSERT_TRUE(OpenDatabase());

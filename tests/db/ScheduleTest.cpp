@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "db/SQLite.h"
 #include "db/TimeUtils.h"
 #include "tests/db/DbTestSupport.h"
 
@@ -47,14 +46,7 @@ auto Stored(const Schedule& s) {
 
 }  // namespace
 
-class ScheduleTest : public dbtest::DbFixture {
- protected:
-  void SetUp() override {
-    DbFixture::SetUp();
-    if (HasFatalFailure()) return;
-    OpenNew();
-  }
-};
+class ScheduleTest : public dbtest::OpenDbFixture {};
 
 TEST_F(ScheduleTest, InsertedRecordComesBackTrimmedWithEveryField) {
   const std::wstring path = L"/rec/it's 100% \U0001F600.wmv";
@@ -74,8 +66,7 @@ TEST_F(ScheduleTest, InsertedRecordComesBackTrimmedWithEveryField) {
   EXPECT_EQ(db.Value("SELECT PlayPosition || TevMediumId || ThumbnailState FROM Schedules"), "<NULL>");
 
   Schedule byId(out.m_id);
-  EXPECT_EQ(byId.m_filePath, path);
-  EXPECT_EQ(byId.m_name, out.m_name);
+  EXPECT_EQ(Stored(byId), Stored(out));
 
   // Update writes every field back, the medium id and the state excepted.
   ASSERT_TRUE(db.Exec("UPDATE Schedules SET TevMediumId = 'M1'"));
@@ -86,11 +77,10 @@ TEST_F(ScheduleTest, InsertedRecordComesBackTrimmedWithEveryField) {
   byId.m_tevMediumId = L"ignored";
   ASSERT_TRUE(byId.Update());
   Schedule again(out.m_id);
-  EXPECT_EQ(again.m_name, L"New 'name'");
-  EXPECT_EQ(again.m_status, out.m_status);
-  EXPECT_EQ(again.m_startTime, in.m_startTime + 60);
-  EXPECT_EQ(again.m_keepUntil, 2);
-  EXPECT_EQ(again.m_tevMediumId, L"M1");
+  EXPECT_EQ(std::tie(again.m_name, again.m_status, again.m_startTime, again.m_keepUntil,
+                     again.m_tevMediumId),
+            std::make_tuple(std::wstring(L"New 'name'"), out.m_status, in.m_startTime + 60, 2,
+                            std::wstring(L"M1")));
 
   // A time that cannot be written is refused, not thrown.
   again.m_startTime = -1;
@@ -104,8 +94,7 @@ TEST_F(ScheduleTest, LookUpsAndPopulateFailures) {
   EXPECT_EQ(missing.m_id, 0);
   EXPECT_EQ(missing.m_duration, 0);
 
-  Schedule none(L"/nope.wmv", L"DVRSTATE_SCHEDULED");
-  EXPECT_EQ(none.m_id, 0);
+  EXPECT_EQ(Schedule(L"/nope.wmv", L"DVRSTATE_SCHEDULED").m_id, 0);
 
   // Two rows with the same path.
   ASSERT_TRUE(Sample(L"/dup.wmv").Insert());
@@ -125,8 +114,7 @@ TEST_F(ScheduleTest, LookUpsAndPopulateFailures) {
 
   // A broken table.
   ASSERT_TRUE(db.Exec("ALTER TABLE Schedules RENAME TO Gone"));
-  Schedule broken(1);
-  EXPECT_EQ(broken.m_id, 0);
+  EXPECT_EQ(Schedule(1).m_id, 0);
   EXPECT_EQ(Schedule(L"/dup.wmv", L"x").m_id, 0);
   EXPECT_EQ(Schedule::GetIdFromPath(L"/dup.wmv"), -1);
 }

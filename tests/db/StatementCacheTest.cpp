@@ -1,6 +1,4 @@
-// A statement run with bound values (through the prepared-statement cache)
-// gives what the same statement with its values written in gives to SQLite
-// directly, and stores the same bytes.
+// Bound values give what SQLite gives for the text with the values written in.
 #include "db/StatementCache.h"
 
 #include <sqlite3.h>
@@ -13,8 +11,7 @@
 #include "platform/WideText.h"
 #include "tests/db/DbTestSupport.h"
 
-// A module that runs for months formats many distinct statement texts: the
-// cache keeps a bounded set of them.
+// A module running for months formats many distinct statement texts.
 TEST(StatementCacheTest, KeepsABoundedSet) {
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
@@ -31,10 +28,9 @@ TEST(StatementCacheTest, KeepsABoundedSet) {
   sqlite3_close(db);
 }
 
-class CachedQueryTest : public dbtest::DbFixture {};
+class CachedQueryTest : public dbtest::OpenDbFixture {};
 
 TEST_F(CachedQueryTest, BoundValuesGiveTheRowsAndBytesOfTheTextItself) {
-  OpenNew();
   database_->Close();  // the connection opens again at the next statement
   {
     dbtest::RawDb raw(dbPath_);
@@ -47,16 +43,15 @@ TEST_F(CachedQueryTest, BoundValuesGiveTheRowsAndBytesOfTheTextItself) {
     const char* literal;  // what the value is written in as, in place of the '?'
     std::vector<SqlValue> values;
   };
-  // The first statement twice with other values: the second run reuses it.
+  // The first statement twice: the second run reuses it.
   const Case cases[] = {
       {"SELECT * FROM Schedules WHERE Name = ?", "'It''s'", {L"It's"}},
       {"SELECT * FROM Schedules WHERE Name = ?", "'Plain'", {L"Plain"}},
-      // Text column against a number and integer column against text: the
-      // comparison converts the same way as with the literal in the text.
+      // Text column against a number and the reverse: converted as a literal is.
       {"SELECT Name FROM Schedules WHERE Owner = ?", "108", {108}},
       {"SELECT Name FROM Schedules WHERE Duration = ?", "'1800'", {L"1800"}},
-      // A time bound as its database text compares as the number written in.
-      {"SELECT Name, Description FROM Schedules WHERE StartTime > ? ORDER BY StartTime", "20261208000000",
+      {"SELECT Name, Description FROM Schedules WHERE StartTime > ? ORDER BY StartTime",
+       "20261208000000",
        {SqlValue::Utf8("20261208000000")}},
       {"SELECT Name FROM Schedules WHERE Name = ?", "'nothing'", {L"nothing"}},
       {"SELECT Name FROM Schedules WHERE Description IS ?", "NULL", {SqlValue::Null()}},
@@ -85,9 +80,7 @@ TEST_F(CachedQueryTest, BoundValuesGiveTheRowsAndBytesOfTheTextItself) {
       }
     }
   }
-  // A text with a quote and a character outside the BMP is stored as the
-  // module's unit-by-unit UTF-8 and as its type (text into a text column,
-  // a number's text into an integer column as a number).
+  // Text outside the BMP is stored as the module's unit-by-unit UTF-8.
   const std::wstring odd = L"O'Brien \U0001F3AC";
   SQLite update;
   ASSERT_TRUE(update.RunQuery("UPDATE 'Schedules' SET 'Description' = ?, 'Owner' = ?, "
@@ -96,8 +89,7 @@ TEST_F(CachedQueryTest, BoundValuesGiveTheRowsAndBytesOfTheTextItself) {
   EXPECT_EQ(raw.Value("SELECT hex(Description) || typeof(Owner) || typeof(Duration) FROM "
                       "Schedules WHERE ID = 1"),
             "4F27427269656E20EDA0BCEDBEAC" "textinteger");
-  // Too few or too many values, or a second statement: refused before
-  // anything runs.
+  // Too few or too many values, or a second statement: nothing runs.
   EXPECT_FALSE(update.RunQuery("UPDATE Schedules SET Owner = ? WHERE ID = ?", {L"1"}, L"test"));
   EXPECT_FALSE(update.RunQuery("UPDATE Schedules SET Owner = ? WHERE ID = ?", {L"1", 1, 2}, L"t"));
   EXPECT_FALSE(update.RunQuery("UPDATE Schedules SET Owner = ? WHERE ID = 1; DELETE FROM Schedules",
@@ -107,18 +99,16 @@ TEST_F(CachedQueryTest, BoundValuesGiveTheRowsAndBytesOfTheTextItself) {
 }
 
 TEST_F(CachedQueryTest, FailuresReportAsBeforeAndASchemaChangeIsSeen) {
-  OpenNew();
   SQLite query;
   ASSERT_TRUE(query.RunQuery("SELECT * from Config WHERE Key = 'Version'", L"test"));
   const int32_t columns = query.GetColumnCount();
   EXPECT_EQ(columns, 2);
-  // The cached shape of the same statement sees the new column.
   ASSERT_TRUE(query.RunQuery("ALTER TABLE Config ADD COLUMN Extra varchar", L"test"));
   ASSERT_TRUE(query.RunQuery("SELECT * from Config WHERE Key = 'FreeSpaceRequired'", L"test"));
   EXPECT_EQ(query.GetColumnCount(), 3);
   EXPECT_EQ(query.GetString("Value"), L"200");
 
-  // A constraint failure: the engine's message, and no result kept.
+  // A failure at step rather than at prepare.
   ASSERT_TRUE(query.RunQuery("CREATE UNIQUE INDEX OneKey ON Config (Key)", L"test"));
   log_->Clear();
   EXPECT_FALSE(query.RunQuery("INSERT INTO Config (Key, Value) VALUES ('Version', '8')",
@@ -127,7 +117,6 @@ TEST_F(CachedQueryTest, FailuresReportAsBeforeAndASchemaChangeIsSeen) {
       << tev::ToStdUtf8(log_->Dump());
   EXPECT_TRUE(log_->Has(LOG_ERROR, L"INSERT INTO Config (Key, Value) VALUES ('Version', '8')"));
   EXPECT_EQ(query.GetRowCount(), 0);
-  // The next run of that shape works with other values.
   EXPECT_TRUE(query.RunQuery("INSERT INTO Config (Key, Value) VALUES ('Other', '1')", L"t"));
   ASSERT_TRUE(query.RunQuery("SELECT * FROM Config WHERE Key = 'Other'", L"t"));
   EXPECT_EQ(query.GetString("Value"), L"1");

@@ -1,5 +1,4 @@
-// Grouped statements: one commit for a scope, nested scopes joining the
-// outer one, and other threads' statements kept out of it until it ends.
+// Other threads' statements are kept out of a grouped scope until it ends.
 #include "db/Transaction.h"
 
 #include <atomic>
@@ -17,12 +16,11 @@ namespace {
 
 using dbtest::RawDb;
 
-class TransactionTest : public dbtest::DbFixture {
+class TransactionTest : public dbtest::OpenDbFixture {
  protected:
   void SetUp() override {
-    DbFixture::SetUp();
+    OpenDbFixture::SetUp();
     if (HasFatalFailure()) return;
-    OpenNew();
     database_->ObserveStatements([this](const std::string& sql) {
       std::lock_guard<std::mutex> hold(mutex_);
       seen_.push_back(sql);
@@ -56,7 +54,7 @@ TEST_F(TransactionTest, AScopeCommitsOnceAndAnotherThreadsStatementWaitsForTheCo
     ASSERT_TRUE(Insert("a"));
     {
       Transaction inner(L"test");
-      EXPECT_TRUE(inner.Active());  // joined the outer one
+      EXPECT_TRUE(inner.Active());
       ASSERT_TRUE(Insert("b"));
       EXPECT_TRUE(inner.Commit());  // joins the outer one: nothing yet
     }
@@ -65,9 +63,9 @@ TEST_F(TransactionTest, AScopeCommitsOnceAndAnotherThreadsStatementWaitsForTheCo
       Insert("c");
     });
     while (!asking) std::this_thread::yield();
-    // Time for the other statement to slip in, were it not held back.
+    // Time for the other statement to slip in were it not held back.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(raw.Value("SELECT count(*) FROM Schedules"), "0");  // nothing committed yet
+    EXPECT_EQ(raw.Value("SELECT count(*) FROM Schedules"), "0");
     EXPECT_TRUE(group.Commit());
   }
   other.join();
@@ -91,6 +89,6 @@ TEST_F(TransactionTest, AScopeLeftWithoutCommitUndoesOnlyItsOwnStatements) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   other.join();
-  // The other thread's row waited for the rollback instead of falling in it.
+  // The other thread's row waited for the rollback rather than fall in it.
   EXPECT_EQ(raw.Value("SELECT group_concat(Name, ',') FROM Schedules ORDER BY ID"), "kept,other");
 }

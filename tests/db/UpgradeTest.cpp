@@ -1,13 +1,9 @@
-// Upgrades of older files without a bus: the schema always reaches version
-// 7 at open; the medium ids wait for the media library (UpgradeBusTest.cpp)
-// and no step that rewrites stored values runs twice.
+// Upgrades without a bus; the medium ids are UpgradeBusTest.cpp's.
 #include <algorithm>
 #include <filesystem>
 
 #include <gtest/gtest.h>
 
-#include "db/Config.h"
-#include "db/SQLite.h"
 #include "db/TimeUtils.h"
 #include "passes/SeasonPasses.h"
 #include "tests/common/FakePeers.h"
@@ -21,8 +17,7 @@ namespace {
 
 typedef std::vector<std::vector<std::string>> Rows;
 
-// A table's column names, sorted: the steps append what they add, so the
-// order differs from a new file's.
+// The steps append columns, so the order differs from a new file's.
 std::vector<std::string> Sorted(std::vector<std::string> names) {
   std::sort(names.begin(), names.end());
   return names;
@@ -43,16 +38,15 @@ class UpgradeTest : public dbtest::DbFixture {
                           tev::ToStdUtf8(FormatTime3(end - 3600)) + ", " + tev::ToStdUtf8(FormatTime3(end)) + ")"));
   }
   void AddPass(const std::string& program, const std::string& mimetype, const std::string& priority) {
-    // No priority: the column is left out (a version-2 file has none).
+    // A version-2 file has no priority column.
     const std::string column = priority.empty() ? "" : ", Priority";
     const std::string value = priority.empty() ? "" : ", " + priority;
     ASSERT_TRUE(db_->Exec("INSERT INTO SeasonPasses (ProgramName, ChannelMimetype, StartDate" + column +
                           ") VALUES ('" + program + "', '" + mimetype + "', 20090315203000" + value + ")"));
   }
   std::string Version() { return db_->Value("SELECT Value FROM Config WHERE Key = 'Version'"); }
-  bool Initialize() { return OpenDatabase(); }
 
-  // Made at first use, over the database the test opened.
+  // Made at first use, over the test's database.
   tev::test::PassObjects& Objects() {
     if (!objects_) objects_.reset(new tev::test::PassObjects(peers_, false));
     return *objects_;
@@ -69,7 +63,7 @@ TEST_F(UpgradeTest, EmptyFilesOfEveryVersionEndAtSevenWithAllColumns) {
     std::filesystem::remove_all(folder_);
     Make(version);
     log_->Clear();
-    ASSERT_TRUE(Initialize()) << version;
+    ASSERT_TRUE(OpenDatabase()) << version;
     EXPECT_EQ(Version(), "7") << version;
     EXPECT_EQ(Sorted(db_->Columns("Schedules")), Sorted(dbtest::ColumnNames(dbtest::SchedulesColumns())))
         << version;
@@ -98,23 +92,20 @@ TEST_F(UpgradeTest, VersionTwoWithRowsEndsAtSevenAndKeepsALaterPriority) {
   AddPass("web", "video/x-webwin", "");
   AddPass("tv two", "video/x-tv", "");
 
-  ASSERT_TRUE(Initialize());
+  ASSERT_TRUE(OpenDatabase());
   EXPECT_EQ(Version(), "7");
   EXPECT_EQ(db_->Rows("SELECT EpisodeTitle, PlayPosition, EpisodeUrl FROM Schedules ORDER BY ID"),
             (Rows{{"done", "0", "done"}, {"it's next", "0", "it's next"}, {"new conflict", "0", "new conflict"}}));
-  // Numbered 0, 1, 2 by step 3; renumbered by step 5: television passes
-  // 1, 2 in that order, the web pass 0.
+  // Numbered 0, 1, 2 by step 3; step 5 gives television passes 1, 2, the web 0.
   EXPECT_EQ(db_->Rows("SELECT ProgramName, Priority FROM SeasonPasses ORDER BY ID"),
             (Rows{{"tv one", "1"}, {"web", "0"}, {"tv two", "2"}}));
-  // Nothing asked the bus at open; the ids are left for the library.
   EXPECT_FALSE(log_->HasPart(LOG_ERROR, L"no bus endpoint"));
   EXPECT_EQ(db_->Value("SELECT Value FROM Config WHERE Key = 'MediumIdUpgrade'"), "passes");
 
-  // A priority changed after the upgrade stays through a later start (the
-  // schedules' edits are ModuleLifecycle.VersionTwoWithRows...'s).
+  // A priority changed after the upgrade survives a later start.
   ASSERT_TRUE(db_->Exec("UPDATE SeasonPasses SET Priority = 9 WHERE ProgramName = 'web'"));
   database_.reset();
-  ASSERT_TRUE(Initialize());
+  ASSERT_TRUE(OpenDatabase());
   EXPECT_EQ(db_->Value("SELECT Priority FROM SeasonPasses WHERE ProgramName = 'web'"), "9");
 }
 
@@ -125,14 +116,12 @@ TEST_F(UpgradeTest, VersionFiveRenumbersByPriorityOrder) {
   AddPass("tv a", "video/x-tv", "0");
   AddPass("webcam", "video/x-inputdevice", "2");
   AddPass("tv b", "video/x-tvsomething", "2");
-  ASSERT_TRUE(Initialize());
-  // Order by old priority (ties in table order): tv a 0, web 1, webcam 2,
-  // tv b 2, tv c 3. "tv" anywhere in the mimetype counts.
+  ASSERT_TRUE(OpenDatabase());
+  // By old priority, ties in table order; "tv" anywhere in the mimetype counts.
   EXPECT_EQ(db_->Rows("SELECT ProgramName, Priority FROM SeasonPasses ORDER BY ID"),
             (Rows{{"tv c", "3"}, {"web", "0"}, {"tv a", "1"}, {"webcam", "0"}, {"tv b", "2"}}));
   EXPECT_EQ(Version(), "7");
-  // Each pass is offered to the media library when the migration runs;
-  // without a bus it stays to do.
+  // Without a bus the migration offers each pass and stays to do.
   EXPECT_EQ(log_->Count(LOG_ERROR, L"Schedule::AddMedium: no bus endpoint"), 0);
   EXPECT_FALSE(Objects().passes.FinishMediumIdUpgrade());
   EXPECT_EQ(log_->Count(LOG_ERROR, L"Schedule::AddMedium: no bus endpoint"), 5);
@@ -145,15 +134,13 @@ TEST_F(UpgradeTest, UnknownVersionTextsRunNoStep) {
     database_.reset();
     ASSERT_TRUE(db_->Exec(std::string("UPDATE Config SET Value = '") + text + "' WHERE Key = 'Version'"));
     log_->Clear();
-    ASSERT_TRUE(Initialize());
+    ASSERT_TRUE(OpenDatabase());
     EXPECT_FALSE(log_->HasPart(LOG_INFO, L"Updating database")) << text;
   }
 }
 
 TEST_F(UpgradeTest, FailureAtEveryStatementLeavesAWholeResumableFile) {
-  // SQLite's countdown: statements 0..n-1 succeed, every later one fails.
-  // After each run the file must be whole, no row may be lost, and a clean
-  // restart must carry the chain on.
+  // Statements 0..n-1 succeed, every later one fails.
   const int64_t now = tev::Clock::Now();
   std::string pristine;
   {
@@ -182,8 +169,8 @@ TEST_F(UpgradeTest, FailureAtEveryStatementLeavesAWholeResumableFile) {
       EXPECT_EQ(db.Value("SELECT count(*) FROM SeasonPasses"), "1") << n;
       EXPECT_EQ(versions.count(db.Value("SELECT Value FROM Config WHERE Key = 'Version'")), 1u) << n;
     }
-    // A clean restart finishes the schema; every step's rewrite ran once.
-    ASSERT_TRUE(Initialize()) << n;
+    // Every step's rewrite ran once.
+    ASSERT_TRUE(OpenDatabase()) << n;
     RawDb db(dbPath_);
     EXPECT_EQ(db.Value("SELECT Value FROM Config WHERE Key = 'Version'"), "7") << n;
     EXPECT_EQ(db.Rows("SELECT EpisodeTitle, PlayPosition, EpisodeUrl FROM Schedules ORDER BY ID"),

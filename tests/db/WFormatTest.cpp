@@ -1,5 +1,4 @@
-// Statements are formatted by WFormat: the short path it takes for %ls and
-// %d must write exactly what the C library writes.
+// WFormat's short path for %ls and %d must write what the C library writes.
 #include <climits>
 #include <cwchar>
 #include <string>

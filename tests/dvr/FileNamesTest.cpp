@@ -1,6 +1,4 @@
-// Recording file names: making, making unique against the Schedules table,
-// parsing; date wildcards in stream addresses.
-#include <ctime>
+// Recording file names, unique against the Schedules table and the disk.
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -11,11 +9,9 @@
 #include "db/RecordingSettings.h"
 #include "db/SQLite.h"
 #include "db/Schedule.h"
-#include "db/TimeUtils.h"
 #include "dvr/DVR.h"
 #include "engine/Schedules.h"
 #include "support/VelException.h"
-#include "tests/common/FakeEnv.h"
 #include "tests/common/FakePeers.h"
 #include "tests/common/LocalTime.h"
 #include "tests/db/DbTestSupport.h"
@@ -26,12 +22,11 @@ using tev::test::UtcTime;
 
 const int64_t kMarch4 = UtcTime(2008, 3, 4, 20, 0, 1);
 
-class DVRNames : public dbtest::DbFixture {
+class DVRNames : public dbtest::OpenDbFixture {
  protected:
   void SetUp() override {
-    DbFixture::SetUp();
+    OpenDbFixture::SetUp();
     if (HasFatalFailure()) return;
-    OpenNew();
     video_ = tev::FromStdUtf8(dir_.path()) + L"/Rec";
     audio_ = tev::FromStdUtf8(dir_.path()) + L"/Audio";
     Config::SetString(kConfigVideoDirectory, video_);
@@ -43,7 +38,7 @@ class DVRNames : public dbtest::DbFixture {
                                {path}, L"test"));
   }
   std::wstring video_, audio_;
-  testpeers::FakePeers peers_;  // names ask nobody
+  testpeers::FakePeers peers_;
   DVR dvr_{peers_};
 };
 
@@ -58,13 +53,12 @@ TEST_F(DVRNames, MakesNamesInTheFolderOfTheMimetype) {
             video_ + L"/abc_Ch_03-04-2008 20-00-01 Tev.asf");
   EXPECT_EQ(dvr_.MakeRecordingFileName(L"video/x-tv", L"C\\h|", L"*?\"<>|x", kMarch4, 0),
             video_ + L"/x_Ch_03-04-2008 20-00-01 Tev.asf");
-  // A channel name made only of removed characters counts as none.
   EXPECT_EQ(dvr_.MakeRecordingFileName(L"video/x-tv", L"//", L"Show", kMarch4, 0),
             video_ + L"/Show 03-04-2008 20-00-01 Tev.asf");
-  // Without an engine the stored setting is the folder, as it changes.
+  // Without an engine the stored setting is the folder.
   Config::SetString(kConfigVideoDirectory, L"/elsewhere");
   EXPECT_EQ(dvr_.GetRecordingDirectory(L"video/x-inputdevice"), L"/elsewhere");
-  // Before start-up has stored a folder, names go into the default folder.
+  // Before start-up has stored a folder.
   Config::SetString(kConfigVideoDirectory, L"");
   EXPECT_EQ(dvr_.GetRecordingDirectory(L"video/x-tv"), RecordingSettings::DefaultVideoFolder());
   EXPECT_EQ(dvr_.MakeRecordingFileName(L"video/x-tv", L"", L"Early", kMarch4, 0)
@@ -73,8 +67,7 @@ TEST_F(DVRNames, MakesNamesInTheFolderOfTheMimetype) {
             0);
   Config::SetString(kConfigVideoDirectory, L"/stored");
   EXPECT_EQ(dvr_.GetRecordingDirectory(L"video/x-tv"), L"/stored");
-  // The owner's folders win over the setting; one it has not loaded yet
-  // (empty) leaves the setting in charge.
+  // The owner's folders win over the setting once it has loaded them.
   DVR owned(peers_, [](bool video) { return video ? std::wstring(L"/owned") : std::wstring(); });
   EXPECT_EQ(owned.GetRecordingDirectory(L"video/x-tv"), L"/owned");
   EXPECT_EQ(owned.GetRecordingDirectory(L"audio/x-win"), audio_);
@@ -100,31 +93,29 @@ TEST_F(DVRNames, HostileNamesStayOneFileInTheFolder) {
 }
 
 TEST_F(DVRNames, UniqueNamesSkipRowsOfOtherSchedules) {
-  const std::wstring first = dvr_.MakeRecordingFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0);
-  EXPECT_EQ(dvr_.ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0), first);
-  InsertPath(first);
-  // The row that holds the name itself does not collide with it.
-  EXPECT_EQ(dvr_.ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 1), first);
-  EXPECT_EQ(dvr_.ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0),
-            video_ + L"/Show_Chan_03-04-2008 20-00-01 Tev 1.asf");
-  for (int i = 1; i < 9; ++i) {
-    InsertPath(dvr_.MakeRecordingFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, i));
-  }
-  // Nine taken: the tenth try is the last one allowed.
-  EXPECT_EQ(dvr_.ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0),
-            video_ + L"/Show_Chan_03-04-2008 20-00-01 Tev 9.asf");
-  InsertPath(dvr_.MakeRecordingFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 9));
+  auto made = [&](int n) {
+    return dvr_.MakeRecordingFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, n);
+  };
+  auto unique = [&](int32_t id) {
+    return dvr_.ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, id);
+  };
+  EXPECT_EQ(unique(0), made(0));
+  InsertPath(made(0));
+  EXPECT_EQ(unique(1), made(0));  // the row holding the name
+  EXPECT_EQ(unique(0), made(1));
+  for (int i = 1; i < 9; ++i) InsertPath(made(i));
+  // The tenth try is the last one allowed.
+  EXPECT_EQ(unique(0), made(9));
+  InsertPath(made(9));
   log_->Clear();
-  EXPECT_EQ(dvr_.ConstructUniqueFileName(L"video/x-tv", L"Chan", L"Show", kMarch4, 0), L"");
+  EXPECT_EQ(unique(0), L"");
   EXPECT_TRUE(log_->Has(
       LOG_ERROR, L"DVR::ConstructUniqueFileName more than 10 schedules with the same filename: " +
                      video_ + L"/Show_Chan_03-04-2008 20-00-01 Tev 9.asf (Show-Chan-video/x-tv-0)"));
 }
 
 TEST_F(DVRNames, UniqueNamesSkipFilesAlreadyOnDisk) {
-  // A file no row knows (an earlier recording of the same programme, one
-  // the folder monitor has not seen yet) is never written over, not even
-  // for the row whose name it is.
+  // A file no row knows yet is never written over, even for its name's row.
   const std::wstring taken = dvr_.MakeRecordingFileName(L"video/x-tv", L"Chan", L"Film", kMarch4, 0);
   std::filesystem::create_directories(tev::ToStdUtf8(video_));
   std::ofstream(tev::ToStdUtf8(taken)) << "recorded";
@@ -136,8 +127,7 @@ TEST_F(DVRNames, UniqueNamesSkipFilesAlreadyOnDisk) {
             video_ + L"/Film_Chan_03-04-2008 20-00-01 Tev 1.asf");
   EXPECT_EQ(std::filesystem::file_size(tev::ToStdUtf8(taken)), 8u);
 
-  // A further piece of a recording takes the next counter free on disk
-  // and in the table.
+  // A further piece takes the next counter free on disk and in the table.
   const std::wstring piece1 = video_ + L"/Film_Chan_03-04-2008 20-00-01 Tev 1.asf";
   EXPECT_EQ(DVR::NextPieceFileName(taken), piece1);
   std::ofstream(tev::ToStdUtf8(piece1)) << "part";
@@ -161,45 +151,35 @@ TEST(DVR, ParsesRecordingFileNames) {
   struct Case {
     const wchar_t* path;
     bool ok;
-    const wchar_t* extension;
-    const wchar_t* name;
-    const wchar_t* channel;
-    const wchar_t* date;
+    const wchar_t* parts;  // extension|name|channel|date; null: not read
   } cases[] = {
-      {L"Show_Chan_03-04-2008 20-00-01 Tev.asf", true, L"asf", L"Show", L"Chan",
-       L"03/04/2008 20:00:01"},
-      {L"/rec/News_Channel 4_03-04-2008 20-00-01 Tev.asf", true, L"asf", L"News", L"Channel 4",
-       L"03/04/2008 20:00:01"},
+      {L"Show_Chan_03-04-2008 20-00-01 Tev.asf", true, L"asf|Show|Chan|03/04/2008 20:00:01"},
+      {L"/rec/News_Channel 4_03-04-2008 20-00-01 Tev.asf", true,
+       L"asf|News|Channel 4|03/04/2008 20:00:01"},
       // A repeated name carries no "Tev." marker: not a name the parser takes.
-      {L"/rec/News_Channel 4_03-04-2008 20-00-01 Tev 1.asf", false, nullptr, nullptr, nullptr,
-       nullptr},
-      {L"/rec/Talk 12-31-2009 23-59-59 Tev.wma", true, L"wma", L"Talk", L"",
-       L"12/31/2009 23:59:59"},
-      {L"/r/A_B_C_01-02-2010 03-04-05 Tev.asf", true, L"asf", L"A_B", L"C", L"01/02/2010 03:04:05"},
-      // Only one '_' left of the date: the name is what precedes it.
-      {L"/r/Solo_01-02-2010 03-04-05 Tev.asf", true, L"asf", L"Solo", L"", L"01/02/2010 03:04:05"},
-      {L"/r/ 01-02-2010 03-04-05 Tev.asf", false, L"asf", L"", L"", L"01/02/2010 03:04:05"},
-      {L"/r/short Tev.asf", false, nullptr, nullptr, nullptr, nullptr},
-      {L"/r/no marker.asf", false, nullptr, nullptr, nullptr, nullptr},
-      {L"xTev.asf", false, nullptr, nullptr, nullptr, nullptr},
-      {L"", false, nullptr, nullptr, nullptr, nullptr},
+      {L"/rec/News_Channel 4_03-04-2008 20-00-01 Tev 1.asf", false, nullptr},
+      {L"/rec/Talk 12-31-2009 23-59-59 Tev.wma", true, L"wma|Talk||12/31/2009 23:59:59"},
+      {L"/r/A_B_C_01-02-2010 03-04-05 Tev.asf", true, L"asf|A_B|C|01/02/2010 03:04:05"},
+      {L"/r/Solo_01-02-2010 03-04-05 Tev.asf", true, L"asf|Solo||01/02/2010 03:04:05"},
+      {L"/r/ 01-02-2010 03-04-05 Tev.asf", false, L"asf|||01/02/2010 03:04:05"},
+      {L"/r/short Tev.asf", false, nullptr},
+      {L"/r/no marker.asf", false, nullptr},
+      {L"xTev.asf", false, nullptr},
+      {L"", false, nullptr},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(tev::ToStdUtf8(c.path));
     std::wstring extension = L"-", name = L"-", channel = L"-", date = L"-";
-    EXPECT_EQ(DVR::ParseRecordingFileName(c.path, &extension, &name, &channel, &date), c.ok)
-        << tev::ToStdUtf8(c.path);
-    if (c.extension == nullptr) continue;
-    EXPECT_EQ(extension, c.extension) << tev::ToStdUtf8(c.path);
-    EXPECT_EQ(name, c.name) << tev::ToStdUtf8(c.path);
-    EXPECT_EQ(channel, c.channel) << tev::ToStdUtf8(c.path);
-    EXPECT_EQ(date, c.date) << tev::ToStdUtf8(c.path);
+    EXPECT_EQ(DVR::ParseRecordingFileName(c.path, &extension, &name, &channel, &date), c.ok);
+    if (c.parts != nullptr) {
+      EXPECT_EQ(extension + L"|" + name + L"|" + channel + L"|" + date, c.parts);
+    }
   }
   EXPECT_FALSE(DVR::ParseRecordingFileName(L"/r/x Tev.", nullptr, nullptr, nullptr, nullptr));
 }
 
 TEST(DVR, ExpandsDateWildcards) {
-  dbtest::ScopedEnv zone("TZ", "UTC");
-  tzset();
+  dbtest::ScopedZone zone("UTC");
   const std::wstring start = L"20080304200001";
   struct Case {
     const wchar_t* url;
@@ -217,9 +197,7 @@ TEST(DVR, ExpandsDateWildcards) {
   for (const Case& c : cases) {
     EXPECT_EQ(DVR::ReplaceWildcardInUrl(c.url, start), c.expanded) << tev::ToStdUtf8(c.url);
   }
-  // Without a start text the date of now counts.
-  tev::test::FakeEnv env;
-  env.SetNow(UtcTime(2011, 12, 25, 12, 0, 0));
+  zone.env.SetNow(UtcTime(2011, 12, 25, 12, 0, 0));
   EXPECT_EQ(DVR::ReplaceWildcardInUrl(L"u{yyyymmdd}", L""), L"u20111225");
 }
 

@@ -1,5 +1,3 @@
-// The mimetype tables: extensions and media mimetypes of channel
-// mimetypes, channel mimetypes of found files, and the kind tests.
 #include <filesystem>
 #include <string>
 
@@ -40,7 +38,6 @@ TEST(DVR, ChannelMimetypeTable) {
     EXPECT_EQ(DVR::IsTVMimetype(r.mimetype), r.tv) << m;
     EXPECT_EQ(DVR::IsWebMimetype(r.mimetype), r.web) << m;
     EXPECT_EQ(DVR::IsInputDeviceMimetype(r.mimetype), r.device) << m;
-    // Unknown ones throw (and are logged).
     if (r.extension) {
       EXPECT_EQ(DVR::GetFileExtention(r.mimetype), r.extension) << m;
     } else {
@@ -89,8 +86,7 @@ TEST(DVR, FoundFileMimetypes) {
   EXPECT_TRUE(log->Has(LOG_WARN, L"GetTevMimetype Doesn't know the mimetype for /r/a.jpg"));
 }
 
-// Names outside the BMP are standard UTF-8 on disk (what every other
-// Linux tool reads): the module finds and deletes the file by that name.
+// Names outside the BMP are standard UTF-8 on disk, as other tools read them.
 TEST(DVR, FilesOnDisk) {
   dbtest::TempDir dir;
   dbtest::LogCapture log;
@@ -104,7 +100,7 @@ TEST(DVR, FilesOnDisk) {
   EXPECT_TRUE(DVR::IsRecordingOnDisk(file));
   EXPECT_TRUE(DVR::DeleteFile(file));
   EXPECT_FALSE(DVR::IsRecordingOnDisk(file));
-  // Nothing in the folder was created under another spelling either.
+  // Nor under another spelling.
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 

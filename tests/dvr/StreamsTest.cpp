@@ -1,6 +1,4 @@
-// Recorder control against the scripted streamer, media library,
-// thumbnail and TV services: request layouts, results, the stream table and
-// the failure paths.
+// Recorder control against scripted services on a loopback bus.
 #include <atomic>
 #include <map>
 #include <memory>
@@ -8,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include "db/Config.h"
-#include "db/RecordingSettings.h"
 #include "dvr/DVR.h"
 #include "tests/db/BusWire.h"
 #include "tests/peers/PeerFixture.h"
@@ -55,7 +51,6 @@ TEST_F(DVRStreams, StartsAndStopsATelevisionStream) {
             R"("20080304200001"])");
   EXPECT_EQ(dvr_->GetStreamId(path), id);
 
-  // A second start gets another id.
   std::wstring other = L"/rec/Other.asf";
   ASSERT_EQ(Start(L"ch2", L"video/x-tv", &other), 0);
   EXPECT_NE(dvr_->GetStreamId(other), id);
@@ -63,7 +58,6 @@ TEST_F(DVRStreams, StartsAndStopsATelevisionStream) {
   EXPECT_EQ(dvr_->StopRecording(L"bob", L"ch1", L"video/x-tv", path), 0);
   EXPECT_EQ(VUtil::GetLongElement(Last(streamer_, L"StopStream").get(), 0), id);
   EXPECT_EQ(dvr_->GetStreamId(path), 0);
-  // Stopped, never started, or stopping module: nothing is sent.
   const size_t stops = streamer_.CountOf(L"StopStream");
   EXPECT_EQ(dvr_->StopRecording(path), 111);
   EXPECT_EQ(dvr_->StopRecording(L"/rec/never.asf"), 111);
@@ -71,18 +65,16 @@ TEST_F(DVRStreams, StartsAndStopsATelevisionStream) {
   EXPECT_EQ(dvr_->StopRecording(other), 111);
   stopping_ = false;
   EXPECT_EQ(streamer_.CountOf(L"StopStream"), stops);
-  // The streamer refuses to stop: 111, and the id is gone all the same.
+  // Refused: the id is gone all the same.
   streamer_.SetReply(L"StopStream", 7);
   EXPECT_EQ(dvr_->StopRecording(other), 111);
   EXPECT_EQ(dvr_->GetStreamId(other), 0);
-  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"DVR::StopRecording: "));
 }
 
 TEST_F(DVRStreams, StreamerAnswersDecideTheResult) {
-  // Unreadable stream settings are only a warning.
   std::wstring path;
-  for (const Value& reply : {Value(), Value::Str(L"?"), Value::Array({Value::Array({})}),
-                             Value::Array({Value::Array(std::vector<Value>(6, Value::Long(1)))})}) {
+  for (const Value& reply :
+       {Value(), Value::Array({Value::Array(std::vector<Value>(6, Value::Long(1)))})}) {
     streamer_.SetReply(L"StartStream", 0, reply);
     path = L"/rec/b.asf";
     EXPECT_EQ(Start(L"ch1", L"video/x-tv", &path), 0);
@@ -90,8 +82,7 @@ TEST_F(DVRStreams, StreamerAnswersDecideTheResult) {
   }
   EXPECT_TRUE(log_->Has(LOG_WARN, L"StartGeneralRecording cannot parse stream specs"));
 
-  // 1111: could not connect (116); any other code: refused (115); both
-  // stop the stream they started.
+  // Both failures stop the stream they started.
   streamer_.SetReply(L"StopStream", 0);
   streamer_.SetReply(L"StartStream", 1111);
   path = L"/rec/c.asf";
@@ -102,27 +93,22 @@ TEST_F(DVRStreams, StreamerAnswersDecideTheResult) {
   EXPECT_EQ(Start(L"ch1", L"video/x-tv", &path), 115);
   EXPECT_EQ(streamer_.CountOf(L"StopStream"), 2u);
 
-  // Nobody to ask: 115, nothing stored.
   streamer_.Leave();
   path = L"/rec/d.asf";
   EXPECT_EQ(Start(L"ch1", L"video/x-tv", &path), 115);
   EXPECT_EQ(dvr_->GetStreamId(path), 0);
-  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"DVR::StartGeneralRecording: "));
 }
 
 TEST_F(DVRStreams, WebChannelsArePreparedFirst) {
   media_.SetReply(L"ProcessTranscodeUrl", 0, Value::Array({Value::Str(L"http://prepared")}));
   std::wstring path = L"/rec/web.asf";
   ASSERT_EQ(Start(L"chw", L"video/x-webwin", &path, L"http://episode"), 0);
-  Value prepare = Last(media_, L"ProcessTranscodeUrl");
-  EXPECT_EQ(Str(prepare.get(), 0), L"http://episode");
-  std::wstring mediaType;
-  VUtil::FindPair(Elem(prepare.get(), 1).get(), L"mediaType", &mediaType);
-  EXPECT_EQ(mediaType, L"tv.web");
+  EXPECT_EQ(Wire(Last(media_, L"ProcessTranscodeUrl").get()),
+            R"(["http://episode",[["mimeType","video/x-webwin"],["mediaType","tv.web"]],)"
+            R"({"vt":"EMPTY"},false])");
   EXPECT_EQ(Str(Last(streamer_, L"StartStream").get(), 3), L"http://prepared");
 
-  // Without an episode: the channel's medium gives the address; its date
-  // wildcards are filled in and the row remembers the address.
+  // Without an episode the channel's medium gives the address.
   InsertSchedule("w1", "DVRSTATE_SCHEDULED", "video/x-webwin", "Web", "Radio", "/rec/web2.asf");
   Value record = Value::Array({Value::Str(L"chw"), Value::Str(L"http://h/{yyyyMMdd}.asx"),
                                Value::Str(L"tv.web.radio"), Value::Str(L""), Value(), Value(),
@@ -132,15 +118,13 @@ TEST_F(DVRStreams, WebChannelsArePreparedFirst) {
                                               Value::Array({record})})}));
   path = L"/rec/web2.asf";
   ASSERT_EQ(Start(L"chw", L"video/x-webwin", &path), 0);
-  prepare = Last(media_, L"ProcessTranscodeUrl");
-  EXPECT_EQ(Str(prepare.get(), 0), L"http://h/20080304.asx");
-  VUtil::FindPair(Elem(prepare.get(), 1).get(), L"mediaType", &mediaType);
-  EXPECT_EQ(mediaType, L"tv.web.radio");
+  EXPECT_EQ(Wire(Last(media_, L"ProcessTranscodeUrl").get()),
+            R"(["http://h/20080304.asx",[["mimeType","video/x-webwin"],)"
+            R"(["mediaType","tv.web.radio"]],{"vt":"EMPTY"},false])");
   dbtest::RawDb db(dbPath_);
   EXPECT_EQ(db.Value("SELECT EpisodeUrl FROM Schedules WHERE FilePath = '/rec/web2.asf'"),
             "http://h/20080304.asx");
 
-  // The media library's refusal ends the start with its code.
   const size_t starts = streamer_.CountOf(L"StartStream");
   media_.SetReply(L"ProcessTranscodeUrl", 4);
   EXPECT_EQ(Start(L"chw", L"audio/x-win", &path, L"http://episode"), -1);
@@ -150,7 +134,6 @@ TEST_F(DVRStreams, WebChannelsArePreparedFirst) {
 TEST_F(DVRStreams, Thumbnails) {
   InsertSchedule("t1", "DVRSTATE_COMPLETE", "video/x-tv", "Show", "Chan", "/rec/t.asf");
   dvr_->CreateThumbnail(L"/rec/t.asf");
-  // The row's thumbnail state is checked by the completion and file-service tests.
   EXPECT_EQ(Wire(Last(thumbnails_, L"Extract Image From Video").get()),
             R"(["/rec/t.asf","/rec/t.asf.jpg",false])");
 
@@ -168,7 +151,6 @@ TEST_F(DVRStreams, Thumbnails) {
   EXPECT_TRUE(dvr_->DoThumbnailsExistInDB({}).empty());
   EXPECT_EQ(thumbnails_.CountOf(L"Are Thumbnails In DB"), asked);
 
-  // Short, malformed and refused answers.
   thumbnails_.SetReply(L"Are Thumbnails In DB", 0, Value::Array({Value::LongArray({1})}));
   EXPECT_EQ(dvr_->DoThumbnailsExistInDB({L"a", L"b"}), (std::vector<bool>{true, false}));
   for (const Value& reply : {Value(), Value::Array({Value::Str(L"x")}),
@@ -178,8 +160,6 @@ TEST_F(DVRStreams, Thumbnails) {
     thumbnails_.SetReply(L"Is Thumbnail In DB", 0, reply);
     EXPECT_FALSE(dvr_->DoesThumbnailExist(L"a"));
   }
-  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedules::DoThumbnailsExistInDB: "));
-  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedules::DoesThumbnailExist: "));
   thumbnails_.SetReply(L"Extract Image From Video", 2);
   dvr_->CreateThumbnail(L"/rec/t.asf");
   EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedules::CreateThumbnail: Extract Image From Video: "));
@@ -196,11 +176,9 @@ TEST_F(DVRStreams, CountsTunersPerMimetype) {
   EXPECT_EQ(Last(tv_, L"GetTVInfo").type(), VT_EMPTY);
 
   const std::map<std::wstring, int32_t> before = tuners;
+  // One malformed answer caught where it is read, one where the tuners are.
   for (const Value& reply :
-       {Value(), Value::Array({Value::Long(1)}), Value::Array({Value::Array({Value::Long(2),
-                                                                             Value::Array({})})}),
-        Value::Array({Value::Array({Value::Long(1), Value::Array({Value(), Value(), Value::Long(3)})})}),
-        Value::Array({Value::Array({Value::Str(L"2")})})}) {
+       {Value(), Value::Array({Value::Array({Value::Long(2), Value::Array({})})})}) {
     tv_.SetReply(L"GetTVInfo", 0, reply);
     dvr_->GetNumberOfTuners(&tuners);
     EXPECT_EQ(tuners, before);
@@ -212,7 +190,6 @@ TEST_F(DVRStreams, CountsTunersPerMimetype) {
   tuners = before;
   dvr_->GetNumberOfTuners(&tuners);
   EXPECT_EQ(tuners, before);
-  EXPECT_TRUE(log_->HasPart(LOG_ERROR, L"Schedules::GetNumberOfTuners: "));
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// Recording file metadata on real ASF files made by ffmpeg during the test,
-// read back independently with TagLib.
+// Metadata on real ASF files made by ffmpeg, read back with TagLib.
 #include <gtest/gtest.h>
 
 #include <taglib/asffile.h>
@@ -21,11 +20,9 @@
 namespace {
 
 using dbtest::WriteBytes;
-using monitortest::W;
 using tev::test::ReadFile;
 using tev::test::TempDir;
 
-// Every stream-0 text value of `name` in the file, as UTF-8.
 std::vector<std::string> AttributesInFile(const std::string& path, const char* name) {
   std::vector<std::string> values;
   TagLib::ASF::File file(path.c_str());
@@ -41,7 +38,7 @@ class FileMetadata : public ::testing::Test {
   void SetUp() override {
     if (!monitortest::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
   }
-  // A one-second WMV in the test's folder; empty when ffmpeg failed.
+  static std::wstring W(const std::string& text) { return tev::FromStdUtf8(text); }
   std::string MakeWmv(const std::string& name) {
     const std::string path = dir_.path() + "/" + name;
     return enginetest::WriteAsfVideo(path) ? path : std::string();
@@ -56,7 +53,7 @@ TEST_F(FileMetadata, WrittenDescriptionReachesTheFileAndReadsBack) {
   std::string path = MakeWmv("show.wmv");
   ASSERT_FALSE(path.empty());
   {
-    // Two genres already: every attribute of a name is changed.
+    // Every attribute of a name is changed.
     TagLib::ASF::File file(path.c_str());
     ASSERT_TRUE(file.isValid());
     file.tag()->addAttribute("WM/Genre", TagLib::ASF::Attribute(TagLib::String("Drama")));
@@ -75,7 +72,6 @@ TEST_F(FileMetadata, WrittenDescriptionReachesTheFileAndReadsBack) {
   written.m_channel = W("tv.channel.42");
   ASSERT_TRUE(written.SetFileMetadata(&editor_));
 
-  // Independently of the editor: the attributes are in the file.
   TagLib::ASF::File file(path.c_str());
   ASSERT_TRUE(file.isValid());
   EXPECT_EQ("Nachrichten – Ü", file.tag()->title().to8Bit(true));
@@ -94,7 +90,7 @@ TEST_F(FileMetadata, WrittenDescriptionReachesTheFileAndReadsBack) {
   const int64_t start = 1700000000;
   ASSERT_TRUE(read.PopulateFromFile(&editor_, W(path), L"Given channel", L"Given title", start,
                                     L"video/x-tv"));
-  // The file's station wins over the given channel; "Title" is not read.
+  // The file's station wins over the given channel.
   EXPECT_EQ(std::make_tuple(read.m_subtitle, read.m_category, read.m_description, read.m_channel,
                             read.m_channelName, read.m_name, read.m_duration, read.m_endTime),
             std::make_tuple(written.m_subtitle, written.m_category, written.m_description,
@@ -105,7 +101,7 @@ TEST_F(FileMetadata, WrittenDescriptionReachesTheFileAndReadsBack) {
 TEST_F(FileMetadata, FileWithoutPlayDurationGivesMinusOne) {
   std::string path = MakeWmv("noduration.wmv");
   ASSERT_FALSE(path.empty());
-  // Zero the play duration of the file properties object.
+  // The play duration of the file properties object.
   std::string bytes = ReadFile(path);
   const unsigned char guid[16] = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
                                   0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
@@ -146,7 +142,6 @@ TEST_F(FileMetadata, BrokenOrMissingFilesFailCleanly) {
     s.m_duration = 99;
     s.m_subtitle = L"kept";
     EXPECT_FALSE(s.PopulateFromFile(&editor_, W(path), L"Chan", L"Name", 500, L"video/x-tv"));
-    // The defaults of the first step stay; nothing else is touched.
     EXPECT_EQ(
         s.m_status + L"/" + s.m_type + L"/" + s.m_subtitle + L"/" + std::to_wstring(s.m_duration),
         L"DVRSTATE_COMPLETE/Recovered/kept/99");
@@ -156,12 +151,10 @@ TEST_F(FileMetadata, BrokenOrMissingFilesFailCleanly) {
   }
   Schedule noPath;
   EXPECT_FALSE(noPath.SetFileMetadata(&editor_));
-  // Without an editor nothing opens.
   noPath.m_filePath = W(good);
   EXPECT_FALSE(noPath.SetFileMetadata(nullptr));
   EXPECT_FALSE(noPath.PopulateFromFile(nullptr, W(good), L"C", L"T", 0, L"video/x-tv"));
 
-  // The editor is still usable after all that.
   Schedule s;
   EXPECT_TRUE(s.PopulateFromFile(&editor_, W(good), L"C", L"T", 0, L"video/x-tv"));
 }

@@ -1,5 +1,4 @@
-// Names of recordings made by other programs, and the module's own names
-// as the monitor reads them: table cases and properties over any text.
+// Names of recordings made by other programs, and the module's own names.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <rapidcheck.h>
@@ -13,12 +12,6 @@
 #include "tests/monitor/MonitorFixture.h"
 
 namespace {
-
-using monitortest::Value;
-using monitortest::W;
-
-// The time value of a local wall-clock time given as database time text.
-int64_t Local(const wchar_t* databaseTime) { return GetTime3(databaseTime); }
 
 class MediaCenterNames : public monitortest::MonitorFixture {};
 
@@ -34,10 +27,10 @@ TEST_F(MediaCenterNames, SplitTitleChannelAndLocalStart) {
     int64_t start;  // 0: the file's modification time
   } cases[] = {
       {"Title_Chan_15_03_2009_20_30_00.dvr-ms", true, L"Title", L"Chan",
-       Local(L"20090315203000")},
-      {"A_B_C_01_12_2010_06_05_04.DVR-MS", true, L"A_B", L"C", Local(L"20101201060504")},
-      {"Title_15_03_2009_20_30_00.dvr-ms", true, L"Title", L"", Local(L"20090315203000")},
-      {"_Lead_15_03_2009_20_30_00.dvr-ms", true, L"_Lead", L"", Local(L"20090315203000")},
+       GetTime3(L"20090315203000")},
+      {"A_B_C_01_12_2010_06_05_04.DVR-MS", true, L"A_B", L"C", GetTime3(L"20101201060504")},
+      {"Title_15_03_2009_20_30_00.dvr-ms", true, L"Title", L"", GetTime3(L"20090315203000")},
+      {"_Lead_15_03_2009_20_30_00.dvr-ms", true, L"_Lead", L"", GetTime3(L"20090315203000")},
       {"Odd_Chan_31_02_2009_20_30_00.dvr-ms", true, L"Odd", L"Chan", 0},
       {"Odd_Chan_15_03_1969_20_30_00.dvr-ms", true, L"Odd", L"Chan", 0},
       {"Words_a_b_c_d_e_f.dvr-ms", true, L"Words", L"", 0},
@@ -61,8 +54,7 @@ TEST_F(MediaCenterNames, SplitTitleChannelAndLocalStart) {
     EXPECT_EQ(channel, c.channel) << c.name;
     EXPECT_EQ(start, c.start != 0 ? c.start : modified) << c.name;
   }
-  // The video folder asks for dvr-ms too (the audio folder takes anything:
-  // MonitorPass.AudioFilesAndForeignNamesAreAdoptedByTheirType).
+  // The video folder asks for dvr-ms too.
   std::wstring channel, title, extension;
   int64_t start = 0;
   EXPECT_FALSE(Monitor(L"video").ParseMediaCenterFilename(W(folder), L"x_1_2_2009_0_0_0.wma",
@@ -75,8 +67,7 @@ TEST_F(MediaCenterNames, SplitTitleChannelAndLocalStart) {
   EXPECT_LE(start, tev::Clock::Now());
 }
 
-// Any text: the parsers answer without throwing and give back only parts
-// of the name.
+// The parsers never throw and give back only parts of the name.
 RC_GTEST_PROP(MonitorNameParsers, NeverThrowOnAnyName, (const std::wstring& raw)) {
   std::wstring name;
   for (wchar_t c : raw) name.push_back(static_cast<wchar_t>(static_cast<uint32_t>(c) % 0x110000));

@@ -1,8 +1,3 @@
-// A fixture for folder-monitor tests: the engine fixture (database, bus,
-// scripted peers, "Recorded TV" and "Recorded Audio" folders) with the
-// engine's folders loaded, the metadata editor up, an empty thumbnail
-// table, and helpers that put files into a folder the way a copy does and
-// wait for what a monitor's thread does.
 #ifndef TEV_TESTS_MONITOR_MONITORFIXTURE_H_
 #define TEV_TESTS_MONITOR_MONITORFIXTURE_H_
 
@@ -27,9 +22,6 @@ namespace monitortest {
 namespace fs = std::filesystem;
 using enginetest::Value;
 
-inline std::wstring W(const std::string& text) { return tev::FromStdUtf8(text); }
-
-// Polls `done` every 10 ms for up to `timeoutMs` of real time.
 inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!done()) {
@@ -52,18 +44,16 @@ class MonitorFixture : public enginetest::EngineFixture {
     log_->Clear();
   }
   void TearDown() override {
-    monitor_.reset();  // joins its thread before the engine goes
+    monitor_.reset();  // its thread goes before the engine
     EngineFixture::TearDown();
   }
 
-  // A monitor of `kind` over the engine's folders, not started.
   FileSystemMonitor& Monitor(const std::wstring& kind = L"video") {
     monitor_.reset(new FileSystemMonitor(&engine_->Monitors()));
     monitor_->ChangeFolder(kind);
     return *monitor_;
   }
-  // Starts it and waits for its first pass; it watches its folder unless
-  // told it cannot.
+  // Started, after its first pass.
   FileSystemMonitor& Started(const std::wstring& kind = L"video", bool watching = true) {
     monitor_.reset(new FileSystemMonitor(&engine_->Monitors()));
     monitor_->Start(kind);
@@ -72,8 +62,7 @@ class MonitorFixture : public enginetest::EngineFixture {
     return *monitor_;
   }
 
-  // Writes `content` under `name` in the staging folder and moves it into
-  // `folder` in one step, as a finished copy arrives. Its full path.
+  // Moved into `folder` in one step, as a finished copy arrives.
   std::string Drop(const std::string& folder, const std::string& name,
                    const std::string& content = "not really a recording") {
     const std::string staged = staging_ + "/" + name;
@@ -82,15 +71,17 @@ class MonitorFixture : public enginetest::EngineFixture {
     fs::rename(staged, path);
     return path;
   }
-  // A one-second real ASF file in the staging folder; empty without ffmpeg.
-  std::string MakeAsf(const std::string& name) {
-    const std::string path = staging_ + "/" + name;
-    return enginetest::WriteAsfVideo(path) ? path : std::string();
+  // Empty without ffmpeg.
+  std::string DescribedAsf(const std::string& name, Schedule s) {
+    const std::string staged = staging_ + "/" + name;
+    if (!enginetest::WriteAsfVideo(staged)) return std::string();
+    s.m_filePath = W(staged);
+    EXPECT_TRUE(s.SetFileMetadata(Engine().Metadata()));
+    fs::rename(staged, videoDir_ + "/" + name);
+    return videoDir_ + "/" + name;
   }
 
-  // Shifts the product clock past the 10-second wait that a change started
-  // (as soon as the monitor has taken the change in) and waits for the pass
-  // it brings.
+  // Shifts the clock past the 10-second wait once the change is taken in.
   bool PassAfterSettling(FileSystemMonitor& monitor) {
     const int passes = monitor.PassCount();
     return WaitUntil([&] {
@@ -100,26 +91,22 @@ class MonitorFixture : public enginetest::EngineFixture {
       return false;
     });
   }
-  // Waits until the monitor has seen `count` changes in all.
   bool ChangesSeen(FileSystemMonitor& monitor, int count) {
     return WaitUntil([&] { return monitor.ChangeCount() >= count; });
   }
 
-  // A row of `status` for `path` that ends at `end` after an hour; its ID.
   int InsertTimedRow(const std::string& status, const std::string& path, int64_t end,
                      const std::string& name = "Show") {
     enginetest::RowSpec planned = Planned(name, status, end - 3600);
     planned.path = Quoted(path);
     return Insert(planned);
   }
-  // Rows whose path is `path`.
   size_t RowsFor(const std::string& path) { return Rows("ID", "FilePath = '" + Quoted(path) + "'").size(); }
   std::string ColumnFor(const std::string& path, const std::string& column) {
     const auto rows = Rows(column, "FilePath = '" + Quoted(path) + "'");
     return rows.empty() ? "<none>" : rows[0][0];
   }
-  // How often the media library was sent the recording at `path`, alone
-  // ("AddMedium") or in a batch ("AddMedia").
+  // Sent alone ("AddMedium") or in a batch ("AddMedia").
   size_t Publications(const std::string& path) {
     size_t n = enginetest::StatesOf(media_, W(path)).size();
     for (const Value& in : media_.RequestsOf(L"AddMedia")) {
