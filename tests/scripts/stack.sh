@@ -16,6 +16,10 @@ bus=""
 fail() {
   echo "FAIL: $*" >&2
   if [ -f "$work/run.out" ]; then sed 's/^/  tev.sh: /' "$work/run.out" >&2; fi
+  # The web page logs apart from the script; its end says why it is away.
+  if [ -n "${run_dir:-}" ] && [ -f "$run_dir/tev-web.log" ]; then
+    tail -n 20 "$run_dir/tev-web.log" | sed 's/^/  tev-web: /' >&2
+  fi
   exit 1
 }
 
